@@ -1,0 +1,29 @@
+// Frame checksums and small frame helpers shared by readers and writers.
+#pragma once
+#include <cstdint>
+
+#include "engine/state.h"
+
+namespace morph {
+
+// IEEE 802.3 CRC-32; 0 for lengths below 60 or of 32,768 and more.
+uint32_t FrameCrc32(const uint8_t* data, int32_t length);
+// HDLC/X.25 CRC-16; 0 for lengths of 32,768 and more.
+uint16_t FrameCrc16(const uint8_t* data, int32_t length);
+
+inline uint32_t ReverseBytes32(uint32_t v) {
+  return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+}
+inline uint16_t ReverseBytes16(uint16_t v) { return uint16_t((v >> 8) | (v << 8)); }
+
+// Both lengths become 32,768 when FrameLength exceeds it.
+void ClampFrameLength(ConversionState& s);
+// FrameFcs = CRC-32 of the frame without its FCS (0 for a bad frame), stored
+// little-endian into the last 4 bytes of the frame.
+void StoreEthernetFcs(ConversionState& s);
+// Zeroes FrameData[from, to): padding never carries bytes of earlier frames.
+void ZeroFrameBytes(ConversionState& s, int32_t from, int32_t to);
+// The media bytes of an 802.11 frame whose source carries none.
+void SetDefaultWirelessMedia(ConversionState& s);
+
+}  // namespace morph

@@ -1,0 +1,366 @@
+#include "engine/conversion.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+
+#include "engine/catalogue.h"
+#include "engine/timebase.h"
+
+namespace morph {
+namespace {
+
+constexpr auto kPumpInterval = std::chrono::milliseconds(40);
+constexpr int32_t kNoFramesYet = 0;
+
+bool UsesGzipWhenCompressed(AnalyzerType type) {
+  return type == Analyzer::Skavelin || type == Analyzer::Ostrawind ||
+         type == Analyzer::SnifferPro || type == Analyzer::Ringstave || type == Analyzer::Farrowe;
+}
+
+bool ReadThroughLibrary(AnalyzerType type) {
+  return type == Analyzer::Advisor || type == Analyzer::Bsts ||
+         type == Analyzer::NetworkAnalyzer;
+}
+
+}  // namespace
+
+std::string FileNamePart(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// ---------------------------------------------------------------- driver
+
+bool Conversion::ResetConversion() {
+  ConversionState& s = state;
+  s.StopRequested = false;
+  s.MaxTruncatedLength = s.MaxFrameLength = 0;
+  s.SecondCounter = 0;
+  s.FramesWritten = 0;
+  s.FrameBytes = 0;
+  s.FrameBytesTotal = 0;
+  s.WriteFailed = false;
+  s.NonDataFrames = 0;
+  s.TraceDuration = 0;
+  s.ProbeOnly = false;
+  s.ConversionFinished = false;
+  s.BadCompression = false;
+  s.WrappedFrameCount = 0;
+  s.FramesRead = 0;
+
+  struct stat st {};
+  if (!s.SourceFileName.empty() && stat(s.SourceFileName.c_str(), &st) == 0)
+    s.TraceDate = LocalDateTimeFromUnix(int64_t(st.st_mtime));
+  else
+    s.TraceDate = LocalDateTimeFromUnix(int64_t(std::time(nullptr)));
+  ComputeTimeZoneBias(s, true);
+
+  s.FramesReadTotal = 0;
+  std::memset(s.FrameData.data(), 0, MaxFrameBytes);
+  s.ReadError = false;
+  s.WrappedSource = false;
+  s.EndOfSource = false;
+  s.RuntFrames = s.OversizeFrames = s.AlignmentErrorFrames = s.CrcErrorFrames = 0;
+
+  s.Scratch1.assign(32768, 0);
+  s.Scratch2.assign(32869, 0);
+  s.Scratch3.assign(32768, 0);
+  s.FireBerdLengths.clear();
+  if (s.TargetAnalyzer == Analyzer::FireBerd500) s.FireBerdLengths.assign(65535, 0);
+
+  readerContext_.reset();
+  writerContext_.reset();
+  stopPressed_ = false;
+  framesSincePump_ = 0;
+  lastPump_ = std::chrono::steady_clock::now();
+
+  // A source handed in by the caller (library, tests) is used as it is.
+  sourceOpenFailed_ = false;
+  if (customReader) {
+    // frames come from the caller
+  } else if (source) {
+    source->seek(0);
+  } else if (!ReadThroughLibrary(s.SourceAnalyzer)) {
+    bool gzip = s.SourceCompressed && UsesGzipWhenCompressed(s.SourceAnalyzer);
+    source = gzip ? OpenGzipSource(s.SourceFileName) : OpenFileSource(s.SourceFileName);
+    sourceOpenFailed_ = !source;
+  }
+  if (source && source->size() >= 0) s.SourceFileSize = source->size();
+  return !sourceOpenFailed_;
+}
+
+void Conversion::ReadSource(bool headerStep, bool singleFrame) {
+  state.FrameFlags = 0;
+  state.FrameLength = 0;
+  if (customReader)
+    customReader(*this, headerStep, singleFrame);
+  else if (ReaderFn read = Analyzers(state.SourceAnalyzer).read; read && source)
+    read(*this, headerStep, singleFrame);
+}
+
+bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
+  ConversionState& s = state;
+  bool opened = ResetConversion();
+  s.HeaderPending = true;
+  s.WritingIndex = false;
+  s.ProbeOnly = probeOnly;
+
+  if (!opened) {
+    s.ReadError = true;  // reported as a read error of the first frame
+  } else {
+    ReadSource(true, false);
+    // A header that failed to read leaves nothing to read frames from.
+    if (!s.ReadError) ReadSource(false, false);
+  }
+
+  if (!s.ProbeOnly && s.SourceAnalyzer == Analyzer::SnifferDos && s.BadCompression)
+    Report("File Read Error", "Bad compression encountered.  Data may be unreliable.",
+           MessageIcon::Error);
+  if (!s.ProbeOnly && s.SourceAnalyzer == Analyzer::DataGlance && s.WrappedSource) {
+    Report("File Read Error", "Wrapped format not supported.", MessageIcon::Error);
+    CloseSource();
+    if (target) target->close();
+    return false;
+  }
+
+  Finish();
+  s.ConversionFinished = true;
+  if (!s.ProbeOnly) {
+    host.progress(Progress());
+    if (holdMilliseconds > 0) host.hold(holdMilliseconds);
+  }
+  s.Scratch1.clear();
+  s.Scratch2.clear();
+  s.Scratch3.clear();
+  s.FireBerdLengths.clear();
+  return true;
+}
+
+void Conversion::Finish() {
+  ConversionState& s = state;
+  if (s.ProbeOnly) {
+    CloseSource();
+    return;
+  }
+  if (s.FramesReadTotal - s.NonDataFrames < 1)
+    Report("Output", "Target file contains no frames!", MessageIcon::Information);
+  if (s.ReadError) {
+    Report("File Error",
+           s.FramesRead > 0 ? "Error reading from source file.  File may be corrupt."
+                            : "Error reading from source file.  File may be in use by another "
+                              "application.",
+           MessageIcon::Error);
+  } else if (FinishFn finish = Analyzers(s.TargetAnalyzer).finish;
+             finish && target && !frameObserver) {
+    finish(*this, s.FramesWritten);
+  }
+  // A target that failed while flushing or closing failed as much as one
+  // that failed in the middle.
+  if (target && (!target->close() || target->failed())) s.WriteFailed = true;
+  if (s.WriteFailed)
+    Report("File Error", "Unable to write to destination file " + FileNamePart(s.TargetFileName),
+           MessageIcon::Error);
+  CloseSource();
+}
+
+void Conversion::CloseSource() { source.reset(); }
+
+void Conversion::CloseProbe() { CloseSource(); }
+
+bool Conversion::ProbeFirstFrame() {
+  if (!ResetConversion()) return false;
+  state.ProbeOnly = true;
+  ReadSource(true, false);
+  if (!state.ReadError) ReadSource(false, true);
+  bool delivered = state.FramesRead > 0 && !state.ReadError;
+  CloseProbe();
+  return delivered;
+}
+
+ProgressView Conversion::Progress() const {
+  int64_t position = source ? source->filePosition() : state.SourceFileSize;
+  return ComputeProgress(state, position, stopPressed_);
+}
+
+void Conversion::Report(const std::string& caption, const std::string& text, MessageIcon icon) {
+  if (!state.ProbeOnly) host.message(caption, text, icon);
+}
+
+// ---------------------------------------------------------------- pipeline
+
+void Conversion::PumpIfDue() {
+  if (++framesSincePump_ < 64) return;
+  framesSincePump_ = 0;
+  auto now = std::chrono::steady_clock::now();
+  if (now - lastPump_ < kPumpInterval) return;
+  lastPump_ = now;
+  host.pumpEvents();
+  host.progress(Progress());
+}
+
+void Conversion::DurationBookkeeping() {
+  ConversionState& s = state;
+  if (s.FramesWritten == kNoFramesYet) {
+    s.FirstFrameTime = s.FrameTime;
+    s.TraceDuration = 0;
+    s.PreviousFrameTime = s.FrameTime;
+    return;
+  }
+  if (s.FrameTime >= s.PreviousFrameTime) s.TraceDuration += s.FrameTime - s.PreviousFrameTime;
+  if ((s.FrameTime - s.FirstFrameTime) / 1000 > 2147483647LL) s.ReadError = true;
+  s.PreviousFrameTime = s.FrameTime;
+}
+
+bool Conversion::ProcessFrame() {
+  ConversionState& s = state;
+  PumpIfDue();
+  const int32_t n = ++s.FramesRead;
+  if (s.StoredLength < s.FrameLength && s.StoredLength > s.MaxTruncatedLength)
+    s.MaxTruncatedLength = s.StoredLength;
+  if (s.FrameLength > s.MaxFrameLength) s.MaxFrameLength = s.FrameLength;
+  if (s.ProbeOnly) return true;
+  if (!s.ConvertAll && n < s.StartFrame) return false;
+
+  DurationBookkeeping();
+  if (s.FrameLength > MaxFrameBytes || s.StoredLength > MaxFrameBytes || s.StoredLength < 0 ||
+      s.FrameLength < 0)
+    s.ReadError = true;
+  if (s.ReadError) return false;
+  if ((s.SourceAnalyzer == Analyzer::NetMon1 || s.SourceAnalyzer == Analyzer::NetMon2) &&
+      s.FrameLength <= 4)
+    return false;
+
+  ++s.FramesWritten;
+  s.FrameBytes += uint32_t(s.StoredLength);
+  s.FrameBytesTotal += uint64_t(s.StoredLength);
+  if (s.TraceTopology == Topo::Ethernet) {
+    if (s.FrameFlags & Flag::AlignmentError) {
+      ++s.AlignmentErrorFrames;
+      s.FrameFlags |= Flag::CrcError;
+    }
+    if (s.FrameFlags & Flag::CrcError) ++s.CrcErrorFrames;
+    if (s.FrameLength < 64) ++s.RuntFrames;
+    if (s.FrameLength > 1518) ++s.OversizeFrames;
+  }
+
+  bool write = true;
+  bool result = false;
+  if (s.TraceTopology == Topo::Ethernet && s.ConvertToWireless) {
+    EthernetToWireless();
+    s.TraceTopology = Topo::Wireless;
+  }
+  if (s.TraceTopology == Topo::Wireless && s.ConvertToEthernet) {
+    write = WirelessToEthernet();
+    s.TraceTopology = Topo::Ethernet;
+  }
+
+  const AnalyzerInfo& writer = Analyzers(s.TargetAnalyzer);
+  if (s.FramesWritten == 1 || s.HeaderPending) {
+    s.HeaderPending = false;
+    s.FirstFrameTime = s.FrameTime;
+    s.FirstFrameSeconds = s.FrameTime / 1000000;
+    s.FirstFrameMicroseconds = s.FrameTime - s.FirstFrameSeconds * 1000000;
+    ComputeWriterTimeBase(s);
+    if (writer.writeHeader && target && !frameObserver) writer.writeHeader(*this, n);
+  }
+  if (s.SliceFrames && s.SliceLength < s.StoredLength) s.StoredLength = s.SliceLength;
+  if (write && frameObserver)
+    frameObserver(*this);
+  else if (write && writer.writeFrame && target)
+    writer.writeFrame(*this);
+  if (target && target->failed()) result = true;
+
+  if (s.TraceTopology == Topo::Ethernet && s.ConvertToEthernet) s.TraceTopology = Topo::Wireless;
+  else if (s.TraceTopology == Topo::Wireless && s.ConvertToWireless) s.TraceTopology = Topo::Ethernet;
+  if (result) s.WriteFailed = true;
+  if (s.SourceAnalyzer == Analyzer::LanAlyzer && s.WrappedFrameCount > 0 &&
+      n == s.WrappedFrameCount)
+    s.EndOfSource = true;
+  if (s.TargetAnalyzer == Analyzer::FireBerd500 && s.FramesWritten >= 65535) result = true;
+  if (host.stopRequested()) stopPressed_ = true;
+  if (stopPressed_) s.StopRequested = true;
+  if (!s.ConvertAll && n == s.EndFrame) s.EndOfSource = true;
+  return result;
+}
+
+void Conversion::EthernetToWireless() {
+  ConversionState& s = state;
+  uint8_t* d = s.FrameData.data();
+  s.WirelessDataRate = 22;
+  s.WirelessChannel = 1;
+  s.WirelessSignal = 100;
+  s.WirelessNoise = 0;
+  uint8_t header[24] = {};
+  header[0] = 0x08;
+  std::memcpy(header + 4, d, 6);
+  std::memcpy(header + 10, d + 6, 6);
+  std::memcpy(header + 16, d + 6, 6);
+  const uint16_t type = uint16_t(d[12] << 8 | d[13]);
+  const size_t payload = size_t(std::max(0, s.StoredLength - 14));
+  int32_t growth;
+  if (type > 1500) {
+    std::memmove(d + 32, d + 14, payload);
+    const uint8_t snap[8] = {0xAA, 0xAA, 0x03, 0, 0, 0, uint8_t(type >> 8), uint8_t(type)};
+    std::memcpy(d + 24, snap, 8);
+    growth = 18;
+  } else if (d[14] == 0xFF && d[15] == 0xFF) {
+    std::memmove(d + 27, d + 14, payload);
+    d[24] = 0xE0;
+    d[25] = 0xE0;
+    d[26] = 0x03;
+    growth = 13;
+  } else {
+    std::memmove(d + 24, d + 14, payload);
+    growth = 10;
+  }
+  std::memcpy(d, header, 24);
+  s.FrameLength += growth;
+  s.StoredLength += growth;
+}
+
+bool Conversion::WirelessToEthernet() {
+  ConversionState& s = state;
+  uint8_t* d = s.FrameData.data();
+  bool write = true;
+  if ((d[0] & 0x0C) != 0x08) {
+    write = false;
+    ++s.NonDataFrames;
+  }
+  const int ds = d[1] & 3;
+  uint8_t dst[6], src[6];
+  const int dstAt[4] = {4, 16, 4, 16};
+  const int srcAt[4] = {10, 10, 16, 24};
+  std::memcpy(dst, d + dstAt[ds], 6);
+  std::memcpy(src, d + srcAt[ds], 6);
+  const int headerEnd = ds == 3 ? 30 : 24;
+  const int32_t shrink = ds == 3 ? 16 : 10;
+  const size_t rest = size_t(std::max(0, s.StoredLength - headerEnd));
+  std::memmove(d + 14, d + headerEnd, rest);
+  s.FrameLength -= shrink;
+  s.StoredLength = std::max(0, s.StoredLength - shrink);
+  if (s.FrameLength <= 0) {
+    if (write) ++s.NonDataFrames;
+    return false;
+  }
+  std::memcpy(d, dst, 6);
+  std::memcpy(d + 6, src, 6);
+  if (s.FrameLength > 1518) {
+    d[12] = 0x05;
+    d[13] = 0xDC;
+    s.StoredLength = std::min(s.StoredLength, 1518);
+  } else {
+    if (s.FrameLength < 64) {
+      std::memset(d + s.FrameLength, 0, size_t(64 - s.FrameLength));
+      s.FrameLength = 64;
+    }
+    const int32_t length = s.FrameLength - 18;
+    d[12] = uint8_t(length >> 8);
+    d[13] = uint8_t(length);
+  }
+  return write;
+}
+
+}  // namespace morph

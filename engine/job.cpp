@@ -1,0 +1,138 @@
+#include "engine/job.h"
+
+#include <sys/stat.h>
+
+#include "engine/catalogue.h"
+#include "engine/conversion.h"
+#include "engine/identify.h"
+#include "engine/streams.h"
+
+namespace morph {
+namespace {
+
+constexpr const char* kOpenCaption = "Open Trace File";
+
+bool Refuse(Host& host, const std::string& text) {
+  host.message(kOpenCaption, text, MessageIcon::Warning);
+  return false;
+}
+
+Outcome OutcomeOf(const ConversionState& s) {
+  if (s.ReadError) return Outcome::ReadError;
+  if (s.WriteFailed) return Outcome::WriteFailed;
+  if (s.FramesWritten - s.NonDataFrames < 1) return Outcome::NoFrames;
+  if (s.StopRequested) return Outcome::Stopped;
+  if (s.BadCompression) return Outcome::BadCompression;
+  return Outcome::Converted;
+}
+
+}  // namespace
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const std::string& path,
+                        Host& host) {
+  SourceCheck check;
+  const std::string name = FileNamePart(path);
+  bool openFailed = false, tooSmall = false;
+  s.SourceFileName = path;
+  s.SourceFrameCount = 0;
+  check.analyzer = s.SourceAnalyzer = IdentifySource(s, path, openFailed, tooSmall);
+  if (tooSmall) return check.accepted = Refuse(host, name + " is too small."), check;
+  if (openFailed)
+    return Refuse(host, "Unable to open Source file.  File is in use or name is bad."), check;
+  if (check.analyzer == Analyzer::Glimmerhollow)
+    return Refuse(host, name + " must be opened by Ostrawind first."), check;
+  if (check.analyzer == Analyzer::Unknown)
+    return Refuse(host, name + " is obsolete, not supported, or not a trace file."), check;
+
+  s.SourceHasNoFrames = false;
+  check.topology = s.TraceTopology = DetermineTopology(s, check.analyzer, path, openFailed);
+  if (check.topology == 2 || check.topology >= Topo::Unknown) {
+    if (check.analyzer == Analyzer::Skavelin)
+      return Refuse(host, "Skavelin files created prior to Skavelin 1.1 are not supported."), check;
+    return Refuse(host, name + " contains an unsupported format or interface."), check;
+  }
+  if (!SourceSupported(caps, check.analyzer, check.topology, s.WanProtocol))
+    return Refuse(host, name + " contains an unsupported analyzer or topology."), check;
+  if (s.SourceHasNoFrames) return Refuse(host, name + " contains no frames."), check;
+  check.accepted = true;
+  return check;
+}
+
+JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps, Host& host) {
+  JobResult result;
+  SilentHost quiet;
+  Conversion conversion(host);
+  ConversionState& s = conversion.state;
+  s.Unattended = request.unattended;
+  s.TcpdumpSwapBytes = request.pcapSwapDefault;
+  s.TcpdumpModified = request.pcapModifiedDefault;
+  s.ConvertToEthernet = request.convertToEthernet;
+  s.ConvertToWireless = request.convertToWireless;
+
+  SourceCheck check = CheckSource(s, caps, request.sourcePath, host);
+  if (!check.accepted) return result;
+
+  // The media conversions apply only where their box would be shown.
+  s.ConvertToEthernet = request.convertToEthernet && check.topology == Topo::Wireless;
+  s.ConvertToWireless = request.convertToWireless && check.topology == Topo::Ethernet;
+  s.TargetAnalyzer = request.target;
+  std::string targetPath = request.targetPath;
+  if (targetPath.empty()) {
+    std::string field = request.outputDirectory;
+    if (!field.empty() && field.back() != '/') field += '/';
+    DestinationRequest d{request.sourcePath, field, check.analyzer, request.target, check.topology,
+                         s.ConvertToEthernet, s.ConvertToWireless};
+    targetPath = DefaultTargetName(d);
+  }
+  result.targetPath = s.TargetFileName = targetPath;
+
+  struct stat st {};
+  bool exists = stat(targetPath.c_str(), &st) == 0;
+  if (targetPath == request.sourcePath || (exists && SameFile(targetPath, request.sourcePath))) {
+    host.message("Alert", "Destination cannot be the same as the source file.",
+                 MessageIcon::Warning);
+    result.outcome = Outcome::SameFile;
+    return result;
+  }
+  if (exists && !request.overwrite) {
+    Answer answer = host.ask("Confirm",
+                             "Destination file '" + FileNamePart(targetPath) +
+                                 "' already exists.  Overwrite?",
+                             request.yesToAllOffered);
+    if (answer == Answer::No || answer == Answer::Cancel) {
+      result.outcome = Outcome::NotOverwritten;
+      return result;
+    }
+    result.yesToAll = answer == Answer::YesToAll;
+  }
+  conversion.target = CreateFileTarget(targetPath);
+  if (!conversion.target) {
+    host.message("Error", "Unable to open Destination File.  Check the path and file Name.",
+                 MessageIcon::Warning);
+    result.outcome = Outcome::DestinationError;
+    return result;
+  }
+
+  s.SliceFrames = request.sliceFrames;
+  s.SliceLength = request.sliceLength;
+  s.ConvertAll = request.convertAll;
+  s.StartFrame = request.startFrame;
+  s.EndFrame = request.endFrame;
+  s.TextOptions = request.textOptions;
+  if (request.pcapSwapBytes) s.TcpdumpSwapBytes = *request.pcapSwapBytes;
+  if (request.pcapModified) s.TcpdumpModified = *request.pcapModified;
+
+  conversion.ConvertTrace(false, request.holdMilliseconds);
+  result.outcome = OutcomeOf(s);
+  result.framesWritten = s.FramesWritten - s.NonDataFrames;
+  result.frameBytes = s.FrameBytesTotal;
+  return result;
+}
+
+}  // namespace morph

@@ -1,0 +1,73 @@
+// One source converted to one target with every check a user is shown
+// first: acceptance of the source, the destination, the overwrite question.
+// The command line, the desktop window and the library all run this.
+#pragma once
+#include <optional>
+#include <string>
+
+#include "engine/host.h"
+#include "engine/state.h"
+#include "engine/targets.h"
+
+namespace morph {
+
+// What became of a source or a conversion; front ends map it to exit codes.
+enum class Outcome {
+  Converted,         // ran to its end and wrote at least one frame
+  SourceRefused,     // identification or topology refused it (message shown)
+  SameFile,          // destination is the source itself
+  NotOverwritten,    // the user declined to overwrite
+  DestinationError,  // the destination could not be created
+  ReadError,
+  WriteFailed,
+  NoFrames,
+  Stopped,
+  BadCompression,    // converted, but the source's compressed data went bad
+};
+
+// Identification and the acceptance checks. On refusal the message has been
+// shown through the host and the state holds what was learnt.
+struct SourceCheck {
+  bool accepted = false;
+  AnalyzerType analyzer = Analyzer::Unknown;
+  Topology topology = Topo::Unknown;
+};
+SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const std::string& path,
+                        Host& host);
+
+struct JobRequest {
+  std::string sourcePath;
+  std::string targetPath;  // empty: the default name beside the source
+  std::string outputDirectory;  // with no targetPath: the default name, in this directory
+  AnalyzerType target = Analyzer::Tcpdump;
+  bool overwrite = false;  // overwrite without asking
+  bool yesToAllOffered = false;
+  // Options of the conversion.
+  bool sliceFrames = false;
+  int32_t sliceLength = 100;
+  bool convertToEthernet = false;
+  bool convertToWireless = false;
+  bool convertAll = true;
+  int32_t startFrame = 1, endFrame = 999999;
+  bool unattended = true;
+  // libpcap output; unset keeps what identification of the source chose.
+  std::optional<bool> pcapSwapBytes, pcapModified;
+  bool pcapSwapDefault = true, pcapModifiedDefault = false;  // for non-libpcap sources
+  TextDumpOptions textOptions;
+  unsigned holdMilliseconds = 0;
+};
+
+struct JobResult {
+  Outcome outcome = Outcome::SourceRefused;
+  std::string targetPath;
+  int32_t framesWritten = 0;  // without non-data frames
+  uint64_t frameBytes = 0;
+  bool yesToAll = false;  // the user answered Yes to All
+};
+
+JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps, Host& host);
+
+// True when both paths name the same existing file (also through links).
+bool SameFile(const std::string& a, const std::string& b);
+
+}  // namespace morph

@@ -1,0 +1,74 @@
+#include "engine/progress.h"
+
+#include <cmath>
+
+namespace morph {
+
+std::string WithThousands(uint64_t value) {
+  std::string digits = std::to_string(value);
+  std::string out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
+}
+
+std::string DurationText(int64_t seconds) {
+  auto two = [](int64_t v) { return (v < 10 ? "0" : "") + std::to_string(v); };
+  return two(seconds / 3600) + ":" + two(seconds / 60 % 60) + ":" + two(seconds % 60);
+}
+
+ProgressView ComputeProgress(const ConversionState& s, int64_t sourcePosition, bool stopPressed,
+                             bool creatingAdvisorFile) {
+  ProgressView v;
+  std::string name = s.SourceFileName.substr(s.SourceFileName.find_last_of('/') + 1);
+  v.caption = "Converting " + name;
+  v.framesWritten = WithThousands(uint64_t(std::max(0, s.FramesWritten - s.NonDataFrames)));
+  v.nonDataFrames = WithThousands(uint64_t(std::max(0, s.NonDataFrames)));
+  v.frameBytes = WithThousands(s.FrameBytesTotal);
+  int64_t seconds = std::llround(double(s.TraceDuration) / 1e6);
+  v.traceDuration = (!s.ReadError && seconds > 0) ? DurationText(seconds) : "<00:00:01";
+  v.buttonCaption = stopPressed ? "&OK" : "&Stop";
+  bool finished = s.ConversionFinished;
+  if (creatingAdvisorFile) {
+    v.pctComplete = "Creating Internet Advisor data file; please wait...";
+    v.buttonEnabled = false;
+    finished = true;
+  } else if (s.WritingIndex) {
+    v.pctComplete = "Writing Domino index data; please wait...";
+    v.buttonEnabled = false;
+    finished = true;
+  }
+  v.finished = finished;
+  if (finished) {
+    if (stopPressed) {
+      if (!creatingAdvisorFile && !s.WritingIndex) {
+        v.buttonEnabled = true;
+        v.pctComplete = "FILE PARTIALLY CONVERTED";
+      }
+    } else if (!creatingAdvisorFile) {
+      if (s.WriteFailed) {
+        v.pctComplete = "FILE ERROR";
+      } else if (s.WritingIndex) {
+        v.pctComplete = "Writing index data; please wait...";
+      } else {
+        v.buttonEnabled = true;
+        v.buttonCaption = "&OK";
+        v.pctComplete = s.FramesWritten > 0 ? "Done." : "NO FRAMES WERE CONVERTED.";
+      }
+    }
+    if (!s.WriteFailed) v.percent = 100;
+    else if (s.SourceFileSize > 0)
+      v.percent = int(std::lround(100.0 * double(sourcePosition) / double(s.SourceFileSize)));
+    return v;
+  }
+  if (s.SourceFileSize > 0) {
+    v.percent = int(std::lround(100.0 * double(sourcePosition) / double(s.SourceFileSize)));
+    if (v.percent > 100) v.percent = 100;
+    v.pctComplete = std::to_string(v.percent) + "% Complete";
+  }
+  return v;
+}
+
+}  // namespace morph

@@ -1,0 +1,132 @@
+// The record through which identification, driver, readers, pipeline and
+// writers exchange everything of one conversion. A plain struct: each
+// Conversion owns one, so several conversions can live in one process.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/types.h"
+
+namespace morph {
+
+// Fields of the text dump target; the desktop dialog and the command line
+// both edit this record.
+struct TextDumpOptions {
+  enum class Delimiter { Tab, Comma, Fixed };
+  bool descriptiveHeader = true;
+  bool fieldHeaders = true;
+  Delimiter delimiter = Delimiter::Tab;
+  bool frameNumber = true;
+  bool frameLength = true;
+  bool timestampDate = true;
+  bool timestampMicros = false;
+  bool dataHex = true;
+  bool dataAscii = false;
+};
+
+// Per-conversion scratch of one reader or writer. Formats derive from it and
+// reach theirs through Conversion::readerContext<T>() / writerContext<T>().
+struct FormatContext {
+  virtual ~FormatContext() = default;
+};
+
+struct ConversionState {
+  // Identity and files.
+  AnalyzerType SourceAnalyzer = Analyzer::Unknown;
+  AnalyzerType TargetAnalyzer = Analyzer::Ostrawind;
+  Topology TraceTopology = Topo::Unknown;
+  int32_t SourceFrameCount = 0;
+  bool SourceHasNoFrames = false;
+  uint32_t WanProtocol = Wan::NotKnown;
+  uint32_t LineSpeed = 0;
+  uint32_t FileLineSpeed = 0;
+  std::string FileComment;  // at most 300 characters
+  std::string SourceFileName, TargetFileName;
+  std::string SourceFileDateText;  // the file date as the main window shows it
+  bool SourceCompressed = false;
+  int64_t SourceFileSize = 0;
+  int64_t SourceFilePosition = 0;
+
+  // libpcap variant: set by identification of a libpcap source, and the
+  // output choice for a libpcap target.
+  bool TcpdumpSwapBytes = true;
+  bool TcpdumpModified = false;
+  bool TcpdumpNokia = false;
+
+  // Current frame.
+  int64_t FrameTime = 0;  // microseconds since local midnight of TraceDate's day
+  int32_t FrameLength = 0;
+  int32_t StoredLength = 0;
+  uint16_t FrameFlags = 0;
+  uint8_t WirelessDataRate = 0, WirelessChannel = 0, WirelessSignal = 0, WirelessNoise = 0;
+  uint32_t FrameFcs = 0;
+  std::array<uint8_t, FrameBufferBytes> FrameData{};
+
+  // Counters and flags of one conversion.
+  int32_t FramesRead = 0;
+  int32_t SecondCounter = 0;  // a reader's own record counter; the pipeline ignores it
+  int32_t FramesWritten = 0;
+  int32_t NonDataFrames = 0;
+  uint32_t FrameBytes = 0;
+  uint64_t FrameBytesTotal = 0;  // FrameBytes without the 32-bit wrap, for display
+  int32_t RuntFrames = 0, OversizeFrames = 0, AlignmentErrorFrames = 0, CrcErrorFrames = 0;
+  int32_t MaxFrameLength = 0, MaxTruncatedLength = 0;
+  int32_t FramesReadTotal = 0;
+  bool ReadError = false;
+  bool WriteFailed = false;
+  bool StopRequested = false;
+  bool EndOfSource = false;
+  bool ProbeOnly = false;
+  bool HeaderPending = false;
+  bool ConversionFinished = false;
+  bool WritingIndex = false;
+  bool WrappedSource = false;
+  bool BadCompression = false;
+  int32_t WrappedFrameCount = 0;  // LANalyzer: frames of a complete wrapped capture, 0 = none
+
+  // Options copied in when the conversion starts.
+  bool ConvertToEthernet = false, ConvertToWireless = false;
+  bool SliceFrames = false;
+  int32_t SliceLength = 100;
+  bool Unattended = false;
+  bool ConvertAll = true;  // frame range, copied in at the start
+  int32_t StartFrame = 1, EndFrame = 999999;
+  TextDumpOptions TextOptions;
+
+  // Time base.
+  double TraceDate = 0;  // days since 1899-12-30, local time, time of day as fraction
+  int32_t TimeZoneBias = 0;  // seconds to add to local time to get UTC
+  int64_t HeaderTimeOfDay = 0;
+  int64_t FirstFrameTime = 0;
+  int64_t FirstFrameSeconds = 0;
+  int64_t FirstFrameMicroseconds = 0;
+  uint32_t FirstFrameUnixTime = 0;
+  int64_t TimeBaseSeconds = 0;
+  double TimeBaseFraction = 0;
+  int64_t TraceDuration = 0;
+  int64_t PreviousFrameTime = 0;
+  // SnifferPro files carry their own zone; the reader fills these two.
+  std::string SnifferProVersion;
+  int16_t SnifferProTimeZoneHours = 0;
+
+  // Work buffers of one conversion.
+  std::vector<uint8_t> Scratch1, Scratch2, Scratch3;
+  std::vector<uint16_t> FireBerdLengths;
+};
+
+// Time-unit constants used by formats with PC-timer or fixed-rate ticks.
+namespace TimeUnits {
+constexpr double PcTimerTicksPerMicrosecond = 1.193181666666729;
+constexpr double BiosTickMicroseconds = 54925.41649846272;
+constexpr double PcTimerTickMicroseconds = 0.83809534452;
+constexpr double Tick31kMicroseconds = 32.25806452;
+constexpr double Tick31kSeconds = 32.25806452 / 1000000.0;
+constexpr int Ticks31kPerSecond = 31000;
+constexpr int64_t DurationUpdateStep = 1000000;
+constexpr double Factor0775 = 0.775;
+}  // namespace TimeUnits
+
+}  // namespace morph

@@ -1,0 +1,292 @@
+#include "engine/streams.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace morph {
+namespace {
+
+constexpr size_t kBlock = 1 << 20;
+
+class FileSource : public SourceStream {
+ public:
+  FileSource(int fd, int64_t size) : fd_(fd), size_(size), buffer_(kBlock) {}
+  ~FileSource() override { ::close(fd_); }
+
+  size_t read(void* out, size_t n) override {
+    auto* dst = static_cast<uint8_t*>(out);
+    size_t done = 0;
+    while (done < n) {
+      if (next_ == end_ && !refill()) break;
+      size_t take = std::min(n - done, end_ - next_);
+      std::memcpy(dst + done, buffer_.data() + next_, take);
+      next_ += take;
+      done += take;
+    }
+    return done;
+  }
+
+  bool seek(int64_t pos) override {
+    if (pos < 0) return false;
+    // Inside the current block: just move the cursor.
+    if (pos >= blockStart_ && pos <= blockStart_ + int64_t(end_)) {
+      next_ = size_t(pos - blockStart_);
+      return true;
+    }
+    if (::lseek(fd_, pos, SEEK_SET) < 0) return false;
+    blockStart_ = pos;
+    next_ = end_ = 0;
+    return true;
+  }
+
+  int64_t position() const override { return blockStart_ + int64_t(next_); }
+  int64_t size() const override { return size_; }
+  bool atEnd() override { return next_ == end_ && !refill(); }
+  bool failed() const override { return failed_; }
+
+ private:
+  bool refill() {
+    blockStart_ += int64_t(end_);
+    next_ = end_ = 0;
+    ssize_t got;
+    do {
+      got = ::read(fd_, buffer_.data(), buffer_.size());
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) failed_ = true;
+    if (got <= 0) return false;
+    end_ = size_t(got);
+    return true;
+  }
+
+  int fd_;
+  int64_t size_;
+  std::vector<uint8_t> buffer_;
+  int64_t blockStart_ = 0;  // file offset of buffer_[0]
+  size_t next_ = 0, end_ = 0;
+  bool failed_ = false;
+};
+
+class GzipSource : public SourceStream {
+ public:
+  GzipSource(gzFile gz, int64_t size) : gz_(gz), size_(size) {}
+  ~GzipSource() override { gzclose(gz_); }
+
+  size_t read(void* out, size_t n) override {
+    size_t done = 0;
+    auto* dst = static_cast<uint8_t*>(out);
+    while (done < n) {
+      unsigned chunk = unsigned(std::min<size_t>(n - done, 1u << 30));
+      int got = gzread(gz_, dst + done, chunk);
+      if (got < 0) {
+        failed_ = true;
+        break;
+      }
+      if (got == 0) break;
+      done += size_t(got);
+      pos_ += got;
+    }
+    return done;
+  }
+
+  // Forward seeks decompress and discard; backward ones rewind first.
+  bool seek(int64_t pos) override {
+    if (pos < 0) return false;
+    if (pos < pos_) {
+      if (gzrewind(gz_) != 0) return false;
+      pos_ = 0;
+    }
+    uint8_t sink[8192];
+    while (pos_ < pos) {
+      size_t want = size_t(std::min<int64_t>(pos - pos_, sizeof sink));
+      if (read(sink, want) != want) return false;
+    }
+    return true;
+  }
+
+  int64_t position() const override { return pos_; }
+  int64_t size() const override { return size_; }
+  int64_t filePosition() const override { return gzoffset(gz_); }
+  bool atEnd() override {
+    if (gzeof(gz_)) return true;
+    int c = gzgetc(gz_);
+    if (c < 0) {
+      int err = 0;
+      gzerror(gz_, &err);
+      if (err != Z_OK && err != Z_BUF_ERROR) failed_ = true;
+      return true;
+    }
+    gzungetc(c, gz_);
+    return false;
+  }
+  bool failed() const override { return failed_; }
+
+ private:
+  gzFile gz_;
+  int64_t size_;
+  int64_t pos_ = 0;
+  bool failed_ = false;
+};
+
+class MemorySource : public SourceStream {
+ public:
+  explicit MemorySource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  size_t read(void* out, size_t n) override {
+    size_t take = pos_ < bytes_.size() ? std::min(n, bytes_.size() - pos_) : 0;
+    if (take) std::memcpy(out, bytes_.data() + pos_, take);
+    pos_ += take;
+    return take;
+  }
+  bool seek(int64_t pos) override {
+    if (pos < 0) return false;
+    pos_ = size_t(pos);
+    return true;
+  }
+  int64_t position() const override { return int64_t(pos_); }
+  int64_t size() const override { return int64_t(bytes_.size()); }
+  bool atEnd() override { return pos_ >= bytes_.size(); }
+  bool failed() const override { return false; }
+
+ private:
+  std::vector<uint8_t> bytes_;
+  size_t pos_ = 0;
+};
+
+class FileTarget : public TargetStream {
+ public:
+  explicit FileTarget(int fd) : fd_(fd) { buffer_.reserve(kBlock); }
+  ~FileTarget() override { close(); }
+
+  bool write(const void* data, size_t n) override {
+    if (failed_ || fd_ < 0) return false;
+    if (buffer_.size() + n > kBlock && !flush()) return false;
+    if (n >= kBlock) return writeAll(data, n);
+    auto* p = static_cast<const uint8_t*>(data);
+    buffer_.insert(buffer_.end(), p, p + n);
+    return true;
+  }
+
+  bool seek(int64_t pos) override {
+    if (!flush()) return false;
+    if (::lseek(fd_, pos, SEEK_SET) < 0) return fail();
+    filePos_ = pos;
+    return true;
+  }
+
+  int64_t position() const override { return filePos_ + int64_t(buffer_.size()); }
+
+  bool flush() override {
+    if (failed_ || fd_ < 0) return false;
+    if (buffer_.empty()) return true;
+    bool ok = writeAll(buffer_.data(), buffer_.size());
+    buffer_.clear();
+    return ok;
+  }
+
+  bool close() override {
+    if (fd_ < 0) return !failed_;
+    bool ok = flush();
+    if (::close(fd_) != 0) ok = fail();
+    fd_ = -1;
+    return ok && !failed_;
+  }
+
+  bool failed() const override { return failed_; }
+
+ private:
+  bool writeAll(const void* data, size_t n) {
+    auto* p = static_cast<const uint8_t*>(data);
+    while (n > 0) {
+      ssize_t put = ::write(fd_, p, n);
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) return fail();
+      p += put;
+      n -= size_t(put);
+      filePos_ += put;
+    }
+    return true;
+  }
+  bool fail() {
+    failed_ = true;
+    return false;
+  }
+
+  int fd_;
+  std::vector<uint8_t> buffer_;
+  int64_t filePos_ = 0;  // file offset where buffer_ starts
+  bool failed_ = false;
+};
+
+int64_t FileSizeOf(int fd) {
+  struct stat st {};
+  return fstat(fd, &st) == 0 ? int64_t(st.st_size) : -1;
+}
+
+}  // namespace
+
+bool TargetStream::writeZeros(size_t n) {
+  static const uint8_t zeros[4096] = {};
+  while (n > 0) {
+    size_t take = std::min(n, sizeof zeros);
+    if (!write(zeros, take)) return false;
+    n -= take;
+  }
+  return true;
+}
+
+std::unique_ptr<SourceStream> OpenFileSource(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<FileSource>(fd, int64_t(st.st_size));
+}
+
+std::unique_ptr<SourceStream> OpenGzipSource(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  int64_t size = FileSizeOf(fd);
+  gzFile gz = gzdopen(fd, "rb");
+  if (!gz) {
+    ::close(fd);
+    return nullptr;
+  }
+  gzbuffer(gz, 256 * 1024);
+  return std::make_unique<GzipSource>(gz, size);
+}
+
+std::unique_ptr<SourceStream> OpenMemorySource(std::vector<uint8_t> bytes) {
+  return std::make_unique<MemorySource>(std::move(bytes));
+}
+
+std::unique_ptr<TargetStream> CreateFileTarget(const std::string& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return nullptr;
+  return std::make_unique<FileTarget>(fd);
+}
+
+bool MemoryTarget::write(const void* data, size_t n) {
+  if (n == 0) return true;
+  auto* p = static_cast<const uint8_t*>(data);
+  if (size_t(pos_) + n > data_.size()) data_.resize(size_t(pos_) + n);
+  std::memcpy(data_.data() + pos_, p, n);
+  pos_ += int64_t(n);
+  return true;
+}
+
+bool MemoryTarget::seek(int64_t pos) {
+  if (pos < 0) return false;
+  pos_ = pos;
+  if (size_t(pos_) > data_.size()) data_.resize(size_t(pos_));
+  return true;
+}
+
+}  // namespace morph

@@ -1,0 +1,89 @@
+// Buffered byte streams for sources and targets. Readers and writers never
+// issue a system call per field: everything goes through large blocks.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace morph {
+
+class SourceStream {
+ public:
+  virtual ~SourceStream() = default;
+  // Reads up to n bytes; returns the count read (short only at end or error).
+  virtual size_t read(void* buffer, size_t n) = 0;
+  // Positions the stream; false when the position cannot be reached.
+  virtual bool seek(int64_t position) = 0;
+  virtual int64_t position() const = 0;
+  // Bytes of the underlying file (compressed size for gzip), -1 if unknown.
+  virtual int64_t size() const = 0;
+  // Position in the underlying file, for the progress percentage.
+  virtual int64_t filePosition() const { return position(); }
+  virtual bool atEnd() = 0;
+  virtual bool failed() const = 0;  // an I/O error happened (not plain end of file)
+
+  // Reads exactly n bytes; false on a short read.
+  bool readExact(void* buffer, size_t n) { return read(buffer, n) == n; }
+  bool skip(int64_t n) { return seek(position() + n); }
+};
+
+class TargetStream {
+ public:
+  virtual ~TargetStream() = default;
+  virtual bool write(const void* data, size_t n) = 0;
+  virtual bool seek(int64_t position) = 0;
+  virtual int64_t position() const = 0;
+  virtual bool flush() = 0;
+  virtual bool close() = 0;
+  virtual bool failed() const = 0;
+
+  bool writeZeros(size_t n);
+  bool writeText(const std::string& text) { return write(text.data(), text.size()); }
+};
+
+// Plain file, read-only. Returns null when the file cannot be opened.
+std::unique_ptr<SourceStream> OpenFileSource(const std::string& path);
+// gzip-compressed file through zlib; seeks backwards rewind the stream.
+std::unique_ptr<SourceStream> OpenGzipSource(const std::string& path);
+// In-memory source (tests, probes of already-read bytes).
+std::unique_ptr<SourceStream> OpenMemorySource(std::vector<uint8_t> bytes);
+
+// Creates (truncates) a file for writing. Returns null on failure.
+std::unique_ptr<TargetStream> CreateFileTarget(const std::string& path);
+// In-memory target; bytes() gives what was written.
+class MemoryTarget : public TargetStream {
+ public:
+  bool write(const void* data, size_t n) override;
+  bool seek(int64_t position) override;
+  int64_t position() const override { return pos_; }
+  bool flush() override { return true; }
+  bool close() override { return true; }
+  bool failed() const override { return false; }
+  const std::vector<uint8_t>& bytes() const { return data_; }
+
+ private:
+  std::vector<uint8_t> data_;
+  int64_t pos_ = 0;
+};
+
+// Little- and big-endian field access on byte buffers.
+inline uint16_t GetLE16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+inline uint32_t GetLE32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+inline uint16_t GetBE16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+inline uint32_t GetBE32(const uint8_t* p) {
+  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+inline void PutLE16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
+inline void PutLE32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); p[2] = uint8_t(v >> 16); p[3] = uint8_t(v >> 24);
+}
+inline void PutBE16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v >> 8); p[1] = uint8_t(v); }
+inline void PutBE32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v >> 24); p[1] = uint8_t(v >> 16); p[2] = uint8_t(v >> 8); p[3] = uint8_t(v);
+}
+
+}  // namespace morph

@@ -1,0 +1,139 @@
+#include "engine/targets.h"
+
+#include <algorithm>
+
+#include "engine/catalogue.h"
+
+namespace morph {
+namespace {
+
+AnalyzerSet SetOf(std::initializer_list<int> members) {
+  AnalyzerSet set;
+  for (int m : members) set.set(size_t(m));
+  return set;
+}
+
+std::vector<AnalyzerType> SortedByName(const AnalyzerSet& set) {
+  std::vector<AnalyzerType> list;
+  for (size_t i = 0; i < Analyzer::Count; ++i)
+    if (set.test(i)) list.push_back(AnalyzerType(i));
+  std::sort(list.begin(), list.end(), [](AnalyzerType a, AnalyzerType b) {
+    return AnalyzerName(a) < AnalyzerName(b);
+  });
+  return list;
+}
+
+std::string DirectoryPart(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) name.erase(dot);
+  return name;
+}
+
+std::string Underscored(std::string suffix) {
+  std::replace(suffix.begin(), suffix.end(), '.', '_');
+  return suffix;
+}
+
+}  // namespace
+
+CapabilitySets DefaultCapabilities() {
+  CapabilitySets c;
+  c.ethernet = SetOf({0, 2, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 17, 19, 20, 21, 22, 23, 24, 25, 26,
+                      27, 28, 29, 30, 31});
+  c.tokenRing = SetOf({0, 2, 4, 5, 6, 8, 9, 11, 12, 13, 14, 17, 20, 21, 23, 24, 25, 26, 27, 28,
+                       29, 30, 31});
+  c.fddi = SetOf({0, 6, 9, 13, 20, 21, 24, 25, 26, 27, 28, 29, 30});
+  c.wireless = SetOf({1, 2, 24, 26, 30});
+  c.wan = SetOf({0, 6, 23, 26, 27, 33});
+  c.hidden = SetOf({19, 22});
+  c.supportedWanProtocols = uint16_t(1u << Wan::Hdlc | 1u << Wan::X25 | 1u << Wan::Isdn |
+                                     1u << Wan::Ppp | 1u << Wan::FrameRelay);
+  return c;
+}
+
+bool SourceSupported(const CapabilitySets& caps, AnalyzerType source, Topology topology,
+                     uint32_t wanProtocol) {
+  if (topology >= 4 && topology <= 11)
+    return wanProtocol < 16 && (caps.supportedWanProtocols >> wanProtocol & 1u);
+  switch (topology) {
+    case Topo::Ethernet: return caps.ethernet.test(source);
+    case Topo::TokenRing: return caps.tokenRing.test(source);
+    case Topo::Fddi: return caps.fddi.test(source);
+    case Topo::Wireless: return caps.wireless.test(source);
+    default: return topology >= 12 && topology <= 19;
+  }
+}
+
+TargetClass TargetClassFor(Topology topology, bool convertToEthernet, bool convertToWireless) {
+  if (IsAtmTopology(topology)) return TargetClass::Atm;
+  if (IsLanTopology(topology)) {
+    bool wireless = (topology == Topo::Wireless && !convertToEthernet) ||
+                    (topology == Topo::Ethernet && convertToWireless);
+    return wireless ? TargetClass::Wireless : TargetClass::Lan;
+  }
+  return TargetClass::Wan;
+}
+
+std::vector<AnalyzerType> OfferedTargets(const CapabilitySets& caps, TargetClass targetClass,
+                                         Topology topology, bool convertToEthernet,
+                                         bool convertToWireless) {
+  // The boxes only count where they are shown.
+  convertToEthernet = convertToEthernet && topology == Topo::Wireless;
+  convertToWireless = convertToWireless && topology == Topo::Ethernet;
+  AnalyzerSet ethernetNoRingstave = caps.ethernet;
+  ethernetNoRingstave.reset(Analyzer::Ringstave);
+  AnalyzerSet offered;
+  switch (targetClass) {
+    case TargetClass::Lan:
+      if (topology == Topo::Ethernet)
+        offered = convertToWireless ? caps.wireless : ethernetNoRingstave;
+      else if (topology == Topo::TokenRing)
+        offered = caps.tokenRing;
+      else if (topology == Topo::Fddi)
+        offered = caps.fddi;
+      else if (topology == Topo::Wireless)
+        offered = convertToEthernet ? ethernetNoRingstave : caps.wireless;
+      break;
+    case TargetClass::Wan: offered = caps.wan; break;
+    case TargetClass::Atm: offered = caps.atm; break;
+    case TargetClass::Wireless:
+      offered = convertToEthernet ? ethernetNoRingstave : caps.wireless;
+      break;
+  }
+  offered &= ~caps.hidden;
+  if (convertToEthernet || convertToWireless) offered.reset(Analyzer::Ascii);
+  return SortedByName(offered);
+}
+
+std::string DefaultTargetName(const DestinationRequest& r) {
+  if (r.sourceAnalyzer == Analyzer::Glimmerhollow || r.sourcePath.empty()) return "";
+  std::string base = BaseName(r.sourcePath);
+  std::string directory =
+      r.destinationField.empty() ? DirectoryPart(r.sourcePath) : DirectoryPart(r.destinationField);
+  bool toEthernet = r.convertToEthernet && r.topology == Topo::Wireless;
+  bool toWireless = r.convertToWireless && r.topology == Topo::Ethernet;
+  if (toEthernet || toWireless) {
+    Topology from = toEthernet ? Topo::Wireless : Topo::Ethernet;
+    Topology to = toEthernet ? Topo::Ethernet : Topo::Wireless;
+    std::string tag = Underscored(DefaultSuffix(r.sourceAnalyzer, from));
+    if (!tag.empty()) {
+      if (!r.destinationField.empty()) {
+        if (base.size() > 3 && base.size() >= tag.size() && base.find(tag) == base.size() - tag.size())
+          base.erase(base.size() - tag.size());
+      } else if (base.size() >= 4 && base.find('_') == base.size() - 4) {
+        base.erase(base.size() - 4);
+      }
+    }
+    return directory + base + tag + DefaultSuffix(r.targetAnalyzer, to);
+  }
+  return directory + base + DefaultSuffix(r.targetAnalyzer, r.topology);
+}
+
+}  // namespace morph

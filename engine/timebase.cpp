@@ -1,0 +1,349 @@
+#include "engine/timebase.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+
+namespace morph {
+
+// ---- Calendar ----
+namespace {
+
+constexpr int64_t kUnixEpochDay = 25569;  // 1970-01-01 as days since 1899-12-30
+constexpr int64_t kSecondsPerDay = 86400;
+constexpr int64_t kMicrosPerSecond = 1000000;
+
+int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+// Days since 1970-01-01 of a Gregorian date (proleptic), and back.
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = FloorDiv(y, 400);
+  const unsigned yoe = unsigned(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + int64_t(doe) - 719468;
+}
+
+void CivilFromDays(int64_t z, int& year, int& month, int& day) {
+  z += 719468;
+  const int64_t era = FloorDiv(z, 146097);
+  const unsigned doe = unsigned(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  day = int(doy - (153 * mp + 2) / 5 + 1);
+  month = int(mp < 10 ? mp + 3 : mp - 9);
+  year = int(int64_t(yoe) + era * 400 + (month <= 2));
+}
+
+int DaysInMonth(int year, int month) {
+  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+}  // namespace
+
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+double EncodeDate(int year, int month, int day) {
+  return double(DaysFromCivil(year, unsigned(month), unsigned(day)) + kUnixEpochDay);
+}
+
+double EncodeDateTime(int year, int month, int day, int hour, int minute, int second) {
+  return EncodeDate(year, month, day) + double(hour * 3600 + minute * 60 + second) / 86400.0;
+}
+
+void DecodeDate(double dateTime, int& year, int& month, int& day) {
+  CivilFromDays(int64_t(std::floor(dateTime)) - kUnixEpochDay, year, month, day);
+}
+
+void DecodeTime(double dateTime, int& hour, int& minute, int& second) {
+  int64_t secs = std::llround((dateTime - std::floor(dateTime)) * 86400.0);
+  if (secs >= kSecondsPerDay) secs = kSecondsPerDay - 1;
+  hour = int(secs / 3600);
+  minute = int(secs / 60 % 60);
+  second = int(secs % 60);
+}
+
+int64_t DaysFrom1970(double dateTime) { return int64_t(std::floor(dateTime)) - kUnixEpochDay; }
+
+int DayOfWeek(double dateTime) {
+  int64_t days = DaysFrom1970(dateTime);  // 1970-01-01 was a Thursday
+  return int(((days % 7) + 7 + 4) % 7);
+}
+
+// ---- Time zone rules ----
+namespace {
+
+struct Cursor {
+  const std::string& text;
+  size_t pos = 0;
+  bool done() const { return pos >= text.size(); }
+  char peek() const { return done() ? '\0' : text[pos]; }
+  bool eat(char c) {
+    if (peek() != c) return false;
+    ++pos;
+    return true;
+  }
+};
+
+bool ParseZoneName(Cursor& c) {
+  if (c.eat('<')) {
+    while (!c.done() && c.peek() != '>') ++c.pos;
+    return c.eat('>');
+  }
+  size_t start = c.pos;
+  while (std::isalpha(static_cast<unsigned char>(c.peek()))) ++c.pos;
+  return c.pos - start >= 3;
+}
+
+std::optional<long> ParseNumber(Cursor& c) {
+  size_t start = c.pos;
+  while (std::isdigit(static_cast<unsigned char>(c.peek()))) ++c.pos;
+  if (c.pos == start) return std::nullopt;
+  return std::strtol(c.text.c_str() + start, nullptr, 10);
+}
+
+// [+-]hh[:mm[:ss]] in seconds.
+std::optional<long> ParseClock(Cursor& c) {
+  long sign = 1;
+  if (c.eat('-'))
+    sign = -1;
+  else
+    c.eat('+');
+  auto hours = ParseNumber(c);
+  if (!hours) return std::nullopt;
+  long seconds = *hours * 3600;
+  if (c.eat(':')) {
+    auto minutes = ParseNumber(c);
+    if (!minutes) return std::nullopt;
+    seconds += *minutes * 60;
+    if (c.eat(':')) {
+      auto secs = ParseNumber(c);
+      if (!secs) return std::nullopt;
+      seconds += *secs;
+    }
+  }
+  return sign * seconds;
+}
+
+bool ParseRule(Cursor& c, ZoneTransition& t) {
+  if (c.eat('M')) {
+    auto month = ParseNumber(c);
+    if (!month || !c.eat('.')) return false;
+    auto week = ParseNumber(c);
+    if (!week || !c.eat('.')) return false;
+    auto weekday = ParseNumber(c);
+    if (!weekday || *month < 1 || *month > 12 || *week < 1 || *week > 5 || *weekday > 6)
+      return false;
+    t.month = int(*month);
+    t.week = int(*week);
+    t.weekday = int(*weekday);
+  } else {
+    bool julian = c.eat('J');
+    auto day = ParseNumber(c);
+    if (!day || (julian && (*day < 1 || *day > 365)) || *day > 365) return false;
+    t.month = 1;  // marks the zone as having daylight saving
+    t.dayOfYear = int(*day);
+    t.julianNoLeap = julian;
+  }
+  t.seconds = 7200;
+  if (c.eat('/')) {
+    auto clock = ParseClock(c);
+    if (!clock) return false;
+    t.seconds = int(*clock);
+  }
+  return true;
+}
+
+std::optional<std::string> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The POSIX rule at the end of a TZif file of version 2 or later.
+std::optional<std::string> TzifFooter(const std::string& data) {
+  if (data.size() < 44 || data.compare(0, 4, "TZif") != 0 || data[4] < '2') return std::nullopt;
+  if (data.back() != '\n') return std::nullopt;
+  size_t start = data.rfind('\n', data.size() - 2);
+  if (start == std::string::npos) return std::nullopt;
+  return data.substr(start + 1, data.size() - start - 2);
+}
+
+std::optional<TimeZoneRules> RulesFromZoneFile(const std::string& path) {
+  auto data = ReadFile(path);
+  if (!data) return std::nullopt;
+  auto footer = TzifFooter(*data);
+  TimeZoneRules rules;
+  if (!footer || !ParsePosixTimeZone(*footer, rules)) return std::nullopt;
+  return rules;
+}
+
+TimeZoneRules LoadMachineTimeZone() {
+  const char* env = std::getenv("TZ");
+  if (!env) return RulesFromZoneFile("/etc/localtime").value_or(TimeZoneRules{});
+  std::string tz = env;
+  if (!tz.empty() && tz[0] == ':') tz.erase(0, 1);
+  if (tz.empty()) return TimeZoneRules{};
+  if (tz[0] == '/') return RulesFromZoneFile(tz).value_or(TimeZoneRules{});
+  if (tz.find("..") == std::string::npos) {
+    if (auto rules = RulesFromZoneFile("/usr/share/zoneinfo/" + tz)) return *rules;
+  }
+  TimeZoneRules rules;
+  return ParsePosixTimeZone(tz, rules) ? rules : TimeZoneRules{};
+}
+
+std::optional<TimeZoneRules>& CachedZone() {
+  static std::optional<TimeZoneRules> zone;
+  return zone;
+}
+
+}  // namespace
+
+bool ParsePosixTimeZone(const std::string& text, TimeZoneRules& rules) {
+  Cursor c{text};
+  TimeZoneRules parsed;
+  parsed.description = text;
+  if (!ParseZoneName(c)) return false;
+  auto standard = ParseClock(c);
+  if (!standard) return false;
+  parsed.standardBiasMinutes = int(*standard / 60);
+  if (!c.done()) {
+    if (!ParseZoneName(c)) return false;
+    long daylight = *standard - 3600;
+    if (!c.done() && c.peek() != ',') {
+      auto offset = ParseClock(c);
+      if (!offset) return false;
+      daylight = *offset;
+    }
+    parsed.daylightBiasMinutes = int((daylight - *standard) / 60);
+    if (c.eat(',')) {
+      if (!ParseRule(c, parsed.daylightStart) || !c.eat(',') ||
+          !ParseRule(c, parsed.daylightEnd) || !c.done())
+        return false;
+    } else {
+      // No rule given: the long-standing United States default.
+      parsed.daylightStart = ZoneTransition{3, 2, 0, -1, false, 7200};
+      parsed.daylightEnd = ZoneTransition{11, 1, 0, -1, false, 7200};
+    }
+  }
+  rules = parsed;
+  return true;
+}
+
+const TimeZoneRules& MachineTimeZone() {
+  auto& zone = CachedZone();
+  if (!zone) zone = LoadMachineTimeZone();
+  return *zone;
+}
+
+void ReloadMachineTimeZone() { CachedZone() = LoadMachineTimeZone(); }
+void SetMachineTimeZoneForTesting(const TimeZoneRules& rules) { CachedZone() = rules; }
+
+double TransitionDay(int year, const ZoneTransition& t) {
+  if (t.dayOfYear >= 0) {
+    int day = t.dayOfYear;
+    if (t.julianNoLeap) day = day - 1 + (IsLeapYear(year) && day >= 60 ? 1 : 0);
+    return EncodeDate(year, 1, 1) + day;
+  }
+  if (t.month < 1 || t.month > 12) return 0;
+  double first = EncodeDate(year, t.month, 1);
+  int firstMatch = (t.weekday - DayOfWeek(first) + 7) % 7 + 1;
+  if (t.week >= 1 && t.week <= 4) return first + firstMatch - 1 + 7 * (t.week - 1);
+  if (t.week == 5) {
+    int day = firstMatch + 28;
+    while (day > DaysInMonth(year, t.month)) day -= 7;
+    return first + day - 1;
+  }
+  return 0;
+}
+
+bool IsDaylightTime(double value) {
+  const TimeZoneRules& zone = MachineTimeZone();
+  if (zone.daylightStart.month == 0) return false;
+  int year, month, day;
+  DecodeDate(value, year, month, day);
+  double startDay = TransitionDay(year, zone.daylightStart);
+  double endDay = TransitionDay(year, zone.daylightEnd);
+  if (startDay == 0 || endDay == 0) return false;
+  double start = startDay + zone.daylightStart.seconds / 86400.0;
+  double end = endDay + zone.daylightEnd.seconds / 86400.0;
+  if (start <= end) return start <= value && value <= end;
+  // Southern hemisphere: daylight time spans the new year.
+  return value >= start || value <= end;
+}
+
+// ---- Helpers on the conversion state ----
+
+void ComputeTimeZoneBias(ConversionState& s, bool atConversionStart) {
+  const TimeZoneRules& zone = MachineTimeZone();
+  bool daylight = IsDaylightTime(s.TraceDate);
+  int minutes = zone.standardBiasMinutes + (daylight ? zone.daylightBiasMinutes : 0);
+  if (!atConversionStart && s.SourceAnalyzer == Analyzer::SnifferPro &&
+      s.SnifferProVersion >= "002.001" && s.SnifferProTimeZoneHours != 0) {
+    minutes = s.SnifferProTimeZoneHours * 60 + (daylight ? zone.daylightBiasMinutes : 0);
+  }
+  s.TimeZoneBias = minutes * 60;
+}
+
+void SetTraceDateFromUnix(ConversionState& s, int64_t seconds, int32_t bias) {
+  int64_t local = seconds - bias;
+  int64_t days = FloorDiv(local, kSecondsPerDay);
+  int64_t timeOfDay = local - days * kSecondsPerDay;
+  s.HeaderTimeOfDay = timeOfDay * kMicrosPerSecond;
+  s.TraceDate = double(days + kUnixEpochDay) + double(timeOfDay) / 86400.0;
+}
+
+void StartTraceAtUnixTime(ConversionState& s, int64_t seconds) {
+  SetTraceDateFromUnix(s, seconds, 0);
+  ComputeTimeZoneBias(s, false);
+  SetTraceDateFromUnix(s, seconds, s.TimeZoneBias);
+}
+
+int64_t FrameTimeFromUnix(const ConversionState& s, int64_t seconds, int64_t microseconds) {
+  int64_t localMidnight = DaysFrom1970(s.TraceDate) * kSecondsPerDay;
+  return (seconds - s.TimeZoneBias - localMidnight) * kMicrosPerSecond + microseconds;
+}
+
+void ComputeWriterTimeBase(ConversionState& s) {
+  int64_t days = DaysFrom1970(s.TraceDate);
+  s.TimeBaseSeconds = FloorDiv(s.FirstFrameTime, kMicrosPerSecond);
+  s.TimeBaseFraction = double(s.FirstFrameTime - s.TimeBaseSeconds * kMicrosPerSecond);
+  int64_t utc = days * kSecondsPerDay + s.TimeBaseSeconds + s.TimeZoneBias;
+  s.FirstFrameUnixTime = (utc < 0 || utc > int64_t(UINT32_MAX)) ? 0 : uint32_t(utc);
+}
+
+UnixTime FrameUnixTime(const ConversionState& s, int64_t frameTime) {
+  int64_t offset = frameTime - s.FirstFrameTime + std::llround(s.TimeBaseFraction);
+  int64_t whole = FloorDiv(offset, kMicrosPerSecond);
+  return UnixTime{int64_t(s.FirstFrameUnixTime) + whole, offset - whole * kMicrosPerSecond};
+}
+
+UnixTime FrameUnixTime(const ConversionState& s) { return FrameUnixTime(s, s.FrameTime); }
+
+double PcTimerMicroseconds(uint16_t ticksHigh, uint16_t ticksLow, uint16_t timerCount) {
+  constexpr double kDay = 86400000000.0;
+  double micros = timerCount * TimeUnits::PcTimerTickMicroseconds +
+                  (double(ticksHigh) * 65536.0 + ticksLow) * TimeUnits::BiosTickMicroseconds;
+  if (micros > kDay) micros -= std::trunc(micros / kDay) * kDay;
+  return micros;
+}
+
+}  // namespace morph
+
+namespace morph {
+double LocalDateTimeFromUnix(int64_t utcSeconds) {
+  const TimeZoneRules& zone = MachineTimeZone();
+  ConversionState scratch;
+  SetTraceDateFromUnix(scratch, utcSeconds, zone.standardBiasMinutes * 60);
+  if (IsDaylightTime(scratch.TraceDate))
+    SetTraceDateFromUnix(scratch, utcSeconds,
+                         (zone.standardBiasMinutes + zone.daylightBiasMinutes) * 60);
+  return scratch.TraceDate;
+}
+}  // namespace morph

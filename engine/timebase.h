@@ -1,0 +1,83 @@
+// The time model shared by all readers and writers: dates as days since
+// 1899-12-30, frame times as microseconds since local midnight of the trace
+// date, the machine's time zone and the writers' time base.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "engine/state.h"
+
+namespace morph {
+
+// ---- Calendar ----
+bool IsLeapYear(int year);
+double EncodeDate(int year, int month, int day);  // midnight of that day
+double EncodeDateTime(int year, int month, int day, int hour, int minute, int second);
+void DecodeDate(double dateTime, int& year, int& month, int& day);
+void DecodeTime(double dateTime, int& hour, int& minute, int& second);
+int64_t DaysFrom1970(double dateTime);  // whole days of the date part since 1970-01-01
+int DayOfWeek(double dateTime);         // 0 = Sunday
+
+// ---- The machine's time zone ----
+// A daylight transition: for week 1-4 the week-th weekday of the month, for
+// week 5 the last one; or, when dayOfYear >= 0, that day of the year (0-based).
+struct ZoneTransition {
+  int month = 0;  // 0 = no daylight saving
+  int week = 0;
+  int weekday = 0;
+  int dayOfYear = -1;
+  bool julianNoLeap = false;  // dayOfYear counts 1..365 without 29 February
+  int seconds = 7200;  // local time of day of the change
+};
+
+struct TimeZoneRules {
+  int standardBiasMinutes = 0;  // UTC = local + bias (positive west of Greenwich)
+  int daylightBiasMinutes = 0;  // added during daylight time, normally -60
+  ZoneTransition daylightStart;  // in local standard time
+  ZoneTransition daylightEnd;    // in local daylight time
+  std::string description;       // the rule text it came from
+};
+
+// Parses a POSIX TZ rule such as "CET-1CEST,M3.5.0,M10.5.0/3".
+bool ParsePosixTimeZone(const std::string& text, TimeZoneRules& rules);
+// The machine's zone: the TZ variable (a rule, a zone name or a file) or
+// /etc/localtime; UTC when none can be read. Cached until reloaded.
+const TimeZoneRules& MachineTimeZone();
+void ReloadMachineTimeZone();  // after TZ changed (tests)
+void SetMachineTimeZoneForTesting(const TimeZoneRules& rules);
+
+double TransitionDay(int year, const ZoneTransition& t);  // midnight of that day, 0 if invalid
+bool IsDaylightTime(double localDateTime);
+
+// ---- Helpers on the conversion state ----
+// TimeZoneBias for TraceDate (seconds); SnifferPro sources may carry their own zone.
+void ComputeTimeZoneBias(ConversionState& s, bool atConversionStart);
+// TraceDate and HeaderTimeOfDay from UTC seconds minus bias.
+void SetTraceDateFromUnix(ConversionState& s, int64_t seconds, int32_t bias);
+// For readers of absolute UTC times, at the first frame: fixes TraceDate and
+// TimeZoneBias from the first frame's seconds.
+void StartTraceAtUnixTime(ConversionState& s, int64_t seconds);
+// FrameTime of an absolute UTC time, measured from local midnight of
+// TraceDate's day (so traces that run past midnight keep counting).
+int64_t FrameTimeFromUnix(const ConversionState& s, int64_t seconds, int64_t microseconds);
+
+// The writers' time base, from TraceDate, FirstFrameTime and TimeZoneBias.
+void ComputeWriterTimeBase(ConversionState& s);
+// UTC time of the current frame from the writers' time base; the fraction
+// always lies in 0..999,999 (frames before the first one floor correctly).
+struct UnixTime {
+  int64_t seconds;
+  int64_t microseconds;
+};
+UnixTime FrameUnixTime(const ConversionState& s);
+UnixTime FrameUnixTime(const ConversionState& s, int64_t frameTime);
+
+// PC timer: BIOS ticks since midnight plus interval-timer counts.
+double PcTimerMicroseconds(uint16_t ticksHigh, uint16_t ticksLow, uint16_t timerCount);
+
+}  // namespace morph
+
+namespace morph {
+// Local date-time (days since 1899-12-30) of a UTC instant, in the machine's zone.
+double LocalDateTimeFromUnix(int64_t utcSeconds);
+}  // namespace morph

@@ -1,0 +1,239 @@
+// tcpdump/libpcap reader and writer.
+#include "formats/pcap.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "engine/checksum.h"
+#include "engine/conversion.h"
+#include "engine/timebase.h"
+#include "formats/formats.h"
+
+namespace morph {
+namespace {
+
+constexpr int kFileHeaderSize = 24;
+constexpr int kRecordHeaderSize = 16;
+constexpr int32_t kMaxCapturedLength = 65535;
+
+struct PcapReaderContext : FormatContext {
+  bool nanoseconds = false;
+};
+
+uint32_t Field32(const uint8_t* p, bool bigEndian) { return bigEndian ? GetBE32(p) : GetLE32(p); }
+uint16_t Field16(const uint8_t* p, bool bigEndian) { return bigEndian ? GetBE16(p) : GetLE16(p); }
+void Put32(uint8_t* p, uint32_t v, bool bigEndian) {
+  if (bigEndian) PutBE32(p, v);
+  else PutLE32(p, v);
+}
+void Put16(uint8_t* p, uint16_t v, bool bigEndian) {
+  if (bigEndian) PutBE16(p, v);
+  else PutLE16(p, v);
+}
+
+void ReadHeader(Conversion& c) {
+  ConversionState& s = c.state;
+  s.FramesRead = 0;
+  s.SecondCounter = 0;
+  uint8_t header[kFileHeaderSize];
+  if (!c.source->readExact(header, sizeof header)) {
+    s.ReadError = true;
+    return;
+  }
+  c.ReaderContext<PcapReaderContext>().nanoseconds = Field32(header + 12, s.TcpdumpSwapBytes) == 3;
+}
+
+// Reads one record into the current frame. False at a clean end of file.
+bool ReadRecord(Conversion& c, bool nanoseconds) {
+  ConversionState& s = c.state;
+  SourceStream& in = *c.source;
+  uint8_t record[kRecordHeaderSize];
+  size_t got = in.read(record, sizeof record);
+  if (got == 0 && !in.failed()) {
+    s.EndOfSource = true;
+    return false;
+  }
+  if (got != sizeof record) {
+    s.ReadError = true;
+    return false;
+  }
+  const bool big = s.TcpdumpSwapBytes;
+  int64_t seconds = int32_t(Field32(record, big));
+  uint32_t fraction = Field32(record + 4, big);
+  int32_t captured = int32_t(Field32(record + 8, big));
+  int32_t original = int32_t(Field32(record + 12, big));
+
+  if (s.SecondCounter == 0) {  // first record of the conversion
+    if (seconds < 0) {
+      s.ReadError = true;
+      return false;
+    }
+    StartTraceAtUnixTime(s, seconds);
+  }
+  ++s.SecondCounter;
+  if (s.TcpdumpNokia && !in.skip(4)) {
+    s.ReadError = true;
+    return false;
+  }
+  if (s.TcpdumpModified && !in.skip(8)) {
+    s.ReadError = true;
+    return false;
+  }
+  if (big && original < captured) std::swap(original, captured);
+  if (captured < 0 || captured > kMaxCapturedLength || original < 0) {
+    s.ReadError = true;
+    return false;
+  }
+  if (!in.readExact(s.FrameData.data(), size_t(captured))) {
+    s.ReadError = true;
+    return false;
+  }
+  s.FrameFlags = 0;
+  int64_t micros = nanoseconds ? fraction / 1000 : fraction;
+  if (micros >= 1000000) {  // an out-of-range fraction carries into the seconds
+    seconds += int64_t(micros / 1000000);
+    micros %= 1000000;
+  }
+  s.FrameTime = FrameTimeFromUnix(s, seconds, micros);
+  s.StoredLength = captured;
+  s.FrameLength = original;
+  if (s.FrameLength < s.StoredLength) std::swap(s.FrameLength, s.StoredLength);
+
+  if (s.TraceTopology == Topo::Ethernet) {
+    if (s.FrameLength < 60) {
+      ZeroFrameBytes(s, s.StoredLength, 60);
+      s.FrameLength = s.StoredLength = 60;
+    }
+    if (s.StoredLength >= s.FrameLength) s.StoredLength += 4;
+    s.FrameLength += 4;
+  } else if (s.TraceTopology == Topo::Wireless) {
+    SetDefaultWirelessMedia(s);
+  }
+  ClampFrameLength(s);
+  if (s.TraceTopology == Topo::Ethernet) StoreEthernetFcs(s);
+  return true;
+}
+
+}  // namespace
+
+bool PcapFlagsFromMagic(uint32_t magic, ConversionState& s) {
+  switch (magic) {
+    case kPcapMagicStandard: s.TcpdumpSwapBytes = false, s.TcpdumpModified = false; break;
+    case kPcapMagicSwapped: s.TcpdumpSwapBytes = true, s.TcpdumpModified = false; break;
+    case kPcapMagicModified: s.TcpdumpSwapBytes = false, s.TcpdumpModified = true; break;
+    case kPcapMagicModifiedSwapped: s.TcpdumpSwapBytes = true, s.TcpdumpModified = true; break;
+    default: return false;
+  }
+  s.TcpdumpNokia = false;
+  return true;
+}
+
+bool PcapVersionOk(SourceStream& in, bool swapped) {
+  uint8_t header[kFileHeaderSize];
+  if (!in.seek(0) || !in.readExact(header, sizeof header)) return false;
+  return Field16(header + 4, swapped) > 1;
+}
+
+bool PcapLinkType(SourceStream& in, bool swapped, uint32_t& linkType) {
+  uint8_t header[kFileHeaderSize];
+  if (!in.seek(0) || !in.readExact(header, sizeof header)) return false;
+  linkType = Field32(header + 20, swapped);
+  return true;
+}
+
+PcapProbe ProbePcapRecordLayout(SourceStream& in) {
+  uint8_t header[kFileHeaderSize], r1[kRecordHeaderSize], r2[kRecordHeaderSize];
+  auto readAt = [&](int64_t offset, uint8_t* out) {
+    return in.seek(offset) && in.readExact(out, kRecordHeaderSize);
+  };
+  if (!in.seek(0) || !in.readExact(header, sizeof header) || !in.readExact(r1, sizeof r1))
+    return PcapProbe::IoError;
+  const uint32_t snapLength = GetLE32(header + 16);
+  // A file with a single record has nothing to tell the layouts apart: standard.
+  if (!readAt(40 + int64_t(GetLE32(r1 + 8)), r2)) return PcapProbe::Standard;
+  uint32_t captured = GetLE32(r2 + 8), original = GetLE32(r2 + 12);
+  bool rejected = (snapLength != 0 && snapLength < captured) || (captured == 0 && original == 0);
+  if (!rejected) return PcapProbe::Standard;
+  if (captured < 8096 && captured <= original) return PcapProbe::Modified;
+  if (!readAt(44 + int64_t(GetLE32(r1 + 8)), r2)) return PcapProbe::Unknown;
+  captured = GetLE32(r2 + 8);
+  original = GetLE32(r2 + 12);
+  if (captured < 8096 && original < 8096 && captured <= original) return PcapProbe::Nokia;
+  return PcapProbe::Unknown;
+}
+
+Topology PcapTopology(uint32_t linkType, uint32_t& lineSpeed) {
+  lineSpeed = 0;
+  switch (linkType) {
+    case 1: return Topo::Ethernet;
+    case 6: return Topo::TokenRing;
+    case 10: return Topo::Fddi;
+    case 100: lineSpeed = 100000000; return Topo::Ethernet;
+    case 105: lineSpeed = 1000000; return Topo::Wireless;
+    default: return Topo::Unknown;
+  }
+}
+
+void ReadPcap(Conversion& c, bool headerStep, bool singleFrame) {
+  ConversionState& s = c.state;
+  s.ReadError = false;
+  s.EndOfSource = false;
+  if (headerStep) {
+    ReadHeader(c);
+    return;
+  }
+  const bool nanoseconds = c.ReaderContext<PcapReaderContext>().nanoseconds;
+  do {
+    if (!ReadRecord(c, nanoseconds)) break;
+    s.WriteFailed = c.ProcessFrame();
+    if (!s.EndOfSource && c.SourceAtEnd()) s.EndOfSource = true;
+  } while (!s.ReadError && !s.StopRequested && !s.WriteFailed && !s.EndOfSource && !singleFrame);
+  s.FramesReadTotal = s.FramesRead;
+}
+
+void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {
+  ConversionState& s = c.state;
+  const bool big = s.TcpdumpSwapBytes;
+  uint8_t header[kFileHeaderSize] = {};
+  if (big) PutBE32(header, s.TcpdumpModified ? kPcapMagicModified : kPcapMagicStandard);
+  else PutLE32(header, kPcapMagicStandard);
+  Put16(header + 4, 2, big);
+  Put16(header + 6, 4, big);
+  int32_t snapLength = s.SliceFrames          ? s.SliceLength
+                       : s.MaxTruncatedLength > 0 ? s.MaxTruncatedLength - 4
+                                                  : s.MaxFrameLength - 4;
+  Put32(header + 16, uint32_t(std::max(snapLength, 0)), big);
+  uint32_t linkType = 1;
+  switch (s.TraceTopology) {
+    case Topo::TokenRing: linkType = 6; break;
+    case Topo::Fddi: linkType = 10; break;
+    case Topo::Wireless: linkType = 105; break;
+    default: break;
+  }
+  Put32(header + 20, linkType, big);
+  if (!c.target->seek(0) || !c.target->write(header, sizeof header)) return;
+  ComputeWriterTimeBase(s);
+}
+
+void WritePcapFrame(Conversion& c) {
+  ConversionState& s = c.state;
+  const bool big = s.TcpdumpSwapBytes;
+  const int32_t fcs = s.TraceTopology == Topo::Ethernet ? 4 : 0;
+  const int32_t captured = std::max(0, s.StoredLength - fcs);
+  const int32_t original = std::max(captured, s.FrameLength - fcs);
+  const UnixTime when = FrameUnixTime(s);
+  uint8_t record[kRecordHeaderSize + 8] = {};
+  Put32(record, uint32_t(when.seconds), big);
+  Put32(record + 4, uint32_t(when.microseconds), big);
+  Put32(record + 8, uint32_t(captured), big);
+  Put32(record + 12, uint32_t(original), big);
+  const size_t headerSize = s.TcpdumpModified ? kRecordHeaderSize + 8 : kRecordHeaderSize;
+  c.target->write(record, headerSize);
+  c.target->write(s.FrameData.data(), size_t(captured));
+}
+
+void FinishPcap(Conversion& c, int32_t /*framesWritten*/) {
+  if (c.state.FramesWritten - c.state.NonDataFrames > 0) WritePcapHeader(c, 0);
+}
+
+}  // namespace morph

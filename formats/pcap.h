@@ -1,0 +1,29 @@
+// tcpdump/libpcap: identification helpers shared with source identification.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "engine/state.h"
+#include "engine/streams.h"
+
+namespace morph {
+
+constexpr uint32_t kPcapMagicStandard = 0xA1B2C3D4;  // read little-endian from the file
+constexpr uint32_t kPcapMagicSwapped = 0xD4C3B2A1;
+constexpr uint32_t kPcapMagicModified = 0xA1B2CD34;
+constexpr uint32_t kPcapMagicModifiedSwapped = 0x34CDB2A1;
+
+enum class PcapProbe { Standard, Modified, Nokia, Unknown, IoError };
+
+// Sets the variant flags from the magic; false when it is no libpcap magic.
+bool PcapFlagsFromMagic(uint32_t magicLittleEndian, ConversionState& s);
+// The version check: the header's major version, in the file's order, above 1.
+bool PcapVersionOk(SourceStream& in, bool swapped);
+// The record-layout probe for the little-endian standard magic.
+PcapProbe ProbePcapRecordLayout(SourceStream& in);
+// Topology and line speed (0 = topology default) of a link type.
+Topology PcapTopology(uint32_t linkType, uint32_t& lineSpeed);
+// Reads the link type from the file header.
+bool PcapLinkType(SourceStream& in, bool swapped, uint32_t& linkType);
+
+}  // namespace morph

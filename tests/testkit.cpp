@@ -1,0 +1,233 @@
+#include "tests/testkit.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "engine/checksum.h"
+#include "engine/identify.h"
+#include "engine/job.h"
+#include "engine/timebase.h"
+
+namespace morph::testkit {
+namespace {
+
+class RecordingHost : public Host {
+ public:
+  std::vector<std::string> messages;
+  void message(const std::string& caption, const std::string& text, MessageIcon) override {
+    messages.push_back(caption + ": " + text);
+  }
+};
+
+}  // namespace
+
+Frame MakeFrame(int64_t time, int32_t length, Topology topology, uint8_t seed) {
+  Frame f;
+  f.time = time;
+  f.frameLength = length;
+  f.bytes.resize(size_t(length));
+  for (int32_t i = 0; i < length; ++i) f.bytes[size_t(i)] = uint8_t(seed * 31 + i * 7);
+  if (topology == Topo::Ethernet && length >= 64) {
+    f.bytes[12] = 0x08;  // IPv4
+    f.bytes[13] = 0x00;
+    uint32_t fcs = FrameCrc32(f.bytes.data(), length - 4);
+    for (int k = 0; k < 4; ++k) f.bytes[size_t(length - 4 + k)] = uint8_t(fcs >> (8 * k));
+  }
+  if (topology == Topo::Wireless && length >= 24) {
+    f.bytes[0] = 0x08;
+    f.bytes[1] = 0x00;
+  }
+  return f;
+}
+
+Trace MakeTrace(Topology topology, int count, int64_t startTime, int64_t step) {
+  static const int32_t kSizes[] = {64, 580, 1518, 64, 1000, 128};
+  Trace t;
+  t.topology = topology;
+  for (int i = 0; i < count; ++i)
+    t.frames.push_back(MakeFrame(startTime + i * step, kSizes[i % 6], topology, uint8_t(i)));
+  return t;
+}
+
+ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::string& path,
+                           const std::function<void(ConversionState&)>& setup) {
+  RecordingHost host;
+  Conversion c(host);
+  ConversionState& s = c.state;
+  s.SourceAnalyzer = Analyzer::AnyAnalyzer;
+  s.TargetAnalyzer = target;
+  s.TraceTopology = trace.topology;
+  s.WanProtocol = trace.wanProtocol;
+  s.TargetFileName = path;
+  if (setup) setup(s);
+  const double traceDate = trace.traceDate != 0 ? trace.traceDate : EncodeDate(2024, 3, 15);
+  c.customReader = [&](Conversion& conv, bool headerStep, bool) {
+    ConversionState& st = conv.state;
+    if (headerStep) {
+      st.FramesRead = 0;
+      st.TraceDate = traceDate;
+      ComputeTimeZoneBias(st, false);
+      return;
+    }
+    for (const Frame& f : trace.frames) {
+      st.FrameFlags = f.flags;
+      st.FrameTime = f.time;
+      st.FrameLength = f.frameLength;
+      st.StoredLength = int32_t(f.bytes.size());
+      std::copy(f.bytes.begin(), f.bytes.end(), st.FrameData.begin());
+      st.WirelessDataRate = f.rate;
+      st.WirelessChannel = f.channel;
+      st.WirelessSignal = f.signal;
+      st.WirelessNoise = f.noise;
+      st.WriteFailed = conv.ProcessFrame();
+      if (st.WriteFailed || st.StopRequested || st.EndOfSource || st.ReadError) break;
+    }
+    st.FramesReadTotal = st.FramesRead;
+  };
+  c.target = CreateFileTarget(path);
+  EXPECT_TRUE(c.target) << "cannot create " << path;
+  c.ConvertTrace(false, 0);
+  EXPECT_TRUE(host.messages.empty()) << host.messages.front();
+  return s;
+}
+
+ReadResult ReadTrace(const std::string& path, const std::function<void(ConversionState&)>& setup) {
+  ReadResult r;
+  RecordingHost host;
+  Conversion c(host);
+  ConversionState& s = c.state;
+  bool openFailed = false, tooSmall = false;
+  s.SourceFileName = path;
+  r.analyzer = s.SourceAnalyzer = IdentifySource(s, path, openFailed, tooSmall);
+  if (r.analyzer == Analyzer::Unknown) return r;
+  r.topology = s.TraceTopology = DetermineTopology(s, r.analyzer, path, openFailed);
+  r.trace.topology = s.TraceTopology;
+  s.TargetAnalyzer = Analyzer::AnyAnalyzer;
+  if (setup) setup(s);
+  c.frameObserver = [&](Conversion& conv) {
+    const ConversionState& st = conv.state;
+    Frame f;
+    f.time = st.FrameTime;
+    f.frameLength = st.FrameLength;
+    f.bytes.assign(st.FrameData.begin(), st.FrameData.begin() + st.StoredLength);
+    f.flags = st.FrameFlags;
+    f.rate = st.WirelessDataRate;
+    f.channel = st.WirelessChannel;
+    f.signal = st.WirelessSignal;
+    f.noise = st.WirelessNoise;
+    r.trace.frames.push_back(std::move(f));
+  };
+  c.ConvertTrace(false, 0);
+  r.trace.wanProtocol = s.WanProtocol;
+  r.trace.traceDate = std::floor(s.TraceDate);
+  r.messages = host.messages;
+  r.state = s;
+  return r;
+}
+
+int ExpectSameFrames(const Trace& expected, const Trace& actual, const Tolerance& tol) {
+  int mismatches = 0;
+  EXPECT_EQ(expected.frames.size(), actual.frames.size());
+  size_t n = std::min(expected.frames.size(), actual.frames.size());
+  for (size_t i = 0; i < n && mismatches < 5; ++i) {
+    const Frame& e = expected.frames[i];
+    const Frame& a = actual.frames[i];
+    bool ok = true;
+    if (std::llabs(e.time - a.time) > tol.timeMicros) {
+      ADD_FAILURE() << "frame " << i + 1 << " time " << a.time << " expected " << e.time;
+      ok = false;
+    }
+    if (e.frameLength != a.frameLength) {
+      ADD_FAILURE() << "frame " << i + 1 << " length " << a.frameLength << " expected "
+                    << e.frameLength;
+      ok = false;
+    }
+    size_t compare = e.bytes.size();
+    if (tol.ignoreFcsBytes && e.bytes.size() == size_t(e.frameLength) && compare >= 4) compare -= 4;
+    if (a.bytes.size() != e.bytes.size() ||
+        !std::equal(e.bytes.begin(), e.bytes.begin() + long(compare), a.bytes.begin())) {
+      ADD_FAILURE() << "frame " << i + 1 << " bytes differ (stored " << a.bytes.size()
+                    << " expected " << e.bytes.size() << ")";
+      ok = false;
+    }
+    if (tol.compareFlags && e.flags != a.flags) {
+      ADD_FAILURE() << "frame " << i + 1 << " flags " << a.flags << " expected " << e.flags;
+      ok = false;
+    }
+    if (tol.compareWireless && (e.rate != a.rate || e.channel != a.channel ||
+                                e.signal != a.signal || e.noise != a.noise)) {
+      ADD_FAILURE() << "frame " << i + 1 << " wireless media bytes differ";
+      ok = false;
+    }
+    if (!ok) ++mismatches;
+  }
+  return mismatches;
+}
+
+int64_t AbsoluteMicros(const ConversionState& s, int64_t frameTime) {
+  return (DaysFrom1970(s.TraceDate) * 86400 + s.TimeZoneBias) * 1000000 + frameTime;
+}
+
+TempDir::TempDir() {
+  char pattern[] = "/tmp/morphalite-test-XXXXXX";
+  const char* made = mkdtemp(pattern);
+  dir_ = made ? made : "/tmp";
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(dir_, ignored);
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+CommandResult RunCommand(const std::string& command) {
+  CommandResult r;
+  TempDir dir;
+  std::string full = command + " >" + dir.path("out") + " 2>" + dir.path("err") + " </dev/null";
+  int raw = std::system(full.c_str());
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  auto text = [](const std::string& p) {
+    auto b = ReadFileBytes(p);
+    return std::string(b.begin(), b.end());
+  };
+  r.out = text(dir.path("out"));
+  r.err = text(dir.path("err"));
+  return r;
+}
+
+bool HaveTool(const std::string& name) {
+  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+ScopedTimeZone::ScopedTimeZone(const std::string& tz) {
+  const char* old = std::getenv("TZ");
+  hadPrevious_ = old != nullptr;
+  if (old) previous_ = old;
+  setenv("TZ", tz.c_str(), 1);
+  ReloadMachineTimeZone();
+}
+
+ScopedTimeZone::~ScopedTimeZone() {
+  if (hadPrevious_) setenv("TZ", previous_.c_str(), 1);
+  else unsetenv("TZ");
+  ReloadMachineTimeZone();
+}
+
+}  // namespace morph::testkit

@@ -1,0 +1,100 @@
+// Test kit: build a trace in memory, write it through any writer, read any
+// file back through its reader, and compare frame by frame.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/conversion.h"
+#include "engine/state.h"
+#include "engine/types.h"
+
+namespace morph::testkit {
+
+struct Frame {
+  int64_t time = 0;         // FrameTime, microseconds since local midnight of the trace date
+  int32_t frameLength = 0;  // on the wire (Ethernet: with its FCS)
+  std::vector<uint8_t> bytes;  // stored bytes
+  uint16_t flags = 0;
+  uint8_t rate = 22, channel = 1, signal = 100, noise = 0;
+};
+
+struct Trace {
+  Topology topology = Topo::Ethernet;
+  uint32_t wanProtocol = Wan::NotKnown;
+  double traceDate = 0;  // local date (days since 1899-12-30); 0: 2024-03-15
+  std::vector<Frame> frames;
+};
+
+// A frame of n bytes with a recognisable pattern; Ethernet frames get a valid FCS.
+Frame MakeFrame(int64_t time, int32_t length, Topology topology = Topo::Ethernet,
+                uint8_t seed = 1);
+// A trace of mixed frame sizes.
+Trace MakeTrace(Topology topology, int count, int64_t startTime = 3600LL * 1000000,
+                int64_t step = 1500);
+
+// Writes the trace through the target's writer. `setup` may adjust the state
+// (options) before the conversion runs. Returns the final state.
+ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::string& path,
+                           const std::function<void(ConversionState&)>& setup = {});
+
+// Identifies the file and reads every frame through its reader.
+struct ReadResult {
+  AnalyzerType analyzer = Analyzer::Unknown;
+  Topology topology = Topo::Unknown;
+  Trace trace;
+  ConversionState state;  // after the read
+  std::vector<std::string> messages;  // "Caption: text"
+};
+ReadResult ReadTrace(const std::string& path,
+                     const std::function<void(ConversionState&)>& setup = {});
+
+struct Tolerance {
+  int64_t timeMicros = 0;        // allowed time difference
+  bool compareFlags = true;
+  bool compareWireless = false;
+  bool ignoreFcsBytes = false;   // formats that store no FCS rebuild it
+};
+// Compares frames as gtest expectations; returns the number of mismatches.
+int ExpectSameFrames(const Trace& expected, const Trace& actual, const Tolerance& tolerance = {});
+
+// Absolute times of frames in microseconds since 1970 (UTC), from the state
+// after a read: comparable across formats that place the day differently.
+int64_t AbsoluteMicros(const ConversionState& s, int64_t frameTime);
+
+// A fresh temporary directory for one test; removed with the object.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  const std::string& dir() const { return dir_; }
+
+ private:
+  std::string dir_;
+};
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// Runs a command; returns its exit status and captures standard output/error.
+struct CommandResult {
+  int status = -1;
+  std::string out, err;
+};
+CommandResult RunCommand(const std::string& command);
+bool HaveTool(const std::string& name);
+
+// Sets TZ for the scope and reloads the time-zone layer.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const std::string& tz);
+  ~ScopedTimeZone();
+
+ private:
+  std::string previous_;
+  bool hadPrevious_;
+};
+
+}  // namespace morph::testkit

@@ -1,0 +1,36 @@
+// The command line: the three positional parameters (source, target code,
+// /NS) and the subcommands convert and identify.
+#pragma once
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace morph {
+
+// Exit statuses of the command line.
+namespace Exit {
+constexpr int Ok = 0;
+constexpr int Usage = 1;            // bad arguments or an unknown target code
+constexpr int SourceRefused = 2;    // not a trace file, unsupported, too small, unreadable
+constexpr int ReadError = 3;        // the source could not be read to its end
+constexpr int WriteFailed = 4;      // destination could not be created or written
+constexpr int NoFrames = 5;         // nothing was written
+constexpr int Stopped = 6;          // stopped by the user; the target holds what was written
+constexpr int BadCompression = 7;   // converted, but compressed data went bad
+}  // namespace Exit
+
+// What the first arguments ask for.
+enum class LaunchMode { Desktop, Console };
+// Desktop for no arguments, a source alone, or a source and code without /NS;
+// everything else (subcommands, options, /NS) runs on the console.
+LaunchMode ClassifyCommandLine(const std::vector<std::string>& args);
+
+// Runs a console command line; returns the exit status.
+int RunCommandLine(const std::vector<std::string>& args);
+
+// morphalite identify FILE... [--json]
+int RunIdentifyCommand(const std::vector<std::string>& args, std::FILE* out);
+
+std::string UsageText();
+
+}  // namespace morph

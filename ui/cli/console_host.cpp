@@ -1,0 +1,65 @@
+#include "ui/cli/console_host.h"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <string>
+
+namespace morph {
+namespace {
+
+std::atomic<bool> gInterrupted{false};
+
+extern "C" void OnInterrupt(int) {
+  if (gInterrupted.exchange(true)) _exit(130);
+}
+
+}  // namespace
+
+std::atomic<bool>& InterruptFlag() { return gInterrupted; }
+
+void InstallStopOnInterrupt() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+ConsoleHost::ConsoleHost(bool showProgress, std::FILE* out)
+    : out_(out), showProgress_(showProgress && isatty(fileno(out))) {}
+
+ConsoleHost::~ConsoleHost() { clearLine(); }
+
+void ConsoleHost::clearLine() {
+  if (!lineDrawn_) return;
+  std::fputs("\n", out_);
+  lineDrawn_ = false;
+}
+
+void ConsoleHost::message(const std::string& caption, const std::string& text, MessageIcon) {
+  clearLine();
+  std::fprintf(out_, "%s: %s\n", caption.c_str(), text.c_str());
+  std::fflush(out_);
+  ++messages_;
+}
+
+Answer ConsoleHost::ask(const std::string& caption, const std::string& text, bool) {
+  // Nothing waits for a user here: the console always overwrites, and says so.
+  message(caption, text + " Yes", MessageIcon::Question);
+  return Answer::Yes;
+}
+
+bool ConsoleHost::stopRequested() { return gInterrupted.load(std::memory_order_relaxed); }
+
+void ConsoleHost::progress(const ProgressView& v) {
+  if (!showProgress_) return;
+  std::string line = "\r" + v.pctComplete + "  Frames Written: " + v.framesWritten +
+                     "  Non-data Frames: " + v.nonDataFrames + "  Frame Bytes: " + v.frameBytes +
+                     "  Trace Duration: " + v.traceDuration + "\x1b[K";
+  std::fputs(line.c_str(), out_);
+  std::fflush(out_);
+  lineDrawn_ = true;
+  if (v.finished) clearLine();
+}
+
+}  // namespace morph

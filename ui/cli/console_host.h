@@ -1,0 +1,37 @@
+// The console front end's host: messages to standard error as
+// "Caption: text", a one-line progress display on a terminal, Ctrl-C as Stop.
+#pragma once
+#include <atomic>
+#include <cstdio>
+
+#include "engine/host.h"
+#include "engine/progress.h"
+
+namespace morph {
+
+class ConsoleHost : public Host {
+ public:
+  // showProgress: draw the progress line (only when stderr is a terminal).
+  explicit ConsoleHost(bool showProgress, std::FILE* out = stderr);
+  ~ConsoleHost() override;
+
+  void message(const std::string& caption, const std::string& text, MessageIcon icon) override;
+  Answer ask(const std::string& caption, const std::string& text, bool yesToAll) override;
+  bool stopRequested() override;
+  void progress(const ProgressView& view) override;
+
+  int messagesShown() const { return messages_; }
+
+ private:
+  void clearLine();
+  std::FILE* out_;
+  bool showProgress_;
+  bool lineDrawn_ = false;
+  int messages_ = 0;
+};
+
+// Installs the Ctrl-C handler that requests a stop; a second Ctrl-C ends the program.
+void InstallStopOnInterrupt();
+std::atomic<bool>& InterruptFlag();
+
+}  // namespace morph
