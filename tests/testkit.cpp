@@ -99,17 +99,20 @@ ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::s
   return s;
 }
 
-ReadResult ReadTrace(const std::string& path, const std::function<void(ConversionState&)>& setup) {
+namespace {
+
+ReadResult ReadIdentified(const std::string& path, AnalyzerType analyzer, Topology topology,
+                          const std::function<void(ConversionState&)>& setup,
+                          ConversionState* identified) {
   ReadResult r;
   RecordingHost host;
   Conversion c(host);
   ConversionState& s = c.state;
-  bool openFailed = false, tooSmall = false;
+  if (identified) s = *identified;
   s.SourceFileName = path;
-  r.analyzer = s.SourceAnalyzer = IdentifySource(s, path, openFailed, tooSmall);
-  if (r.analyzer == Analyzer::Unknown) return r;
-  r.topology = s.TraceTopology = DetermineTopology(s, r.analyzer, path, openFailed);
-  r.trace.topology = s.TraceTopology;
+  r.analyzer = s.SourceAnalyzer = analyzer;
+  r.topology = s.TraceTopology = topology;
+  r.trace.topology = topology;
   s.TargetAnalyzer = Analyzer::AnyAnalyzer;
   if (setup) setup(s);
   c.frameObserver = [&](Conversion& conv) {
@@ -131,6 +134,23 @@ ReadResult ReadTrace(const std::string& path, const std::function<void(Conversio
   r.messages = host.messages;
   r.state = s;
   return r;
+}
+
+}  // namespace
+
+ReadResult ReadTrace(const std::string& path, const std::function<void(ConversionState&)>& setup) {
+  ConversionState s;
+  bool openFailed = false, tooSmall = false;
+  s.SourceFileName = path;
+  AnalyzerType analyzer = IdentifySource(s, path, openFailed, tooSmall);
+  if (analyzer == Analyzer::Unknown) return ReadResult{};
+  Topology topology = DetermineTopology(s, analyzer, path, openFailed);
+  return ReadIdentified(path, analyzer, topology, setup, &s);
+}
+
+ReadResult ReadTraceAs(const std::string& path, AnalyzerType analyzer, Topology topology,
+                       const std::function<void(ConversionState&)>& setup) {
+  return ReadIdentified(path, analyzer, topology, setup, nullptr);
 }
 
 int ExpectSameFrames(const Trace& expected, const Trace& actual, const Tolerance& tol) {

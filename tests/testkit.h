@@ -49,6 +49,10 @@ struct ReadResult {
 };
 ReadResult ReadTrace(const std::string& path,
                      const std::function<void(ConversionState&)>& setup = {});
+// Reads a file through the reader of the given analyzer and topology,
+// without identification (for formats whose identification is not there yet).
+ReadResult ReadTraceAs(const std::string& path, AnalyzerType analyzer, Topology topology,
+                       const std::function<void(ConversionState&)>& setup = {});
 
 struct Tolerance {
   int64_t timeMicros = 0;        // allowed time difference
