@@ -1,0 +1,36 @@
+// Native packet files of the Corvantique analyzers: the classic layout
+// (version byte 6 or 7, big-endian) and the tagged layout (sections of XML
+// text, then tagged records). Identification reads the header summary.
+#pragma once
+#include <cstdint>
+
+#include "engine/streams.h"
+
+namespace morph {
+
+constexpr int kClassicHeaderSize = 50;
+constexpr uint8_t kTaggedFirstByte = 0x7F;
+
+// What the header of a native packet file says, in host order.
+struct PacketFileSummary {
+  bool tagged = false;           // first byte 0x7F "ver"
+  uint8_t versionByte = 0;       // classic: 6 or 7 (high bit: packet grabber); tagged: 9
+  int mediaType = -1;
+  int physicalMedium = -1;
+  uint32_t linkSpeed = 0;        // bits per second as the header states it
+  int appMajorVersion = -1;      // -1 when the file has none
+  uint32_t packetCount = 0;
+  uint32_t timeDate = 0;         // classic: seconds since 1904; tagged: RawTime
+};
+
+// Reads the header (classic or tagged) from the start of the stream; false when it cannot.
+bool ReadPacketFileSummary(SourceStream& in, PacketFileSummary& out);
+
+// ---- Shared by the classic and tagged halves ----
+// Reads the sections of a tagged file from the start of the stream and leaves
+// it at the first packet record. False on a short read or a broken section;
+// a missing or malformed application version leaves appMajorVersion at -1.
+// packetsEnd: end of the packets section when its length says so, else -1.
+bool ReadTaggedHeader(SourceStream& in, PacketFileSummary& out, int64_t& packetsEnd);
+
+}  // namespace morph
