@@ -1,49 +1,661 @@
 #include "engine/identify.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
+#include <memory>
+#include <vector>
 
+#include "engine/catalogue.h"
+#include "engine/conversion.h"
 #include "engine/streams.h"
+#include "formats/packet_file.h"
 #include "formats/pcap.h"
 
 namespace morph {
 namespace {
 
-constexpr size_t kHeadBytes = 200;
-constexpr int64_t kMinimumFileSize = 40;
+constexpr size_t kHeadBytes = 200;          // what identification looks at
+constexpr int64_t kMinimumFileSize = 40;    // smaller files are "too small"
+constexpr size_t kTopologyHeadBytes = 140;  // what topology determination looks at
+constexpr int64_t kMinimumTopologySize = 50;
+constexpr int64_t kLan900MinimumSize = 131072;
+constexpr size_t kCommentLimit = 300;
+constexpr int kMaxHeaderRecords = 4096;  // Sniffer DOS records looked at before giving up
 
 std::string Upper(std::string text) {
   for (char& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
   return text;
 }
 
-// The first bytes of the file, searchable as text.
-struct Head {
-  uint8_t bytes[kHeadBytes] = {};
-  size_t size = 0;
-  bool startsWith(const char* text) const {
-    size_t n = std::strlen(text);
-    return n <= size && std::memcmp(bytes, text, n) == 0;
+bool Contains(const std::string& text, const char* part) {
+  return text.find(part) != std::string::npos;
+}
+
+// A block of file bytes with bounded field access: a field that lies beyond
+// the bytes read reads as -1, which matches no rule.
+class Block {
+ public:
+  std::vector<uint8_t> bytes;
+
+  size_t size() const { return bytes.size(); }
+  bool fits(size_t at, size_t n) const { return at <= bytes.size() && n <= bytes.size() - at; }
+  int64_t u8(size_t at) const { return fits(at, 1) ? bytes[at] : -1; }
+  int64_t le16(size_t at) const { return fits(at, 2) ? GetLE16(&bytes[at]) : -1; }
+  int64_t le32(size_t at) const { return fits(at, 4) ? GetLE32(&bytes[at]) : -1; }
+  int64_t be16(size_t at) const { return fits(at, 2) ? GetBE16(&bytes[at]) : -1; }
+  int64_t be32(size_t at) const { return fits(at, 4) ? GetBE32(&bytes[at]) : -1; }
+
+  bool startsWith(const void* prefix, size_t n) const {
+    return fits(0, n) && std::memcmp(bytes.data(), prefix, n) == 0;
   }
+  bool startsWith(const char* text) const { return startsWith(text, std::strlen(text)); }
   bool contains(const void* needle, size_t n) const {
-    if (n > size) return false;
-    return std::search(bytes, bytes + size, static_cast<const uint8_t*>(needle),
-                       static_cast<const uint8_t*>(needle) + n) != bytes + size;
+    if (n == 0 || n > bytes.size()) return false;
+    auto* first = static_cast<const uint8_t*>(needle);
+    return std::search(bytes.begin(), bytes.end(), first, first + n) != bytes.end();
   }
   bool contains(const char* text) const { return contains(text, std::strlen(text)); }
-  uint8_t at(size_t i) const { return i < size ? bytes[i] : 0; }
+  // Text from `at`, at most `n` bytes, ending at the first zero byte.
+  std::string text(size_t at, size_t n) const {
+    std::string out;
+    for (size_t i = at; i < at + n && i < bytes.size() && bytes[i] != 0; ++i)
+      out += char(bytes[i]);
+    return out;
+  }
 };
 
-AnalyzerType IdentifyPcap(ConversionState& s, SourceStream& in, uint32_t magic) {
-  if (!PcapFlagsFromMagic(magic, s)) return Analyzer::Unknown;
+// Up to n bytes from `position`; fewer at the end of the file, none when the
+// position cannot be reached.
+Block ReadBlock(SourceStream& in, int64_t position, size_t n) {
+  Block block;
+  if (position < 0 || !in.seek(position)) return block;
+  block.bytes.resize(n);
+  block.bytes.resize(in.read(block.bytes.data(), n));
+  return block;
+}
+
+// Only regular files are looked at: opening a FIFO or device could block or
+// consume data.
+bool IsRegularFile(const std::string& path, bool& accessDenied) {
+  struct stat st {};
+  accessDenied = false;
+  if (stat(path.c_str(), &st) != 0) {
+    accessDenied = errno == EACCES;
+    return false;
+  }
+  return S_ISREG(st.st_mode);
+}
+
+// ------------------------------------------------------------ identification
+
+// The analyzer a native packet file belongs to, from its media words.
+AnalyzerType PacketFileAnalyzer(const PacketFileSummary& summary) {
+  AnalyzerType type = Analyzer::Unknown;
+  switch (summary.mediaType) {
+    case 0: type = Analyzer::Ostrawind; break;
+    case 1: type = Analyzer::Ringstave; break;
+    case 3:
+    case 12: type = Analyzer::Farrowe; break;
+    default: break;
+  }
+  const int medium = summary.physicalMedium;
+  if (medium >= 1 && medium <= 3) type = Analyzer::Skavelin;
+  if ((medium >= 4 && medium <= 6) || medium == 8 || medium == 9) type = Analyzer::Farrowe;
+  return type;
+}
+
+AnalyzerType IdentifyCompressedPacketFile(ConversionState& s, const std::string& fileName) {
+  auto gz = OpenGzipSource(fileName);
+  if (!gz) return Analyzer::Unknown;
+  uint8_t first[4] = {};
+  if (!gz->readExact(first, sizeof first)) return Analyzer::Unknown;
+  if (first[0] != 6 && first[0] != 7 && first[0] != kTaggedFirstByte) return Analyzer::Unknown;
+  PacketFileSummary summary;
+  if (!gz->seek(0) || !ReadPacketFileSummary(*gz, summary)) return Analyzer::Unknown;
+  s.SourceCompressed = true;
+  return PacketFileAnalyzer(summary);
+}
+
+AnalyzerType IdentifyTaggedPacketFile(SourceStream& in) {
+  PacketFileSummary summary;
+  if (!in.seek(0) || !ReadPacketFileSummary(in, summary)) return Analyzer::Unknown;
+  return PacketFileAnalyzer(summary);
+}
+
+bool IsCompressedSnifferPro(const std::string& fileName) {
+  auto gz = OpenGzipSource(fileName);
+  if (!gz) return false;
+  Block header = ReadBlock(*gz, 0, 128);
+  return header.startsWith("XCP");
+}
+
+bool IsPcapMagic(uint32_t magic) {
+  return magic == kPcapMagicStandard || magic == kPcapMagicSwapped ||
+         magic == kPcapMagicModified || magic == kPcapMagicModifiedSwapped;
+}
+
+AnalyzerType IdentifyPcap(ConversionState& s, SourceStream& in, uint32_t magic,
+                          bool& openFailed) {
+  PcapFlagsFromMagic(magic, s);
   if (!PcapVersionOk(in, s.TcpdumpSwapBytes)) return Analyzer::Unknown;
   if (magic != kPcapMagicStandard) return Analyzer::Tcpdump;
   switch (ProbePcapRecordLayout(in)) {
     case PcapProbe::Standard: return Analyzer::Tcpdump;
     case PcapProbe::Modified: s.TcpdumpModified = true; return Analyzer::Tcpdump;
     case PcapProbe::Nokia: s.TcpdumpNokia = true; return Analyzer::Tcpdump;
-    default: return Analyzer::Unknown;
+    case PcapProbe::IoError: openFailed = true; return Analyzer::Unknown;
+    case PcapProbe::Unknown: break;
+  }
+  return Analyzer::Unknown;
+}
+
+AnalyzerType IdentifySnoop(const Block& head) {
+  // The first record follows the 16-byte file header; what it holds beyond
+  // its 24-byte header and the frame tells the two apart.
+  const int64_t included = head.be32(16 + 4);
+  const int64_t recordLength = head.be32(16 + 8);
+  return recordLength - included < 40 ? Analyzer::Snoop : Analyzer::Surveyor;
+}
+
+// The rules in the order they are tried; the first that matches decides.
+AnalyzerType IdentifyByContent(ConversionState& s, SourceStream& in, const Block& head,
+                               const std::string& fileName, bool& openFailed) {
+  const std::string path = Upper(fileName);
+
+  if (Contains(path, ".KVZ")) return IdentifyCompressedPacketFile(s, fileName);
+  if (Contains(path, ".CAZ") && IsCompressedSnifferPro(fileName)) {
+    s.SourceCompressed = true;
+    return Analyzer::SnifferPro;
+  }
+  if (head.startsWith("TRS") || head.startsWith("NSE")) {
+    s.SourceCompressed = (head.u8(35) & 1) != 0;
+    return Analyzer::SnifferDos;
+  }
+  if (head.be32(0) == 0x6476) return head.be32(4) == 4 ? Analyzer::NetMetrix : Analyzer::Unknown;
+  if (const uint32_t magic = GetLE32(head.bytes.data()); IsPcapMagic(magic))
+    return IdentifyPcap(s, in, magic, openFailed);
+  if (head.le16(0) == 0x1001 || head.le16(0) == 0x1007) return Analyzer::LanAlyzer;
+  static const uint8_t kEofZero[2] = {0x1A, 0x00};
+  if (head.contains(kEofZero, 2) && (head.u8(40) == 1 || head.u8(40) == 3) &&
+      Contains(path, ".CAP"))
+    return Analyzer::LanDesk;
+  if (head.startsWith("EXRS")) return Analyzer::Da30;
+  if (head.contains("pktcapKahala Systems     ")) return Analyzer::FireBerdDna323;
+  if (head.contains("HPDATA0")) return Analyzer::InternetAdvisor;
+  if (head.u8(130) >= 1 && head.u8(130) <= 3 && head.u8(131) >= 0 && !(head.u8(131) & 2) &&
+      Contains(path, ".DGC"))
+    return Analyzer::DataGlance;
+  if (head.contains("ProbeApps")) return Analyzer::FireBerd500;
+  if (head.startsWith("RTSS")) return Analyzer::NetMon1;
+  if (head.startsWith("GMBU")) return Analyzer::NetMon2;
+  if (Contains(path, ".DAT") && s.SourceFileSize >= kLan900MinimumSize && head.u8(0) == 3 &&
+      head.u8(1) == 0x94)
+    return Analyzer::Lan900;
+  if (head.contains("Observer")) return Analyzer::Observer;
+  const int64_t version = head.u8(0) & 0x7F;
+  if ((Contains(path, ".PKT") || Contains(path, ".RGC") || Contains(path, ".SKC")) &&
+      (version == 6 || version == 7)) {
+    if (head.u8(0) & 0x80) return Analyzer::Glimmerhollow;
+    if (Contains(path, ".SKC")) return Analyzer::Skavelin;
+    if (Contains(path, ".RGC")) return Analyzer::Ringstave;
+    return Analyzer::Ostrawind;
+  }
+  if (head.startsWith("\x7Fver")) return IdentifyTaggedPacketFile(in);
+  if (head.startsWith("snoop\0\0\0", 8)) return IdentifySnoop(head);
+  if (head.startsWith("NetScout Frame File\n")) return Analyzer::NetScout;
+  if (head.startsWith("WINC"))
+    return head.contains("LinkView PRO") ? Analyzer::LinkViewPro : Analyzer::Domino;
+  if (head.startsWith("XCP")) return Analyzer::SnifferPro;
+  // Advisor and Network Analyzer files are recognised only by the Advisor
+  // file library, which this build does not have: they stay unknown.
+  return Analyzer::Unknown;
+}
+
+// ------------------------------------------------------ topology determination
+
+// What a run of the source's reader over its header and first frame learnt.
+struct ProbeResult {
+  bool ran = false;        // the analyzer table has a reader for the source
+  bool delivered = false;  // a first frame came out
+  Topology topology = Topo::Unknown;
+  uint32_t wanProtocol = Wan::NotKnown;
+  bool noFrames = false;
+  int32_t frameCount = 0;
+  std::vector<uint8_t> firstBytes;  // up to 2 bytes of the first frame
+};
+
+ProbeResult ProbeSource(const ConversionState& s, AnalyzerType type, const std::string& fileName,
+                        Topology topology) {
+  ProbeResult result;
+  if (!HasReader(type)) return result;
+  SilentHost quiet;
+  auto conversion = std::make_unique<Conversion>(quiet);
+  ConversionState& p = conversion->state;
+  p.SourceAnalyzer = type;
+  p.TargetAnalyzer = s.TargetAnalyzer;
+  p.SourceFileName = fileName;
+  p.SourceCompressed = s.SourceCompressed;
+  p.SourceFileSize = s.SourceFileSize;
+  p.TraceTopology = topology;
+  p.WanProtocol = s.WanProtocol;
+  p.TcpdumpSwapBytes = s.TcpdumpSwapBytes;
+  p.TcpdumpModified = s.TcpdumpModified;
+  p.TcpdumpNokia = s.TcpdumpNokia;
+  result.ran = true;
+  result.delivered = conversion->ProbeFirstFrame();
+  result.topology = p.TraceTopology;
+  result.wanProtocol = p.WanProtocol;
+  result.noFrames = p.SourceHasNoFrames;
+  result.frameCount = p.SourceFrameCount;
+  if (result.delivered) {
+    const int32_t n = std::clamp(p.StoredLength, 0, 2);
+    result.firstBytes.assign(p.FrameData.begin(), p.FrameData.begin() + n);
+  }
+  return result;
+}
+
+// Everything one topology rule works with.
+struct TopologyInput {
+  ConversionState& s;
+  AnalyzerType type;
+  const std::string& fileName;
+  SourceStream& in;
+  const Block& head;  // the first 140 bytes
+  uint32_t& speed;    // the speed the file states, 0 if none
+};
+
+Topology AdvisorTopology(TopologyInput&) {
+  // Needs the Advisor file library, which this build does not have.
+  return Topo::Unknown;
+}
+
+Topology PacketFileTopology(TopologyInput& t) {
+  std::unique_ptr<SourceStream> gz;
+  SourceStream* stream = &t.in;
+  if (t.s.SourceCompressed) {
+    gz = OpenGzipSource(t.fileName);
+    if (!gz) return Topo::Unknown;
+    stream = gz.get();
+  }
+  PacketFileSummary summary;
+  if (!stream->seek(0) || !ReadPacketFileSummary(*stream, summary)) return Topo::Unknown;
+  t.speed = summary.linkSpeed;
+  Topology topology = Topo::Unknown;
+  switch (t.type) {
+    case Analyzer::Skavelin: topology = Topo::Wireless; break;
+    case Analyzer::Ostrawind: topology = Topo::Ethernet; break;
+    case Analyzer::Ringstave: topology = Topo::TokenRing; break;
+    default: {
+      const int medium = summary.physicalMedium < 0 ? -1 : summary.physicalMedium & 0x7F;
+      if (medium == 5 || medium == 6 || medium == 10) {
+        t.s.WanProtocol = medium == 5 ? Wan::FrameRelay : medium == 6 ? Wan::X25 : Wan::Isdn;
+        topology = Topo::TSeries;
+      } else if (medium == 0 || medium == 4) {
+        topology = Topo::TSeries;
+        ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, topology);
+        if (probe.delivered) t.s.WanProtocol = probe.wanProtocol;
+      }
+      break;
+    }
+  }
+  // Wireless captures of analyzer versions before 1.1 cannot be read.
+  if (topology == Topo::Wireless && summary.appMajorVersion == 0) topology = Topo::Unknown;
+  return topology;
+}
+
+Topology Da30Topology(TopologyInput& t) {
+  Block stats = ReadBlock(t.in, t.head.le32(22), 16);
+  switch (stats.le32(4)) {
+    case 30: return Topo::TokenRing;
+    case 40: return Topo::Ethernet;
+    default: return Topo::Unknown;
+  }
+}
+
+Topology DataGlanceTopology(TopologyInput& t) {
+  switch (t.head.u8(130)) {
+    case 1: return Topo::Fddi;
+    case 2: return Topo::TokenRing;
+    case 3: return Topo::Ethernet;
+    default: return Topo::Unknown;
+  }
+}
+
+// The Domino media code (with its sub-code) as a topology.
+Topology DominoMedia(int64_t code, int64_t subCode, uint32_t& speed) {
+  switch (code) {
+    case 4:
+    case 358: speed = 10000000; return Topo::Ethernet;
+    case 313: return Topo::Fddi;
+    case 335: return Topo::AtmDs3;
+    case 359: return Topo::VSeries;
+    case 360: return Topo::ESeries;
+    case 361: return Topo::TSeries;
+    case 363: return Topo::TokenRing;
+    case 378: return Topo::AtmE3;
+    case 739:
+      if (subCode == 4) {
+        speed = 10000000;
+        return Topo::Ethernet;
+      }
+      return subCode == 6 ? Topo::TokenRing : Topo::Unknown;
+    case 747: return Topo::AtmOc3;
+    case 855: return Topo::AtmE1;
+    case 880:
+    case 984: speed = 100000000; return Topo::Ethernet;
+    case 936: speed = 1000000000; return Topo::Ethernet;
+    case 938: return Topo::AtmE3;
+    case 939: return Topo::AtmDs3;
+    case 940: return Topo::AtmDs1;
+    case 941: return Topo::Wan19;
+    default: return Topo::Unknown;
+  }
+}
+
+uint32_t DominoWanProtocol(int64_t subCode) {
+  switch (subCode) {
+    case 0:
+    case 14: return Wan::Sdlc;
+    case 11: return Wan::Lapb;
+    case 12: return Wan::Lapd;
+    case 15: return Wan::X25;
+    case 240: return Wan::Hdlc;
+    case 278: return Wan::FrameRelay;
+    case 305: return Wan::Ppp;
+    case 333: return Wan::Isdn;
+    default: return Wan::NotKnown;
+  }
+}
+
+Topology DominoTopology(TopologyInput& t) {
+  const bool shortComment = t.type == Analyzer::LinkViewPro || t.head.u8(4) == '\n';
+  t.s.FileComment = shortComment ? t.head.text(5, 39) : t.head.text(4, 40);
+  const int64_t subCode = t.head.le16(64);
+  Topology topology = DominoMedia(t.head.le16(62), subCode, t.speed);
+  if (topology == Topo::E3 || (topology >= Topo::E1 && topology <= Topo::TSeries))
+    t.s.WanProtocol = DominoWanProtocol(subCode);
+  // The reader's header step states the frame count; without a reader the
+  // file cannot be converted at all.
+  ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, topology);
+  if (!probe.ran) return Topo::Unknown;
+  t.s.SourceFrameCount = probe.frameCount;
+  return topology;
+}
+
+Topology FireBerd500Topology(TopologyInput& t) {
+  constexpr size_t kFirstData = 76 + 10;  // file header, record head
+  const int64_t first = t.head.u8(kFirstData);
+  if (first < 0) return Topo::Unknown;
+  if (!(first & 0x10) || first == 0xFF) return Topo::Ethernet;
+  const int64_t third = t.head.u8(kFirstData + 2);
+  if (first == 0x10 && t.head.u8(kFirstData + 1) == 0 && (third == 90 || third == 93 || third == 0xE0))
+    return Topo::Ethernet;
+  return Topo::TokenRing;
+}
+
+Topology InternetAdvisorTopology(TopologyInput& t) {
+  switch (t.head.le32(24)) {
+    case 1:
+    case 2:
+    case 5:
+    case 8: t.speed = 10000000; return Topo::Ethernet;
+    case 7: t.speed = 100000000; return Topo::Ethernet;
+    case 3: t.speed = 4000000; return Topo::TokenRing;
+    case 4: t.speed = 16000000; return Topo::TokenRing;
+    default: return Topo::Unknown;
+  }
+}
+
+Topology Lan900Topology(TopologyInput& t) {
+  ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, Topo::Unknown);
+  if (!probe.ran) return Topo::Unknown;
+  if (probe.noFrames) {
+    // An empty trace has no frame to decide the media by; it is reported as
+    // having no frames rather than as an unknown interface.
+    t.s.SourceHasNoFrames = true;
+    return Topo::Ethernet;
+  }
+  return probe.delivered ? probe.topology : Topo::Unknown;
+}
+
+Topology LanAlyzerTopology(TopologyInput& t) {
+  // The trace summary is the seventh record; the six before it are passed over.
+  int64_t position = 0;
+  for (int record = 0; record < 6; ++record) {
+    Block header = ReadBlock(t.in, position, 4);
+    if (header.size() < 4) return Topo::Unknown;
+    position += 4 + header.le16(2);
+  }
+  Block summary = ReadBlock(t.in, position + 4, 210);
+  switch (summary.le16(188)) {
+    case 226: return Topo::Ethernet;
+    case 227:
+    case 228: return Topo::TokenRing;
+    default: return Topo::Unknown;
+  }
+}
+
+Topology LanDeskTopology(TopologyInput& t) {
+  switch (t.head.le16(40)) {
+    case 1: return Topo::Ethernet;
+    case 3: return Topo::TokenRing;
+    default: return Topo::Unknown;
+  }
+}
+
+Topology NetMetrixTopology(TopologyInput& t) {
+  Block info = ReadBlock(t.in, t.head.be32(16), 144);
+  switch (info.be32(92)) {
+    case 0:
+    case 44: return Topo::Ethernet;
+    case 1: return Topo::TokenRing;
+    case 2: return Topo::Fddi;
+    default: return Topo::Unknown;
+  }
+}
+
+Topology NetMonTopology(TopologyInput& t) {
+  const int64_t offset = t.head.le32(40), length = t.head.le32(44);
+  if (offset > 0 && length > 0) {
+    Block comment = ReadBlock(t.in, offset, std::min<size_t>(size_t(length), kCommentLimit));
+    t.s.FileComment = comment.text(0, comment.size());
+  }
+  switch (t.head.u8(6)) {
+    case 1: return Topo::Ethernet;
+    case 2: return Topo::TokenRing;
+    case 3: return Topo::Fddi;
+    default: return Topo::Unknown;
+  }
+}
+
+Topology NetScoutTopology(TopologyInput& t) {
+  switch (t.head.be16(78)) {
+    case 0: return Topo::Ethernet;
+    case 1: return Topo::TokenRing;
+    case 2: return Topo::Fddi;
+    case 3: return Topo::Wan;
+    default: return Topo::Unknown;
+  }
+}
+
+Topology ObserverTopology(TopologyInput& t) {
+  switch (t.head.u8(133)) {
+    case 0: return Topo::Ethernet;
+    case 1: return Topo::TokenRing;
+    case 2: return Topo::Fddi;
+    case 9: return Topo::Wireless;
+    default: return Topo::Unknown;
+  }
+}
+
+// The header's speed: bits per second, or megabits per second when small.
+uint32_t SnifferProSpeed(int64_t stated) {
+  if (stated < 0) return 0;
+  if (stated > 1000000000) return 10000000;
+  if (stated >= 10000 || stated % 12 == 0) return uint32_t(stated);
+  const int64_t bits = stated * 1000000;
+  // More than a gigabit is as implausible here as it is when stated directly.
+  return bits > 1000000000 ? 10000000 : uint32_t(bits);
+}
+
+Topology SnifferProTopology(TopologyInput& t) {
+  std::unique_ptr<SourceStream> gz;
+  SourceStream* stream = &t.in;
+  if (t.s.SourceCompressed) {
+    gz = OpenGzipSource(t.fileName);
+    if (!gz) return Topo::Unknown;
+    stream = gz.get();
+  }
+  Block header = ReadBlock(*stream, 0, 128);
+  if (header.size() < 128) return Topo::Unknown;
+  t.speed = SnifferProSpeed(header.le32(60));
+  switch (header.le32(44)) {
+    case 0: return Topo::Ethernet;
+    case 1: return Topo::TokenRing;
+    case 2: return Topo::Fddi;
+    case 9: return Topo::Wireless;
+    case 3: break;
+    default: return Topo::Unknown;
+  }
+  switch (header.le16(84)) {
+    case 0: t.s.WanProtocol = Wan::Ppp; break;
+    case 4: t.s.WanProtocol = Wan::FrameRelay; break;
+    case 7: t.s.WanProtocol = Wan::Sdlc; break;
+    case 8: t.s.WanProtocol = Wan::X25; break;
+    case 6: {
+      // ISDN unless the first frame shows PPP; only the reader can tell.
+      t.s.WanProtocol = Wan::Isdn;
+      ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, Topo::Wan);
+      t.s.WanProtocol = !probe.ran ? Wan::NotKnown : probe.delivered ? probe.wanProtocol : Wan::Isdn;
+      break;
+    }
+    default: break;
+  }
+  return Topo::Wan;
+}
+
+// The line record among the header records of a plain Sniffer DOS file.
+void ScanSnifferDosLineRecord(TopologyInput& t, Topology topology) {
+  int64_t position = 17 + 6 + 18;  // signature, version record
+  for (int record = 0; record < kMaxHeaderRecords; ++record) {
+    Block header = ReadBlock(t.in, position, 6);
+    if (header.size() < 6) return;
+    const int64_t type = header.le16(0), length = header.le16(2);
+    position += 6;
+    if (type == 7) {
+      Block line = ReadBlock(t.in, position, 8);
+      if (line.size() < 8) return;
+      const int64_t speed = line.le32(0);
+      if (topology == Topo::Ethernet)
+        t.speed = speed == 100000000 ? 100000000 : 10000000;
+      else if (topology == Topo::TokenRing)
+        t.speed = speed == 0 ? 4000000 : 16000000;
+      else
+        t.speed = uint32_t(speed);
+      switch (line.le32(4)) {
+        case 0: t.s.WanProtocol = Wan::Sdlc; break;
+        case 1: t.s.WanProtocol = Wan::X25; break;
+        case 2: t.s.WanProtocol = Wan::FrameRelay; break;
+        default: break;
+      }
+      return;
+    }
+    const bool passedOver = type == 6 || (type >= 8 && type <= 11) || (type >= 13 && type <= 17);
+    if (!passedOver) return;  // a frame, the end, or something unexpected
+    position += length;
+  }
+}
+
+Topology SnifferDosTopology(TopologyInput& t) {
+  Topology topology = Topo::Unknown;
+  switch (t.head.u8(32)) {
+    case 0: topology = Topo::TokenRing; break;
+    case 1:
+    case 3: topology = Topo::Ethernet; break;
+    case 2: topology = 2; break;
+    case 7: topology = Topo::Wan; break;
+    case 9: topology = Topo::Fddi; break;
+    default: break;
+  }
+  // After the version record a compressed file holds nothing readable
+  // without its reader.
+  if (!t.s.SourceCompressed) ScanSnifferDosLineRecord(t, topology);
+  if (topology == Topo::Wan && t.s.WanProtocol == Wan::NotKnown) {
+    ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, topology);
+    if (probe.ran) {
+      const auto& b = probe.firstBytes;
+      if (!b.empty() && b[0] == 0xFF)
+        t.s.WanProtocol = Wan::Ppp;
+      else if (b.size() == 2 && b[0] % 2 == 0 && b[1] % 2 == 1)
+        t.s.WanProtocol = Wan::Isdn;
+      else
+        t.s.WanProtocol = Wan::Hdlc;
+    }
+  }
+  return topology;
+}
+
+Topology SnoopTopology(TopologyInput& t) {
+  switch (t.head.u8(15)) {
+    case 0:
+    case 4: t.speed = 10000000; return Topo::Ethernet;
+    case 2: return Topo::TokenRing;
+    case 8: return Topo::Fddi;
+    case 10: t.speed = 100000000; return Topo::Ethernet;
+    case 12: t.speed = 1000000000; return Topo::Ethernet;
+    default: return Topo::Unknown;
+  }
+}
+
+Topology PcapFileTopology(TopologyInput& t) {
+  uint32_t linkType = 0;
+  if (!PcapLinkType(t.in, t.s.TcpdumpSwapBytes, linkType)) return Topo::Unknown;
+  return PcapTopology(linkType, t.speed);
+}
+
+Topology TopologyByRule(TopologyInput& t) {
+  switch (t.type) {
+    case Analyzer::Advisor:
+    case Analyzer::NetworkAnalyzer: return AdvisorTopology(t);
+    case Analyzer::Skavelin:
+    case Analyzer::Ostrawind:
+    case Analyzer::Ringstave:
+    case Analyzer::Farrowe: return PacketFileTopology(t);
+    case Analyzer::Da30: return Da30Topology(t);
+    case Analyzer::DataGlance: return DataGlanceTopology(t);
+    case Analyzer::Domino:
+    case Analyzer::LinkViewPro: return DominoTopology(t);
+    case Analyzer::FireBerd500: return FireBerd500Topology(t);
+    case Analyzer::FireBerdDna323: return Topo::Ethernet;
+    case Analyzer::InternetAdvisor: return InternetAdvisorTopology(t);
+    case Analyzer::Lan900: return Lan900Topology(t);
+    case Analyzer::LanAlyzer: return LanAlyzerTopology(t);
+    case Analyzer::LanDesk: return LanDeskTopology(t);
+    case Analyzer::NetMetrix: return NetMetrixTopology(t);
+    case Analyzer::NetMon1:
+    case Analyzer::NetMon2: return NetMonTopology(t);
+    case Analyzer::NetScout: return NetScoutTopology(t);
+    case Analyzer::Observer: return ObserverTopology(t);
+    case Analyzer::SnifferPro: return SnifferProTopology(t);
+    case Analyzer::SnifferDos: return SnifferDosTopology(t);
+    case Analyzer::Snoop:
+    case Analyzer::Surveyor: return SnoopTopology(t);
+    case Analyzer::Tcpdump: return PcapFileTopology(t);
+    default: return Topo::Unknown;
+  }
+}
+
+uint32_t DefaultSpeed(Topology topology) {
+  switch (topology) {
+    case Topo::Ethernet: return 10000000;
+    case Topo::TokenRing: return 16000000;
+    case Topo::Fddi: return 100000000;
+    case Topo::Wireless: return 11000000;
+    default: return 0;
   }
 }
 
@@ -53,7 +665,10 @@ AnalyzerType IdentifySource(ConversionState& s, const std::string& fileName, boo
                             bool& tooSmall) {
   openFailed = tooSmall = false;
   s.SourceCompressed = false;
-  auto in = OpenFileSource(fileName);
+  s.SourceFileSize = 0;
+  bool accessDenied = false;
+  std::unique_ptr<SourceStream> in;
+  if (IsRegularFile(fileName, accessDenied)) in = OpenFileSource(fileName);
   if (!in) {
     openFailed = true;
     return Analyzer::Unknown;
@@ -63,24 +678,14 @@ AnalyzerType IdentifySource(ConversionState& s, const std::string& fileName, boo
     tooSmall = true;
     return Analyzer::Unknown;
   }
-  Head head;
-  head.size = in->read(head.bytes, kHeadBytes);
-  if (in->failed() || head.size < size_t(kMinimumFileSize)) {
+  Block head = ReadBlock(*in, 0, kHeadBytes);
+  if (in->failed() || head.size() < size_t(kMinimumFileSize)) {
     openFailed = true;
     return Analyzer::Unknown;
   }
-  const std::string path = Upper(fileName);
-  (void)path;
-
-  // libpcap, by its magic number.
-  const uint32_t magic = GetLE32(head.bytes);
-  if (magic == kPcapMagicStandard || magic == kPcapMagicSwapped || magic == kPcapMagicModified ||
-      magic == kPcapMagicModifiedSwapped) {
-    AnalyzerType type = IdentifyPcap(s, *in, magic);
-    if (in->failed()) openFailed = true;
-    return type;
-  }
-  return Analyzer::Unknown;
+  AnalyzerType type = IdentifyByContent(s, *in, head, fileName, openFailed);
+  if (in->failed()) openFailed = true;
+  return openFailed ? Analyzer::Unknown : type;
 }
 
 Topology DetermineTopology(ConversionState& s, AnalyzerType type, const std::string& fileName,
@@ -89,37 +694,32 @@ Topology DetermineTopology(ConversionState& s, AnalyzerType type, const std::str
   s.FileComment.clear();
   s.WanProtocol = Wan::NotKnown;
   s.FileLineSpeed = 0;
-  auto in = OpenFileSource(fileName);
+  s.LineSpeed = 0;
+  bool accessDenied = false;
+  std::unique_ptr<SourceStream> in;
+  if (IsRegularFile(fileName, accessDenied)) {
+    in = OpenFileSource(fileName);
+    if (!in) accessDenied = errno == EACCES;
+  }
   if (!in) {
+    openFailed = !accessDenied;  // a plain refusal of access is no open failure
+    return Topo::Unknown;
+  }
+  if (in->size() < kMinimumTopologySize) return Topo::Unknown;
+  Block head = ReadBlock(*in, 0, kTopologyHeadBytes);
+  if (in->failed()) {
     openFailed = true;
     return Topo::Unknown;
   }
-  if (in->size() < 50) return Topo::Unknown;
-  Topology topology = Topo::Unknown;
+
   uint32_t speed = 0;
-  switch (type) {
-    case Analyzer::Tcpdump: {
-      uint32_t linkType = 0;
-      if (!PcapLinkType(*in, s.TcpdumpSwapBytes, linkType)) {
-        openFailed = true;
-        return Topo::Unknown;
-      }
-      topology = PcapTopology(linkType, speed);
-      break;
-    }
-    default:
-      break;
-  }
+  TopologyInput input{s, type, fileName, *in, head, speed};
+  Topology topology = TopologyByRule(input);
+  if (s.FileComment.size() > kCommentLimit) s.FileComment.resize(kCommentLimit);
+
   s.FileLineSpeed = speed;
-  if (speed == 0) {
-    switch (topology) {
-      case Topo::Ethernet: speed = 10000000; break;
-      case Topo::TokenRing: speed = 16000000; break;
-      case Topo::Fddi: speed = 100000000; break;
-      case Topo::Wireless: speed = 11000000; break;
-      default: break;
-    }
-  }
+  if (speed == 0) speed = DefaultSpeed(topology);
+  // Media nobody named, at a typical Ethernet speed, is taken as Ethernet.
   if (topology == Topo::Unknown && (speed == 10000000 || speed == 100000000))
     topology = Topo::Ethernet;
   s.LineSpeed = speed;
