@@ -2,10 +2,22 @@
 // tagged layouts) and the classic writer.
 #include "formats/packet_file.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "engine/checksum.h"
+#include "engine/conversion.h"
+#include "engine/timebase.h"
+#include "formats/formats.h"
 
 namespace morph {
 namespace {
+
+constexpr int kV6RecordSize = 26;
+constexpr int kV7RecordSize = 16;
+constexpr int kRadioBytes = 4;
+constexpr int64_t kMicrosPerSecond = 1000000;
+constexpr int64_t kSecondsPerDay = 86400;
 
 bool IsClassicVersion(uint8_t versionByte) {
   const uint8_t layout = versionByte & 0x7F;
@@ -23,6 +35,167 @@ void SummaryFromClassicHeader(const uint8_t* h, PacketFileSummary& out) {
   out.linkSpeed = GetBE32(h + 34);
 }
 
+double Epoch1904() { return EncodeDate(1904, 1, 1); }
+
+// ---------------------------------------------------------------- reader
+
+struct PacketFileReader : FormatContext {
+  PacketFileSummary header;
+  int64_t packetsEnd = -1;  // tagged: end of a packets section of stated length
+  TaggedCarry tagged;
+  bool started = false;     // classic: the first record of the pass has been read
+  uint64_t firstRaw = 0;    // its raw timestamp
+  int64_t firstFrameTime = 0;
+};
+
+void ReadFileHeader(Conversion& c, PacketFileReader& r) {
+  ConversionState& s = c.state;
+  SourceStream& in = *c.source;
+  s.FramesRead = 0;
+  uint8_t bytes[kClassicHeaderSize];
+  if (!in.seek(0) || !in.readExact(bytes, 1)) {
+    s.ReadError = true;
+  } else if (bytes[0] == 6 || bytes[0] == 7) {
+    if (!in.readExact(bytes + 1, kClassicHeaderSize - 1)) s.ReadError = true;
+    else SummaryFromClassicHeader(bytes, r.header);
+  } else if (bytes[0] == kTaggedFirstByte) {
+    // A tagged file whose application version cannot be read is refused.
+    if (!ReadTaggedHeader(in, r.header, r.packetsEnd) || r.header.appMajorVersion < 0)
+      s.ReadError = true;
+  } else {
+    s.ReadError = true;
+  }
+}
+
+// Local microseconds since 1904 of the first frame fix the trace date; the
+// frame time counts from local midnight of that day.
+void StartTraceAt1904Micros(ConversionState& s, uint64_t micros) {
+  const int64_t seconds = int64_t(micros / kMicrosPerSecond);
+  const int64_t days = seconds / kSecondsPerDay;
+  const int64_t secondOfDay = seconds % kSecondsPerDay;
+  s.TraceDate = Epoch1904() + double(days) + double(secondOfDay) / double(kSecondsPerDay);
+  s.HeaderTimeOfDay = secondOfDay * kMicrosPerSecond;
+  ComputeTimeZoneBias(s, false);
+  s.FrameTime = secondOfDay * kMicrosPerSecond + int64_t(micros % kMicrosPerSecond);
+}
+
+// Times of later frames are the first frame's plus the raw difference, so a
+// trace that runs past midnight keeps counting.
+void SetClassicFrameTime(ConversionState& s, PacketFileReader& r, uint64_t raw, bool millis) {
+  const uint64_t micros = millis ? raw * 1000 : raw;
+  if (!r.started) {
+    r.started = true;
+    r.firstRaw = micros;
+    StartTraceAt1904Micros(s, micros);
+    r.firstFrameTime = s.FrameTime;
+    return;
+  }
+  s.FrameTime = int64_t(uint64_t(r.firstFrameTime) + (micros - r.firstRaw));
+}
+
+// Reads n bytes; a record that ends early is an error, nothing at all is the clean end.
+RecordOutcome ReadPart(SourceStream& in, void* into, size_t n, bool recordStart) {
+  const size_t got = in.read(into, n);
+  if (got == n) return RecordOutcome::Frame;
+  if (got == 0 && recordStart && !in.failed()) return RecordOutcome::End;
+  return RecordOutcome::Error;
+}
+
+RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
+  ConversionState& s = c.state;
+  SourceStream& in = *c.source;
+  const bool v6 = r.header.versionByte == 6;
+  const bool wireless = s.TraceTopology == Topo::Wireless;
+  uint8_t h[kV6RecordSize];
+  RecordOutcome got = ReadPart(in, h, v6 ? kV6RecordSize : kV7RecordSize, true);
+  if (got != RecordOutcome::Frame) return got;
+
+  int32_t length, slice;
+  uint8_t flags, status = 0;
+  uint64_t raw;
+  if (v6) {
+    length = GetBE16(h);
+    slice = GetBE16(h + 2);
+    flags = h[4];
+    raw = GetBE32(h + 6);
+  } else {
+    length = GetBE16(h + 2);
+    slice = GetBE16(h + 4);
+    flags = h[6];
+    status = h[7];
+    raw = uint64_t(GetBE32(h + 8)) << 32 | GetBE32(h + 12);
+    if (wireless) {  // the lengths count the radio bytes
+      if (length < kRadioBytes || (slice != 0 && slice < kRadioBytes)) return RecordOutcome::Error;
+      length -= kRadioBytes;
+      if (slice != 0) slice -= kRadioBytes;
+    }
+  }
+  if (slice == 0) slice = length;
+
+  s.FrameFlags = 0;
+  if (flags & 0x02) s.FrameFlags |= Flag::CrcError;
+  if (flags & 0x04) s.FrameFlags |= Flag::AlignmentError;
+  if (status & 0x04) s.FrameFlags |= Flag::PacketFileStatus;
+  SetClassicFrameTime(s, r, raw, v6);
+
+  if (wireless) {
+    uint8_t radio[kRadioBytes];
+    if (ReadPart(in, radio, sizeof radio, false) != RecordOutcome::Frame) return RecordOutcome::Error;
+    s.WirelessDataRate = radio[0];
+    s.WirelessChannel = radio[1];
+    s.WirelessSignal = radio[2];
+    s.WirelessNoise = radio[3];
+  }
+  if (ReadPart(in, s.FrameData.data(), size_t(slice), false) != RecordOutcome::Frame)
+    return RecordOutcome::Error;
+  // Records start at even offsets; a pad byte missing at the very end is no loss.
+  if (slice % 2 == 1) {
+    uint8_t pad;
+    if (in.read(&pad, 1) != 1 && in.failed()) return RecordOutcome::Error;
+  }
+  s.FrameLength = length;
+  s.StoredLength = slice;
+  ClampFrameLength(s);
+  return RecordOutcome::Frame;
+}
+
+bool ReachedEnd(Conversion& c, const PacketFileReader& r) {
+  const ConversionState& s = c.state;
+  if (r.header.packetCount != 0 && uint32_t(s.FramesRead) >= r.header.packetCount) return true;
+  if (r.packetsEnd >= 0 && c.source->position() >= r.packetsEnd) return true;
+  return c.SourceAtEnd();
+}
+
+void ReadFrames(Conversion& c, PacketFileReader& r, bool singleFrame) {
+  ConversionState& s = c.state;
+  do {
+    const RecordOutcome got =
+        r.header.tagged ? ReadTaggedRecord(c, r.tagged) : ReadClassicRecord(c, r);
+    if (got == RecordOutcome::End) {
+      s.EndOfSource = true;
+      break;
+    }
+    if (got == RecordOutcome::Error || c.source->failed()) {
+      s.ReadError = true;
+      break;
+    }
+    s.WriteFailed = c.ProcessFrame();
+    if (ReachedEnd(c, r)) s.EndOfSource = true;
+    s.SourceFilePosition = c.source->position();
+  } while (!s.ReadError && !s.StopRequested && !s.WriteFailed && !s.EndOfSource && !singleFrame);
+  s.FramesReadTotal = s.FramesRead;
+}
+
+// ---------------------------------------------------------------- writer
+
+struct PacketFileWriter : FormatContext {
+  int64_t epoch1904Base = 0;  // microseconds from 1904-01-01 to local midnight of the trace date
+};
+
+int64_t DaysSince1904(double traceDate) {
+  return DaysFrom1970(traceDate) - DaysFrom1970(Epoch1904());
+}
+
 }  // namespace
 
 bool ReadPacketFileSummary(SourceStream& in, PacketFileSummary& out) {
@@ -37,6 +210,97 @@ bool ReadPacketFileSummary(SourceStream& in, PacketFileSummary& out) {
   if (!in.readExact(header + 1, kClassicHeaderSize - 1)) return false;
   SummaryFromClassicHeader(header, out);
   return true;
+}
+
+void ReadPacketFile(Conversion& c, bool headerStep, bool singleFrame) {
+  ConversionState& s = c.state;
+  s.ReadError = false;
+  s.EndOfSource = false;
+  PacketFileReader& r = c.ReaderContext<PacketFileReader>();
+  if (headerStep) {
+    ReadFileHeader(c, r);
+    return;
+  }
+  r.started = false;
+  r.tagged.started = false;
+  ReadFrames(c, r, singleFrame);
+}
+
+uint8_t PacketFlagsByte(const Conversion& c) {
+  const ConversionState& s = c.state;
+  const uint8_t* d = s.FrameData.data();
+  uint8_t flags = 0;
+  if (s.FrameFlags & Flag::CrcError) flags |= 0x02;
+  if (s.FrameFlags & Flag::AlignmentError) flags |= 0x04;
+  if (s.TraceTopology == Topo::Ethernet) {
+    if (s.FrameLength > 1518) flags |= 0x10;
+    if (s.FrameLength < 64) flags |= 0x20;
+  }
+  const bool snap = s.StoredLength >= 16 && GetBE16(d + 12) <= 1500 && d[14] == 0xAA && d[15] == 0xAA;
+  if ((s.TraceTopology == Topo::Ethernet || s.TraceTopology == Topo::Wireless) && snap)
+    flags |= 0x80;
+  return flags;
+}
+
+void WritePacketFileHeader(Conversion& c, int32_t count) {
+  ConversionState& s = c.state;
+  const bool wireless = s.TraceTopology == Topo::Wireless;
+  const int64_t days = DaysSince1904(s.TraceDate);
+  c.WriterContext<PacketFileWriter>().epoch1904Base = days * kSecondsPerDay * kMicrosPerSecond;
+
+  uint8_t h[kClassicHeaderSize] = {};
+  h[0] = 7;
+  PutBE32(h + 2, uint32_t(c.target->position()));
+  PutBE32(h + 6, uint32_t(std::max(0, count - s.NonDataFrames)));
+  PutBE32(h + 10, uint32_t(days * kSecondsPerDay + s.FirstFrameTime / kMicrosPerSecond));
+  PutBE32(h + 14, 0xFFFFFFFF);
+  PutBE32(h + 18, 0xFFFFFFFF);
+  PutBE32(h + 22, s.TraceTopology == Topo::TokenRing ? 1 : 0);
+  PutBE32(h + 26, wireless ? 1 : 0);
+  h[32] = h[33] = wireless ? 1 : 0;  // version 1.1: the lowest accepted for wireless files
+  PutBE32(h + 34, s.LineSpeed);
+  if (c.target->seek(0)) c.target->write(h, sizeof h);
+}
+
+void WritePacketFileFrame(Conversion& c) {
+  if (c.state.TargetAnalyzer == Analyzer::Farrowe) {
+    WriteTaggedRecord(c);
+    return;
+  }
+  ConversionState& s = c.state;
+  const bool wireless = s.TraceTopology == Topo::Wireless;
+  const int32_t radio = wireless ? kRadioBytes : 0;
+  const int32_t length = s.FrameLength + radio;
+  // Never more than the source stored, nor more than the slice allows.
+  int32_t count = s.StoredLength + radio;
+  if (s.SliceFrames) count = std::min(count, s.SliceLength);
+  count = std::max(count, radio);
+  int32_t slice = count;
+  if (length <= count) {
+    slice = 0;
+    count = length;
+  }
+
+  uint8_t h[kV7RecordSize] = {};
+  PutBE16(h + 2, uint16_t(length));
+  PutBE16(h + 4, uint16_t(slice));
+  h[6] = PacketFlagsByte(c);
+  const uint64_t stamp = uint64_t(s.FrameTime + c.WriterContext<PacketFileWriter>().epoch1904Base);
+  PutBE32(h + 8, uint32_t(stamp >> 32));
+  PutBE32(h + 12, uint32_t(stamp));
+  TargetStream& out = *c.target;
+  out.write(h, sizeof h);
+  if (wireless) {
+    const uint8_t bytes[kRadioBytes] = {s.WirelessDataRate, s.WirelessChannel, s.WirelessSignal,
+                                        s.WirelessNoise};
+    out.write(bytes, sizeof bytes);
+  }
+  out.write(s.FrameData.data(), size_t(count - radio));
+  if (count % 2 == 1) out.writeZeros(1);
+}
+
+void FinishPacketFile(Conversion& c, int32_t framesWritten) {
+  if (framesWritten > 0) WritePacketFileHeader(c, framesWritten);
 }
 
 }  // namespace morph

@@ -8,6 +8,8 @@
 
 namespace morph {
 
+class Conversion;
+
 constexpr int kClassicHeaderSize = 50;
 constexpr uint8_t kTaggedFirstByte = 0x7F;
 
@@ -32,5 +34,19 @@ bool ReadPacketFileSummary(SourceStream& in, PacketFileSummary& out);
 // a missing or malformed application version leaves appMajorVersion at -1.
 // packetsEnd: end of the packets section when its length says so, else -1.
 bool ReadTaggedHeader(SourceStream& in, PacketFileSummary& out, int64_t& packetsEnd);
+
+// Tag values that a tagged record does not repeat keep those of the record before.
+struct TaggedCarry {
+  uint32_t length = 0, timeLow = 0, timeHigh = 0, flagsAndStatus = 0;
+  bool started = false;  // the first record of the pass has fixed the trace date
+};
+enum class RecordOutcome { Frame, End, Error };
+// Reads one tagged record into the current frame, time included.
+RecordOutcome ReadTaggedRecord(Conversion& c, TaggedCarry& carry);
+
+// The classic flags byte of the current frame (also carried by tagged records).
+uint8_t PacketFlagsByte(const Conversion& c);
+// Writes the current frame as a tagged record.
+void WriteTaggedRecord(Conversion& c);
 
 }  // namespace morph

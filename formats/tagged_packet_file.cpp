@@ -1,15 +1,42 @@
 // Tagged packet files: the sections of XML text at the start, the tagged
 // packet records and the writer of both.
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
 
+#include "engine/checksum.h"
+#include "engine/conversion.h"
+#include "engine/timebase.h"
+#include "formats/formats.h"
 #include "formats/packet_file.h"
 
 namespace morph {
 namespace {
 
 constexpr int kSectionHeaderSize = 12;
+constexpr int kTagEntrySize = 6;
+constexpr uint16_t kEndOfTags = 0xFFFF;
+// Nanoseconds since 1601-01-01 are Unix seconds plus this many.
+constexpr int64_t kSeconds1601To1970 = 11644473600;
+constexpr uint32_t kSectionMark = 512;
+constexpr char kVersionXml[] =
+    "<VersionInfo><FileVersion>9</FileVersion><AppVersion>5.4.0.1</AppVersion>"
+    "<ProdVersion>1.0.0.0</ProdVersion></VersionInfo>\r\n";
+// The packet count keeps eight characters so that the rewritten header has
+// the same size; larger counts are written as 0, which readers take as
+// "read to the end of the file".
+constexpr int64_t kMaxWrittenCount = 99999999;
+
+namespace Tag {
+constexpr int Length = 0, TimeLow = 1, TimeHigh = 2, FlagsAndStatus = 3, Channel = 4, DataRate = 5,
+    Signal = 6, MediaMark = 10, LinkProtocol = 11, Direction = 12;
+}  // namespace Tag
+
+namespace LinkCode {
+constexpr uint32_t HdlcOrPpp = 16, FrameRelay = 35, X25 = 37, Isdn = 49;
+}  // namespace LinkCode
 // The version and session texts are a few hundred bytes; anything far larger
 // is no such file, and is refused before memory is taken for it.
 constexpr int32_t kMaxSectionText = 1 << 20;
@@ -98,6 +125,87 @@ int AppMajorVersion(std::string_view xml) {
   return parts[0];
 }
 
+void ApplyLinkProtocol(ConversionState& s, uint32_t code) {
+  switch (code) {
+    case LinkCode::HdlcOrPpp:
+      s.WanProtocol = s.StoredLength > 0 && s.FrameData[0] == 0xFF ? Wan::Ppp : Wan::Hdlc;
+      break;
+    case LinkCode::FrameRelay: s.WanProtocol = Wan::FrameRelay; break;
+    case LinkCode::X25: s.WanProtocol = Wan::X25; break;
+    case LinkCode::Isdn: s.WanProtocol = Wan::Isdn; break;
+    default: break;
+  }
+}
+
+uint32_t LinkCodeOf(uint32_t wanProtocol) {
+  switch (wanProtocol) {
+    case Wan::Hdlc:
+    case Wan::Ppp: return LinkCode::HdlcOrPpp;
+    case Wan::X25: return LinkCode::X25;
+    case Wan::Isdn: return LinkCode::Isdn;
+    case Wan::FrameRelay: return LinkCode::FrameRelay;
+    default: return 0;
+  }
+}
+
+// Media type and sub-type elements; an empty text where the medium has none.
+std::pair<std::string, int> MediaOf(Topology topology, uint32_t wanProtocol) {
+  if (topology == Topo::Ethernet) return {"0", 0};
+  if (topology == Topo::TokenRing) return {"1", 0};
+  if (topology == Topo::Fddi) return {"2", 0};
+  if (topology == Topo::Wireless) return {"9", 3};
+  if (topology >= Topo::Wan && topology <= Topo::TSeries) {
+    switch (wanProtocol) {
+      case Wan::Hdlc:
+      case Wan::X25:
+      case Wan::Ppp: return {"12", 6};
+      case Wan::Isdn: return {"12", 10};
+      case Wan::FrameRelay: return {"12", 5};
+      default: return {"12", 0};
+    }
+  }
+  return {"", 0};
+}
+
+std::string SessionXml(const ConversionState& s, int64_t count) {
+  if (count < 0 || count > kMaxWrittenCount) count = 0;
+  char countText[16];
+  std::snprintf(countText, sizeof countText, "%8d", int(count));
+  const auto [mediaType, mediaSubType] = MediaOf(s.TraceTopology, s.WanProtocol);
+  return "<Session><RawTime> </RawTime><Time> </Time><MediaType>" + mediaType +
+         "</MediaType><MediaSubType>" + std::to_string(mediaSubType) + "</MediaSubType>" +
+         "<TimeZoneBias>" + std::to_string(s.TimeZoneBias / 60) + "</TimeZoneBias><LinkSpeed>" +
+         std::to_string(s.LineSpeed) + "</LinkSpeed>" + "<PacketCount>" + countText +
+         "</PacketCount></Session>\r\n";
+}
+
+void WriteSection(TargetStream& out, const char* tag, const std::string& text, uint32_t mark) {
+  uint8_t h[kSectionHeaderSize];
+  std::memcpy(h, tag, 4);
+  PutLE32(h + 4, uint32_t(text.size()));
+  PutLE32(h + 8, mark);
+  out.write(h, sizeof h);
+  out.writeText(text);
+}
+
+void PutTag(uint8_t*& p, uint16_t tag, uint32_t value) {
+  PutLE16(p, tag);
+  PutLE32(p + 2, value);
+  p += kTagEntrySize;
+}
+
+// Times come as nanoseconds since 1601 UTC; the first record fixes the trace date.
+void SetTaggedFrameTime(ConversionState& s, TaggedCarry& carry) {
+  const uint64_t nanos = uint64_t(carry.timeHigh) << 32 | carry.timeLow;
+  const int64_t micros = int64_t(nanos / 1000);
+  const int64_t seconds = micros / 1000000 - kSeconds1601To1970;
+  if (!carry.started) {
+    carry.started = true;
+    StartTraceAtUnixTime(s, seconds);
+  }
+  s.FrameTime = FrameTimeFromUnix(s, seconds, micros % 1000000);
+}
+
 }  // namespace
 
 bool ReadTaggedHeader(SourceStream& in, PacketFileSummary& out, int64_t& packetsEnd) {
@@ -132,6 +240,91 @@ bool ReadTaggedHeader(SourceStream& in, PacketFileSummary& out, int64_t& packets
   }
   if (section.length > 0) packetsEnd = in.position() + section.length;
   return true;
+}
+
+RecordOutcome ReadTaggedRecord(Conversion& c, TaggedCarry& carry) {
+  ConversionState& s = c.state;
+  SourceStream& in = *c.source;
+  bool haveLink = false;
+  uint32_t linkCode = 0, direction = 0;
+  uint8_t entry[kTagEntrySize];
+  for (bool first = true;; first = false) {
+    const size_t got = in.read(entry, sizeof entry);
+    if (got == 0 && first && !in.failed()) return RecordOutcome::End;
+    if (got != sizeof entry) return RecordOutcome::Error;
+    const uint16_t tag = GetLE16(entry);
+    const uint32_t value = GetLE32(entry + 2);
+    if (tag == kEndOfTags) break;
+    switch (tag & 0x7F) {
+      case Tag::Length: carry.length = value; break;
+      case Tag::TimeLow: carry.timeLow = value; break;
+      case Tag::TimeHigh: carry.timeHigh = value; break;
+      case Tag::FlagsAndStatus: carry.flagsAndStatus = value; break;
+      case Tag::Channel: s.WirelessChannel = uint8_t(value); break;
+      case Tag::DataRate: s.WirelessDataRate = uint8_t(value); break;
+      case Tag::Signal: s.WirelessSignal = uint8_t(value); break;
+      case Tag::LinkProtocol: haveLink = true, linkCode = value; break;
+      case Tag::Direction: direction = value; break;
+      default: break;  // not interpreted, or unknown and skipped with its value
+    }
+  }
+  const int32_t length = int32_t(carry.length & 0xFFFF);
+  int32_t slice = int32_t(GetLE32(entry + 2) & 0xFFFF);
+  if (slice == 0) slice = length;
+
+  s.FrameFlags = 0;
+  if (carry.flagsAndStatus & 0x02) s.FrameFlags |= Flag::CrcError;
+  if (carry.flagsAndStatus & 0x04) s.FrameFlags |= Flag::AlignmentError;
+  if ((carry.flagsAndStatus >> 16) & 0x04) s.FrameFlags |= Flag::PacketFileStatus;
+  if (direction == 1) s.FrameFlags |= Flag::Direction1;
+  if (direction == 2) s.FrameFlags |= Flag::Direction2;
+
+  if (!in.readExact(s.FrameData.data(), size_t(slice))) return RecordOutcome::Error;
+  s.FrameLength = length;
+  s.StoredLength = slice;
+  if (haveLink) ApplyLinkProtocol(s, linkCode);
+  SetTaggedFrameTime(s, carry);
+  ClampFrameLength(s);
+  return RecordOutcome::Frame;
+}
+
+void WriteTaggedRecord(Conversion& c) {
+  ConversionState& s = c.state;
+  const UnixTime when = FrameUnixTime(s);
+  const uint64_t nanos =
+      (uint64_t(when.seconds + kSeconds1601To1970) * 1000000 + uint64_t(when.microseconds)) * 1000;
+  const int32_t stored = std::max(0, s.StoredLength);
+
+  uint8_t record[12 * kTagEntrySize];
+  uint8_t* p = record;
+  PutTag(p, Tag::Length, uint32_t(s.FrameLength));
+  PutTag(p, Tag::TimeLow, uint32_t(nanos));
+  PutTag(p, Tag::TimeHigh, uint32_t(nanos >> 32));
+  PutTag(p, Tag::FlagsAndStatus, PacketFlagsByte(c));
+  if (s.TraceTopology == Topo::Wireless) {
+    PutTag(p, Tag::Channel, s.WirelessChannel);
+    PutTag(p, Tag::DataRate, s.WirelessDataRate);
+    PutTag(p, Tag::Signal, s.WirelessSignal);
+  }
+  PutTag(p, Tag::MediaMark, 4);
+  PutTag(p, Tag::LinkProtocol, LinkCodeOf(s.WanProtocol));
+  PutTag(p, Tag::Direction, (s.FrameFlags & Flag::Direction1) ? 1 : 2);
+  PutTag(p, kEndOfTags, uint32_t(stored));
+  c.target->write(record, size_t(p - record));
+  c.target->write(s.FrameData.data(), size_t(stored));
+}
+
+void WriteTaggedFileHeader(Conversion& c, int32_t count) {
+  ConversionState& s = c.state;
+  TargetStream& out = *c.target;
+  if (!out.seek(0)) return;
+  WriteSection(out, "\177ver", kVersionXml, kSectionMark);
+  WriteSection(out, "sess", SessionXml(s, int64_t(count) - s.NonDataFrames), kSectionMark);
+  WriteSection(out, "pkts", "", 0);
+}
+
+void FinishTaggedFile(Conversion& c, int32_t framesWritten) {
+  if (framesWritten > 0) WriteTaggedFileHeader(c, framesWritten);
 }
 
 }  // namespace morph
