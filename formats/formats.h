@@ -20,4 +20,19 @@ void WritePacketFileFrame(Conversion& c);
 void FinishPacketFile(Conversion& c, int32_t framesWritten);
 void FinishTaggedFile(Conversion& c, int32_t framesWritten);
 
+// NetMon 1.x and 2.x (netmon.cpp)
+void ReadNetMon(Conversion& c, bool headerStep, bool singleFrame);
+void WriteNetMonHeader(Conversion& c, int32_t frameNumber);
+void WriteNetMonFrame(Conversion& c);
+void FinishNetMon(Conversion& c, int32_t framesWritten);
+
+// snoop, Surveyor and the other trailer-variant targets (snoop.cpp)
+void ReadSnoop(Conversion& c, bool headerStep, bool singleFrame);
+void WriteSnoopHeader(Conversion& c, int32_t frameNumber);
+void WriteSnoopFrame(Conversion& c);
+
+// ASCII text dump (text_dump.cpp)
+void WriteTextDumpHeader(Conversion& c, int32_t frameNumber);
+void WriteTextDumpFrame(Conversion& c);
+
 }  // namespace morph

@@ -1,0 +1,330 @@
+// NetMon capture files, versions 1.1 ("RTSS") and 2.0 ("GMBU"): a 128-byte
+// header, the frame records, a table of 32-bit record offsets and a comment.
+// Frames are reached only through the table.
+#include "formats/netmon.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+#include "engine/catalogue.h"
+#include "engine/checksum.h"
+#include "engine/conversion.h"
+#include "engine/timebase.h"
+#include "formats/formats.h"
+
+namespace morph {
+namespace {
+
+constexpr int kRecordHeaderV1 = 8;
+constexpr int kRecordHeaderV2 = 16;
+constexpr int kEthernetFcs = 4;
+// Room for the FCS that Ethernet frames get on top of their captured bytes.
+constexpr uint32_t kMaxCapturedLength = FrameBufferBytes - kEthernetFcs;
+constexpr int64_t kMicrosPerDay = 86400LL * 1000000;
+constexpr size_t kTableBlockEntries = 4096;
+
+uint64_t GetLE64(const uint8_t* p) { return uint64_t(GetLE32(p)) | uint64_t(GetLE32(p + 4)) << 32; }
+void PutLE64(uint8_t* p, uint64_t v) {
+  PutLE32(p, uint32_t(v));
+  PutLE32(p + 4, uint32_t(v >> 32));
+}
+
+int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+struct SystemTime {
+  int year, month, dayOfWeek, day, hour, minute, second, milliseconds;
+};
+
+SystemTime DecodeSystemTime(const uint8_t* p) {
+  return {GetLE16(p),      GetLE16(p + 2),  GetLE16(p + 4),  GetLE16(p + 6),
+          GetLE16(p + 8),  GetLE16(p + 10), GetLE16(p + 12), GetLE16(p + 14)};
+}
+
+bool IsPlausibleDate(const SystemTime& t) {
+  return t.year >= 1601 && t.month >= 1 && t.month <= 12 && t.day >= 1 && t.day <= 31 &&
+         t.hour < 24 && t.minute < 60 && t.second < 60 && t.milliseconds < 1000;
+}
+
+struct NetMonReaderContext : FormatContext {
+  bool version2 = false;
+  int64_t startMillis = 0;  // time of day of the header's start time
+  uint32_t tableOffset = 0;
+  std::vector<uint32_t> table;
+  size_t next = 0;
+};
+
+struct NetMonWriterContext : FormatContext {
+  std::vector<uint32_t> offsets;  // NetMon_frame_index_entry: one record offset per frame
+  int64_t startTime = 0;          // FrameTime of the start time written in the header
+  uint32_t tableOffset = 0, commentOffset = 0, commentLength = 0;
+};
+
+bool IsVersion2Target(AnalyzerType type) { return type == Analyzer::NetMon2; }
+
+void ReadHeader(Conversion& c) {
+  ConversionState& s = c.state;
+  NetMonReaderContext& r = c.ReaderContext<NetMonReaderContext>();
+  s.FramesRead = 0;
+  uint8_t h[kNetMonHeaderSize];
+  if (!c.source->readExact(h, sizeof h)) {
+    s.ReadError = true;
+    return;
+  }
+  if (std::memcmp(h, "GMBU", 4) == 0) {
+    r.version2 = true;
+  } else if (std::memcmp(h, "RTSS", 4) == 0) {
+    r.version2 = false;
+  } else {
+    s.ReadError = true;
+    return;
+  }
+  const SystemTime start = DecodeSystemTime(h + 8);
+  // An impossible date is ignored; the file date then stands.
+  if (start.year != 0 && IsPlausibleDate(start)) {
+    s.TraceDate = EncodeDateTime(start.year, start.month, start.day, start.hour, start.minute,
+                                 start.second) +
+                  start.milliseconds / 86400000.0;
+    ComputeTimeZoneBias(s, false);
+  }
+  r.startMillis =
+      (int64_t(start.hour) * 3600 + start.minute * 60 + start.second) * 1000 + start.milliseconds;
+
+  r.tableOffset = GetLE32(h + 24);
+  const uint32_t tableBytes = GetLE32(h + 28);
+  const int64_t fileSize = c.source->size();
+  if (fileSize >= 0 && int64_t(r.tableOffset) + tableBytes > fileSize) {
+    s.ReadError = true;  // a table longer than the file
+    return;
+  }
+  r.table.resize(tableBytes / 4);
+  auto* raw = reinterpret_cast<uint8_t*>(r.table.data());
+  if (!c.source->seek(r.tableOffset) || !c.source->readExact(raw, r.table.size() * 4)) {
+    s.ReadError = true;
+    return;
+  }
+  for (size_t i = 0; i < r.table.size(); ++i) r.table[i] = GetLE32(raw + 4 * i);
+}
+
+// Reads the record of the next table entry into the current frame.
+bool ReadRecord(Conversion& c, NetMonReaderContext& r) {
+  ConversionState& s = c.state;
+  SourceStream& in = *c.source;
+  const uint32_t entry = r.table[r.next++];
+  const int headerSize = r.version2 ? kRecordHeaderV2 : kRecordHeaderV1;
+  const int64_t fileSize = in.size();
+  if (entry > uint32_t(INT32_MAX) || (fileSize >= 0 && int64_t(entry) + headerSize > fileSize)) {
+    s.ReadError = true;  // an entry pointing outside the file
+    return false;
+  }
+  uint8_t h[kRecordHeaderV2];
+  if (!in.seek(entry) || !in.readExact(h, size_t(headerSize))) {
+    s.ReadError = true;
+    return false;
+  }
+  int64_t time;
+  uint32_t frameLength, captured;
+  if (r.version2) {
+    time = int64_t(GetLE64(h));
+    frameLength = GetLE32(h + 8) & 0xFFFF;
+    captured = GetLE32(h + 12);
+  } else {
+    time = GetLE32(h);
+    frameLength = GetLE16(h + 4);
+    captured = GetLE16(h + 6);
+  }
+  if (captured > kMaxCapturedLength) {
+    s.ReadError = true;  // would not fit the frame buffer
+    return false;
+  }
+  captured = std::min(captured, frameLength);  // never more stored than on the wire
+  if (!in.readExact(s.FrameData.data(), captured)) {
+    s.ReadError = true;
+    return false;
+  }
+  s.FrameFlags = 0;
+  s.FrameTime = r.version2 ? r.startMillis * 1000 + time : (time + r.startMillis) * 1000;
+
+  const bool ethernet = s.TraceTopology == Topo::Ethernet;
+  s.FrameLength = int32_t(frameLength);
+  s.StoredLength = int32_t(captured);
+  if (ethernet) {
+    if (captured == frameLength) s.StoredLength += kEthernetFcs;
+    s.FrameLength += kEthernetFcs;
+    if (s.FrameLength < 64) {
+      ZeroFrameBytes(s, int32_t(captured), 64);
+      s.FrameLength = s.StoredLength = 64;
+    }
+  }
+  ClampFrameLength(s);
+  if (ethernet && s.StoredLength == s.FrameLength) StoreEthernetFcs(s);
+  return true;
+}
+
+// The start time as SYSTEMTIME: the first frame's time, whole milliseconds
+// (truncated, so the field never reaches 1000), on the day it falls on.
+void PutStartTime(uint8_t* p, const ConversionState& s, int64_t startTime) {
+  const int64_t dayOffset = FloorDiv(startTime, kMicrosPerDay);
+  const int64_t timeOfDay = startTime - dayOffset * kMicrosPerDay;
+  int year, month, day;
+  DecodeDate(std::floor(s.TraceDate) + double(dayOffset), year, month, day);
+  const int64_t seconds = timeOfDay / 1000000;
+  const uint16_t fields[8] = {uint16_t(year),
+                              uint16_t(month),
+                              2,  // day of week, always written as 2
+                              uint16_t(day),
+                              uint16_t(seconds / 3600),
+                              uint16_t(seconds % 3600 / 60),
+                              uint16_t(seconds % 60),
+                              uint16_t(timeOfDay % 1000000 / 1000)};
+  for (int i = 0; i < 8; ++i) PutLE16(p + 2 * i, fields[i]);
+}
+
+uint16_t MacType(Topology topology) {
+  switch (topology) {
+    case Topo::Ethernet: return 1;
+    case Topo::TokenRing: return 2;
+    case Topo::Fddi: return 3;
+    default: return 0;  // no NetMon MAC type of ours
+  }
+}
+
+void WriteHeader(Conversion& c, int32_t framesInFile) {
+  ConversionState& s = c.state;
+  NetMonWriterContext& w = c.WriterContext<NetMonWriterContext>();
+  const bool v2 = IsVersion2Target(s.TargetAnalyzer);
+  uint8_t h[kNetMonHeaderSize] = {};
+  std::memcpy(h, v2 ? "GMBU" : "RTSS", 4);
+  h[4] = v2 ? 0 : 1;  // minor version
+  h[5] = v2 ? 2 : 1;  // major version
+  PutLE16(h + 6, MacType(s.TraceTopology));
+  PutStartTime(h + 8, s, w.startTime);
+  PutLE32(h + 24, w.tableOffset);
+  PutLE32(h + 28, uint32_t(std::max(0, framesInFile)) * 4);
+  PutLE32(h + 40, w.commentOffset);
+  PutLE32(h + 44, w.commentLength);
+  c.target->seek(0);
+  c.target->write(h, sizeof h);
+}
+
+void WriteFrameTable(Conversion& c, const std::vector<uint32_t>& offsets) {
+  ConversionState& s = c.state;
+  s.WritingIndex = true;
+  c.host.progress(c.Progress());
+  uint8_t block[kTableBlockEntries * 4];
+  for (size_t first = 0; first < offsets.size(); first += kTableBlockEntries) {
+    const size_t count = std::min(kTableBlockEntries, offsets.size() - first);
+    for (size_t i = 0; i < count; ++i) PutLE32(block + 4 * i, offsets[first + i]);
+    if (!c.target->write(block, count * 4)) break;
+    c.host.pumpEvents();
+    c.host.progress(c.Progress());
+  }
+  s.WritingIndex = false;
+}
+
+}  // namespace
+
+Topology NetMonTopology(uint8_t macType) {
+  switch (macType) {
+    case 1: return Topo::Ethernet;
+    case 2: return Topo::TokenRing;
+    case 3: return Topo::Fddi;
+    default: return Topo::Unknown;
+  }
+}
+
+std::string ReadNetMonComment(SourceStream& in) {
+  uint8_t h[48];
+  if (!in.seek(0) || !in.readExact(h, sizeof h)) return "";
+  const uint32_t offset = GetLE32(h + 40);
+  const size_t length = std::min<size_t>(GetLE32(h + 44), kNetMonCommentLimit);
+  std::string text(length, '\0');
+  if (length == 0 || !in.seek(offset)) return "";
+  text.resize(in.read(text.data(), length));
+  text.resize(std::min(text.size(), text.find('\0')));
+  return text;
+}
+
+void ReadNetMon(Conversion& c, bool headerStep, bool singleFrame) {
+  ConversionState& s = c.state;
+  s.ReadError = false;
+  s.EndOfSource = false;
+  if (headerStep) {
+    ReadHeader(c);
+    return;
+  }
+  NetMonReaderContext& r = c.ReaderContext<NetMonReaderContext>();
+  const int64_t fileSize = c.source->size();
+  do {
+    if (r.next >= r.table.size()) {
+      s.EndOfSource = true;
+      break;
+    }
+    if (!ReadRecord(c, r)) break;
+    const int64_t position = c.source->position();
+    if (position > int64_t(r.tableOffset) + 4) {
+      // A record that runs into the frame table is counted but not passed on.
+      ++s.FramesRead;
+      ++s.FramesWritten;
+      ++s.NonDataFrames;
+    } else {
+      s.WriteFailed = c.ProcessFrame();
+    }
+    s.SourceFilePosition = position;
+    if (r.next >= r.table.size() || (fileSize >= 0 && position >= fileSize)) s.EndOfSource = true;
+  } while (!s.ReadError && !s.StopRequested && !s.WriteFailed && !s.EndOfSource && !singleFrame);
+  s.FramesReadTotal = s.FramesRead;
+  if (!singleFrame) std::vector<uint32_t>().swap(r.table);
+}
+
+void WriteNetMonHeader(Conversion& c, int32_t /*frameNumber*/) {
+  NetMonWriterContext& w = c.WriterContext<NetMonWriterContext>();
+  w.startTime = FloorDiv(c.state.FirstFrameTime, 1000) * 1000;
+  WriteHeader(c, c.state.FramesWritten - c.state.NonDataFrames);
+}
+
+void WriteNetMonFrame(Conversion& c) {
+  ConversionState& s = c.state;
+  NetMonWriterContext& w = c.WriterContext<NetMonWriterContext>();
+  w.offsets.push_back(uint32_t(c.target->position()));
+  const int32_t fcs = s.TraceTopology == Topo::Ethernet ? kEthernetFcs : 0;
+  const int32_t frameLength = std::max(0, s.FrameLength - fcs);
+  const int32_t captured = std::clamp(s.StoredLength - fcs, 0, frameLength);
+  const int64_t sinceStart = s.FrameTime - w.startTime;
+  uint8_t h[kRecordHeaderV2];
+  int headerSize;
+  if (IsVersion2Target(s.TargetAnalyzer)) {
+    PutLE64(h, uint64_t(sinceStart));
+    PutLE32(h + 8, uint32_t(frameLength));
+    PutLE32(h + 12, uint32_t(captured));
+    headerSize = kRecordHeaderV2;
+  } else {
+    PutLE32(h, uint32_t(std::llround(double(sinceStart) / 1000.0)));
+    PutLE16(h + 4, uint16_t(frameLength));
+    PutLE16(h + 6, uint16_t(captured));
+    headerSize = kRecordHeaderV1;
+  }
+  c.target->write(h, size_t(headerSize));
+  c.target->write(s.FrameData.data(), size_t(captured));
+}
+
+void FinishNetMon(Conversion& c, int32_t framesWritten) {
+  ConversionState& s = c.state;
+  if (s.HeaderPending) return;  // no frame reached the target: nothing to complete
+  NetMonWriterContext& w = c.WriterContext<NetMonWriterContext>();
+  w.tableOffset = uint32_t(c.target->position());
+  WriteFrameTable(c, w.offsets);
+  std::vector<uint32_t>().swap(w.offsets);
+
+  w.commentOffset = uint32_t(c.target->position());
+  const std::string comment = "Converted From " + SourceDisplayName(s.SourceAnalyzer,
+                                                                    s.TcpdumpModified,
+                                                                    s.TcpdumpNokia,
+                                                                    s.SourceCompressed);
+  c.target->write(comment.c_str(), comment.size() + 1);  // with its zero byte
+  w.commentLength = uint32_t(comment.size() + 1);
+  WriteHeader(c, framesWritten - s.NonDataFrames);
+}
+
+}  // namespace morph

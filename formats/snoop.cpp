@@ -1,0 +1,218 @@
+// snoop files (big-endian records after a 16-byte header) and the trailer
+// variant written for Surveyor, FireBerd 500 PC, LAN Analyzer and Protocol
+// Inspector: the same record followed by a 16-byte trailer.
+#include "formats/snoop.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/checksum.h"
+#include "engine/conversion.h"
+#include "engine/timebase.h"
+#include "formats/formats.h"
+
+namespace morph {
+namespace {
+
+constexpr int kEthernetFcs = 4;
+constexpr uint32_t kSurveyorRecordOverhead = kSnoopRecordHeaderSize + kSurveyorTrailerSize;
+constexpr uint16_t kTrailerCrcError = 0x0002;
+constexpr uint16_t kTrailerRunt = 0x0008;
+constexpr uint16_t kTrailerOversize = 0x0010;
+constexpr uint16_t kTrailerLength12 = 0x0020;
+constexpr uint16_t kTrailerGood = 0x0040;
+constexpr uint32_t kFirstTrailerMark = 0x80000000u;
+
+struct SnoopReaderContext : FormatContext {
+  bool started = false;  // the first record fixed the trace date
+};
+
+void ReadHeader(Conversion& c) {
+  ConversionState& s = c.state;
+  s.FramesRead = 0;
+  s.SecondCounter = 0;
+  uint8_t h[kSnoopFileHeaderSize];
+  if (!c.source->readExact(h, sizeof h) || std::memcmp(h, "snoop\0\0\0", 8) != 0)
+    s.ReadError = true;
+}
+
+// Reads one record into the current frame. False at a clean end of file or
+// on a read error.
+bool ReadRecord(Conversion& c, bool surveyor) {
+  ConversionState& s = c.state;
+  SourceStream& in = *c.source;
+  uint8_t h[kSnoopRecordHeaderSize] = {};
+  const size_t got = in.read(h, sizeof h);
+  if (got == 0 && !in.failed()) {
+    s.EndOfSource = true;
+    return false;
+  }
+  const uint32_t original = GetBE32(h), included = GetBE32(h + 4), recordLength = GetBE32(h + 8);
+  int64_t seconds = GetBE32(h + 16), micros = GetBE32(h + 20);
+  const uint32_t overhead = surveyor ? kSurveyorRecordOverhead : kSnoopRecordHeaderSize;
+  // A record must hold its header and fit the frame buffer; its frame part
+  // must hold the bytes it claims.
+  if (got != sizeof h || recordLength < overhead ||
+      recordLength - overhead > uint32_t(FrameBufferBytes) || included > recordLength - overhead) {
+    s.ReadError = true;
+    return false;
+  }
+  if (!in.readExact(s.FrameData.data(), recordLength - overhead)) {
+    s.ReadError = true;
+    return false;
+  }
+  uint8_t trailer[kSurveyorTrailerSize] = {};
+  if (surveyor && !in.readExact(trailer, sizeof trailer)) {
+    s.ReadError = true;
+    return false;
+  }
+  SnoopReaderContext& r = c.ReaderContext<SnoopReaderContext>();
+  if (!r.started) {
+    StartTraceAtUnixTime(s, seconds);
+    r.started = true;
+  }
+  if (micros >= 1000000) {  // an out-of-range fraction carries into the seconds
+    seconds += micros / 1000000;
+    micros %= 1000000;
+  }
+  s.FrameFlags = (GetBE16(trailer + 2) & kTrailerCrcError) ? Flag::CrcError : 0;
+  s.FrameTime = FrameTimeFromUnix(s, seconds, micros);
+
+  s.StoredLength = int32_t(included);
+  s.FrameLength = int32_t(std::max(original, included));
+  const bool ethernet = s.TraceTopology == Topo::Ethernet;
+  if (surveyor) {
+    if (s.FrameLength - s.StoredLength == kEthernetFcs) s.FrameLength = s.StoredLength;
+    if (ethernet && s.FrameLength < 64) {
+      ZeroFrameBytes(s, s.StoredLength, 64);
+      s.FrameLength = s.StoredLength = 64;
+    }
+  }
+  if (ethernet) {
+    if (s.FrameLength == s.StoredLength) {
+      if (s.FrameLength < 60) {
+        ZeroFrameBytes(s, s.StoredLength, 60);
+        s.FrameLength = s.StoredLength = 60;
+      }
+      if (!surveyor) s.StoredLength += kEthernetFcs;
+    }
+    if (!surveyor) s.FrameLength += kEthernetFcs;
+  }
+  ClampFrameLength(s);
+  // Surveyor frames carry their FCS; snoop frames get it computed.
+  if (ethernet && !surveyor && s.StoredLength == s.FrameLength) StoreEthernetFcs(s);
+  return true;
+}
+
+uint32_t DatalinkType(Topology topology) {
+  switch (topology) {
+    case Topo::Ethernet: return 4;
+    case Topo::TokenRing: return 2;
+    case Topo::Fddi: return 8;
+    default: return 0;
+  }
+}
+
+uint16_t TrailerStatus(const ConversionState& s) {
+  uint16_t status = 0;
+  if (s.FrameLength >= 12) status |= kTrailerLength12;
+  if (s.TraceTopology == Topo::Ethernet) {
+    if (s.FrameLength < 64) status |= kTrailerRunt;
+    if (s.FrameLength > 1518) status |= kTrailerOversize;
+  }
+  status |= (s.FrameFlags & Flag::CrcError) ? kTrailerCrcError : kTrailerGood;
+  return status;
+}
+
+}  // namespace
+
+AnalyzerType SnoopOrSurveyor(SourceStream& in) {
+  uint8_t h[kSnoopFileHeaderSize + kSnoopRecordHeaderSize];
+  if (!in.seek(0) || !in.readExact(h, sizeof h)) return Analyzer::Unknown;
+  const uint8_t* record = h + kSnoopFileHeaderSize;
+  const int64_t beyondFrame = int64_t(GetBE32(record + 8)) - int64_t(GetBE32(record + 4));
+  return beyondFrame < int64_t(kSurveyorRecordOverhead) ? Analyzer::Snoop : Analyzer::Surveyor;
+}
+
+Topology SnoopTopology(uint8_t datalink, uint32_t& lineSpeed) {
+  lineSpeed = 0;
+  switch (datalink) {
+    case 0:
+    case 4: lineSpeed = 10000000; return Topo::Ethernet;
+    case 2: return Topo::TokenRing;
+    case 8: return Topo::Fddi;
+    case 10: lineSpeed = 100000000; return Topo::Ethernet;
+    case 12: lineSpeed = 1000000000; return Topo::Ethernet;
+    default: return Topo::Unknown;
+  }
+}
+
+void ReadSnoop(Conversion& c, bool headerStep, bool singleFrame) {
+  ConversionState& s = c.state;
+  s.ReadError = false;
+  s.EndOfSource = false;
+  if (headerStep) {
+    ReadHeader(c);
+    return;
+  }
+  const bool surveyor = s.SourceAnalyzer == Analyzer::Surveyor;
+  do {
+    if (!ReadRecord(c, surveyor)) break;
+    s.WriteFailed = c.ProcessFrame();
+    if (!s.EndOfSource && c.SourceAtEnd()) s.EndOfSource = true;
+  } while (!s.ReadError && !s.StopRequested && !s.WriteFailed && !s.EndOfSource && !singleFrame);
+  s.FramesReadTotal = s.FramesRead;
+}
+
+void WriteSnoopHeader(Conversion& c, int32_t /*frameNumber*/) {
+  ConversionState& s = c.state;
+  uint8_t h[kSnoopFileHeaderSize] = {'s', 'n', 'o', 'o', 'p', 0, 0, 0};
+  PutBE32(h + 8, 2);
+  PutBE32(h + 12, DatalinkType(s.TraceTopology));
+  c.target->seek(0);
+  c.target->write(h, sizeof h);
+  ComputeWriterTimeBase(s);
+}
+
+void WriteSnoopFrame(Conversion& c) {
+  ConversionState& s = c.state;
+  const bool trailer = s.TargetAnalyzer != Analyzer::Snoop;
+  const int32_t fcs = s.TraceTopology == Topo::Ethernet ? kEthernetFcs : 0;
+  const bool whole = s.StoredLength >= s.FrameLength;
+  // Only captured bytes are written: a truncated or sliced frame keeps its
+  // original length but includes just what was stored (never its FCS).
+  int32_t original, included;
+  if (trailer) {
+    original = s.FrameLength;
+    included = whole ? s.FrameLength : std::max(0, s.StoredLength - fcs);
+  } else {
+    original = std::max(0, s.FrameLength - fcs);
+    included = whole ? original : std::clamp(s.StoredLength - fcs, 0, original);
+  }
+  const uint32_t padded = (uint32_t(included) + kSnoopRecordHeaderSize + 3) & ~3u;
+  const uint32_t recordLength = padded + (trailer ? kSurveyorTrailerSize : 0);
+
+  const UnixTime when = FrameUnixTime(s);
+  uint8_t h[kSnoopRecordHeaderSize] = {};
+  PutBE32(h, uint32_t(original));
+  PutBE32(h + 4, uint32_t(included));
+  PutBE32(h + 8, recordLength);
+  PutBE32(h + 16, uint32_t(when.seconds));
+  PutBE32(h + 20, uint32_t(when.microseconds));
+  c.target->write(h, sizeof h);
+  c.target->write(s.FrameData.data(), size_t(included));
+  c.target->writeZeros(padded - kSnoopRecordHeaderSize - uint32_t(included));
+  if (!trailer) return;
+
+  const int32_t frameNumber = s.FramesWritten - s.NonDataFrames;
+  const uint64_t sinceFirst = uint64_t(s.FrameTime - s.FirstFrameTime) * 25;  // 40 ns units
+  uint8_t t[kSurveyorTrailerSize] = {};
+  PutBE16(t + 2, TrailerStatus(s));
+  PutBE32(t + 4, uint32_t(sinceFirst));
+  PutBE32(t + 8, uint32_t(sinceFirst >> 32));
+  PutBE32(t + 12, frameNumber == 1 ? (kSnoopFileHeaderSize + recordLength) | kFirstTrailerMark
+                                   : uint32_t(frameNumber - 1));
+  c.target->write(t, sizeof t);
+}
+
+}  // namespace morph
