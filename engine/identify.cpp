@@ -133,11 +133,6 @@ bool IsCompressedSnifferPro(const std::string& fileName) {
   return header.startsWith("XCP");
 }
 
-bool IsPcapMagic(uint32_t magic) {
-  return magic == kPcapMagicStandard || magic == kPcapMagicSwapped ||
-         magic == kPcapMagicModified || magic == kPcapMagicModifiedSwapped;
-}
-
 AnalyzerType IdentifyPcap(ConversionState& s, SourceStream& in, uint32_t magic,
                           bool& openFailed) {
   PcapFlagsFromMagic(magic, s);

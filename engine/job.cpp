@@ -4,6 +4,7 @@
 
 #include "engine/catalogue.h"
 #include "engine/conversion.h"
+#include "engine/file_date.h"
 #include "engine/identify.h"
 #include "engine/streams.h"
 
@@ -42,6 +43,7 @@ SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const st
   s.SourceFileName = path;
   s.SourceFrameCount = 0;
   check.analyzer = s.SourceAnalyzer = IdentifySource(s, path, openFailed, tooSmall);
+  s.SourceFileDateText = FileDateText(path);
   if (tooSmall) return check.accepted = Refuse(host, name + " is too small."), check;
   if (openFailed)
     return Refuse(host, "Unable to open Source file.  File is in use or name is bad."), check;
@@ -125,8 +127,11 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   s.StartFrame = request.startFrame;
   s.EndFrame = request.endFrame;
   s.TextOptions = request.textOptions;
-  if (request.pcapSwapBytes) s.TcpdumpSwapBytes = *request.pcapSwapBytes;
-  if (request.pcapModified) s.TcpdumpModified = *request.pcapModified;
+  const bool pcapSource = check.analyzer == Analyzer::Tcpdump;
+  s.TcpdumpOutputSwapBytes = request.pcapSwapBytes.value_or(
+      pcapSource ? s.TcpdumpSwapBytes : request.pcapSwapDefault);
+  s.TcpdumpOutputModified = request.pcapModified.value_or(
+      pcapSource ? s.TcpdumpModified : request.pcapModifiedDefault);
 
   conversion.ConvertTrace(false, request.holdMilliseconds);
   result.outcome = OutcomeOf(s);

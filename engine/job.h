@@ -50,9 +50,10 @@ struct JobRequest {
   bool convertAll = true;
   int32_t startFrame = 1, endFrame = 999999;
   bool unattended = true;
-  // libpcap output; unset keeps what identification of the source chose.
+  // libpcap output; unset: a libpcap source's own order and variant, for
+  // other sources the saved choice below.
   std::optional<bool> pcapSwapBytes, pcapModified;
-  bool pcapSwapDefault = true, pcapModifiedDefault = false;  // for non-libpcap sources
+  bool pcapSwapDefault = true, pcapModifiedDefault = false;
   TextDumpOptions textOptions;
   unsigned holdMilliseconds = 0;
 };

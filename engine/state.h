@@ -50,11 +50,15 @@ struct ConversionState {
   int64_t SourceFileSize = 0;
   int64_t SourceFilePosition = 0;
 
-  // libpcap variant: set by identification of a libpcap source, and the
-  // output choice for a libpcap target.
+  // libpcap variant of the source, as identification found it.
   bool TcpdumpSwapBytes = true;
   bool TcpdumpModified = false;
   bool TcpdumpNokia = false;
+  // libpcap output: byte order and record variant the writer uses. A libpcap
+  // source proposes its own; the user's choice overrides. Kept apart from the
+  // source's flags so that choosing another order never misreads the source.
+  bool TcpdumpOutputSwapBytes = true;
+  bool TcpdumpOutputModified = false;
 
   // Current frame.
   int64_t FrameTime = 0;  // microseconds since local midnight of TraceDate's day

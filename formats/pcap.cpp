@@ -40,7 +40,10 @@ void ReadHeader(Conversion& c) {
     s.ReadError = true;
     return;
   }
-  c.ReaderContext<PcapReaderContext>().nanoseconds = Field32(header + 12, s.TcpdumpSwapBytes) == 3;
+  const uint32_t magic = GetLE32(header);
+  c.ReaderContext<PcapReaderContext>().nanoseconds =
+      Field32(header + 12, s.TcpdumpSwapBytes) == 3 || magic == kPcapMagicNanosecond ||
+      magic == kPcapMagicNanosecondSwapped;
 }
 
 // Reads one record into the current frame. False at a clean end of file.
@@ -122,10 +125,17 @@ bool PcapFlagsFromMagic(uint32_t magic, ConversionState& s) {
     case kPcapMagicSwapped: s.TcpdumpSwapBytes = true, s.TcpdumpModified = false; break;
     case kPcapMagicModified: s.TcpdumpSwapBytes = false, s.TcpdumpModified = true; break;
     case kPcapMagicModifiedSwapped: s.TcpdumpSwapBytes = true, s.TcpdumpModified = true; break;
+    case kPcapMagicNanosecond: s.TcpdumpSwapBytes = false, s.TcpdumpModified = false; break;
+    case kPcapMagicNanosecondSwapped: s.TcpdumpSwapBytes = true, s.TcpdumpModified = false; break;
     default: return false;
   }
   s.TcpdumpNokia = false;
   return true;
+}
+
+bool IsPcapMagic(uint32_t magic) {
+  ConversionState scratch;
+  return PcapFlagsFromMagic(magic, scratch);
 }
 
 bool PcapVersionOk(SourceStream& in, bool swapped) {
@@ -149,16 +159,28 @@ PcapProbe ProbePcapRecordLayout(SourceStream& in) {
   if (!in.seek(0) || !in.readExact(header, sizeof header) || !in.readExact(r1, sizeof r1))
     return PcapProbe::IoError;
   const uint32_t snapLength = GetLE32(header + 16);
+  const int64_t firstCaptured = GetLE32(r1 + 8);
+  const int64_t firstSeconds = GetLE32(r1);
+  // A record header must have sane lengths and a time near the first
+  // record's: a misaligned read takes a fraction or frame bytes for them.
+  auto nearFirst = [&](const uint8_t* r) {
+    const int64_t seconds = GetLE32(r);
+    return seconds >= firstSeconds - 86400 && seconds <= firstSeconds + 366 * 86400LL;
+  };
   // A file with a single record has nothing to tell the layouts apart: standard.
-  if (!readAt(40 + int64_t(GetLE32(r1 + 8)), r2)) return PcapProbe::Standard;
+  if (!readAt(40 + firstCaptured, r2)) return PcapProbe::Standard;
   uint32_t captured = GetLE32(r2 + 8), original = GetLE32(r2 + 12);
-  bool rejected = (snapLength != 0 && snapLength < captured) || (captured == 0 && original == 0);
+  bool rejected = (snapLength != 0 && snapLength < captured) || (captured == 0 && original == 0) ||
+                  captured > original || !nearFirst(r2);
   if (!rejected) return PcapProbe::Standard;
-  if (captured < 8096 && captured <= original) return PcapProbe::Modified;
-  if (!readAt(44 + int64_t(GetLE32(r1 + 8)), r2)) return PcapProbe::Unknown;
-  captured = GetLE32(r2 + 8);
-  original = GetLE32(r2 + 12);
-  if (captured < 8096 && original < 8096 && captured <= original) return PcapProbe::Nokia;
+  auto plausible = [&](int64_t offset) {
+    if (!readAt(offset, r2)) return false;
+    captured = GetLE32(r2 + 8);
+    original = GetLE32(r2 + 12);
+    return captured < 8096 && original < 8096 && captured <= original && nearFirst(r2);
+  };
+  if (plausible(48 + firstCaptured)) return PcapProbe::Modified;
+  if (plausible(44 + firstCaptured)) return PcapProbe::Nokia;
   return PcapProbe::Unknown;
 }
 
@@ -193,9 +215,9 @@ void ReadPcap(Conversion& c, bool headerStep, bool singleFrame) {
 
 void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {
   ConversionState& s = c.state;
-  const bool big = s.TcpdumpSwapBytes;
+  const bool big = s.TcpdumpOutputSwapBytes;
   uint8_t header[kFileHeaderSize] = {};
-  if (big) PutBE32(header, s.TcpdumpModified ? kPcapMagicModified : kPcapMagicStandard);
+  if (big) PutBE32(header, s.TcpdumpOutputModified ? kPcapMagicModified : kPcapMagicStandard);
   else PutLE32(header, kPcapMagicStandard);
   Put16(header + 4, 2, big);
   Put16(header + 6, 4, big);
@@ -217,7 +239,7 @@ void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {
 
 void WritePcapFrame(Conversion& c) {
   ConversionState& s = c.state;
-  const bool big = s.TcpdumpSwapBytes;
+  const bool big = s.TcpdumpOutputSwapBytes;
   const int32_t fcs = s.TraceTopology == Topo::Ethernet ? 4 : 0;
   const int32_t captured = std::max(0, s.StoredLength - fcs);
   const int32_t original = std::max(captured, s.FrameLength - fcs);
@@ -227,7 +249,7 @@ void WritePcapFrame(Conversion& c) {
   Put32(record + 4, uint32_t(when.microseconds), big);
   Put32(record + 8, uint32_t(captured), big);
   Put32(record + 12, uint32_t(original), big);
-  const size_t headerSize = s.TcpdumpModified ? kRecordHeaderSize + 8 : kRecordHeaderSize;
+  const size_t headerSize = s.TcpdumpOutputModified ? kRecordHeaderSize + 8 : kRecordHeaderSize;
   c.target->write(record, headerSize);
   c.target->write(s.FrameData.data(), size_t(captured));
 }

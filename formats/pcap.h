@@ -12,10 +12,15 @@ constexpr uint32_t kPcapMagicStandard = 0xA1B2C3D4;  // read little-endian from 
 constexpr uint32_t kPcapMagicSwapped = 0xD4C3B2A1;
 constexpr uint32_t kPcapMagicModified = 0xA1B2CD34;
 constexpr uint32_t kPcapMagicModifiedSwapped = 0x34CDB2A1;
+// Nanosecond libpcap, as current capture tools write it: standard records,
+// sub-second fields in nanoseconds.
+constexpr uint32_t kPcapMagicNanosecond = 0xA1B23C4D;
+constexpr uint32_t kPcapMagicNanosecondSwapped = 0x4D3CB2A1;
 
 enum class PcapProbe { Standard, Modified, Nokia, Unknown, IoError };
 
 // Sets the variant flags from the magic; false when it is no libpcap magic.
+bool IsPcapMagic(uint32_t magicLittleEndian);
 bool PcapFlagsFromMagic(uint32_t magicLittleEndian, ConversionState& s);
 // The version check: the header's major version, in the file's order, above 1.
 bool PcapVersionOk(SourceStream& in, bool swapped);

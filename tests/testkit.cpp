@@ -203,6 +203,7 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
+  if (std::getenv("MORPHALITE_KEEP_TEMP")) return;  // for looking at a failing test's files
   std::error_code ignored;
   std::filesystem::remove_all(dir_, ignored);
 }

@@ -1,0 +1,209 @@
+// The time model: calendar, the machine's zone, daylight rules, trace dates,
+// the writers' time base, PC timer ticks; and the frame checksums.
+#include <gtest/gtest.h>
+
+#include "engine/checksum.h"
+#include "engine/timebase.h"
+#include "tests/testkit.h"
+
+namespace morph {
+namespace {
+
+using testkit::ScopedTimeZone;
+
+TEST(Calendar, DatesRoundTripAndKnowTheirWeekday) {
+  EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
+  EXPECT_EQ(EncodeDate(1970, 1, 1), 25569.0);
+  int y, m, d;
+  DecodeDate(EncodeDate(2024, 2, 29) + 0.75, y, m, d);
+  EXPECT_EQ(y * 10000 + m * 100 + d, 20240229);
+  EXPECT_EQ(DayOfWeek(EncodeDate(2026, 12, 8)), 2);  // a Tuesday
+  EXPECT_EQ(DayOfWeek(EncodeDate(1970, 1, 1)), 4);
+  EXPECT_FALSE(IsLeapYear(2100));
+  EXPECT_TRUE(IsLeapYear(2000));
+}
+
+TEST(TraceDateFromUnix, LastSecondOfADayAndTheNextMidnight) {
+  ConversionState s;
+  SetTraceDateFromUnix(s, 86399, 0);
+  int y, m, d, hh, mm, ss;
+  DecodeDate(s.TraceDate, y, m, d);
+  DecodeTime(s.TraceDate, hh, mm, ss);
+  EXPECT_EQ(y * 10000 + m * 100 + d, 19700101);
+  EXPECT_EQ(hh * 10000 + mm * 100 + ss, 235959);
+  EXPECT_EQ(s.HeaderTimeOfDay, 86399000000LL);
+  SetTraceDateFromUnix(s, 86400, 0);
+  DecodeDate(s.TraceDate, y, m, d);
+  EXPECT_EQ(y * 10000 + m * 100 + d, 19700102);
+  EXPECT_EQ(s.HeaderTimeOfDay, 0);
+}
+
+TEST(TimeZone, PosixRulesParse) {
+  TimeZoneRules r;
+  ASSERT_TRUE(ParsePosixTimeZone("CET-1CEST,M3.5.0,M10.5.0/3", r));
+  EXPECT_EQ(r.standardBiasMinutes, -60);
+  EXPECT_EQ(r.daylightBiasMinutes, -60);
+  EXPECT_EQ(r.daylightStart.month, 3);
+  EXPECT_EQ(r.daylightStart.week, 5);
+  EXPECT_EQ(r.daylightStart.seconds, 7200);
+  EXPECT_EQ(r.daylightEnd.seconds, 3 * 3600);
+  ASSERT_TRUE(ParsePosixTimeZone("<+0530>-5:30", r));
+  EXPECT_EQ(r.standardBiasMinutes, -330);
+  EXPECT_EQ(r.daylightStart.month, 0);
+  ASSERT_TRUE(ParsePosixTimeZone("EST5EDT", r));  // rule omitted: the US default
+  EXPECT_EQ(r.standardBiasMinutes, 300);
+  EXPECT_EQ(r.daylightStart.month, 3);
+  EXPECT_FALSE(ParsePosixTimeZone("", r));
+  EXPECT_FALSE(ParsePosixTimeZone("CET-1CEST,M13.5.0,M10.5.0", r));
+}
+
+TEST(TimeZone, ZoneNamesAreReadFromTheZoneFiles) {
+  {
+    ScopedTimeZone tz("Europe/Berlin");
+    EXPECT_EQ(MachineTimeZone().standardBiasMinutes, -60);
+    EXPECT_EQ(MachineTimeZone().daylightStart.month, 3);
+  }
+  {
+    ScopedTimeZone tz("America/New_York");
+    EXPECT_EQ(MachineTimeZone().standardBiasMinutes, 300);
+  }
+  {
+    ScopedTimeZone tz("UTC");
+    EXPECT_EQ(MachineTimeZone().standardBiasMinutes, 0);
+    EXPECT_EQ(MachineTimeZone().daylightStart.month, 0);
+  }
+}
+
+TEST(Daylight, LastSundayOfMarchAtTwo) {
+  ScopedTimeZone tz("CET-1CEST,M3.5.0,M10.5.0/3");
+  // 2024-03-31 is the last Sunday of March.
+  EXPECT_EQ(TransitionDay(2024, MachineTimeZone().daylightStart), EncodeDate(2024, 3, 31));
+  EXPECT_TRUE(IsDaylightTime(EncodeDateTime(2024, 3, 31, 3, 0, 0)));
+  EXPECT_FALSE(IsDaylightTime(EncodeDateTime(2024, 3, 30, 3, 0, 0)));
+  EXPECT_TRUE(IsDaylightTime(EncodeDateTime(2024, 7, 1, 12, 0, 0)));
+  EXPECT_FALSE(IsDaylightTime(EncodeDateTime(2024, 12, 1, 12, 0, 0)));
+  ConversionState s;
+  s.TraceDate = EncodeDateTime(2024, 7, 1, 12, 0, 0);
+  ComputeTimeZoneBias(s, true);
+  EXPECT_EQ(s.TimeZoneBias, -7200);
+  s.TraceDate = EncodeDateTime(2024, 1, 1, 12, 0, 0);
+  ComputeTimeZoneBias(s, true);
+  EXPECT_EQ(s.TimeZoneBias, -3600);
+}
+
+TEST(Daylight, SouthernHemisphereSpansTheNewYear) {
+  ScopedTimeZone tz("AEST-10AEDT,M10.1.0,M4.1.0/3");
+  EXPECT_TRUE(IsDaylightTime(EncodeDateTime(2024, 1, 15, 12, 0, 0)));
+  EXPECT_TRUE(IsDaylightTime(EncodeDateTime(2024, 12, 15, 12, 0, 0)));
+  EXPECT_FALSE(IsDaylightTime(EncodeDateTime(2024, 7, 15, 12, 0, 0)));
+  ConversionState s;
+  s.TraceDate = EncodeDateTime(2024, 1, 15, 12, 0, 0);
+  ComputeTimeZoneBias(s, true);
+  EXPECT_EQ(s.TimeZoneBias, -11 * 3600);
+}
+
+TEST(SnifferProZone, OwnZoneFieldWinsFromVersionTwoPointOneOn) {
+  ScopedTimeZone tz("UTC");
+  ConversionState s;
+  s.SourceAnalyzer = Analyzer::SnifferPro;
+  s.SnifferProTimeZoneHours = 5;
+  s.SnifferProVersion = "002.001";
+  ComputeTimeZoneBias(s, false);
+  EXPECT_EQ(s.TimeZoneBias, 5 * 3600);
+  s.SnifferProVersion = "002.000";
+  ComputeTimeZoneBias(s, false);
+  EXPECT_EQ(s.TimeZoneBias, 0);
+  s.SnifferProVersion = "002.001";
+  ComputeTimeZoneBias(s, true);  // not at conversion start
+  EXPECT_EQ(s.TimeZoneBias, 0);
+}
+
+TEST(WriterTimeBase, CountsLeapDaysAndSplitsTheFirstFrame) {
+  ScopedTimeZone tz("UTC");
+  ConversionState s;
+  s.TraceDate = EncodeDate(2024, 3, 15);
+  s.FirstFrameTime = 3723LL * 1000000 + 456789;  // 01:02:03.456789
+  ComputeWriterTimeBase(s);
+  // 2024-03-15 00:00:00 UTC is 1710460800 (29 February counted).
+  EXPECT_EQ(s.FirstFrameUnixTime, 1710460800u + 3723u);
+  EXPECT_EQ(s.TimeBaseSeconds, 3723);
+  EXPECT_EQ(s.TimeBaseFraction, 456789.0);
+  UnixTime earlier = FrameUnixTime(s, s.FirstFrameTime - 500000);  // half a second before
+  EXPECT_EQ(earlier.seconds, 1710460800 + 3722);
+  EXPECT_EQ(earlier.microseconds, 956789);
+  UnixTime later = FrameUnixTime(s, s.FirstFrameTime + 543211);
+  EXPECT_EQ(later.seconds, 1710460800 + 3724);
+  EXPECT_EQ(later.microseconds, 0);
+}
+
+TEST(WriterTimeBase, PositiveWestBiasIsAddedToGetUtc) {
+  ConversionState s;
+  s.TraceDate = EncodeDate(1970, 1, 2);
+  s.TimeZoneBias = 5 * 3600;  // local is five hours behind UTC
+  s.FirstFrameTime = 0;
+  ComputeWriterTimeBase(s);
+  EXPECT_EQ(s.FirstFrameUnixTime, 86400u + 5 * 3600u);
+  s.TraceDate = EncodeDate(1969, 12, 1);  // before 1970 the base is 0
+  ComputeWriterTimeBase(s);
+  EXPECT_EQ(s.FirstFrameUnixTime, 0u);
+}
+
+TEST(AbsoluteTimes, FramesAfterLocalMidnightKeepCounting) {
+  ScopedTimeZone tz("EST5EDT,M3.2.0,M11.1.0");
+  ConversionState s;
+  const int64_t first = 1704171540;  // 2024-01-01 23:59:00 EST
+  StartTraceAtUnixTime(s, first);
+  EXPECT_EQ(s.TimeZoneBias, 5 * 3600);
+  int y, m, d;
+  DecodeDate(s.TraceDate, y, m, d);
+  EXPECT_EQ(y * 10000 + m * 100 + d, 20240101);
+  EXPECT_EQ(FrameTimeFromUnix(s, first, 5), (23LL * 3600 + 59 * 60) * 1000000 + 5);
+  EXPECT_EQ(FrameTimeFromUnix(s, first + 120, 0), (24LL * 3600 + 60) * 1000000);
+}
+
+TEST(PcTimer, TicksUpToADayAndBeyond) {
+  EXPECT_NEAR(PcTimerMicroseconds(0x0018, 0x00B0, 0), 86399877168.7, 0.5);
+  EXPECT_NEAR(PcTimerMicroseconds(0x0018, 0x00B3, 0), 41944.98, 0.5);
+  EXPECT_NEAR(PcTimerMicroseconds(0, 0, 1000), 838.09534452, 1e-6);
+}
+
+TEST(Checksums, Crc32LimitsAndKnownValues) {
+  std::vector<uint8_t> frame(64, 0);
+  for (int i = 0; i < 60; ++i) frame[size_t(i)] = uint8_t(i);
+  EXPECT_EQ(FrameCrc32(frame.data(), 59), 0u);
+  EXPECT_NE(FrameCrc32(frame.data(), 60), 0u);
+  EXPECT_EQ(FrameCrc32(frame.data(), 32768), 0u);
+  // The residue property: the CRC over data plus its little-endian CRC is constant.
+  uint32_t crc = FrameCrc32(frame.data(), 60);
+  for (int k = 0; k < 4; ++k) frame[size_t(60 + k)] = uint8_t(crc >> (8 * k));
+  EXPECT_EQ(FrameCrc32(frame.data(), 64), 0x2144DF1Cu);
+}
+
+TEST(Checksums, Crc16OfTheCheckString) {
+  const uint8_t text[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+  EXPECT_EQ(FrameCrc16(text, 9), 0x906E);  // CRC-16/X-25 check value
+  EXPECT_EQ(FrameCrc16(text, 32768), 0);
+}
+
+TEST(FrameHelpers, ClampAndFcsOfBadFrames) {
+  ConversionState s;
+  s.FrameLength = 40000;
+  s.StoredLength = 40000;
+  ClampFrameLength(s);
+  EXPECT_EQ(s.FrameLength, 32768);
+  EXPECT_EQ(s.StoredLength, 32768);
+  s.FrameLength = 100;
+  s.StoredLength = 40000;  // left alone: the pipeline rejects it
+  ClampFrameLength(s);
+  EXPECT_EQ(s.StoredLength, 40000);
+  s.FrameLength = 64;
+  s.FrameFlags = Flag::CrcError;
+  s.FrameData.fill(0xAB);
+  StoreEthernetFcs(s);
+  EXPECT_EQ(s.FrameFcs, 0u);
+  EXPECT_EQ(s.FrameData[60], 0);
+  EXPECT_EQ(s.FrameData[63], 0);
+}
+
+}  // namespace
+}  // namespace morph
