@@ -1,6 +1,7 @@
 #include "engine/targets.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "engine/catalogue.h"
 
@@ -17,9 +18,14 @@ std::vector<AnalyzerType> SortedByName(const AnalyzerSet& set) {
   std::vector<AnalyzerType> list;
   for (size_t i = 0; i < Analyzer::Count; ++i)
     if (set.test(i)) list.push_back(AnalyzerType(i));
-  std::sort(list.begin(), list.end(), [](AnalyzerType a, AnalyzerType b) {
-    return AnalyzerName(a) < AnalyzerName(b);
-  });
+  // The window's list sorts without regard to letter case.
+  auto folded = [](AnalyzerType type) {
+    std::string name = AnalyzerName(type);
+    for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return name;
+  };
+  std::sort(list.begin(), list.end(),
+            [&](AnalyzerType a, AnalyzerType b) { return folded(a) < folded(b); });
   return list;
 }
 
@@ -110,6 +116,56 @@ std::vector<AnalyzerType> OfferedTargets(const CapabilitySets& caps, TargetClass
   offered &= ~caps.hidden;
   if (convertToEthernet || convertToWireless) offered.reset(Analyzer::Ascii);
   return SortedByName(offered);
+}
+
+TargetList FillTargetList(const CapabilitySets& caps, TargetClass targetClass, Topology topology,
+                          bool convertToEthernet, bool convertToWireless, AnalyzerType current) {
+  TargetList list;
+  list.convertToEthernetVisible = topology == Topo::Wireless;
+  list.convertToWirelessVisible = topology == Topo::Ethernet;
+  list.offered =
+      OfferedTargets(caps, targetClass, topology, convertToEthernet, convertToWireless);
+  if (std::find(list.offered.begin(), list.offered.end(), current) != list.offered.end())
+    list.selected = current;
+  else if (!list.offered.empty())
+    list.selected = list.offered.front();
+  list.optionsVisible = list.selected == Analyzer::Ascii || list.selected == Analyzer::Tcpdump;
+  return list;
+}
+
+AnalyzerType TargetFromListText(const std::string& text) {
+  for (int type = 0; type < Analyzer::Count; ++type)
+    if (AnalyzerName(AnalyzerType(type)) == text) return AnalyzerType(type);
+  return Analyzer::Unknown;
+}
+
+void MediaBoxes::clickConvertToEthernet(bool checked) {
+  convertToEthernet = checked;
+  if (checked) convertToWireless = false;
+  targetClass = checked ? TargetClass::Lan : TargetClass::Wireless;
+}
+
+void MediaBoxes::clickConvertToWireless(bool checked) {
+  convertToWireless = checked;
+  if (checked) convertToEthernet = false;
+  targetClass = checked ? TargetClass::Wireless : TargetClass::Lan;
+}
+
+std::string ToggleHiddenAnalyzers(CapabilitySets& caps) {
+  caps.ethernet.flip(Analyzer::FireBerdDna323);
+  return caps.ethernet.test(Analyzer::FireBerdDna323)
+             ? "Additional unsupported features/analyzers ENABLED."
+             : "Additional unsupported features/analyzers DISABLED.";
+}
+
+std::string DestinationAfterSelect(const DestinationRequest& r, bool fromSource,
+                                   bool severalSources) {
+  if (r.sourcePath.empty() || r.targetAnalyzer == Analyzer::Unknown) return r.destinationField;
+  if (fromSource) return DefaultTargetName(r);
+  if (severalSources) return r.destinationField;
+  DestinationRequest own = r;
+  own.sourcePath = r.destinationField;
+  return DefaultTargetName(own);
 }
 
 std::string DefaultTargetName(const DestinationRequest& r) {

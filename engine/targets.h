@@ -32,12 +32,46 @@ bool SourceSupported(const CapabilitySets& caps, AnalyzerType source, Topology t
 // The target class a source's facts select.
 TargetClass TargetClassFor(Topology topology, bool convertToEthernet, bool convertToWireless);
 
-// The analyzers offered as targets, sorted by display name.
+// The analyzers offered as targets, sorted by display name as the window's
+// list sorts them (letter case ignored). A media box counts only where it is
+// shown: "Convert to Ethernet" for 802.11 sources, "Convert to Wireless" for
+// Ethernet sources.
 std::vector<AnalyzerType> OfferedTargets(const CapabilitySets& caps, TargetClass targetClass,
                                          Topology topology, bool convertToEthernet,
                                          bool convertToWireless);
 
-// The default destination for a source path.
+// The window's format list and what goes with it.
+struct TargetList {
+  std::vector<AnalyzerType> offered;          // in list order
+  AnalyzerType selected = Analyzer::Unknown;  // Unknown when the list is empty
+  bool convertToEthernetVisible = false;      // 802.11 sources
+  bool convertToWirelessVisible = false;      // Ethernet sources
+  bool optionsVisible = false;                // the selected target has a settings dialog
+};
+// Rebuilds the list; keeps `current` selected when it is offered, else the
+// first entry.
+TargetList FillTargetList(const CapabilitySets& caps, TargetClass targetClass, Topology topology,
+                          bool convertToEthernet, bool convertToWireless, AnalyzerType current);
+
+// The analyzer whose display name is the list's text; Unknown when none.
+AnalyzerType TargetFromListText(const std::string& text);
+
+// The two media-conversion boxes and the target class they imply. Checking
+// one unchecks the other; the class follows the click.
+struct MediaBoxes {
+  bool convertToEthernet = false;
+  bool convertToWireless = false;
+  TargetClass targetClass = TargetClass::Lan;
+  void clickConvertToEthernet(bool checked);
+  void clickConvertToWireless(bool checked);
+};
+
+// The hidden switch (Shift with a left click on "Analyzer:"): toggles
+// FireBerd DNA-323 in the Ethernet set for the rest of the run. Returns the
+// text of the message box that follows (caption "Morphalite").
+std::string ToggleHiddenAnalyzers(CapabilitySets& caps);
+
+// What a default destination name depends on.
 struct DestinationRequest {
   std::string sourcePath;
   std::string destinationField;  // what the destination field holds (may be empty)
@@ -47,6 +81,17 @@ struct DestinationRequest {
   bool convertToEthernet = false;
   bool convertToWireless = false;
 };
+
+// The default destination for a source path. Empty for a packet grabber source or an empty source path. With a media
+// conversion the name carries the source's own suffix as a tag
+// ("trace.skc" -> "trace_skc.pkt"), which is not doubled on a second pass.
 std::string DefaultTargetName(const DestinationRequest& request);
+
+// The destination field after a target was chosen. fromSource: the default
+// name for the source. Otherwise, with one source, the field's own name with
+// the new target's suffix; with several sources the field stays as it is.
+// Nothing changes without a source or a target.
+std::string DestinationAfterSelect(const DestinationRequest& request, bool fromSource,
+                                   bool severalSources);
 
 }  // namespace morph
