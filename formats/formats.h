@@ -35,4 +35,14 @@ void WriteSnoopFrame(Conversion& c);
 void WriteTextDumpHeader(Conversion& c, int32_t frameNumber);
 void WriteTextDumpFrame(Conversion& c);
 
+// Sniffer DOS (sniffer_dos.cpp) and SnifferPro/NetXRay (snifferpro.cpp)
+void ReadSnifferDos(Conversion& c, bool headerStep, bool singleFrame);
+void WriteSnifferDosHeader(Conversion& c, int32_t frameNumber);
+void WriteSnifferDosFrame(Conversion& c);
+void FinishSnifferDos(Conversion& c, int32_t framesWritten);
+void ReadSnifferPro(Conversion& c, bool headerStep, bool singleFrame);
+void WriteSnifferProHeader(Conversion& c, int32_t count);
+void WriteSnifferProFrame(Conversion& c);
+void FinishSnifferPro(Conversion& c, int32_t framesWritten);
+
 }  // namespace morph

@@ -1,0 +1,433 @@
+// Sniffer DOS reader (plain and compressed) and writer (plain).
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "engine/checksum.h"
+#include "engine/conversion.h"
+#include "engine/timebase.h"
+#include "formats/formats.h"
+#include "formats/sniffer.h"
+#include "formats/sniffer_compression.h"
+
+namespace morph {
+namespace {
+
+using namespace SnifferDos;
+
+constexpr uint16_t kLargestFrameBody = 32782;       // 14-byte header and 32,768 frame bytes
+constexpr uint16_t kLargestCompressedBody = 32768;  // what one decoded block can hold
+constexpr int64_t kMicrosPerDay = 86400000000LL;
+constexpr int kWrittenTimeUnit = 4;                 // two microseconds
+
+// Version record body offsets.
+constexpr size_t kVerDateTime = 4, kVerRecordType = 8, kVerNetwork = 9, kVerFormat = 10,
+                 kVerTimeUnit = 11, kVerCompression = 12;
+
+struct SnifferDosReader : FormatContext {
+  uint8_t version[kVersionBytes] = {};
+  int timeUnit = 0;
+  bool compressed = false;
+  SnifferDecompressor decompressor;
+  std::vector<uint8_t> body = std::vector<uint8_t>(FrameBufferBytes);
+};
+
+bool IsFrameRecord(uint16_t type) {
+  const uint8_t low = uint8_t(type);
+  return low == kFrame4 || low == kFrame5 || low == kFrame12;
+}
+
+// Records that may stand between the version record and the first frame.
+bool IsLeadingRecord(uint16_t type) { return (type >= 6 && type <= 11) || (type >= 13 && type <= 17); }
+
+// Stated unit 0 (and units this reader does not know): Token Ring traces
+// count PC-timer ticks, all others 15-microsecond steps.
+int EffectiveTimeUnit(int unit, Topology topology) {
+  if (unit >= 1 && unit <= 5) return unit;
+  return topology == Topo::TokenRing ? 1 : 2;
+}
+
+// TraceDate from the DOS date and time; false when the fields are no date.
+bool DecodeDosDateTime(uint32_t value, double& dateTime) {
+  const uint16_t time = uint16_t(value), date = uint16_t(value >> 16);
+  const int twoSeconds = std::min(time & 0x1F, 29);
+  const int minute = (time >> 5) & 0x3F, hour = time >> 11;
+  const int day = date & 0x1F, month = (date >> 5) & 0x0F, year = 1980 + (date >> 9);
+  static const int kDaysInMonth[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59) return false;
+  if (day > kDaysInMonth[month - 1] || (month == 2 && day == 29 && !IsLeapYear(year))) return false;
+  dateTime = EncodeDateTime(year, month, day, hour, minute, twoSeconds * 2);
+  return true;
+}
+
+uint32_t EncodeDosDateTime(double dateTime) {
+  int year, month, day, hour, minute, second;
+  DecodeDate(dateTime, year, month, day);
+  DecodeTime(dateTime, hour, minute, second);
+  year = std::clamp(year, 1980, 2107);
+  const uint32_t date = uint32_t((year - 1980) << 9 | month << 5 | day);
+  const uint32_t time = uint32_t(hour << 11 | minute << 5 | second / 2);
+  return date << 16 | time;
+}
+
+void ReadHeader(Conversion& c, SnifferDosReader& r) {
+  ConversionState& s = c.state;
+  SourceStream& in = *c.source;
+  s.FramesRead = 0;
+  uint8_t head[kFramesStart];
+  if (!in.readExact(head, sizeof head)) {
+    s.ReadError = true;
+    return;
+  }
+  std::memcpy(r.version, head + kSignatureBytes + kRecordHeaderBytes, kVersionBytes);
+  r.compressed = (r.version[kVerCompression] & 1) != 0;
+  r.timeUnit = EffectiveTimeUnit(r.version[kVerTimeUnit], s.TraceTopology);
+  double date;
+  if (const uint32_t stamp = GetLE32(r.version + kVerDateTime); stamp != 0 &&
+                                                                DecodeDosDateTime(stamp, date))
+    s.TraceDate = date;
+  ComputeTimeZoneBias(s, false);
+
+  if (r.compressed) {
+    // Everything after the version record is compressed, leading records
+    // included: the frame pass finds them in the decoded stream.
+    r.decompressor.Reset(in, int64_t(kFramesStart));
+  } else {
+    for (;;) {
+      const int64_t at = in.position();
+      uint8_t header[kRecordHeaderBytes];
+      if (!in.readExact(header, sizeof header)) {
+        s.ReadError = true;
+        return;
+      }
+      const uint16_t type = GetLE16(header);
+      if (type == kEndOfFile) {
+        s.ReadError = true;  // a trace without frames
+        return;
+      }
+      if (!IsLeadingRecord(type)) {
+        in.seek(at);
+        break;
+      }
+      if (!in.skip(GetLE16(header + 2))) {
+        s.ReadError = true;
+        return;
+      }
+    }
+  }
+  s.BadCompression = false;
+}
+
+// Reads n bytes of the record stream: false sets BadCompression (compressed)
+// or ReadError (plain).
+bool ReadRecordBytes(Conversion& c, SnifferDosReader& r, uint8_t* out, size_t n) {
+  ConversionState& s = c.state;
+  if (r.compressed) {
+    if (!r.decompressor.Read(out, n) || r.decompressor.Consumed() > s.SourceFileSize)
+      s.BadCompression = true;
+    return !s.BadCompression;
+  }
+  if (!c.source->readExact(out, n)) s.ReadError = true;
+  return !s.ReadError;
+}
+
+bool SkipRecordBody(Conversion& c, SnifferDosReader& r, uint16_t length) {
+  if (!r.compressed) {
+    if (!c.source->skip(length)) c.state.ReadError = true;
+    return !c.state.ReadError;
+  }
+  if (length > kLargestCompressedBody) {
+    c.state.BadCompression = true;
+    return false;
+  }
+  return ReadRecordBytes(c, r, r.body.data(), length);
+}
+
+// False at the end of the records (EndOfSource) or on a failure.
+bool ReadRecordHeader(Conversion& c, SnifferDosReader& r, uint16_t& type, uint16_t& length) {
+  ConversionState& s = c.state;
+  uint8_t header[kRecordHeaderBytes];
+  if (r.compressed) {
+    if (!ReadRecordBytes(c, r, header, sizeof header)) return false;
+  } else {
+    const size_t got = c.source->read(header, sizeof header);
+    if (got == 0 && !c.source->failed()) s.EndOfSource = true;
+    else if (got != sizeof header) s.ReadError = true;
+    else if (c.SourceAtEnd()) s.EndOfSource = true;
+    if (s.EndOfSource || s.ReadError) return false;
+  }
+  type = GetLE16(header);
+  length = GetLE16(header + 2);
+  return true;
+}
+
+void SetFrameFlags(ConversionState& s, uint8_t status) {
+  s.FrameFlags = 0;
+  if (s.TraceTopology == Topo::Ethernet) {
+    if ((status & 0x7F) == 0) return;  // the error bits count only with a low bit set
+    if (status & 0x80) s.FrameFlags |= Flag::CrcError;
+    if (status & 0x40) s.FrameFlags |= Flag::AlignmentError;
+  } else if (IsWanTopology(s.TraceTopology)) {
+    s.FrameFlags |= (status & 0x80) ? Flag::Direction2 : Flag::Direction1;
+    if (status & 0x04) s.FrameFlags |= Flag::SnifferProStatus2;
+    else if (status & 0x02) s.FrameFlags |= Flag::CrcError;
+  }
+}
+
+int64_t FrameTimeOf(const uint8_t* h, int unit) {
+  const uint16_t low = GetLE16(h), middle = GetLE16(h + 2);
+  const uint8_t high = h[4];
+  const int64_t t = int64_t(high) << 32 | int64_t(middle) << 16 | low;
+  int64_t micros;
+  switch (unit) {
+    case 1: micros = std::llround(PcTimerMicroseconds(high, middle, low)); break;
+    case 3: micros = std::llround(double(t) / 2.0); break;
+    case 4: micros = t * 2; break;
+    case 5: micros = t; break;
+    default: micros = t * 15; break;
+  }
+  return micros + int64_t(h[5]) * kMicrosPerDay;
+}
+
+// Fills the current frame from a frame record body. False: the record is malformed.
+bool DecodeFrame(ConversionState& s, uint16_t type, const uint8_t* body, uint16_t length,
+                 int timeUnit) {
+  const size_t dataStart = uint8_t(type) == kFrame12 ? kFrameHeaderBytes + kType12ExtraBytes
+                                                     : kFrameHeaderBytes;
+  if (length < dataStart) return false;
+  const uint8_t* h = body;
+  const int32_t stored = GetLE16(h + 6);
+  const uint8_t status = h[8];
+  const int32_t trueSize = GetLE16(h + 10);
+  if (size_t(stored) > length - dataStart) return false;  // more than the record holds
+
+  SetFrameFlags(s, status);
+  s.FrameTime = FrameTimeOf(h, timeUnit);
+
+  const bool lan = s.WanProtocol == Wan::NotKnown;
+  const bool ethernet = s.TraceTopology == Topo::Ethernet;
+  const int32_t trailer = lan ? 4 : (status & 0x04) ? 0 : 2;  // FCS or CRC bytes not stored
+  if (trueSize == 0) {
+    s.FrameLength = s.StoredLength = stored + trailer;
+  } else {
+    // A sliced frame: only the stored bytes, never invented ones.
+    s.StoredLength = stored;
+    s.FrameLength = ethernet ? trueSize + 4 : lan ? trueSize : trueSize + trailer;
+  }
+  s.FrameLength = std::max(s.FrameLength, s.StoredLength);
+  ClampFrameLength(s);
+
+  const int32_t copied = std::min(stored, s.StoredLength);
+  std::memcpy(s.FrameData.data(), body + dataStart, size_t(copied));
+  ZeroFrameBytes(s, copied, s.StoredLength);
+
+  const bool whole = s.StoredLength >= s.FrameLength;
+  s.FrameFcs = 0;
+  if (ethernet && whole) {
+    StoreEthernetFcs(s);
+  } else if (!lan && whole && !(s.FrameFlags & Flag::SnifferProStatus2) && s.FrameLength >= 2) {
+    const uint16_t crc = (s.FrameFlags & Flag::CrcError)
+                             ? 0
+                             : FrameCrc16(s.FrameData.data(), s.FrameLength - 2);
+    PutLE16(s.FrameData.data() + s.FrameLength - 2, crc);
+  }
+  return true;
+}
+
+void ReadFrames(Conversion& c, SnifferDosReader& r, bool singleFrame) {
+  ConversionState& s = c.state;
+  do {
+    uint16_t type, length;
+    if (!ReadRecordHeader(c, r, type, length)) break;
+    if (!IsFrameRecord(type)) {
+      if (type == 0 || type == kEndOfFile) s.EndOfSource = true;
+      else SkipRecordBody(c, r, length);
+      continue;
+    }
+    if (length > kLargestFrameBody) {
+      s.ReadError = true;
+      break;
+    }
+    if (r.compressed && length > kLargestCompressedBody) {
+      s.BadCompression = true;
+      break;
+    }
+    if (!ReadRecordBytes(c, r, r.body.data(), length)) break;
+    if (!DecodeFrame(s, type, r.body.data(), length, r.timeUnit)) {
+      s.ReadError = true;
+      break;
+    }
+    if (s.ProbeOnly && IsWanTopology(s.TraceTopology) && s.WanProtocol == Wan::NotKnown)
+      s.WanProtocol = SnifferDosProtocolFromFrame(s.FrameData.data(), s.StoredLength);
+    s.WriteFailed = c.ProcessFrame();
+  } while (!s.ReadError && !s.StopRequested && !s.WriteFailed && !s.EndOfSource &&
+           !s.BadCompression && !singleFrame);
+  s.FramesReadTotal = s.FramesRead;
+}
+
+uint8_t NetworkCode(Topology topology) {
+  switch (topology) {
+    case Topo::Ethernet: return kNetEthernet;
+    case Topo::TokenRing: return kNetTokenRing;
+    case Topo::Fddi: return kNetFddi;
+    default: return kNetSerial;
+  }
+}
+
+uint32_t ProtocolCode(uint32_t wanProtocol) {
+  switch (wanProtocol) {
+    case Wan::Sdlc: return 0;
+    case Wan::X25: return 1;
+    case Wan::FrameRelay: return 2;
+    default: return 3;
+  }
+}
+
+void PutRecordHeader(uint8_t* p, uint16_t type, uint16_t length) {
+  PutLE16(p, type);
+  PutLE16(p + 2, length);
+  PutLE16(p + 4, 0);
+}
+
+}  // namespace
+
+uint32_t SnifferDosProtocolFromFrame(const uint8_t* frame, int32_t length) {
+  if (length >= 1 && frame[0] == 0xFF) return Wan::Ppp;
+  if (length >= 2 && frame[0] % 2 == 0 && frame[1] % 2 == 1) return Wan::Isdn;
+  return Wan::Hdlc;
+}
+
+bool IsSnifferDosCompressed(const uint8_t* head, size_t size) {
+  return size > kFramesStart - kVersionBytes + kVerCompression &&
+         (head[kFramesStart - kVersionBytes + kVerCompression] & 1) != 0;
+}
+
+SnifferTopologyInfo SnifferDosTopology(const uint8_t* head, size_t size) {
+  SnifferTopologyInfo info;
+  if (size < kFramesStart) return info;
+  switch (head[kFramesStart - kVersionBytes + kVerNetwork]) {
+    case 0: info.topology = Topo::TokenRing; break;
+    case 1: case 3: info.topology = Topo::Ethernet; break;
+    case 2: info.topology = 2; break;  // a network code without a topology of its own
+    case 7: info.topology = Topo::Wan; break;
+    case 9: info.topology = Topo::Fddi; break;
+    default: info.topology = Topo::Unknown; break;
+  }
+
+  // The leading records, decoded first when the file is compressed.
+  auto in = OpenMemorySource(std::vector<uint8_t>(head, head + size));
+  in->seek(int64_t(kFramesStart));
+  SnifferDecompressor decompressor;
+  decompressor.Reset(*in, int64_t(kFramesStart));
+  const bool compressed = IsSnifferDosCompressed(head, size);
+  std::vector<uint8_t> skipped;
+  auto take = [&](uint8_t* out, size_t n) {
+    return compressed ? decompressor.Read(out, n) : in->readExact(out, n);
+  };
+  for (;;) {
+    uint8_t header[kRecordHeaderBytes];
+    if (!take(header, sizeof header)) break;
+    const uint16_t type = GetLE16(header), length = GetLE16(header + 2);
+    if (type == kEndOfFile) {
+      info.noFrames = true;
+      break;
+    }
+    if (type == kLineRecord) {
+      uint8_t line[8];
+      if (length < sizeof line || !take(line, sizeof line)) break;
+      const uint32_t speed = GetLE32(line), protocol = GetLE32(line + 4);
+      if (info.topology == Topo::Ethernet)
+        info.fileLineSpeed = speed == 100000000 ? 100000000 : 10000000;
+      else if (info.topology == Topo::TokenRing)
+        info.fileLineSpeed = speed == 0 ? 4000000 : 16000000;
+      else
+        info.fileLineSpeed = speed;
+      if (protocol == 0) info.wanProtocol = Wan::Sdlc;
+      else if (protocol == 1) info.wanProtocol = Wan::X25;
+      else if (protocol == 2) info.wanProtocol = Wan::FrameRelay;
+      break;
+    }
+    if (!IsLeadingRecord(type)) break;
+    skipped.resize(length);
+    if (!take(skipped.data(), length)) break;
+  }
+  info.probeFirstFrame = info.topology == Topo::Wan && info.wanProtocol == Wan::NotKnown;
+  return info;
+}
+
+void ReadSnifferDos(Conversion& c, bool headerStep, bool singleFrame) {
+  ConversionState& s = c.state;
+  s.ReadError = false;
+  s.EndOfSource = false;
+  SnifferDosReader& r = c.ReaderContext<SnifferDosReader>();
+  if (headerStep) ReadHeader(c, r);
+  else ReadFrames(c, r, singleFrame);
+}
+
+void WriteSnifferDosHeader(Conversion& c, int32_t /*frameNumber*/) {
+  const ConversionState& s = c.state;
+  uint8_t out[kFramesStart + kRecordHeaderBytes + 8] = {};
+  std::memcpy(out, kSignature, kSignatureBytes);
+  PutRecordHeader(out + kSignatureBytes, kVersionRecord, kVersionBytes);
+  uint8_t* v = out + kSignatureBytes + kRecordHeaderBytes;
+  PutLE16(v, 1);
+  PutLE16(v + 2, 16);
+  PutLE32(v + kVerDateTime, EncodeDosDateTime(s.TraceDate));
+  v[kVerRecordType] = kFrame4;
+  v[kVerNetwork] = NetworkCode(s.TraceTopology);
+  v[kVerFormat] = 1;
+  v[kVerTimeUnit] = kWrittenTimeUnit;
+  uint8_t* line = out + kFramesStart;
+  PutRecordHeader(line, kLineRecord, 8);
+  const uint32_t speed = s.TraceTopology == Topo::TokenRing ? (s.LineSpeed == 4000000 ? 0 : 1)
+                                                            : s.LineSpeed;
+  PutLE32(line + kRecordHeaderBytes, speed);
+  PutLE32(line + kRecordHeaderBytes + 4, ProtocolCode(s.WanProtocol));
+  c.target->seek(0);
+  c.target->write(out, sizeof out);
+}
+
+void WriteSnifferDosFrame(Conversion& c) {
+  const ConversionState& s = c.state;
+  const bool lan = s.WanProtocol == Wan::NotKnown;
+  int32_t trailer = 0;  // FCS or CRC bytes the format does not store
+  if (s.TraceTopology == Topo::Ethernet) trailer = 4;
+  else if (!lan && s.FrameLength >= 3 && !(s.FrameFlags & Flag::SnifferProStatus2)) trailer = 2;
+  const int32_t wire = std::max(0, s.FrameLength - trailer);
+  // The stored bytes of a sliced frame hold no FCS: all of them are data.
+  const int32_t count = std::clamp(s.StoredLength, 0, wire);
+  const int32_t trueSize = count < wire ? wire : 0;
+
+  uint8_t record[kRecordHeaderBytes + kFrameHeaderBytes] = {};
+  PutRecordHeader(record, kFrame4, uint16_t(count + kFrameHeaderBytes));
+  uint8_t* h = record + kRecordHeaderBytes;
+  const int64_t t = std::llround(double(std::max<int64_t>(s.FrameTime, 0)) / 2.0);
+  PutLE16(h, uint16_t(t));
+  PutLE16(h + 2, uint16_t(t >> 16));
+  h[4] = uint8_t(t >> 32);
+  h[5] = 0;
+  PutLE16(h + 6, uint16_t(count));
+  uint8_t status = 0;
+  if (lan) {
+    if (s.FrameFlags & Flag::CrcError) status |= 0x80;
+    if (s.FrameFlags & Flag::AlignmentError) status |= 0x40;
+  } else {
+    if (s.FrameFlags & Flag::Direction2) status |= 0x80;
+    if (s.FrameFlags & Flag::CrcError) status |= 0x02;
+    if (s.FrameFlags & Flag::SnifferProStatus2) status |= 0x04;
+  }
+  h[8] = status;
+  PutLE16(h + 10, uint16_t(trueSize));
+  c.target->write(record, sizeof record);
+  c.target->write(s.FrameData.data(), size_t(count));
+}
+
+void FinishSnifferDos(Conversion& c, int32_t framesWritten) {
+  if (framesWritten <= 0) return;  // no header was written either
+  uint8_t record[kRecordHeaderBytes];
+  PutRecordHeader(record, kEndOfFile, 0);
+  c.target->write(record, sizeof record);
+}
+
+}  // namespace morph

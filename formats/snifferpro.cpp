@@ -1,0 +1,365 @@
+// SnifferPro/NetXRay reader (plain or through gzip) and writer.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "engine/checksum.h"
+#include "engine/conversion.h"
+#include "engine/timebase.h"
+#include "formats/formats.h"
+#include "formats/sniffer.h"
+
+namespace morph {
+namespace {
+
+using namespace SnifferPro;
+
+constexpr double kTicksPerMicrosecond = 1.193181666;
+constexpr double kGigabitTickMicroseconds = 0.032;  // 32 ns
+constexpr uint32_t kPcTimerUnit = 2;
+constexpr char kWrittenVersion[] = "002.001";
+constexpr char kExtendedVersion[] = "002.000";
+constexpr uint32_t kSecondDirection = 0x800000;
+constexpr uint32_t kMediaPpp = 0x0108, kMediaIsdn = 0x1818;
+
+// Header offsets.
+constexpr size_t kVersionAt = 4, kStartTimeAt = 12, kRecordCountAt = 16, kEndOffsetAt = 20,
+                 kFirstRecordAt = 24, kEndCopyAt = 40, kNetworkAt = 44, kTimeUnitAt = 48,
+                 kStartStampAt = 52, kLineSpeedAt = 60, kLengthModeAt = 68, kProtocolAt = 84,
+                 kCopiedFrom = 86, kTimeZoneAt = 126;
+
+struct SnifferProReader : FormatContext {
+  uint8_t header[kHeaderBytes] = {};
+  bool extended = false;
+  bool pcTimer = false;
+  bool lengthsAsStated = false;
+  int64_t startOffset = 0;  // microseconds subtracted from every record time
+  uint32_t recordCount = 0;
+  int64_t endOffset = 0;    // 0: the end of the file
+  int64_t firstRecord = kHeaderBytes;
+  bool wrapped = false;     // reading on from the start of the data area
+  bool signalLatch = false;
+};
+
+// Rounds to the nearest integer, kept inside the 64-bit range whatever the input.
+int64_t RoundClamped(double value) {
+  constexpr double kLimit = 9.0e18;
+  return std::llround(std::clamp(value, -kLimit, kLimit));
+}
+
+uint64_t GetLE64(const uint8_t* p) { return uint64_t(GetLE32(p)) | uint64_t(GetLE32(p + 4)) << 32; }
+void PutLE64(uint8_t* p, uint64_t v) {
+  PutLE32(p, uint32_t(v));
+  PutLE32(p + 4, uint32_t(v >> 32));
+}
+
+void ReadHeader(Conversion& c, SnifferProReader& r) {
+  ConversionState& s = c.state;
+  SourceStream& in = *c.source;
+  s.FramesRead = 0;
+  const uint8_t* h = r.header;
+  if (!in.readExact(r.header, kHeaderBytes)) {
+    s.ReadError = true;
+    return;
+  }
+  const char* text = reinterpret_cast<const char*>(h + kVersionAt);
+  s.SnifferProVersion.assign(text, strnlen(text, 7));
+  r.extended = s.SnifferProVersion >= kExtendedVersion;
+  s.SnifferProTimeZoneHours = int16_t(GetLE16(h + kTimeZoneAt));
+
+  int64_t start = GetLE32(h + kStartTimeAt);
+  SetTraceDateFromUnix(s, start, 0);
+  ComputeTimeZoneBias(s, false);
+  // Without a zone of its own the stored time is the local time of the
+  // capture, unless it goes back into a file of the same kind.
+  if (s.SnifferProTimeZoneHours == 0 && s.TargetAnalyzer != Analyzer::SnifferPro)
+    start += s.TimeZoneBias;
+  SetTraceDateFromUnix(s, start, s.TimeZoneBias);
+
+  r.pcTimer = GetLE32(h + kTimeUnitAt) == kPcTimerUnit;
+  const double startStamp = double(GetLE64(h + kStartStampAt));
+  const double timeOfDay = double(s.HeaderTimeOfDay);
+  if (r.pcTimer)
+    r.startOffset = s.LineSpeed == kGigabit ? RoundClamped(-timeOfDay)
+                                            : RoundClamped(startStamp / kTicksPerMicrosecond -
+                                                           timeOfDay);
+  else
+    r.startOffset = RoundClamped(startStamp - timeOfDay);
+
+  r.lengthsAsStated = GetLE32(h + kLengthModeAt) != 0;
+  r.recordCount = GetLE32(h + kRecordCountAt);
+  r.endOffset = GetLE32(h + kEndOffsetAt);
+  // A first record inside the file header cannot be; read from the data area.
+  r.firstRecord = std::max<int64_t>(GetLE32(h + kFirstRecordAt), kHeaderBytes);
+  r.signalLatch = false;
+  r.wrapped = false;
+  if (!in.seek(r.firstRecord)) s.ReadError = true;
+}
+
+void SetWirelessMedia(ConversionState& s, SnifferProReader& r, const uint8_t* record) {
+  s.WirelessChannel = record[24];
+  s.WirelessDataRate = record[25];
+  const uint8_t signal = record[26];
+  // Some versions give the signal in percent, others on a scale of 128: once
+  // a value above 100 shows the scale, it holds for the rest of the file.
+  if (r.signalLatch || signal > 100) {
+    s.WirelessSignal = uint8_t(std::lround(signal / 128.0 * 100.0));
+    r.signalLatch = true;
+  } else {
+    s.WirelessSignal = signal;
+  }
+  s.WirelessNoise = 0;
+}
+
+void SetStatusFlags(ConversionState& s, SnifferProReader& r, const uint8_t* record) {
+  const uint32_t code = GetLE32(record + 20) & 0x0F;
+  if (s.TraceTopology == Topo::Wireless) {
+    SetWirelessMedia(s, r, record);
+    if (code == 1 || code == 4) s.FrameFlags |= Flag::CrcError;
+  }
+  if (s.WanProtocol != Wan::NotKnown) {
+    const uint32_t media = GetLE32(record + 24);
+    if ((media & ~1u) == kMediaPpp) s.WanProtocol = Wan::Ppp;
+    else if ((media & ~1u) == kMediaIsdn) s.WanProtocol = Wan::Isdn;
+    s.FrameFlags |= (media & 1) ? Flag::Direction2 : Flag::Direction1;
+    if (code == 1) s.FrameFlags |= Flag::CrcError;
+    else if (code == 2) s.FrameFlags |= Flag::SnifferProStatus2;
+  }
+  if (s.TraceTopology == Topo::Ethernet) {
+    if (code == 1 || code == 4 || code == 6) s.FrameFlags |= Flag::CrcError;
+    else if (code == 7) s.FrameFlags |= Flag::AlignmentError;
+  }
+}
+
+int64_t FrameTimeOf(const ConversionState& s, const SnifferProReader& r, uint64_t stamp) {
+  if (r.pcTimer || s.LineSpeed == kGigabit) {
+    const double t = s.LineSpeed == kGigabit ? double(stamp) * kGigabitTickMicroseconds
+                                             : double(stamp) / kTicksPerMicrosecond;
+    const int64_t time = RoundClamped(t - double(r.startOffset));
+    return time < 0 ? RoundClamped(t) : time;
+  }
+  const int64_t micros = int64_t(std::min<uint64_t>(stamp, uint64_t(1) << 62));
+  const int64_t time = micros - r.startOffset;
+  return time < 0 ? micros : time;
+}
+
+void SetLengths(ConversionState& s, const SnifferProReader& r, int32_t original, int32_t captured) {
+  if (r.lengthsAsStated) {
+    s.FrameLength = s.StoredLength = original;
+  } else {
+    original = std::max(original, captured);  // never more stored than on the wire
+    if (s.WanProtocol == Wan::NotKnown) {
+      s.FrameLength = original + 4;
+      s.StoredLength = captured < original ? captured : captured + 4;
+    } else {
+      const bool noCrc = s.FrameFlags & Flag::SnifferProStatus2;
+      s.FrameLength = noCrc ? original : original + 2;
+      s.StoredLength = captured + (captured >= original && !noCrc ? 2 : 0);
+    }
+  }
+  ClampFrameLength(s);
+}
+
+void StoreChecksum(ConversionState& s) {
+  s.FrameFcs = 0;
+  if (s.FrameLength != s.StoredLength) return;
+  if (s.TraceTopology == Topo::Ethernet) {
+    StoreEthernetFcs(s);
+  } else if (s.WanProtocol != Wan::NotKnown && !(s.FrameFlags & Flag::SnifferProStatus2) &&
+             s.FrameLength >= 2) {
+    const uint16_t crc = (s.FrameFlags & Flag::CrcError)
+                             ? 0
+                             : FrameCrc16(s.FrameData.data(), s.FrameLength - 2);
+    PutLE16(s.FrameData.data() + s.FrameLength - 2, crc);
+  }
+}
+
+// Reads one record into the current frame; false when the reading ends.
+bool ReadRecord(Conversion& c, SnifferProReader& r) {
+  ConversionState& s = c.state;
+  SourceStream& in = *c.source;
+  uint8_t record[kRecordHeaderBytes + kExtendedExtraBytes];
+  const size_t headerBytes = kRecordHeaderBytes + (r.extended ? kExtendedExtraBytes : 0);
+  if (!in.readExact(record, headerBytes)) {
+    s.EndOfSource = true;  // a record cut short ends the trace; earlier frames stay
+    return false;
+  }
+  s.FrameFlags = 0;
+  SetStatusFlags(s, r, record);
+  s.FrameTime = FrameTimeOf(s, r, GetLE64(record));
+  const int32_t captured = GetLE16(record + 10);
+  SetLengths(s, r, GetLE16(record + 8), captured);
+  if (!in.readExact(s.FrameData.data(), size_t(captured))) {
+    if (s.SourceCompressed) s.ReadError = true;
+    else s.EndOfSource = true;
+    return false;
+  }
+  ZeroFrameBytes(s, captured, s.StoredLength);  // FCS or CRC slots are computed, not stale
+  if (s.WanProtocol != Wan::NotKnown && captured > 0 && s.FrameData[0] == 0xFF)
+    s.WanProtocol = Wan::Ppp;
+  StoreChecksum(s);
+  return true;
+}
+
+// End of the record data: the end offset or the end of the file. A wrapped
+// capture then continues at the start of the data area and ends where its
+// oldest record began.
+void CheckEnd(Conversion& c, SnifferProReader& r) {
+  ConversionState& s = c.state;
+  SourceStream& in = *c.source;
+  const int64_t position = in.position();
+  s.SourceFilePosition = in.filePosition();
+  if (r.wrapped) {
+    if (position >= r.firstRecord || c.SourceAtEnd()) s.EndOfSource = true;
+    return;
+  }
+  const bool atEnd = (r.endOffset != 0 && position >= r.endOffset) || c.SourceAtEnd();
+  if (!atEnd) return;
+  if (r.firstRecord == int64_t(kHeaderBytes) || !in.seek(kHeaderBytes)) {
+    s.EndOfSource = true;
+    return;
+  }
+  r.wrapped = true;
+}
+
+void ReadFrames(Conversion& c, SnifferProReader& r, bool singleFrame) {
+  ConversionState& s = c.state;
+  do {
+    if (!ReadRecord(c, r)) break;
+    s.WriteFailed = c.ProcessFrame();
+    if (uint32_t(s.FramesRead) == r.recordCount) s.EndOfSource = true;
+    if (!s.EndOfSource && !s.ReadError && !s.WriteFailed) CheckEnd(c, r);
+  } while (!s.ReadError && !s.StopRequested && !s.WriteFailed && !s.EndOfSource && !singleFrame);
+  s.FramesReadTotal = s.FramesRead;
+}
+
+uint32_t NetworkCode(Topology topology) {
+  if (topology == Topo::TokenRing) return kNetTokenRing;
+  if (topology == Topo::Fddi) return kNetFddi;
+  if (topology >= Topo::Wan && topology <= Topo::TSeries) return kNetSerial;
+  if (topology == Topo::Wireless) return kNetWireless;
+  return kNetEthernet;
+}
+
+uint16_t ProtocolCode(uint32_t wanProtocol) {
+  switch (wanProtocol) {
+    case Wan::Hdlc: case Wan::Isdn: case Wan::Ppp: return 6;
+    case Wan::Sdlc: return 7;
+    case Wan::X25: return 8;
+    case Wan::FrameRelay: return 4;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+SnifferTopologyInfo SnifferProTopology(const uint8_t* header, size_t size) {
+  SnifferTopologyInfo info;
+  if (size < kCopiedFrom) return info;
+  switch (GetLE32(header + kNetworkAt)) {
+    case kNetEthernet: info.topology = Topo::Ethernet; break;
+    case kNetTokenRing: info.topology = Topo::TokenRing; break;
+    case kNetFddi: info.topology = Topo::Fddi; break;
+    case kNetWireless: info.topology = Topo::Wireless; break;
+    case kNetSerial:
+      info.topology = Topo::Wan;
+      switch (GetLE16(header + kProtocolAt)) {
+        case 0: info.wanProtocol = Wan::Ppp; break;
+        case 4: info.wanProtocol = Wan::FrameRelay; break;
+        case 7: info.wanProtocol = Wan::Sdlc; break;
+        case 8: info.wanProtocol = Wan::X25; break;
+        case 6: info.wanProtocol = Wan::Isdn, info.probeFirstFrame = true; break;
+        default: break;
+      }
+      break;
+    default: info.topology = Topo::Unknown; break;
+  }
+  const uint64_t stated = GetLE32(header + kLineSpeedAt);
+  uint64_t speed = stated;
+  if (stated > kGigabit) speed = 10000000;
+  else if (stated < 10000 && stated % 12 != 0) speed = stated * 1000000;  // megabits
+  if (speed > kGigabit) speed = 10000000;  // megabits beyond any line
+  info.fileLineSpeed = uint32_t(speed);
+  return info;
+}
+
+void ReadSnifferPro(Conversion& c, bool headerStep, bool singleFrame) {
+  ConversionState& s = c.state;
+  s.ReadError = false;
+  s.EndOfSource = false;
+  SnifferProReader& r = c.ReaderContext<SnifferProReader>();
+  if (headerStep) ReadHeader(c, r);
+  else ReadFrames(c, r, singleFrame);
+}
+
+void WriteSnifferProHeader(Conversion& c, int32_t count) {
+  ConversionState& s = c.state;
+  ComputeWriterTimeBase(s);
+  const uint32_t length = uint32_t(c.target->position());
+  uint8_t h[kHeaderBytes] = {};
+  std::memcpy(h, "XCP", 4);
+  std::memcpy(h + kVersionAt, kWrittenVersion, sizeof kWrittenVersion);
+  PutLE32(h + kStartTimeAt, s.FirstFrameUnixTime);
+  PutLE32(h + kRecordCountAt, uint32_t(count - s.NonDataFrames));
+  PutLE32(h + kEndOffsetAt, length);
+  PutLE32(h + kFirstRecordAt, kHeaderBytes);
+  PutLE32(h + kEndCopyAt, length);
+  PutLE32(h + kNetworkAt, NetworkCode(s.TraceTopology));
+  PutLE32(h + kLineSpeedAt, s.LineSpeed);
+  PutLE16(h + kProtocolAt, ProtocolCode(s.WanProtocol));
+  if (s.SourceAnalyzer == Analyzer::SnifferPro) {
+    const SnifferProReader& source = c.ReaderContext<SnifferProReader>();
+    std::memcpy(h + kCopiedFrom, source.header + kCopiedFrom, kHeaderBytes - kCopiedFrom);
+  }
+  c.target->seek(0);
+  c.target->write(h, sizeof h);
+}
+
+void WriteSnifferProFrame(Conversion& c) {
+  const ConversionState& s = c.state;
+  const bool lanWithFcs = s.TraceTopology == Topo::Ethernet || s.TraceTopology == Topo::Wireless;
+  int32_t trailer = 0;  // FCS or CRC bytes the format does not count
+  if (lanWithFcs) trailer = 4;
+  else if (s.WanProtocol != Wan::NotKnown && s.FrameLength >= 3 &&
+           !(s.FrameFlags & Flag::SnifferProStatus2))
+    trailer = 2;
+  const int32_t original = std::max(0, s.FrameLength - trailer);
+  // The stored bytes of a sliced frame hold no FCS: all of them are data.
+  const int32_t captured = std::clamp(s.StoredLength, 0, original);
+
+  // Microseconds since the whole second of the start time; 32 ns units on
+  // gigabit lines, where readers expect them.
+  const int64_t micros =
+      std::max<int64_t>(0, s.FrameTime - s.FirstFrameTime + s.FirstFrameMicroseconds);
+  const uint64_t stamp = s.LineSpeed == kGigabit
+                             ? uint64_t(std::llround(double(micros) / kGigabitTickMicroseconds))
+                             : uint64_t(micros);
+
+  uint8_t record[kRecordHeaderBytes + kExtendedExtraBytes] = {};
+  PutLE64(record, stamp);
+  PutLE16(record + 8, uint16_t(original));
+  PutLE16(record + 10, uint16_t(captured));
+  uint32_t status = 0;
+  if (s.FrameFlags & Flag::CrcError) status |= 1;
+  if (s.FrameFlags & Flag::SnifferProStatus2) status |= 2;
+  if (s.FrameFlags & Flag::Direction2) status |= kSecondDirection;
+  PutLE32(record + 20, status);
+  if (s.TraceTopology == Topo::Wireless) {
+    record[24] = s.WirelessChannel;
+    record[25] = s.WirelessDataRate;
+    record[26] = uint8_t(std::min(255L, std::lround(s.WirelessSignal * 1.28)));
+  } else {
+    uint32_t media = (s.FrameFlags & Flag::Direction2) ? 1 : 0;
+    if (s.WanProtocol == Wan::Isdn) media |= kMediaIsdn;
+    PutLE32(record + 24, media);
+  }
+  c.target->write(record, sizeof record);
+  c.target->write(s.FrameData.data(), size_t(captured));
+}
+
+void FinishSnifferPro(Conversion& c, int32_t framesWritten) {
+  if (framesWritten > 0) WriteSnifferProHeader(c, framesWritten);
+}
+
+}  // namespace morph
