@@ -1,0 +1,317 @@
+// The frame pipeline and the driver: frame range, counters, the media
+// conversions, slicing, stop, the closing messages and the progress texts.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "engine/catalogue.h"
+#include "engine/conversion.h"
+#include "engine/progress.h"
+#include "engine/timebase.h"
+#include "tests/testkit.h"
+
+namespace morph {
+namespace {
+
+using namespace testkit;
+
+class RecordingHost : public Host {
+ public:
+  std::vector<std::string> messages;
+  int stopAfterFrames = -1;
+  int framesSeen = 0;
+  void message(const std::string& caption, const std::string& text, MessageIcon) override {
+    messages.push_back(caption + ": " + text);
+  }
+  bool stopRequested() override { return stopAfterFrames >= 0 && framesSeen >= stopAfterFrames; }
+};
+
+// Feeds frames to the pipeline and records what reaches the writer.
+struct Harness {
+  RecordingHost host;
+  Conversion c{host};
+  std::vector<Frame> written;
+
+  Harness(Topology topology, const std::vector<Frame>& frames) {
+    c.state.SourceAnalyzer = Analyzer::AnyAnalyzer;
+    c.state.TargetAnalyzer = Analyzer::AnyAnalyzer;
+    c.state.TraceTopology = topology;
+    c.customReader = [this, frames](Conversion& conv, bool headerStep, bool) {
+      ConversionState& s = conv.state;
+      s.ReadError = s.EndOfSource = false;
+      if (headerStep) {
+        s.FramesRead = 0;
+        s.TraceDate = EncodeDate(2024, 3, 15);
+        return;
+      }
+      for (const Frame& f : frames) {
+        s.FrameFlags = f.flags;
+        s.FrameTime = f.time;
+        s.FrameLength = f.frameLength;
+        s.StoredLength = int32_t(f.bytes.size());
+        std::memcpy(s.FrameData.data(), f.bytes.data(), f.bytes.size());
+        ++host.framesSeen;
+        s.WriteFailed = conv.ProcessFrame();
+        if (s.WriteFailed || s.StopRequested || s.EndOfSource || s.ReadError) break;
+      }
+      s.FramesReadTotal = s.FramesRead;
+    };
+    c.frameObserver = [this](Conversion& conv) {
+      const ConversionState& s = conv.state;
+      Frame f;
+      f.time = s.FrameTime;
+      f.frameLength = s.FrameLength;
+      f.bytes.assign(s.FrameData.begin(), s.FrameData.begin() + s.StoredLength);
+      f.flags = s.FrameFlags;
+      written.push_back(f);
+    };
+  }
+  ConversionState& run() {
+    c.ConvertTrace(false, 0);
+    return c.state;
+  }
+};
+
+std::vector<Frame> Frames(int n, int32_t length = 64) {
+  std::vector<Frame> v;
+  for (int i = 0; i < n; ++i) v.push_back(MakeFrame(1000000LL * i, length, Topo::Ethernet, uint8_t(i)));
+  return v;
+}
+
+TEST(FrameRange, FramesOutsideTheRangeAreSkippedUncounted) {
+  Harness h(Topo::Ethernet, Frames(10));
+  h.c.state.ConvertAll = false;
+  h.c.state.StartFrame = 5;
+  h.c.state.EndFrame = 7;
+  ConversionState& s = h.run();
+  ASSERT_EQ(h.written.size(), 3u);
+  EXPECT_EQ(h.written[0].time, 4000000);
+  EXPECT_EQ(s.FramesWritten, 3);
+  EXPECT_EQ(s.FramesRead, 7);  // reading ends after the last frame of the range
+  EXPECT_TRUE(h.host.messages.empty());
+  EXPECT_EQ(s.TraceDuration, 2000000);
+}
+
+TEST(FrameRange, EndBelowStartReadsAllAndWritesNothing) {
+  Harness h(Topo::Ethernet, Frames(4));
+  h.c.state.ConvertAll = false;
+  h.c.state.StartFrame = 5;
+  h.c.state.EndFrame = 2;
+  ConversionState& s = h.run();
+  EXPECT_TRUE(h.written.empty());
+  EXPECT_EQ(s.FramesRead, 4);
+  EXPECT_TRUE(h.host.messages.empty());  // frames were read: no "no frames" box
+  EXPECT_EQ(h.c.Progress().pctComplete, "NO FRAMES WERE CONVERTED.");
+}
+
+TEST(Counters, RuntsOversizeAlignmentAndCrcErrors) {
+  std::vector<Frame> frames = Frames(1, 64);
+  frames.push_back(MakeFrame(1, 60));      // below 64: a runt
+  frames.push_back(MakeFrame(2, 1522));    // above 1518
+  frames.push_back(MakeFrame(3, 64));
+  frames.back().flags = Flag::AlignmentError;
+  Harness h(Topo::Ethernet, frames);
+  ConversionState& s = h.run();
+  EXPECT_EQ(s.RuntFrames, 1);
+  EXPECT_EQ(s.OversizeFrames, 1);
+  EXPECT_EQ(s.AlignmentErrorFrames, 1);
+  EXPECT_EQ(s.CrcErrorFrames, 1);
+  EXPECT_EQ(h.written.back().flags, Flag::AlignmentError | Flag::CrcError);
+  EXPECT_EQ(s.FrameBytesTotal, uint64_t(64 + 60 + 1522 + 64));
+}
+
+TEST(Counters, NetMonRecordsOfFourBytesOrLessAreDropped) {
+  std::vector<Frame> frames = {MakeFrame(0, 4, Topo::TokenRing), MakeFrame(1, 40, Topo::TokenRing)};
+  Harness h(Topo::TokenRing, frames);
+  h.c.state.SourceAnalyzer = Analyzer::NetMon2;
+  ConversionState& s = h.run();
+  EXPECT_EQ(h.written.size(), 1u);
+  EXPECT_EQ(s.FramesWritten, 1);
+  EXPECT_EQ(s.FramesRead, 2);
+}
+
+TEST(Limits, OversizedFramesAndTimeJumpsAreReadErrors) {
+  std::vector<Frame> frames = Frames(2);
+  Frame huge = MakeFrame(3, 64);
+  huge.frameLength = 40000;
+  frames.push_back(huge);
+  Harness h(Topo::Ethernet, frames);
+  ConversionState& s = h.run();
+  EXPECT_TRUE(s.ReadError);
+  EXPECT_EQ(h.written.size(), 2u);
+  ASSERT_FALSE(h.host.messages.empty());
+  EXPECT_EQ(h.host.messages.back(),
+            "File Error: Error reading from source file.  File may be corrupt.");
+
+  std::vector<Frame> jump = Frames(1);
+  jump.push_back(MakeFrame(25LL * 86400 * 1000000, 64));  // 25 days later
+  Harness j(Topo::Ethernet, jump);
+  EXPECT_TRUE(j.run().ReadError);
+}
+
+TEST(Driver, NothingToReadSaysSo) {
+  Harness h(Topo::Ethernet, {});
+  h.run();
+  ASSERT_EQ(h.host.messages.size(), 1u);
+  EXPECT_EQ(h.host.messages[0], "Output: Target file contains no frames!");
+}
+
+TEST(Driver, StopEndsQuietlyAndSaysPartiallyConverted) {
+  Harness h(Topo::Ethernet, Frames(100));
+  h.host.stopAfterFrames = 10;
+  ConversionState& s = h.run();
+  EXPECT_TRUE(s.StopRequested);
+  EXPECT_EQ(h.written.size(), 10u);
+  EXPECT_TRUE(h.host.messages.empty());
+  ProgressView v = h.c.Progress();
+  EXPECT_EQ(v.pctComplete, "FILE PARTIALLY CONVERTED");
+  EXPECT_EQ(v.buttonCaption, "&OK");
+}
+
+TEST(Slicing, TheHeaderSeesTheWholeFirstFrame) {
+  TempDir dir;
+  Trace t;
+  t.frames.push_back(MakeFrame(0, 1000));
+  t.frames.push_back(MakeFrame(1, 1000));
+  ConversionState s = WriteTrace(t, Analyzer::Tcpdump, dir.path("s.pcap"), [](ConversionState& st) {
+    st.SliceFrames = true;
+    st.SliceLength = 100;
+    st.TcpdumpOutputSwapBytes = false;
+  });
+  EXPECT_EQ(s.MaxFrameLength, 1000);
+  auto b = ReadFileBytes(dir.path("s.pcap"));
+  ASSERT_GE(b.size(), 24u + 16);
+  EXPECT_EQ(GetLE32(b.data() + 16), 100u);       // snap length: the slice
+  EXPECT_EQ(GetLE32(b.data() + 24 + 8), 96u);    // stored bytes less the FCS
+  EXPECT_EQ(GetLE32(b.data() + 24 + 12), 996u);  // the frame's own length
+}
+
+TEST(EthernetToWireless, EtherTypeFramesGetAnLlcSnapHeader) {
+  Frame f = MakeFrame(0, 64);
+  f.bytes[12] = 0x08;
+  f.bytes[13] = 0x00;
+  Harness h(Topo::Ethernet, {f});
+  h.c.state.ConvertToWireless = true;
+  h.run();
+  ASSERT_EQ(h.written.size(), 1u);
+  const Frame& w = h.written[0];
+  EXPECT_EQ(w.frameLength, 82);
+  ASSERT_EQ(w.bytes.size(), 82u);
+  EXPECT_EQ(w.bytes[0], 0x08);
+  EXPECT_TRUE(std::equal(f.bytes.begin(), f.bytes.begin() + 6, w.bytes.begin() + 4));
+  EXPECT_TRUE(std::equal(f.bytes.begin() + 6, f.bytes.begin() + 12, w.bytes.begin() + 10));
+  EXPECT_TRUE(std::equal(f.bytes.begin() + 6, f.bytes.begin() + 12, w.bytes.begin() + 16));
+  const uint8_t snap[8] = {0xAA, 0xAA, 0x03, 0, 0, 0, 0x08, 0x00};
+  EXPECT_EQ(std::memcmp(w.bytes.data() + 24, snap, 8), 0);
+  EXPECT_TRUE(std::equal(f.bytes.begin() + 14, f.bytes.end(), w.bytes.begin() + 32));
+  EXPECT_EQ(h.c.state.TraceTopology, Topo::Ethernet);  // restored after each frame
+}
+
+TEST(EthernetToWireless, NovellRawAndLlcFrames) {
+  Frame raw = MakeFrame(0, 64);
+  raw.bytes[12] = 0x00;
+  raw.bytes[13] = 0x2E;
+  raw.bytes[14] = 0xFF;
+  raw.bytes[15] = 0xFF;
+  Frame llc = MakeFrame(1, 64);
+  llc.bytes[12] = 0x00;
+  llc.bytes[13] = 0x2E;
+  llc.bytes[14] = 0x42;
+  Harness h(Topo::Ethernet, {raw, llc});
+  h.c.state.ConvertToWireless = true;
+  h.run();
+  ASSERT_EQ(h.written.size(), 2u);
+  EXPECT_EQ(h.written[0].frameLength, 77);
+  EXPECT_EQ(h.written[0].bytes[24], 0xE0);
+  EXPECT_EQ(h.written[0].bytes[25], 0xE0);
+  EXPECT_EQ(h.written[0].bytes[26], 0x03);
+  EXPECT_EQ(h.written[0].bytes[27], 0xFF);
+  EXPECT_EQ(h.written[1].frameLength, 74);
+  EXPECT_EQ(h.written[1].bytes[24], 0x42);
+}
+
+Frame WirelessFrame(uint8_t fc0, uint8_t fc1, int32_t length) {
+  Frame f;
+  f.frameLength = length;
+  f.bytes.resize(size_t(length));
+  for (int32_t i = 0; i < length; ++i) f.bytes[size_t(i)] = uint8_t(i);
+  f.bytes[0] = fc0;
+  f.bytes[1] = fc1;
+  return f;
+}
+
+TEST(WirelessToEthernet, DataFramesBecomeEthernetOthersAreNonData) {
+  Frame management = WirelessFrame(0x80, 0, 100);  // a beacon
+  Frame toDs = WirelessFrame(0x08, 0x01, 100);
+  Frame small = WirelessFrame(0x08, 0x00, 60);      // 50 bytes once converted
+  Frame large = WirelessFrame(0x08, 0x00, 1610);
+  Harness h(Topo::Wireless, {management, toDs, small, large});
+  h.c.state.ConvertToEthernet = true;
+  ConversionState& s = h.run();
+  EXPECT_EQ(s.NonDataFrames, 1);
+  EXPECT_EQ(s.FramesWritten, 4);  // the beacon counts as accepted, but is not written
+  ASSERT_EQ(h.written.size(), 3u);
+  // ToDS: destination from the third address, source from the second.
+  EXPECT_TRUE(std::equal(toDs.bytes.begin() + 16, toDs.bytes.begin() + 22, h.written[0].bytes.begin()));
+  EXPECT_TRUE(std::equal(toDs.bytes.begin() + 10, toDs.bytes.begin() + 16, h.written[0].bytes.begin() + 6));
+  EXPECT_EQ(h.written[0].frameLength, 90);
+  EXPECT_EQ(h.written[0].bytes[14], toDs.bytes[24]);  // payload follows the new header
+  // Short: padded with zeros to 64, length field 46.
+  EXPECT_EQ(h.written[1].frameLength, 64);
+  EXPECT_EQ(h.written[1].bytes.size(), 50u);
+  EXPECT_EQ(h.written[1].bytes[12], 0);
+  EXPECT_EQ(h.written[1].bytes[13], 46);
+  // Long: length field 1500, at most 1518 stored.
+  EXPECT_EQ(h.written[2].frameLength, 1600);
+  EXPECT_EQ(h.written[2].bytes.size(), 1518u);
+  EXPECT_EQ(h.written[2].bytes[12], 0x05);
+  EXPECT_EQ(h.written[2].bytes[13], 0xDC);
+}
+
+TEST(WirelessToEthernet, TinyFramesVanishWithoutTouchingOtherBytes) {
+  Frame tiny = WirelessFrame(0x08, 0x00, 8);
+  Harness h(Topo::Wireless, {tiny});
+  h.c.state.ConvertToEthernet = true;
+  ConversionState& s = h.run();
+  EXPECT_TRUE(h.written.empty());
+  EXPECT_EQ(s.NonDataFrames, 1);
+  ASSERT_EQ(h.host.messages.size(), 1u);
+  EXPECT_EQ(h.host.messages[0], "Output: Target file contains no frames!");
+}
+
+TEST(Progress, TextsAndNumbers) {
+  EXPECT_EQ(WithThousands(1234567), "1,234,567");
+  EXPECT_EQ(WithThousands(999), "999");
+  EXPECT_EQ(DurationText(3 * 3600 + 4 * 60 + 5), "03:04:05");
+  EXPECT_EQ(DurationText(100 * 3600), "100:00:00");
+  ConversionState s;
+  s.SourceFileName = "/data/trace.enc";
+  s.SourceFileSize = 1000;
+  s.FramesWritten = 1500;
+  s.NonDataFrames = 500;
+  s.FrameBytesTotal = 1234567;
+  s.TraceDuration = 400000;  // under half a second
+  ProgressView v = ComputeProgress(s, 250, false);
+  EXPECT_EQ(v.caption, "Converting trace.enc");
+  EXPECT_EQ(v.framesWritten, "1,000");
+  EXPECT_EQ(v.nonDataFrames, "500");
+  EXPECT_EQ(v.frameBytes, "1,234,567");
+  EXPECT_EQ(v.pctComplete, "25% Complete");
+  EXPECT_EQ(v.traceDuration, "<00:00:01");
+  s.ConversionFinished = true;
+  v = ComputeProgress(s, 1000, false);
+  EXPECT_EQ(v.pctComplete, "Done.");
+  EXPECT_EQ(v.percent, 100);
+  s.WriteFailed = true;
+  v = ComputeProgress(s, 250, false);
+  EXPECT_EQ(v.pctComplete, "FILE ERROR");
+  EXPECT_EQ(v.percent, 25);  // the bar stays where it was
+  s.WriteFailed = false;
+  s.WritingIndex = true;
+  v = ComputeProgress(s, 250, false);
+  EXPECT_EQ(v.pctComplete, "Writing index data; please wait...");
+  EXPECT_FALSE(v.buttonEnabled);
+}
+
+}  // namespace
+}  // namespace morph
