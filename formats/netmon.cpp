@@ -58,6 +58,7 @@ struct NetMonReaderContext : FormatContext {
 struct NetMonWriterContext : FormatContext {
   std::vector<uint32_t> offsets;  // NetMon_frame_index_entry: one record offset per frame
   int64_t startTime = 0;          // FrameTime of the start time written in the header
+  uint16_t macType = 0;           // fixed at the first frame (the topology may change per frame)
   uint32_t tableOffset = 0, commentOffset = 0, commentLength = 0;
 };
 
@@ -198,7 +199,7 @@ void WriteHeader(Conversion& c, int32_t framesInFile) {
   std::memcpy(h, v2 ? "GMBU" : "RTSS", 4);
   h[4] = v2 ? 0 : 1;  // minor version
   h[5] = v2 ? 2 : 1;  // major version
-  PutLE16(h + 6, MacType(s.TraceTopology));
+  PutLE16(h + 6, w.macType);
   PutStartTime(h + 8, s, w.startTime);
   PutLE32(h + 24, w.tableOffset);
   PutLE32(h + 28, uint32_t(std::max(0, framesInFile)) * 4);
@@ -281,6 +282,7 @@ void ReadNetMon(Conversion& c, bool headerStep, bool singleFrame) {
 void WriteNetMonHeader(Conversion& c, int32_t /*frameNumber*/) {
   NetMonWriterContext& w = c.WriterContext<NetMonWriterContext>();
   w.startTime = FloorDiv(c.state.FirstFrameTime, 1000) * 1000;
+  w.macType = MacType(c.state.TraceTopology);
   WriteHeader(c, c.state.FramesWritten - c.state.NonDataFrames);
 }
 

@@ -1,0 +1,427 @@
+// NetMon 1.x and 2.x: records, frame table, comment and start time built
+// byte by byte; round trips; refused hostile files; editcap and tshark.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+
+#include "engine/checksum.h"
+#include "engine/streams.h"
+#include "engine/timebase.h"
+#include "formats/netmon.h"
+#include "tests/testkit.h"
+
+namespace morph {
+namespace {
+
+using namespace testkit;
+
+// Little-endian byte builder for fixtures.
+struct Bytes {
+  std::vector<uint8_t> v;
+  Bytes& u8(uint8_t x) { v.push_back(x); return *this; }
+  Bytes& u16(uint16_t x) { return u8(uint8_t(x)).u8(uint8_t(x >> 8)); }
+  Bytes& u32(uint32_t x) { return u16(uint16_t(x)).u16(uint16_t(x >> 16)); }
+  Bytes& u64(uint64_t x) { return u32(uint32_t(x)).u32(uint32_t(x >> 32)); }
+  Bytes& text(const char* t) { v.insert(v.end(), t, t + std::strlen(t)); return *this; }
+  Bytes& data(const std::vector<uint8_t>& d) { v.insert(v.end(), d.begin(), d.end()); return *this; }
+  Bytes& zeros(size_t n) { v.insert(v.end(), n, 0); return *this; }
+  void put32(size_t at, uint32_t x) { for (int k = 0; k < 4; ++k) v[at + k] = uint8_t(x >> (8 * k)); }
+  size_t size() const { return v.size(); }
+};
+
+uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return GetLE16(b.data() + at); }
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at) { return GetLE32(b.data() + at); }
+
+std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
+  std::vector<uint8_t> d(n);
+  for (size_t i = 0; i < n; ++i) d[i] = uint8_t(seed + i * 13);
+  return d;
+}
+
+struct FixtureRecord {
+  uint64_t time;  // milliseconds (1.1) or microseconds (2.0) since the start time
+  uint32_t frameLength, captured;
+  std::vector<uint8_t> bytes;
+};
+
+// A NetMon file: header, records, frame table, comment.
+std::vector<uint8_t> NetMonFile(bool v2, uint16_t macType, const std::vector<FixtureRecord>& records,
+                                const char* comment = "hello") {
+  Bytes f;
+  f.text(v2 ? "GMBU" : "RTSS").u8(v2 ? 0 : 1).u8(v2 ? 2 : 1).u16(macType);
+  f.u16(2024).u16(3).u16(2).u16(15).u16(10).u16(20).u16(30).u16(250);  // SYSTEMTIME
+  f.zeros(128 - f.size());
+  std::vector<uint32_t> offsets;
+  for (const FixtureRecord& r : records) {
+    offsets.push_back(uint32_t(f.size()));
+    if (v2) f.u64(r.time).u32(r.frameLength).u32(r.captured);
+    else f.u32(uint32_t(r.time)).u16(uint16_t(r.frameLength)).u16(uint16_t(r.captured));
+    f.data(r.bytes);
+  }
+  f.put32(24, uint32_t(f.size()));
+  f.put32(28, uint32_t(offsets.size() * 4));
+  for (uint32_t o : offsets) f.u32(o);
+  f.put32(40, uint32_t(f.size()));
+  f.put32(44, uint32_t(std::strlen(comment) + 1));
+  f.text(comment).u8(0);
+  return f.v;
+}
+
+constexpr int64_t kFixtureStart = ((10 * 3600 + 20 * 60 + 30) * 1000LL + 250) * 1000;
+
+TEST(NetMonReader, Version1EthernetRecordsFromTheTables) {
+  TempDir dir;
+  const auto whole = Pattern(60, 1), sliced = Pattern(96, 2);
+  WriteFileBytes(dir.path("v1.cap"),
+                 NetMonFile(false, 1, {{0, 60, 60, whole}, {1500, 1514, 96, sliced}}));
+  ReadResult r = ReadTraceAs(dir.path("v1.cap"), Analyzer::NetMon1, Topo::Ethernet);
+  ASSERT_EQ(r.trace.frames.size(), 2u);
+  EXPECT_TRUE(r.messages.empty());
+  EXPECT_EQ(r.trace.traceDate, EncodeDate(2024, 3, 15));
+
+  const Frame& a = r.trace.frames[0];
+  EXPECT_EQ(a.time, kFixtureStart);
+  EXPECT_EQ(a.frameLength, 64);
+  ASSERT_EQ(a.bytes.size(), 64u);
+  EXPECT_TRUE(std::equal(whole.begin(), whole.end(), a.bytes.begin()));
+  EXPECT_EQ(GetLE32(a.bytes.data() + 60), FrameCrc32(whole.data(), 60));
+
+  const Frame& b = r.trace.frames[1];
+  EXPECT_EQ(b.time, kFixtureStart + 1500000);
+  EXPECT_EQ(b.frameLength, 1518);
+  EXPECT_EQ(b.bytes, sliced);
+}
+
+TEST(NetMonReader, Version2TokenRingKeepsLengthsAndMicroseconds) {
+  TempDir dir;
+  const auto first = Pattern(40, 3), second = Pattern(200, 4);
+  WriteFileBytes(dir.path("v2.cap"),
+                 NetMonFile(true, 2, {{7, 40, 40, first}, {86400000123ULL, 300, 200, second}}));
+  ReadResult r = ReadTraceAs(dir.path("v2.cap"), Analyzer::NetMon2, Topo::TokenRing);
+  ASSERT_EQ(r.trace.frames.size(), 2u);
+  EXPECT_EQ(r.trace.frames[0].time, kFixtureStart + 7);
+  EXPECT_EQ(r.trace.frames[0].frameLength, 40);
+  EXPECT_EQ(r.trace.frames[0].bytes, first);
+  // A day later: relative times keep counting past midnight.
+  EXPECT_EQ(r.trace.frames[1].time, kFixtureStart + 86400000123LL);
+  EXPECT_EQ(r.trace.frames[1].frameLength, 300);
+  EXPECT_EQ(r.trace.frames[1].bytes, second);
+}
+
+TEST(NetMonReader, ShortEthernetFramesArePaddedAndEmptyTableIsNoFrames) {
+  TempDir dir;
+  WriteFileBytes(dir.path("runt.cap"), NetMonFile(false, 1, {{0, 42, 42, Pattern(42, 5)}}));
+  ReadResult r = ReadTraceAs(dir.path("runt.cap"), Analyzer::NetMon1, Topo::Ethernet);
+  ASSERT_EQ(r.trace.frames.size(), 1u);
+  const Frame& f = r.trace.frames[0];
+  EXPECT_EQ(f.frameLength, 64);
+  ASSERT_EQ(f.bytes.size(), 64u);
+  for (int i = 42; i < 60; ++i) EXPECT_EQ(f.bytes[size_t(i)], 0) << i;
+  EXPECT_EQ(GetLE32(f.bytes.data() + 60), FrameCrc32(f.bytes.data(), 60));
+
+  WriteFileBytes(dir.path("empty.cap"), NetMonFile(true, 1, {}));
+  ReadResult empty = ReadTraceAs(dir.path("empty.cap"), Analyzer::NetMon2, Topo::Ethernet);
+  EXPECT_TRUE(empty.trace.frames.empty());
+  ASSERT_EQ(empty.messages.size(), 1u);
+  EXPECT_EQ(empty.messages[0], "Output: Target file contains no frames!");
+}
+
+TEST(NetMonReader, RefusesHostileTablesAndLengths) {
+  struct Case {
+    const char* name;
+    bool v2;
+    std::function<void(std::vector<uint8_t>&)> damage;
+  };
+  const std::vector<FixtureRecord> records = {{0, 100, 100, Pattern(100, 6)},
+                                              {5, 100, 100, Pattern(100, 7)}};
+  const size_t secondAt = 128 + 108;
+  const Case cases[] = {
+      {"table longer than the file", false, [](auto& f) { PutLE32(f.data() + 28, 4000); }},
+      {"table offset beyond the file", false, [](auto& f) { PutLE32(f.data() + 24, 1u << 30); }},
+      {"entry outside the file", false,
+       [&](auto& f) { PutLE32(f.data() + secondAt + 108, 900000); }},
+      {"negative entry", false, [&](auto& f) { PutLE32(f.data() + secondAt + 108, 0x80000010u); }},
+      {"captured length beyond the buffer", true,
+       [](auto& f) { PutLE32(f.data() + 128 + 12, 70000); }},
+      {"record cut short", false,
+       [&](auto& f) { PutLE16(f.data() + secondAt + 4, 60000), PutLE16(f.data() + secondAt + 6, 60000); }},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto file = NetMonFile(c.v2, 1, records);
+    c.damage(file);
+    WriteFileBytes(dir.path("bad.cap"), file);
+    ReadResult r = ReadTraceAs(dir.path("bad.cap"), c.v2 ? Analyzer::NetMon2 : Analyzer::NetMon1,
+                               Topo::Ethernet);
+    bool reported = false;
+    for (const std::string& m : r.messages)
+      reported |= m.find("File Error: Error reading from source file.") == 0;
+    EXPECT_TRUE(reported);
+  }
+}
+
+TEST(NetMonComment, ReadUpToItsZeroByteAndAtMost300Characters) {
+  auto file = NetMonFile(false, 1, {{0, 60, 60, Pattern(60, 8)}}, "Converted From Snoop (Sun)");
+  auto in = OpenMemorySource(file);
+  EXPECT_EQ(ReadNetMonComment(*in), "Converted From Snoop (Sun)");
+
+  std::string longText(400, 'c');
+  auto longFile = NetMonFile(false, 1, {}, longText.c_str());
+  auto longIn = OpenMemorySource(longFile);
+  EXPECT_EQ(ReadNetMonComment(*longIn), std::string(300, 'c'));
+
+  PutLE32(longFile.data() + 40, 1u << 30);  // comment offset beyond the file
+  auto badIn = OpenMemorySource(longFile);
+  EXPECT_EQ(ReadNetMonComment(*badIn), "");
+
+  EXPECT_EQ(NetMonTopology(1), Topo::Ethernet);
+  EXPECT_EQ(NetMonTopology(2), Topo::TokenRing);
+  EXPECT_EQ(NetMonTopology(3), Topo::Fddi);
+  EXPECT_EQ(NetMonTopology(4), Topo::Unknown);
+}
+
+// The 64-byte frame and the frame sliced from 1518 to 100 bytes.
+Trace WriterEdgeTrace() {
+  Trace t;
+  t.topology = Topo::Ethernet;
+  t.traceDate = EncodeDate(2024, 3, 15);  // a Friday
+  t.frames.push_back(MakeFrame(kFixtureStart + 999, 64, Topo::Ethernet, 1));
+  Frame big = MakeFrame(kFixtureStart + 1500999, 1518, Topo::Ethernet, 2);
+  big.bytes.resize(100);
+  t.frames.push_back(big);
+  return t;
+}
+
+TEST(NetMonWriter, Version1HeaderRecordsTableAndCommentByteForByte) {
+  TempDir dir;
+  const Trace trace = WriterEdgeTrace();
+  WriteTrace(trace, Analyzer::NetMon1, dir.path("out.cap"));
+  const auto f = ReadFileBytes(dir.path("out.cap"));
+  ASSERT_GE(f.size(), 128u);
+  EXPECT_EQ(std::string(f.begin(), f.begin() + 4), "RTSS");
+  EXPECT_EQ(f[4], 1);
+  EXPECT_EQ(f[5], 1);
+  EXPECT_EQ(Le16(f, 6), 1);
+  const uint16_t expectedTime[8] = {2024, 3, 2, 15, 10, 20, 30, 250};  // day of week always 2
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(Le16(f, 8 + 2 * size_t(i)), expectedTime[i]) << i;
+
+  const size_t second = 128 + 8 + 60, table = second + 8 + 96;
+  EXPECT_EQ(Le32(f, 128), 1u);  // 999 us after the whole millisecond written as start time
+  EXPECT_EQ(Le16(f, 128 + 4), 60);
+  EXPECT_EQ(Le16(f, 128 + 6), 60);
+  EXPECT_TRUE(std::equal(trace.frames[0].bytes.begin(), trace.frames[0].bytes.begin() + 60,
+                         f.begin() + 128 + 8));
+  EXPECT_EQ(Le32(f, second), 1501u);
+  EXPECT_EQ(Le16(f, second + 4), 1514);
+  EXPECT_EQ(Le16(f, second + 6), 96);
+  EXPECT_TRUE(std::equal(trace.frames[1].bytes.begin(), trace.frames[1].bytes.begin() + 96,
+                         f.begin() + long(second) + 8));
+
+  EXPECT_EQ(Le32(f, 24), table);
+  EXPECT_EQ(Le32(f, 28), 8u);
+  EXPECT_EQ(Le32(f, table), 128u);
+  EXPECT_EQ(Le32(f, table + 4), second);
+  const std::string comment = "Converted From Any Analyzer";
+  EXPECT_EQ(Le32(f, 40), table + 8);
+  EXPECT_EQ(Le32(f, 44), comment.size() + 1);
+  ASSERT_EQ(f.size(), table + 8 + comment.size() + 1);
+  EXPECT_EQ(std::string(f.begin() + long(table) + 8, f.end() - 1), comment);
+  EXPECT_EQ(f.back(), 0);
+  for (size_t i = 32; i < 40; ++i) EXPECT_EQ(f[i], 0) << i;
+  for (size_t i = 48; i < 128; ++i) EXPECT_EQ(f[i], 0) << i;
+}
+
+TEST(NetMonWriter, Version2RecordsCarryMicrosecondsAndReadBackWithFcs) {
+  TempDir dir;
+  const Trace trace = WriterEdgeTrace();
+  WriteTrace(trace, Analyzer::NetMon2, dir.path("out.cap"));
+  const auto f = ReadFileBytes(dir.path("out.cap"));
+  ASSERT_GE(f.size(), 128u + 16 + 60 + 16);
+  EXPECT_EQ(std::string(f.begin(), f.begin() + 4), "GMBU");
+  EXPECT_EQ(f[4], 0);
+  EXPECT_EQ(f[5], 2);
+  EXPECT_EQ(GetLE32(f.data() + 128), 999u);  // microseconds after the whole millisecond
+  EXPECT_EQ(Le32(f, 128 + 8), 60u);
+  const size_t second = 128 + 16 + 60;
+  EXPECT_EQ(GetLE32(f.data() + second), 1500999u);
+  EXPECT_EQ(Le32(f, second + 8), 1514u);
+  EXPECT_EQ(Le32(f, second + 12), 96u);
+
+  // Read back: the 64-byte frame gets its FCS rebuilt; the sliced frame keeps
+  // its length of 1518 and the 96 bytes written.
+  Trace expected = trace;
+  expected.frames[1].bytes.resize(96);
+  ReadResult back = ReadTraceAs(dir.path("out.cap"), Analyzer::NetMon2, Topo::Ethernet);
+  ExpectSameFrames(expected, back.trace);
+}
+
+TEST(NetMonRoundTrip, BothVersionsOnEthernetTokenRingAndFddi) {
+  for (AnalyzerType type : {Analyzer::NetMon1, Analyzer::NetMon2}) {
+    for (Topology topology : {Topo::Ethernet, Topo::TokenRing, Topo::Fddi}) {
+      SCOPED_TRACE(testing::Message() << int(type) << "/" << int(topology));
+      TempDir dir;
+      Trace trace = MakeTrace(topology, 40, 3600LL * 1000000 + 123456, 1777);
+      WriteTrace(trace, type, dir.path("rt.cap"));
+      auto bytes = ReadFileBytes(dir.path("rt.cap"));
+      ASSERT_GE(bytes.size(), 8u);
+      EXPECT_EQ(NetMonTopology(bytes[6]), topology);
+      ReadResult back = ReadTraceAs(dir.path("rt.cap"), type, topology);
+      Tolerance tolerance;
+      tolerance.timeMicros = type == Analyzer::NetMon1 ? 500 : 0;
+      ExpectSameFrames(trace, back.trace, tolerance);
+      EXPECT_TRUE(back.messages.empty());
+    }
+  }
+}
+
+TEST(NetMonWriter, StartTimeNeverRoundsToAThousandMilliseconds) {
+  TempDir dir;
+  Trace trace;
+  trace.topology = Topo::TokenRing;
+  trace.traceDate = EncodeDate(2023, 12, 31);
+  // 23:59:59.9996, then a frame after midnight.
+  trace.frames.push_back(MakeFrame(86399999600LL, 100, Topo::TokenRing, 1));
+  trace.frames.push_back(MakeFrame(86400000500LL, 100, Topo::TokenRing, 2));
+  WriteTrace(trace, Analyzer::NetMon2, dir.path("edge.cap"));
+  const auto f = ReadFileBytes(dir.path("edge.cap"));
+  const uint16_t expected[8] = {2023, 12, 2, 31, 23, 59, 59, 999};
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(Le16(f, 8 + 2 * size_t(i)), expected[i]) << i;
+  ReadResult back = ReadTraceAs(dir.path("edge.cap"), Analyzer::NetMon2, Topo::TokenRing);
+  ExpectSameFrames(trace, back.trace);
+
+  // A first frame past midnight of the trace date is dated the next day.
+  Trace later = trace;
+  later.frames.erase(later.frames.begin());
+  WriteTrace(later, Analyzer::NetMon1, dir.path("later.cap"));
+  const auto g = ReadFileBytes(dir.path("later.cap"));
+  const uint16_t nextDay[8] = {2024, 1, 2, 1, 0, 0, 0, 0};
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(Le16(g, 8 + 2 * size_t(i)), nextDay[i]) << i;
+}
+
+TEST(NetMonWriter, FrameTableCountsLeaveOutNonDataFrames) {
+  TempDir dir;
+  Trace trace;
+  trace.topology = Topo::Wireless;
+  for (int i = 0; i < 1000; ++i) {
+    Frame f = MakeFrame(1000000 + i * 100, 100, Topo::Wireless, uint8_t(i));
+    if (i == 10 || i == 500 || i == 999) f.bytes[0] = 0x80;  // beacon: not a data frame
+    trace.frames.push_back(f);
+  }
+  ConversionState s = WriteTrace(trace, Analyzer::NetMon2, dir.path("nd.cap"),
+                                 [](ConversionState& st) { st.ConvertToEthernet = true; });
+  EXPECT_EQ(s.NonDataFrames, 3);
+  const auto f = ReadFileBytes(dir.path("nd.cap"));
+  EXPECT_EQ(Le32(f, 28), 3988u);
+  EXPECT_EQ(Le16(f, 6), 1);  // the frames written are Ethernet frames
+  ReadResult back = ReadTraceAs(dir.path("nd.cap"), Analyzer::NetMon2, Topo::Ethernet);
+  EXPECT_EQ(back.trace.frames.size(), 997u);
+}
+
+// Records the progress texts shown while a conversion runs.
+class ProgressHost : public Host {
+ public:
+  std::vector<std::string> texts;
+  void message(const std::string&, const std::string&, MessageIcon) override {}
+  void progress(const ProgressView& view) override { texts.push_back(view.pctComplete); }
+};
+
+TEST(NetMonWriter, IndexMessageShowsWhileTheTableIsWritten) {
+  TempDir dir;
+  ProgressHost host;
+  Conversion c(host);
+  c.state.SourceAnalyzer = Analyzer::AnyAnalyzer;
+  c.state.TargetAnalyzer = Analyzer::NetMon1;
+  c.state.TraceTopology = Topo::TokenRing;
+  const int kFrames = 20000;
+  c.customReader = [&](Conversion& conv, bool headerStep, bool) {
+    ConversionState& st = conv.state;
+    if (headerStep) return;
+    for (int i = 0; i < kFrames && !st.WriteFailed; ++i) {
+      st.FrameTime = i;
+      st.FrameLength = st.StoredLength = 20;
+      st.WriteFailed = conv.ProcessFrame();
+    }
+    st.FramesReadTotal = st.FramesRead;
+  };
+  c.target = CreateFileTarget(dir.path("many.cap"));
+  c.ConvertTrace(false, 0);
+  EXPECT_FALSE(c.state.WritingIndex);
+  EXPECT_NE(std::find(host.texts.begin(), host.texts.end(), "Writing index data; please wait..."),
+            host.texts.end());
+  const auto f = ReadFileBytes(dir.path("many.cap"));
+  EXPECT_EQ(Le32(f, 28), uint32_t(kFrames) * 4);
+  EXPECT_EQ(Le32(f, Le32(f, 24) + 4 * (kFrames - 1)), 128u + (kFrames - 1) * 28u);
+}
+
+// ---- Interoperation with Debian's editcap and tshark ----
+
+struct ToolFrame {
+  double epoch;
+  int length, captured;
+};
+
+std::vector<ToolFrame> TsharkFrames(const std::string& path) {
+  CommandResult r = RunCommand("tshark -r " + path +
+                               " -T fields -e frame.time_epoch -e frame.len -e frame.cap_len");
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<ToolFrame> frames;
+  std::istringstream lines(r.out);
+  ToolFrame f;
+  while (lines >> f.epoch >> f.length >> f.captured) frames.push_back(f);
+  return frames;
+}
+
+TEST(NetMonInterop, EditcapOutputReadsWithTheFramesAndTimesOfTheSource) {
+  if (!HaveTool("editcap") || !HaveTool("tshark")) GTEST_SKIP() << "editcap/tshark not installed";
+  TempDir dir;
+  Trace trace = MakeTrace(Topo::Ethernet, 30, 13 * 3600LL * 1000000 + 250000, 2500);
+  WriteTrace(trace, Analyzer::Tcpdump, dir.path("src.pcap"));
+  const auto expected = TsharkFrames(dir.path("src.pcap"));
+  ASSERT_EQ(expected.size(), trace.frames.size());
+  for (auto [format, type] : {std::pair{"netmon1", Analyzer::NetMon1},
+                              std::pair{"netmon2", Analyzer::NetMon2}}) {
+    SCOPED_TRACE(format);
+    const std::string cap = dir.path(std::string(format) + ".cap");
+    CommandResult e = RunCommand("editcap -F " + std::string(format) + " " + dir.path("src.pcap") +
+                                 " " + cap);
+    ASSERT_EQ(e.status, 0) << e.err;
+    ReadResult back = ReadTraceAs(cap, type, Topo::Ethernet);
+    EXPECT_TRUE(back.messages.empty());
+    ASSERT_EQ(back.trace.frames.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+      const Frame& f = back.trace.frames[i];
+      EXPECT_EQ(f.frameLength, expected[i].length + 4) << i;
+      EXPECT_EQ(int(f.bytes.size()), expected[i].captured + 4) << i;
+      const double epoch = double(AbsoluteMicros(back.state, f.time)) / 1e6;
+      EXPECT_NEAR(epoch, expected[i].epoch, type == Analyzer::NetMon1 ? 0.0006 : 0.000001) << i;
+    }
+    ExpectSameFrames(trace, back.trace, Tolerance{type == Analyzer::NetMon1 ? 600 : 1});
+  }
+}
+
+TEST(NetMonInterop, TsharkReadsOurOutputWithTheSourceFramesAndTimes) {
+  if (!HaveTool("tshark")) GTEST_SKIP() << "tshark not installed";
+  TempDir dir;
+  Trace trace = MakeTrace(Topo::Ethernet, 30, 13 * 3600LL * 1000000 + 250000, 2500);
+  trace.frames[4].bytes.resize(100);  // a truncated frame
+  WriteTrace(trace, Analyzer::Tcpdump, dir.path("src.pcap"));
+  const auto expected = TsharkFrames(dir.path("src.pcap"));
+  for (AnalyzerType type : {Analyzer::NetMon1, Analyzer::NetMon2}) {
+    SCOPED_TRACE(int(type));
+    WriteTrace(trace, type, dir.path("ours.cap"));
+    const auto got = TsharkFrames(dir.path("ours.cap"));
+    ASSERT_EQ(got.size(), expected.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i].length, expected[i].length) << i;
+      // Truncated frames leave out the last 4 stored bytes, as they might be FCS.
+      EXPECT_EQ(got[i].captured, i == 4 ? 96 : expected[i].captured) << i;
+      EXPECT_NEAR(got[i].epoch, expected[i].epoch, type == Analyzer::NetMon1 ? 0.0006 : 0.000001)
+          << i;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace morph
