@@ -376,7 +376,10 @@ Topology DominoTopology(TopologyInput& t) {
   // The reader's header step states the frame count; without a reader the
   // file cannot be converted at all.
   ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, topology);
-  if (!probe.ran) return Topo::Unknown;
+  if (!probe.ran) {
+    t.speed = 0;
+    return Topo::Unknown;
+  }
   t.s.SourceFrameCount = probe.frameCount;
   return topology;
 }

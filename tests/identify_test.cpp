@@ -1,0 +1,704 @@
+// Source identification and topology determination on headers built byte by
+// byte from the file layouts.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/catalogue.h"
+#include "engine/identify.h"
+#include "tests/testkit.h"
+
+namespace morph {
+namespace {
+
+using namespace testkit;
+
+// File bytes written field by field; the file grows to hold every field.
+class Fixture {
+ public:
+  explicit Fixture(size_t size = 0) : bytes(size, 0) {}
+  Fixture& u8(size_t at, uint8_t v) { return put(at, {v}); }
+  Fixture& le16(size_t at, uint16_t v) { return put(at, {uint8_t(v), uint8_t(v >> 8)}); }
+  Fixture& le32(size_t at, uint32_t v) {
+    return put(at, {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
+  }
+  Fixture& be16(size_t at, uint16_t v) { return put(at, {uint8_t(v >> 8), uint8_t(v)}); }
+  Fixture& be32(size_t at, uint32_t v) {
+    return put(at, {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
+  }
+  Fixture& text(size_t at, const std::string& t) {
+    return put(at, std::vector<uint8_t>(t.begin(), t.end()));
+  }
+  Fixture& size(size_t n) {
+    bytes.resize(n, 0);
+    return *this;
+  }
+  std::vector<uint8_t> bytes;
+
+ private:
+  Fixture& put(size_t at, const std::vector<uint8_t>& v) {
+    if (bytes.size() < at + v.size()) bytes.resize(at + v.size(), 0);
+    std::copy(v.begin(), v.end(), bytes.begin() + long(at));
+    return *this;
+  }
+};
+
+struct Result {
+  AnalyzerType type = Analyzer::Unknown;
+  bool openFailed = false, tooSmall = false;
+  Topology topology = Topo::Unknown;
+  ConversionState state;
+};
+
+// Identification, then topology determination when a type was found.
+Result Examine(const std::string& path, ConversionState state = {}) {
+  Result r;
+  r.state = state;
+  r.type = IdentifySource(r.state, path, r.openFailed, r.tooSmall);
+  if (r.type != Analyzer::Unknown && r.type != Analyzer::Glimmerhollow) {
+    bool failed = false;
+    r.topology = DetermineTopology(r.state, r.type, path, failed);
+    EXPECT_FALSE(failed) << path;
+  }
+  return r;
+}
+
+Result ExamineBytes(const TempDir& dir, const std::string& name, const Fixture& f) {
+  WriteFileBytes(dir.path(name), f.bytes);
+  return Examine(dir.path(name));
+}
+
+// Compresses the bytes followed by noise, so that the compressed file is not
+// itself too small to be looked at.
+void WriteGzip(const std::string& path, std::vector<uint8_t> bytes) {
+  uint32_t noise = 12345;
+  for (int i = 0; i < 256; ++i) bytes.push_back(uint8_t((noise = noise * 1103515245 + 12345) >> 24));
+  gzFile gz = gzopen(path.c_str(), "wb");
+  ASSERT_NE(gz, nullptr);
+  ASSERT_EQ(gzwrite(gz, bytes.data(), unsigned(bytes.size())), int(bytes.size()));
+  gzclose(gz);
+}
+
+// ---- fixtures of the formats ----
+
+// Classic packet file header (big-endian), 50 bytes, then one version 7 record.
+Fixture ClassicPacketFile(uint8_t version, uint32_t mediaType, uint32_t medium, uint8_t appMajor,
+                          uint32_t linkSpeed) {
+  Fixture f(50);
+  f.u8(0, version).be32(2, 50 + 16 + 60).be32(6, 1).be32(22, mediaType).be32(26, medium);
+  f.u8(33, appMajor).be32(34, linkSpeed);
+  f.be16(52, 60).be16(54, 60);  // one record: length and slice length
+  return f.size(50 + 16 + 60);
+}
+
+Fixture Pcap(uint32_t magicLe, uint16_t major, uint32_t linkType) {
+  Fixture f(24);
+  f.le32(0, magicLe).le16(4, major).le16(6, 4).le32(16, 65535).le32(20, linkType);
+  return f;
+}
+
+// Appends a little-endian record with `extra` bytes of variant header.
+void PcapRecord(Fixture& f, uint32_t length, size_t extra) {
+  size_t at = f.bytes.size();
+  f.le32(at, 1700000000).le32(at + 4, 0).le32(at + 8, length).le32(at + 12, length);
+  f.size(at + 16 + extra + length);
+}
+
+Fixture Snoop(uint8_t datalink, uint32_t recordPadding) {
+  Fixture f;
+  f.text(0, std::string("snoop\0\0\0", 8)).be32(8, 2).be32(12, datalink);
+  const uint32_t included = 60;
+  f.be32(16, 60).be32(20, included).be32(24, 24 + included + recordPadding);
+  return f.size(16 + 24 + included + recordPadding);
+}
+
+Fixture SnifferPro(uint32_t network, uint32_t speed, uint16_t wanSubtype = 0) {
+  Fixture f(128);
+  f.text(0, "XCP").text(4, "002.001").le32(24, 128).le32(44, network).le32(60, speed);
+  return f.le16(84, wanSubtype);
+}
+
+// Sniffer DOS: signature, version record, then optional line record.
+Fixture SnifferDos(uint8_t network, bool lineRecord, uint32_t speed, uint32_t protocol) {
+  Fixture f;
+  f.text(0, "TRSNIFF data    \x1A").le16(17, 1).le16(19, 18);
+  f.le16(23, 1).le16(25, 16).u8(32, network).u8(33, 1).u8(34, 4);
+  size_t at = 41;
+  f.le16(at, 6).le16(at + 2, 4).size(at + 6 + 4);  // a record that is passed over
+  at += 10;
+  if (lineRecord) {
+    f.le16(at, 7).le16(at + 2, 8).le32(at + 6, speed).le32(at + 10, protocol);
+    at += 14;
+  }
+  f.le16(at, 3).le16(at + 2, 0);  // end of file
+  return f.size(at + 6);
+}
+
+// ---------------------------------------------------------------- tests
+
+TEST(IdentifySize, ThirtyNineBytesAreTooSmallFortyAreExamined) {
+  TempDir dir;
+  Result small = ExamineBytes(dir, "a.cap", Fixture(39));
+  EXPECT_TRUE(small.tooSmall);
+  EXPECT_EQ(small.type, Analyzer::Unknown);
+  EXPECT_EQ(small.state.SourceFileSize, 39);
+  Result forty = ExamineBytes(dir, "b.cap", Fixture(40));
+  EXPECT_FALSE(forty.tooSmall);
+  EXPECT_FALSE(forty.openFailed);
+  EXPECT_EQ(forty.type, Analyzer::Unknown);
+  Result empty = ExamineBytes(dir, "c.cap", Fixture(0));
+  EXPECT_TRUE(empty.tooSmall);
+}
+
+TEST(IdentifySize, DirectoriesAndMissingFilesFailToOpen) {
+  TempDir dir;
+  for (const std::string& path : {dir.dir(), dir.path("missing.cap")}) {
+    ConversionState s;
+    bool openFailed = false, tooSmall = false;
+    EXPECT_EQ(IdentifySource(s, path, openFailed, tooSmall), Analyzer::Unknown);
+    EXPECT_TRUE(openFailed) << path;
+    EXPECT_FALSE(tooSmall);
+    openFailed = false;
+    EXPECT_EQ(DetermineTopology(s, Analyzer::Tcpdump, path, openFailed), Topo::Unknown);
+    EXPECT_TRUE(openFailed) << path;
+  }
+}
+
+TEST(IdentifySnifferPro, XcpNamedCapIsSnifferProUnlessLanDeskMarksArePresent) {
+  TempDir dir;
+  Fixture xcp = SnifferPro(0, 10000000);
+  EXPECT_EQ(ExamineBytes(dir, "TRACE.CAP", xcp).type, Analyzer::SnifferPro);
+  Fixture landesk = xcp;
+  landesk.u8(100, 0x1A).u8(101, 0).u8(40, 1);
+  EXPECT_EQ(ExamineBytes(dir, "TRACE2.CAP", landesk).type, Analyzer::LanDesk);
+  landesk.u8(40, 3);
+  EXPECT_EQ(ExamineBytes(dir, "trace3.cap", landesk).type, Analyzer::LanDesk);
+  landesk.u8(40, 2);
+  EXPECT_EQ(ExamineBytes(dir, "trace4.cap", landesk).type, Analyzer::SnifferPro);
+  landesk.u8(40, 1);
+  EXPECT_EQ(ExamineBytes(dir, "trace5.bfr", landesk).type, Analyzer::SnifferPro);
+}
+
+TEST(IdentifySnifferPro, NetworkAndSpeedGiveTopologyAndLineSpeed) {
+  TempDir dir;
+  struct Case {
+    uint32_t network, stated;
+    Topology topology;
+    uint32_t fileSpeed, lineSpeed;
+  } cases[] = {
+      {0, 100, Topo::Ethernet, 100000000, 100000000},         // megabits
+      {0, 24, Topo::Ethernet, 24, 24},                        // a multiple of 12 stays
+      {0, 10000, Topo::Ethernet, 10000, 10000},               // bits from 10,000 on
+      {0, 1000000000, Topo::Ethernet, 1000000000, 1000000000},
+      {0, 1000000001, Topo::Ethernet, 10000000, 10000000},    // absurd: 10 Mbit/s
+      {0, 5000, Topo::Ethernet, 10000000, 10000000},          // 5,000 Mbit/s: absurd too
+      {1, 0, Topo::TokenRing, 0, 16000000},
+      {2, 0, Topo::Fddi, 0, 100000000},
+      {9, 0, Topo::Wireless, 0, 11000000},
+      {5, 0, Topo::Unknown, 0, 0},
+      {5, 100, Topo::Ethernet, 100000000, 100000000},         // unknown at 100 Mbit/s
+  };
+  for (const Case& c : cases) {
+    Result r = ExamineBytes(dir, "s.cap", SnifferPro(c.network, c.stated));
+    ASSERT_EQ(r.type, Analyzer::SnifferPro);
+    EXPECT_EQ(r.topology, c.topology) << c.network << " " << c.stated;
+    EXPECT_EQ(r.state.FileLineSpeed, c.fileSpeed) << c.network << " " << c.stated;
+    EXPECT_EQ(r.state.LineSpeed, c.lineSpeed) << c.network << " " << c.stated;
+  }
+}
+
+TEST(IdentifySnifferPro, WanSubtypesNameTheProtocol) {
+  TempDir dir;
+  struct Case {
+    uint16_t subtype;
+    uint32_t protocol;
+  } cases[] = {{0, Wan::Ppp}, {4, Wan::FrameRelay}, {7, Wan::Sdlc}, {8, Wan::X25},
+               {99, Wan::NotKnown}};
+  for (const Case& c : cases) {
+    Result r = ExamineBytes(dir, "w.cap", SnifferPro(3, 1544000, c.subtype));
+    EXPECT_EQ(r.topology, Topo::Wan);
+    EXPECT_EQ(r.state.WanProtocol, c.protocol) << c.subtype;
+  }
+  // Subtype 6 needs the first frame, read by the SnifferPro reader.
+  Result isdn = ExamineBytes(dir, "i.cap", SnifferPro(3, 64000, 6));
+  EXPECT_EQ(isdn.state.WanProtocol, HasReader(Analyzer::SnifferPro) ? Wan::Isdn : Wan::NotKnown);
+}
+
+TEST(IdentifySnifferPro, CompressedCopyIsReadThroughGzip) {
+  TempDir dir;
+  WriteGzip(dir.path("t.caz"), SnifferPro(1, 4).bytes);
+  Result r = Examine(dir.path("t.caz"));
+  EXPECT_EQ(r.type, Analyzer::SnifferPro);
+  EXPECT_TRUE(r.state.SourceCompressed);
+  EXPECT_EQ(r.topology, Topo::TokenRing);
+  EXPECT_EQ(r.state.LineSpeed, 4000000u);
+  EXPECT_EQ(SourceDisplayName(r.type, false, false, true), "NAI SnifferPro (compressed)");
+  // Something else named .caz goes on through the other rules.
+  WriteGzip(dir.path("u.caz"), Fixture(200).text(0, "GMBU").bytes);
+  EXPECT_EQ(Examine(dir.path("u.caz")).type, Analyzer::Unknown);
+}
+
+TEST(IdentifyPacketFile, VersionByteAndSuffixChooseTheAnalyzer) {
+  TempDir dir;
+  struct Case {
+    const char* name;
+    uint8_t version;
+    AnalyzerType type;
+  } cases[] = {
+      {"x.skc", 7, Analyzer::Skavelin},   {"x.pkt", 7, Analyzer::Ostrawind},
+      {"x.rgc", 6, Analyzer::Ringstave},  {"x.pkt", 0x87, Analyzer::Glimmerhollow},
+      {"x.skc", 0x86, Analyzer::Glimmerhollow}, {"x.pkt", 5, Analyzer::Unknown},
+      {"x.dat", 7, Analyzer::Unknown},
+  };
+  for (const Case& c : cases) {
+    Result r = ExamineBytes(dir, c.name, ClassicPacketFile(c.version, 0, 1, 1, 0));
+    EXPECT_EQ(r.type, c.type) << c.name << " " << int(c.version);
+  }
+}
+
+TEST(IdentifyPacketFile, TopologyAndSpeedFromTheHeader) {
+  TempDir dir;
+  Result ethernet = ExamineBytes(dir, "e.pkt", ClassicPacketFile(7, 0, 0, 0, 100000000));
+  EXPECT_EQ(ethernet.topology, Topo::Ethernet);
+  EXPECT_EQ(ethernet.state.FileLineSpeed, 100000000u);
+  Result ring = ExamineBytes(dir, "r.rgc", ClassicPacketFile(7, 1, 0, 0, 0));
+  EXPECT_EQ(ring.topology, Topo::TokenRing);
+  EXPECT_EQ(ring.state.LineSpeed, 16000000u);
+  Result wireless = ExamineBytes(dir, "w.skc", ClassicPacketFile(7, 0, 1, 1, 0));
+  EXPECT_EQ(wireless.topology, Topo::Wireless);
+  EXPECT_EQ(wireless.state.LineSpeed, 11000000u);
+  // Captures of the wireless analyzer before version 1.1 are refused.
+  Result old = ExamineBytes(dir, "o.skc", ClassicPacketFile(7, 0, 1, 0, 0));
+  EXPECT_EQ(old.topology, Topo::Unknown);
+}
+
+TEST(IdentifyPacketFile, CompressedFilesTakeTheirTypeFromTheMediaWords) {
+  TempDir dir;
+  struct Case {
+    uint32_t media, medium;
+    AnalyzerType type;
+  } cases[] = {{0, 0, Analyzer::Ostrawind}, {1, 0, Analyzer::Ringstave},
+               {0, 1, Analyzer::Skavelin},  {5, 0, Analyzer::Unknown},
+               {5, 2, Analyzer::Skavelin}};
+  for (const Case& c : cases) {
+    WriteGzip(dir.path("t.kvz"), ClassicPacketFile(7, c.media, c.medium, 1, 0).bytes);
+    Result r = Examine(dir.path("t.kvz"));
+    EXPECT_EQ(r.type, c.type) << c.media << "/" << c.medium;
+    if (c.type != Analyzer::Unknown) {
+      EXPECT_TRUE(r.state.SourceCompressed);
+    }
+  }
+  // A grabber file or anything else in a .kvz ends the search as unknown,
+  // even when a later rule would have matched the plain bytes.
+  WriteGzip(dir.path("g.kvz"), ClassicPacketFile(0x87, 0, 0, 1, 0).bytes);
+  EXPECT_EQ(Examine(dir.path("g.kvz")).type, Analyzer::Unknown);
+  WriteFileBytes(dir.path("p.kvz"), SnifferPro(0, 0).bytes);
+  EXPECT_EQ(Examine(dir.path("p.kvz")).type, Analyzer::Unknown);
+}
+
+TEST(IdentifyPcap, MagicsSetTheVariantFlagsEveryTime) {
+  TempDir dir;
+  struct Case {
+    uint32_t magic;
+    bool swapped, modified;
+  } cases[] = {{0xD4C3B2A1, true, false}, {0xA1B2CD34, false, true}, {0x34CDB2A1, true, true}};
+  for (const Case& c : cases) {
+    Fixture f = Pcap(c.magic, 2, 1);
+    if (c.swapped) f.be16(4, 2).be32(20, 1);
+    ConversionState earlier;
+    earlier.TcpdumpNokia = true;  // left over from an earlier file
+    earlier.TcpdumpModified = !c.modified;
+    earlier.TcpdumpSwapBytes = !c.swapped;
+    WriteFileBytes(dir.path("t.dmp"), f.size(100).bytes);
+    Result r = Examine(dir.path("t.dmp"), earlier);
+    ASSERT_EQ(r.type, Analyzer::Tcpdump) << std::hex << c.magic;
+    EXPECT_EQ(r.state.TcpdumpSwapBytes, c.swapped);
+    EXPECT_EQ(r.state.TcpdumpModified, c.modified);
+    EXPECT_FALSE(r.state.TcpdumpNokia);
+    EXPECT_EQ(r.topology, Topo::Ethernet);
+  }
+  // Major version 1 fails the version check, and no later rule is tried.
+  EXPECT_EQ(ExamineBytes(dir, "v.dmp", Pcap(0xA1B2C3D4, 1, 1).size(100)).type, Analyzer::Unknown);
+}
+
+TEST(IdentifyPcap, RecordProbeChoosesStandardModifiedNokiaOrUnknown) {
+  TempDir dir;
+  Fixture standard = Pcap(0xA1B2C3D4, 2, 1);
+  PcapRecord(standard, 60, 0);
+  PcapRecord(standard, 70, 0);
+  Result s = ExamineBytes(dir, "s.dmp", standard);
+  EXPECT_EQ(s.type, Analyzer::Tcpdump);
+  EXPECT_FALSE(s.state.TcpdumpModified || s.state.TcpdumpNokia);
+
+  Fixture modified = Pcap(0xA1B2C3D4, 2, 1);
+  PcapRecord(modified, 60, 8);
+  PcapRecord(modified, 70, 8);
+  Result m = ExamineBytes(dir, "m.dmp", modified);
+  EXPECT_EQ(m.type, Analyzer::Tcpdump);
+  EXPECT_TRUE(m.state.TcpdumpModified);
+  EXPECT_FALSE(m.state.TcpdumpNokia);
+
+  Fixture nokia = Pcap(0xA1B2C3D4, 2, 1);
+  PcapRecord(nokia, 60, 4);
+  PcapRecord(nokia, 70, 4);
+  Result n = ExamineBytes(dir, "n.dmp", nokia);
+  EXPECT_EQ(n.type, Analyzer::Tcpdump);
+  EXPECT_TRUE(n.state.TcpdumpNokia);
+  EXPECT_EQ(SourceDisplayName(n.type, n.state.TcpdumpModified, n.state.TcpdumpNokia, false),
+            "tcpdump/libpcap (Nokia modified)");
+
+  // Neither layout gives a plausible second record.
+  Fixture garbage = Pcap(0xA1B2C3D4, 2, 1);
+  PcapRecord(garbage, 60, 0);
+  garbage.le32(108, 70000).le32(112, 70000).size(300);
+  EXPECT_EQ(ExamineBytes(dir, "g.dmp", garbage).type, Analyzer::Unknown);
+}
+
+TEST(IdentifySnoop, PaddingMakesSnoopATrailerMakesSurveyor) {
+  TempDir dir;
+  EXPECT_EQ(ExamineBytes(dir, "a.snoop", Snoop(4, 0)).type, Analyzer::Snoop);
+  EXPECT_EQ(ExamineBytes(dir, "b.snoop", Snoop(4, 15)).type, Analyzer::Snoop);
+  EXPECT_EQ(ExamineBytes(dir, "c.cap", Snoop(4, 16)).type, Analyzer::Surveyor);
+  EXPECT_EQ(ExamineBytes(dir, "d.cap", Snoop(4, 19)).type, Analyzer::Surveyor);
+}
+
+TEST(IdentifySnoop, DatalinkTypeGivesTopologyAndSpeed) {
+  TempDir dir;
+  struct Case {
+    uint8_t datalink;
+    Topology topology;
+    uint32_t speed;
+  } cases[] = {{0, Topo::Ethernet, 10000000},  {4, Topo::Ethernet, 10000000},
+               {2, Topo::TokenRing, 16000000}, {8, Topo::Fddi, 100000000},
+               {10, Topo::Ethernet, 100000000}, {12, Topo::Ethernet, 1000000000},
+               {7, Topo::Unknown, 0}};
+  for (const Case& c : cases) {
+    Result r = ExamineBytes(dir, "t.snoop", Snoop(c.datalink, 0));
+    EXPECT_EQ(r.topology, c.topology) << int(c.datalink);
+    EXPECT_EQ(r.state.LineSpeed, c.speed) << int(c.datalink);
+  }
+}
+
+TEST(IdentifySnifferDos, NetworkCodeLineRecordAndCompressionBit) {
+  TempDir dir;
+  Result eth = ExamineBytes(dir, "a.enc", SnifferDos(1, true, 100000000, 3));
+  EXPECT_EQ(eth.type, Analyzer::SnifferDos);
+  EXPECT_FALSE(eth.state.SourceCompressed);
+  EXPECT_EQ(eth.topology, Topo::Ethernet);
+  EXPECT_EQ(eth.state.LineSpeed, 100000000u);
+  EXPECT_EQ(ExamineBytes(dir, "b.enc", SnifferDos(3, true, 12345, 3)).state.LineSpeed, 10000000u);
+  Result ring4 = ExamineBytes(dir, "c.trc", SnifferDos(0, true, 0, 3));
+  EXPECT_EQ(ring4.topology, Topo::TokenRing);
+  EXPECT_EQ(ring4.state.LineSpeed, 4000000u);
+  EXPECT_EQ(ExamineBytes(dir, "d.trc", SnifferDos(0, true, 1, 3)).state.LineSpeed, 16000000u);
+  EXPECT_EQ(ExamineBytes(dir, "e.fdc", SnifferDos(9, false, 0, 0)).topology, Topo::Fddi);
+  EXPECT_EQ(ExamineBytes(dir, "f.enc", SnifferDos(2, false, 0, 0)).topology, 2);
+  // An unknown network at 100 Mbit/s is taken as Ethernet.
+  EXPECT_EQ(ExamineBytes(dir, "g.enc", SnifferDos(5, true, 100000000, 3)).topology,
+            Topo::Ethernet);
+  EXPECT_EQ(ExamineBytes(dir, "h.enc", SnifferDos(5, true, 64000, 3)).topology, Topo::Unknown);
+
+  Fixture compressed = SnifferDos(1, false, 0, 0);
+  compressed.u8(35, 1);
+  EXPECT_TRUE(ExamineBytes(dir, "i.enc", compressed).state.SourceCompressed);
+  Fixture nse = SnifferDos(1, false, 0, 0);
+  nse.text(0, "NSE");
+  EXPECT_EQ(ExamineBytes(dir, "j.enc", nse).type, Analyzer::SnifferDos);
+}
+
+TEST(IdentifySnifferDos, WanProtocolFromTheLineRecord) {
+  TempDir dir;
+  struct Case {
+    uint32_t code, protocol;
+  } cases[] = {{0, Wan::Sdlc}, {1, Wan::X25}, {2, Wan::FrameRelay}};
+  for (const Case& c : cases) {
+    Result r = ExamineBytes(dir, "w.syc", SnifferDos(7, true, 1544000, c.code));
+    EXPECT_EQ(r.topology, Topo::Wan);
+    EXPECT_EQ(r.state.WanProtocol, c.protocol);
+    EXPECT_EQ(r.state.LineSpeed, 1544000u);
+  }
+}
+
+TEST(IdentifyTables, InternetAdvisorMediaCodes) {
+  TempDir dir;
+  struct Case {
+    uint32_t media;
+    Topology topology;
+    uint32_t speed;
+  } cases[] = {{1, Topo::Ethernet, 10000000},  {8, Topo::Ethernet, 10000000},
+               {7, Topo::Ethernet, 100000000}, {3, Topo::TokenRing, 4000000},
+               {4, Topo::TokenRing, 16000000}, {6, Topo::Unknown, 0}};
+  for (const Case& c : cases) {
+    Fixture f(128);
+    f.text(0, "HPDATA0\x1A").le32(8, 1).le32(20, 32768).le32(24, c.media);
+    Result r = ExamineBytes(dir, "t.eth", f);
+    ASSERT_EQ(r.type, Analyzer::InternetAdvisor);
+    EXPECT_EQ(r.topology, c.topology) << c.media;
+    EXPECT_EQ(r.state.LineSpeed, c.speed) << c.media;
+    EXPECT_EQ(r.state.FileLineSpeed, c.speed) << c.media;
+  }
+}
+
+TEST(IdentifyTables, ObserverMediaByte) {
+  TempDir dir;
+  struct Case {
+    uint8_t media;
+    Topology topology;
+    uint32_t speed;
+  } cases[] = {{0, Topo::Ethernet, 10000000}, {1, Topo::TokenRing, 16000000},
+               {2, Topo::Fddi, 100000000},    {9, Topo::Wireless, 11000000},
+               {3, Topo::Unknown, 0}};
+  for (const Case& c : cases) {
+    Fixture f;
+    f.text(0, "ObserverPktBufferVersion=4.00").le32(113, 0x88888888).le32(133, c.media);
+    Result r = ExamineBytes(dir, "t.bfr", f.size(200));
+    ASSERT_EQ(r.type, Analyzer::Observer);
+    EXPECT_EQ(r.topology, c.topology) << int(c.media);
+    EXPECT_EQ(r.state.LineSpeed, c.speed);
+  }
+  // A header cut before the media byte tells nothing.
+  Fixture cut;
+  cut.text(0, "ObserverPktBufferVersion=4.00").size(120);
+  EXPECT_EQ(ExamineBytes(dir, "c.bfr", cut).topology, Topo::Unknown);
+}
+
+TEST(IdentifyTables, NetMetrixBigEndianMediaField) {
+  TempDir dir;
+  struct Case {
+    uint32_t media;
+    Topology topology;
+  } cases[] = {{0, Topo::Ethernet}, {44, Topo::Ethernet}, {1, Topo::TokenRing},
+               {2, Topo::Fddi},     {3, Topo::Unknown}};
+  for (const Case& c : cases) {
+    Fixture f;
+    f.be32(0, 0x6476).be32(4, 4).be32(16, 64).be32(64 + 92, c.media).size(64 + 144);
+    Result r = ExamineBytes(dir, "t.trc", f);
+    ASSERT_EQ(r.type, Analyzer::NetMetrix);
+    EXPECT_EQ(r.topology, c.topology) << c.media;
+  }
+  Fixture other;
+  other.be32(0, 0x6476).be32(4, 3).text(8, "HPDATA0").size(100);
+  EXPECT_EQ(ExamineBytes(dir, "o.trc", other).type, Analyzer::Unknown);
+}
+
+TEST(IdentifyTables, NetMonMacTypeAndComment) {
+  TempDir dir;
+  const std::string comment = "weekly capture";
+  Fixture f(128);
+  f.text(0, "GMBU").u8(4, 0).u8(5, 2).u8(6, 2).le32(40, 128).le32(44, uint32_t(comment.size()));
+  f.text(128, comment);
+  Result r = ExamineBytes(dir, "t.cap", f);
+  EXPECT_EQ(r.type, Analyzer::NetMon2);
+  EXPECT_EQ(r.topology, Topo::TokenRing);
+  EXPECT_EQ(r.state.FileComment, comment);
+  // A comment longer than the window's box is cut, not refused.
+  Fixture longer(128);
+  longer.text(0, "RTSS").u8(6, 1).le32(40, 128).le32(44, 1000).text(128, std::string(1000, 'x'));
+  Result l = ExamineBytes(dir, "l.cap", longer);
+  EXPECT_EQ(l.type, Analyzer::NetMon1);
+  EXPECT_EQ(l.topology, Topo::Ethernet);
+  EXPECT_EQ(l.state.FileComment, std::string(300, 'x'));
+}
+
+TEST(IdentifyTables, LanAlyzerSeventhRecordMediaCode) {
+  TempDir dir;
+  for (auto [code, topology] : {std::pair<uint16_t, Topology>{226, Topo::Ethernet},
+                                {227, Topo::TokenRing}, {228, Topo::TokenRing},
+                                {229, Topo::Unknown}}) {
+    Fixture f;
+    const uint16_t types[] = {0x1001, 0x1006, 0x100B, 0x1035, 0x1036, 0x100A};
+    const uint16_t lengths[] = {76, 128, 54, 144, 54, 266};
+    size_t at = 0;
+    for (int i = 0; i < 6; ++i) {
+      f.le16(at, types[i]).le16(at + 2, lengths[i]).size(at + 4 + lengths[i]);
+      at += 4 + lengths[i];
+    }
+    f.le16(at, 0x1002).le16(at + 2, 210).le16(at + 4 + 188, code).size(at + 4 + 210);
+    Result r = ExamineBytes(dir, "t.tr1", f);
+    ASSERT_EQ(r.type, Analyzer::LanAlyzer);
+    EXPECT_EQ(r.topology, topology) << code;
+  }
+  Fixture cyclic(100);
+  cyclic.le16(0, 0x1007).le16(2, 60000);  // a record length beyond the end
+  Result c = ExamineBytes(dir, "c.tr1", cyclic);
+  EXPECT_EQ(c.type, Analyzer::LanAlyzer);
+  EXPECT_EQ(c.topology, Topo::Unknown);
+}
+
+TEST(IdentifyTables, Da30InterfaceCodeAndDataGlanceMediaByte) {
+  TempDir dir;
+  for (auto [code, topology] : {std::pair<uint32_t, Topology>{30, Topo::TokenRing},
+                                {40, Topo::Ethernet}, {41, Topo::Unknown}}) {
+    Fixture f;
+    f.text(0, "EXRS").le32(22, 78).le32(78 + 4, code).size(300);
+    Result r = ExamineBytes(dir, "t.an1", f);
+    ASSERT_EQ(r.type, Analyzer::Da30);
+    EXPECT_EQ(r.topology, topology) << code;
+  }
+  for (auto [media, topology] : {std::pair<uint8_t, Topology>{1, Topo::Fddi},
+                                 {2, Topo::TokenRing}, {3, Topo::Ethernet}}) {
+    Fixture f;
+    f.text(0, "Converted From x\x1A").le16(128, 517).u8(130, media).size(512);
+    Result r = ExamineBytes(dir, "t.dgc", f);
+    ASSERT_EQ(r.type, Analyzer::DataGlance);
+    EXPECT_EQ(r.topology, topology) << int(media);
+  }
+  Fixture wrappedBit;
+  wrappedBit.u8(130, 3).u8(131, 2).size(512);
+  EXPECT_EQ(ExamineBytes(dir, "w.dgc", wrappedBit).type, Analyzer::Unknown);
+  Fixture otherSuffix;
+  otherSuffix.u8(130, 3).size(512);
+  EXPECT_EQ(ExamineBytes(dir, "w.dat", otherSuffix).type, Analyzer::Unknown);
+}
+
+TEST(IdentifyTables, FireBerdFirstDataBytes) {
+  TempDir dir;
+  struct Case {
+    std::vector<uint8_t> data;
+    Topology topology;
+  } cases[] = {
+      {{0x00, 0x20, 0x30}, Topo::Ethernet}, {{0xFF, 0xFF, 0xFF}, Topo::Ethernet},
+      {{0x10, 0x00, 90}, Topo::Ethernet},   {{0x10, 0x00, 93}, Topo::Ethernet},
+      {{0x10, 0x00, 0xE0}, Topo::Ethernet}, {{0x10, 0x00, 91}, Topo::TokenRing},
+      {{0x10, 0x40, 90}, Topo::TokenRing},  {{0x18, 0x00, 90}, Topo::TokenRing},
+  };
+  for (const Case& c : cases) {
+    Fixture f;
+    f.text(2, std::string("ProbeApps\0", 10)).le32(72, 1).le16(76, 60);
+    for (size_t i = 0; i < c.data.size(); ++i) f.u8(86 + i, c.data[i]);
+    Result r = ExamineBytes(dir, "t.pkt", f.size(146));
+    ASSERT_EQ(r.type, Analyzer::FireBerd500);
+    EXPECT_EQ(r.topology, c.topology) << int(c.data[0]) << " " << int(c.data[2]);
+  }
+}
+
+TEST(IdentifyTables, FixedAndSimpleRules) {
+  TempDir dir;
+  Fixture dna(200);
+  dna.text(20, "pktcapKahala Systems     ");
+  Result d = ExamineBytes(dir, "t.trc", dna);
+  EXPECT_EQ(d.type, Analyzer::FireBerdDna323);
+  EXPECT_EQ(d.topology, Topo::Ethernet);
+  Fixture scout(200);
+  scout.text(0, "NetScout Frame File\n").be16(78, 2);
+  Result n = ExamineBytes(dir, "t.dat", scout);
+  EXPECT_EQ(n.type, Analyzer::NetScout);
+  EXPECT_EQ(n.topology, Topo::Fddi);
+  Fixture desk(200);
+  desk.u8(10, 0x1A).u8(11, 0).le16(40, 3);
+  Result l = ExamineBytes(dir, "t.cap", desk);
+  EXPECT_EQ(l.type, Analyzer::LanDesk);
+  EXPECT_EQ(l.topology, Topo::TokenRing);
+}
+
+TEST(IdentifyDomino, LinkViewByTextAndTopologyTable) {
+  TempDir dir;
+  struct Case {
+    uint16_t code, subCode;
+    Topology topology;
+    uint32_t speed, protocol;
+  } cases[] = {
+      {4, 0, Topo::Ethernet, 10000000, Wan::NotKnown},
+      {880, 0, Topo::Ethernet, 100000000, Wan::NotKnown},
+      {936, 0, Topo::Ethernet, 1000000000, Wan::NotKnown},
+      {739, 4, Topo::Ethernet, 10000000, Wan::NotKnown},
+      {739, 6, Topo::TokenRing, 16000000, Wan::NotKnown},
+      {739, 5, Topo::Unknown, 0, Wan::NotKnown},
+      {313, 0, Topo::Fddi, 100000000, Wan::NotKnown},
+      {361, 278, Topo::TSeries, 0, Wan::FrameRelay},
+      {360, 333, Topo::ESeries, 0, Wan::Isdn},
+      {359, 14, Topo::VSeries, 0, Wan::Sdlc},
+      {939, 0, Topo::AtmDs3, 0, Wan::NotKnown},
+      {941, 240, Topo::Wan19, 0, Wan::NotKnown},
+      {1000, 0, Topo::Unknown, 0, Wan::NotKnown},
+  };
+  const bool reader = HasReader(Analyzer::Domino);
+  for (const Case& c : cases) {
+    Fixture f;
+    f.text(0, "WINC").text(4, "\nDomino capture").u8(44, 1).le16(62, c.code).le16(64, c.subCode);
+    f.text(78, "FRAM").le32(82, 0).text(86, "STOP").size(238);
+    Result r = ExamineBytes(dir, "t.cap", f);
+    ASSERT_EQ(r.type, Analyzer::Domino);
+    EXPECT_EQ(r.state.FileComment, "Domino capture");
+    if (!reader) {
+      EXPECT_EQ(r.topology, Topo::Unknown) << "no Domino reader: nothing to convert with";
+      continue;
+    }
+    EXPECT_EQ(r.topology, c.topology) << c.code;
+    EXPECT_EQ(r.state.LineSpeed, c.speed) << c.code;
+    EXPECT_EQ(r.state.WanProtocol, c.protocol) << c.code;
+  }
+  Fixture lv;
+  lv.text(0, "WINC").text(4, "XLinkView PRO trace").le16(62, 4).size(238);
+  Result l = ExamineBytes(dir, "l.cap", lv);
+  EXPECT_EQ(l.type, Analyzer::LinkViewPro);
+  EXPECT_EQ(l.state.FileComment, "LinkView PRO trace");
+}
+
+// A LAN900 file: the header page and one page of frame records.
+Fixture Lan900(uint8_t mediaCode, size_t size) {
+  Fixture f;
+  f.u8(0, 3).u8(1, 0x94).u8(2, 8).u8(3, 2).le16(40, 1).le16(42, 1).le16(44, 1);
+  f.le16(8238, 1);
+  const size_t page = 65536;
+  f.u8(page, 0x82).u8(page + 1, mediaCode).le16(page + 2, 62).le16(page + 12, 64);
+  return f.size(size);
+}
+
+TEST(IdentifyLan900, SizeSuffixAndSignature) {
+  TempDir dir;
+  EXPECT_EQ(ExamineBytes(dir, "t.dat", Lan900(6, 131071)).type, Analyzer::Unknown);
+  Result r = ExamineBytes(dir, "t.dat", Lan900(6, 131072));
+  EXPECT_EQ(r.type, Analyzer::Lan900);
+  if (HasReader(Analyzer::Lan900))
+    EXPECT_EQ(r.topology, Topo::TokenRing);
+  else
+    EXPECT_EQ(r.topology, Topo::Unknown);
+  EXPECT_EQ(ExamineBytes(dir, "t.cap", Lan900(6, 131072)).type, Analyzer::Unknown);
+}
+
+TEST(IdentifyRobustness, EveryPrefixOfEveryFixtureGetsAnAnswer) {
+  TempDir dir;
+  Fixture pcap = Pcap(0xA1B2C3D4, 2, 1);
+  PcapRecord(pcap, 60, 0);
+  PcapRecord(pcap, 60, 0);
+  const std::pair<std::string, Fixture> fixtures[] = {
+      {"a.dmp", pcap},
+      {"b.snoop", Snoop(4, 16)},
+      {"c.cap", SnifferPro(3, 64, 6)},
+      {"d.enc", SnifferDos(7, true, 0, 3)},
+      {"e.pkt", ClassicPacketFile(7, 0, 0, 1, 0)},
+      {"f.cap", Fixture(200).text(0, "GMBU").le32(40, 0xFFFFFFF0).le32(44, 0xFFFFFFFF)},
+      {"g.tr1", Fixture(64).le16(0, 0x1001).le16(2, 0)},
+  };
+  for (const auto& [name, fixture] : fixtures) {
+    for (size_t n = 0; n <= fixture.bytes.size(); ++n) {
+      Fixture cut = fixture;
+      cut.size(n);
+      Result r = ExamineBytes(dir, name, cut);
+      EXPECT_EQ(r.tooSmall, n < 40) << name << " " << n;
+      EXPECT_FALSE(r.openFailed) << name << " " << n;
+    }
+  }
+}
+
+TEST(IdentifyRobustness, IdentificationLeavesTheFileUntouched) {
+  TempDir dir;
+  const std::string path = dir.path("t.caz");
+  WriteGzip(path, SnifferPro(3, 64, 6).bytes);
+  const std::vector<uint8_t> before = ReadFileBytes(path);
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  const auto modified = st.st_mtim;
+  Examine(path);
+  EXPECT_EQ(ReadFileBytes(path), before);
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtim.tv_sec, modified.tv_sec);
+  EXPECT_EQ(st.st_mtim.tv_nsec, modified.tv_nsec);
+}
+
+}  // namespace
+}  // namespace morph
