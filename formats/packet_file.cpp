@@ -80,13 +80,16 @@ void StartTraceAt1904Micros(ConversionState& s, uint64_t micros) {
 }
 
 // Times of later frames are the first frame's plus the raw difference, so a
-// trace that runs past midnight keeps counting.
+// trace that runs past midnight keeps counting. Version 6 stamps are a 32-bit
+// millisecond counter that cannot hold a date: the header's time-date of the
+// first packet places the trace when it has one.
 void SetClassicFrameTime(ConversionState& s, PacketFileReader& r, uint64_t raw, bool millis) {
   const uint64_t micros = millis ? raw * 1000 : raw;
   if (!r.started) {
     r.started = true;
     r.firstRaw = micros;
-    StartTraceAt1904Micros(s, micros);
+    const bool dated = millis && r.header.timeDate != 0;
+    StartTraceAt1904Micros(s, dated ? uint64_t(r.header.timeDate) * kMicrosPerSecond : micros);
     r.firstFrameTime = s.FrameTime;
     return;
   }

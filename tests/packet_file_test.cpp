@@ -1,0 +1,618 @@
+// Classic packet files: records built byte by byte, the header summary,
+// hostile files, the version 7 writer and round trips for every target.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <sstream>
+
+#include "engine/identify.h"
+#include "engine/timebase.h"
+#include "formats/formats.h"
+#include "formats/packet_file.h"
+#include "tests/testkit.h"
+
+namespace morph {
+namespace {
+
+using namespace testkit;
+using namespace std::chrono;
+
+constexpr int64_t kSecond = 1000000;
+
+// Big-endian byte builder for the classic layout.
+struct Bytes {
+  std::vector<uint8_t> v;
+  Bytes& u8(uint8_t x) { v.push_back(x); return *this; }
+  Bytes& be16(uint16_t x) { return u8(uint8_t(x >> 8)).u8(uint8_t(x)); }
+  Bytes& be32(uint32_t x) { return be16(uint16_t(x >> 16)).be16(uint16_t(x)); }
+  Bytes& be64(uint64_t x) { return be32(uint32_t(x >> 32)).be32(uint32_t(x)); }
+  Bytes& zeros(size_t n) { v.insert(v.end(), n, 0); return *this; }
+  Bytes& raw(const std::vector<uint8_t>& b) { v.insert(v.end(), b.begin(), b.end()); return *this; }
+};
+
+struct HeaderFields {
+  uint8_t version = 7;
+  uint32_t count = 0;
+  uint32_t mediaType = 0, physicalMedium = 0;
+  uint8_t appMajor = 0;
+  uint32_t linkSpeed = 10000000;
+  uint32_t timeDate = 0;  // seconds since 1904, local
+};
+
+Bytes ClassicHeader(const HeaderFields& f) {
+  Bytes b;
+  b.u8(f.version).u8(0).be32(0).be32(f.count).be32(f.timeDate).be32(0xFFFFFFFF).be32(0xFFFFFFFF);
+  b.be32(f.mediaType).be32(f.physicalMedium).u8(0).u8(0).u8(0).u8(f.appMajor);
+  b.be32(f.linkSpeed).zeros(12);
+  return b;
+}
+
+std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
+  std::vector<uint8_t> p(n);
+  for (size_t i = 0; i < n; ++i) p[i] = uint8_t(seed + i * 13);
+  return p;
+}
+
+void V7Record(Bytes& b, uint16_t length, uint16_t slice, uint8_t flags, uint8_t status,
+              uint64_t micros1904, const std::vector<uint8_t>& stored) {
+  b.be16(0).be16(length).be16(slice).u8(flags).u8(status).be64(micros1904).raw(stored);
+  if (stored.size() % 2) b.u8(0xEE);
+}
+
+void V6Record(Bytes& b, uint16_t length, uint16_t slice, uint8_t flags, uint32_t millis,
+              const std::vector<uint8_t>& stored) {
+  b.be16(length).be16(slice).u8(flags).u8(0).be32(millis).zeros(16).raw(stored);
+  if (stored.size() % 2) b.u8(0xEE);
+}
+
+// Local microseconds since 1904-01-01 of a local date and time, computed
+// with the standard calendar rather than the converter's own.
+uint64_t Micros1904(year_month_day date, int64_t microsOfDay) {
+  const int64_t days = (sys_days(date) - sys_days(1904y / January / 1)).count();
+  return uint64_t(days * 86400 * kSecond + microsOfDay);
+}
+
+const year_month_day kDay = 2024y / March / 15;
+
+int64_t ReadBack64(const std::vector<uint8_t>& b, size_t at) {
+  int64_t v = 0;
+  for (size_t i = 0; i < 8; ++i) v = v << 8 | b[at + i];
+  return v;
+}
+uint32_t ReadBack32(const std::vector<uint8_t>& b, size_t at) {
+  return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
+}
+uint16_t ReadBack16(const std::vector<uint8_t>& b, size_t at) {
+  return uint16_t(b[at] << 8 | b[at + 1]);
+}
+
+void Gzip(const std::string& from, const std::string& to) {
+  std::vector<uint8_t> bytes = ReadFileBytes(from);
+  gzFile gz = gzopen(to.c_str(), "wb");
+  ASSERT_NE(gz, nullptr);
+  ASSERT_EQ(gzwrite(gz, bytes.data(), unsigned(bytes.size())), int(bytes.size()));
+  gzclose(gz);
+}
+
+bool HasReadError(const ReadResult& r) {
+  for (const std::string& m : r.messages)
+    if (m.find("Error reading from source file") != std::string::npos) return true;
+  return false;
+}
+
+// ---------------------------------------------------------------- reading
+
+TEST(ClassicRead, Version7OddSlicesPadBytesFlagsAndStatus) {
+  TempDir dir;
+  const uint64_t t0 = Micros1904(kDay, 10 * 3600 * kSecond + 250);
+  Bytes b = ClassicHeader({.count = 4});
+  V7Record(b, 64, 0, 0x00, 0x00, t0, Pattern(64, 1));          // whole frame stored
+  V7Record(b, 1000, 33, 0x02, 0x00, t0 + 1500, Pattern(33, 2));  // odd slice, pad byte
+  V7Record(b, 61, 0, 0x04, 0x04, t0 + 3000, Pattern(61, 3));     // odd whole frame, pad byte
+  V7Record(b, 70, 0, 0xB0, 0x00, t0 + 4001, Pattern(70, 4));     // writer-only flag bits
+  WriteFileBytes(dir.path("a.pkt"), b.v);
+
+  ReadResult r = ReadTraceAs(dir.path("a.pkt"), Analyzer::Ostrawind, Topo::Ethernet);
+  EXPECT_TRUE(r.messages.empty()) << r.messages.front();
+  ASSERT_EQ(r.trace.frames.size(), 4u);
+  const auto& f = r.trace.frames;
+  EXPECT_EQ(f[0].frameLength, 64);
+  EXPECT_EQ(f[0].bytes, Pattern(64, 1));
+  EXPECT_EQ(f[1].frameLength, 1000);
+  EXPECT_EQ(f[1].bytes, Pattern(33, 2));
+  EXPECT_EQ(f[2].bytes, Pattern(61, 3));
+  EXPECT_EQ(f[3].bytes, Pattern(70, 4));
+  EXPECT_EQ(f[0].flags, 0);
+  EXPECT_EQ(f[1].flags, Flag::CrcError);
+  // The pipeline marks an alignment error on Ethernet as a CRC error as well.
+  EXPECT_EQ(f[2].flags, Flag::AlignmentError | Flag::CrcError | Flag::PacketFileStatus);
+  EXPECT_EQ(f[3].flags, 0);
+  EXPECT_EQ(f[0].time, 10 * 3600 * kSecond + 250);
+  EXPECT_EQ(f[1].time, f[0].time + 1500);
+  EXPECT_EQ(f[3].time, f[0].time + 4001);
+  int year, month, day;
+  DecodeDate(r.state.TraceDate, year, month, day);
+  EXPECT_EQ(year * 10000 + month * 100 + day, 20240315);
+}
+
+TEST(ClassicRead, Version6MillisecondCounterPlacedByTheHeaderTimeDate) {
+  TempDir dir;
+  const uint32_t counter = 0xFFFFF000;  // a free-running counter about to wrap
+  const uint32_t startSeconds = uint32_t(Micros1904(kDay, 8 * 3600 * kSecond) / kSecond);
+  Bytes b = ClassicHeader({.version = 6, .count = 3, .timeDate = startSeconds});
+  V6Record(b, 128, 0, 0x00, counter, Pattern(128, 5));
+  V6Record(b, 1514, 65, 0x02, counter + 20, Pattern(65, 6));
+  V6Record(b, 60, 0, 0x00, counter + 1021, Pattern(60, 7));
+  WriteFileBytes(dir.path("a.pkt"), b.v);
+
+  ReadResult r = ReadTraceAs(dir.path("a.pkt"), Analyzer::Ostrawind, Topo::Ethernet);
+  EXPECT_TRUE(r.messages.empty());
+  ASSERT_EQ(r.trace.frames.size(), 3u);
+  EXPECT_EQ(r.trace.frames[0].time, 8 * 3600 * kSecond);
+  EXPECT_EQ(r.trace.frames[1].time - r.trace.frames[0].time, 20000);
+  EXPECT_EQ(r.trace.frames[2].time - r.trace.frames[0].time, 1021000);
+  int year, month, day;
+  DecodeDate(r.state.TraceDate, year, month, day);
+  EXPECT_EQ(year * 10000 + month * 100 + day, 20240315);
+  EXPECT_EQ(r.trace.frames[1].frameLength, 1514);
+  EXPECT_EQ(r.trace.frames[1].bytes, Pattern(65, 6));
+  EXPECT_EQ(r.trace.frames[1].flags, Flag::CrcError);
+  EXPECT_EQ(r.trace.frames[2].bytes, Pattern(60, 7));
+
+  // Without a time-date the counter itself counts from 1904.
+  b = ClassicHeader({.version = 6, .count = 1});
+  V6Record(b, 64, 0, 0, 86400 * 1000 + 1500, Pattern(64, 1));
+  WriteFileBytes(dir.path("b.pkt"), b.v);
+  r = ReadTraceAs(dir.path("b.pkt"), Analyzer::Ostrawind, Topo::Ethernet);
+  ASSERT_EQ(r.trace.frames.size(), 1u);
+  EXPECT_EQ(r.trace.frames[0].time, 1500000);
+  DecodeDate(r.state.TraceDate, year, month, day);
+  EXPECT_EQ(year * 10000 + month * 100 + day, 19040102);
+}
+
+TEST(ClassicRead, WirelessLengthsCountTheRadioBytesInVersion7Only) {
+  TempDir dir;
+  const uint64_t t0 = Micros1904(kDay, 3600 * kSecond);
+  auto radio = [](uint8_t rate, uint8_t channel, uint8_t signal, uint8_t noise,
+                  const std::vector<uint8_t>& frame) {
+    std::vector<uint8_t> v = {rate, channel, signal, noise};
+    v.insert(v.end(), frame.begin(), frame.end());
+    return v;
+  };
+  Bytes b = ClassicHeader({.count = 2, .physicalMedium = 1, .appMajor = 1});
+  V7Record(b, 104, 0, 0, 0, t0, radio(108, 11, 87, 3, Pattern(100, 1)));
+  V7Record(b, 304, 55, 0, 0, t0 + 10, radio(2, 6, 40, 9, Pattern(51, 2)));
+  WriteFileBytes(dir.path("a.skc"), b.v);
+  ReadResult r = ReadTraceAs(dir.path("a.skc"), Analyzer::Skavelin, Topo::Wireless);
+  EXPECT_TRUE(r.messages.empty());
+  ASSERT_EQ(r.trace.frames.size(), 2u);
+  const Frame& a = r.trace.frames[0];
+  EXPECT_EQ(a.frameLength, 100);
+  EXPECT_EQ(a.bytes, Pattern(100, 1));
+  EXPECT_EQ(std::vector<int>({a.rate, a.channel, a.signal, a.noise}),
+            std::vector<int>({108, 11, 87, 3}));
+  const Frame& c = r.trace.frames[1];
+  EXPECT_EQ(c.frameLength, 300);
+  EXPECT_EQ(c.bytes, Pattern(51, 2));
+  EXPECT_EQ(std::vector<int>({c.rate, c.channel, c.signal, c.noise}),
+            std::vector<int>({2, 6, 40, 9}));
+
+  // Version 6: the lengths leave the radio bytes out.
+  Bytes v6 = ClassicHeader({.version = 6, .count = 1, .physicalMedium = 1, .appMajor = 1});
+  V6Record(v6, 100, 0, 0, 1000, radio(22, 1, 100, 0, Pattern(100, 3)));
+  WriteFileBytes(dir.path("b.skc"), v6.v);
+  ReadResult r6 = ReadTraceAs(dir.path("b.skc"), Analyzer::Skavelin, Topo::Wireless);
+  ASSERT_EQ(r6.trace.frames.size(), 1u);
+  EXPECT_EQ(r6.trace.frames[0].frameLength, 100);
+  EXPECT_EQ(r6.trace.frames[0].bytes, Pattern(100, 3));
+  EXPECT_EQ(r6.trace.frames[0].rate, 22);
+
+  // A version 7 wireless length below the radio bytes is no record.
+  for (uint16_t slice : {uint16_t(2), uint16_t(0)}) {
+    Bytes bad = ClassicHeader({.count = 1, .physicalMedium = 1, .appMajor = 1});
+    V7Record(bad, slice == 0 ? 3 : 100, slice, 0, 0, t0, Pattern(4, 1));
+    WriteFileBytes(dir.path("c.skc"), bad.v);
+    ReadResult rb = ReadTraceAs(dir.path("c.skc"), Analyzer::Skavelin, Topo::Wireless);
+    EXPECT_TRUE(rb.trace.frames.empty());
+    EXPECT_TRUE(HasReadError(rb)) << "slice " << slice;
+  }
+}
+
+TEST(ClassicRead, TraceCrossingMidnightKeepsCounting) {
+  TempDir dir;
+  const uint64_t t0 = Micros1904(kDay, (23 * 3600 + 59 * 60 + 59) * kSecond);
+  Bytes b = ClassicHeader({.count = 2});
+  V7Record(b, 64, 0, 0, 0, t0, Pattern(64, 1));
+  V7Record(b, 64, 0, 0, 0, t0 + 2 * kSecond, Pattern(64, 2));
+  WriteFileBytes(dir.path("a.pkt"), b.v);
+  ReadResult r = ReadTraceAs(dir.path("a.pkt"), Analyzer::Ostrawind, Topo::Ethernet);
+  ASSERT_EQ(r.trace.frames.size(), 2u);
+  EXPECT_EQ(r.trace.frames[0].time, 86399 * kSecond);
+  EXPECT_EQ(r.trace.frames[1].time, 86401 * kSecond);
+  int year, month, day;
+  DecodeDate(r.state.TraceDate, year, month, day);
+  EXPECT_EQ(day, 15);
+
+  // Version 6 counts in milliseconds the same way.
+  Bytes v6 = ClassicHeader({.version = 6, .count = 2, .timeDate = uint32_t(t0 / kSecond)});
+  V6Record(v6, 64, 0, 0, 5000, Pattern(64, 1));
+  V6Record(v6, 64, 0, 0, 7000, Pattern(64, 2));
+  WriteFileBytes(dir.path("b.pkt"), v6.v);
+  ReadResult r6 = ReadTraceAs(dir.path("b.pkt"), Analyzer::Ostrawind, Topo::Ethernet);
+  ASSERT_EQ(r6.trace.frames.size(), 2u);
+  EXPECT_EQ(r6.trace.frames[1].time, 86401 * kSecond);
+}
+
+TEST(ClassicRead, PacketCountEndsTheLoopBeforeTrailingBytes) {
+  TempDir dir;
+  const uint64_t t0 = Micros1904(kDay, 0);
+  Bytes b = ClassicHeader({.count = 2});
+  for (int i = 0; i < 3; ++i) V7Record(b, 64, 0, 0, 0, t0 + uint64_t(i), Pattern(64, uint8_t(i)));
+  WriteFileBytes(dir.path("a.pkt"), b.v);
+  ReadResult r = ReadTraceAs(dir.path("a.pkt"), Analyzer::Ostrawind, Topo::Ethernet);
+  EXPECT_EQ(r.trace.frames.size(), 2u);
+  EXPECT_TRUE(r.messages.empty());
+
+  // A count of 0 reads to the end of the file.
+  b = ClassicHeader({.count = 0});
+  for (int i = 0; i < 3; ++i) V7Record(b, 64, 0, 0, 0, t0 + uint64_t(i), Pattern(64, uint8_t(i)));
+  WriteFileBytes(dir.path("b.pkt"), b.v);
+  EXPECT_EQ(ReadTraceAs(dir.path("b.pkt"), Analyzer::Ostrawind, Topo::Ethernet).trace.frames.size(),
+            3u);
+}
+
+TEST(ClassicRead, TruncatedAnywhereEndsWithReadErrorOrCleanly) {
+  TempDir dir;
+  const uint64_t t0 = Micros1904(kDay, 0);
+  Bytes b = ClassicHeader({.count = 3});
+  std::vector<size_t> boundaries = {b.v.size()};
+  V7Record(b, 64, 0, 0, 0, t0, Pattern(64, 1));
+  boundaries.push_back(b.v.size());
+  V7Record(b, 90, 33, 0, 0, t0 + 5, Pattern(33, 2));
+  boundaries.push_back(b.v.size());
+  V7Record(b, 64, 0, 0, 0, t0 + 9, Pattern(64, 3));
+  for (size_t cut = 1; cut < b.v.size(); ++cut) {
+    std::vector<uint8_t> part(b.v.begin(), b.v.begin() + long(cut));
+    WriteFileBytes(dir.path("t.pkt"), part);
+    ReadResult r = ReadTraceAs(dir.path("t.pkt"), Analyzer::Ostrawind, Topo::Ethernet);
+    size_t whole = 0;
+    while (whole < boundaries.size() && boundaries[whole] <= cut) ++whole;
+    const bool atBoundary = std::find(boundaries.begin(), boundaries.end(), cut) != boundaries.end();
+    // The last missing pad byte of a record loses nothing.
+    const bool onlyPadMissing = cut + 1 == boundaries[2];
+    const size_t frames = whole == 0 ? 0 : whole - 1 + (onlyPadMissing ? 1 : 0);
+    EXPECT_EQ(r.trace.frames.size(), frames) << "cut at " << cut;
+    EXPECT_EQ(HasReadError(r), !atBoundary && !onlyPadMissing) << "cut at " << cut;
+  }
+}
+
+TEST(ClassicRead, AbsurdLengthsNeverOverrunTheFrameBuffer) {
+  TempDir dir;
+  Bytes b = ClassicHeader({.count = 2});
+  V7Record(b, 0xFFFF, 0xFFFF, 0, 0, 1, Pattern(0xFFFF, 1));
+  V7Record(b, 10, 0xFFFF, 0, 0, 2, Pattern(0xFFFF, 2));
+  WriteFileBytes(dir.path("a.pkt"), b.v);
+  ReadResult r = ReadTraceAs(dir.path("a.pkt"), Analyzer::Ostrawind, Topo::Ethernet);
+  ASSERT_GE(r.trace.frames.size(), 1u);
+  EXPECT_EQ(r.trace.frames[0].frameLength, MaxFrameBytes);  // clamped
+  // A slice far beyond the frame length is refused by the pipeline.
+  EXPECT_TRUE(HasReadError(r));
+}
+
+TEST(ClassicRead, RefusesFilesThatAreNotClassicOrTagged) {
+  TempDir dir;
+  for (uint8_t version : {uint8_t(0x86), uint8_t(0x87), uint8_t(5), uint8_t(0)}) {
+    Bytes b = ClassicHeader({.version = version, .count = 1});
+    V7Record(b, 64, 0, 0, 0, 1, Pattern(64, 1));
+    WriteFileBytes(dir.path("a.pkt"), b.v);
+    ReadResult r = ReadTraceAs(dir.path("a.pkt"), Analyzer::Ostrawind, Topo::Ethernet);
+    EXPECT_TRUE(r.trace.frames.empty()) << int(version);
+    EXPECT_TRUE(HasReadError(r)) << int(version);
+  }
+}
+
+// ---------------------------------------------------------------- header summary
+
+TEST(ClassicSummary, HeaderFieldsInHostOrder) {
+  HeaderFields f{.version = 7, .count = 0x01020304, .mediaType = 1, .physicalMedium = 0,
+                 .appMajor = 3, .linkSpeed = 16000000};
+  auto in = OpenMemorySource(ClassicHeader(f).v);
+  PacketFileSummary s;
+  ASSERT_TRUE(ReadPacketFileSummary(*in, s));
+  EXPECT_FALSE(s.tagged);
+  EXPECT_EQ(s.versionByte, 7);
+  EXPECT_EQ(s.packetCount, 0x01020304u);
+  EXPECT_EQ(s.mediaType, 1);
+  EXPECT_EQ(s.physicalMedium, 0);
+  EXPECT_EQ(s.appMajorVersion, 3);
+  EXPECT_EQ(s.linkSpeed, 16000000u);
+
+  f.version = 0x87;  // the packet grabber's mark stays visible
+  in = OpenMemorySource(ClassicHeader(f).v);
+  ASSERT_TRUE(ReadPacketFileSummary(*in, s));
+  EXPECT_EQ(s.versionByte, 0x87);
+
+  std::vector<uint8_t> shortHeader = ClassicHeader(f).v;
+  shortHeader.resize(49);
+  in = OpenMemorySource(shortHeader);
+  EXPECT_FALSE(ReadPacketFileSummary(*in, s));
+  in = OpenMemorySource(std::vector<uint8_t>(50, 0x42));
+  EXPECT_FALSE(ReadPacketFileSummary(*in, s));
+}
+
+TEST(ClassicIdentify, SuffixVersionAndWirelessAge) {
+  TempDir dir;
+  Bytes b = ClassicHeader({.count = 1});
+  V7Record(b, 64, 0, 0, 0, Micros1904(kDay, 0), Pattern(64, 1));
+  for (auto [name, type] : {std::pair{"x.pkt", Analyzer::Ostrawind},
+                            std::pair{"x.rgc", Analyzer::Ringstave}}) {
+    WriteFileBytes(dir.path(name), b.v);
+    EXPECT_EQ(ReadTrace(dir.path(name)).analyzer, type) << name;
+  }
+  b.v[0] = 0x87;
+  WriteFileBytes(dir.path("g.pkt"), b.v);
+  ConversionState s;
+  bool openFailed = false, tooSmall = false;
+  EXPECT_EQ(IdentifySource(s, dir.path("g.pkt"), openFailed, tooSmall), Analyzer::Glimmerhollow);
+
+  // Wireless files from before version 1.1 are refused by topology.
+  Bytes w = ClassicHeader({.count = 1, .physicalMedium = 1, .appMajor = 0, .linkSpeed = 11000000});
+  V7Record(w, 104, 0, 0, 0, 1, Pattern(104, 1));
+  WriteFileBytes(dir.path("old.skc"), w.v);
+  EXPECT_EQ(DetermineTopology(s, Analyzer::Skavelin, dir.path("old.skc"), openFailed),
+            Topo::Unknown);
+  w.v[33] = 1;
+  WriteFileBytes(dir.path("new.skc"), w.v);
+  EXPECT_EQ(DetermineTopology(s, Analyzer::Skavelin, dir.path("new.skc"), openFailed),
+            Topo::Wireless);
+}
+
+// ---------------------------------------------------------------- compressed sources
+
+TEST(ClassicCompressed, ReadsThroughGzipAndEndsCleanlyAtTheEndOfTheStream) {
+  TempDir dir;
+  const uint64_t t0 = Micros1904(kDay, 12 * 3600 * kSecond);
+  Bytes b = ClassicHeader({.count = 9});  // promises more records than the stream holds
+  for (int i = 0; i < 3; ++i)
+    V7Record(b, 101, 0, 0, 0, t0 + uint64_t(i) * 7, Pattern(101, uint8_t(i)));
+  WriteFileBytes(dir.path("a.pkt"), b.v);
+  Gzip(dir.path("a.pkt"), dir.path("a.kvz"));
+  ReadResult r = ReadTrace(dir.path("a.kvz"));
+  EXPECT_EQ(r.analyzer, Analyzer::Ostrawind);
+  EXPECT_TRUE(r.state.SourceCompressed);
+  ASSERT_EQ(r.trace.frames.size(), 3u);
+  EXPECT_EQ(r.trace.frames[2].bytes, Pattern(101, 2));
+  EXPECT_EQ(r.trace.frames[2].time, 12 * 3600 * kSecond + 14);
+  EXPECT_TRUE(r.messages.empty());
+
+  // Cut inside the last record: the read error is reported, never a hang.
+  b.v.resize(b.v.size() - 10);
+  WriteFileBytes(dir.path("b.pkt"), b.v);
+  Gzip(dir.path("b.pkt"), dir.path("b.kvz"));
+  r = ReadTraceAs(dir.path("b.kvz"), Analyzer::Ostrawind, Topo::Ethernet,
+                  [](ConversionState& s) { s.SourceCompressed = true; });
+  EXPECT_EQ(r.trace.frames.size(), 2u);
+  EXPECT_TRUE(HasReadError(r));
+}
+
+TEST(ClassicCompressed, DamagedGzipDataEndsWithReadError) {
+  TempDir dir;
+  Bytes b = ClassicHeader({.count = 200});
+  for (int i = 0; i < 200; ++i) V7Record(b, 301, 0, 0, 0, uint64_t(i), Pattern(301, uint8_t(i)));
+  WriteFileBytes(dir.path("a.pkt"), b.v);
+  Gzip(dir.path("a.pkt"), dir.path("a.kvz"));
+  std::vector<uint8_t> gz = ReadFileBytes(dir.path("a.kvz"));
+  for (size_t at = gz.size() / 2; at < gz.size() / 2 + 40; ++at) gz[at] ^= 0x5A;
+  WriteFileBytes(dir.path("b.kvz"), gz);
+  ReadResult r = ReadTraceAs(dir.path("b.kvz"), Analyzer::Ostrawind, Topo::Ethernet,
+                             [](ConversionState& s) { s.SourceCompressed = true; });
+  EXPECT_LT(r.trace.frames.size(), 200u);
+  EXPECT_TRUE(HasReadError(r));
+
+  // A gzip file cut short likewise.
+  gz = ReadFileBytes(dir.path("a.kvz"));
+  gz.resize(gz.size() / 2);
+  WriteFileBytes(dir.path("c.kvz"), gz);
+  r = ReadTraceAs(dir.path("c.kvz"), Analyzer::Ostrawind, Topo::Ethernet,
+                  [](ConversionState& s) { s.SourceCompressed = true; });
+  EXPECT_LT(r.trace.frames.size(), 200u);
+  EXPECT_TRUE(HasReadError(r));
+}
+
+// ---------------------------------------------------------------- writing
+
+TEST(ClassicWrite, HeaderAndRecordsByteExact) {
+  TempDir dir;
+  Trace t;
+  t.topology = Topo::Ethernet;
+  t.frames.push_back(MakeFrame(9 * 3600 * kSecond + 123456, 1519, Topo::Ethernet, 1));
+  t.frames.push_back(MakeFrame(9 * 3600 * kSecond + 223456, 63, Topo::Ethernet, 2));
+  Frame snap = MakeFrame(9 * 3600 * kSecond + 323457, 101, Topo::Ethernet, 3);
+  snap.bytes[12] = 0x00, snap.bytes[13] = 0x57, snap.bytes[14] = 0xAA, snap.bytes[15] = 0xAA;
+  snap.flags = Flag::CrcError;
+  t.frames.push_back(snap);
+  WriteTrace(t, Analyzer::Ostrawind, dir.path("a.pkt"), [](ConversionState& s) {
+    s.LineSpeed = 100000000;
+  });
+  const std::vector<uint8_t> f = ReadFileBytes(dir.path("a.pkt"));
+  ASSERT_GE(f.size(), 50u);
+  const int64_t days = (sys_days(kDay) - sys_days(1904y / January / 1)).count();
+  EXPECT_EQ(f[0], 7);
+  EXPECT_EQ(f[1], 0);
+  EXPECT_EQ(ReadBack32(f, 2), f.size());
+  EXPECT_EQ(ReadBack32(f, 6), 3u);
+  EXPECT_EQ(ReadBack32(f, 10), uint32_t(days * 86400 + 9 * 3600));
+  EXPECT_EQ(ReadBack32(f, 14), 0xFFFFFFFFu);
+  EXPECT_EQ(ReadBack32(f, 18), 0xFFFFFFFFu);
+  EXPECT_EQ(ReadBack32(f, 22), 0u);
+  EXPECT_EQ(ReadBack32(f, 26), 0u);
+  EXPECT_EQ(ReadBack32(f, 30), 0u);
+  EXPECT_EQ(ReadBack32(f, 34), 100000000u);
+  EXPECT_EQ(std::count(f.begin() + 38, f.begin() + 50, 0), 12);
+
+  size_t at = 50;
+  const uint8_t expectedFlags[] = {0x10, 0x20, 0x82};
+  for (size_t i = 0; i < t.frames.size(); ++i) {
+    const Frame& fr = t.frames[i];
+    ASSERT_LE(at + 16, f.size());
+    EXPECT_EQ(ReadBack16(f, at), 0);
+    EXPECT_EQ(ReadBack16(f, at + 2), fr.frameLength);
+    EXPECT_EQ(ReadBack16(f, at + 4), 0);  // the whole frame is stored
+    EXPECT_EQ(f[at + 6], expectedFlags[i]) << i;
+    EXPECT_EQ(f[at + 7], 0);
+    EXPECT_EQ(ReadBack64(f, at + 8), days * 86400 * kSecond + fr.time);
+    EXPECT_TRUE(std::equal(fr.bytes.begin(), fr.bytes.end(), f.begin() + long(at + 16)));
+    at += 16 + fr.bytes.size() + fr.bytes.size() % 2;
+  }
+  EXPECT_EQ(at, f.size());
+}
+
+TEST(ClassicWrite, WirelessAndTokenRingMediaWords) {
+  TempDir dir;
+  WriteTrace(MakeTrace(Topo::Wireless, 2), Analyzer::Skavelin, dir.path("a.skc"));
+  std::vector<uint8_t> f = ReadFileBytes(dir.path("a.skc"));
+  ASSERT_GE(f.size(), 66u);
+  EXPECT_EQ(ReadBack32(f, 22), 0u);
+  EXPECT_EQ(ReadBack32(f, 26), 1u);
+  EXPECT_EQ(std::vector<int>(f.begin() + 30, f.begin() + 34), std::vector<int>({0, 0, 1, 1}));
+  EXPECT_EQ(ReadBack16(f, 52), 64 + 4);  // the radio bytes count in the length
+  EXPECT_EQ(std::vector<int>(f.begin() + 66, f.begin() + 70), std::vector<int>({22, 1, 100, 0}));
+
+  WriteTrace(MakeTrace(Topo::TokenRing, 2), Analyzer::Ringstave, dir.path("a.rgc"));
+  f = ReadFileBytes(dir.path("a.rgc"));
+  ASSERT_GE(f.size(), 50u);
+  EXPECT_EQ(ReadBack32(f, 22), 1u);
+  EXPECT_EQ(ReadBack32(f, 26), 0u);
+  EXPECT_EQ(ReadBack32(f, 30), 0u);
+}
+
+TEST(ClassicWrite, SlicingNeverWritesMoreThanTheSourceStored) {
+  TempDir dir;
+  Trace t;
+  t.topology = Topo::Ethernet;
+  Frame cut = MakeFrame(1000, 1000, Topo::Ethernet, 4);
+  cut.bytes.resize(61);  // the source kept 61 of 1000 bytes
+  t.frames.push_back(cut);
+  t.frames.push_back(MakeFrame(2000, 600, Topo::Ethernet, 5));
+  t.frames.push_back(MakeFrame(3000, 150, Topo::Ethernet, 6));
+  WriteTrace(t, Analyzer::Ostrawind, dir.path("a.pkt"), [](ConversionState& s) {
+    s.SliceFrames = true;
+    s.SliceLength = 200;
+  });
+  const std::vector<uint8_t> f = ReadFileBytes(dir.path("a.pkt"));
+  ASSERT_GE(f.size(), 66u);
+  EXPECT_EQ(ReadBack16(f, 50 + 4), 61);
+  const size_t second = 50 + 16 + 62;
+  ASSERT_GE(f.size(), second + 16);
+  EXPECT_EQ(ReadBack16(f, second + 4), 200);
+  const size_t third = second + 16 + 200;
+  ASSERT_GE(f.size(), third + 16);
+  EXPECT_EQ(ReadBack16(f, third + 4), 0);  // shorter than the slice: whole frame
+  EXPECT_EQ(f.size(), third + 16 + 150);
+
+  ReadResult r = ReadTraceAs(dir.path("a.pkt"), Analyzer::Ostrawind, Topo::Ethernet);
+  ASSERT_EQ(r.trace.frames.size(), 3u);
+  EXPECT_EQ(r.trace.frames[0].bytes, cut.bytes);
+  EXPECT_EQ(r.trace.frames[1].bytes.size(), 200u);
+  EXPECT_EQ(r.trace.frames[1].frameLength, 600);
+}
+
+TEST(ClassicWrite, PacketCountLeavesOutNonDataFrames) {
+  TempDir dir;
+  Trace t = MakeTrace(Topo::Wireless, 5);
+  t.frames[1].bytes[0] = 0x80;  // a beacon: not a data frame
+  t.frames[3].bytes[0] = 0x40;
+  WriteTrace(t, Analyzer::Ostrawind, dir.path("a.pkt"), [](ConversionState& s) {
+    s.ConvertToEthernet = true;
+  });
+  const std::vector<uint8_t> f = ReadFileBytes(dir.path("a.pkt"));
+  ASSERT_GE(f.size(), 50u);
+  EXPECT_EQ(ReadBack32(f, 6), 3u);
+  EXPECT_EQ(ReadTrace(dir.path("a.pkt")).trace.frames.size(), 3u);
+}
+
+// ---------------------------------------------------------------- round trips
+
+struct Case {
+  AnalyzerType target;
+  Topology topology;
+  const char* name;
+};
+
+class ClassicRoundTrip : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ClassicRoundTrip, PlainAndCompressedKeepEveryFrameFlagAndTime) {
+  const Case c = GetParam();
+  TempDir dir;
+  Trace t = MakeTrace(c.topology, 40, 23 * 3600 * kSecond + 59 * 60 * kSecond, 1700001);
+  t.frames[3].flags = Flag::CrcError;
+  t.frames[7].bytes.resize(33);  // stored short of the frame
+  for (size_t i = 0; i < t.frames.size(); ++i) {
+    t.frames[i].rate = uint8_t(2 + i), t.frames[i].channel = uint8_t(i % 14 + 1);
+    t.frames[i].signal = uint8_t(i * 2), t.frames[i].noise = uint8_t(i);
+  }
+  const std::string plain = dir.path(std::string("a") + c.name);
+  WriteTrace(t, c.target, plain);
+  ReadResult r = ReadTrace(plain);
+  EXPECT_EQ(r.analyzer, c.target);
+  EXPECT_EQ(r.topology, c.topology);
+  EXPECT_TRUE(r.messages.empty());
+  Tolerance tol;
+  tol.compareWireless = c.topology == Topo::Wireless;
+  ExpectSameFrames(t, r.trace, tol);
+
+  Gzip(plain, dir.path("a.kvz"));
+  ReadResult z = ReadTrace(dir.path("a.kvz"));
+  EXPECT_EQ(z.analyzer, c.target);
+  EXPECT_TRUE(z.state.SourceCompressed);
+  EXPECT_TRUE(z.messages.empty());
+  ExpectSameFrames(t, z.trace, tol);
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, ClassicRoundTrip,
+                         ::testing::Values(Case{Analyzer::Ostrawind, Topo::Ethernet, ".pkt"},
+                                           Case{Analyzer::Skavelin, Topo::Wireless, ".skc"},
+                                           Case{Analyzer::Ringstave, Topo::TokenRing, ".rgc"}),
+                         [](const auto& info) { return std::string(info.param.name + 1); });
+
+TEST(ClassicRoundTrip, ThroughLibpcapAndBack) {
+  TempDir dir;
+  Trace t = MakeTrace(Topo::Ethernet, 30);
+  WriteTrace(t, Analyzer::Ostrawind, dir.path("a.pkt"));
+  // Convert the classic file to libpcap through the driver, then read that.
+  ReadResult classic = ReadTrace(dir.path("a.pkt"));
+  ASSERT_EQ(classic.trace.frames.size(), 30u);
+  WriteTrace(classic.trace, Analyzer::Tcpdump, dir.path("b.pcap"));
+  ReadResult pcap = ReadTrace(dir.path("b.pcap"));
+  ExpectSameFrames(t, pcap.trace);
+}
+
+TEST(ClassicOracle, TsharkReadsTheWrittenFile) {
+  if (!HaveTool("tshark")) GTEST_SKIP() << "tshark is not installed";
+  TempDir dir;
+  Trace t = MakeTrace(Topo::Ethernet, 12, 10 * 3600 * kSecond + 5, 250001);
+  WriteTrace(t, Analyzer::Ostrawind, dir.path("a.pkt"));
+  CommandResult out = RunCommand("tshark -r " + dir.path("a.pkt") +
+                                 " -T fields -e frame.len -e frame.time_delta");
+  ASSERT_EQ(out.status, 0) << out.err;
+  std::istringstream lines(out.out);
+  std::string line;
+  size_t i = 0;
+  for (; std::getline(lines, line); ++i) {
+    ASSERT_LT(i, t.frames.size());
+    int length = 0;
+    double delta = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "%d %lf", &length, &delta), 2) << line;
+    EXPECT_EQ(length, t.frames[i].frameLength);
+    if (i > 0) {
+      EXPECT_NEAR(delta, double(t.frames[i].time - t.frames[i - 1].time) / 1e6, 1e-6);
+    }
+  }
+  EXPECT_EQ(i, t.frames.size());
+}
+
+}  // namespace
+}  // namespace morph
