@@ -1,0 +1,56 @@
+#include "ui/desktop/application.h"
+
+#include <cxxabi.h>
+
+#include <QFileInfo>
+#include <cstdlib>
+#include <exception>
+#include <typeinfo>
+
+#include "ui/desktop/error_dialog.h"
+
+namespace morph {
+
+QString CurrentExceptionClass() {
+  std::type_info* type = abi::__cxa_current_exception_type();
+  if (!type) return {};
+  int status = 0;
+  char* readable = abi::__cxa_demangle(type->name(), nullptr, nullptr, &status);
+  QString name = QString::fromLatin1(status == 0 && readable ? readable : type->name());
+  std::free(readable);
+  return name;
+}
+
+MorphaliteApplication::MorphaliteApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName("Morphalite");
+  setOrganizationName("Corvantique");
+  setApplicationVersion(MORPHALITE_VERSION);
+}
+
+MorphaliteApplication::~MorphaliteApplication() = default;
+
+bool MorphaliteApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (...) {
+    showCurrentError();
+    return true;
+  }
+}
+
+void MorphaliteApplication::showCurrentError() {
+  QString message;
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    message = QString::fromStdString(e.what());
+  } catch (...) {
+    // Not a standard exception: no message line.
+  }
+  if (!errorForm_)
+    errorForm_ = std::make_unique<TErrorInformationForm>([] { QCoreApplication::exit(1); });
+  errorForm_->fill(CurrentExceptionClass(), QFileInfo(applicationFilePath()).fileName(), message);
+  errorForm_->exec();
+}
+
+}  // namespace morph

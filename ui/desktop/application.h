@@ -1,0 +1,27 @@
+// The application object: errors that escape an event handler reach the
+// error information dialog instead of ending the program unseen.
+#pragma once
+#include <QApplication>
+#include <memory>
+
+namespace morph {
+
+class TErrorInformationForm;
+
+class MorphaliteApplication : public QApplication {
+ public:
+  MorphaliteApplication(int& argc, char** argv);
+  ~MorphaliteApplication() override;
+  bool notify(QObject* receiver, QEvent* event) override;
+
+  // Shows the error dialog for the exception being handled.
+  void showCurrentError();
+
+ private:
+  std::unique_ptr<TErrorInformationForm> errorForm_;
+};
+
+// The readable class name of the exception being handled ("" for none).
+QString CurrentExceptionClass();
+
+}  // namespace morph

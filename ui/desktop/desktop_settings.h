@@ -1,0 +1,34 @@
+// What the window keeps between runs: an INI file in the user's
+// configuration directory (organisation "Corvantique", application
+// "Morphalite"), one group per major.minor version, every value a string.
+#pragma once
+#include <QString>
+#include <QStringList>
+
+#include "engine/types.h"
+
+namespace morph {
+
+constexpr int kRecentFileCount = 8;
+
+struct DesktopSettings {
+  QStringList recentFiles;  // most recent first; empty strings are unused places
+  QString lastDirectory;
+  bool tcpdumpSwapped = true;
+  bool tcpdumpModified = false;
+  int lastTargetAnalyzer = Analyzer::Ostrawind;
+  int lastTargetClass = 0;
+};
+
+// The INI file the program uses for the current user.
+QString DefaultSettingsFile();
+
+// Missing values and integers that do not parse take their defaults.
+DesktopSettings LoadSettings(const QString& iniFile);
+void SaveSettings(const QString& iniFile, const DesktopSettings& settings);
+
+// Puts `path` first; drops older entries equal to it (letter case counts)
+// and keeps eight places.
+void AddRecentFile(QStringList& recent, const QString& path);
+
+}  // namespace morph

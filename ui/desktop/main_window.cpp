@@ -1,0 +1,700 @@
+#include "ui/desktop/main_window.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLocale>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QMouseEvent>
+
+#include "engine/catalogue.h"
+#include "engine/progress.h"
+#include "ui/desktop/progress_window.h"
+#include "ui/desktop/prompter.h"
+#include "ui/desktop/tcpdump_options.h"
+#include "ui/desktop/text_options.h"
+#include "ui_main_window.h"
+
+namespace morph {
+namespace {
+
+constexpr unsigned kHoldOneSource = 1750;
+constexpr unsigned kHoldSeveralSources = 500;
+constexpr int kMaxFrameNumber = 999999;
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+// Messages and questions of the checks go to the prompter; nothing else.
+class PromptHost : public Host {
+ public:
+  PromptHost(Prompter& prompter, QWidget* window) : prompter_(prompter), window_(window) {}
+  void message(const std::string& caption, const std::string& text, MessageIcon icon) override {
+    prompter_.message(window_, Q(caption), Q(text), icon);
+  }
+  Answer ask(const std::string& caption, const std::string& text, bool yesToAll) override {
+    return prompter_.ask(window_, Q(caption), Q(text), yesToAll);
+  }
+
+ private:
+  Prompter& prompter_;
+  QWidget* window_;
+};
+
+// A conversion's host: the prompter plus the progress window. The engine
+// calls pumpEvents and progress at most every few tens of milliseconds.
+class ConversionHost : public PromptHost {
+ public:
+  ConversionHost(Prompter& prompter, QWidget* window, TProcessTraceFileForm& form)
+      : PromptHost(prompter, window), form_(form) {}
+  void pumpEvents() override { QCoreApplication::processEvents(); }
+  bool stopRequested() override { return form_.stopPressed(); }
+  void progress(const ProgressView& view) override { form_.render(view); }
+  void hold(unsigned milliseconds) override { form_.hold(milliseconds); }
+
+ private:
+  TProcessTraceFileForm& form_;
+};
+
+// The directory of a path, with its trailing separator.
+QString DirectoryWithSeparator(const QString& path) {
+  int slash = path.lastIndexOf('/');
+  return slash < 0 ? QString() : path.left(slash + 1);
+}
+
+// The file date as the window shows it: long date, short time, day and
+// month names abbreviated.
+QString FileDateText(const QString& path) {
+  QLocale locale = QLocale::system();
+  QString format = locale.dateFormat(QLocale::LongFormat);
+  format.replace("dddd", "ddd").replace("MMMM", "MMM");
+  QDateTime modified = QFileInfo(path).lastModified();
+  return locale.toString(modified.date(), format) + ' ' +
+         locale.toString(modified.time(), QLocale::ShortFormat);
+}
+
+// Patterns of the open dialog for one analyzer, Ethernet suffix first.
+QStringList AnalyzerPatterns(AnalyzerType a) {
+  QStringList patterns;
+  auto add = [&](const std::string& suffix) {
+    if (!suffix.empty() && !patterns.contains("*" + Q(suffix))) patterns << "*" + Q(suffix);
+  };
+  add(DefaultSuffix(a, Topo::Ethernet));
+  if (a == Analyzer::InternetAdvisor || a == Analyzer::SnifferDos)
+    add(DefaultSuffix(a, Topo::TokenRing));
+  if (a == Analyzer::SnifferDos) {
+    add(".syc");
+    add(DefaultSuffix(a, Topo::Fddi));
+    add(".fdc");
+  }
+  if (a == Analyzer::SnifferPro) add(".caz");
+  if (a == Analyzer::Snoop) add(".cap");
+  if (a == Analyzer::Skavelin) add(".skc");
+  if (a == Analyzer::Farrowe) add(".kvc");
+  if (a == Analyzer::Skavelin || a == Analyzer::Ostrawind || a == Analyzer::Farrowe) add(".kvz");
+  return patterns;
+}
+
+}  // namespace
+
+// The filters of the open dialog: any file, any trace suffix, then one per
+// readable analyzer.
+QStringList OpenDialogFilters(const CapabilitySets& caps) {
+  QStringList perAnalyzer, all;
+  AnalyzerSet analyzers = caps.openDialog();
+  for (int a = 0; a < Analyzer::Count; ++a) {
+    if (!analyzers.test(size_t(a)) || a == Analyzer::Ascii) continue;
+    QStringList patterns = AnalyzerPatterns(AnalyzerType(a));
+    if (patterns.isEmpty()) continue;
+    for (const QString& p : patterns)
+      if (!all.contains(p)) all << p;
+    perAnalyzer << Q(AnalyzerName(AnalyzerType(a))) + " (" + patterns.join(' ') + ")";
+  }
+  return QStringList{"Any File (*)", "Any Trace File (by suffix) (" + all.join(' ') + ")"} +
+         perAnalyzer;
+}
+
+TMainForm::TMainForm(Prompter& prompter, QString settingsFile, QWidget* parent)
+    : QMainWindow(parent),
+      ui_(std::make_unique<Ui::TMainForm>()),
+      prompter_(prompter),
+      settingsFile_(std::move(settingsFile)) {
+  ui_->setupUi(this);
+  setFixedSize(size());
+  setAcceptDrops(true);
+  progress_ = std::make_unique<TProcessTraceFileForm>();
+  textDialog_ = std::make_unique<TTextOptionsForm>(this);
+  tcpdumpDialog_ = std::make_unique<TtcpdumpOptions>(this);
+  programDirectory_ = QCoreApplication::applicationDirPath();
+
+  // A fresh window offers the Ethernet list until a source is chosen.
+  facts_.TraceTopology = Topo::Ethernet;
+  DesktopSettings saved = LoadSettings(settingsFile_);
+  recentFiles_ = saved.recentFiles;
+  lastDirectory_ = saved.lastDirectory;
+  tcpdumpSwap_ = saved.tcpdumpSwapped;
+  tcpdumpModified_ = saved.tcpdumpModified;
+  targetAnalyzer_ = AnalyzerType(saved.lastTargetAnalyzer & 0xFF);
+  targetClass_ = saved.lastTargetClass >= 0 && saved.lastTargetClass <= 3
+                     ? TargetClass(saved.lastTargetClass)
+                     : TargetClass::Lan;
+
+  connectControls();
+  fillTargetList();
+  refreshRecentMenu();
+  ui_->OpenBtn->setToolTip(ui_->OpenItem->statusTip());
+  showSourceFacts(false);
+}
+
+TMainForm::~TMainForm() { SaveSettings(settingsFile_, currentSettings()); }
+
+DesktopSettings TMainForm::currentSettings() const {
+  DesktopSettings s;
+  s.recentFiles = recentFiles_;
+  s.lastDirectory = lastDirectory_;
+  s.tcpdumpSwapped = tcpdumpSwap_;
+  s.tcpdumpModified = tcpdumpModified_;
+  s.lastTargetAnalyzer = targetAnalyzer_;
+  s.lastTargetClass = int(targetClass_);
+  return s;
+}
+
+void TMainForm::connectControls() {
+  Ui::TMainForm& ui = *ui_;
+  connect(ui.OpenItem, &QAction::triggered, this, [this] { browseSource(); });
+  connect(ui.OpenBtn, &QToolButton::clicked, this, [this] { browseSource(); });
+  connect(ui.OpenBtn2, &QToolButton::clicked, this, [this] { browseDestination(); });
+  connect(ui.ExitItem, &QAction::triggered, this, &QWidget::close);
+  connect(ui.ExitBtn, &QPushButton::clicked, this, &QWidget::close);
+  connect(ui.ConvertBtn, &QPushButton::clicked, this, [this] { convertClicked(); });
+  connect(ui.OptionsBtn, &QPushButton::clicked, this, [this] { optionsClicked(); });
+  connect(ui.HelpTopicsItem, &QAction::triggered, this, [this] { helpTopics(); });
+  connect(ui.ReadmeItem, &QAction::triggered, this, [this] { readme(); });
+  connect(ui.AboutItem, &QAction::triggered, this, [this] { showAbout(); });
+  connect(ui.ProductNewsItem, &QAction::triggered, this,
+          [this] { openWebPage(WebPages::ProductNews); });
+  connect(ui.TechnicalSupportItem, &QAction::triggered, this,
+          [this] { openWebPage(WebPages::TechnicalSupport); });
+  connect(ui.TrainingItem, &QAction::triggered, this, [this] { openWebPage(WebPages::Training); });
+  connect(ui.HomePageItem, &QAction::triggered, this, [this] { openWebPage(WebPages::HomePage); });
+  QAction* recent[] = {ui.MRU1, ui.MRU2, ui.MRU3, ui.MRU4, ui.MRU5, ui.MRU6, ui.MRU7, ui.MRU8};
+  for (int i = 0; i < kRecentFileCount; ++i)
+    connect(recent[i], &QAction::triggered, this, [this, i] { openRecent(i); });
+
+  connect(ui.SrcAnalyzerFile, &QLineEdit::textEdited, this,
+          [this](const QString& text) { sourceTextEdited(text); });
+  connect(ui.SrcAnalyzerFile, &QLineEdit::returnPressed, this, [this] {
+    sourceFieldLeft();
+    ui_->ConvertBtn->setFocus();
+  });
+  connect(ui.DstAnalyzerFile, &QLineEdit::returnPressed, this, [this] { ui_->ConvertBtn->setFocus(); });
+  connect(ui.DstAnalyzerFile, &QLineEdit::textEdited, this, [this] { updateConvertButton(); });
+  ui.SrcAnalyzerFile->installEventFilter(this);
+  ui.Label2->installEventFilter(this);
+
+  connect(ui.FormatBox, &QComboBox::currentIndexChanged, this, [this] {
+    if (fillingList_) return;
+    selectTarget(ui_->DstAnalyzerFile->text().isEmpty());
+    updateOptionsButton();
+  });
+  connect(ui.ConvertToEthernetCheckBox, &QCheckBox::clicked, this, [this] { mediaBoxClicked(true); });
+  connect(ui.ConvertToWirelessCheckBox, &QCheckBox::clicked, this, [this] { mediaBoxClicked(false); });
+  connect(ui.ConvertRangeRadioButton, &QRadioButton::toggled, this, [this](bool range) {
+    for (QWidget* w : {static_cast<QWidget*>(ui_->StartFrame), static_cast<QWidget*>(ui_->EndFrame),
+                       static_cast<QWidget*>(ui_->fromTextLabel), static_cast<QWidget*>(ui_->toTextLabel)})
+      w->setEnabled(range);
+  });
+  connect(ui.FrameSliceCheckBox, &QCheckBox::toggled, this, [this](bool slice) {
+    ui_->FrameSlice->setEnabled(slice);
+    ui_->Label7->setEnabled(slice);
+  });
+}
+
+// ---------------------------------------------------------------- sources
+
+void TMainForm::chooseSources(const QStringList& paths) {
+  if (paths.isEmpty()) return;
+  if (paths.size() == 1) {
+    severalSources_ = false;
+    sourceFileName_ = paths.front();
+    ui_->SrcAnalyzerFile->setText(sourceFileName_);
+    sourceEdited_ = true;
+    selectTarget(true);
+    processSource(true, 0);
+    return;
+  }
+  severalSources_ = true;
+  ui_->SrcAnalyzerFile->setText(paths.front());
+  ui_->DstAnalyzerFile->setText(DirectoryWithSeparator(paths.front()));
+  bool allAccepted = true;
+  for (const QString& path : paths) {
+    sourceFileName_ = path;
+    if (!processSource(true, 0)) {
+      allAccepted = false;
+      break;
+    }
+  }
+  if (allAccepted) {
+    ui_->SrcAnalyzerFile->setText(paths.join(';'));
+  } else {
+    severalSources_ = false;
+    ui_->SrcAnalyzerFile->clear();
+    sourceFileName_.clear();
+  }
+  showSourceFacts(true);
+}
+
+void TMainForm::openRecent(int index) {
+  QString entry = recentFiles_.value(index);
+  if (entry.isEmpty()) return;
+  sourceFileName_ = entry;
+  ui_->SrcAnalyzerFile->setText(entry);
+  severalSources_ = false;
+  sourceEdited_ = true;
+  selectTarget(true);
+  processSource(true, 0);
+}
+
+void TMainForm::sourceTextEdited(const QString& text) {
+  sourceEdited_ = true;
+  severalSources_ = text.contains(';');
+  ui_->SourceLabel->setText(severalSources_ ? "Source Files:" : "Source File:");
+  ui_->DestinationLabel->setText(severalSources_ ? "Destination Folder:" : "Destination:");
+  if (severalSources_) {
+    ui_->DstAnalyzerFile->setText(DirectoryWithSeparator(text.section(';', 0, 0)));
+  } else {
+    ui_->DstAnalyzerFile->clear();
+    for (QLineEdit* box : {ui_->AnalyzerType, ui_->SrcTopology, ui_->FileDate, ui_->FileSize})
+      box->clear();
+  }
+  updateConvertButton();
+}
+
+void TMainForm::sourceFieldLeft() {
+  if (severalSources_ || !sourceEdited_) return;
+  sourceEdited_ = false;  // a message box taking the focus must not run this again
+  sourceFileName_ = ui_->SrcAnalyzerFile->text();
+  selectTarget(true);
+  processSource(true, 0);
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+  QStringList paths;
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  if (paths.isEmpty()) return;
+  event->acceptProposedAction();
+  chooseSources(paths);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ui_->SrcAnalyzerFile && event->type() == QEvent::FocusOut) {
+    sourceFieldLeft();
+  } else if (watched == ui_->Label2 && event->type() == QEvent::MouseButtonPress) {
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    if (mouse->button() == Qt::LeftButton && (mouse->modifiers() & Qt::ShiftModifier))
+      toggleUnsupportedTargets();
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::warnOpen(const QString& text) {
+  prompter_.message(this, "Open Trace File", text, MessageIcon::Warning);
+}
+
+bool TMainForm::processSource(bool openOnly, unsigned holdMilliseconds) {
+  if (openOnly) facts_.SourceFrameCount = 0;
+  if (sourceFileName_.isEmpty()) {
+    sourceEdited_ = false;
+    return false;
+  }
+  lastDirectory_ = QFileInfo(sourceFileName_).absolutePath();
+
+  // Identification starts from the window's libpcap choice; a libpcap
+  // source replaces it with its own byte order and variant.
+  ConversionState checked;
+  checked.TcpdumpSwapBytes = tcpdumpSwap_;
+  checked.TcpdumpModified = tcpdumpModified_;
+  PromptHost host(prompter_, this);
+  SourceCheck check = CheckSource(checked, caps_, sourceFileName_.toStdString(), host);
+  // Refusals other than "no frames" leave the window showing no destination.
+  bool noFrames = !check.accepted && checked.SourceHasNoFrames &&
+                  SourceSupported(caps_, check.analyzer, check.topology, checked.WanProtocol);
+  facts_ = checked;
+  if (openOnly) {
+    tcpdumpSwap_ = checked.TcpdumpSwapBytes;
+    tcpdumpModified_ = checked.TcpdumpModified;
+    int frames = facts_.SourceFrameCount > 0 ? facts_.SourceFrameCount : kMaxFrameNumber;
+    ui_->StartFrame->setMaximum(frames);
+    ui_->EndFrame->setMaximum(frames);
+    ui_->EndFrame->setValue(frames);
+  }
+
+  bool result = false;
+  if (check.accepted || noFrames) {
+    // A conversion keeps the format it was asked for, also when the list
+    // for this source does not hold it.
+    AnalyzerType requested = targetAnalyzer_;
+    showSourceFacts(true);
+    if (!openOnly) targetAnalyzer_ = requested;
+    result = check.accepted && (openOnly || convertSource(holdMilliseconds));
+  } else {
+    ui_->DstAnalyzerFile->clear();
+    ui_->SrcAnalyzerFile->setFocus();
+    updateConvertButton();
+  }
+  sourceEdited_ = false;
+  return result;
+}
+
+JobRequest TMainForm::conversionRequest(unsigned holdMilliseconds) const {
+  JobRequest r;
+  r.sourcePath = sourceFileName_.toStdString();
+  if (severalSources_)
+    r.outputDirectory = ui_->DstAnalyzerFile->text().toStdString();
+  else
+    r.targetPath = targetFileName_.toStdString();
+  r.target = targetAnalyzer_;
+  r.overwrite = overwriteAll_;
+  r.yesToAllOffered = severalSources_;
+  r.sliceFrames = ui_->FrameSliceCheckBox->isChecked();
+  r.sliceLength = ui_->FrameSlice->value();
+  r.convertToEthernet =
+      ui_->ConvertToEthernetCheckBox->isChecked() && !ui_->ConvertToEthernetCheckBox->isHidden();
+  r.convertToWireless =
+      ui_->ConvertToWirelessCheckBox->isChecked() && !ui_->ConvertToWirelessCheckBox->isHidden();
+  r.convertAll = ui_->ConvertAllRadioButton->isChecked();
+  r.startFrame = ui_->StartFrame->value();
+  r.endFrame = ui_->EndFrame->value();
+  r.unattended = false;
+  r.pcapSwapBytes = tcpdumpSwap_;
+  r.pcapModified = tcpdumpModified_;
+  r.textOptions = textDialog_->options();
+  r.holdMilliseconds = holdMilliseconds;
+  return r;
+}
+
+bool TMainForm::convertSource(unsigned holdMilliseconds) {
+  if (nameFromSource_) {
+    targetFileName_ = defaultTargetName(sourceFileName_);
+    ui_->DstAnalyzerFile->setText(targetFileName_);
+  }
+  if (!severalSources_ && targetFileName_.compare(sourceFileName_, Qt::CaseInsensitive) == 0) {
+    prompter_.message(this, "Alert", "Destination cannot be the same as the source file.",
+                      MessageIcon::Warning);
+    ui_->DstAnalyzerFile->setFocus();
+    return false;
+  }
+  setBusy(true);
+  progress_->reset();
+  ConversionHost host(prompter_, this, *progress_);
+  JobResult result = RunConversionJob(conversionRequest(holdMilliseconds), caps_, host);
+  progress_->finish();
+  setBusy(false);
+
+  lastOutcome_ = result.outcome;
+  if (result.yesToAll) overwriteAll_ = true;
+  switch (result.outcome) {
+    case Outcome::SourceRefused:
+    case Outcome::NotOverwritten: return false;
+    case Outcome::SameFile:
+    case Outcome::DestinationError: ui_->DstAnalyzerFile->setFocus(); return false;
+    default: break;
+  }
+  if (!severalSources_) {
+    AddRecentFile(recentFiles_, sourceFileName_);
+    refreshRecentMenu();
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- facts and targets
+
+void TMainForm::showSourceFacts(bool show) {
+  Ui::TMainForm& ui = *ui_;
+  if (show) {
+    const Topology topology = facts_.TraceTopology;
+    ui.AnalyzerType->setText(Q(SourceDisplayName(facts_.SourceAnalyzer, facts_.TcpdumpModified,
+                                                 facts_.TcpdumpNokia, facts_.SourceCompressed)));
+    ui.FileComment->setText(Q(facts_.FileComment));
+    ui.SourceLabel->setText(severalSources_ ? "Source Files:" : "Source File:");
+    ui.DestinationLabel->setText(severalSources_ ? "Destination Folder:" : "Destination:");
+    bool slicing = !IsAtmTopology(topology);
+    ui.FrameSliceCheckBox->setEnabled(slicing);
+    ui.FrameSlice->setEnabled(slicing && ui.FrameSliceCheckBox->isChecked());
+    ui.Label7->setEnabled(slicing && ui.FrameSliceCheckBox->isChecked());
+    targetClass_ = TargetClassFor(topology, ui.ConvertToEthernetCheckBox->isChecked(),
+                                  ui.ConvertToWirelessCheckBox->isChecked());
+    fillTargetList();
+    if (severalSources_) {
+      for (QLineEdit* box : {ui.AnalyzerType, ui.SrcTopology, ui.FileDate, ui.FileSize})
+        box->setText("-");
+    } else {
+      QString interface;
+      if (!ui.AnalyzerType->text().isEmpty()) {
+        interface = Q(TopologyName(topology));
+        if (!IsLanTopology(topology) && !IsAtmTopology(topology))
+          interface += Q(WanProtocolName(facts_.WanProtocol));
+      }
+      ui.SrcTopology->setText(interface);
+      ui.FileDate->setText(FileDateText(sourceFileName_));
+      facts_.SourceFileDateText = ui.FileDate->text().toStdString();
+      ui.FileSize->setText(Q(WithThousands(uint64_t(std::max<int64_t>(0, facts_.SourceFileSize)))) +
+                           " bytes");
+    }
+  } else {
+    for (QLineEdit* box : {ui.SrcAnalyzerFile, ui.DstAnalyzerFile, ui.AnalyzerType, ui.SrcTopology,
+                           ui.FileDate, ui.FileSize, ui.FileComment})
+      box->clear();
+    for (QWidget* w : std::initializer_list<QWidget*>{ui.FrameSliceCheckBox, ui.FrameSlice, ui.Label7,
+                                                      ui.StartFrame, ui.EndFrame, ui.fromTextLabel,
+                                                      ui.toTextLabel})
+      w->setEnabled(false);
+  }
+  setWindowTitle("Morphalite");
+  updateConvertButton();
+  updateOptionsButton();
+  bool bsts = show && facts_.SourceAnalyzer == Analyzer::Bsts;
+  for (QWidget* w : std::initializer_list<QWidget*>{ui.BSTSLinkLabel, ui.UplinkRadioButton,
+                                                    ui.DownlinkRadioButton})
+    w->setVisible(bsts);
+}
+
+void TMainForm::fillTargetList() {
+  Ui::TMainForm& ui = *ui_;
+  const Topology topology = facts_.TraceTopology;
+  ui.ConvertToEthernetCheckBox->setVisible(topology == Topo::Wireless);
+  ui.ConvertToWirelessCheckBox->setVisible(topology == Topo::Ethernet);
+  std::vector<AnalyzerType> offered =
+      OfferedTargets(caps_, targetClass_, topology, ui.ConvertToEthernetCheckBox->isChecked(),
+                     ui.ConvertToWirelessCheckBox->isChecked());
+  fillingList_ = true;
+  ui.FormatBox->clear();
+  int selected = 0;
+  for (size_t i = 0; i < offered.size(); ++i) {
+    ui.FormatBox->addItem(Q(AnalyzerName(offered[i])), int(offered[i]));
+    if (offered[i] == targetAnalyzer_) selected = int(i);
+  }
+  ui.FormatBox->setCurrentIndex(offered.empty() ? -1 : selected);
+  fillingList_ = false;
+  selectTarget(false);
+  updateOptionsButton();
+}
+
+void TMainForm::selectTarget(bool fromSource) {
+  QComboBox* list = ui_->FormatBox;
+  targetAnalyzer_ = list->currentIndex() < 0 ? Analyzer::Unknown
+                                             : AnalyzerType(list->currentData().toInt());
+  QLineEdit* destination = ui_->DstAnalyzerFile;
+  if (!sourceFileName_.isEmpty() && targetAnalyzer_ != Analyzer::Unknown) {
+    // An empty destination field is named from the source as well, so a
+    // source chosen while the list was empty still gets a proposal.
+    if (fromSource || (destination->text().isEmpty() && !severalSources_)) {
+      targetFileName_ = defaultTargetName(sourceFileName_);
+      destination->setText(targetFileName_);
+    } else if (!severalSources_) {
+      destination->setText(defaultTargetName(destination->text()));
+    }
+  }
+  updateConvertButton();
+}
+
+QString TMainForm::defaultTargetName(const QString& path) const {
+  DestinationRequest r;
+  r.sourcePath = path.toStdString();
+  r.destinationField = ui_->DstAnalyzerFile->text().toStdString();
+  r.sourceAnalyzer = facts_.SourceAnalyzer;
+  r.targetAnalyzer = targetAnalyzer_;
+  r.topology = facts_.TraceTopology;
+  r.convertToEthernet = ui_->ConvertToEthernetCheckBox->isChecked();
+  r.convertToWireless = ui_->ConvertToWirelessCheckBox->isChecked();
+  return Q(DefaultTargetName(r));
+}
+
+void TMainForm::mediaBoxClicked(bool ethernetBox) {
+  QCheckBox* toEthernet = ui_->ConvertToEthernetCheckBox;
+  QCheckBox* toWireless = ui_->ConvertToWirelessCheckBox;
+  if (ethernetBox) {
+    targetClass_ = toEthernet->isChecked() ? TargetClass::Lan : TargetClass::Wireless;
+    if (toEthernet->isChecked()) toWireless->setChecked(false);
+  } else {
+    targetClass_ = toWireless->isChecked() ? TargetClass::Wireless : TargetClass::Lan;
+    if (toWireless->isChecked()) toEthernet->setChecked(false);
+  }
+  fillTargetList();
+}
+
+void TMainForm::toggleUnsupportedTargets() {
+  fillTargetList();
+  bool adding = !caps_.ethernet.test(Analyzer::FireBerdDna323);
+  caps_.ethernet.flip(Analyzer::FireBerdDna323);
+  fillTargetList();
+  prompter_.message(this, "Morphalite",
+                    adding ? "Additional unsupported features/analyzers ENABLED."
+                           : "Additional unsupported features/analyzers DISABLED.",
+                    MessageIcon::None);
+}
+
+void TMainForm::updateConvertButton() {
+  // Nothing can be converted while the format list is empty.
+  ui_->ConvertBtn->setEnabled(!ui_->SrcAnalyzerFile->text().isEmpty() &&
+                              !ui_->DstAnalyzerFile->text().isEmpty() &&
+                              targetAnalyzer_ != Analyzer::Unknown);
+}
+
+void TMainForm::updateOptionsButton() {
+  ui_->OptionsBtn->setVisible(targetAnalyzer_ == Analyzer::Ascii ||
+                              targetAnalyzer_ == Analyzer::Tcpdump);
+}
+
+// ---------------------------------------------------------------- convert
+
+bool TMainForm::ensureDestinationDirectory() {
+  QString text = ui_->DstAnalyzerFile->text();
+  int slash = text.lastIndexOf('/');
+  if (slash < 0) return true;
+  QString directory = slash == 0 ? QString("/") : text.left(slash);
+  if (QFileInfo(directory).isDir()) return true;
+  Answer answer = prompter_.ask(
+      this, "Confirm", "Destination directory  '" + directory + "' does not exist.  Create?", false);
+  if (answer != Answer::Yes) return false;
+  if (QDir().mkdir(directory)) return true;
+  prompter_.message(this, "Directory Creation Error", "Unable to create '" + directory + "'.",
+                    MessageIcon::Error);
+  return false;
+}
+
+void TMainForm::convertClicked() {
+  if (ui_->EndFrame->value() < ui_->StartFrame->value()) {
+    prompter_.message(this, "Convert Frame Range",
+                      "Starting frame number must be less than or equal to the ending frame number.",
+                      MessageIcon::Information);
+    return;
+  }
+  overwriteAll_ = false;
+  if (!ensureDestinationDirectory()) return;
+  if (severalSources_) {
+    const QStringList paths = ui_->SrcAnalyzerFile->text().split(';');
+    for (const QString& path : paths) {
+      if (path.isEmpty()) continue;
+      sourceFileName_ = path;
+      targetFileName_.clear();  // named in the destination folder for each source
+      sourceEdited_ = true;
+      processSource(false, kHoldSeveralSources);
+    }
+  } else {
+    sourceFileName_ = ui_->SrcAnalyzerFile->text();
+    targetFileName_ = ui_->DstAnalyzerFile->text();
+    sourceEdited_ = true;
+    processSource(false, kHoldOneSource);
+  }
+}
+
+void TMainForm::setBusy(bool busy) {
+  Ui::TMainForm& ui = *ui_;
+  ui.FileMenu->menuAction()->setEnabled(!busy);
+  ui.HelpMenu->menuAction()->setEnabled(!busy);
+  for (QWidget* w : std::initializer_list<QWidget*>{ui.OpenBtn, ui.OpenBtn2, ui.ExitBtn})
+    w->setEnabled(!busy);
+  if (busy)
+    ui.ConvertBtn->setEnabled(false);
+  else
+    updateConvertButton();
+}
+
+bool TMainForm::handleStartArguments(const QStringList& args, Outcome* outcome) {
+  if (args.isEmpty() || args.front().isEmpty()) return false;
+  sourceFileName_ = args.front();
+  ui_->SrcAnalyzerFile->setText(sourceFileName_);
+  sourceEdited_ = true;
+  if (args.size() < 2 || args[1].isEmpty()) {
+    targetFileName_ = defaultTargetName(sourceFileName_);
+    ui_->DstAnalyzerFile->setText(targetFileName_);
+    processSource(true, 0);
+    return false;
+  }
+  std::optional<AnalyzerType> code = AnalyzerFromCode(args[1].toStdString());
+  if (!code) {
+    ui_->DstAnalyzerFile->clear();
+    updateConvertButton();
+    prompter_.message(this, "Parameter Error", "Bad destination analyzer type of " + args[1] + ".",
+                      MessageIcon::Error);
+    return false;
+  }
+  targetAnalyzer_ = *code;
+  nameFromSource_ = true;
+  overwriteAll_ = true;
+  sourceEdited_ = true;
+  bool started = processSource(false, kHoldOneSource);
+  if (outcome) *outcome = started ? lastOutcome_ : Outcome::SourceRefused;
+  return true;
+}
+
+// ---------------------------------------------------------------- menus
+
+void TMainForm::refreshRecentMenu() {
+  Ui::TMainForm& ui = *ui_;
+  QAction* items[] = {ui.MRU1, ui.MRU2, ui.MRU3, ui.MRU4, ui.MRU5, ui.MRU6, ui.MRU7, ui.MRU8};
+  for (int i = 0; i < kRecentFileCount; ++i) {
+    QString entry = recentFiles_.value(i);
+    items[i]->setText(QString("&%1 ").arg(i + 1) + QString(entry).replace("&", "&&"));
+    items[i]->setVisible(!entry.isEmpty());
+  }
+}
+
+void TMainForm::browseSource() {
+  QStringList paths = QFileDialog::getOpenFileNames(this, "Open Trace File", startDirectory(),
+                                                    OpenDialogFilters(caps_).join(";;"));
+  chooseSources(paths);
+}
+
+void TMainForm::browseDestination() {
+  if (severalSources_) {
+    QString folder = QFileDialog::getExistingDirectory(this, "Select Destination Directory",
+                                                       startDirectory());
+    if (folder.isEmpty()) return;
+    ui_->DstAnalyzerFile->setText(folder.endsWith('/') ? folder : folder + '/');
+  } else {
+    QString preset = QDir(startDirectory()).filePath(QFileInfo(ui_->DstAnalyzerFile->text()).fileName());
+    QString path = QFileDialog::getSaveFileName(this, "Select Destination File", preset,
+                                                "Any File (*)", nullptr,
+                                                QFileDialog::DontConfirmOverwrite);
+    if (path.isEmpty()) return;
+    ui_->DstAnalyzerFile->setText(path);
+  }
+  showSourceFacts(true);
+}
+
+QString TMainForm::startDirectory() const {
+  return QFileInfo(lastDirectory_).isDir() ? lastDirectory_ : QDir::currentPath();
+}
+
+void TMainForm::optionsClicked() {
+  if (targetAnalyzer_ == Analyzer::Ascii)
+    textDialog_->edit();
+  else if (targetAnalyzer_ == Analyzer::Tcpdump)
+    tcpdumpDialog_->edit(tcpdumpSwap_, tcpdumpModified_);
+}
+
+void TMainForm::helpTopics() { OpenDocument(HelpFilePath(programDirectory_), openUrl_); }
+
+void TMainForm::readme() { OpenDocument(ReadmeFilePath(programDirectory_), openUrl_); }
+
+void TMainForm::openWebPage(const char* url) { openUrl_(QUrl(QString::fromLatin1(url))); }
+
+void TMainForm::showAbout() {
+  QMessageBox::about(this, "About Morphalite",
+                     QString("<b>Morphalite</b> %1<br>Network analyzer trace file converter.<br>"
+                             "Corvantique")
+                         .arg(MORPHALITE_VERSION));
+}
+
+}  // namespace morph

@@ -1,0 +1,131 @@
+// The main window: choose sources, see their facts, pick a target and the
+// options, convert. Identification, the target lists, destination names and
+// the conversion itself come from the engine; the window runs the user's
+// checks and shows the results.
+#pragma once
+#include <QMainWindow>
+#include <QStringList>
+#include <memory>
+
+#include "engine/job.h"
+#include "engine/state.h"
+#include "engine/targets.h"
+#include "ui/desktop/desktop_settings.h"
+#include "ui/desktop/help.h"
+
+namespace Ui {
+class TMainForm;
+}
+
+namespace morph {
+
+class Prompter;
+class TProcessTraceFileForm;
+class TtcpdumpOptions;
+class TTextOptionsForm;
+
+// The filters of the source open dialog.
+QStringList OpenDialogFilters(const CapabilitySets& caps);
+
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+ public:
+  // settingsFile: the INI file read now and written when the window goes.
+  TMainForm(Prompter& prompter, QString settingsFile, QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  // ---- What the user does ----
+  // Open dialog, drag and drop: one or several paths.
+  void chooseSources(const QStringList& paths);
+  // An item of "&Reopen" (0 to 7).
+  void openRecent(int index);
+  // Leaving the source field after typing.
+  void sourceFieldLeft();
+  // The Convert button.
+  void convertClicked();
+  // Shift and a left click on "Analyzer:": FireBerd DNA-323 joins or leaves
+  // the Ethernet targets.
+  void toggleUnsupportedTargets();
+  // Command-line start: SOURCE opens it, SOURCE CODE converts it and ends.
+  // Returns true when the program should end now, with the conversion's
+  // outcome in *outcome.
+  bool handleStartArguments(const QStringList& args, Outcome* outcome);
+  // The settings button: the dialog of the chosen target.
+  void optionsClicked();
+  void helpTopics();
+  void readme();
+
+  // ---- The window's own steps ----
+  bool processSource(bool openOnly, unsigned holdMilliseconds);
+  void showSourceFacts(bool show);
+  void fillTargetList();
+  void selectTarget(bool fromSource);
+  QString defaultTargetName(const QString& path) const;
+
+  // ---- State, for the settings and tests ----
+  DesktopSettings currentSettings() const;
+  const QStringList& recentFiles() const { return recentFiles_; }
+  AnalyzerType targetAnalyzer() const { return targetAnalyzer_; }
+  TargetClass targetClass() const { return targetClass_; }
+  bool severalSources() const { return severalSources_; }
+  ConversionState& sourceFacts() { return facts_; }
+  bool tcpdumpSwapBytes() const { return tcpdumpSwap_; }
+  bool tcpdumpModified() const { return tcpdumpModified_; }
+  const CapabilitySets& capabilities() const { return caps_; }
+  TProcessTraceFileForm& progressWindow() { return *progress_; }
+  TtcpdumpOptions& tcpdumpOptionsDialog() { return *tcpdumpDialog_; }
+  TTextOptionsForm& textOptionsDialog() { return *textDialog_; }
+  Outcome lastOutcome() const { return lastOutcome_; }
+  // Where help, read-me and web pages are opened (tests replace it).
+  void setUrlOpener(UrlOpener opener) { openUrl_ = std::move(opener); }
+  void setProgramDirectory(const QString& directory) { programDirectory_ = directory; }
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void connectControls();
+  void refreshRecentMenu();
+  void sourceTextEdited(const QString& text);
+  void browseSource();
+  void browseDestination();
+  void updateConvertButton();
+  void updateOptionsButton();
+  void setBusy(bool busy);
+  void warnOpen(const QString& text);
+  bool convertSource(unsigned holdMilliseconds);
+  JobRequest conversionRequest(unsigned holdMilliseconds) const;
+  bool ensureDestinationDirectory();
+  void mediaBoxClicked(bool ethernetBox);
+  void openWebPage(const char* url);
+  void showAbout();
+  QString startDirectory() const;
+
+  std::unique_ptr<Ui::TMainForm> ui_;
+  Prompter& prompter_;
+  QString settingsFile_;
+  std::unique_ptr<TProcessTraceFileForm> progress_;
+  std::unique_ptr<TTextOptionsForm> textDialog_;
+  std::unique_ptr<TtcpdumpOptions> tcpdumpDialog_;
+
+  CapabilitySets caps_ = DefaultCapabilities();
+  ConversionState facts_;  // what identification learnt of the current source
+  QString sourceFileName_, targetFileName_;
+  AnalyzerType targetAnalyzer_ = Analyzer::Ostrawind;
+  TargetClass targetClass_ = TargetClass::Lan;
+  QStringList recentFiles_;
+  QString lastDirectory_;
+  bool tcpdumpSwap_ = true, tcpdumpModified_ = false;
+  bool severalSources_ = false;
+  bool sourceEdited_ = false;
+  bool overwriteAll_ = false;
+  bool nameFromSource_ = false;
+  bool fillingList_ = false;
+  Outcome lastOutcome_ = Outcome::SourceRefused;
+  UrlOpener openUrl_ = DesktopUrlOpener();
+  QString programDirectory_;
+};
+
+}  // namespace morph

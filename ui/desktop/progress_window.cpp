@@ -1,0 +1,94 @@
+#include "ui/desktop/progress_window.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+
+#include "ui_progress_window.h"
+
+namespace morph {
+
+TProcessTraceFileForm::TProcessTraceFileForm(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint),
+      ui_(std::make_unique<Ui::TProcessTraceFileForm>()) {
+  ui_->setupUi(this);
+  setFixedSize(size());
+  setModal(false);
+  connect(ui_->CancelButton, &QPushButton::clicked, this, [this] { buttonClicked(); });
+  displayTimer_.setInterval(kTimerMilliseconds);
+  // The time the final state has been on screen, in timer steps.
+  connect(&displayTimer_, &QTimer::timeout, this,
+          [this] { displayedMilliseconds_ += kTimerMilliseconds; });
+}
+
+TProcessTraceFileForm::~TProcessTraceFileForm() = default;
+
+void TProcessTraceFileForm::reset() {
+  stopPressed_ = false;
+  finished_ = false;
+  closedByUser_ = false;
+  displayedMilliseconds_ = 0;
+  displayTimer_.stop();
+  ui_->FrameCountTextBox->setText("0");
+  ui_->NonFrameCountTextBox->setText("0");
+  ui_->FrameBytesTextBox->setText("0");
+  ui_->TraceDurationTextBox->setText("<00:00:01");
+  ui_->PctComplete->setText("0% Complete");
+  ui_->PctProgressBar->setValue(0);
+  ui_->CancelButton->setText("&Stop");
+  ui_->CancelButton->setEnabled(true);
+}
+
+void TProcessTraceFileForm::render(const ProgressView& view) {
+  setWindowTitle(QString::fromStdString(view.caption));
+  ui_->FrameCountTextBox->setText(QString::fromStdString(view.framesWritten));
+  ui_->NonFrameCountTextBox->setText(QString::fromStdString(view.nonDataFrames));
+  ui_->FrameBytesTextBox->setText(QString::fromStdString(view.frameBytes));
+  ui_->TraceDurationTextBox->setText(QString::fromStdString(view.traceDuration));
+  if (!view.pctComplete.empty()) ui_->PctComplete->setText(QString::fromStdString(view.pctComplete));
+  ui_->PctProgressBar->setValue(view.percent);
+  ui_->CancelButton->setEnabled(view.buttonEnabled);
+  if (!stopPressed_) ui_->CancelButton->setText(QString::fromStdString(view.buttonCaption));
+  if (view.finished && !finished_) {
+    finished_ = true;
+    displayedMilliseconds_ = 0;
+    displayTimer_.start();
+  }
+  if (!isVisible() && !closedByUser_) show();
+}
+
+void TProcessTraceFileForm::hold(unsigned milliseconds) {
+  // The timer counts in every final state (also after a write failure), so
+  // the hold always ends.
+  while (isVisible() && displayedMilliseconds_ < milliseconds)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void TProcessTraceFileForm::finish() {
+  displayTimer_.stop();
+  hide();
+}
+
+void TProcessTraceFileForm::buttonClicked() {
+  if (ui_->CancelButton->text() != "&OK") {
+    stopPressed_ = true;
+    ui_->CancelButton->setText("&OK");
+  } else {
+    displayedMilliseconds_ = kOkShortensTo;
+  }
+}
+
+void TProcessTraceFileForm::closeEvent(QCloseEvent* event) {
+  // Closing stops a running conversion and ends the hold of a finished one.
+  if (finished_)
+    displayedMilliseconds_ = ~0u;
+  else
+    stopPressed_ = true;
+  closedByUser_ = true;
+  QDialog::closeEvent(event);
+}
+
+void TProcessTraceFileForm::reject() {
+  ui_->CancelButton->click();
+}
+
+}  // namespace morph

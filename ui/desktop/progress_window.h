@@ -1,0 +1,53 @@
+// The progress window of a conversion: counters, percentage, Stop that
+// turns into OK, and the hold of the final state.
+#pragma once
+#include <QDialog>
+#include <QTimer>
+#include <memory>
+
+#include "engine/progress.h"
+
+namespace Ui {
+class TProcessTraceFileForm;
+}
+
+namespace morph {
+
+class TProcessTraceFileForm : public QDialog {
+  Q_OBJECT
+ public:
+  static constexpr int kTimerMilliseconds = 100;
+  static constexpr int kOkShortensTo = 1500;
+
+  explicit TProcessTraceFileForm(QWidget* parent = nullptr);
+  ~TProcessTraceFileForm() override;
+
+  // Readies the window for a new conversion (hidden until the first update).
+  void reset();
+  // Shows the display; the window appears on its first update.
+  void render(const ProgressView& view);
+  // Keeps the final state up for `milliseconds`, processing events; OK
+  // cuts the wait to what is left above 1.5 s.
+  void hold(unsigned milliseconds);
+  // The conversion is over: hide.
+  void finish();
+
+  bool stopPressed() const { return stopPressed_; }
+  unsigned displayedMilliseconds() const { return displayedMilliseconds_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void reject() override;  // Escape presses the button
+
+ private:
+  void buttonClicked();
+
+  std::unique_ptr<Ui::TProcessTraceFileForm> ui_;
+  QTimer displayTimer_;
+  bool stopPressed_ = false;
+  bool finished_ = false;
+  bool closedByUser_ = false;
+  unsigned displayedMilliseconds_ = 0;
+};
+
+}  // namespace morph

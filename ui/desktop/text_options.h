@@ -1,0 +1,36 @@
+// The fields and delimiter of the text dump target. The choice lasts for
+// the program run and is not saved.
+#pragma once
+#include <QDialog>
+#include <memory>
+
+#include "engine/state.h"
+
+namespace Ui {
+class TTextOptionsForm;
+}
+
+namespace morph {
+
+class TTextOptionsForm : public QDialog {
+  Q_OBJECT
+ public:
+  explicit TTextOptionsForm(QWidget* parent = nullptr);
+  ~TTextOptionsForm() override;
+
+  // What the controls say now.
+  TextDumpOptions options() const;
+  void setOptions(const TextDumpOptions& options);
+
+  // Runs the dialog; Cancel puts the controls back as they were.
+  bool edit();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  std::unique_ptr<Ui::TTextOptionsForm> ui_;
+  TextDumpOptions optionsAtShow_;
+};
+
+}  // namespace morph
