@@ -1,0 +1,350 @@
+// snoop and the trailer variant (Surveyor and the other trailer targets):
+// records built byte by byte, writer layouts, round trips, hostile files,
+// editcap and tshark.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+
+#include "engine/checksum.h"
+#include "engine/streams.h"
+#include "engine/timebase.h"
+#include "formats/snoop.h"
+#include "tests/testkit.h"
+
+namespace morph {
+namespace {
+
+using namespace testkit;
+
+// Big-endian byte builder for fixtures.
+struct Bytes {
+  std::vector<uint8_t> v;
+  Bytes& u8(uint8_t x) { v.push_back(x); return *this; }
+  Bytes& u16(uint16_t x) { return u8(uint8_t(x >> 8)).u8(uint8_t(x)); }
+  Bytes& u32(uint32_t x) { return u16(uint16_t(x >> 16)).u16(uint16_t(x)); }
+  Bytes& data(const std::vector<uint8_t>& d) { v.insert(v.end(), d.begin(), d.end()); return *this; }
+  Bytes& zeros(size_t n) { v.insert(v.end(), n, 0); return *this; }
+};
+
+uint32_t Be32(const std::vector<uint8_t>& b, size_t at) { return GetBE32(b.data() + at); }
+
+std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
+  std::vector<uint8_t> d(n);
+  for (size_t i = 0; i < n; ++i) d[i] = uint8_t(seed + i * 11);
+  return d;
+}
+
+Bytes SnoopHeader(uint32_t datalink) {
+  Bytes b;
+  b.v = {'s', 'n', 'o', 'o', 'p', 0, 0, 0};
+  b.u32(2).u32(datalink);
+  return b;
+}
+
+// One record: header, frame bytes, padding to 4 and, for Surveyor, a trailer.
+void AddRecord(Bytes& b, uint32_t original, const std::vector<uint8_t>& frame, uint32_t seconds,
+               uint32_t micros, bool trailer = false, uint16_t status = 0x0040) {
+  const uint32_t padded = (uint32_t(frame.size()) + 24 + 3) & ~3u;
+  b.u32(original).u32(uint32_t(frame.size())).u32(padded + (trailer ? 16 : 0)).u32(0);
+  b.u32(seconds).u32(micros).data(frame).zeros(padded - 24 - frame.size());
+  if (trailer) b.u16(0).u16(status).u32(0).u32(0).u32(0);
+}
+
+constexpr uint32_t kSeconds = 1710498000;  // 2024-03-15 10:20:00 UTC
+
+TEST(SnoopReader, EthernetRecordsGetTheirFcsAndKeepTruncation) {
+  TempDir dir;
+  Bytes f = SnoopHeader(4);
+  const auto whole = Pattern(60, 1), cut = Pattern(97, 2);
+  AddRecord(f, 60, whole, kSeconds, 250000);
+  AddRecord(f, 1514, cut, kSeconds + 2, 5);
+  AddRecord(f, 42, Pattern(42, 3), kSeconds + 3, 0);
+  WriteFileBytes(dir.path("a.snoop"), f.v);
+  ReadResult r = ReadTraceAs(dir.path("a.snoop"), Analyzer::Snoop, Topo::Ethernet);
+  ASSERT_EQ(r.trace.frames.size(), 3u);
+  EXPECT_TRUE(r.messages.empty());
+  EXPECT_EQ(r.trace.traceDate, EncodeDate(2024, 3, 15));
+  const int64_t tenTwenty = (10 * 3600 + 20 * 60) * 1000000LL;
+
+  const Frame& a = r.trace.frames[0];
+  EXPECT_EQ(a.time, tenTwenty + 250000);
+  EXPECT_EQ(a.frameLength, 64);
+  ASSERT_EQ(a.bytes.size(), 64u);
+  EXPECT_TRUE(std::equal(whole.begin(), whole.end(), a.bytes.begin()));
+  EXPECT_EQ(GetLE32(a.bytes.data() + 60), FrameCrc32(whole.data(), 60));
+
+  const Frame& b = r.trace.frames[1];
+  EXPECT_EQ(b.time, tenTwenty + 2000005);
+  EXPECT_EQ(b.frameLength, 1518);
+  EXPECT_EQ(b.bytes, cut);
+
+  const Frame& c = r.trace.frames[2];  // short frames are padded to 60 + FCS
+  EXPECT_EQ(c.frameLength, 64);
+  ASSERT_EQ(c.bytes.size(), 64u);
+  for (size_t i = 42; i < 60; ++i) EXPECT_EQ(c.bytes[i], 0) << i;
+}
+
+TEST(SurveyorReader, TrailerRecordsWithPaddingFcsAndCrcErrors) {
+  TempDir dir;
+  Bytes f = SnoopHeader(4);
+  const auto withFcs = MakeFrame(0, 70, Topo::Ethernet, 4).bytes;
+  AddRecord(f, 74, withFcs, kSeconds, 1, true);            // original 4 more than included
+  AddRecord(f, 70, withFcs, kSeconds, 2, true, 0x0062);    // CRC error
+  AddRecord(f, 50, Pattern(50, 5), kSeconds, 3, true);     // runt
+  AddRecord(f, 1518, Pattern(101, 6), kSeconds, 4, true);  // truncated, padded
+  WriteFileBytes(dir.path("s.cap"), f.v);
+  ReadResult r = ReadTraceAs(dir.path("s.cap"), Analyzer::Surveyor, Topo::Ethernet);
+  ASSERT_EQ(r.trace.frames.size(), 4u);
+  EXPECT_TRUE(r.messages.empty());
+  EXPECT_EQ(r.trace.frames[0].frameLength, 70);
+  EXPECT_EQ(r.trace.frames[0].bytes, withFcs);  // the stored FCS is kept
+  EXPECT_EQ(r.trace.frames[0].flags, 0);
+  EXPECT_EQ(r.trace.frames[1].flags, Flag::CrcError);
+  EXPECT_EQ(r.trace.frames[2].frameLength, 64);
+  EXPECT_EQ(r.trace.frames[2].bytes.size(), 64u);
+  EXPECT_EQ(r.trace.frames[3].frameLength, 1518);
+  EXPECT_EQ(r.trace.frames[3].bytes, Pattern(101, 6));
+  EXPECT_EQ(r.trace.frames[3].time - r.trace.frames[0].time, 3);
+}
+
+TEST(SnoopReader, RefusesHostileRecords) {
+  struct Case {
+    const char* name;
+    AnalyzerType type;
+    uint32_t recordLength, included;
+  };
+  const Case cases[] = {
+      {"record shorter than its header", Analyzer::Snoop, 20, 0},
+      {"trailer record shorter than header and trailer", Analyzer::Surveyor, 36, 0},
+      {"frame part beyond the buffer", Analyzer::Snoop, 24 + 70000, 100},
+      {"included beyond the frame part", Analyzer::Snoop, 24 + 40, 200},
+      {"record cut short", Analyzer::Snoop, 24 + 4000, 4000},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes f = SnoopHeader(4);
+    AddRecord(f, 80, Pattern(80, 7), kSeconds, 0, c.type == Analyzer::Surveyor);
+    f.u32(1000).u32(c.included).u32(c.recordLength).u32(0).u32(kSeconds).u32(0);
+    f.data(Pattern(100, 8));
+    WriteFileBytes(dir.path("bad.snoop"), f.v);
+    ReadResult r = ReadTraceAs(dir.path("bad.snoop"), c.type, Topo::Ethernet);
+    EXPECT_EQ(r.trace.frames.size(), 1u);
+    ASSERT_FALSE(r.messages.empty());
+    EXPECT_EQ(r.messages.back(), "File Error: Error reading from source file.  File may be corrupt.");
+  }
+}
+
+TEST(SnoopIdentification, FirstRecordTellsSnoopFromSurveyorAndDatalinkGivesTopology) {
+  Bytes snoop = SnoopHeader(4);
+  AddRecord(snoop, 60, Pattern(60, 1), kSeconds, 0);
+  EXPECT_EQ(SnoopOrSurveyor(*OpenMemorySource(snoop.v)), Analyzer::Snoop);
+  Bytes padded = SnoopHeader(4);  // 15 bytes beyond the frame: still snoop
+  padded.u32(61).u32(61).u32(24 + 61 + 15).u32(0).u32(kSeconds).u32(0).zeros(76);
+  EXPECT_EQ(SnoopOrSurveyor(*OpenMemorySource(padded.v)), Analyzer::Snoop);
+  Bytes surveyor = SnoopHeader(4);
+  AddRecord(surveyor, 64, Pattern(64, 1), kSeconds, 0, true);
+  EXPECT_EQ(SnoopOrSurveyor(*OpenMemorySource(surveyor.v)), Analyzer::Surveyor);
+  EXPECT_EQ(SnoopOrSurveyor(*OpenMemorySource(SnoopHeader(4).v)), Analyzer::Unknown);
+
+  struct Link {
+    uint8_t datalink;
+    Topology topology;
+    uint32_t speed;
+  };
+  for (Link l : {Link{0, Topo::Ethernet, 10000000}, Link{4, Topo::Ethernet, 10000000},
+                 Link{2, Topo::TokenRing, 0}, Link{8, Topo::Fddi, 0},
+                 Link{10, Topo::Ethernet, 100000000}, Link{12, Topo::Ethernet, 1000000000},
+                 Link{18, Topo::Unknown, 0}}) {
+    uint32_t speed = 99;
+    EXPECT_EQ(SnoopTopology(l.datalink, speed), l.topology) << int(l.datalink);
+    EXPECT_EQ(speed, l.speed) << int(l.datalink);
+  }
+}
+
+Trace OneFrame(Topology topology, int32_t length, uint16_t flags = 0) {
+  Trace t;
+  t.topology = topology;
+  t.frames.push_back(MakeFrame(3600LL * 1000000 + 500, length, topology, 9));
+  t.frames.back().flags = flags;
+  return t;
+}
+
+TEST(SnoopWriter, SnoopRecordDropsTheFcsAndPads) {
+  TempDir dir;
+  Trace t = OneFrame(Topo::Ethernet, 64);
+  WriteTrace(t, Analyzer::Snoop, dir.path("o.snoop"));
+  const auto f = ReadFileBytes(dir.path("o.snoop"));
+  ASSERT_EQ(f.size(), 16u + 84);
+  EXPECT_EQ(std::memcmp(f.data(), "snoop\0\0\0", 8), 0);
+  EXPECT_EQ(Be32(f, 8), 2u);
+  EXPECT_EQ(Be32(f, 12), 4u);
+  EXPECT_EQ(Be32(f, 16), 60u);
+  EXPECT_EQ(Be32(f, 20), 60u);
+  EXPECT_EQ(Be32(f, 24), 84u);
+  EXPECT_EQ(Be32(f, 28), 0u);
+  EXPECT_EQ(Be32(f, 32), uint32_t(DaysFrom1970(EncodeDate(2024, 3, 15)) * 86400 + 3600));
+  EXPECT_EQ(Be32(f, 36), 500u);
+  EXPECT_TRUE(std::equal(t.frames[0].bytes.begin(), t.frames[0].bytes.begin() + 60, f.begin() + 40));
+}
+
+TEST(SnoopWriter, SlicedFramesIncludeOnlyStoredBytes) {
+  TempDir dir;
+  Trace t = OneFrame(Topo::Ethernet, 1518);
+  WriteTrace(t, Analyzer::Snoop, dir.path("o.snoop"), [](ConversionState& s) {
+    s.SliceFrames = true;
+    s.SliceLength = 101;
+  });
+  const auto f = ReadFileBytes(dir.path("o.snoop"));
+  EXPECT_EQ(Be32(f, 16), 1514u);  // original length: the frame's
+  EXPECT_EQ(Be32(f, 20), 97u);    // included: the stored bytes, FCS not counted
+  EXPECT_EQ(Be32(f, 24), 124u);
+  ASSERT_EQ(f.size(), 16u + 124);
+  EXPECT_TRUE(std::equal(t.frames[0].bytes.begin(), t.frames[0].bytes.begin() + 97, f.begin() + 40));
+  for (size_t i = 40 + 97; i < f.size(); ++i) EXPECT_EQ(f[i], 0) << "pad byte " << i;
+}
+
+TEST(SurveyorWriter, TrailersCarryStatusTimeAndFrameNumbers) {
+  TempDir dir;
+  Trace t = OneFrame(Topo::Ethernet, 64);
+  t.frames.push_back(MakeFrame(t.frames[0].time + 1000, 1518, Topo::Ethernet, 3));
+  t.frames.back().flags = Flag::CrcError;
+  t.frames.push_back(MakeFrame(t.frames[0].time + 2000, 1600, Topo::Ethernet, 4));
+  t.frames.back().bytes.resize(200);
+  WriteTrace(t, Analyzer::Surveyor, dir.path("o.cap"));
+  const auto f = ReadFileBytes(dir.path("o.cap"));
+  ASSERT_GE(f.size(), 16u + 104);
+  EXPECT_EQ(Be32(f, 16), 64u);
+  EXPECT_EQ(Be32(f, 20), 64u);
+  EXPECT_EQ(Be32(f, 24), 104u);
+  const size_t trailer1 = 16 + 104 - 16;
+  EXPECT_EQ(GetBE16(f.data() + trailer1), 0);
+  EXPECT_EQ(GetBE16(f.data() + trailer1 + 2), 0x0060);
+  EXPECT_EQ(Be32(f, trailer1 + 4), 0u);
+  EXPECT_EQ(Be32(f, trailer1 + 12), 0x80000000u | 120u);
+
+  const size_t second = 16 + 104, trailer2 = second + 24 + 1520;
+  EXPECT_EQ(Be32(f, second), 1518u);
+  EXPECT_EQ(Be32(f, second + 8), 24u + 1520 + 16);
+  EXPECT_EQ(GetBE16(f.data() + trailer2 + 2), 0x0022);  // CRC error, length of 12 or more
+  EXPECT_EQ(Be32(f, trailer2 + 4), 25000u);             // 1000 us in 40 ns units
+  EXPECT_EQ(Be32(f, trailer2 + 8), 0u);
+  EXPECT_EQ(Be32(f, trailer2 + 12), 1u);
+
+  const size_t third = trailer2 + 16, trailer3 = third + 24 + 196;
+  EXPECT_EQ(Be32(f, third), 1600u);
+  EXPECT_EQ(Be32(f, third + 4), 196u);  // truncated: stored less 4
+  EXPECT_EQ(GetBE16(f.data() + trailer3 + 2), 0x0070);  // oversize, length >= 12, no error
+  EXPECT_EQ(Be32(f, trailer3 + 12), 2u);
+  EXPECT_EQ(f.size(), trailer3 + 16);
+
+  // Read back: lengths, bytes and the CRC error survive.
+  Trace expected = t;
+  expected.frames[2].bytes.resize(196);
+  ReadResult back = ReadTraceAs(dir.path("o.cap"), Analyzer::Surveyor, Topo::Ethernet);
+  ExpectSameFrames(expected, back.trace);
+}
+
+TEST(SnoopLayoutWriters, AllFiveTargetsShareTheHeaderAndWireless802Has0) {
+  for (AnalyzerType type : {Analyzer::FireBerd500Pc, Analyzer::LanAnalyzer,
+                            Analyzer::ProtocolInspector, Analyzer::Snoop, Analyzer::Surveyor}) {
+    SCOPED_TRACE(int(type));
+    for (auto [topology, datalink] : {std::pair{Topo::Ethernet, 4u}, std::pair{Topo::TokenRing, 2u},
+                                      std::pair{Topo::Fddi, 8u}, std::pair{Topo::Wireless, 0u}}) {
+      TempDir dir;
+      WriteTrace(OneFrame(topology, 100), type, dir.path("o"));
+      const auto f = ReadFileBytes(dir.path("o"));
+      ASSERT_GE(f.size(), 40u);
+      EXPECT_EQ(std::memcmp(f.data(), "snoop\0\0\0", 8), 0);
+      EXPECT_EQ(Be32(f, 12), datalink);
+      const bool trailer = type != Analyzer::Snoop;
+      EXPECT_EQ(Be32(f, 24), (trailer ? 140u : 124u) - (topology == Topo::Ethernet && !trailer ? 4 : 0));
+      EXPECT_EQ(f.size(), 16 + Be32(f, 24));
+    }
+  }
+}
+
+TEST(SnoopRoundTrip, SnoopAndSurveyorKeepFramesTimesAndFlags) {
+  for (AnalyzerType type : {Analyzer::Snoop, Analyzer::Surveyor}) {
+    for (Topology topology : {Topo::Ethernet, Topo::TokenRing, Topo::Fddi}) {
+      SCOPED_TRACE(testing::Message() << int(type) << "/" << int(topology));
+      TempDir dir;
+      Trace trace = MakeTrace(topology, 40, 22 * 3600LL * 1000000 + 987654, 333333);
+      if (type == Analyzer::Surveyor) trace.frames[5].flags = Flag::CrcError;
+      if (topology == Topo::Ethernet && type == Analyzer::Surveyor)
+        trace.frames[5].bytes.back() ^= 0xFF;  // a bad frame keeps its bad FCS
+      WriteTrace(trace, type, dir.path("rt"));
+      ReadResult back = ReadTraceAs(dir.path("rt"), type, topology);
+      ExpectSameFrames(trace, back.trace);
+      EXPECT_TRUE(back.messages.empty());
+    }
+  }
+}
+
+// ---- Interoperation with Debian's editcap and tshark ----
+
+struct ToolFrame {
+  double epoch;
+  int length, captured;
+};
+
+std::vector<ToolFrame> TsharkFrames(const std::string& path) {
+  CommandResult r = RunCommand("tshark -r " + path +
+                               " -T fields -e frame.time_epoch -e frame.len -e frame.cap_len");
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<ToolFrame> frames;
+  std::istringstream lines(r.out);
+  ToolFrame f;
+  while (lines >> f.epoch >> f.length >> f.captured) frames.push_back(f);
+  return frames;
+}
+
+TEST(SnoopInterop, EditcapSnoopConvertsWithTheSourceFramesAndTimes) {
+  if (!HaveTool("editcap") || !HaveTool("tshark")) GTEST_SKIP() << "editcap/tshark not installed";
+  TempDir dir;
+  Trace trace = MakeTrace(Topo::Ethernet, 30, 23 * 3600LL * 1000000 + 999000, 50000);
+  trace.frames[4].bytes.resize(80);
+  WriteTrace(trace, Analyzer::Tcpdump, dir.path("src.pcap"));
+  const auto expected = TsharkFrames(dir.path("src.pcap"));
+  CommandResult e = RunCommand("editcap -F snoop " + dir.path("src.pcap") + " " + dir.path("e.snoop"));
+  ASSERT_EQ(e.status, 0) << e.err;
+  ReadResult back = ReadTraceAs(dir.path("e.snoop"), Analyzer::Snoop, Topo::Ethernet);
+  EXPECT_TRUE(back.messages.empty());
+  ASSERT_EQ(back.trace.frames.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(back.trace.frames[i].frameLength, expected[i].length + 4) << i;
+    const double epoch = double(AbsoluteMicros(back.state, back.trace.frames[i].time)) / 1e6;
+    EXPECT_NEAR(epoch, expected[i].epoch, 0.000001) << i;
+  }
+  trace.frames[4].bytes.resize(76);  // libpcap keeps 4 bytes less of a truncated frame
+  ExpectSameFrames(trace, back.trace);
+}
+
+TEST(SnoopInterop, TsharkReadsOurSnoopAndSurveyorOutput) {
+  if (!HaveTool("tshark")) GTEST_SKIP() << "tshark not installed";
+  TempDir dir;
+  Trace trace = MakeTrace(Topo::Ethernet, 30, 23 * 3600LL * 1000000 + 999000, 50000);
+  trace.frames[4].bytes.resize(80);
+  WriteTrace(trace, Analyzer::Tcpdump, dir.path("src.pcap"));
+  const auto expected = TsharkFrames(dir.path("src.pcap"));
+  for (AnalyzerType type : {Analyzer::Snoop, Analyzer::Surveyor}) {
+    SCOPED_TRACE(int(type));
+    WriteTrace(trace, type, dir.path("ours"));
+    const auto got = TsharkFrames(dir.path("ours"));
+    ASSERT_EQ(got.size(), expected.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_NEAR(got[i].epoch, expected[i].epoch, 0.000001) << i;
+      if (type == Analyzer::Snoop) {
+        EXPECT_EQ(got[i].length, expected[i].length) << i;
+        EXPECT_EQ(got[i].captured, i == 4 ? 76 : expected[i].captured) << i;
+      } else {  // the trailer variant keeps the FCS in its lengths
+        EXPECT_EQ(got[i].length, expected[i].length + 4) << i;
+        EXPECT_EQ(got[i].captured, i == 4 ? 76 : expected[i].captured + 4) << i;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace morph
