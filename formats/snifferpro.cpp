@@ -25,7 +25,7 @@ constexpr uint32_t kMediaPpp = 0x0108, kMediaIsdn = 0x1818;
 
 // Header offsets.
 constexpr size_t kVersionAt = 4, kStartTimeAt = 12, kRecordCountAt = 16, kEndOffsetAt = 20,
-                 kFirstRecordAt = 24, kEndCopyAt = 40, kNetworkAt = 44, kTimeUnitAt = 48,
+                 kFirstRecordAt = 24, kOtherEndAt = 28, kEndCopyAt = 40, kNetworkAt = 44, kTimeUnitAt = 48,
                  kStartStampAt = 52, kLineSpeedAt = 60, kLengthModeAt = 68, kProtocolAt = 84,
                  kCopiedFrom = 86, kTimeZoneAt = 126;
 
@@ -304,6 +304,9 @@ void WriteSnifferProHeader(Conversion& c, int32_t count) {
   PutLE32(h + kRecordCountAt, uint32_t(count - s.NonDataFrames));
   PutLE32(h + kEndOffsetAt, length);
   PutLE32(h + kFirstRecordAt, kHeaderBytes);
+  // Other readers take the end of the records from offset 28 and, finding
+  // 0 there, read the records a second time.
+  PutLE32(h + kOtherEndAt, length);
   PutLE32(h + kEndCopyAt, length);
   PutLE32(h + kNetworkAt, NetworkCode(s.TraceTopology));
   PutLE32(h + kLineSpeedAt, s.LineSpeed);

@@ -1,0 +1,435 @@
+// SnifferPro/NetXRay reader and writer: headers and records built byte by
+// byte from the layout tables, round trips (plain, gzip, gigabit), and
+// files written and read by tshark's tools.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cmath>
+#include <cstring>
+#include <sstream>
+
+#include "engine/checksum.h"
+#include "engine/timebase.h"
+#include "formats/sniffer.h"
+#include "tests/testkit.h"
+
+namespace morph {
+namespace {
+
+using namespace testkit;
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t kStart = 1710504000;  // 2024-03-15 12:00:00 UTC
+
+struct Header {
+  std::string version = "002.001";
+  uint32_t start = kStart, count = 0, endOffset = 0, firstRecord = 128;
+  uint32_t network = 0, timeUnit = 0;
+  uint64_t startStamp = 0;
+  uint32_t lineSpeed = 0, lengthMode = 0;
+  uint16_t protocol = 0;
+  int16_t timeZone = 0;
+};
+
+Bytes HeaderBytes(const Header& h) {
+  Bytes b(128, 0);
+  std::memcpy(b.data(), "XCP", 4);
+  std::memcpy(b.data() + 4, h.version.data(), std::min<size_t>(h.version.size(), 7));
+  PutLE32(b.data() + 12, h.start);
+  PutLE32(b.data() + 16, h.count);
+  PutLE32(b.data() + 20, h.endOffset);
+  PutLE32(b.data() + 24, h.firstRecord);
+  PutLE32(b.data() + 44, h.network);
+  PutLE32(b.data() + 48, h.timeUnit);
+  PutLE32(b.data() + 52, uint32_t(h.startStamp));
+  PutLE32(b.data() + 56, uint32_t(h.startStamp >> 32));
+  PutLE32(b.data() + 60, h.lineSpeed);
+  PutLE32(b.data() + 68, h.lengthMode);
+  PutLE16(b.data() + 84, h.protocol);
+  PutLE16(b.data() + 126, uint16_t(h.timeZone));
+  return b;
+}
+
+struct Rec {
+  uint64_t stamp = 0;
+  uint16_t original = 0;  // 0: the data size
+  Bytes data;
+  uint32_t status = 0;
+  uint32_t media = 0;
+};
+
+Bytes RecordBytes(const Rec& r, bool extended = true) {
+  Bytes b(extended ? 40 : 28, 0);
+  PutLE32(b.data(), uint32_t(r.stamp));
+  PutLE32(b.data() + 4, uint32_t(r.stamp >> 32));
+  PutLE16(b.data() + 8, r.original ? r.original : uint16_t(r.data.size()));
+  PutLE16(b.data() + 10, uint16_t(r.data.size()));
+  PutLE32(b.data() + 20, r.status);
+  PutLE32(b.data() + 24, r.media);
+  b.insert(b.end(), r.data.begin(), r.data.end());
+  return b;
+}
+
+Bytes ProFile(const Header& h, const std::vector<Rec>& records) {
+  Bytes f = HeaderBytes(h);
+  const bool extended = h.version >= "002.000";
+  for (const Rec& r : records) {
+    Bytes b = RecordBytes(r, extended);
+    f.insert(f.end(), b.begin(), b.end());
+  }
+  return f;
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+Bytes Pattern(int n, int seed = 1) {
+  Bytes b(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) b[size_t(i)] = uint8_t(seed * 11 + i * 3);
+  return b;
+}
+
+ReadResult ReadPro(const Bytes& file, Topology topology,
+                   const std::function<void(ConversionState&)>& setup = {}) {
+  TempDir dir;
+  WriteFileBytes(dir.path("t.cap"), file);
+  return ReadTraceAs(dir.path("t.cap"), Analyzer::SnifferPro, topology, setup);
+}
+
+void GzipFile(const std::string& from, const std::string& to) {
+  Bytes data = ReadFileBytes(from);
+  gzFile gz = gzopen(to.c_str(), "wb");
+  ASSERT_TRUE(gz);
+  gzwrite(gz, data.data(), unsigned(data.size()));
+  gzclose(gz);
+}
+
+// ---------------------------------------------------------------- reader
+
+TEST(SnifferProReader, VersionTextSelectsRecordHeaderSize) {
+  const std::vector<Rec> records = {{.stamp = 10, .data = Pattern(60)},
+                                    {.stamp = 20, .data = Pattern(70, 2)}};
+  for (const char* version : {"001.100", "001.999", "002.000", "002.001"}) {
+    Header h;
+    h.version = version;
+    ReadResult r = ReadPro(ProFile(h, records), Topo::Ethernet);
+    ASSERT_EQ(r.trace.frames.size(), 2u) << version;
+    EXPECT_EQ(r.trace.frames[1].frameLength, 74) << version;
+    EXPECT_TRUE(std::equal(r.trace.frames[1].bytes.begin(), r.trace.frames[1].bytes.begin() + 70,
+                           Pattern(70, 2).begin())) << version;
+    EXPECT_EQ(r.state.SnifferProVersion, version);
+  }
+}
+
+TEST(SnifferProReader, EthernetLengthsErrorCodesAndFcs) {
+  Header h;
+  ReadResult r = ReadPro(ProFile(h, {{.data = Pattern(60)},
+                                     {.original = 60, .data = Pattern(40, 2)},
+                                     {.data = Pattern(60, 3), .status = 0x11},
+                                     {.data = Pattern(60, 4), .status = 4},
+                                     {.data = Pattern(60, 5), .status = 6},
+                                     {.data = Pattern(60, 6), .status = 7},
+                                     {.data = Pattern(60, 7), .status = 2}}),
+                         Topo::Ethernet);
+  ASSERT_EQ(r.trace.frames.size(), 7u);
+  EXPECT_EQ(r.trace.frames[0].frameLength, 64);
+  ASSERT_EQ(r.trace.frames[0].bytes.size(), 64u);
+  EXPECT_EQ(GetLE32(r.trace.frames[0].bytes.data() + 60), FrameCrc32(Pattern(60).data(), 60));
+  EXPECT_EQ(r.trace.frames[1].frameLength, 64);
+  EXPECT_EQ(r.trace.frames[1].bytes, Pattern(40, 2));
+  for (int i : {2, 3, 4}) EXPECT_EQ(r.trace.frames[size_t(i)].flags, Flag::CrcError) << i;
+  EXPECT_EQ(r.trace.frames[5].flags, Flag::AlignmentError | Flag::CrcError);
+  EXPECT_EQ(r.trace.frames[6].flags, 0);
+
+  // Length mode: the stated length is taken as it is.
+  h.lengthMode = 1;
+  ReadResult asStated = ReadPro(ProFile(h, {{.data = Pattern(60)}}), Topo::Ethernet);
+  ASSERT_EQ(asStated.trace.frames.size(), 1u);
+  EXPECT_EQ(asStated.trace.frames[0].frameLength, 60);
+  EXPECT_EQ(asStated.trace.frames[0].bytes.size(), 60u);
+}
+
+TEST(SnifferProReader, WirelessSignalScaleLatches) {
+  Header h;
+  h.network = 9;
+  auto rec = [](uint8_t signal) {
+    return Rec{.data = Pattern(40), .media = uint32_t(6 | 22 << 8 | signal << 16)};
+  };
+  ReadResult scaled = ReadPro(ProFile(h, {rec(100), rec(128), rec(100), rec(64)}), Topo::Wireless);
+  ASSERT_EQ(scaled.trace.frames.size(), 4u);
+  const uint8_t expected[] = {100, 100, 78, 50};
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(scaled.trace.frames[i].signal, expected[i]) << i;
+    EXPECT_EQ(scaled.trace.frames[i].channel, 6);
+    EXPECT_EQ(scaled.trace.frames[i].rate, 22);
+  }
+}
+
+TEST(SnifferProReader, TimestampsInEveryUnit) {
+  const int64_t noon = 12 * 3600LL * 1000000;
+  Header h;
+  h.startStamp = 50000000000;  // more than the time of day: earlier stamps go negative
+  ReadResult micros = ReadPro(ProFile(h, {{.stamp = 50000250000, .data = Pattern(60)},
+                                          {.stamp = 400, .data = Pattern(60)}}),
+                              Topo::Ethernet);
+  ASSERT_EQ(micros.trace.frames.size(), 2u);
+  EXPECT_EQ(micros.trace.frames[0].time, noon + 250000);
+  EXPECT_EQ(micros.trace.frames[1].time, 400);  // before the start: its own timestamp
+
+  h.timeUnit = 2;
+  h.startStamp = 1193182;  // about one second of PC-timer counts
+  ReadResult ticks = ReadPro(ProFile(h, {{.stamp = 1193182 * 3, .data = Pattern(60)}}),
+                             Topo::Ethernet);
+  ASSERT_EQ(ticks.trace.frames.size(), 1u);
+  EXPECT_NEAR(double(ticks.trace.frames[0].time), double(noon + 2000000), 1.0);
+
+  Header g;
+  g.lineSpeed = SnifferPro::kGigabit;
+  ReadResult gigabit = ReadPro(ProFile(g, {{.stamp = 31250000, .data = Pattern(60)}}),
+                               Topo::Ethernet,
+                               [](ConversionState& s) { s.LineSpeed = SnifferPro::kGigabit; });
+  ASSERT_EQ(gigabit.trace.frames.size(), 1u);
+  EXPECT_EQ(gigabit.trace.frames[0].time, noon + 1000000);  // 32 ns units
+}
+
+TEST(SnifferProReader, OwnTimeZoneFromVersion002001) {
+  struct Case {
+    const char* version;
+    int16_t zone;
+    int32_t bias;
+  };
+  for (const Case& c : {Case{"002.001", 5, 5 * 3600}, Case{"002.000", 5, 0},
+                        Case{"002.001", 0, 0}, Case{"002.001", -2, -2 * 3600}}) {
+    Header h;
+    h.version = c.version;
+    h.timeZone = c.zone;
+    ReadResult r = ReadPro(ProFile(h, {{.stamp = 0, .data = Pattern(60)}}), Topo::Ethernet);
+    ASSERT_EQ(r.trace.frames.size(), 1u);
+    EXPECT_EQ(r.state.TimeZoneBias, c.bias) << c.version << " " << c.zone;
+    // The stored start time is UTC whenever the file names its zone.
+    EXPECT_EQ(AbsoluteMicros(r.state, r.trace.frames[0].time), int64_t(kStart) * 1000000);
+  }
+}
+
+TEST(SnifferProReader, WrappedCaptureContinuesAtTheDataStart) {
+  // Newest records C, D at 128; oldest A, B from the first-record offset.
+  const Bytes newer = Concat({RecordBytes({.stamp = 30, .data = Pattern(60, 3)}),
+                              RecordBytes({.stamp = 40, .data = Pattern(60, 4)})});
+  const Bytes older = Concat({RecordBytes({.stamp = 10, .data = Pattern(60, 1)}),
+                              RecordBytes({.stamp = 20, .data = Pattern(60, 2)})});
+  for (uint32_t count : {4u, 0u}) {
+    Header h;
+    h.count = count;
+    h.firstRecord = uint32_t(128 + newer.size());
+    h.endOffset = uint32_t(128 + newer.size() + older.size());
+    Bytes file = Concat({HeaderBytes(h), newer, older, Bytes(100, 0xEE)});  // data area ends early
+    ReadResult r = ReadPro(file, Topo::Ethernet);
+    ASSERT_EQ(r.trace.frames.size(), 4u) << count;
+    for (size_t i = 0; i < 4; ++i)
+      EXPECT_EQ(r.trace.frames[i].time, 12 * 3600LL * 1000000 + int64_t(10 * (i + 1)));
+  }
+}
+
+TEST(SnifferProReader, SerialMediaStatusAndCrc16) {
+  Header h;
+  h.network = 3;
+  h.protocol = 6;
+  const Bytes file = ProFile(h, {{.data = Pattern(30), .media = 0x1818},
+                                 {.data = Pattern(30, 2), .status = 1, .media = 0x0109},
+                                 {.data = Pattern(30, 3), .status = 2},
+                                 {.original = 300, .data = Pattern(30, 4)}});
+  ReadResult r = ReadPro(file, Topo::Wan, [](ConversionState& s) { s.WanProtocol = Wan::Isdn; });
+  ASSERT_EQ(r.trace.frames.size(), 4u);
+  EXPECT_EQ(r.state.WanProtocol, Wan::Ppp);  // media 0x0108 named the link
+  EXPECT_EQ(r.trace.frames[0].flags, Flag::Direction1);
+  ASSERT_EQ(r.trace.frames[0].bytes.size(), 32u);
+  EXPECT_EQ(GetLE16(r.trace.frames[0].bytes.data() + 30), FrameCrc16(Pattern(30).data(), 30));
+  EXPECT_EQ(r.trace.frames[1].flags, Flag::Direction2 | Flag::CrcError);
+  EXPECT_EQ(GetLE16(r.trace.frames[1].bytes.data() + 30), 0);
+  EXPECT_EQ(r.trace.frames[2].flags, Flag::Direction1 | Flag::SnifferProStatus2);
+  EXPECT_EQ(r.trace.frames[2].bytes, Pattern(30, 3));
+  EXPECT_EQ(r.trace.frames[3].frameLength, 302);
+  EXPECT_EQ(r.trace.frames[3].bytes, Pattern(30, 4));
+
+  // A probe of an ISDN-typed file whose first frame starts with 0xFF finds PPP.
+  TempDir dir;
+  WriteFileBytes(dir.path("p.cap"), ProFile(h, {{.data = {0xFF, 0x03, 0, 0x21}}}));
+  SilentHost host;
+  Conversion c(host);
+  c.state.SourceFileName = dir.path("p.cap");
+  c.state.SourceAnalyzer = Analyzer::SnifferPro;
+  c.state.TraceTopology = Topo::Wan;
+  c.state.WanProtocol = Wan::Isdn;
+  EXPECT_TRUE(c.ProbeFirstFrame());
+  EXPECT_EQ(c.state.WanProtocol, Wan::Ppp);
+}
+
+TEST(SnifferProTopology, NetworkProtocolAndSpeed) {
+  struct Case {
+    uint32_t network;
+    uint16_t protocol;
+    uint32_t speed;
+    Topology topology;
+    uint32_t wan;
+    uint32_t fileSpeed;
+    bool probe;
+  };
+  const Case cases[] = {
+      {0, 0, 100000000, Topo::Ethernet, Wan::NotKnown, 100000000, false},
+      {1, 0, 16, Topo::TokenRing, Wan::NotKnown, 16000000, false},
+      {2, 0, 24, Topo::Fddi, Wan::NotKnown, 24, false},  // a multiple of 12 stays
+      {9, 0, 2000000000, Topo::Wireless, Wan::NotKnown, 10000000, false},
+      {3, 4, 64000, Topo::Wan, Wan::FrameRelay, 64000, false},
+      {3, 6, 0, Topo::Wan, Wan::Isdn, 0, true},
+      {3, 0, 0, Topo::Wan, Wan::Ppp, 0, false},
+      {0, 0, 5000, Topo::Ethernet, Wan::NotKnown, 10000000, false},  // 5,000 Mbit/s is none
+      {5, 0, 0, Topo::Unknown, Wan::NotKnown, 0, false},
+  };
+  for (const Case& c : cases) {
+    Header h;
+    h.network = c.network;
+    h.protocol = c.protocol;
+    h.lineSpeed = c.speed;
+    const Bytes b = HeaderBytes(h);
+    SnifferTopologyInfo info = SnifferProTopology(b.data(), b.size());
+    EXPECT_EQ(info.topology, c.topology) << c.network;
+    EXPECT_EQ(info.wanProtocol, c.wan) << c.network;
+    EXPECT_EQ(info.fileLineSpeed, c.fileSpeed) << c.speed;
+    EXPECT_EQ(info.probeFirstFrame, c.probe);
+  }
+}
+
+// ---------------------------------------------------------------- writer
+
+TEST(SnifferProWriter, HeaderAndRecordFields) {
+  TempDir dir;
+  Trace serial = MakeTrace(Topo::Wan, 3);
+  serial.wanProtocol = Wan::Isdn;
+  serial.frames[1].flags = Flag::Direction2 | Flag::CrcError;
+  WriteTrace(serial, Analyzer::SnifferPro, dir.path("w.cap"));
+  const Bytes f = ReadFileBytes(dir.path("w.cap"));
+  ASSERT_GT(f.size(), 128u);
+  EXPECT_EQ(std::string(f.begin(), f.begin() + 12), std::string("XCP\0" "002.001\0", 12));
+  EXPECT_EQ(GetLE32(f.data() + 16), 3u);
+  EXPECT_EQ(GetLE32(f.data() + 20), uint32_t(f.size()));
+  EXPECT_EQ(GetLE32(f.data() + 28), uint32_t(f.size()));  // where other readers look
+  EXPECT_EQ(GetLE32(f.data() + 24), 128u);
+  EXPECT_EQ(GetLE32(f.data() + 44), 3u);
+  EXPECT_EQ(GetLE16(f.data() + 84), 6);
+  const size_t second = 128 + 40 + size_t(serial.frames[0].frameLength - 2);
+  EXPECT_EQ(GetLE32(f.data() + second + 20), 0x800001u);
+  EXPECT_EQ(GetLE32(f.data() + second + 24), 0x1819u);
+  EXPECT_EQ(GetLE16(f.data() + second + 8), serial.frames[1].frameLength - 2);
+}
+
+TEST(SnifferProWriter, RoundTripsPlainGzipWirelessSerialAndGigabit) {
+  TempDir dir;
+  Trace ethernet = MakeTrace(Topo::Ethernet, 40, 9 * 3600LL * 1000000 + 17, 250001);
+  WriteTrace(ethernet, Analyzer::SnifferPro, dir.path("e.cap"));
+  ReadResult back = ReadTrace(dir.path("e.cap"));
+  EXPECT_EQ(back.analyzer, Analyzer::SnifferPro);
+  ExpectSameFrames(ethernet, back.trace);
+
+  GzipFile(dir.path("e.cap"), dir.path("e.caz"));
+  ReadResult gz = ReadTraceAs(dir.path("e.caz"), Analyzer::SnifferPro, Topo::Ethernet,
+                              [](ConversionState& s) { s.SourceCompressed = true; });
+  ExpectSameFrames(ethernet, gz.trace);
+
+  WriteTrace(ethernet, Analyzer::SnifferPro, dir.path("s.cap"), [](ConversionState& s) {
+    s.SliceFrames = true;
+    s.SliceLength = 90;
+  });
+  Trace sliced = ethernet;
+  for (Frame& f : sliced.frames)
+    if (f.bytes.size() > 90) f.bytes.resize(90);
+  ExpectSameFrames(sliced, ReadTraceAs(dir.path("s.cap"), Analyzer::SnifferPro, Topo::Ethernet).trace);
+
+  Trace wireless = MakeTrace(Topo::Wireless, 10);
+  for (Frame& f : wireless.frames) {
+    f.rate = 108, f.channel = 11, f.signal = 100;
+    std::fill(f.bytes.end() - 4, f.bytes.end(), 0);  // the FCS slot comes back empty
+  }
+  WriteTrace(wireless, Analyzer::SnifferPro, dir.path("w.cap"));
+  ExpectSameFrames(wireless,
+                   ReadTraceAs(dir.path("w.cap"), Analyzer::SnifferPro, Topo::Wireless).trace,
+                   {.compareWireless = true});
+
+  Trace serial = MakeTrace(Topo::Wan, 10);
+  serial.wanProtocol = Wan::FrameRelay;
+  for (size_t i = 0; i < serial.frames.size(); ++i) {
+    Frame& f = serial.frames[i];
+    f.flags = i % 3 ? Flag::Direction1 : Flag::Direction2;
+    PutLE16(f.bytes.data() + f.bytes.size() - 2, FrameCrc16(f.bytes.data(), f.frameLength - 2));
+  }
+  WriteTrace(serial, Analyzer::SnifferPro, dir.path("f.cap"));
+  ExpectSameFrames(serial, ReadTraceAs(dir.path("f.cap"), Analyzer::SnifferPro, Topo::Wan,
+                                       [](ConversionState& s) { s.WanProtocol = Wan::FrameRelay; })
+                               .trace);
+
+  // Gigabit lines count 32 ns units; times survive to the microsecond.
+  auto gigabit = [](ConversionState& s) { s.LineSpeed = SnifferPro::kGigabit; };
+  WriteTrace(ethernet, Analyzer::SnifferPro, dir.path("g.cap"), gigabit);
+  ExpectSameFrames(ethernet,
+                   ReadTraceAs(dir.path("g.cap"), Analyzer::SnifferPro, Topo::Ethernet, gigabit).trace);
+}
+
+// ---------------------------------------------------------------- tshark
+
+struct TsharkFrame {
+  double epoch = 0;
+  int length = 0, captured = 0;
+};
+
+std::vector<TsharkFrame> TsharkFrames(const std::string& path) {
+  CommandResult r = RunCommand("tshark -r '" + path +
+                               "' -T fields -e frame.time_epoch -e frame.len -e frame.cap_len");
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<TsharkFrame> frames;
+  std::istringstream in(r.out);
+  for (TsharkFrame f; in >> f.epoch >> f.length >> f.captured;) frames.push_back(f);
+  return frames;
+}
+
+TEST(SnifferProInterop, EditcapFilesAndOurFilesAgreeWithTshark) {
+  if (!HaveTool("editcap") || !HaveTool("tshark")) GTEST_SKIP() << "no editcap/tshark";
+  TempDir dir;
+  Trace trace = MakeTrace(Topo::Ethernet, 25, 12 * 3600LL * 1000000 + 123457, 333331);
+  trace.frames[4].bytes.resize(200);  // a sliced frame
+  WriteTrace(trace, Analyzer::Tcpdump, dir.path("a.pcap"));
+  ReadResult pcap = ReadTrace(dir.path("a.pcap"));
+  const std::vector<TsharkFrame> expected = TsharkFrames(dir.path("a.pcap"));
+
+  for (const char* variant : {"ngwsniffer_1_1", "ngwsniffer_2_0"}) {
+    const std::string cap = dir.path(std::string(variant) + ".cap");
+    ASSERT_EQ(RunCommand(std::string("editcap -F ") + variant + " '" + dir.path("a.pcap") + "' '" +
+                         cap + "'").status, 0);
+    GzipFile(cap, dir.path(std::string(variant) + ".caz"));
+    for (const std::string& path : {cap, dir.path(std::string(variant) + ".caz")}) {
+      ReadResult r = ReadTrace(path);
+      ASSERT_EQ(r.analyzer, Analyzer::SnifferPro) << path;
+      ASSERT_EQ(r.trace.frames.size(), pcap.trace.frames.size()) << path;
+      for (size_t i = 0; i < pcap.trace.frames.size(); ++i) {
+        EXPECT_EQ(AbsoluteMicros(r.state, r.trace.frames[i].time),
+                  AbsoluteMicros(pcap.state, pcap.trace.frames[i].time)) << path << " " << i;
+        EXPECT_EQ(r.trace.frames[i].frameLength, pcap.trace.frames[i].frameLength);
+        EXPECT_EQ(r.trace.frames[i].bytes, pcap.trace.frames[i].bytes);
+      }
+    }
+  }
+
+  // libpcap converted to SnifferPro: tshark sees the frames of the source.
+  WriteTrace(pcap.trace, Analyzer::SnifferPro, dir.path("ours.cap"));
+  const std::vector<TsharkFrame> ours = TsharkFrames(dir.path("ours.cap"));
+  ASSERT_EQ(ours.size(), expected.size());
+  for (size_t i = 0; i < ours.size(); ++i) {
+    EXPECT_NEAR(ours[i].epoch, expected[i].epoch, 1.5e-6) << i;
+    EXPECT_EQ(ours[i].length, expected[i].length) << i;
+    EXPECT_EQ(ours[i].captured, expected[i].captured) << i;
+  }
+}
+
+}  // namespace
+}  // namespace morph
