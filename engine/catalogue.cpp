@@ -80,6 +80,8 @@ const AnalyzerInfo& Analyzers(AnalyzerType type) {
 }
 
 bool HasReader(AnalyzerType type) { return Analyzers(type).read != nullptr; }
+bool WriterDropsEthernetFcs(AnalyzerType type) { return type == Analyzer::Tcpdump; }
+
 bool HasWriter(AnalyzerType type) { return Analyzers(type).writeFrame != nullptr; }
 
 std::string AnalyzerName(AnalyzerType type) { return Analyzers(type).name; }

@@ -33,6 +33,8 @@ struct AnalyzerInfo {
 const AnalyzerInfo& Analyzers(AnalyzerType type);  // Unknown for out-of-range values
 
 bool HasReader(AnalyzerType type);
+// Writers that never store the 4-byte FCS of Ethernet frames.
+bool WriterDropsEthernetFcs(AnalyzerType type);
 bool HasWriter(AnalyzerType type);
 
 std::string AnalyzerName(AnalyzerType type);

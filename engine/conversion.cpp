@@ -69,6 +69,7 @@ bool Conversion::ResetConversion() {
   s.Scratch2.assign(32869, 0);
   s.Scratch3.assign(32768, 0);
   s.FireBerdLengths.clear();
+  s.EthernetFcsUnused = WriterDropsEthernetFcs(s.TargetAnalyzer);
   if (s.TargetAnalyzer == Analyzer::FireBerd500) s.FireBerdLengths.assign(65535, 0);
 
   readerContext_.reset();

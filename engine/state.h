@@ -67,6 +67,8 @@ struct ConversionState {
   uint16_t FrameFlags = 0;
   uint8_t WirelessDataRate = 0, WirelessChannel = 0, WirelessSignal = 0, WirelessNoise = 0;
   uint32_t FrameFcs = 0;
+  // The target never writes an Ethernet FCS: readers may skip computing it.
+  bool EthernetFcsUnused = false;
   std::array<uint8_t, FrameBufferBytes> FrameData{};
 
   // Counters and flags of one conversion.
