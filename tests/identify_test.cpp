@@ -422,6 +422,108 @@ TEST(IdentifySnifferDos, WanProtocolFromTheLineRecord) {
   }
 }
 
+// A WAN trace whose line record names no protocol, with one frame record.
+Fixture SnifferDosWanFrame(std::vector<uint8_t> data) {
+  Fixture f = SnifferDos(7, true, 64000, 3);
+  size_t at = f.bytes.size() - 6;  // over the end record
+  f.le16(at, 4).le16(at + 2, uint16_t(14 + data.size())).le16(at + 6 + 6, uint16_t(data.size()));
+  for (size_t i = 0; i < data.size(); ++i) f.u8(at + 6 + 14 + i, data[i]);
+  at += 6 + 14 + data.size();
+  f.le16(at, 3).le16(at + 2, 0);
+  return f.size(at + 6);
+}
+
+TEST(IdentifySnifferDos, UnnamedWanProtocolIsTakenFromTheFirstFrame) {
+  TempDir dir;
+  struct Case {
+    std::vector<uint8_t> data;
+    uint32_t protocol;
+  } cases[] = {
+      {{0xFF, 0x03, 0xC0, 0x21, 1, 2, 3, 4}, Wan::Ppp},
+      {{0x02, 0x01, 0x03, 0x08, 1, 2, 3, 4}, Wan::Isdn},
+      {{0x03, 0x03, 0x03, 0x08, 1, 2, 3, 4}, Wan::Hdlc},
+      {{0x02, 0x02, 0x03, 0x08, 1, 2, 3, 4}, Wan::Hdlc},
+  };
+  for (const Case& c : cases) {
+    Result r = ExamineBytes(dir, "w.syc", SnifferDosWanFrame(c.data));
+    ASSERT_EQ(r.topology, Topo::Wan);
+    EXPECT_EQ(r.state.WanProtocol, HasReader(Analyzer::SnifferDos) ? c.protocol : Wan::NotKnown)
+        << int(c.data[0]) << " " << int(c.data[1]);
+  }
+}
+
+TEST(IdentifySnifferPro, IsdnSubtypeTurnsPppWhenTheFirstFrameSaysSo) {
+  if (!HasReader(Analyzer::SnifferPro)) GTEST_SKIP() << "needs the SnifferPro reader";
+  TempDir dir;
+  for (auto [media, protocol] : {std::pair<uint32_t, uint32_t>{0x0108, Wan::Ppp},
+                                 {0x0109, Wan::Ppp}, {0x1818, Wan::Isdn}, {0, Wan::Isdn}}) {
+    Fixture f = SnifferPro(3, 64000, 6);
+    f.le32(16, 1);
+    const size_t record = 128;
+    f.le16(record + 8, 20).le16(record + 10, 20).le32(record + 24, media);
+    f.u8(record + 40, 0x0F).size(record + 40 + 20);
+    Result r = ExamineBytes(dir, "i.cap", f);
+    EXPECT_EQ(r.topology, Topo::Wan);
+    EXPECT_EQ(r.state.WanProtocol, protocol) << std::hex << media;
+  }
+}
+
+// A tagged packet file: version and session sections, an empty packets section.
+Fixture TaggedPacketFile(int mediaType, int mediaSubType, uint32_t linkSpeed) {
+  const std::string version =
+      "<VersionInfo><FileVersion>9</FileVersion><AppVersion>5.4.0.1</AppVersion>"
+      "<ProdVersion>1.0.0.0</ProdVersion></VersionInfo>\r\n";
+  const std::string session =
+      "<Session><RawTime> </RawTime><Time> </Time><MediaType>" + std::to_string(mediaType) +
+      "</MediaType><MediaSubType>" + std::to_string(mediaSubType) +
+      "</MediaSubType><TimeZoneBias>0</TimeZoneBias><LinkSpeed>" + std::to_string(linkSpeed) +
+      "</LinkSpeed><PacketCount>       0</PacketCount></Session>\r\n";
+  Fixture f;
+  size_t at = 0;
+  f.text(at, "\x7Fver").le32(at + 4, uint32_t(version.size())).le32(at + 8, 512);
+  f.text(at + 12, version);
+  at += 12 + version.size();
+  f.text(at, "sess").le32(at + 4, uint32_t(session.size())).le32(at + 8, 512);
+  f.text(at + 12, session);
+  at += 12 + session.size();
+  f.text(at, "pkts").le32(at + 4, 0).le32(at + 8, 0);
+  return f.size(at + 12);
+}
+
+TEST(IdentifyPacketFile, TaggedFilesTakeAnalyzerAndLinkFromTheSession) {
+  TempDir dir;
+  struct Case {
+    int media, subType;
+    AnalyzerType type;
+    Topology topology;
+    uint32_t protocol;
+  } cases[] = {
+      {0, 0, Analyzer::Ostrawind, Topo::Ethernet, Wan::NotKnown},
+      {1, 0, Analyzer::Ringstave, Topo::TokenRing, Wan::NotKnown},
+      {9, 3, Analyzer::Skavelin, Topo::Wireless, Wan::NotKnown},
+      {12, 5, Analyzer::Farrowe, Topo::TSeries, Wan::FrameRelay},
+      {12, 6, Analyzer::Farrowe, Topo::TSeries, Wan::X25},
+      {12, 10, Analyzer::Farrowe, Topo::TSeries, Wan::Isdn},
+      {3, 7, Analyzer::Farrowe, Topo::Unknown, Wan::NotKnown},
+      {0, 9, Analyzer::Farrowe, Topo::Unknown, Wan::NotKnown},
+      {2, 0, Analyzer::Unknown, Topo::Unknown, Wan::NotKnown},
+  };
+  for (const Case& c : cases) {
+    Result r = ExamineBytes(dir, "t.kvc", TaggedPacketFile(c.media, c.subType, 1544000));
+    EXPECT_EQ(r.type, c.type) << c.media << "/" << c.subType;
+    if (c.type == Analyzer::Unknown) continue;
+    EXPECT_EQ(r.topology, c.topology) << c.media << "/" << c.subType;
+    EXPECT_EQ(r.state.WanProtocol, c.protocol) << c.media << "/" << c.subType;
+    EXPECT_EQ(r.state.FileLineSpeed, 1544000u);
+  }
+  WriteGzip(dir.path("t.kvz"), TaggedPacketFile(12, 10, 0).bytes);
+  Result gz = Examine(dir.path("t.kvz"));
+  EXPECT_EQ(gz.type, Analyzer::Farrowe);
+  EXPECT_TRUE(gz.state.SourceCompressed);
+  EXPECT_EQ(gz.topology, Topo::TSeries);
+  EXPECT_EQ(gz.state.WanProtocol, Wan::Isdn);
+}
+
 TEST(IdentifyTables, InternetAdvisorMediaCodes) {
   TempDir dir;
   struct Case {
