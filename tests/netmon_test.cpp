@@ -355,6 +355,22 @@ TEST(NetMonWriter, IndexMessageShowsWhileTheTableIsWritten) {
   EXPECT_EQ(Le32(f, Le32(f, 24) + 4 * (kFrames - 1)), 128u + (kFrames - 1) * 28u);
 }
 
+TEST(NetMonIdentified, OurFilesAreRecognisedWithTopologyAndComment) {
+  for (AnalyzerType type : {Analyzer::NetMon1, Analyzer::NetMon2}) {
+    for (Topology topology : {Topo::Ethernet, Topo::TokenRing, Topo::Fddi}) {
+      SCOPED_TRACE(testing::Message() << int(type) << "/" << int(topology));
+      TempDir dir;
+      Trace trace = MakeTrace(topology, 12);
+      WriteTrace(trace, type, dir.path("id.cap"));
+      ReadResult back = ReadTrace(dir.path("id.cap"));
+      EXPECT_EQ(back.analyzer, type);
+      EXPECT_EQ(back.topology, topology);
+      EXPECT_EQ(back.state.FileComment, "Converted From Any Analyzer");
+      ExpectSameFrames(trace, back.trace, Tolerance{type == Analyzer::NetMon1 ? 500 : 0});
+    }
+  }
+}
+
 // ---- Interoperation with Debian's editcap and tshark ----
 
 struct ToolFrame {

@@ -282,6 +282,27 @@ TEST(SnoopRoundTrip, SnoopAndSurveyorKeepFramesTimesAndFlags) {
   }
 }
 
+TEST(SnoopIdentified, OurSnoopAndTrailerFilesAreRecognised) {
+  struct Case {
+    AnalyzerType written, identified;
+  };
+  for (Case c : {Case{Analyzer::Snoop, Analyzer::Snoop}, Case{Analyzer::Surveyor, Analyzer::Surveyor},
+                 Case{Analyzer::FireBerd500Pc, Analyzer::Surveyor},
+                 Case{Analyzer::LanAnalyzer, Analyzer::Surveyor},
+                 Case{Analyzer::ProtocolInspector, Analyzer::Surveyor}}) {
+    for (Topology topology : {Topo::Ethernet, Topo::TokenRing, Topo::Fddi}) {
+      SCOPED_TRACE(testing::Message() << int(c.written) << "/" << int(topology));
+      TempDir dir;
+      Trace trace = MakeTrace(topology, 12);
+      WriteTrace(trace, c.written, dir.path("id"));
+      ReadResult back = ReadTrace(dir.path("id"));
+      EXPECT_EQ(back.analyzer, c.identified);
+      EXPECT_EQ(back.topology, topology);
+      ExpectSameFrames(trace, back.trace);
+    }
+  }
+}
+
 // ---- Interoperation with Debian's editcap and tshark ----
 
 struct ToolFrame {
