@@ -97,6 +97,24 @@ TEST(IdentifyCommand, JsonGivesOneObjectPerFile) {
   EXPECT_NE(second.find("\"message\": \"small.pcap is too small.\""), std::string::npos) << second;
 }
 
+TEST(IdentifyCommand, JsonEscapesWhatTheFileSays) {
+  TempDir dir;
+  // A NetMon 1.x header on Ethernet whose comment holds quotes, a backslash,
+  // a line feed and a Latin-1 letter.
+  const std::string comment = "say \"hi\"\\\n\xE9";
+  std::string header(128, '\0');
+  header.replace(0, 7, "RTSS\1\1\1");
+  header[40] = char(128);
+  header[44] = char(comment.size());
+  const std::string file = header + comment;
+  WriteFileBytes(dir.path("c.cap"), std::vector<uint8_t>(file.begin(), file.end()));
+  CommandResult r = Identify("--json " + dir.path("c.cap"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(R"("comment": "say \"hi\"\\\n\u00e9")"), std::string::npos) << r.out;
+  CommandResult text = Identify(dir.path("c.cap"));
+  EXPECT_NE(text.out.find("Comment: " + comment + "\n"), std::string::npos);
+}
+
 TEST(IdentifyCommand, RefusalsShowTheirMessagesAndFail) {
   TempDir dir;
   WriteFileBytes(dir.path("tiny.cap"), std::vector<uint8_t>(39, 1));
