@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <optional>
 
 namespace morph {
@@ -236,14 +237,28 @@ bool ParsePosixTimeZone(const std::string& text, TimeZoneRules& rules) {
   return true;
 }
 
+// Conversions may run on several threads; the zone is read once and shared.
+std::mutex& ZoneMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
 const TimeZoneRules& MachineTimeZone() {
+  std::lock_guard<std::mutex> lock(ZoneMutex());
   auto& zone = CachedZone();
   if (!zone) zone = LoadMachineTimeZone();
   return *zone;
 }
 
-void ReloadMachineTimeZone() { CachedZone() = LoadMachineTimeZone(); }
-void SetMachineTimeZoneForTesting(const TimeZoneRules& rules) { CachedZone() = rules; }
+void ReloadMachineTimeZone() {
+  std::lock_guard<std::mutex> lock(ZoneMutex());
+  CachedZone() = LoadMachineTimeZone();
+}
+
+void SetMachineTimeZoneForTesting(const TimeZoneRules& rules) {
+  std::lock_guard<std::mutex> lock(ZoneMutex());
+  CachedZone() = rules;
+}
 
 double TransitionDay(int year, const ZoneTransition& t) {
   if (t.dayOfYear >= 0) {

@@ -1,0 +1,63 @@
+#include "engine/morphalite.h"
+
+#include "engine/catalogue.h"
+
+namespace morph {
+namespace {
+
+class LibraryHost : public Host {
+ public:
+  LibraryHost(const std::function<void(const ProgressView&)>& onProgress,
+              const std::atomic<bool>* stop)
+      : onProgress_(onProgress), stop_(stop) {}
+  std::vector<std::string> messages;
+  void message(const std::string& caption, const std::string& text, MessageIcon) override {
+    messages.push_back(caption + ": " + text);
+  }
+  bool stopRequested() override { return stop_ && stop_->load(std::memory_order_relaxed); }
+  void progress(const ProgressView& view) override {
+    if (onProgress_) onProgress_(view);
+  }
+
+ private:
+  const std::function<void(const ProgressView&)>& onProgress_;
+  const std::atomic<bool>* stop_;
+};
+
+}  // namespace
+
+FileFacts IdentifyFile(const std::string& path) {
+  LibraryHost host({}, nullptr);
+  ConversionState s;
+  SourceCheck check = CheckSource(s, DefaultCapabilities(), path, host);
+  FileFacts facts;
+  facts.accepted = check.accepted;
+  facts.messages = host.messages;
+  facts.analyzer = check.analyzer;
+  facts.analyzerName =
+      SourceDisplayName(s.SourceAnalyzer, s.TcpdumpModified, s.TcpdumpNokia, s.SourceCompressed);
+  facts.topology = check.topology;
+  facts.interfaceName = TopologyName(check.topology);
+  if (IsWanTopology(check.topology)) facts.interfaceName += WanProtocolName(s.WanProtocol);
+  facts.lineSpeed = s.LineSpeed;
+  facts.comment = s.FileComment;
+  facts.fileSize = s.SourceFileSize;
+  facts.frameCount = s.SourceFrameCount;
+  return facts;
+}
+
+ConvertReport ConvertFile(const JobRequest& request,
+                          const std::function<void(const ProgressView&)>& onProgress,
+                          const std::atomic<bool>* stop) {
+  LibraryHost host(onProgress, stop);
+  JobResult result = RunConversionJob(request, DefaultCapabilities(), host);
+  ConvertReport report;
+  report.outcome = result.outcome;
+  report.messages = host.messages;
+  report.targetPath = result.targetPath;
+  report.framesWritten = result.framesWritten;
+  report.frameBytes = result.frameBytes;
+  return report;
+}
+
+}  // namespace morph
