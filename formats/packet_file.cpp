@@ -3,6 +3,7 @@
 #include "formats/packet_file.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "engine/checksum.h"
@@ -82,8 +83,10 @@ void StartTraceAt1904Micros(ConversionState& s, uint64_t micros) {
 // Times of later frames are the first frame's plus the raw difference, so a
 // trace that runs past midnight keeps counting. Version 6 stamps are a 32-bit
 // millisecond counter that cannot hold a date: the header's time-date of the
-// first packet places the trace when it has one.
-void SetClassicFrameTime(ConversionState& s, PacketFileReader& r, uint64_t raw, bool millis) {
+// first packet places the trace when it has one. False for a frame further
+// from the first than any trace spans (the frame pipeline's own limit).
+bool SetClassicFrameTime(ConversionState& s, PacketFileReader& r, uint64_t raw, bool millis) {
+  constexpr int64_t kMaxSpan = int64_t(INT32_MAX) * 1000;
   const uint64_t micros = millis ? raw * 1000 : raw;
   if (!r.started) {
     r.started = true;
@@ -91,9 +94,12 @@ void SetClassicFrameTime(ConversionState& s, PacketFileReader& r, uint64_t raw, 
     const bool dated = millis && r.header.timeDate != 0;
     StartTraceAt1904Micros(s, dated ? uint64_t(r.header.timeDate) * kMicrosPerSecond : micros);
     r.firstFrameTime = s.FrameTime;
-    return;
+    return true;
   }
-  s.FrameTime = int64_t(uint64_t(r.firstFrameTime) + (micros - r.firstRaw));
+  const int64_t span = int64_t(micros - r.firstRaw);
+  if (span > kMaxSpan || span < -kMaxSpan) return false;
+  s.FrameTime = r.firstFrameTime + span;
+  return true;
 }
 
 // Reads n bytes; a record that ends early is an error, nothing at all is the clean end.
@@ -139,7 +145,7 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
   if (flags & 0x02) s.FrameFlags |= Flag::CrcError;
   if (flags & 0x04) s.FrameFlags |= Flag::AlignmentError;
   if (status & 0x04) s.FrameFlags |= Flag::PacketFileStatus;
-  SetClassicFrameTime(s, r, raw, v6);
+  if (!SetClassicFrameTime(s, r, raw, v6)) return RecordOutcome::Error;
 
   if (wireless) {
     uint8_t radio[kRadioBytes];
@@ -192,7 +198,9 @@ void ReadFrames(Conversion& c, PacketFileReader& r, bool singleFrame) {
 // ---------------------------------------------------------------- writer
 
 struct PacketFileWriter : FormatContext {
-  int64_t epoch1904Base = 0;  // microseconds from 1904-01-01 to local midnight of the trace date
+  // Microseconds from 1904-01-01 to local midnight of the trace date. Unsigned:
+  // a date beyond the 64-bit field wraps instead of overflowing.
+  uint64_t epoch1904Base = 0;
 };
 
 int64_t DaysSince1904(double traceDate) {
@@ -249,7 +257,8 @@ void WritePacketFileHeader(Conversion& c, int32_t count) {
   ConversionState& s = c.state;
   const bool wireless = s.TraceTopology == Topo::Wireless;
   const int64_t days = DaysSince1904(s.TraceDate);
-  c.WriterContext<PacketFileWriter>().epoch1904Base = days * kSecondsPerDay * kMicrosPerSecond;
+  c.WriterContext<PacketFileWriter>().epoch1904Base =
+      uint64_t(days) * uint64_t(kSecondsPerDay * kMicrosPerSecond);
 
   uint8_t h[kClassicHeaderSize] = {};
   h[0] = 7;
@@ -288,7 +297,7 @@ void WritePacketFileFrame(Conversion& c) {
   PutBE16(h + 2, uint16_t(length));
   PutBE16(h + 4, uint16_t(slice));
   h[6] = PacketFlagsByte(c);
-  const uint64_t stamp = uint64_t(s.FrameTime + c.WriterContext<PacketFileWriter>().epoch1904Base);
+  const uint64_t stamp = uint64_t(s.FrameTime) + c.WriterContext<PacketFileWriter>().epoch1904Base;
   PutBE32(h + 8, uint32_t(stamp >> 32));
   PutBE32(h + 12, uint32_t(stamp));
   TargetStream& out = *c.target;

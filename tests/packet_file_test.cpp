@@ -302,6 +302,21 @@ TEST(ClassicRead, AbsurdLengthsNeverOverrunTheFrameBuffer) {
   EXPECT_TRUE(HasReadError(r));
 }
 
+TEST(ClassicRead, TimestampsFarFromTheFirstFrameEndWithReadError) {
+  TempDir dir;
+  const uint64_t t0 = Micros1904(kDay, 0);
+  for (uint64_t later : {uint64_t(0), t0 + 30 * 86400 * kSecond, ~uint64_t(0)}) {
+    Bytes b = ClassicHeader({.count = 3});
+    V7Record(b, 64, 0, 0, 0, t0, Pattern(64, 1));
+    V7Record(b, 64, 0, 0, 0, t0 - 5, Pattern(64, 2));  // slightly earlier is fine
+    V7Record(b, 64, 0, 0, 0, later, Pattern(64, 3));
+    WriteFileBytes(dir.path("a.pkt"), b.v);
+    ReadResult r = ReadTraceAs(dir.path("a.pkt"), Analyzer::Ostrawind, Topo::Ethernet);
+    EXPECT_EQ(r.trace.frames.size(), 2u) << later;
+    EXPECT_TRUE(HasReadError(r)) << later;
+  }
+}
+
 TEST(ClassicRead, RefusesFilesThatAreNotClassicOrTagged) {
   TempDir dir;
   for (uint8_t version : {uint8_t(0x86), uint8_t(0x87), uint8_t(5), uint8_t(0)}) {
