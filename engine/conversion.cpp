@@ -272,7 +272,9 @@ bool Conversion::ProcessFrame() {
     frameObserver(*this);
   else if (write && writer.writeFrame && target)
     writer.writeFrame(*this);
-  if (target && target->failed()) result = true;
+  // A writer fails by its target's I/O error or by setting WriteFailed itself
+  // (a value its format cannot hold).
+  if ((target && target->failed()) || s.WriteFailed) result = true;
 
   if (s.TraceTopology == Topo::Ethernet && s.ConvertToEthernet) s.TraceTopology = Topo::Wireless;
   else if (s.TraceTopology == Topo::Wireless && s.ConvertToWireless) s.TraceTopology = Topo::Ethernet;
