@@ -10,6 +10,7 @@
 #include "engine/catalogue.h"
 #include "engine/job.h"
 #include "ui/cli/console_host.h"
+#include "ui/cli/settings_file.h"
 
 namespace morph {
 namespace {
@@ -61,6 +62,10 @@ int RunPositional(const std::vector<std::string>& args) {
   request.sourcePath = source;
   request.target = *target;
   request.overwrite = true;
+  // libpcap output as the window saved it (a libpcap source keeps its own).
+  SavedTcpdumpOptions saved = ReadSavedTcpdumpOptions(SettingsFilePath());
+  request.pcapSwapDefault = saved.swapBytes;
+  request.pcapModifiedDefault = saved.modified;
   JobResult result = RunConversionJob(request, DefaultCapabilities(), host);
   return ExitFor(result.outcome);
 }
@@ -205,6 +210,20 @@ int RunConvert(const std::vector<std::string>& args) {
 
 }  // namespace
 
+std::string FormatsTable() {
+  std::string table = "| Analyzer | Code | Read | Write | Default suffix |\n|---|---|---|---|---|\n";
+  for (int type = 0; type < Analyzer::Count; ++type) {
+    const AnalyzerInfo& info = Analyzers(AnalyzerType(type));
+    if (!info.read && !info.writeFrame) continue;
+    std::string suffix = DefaultSuffix(info.type, Topo::Ethernet);
+    if (suffix.empty()) suffix = DefaultSuffix(info.type, Topo::Wan);
+    table += std::string("| ") + info.name + " | " + (info.code ? info.code : "") + " | " +
+             (info.read ? "yes" : "no") + " | " + (info.writeFrame ? "yes" : "no") + " | " +
+             suffix + " |\n";
+  }
+  return table;
+}
+
 std::string UsageText() {
   return "Usage:\n"
          "  morphalite SOURCE CODE [/NS]      convert SOURCE beside itself (codes: TD, SN, XR, ...)\n"
@@ -214,7 +233,7 @@ std::string UsageText() {
          "             [--ascii-delimiter tab|comma|fixed] [--ascii-no-header]\n"
          "             [--ascii-no-field-headers] [--quiet]\n"
          "  morphalite identify FILE... [--json]\n"
-         "  morphalite --help | --version\n";
+         "  morphalite --help | --version | --formats\n";
 }
 
 LaunchMode ClassifyCommandLine(const std::vector<std::string>& args) {
@@ -230,6 +249,10 @@ int RunCommandLine(const std::vector<std::string>& args) {
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {
     std::fputs(UsageText().c_str(), args.empty() ? stderr : stdout);
     return args.empty() ? Exit::Usage : Exit::Ok;
+  }
+  if (args[0] == "--formats") {
+    std::fputs(FormatsTable().c_str(), stdout);
+    return Exit::Ok;
   }
   if (args[0] == "--version") {
     std::printf("Morphalite %s\n", MORPHALITE_VERSION);

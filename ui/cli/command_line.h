@@ -32,5 +32,7 @@ int RunCommandLine(const std::vector<std::string>& args);
 int RunIdentifyCommand(const std::vector<std::string>& args, std::FILE* out);
 
 std::string UsageText();
+// The formats this build reads and writes, as a Markdown table.
+std::string FormatsTable();
 
 }  // namespace morph
