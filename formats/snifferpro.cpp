@@ -42,10 +42,12 @@ struct SnifferProReader : FormatContext {
   bool signalLatch = false;
 };
 
-// Rounds to the nearest integer, kept inside the 64-bit range whatever the input.
+// Times beyond about 35 years say nothing about a trace; keeping every time
+// inside that range keeps all later arithmetic on them safe.
+constexpr int64_t kTimeLimit = int64_t(1) << 50;
+
 int64_t RoundClamped(double value) {
-  constexpr double kLimit = 9.0e18;
-  return std::llround(std::clamp(value, -kLimit, kLimit));
+  return std::llround(std::clamp(value, -double(kTimeLimit), double(kTimeLimit)));
 }
 
 uint64_t GetLE64(const uint8_t* p) { return uint64_t(GetLE32(p)) | uint64_t(GetLE32(p + 4)) << 32; }
@@ -139,8 +141,8 @@ int64_t FrameTimeOf(const ConversionState& s, const SnifferProReader& r, uint64_
     const int64_t time = RoundClamped(t - double(r.startOffset));
     return time < 0 ? RoundClamped(t) : time;
   }
-  const int64_t micros = int64_t(std::min<uint64_t>(stamp, uint64_t(1) << 62));
-  const int64_t time = micros - r.startOffset;
+  const int64_t micros = int64_t(std::min<uint64_t>(stamp, uint64_t(kTimeLimit)));
+  const int64_t time = std::min(micros - r.startOffset, kTimeLimit);
   return time < 0 ? micros : time;
 }
 

@@ -404,6 +404,11 @@ TEST(SnifferDosCompressed, ReadsLikeThePlainFile) {
   EXPECT_TRUE(packed.messages.empty());
   EXPECT_EQ(packed.trace.frames.size(), trace.frames.size());
   ExpectSameFrames(plain.trace, packed.trace);
+
+  ReadResult identified = ReadTrace(dir.path("packed.enc"));
+  EXPECT_EQ(identified.analyzer, Analyzer::SnifferDos);
+  EXPECT_TRUE(identified.state.SourceCompressed);
+  ExpectSameFrames(plain.trace, identified.trace);
 }
 
 TEST(SnifferDosCompressed, BadDataKeepsTheFramesBeforeIt) {
