@@ -246,6 +246,20 @@ TEST(ClassicRead, TraceCrossingMidnightKeepsCounting) {
   EXPECT_EQ(r6.trace.frames[1].time, 86401 * kSecond);
 }
 
+TEST(ClassicRead, FrameRangeKeepsTheTimesOfTheFramesItTakes) {
+  TempDir dir;
+  Trace t = MakeTrace(Topo::Ethernet, 8, 5 * kSecond, 1234567);
+  WriteTrace(t, Analyzer::Ostrawind, dir.path("a.pkt"));
+  ReadResult r = ReadTraceAs(dir.path("a.pkt"), Analyzer::Ostrawind, Topo::Ethernet,
+                             [](ConversionState& s) {
+                               s.ConvertAll = false;
+                               s.StartFrame = 3;
+                               s.EndFrame = 6;
+                             });
+  ASSERT_EQ(r.trace.frames.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(r.trace.frames[i].time, t.frames[i + 2].time) << i;
+}
+
 TEST(ClassicRead, PacketCountEndsTheLoopBeforeTrailingBytes) {
   TempDir dir;
   const uint64_t t0 = Micros1904(kDay, 0);
@@ -367,11 +381,13 @@ TEST(ClassicIdentify, SuffixVersionAndWirelessAge) {
     WriteFileBytes(dir.path(name), b.v);
     EXPECT_EQ(ReadTrace(dir.path(name)).analyzer, type) << name;
   }
-  b.v[0] = 0x87;
-  WriteFileBytes(dir.path("g.pkt"), b.v);
   ConversionState s;
   bool openFailed = false, tooSmall = false;
-  EXPECT_EQ(IdentifySource(s, dir.path("g.pkt"), openFailed, tooSmall), Analyzer::Glimmerhollow);
+  for (uint8_t grabber : {uint8_t(0x86), uint8_t(0x87)}) {
+    b.v[0] = grabber;
+    WriteFileBytes(dir.path("g.pkt"), b.v);
+    EXPECT_EQ(IdentifySource(s, dir.path("g.pkt"), openFailed, tooSmall), Analyzer::Glimmerhollow);
+  }
 
   // Wireless files from before version 1.1 are refused by topology.
   Bytes w = ClassicHeader({.count = 1, .physicalMedium = 1, .appMajor = 0, .linkSpeed = 11000000});
