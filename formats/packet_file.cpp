@@ -133,13 +133,14 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
     flags = h[6];
     status = h[7];
     raw = uint64_t(GetBE32(h + 8)) << 32 | GetBE32(h + 12);
-    if (wireless) {  // the lengths count the radio bytes
-      if (length < kRadioBytes || (slice != 0 && slice < kRadioBytes)) return RecordOutcome::Error;
-      length -= kRadioBytes;
-      if (slice != 0) slice -= kRadioBytes;
-    }
   }
-  if (slice == 0) slice = length;
+  const bool wholeFrame = slice == 0;
+  if (wireless && !v6) {  // the lengths count the radio bytes
+    if (length < kRadioBytes || (!wholeFrame && slice < kRadioBytes)) return RecordOutcome::Error;
+    length -= kRadioBytes;
+    slice -= wholeFrame ? 0 : kRadioBytes;
+  }
+  if (wholeFrame) slice = length;
 
   s.FrameFlags = 0;
   if (flags & 0x02) s.FrameFlags |= Flag::CrcError;

@@ -200,6 +200,17 @@ TEST(ClassicRead, WirelessLengthsCountTheRadioBytesInVersion7Only) {
   EXPECT_EQ(std::vector<int>({c.rate, c.channel, c.signal, c.noise}),
             std::vector<int>({2, 6, 40, 9}));
 
+  // A slice of just the radio bytes stores no frame bytes.
+  Bytes radioOnly = ClassicHeader({.count = 1, .physicalMedium = 1, .appMajor = 1});
+  V7Record(radioOnly, 204, 4, 0, 0, t0, radio(4, 5, 6, 7, {}));
+  WriteFileBytes(dir.path("d.skc"), radioOnly.v);
+  ReadResult rr = ReadTraceAs(dir.path("d.skc"), Analyzer::Skavelin, Topo::Wireless);
+  EXPECT_TRUE(rr.messages.empty());
+  ASSERT_EQ(rr.trace.frames.size(), 1u);
+  EXPECT_EQ(rr.trace.frames[0].frameLength, 200);
+  EXPECT_TRUE(rr.trace.frames[0].bytes.empty());
+  EXPECT_EQ(rr.trace.frames[0].channel, 5);
+
   // Version 6: the lengths leave the radio bytes out.
   Bytes v6 = ClassicHeader({.version = 6, .count = 1, .physicalMedium = 1, .appMajor = 1});
   V6Record(v6, 100, 0, 0, 1000, radio(22, 1, 100, 0, Pattern(100, 3)));
