@@ -196,6 +196,7 @@ TEST(SnifferProReader, TimestampsInEveryUnit) {
 }
 
 TEST(SnifferProReader, OwnTimeZoneFromVersion002001) {
+  ScopedTimeZone utc("UTC0");
   struct Case {
     const char* version;
     int16_t zone;
@@ -369,6 +370,19 @@ TEST(SnifferProWriter, RoundTripsPlainGzipWirelessSerialAndGigabit) {
                                        [](ConversionState& s) { s.WanProtocol = Wan::FrameRelay; })
                                .trace);
 
+  // In a zone with daylight saving: the file names the zone, the times stay.
+  {
+    ScopedTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    Trace summer = ethernet;
+    summer.traceDate = EncodeDate(2024, 7, 1);
+    WriteTrace(summer, Analyzer::SnifferPro, dir.path("z.cap"));
+    EXPECT_EQ(int16_t(GetLE16(ReadFileBytes(dir.path("z.cap")).data() + 126)), -1);
+    ReadResult zoned = ReadTrace(dir.path("z.cap"));
+    EXPECT_EQ(std::floor(zoned.state.TraceDate), summer.traceDate);
+    EXPECT_EQ(zoned.state.TimeZoneBias, -7200);
+    ExpectSameFrames(summer, zoned.trace);
+  }
+
   // Gigabit lines count 32 ns units; times survive to the microsecond.
   auto gigabit = [](ConversionState& s) { s.LineSpeed = SnifferPro::kGigabit; };
   WriteTrace(ethernet, Analyzer::SnifferPro, dir.path("g.cap"), gigabit);
@@ -395,6 +409,9 @@ std::vector<TsharkFrame> TsharkFrames(const std::string& path) {
 
 TEST(SnifferProInterop, EditcapFilesAndOurFilesAgreeWithTshark) {
   if (!HaveTool("editcap") || !HaveTool("tshark")) GTEST_SKIP() << "no editcap/tshark";
+  // editcap leaves the zone field 0; such files hold local time here and UTC
+  // for tshark, so the two agree only where local time is UTC.
+  ScopedTimeZone utc("UTC0");
   TempDir dir;
   Trace trace = MakeTrace(Topo::Ethernet, 25, 12 * 3600LL * 1000000 + 123457, 333331);
   trace.frames[4].bytes.resize(200);  // a sliced frame
