@@ -283,11 +283,13 @@ void WritePacketFileFrame(Conversion& c) {
   ConversionState& s = c.state;
   const bool wireless = s.TraceTopology == Topo::Wireless;
   const int32_t radio = wireless ? kRadioBytes : 0;
-  const int32_t length = s.FrameLength + radio;
   // Never more than the source stored, nor more than the slice allows.
   int32_t count = s.StoredLength + radio;
   if (s.SliceFrames) count = std::min(count, s.SliceLength);
   count = std::max(count, radio);
+  // A slice of 0 means "the whole frame": a frame with no stored bytes can
+  // only be written as an empty one.
+  const int32_t length = count == 0 ? 0 : s.FrameLength + radio;
   int32_t slice = count;
   if (length <= count) {
     slice = 0;

@@ -294,10 +294,13 @@ void WriteTaggedRecord(Conversion& c) {
   const uint64_t nanos =
       (uint64_t(when.seconds + kSeconds1601To1970) * 1000000 + uint64_t(when.microseconds)) * 1000;
   const int32_t stored = std::max(0, s.StoredLength);
+  // A slice of 0 means "the whole frame": a frame with no stored bytes can
+  // only be written as an empty one.
+  const int32_t length = stored == 0 ? 0 : s.FrameLength;
 
   uint8_t record[12 * kTagEntrySize];
   uint8_t* p = record;
-  PutTag(p, Tag::Length, uint32_t(s.FrameLength));
+  PutTag(p, Tag::Length, uint32_t(length));
   PutTag(p, Tag::TimeLow, uint32_t(nanos));
   PutTag(p, Tag::TimeHigh, uint32_t(nanos >> 32));
   PutTag(p, Tag::FlagsAndStatus, PacketFlagsByte(c));
