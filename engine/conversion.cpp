@@ -210,8 +210,17 @@ void Conversion::DurationBookkeeping() {
     s.PreviousFrameTime = s.FrameTime;
     return;
   }
-  if (s.FrameTime >= s.PreviousFrameTime) s.TraceDuration += s.FrameTime - s.PreviousFrameTime;
-  if ((s.FrameTime - s.FirstFrameTime) / 1000 > 2147483647LL) s.ReadError = true;
+  // Frame times come from files: work in 128 bits so no value can overflow.
+  constexpr __int128 kMaxSpanMillis = 2147483647;
+  const __int128 span = __int128(s.FrameTime) - s.FirstFrameTime;
+  if (span / 1000 > kMaxSpanMillis || span / 1000 < -kMaxSpanMillis) {
+    s.ReadError = true;  // more than about 24.8 days away from the first frame
+    return;
+  }
+  if (s.FrameTime >= s.PreviousFrameTime) {
+    const __int128 total = __int128(s.TraceDuration) + (__int128(s.FrameTime) - s.PreviousFrameTime);
+    s.TraceDuration = total > INT64_MAX ? INT64_MAX : int64_t(total);
+  }
   s.PreviousFrameTime = s.FrameTime;
 }
 

@@ -58,11 +58,20 @@ double EncodeDateTime(int year, int month, int day, int hour, int minute, int se
   return EncodeDate(year, month, day) + double(hour * 3600 + minute * 60 + second) / 86400.0;
 }
 
+// Dates come from files: keep them within years 0 to 9999 so no
+// conversion to an integer can overflow.
+double SaneDate(double dateTime) {
+  constexpr double kEarliest = -693593, kLatest = 2958465;  // 0001-01-01, 9999-12-31
+  if (!(dateTime >= kEarliest)) return kEarliest;  // also catches NaN
+  return dateTime > kLatest ? kLatest : dateTime;
+}
+
 void DecodeDate(double dateTime, int& year, int& month, int& day) {
-  CivilFromDays(int64_t(std::floor(dateTime)) - kUnixEpochDay, year, month, day);
+  CivilFromDays(int64_t(std::floor(SaneDate(dateTime))) - kUnixEpochDay, year, month, day);
 }
 
 void DecodeTime(double dateTime, int& hour, int& minute, int& second) {
+  dateTime = SaneDate(dateTime);
   int64_t secs = std::llround((dateTime - std::floor(dateTime)) * 86400.0);
   if (secs >= kSecondsPerDay) secs = kSecondsPerDay - 1;
   hour = int(secs / 3600);
@@ -70,7 +79,9 @@ void DecodeTime(double dateTime, int& hour, int& minute, int& second) {
   second = int(secs % 60);
 }
 
-int64_t DaysFrom1970(double dateTime) { return int64_t(std::floor(dateTime)) - kUnixEpochDay; }
+int64_t DaysFrom1970(double dateTime) {
+  return int64_t(std::floor(SaneDate(dateTime))) - kUnixEpochDay;
+}
 
 int DayOfWeek(double dateTime) {
   int64_t days = DaysFrom1970(dateTime);  // 1970-01-01 was a Thursday

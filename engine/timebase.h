@@ -17,6 +17,7 @@ void DecodeDate(double dateTime, int& year, int& month, int& day);
 void DecodeTime(double dateTime, int& hour, int& minute, int& second);
 int64_t DaysFrom1970(double dateTime);  // whole days of the date part since 1970-01-01
 int DayOfWeek(double dateTime);         // 0 = Sunday
+double SaneDate(double dateTime);      // clamped to years 1 to 9999
 
 // ---- The machine's time zone ----
 // A daylight transition: for week 1-4 the week-th weekday of the month, for
