@@ -300,7 +300,12 @@ void WritePacketFileFrame(Conversion& c) {
   PutBE16(h + 2, uint16_t(length));
   PutBE16(h + 4, uint16_t(slice));
   h[6] = PacketFlagsByte(c);
-  const uint64_t stamp = uint64_t(s.FrameTime) + c.WriterContext<PacketFileWriter>().epoch1904Base;
+  const uint64_t base = c.WriterContext<PacketFileWriter>().epoch1904Base;
+  if (s.FrameTime < 0 && uint64_t(-s.FrameTime) > base) {  // before 1904: no such stamp
+    s.WriteFailed = true;
+    return;
+  }
+  const uint64_t stamp = uint64_t(s.FrameTime) + base;
   PutBE32(h + 8, uint32_t(stamp >> 32));
   PutBE32(h + 12, uint32_t(stamp));
   TargetStream& out = *c.target;

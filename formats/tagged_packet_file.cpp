@@ -37,6 +37,7 @@ constexpr int Length = 0, TimeLow = 1, TimeHigh = 2, FlagsAndStatus = 3, Channel
 namespace LinkCode {
 constexpr uint32_t HdlcOrPpp = 16, FrameRelay = 35, X25 = 37, Isdn = 49;
 }  // namespace LinkCode
+
 // The version and session texts are a few hundred bytes; anything far larger
 // is no such file, and is refused before memory is taken for it.
 constexpr int32_t kMaxSectionText = 1 << 20;
@@ -291,6 +292,10 @@ RecordOutcome ReadTaggedRecord(Conversion& c, TaggedCarry& carry) {
 void WriteTaggedRecord(Conversion& c) {
   ConversionState& s = c.state;
   const UnixTime when = FrameUnixTime(s);
+  if (when.seconds < -kSeconds1601To1970) {  // before 1601: no such stamp
+    s.WriteFailed = true;
+    return;
+  }
   const uint64_t nanos =
       (uint64_t(when.seconds + kSeconds1601To1970) * 1000000 + uint64_t(when.microseconds)) * 1000;
   const int32_t stored = std::max(0, s.StoredLength);

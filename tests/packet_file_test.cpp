@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "engine/conversion.h"
 #include "engine/identify.h"
 #include "engine/timebase.h"
 #include "formats/formats.h"
@@ -587,6 +588,28 @@ TEST(ClassicWrite, FrameWithoutStoredBytesKeepsTheFileReadable) {
   EXPECT_TRUE(r.trace.frames[1].bytes.empty());
   EXPECT_EQ(r.trace.frames[2].bytes, t.frames[2].bytes);
   EXPECT_EQ(r.trace.frames[2].time, t.frames[2].time);
+}
+
+TEST(ClassicWrite, FrameBefore1904IsAWriteFailure) {
+  SilentHost host;
+  Conversion c(host);
+  ConversionState& s = c.state;
+  s.TargetAnalyzer = Analyzer::Ostrawind;
+  s.TraceTopology = Topo::Ethernet;
+  s.TraceDate = EncodeDate(1904, 1, 1);
+  c.target = std::make_unique<MemoryTarget>();
+  WritePacketFileHeader(c, 1);
+  s.FrameLength = s.StoredLength = 64;
+  s.FrameTime = 5;
+  WritePacketFileFrame(c);
+  EXPECT_FALSE(s.WriteFailed);
+  const auto& bytes = static_cast<MemoryTarget&>(*c.target).bytes();
+  ASSERT_EQ(bytes.size(), 50u + 16 + 64);
+  EXPECT_EQ(ReadBack64(bytes, 50 + 8), 5);
+  s.FrameTime = -1;
+  WritePacketFileFrame(c);
+  EXPECT_TRUE(s.WriteFailed);
+  EXPECT_EQ(bytes.size(), 50u + 16 + 64);
 }
 
 // ---------------------------------------------------------------- round trips
