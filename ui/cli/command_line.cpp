@@ -29,6 +29,7 @@ int ExitFor(Outcome outcome) {
   switch (outcome) {
     case Outcome::Converted: return Exit::Ok;
     case Outcome::SourceRefused: return Exit::SourceRefused;
+    case Outcome::NoWriter: return Exit::Usage;
     case Outcome::SameFile:
     case Outcome::NotOverwritten:
     case Outcome::DestinationError:

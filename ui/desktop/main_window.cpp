@@ -470,44 +470,35 @@ void TMainForm::showSourceFacts(bool show) {
 
 void TMainForm::fillTargetList() {
   Ui::TMainForm& ui = *ui_;
-  const Topology topology = facts_.TraceTopology;
-  ui.ConvertToEthernetCheckBox->setVisible(topology == Topo::Wireless);
-  ui.ConvertToWirelessCheckBox->setVisible(topology == Topo::Ethernet);
-  std::vector<AnalyzerType> offered =
-      OfferedTargets(caps_, targetClass_, topology, ui.ConvertToEthernetCheckBox->isChecked(),
-                     ui.ConvertToWirelessCheckBox->isChecked());
+  TargetList list = FillTargetList(caps_, targetClass_, facts_.TraceTopology,
+                                   ui.ConvertToEthernetCheckBox->isChecked(),
+                                   ui.ConvertToWirelessCheckBox->isChecked(), targetAnalyzer_);
+  ui.ConvertToEthernetCheckBox->setVisible(list.convertToEthernetVisible);
+  ui.ConvertToWirelessCheckBox->setVisible(list.convertToWirelessVisible);
   fillingList_ = true;
   ui.FormatBox->clear();
-  int selected = 0;
-  for (size_t i = 0; i < offered.size(); ++i) {
-    ui.FormatBox->addItem(Q(AnalyzerName(offered[i])), int(offered[i]));
-    if (offered[i] == targetAnalyzer_) selected = int(i);
-  }
-  ui.FormatBox->setCurrentIndex(offered.empty() ? -1 : selected);
+  for (AnalyzerType target : list.offered) ui.FormatBox->addItem(Q(AnalyzerName(target)));
+  ui.FormatBox->setCurrentIndex(ui.FormatBox->findText(Q(AnalyzerName(list.selected))));
   fillingList_ = false;
   selectTarget(false);
   updateOptionsButton();
 }
 
 void TMainForm::selectTarget(bool fromSource) {
-  QComboBox* list = ui_->FormatBox;
-  targetAnalyzer_ = list->currentIndex() < 0 ? Analyzer::Unknown
-                                             : AnalyzerType(list->currentData().toInt());
+  targetAnalyzer_ = TargetFromListText(ui_->FormatBox->currentText().toStdString());
   QLineEdit* destination = ui_->DstAnalyzerFile;
-  if (!sourceFileName_.isEmpty() && targetAnalyzer_ != Analyzer::Unknown) {
-    // An empty destination field is named from the source as well, so a
-    // source chosen while the list was empty still gets a proposal.
-    if (fromSource || (destination->text().isEmpty() && !severalSources_)) {
-      targetFileName_ = defaultTargetName(sourceFileName_);
-      destination->setText(targetFileName_);
-    } else if (!severalSources_) {
-      destination->setText(defaultTargetName(destination->text()));
-    }
-  }
+  // An empty destination field is named from the source as well, so a
+  // source chosen while the list was empty still gets a proposal.
+  fromSource = fromSource || (destination->text().isEmpty() && !severalSources_);
+  QString next = Q(DestinationAfterSelect(destinationRequest(sourceFileName_), fromSource,
+                                          severalSources_));
+  if (fromSource && !sourceFileName_.isEmpty() && targetAnalyzer_ != Analyzer::Unknown)
+    targetFileName_ = next;
+  destination->setText(next);
   updateConvertButton();
 }
 
-QString TMainForm::defaultTargetName(const QString& path) const {
+DestinationRequest TMainForm::destinationRequest(const QString& path) const {
   DestinationRequest r;
   r.sourcePath = path.toStdString();
   r.destinationField = ui_->DstAnalyzerFile->text().toStdString();
@@ -516,31 +507,32 @@ QString TMainForm::defaultTargetName(const QString& path) const {
   r.topology = facts_.TraceTopology;
   r.convertToEthernet = ui_->ConvertToEthernetCheckBox->isChecked();
   r.convertToWireless = ui_->ConvertToWirelessCheckBox->isChecked();
-  return Q(DefaultTargetName(r));
+  return r;
+}
+
+QString TMainForm::defaultTargetName(const QString& path) const {
+  return Q(DefaultTargetName(destinationRequest(path)));
 }
 
 void TMainForm::mediaBoxClicked(bool ethernetBox) {
   QCheckBox* toEthernet = ui_->ConvertToEthernetCheckBox;
   QCheckBox* toWireless = ui_->ConvertToWirelessCheckBox;
-  if (ethernetBox) {
-    targetClass_ = toEthernet->isChecked() ? TargetClass::Lan : TargetClass::Wireless;
-    if (toEthernet->isChecked()) toWireless->setChecked(false);
-  } else {
-    targetClass_ = toWireless->isChecked() ? TargetClass::Wireless : TargetClass::Lan;
-    if (toWireless->isChecked()) toEthernet->setChecked(false);
-  }
+  MediaBoxes boxes{toEthernet->isChecked(), toWireless->isChecked(), targetClass_};
+  if (ethernetBox)
+    boxes.clickConvertToEthernet(toEthernet->isChecked());
+  else
+    boxes.clickConvertToWireless(toWireless->isChecked());
+  toEthernet->setChecked(boxes.convertToEthernet);
+  toWireless->setChecked(boxes.convertToWireless);
+  targetClass_ = boxes.targetClass;
   fillTargetList();
 }
 
 void TMainForm::toggleUnsupportedTargets() {
   fillTargetList();
-  bool adding = !caps_.ethernet.test(Analyzer::FireBerdDna323);
-  caps_.ethernet.flip(Analyzer::FireBerdDna323);
+  std::string text = ToggleHiddenAnalyzers(caps_);
   fillTargetList();
-  prompter_.message(this, "Morphalite",
-                    adding ? "Additional unsupported features/analyzers ENABLED."
-                           : "Additional unsupported features/analyzers DISABLED.",
-                    MessageIcon::None);
+  prompter_.message(this, "Morphalite", Q(text), MessageIcon::None);
 }
 
 void TMainForm::updateConvertButton() {

@@ -61,6 +61,7 @@ class TMainForm : public QMainWindow {
   void fillTargetList();
   void selectTarget(bool fromSource);
   QString defaultTargetName(const QString& path) const;
+  DestinationRequest destinationRequest(const QString& path) const;
 
   // ---- State, for the settings and tests ----
   DesktopSettings currentSettings() const;

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <algorithm>
 
 #include "ui_progress_window.h"
 
@@ -73,7 +74,7 @@ void TProcessTraceFileForm::buttonClicked() {
     stopPressed_ = true;
     ui_->CancelButton->setText("&OK");
   } else {
-    displayedMilliseconds_ = kOkShortensTo;
+    displayedMilliseconds_ = std::max<unsigned>(displayedMilliseconds_, kOkShortensTo);
   }
 }
 

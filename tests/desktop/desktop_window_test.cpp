@@ -1,0 +1,626 @@
+// The main window: choosing sources, facts, target lists, destination
+// names, the checks before a conversion, a conversion with Stop, and the
+// start arguments.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTimer>
+#include <QtTest>
+
+#include "desktop_fixtures.h"
+#include "engine/catalogue.h"
+#include "ui/desktop/help.h"
+#include "ui/desktop/progress_window.h"
+#include "ui/desktop/tcpdump_options.h"
+
+using namespace morph;
+using namespace morph::testing;
+
+namespace {
+
+QString Text(TMainForm& w, const char* name) { return Child<QLineEdit>(w, name)->text(); }
+
+QString Suffix(AnalyzerType target, Topology topology) {
+  return QString::fromStdString(DefaultSuffix(target, topology));
+}
+
+const QString kSnoop = QString::fromStdString(AnalyzerName(Analyzer::Snoop));
+const QString kTcpdump = QString::fromStdString(AnalyzerName(Analyzer::Tcpdump));
+
+}  // namespace
+
+class WindowTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void eachWayOfChoosingASourceShowsItsFacts();
+  void severalSourcesStopAtTheFirstRefusal();
+  void severalAcceptedSourcesShareADestinationFolder();
+  void refusedSourcesLeaveNoDestination();
+  void targetListsFollowTheTopology();
+  void wirelessSourcesAndTheMediaConversionBoxes();
+  void wanAndAtmSources();
+  void theHiddenSwitchTogglesFireBerdDna323();
+  void destinationProposalsAndSuffixChanges();
+  void frameRangeMustNotRunBackwards();
+  void overwriteQuestionsForOneSource();
+  void yesToAllHoldsForTheFilesOfOneClick();
+  void destinationSameAsSourceIgnoringCase();
+  void missingDestinationDirectoryIsCreatedOnRequest();
+  void conversionRunsToDoneAndEntersRecentFiles();
+  void stopEndsTheConversionPartway();
+  void libpcapOptionsFollowTheSourceUnlessChanged();
+  void startArguments();
+  void helpDocumentsAndTheirAbsence();
+};
+
+void WindowTest::eachWayOfChoosingASourceShowsItsFacts() {
+  WindowFixture f;
+  TMainForm& w = *f.window;
+  QString source = f.path("trace.pcap");
+  WritePcap(source, {1, 1000, 100, false});
+  const QString size = QString::fromStdString(WithThousands(24 + 1000 * 116)) + " bytes";
+
+  auto expectFacts = [&](const char* how) {
+    QVERIFY2(f.prompter.shown.empty(), how);
+    QCOMPARE(Text(w, "AnalyzerType"), QString::fromStdString(AnalyzerName(Analyzer::Tcpdump)));
+    QCOMPARE(Text(w, "SrcTopology"), QString::fromStdString(TopologyName(Topo::Ethernet)));
+    QCOMPARE(Text(w, "FileSize"), size);
+    QVERIFY2(!Text(w, "FileDate").isEmpty(), how);
+    QVERIFY2(Text(w, "DstAnalyzerFile").startsWith(f.path("trace.")), how);
+    QVERIFY2(Child<QPushButton>(w, "ConvertBtn")->isEnabled(), how);
+  };
+
+  // Open dialog.
+  w.chooseSources({source});
+  expectFacts("open dialog");
+
+  // Typed path, taken with Enter.
+  f.window = std::make_unique<TMainForm>(f.prompter, f.settingsFile);
+  {
+    TMainForm& typed = *f.window;
+    auto* field = Child<QLineEdit>(typed, "SrcAnalyzerFile");
+    QTest::keyClicks(field, source);
+    QCOMPARE(Text(typed, "DstAnalyzerFile"), QString());  // emptied while typing
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(Text(typed, "AnalyzerType"), QString::fromStdString(AnalyzerName(Analyzer::Tcpdump)));
+    QVERIFY(Text(typed, "DstAnalyzerFile").startsWith(f.path("trace.")));
+  }
+
+  // Dropped from a file manager.
+  f.window = std::make_unique<TMainForm>(f.prompter, f.settingsFile);
+  {
+    TMainForm& dropped = *f.window;
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(source)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dropped, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dropped, &drop);
+    QCOMPARE(Text(dropped, "AnalyzerType"), QString::fromStdString(AnalyzerName(Analyzer::Tcpdump)));
+    QCOMPARE(Text(dropped, "FileSize"), size);
+  }
+
+  // The recent-files list.
+  f.window = std::make_unique<TMainForm>(f.prompter, f.settingsFile);
+  {
+    TMainForm& recent = *f.window;
+    recent.openRecent(0);  // empty place: nothing happens
+    QCOMPARE(Text(recent, "SrcAnalyzerFile"), QString());
+  }
+  {
+    DesktopSettings s = LoadSettings(f.settingsFile);
+    s.recentFiles = QStringList{source, "", "", "", "", "", "", ""};
+    SaveSettings(f.settingsFile, s);
+    f.window = std::make_unique<TMainForm>(f.prompter, f.settingsFile);
+    TMainForm& recent = *f.window;
+    recent.openRecent(0);
+    QCOMPARE(Text(recent, "SrcAnalyzerFile"), source);
+    QCOMPARE(Text(recent, "FileSize"), size);
+  }
+}
+
+void WindowTest::severalSourcesStopAtTheFirstRefusal() {
+  WindowFixture f;
+  WritePcap(f.path("a.pcap"), {});
+  WriteText(f.path("b.pcap"), QByteArray(400, 'x'));  // not a trace file
+  WritePcap(f.path("c.pcap"), {});
+  f.window->chooseSources({f.path("a.pcap"), f.path("b.pcap"), f.path("c.pcap")});
+  QCOMPARE(f.prompter.shown.size(), size_t(1));
+  QCOMPARE(f.prompter.shown[0].caption, QString("Open Trace File"));
+  QCOMPARE(f.prompter.shown[0].text, QString("b.pcap is obsolete, not supported, or not a trace file."));
+  QCOMPARE(f.prompter.shown[0].icon, MessageIcon::Warning);
+  QVERIFY(!f.window->severalSources());
+  QCOMPARE(Text(*f.window, "SrcAnalyzerFile"), QString());
+  QCOMPARE(Child<QLabel>(*f.window, "SourceLabel")->text(), QString("Source File:"));
+}
+
+void WindowTest::severalAcceptedSourcesShareADestinationFolder() {
+  WindowFixture f;
+  WritePcap(f.path("a.pcap"), {});
+  WritePcap(f.path("b.pcap"), {});
+  f.window->chooseSources({f.path("a.pcap"), f.path("b.pcap")});
+  TMainForm& w = *f.window;
+  QVERIFY(f.prompter.shown.empty());
+  QVERIFY(w.severalSources());
+  QCOMPARE(Text(w, "SrcAnalyzerFile"), f.path("a.pcap") + ";" + f.path("b.pcap"));
+  QCOMPARE(Text(w, "DstAnalyzerFile"), f.dir.path() + "/");
+  for (const char* box : {"AnalyzerType", "SrcTopology", "FileDate", "FileSize"})
+    QCOMPARE(Text(w, box), QString("-"));
+  QCOMPARE(Child<QLabel>(w, "SourceLabel")->text(), QString("Source Files:"));
+  QCOMPARE(Child<QLabel>(w, "DestinationLabel")->text(), QString("Destination Folder:"));
+
+  // Typing a list switches the labels and proposes the first one's folder.
+  WindowFixture typed;
+  auto* field = Child<QLineEdit>(*typed.window, "SrcAnalyzerFile");
+  QTest::keyClicks(field, "/somewhere/x.pcap;/else/y.pcap");
+  QVERIFY(typed.window->severalSources());
+  QCOMPARE(Text(*typed.window, "DstAnalyzerFile"), QString("/somewhere/"));
+  QCOMPARE(Child<QLabel>(*typed.window, "DestinationLabel")->text(), QString("Destination Folder:"));
+}
+
+void WindowTest::refusedSourcesLeaveNoDestination() {
+  WindowFixture f;
+  TMainForm& w = *f.window;
+  WriteText(f.path("tiny.pcap"), QByteArray("\xd4\xc3", 2));
+  w.chooseSources({f.path("tiny.pcap")});
+  QCOMPARE(f.prompter.texts().value(0), QString("tiny.pcap is too small."));
+  QCOMPARE(Text(w, "DstAnalyzerFile"), QString());
+  QVERIFY(!Child<QPushButton>(w, "ConvertBtn")->isEnabled());
+
+  w.chooseSources({f.path("missing.pcap")});
+  QCOMPARE(f.prompter.texts().value(1),
+           QString("Unable to open Source file.  File is in use or name is bad."));
+
+  // A link type the program does not know: unsupported interface.
+  WritePcap(f.path("odd.pcap"), {147, 5, 60, false});
+  w.chooseSources({f.path("odd.pcap")});
+  QCOMPARE(f.prompter.texts().value(2), QString("odd.pcap contains an unsupported format or interface."));
+  QCOMPARE(Text(w, "SrcAnalyzerFile"), f.path("odd.pcap"));  // the source stays in its field
+  QCOMPARE(Text(w, "DstAnalyzerFile"), QString());
+
+  // A header without frames: facts shown, destination kept.
+  WritePcap(f.path("empty.pcap"), {1, 0, 60, false});
+  WriteText(f.path("empty.pcap"), ReadAll(f.path("empty.pcap")) + QByteArray(16, '\0'));
+  int before = int(f.prompter.shown.size());
+  w.chooseSources({f.path("empty.pcap")});
+  if (int(f.prompter.shown.size()) > before &&
+      f.prompter.shown.back().text.endsWith("contains no frames.")) {
+    QCOMPARE(Text(w, "AnalyzerType"), kTcpdump);
+    QVERIFY(!Text(w, "DstAnalyzerFile").isEmpty());
+  }
+}
+
+void WindowTest::targetListsFollowTheTopology() {
+  WindowFixture f;
+  TMainForm& w = *f.window;
+  const QStringList ethernet = SortedNames({0, 2, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 17, 20, 21, 23,
+                                            24, 25, 26, 27, 28, 29, 30});  // no 19, 22, 31
+  const QStringList tokenRing = SortedNames({0, 2, 4, 5, 6, 8, 9, 11, 12, 13, 14, 17, 20, 21, 23,
+                                             24, 25, 26, 27, 28, 29, 30, 31});
+  const QStringList fddi = SortedNames({0, 6, 9, 13, 20, 21, 24, 25, 26, 27, 28, 29, 30});
+
+  struct Case {
+    uint32_t linkType;
+    Topology topology;
+    QStringList expected;
+  } cases[] = {{1, Topo::Ethernet, ethernet}, {6, Topo::TokenRing, tokenRing}, {10, Topo::Fddi, fddi}};
+  for (const Case& c : cases) {
+    QString path = f.path(QString("link%1.pcap").arg(c.linkType));
+    WritePcap(path, {c.linkType, 5, 60, false});
+    w.chooseSources({path});
+    QCOMPARE(Text(w, "SrcTopology"), QString::fromStdString(TopologyName(c.topology)));
+    QCOMPARE(FormatItems(w), c.expected);
+    QCOMPARE(w.targetClass(), TargetClass::Lan);
+  }
+  // The list keeps the chosen format when the next source can take it.
+  QVERIFY(ChooseFormat(w, kSnoop));
+  WritePcap(f.path("again.pcap"), {1, 5, 60, false});
+  w.chooseSources({f.path("again.pcap")});
+  QCOMPARE(Child<QComboBox>(w, "FormatBox")->currentText(), kSnoop);
+  QVERIFY(Child<QCheckBox>(w, "ConvertToWirelessCheckBox")->isVisibleTo(&w));
+  QVERIFY(!Child<QCheckBox>(w, "ConvertToEthernetCheckBox")->isVisibleTo(&w));
+
+  // "Convert to Wireless" turns an Ethernet source's list into the 802.11 one.
+  QTest::mouseClick(Child<QCheckBox>(w, "ConvertToWirelessCheckBox"), Qt::LeftButton);
+  QCOMPARE(w.targetClass(), TargetClass::Wireless);
+  QCOMPARE(FormatItems(w), SortedNames({1, 24, 26, 30}));  // no ASCII while converting
+}
+
+void WindowTest::wirelessSourcesAndTheMediaConversionBoxes() {
+  WindowFixture f;
+  TMainForm& w = *f.window;
+  WritePcap(f.path("air.pcap"), {105, 5, 60, false});
+  w.chooseSources({f.path("air.pcap")});
+  QCOMPARE(w.targetClass(), TargetClass::Wireless);
+  QCOMPARE(FormatItems(w), SortedNames({1, 2, 24, 26, 30}));
+  auto* toEthernet = Child<QCheckBox>(w, "ConvertToEthernetCheckBox");
+  QVERIFY(toEthernet->isVisibleTo(&w));
+  QVERIFY(!Child<QCheckBox>(w, "ConvertToWirelessCheckBox")->isVisibleTo(&w));
+
+  QTest::mouseClick(toEthernet, Qt::LeftButton);
+  QCOMPARE(w.targetClass(), TargetClass::Lan);
+  QCOMPARE(FormatItems(w), SortedNames({0, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 17, 20, 21, 23, 24,
+                                        25, 26, 27, 28, 29, 30}));  // no ASCII, no Ringstave
+  // The destination carries the source's 802.11 suffix as a tag.
+  QVERIFY(ChooseFormat(w, QString::fromStdString(AnalyzerName(Analyzer::Ostrawind))));
+  QString tag = Suffix(Analyzer::Tcpdump, Topo::Wireless).replace('.', '_');
+  QCOMPARE(Text(w, "DstAnalyzerFile"),
+           f.path("air" + tag + Suffix(Analyzer::Ostrawind, Topo::Ethernet)));
+
+  QTest::mouseClick(toEthernet, Qt::LeftButton);
+  QCOMPARE(w.targetClass(), TargetClass::Wireless);
+  QCOMPARE(FormatItems(w), SortedNames({1, 2, 24, 26, 30}));
+}
+
+void WindowTest::wanAndAtmSources() {
+  WindowFixture f;
+  TMainForm& w = *f.window;
+  WritePcap(f.path("line.pcap"), {1, 5, 60, false});
+  w.chooseSources({f.path("line.pcap")});
+
+  w.sourceFacts().TraceTopology = Topo::Wan;
+  w.sourceFacts().WanProtocol = Wan::Ppp;
+  w.showSourceFacts(true);
+  QCOMPARE(w.targetClass(), TargetClass::Wan);
+  QCOMPARE(FormatItems(w), SortedNames({0, 6, 23, 26, 27, 33}));
+  QCOMPARE(Text(w, "SrcTopology"), QString::fromStdString(TopologyName(Topo::Wan) +
+                                                          WanProtocolName(Wan::Ppp)));
+  QVERIFY(Child<QCheckBox>(w, "FrameSliceCheckBox")->isEnabled());
+
+  w.sourceFacts().TraceTopology = Topo::AtmOc3;
+  w.showSourceFacts(true);
+  QCOMPARE(w.targetClass(), TargetClass::Atm);
+  QVERIFY(FormatItems(w).isEmpty());
+  QVERIFY(!Child<QCheckBox>(w, "FrameSliceCheckBox")->isEnabled());
+  QVERIFY(!Child<QPushButton>(w, "ConvertBtn")->isEnabled());
+}
+
+void WindowTest::theHiddenSwitchTogglesFireBerdDna323() {
+  WindowFixture f;
+  TMainForm& w = *f.window;
+  WritePcap(f.path("e.pcap"), {1, 5, 60, false});
+  w.chooseSources({f.path("e.pcap")});
+  const QString dna = QString::fromStdString(AnalyzerName(Analyzer::FireBerdDna323));
+  auto* label = Child<QLabel>(w, "Label2");
+  QVERIFY(!FormatItems(w).contains(dna));
+
+  QTest::mouseClick(label, Qt::LeftButton);  // without Shift: nothing
+  QVERIFY(f.prompter.shown.empty());
+
+  QTest::mouseClick(label, Qt::LeftButton, Qt::ShiftModifier | Qt::ControlModifier);
+  QVERIFY(FormatItems(w).contains(dna));
+  QCOMPARE(f.prompter.shown.back().caption, QString("Morphalite"));
+  QCOMPARE(f.prompter.shown.back().text, QString("Additional unsupported features/analyzers ENABLED."));
+  QCOMPARE(f.prompter.shown.back().icon, MessageIcon::None);
+
+  QTest::mouseClick(label, Qt::LeftButton, Qt::ShiftModifier);
+  QVERIFY(!FormatItems(w).contains(dna));
+  QCOMPARE(f.prompter.shown.back().text, QString("Additional unsupported features/analyzers DISABLED."));
+}
+
+void WindowTest::destinationProposalsAndSuffixChanges() {
+  WindowFixture f;
+  TMainForm& w = *f.window;
+  WritePcap(f.path("trace.v1.pcap"), {1, 5, 60, false});
+  w.chooseSources({f.path("trace.v1.pcap")});
+  QVERIFY(ChooseFormat(w, kSnoop));
+  // The base name loses only the text from its last dot.
+  QCOMPARE(Text(w, "DstAnalyzerFile"), f.path("trace.v1" + Suffix(Analyzer::Snoop, Topo::Ethernet)));
+
+  // With one source, a new format changes only the suffix of what the user typed.
+  auto* destination = Child<QLineEdit>(w, "DstAnalyzerFile");
+  destination->setText("/elsewhere/mine.xyz");
+  QVERIFY(ChooseFormat(w, kTcpdump));
+  QCOMPARE(destination->text(), "/elsewhere/mine" + Suffix(Analyzer::Tcpdump, Topo::Ethernet));
+
+  // The settings button belongs to the ASCII and libpcap targets only.
+  QVERIFY(Child<QPushButton>(w, "OptionsBtn")->isVisibleTo(&w));
+  QVERIFY(ChooseFormat(w, kSnoop));
+  QVERIFY(!Child<QPushButton>(w, "OptionsBtn")->isVisibleTo(&w));
+  QVERIFY(ChooseFormat(w, QString::fromStdString(AnalyzerName(Analyzer::Ascii))));
+  QVERIFY(Child<QPushButton>(w, "OptionsBtn")->isVisibleTo(&w));
+
+  // An emptied destination field is named from the source again.
+  destination->clear();
+  QVERIFY(ChooseFormat(w, kSnoop));
+  QCOMPARE(destination->text(), f.path("trace.v1" + Suffix(Analyzer::Snoop, Topo::Ethernet)));
+}
+
+void WindowTest::frameRangeMustNotRunBackwards() {
+  WindowFixture f;
+  TMainForm& w = *f.window;
+  WritePcap(f.path("r.pcap"), {1, 50, 60, false});
+  w.chooseSources({f.path("r.pcap")});
+  QVERIFY(ChooseFormat(w, kTcpdump));
+  QCOMPARE(Child<QSpinBox>(w, "EndFrame")->maximum(), 999999);  // libpcap states no count
+  Child<QSpinBox>(w, "StartFrame")->setValue(20);
+  Child<QSpinBox>(w, "EndFrame")->setValue(10);
+  // Checked whichever range button is chosen.
+  QVERIFY(Child<QRadioButton>(w, "ConvertAllRadioButton")->isChecked());
+  w.convertClicked();
+  QCOMPARE(f.prompter.shown.size(), size_t(1));
+  QCOMPARE(f.prompter.shown[0].caption, QString("Convert Frame Range"));
+  QCOMPARE(f.prompter.shown[0].text,
+           QString("Starting frame number must be less than or equal to the ending frame number."));
+  QCOMPARE(f.prompter.shown[0].icon, MessageIcon::Information);
+  QVERIFY(!QFileInfo::exists(Text(w, "DstAnalyzerFile")));
+
+  // A valid range converts just those frames.
+  Child<QSpinBox>(w, "EndFrame")->setValue(29);
+  QTest::mouseClick(Child<QRadioButton>(w, "ConvertRangeRadioButton"), Qt::LeftButton);
+  QVERIFY(Child<QSpinBox>(w, "StartFrame")->isEnabled());
+  w.convertClicked();
+  QCOMPARE(CountPcapRecords(Text(w, "DstAnalyzerFile")), 10);
+}
+
+void WindowTest::overwriteQuestionsForOneSource() {
+  WindowFixture f;
+  TMainForm& w = *f.window;
+  WritePcap(f.path("o.pcap"), {1, 20, 60, false});
+  w.chooseSources({f.path("o.pcap")});
+  QVERIFY(ChooseFormat(w, kTcpdump));
+  QString target = Text(w, "DstAnalyzerFile");
+  WriteText(target, "keep me");
+
+  f.prompter.answers = {Answer::No};
+  w.convertClicked();
+  QCOMPARE(f.prompter.questions.size(), size_t(1));
+  QCOMPARE(f.prompter.questions[0].text,
+           "Destination file '" + QFileInfo(target).fileName() + "' already exists.  Overwrite?");
+  QVERIFY(!f.prompter.questions[0].yesToAllOffered);
+  QCOMPARE(ReadAll(target), QByteArray("keep me"));
+
+  f.prompter.answers = {Answer::Yes};
+  w.convertClicked();
+  QCOMPARE(CountPcapRecords(target), 20);
+}
+
+void WindowTest::yesToAllHoldsForTheFilesOfOneClick() {
+  WindowFixture f;
+  TMainForm& w = *f.window;
+  QDir(f.dir.path()).mkdir("out");
+  for (const char* name : {"a", "b", "c"}) WritePcap(f.path(QString(name) + ".pcap"), {1, 7, 60, false});
+  w.chooseSources({f.path("a.pcap"), f.path("b.pcap"), f.path("c.pcap")});
+  QVERIFY(ChooseFormat(w, kSnoop));
+  Child<QLineEdit>(w, "DstAnalyzerFile")->setText(f.path("out/"));
+  QString suffix = Suffix(Analyzer::Snoop, Topo::Ethernet);
+  for (const char* name : {"a", "b", "c"}) WriteText(f.path("out/" + QString(name) + suffix), "old");
+
+  // No skips a file and the next is still converted; Yes to All covers the rest.
+  f.prompter.answers = {Answer::No, Answer::YesToAll};
+  w.convertClicked();
+  QCOMPARE(f.prompter.questions.size(), size_t(2));
+  QVERIFY(f.prompter.questions[0].yesToAllOffered);
+  QCOMPARE(ReadAll(f.path("out/a" + suffix)), QByteArray("old"));
+  QVERIFY(ReadAll(f.path("out/b" + suffix)).size() > 100);
+  QVERIFY(ReadAll(f.path("out/c" + suffix)).size() > 100);
+
+  // The next click asks again.
+  f.prompter.answers = {Answer::No, Answer::No, Answer::No};
+  w.convertClicked();
+  QCOMPARE(f.prompter.questions.size(), size_t(5));
+}
+
+void WindowTest::destinationSameAsSourceIgnoringCase() {
+  WindowFixture f;
+  TMainForm& w = *f.window;
+  WritePcap(f.path("same.pcap"), {1, 5, 60, false});
+  w.chooseSources({f.path("same.pcap")});
+  Child<QLineEdit>(w, "DstAnalyzerFile")->setText(f.path("SAME.PCAP"));
+  w.convertClicked();
+  QCOMPARE(f.prompter.texts().value(0), QString("Destination cannot be the same as the source file."));
+  QCOMPARE(f.prompter.shown[0].caption, QString("Alert"));
+  QVERIFY(!QFileInfo::exists(f.path("SAME.PCAP")));
+  QCOMPARE(CountPcapRecords(f.path("same.pcap")), 5);
+}
+
+void WindowTest::missingDestinationDirectoryIsCreatedOnRequest() {
+  WindowFixture f;
+  TMainForm& w = *f.window;
+  WritePcap(f.path("d.pcap"), {1, 5, 60, false});
+  w.chooseSources({f.path("d.pcap")});
+  QVERIFY(ChooseFormat(w, kTcpdump));
+  Child<QLineEdit>(w, "DstAnalyzerFile")->setText(f.path("new/d.out"));
+
+  f.prompter.answers = {Answer::No};
+  w.convertClicked();
+  QCOMPARE(f.prompter.questions.back().text,
+           "Destination directory  '" + f.path("new") + "' does not exist.  Create?");
+  QVERIFY(!QFileInfo::exists(f.path("new")));
+
+  f.prompter.answers = {Answer::Yes};
+  w.convertClicked();
+  QCOMPARE(CountPcapRecords(f.path("new/d.out")), 5);
+
+  // Only one level is created; a deeper path fails with its own message.
+  Child<QLineEdit>(w, "DstAnalyzerFile")->setText(f.path("x/y/d.out"));
+  f.prompter.answers = {Answer::Yes};
+  w.convertClicked();
+  QCOMPARE(f.prompter.shown.back().caption, QString("Directory Creation Error"));
+  QCOMPARE(f.prompter.shown.back().text, "Unable to create '" + f.path("x/y") + "'.");
+  QCOMPARE(f.prompter.shown.back().icon, MessageIcon::Error);
+}
+
+void WindowTest::conversionRunsToDoneAndEntersRecentFiles() {
+  WindowFixture f;
+  TMainForm& w = *f.window;
+  WritePcap(f.path("full.pcap"), {1, 300, 80, false});
+  w.chooseSources({f.path("full.pcap")});
+  QVERIFY(w.recentFiles().join("").isEmpty());  // opening alone does not enter it
+  QVERIFY(ChooseFormat(w, kTcpdump));
+  // Press OK as soon as the final state shows, to cut the hold short.
+  QTimer ok;
+  QObject::connect(&ok, &QTimer::timeout, [&] {
+    auto* button = Child<QPushButton>(w.progressWindow(), "CancelButton");
+    if (w.progressWindow().isVisible() && button->text() == "&OK" &&
+        Child<QLabel>(w.progressWindow(), "PctComplete")->text() == "Done.")
+      button->click();
+  });
+  ok.start(20);
+  QElapsedTimer clock;
+  clock.start();
+  w.convertClicked();
+  QVERIFY(clock.elapsed() < 1700);  // the hold was cut to what is left above 1.5 s
+  QVERIFY(clock.elapsed() >= 200);
+  QCOMPARE(w.lastOutcome(), Outcome::Converted);
+  QCOMPARE(CountPcapRecords(Text(w, "DstAnalyzerFile")), 300);
+  QCOMPARE(Child<QLineEdit>(w.progressWindow(), "FrameCountTextBox")->text(), QString("300"));
+  QCOMPARE(Child<QProgressBar>(w.progressWindow(), "PctProgressBar")->value(), 100);
+  QVERIFY(!w.progressWindow().isVisible());
+  QCOMPARE(w.recentFiles().value(0), f.path("full.pcap"));
+  QVERIFY(Child<QPushButton>(w, "ConvertBtn")->isEnabled());  // enabled again
+}
+
+// Presses Stop the moment the progress window first appears.
+class StopOnShow : public QObject {
+ public:
+  QString shownWith;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Show && shownWith.isEmpty()) {
+      auto* form = static_cast<QWidget*>(watched);
+      shownWith = Child<QLabel>(*form, "PctComplete")->text();
+      auto* button = Child<QPushButton>(*form, "CancelButton");
+      if (button->text() == "&Stop") button->click();
+    }
+    return false;
+  }
+};
+
+void WindowTest::stopEndsTheConversionPartway() {
+  WindowFixture f;
+  TMainForm& w = *f.window;
+  const int frames = 1000000;
+  WritePcap(f.path("big.pcap"), {1, frames, 60, false});
+  w.chooseSources({f.path("big.pcap")});
+  QVERIFY(ChooseFormat(w, kTcpdump));
+  StopOnShow stopper;
+  w.progressWindow().installEventFilter(&stopper);
+  QString finalText, finalButton;
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    TProcessTraceFileForm& p = w.progressWindow();
+    auto* button = Child<QPushButton>(p, "CancelButton");
+    auto* pct = Child<QLabel>(p, "PctComplete");
+    if (p.isVisible() && pct->text() == "FILE PARTIALLY CONVERTED") {
+      finalText = pct->text();
+      finalButton = button->text();
+      button->click();  // OK ends the hold
+    }
+  });
+  watcher.start(30);
+  w.convertClicked();
+  watcher.stop();
+  QVERIFY2(stopper.shownWith.endsWith("% Complete"), qPrintable(stopper.shownWith));
+  QCOMPARE(finalText, QString("FILE PARTIALLY CONVERTED"));
+  QCOMPARE(finalButton, QString("&OK"));
+  QCOMPARE(w.lastOutcome(), Outcome::Stopped);
+  int written = CountPcapRecords(Text(w, "DstAnalyzerFile"));
+  QVERIFY2(written > 0 && written < frames, qPrintable(QString::number(written)));
+}
+
+void WindowTest::libpcapOptionsFollowTheSourceUnlessChanged() {
+  WindowFixture f;
+  TMainForm& w = *f.window;
+  WritePcap(f.path("little.pcap"), {1, 5, 60, false});
+  WritePcap(f.path("big.pcap"), {1, 5, 60, true});
+  w.chooseSources({f.path("big.pcap")});
+  QVERIFY(w.tcpdumpSwapBytes());
+  w.chooseSources({f.path("little.pcap")});
+  QVERIFY(!w.tcpdumpSwapBytes());
+  QVERIFY(ChooseFormat(w, kTcpdump));
+  w.convertClicked();
+  QCOMPARE(LeadingHex(Text(w, "DstAnalyzerFile"), 4), QString("d4c3b2a1"));
+
+  // The dialog's choice wins over the source's order.
+  QTimer::singleShot(0, [&] {
+    TtcpdumpOptions& d = w.tcpdumpOptionsDialog();
+    Child<QRadioButton>(d, "SwapBytesYes")->setChecked(true);
+    Child<QPushButton>(d, "OkayButton")->click();
+  });
+  w.optionsClicked();
+  QVERIFY(w.tcpdumpSwapBytes());
+  f.prompter.answers = {Answer::Yes};
+  w.convertClicked();
+  QCOMPARE(LeadingHex(Text(w, "DstAnalyzerFile"), 4), QString("a1b2c3d4"));
+}
+
+void WindowTest::startArguments() {
+  WindowFixture f;
+  WritePcap(f.path("cmd.pcap"), {1, 12, 60, false});
+
+  // A source alone: loaded, with the destination proposed.
+  Outcome outcome{};
+  QVERIFY(!f.window->handleStartArguments({f.path("cmd.pcap")}, &outcome));
+  QCOMPARE(Text(*f.window, "AnalyzerType"), kTcpdump);
+  QVERIFY(Text(*f.window, "DstAnalyzerFile").startsWith(f.path("cmd.")));
+
+  // An unknown code: the box with the code as typed; the window stays.
+  f.reopenWindow();
+  QVERIFY(!f.window->handleStartArguments({f.path("cmd.pcap"), "xX"}, &outcome));
+  QCOMPARE(f.prompter.shown.back().caption, QString("Parameter Error"));
+  QCOMPARE(f.prompter.shown.back().text, QString("Bad destination analyzer type of xX."));
+  QCOMPARE(f.prompter.shown.back().icon, MessageIcon::Error);
+  QCOMPARE(Text(*f.window, "SrcAnalyzerFile"), f.path("cmd.pcap"));
+  QCOMPARE(Text(*f.window, "DstAnalyzerFile"), QString());
+
+  // A known code in any case converts beside the source, overwriting without a question.
+  QString target = f.path("cmd" + Suffix(Analyzer::Snoop, Topo::Ethernet));
+  WriteText(target, "old");
+  f.reopenWindow();
+  QTimer ok;
+  QObject::connect(&ok, &QTimer::timeout, [&] {
+    auto* b = Child<QPushButton>(f.window->progressWindow(), "CancelButton");
+    if (f.window->progressWindow().isVisible() && b->text() == "&OK") b->click();
+  });
+  ok.start(20);
+  QVERIFY(f.window->handleStartArguments({f.path("cmd.pcap"), "so"}, &outcome));
+  QCOMPARE(outcome, Outcome::Converted);
+  QVERIFY(f.prompter.questions.empty());
+  QVERIFY(ReadAll(target).size() > 100);
+  QCOMPARE(f.window->targetAnalyzer(), Analyzer::Snoop);
+}
+
+void WindowTest::helpDocumentsAndTheirAbsence() {
+  WindowFixture f;
+  TMainForm& w = *f.window;
+  QList<QUrl> opened;
+  w.setUrlOpener([&](const QUrl& url) {
+    opened << url;
+    return true;
+  });
+  w.setProgramDirectory(f.dir.path());
+  bool raised = false;
+  try {
+    w.helpTopics();
+  } catch (const HelpError& e) {
+    raised = true;
+    QVERIFY(QString(e.what()).contains("help/index.html"));
+  }
+  QVERIFY(raised);
+  QVERIFY(opened.isEmpty());
+
+  QDir(f.dir.path()).mkdir("help");
+  WriteText(f.path("help/index.html"), "<html></html>");
+  WriteText(f.path("readme.htm"), "<html></html>");
+  w.helpTopics();
+  w.readme();
+  QCOMPARE(opened.size(), 2);
+  QCOMPARE(opened[0], QUrl::fromLocalFile(f.path("help/index.html")));
+  QCOMPARE(opened[1], QUrl::fromLocalFile(f.path("readme.htm")));
+
+  // A viewer that refuses the document is an error as well.
+  w.setUrlOpener([](const QUrl&) { return false; });
+  QVERIFY_THROWS_EXCEPTION(HelpError, w.readme());
+}
+
+QTEST_MAIN(WindowTest)
+#include "desktop_window_test.moc"
