@@ -77,6 +77,13 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   s.ConvertToEthernet = request.convertToEthernet;
   s.ConvertToWireless = request.convertToWireless;
 
+  if (!HasWriter(request.target)) {
+    // Offered by the analyzer's capabilities, but no writer exists for it yet.
+    host.message("Output", "Writing " + AnalyzerName(request.target) + " files is not supported.",
+                 MessageIcon::Error);
+    result.outcome = Outcome::NoWriter;
+    return result;
+  }
   SourceCheck check = CheckSource(s, caps, request.sourcePath, host);
   if (!check.accepted) return result;
 

@@ -15,6 +15,7 @@ namespace morph {
 enum class Outcome {
   Converted,         // ran to its end and wrote at least one frame
   SourceRefused,     // identification or topology refused it (message shown)
+  NoWriter,          // this build cannot write the chosen target format
   SameFile,          // destination is the source itself
   NotOverwritten,    // the user declined to overwrite
   DestinationError,  // the destination could not be created

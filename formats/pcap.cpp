@@ -20,6 +20,10 @@ struct PcapReaderContext : FormatContext {
   bool nanoseconds = false;
 };
 
+struct PcapWriterContext : FormatContext {
+  int32_t largestCaptured = 0;
+};
+
 uint32_t Field32(const uint8_t* p, bool bigEndian) { return bigEndian ? GetBE32(p) : GetLE32(p); }
 uint16_t Field16(const uint8_t* p, bool bigEndian) { return bigEndian ? GetBE16(p) : GetLE16(p); }
 void Put32(uint8_t* p, uint32_t v, bool bigEndian) {
@@ -221,9 +225,13 @@ void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {
   else PutLE32(header, kPcapMagicStandard);
   Put16(header + 4, 2, big);
   Put16(header + 6, 4, big);
-  int32_t snapLength = s.SliceFrames          ? s.SliceLength
-                       : s.MaxTruncatedLength > 0 ? s.MaxTruncatedLength - 4
-                                                  : s.MaxFrameLength - 4;
+  // Truncated frames hold no FCS, so their stored length is the snap length
+  // as it stands; never below what a record of the file actually holds.
+  const int32_t fcs = s.TraceTopology == Topo::Ethernet ? 4 : 0;
+  int32_t snapLength = s.SliceFrames             ? s.SliceLength
+                       : s.MaxTruncatedLength > 0 ? s.MaxTruncatedLength
+                                                  : s.MaxFrameLength - fcs;
+  snapLength = std::max(snapLength, c.WriterContext<PcapWriterContext>().largestCaptured);
   Put32(header + 16, uint32_t(std::max(snapLength, 0)), big);
   uint32_t linkType = 1;
   switch (s.TraceTopology) {
@@ -240,9 +248,13 @@ void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {
 void WritePcapFrame(Conversion& c) {
   ConversionState& s = c.state;
   const bool big = s.TcpdumpOutputSwapBytes;
+  // Only a whole Ethernet frame ends in its FCS; a truncated one keeps every
+  // byte it holds.
   const int32_t fcs = s.TraceTopology == Topo::Ethernet ? 4 : 0;
-  const int32_t captured = std::max(0, s.StoredLength - fcs);
-  const int32_t original = std::max(captured, s.FrameLength - fcs);
+  const int32_t original = std::max(0, s.FrameLength - fcs);
+  const int32_t captured = std::max(0, std::min(s.StoredLength, original));
+  int32_t& largest = c.WriterContext<PcapWriterContext>().largestCaptured;
+  largest = std::max(largest, captured);
   const UnixTime when = FrameUnixTime(s);
   uint8_t record[kRecordHeaderSize + 8] = {};
   Put32(record, uint32_t(when.seconds), big);

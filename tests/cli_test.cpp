@@ -119,7 +119,7 @@ TEST_F(Cli, ConvertOptionsRangeSliceOrderAndNames) {
   ASSERT_GE(b.size(), 24u + 24);
   EXPECT_EQ(GetLE32(b.data()), 0xA1B2C3D4u);
   EXPECT_EQ(GetLE32(b.data() + 16), 40u);
-  EXPECT_EQ(b.size(), 24u + 3 * (24 + 36));
+  EXPECT_EQ(b.size(), 24u + 3 * (24 + 40));  // three frames, each sliced to 40 bytes
   EXPECT_EQ(run("convert " + dir.path("trace.pcap") + " --to TD --range 5-3").status, 1);
   EXPECT_EQ(run("convert " + dir.path("trace.pcap") + " --to nonsense").status, 1);
   EXPECT_EQ(run("convert --to TD").status, 1);
@@ -148,6 +148,13 @@ TEST_F(Cli, NoFramesIsAFailure) {
   r = run(dir.path("cut.pcap") + " TD /NS");
   EXPECT_EQ(r.status, 3);
   EXPECT_EQ(r.err, "File Error: Error reading from source file.  File may be corrupt.\n");
+}
+
+TEST_F(Cli, TargetsWithoutAWriterAreRefusedBeforeAnythingIsWritten) {
+  CommandResult r = run(dir.path("trace.pcap") + " DM /NS");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Output: Writing Domino (Acterna/WWG) files is not supported.\n");
+  EXPECT_TRUE(ReadFileBytes(dir.path("trace.cap")).empty());
 }
 
 TEST_F(Cli, HelpAndVersion) {

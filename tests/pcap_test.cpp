@@ -246,6 +246,7 @@ TEST(PcapWrite, HeaderMagicSnapLengthAndRecordForms) {
   EXPECT_EQ(GetBE32(b.data() + 20), 1u);
 }
 
+// A truncated frame keeps every byte it holds: only whole frames end in an FCS.
 TEST(PcapWrite, FortyTwoBytesReadAsSixtyFourWrittenAsSixty) {
   ScopedTimeZone tz("UTC");
   TempDir dir;
@@ -266,9 +267,10 @@ TEST(PcapWrite, FortyTwoBytesReadAsSixtyFourWrittenAsSixty) {
   EXPECT_EQ(GetLE32(b.data() + 24 + 8), 60u);
   EXPECT_EQ(GetLE32(b.data() + 24 + 12), 60u);
   const uint8_t* second = b.data() + 24 + 16 + 60;
-  EXPECT_EQ(GetLE32(second + 8), 64u);
+  EXPECT_EQ(GetLE32(second + 8), 68u);
   EXPECT_EQ(GetLE32(second + 12), 1514u);
-  EXPECT_EQ(GetLE32(b.data() + 16), 64u);  // snap length from the truncated frame
+  EXPECT_TRUE(std::equal(second + 16, second + 16 + 68, Payload(68, 2).begin()));
+  EXPECT_EQ(GetLE32(b.data() + 16), 68u);  // snap length from the truncated frame
 }
 
 // A trace that runs past local midnight keeps its true UTC times, in zones

@@ -182,7 +182,7 @@ TEST(Slicing, TheHeaderSeesTheWholeFirstFrame) {
   auto b = ReadFileBytes(dir.path("s.pcap"));
   ASSERT_GE(b.size(), 24u + 16);
   EXPECT_EQ(GetLE32(b.data() + 16), 100u);       // snap length: the slice
-  EXPECT_EQ(GetLE32(b.data() + 24 + 8), 96u);    // stored bytes less the FCS
+  EXPECT_EQ(GetLE32(b.data() + 24 + 8), 100u);   // every sliced byte is frame data
   EXPECT_EQ(GetLE32(b.data() + 24 + 12), 996u);  // the frame's own length
 }
 
