@@ -157,6 +157,14 @@ TEST_F(Cli, TargetsWithoutAWriterAreRefusedBeforeAnythingIsWritten) {
   EXPECT_TRUE(ReadFileBytes(dir.path("trace.cap")).empty());
 }
 
+TEST_F(Cli, TheReadmeListsTheFormatsThisBuildConverts) {
+  auto readme = ReadFileBytes(std::string(MORPHALITE_SOURCE_DIR) + "/README.md");
+  CommandResult r = run("--formats");
+  ASSERT_EQ(r.status, 0);
+  EXPECT_NE(std::string(readme.begin(), readme.end()).find(r.out), std::string::npos)
+      << "README.md: paste the output of morphalite --formats into its formats table";
+}
+
 TEST_F(Cli, HelpAndVersion) {
   CommandResult r = run("--help");
   EXPECT_EQ(r.status, 0);
