@@ -80,7 +80,10 @@ const AnalyzerInfo& Analyzers(AnalyzerType type) {
 }
 
 bool HasReader(AnalyzerType type) { return Analyzers(type).read != nullptr; }
-bool WriterDropsEthernetFcs(AnalyzerType type) { return type == Analyzer::Tcpdump; }
+bool WriterDropsEthernetFcs(AnalyzerType type) {
+  return type == Analyzer::Tcpdump || type == Analyzer::NetMon1 || type == Analyzer::NetMon2 ||
+         type == Analyzer::Snoop;
+}
 
 bool HasWriter(AnalyzerType type) { return Analyzers(type).writeFrame != nullptr; }
 
