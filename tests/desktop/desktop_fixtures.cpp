@@ -1,10 +1,13 @@
 #include "desktop_fixtures.h"
 
 #include <QComboBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QFile>
 #include <algorithm>
 
 #include "engine/catalogue.h"
+#include "ui/desktop/progress_window.h"
 
 namespace morph::testing {
 
@@ -143,6 +146,16 @@ bool ChooseFormat(TMainForm& window, const QString& name) {
   if (index < 0) return false;
   box->setCurrentIndex(index);
   return true;
+}
+
+void ConvertPressingOk(TMainForm& window) {
+  QTimer ok;
+  QObject::connect(&ok, &QTimer::timeout, [&] {
+    auto* button = Child<QPushButton>(window.progressWindow(), "CancelButton");
+    if (window.progressWindow().isVisible() && button->text() == "&OK") button->click();
+  });
+  ok.start(20);
+  window.convertClicked();
 }
 
 }  // namespace morph::testing

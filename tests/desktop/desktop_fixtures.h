@@ -69,6 +69,10 @@ QStringList SortedNames(std::initializer_list<int> analyzers);
 // Selects a format by its display name (as the user would); false when absent.
 bool ChooseFormat(TMainForm& window, const QString& name);
 
+// Presses Convert and then OK as soon as the final state shows, so the
+// progress window's hold ends early.
+void ConvertPressingOk(TMainForm& window);
+
 template <class T>
 T* Child(QObject& parent, const char* name) {
   return parent.findChild<T*>(QString::fromLatin1(name));

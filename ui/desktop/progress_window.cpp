@@ -48,7 +48,8 @@ void TProcessTraceFileForm::render(const ProgressView& view) {
   if (!view.pctComplete.empty()) ui_->PctComplete->setText(QString::fromStdString(view.pctComplete));
   ui_->PctProgressBar->setValue(view.percent);
   ui_->CancelButton->setEnabled(view.buttonEnabled);
-  if (!stopPressed_) ui_->CancelButton->setText(QString::fromStdString(view.buttonCaption));
+  if (!stopPressed_ && !view.buttonCaption.empty())
+    ui_->CancelButton->setText(QString::fromStdString(view.buttonCaption));
   if (view.finished && !finished_) {
     finished_ = true;
     displayedMilliseconds_ = 0;
@@ -85,7 +86,8 @@ void TProcessTraceFileForm::closeEvent(QCloseEvent* event) {
   else
     stopPressed_ = true;
   closedByUser_ = true;
-  QDialog::closeEvent(event);
+  // Not QDialog's handling, which would route the close through Escape's button.
+  QWidget::closeEvent(event);
 }
 
 void TProcessTraceFileForm::reject() {
