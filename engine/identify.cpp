@@ -12,8 +12,11 @@
 #include "engine/catalogue.h"
 #include "engine/conversion.h"
 #include "engine/streams.h"
+#include "formats/netmon.h"
 #include "formats/packet_file.h"
 #include "formats/pcap.h"
+#include "formats/sniffer.h"
+#include "formats/snoop.h"
 
 namespace morph {
 namespace {
@@ -24,7 +27,6 @@ constexpr size_t kTopologyHeadBytes = 140;  // what topology determination looks
 constexpr int64_t kMinimumTopologySize = 50;
 constexpr int64_t kLan900MinimumSize = 131072;
 constexpr size_t kCommentLimit = 300;
-constexpr int kMaxHeaderRecords = 4096;  // Sniffer DOS records looked at before giving up
 
 std::string Upper(std::string text) {
   for (char& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
@@ -148,14 +150,6 @@ AnalyzerType IdentifyPcap(ConversionState& s, SourceStream& in, uint32_t magic,
   return Analyzer::Unknown;
 }
 
-AnalyzerType IdentifySnoop(const Block& head) {
-  // The first record follows the 16-byte file header; what it holds beyond
-  // its 24-byte header and the frame tells the two apart.
-  const int64_t included = head.be32(16 + 4);
-  const int64_t recordLength = head.be32(16 + 8);
-  return recordLength - included < 40 ? Analyzer::Snoop : Analyzer::Surveyor;
-}
-
 // The rules in the order they are tried; the first that matches decides.
 AnalyzerType IdentifyByContent(ConversionState& s, SourceStream& in, const Block& head,
                                const std::string& fileName, bool& openFailed) {
@@ -167,7 +161,7 @@ AnalyzerType IdentifyByContent(ConversionState& s, SourceStream& in, const Block
     return Analyzer::SnifferPro;
   }
   if (head.startsWith("TRS") || head.startsWith("NSE")) {
-    s.SourceCompressed = (head.u8(35) & 1) != 0;
+    s.SourceCompressed = IsSnifferDosCompressed(head.bytes.data(), head.size());
     return Analyzer::SnifferDos;
   }
   if (head.be32(0) == 0x6476) return head.be32(4) == 4 ? Analyzer::NetMetrix : Analyzer::Unknown;
@@ -200,7 +194,7 @@ AnalyzerType IdentifyByContent(ConversionState& s, SourceStream& in, const Block
     return Analyzer::Ostrawind;
   }
   if (head.startsWith("\x7Fver")) return IdentifyTaggedPacketFile(in);
-  if (head.startsWith("snoop\0\0\0", 8)) return IdentifySnoop(head);
+  if (head.startsWith("snoop\0\0\0", 8)) return SnoopOrSurveyor(in);
   if (head.startsWith("NetScout Frame File\n")) return Analyzer::NetScout;
   if (head.startsWith("WINC"))
     return head.contains("LinkView PRO") ? Analyzer::LinkViewPro : Analyzer::Domino;
@@ -456,18 +450,9 @@ Topology NetMetrixTopology(TopologyInput& t) {
   }
 }
 
-Topology NetMonTopology(TopologyInput& t) {
-  const int64_t offset = t.head.le32(40), length = t.head.le32(44);
-  if (offset > 0 && length > 0) {
-    Block comment = ReadBlock(t.in, offset, std::min<size_t>(size_t(length), kCommentLimit));
-    t.s.FileComment = comment.text(0, comment.size());
-  }
-  switch (t.head.u8(6)) {
-    case 1: return Topo::Ethernet;
-    case 2: return Topo::TokenRing;
-    case 3: return Topo::Fddi;
-    default: return Topo::Unknown;
-  }
+Topology NetMonFileTopology(TopologyInput& t) {
+  t.s.FileComment = ReadNetMonComment(t.in);
+  return NetMonTopology(uint8_t(t.head.u8(6)));
 }
 
 Topology NetScoutTopology(TopologyInput& t) {
@@ -490,17 +475,7 @@ Topology ObserverTopology(TopologyInput& t) {
   }
 }
 
-// The header's speed: bits per second, or megabits per second when small.
-uint32_t SnifferProSpeed(int64_t stated) {
-  if (stated < 0) return 0;
-  if (stated > 1000000000) return 10000000;
-  if (stated >= 10000 || stated % 12 == 0) return uint32_t(stated);
-  const int64_t bits = stated * 1000000;
-  // More than a gigabit is as implausible here as it is when stated directly.
-  return bits > 1000000000 ? 10000000 : uint32_t(bits);
-}
-
-Topology SnifferProTopology(TopologyInput& t) {
+Topology SnifferProFileTopology(TopologyInput& t) {
   std::unique_ptr<SourceStream> gz;
   SourceStream* stream = &t.in;
   if (t.s.SourceCompressed) {
@@ -508,105 +483,32 @@ Topology SnifferProTopology(TopologyInput& t) {
     if (!gz) return Topo::Unknown;
     stream = gz.get();
   }
-  Block header = ReadBlock(*stream, 0, 128);
-  if (header.size() < 128) return Topo::Unknown;
-  t.speed = SnifferProSpeed(header.le32(60));
-  switch (header.le32(44)) {
-    case 0: return Topo::Ethernet;
-    case 1: return Topo::TokenRing;
-    case 2: return Topo::Fddi;
-    case 9: return Topo::Wireless;
-    case 3: break;
-    default: return Topo::Unknown;
+  Block header = ReadBlock(*stream, 0, SnifferPro::kHeaderBytes);
+  const SnifferTopologyInfo info = SnifferProTopology(header.bytes.data(), header.size());
+  t.speed = info.fileLineSpeed;
+  t.s.WanProtocol = info.wanProtocol;
+  if (info.probeFirstFrame) {
+    // Only the reader can tell from the first frame; without a frame the
+    // header's protocol stands.
+    ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, info.topology);
+    t.s.WanProtocol = !probe.ran       ? Wan::NotKnown
+                      : probe.delivered ? probe.wanProtocol
+                                        : info.wanProtocol;
   }
-  switch (header.le16(84)) {
-    case 0: t.s.WanProtocol = Wan::Ppp; break;
-    case 4: t.s.WanProtocol = Wan::FrameRelay; break;
-    case 7: t.s.WanProtocol = Wan::Sdlc; break;
-    case 8: t.s.WanProtocol = Wan::X25; break;
-    case 6: {
-      // ISDN unless the first frame shows PPP; only the reader can tell.
-      t.s.WanProtocol = Wan::Isdn;
-      ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, Topo::Wan);
-      t.s.WanProtocol = !probe.ran ? Wan::NotKnown : probe.delivered ? probe.wanProtocol : Wan::Isdn;
-      break;
-    }
-    default: break;
-  }
-  return Topo::Wan;
+  return info.topology;
 }
 
-// The line record among the header records of a plain Sniffer DOS file.
-void ScanSnifferDosLineRecord(TopologyInput& t, Topology topology) {
-  int64_t position = 17 + 6 + 18;  // signature, version record
-  for (int record = 0; record < kMaxHeaderRecords; ++record) {
-    Block header = ReadBlock(t.in, position, 6);
-    if (header.size() < 6) return;
-    const int64_t type = header.le16(0), length = header.le16(2);
-    position += 6;
-    if (type == 7) {
-      Block line = ReadBlock(t.in, position, 8);
-      if (line.size() < 8) return;
-      const int64_t speed = line.le32(0);
-      if (topology == Topo::Ethernet)
-        t.speed = speed == 100000000 ? 100000000 : 10000000;
-      else if (topology == Topo::TokenRing)
-        t.speed = speed == 0 ? 4000000 : 16000000;
-      else
-        t.speed = uint32_t(speed);
-      switch (line.le32(4)) {
-        case 0: t.s.WanProtocol = Wan::Sdlc; break;
-        case 1: t.s.WanProtocol = Wan::X25; break;
-        case 2: t.s.WanProtocol = Wan::FrameRelay; break;
-        default: break;
-      }
-      return;
-    }
-    const bool passedOver = type == 6 || (type >= 8 && type <= 11) || (type >= 13 && type <= 17);
-    if (!passedOver) return;  // a frame, the end, or something unexpected
-    position += length;
+Topology SnifferDosFileTopology(TopologyInput& t) {
+  const SnifferTopologyInfo info = SnifferDosTopology(t.in);
+  t.speed = info.fileLineSpeed;
+  t.s.WanProtocol = info.wanProtocol;
+  if (info.probeFirstFrame) {
+    ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, info.topology);
+    if (probe.ran)
+      t.s.WanProtocol =
+          SnifferDosProtocolFromFrame(probe.firstBytes.data(), int32_t(probe.firstBytes.size()));
   }
-}
-
-Topology SnifferDosTopology(TopologyInput& t) {
-  Topology topology = Topo::Unknown;
-  switch (t.head.u8(32)) {
-    case 0: topology = Topo::TokenRing; break;
-    case 1:
-    case 3: topology = Topo::Ethernet; break;
-    case 2: topology = 2; break;
-    case 7: topology = Topo::Wan; break;
-    case 9: topology = Topo::Fddi; break;
-    default: break;
-  }
-  // After the version record a compressed file holds nothing readable
-  // without its reader.
-  if (!t.s.SourceCompressed) ScanSnifferDosLineRecord(t, topology);
-  if (topology == Topo::Wan && t.s.WanProtocol == Wan::NotKnown) {
-    ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, topology);
-    if (probe.ran) {
-      const auto& b = probe.firstBytes;
-      if (!b.empty() && b[0] == 0xFF)
-        t.s.WanProtocol = Wan::Ppp;
-      else if (b.size() == 2 && b[0] % 2 == 0 && b[1] % 2 == 1)
-        t.s.WanProtocol = Wan::Isdn;
-      else
-        t.s.WanProtocol = Wan::Hdlc;
-    }
-  }
-  return topology;
-}
-
-Topology SnoopTopology(TopologyInput& t) {
-  switch (t.head.u8(15)) {
-    case 0:
-    case 4: t.speed = 10000000; return Topo::Ethernet;
-    case 2: return Topo::TokenRing;
-    case 8: return Topo::Fddi;
-    case 10: t.speed = 100000000; return Topo::Ethernet;
-    case 12: t.speed = 1000000000; return Topo::Ethernet;
-    default: return Topo::Unknown;
-  }
+  return info.topology;
 }
 
 Topology PcapFileTopology(TopologyInput& t) {
@@ -635,13 +537,13 @@ Topology TopologyByRule(TopologyInput& t) {
     case Analyzer::LanDesk: return LanDeskTopology(t);
     case Analyzer::NetMetrix: return NetMetrixTopology(t);
     case Analyzer::NetMon1:
-    case Analyzer::NetMon2: return NetMonTopology(t);
+    case Analyzer::NetMon2: return NetMonFileTopology(t);
     case Analyzer::NetScout: return NetScoutTopology(t);
     case Analyzer::Observer: return ObserverTopology(t);
-    case Analyzer::SnifferPro: return SnifferProTopology(t);
-    case Analyzer::SnifferDos: return SnifferDosTopology(t);
+    case Analyzer::SnifferPro: return SnifferProFileTopology(t);
+    case Analyzer::SnifferDos: return SnifferDosFileTopology(t);
     case Analyzer::Snoop:
-    case Analyzer::Surveyor: return SnoopTopology(t);
+    case Analyzer::Surveyor: return SnoopTopology(uint8_t(t.head.u8(15)), t.speed);
     case Analyzer::Tcpdump: return PcapFileTopology(t);
     default: return Topo::Unknown;
   }

@@ -13,6 +13,7 @@
 #include "engine/conversion.h"
 #include "engine/timebase.h"
 #include "formats/formats.h"
+#include "formats/record_loop.h"
 
 namespace morph {
 namespace {
@@ -241,7 +242,8 @@ std::string ReadNetMonComment(SourceStream& in) {
   const uint32_t offset = GetLE32(h + 40);
   const size_t length = std::min<size_t>(GetLE32(h + 44), kNetMonCommentLimit);
   std::string text(length, '\0');
-  if (length == 0 || !in.seek(offset)) return "";
+  // Offset 0 is the header itself: the file has no comment.
+  if (length == 0 || offset == 0 || !in.seek(offset)) return "";
   text.resize(in.read(text.data(), length));
   text.resize(std::min(text.size(), text.find('\0')));
   return text;
@@ -274,7 +276,7 @@ void ReadNetMon(Conversion& c, bool headerStep, bool singleFrame) {
     }
     s.SourceFilePosition = position;
     if (r.next >= r.table.size() || (fileSize >= 0 && position >= fileSize)) s.EndOfSource = true;
-  } while (!s.ReadError && !s.StopRequested && !s.WriteFailed && !s.EndOfSource && !singleFrame);
+  } while (ReadOn(s, singleFrame));
   s.FramesReadTotal = s.FramesRead;
   if (!singleFrame) std::vector<uint32_t>().swap(r.table);
 }

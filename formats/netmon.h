@@ -18,7 +18,7 @@ Topology NetMonTopology(uint8_t macType);
 
 // The comment the header points at (offset at byte 40, length at byte 44),
 // up to its first zero byte and cut to 300 characters. Empty when the file
-// has none or it cannot be read.
+// has none (offset or length 0) or it cannot be read.
 std::string ReadNetMonComment(SourceStream& in);
 
 }  // namespace morph

@@ -8,6 +8,7 @@
 #include "engine/conversion.h"
 #include "engine/timebase.h"
 #include "formats/formats.h"
+#include "formats/record_loop.h"
 
 namespace morph {
 namespace {
@@ -209,12 +210,7 @@ void ReadPcap(Conversion& c, bool headerStep, bool singleFrame) {
     return;
   }
   const bool nanoseconds = c.ReaderContext<PcapReaderContext>().nanoseconds;
-  do {
-    if (!ReadRecord(c, nanoseconds)) break;
-    s.WriteFailed = c.ProcessFrame();
-    if (!s.EndOfSource && c.SourceAtEnd()) s.EndOfSource = true;
-  } while (!s.ReadError && !s.StopRequested && !s.WriteFailed && !s.EndOfSource && !singleFrame);
-  s.FramesReadTotal = s.FramesRead;
+  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, nanoseconds); });
 }
 
 void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {

@@ -4,11 +4,10 @@
 // For source identification: the helpers below read the topology facts of
 // both formats from the first bytes of a file, so identification needs no
 // knowledge of the layouts.
-//  - Sniffer DOS: call SnifferDosTopology with the first bytes of the file
-//    (4 KiB is plenty; the helper looks through the decompressor itself when
-//    the file is compressed). When `probeFirstFrame` is set, run
-//    Conversion::ProbeFirstFrame(): the reader then leaves the WAN protocol
-//    it recognised in state.WanProtocol.
+//  - Sniffer DOS: call SnifferDosTopology with the file (or its bytes); it
+//    reads the header and the leading records, through the decompressor when
+//    the file is compressed. When `probeFirstFrame` is set, the first frame's
+//    bytes name the protocol (SnifferDosProtocolFromFrame).
 //  - SnifferPro: call SnifferProTopology with the 128-byte file header (read
 //    through the gzip stream for .caz files). When `probeFirstFrame` is set,
 //    put `wanProtocol` into state.WanProtocol first and probe; the reader
@@ -19,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/streams.h"
 #include "engine/types.h"
 
 namespace morph {
@@ -31,7 +31,9 @@ struct SnifferTopologyInfo {
   bool noFrames = false;          // Sniffer DOS: the end-of-file record comes before any frame
 };
 
+SnifferTopologyInfo SnifferDosTopology(SourceStream& in);
 SnifferTopologyInfo SnifferDosTopology(const uint8_t* head, size_t size);
+// Needs the whole 128-byte header; a shorter one tells nothing.
 SnifferTopologyInfo SnifferProTopology(const uint8_t* header, size_t size);
 bool IsSnifferDosCompressed(const uint8_t* head, size_t size);
 

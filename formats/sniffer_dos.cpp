@@ -8,6 +8,7 @@
 #include "engine/conversion.h"
 #include "engine/timebase.h"
 #include "formats/formats.h"
+#include "formats/record_loop.h"
 #include "formats/sniffer.h"
 #include "formats/sniffer_compression.h"
 
@@ -20,6 +21,7 @@ constexpr uint16_t kLargestFrameBody = 32782;       // 14-byte header and 32,768
 constexpr uint16_t kLargestCompressedBody = 32768;  // what one decoded block can hold
 constexpr int64_t kMicrosPerDay = 86400000000LL;
 constexpr int kWrittenTimeUnit = 4;                 // two microseconds
+constexpr int kMaxLeadingRecords = 4096;  // looked at for the line record before giving up
 
 // Version record body offsets.
 constexpr size_t kVerDateTime = 4, kVerRecordType = 8, kVerNetwork = 9, kVerFormat = 10,
@@ -261,8 +263,7 @@ void ReadFrames(Conversion& c, SnifferDosReader& r, bool singleFrame) {
     if (s.ProbeOnly && IsWanTopology(s.TraceTopology) && s.WanProtocol == Wan::NotKnown)
       s.WanProtocol = SnifferDosProtocolFromFrame(s.FrameData.data(), s.StoredLength);
     s.WriteFailed = c.ProcessFrame();
-  } while (!s.ReadError && !s.StopRequested && !s.WriteFailed && !s.EndOfSource &&
-           !s.BadCompression && !singleFrame);
+  } while (ReadOn(s, singleFrame) && !s.BadCompression);
   s.FramesReadTotal = s.FramesRead;
 }
 
@@ -303,9 +304,10 @@ bool IsSnifferDosCompressed(const uint8_t* head, size_t size) {
          (head[kFramesStart - kVersionBytes + kVerCompression] & 1) != 0;
 }
 
-SnifferTopologyInfo SnifferDosTopology(const uint8_t* head, size_t size) {
+SnifferTopologyInfo SnifferDosTopology(SourceStream& in) {
   SnifferTopologyInfo info;
-  if (size < kFramesStart) return info;
+  uint8_t head[kFramesStart];
+  if (!in.seek(0) || !in.readExact(head, sizeof head)) return info;
   switch (head[kFramesStart - kVersionBytes + kVerNetwork]) {
     case 0: info.topology = Topo::TokenRing; break;
     case 1: case 3: info.topology = Topo::Ethernet; break;
@@ -316,16 +318,14 @@ SnifferTopologyInfo SnifferDosTopology(const uint8_t* head, size_t size) {
   }
 
   // The leading records, decoded first when the file is compressed.
-  auto in = OpenMemorySource(std::vector<uint8_t>(head, head + size));
-  in->seek(int64_t(kFramesStart));
   SnifferDecompressor decompressor;
-  decompressor.Reset(*in, int64_t(kFramesStart));
-  const bool compressed = IsSnifferDosCompressed(head, size);
+  decompressor.Reset(in, int64_t(kFramesStart));
+  const bool compressed = IsSnifferDosCompressed(head, sizeof head);
   std::vector<uint8_t> skipped;
   auto take = [&](uint8_t* out, size_t n) {
-    return compressed ? decompressor.Read(out, n) : in->readExact(out, n);
+    return compressed ? decompressor.Read(out, n) : in.readExact(out, n);
   };
-  for (;;) {
+  for (int record = 0; record < kMaxLeadingRecords; ++record) {
     uint8_t header[kRecordHeaderBytes];
     if (!take(header, sizeof header)) break;
     const uint16_t type = GetLE16(header), length = GetLE16(header + 2);
@@ -354,6 +354,11 @@ SnifferTopologyInfo SnifferDosTopology(const uint8_t* head, size_t size) {
   }
   info.probeFirstFrame = info.topology == Topo::Wan && info.wanProtocol == Wan::NotKnown;
   return info;
+}
+
+SnifferTopologyInfo SnifferDosTopology(const uint8_t* head, size_t size) {
+  auto in = OpenMemorySource(std::vector<uint8_t>(head, head + size));
+  return SnifferDosTopology(*in);
 }
 
 void ReadSnifferDos(Conversion& c, bool headerStep, bool singleFrame) {

@@ -8,6 +8,7 @@
 #include "engine/conversion.h"
 #include "engine/timebase.h"
 #include "formats/formats.h"
+#include "formats/record_loop.h"
 #include "formats/sniffer.h"
 
 namespace morph {
@@ -232,7 +233,7 @@ void ReadFrames(Conversion& c, SnifferProReader& r, bool singleFrame) {
     s.WriteFailed = c.ProcessFrame();
     if (uint32_t(s.FramesRead) == r.recordCount) s.EndOfSource = true;
     if (!s.EndOfSource && !s.ReadError && !s.WriteFailed) CheckEnd(c, r);
-  } while (!s.ReadError && !s.StopRequested && !s.WriteFailed && !s.EndOfSource && !singleFrame);
+  } while (ReadOn(s, singleFrame));
   s.FramesReadTotal = s.FramesRead;
 }
 
@@ -258,7 +259,7 @@ uint16_t ProtocolCode(uint32_t wanProtocol) {
 
 SnifferTopologyInfo SnifferProTopology(const uint8_t* header, size_t size) {
   SnifferTopologyInfo info;
-  if (size < kCopiedFrom) return info;
+  if (size < kHeaderBytes) return info;
   switch (GetLE32(header + kNetworkAt)) {
     case kNetEthernet: info.topology = Topo::Ethernet; break;
     case kNetTokenRing: info.topology = Topo::TokenRing; break;

@@ -10,6 +10,7 @@
 #include "engine/conversion.h"
 #include "engine/timebase.h"
 #include "formats/formats.h"
+#include "formats/record_loop.h"
 
 namespace morph {
 namespace {
@@ -156,12 +157,7 @@ void ReadSnoop(Conversion& c, bool headerStep, bool singleFrame) {
     return;
   }
   const bool surveyor = s.SourceAnalyzer == Analyzer::Surveyor;
-  do {
-    if (!ReadRecord(c, surveyor)) break;
-    s.WriteFailed = c.ProcessFrame();
-    if (!s.EndOfSource && c.SourceAtEnd()) s.EndOfSource = true;
-  } while (!s.ReadError && !s.StopRequested && !s.WriteFailed && !s.EndOfSource && !singleFrame);
-  s.FramesReadTotal = s.FramesRead;
+  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, surveyor); });
 }
 
 void WriteSnoopHeader(Conversion& c, int32_t /*frameNumber*/) {

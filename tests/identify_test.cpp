@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -121,14 +122,16 @@ Fixture SnifferPro(uint32_t network, uint32_t speed, uint16_t wanSubtype = 0) {
   return f.le16(84, wanSubtype);
 }
 
-// Sniffer DOS: signature, version record, then optional line record.
-Fixture SnifferDos(uint8_t network, bool lineRecord, uint32_t speed, uint32_t protocol) {
+// Sniffer DOS: signature, version record, a record that is passed over,
+// then optional line record.
+Fixture SnifferDos(uint8_t network, bool lineRecord, uint32_t speed, uint32_t protocol,
+                   uint16_t passedOver = 4) {
   Fixture f;
   f.text(0, "TRSNIFF data    \x1A").le16(17, 1).le16(19, 18);
   f.le16(23, 1).le16(25, 16).u8(32, network).u8(33, 1).u8(34, 4);
   size_t at = 41;
-  f.le16(at, 6).le16(at + 2, 4).size(at + 6 + 4);  // a record that is passed over
-  at += 10;
+  f.le16(at, 6).le16(at + 2, passedOver).size(at + 6 + passedOver);
+  at += 6 + passedOver;
   if (lineRecord) {
     f.le16(at, 7).le16(at + 2, 8).le32(at + 6, speed).le32(at + 10, protocol);
     at += 14;
@@ -420,6 +423,43 @@ TEST(IdentifySnifferDos, WanProtocolFromTheLineRecord) {
     EXPECT_EQ(r.state.WanProtocol, c.protocol);
     EXPECT_EQ(r.state.LineSpeed, 1544000u);
   }
+}
+
+// The same file with its own compression: everything after the version
+// record becomes one compressed block of literals (groups of a zero flag
+// word and 16 bytes).
+Fixture CompressedSnifferDos(const Fixture& plain) {
+  Fixture f;
+  f.bytes.assign(plain.bytes.begin(), plain.bytes.begin() + 41);
+  f.u8(35, uint8_t(plain.bytes[35] | 1));
+  std::vector<uint8_t> block;
+  for (size_t at = 41; at < plain.bytes.size(); at += 16) {
+    block.insert(block.end(), {0, 0});
+    block.insert(block.end(), plain.bytes.begin() + long(at),
+                 plain.bytes.begin() + long(std::min(at + 16, plain.bytes.size())));
+  }
+  f.le16(41, uint16_t(block.size()));
+  f.bytes.insert(f.bytes.end(), block.begin(), block.end());
+  return f;
+}
+
+TEST(IdentifySnifferDos, CompressedFilesKeepTheirLineRecord) {
+  TempDir dir;
+  Result wan = ExamineBytes(dir, "w.syc", CompressedSnifferDos(SnifferDos(7, true, 1544000, 2)));
+  EXPECT_TRUE(wan.state.SourceCompressed);
+  EXPECT_EQ(wan.topology, Topo::Wan);
+  EXPECT_EQ(wan.state.WanProtocol, Wan::FrameRelay);
+  EXPECT_EQ(wan.state.LineSpeed, 1544000u);
+  Result eth = ExamineBytes(dir, "e.enc", CompressedSnifferDos(SnifferDos(1, true, 100000000, 3)));
+  EXPECT_EQ(eth.topology, Topo::Ethernet);
+  EXPECT_EQ(eth.state.FileLineSpeed, 100000000u);
+  // Leading records of any length are looked past, in plain files too.
+  Result far = ExamineBytes(dir, "f.enc", SnifferDos(1, true, 100000000, 3, 9000));
+  EXPECT_EQ(far.state.LineSpeed, 100000000u);
+  Result farPacked =
+      ExamineBytes(dir, "g.enc", CompressedSnifferDos(SnifferDos(0, true, 0, 3, 9000)));
+  EXPECT_EQ(farPacked.topology, Topo::TokenRing);
+  EXPECT_EQ(farPacked.state.LineSpeed, 4000000u);
 }
 
 // A WAN trace whose line record names no protocol, with one frame record.

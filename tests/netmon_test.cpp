@@ -175,6 +175,9 @@ TEST(NetMonComment, ReadUpToItsZeroByteAndAtMost300Characters) {
   PutLE32(longFile.data() + 40, 1u << 30);  // comment offset beyond the file
   auto badIn = OpenMemorySource(longFile);
   EXPECT_EQ(ReadNetMonComment(*badIn), "");
+  PutLE32(longFile.data() + 40, 0);  // offset 0 would be the header itself
+  auto noneIn = OpenMemorySource(longFile);
+  EXPECT_EQ(ReadNetMonComment(*noneIn), "");
 
   EXPECT_EQ(NetMonTopology(1), Topo::Ethernet);
   EXPECT_EQ(NetMonTopology(2), Topo::TokenRing);

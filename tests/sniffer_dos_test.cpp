@@ -366,6 +366,27 @@ TEST(SnifferDosTopology, NetworkLineRecordAndCompressedHeaders) {
   EXPECT_TRUE(fddi.noFrames);
 }
 
+TEST(SnifferDosTopology, LineRecordBehindLongLeadingRecordsOfAFile) {
+  // The leading records span several compressed and stored blocks.
+  Bytes line = Record(7, {0x40, 0x8D, 0x17, 0x00, 1, 0, 0, 0});  // 1,543,488; X.25
+  Bytes plain = DosFile(7, 4, {Record(6, Pattern(7000)), Record(8, Pattern(5000, 2)), line,
+                               FrameRecord({.data = Pattern(20)})});
+  TestCompressor compressor;
+  for (const Bytes& file : {plain, CompressDosFile(plain, compressor)}) {
+    SnifferTopologyInfo info = SnifferDosTopology(*OpenMemorySource(file));
+    EXPECT_EQ(info.topology, Topo::Wan);
+    EXPECT_EQ(info.wanProtocol, Wan::X25);
+    EXPECT_EQ(info.fileLineSpeed, 1543488u);
+    EXPECT_FALSE(info.probeFirstFrame);
+  }
+  // A line record shorter than its two fields names nothing.
+  Bytes shortLine =
+      DosFile(7, 4, {Record(7, {0x40, 0x8D, 0x17, 0x00}), FrameRecord({.data = Pattern(20)})});
+  SnifferTopologyInfo cut = SnifferDosTopology(shortLine.data(), shortLine.size());
+  EXPECT_EQ(cut.fileLineSpeed, 0u);
+  EXPECT_TRUE(cut.probeFirstFrame);
+}
+
 // ---------------------------------------------------------------- compressed files
 
 TEST(SnifferDosCompressed, TestCompressorRoundTripUsesEveryForm) {

@@ -300,6 +300,10 @@ TEST(SnifferProTopology, NetworkProtocolAndSpeed) {
     EXPECT_EQ(info.wanProtocol, c.wan) << c.network;
     EXPECT_EQ(info.fileLineSpeed, c.fileSpeed) << c.speed;
     EXPECT_EQ(info.probeFirstFrame, c.probe);
+    // A header cut short tells nothing.
+    SnifferTopologyInfo cut = SnifferProTopology(b.data(), b.size() - 1);
+    EXPECT_EQ(cut.topology, Topo::Unknown);
+    EXPECT_EQ(cut.fileLineSpeed, 0u);
   }
 }
 
