@@ -604,7 +604,8 @@ void TMainForm::setBusy(bool busy) {
 
 bool TMainForm::handleStartArguments(const QStringList& args, Outcome* outcome) {
   if (args.isEmpty() || args.front().isEmpty()) return false;
-  sourceFileName_ = args.front();
+  // A full path, so the recent-files entry still works from elsewhere.
+  sourceFileName_ = QFileInfo(args.front()).absoluteFilePath();
   ui_->SrcAnalyzerFile->setText(sourceFileName_);
   sourceEdited_ = true;
   if (args.size() < 2 || args[1].isEmpty()) {
