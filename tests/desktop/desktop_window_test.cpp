@@ -59,6 +59,7 @@ class WindowTest : public QObject {
   void libpcapOptionsFollowTheSourceUnlessChanged();
   void startArguments();
   void helpDocumentsAndTheirAbsence();
+  void openDialogFiltersListReadableSuffixes();
 };
 
 void WindowTest::eachWayOfChoosingASourceShowsItsFacts() {
@@ -107,6 +108,21 @@ void WindowTest::eachWayOfChoosingASourceShowsItsFacts() {
     QApplication::sendEvent(&dropped, &drop);
     QCOMPARE(Text(dropped, "AnalyzerType"), QString::fromStdString(AnalyzerName(Analyzer::Tcpdump)));
     QCOMPARE(Text(dropped, "FileSize"), size);
+  }
+  // Dropped on the source field: the window takes it, not the field as text.
+  f.window = std::make_unique<TMainForm>(f.prompter, f.settingsFile);
+  {
+    TMainForm& dropped = *f.window;
+    dropped.show();
+    auto* field = Child<QLineEdit>(dropped, "SrcAnalyzerFile");
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(source)});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(field, &enter);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(field, &drop);
+    QCOMPARE(field->text(), source);
+    QCOMPARE(Text(dropped, "AnalyzerType"), kTcpdump);
   }
 
   // The recent-files list.
@@ -620,6 +636,35 @@ void WindowTest::helpDocumentsAndTheirAbsence() {
   // A viewer that refuses the document is an error as well.
   w.setUrlOpener([](const QUrl&) { return false; });
   QVERIFY_THROWS_EXCEPTION(HelpError, w.readme());
+}
+
+void WindowTest::openDialogFiltersListReadableSuffixes() {
+  const QStringList filters = OpenDialogFilters(DefaultCapabilities());
+  QCOMPARE(filters.value(0), QString("Any File (*)"));
+  const QString anyTrace = filters.value(1);
+  QVERIFY(anyTrace.startsWith("Any Trace File (by suffix) ("));
+
+  auto filterOf = [&](AnalyzerType a) {
+    QString name = QString::fromStdString(AnalyzerName(a)) + " (";
+    for (const QString& f : filters)
+      if (f.startsWith(name)) return f;
+    return QString();
+  };
+  QVERIFY(filterOf(Analyzer::Ascii).isEmpty());  // written only
+  QString sniffer = filterOf(Analyzer::SnifferDos);
+  for (Topology t : {Topo::Ethernet, Topo::TokenRing})
+    QVERIFY2(sniffer.contains("*" + Suffix(Analyzer::SnifferDos, t)), qPrintable(sniffer));
+  QVERIFY(sniffer.contains("*.syc") && sniffer.contains("*.fdc"));
+  QVERIFY(filterOf(Analyzer::Snoop).contains("*.cap"));
+  QVERIFY(filterOf(Analyzer::SnifferPro).contains("*.caz"));
+  QVERIFY(filterOf(Analyzer::Farrowe).contains("*.kvz"));
+  QVERIFY(filterOf(Analyzer::Tcpdump).contains("*" + Suffix(Analyzer::Tcpdump, Topo::Ethernet)));
+  // Every pattern of an analyzer's filter is in the any-trace list.
+  for (const QString& f : filters.mid(2)) {
+    QString patterns = f.section('(', -1).chopped(1);
+    for (const QString& p : patterns.split(' '))
+      QVERIFY2(anyTrace.contains(p), qPrintable(p));
+  }
 }
 
 QTEST_MAIN(WindowTest)

@@ -21,6 +21,12 @@ QString CurrentExceptionClass() {
   return name;
 }
 
+void ShowUnhandledError() {
+  auto* app = dynamic_cast<MorphaliteApplication*>(QCoreApplication::instance());
+  if (!app) throw;
+  app->showCurrentError();
+}
+
 MorphaliteApplication::MorphaliteApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName("Morphalite");
   setOrganizationName("Corvantique");

@@ -21,6 +21,10 @@ class MorphaliteApplication : public QApplication {
   std::unique_ptr<TErrorInformationForm> errorForm_;
 };
 
+// Shows the exception being handled in the error dialog of the running
+// MorphaliteApplication; without one, passes it on.
+void ShowUnhandledError();
+
 // The readable class name of the exception being handled ("" for none).
 QString CurrentExceptionClass();
 

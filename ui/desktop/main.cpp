@@ -13,12 +13,17 @@
 
 namespace {
 
+// A window someone can see and answer. The offscreen and minimal platforms
+// show nothing, so a message box there would wait for ever.
 bool DisplayAvailable() {
-  auto set = [](const char* name) {
-    const char* value = std::getenv(name);
-    return value && *value;
+  auto value = [](const char* name) {
+    const char* text = std::getenv(name);
+    return std::string(text ? text : "");
   };
-  return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
+  if (!value("DISPLAY").empty() || !value("WAYLAND_DISPLAY").empty()) return true;
+  std::string platform = value("QT_QPA_PLATFORM");
+  return !platform.empty() && platform.rfind("offscreen", 0) != 0 &&
+         platform.rfind("minimal", 0) != 0;
 }
 
 int ExitStatus(morph::Outcome outcome) {

@@ -11,9 +11,11 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QStyle>
 
 #include "engine/catalogue.h"
 #include "engine/progress.h"
+#include "ui/desktop/application.h"
 #include "ui/desktop/progress_window.h"
 #include "ui/desktop/prompter.h"
 #include "ui/desktop/tcpdump_options.h"
@@ -125,7 +127,12 @@ TMainForm::TMainForm(Prompter& prompter, QString settingsFile, QWidget* parent)
       settingsFile_(std::move(settingsFile)) {
   ui_->setupUi(this);
   setFixedSize(size());
+  // Files dropped anywhere on the window choose sources; the fields do not
+  // take them as text.
   setAcceptDrops(true);
+  for (QLineEdit* field : findChildren<QLineEdit*>()) field->setAcceptDrops(false);
+  ui_->OpenBtn->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+  ui_->OpenBtn2->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
   progress_ = std::make_unique<TProcessTraceFileForm>();
   textDialog_ = std::make_unique<TTextOptionsForm>(this);
   tcpdumpDialog_ = std::make_unique<TtcpdumpOptions>(this);
@@ -172,8 +179,18 @@ void TMainForm::connectControls() {
   connect(ui.ExitBtn, &QPushButton::clicked, this, &QWidget::close);
   connect(ui.ConvertBtn, &QPushButton::clicked, this, [this] { convertClicked(); });
   connect(ui.OptionsBtn, &QPushButton::clicked, this, [this] { optionsClicked(); });
-  connect(ui.HelpTopicsItem, &QAction::triggered, this, [this] { helpTopics(); });
-  connect(ui.ReadmeItem, &QAction::triggered, this, [this] { readme(); });
+  // A document that cannot be opened reaches the error dialog.
+  auto guarded = [](auto step) {
+    return [step] {
+      try {
+        step();
+      } catch (...) {
+        ShowUnhandledError();
+      }
+    };
+  };
+  connect(ui.HelpTopicsItem, &QAction::triggered, this, guarded([this] { helpTopics(); }));
+  connect(ui.ReadmeItem, &QAction::triggered, this, guarded([this] { readme(); }));
   connect(ui.AboutItem, &QAction::triggered, this, [this] { showAbout(); });
   connect(ui.ProductNewsItem, &QAction::triggered, this,
           [this] { openWebPage(WebPages::ProductNews); });
