@@ -1,5 +1,6 @@
 // The small windows: error information, the libpcap and text options, and
 // the progress window's Stop, OK and hold.
+#include <QAction>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -65,6 +66,7 @@ class DialogsTest : public QObject {
   void stopThenOkShortensTheHold();
   void holdEndsAfterAWriteFailureToo();
   void closingTheWindowStopsTheConversion();
+  void failedHelpRequestReachesTheErrorDialog();
 };
 
 void DialogsTest::errorDialogLines() {
@@ -278,5 +280,42 @@ void DialogsTest::closingTheWindowStopsTheConversion() {
   QVERIFY(clock.elapsed() < 500);
 }
 
-QTEST_MAIN(DialogsTest)
+void DialogsTest::failedHelpRequestReachesTheErrorDialog() {
+  WindowFixture f;
+  TMainForm& w = *f.window;
+  w.setProgramDirectory(f.dir.path());  // no help document there
+  QList<QUrl> opened;
+  w.setUrlOpener([&](const QUrl& url) {
+    opened << url;
+    return true;
+  });
+  w.show();
+  QString line1, line2;
+  QTimer::singleShot(0, [&] {
+    QWidget* box = QApplication::activeModalWidget();
+    QVERIFY(box);
+    QCOMPARE(box->objectName(), QString("TErrorInformationForm"));
+    line1 = Child<QLabel>(*box, "ErrorInfo1")->text();
+    line2 = Child<QLabel>(*box, "ErrorInfo2")->text();
+    box->close();  // the frame closes only the dialog; the program goes on
+  });
+  Child<QAction>(w, "HelpTopicsItem")->trigger();
+  QVERIFY2(line1.startsWith("Exception morph::HelpError in Module "), qPrintable(line1));
+  QVERIFY2(line2.contains("help/index.html") && line2.endsWith("."), qPrintable(line2));
+  QVERIFY(opened.isEmpty());
+
+  // The web items open their pages.
+  Child<QAction>(w, "HomePageItem")->trigger();
+  Child<QAction>(w, "TechnicalSupportItem")->trigger();
+  QCOMPARE(opened, (QList<QUrl>{QUrl(WebPages::HomePage), QUrl(WebPages::TechnicalSupport)}));
+}
+
+// The application object is the program's own, so unhandled errors take
+// the program's route.
+int main(int argc, char** argv) {
+  MorphaliteApplication app(argc, argv);
+  QTEST_SET_MAIN_SOURCE_PATH
+  DialogsTest test;
+  return QTest::qExec(&test, argc, argv);
+}
 #include "desktop_dialogs_test.moc"
