@@ -473,9 +473,13 @@ void WindowTest::conversionRunsToDoneAndEntersRecentFiles() {
   w.chooseSources({f.path("full.pcap")});
   QVERIFY(w.recentFiles().join("").isEmpty());  // opening alone does not enter it
   QVERIFY(ChooseFormat(w, kTcpdump));
-  // Press OK as soon as the final state shows, to cut the hold short.
+  // Press OK as soon as the final state shows, to cut the hold short; the
+  // main window refuses to close meanwhile.
+  w.show();
+  bool closedDuringConversion = false;
   QTimer ok;
   QObject::connect(&ok, &QTimer::timeout, [&] {
+    if (w.progressWindow().isVisible() && w.close()) closedDuringConversion = true;
     auto* button = Child<QPushButton>(w.progressWindow(), "CancelButton");
     if (w.progressWindow().isVisible() && button->text() == "&OK" &&
         Child<QLabel>(w.progressWindow(), "PctComplete")->text() == "Done.")
@@ -494,6 +498,9 @@ void WindowTest::conversionRunsToDoneAndEntersRecentFiles() {
   QVERIFY(!w.progressWindow().isVisible());
   QCOMPARE(w.recentFiles().value(0), f.path("full.pcap"));
   QVERIFY(Child<QPushButton>(w, "ConvertBtn")->isEnabled());  // enabled again
+  QVERIFY(!closedDuringConversion);
+  QVERIFY(w.isVisible());
+  QVERIFY(w.close());
 }
 
 // Presses Stop the moment the progress window first appears.

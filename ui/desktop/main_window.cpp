@@ -1,6 +1,7 @@
 #include "ui/desktop/main_window.h"
 
 #include <QCoreApplication>
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -42,7 +43,7 @@ class PromptHost : public Host {
     return prompter_.ask(window_, Q(caption), Q(text), yesToAll);
   }
 
- private:
+ protected:
   Prompter& prompter_;
   QWidget* window_;
 };
@@ -55,7 +56,14 @@ class ConversionHost : public PromptHost {
       : PromptHost(prompter, window), form_(form) {}
   void pumpEvents() override { QCoreApplication::processEvents(); }
   bool stopRequested() override { return form_.stopPressed(); }
-  void progress(const ProgressView& view) override { form_.render(view); }
+  void progress(const ProgressView& view) override {
+    form_.render(view);
+    // A minimised window shows the progress in its title.
+    QString title = "Morphalite";
+    if (window_->isMinimized() && !(view.finished && form_.stopPressed()))
+      title = view.finished ? " Converting... 100%" : QString("Converting... %1%").arg(view.percent);
+    window_->setWindowTitle(title);
+  }
   void hold(unsigned milliseconds) override { form_.hold(milliseconds); }
 
  private:
@@ -607,7 +615,16 @@ void TMainForm::convertClicked() {
   }
 }
 
+void TMainForm::closeEvent(QCloseEvent* event) {
+  // Like the disabled Exit button: no closing in the middle of a conversion.
+  if (busy_)
+    event->ignore();
+  else
+    QMainWindow::closeEvent(event);
+}
+
 void TMainForm::setBusy(bool busy) {
+  busy_ = busy;
   Ui::TMainForm& ui = *ui_;
   ui.FileMenu->menuAction()->setEnabled(!busy);
   ui.HelpMenu->menuAction()->setEnabled(!busy);

@@ -85,6 +85,7 @@ class TMainForm : public QMainWindow {
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void connectControls();
@@ -124,6 +125,7 @@ class TMainForm : public QMainWindow {
   bool overwriteAll_ = false;
   bool nameFromSource_ = false;
   bool fillingList_ = false;
+  bool busy_ = false;  // a conversion is running
   Outcome lastOutcome_ = Outcome::SourceRefused;
   UrlOpener openUrl_ = DesktopUrlOpener();
   QString programDirectory_;
