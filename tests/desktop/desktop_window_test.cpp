@@ -398,6 +398,13 @@ void WindowTest::overwriteQuestionsForOneSource() {
   f.prompter.answers = {Answer::Yes};
   w.convertClicked();
   QCOMPARE(CountPcapRecords(target), 20);
+
+  // A name of the user's own is written and stays in the field.
+  auto* destination = Child<QLineEdit>(w, "DstAnalyzerFile");
+  destination->setText(f.path("mine.bin"));
+  w.convertClicked();
+  QCOMPARE(CountPcapRecords(f.path("mine.bin")), 20);
+  QCOMPARE(destination->text(), f.path("mine.bin"));
 }
 
 void WindowTest::yesToAllHoldsForTheFilesOfOneClick() {

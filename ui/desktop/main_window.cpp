@@ -331,10 +331,6 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
-void TMainForm::warnOpen(const QString& text) {
-  prompter_.message(this, "Open Trace File", text, MessageIcon::Warning);
-}
-
 bool TMainForm::processSource(bool openOnly, unsigned holdMilliseconds) {
   if (openOnly) facts_.SourceFrameCount = 0;
   if (sourceFileName_.isEmpty()) {
@@ -365,11 +361,15 @@ bool TMainForm::processSource(bool openOnly, unsigned holdMilliseconds) {
 
   bool result = false;
   if (check.accepted || noFrames) {
-    // A conversion keeps the format it was asked for, also when the list
-    // for this source does not hold it.
+    // A conversion keeps the format it was asked for (also when the list
+    // for this source does not hold it) and the destination the user gave.
     AnalyzerType requested = targetAnalyzer_;
+    QString destination = ui_->DstAnalyzerFile->text();
     showSourceFacts(true);
-    if (!openOnly) targetAnalyzer_ = requested;
+    if (!openOnly) {
+      targetAnalyzer_ = requested;
+      ui_->DstAnalyzerFile->setText(destination);
+    }
     result = check.accepted && (openOnly || convertSource(holdMilliseconds));
   } else {
     ui_->DstAnalyzerFile->clear();

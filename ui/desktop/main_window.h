@@ -96,7 +96,6 @@ class TMainForm : public QMainWindow {
   void updateConvertButton();
   void updateOptionsButton();
   void setBusy(bool busy);
-  void warnOpen(const QString& text);
   bool convertSource(unsigned holdMilliseconds);
   JobRequest conversionRequest(unsigned holdMilliseconds) const;
   bool ensureDestinationDirectory();
