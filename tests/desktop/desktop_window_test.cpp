@@ -549,6 +549,9 @@ void WindowTest::stopEndsTheConversionPartway() {
   watcher.start(30);
   w.convertClicked();
   watcher.stop();
+  // The window first shows after about 40 ms of converting; a machine that
+  // converts the whole trace sooner leaves nothing to stop.
+  if (stopper.shownWith == "Done.") QSKIP("the trace was converted before the first update");
   QVERIFY2(stopper.shownWith.endsWith("% Complete"), qPrintable(stopper.shownWith));
   QCOMPARE(finalText, QString("FILE PARTIALLY CONVERTED"));
   QCOMPARE(finalButton, QString("&OK"));
