@@ -15,6 +15,7 @@
 #include <QStyle>
 
 #include "engine/catalogue.h"
+#include "engine/file_date.h"
 #include "engine/progress.h"
 #include "ui/desktop/application.h"
 #include "ui/desktop/progress_window.h"
@@ -74,17 +75,6 @@ class ConversionHost : public PromptHost {
 QString DirectoryWithSeparator(const QString& path) {
   int slash = path.lastIndexOf('/');
   return slash < 0 ? QString() : path.left(slash + 1);
-}
-
-// The file date as the window shows it: long date, short time, day and
-// month names abbreviated.
-QString FileDateText(const QString& path) {
-  QLocale locale = QLocale::system();
-  QString format = locale.dateFormat(QLocale::LongFormat);
-  format.replace("dddd", "ddd").replace("MMMM", "MMM");
-  QDateTime modified = QFileInfo(path).lastModified();
-  return locale.toString(modified.date(), format) + ' ' +
-         locale.toString(modified.time(), QLocale::ShortFormat);
 }
 
 // Patterns of the open dialog for one analyzer, Ethernet suffix first.
@@ -470,10 +460,10 @@ void TMainForm::showSourceFacts(bool show) {
           interface += Q(WanProtocolName(facts_.WanProtocol));
       }
       ui.SrcTopology->setText(interface);
-      ui.FileDate->setText(FileDateText(sourceFileName_));
-      facts_.SourceFileDateText = ui.FileDate->text().toStdString();
-      ui.FileSize->setText(Q(WithThousands(uint64_t(std::max<int64_t>(0, facts_.SourceFileSize)))) +
-                           " bytes");
+      // The same texts the identify command prints and the text dump's header uses.
+      facts_.SourceFileDateText = FileDateText(sourceFileName_.toStdString());
+      ui.FileDate->setText(Q(facts_.SourceFileDateText));
+      ui.FileSize->setText(Q(FileSizeText(facts_.SourceFileSize)));
     }
   } else {
     for (QLineEdit* box : {ui.SrcAnalyzerFile, ui.DstAnalyzerFile, ui.AnalyzerType, ui.SrcTopology,
