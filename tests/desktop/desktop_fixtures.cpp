@@ -51,23 +51,23 @@ uint32_t Get32(const QByteArray& in, qsizetype at, bool big) {
 
 }  // namespace
 
-void WritePcap(const QString& path, const PcapSpec& spec) {
+void WritePcap(const QString& path, const PcapRecipe& recipe) {
   QByteArray out;
-  bool big = spec.bigEndian;
+  bool big = recipe.bigEndian;
   Put32(out, 0xA1B2C3D4, big);
   Put16(out, 2, big);
   Put16(out, 4, big);
   Put32(out, 0, big);       // time-zone offset
   Put32(out, 0, big);       // accuracy
   Put32(out, 65535, big);   // snapshot length
-  Put32(out, spec.linkType, big);
+  Put32(out, recipe.linkType, big);
   const uint32_t start = 1700000000;  // 2023-11-14
-  for (int i = 0; i < spec.frames; ++i) {
+  for (int i = 0; i < recipe.frames; ++i) {
     Put32(out, start + uint32_t(i / 1000), big);
     Put32(out, uint32_t(i % 1000) * 1000, big);
-    Put32(out, uint32_t(spec.frameLength), big);
-    Put32(out, uint32_t(spec.frameLength), big);
-    for (int b = 0; b < spec.frameLength; ++b) out.append(char((i + b) & 0xFF));
+    Put32(out, uint32_t(recipe.frameLength), big);
+    Put32(out, uint32_t(recipe.frameLength), big);
+    for (int b = 0; b < recipe.frameLength; ++b) out.append(char((i + b) & 0xFF));
   }
   WriteText(path, out);
 }

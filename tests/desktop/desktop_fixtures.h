@@ -35,13 +35,13 @@ class ScriptedPrompter : public Prompter {
 
 // libpcap files: magic, version 2.4, link type; records of `frameLength`
 // bytes one millisecond apart.
-struct PcapSpec {
+struct PcapRecipe {
   uint32_t linkType = 1;
   int frames = 10;
   int frameLength = 60;
   bool bigEndian = false;
 };
-void WritePcap(const QString& path, const PcapSpec& spec);
+void WritePcap(const QString& path, const PcapRecipe& recipe);
 // Number of records in a standard libpcap file (-1 when it is not one).
 int CountPcapRecords(const QString& path);
 // Magic bytes of a file as they appear in it, e.g. "d4c3b2a1".
