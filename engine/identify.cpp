@@ -619,8 +619,10 @@ Topology DetermineTopology(ConversionState& s, AnalyzerType type, const std::str
 
   s.FileLineSpeed = speed;
   if (speed == 0) speed = DefaultSpeed(topology);
-  // Media nobody named, at a typical Ethernet speed, is taken as Ethernet.
-  if (topology == Topo::Unknown && (speed == 10000000 || speed == 100000000))
+  // Media nobody named, at a typical Ethernet speed, is taken as Ethernet. Not
+  // a wireless capture refused for its analyzer version: that refusal stands.
+  if (topology == Topo::Unknown && type != Analyzer::Skavelin &&
+      (speed == 10000000 || speed == 100000000))
     topology = Topo::Ethernet;
   s.LineSpeed = speed;
   return topology;

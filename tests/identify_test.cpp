@@ -276,6 +276,9 @@ TEST(IdentifyPacketFile, TopologyAndSpeedFromTheHeader) {
   // Captures of the wireless analyzer before version 1.1 are refused.
   Result old = ExamineBytes(dir, "o.skc", ClassicPacketFile(7, 0, 1, 0, 0));
   EXPECT_EQ(old.topology, Topo::Unknown);
+  // Also when its header states a typical Ethernet speed.
+  Result oldAtTen = ExamineBytes(dir, "t.skc", ClassicPacketFile(7, 0, 1, 0, 10000000));
+  EXPECT_EQ(oldAtTen.topology, Topo::Unknown);
 }
 
 TEST(IdentifyPacketFile, CompressedFilesTakeTheirTypeFromTheMediaWords) {
