@@ -140,6 +140,12 @@ bool ReadRecord(Conversion& c, NetMonReaderContext& r) {
     s.ReadError = true;  // would not fit the frame buffer
     return false;
   }
+  // An offset of centuries is a damaged record, not a time to add up.
+  constexpr int64_t kLargestOffset = int64_t(1) << 50;
+  if (time < 0 || time > kLargestOffset) {
+    s.ReadError = true;
+    return false;
+  }
   captured = std::min(captured, frameLength);  // never more stored than on the wire
   if (!in.readExact(s.FrameData.data(), captured)) {
     s.ReadError = true;

@@ -144,6 +144,8 @@ TEST(NetMonReader, RefusesHostileTablesAndLengths) {
       {"negative entry", false, [&](auto& f) { PutLE32(f.data() + secondAt + 108, 0x80000010u); }},
       {"captured length beyond the buffer", true,
        [](auto& f) { PutLE32(f.data() + 128 + 12, 70000); }},
+      {"time offset of centuries", true,
+       [](auto& f) { PutLE32(f.data() + 128 + 4, 0x7FFFFFFF); }},
       {"record cut short", false,
        [&](auto& f) { PutLE16(f.data() + secondAt + 4, 60000), PutLE16(f.data() + secondAt + 6, 60000); }},
   };
