@@ -44,7 +44,7 @@ SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const st
   s.SourceFrameCount = 0;
   check.analyzer = s.SourceAnalyzer = IdentifySource(s, path, openFailed, tooSmall);
   s.SourceFileDateText = FileDateText(path);
-  if (tooSmall) return check.accepted = Refuse(host, name + " is too small."), check;
+  if (tooSmall) return Refuse(host, name + " is too small."), check;
   if (openFailed)
     return Refuse(host, "Unable to open Source file.  File is in use or name is bad."), check;
   if (check.analyzer == Analyzer::Glimmerhollow)
@@ -68,7 +68,6 @@ SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const st
 
 JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps, Host& host) {
   JobResult result;
-  SilentHost quiet;
   Conversion conversion(host);
   ConversionState& s = conversion.state;
   s.Unattended = request.unattended;
