@@ -378,22 +378,6 @@ TEST(NetMonIdentified, OurFilesAreRecognisedWithTopologyAndComment) {
 
 // ---- Interoperation with Debian's editcap and tshark ----
 
-struct ToolFrame {
-  double epoch;
-  int length, captured;
-};
-
-std::vector<ToolFrame> TsharkFrames(const std::string& path) {
-  CommandResult r = RunCommand("tshark -r " + path +
-                               " -T fields -e frame.time_epoch -e frame.len -e frame.cap_len");
-  EXPECT_EQ(r.status, 0) << r.err;
-  std::vector<ToolFrame> frames;
-  std::istringstream lines(r.out);
-  ToolFrame f;
-  while (lines >> f.epoch >> f.length >> f.captured) frames.push_back(f);
-  return frames;
-}
-
 TEST(NetMonInterop, EditcapOutputReadsWithTheFramesAndTimesOfTheSource) {
   if (!HaveTool("editcap") || !HaveTool("tshark")) GTEST_SKIP() << "editcap/tshark not installed";
   TempDir dir;

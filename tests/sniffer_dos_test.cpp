@@ -514,22 +514,6 @@ TEST(SnifferDosWriter, RoundTripsEthernetSlicedAndSerialTraces) {
 
 // ---------------------------------------------------------------- tshark
 
-struct TsharkFrame {
-  double epoch = 0;
-  int length = 0, captured = 0;
-};
-
-// Frames as tshark reads a file.
-std::vector<TsharkFrame> TsharkFrames(const std::string& path) {
-  CommandResult r = RunCommand("tshark -r '" + path +
-                               "' -T fields -e frame.time_epoch -e frame.len -e frame.cap_len");
-  EXPECT_EQ(r.status, 0) << r.err;
-  std::vector<TsharkFrame> frames;
-  std::istringstream in(r.out);
-  for (TsharkFrame f; in >> f.epoch >> f.length >> f.captured;) frames.push_back(f);
-  return frames;
-}
-
 void ExpectSameTsharkFrames(const std::vector<TsharkFrame>& expected,
                             const std::vector<TsharkFrame>& actual, double seconds) {
   ASSERT_EQ(expected.size(), actual.size());

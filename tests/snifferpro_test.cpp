@@ -396,21 +396,6 @@ TEST(SnifferProWriter, RoundTripsPlainGzipWirelessSerialAndGigabit) {
 
 // ---------------------------------------------------------------- tshark
 
-struct TsharkFrame {
-  double epoch = 0;
-  int length = 0, captured = 0;
-};
-
-std::vector<TsharkFrame> TsharkFrames(const std::string& path) {
-  CommandResult r = RunCommand("tshark -r '" + path +
-                               "' -T fields -e frame.time_epoch -e frame.len -e frame.cap_len");
-  EXPECT_EQ(r.status, 0) << r.err;
-  std::vector<TsharkFrame> frames;
-  std::istringstream in(r.out);
-  for (TsharkFrame f; in >> f.epoch >> f.length >> f.captured;) frames.push_back(f);
-  return frames;
-}
-
 TEST(SnifferProInterop, EditcapFilesAndOurFilesAgreeWithTshark) {
   if (!HaveTool("editcap") || !HaveTool("tshark")) GTEST_SKIP() << "no editcap/tshark";
   // editcap leaves the zone field 0; such files hold local time here and UTC

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "engine/checksum.h"
 #include "engine/identify.h"
@@ -231,6 +232,16 @@ CommandResult RunCommand(const std::string& command) {
   r.out = text(dir.path("out"));
   r.err = text(dir.path("err"));
   return r;
+}
+
+std::vector<TsharkFrame> TsharkFrames(const std::string& path) {
+  CommandResult r = RunCommand("tshark -r '" + path +
+                               "' -T fields -e frame.time_epoch -e frame.len -e frame.cap_len");
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<TsharkFrame> frames;
+  std::istringstream in(r.out);
+  for (TsharkFrame f; in >> f.epoch >> f.length >> f.captured;) frames.push_back(f);
+  return frames;
 }
 
 bool HaveTool(const std::string& name) {

@@ -90,6 +90,13 @@ struct CommandResult {
 CommandResult RunCommand(const std::string& command);
 bool HaveTool(const std::string& name);
 
+// Frames as Debian's tshark reads a file: time, length on the wire, captured length.
+struct TsharkFrame {
+  double epoch = 0;
+  int length = 0, captured = 0;
+};
+std::vector<TsharkFrame> TsharkFrames(const std::string& path);
+
 // Sets TZ for the scope and reloads the time-zone layer.
 class ScopedTimeZone {
  public:
