@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 
+#include "engine/bytes.h"
 #include "formats/formats.h"
 
 namespace morph {
@@ -67,11 +68,6 @@ constexpr std::array<std::pair<const char*, AnalyzerType>, 24> kCodes = {{
     {"NM", 20}, {"N2", 21}, {"OB", 24}, {"OW", 7},  {"SK", 1},  {"KV", 33},
     {"TD", 30}, {"RS", 31}, {"SH", 29}, {"SO", 28}, {"DM", 6},  {"XR", 26},
 }};
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
 
 }  // namespace
 

@@ -61,6 +61,8 @@ bool Conversion::ResetConversion() {
   s.FramesReadTotal = 0;
   std::memset(s.FrameData.data(), 0, MaxFrameBytes);
   s.ReadError = false;
+  s.ReadErrorDetail.clear();
+  s.WriteErrorDetail.clear();
   s.WrappedSource = false;
   s.EndOfSource = false;
   s.RuntFrames = s.OversizeFrames = s.AlignmentErrorFrames = s.CrcErrorFrames = 0;

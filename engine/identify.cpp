@@ -28,11 +28,6 @@ constexpr int64_t kMinimumTopologySize = 50;
 constexpr int64_t kLan900MinimumSize = 131072;
 constexpr size_t kCommentLimit = 300;
 
-std::string Upper(std::string text) {
-  for (char& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
 bool Contains(const std::string& text, const char* part) {
   return text.find(part) != std::string::npos;
 }

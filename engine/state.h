@@ -83,6 +83,8 @@ struct ConversionState {
   int32_t FramesReadTotal = 0;
   bool ReadError = false;
   bool WriteFailed = false;
+  // Why, for a person: set through FailRead / FailWrite (engine/failure.h).
+  std::string ReadErrorDetail, WriteErrorDetail;
   bool StopRequested = false;
   bool EndOfSource = false;
   bool ProbeOnly = false;

@@ -1,4 +1,5 @@
 #include "engine/timebase.h"
+#include "engine/bytes.h"
 
 #include <cctype>
 #include <cmath>
@@ -14,10 +15,7 @@ namespace morph {
 namespace {
 
 constexpr int64_t kUnixEpochDay = 25569;  // 1970-01-01 as days since 1899-12-30
-constexpr int64_t kSecondsPerDay = 86400;
-constexpr int64_t kMicrosPerSecond = 1000000;
 
-int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
 // Days since 1970-01-01 of a Gregorian date (proleptic), and back.
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {

@@ -23,16 +23,9 @@ constexpr int kRecordHeaderV2 = 16;
 constexpr int kEthernetFcs = 4;
 // Room for the FCS that Ethernet frames get on top of their captured bytes.
 constexpr uint32_t kMaxCapturedLength = FrameBufferBytes - kEthernetFcs;
-constexpr int64_t kMicrosPerDay = 86400LL * 1000000;
 constexpr size_t kTableBlockEntries = 4096;
 
-uint64_t GetLE64(const uint8_t* p) { return uint64_t(GetLE32(p)) | uint64_t(GetLE32(p + 4)) << 32; }
-void PutLE64(uint8_t* p, uint64_t v) {
-  PutLE32(p, uint32_t(v));
-  PutLE32(p + 4, uint32_t(v >> 32));
-}
 
-int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
 struct SystemTime {
   int year, month, dayOfWeek, day, hour, minute, second, milliseconds;

@@ -17,8 +17,6 @@ namespace {
 constexpr int kV6RecordSize = 26;
 constexpr int kV7RecordSize = 16;
 constexpr int kRadioBytes = 4;
-constexpr int64_t kMicrosPerSecond = 1000000;
-constexpr int64_t kSecondsPerDay = 86400;
 
 bool IsClassicVersion(uint8_t versionByte) {
   const uint8_t layout = versionByte & 0x7F;

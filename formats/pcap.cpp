@@ -25,16 +25,8 @@ struct PcapWriterContext : FormatContext {
   int32_t largestCaptured = 0;
 };
 
-uint32_t Field32(const uint8_t* p, bool bigEndian) { return bigEndian ? GetBE32(p) : GetLE32(p); }
-uint16_t Field16(const uint8_t* p, bool bigEndian) { return bigEndian ? GetBE16(p) : GetLE16(p); }
-void Put32(uint8_t* p, uint32_t v, bool bigEndian) {
-  if (bigEndian) PutBE32(p, v);
-  else PutLE32(p, v);
-}
-void Put16(uint8_t* p, uint16_t v, bool bigEndian) {
-  if (bigEndian) PutBE16(p, v);
-  else PutLE16(p, v);
-}
+uint32_t Field32(const uint8_t* p, bool bigEndian) { return Get32(p, bigEndian); }
+uint16_t Field16(const uint8_t* p, bool bigEndian) { return Get16(p, bigEndian); }
 
 void ReadHeader(Conversion& c) {
   ConversionState& s = c.state;

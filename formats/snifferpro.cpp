@@ -51,11 +51,6 @@ int64_t RoundClamped(double value) {
   return std::llround(std::clamp(value, -double(kTimeLimit), double(kTimeLimit)));
 }
 
-uint64_t GetLE64(const uint8_t* p) { return uint64_t(GetLE32(p)) | uint64_t(GetLE32(p + 4)) << 32; }
-void PutLE64(uint8_t* p, uint64_t v) {
-  PutLE32(p, uint32_t(v));
-  PutLE32(p + 4, uint32_t(v >> 32));
-}
 
 void ReadHeader(Conversion& c, SnifferProReader& r) {
   ConversionState& s = c.state;

@@ -15,7 +15,6 @@ namespace {
 
 using Delimiter = TextDumpOptions::Delimiter;
 
-constexpr int64_t kMicrosPerDay = 86400LL * 1000000;
 constexpr char kLineEnd[] = "\r\n";
 
 struct FieldFormat {

@@ -1,0 +1,33 @@
+#include "engine/failure.h"
+
+namespace morph {
+
+void FailRead(ConversionState& s, const std::string& detail) {
+  if (s.ReadErrorDetail.empty()) s.ReadErrorDetail = detail;
+  s.ReadError = true;
+}
+
+void FailWrite(ConversionState& s, const std::string& detail) {
+  if (s.WriteErrorDetail.empty()) s.WriteErrorDetail = detail;
+  s.WriteFailed = true;
+}
+
+std::string Grouped(int64_t n) {
+  const bool negative = n < 0;
+  uint64_t magnitude = negative ? 0 - uint64_t(n) : uint64_t(n);
+  std::string digits = std::to_string(magnitude);
+  std::string out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return negative ? "-" + out : out;
+}
+
+std::string AtRecord(int64_t record, int64_t offset) {
+  return "record " + Grouped(record) + " at offset " + Grouped(offset) + ": ";
+}
+
+std::string AtOffset(int64_t offset) { return "offset " + Grouped(offset) + ": "; }
+
+}  // namespace morph

@@ -1,0 +1,25 @@
+// Why a read or a write failed. Readers and writers still end on the
+// ReadError / WriteFailed flags; beside them they keep a detail a person can
+// act on ("record 1,204 at offset 96,331: captured length 70,000 exceeds
+// 65,535"), which front ends show after the fixed message.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "engine/state.h"
+
+namespace morph {
+
+// Marks the read / write as failed with its reason; the first reason of a
+// conversion stands.
+void FailRead(ConversionState& s, const std::string& detail);
+void FailWrite(ConversionState& s, const std::string& detail);
+
+// A number with thousands separators: 96331 -> "96,331".
+std::string Grouped(int64_t n);
+// "record 1,204 at offset 96,331: "
+std::string AtRecord(int64_t record, int64_t offset);
+// "offset 96,331: "
+std::string AtOffset(int64_t offset);
+
+}  // namespace morph

@@ -1,0 +1,131 @@
+// How a format family describes itself to the engine: the analyzer types it
+// reads and writes, friendly names, suffixes, capabilities, its
+// identification rules and topology hook, and its reader and writer steps.
+// Each family defines one descriptor in its own file; formats/registry.cpp
+// lists them. The engine reaches a format only through its descriptor.
+#pragma once
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/types.h"
+
+namespace morph {
+
+class Conversion;
+class SourceStream;
+class FileBlock;
+struct ConversionState;
+
+// Reader: header step, then the frame loop (single frame in probe mode).
+using ReaderFn = void (*)(Conversion&, bool headerStep, bool singleFrame);
+// Writer steps: header at the first accepted frame (given its number), one
+// call per frame to write, and the finishing step with the frames written.
+using WriteHeaderFn = void (*)(Conversion&, int32_t frameNumber);
+using WriteFrameFn = void (*)(Conversion&);
+using FinishFn = void (*)(Conversion&, int32_t framesWritten);
+
+// A set of analyzer types, one bit per type.
+using AnalyzerMask = uint64_t;
+constexpr AnalyzerMask MaskOf(std::initializer_list<AnalyzerType> types) {
+  AnalyzerMask mask = 0;
+  for (AnalyzerType t : types) mask |= AnalyzerMask(1) << unsigned(t);
+  return mask;
+}
+constexpr bool InMask(AnalyzerMask mask, AnalyzerType t) {
+  return (mask >> unsigned(t)) & 1;
+}
+
+// What an identification rule sees, and what it may learn.
+struct IdentifyInput {
+  SourceStream& in;              // the source file as stored (plain bytes)
+  const FileBlock& head;         // its first 200 bytes (fewer for a short file)
+  const std::string& path;       // as given
+  const std::string& upperPath;  // in upper case, for the suffix tests
+  int64_t fileSize;
+  bool& compressed;              // set when the source is read through a decompressor
+  uint32_t& variant;             // format-defined bits handed to the reader
+  bool& openFailed;              // an I/O error while looking
+};
+// The analyzer a rule recognises, or nothing to let the next rule try.
+using IdentifyFn = std::optional<AnalyzerType> (*)(IdentifyInput&);
+
+struct IdentifyRule {
+  const char* name;  // the name the engine's ordered rule table uses
+  IdentifyFn match;
+};
+
+// What a run of the source's reader over its header and first frame learnt.
+struct ProbeResult {
+  bool ran = false;        // the source has a reader
+  bool delivered = false;  // a first frame came out
+  Topology topology = Topo::Unknown;
+  uint32_t wanProtocol = Wan::NotKnown;
+  bool noFrames = false;
+  int32_t frameCount = 0;
+  std::vector<uint8_t> firstBytes;  // up to 2 bytes of the first frame
+};
+
+// What a topology hook sees and learns.
+struct TopologyInput {
+  ConversionState& s;  // identity fields in; WanProtocol, FileComment, SourceFrameCount out
+  AnalyzerType type;
+  const std::string& fileName;
+  SourceStream& in;      // the source file as stored
+  const FileBlock& head;  // its first 140 bytes
+  uint32_t& speed;       // the line speed the file states, 0 if none
+};
+using TopologyFn = Topology (*)(TopologyInput&);
+
+// Capability flags of a family.
+namespace Capability {
+constexpr uint32_t GzipSource = 1u << 0;        // a compressed source is read through gzip
+constexpr uint32_t DropsEthernetFcs = 1u << 1;  // the writer never stores an Ethernet FCS
+constexpr uint32_t KeepsIndex = 1u << 2;        // the writer keeps an entry per frame in memory
+constexpr uint32_t OptionsDialog = 1u << 3;     // the target has a settings dialog
+constexpr uint32_t OwnSource = 1u << 4;         // the reader opens its source itself
+constexpr uint32_t StreamTarget = 1u << 5;      // the writer never seeks back (pipes)
+constexpr uint32_t SkipsTinyFrames = 1u << 6;   // frames of 4 bytes or less are not written
+}  // namespace Capability
+
+struct FormatDescriptor {
+  const char* family;           // e.g. "libpcap"
+  AnalyzerMask reads = 0;       // analyzer types this family reads
+  AnalyzerMask writes = 0;      // analyzer types this family writes
+  AnalyzerMask recognises = 0;  // types whose files it identifies without reading them
+  const char* aliases = "";     // friendly target names, comma-separated, any case
+  const char* sourcePatterns = "";  // open-dialog patterns, e.g. "*.dmp;*.pcap"
+  uint32_t capabilities = 0;
+  // Default suffix where it depends on the topology; nullptr, or a null
+  // result, leaves the catalogue's suffix.
+  const char* (*suffix)(AnalyzerType, Topology) = nullptr;
+  std::span<const IdentifyRule> identify = {};
+  TopologyFn topology = nullptr;
+  // Display name of a source when the variant or compression changes it;
+  // nullptr: the catalogue name with " (compressed)" when compressed.
+  std::string (*sourceName)(AnalyzerType, uint32_t variant, bool compressed) = nullptr;
+  ReaderFn read = nullptr;
+  WriteHeaderFn writeHeader = nullptr;
+  WriteFrameFn writeFrame = nullptr;
+  FinishFn finish = nullptr;
+  int32_t maxFrames = 0;  // frames a target of this family can hold; 0 = no limit
+
+  bool has(uint32_t capability) const { return (capabilities & capability) != 0; }
+};
+
+// Every family, as formats/registry.cpp lists them.
+std::span<const FormatDescriptor* const> RegisteredFormats();
+
+// The family that reads / writes an analyzer type, or nullptr.
+const FormatDescriptor* ReaderFormat(AnalyzerType type);
+const FormatDescriptor* WriterFormat(AnalyzerType type);
+// The family whose identification rule has this name, or nullptr.
+const IdentifyRule* FindIdentifyRule(const char* name);
+// The family that determines the topology of an analyzer's files: one that
+// reads or recognises the type and has a topology hook.
+const FormatDescriptor* TopologyFormat(AnalyzerType type);
+
+}  // namespace morph
