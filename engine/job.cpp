@@ -143,6 +143,7 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   result.outcome = OutcomeOf(s);
   result.framesWritten = s.FramesWritten - s.NonDataFrames;
   result.frameBytes = s.FrameBytesTotal;
+  result.failureDetail = s.ReadError ? s.ReadErrorDetail : s.WriteErrorDetail;
   return result;
 }
 
