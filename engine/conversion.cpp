@@ -53,6 +53,7 @@ bool Conversion::ResetConversion() {
   s.ReadError = false;
   s.ReadErrorDetail.clear();
   s.WriteErrorDetail.clear();
+  lastSourcePosition_ = -1;
   s.WrappedSource = false;
   s.EndOfSource = false;
   s.RuntFrames = s.OversizeFrames = s.AlignmentErrorFrames = s.CrcErrorFrames = 0;
@@ -143,11 +144,10 @@ void Conversion::Finish() {
                                   ": damaged or cut short";
   }
   if (s.ReadError) {
-    Report("File Error",
-           s.FramesRead > 0 ? "Error reading from source file.  File may be corrupt."
-                            : "Error reading from source file.  File may be in use by another "
-                              "application.",
-           MessageIcon::Error);
+    ReportFailure(s.FramesRead > 0 ? "Error reading from source file.  File may be corrupt."
+                                   : "Error reading from source file.  File may be in use by "
+                                     "another application.",
+                  s.ReadErrorDetail);
   } else if (writer_ && writer_->finish && target && !frameObserver) {
     writer_->finish(*this, s.FramesWritten);
   }
@@ -155,12 +155,15 @@ void Conversion::Finish() {
   // that failed in the middle.
   if (target && (!target->close() || target->failed())) FailWrite(s, target->errorText());
   if (s.WriteFailed)
-    Report("File Error", "Unable to write to destination file " + FileNamePart(s.TargetFileName),
-           MessageIcon::Error);
+    ReportFailure("Unable to write to destination file " + FileNamePart(s.TargetFileName),
+                  s.WriteErrorDetail);
   CloseSource();
 }
 
-void Conversion::CloseSource() { source.reset(); }
+void Conversion::CloseSource() {
+  if (source) lastSourcePosition_ = source->filePosition();
+  source.reset();
+}
 
 void Conversion::CloseProbe() { CloseSource(); }
 
@@ -175,12 +178,18 @@ bool Conversion::ProbeFirstFrame() {
 }
 
 ProgressView Conversion::Progress() const {
-  int64_t position = source ? source->filePosition() : state.SourceFileSize;
+  int64_t position = source                     ? source->filePosition()
+                     : lastSourcePosition_ >= 0 ? lastSourcePosition_
+                                                : state.SourceFileSize;
   return ComputeProgress(state, position, stopPressed_);
 }
 
 void Conversion::Report(const std::string& caption, const std::string& text, MessageIcon icon) {
   if (!state.ProbeOnly) host.message(caption, text, icon);
+}
+
+void Conversion::ReportFailure(const std::string& text, const std::string& detail) {
+  if (!state.ProbeOnly) host.failure("File Error", text, detail, MessageIcon::Error);
 }
 
 // ---------------------------------------------------------------- pipeline

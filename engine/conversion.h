@@ -103,6 +103,7 @@ class Conversion {
   bool WirelessToEthernet();  // false: the frame is not to be written
   void PumpIfDue();
   void Report(const std::string& caption, const std::string& text, MessageIcon icon);
+  void ReportFailure(const std::string& text, const std::string& detail);
 
   ContextSlot readerContext_;
   ContextSlot writerContext_;
@@ -110,6 +111,7 @@ class Conversion {
   const FormatDescriptor* writer_ = nullptr;
   bool stopPressed_ = false;
   bool sourceOpenFailed_ = false;
+  int64_t lastSourcePosition_ = -1;  // where reading ended, once the source is closed
   uint32_t framesSincePump_ = 0;
   std::chrono::steady_clock::time_point lastPump_{};
 };

@@ -17,6 +17,14 @@ class Host {
   virtual ~Host() = default;
   // A message box: caption, text and icon as the user would see them.
   virtual void message(const std::string& caption, const std::string& text, MessageIcon icon) = 0;
+  // A failed read or write: the fixed message and the reason behind it
+  // (record, offset, value, or the system's error). Hosts that show no
+  // reason show the message alone.
+  virtual void failure(const std::string& caption, const std::string& text,
+                       const std::string& detail, MessageIcon icon) {
+    (void)detail;
+    message(caption, text, icon);
+  }
   // A yes/no question (yesToAll offers the third button). Unattended hosts
   // answer without waiting.
   virtual Answer ask(const std::string& caption, const std::string& text, bool yesToAll) {

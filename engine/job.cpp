@@ -192,7 +192,7 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   result.outcome = OutcomeOf(s);
   result.framesWritten = s.FramesWritten - s.NonDataFrames;
   result.frameBytes = s.FrameBytesTotal;
-  result.detail = s.ReadError ? s.ReadErrorDetail : s.WriteFailed ? s.WriteErrorDetail : "";
+  result.failureDetail = s.ReadError ? s.ReadErrorDetail : s.WriteFailed ? s.WriteErrorDetail : "";
   return result;
 }
 

@@ -91,7 +91,7 @@ struct JobResult {
   int32_t framesWritten = 0;  // without non-data frames
   uint64_t frameBytes = 0;
   bool yesToAll = false;  // the user answered Yes to All
-  std::string detail;     // why a read or write failed, for a person
+  std::string failureDetail;  // why reading or writing failed, when it did
 };
 
 JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps, Host& host);

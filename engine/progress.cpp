@@ -1,5 +1,6 @@
 #include "engine/progress.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace morph {
@@ -18,6 +19,12 @@ std::string DurationText(int64_t seconds) {
   auto two = [](int64_t v) { return (v < 10 ? "0" : "") + std::to_string(v); };
   return two(seconds / 3600) + ":" + two(seconds / 60 % 60) + ":" + two(seconds % 60);
 }
+
+namespace {
+int PercentRead(int64_t position, int64_t size) {
+  return int(std::clamp<long>(std::lround(100.0 * double(position) / double(size)), 0, 100));
+}
+}  // namespace
 
 ProgressView ComputeProgress(const ConversionState& s, int64_t sourcePosition, bool stopPressed,
                              bool creatingAdvisorFile) {
@@ -58,14 +65,16 @@ ProgressView ComputeProgress(const ConversionState& s, int64_t sourcePosition, b
         v.pctComplete = s.FramesWritten > 0 ? "Done." : "NO FRAMES WERE CONVERTED.";
       }
     }
-    if (!s.WriteFailed) v.percent = 100;
+    v.failed = s.ReadError || s.WriteFailed;
+    // A conversion that read to the end fills the bar; one that was stopped
+    // or failed leaves it where reading ended.
+    if (!v.failed && !stopPressed) v.percent = 100;
     else if (s.SourceFileSize > 0)
-      v.percent = int(std::lround(100.0 * double(sourcePosition) / double(s.SourceFileSize)));
+      v.percent = PercentRead(sourcePosition, s.SourceFileSize);
     return v;
   }
   if (s.SourceFileSize > 0) {
-    v.percent = int(std::lround(100.0 * double(sourcePosition) / double(s.SourceFileSize)));
-    if (v.percent > 100) v.percent = 100;
+    v.percent = PercentRead(sourcePosition, s.SourceFileSize);
     v.pctComplete = std::to_string(v.percent) + "% Complete";
   }
   return v;

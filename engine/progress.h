@@ -19,6 +19,7 @@ struct ProgressView {
   std::string buttonCaption;    // "&Stop" or "&OK"
   bool buttonEnabled = true;
   bool finished = false;
+  bool failed = false;  // the source could not be read or the target written
 };
 
 std::string WithThousands(uint64_t value);

@@ -6,6 +6,7 @@
 
 #include "engine/catalogue.h"
 #include "engine/conversion.h"
+#include "engine/failure.h"
 #include "engine/progress.h"
 #include "engine/timebase.h"
 #include "tests/testkit.h"
@@ -23,6 +24,12 @@ class RecordingHost : public Host {
   void message(const std::string& caption, const std::string& text, MessageIcon) override {
     messages.push_back(caption + ": " + text);
   }
+  void failure(const std::string& caption, const std::string& text, const std::string& detail,
+               MessageIcon icon) override {
+    details.push_back(detail);
+    Host::failure(caption, text, detail, icon);
+  }
+  std::vector<std::string> details;
   bool stopRequested() override { return stopAfterFrames >= 0 && framesSeen >= stopAfterFrames; }
 };
 
@@ -142,6 +149,18 @@ TEST(Limits, OversizedFramesAndTimeJumpsAreReadErrors) {
   ASSERT_FALSE(h.host.messages.empty());
   EXPECT_EQ(h.host.messages.back(),
             "File Error: Error reading from source file.  File may be corrupt.");
+
+  // The reader's reason travels beside the fixed message.
+  Harness r(Topo::Ethernet, Frames(1));
+  r.c.customReader = [](Conversion& conv, bool headerStep, bool) {
+    if (!headerStep) FailRead(conv.state, AtRecord(1, 24) + "captured length 70,000 exceeds 65,535");
+  };
+  r.run();
+  ASSERT_EQ(r.host.details.size(), 1u);
+  EXPECT_EQ(r.host.details[0], "record 1 at offset 24: captured length 70,000 exceeds 65,535");
+  EXPECT_EQ(r.host.messages.back(),
+            "File Error: Error reading from source file.  File may be in use by another "
+            "application.");
 
   std::vector<Frame> jump = Frames(1);
   jump.push_back(MakeFrame(25LL * 86400 * 1000000, 64));  // 25 days later
@@ -306,6 +325,21 @@ TEST(Progress, TextsAndNumbers) {
   v = ComputeProgress(s, 250, false);
   EXPECT_EQ(v.pctComplete, "FILE ERROR");
   EXPECT_EQ(v.percent, 25);  // the bar stays where it was
+  EXPECT_TRUE(v.failed);
+  // Stopped partway: the bar shows how much was read, not a full bar.
+  s.WriteFailed = false;
+  v = ComputeProgress(s, 858, true);
+  EXPECT_EQ(v.pctComplete, "FILE PARTIALLY CONVERTED");
+  EXPECT_EQ(v.percent, 86);
+  EXPECT_FALSE(v.failed);
+  s.ReadError = true;
+  v = ComputeProgress(s, 300, false);
+  EXPECT_EQ(v.percent, 30);
+  EXPECT_TRUE(v.failed);
+  s.ReadError = false;
+  v = ComputeProgress(s, 1000, false);
+  EXPECT_EQ(v.percent, 100);
+  EXPECT_FALSE(v.failed);
   s.WriteFailed = false;
   s.WritingIndex = true;
   v = ComputeProgress(s, 250, false);

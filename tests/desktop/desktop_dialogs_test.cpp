@@ -6,9 +6,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QToolButton>
 #include <QRadioButton>
+#include <QTextBrowser>
 #include <QTimer>
+#include <QDir>
 #include <QtTest>
 
 #include "desktop_fixtures.h"
@@ -67,6 +71,8 @@ class DialogsTest : public QObject {
   void holdEndsAfterAWriteFailureToo();
   void closingTheWindowStopsTheConversion();
   void failedHelpRequestReachesTheErrorDialog();
+  void errorDialogDetails();
+  void finalStateIsNamed();
 };
 
 void DialogsTest::errorDialogLines() {
@@ -304,10 +310,88 @@ void DialogsTest::failedHelpRequestReachesTheErrorDialog() {
   QVERIFY2(line2.contains("help/index.html") && line2.endsWith("."), qPrintable(line2));
   QVERIFY(opened.isEmpty());
 
+  // With the document in place but no viewer, the help shows in our own
+  // window and nothing ends the program.
+  QDir(f.dir.path()).mkdir("help");
+  WriteText(f.path("help/index.html"),
+            "<html><head><title>Morphalite Help</title></head><body>Converting traces</body></html>");
+  w.setUrlOpener([](const QUrl&) { return false; });
+  w.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&w));
+  QWidget* modal = nullptr;
+  QTimer::singleShot(0, [&] { modal = QApplication::activeModalWidget(); });
+  QTest::keyClick(&w, Qt::Key_F1);
+  QApplication::processEvents();
+  QVERIFY(!modal);
+  QVERIFY(w.documentWindow() && w.documentWindow()->isVisible());
+  QVERIFY(w.documentWindow()->browser().toPlainText().contains("Converting traces"));
+  QCOMPARE(w.documentWindow()->windowTitle(), QString("Morphalite Help"));
+  w.setUrlOpener([&](const QUrl& url) {
+    opened << url;
+    return true;
+  });
+
   // The web items open their pages.
   Child<QAction>(w, "HomePageItem")->trigger();
   Child<QAction>(w, "TechnicalSupportItem")->trigger();
   QCOMPARE(opened, (QList<QUrl>{QUrl(WebPages::HomePage), QUrl(WebPages::TechnicalSupport)}));
+}
+
+void DialogsTest::errorDialogDetails() {
+  TErrorInformationForm form(nullptr);
+  auto* details = Child<QToolButton>(form, "DetailsButton");
+  auto* text = Child<QPlainTextEdit>(form, "DetailText");
+  form.fill("morph::HelpError", "morphalite", "Cannot open the file '/x/help/index.html'",
+            "/x/help/index.html: No such file or directory");
+  form.show();
+  QCOMPARE(details->text(), QString("Details"));
+  QVERIFY(details->isVisible() && !text->isVisible());
+  int closedHeight = form.height();
+  details->click();
+  QVERIFY(text->isVisible());
+  QCOMPARE(text->toPlainText(), QString("/x/help/index.html: No such file or directory"));
+  QApplication::processEvents();
+  QVERIFY(form.height() > closedHeight);  // the dialog grows to show it
+  details->click();
+  QVERIFY(!text->isVisible());
+  // Without a reason there is nothing to expand.
+  form.fill("std::bad_alloc", "morphalite", "");
+  QVERIFY(!details->isVisible());
+  // A detailed error carries its reason to the dialog.
+  try {
+    throw HelpError("message", "reason");
+  } catch (const DetailedError& e) {
+    QCOMPARE(e.detail(), std::string("reason"));
+  }
+}
+
+void DialogsTest::finalStateIsNamed() {
+  TProcessTraceFileForm p;
+  auto* heading = Child<QLabel>(p, "Label1");
+  struct Case {
+    const char* outcome;
+    bool stop, failed;
+    const char* label;
+    const char* title;
+  } cases[] = {{"Done.", false, false, "Finished.", "Finished - t.pcap"},
+               {"NO FRAMES WERE CONVERTED.", false, false, "Nothing converted.", "Nothing converted - t.pcap"},
+               {"FILE ERROR", false, true, "Failed.", "Failed - t.pcap"},
+               {"Done.", false, true, "Failed.", "Failed - t.pcap"},  // a read error after frames
+               {"FILE PARTIALLY CONVERTED", true, false, "Stopped.", "Stopped - t.pcap"}};
+  for (const Case& c : cases) {
+    p.reset();
+    p.render(Running(30));
+    QCOMPARE(heading->text(), QString("Converting..."));
+    if (c.stop) p.pressStop();
+    ProgressView v = Finished(c.outcome);
+    v.failed = c.failed;
+    v.percent = c.stop || c.failed ? 30 : 100;
+    p.render(v);
+    QCOMPARE(heading->text(), QString(c.label));
+    QCOMPARE(p.windowTitle(), QString(c.title));
+    QCOMPARE(Child<QProgressBar>(p, "PctProgressBar")->value(), v.percent);
+    p.finish();
+  }
 }
 
 // The application object is the program's own, so unhandled errors take

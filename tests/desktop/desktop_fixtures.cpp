@@ -125,6 +125,13 @@ QStringList FormatItems(TMainForm& window) {
   return items;
 }
 
+QStringList WritableNames(std::initializer_list<int> analyzers) {
+  QStringList names = SortedNames(analyzers);
+  for (int a : analyzers)
+    if (!HasWriter(AnalyzerType(a))) names.removeAll(QString::fromStdString(AnalyzerName(AnalyzerType(a))));
+  return names;
+}
+
 QStringList SortedNames(std::initializer_list<int> analyzers) {
   std::vector<std::string> names;
   for (int a : analyzers) names.push_back(AnalyzerName(AnalyzerType(a)));

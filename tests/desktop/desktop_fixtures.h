@@ -66,6 +66,9 @@ struct WindowFixture {
 QStringList FormatItems(TMainForm& window);
 // Display names of analyzer numbers, sorted as the list sorts them.
 QStringList SortedNames(std::initializer_list<int> analyzers);
+// The same, keeping only the formats this build can write: what the format
+// list offers of a capability set.
+QStringList WritableNames(std::initializer_list<int> analyzers);
 // Selects a format by its display name (as the user would); false when absent.
 bool ChooseFormat(TMainForm& window, const QString& name);
 

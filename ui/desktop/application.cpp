@@ -8,6 +8,7 @@
 #include <typeinfo>
 
 #include "ui/desktop/error_dialog.h"
+#include "ui/desktop/detailed_error.h"
 
 namespace morph {
 
@@ -45,9 +46,12 @@ bool MorphaliteApplication::notify(QObject* receiver, QEvent* event) {
 }
 
 void MorphaliteApplication::showCurrentError() {
-  QString message;
+  QString message, detail;
   try {
     throw;
+  } catch (const DetailedError& e) {
+    message = QString::fromStdString(e.what());
+    detail = QString::fromStdString(e.detail());
   } catch (const std::exception& e) {
     message = QString::fromStdString(e.what());
   } catch (...) {
@@ -55,7 +59,8 @@ void MorphaliteApplication::showCurrentError() {
   }
   if (!errorForm_)
     errorForm_ = std::make_unique<TErrorInformationForm>([] { QCoreApplication::exit(1); });
-  errorForm_->fill(CurrentExceptionClass(), QFileInfo(applicationFilePath()).fileName(), message);
+  errorForm_->fill(CurrentExceptionClass(), QFileInfo(applicationFilePath()).fileName(), message,
+                   detail);
   errorForm_->exec();
 }
 

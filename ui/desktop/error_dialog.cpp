@@ -21,7 +21,10 @@ TErrorInformationForm::TErrorInformationForm(std::function<void()> endProgram, Q
       ui_(std::make_unique<Ui::TErrorInformationForm>()),
       endProgram_(std::move(endProgram)) {
   ui_->setupUi(this);
-  setFixedSize(size());
+  connect(ui_->DetailsButton, &QToolButton::toggled, this, [this](bool open) {
+    ui_->DetailsButton->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
+    ui_->DetailText->setVisible(open);
+  });
   ui_->Label1->setText(ui_->Label1->text().replace("%s", "Morphalite"));
   // Enter and Escape both reach the one button.
   ui_->AbortButton->setAutoDefault(true);
@@ -42,10 +45,13 @@ void TErrorInformationForm::keyPressEvent(QKeyEvent* event) {
 }
 
 void TErrorInformationForm::fill(const QString& errorClass, const QString& module,
-                                 const QString& message) {
+                                 const QString& message, const QString& detail) {
   ui_->ErrorInfo1->setText(
       QString("Exception %1 in Module %2.").arg(errorClass, module.left(kMaxModuleName)).left(kMaxLine));
   ui_->ErrorInfo2->setText(ErrorMessageLine(message));
+  ui_->DetailText->setPlainText(detail);
+  ui_->DetailsButton->setChecked(false);
+  ui_->DetailsButton->setVisible(!detail.isEmpty());
 }
 
 }  // namespace morph

@@ -17,8 +17,11 @@ class TErrorInformationForm : public QDialog {
   explicit TErrorInformationForm(std::function<void()> endProgram, QWidget* parent = nullptr);
   ~TErrorInformationForm() override;
 
-  // Fills the two lines: the error's kind and where, then its message.
-  void fill(const QString& errorClass, const QString& module, const QString& message);
+  // Fills the two lines: the error's kind and where, then its message; the
+  // detail (the reason behind it) waits behind "Details", which shows only
+  // when there is one.
+  void fill(const QString& errorClass, const QString& module, const QString& message,
+            const QString& detail = {});
 
  protected:
   // Escape ends the program like the button; closing the frame only closes.

@@ -1,17 +1,23 @@
 // Help, read-me and web pages: documents that ship next to the program,
-// opened in the desktop's viewer.
+// opened in the desktop's viewer, or in a window of our own where the
+// desktop has none.
 #pragma once
+#include <QDialog>
 #include <QString>
 #include <QUrl>
 #include <functional>
-#include <stdexcept>
+#include <string>
+
+#include "ui/desktop/detailed_error.h"
+
+class QTextBrowser;
 
 namespace morph {
 
 // A help request that could not be served; reaches the error dialog.
-class HelpError : public std::runtime_error {
+class HelpError : public DetailedError {
  public:
-  using std::runtime_error::runtime_error;
+  using DetailedError::DetailedError;
 };
 
 // Opens a URL in the desktop's viewer; false when nothing could open it.
@@ -22,9 +28,21 @@ UrlOpener DesktopUrlOpener();
 QString HelpFilePath(const QString& programDirectory);
 QString ReadmeFilePath(const QString& programDirectory);
 
-// Opens a shipped document; throws HelpError when it is missing or no
-// viewer takes it.
-void OpenDocument(const QString& path, const UrlOpener& open);
+// Opens a shipped document in the desktop's viewer; false when no viewer
+// took it. Throws HelpError when the document is missing.
+bool OpenDocument(const QString& path, const UrlOpener& open);
+
+// Shows a shipped HTML document (help, read-me) when no viewer is at hand.
+class DocumentWindow : public QDialog {
+  Q_OBJECT
+ public:
+  explicit DocumentWindow(QWidget* parent = nullptr);
+  void showDocument(const QString& path);
+  QTextBrowser& browser() { return *browser_; }
+
+ private:
+  QTextBrowser* browser_;
+};
 
 // The four web pages of the help menu.
 struct WebPages {

@@ -8,23 +8,11 @@
 #include "ui/cli/command_line.h"
 #include "ui/desktop/application.h"
 #include "ui/desktop/desktop_settings.h"
+#include "ui/desktop/display.h"
 #include "ui/desktop/main_window.h"
 #include "ui/desktop/prompter.h"
 
 namespace {
-
-// A window someone can see and answer. The offscreen and minimal platforms
-// show nothing, so a message box there would wait for ever.
-bool DisplayAvailable() {
-  auto value = [](const char* name) {
-    const char* text = std::getenv(name);
-    return std::string(text ? text : "");
-  };
-  if (!value("DISPLAY").empty() || !value("WAYLAND_DISPLAY").empty()) return true;
-  std::string platform = value("QT_QPA_PLATFORM");
-  return !platform.empty() && platform.rfind("offscreen", 0) != 0 &&
-         platform.rfind("minimal", 0) != 0;
-}
 
 int ExitStatus(morph::Outcome outcome) {
   using morph::Outcome;
@@ -44,7 +32,7 @@ int ExitStatus(morph::Outcome outcome) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (morph::ClassifyCommandLine(args) == morph::LaunchMode::Console || !DisplayAvailable())
+  if (morph::ClassifyCommandLine(args) == morph::LaunchMode::Console || !morph::DisplayAvailable())
     return morph::RunCommandLine(args);
 
   morph::MorphaliteApplication app(argc, argv);

@@ -6,15 +6,22 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QTreeView>
 #include <QLocale>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QStyle>
+#include <algorithm>
 
 #include "engine/catalogue.h"
+#include "engine/format.h"
 #include "engine/file_date.h"
 #include "engine/progress.h"
 #include "ui/desktop/application.h"
@@ -40,6 +47,10 @@ class PromptHost : public Host {
   void message(const std::string& caption, const std::string& text, MessageIcon icon) override {
     prompter_.message(window_, Q(caption), Q(text), icon);
   }
+  void failure(const std::string& caption, const std::string& text, const std::string& detail,
+               MessageIcon icon) override {
+    prompter_.failure(window_, Q(caption), Q(text), Q(detail), icon);
+  }
   Answer ask(const std::string& caption, const std::string& text, bool yesToAll) override {
     return prompter_.ask(window_, Q(caption), Q(text), yesToAll);
   }
@@ -51,13 +62,33 @@ class PromptHost : public Host {
 
 // A conversion's host: the prompter plus the progress window. The engine
 // calls pumpEvents and progress at most every few tens of milliseconds.
+// It also times the conversion: from the last question answered to the
+// first message or the final state, so neither the user's reading nor the
+// hold counts.
 class ConversionHost : public PromptHost {
  public:
   ConversionHost(Prompter& prompter, QWidget* window, TProcessTraceFileForm& form)
-      : PromptHost(prompter, window), form_(form) {}
+      : PromptHost(prompter, window), form_(form) {
+    clock_.start();
+  }
+  void message(const std::string& caption, const std::string& text, MessageIcon icon) override {
+    stopClock();
+    PromptHost::message(caption, text, icon);
+  }
+  void failure(const std::string& caption, const std::string& text, const std::string& detail,
+               MessageIcon icon) override {
+    stopClock();
+    PromptHost::failure(caption, text, detail, icon);
+  }
+  Answer ask(const std::string& caption, const std::string& text, bool yesToAll) override {
+    Answer answer = PromptHost::ask(caption, text, yesToAll);
+    clock_.restart();
+    return answer;
+  }
   void pumpEvents() override { QCoreApplication::processEvents(); }
   bool stopRequested() override { return form_.stopPressed(); }
   void progress(const ProgressView& view) override {
+    if (view.finished) stopClock();
     form_.render(view);
     // A minimised window shows the progress in its title.
     QString title = "Morphalite";
@@ -66,9 +97,15 @@ class ConversionHost : public PromptHost {
     window_->setWindowTitle(title);
   }
   void hold(unsigned milliseconds) override { form_.hold(milliseconds); }
+  double seconds() const { return elapsed_ >= 0 ? elapsed_ / 1000.0 : clock_.elapsed() / 1000.0; }
 
  private:
+  void stopClock() {
+    if (elapsed_ < 0) elapsed_ = clock_.elapsed();
+  }
   TProcessTraceFileForm& form_;
+  QElapsedTimer clock_;
+  qint64 elapsed_ = -1;
 };
 
 // The directory of a path, with its trailing separator.
@@ -77,29 +114,41 @@ QString DirectoryWithSeparator(const QString& path) {
   return slash < 0 ? QString() : path.left(slash + 1);
 }
 
-// Patterns of the open dialog for one analyzer, Ethernet suffix first.
-QStringList AnalyzerPatterns(AnalyzerType a) {
+}  // namespace
+
+QStringList SourcePatterns(AnalyzerType a) {
   QStringList patterns;
-  auto add = [&](const std::string& suffix) {
-    if (!suffix.empty() && !patterns.contains("*" + Q(suffix))) patterns << "*" + Q(suffix);
+  auto add = [&](const QString& pattern) {
+    if (pattern.size() > 2 && !patterns.contains(pattern)) patterns << pattern;
   };
-  add(DefaultSuffix(a, Topo::Ethernet));
-  if (a == Analyzer::InternetAdvisor || a == Analyzer::SnifferDos)
-    add(DefaultSuffix(a, Topo::TokenRing));
-  if (a == Analyzer::SnifferDos) {
-    add(".syc");
-    add(DefaultSuffix(a, Topo::Fddi));
-    add(".fdc");
-  }
-  if (a == Analyzer::SnifferPro) add(".caz");
-  if (a == Analyzer::Snoop) add(".cap");
-  if (a == Analyzer::Skavelin) add(".skc");
-  if (a == Analyzer::Farrowe) add(".kvc");
-  if (a == Analyzer::Skavelin || a == Analyzer::Ostrawind || a == Analyzer::Farrowe) add(".kvz");
+  add("*" + Q(DefaultSuffix(a, Topo::Ethernet)));
+  // Then what the family's files are called in the wild.
+  const FormatDescriptor* family = ReaderFormat(a) ? ReaderFormat(a) : TopologyFormat(a);
+  if (family)
+    for (const QString& pattern : QString(family->sourcePatterns).split(';', Qt::SkipEmptyParts))
+      add(pattern);
   return patterns;
 }
 
-}  // namespace
+QString ConversionResultLine(const JobResult& result, double seconds) {
+  QString outcome;
+  switch (result.outcome) {
+    case Outcome::Converted: outcome = "Converted"; break;
+    case Outcome::BadCompression: outcome = "Converted from damaged compressed data"; break;
+    case Outcome::Stopped: outcome = "Stopped"; break;
+    case Outcome::ReadError: outcome = "Read error"; break;
+    case Outcome::WriteFailed: outcome = "Write error"; break;
+    case Outcome::NoFrames: outcome = "No frames were converted"; break;
+    default: return {};  // refused before converting: the message said why
+  }
+  QString name = QFileInfo(Q(result.targetPath)).fileName();
+  QString time = seconds < 0.1 ? QString("under 0.1 s") : QString("%1 s").arg(seconds, 0, 'f', 1);
+  QString line = QString("%1: %2 frame%3 written to %4 in %5")
+                     .arg(outcome, Q(WithThousands(uint64_t(std::max(0, result.framesWritten)))),
+                          result.framesWritten == 1 ? "" : "s", name, time);
+  if (!result.failureDetail.empty()) line += " (" + Q(result.failureDetail) + ")";
+  return line;
+}
 
 // The filters of the open dialog: any file, any trace suffix, then one per
 // readable analyzer.
@@ -108,7 +157,7 @@ QStringList OpenDialogFilters(const CapabilitySets& caps) {
   AnalyzerSet analyzers = caps.openDialog();
   for (int a = 0; a < Analyzer::Count; ++a) {
     if (!analyzers.test(AnalyzerType(a)) || AnalyzerType(a) == Analyzer::Ascii) continue;
-    QStringList patterns = AnalyzerPatterns(AnalyzerType(a));
+    QStringList patterns = SourcePatterns(AnalyzerType(a));
     if (patterns.isEmpty()) continue;
     for (const QString& p : patterns)
       if (!all.contains(p)) all << p;
@@ -124,13 +173,18 @@ TMainForm::TMainForm(Prompter& prompter, QString settingsFile, QWidget* parent)
       prompter_(prompter),
       settingsFile_(std::move(settingsFile)) {
   ui_->setupUi(this);
-  setFixedSize(size());
   // Files dropped anywhere on the window choose sources; the fields do not
   // take them as text.
   setAcceptDrops(true);
   for (QLineEdit* field : findChildren<QLineEdit*>()) field->setAcceptDrops(false);
-  ui_->OpenBtn->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
-  ui_->OpenBtn2->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+  for (QToolButton* browse : {ui_->OpenBtn, ui_->OpenBtn2}) {
+    browse->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    // Flat until pointed at, and marked when the keyboard reaches it.
+    browse->setStyleSheet(
+        "QToolButton { border: 1px solid transparent; border-radius: 3px; padding: 1px; }"
+        "QToolButton:hover { border-color: palette(mid); }"
+        "QToolButton:focus { border: 2px solid palette(highlight); }");
+  }
   progress_ = std::make_unique<TProcessTraceFileForm>();
   textDialog_ = std::make_unique<TTextOptionsForm>(this);
   tcpdumpDialog_ = std::make_unique<TtcpdumpOptions>(this);
@@ -153,6 +207,19 @@ TMainForm::TMainForm(Prompter& prompter, QString settingsFile, QWidget* parent)
   refreshRecentMenu();
   ui_->OpenBtn->setToolTip(ui_->OpenItem->statusTip());
   showSourceFacts(false);
+  fitFieldsToTheirTexts();
+  resize(sizeHint());
+}
+
+void TMainForm::fitFieldsToTheirTexts() {
+  // The widest texts the date and size boxes show, in the window's font:
+  // a long date and a size in the hundreds of gigabytes.
+  auto fit = [](QLineEdit* box, const QString& widest) {
+    int frame = box->sizeHint().width() - box->fontMetrics().horizontalAdvance(QString(17, 'x'));
+    box->setMinimumWidth(box->fontMetrics().horizontalAdvance(widest) + std::max(frame, 12));
+  };
+  fit(ui_->FileDate, "WEDNESDAY, SEPTEMBER 30, 2099 12:00 AM");
+  fit(ui_->FileSize, "999,999,999,999 bytes");
 }
 
 TMainForm::~TMainForm() { SaveSettings(settingsFile_, currentSettings()); }
@@ -176,6 +243,11 @@ void TMainForm::connectControls() {
   connect(ui.ExitItem, &QAction::triggered, this, &QWidget::close);
   connect(ui.ExitBtn, &QPushButton::clicked, this, &QWidget::close);
   connect(ui.ConvertBtn, &QPushButton::clicked, this, [this] { convertClicked(); });
+  // Escape stops a running conversion wherever the focus is.
+  auto* stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(stop, &QShortcut::activated, this, [this] {
+    if (busy_) progress_->pressStop();
+  });
   connect(ui.OptionsBtn, &QPushButton::clicked, this, [this] { optionsClicked(); });
   // A document that cannot be opened reaches the error dialog.
   auto guarded = [](auto step) {
@@ -414,6 +486,8 @@ bool TMainForm::convertSource(unsigned holdMilliseconds) {
   JobResult result = RunConversionJob(conversionRequest(holdMilliseconds), caps_, host);
   progress_->finish();
   setBusy(false);
+  if (QString line = ConversionResultLine(result, host.seconds()); !line.isEmpty())
+    statusBar()->showMessage(line);
 
   lastOutcome_ = result.outcome;
   if (result.yesToAll) overwriteAll_ = true;
@@ -492,8 +566,11 @@ void TMainForm::fillTargetList() {
   ui.ConvertToWirelessCheckBox->setVisible(list.convertToWirelessVisible);
   fillingList_ = true;
   ui.FormatBox->clear();
-  for (AnalyzerType target : list.offered) ui.FormatBox->addItem(Q(AnalyzerName(target)));
-  ui.FormatBox->setCurrentIndex(ui.FormatBox->findText(Q(AnalyzerName(list.selected))));
+  // Only formats this build can write are offered.
+  for (AnalyzerType target : list.offered)
+    if (HasWriter(target)) ui.FormatBox->addItem(Q(AnalyzerName(target)));
+  int selected = ui.FormatBox->findText(Q(AnalyzerName(list.selected)));
+  ui.FormatBox->setCurrentIndex(selected >= 0 ? selected : 0);
   fillingList_ = false;
   selectTarget(false);
   updateOptionsButton();
@@ -665,12 +742,26 @@ void TMainForm::refreshRecentMenu() {
     items[i]->setText(QString("&%1 ").arg(i + 1) + QString(entry).replace("&", "&&"));
     items[i]->setVisible(!entry.isEmpty());
   }
+  // An empty submenu would open on nothing.
+  ui.ReopenMenu->setEnabled(std::any_of(recentFiles_.begin(), recentFiles_.end(),
+                                        [](const QString& entry) { return !entry.isEmpty(); }));
 }
 
 void TMainForm::browseSource() {
-  QStringList paths = QFileDialog::getOpenFileNames(this, "Open Trace File", startDirectory(),
-                                                    OpenDialogFilters(caps_).join(";;"));
-  chooseSources(paths);
+  QFileDialog dialog(this, "Open Trace File", startDirectory());
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  dialog.setNameFilters(OpenDialogFilters(caps_));
+  dialog.setViewMode(QFileDialog::Detail);
+  // Qt's own dialog (no desktop dialog at hand) starts with narrow columns;
+  // give the names their room.
+  const QFontMetrics metrics = fontMetrics();
+  dialog.resize(std::max(dialog.width(), metrics.horizontalAdvance('x') * 110),
+                std::max(dialog.height(), metrics.height() * 28));
+  if (auto* view = dialog.findChild<QTreeView*>("treeView")) {
+    view->header()->resizeSection(0, metrics.horizontalAdvance('x') * 45);
+    view->header()->setSectionResizeMode(0, QHeaderView::Interactive);
+  }
+  if (dialog.exec() == QDialog::Accepted) chooseSources(dialog.selectedFiles());
 }
 
 void TMainForm::browseDestination() {
@@ -701,9 +792,16 @@ void TMainForm::optionsClicked() {
     tcpdumpDialog_->edit(tcpdumpSwap_, tcpdumpModified_);
 }
 
-void TMainForm::helpTopics() { OpenDocument(HelpFilePath(programDirectory_), openUrl_); }
+void TMainForm::helpTopics() { showDocument(HelpFilePath(programDirectory_)); }
 
-void TMainForm::readme() { OpenDocument(ReadmeFilePath(programDirectory_), openUrl_); }
+void TMainForm::readme() { showDocument(ReadmeFilePath(programDirectory_)); }
+
+void TMainForm::showDocument(const QString& path) {
+  // A missing document is an error; a desktop without a viewer is not.
+  if (OpenDocument(path, openUrl_)) return;
+  if (!documentWindow_) documentWindow_ = std::make_unique<DocumentWindow>(this);
+  documentWindow_->showDocument(path);
+}
 
 void TMainForm::openWebPage(const char* url) { openUrl_(QUrl(QString::fromLatin1(url))); }
 

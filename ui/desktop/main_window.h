@@ -24,8 +24,16 @@ class TProcessTraceFileForm;
 class TtcpdumpOptions;
 class TTextOptionsForm;
 
+// The open-dialog patterns of one analyzer's files, its usual suffix first
+// ("*.dmp", "*.pcap", "*.cap" for libpcap). The one place that knows them.
+QStringList SourcePatterns(AnalyzerType analyzer);
 // The filters of the source open dialog.
 QStringList OpenDialogFilters(const CapabilitySets& caps);
+
+// The one-line result of a conversion for the status bar: what became of
+// it, frames written, the target's name and the time taken, and the reason
+// of a failure.
+QString ConversionResultLine(const JobResult& result, double seconds);
 
 class TMainForm : public QMainWindow {
   Q_OBJECT
@@ -54,6 +62,8 @@ class TMainForm : public QMainWindow {
   void optionsClicked();
   void helpTopics();
   void readme();
+  // The window that shows help and read-me when no viewer opens them.
+  DocumentWindow* documentWindow() { return documentWindow_.get(); }
 
   // ---- The window's own steps ----
   bool processSource(bool openOnly, unsigned holdMilliseconds);
@@ -102,6 +112,8 @@ class TMainForm : public QMainWindow {
   void mediaBoxClicked(bool ethernetBox);
   void openWebPage(const char* url);
   void showAbout();
+  void showDocument(const QString& path);
+  void fitFieldsToTheirTexts();
   QString startDirectory() const;
 
   std::unique_ptr<Ui::TMainForm> ui_;
@@ -110,6 +122,7 @@ class TMainForm : public QMainWindow {
   std::unique_ptr<TProcessTraceFileForm> progress_;
   std::unique_ptr<TTextOptionsForm> textDialog_;
   std::unique_ptr<TtcpdumpOptions> tcpdumpDialog_;
+  std::unique_ptr<DocumentWindow> documentWindow_;
 
   CapabilitySets caps_ = DefaultCapabilities();
   ConversionState facts_;  // what identification learnt of the current source

@@ -12,8 +12,11 @@ TProcessTraceFileForm::TProcessTraceFileForm(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint),
       ui_(std::make_unique<Ui::TProcessTraceFileForm>()) {
   ui_->setupUi(this);
-  setFixedSize(size());
   setModal(false);
+  // Room for the longest state text, so the window keeps its size.
+  QLabel* state = ui_->PctComplete;
+  state->setMinimumWidth(
+      state->fontMetrics().horizontalAdvance("Creating Internet Advisor data file; please wait..."));
   connect(ui_->CancelButton, &QPushButton::clicked, this, [this] { buttonClicked(); });
   displayTimer_.setInterval(kTimerMilliseconds);
   // The time the final state has been on screen, in timer steps.
@@ -35,6 +38,7 @@ void TProcessTraceFileForm::reset() {
   ui_->TraceDurationTextBox->setText("<00:00:01");
   ui_->PctComplete->setText("0% Complete");
   ui_->PctProgressBar->setValue(0);
+  ui_->Label1->setText("Converting...");
   ui_->CancelButton->setText("&Stop");
   ui_->CancelButton->setEnabled(true);
 }
@@ -55,7 +59,24 @@ void TProcessTraceFileForm::render(const ProgressView& view) {
     displayedMilliseconds_ = 0;
     displayTimer_.start();
   }
+  if (view.finished) showFinalState(view);
   if (!isVisible() && !closedByUser_) show();
+}
+
+void TProcessTraceFileForm::showFinalState(const ProgressView& view) {
+  // The Advisor and Domino targets still write while their button is off.
+  if (!view.buttonEnabled) return;
+  QString state = stopPressed_  ? "Stopped"
+                  : view.failed ? "Failed"
+                  : view.pctComplete == "Done." ? "Finished"
+                                                : "Nothing converted";
+  ui_->Label1->setText(state + ".");
+  QString name = QString::fromStdString(view.caption).section(' ', 1);
+  setWindowTitle(state + " - " + name);
+}
+
+void TProcessTraceFileForm::pressStop() {
+  if (!finished_ && !stopPressed_) buttonClicked();
 }
 
 void TProcessTraceFileForm::hold(unsigned milliseconds) {

@@ -32,6 +32,9 @@ class TProcessTraceFileForm : public QDialog {
   // The conversion is over: hide.
   void finish();
 
+  // Stop, as the button does while it reads "&Stop" (Escape in the main window).
+  void pressStop();
+
   bool stopPressed() const { return stopPressed_; }
   unsigned displayedMilliseconds() const { return displayedMilliseconds_; }
 
@@ -41,6 +44,7 @@ class TProcessTraceFileForm : public QDialog {
 
  private:
   void buttonClicked();
+  void showFinalState(const ProgressView& view);
 
   std::unique_ptr<Ui::TProcessTraceFileForm> ui_;
   QTimer displayTimer_;

@@ -26,6 +26,14 @@ void BoxPrompter::message(QWidget* parent, const QString& caption, const QString
   box.exec();
 }
 
+void BoxPrompter::failure(QWidget* parent, const QString& caption, const QString& text,
+                          const QString& detail, MessageIcon icon) {
+  QMessageBox box(BoxIcon(icon), caption, text, QMessageBox::Ok, parent);
+  box.setInformativeText(detail);
+  box.setWindowModality(Qt::ApplicationModal);
+  box.exec();
+}
+
 Answer BoxPrompter::ask(QWidget* parent, const QString& caption, const QString& text,
                         bool yesToAll) {
   QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,

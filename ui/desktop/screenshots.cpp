@@ -1,6 +1,7 @@
-// Renders the main window with a source loaded and the progress window
-// with a finished conversion into PNG files. Run under a display (Xvfb):
-//   morphalite_screenshots SOURCE OUTPUT_DIR
+// Renders the windows of the README into PNG files: the main window with a
+// source loaded, the two option dialogs, the help window and the progress
+// window of a finished conversion. Run under a display (Xvfb):
+//   morphalite_screenshots SOURCE OUTPUT_DIR HELP_DIR [POINT_SIZE]
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
@@ -11,6 +12,8 @@
 #include "ui/desktop/main_window.h"
 #include "ui/desktop/progress_window.h"
 #include "ui/desktop/prompter.h"
+#include "ui/desktop/tcpdump_options.h"
+#include "ui/desktop/text_options.h"
 
 namespace {
 
@@ -27,9 +30,10 @@ class QuietPrompter : public morph::Prompter {
 
 bool Save(QWidget& widget, const QString& path) {
   widget.show();
-  QApplication::processEvents();
+  for (int i = 0; i < 5; ++i) QApplication::processEvents();
   bool ok = widget.window()->grab().save(path);
   std::fprintf(stderr, "%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+  widget.hide();
   return ok;
 }
 
@@ -37,9 +41,14 @@ bool Save(QWidget& widget, const QString& path) {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: morphalite_screenshots SOURCE OUTPUT_DIR\n");
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: morphalite_screenshots SOURCE OUTPUT_DIR HELP_DIR [POINT_SIZE]\n");
     return 1;
+  }
+  if (argc > 4) {
+    QFont font = QApplication::font();
+    font.setPointSize(QString(argv[4]).toInt());
+    QApplication::setFont(font);
   }
   QString source = QString::fromLocal8Bit(argv[1]);
   QDir output(QString::fromLocal8Bit(argv[2]));
@@ -49,6 +58,17 @@ int main(int argc, char** argv) {
   window.show();
   window.chooseSources({source});
   bool ok = Save(window, output.filePath("main-window.png"));
+
+  morph::TtcpdumpOptions& pcap = window.tcpdumpOptionsDialog();
+  pcap.load(true, false);
+  ok = Save(pcap, output.filePath("libpcap-options.png")) && ok;
+  ok = Save(window.textOptionsDialog(), output.filePath("text-options.png")) && ok;
+
+  // The help as it shows where no browser opens it.
+  window.setProgramDirectory(QString::fromLocal8Bit(argv[3]));
+  window.setUrlOpener([](const QUrl&) { return false; });
+  window.helpTopics();
+  if (QWidget* help = window.documentWindow()) ok = Save(*help, output.filePath("help-window.png")) && ok;
 
   morph::ProgressView view;
   view.caption = "Converting " + QFileInfo(source).fileName().toStdString();

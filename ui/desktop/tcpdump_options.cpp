@@ -7,7 +7,6 @@ namespace morph {
 TtcpdumpOptions::TtcpdumpOptions(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::TtcpdumpOptions>()) {
   ui_->setupUi(this);
-  setFixedSize(size());
   // Choosing a variant proposes its usual byte order; the user may change it after.
   connect(ui_->tcpdumpTypeStandard, &QRadioButton::clicked, this,
           [this] { ui_->SwapBytesYes->setChecked(true); });

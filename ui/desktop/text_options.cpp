@@ -7,7 +7,6 @@ namespace morph {
 TTextOptionsForm::TTextOptionsForm(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::TTextOptionsForm>()) {
   ui_->setupUi(this);
-  setFixedSize(size());
   connect(ui_->OkayButton, &QPushButton::clicked, this, &QDialog::accept);
   connect(ui_->CancelButton, &QPushButton::clicked, this, &QDialog::reject);
   // Cancel (button, Escape or the frame) restores the choice made before.
