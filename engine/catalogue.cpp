@@ -59,14 +59,16 @@ const std::array<AnalyzerInfo, Analyzer::Count> kAnalyzers = {{
      WritePacketFileFrame, FinishTaggedFile},
     {34, "Any Analyzer", nullptr, nullptr, nullptr, nullptr, nullptr},
     {35, "Unknown", nullptr, nullptr, nullptr, nullptr, nullptr},
+    {Analyzer::Pcapng, "pcapng", "PN", ReadPcapng, WritePcapngHeader, WritePcapngFrame, nullptr},
 }};
 
 // Command-line codes in the order they are tested.
-constexpr std::array<std::pair<const char*, AnalyzerType>, 24> kCodes = {{
+constexpr std::array<std::pair<const char*, AnalyzerType>, 25> kCodes = {{
     {"AN", 23}, {"NS", 22}, {"BT", 3},  {"LV", 17}, {"LZ", 14}, {"DA", 4},
     {"SN", 27}, {"HP", 11}, {"IA", 0},  {"DG", 5},  {"FB", 8},  {"L9", 12},
     {"NM", 20}, {"N2", 21}, {"OB", 24}, {"OW", 7},  {"SK", 1},  {"KV", 33},
     {"TD", 30}, {"RS", 31}, {"SH", 29}, {"SO", 28}, {"DM", 6},  {"XR", 26},
+    {"PN", Analyzer::Pcapng},
 }};
 
 }  // namespace
@@ -77,8 +79,8 @@ const AnalyzerInfo& Analyzers(AnalyzerType type) {
 
 bool HasReader(AnalyzerType type) { return Analyzers(type).read != nullptr; }
 bool WriterDropsEthernetFcs(AnalyzerType type) {
-  return type == Analyzer::Tcpdump || type == Analyzer::NetMon1 || type == Analyzer::NetMon2 ||
-         type == Analyzer::Snoop;
+  return type == Analyzer::Tcpdump || type == Analyzer::Pcapng || type == Analyzer::NetMon1 ||
+         type == Analyzer::NetMon2 || type == Analyzer::Snoop;
 }
 
 bool HasWriter(AnalyzerType type) { return Analyzers(type).writeFrame != nullptr; }
@@ -122,7 +124,8 @@ std::string DefaultSuffix(AnalyzerType type, Topology topology) {
       ".dat", ".skc", ".txt", ".data_recording", ".an1", ".dgc", ".cap", ".pkt", ".pkt",
       ".cap", ".trc", "",     ".dat",  ".cap", ".tr1", ".cap", "",     ".cap",
       "",     ".trc", ".cap", ".cap",  ".dat", ".dat", ".bfr", ".cap", ".cap",
-      "",     ".snoop", ".cap", ".dmp", ".rgc", "",    ".kvc", "",     ""};
+      "",     ".snoop", ".cap", ".dmp", ".rgc", "",    ".kvc", "",     "",
+      ".pcapng"};
   return type < Analyzer::Count ? kSuffix[type] : "";
 }
 

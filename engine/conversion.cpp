@@ -17,7 +17,8 @@ constexpr int32_t kNoFramesYet = 0;
 
 bool UsesGzipWhenCompressed(AnalyzerType type) {
   return type == Analyzer::Skavelin || type == Analyzer::Ostrawind ||
-         type == Analyzer::SnifferPro || type == Analyzer::Ringstave || type == Analyzer::Farrowe;
+         type == Analyzer::SnifferPro || type == Analyzer::Ringstave || type == Analyzer::Farrowe ||
+         type == Analyzer::Tcpdump || type == Analyzer::Pcapng;
 }
 
 bool ReadThroughLibrary(AnalyzerType type) {
@@ -50,6 +51,8 @@ bool Conversion::ResetConversion() {
   s.BadCompression = false;
   s.WrappedFrameCount = 0;
   s.FramesRead = 0;
+  s.FrameNanoseconds = 0;
+  s.SourceHasNanoseconds = false;
 
   struct stat st {};
   if (!s.SourceFileName.empty() && stat(s.SourceFileName.c_str(), &st) == 0)

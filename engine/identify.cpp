@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "engine/catalogue.h"
@@ -15,6 +16,7 @@
 #include "formats/netmon.h"
 #include "formats/packet_file.h"
 #include "formats/pcap.h"
+#include "formats/pcapng.h"
 #include "formats/sniffer.h"
 #include "formats/snoop.h"
 
@@ -145,11 +147,34 @@ AnalyzerType IdentifyPcap(ConversionState& s, SourceStream& in, uint32_t magic,
   return Analyzer::Unknown;
 }
 
+constexpr uint8_t kGzipMagic[2] = {0x1F, 0x8B};
+
+// A gzip-compressed libpcap or pcapng file, told by the magic inside; nothing
+// for any other compressed content, which the rules below then look at.
+std::optional<AnalyzerType> IdentifyCompressedCapture(ConversionState& s,
+                                                      const std::string& fileName,
+                                                      bool& openFailed) {
+  auto gz = OpenGzipSource(fileName);
+  if (!gz) return std::nullopt;
+  Block inner = ReadBlock(*gz, 0, kHeadBytes);
+  std::optional<AnalyzerType> type;
+  if (IsPcapngHead(inner.bytes.data(), inner.size()))
+    type = Analyzer::Pcapng;
+  else if (inner.size() >= 4 && IsPcapMagic(GetLE32(inner.bytes.data())))
+    type = IdentifyPcap(s, *gz, GetLE32(inner.bytes.data()), openFailed);
+  if (type && *type != Analyzer::Unknown) s.SourceCompressed = true;
+  return type;
+}
+
 // The rules in the order they are tried; the first that matches decides.
 AnalyzerType IdentifyByContent(ConversionState& s, SourceStream& in, const Block& head,
                                const std::string& fileName, bool& openFailed) {
   const std::string path = Upper(fileName);
 
+  // Content that no rule below claims, looked at before the suffix rules.
+  if (IsPcapngHead(head.bytes.data(), head.size())) return Analyzer::Pcapng;
+  if (head.startsWith(kGzipMagic, sizeof kGzipMagic))
+    if (auto type = IdentifyCompressedCapture(s, fileName, openFailed)) return *type;
   if (Contains(path, ".KVZ")) return IdentifyCompressedPacketFile(s, fileName);
   if (Contains(path, ".CAZ") && IsCompressedSnifferPro(fileName)) {
     s.SourceCompressed = true;
@@ -506,10 +531,32 @@ Topology SnifferDosFileTopology(TopologyInput& t) {
   return info.topology;
 }
 
+// The source as a reader sees it: through gzip when compressed.
+SourceStream* Uncompressed(TopologyInput& t, std::unique_ptr<SourceStream>& gz) {
+  if (!t.s.SourceCompressed) return &t.in;
+  gz = OpenGzipSource(t.fileName);
+  return gz.get();
+}
+
 Topology PcapFileTopology(TopologyInput& t) {
+  std::unique_ptr<SourceStream> gz;
+  SourceStream* in = Uncompressed(t, gz);
   uint32_t linkType = 0;
-  if (!PcapLinkType(t.in, t.s.TcpdumpSwapBytes, linkType)) return Topo::Unknown;
+  if (!in || !PcapLinkType(*in, t.s.TcpdumpSwapBytes, linkType)) return Topo::Unknown;
   return PcapTopology(linkType, t.speed);
+}
+
+Topology PcapngFileTopology(TopologyInput& t) {
+  std::unique_ptr<SourceStream> gz;
+  SourceStream* in = Uncompressed(t, gz);
+  PcapngSummary summary;
+  if (!in || !ReadPcapngSummary(*in, summary)) return Topo::Unknown;
+  t.s.FileComment = summary.comment;
+  const Topology topology = PcapTopology(summary.linkType, t.speed);
+  // A stated speed never turns an unknown link type into Ethernet.
+  if (topology != Topo::Unknown && summary.speed > 0 && summary.speed <= UINT32_MAX)
+    t.speed = uint32_t(summary.speed);
+  return topology;
 }
 
 Topology TopologyByRule(TopologyInput& t) {
@@ -540,6 +587,7 @@ Topology TopologyByRule(TopologyInput& t) {
     case Analyzer::Snoop:
     case Analyzer::Surveyor: return SnoopTopology(uint8_t(t.head.u8(15)), t.speed);
     case Analyzer::Tcpdump: return PcapFileTopology(t);
+    case Analyzer::Pcapng: return PcapngFileTopology(t);
     default: return Topo::Unknown;
   }
 }

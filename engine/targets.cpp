@@ -52,11 +52,11 @@ std::string Underscored(std::string suffix) {
 CapabilitySets DefaultCapabilities() {
   CapabilitySets c;
   c.ethernet = SetOf({0, 2, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 17, 19, 20, 21, 22, 23, 24, 25, 26,
-                      27, 28, 29, 30, 31});
+                      27, 28, 29, 30, 31, Analyzer::Pcapng});
   c.tokenRing = SetOf({0, 2, 4, 5, 6, 8, 9, 11, 12, 13, 14, 17, 20, 21, 23, 24, 25, 26, 27, 28,
-                       29, 30, 31});
-  c.fddi = SetOf({0, 6, 9, 13, 20, 21, 24, 25, 26, 27, 28, 29, 30});
-  c.wireless = SetOf({1, 2, 24, 26, 30});
+                       29, 30, 31, Analyzer::Pcapng});
+  c.fddi = SetOf({0, 6, 9, 13, 20, 21, 24, 25, 26, 27, 28, 29, 30, Analyzer::Pcapng});
+  c.wireless = SetOf({1, 2, 24, 26, 30, Analyzer::Pcapng});
   c.wan = SetOf({0, 6, 23, 26, 27, 33});
   c.hidden = SetOf({19, 22});
   c.supportedWanProtocols = uint16_t(1u << Wan::Hdlc | 1u << Wan::X25 | 1u << Wan::Isdn |

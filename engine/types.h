@@ -15,8 +15,9 @@ constexpr AnalyzerType Advisor = 0, Skavelin = 1, Ascii = 2, Bsts = 3, Da30 = 4,
     LanWatch = 16, LinkViewPro = 17, NetLens = 18, NetMetrix = 19, NetMon1 = 20, NetMon2 = 21,
     NetScout = 22, NetworkAnalyzer = 23, Observer = 24, ProtocolInspector = 25, SnifferPro = 26,
     SnifferDos = 27, Snoop = 28, Surveyor = 29, Tcpdump = 30, Ringstave = 31,
-    Glimmerhollow = 32, Farrowe = 33, AnyAnalyzer = 34, Unknown = 35;
-constexpr int Count = 36;
+    Glimmerhollow = 32, Farrowe = 33, AnyAnalyzer = 34, Unknown = 35, Pcapng = 36;
+// Entries of the table; pcapng came after "Unknown", whose value files keep.
+constexpr int Count = 37;
 }  // namespace Analyzer
 
 using Topology = uint8_t;

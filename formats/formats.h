@@ -12,6 +12,11 @@ void WritePcapHeader(Conversion& c, int32_t frameNumber);
 void WritePcapFrame(Conversion& c);
 void FinishPcap(Conversion& c, int32_t framesWritten);
 
+// pcapng (pcapng.cpp)
+void ReadPcapng(Conversion& c, bool headerStep, bool singleFrame);
+void WritePcapngHeader(Conversion& c, int32_t frameNumber);
+void WritePcapngFrame(Conversion& c);
+
 // Native packet files, classic and tagged (packet_file.cpp, tagged_packet_file.cpp)
 void ReadPacketFile(Conversion& c, bool headerStep, bool singleFrame);
 void WritePacketFileHeader(Conversion& c, int32_t count);
