@@ -96,6 +96,11 @@ QStringList AnalyzerPatterns(AnalyzerType a) {
   if (a == Analyzer::Skavelin) add(".skc");
   if (a == Analyzer::Farrowe) add(".kvc");
   if (a == Analyzer::Skavelin || a == Analyzer::Ostrawind || a == Analyzer::Farrowe) add(".kvz");
+  if (a == Analyzer::Tcpdump) {
+    add(".pcap");
+    add(".pcap.gz");
+  }
+  if (a == Analyzer::Pcapng) add(".pcapng.gz");
   return patterns;
 }
 
