@@ -11,8 +11,9 @@
 #include "engine/checksum.h"
 #include "engine/conversion.h"
 #include "engine/failure.h"
+#include "engine/file_block.h"
+#include "engine/format.h"
 #include "engine/timebase.h"
-#include "formats/formats.h"
 #include "formats/pcap.h"
 #include "formats/record_loop.h"
 
@@ -38,6 +39,8 @@ constexpr size_t kMaximumInterfaces = 65536;
 constexpr uint32_t kMaximumCaptured = 65535;  // what the frame buffer holds
 constexpr int64_t kLatestSeconds = 253402300799;  // 9999-12-31 23:59:59 UTC
 constexpr size_t kCommentLimit = 300;
+constexpr size_t kHeadBytes = 200;  // what identification looks at
+constexpr uint8_t kGzipMagic[2] = {0x1F, 0x8B};
 constexpr int kSummaryBlocks = 64;  // blocks looked at for the first interface
 
 // Packet flags: direction, FCS length, link-layer errors.
@@ -606,5 +609,66 @@ void WritePcapngFrame(Conversion& c) {
   c.target->write(s.FrameData.data(), captured);
   c.target->write(tail, n);
 }
+
+// ---------------------------------------------------------------- registry
+
+namespace {
+
+std::optional<AnalyzerType> IdentifyPcapng(IdentifyInput& input) {
+  if (!IsPcapngHead(input.head.data(), input.head.size())) return std::nullopt;
+  return Analyzer::Pcapng;
+}
+
+// A gzip-compressed libpcap or pcapng file, told by the magic inside; other
+// compressed content is left to the rules after this one.
+std::optional<AnalyzerType> IdentifyCompressedCapture(IdentifyInput& input) {
+  if (!input.head.startsWith(kGzipMagic, sizeof kGzipMagic)) return std::nullopt;
+  auto gz = OpenGzipSource(input.path);
+  if (!gz) return std::nullopt;
+  const FileBlock inner = ReadFileBlock(*gz, 0, kHeadBytes);
+  bool compressed = false;
+  IdentifyInput within{*gz,           inner,      input.path,     input.upperPath,
+                       input.fileSize, compressed, input.variant, input.openFailed};
+  std::optional<AnalyzerType> type = IdentifyPcapng(within);
+  if (!type)
+    if (const IdentifyRule* pcap = FindIdentifyRule("pcap")) type = pcap->match(within);
+  if (type && *type != Analyzer::Unknown) input.compressed = true;
+  return type;
+}
+
+Topology PcapngFileTopology(TopologyInput& t) {
+  std::unique_ptr<SourceStream> gz;
+  if (t.s.SourceCompressed) gz = OpenGzipSource(t.fileName);
+  SourceStream* in = t.s.SourceCompressed ? gz.get() : &t.in;
+  PcapngSummary summary;
+  if (!in || !ReadPcapngSummary(*in, summary)) return Topo::Unknown;
+  t.s.FileComment = summary.comment;
+  const Topology topology = PcapTopology(summary.linkType, t.speed);
+  // A stated speed never turns an unknown link type into Ethernet.
+  if (topology != Topo::Unknown && summary.speed > 0 && summary.speed <= UINT32_MAX)
+    t.speed = uint32_t(summary.speed);
+  return topology;
+}
+
+constexpr IdentifyRule kPcapngRules[] = {{"pcapng", IdentifyPcapng},
+                                         {"capture-gzip", IdentifyCompressedCapture}};
+constexpr FriendlyName kPcapngNames[] = {{Analyzer::Pcapng, "pcap-ng"}};
+
+}  // namespace
+
+extern const FormatDescriptor kPcapngFormat = {
+    .family = "pcapng",
+    .reads = MaskOf({Analyzer::Pcapng}),
+    .writes = MaskOf({Analyzer::Pcapng}),
+    .aliases = kPcapngNames,
+    .sourcePatterns = "*.pcapng;*.pcapng.gz",
+    .capabilities =
+        Capability::DropsEthernetFcs | Capability::GzipSource | Capability::StreamTarget,
+    .identify = kPcapngRules,
+    .topology = PcapngFileTopology,
+    .read = ReadPcapng,
+    .writeHeader = WritePcapngHeader,
+    .writeFrame = WritePcapngFrame,
+};
 
 }  // namespace morph

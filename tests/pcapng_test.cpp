@@ -588,8 +588,7 @@ TEST(PcapngGzip, CompressedLibpcapAndPcapngSourcesConvert) {
     ReadResult r = ReadTrace(dir.path(c.compressed));
     EXPECT_EQ(r.analyzer, c.analyzer) << c.compressed;
     EXPECT_TRUE(r.state.SourceCompressed) << c.compressed;
-    EXPECT_EQ(SourceDisplayName(r.analyzer, r.state.TcpdumpModified, r.state.TcpdumpNokia,
-                                r.state.SourceCompressed),
+    EXPECT_EQ(SourceDisplayName(r.analyzer, r.state.SourceVariant, r.state.SourceCompressed),
               c.name);
     EXPECT_EQ(ExpectSameFrames(t, r.trace), 0) << c.compressed;
   }
@@ -642,11 +641,11 @@ TEST(PcapngInterop, EditcapAndMergecapFilesConvertIntact) {
   TempDir dir;
   Trace t = MakeTrace(Topo::Ethernet, 30);
   WriteTrace(t, Analyzer::Tcpdump, dir.path("base.pcap"),
-             [](ConversionState& s) { s.TcpdumpOutputSwapBytes = false; });
+             [](ConversionState& s) { s.PcapOutput.bigEndian = false; });
   ASSERT_EQ(RunCommand("editcap -F nsecpcap " + dir.path("base.pcap") + " " + dir.path("ns.pcap")).status, 0);
   Trace later = MakeTrace(Topo::Ethernet, 10, 7200LL * 1000000);
   WriteTrace(later, Analyzer::Tcpdump, dir.path("later.pcap"),
-             [](ConversionState& s) { s.TcpdumpOutputSwapBytes = false; });
+             [](ConversionState& s) { s.PcapOutput.bigEndian = false; });
   struct Case {
     const char* name;
     std::string command;
@@ -717,7 +716,7 @@ TEST(PcapngInterop, EditcapPcapngToEveryWriter) {
        OfferedTargets(DefaultCapabilities(), TargetClass::Lan, Topo::Ethernet, false, false)) {
     if (!HasWriter(target) || !HasReader(target)) continue;
     const std::string out =
-        dir.path("to-" + std::to_string(target) + DefaultSuffix(target, Topo::Ethernet));
+        dir.path("to-" + std::to_string(Number(target)) + DefaultSuffix(target, Topo::Ethernet));
     RunCommand(std::string(MORPHALITE_BINARY) + " convert " + dir.path("s.pcapng") + " --to '" +
                AnalyzerName(target) + "' -o " + out + " --quiet");
     ReadResult back = ReadTrace(out);

@@ -16,7 +16,9 @@ namespace morph {
 namespace {
 
 std::set<int> Members(const std::vector<AnalyzerType>& list) {
-  return std::set<int>(list.begin(), list.end());
+  std::set<int> numbers;
+  for (AnalyzerType t : list) numbers.insert(Number(t));
+  return numbers;
 }
 
 std::vector<std::string> Names(const std::vector<AnalyzerType>& list) {
@@ -28,7 +30,7 @@ std::vector<std::string> Names(const std::vector<AnalyzerType>& list) {
 // pcapng is offered wherever libpcap is.
 const std::set<int> kEthernetWithoutRingstave = {0,  2,  4,  5,  6,  7,  8,  9,  11, 12, 13, 14,
                                                  17, 20, 21, 23, 24, 25, 26, 27, 28, 29, 30,
-                                                 Analyzer::Pcapng};
+                                                 Number(Analyzer::Pcapng)};
 
 TEST(TargetList, OfferedSetsByClassAndTopology) {
   const CapabilitySets caps = DefaultCapabilities();
@@ -40,16 +42,17 @@ TEST(TargetList, OfferedSetsByClassAndTopology) {
     std::set<int> offered;
   } cases[] = {
       {TC::Lan, Topo::Ethernet, false, false, kEthernetWithoutRingstave},
-      {TC::Wireless, Topo::Ethernet, false, true, {1, 24, 26, 30, Analyzer::Pcapng}},  // ASCII left out
+      // ASCII left out.
+      {TC::Wireless, Topo::Ethernet, false, true, {1, 24, 26, 30, Number(Analyzer::Pcapng)}},
       {TC::Lan, Topo::TokenRing, false, false,
        {0, 2, 4, 5, 6, 8, 9, 11, 12, 13, 14, 17, 20, 21, 23, 24, 25, 26, 27, 28, 29, 30, 31,
-        Analyzer::Pcapng}},
+        Number(Analyzer::Pcapng)}},
       {TC::Lan, Topo::Fddi, false, false,
-       {0, 6, 9, 13, 20, 21, 24, 25, 26, 27, 28, 29, 30, Analyzer::Pcapng}},
-      {TC::Wireless, Topo::Wireless, false, false, {1, 2, 24, 26, 30, Analyzer::Pcapng}},
+       {0, 6, 9, 13, 20, 21, 24, 25, 26, 27, 28, 29, 30, Number(Analyzer::Pcapng)}},
+      {TC::Wireless, Topo::Wireless, false, false, {1, 2, 24, 26, 30, Number(Analyzer::Pcapng)}},
       {TC::Lan, Topo::Wireless, true, false,
        {0, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 17, 20, 21, 23, 24, 25, 26, 27, 28, 29, 30,
-        Analyzer::Pcapng}},
+        Number(Analyzer::Pcapng)}},
       {TC::Lan, Topo::TSeries, false, false, {}},
       {TC::Wan, Topo::TSeries, false, false, {0, 6, 23, 26, 27, 33}},
       {TC::Wan, Topo::Wan19, false, false, {0, 6, 23, 26, 27, 33}},
@@ -105,7 +108,8 @@ TEST(TargetList, FillKeepsTheCurrentTargetOrTakesTheFirst) {
                                    Analyzer::Ostrawind);
   EXPECT_EQ(ring.selected, Analyzer::Advisor);
   EXPECT_FALSE(ring.optionsVisible);
-  TargetList atm = FillTargetList(caps, TargetClass::Atm, Topo::Atm, false, false, 7);
+  TargetList atm = FillTargetList(caps, TargetClass::Atm, Topo::Atm, false, false,
+                                  Analyzer::Ostrawind);
   EXPECT_TRUE(atm.offered.empty());
   EXPECT_EQ(atm.selected, Analyzer::Unknown);
   EXPECT_EQ(TargetFromListText("Snoop (Sun)"), Analyzer::Snoop);
@@ -203,7 +207,7 @@ TEST(DestinationName, SuffixOfTheTargetForTheTopology) {
                                         c.topology)),
               c.expected)
         << c.source;
-  EXPECT_EQ(DefaultTargetName(Request("/d/g.pkt", "", Analyzer::Glimmerhollow, 7, 0)), "");
+  EXPECT_EQ(DefaultTargetName(Request("/d/g.pkt", "", Analyzer::Glimmerhollow, Analyzer::Ostrawind, Topo::Ethernet)), "");
 }
 
 TEST(DestinationName, MediaConversionTagIsAddedOnce) {
