@@ -40,6 +40,7 @@ inline void PutBE64(uint8_t* p, uint64_t v) {
 // A field in either byte order.
 inline uint16_t Get16(const uint8_t* p, bool bigEndian) { return bigEndian ? GetBE16(p) : GetLE16(p); }
 inline uint32_t Get32(const uint8_t* p, bool bigEndian) { return bigEndian ? GetBE32(p) : GetLE32(p); }
+inline uint64_t Get64(const uint8_t* p, bool bigEndian) { return bigEndian ? GetBE64(p) : GetLE64(p); }
 inline void Put16(uint8_t* p, uint16_t v, bool bigEndian) { bigEndian ? PutBE16(p, v) : PutLE16(p, v); }
 inline void Put32(uint8_t* p, uint32_t v, bool bigEndian) { bigEndian ? PutBE32(p, v) : PutLE32(p, v); }
 

@@ -46,17 +46,19 @@ constexpr std::array<AnalyzerInfo, Analyzer::Count> kAnalyzers = {{
     {Analyzer::Farrowe, "Farrowe (Corvantique)", "KV", ".kvc"},
     {Analyzer::AnyAnalyzer, "Any Analyzer", nullptr, ""},
     {Analyzer::Unknown, "Unknown", nullptr, ""},
+    {Analyzer::Pcapng, "pcapng", "PN", ".pcapng"},
 }};
 
 // Command-line codes in the order they are tested (the order users have
 // always seen in the code list).
-constexpr std::array<AnalyzerType, 24> kCodeOrder = {
+constexpr std::array<AnalyzerType, 25> kCodeOrder = {
     Analyzer::NetworkAnalyzer, Analyzer::NetScout, Analyzer::Bsts,    Analyzer::LinkViewPro,
     Analyzer::LanAlyzer,       Analyzer::Da30,     Analyzer::SnifferDos, Analyzer::InternetAdvisor,
     Analyzer::Advisor,         Analyzer::DataGlance, Analyzer::FireBerd500, Analyzer::Lan900,
     Analyzer::NetMon1,         Analyzer::NetMon2,  Analyzer::Observer, Analyzer::Ostrawind,
     Analyzer::Skavelin,        Analyzer::Farrowe,  Analyzer::Tcpdump,  Analyzer::Ringstave,
     Analyzer::Surveyor,        Analyzer::Snoop,    Analyzer::Domino,   Analyzer::SnifferPro,
+    Analyzer::Pcapng,
 };
 
 }  // namespace

@@ -40,6 +40,8 @@ bool Conversion::ResetConversion() {
   s.BadCompression = false;
   s.SourceZoneBiasMinutes.reset();
   s.FramesRead = 0;
+  s.FrameNanoseconds = 0;
+  s.SourceHasNanoseconds = false;
 
   struct stat st {};
   if (!s.SourceFileName.empty() && stat(s.SourceFileName.c_str(), &st) == 0)

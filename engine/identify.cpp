@@ -46,6 +46,10 @@ struct IdentificationStep {
   const char* why;
 };
 constexpr IdentificationStep kIdentificationOrder[] = {
+    {"pcapng", "block type and byte-order magic at offset 0, which no rule below claims; first, "
+               "so that no suffix rule takes a pcapng file"},
+    {"capture-gzip", "gzip magic at offset 0, claimed only with a libpcap or pcapng magic inside; "
+                     "any other compressed content goes on to the rules below"},
     {"packet-file-gzip", "a .kvz file shows only gzip bytes: the suffix decides before any magic"},
     {"snifferpro-gzip", "a .caz file likewise; the decompressed header is checked too"},
     {"sniffer-dos", "text magic at offset 0, longer than any magic tested after it"},

@@ -71,6 +71,10 @@ struct ConversionState {
 
   // Current frame.
   int64_t FrameTime = 0;  // microseconds since local midnight of TraceDate's day
+  // Nanoseconds below FrameTime's microsecond (0-999), from sources that
+  // stamp frames more finely; writers of such resolutions add them.
+  int32_t FrameNanoseconds = 0;
+  bool SourceHasNanoseconds = false;  // the source's resolution is finer than 1 us
   int32_t FrameLength = 0;
   int32_t StoredLength = 0;
   uint16_t FrameFlags = 0;

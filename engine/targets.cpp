@@ -46,19 +46,21 @@ std::string Underscored(std::string suffix) {
 CapabilitySets DefaultCapabilities() {
   using namespace Analyzer;
   CapabilitySets c;
+  // pcapng is offered wherever libpcap is.
   c.ethernet = {Advisor,         Ascii,      Da30,      DataGlance,     Domino,
                 Ostrawind,       FireBerd500, FireBerd500Pc, InternetAdvisor, Lan900,
                 LanAnalyzer,     LanAlyzer,  LinkViewPro, NetMetrix,    NetMon1,
                 NetMon2,         NetScout,   NetworkAnalyzer, Observer, ProtocolInspector,
                 SnifferPro,      SnifferDos, Snoop,     Surveyor,       Tcpdump,
-                Ringstave};
+                Ringstave,       Pcapng};
   c.tokenRing = {Advisor,     Ascii,       Da30,      DataGlance,      Domino,   FireBerd500,
                  FireBerd500Pc, InternetAdvisor, Lan900, LanAnalyzer, LanAlyzer, LinkViewPro,
                  NetMon1,     NetMon2,     NetworkAnalyzer, Observer,  ProtocolInspector,
-                 SnifferPro,  SnifferDos,  Snoop,     Surveyor,        Tcpdump,  Ringstave};
+                 SnifferPro,  SnifferDos,  Snoop,     Surveyor,        Tcpdump,  Ringstave,
+                 Pcapng};
   c.fddi = {Advisor,  Domino,     FireBerd500Pc, LanAnalyzer, NetMon1, NetMon2, Observer,
-            ProtocolInspector, SnifferPro, SnifferDos, Snoop, Surveyor, Tcpdump};
-  c.wireless = {Skavelin, Ascii, Observer, SnifferPro, Tcpdump};
+            ProtocolInspector, SnifferPro, SnifferDos, Snoop, Surveyor, Tcpdump, Pcapng};
+  c.wireless = {Skavelin, Ascii, Observer, SnifferPro, Tcpdump, Pcapng};
   c.wan = {Advisor, Domino, NetworkAnalyzer, SnifferPro, SnifferDos, Farrowe};
   // Read-only formats: sources, never offered as targets.
   c.hidden = {NetMetrix, NetScout};

@@ -14,11 +14,11 @@ enum class AnalyzerType : uint8_t {
   NetLens = 18, NetMetrix = 19, NetMon1 = 20, NetMon2 = 21, NetScout = 22, NetworkAnalyzer = 23,
   Observer = 24, ProtocolInspector = 25, SnifferPro = 26, SnifferDos = 27, Snoop = 28,
   Surveyor = 29, Tcpdump = 30, Ringstave = 31, Glimmerhollow = 32, Farrowe = 33,
-  AnyAnalyzer = 34, Unknown = 35,
+  AnyAnalyzer = 34, Unknown = 35, Pcapng = 36,
 };
 namespace Analyzer {
 using enum AnalyzerType;
-constexpr int Count = 36;
+constexpr int Count = 37;  // pcapng came after Unknown, whose value files keep
 }  // namespace Analyzer
 
 // The analyzer type of a stored number; Unknown for values outside the table.

@@ -44,9 +44,10 @@ void ReadHeader(Conversion& c) {
     return;
   }
   const uint32_t magic = GetLE32(header);
-  c.ReaderContext<PcapReaderContext>().nanoseconds =
-      Field32(header + 12, BigEndianSource(s)) == 3 || magic == kPcapMagicNanosecond ||
-      magic == kPcapMagicNanosecondSwapped;
+  const bool nanoseconds = Field32(header + 12, BigEndianSource(s)) == 3 ||
+                           magic == kPcapMagicNanosecond || magic == kPcapMagicNanosecondSwapped;
+  c.ReaderContext<PcapReaderContext>().nanoseconds = nanoseconds;
+  s.SourceHasNanoseconds = nanoseconds;
 }
 
 // Reads one record into the current frame. False at a clean end of file.
@@ -104,11 +105,19 @@ bool ReadRecord(Conversion& c, PcapReaderContext& r) {
   }
   s.FrameFlags = 0;
   int64_t micros = nanoseconds ? fraction / 1000 : fraction;
+  s.FrameNanoseconds = nanoseconds ? int32_t(fraction % 1000) : 0;
   if (micros >= 1000000) {  // an out-of-range fraction carries into the seconds
     seconds += int64_t(micros / 1000000);
     micros %= 1000000;
   }
   s.FrameTime = FrameTimeFromUnix(s, seconds, micros);
+  ShapePcapFrame(s, captured, original);
+  return true;
+}
+
+}  // namespace
+
+void ShapePcapFrame(ConversionState& s, int32_t captured, int32_t original) {
   s.StoredLength = captured;
   s.FrameLength = original;
   if (s.FrameLength < s.StoredLength) std::swap(s.FrameLength, s.StoredLength);
@@ -125,10 +134,16 @@ bool ReadRecord(Conversion& c, PcapReaderContext& r) {
   }
   ClampFrameLength(s);
   if (s.TraceTopology == Topo::Ethernet) StoreEthernetFcs(s);
-  return true;
 }
 
-}  // namespace
+uint32_t PcapLinkTypeFor(Topology topology) {
+  switch (topology) {
+    case Topo::TokenRing: return 6;
+    case Topo::Fddi: return 10;
+    case Topo::Wireless: return 105;
+    default: return 1;
+  }
+}
 
 std::optional<uint32_t> PcapVariantFromMagic(uint32_t magic) {
   using namespace PcapVariant;
@@ -229,14 +244,7 @@ void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {
                                                   : s.MaxFrameLength - fcs;
   snapLength = std::max(snapLength, c.WriterContext<PcapWriterContext>().largestCaptured);
   Put32(header + 16, uint32_t(std::max(snapLength, 0)), big);
-  uint32_t linkType = 1;
-  switch (s.TraceTopology) {
-    case Topo::TokenRing: linkType = 6; break;
-    case Topo::Fddi: linkType = 10; break;
-    case Topo::Wireless: linkType = 105; break;
-    default: break;
-  }
-  Put32(header + 20, linkType, big);
+  Put32(header + 20, PcapLinkTypeFor(s.TraceTopology), big);
   if (!c.target->seek(0) || !c.target->write(header, sizeof header)) return;
   ComputeWriterTimeBase(s);
 }
@@ -288,8 +296,11 @@ std::optional<AnalyzerType> IdentifyPcap(IdentifyInput& input) {
 }
 
 Topology PcapFileTopology(TopologyInput& t) {
+  std::unique_ptr<SourceStream> gz;
+  if (t.s.SourceCompressed) gz = OpenGzipSource(t.fileName);
+  SourceStream* in = t.s.SourceCompressed ? gz.get() : &t.in;
   uint32_t linkType = 0;
-  if (!PcapLinkType(t.in, t.s.SourceVariant & PcapVariant::BigEndian, linkType))
+  if (!in || !PcapLinkType(*in, t.s.SourceVariant & PcapVariant::BigEndian, linkType))
     return Topo::Unknown;
   return PcapTopology(linkType, t.speed);
 }
@@ -314,8 +325,9 @@ extern const FormatDescriptor kPcapFormat = {
     .reads = MaskOf({Analyzer::Tcpdump}),
     .writes = MaskOf({Analyzer::Tcpdump}),
     .aliases = kPcapNames,
-    .sourcePatterns = "*.dmp;*.pcap;*.cap",
-    .capabilities = Capability::DropsEthernetFcs | Capability::OptionsDialog,
+    .sourcePatterns = "*.dmp;*.pcap;*.cap;*.pcap.gz",
+    .capabilities =
+        Capability::DropsEthernetFcs | Capability::OptionsDialog | Capability::GzipSource,
     .identify = kPcapRules,
     .topology = PcapFileTopology,
     .sourceName = PcapSourceName,

@@ -28,6 +28,12 @@ bool PcapVersionOk(SourceStream& in, bool swapped);
 PcapProbe ProbePcapRecordLayout(SourceStream& in);
 // Topology and line speed (0 = topology default) of a link type.
 Topology PcapTopology(uint32_t linkType, uint32_t& lineSpeed);
+// The current frame from a record of `captured` bytes (in FrameData) of a
+// frame of `original` bytes, neither counting an FCS: Ethernet frames are
+// padded and get their FCS, 802.11 frames their media bytes.
+void ShapePcapFrame(ConversionState& s, int32_t captured, int32_t original);
+// The link type a writer records for a topology.
+uint32_t PcapLinkTypeFor(Topology topology);
 // Reads the link type from the file header.
 bool PcapLinkType(SourceStream& in, bool swapped, uint32_t& linkType);
 

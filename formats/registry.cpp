@@ -5,7 +5,7 @@
 
 namespace morph {
 
-extern const FormatDescriptor kPcapFormat, kPacketFileFormat, kTaggedPacketFileFormat,
+extern const FormatDescriptor kPcapFormat, kPcapngFormat, kPacketFileFormat, kTaggedPacketFileFormat,
     kNetMonFormat, kSnoopFormat, kSnoopTrailerFormat, kTextDumpFormat, kSnifferDosFormat,
     kSnifferProFormat;
 // Recognised, not yet read (recognised.cpp).
@@ -17,6 +17,7 @@ namespace {
 
 const FormatDescriptor* const kFormats[] = {
     &kPcapFormat,
+    &kPcapngFormat,
     &kPacketFileFormat,
     &kTaggedPacketFileFormat,
     &kNetMonFormat,

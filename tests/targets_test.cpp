@@ -27,8 +27,10 @@ std::vector<std::string> Names(const std::vector<AnalyzerType>& list) {
   return names;
 }
 
-const std::set<int> kEthernetWithoutRingstave = {0,  2,  4,  5,  6,  7,  8,  9,  11, 12, 13,
-                                                 14, 17, 20, 21, 23, 24, 25, 26, 27, 28, 29, 30};
+// pcapng is offered wherever libpcap is.
+const std::set<int> kEthernetWithoutRingstave = {0,  2,  4,  5,  6,  7,  8,  9,  11, 12, 13, 14,
+                                                 17, 20, 21, 23, 24, 25, 26, 27, 28, 29, 30,
+                                                 Number(Analyzer::Pcapng)};
 
 TEST(TargetList, OfferedSetsByClassAndTopology) {
   const CapabilitySets caps = DefaultCapabilities();
@@ -40,13 +42,17 @@ TEST(TargetList, OfferedSetsByClassAndTopology) {
     std::set<int> offered;
   } cases[] = {
       {TC::Lan, Topo::Ethernet, false, false, kEthernetWithoutRingstave},
-      {TC::Wireless, Topo::Ethernet, false, true, {1, 24, 26, 30}},  // ASCII left out
+      // ASCII left out.
+      {TC::Wireless, Topo::Ethernet, false, true, {1, 24, 26, 30, Number(Analyzer::Pcapng)}},
       {TC::Lan, Topo::TokenRing, false, false,
-       {0, 2, 4, 5, 6, 8, 9, 11, 12, 13, 14, 17, 20, 21, 23, 24, 25, 26, 27, 28, 29, 30, 31}},
-      {TC::Lan, Topo::Fddi, false, false, {0, 6, 9, 13, 20, 21, 24, 25, 26, 27, 28, 29, 30}},
-      {TC::Wireless, Topo::Wireless, false, false, {1, 2, 24, 26, 30}},
+       {0, 2, 4, 5, 6, 8, 9, 11, 12, 13, 14, 17, 20, 21, 23, 24, 25, 26, 27, 28, 29, 30, 31,
+        Number(Analyzer::Pcapng)}},
+      {TC::Lan, Topo::Fddi, false, false,
+       {0, 6, 9, 13, 20, 21, 24, 25, 26, 27, 28, 29, 30, Number(Analyzer::Pcapng)}},
+      {TC::Wireless, Topo::Wireless, false, false, {1, 2, 24, 26, 30, Number(Analyzer::Pcapng)}},
       {TC::Lan, Topo::Wireless, true, false,
-       {0, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 17, 20, 21, 23, 24, 25, 26, 27, 28, 29, 30}},
+       {0, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 17, 20, 21, 23, 24, 25, 26, 27, 28, 29, 30,
+        Number(Analyzer::Pcapng)}},
       {TC::Lan, Topo::TSeries, false, false, {}},
       {TC::Wan, Topo::TSeries, false, false, {0, 6, 23, 26, 27, 33}},
       {TC::Wan, Topo::Wan19, false, false, {0, 6, 23, 26, 27, 33}},
@@ -74,7 +80,7 @@ TEST(TargetList, SortedAsTheListShowsItIgnoringCase) {
   const CapabilitySets caps = DefaultCapabilities();
   auto names = Names(OfferedTargets(caps, TargetClass::Wireless, Topo::Wireless, false, false));
   EXPECT_EQ(names, (std::vector<std::string>{"ASCII (text file with options)",
-                                             "Observer (Network Instruments)",
+                                             "Observer (Network Instruments)", "pcapng",
                                              "Skavelin (Corvantique)", "SnifferPro/NetXRay (NAI)",
                                              "tcpdump/libpcap"}));
   auto ethernet = Names(OfferedTargets(caps, TargetClass::Lan, Topo::Ethernet, false, false));

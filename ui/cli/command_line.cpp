@@ -228,7 +228,7 @@ std::string FormatsTable() {
 
 std::string UsageText() {
   return "Usage:\n"
-         "  morphalite SOURCE CODE [/NS]      convert SOURCE beside itself (codes: TD, SN, XR, ...)\n"
+         "  morphalite SOURCE CODE [/NS]      convert SOURCE beside itself (codes: TD, PN, SN, XR, ...)\n"
          "  morphalite convert SOURCE... --to CODE|NAME [-o FILE|DIR] [--range A-B]\n"
          "             [--slice N] [--to-ethernet|--to-wireless] [--pcap-order big|little]\n"
          "             [--pcap-variant standard|modified] [--ascii-fields LIST]\n"

@@ -1,0 +1,674 @@
+// pcapng reader and writer. Blocks are read strictly forward and written
+// without going back, so that either end may be a pipe.
+#include "formats/pcapng.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "engine/bytes.h"
+#include "engine/checksum.h"
+#include "engine/conversion.h"
+#include "engine/failure.h"
+#include "engine/file_block.h"
+#include "engine/format.h"
+#include "engine/timebase.h"
+#include "formats/pcap.h"
+#include "formats/record_loop.h"
+
+namespace morph {
+namespace {
+
+// Block types.
+constexpr uint32_t kInterfaceDescription = 1, kPacket = 2, kSimplePacket = 3,
+                   kEnhancedPacket = 6;
+// Option codes: those of every block, of section headers, interfaces and packets.
+constexpr uint16_t kEndOfOptions = 0, kComment = 1, kUserApplication = 4, kPacketFlags = 2,
+                   kIfSpeed = 8, kIfTimeResolution = 9, kIfFcsLength = 13, kIfTimeOffset = 14;
+
+constexpr uint32_t kBlockHeadBytes = 8;  // type and total length
+constexpr uint32_t kMinimumBlock = 12;   // with the trailing length
+constexpr uint32_t kSectionFixedBytes = 16;  // byte-order magic, version, section length
+constexpr uint32_t kInterfaceFixedBytes = 8;
+constexpr uint32_t kPacketFixedBytes = 20;   // enhanced and obsolete packet blocks
+constexpr uint32_t kSimplePacketFixedBytes = 4;
+// Far above any block a capture tool writes; bounds what a damaged length costs.
+constexpr uint32_t kMaximumBlock = 16u << 20;
+constexpr size_t kMaximumInterfaces = 65536;
+constexpr uint32_t kMaximumCaptured = 65535;  // what the frame buffer holds
+constexpr int64_t kLatestSeconds = 253402300799;  // 9999-12-31 23:59:59 UTC
+constexpr size_t kCommentLimit = 300;
+constexpr size_t kHeadBytes = 200;  // what identification looks at
+constexpr uint8_t kGzipMagic[2] = {0x1F, 0x8B};
+constexpr int kSummaryBlocks = 64;  // blocks looked at for the first interface
+
+// Packet flags: direction, FCS length, link-layer errors.
+constexpr uint32_t kInbound = 1, kOutbound = 2, kDirectionMask = 3;
+constexpr int kFcsLengthShift = 5;
+constexpr uint32_t kFcsLengthMask = 0xF;
+constexpr uint32_t kCrcErrorBit = 1u << 24, kUnalignedBit = 1u << 28;
+
+constexpr uint32_t kMicrosecondResolution = 6, kNanosecondResolution = 9;
+constexpr uint32_t kSnapLength = 65535;  // no frame written is longer
+constexpr const char* kProgramName = "Morphalite " MORPHALITE_VERSION;
+
+uint32_t Padded(uint32_t n) { return (n + 3) & ~3u; }
+
+struct Interface {
+  uint32_t linkType = 0;
+  uint32_t snapLength = 0;
+  uint64_t unitsPerSecond = kMicrosPerSecond;
+  int64_t offsetSeconds = 0;
+  uint32_t fcsLength = 0;  // bytes of FCS that end each frame
+  uint64_t speed = 0;
+};
+
+// One packet, as any of the three packet blocks gives it; its bytes are in
+// the buffer handed to BlockReader::next.
+struct Packet {
+  uint32_t interface = 0;
+  bool timed = false;
+  uint64_t timestamp = 0;  // in the interface's units
+  uint32_t captured = 0, original = 0;
+  uint32_t flags = 0;
+};
+
+enum class BlockKind { Section, Interface, Packet, Other, End, Failed };
+
+// Walks the options in [p, p + n), calling visit(code, value, length) for
+// each. False, with the reason, when one runs past the end.
+template <class Visit>
+bool ForEachOption(const uint8_t* p, size_t n, bool big, std::string& error, Visit visit) {
+  size_t at = 0;
+  while (n - at >= 4) {
+    const uint16_t code = Get16(p + at, big), length = Get16(p + at + 2, big);
+    if (code == kEndOfOptions) break;
+    if (Padded(length) > n - at - 4) {
+      error = "option " + Grouped(code) + " of " + Grouped(length) + " bytes runs past its block";
+      return false;
+    }
+    visit(code, p + at + 4, length);
+    at += 4 + Padded(length);
+  }
+  return true;
+}
+
+// Reads the blocks of a file in turn, forward only: section headers and
+// interface descriptions are taken in, packets handed out, anything else
+// passed over by its length.
+class BlockReader {
+ public:
+  explicit BlockReader(SourceStream& in) : in_(in) {}
+
+  // The next block; a packet's bytes land in `data` (room for 65,535 bytes).
+  BlockKind next(uint8_t* data, Packet& packet);
+  // Sets `error` to what is wrong with the current block; returns false.
+  bool fail(const std::string& what);
+
+  bool big = false;                   // byte order of the current section
+  std::vector<Interface> interfaces;  // of the current section
+  std::string comment;                // of the current section
+  int sections = 0;
+  std::string error;  // why the last block failed, with where
+
+ private:
+  bool read(void* buffer, size_t n);
+  bool discard(uint64_t n);
+  bool readBody(uint32_t alreadyRead);
+  bool checkTrailer(const uint8_t* trailer);
+  bool readSection();
+  bool readInterface();
+  bool readPacket(uint32_t type, uint8_t* data, Packet& packet);
+
+  SourceStream& in_;
+  int64_t offset_ = 0;       // of the next byte
+  int64_t blockOffset_ = 0;  // of the current block
+  uint32_t length_ = 0;      // of the current block
+  int64_t packets_ = 0;      // packet blocks so far
+  bool inPacket_ = false;
+  std::vector<uint8_t> body_;
+};
+
+bool BlockReader::fail(const std::string& what) {
+  error = (inPacket_ ? AtRecord(packets_, blockOffset_) : AtOffset(blockOffset_)) + what;
+  return false;
+}
+
+bool BlockReader::read(void* buffer, size_t n) {
+  const size_t got = in_.read(buffer, n);
+  offset_ += int64_t(got);
+  if (got == n) return true;
+  if (in_.failed()) return fail("the file cannot be read");
+  return fail("the block of " + Grouped(length_) + " bytes runs past the end of the file");
+}
+
+// Reads and drops n bytes: a pipe cannot seek.
+bool BlockReader::discard(uint64_t n) {
+  uint8_t sink[8192];
+  while (n > 0) {
+    const size_t take = size_t(std::min<uint64_t>(n, sizeof sink));
+    if (!read(sink, take)) return false;
+    n -= take;
+  }
+  return true;
+}
+
+bool BlockReader::checkTrailer(const uint8_t* trailer) {
+  const uint32_t trailing = Get32(trailer, big);
+  if (trailing == length_) return true;
+  return fail("trailing length " + Grouped(trailing) + " differs from the leading length " +
+              Grouped(length_));
+}
+
+// The rest of the block into body_, trailing length checked.
+bool BlockReader::readBody(uint32_t alreadyRead) {
+  body_.resize(length_ - alreadyRead);
+  return read(body_.data(), body_.size()) && checkTrailer(body_.data() + body_.size() - 4);
+}
+
+BlockKind BlockReader::next(uint8_t* data, Packet& packet) {
+  blockOffset_ = offset_;
+  inPacket_ = false;
+  uint8_t head[kBlockHeadBytes + 4];
+  const size_t got = in_.read(head, kBlockHeadBytes);
+  offset_ += int64_t(got);
+  if (got == 0 && !in_.failed()) return BlockKind::End;
+  if (got != kBlockHeadBytes) {
+    fail(in_.failed() ? "the file cannot be read" : "the file ends inside a block header");
+    return BlockKind::Failed;
+  }
+  const uint32_t type = Get32(head, big);
+  if (sections == 0 && type != kPcapngSectionHeader) {
+    fail("the file does not begin with a section header block");
+    return BlockKind::Failed;
+  }
+  if (type == kPcapngSectionHeader) {
+    // The type reads the same in both orders; the magic that follows tells
+    // which one the section's lengths are in.
+    if (!read(head + kBlockHeadBytes, 4)) return BlockKind::Failed;
+    if (GetLE32(head + kBlockHeadBytes) == kPcapngByteOrderMagic) {
+      big = false;
+    } else if (GetBE32(head + kBlockHeadBytes) == kPcapngByteOrderMagic) {
+      big = true;
+    } else {
+      fail("a section header block without the byte-order magic");
+      return BlockKind::Failed;
+    }
+  }
+  length_ = Get32(head + 4, big);
+  if (length_ < kMinimumBlock) {
+    fail("block length " + Grouped(length_) + " is below the minimum of 12");
+    return BlockKind::Failed;
+  }
+  if (length_ % 4 != 0) {
+    fail("block length " + Grouped(length_) + " is not a multiple of 4");
+    return BlockKind::Failed;
+  }
+  if (length_ > kMaximumBlock) {
+    fail("block length " + Grouped(length_) + " exceeds " + Grouped(kMaximumBlock));
+    return BlockKind::Failed;
+  }
+  bool ok = false;
+  BlockKind kind = BlockKind::Other;
+  switch (type) {
+    case kPcapngSectionHeader: ok = readSection(), kind = BlockKind::Section; break;
+    case kInterfaceDescription: ok = readInterface(), kind = BlockKind::Interface; break;
+    case kEnhancedPacket:
+    case kPacket:
+    case kSimplePacket: ok = readPacket(type, data, packet), kind = BlockKind::Packet; break;
+    default: {
+      uint8_t trailer[4];
+      ok = discard(length_ - kMinimumBlock) && read(trailer, 4) && checkTrailer(trailer);
+      break;
+    }
+  }
+  return ok ? kind : BlockKind::Failed;
+}
+
+bool BlockReader::readSection() {
+  if (length_ < kBlockHeadBytes + kSectionFixedBytes + 4)
+    return fail("a section header block of " + Grouped(length_) + " bytes");
+  if (!readBody(kBlockHeadBytes + 4)) return false;
+  const uint16_t major = Get16(body_.data(), big), minor = Get16(body_.data() + 2, big);
+  if (major != 1)
+    return fail("section version " + Grouped(major) + "." + Grouped(minor) + " cannot be read");
+  ++sections;
+  interfaces.clear();
+  comment.clear();
+  const size_t options = kSectionFixedBytes - 4;
+  return ForEachOption(body_.data() + options, body_.size() - options - 4, big, error,
+                       [&](uint16_t code, const uint8_t* value, uint16_t n) {
+                         if (code == kComment && comment.empty())
+                           comment.assign(reinterpret_cast<const char*>(value), n);
+                       }) ||
+         fail(error);
+}
+
+bool BlockReader::readInterface() {
+  if (length_ < kBlockHeadBytes + kInterfaceFixedBytes + 4)
+    return fail("an interface description block of " + Grouped(length_) + " bytes");
+  if (!readBody(kBlockHeadBytes)) return false;
+  if (interfaces.size() >= kMaximumInterfaces)
+    return fail("more than " + Grouped(kMaximumInterfaces) + " interfaces in one section");
+  Interface i;
+  i.linkType = Get16(body_.data(), big);
+  i.snapLength = Get32(body_.data() + 4, big);
+  bool resolutionOk = true;
+  uint8_t resolution = 0;
+  const bool optionsOk = ForEachOption(
+      body_.data() + kInterfaceFixedBytes, body_.size() - kInterfaceFixedBytes - 4, big, error,
+      [&](uint16_t code, const uint8_t* value, uint16_t n) {
+        if (code == kIfTimeResolution && n >= 1) {
+          // Negative powers of 10, or of 2 with the high bit set.
+          resolution = value[0];
+          const unsigned exponent = resolution & 0x7Fu;
+          if (resolution & 0x80) {
+            resolutionOk = exponent <= 63;
+            if (resolutionOk) i.unitsPerSecond = uint64_t(1) << exponent;
+          } else {
+            resolutionOk = exponent <= 19;
+            i.unitsPerSecond = 1;
+            for (unsigned k = 0; resolutionOk && k < exponent; ++k) i.unitsPerSecond *= 10;
+          }
+        } else if (code == kIfTimeOffset && n >= 8) {
+          i.offsetSeconds = int64_t(Get64(value, big));
+        } else if (code == kIfFcsLength && n >= 1) {
+          i.fcsLength = value[0];
+        } else if (code == kIfSpeed && n >= 8) {
+          i.speed = Get64(value, big);
+        }
+      });
+  if (!optionsOk) return fail(error);
+  if (!resolutionOk)
+    return fail("interface time resolution " + Grouped(resolution) + " cannot be read");
+  interfaces.push_back(i);
+  return true;
+}
+
+bool BlockReader::readPacket(uint32_t type, uint8_t* data, Packet& packet) {
+  ++packets_;
+  inPacket_ = true;
+  const bool simple = type == kSimplePacket;
+  const uint32_t fixedBytes = simple ? kSimplePacketFixedBytes : kPacketFixedBytes;
+  if (length_ < kBlockHeadBytes + fixedBytes + 4)
+    return fail("a packet block of " + Grouped(length_) + " bytes is shorter than its fields");
+  uint8_t fixed[kPacketFixedBytes];
+  if (!read(fixed, fixedBytes)) return false;
+  packet = Packet{};
+  if (simple) {
+    packet.original = Get32(fixed, big);
+    const uint32_t room = length_ - kBlockHeadBytes - fixedBytes - 4;
+    packet.captured = std::min(packet.original, room);
+    if (!interfaces.empty() && interfaces[0].snapLength != 0)
+      packet.captured = std::min(packet.captured, interfaces[0].snapLength);
+  } else {
+    packet.interface = type == kPacket ? Get16(fixed, big) : Get32(fixed, big);
+    packet.timed = true;
+    packet.timestamp = uint64_t(Get32(fixed + 4, big)) << 32 | Get32(fixed + 8, big);
+    packet.captured = Get32(fixed + 12, big);
+    packet.original = Get32(fixed + 16, big);
+  }
+  if (packet.interface >= interfaces.size())
+    return fail("a packet of interface " + Grouped(packet.interface) +
+                ", which no interface description block of its section describes");
+  if (packet.captured > kMaximumCaptured)
+    return fail("captured length " + Grouped(packet.captured) + " exceeds " +
+                Grouped(kMaximumCaptured));
+  if (kBlockHeadBytes + fixedBytes + Padded(packet.captured) + 4 > length_)
+    return fail("captured length " + Grouped(packet.captured) + " does not fit a block of " +
+                Grouped(length_) + " bytes");
+  if (!read(data, packet.captured)) return false;
+  const uint32_t rest = length_ - kBlockHeadBytes - fixedBytes - packet.captured;
+  body_.resize(rest);
+  if (!read(body_.data(), rest) || !checkTrailer(body_.data() + rest - 4)) return false;
+  if (simple) return true;
+  const uint32_t padding = Padded(packet.captured) - packet.captured;
+  return ForEachOption(body_.data() + padding, rest - padding - 4, big, error,
+                       [&](uint16_t code, const uint8_t* value, uint16_t n) {
+                         if (code == kPacketFlags && n >= 4) packet.flags = Get32(value, big);
+                       }) ||
+         fail(error);
+}
+
+// ------------------------------------------------------------------ reader
+
+struct PcapngReaderContext : FormatContext {
+  std::unique_ptr<BlockReader> blocks;
+  bool haveLinkType = false;
+  uint32_t linkType = 0;     // of the file's first interface: the frames converted
+  int64_t leftOut = 0;       // frames of interfaces of other link types
+  bool started = false;      // the trace date is fixed
+  int64_t lastFrameTime = 0;  // for packets without a time of their own
+  int32_t lastNanoseconds = 0;
+};
+
+// FrameTime of a packet; false, with the reason, outside the years 1970 to 9999.
+bool SetPacketTime(ConversionState& s, PcapngReaderContext& r, const Interface& i,
+                   const Packet& p, std::string& error) {
+  if (!p.timed) {
+    s.FrameTime = r.lastFrameTime;
+    s.FrameNanoseconds = r.lastNanoseconds;
+    return true;
+  }
+  const uint64_t units = i.unitsPerSecond;
+  const __int128 seconds = __int128(p.timestamp / units) + i.offsetSeconds;
+  if (seconds < 0 || seconds > kLatestSeconds) {
+    error = "the time lies outside the years 1970 to 9999";
+    return false;
+  }
+  const unsigned __int128 part = p.timestamp % units;
+  const int64_t micros = int64_t(part * kMicrosPerSecond / units);
+  if (!r.started) {
+    StartTraceAtUnixTime(s, int64_t(seconds));
+    r.started = true;
+  }
+  s.FrameTime = r.lastFrameTime = FrameTimeFromUnix(s, int64_t(seconds), micros);
+  s.FrameNanoseconds = r.lastNanoseconds = int32_t(part * 1000000000 / units % 1000);
+  return true;
+}
+
+// Lengths, bytes and FCS of the current frame from a packet of interface i.
+void ShapePacket(ConversionState& s, const Interface& i, const Packet& p) {
+  s.FrameFlags = 0;
+  if ((p.flags & kDirectionMask) == kInbound) s.FrameFlags |= Flag::Direction1;
+  if ((p.flags & kDirectionMask) == kOutbound) s.FrameFlags |= Flag::Direction2;
+  if (p.flags & kCrcErrorBit) s.FrameFlags |= Flag::CrcError;
+  if (p.flags & kUnalignedBit) s.FrameFlags |= Flag::AlignmentError;
+  uint32_t fcs = p.flags >> kFcsLengthShift & kFcsLengthMask;
+  if (fcs == 0) fcs = i.fcsLength;
+  const uint32_t wire = std::max(p.captured, p.original);
+  const uint32_t stored = std::min(p.captured, p.original);
+  if (fcs == 4 && s.TraceTopology == Topo::Ethernet) {
+    // The frame ends in its own FCS: kept as captured, not rebuilt.
+    s.StoredLength = int32_t(stored);
+    s.FrameLength = int32_t(wire);
+    ClampFrameLength(s);
+    const bool whole = s.StoredLength == s.FrameLength && s.FrameLength >= 4;
+    s.FrameFcs = whole ? GetLE32(s.FrameData.data() + s.FrameLength - 4) : 0;
+    return;
+  }
+  // Any other FCS is dropped: frames then travel as libpcap records do.
+  const uint32_t withoutFcs = wire >= fcs ? wire - fcs : 0;
+  ShapePcapFrame(s, int32_t(std::min(stored, withoutFcs)), int32_t(withoutFcs));
+}
+
+// Reads blocks up to the next frame of the converted link type.
+bool ReadFrame(Conversion& c, PcapngReaderContext& r) {
+  ConversionState& s = c.state;
+  BlockReader& blocks = *r.blocks;
+  for (;;) {
+    Packet p;
+    switch (blocks.next(s.FrameData.data(), p)) {
+      case BlockKind::End: s.EndOfSource = true; return false;
+      case BlockKind::Failed: FailRead(s, blocks.error); return false;
+      case BlockKind::Section:
+      case BlockKind::Other: continue;
+      case BlockKind::Interface: {
+        const Interface& i = blocks.interfaces.back();
+        if (!r.haveLinkType) {
+          r.haveLinkType = true;
+          r.linkType = i.linkType;
+        }
+        if (i.linkType == r.linkType && i.unitsPerSecond > kMicrosPerSecond)
+          s.SourceHasNanoseconds = true;
+        continue;
+      }
+      case BlockKind::Packet: break;
+    }
+    const Interface& i = blocks.interfaces[p.interface];
+    if (i.linkType != r.linkType) {
+      ++r.leftOut;
+      continue;
+    }
+    std::string error;
+    if (!SetPacketTime(s, r, i, p, error)) {
+      blocks.fail(error);
+      FailRead(s, blocks.error);
+      return false;
+    }
+    ShapePacket(s, i, p);
+    return true;
+  }
+}
+
+}  // namespace
+
+bool IsPcapngHead(const uint8_t* head, size_t n) {
+  return n >= 12 && GetLE32(head) == kPcapngSectionHeader &&
+         (GetLE32(head + 8) == kPcapngByteOrderMagic || GetBE32(head + 8) == kPcapngByteOrderMagic);
+}
+
+bool ReadPcapngSummary(SourceStream& in, PcapngSummary& summary) {
+  if (!in.seek(0)) return false;
+  BlockReader blocks(in);
+  std::vector<uint8_t> data(kMaximumCaptured);
+  for (int n = 0; n < kSummaryBlocks; ++n) {
+    Packet p;
+    switch (blocks.next(data.data(), p)) {
+      case BlockKind::Section:
+        if (blocks.sections == 1) summary.comment = blocks.comment;
+        continue;
+      case BlockKind::Other: continue;
+      case BlockKind::Interface:
+        summary.linkType = blocks.interfaces.back().linkType;
+        summary.speed = blocks.interfaces.back().speed;
+        return true;
+      default: return false;
+    }
+  }
+  return false;
+}
+
+void ReadPcapng(Conversion& c, bool headerStep, bool singleFrame) {
+  ConversionState& s = c.state;
+  s.ReadError = false;
+  s.EndOfSource = false;
+  auto& r = c.ReaderContext<PcapngReaderContext>();
+  if (headerStep) {
+    s.FramesRead = 0;
+    r.blocks = std::make_unique<BlockReader>(*c.source);
+    Packet none;
+    if (r.blocks->next(s.FrameData.data(), none) != BlockKind::Section) {
+      FailRead(s, r.blocks->error.empty() ? AtOffset(0) + "the file is empty" : r.blocks->error);
+      return;
+    }
+    s.FileComment = r.blocks->comment.substr(0, kCommentLimit);
+    return;
+  }
+  if (!r.blocks) return;
+  ReadRecordsInTurn(c, singleFrame, [&] { return ReadFrame(c, r); });
+  if (r.leftOut > 0 && !s.ProbeOnly)
+    c.host.message("Output",
+                   Grouped(r.leftOut) +
+                       " frames of interfaces with another link type than the first "
+                       "interface's were left out.",
+                   MessageIcon::Information);
+}
+
+// ------------------------------------------------------------------ writer
+
+namespace {
+
+struct PcapngWriterContext : FormatContext {
+  bool nanoseconds = false;
+};
+
+// A block under construction, little-endian.
+class BlockBuilder {
+ public:
+  explicit BlockBuilder(uint32_t type) {
+    u32(type);
+    u32(0);  // total length, set by finish()
+  }
+  void u16(uint16_t v) { uint8_t b[2]; PutLE16(b, v); add(b, 2); }
+  void u32(uint32_t v) { uint8_t b[4]; PutLE32(b, v); add(b, 4); }
+  void u64(uint64_t v) { uint8_t b[8]; PutLE64(b, v); add(b, 8); }
+  void add(const void* p, size_t n) {
+    auto* b = static_cast<const uint8_t*>(p);
+    bytes_.insert(bytes_.end(), b, b + n);
+  }
+  void option(uint16_t code, const void* value, size_t n) {
+    n = std::min<size_t>(n, 0xFFFC);
+    u16(code);
+    u16(uint16_t(n));
+    add(value, n);
+    bytes_.resize(bytes_.size() + (Padded(uint32_t(n)) - n), 0);
+  }
+  const std::vector<uint8_t>& finish() {
+    u32(kEndOfOptions);  // code and length of the end of options
+    u32(uint32_t(bytes_.size() + 4));
+    PutLE32(bytes_.data() + 4, uint32_t(bytes_.size()));
+    return bytes_;
+  }
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+uint32_t PacketFlags(uint16_t frameFlags) {
+  uint32_t flags = 0;
+  const uint16_t direction = frameFlags & (Flag::Direction1 | Flag::Direction2);
+  if (direction == Flag::Direction1) flags |= kInbound;
+  if (direction == Flag::Direction2) flags |= kOutbound;
+  if (frameFlags & Flag::CrcError) flags |= kCrcErrorBit;
+  if (frameFlags & Flag::AlignmentError) flags |= kUnalignedBit;
+  return flags;
+}
+
+}  // namespace
+
+void WritePcapngHeader(Conversion& c, int32_t /*frameNumber*/) {
+  ConversionState& s = c.state;
+  auto& w = c.WriterContext<PcapngWriterContext>();
+  w.nanoseconds = s.SourceHasNanoseconds;
+
+  BlockBuilder section(kPcapngSectionHeader);
+  section.u32(kPcapngByteOrderMagic);
+  section.u16(1);  // version 1.0
+  section.u16(0);
+  section.u64(~uint64_t(0));  // section length not stated
+  if (!s.FileComment.empty()) section.option(kComment, s.FileComment.data(), s.FileComment.size());
+  section.option(kUserApplication, kProgramName, std::strlen(kProgramName));
+
+  BlockBuilder interface(kInterfaceDescription);
+  interface.u16(uint16_t(PcapLinkTypeFor(s.TraceTopology)));
+  interface.u16(0);
+  interface.u32(s.SliceFrames ? uint32_t(s.SliceLength) : kSnapLength);
+  const uint8_t resolution = w.nanoseconds ? kNanosecondResolution : kMicrosecondResolution;
+  interface.option(kIfTimeResolution, &resolution, 1);
+  if (s.TraceTopology == Topo::Ethernet) {
+    const uint8_t noFcs = 0;  // frames are written without their FCS
+    interface.option(kIfFcsLength, &noFcs, 1);
+  }
+  const auto& first = section.finish();
+  const auto& second = interface.finish();
+  c.target->write(first.data(), first.size());
+  c.target->write(second.data(), second.size());
+}
+
+void WritePcapngFrame(Conversion& c) {
+  ConversionState& s = c.state;
+  const bool nanoseconds = c.WriterContext<PcapngWriterContext>().nanoseconds;
+  // As in libpcap: a whole Ethernet frame is written without its FCS.
+  const int32_t fcs = s.TraceTopology == Topo::Ethernet ? 4 : 0;
+  const uint32_t original = uint32_t(std::max(0, s.FrameLength - fcs));
+  const uint32_t captured = uint32_t(std::max(0, std::min(s.StoredLength, int32_t(original))));
+  const UnixTime when = FrameUnixTime(s);
+  if (when.seconds < 0) {
+    FailWrite(s, AtRecord(s.FramesWritten - s.NonDataFrames, c.target->position()) +
+                     "a time before 1970 cannot be stored");
+    return;
+  }
+  uint64_t units = uint64_t(when.seconds) * kMicrosPerSecond + uint64_t(when.microseconds);
+  if (nanoseconds) units = units * 1000 + uint64_t(std::clamp(s.FrameNanoseconds, 0, 999));
+
+  const uint32_t flags = PacketFlags(s.FrameFlags);
+  const uint32_t padding = Padded(captured) - captured;
+  const uint32_t optionBytes = flags != 0 ? 12 : 0;  // packet flags and the end of options
+  const uint32_t total = kBlockHeadBytes + kPacketFixedBytes + captured + padding + optionBytes + 4;
+  uint8_t head[kBlockHeadBytes + kPacketFixedBytes];
+  PutLE32(head, kEnhancedPacket);
+  PutLE32(head + 4, total);
+  PutLE32(head + 8, 0);  // the one interface
+  PutLE32(head + 12, uint32_t(units >> 32));
+  PutLE32(head + 16, uint32_t(units));
+  PutLE32(head + 20, captured);
+  PutLE32(head + 24, original);
+  uint8_t tail[3 + 12 + 4] = {};
+  size_t n = padding;
+  if (flags != 0) {
+    PutLE16(tail + n, kPacketFlags);
+    PutLE16(tail + n + 2, 4);
+    PutLE32(tail + n + 4, flags);
+    n += 12;  // the end of options stays zero
+  }
+  PutLE32(tail + n, total);
+  n += 4;
+  c.target->write(head, sizeof head);
+  c.target->write(s.FrameData.data(), captured);
+  c.target->write(tail, n);
+}
+
+// ---------------------------------------------------------------- registry
+
+namespace {
+
+std::optional<AnalyzerType> IdentifyPcapng(IdentifyInput& input) {
+  if (!IsPcapngHead(input.head.data(), input.head.size())) return std::nullopt;
+  return Analyzer::Pcapng;
+}
+
+// A gzip-compressed libpcap or pcapng file, told by the magic inside; other
+// compressed content is left to the rules after this one.
+std::optional<AnalyzerType> IdentifyCompressedCapture(IdentifyInput& input) {
+  if (!input.head.startsWith(kGzipMagic, sizeof kGzipMagic)) return std::nullopt;
+  auto gz = OpenGzipSource(input.path);
+  if (!gz) return std::nullopt;
+  const FileBlock inner = ReadFileBlock(*gz, 0, kHeadBytes);
+  bool compressed = false;
+  IdentifyInput within{*gz,           inner,      input.path,     input.upperPath,
+                       input.fileSize, compressed, input.variant, input.openFailed};
+  std::optional<AnalyzerType> type = IdentifyPcapng(within);
+  if (!type)
+    if (const IdentifyRule* pcap = FindIdentifyRule("pcap")) type = pcap->match(within);
+  if (type && *type != Analyzer::Unknown) input.compressed = true;
+  return type;
+}
+
+Topology PcapngFileTopology(TopologyInput& t) {
+  std::unique_ptr<SourceStream> gz;
+  if (t.s.SourceCompressed) gz = OpenGzipSource(t.fileName);
+  SourceStream* in = t.s.SourceCompressed ? gz.get() : &t.in;
+  PcapngSummary summary;
+  if (!in || !ReadPcapngSummary(*in, summary)) return Topo::Unknown;
+  t.s.FileComment = summary.comment;
+  const Topology topology = PcapTopology(summary.linkType, t.speed);
+  // A stated speed never turns an unknown link type into Ethernet.
+  if (topology != Topo::Unknown && summary.speed > 0 && summary.speed <= UINT32_MAX)
+    t.speed = uint32_t(summary.speed);
+  return topology;
+}
+
+constexpr IdentifyRule kPcapngRules[] = {{"pcapng", IdentifyPcapng},
+                                         {"capture-gzip", IdentifyCompressedCapture}};
+constexpr FriendlyName kPcapngNames[] = {{Analyzer::Pcapng, "pcap-ng"}};
+
+}  // namespace
+
+extern const FormatDescriptor kPcapngFormat = {
+    .family = "pcapng",
+    .reads = MaskOf({Analyzer::Pcapng}),
+    .writes = MaskOf({Analyzer::Pcapng}),
+    .aliases = kPcapngNames,
+    .sourcePatterns = "*.pcapng;*.pcapng.gz",
+    .capabilities =
+        Capability::DropsEthernetFcs | Capability::GzipSource | Capability::StreamTarget,
+    .identify = kPcapngRules,
+    .topology = PcapngFileTopology,
+    .read = ReadPcapng,
+    .writeHeader = WritePcapngHeader,
+    .writeFrame = WritePcapngFrame,
+};
+
+}  // namespace morph

@@ -1,0 +1,28 @@
+// pcapng: what source identification and topology determination need.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "engine/streams.h"
+
+namespace morph {
+
+constexpr uint32_t kPcapngSectionHeader = 0x0A0D0D0A;  // the same in both byte orders
+constexpr uint32_t kPcapngByteOrderMagic = 0x1A2B3C4D;
+
+// Whether the first bytes of a file are a section header block: its type and
+// the byte-order magic, in either order.
+bool IsPcapngHead(const uint8_t* head, size_t n);
+
+// What the first section states before its first frame.
+struct PcapngSummary {
+  uint32_t linkType = 0;  // of the first interface
+  uint64_t speed = 0;     // bits per second, 0 if not stated
+  std::string comment;    // the section's comment
+};
+// Reads from the start of `in` up to the first interface description;
+// false when there is none before the first frame or the file is damaged.
+bool ReadPcapngSummary(SourceStream& in, PcapngSummary& summary);
+
+}  // namespace morph

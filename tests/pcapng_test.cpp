@@ -1,0 +1,739 @@
+// pcapng: files built byte by byte in both byte orders with several sections,
+// interfaces, resolutions and every packet block; damaged files and every
+// truncation of a good one; the writer's layout and round trips; sources
+// that cannot seek and targets that must not; gzip sources; and editcap,
+// mergecap, tshark and capinfos as the other side.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <sstream>
+
+#include "engine/catalogue.h"
+#include "engine/checksum.h"
+#include "engine/failure.h"
+#include "engine/identify.h"
+#include "engine/streams.h"
+#include "engine/targets.h"
+#include "formats/pcapng.h"
+#include "tests/testkit.h"
+
+namespace morph {
+namespace {
+
+using namespace testkit;
+
+constexpr uint32_t kT0 = 1700000000;  // 2023-11-14 22:13:20 UTC
+constexpr int64_t kT0TimeOfDay = int64_t(kT0 % 86400) * 1000000;
+const char* const kReadError = "File Error: Error reading from source file.  File may be corrupt.";
+
+// Fields in the byte order of the file they go into.
+struct Fields {
+  bool big = false;
+  std::vector<uint8_t> b;
+
+  Fields& u8(uint8_t v) { b.push_back(v); return *this; }
+  Fields& u16(uint16_t v) {
+    uint8_t x[2];
+    Put16(x, v, big);
+    b.insert(b.end(), x, x + 2);
+    return *this;
+  }
+  Fields& u32(uint32_t v) {
+    uint8_t x[4];
+    Put32(x, v, big);
+    b.insert(b.end(), x, x + 4);
+    return *this;
+  }
+  Fields& u64(uint64_t v) { return big ? u32(uint32_t(v >> 32)).u32(uint32_t(v)) : u32(uint32_t(v)).u32(uint32_t(v >> 32)); }
+  Fields& raw(const std::vector<uint8_t>& v) {
+    b.insert(b.end(), v.begin(), v.end());
+    return *this;
+  }
+  Fields& pad() {
+    while (b.size() % 4) b.push_back(0);
+    return *this;
+  }
+  Fields& option(uint16_t code, const std::vector<uint8_t>& value) {
+    return u16(code).u16(uint16_t(value.size())).raw(value).pad();
+  }
+  Fields& text(uint16_t code, const std::string& value) {
+    return option(code, std::vector<uint8_t>(value.begin(), value.end()));
+  }
+  Fields& end() { return u32(0); }
+};
+
+// A pcapng file, block by block.
+struct PcapngFile {
+  bool big = false;
+  std::vector<uint8_t> bytes;
+  std::vector<size_t> boundaries;  // offsets where a block ends
+
+  Fields fields() const { return Fields{big, {}}; }
+  void block(uint32_t type, const Fields& body) {
+    const uint32_t total = uint32_t(12 + body.b.size());
+    Fields f = fields();
+    f.u32(type).u32(total).raw(body.b).u32(total);
+    bytes.insert(bytes.end(), f.b.begin(), f.b.end());
+    boundaries.push_back(bytes.size());
+  }
+  void section(const std::string& comment = "", uint16_t major = 1) {
+    Fields body = fields();
+    body.u32(kPcapngByteOrderMagic).u16(major).u16(0).u64(~uint64_t(0));
+    if (!comment.empty()) body.text(1, comment).end();
+    block(kPcapngSectionHeader, body);
+  }
+  void interface(uint16_t linkType, const Fields& options = {}, uint32_t snap = 0) {
+    Fields body = fields();
+    body.u16(linkType).u16(0).u32(snap).raw(options.b);
+    block(1, body);
+  }
+  void packet(uint32_t iface, uint64_t ts, const std::vector<uint8_t>& data, uint32_t original,
+              const Fields& options = {}) {
+    Fields body = fields();
+    body.u32(iface).u32(uint32_t(ts >> 32)).u32(uint32_t(ts)).u32(uint32_t(data.size()));
+    body.u32(original).raw(data).pad().raw(options.b);
+    block(6, body);
+  }
+  void simple(const std::vector<uint8_t>& data, uint32_t original) {
+    Fields body = fields();
+    body.u32(original).raw(data).pad();
+    block(3, body);
+  }
+  void obsolete(uint16_t iface, uint64_t ts, const std::vector<uint8_t>& data) {
+    Fields body = fields();
+    body.u16(iface).u16(0).u32(uint32_t(ts >> 32)).u32(uint32_t(ts));
+    body.u32(uint32_t(data.size())).u32(uint32_t(data.size())).raw(data).pad();
+    block(2, body);
+  }
+  void other(uint32_t type, size_t n) {
+    Fields body = fields();
+    body.raw(std::vector<uint8_t>(n, 0x5A)).pad();
+    block(type, body);
+  }
+};
+
+Fields Options(bool big) { return Fields{big, {}}; }
+
+std::vector<uint8_t> Payload(size_t n, uint8_t seed) {
+  std::vector<uint8_t> p(n);
+  for (size_t i = 0; i < n; ++i) p[i] = uint8_t(seed + i * 5);
+  if (n >= 14) p[12] = 0x08, p[13] = 0x00;
+  return p;
+}
+
+// A source that reads forward only, as a pipe does.
+class ForwardOnlySource : public SourceStream {
+ public:
+  explicit ForwardOnlySource(std::vector<uint8_t> bytes) : inner_(OpenMemorySource(std::move(bytes))) {}
+  size_t read(void* b, size_t n) override { return inner_->read(b, n); }
+  bool seek(int64_t position) override { return position == inner_->position(); }
+  int64_t position() const override { return inner_->position(); }
+  int64_t size() const override { return -1; }
+  bool atEnd() override { return inner_->atEnd(); }
+  bool failed() const override { return false; }
+
+ private:
+  std::unique_ptr<SourceStream> inner_;
+};
+
+// A target that takes no seek at all, as a pipe does.
+class ForwardOnlyTarget : public MemoryTarget {
+ public:
+  bool seek(int64_t) override {
+    ++seeks;
+    return false;
+  }
+  int seeks = 0;
+};
+
+class Recorder : public Host {
+ public:
+  std::vector<std::string> messages;
+  void message(const std::string& caption, const std::string& text, MessageIcon) override {
+    messages.push_back(caption + ": " + text);
+  }
+};
+
+// Reads bytes through the pcapng reader from a forward-only source.
+ReadResult ReadBytes(const std::vector<uint8_t>& bytes, Topology topology = Topo::Ethernet) {
+  ReadResult r;
+  Recorder host;
+  Conversion c(host);
+  c.state.SourceAnalyzer = r.analyzer = Analyzer::Pcapng;
+  c.state.TargetAnalyzer = Analyzer::AnyAnalyzer;
+  c.state.TraceTopology = r.topology = topology;
+  c.source = std::make_unique<ForwardOnlySource>(bytes);
+  c.frameObserver = [&](Conversion& conv) {
+    const ConversionState& s = conv.state;
+    Frame f;
+    f.time = s.FrameTime;
+    f.frameLength = s.FrameLength;
+    f.bytes.assign(s.FrameData.begin(), s.FrameData.begin() + s.StoredLength);
+    f.flags = s.FrameFlags;
+    r.trace.frames.push_back(std::move(f));
+  };
+  c.ConvertTrace(false, 0);
+  r.state = c.state;
+  r.messages = host.messages;
+  return r;
+}
+
+// ------------------------------------------------------------ reading
+
+class PcapngByteOrders : public ::testing::TestWithParam<bool> {};
+
+TEST_P(PcapngByteOrders, SectionsInterfacesAndEveryPacketBlock) {
+  ScopedTimeZone tz("UTC");
+  PcapngFile f;
+  f.big = GetParam();
+  f.section("first section's comment");
+  f.interface(1, Options(f.big).option(9, {9}).end());             // nanoseconds
+  f.interface(1, Options(f.big).option(9, {0x80 | 10}).end());     // 1/1024 s
+  f.other(4, 20);                                                  // name resolution
+  f.packet(0, uint64_t(kT0) * 1000000000 + 123456789, Payload(100, 1), 100);
+  f.other(0x40000BAD, 7);                                          // custom block
+  f.packet(1, uint64_t(kT0 + 1) * 1024 + 512, Payload(60, 2), 60);  // half a second
+  f.obsolete(0, uint64_t(kT0 + 2) * 1000000000, Payload(70, 3));
+  f.simple(Payload(80, 4), 80);                                    // no time: the last one's
+  f.other(5, 24);                                                  // interface statistics
+  // A second section in the other byte order starts with no interfaces.
+  PcapngFile g;
+  g.big = !f.big;
+  g.section("second section's comment");
+  g.interface(1, Options(g.big).option(14, Fields{g.big, {}}.u64(3600).b).end());  // +1 h
+  g.packet(0, uint64_t(kT0) * 1000000 + 7, Payload(90, 5), 1514);
+  f.bytes.insert(f.bytes.end(), g.bytes.begin(), g.bytes.end());
+
+  TempDir dir;
+  WriteFileBytes(dir.path("t.pcapng"), f.bytes);
+  ReadResult r = ReadTrace(dir.path("t.pcapng"));
+  ASSERT_EQ(r.analyzer, Analyzer::Pcapng);
+  EXPECT_EQ(r.topology, Topo::Ethernet);
+  EXPECT_EQ(r.state.FileComment, "first section's comment");
+  EXPECT_TRUE(r.messages.empty());
+  EXPECT_FALSE(r.state.ReadError) << r.state.ReadErrorDetail;
+  ASSERT_EQ(r.trace.frames.size(), 5u);
+  const int64_t times[] = {kT0TimeOfDay + 123456, kT0TimeOfDay + 1500000, kT0TimeOfDay + 2000000,
+                           kT0TimeOfDay + 2000000, kT0TimeOfDay + 3600000000LL + 7};
+  const size_t stored[] = {100, 60, 70, 80, 90};
+  for (size_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(r.trace.frames[i].time, times[i]) << i;
+    ASSERT_GE(r.trace.frames[i].bytes.size(), stored[i]) << i;
+    const auto expected = Payload(stored[i], uint8_t(i + 1));
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), r.trace.frames[i].bytes.begin())) << i;
+  }
+  EXPECT_EQ(r.trace.frames[0].frameLength, 104);  // FCS counted and rebuilt
+  EXPECT_EQ(r.trace.frames[0].bytes.size(), 104u);
+  EXPECT_EQ(r.trace.frames[4].frameLength, 1518);
+  EXPECT_EQ(r.trace.frames[4].bytes.size(), 90u);  // truncated: no FCS
+  EXPECT_TRUE(r.state.SourceHasNanoseconds);
+}
+
+INSTANTIATE_TEST_SUITE_P(LittleAndBig, PcapngByteOrders, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Big" : "Little"; });
+
+TEST(PcapngRead, TimeResolutionsAndOffsets) {
+  ScopedTimeZone tz("UTC");
+  struct Case {
+    std::vector<uint8_t> resolution;  // empty: the default, microseconds
+    int64_t offset;
+    uint64_t timestamp;
+    int64_t micros;  // from kT0
+    int32_t nanos;
+  } cases[] = {
+      {{}, 0, uint64_t(kT0) * 1000000 + 999999, 999999, 0},
+      {{6}, 0, uint64_t(kT0) * 1000000 + 1, 1, 0},
+      {{9}, 0, uint64_t(kT0) * 1000000000 + 1234567, 1234, 567},
+      {{3}, 0, uint64_t(kT0) * 1000 + 250, 250000, 0},
+      {{0}, 0, kT0, 0, 0},
+      {{0x80 | 20}, 0, (uint64_t(kT0) << 20) + (1 << 19), 500000, 0},
+      {{0x80 | 30}, 0, (uint64_t(kT0) << 30) + 1, 0, 0},  // below a nanosecond
+      {{10}, -100, uint64_t(kT0 + 100) * 10000000000ULL + 5000000, 500, 0},
+  };
+  for (const Case& c : cases) {
+    PcapngFile f;
+    f.section();
+    Fields options = Options(false);
+    if (!c.resolution.empty()) options.option(9, c.resolution);
+    if (c.offset) options.option(14, Fields{}.u64(uint64_t(c.offset)).b);
+    f.interface(1, options.end());
+    f.packet(0, c.timestamp, Payload(60, 1), 60);
+    ReadResult r = ReadBytes(f.bytes);
+    ASSERT_EQ(r.trace.frames.size(), 1u) << r.state.ReadErrorDetail;
+    EXPECT_EQ(r.trace.frames[0].time, kT0TimeOfDay + c.micros) << int(c.resolution.size());
+    EXPECT_EQ(r.state.FrameNanoseconds, c.nanos);
+  }
+}
+
+TEST(PcapngRead, FcsLengthsDirectionAndErrorFlags) {
+  ScopedTimeZone tz("UTC");
+  PcapngFile f;
+  f.section();
+  f.interface(1, Options(false).option(13, {4}).end());  // frames end in their FCS
+  f.interface(1);
+  std::vector<uint8_t> withFcs = Payload(60, 1);
+  const uint32_t fcs = FrameCrc32(withFcs.data(), 60) ^ 0xFFFF;  // not what a CRC gives
+  for (int k = 0; k < 4; ++k) withFcs.push_back(uint8_t(fcs >> (8 * k)));
+  f.packet(0, uint64_t(kT0) * 1000000, withFcs, 64);
+  // The packet's own FCS length overrides its interface's.
+  f.packet(1, uint64_t(kT0) * 1000000, withFcs, 64, Options(false).u16(2).u16(4).u32(4 << 5 | 1).end());
+  f.packet(1, uint64_t(kT0) * 1000000, Payload(60, 3), 60,
+           Options(false).u16(2).u16(4).u32(2 | 1u << 24).end());  // outbound, CRC error
+  f.packet(1, uint64_t(kT0) * 1000000, Payload(60, 4), 60,
+           Options(false).u16(2).u16(4).u32(1u << 28).end());  // unaligned
+  ReadResult r = ReadBytes(f.bytes);
+  ASSERT_EQ(r.trace.frames.size(), 4u) << r.state.ReadErrorDetail;
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(r.trace.frames[i].frameLength, 64);
+    EXPECT_EQ(r.trace.frames[i].bytes, withFcs) << "the FCS as captured, not rebuilt";
+  }
+  EXPECT_EQ(r.trace.frames[0].flags, 0);
+  EXPECT_EQ(r.trace.frames[1].flags, Flag::Direction1);
+  EXPECT_EQ(r.trace.frames[2].flags, Flag::Direction2 | Flag::CrcError);
+  EXPECT_EQ(r.trace.frames[3].flags, Flag::AlignmentError | Flag::CrcError);
+
+  // On other media an FCS is dropped, as libpcap records carry none.
+  PcapngFile ring;
+  ring.section();
+  ring.interface(6, Options(false).option(13, {4}).end());
+  ring.packet(0, uint64_t(kT0) * 1000000, Payload(40, 5), 40);
+  r = ReadBytes(ring.bytes, Topo::TokenRing);
+  ASSERT_EQ(r.trace.frames.size(), 1u);
+  EXPECT_EQ(r.trace.frames[0].frameLength, 36);
+  EXPECT_EQ(r.trace.frames[0].bytes, Payload(36, 5));
+}
+
+TEST(PcapngRead, FramesOfAnotherLinkTypeAreLeftOutAndCounted) {
+  ScopedTimeZone tz("UTC");
+  PcapngFile f;
+  f.section();
+  f.interface(1);
+  f.interface(105);
+  for (uint32_t k = 0; k < 5; ++k) f.packet(k % 2, uint64_t(kT0 + k) * 1000000, Payload(60, 1), 60);
+  TempDir dir;
+  WriteFileBytes(dir.path("mixed.pcapng"), f.bytes);
+  ReadResult r = ReadTrace(dir.path("mixed.pcapng"));
+  EXPECT_EQ(r.topology, Topo::Ethernet);
+  EXPECT_EQ(r.trace.frames.size(), 3u);
+  ASSERT_EQ(r.messages.size(), 1u);
+  EXPECT_EQ(r.messages[0],
+            "Output: 2 frames of interfaces with another link type than the first interface's "
+            "were left out.");
+}
+
+// ------------------------------------------------------------ damaged input
+
+PcapngFile OneGoodFrame() {
+  PcapngFile f;
+  f.section();
+  f.interface(1);
+  f.packet(0, uint64_t(kT0) * 1000000, Payload(60, 1), 60);
+  return f;
+}
+
+void AppendHead(PcapngFile& f, uint32_t type, uint32_t length) {
+  Fields h = f.fields();
+  h.u32(type).u32(length);
+  f.bytes.insert(f.bytes.end(), h.b.begin(), h.b.end());
+}
+
+TEST(PcapngDamaged, EachEndsWithTheReadErrorAndADetailKeepingFramesBefore) {
+  struct Case {
+    const char* name;
+    std::function<void(PcapngFile&)> damage;
+    const char* detail;
+  } cases[] = {
+      {"block length below the minimum", [](PcapngFile& f) { AppendHead(f, 6, 8); },
+       "block length 8 is below the minimum of 12"},
+      {"block length not a multiple of 4", [](PcapngFile& f) { AppendHead(f, 4, 30); },
+       "block length 30 is not a multiple of 4"},
+      {"absurd block length", [](PcapngFile& f) { AppendHead(f, 4, 0xFFFFFFF0); },
+       "block length 4,294,967,280 exceeds 16,777,216"},
+      {"block past the file end",
+       [](PcapngFile& f) {
+         f.packet(0, 0, Payload(200, 2), 200);
+         f.bytes.resize(f.bytes.size() - 100);
+       },
+       "record 2 at offset 140: the block of 232 bytes runs past the end of the file"},
+      {"option past its block",
+       [](PcapngFile& f) {
+         f.packet(0, 0, Payload(60, 2), 60, f.fields().u16(2).u16(100).u32(0));
+       },
+       "option 2 of 100 bytes runs past its block"},
+      {"trailing length differs",
+       [](PcapngFile& f) {
+         f.packet(0, 0, Payload(60, 2), 60);
+         f.bytes.back() ^= 0x40;
+       },
+       "trailing length"},
+      {"interface never described", [](PcapngFile& f) { f.packet(5, 0, Payload(60, 2), 60); },
+       "a packet of interface 5,"},
+      {"captured length above 65,535",
+       [](PcapngFile& f) {
+         AppendHead(f, 6, 70100);
+         Fields body = f.fields();
+         body.u32(0).u32(0).u32(0).u32(70000).u32(70000);
+         f.bytes.insert(f.bytes.end(), body.b.begin(), body.b.end());
+       },
+       "captured length 70,000 exceeds 65,535"},
+      {"captured length beyond its block",
+       [](PcapngFile& f) {
+         AppendHead(f, 6, 48);
+         Fields body = f.fields();
+         body.u32(0).u32(0).u32(0).u32(100).u32(100).u32(0).u32(0).u32(48);
+         f.bytes.insert(f.bytes.end(), body.b.begin(), body.b.end());
+       },
+       "captured length 100 does not fit a block of 48 bytes"},
+      {"time resolution out of range",
+       [](PcapngFile& f) { f.interface(1, f.fields().option(9, {20}).end()); },
+       "interface time resolution 20 cannot be read"},
+      {"absurd interface count",
+       [](PcapngFile& f) {
+         for (int i = 0; i < 65536; ++i) f.interface(1);
+       },
+       "more than 65,536 interfaces in one section"},
+      {"section without its byte-order magic",
+       [](PcapngFile& f) {
+         AppendHead(f, kPcapngSectionHeader, 28);
+         f.bytes.insert(f.bytes.end(), {1, 2, 3, 4});
+       },
+       "a section header block without the byte-order magic"},
+      {"section of another major version", [](PcapngFile& f) { f.section("", 2); },
+       "section version 2.0 cannot be read"},
+      {"time beyond the year 9999",
+       [](PcapngFile& f) { f.packet(0, ~uint64_t(0), Payload(60, 2), 60); },
+       "the time lies outside the years 1970 to 9999"},
+  };
+  for (const Case& c : cases) {
+    PcapngFile f = OneGoodFrame();
+    c.damage(f);
+    ReadResult r = ReadBytes(f.bytes);
+    EXPECT_EQ(r.trace.frames.size(), 1u) << c.name;
+    EXPECT_TRUE(r.state.ReadError) << c.name;
+    ASSERT_FALSE(r.messages.empty()) << c.name;
+    EXPECT_EQ(r.messages.back(), kReadError) << c.name;
+    EXPECT_NE(r.state.ReadErrorDetail.find(c.detail), std::string::npos)
+        << c.name << ": " << r.state.ReadErrorDetail;
+  }
+}
+
+TEST(PcapngDamaged, EveryTruncationOfAGoodFile) {
+  ScopedTimeZone tz("UTC");
+  PcapngFile f;
+  f.section("a comment");
+  f.interface(1, f.fields().option(9, {9}).text(2, "eth0").end());
+  f.other(4, 16);
+  const size_t frames = 4;
+  for (uint32_t k = 0; k < frames; ++k)
+    f.packet(0, uint64_t(kT0 + k) * 1000000000, Payload(61 + k, uint8_t(k)), 61 + k,
+             f.fields().u16(2).u16(4).u32(1).end());
+  f.other(5, 24);
+  std::vector<size_t> packetEnds(f.boundaries.begin() + 3, f.boundaries.begin() + 3 + frames);
+  for (size_t cut = 0; cut < f.bytes.size(); ++cut) {
+    ReadResult r = ReadBytes(std::vector<uint8_t>(f.bytes.begin(), f.bytes.begin() + long(cut)));
+    const size_t whole = size_t(std::count_if(packetEnds.begin(), packetEnds.end(),
+                                              [&](size_t end) { return end <= cut; }));
+    EXPECT_EQ(r.trace.frames.size(), whole) << cut;
+    const bool atBoundary =
+        std::find(f.boundaries.begin(), f.boundaries.end(), cut) != f.boundaries.end();
+    EXPECT_EQ(r.state.ReadError, !atBoundary) << cut;
+    EXPECT_TRUE(atBoundary || !r.state.ReadErrorDetail.empty()) << cut;
+  }
+}
+
+// ------------------------------------------------------------ writing
+
+struct ParsedBlock {
+  uint32_t type;
+  std::vector<uint8_t> body;  // between the length and the trailing length
+};
+
+std::vector<ParsedBlock> Blocks(const std::vector<uint8_t>& b) {
+  std::vector<ParsedBlock> blocks;
+  for (size_t at = 0; at + 12 <= b.size();) {
+    const uint32_t length = GetLE32(b.data() + at + 4);
+    EXPECT_EQ(length % 4, 0u);
+    EXPECT_LE(at + length, b.size());
+    if (length < 12 || at + length > b.size()) break;
+    EXPECT_EQ(GetLE32(b.data() + at + length - 4), length);
+    blocks.push_back({GetLE32(b.data() + at), {b.begin() + long(at) + 8, b.begin() + long(at + length) - 4}});
+    at += length;
+  }
+  return blocks;
+}
+
+std::map<uint16_t, std::vector<uint8_t>> OptionsOf(const std::vector<uint8_t>& body, size_t from) {
+  std::map<uint16_t, std::vector<uint8_t>> options;
+  for (size_t at = from; at + 4 <= body.size();) {
+    const uint16_t code = GetLE16(body.data() + at), n = GetLE16(body.data() + at + 2);
+    if (code == 0) break;
+    options[code].assign(body.begin() + long(at) + 4, body.begin() + long(at) + 4 + n);
+    at += 4 + ((n + 3u) & ~3u);
+  }
+  return options;
+}
+
+TEST(PcapngWrite, OneSectionOneInterfaceAndEnhancedPackets) {
+  ScopedTimeZone tz("UTC");
+  TempDir dir;
+  Trace t;
+  t.frames.push_back(MakeFrame(1000, 64));
+  t.frames.push_back(MakeFrame(2000, 1518));
+  t.frames.back().flags = Flag::Direction2 | Flag::CrcError;
+  t.frames.push_back(MakeFrame(3000, 1518));
+  t.frames.back().bytes.resize(100);  // truncated
+  WriteTrace(t, Analyzer::Pcapng, dir.path("w.pcapng"),
+             [](ConversionState& s) { s.FileComment = "written by a test"; });
+  auto blocks = Blocks(ReadFileBytes(dir.path("w.pcapng")));
+  ASSERT_EQ(blocks.size(), 5u);
+  EXPECT_EQ(blocks[0].type, kPcapngSectionHeader);
+  EXPECT_EQ(GetLE32(blocks[0].body.data()), kPcapngByteOrderMagic);
+  EXPECT_EQ(GetLE16(blocks[0].body.data() + 4), 1);
+  auto shb = OptionsOf(blocks[0].body, 16);
+  EXPECT_EQ(std::string(shb[1].begin(), shb[1].end()), "written by a test");
+  EXPECT_EQ(std::string(shb[4].begin(), shb[4].end()), "Morphalite " MORPHALITE_VERSION);
+  EXPECT_EQ(blocks[1].type, 1u);
+  EXPECT_EQ(GetLE16(blocks[1].body.data()), 1);  // Ethernet
+  auto idb = OptionsOf(blocks[1].body, 8);
+  EXPECT_EQ(idb[9], std::vector<uint8_t>{6});
+  EXPECT_EQ(idb[13], std::vector<uint8_t>{0});  // written without FCS
+  const uint32_t lengths[3][2] = {{60, 60}, {1514, 1514}, {100, 1514}};
+  for (int i = 0; i < 3; ++i) {
+    const auto& epb = blocks[size_t(2 + i)];
+    EXPECT_EQ(epb.type, 6u);
+    EXPECT_EQ(GetLE32(epb.body.data() + 12), lengths[i][0]) << i;
+    EXPECT_EQ(GetLE32(epb.body.data() + 16), lengths[i][1]) << i;
+    auto options = OptionsOf(epb.body, 20 + ((lengths[i][0] + 3) & ~3u));
+    if (i == 1) {
+      EXPECT_EQ(GetLE32(options[2].data()), 2u | 1u << 24);
+    } else {
+      EXPECT_TRUE(options.empty()) << i;
+    }
+  }
+}
+
+class PcapngRoundTrip : public ::testing::TestWithParam<Topology> {};
+
+TEST_P(PcapngRoundTrip, FramesComeBackWithTimesFlagsAndBytes) {
+  ScopedTimeZone tz("Europe/Berlin");
+  TempDir dir;
+  Trace t = MakeTrace(GetParam(), 24, 86400LL * 1000000 - 20 * 1500, 1500);  // past midnight
+  if (GetParam() != Topo::Ethernet)
+    for (size_t i = 0; i < t.frames.size(); i += 3) t.frames[i].flags = uint16_t(1 + i % 2);
+  WriteTrace(t, Analyzer::Pcapng, dir.path("rt.pcapng"));
+  ReadResult r = ReadTrace(dir.path("rt.pcapng"));
+  ASSERT_EQ(r.analyzer, Analyzer::Pcapng);
+  EXPECT_EQ(r.topology, GetParam());
+  Tolerance tolerance;
+  tolerance.compareWireless = GetParam() == Topo::Wireless;
+  // The writer dates the trace 2024-03-15; the reader counts from that day.
+  EXPECT_EQ(ExpectSameFrames(t, r.trace, tolerance), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Media, PcapngRoundTrip,
+                         ::testing::Values(Topo::Ethernet, Topo::TokenRing, Topo::Fddi,
+                                           Topo::Wireless));
+
+TEST(PcapngStreams, ReaderNeverSeeksBackAndWriterNeverSeeks) {
+  ScopedTimeZone tz("UTC");
+  PcapngFile f = OneGoodFrame();
+  f.other(4, 40000);  // passed over by reading, not seeking
+  f.packet(0, uint64_t(kT0 + 1) * 1000000, Payload(1500, 2), 1500);
+  Recorder host;
+  Conversion c(host);
+  c.state.SourceAnalyzer = Analyzer::Pcapng;
+  c.state.TargetAnalyzer = Analyzer::Pcapng;
+  c.state.TraceTopology = Topo::Ethernet;
+  c.source = std::make_unique<ForwardOnlySource>(f.bytes);
+  auto target = std::make_unique<ForwardOnlyTarget>();
+  ForwardOnlyTarget& out = *target;
+  c.target = std::move(target);
+  c.ConvertTrace(false, 0);
+  EXPECT_FALSE(c.state.ReadError) << c.state.ReadErrorDetail;
+  EXPECT_FALSE(c.state.WriteFailed);
+  EXPECT_EQ(c.state.FramesWritten, 2);
+  EXPECT_EQ(out.seeks, 0);
+  EXPECT_EQ(Blocks(out.bytes()).size(), 4u);
+}
+
+// ------------------------------------------------------------ gzip
+
+void Gzip(const std::string& path, const std::vector<uint8_t>& bytes) {
+  gzFile gz = gzopen(path.c_str(), "wb");
+  ASSERT_NE(gz, nullptr);
+  ASSERT_EQ(gzwrite(gz, bytes.data(), unsigned(bytes.size())), int(bytes.size()));
+  gzclose(gz);
+}
+
+TEST(PcapngGzip, CompressedLibpcapAndPcapngSourcesConvert) {
+  ScopedTimeZone tz("UTC");
+  TempDir dir;
+  Trace t = MakeTrace(Topo::Ethernet, 40);
+  WriteTrace(t, Analyzer::Tcpdump, dir.path("plain.pcap"));
+  WriteTrace(t, Analyzer::Pcapng, dir.path("plain.pcapng"));
+  struct Case {
+    std::string plain, compressed;
+    AnalyzerType analyzer;
+    const char* name;
+  } cases[] = {
+      {"plain.pcap", "a.pcap.gz", Analyzer::Tcpdump, "tcpdump/libpcap (compressed)"},
+      {"plain.pcapng", "b.pcapng.gz", Analyzer::Pcapng, "pcapng (compressed)"},
+      {"plain.pcapng", "any-name.bin", Analyzer::Pcapng, "pcapng (compressed)"},
+  };
+  for (const Case& c : cases) {
+    Gzip(dir.path(c.compressed), ReadFileBytes(dir.path(c.plain)));
+    ReadResult r = ReadTrace(dir.path(c.compressed));
+    EXPECT_EQ(r.analyzer, c.analyzer) << c.compressed;
+    EXPECT_TRUE(r.state.SourceCompressed) << c.compressed;
+    EXPECT_EQ(SourceDisplayName(r.analyzer, r.state.SourceVariant, r.state.SourceCompressed),
+              c.name);
+    EXPECT_EQ(ExpectSameFrames(t, r.trace), 0) << c.compressed;
+  }
+  // A plain file whose name ends in .gz is read as it is.
+  WriteFileBytes(dir.path("not-compressed.pcapng.gz"), ReadFileBytes(dir.path("plain.pcapng")));
+  ReadResult r = ReadTrace(dir.path("not-compressed.pcapng.gz"));
+  EXPECT_EQ(r.analyzer, Analyzer::Pcapng);
+  EXPECT_FALSE(r.state.SourceCompressed);
+  // Other compressed content is left to the rules that were there.
+  std::vector<uint8_t> noise(4000);
+  uint32_t x = 12345;
+  for (uint8_t& b : noise) b = uint8_t((x = x * 1103515245 + 12345) >> 24);
+  Gzip(dir.path("other.gz"), noise);
+  ConversionState s;
+  bool openFailed, tooSmall;
+  EXPECT_EQ(IdentifySource(s, dir.path("other.gz"), openFailed, tooSmall), Analyzer::Unknown);
+}
+
+// ------------------------------------------------------------ other tools
+
+std::string Fields3(const std::string& file) {
+  return RunCommand("tshark -r " + file +
+                    " -T fields -e frame.time_epoch -e frame.len -e frame.cap_len -e "
+                    "frame.md5_hash 2>/dev/null")
+      .out;
+}
+
+std::string Convert(const std::string& source, const std::string& code, const std::string& out) {
+  CommandResult c = RunCommand(std::string(MORPHALITE_BINARY) + " convert " + source + " --to " +
+                               code + " --pcap-order little -o " + out + " --quiet");
+  EXPECT_EQ(c.status, 0) << source << " -> " << code << ": " << c.err;
+  return out;
+}
+
+// tshark's times with the nanoseconds cut to microseconds.
+std::string Microseconds(std::string fields) {
+  std::string out;
+  std::istringstream in(fields);
+  for (std::string line; std::getline(in, line);) {
+    const size_t dot = line.find('.');
+    if (dot != std::string::npos && line.size() > dot + 10) line.replace(dot + 7, 3, "000");
+    out += line + "\n";
+  }
+  return out;
+}
+
+TEST(PcapngInterop, EditcapAndMergecapFilesConvertIntact) {
+  if (!HaveTool("editcap") || !HaveTool("tshark") || !HaveTool("mergecap"))
+    GTEST_SKIP() << "editcap, mergecap or tshark not installed";
+  TempDir dir;
+  Trace t = MakeTrace(Topo::Ethernet, 30);
+  WriteTrace(t, Analyzer::Tcpdump, dir.path("base.pcap"),
+             [](ConversionState& s) { s.PcapOutput.bigEndian = false; });
+  ASSERT_EQ(RunCommand("editcap -F nsecpcap " + dir.path("base.pcap") + " " + dir.path("ns.pcap")).status, 0);
+  Trace later = MakeTrace(Topo::Ethernet, 10, 7200LL * 1000000);
+  WriteTrace(later, Analyzer::Tcpdump, dir.path("later.pcap"),
+             [](ConversionState& s) { s.PcapOutput.bigEndian = false; });
+  struct Case {
+    const char* name;
+    std::string command;
+    const char* comment;
+  } cases[] = {
+      {"microseconds", "editcap -F pcapng " + dir.path("base.pcap"), ""},
+      {"nanoseconds", "editcap -F pcapng " + dir.path("ns.pcap"), ""},
+      {"comment", "editcap -F pcapng --capture-comment 'from editcap' " + dir.path("base.pcap"),
+       "from editcap"},
+      // Two interfaces kept apart; the target comes last, as $0.
+      {"interfaces", "sh -c 'mergecap -I none -F pcapng -w \"$0\" " + dir.path("base.pcap") +
+                         " " + dir.path("later.pcap") + "'",
+       ""},
+  };
+  for (const Case& c : cases) {
+    const std::string source = dir.path(std::string(c.name) + ".pcapng");
+    ASSERT_EQ(RunCommand(c.command + " " + source).status, 0) << c.name;
+    const std::string expected = Fields3(source);
+    ASSERT_FALSE(expected.empty()) << c.name;
+    ReadResult r = ReadTrace(source);
+    EXPECT_EQ(r.state.FileComment, c.comment) << c.name;
+    // To libpcap and to pcapng, tshark sees the same frames.
+    EXPECT_EQ(Fields3(Convert(source, "TD", dir.path(std::string(c.name) + ".pcap"))), expected)
+        << c.name;
+    const std::string ours = Convert(source, "PN", dir.path(std::string(c.name) + "-ours.pcapng"));
+    EXPECT_EQ(Fields3(ours), expected) << c.name;
+    if (*c.comment) {
+      EXPECT_NE(RunCommand("capinfos " + ours).out.find("from editcap"), std::string::npos);
+    }
+  }
+}
+
+// Big-endian, nanoseconds, several sections: what tshark sees of the file
+// built byte by byte is what it sees of our pcapng (to the nanosecond) and
+// of our libpcap (to the microsecond).
+TEST(PcapngInterop, BigEndianNanosecondsToTheNanosecond) {
+  if (!HaveTool("tshark") || !HaveTool("capinfos")) GTEST_SKIP() << "tshark not installed";
+  TempDir dir;
+  PcapngFile f;
+  f.big = true;
+  f.section("big-endian comment");
+  f.interface(1, Options(true).option(9, {9}).end());
+  for (uint32_t k = 0; k < 12; ++k)
+    f.packet(0, uint64_t(kT0 + k * 97) * 1000000000 + k * 123456789ULL % 1000000000,
+             Payload(64 + k * 50, uint8_t(k)), 64 + k * 50);
+  WriteFileBytes(dir.path("big.pcapng"), f.bytes);
+  const std::string expected = Fields3(dir.path("big.pcapng"));
+  ASSERT_FALSE(expected.empty());
+  const std::string ours = Convert(dir.path("big.pcapng"), "PN", dir.path("ours.pcapng"));
+  EXPECT_EQ(Fields3(ours), expected);
+  EXPECT_NE(RunCommand("capinfos " + ours).out.find("big-endian comment"), std::string::npos);
+  EXPECT_EQ(Fields3(Convert(dir.path("big.pcapng"), "TD", dir.path("ours.pcap"))),
+            Microseconds(expected));
+}
+
+// An editcap pcapng converts to every writer whose files we read back, with
+// every frame, length and byte, and times to the target's resolution.
+TEST(PcapngInterop, EditcapPcapngToEveryWriter) {
+  if (!HaveTool("editcap")) GTEST_SKIP() << "editcap not installed";
+  ScopedTimeZone tz("UTC");
+  TempDir dir;
+  Trace t = MakeTrace(Topo::Ethernet, 30);
+  WriteTrace(t, Analyzer::Tcpdump, dir.path("base.pcap"));
+  ASSERT_EQ(RunCommand("editcap -F pcapng " + dir.path("base.pcap") + " " + dir.path("s.pcapng")).status, 0);
+  ReadResult source = ReadTrace(dir.path("s.pcapng"));
+  ASSERT_EQ(source.trace.frames.size(), t.frames.size());
+  for (AnalyzerType target :
+       OfferedTargets(DefaultCapabilities(), TargetClass::Lan, Topo::Ethernet, false, false)) {
+    if (!HasWriter(target) || !HasReader(target)) continue;
+    const std::string out =
+        dir.path("to-" + std::to_string(Number(target)) + DefaultSuffix(target, Topo::Ethernet));
+    RunCommand(std::string(MORPHALITE_BINARY) + " convert " + dir.path("s.pcapng") + " --to '" +
+               AnalyzerName(target) + "' -o " + out + " --quiet");
+    ReadResult back = ReadTrace(out);
+    // NetMon 1.x keeps milliseconds; every other target microseconds.
+    const int64_t resolution = target == Analyzer::NetMon1 ? 1000 : 1;
+    EXPECT_EQ(back.analyzer, target) << AnalyzerName(target);
+    ASSERT_EQ(back.trace.frames.size(), source.trace.frames.size()) << AnalyzerName(target);
+    for (size_t i = 0; i < back.trace.frames.size(); ++i) {
+      const Frame &a = source.trace.frames[i], &b = back.trace.frames[i];
+      EXPECT_EQ(b.frameLength, a.frameLength) << AnalyzerName(target) << " " << i;
+      EXPECT_EQ(b.bytes, a.bytes) << AnalyzerName(target) << " " << i;
+      EXPECT_NEAR(double(AbsoluteMicros(back.state, b.time)),
+                  double(AbsoluteMicros(source.state, a.time)), resolution / 2.0)
+          << AnalyzerName(target) << " " << i;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace morph
