@@ -5,7 +5,12 @@
 #include <cctype>
 
 #include "engine/bytes.h"
+#include "formats/dataglance.h"
 #include "formats/formats.h"
+#include "formats/lan900.h"
+#include "formats/lanalyzer.h"
+#include "formats/netscout.h"
+#include "formats/observer.h"
 
 namespace morph {
 namespace {
@@ -19,7 +24,8 @@ const std::array<AnalyzerInfo, Analyzer::Count> kAnalyzers = {{
      WriteTextDumpHeader, WriteTextDumpFrame, nullptr},
     {3, "BSTS (Agilent)", "BT", nullptr, nullptr, nullptr, nullptr},
     {4, "DA-30 (Acterna/WWG)", "DA", nullptr, nullptr, nullptr, nullptr},
-    {5, "DataGLANce (IBM)", "DG", nullptr, nullptr, nullptr, nullptr},
+    {5, "DataGLANce (IBM)", "DG", ReadDataGlance, WriteDataGlanceHeader, WriteDataGlanceFrame,
+     nullptr},
     {6, "Domino (Acterna/WWG)", "DM", nullptr, nullptr, nullptr, nullptr},
     {7, "Ostrawind (Corvantique)", "OW", ReadPacketFile, WritePacketFileHeader,
      WritePacketFileFrame, FinishPacketFile},
@@ -28,9 +34,11 @@ const std::array<AnalyzerInfo, Analyzer::Count> kAnalyzers = {{
      WriteSnoopHeader, WriteSnoopFrame, nullptr},
     {10, "FireBerd DNA-323 (Acterna/TTC)", nullptr, nullptr, nullptr, nullptr, nullptr},
     {11, "Internet Advisor (Agilent, pre-Win95)", "HP", nullptr, nullptr, nullptr, nullptr},
-    {12, "LAN900 (Digitech)", "L9", nullptr, nullptr, nullptr, nullptr},
+    {12, "LAN900 (Digitech)", "L9", ReadLan900, WriteLan900Header, WriteLan900Frame,
+     FinishLan900},
     {13, "LAN Analyzer (Agilent)", nullptr, nullptr, WriteSnoopHeader, WriteSnoopFrame, nullptr},
-    {14, "LANalyzer (Novell)", "LZ", nullptr, nullptr, nullptr, nullptr},
+    {14, "LANalyzer (Novell)", "LZ", ReadLanalyzer, WriteLanalyzerHeader, WriteLanalyzerFrame,
+     FinishLanalyzer},
     {15, "LANDesk/NetSight (Intel)", nullptr, nullptr, nullptr, nullptr, nullptr},
     {16, "LANWatch (Precision Guesswork)", nullptr, nullptr, nullptr, nullptr, nullptr},
     {17, "LinkView PRO (Acterna/WWG)", "LV", nullptr, nullptr, nullptr, nullptr},
@@ -40,9 +48,10 @@ const std::array<AnalyzerInfo, Analyzer::Count> kAnalyzers = {{
      WriteNetMonHeader, WriteNetMonFrame, FinishNetMon},
     {21, "NetMon (Microsoft, SMS 2.0)", "N2", ReadNetMon,
      WriteNetMonHeader, WriteNetMonFrame, FinishNetMon},
-    {22, "NetScout (NetScout Systems)", "NS", nullptr, nullptr, nullptr, nullptr},
+    {22, "NetScout (NetScout Systems)", "NS", ReadNetScout, nullptr, nullptr, nullptr},
     {23, "Network Analyzer (Agilent)", "AN", nullptr, nullptr, nullptr, nullptr},
-    {24, "Observer (Network Instruments)", "OB", nullptr, nullptr, nullptr, nullptr},
+    {24, "Observer (Network Instruments)", "OB", ReadObserver, WriteObserverHeader,
+     WriteObserverFrame, FinishObserver},
     {25, "Protocol Inspector (Fluke)", nullptr, nullptr,
      WriteSnoopHeader, WriteSnoopFrame, nullptr},
     {26, "SnifferPro/NetXRay (NAI)", "XR", ReadSnifferPro, WriteSnifferProHeader,

@@ -48,7 +48,6 @@ bool Conversion::ResetConversion() {
   s.ProbeOnly = false;
   s.ConversionFinished = false;
   s.BadCompression = false;
-  s.WrappedFrameCount = 0;
   s.FramesRead = 0;
 
   struct stat st {};
@@ -150,14 +149,16 @@ void Conversion::Finish() {
   }
   if (s.FramesReadTotal - s.NonDataFrames < 1)
     Report("Output", "Target file contains no frames!", MessageIcon::Information);
-  if (s.ReadError) {
+  if (s.ReadError)
     Report("File Error",
            s.FramesRead > 0 ? "Error reading from source file.  File may be corrupt."
                             : "Error reading from source file.  File may be in use by another "
                               "application.",
            MessageIcon::Error);
-  } else if (FinishFn finish = Analyzers(s.TargetAnalyzer).finish;
-             finish && target && !frameObserver) {
+  // A read error in the middle still leaves a complete target of the frames
+  // written so far.
+  if (FinishFn finish = Analyzers(s.TargetAnalyzer).finish;
+      finish && target && !frameObserver && !(s.ReadError && s.HeaderPending)) {
     finish(*this, s.FramesWritten);
   }
   // A target that failed while flushing or closing failed as much as one
@@ -290,9 +291,6 @@ bool Conversion::ProcessFrame() {
   if (s.TraceTopology == Topo::Ethernet && s.ConvertToEthernet) s.TraceTopology = Topo::Wireless;
   else if (s.TraceTopology == Topo::Wireless && s.ConvertToWireless) s.TraceTopology = Topo::Ethernet;
   if (result) s.WriteFailed = true;
-  if (s.SourceAnalyzer == Analyzer::LanAlyzer && s.WrappedFrameCount > 0 &&
-      n == s.WrappedFrameCount)
-    s.EndOfSource = true;
   if (s.TargetAnalyzer == Analyzer::FireBerd500 && s.FramesWritten >= 65535) result = true;
   if (host.stopRequested()) stopPressed_ = true;
   if (stopPressed_) s.StopRequested = true;

@@ -11,8 +11,15 @@
 
 #include "engine/catalogue.h"
 #include "engine/conversion.h"
+#include "engine/file_block.h"
+#include "engine/format.h"
 #include "engine/streams.h"
+#include "formats/dataglance.h"
+#include "formats/lan900.h"
+#include "formats/lanalyzer.h"
 #include "formats/netmon.h"
+#include "formats/netscout.h"
+#include "formats/observer.h"
 #include "formats/packet_file.h"
 #include "formats/pcap.h"
 #include "formats/sniffer.h"
@@ -25,55 +32,13 @@ constexpr size_t kHeadBytes = 200;          // what identification looks at
 constexpr int64_t kMinimumFileSize = 40;    // smaller files are "too small"
 constexpr size_t kTopologyHeadBytes = 140;  // what topology determination looks at
 constexpr int64_t kMinimumTopologySize = 50;
-constexpr int64_t kLan900MinimumSize = 131072;
 constexpr size_t kCommentLimit = 300;
 
 bool Contains(const std::string& text, const char* part) {
   return text.find(part) != std::string::npos;
 }
 
-// A block of file bytes with bounded field access: a field that lies beyond
-// the bytes read reads as -1, which matches no rule.
-class Block {
- public:
-  std::vector<uint8_t> bytes;
-
-  size_t size() const { return bytes.size(); }
-  bool fits(size_t at, size_t n) const { return at <= bytes.size() && n <= bytes.size() - at; }
-  int64_t u8(size_t at) const { return fits(at, 1) ? bytes[at] : -1; }
-  int64_t le16(size_t at) const { return fits(at, 2) ? GetLE16(&bytes[at]) : -1; }
-  int64_t le32(size_t at) const { return fits(at, 4) ? GetLE32(&bytes[at]) : -1; }
-  int64_t be16(size_t at) const { return fits(at, 2) ? GetBE16(&bytes[at]) : -1; }
-  int64_t be32(size_t at) const { return fits(at, 4) ? GetBE32(&bytes[at]) : -1; }
-
-  bool startsWith(const void* prefix, size_t n) const {
-    return fits(0, n) && std::memcmp(bytes.data(), prefix, n) == 0;
-  }
-  bool startsWith(const char* text) const { return startsWith(text, std::strlen(text)); }
-  bool contains(const void* needle, size_t n) const {
-    if (n == 0 || n > bytes.size()) return false;
-    auto* first = static_cast<const uint8_t*>(needle);
-    return std::search(bytes.begin(), bytes.end(), first, first + n) != bytes.end();
-  }
-  bool contains(const char* text) const { return contains(text, std::strlen(text)); }
-  // Text from `at`, at most `n` bytes, ending at the first zero byte.
-  std::string text(size_t at, size_t n) const {
-    std::string out;
-    for (size_t i = at; i < at + n && i < bytes.size() && bytes[i] != 0; ++i)
-      out += char(bytes[i]);
-    return out;
-  }
-};
-
-// Up to n bytes from `position`; fewer at the end of the file, none when the
-// position cannot be reached.
-Block ReadBlock(SourceStream& in, int64_t position, size_t n) {
-  Block block;
-  if (position < 0 || !in.seek(position)) return block;
-  block.bytes.resize(n);
-  block.bytes.resize(in.read(block.bytes.data(), n));
-  return block;
-}
+using Block = FileBlock;
 
 // Only regular files are looked at: opening a FIFO or device could block or
 // consume data.
@@ -126,7 +91,7 @@ AnalyzerType IdentifyTaggedPacketFile(SourceStream& in) {
 bool IsCompressedSnifferPro(const std::string& fileName) {
   auto gz = OpenGzipSource(fileName);
   if (!gz) return false;
-  Block header = ReadBlock(*gz, 0, 128);
+  Block header = ReadFileBlock(*gz, 0, 128);
   return header.startsWith("XCP");
 }
 
@@ -149,6 +114,9 @@ AnalyzerType IdentifyPcap(ConversionState& s, SourceStream& in, uint32_t magic,
 AnalyzerType IdentifyByContent(ConversionState& s, SourceStream& in, const Block& head,
                                const std::string& fileName, bool& openFailed) {
   const std::string path = Upper(fileName);
+  uint32_t variant = 0;
+  IdentifyInput input{in, head, fileName, path, s.SourceFileSize, s.SourceCompressed, variant,
+                      openFailed};
 
   if (Contains(path, ".KVZ")) return IdentifyCompressedPacketFile(s, fileName);
   if (Contains(path, ".CAZ") && IsCompressedSnifferPro(fileName)) {
@@ -162,7 +130,7 @@ AnalyzerType IdentifyByContent(ConversionState& s, SourceStream& in, const Block
   if (head.be32(0) == 0x6476) return head.be32(4) == 4 ? Analyzer::NetMetrix : Analyzer::Unknown;
   if (const uint32_t magic = GetLE32(head.bytes.data()); IsPcapMagic(magic))
     return IdentifyPcap(s, in, magic, openFailed);
-  if (head.le16(0) == 0x1001 || head.le16(0) == 0x1007) return Analyzer::LanAlyzer;
+  if (auto type = IdentifyLanalyzer(input)) return *type;
   static const uint8_t kEofZero[2] = {0x1A, 0x00};
   if (head.contains(kEofZero, 2) && (head.u8(40) == 1 || head.u8(40) == 3) &&
       Contains(path, ".CAP"))
@@ -170,16 +138,12 @@ AnalyzerType IdentifyByContent(ConversionState& s, SourceStream& in, const Block
   if (head.startsWith("EXRS")) return Analyzer::Da30;
   if (head.contains("pktcapKahala Systems     ")) return Analyzer::FireBerdDna323;
   if (head.contains("HPDATA0")) return Analyzer::InternetAdvisor;
-  if (head.u8(130) >= 1 && head.u8(130) <= 3 && head.u8(131) >= 0 && !(head.u8(131) & 2) &&
-      Contains(path, ".DGC"))
-    return Analyzer::DataGlance;
+  if (auto type = IdentifyDataGlance(input)) return *type;
   if (head.contains("ProbeApps")) return Analyzer::FireBerd500;
   if (head.startsWith("RTSS")) return Analyzer::NetMon1;
   if (head.startsWith("GMBU")) return Analyzer::NetMon2;
-  if (Contains(path, ".DAT") && s.SourceFileSize >= kLan900MinimumSize && head.u8(0) == 3 &&
-      head.u8(1) == 0x94)
-    return Analyzer::Lan900;
-  if (head.contains("Observer")) return Analyzer::Observer;
+  if (auto type = IdentifyLan900(input)) return *type;
+  if (auto type = IdentifyObserver(input)) return *type;
   const int64_t version = head.u8(0) & 0x7F;
   if ((Contains(path, ".PKT") || Contains(path, ".RGC") || Contains(path, ".SKC")) &&
       (version == 6 || version == 7)) {
@@ -190,7 +154,7 @@ AnalyzerType IdentifyByContent(ConversionState& s, SourceStream& in, const Block
   }
   if (head.startsWith("\x7Fver")) return IdentifyTaggedPacketFile(in);
   if (head.startsWith("snoop\0\0\0", 8)) return SnoopOrSurveyor(in);
-  if (head.startsWith("NetScout Frame File\n")) return Analyzer::NetScout;
+  if (auto type = IdentifyNetScout(input)) return *type;
   if (head.startsWith("WINC"))
     return head.contains("LinkView PRO") ? Analyzer::LinkViewPro : Analyzer::Domino;
   if (head.startsWith("XCP")) return Analyzer::SnifferPro;
@@ -200,17 +164,6 @@ AnalyzerType IdentifyByContent(ConversionState& s, SourceStream& in, const Block
 }
 
 // ------------------------------------------------------ topology determination
-
-// What a run of the source's reader over its header and first frame learnt.
-struct ProbeResult {
-  bool ran = false;        // the analyzer table has a reader for the source
-  bool delivered = false;  // a first frame came out
-  Topology topology = Topo::Unknown;
-  uint32_t wanProtocol = Wan::NotKnown;
-  bool noFrames = false;
-  int32_t frameCount = 0;
-  std::vector<uint8_t> firstBytes;  // up to 2 bytes of the first frame
-};
 
 ProbeResult ProbeSource(const ConversionState& s, AnalyzerType type, const std::string& fileName,
                         Topology topology) {
@@ -241,16 +194,6 @@ ProbeResult ProbeSource(const ConversionState& s, AnalyzerType type, const std::
   }
   return result;
 }
-
-// Everything one topology rule works with.
-struct TopologyInput {
-  ConversionState& s;
-  AnalyzerType type;
-  const std::string& fileName;
-  SourceStream& in;
-  const Block& head;  // the first 140 bytes
-  uint32_t& speed;    // the speed the file states, 0 if none
-};
 
 Topology AdvisorTopology(TopologyInput&) {
   // Needs the Advisor file library, which this build does not have.
@@ -292,19 +235,10 @@ Topology PacketFileTopology(TopologyInput& t) {
 }
 
 Topology Da30Topology(TopologyInput& t) {
-  Block stats = ReadBlock(t.in, t.head.le32(22), 16);
+  Block stats = ReadFileBlock(t.in, t.head.le32(22), 16);
   switch (stats.le32(4)) {
     case 30: return Topo::TokenRing;
     case 40: return Topo::Ethernet;
-    default: return Topo::Unknown;
-  }
-}
-
-Topology DataGlanceTopology(TopologyInput& t) {
-  switch (t.head.u8(130)) {
-    case 1: return Topo::Fddi;
-    case 2: return Topo::TokenRing;
-    case 3: return Topo::Ethernet;
     default: return Topo::Unknown;
   }
 }
@@ -397,35 +331,6 @@ Topology InternetAdvisorTopology(TopologyInput& t) {
   }
 }
 
-Topology Lan900Topology(TopologyInput& t) {
-  ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, Topo::Unknown);
-  if (!probe.ran) return Topo::Unknown;
-  if (probe.noFrames) {
-    // An empty trace has no frame to decide the media by; it is reported as
-    // having no frames rather than as an unknown interface.
-    t.s.SourceHasNoFrames = true;
-    return Topo::Ethernet;
-  }
-  return probe.delivered ? probe.topology : Topo::Unknown;
-}
-
-Topology LanAlyzerTopology(TopologyInput& t) {
-  // The trace summary is the seventh record; the six before it are passed over.
-  int64_t position = 0;
-  for (int record = 0; record < 6; ++record) {
-    Block header = ReadBlock(t.in, position, 4);
-    if (header.size() < 4) return Topo::Unknown;
-    position += 4 + header.le16(2);
-  }
-  Block summary = ReadBlock(t.in, position + 4, 210);
-  switch (summary.le16(188)) {
-    case 226: return Topo::Ethernet;
-    case 227:
-    case 228: return Topo::TokenRing;
-    default: return Topo::Unknown;
-  }
-}
-
 Topology LanDeskTopology(TopologyInput& t) {
   switch (t.head.le16(40)) {
     case 1: return Topo::Ethernet;
@@ -435,7 +340,7 @@ Topology LanDeskTopology(TopologyInput& t) {
 }
 
 Topology NetMetrixTopology(TopologyInput& t) {
-  Block info = ReadBlock(t.in, t.head.be32(16), 144);
+  Block info = ReadFileBlock(t.in, t.head.be32(16), 144);
   switch (info.be32(92)) {
     case 0:
     case 44: return Topo::Ethernet;
@@ -450,26 +355,6 @@ Topology NetMonFileTopology(TopologyInput& t) {
   return NetMonTopology(uint8_t(t.head.u8(6)));
 }
 
-Topology NetScoutTopology(TopologyInput& t) {
-  switch (t.head.be16(78)) {
-    case 0: return Topo::Ethernet;
-    case 1: return Topo::TokenRing;
-    case 2: return Topo::Fddi;
-    case 3: return Topo::Wan;
-    default: return Topo::Unknown;
-  }
-}
-
-Topology ObserverTopology(TopologyInput& t) {
-  switch (t.head.u8(133)) {
-    case 0: return Topo::Ethernet;
-    case 1: return Topo::TokenRing;
-    case 2: return Topo::Fddi;
-    case 9: return Topo::Wireless;
-    default: return Topo::Unknown;
-  }
-}
-
 Topology SnifferProFileTopology(TopologyInput& t) {
   std::unique_ptr<SourceStream> gz;
   SourceStream* stream = &t.in;
@@ -478,7 +363,7 @@ Topology SnifferProFileTopology(TopologyInput& t) {
     if (!gz) return Topo::Unknown;
     stream = gz.get();
   }
-  Block header = ReadBlock(*stream, 0, SnifferPro::kHeaderBytes);
+  Block header = ReadFileBlock(*stream, 0, SnifferPro::kHeaderBytes);
   const SnifferTopologyInfo info = SnifferProTopology(header.bytes.data(), header.size());
   t.speed = info.fileLineSpeed;
   t.s.WanProtocol = info.wanProtocol;
@@ -528,7 +413,7 @@ Topology TopologyByRule(TopologyInput& t) {
     case Analyzer::FireBerdDna323: return Topo::Ethernet;
     case Analyzer::InternetAdvisor: return InternetAdvisorTopology(t);
     case Analyzer::Lan900: return Lan900Topology(t);
-    case Analyzer::LanAlyzer: return LanAlyzerTopology(t);
+    case Analyzer::LanAlyzer: return LanalyzerTopology(t);
     case Analyzer::LanDesk: return LanDeskTopology(t);
     case Analyzer::NetMetrix: return NetMetrixTopology(t);
     case Analyzer::NetMon1:
@@ -556,6 +441,11 @@ uint32_t DefaultSpeed(Topology topology) {
 
 }  // namespace
 
+ProbeResult ProbeSourceFrame(const ConversionState& s, AnalyzerType type,
+                             const std::string& fileName, Topology topology) {
+  return ProbeSource(s, type, fileName, topology);
+}
+
 AnalyzerType IdentifySource(ConversionState& s, const std::string& fileName, bool& openFailed,
                             bool& tooSmall) {
   openFailed = tooSmall = false;
@@ -573,7 +463,7 @@ AnalyzerType IdentifySource(ConversionState& s, const std::string& fileName, boo
     tooSmall = true;
     return Analyzer::Unknown;
   }
-  Block head = ReadBlock(*in, 0, kHeadBytes);
+  Block head = ReadFileBlock(*in, 0, kHeadBytes);
   if (in->failed() || head.size() < size_t(kMinimumFileSize)) {
     openFailed = true;
     return Analyzer::Unknown;
@@ -601,7 +491,7 @@ Topology DetermineTopology(ConversionState& s, AnalyzerType type, const std::str
     return Topo::Unknown;
   }
   if (in->size() < kMinimumTopologySize) return Topo::Unknown;
-  Block head = ReadBlock(*in, 0, kTopologyHeadBytes);
+  Block head = ReadFileBlock(*in, 0, kTopologyHeadBytes);
   if (in->failed()) {
     openFailed = true;
     return Topo::Unknown;

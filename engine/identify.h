@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/format.h"
 #include "engine/state.h"
 
 namespace morph {
@@ -17,5 +18,10 @@ AnalyzerType IdentifySource(ConversionState& s, const std::string& fileName, boo
 // cannot tell), WanProtocol, FileLineSpeed, LineSpeed, FileComment.
 Topology DetermineTopology(ConversionState& s, AnalyzerType type, const std::string& fileName,
                            bool& openFailed);
+
+// Runs the reader of `type` over the header and first frame of the file,
+// writing nothing (for topology rules that need the first frame).
+ProbeResult ProbeSourceFrame(const ConversionState& s, AnalyzerType type,
+                             const std::string& fileName, Topology topology);
 
 }  // namespace morph

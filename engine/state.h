@@ -93,7 +93,6 @@ struct ConversionState {
   bool WritingIndex = false;
   bool WrappedSource = false;
   bool BadCompression = false;
-  int32_t WrappedFrameCount = 0;  // LANalyzer: frames of a complete wrapped capture, 0 = none
 
   // Options copied in when the conversion starts.
   bool ConvertToEthernet = false, ConvertToWireless = false;
