@@ -153,7 +153,8 @@ bool ReadFrameRecord(Conversion& c, ReaderContext& r) {
     const int32_t wire = GetLE16(b + 4);
     const uint64_t counter = uint64_t(GetLE16(b + 8)) | uint64_t(GetLE16(b + 10)) << 16 |
                              uint64_t(GetLE16(b + 12)) << 32;
-    s.FrameFlags = (ethernet && (status & kStatusCrcError)) ? Flag::Bad : 0;
+    // The one error bit the writer sets for any bad frame, on every medium.
+    s.FrameFlags = (status & kStatusCrcError) ? Flag::Bad : 0;
     s.FrameTime = r.startOfDay + int64_t((counter + 1) / 2);
     // The record holds the stored bytes; an Ethernet frame stored without its
     // FCS gets it rebuilt.
