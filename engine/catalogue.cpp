@@ -87,7 +87,8 @@ const AnalyzerInfo& Analyzers(AnalyzerType type) {
 bool HasReader(AnalyzerType type) { return Analyzers(type).read != nullptr; }
 bool WriterDropsEthernetFcs(AnalyzerType type) {
   return type == Analyzer::Tcpdump || type == Analyzer::NetMon1 || type == Analyzer::NetMon2 ||
-         type == Analyzer::Snoop;
+         type == Analyzer::Snoop || type == Analyzer::Observer || type == Analyzer::LanAlyzer ||
+         type == Analyzer::Lan900;
 }
 
 bool HasWriter(AnalyzerType type) { return Analyzers(type).writeFrame != nullptr; }
