@@ -19,9 +19,9 @@ AnalyzerType IdentifySource(ConversionState& s, const std::string& fileName, boo
 Topology DetermineTopology(ConversionState& s, AnalyzerType type, const std::string& fileName,
                            bool& openFailed);
 
-// Runs the reader of `type` over the header and first frame of the file,
-// writing nothing (for topology rules that need the first frame).
-ProbeResult ProbeSourceFrame(const ConversionState& s, AnalyzerType type,
-                             const std::string& fileName, Topology topology);
+// Runs the source's reader over its header and first frame without writing
+// anything (first-frame probes of the topology hooks).
+ProbeResult ProbeSource(const ConversionState& s, AnalyzerType type, const std::string& fileName,
+                        Topology topology);
 
 }  // namespace morph

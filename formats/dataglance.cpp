@@ -191,10 +191,8 @@ void ReadDataGlance(Conversion& c, bool headerStep, bool singleFrame) {
 void WriteDataGlanceHeader(Conversion& c, int32_t /*frameNumber*/) {
   const ConversionState& s = c.state;
   uint8_t h[kHeaderSize] = {};
-  const std::string text = "Converted From " + SourceDisplayName(s.SourceAnalyzer,
-                                                                 s.TcpdumpModified,
-                                                                 s.TcpdumpNokia,
-                                                                 s.SourceCompressed);
+  const std::string text =
+      "Converted From " + SourceDisplayName(s.SourceAnalyzer, s.SourceVariant, s.SourceCompressed);
   const size_t n = std::min<size_t>(text.size(), 127);
   std::memcpy(h, text.data(), n);
   h[n] = 0x1A;
@@ -239,6 +237,7 @@ void WriteDataGlanceFrame(Conversion& c) {
 }
 
 namespace {
+constexpr FriendlyName kDataGlanceNames[] = {{Analyzer::DataGlance, "dataglance"}};
 constexpr IdentifyRule kDataGlanceRules[] = {{"dataglance", IdentifyDataGlance}};
 }  // namespace
 
@@ -246,7 +245,7 @@ const FormatDescriptor kDataGlanceFormat = {
     .family = "DataGLANce",
     .reads = MaskOf({Analyzer::DataGlance}),
     .writes = MaskOf({Analyzer::DataGlance}),
-    .aliases = "dataglance",
+    .aliases = kDataGlanceNames,
     .sourcePatterns = "*.dgc",
     .identify = kDataGlanceRules,
     .topology = DataGlanceTopology,

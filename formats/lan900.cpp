@@ -165,7 +165,6 @@ void ReadFrames(Conversion& c, bool singleFrame) {
     } else if (!skipped) {
       break;
     }
-    s.SourceFilePosition = c.source->position();
     if (r.taken >= r.total) s.EndOfSource = true;
     if (!skipped && !ReadOn(s, singleFrame)) break;
     if (skipped && (s.ReadError || s.StopRequested)) break;
@@ -200,7 +199,7 @@ std::optional<AnalyzerType> IdentifyLan900(IdentifyInput& in) {
 }
 
 Topology Lan900Topology(TopologyInput& t) {
-  ProbeResult probe = ProbeSourceFrame(t.s, t.type, t.fileName, Topo::Unknown);
+  ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, Topo::Unknown);
   if (!probe.ran) return Topo::Unknown;
   if (probe.noFrames) {
     // An empty trace has no frame to decide the media by; it is reported as
@@ -274,6 +273,7 @@ void FinishLan900(Conversion& c, int32_t /*framesWritten*/) {
 }
 
 namespace {
+constexpr FriendlyName kLan900Names[] = {{Analyzer::Lan900, "lan900"}};
 constexpr IdentifyRule kLan900Rules[] = {{"lan900", IdentifyLan900}};
 }  // namespace
 
@@ -281,7 +281,7 @@ const FormatDescriptor kLan900Format = {
     .family = "LAN900",
     .reads = MaskOf({Analyzer::Lan900}),
     .writes = MaskOf({Analyzer::Lan900}),
-    .aliases = "lan900",
+    .aliases = kLan900Names,
     .sourcePatterns = "*.dat",
     .capabilities = Capability::DropsEthernetFcs,
     .identify = kLan900Rules,

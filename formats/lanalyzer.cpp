@@ -174,7 +174,6 @@ void ReadFrames(Conversion& c, bool singleFrame) {
   while (!s.EndOfSource) {
     if (!ReadFrameRecord(c, r)) break;
     s.WriteFailed = c.ProcessFrame();
-    s.SourceFilePosition = c.source->position();
     // A complete cyclic capture ends after the frames it states.
     if (r.cyclic && r.cyclicFrames > 0 && uint32_t(s.FramesRead) >= r.cyclicFrames)
       s.EndOfSource = true;
@@ -353,14 +352,15 @@ void FinishLanalyzer(Conversion& c, int32_t /*framesWritten*/) {
 }
 
 namespace {
+constexpr FriendlyName kLanAlyzerNames[] = {{Analyzer::LanAlyzer, "lanalyzer"}};
 constexpr IdentifyRule kLanalyzerRules[] = {{"lanalyzer", IdentifyLanalyzer}};
 }  // namespace
 
-const FormatDescriptor kLanalyzerFormat = {
+const FormatDescriptor kLanAlyzerFormat = {
     .family = "LANalyzer",
     .reads = MaskOf({Analyzer::LanAlyzer}),
     .writes = MaskOf({Analyzer::LanAlyzer}),
-    .aliases = "lanalyzer",
+    .aliases = kLanAlyzerNames,
     .sourcePatterns = "*.tr1",
     .capabilities = Capability::DropsEthernetFcs,
     .identify = kLanalyzerRules,

@@ -43,6 +43,6 @@ void WriteLanalyzerHeader(Conversion& c, int32_t frameNumber);
 void WriteLanalyzerFrame(Conversion& c);
 void FinishLanalyzer(Conversion& c, int32_t framesWritten);
 
-extern const FormatDescriptor kLanalyzerFormat;
+extern const FormatDescriptor kLanAlyzerFormat;
 
 }  // namespace morph

@@ -69,7 +69,6 @@ bool ReadEntry(Conversion& c, ReaderContext& r) {
                     " stored bytes cannot be read");
     return false;
   }
-  s.SourceFilePosition = position;
   return true;
 }
 
@@ -117,13 +116,14 @@ void ReadNetScout(Conversion& c, bool headerStep, bool singleFrame) {
 }
 
 namespace {
+constexpr FriendlyName kNetScoutNames[] = {{Analyzer::NetScout, "netscout"}};
 constexpr IdentifyRule kNetScoutRules[] = {{"netscout", IdentifyNetScout}};
 }  // namespace
 
 const FormatDescriptor kNetScoutFormat = {
     .family = "NetScout",
     .reads = MaskOf({Analyzer::NetScout}),
-    .aliases = "netscout",
+    .aliases = kNetScoutNames,
     .sourcePatterns = "*.dat",
     .identify = kNetScoutRules,
     .topology = NetScoutTopology,

@@ -152,7 +152,6 @@ void ReadFrames(Conversion& c, bool singleFrame) {
     int64_t next = 0;
     if (!ReadRecord(c, r, next)) break;
     s.WriteFailed = c.ProcessFrame();
-    s.SourceFilePosition = c.source->position();
     if (s.WriteFailed || s.ReadError) break;
     if (next == 0 || (fileSize >= 0 && next >= fileSize)) {
       s.EndOfSource = true;
@@ -308,6 +307,7 @@ void FinishObserver(Conversion& c, int32_t /*framesWritten*/) {
 }
 
 namespace {
+constexpr FriendlyName kObserverNames[] = {{Analyzer::Observer, "observer"}};
 constexpr IdentifyRule kObserverRules[] = {{"observer", IdentifyObserver}};
 }  // namespace
 
@@ -315,7 +315,7 @@ const FormatDescriptor kObserverFormat = {
     .family = "Observer",
     .reads = MaskOf({Analyzer::Observer}),
     .writes = MaskOf({Analyzer::Observer}),
-    .aliases = "observer",
+    .aliases = kObserverNames,
     .sourcePatterns = "*.bfr",
     .capabilities = Capability::DropsEthernetFcs,
     .identify = kObserverRules,
