@@ -145,14 +145,15 @@ void Conversion::Finish() {
                             : "frame " + Grouped(s.FramesRead + 1) + " near offset " + Grouped(at) +
                                   ": damaged or cut short";
   }
-  if (s.ReadError) {
+  if (s.ReadError)
     ReportFailure(s.FramesRead > 0 ? "Error reading from source file.  File may be corrupt."
                                    : "Error reading from source file.  File may be in use by "
                                      "another application.",
                   s.ReadErrorDetail);
-  } else if (writer_ && writer_->finish && target && !frameObserver) {
+  // A read error in the middle still leaves a complete target of the frames
+  // written so far.
+  if (writer_ && writer_->finish && target && !frameObserver && !(s.ReadError && s.HeaderPending))
     writer_->finish(*this, s.FramesWritten);
-  }
   // A target that failed while flushing or closing failed as much as one
   // that failed in the middle.
   if (target && (!target->close() || target->failed())) FailWrite(s, target->errorText());

@@ -16,8 +16,6 @@ bool HasSuffix(const IdentifyInput& input, const char* suffix) {
   return input.upperPath.find(suffix) != std::string::npos;
 }
 
-constexpr int64_t kLan900MinimumSize = 131072;
-
 // ---- LANDesk/NetSight
 std::optional<AnalyzerType> IdentifyLanDesk(IdentifyInput& input) {
   static const uint8_t kEofZero[2] = {0x1A, 0x00};
@@ -46,28 +44,6 @@ Topology NetMetrixTopology(TopologyInput& t) {
     case 44: return Topo::Ethernet;
     case 1: return Topo::TokenRing;
     case 2: return Topo::Fddi;
-    default: return Topo::Unknown;
-  }
-}
-
-// ---- LANalyzer
-std::optional<AnalyzerType> IdentifyLanAlyzer(IdentifyInput& input) {
-  if (input.head.le16(0) == 0x1001 || input.head.le16(0) == 0x1007) return Analyzer::LanAlyzer;
-  return std::nullopt;
-}
-Topology LanAlyzerTopology(TopologyInput& t) {
-  // The trace summary is the seventh record; the six before it are passed over.
-  int64_t position = 0;
-  for (int record = 0; record < 6; ++record) {
-    FileBlock header = ReadFileBlock(t.in, position, 4);
-    if (header.size() < 4) return Topo::Unknown;
-    position += 4 + header.le16(2);
-  }
-  FileBlock summary = ReadFileBlock(t.in, position + 4, 210);
-  switch (summary.le16(188)) {
-    case 226: return Topo::Ethernet;
-    case 227:
-    case 228: return Topo::TokenRing;
     default: return Topo::Unknown;
   }
 }
@@ -116,23 +92,6 @@ const char* InternetAdvisorSuffix(AnalyzerType, Topology topology) {
   return "";
 }
 
-// ---- DataGLANce
-std::optional<AnalyzerType> IdentifyDataGlance(IdentifyInput& input) {
-  const FileBlock& h = input.head;
-  if (h.u8(130) >= 1 && h.u8(130) <= 3 && h.u8(131) >= 0 && !(h.u8(131) & 2) &&
-      HasSuffix(input, ".DGC"))
-    return Analyzer::DataGlance;
-  return std::nullopt;
-}
-Topology DataGlanceTopology(TopologyInput& t) {
-  switch (t.head.u8(130)) {
-    case 1: return Topo::Fddi;
-    case 2: return Topo::TokenRing;
-    case 3: return Topo::Ethernet;
-    default: return Topo::Unknown;
-  }
-}
-
 // ---- FireBerd 500
 std::optional<AnalyzerType> IdentifyFireBerd500(IdentifyInput& input) {
   if (input.head.contains("ProbeApps")) return Analyzer::FireBerd500;
@@ -148,55 +107,6 @@ Topology FireBerd500Topology(TopologyInput& t) {
       (third == 90 || third == 93 || third == 0xE0))
     return Topo::Ethernet;
   return Topo::TokenRing;
-}
-
-// ---- LAN900
-std::optional<AnalyzerType> IdentifyLan900(IdentifyInput& input) {
-  if (HasSuffix(input, ".DAT") && input.fileSize >= kLan900MinimumSize &&
-      input.head.u8(0) == 3 && input.head.u8(1) == 0x94)
-    return Analyzer::Lan900;
-  return std::nullopt;
-}
-Topology Lan900Topology(TopologyInput& t) {
-  ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, Topo::Unknown);
-  if (!probe.ran) return Topo::Unknown;
-  if (probe.noFrames) {
-    // An empty trace has no frame to decide the media by; it is reported as
-    // having no frames rather than as an unknown interface.
-    t.s.SourceHasNoFrames = true;
-    return Topo::Ethernet;
-  }
-  return probe.delivered ? probe.topology : Topo::Unknown;
-}
-
-// ---- Observer
-std::optional<AnalyzerType> IdentifyObserver(IdentifyInput& input) {
-  if (input.head.contains("Observer")) return Analyzer::Observer;
-  return std::nullopt;
-}
-Topology ObserverTopology(TopologyInput& t) {
-  switch (t.head.u8(133)) {
-    case 0: return Topo::Ethernet;
-    case 1: return Topo::TokenRing;
-    case 2: return Topo::Fddi;
-    case 9: return Topo::Wireless;
-    default: return Topo::Unknown;
-  }
-}
-
-// ---- NetScout
-std::optional<AnalyzerType> IdentifyNetScout(IdentifyInput& input) {
-  if (input.head.startsWith("NetScout Frame File\n")) return Analyzer::NetScout;
-  return std::nullopt;
-}
-Topology NetScoutTopology(TopologyInput& t) {
-  switch (t.head.be16(78)) {
-    case 0: return Topo::Ethernet;
-    case 1: return Topo::TokenRing;
-    case 2: return Topo::Fddi;
-    case 3: return Topo::Wan;
-    default: return Topo::Unknown;
-  }
 }
 
 // ---- Domino and LinkView PRO
@@ -278,15 +188,10 @@ Topology AdvisorTopology(TopologyInput&) { return Topo::Unknown; }
 namespace {
 constexpr IdentifyRule kLanDeskRules[] = {{"landesk", IdentifyLanDesk}};
 constexpr IdentifyRule kNetMetrixRules[] = {{"netmetrix", IdentifyNetMetrix}};
-constexpr IdentifyRule kLanAlyzerRules[] = {{"lanalyzer", IdentifyLanAlyzer}};
 constexpr IdentifyRule kDa30Rules[] = {{"da30", IdentifyDa30}};
 constexpr IdentifyRule kDna323Rules[] = {{"fireberd-dna323", IdentifyDna323}};
 constexpr IdentifyRule kInternetAdvisorRules[] = {{"internet-advisor", IdentifyInternetAdvisor}};
-constexpr IdentifyRule kDataGlanceRules[] = {{"dataglance", IdentifyDataGlance}};
 constexpr IdentifyRule kFireBerd500Rules[] = {{"fireberd500", IdentifyFireBerd500}};
-constexpr IdentifyRule kLan900Rules[] = {{"lan900", IdentifyLan900}};
-constexpr IdentifyRule kObserverRules[] = {{"observer", IdentifyObserver}};
-constexpr IdentifyRule kNetScoutRules[] = {{"netscout", IdentifyNetScout}};
 constexpr IdentifyRule kDominoRules[] = {{"domino", IdentifyDomino}};
 }  // namespace
 
@@ -301,12 +206,6 @@ extern const FormatDescriptor kNetMetrixFormat = {
     .recognises = MaskOf({Analyzer::NetMetrix}),
     .identify = kNetMetrixRules,
     .topology = NetMetrixTopology,
-};
-extern const FormatDescriptor kLanAlyzerFormat = {
-    .family = "LANalyzer",
-    .recognises = MaskOf({Analyzer::LanAlyzer}),
-    .identify = kLanAlyzerRules,
-    .topology = LanAlyzerTopology,
 };
 extern const FormatDescriptor kDa30Format = {
     .family = "DA-30",
@@ -327,35 +226,11 @@ extern const FormatDescriptor kInternetAdvisorFormat = {
     .identify = kInternetAdvisorRules,
     .topology = InternetAdvisorTopology,
 };
-extern const FormatDescriptor kDataGlanceFormat = {
-    .family = "DataGLANce",
-    .recognises = MaskOf({Analyzer::DataGlance}),
-    .identify = kDataGlanceRules,
-    .topology = DataGlanceTopology,
-};
 extern const FormatDescriptor kFireBerd500Format = {
     .family = "FireBerd 500",
     .recognises = MaskOf({Analyzer::FireBerd500}),
     .identify = kFireBerd500Rules,
     .topology = FireBerd500Topology,
-};
-extern const FormatDescriptor kLan900Format = {
-    .family = "LAN900",
-    .recognises = MaskOf({Analyzer::Lan900}),
-    .identify = kLan900Rules,
-    .topology = Lan900Topology,
-};
-extern const FormatDescriptor kObserverFormat = {
-    .family = "Observer",
-    .recognises = MaskOf({Analyzer::Observer}),
-    .identify = kObserverRules,
-    .topology = ObserverTopology,
-};
-extern const FormatDescriptor kNetScoutFormat = {
-    .family = "NetScout",
-    .recognises = MaskOf({Analyzer::NetScout}),
-    .identify = kNetScoutRules,
-    .topology = NetScoutTopology,
 };
 extern const FormatDescriptor kDominoFormat = {
     .family = "Domino/LinkView PRO",

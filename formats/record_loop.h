@@ -1,6 +1,7 @@
 // The frame loop the readers share.
 #pragma once
 #include "engine/conversion.h"
+#include "engine/timebase.h"
 
 namespace morph {
 
@@ -23,6 +24,45 @@ void ReadRecordsInTurn(Conversion& c, bool singleFrame, ReadRecord readRecord) {
     if (!s.EndOfSource && c.SourceAtEnd()) s.EndOfSource = true;
   } while (ReadOn(s, singleFrame));
   s.FramesReadTotal = s.FramesRead;
+}
+
+}  // namespace morph
+
+namespace morph {
+
+// Times of day that restart at midnight, made to keep counting from the
+// trace date's midnight: a step back of more than half a day is the next day.
+class TimeOfDayClock {
+ public:
+  int64_t operator()(int64_t timeOfDay) {
+    constexpr int64_t kHalfDay = 43200LL * 1000000;
+    if (started_ && timeOfDay + kHalfDay < previous_) days_ += 1;
+    started_ = true;
+    previous_ = timeOfDay;
+    return days_ * 86400LL * 1000000 + timeOfDay;
+  }
+
+ private:
+  bool started_ = false;
+  int64_t previous_ = 0;
+  int64_t days_ = 0;
+};
+
+}  // namespace morph
+
+namespace morph {
+
+// For readers whose header states the trace start in UTC seconds: TraceDate
+// and TimeZoneBias from it. A start below the bias (before 1970 in local
+// time) is no date: the file date stays, and false is returned.
+inline bool StartTraceAtKnownUnixTime(ConversionState& s, int64_t seconds) {
+  const double fileDate = s.TraceDate;
+  StartTraceAtUnixTime(s, seconds);
+  if (seconds >= s.TimeZoneBias) return true;
+  s.TraceDate = fileDate;
+  s.HeaderTimeOfDay = 0;
+  ComputeTimeZoneBias(s, false);
+  return false;
 }
 
 }  // namespace morph

@@ -7,11 +7,11 @@ namespace morph {
 
 extern const FormatDescriptor kPcapFormat, kPcapngFormat, kPacketFileFormat, kTaggedPacketFileFormat,
     kNetMonFormat, kSnoopFormat, kSnoopTrailerFormat, kTextDumpFormat, kSnifferDosFormat,
-    kSnifferProFormat;
+    kSnifferProFormat, kObserverFormat, kLanAlyzerFormat, kDataGlanceFormat, kLan900Format,
+    kNetScoutFormat;
 // Recognised, not yet read (recognised.cpp).
-extern const FormatDescriptor kLanDeskFormat, kNetMetrixFormat, kLanAlyzerFormat, kDa30Format,
-    kDna323Format, kInternetAdvisorFormat, kDataGlanceFormat, kFireBerd500Format, kLan900Format,
-    kObserverFormat, kNetScoutFormat, kDominoFormat, kAdvisorFormat;
+extern const FormatDescriptor kLanDeskFormat, kNetMetrixFormat, kDa30Format, kDna323Format,
+    kInternetAdvisorFormat, kFireBerd500Format, kDominoFormat, kAdvisorFormat;
 
 namespace {
 

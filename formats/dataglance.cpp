@@ -1,0 +1,257 @@
+// DataGLANce trace files. The header's start time is taken as unsigned, so
+// traces dated from 2038 to 2106 are written and read back.
+#include "formats/dataglance.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "engine/catalogue.h"
+#include "engine/checksum.h"
+#include "engine/conversion.h"
+#include "engine/failure.h"
+#include "engine/file_block.h"
+#include "formats/record_loop.h"
+
+namespace morph {
+namespace {
+
+using namespace DataGlance;
+
+constexpr double kTickMicroseconds = TimeUnits::PcTimerTickMicroseconds;
+constexpr int64_t kLargestShortTimestamp = 2700000;  // above: PC-timer ticks
+constexpr int64_t kShortTimestampMicroseconds = 32000;
+constexpr uint8_t kFirstBlock = 0xE0;
+constexpr uint8_t kTicksBit = 0x20;
+constexpr uint8_t kStatusCrc = 0x02, kStatusAlignment = 0x04;
+constexpr int kDataAt = 40;
+constexpr uint64_t kTimestampLimit = uint64_t(1) << 48;
+
+struct ReaderContext : FormatContext {
+  int64_t startSeconds = 0;  // local seconds of day of the header's start time
+  TimeOfDayClock clock;      // Token Ring times of day
+};
+
+void ReadHeaderStep(Conversion& c) {
+  ConversionState& s = c.state;
+  ReaderContext& r = c.ReaderContext<ReaderContext>();
+  s.FramesRead = 0;
+  uint8_t h[kHeaderSize];
+  if (!c.source->readExact(h, sizeof h)) {
+    FailRead(s, "the DataGLANce header is cut short");
+    return;
+  }
+  s.WrappedSource = (h[131] & 1) != 0;
+  if (StartTraceAtKnownUnixTime(s, GetLE32(h + 144)))
+    r.startSeconds = s.HeaderTimeOfDay / kMicrosPerSecond;
+}
+
+int64_t TimestampMicros(uint64_t units, double unitMicroseconds) {
+  return std::llround(double(units) * unitMicroseconds);
+}
+
+void SetFrameTime(ConversionState& s, ReaderContext& r, const uint8_t* block) {
+  const uint64_t low = uint64_t(GetLE16(block + 8)) | uint64_t(GetLE16(block + 10)) << 16;
+  const uint64_t high = GetLE16(block + 6);
+  const uint64_t stamp = high << 32 | low;
+  const int64_t start = r.startSeconds * kMicrosPerSecond;
+  if (block[0] & kTicksBit) {
+    s.FrameTime = start + TimestampMicros(stamp, kTickMicroseconds);
+  } else if (s.TraceTopology == Topo::Ethernet) {
+    s.FrameTime = start + (int64_t(stamp) > kLargestShortTimestamp
+                               ? TimestampMicros(stamp, kTickMicroseconds)
+                               : int64_t(stamp) * kShortTimestampMicroseconds);
+  } else if (s.TraceTopology == Topo::TokenRing) {
+    // A time of day: seconds and hundredths.
+    s.FrameTime = r.clock(int64_t(low % kSecondsPerDay) * kMicrosPerSecond + int64_t(high) * 10000);
+  } else {
+    s.FrameTime = start;
+  }
+}
+
+// Reads the continuation blocks of a frame, at most `count`; a block that
+// starts the next frame is left for it.
+bool ReadContinuations(Conversion& c, int count, int64_t record, int64_t at) {
+  ConversionState& s = c.state;
+  SourceStream& in = *c.source;
+  uint8_t block[kBlockSize];
+  for (int i = 1; i <= count; ++i) {
+    const int64_t blockAt = in.position();
+    const size_t got = in.read(block, sizeof block);
+    if (got == 0 && !in.failed()) return true;  // the file ends with this frame
+    if (got != sizeof block) {
+      FailRead(s, AtRecord(record, at) + "continuation block cut short");
+      return false;
+    }
+    if (block[0] != 0) return in.seek(blockAt);
+    const size_t to = size_t(i) * kBlockData;
+    if (to + kBlockData <= FrameBufferBytes)
+      std::memcpy(s.FrameData.data() + to, block + kDataAt, kBlockData);
+  }
+  return true;
+}
+
+// Fills the current frame from the next first block. False at the end or on
+// a failure.
+bool ReadFrame(Conversion& c, ReaderContext& r) {
+  ConversionState& s = c.state;
+  SourceStream& in = *c.source;
+  uint8_t block[kBlockSize];
+  for (;;) {
+    const int64_t at = in.position();
+    const size_t got = in.read(block, sizeof block);
+    if (got == 0 && !in.failed()) {
+      s.EndOfSource = true;
+      return false;
+    }
+    const int64_t record = s.FramesRead + 1;
+    if (got != sizeof block) {
+      FailRead(s, AtRecord(record, at) + "block cut short");
+      return false;
+    }
+    if (block[0] == 0) continue;  // a block of no frame is passed over
+    const int32_t stored = GetLE16(block + 2), wire = GetLE16(block + 4);
+    if (stored > MaxFrameBytes) {
+      FailRead(s, AtRecord(record, at) + "stored length " + Grouped(stored) + " exceeds " +
+                      Grouped(MaxFrameBytes));
+      return false;
+    }
+    std::memcpy(s.FrameData.data(), block + kDataAt, kBlockData);
+    if (!ReadContinuations(c, ContinuationBlocks(stored), record, at)) return false;
+    s.FrameFlags = 0;
+    if (s.TraceTopology == Topo::Ethernet) {
+      if (block[1] & kStatusCrc) s.FrameFlags |= Flag::CrcError;
+      if (block[1] & kStatusAlignment) s.FrameFlags |= Flag::AlignmentError;
+    }
+    SetFrameTime(s, r, block);
+    s.StoredLength = stored;
+    s.FrameLength = std::max(wire, stored);
+    ClampFrameLength(s);
+    return true;
+  }
+}
+
+void ReadFrames(Conversion& c, bool singleFrame) {
+  ConversionState& s = c.state;
+  ReaderContext& r = c.ReaderContext<ReaderContext>();
+  // A wrapped capture is refused by the driver; nothing is read from it.
+  if (s.WrappedSource) {
+    s.EndOfSource = true;
+    s.FramesReadTotal = s.FramesRead;
+    return;
+  }
+  ReadRecordsInTurn(c, singleFrame, [&] { return ReadFrame(c, r); });
+}
+
+uint8_t MediaByte(Topology topology) {
+  switch (topology) {
+    case Topo::Ethernet: return kMediaEthernet;
+    case Topo::TokenRing: return kMediaTokenRing;
+    default: return 0;
+  }
+}
+
+// A 128-byte block with up to 88 frame bytes from `from`; bytes past the
+// stored ones are zero.
+void PutBlockData(uint8_t* block, const ConversionState& s, int32_t stored, int32_t from) {
+  const int32_t n = std::clamp(stored - from, 0, kBlockData);
+  std::memcpy(block + kDataAt, s.FrameData.data() + from, size_t(n));
+}
+
+}  // namespace
+
+std::optional<AnalyzerType> IdentifyDataGlance(IdentifyInput& in) {
+  const int64_t media = in.head.u8(130), flags = in.head.u8(131);
+  if (media >= 1 && media <= 3 && flags >= 0 && !(flags & 2) &&
+      in.upperPath.find(".DGC") != std::string::npos)
+    return Analyzer::DataGlance;
+  return std::nullopt;
+}
+
+Topology DataGlanceTopology(TopologyInput& t) {
+  switch (t.head.u8(130)) {
+    case kMediaFddi: return Topo::Fddi;
+    case kMediaTokenRing: return Topo::TokenRing;
+    case kMediaEthernet: return Topo::Ethernet;
+    default: return Topo::Unknown;
+  }
+}
+
+void ReadDataGlance(Conversion& c, bool headerStep, bool singleFrame) {
+  ConversionState& s = c.state;
+  s.ReadError = false;
+  s.EndOfSource = false;
+  if (headerStep)
+    ReadHeaderStep(c);
+  else
+    ReadFrames(c, singleFrame);
+}
+
+void WriteDataGlanceHeader(Conversion& c, int32_t /*frameNumber*/) {
+  const ConversionState& s = c.state;
+  uint8_t h[kHeaderSize] = {};
+  const std::string text =
+      "Converted From " + SourceDisplayName(s.SourceAnalyzer, s.SourceVariant, s.SourceCompressed);
+  const size_t n = std::min<size_t>(text.size(), 127);
+  std::memcpy(h, text.data(), n);
+  h[n] = 0x1A;
+  PutLE16(h + 128, 517);
+  h[130] = MediaByte(s.TraceTopology);
+  PutLE32(h + 144, s.FirstFrameUnixTime);
+  c.target->seek(0);
+  c.target->write(h, sizeof h);
+}
+
+void WriteDataGlanceFrame(Conversion& c) {
+  ConversionState& s = c.state;
+  const int32_t number = s.FramesWritten - s.NonDataFrames;
+  const int64_t sinceBase = s.FrameTime - s.TimeBaseSeconds * kMicrosPerSecond;
+  const double ticks = std::round(double(sinceBase) / kTickMicroseconds);
+  if (ticks < 0 || ticks >= double(kTimestampLimit)) {
+    FailWrite(s, "frame " + Grouped(number) + ": time " + Grouped(s.FrameTime) +
+                     " microseconds lies outside what a DataGLANce timestamp holds");
+    return;
+  }
+  const uint64_t stamp = uint64_t(ticks);
+  const int32_t stored = std::max(0, s.StoredLength);
+  uint8_t block[kBlockSize] = {};
+  block[0] = kFirstBlock;
+  if (s.TraceTopology == Topo::Ethernet) {
+    if (s.FrameFlags & Flag::CrcError) block[1] |= kStatusCrc;
+    if (s.FrameFlags & Flag::AlignmentError) block[1] |= kStatusAlignment;
+  }
+  PutLE16(block + 2, uint16_t(stored));
+  PutLE16(block + 4, uint16_t(s.FrameLength));
+  PutLE16(block + 6, uint16_t(stamp >> 32));
+  PutLE16(block + 8, uint16_t(stamp));
+  PutLE16(block + 10, uint16_t(stamp >> 16));
+  PutLE32(block + 12, uint32_t(number - 1));
+  PutBlockData(block, s, stored, 0);
+  c.target->write(block, sizeof block);
+  for (int i = 0; i < ContinuationBlocks(stored); ++i) {
+    uint8_t next[kBlockSize] = {};
+    PutBlockData(next, s, stored, kBlockData * (i + 1));
+    c.target->write(next, sizeof next);
+  }
+}
+
+namespace {
+constexpr FriendlyName kDataGlanceNames[] = {{Analyzer::DataGlance, "dataglance"}};
+constexpr IdentifyRule kDataGlanceRules[] = {{"dataglance", IdentifyDataGlance}};
+}  // namespace
+
+const FormatDescriptor kDataGlanceFormat = {
+    .family = "DataGLANce",
+    .reads = MaskOf({Analyzer::DataGlance}),
+    .writes = MaskOf({Analyzer::DataGlance}),
+    .aliases = kDataGlanceNames,
+    .sourcePatterns = "*.dgc",
+    .identify = kDataGlanceRules,
+    .topology = DataGlanceTopology,
+    .read = ReadDataGlance,
+    .writeHeader = WriteDataGlanceHeader,
+    .writeFrame = WriteDataGlanceFrame,
+};
+
+}  // namespace morph

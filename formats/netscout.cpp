@@ -1,0 +1,133 @@
+// NetScout frame files. Frames are read in table order, wherever their bytes
+// lie; the table is bounded by what the file can hold before it is read.
+#include "formats/netscout.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "engine/checksum.h"
+#include "engine/conversion.h"
+#include "engine/failure.h"
+#include "engine/file_block.h"
+#include "formats/record_loop.h"
+
+namespace morph {
+namespace {
+
+using namespace NetScout;
+
+constexpr uint32_t kStatusCrc = 0x04;
+
+struct ReaderContext : FormatContext {
+  uint32_t frames = 0;
+  uint16_t maxStored = 0;
+  std::vector<uint8_t> table;
+  size_t next = 0;  // entry under the cursor
+};
+
+void ReadHeaderStep(Conversion& c) {
+  ConversionState& s = c.state;
+  ReaderContext& r = c.ReaderContext<ReaderContext>();
+  s.FramesRead = 0;
+  uint8_t h[kHeaderSize];
+  if (!c.source->readExact(h, sizeof h)) {
+    FailRead(s, "the NetScout header is cut short");
+    return;
+  }
+  r.frames = GetBE32(h + 64);
+  r.maxStored = GetBE16(h + 76);
+  StartTraceAtKnownUnixTime(s, GetBE32(h + 80));
+  const int64_t tableBytes = int64_t(r.frames) * kEntrySize;
+  const int64_t room = c.source->size() - kTableAt;
+  if (tableBytes > std::max<int64_t>(room, 0)) {
+    FailRead(s, "frame count " + Grouped(r.frames) + " needs a table of " + Grouped(tableBytes) +
+                    " bytes; the file holds " + Grouped(std::max<int64_t>(room, 0)) +
+                    " after offset 4,224");
+    return;
+  }
+  r.table.resize(size_t(tableBytes));
+  if (!c.source->seek(kTableAt) || !c.source->readExact(r.table.data(), r.table.size()))
+    FailRead(s, AtOffset(kTableAt) + "the frame table cannot be read");
+}
+
+// Fills the current frame from the entry under the cursor.
+bool ReadEntry(Conversion& c, ReaderContext& r) {
+  ConversionState& s = c.state;
+  const uint8_t* e = r.table.data() + r.next * kEntrySize;
+  ++r.next;
+  const int64_t record = s.FramesRead + 1;
+  const uint32_t wire = GetBE32(e + 8), millis = GetBE32(e + 12), status = GetBE32(e + 16);
+  const uint32_t position = GetBE32(e + 24);
+  s.FrameTime = int64_t(millis) * 1000;
+  s.FrameFlags = (status & kStatusCrc) ? Flag::CrcError : 0;
+  // Lengths beyond the largest frame are clamped before anything is read.
+  s.FrameLength = int32_t(std::min<uint32_t>(wire, MaxFrameBytes));
+  s.StoredLength = std::min<int32_t>(r.maxStored, s.FrameLength);
+  if (!c.source->seek(position) ||
+      !c.source->readExact(s.FrameData.data(), size_t(s.StoredLength))) {
+    FailRead(s, AtRecord(record, position) + "the frame's " + Grouped(s.StoredLength) +
+                    " stored bytes cannot be read");
+    return false;
+  }
+  return true;
+}
+
+void ReadFrames(Conversion& c, bool singleFrame) {
+  ConversionState& s = c.state;
+  ReaderContext& r = c.ReaderContext<ReaderContext>();
+  do {
+    if (uint32_t(s.FramesRead) >= r.frames || r.next >= r.table.size() / kEntrySize) {
+      s.EndOfSource = true;
+      break;
+    }
+    if (!ReadEntry(c, r)) break;
+    s.WriteFailed = c.ProcessFrame();
+    if (uint32_t(s.FramesRead) >= r.frames) s.EndOfSource = true;
+  } while (ReadOn(s, singleFrame));
+  s.FramesReadTotal = s.FramesRead;
+  if (!singleFrame) std::vector<uint8_t>().swap(r.table);
+}
+
+}  // namespace
+
+std::optional<AnalyzerType> IdentifyNetScout(IdentifyInput& in) {
+  if (in.head.startsWith("NetScout Frame File\n")) return Analyzer::NetScout;
+  return std::nullopt;
+}
+
+Topology NetScoutTopology(TopologyInput& t) {
+  switch (t.head.be16(78)) {
+    case 0: return Topo::Ethernet;
+    case 1: return Topo::TokenRing;
+    case 2: return Topo::Fddi;
+    case 3: return Topo::Wan;
+    default: return Topo::Unknown;
+  }
+}
+
+void ReadNetScout(Conversion& c, bool headerStep, bool singleFrame) {
+  ConversionState& s = c.state;
+  s.ReadError = false;
+  s.EndOfSource = false;
+  if (headerStep)
+    ReadHeaderStep(c);
+  else
+    ReadFrames(c, singleFrame);
+}
+
+namespace {
+constexpr FriendlyName kNetScoutNames[] = {{Analyzer::NetScout, "netscout"}};
+constexpr IdentifyRule kNetScoutRules[] = {{"netscout", IdentifyNetScout}};
+}  // namespace
+
+const FormatDescriptor kNetScoutFormat = {
+    .family = "NetScout",
+    .reads = MaskOf({Analyzer::NetScout}),
+    .aliases = kNetScoutNames,
+    .sourcePatterns = "*.dat",
+    .identify = kNetScoutRules,
+    .topology = NetScoutTopology,
+    .read = ReadNetScout,
+};
+
+}  // namespace morph

@@ -1,0 +1,24 @@
+// NetScout frame files (read only): a big-endian header, a table of 28-byte
+// frame entries at 4224, and the stored frame bytes wherever the entries say.
+#pragma once
+#include <cstdint>
+#include <optional>
+
+#include "engine/format.h"
+
+namespace morph {
+
+namespace NetScout {
+constexpr int kHeaderSize = 92;
+constexpr int64_t kTableAt = 4224;
+constexpr int kEntrySize = 28;
+}  // namespace NetScout
+
+std::optional<AnalyzerType> IdentifyNetScout(IdentifyInput& in);
+Topology NetScoutTopology(TopologyInput& t);
+
+void ReadNetScout(Conversion& c, bool headerStep, bool singleFrame);
+
+extern const FormatDescriptor kNetScoutFormat;
+
+}  // namespace morph

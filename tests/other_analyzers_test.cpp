@@ -1,0 +1,739 @@
+// Observer, LANalyzer, DataGLANce, LAN900 and NetScout: files built byte by
+// byte from the format tables, round trips through every writer, damaged and
+// hostile input, times across midnight, and Debian's editcap and tshark.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <cmath>
+#include <functional>
+#include <iterator>
+
+#include "engine/catalogue.h"
+#include "engine/checksum.h"
+#include "engine/identify.h"
+#include "engine/streams.h"
+#include "engine/timebase.h"
+#include "formats/dataglance.h"
+#include "formats/lan900.h"
+#include "formats/lanalyzer.h"
+#include "formats/netscout.h"
+#include "formats/observer.h"
+#include "tests/testkit.h"
+
+namespace morph {
+namespace {
+
+using namespace testkit;
+
+// Little-endian (or big-endian) byte builder for fixtures.
+struct Bytes {
+  std::vector<uint8_t> v;
+  bool big = false;
+  Bytes& u8(uint8_t x) { v.push_back(x); return *this; }
+  Bytes& u16(uint16_t x) {
+    return big ? u8(uint8_t(x >> 8)).u8(uint8_t(x)) : u8(uint8_t(x)).u8(uint8_t(x >> 8));
+  }
+  Bytes& u32(uint32_t x) {
+    return big ? u16(uint16_t(x >> 16)).u16(uint16_t(x)) : u16(uint16_t(x)).u16(uint16_t(x >> 16));
+  }
+  Bytes& text(const char* t) { v.insert(v.end(), t, t + std::strlen(t)); return *this; }
+  Bytes& data(const std::vector<uint8_t>& d) { v.insert(v.end(), d.begin(), d.end()); return *this; }
+  Bytes& zeros(size_t n) { v.insert(v.end(), n, 0); return *this; }
+  Bytes& padTo(size_t n) { return zeros(n > v.size() ? n - v.size() : 0); }
+  size_t size() const { return v.size(); }
+};
+
+std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
+  std::vector<uint8_t> d(n);
+  for (size_t i = 0; i < n; ++i) d[i] = uint8_t(seed + i * 13);
+  return d;
+}
+
+bool HasReadErrorMessage(const ReadResult& r) {
+  for (const std::string& m : r.messages)
+    if (m.find("File Error: Error reading from source file.") == 0) return true;
+  return false;
+}
+
+// ------------------------------------------------------------------ LANalyzer
+
+void LzRecord(Bytes& f, uint16_t type, const std::vector<uint8_t>& body) {
+  f.u16(type).u16(uint16_t(body.size())).data(body);
+}
+
+std::vector<uint8_t> LzSummary(int hours, int minutes, int seconds, uint16_t media) {
+  Bytes b;
+  b.u8(14).u8(11).u16(2023).zeros(4).u8(uint8_t(seconds)).u8(uint8_t(minutes)).u8(uint8_t(hours));
+  b.padTo(188).u16(media).padTo(Lanalyzer::kSummarySize);
+  return b.v;
+}
+
+std::vector<uint8_t> LzFrame(uint16_t status, uint16_t wire, const std::vector<uint8_t>& data,
+                             uint64_t counter) {
+  Bytes b;
+  b.u16(1).u16(status).u16(wire).u16(uint16_t(data.size()));
+  b.u16(uint16_t(counter)).u16(uint16_t(counter >> 16)).u16(uint16_t(counter >> 32));
+  b.u32(1).u16(0).zeros(12).data(data);
+  return b.v;
+}
+
+TEST(LanalyzerReader, RecordsOutOfOrderAndUnknownOnesAreFoundByType) {
+  TempDir dir;
+  const auto a = Pattern(60, 1), b = Pattern(200, 2);
+  Bytes f;
+  LzRecord(f, Lanalyzer::kFileHeader, std::vector<uint8_t>(76, 0));
+  LzRecord(f, Lanalyzer::kSummary, LzSummary(10, 20, 30, Lanalyzer::kMediaEthernet));
+  LzRecord(f, 0x1099, Pattern(33, 9));  // a record we do not know
+  LzRecord(f, Lanalyzer::kReceiveNames, std::vector<uint8_t>(128, 0));
+  LzRecord(f, Lanalyzer::kIndex, std::vector<uint8_t>(2014, 0));
+  LzRecord(f, Lanalyzer::kFrame, LzFrame(8, 64, a, 3));       // 1.5 us, FCS not stored
+  LzRecord(f, Lanalyzer::kFrame, LzFrame(1, 1518, b, 4000));  // CRC error, cut frame
+  WriteFileBytes(dir.path("order.tr1"), f.v);
+
+  ReadResult r = ReadTrace(dir.path("order.tr1"));
+  EXPECT_EQ(r.analyzer, Analyzer::LanAlyzer);
+  EXPECT_EQ(r.topology, Topo::Ethernet);
+  ASSERT_EQ(r.trace.frames.size(), 2u);
+  EXPECT_TRUE(r.messages.empty());
+  EXPECT_EQ(r.trace.traceDate, EncodeDate(2023, 11, 14));
+  const int64_t start = (10 * 3600 + 20 * 60 + 30) * 1000000LL;
+  EXPECT_EQ(r.trace.frames[0].time, start + 2);  // 3 half-microseconds round to 2
+  EXPECT_EQ(r.trace.frames[0].frameLength, 64);
+  ASSERT_EQ(r.trace.frames[0].bytes.size(), 64u);
+  EXPECT_TRUE(std::equal(a.begin(), a.end(), r.trace.frames[0].bytes.begin()));
+  EXPECT_EQ(GetLE32(r.trace.frames[0].bytes.data() + 60), FrameCrc32(a.data(), 60));
+  EXPECT_EQ(r.trace.frames[1].time, start + 2000);
+  EXPECT_EQ(r.trace.frames[1].frameLength, 1518);
+  EXPECT_EQ(r.trace.frames[1].bytes, b);
+  EXPECT_EQ(r.trace.frames[1].flags, Flag::Bad);
+}
+
+// A cyclic trace of a three-frame ring: F1 F2 F3, the oldest frame F2, the
+// wrap point after F3, going on at F1.
+std::vector<uint8_t> CyclicFile(uint32_t stated) {
+  Bytes f;
+  LzRecord(f, Lanalyzer::kCyclicFileHeader, std::vector<uint8_t>(76, 0));
+  LzRecord(f, Lanalyzer::kSummary, LzSummary(0, 0, 0, Lanalyzer::kMediaTokenRing));
+  const size_t infoAt = f.size() + 4;
+  LzRecord(f, Lanalyzer::kCyclicInfo, std::vector<uint8_t>(26, 0));
+  std::vector<uint32_t> at;
+  for (int i = 0; i < 3; ++i) {
+    at.push_back(uint32_t(f.size()));
+    LzRecord(f, Lanalyzer::kFrame, LzFrame(8, 40, Pattern(40, uint8_t(i)), uint64_t(i + 1) * 2000));
+  }
+  PutLE32(&f.v[infoAt], stated);
+  PutLE32(&f.v[infoAt + 4], at[1]);
+  PutLE32(&f.v[infoAt + 12], at[0]);
+  PutLE32(&f.v[infoAt + 16], uint32_t(f.size()));
+  return f.v;
+}
+
+TEST(LanalyzerReader, CyclicTraceReadsTheRingOnceWhateverCountItStates) {
+  TempDir dir;
+  for (uint32_t stated : {3u, 0u, 100u}) {
+    SCOPED_TRACE(stated);
+    WriteFileBytes(dir.path("ring.tr1"), CyclicFile(stated));
+    ReadResult r = ReadTrace(dir.path("ring.tr1"));
+    EXPECT_EQ(r.topology, Topo::TokenRing);
+    ASSERT_EQ(r.trace.frames.size(), 3u);
+    EXPECT_TRUE(r.messages.empty());
+    const int order[3] = {1, 2, 0};
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(r.trace.frames[size_t(i)].bytes, Pattern(40, uint8_t(order[i])));
+      EXPECT_EQ(r.trace.frames[size_t(i)].time, (order[i] + 1) * 1000);
+    }
+  }
+}
+
+TEST(LanalyzerWriter, HeaderRecordsAndFrameRecordsByteForByte) {
+  TempDir dir;
+  Trace t;
+  t.topology = Topo::Ethernet;
+  t.traceDate = EncodeDate(2024, 3, 15);
+  t.frames.push_back(MakeFrame(3600000000LL + 5, 64, Topo::Ethernet, 1));
+  Frame cut = MakeFrame(3600000000LL + 900, 1518, Topo::Ethernet, 2);
+  cut.bytes.resize(100);
+  cut.flags = Flag::CrcError;
+  t.frames.push_back(cut);
+  WriteTrace(t, Analyzer::LanAlyzer, dir.path("out.tr1"));
+  const auto f = ReadFileBytes(dir.path("out.tr1"));
+
+  const uint16_t types[] = {0x1001, 0x1006, 0x100B, 0x1035, 0x1036, 0x100A,
+                            0x1002, 0x1003, 0x1009, 0x1004, 0x1005, 0x1005};
+  const uint16_t lengths[] = {76, 128, 54, 144, 54, 266, 210, 6, 26, 2014, 92, 132};
+  size_t at = 0, summary = 0, frames = 0;
+  for (size_t i = 0; i < std::size(types); ++i) {
+    ASSERT_LE(at + 4, f.size());
+    EXPECT_EQ(GetLE16(&f[at]), types[i]) << i;
+    EXPECT_EQ(GetLE16(&f[at + 2]), lengths[i]) << i;
+    if (types[i] == 0x1002) summary = at + 4;
+    if (types[i] == 0x1005 && frames == 0) frames = at;
+    at += 4 + GetLE16(&f[at + 2]);
+  }
+  EXPECT_EQ(at, f.size());
+  EXPECT_EQ(std::string(f.begin() + 6, f.begin() + 30), "Trace Display Trace File");
+  EXPECT_EQ(std::string(f.begin() + 84, f.begin() + 92), "Channel1");
+  EXPECT_EQ(f[summary], 15);
+  EXPECT_EQ(f[summary + 1], 3);
+  EXPECT_EQ(GetLE16(&f[summary + 2]), 2024);
+  for (size_t i = 8; i < 20; ++i) EXPECT_EQ(f[summary + i], 0) << i;  // counters from midnight
+  EXPECT_EQ(GetLE16(&f[summary + 30]), 1518);
+  EXPECT_EQ(GetLE32(&f[summary + 32]), 2u);
+  EXPECT_EQ(GetLE32(&f[summary + 48]), 2u);
+  EXPECT_EQ(GetLE16(&f[summary + 188]), 226);
+  EXPECT_EQ(GetLE32(&f[summary + 210 + 4 + 2]), 2u);  // sub-file summary
+
+  const uint8_t* a = &f[frames + 4];
+  EXPECT_EQ(GetLE16(a + 2), 8 | 0x10);
+  EXPECT_EQ(GetLE16(a + 4), 64);
+  EXPECT_EQ(GetLE16(a + 6), 60);
+  const uint64_t counter = (3600000000ULL + 5) * 2;
+  EXPECT_EQ(GetLE16(a + 8), uint16_t(counter));
+  EXPECT_EQ(GetLE16(a + 10), uint16_t(counter >> 16));
+  EXPECT_EQ(GetLE16(a + 12), uint16_t(counter >> 32));
+  EXPECT_EQ(GetLE32(a + 14), 1u);
+  EXPECT_EQ(GetLE16(a + 18), 0);
+  const uint8_t* b = a + 92 + 4;
+  EXPECT_EQ(GetLE16(b + 2), 1);
+  EXPECT_EQ(GetLE16(b + 4), 1518);
+  EXPECT_EQ(GetLE16(b + 6), 100);  // a cut frame keeps every stored byte
+  EXPECT_EQ(GetLE32(b + 14), 2u);
+  EXPECT_EQ(GetLE16(b + 18), 92);
+}
+
+// ------------------------------------------------------------------- Observer
+
+std::vector<uint8_t> ObserverHeader(const char* version) {
+  Bytes f;
+  f.text("ObserverPktBufferVersion=").text(version).padTo(Observer::kFileHeaderSize);
+  return f.v;
+}
+
+void ObserverRecord(Bytes& f, uint32_t index, uint32_t previous, uint32_t next, uint32_t media,
+                    uint32_t original, uint32_t errors, uint32_t millis,
+                    const std::vector<uint8_t>& data, const uint8_t* radio = nullptr) {
+  f.u32(Observer::kMarker).u32(index).u32(previous).u32(next).u32(0).u32(media).u32(0);
+  f.u32(original).u32(errors).u32(millis).u32(uint32_t(data.size()));
+  if (radio) f.v.insert(f.v.end(), radio, radio + 8);
+  f.data(data).u32(0);
+}
+
+TEST(ObserverReader, Version4ChainWithRadioHeaders) {
+  TempDir dir;
+  const auto a = Pattern(100, 3), b = Pattern(30, 4);
+  const uint8_t radioA[8] = {0, 0, 108, 6, 0, 77, 0, 0}, radioB[8] = {0, 0, 2, 11, 20, 50, 0, 0};
+  Bytes f;
+  f.data(ObserverHeader("4.00LocalAddressTable"));
+  const uint32_t second = 113 + 44 + 8 + 100 + 4;
+  ObserverRecord(f, 0, 0, second, 9, 104, 0, 1000, a, radioA);
+  ObserverRecord(f, 1, 113, 0, 9, 30, 0, 86399999, b, radioB);
+  WriteFileBytes(dir.path("wifi.bfr"), f.v);
+  ReadResult r = ReadTrace(dir.path("wifi.bfr"));
+  EXPECT_EQ(r.analyzer, Analyzer::Observer);
+  EXPECT_EQ(r.topology, Topo::Wireless);
+  ASSERT_EQ(r.trace.frames.size(), 2u);
+  const Frame& x = r.trace.frames[0];
+  EXPECT_EQ(x.frameLength, 104);  // the wire length stays
+  EXPECT_EQ(x.bytes, a);          // with every stored byte
+  EXPECT_EQ(x.time, 1000000);
+  EXPECT_EQ(x.rate, 108);
+  EXPECT_EQ(x.channel, 6);
+  EXPECT_EQ(x.noise, 0);
+  EXPECT_EQ(x.signal, 77);
+  const Frame& y = r.trace.frames[1];
+  EXPECT_EQ(y.frameLength, 30);
+  EXPECT_EQ(y.bytes, b);
+  EXPECT_EQ(y.time, 86399999000LL);
+  EXPECT_EQ(y.noise, 20);
+  EXPECT_EQ(y.signal, 50);
+}
+
+TEST(ObserverReader, VersionIsReadWholeAndLaterLayoutsAreRefused) {
+  const auto header = [](const char* v) { return ObserverHeader(v); };
+  EXPECT_EQ(ObserverVersionText(header("4.00Local").data(), 113), "4.00");
+  EXPECT_EQ(ObserverVersionText(header("15.00").data(), 113), "15.00");
+  EXPECT_EQ(ObserverMajorVersion("15.00"), 15);
+  EXPECT_EQ(ObserverMajorVersion("3.1"), 3);
+  EXPECT_FALSE(ObserverMajorVersion(".5"));
+  EXPECT_TRUE(ObserverLayoutRead(header("9.00").data(), 113));
+  EXPECT_FALSE(ObserverLayoutRead(header("15.00").data(), 113));
+  EXPECT_FALSE(ObserverLayoutRead(header("x").data(), 113));
+
+  TempDir dir;
+  Bytes f;
+  f.data(header("15.00"));
+  ObserverRecord(f, 0, 0, 0, 0, 64, 0, 1, Pattern(60, 1));
+  WriteFileBytes(dir.path("v15.bfr"), f.v);
+  EXPECT_EQ(UnreadObserverVersion(dir.path("v15.bfr")), "15.00");
+  // The reader refuses it too, before anything is written.
+  ReadResult r = ReadTraceAs(dir.path("v15.bfr"), Analyzer::Observer, Topo::Ethernet);
+  EXPECT_TRUE(r.trace.frames.empty());
+  EXPECT_TRUE(HasReadErrorMessage(r));
+  EXPECT_NE(r.state.ReadErrorDetail.find("version 15.00"), std::string::npos);
+}
+
+TEST(ObserverWriter, ChainOffsetsIndexAndEndOffsetByteForByte) {
+  TempDir dir;
+  Trace t;
+  t.topology = Topo::Ethernet;
+  t.frames.push_back(MakeFrame(1000400, 64, Topo::Ethernet, 1));
+  Frame runt = MakeFrame(2000600, 50, Topo::Ethernet, 2);
+  runt.flags = Flag::CrcError;
+  t.frames.push_back(runt);
+  Frame cut = MakeFrame(3000000, 1518, Topo::Ethernet, 3);
+  cut.bytes.resize(200);
+  t.frames.push_back(cut);
+  WriteTrace(t, Analyzer::Observer, dir.path("out.bfr"));
+  const auto f = ReadFileBytes(dir.path("out.bfr"));
+  EXPECT_EQ(std::string(f.begin(), f.begin() + 70),
+            "ObserverPktBufferVersion=4.00LocalAddressTable\\Local Address Table.adr");
+  EXPECT_EQ(GetLE32(&f[109]), f.size());
+  const size_t r1 = 113, r2 = r1 + 44 + 60 + 4, r3 = r2 + 44 + 46 + 4;
+  EXPECT_EQ(GetLE32(&f[r1 + 4]), 0u);
+  EXPECT_EQ(GetLE32(&f[r1 + 8]), 0u);
+  EXPECT_EQ(GetLE32(&f[r1 + 12]), r2);
+  EXPECT_EQ(GetLE32(&f[r1 + 28]), 64u);
+  EXPECT_EQ(GetLE32(&f[r1 + 36]), 1000u);  // 1,000.4 ms rounded
+  EXPECT_EQ(GetLE32(&f[r1 + 40]), 60u);
+  EXPECT_EQ(GetLE32(&f[r2 + 4]), 1u);
+  EXPECT_EQ(GetLE32(&f[r2 + 8]), r1);
+  EXPECT_EQ(GetLE32(&f[r2 + 12]), r3);
+  EXPECT_EQ(GetLE32(&f[r2 + 32]), 0x2u | 0x4u);
+  EXPECT_EQ(GetLE32(&f[r2 + 36]), 2001u);
+  EXPECT_EQ(GetLE32(&f[r2 + 28]), 50u);
+  EXPECT_EQ(GetLE32(&f[r2 + 40]), 46u);
+  EXPECT_EQ(GetLE32(&f[r3 + 8]), r2);
+  EXPECT_EQ(GetLE32(&f[r3 + 12]), 0u);  // the last record ends the chain
+  EXPECT_EQ(GetLE32(&f[r3 + 40]), 200u);
+  EXPECT_EQ(r3 + 44 + 200 + 4, f.size());
+
+  // A second conversion starts a fresh chain.
+  Trace one;
+  one.topology = Topo::Wireless;
+  one.frames.push_back(MakeFrame(5000, 80, Topo::Wireless, 4));
+  one.frames[0].bytes[0] = 0x80;  // a beacon first
+  WriteTrace(one, Analyzer::Observer, dir.path("one.bfr"));
+  const auto g = ReadFileBytes(dir.path("one.bfr"));
+  ASSERT_EQ(g.size(), 113u + 44 + 8 + 80 + 4);
+  EXPECT_EQ(GetLE32(&g[113 + 8]), 0u);
+  EXPECT_EQ(GetLE32(&g[113 + 12]), 0u);
+}
+
+// ----------------------------------------------------------------- DataGLANce
+
+TEST(DataGlanceWriter, ContinuationBlocksAgreeWithTheReader) {
+  TempDir dir;
+  Trace t;
+  t.topology = Topo::TokenRing;
+  const int32_t sizes[] = {87, 88, 175, 176, 20};
+  for (int i = 0; i < 5; ++i)
+    t.frames.push_back(MakeFrame(1000000 + i * 1000, sizes[i], Topo::TokenRing, uint8_t(i)));
+  WriteTrace(t, Analyzer::DataGlance, dir.path("cont.dgc"));
+  const auto f = ReadFileBytes(dir.path("cont.dgc"));
+  // First blocks plus 0, 1, 1, 2 and 0 continuation blocks.
+  ASSERT_EQ(f.size(), 512u + 128 * (5 + 0 + 1 + 1 + 2 + 0));
+  const size_t firsts[] = {512, 640, 896, 1152, 1536};
+  for (int i = 0; i < 5; ++i) {
+    const uint8_t* b = &f[firsts[i]];
+    EXPECT_EQ(b[0], 0xE0) << i;
+    EXPECT_EQ(GetLE16(b + 2), sizes[i]) << i;
+    EXPECT_EQ(GetLE32(b + 12), uint32_t(i)) << i;
+  }
+  EXPECT_EQ(f[130], 2);
+  EXPECT_EQ(GetLE16(&f[128]), 517);
+  EXPECT_EQ(std::string(f.begin(), f.begin() + 27), "Converted From Any Analyzer");
+  EXPECT_EQ(f[27], 0x1A);
+  ReadResult r = ReadTrace(dir.path("cont.dgc"));
+  EXPECT_EQ(r.analyzer, Analyzer::DataGlance);
+  ExpectSameFrames(t, r.trace, Tolerance{1});
+
+  // A file that uses only the blocks a frame needs (176 bytes in one
+  // continuation block): the next frame's first block is not swallowed.
+  auto tight = f;
+  tight.erase(tight.begin() + 1152 + 256, tight.begin() + 1152 + 384);
+  WriteFileBytes(dir.path("tight.dgc"), tight);
+  ReadResult r2 = ReadTrace(dir.path("tight.dgc"));
+  ASSERT_EQ(r2.trace.frames.size(), 5u);
+  EXPECT_EQ(r2.trace.frames[4].bytes, t.frames[4].bytes);
+}
+
+TEST(DataGlanceReader, TimestampUnitsAndHeaderStart) {
+  TempDir dir;
+  Bytes f;
+  f.text("x").padTo(130).u8(3).u8(0).padTo(144).u32(1700000000).padTo(512);
+  const auto block = [&](uint8_t kind, uint64_t stamp) {
+    Bytes b;
+    b.u8(kind).u8(0x02).u16(60).u16(64).u16(uint16_t(stamp >> 32)).u16(uint16_t(stamp));
+    b.u16(uint16_t(stamp >> 16)).padTo(40).data(Pattern(60, 5)).padTo(128);
+    f.data(b.v);
+  };
+  block(0xC0, 2700000);  // units of 32 ms
+  f.zeros(128);          // a block of no frame
+  block(0xC0, 2700001);  // PC-timer ticks
+  block(0xE0, 1000);     // ticks by the flag
+  WriteFileBytes(dir.path("units.dgc"), f.v);
+  ReadResult r = ReadTrace(dir.path("units.dgc"));
+  ASSERT_EQ(r.trace.frames.size(), 3u);
+  const int64_t start = (1700000000LL % 86400) * 1000000;
+  EXPECT_EQ(r.trace.frames[0].time, start + 2700000LL * 32000);
+  EXPECT_EQ(r.trace.frames[1].time, start + std::llround(2700001 * 0.83809534452));
+  EXPECT_EQ(r.trace.frames[2].time, start + 838);
+  EXPECT_EQ(r.trace.frames[0].flags, Flag::CrcError);
+  EXPECT_EQ(r.trace.traceDate, EncodeDate(2023, 11, 14));
+}
+
+TEST(DataGlanceRoundTrip, TraceDatedAfter2038) {
+  TempDir dir;
+  Trace t = MakeTrace(Topo::Ethernet, 6);
+  t.traceDate = EncodeDate(2040, 6, 1);
+  WriteTrace(t, Analyzer::DataGlance, dir.path("late.dgc"));
+  ReadResult r = ReadTrace(dir.path("late.dgc"));
+  EXPECT_TRUE(r.messages.empty());
+  EXPECT_EQ(r.trace.traceDate, EncodeDate(2040, 6, 1));
+  ExpectSameFrames(t, r.trace, Tolerance{1});
+}
+
+// --------------------------------------------------------------------- LAN900
+
+std::vector<uint8_t> Lan900Page0(uint16_t pages, uint16_t first, uint16_t last,
+                                 const std::vector<uint16_t>& table) {
+  Bytes f;
+  f.u8(3).u8(148).u8(8).u8(2).padTo(40).u16(pages).u16(first).u16(last).padTo(8238);
+  for (uint16_t n : table) f.u16(n);
+  f.padTo(size_t(Lan900::kPageSize));
+  return f.v;
+}
+
+void Lan900Record(Bytes& f, uint8_t media, uint64_t ticks, uint16_t wire,
+                  const std::vector<uint8_t>& data) {
+  f.u8(0x82).u8(media).u16(uint16_t(data.size() + 2)).u8(0).u32(uint32_t(ticks >> 16));
+  f.u16(uint16_t(ticks)).u8(0).u16(wire).data(data);
+}
+
+TEST(Lan900Reader, WrappedCaptureReadsFromItsFirstPageAndRoundTheTable) {
+  TempDir dir;
+  Bytes f;
+  f.data(Lan900Page0(2, 2, 2, {1, 2}));
+  Lan900Record(f, 5, 3000000, 64, Pattern(60, 1));  // page 1: newest
+  f.padTo(2 * size_t(Lan900::kPageSize));
+  Lan900Record(f, 5, 1000000, 64, Pattern(60, 2));  // page 2: oldest
+  Lan900Record(f, 4, 1500000, 64, Pattern(60, 3));  // unknown media: skipped
+  f.padTo(3 * size_t(Lan900::kPageSize));
+  WriteFileBytes(dir.path("wrap.dat"), f.v);
+  ReadResult r = ReadTrace(dir.path("wrap.dat"));
+  EXPECT_EQ(r.analyzer, Analyzer::Lan900);
+  EXPECT_EQ(r.topology, Topo::Ethernet);
+  ASSERT_EQ(r.trace.frames.size(), 2u);
+  EXPECT_TRUE(r.messages.empty());
+  EXPECT_EQ(r.trace.frames[0].time, std::llround(1000000 * Lan900::kTickMicroseconds));
+  ASSERT_EQ(r.trace.frames[0].bytes.size(), 64u);
+  EXPECT_EQ(GetLE32(r.trace.frames[0].bytes.data() + 60),
+            FrameCrc32(r.trace.frames[0].bytes.data(), 60));  // FCS rebuilt
+  EXPECT_EQ(r.trace.frames[1].time, std::llround(3000000 * Lan900::kTickMicroseconds));
+
+  // Page 3 of a table of 2 pages is refused.
+  auto bad = f.v;
+  PutLE16(&bad[42], 3);
+  WriteFileBytes(dir.path("badpage.dat"), bad);
+  ReadResult b = ReadTraceAs(dir.path("badpage.dat"), Analyzer::Lan900, Topo::Ethernet);
+  EXPECT_TRUE(HasReadErrorMessage(b));
+  EXPECT_FALSE(b.state.ReadErrorDetail.empty());
+}
+
+TEST(Lan900Writer, TwoPagesWithTheirTableAndNoBytesPastATokenRingFrame) {
+  TempDir dir;
+  Trace t;
+  t.topology = Topo::TokenRing;
+  for (int i = 0; i < 70; ++i) t.frames.push_back(MakeFrame(5000000 + i * 100, 1000, Topo::TokenRing, uint8_t(i)));
+  WriteTrace(t, Analyzer::Lan900, dir.path("two.dat"));
+  const auto f = ReadFileBytes(dir.path("two.dat"));
+  ASSERT_EQ(f.size(), 3u * 65536);
+  EXPECT_EQ(GetLE16(&f[40]), 2);
+  EXPECT_EQ(GetLE16(&f[42]), 1);
+  EXPECT_EQ(GetLE16(&f[44]), 2);
+  // 64 records of 12 + 1002 bytes fill page 1; the next would not fit.
+  EXPECT_EQ(GetLE16(&f[8238]), 64);
+  EXPECT_EQ(GetLE16(&f[8240]), 6);
+  EXPECT_EQ(f[65536], 0x82);
+  EXPECT_EQ(f[65537], 6);
+  EXPECT_EQ(GetLE16(&f[65536 + 2]), 1002);
+  ReadResult r = ReadTrace(dir.path("two.dat"));
+  EXPECT_EQ(r.topology, Topo::TokenRing);
+  ExpectSameFrames(t, r.trace, Tolerance{1});
+}
+
+// ------------------------------------------------------------------- NetScout
+
+std::vector<uint8_t> NetScoutFile(uint32_t count, uint16_t maxStored,
+                                  const std::vector<std::vector<uint32_t>>& entries,
+                                  const std::vector<uint8_t>& frameBytes) {
+  Bytes f;
+  f.big = true;
+  f.text("NetScout Frame File\n").padTo(64).u32(count).padTo(76).u16(maxStored).u16(0);
+  f.u32(1700000000).padTo(size_t(NetScout::kTableAt));
+  for (const auto& e : entries)  // wire, millis, status, position
+    f.zeros(8).u32(e[0]).u32(e[1]).u32(e[2]).zeros(4).u32(e[3]);
+  f.data(frameBytes);
+  return f.v;
+}
+
+TEST(NetScoutReader, TableOrderTruncationAndCrcFlag) {
+  TempDir dir;
+  const uint32_t data = 4224 + 2 * 28;
+  const auto bytes = Pattern(300, 7);
+  // The second entry's frame lies before the first's in the file.
+  auto f = NetScoutFile(2, 96, {{200, 5000, 0, data + 100}, {60, 7000, 4, data}}, bytes);
+  WriteFileBytes(dir.path("ns.dat"), f);
+  ReadResult r = ReadTrace(dir.path("ns.dat"));
+  EXPECT_EQ(r.analyzer, Analyzer::NetScout);
+  EXPECT_EQ(r.topology, Topo::Ethernet);
+  ASSERT_EQ(r.trace.frames.size(), 2u);
+  EXPECT_EQ(r.trace.frames[0].frameLength, 200);
+  EXPECT_EQ(r.trace.frames[0].bytes, std::vector<uint8_t>(bytes.begin() + 100, bytes.begin() + 196));
+  EXPECT_EQ(r.trace.frames[0].time, 5000000);
+  EXPECT_EQ(r.trace.frames[1].bytes, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 60));
+  EXPECT_EQ(r.trace.frames[1].flags, Flag::CrcError);
+  EXPECT_EQ(r.trace.traceDate, EncodeDate(2023, 11, 14));
+
+  // A tiny file claiming 70 million frames is refused in the header step.
+  auto huge = NetScoutFile(70000000, 96, {{60, 1, 0, data}}, bytes);
+  WriteFileBytes(dir.path("huge.dat"), huge);
+  ReadResult h = ReadTrace(dir.path("huge.dat"));
+  EXPECT_TRUE(h.trace.frames.empty());
+  EXPECT_TRUE(HasReadErrorMessage(h));
+  EXPECT_NE(h.state.ReadErrorDetail.find("70,000,000"), std::string::npos);
+
+  auto none = NetScoutFile(0, 96, {}, {});
+  none.resize(4300);
+  WriteFileBytes(dir.path("none.dat"), none);
+  ReadResult n = ReadTrace(dir.path("none.dat"));
+  EXPECT_TRUE(n.trace.frames.empty());
+  EXPECT_FALSE(HasReadErrorMessage(n));
+}
+
+// --------------------------------------------------------- shared tables
+
+struct Writer {
+  AnalyzerType type;
+  const char* file;
+  std::vector<Topology> topologies;
+  int64_t timeTolerance;
+};
+const Writer kWriters[] = {
+    {Analyzer::LanAlyzer, "rt.tr1", {Topo::Ethernet, Topo::TokenRing}, 0},
+    {Analyzer::Observer, "rt.bfr", {Topo::Ethernet, Topo::TokenRing, Topo::Fddi, Topo::Wireless}, 500},
+    {Analyzer::DataGlance, "rt.dgc", {Topo::Ethernet, Topo::TokenRing}, 1},
+    {Analyzer::Lan900, "rt.dat", {Topo::Ethernet, Topo::TokenRing}, 1},
+};
+
+// Frames of every kind a writer must keep: sizes, a cut frame, bad frames.
+Trace RoundTripTrace(Topology topology) {
+  Trace t = MakeTrace(topology, 30, 13 * 3600LL * 1000000 + 250000, 2500);
+  t.frames[4].bytes.resize(100);  // cut
+  t.frames[7].flags = Flag::CrcError;
+  if (topology == Topo::Ethernet) t.frames[9].flags = Flag::Bad;
+  for (size_t i = 0; i < t.frames.size(); ++i) t.frames[i].noise = uint8_t(i % 3);
+  return t;
+}
+
+TEST(OtherAnalyzersRoundTrip, EveryWriterKeepsFramesLengthsFlagsAndTimes) {
+  for (const Writer& w : kWriters) {
+    for (Topology topology : w.topologies) {
+      SCOPED_TRACE(testing::Message() << AnalyzerName(w.type) << " / " << TopologyName(topology));
+      TempDir dir;
+      Trace t = RoundTripTrace(topology);
+      WriteTrace(t, w.type, dir.path(w.file));
+      ReadResult r = ReadTrace(dir.path(w.file));
+      EXPECT_EQ(r.analyzer, w.type);
+      EXPECT_EQ(r.topology, topology);
+      EXPECT_TRUE(r.messages.empty());
+      // Bad Ethernet frames carry a zero FCS after reading; the writers keep
+      // no FCS of whole frames.
+      Tolerance tolerance{w.timeTolerance};
+      tolerance.ignoreFcsBytes = topology == Topo::Ethernet && w.type != Analyzer::DataGlance;
+      tolerance.compareWireless = topology == Topo::Wireless;
+      for (Frame& f : t.frames) {
+        // One radio byte holds the noise, or the signal when there is none.
+        if (tolerance.compareWireless && f.noise == 0) f.noise = f.signal;
+        // LANalyzer keeps one error bit; DataGLANce keeps status on Ethernet only.
+        if (w.type == Analyzer::LanAlyzer && f.flags) f.flags = Flag::Bad;
+        if (w.type == Analyzer::DataGlance && topology != Topo::Ethernet) f.flags = 0;
+      }
+      ExpectSameFrames(t, r.trace, tolerance);
+    }
+  }
+}
+
+// Truncated and damaged copies of a valid file end with a read error and its
+// detail, or as a shorter clean file; never a crash or hang.
+TEST(OtherAnalyzersDamagedInput, EveryTruncationAndAbsurdLengths) {
+  struct Damage {
+    const char* name;
+    AnalyzerType type;
+    const char* file;
+    size_t at;        // where to put the value
+    uint32_t value;
+    int width;
+  };
+  const Damage damages[] = {
+      {"LANalyzer frame record of 65,535 bytes", Analyzer::LanAlyzer, "d.tr1", 3018 + 2, 65535, 2},
+      {"LANalyzer frame record shorter than its header", Analyzer::LanAlyzer, "d.tr1", 3018 + 2, 8, 2},
+      {"Observer data length of 4 GB", Analyzer::Observer, "d.bfr", 113 + 40, 0xFFFFFFF0u, 4},
+      {"Observer next record pointing at itself", Analyzer::Observer, "d.bfr", 113 + 12, 113, 4},
+      {"Observer next record pointing back", Analyzer::Observer, "d.bfr", 113 + 44 + 60 + 4 + 12, 113, 4},
+      {"Observer without a marker", Analyzer::Observer, "d.bfr", 113, 0, 4},
+      {"DataGLANce stored length 65,535", Analyzer::DataGlance, "d.dgc", 512 + 2, 65535, 2},
+      {"LAN900 body length 65,535", Analyzer::Lan900, "d.dat", 65536 + 2, 65535, 2},
+      {"LAN900 body length 1", Analyzer::Lan900, "d.dat", 65536 + 2, 1, 2},
+  };
+  TempDir dir;
+  for (const Writer& w : kWriters) {
+    SCOPED_TRACE(AnalyzerName(w.type));
+    Trace t = MakeTrace(Topo::Ethernet, 4);
+    WriteTrace(t, w.type, dir.path(w.file));
+    const auto whole = ReadFileBytes(dir.path(w.file));
+    // Every length near the records; a sample of the long stretches between.
+    const auto step = [&](size_t n) {
+      if (whole.size() > 70000) return size_t(997);
+      return n < 300 || n + 800 > whole.size() ? size_t(1) : size_t(7);
+    };
+    for (size_t n = 0; n < whole.size(); n += step(n)) {
+      std::vector<uint8_t> cut(whole.begin(), whole.begin() + long(n));
+      WriteFileBytes(dir.path(w.file), cut);
+      ReadResult r = ReadTraceAs(dir.path(w.file), w.type, Topo::Ethernet);
+      EXPECT_LE(r.trace.frames.size(), t.frames.size()) << n;
+      if (r.state.ReadError) {
+        EXPECT_TRUE(HasReadErrorMessage(r)) << n;
+        EXPECT_FALSE(r.state.ReadErrorDetail.empty()) << n;
+      }
+    }
+    for (const Damage& d : damages) {
+      if (d.type != w.type) continue;
+      SCOPED_TRACE(d.name);
+      auto bad = whole;
+      if (d.width == 2) PutLE16(&bad[d.at], uint16_t(d.value));
+      else PutLE32(&bad[d.at], d.value);
+      WriteFileBytes(dir.path(w.file), bad);
+      ReadResult r = ReadTraceAs(dir.path(w.file), w.type, Topo::Ethernet);
+      EXPECT_TRUE(HasReadErrorMessage(r));
+      EXPECT_FALSE(r.state.ReadErrorDetail.empty());
+    }
+  }
+}
+
+TEST(OtherAnalyzersDamagedInput, ReadErrorInTheMiddleStillFinishesTheTarget) {
+  TempDir dir;
+  Trace t = MakeTrace(Topo::Ethernet, 5);
+  WriteTrace(t, Analyzer::Tcpdump, dir.path("src.pcap"));
+  auto src = ReadFileBytes(dir.path("src.pcap"));
+  src.resize(src.size() - 10);  // the last record is cut short
+  WriteFileBytes(dir.path("cut.pcap"), src);
+  // Into an Observer file: the chain and header are completed.
+  bool openFailed = false, tooSmall = false;
+  SilentHost quiet;
+  Conversion c(quiet);
+  c.state.SourceFileName = dir.path("cut.pcap");
+  c.state.SourceAnalyzer = IdentifySource(c.state, dir.path("cut.pcap"), openFailed, tooSmall);
+  c.state.TraceTopology = Topo::Ethernet;
+  c.state.TargetAnalyzer = Analyzer::Observer;
+  c.target = CreateFileTarget(dir.path("out.bfr"));
+  c.ConvertTrace(false, 0);
+  EXPECT_TRUE(c.state.ReadError);
+  const auto f = ReadFileBytes(dir.path("out.bfr"));
+  ASSERT_GT(f.size(), 113u);
+  EXPECT_EQ(GetLE32(&f[109]), f.size());
+  ReadResult r = ReadTrace(dir.path("out.bfr"));
+  EXPECT_EQ(r.trace.frames.size(), 4u);
+  EXPECT_TRUE(r.messages.empty());
+}
+
+// Frames either side of local midnight in a daylight-saving zone keep their
+// absolute times and keep counting past midnight.
+TEST(OtherAnalyzersTime, TraceAcrossMidnightInSummerTime) {
+  ScopedTimeZone tz("CET-1CEST,M3.5.0,M10.5.0/3");
+  for (const Writer& w : kWriters) {
+    SCOPED_TRACE(AnalyzerName(w.type));
+    TempDir dir;
+    Trace t;
+    t.topology = Topo::Ethernet;
+    t.traceDate = EncodeDate(2024, 7, 20);
+    for (int i = 0; i < 4; ++i)
+      t.frames.push_back(MakeFrame(86399000000LL + i * 700000, 64, Topo::Ethernet, uint8_t(i)));
+    WriteTrace(t, w.type, dir.path(w.file));
+    ReadResult r = ReadTraceAs(dir.path(w.file), w.type, Topo::Ethernet);
+    ASSERT_EQ(r.trace.frames.size(), 4u);
+    for (int i = 1; i < 4; ++i)
+      EXPECT_GT(r.trace.frames[size_t(i)].time, r.trace.frames[size_t(i - 1)].time) << i;
+    if (w.type == Analyzer::LanAlyzer || w.type == Analyzer::DataGlance) {
+      ConversionState written;
+      written.TraceDate = t.traceDate;
+      written.SourceAnalyzer = Analyzer::AnyAnalyzer;
+      ComputeTimeZoneBias(written, false);
+      for (size_t i = 0; i < 4; ++i)
+        EXPECT_NEAR(double(AbsoluteMicros(r.state, r.trace.frames[i].time)),
+                    double(AbsoluteMicros(written, t.frames[i].time)), 1.0)
+            << i;
+    }
+  }
+}
+
+// ------------------------------------------------ editcap and tshark
+
+TEST(OtherAnalyzersInterop, EditcapLanalyzerFilesConvertWithEveryFrame) {
+  if (!HaveTool("editcap") || !HaveTool("tshark")) GTEST_SKIP() << "editcap/tshark not installed";
+  TempDir dir;
+  Trace t = MakeTrace(Topo::Ethernet, 30, 13 * 3600LL * 1000000 + 250000, 2500);
+  t.frames[4].bytes.resize(100);
+  WriteTrace(t, Analyzer::Tcpdump, dir.path("src.pcap"));
+  const auto expected = TsharkFrames(dir.path("src.pcap"));
+  CommandResult e = RunCommand("editcap -F lanalyzer " + dir.path("src.pcap") + " " +
+                               dir.path("e.tr1"));
+  ASSERT_EQ(e.status, 0) << e.err;
+  ReadResult r = ReadTrace(dir.path("e.tr1"));
+  EXPECT_EQ(r.analyzer, Analyzer::LanAlyzer);
+  EXPECT_TRUE(r.messages.empty());
+  ASSERT_EQ(r.trace.frames.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(r.trace.frames[i].frameLength, expected[i].length + 4) << i;
+    // editcap counts from the first frame's whole second, which the summary states.
+    const double first = std::floor(expected[0].epoch) + (expected[i].epoch - expected[0].epoch);
+    EXPECT_NEAR(double(AbsoluteMicros(r.state, r.trace.frames[i].time)) / 1e6, first, 1e-6) << i;
+  }
+  Tolerance tolerance{kMicrosPerDay};  // times checked above
+  ExpectSameFrames(t, r.trace, tolerance);
+}
+
+TEST(OtherAnalyzersInterop, TsharkReadsOurLanalyzerFilesWithTheSourceFramesAndTimes) {
+  if (!HaveTool("tshark")) GTEST_SKIP() << "tshark not installed";
+  TempDir dir;
+  Trace t = MakeTrace(Topo::Ethernet, 30, 13 * 3600LL * 1000000 + 250000, 2500);
+  t.frames[4].bytes.resize(100);
+  WriteTrace(t, Analyzer::Tcpdump, dir.path("src.pcap"));
+  WriteTrace(t, Analyzer::LanAlyzer, dir.path("ours.tr1"));
+  const auto expected = TsharkFrames(dir.path("src.pcap"));
+  const auto got = TsharkFrames(dir.path("ours.tr1"));
+  ASSERT_EQ(got.size(), expected.size());
+  for (size_t i = 0; i < got.size(); ++i) {
+    EXPECT_EQ(got[i].length, expected[i].length) << i;
+    EXPECT_EQ(got[i].captured, expected[i].captured) << i;
+    EXPECT_NEAR(got[i].epoch, expected[i].epoch, 1e-6) << i;
+  }
+}
+
+TEST(OtherAnalyzersInterop, EditcapObserverFilesAreRefusedWithTheirVersion) {
+  if (!HaveTool("editcap")) GTEST_SKIP() << "editcap not installed";
+  TempDir dir;
+  WriteTrace(MakeTrace(Topo::Ethernet, 5), Analyzer::Tcpdump, dir.path("src.pcap"));
+  CommandResult e = RunCommand("editcap -F observer " + dir.path("src.pcap") + " " +
+                               dir.path("e.bfr"));
+  ASSERT_EQ(e.status, 0) << e.err;
+  CommandResult run = RunCommand(std::string(MORPHALITE_BINARY) + " convert " + dir.path("e.bfr") +
+                                 " --to TD -o " + dir.path("out.pcap"));
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE((run.out + run.err).find("Observer version 15.00"), std::string::npos)
+      << run.out << run.err;
+  EXPECT_TRUE(ReadFileBytes(dir.path("out.pcap")).empty());
+}
+
+}  // namespace
+}  // namespace morph
