@@ -5,6 +5,10 @@
 #include <cctype>
 
 #include "engine/bytes.h"
+#include "formats/da30.h"
+#include "formats/domino.h"
+#include "formats/fireberd500.h"
+#include "formats/fireberd_dna323.h"
 #include "formats/formats.h"
 
 namespace morph {
@@ -18,22 +22,26 @@ const std::array<AnalyzerInfo, Analyzer::Count> kAnalyzers = {{
     {2, "ASCII (text file with options)", nullptr, nullptr,
      WriteTextDumpHeader, WriteTextDumpFrame, nullptr},
     {3, "BSTS (Agilent)", "BT", nullptr, nullptr, nullptr, nullptr},
-    {4, "DA-30 (Acterna/WWG)", "DA", nullptr, nullptr, nullptr, nullptr},
+    {4, "DA-30 (Acterna/WWG)", "DA", ReadDa30, WriteDa30Header, WriteDa30Frame, FinishDa30},
     {5, "DataGLANce (IBM)", "DG", nullptr, nullptr, nullptr, nullptr},
-    {6, "Domino (Acterna/WWG)", "DM", nullptr, nullptr, nullptr, nullptr},
+    {6, "Domino (Acterna/WWG)", "DM", ReadDomino, WriteDominoHeader, WriteDominoFrame,
+     FinishDomino},
     {7, "Ostrawind (Corvantique)", "OW", ReadPacketFile, WritePacketFileHeader,
      WritePacketFileFrame, FinishPacketFile},
-    {8, "FireBerd 500 (Acterna/TTC)", "FB", nullptr, nullptr, nullptr, nullptr},
+    {8, "FireBerd 500 (Acterna/TTC)", "FB", ReadFireBerd500, WriteFireBerd500Header,
+     WriteFireBerd500Frame, FinishFireBerd500},
     {9, "FireBerd 500 PC (Acterna/TTC)", nullptr, nullptr,
      WriteSnoopHeader, WriteSnoopFrame, nullptr},
-    {10, "FireBerd DNA-323 (Acterna/TTC)", nullptr, nullptr, nullptr, nullptr, nullptr},
+    {10, "FireBerd DNA-323 (Acterna/TTC)", nullptr, ReadFireBerdDna323,
+     WriteFireBerdDna323Header, WriteFireBerdDna323Frame, FinishFireBerdDna323},
     {11, "Internet Advisor (Agilent, pre-Win95)", "HP", nullptr, nullptr, nullptr, nullptr},
     {12, "LAN900 (Digitech)", "L9", nullptr, nullptr, nullptr, nullptr},
     {13, "LAN Analyzer (Agilent)", nullptr, nullptr, WriteSnoopHeader, WriteSnoopFrame, nullptr},
     {14, "LANalyzer (Novell)", "LZ", nullptr, nullptr, nullptr, nullptr},
     {15, "LANDesk/NetSight (Intel)", nullptr, nullptr, nullptr, nullptr, nullptr},
     {16, "LANWatch (Precision Guesswork)", nullptr, nullptr, nullptr, nullptr, nullptr},
-    {17, "LinkView PRO (Acterna/WWG)", "LV", nullptr, nullptr, nullptr, nullptr},
+    {17, "LinkView PRO (Acterna/WWG)", "LV", ReadDomino, WriteDominoHeader, WriteDominoFrame,
+     FinishDomino},
     {18, "NetLens/Spider (Acterna/TTC)", nullptr, nullptr, nullptr, nullptr, nullptr},
     {19, "NetMetrix (Agilent)", nullptr, nullptr, nullptr, nullptr, nullptr},
     {20, "NetMon (Microsoft, SMS 1.2)", "NM", ReadNetMon,
@@ -78,7 +86,7 @@ const AnalyzerInfo& Analyzers(AnalyzerType type) {
 bool HasReader(AnalyzerType type) { return Analyzers(type).read != nullptr; }
 bool WriterDropsEthernetFcs(AnalyzerType type) {
   return type == Analyzer::Tcpdump || type == Analyzer::NetMon1 || type == Analyzer::NetMon2 ||
-         type == Analyzer::Snoop;
+         type == Analyzer::Snoop || type == Analyzer::FireBerd500;
 }
 
 bool HasWriter(AnalyzerType type) { return Analyzers(type).writeFrame != nullptr; }

@@ -7,7 +7,9 @@
 #include <ctime>
 
 #include "engine/catalogue.h"
+#include "engine/failure.h"
 #include "engine/timebase.h"
+#include "formats/fireberd500.h"
 
 namespace morph {
 namespace {
@@ -70,9 +72,7 @@ bool Conversion::ResetConversion() {
   s.Scratch1.assign(32768, 0);
   s.Scratch2.assign(32869, 0);
   s.Scratch3.assign(32768, 0);
-  s.FireBerdLengths.clear();
   s.EthernetFcsUnused = WriterDropsEthernetFcs(s.TargetAnalyzer);
-  if (s.TargetAnalyzer == Analyzer::FireBerd500) s.FireBerdLengths.assign(65535, 0);
 
   readerContext_.reset();
   writerContext_.reset();
@@ -138,7 +138,6 @@ bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
   s.Scratch1.clear();
   s.Scratch2.clear();
   s.Scratch3.clear();
-  s.FireBerdLengths.clear();
   return true;
 }
 
@@ -150,16 +149,16 @@ void Conversion::Finish() {
   }
   if (s.FramesReadTotal - s.NonDataFrames < 1)
     Report("Output", "Target file contains no frames!", MessageIcon::Information);
-  if (s.ReadError) {
+  if (s.ReadError)
     Report("File Error",
            s.FramesRead > 0 ? "Error reading from source file.  File may be corrupt."
                             : "Error reading from source file.  File may be in use by another "
                               "application.",
            MessageIcon::Error);
-  } else if (FinishFn finish = Analyzers(s.TargetAnalyzer).finish;
-             finish && target && !frameObserver) {
+  // The frames written before a read error still make a complete target:
+  // index-bearing formats are unreadable without their finishing step.
+  if (FinishFn finish = Analyzers(s.TargetAnalyzer).finish; finish && target && !frameObserver)
     finish(*this, s.FramesWritten);
-  }
   // A target that failed while flushing or closing failed as much as one
   // that failed in the middle.
   if (target && (!target->close() || target->failed())) s.WriteFailed = true;
@@ -293,7 +292,11 @@ bool Conversion::ProcessFrame() {
   if (s.SourceAnalyzer == Analyzer::LanAlyzer && s.WrappedFrameCount > 0 &&
       n == s.WrappedFrameCount)
     s.EndOfSource = true;
-  if (s.TargetAnalyzer == Analyzer::FireBerd500 && s.FramesWritten >= 65535) result = true;
+  if (s.TargetAnalyzer == Analyzer::FireBerd500 && s.FramesWritten >= kFireBerd500MaxFrames) {
+    FailWrite(s, "a FireBerd 500 file holds at most " + Grouped(kFireBerd500MaxFrames) +
+                     " frames; the frames up to it are written");
+    result = true;
+  }
   if (host.stopRequested()) stopPressed_ = true;
   if (stopPressed_) s.StopRequested = true;
   if (!s.ConvertAll && n == s.EndFrame) s.EndOfSource = true;

@@ -11,7 +11,12 @@
 
 #include "engine/catalogue.h"
 #include "engine/conversion.h"
+#include "engine/file_block.h"
 #include "engine/streams.h"
+#include "formats/da30.h"
+#include "formats/domino.h"
+#include "formats/fireberd500.h"
+#include "formats/fireberd_dna323.h"
 #include "formats/netmon.h"
 #include "formats/packet_file.h"
 #include "formats/pcap.h"
@@ -32,47 +37,10 @@ bool Contains(const std::string& text, const char* part) {
   return text.find(part) != std::string::npos;
 }
 
-// A block of file bytes with bounded field access: a field that lies beyond
-// the bytes read reads as -1, which matches no rule.
-class Block {
- public:
-  std::vector<uint8_t> bytes;
+using Block = FileBlock;
 
-  size_t size() const { return bytes.size(); }
-  bool fits(size_t at, size_t n) const { return at <= bytes.size() && n <= bytes.size() - at; }
-  int64_t u8(size_t at) const { return fits(at, 1) ? bytes[at] : -1; }
-  int64_t le16(size_t at) const { return fits(at, 2) ? GetLE16(&bytes[at]) : -1; }
-  int64_t le32(size_t at) const { return fits(at, 4) ? GetLE32(&bytes[at]) : -1; }
-  int64_t be16(size_t at) const { return fits(at, 2) ? GetBE16(&bytes[at]) : -1; }
-  int64_t be32(size_t at) const { return fits(at, 4) ? GetBE32(&bytes[at]) : -1; }
-
-  bool startsWith(const void* prefix, size_t n) const {
-    return fits(0, n) && std::memcmp(bytes.data(), prefix, n) == 0;
-  }
-  bool startsWith(const char* text) const { return startsWith(text, std::strlen(text)); }
-  bool contains(const void* needle, size_t n) const {
-    if (n == 0 || n > bytes.size()) return false;
-    auto* first = static_cast<const uint8_t*>(needle);
-    return std::search(bytes.begin(), bytes.end(), first, first + n) != bytes.end();
-  }
-  bool contains(const char* text) const { return contains(text, std::strlen(text)); }
-  // Text from `at`, at most `n` bytes, ending at the first zero byte.
-  std::string text(size_t at, size_t n) const {
-    std::string out;
-    for (size_t i = at; i < at + n && i < bytes.size() && bytes[i] != 0; ++i)
-      out += char(bytes[i]);
-    return out;
-  }
-};
-
-// Up to n bytes from `position`; fewer at the end of the file, none when the
-// position cannot be reached.
 Block ReadBlock(SourceStream& in, int64_t position, size_t n) {
-  Block block;
-  if (position < 0 || !in.seek(position)) return block;
-  block.bytes.resize(n);
-  block.bytes.resize(in.read(block.bytes.data(), n));
-  return block;
+  return ReadFileBlock(in, position, n);
 }
 
 // Only regular files are looked at: opening a FIFO or device could block or
@@ -149,6 +117,9 @@ AnalyzerType IdentifyPcap(ConversionState& s, SourceStream& in, uint32_t magic,
 AnalyzerType IdentifyByContent(ConversionState& s, SourceStream& in, const Block& head,
                                const std::string& fileName, bool& openFailed) {
   const std::string path = Upper(fileName);
+  uint32_t variant = 0;
+  IdentifyInput input{in, head, fileName, path, s.SourceFileSize, s.SourceCompressed, variant,
+                      openFailed};
 
   if (Contains(path, ".KVZ")) return IdentifyCompressedPacketFile(s, fileName);
   if (Contains(path, ".CAZ") && IsCompressedSnifferPro(fileName)) {
@@ -167,13 +138,13 @@ AnalyzerType IdentifyByContent(ConversionState& s, SourceStream& in, const Block
   if (head.contains(kEofZero, 2) && (head.u8(40) == 1 || head.u8(40) == 3) &&
       Contains(path, ".CAP"))
     return Analyzer::LanDesk;
-  if (head.startsWith("EXRS")) return Analyzer::Da30;
-  if (head.contains("pktcapKahala Systems     ")) return Analyzer::FireBerdDna323;
+  if (auto type = IdentifyDa30(input)) return *type;
+  if (auto type = IdentifyFireBerdDna323(input)) return *type;
   if (head.contains("HPDATA0")) return Analyzer::InternetAdvisor;
   if (head.u8(130) >= 1 && head.u8(130) <= 3 && head.u8(131) >= 0 && !(head.u8(131) & 2) &&
       Contains(path, ".DGC"))
     return Analyzer::DataGlance;
-  if (head.contains("ProbeApps")) return Analyzer::FireBerd500;
+  if (auto type = IdentifyFireBerd500(input)) return *type;
   if (head.startsWith("RTSS")) return Analyzer::NetMon1;
   if (head.startsWith("GMBU")) return Analyzer::NetMon2;
   if (Contains(path, ".DAT") && s.SourceFileSize >= kLan900MinimumSize && head.u8(0) == 3 &&
@@ -191,8 +162,7 @@ AnalyzerType IdentifyByContent(ConversionState& s, SourceStream& in, const Block
   if (head.startsWith("\x7Fver")) return IdentifyTaggedPacketFile(in);
   if (head.startsWith("snoop\0\0\0", 8)) return SnoopOrSurveyor(in);
   if (head.startsWith("NetScout Frame File\n")) return Analyzer::NetScout;
-  if (head.startsWith("WINC"))
-    return head.contains("LinkView PRO") ? Analyzer::LinkViewPro : Analyzer::Domino;
+  if (auto type = IdentifyDomino(input)) return *type;
   if (head.startsWith("XCP")) return Analyzer::SnifferPro;
   // Advisor and Network Analyzer files are recognised only by the Advisor
   // file library, which this build does not have: they stay unknown.
@@ -201,16 +171,7 @@ AnalyzerType IdentifyByContent(ConversionState& s, SourceStream& in, const Block
 
 // ------------------------------------------------------ topology determination
 
-// What a run of the source's reader over its header and first frame learnt.
-struct ProbeResult {
-  bool ran = false;        // the analyzer table has a reader for the source
-  bool delivered = false;  // a first frame came out
-  Topology topology = Topo::Unknown;
-  uint32_t wanProtocol = Wan::NotKnown;
-  bool noFrames = false;
-  int32_t frameCount = 0;
-  std::vector<uint8_t> firstBytes;  // up to 2 bytes of the first frame
-};
+}  // namespace
 
 ProbeResult ProbeSource(const ConversionState& s, AnalyzerType type, const std::string& fileName,
                         Topology topology) {
@@ -242,15 +203,7 @@ ProbeResult ProbeSource(const ConversionState& s, AnalyzerType type, const std::
   return result;
 }
 
-// Everything one topology rule works with.
-struct TopologyInput {
-  ConversionState& s;
-  AnalyzerType type;
-  const std::string& fileName;
-  SourceStream& in;
-  const Block& head;  // the first 140 bytes
-  uint32_t& speed;    // the speed the file states, 0 if none
-};
+namespace {
 
 Topology AdvisorTopology(TopologyInput&) {
   // Needs the Advisor file library, which this build does not have.
@@ -291,15 +244,6 @@ Topology PacketFileTopology(TopologyInput& t) {
   return topology;
 }
 
-Topology Da30Topology(TopologyInput& t) {
-  Block stats = ReadBlock(t.in, t.head.le32(22), 16);
-  switch (stats.le32(4)) {
-    case 30: return Topo::TokenRing;
-    case 40: return Topo::Ethernet;
-    default: return Topo::Unknown;
-  }
-}
-
 Topology DataGlanceTopology(TopologyInput& t) {
   switch (t.head.u8(130)) {
     case 1: return Topo::Fddi;
@@ -307,81 +251,6 @@ Topology DataGlanceTopology(TopologyInput& t) {
     case 3: return Topo::Ethernet;
     default: return Topo::Unknown;
   }
-}
-
-// The Domino media code (with its sub-code) as a topology.
-Topology DominoMedia(int64_t code, int64_t subCode, uint32_t& speed) {
-  switch (code) {
-    case 4:
-    case 358: speed = 10000000; return Topo::Ethernet;
-    case 313: return Topo::Fddi;
-    case 335: return Topo::AtmDs3;
-    case 359: return Topo::VSeries;
-    case 360: return Topo::ESeries;
-    case 361: return Topo::TSeries;
-    case 363: return Topo::TokenRing;
-    case 378: return Topo::AtmE3;
-    case 739:
-      if (subCode == 4) {
-        speed = 10000000;
-        return Topo::Ethernet;
-      }
-      return subCode == 6 ? Topo::TokenRing : Topo::Unknown;
-    case 747: return Topo::AtmOc3;
-    case 855: return Topo::AtmE1;
-    case 880:
-    case 984: speed = 100000000; return Topo::Ethernet;
-    case 936: speed = 1000000000; return Topo::Ethernet;
-    case 938: return Topo::AtmE3;
-    case 939: return Topo::AtmDs3;
-    case 940: return Topo::AtmDs1;
-    case 941: return Topo::Wan19;
-    default: return Topo::Unknown;
-  }
-}
-
-uint32_t DominoWanProtocol(int64_t subCode) {
-  switch (subCode) {
-    case 0:
-    case 14: return Wan::Sdlc;
-    case 11: return Wan::Lapb;
-    case 12: return Wan::Lapd;
-    case 15: return Wan::X25;
-    case 240: return Wan::Hdlc;
-    case 278: return Wan::FrameRelay;
-    case 305: return Wan::Ppp;
-    case 333: return Wan::Isdn;
-    default: return Wan::NotKnown;
-  }
-}
-
-Topology DominoTopology(TopologyInput& t) {
-  const bool shortComment = t.type == Analyzer::LinkViewPro || t.head.u8(4) == '\n';
-  t.s.FileComment = shortComment ? t.head.text(5, 39) : t.head.text(4, 40);
-  const int64_t subCode = t.head.le16(64);
-  Topology topology = DominoMedia(t.head.le16(62), subCode, t.speed);
-  if (topology == Topo::E3 || (topology >= Topo::E1 && topology <= Topo::TSeries))
-    t.s.WanProtocol = DominoWanProtocol(subCode);
-  // The reader's header step states the frame count; without a reader the
-  // file cannot be converted at all.
-  ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, topology);
-  if (!probe.ran) {
-    t.speed = 0;
-    return Topo::Unknown;
-  }
-  t.s.SourceFrameCount = probe.frameCount;
-  return topology;
-}
-
-Topology FireBerd500Topology(TopologyInput& t) {
-  constexpr size_t kFirstData = 76 + 10;  // file header, record head
-  const int64_t first = t.head.u8(kFirstData);
-  if (first < 0) return Topo::Unknown;
-  if (!(first & 0x10) || first == 0xFF) return Topo::Ethernet;
-  const int64_t third = t.head.u8(kFirstData + 2);
-  if (first == 0x10 && t.head.u8(kFirstData + 1) == 0 && (third == 90 || third == 93 || third == 0xE0))
-    return Topo::Ethernet;
-  return Topo::TokenRing;
 }
 
 Topology InternetAdvisorTopology(TopologyInput& t) {
@@ -525,7 +394,7 @@ Topology TopologyByRule(TopologyInput& t) {
     case Analyzer::Domino:
     case Analyzer::LinkViewPro: return DominoTopology(t);
     case Analyzer::FireBerd500: return FireBerd500Topology(t);
-    case Analyzer::FireBerdDna323: return Topo::Ethernet;
+    case Analyzer::FireBerdDna323: return FireBerdDna323Topology(t);
     case Analyzer::InternetAdvisor: return InternetAdvisorTopology(t);
     case Analyzer::Lan900: return Lan900Topology(t);
     case Analyzer::LanAlyzer: return LanAlyzerTopology(t);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/format.h"
 #include "engine/state.h"
 
 namespace morph {
@@ -17,5 +18,10 @@ AnalyzerType IdentifySource(ConversionState& s, const std::string& fileName, boo
 // cannot tell), WanProtocol, FileLineSpeed, LineSpeed, FileComment.
 Topology DetermineTopology(ConversionState& s, AnalyzerType type, const std::string& fileName,
                            bool& openFailed);
+
+// Runs the reader of `type` over the file's header and first frame, writing
+// nothing (topology hooks that need the first frame or the header's counts).
+ProbeResult ProbeSource(const ConversionState& s, AnalyzerType type, const std::string& fileName,
+                        Topology topology);
 
 }  // namespace morph

@@ -122,7 +122,6 @@ struct ConversionState {
 
   // Work buffers of one conversion.
   std::vector<uint8_t> Scratch1, Scratch2, Scratch3;
-  std::vector<uint16_t> FireBerdLengths;
 };
 
 // Time-unit constants used by formats with PC-timer or fixed-rate ticks.
