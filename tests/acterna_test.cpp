@@ -690,6 +690,46 @@ TEST(ActernaWriters, AReadErrorInTheMiddleStillLeavesACompleteTarget) {
   }
 }
 
+TEST(ActernaWriters, TimesAFormatCannotHoldAreWriteFailuresNotWrappedValues) {
+  struct Case {
+    AnalyzerType type;
+    std::vector<int64_t> times;
+  } cases[] = {
+      {Analyzer::Domino, {kStart, kStart - 2000000}},             // before the start second
+      {Analyzer::Domino, {kStart, kStart + 40LL * 3600 * 1000000}},  // past 38 hours of 32 us
+      {Analyzer::Da30, {-64}},                                      // before midnight
+      {Analyzer::FireBerd500, {-5000}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(int(k.type));
+    TempDir dir;
+    SilentHost host;
+    Conversion c(host);
+    c.state.SourceAnalyzer = Analyzer::AnyAnalyzer;
+    c.state.TargetAnalyzer = k.type;
+    c.state.TraceTopology = Topo::TokenRing;
+    c.customReader = [&](Conversion& conv, bool headerStep, bool) {
+      ConversionState& st = conv.state;
+      if (headerStep) return;
+      for (int64_t time : k.times) {
+        st.FrameTime = time;
+        st.FrameLength = st.StoredLength = 30;
+        st.FrameData[0] = 0x10;
+        st.WriteFailed = conv.ProcessFrame();
+        if (st.WriteFailed) break;
+      }
+      st.FramesReadTotal = st.FramesRead;
+    };
+    c.target = CreateFileTarget(dir.path("t.x"));
+    c.ConvertTrace(false, 0);
+    EXPECT_TRUE(c.state.WriteFailed);
+    EXPECT_NE(c.state.WriteErrorDetail.find("time"), std::string::npos) << c.state.WriteErrorDetail;
+    // What was written before stays readable.
+    ReadResult back = ReadTraceAs(dir.path("t.x"), k.type, Topo::TokenRing);
+    EXPECT_EQ(back.trace.frames.size(), k.times.size() - 1);
+  }
+}
+
 // ------------------------------------------------------------ damaged input
 
 struct Written {
