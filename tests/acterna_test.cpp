@@ -395,6 +395,22 @@ TEST(FireBerd500Writer, RecordsStatusAndPositionTable) {
   EXPECT_EQ(back.trace.frames[3].bytes, t.frames[3].bytes);
 }
 
+TEST(FireBerd500Writer, ALongTokenRingFrameKeepsEveryByte) {
+  TempDir dir;
+  Trace t;
+  t.topology = Topo::TokenRing;
+  t.frames = {MakeFrame(kStart, 4000, Topo::TokenRing, 7)};
+  t.frames[0].bytes[0] = 0x10;
+  t.frames[0].bytes[1] = 0x40;
+  WriteTrace(t, Analyzer::FireBerd500, dir.path("long.pkt"));
+  const auto f = ReadFileBytes(dir.path("long.pkt"));
+  EXPECT_EQ(Le16(f, 76), 4000);
+  EXPECT_EQ(Le16(f, 78), 0x0200);
+  ReadResult back = ReadTrace(dir.path("long.pkt"));
+  EXPECT_EQ(back.topology, Topo::TokenRing);
+  ExpectSameFrames(t, back.trace, Tolerance{500});
+}
+
 TEST(FireBerd500Writer, StopsAt65535FramesWithACompleteFile) {
   TempDir dir;
   struct LimitHost : Host {
