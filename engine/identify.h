@@ -19,8 +19,8 @@ AnalyzerType IdentifySource(ConversionState& s, const std::string& fileName, boo
 Topology DetermineTopology(ConversionState& s, AnalyzerType type, const std::string& fileName,
                            bool& openFailed);
 
-// Runs the reader of `type` over the file's header and first frame, writing
-// nothing (topology hooks that need the first frame or the header's counts).
+// Runs the source's reader over its header and first frame without writing
+// anything (first-frame probes of the topology hooks).
 ProbeResult ProbeSource(const ConversionState& s, AnalyzerType type, const std::string& fileName,
                         Topology topology);
 

@@ -244,14 +244,15 @@ void FinishDa30(Conversion& c, int32_t framesWritten) {
 }
 
 namespace {
-constexpr IdentifyRule kDa30Rules[] = {{"DA-30", IdentifyDa30}};
+constexpr IdentifyRule kDa30Rules[] = {{"da30", IdentifyDa30}};
+constexpr FriendlyName kDa30Names[] = {{Analyzer::Da30, "da30"}};
 }  // namespace
 
-const FormatDescriptor kDa30Format = {
+extern const FormatDescriptor kDa30Format = {
     .family = "DA-30",
     .reads = MaskOf({Analyzer::Da30}),
     .writes = MaskOf({Analyzer::Da30}),
-    .aliases = "da30,da-30",
+    .aliases = kDa30Names,
     .sourcePatterns = "*.an1",
     .identify = kDa30Rules,
     .topology = Da30Topology,

@@ -21,6 +21,5 @@ void WriteDa30Header(Conversion& c, int32_t frameNumber);
 void WriteDa30Frame(Conversion& c);
 void FinishDa30(Conversion& c, int32_t framesWritten);
 
-extern const FormatDescriptor kDa30Format;
 
 }  // namespace morph

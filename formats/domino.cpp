@@ -245,8 +245,8 @@ void WriteHeaderAndDirectory(Conversion& c, uint32_t indexAt) {
   const std::string text =
       s.SourceAnalyzer == Analyzer::LinkViewPro
           ? std::string("\nLinkView PRO Cap")
-          : "Converted From " + SourceDisplayName(s.SourceAnalyzer, s.TcpdumpModified,
-                                                   s.TcpdumpNokia, s.SourceCompressed);
+          : "Converted From " + SourceDisplayName(s.SourceAnalyzer, s.SourceVariant,
+                                                   s.SourceCompressed);
   std::memcpy(h + kTextOffset, text.data(), std::min<size_t>(text.size(), kTextBytes));
   h[44] = 1;
   PutLE32(h + 54, s.FirstFrameUnixTime);
@@ -459,14 +459,16 @@ void FinishDomino(Conversion& c, int32_t /*framesWritten*/) {
 }
 
 namespace {
-constexpr IdentifyRule kDominoRules[] = {{"Domino", IdentifyDomino}};
+constexpr IdentifyRule kDominoRules[] = {{"domino", IdentifyDomino}};
+constexpr FriendlyName kDominoNames[] = {
+    {Analyzer::Domino, "domino"}, {Analyzer::LinkViewPro, "linkview"}};
 }  // namespace
 
-const FormatDescriptor kDominoFormat = {
+extern const FormatDescriptor kDominoFormat = {
     .family = "Domino",
     .reads = MaskOf({Analyzer::Domino, Analyzer::LinkViewPro}),
     .writes = MaskOf({Analyzer::Domino, Analyzer::LinkViewPro}),
-    .aliases = "domino,linkview,linkview pro",
+    .aliases = kDominoNames,
     .sourcePatterns = "*.cap",
     .capabilities = Capability::KeepsIndex,
     .identify = kDominoRules,

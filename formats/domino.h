@@ -27,6 +27,5 @@ void WriteDominoHeader(Conversion& c, int32_t frameNumber);
 void WriteDominoFrame(Conversion& c);
 void FinishDomino(Conversion& c, int32_t framesWritten);
 
-extern const FormatDescriptor kDominoFormat;
 
 }  // namespace morph

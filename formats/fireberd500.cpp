@@ -173,14 +173,15 @@ void FinishFireBerd500(Conversion& c, int32_t /*framesWritten*/) {
 }
 
 namespace {
-constexpr IdentifyRule kFireBerd500Rules[] = {{"FireBerd 500", IdentifyFireBerd500}};
+constexpr IdentifyRule kFireBerd500Rules[] = {{"fireberd500", IdentifyFireBerd500}};
+constexpr FriendlyName kFireBerd500Names[] = {{Analyzer::FireBerd500, "fireberd500"}};
 }  // namespace
 
-const FormatDescriptor kFireBerd500Format = {
+extern const FormatDescriptor kFireBerd500Format = {
     .family = "FireBerd 500",
     .reads = MaskOf({Analyzer::FireBerd500}),
     .writes = MaskOf({Analyzer::FireBerd500}),
-    .aliases = "fireberd,fireberd500,fireberd 500",
+    .aliases = kFireBerd500Names,
     .sourcePatterns = "*.pkt",
     .capabilities = Capability::DropsEthernetFcs,
     .identify = kFireBerd500Rules,

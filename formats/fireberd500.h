@@ -22,6 +22,5 @@ void WriteFireBerd500Header(Conversion& c, int32_t frameNumber);
 void WriteFireBerd500Frame(Conversion& c);
 void FinishFireBerd500(Conversion& c, int32_t framesWritten);
 
-extern const FormatDescriptor kFireBerd500Format;
 
 }  // namespace morph

@@ -162,14 +162,15 @@ void FinishFireBerdDna323(Conversion& c, int32_t framesWritten) {
 }
 
 namespace {
-constexpr IdentifyRule kDna323Rules[] = {{"FireBerd DNA-323", IdentifyFireBerdDna323}};
+constexpr IdentifyRule kDna323Rules[] = {{"fireberd-dna323", IdentifyFireBerdDna323}};
+constexpr FriendlyName kDna323Names[] = {{Analyzer::FireBerdDna323, "dna323"}};
 }  // namespace
 
-const FormatDescriptor kFireBerdDna323Format = {
+extern const FormatDescriptor kDna323Format = {
     .family = "FireBerd DNA-323",
     .reads = MaskOf({Analyzer::FireBerdDna323}),
     .writes = MaskOf({Analyzer::FireBerdDna323}),
-    .aliases = "dna323,dna-323,fireberd dna-323",
+    .aliases = kDna323Names,
     .sourcePatterns = "*.trc",
     .identify = kDna323Rules,
     .topology = FireBerdDna323Topology,

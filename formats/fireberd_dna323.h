@@ -20,6 +20,5 @@ void WriteFireBerdDna323Header(Conversion& c, int32_t frameNumber);
 void WriteFireBerdDna323Frame(Conversion& c);
 void FinishFireBerdDna323(Conversion& c, int32_t framesWritten);
 
-extern const FormatDescriptor kFireBerdDna323Format;
 
 }  // namespace morph

@@ -844,17 +844,22 @@ TEST(ActernaDamaged, AbsurdLengthsAndPositionsAreReadErrorsWithTheirReason) {
 }
 
 TEST(ActernaDamaged, AHeaderFailureIsNotClearedByTheFrameLoop) {
-  for (AnalyzerType type : {Analyzer::Domino, Analyzer::Da30, Analyzer::FireBerd500,
-                            Analyzer::FireBerdDna323}) {
+  const std::pair<AnalyzerType, ReaderFn> readers[] = {
+      {Analyzer::Domino, ReadDomino},
+      {Analyzer::Da30, ReadDa30},
+      {Analyzer::FireBerd500, ReadFireBerd500},
+      {Analyzer::FireBerdDna323, ReadFireBerdDna323},
+  };
+  for (const auto& [type, read] : readers) {
     SCOPED_TRACE(int(type));
     SilentHost host;
     Conversion c(host);
     c.state.SourceAnalyzer = type;
     c.state.TraceTopology = Topo::Ethernet;
     c.source = OpenMemorySource(std::vector<uint8_t>(20, 0));
-    c.ReadSource(true, false);
+    read(c, true, false);
     EXPECT_TRUE(c.state.ReadError);
-    c.ReadSource(false, false);
+    read(c, false, false);
     EXPECT_TRUE(c.state.ReadError);
     EXPECT_EQ(c.state.FramesRead, 0);
   }
