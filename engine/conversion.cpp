@@ -294,8 +294,11 @@ bool Conversion::ProcessFrame() {
   if (s.TraceTopology == Topo::Ethernet && s.ConvertToEthernet) s.TraceTopology = Topo::Wireless;
   else if (s.TraceTopology == Topo::Wireless && s.ConvertToWireless) s.TraceTopology = Topo::Ethernet;
   if (result) s.WriteFailed = true;
-  if (writer_ && writer_->maxFrames > 0 && s.FramesWritten - s.NonDataFrames >= writer_->maxFrames)
+  if (writer_ && writer_->maxFrames > 0 && s.FramesWritten - s.NonDataFrames >= writer_->maxFrames) {
+    FailWrite(s, std::string("a ") + writer_->family + " file holds at most " +
+                     Grouped(writer_->maxFrames) + " frames; the frames up to it are written");
     result = true;
+  }
   if (host.stopRequested()) stopPressed_ = true;
   if (stopPressed_) s.StopRequested = true;
   if (!s.ConvertAll && n == s.EndFrame) s.EndOfSource = true;

@@ -48,26 +48,6 @@ Topology NetMetrixTopology(TopologyInput& t) {
   }
 }
 
-// ---- DA-30
-std::optional<AnalyzerType> IdentifyDa30(IdentifyInput& input) {
-  return input.head.startsWith("EXRS") ? std::optional(Analyzer::Da30) : std::nullopt;
-}
-Topology Da30Topology(TopologyInput& t) {
-  FileBlock stats = ReadFileBlock(t.in, t.head.le32(22), 16);
-  switch (stats.le32(4)) {
-    case 30: return Topo::TokenRing;
-    case 40: return Topo::Ethernet;
-    default: return Topo::Unknown;
-  }
-}
-
-// ---- FireBerd DNA-323
-std::optional<AnalyzerType> IdentifyDna323(IdentifyInput& input) {
-  if (input.head.contains("pktcapKahala Systems     ")) return Analyzer::FireBerdDna323;
-  return std::nullopt;
-}
-Topology Dna323Topology(TopologyInput&) { return Topo::Ethernet; }
-
 // ---- Internet Advisor
 std::optional<AnalyzerType> IdentifyInternetAdvisor(IdentifyInput& input) {
   if (input.head.contains("HPDATA0")) return Analyzer::InternetAdvisor;
@@ -92,94 +72,6 @@ const char* InternetAdvisorSuffix(AnalyzerType, Topology topology) {
   return "";
 }
 
-// ---- FireBerd 500
-std::optional<AnalyzerType> IdentifyFireBerd500(IdentifyInput& input) {
-  if (input.head.contains("ProbeApps")) return Analyzer::FireBerd500;
-  return std::nullopt;
-}
-Topology FireBerd500Topology(TopologyInput& t) {
-  constexpr size_t kFirstData = 76 + 10;  // file header, record head
-  const int64_t first = t.head.u8(kFirstData);
-  if (first < 0) return Topo::Unknown;
-  if (!(first & 0x10) || first == 0xFF) return Topo::Ethernet;
-  const int64_t third = t.head.u8(kFirstData + 2);
-  if (first == 0x10 && t.head.u8(kFirstData + 1) == 0 &&
-      (third == 90 || third == 93 || third == 0xE0))
-    return Topo::Ethernet;
-  return Topo::TokenRing;
-}
-
-// ---- Domino and LinkView PRO
-std::optional<AnalyzerType> IdentifyDomino(IdentifyInput& input) {
-  if (!input.head.startsWith("WINC")) return std::nullopt;
-  return input.head.contains("LinkView PRO") ? Analyzer::LinkViewPro : Analyzer::Domino;
-}
-
-// The Domino media code (with its sub-code) as a topology.
-Topology DominoMedia(int64_t code, int64_t subCode, uint32_t& speed) {
-  switch (code) {
-    case 4:
-    case 358: speed = 10000000; return Topo::Ethernet;
-    case 313: return Topo::Fddi;
-    case 335: return Topo::AtmDs3;
-    case 359: return Topo::VSeries;
-    case 360: return Topo::ESeries;
-    case 361: return Topo::TSeries;
-    case 363: return Topo::TokenRing;
-    case 378: return Topo::AtmE3;
-    case 739:
-      if (subCode == 4) {
-        speed = 10000000;
-        return Topo::Ethernet;
-      }
-      return subCode == 6 ? Topo::TokenRing : Topo::Unknown;
-    case 747: return Topo::AtmOc3;
-    case 855: return Topo::AtmE1;
-    case 880:
-    case 984: speed = 100000000; return Topo::Ethernet;
-    case 936: speed = 1000000000; return Topo::Ethernet;
-    case 938: return Topo::AtmE3;
-    case 939: return Topo::AtmDs3;
-    case 940: return Topo::AtmDs1;
-    case 941: return Topo::Wan19;
-    default: return Topo::Unknown;
-  }
-}
-
-uint32_t DominoWanProtocol(int64_t subCode) {
-  switch (subCode) {
-    case 0:
-    case 14: return Wan::Sdlc;
-    case 11: return Wan::Lapb;
-    case 12: return Wan::Lapd;
-    case 15: return Wan::X25;
-    case 240: return Wan::Hdlc;
-    case 278: return Wan::FrameRelay;
-    case 305: return Wan::Ppp;
-    case 333: return Wan::Isdn;
-    default: return Wan::NotKnown;
-  }
-}
-
-Topology DominoTopology(TopologyInput& t) {
-  const bool shortComment = t.type == Analyzer::LinkViewPro || t.head.u8(4) == '\n';
-  t.s.FileComment = shortComment ? t.head.text(5, 39) : t.head.text(4, 40);
-  const int64_t subCode = t.head.le16(64);
-  Topology topology = DominoMedia(t.head.le16(62), subCode, t.speed);
-  if (topology == Topo::E3 || (Number(topology) >= Number(Topo::E1) &&
-                               Number(topology) <= Number(Topo::TSeries)))
-    t.s.WanProtocol = DominoWanProtocol(subCode);
-  // The reader's header step states the frame count; without a reader the
-  // file cannot be converted at all.
-  ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, topology);
-  if (!probe.ran) {
-    t.speed = 0;
-    return Topo::Unknown;
-  }
-  t.s.SourceFrameCount = probe.frameCount;
-  return topology;
-}
-
 // ---- Advisor and Network Analyzer: only the Advisor file library tells.
 Topology AdvisorTopology(TopologyInput&) { return Topo::Unknown; }
 
@@ -188,11 +80,7 @@ Topology AdvisorTopology(TopologyInput&) { return Topo::Unknown; }
 namespace {
 constexpr IdentifyRule kLanDeskRules[] = {{"landesk", IdentifyLanDesk}};
 constexpr IdentifyRule kNetMetrixRules[] = {{"netmetrix", IdentifyNetMetrix}};
-constexpr IdentifyRule kDa30Rules[] = {{"da30", IdentifyDa30}};
-constexpr IdentifyRule kDna323Rules[] = {{"fireberd-dna323", IdentifyDna323}};
 constexpr IdentifyRule kInternetAdvisorRules[] = {{"internet-advisor", IdentifyInternetAdvisor}};
-constexpr IdentifyRule kFireBerd500Rules[] = {{"fireberd500", IdentifyFireBerd500}};
-constexpr IdentifyRule kDominoRules[] = {{"domino", IdentifyDomino}};
 }  // namespace
 
 extern const FormatDescriptor kLanDeskFormat = {
@@ -207,36 +95,12 @@ extern const FormatDescriptor kNetMetrixFormat = {
     .identify = kNetMetrixRules,
     .topology = NetMetrixTopology,
 };
-extern const FormatDescriptor kDa30Format = {
-    .family = "DA-30",
-    .recognises = MaskOf({Analyzer::Da30}),
-    .identify = kDa30Rules,
-    .topology = Da30Topology,
-};
-extern const FormatDescriptor kDna323Format = {
-    .family = "FireBerd DNA-323",
-    .recognises = MaskOf({Analyzer::FireBerdDna323}),
-    .identify = kDna323Rules,
-    .topology = Dna323Topology,
-};
 extern const FormatDescriptor kInternetAdvisorFormat = {
     .family = "Internet Advisor",
     .recognises = MaskOf({Analyzer::InternetAdvisor}),
     .suffix = InternetAdvisorSuffix,
     .identify = kInternetAdvisorRules,
     .topology = InternetAdvisorTopology,
-};
-extern const FormatDescriptor kFireBerd500Format = {
-    .family = "FireBerd 500",
-    .recognises = MaskOf({Analyzer::FireBerd500}),
-    .identify = kFireBerd500Rules,
-    .topology = FireBerd500Topology,
-};
-extern const FormatDescriptor kDominoFormat = {
-    .family = "Domino/LinkView PRO",
-    .recognises = MaskOf({Analyzer::Domino, Analyzer::LinkViewPro}),
-    .identify = kDominoRules,
-    .topology = DominoTopology,
 };
 extern const FormatDescriptor kAdvisorFormat = {
     .family = "Advisor",

@@ -8,10 +8,10 @@ namespace morph {
 extern const FormatDescriptor kPcapFormat, kPcapngFormat, kPacketFileFormat, kTaggedPacketFileFormat,
     kNetMonFormat, kSnoopFormat, kSnoopTrailerFormat, kTextDumpFormat, kSnifferDosFormat,
     kSnifferProFormat, kObserverFormat, kLanAlyzerFormat, kDataGlanceFormat, kLan900Format,
-    kNetScoutFormat;
+    kNetScoutFormat, kDominoFormat, kDa30Format, kFireBerd500Format, kDna323Format;
 // Recognised, not yet read (recognised.cpp).
-extern const FormatDescriptor kLanDeskFormat, kNetMetrixFormat, kDa30Format, kDna323Format,
-    kInternetAdvisorFormat, kFireBerd500Format, kDominoFormat, kAdvisorFormat;
+extern const FormatDescriptor kLanDeskFormat, kNetMetrixFormat, kInternetAdvisorFormat,
+    kAdvisorFormat;
 
 namespace {
 

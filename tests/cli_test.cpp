@@ -151,10 +151,10 @@ TEST_F(Cli, NoFramesIsAFailure) {
 }
 
 TEST_F(Cli, TargetsWithoutAWriterAreRefusedBeforeAnythingIsWritten) {
-  CommandResult r = run(dir.path("trace.pcap") + " DM /NS");
+  CommandResult r = run(dir.path("trace.pcap") + " BT /NS");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Output: Writing Domino (Acterna/WWG) files is not supported.\n");
-  EXPECT_TRUE(ReadFileBytes(dir.path("trace.cap")).empty());
+  EXPECT_EQ(r.err, "Output: Writing BSTS (Agilent) files is not supported.\n");
+  EXPECT_TRUE(ReadFileBytes(dir.path("trace.data_recording")).empty());
 }
 
 TEST_F(Cli, TheReadmeListsTheFormatsThisBuildConverts) {

@@ -1,0 +1,265 @@
+// DA-30 reader and writer. The header and statistics are written at the
+// first frame and rewritten in place at the end with the final counts.
+#include "formats/da30.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/checksum.h"
+#include "engine/conversion.h"
+#include "engine/failure.h"
+#include "engine/file_block.h"
+#include "formats/record_loop.h"
+
+namespace morph {
+namespace {
+
+constexpr int kStatsHeadSize = 16;
+constexpr int kEthernetStatsBody = 152, kTokenRingStatsBody = 112;
+constexpr int kTerminatorSize = 2;
+constexpr int kSizeWords = 8;      // previous size, this size
+constexpr int kRecordHead = 28;    // after the size words, before the frame bytes
+constexpr int kTrailer = 8;
+constexpr int kRecordOverhead = kSizeWords + kRecordHead + kTrailer;  // 44 = 11 words
+// The largest record after its size words: the largest frame, padded.
+constexpr int kLargestRest = kRecordHead + MaxFrameBytes + kTrailer;
+constexpr int64_t kTimeUnit = 32;  // microseconds
+
+constexpr uint32_t kStatusEthernetGood = 0x2000218, kStatusEthernetBad = 0x2000208,
+                   kStatusTokenRing = 0x219;
+constexpr uint32_t kStatusFcsChecked = 0x08, kStatusFcsGood = 0x10;
+
+int32_t Padded(int32_t n) { return (n + 3) & ~3; }
+
+int StatsBody(bool tokenRing) { return tokenRing ? kTokenRingStatsBody : kEthernetStatsBody; }
+
+struct Da30ReaderContext : FormatContext {
+  bool headerRead = false;
+  std::vector<uint8_t> record;
+};
+
+struct Da30WriterContext : FormatContext {
+  bool fixed = false;
+  bool tokenRing = false;  // layout chosen at the first frame
+  uint32_t previousWords = 0;
+  uint32_t recordBytes = 0;  // running total of frame-record bytes
+};
+
+bool Fail(ConversionState& s, const std::string& detail) {
+  FailRead(s, detail);
+  return false;
+}
+
+bool ReadHeader(Conversion& c, Da30ReaderContext& r) {
+  ConversionState& s = c.state;
+  SourceStream& in = *c.source;
+  s.FramesRead = 0;
+  uint8_t h[kDa30HeaderSize];
+  if (!in.readExact(h, sizeof h)) return Fail(s, AtOffset(0) + "the 78-byte header is cut short");
+  if (std::memcmp(h, "EXRS", 4) != 0) return Fail(s, AtOffset(0) + "no \"EXRS\" signature");
+  const uint32_t statsAt = GetLE32(h + 22), firstRecordAt = GetLE32(h + 30);
+  uint8_t stats[kStatsHeadSize + kEthernetStatsBody];
+  const size_t statsSize = size_t(kStatsHeadSize + StatsBody(s.TraceTopology == Topo::TokenRing));
+  if (!in.seek(statsAt) || !in.readExact(stats, statsSize))
+    return Fail(s, AtOffset(statsAt) + "the statistics area runs past the end of the file");
+  if (in.size() >= 0 && int64_t(firstRecordAt) > in.size())
+    return Fail(s, AtOffset(30) + "the first frame record at offset " + Grouped(firstRecordAt) +
+                       " lies beyond the end of the file");
+  if (!in.seek(firstRecordAt)) return Fail(s, AtOffset(firstRecordAt) + "cannot be reached");
+  r.record.resize(kLargestRest);
+  r.headerRead = true;
+  return true;
+}
+
+// Reads one record into the current frame. False at the end marker or the
+// end of the file (EndOfSource), or on a damaged record (ReadError).
+bool ReadRecord(Conversion& c, Da30ReaderContext& r) {
+  ConversionState& s = c.state;
+  SourceStream& in = *c.source;
+  const int64_t at = in.position();
+  const int64_t number = s.FramesRead + 1;
+  uint8_t sizes[kSizeWords];
+  const size_t got = in.read(sizes, sizeof sizes);
+  if (got == 0 && !in.failed()) {
+    s.EndOfSource = true;
+    return false;
+  }
+  if (got != sizeof sizes) return Fail(s, AtRecord(number, at) + "record cut short");
+  const uint32_t words = GetLE32(sizes + 4);
+  if (words == 0) {
+    s.EndOfSource = true;
+    return false;
+  }
+  if (words < kRecordOverhead / 4 || words > uint32_t(kSizeWords + kLargestRest) / 4)
+    return Fail(s, AtRecord(number, at) + "record size of " + Grouped(words) +
+                       " words lies outside 11 to " + Grouped((kSizeWords + kLargestRest) / 4));
+  const int32_t rest = int32_t(words) * 4 - kSizeWords;
+  if (!in.readExact(r.record.data(), size_t(rest)))
+    return Fail(s, AtRecord(number, at) + "record cut short");
+  const uint8_t* p = r.record.data();
+  const uint32_t status = GetLE32(p + 8);
+  const uint32_t time = GetLE32(p + 16);
+  const uint32_t stored = GetLE32(p + 24);
+  if (stored > uint32_t(rest - kRecordHead - kTrailer))
+    return Fail(s, AtRecord(number, at) + "stored length " + Grouped(stored) +
+                       " exceeds the record's room of " + Grouped(rest - kRecordHead - kTrailer));
+  const int32_t storedLength = int32_t(stored);
+  const int32_t wire = GetLE16(p + kRecordHead + Padded(storedLength));
+  s.FrameFlags = 0;
+  if (s.TraceTopology == Topo::Ethernet && (status & kStatusFcsChecked) &&
+      !(status & kStatusFcsGood))
+    s.FrameFlags = Flag::CrcError;
+  s.FrameTime = int64_t(time) * kTimeUnit;
+  s.StoredLength = storedLength;
+  // The trailer keeps the length on the wire of a frame stored cut short.
+  s.FrameLength = std::max(wire, storedLength);
+  std::memcpy(s.FrameData.data(), p + kRecordHead, size_t(storedLength));
+  ClampFrameLength(s);
+  return true;
+}
+
+void PutStatistics(uint8_t* stats, const ConversionState& s, bool tokenRing, uint32_t frames) {
+  PutLE32(stats + 4, tokenRing ? 30 : 40);
+  PutLE32(stats + 8, 27);
+  PutLE32(stats + 12, tokenRing ? 6 : 4);
+  uint8_t* body = stats + kStatsHeadSize;
+  if (tokenRing) {
+    PutLE32(body + 0, 32);
+    PutLE32(body + 4, frames);
+    PutLE32(body + 16, frames);
+    PutLE32(body + 104, 30);
+    return;
+  }
+  PutLE32(body + 0, 35);
+  PutLE32(body + 4, frames);
+  PutLE32(body + 36, frames);
+  PutLE64(body + 44, frames);
+  PutLE32(body + 60, uint32_t(s.RuntFrames));
+  PutLE32(body + 68, uint32_t(s.CrcErrorFrames));
+  PutLE32(body + 72, uint32_t(s.AlignmentErrorFrames));
+  PutLE32(body + 124, frames);
+  PutLE32(body + 132, frames);
+  PutLE32(body + 136, frames);
+  PutLE32(body + 144, 40);
+}
+
+void WriteHeader(Conversion& c, int32_t count) {
+  ConversionState& s = c.state;
+  Da30WriterContext& w = c.WriterContext<Da30WriterContext>();
+  const uint32_t statsSize = uint32_t(kStatsHeadSize + StatsBody(w.tokenRing));
+  uint8_t h[kDa30HeaderSize + kStatsHeadSize + kEthernetStatsBody + kTerminatorSize] = {};
+  std::memcpy(h, "EXRS", 4);
+  std::memcpy(h + 6, "UNKNOWN?", 8);
+  h[14] = 0x41;
+  PutLE32(h + 22, kDa30HeaderSize);
+  PutLE32(h + 26, statsSize);
+  PutLE32(h + 30, kDa30HeaderSize + statsSize + kTerminatorSize);
+  PutLE32(h + 34, w.recordBytes);
+  PutLE32(h + 46, kDa30HeaderSize + statsSize);
+  PutLE32(h + 50, 2);
+  PutStatistics(h + kDa30HeaderSize, s, w.tokenRing, uint32_t(std::max(0, count - s.NonDataFrames)));
+  c.target->seek(0);
+  c.target->write(h, kDa30HeaderSize + statsSize + kTerminatorSize);
+}
+
+}  // namespace
+
+std::optional<AnalyzerType> IdentifyDa30(IdentifyInput& in) {
+  if (!in.head.startsWith("EXRS")) return std::nullopt;
+  return Analyzer::Da30;
+}
+
+Topology Da30Topology(TopologyInput& t) {
+  FileBlock stats = ReadFileBlock(t.in, t.head.le32(22), 16);
+  switch (stats.le32(4)) {
+    case 30: return Topo::TokenRing;
+    case 40: return Topo::Ethernet;
+    default: return Topo::Unknown;
+  }
+}
+
+void ReadDa30(Conversion& c, bool headerStep, bool singleFrame) {
+  ConversionState& s = c.state;
+  s.ReadError = false;
+  s.EndOfSource = false;
+  Da30ReaderContext& r = c.ReaderContext<Da30ReaderContext>();
+  if (headerStep) {
+    ReadHeader(c, r);
+    return;
+  }
+  if (!r.headerRead) {
+    FailRead(s, "the header could not be read");
+    return;
+  }
+  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r); });
+}
+
+void WriteDa30Header(Conversion& c, int32_t frameNumber) {
+  Da30WriterContext& w = c.WriterContext<Da30WriterContext>();
+  if (!w.fixed) {
+    w.fixed = true;
+    w.tokenRing = c.state.TraceTopology == Topo::TokenRing;
+  }
+  WriteHeader(c, frameNumber);
+}
+
+void WriteDa30Frame(Conversion& c) {
+  ConversionState& s = c.state;
+  Da30WriterContext& w = c.WriterContext<Da30WriterContext>();
+  const int32_t frameNumber = s.FramesWritten - 1 - s.NonDataFrames;
+  const int64_t units = FloorDiv(s.FrameTime + kTimeUnit / 2, kTimeUnit);
+  if (units < 0 || units > int64_t(UINT32_MAX)) {
+    FailWrite(s, AtRecord(frameNumber + 1, c.target->position()) +
+                     "frame time lies outside the 38 hours after midnight that a DA-30 record "
+                     "holds");
+    return;
+  }
+  // Every stored byte is kept; the trailer keeps the length on the wire.
+  const int32_t stored = s.StoredLength;
+  const uint32_t words = uint32_t(Padded(stored) / 4 + kRecordOverhead / 4);
+  uint8_t head[kSizeWords + kRecordHead] = {};
+  PutLE32(head, w.previousWords);
+  PutLE32(head + 4, words);
+  PutLE32(head + 8, 8);
+  const bool bad = s.FrameFlags & Flag::Bad;
+  PutLE32(head + 16, w.tokenRing ? kStatusTokenRing : bad ? kStatusEthernetBad : kStatusEthernetGood);
+  PutLE32(head + 20, uint32_t(frameNumber));
+  PutLE32(head + 24, uint32_t(units));
+  PutLE32(head + 28, uint32_t((stored + kRecordHead + 3) / 4));
+  PutLE32(head + 32, uint32_t(stored));
+  uint8_t trailer[4 + kTrailer] = {};  // up to 3 padding bytes, then the trailer
+  const int32_t padding = Padded(stored) - stored;
+  PutLE16(trailer + padding, uint16_t(s.FrameLength));
+  PutLE16(trailer + padding + 2, w.tokenRing ? 6 : 4);
+  c.target->write(head, sizeof head);
+  c.target->write(s.FrameData.data(), size_t(stored));
+  c.target->write(trailer, size_t(padding + kTrailer));
+  w.previousWords = words;
+  w.recordBytes += words * 4;
+}
+
+void FinishDa30(Conversion& c, int32_t framesWritten) {
+  if (c.state.HeaderPending) return;  // no frame reached the target
+  WriteHeader(c, framesWritten);
+}
+
+namespace {
+constexpr IdentifyRule kDa30Rules[] = {{"da30", IdentifyDa30}};
+constexpr FriendlyName kDa30Names[] = {{Analyzer::Da30, "da30"}};
+}  // namespace
+
+extern const FormatDescriptor kDa30Format = {
+    .family = "DA-30",
+    .reads = MaskOf({Analyzer::Da30}),
+    .writes = MaskOf({Analyzer::Da30}),
+    .aliases = kDa30Names,
+    .sourcePatterns = "*.an1",
+    .identify = kDa30Rules,
+    .topology = Da30Topology,
+    .read = ReadDa30,
+    .writeHeader = WriteDa30Header,
+    .writeFrame = WriteDa30Frame,
+    .finish = FinishDa30,
+};
+
+}  // namespace morph

@@ -1,0 +1,196 @@
+// FireBerd 500 reader and writer. Ethernet frames are stored without their
+// FCS; the reader rebuilds it. The position table at the end is written but
+// never needed for reading: the records follow one another.
+#include "formats/fireberd500.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/checksum.h"
+#include "engine/conversion.h"
+#include "engine/failure.h"
+#include "engine/file_block.h"
+#include "formats/record_loop.h"
+
+namespace morph {
+namespace {
+
+constexpr int kRecordHead = 10;
+constexpr int32_t kLongFrame = 1514, kShortFrame = 60;
+constexpr uint16_t kStatusLong = 0x0200, kStatusShort = 0x0080, kStatusFcsError = 0x0800,
+                   kStatusAlignmentError = 0x0400;
+
+struct FireBerd500ReaderContext : FormatContext {
+  bool headerRead = false;
+  uint32_t records = 0;  // the header's record count
+  uint32_t recordsRead = 0;
+};
+
+struct FireBerd500WriterContext : FormatContext {
+  std::vector<uint32_t> positions;  // file position of each record head
+};
+
+bool Fail(ConversionState& s, const std::string& detail) {
+  FailRead(s, detail);
+  return false;
+}
+
+bool ReadRecord(Conversion& c, FireBerd500ReaderContext& r) {
+  ConversionState& s = c.state;
+  SourceStream& in = *c.source;
+  if (r.recordsRead == r.records) {
+    s.EndOfSource = true;
+    return false;
+  }
+  const int64_t at = in.position();
+  const int64_t number = r.recordsRead + 1;
+  uint8_t head[kRecordHead];
+  const size_t got = in.read(head, sizeof head);
+  if (got == 0 && !in.failed()) {
+    s.EndOfSource = true;
+    return false;
+  }
+  if (got != sizeof head) return Fail(s, AtRecord(number, at) + "record head cut short");
+  const int32_t length = GetLE16(head);
+  const uint16_t status = GetLE16(head + 2);
+  if (length > MaxFrameBytes)
+    return Fail(s, AtRecord(number, at) + "frame length " + Grouped(length) + " exceeds " +
+                       Grouped(MaxFrameBytes));
+  if (!in.readExact(s.FrameData.data(), size_t(length)))
+    return Fail(s, AtRecord(number, at) + "frame bytes cut short");
+  ++r.recordsRead;
+  const bool ethernet = s.TraceTopology == Topo::Ethernet;
+  // Long frames keep every byte the record holds, as short ones do.
+  s.FrameLength = s.StoredLength = length + (ethernet ? 4 : 0);
+  s.FrameFlags = 0;
+  if (status & kStatusFcsError) s.FrameFlags |= Flag::CrcError;
+  if (status & kStatusAlignmentError) s.FrameFlags |= Flag::AlignmentError;
+  ClampFrameLength(s);
+  if (ethernet) StoreEthernetFcs(s);
+  s.FrameTime = int64_t(GetLE32(head + 6)) * 1000;
+  return true;
+}
+
+void WriteHeader(Conversion& c, int32_t records) {
+  uint8_t h[kFireBerd500HeaderSize] = {};
+  std::memcpy(h + 2, "ProbeApps", 9);
+  std::memcpy(h + 12, "Captured Packets", 16);
+  std::memcpy(h + 52, "Packet Log", 10);
+  PutLE32(h + 72, uint32_t(std::max(0, records)));
+  c.target->seek(0);
+  c.target->write(h, sizeof h);
+}
+
+}  // namespace
+
+std::optional<AnalyzerType> IdentifyFireBerd500(IdentifyInput& in) {
+  if (!in.head.contains("ProbeApps")) return std::nullopt;
+  return Analyzer::FireBerd500;
+}
+
+Topology FireBerd500Topology(TopologyInput& t) {
+  constexpr size_t kFirstData = kFireBerd500HeaderSize + kRecordHead;
+  const int64_t first = t.head.u8(kFirstData);
+  if (first < 0) return Topo::Unknown;
+  if (!(first & 0x10) || first == 0xFF) return Topo::Ethernet;
+  const int64_t third = t.head.u8(kFirstData + 2);
+  if (first == 0x10 && t.head.u8(kFirstData + 1) == 0 &&
+      (third == 90 || third == 93 || third == 0xE0))
+    return Topo::Ethernet;
+  return Topo::TokenRing;
+}
+
+void ReadFireBerd500(Conversion& c, bool headerStep, bool singleFrame) {
+  ConversionState& s = c.state;
+  s.ReadError = false;
+  s.EndOfSource = false;
+  FireBerd500ReaderContext& r = c.ReaderContext<FireBerd500ReaderContext>();
+  if (headerStep) {
+    s.FramesRead = 0;
+    uint8_t h[kFireBerd500HeaderSize];
+    if (!c.source->readExact(h, sizeof h)) {
+      FailRead(s, AtOffset(0) + "the 76-byte header is cut short");
+      return;
+    }
+    r.records = GetLE32(h + 72);
+    r.headerRead = true;
+    return;
+  }
+  if (!r.headerRead) {
+    FailRead(s, "the header could not be read");
+    return;
+  }
+  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r); });
+}
+
+void WriteFireBerd500Header(Conversion& c, int32_t frameNumber) {
+  WriteHeader(c, frameNumber - c.state.NonDataFrames);
+}
+
+void WriteFireBerd500Frame(Conversion& c) {
+  ConversionState& s = c.state;
+  FireBerd500WriterContext& w = c.WriterContext<FireBerd500WriterContext>();
+  const int32_t frameNumber = s.FramesWritten - 1 - s.NonDataFrames;
+  const int64_t position = c.target->position();
+  const int64_t millis = FloorDiv(s.FrameTime + 500, 1000);
+  if (millis < 0 || millis > int64_t(UINT32_MAX)) {
+    FailWrite(s, AtRecord(frameNumber + 1, position) +
+                     "frame time before midnight of the trace date cannot be stored");
+    return;
+  }
+  if (position > int64_t(UINT32_MAX)) {
+    FailWrite(s, AtRecord(frameNumber + 1, position) + "a FireBerd 500 file cannot grow beyond 4 GiB");
+    return;
+  }
+  // A whole Ethernet frame is stored without its FCS; a frame cut short
+  // keeps every byte it has.
+  const bool whole = s.StoredLength >= s.FrameLength;
+  const int32_t length =
+      std::max(0, s.StoredLength - (s.TraceTopology == Topo::Ethernet && whole ? 4 : 0));
+  uint16_t status = 0;
+  if (length > kLongFrame) status |= kStatusLong;
+  if (length < kShortFrame) status |= kStatusShort;
+  if (s.FrameFlags & Flag::CrcError) status |= kStatusFcsError;
+  if (s.FrameFlags & Flag::AlignmentError) status |= kStatusAlignmentError;
+  uint8_t head[kRecordHead];
+  PutLE16(head, uint16_t(length));
+  PutLE16(head + 2, status);
+  PutLE16(head + 4, uint16_t(frameNumber));
+  PutLE32(head + 6, uint32_t(millis));
+  c.target->write(head, sizeof head);
+  c.target->write(s.FrameData.data(), size_t(length));
+  w.positions.push_back(uint32_t(position));
+}
+
+void FinishFireBerd500(Conversion& c, int32_t /*framesWritten*/) {
+  ConversionState& s = c.state;
+  if (s.HeaderPending) return;  // no frame reached the target
+  FireBerd500WriterContext& w = c.WriterContext<FireBerd500WriterContext>();
+  std::vector<uint8_t> table(w.positions.size() * 4);
+  for (size_t i = 0; i < w.positions.size(); ++i) PutLE32(table.data() + 4 * i, w.positions[i]);
+  c.target->write(table.data(), table.size());
+  WriteHeader(c, int32_t(w.positions.size()));
+}
+
+namespace {
+constexpr IdentifyRule kFireBerd500Rules[] = {{"fireberd500", IdentifyFireBerd500}};
+constexpr FriendlyName kFireBerd500Names[] = {{Analyzer::FireBerd500, "fireberd500"}};
+}  // namespace
+
+extern const FormatDescriptor kFireBerd500Format = {
+    .family = "FireBerd 500",
+    .reads = MaskOf({Analyzer::FireBerd500}),
+    .writes = MaskOf({Analyzer::FireBerd500}),
+    .aliases = kFireBerd500Names,
+    .sourcePatterns = "*.pkt",
+    .capabilities = Capability::DropsEthernetFcs,
+    .identify = kFireBerd500Rules,
+    .topology = FireBerd500Topology,
+    .read = ReadFireBerd500,
+    .writeHeader = WriteFireBerd500Header,
+    .writeFrame = WriteFireBerd500Frame,
+    .finish = FinishFireBerd500,
+    .maxFrames = kFireBerd500MaxFrames,
+};
+
+}  // namespace morph

@@ -1,0 +1,869 @@
+// Domino / LinkView PRO, DA-30, FireBerd 500 and FireBerd DNA-323: headers,
+// records and indexes built byte by byte from the layouts; round trips on
+// every topology each format carries; libpcap -> each -> libpcap; every
+// truncation and absurd lengths; a trace across midnight in a daylight
+// saving zone.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "engine/catalogue.h"
+#include "engine/checksum.h"
+#include "engine/conversion.h"
+#include "engine/failure.h"
+#include "engine/job.h"
+#include "engine/streams.h"
+#include "engine/targets.h"
+#include "engine/timebase.h"
+#include "formats/da30.h"
+#include "formats/domino.h"
+#include "formats/fireberd500.h"
+#include "formats/fireberd_dna323.h"
+#include "tests/testkit.h"
+
+namespace morph {
+namespace {
+
+using namespace testkit;
+
+// Little-endian byte builder for fixtures.
+struct Bytes {
+  std::vector<uint8_t> v;
+  Bytes& u8(uint8_t x) { v.push_back(x); return *this; }
+  Bytes& u16(uint16_t x) { return u8(uint8_t(x)).u8(uint8_t(x >> 8)); }
+  Bytes& u32(uint32_t x) { return u16(uint16_t(x)).u16(uint16_t(x >> 16)); }
+  Bytes& u64(uint64_t x) { return u32(uint32_t(x)).u32(uint32_t(x >> 32)); }
+  Bytes& text(const std::string& t) { v.insert(v.end(), t.begin(), t.end()); return *this; }
+  Bytes& data(const std::vector<uint8_t>& d) { v.insert(v.end(), d.begin(), d.end()); return *this; }
+  Bytes& zeros(size_t n) { v.insert(v.end(), n, 0); return *this; }
+  Bytes& padTo(size_t n) { return zeros(n - v.size()); }
+};
+
+uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return GetLE16(b.data() + at); }
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at) { return GetLE32(b.data() + at); }
+std::string Text(const std::vector<uint8_t>& b, size_t at, size_t n) {
+  return std::string(b.begin() + long(at), b.begin() + long(at + n));
+}
+
+std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
+  std::vector<uint8_t> d(n);
+  for (size_t i = 0; i < n; ++i) d[i] = uint8_t(seed + i * 13);
+  return d;
+}
+
+void RefreshFcs(Frame& f) {
+  if (f.bytes.size() < 64 || f.bytes.size() != size_t(f.frameLength)) return;
+  const uint32_t fcs = FrameCrc32(f.bytes.data(), f.frameLength - 4);
+  PutLE32(f.bytes.data() + f.frameLength - 4, fcs);
+}
+
+bool HasReadErrorMessage(const ReadResult& r) {
+  for (const std::string& m : r.messages)
+    if (m.rfind("File Error: Error reading from source file.", 0) == 0) return true;
+  return false;
+}
+
+// 10:20:30.000100 on the default trace date, 2024-03-15 (UTC under ctest).
+constexpr int64_t kStart = (10 * 3600 + 20 * 60 + 30) * 1000000LL + 100;
+constexpr uint32_t kStartUnix = 1710498030;
+
+// A whole 64-byte frame in direction 1, a 1518-byte frame sliced to 40 bytes
+// in direction 2, and a 100-byte frame with a CRC error.
+Trace EdgeTrace(Topology topology = Topo::Ethernet) {
+  Trace t;
+  t.topology = topology;
+  Frame a = MakeFrame(kStart, 64, topology, 1);
+  a.flags = Flag::Direction1;
+  Frame b = MakeFrame(kStart + 1000, 1518, topology, 2);
+  b.bytes.resize(40);
+  b.flags = Flag::Direction2;
+  Frame c = MakeFrame(kStart + 64, 100, topology, 3);
+  c.flags = Flag::CrcError;
+  t.frames = {a, b, c};
+  return t;
+}
+
+// ------------------------------------------------------------ Domino writer
+
+TEST(DominoWriter, HeaderDirectoryFramesAndIndexByteForByte) {
+  TempDir dir;
+  const Trace trace = EdgeTrace();
+  WriteTrace(trace, Analyzer::Domino, dir.path("out.cap"));
+  const auto f = ReadFileBytes(dir.path("out.cap"));
+  const size_t index = 238 + 64 + 40 + 100;
+  ASSERT_EQ(f.size(), index + 8 + 3 * 20);
+  EXPECT_EQ(Text(f, 0, 4), "WINC");
+  const std::string text = "Converted From Any Analyzer";
+  EXPECT_EQ(Text(f, 4, text.size()), text);
+  for (size_t i = 4 + text.size(); i < 44; ++i) EXPECT_EQ(f[i], 0) << i;
+  EXPECT_EQ(f[44], 1);
+  EXPECT_EQ(f[45], 0);
+  EXPECT_EQ(Le32(f, 54), kStartUnix);
+  EXPECT_EQ(f[58], 10);
+  EXPECT_EQ(f[59], 20);
+  EXPECT_EQ(f[60], 30);
+  EXPECT_EQ(Le16(f, 62), 358);
+  EXPECT_EQ(Le16(f, 64), 4);
+  const char* tags[] = {"FRAM", "NWST", "PRCL", "STAT", "DWIN", "STRC", "PTRL", "STOP"};
+  for (size_t i = 0; i < 8; ++i) EXPECT_EQ(Text(f, 78 + 8 * i, 4), tags[i]);
+  EXPECT_EQ(Le32(f, 82), index);
+  for (size_t i = 78 + 64; i < 238; ++i) EXPECT_EQ(f[i], 0) << i;
+  EXPECT_TRUE(std::equal(trace.frames[0].bytes.begin(), trace.frames[0].bytes.end(), f.begin() + 238));
+  EXPECT_TRUE(std::equal(trace.frames[1].bytes.begin(), trace.frames[1].bytes.end(), f.begin() + 302));
+
+  EXPECT_EQ(Le32(f, index), index + 4);
+  EXPECT_EQ(Le32(f, index + 4), 3u);
+  struct Entry {
+    uint32_t position;
+    uint16_t stored, full;
+    uint32_t number, time, status;
+  } expected[] = {
+      {238, 64, 0, 0, 3, 0x58},       // 100 us: 3 units of 32; good, direction 1
+      {302, 40, 1518, 1, 34, 0x98},   // cut: every stored byte kept, full length; direction 2
+      {342, 100, 0, 2, 5, 0x00},      // CRC error: neither 0x08 nor 0x10
+  };
+  for (size_t i = 0; i < 3; ++i) {
+    const size_t e = index + 8 + 20 * i;
+    SCOPED_TRACE(i);
+    EXPECT_EQ(Le32(f, e), expected[i].position);
+    EXPECT_EQ(Le16(f, e + 4), expected[i].stored);
+    EXPECT_EQ(Le16(f, e + 6), expected[i].full);
+    EXPECT_EQ(Le32(f, e + 8), expected[i].number);
+    EXPECT_EQ(Le32(f, e + 12), expected[i].time);
+    EXPECT_EQ(Le32(f, e + 16), expected[i].status);
+  }
+  // Read back: identified, dated by the start time, flags and lengths kept.
+  ReadResult back = ReadTrace(dir.path("out.cap"));
+  EXPECT_EQ(back.analyzer, Analyzer::Domino);
+  EXPECT_EQ(back.topology, Topo::Ethernet);
+  EXPECT_EQ(back.state.SourceFrameCount, 3);
+  EXPECT_EQ(back.state.FileComment, text);
+  EXPECT_EQ(back.trace.traceDate, EncodeDate(2024, 3, 15));
+  ExpectSameFrames(trace, back.trace, Tolerance{16});
+}
+
+TEST(DominoWriter, TextMediaAndProtocolCodesByTopologyAndSource) {
+  struct Case {
+    AnalyzerType source;
+    Topology topology;
+    uint32_t wan;
+    std::string text;
+    uint16_t media, protocol;
+  } cases[] = {
+      {Analyzer::LinkViewPro, Topo::Ethernet, Wan::NotKnown, "\nLinkView PRO Cap", 739, 4},
+      {Analyzer::LinkViewPro, Topo::TokenRing, Wan::NotKnown, "\nLinkView PRO Cap", 739, 6},
+      {Analyzer::InternetAdvisor, Topo::TokenRing, Wan::NotKnown,
+       "Converted From Internet Advisor (Agilent", 363, 6},
+      {Analyzer::AnyAnalyzer, Topo::Fddi, Wan::NotKnown, "Converted From Any Analyzer", 313, 0},
+      {Analyzer::AnyAnalyzer, Topo::TSeries, Wan::Ppp, "Converted From Any Analyzer", 361, 305},
+      {Analyzer::AnyAnalyzer, Topo::E1, Wan::FrameRelay, "Converted From Any Analyzer", 360, 278},
+      {Analyzer::AnyAnalyzer, Topo::VSeries, Wan::Sdlc, "Converted From Any Analyzer", 359, 14},
+      {Analyzer::AnyAnalyzer, Topo::AtmOc3, Wan::NotKnown, "Converted From Any Analyzer", 747, 322},
+      {Analyzer::AnyAnalyzer, Topo::Atm, Wan::NotKnown, "Converted From Any Analyzer", 943, 322},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.media);
+    Trace t;
+    t.topology = c.topology;
+    t.wanProtocol = c.wan;
+    t.frames = {MakeFrame(kStart, 53, c.topology, 1)};
+    WriteTrace(t, Analyzer::Domino, dir.path("m.cap"), [&](ConversionState& s) {
+      s.SourceAnalyzer = c.source;
+    });
+    const auto f = ReadFileBytes(dir.path("m.cap"));
+    ASSERT_GE(f.size(), 238u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(f.data() + 4)).substr(0, 40), c.text);
+    EXPECT_EQ(Le16(f, 62), c.media);
+    EXPECT_EQ(Le16(f, 64), c.protocol);
+  }
+}
+
+// ------------------------------------------------------------ Domino reader
+
+// A Domino file with the given media and records; entries carry their own
+// status and lengths.
+struct DominoRecord {
+  std::vector<uint8_t> bytes;
+  uint16_t full;
+  uint32_t time, status;
+};
+std::vector<uint8_t> DominoFile(const std::string& text, uint32_t start, uint8_t h, uint8_t m,
+                                uint8_t sec, uint16_t media, uint16_t protocol,
+                                const std::vector<DominoRecord>& records) {
+  Bytes f;
+  f.text("WINC").text(text).padTo(44).u8(1).zeros(9).u32(start).u8(h).u8(m).u8(sec).u8(0);
+  f.u16(media).u16(protocol).zeros(12);
+  size_t frames = 238;
+  for (const auto& r : records) frames += r.bytes.size();
+  f.text("FRAM").u32(uint32_t(frames)).text("STOP").u32(0).padTo(238);
+  std::vector<uint32_t> positions;
+  for (const auto& r : records) {
+    positions.push_back(uint32_t(f.v.size()));
+    f.data(r.bytes);
+  }
+  f.u32(uint32_t(frames + 4)).u32(uint32_t(records.size()));
+  for (size_t i = 0; i < records.size(); ++i)
+    f.u32(positions[i]).u16(uint16_t(records[i].bytes.size())).u16(records[i].full)
+        .u32(uint32_t(i)).u32(records[i].time).u32(records[i].status);
+  return f.v;
+}
+
+TEST(DominoReader, FilesWithoutFcsStatusBitsAndMidnightStart) {
+  TempDir dir;
+  // Media 739 on Ethernet: the file keeps no FCS; a LinkView PRO text.
+  const auto whole = Pattern(60, 1), cut = Pattern(30, 2);
+  WriteFileBytes(dir.path("lv.cap"),
+                 DominoFile("\nLinkView PRO Cap", 1710460800, 0, 0, 0, 739, 4,
+                            {{whole, 0, 0, 0x18}, {cut, 60, 100, 0x50}, {whole, 0, 200, 0x80},
+                             {whole, 0, 300, 0x08}, {whole, 0, 400, 0x10000000}}));
+  ReadResult r = ReadTrace(dir.path("lv.cap"));
+  ASSERT_EQ(r.analyzer, Analyzer::LinkViewPro);
+  EXPECT_EQ(r.topology, Topo::Ethernet);
+  EXPECT_EQ(r.state.FileComment, "LinkView PRO Cap");
+  // Start time 00:00:00: the date is the file's, not its modification date.
+  EXPECT_EQ(r.trace.traceDate, EncodeDate(2024, 3, 15));
+  ASSERT_EQ(r.trace.frames.size(), 5u);
+  const Frame& a = r.trace.frames[0];
+  EXPECT_EQ(a.frameLength, 64);
+  ASSERT_EQ(a.bytes.size(), 64u);
+  EXPECT_TRUE(std::equal(whole.begin(), whole.end(), a.bytes.begin()));
+  EXPECT_EQ(Le32(a.bytes, 60), FrameCrc32(whole.data(), 60));
+  EXPECT_EQ(a.time, 0);
+  const Frame& b = r.trace.frames[1];
+  EXPECT_EQ(b.frameLength, 64);
+  EXPECT_EQ(b.bytes, cut);
+  EXPECT_EQ(b.time, 3200);
+  EXPECT_EQ(b.flags, Flag::Direction1);
+  EXPECT_EQ(r.trace.frames[2].flags, Flag::CrcError | Flag::Direction2);
+  EXPECT_EQ(r.trace.frames[3].flags, 0);  // 0x08 alone: no FCS error known
+  EXPECT_EQ(r.trace.frames[4].flags, Flag::CrcError | Flag::Direction2);
+}
+
+TEST(DominoReader, AtmRecordsAreCutIntoCells) {
+  TempDir dir;
+  std::vector<uint8_t> record = Pattern(149, 5);
+  record[3] |= 0x02;
+  WriteFileBytes(dir.path("atm.cap"),
+                 DominoFile("Domino ATM", 1710498030, 10, 20, 30, 747, 322,
+                            {{record, 0, 10, 0x10}}));
+  ReadResult r = ReadTrace(dir.path("atm.cap"));
+  ASSERT_EQ(r.topology, Topo::AtmOc3);
+  ASSERT_EQ(r.trace.frames.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    const Frame& cell = r.trace.frames[i];
+    SCOPED_TRACE(i);
+    ASSERT_EQ(cell.bytes.size(), 53u);
+    EXPECT_EQ(cell.frameLength, 53);
+    EXPECT_TRUE(std::equal(record.begin(), record.begin() + 3, cell.bytes.begin()));
+    EXPECT_EQ(cell.bytes[3] & 0x02, i == 2 ? 0x02 : 0);
+    EXPECT_EQ(cell.bytes[4], record[4]);
+    const size_t payload = i == 0 ? 5 : 53 + 48 * (i - 1);
+    EXPECT_TRUE(std::equal(cell.bytes.begin() + 5, cell.bytes.end(), record.begin() + long(payload)));
+    EXPECT_EQ(cell.time, kStart - 100 + 320);
+  }
+}
+
+TEST(LinkViewPro, RoundTripsFromLinkViewDoNotGrowFrames) {
+  TempDir dir;
+  Trace trace = EdgeTrace();
+  trace.frames[2].flags = 0;  // the FCS of a bad frame is not kept by these files
+  WriteTrace(trace, Analyzer::LinkViewPro, dir.path("a.cap"),
+             [](ConversionState& s) { s.SourceAnalyzer = Analyzer::LinkViewPro; });
+  const auto f = ReadFileBytes(dir.path("a.cap"));
+  EXPECT_EQ(Le16(f, 62), 739);
+  EXPECT_EQ(Le16(f, Le32(f, 82) + 8 + 4), 60);  // stored without its FCS
+  ReadResult once = ReadTrace(dir.path("a.cap"));
+  ASSERT_EQ(once.analyzer, Analyzer::LinkViewPro);
+  ExpectSameFrames(trace, once.trace, Tolerance{16});
+  // LinkView PRO -> LinkView PRO -> read: still the same lengths.
+  WriteTrace(once.trace, Analyzer::LinkViewPro, dir.path("b.cap"),
+             [](ConversionState& s) { s.SourceAnalyzer = Analyzer::LinkViewPro; });
+  ReadResult twice = ReadTrace(dir.path("b.cap"));
+  ExpectSameFrames(trace, twice.trace, Tolerance{32});
+}
+
+// ------------------------------------------------------------ DA-30
+
+TEST(Da30Writer, HeaderStatisticsAndRecordsByteForByte) {
+  TempDir dir;
+  const Trace trace = EdgeTrace();
+  WriteTrace(trace, Analyzer::Da30, dir.path("out.an1"));
+  const auto f = ReadFileBytes(dir.path("out.an1"));
+  const size_t first = 248, second = first + 108, third = second + 84;
+  ASSERT_EQ(f.size(), third + 144);
+  EXPECT_EQ(Text(f, 0, 4), "EXRS");
+  EXPECT_EQ(Text(f, 6, 8), "UNKNOWN?");
+  EXPECT_EQ(f[14], 0x41);
+  EXPECT_EQ(Le32(f, 22), 78u);
+  EXPECT_EQ(Le32(f, 26), 168u);
+  EXPECT_EQ(Le32(f, 30), 248u);
+  EXPECT_EQ(Le32(f, 34), 108u + 84 + 144);
+  EXPECT_EQ(Le32(f, 46), 246u);
+  EXPECT_EQ(Le32(f, 50), 2u);
+  const uint32_t statsHead[4] = {0, 40, 27, 4};
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(Le32(f, 78 + 4 * i), statsHead[i]);
+  const size_t body = 94;
+  EXPECT_EQ(Le32(f, body), 35u);
+  for (size_t at : {4, 36, 44, 124, 132, 136}) EXPECT_EQ(Le32(f, body + at), 3u) << at;
+  EXPECT_EQ(Le32(f, body + 68), 1u);  // CRC errors
+  EXPECT_EQ(Le32(f, body + 144), 40u);
+  EXPECT_EQ(Le16(f, 246), 0);
+
+  // 64 bytes whole: S = 27, 23 at offset 28, 108 bytes in all.
+  EXPECT_EQ(Le32(f, first), 0u);
+  EXPECT_EQ(Le32(f, first + 4), 27u);
+  EXPECT_EQ(Le32(f, first + 8), 8u);
+  EXPECT_EQ(Le32(f, first + 16), 0x2000218u);
+  EXPECT_EQ(Le32(f, first + 20), 0u);
+  EXPECT_EQ(Le32(f, first + 24), uint32_t(std::llround(kStart / 32.0)));
+  EXPECT_EQ(Le32(f, first + 28), 23u);
+  EXPECT_EQ(Le32(f, first + 32), 64u);
+  EXPECT_EQ(Le16(f, first + 100), 64);
+  EXPECT_EQ(Le16(f, first + 102), 4);
+  // Cut to 40 bytes: all 40 kept (S = 21), the trailer keeps 1518.
+  EXPECT_EQ(Le32(f, second), 27u);
+  EXPECT_EQ(Le32(f, second + 4), 21u);
+  EXPECT_EQ(Le32(f, second + 32), 40u);
+  EXPECT_EQ(Le16(f, second + 76), 1518);
+  EXPECT_EQ(Le32(f, third + 16), 0x2000208u);
+
+  ReadResult back = ReadTrace(dir.path("out.an1"));
+  EXPECT_EQ(back.analyzer, Analyzer::Da30);
+  EXPECT_EQ(back.topology, Topo::Ethernet);
+  Trace expected = trace;
+  for (Frame& fr : expected.frames) fr.flags &= Flag::CrcError;  // no directions in DA-30
+  ExpectSameFrames(expected, back.trace, Tolerance{16});
+}
+
+TEST(Da30Reader, UnsignedTimesAndTokenRingLayout) {
+  TempDir dir;
+  Bytes f;
+  f.text("EXRS").zeros(2).text("UNKNOWN?").u8(0x41).padTo(22).u32(78).u32(128).u32(208).u32(0)
+      .padTo(46).u32(206).u32(2).padTo(78);
+  f.u32(0).u32(30).u32(27).u32(6).zeros(112).u16(0);
+  const auto frame = Pattern(30, 9);
+  f.u32(0).u32(19).u32(8).u32(0).u32(0x219).u32(0).u32(0xFFFFFFE0).u32(15).u32(30).data(frame)
+      .zeros(2).u16(30).u16(6).u32(0);
+  WriteFileBytes(dir.path("tr.an1"), f.v);
+  ReadResult r = ReadTrace(dir.path("tr.an1"));
+  ASSERT_EQ(r.topology, Topo::TokenRing);
+  ASSERT_EQ(r.trace.frames.size(), 1u);
+  EXPECT_EQ(r.trace.frames[0].time, 137438952448LL);
+  EXPECT_EQ(r.trace.frames[0].bytes, frame);
+  EXPECT_TRUE(r.messages.empty());
+}
+
+// ------------------------------------------------------------ FireBerd 500
+
+TEST(FireBerd500Writer, RecordsStatusAndPositionTable) {
+  TempDir dir;
+  Trace t;
+  t.frames = {MakeFrame(1000, 60, Topo::Ethernet, 0), MakeFrame(2000, 60, Topo::Ethernet, 1),
+              MakeFrame(2600, 100, Topo::Ethernet, 2), MakeFrame(3000, 1600, Topo::Ethernet, 3),
+              MakeFrame(4000, 50, Topo::Ethernet, 4)};
+  t.frames[1].flags = Flag::CrcError;
+  WriteTrace(t, Analyzer::FireBerd500, dir.path("out.pkt"));
+  const auto f = ReadFileBytes(dir.path("out.pkt"));
+  EXPECT_EQ(Le16(f, 0), 0);
+  EXPECT_EQ(Text(f, 2, 10), std::string("ProbeApps\0", 10));
+  EXPECT_EQ(Text(f, 12, 16), "Captured Packets");
+  EXPECT_EQ(Text(f, 52, 10), "Packet Log");
+  EXPECT_EQ(Le32(f, 72), 5u);
+  const size_t records[] = {76, 142, 208, 314, 1920};
+  const uint16_t lengths[] = {56, 56, 96, 1596, 46};
+  const uint16_t status[] = {0x0080, 0x0880, 0, 0x0200, 0x0080};
+  for (size_t i = 0; i < 5; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(Le16(f, records[i]), lengths[i]);
+    EXPECT_EQ(Le16(f, records[i] + 2), status[i]);
+    EXPECT_EQ(Le16(f, records[i] + 4), i);
+    EXPECT_EQ(Le32(f, records[i] + 6), uint32_t(std::llround(t.frames[i].time / 1000.0)));
+  }
+  const size_t table = 1920 + 10 + 46;
+  ASSERT_EQ(f.size(), table + 20);
+  for (size_t i = 0; i < 5; ++i) EXPECT_EQ(Le32(f, table + 4 * i), records[i]);
+
+  // Read back: the 1600-byte frame whole, with a rebuilt FCS; the runt as 50.
+  ReadResult back = ReadTrace(dir.path("out.pkt"));
+  EXPECT_EQ(back.analyzer, Analyzer::FireBerd500);
+  EXPECT_EQ(back.topology, Topo::Ethernet);
+  Tolerance tolerance{500};
+  tolerance.ignoreFcsBytes = true;  // a bad frame's FCS is not stored
+  ExpectSameFrames(t, back.trace, tolerance);
+  EXPECT_EQ(back.trace.frames[3].bytes, t.frames[3].bytes);
+}
+
+TEST(FireBerd500Writer, ALongTokenRingFrameKeepsEveryByte) {
+  TempDir dir;
+  Trace t;
+  t.topology = Topo::TokenRing;
+  t.frames = {MakeFrame(kStart, 4000, Topo::TokenRing, 7)};
+  t.frames[0].bytes[0] = 0x10;
+  t.frames[0].bytes[1] = 0x40;
+  WriteTrace(t, Analyzer::FireBerd500, dir.path("long.pkt"));
+  const auto f = ReadFileBytes(dir.path("long.pkt"));
+  EXPECT_EQ(Le16(f, 76), 4000);
+  EXPECT_EQ(Le16(f, 78), 0x0200);
+  ReadResult back = ReadTrace(dir.path("long.pkt"));
+  EXPECT_EQ(back.topology, Topo::TokenRing);
+  ExpectSameFrames(t, back.trace, Tolerance{500});
+}
+
+TEST(FireBerd500Writer, StopsAt65535FramesWithACompleteFile) {
+  TempDir dir;
+  struct LimitHost : Host {
+    std::vector<std::string> messages;
+    void message(const std::string& c, const std::string& t, MessageIcon) override {
+      messages.push_back(c + ": " + t);
+    }
+  } host;
+  Conversion c(host);
+  c.state.SourceAnalyzer = Analyzer::AnyAnalyzer;
+  c.state.TargetAnalyzer = Analyzer::FireBerd500;
+  c.state.TargetFileName = dir.path("limit.pkt");
+  c.state.TraceTopology = Topo::TokenRing;
+  c.customReader = [](Conversion& conv, bool headerStep, bool) {
+    ConversionState& st = conv.state;
+    if (headerStep) return;
+    for (int i = 0; i < 70000 && !st.WriteFailed; ++i) {
+      st.FrameTime = i * 1000;
+      st.FrameLength = st.StoredLength = 20;
+      st.FrameData[0] = 0x10;
+      st.FrameData[1] = 0x40;
+      st.WriteFailed = conv.ProcessFrame();
+    }
+    st.FramesReadTotal = st.FramesRead;
+  };
+  c.target = CreateFileTarget(dir.path("limit.pkt"));
+  c.ConvertTrace(false, 0);
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0], "File Error: Unable to write to destination file limit.pkt");
+  EXPECT_NE(c.state.WriteErrorDetail.find("65,535"), std::string::npos);
+  const auto f = ReadFileBytes(dir.path("limit.pkt"));
+  EXPECT_EQ(Le32(f, 72), 65535u);
+  ASSERT_EQ(f.size(), 76 + 65535 * 30 + 65535 * 4u);
+  EXPECT_EQ(Le32(f, f.size() - 4), 76 + 65534 * 30u);
+  ReadResult back = ReadTrace(dir.path("limit.pkt"));
+  EXPECT_EQ(back.topology, Topo::TokenRing);
+  EXPECT_EQ(back.trace.frames.size(), 65535u);
+  EXPECT_TRUE(back.messages.empty());
+}
+
+// ------------------------------------------------------------ DNA-323
+
+TEST(Dna323Writer, HeaderRecordsAndFiletimes) {
+  TempDir dir;
+  Trace t;
+  t.traceDate = EncodeDate(1970, 1, 1);
+  t.frames = {MakeFrame(0, 64, Topo::Ethernet, 1), MakeFrame(1234567, 100, Topo::Ethernet, 2)};
+  WriteTrace(t, Analyzer::FireBerdDna323, dir.path("out.trc"));
+  const auto f = ReadFileBytes(dir.path("out.trc"));
+  ASSERT_EQ(f.size(), 42 + 24 + 64 + 4 + 24 + 100 + 4u);
+  EXPECT_EQ(Text(f, 0, 26), std::string("pktcapKahala Systems     \0", 26));
+  EXPECT_EQ(Text(f, 26, 12), std::string("wav3       \0", 12));
+  EXPECT_EQ(Le32(f, 38), 2u);
+  EXPECT_EQ(Le32(f, 42), 1u);
+  EXPECT_EQ(GetLE64(f.data() + 50), 116444736000000000ULL);
+  EXPECT_EQ(Le32(f, 62), 64u);
+  EXPECT_TRUE(std::equal(t.frames[0].bytes.begin(), t.frames[0].bytes.end(), f.begin() + 66));
+  EXPECT_EQ(Le32(f, 130), 0u);
+  EXPECT_EQ(Le32(f, 134), 2u);
+  EXPECT_EQ(GetLE64(f.data() + 142), 116444736000000000ULL + 12345670);
+  ReadResult back = ReadTrace(dir.path("out.trc"));
+  EXPECT_EQ(back.analyzer, Analyzer::FireBerdDna323);
+  EXPECT_EQ(back.trace.traceDate, EncodeDate(1970, 1, 1));
+  ExpectSameFrames(t, back.trace);
+}
+
+TEST(Dna323Writer, AFirstNonDataFrameStillDatesTheTraceAndNumbersKeepGaps) {
+  TempDir dir;
+  Trace t;
+  t.topology = Topo::Wireless;
+  t.traceDate = EncodeDate(2024, 3, 15);
+  Frame beacon = MakeFrame(kStart, 100, Topo::Wireless, 1);
+  beacon.bytes[0] = 0x80;
+  t.frames = {beacon, MakeFrame(kStart + 10, 100, Topo::Wireless, 2)};
+  WriteTrace(t, Analyzer::FireBerdDna323, dir.path("w.trc"),
+             [](ConversionState& s) { s.ConvertToEthernet = true; });
+  const auto f = ReadFileBytes(dir.path("w.trc"));
+  EXPECT_EQ(Le32(f, 38), 2u);  // frames handed on, the non-data one included
+  EXPECT_EQ(Le32(f, 42), 2u);  // the frame written is the second one
+  ReadResult back = ReadTrace(dir.path("w.trc"));
+  EXPECT_EQ(back.trace.traceDate, EncodeDate(2024, 3, 15));
+  ASSERT_EQ(back.trace.frames.size(), 1u);
+  EXPECT_EQ(back.trace.frames[0].time, kStart + 10);
+}
+
+TEST(Dna323Reader, ASlicedFrameKeepsItsOwnLastBytes) {
+  TempDir dir;
+  Trace t;
+  Frame sliced = MakeFrame(kStart, 1518, Topo::Ethernet, 4);
+  sliced.bytes.resize(100);
+  t.frames = {sliced};
+  WriteTrace(t, Analyzer::FireBerdDna323, dir.path("s.trc"));
+  ReadResult back = ReadTrace(dir.path("s.trc"));
+  ASSERT_EQ(back.trace.frames.size(), 1u);
+  // No wire length in these records: the frame is its 100 stored bytes.
+  EXPECT_EQ(back.trace.frames[0].bytes, sliced.bytes);
+}
+
+// ------------------------------------------------------------ round trips
+
+struct RoundTripRow {
+  const char* name;
+  AnalyzerType target;
+  Topology topology;
+  AnalyzerType identifiedAs;
+  uint16_t flagsKept;
+  bool keepsWireLength;
+  int64_t timeResolution;  // microseconds either way
+  bool fcsRebuilt;         // a bad frame's FCS comes back as 0
+};
+
+const RoundTripRow kRoundTrips[] = {
+    {"Domino Ethernet", Analyzer::Domino, Topo::Ethernet, Analyzer::Domino, 0x8003, true, 16, false},
+    {"Domino Token Ring", Analyzer::Domino, Topo::TokenRing, Analyzer::Domino, 0x8003, true, 16, false},
+    {"Domino FDDI", Analyzer::Domino, Topo::Fddi, Analyzer::Domino, 0x8003, true, 16, false},
+    {"Domino WAN", Analyzer::Domino, Topo::TSeries, Analyzer::Domino, 0x8003, true, 16, false},
+    {"Domino ATM", Analyzer::Domino, Topo::AtmOc3, Analyzer::Domino, 0x8003, true, 16, false},
+    {"LinkView PRO Ethernet", Analyzer::LinkViewPro, Topo::Ethernet, Analyzer::Domino, 0x8003, true,
+     16, false},
+    {"LinkView PRO Token Ring", Analyzer::LinkViewPro, Topo::TokenRing, Analyzer::Domino, 0x8003,
+     true, 16, false},
+    {"DA-30 Ethernet", Analyzer::Da30, Topo::Ethernet, Analyzer::Da30, 0x8000, true, 16, false},
+    {"DA-30 Token Ring", Analyzer::Da30, Topo::TokenRing, Analyzer::Da30, 0, true, 16, false},
+    {"FireBerd 500 Ethernet", Analyzer::FireBerd500, Topo::Ethernet, Analyzer::FireBerd500,
+     0xC000, false, 500, true},
+    {"FireBerd 500 Token Ring", Analyzer::FireBerd500, Topo::TokenRing, Analyzer::FireBerd500,
+     0xC000, false, 500, false},
+    {"DNA-323 Ethernet", Analyzer::FireBerdDna323, Topo::Ethernet, Analyzer::FireBerdDna323, 0,
+     false, 0, false},
+};
+
+// Mixed sizes, a CRC error, both directions, a frame cut short (where the
+// format keeps wire lengths); the first bytes chosen so the media probe of
+// FireBerd 500 names the topology.
+Trace RoundTripTrace(const RoundTripRow& row) {
+  const bool atm = IsAtmTopology(row.topology);
+  Trace t = MakeTrace(row.topology, 24, 23 * 3600LL * 1000000 + 123457, 1777);
+  t.wanProtocol = row.topology == Topo::TSeries ? Wan::Ppp : Wan::NotKnown;
+  for (size_t i = 0; i < t.frames.size(); ++i) {
+    Frame& f = t.frames[i];
+    if (atm) f = MakeFrame(f.time, 53, row.topology, uint8_t(i));
+    f.bytes[0] = row.topology == Topo::TokenRing ? 0x10 : 0x00;
+    f.bytes[1] = 0x40;
+    RefreshFcs(f);
+    if (i % 5 == 1) f.flags |= Flag::CrcError;
+    if (i % 3 == 1) f.flags |= Flag::Direction1;
+    if (i % 3 == 2) f.flags |= Flag::Direction2;
+    f.flags &= row.flagsKept;
+    if (i == 7 && row.keepsWireLength && !atm) f.bytes.resize(33);
+  }
+  return t;
+}
+
+TEST(ActernaRoundTrip, EveryTopologyEachFormatCarries) {
+  for (const RoundTripRow& row : kRoundTrips) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    const Trace trace = RoundTripTrace(row);
+    WriteTrace(trace, row.target, dir.path("rt" + DefaultSuffix(row.target, row.topology)));
+    ReadResult back = ReadTrace(dir.path("rt" + DefaultSuffix(row.target, row.topology)));
+    EXPECT_EQ(back.analyzer, row.identifiedAs);
+    EXPECT_EQ(back.topology, row.topology);
+    if (row.topology == Topo::TSeries) {
+      EXPECT_EQ(back.state.WanProtocol, Wan::Ppp);
+    }
+    EXPECT_TRUE(back.messages.empty()) << back.messages.front();
+    Tolerance tolerance{row.timeResolution};
+    tolerance.ignoreFcsBytes = row.fcsRebuilt;
+    ExpectSameFrames(trace, back.trace, tolerance);
+  }
+}
+
+TEST(ActernaRoundTrip, FormatsWithoutWireLengthsKeepEveryStoredByte) {
+  for (AnalyzerType type : {Analyzer::FireBerd500, Analyzer::FireBerdDna323}) {
+    SCOPED_TRACE(int(type));
+    TempDir dir;
+    Trace t;
+    Frame cut = MakeFrame(kStart, 1000, Topo::Ethernet, 0);
+    cut.bytes.resize(77);
+    t.frames = {cut};
+    WriteTrace(t, type, dir.path("c.x"));
+    ReadResult back = ReadTraceAs(dir.path("c.x"), type, Topo::Ethernet);
+    ASSERT_EQ(back.trace.frames.size(), 1u);
+    ASSERT_GE(back.trace.frames[0].bytes.size(), 77u);
+    EXPECT_TRUE(std::equal(cut.bytes.begin(), cut.bytes.end(), back.trace.frames[0].bytes.begin()));
+  }
+}
+
+// libpcap -> each format -> libpcap through the whole job, identification included.
+TEST(ActernaRoundTrip, LibpcapThroughEachFormatAndBack) {
+  struct Row {
+    AnalyzerType target;
+    Topology topology;
+    bool keepsWireLength;
+  } rows[] = {
+      {Analyzer::Domino, Topo::Ethernet, true},      {Analyzer::Domino, Topo::TokenRing, true},
+      {Analyzer::Domino, Topo::Fddi, true},          {Analyzer::LinkViewPro, Topo::Ethernet, true},
+      {Analyzer::LinkViewPro, Topo::TokenRing, true}, {Analyzer::Da30, Topo::Ethernet, true},
+      {Analyzer::Da30, Topo::TokenRing, true},       {Analyzer::FireBerd500, Topo::Ethernet, false},
+      {Analyzer::FireBerd500, Topo::TokenRing, false}, {Analyzer::FireBerdDna323, Topo::Ethernet, false},
+  };
+  CapabilitySets caps = DefaultCapabilities();
+  caps.ethernet.set(Analyzer::FireBerdDna323);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << int(row.target) << "/" << int(row.topology));
+    TempDir dir;
+    RoundTripRow tr{"", row.target, row.topology, row.target, 0, row.keepsWireLength, 0, false};
+    const Trace trace = RoundTripTrace(tr);
+    WriteTrace(trace, Analyzer::Tcpdump, dir.path("src.pcap"));
+    const ReadResult original = ReadTrace(dir.path("src.pcap"));
+    SilentHost host;
+    JobRequest there;
+    there.sourcePath = dir.path("src.pcap");
+    there.targetPath = dir.path("mid" + DefaultSuffix(row.target, row.topology));
+    there.target = row.target;
+    ASSERT_EQ(RunConversionJob(there, caps, host).outcome, Outcome::Converted);
+    JobRequest back = there;
+    back.sourcePath = there.targetPath;
+    back.targetPath = dir.path("back.pcap");
+    back.target = Analyzer::Tcpdump;
+    ASSERT_EQ(RunConversionJob(back, caps, host).outcome, Outcome::Converted);
+    const ReadResult result = ReadTrace(dir.path("back.pcap"));
+    EXPECT_EQ(result.topology, row.topology);
+    ExpectSameFrames(original.trace, result.trace, Tolerance{row.target == Analyzer::FireBerd500 ? 500 : 16});
+    // The same instants, whatever day each format dates its frames by.
+    const bool dated = row.target == Analyzer::Domino || row.target == Analyzer::FireBerdDna323;
+    for (size_t i = 0; dated && i < std::min(original.trace.frames.size(), result.trace.frames.size());
+         ++i) {
+      EXPECT_NEAR(double(AbsoluteMicros(result.state, result.trace.frames[i].time)),
+                  double(AbsoluteMicros(original.state, original.trace.frames[i].time)), 16)
+          << i;
+    }
+  }
+}
+
+TEST(ActernaRoundTrip, AcrossMidnightInADaylightSavingZone) {
+  ScopedTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
+  for (AnalyzerType type : {Analyzer::Domino, Analyzer::LinkViewPro, Analyzer::Da30,
+                            Analyzer::FireBerd500, Analyzer::FireBerdDna323}) {
+    SCOPED_TRACE(int(type));
+    TempDir dir;
+    Trace t;
+    t.traceDate = EncodeDate(2024, 7, 1);
+    const int64_t midnight = 86400LL * 1000000;
+    for (int64_t offset : {-1500000LL, -300000LL, 200000LL, 3600000000LL}) {
+      Frame f = MakeFrame(midnight + offset, 64, Topo::Ethernet, uint8_t(offset & 0x7F));
+      f.bytes[0] = 0;
+      RefreshFcs(f);
+      t.frames.push_back(f);
+    }
+    const std::string path = dir.path("m" + DefaultSuffix(type, Topo::Ethernet));
+    WriteTrace(t, type, path);
+    ReadResult back = ReadTrace(path);
+    ExpectSameFrames(t, back.trace, Tolerance{type == Analyzer::FireBerd500 ? 500 : 16});
+    if (type == Analyzer::Domino || type == Analyzer::LinkViewPro ||
+        type == Analyzer::FireBerdDna323) {
+      EXPECT_EQ(back.trace.traceDate, EncodeDate(2024, 7, 1));
+      EXPECT_EQ(back.state.TimeZoneBias, -7200);
+    }
+  }
+}
+
+TEST(ActernaWriters, AReadErrorInTheMiddleStillLeavesACompleteTarget) {
+  for (AnalyzerType type : {Analyzer::Domino, Analyzer::Da30, Analyzer::FireBerd500,
+                            Analyzer::FireBerdDna323}) {
+    SCOPED_TRACE(int(type));
+    TempDir dir;
+    SilentHost host;
+    Conversion c(host);
+    c.state.SourceAnalyzer = Analyzer::AnyAnalyzer;
+    c.state.TargetAnalyzer = type;
+    c.state.TraceTopology = Topo::Ethernet;
+    const Trace t = MakeTrace(Topo::Ethernet, 3);
+    c.customReader = [&](Conversion& conv, bool headerStep, bool) {
+      ConversionState& st = conv.state;
+      if (headerStep) return;
+      for (const Frame& f : t.frames) {
+        st.FrameTime = f.time;
+        st.FrameLength = f.frameLength;
+        st.StoredLength = int32_t(f.bytes.size());
+        std::copy(f.bytes.begin(), f.bytes.end(), st.FrameData.begin());
+        st.WriteFailed = conv.ProcessFrame();
+      }
+      FailRead(st, "damaged fourth record");
+      st.FramesReadTotal = st.FramesRead;
+    };
+    const std::string path = dir.path("r" + DefaultSuffix(type, Topo::Ethernet));
+    c.target = CreateFileTarget(path);
+    c.ConvertTrace(false, 0);
+    ReadResult back = ReadTraceAs(path, type, Topo::Ethernet);
+    EXPECT_TRUE(back.messages.empty());
+    EXPECT_EQ(back.trace.frames.size(), 3u);
+  }
+}
+
+TEST(ActernaWriters, TimesAFormatCannotHoldAreWriteFailuresNotWrappedValues) {
+  struct Case {
+    AnalyzerType type;
+    std::vector<int64_t> times;
+  } cases[] = {
+      {Analyzer::Domino, {kStart, kStart - 2000000}},             // before the start second
+      {Analyzer::Domino, {kStart, kStart + 40LL * 3600 * 1000000}},  // past 38 hours of 32 us
+      {Analyzer::Da30, {-64}},                                      // before midnight
+      {Analyzer::FireBerd500, {-5000}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(int(k.type));
+    TempDir dir;
+    SilentHost host;
+    Conversion c(host);
+    c.state.SourceAnalyzer = Analyzer::AnyAnalyzer;
+    c.state.TargetAnalyzer = k.type;
+    c.state.TraceTopology = Topo::TokenRing;
+    c.customReader = [&](Conversion& conv, bool headerStep, bool) {
+      ConversionState& st = conv.state;
+      if (headerStep) return;
+      for (int64_t time : k.times) {
+        st.FrameTime = time;
+        st.FrameLength = st.StoredLength = 30;
+        st.FrameData[0] = 0x10;
+        st.WriteFailed = conv.ProcessFrame();
+        if (st.WriteFailed) break;
+      }
+      st.FramesReadTotal = st.FramesRead;
+    };
+    c.target = CreateFileTarget(dir.path("t.x"));
+    c.ConvertTrace(false, 0);
+    EXPECT_TRUE(c.state.WriteFailed);
+    EXPECT_NE(c.state.WriteErrorDetail.find("time"), std::string::npos) << c.state.WriteErrorDetail;
+    // What was written before stays readable.
+    ReadResult back = ReadTraceAs(dir.path("t.x"), k.type, Topo::TokenRing);
+    EXPECT_EQ(back.trace.frames.size(), k.times.size() - 1);
+  }
+}
+
+// ------------------------------------------------------------ damaged input
+
+struct Written {
+  AnalyzerType type;
+  Topology topology;
+  std::vector<uint8_t> bytes;
+  Trace trace;
+};
+
+Written WriteSmall(AnalyzerType type, Topology topology) {
+  TempDir dir;
+  Written w{type, topology, {}, EdgeTrace(topology)};
+  for (Frame& f : w.trace.frames) f.flags = 0;
+  w.trace.frames[1].bytes.resize(40);
+  WriteTrace(w.trace, type, dir.path("w.x"));
+  w.bytes = ReadFileBytes(dir.path("w.x"));
+  return w;
+}
+
+TEST(ActernaDamaged, EveryTruncationEndsCleanlyOrWithAReadErrorAndADetail) {
+  for (AnalyzerType type : {Analyzer::Domino, Analyzer::Da30, Analyzer::FireBerd500,
+                            Analyzer::FireBerdDna323}) {
+    SCOPED_TRACE(int(type));
+    const Written w = WriteSmall(type, Topo::Ethernet);
+    const ReadResult whole = [&] {
+      TempDir dir;
+      WriteFileBytes(dir.path("t"), w.bytes);
+      return ReadTraceAs(dir.path("t"), type, Topo::Ethernet);
+    }();
+    ASSERT_EQ(whole.trace.frames.size(), 3u);
+    TempDir dir;
+    for (size_t n = 0; n < w.bytes.size(); ++n) {
+      WriteFileBytes(dir.path("t"), std::vector<uint8_t>(w.bytes.begin(), w.bytes.begin() + long(n)));
+      ReadResult r = ReadTraceAs(dir.path("t"), type, Topo::Ethernet);
+      if (r.state.ReadError) {
+        EXPECT_TRUE(HasReadErrorMessage(r)) << n;
+        EXPECT_FALSE(r.state.ReadErrorDetail.empty()) << n;
+      }
+      // Whatever came out is what the whole file holds, frame for frame.
+      ASSERT_LE(r.trace.frames.size(), 3u) << n;
+      Trace prefix = whole.trace;
+      prefix.frames.resize(r.trace.frames.size());
+      EXPECT_EQ(ExpectSameFrames(prefix, r.trace), 0) << n;
+      if (type == Analyzer::Domino) {
+        EXPECT_TRUE(r.state.ReadError) << n << ": a Domino file needs its index";
+      }
+    }
+  }
+}
+
+TEST(ActernaDamaged, AbsurdLengthsAndPositionsAreReadErrorsWithTheirReason) {
+  struct Case {
+    const char* name;
+    AnalyzerType type;
+    std::function<void(std::vector<uint8_t>&)> damage;
+    const char* detail;
+  };
+  const size_t domIndex = 238 + 64 + 40 + 100;
+  const Case cases[] = {
+      {"Domino index count beyond the file", Analyzer::Domino,
+       [&](auto& f) { PutLE32(f.data() + domIndex + 4, 0xFFFFFFF0u); }, "entries, but the file holds"},
+      {"Domino FRAM beyond the file", Analyzer::Domino,
+       [](auto& f) { PutLE32(f.data() + 82, 0x7FFFFFF0u); }, "beyond the end of the file"},
+      {"Domino no FRAM entry", Analyzer::Domino, [](auto& f) { std::memcpy(f.data() + 78, "STOP", 4); },
+       "no \"FRAM\" entry"},
+      {"Domino frame position beyond the file", Analyzer::Domino,
+       [&](auto& f) { PutLE32(f.data() + domIndex + 8 + 20, 0x40000000u); }, "run past the end"},
+      {"Domino stored beyond the full length", Analyzer::Domino,
+       [&](auto& f) { PutLE16(f.data() + domIndex + 8 + 20 + 4, 2000); }, "exceed the frame length"},
+      {"Domino start hour 99", Analyzer::Domino, [](auto& f) { f[58] = 99; }, "no time of day"},
+      {"DA-30 record size of one word", Analyzer::Da30,
+       [](auto& f) { PutLE32(f.data() + 248 + 4, 1); }, "lies outside 11 to"},
+      {"DA-30 record size of 4 G words", Analyzer::Da30,
+       [](auto& f) { PutLE32(f.data() + 248 + 4, 0xFFFFFFFFu); }, "lies outside 11 to"},
+      {"DA-30 stored length beyond its record", Analyzer::Da30,
+       [](auto& f) { PutLE32(f.data() + 248 + 32, 65); }, "exceeds the record's room"},
+      {"DA-30 statistics beyond the file", Analyzer::Da30,
+       [](auto& f) { PutLE32(f.data() + 22, 0x10000000u); }, "statistics area"},
+      {"FireBerd 500 length 40,000", Analyzer::FireBerd500,
+       [](auto& f) { PutLE16(f.data() + 76, 40000); }, "frame length 40,000 exceeds 32,768"},
+      {"DNA-323 length 0xFFFFFFF0", Analyzer::FireBerdDna323,
+       [](auto& f) { PutLE32(f.data() + 42 + 20, 0xFFFFFFF0u); }, "frame length 4,294,967,280 exceeds"},
+      {"DNA-323 time after 9999", Analyzer::FireBerdDna323,
+       [](auto& f) { PutLE64(f.data() + 42 + 8, 0xFFFFFFFFFFFFFFF0ULL); }, "after the year 9999"},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Written w = WriteSmall(c.type, Topo::Ethernet);
+    c.damage(w.bytes);
+    WriteFileBytes(dir.path("bad"), w.bytes);
+    ReadResult r = ReadTraceAs(dir.path("bad"), c.type, Topo::Ethernet);
+    EXPECT_TRUE(HasReadErrorMessage(r));
+    EXPECT_NE(r.state.ReadErrorDetail.find(c.detail), std::string::npos) << r.state.ReadErrorDetail;
+  }
+}
+
+TEST(ActernaDamaged, AHeaderFailureIsNotClearedByTheFrameLoop) {
+  const std::pair<AnalyzerType, ReaderFn> readers[] = {
+      {Analyzer::Domino, ReadDomino},
+      {Analyzer::Da30, ReadDa30},
+      {Analyzer::FireBerd500, ReadFireBerd500},
+      {Analyzer::FireBerdDna323, ReadFireBerdDna323},
+  };
+  for (const auto& [type, read] : readers) {
+    SCOPED_TRACE(int(type));
+    SilentHost host;
+    Conversion c(host);
+    c.state.SourceAnalyzer = type;
+    c.state.TraceTopology = Topo::Ethernet;
+    c.source = OpenMemorySource(std::vector<uint8_t>(20, 0));
+    read(c, true, false);
+    EXPECT_TRUE(c.state.ReadError);
+    read(c, false, false);
+    EXPECT_TRUE(c.state.ReadError);
+    EXPECT_EQ(c.state.FramesRead, 0);
+  }
+}
+
+}  // namespace
+}  // namespace morph
