@@ -18,7 +18,7 @@ class HelpError : public std::runtime_error {
 using UrlOpener = std::function<bool(const QUrl&)>;
 UrlOpener DesktopUrlOpener();
 
-// The help document and the read-me, in the program's directory.
+// The help document and the read-me, beside the program or installed.
 QString HelpFilePath(const QString& programDirectory);
 QString ReadmeFilePath(const QString& programDirectory);
 
