@@ -80,6 +80,13 @@ struct TopologyInput {
 };
 using TopologyFn = Topology (*)(TopologyInput&);
 
+// A name users may give for a type on the command line, any letter case
+// ("pcap", "netmon2").
+struct FriendlyName {
+  AnalyzerType type;
+  const char* name;
+};
+
 // Capability flags of a family.
 namespace Capability {
 constexpr uint32_t GzipSource = 1u << 0;        // a compressed source is read through gzip
@@ -96,7 +103,7 @@ struct FormatDescriptor {
   AnalyzerMask reads = 0;       // analyzer types this family reads
   AnalyzerMask writes = 0;      // analyzer types this family writes
   AnalyzerMask recognises = 0;  // types whose files it identifies without reading them
-  const char* aliases = "";     // friendly target names, comma-separated, any case
+  std::span<const FriendlyName> aliases = {};  // names users may give for its types
   const char* sourcePatterns = "";  // open-dialog patterns, e.g. "*.dmp;*.pcap"
   uint32_t capabilities = 0;
   // Default suffix where it depends on the topology; nullptr, or a null
