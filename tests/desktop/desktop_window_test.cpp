@@ -70,6 +70,7 @@ class WindowTest : public QObject {
   void libpcapOptionsFollowTheSourceUnlessChanged();
   void startArguments();
   void helpDocumentsAndTheirAbsence();
+  void helpOfAnInstalledProgramIsInTheDocumentationFolder();
   void openDialogFiltersListReadableSuffixes();
 };
 
@@ -714,6 +715,35 @@ void WindowTest::helpDocumentsAndTheirAbsence() {
   w.setUrlOpener([](const QUrl&) { return false; });
   w.readme();
   QVERIFY(w.documentWindow() && w.documentWindow()->isVisible());
+}
+
+void WindowTest::helpOfAnInstalledProgramIsInTheDocumentationFolder() {
+  WindowFixture f;
+  TMainForm& w = *f.window;
+  QList<QUrl> opened;
+  w.setUrlOpener([&](const QUrl& url) {
+    opened << url;
+    return true;
+  });
+  // The program in PREFIX/bin, its documents where cmake --install puts them.
+  QDir(f.dir.path()).mkpath("prefix/bin");
+  const QString program = f.path("prefix/bin");
+  const QString docs = QDir::cleanPath(program + "/" MORPHALITE_DOCS_FROM_PROGRAM);
+  QVERIFY(docs.startsWith(f.dir.path()));
+  QDir().mkpath(docs + "/help");
+  WriteText(docs + "/help/index.html", "<html></html>");
+  WriteText(docs + "/readme.htm", "<html></html>");
+  w.setProgramDirectory(program);
+  w.helpTopics();
+  w.readme();
+  QCOMPARE(opened.size(), 2);
+  QCOMPARE(opened[0], QUrl::fromLocalFile(docs + "/help/index.html"));
+  QCOMPARE(opened[1], QUrl::fromLocalFile(docs + "/readme.htm"));
+
+  // A document beside the program, as in a build tree, comes first.
+  WriteText(program + "/readme.htm", "<html></html>");
+  w.readme();
+  QCOMPARE(opened.value(2), QUrl::fromLocalFile(program + "/readme.htm"));
 }
 
 void WindowTest::openDialogFiltersListReadableSuffixes() {

@@ -24,7 +24,7 @@ class HelpError : public DetailedError {
 using UrlOpener = std::function<bool(const QUrl&)>;
 UrlOpener DesktopUrlOpener();
 
-// The help document and the read-me, in the program's directory.
+// The help document and the read-me, beside the program or installed.
 QString HelpFilePath(const QString& programDirectory);
 QString ReadmeFilePath(const QString& programDirectory);
 

@@ -1,0 +1,35 @@
+# What `cmake --install` puts where, in the GNU layout: the program with its
+# manual page and help (component Runtime), the desktop entry and icon when the
+# window is built, and the library with its headers as the CMake package
+# Morphalite (component Development):
+#   find_package(Morphalite)  then  target_link_libraries(x Morphalite::core)
+include(CMakePackageConfigHelpers)
+
+install(TARGETS morphalite RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
+install(FILES docs/morphalite.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Runtime)
+install(FILES docs/readme.htm DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Runtime)
+install(DIRECTORY docs/help DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Runtime)
+if(MORPHALITE_HAVE_QT)
+  install(FILES ui/desktop/morphalite.desktop
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT Runtime)
+  install(FILES ui/desktop/morphalite.svg
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT Runtime)
+endif()
+
+set(MORPHALITE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Morphalite)
+install(TARGETS morphalite_core EXPORT MorphaliteTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development)
+# Every header of the engine and the formats, in their folders, so that
+# #include "engine/morphalite.h" reads the same inside and outside this tree.
+install(DIRECTORY engine formats DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/morphalite
+        COMPONENT Development FILES_MATCHING PATTERN "*.h")
+install(EXPORT MorphaliteTargets NAMESPACE Morphalite:: DESTINATION ${MORPHALITE_PACKAGE_DIR}
+        COMPONENT Development)
+configure_package_config_file(cmake/MorphaliteConfig.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/MorphaliteConfig.cmake INSTALL_DESTINATION ${MORPHALITE_PACKAGE_DIR})
+# The library's interface is not yet promised beyond a minor version.
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/MorphaliteConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/MorphaliteConfig.cmake
+              ${CMAKE_CURRENT_BINARY_DIR}/MorphaliteConfigVersion.cmake
+        DESTINATION ${MORPHALITE_PACKAGE_DIR} COMPONENT Development)
