@@ -231,10 +231,10 @@ void WindowTest::targetListsFollowTheTopology() {
   WindowFixture f;
   TMainForm& w = *f.window;
   const QStringList ethernet = WritableNames({0, 2, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 17, 20, 21, 23,
-                                            24, 25, 26, 27, 28, 29, 30});  // no 19, 22, 31
+                                            24, 25, 26, 27, 28, 29, 30, 36});  // no 19, 22, 31
   const QStringList tokenRing = WritableNames({0, 2, 4, 5, 6, 8, 9, 11, 12, 13, 14, 17, 20, 21, 23,
-                                             24, 25, 26, 27, 28, 29, 30, 31});
-  const QStringList fddi = WritableNames({0, 6, 9, 13, 20, 21, 24, 25, 26, 27, 28, 29, 30});
+                                             24, 25, 26, 27, 28, 29, 30, 31, 36});
+  const QStringList fddi = WritableNames({0, 6, 9, 13, 20, 21, 24, 25, 26, 27, 28, 29, 30, 36});
 
   struct Case {
     uint32_t linkType;
@@ -260,7 +260,7 @@ void WindowTest::targetListsFollowTheTopology() {
   // "Convert to Wireless" turns an Ethernet source's list into the 802.11 one.
   QTest::mouseClick(Child<QCheckBox>(w, "ConvertToWirelessCheckBox"), Qt::LeftButton);
   QCOMPARE(w.targetClass(), TargetClass::Wireless);
-  QCOMPARE(FormatItems(w), WritableNames({1, 24, 26, 30}));  // no ASCII while converting
+  QCOMPARE(FormatItems(w), WritableNames({1, 24, 26, 30, 36}));  // no ASCII while converting
 }
 
 void WindowTest::wirelessSourcesAndTheMediaConversionBoxes() {
@@ -269,14 +269,14 @@ void WindowTest::wirelessSourcesAndTheMediaConversionBoxes() {
   WritePcap(f.path("air.pcap"), {105, 5, 60, false});
   w.chooseSources({f.path("air.pcap")});
   QCOMPARE(w.targetClass(), TargetClass::Wireless);
-  QCOMPARE(FormatItems(w), WritableNames({1, 2, 24, 26, 30}));
+  QCOMPARE(FormatItems(w), WritableNames({1, 2, 24, 26, 30, 36}));
   auto* toEthernet = Child<QCheckBox>(w, "ConvertToEthernetCheckBox");
   QVERIFY(toEthernet->isVisibleTo(&w));
   QVERIFY(!Child<QCheckBox>(w, "ConvertToWirelessCheckBox")->isVisibleTo(&w));
 
   QTest::mouseClick(toEthernet, Qt::LeftButton);
   QCOMPARE(w.targetClass(), TargetClass::Lan);
-  QCOMPARE(FormatItems(w), WritableNames({0, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 17, 20, 21, 23, 24,
+  QCOMPARE(FormatItems(w), WritableNames({0, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 17, 20, 21, 23, 24, 36,
                                         25, 26, 27, 28, 29, 30}));  // no ASCII, no Ringstave
   // The destination carries the source's 802.11 suffix as a tag.
   QVERIFY(ChooseFormat(w, QString::fromStdString(AnalyzerName(Analyzer::Ostrawind))));
@@ -286,7 +286,7 @@ void WindowTest::wirelessSourcesAndTheMediaConversionBoxes() {
 
   QTest::mouseClick(toEthernet, Qt::LeftButton);
   QCOMPARE(w.targetClass(), TargetClass::Wireless);
-  QCOMPARE(FormatItems(w), WritableNames({1, 2, 24, 26, 30}));
+  QCOMPARE(FormatItems(w), WritableNames({1, 2, 24, 26, 30, 36}));
 }
 
 void WindowTest::wanAndAtmSources() {
