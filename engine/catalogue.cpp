@@ -12,7 +12,8 @@ namespace {
 
 // One row per analyzer type, in type order.
 const std::array<AnalyzerInfo, Analyzer::Count> kAnalyzers = {{
-    {0, "Advisor (Agilent)", "IA", nullptr, nullptr, nullptr, nullptr},
+    {0, "Advisor (Agilent)", "IA", ReadAdvisor, WriteAdvisorHeader, WriteAdvisorFrame,
+     FinishAdvisor},
     {1, "Skavelin (Corvantique)", "SK", ReadPacketFile, WritePacketFileHeader,
      WritePacketFileFrame, FinishPacketFile},
     {2, "ASCII (text file with options)", nullptr, nullptr,
@@ -27,7 +28,8 @@ const std::array<AnalyzerInfo, Analyzer::Count> kAnalyzers = {{
     {9, "FireBerd 500 PC (Acterna/TTC)", nullptr, nullptr,
      WriteSnoopHeader, WriteSnoopFrame, nullptr},
     {10, "FireBerd DNA-323 (Acterna/TTC)", nullptr, nullptr, nullptr, nullptr, nullptr},
-    {11, "Internet Advisor (Agilent, pre-Win95)", "HP", nullptr, nullptr, nullptr, nullptr},
+    {11, "Internet Advisor (Agilent, pre-Win95)", "HP", ReadInternetAdvisor,
+     WriteInternetAdvisorHeader, WriteInternetAdvisorFrame, FinishInternetAdvisor},
     {12, "LAN900 (Digitech)", "L9", nullptr, nullptr, nullptr, nullptr},
     {13, "LAN Analyzer (Agilent)", nullptr, nullptr, WriteSnoopHeader, WriteSnoopFrame, nullptr},
     {14, "LANalyzer (Novell)", "LZ", nullptr, nullptr, nullptr, nullptr},
@@ -35,13 +37,14 @@ const std::array<AnalyzerInfo, Analyzer::Count> kAnalyzers = {{
     {16, "LANWatch (Precision Guesswork)", nullptr, nullptr, nullptr, nullptr, nullptr},
     {17, "LinkView PRO (Acterna/WWG)", "LV", nullptr, nullptr, nullptr, nullptr},
     {18, "NetLens/Spider (Acterna/TTC)", nullptr, nullptr, nullptr, nullptr, nullptr},
-    {19, "NetMetrix (Agilent)", nullptr, nullptr, nullptr, nullptr, nullptr},
+    {19, "NetMetrix (Agilent)", nullptr, ReadNetMetrix, nullptr, nullptr, nullptr},
     {20, "NetMon (Microsoft, SMS 1.2)", "NM", ReadNetMon,
      WriteNetMonHeader, WriteNetMonFrame, FinishNetMon},
     {21, "NetMon (Microsoft, SMS 2.0)", "N2", ReadNetMon,
      WriteNetMonHeader, WriteNetMonFrame, FinishNetMon},
     {22, "NetScout (NetScout Systems)", "NS", nullptr, nullptr, nullptr, nullptr},
-    {23, "Network Analyzer (Agilent)", "AN", nullptr, nullptr, nullptr, nullptr},
+    {23, "Network Analyzer (Agilent)", "AN", ReadAdvisor, WriteAdvisorHeader, WriteAdvisorFrame,
+     FinishAdvisor},
     {24, "Observer (Network Instruments)", "OB", nullptr, nullptr, nullptr, nullptr},
     {25, "Protocol Inspector (Fluke)", nullptr, nullptr,
      WriteSnoopHeader, WriteSnoopFrame, nullptr},
@@ -82,6 +85,13 @@ bool WriterDropsEthernetFcs(AnalyzerType type) {
 }
 
 bool HasWriter(AnalyzerType type) { return Analyzers(type).writeFrame != nullptr; }
+
+bool ReaderOwnsSource(AnalyzerType type) {
+  return type == Analyzer::Advisor || type == Analyzer::NetworkAnalyzer;
+}
+bool WriterOwnsTarget(AnalyzerType type) {
+  return type == Analyzer::Advisor || type == Analyzer::NetworkAnalyzer;
+}
 
 std::string AnalyzerName(AnalyzerType type) { return Analyzers(type).name; }
 

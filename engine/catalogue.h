@@ -36,6 +36,10 @@ bool HasReader(AnalyzerType type);
 // Writers that never store the 4-byte FCS of Ethernet frames.
 bool WriterDropsEthernetFcs(AnalyzerType type);
 bool HasWriter(AnalyzerType type);
+// Readers that open their source themselves and writers that create their
+// target themselves (the Advisor file library): the driver opens no stream.
+bool ReaderOwnsSource(AnalyzerType type);
+bool WriterOwnsTarget(AnalyzerType type);
 
 std::string AnalyzerName(AnalyzerType type);
 // Display name of a source, with the libpcap variant and compression marks.

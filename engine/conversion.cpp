@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "engine/catalogue.h"
+#include "engine/failure.h"
 #include "engine/timebase.h"
 
 namespace morph {
@@ -20,9 +21,9 @@ bool UsesGzipWhenCompressed(AnalyzerType type) {
          type == Analyzer::SnifferPro || type == Analyzer::Ringstave || type == Analyzer::Farrowe;
 }
 
-bool ReadThroughLibrary(AnalyzerType type) {
-  return type == Analyzer::Advisor || type == Analyzer::Bsts ||
-         type == Analyzer::NetworkAnalyzer;
+// Sources the reader opens itself, and BSTS, which nothing reads.
+bool OpenedByReader(AnalyzerType type) {
+  return ReaderOwnsSource(type) || type == Analyzer::Bsts;
 }
 
 }  // namespace
@@ -86,7 +87,7 @@ bool Conversion::ResetConversion() {
     // frames come from the caller
   } else if (source) {
     source->seek(0);
-  } else if (!ReadThroughLibrary(s.SourceAnalyzer)) {
+  } else if (!OpenedByReader(s.SourceAnalyzer)) {
     bool gzip = s.SourceCompressed && UsesGzipWhenCompressed(s.SourceAnalyzer);
     source = gzip ? OpenGzipSource(s.SourceFileName) : OpenFileSource(s.SourceFileName);
     sourceOpenFailed_ = !source;
@@ -100,7 +101,8 @@ void Conversion::ReadSource(bool headerStep, bool singleFrame) {
   state.FrameLength = 0;
   if (customReader)
     customReader(*this, headerStep, singleFrame);
-  else if (ReaderFn read = Analyzers(state.SourceAnalyzer).read; read && source)
+  else if (ReaderFn read = Analyzers(state.SourceAnalyzer).read;
+           read && (source || ReaderOwnsSource(state.SourceAnalyzer)))
     read(*this, headerStep, singleFrame);
 }
 
@@ -125,7 +127,7 @@ bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
   if (!s.ProbeOnly && s.SourceAnalyzer == Analyzer::DataGlance && s.WrappedSource) {
     Report("File Read Error", "Wrapped format not supported.", MessageIcon::Error);
     CloseSource();
-    if (target) target->close();
+    CloseTarget();
     return false;
   }
 
@@ -150,26 +152,42 @@ void Conversion::Finish() {
   }
   if (s.FramesReadTotal - s.NonDataFrames < 1)
     Report("Output", "Target file contains no frames!", MessageIcon::Information);
-  if (s.ReadError) {
+  if (s.ReadError)
     Report("File Error",
            s.FramesRead > 0 ? "Error reading from source file.  File may be corrupt."
                             : "Error reading from source file.  File may be in use by another "
                               "application.",
            MessageIcon::Error);
-  } else if (FinishFn finish = Analyzers(s.TargetAnalyzer).finish;
-             finish && target && !frameObserver) {
+  // A read error after frames were written still completes the target: the
+  // frames before it make a valid file.
+  if (FinishFn finish = Analyzers(s.TargetAnalyzer).finish;
+      finish && CanWrite() && !(s.ReadError && s.HeaderPending))
     finish(*this, s.FramesWritten);
-  }
-  // A target that failed while flushing or closing failed as much as one
-  // that failed in the middle.
-  if (target && (!target->close() || target->failed())) s.WriteFailed = true;
+  CloseTarget();
   if (s.WriteFailed)
     Report("File Error", "Unable to write to destination file " + FileNamePart(s.TargetFileName),
            MessageIcon::Error);
   CloseSource();
 }
 
-void Conversion::CloseSource() { source.reset(); }
+void Conversion::CloseSource() {
+  if (readerContext_) readerContext_->Close(*this);
+  readerContext_.reset();
+  source.reset();
+}
+
+void Conversion::CloseTarget() {
+  // A target that failed while flushing or closing failed as much as one
+  // that failed in the middle.
+  if (target && (!target->close() || target->failed()))
+    FailWrite(state, "the target file could not be written to its end");
+  if (writerContext_) writerContext_->Close(*this);
+  writerContext_.reset();
+}
+
+bool Conversion::CanWrite() const {
+  return (target || WriterOwnsTarget(state.TargetAnalyzer)) && !frameObserver;
+}
 
 void Conversion::CloseProbe() { CloseSource(); }
 
@@ -184,7 +202,10 @@ bool Conversion::ProbeFirstFrame() {
 }
 
 ProgressView Conversion::Progress() const {
-  int64_t position = source ? source->filePosition() : state.SourceFileSize;
+  // A reader that opens its own source tells its position itself.
+  int64_t position = source                                 ? source->filePosition()
+                     : ReaderOwnsSource(state.SourceAnalyzer) ? state.SourceFilePosition
+                                                              : state.SourceFileSize;
   return ComputeProgress(state, position, stopPressed_);
 }
 
@@ -276,12 +297,12 @@ bool Conversion::ProcessFrame() {
     s.FirstFrameSeconds = s.FrameTime / 1000000;
     s.FirstFrameMicroseconds = s.FrameTime - s.FirstFrameSeconds * 1000000;
     ComputeWriterTimeBase(s);
-    if (writer.writeHeader && target && !frameObserver) writer.writeHeader(*this, n);
+    if (writer.writeHeader && CanWrite()) writer.writeHeader(*this, n);
   }
   if (s.SliceFrames && s.SliceLength < s.StoredLength) s.StoredLength = s.SliceLength;
   if (write && frameObserver)
     frameObserver(*this);
-  else if (write && writer.writeFrame && target)
+  else if (write && writer.writeFrame && CanWrite())
     writer.writeFrame(*this);
   // A writer fails by its target's I/O error or by setting WriteFailed itself
   // (a value its format cannot hold).

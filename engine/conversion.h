@@ -75,6 +75,9 @@ class Conversion {
 
   void Finish();
   void CloseSource();
+  void CloseTarget();
+  // The target writer runs: a target stream, or a writer that creates its own.
+  bool CanWrite() const;
   void DurationBookkeeping();
   void EthernetToWireless();
   bool WirelessToEthernet();  // false: the frame is not to be written

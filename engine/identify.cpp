@@ -12,6 +12,11 @@
 #include "engine/catalogue.h"
 #include "engine/conversion.h"
 #include "engine/streams.h"
+#include "engine/file_block.h"
+#include "engine/format.h"
+#include "formats/advisor.h"
+#include "formats/internet_advisor.h"
+#include "formats/netmetrix.h"
 #include "formats/netmon.h"
 #include "formats/packet_file.h"
 #include "formats/pcap.h"
@@ -32,47 +37,10 @@ bool Contains(const std::string& text, const char* part) {
   return text.find(part) != std::string::npos;
 }
 
-// A block of file bytes with bounded field access: a field that lies beyond
-// the bytes read reads as -1, which matches no rule.
-class Block {
- public:
-  std::vector<uint8_t> bytes;
+using Block = FileBlock;
 
-  size_t size() const { return bytes.size(); }
-  bool fits(size_t at, size_t n) const { return at <= bytes.size() && n <= bytes.size() - at; }
-  int64_t u8(size_t at) const { return fits(at, 1) ? bytes[at] : -1; }
-  int64_t le16(size_t at) const { return fits(at, 2) ? GetLE16(&bytes[at]) : -1; }
-  int64_t le32(size_t at) const { return fits(at, 4) ? GetLE32(&bytes[at]) : -1; }
-  int64_t be16(size_t at) const { return fits(at, 2) ? GetBE16(&bytes[at]) : -1; }
-  int64_t be32(size_t at) const { return fits(at, 4) ? GetBE32(&bytes[at]) : -1; }
-
-  bool startsWith(const void* prefix, size_t n) const {
-    return fits(0, n) && std::memcmp(bytes.data(), prefix, n) == 0;
-  }
-  bool startsWith(const char* text) const { return startsWith(text, std::strlen(text)); }
-  bool contains(const void* needle, size_t n) const {
-    if (n == 0 || n > bytes.size()) return false;
-    auto* first = static_cast<const uint8_t*>(needle);
-    return std::search(bytes.begin(), bytes.end(), first, first + n) != bytes.end();
-  }
-  bool contains(const char* text) const { return contains(text, std::strlen(text)); }
-  // Text from `at`, at most `n` bytes, ending at the first zero byte.
-  std::string text(size_t at, size_t n) const {
-    std::string out;
-    for (size_t i = at; i < at + n && i < bytes.size() && bytes[i] != 0; ++i)
-      out += char(bytes[i]);
-    return out;
-  }
-};
-
-// Up to n bytes from `position`; fewer at the end of the file, none when the
-// position cannot be reached.
 Block ReadBlock(SourceStream& in, int64_t position, size_t n) {
-  Block block;
-  if (position < 0 || !in.seek(position)) return block;
-  block.bytes.resize(n);
-  block.bytes.resize(in.read(block.bytes.data(), n));
-  return block;
+  return ReadFileBlock(in, position, n);
 }
 
 // Only regular files are looked at: opening a FIFO or device could block or
@@ -159,7 +127,10 @@ AnalyzerType IdentifyByContent(ConversionState& s, SourceStream& in, const Block
     s.SourceCompressed = IsSnifferDosCompressed(head.bytes.data(), head.size());
     return Analyzer::SnifferDos;
   }
-  if (head.be32(0) == 0x6476) return head.be32(4) == 4 ? Analyzer::NetMetrix : Analyzer::Unknown;
+  bool compressed = false;
+  uint32_t variant = 0;
+  IdentifyInput input{in, head, fileName, path, s.SourceFileSize, compressed, variant, openFailed};
+  if (auto type = IdentifyNetMetrix(input)) return *type;
   if (const uint32_t magic = GetLE32(head.bytes.data()); IsPcapMagic(magic))
     return IdentifyPcap(s, in, magic, openFailed);
   if (head.le16(0) == 0x1001 || head.le16(0) == 0x1007) return Analyzer::LanAlyzer;
@@ -169,7 +140,7 @@ AnalyzerType IdentifyByContent(ConversionState& s, SourceStream& in, const Block
     return Analyzer::LanDesk;
   if (head.startsWith("EXRS")) return Analyzer::Da30;
   if (head.contains("pktcapKahala Systems     ")) return Analyzer::FireBerdDna323;
-  if (head.contains("HPDATA0")) return Analyzer::InternetAdvisor;
+  if (auto type = IdentifyInternetAdvisor(input)) return *type;
   if (head.u8(130) >= 1 && head.u8(130) <= 3 && head.u8(131) >= 0 && !(head.u8(131) & 2) &&
       Contains(path, ".DGC"))
     return Analyzer::DataGlance;
@@ -194,23 +165,11 @@ AnalyzerType IdentifyByContent(ConversionState& s, SourceStream& in, const Block
   if (head.startsWith("WINC"))
     return head.contains("LinkView PRO") ? Analyzer::LinkViewPro : Analyzer::Domino;
   if (head.startsWith("XCP")) return Analyzer::SnifferPro;
-  // Advisor and Network Analyzer files are recognised only by the Advisor
-  // file library, which this build does not have: they stay unknown.
-  return Analyzer::Unknown;
+  // Advisor and Network Analyzer files are recognised only by their library.
+  return IdentifyAdvisorFile(input).value_or(Analyzer::Unknown);
 }
 
 // ------------------------------------------------------ topology determination
-
-// What a run of the source's reader over its header and first frame learnt.
-struct ProbeResult {
-  bool ran = false;        // the analyzer table has a reader for the source
-  bool delivered = false;  // a first frame came out
-  Topology topology = Topo::Unknown;
-  uint32_t wanProtocol = Wan::NotKnown;
-  bool noFrames = false;
-  int32_t frameCount = 0;
-  std::vector<uint8_t> firstBytes;  // up to 2 bytes of the first frame
-};
 
 ProbeResult ProbeSource(const ConversionState& s, AnalyzerType type, const std::string& fileName,
                         Topology topology) {
@@ -240,21 +199,6 @@ ProbeResult ProbeSource(const ConversionState& s, AnalyzerType type, const std::
     result.firstBytes.assign(p.FrameData.begin(), p.FrameData.begin() + n);
   }
   return result;
-}
-
-// Everything one topology rule works with.
-struct TopologyInput {
-  ConversionState& s;
-  AnalyzerType type;
-  const std::string& fileName;
-  SourceStream& in;
-  const Block& head;  // the first 140 bytes
-  uint32_t& speed;    // the speed the file states, 0 if none
-};
-
-Topology AdvisorTopology(TopologyInput&) {
-  // Needs the Advisor file library, which this build does not have.
-  return Topo::Unknown;
 }
 
 Topology PacketFileTopology(TopologyInput& t) {
@@ -384,19 +328,6 @@ Topology FireBerd500Topology(TopologyInput& t) {
   return Topo::TokenRing;
 }
 
-Topology InternetAdvisorTopology(TopologyInput& t) {
-  switch (t.head.le32(24)) {
-    case 1:
-    case 2:
-    case 5:
-    case 8: t.speed = 10000000; return Topo::Ethernet;
-    case 7: t.speed = 100000000; return Topo::Ethernet;
-    case 3: t.speed = 4000000; return Topo::TokenRing;
-    case 4: t.speed = 16000000; return Topo::TokenRing;
-    default: return Topo::Unknown;
-  }
-}
-
 Topology Lan900Topology(TopologyInput& t) {
   ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, Topo::Unknown);
   if (!probe.ran) return Topo::Unknown;
@@ -430,17 +361,6 @@ Topology LanDeskTopology(TopologyInput& t) {
   switch (t.head.le16(40)) {
     case 1: return Topo::Ethernet;
     case 3: return Topo::TokenRing;
-    default: return Topo::Unknown;
-  }
-}
-
-Topology NetMetrixTopology(TopologyInput& t) {
-  Block info = ReadBlock(t.in, t.head.be32(16), 144);
-  switch (info.be32(92)) {
-    case 0:
-    case 44: return Topo::Ethernet;
-    case 1: return Topo::TokenRing;
-    case 2: return Topo::Fddi;
     default: return Topo::Unknown;
   }
 }
@@ -515,7 +435,7 @@ Topology PcapFileTopology(TopologyInput& t) {
 Topology TopologyByRule(TopologyInput& t) {
   switch (t.type) {
     case Analyzer::Advisor:
-    case Analyzer::NetworkAnalyzer: return AdvisorTopology(t);
+    case Analyzer::NetworkAnalyzer: return AdvisorFileTopology(t);
     case Analyzer::Skavelin:
     case Analyzer::Ostrawind:
     case Analyzer::Ringstave:

@@ -12,6 +12,8 @@
 
 namespace morph {
 
+class Conversion;
+
 // Fields of the text dump target; the desktop dialog and the command line
 // both edit this record.
 struct TextDumpOptions {
@@ -31,6 +33,10 @@ struct TextDumpOptions {
 // reach theirs through Conversion::readerContext<T>() / writerContext<T>().
 struct FormatContext {
   virtual ~FormatContext() = default;
+  // Called once when the conversion is over, also after a failure or Stop,
+  // for what a format holds beyond the conversion's streams (a file of its
+  // own); a write lost doing so is reported through FailWrite.
+  virtual void Close(Conversion&) {}
 };
 
 struct ConversionState {

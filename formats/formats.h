@@ -45,4 +45,19 @@ void WriteSnifferProHeader(Conversion& c, int32_t count);
 void WriteSnifferProFrame(Conversion& c);
 void FinishSnifferPro(Conversion& c, int32_t framesWritten);
 
+// Advisor and Network Analyzer, through the Advisor file library (advisor.cpp)
+void ReadAdvisor(Conversion& c, bool headerStep, bool singleFrame);
+void WriteAdvisorHeader(Conversion& c, int32_t frameNumber);
+void WriteAdvisorFrame(Conversion& c);
+void FinishAdvisor(Conversion& c, int32_t framesWritten);
+
+// Internet Advisor, pre-Win95 (internet_advisor.cpp)
+void ReadInternetAdvisor(Conversion& c, bool headerStep, bool singleFrame);
+void WriteInternetAdvisorHeader(Conversion& c, int32_t frameNumber);
+void WriteInternetAdvisorFrame(Conversion& c);
+void FinishInternetAdvisor(Conversion& c, int32_t framesWritten);
+
+// NetMetrix, read only (netmetrix.cpp)
+void ReadNetMetrix(Conversion& c, bool headerStep, bool singleFrame);
+
 }  // namespace morph
