@@ -511,6 +511,20 @@ TEST(AdvisorRead, DamagedRecordsEndWithAReadErrorAndADetail) {
   EXPECT_EQ(junk.state.ReadErrorDetail, "not a file of the Advisor library");
 }
 
+TEST(AdvisorRead, AHeaderStatingNoFramesNeverDividesTheProgressByZero) {
+  TempDir dir;
+  Trace t = MakeTrace(Topo::Ethernet, 5);
+  WriteTrace(t, Analyzer::Advisor, dir.path("a.dat"));
+  auto bytes = ReadFileBytes(dir.path("a.dat"));
+  PutLE32(&bytes[20], 0);  // a closed file that states 0 records
+  WriteFileBytes(dir.path("zero.dat"), bytes);
+  ReadResult r = ReadTraceAs(dir.path("zero.dat"), Analyzer::Advisor, Topo::Ethernet,
+                             [](ConversionState& s) { s.SourceFileSize = 1000; });
+  EXPECT_FALSE(r.state.ReadError) << r.state.ReadErrorDetail;
+  EXPECT_EQ(r.trace.frames.size(), 5u);
+  EXPECT_EQ(r.state.SourceFilePosition, 0);
+}
+
 TEST(AdvisorRead, AFileCutShortGivesItsWholeBlocksAndTheTargetIsStillCompleted) {
   TempDir dir;
   Trace t = MakeTrace(Topo::Ethernet, 400);
