@@ -1,139 +1,93 @@
 #include "engine/catalogue.h"
 
-#include <algorithm>
 #include <array>
-#include <cctype>
 
 #include "engine/bytes.h"
-#include "formats/formats.h"
 
 namespace morph {
 namespace {
 
-// One row per analyzer type, in type order.
-const std::array<AnalyzerInfo, Analyzer::Count> kAnalyzers = {{
-    {0, "Advisor (Agilent)", "IA", ReadAdvisor, WriteAdvisorHeader, WriteAdvisorFrame,
-     FinishAdvisor},
-    {1, "Skavelin (Corvantique)", "SK", ReadPacketFile, WritePacketFileHeader,
-     WritePacketFileFrame, FinishPacketFile},
-    {2, "ASCII (text file with options)", nullptr, nullptr,
-     WriteTextDumpHeader, WriteTextDumpFrame, nullptr},
-    {3, "BSTS (Agilent)", "BT", nullptr, nullptr, nullptr, nullptr},
-    {4, "DA-30 (Acterna/WWG)", "DA", nullptr, nullptr, nullptr, nullptr},
-    {5, "DataGLANce (IBM)", "DG", nullptr, nullptr, nullptr, nullptr},
-    {6, "Domino (Acterna/WWG)", "DM", nullptr, nullptr, nullptr, nullptr},
-    {7, "Ostrawind (Corvantique)", "OW", ReadPacketFile, WritePacketFileHeader,
-     WritePacketFileFrame, FinishPacketFile},
-    {8, "FireBerd 500 (Acterna/TTC)", "FB", nullptr, nullptr, nullptr, nullptr},
-    {9, "FireBerd 500 PC (Acterna/TTC)", nullptr, nullptr,
-     WriteSnoopHeader, WriteSnoopFrame, nullptr},
-    {10, "FireBerd DNA-323 (Acterna/TTC)", nullptr, nullptr, nullptr, nullptr, nullptr},
-    {11, "Internet Advisor (Agilent, pre-Win95)", "HP", ReadInternetAdvisor,
-     WriteInternetAdvisorHeader, WriteInternetAdvisorFrame, FinishInternetAdvisor},
-    {12, "LAN900 (Digitech)", "L9", nullptr, nullptr, nullptr, nullptr},
-    {13, "LAN Analyzer (Agilent)", nullptr, nullptr, WriteSnoopHeader, WriteSnoopFrame, nullptr},
-    {14, "LANalyzer (Novell)", "LZ", nullptr, nullptr, nullptr, nullptr},
-    {15, "LANDesk/NetSight (Intel)", nullptr, nullptr, nullptr, nullptr, nullptr},
-    {16, "LANWatch (Precision Guesswork)", nullptr, nullptr, nullptr, nullptr, nullptr},
-    {17, "LinkView PRO (Acterna/WWG)", "LV", nullptr, nullptr, nullptr, nullptr},
-    {18, "NetLens/Spider (Acterna/TTC)", nullptr, nullptr, nullptr, nullptr, nullptr},
-    {19, "NetMetrix (Agilent)", nullptr, ReadNetMetrix, nullptr, nullptr, nullptr},
-    {20, "NetMon (Microsoft, SMS 1.2)", "NM", ReadNetMon,
-     WriteNetMonHeader, WriteNetMonFrame, FinishNetMon},
-    {21, "NetMon (Microsoft, SMS 2.0)", "N2", ReadNetMon,
-     WriteNetMonHeader, WriteNetMonFrame, FinishNetMon},
-    {22, "NetScout (NetScout Systems)", "NS", nullptr, nullptr, nullptr, nullptr},
-    {23, "Network Analyzer (Agilent)", "AN", ReadAdvisor, WriteAdvisorHeader, WriteAdvisorFrame,
-     FinishAdvisor},
-    {24, "Observer (Network Instruments)", "OB", nullptr, nullptr, nullptr, nullptr},
-    {25, "Protocol Inspector (Fluke)", nullptr, nullptr,
-     WriteSnoopHeader, WriteSnoopFrame, nullptr},
-    {26, "SnifferPro/NetXRay (NAI)", "XR", ReadSnifferPro, WriteSnifferProHeader,
-     WriteSnifferProFrame, FinishSnifferPro},
-    {27, "Sniffer DOS (NAI)", "SN", ReadSnifferDos, WriteSnifferDosHeader,
-     WriteSnifferDosFrame, FinishSnifferDos},
-    {28, "Snoop (Sun)", "SO", ReadSnoop, WriteSnoopHeader, WriteSnoopFrame, nullptr},
-    {29, "Surveyor (Finisar/Shomiti)", "SH", ReadSnoop, WriteSnoopHeader, WriteSnoopFrame, nullptr},
-    {30, "tcpdump/libpcap", "TD", ReadPcap, WritePcapHeader, WritePcapFrame, FinishPcap},
-    {31, "Ringstave (Corvantique)", "RS", ReadPacketFile, WritePacketFileHeader,
-     WritePacketFileFrame, FinishPacketFile},
-    {32, "Glimmerhollow (Corvantique)", nullptr, nullptr, nullptr, nullptr, nullptr},
-    {33, "Farrowe (Corvantique)", "KV", ReadPacketFile, WriteTaggedFileHeader,
-     WritePacketFileFrame, FinishTaggedFile},
-    {34, "Any Analyzer", nullptr, nullptr, nullptr, nullptr, nullptr},
-    {35, "Unknown", nullptr, nullptr, nullptr, nullptr, nullptr},
+// One row per analyzer type, in type order: the value is what settings and
+// files store, so rows are never reordered.
+constexpr std::array<AnalyzerInfo, Analyzer::Count> kAnalyzers = {{
+    {Analyzer::Advisor, "Advisor (Agilent)", "IA", ".dat"},
+    {Analyzer::Skavelin, "Skavelin (Corvantique)", "SK", ".skc"},
+    {Analyzer::Ascii, "ASCII (text file with options)", nullptr, ".txt"},
+    {Analyzer::Bsts, "BSTS (Agilent)", "BT", ".data_recording"},
+    {Analyzer::Da30, "DA-30 (Acterna/WWG)", "DA", ".an1"},
+    {Analyzer::DataGlance, "DataGLANce (IBM)", "DG", ".dgc"},
+    {Analyzer::Domino, "Domino (Acterna/WWG)", "DM", ".cap"},
+    {Analyzer::Ostrawind, "Ostrawind (Corvantique)", "OW", ".pkt"},
+    {Analyzer::FireBerd500, "FireBerd 500 (Acterna/TTC)", "FB", ".pkt"},
+    {Analyzer::FireBerd500Pc, "FireBerd 500 PC (Acterna/TTC)", nullptr, ".cap"},
+    {Analyzer::FireBerdDna323, "FireBerd DNA-323 (Acterna/TTC)", nullptr, ".trc"},
+    {Analyzer::InternetAdvisor, "Internet Advisor (Agilent, pre-Win95)", "HP", ""},
+    {Analyzer::Lan900, "LAN900 (Digitech)", "L9", ".dat"},
+    {Analyzer::LanAnalyzer, "LAN Analyzer (Agilent)", nullptr, ".cap"},
+    {Analyzer::LanAlyzer, "LANalyzer (Novell)", "LZ", ".tr1"},
+    {Analyzer::LanDesk, "LANDesk/NetSight (Intel)", nullptr, ".cap"},
+    {Analyzer::LanWatch, "LANWatch (Precision Guesswork)", nullptr, ""},
+    {Analyzer::LinkViewPro, "LinkView PRO (Acterna/WWG)", "LV", ".cap"},
+    {Analyzer::NetLens, "NetLens/Spider (Acterna/TTC)", nullptr, ""},
+    {Analyzer::NetMetrix, "NetMetrix (Agilent)", nullptr, ".trc"},
+    {Analyzer::NetMon1, "NetMon (Microsoft, SMS 1.2)", "NM", ".cap"},
+    {Analyzer::NetMon2, "NetMon (Microsoft, SMS 2.0)", "N2", ".cap"},
+    {Analyzer::NetScout, "NetScout (NetScout Systems)", "NS", ".dat"},
+    {Analyzer::NetworkAnalyzer, "Network Analyzer (Agilent)", "AN", ".dat"},
+    {Analyzer::Observer, "Observer (Network Instruments)", "OB", ".bfr"},
+    {Analyzer::ProtocolInspector, "Protocol Inspector (Fluke)", nullptr, ".cap"},
+    {Analyzer::SnifferPro, "SnifferPro/NetXRay (NAI)", "XR", ".cap"},
+    {Analyzer::SnifferDos, "Sniffer DOS (NAI)", "SN", ""},
+    {Analyzer::Snoop, "Snoop (Sun)", "SO", ".snoop"},
+    {Analyzer::Surveyor, "Surveyor (Finisar/Shomiti)", "SH", ".cap"},
+    {Analyzer::Tcpdump, "tcpdump/libpcap", "TD", ".dmp"},
+    {Analyzer::Ringstave, "Ringstave (Corvantique)", "RS", ".rgc"},
+    {Analyzer::Glimmerhollow, "Glimmerhollow (Corvantique)", nullptr, ""},
+    {Analyzer::Farrowe, "Farrowe (Corvantique)", "KV", ".kvc"},
+    {Analyzer::AnyAnalyzer, "Any Analyzer", nullptr, ""},
+    {Analyzer::Unknown, "Unknown", nullptr, ""},
 }};
 
-// Command-line codes in the order they are tested.
-constexpr std::array<std::pair<const char*, AnalyzerType>, 24> kCodes = {{
-    {"AN", 23}, {"NS", 22}, {"BT", 3},  {"LV", 17}, {"LZ", 14}, {"DA", 4},
-    {"SN", 27}, {"HP", 11}, {"IA", 0},  {"DG", 5},  {"FB", 8},  {"L9", 12},
-    {"NM", 20}, {"N2", 21}, {"OB", 24}, {"OW", 7},  {"SK", 1},  {"KV", 33},
-    {"TD", 30}, {"RS", 31}, {"SH", 29}, {"SO", 28}, {"DM", 6},  {"XR", 26},
-}};
+// Command-line codes in the order they are tested (the order users have
+// always seen in the code list).
+constexpr std::array<AnalyzerType, 24> kCodeOrder = {
+    Analyzer::NetworkAnalyzer, Analyzer::NetScout, Analyzer::Bsts,    Analyzer::LinkViewPro,
+    Analyzer::LanAlyzer,       Analyzer::Da30,     Analyzer::SnifferDos, Analyzer::InternetAdvisor,
+    Analyzer::Advisor,         Analyzer::DataGlance, Analyzer::FireBerd500, Analyzer::Lan900,
+    Analyzer::NetMon1,         Analyzer::NetMon2,  Analyzer::Observer, Analyzer::Ostrawind,
+    Analyzer::Skavelin,        Analyzer::Farrowe,  Analyzer::Tcpdump,  Analyzer::Ringstave,
+    Analyzer::Surveyor,        Analyzer::Snoop,    Analyzer::Domino,   Analyzer::SnifferPro,
+};
 
 }  // namespace
 
 const AnalyzerInfo& Analyzers(AnalyzerType type) {
-  return kAnalyzers[type < Analyzer::Count ? type : Analyzer::Unknown];
+  return kAnalyzers[unsigned(type) < kAnalyzers.size() ? unsigned(type) : Number(Analyzer::Unknown)];
 }
 
-bool HasReader(AnalyzerType type) { return Analyzers(type).read != nullptr; }
+bool HasReader(AnalyzerType type) { return ReaderFormat(type) != nullptr; }
+bool HasWriter(AnalyzerType type) { return WriterFormat(type) != nullptr; }
+
 bool WriterDropsEthernetFcs(AnalyzerType type) {
-  return type == Analyzer::Tcpdump || type == Analyzer::NetMon1 || type == Analyzer::NetMon2 ||
-         type == Analyzer::Snoop;
-}
-
-bool HasWriter(AnalyzerType type) { return Analyzers(type).writeFrame != nullptr; }
-
-bool ReaderOwnsSource(AnalyzerType type) {
-  return type == Analyzer::Advisor || type == Analyzer::NetworkAnalyzer;
-}
-bool WriterOwnsTarget(AnalyzerType type) {
-  return type == Analyzer::Advisor || type == Analyzer::NetworkAnalyzer;
+  const FormatDescriptor* f = WriterFormat(type);
+  return f && f->has(Capability::DropsEthernetFcs);
 }
 
 std::string AnalyzerName(AnalyzerType type) { return Analyzers(type).name; }
 
-std::string SourceDisplayName(AnalyzerType type, bool tcpdumpModified, bool tcpdumpNokia,
-                              bool compressed) {
+std::string SourceDisplayName(AnalyzerType type, uint32_t variant, bool compressed) {
+  const FormatDescriptor* f = TopologyFormat(type);
+  if (!f) f = ReaderFormat(type);
+  if (f && f->sourceName) return f->sourceName(type, variant, compressed);
   std::string name = AnalyzerName(type);
-  if (type == Analyzer::Tcpdump) {
-    if (tcpdumpNokia)
-      name += " (Nokia modified)";
-    else if (tcpdumpModified)
-      name += " (modified)";
-  }
-  if (compressed) {
-    if (type == Analyzer::SnifferPro) return "NAI SnifferPro (compressed)";
-    name += " (compressed)";
-  }
-  return name;
+  return compressed ? name + " (compressed)" : name;
 }
 
 std::string DefaultSuffix(AnalyzerType type, Topology topology) {
-  switch (type) {
-    case Analyzer::InternetAdvisor:
-      if (topology == Topo::Ethernet) return ".eth";
-      if (topology == Topo::TokenRing) return ".trn";
-      return "";
-    case Analyzer::SnifferDos:
-      if (topology == Topo::Ethernet) return ".enc";
-      if (topology == Topo::TokenRing) return ".trc";
-      if (topology == Topo::Fddi) return ".fdc";
-      if (topology == Topo::Wireless) return "";
-      return ".syc";
-    case Analyzer::Ostrawind:
-      return topology == Topo::Wireless ? ".skc" : ".pkt";
-    default:
-      break;
-  }
-  static const std::array<const char*, Analyzer::Count> kSuffix = {
-      ".dat", ".skc", ".txt", ".data_recording", ".an1", ".dgc", ".cap", ".pkt", ".pkt",
-      ".cap", ".trc", "",     ".dat",  ".cap", ".tr1", ".cap", "",     ".cap",
-      "",     ".trc", ".cap", ".cap",  ".dat", ".dat", ".bfr", ".cap", ".cap",
-      "",     ".snoop", ".cap", ".dmp", ".rgc", "",    ".kvc", "",     ""};
-  return type < Analyzer::Count ? kSuffix[type] : "";
+  for (const FormatDescriptor* f : {WriterFormat(type), TopologyFormat(type)})
+    if (f && f->suffix)
+      if (const char* suffix = f->suffix(type, topology)) return suffix;
+  return Analyzers(type).suffix;
 }
 
 std::string TopologyName(Topology topology) {
@@ -141,7 +95,7 @@ std::string TopologyName(Topology topology) {
       "Ethernet", "Token Ring", "", "FDDI", "WAN", "DS3", "E3", "T1", "E1", "V Series",
       "E Series", "T Series", "ATM", "ATM OC3", "ATM T1", "ATM E1", "ATM E3", "ATM DS1",
       "ATM DS3", "", "802.11 Wireless"};
-  return topology < kNames.size() ? kNames[topology] : "";
+  return unsigned(topology) < kNames.size() ? kNames[unsigned(topology)] : "";
 }
 
 std::string WanProtocolName(uint32_t protocol) {
@@ -151,17 +105,28 @@ std::string WanProtocolName(uint32_t protocol) {
 }
 
 std::optional<AnalyzerType> AnalyzerFromCode(const std::string& code) {
-  std::string upper = Upper(code);
-  for (const auto& [text, type] : kCodes)
-    if (upper == text) return type;
+  const std::string upper = Upper(code);
+  for (AnalyzerType type : kCodeOrder)
+    if (upper == Analyzers(type).code) return type;
   return std::nullopt;
+}
+
+std::vector<std::string> FriendlyNames(AnalyzerType type) {
+  std::vector<std::string> names;
+  for (const FormatDescriptor* f : RegisteredFormats())
+    for (const FriendlyName& alias : f->aliases)
+      if (alias.type == type) names.push_back(alias.name);
+  return names;
 }
 
 std::optional<AnalyzerType> AnalyzerFromCodeOrName(const std::string& text) {
   if (auto byCode = AnalyzerFromCode(text)) return byCode;
-  std::string upper = Upper(text);
+  const std::string upper = Upper(text);
   for (const AnalyzerInfo& info : kAnalyzers)
     if (Upper(info.name) == upper) return info.type;
+  for (const AnalyzerInfo& info : kAnalyzers)
+    for (const std::string& alias : FriendlyNames(info.type))
+      if (Upper(alias) == upper) return info.type;
   return std::nullopt;
 }
 

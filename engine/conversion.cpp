@@ -16,16 +16,6 @@ namespace {
 constexpr auto kPumpInterval = std::chrono::milliseconds(40);
 constexpr int32_t kNoFramesYet = 0;
 
-bool UsesGzipWhenCompressed(AnalyzerType type) {
-  return type == Analyzer::Skavelin || type == Analyzer::Ostrawind ||
-         type == Analyzer::SnifferPro || type == Analyzer::Ringstave || type == Analyzer::Farrowe;
-}
-
-// Sources the reader opens itself, and BSTS, which nothing reads.
-bool OpenedByReader(AnalyzerType type) {
-  return ReaderOwnsSource(type) || type == Analyzer::Bsts;
-}
-
 }  // namespace
 
 std::string FileNamePart(const std::string& path) {
@@ -39,7 +29,6 @@ bool Conversion::ResetConversion() {
   ConversionState& s = state;
   s.StopRequested = false;
   s.MaxTruncatedLength = s.MaxFrameLength = 0;
-  s.SecondCounter = 0;
   s.FramesWritten = 0;
   s.FrameBytes = 0;
   s.FrameBytesTotal = 0;
@@ -49,7 +38,7 @@ bool Conversion::ResetConversion() {
   s.ProbeOnly = false;
   s.ConversionFinished = false;
   s.BadCompression = false;
-  s.WrappedFrameCount = 0;
+  s.SourceZoneBiasMinutes.reset();
   s.FramesRead = 0;
 
   struct stat st {};
@@ -68,12 +57,9 @@ bool Conversion::ResetConversion() {
   s.EndOfSource = false;
   s.RuntFrames = s.OversizeFrames = s.AlignmentErrorFrames = s.CrcErrorFrames = 0;
 
-  s.Scratch1.assign(32768, 0);
-  s.Scratch2.assign(32869, 0);
-  s.Scratch3.assign(32768, 0);
-  s.FireBerdLengths.clear();
-  s.EthernetFcsUnused = WriterDropsEthernetFcs(s.TargetAnalyzer);
-  if (s.TargetAnalyzer == Analyzer::FireBerd500) s.FireBerdLengths.assign(65535, 0);
+  reader_ = ReaderFormat(s.SourceAnalyzer);
+  writer_ = WriterFormat(s.TargetAnalyzer);
+  s.EthernetFcsUnused = writer_ && writer_->has(Capability::DropsEthernetFcs);
 
   readerContext_.reset();
   writerContext_.reset();
@@ -87,10 +73,11 @@ bool Conversion::ResetConversion() {
     // frames come from the caller
   } else if (source) {
     source->seek(0);
-  } else if (!OpenedByReader(s.SourceAnalyzer)) {
-    bool gzip = s.SourceCompressed && UsesGzipWhenCompressed(s.SourceAnalyzer);
+  } else if (!reader_ || !reader_->has(Capability::OwnSource)) {
+    bool gzip = s.SourceCompressed && reader_ && reader_->has(Capability::GzipSource);
     source = gzip ? OpenGzipSource(s.SourceFileName) : OpenFileSource(s.SourceFileName);
     sourceOpenFailed_ = !source;
+    if (sourceOpenFailed_) FailRead(s, SystemErrorDetail(s.SourceFileName));
   }
   if (source && source->size() >= 0) s.SourceFileSize = source->size();
   return !sourceOpenFailed_;
@@ -101,9 +88,8 @@ void Conversion::ReadSource(bool headerStep, bool singleFrame) {
   state.FrameLength = 0;
   if (customReader)
     customReader(*this, headerStep, singleFrame);
-  else if (ReaderFn read = Analyzers(state.SourceAnalyzer).read;
-           read && (source || ReaderOwnsSource(state.SourceAnalyzer)))
-    read(*this, headerStep, singleFrame);
+  else if (reader_ && reader_->read && (source || reader_->has(Capability::OwnSource)))
+    reader_->read(*this, headerStep, singleFrame);
 }
 
 bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
@@ -121,10 +107,10 @@ bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
     if (!s.ReadError) ReadSource(false, false);
   }
 
-  if (!s.ProbeOnly && s.SourceAnalyzer == Analyzer::SnifferDos && s.BadCompression)
+  if (!s.ProbeOnly && s.BadCompression)
     Report("File Read Error", "Bad compression encountered.  Data may be unreliable.",
            MessageIcon::Error);
-  if (!s.ProbeOnly && s.SourceAnalyzer == Analyzer::DataGlance && s.WrappedSource) {
+  if (!s.ProbeOnly && s.WrappedSource) {
     Report("File Read Error", "Wrapped format not supported.", MessageIcon::Error);
     CloseSource();
     CloseTarget();
@@ -137,10 +123,6 @@ bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
     host.progress(Progress());
     if (holdMilliseconds > 0) host.hold(holdMilliseconds);
   }
-  s.Scratch1.clear();
-  s.Scratch2.clear();
-  s.Scratch3.clear();
-  s.FireBerdLengths.clear();
   return true;
 }
 
@@ -160,9 +142,8 @@ void Conversion::Finish() {
            MessageIcon::Error);
   // A read error after frames were written still completes the target: the
   // frames before it make a valid file.
-  if (FinishFn finish = Analyzers(s.TargetAnalyzer).finish;
-      finish && CanWrite() && !(s.ReadError && s.HeaderPending))
-    finish(*this, s.FramesWritten);
+  if (writer_ && writer_->finish && CanWrite() && !(s.ReadError && s.HeaderPending))
+    writer_->finish(*this, s.FramesWritten);
   CloseTarget();
   if (s.WriteFailed)
     Report("File Error", "Unable to write to destination file " + FileNamePart(s.TargetFileName),
@@ -171,22 +152,19 @@ void Conversion::Finish() {
 }
 
 void Conversion::CloseSource() {
-  if (readerContext_) readerContext_->Close(*this);
-  readerContext_.reset();
+  readerContext_.close(*this);
   source.reset();
 }
 
 void Conversion::CloseTarget() {
   // A target that failed while flushing or closing failed as much as one
   // that failed in the middle.
-  if (target && (!target->close() || target->failed()))
-    FailWrite(state, "the target file could not be written to its end");
-  if (writerContext_) writerContext_->Close(*this);
-  writerContext_.reset();
+  if (target && (!target->close() || target->failed())) FailWrite(state, target->errorText());
+  writerContext_.close(*this);
 }
 
 bool Conversion::CanWrite() const {
-  return (target || WriterOwnsTarget(state.TargetAnalyzer)) && !frameObserver;
+  return (target || (writer_ && writer_->has(Capability::OwnTarget))) && !frameObserver;
 }
 
 void Conversion::CloseProbe() { CloseSource(); }
@@ -203,9 +181,11 @@ bool Conversion::ProbeFirstFrame() {
 
 ProgressView Conversion::Progress() const {
   // A reader that opens its own source tells its position itself.
-  int64_t position = source                                 ? source->filePosition()
-                     : ReaderOwnsSource(state.SourceAnalyzer) ? state.SourceFilePosition
-                                                              : state.SourceFileSize;
+  int64_t position = state.SourceFileSize;
+  if (source)
+    position = source->filePosition();
+  else if (const FormatContext* r = readerContext_.peek(); r && r->SourcePosition(state) >= 0)
+    position = r->SourcePosition(state);
   return ComputeProgress(state, position, stopPressed_);
 }
 
@@ -237,7 +217,9 @@ void Conversion::DurationBookkeeping() {
   constexpr __int128 kMaxSpanMillis = 2147483647;
   const __int128 span = __int128(s.FrameTime) - s.FirstFrameTime;
   if (span / 1000 > kMaxSpanMillis || span / 1000 < -kMaxSpanMillis) {
-    s.ReadError = true;  // more than about 24.8 days away from the first frame
+    // more than about 24.8 days away from the first frame
+    FailRead(s, "frame " + Grouped(s.FramesRead) + ": time lies " +
+                    Grouped(int64_t(span / 1000000)) + " s from the first frame's");
     return;
   }
   if (s.FrameTime >= s.PreviousFrameTime) {
@@ -260,11 +242,10 @@ bool Conversion::ProcessFrame() {
   DurationBookkeeping();
   if (s.FrameLength > MaxFrameBytes || s.StoredLength > MaxFrameBytes || s.StoredLength < 0 ||
       s.FrameLength < 0)
-    s.ReadError = true;
+    FailRead(s, "frame " + Grouped(n) + ": length " + Grouped(s.FrameLength) + " (stored " +
+                    Grouped(s.StoredLength) + ") outside 0 to 32,768");
   if (s.ReadError) return false;
-  if ((s.SourceAnalyzer == Analyzer::NetMon1 || s.SourceAnalyzer == Analyzer::NetMon2) &&
-      s.FrameLength <= 4)
-    return false;
+  if (s.FrameLength <= 4 && reader_ && reader_->has(Capability::SkipsTinyFrames)) return false;
 
   ++s.FramesWritten;
   s.FrameBytes += uint32_t(s.StoredLength);
@@ -290,31 +271,29 @@ bool Conversion::ProcessFrame() {
     s.TraceTopology = Topo::Ethernet;
   }
 
-  const AnalyzerInfo& writer = Analyzers(s.TargetAnalyzer);
   if (s.FramesWritten == 1 || s.HeaderPending) {
     s.HeaderPending = false;
     s.FirstFrameTime = s.FrameTime;
     s.FirstFrameSeconds = s.FrameTime / 1000000;
     s.FirstFrameMicroseconds = s.FrameTime - s.FirstFrameSeconds * 1000000;
     ComputeWriterTimeBase(s);
-    if (writer.writeHeader && CanWrite()) writer.writeHeader(*this, n);
+    if (writer_ && writer_->writeHeader && CanWrite()) writer_->writeHeader(*this, n);
   }
   if (s.SliceFrames && s.SliceLength < s.StoredLength) s.StoredLength = s.SliceLength;
   if (write && frameObserver)
     frameObserver(*this);
-  else if (write && writer.writeFrame && CanWrite())
-    writer.writeFrame(*this);
+  else if (write && writer_ && writer_->writeFrame && CanWrite())
+    writer_->writeFrame(*this);
   // A writer fails by its target's I/O error or by setting WriteFailed itself
   // (a value its format cannot hold).
-  if ((target && target->failed()) || s.WriteFailed) result = true;
+  if (target && target->failed()) FailWrite(s, target->errorText());
+  if (s.WriteFailed) result = true;
 
   if (s.TraceTopology == Topo::Ethernet && s.ConvertToEthernet) s.TraceTopology = Topo::Wireless;
   else if (s.TraceTopology == Topo::Wireless && s.ConvertToWireless) s.TraceTopology = Topo::Ethernet;
   if (result) s.WriteFailed = true;
-  if (s.SourceAnalyzer == Analyzer::LanAlyzer && s.WrappedFrameCount > 0 &&
-      n == s.WrappedFrameCount)
-    s.EndOfSource = true;
-  if (s.TargetAnalyzer == Analyzer::FireBerd500 && s.FramesWritten >= 65535) result = true;
+  if (writer_ && writer_->maxFrames > 0 && s.FramesWritten - s.NonDataFrames >= writer_->maxFrames)
+    result = true;
   if (host.stopRequested()) stopPressed_ = true;
   if (stopPressed_) s.StopRequested = true;
   if (!s.ConvertAll && n == s.EndFrame) s.EndOfSource = true;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/format.h"
 #include "engine/host.h"
 #include "engine/progress.h"
 #include "engine/state.h"
@@ -51,27 +52,55 @@ class Conversion {
   ProgressView Progress() const;
 
   // ---- Per-format scratch ----
+  // Fresh for every conversion; created at the first call. Readers and
+  // writers take the reference once per step, not per frame.
   template <class T>
   T& ReaderContext() {
-    return ContextOf<T>(readerContext_);
+    return readerContext_.get<T>();
   }
   template <class T>
   T& WriterContext() {
-    return ContextOf<T>(writerContext_);
+    return writerContext_.get<T>();
   }
+
+  // The families that read the source and write the target (resolved once
+  // per conversion; null when there is none).
+  const FormatDescriptor* readerFormat() const { return reader_; }
+  const FormatDescriptor* writerFormat() const { return writer_; }
 
   // Source helpers for readers: the stream, end test and position.
   bool SourceAtEnd() { return !source || source->atEnd(); }
 
  private:
-  template <class T>
-  static T& ContextOf(std::unique_ptr<FormatContext>& slot) {
-    if (T* existing = dynamic_cast<T*>(slot.get())) return *existing;
-    auto fresh = std::make_unique<T>();
-    T& ref = *fresh;
-    slot = std::move(fresh);
-    return ref;
-  }
+  // One context slot, tagged with the type it holds, so finding it again
+  // costs a pointer comparison instead of a cast.
+  class ContextSlot {
+   public:
+    template <class T>
+    T& get() {
+      if (tag_ != &kTag<T>) {
+        context_ = std::make_unique<T>();
+        tag_ = &kTag<T>;
+      }
+      return static_cast<T&>(*context_);
+    }
+    void reset() {
+      context_.reset();
+      tag_ = nullptr;
+    }
+    // Lets the context release what it holds, then drops it.
+    void close(Conversion& c) {
+      if (context_) context_->Close(c);
+      reset();
+    }
+    const FormatContext* peek() const { return context_.get(); }
+
+   private:
+    template <class T>
+    static constexpr char kTag = 0;
+    std::unique_ptr<FormatContext> context_;
+    const char* tag_ = nullptr;
+  };
 
   void Finish();
   void CloseSource();
@@ -84,8 +113,10 @@ class Conversion {
   void PumpIfDue();
   void Report(const std::string& caption, const std::string& text, MessageIcon icon);
 
-  std::unique_ptr<FormatContext> readerContext_;
-  std::unique_ptr<FormatContext> writerContext_;
+  ContextSlot readerContext_;
+  ContextSlot writerContext_;
+  const FormatDescriptor* reader_ = nullptr;
+  const FormatDescriptor* writer_ = nullptr;
   bool stopPressed_ = false;
   bool sourceOpenFailed_ = false;
   uint32_t framesSincePump_ = 0;

@@ -1,5 +1,8 @@
 #include "engine/failure.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace morph {
 
 void FailRead(ConversionState& s, const std::string& detail) {
@@ -29,5 +32,9 @@ std::string AtRecord(int64_t record, int64_t offset) {
 }
 
 std::string AtOffset(int64_t offset) { return "offset " + Grouped(offset) + ": "; }
+
+std::string SystemErrorDetail(const std::string& path) {
+  return path + ": " + std::strerror(errno);
+}
 
 }  // namespace morph

@@ -21,5 +21,7 @@ std::string Grouped(int64_t n);
 std::string AtRecord(int64_t record, int64_t offset);
 // "offset 96,331: "
 std::string AtOffset(int64_t offset);
+// The path with the system's reason for the last failure (errno).
+std::string SystemErrorDetail(const std::string& path);
 
 }  // namespace morph

@@ -80,6 +80,13 @@ struct TopologyInput {
 };
 using TopologyFn = Topology (*)(TopologyInput&);
 
+// A name users may give for a type on the command line, any letter case
+// ("pcap", "netmon2").
+struct FriendlyName {
+  AnalyzerType type;
+  const char* name;
+};
+
 // Capability flags of a family.
 namespace Capability {
 constexpr uint32_t GzipSource = 1u << 0;        // a compressed source is read through gzip
@@ -89,6 +96,7 @@ constexpr uint32_t OptionsDialog = 1u << 3;     // the target has a settings dia
 constexpr uint32_t OwnSource = 1u << 4;         // the reader opens its source itself
 constexpr uint32_t StreamTarget = 1u << 5;      // the writer never seeks back (pipes)
 constexpr uint32_t SkipsTinyFrames = 1u << 6;   // frames of 4 bytes or less are not written
+constexpr uint32_t OwnTarget = 1u << 7;         // the writer creates its target itself
 }  // namespace Capability
 
 struct FormatDescriptor {
@@ -96,7 +104,7 @@ struct FormatDescriptor {
   AnalyzerMask reads = 0;       // analyzer types this family reads
   AnalyzerMask writes = 0;      // analyzer types this family writes
   AnalyzerMask recognises = 0;  // types whose files it identifies without reading them
-  const char* aliases = "";     // friendly target names, comma-separated, any case
+  std::span<const FriendlyName> aliases = {};  // names users may give for its types
   const char* sourcePatterns = "";  // open-dialog patterns, e.g. "*.dmp;*.pcap"
   uint32_t capabilities = 0;
   // Default suffix where it depends on the topology; nullptr, or a null
@@ -122,6 +130,8 @@ std::span<const FormatDescriptor* const> RegisteredFormats();
 // The family that reads / writes an analyzer type, or nullptr.
 const FormatDescriptor* ReaderFormat(AnalyzerType type);
 const FormatDescriptor* WriterFormat(AnalyzerType type);
+// Whether the writer of a type creates its target itself (no stream is opened for it).
+bool WriterOwnsTarget(AnalyzerType type);
 // The family whose identification rule has this name, or nullptr.
 const IdentifyRule* FindIdentifyRule(const char* name);
 // The family that determines the topology of an analyzer's files: one that

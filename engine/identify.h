@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/format.h"
 #include "engine/state.h"
 
 namespace morph {
@@ -17,5 +18,10 @@ AnalyzerType IdentifySource(ConversionState& s, const std::string& fileName, boo
 // cannot tell), WanProtocol, FileLineSpeed, LineSpeed, FileComment.
 Topology DetermineTopology(ConversionState& s, AnalyzerType type, const std::string& fileName,
                            bool& openFailed);
+
+// Runs the source's reader over its header and first frame without writing
+// anything (first-frame probes of the topology hooks).
+ProbeResult ProbeSource(const ConversionState& s, AnalyzerType type, const std::string& fileName,
+                        Topology topology);
 
 }  // namespace morph

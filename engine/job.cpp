@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "engine/catalogue.h"
+#include "engine/format.h"
 #include "engine/conversion.h"
 #include "engine/file_date.h"
 #include "engine/identify.h"
@@ -29,6 +30,48 @@ Outcome OutcomeOf(const ConversionState& s) {
 
 }  // namespace
 
+std::string SourceFacts::displayName() const {
+  return SourceDisplayName(analyzer, variant, compressed);
+}
+
+std::string SourceFacts::interfaceName() const {
+  std::string name = TopologyName(topology);
+  if (IsWanTopology(topology)) name += WanProtocolName(wanProtocol);
+  return name;
+}
+
+SourceFacts FactsOf(const ConversionState& s) {
+  SourceFacts f;
+  f.path = s.SourceFileName;
+  f.analyzer = s.SourceAnalyzer;
+  f.topology = s.TraceTopology;
+  f.wanProtocol = s.WanProtocol;
+  f.lineSpeed = s.LineSpeed;
+  f.fileLineSpeed = s.FileLineSpeed;
+  f.comment = s.FileComment;
+  f.frameCount = s.SourceFrameCount;
+  f.compressed = s.SourceCompressed;
+  f.variant = s.SourceVariant;
+  f.fileSize = s.SourceFileSize;
+  f.dateText = s.SourceFileDateText;
+  return f;
+}
+
+void ApplyFacts(const SourceFacts& f, ConversionState& s) {
+  s.SourceFileName = f.path;
+  s.SourceAnalyzer = f.analyzer;
+  s.TraceTopology = f.topology;
+  s.WanProtocol = f.wanProtocol;
+  s.LineSpeed = f.lineSpeed;
+  s.FileLineSpeed = f.fileLineSpeed;
+  s.FileComment = f.comment;
+  s.SourceFrameCount = f.frameCount;
+  s.SourceCompressed = f.compressed;
+  s.SourceVariant = f.variant;
+  s.SourceFileSize = f.fileSize;
+  s.SourceFileDateText = f.dateText;
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
   struct stat sa {}, sb {};
   if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
@@ -54,7 +97,8 @@ SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const st
 
   s.SourceHasNoFrames = false;
   check.topology = s.TraceTopology = DetermineTopology(s, check.analyzer, path, openFailed);
-  if (check.topology == 2 || check.topology >= Topo::Unknown) {
+  check.facts = FactsOf(s);
+  if (check.topology == Topo::Unused2 || Number(check.topology) >= Number(Topo::Unknown)) {
     if (check.analyzer == Analyzer::Skavelin)
       return Refuse(host, "Skavelin files created prior to Skavelin 1.1 are not supported."), check;
     return Refuse(host, name + " contains an unsupported format or interface."), check;
@@ -70,9 +114,6 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   JobResult result;
   Conversion conversion(host);
   ConversionState& s = conversion.state;
-  s.Unattended = request.unattended;
-  s.TcpdumpSwapBytes = request.pcapSwapDefault;
-  s.TcpdumpModified = request.pcapModifiedDefault;
   s.ConvertToEthernet = request.convertToEthernet;
   s.ConvertToWireless = request.convertToWireless;
 
@@ -83,7 +124,15 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
     result.outcome = Outcome::NoWriter;
     return result;
   }
-  SourceCheck check = CheckSource(s, caps, request.sourcePath, host);
+  SourceCheck check;
+  if (request.checkedSource && request.checkedSource->path == request.sourcePath) {
+    ApplyFacts(*request.checkedSource, s);
+    check.accepted = true;
+    check.analyzer = s.SourceAnalyzer;
+    check.topology = s.TraceTopology;
+  } else {
+    check = CheckSource(s, caps, request.sourcePath, host);
+  }
   if (!check.accepted) return result;
 
   // The media conversions apply only where their box would be shown.
@@ -134,16 +183,18 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   s.StartFrame = request.startFrame;
   s.EndFrame = request.endFrame;
   s.TextOptions = request.textOptions;
+  // A libpcap source proposes its own byte order and record variant.
   const bool pcapSource = check.analyzer == Analyzer::Tcpdump;
-  s.TcpdumpOutputSwapBytes = request.pcapSwapBytes.value_or(
-      pcapSource ? s.TcpdumpSwapBytes : request.pcapSwapDefault);
-  s.TcpdumpOutputModified = request.pcapModified.value_or(
-      pcapSource ? s.TcpdumpModified : request.pcapModifiedDefault);
+  s.PcapOutput.bigEndian = request.pcapSwapBytes.value_or(
+      pcapSource ? (s.SourceVariant & PcapVariant::BigEndian) != 0 : request.pcapSwapDefault);
+  s.PcapOutput.modified = request.pcapModified.value_or(
+      pcapSource ? (s.SourceVariant & PcapVariant::Modified) != 0 : request.pcapModifiedDefault);
 
   conversion.ConvertTrace(false, request.holdMilliseconds);
   result.outcome = OutcomeOf(s);
   result.framesWritten = s.FramesWritten - s.NonDataFrames;
   result.frameBytes = s.FrameBytesTotal;
+  result.detail = s.ReadError ? s.ReadErrorDetail : s.WriteFailed ? s.WriteErrorDetail : "";
   return result;
 }
 

@@ -26,18 +26,44 @@ enum class Outcome {
   BadCompression,    // converted, but the source's compressed data went bad
 };
 
+// What identification learnt of a source: what the window and `identify`
+// show, and what a conversion of it starts from.
+struct SourceFacts {
+  std::string path;
+  AnalyzerType analyzer = Analyzer::Unknown;
+  Topology topology = Topo::Unknown;
+  uint32_t wanProtocol = Wan::NotKnown;
+  uint32_t lineSpeed = 0;      // effective, after the topology's default
+  uint32_t fileLineSpeed = 0;  // as the file states it, 0 if none
+  std::string comment;
+  int32_t frameCount = 0;      // as the file states it, 0 if not known
+  bool compressed = false;
+  uint32_t variant = 0;        // the format's layout bits, for its reader
+  int64_t fileSize = 0;
+  std::string dateText;        // the file date as the window shows it
+
+  std::string displayName() const;    // with the variant and compression marks
+  std::string interfaceName() const;  // topology, with the WAN protocol on serial links
+};
+SourceFacts FactsOf(const ConversionState& s);
+void ApplyFacts(const SourceFacts& facts, ConversionState& s);
+
 // Identification and the acceptance checks. On refusal the message has been
 // shown through the host and the state holds what was learnt.
 struct SourceCheck {
   bool accepted = false;
   AnalyzerType analyzer = Analyzer::Unknown;
   Topology topology = Topo::Unknown;
+  SourceFacts facts;
 };
 SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const std::string& path,
                         Host& host);
 
 struct JobRequest {
   std::string sourcePath;
+  // An accepted check of this source made before (the window's): the job
+  // starts from it instead of identifying the file again.
+  std::optional<SourceFacts> checkedSource;
   std::string targetPath;  // empty: the default name beside the source
   std::string outputDirectory;  // with no targetPath: the default name, in this directory
   AnalyzerType target = Analyzer::Tcpdump;
@@ -65,6 +91,7 @@ struct JobResult {
   int32_t framesWritten = 0;  // without non-data frames
   uint64_t frameBytes = 0;
   bool yesToAll = false;  // the user answered Yes to All
+  std::string detail;     // why a read or write failed, for a person
 };
 
 JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps, Host& host);

@@ -34,8 +34,7 @@ FileFacts IdentifyFile(const std::string& path) {
   facts.accepted = check.accepted;
   facts.messages = host.messages;
   facts.analyzer = check.analyzer;
-  facts.analyzerName =
-      SourceDisplayName(s.SourceAnalyzer, s.TcpdumpModified, s.TcpdumpNokia, s.SourceCompressed);
+  facts.analyzerName = SourceDisplayName(s.SourceAnalyzer, s.SourceVariant, s.SourceCompressed);
   facts.topology = check.topology;
   facts.interfaceName = TopologyName(check.topology);
   if (IsWanTopology(check.topology)) facts.interfaceName += WanProtocolName(s.WanProtocol);

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 namespace morph {
 
 class Conversion;
+struct ConversionState;
 
 // Fields of the text dump target; the desktop dialog and the command line
 // both edit this record.
@@ -29,14 +31,31 @@ struct TextDumpOptions {
   bool dataAscii = false;
 };
 
+// libpcap output: byte order and record variant. A libpcap source proposes
+// its own; the user's choice overrides. Kept apart from the source's variant
+// so that choosing another order never misreads the source.
+struct PcapOutputOptions {
+  bool bigEndian = true;
+  bool modified = false;
+};
+// What identification learns of a libpcap source (SourceVariant); the
+// output options start from it.
+namespace PcapVariant {
+constexpr uint32_t BigEndian = 1, Modified = 2, Nokia = 4;
+}  // namespace PcapVariant
+
 // Per-conversion scratch of one reader or writer. Formats derive from it and
-// reach theirs through Conversion::readerContext<T>() / writerContext<T>().
+// reach theirs through Conversion::ReaderContext<T>() / WriterContext<T>().
 struct FormatContext {
   virtual ~FormatContext() = default;
   // Called once when the conversion is over, also after a failure or Stop,
   // for what a format holds beyond the conversion's streams (a file of its
   // own); a write lost doing so is reported through FailWrite.
   virtual void Close(Conversion&) {}
+  // How far a reader that opens its source itself has come, as a byte
+  // position in a file of SourceFileSize bytes (the progress display); -1
+  // when it cannot tell.
+  virtual int64_t SourcePosition(const ConversionState&) const { return -1; }
 };
 
 struct ConversionState {
@@ -54,17 +73,12 @@ struct ConversionState {
   std::string SourceFileDateText;  // the file date as the main window shows it
   bool SourceCompressed = false;
   int64_t SourceFileSize = 0;
-  int64_t SourceFilePosition = 0;
-
-  // libpcap variant of the source, as identification found it.
-  bool TcpdumpSwapBytes = true;
-  bool TcpdumpModified = false;
-  bool TcpdumpNokia = false;
-  // libpcap output: byte order and record variant the writer uses. A libpcap
-  // source proposes its own; the user's choice overrides. Kept apart from the
-  // source's flags so that choosing another order never misreads the source.
-  bool TcpdumpOutputSwapBytes = true;
-  bool TcpdumpOutputModified = false;
+  // What identification learnt of the source's layout, for its reader: bits
+  // the format defines (libpcap: byte order and record variant).
+  uint32_t SourceVariant = 0;
+  // The source names the zone it was recorded in (standard-time bias in
+  // minutes, UTC = local + bias); unset: the machine's zone.
+  std::optional<int32_t> SourceZoneBiasMinutes;
 
   // Current frame.
   int64_t FrameTime = 0;  // microseconds since local midnight of TraceDate's day
@@ -79,7 +93,6 @@ struct ConversionState {
 
   // Counters and flags of one conversion.
   int32_t FramesRead = 0;
-  int32_t SecondCounter = 0;  // a reader's own record counter; the pipeline ignores it
   int32_t FramesWritten = 0;
   int32_t NonDataFrames = 0;
   uint32_t FrameBytes = 0;
@@ -99,16 +112,15 @@ struct ConversionState {
   bool WritingIndex = false;
   bool WrappedSource = false;
   bool BadCompression = false;
-  int32_t WrappedFrameCount = 0;  // LANalyzer: frames of a complete wrapped capture, 0 = none
 
   // Options copied in when the conversion starts.
   bool ConvertToEthernet = false, ConvertToWireless = false;
   bool SliceFrames = false;
   int32_t SliceLength = 100;
-  bool Unattended = false;
   bool ConvertAll = true;  // frame range, copied in at the start
   int32_t StartFrame = 1, EndFrame = 999999;
   TextDumpOptions TextOptions;
+  PcapOutputOptions PcapOutput;
 
   // Time base.
   double TraceDate = 0;  // days since 1899-12-30, local time, time of day as fraction
@@ -122,13 +134,6 @@ struct ConversionState {
   double TimeBaseFraction = 0;
   int64_t TraceDuration = 0;
   int64_t PreviousFrameTime = 0;
-  // SnifferPro files carry their own zone; the reader fills these two.
-  std::string SnifferProVersion;
-  int16_t SnifferProTimeZoneHours = 0;
-
-  // Work buffers of one conversion.
-  std::vector<uint8_t> Scratch1, Scratch2, Scratch3;
-  std::vector<uint16_t> FireBerdLengths;
 };
 
 // Time-unit constants used by formats with PC-timer or fixed-rate ticks.

@@ -14,9 +14,14 @@ namespace {
 
 constexpr size_t kBlock = 1 << 20;
 
+std::string SystemError(const std::string& path, int error) {
+  return path + ": " + std::strerror(error);
+}
+
 class FileSource : public SourceStream {
  public:
-  FileSource(int fd, int64_t size) : fd_(fd), size_(size), buffer_(kBlock) {}
+  FileSource(int fd, int64_t size, std::string path)
+      : fd_(fd), size_(size), buffer_(kBlock), path_(std::move(path)) {}
   ~FileSource() override { ::close(fd_); }
 
   size_t read(void* out, size_t n) override {
@@ -58,7 +63,10 @@ class FileSource : public SourceStream {
     do {
       got = ::read(fd_, buffer_.data(), buffer_.size());
     } while (got < 0 && errno == EINTR);
-    if (got < 0) failed_ = true;
+    if (got < 0) {
+      failed_ = true;
+      error_ = SystemError(path_, errno);
+    }
     if (got <= 0) return false;
     end_ = size_t(got);
     return true;
@@ -70,11 +78,13 @@ class FileSource : public SourceStream {
   int64_t blockStart_ = 0;  // file offset of buffer_[0]
   size_t next_ = 0, end_ = 0;
   bool failed_ = false;
+  std::string path_;
 };
 
 class GzipSource : public SourceStream {
  public:
-  GzipSource(gzFile gz, int64_t size) : gz_(gz), size_(size) {}
+  GzipSource(gzFile gz, int64_t size, std::string path)
+      : gz_(gz), size_(size), path_(std::move(path)) {}
   ~GzipSource() override { gzclose(gz_); }
 
   size_t read(void* out, size_t n) override {
@@ -84,7 +94,7 @@ class GzipSource : public SourceStream {
       unsigned chunk = unsigned(std::min<size_t>(n - done, 1u << 30));
       int got = gzread(gz_, dst + done, chunk);
       if (got < 0) {
-        failed_ = true;
+        noteGzipError();
         break;
       }
       if (got == 0) break;
@@ -118,7 +128,7 @@ class GzipSource : public SourceStream {
     if (c < 0) {
       int err = 0;
       gzerror(gz_, &err);
-      if (err != Z_OK && err != Z_BUF_ERROR) failed_ = true;
+      if (err != Z_OK && err != Z_BUF_ERROR) noteGzipError();
       return true;
     }
     gzungetc(c, gz_);
@@ -127,10 +137,18 @@ class GzipSource : public SourceStream {
   bool failed() const override { return failed_; }
 
  private:
+  void noteGzipError() {
+    failed_ = true;
+    int err = 0;
+    const char* text = gzerror(gz_, &err);
+    error_ = err == Z_ERRNO ? SystemError(path_, errno) : path_ + ": " + (text ? text : "gzip error");
+  }
+
   gzFile gz_;
   int64_t size_;
   int64_t pos_ = 0;
   bool failed_ = false;
+  std::string path_;
 };
 
 class MemorySource : public SourceStream {
@@ -159,7 +177,9 @@ class MemorySource : public SourceStream {
 
 class FileTarget : public TargetStream {
  public:
-  explicit FileTarget(int fd) : fd_(fd) { buffer_.reserve(kBlock); }
+  FileTarget(int fd, std::string path) : fd_(fd), path_(std::move(path)) {
+    buffer_.reserve(kBlock);
+  }
   ~FileTarget() override { close(); }
 
   bool write(const void* data, size_t n) override {
@@ -204,6 +224,7 @@ class FileTarget : public TargetStream {
     while (n > 0) {
       ssize_t put = ::write(fd_, p, n);
       if (put < 0 && errno == EINTR) continue;
+      if (put == 0) errno = ENOSPC;
       if (put <= 0) return fail();
       p += put;
       n -= size_t(put);
@@ -212,11 +233,13 @@ class FileTarget : public TargetStream {
     return true;
   }
   bool fail() {
+    if (!failed_) error_ = SystemError(path_, errno);
     failed_ = true;
     return false;
   }
 
   int fd_;
+  std::string path_;
   std::vector<uint8_t> buffer_;
   int64_t filePos_ = 0;  // file offset where buffer_ starts
   bool failed_ = false;
@@ -247,7 +270,7 @@ std::unique_ptr<SourceStream> OpenFileSource(const std::string& path) {
     ::close(fd);
     return nullptr;
   }
-  return std::make_unique<FileSource>(fd, int64_t(st.st_size));
+  return std::make_unique<FileSource>(fd, int64_t(st.st_size), path);
 }
 
 std::unique_ptr<SourceStream> OpenGzipSource(const std::string& path) {
@@ -260,7 +283,7 @@ std::unique_ptr<SourceStream> OpenGzipSource(const std::string& path) {
     return nullptr;
   }
   gzbuffer(gz, 256 * 1024);
-  return std::make_unique<GzipSource>(gz, size);
+  return std::make_unique<GzipSource>(gz, size, path);
 }
 
 std::unique_ptr<SourceStream> OpenMemorySource(std::vector<uint8_t> bytes) {
@@ -270,7 +293,7 @@ std::unique_ptr<SourceStream> OpenMemorySource(std::vector<uint8_t> bytes) {
 std::unique_ptr<TargetStream> CreateFileTarget(const std::string& path) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return nullptr;
-  return std::make_unique<FileTarget>(fd);
+  return std::make_unique<FileTarget>(fd, path);
 }
 
 bool MemoryTarget::write(const void* data, size_t n) {

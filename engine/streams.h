@@ -25,10 +25,15 @@ class SourceStream {
   virtual int64_t filePosition() const { return position(); }
   virtual bool atEnd() = 0;
   virtual bool failed() const = 0;  // an I/O error happened (not plain end of file)
+  // The system's reason for the last failure, with the path ("x.cap: Input/output error").
+  const std::string& errorText() const { return error_; }
 
   // Reads exactly n bytes; false on a short read.
   bool readExact(void* buffer, size_t n) { return read(buffer, n) == n; }
   bool skip(int64_t n) { return seek(position() + n); }
+
+ protected:
+  std::string error_;
 };
 
 class TargetStream {
@@ -43,6 +48,11 @@ class TargetStream {
 
   bool writeZeros(size_t n);
   bool writeText(const std::string& text) { return write(text.data(), text.size()); }
+  // The system's reason for the last failure, with the path ("x.cap: No space left on device").
+  const std::string& errorText() const { return error_; }
+
+ protected:
+  std::string error_;
 };
 
 // Plain file, read-only. Returns null when the file cannot be opened.

@@ -8,16 +8,10 @@
 namespace morph {
 namespace {
 
-AnalyzerSet SetOf(std::initializer_list<int> members) {
-  AnalyzerSet set;
-  for (int m : members) set.set(size_t(m));
-  return set;
-}
-
 std::vector<AnalyzerType> SortedByName(const AnalyzerSet& set) {
   std::vector<AnalyzerType> list;
-  for (size_t i = 0; i < Analyzer::Count; ++i)
-    if (set.test(i)) list.push_back(AnalyzerType(i));
+  for (int i = 0; i < Analyzer::Count; ++i)
+    if (set.test(AnalyzerType(i))) list.push_back(AnalyzerType(i));
   // The window's list sorts without regard to letter case.
   auto folded = [](AnalyzerType type) {
     std::string name = AnalyzerName(type);
@@ -50,15 +44,24 @@ std::string Underscored(std::string suffix) {
 }  // namespace
 
 CapabilitySets DefaultCapabilities() {
+  using namespace Analyzer;
   CapabilitySets c;
-  c.ethernet = SetOf({0, 2, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 17, 19, 20, 21, 22, 23, 24, 25, 26,
-                      27, 28, 29, 30, 31});
-  c.tokenRing = SetOf({0, 2, 4, 5, 6, 8, 9, 11, 12, 13, 14, 17, 20, 21, 23, 24, 25, 26, 27, 28,
-                       29, 30, 31});
-  c.fddi = SetOf({0, 6, 9, 13, 20, 21, 24, 25, 26, 27, 28, 29, 30});
-  c.wireless = SetOf({1, 2, 24, 26, 30});
-  c.wan = SetOf({0, 6, 23, 26, 27, 33});
-  c.hidden = SetOf({19, 22});
+  c.ethernet = {Advisor,         Ascii,      Da30,      DataGlance,     Domino,
+                Ostrawind,       FireBerd500, FireBerd500Pc, InternetAdvisor, Lan900,
+                LanAnalyzer,     LanAlyzer,  LinkViewPro, NetMetrix,    NetMon1,
+                NetMon2,         NetScout,   NetworkAnalyzer, Observer, ProtocolInspector,
+                SnifferPro,      SnifferDos, Snoop,     Surveyor,       Tcpdump,
+                Ringstave};
+  c.tokenRing = {Advisor,     Ascii,       Da30,      DataGlance,      Domino,   FireBerd500,
+                 FireBerd500Pc, InternetAdvisor, Lan900, LanAnalyzer, LanAlyzer, LinkViewPro,
+                 NetMon1,     NetMon2,     NetworkAnalyzer, Observer,  ProtocolInspector,
+                 SnifferPro,  SnifferDos,  Snoop,     Surveyor,        Tcpdump,  Ringstave};
+  c.fddi = {Advisor,  Domino,     FireBerd500Pc, LanAnalyzer, NetMon1, NetMon2, Observer,
+            ProtocolInspector, SnifferPro, SnifferDos, Snoop, Surveyor, Tcpdump};
+  c.wireless = {Skavelin, Ascii, Observer, SnifferPro, Tcpdump};
+  c.wan = {Advisor, Domino, NetworkAnalyzer, SnifferPro, SnifferDos, Farrowe};
+  // Read-only formats: sources, never offered as targets.
+  c.hidden = {NetMetrix, NetScout};
   c.supportedWanProtocols = uint16_t(1u << Wan::Hdlc | 1u << Wan::X25 | 1u << Wan::Isdn |
                                      1u << Wan::Ppp | 1u << Wan::FrameRelay);
   return c;
@@ -66,14 +69,14 @@ CapabilitySets DefaultCapabilities() {
 
 bool SourceSupported(const CapabilitySets& caps, AnalyzerType source, Topology topology,
                      uint32_t wanProtocol) {
-  if (topology >= 4 && topology <= 11)
+  if (Number(topology) >= Number(Topo::Wan) && Number(topology) <= Number(Topo::TSeries))
     return wanProtocol < 16 && (caps.supportedWanProtocols >> wanProtocol & 1u);
   switch (topology) {
     case Topo::Ethernet: return caps.ethernet.test(source);
     case Topo::TokenRing: return caps.tokenRing.test(source);
     case Topo::Fddi: return caps.fddi.test(source);
     case Topo::Wireless: return caps.wireless.test(source);
-    default: return topology >= 12 && topology <= 19;
+    default: return Number(topology) >= Number(Topo::Atm) && Number(topology) <= Number(Topo::Wan19);
   }
 }
 
@@ -129,7 +132,8 @@ TargetList FillTargetList(const CapabilitySets& caps, TargetClass targetClass, T
     list.selected = current;
   else if (!list.offered.empty())
     list.selected = list.offered.front();
-  list.optionsVisible = list.selected == Analyzer::Ascii || list.selected == Analyzer::Tcpdump;
+  const FormatDescriptor* writer = WriterFormat(list.selected);
+  list.optionsVisible = writer && writer->has(Capability::OptionsDialog);
   return list;
 }
 

@@ -3,6 +3,7 @@
 // Shared by the command line and the desktop window.
 #pragma once
 #include <bitset>
+#include <initializer_list>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,7 +12,27 @@
 
 namespace morph {
 
-using AnalyzerSet = std::bitset<40>;
+// A set of analyzer types.
+class AnalyzerSet {
+ public:
+  AnalyzerSet() = default;
+  AnalyzerSet(std::initializer_list<AnalyzerType> members) {
+    for (AnalyzerType a : members) set(a);
+  }
+  bool test(AnalyzerType a) const { return bits_.test(size_t(a)); }
+  void set(AnalyzerType a) { bits_.set(size_t(a)); }
+  void reset(AnalyzerType a) { bits_.reset(size_t(a)); }
+  void flip(AnalyzerType a) { bits_.flip(size_t(a)); }
+  bool any() const { return bits_.any(); }
+  AnalyzerSet operator|(const AnalyzerSet& o) const { return AnalyzerSet(bits_ | o.bits_); }
+  AnalyzerSet& operator&=(const AnalyzerSet& o) { bits_ &= o.bits_; return *this; }
+  AnalyzerSet operator~() const { return AnalyzerSet(~bits_); }
+  bool operator==(const AnalyzerSet&) const = default;
+
+ private:
+  explicit AnalyzerSet(std::bitset<64> bits) : bits_(bits) {}
+  std::bitset<64> bits_;
+};
 
 // 0 LAN (by topology), 1 WAN, 2 ATM, 3 wireless.
 enum class TargetClass : uint8_t { Lan = 0, Wan = 1, Atm = 2, Wireless = 3 };
@@ -75,9 +96,9 @@ std::string ToggleHiddenAnalyzers(CapabilitySets& caps);
 struct DestinationRequest {
   std::string sourcePath;
   std::string destinationField;  // what the destination field holds (may be empty)
-  AnalyzerType sourceAnalyzer = 0;
-  AnalyzerType targetAnalyzer = 0;
-  Topology topology = 0;
+  AnalyzerType sourceAnalyzer = Analyzer::Advisor;
+  AnalyzerType targetAnalyzer = Analyzer::Advisor;
+  Topology topology = Topo::Ethernet;
   bool convertToEthernet = false;
   bool convertToWireless = false;
 };

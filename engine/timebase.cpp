@@ -308,10 +308,9 @@ void ComputeTimeZoneBias(ConversionState& s, bool atConversionStart) {
   const TimeZoneRules& zone = MachineTimeZone();
   bool daylight = IsDaylightTime(s.TraceDate);
   int minutes = zone.standardBiasMinutes + (daylight ? zone.daylightBiasMinutes : 0);
-  if (!atConversionStart && s.SourceAnalyzer == Analyzer::SnifferPro &&
-      s.SnifferProVersion >= "002.001" && s.SnifferProTimeZoneHours != 0) {
-    minutes = s.SnifferProTimeZoneHours * 60 + (daylight ? zone.daylightBiasMinutes : 0);
-  }
+  // A source that names its own zone keeps the machine's daylight rule.
+  if (!atConversionStart && s.SourceZoneBiasMinutes)
+    minutes = *s.SourceZoneBiasMinutes + (daylight ? zone.daylightBiasMinutes : 0);
   s.TimeZoneBias = minutes * 60;
 }
 

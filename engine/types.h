@@ -5,31 +5,49 @@
 
 namespace morph {
 
-using AnalyzerType = uint8_t;
-
-// Analyzer types index the analyzer name table (catalogue.cpp).
+// Analyzer types index the analyzer name table (catalogue.cpp). The values
+// are the ones stored in settings and shown by identify; never renumber.
+enum class AnalyzerType : uint8_t {
+  Advisor = 0, Skavelin = 1, Ascii = 2, Bsts = 3, Da30 = 4, DataGlance = 5, Domino = 6,
+  Ostrawind = 7, FireBerd500 = 8, FireBerd500Pc = 9, FireBerdDna323 = 10, InternetAdvisor = 11,
+  Lan900 = 12, LanAnalyzer = 13, LanAlyzer = 14, LanDesk = 15, LanWatch = 16, LinkViewPro = 17,
+  NetLens = 18, NetMetrix = 19, NetMon1 = 20, NetMon2 = 21, NetScout = 22, NetworkAnalyzer = 23,
+  Observer = 24, ProtocolInspector = 25, SnifferPro = 26, SnifferDos = 27, Snoop = 28,
+  Surveyor = 29, Tcpdump = 30, Ringstave = 31, Glimmerhollow = 32, Farrowe = 33,
+  AnyAnalyzer = 34, Unknown = 35,
+};
 namespace Analyzer {
-constexpr AnalyzerType Advisor = 0, Skavelin = 1, Ascii = 2, Bsts = 3, Da30 = 4, DataGlance = 5,
-    Domino = 6, Ostrawind = 7, FireBerd500 = 8, FireBerd500Pc = 9, FireBerdDna323 = 10,
-    InternetAdvisor = 11, Lan900 = 12, LanAnalyzer = 13, LanAlyzer = 14, LanDesk = 15,
-    LanWatch = 16, LinkViewPro = 17, NetLens = 18, NetMetrix = 19, NetMon1 = 20, NetMon2 = 21,
-    NetScout = 22, NetworkAnalyzer = 23, Observer = 24, ProtocolInspector = 25, SnifferPro = 26,
-    SnifferDos = 27, Snoop = 28, Surveyor = 29, Tcpdump = 30, Ringstave = 31,
-    Glimmerhollow = 32, Farrowe = 33, AnyAnalyzer = 34, Unknown = 35;
+using enum AnalyzerType;
 constexpr int Count = 36;
 }  // namespace Analyzer
 
-using Topology = uint8_t;
+// The analyzer type of a stored number; Unknown for values outside the table.
+constexpr AnalyzerType AnalyzerFromNumber(int value) {
+  return value >= 0 && value < Analyzer::Count ? AnalyzerType(value) : AnalyzerType::Unknown;
+}
+constexpr int Number(AnalyzerType type) { return int(type); }
 
+// Media of a trace. The values are those the file formats and settings use.
+enum class Topology : uint8_t {
+  Ethernet = 0, TokenRing = 1, Unused2 = 2, Fddi = 3, Wan = 4, Ds3 = 5, E3 = 6, T1 = 7, E1 = 8,
+  VSeries = 9, ESeries = 10, TSeries = 11, Atm = 12, AtmOc3 = 13, AtmT1 = 14, AtmE1 = 15,
+  AtmE3 = 16, AtmDs1 = 17, AtmDs3 = 18, Wan19 = 19, Wireless = 20, Unknown = 21,
+};
 namespace Topo {
-constexpr Topology Ethernet = 0, TokenRing = 1, Fddi = 3, Wan = 4, Ds3 = 5, E3 = 6, T1 = 7, E1 = 8,
-    VSeries = 9, ESeries = 10, TSeries = 11, Atm = 12, AtmOc3 = 13, AtmT1 = 14, AtmE1 = 15,
-    AtmE3 = 16, AtmDs1 = 17, AtmDs3 = 18, Wan19 = 19, Wireless = 20, Unknown = 21;
+using enum Topology;
 }  // namespace Topo
 
-inline bool IsLanTopology(Topology t) { return t == 0 || t == 1 || t == 3 || t == 20; }
-inline bool IsWanTopology(Topology t) { return t >= 4 && t <= 19; }
-inline bool IsAtmTopology(Topology t) { return t >= 12 && t <= 18; }
+constexpr int Number(Topology t) { return int(t); }
+// The topology of a stored number; Unknown above the table.
+constexpr Topology TopologyFromNumber(int value) {
+  return value >= 0 && value <= 21 ? Topology(value) : Topology::Unknown;
+}
+
+constexpr bool IsLanTopology(Topology t) {
+  return t == Topo::Ethernet || t == Topo::TokenRing || t == Topo::Fddi || t == Topo::Wireless;
+}
+constexpr bool IsWanTopology(Topology t) { return Number(t) >= 4 && Number(t) <= 19; }
+constexpr bool IsAtmTopology(Topology t) { return Number(t) >= 12 && Number(t) <= 18; }
 
 namespace Wan {
 constexpr uint32_t Hdlc = 0, Sdlc = 1, X25 = 2, Isdn = 3, Ppp = 4, Lapb = 5, Lapd = 6,

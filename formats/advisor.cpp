@@ -16,7 +16,6 @@
 #include "engine/file_block.h"
 #include "engine/progress.h"
 #include "engine/timebase.h"
-#include "formats/formats.h"
 #include "formats/record_loop.h"
 
 namespace morph {
@@ -236,6 +235,11 @@ struct AdvisorReaderContext : FormatContext {
     if (handle) CloseCalyxenFile(handle);
     handle = 0;
   }
+  // The share of the stated frames read, as a position in the file.
+  int64_t SourcePosition(const ConversionState& s) const override {
+    if (frameCount == 0) return 0;
+    return int64_t(double(s.FramesRead) / frameCount * double(s.SourceFileSize));
+  }
   ~AdvisorReaderContext() override {
     if (handle) CloseCalyxenFile(handle);
   }
@@ -345,7 +349,8 @@ bool ReadNetworkAnalyzerRecord(ConversionState& s, AdvisorReaderContext& r, cons
   const uint32_t status = GetLE32(p + 24);
   DateByFirstRecord(s, r, seconds);
   s.FrameFlags = 0;
-  if (s.TraceTopology < 2 && (status & 0x10)) s.FrameFlags |= Flag::CrcError;
+  const bool ringOrEthernet = s.TraceTopology == Topo::Ethernet || s.TraceTopology == Topo::TokenRing;
+  if (ringOrEthernet && (status & 0x10)) s.FrameFlags |= Flag::CrcError;
   if (s.WanProtocol != Wan::NotKnown) {
     if (status & 0x02) s.FrameFlags |= Flag::CrcError;
     if (status & 0x04) s.FrameFlags |= Flag::SnifferProStatus2;
@@ -423,7 +428,7 @@ BasicConfig AdvisorConfig(const ConversionState& s, ConfigExtension& extension) 
   c.startTime = s.FirstFrameUnixTime;
   const std::string comment =
       "Converted From " +
-      SourceDisplayName(s.SourceAnalyzer, s.TcpdumpModified, s.TcpdumpNokia, s.SourceCompressed);
+      SourceDisplayName(s.SourceAnalyzer, s.SourceVariant, s.SourceCompressed);
   std::memcpy(c.comment, comment.data(), std::min(comment.size(), kCommentBytes));
   extension = ConfigExtension{{1, uint32_t(s.FirstFrameSeconds),
                                uint32_t(s.FirstFrameMicroseconds * 1000), 32768,
@@ -552,12 +557,30 @@ void ReadAdvisor(Conversion& c, bool headerStep, bool singleFrame) {
   do {
     if ((!r.records || r.recordsLeft == 0) && !NextBlock(s, r)) break;
     if (ReadRecord(s, r)) s.WriteFailed = c.ProcessFrame();
-    // The percentage of frames read, as a position in the file.
-    s.SourceFilePosition =
-        r.frameCount == 0 ? 0 : int64_t(double(s.FramesRead) / r.frameCount * double(s.SourceFileSize));
     if (r.frameCount != 0 && uint32_t(s.FramesRead) >= r.frameCount) s.EndOfSource = true;
   } while (ReadOn(s, singleFrame));
   s.FramesReadTotal = s.FramesRead;
 }
+
+namespace {
+constexpr IdentifyRule kAdvisorRules[] = {{"advisor-library", IdentifyAdvisorFile}};
+constexpr FriendlyName kAdvisorNames[] = {{Analyzer::Advisor, "advisor"},
+                                          {Analyzer::NetworkAnalyzer, "network-analyzer"}};
+}  // namespace
+
+extern const FormatDescriptor kAdvisorFormat = {
+    .family = "Advisor",
+    .reads = MaskOf({Analyzer::Advisor, Analyzer::NetworkAnalyzer}),
+    .writes = MaskOf({Analyzer::Advisor, Analyzer::NetworkAnalyzer}),
+    .aliases = kAdvisorNames,
+    .sourcePatterns = "*.dat",
+    .capabilities = Capability::OwnSource | Capability::OwnTarget,
+    .identify = kAdvisorRules,
+    .topology = AdvisorFileTopology,
+    .read = ReadAdvisor,
+    .writeHeader = WriteAdvisorHeader,
+    .writeFrame = WriteAdvisorFrame,
+    .finish = FinishAdvisor,
+};
 
 }  // namespace morph

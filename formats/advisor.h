@@ -18,6 +18,12 @@ Topology AdvisorFileTopology(TopologyInput& in);
 
 // The configuration a writer stores for the conversion as it stands, and the
 // topology (with the WAN protocol) a configuration reads back as.
+// Reader and writer steps.
+void ReadAdvisor(Conversion& c, bool headerStep, bool singleFrame);
+void WriteAdvisorHeader(Conversion& c, int32_t frameNumber);
+void WriteAdvisorFrame(Conversion& c);
+void FinishAdvisor(Conversion& c, int32_t framesWritten);
+
 BasicConfig AdvisorConfig(const ConversionState& s, ConfigExtension& extension);
 Topology AdvisorTopologyOf(const BasicConfig& config, uint32_t& wanProtocol);
 

@@ -13,7 +13,6 @@
 #include "engine/failure.h"
 #include "engine/file_block.h"
 #include "engine/timebase.h"
-#include "formats/formats.h"
 #include "formats/record_loop.h"
 
 namespace morph {
@@ -275,5 +274,30 @@ void ReadInternetAdvisor(Conversion& c, bool headerStep, bool singleFrame) {
   InternetAdvisorReaderContext& r = c.ReaderContext<InternetAdvisorReaderContext>();
   ReadRecordsInTurn(c, singleFrame, [&] { return ReadToFrame(c, r); });
 }
+
+namespace {
+const char* InternetAdvisorSuffix(AnalyzerType, Topology topology) {
+  if (topology == Topo::Ethernet) return ".eth";
+  if (topology == Topo::TokenRing) return ".trn";
+  return "";
+}
+constexpr IdentifyRule kInternetAdvisorRules[] = {{"internet-advisor", IdentifyInternetAdvisor}};
+constexpr FriendlyName kInternetAdvisorNames[] = {{Analyzer::InternetAdvisor, "internet-advisor"}};
+}  // namespace
+
+extern const FormatDescriptor kInternetAdvisorFormat = {
+    .family = "Internet Advisor",
+    .reads = MaskOf({Analyzer::InternetAdvisor}),
+    .writes = MaskOf({Analyzer::InternetAdvisor}),
+    .aliases = kInternetAdvisorNames,
+    .sourcePatterns = "*.eth;*.trn",
+    .suffix = InternetAdvisorSuffix,
+    .identify = kInternetAdvisorRules,
+    .topology = InternetAdvisorTopology,
+    .read = ReadInternetAdvisor,
+    .writeHeader = WriteInternetAdvisorHeader,
+    .writeFrame = WriteInternetAdvisorFrame,
+    .finish = FinishInternetAdvisor,
+};
 
 }  // namespace morph

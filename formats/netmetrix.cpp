@@ -12,7 +12,6 @@
 #include "engine/failure.h"
 #include "engine/file_block.h"
 #include "engine/timebase.h"
-#include "formats/formats.h"
 #include "formats/record_loop.h"
 
 namespace morph {
@@ -128,7 +127,6 @@ bool ReadRecord(Conversion& c, NetMetrixReaderContext& r) {
   if (s.TraceTopology == Topo::Ethernet && frameLength <= MaxFrameBytes && frameLength >= 4 &&
       s.StoredLength == s.FrameLength)
     StoreEthernetFcs(s);
-  s.SourceFilePosition = r.position;
   return true;
 }
 
@@ -166,5 +164,18 @@ void ReadNetMetrix(Conversion& c, bool headerStep, bool singleFrame) {
   } while (ReadOn(s, singleFrame));
   s.FramesReadTotal = s.FramesRead;
 }
+
+namespace {
+constexpr IdentifyRule kNetMetrixRules[] = {{"netmetrix", IdentifyNetMetrix}};
+}  // namespace
+
+extern const FormatDescriptor kNetMetrixFormat = {
+    .family = "NetMetrix",
+    .reads = MaskOf({Analyzer::NetMetrix}),
+    .sourcePatterns = "*.trc",
+    .identify = kNetMetrixRules,
+    .topology = NetMetrixTopology,
+    .read = ReadNetMetrix,
+};
 
 }  // namespace morph

@@ -11,8 +11,10 @@
 #include "engine/catalogue.h"
 #include "engine/checksum.h"
 #include "engine/conversion.h"
+#include "engine/failure.h"
+#include "engine/file_block.h"
+#include "engine/format.h"
 #include "engine/timebase.h"
-#include "formats/formats.h"
 #include "formats/record_loop.h"
 
 namespace morph {
@@ -64,7 +66,7 @@ void ReadHeader(Conversion& c) {
   s.FramesRead = 0;
   uint8_t h[kNetMonHeaderSize];
   if (!c.source->readExact(h, sizeof h)) {
-    s.ReadError = true;
+    FailRead(s, "file header cut short: 128 bytes needed");
     return;
   }
   if (std::memcmp(h, "GMBU", 4) == 0) {
@@ -72,7 +74,7 @@ void ReadHeader(Conversion& c) {
   } else if (std::memcmp(h, "RTSS", 4) == 0) {
     r.version2 = false;
   } else {
-    s.ReadError = true;
+    FailRead(s, "offset 0: no NetMon signature");
     return;
   }
   const SystemTime start = DecodeSystemTime(h + 8);
@@ -90,13 +92,16 @@ void ReadHeader(Conversion& c) {
   const uint32_t tableBytes = GetLE32(h + 28);
   const int64_t fileSize = c.source->size();
   if (fileSize >= 0 && int64_t(r.tableOffset) + tableBytes > fileSize) {
-    s.ReadError = true;  // a table longer than the file
+    FailRead(s, "offset 24: frame table of " + Grouped(tableBytes) + " bytes at " +
+                    Grouped(r.tableOffset) + " runs past the end of the file (" +
+                    Grouped(fileSize) + " bytes)");
     return;
   }
   r.table.resize(tableBytes / 4);
   auto* raw = reinterpret_cast<uint8_t*>(r.table.data());
   if (!c.source->seek(r.tableOffset) || !c.source->readExact(raw, r.table.size() * 4)) {
-    s.ReadError = true;
+    FailRead(s, c.source->failed() ? c.source->errorText()
+                                   : AtOffset(r.tableOffset) + "frame table cut short");
     return;
   }
   for (size_t i = 0; i < r.table.size(); ++i) r.table[i] = GetLE32(raw + 4 * i);
@@ -107,15 +112,16 @@ bool ReadRecord(Conversion& c, NetMonReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
   const uint32_t entry = r.table[r.next++];
+  const std::string at = AtRecord(int64_t(r.next), entry);
   const int headerSize = r.version2 ? kRecordHeaderV2 : kRecordHeaderV1;
   const int64_t fileSize = in.size();
   if (entry > uint32_t(INT32_MAX) || (fileSize >= 0 && int64_t(entry) + headerSize > fileSize)) {
-    s.ReadError = true;  // an entry pointing outside the file
+    FailRead(s, at + "frame table entry points outside the file");
     return false;
   }
   uint8_t h[kRecordHeaderV2];
   if (!in.seek(entry) || !in.readExact(h, size_t(headerSize))) {
-    s.ReadError = true;
+    FailRead(s, in.failed() ? in.errorText() : at + "record header cut short");
     return false;
   }
   int64_t time;
@@ -130,18 +136,19 @@ bool ReadRecord(Conversion& c, NetMonReaderContext& r) {
     captured = GetLE16(h + 6);
   }
   if (captured > kMaxCapturedLength) {
-    s.ReadError = true;  // would not fit the frame buffer
+    FailRead(s, at + "captured length " + Grouped(captured) + " exceeds " +
+                    Grouped(kMaxCapturedLength));
     return false;
   }
   // An offset of centuries is a damaged record, not a time to add up.
   constexpr int64_t kLargestOffset = int64_t(1) << 50;
   if (time < 0 || time > kLargestOffset) {
-    s.ReadError = true;
+    FailRead(s, at + "time offset " + Grouped(time) + " out of range");
     return false;
   }
   captured = std::min(captured, frameLength);  // never more stored than on the wire
   if (!in.readExact(s.FrameData.data(), captured)) {
-    s.ReadError = true;
+    FailRead(s, in.failed() ? in.errorText() : at + "frame cut short");
     return false;
   }
   s.FrameFlags = 0;
@@ -273,7 +280,6 @@ void ReadNetMon(Conversion& c, bool headerStep, bool singleFrame) {
     } else {
       s.WriteFailed = c.ProcessFrame();
     }
-    s.SourceFilePosition = position;
     if (r.next >= r.table.size() || (fileSize >= 0 && position >= fileSize)) s.EndOfSource = true;
   } while (ReadOn(s, singleFrame));
   s.FramesReadTotal = s.FramesRead;
@@ -321,13 +327,49 @@ void FinishNetMon(Conversion& c, int32_t framesWritten) {
   std::vector<uint32_t>().swap(w.offsets);
 
   w.commentOffset = uint32_t(c.target->position());
-  const std::string comment = "Converted From " + SourceDisplayName(s.SourceAnalyzer,
-                                                                    s.TcpdumpModified,
-                                                                    s.TcpdumpNokia,
-                                                                    s.SourceCompressed);
+  const std::string comment =
+      "Converted From " + SourceDisplayName(s.SourceAnalyzer, s.SourceVariant, s.SourceCompressed);
   c.target->write(comment.c_str(), comment.size() + 1);  // with its zero byte
   w.commentLength = uint32_t(comment.size() + 1);
   WriteHeader(c, framesWritten - s.NonDataFrames);
 }
+
+// ---------------------------------------------------------------- registry
+
+namespace {
+
+std::optional<AnalyzerType> IdentifyNetMon(IdentifyInput& input) {
+  if (input.head.startsWith("RTSS")) return Analyzer::NetMon1;
+  if (input.head.startsWith("GMBU")) return Analyzer::NetMon2;
+  return std::nullopt;
+}
+
+Topology NetMonFileTopology(TopologyInput& t) {
+  t.s.FileComment = ReadNetMonComment(t.in);
+  return NetMonTopology(uint8_t(t.head.u8(6)));
+}
+
+constexpr IdentifyRule kNetMonRules[] = {{"netmon", IdentifyNetMon}};
+constexpr FriendlyName kNetMonNames[] = {{Analyzer::NetMon1, "netmon1"},
+                                         {Analyzer::NetMon2, "netmon2"},
+                                         {Analyzer::NetMon2, "netmon"}};
+
+}  // namespace
+
+extern const FormatDescriptor kNetMonFormat = {
+    .family = "NetMon",
+    .reads = MaskOf({Analyzer::NetMon1, Analyzer::NetMon2}),
+    .writes = MaskOf({Analyzer::NetMon1, Analyzer::NetMon2}),
+    .aliases = kNetMonNames,
+    .sourcePatterns = "*.cap",
+    .capabilities = Capability::DropsEthernetFcs | Capability::KeepsIndex |
+                    Capability::SkipsTinyFrames,
+    .identify = kNetMonRules,
+    .topology = NetMonFileTopology,
+    .read = ReadNetMon,
+    .writeHeader = WriteNetMonHeader,
+    .writeFrame = WriteNetMonFrame,
+    .finish = FinishNetMon,
+};
 
 }  // namespace morph

@@ -8,8 +8,11 @@
 
 #include "engine/checksum.h"
 #include "engine/conversion.h"
+#include "engine/failure.h"
+#include "engine/file_block.h"
+#include "engine/format.h"
+#include "engine/identify.h"
 #include "engine/timebase.h"
-#include "formats/formats.h"
 
 namespace morph {
 namespace {
@@ -53,16 +56,20 @@ void ReadFileHeader(Conversion& c, PacketFileReader& r) {
   s.FramesRead = 0;
   uint8_t bytes[kClassicHeaderSize];
   if (!in.seek(0) || !in.readExact(bytes, 1)) {
-    s.ReadError = true;
+    FailRead(s, "file header cut short");
   } else if (bytes[0] == 6 || bytes[0] == 7) {
-    if (!in.readExact(bytes + 1, kClassicHeaderSize - 1)) s.ReadError = true;
-    else SummaryFromClassicHeader(bytes, r.header);
+    if (!in.readExact(bytes + 1, kClassicHeaderSize - 1))
+      FailRead(s, "file header cut short: 50 bytes needed");
+    else
+      SummaryFromClassicHeader(bytes, r.header);
   } else if (bytes[0] == kTaggedFirstByte) {
     // A tagged file whose application version cannot be read is refused.
-    if (!ReadTaggedHeader(in, r.header, r.packetsEnd) || r.header.appMajorVersion < 0)
-      s.ReadError = true;
+    if (!ReadTaggedHeader(in, r.header, r.packetsEnd))
+      FailRead(s, "tagged header sections damaged or cut short");
+    else if (r.header.appMajorVersion < 0)
+      FailRead(s, "tagged header: no readable application version");
   } else {
-    s.ReadError = true;
+    FailRead(s, "offset 0: version byte " + Grouped(bytes[0]) + " is neither 6, 7 nor tagged");
   }
 }
 
@@ -184,12 +191,13 @@ void ReadFrames(Conversion& c, PacketFileReader& r, bool singleFrame) {
       break;
     }
     if (got == RecordOutcome::Error || c.source->failed()) {
-      s.ReadError = true;
+      FailRead(s, c.source->failed() ? c.source->errorText()
+                                     : AtRecord(s.FramesRead + 1, c.source->position()) +
+                                           "record damaged or cut short");
       break;
     }
     s.WriteFailed = c.ProcessFrame();
     if (ReachedEnd(c, r)) s.EndOfSource = true;
-    s.SourceFilePosition = c.source->position();
   } while (!s.ReadError && !s.StopRequested && !s.WriteFailed && !s.EndOfSource && !singleFrame);
   s.FramesReadTotal = s.FramesRead;
 }
@@ -300,7 +308,7 @@ void WritePacketFileFrame(Conversion& c) {
   h[6] = PacketFlagsByte(c);
   const uint64_t base = c.WriterContext<PacketFileWriter>().epoch1904Base;
   if (s.FrameTime < 0 && uint64_t(-s.FrameTime) > base) {  // before 1904: no such stamp
-    s.WriteFailed = true;
+    FailWrite(s, "frame " + Grouped(s.FramesWritten) + ": time before 1904 cannot be stored");
     return;
   }
   const uint64_t stamp = uint64_t(s.FrameTime) + base;
@@ -320,5 +328,128 @@ void WritePacketFileFrame(Conversion& c) {
 void FinishPacketFile(Conversion& c, int32_t framesWritten) {
   if (framesWritten > 0) WritePacketFileHeader(c, framesWritten);
 }
+
+// ---------------------------------------------------------------- registry
+
+namespace {
+
+bool HasSuffix(const IdentifyInput& input, const char* suffix) {
+  return input.upperPath.find(suffix) != std::string::npos;
+}
+
+// The analyzer a native packet file belongs to, from its media words.
+AnalyzerType PacketFileAnalyzer(const PacketFileSummary& summary) {
+  AnalyzerType type = Analyzer::Unknown;
+  switch (summary.mediaType) {
+    case 0: type = Analyzer::Ostrawind; break;
+    case 1: type = Analyzer::Ringstave; break;
+    case 3:
+    case 12: type = Analyzer::Farrowe; break;
+    default: break;
+  }
+  const int medium = summary.physicalMedium;
+  if (medium >= 1 && medium <= 3) type = Analyzer::Skavelin;
+  if ((medium >= 4 && medium <= 6) || medium == 8 || medium == 9) type = Analyzer::Farrowe;
+  return type;
+}
+
+std::optional<AnalyzerType> IdentifyCompressedPacketFile(IdentifyInput& input) {
+  if (!HasSuffix(input, ".KVZ")) return std::nullopt;
+  auto gz = OpenGzipSource(input.path);
+  if (!gz) return Analyzer::Unknown;
+  uint8_t first[4] = {};
+  if (!gz->readExact(first, sizeof first)) return Analyzer::Unknown;
+  if (first[0] != 6 && first[0] != 7 && first[0] != kTaggedFirstByte) return Analyzer::Unknown;
+  PacketFileSummary summary;
+  if (!gz->seek(0) || !ReadPacketFileSummary(*gz, summary)) return Analyzer::Unknown;
+  input.compressed = true;
+  return PacketFileAnalyzer(summary);
+}
+
+std::optional<AnalyzerType> IdentifyClassicPacketFile(IdentifyInput& input) {
+  const int64_t version = input.head.u8(0) & 0x7F;
+  if (!(HasSuffix(input, ".PKT") || HasSuffix(input, ".RGC") || HasSuffix(input, ".SKC")) ||
+      (version != 6 && version != 7))
+    return std::nullopt;
+  if (input.head.u8(0) & 0x80) return Analyzer::Glimmerhollow;
+  if (HasSuffix(input, ".SKC")) return Analyzer::Skavelin;
+  if (HasSuffix(input, ".RGC")) return Analyzer::Ringstave;
+  return Analyzer::Ostrawind;
+}
+
+std::optional<AnalyzerType> IdentifyTaggedPacketFile(IdentifyInput& input) {
+  if (!input.head.startsWith("\x7Fver")) return std::nullopt;
+  PacketFileSummary summary;
+  if (!input.in.seek(0) || !ReadPacketFileSummary(input.in, summary)) return Analyzer::Unknown;
+  return PacketFileAnalyzer(summary);
+}
+
+Topology PacketFileTopology(TopologyInput& t) {
+  std::unique_ptr<SourceStream> gz;
+  SourceStream* stream = &t.in;
+  if (t.s.SourceCompressed) {
+    gz = OpenGzipSource(t.fileName);
+    if (!gz) return Topo::Unknown;
+    stream = gz.get();
+  }
+  PacketFileSummary summary;
+  if (!stream->seek(0) || !ReadPacketFileSummary(*stream, summary)) return Topo::Unknown;
+  t.speed = summary.linkSpeed;
+  Topology topology = Topo::Unknown;
+  switch (t.type) {
+    case Analyzer::Skavelin: topology = Topo::Wireless; break;
+    case Analyzer::Ostrawind: topology = Topo::Ethernet; break;
+    case Analyzer::Ringstave: topology = Topo::TokenRing; break;
+    default: {
+      const int medium = summary.physicalMedium < 0 ? -1 : summary.physicalMedium & 0x7F;
+      if (medium == 5 || medium == 6 || medium == 10) {
+        t.s.WanProtocol = medium == 5 ? Wan::FrameRelay : medium == 6 ? Wan::X25 : Wan::Isdn;
+        topology = Topo::TSeries;
+      } else if (medium == 0 || medium == 4) {
+        topology = Topo::TSeries;
+        ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, topology);
+        if (probe.delivered) t.s.WanProtocol = probe.wanProtocol;
+      }
+      break;
+    }
+  }
+  // Wireless captures of analyzer versions before 1.1 cannot be read.
+  if (topology == Topo::Wireless && summary.appMajorVersion == 0) topology = Topo::Unknown;
+  return topology;
+}
+
+const char* OstrawindSuffix(AnalyzerType type, Topology topology) {
+  return type == Analyzer::Ostrawind && topology == Topo::Wireless ? ".skc" : nullptr;
+}
+
+constexpr IdentifyRule kPacketFileRules[] = {
+    {"packet-file-gzip", IdentifyCompressedPacketFile},
+    {"packet-file", IdentifyClassicPacketFile},
+    {"tagged-packet-file", IdentifyTaggedPacketFile},
+};
+constexpr FriendlyName kPacketFileNames[] = {{Analyzer::Skavelin, "skavelin"},
+                                             {Analyzer::Ostrawind, "ostrawind"},
+                                             {Analyzer::Ringstave, "ringstave"}};
+
+}  // namespace
+
+// The classic layout, read with the tagged one (the reader tells them apart).
+extern const FormatDescriptor kPacketFileFormat = {
+    .family = "native packet file",
+    .reads = MaskOf({Analyzer::Skavelin, Analyzer::Ostrawind, Analyzer::Ringstave,
+                     Analyzer::Farrowe}),
+    .writes = MaskOf({Analyzer::Skavelin, Analyzer::Ostrawind, Analyzer::Ringstave}),
+    .recognises = MaskOf({Analyzer::Glimmerhollow}),
+    .aliases = kPacketFileNames,
+    .sourcePatterns = "*.pkt;*.skc;*.rgc;*.kvc;*.kvz",
+    .capabilities = Capability::GzipSource,
+    .suffix = OstrawindSuffix,
+    .identify = kPacketFileRules,
+    .topology = PacketFileTopology,
+    .read = ReadPacketFile,
+    .writeHeader = WritePacketFileHeader,
+    .writeFrame = WritePacketFileFrame,
+    .finish = FinishPacketFile,
+};
 
 }  // namespace morph

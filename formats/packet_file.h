@@ -49,4 +49,12 @@ uint8_t PacketFlagsByte(const Conversion& c);
 // Writes the current frame as a tagged record.
 void WriteTaggedRecord(Conversion& c);
 
+// Reader and writer steps shared by the classic and tagged descriptors.
+void ReadPacketFile(Conversion& c, bool headerStep, bool singleFrame);
+void WritePacketFileHeader(Conversion& c, int32_t count);
+void WriteTaggedFileHeader(Conversion& c, int32_t count);
+void WritePacketFileFrame(Conversion& c);
+void FinishPacketFile(Conversion& c, int32_t framesWritten);
+void FinishTaggedFile(Conversion& c, int32_t framesWritten);
+
 }  // namespace morph

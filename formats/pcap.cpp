@@ -4,10 +4,13 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/catalogue.h"
 #include "engine/checksum.h"
 #include "engine/conversion.h"
+#include "engine/failure.h"
+#include "engine/file_block.h"
+#include "engine/format.h"
 #include "engine/timebase.h"
-#include "formats/formats.h"
 #include "formats/record_loop.h"
 
 namespace morph {
@@ -19,6 +22,8 @@ constexpr int32_t kMaxCapturedLength = 65535;
 
 struct PcapReaderContext : FormatContext {
   bool nanoseconds = false;
+  bool started = false;  // the first record fixed the trace date
+  int64_t record = 0;    // records read, for failure details
 };
 
 struct PcapWriterContext : FormatContext {
@@ -28,25 +33,28 @@ struct PcapWriterContext : FormatContext {
 uint32_t Field32(const uint8_t* p, bool bigEndian) { return Get32(p, bigEndian); }
 uint16_t Field16(const uint8_t* p, bool bigEndian) { return Get16(p, bigEndian); }
 
+bool BigEndianSource(const ConversionState& s) { return s.SourceVariant & PcapVariant::BigEndian; }
+
 void ReadHeader(Conversion& c) {
   ConversionState& s = c.state;
   s.FramesRead = 0;
-  s.SecondCounter = 0;
   uint8_t header[kFileHeaderSize];
   if (!c.source->readExact(header, sizeof header)) {
-    s.ReadError = true;
+    FailRead(s, "file header cut short: " + Grouped(kFileHeaderSize) + " bytes needed");
     return;
   }
   const uint32_t magic = GetLE32(header);
   c.ReaderContext<PcapReaderContext>().nanoseconds =
-      Field32(header + 12, s.TcpdumpSwapBytes) == 3 || magic == kPcapMagicNanosecond ||
+      Field32(header + 12, BigEndianSource(s)) == 3 || magic == kPcapMagicNanosecond ||
       magic == kPcapMagicNanosecondSwapped;
 }
 
 // Reads one record into the current frame. False at a clean end of file.
-bool ReadRecord(Conversion& c, bool nanoseconds) {
+bool ReadRecord(Conversion& c, PcapReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
+  const int64_t offset = in.position();
+  const std::string at = AtRecord(++r.record, offset);
   uint8_t record[kRecordHeaderSize];
   size_t got = in.read(record, sizeof record);
   if (got == 0 && !in.failed()) {
@@ -54,38 +62,44 @@ bool ReadRecord(Conversion& c, bool nanoseconds) {
     return false;
   }
   if (got != sizeof record) {
-    s.ReadError = true;
+    FailRead(s, in.failed() ? in.errorText() : at + "record header cut short");
     return false;
   }
-  const bool big = s.TcpdumpSwapBytes;
+  const bool big = BigEndianSource(s);
+  const bool nanoseconds = r.nanoseconds;
   int64_t seconds = int32_t(Field32(record, big));
   uint32_t fraction = Field32(record + 4, big);
   int32_t captured = int32_t(Field32(record + 8, big));
   int32_t original = int32_t(Field32(record + 12, big));
 
-  if (s.SecondCounter == 0) {  // first record of the conversion
+  if (!r.started) {  // first record of the conversion
     if (seconds < 0) {
-      s.ReadError = true;
+      FailRead(s, at + "time " + Grouped(seconds) + " lies before 1970");
       return false;
     }
     StartTraceAtUnixTime(s, seconds);
+    r.started = true;
   }
-  ++s.SecondCounter;
-  if (s.TcpdumpNokia && !in.skip(4)) {
-    s.ReadError = true;
+  if ((s.SourceVariant & PcapVariant::Nokia) && !in.skip(4)) {
+    FailRead(s, at + "record header cut short");
     return false;
   }
-  if (s.TcpdumpModified && !in.skip(8)) {
-    s.ReadError = true;
+  if ((s.SourceVariant & PcapVariant::Modified) && !in.skip(8)) {
+    FailRead(s, at + "record header cut short");
     return false;
   }
   if (big && original < captured) std::swap(original, captured);
-  if (captured < 0 || captured > kMaxCapturedLength || original < 0) {
-    s.ReadError = true;
+  if (captured < 0 || captured > kMaxCapturedLength) {
+    FailRead(s, at + "captured length " + Grouped(uint32_t(captured)) + " exceeds 65,535");
+    return false;
+  }
+  if (original < 0) {
+    FailRead(s, at + "original length " + Grouped(uint32_t(original)) + " exceeds 2,147,483,647");
     return false;
   }
   if (!in.readExact(s.FrameData.data(), size_t(captured))) {
-    s.ReadError = true;
+    FailRead(s, in.failed() ? in.errorText()
+                            : at + "frame cut short: " + Grouped(captured) + " bytes stated");
     return false;
   }
   s.FrameFlags = 0;
@@ -116,23 +130,17 @@ bool ReadRecord(Conversion& c, bool nanoseconds) {
 
 }  // namespace
 
-bool PcapFlagsFromMagic(uint32_t magic, ConversionState& s) {
+std::optional<uint32_t> PcapVariantFromMagic(uint32_t magic) {
+  using namespace PcapVariant;
   switch (magic) {
-    case kPcapMagicStandard: s.TcpdumpSwapBytes = false, s.TcpdumpModified = false; break;
-    case kPcapMagicSwapped: s.TcpdumpSwapBytes = true, s.TcpdumpModified = false; break;
-    case kPcapMagicModified: s.TcpdumpSwapBytes = false, s.TcpdumpModified = true; break;
-    case kPcapMagicModifiedSwapped: s.TcpdumpSwapBytes = true, s.TcpdumpModified = true; break;
-    case kPcapMagicNanosecond: s.TcpdumpSwapBytes = false, s.TcpdumpModified = false; break;
-    case kPcapMagicNanosecondSwapped: s.TcpdumpSwapBytes = true, s.TcpdumpModified = false; break;
-    default: return false;
+    case kPcapMagicStandard:
+    case kPcapMagicNanosecond: return 0;
+    case kPcapMagicSwapped:
+    case kPcapMagicNanosecondSwapped: return BigEndian;
+    case kPcapMagicModified: return Modified;
+    case kPcapMagicModifiedSwapped: return BigEndian | Modified;
+    default: return std::nullopt;
   }
-  s.TcpdumpNokia = false;
-  return true;
-}
-
-bool IsPcapMagic(uint32_t magic) {
-  ConversionState scratch;
-  return PcapFlagsFromMagic(magic, scratch);
 }
 
 bool PcapVersionOk(SourceStream& in, bool swapped) {
@@ -201,15 +209,15 @@ void ReadPcap(Conversion& c, bool headerStep, bool singleFrame) {
     ReadHeader(c);
     return;
   }
-  const bool nanoseconds = c.ReaderContext<PcapReaderContext>().nanoseconds;
-  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, nanoseconds); });
+  PcapReaderContext& r = c.ReaderContext<PcapReaderContext>();
+  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r); });
 }
 
 void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {
   ConversionState& s = c.state;
-  const bool big = s.TcpdumpOutputSwapBytes;
+  const bool big = s.PcapOutput.bigEndian;
   uint8_t header[kFileHeaderSize] = {};
-  if (big) PutBE32(header, s.TcpdumpOutputModified ? kPcapMagicModified : kPcapMagicStandard);
+  if (big) PutBE32(header, s.PcapOutput.modified ? kPcapMagicModified : kPcapMagicStandard);
   else PutLE32(header, kPcapMagicStandard);
   Put16(header + 4, 2, big);
   Put16(header + 6, 4, big);
@@ -235,7 +243,7 @@ void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {
 
 void WritePcapFrame(Conversion& c) {
   ConversionState& s = c.state;
-  const bool big = s.TcpdumpOutputSwapBytes;
+  const bool big = s.PcapOutput.bigEndian;
   // Only a whole Ethernet frame ends in its FCS; a truncated one keeps every
   // byte it holds.
   const int32_t fcs = s.TraceTopology == Topo::Ethernet ? 4 : 0;
@@ -249,7 +257,7 @@ void WritePcapFrame(Conversion& c) {
   Put32(record + 4, uint32_t(when.microseconds), big);
   Put32(record + 8, uint32_t(captured), big);
   Put32(record + 12, uint32_t(original), big);
-  const size_t headerSize = s.TcpdumpOutputModified ? kRecordHeaderSize + 8 : kRecordHeaderSize;
+  const size_t headerSize = s.PcapOutput.modified ? kRecordHeaderSize + 8 : kRecordHeaderSize;
   c.target->write(record, headerSize);
   c.target->write(s.FrameData.data(), size_t(captured));
 }
@@ -257,5 +265,64 @@ void WritePcapFrame(Conversion& c) {
 void FinishPcap(Conversion& c, int32_t /*framesWritten*/) {
   if (c.state.FramesWritten - c.state.NonDataFrames > 0) WritePcapHeader(c, 0);
 }
+
+// ---------------------------------------------------------------- registry
+
+namespace {
+
+std::optional<AnalyzerType> IdentifyPcap(IdentifyInput& input) {
+  const std::optional<uint32_t> variant = PcapVariantFromMagic(GetLE32(input.head.data()));
+  if (!variant) return std::nullopt;
+  input.variant = *variant;
+  const bool big = *variant & PcapVariant::BigEndian;
+  if (!PcapVersionOk(input.in, big)) return Analyzer::Unknown;
+  if (GetLE32(input.head.data()) != kPcapMagicStandard) return Analyzer::Tcpdump;
+  switch (ProbePcapRecordLayout(input.in)) {
+    case PcapProbe::Standard: return Analyzer::Tcpdump;
+    case PcapProbe::Modified: input.variant |= PcapVariant::Modified; return Analyzer::Tcpdump;
+    case PcapProbe::Nokia: input.variant |= PcapVariant::Nokia; return Analyzer::Tcpdump;
+    case PcapProbe::IoError: input.openFailed = true; return Analyzer::Unknown;
+    case PcapProbe::Unknown: break;
+  }
+  return Analyzer::Unknown;
+}
+
+Topology PcapFileTopology(TopologyInput& t) {
+  uint32_t linkType = 0;
+  if (!PcapLinkType(t.in, t.s.SourceVariant & PcapVariant::BigEndian, linkType))
+    return Topo::Unknown;
+  return PcapTopology(linkType, t.speed);
+}
+
+std::string PcapSourceName(AnalyzerType type, uint32_t variant, bool compressed) {
+  std::string name = AnalyzerName(type);
+  if (variant & PcapVariant::Nokia)
+    name += " (Nokia modified)";
+  else if (variant & PcapVariant::Modified)
+    name += " (modified)";
+  return compressed ? name + " (compressed)" : name;
+}
+
+constexpr IdentifyRule kPcapRules[] = {{"pcap", IdentifyPcap}};
+constexpr FriendlyName kPcapNames[] = {
+    {Analyzer::Tcpdump, "pcap"}, {Analyzer::Tcpdump, "libpcap"}, {Analyzer::Tcpdump, "tcpdump"}};
+
+}  // namespace
+
+extern const FormatDescriptor kPcapFormat = {
+    .family = "libpcap",
+    .reads = MaskOf({Analyzer::Tcpdump}),
+    .writes = MaskOf({Analyzer::Tcpdump}),
+    .aliases = kPcapNames,
+    .sourcePatterns = "*.dmp;*.pcap;*.cap",
+    .capabilities = Capability::DropsEthernetFcs | Capability::OptionsDialog,
+    .identify = kPcapRules,
+    .topology = PcapFileTopology,
+    .sourceName = PcapSourceName,
+    .read = ReadPcap,
+    .writeHeader = WritePcapHeader,
+    .writeFrame = WritePcapFrame,
+    .finish = FinishPcap,
+};
 
 }  // namespace morph

@@ -1,6 +1,7 @@
 // tcpdump/libpcap: identification helpers shared with source identification.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "engine/state.h"
@@ -19,9 +20,8 @@ constexpr uint32_t kPcapMagicNanosecondSwapped = 0x4D3CB2A1;
 
 enum class PcapProbe { Standard, Modified, Nokia, Unknown, IoError };
 
-// Sets the variant flags from the magic; false when it is no libpcap magic.
-bool IsPcapMagic(uint32_t magicLittleEndian);
-bool PcapFlagsFromMagic(uint32_t magicLittleEndian, ConversionState& s);
+// The variant bits a magic implies; nothing when it is no libpcap magic.
+std::optional<uint32_t> PcapVariantFromMagic(uint32_t magicLittleEndian);
 // The version check: the header's major version, in the file's order, above 1.
 bool PcapVersionOk(SourceStream& in, bool swapped);
 // The record-layout probe for the little-endian standard magic.

@@ -6,8 +6,11 @@
 
 #include "engine/checksum.h"
 #include "engine/conversion.h"
+#include "engine/failure.h"
+#include "engine/file_block.h"
+#include "engine/format.h"
+#include "engine/identify.h"
 #include "engine/timebase.h"
-#include "formats/formats.h"
 #include "formats/record_loop.h"
 #include "formats/sniffer.h"
 #include "formats/sniffer_compression.h"
@@ -311,7 +314,7 @@ SnifferTopologyInfo SnifferDosTopology(SourceStream& in) {
   switch (head[kFramesStart - kVersionBytes + kVerNetwork]) {
     case 0: info.topology = Topo::TokenRing; break;
     case 1: case 3: info.topology = Topo::Ethernet; break;
-    case 2: info.topology = 2; break;  // a network code without a topology of its own
+    case 2: info.topology = Topo::Unused2; break;  // a network code without a topology of its own
     case 7: info.topology = Topo::Wan; break;
     case 9: info.topology = Topo::Fddi; break;
     default: info.topology = Topo::Unknown; break;
@@ -434,5 +437,59 @@ void FinishSnifferDos(Conversion& c, int32_t framesWritten) {
   PutRecordHeader(record, kEndOfFile, 0);
   c.target->write(record, sizeof record);
 }
+
+// ---------------------------------------------------------------- registry
+
+namespace {
+
+std::optional<AnalyzerType> IdentifySnifferDos(IdentifyInput& input) {
+  if (!input.head.startsWith("TRS") && !input.head.startsWith("NSE")) return std::nullopt;
+  input.compressed = IsSnifferDosCompressed(input.head.data(), input.head.size());
+  return Analyzer::SnifferDos;
+}
+
+Topology SnifferDosFileTopology(TopologyInput& t) {
+  const SnifferTopologyInfo info = SnifferDosTopology(t.in);
+  t.speed = info.fileLineSpeed;
+  t.s.WanProtocol = info.wanProtocol;
+  if (info.probeFirstFrame) {
+    ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, info.topology);
+    if (probe.ran)
+      t.s.WanProtocol =
+          SnifferDosProtocolFromFrame(probe.firstBytes.data(), int32_t(probe.firstBytes.size()));
+  }
+  return info.topology;
+}
+
+const char* SnifferDosSuffix(AnalyzerType, Topology topology) {
+  switch (topology) {
+    case Topo::Ethernet: return ".enc";
+    case Topo::TokenRing: return ".trc";
+    case Topo::Fddi: return ".fdc";
+    case Topo::Wireless: return "";
+    default: return ".syc";
+  }
+}
+
+constexpr IdentifyRule kSnifferDosRules[] = {{"sniffer-dos", IdentifySnifferDos}};
+constexpr FriendlyName kSnifferDosNames[] = {{Analyzer::SnifferDos, "sniffer"},
+                                             {Analyzer::SnifferDos, "snifferdos"}};
+
+}  // namespace
+
+extern const FormatDescriptor kSnifferDosFormat = {
+    .family = "Sniffer DOS",
+    .reads = MaskOf({Analyzer::SnifferDos}),
+    .writes = MaskOf({Analyzer::SnifferDos}),
+    .aliases = kSnifferDosNames,
+    .sourcePatterns = "*.enc;*.trc;*.fdc;*.syc",
+    .suffix = SnifferDosSuffix,
+    .identify = kSnifferDosRules,
+    .topology = SnifferDosFileTopology,
+    .read = ReadSnifferDos,
+    .writeHeader = WriteSnifferDosHeader,
+    .writeFrame = WriteSnifferDosFrame,
+    .finish = FinishSnifferDos,
+};
 
 }  // namespace morph

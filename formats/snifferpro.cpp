@@ -4,10 +4,14 @@
 #include <cstring>
 #include <string>
 
+#include "engine/catalogue.h"
 #include "engine/checksum.h"
 #include "engine/conversion.h"
+#include "engine/failure.h"
+#include "engine/file_block.h"
+#include "engine/format.h"
+#include "engine/identify.h"
 #include "engine/timebase.h"
-#include "formats/formats.h"
 #include "formats/record_loop.h"
 #include "formats/sniffer.h"
 
@@ -32,6 +36,7 @@ constexpr size_t kVersionAt = 4, kStartTimeAt = 12, kRecordCountAt = 16, kEndOff
 
 struct SnifferProReader : FormatContext {
   uint8_t header[kHeaderBytes] = {};
+  std::string version;  // "002.001"
   bool extended = false;
   bool pcTimer = false;
   bool lengthsAsStated = false;
@@ -58,20 +63,22 @@ void ReadHeader(Conversion& c, SnifferProReader& r) {
   s.FramesRead = 0;
   const uint8_t* h = r.header;
   if (!in.readExact(r.header, kHeaderBytes)) {
-    s.ReadError = true;
+    FailRead(s, in.failed() ? in.errorText() : "file header cut short: 128 bytes needed");
     return;
   }
   const char* text = reinterpret_cast<const char*>(h + kVersionAt);
-  s.SnifferProVersion.assign(text, strnlen(text, 7));
-  r.extended = s.SnifferProVersion >= kExtendedVersion;
-  s.SnifferProTimeZoneHours = int16_t(GetLE16(h + kTimeZoneAt));
+  r.version.assign(text, strnlen(text, 7));
+  r.extended = r.version >= kExtendedVersion;
+  // From version 2.1 on a file may name the zone it was recorded in.
+  const int16_t zoneHours = int16_t(GetLE16(h + kTimeZoneAt));
+  if (r.version >= "002.001" && zoneHours != 0) s.SourceZoneBiasMinutes = zoneHours * 60;
 
   int64_t start = GetLE32(h + kStartTimeAt);
   SetTraceDateFromUnix(s, start, 0);
   ComputeTimeZoneBias(s, false);
   // Without a zone of its own the stored time is the local time of the
   // capture, unless it goes back into a file of the same kind.
-  if (s.SnifferProTimeZoneHours == 0 && s.TargetAnalyzer != Analyzer::SnifferPro)
+  if (zoneHours == 0 && s.TargetAnalyzer != Analyzer::SnifferPro)
     start += s.TimeZoneBias;
   SetTraceDateFromUnix(s, start, s.TimeZoneBias);
 
@@ -92,7 +99,8 @@ void ReadHeader(Conversion& c, SnifferProReader& r) {
   r.firstRecord = std::max<int64_t>(GetLE32(h + kFirstRecordAt), kHeaderBytes);
   r.signalLatch = false;
   r.wrapped = false;
-  if (!in.seek(r.firstRecord)) s.ReadError = true;
+  if (!in.seek(r.firstRecord))
+    FailRead(s, "offset 24: first record at " + Grouped(r.firstRecord) + " cannot be reached");
 }
 
 void SetWirelessMedia(ConversionState& s, SnifferProReader& r, const uint8_t* record) {
@@ -189,7 +197,9 @@ bool ReadRecord(Conversion& c, SnifferProReader& r) {
   const int32_t captured = GetLE16(record + 10);
   SetLengths(s, r, GetLE16(record + 8), captured);
   if (!in.readExact(s.FrameData.data(), size_t(captured))) {
-    if (s.SourceCompressed) s.ReadError = true;
+    if (s.SourceCompressed)
+      FailRead(s, in.failed() ? in.errorText()
+                              : "record " + Grouped(s.FramesRead + 1) + ": frame cut short");
     else s.EndOfSource = true;
     return false;
   }
@@ -207,7 +217,6 @@ void CheckEnd(Conversion& c, SnifferProReader& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
   const int64_t position = in.position();
-  s.SourceFilePosition = in.filePosition();
   if (r.wrapped) {
     if (position >= r.firstRecord || c.SourceAtEnd()) s.EndOfSource = true;
     return;
@@ -366,5 +375,80 @@ void WriteSnifferProFrame(Conversion& c) {
 void FinishSnifferPro(Conversion& c, int32_t framesWritten) {
   if (framesWritten > 0) WriteSnifferProHeader(c, framesWritten);
 }
+
+// ---------------------------------------------------------------- registry
+
+namespace {
+
+bool IsCompressedSnifferPro(const std::string& fileName) {
+  auto gz = OpenGzipSource(fileName);
+  if (!gz) return false;
+  FileBlock header = ReadFileBlock(*gz, 0, 128);
+  return header.startsWith("XCP");
+}
+
+std::optional<AnalyzerType> IdentifyCompressedSnifferPro(IdentifyInput& input) {
+  if (input.upperPath.find(".CAZ") == std::string::npos || !IsCompressedSnifferPro(input.path))
+    return std::nullopt;
+  input.compressed = true;
+  return Analyzer::SnifferPro;
+}
+
+std::optional<AnalyzerType> IdentifySnifferPro(IdentifyInput& input) {
+  if (!input.head.startsWith("XCP")) return std::nullopt;
+  return Analyzer::SnifferPro;
+}
+
+Topology SnifferProFileTopology(TopologyInput& t) {
+  std::unique_ptr<SourceStream> gz;
+  SourceStream* stream = &t.in;
+  if (t.s.SourceCompressed) {
+    gz = OpenGzipSource(t.fileName);
+    if (!gz) return Topo::Unknown;
+    stream = gz.get();
+  }
+  FileBlock header = ReadFileBlock(*stream, 0, kHeaderBytes);
+  const SnifferTopologyInfo info = SnifferProTopology(header.data(), header.size());
+  t.speed = info.fileLineSpeed;
+  t.s.WanProtocol = info.wanProtocol;
+  if (info.probeFirstFrame) {
+    // Only the reader can tell from the first frame; without a frame the
+    // header's protocol stands.
+    ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, info.topology);
+    t.s.WanProtocol = !probe.ran       ? Wan::NotKnown
+                      : probe.delivered ? probe.wanProtocol
+                                        : info.wanProtocol;
+  }
+  return info.topology;
+}
+
+std::string SnifferProSourceName(AnalyzerType type, uint32_t, bool compressed) {
+  return compressed ? "NAI SnifferPro (compressed)" : AnalyzerName(type);
+}
+
+constexpr IdentifyRule kSnifferProRules[] = {
+    {"snifferpro-gzip", IdentifyCompressedSnifferPro},
+    {"snifferpro", IdentifySnifferPro},
+};
+constexpr FriendlyName kSnifferProNames[] = {{Analyzer::SnifferPro, "snifferpro"},
+                                             {Analyzer::SnifferPro, "netxray"}};
+
+}  // namespace
+
+extern const FormatDescriptor kSnifferProFormat = {
+    .family = "SnifferPro/NetXRay",
+    .reads = MaskOf({Analyzer::SnifferPro}),
+    .writes = MaskOf({Analyzer::SnifferPro}),
+    .aliases = kSnifferProNames,
+    .sourcePatterns = "*.cap;*.caz",
+    .capabilities = Capability::GzipSource,
+    .identify = kSnifferProRules,
+    .topology = SnifferProFileTopology,
+    .sourceName = SnifferProSourceName,
+    .read = ReadSnifferPro,
+    .writeHeader = WriteSnifferProHeader,
+    .writeFrame = WriteSnifferProFrame,
+    .finish = FinishSnifferPro,
+};
 
 }  // namespace morph

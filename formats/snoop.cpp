@@ -8,8 +8,10 @@
 
 #include "engine/checksum.h"
 #include "engine/conversion.h"
+#include "engine/failure.h"
+#include "engine/file_block.h"
+#include "engine/format.h"
 #include "engine/timebase.h"
-#include "formats/formats.h"
 #include "formats/record_loop.h"
 
 namespace morph {
@@ -26,22 +28,25 @@ constexpr uint32_t kFirstTrailerMark = 0x80000000u;
 
 struct SnoopReaderContext : FormatContext {
   bool started = false;  // the first record fixed the trace date
+  int64_t record = 0;    // records read, for failure details
 };
 
 void ReadHeader(Conversion& c) {
   ConversionState& s = c.state;
   s.FramesRead = 0;
-  s.SecondCounter = 0;
   uint8_t h[kSnoopFileHeaderSize];
-  if (!c.source->readExact(h, sizeof h) || std::memcmp(h, "snoop\0\0\0", 8) != 0)
-    s.ReadError = true;
+  if (!c.source->readExact(h, sizeof h))
+    FailRead(s, "file header cut short: 16 bytes needed");
+  else if (std::memcmp(h, "snoop\0\0\0", 8) != 0)
+    FailRead(s, "offset 0: no snoop signature");
 }
 
 // Reads one record into the current frame. False at a clean end of file or
 // on a read error.
-bool ReadRecord(Conversion& c, bool surveyor) {
+bool ReadRecord(Conversion& c, SnoopReaderContext& r, bool surveyor) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
+  const std::string at = AtRecord(++r.record, in.position());
   uint8_t h[kSnoopRecordHeaderSize] = {};
   const size_t got = in.read(h, sizeof h);
   if (got == 0 && !in.failed()) {
@@ -53,21 +58,29 @@ bool ReadRecord(Conversion& c, bool surveyor) {
   const uint32_t overhead = surveyor ? kSurveyorRecordOverhead : kSnoopRecordHeaderSize;
   // A record must hold its header and fit the frame buffer; its frame part
   // must hold the bytes it claims.
-  if (got != sizeof h || recordLength < overhead ||
-      recordLength - overhead > uint32_t(FrameBufferBytes) || included > recordLength - overhead) {
-    s.ReadError = true;
+  if (got != sizeof h) {
+    FailRead(s, in.failed() ? in.errorText() : at + "record header cut short");
+    return false;
+  }
+  if (recordLength < overhead || recordLength - overhead > uint32_t(FrameBufferBytes)) {
+    FailRead(s, at + "record length " + Grouped(recordLength) + " outside " + Grouped(overhead) +
+                    " to " + Grouped(FrameBufferBytes + overhead));
+    return false;
+  }
+  if (included > recordLength - overhead) {
+    FailRead(s, at + "included length " + Grouped(included) + " exceeds the record's " +
+                    Grouped(recordLength - overhead) + " bytes");
     return false;
   }
   if (!in.readExact(s.FrameData.data(), recordLength - overhead)) {
-    s.ReadError = true;
+    FailRead(s, in.failed() ? in.errorText() : at + "record cut short");
     return false;
   }
   uint8_t trailer[kSurveyorTrailerSize] = {};
   if (surveyor && !in.readExact(trailer, sizeof trailer)) {
-    s.ReadError = true;
+    FailRead(s, in.failed() ? in.errorText() : at + "trailer cut short");
     return false;
   }
-  SnoopReaderContext& r = c.ReaderContext<SnoopReaderContext>();
   if (!r.started) {
     StartTraceAtUnixTime(s, seconds);
     r.started = true;
@@ -157,7 +170,8 @@ void ReadSnoop(Conversion& c, bool headerStep, bool singleFrame) {
     return;
   }
   const bool surveyor = s.SourceAnalyzer == Analyzer::Surveyor;
-  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, surveyor); });
+  SnoopReaderContext& r = c.ReaderContext<SnoopReaderContext>();
+  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r, surveyor); });
 }
 
 void WriteSnoopHeader(Conversion& c, int32_t /*frameNumber*/) {
@@ -210,5 +224,49 @@ void WriteSnoopFrame(Conversion& c) {
                                    : uint32_t(frameNumber - 1));
   c.target->write(t, sizeof t);
 }
+
+// ---------------------------------------------------------------- registry
+
+namespace {
+
+std::optional<AnalyzerType> IdentifySnoop(IdentifyInput& input) {
+  if (!input.head.startsWith("snoop\0\0\0", 8)) return std::nullopt;
+  return SnoopOrSurveyor(input.in);
+}
+
+Topology SnoopFileTopology(TopologyInput& t) {
+  return SnoopTopology(uint8_t(t.head.u8(15)), t.speed);
+}
+
+constexpr IdentifyRule kSnoopRules[] = {{"snoop", IdentifySnoop}};
+constexpr FriendlyName kSnoopNames[] = {{Analyzer::Snoop, "snoop"}};
+constexpr FriendlyName kTrailerNames[] = {{Analyzer::Surveyor, "surveyor"}};
+
+}  // namespace
+
+// snoop proper: read (both layouts) and written without the Ethernet FCS.
+extern const FormatDescriptor kSnoopFormat = {
+    .family = "snoop",
+    .reads = MaskOf({Analyzer::Snoop, Analyzer::Surveyor}),
+    .writes = MaskOf({Analyzer::Snoop}),
+    .aliases = kSnoopNames,
+    .sourcePatterns = "*.snoop;*.cap",
+    .capabilities = Capability::DropsEthernetFcs,
+    .identify = kSnoopRules,
+    .topology = SnoopFileTopology,
+    .read = ReadSnoop,
+    .writeHeader = WriteSnoopHeader,
+    .writeFrame = WriteSnoopFrame,
+};
+
+// The same records with a trailer, for the analyzers that read that variant.
+extern const FormatDescriptor kSnoopTrailerFormat = {
+    .family = "snoop with trailer",
+    .writes = MaskOf({Analyzer::Surveyor, Analyzer::FireBerd500Pc, Analyzer::LanAnalyzer,
+                      Analyzer::ProtocolInspector}),
+    .aliases = kTrailerNames,
+    .writeHeader = WriteSnoopHeader,
+    .writeFrame = WriteSnoopFrame,
+};
 
 }  // namespace morph

@@ -8,8 +8,9 @@
 
 #include "engine/checksum.h"
 #include "engine/conversion.h"
+#include "engine/failure.h"
+#include "engine/format.h"
 #include "engine/timebase.h"
-#include "formats/formats.h"
 #include "formats/packet_file.h"
 
 namespace morph {
@@ -293,7 +294,7 @@ void WriteTaggedRecord(Conversion& c) {
   ConversionState& s = c.state;
   const UnixTime when = FrameUnixTime(s);
   if (when.seconds < -kSeconds1601To1970) {  // before 1601: no such stamp
-    s.WriteFailed = true;
+    FailWrite(s, "frame " + Grouped(s.FramesWritten) + ": time before 1601 cannot be stored");
     return;
   }
   const uint64_t nanos =
@@ -334,5 +335,21 @@ void WriteTaggedFileHeader(Conversion& c, int32_t count) {
 void FinishTaggedFile(Conversion& c, int32_t framesWritten) {
   if (framesWritten > 0) WriteTaggedFileHeader(c, framesWritten);
 }
+
+// ---------------------------------------------------------------- registry
+
+namespace {
+constexpr FriendlyName kTaggedNames[] = {{Analyzer::Farrowe, "farrowe"}};
+}  // namespace
+
+// The tagged layout as a target; its files are read by the packet-file reader.
+extern const FormatDescriptor kTaggedPacketFileFormat = {
+    .family = "tagged packet file",
+    .writes = MaskOf({Analyzer::Farrowe}),
+    .aliases = kTaggedNames,
+    .writeHeader = WriteTaggedFileHeader,
+    .writeFrame = WritePacketFileFrame,
+    .finish = FinishTaggedFile,
+};
 
 }  // namespace morph

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "engine/conversion.h"
+#include "engine/format.h"
 #include "engine/timebase.h"
-#include "formats/formats.h"
 
 namespace morph {
 namespace {
@@ -152,5 +152,20 @@ void WriteTextDumpFrame(Conversion& c) {
   line.text() += kLineEnd;
   c.target->writeText(line.text());
 }
+
+// ---------------------------------------------------------------- registry
+
+namespace {
+constexpr FriendlyName kTextDumpNames[] = {{Analyzer::Ascii, "text"}, {Analyzer::Ascii, "ascii"}};
+}  // namespace
+
+extern const FormatDescriptor kTextDumpFormat = {
+    .family = "ASCII text dump",
+    .writes = MaskOf({Analyzer::Ascii}),
+    .aliases = kTextDumpNames,
+    .capabilities = Capability::OptionsDialog | Capability::StreamTarget,
+    .writeHeader = WriteTextDumpHeader,
+    .writeFrame = WriteTextDumpFrame,
+};
 
 }  // namespace morph

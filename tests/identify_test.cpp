@@ -238,7 +238,7 @@ TEST(IdentifySnifferPro, CompressedCopyIsReadThroughGzip) {
   EXPECT_TRUE(r.state.SourceCompressed);
   EXPECT_EQ(r.topology, Topo::TokenRing);
   EXPECT_EQ(r.state.LineSpeed, 4000000u);
-  EXPECT_EQ(SourceDisplayName(r.type, false, false, true), "NAI SnifferPro (compressed)");
+  EXPECT_EQ(SourceDisplayName(r.type, 0, true), "NAI SnifferPro (compressed)");
   // Something else named .caz goes on through the other rules.
   WriteGzip(dir.path("u.caz"), Fixture(200).text(0, "GMBU").bytes);
   EXPECT_EQ(Examine(dir.path("u.caz")).type, Analyzer::Unknown);
@@ -315,15 +315,15 @@ TEST(IdentifyPcap, MagicsSetTheVariantFlagsEveryTime) {
     Fixture f = Pcap(c.magic, 2, 1);
     if (c.swapped) f.be16(4, 2).be32(20, 1);
     ConversionState earlier;
-    earlier.TcpdumpNokia = true;  // left over from an earlier file
-    earlier.TcpdumpModified = !c.modified;
-    earlier.TcpdumpSwapBytes = !c.swapped;
+    earlier.SourceVariant = PcapVariant::Nokia;  // left over from an earlier file
+    if (!c.modified) earlier.SourceVariant |= PcapVariant::Modified;
+    if (!c.swapped) earlier.SourceVariant |= PcapVariant::BigEndian;
     WriteFileBytes(dir.path("t.dmp"), f.size(100).bytes);
     Result r = Examine(dir.path("t.dmp"), earlier);
     ASSERT_EQ(r.type, Analyzer::Tcpdump) << std::hex << c.magic;
-    EXPECT_EQ(r.state.TcpdumpSwapBytes, c.swapped);
-    EXPECT_EQ(r.state.TcpdumpModified, c.modified);
-    EXPECT_FALSE(r.state.TcpdumpNokia);
+    EXPECT_EQ((r.state.SourceVariant & PcapVariant::BigEndian) != 0, c.swapped);
+    EXPECT_EQ((r.state.SourceVariant & PcapVariant::Modified) != 0, c.modified);
+    EXPECT_FALSE(r.state.SourceVariant & PcapVariant::Nokia);
     EXPECT_EQ(r.topology, Topo::Ethernet);
   }
   // Major version 1 fails the version check, and no later rule is tried.
@@ -337,23 +337,23 @@ TEST(IdentifyPcap, RecordProbeChoosesStandardModifiedNokiaOrUnknown) {
   PcapRecord(standard, 70, 0);
   Result s = ExamineBytes(dir, "s.dmp", standard);
   EXPECT_EQ(s.type, Analyzer::Tcpdump);
-  EXPECT_FALSE(s.state.TcpdumpModified || s.state.TcpdumpNokia);
+  EXPECT_FALSE(s.state.SourceVariant & (PcapVariant::Modified | PcapVariant::Nokia));
 
   Fixture modified = Pcap(0xA1B2C3D4, 2, 1);
   PcapRecord(modified, 60, 8);
   PcapRecord(modified, 70, 8);
   Result m = ExamineBytes(dir, "m.dmp", modified);
   EXPECT_EQ(m.type, Analyzer::Tcpdump);
-  EXPECT_TRUE(m.state.TcpdumpModified);
-  EXPECT_FALSE(m.state.TcpdumpNokia);
+  EXPECT_TRUE(m.state.SourceVariant & PcapVariant::Modified);
+  EXPECT_FALSE(m.state.SourceVariant & PcapVariant::Nokia);
 
   Fixture nokia = Pcap(0xA1B2C3D4, 2, 1);
   PcapRecord(nokia, 60, 4);
   PcapRecord(nokia, 70, 4);
   Result n = ExamineBytes(dir, "n.dmp", nokia);
   EXPECT_EQ(n.type, Analyzer::Tcpdump);
-  EXPECT_TRUE(n.state.TcpdumpNokia);
-  EXPECT_EQ(SourceDisplayName(n.type, n.state.TcpdumpModified, n.state.TcpdumpNokia, false),
+  EXPECT_TRUE(n.state.SourceVariant & PcapVariant::Nokia);
+  EXPECT_EQ(SourceDisplayName(n.type, n.state.SourceVariant, false),
             "tcpdump/libpcap (Nokia modified)");
 
   // Neither layout gives a plausible second record.
@@ -401,7 +401,7 @@ TEST(IdentifySnifferDos, NetworkCodeLineRecordAndCompressionBit) {
   EXPECT_EQ(ring4.state.LineSpeed, 4000000u);
   EXPECT_EQ(ExamineBytes(dir, "d.trc", SnifferDos(0, true, 1, 3)).state.LineSpeed, 16000000u);
   EXPECT_EQ(ExamineBytes(dir, "e.fdc", SnifferDos(9, false, 0, 0)).topology, Topo::Fddi);
-  EXPECT_EQ(ExamineBytes(dir, "f.enc", SnifferDos(2, false, 0, 0)).topology, 2);
+  EXPECT_EQ(ExamineBytes(dir, "f.enc", SnifferDos(2, false, 0, 0)).topology, Topo::Unused2);
   // An unknown network at 100 Mbit/s is taken as Ethernet.
   EXPECT_EQ(ExamineBytes(dir, "g.enc", SnifferDos(5, true, 100000000, 3)).topology,
             Topo::Ethernet);

@@ -11,7 +11,7 @@
 #include "engine/conversion.h"
 #include "engine/identify.h"
 #include "engine/timebase.h"
-#include "formats/formats.h"
+#include "formats/packet_file.h"
 #include "formats/packet_file.h"
 #include "tests/testkit.h"
 

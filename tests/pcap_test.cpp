@@ -91,9 +91,9 @@ TEST_P(PcapVariants, EveryFrameComesBackWithLengthsBytesAndTimes) {
   WriteFileBytes(dir.path("v.pcap"), f.bytes);
   ReadResult r = ReadTrace(dir.path("v.pcap"));
   ASSERT_EQ(r.analyzer, Analyzer::Tcpdump);
-  EXPECT_EQ(r.state.TcpdumpSwapBytes, vc.big);
-  EXPECT_EQ(r.state.TcpdumpModified, vc.expectModified);
-  EXPECT_EQ(r.state.TcpdumpNokia, vc.expectNokia);
+  EXPECT_EQ((r.state.SourceVariant & PcapVariant::BigEndian) != 0, vc.big);
+  EXPECT_EQ((r.state.SourceVariant & PcapVariant::Modified) != 0, vc.expectModified);
+  EXPECT_EQ((r.state.SourceVariant & PcapVariant::Nokia) != 0, vc.expectNokia);
   ASSERT_EQ(r.trace.frames.size(), 4u);
   const int64_t midnight = int64_t(t0) / 86400 * 86400;
   EXPECT_EQ(r.trace.frames[0].time, (int64_t(t0) - midnight) * 1000000 + 1);
@@ -127,9 +127,8 @@ TEST(PcapProbe, ModifiedRecordsBehindTheStandardMagic) {
   f.header(0xA1B2C3D4);
   f.record(1700000000, 0, Payload(60, 1), 60);
   f.record(1700000001, 0, Payload(70, 2), 70);
-  ConversionState s;
   auto in = OpenMemorySource(f.bytes);
-  ASSERT_TRUE(PcapFlagsFromMagic(0xA1B2C3D4, s));
+  ASSERT_EQ(PcapVariantFromMagic(0xA1B2C3D4), 0u);
   EXPECT_EQ(ProbePcapRecordLayout(*in), PcapProbe::Modified);
 }
 
@@ -209,7 +208,7 @@ TEST(PcapRead, DamagedFilesEndWithAReadError) {
   PutLE32(g.bytes.data() + g.bytes.size() - 16 + 8, 0xFFFFFFF0);  // negative captured length
   WriteFileBytes(dir.path("neg.pcap"), g.bytes);
   r = ReadTraceAs(dir.path("neg.pcap"), Analyzer::Tcpdump, Topo::Ethernet,
-                  [](ConversionState& s) { s.TcpdumpSwapBytes = false; });
+                  [](ConversionState& s) { s.SourceVariant = 0; });
   EXPECT_EQ(r.trace.frames.size(), 1u);
   EXPECT_TRUE(r.state.ReadError);
 }
@@ -222,8 +221,8 @@ TEST(PcapWrite, HeaderMagicSnapLengthAndRecordForms) {
   t.frames.push_back(MakeFrame(2000, 1518));
   // Little-endian, Modified chosen: standard magic, 24-byte records.
   WriteTrace(t, Analyzer::Tcpdump, dir.path("lm.pcap"), [](ConversionState& s) {
-    s.TcpdumpOutputSwapBytes = false;
-    s.TcpdumpOutputModified = true;
+    s.PcapOutput.bigEndian = false;
+    s.PcapOutput.modified = true;
   });
   auto b = ReadFileBytes(dir.path("lm.pcap"));
   ASSERT_GE(b.size(), 24u + 24 + 60);
@@ -233,8 +232,8 @@ TEST(PcapWrite, HeaderMagicSnapLengthAndRecordForms) {
   EXPECT_EQ(b.size(), 24u + 24 + 60 + 24 + 1514);
   // Big-endian Modified: its own magic; sliced: snap length is the slice.
   WriteTrace(t, Analyzer::Tcpdump, dir.path("bm.pcap"), [](ConversionState& s) {
-    s.TcpdumpOutputSwapBytes = true;
-    s.TcpdumpOutputModified = true;
+    s.PcapOutput.bigEndian = true;
+    s.PcapOutput.modified = true;
     s.SliceFrames = true;
     s.SliceLength = 100;
   });
@@ -260,7 +259,7 @@ TEST(PcapWrite, FortyTwoBytesReadAsSixtyFourWrittenAsSixty) {
   EXPECT_EQ(r.trace.frames[1].frameLength, 1518);
   EXPECT_EQ(r.trace.frames[1].bytes.size(), 68u);
   WriteTrace(r.trace, Analyzer::Tcpdump, dir.path("out.pcap"), [](ConversionState& s) {
-    s.TcpdumpOutputSwapBytes = false;
+    s.PcapOutput.bigEndian = false;
   });
   auto b = ReadFileBytes(dir.path("out.pcap"));
   ASSERT_GE(b.size(), 24u + 16 + 60 + 16 + 64);
@@ -294,13 +293,13 @@ TEST_P(PcapMidnight, TimesSurviveARoundTripExactly) {
   for (size_t i = 1; i < times.size(); ++i)
     EXPECT_GT(r.trace.frames[i].time, r.trace.frames[i - 1].time) << i;
   WriteTrace(r.trace, Analyzer::Tcpdump, dir.path("m2.pcap"), [&](ConversionState& s) {
-    s.TcpdumpOutputSwapBytes = false;
+    s.PcapOutput.bigEndian = false;
   });
   // The writer took its date from the trace kit's default; use the reader's.
   Trace withDate = r.trace;
   withDate.traceDate = r.trace.traceDate;
   WriteTrace(withDate, Analyzer::Tcpdump, dir.path("m3.pcap"), [&](ConversionState& s) {
-    s.TcpdumpOutputSwapBytes = false;
+    s.PcapOutput.bigEndian = false;
   });
   auto b = ReadFileBytes(dir.path("m3.pcap"));
   size_t at = 24;
@@ -349,7 +348,7 @@ TEST(PcapInterop, FilesEditcapWritesConvertIntact) {
   TempDir dir;
   Trace t = MakeTrace(Topo::Ethernet, 30);
   WriteTrace(t, Analyzer::Tcpdump, dir.path("base.pcap"),
-             [](ConversionState& s) { s.TcpdumpOutputSwapBytes = false; });
+             [](ConversionState& s) { s.PcapOutput.bigEndian = false; });
   auto fields = [&](const std::string& file) {
     return RunCommand("tshark -r " + file +
                       " -T fields -e frame.time_epoch -e frame.len -e frame.md5_hash 2>/dev/null")

@@ -176,7 +176,7 @@ TEST(Slicing, TheHeaderSeesTheWholeFirstFrame) {
   ConversionState s = WriteTrace(t, Analyzer::Tcpdump, dir.path("s.pcap"), [](ConversionState& st) {
     st.SliceFrames = true;
     st.SliceLength = 100;
-    st.TcpdumpOutputSwapBytes = false;
+    st.PcapOutput.bigEndian = false;
   });
   EXPECT_EQ(s.MaxFrameLength, 1000);
   auto b = ReadFileBytes(dir.path("s.pcap"));

@@ -16,7 +16,9 @@ namespace morph {
 namespace {
 
 std::set<int> Members(const std::vector<AnalyzerType>& list) {
-  return std::set<int>(list.begin(), list.end());
+  std::set<int> numbers;
+  for (AnalyzerType t : list) numbers.insert(Number(t));
+  return numbers;
 }
 
 std::vector<std::string> Names(const std::vector<AnalyzerType>& list) {
@@ -100,7 +102,8 @@ TEST(TargetList, FillKeepsTheCurrentTargetOrTakesTheFirst) {
                                    Analyzer::Ostrawind);
   EXPECT_EQ(ring.selected, Analyzer::Advisor);
   EXPECT_FALSE(ring.optionsVisible);
-  TargetList atm = FillTargetList(caps, TargetClass::Atm, Topo::Atm, false, false, 7);
+  TargetList atm = FillTargetList(caps, TargetClass::Atm, Topo::Atm, false, false,
+                                  Analyzer::Ostrawind);
   EXPECT_TRUE(atm.offered.empty());
   EXPECT_EQ(atm.selected, Analyzer::Unknown);
   EXPECT_EQ(TargetFromListText("Snoop (Sun)"), Analyzer::Snoop);
@@ -198,7 +201,7 @@ TEST(DestinationName, SuffixOfTheTargetForTheTopology) {
                                         c.topology)),
               c.expected)
         << c.source;
-  EXPECT_EQ(DefaultTargetName(Request("/d/g.pkt", "", Analyzer::Glimmerhollow, 7, 0)), "");
+  EXPECT_EQ(DefaultTargetName(Request("/d/g.pkt", "", Analyzer::Glimmerhollow, Analyzer::Ostrawind, Topo::Ethernet)), "");
 }
 
 TEST(DestinationName, MediaConversionTagIsAddedOnce) {

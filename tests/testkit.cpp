@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "engine/catalogue.h"
+#include "engine/format.h"
 #include "engine/checksum.h"
 #include "engine/identify.h"
 #include "engine/job.h"

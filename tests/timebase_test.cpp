@@ -102,18 +102,16 @@ TEST(Daylight, SouthernHemisphereSpansTheNewYear) {
   EXPECT_EQ(s.TimeZoneBias, -11 * 3600);
 }
 
-TEST(SnifferProZone, OwnZoneFieldWinsFromVersionTwoPointOneOn) {
+TEST(SourceZone, ANamedZoneWinsExceptAtConversionStart) {
   ScopedTimeZone tz("UTC");
   ConversionState s;
-  s.SourceAnalyzer = Analyzer::SnifferPro;
-  s.SnifferProTimeZoneHours = 5;
-  s.SnifferProVersion = "002.001";
+  s.SourceZoneBiasMinutes = 5 * 60;
   ComputeTimeZoneBias(s, false);
   EXPECT_EQ(s.TimeZoneBias, 5 * 3600);
-  s.SnifferProVersion = "002.000";
+  s.SourceZoneBiasMinutes.reset();
   ComputeTimeZoneBias(s, false);
   EXPECT_EQ(s.TimeZoneBias, 0);
-  s.SnifferProVersion = "002.001";
+  s.SourceZoneBiasMinutes = 5 * 60;
   ComputeTimeZoneBias(s, true);  // not at conversion start
   EXPECT_EQ(s.TimeZoneBias, 0);
 }

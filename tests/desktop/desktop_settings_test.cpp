@@ -58,7 +58,7 @@ void SettingsTest::settingsRoundTripAsStrings() {
   s.lastDirectory = "/x y";
   s.tcpdumpSwapped = false;
   s.tcpdumpModified = true;
-  s.lastTargetAnalyzer = Analyzer::Snoop;
+  s.lastTargetAnalyzer = Number(Analyzer::Snoop);
   s.lastTargetClass = 3;
   SaveSettings(file, s);
 
@@ -152,7 +152,7 @@ void SettingsTest::savedFormatTheSourceCannotTakeGivesWay() {
   WindowFixture f;
   f.window.reset();
   DesktopSettings s;
-  s.lastTargetAnalyzer = Analyzer::Ringstave;  // not offered for Ethernet sources
+  s.lastTargetAnalyzer = Number(Analyzer::Ringstave);  // not offered for Ethernet sources
   SaveSettings(f.settingsFile, s);
   f.reopenWindow();
   WritePcap(f.path("e.pcap"), {});

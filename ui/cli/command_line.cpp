@@ -215,11 +215,12 @@ std::string FormatsTable() {
   std::string table = "| Analyzer | Code | Read | Write | Default suffix |\n|---|---|---|---|---|\n";
   for (int type = 0; type < Analyzer::Count; ++type) {
     const AnalyzerInfo& info = Analyzers(AnalyzerType(type));
-    if (!info.read && !info.writeFrame) continue;
+    const bool read = HasReader(info.type), write = HasWriter(info.type);
+    if (!read && !write) continue;
     std::string suffix = DefaultSuffix(info.type, Topo::Ethernet);
     if (suffix.empty()) suffix = DefaultSuffix(info.type, Topo::Wan);
     table += std::string("| ") + info.name + " | " + (info.code ? info.code : "") + " | " +
-             (info.read ? "yes" : "no") + " | " + (info.writeFrame ? "yes" : "no") + " | " +
+             (read ? "yes" : "no") + " | " + (write ? "yes" : "no") + " | " +
              suffix + " |\n";
   }
   return table;

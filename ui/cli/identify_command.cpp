@@ -26,7 +26,7 @@ class RecordingHost : public Host {
 };
 
 // Everything shown for an accepted source.
-struct SourceFacts {
+struct IdentifyView {
   std::string analyzer, interface, fileDate, fileSize, comment, destination;
   uint32_t lineSpeed = 0;
   int64_t sizeBytes = 0;
@@ -34,10 +34,9 @@ struct SourceFacts {
   std::vector<std::string> targets;
 };
 
-SourceFacts FactsOf(const ConversionState& s, const CapabilitySets& caps) {
-  SourceFacts f;
-  f.analyzer =
-      SourceDisplayName(s.SourceAnalyzer, s.TcpdumpModified, s.TcpdumpNokia, s.SourceCompressed);
+IdentifyView ViewOf(const ConversionState& s, const CapabilitySets& caps) {
+  IdentifyView f;
+  f.analyzer = SourceDisplayName(s.SourceAnalyzer, s.SourceVariant, s.SourceCompressed);
   const Topology topology = s.TraceTopology;
   const TargetClass targetClass = TargetClassFor(topology, false, false);
   f.interface = TopologyName(topology);
@@ -83,7 +82,7 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
-void PrintText(std::FILE* out, const std::string& path, const SourceFacts& f) {
+void PrintText(std::FILE* out, const std::string& path, const IdentifyView& f) {
   std::fprintf(out, "File: %s\n", path.c_str());
   std::fprintf(out, "Analyzer: %s\n", f.analyzer.c_str());
   std::fprintf(out, "Interface: %s\n", f.interface.c_str());
@@ -98,7 +97,7 @@ void PrintText(std::FILE* out, const std::string& path, const SourceFacts& f) {
   std::fprintf(out, "Destination: %s\n", f.destination.c_str());
 }
 
-void PrintJson(std::FILE* out, const std::string& path, const SourceFacts& f) {
+void PrintJson(std::FILE* out, const std::string& path, const IdentifyView& f) {
   std::string targets;
   for (const std::string& name : f.targets) targets += (targets.empty() ? "" : ", ") + JsonString(name);
   std::string json = "{\"file\": " + JsonString(path) + ", \"accepted\": true" +
@@ -149,7 +148,7 @@ int RunIdentifyCommand(const std::vector<std::string>& args, std::FILE* out) {
       if (json) PrintRefusalJson(out, path, recorder);
       continue;
     }
-    SourceFacts facts = FactsOf(*state, caps);
+    IdentifyView facts = ViewOf(*state, caps);
     if (json) {
       PrintJson(out, path, facts);
     } else {

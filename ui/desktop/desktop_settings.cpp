@@ -39,7 +39,8 @@ DesktopSettings LoadSettings(const QString& iniFile) {
   s.tcpdumpSwapped = BoolValue(ini, Key(kRestoreSection, "tcpdumpSwapped"), true);
   s.tcpdumpModified = BoolValue(ini, Key(kRestoreSection, "tcpdumpModified"), false);
   s.lastTargetAnalyzer =
-      IntValue(ini, Key(kRestoreSection, "Last Destination Analyzer Format"), Analyzer::Ostrawind);
+      IntValue(ini, Key(kRestoreSection, "Last Destination Analyzer Format"),
+               Number(Analyzer::Ostrawind));
   s.lastTargetClass = IntValue(ini, Key(kRestoreSection, "Last Destination Analyzer Topology"), 0);
   return s;
 }

@@ -16,7 +16,7 @@ struct DesktopSettings {
   QString lastDirectory;
   bool tcpdumpSwapped = true;
   bool tcpdumpModified = false;
-  int lastTargetAnalyzer = Analyzer::Ostrawind;
+  int lastTargetAnalyzer = Number(Analyzer::Ostrawind);
   int lastTargetClass = 0;
 };
 

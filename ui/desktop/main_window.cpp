@@ -107,7 +107,7 @@ QStringList OpenDialogFilters(const CapabilitySets& caps) {
   QStringList perAnalyzer, all;
   AnalyzerSet analyzers = caps.openDialog();
   for (int a = 0; a < Analyzer::Count; ++a) {
-    if (!analyzers.test(size_t(a)) || a == Analyzer::Ascii) continue;
+    if (!analyzers.test(AnalyzerType(a)) || AnalyzerType(a) == Analyzer::Ascii) continue;
     QStringList patterns = AnalyzerPatterns(AnalyzerType(a));
     if (patterns.isEmpty()) continue;
     for (const QString& p : patterns)
@@ -163,7 +163,7 @@ DesktopSettings TMainForm::currentSettings() const {
   s.lastDirectory = lastDirectory_;
   s.tcpdumpSwapped = tcpdumpSwap_;
   s.tcpdumpModified = tcpdumpModified_;
-  s.lastTargetAnalyzer = targetAnalyzer_;
+  s.lastTargetAnalyzer = Number(targetAnalyzer_);
   s.lastTargetClass = int(targetClass_);
   return s;
 }
@@ -332,8 +332,6 @@ bool TMainForm::processSource(bool openOnly, unsigned holdMilliseconds) {
   // Identification starts from the window's libpcap choice; a libpcap
   // source replaces it with its own byte order and variant.
   ConversionState checked;
-  checked.TcpdumpSwapBytes = tcpdumpSwap_;
-  checked.TcpdumpModified = tcpdumpModified_;
   PromptHost host(prompter_, this);
   SourceCheck check = CheckSource(checked, caps_, sourceFileName_.toStdString(), host);
   // Refusals other than "no frames" leave the window showing no destination.
@@ -341,8 +339,10 @@ bool TMainForm::processSource(bool openOnly, unsigned holdMilliseconds) {
                   SourceSupported(caps_, check.analyzer, check.topology, checked.WanProtocol);
   facts_ = checked;
   if (openOnly) {
-    tcpdumpSwap_ = checked.TcpdumpSwapBytes;
-    tcpdumpModified_ = checked.TcpdumpModified;
+    if (check.analyzer == Analyzer::Tcpdump) {
+      tcpdumpSwap_ = checked.SourceVariant & PcapVariant::BigEndian;
+      tcpdumpModified_ = checked.SourceVariant & PcapVariant::Modified;
+    }
     int frames = facts_.SourceFrameCount > 0 ? facts_.SourceFrameCount : kMaxFrameNumber;
     ui_->StartFrame->setMaximum(frames);
     ui_->EndFrame->setMaximum(frames);
@@ -437,8 +437,8 @@ void TMainForm::showSourceFacts(bool show) {
   Ui::TMainForm& ui = *ui_;
   if (show) {
     const Topology topology = facts_.TraceTopology;
-    ui.AnalyzerType->setText(Q(SourceDisplayName(facts_.SourceAnalyzer, facts_.TcpdumpModified,
-                                                 facts_.TcpdumpNokia, facts_.SourceCompressed)));
+    ui.AnalyzerType->setText(
+        Q(SourceDisplayName(facts_.SourceAnalyzer, facts_.SourceVariant, facts_.SourceCompressed)));
     ui.FileComment->setText(Q(facts_.FileComment));
     ui.SourceLabel->setText(severalSources_ ? "Source Files:" : "Source File:");
     ui.DestinationLabel->setText(severalSources_ ? "Destination Folder:" : "Destination:");

@@ -1,0 +1,58 @@
+#include "engine/format.h"
+
+#include <array>
+#include <cstring>
+
+namespace morph {
+namespace {
+
+// Which family reads, writes and determines the topology of each analyzer
+// type: worked out once from the registry.
+struct FormatIndex {
+  std::array<const FormatDescriptor*, Analyzer::Count> reader{}, writer{}, topology{};
+
+  FormatIndex() {
+    for (const FormatDescriptor* f : RegisteredFormats()) {
+      for (int t = 0; t < Analyzer::Count; ++t) {
+        const auto type = AnalyzerType(t);
+        if (!reader[t] && f->read && InMask(f->reads, type)) reader[t] = f;
+        if (!writer[t] && f->writeFrame && InMask(f->writes, type)) writer[t] = f;
+        if (!topology[t] && f->topology && InMask(f->reads | f->recognises, type))
+          topology[t] = f;
+      }
+    }
+  }
+};
+
+const FormatIndex& Index() {
+  static const FormatIndex index;
+  return index;
+}
+
+}  // namespace
+
+const FormatDescriptor* ReaderFormat(AnalyzerType type) {
+  return unsigned(type) < Analyzer::Count ? Index().reader[unsigned(type)] : nullptr;
+}
+
+const FormatDescriptor* WriterFormat(AnalyzerType type) {
+  return unsigned(type) < Analyzer::Count ? Index().writer[unsigned(type)] : nullptr;
+}
+
+const FormatDescriptor* TopologyFormat(AnalyzerType type) {
+  return unsigned(type) < Analyzer::Count ? Index().topology[unsigned(type)] : nullptr;
+}
+
+bool WriterOwnsTarget(AnalyzerType type) {
+  const FormatDescriptor* writer = WriterFormat(type);
+  return writer && writer->has(Capability::OwnTarget);
+}
+
+const IdentifyRule* FindIdentifyRule(const char* name) {
+  for (const FormatDescriptor* f : RegisteredFormats())
+    for (const IdentifyRule& rule : f->identify)
+      if (std::strcmp(rule.name, name) == 0) return &rule;
+  return nullptr;
+}
+
+}  // namespace morph
