@@ -134,6 +134,14 @@ void Conversion::Finish() {
   }
   if (s.FramesReadTotal - s.NonDataFrames < 1)
     Report("Output", "Target file contains no frames!", MessageIcon::Information);
+  if (s.ReadError && s.ReadErrorDetail.empty()) {
+    // A reader that gave no reason: say at least where it stopped.
+    const int64_t at = source ? source->position() : 0;
+    s.ReadErrorDetail = source && source->failed()
+                            ? source->errorText()
+                            : "frame " + Grouped(s.FramesRead + 1) + " near offset " + Grouped(at) +
+                                  ": damaged or cut short";
+  }
   if (s.ReadError)
     Report("File Error",
            s.FramesRead > 0 ? "Error reading from source file.  File may be corrupt."

@@ -212,7 +212,9 @@ bool DecodeFrame(ConversionState& s, uint16_t type, const uint8_t* body, uint16_
 
   const bool lan = s.WanProtocol == Wan::NotKnown;
   const bool ethernet = s.TraceTopology == Topo::Ethernet;
-  const int32_t trailer = lan ? 4 : (status & 0x04) ? 0 : 2;  // FCS or CRC bytes not stored
+  // FCS or CRC bytes not stored. Only Ethernet frames get an FCS rebuilt;
+  // other LAN frames keep what was stored, never four invented bytes.
+  const int32_t trailer = lan ? (ethernet ? 4 : 0) : (status & 0x04) ? 0 : 2;
   if (trueSize == 0) {
     s.FrameLength = s.StoredLength = stored + trailer;
   } else {

@@ -156,8 +156,11 @@ void SetLengths(ConversionState& s, const SnifferProReader& r, int32_t original,
   } else {
     original = std::max(original, captured);  // never more stored than on the wire
     if (s.WanProtocol == Wan::NotKnown) {
-      s.FrameLength = original + 4;
-      s.StoredLength = captured < original ? captured : captured + 4;
+      // Only Ethernet frames get their FCS rebuilt; other LAN frames keep
+      // what was stored, never four invented bytes.
+      const int32_t fcs = s.TraceTopology == Topo::Ethernet ? 4 : 0;
+      s.FrameLength = original + fcs;
+      s.StoredLength = captured < original ? captured : captured + fcs;
     } else {
       const bool noCrc = s.FrameFlags & Flag::SnifferProStatus2;
       s.FrameLength = noCrc ? original : original + 2;
@@ -332,7 +335,7 @@ void WriteSnifferProHeader(Conversion& c, int32_t count) {
 
 void WriteSnifferProFrame(Conversion& c) {
   const ConversionState& s = c.state;
-  const bool lanWithFcs = s.TraceTopology == Topo::Ethernet || s.TraceTopology == Topo::Wireless;
+  const bool lanWithFcs = s.TraceTopology == Topo::Ethernet;
   int32_t trailer = 0;  // FCS or CRC bytes the format does not count
   if (lanWithFcs) trailer = 4;
   else if (s.WanProtocol != Wan::NotKnown && s.FrameLength >= 3 &&
