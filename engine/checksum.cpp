@@ -32,7 +32,12 @@ uint16_t FrameCrc16(const uint8_t* data, int32_t length) {
 }
 
 void ClampFrameLength(ConversionState& s) {
-  if (s.FrameLength > MaxFrameBytes) s.FrameLength = s.StoredLength = MaxFrameBytes;
+  // A frame captured short keeps its stored length: raising it would pass
+  // bytes the reader never read on as frame bytes.
+  if (s.FrameLength > MaxFrameBytes) {
+    s.FrameLength = MaxFrameBytes;
+    s.StoredLength = std::min(s.StoredLength, MaxFrameBytes);
+  }
 }
 
 void StoreEthernetFcs(ConversionState& s) {

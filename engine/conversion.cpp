@@ -116,7 +116,7 @@ bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
   if (!s.ProbeOnly && s.WrappedSource) {
     Report("File Read Error", "Wrapped format not supported.", MessageIcon::Error);
     CloseSource();
-    if (target) target->close();
+    CloseTarget();
     return false;
   }
 
@@ -150,13 +150,11 @@ void Conversion::Finish() {
                                    : "Error reading from source file.  File may be in use by "
                                      "another application.",
                   s.ReadErrorDetail);
-  // A read error in the middle still leaves a complete target of the frames
-  // written so far.
-  if (writer_ && writer_->finish && target && !frameObserver && !(s.ReadError && s.HeaderPending))
+  // A read error after frames were written still completes the target: the
+  // frames before it make a valid file.
+  if (writer_ && writer_->finish && CanWrite() && !(s.ReadError && s.HeaderPending))
     writer_->finish(*this, s.FramesWritten);
-  // A target that failed while flushing or closing failed as much as one
-  // that failed in the middle.
-  if (target && (!target->close() || target->failed())) FailWrite(s, target->errorText());
+  CloseTarget();
   if (s.WriteFailed)
     ReportFailure("Unable to write to destination file " + FileNamePart(s.TargetFileName),
                   s.WriteErrorDetail);
@@ -165,7 +163,19 @@ void Conversion::Finish() {
 
 void Conversion::CloseSource() {
   if (source) lastSourcePosition_ = source->filePosition();
+  readerContext_.close(*this);
   source.reset();
+}
+
+void Conversion::CloseTarget() {
+  // A target that failed while flushing or closing failed as much as one
+  // that failed in the middle.
+  if (target && (!target->close() || target->failed())) FailWrite(state, target->errorText());
+  writerContext_.close(*this);
+}
+
+bool Conversion::CanWrite() const {
+  return (target || (writer_ && writer_->has(Capability::OwnTarget))) && !frameObserver;
 }
 
 void Conversion::CloseProbe() { CloseSource(); }
@@ -181,9 +191,12 @@ bool Conversion::ProbeFirstFrame() {
 }
 
 ProgressView Conversion::Progress() const {
-  int64_t position = source                     ? source->filePosition()
-                     : lastSourcePosition_ >= 0 ? lastSourcePosition_
-                                                : state.SourceFileSize;
+  // A reader that opens its own source tells its position itself.
+  int64_t position = lastSourcePosition_ >= 0 ? lastSourcePosition_ : state.SourceFileSize;
+  if (source)
+    position = source->filePosition();
+  else if (const FormatContext* r = readerContext_.peek(); r && r->SourcePosition(state) >= 0)
+    position = r->SourcePosition(state);
   return ComputeProgress(state, position, stopPressed_);
 }
 
@@ -279,12 +292,12 @@ bool Conversion::ProcessFrame() {
     s.FirstFrameSeconds = s.FrameTime / 1000000;
     s.FirstFrameMicroseconds = s.FrameTime - s.FirstFrameSeconds * 1000000;
     ComputeWriterTimeBase(s);
-    if (writer_ && writer_->writeHeader && target && !frameObserver) writer_->writeHeader(*this, n);
+    if (writer_ && writer_->writeHeader && CanWrite()) writer_->writeHeader(*this, n);
   }
   if (s.SliceFrames && s.SliceLength < s.StoredLength) s.StoredLength = s.SliceLength;
   if (write && frameObserver)
     frameObserver(*this);
-  else if (write && writer_ && writer_->writeFrame && target)
+  else if (write && writer_ && writer_->writeFrame && CanWrite())
     writer_->writeFrame(*this);
   // A writer fails by its target's I/O error or by setting WriteFailed itself
   // (a value its format cannot hold).

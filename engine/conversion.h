@@ -88,6 +88,12 @@ class Conversion {
       context_.reset();
       tag_ = nullptr;
     }
+    // Lets the context release what it holds, then drops it.
+    void close(Conversion& c) {
+      if (context_) context_->Close(c);
+      reset();
+    }
+    const FormatContext* peek() const { return context_.get(); }
 
    private:
     template <class T>
@@ -98,6 +104,9 @@ class Conversion {
 
   void Finish();
   void CloseSource();
+  void CloseTarget();
+  // The target writer runs: a target stream, or a writer that creates its own.
+  bool CanWrite() const;
   void DurationBookkeeping();
   void EthernetToWireless();
   bool WirelessToEthernet();  // false: the frame is not to be written

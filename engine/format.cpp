@@ -43,6 +43,11 @@ const FormatDescriptor* TopologyFormat(AnalyzerType type) {
   return unsigned(type) < Analyzer::Count ? Index().topology[unsigned(type)] : nullptr;
 }
 
+bool WriterOwnsTarget(AnalyzerType type) {
+  const FormatDescriptor* writer = WriterFormat(type);
+  return writer && writer->has(Capability::OwnTarget);
+}
+
 const IdentifyRule* FindIdentifyRule(const char* name) {
   for (const FormatDescriptor* f : RegisteredFormats())
     for (const IdentifyRule& rule : f->identify)

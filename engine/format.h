@@ -96,6 +96,7 @@ constexpr uint32_t OptionsDialog = 1u << 3;     // the target has a settings dia
 constexpr uint32_t OwnSource = 1u << 4;         // the reader opens its source itself
 constexpr uint32_t StreamTarget = 1u << 5;      // the writer never seeks back (pipes)
 constexpr uint32_t SkipsTinyFrames = 1u << 6;   // frames of 4 bytes or less are not written
+constexpr uint32_t OwnTarget = 1u << 7;         // the writer creates its target itself
 }  // namespace Capability
 
 struct FormatDescriptor {
@@ -129,6 +130,8 @@ std::span<const FormatDescriptor* const> RegisteredFormats();
 // The family that reads / writes an analyzer type, or nullptr.
 const FormatDescriptor* ReaderFormat(AnalyzerType type);
 const FormatDescriptor* WriterFormat(AnalyzerType type);
+// Whether the writer of a type creates its target itself (no stream is opened for it).
+bool WriterOwnsTarget(AnalyzerType type);
 // The family whose identification rule has this name, or nullptr.
 const IdentifyRule* FindIdentifyRule(const char* name);
 // The family that determines the topology of an analyzer's files: one that

@@ -71,6 +71,7 @@ constexpr IdentificationStep kIdentificationOrder[] = {
     {"netscout", "text magic at offset 0"},
     {"domino", "text magic at offset 0"},
     {"snifferpro", "text magic at offset 0; the plain form of the .caz rule"},
+    {"advisor-library", "the Advisor file library opens the file: last, as it reads more"},
 };
 
 AnalyzerType IdentifyByContent(IdentifyInput& input) {
@@ -79,8 +80,6 @@ AnalyzerType IdentifyByContent(IdentifyInput& input) {
     if (!rule) continue;  // a family this build does not have
     if (std::optional<AnalyzerType> type = rule->match(input)) return *type;
   }
-  // Advisor and Network Analyzer files are recognised only by the Advisor
-  // file library, when the build has it.
   return Analyzer::Unknown;
 }
 

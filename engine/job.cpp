@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "engine/catalogue.h"
+#include "engine/format.h"
 #include "engine/conversion.h"
 #include "engine/file_date.h"
 #include "engine/identify.h"
@@ -173,8 +174,9 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
     }
     result.yesToAll = answer == Answer::YesToAll;
   }
-  conversion.target = CreateFileTarget(targetPath);
-  if (!conversion.target) {
+  // Advisor targets are created by their library when the first frame comes.
+  if (!WriterOwnsTarget(request.target)) conversion.target = CreateFileTarget(targetPath);
+  if (!conversion.target && !WriterOwnsTarget(request.target)) {
     host.message("Error", "Unable to open Destination File.  Check the path and file Name.",
                  MessageIcon::Warning);
     result.outcome = Outcome::DestinationError;

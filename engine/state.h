@@ -13,6 +13,9 @@
 
 namespace morph {
 
+class Conversion;
+struct ConversionState;
+
 // Fields of the text dump target; the desktop dialog and the command line
 // both edit this record.
 struct TextDumpOptions {
@@ -45,6 +48,14 @@ constexpr uint32_t BigEndian = 1, Modified = 2, Nokia = 4;
 // reach theirs through Conversion::ReaderContext<T>() / WriterContext<T>().
 struct FormatContext {
   virtual ~FormatContext() = default;
+  // Called once when the conversion is over, also after a failure or Stop,
+  // for what a format holds beyond the conversion's streams (a file of its
+  // own); a write lost doing so is reported through FailWrite.
+  virtual void Close(Conversion&) {}
+  // How far a reader that opens its source itself has come, as a byte
+  // position in a file of SourceFileSize bytes (the progress display); -1
+  // when it cannot tell.
+  virtual int64_t SourcePosition(const ConversionState&) const { return -1; }
 };
 
 struct ConversionState {

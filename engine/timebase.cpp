@@ -328,6 +328,19 @@ void StartTraceAtUnixTime(ConversionState& s, int64_t seconds) {
   SetTraceDateFromUnix(s, seconds, s.TimeZoneBias);
 }
 
+bool StartTraceAtHeaderTime(ConversionState& s, int64_t seconds) {
+  if (seconds <= 0) return false;
+  const double traceDate = s.TraceDate;
+  const int32_t bias = s.TimeZoneBias;
+  const int64_t timeOfDay = s.HeaderTimeOfDay;
+  StartTraceAtUnixTime(s, seconds);
+  if (seconds >= s.TimeZoneBias) return true;
+  s.TraceDate = traceDate;
+  s.TimeZoneBias = bias;
+  s.HeaderTimeOfDay = timeOfDay;
+  return false;
+}
+
 int64_t FrameTimeFromUnix(const ConversionState& s, int64_t seconds, int64_t microseconds) {
   int64_t localMidnight = DaysFrom1970(s.TraceDate) * kSecondsPerDay;
   return (seconds - s.TimeZoneBias - localMidnight) * kMicrosPerSecond + microseconds;

@@ -58,6 +58,10 @@ void SetTraceDateFromUnix(ConversionState& s, int64_t seconds, int32_t bias);
 // For readers of absolute UTC times, at the first frame: fixes TraceDate and
 // TimeZoneBias from the first frame's seconds.
 void StartTraceAtUnixTime(ConversionState& s, int64_t seconds);
+// StartTraceAtUnixTime for a start time a file header states. False, with
+// nothing changed, when it cannot be one: 0, or below the zone's bias (a
+// local time before 1970). The reader then dates the trace by its first frame.
+bool StartTraceAtHeaderTime(ConversionState& s, int64_t seconds);
 // FrameTime of an absolute UTC time, measured from local midnight of
 // TraceDate's day (so traces that run past midnight keep counting).
 int64_t FrameTimeFromUnix(const ConversionState& s, int64_t seconds, int64_t microseconds);

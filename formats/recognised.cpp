@@ -32,55 +32,10 @@ Topology LanDeskTopology(TopologyInput& t) {
   }
 }
 
-// ---- NetMetrix
-std::optional<AnalyzerType> IdentifyNetMetrix(IdentifyInput& input) {
-  if (input.head.be32(0) != 0x6476) return std::nullopt;
-  return input.head.be32(4) == 4 ? Analyzer::NetMetrix : Analyzer::Unknown;
-}
-Topology NetMetrixTopology(TopologyInput& t) {
-  FileBlock info = ReadFileBlock(t.in, t.head.be32(16), 144);
-  switch (info.be32(92)) {
-    case 0:
-    case 44: return Topo::Ethernet;
-    case 1: return Topo::TokenRing;
-    case 2: return Topo::Fddi;
-    default: return Topo::Unknown;
-  }
-}
-
-// ---- Internet Advisor
-std::optional<AnalyzerType> IdentifyInternetAdvisor(IdentifyInput& input) {
-  if (input.head.contains("HPDATA0")) return Analyzer::InternetAdvisor;
-  return std::nullopt;
-}
-Topology InternetAdvisorTopology(TopologyInput& t) {
-  switch (t.head.le32(24)) {
-    case 1:
-    case 2:
-    case 5:
-    case 8: t.speed = 10000000; return Topo::Ethernet;
-    case 7: t.speed = 100000000; return Topo::Ethernet;
-    case 3: t.speed = 4000000; return Topo::TokenRing;
-    case 4: t.speed = 16000000; return Topo::TokenRing;
-    default: return Topo::Unknown;
-  }
-}
-
-const char* InternetAdvisorSuffix(AnalyzerType, Topology topology) {
-  if (topology == Topo::Ethernet) return ".eth";
-  if (topology == Topo::TokenRing) return ".trn";
-  return "";
-}
-
-// ---- Advisor and Network Analyzer: only the Advisor file library tells.
-Topology AdvisorTopology(TopologyInput&) { return Topo::Unknown; }
-
 }  // namespace
 
 namespace {
 constexpr IdentifyRule kLanDeskRules[] = {{"landesk", IdentifyLanDesk}};
-constexpr IdentifyRule kNetMetrixRules[] = {{"netmetrix", IdentifyNetMetrix}};
-constexpr IdentifyRule kInternetAdvisorRules[] = {{"internet-advisor", IdentifyInternetAdvisor}};
 }  // namespace
 
 extern const FormatDescriptor kLanDeskFormat = {
@@ -88,24 +43,6 @@ extern const FormatDescriptor kLanDeskFormat = {
     .recognises = MaskOf({Analyzer::LanDesk}),
     .identify = kLanDeskRules,
     .topology = LanDeskTopology,
-};
-extern const FormatDescriptor kNetMetrixFormat = {
-    .family = "NetMetrix",
-    .recognises = MaskOf({Analyzer::NetMetrix}),
-    .identify = kNetMetrixRules,
-    .topology = NetMetrixTopology,
-};
-extern const FormatDescriptor kInternetAdvisorFormat = {
-    .family = "Internet Advisor",
-    .recognises = MaskOf({Analyzer::InternetAdvisor}),
-    .suffix = InternetAdvisorSuffix,
-    .identify = kInternetAdvisorRules,
-    .topology = InternetAdvisorTopology,
-};
-extern const FormatDescriptor kAdvisorFormat = {
-    .family = "Advisor",
-    .recognises = MaskOf({Analyzer::Advisor, Analyzer::NetworkAnalyzer}),
-    .topology = AdvisorTopology,
 };
 
 }  // namespace morph

@@ -8,10 +8,10 @@ namespace morph {
 extern const FormatDescriptor kPcapFormat, kPcapngFormat, kPacketFileFormat, kTaggedPacketFileFormat,
     kNetMonFormat, kSnoopFormat, kSnoopTrailerFormat, kTextDumpFormat, kSnifferDosFormat,
     kSnifferProFormat, kObserverFormat, kLanAlyzerFormat, kDataGlanceFormat, kLan900Format,
-    kNetScoutFormat, kDominoFormat, kDa30Format, kFireBerd500Format, kDna323Format;
+    kNetScoutFormat, kDominoFormat, kDa30Format, kFireBerd500Format, kDna323Format,
+    kAdvisorFormat, kInternetAdvisorFormat, kNetMetrixFormat;
 // Recognised, not yet read (recognised.cpp).
-extern const FormatDescriptor kLanDeskFormat, kNetMetrixFormat, kInternetAdvisorFormat,
-    kAdvisorFormat;
+extern const FormatDescriptor kLanDeskFormat;
 
 namespace {
 
@@ -26,19 +26,19 @@ const FormatDescriptor* const kFormats[] = {
     &kTextDumpFormat,
     &kSnifferDosFormat,
     &kSnifferProFormat,
-    &kLanDeskFormat,
+    &kAdvisorFormat,
+    &kInternetAdvisorFormat,
     &kNetMetrixFormat,
+    &kLanDeskFormat,
     &kLanAlyzerFormat,
     &kDa30Format,
     &kDna323Format,
-    &kInternetAdvisorFormat,
     &kDataGlanceFormat,
     &kFireBerd500Format,
     &kLan900Format,
     &kObserverFormat,
     &kNetScoutFormat,
     &kDominoFormat,
-    &kAdvisorFormat,
 };
 
 }  // namespace

@@ -22,6 +22,8 @@ struct RoundTripRow {
   Topology topology;
   int64_t timeMicros;  // the format's time resolution
   bool rebuildsFcs;    // the format stores no FCS: the reader computes it again
+  uint32_t wanProtocol = Wan::NotKnown;
+  uint16_t flagsRead = 0;  // what the reader reports for frames written without flags
   // Identification tells this topology from the file; otherwise it guesses
   // from the first frame's bytes and the file is read as the topology it has.
   bool identifiesTopology = true;
@@ -65,8 +67,23 @@ const RoundTripRow kRoundTrips[] = {
     {Analyzer::Da30, Topo::Ethernet, 32, false},
     {Analyzer::Da30, Topo::TokenRing, 32, false},
     {Analyzer::FireBerd500, Topo::Ethernet, 1000, false},
-    {Analyzer::FireBerd500, Topo::TokenRing, 1000, false, false},
+    {Analyzer::FireBerd500, Topo::TokenRing, 1000, false, Wan::NotKnown, 0, false},
     {Analyzer::FireBerdDna323, Topo::Ethernet, 1, false},
+    {Analyzer::Advisor, Topo::Ethernet, 0, false},
+    {Analyzer::Advisor, Topo::TokenRing, 0, false},
+    {Analyzer::Advisor, Topo::Fddi, 0, false},
+    {Analyzer::Advisor, Topo::Wan, 0, false, Wan::Hdlc, Flag::Direction1},
+    {Analyzer::Advisor, Topo::T1, 0, false, Wan::Ppp, Flag::Direction1},
+    {Analyzer::Advisor, Topo::E1, 0, false, Wan::FrameRelay, Flag::Direction1},
+    {Analyzer::Advisor, Topo::VSeries, 0, false, Wan::X25, Flag::Direction1},
+    {Analyzer::NetworkAnalyzer, Topo::Ethernet, 0, false, Wan::NotKnown, Flag::Direction2},
+    {Analyzer::NetworkAnalyzer, Topo::TokenRing, 0, false, Wan::NotKnown, Flag::Direction2},
+    {Analyzer::NetworkAnalyzer, Topo::Wan, 0, false, Wan::Hdlc, Flag::Direction2},
+    {Analyzer::NetworkAnalyzer, Topo::T1, 0, false, Wan::Ppp, Flag::Direction2},
+    {Analyzer::NetworkAnalyzer, Topo::E1, 0, false, Wan::FrameRelay, Flag::Direction2},
+    {Analyzer::NetworkAnalyzer, Topo::Ds3, 0, false, Wan::X25, Flag::Direction2},
+    {Analyzer::InternetAdvisor, Topo::Ethernet, 0, false},
+    {Analyzer::InternetAdvisor, Topo::TokenRing, 0, false},
 };
 
 std::string RowName(AnalyzerType target, Topology topology) {
@@ -79,8 +96,10 @@ TEST(FormatTables, EveryWriterRoundTripsThroughItsReader) {
     SCOPED_TRACE(RowName(row.target, row.topology));
     ASSERT_TRUE(HasWriter(row.target));
     Trace trace = MakeTrace(row.topology, 40);
+    trace.wanProtocol = row.wanProtocol;
     const std::string path = dir.path("rt" + DefaultSuffix(row.target, row.topology));
     WriteTrace(trace, row.target, path);
+    for (Frame& f : trace.frames) f.flags |= row.flagsRead;
     ReadResult back = row.identifiesTopology ? ReadTrace(path)
                                              : ReadTraceAs(path, row.target, row.topology);
     EXPECT_EQ(back.analyzer, row.target);
@@ -123,6 +142,9 @@ const DamagedRow kDamaged[] = {
     {Analyzer::Surveyor, Topo::Ethernet},   {Analyzer::SnifferPro, Topo::Ethernet},
     {Analyzer::SnifferDos, Topo::Ethernet}, {Analyzer::Ostrawind, Topo::Ethernet},
     {Analyzer::Farrowe, Topo::Ethernet},
+    {Analyzer::Advisor, Topo::Ethernet},    {Analyzer::Advisor, Topo::T1},
+    {Analyzer::Advisor, Topo::AtmOc3},      {Analyzer::NetworkAnalyzer, Topo::TokenRing},
+    {Analyzer::InternetAdvisor, Topo::Ethernet},
 };
 
 // A damaged file is either refused, read to a clean end, or ends with the

@@ -12,6 +12,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "engine/catalogue.h"
+#include "engine/format.h"
 #include "engine/checksum.h"
 #include "engine/identify.h"
 #include "engine/job.h"
@@ -93,8 +95,10 @@ ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::s
     }
     st.FramesReadTotal = st.FramesRead;
   };
-  c.target = CreateFileTarget(path);
-  EXPECT_TRUE(c.target) << "cannot create " << path;
+  if (!WriterOwnsTarget(target)) {
+    c.target = CreateFileTarget(path);
+    EXPECT_TRUE(c.target) << "cannot create " << path;
+  }
   c.ConvertTrace(false, 0);
   EXPECT_TRUE(host.messages.empty()) << host.messages.front();
   return s;

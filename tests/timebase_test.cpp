@@ -194,6 +194,11 @@ TEST(FrameHelpers, ClampAndFcsOfBadFrames) {
   s.StoredLength = 40000;  // left alone: the pipeline rejects it
   ClampFrameLength(s);
   EXPECT_EQ(s.StoredLength, 40000);
+  s.FrameLength = 40000;
+  s.StoredLength = 100;  // captured short: never raised over bytes nobody read
+  ClampFrameLength(s);
+  EXPECT_EQ(s.FrameLength, 32768);
+  EXPECT_EQ(s.StoredLength, 100);
   s.FrameLength = 64;
   s.FrameFlags = Flag::CrcError;
   s.FrameData.fill(0xAB);

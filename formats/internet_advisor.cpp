@@ -1,0 +1,303 @@
+// Internet Advisor (pre-Win95) capture files. After the 128-byte header come
+// blocks of exactly 32,768 bytes; each is a sequence of tagged records (an
+// 8-byte head with the size in 32-bit words and a tag, the content, a 4-byte
+// tail repeating the size): "GRP0" with the block's frame numbers, one
+// "FR30" (Ethernet) or "FR50" (Token Ring) per frame, and "PAD0" to the end.
+#include "formats/internet_advisor.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/checksum.h"
+#include "engine/conversion.h"
+#include "engine/failure.h"
+#include "engine/file_block.h"
+#include "engine/timebase.h"
+#include "formats/record_loop.h"
+
+namespace morph {
+namespace {
+
+constexpr int64_t kBlockBytes = kInternetAdvisorBlockBytes;
+constexpr int64_t kHeadBytes = 8, kTailBytes = 4;
+constexpr int64_t kGroupRecordBytes = 28;
+constexpr int64_t kFrameContentBytes = 24;
+constexpr int64_t kFrameOverhead = kHeadBytes + kFrameContentBytes + kTailBytes;  // 36
+// A block takes frames while its fill stays below this, leaving room for the
+// smallest padding record.
+constexpr int64_t kBlockFillLimit = 32756;
+// The largest stored length that fits a block beside its group record.
+constexpr int32_t kMaxStoredBytes = int32_t(kBlockFillLimit - kGroupRecordBytes - kFrameOverhead);
+constexpr uint32_t kStoredLengthLimit = 32765;  // a stored length from this up is damage
+constexpr uint32_t kMediaEthernet = 1, kMediaTokenRing = 3;
+constexpr uint8_t kStatusCrcError = 0x10;
+
+int64_t Padded(int64_t n) { return (n + 3) & ~int64_t(3); }
+
+// ---------------------------------------------------------------- writer
+
+struct InternetAdvisorWriterContext : FormatContext {
+  int64_t fill = 0;         // bytes of the current block so far; 0 = no block yet
+  int64_t groupContent = 0;  // file position of the open group's content; 0 = none
+};
+
+void WriteRecordHead(uint8_t* p, int64_t bytes, const char* tag) {
+  PutLE16(p, 0);
+  PutLE16(p + 2, uint16_t(bytes / 4));
+  std::memcpy(p + 4, tag, 4);
+}
+
+void WriteRecordTail(uint8_t* p, int64_t bytes) {
+  PutLE16(p, 0);
+  PutLE16(p + 2, uint16_t(bytes / 4));
+}
+
+// Sets the open group's last frame number and comes back to the end.
+void CloseGroup(Conversion& c, InternetAdvisorWriterContext& w, int32_t lastFrame) {
+  if (!w.groupContent) return;
+  const int64_t end = c.target->position();
+  uint8_t number[4];
+  PutLE32(number, uint32_t(lastFrame));
+  c.target->seek(w.groupContent + 8);
+  c.target->write(number, 4);
+  c.target->seek(end);
+}
+
+// Fills the block to its end.
+void WritePadding(Conversion& c, InternetAdvisorWriterContext& w) {
+  const int64_t bytes = kBlockBytes - w.fill;
+  if (bytes < kHeadBytes + kTailBytes) return;
+  uint8_t head[kHeadBytes], tail[kTailBytes];
+  WriteRecordHead(head, bytes, "PAD0");
+  WriteRecordTail(tail, bytes);
+  c.target->write(head, sizeof head);
+  c.target->writeZeros(size_t(bytes - kHeadBytes - kTailBytes));
+  c.target->write(tail, sizeof tail);
+}
+
+void OpenBlock(Conversion& c, InternetAdvisorWriterContext& w, int32_t firstFrame) {
+  uint8_t group[kGroupRecordBytes] = {};
+  WriteRecordHead(group, kGroupRecordBytes, "GRP0");
+  PutLE32(group + 8, 1);
+  PutLE32(group + 12, uint32_t(firstFrame));
+  WriteRecordTail(group + kGroupRecordBytes - kTailBytes, kGroupRecordBytes);
+  w.groupContent = c.target->position() + kHeadBytes;
+  c.target->write(group, sizeof group);
+  w.fill = kGroupRecordBytes;
+}
+
+// ---------------------------------------------------------------- reader
+
+struct InternetAdvisorReaderContext : FormatContext {
+  bool dated = false;  // TraceDate is fixed (by the header or the first frame)
+};
+
+bool ReadFrameRecord(Conversion& c, InternetAdvisorReaderContext& r, int64_t at,
+                     int64_t recordBytes) {
+  ConversionState& s = c.state;
+  uint8_t content[kFrameContentBytes];
+  if (!c.source->readExact(content, sizeof content)) {
+    FailRead(s, AtOffset(at) + "frame record cut short");
+    return false;
+  }
+  const uint32_t stored = GetLE16(content + 12);
+  if (stored >= kStoredLengthLimit) {
+    FailRead(s, AtOffset(at) + "stored length " + Grouped(stored) + " exceeds 32,764");
+    return false;
+  }
+  if (recordBytes != kFrameOverhead + Padded(stored)) {
+    FailRead(s, AtOffset(at) + "record of " + Grouped(recordBytes) + " bytes for " +
+                    Grouped(stored) + " stored bytes");
+    return false;
+  }
+  // The stored bytes with their padding, then the tail.
+  if (!c.source->readExact(s.FrameData.data(), size_t(Padded(stored) + kTailBytes))) {
+    FailRead(s, AtOffset(at) + "frame record cut short");
+    return false;
+  }
+  const uint32_t seconds = GetLE32(content + 16), nanoseconds = GetLE32(content + 20);
+  if (!r.dated) {
+    StartTraceAtUnixTime(s, seconds);
+    r.dated = true;
+  }
+  s.FrameFlags = 0;
+  if (s.TraceTopology == Topo::Ethernet && content[11] >= 8) s.FrameFlags = Flag::CrcError;
+  s.FrameTime = FrameTimeFromUnix(s, seconds, nanoseconds / 1000);
+  s.FrameLength = GetLE16(content + 8);
+  s.StoredLength = std::min(int32_t(stored), s.FrameLength);
+  ClampFrameLength(s);
+  return true;
+}
+
+// Reads records up to the next frame; false at the end or on damage.
+bool ReadToFrame(Conversion& c, InternetAdvisorReaderContext& r) {
+  ConversionState& s = c.state;
+  SourceStream& in = *c.source;
+  const int64_t fileSize = in.size();
+  for (;;) {
+    const int64_t at = in.position();
+    uint8_t head[kHeadBytes];
+    const size_t got = in.read(head, sizeof head);
+    if (got == 0 && !in.failed()) {
+      s.EndOfSource = true;
+      return false;
+    }
+    if (got != sizeof head) {
+      FailRead(s, AtOffset(at) + "record head cut short");
+      return false;
+    }
+    const int64_t recordBytes = int64_t(GetLE16(head + 2)) * 4;
+    if (recordBytes < kHeadBytes + kTailBytes) {
+      FailRead(s, AtOffset(at) + "record size " + Grouped(recordBytes / 4) +
+                      " words is below its head and tail");
+      return false;
+    }
+    if (std::memcmp(head + 4, "FR30", 4) == 0 || std::memcmp(head + 4, "FR50", 4) == 0)
+      return ReadFrameRecord(c, r, at, recordBytes);
+    const int64_t end = at + recordBytes;
+    // The padding record that closes the file ends reading.
+    if (std::memcmp(head + 4, "GRP0", 4) != 0 && fileSize >= 0 && end + kHeadBytes > fileSize) {
+      s.EndOfSource = true;
+      return false;
+    }
+    if ((fileSize >= 0 && end > fileSize) || !in.seek(end)) {
+      FailRead(s, AtOffset(at) + "record of " + Grouped(recordBytes) + " bytes runs past the end");
+      return false;
+    }
+  }
+}
+
+void ReadHeader(Conversion& c) {
+  ConversionState& s = c.state;
+  s.FramesRead = 0;
+  uint8_t h[kInternetAdvisorHeaderBytes];
+  if (!c.source->readExact(h, sizeof h) || std::memcmp(h, "HPDATA0", 7) != 0) {
+    FailRead(s, "no Internet Advisor header");
+    return;
+  }
+  c.ReaderContext<InternetAdvisorReaderContext>().dated =
+      StartTraceAtHeaderTime(s, GetLE32(h + 12));
+}
+
+}  // namespace
+
+std::optional<AnalyzerType> IdentifyInternetAdvisor(IdentifyInput& in) {
+  if (in.head.contains("HPDATA0")) return Analyzer::InternetAdvisor;
+  return std::nullopt;
+}
+
+Topology InternetAdvisorTopology(TopologyInput& t) {
+  switch (t.head.le32(24)) {
+    case 1:
+    case 2:
+    case 5:
+    case 8: t.speed = 10000000; return Topo::Ethernet;
+    case 7: t.speed = 100000000; return Topo::Ethernet;
+    case 3: t.speed = 4000000; return Topo::TokenRing;
+    case 4: t.speed = 16000000; return Topo::TokenRing;
+    default: return Topo::Unknown;
+  }
+}
+
+void WriteInternetAdvisorHeader(Conversion& c, int32_t /*frameNumber*/) {
+  ConversionState& s = c.state;
+  uint8_t h[kInternetAdvisorHeaderBytes] = {};
+  std::memcpy(h, "HPDATA0\x1A", 8);
+  PutLE32(h + 8, 1);
+  PutLE32(h + 12, s.FirstFrameUnixTime);
+  PutLE32(h + 20, uint32_t(kBlockBytes));
+  PutLE32(h + 24, s.TraceTopology == Topo::TokenRing ? kMediaTokenRing : kMediaEthernet);
+  PutLE32(h + 32, 0x600000);
+  c.target->seek(0);
+  c.target->write(h, sizeof h);
+}
+
+void WriteInternetAdvisorFrame(Conversion& c) {
+  ConversionState& s = c.state;
+  InternetAdvisorWriterContext& w = c.WriterContext<InternetAdvisorWriterContext>();
+  const int32_t frame = s.FramesWritten - s.NonDataFrames;
+  const bool ethernet = s.TraceTopology == Topo::Ethernet;
+  if (!ethernet && s.TraceTopology != Topo::TokenRing) {
+    FailWrite(s, "Internet Advisor files hold Ethernet and Token Ring frames only");
+    return;
+  }
+  const UnixTime when = FrameUnixTime(s);
+  if (when.seconds < 0 || when.seconds > int64_t(UINT32_MAX)) {
+    FailWrite(s, "frame " + Grouped(frame) + ": its time lies outside 1970 to 2106");
+    return;
+  }
+  // Every stored byte is kept; only a frame too large for a block is cut.
+  const int32_t stored = std::clamp(s.StoredLength, 0, kMaxStoredBytes);
+  const int64_t padded = Padded(stored);
+  if (w.fill == 0 || w.fill + padded + kFrameOverhead >= kBlockFillLimit) {
+    if (w.groupContent) {
+      CloseGroup(c, w, frame - 1);
+      WritePadding(c, w);
+    }
+    OpenBlock(c, w, frame);
+  }
+  const int64_t recordBytes = kFrameOverhead + padded;
+  uint8_t head[kHeadBytes + kFrameContentBytes] = {};
+  WriteRecordHead(head, recordBytes, ethernet ? "FR30" : "FR50");
+  uint8_t* content = head + kHeadBytes;
+  PutLE32(content, uint32_t(frame));
+  PutLE16(content + 8, uint16_t(s.FrameLength));
+  content[11] = (s.FrameFlags & Flag::CrcError) ? kStatusCrcError : 0;
+  PutLE16(content + 12, uint16_t(stored));
+  PutLE16(content + 14, ethernet ? 64 : 0);
+  PutLE32(content + 16, uint32_t(when.seconds));
+  PutLE32(content + 20, uint32_t(when.microseconds * 1000));
+  uint8_t tail[kTailBytes];
+  WriteRecordTail(tail, recordBytes);
+  c.target->write(head, sizeof head);
+  c.target->write(s.FrameData.data(), size_t(stored));
+  c.target->writeZeros(size_t(padded - stored));
+  c.target->write(tail, sizeof tail);
+  w.fill += recordBytes;
+}
+
+void FinishInternetAdvisor(Conversion& c, int32_t framesWritten) {
+  InternetAdvisorWriterContext& w = c.WriterContext<InternetAdvisorWriterContext>();
+  if (!w.groupContent) return;  // no frame written: the file stays empty
+  CloseGroup(c, w, framesWritten - c.state.NonDataFrames);
+  WritePadding(c, w);
+}
+
+void ReadInternetAdvisor(Conversion& c, bool headerStep, bool singleFrame) {
+  ConversionState& s = c.state;
+  s.ReadError = false;
+  s.EndOfSource = false;
+  if (headerStep) {
+    ReadHeader(c);
+    return;
+  }
+  InternetAdvisorReaderContext& r = c.ReaderContext<InternetAdvisorReaderContext>();
+  ReadRecordsInTurn(c, singleFrame, [&] { return ReadToFrame(c, r); });
+}
+
+namespace {
+const char* InternetAdvisorSuffix(AnalyzerType, Topology topology) {
+  if (topology == Topo::Ethernet) return ".eth";
+  if (topology == Topo::TokenRing) return ".trn";
+  return "";
+}
+constexpr IdentifyRule kInternetAdvisorRules[] = {{"internet-advisor", IdentifyInternetAdvisor}};
+constexpr FriendlyName kInternetAdvisorNames[] = {{Analyzer::InternetAdvisor, "internet-advisor"}};
+}  // namespace
+
+extern const FormatDescriptor kInternetAdvisorFormat = {
+    .family = "Internet Advisor",
+    .reads = MaskOf({Analyzer::InternetAdvisor}),
+    .writes = MaskOf({Analyzer::InternetAdvisor}),
+    .aliases = kInternetAdvisorNames,
+    .sourcePatterns = "*.eth;*.trn",
+    .suffix = InternetAdvisorSuffix,
+    .identify = kInternetAdvisorRules,
+    .topology = InternetAdvisorTopology,
+    .read = ReadInternetAdvisor,
+    .writeHeader = WriteInternetAdvisorHeader,
+    .writeFrame = WriteInternetAdvisorFrame,
+    .finish = FinishInternetAdvisor,
+};
+
+}  // namespace morph

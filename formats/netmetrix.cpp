@@ -1,0 +1,181 @@
+// NetMetrix capture files, read only. Every value is big-endian. The file
+// start points at the trace-information record (frame count, start time) and
+// at the first of a row of 16-byte block descriptors; each descriptor gives
+// the position of a run of frame records and the running frame count up to
+// which that run serves.
+#include "formats/netmetrix.h"
+
+#include <algorithm>
+
+#include "engine/checksum.h"
+#include "engine/conversion.h"
+#include "engine/failure.h"
+#include "engine/file_block.h"
+#include "engine/timebase.h"
+#include "formats/record_loop.h"
+
+namespace morph {
+namespace {
+
+constexpr size_t kFileStartBytes = 32;
+constexpr size_t kTraceInfoBytes = 144;
+constexpr size_t kDescriptorBytes = 16;
+constexpr uint32_t kRecordHeadBytes = 32;
+constexpr uint32_t kUnknownStart = 0xFFFFFFFF;
+
+struct NetMetrixReaderContext : FormatContext {
+  uint32_t frameCount = 0;
+  bool startKnown = false;
+  int64_t startTime = 0;
+  uint32_t servesUpTo = 0;        // running frame count of the current descriptor
+  int64_t nextDescriptor = 0;     // position of the descriptor after it
+  int64_t position = 0;           // of the next frame record
+  int64_t bytesConsumed = 0;      // of all frame records read so far
+};
+
+bool ReadDescriptor(ConversionState& s, SourceStream& in, NetMetrixReaderContext& r,
+                    int64_t at) {
+  FileBlock d = ReadFileBlock(in, at, kDescriptorBytes);
+  if (d.size() < kDescriptorBytes) {
+    FailRead(s, AtOffset(at) + "block descriptor cut short");
+    return false;
+  }
+  r.servesUpTo = uint32_t(d.be32(4));
+  r.position = d.be32(8);
+  r.nextDescriptor = at + int64_t(kDescriptorBytes);
+  return true;
+}
+
+void ReadHeader(Conversion& c) {
+  ConversionState& s = c.state;
+  NetMetrixReaderContext& r = c.ReaderContext<NetMetrixReaderContext>();
+  s.FramesRead = 0;
+  FileBlock start = ReadFileBlock(*c.source, 0, kFileStartBytes);
+  if (start.size() < kFileStartBytes) {
+    FailRead(s, "file start cut short");
+    return;
+  }
+  const int64_t infoAt = start.be32(16);
+  FileBlock info = ReadFileBlock(*c.source, infoAt, kTraceInfoBytes);
+  if (info.size() < kTraceInfoBytes) {
+    FailRead(s, AtOffset(infoAt) + "trace information record cut short");
+    return;
+  }
+  r.frameCount = uint32_t(info.be32(60));
+  const uint32_t startTime = uint32_t(info.be32(128));
+  if (startTime != kUnknownStart && StartTraceAtHeaderTime(s, startTime)) {
+    r.startKnown = true;
+    r.startTime = startTime;
+  }
+  ReadDescriptor(s, *c.source, r, start.be32(24));
+}
+
+bool ReadRecord(Conversion& c, NetMetrixReaderContext& r) {
+  ConversionState& s = c.state;
+  SourceStream& in = *c.source;
+  if (uint32_t(s.FramesRead) >= r.frameCount) {
+    s.EndOfSource = true;
+    return false;
+  }
+  if (uint32_t(s.FramesRead) == r.servesUpTo && !ReadDescriptor(s, in, r, r.nextDescriptor))
+    return false;
+  const int64_t at = r.position;
+  const int64_t record = s.FramesRead + 1;
+  FileBlock head = ReadFileBlock(in, at, kRecordHeadBytes);
+  if (head.size() < kRecordHeadBytes) {
+    FailRead(s, AtRecord(record, at) + "record head cut short");
+    return false;
+  }
+  const uint32_t recordBytes = uint32_t(head.be32(16));
+  const int64_t fileSize = in.size();
+  if (recordBytes < kRecordHeadBytes || recordBytes - kRecordHeadBytes > uint32_t(FrameBufferBytes) ||
+      (fileSize >= 0 && at + recordBytes > fileSize)) {
+    FailRead(s, AtRecord(record, at) + "record length " + Grouped(recordBytes) +
+                    " outside 32 to the file's end");
+    return false;
+  }
+  // Records never share bytes: reading more than the file holds means the
+  // descriptors point back at records already read.
+  r.bytesConsumed += recordBytes;
+  if (fileSize >= 0 && r.bytesConsumed > fileSize) {
+    FailRead(s, AtRecord(record, at) + "the block descriptors point back at records already read");
+    return false;
+  }
+  const uint32_t dataBytes = recordBytes - kRecordHeadBytes;
+  if (!in.readExact(s.FrameData.data(), dataBytes)) {
+    FailRead(s, AtRecord(record, at) + "frame bytes cut short");
+    return false;
+  }
+  r.position = at + recordBytes;
+
+  const int64_t seconds = head.be32(4), micros = head.be32(8);
+  if (!r.startKnown) {
+    StartTraceAtUnixTime(s, seconds);
+    r.startKnown = true;
+    r.startTime = seconds;
+  }
+  s.FrameTime = (seconds - r.startTime) * kMicrosPerSecond + micros + s.HeaderTimeOfDay;
+  s.FrameFlags = head.be32(0) != 0 ? Flag::CrcError : 0;
+  // Stored: the captured bytes and the FCS after them, never more than on the
+  // wire; bytes the record does not hold are zero.
+  const int64_t frameLength = head.be32(20);
+  const int64_t stored = std::min(head.be32(24) + 4, frameLength);
+  s.FrameLength = int32_t(std::min<int64_t>(frameLength, FrameBufferBytes));
+  s.StoredLength = int32_t(std::min<int64_t>(stored, FrameBufferBytes));
+  ZeroFrameBytes(s, int32_t(dataBytes), s.StoredLength);
+  ClampFrameLength(s);
+  if (s.TraceTopology == Topo::Ethernet && frameLength <= MaxFrameBytes && frameLength >= 4 &&
+      s.StoredLength == s.FrameLength)
+    StoreEthernetFcs(s);
+  return true;
+}
+
+}  // namespace
+
+std::optional<AnalyzerType> IdentifyNetMetrix(IdentifyInput& in) {
+  if (in.head.be32(0) != kNetMetrixMagic) return std::nullopt;
+  return in.head.be32(4) == 4 ? Analyzer::NetMetrix : Analyzer::Unknown;
+}
+
+Topology NetMetrixTopology(TopologyInput& t) {
+  FileBlock info = ReadFileBlock(t.in, t.head.be32(16), kTraceInfoBytes);
+  switch (info.be32(92)) {
+    case 0:
+    case 44: return Topo::Ethernet;
+    case 1: return Topo::TokenRing;
+    case 2: return Topo::Fddi;
+    default: return Topo::Unknown;
+  }
+}
+
+void ReadNetMetrix(Conversion& c, bool headerStep, bool singleFrame) {
+  ConversionState& s = c.state;
+  s.ReadError = false;
+  s.EndOfSource = false;
+  if (headerStep) {
+    ReadHeader(c);
+    return;
+  }
+  NetMetrixReaderContext& r = c.ReaderContext<NetMetrixReaderContext>();
+  do {
+    if (!ReadRecord(c, r)) break;
+    s.WriteFailed = c.ProcessFrame();
+    if (uint32_t(s.FramesRead) >= r.frameCount) s.EndOfSource = true;
+  } while (ReadOn(s, singleFrame));
+  s.FramesReadTotal = s.FramesRead;
+}
+
+namespace {
+constexpr IdentifyRule kNetMetrixRules[] = {{"netmetrix", IdentifyNetMetrix}};
+}  // namespace
+
+extern const FormatDescriptor kNetMetrixFormat = {
+    .family = "NetMetrix",
+    .reads = MaskOf({Analyzer::NetMetrix}),
+    .sourcePatterns = "*.trc",
+    .identify = kNetMetrixRules,
+    .topology = NetMetrixTopology,
+    .read = ReadNetMetrix,
+};
+
+}  // namespace morph

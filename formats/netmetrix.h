@@ -1,0 +1,21 @@
+// NetMetrix capture files (read only): big-endian, a trace-information
+// record, a chain of block descriptors and the frame records they point at.
+#pragma once
+#include <optional>
+
+#include "engine/format.h"
+
+namespace morph {
+
+constexpr uint32_t kNetMetrixMagic = 0x6476;
+
+// Identification by the first 8 bytes; no further rule is tried for a file
+// that starts with the magic.
+std::optional<AnalyzerType> IdentifyNetMetrix(IdentifyInput& in);
+// Topology from the media field of the trace-information record.
+Topology NetMetrixTopology(TopologyInput& in);
+
+// Reader steps.
+void ReadNetMetrix(Conversion& c, bool headerStep, bool singleFrame);
+
+}  // namespace morph

@@ -1,0 +1,62 @@
+// Runs the Advisor / Network Analyzer (through the Advisor file library),
+// Internet Advisor and NetMetrix readers on arbitrary bytes, writing what they
+// deliver as libpcap or Internet Advisor in memory. The first input byte
+// picks reader, topology and writer; the rest is the file. Library files are
+// opened by name, so those bytes go through a file in memory-backed storage.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine/conversion.h"
+#include "engine/host.h"
+#include "engine/streams.h"
+
+namespace {
+
+constexpr morph::AnalyzerType kReaders[] = {morph::Analyzer::Advisor,
+                                            morph::Analyzer::NetworkAnalyzer,
+                                            morph::Analyzer::InternetAdvisor,
+                                            morph::Analyzer::NetMetrix};
+constexpr morph::Topology kTopologies[] = {morph::Topo::Ethernet, morph::Topo::TokenRing,
+                                           morph::Topo::T1, morph::Topo::AtmOc3};
+constexpr morph::AnalyzerType kWriters[] = {morph::Analyzer::Tcpdump,
+                                            morph::Analyzer::InternetAdvisor};
+
+std::string LibraryPath() {
+  const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  return std::string(dir) + "/agilent-fuzz-" + std::to_string(getpid()) + ".dat";
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  const uint8_t choice = data[0];
+  morph::SilentHost host;
+  morph::Conversion c(host);
+  morph::ConversionState& s = c.state;
+  s.SourceAnalyzer = kReaders[choice & 3];
+  s.TraceTopology = kTopologies[(choice >> 2) & 3];
+  s.TargetAnalyzer = kWriters[(choice >> 4) & 1];
+  s.SliceFrames = (choice & 0x80) != 0;
+  s.SliceLength = 50;
+  std::vector<uint8_t> file(data + 1, data + size);
+  static const std::string path = LibraryPath();
+  if (s.SourceAnalyzer == morph::Analyzer::Advisor ||
+      s.SourceAnalyzer == morph::Analyzer::NetworkAnalyzer) {
+    FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out) return 0;
+    std::fwrite(file.data(), 1, file.size(), out);
+    std::fclose(out);
+    s.SourceFileName = path;
+  } else {
+    c.source = morph::OpenMemorySource(std::move(file));
+  }
+  c.target = std::make_unique<morph::MemoryTarget>();
+  c.ConvertTrace(false, 0);
+  return 0;
+}

@@ -1,0 +1,385 @@
+// Internet Advisor files (records and blocks byte by byte, round trips,
+// hostile files) and NetMetrix files built by hand.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "engine/checksum.h"
+#include "engine/identify.h"
+#include "engine/timebase.h"
+#include "tests/testkit.h"
+
+namespace morph {
+namespace {
+
+using namespace testkit;
+
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at) { return GetLE32(b.data() + at); }
+uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return GetLE16(b.data() + at); }
+std::string Tag(const std::vector<uint8_t>& b, size_t at) {
+  return std::string(b.begin() + long(at), b.begin() + long(at) + 4);
+}
+
+const double kDate = EncodeDate(2024, 3, 15);
+const int64_t kDayStart = DaysFrom1970(kDate) * 86400;
+
+// Walks the records of a written file and checks the block structure: every
+// block 32,768 bytes, a group record first, a padding record last.
+struct Walk {
+  std::vector<std::string> tags;
+  int blocks = 0;
+};
+Walk WalkBlocks(const std::vector<uint8_t>& f) {
+  Walk w;
+  EXPECT_EQ((f.size() - 128) % 32768, 0u);
+  for (size_t block = 128; block + 32768 <= f.size(); block += 32768) {
+    ++w.blocks;
+    size_t at = block;
+    EXPECT_EQ(Tag(f, at + 4), "GRP0");
+    while (at < block + 32768) {
+      const size_t bytes = size_t(Le16(f, at + 2)) * 4;
+      EXPECT_GE(bytes, 12u);
+      if (bytes < 12) return w;
+      EXPECT_EQ(Le16(f, at + bytes - 2), bytes / 4) << "tail at " << at;
+      w.tags.push_back(Tag(f, at + 4));
+      at += bytes;
+    }
+    EXPECT_EQ(at, block + 32768);
+    EXPECT_EQ(w.tags.back(), "PAD0");
+  }
+  return w;
+}
+
+TEST(InternetAdvisorWrite, HeaderGroupFrameAndPaddingRecordsByteByByte) {
+  TempDir dir;
+  Trace t;
+  // 10:00:00.700000: the fraction goes into the frame's nanoseconds.
+  t.frames.push_back(MakeFrame(36000700000LL, 64, Topo::Ethernet, 1));
+  t.frames.push_back(MakeFrame(36001000000LL, 1518, Topo::Ethernet, 2));
+  t.frames[1].bytes.resize(100);  // sliced to 100 bytes: all 100 are kept
+  t.frames[1].flags = Flag::CrcError;
+  WriteTrace(t, Analyzer::InternetAdvisor, dir.path("t.eth"));
+  const auto f = ReadFileBytes(dir.path("t.eth"));
+  ASSERT_EQ(f.size(), 128u + 32768u);
+  EXPECT_EQ(std::string(f.begin(), f.begin() + 8), "HPDATA0\x1A");
+  EXPECT_EQ(Le32(f, 8), 1u);
+  EXPECT_EQ(Le32(f, 12), uint32_t(kDayStart + 36000));
+  EXPECT_EQ(Le32(f, 20), 32768u);
+  EXPECT_EQ(Le32(f, 24), 1u);
+  EXPECT_EQ(Le32(f, 32), 0x600000u);
+  // Group record: 7 words, frames 1 to 2.
+  EXPECT_EQ(Le16(f, 130), 7);
+  EXPECT_EQ(Tag(f, 132), "GRP0");
+  EXPECT_EQ(Le32(f, 136), 1u);
+  EXPECT_EQ(Le32(f, 140), 1u);
+  EXPECT_EQ(Le32(f, 144), 2u);
+  // The 64-byte frame: 25 words at 156.
+  const size_t fr = 156;
+  EXPECT_EQ(Le16(f, fr + 2), 25);
+  EXPECT_EQ(Tag(f, fr + 4), "FR30");
+  EXPECT_EQ(Le32(f, fr + 8), 1u);
+  EXPECT_EQ(Le16(f, fr + 16), 64);
+  EXPECT_EQ(f[fr + 19], 0);
+  EXPECT_EQ(Le16(f, fr + 20), 64);
+  EXPECT_EQ(Le16(f, fr + 22), 64);
+  EXPECT_EQ(Le32(f, fr + 24), uint32_t(kDayStart + 36000));
+  EXPECT_EQ(Le32(f, fr + 28), 700000000u);
+  EXPECT_TRUE(std::equal(t.frames[0].bytes.begin(), t.frames[0].bytes.end(), f.begin() + fr + 32));
+  EXPECT_EQ(Le16(f, fr + 98), 25);
+  // The sliced frame: 100 stored bytes of 1518, CRC status, next second.
+  const size_t s2 = fr + 100;
+  EXPECT_EQ(Le16(f, s2 + 2), 34);
+  EXPECT_EQ(Le16(f, s2 + 16), 1518);
+  EXPECT_EQ(f[s2 + 19], 0x10);
+  EXPECT_EQ(Le16(f, s2 + 20), 100);
+  EXPECT_EQ(Le32(f, s2 + 24), uint32_t(kDayStart + 36001));
+  EXPECT_EQ(Le32(f, s2 + 28), 0u);
+  // Padding to the end of the block.
+  const size_t pad = s2 + 136;
+  EXPECT_EQ(Tag(f, pad + 4), "PAD0");
+  EXPECT_EQ(Le16(f, pad + 2), (128 + 32768 - pad) / 4);
+}
+
+TEST(InternetAdvisorWrite, BlocksFillBelowTheLimitAndTokenRingUsesItsTag) {
+  TempDir dir;
+  Trace t = MakeTrace(Topo::TokenRing, 500);
+  WriteTrace(t, Analyzer::InternetAdvisor, dir.path("t.trn"));
+  const auto f = ReadFileBytes(dir.path("t.trn"));
+  EXPECT_EQ(Le32(f, 24), 3u);
+  Walk w = WalkBlocks(f);
+  EXPECT_GT(w.blocks, 5);
+  EXPECT_EQ(std::count(w.tags.begin(), w.tags.end(), "FR50"), 500);
+  // Group numbers run on from block to block.
+  uint32_t next = 1;
+  for (size_t block = 128; block < f.size(); block += 32768) {
+    EXPECT_EQ(Le32(f, block + 12), next);
+    next = Le32(f, block + 16) + 1;
+  }
+  EXPECT_EQ(next, 501u);
+}
+
+TEST(InternetAdvisorRoundTrip, EthernetAndTokenRingKeepEveryByteLengthFlagAndTime) {
+  TempDir dir;
+  for (Topology topology : {Topo::Ethernet, Topo::TokenRing}) {
+    Trace t = MakeTrace(topology, 700, 3600LL * 1000000 + 654321, 33333);
+    for (size_t i = 0; i < t.frames.size(); ++i) {
+      if (i % 4 == 1 && t.frames[i].bytes.size() > 100)
+        t.frames[i].bytes.resize(97 + i % 3);  // sliced, odd lengths
+      if (topology == Topo::Ethernet && i % 5 == 0) t.frames[i].flags = Flag::CrcError;
+    }
+    t.frames.push_back(MakeFrame(t.frames.back().time + 1, 32768, topology, 9));
+    WriteTrace(t, Analyzer::InternetAdvisor, dir.path("rt.eth"));
+    ReadResult r = ReadTrace(dir.path("rt.eth"));
+    ASSERT_EQ(r.analyzer, Analyzer::InternetAdvisor);
+    ASSERT_EQ(r.topology, topology);
+    EXPECT_TRUE(r.messages.empty()) << r.messages[0];
+    // A frame too large for a block is stored cut to what a block holds.
+    t.frames.back().bytes.resize(32692);
+    EXPECT_EQ(ExpectSameFrames(t, r.trace), 0) << int(topology);
+  }
+}
+
+TEST(InternetAdvisorRoundTrip, AcrossMidnightInADaylightSavingZone) {
+  ScopedTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
+  TempDir dir;
+  Trace t;
+  t.traceDate = EncodeDate(2024, 8, 31);
+  for (int i = 0; i < 5; ++i)
+    t.frames.push_back(MakeFrame(86400000000LL - 2000000 + i * 900000, 64, Topo::Ethernet, 1));
+  WriteTrace(t, Analyzer::InternetAdvisor, dir.path("m.eth"));
+  ReadResult r = ReadTrace(dir.path("m.eth"));
+  EXPECT_EQ(r.trace.traceDate, t.traceDate);
+  EXPECT_EQ(r.state.TimeZoneBias, -7200);
+  EXPECT_EQ(ExpectSameFrames(t, r.trace), 0);
+}
+
+// A hand-built file: header, then the given records (head, content, tail).
+std::vector<uint8_t> InternetAdvisorFile(uint32_t startTime, const std::vector<std::vector<uint8_t>>& records) {
+  std::vector<uint8_t> f(128, 0);
+  std::memcpy(f.data(), "HPDATA0\x1A", 8);
+  PutLE32(&f[12], startTime);
+  PutLE32(&f[20], 32768);
+  PutLE32(&f[24], 1);
+  for (const auto& r : records) f.insert(f.end(), r.begin(), r.end());
+  return f;
+}
+std::vector<uint8_t> Record(const char* tag, uint16_t words, std::vector<uint8_t> content) {
+  std::vector<uint8_t> r(8, 0);
+  PutLE16(&r[2], words);
+  std::memcpy(&r[4], tag, 4);
+  r.insert(r.end(), content.begin(), content.end());
+  r.resize(r.size() + 4, 0);
+  PutLE16(&r[r.size() - 2], words);
+  return r;
+}
+std::vector<uint8_t> FrameRecord(uint32_t seconds, uint16_t stored, uint8_t status = 0) {
+  std::vector<uint8_t> c(24 + ((stored + 3) & ~3), 0x5A);
+  std::fill(c.begin(), c.begin() + 24, 0);
+  PutLE16(&c[8], stored);
+  c[11] = status;
+  PutLE16(&c[12], stored);
+  PutLE32(&c[16], seconds);
+  PutLE32(&c[20], 250000);
+  return Record("FR30", uint16_t((c.size() + 12) / 4), c);
+}
+
+TEST(InternetAdvisorRead, UnknownStartTimeAndStatusFromTheFrames) {
+  ScopedTimeZone zone("PST8PDT,M3.2.0,M11.1.0");
+  TempDir dir;
+  const uint32_t seconds = uint32_t(kDayStart + 19 * 3600);  // 12:00 local (PDT)
+  // A start time below the zone's bias cannot be one: the first frame dates the trace.
+  WriteFileBytes(dir.path("h.eth"),
+                 InternetAdvisorFile(3600, {Record("GRP0", 7, std::vector<uint8_t>(16)),
+                                         FrameRecord(seconds, 64, 0x10), FrameRecord(seconds + 1, 61),
+                                         Record("PAD0", 3, {})}));
+  ReadResult r = ReadTrace(dir.path("h.eth"));
+  EXPECT_TRUE(r.messages.empty()) << r.messages[0];
+  ASSERT_EQ(r.trace.frames.size(), 2u);
+  EXPECT_EQ(r.trace.traceDate, kDate);
+  EXPECT_EQ(r.trace.frames[0].time, 12 * 3600000000LL + 250);
+  EXPECT_EQ(r.trace.frames[0].flags, Flag::CrcError);
+  EXPECT_EQ(r.trace.frames[1].bytes.size(), 61u);
+  EXPECT_EQ(r.trace.frames[1].flags, 0);
+}
+
+TEST(InternetAdvisorRead, HostileFilesEndWithAReadErrorAndNeverHang) {
+  TempDir dir;
+  const uint32_t seconds = uint32_t(kDayStart + 3600);
+  auto good = InternetAdvisorFile(seconds, {Record("GRP0", 7, std::vector<uint8_t>(16)),
+                                            FrameRecord(seconds, 64), FrameRecord(seconds, 70),
+                                            Record("PAD0", 40, std::vector<uint8_t>(148))});
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> file;
+    const char* detail;
+  } cases[] = {
+      {"size 0", InternetAdvisorFile(seconds, {Record("GRP0", 0, std::vector<uint8_t>(16))}),
+       "below its head and tail"},
+      {"stored 32765", InternetAdvisorFile(seconds, {FrameRecord(seconds, 32765)}),
+       "stored length 32,765"},
+      {"size against stored", InternetAdvisorFile(seconds, {Record("FR30", 30, std::vector<uint8_t>(24 + 64))}),
+       "record of 120 bytes for 0 stored bytes"},
+      {"group past the end", InternetAdvisorFile(seconds, {Record("GRP0", 900, {})}), "runs past the end"},
+  };
+  for (const Case& c : cases) {
+    WriteFileBytes(dir.path("bad.eth"), c.file);
+    ReadResult r = ReadTraceAs(dir.path("bad.eth"), Analyzer::InternetAdvisor, Topo::Ethernet);
+    EXPECT_TRUE(r.state.ReadError) << c.name;
+    EXPECT_NE(r.state.ReadErrorDetail.find(c.detail), std::string::npos)
+        << c.name << ": " << r.state.ReadErrorDetail;
+  }
+  // Every truncation: a read error with a detail, or a clean end after whole frames.
+  for (size_t cut = 0; cut <= good.size(); ++cut) {
+    WriteFileBytes(dir.path("cut.eth"), std::vector<uint8_t>(good.begin(), good.begin() + long(cut)));
+    ReadResult r = ReadTraceAs(dir.path("cut.eth"), Analyzer::InternetAdvisor, Topo::Ethernet);
+    EXPECT_EQ(r.state.ReadError, !r.state.ReadErrorDetail.empty()) << cut;
+    EXPECT_LE(r.trace.frames.size(), 2u);
+    if (cut == good.size()) {
+      EXPECT_FALSE(r.state.ReadError) << r.state.ReadErrorDetail;
+    }
+  }
+}
+
+// ------------------------------------------------------------------ NetMetrix
+
+struct BigEndian {
+  std::vector<uint8_t> v;
+  void put32(size_t at, uint32_t x) {
+    if (v.size() < at + 4) v.resize(at + 4, 0);
+    PutBE32(&v[at], x);
+  }
+};
+
+struct MetrixFrame {
+  uint32_t status, seconds, micros, frameLength, captured;
+  std::vector<uint8_t> bytes;  // the record's frame bytes
+};
+
+// File start, trace information at 32, descriptors at 176, frame runs after.
+std::vector<uint8_t> NetMetrixFile(uint32_t startTime, uint32_t media,
+                                   const std::vector<std::vector<MetrixFrame>>& runs) {
+  BigEndian f;
+  f.put32(0, 0x6476);
+  f.put32(4, 4);
+  f.put32(16, 32);
+  f.put32(24, 176);
+  uint32_t total = 0;
+  for (const auto& run : runs) total += uint32_t(run.size());
+  f.put32(32 + 60, total);
+  f.put32(32 + 92, media);
+  f.put32(32 + 128, startTime);
+  size_t at = 176 + 16 * runs.size();
+  uint32_t count = 0;
+  for (size_t d = 0; d < runs.size(); ++d) {
+    count += uint32_t(runs[d].size());
+    f.put32(176 + 16 * d + 4, count);
+    f.put32(176 + 16 * d + 8, uint32_t(at));
+    for (const MetrixFrame& m : runs[d]) {
+      f.put32(at, m.status);
+      f.put32(at + 4, m.seconds);
+      f.put32(at + 8, m.micros);
+      f.put32(at + 16, uint32_t(32 + m.bytes.size()));
+      f.put32(at + 20, m.frameLength);
+      f.put32(at + 24, m.captured);
+      f.v.resize(at + 32);
+      f.v.insert(f.v.end(), m.bytes.begin(), m.bytes.end());
+      at = f.v.size();
+    }
+  }
+  return f.v;
+}
+
+std::vector<uint8_t> Bytes(size_t n, uint8_t seed) {
+  std::vector<uint8_t> d(n);
+  for (size_t i = 0; i < n; ++i) d[i] = uint8_t(seed + 3 * i);
+  return d;
+}
+
+TEST(NetMetrixRead, TwoDescriptorsFcsAndTimesFromAHandBuiltFile) {
+  TempDir dir;
+  const uint32_t start = uint32_t(kDayStart + 8 * 3600);
+  std::vector<MetrixFrame> first = {{0, start, 10, 64, 60, Bytes(60, 1)},
+                                    {1, start + 2, 20, 100, 96, Bytes(96, 2)}};
+  std::vector<MetrixFrame> second = {{0, start + 3, 30, 1518, 200, Bytes(204, 3)}};
+  WriteFileBytes(dir.path("n.trc"), NetMetrixFile(start, 0, {first, second}));
+  ReadResult r = ReadTrace(dir.path("n.trc"));
+  ASSERT_EQ(r.analyzer, Analyzer::NetMetrix);
+  ASSERT_EQ(r.topology, Topo::Ethernet);
+  EXPECT_TRUE(r.messages.empty()) << r.messages[0];
+  ASSERT_EQ(r.trace.frames.size(), 3u);
+  EXPECT_EQ(r.trace.traceDate, kDate);
+  const Frame& a = r.trace.frames[0];
+  EXPECT_EQ(a.time, 8 * 3600000000LL + 10);
+  ASSERT_EQ(a.bytes.size(), 64u);  // captured 60 + the FCS
+  EXPECT_EQ(GetLE32(&a.bytes[60]), FrameCrc32(a.bytes.data(), 60));
+  const Frame& b = r.trace.frames[1];
+  EXPECT_EQ(b.flags, Flag::CrcError);
+  EXPECT_EQ(GetLE32(&b.bytes[96]), 0u);  // a bad frame's FCS is 0
+  EXPECT_EQ(b.time, 8 * 3600000000LL + 2000020);
+  const Frame& c = r.trace.frames[2];
+  EXPECT_EQ(c.frameLength, 1518);
+  EXPECT_EQ(c.bytes, Bytes(204, 3));  // sliced: no FCS put into it
+  EXPECT_EQ(c.time, 8 * 3600000000LL + 3000030);
+}
+
+TEST(NetMetrixRead, UnknownStartTimeTakesTheFirstFrameAndBytesNotInTheRecordAreZero) {
+  ScopedTimeZone zone("EST5EDT,M3.2.0,M11.1.0");
+  TempDir dir;
+  const uint32_t seconds = uint32_t(kDayStart + 86400 + 2 * 3600);  // 22:00 on the 15th (EDT)
+  std::vector<MetrixFrame> frames = {{0, seconds, 777, 100, 40, Bytes(40, 4)}};
+  WriteFileBytes(dir.path("u.trc"), NetMetrixFile(0xFFFFFFFF, 1, {frames}));
+  ReadResult r = ReadTrace(dir.path("u.trc"));
+  ASSERT_EQ(r.topology, Topo::TokenRing);
+  ASSERT_EQ(r.trace.frames.size(), 1u);
+  EXPECT_EQ(r.trace.traceDate, kDate);
+  EXPECT_EQ(r.trace.frames[0].time, 22 * 3600000000LL + 777);
+  ASSERT_EQ(r.trace.frames[0].bytes.size(), 44u);
+  for (int i = 40; i < 44; ++i) EXPECT_EQ(r.trace.frames[0].bytes[size_t(i)], 0) << i;
+}
+
+TEST(NetMetrixRead, HostileFilesEndWithAReadErrorAndNeverHang) {
+  TempDir dir;
+  const uint32_t start = uint32_t(kDayStart);
+  std::vector<MetrixFrame> run = {{0, start, 1, 64, 60, Bytes(60, 1)}, {0, start, 2, 64, 60, Bytes(60, 2)}};
+  const auto good = NetMetrixFile(start, 0, {run});
+  auto shortRecord = good;
+  PutBE32(&shortRecord[192 + 16], 31);
+  auto hugeRecord = good;
+  PutBE32(&hugeRecord[192 + 16], 0xFFFFFFF0);
+  // Twenty descriptors that all point back at the same two records.
+  BigEndian loopFile;
+  loopFile.v = NetMetrixFile(start, 0, {run});
+  const uint32_t records = 176 + 20 * 16;
+  std::vector<uint8_t> recordBytes(good.begin() + 192, good.end());
+  loopFile.v.resize(records);
+  loopFile.v.insert(loopFile.v.end(), recordBytes.begin(), recordBytes.end());
+  loopFile.put32(32 + 60, 40);
+  for (uint32_t d = 0; d < 20; ++d) {
+    loopFile.put32(176 + 16 * d + 4, 2 * (d + 1));
+    loopFile.put32(176 + 16 * d + 8, records);
+  }
+  const auto loop = loopFile.v;
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> file;
+    const char* detail;
+  } cases[] = {{"record length 31", shortRecord, "record length 31"},
+               {"record length huge", hugeRecord, "record length 4,294,967,280"},
+               {"descriptors pointing back", loop, "point back"}};
+  for (const Case& c : cases) {
+    WriteFileBytes(dir.path("bad.trc"), c.file);
+    ReadResult r = ReadTraceAs(dir.path("bad.trc"), Analyzer::NetMetrix, Topo::Ethernet);
+    EXPECT_TRUE(r.state.ReadError) << c.name;
+    EXPECT_NE(r.state.ReadErrorDetail.find(c.detail), std::string::npos)
+        << c.name << ": " << r.state.ReadErrorDetail;
+  }
+  for (size_t cut = 0; cut <= good.size(); ++cut) {
+    WriteFileBytes(dir.path("cut.trc"), std::vector<uint8_t>(good.begin(), good.begin() + long(cut)));
+    ReadResult r = ReadTraceAs(dir.path("cut.trc"), Analyzer::NetMetrix, Topo::Ethernet);
+    EXPECT_EQ(r.state.ReadError, cut < good.size()) << cut;
+    EXPECT_FALSE(r.state.ReadError && r.state.ReadErrorDetail.empty()) << cut;
+  }
+}
+
+}  // namespace
+}  // namespace morph
