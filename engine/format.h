@@ -112,6 +112,10 @@ struct FormatDescriptor {
   const char* (*suffix)(AnalyzerType, Topology) = nullptr;
   std::span<const IdentifyRule> identify = {};
   TopologyFn topology = nullptr;
+  // For a file of the family whose topology could not be told: the message
+  // that refuses it when its layout is one this build does not read (given
+  // the file's path and name), or "" for the general refusal.
+  std::string (*unreadLayout)(const std::string& path, const std::string& name) = nullptr;
   // Display name of a source when the variant or compression changes it;
   // nullptr: the catalogue name with " (compressed)" when compressed.
   std::string (*sourceName)(AnalyzerType, uint32_t variant, bool compressed) = nullptr;

@@ -8,7 +8,6 @@
 #include "engine/file_date.h"
 #include "engine/identify.h"
 #include "engine/streams.h"
-#include "formats/observer.h"
 
 namespace morph {
 namespace {
@@ -102,11 +101,10 @@ SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const st
   if (check.topology == Topo::Unused2 || Number(check.topology) >= Number(Topo::Unknown)) {
     if (check.analyzer == Analyzer::Skavelin)
       return Refuse(host, "Skavelin files created prior to Skavelin 1.1 are not supported."), check;
-    if (check.analyzer == Analyzer::Observer)
-      if (auto version = UnreadObserverVersion(path))
-        return Refuse(host, name + " is an Observer version " + *version +
-                                " file, a layout this program does not read."),
-               check;
+    if (const FormatDescriptor* family = TopologyFormat(check.analyzer);
+        family && family->unreadLayout)
+      if (std::string refusal = family->unreadLayout(path, name); !refusal.empty())
+        return Refuse(host, refusal), check;
     return Refuse(host, name + " contains an unsupported format or interface."), check;
   }
   if (!SourceSupported(caps, check.analyzer, check.topology, s.WanProtocol))

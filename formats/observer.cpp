@@ -213,6 +213,13 @@ std::optional<std::string> UnreadObserverVersion(const std::string& path) {
   return text.empty() ? "(none)" : text;
 }
 
+std::string ObserverRefusal(const std::string& path, const std::string& name) {
+  std::optional<std::string> version = UnreadObserverVersion(path);
+  return version ? name + " is an Observer version " + *version +
+                       " file, a layout this program does not read."
+                 : "";
+}
+
 std::optional<AnalyzerType> IdentifyObserver(IdentifyInput& in) {
   if (in.head.contains("Observer")) return Analyzer::Observer;
   return std::nullopt;
@@ -320,6 +327,7 @@ const FormatDescriptor kObserverFormat = {
     .capabilities = Capability::DropsEthernetFcs,
     .identify = kObserverRules,
     .topology = ObserverTopology,
+    .unreadLayout = ObserverRefusal,
     .read = ReadObserver,
     .writeHeader = WriteObserverHeader,
     .writeFrame = WriteObserverFrame,
