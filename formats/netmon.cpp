@@ -112,16 +112,17 @@ bool ReadRecord(Conversion& c, NetMonReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
   const uint32_t entry = r.table[r.next++];
-  const std::string at = AtRecord(int64_t(r.next), entry);
+  // The place of a failure, put into words only when one happens.
+  const auto at = [&] { return AtRecord(int64_t(r.next), entry); };
   const int headerSize = r.version2 ? kRecordHeaderV2 : kRecordHeaderV1;
   const int64_t fileSize = in.size();
   if (entry > uint32_t(INT32_MAX) || (fileSize >= 0 && int64_t(entry) + headerSize > fileSize)) {
-    FailRead(s, at + "frame table entry points outside the file");
+    FailRead(s, at() + "frame table entry points outside the file");
     return false;
   }
   uint8_t h[kRecordHeaderV2];
   if (!in.seek(entry) || !in.readExact(h, size_t(headerSize))) {
-    FailRead(s, in.failed() ? in.errorText() : at + "record header cut short");
+    FailRead(s, in.failed() ? in.errorText() : at() + "record header cut short");
     return false;
   }
   int64_t time;
@@ -136,19 +137,19 @@ bool ReadRecord(Conversion& c, NetMonReaderContext& r) {
     captured = GetLE16(h + 6);
   }
   if (captured > kMaxCapturedLength) {
-    FailRead(s, at + "captured length " + Grouped(captured) + " exceeds " +
+    FailRead(s, at() + "captured length " + Grouped(captured) + " exceeds " +
                     Grouped(kMaxCapturedLength));
     return false;
   }
   // An offset of centuries is a damaged record, not a time to add up.
   constexpr int64_t kLargestOffset = int64_t(1) << 50;
   if (time < 0 || time > kLargestOffset) {
-    FailRead(s, at + "time offset " + Grouped(time) + " out of range");
+    FailRead(s, at() + "time offset " + Grouped(time) + " out of range");
     return false;
   }
   captured = std::min(captured, frameLength);  // never more stored than on the wire
   if (!in.readExact(s.FrameData.data(), captured)) {
-    FailRead(s, in.failed() ? in.errorText() : at + "frame cut short");
+    FailRead(s, in.failed() ? in.errorText() : at() + "frame cut short");
     return false;
   }
   s.FrameFlags = 0;

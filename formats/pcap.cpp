@@ -55,7 +55,9 @@ bool ReadRecord(Conversion& c, PcapReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
   const int64_t offset = in.position();
-  const std::string at = AtRecord(++r.record, offset);
+  // The place of a failure, put into words only when one happens.
+  const int64_t number = ++r.record;
+  const auto at = [&] { return AtRecord(number, offset); };
   uint8_t record[kRecordHeaderSize];
   size_t got = in.read(record, sizeof record);
   if (got == 0 && !in.failed()) {
@@ -63,7 +65,7 @@ bool ReadRecord(Conversion& c, PcapReaderContext& r) {
     return false;
   }
   if (got != sizeof record) {
-    FailRead(s, in.failed() ? in.errorText() : at + "record header cut short");
+    FailRead(s, in.failed() ? in.errorText() : at() + "record header cut short");
     return false;
   }
   const bool big = BigEndianSource(s);
@@ -75,32 +77,32 @@ bool ReadRecord(Conversion& c, PcapReaderContext& r) {
 
   if (!r.started) {  // first record of the conversion
     if (seconds < 0) {
-      FailRead(s, at + "time " + Grouped(seconds) + " lies before 1970");
+      FailRead(s, at() + "time " + Grouped(seconds) + " lies before 1970");
       return false;
     }
     StartTraceAtUnixTime(s, seconds);
     r.started = true;
   }
   if ((s.SourceVariant & PcapVariant::Nokia) && !in.skip(4)) {
-    FailRead(s, at + "record header cut short");
+    FailRead(s, at() + "record header cut short");
     return false;
   }
   if ((s.SourceVariant & PcapVariant::Modified) && !in.skip(8)) {
-    FailRead(s, at + "record header cut short");
+    FailRead(s, at() + "record header cut short");
     return false;
   }
   if (big && original < captured) std::swap(original, captured);
   if (captured < 0 || captured > kMaxCapturedLength) {
-    FailRead(s, at + "captured length " + Grouped(uint32_t(captured)) + " exceeds 65,535");
+    FailRead(s, at() + "captured length " + Grouped(uint32_t(captured)) + " exceeds 65,535");
     return false;
   }
   if (original < 0) {
-    FailRead(s, at + "original length " + Grouped(uint32_t(original)) + " exceeds 2,147,483,647");
+    FailRead(s, at() + "original length " + Grouped(uint32_t(original)) + " exceeds 2,147,483,647");
     return false;
   }
   if (!in.readExact(s.FrameData.data(), size_t(captured))) {
     FailRead(s, in.failed() ? in.errorText()
-                            : at + "frame cut short: " + Grouped(captured) + " bytes stated");
+                            : at() + "frame cut short: " + Grouped(captured) + " bytes stated");
     return false;
   }
   s.FrameFlags = 0;

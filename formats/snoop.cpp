@@ -46,7 +46,9 @@ void ReadHeader(Conversion& c) {
 bool ReadRecord(Conversion& c, SnoopReaderContext& r, bool surveyor) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
-  const std::string at = AtRecord(++r.record, in.position());
+  // The place of a failure, put into words only when one happens.
+  const int64_t number = ++r.record, offset = in.position();
+  const auto at = [&] { return AtRecord(number, offset); };
   uint8_t h[kSnoopRecordHeaderSize] = {};
   const size_t got = in.read(h, sizeof h);
   if (got == 0 && !in.failed()) {
@@ -59,26 +61,26 @@ bool ReadRecord(Conversion& c, SnoopReaderContext& r, bool surveyor) {
   // A record must hold its header and fit the frame buffer; its frame part
   // must hold the bytes it claims.
   if (got != sizeof h) {
-    FailRead(s, in.failed() ? in.errorText() : at + "record header cut short");
+    FailRead(s, in.failed() ? in.errorText() : at() + "record header cut short");
     return false;
   }
   if (recordLength < overhead || recordLength - overhead > uint32_t(FrameBufferBytes)) {
-    FailRead(s, at + "record length " + Grouped(recordLength) + " outside " + Grouped(overhead) +
+    FailRead(s, at() + "record length " + Grouped(recordLength) + " outside " + Grouped(overhead) +
                     " to " + Grouped(FrameBufferBytes + overhead));
     return false;
   }
   if (included > recordLength - overhead) {
-    FailRead(s, at + "included length " + Grouped(included) + " exceeds the record's " +
+    FailRead(s, at() + "included length " + Grouped(included) + " exceeds the record's " +
                     Grouped(recordLength - overhead) + " bytes");
     return false;
   }
   if (!in.readExact(s.FrameData.data(), recordLength - overhead)) {
-    FailRead(s, in.failed() ? in.errorText() : at + "record cut short");
+    FailRead(s, in.failed() ? in.errorText() : at() + "record cut short");
     return false;
   }
   uint8_t trailer[kSurveyorTrailerSize] = {};
   if (surveyor && !in.readExact(trailer, sizeof trailer)) {
-    FailRead(s, in.failed() ? in.errorText() : at + "trailer cut short");
+    FailRead(s, in.failed() ? in.errorText() : at() + "trailer cut short");
     return false;
   }
   if (!r.started) {
