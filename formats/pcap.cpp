@@ -24,6 +24,7 @@ struct PcapReaderContext : FormatContext {
   bool nanoseconds = false;
   bool started = false;  // the first record fixed the trace date
   int64_t record = 0;    // records read, for failure details
+  UnixFrameClock clock;
 };
 
 struct PcapWriterContext : FormatContext {
@@ -59,7 +60,7 @@ bool ReadRecord(Conversion& c, PcapReaderContext& r) {
   const int64_t number = ++r.record;
   const auto at = [&] { return AtRecord(number, offset); };
   uint8_t record[kRecordHeaderSize];
-  size_t got = in.read(record, sizeof record);
+  size_t got = in.fetch(record, sizeof record);
   if (got == 0 && !in.failed()) {
     s.EndOfSource = true;
     return false;
@@ -112,7 +113,7 @@ bool ReadRecord(Conversion& c, PcapReaderContext& r) {
     seconds += int64_t(micros / 1000000);
     micros %= 1000000;
   }
-  s.FrameTime = FrameTimeFromUnix(s, seconds, micros);
+  s.FrameTime = r.clock(s, seconds, micros);
   ShapePcapFrame(s, captured, original);
   return true;
 }
