@@ -146,6 +146,23 @@ TEST(WriterTimeBase, PositiveWestBiasIsAddedToGetUtc) {
   EXPECT_EQ(s.FirstFrameUnixTime, 0u);
 }
 
+// The readers' cached midnight gives the same times as the plain conversion,
+// also when the trace date or the zone bias changes under it.
+TEST(UnixFrameClock, FollowsTheTraceDateAndBias) {
+  ConversionState s;
+  UnixFrameClock clock;
+  for (int64_t start : {0LL, 86399LL, 1700000000LL, 4102444800LL}) {
+    for (int32_t bias : {0, -3600, 19800, 36000}) {
+      s.TimeZoneBias = bias;
+      SetTraceDateFromUnix(s, start, bias);
+      for (int64_t seconds : {start, start + 1, start + 86400 * 3, start - 5})
+        for (int64_t micros : {0LL, 1LL, 999999LL})
+          EXPECT_EQ(clock(s, seconds, micros), FrameTimeFromUnix(s, seconds, micros))
+              << start << " " << bias << " " << seconds;
+    }
+  }
+}
+
 TEST(AbsoluteTimes, FramesAfterLocalMidnightKeepCounting) {
   ScopedTimeZone tz("EST5EDT,M3.2.0,M11.1.0");
   ConversionState s;
