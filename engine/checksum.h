@@ -1,11 +1,14 @@
 // Frame checksums and small frame helpers shared by readers and writers.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "engine/state.h"
 
 namespace morph {
 
+// IEEE 802.3 CRC-32 (the same as zlib's crc32) of any length.
+uint32_t Crc32(const uint8_t* data, size_t length);
 // IEEE 802.3 CRC-32; 0 for lengths below 60 or of 32,768 and more.
 uint32_t FrameCrc32(const uint8_t* data, int32_t length);
 // HDLC/X.25 CRC-16; 0 for lengths of 32,768 and more.

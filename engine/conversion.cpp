@@ -229,9 +229,11 @@ void Conversion::DurationBookkeeping() {
     return;
   }
   // Frame times come from files: work in 128 bits so no value can overflow.
-  constexpr __int128 kMaxSpanMillis = 2147483647;
+  // The span in whole milliseconds (truncated) may not pass 2,147,483,647;
+  // compared in microseconds so no frame pays for a 128-bit division.
+  constexpr __int128 kSpanLimitMicros = (__int128(2147483647) + 1) * 1000;
   const __int128 span = __int128(s.FrameTime) - s.FirstFrameTime;
-  if (span / 1000 > kMaxSpanMillis || span / 1000 < -kMaxSpanMillis) {
+  if (span >= kSpanLimitMicros || span <= -kSpanLimitMicros) {
     // more than about 24.8 days away from the first frame
     FailRead(s, "frame " + Grouped(s.FramesRead) + ": time lies " +
                     Grouped(int64_t(span / 1000000)) + " s from the first frame's");

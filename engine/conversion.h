@@ -69,7 +69,7 @@ class Conversion {
   const FormatDescriptor* writerFormat() const { return writer_; }
 
   // Source helpers for readers: the stream, end test and position.
-  bool SourceAtEnd() { return !source || source->atEnd(); }
+  bool SourceAtEnd() { return !source || (!source->holdsBytes() && source->atEnd()); }
 
  private:
   // One context slot, tagged with the type it holds, so finding it again

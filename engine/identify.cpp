@@ -130,7 +130,7 @@ uint32_t DefaultSpeed(Topology topology) {
 }  // namespace
 
 AnalyzerType IdentifySource(ConversionState& s, const std::string& fileName, bool& openFailed,
-                            bool& tooSmall) {
+                            bool& tooSmall, std::unique_ptr<SourceStream>* opened) {
   openFailed = tooSmall = false;
   s.SourceCompressed = false;
   s.SourceFileSize = 0;
@@ -157,22 +157,25 @@ AnalyzerType IdentifySource(ConversionState& s, const std::string& fileName, boo
                       s.SourceVariant, openFailed};
   AnalyzerType type = IdentifyByContent(input);
   if (in->failed()) openFailed = true;
-  return openFailed ? Analyzer::Unknown : type;
+  if (openFailed) return Analyzer::Unknown;
+  if (opened) *opened = std::move(in);
+  return type;
 }
 
 Topology DetermineTopology(ConversionState& s, AnalyzerType type, const std::string& fileName,
-                           bool& openFailed) {
+                           bool& openFailed, SourceStream* opened) {
   openFailed = false;
   s.FileComment.clear();
   s.WanProtocol = Wan::NotKnown;
   s.FileLineSpeed = 0;
   s.LineSpeed = 0;
   bool accessDenied = false;
-  std::unique_ptr<SourceStream> in;
-  if (IsRegularFile(fileName, accessDenied)) {
-    in = OpenFileSource(fileName);
-    if (!in) accessDenied = errno == EACCES;
+  std::unique_ptr<SourceStream> own;
+  if (!opened && IsRegularFile(fileName, accessDenied)) {
+    own = OpenFileSource(fileName);
+    if (!own) accessDenied = errno == EACCES;
   }
+  SourceStream* in = opened ? opened : own.get();
   if (!in) {
     openFailed = !accessDenied;  // a plain refusal of access is no open failure
     return Topo::Unknown;

@@ -1,6 +1,7 @@
 // Source identification: which analyzer wrote a file, and over which media.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "engine/format.h"
@@ -11,13 +12,16 @@ namespace morph {
 // Looks at the path and the first 200 bytes; returns the analyzer type, or
 // Unknown (with openFailed or tooSmall when that is why). Sets
 // SourceFileSize, SourceCompressed and the per-format identity fields.
+// `opened`, when given, receives the open file so that the topology step and
+// the conversion read on from it instead of opening the file again.
 AnalyzerType IdentifySource(ConversionState& s, const std::string& fileName, bool& openFailed,
-                            bool& tooSmall);
+                            bool& tooSmall, std::unique_ptr<SourceStream>* opened = nullptr);
 
 // Reads the header of an identified file: topology (Topo::Unknown when it
 // cannot tell), WanProtocol, FileLineSpeed, LineSpeed, FileComment.
+// `opened`: the file as identification left it open, or null to open it.
 Topology DetermineTopology(ConversionState& s, AnalyzerType type, const std::string& fileName,
-                           bool& openFailed);
+                           bool& openFailed, SourceStream* opened = nullptr);
 
 // Runs the source's reader over its header and first frame without writing
 // anything (first-frame probes of the topology hooks).

@@ -79,13 +79,14 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const std::string& path,
-                        Host& host) {
+                        Host& host, std::unique_ptr<SourceStream>* opened) {
   SourceCheck check;
   const std::string name = FileNamePart(path);
   bool openFailed = false, tooSmall = false;
   s.SourceFileName = path;
   s.SourceFrameCount = 0;
-  check.analyzer = s.SourceAnalyzer = IdentifySource(s, path, openFailed, tooSmall);
+  std::unique_ptr<SourceStream> in;
+  check.analyzer = s.SourceAnalyzer = IdentifySource(s, path, openFailed, tooSmall, &in);
   s.SourceFileDateText = FileDateText(path);
   if (tooSmall) return Refuse(host, name + " is too small."), check;
   if (openFailed)
@@ -96,7 +97,7 @@ SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const st
     return Refuse(host, name + " is obsolete, not supported, or not a trace file."), check;
 
   s.SourceHasNoFrames = false;
-  check.topology = s.TraceTopology = DetermineTopology(s, check.analyzer, path, openFailed);
+  check.topology = s.TraceTopology = DetermineTopology(s, check.analyzer, path, openFailed, in.get());
   check.facts = FactsOf(s);
   if (check.topology == Topo::Unused2 || Number(check.topology) >= Number(Topo::Unknown)) {
     if (check.analyzer == Analyzer::Skavelin)
@@ -111,6 +112,7 @@ SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const st
     return Refuse(host, name + " contains an unsupported analyzer or topology."), check;
   if (s.SourceHasNoFrames) return Refuse(host, name + " contains no frames."), check;
   check.accepted = true;
+  if (opened) *opened = std::move(in);
   return check;
 }
 
@@ -129,13 +131,14 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
     return result;
   }
   SourceCheck check;
+  std::unique_ptr<SourceStream> opened;
   if (request.checkedSource && request.checkedSource->path == request.sourcePath) {
     ApplyFacts(*request.checkedSource, s);
     check.accepted = true;
     check.analyzer = s.SourceAnalyzer;
     check.topology = s.TraceTopology;
   } else {
-    check = CheckSource(s, caps, request.sourcePath, host);
+    check = CheckSource(s, caps, request.sourcePath, host, &opened);
   }
   if (!check.accepted) return result;
 
@@ -194,6 +197,12 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   s.PcapOutput.modified = request.pcapModified.value_or(
       pcapSource ? (s.SourceVariant & PcapVariant::Modified) != 0 : request.pcapModifiedDefault);
 
+  // The plain file identification opened is read on; a gzip source or a
+  // reader that opens its own files starts afresh.
+  const FormatDescriptor* reader = ReaderFormat(check.analyzer);
+  if (opened && !s.SourceCompressed && reader && !reader->has(Capability::OwnSource))
+    conversion.source = std::move(opened);
+  opened.reset();
   conversion.ConvertTrace(false, request.holdMilliseconds);
   result.outcome = OutcomeOf(s);
   result.framesWritten = s.FramesWritten - s.NonDataFrames;

@@ -2,6 +2,7 @@
 // first: acceptance of the source, the destination, the overwrite question.
 // The command line, the desktop window and the library all run this.
 #pragma once
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -10,6 +11,8 @@
 #include "engine/targets.h"
 
 namespace morph {
+
+class SourceStream;
 
 // What became of a source or a conversion; front ends map it to exit codes.
 enum class Outcome {
@@ -56,8 +59,10 @@ struct SourceCheck {
   Topology topology = Topo::Unknown;
   SourceFacts facts;
 };
+// `opened`, when given, receives the file as identification opened it once
+// the source is accepted, so that a conversion reads on from it.
 SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const std::string& path,
-                        Host& host);
+                        Host& host, std::unique_ptr<SourceStream>* opened = nullptr);
 
 struct JobRequest {
   std::string sourcePath;

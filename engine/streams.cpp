@@ -21,17 +21,19 @@ std::string SystemError(const std::string& path, int error) {
 class FileSource : public SourceStream {
  public:
   FileSource(int fd, int64_t size, std::string path)
-      : fd_(fd), size_(size), buffer_(kBlock), path_(std::move(path)) {}
+      : fd_(fd), size_(size), buffer_(new uint8_t[kBlock]), path_(std::move(path)) {
+    window_ = windowEnd_ = buffer_.get();
+  }
   ~FileSource() override { ::close(fd_); }
 
   size_t read(void* out, size_t n) override {
     auto* dst = static_cast<uint8_t*>(out);
     size_t done = 0;
     while (done < n) {
-      if (next_ == end_ && !refill()) break;
-      size_t take = std::min(n - done, end_ - next_);
-      std::memcpy(dst + done, buffer_.data() + next_, take);
-      next_ += take;
+      if (window_ == windowEnd_ && !refill()) break;
+      size_t take = std::min(n - done, size_t(windowEnd_ - window_));
+      std::memcpy(dst + done, window_, take);
+      window_ += take;
       done += take;
     }
     return done;
@@ -40,43 +42,42 @@ class FileSource : public SourceStream {
   bool seek(int64_t pos) override {
     if (pos < 0) return false;
     // Inside the current block: just move the cursor.
-    if (pos >= blockStart_ && pos <= blockStart_ + int64_t(end_)) {
-      next_ = size_t(pos - blockStart_);
+    if (pos >= blockStart_ && pos <= blockStart_ + (windowEnd_ - buffer_.get())) {
+      window_ = buffer_.get() + (pos - blockStart_);
       return true;
     }
     if (::lseek(fd_, pos, SEEK_SET) < 0) return false;
     blockStart_ = pos;
-    next_ = end_ = 0;
+    window_ = windowEnd_ = buffer_.get();
     return true;
   }
 
-  int64_t position() const override { return blockStart_ + int64_t(next_); }
+  int64_t position() const override { return blockStart_ + (window_ - buffer_.get()); }
   int64_t size() const override { return size_; }
-  bool atEnd() override { return next_ == end_ && !refill(); }
+  bool atEnd() override { return window_ == windowEnd_ && !refill(); }
   bool failed() const override { return failed_; }
 
  private:
   bool refill() {
-    blockStart_ += int64_t(end_);
-    next_ = end_ = 0;
+    blockStart_ += windowEnd_ - buffer_.get();
+    window_ = windowEnd_ = buffer_.get();
     ssize_t got;
     do {
-      got = ::read(fd_, buffer_.data(), buffer_.size());
+      got = ::read(fd_, buffer_.get(), kBlock);
     } while (got < 0 && errno == EINTR);
     if (got < 0) {
       failed_ = true;
       error_ = SystemError(path_, errno);
     }
     if (got <= 0) return false;
-    end_ = size_t(got);
+    windowEnd_ = buffer_.get() + got;
     return true;
   }
 
   int fd_;
   int64_t size_;
-  std::vector<uint8_t> buffer_;
-  int64_t blockStart_ = 0;  // file offset of buffer_[0]
-  size_t next_ = 0, end_ = 0;
+  std::unique_ptr<uint8_t[]> buffer_;  // no zeroing: every byte is read before use
+  int64_t blockStart_ = 0;             // file offset of buffer_[0]
   bool failed_ = false;
   std::string path_;
 };
@@ -177,19 +178,12 @@ class MemorySource : public SourceStream {
 
 class FileTarget : public TargetStream {
  public:
-  FileTarget(int fd, std::string path) : fd_(fd), path_(std::move(path)) {
-    buffer_.reserve(kBlock);
+  FileTarget(int fd, std::string path)
+      : fd_(fd), path_(std::move(path)), buffer_(new uint8_t[kBlock]) {
+    room_ = buffer_.get();
+    roomEnd_ = buffer_.get() + kBlock;
   }
   ~FileTarget() override { close(); }
-
-  bool write(const void* data, size_t n) override {
-    if (failed_ || fd_ < 0) return false;
-    if (buffer_.size() + n > kBlock && !flush()) return false;
-    if (n >= kBlock) return writeAll(data, n);
-    auto* p = static_cast<const uint8_t*>(data);
-    buffer_.insert(buffer_.end(), p, p + n);
-    return true;
-  }
 
   bool seek(int64_t pos) override {
     if (!flush()) return false;
@@ -198,14 +192,14 @@ class FileTarget : public TargetStream {
     return true;
   }
 
-  int64_t position() const override { return filePos_ + int64_t(buffer_.size()); }
+  int64_t position() const override { return filePos_ + int64_t(buffered()); }
 
   bool flush() override {
     if (failed_ || fd_ < 0) return false;
-    if (buffer_.empty()) return true;
-    bool ok = writeAll(buffer_.data(), buffer_.size());
-    buffer_.clear();
-    return ok;
+    const size_t n = buffered();
+    if (n == 0) return true;
+    room_ = buffer_.get();
+    return writeAll(buffer_.get(), n);
   }
 
   bool close() override {
@@ -213,12 +207,24 @@ class FileTarget : public TargetStream {
     bool ok = flush();
     if (::close(fd_) != 0) ok = fail();
     fd_ = -1;
+    room_ = roomEnd_ = nullptr;  // every later write fails
     return ok && !failed_;
   }
 
   bool failed() const override { return failed_; }
 
+ protected:
+  bool writeBlock(const void* data, size_t n) override {
+    if (failed_ || fd_ < 0) return false;
+    if (buffered() + n > kBlock && !flush()) return false;
+    if (n >= kBlock) return writeAll(data, n);
+    std::memcpy(room_, data, n);
+    room_ += n;
+    return true;
+  }
+
  private:
+  size_t buffered() const { return room_ ? size_t(room_ - buffer_.get()) : 0; }
   bool writeAll(const void* data, size_t n) {
     auto* p = static_cast<const uint8_t*>(data);
     while (n > 0) {
@@ -235,12 +241,13 @@ class FileTarget : public TargetStream {
   bool fail() {
     if (!failed_) error_ = SystemError(path_, errno);
     failed_ = true;
+    room_ = roomEnd_ = nullptr;  // every later write fails
     return false;
   }
 
   int fd_;
   std::string path_;
-  std::vector<uint8_t> buffer_;
+  std::unique_ptr<uint8_t[]> buffer_;
   int64_t filePos_ = 0;  // file offset where buffer_ starts
   bool failed_ = false;
 };
@@ -296,7 +303,7 @@ std::unique_ptr<TargetStream> CreateFileTarget(const std::string& path) {
   return std::make_unique<FileTarget>(fd, path);
 }
 
-bool MemoryTarget::write(const void* data, size_t n) {
+bool MemoryTarget::writeBlock(const void* data, size_t n) {
   if (n == 0) return true;
   auto* p = static_cast<const uint8_t*>(data);
   if (size_t(pos_) + n > data_.size()) data_.resize(size_t(pos_) + n);

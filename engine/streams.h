@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,18 +29,43 @@ class SourceStream {
   // The system's reason for the last failure, with the path ("x.cap: Input/output error").
   const std::string& errorText() const { return error_; }
 
+  // As read(), but copies straight from the block in hand when it holds n
+  // bytes: the per-record path of a reader costs no virtual call.
+  size_t fetch(void* buffer, size_t n) {
+    if (n <= size_t(windowEnd_ - window_)) {
+      std::memcpy(buffer, window_, n);
+      window_ += n;
+      return n;
+    }
+    return read(buffer, n);
+  }
   // Reads exactly n bytes; false on a short read.
-  bool readExact(void* buffer, size_t n) { return read(buffer, n) == n; }
+  bool readExact(void* buffer, size_t n) { return fetch(buffer, n) == n; }
   bool skip(int64_t n) { return seek(position() + n); }
+  // Whether unread bytes are in hand (so the stream is not at its end).
+  bool holdsBytes() const { return window_ != windowEnd_; }
 
  protected:
   std::string error_;
+  // The unread part of the block in hand, for streams that read in blocks;
+  // empty for the others. A stream that sets it keeps its position by it.
+  const uint8_t* window_ = nullptr;
+  const uint8_t* windowEnd_ = nullptr;
 };
 
 class TargetStream {
  public:
   virtual ~TargetStream() = default;
-  virtual bool write(const void* data, size_t n) = 0;
+  // Appends n bytes at the position; copies straight into the block being
+  // filled when it has room, so a writer's per-field writes cost no virtual call.
+  bool write(const void* data, size_t n) {
+    if (n <= size_t(roomEnd_ - room_)) {
+      if (n) std::memcpy(room_, data, n);
+      room_ += n;
+      return true;
+    }
+    return writeBlock(data, n);
+  }
   virtual bool seek(int64_t position) = 0;
   virtual int64_t position() const = 0;
   virtual bool flush() = 0;
@@ -52,7 +78,14 @@ class TargetStream {
   const std::string& errorText() const { return error_; }
 
  protected:
+  // Writes what does not fit the room in hand (or everything, for streams
+  // without a block).
+  virtual bool writeBlock(const void* data, size_t n) = 0;
   std::string error_;
+  // Free room of the block being filled, for streams that write in blocks;
+  // empty for the others. A stream that sets it keeps its position by it.
+  uint8_t* room_ = nullptr;
+  uint8_t* roomEnd_ = nullptr;
 };
 
 // Plain file, read-only. Returns null when the file cannot be opened.
@@ -67,13 +100,15 @@ std::unique_ptr<TargetStream> CreateFileTarget(const std::string& path);
 // In-memory target; bytes() gives what was written.
 class MemoryTarget : public TargetStream {
  public:
-  bool write(const void* data, size_t n) override;
   bool seek(int64_t position) override;
   int64_t position() const override { return pos_; }
   bool flush() override { return true; }
   bool close() override { return true; }
   bool failed() const override { return false; }
   const std::vector<uint8_t>& bytes() const { return data_; }
+
+ protected:
+  bool writeBlock(const void* data, size_t n) override;
 
  private:
   std::vector<uint8_t> data_;

@@ -355,7 +355,8 @@ void ComputeWriterTimeBase(ConversionState& s) {
 }
 
 UnixTime FrameUnixTime(const ConversionState& s, int64_t frameTime) {
-  int64_t offset = frameTime - s.FirstFrameTime + std::llround(s.TimeBaseFraction);
+  // The fraction holds whole microseconds: a plain conversion is exact.
+  int64_t offset = frameTime - s.FirstFrameTime + int64_t(s.TimeBaseFraction);
   int64_t whole = FloorDiv(offset, kMicrosPerSecond);
   return UnixTime{int64_t(s.FirstFrameUnixTime) + whole, offset - whole * kMicrosPerSecond};
 }

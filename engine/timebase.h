@@ -66,6 +66,27 @@ bool StartTraceAtHeaderTime(ConversionState& s, int64_t seconds);
 // TraceDate's day (so traces that run past midnight keep counting).
 int64_t FrameTimeFromUnix(const ConversionState& s, int64_t seconds, int64_t microseconds);
 
+// FrameTimeFromUnix for a reader's every record: the trace's local midnight
+// is worked out again only when the trace date or the zone bias changes.
+class UnixFrameClock {
+ public:
+  int64_t operator()(const ConversionState& s, int64_t seconds, int64_t microseconds) {
+    if (!started_ || !(s.TraceDate == date_) || s.TimeZoneBias != bias_) {
+      started_ = true;
+      date_ = s.TraceDate;
+      bias_ = s.TimeZoneBias;
+      base_ = FrameTimeFromUnix(s, 0, 0);
+    }
+    return base_ + seconds * 1000000 + microseconds;
+  }
+
+ private:
+  double date_ = 0;
+  int32_t bias_ = 0;
+  int64_t base_ = 0;
+  bool started_ = false;
+};
+
 // The writers' time base, from TraceDate, FirstFrameTime and TimeZoneBias.
 void ComputeWriterTimeBase(ConversionState& s);
 // UTC time of the current frame from the writers' time base; the fraction

@@ -112,7 +112,8 @@ bool ReadRecord(Conversion& c, NetMonReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
   const uint32_t entry = r.table[r.next++];
-  auto at = [&] { return AtRecord(int64_t(r.next), entry); };  // only on failure
+  // The place of a failure, put into words only when one happens.
+  const auto at = [&] { return AtRecord(int64_t(r.next), entry); };
   const int headerSize = r.version2 ? kRecordHeaderV2 : kRecordHeaderV1;
   const int64_t fileSize = in.size();
   if (entry > uint32_t(INT32_MAX) || (fileSize >= 0 && int64_t(entry) + headerSize > fileSize)) {

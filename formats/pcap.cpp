@@ -24,6 +24,7 @@ struct PcapReaderContext : FormatContext {
   bool nanoseconds = false;
   bool started = false;  // the first record fixed the trace date
   int64_t record = 0;    // records read, for failure details
+  UnixFrameClock clock;
 };
 
 struct PcapWriterContext : FormatContext {
@@ -55,10 +56,11 @@ bool ReadRecord(Conversion& c, PcapReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
   const int64_t offset = in.position();
+  // The place of a failure, put into words only when one happens.
   const int64_t number = ++r.record;
-  auto at = [&] { return AtRecord(number, offset); };  // only on failure
+  const auto at = [&] { return AtRecord(number, offset); };
   uint8_t record[kRecordHeaderSize];
-  size_t got = in.read(record, sizeof record);
+  size_t got = in.fetch(record, sizeof record);
   if (got == 0 && !in.failed()) {
     s.EndOfSource = true;
     return false;
@@ -111,7 +113,7 @@ bool ReadRecord(Conversion& c, PcapReaderContext& r) {
     seconds += int64_t(micros / 1000000);
     micros %= 1000000;
   }
-  s.FrameTime = FrameTimeFromUnix(s, seconds, micros);
+  s.FrameTime = r.clock(s, seconds, micros);
   ShapePcapFrame(s, captured, original);
   return true;
 }

@@ -46,8 +46,9 @@ void ReadHeader(Conversion& c) {
 bool ReadRecord(Conversion& c, SnoopReaderContext& r, bool surveyor) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
-  const int64_t record = ++r.record, offset = in.position();
-  auto at = [&] { return AtRecord(record, offset); };  // only on failure
+  // The place of a failure, put into words only when one happens.
+  const int64_t number = ++r.record, offset = in.position();
+  const auto at = [&] { return AtRecord(number, offset); };
   uint8_t h[kSnoopRecordHeaderSize] = {};
   const size_t got = in.read(h, sizeof h);
   if (got == 0 && !in.failed()) {

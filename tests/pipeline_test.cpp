@@ -168,6 +168,21 @@ TEST(Limits, OversizedFramesAndTimeJumpsAreReadErrors) {
   EXPECT_TRUE(j.run().ReadError);
 }
 
+// A frame may lie up to 2,147,483,647 whole milliseconds from the first one,
+// either way; a microsecond more is a damaged time.
+TEST(Limits, TheSpanLimitFallsOnTheLastWholeMillisecond) {
+  constexpr int64_t kLastMicro = 2147483647LL * 1000 + 999;
+  const int64_t first = 30LL * 86400 * 1000000;
+  for (int64_t sign : {1, -1}) {
+    for (int64_t extra : {0, 1}) {
+      std::vector<Frame> frames{MakeFrame(first, 64), MakeFrame(first + sign * (kLastMicro + extra), 64)};
+      Harness h(Topo::Ethernet, frames);
+      EXPECT_EQ(h.run().ReadError, extra == 1) << sign << " " << extra;
+      EXPECT_EQ(h.written.size(), extra == 1 ? 1u : 2u);
+    }
+  }
+}
+
 TEST(Driver, NothingToReadSaysSo) {
   Harness h(Topo::Ethernet, {});
   h.run();

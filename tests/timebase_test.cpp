@@ -1,6 +1,9 @@
 // The time model: calendar, the machine's zone, daylight rules, trace dates,
 // the writers' time base, PC timer ticks; and the frame checksums.
 #include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <vector>
 
 #include "engine/checksum.h"
 #include "engine/timebase.h"
@@ -146,6 +149,23 @@ TEST(WriterTimeBase, PositiveWestBiasIsAddedToGetUtc) {
   EXPECT_EQ(s.FirstFrameUnixTime, 0u);
 }
 
+// The readers' cached midnight gives the same times as the plain conversion,
+// also when the trace date or the zone bias changes under it.
+TEST(UnixFrameClock, FollowsTheTraceDateAndBias) {
+  ConversionState s;
+  UnixFrameClock clock;
+  for (int64_t start : {0LL, 86399LL, 1700000000LL, 4102444800LL}) {
+    for (int32_t bias : {0, -3600, 19800, 36000}) {
+      s.TimeZoneBias = bias;
+      SetTraceDateFromUnix(s, start, bias);
+      for (int64_t seconds : {start, start + 1, start + 86400 * 3, start - 5})
+        for (int64_t micros : {0LL, 1LL, 999999LL})
+          EXPECT_EQ(clock(s, seconds, micros), FrameTimeFromUnix(s, seconds, micros))
+              << start << " " << bias << " " << seconds;
+    }
+  }
+}
+
 TEST(AbsoluteTimes, FramesAfterLocalMidnightKeepCounting) {
   ScopedTimeZone tz("EST5EDT,M3.2.0,M11.1.0");
   ConversionState s;
@@ -175,6 +195,19 @@ TEST(Checksums, Crc32LimitsAndKnownValues) {
   uint32_t crc = FrameCrc32(frame.data(), 60);
   for (int k = 0; k < 4; ++k) frame[size_t(60 + k)] = uint8_t(crc >> (8 * k));
   EXPECT_EQ(FrameCrc32(frame.data(), 64), 0x2144DF1Cu);
+}
+
+// The table CRC against zlib's at every length up to beyond the largest
+// Ethernet frame, from aligned and unaligned starts.
+TEST(Checksums, Crc32MatchesZlibAtEveryLength) {
+  std::vector<uint8_t> bytes(2100);
+  uint32_t x = 12345;
+  for (uint8_t& b : bytes) b = uint8_t((x = x * 1103515245 + 12345) >> 16);
+  for (size_t start : {0, 1, 3}) {
+    for (size_t n = 0; n + start <= bytes.size(); ++n)
+      ASSERT_EQ(Crc32(bytes.data() + start, n), uint32_t(crc32(0L, bytes.data() + start, uInt(n))))
+          << start << " " << n;
+  }
 }
 
 TEST(Checksums, Crc16OfTheCheckString) {

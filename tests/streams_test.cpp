@@ -1,0 +1,97 @@
+// File streams: block-wise reading and writing with the in-hand fast paths,
+// positions and seeks across block boundaries, and failures that stick.
+#include <gtest/gtest.h>
+
+#include "engine/streams.h"
+#include "tests/testkit.h"
+
+namespace morph {
+namespace {
+
+using testkit::TempDir;
+
+constexpr size_t kBlock = 1 << 20;  // the streams' block size
+
+std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
+  std::vector<uint8_t> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = uint8_t(seed + i * 13 + (i >> 11));
+  return v;
+}
+
+// Writes of every size from a byte to more than a block, a seek back that
+// rewrites a header, and the position at each step: the file holds exactly
+// what a flat copy would.
+TEST(FileTarget, MixedWriteSizesAndAHeaderRewrite) {
+  TempDir dir;
+  auto target = CreateFileTarget(dir.path("out.bin"));
+  ASSERT_TRUE(target);
+  std::vector<uint8_t> expected(24, 0);
+  ASSERT_TRUE(target->writeZeros(24));
+  const size_t sizes[] = {1, 16, 60, 1514, 4095, kBlock - 7, 3, kBlock + 5, 2 * kBlock, 17};
+  uint8_t seed = 1;
+  for (size_t n : sizes) {
+    const std::vector<uint8_t> bytes = Pattern(n, seed++);
+    ASSERT_TRUE(target->write(bytes.data(), bytes.size()));
+    expected.insert(expected.end(), bytes.begin(), bytes.end());
+    EXPECT_EQ(target->position(), int64_t(expected.size()));
+  }
+  const std::vector<uint8_t> header = Pattern(24, 99);
+  ASSERT_TRUE(target->seek(0));
+  ASSERT_TRUE(target->write(header.data(), header.size()));
+  std::copy(header.begin(), header.end(), expected.begin());
+  EXPECT_EQ(target->position(), 24);
+  ASSERT_TRUE(target->close());
+  EXPECT_FALSE(target->write("x", 1));  // a closed target takes nothing more
+  EXPECT_EQ(testkit::ReadFileBytes(dir.path("out.bin")), expected);
+}
+
+// A device that is always full: the failure carries the path and the
+// system's reason, and every later write fails too, however small.
+TEST(FileTarget, AFailureSticks) {
+  auto target = CreateFileTarget("/dev/full");
+  if (!target) GTEST_SKIP() << "no /dev/full";
+  const std::vector<uint8_t> block = Pattern(kBlock, 3);
+  EXPECT_FALSE(target->write(block.data(), block.size()) && target->flush());
+  EXPECT_TRUE(target->failed());
+  EXPECT_NE(target->errorText().find("/dev/full: "), std::string::npos);
+  EXPECT_FALSE(target->write("x", 1));
+  EXPECT_FALSE(target->close());
+}
+
+// Records fetched across block boundaries, seeks inside and outside the
+// block in hand, and the end seen only once every byte is read.
+TEST(FileSource, FetchSeekAndEndAcrossBlocks) {
+  TempDir dir;
+  const std::vector<uint8_t> bytes = Pattern(2 * kBlock + 777, 5);
+  testkit::WriteFileBytes(dir.path("in.bin"), bytes);
+  auto in = OpenFileSource(dir.path("in.bin"));
+  ASSERT_TRUE(in);
+  EXPECT_EQ(in->size(), int64_t(bytes.size()));
+  std::vector<uint8_t> got(bytes.size());
+  size_t at = 0;
+  for (size_t n = 1; at < bytes.size(); n = n * 3 % 5000 + 1) {
+    const size_t want = std::min(n, bytes.size() - at);
+    ASSERT_EQ(in->fetch(got.data() + at, want), want);
+    at += want;
+    ASSERT_EQ(in->position(), int64_t(at));
+  }
+  EXPECT_EQ(got, bytes);
+  EXPECT_FALSE(in->holdsBytes());
+  EXPECT_TRUE(in->atEnd());
+  uint8_t one = 0;
+  EXPECT_EQ(in->fetch(&one, 1), 0u);
+  EXPECT_FALSE(in->failed());
+
+  for (int64_t to : {int64_t(kBlock) - 2, int64_t(10), int64_t(bytes.size()) - 3, int64_t(kBlock)}) {
+    ASSERT_TRUE(in->seek(to));
+    EXPECT_EQ(in->position(), to);
+    uint8_t four[4] = {};
+    const size_t expect = std::min<size_t>(4, bytes.size() - size_t(to));
+    ASSERT_EQ(in->fetch(four, 4), expect);
+    EXPECT_TRUE(std::equal(four, four + expect, bytes.begin() + to)) << to;
+  }
+  EXPECT_FALSE(in->seek(-1));
+}
+
+}  // namespace
+}  // namespace morph
