@@ -32,7 +32,9 @@ uint16_t FrameCrc16(const uint8_t* data, int32_t length) {
 }
 
 void ClampFrameLength(ConversionState& s) {
-  if (s.FrameLength > MaxFrameBytes) s.FrameLength = s.StoredLength = MaxFrameBytes;
+  // Only ever lowers: a frame never gains bytes its record did not hold.
+  if (s.FrameLength > MaxFrameBytes) s.FrameLength = MaxFrameBytes;
+  if (s.StoredLength > MaxFrameBytes) s.StoredLength = MaxFrameBytes;
 }
 
 void StoreEthernetFcs(ConversionState& s) {

@@ -16,7 +16,7 @@ inline uint32_t ReverseBytes32(uint32_t v) {
 }
 inline uint16_t ReverseBytes16(uint16_t v) { return uint16_t((v >> 8) | (v << 8)); }
 
-// Both lengths become 32,768 when FrameLength exceeds it.
+// Lowers each length beyond 32,768 to it; never raises StoredLength.
 void ClampFrameLength(ConversionState& s);
 // FrameFcs = CRC-32 of the frame without its FCS (0 for a bad frame), stored
 // little-endian into the last 4 bytes of the frame.

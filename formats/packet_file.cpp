@@ -168,7 +168,9 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
     uint8_t pad;
     if (in.read(&pad, 1) != 1 && in.failed()) return RecordOutcome::Error;
   }
-  s.FrameLength = length;
+  // A slice longer than the frame it is of keeps its bytes: the frame is at
+  // least as long as what was stored of it.
+  s.FrameLength = std::max(length, slice);
   s.StoredLength = slice;
   ClampFrameLength(s);
   return RecordOutcome::Frame;

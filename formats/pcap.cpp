@@ -70,8 +70,8 @@ bool ReadRecord(Conversion& c, PcapReaderContext& r) {
   const bool nanoseconds = r.nanoseconds;
   int64_t seconds = int32_t(Field32(record, big));
   uint32_t fraction = Field32(record + 4, big);
-  int32_t captured = int32_t(Field32(record + 8, big));
-  int32_t original = int32_t(Field32(record + 12, big));
+  uint32_t captured = Field32(record + 8, big);
+  uint32_t original = Field32(record + 12, big);
 
   if (!r.started) {  // first record of the conversion
     if (seconds < 0) {
@@ -90,14 +90,13 @@ bool ReadRecord(Conversion& c, PcapReaderContext& r) {
     return false;
   }
   if (big && original < captured) std::swap(original, captured);
-  if (captured < 0 || captured > kMaxCapturedLength) {
-    FailRead(s, at + "captured length " + Grouped(uint32_t(captured)) + " exceeds 65,535");
+  if (captured > uint32_t(kMaxCapturedLength)) {
+    FailRead(s, at + "captured length " + Grouped(captured) + " exceeds 65,535");
     return false;
   }
-  if (original < 0) {
-    FailRead(s, at + "original length " + Grouped(uint32_t(original)) + " exceeds 2,147,483,647");
-    return false;
-  }
+  // An absurd original length beside sane captured bytes is the length
+  // clamp's to lower; bounding it first keeps the arithmetic in range.
+  original = std::min(original, uint32_t(MaxFrameBytes));
   if (!in.readExact(s.FrameData.data(), size_t(captured))) {
     FailRead(s, in.failed() ? in.errorText()
                             : at + "frame cut short: " + Grouped(captured) + " bytes stated");
@@ -111,7 +110,7 @@ bool ReadRecord(Conversion& c, PcapReaderContext& r) {
     micros %= 1000000;
   }
   s.FrameTime = FrameTimeFromUnix(s, seconds, micros);
-  ShapePcapFrame(s, captured, original);
+  ShapePcapFrame(s, int32_t(captured), int32_t(original));
   return true;
 }
 
@@ -120,7 +119,8 @@ bool ReadRecord(Conversion& c, PcapReaderContext& r) {
 void ShapePcapFrame(ConversionState& s, int32_t captured, int32_t original) {
   s.StoredLength = captured;
   s.FrameLength = original;
-  if (s.FrameLength < s.StoredLength) std::swap(s.FrameLength, s.StoredLength);
+  // A record holding more bytes than its wire length keeps them all.
+  if (s.FrameLength < s.StoredLength) s.FrameLength = s.StoredLength;
 
   if (s.TraceTopology == Topo::Ethernet) {
     if (s.FrameLength < 60) {

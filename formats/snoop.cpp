@@ -92,8 +92,10 @@ bool ReadRecord(Conversion& c, SnoopReaderContext& r, bool surveyor) {
   s.FrameFlags = (GetBE16(trailer + 2) & kTrailerCrcError) ? Flag::CrcError : 0;
   s.FrameTime = FrameTimeFromUnix(s, seconds, micros);
 
+  // included is bounded by the record length above; the original length is
+  // bounded here so the additions below stay in range (the clamp lowers it).
   s.StoredLength = int32_t(included);
-  s.FrameLength = int32_t(std::max(original, included));
+  s.FrameLength = int32_t(std::min(std::max(original, included), uint32_t(MaxFrameBytes) + 1));
   const bool ethernet = s.TraceTopology == Topo::Ethernet;
   if (surveyor) {
     if (s.FrameLength - s.StoredLength == kEthernetFcs) s.FrameLength = s.StoredLength;
