@@ -299,7 +299,10 @@ void WriteNetMonFrame(Conversion& c) {
   w.offsets.push_back(uint32_t(c.target->position()));
   const int32_t fcs = s.TraceTopology == Topo::Ethernet ? kEthernetFcs : 0;
   const int32_t frameLength = std::max(0, s.FrameLength - fcs);
-  const int32_t captured = std::clamp(s.StoredLength - fcs, 0, frameLength);
+  // A frame stored cut short keeps every stored byte (its FCS is not among them).
+  const int32_t captured = s.StoredLength >= s.FrameLength
+                               ? frameLength
+                               : std::clamp(s.StoredLength, 0, frameLength);
   const int64_t sinceStart = s.FrameTime - w.startTime;
   uint8_t h[kRecordHeaderV2];
   int headerSize;

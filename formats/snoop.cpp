@@ -192,14 +192,15 @@ void WriteSnoopFrame(Conversion& c) {
   const int32_t fcs = s.TraceTopology == Topo::Ethernet ? kEthernetFcs : 0;
   const bool whole = s.StoredLength >= s.FrameLength;
   // Only captured bytes are written: a truncated or sliced frame keeps its
-  // original length but includes just what was stored (never its FCS).
+  // original length and every byte that was stored of it (the FCS, at its
+  // end, is never among them).
   int32_t original, included;
   if (trailer) {
     original = s.FrameLength;
-    included = whole ? s.FrameLength : std::max(0, s.StoredLength - fcs);
+    included = whole ? s.FrameLength : std::max(0, s.StoredLength);
   } else {
     original = std::max(0, s.FrameLength - fcs);
-    included = whole ? original : std::clamp(s.StoredLength - fcs, 0, original);
+    included = whole ? original : std::clamp(s.StoredLength, 0, original);
   }
   const uint32_t padded = (uint32_t(included) + kSnoopRecordHeaderSize + 3) & ~3u;
   const uint32_t recordLength = padded + (trailer ? kSurveyorTrailerSize : 0);
