@@ -135,7 +135,8 @@ void Conversion::Finish() {
     CloseSource();
     return;
   }
-  if (s.FramesReadTotal - s.NonDataFrames < 1)
+  // Also when frames were read but none was chosen (a range past the end).
+  if (s.FramesWritten - s.NonDataFrames < 1 && !s.ReadError)
     Report("Output", "Target file contains no frames!", MessageIcon::Information);
   if (s.ReadError && s.ReadErrorDetail.empty()) {
     // A reader that gave no reason: say at least where it stopped.
@@ -152,8 +153,15 @@ void Conversion::Finish() {
                   s.ReadErrorDetail);
   // A read error in the middle still leaves a complete target of the frames
   // written so far.
-  if (writer_ && writer_->finish && target && !frameObserver && !(s.ReadError && s.HeaderPending))
+  if (writer_ && writer_->finish && target && !frameObserver && !(s.ReadError && s.HeaderPending)) {
+    // The header the finish step completes describes the frames written,
+    // which a media conversion changed from the source's.
+    const Topology sourceTopology = s.TraceTopology;
+    if (s.ConvertToWireless && s.TraceTopology == Topo::Ethernet) s.TraceTopology = Topo::Wireless;
+    else if (s.ConvertToEthernet && s.TraceTopology == Topo::Wireless) s.TraceTopology = Topo::Ethernet;
     writer_->finish(*this, s.FramesWritten);
+    s.TraceTopology = sourceTopology;
+  }
   // A target that failed while flushing or closing failed as much as one
   // that failed in the middle.
   if (target && (!target->close() || target->failed())) FailWrite(s, target->errorText());

@@ -1,9 +1,16 @@
 #include "engine/job.h"
 
+#include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
 
 #include "engine/catalogue.h"
 #include "engine/conversion.h"
+#include "engine/failure.h"
 #include "engine/file_date.h"
 #include "engine/identify.h"
 #include "engine/streams.h"
@@ -26,6 +33,26 @@ Outcome OutcomeOf(const ConversionState& s) {
   if (s.StopRequested) return Outcome::Stopped;
   if (s.BadCompression) return Outcome::BadCompression;
   return Outcome::Converted;
+}
+
+// A name in the destination's folder no other conversion uses: the target is
+// written there and renamed over the destination only once it is complete,
+// so a failed or interrupted conversion never damages a file that stood.
+std::string TemporaryNameBeside(const std::string& destination) {
+  static std::atomic<unsigned> counter{0};
+  const size_t slash = destination.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "" : destination.substr(0, slash + 1);
+  return folder + "." + FileNamePart(destination) + "." + std::to_string(getpid()) + "." +
+         std::to_string(counter++) + ".part";
+}
+
+// The file a destination names, through a symbolic link.
+std::string ResolvedDestination(const std::string& path) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (!real) return path;
+  std::string resolved = real;
+  free(real);
+  return resolved;
 }
 
 }  // namespace
@@ -108,7 +135,8 @@ SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const st
                check;
     return Refuse(host, name + " contains an unsupported format or interface."), check;
   }
-  if (!SourceSupported(caps, check.analyzer, check.topology, s.WanProtocol))
+  if (!HasReader(check.analyzer) ||
+      !SourceSupported(caps, check.analyzer, check.topology, s.WanProtocol))
     return Refuse(host, name + " contains an unsupported analyzer or topology."), check;
   if (s.SourceHasNoFrames) return Refuse(host, name + " contains no frames."), check;
   check.accepted = true;
@@ -143,6 +171,19 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   // The media conversions apply only where their box would be shown.
   s.ConvertToEthernet = request.convertToEthernet && check.topology == Topo::Wireless;
   s.ConvertToWireless = request.convertToWireless && check.topology == Topo::Ethernet;
+  // Only the targets the window would offer for this source: others write
+  // files their own readers refuse.
+  const std::vector<AnalyzerType> offered =
+      OfferedTargets(caps, TargetClassFor(check.topology, s.ConvertToEthernet, s.ConvertToWireless),
+                     check.topology, s.ConvertToEthernet, s.ConvertToWireless);
+  if (std::find(offered.begin(), offered.end(), request.target) == offered.end()) {
+    host.message("Output",
+                 FileNamePart(request.sourcePath) + " (" + TopologyName(check.topology) +
+                     ") cannot be written as " + AnalyzerName(request.target) + ".",
+                 MessageIcon::Error);
+    result.outcome = Outcome::NoWriter;
+    return result;
+  }
   s.TargetAnalyzer = request.target;
   std::string targetPath = request.targetPath;
   if (targetPath.empty()) {
@@ -162,6 +203,13 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
     result.outcome = Outcome::SameFile;
     return result;
   }
+  if (exists && request.noClobber) {
+    host.message("Alert",
+                 "Destination file '" + FileNamePart(targetPath) + "' already exists; not overwritten.",
+                 MessageIcon::Warning);
+    result.outcome = Outcome::NotOverwritten;
+    return result;
+  }
   if (exists && !request.overwrite) {
     Answer answer = host.ask("Confirm",
                              "Destination file '" + FileNamePart(targetPath) +
@@ -173,10 +221,15 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
     }
     result.yesToAll = answer == Answer::YesToAll;
   }
-  conversion.target = CreateFileTarget(targetPath);
+  // Regular files (and new ones) are written beside the destination and
+  // renamed over it; devices and pipes are written directly.
+  const bool viaTemporary = !exists || S_ISREG(st.st_mode);
+  const std::string destination = exists ? ResolvedDestination(targetPath) : targetPath;
+  const std::string writePath = viaTemporary ? TemporaryNameBeside(destination) : destination;
+  conversion.target = CreateFileTarget(writePath);
   if (!conversion.target) {
-    host.message("Error", "Unable to open Destination File.  Check the path and file Name.",
-                 MessageIcon::Warning);
+    host.failure("Error", "Unable to open Destination File.  Check the path and file Name.",
+                 SystemErrorDetail(targetPath), MessageIcon::Warning);
     result.outcome = Outcome::DestinationError;
     return result;
   }
@@ -195,6 +248,22 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
       pcapSource ? (s.SourceVariant & PcapVariant::Modified) != 0 : request.pcapModifiedDefault);
 
   conversion.ConvertTrace(false, request.holdMilliseconds);
+  if (viaTemporary) {
+    // Kept only when it is a valid file: frames written and every byte of
+    // it on disk (a Stop, a read error or a field limit still finish one).
+    const bool complete = s.FramesWritten - s.NonDataFrames >= 1 && !conversion.target->failed() &&
+                          !s.WrappedSource;
+    if (complete && exists) chmod(writePath.c_str(), st.st_mode & 07777);
+    if (!complete) {
+      unlink(writePath.c_str());
+    } else if (rename(writePath.c_str(), destination.c_str()) != 0) {
+      const std::string detail = SystemErrorDetail(targetPath);
+      unlink(writePath.c_str());
+      FailWrite(s, detail);
+      host.failure("File Error", "Unable to write to destination file " + FileNamePart(targetPath),
+                   detail, MessageIcon::Error);
+    }
+  }
   result.outcome = OutcomeOf(s);
   result.framesWritten = s.FramesWritten - s.NonDataFrames;
   result.frameBytes = s.FrameBytesTotal;

@@ -68,6 +68,7 @@ struct JobRequest {
   std::string outputDirectory;  // with no targetPath: the default name, in this directory
   AnalyzerType target = Analyzer::Tcpdump;
   bool overwrite = false;  // overwrite without asking
+  bool noClobber = false;  // refuse an existing destination instead
   bool yesToAllOffered = false;
   // Options of the conversion.
   bool sliceFrames = false;

@@ -92,6 +92,30 @@ TEST(FormatTables, CutFramesKeepEveryStoredByte) {
   }
 }
 
+// After a media conversion every header states the medium of the frames
+// written, not the source's.
+TEST(FormatTables, MediaConversionsStateTheWrittenMedium) {
+  TempDir dir;
+  for (const RoundTripRow& row : kRoundTrips) {
+    if (row.topology != Topo::Wireless) continue;
+    SCOPED_TRACE(AnalyzerName(row.target));
+    const std::string wireless = dir.path("w" + DefaultSuffix(row.target, Topo::Wireless));
+    WriteTrace(MakeTrace(Topo::Ethernet, 4), row.target, wireless,
+               [](ConversionState& s) { s.ConvertToWireless = true; });
+    ReadResult back = ReadTrace(wireless);
+    EXPECT_EQ(back.topology, Topo::Wireless);
+    EXPECT_EQ(back.trace.frames.size(), 4u);
+    bool writesEthernet = false;
+    for (const RoundTripRow& other : kRoundTrips)
+      writesEthernet |= other.target == row.target && other.topology == Topo::Ethernet;
+    if (!writesEthernet) continue;
+    const std::string ethernet = dir.path("e" + DefaultSuffix(row.target, Topo::Ethernet));
+    WriteTrace(MakeTrace(Topo::Wireless, 4), row.target, ethernet,
+               [](ConversionState& s) { s.ConvertToEthernet = true; });
+    EXPECT_EQ(ReadTrace(ethernet).topology, Topo::Ethernet);
+  }
+}
+
 // Every type a family says it writes has a writer, and every writer is in
 // the round-trip table.
 TEST(FormatTables, EveryWriterHasARoundTripRow) {
@@ -153,6 +177,33 @@ TEST(FormatTables, EveryTruncationEndsCleanly) {
       WriteFileBytes(cut, std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(n)));
       ExpectCleanEnd(cut, row.writer, row.topology, trace.frames.size(),
                      "cut at " + std::to_string(n));
+    }
+  }
+}
+
+// Formats with no end marker of their own still fail a record cut short:
+// the frames before it are kept and the cut is a read error, not an end.
+TEST(FormatTables, ARecordCutShortIsAReadError) {
+  TempDir dir;
+  for (AnalyzerType type : {Analyzer::SnifferPro, Analyzer::Tcpdump, Analyzer::Snoop}) {
+    SCOPED_TRACE(AnalyzerName(type));
+    const std::string good = dir.path("good" + DefaultSuffix(type, Topo::Ethernet));
+    WriteTrace(MakeTrace(Topo::Ethernet, 3), type, good);
+    const std::vector<uint8_t> bytes = ReadFileBytes(good);
+    for (size_t less : {size_t(1), size_t(20), size_t(70)}) {
+      const std::string cut = dir.path("cut" + std::to_string(less));
+      WriteFileBytes(cut, std::vector<uint8_t>(bytes.begin(), bytes.end() - long(less)));
+      for (bool gzip : {false, true}) {
+        // compressed sources are read for libpcap
+        if (gzip && (type != Analyzer::Tcpdump || !HaveTool("gzip"))) continue;
+        if (gzip) {
+          ASSERT_EQ(RunCommand("gzip -kf " + cut).status, 0);
+        }
+        ReadResult r = ReadTrace(gzip ? cut + ".gz" : cut);
+        EXPECT_TRUE(r.state.ReadError) << "cut by " << less << (gzip ? " (gzip)" : "");
+        EXPECT_FALSE(r.state.ReadErrorDetail.empty());
+        EXPECT_GE(r.trace.frames.size(), 1u);
+      }
     }
   }
 }
