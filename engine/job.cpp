@@ -12,6 +12,7 @@
 #include "engine/conversion.h"
 #include "engine/failure.h"
 #include "engine/file_date.h"
+#include "engine/format.h"
 #include "engine/identify.h"
 #include "engine/streams.h"
 #include "formats/observer.h"
@@ -20,6 +21,18 @@ namespace morph {
 namespace {
 
 constexpr const char* kOpenCaption = "Open Trace File";
+constexpr const char* kStandardOutput = "-";
+
+// Why a source cannot be opened, asked of the system afresh.
+std::string OpenFailureDetail(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return SystemErrorDetail(path);
+  if (S_ISDIR(st.st_mode)) return path + ": Is a directory";
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return SystemErrorDetail(path);
+  fclose(f);
+  return path + ": cannot be read";
+}
 
 bool Refuse(Host& host, const std::string& text) {
   host.message(kOpenCaption, text, MessageIcon::Warning);
@@ -115,8 +128,11 @@ SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const st
   check.analyzer = s.SourceAnalyzer = IdentifySource(s, path, openFailed, tooSmall);
   s.SourceFileDateText = FileDateText(path);
   if (tooSmall) return Refuse(host, name + " is too small."), check;
-  if (openFailed)
-    return Refuse(host, "Unable to open Source file.  File is in use or name is bad."), check;
+  if (openFailed) {
+    host.failure(kOpenCaption, "Unable to open Source file.  File is in use or name is bad.",
+                 OpenFailureDetail(path), MessageIcon::Warning);
+    return check;
+  }
   if (check.analyzer == Analyzer::Glimmerhollow)
     return Refuse(host, name + " must be opened by Ostrawind first."), check;
   if (check.analyzer == Analyzer::Unknown)
@@ -142,6 +158,86 @@ SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const st
   check.accepted = true;
   return check;
 }
+
+namespace {
+
+std::string TargetPathFor(const JobRequest& request, const SourceCheck& check,
+                          const ConversionState& s) {
+  if (!request.targetPath.empty()) return request.targetPath;
+  std::string field = request.outputDirectory;
+  if (!field.empty() && field.back() != '/') field += '/';
+  DestinationRequest d{request.sourcePath, field, check.analyzer, request.target, check.topology,
+                       s.ConvertToEthernet, s.ConvertToWireless};
+  return DefaultTargetName(d);
+}
+
+}  // namespace
+
+std::string PlannedTargetPath(const JobRequest& request, const CapabilitySets& caps) {
+  SilentHost silent;
+  Conversion conversion(silent);
+  ConversionState& s = conversion.state;
+  SourceCheck check = CheckSource(s, caps, request.sourcePath, silent);
+  if (!check.accepted) return "";
+  s.ConvertToEthernet = request.convertToEthernet && check.topology == Topo::Wireless;
+  s.ConvertToWireless = request.convertToWireless && check.topology == Topo::Ethernet;
+  return TargetPathFor(request, check, s);
+}
+
+namespace {
+
+void ApplyOptions(const JobRequest& request, ConversionState& s) {
+  s.SliceFrames = request.sliceFrames;
+  s.SliceLength = request.sliceLength;
+  s.ConvertAll = request.convertAll;
+  s.StartFrame = request.startFrame;
+  s.EndFrame = request.endFrame;
+  s.TextOptions = request.textOptions;
+  // A libpcap source proposes its own byte order and record variant.
+  const bool pcapSource = s.SourceAnalyzer == Analyzer::Tcpdump;
+  s.PcapOutput.bigEndian = request.pcapSwapBytes.value_or(
+      pcapSource ? (s.SourceVariant & PcapVariant::BigEndian) != 0 : request.pcapSwapDefault);
+  s.PcapOutput.modified = request.pcapModified.value_or(
+      pcapSource ? (s.SourceVariant & PcapVariant::Modified) != 0 : request.pcapModifiedDefault);
+}
+
+void ResultOf(const ConversionState& s, JobResult& result) {
+  result.outcome = OutcomeOf(s);
+  result.framesWritten = s.FramesWritten - s.NonDataFrames;
+  result.frameBytes = s.FrameBytesTotal;
+  result.failureDetail = s.ReadError ? s.ReadErrorDetail : s.WriteFailed ? s.WriteErrorDetail : "";
+}
+
+// "-o -": only writers that never seek back can write into a pipe.
+JobResult WriteToStandardOutput(Conversion& conversion, const JobRequest& request, Host& host) {
+  JobResult result;
+  result.targetPath = kStandardOutput;
+  ConversionState& s = conversion.state;
+  const FormatDescriptor* writer = WriterFormat(request.target);
+  if (!writer || !writer->has(Capability::StreamTarget)) {
+    host.message("Output",
+                 AnalyzerName(request.target) +
+                     " files cannot be written to standard output: the writer goes back to "
+                     "complete them. Name a target file instead.",
+                 MessageIcon::Error);
+    result.outcome = Outcome::NoWriter;
+    return result;
+  }
+  conversion.target = DescriptorTarget(dup(STDOUT_FILENO), "standard output");
+  if (!conversion.target) {
+    host.failure("Error", "Unable to open Destination File.  Check the path and file Name.",
+                 SystemErrorDetail("standard output"), MessageIcon::Warning);
+    result.outcome = Outcome::DestinationError;
+    return result;
+  }
+  s.TargetIsPipe = true;
+  ApplyOptions(request, s);
+  conversion.ConvertTrace(false, request.holdMilliseconds);
+  ResultOf(s, result);
+  return result;
+}
+
+}  // namespace
 
 JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps, Host& host) {
   JobResult result;
@@ -185,16 +281,10 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
     return result;
   }
   s.TargetAnalyzer = request.target;
-  std::string targetPath = request.targetPath;
-  if (targetPath.empty()) {
-    std::string field = request.outputDirectory;
-    if (!field.empty() && field.back() != '/') field += '/';
-    DestinationRequest d{request.sourcePath, field, check.analyzer, request.target, check.topology,
-                         s.ConvertToEthernet, s.ConvertToWireless};
-    targetPath = DefaultTargetName(d);
-  }
+  const std::string targetPath = TargetPathFor(request, check, s);
   result.targetPath = s.TargetFileName = targetPath;
 
+  if (targetPath == kStandardOutput) return WriteToStandardOutput(conversion, request, host);
   struct stat st {};
   bool exists = stat(targetPath.c_str(), &st) == 0;
   if (targetPath == request.sourcePath || (exists && SameFile(targetPath, request.sourcePath))) {
@@ -234,19 +324,7 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
     return result;
   }
 
-  s.SliceFrames = request.sliceFrames;
-  s.SliceLength = request.sliceLength;
-  s.ConvertAll = request.convertAll;
-  s.StartFrame = request.startFrame;
-  s.EndFrame = request.endFrame;
-  s.TextOptions = request.textOptions;
-  // A libpcap source proposes its own byte order and record variant.
-  const bool pcapSource = check.analyzer == Analyzer::Tcpdump;
-  s.PcapOutput.bigEndian = request.pcapSwapBytes.value_or(
-      pcapSource ? (s.SourceVariant & PcapVariant::BigEndian) != 0 : request.pcapSwapDefault);
-  s.PcapOutput.modified = request.pcapModified.value_or(
-      pcapSource ? (s.SourceVariant & PcapVariant::Modified) != 0 : request.pcapModifiedDefault);
-
+  ApplyOptions(request, s);
   conversion.ConvertTrace(false, request.holdMilliseconds);
   if (viaTemporary) {
     // Kept only when it is a valid file: frames written and every byte of
@@ -264,10 +342,7 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
                    detail, MessageIcon::Error);
     }
   }
-  result.outcome = OutcomeOf(s);
-  result.framesWritten = s.FramesWritten - s.NonDataFrames;
-  result.frameBytes = s.FrameBytesTotal;
-  result.failureDetail = s.ReadError ? s.ReadErrorDetail : s.WriteFailed ? s.WriteErrorDetail : "";
+  ResultOf(s, result);
   return result;
 }
 

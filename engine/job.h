@@ -97,6 +97,11 @@ struct JobResult {
 
 JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps, Host& host);
 
+// The path the job would write, from a silent identification of the source;
+// empty when the source would be refused. Batches use it to refuse two
+// sources that would write the same target before anything starts.
+std::string PlannedTargetPath(const JobRequest& request, const CapabilitySets& caps);
+
 // True when both paths name the same existing file (also through links).
 bool SameFile(const std::string& a, const std::string& b);
 

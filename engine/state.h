@@ -114,6 +114,8 @@ struct ConversionState {
   int32_t StartFrame = 1, EndFrame = 999999;
   TextDumpOptions TextOptions;
   PcapOutputOptions PcapOutput;
+  // The target is a pipe (standard output): writers must not seek back.
+  bool TargetIsPipe = false;
 
   // Time base.
   double TraceDate = 0;  // days since 1899-12-30, local time, time of day as fraction

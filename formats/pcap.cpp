@@ -243,9 +243,12 @@ void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {
                        : s.MaxTruncatedLength > 0 ? s.MaxTruncatedLength
                                                   : s.MaxFrameLength - fcs;
   snapLength = std::max(snapLength, c.WriterContext<PcapWriterContext>().largestCaptured);
+  // A pipe keeps the header as first written: it states the largest length
+  // any record can hold, as later frames may be longer than the first.
+  if (s.TargetIsPipe) snapLength = kMaxCapturedLength;
   Put32(header + 16, uint32_t(std::max(snapLength, 0)), big);
   Put32(header + 20, PcapLinkTypeFor(s.TraceTopology), big);
-  if (!c.target->seek(0) || !c.target->write(header, sizeof header)) return;
+  if ((!s.TargetIsPipe && !c.target->seek(0)) || !c.target->write(header, sizeof header)) return;
   ComputeWriterTimeBase(s);
 }
 
@@ -271,7 +274,8 @@ void WritePcapFrame(Conversion& c) {
 }
 
 void FinishPcap(Conversion& c, int32_t /*framesWritten*/) {
-  if (c.state.FramesWritten - c.state.NonDataFrames > 0) WritePcapHeader(c, 0);
+  if (c.state.FramesWritten - c.state.NonDataFrames > 0 && !c.state.TargetIsPipe)
+    WritePcapHeader(c, 0);
 }
 
 // ---------------------------------------------------------------- registry
@@ -327,7 +331,8 @@ extern const FormatDescriptor kPcapFormat = {
     .aliases = kPcapNames,
     .sourcePatterns = "*.dmp;*.pcap;*.cap;*.pcap.gz",
     .capabilities =
-        Capability::DropsEthernetFcs | Capability::OptionsDialog | Capability::GzipSource,
+        Capability::DropsEthernetFcs | Capability::OptionsDialog | Capability::GzipSource |
+        Capability::StreamTarget,
     .identify = kPcapRules,
     .topology = PcapFileTopology,
     .sourceName = PcapSourceName,

@@ -60,8 +60,10 @@ TEST_F(Cli, RefusedSourcesSayWhyAndFail) {
       {"tiny.pcap", "Open Trace File: tiny.pcap is too small.\n"},
       {"junk.bin", "Open Trace File: junk.bin is obsolete, not supported, or not a trace file.\n"},
       {"missing.pcap",
-       "Open Trace File: Unable to open Source file.  File is in use or name is bad.\n"},
-      {"folder", "Open Trace File: Unable to open Source file.  File is in use or name is bad.\n"},
+       "Open Trace File: Unable to open Source file.  File is in use or name is bad.\n  " +
+           dir.path("missing.pcap") + ": No such file or directory\n"},
+      {"folder", "Open Trace File: Unable to open Source file.  File is in use or name is bad.\n  " +
+                     dir.path("folder") + ": Is a directory\n"},
   };
   for (const Case& c : cases) {
     CommandResult r = run(dir.path(c.file) + " TD /NS");
@@ -75,7 +77,9 @@ TEST_F(Cli, TruncatedSourcesAreReadErrorsAndKeepTheFramesBefore) {
   WriteFileBytes(dir.path("cut.pcap"), cut);
   CommandResult r = run(dir.path("cut.pcap") + " TD /NS");
   EXPECT_EQ(r.status, 3);
-  EXPECT_EQ(r.err, "File Error: Error reading from source file.  File may be corrupt.\n");
+  EXPECT_EQ(r.err, "File Error: Error reading from source file.  File may be corrupt.\n  " +
+                       dir.path("cut.pcap") +
+                       ": record 12 at offset 6,736: frame cut short: 124 bytes stated\n");
   // Cut inside the first record header: nothing but the file header is left.
   std::vector<uint8_t> early(original.begin(), original.begin() + 40);
   WriteFileBytes(dir.path("early.pcap"), early);
@@ -101,8 +105,8 @@ TEST_F(Cli, UnwritableDestinationIsAWriteFailure) {
   CommandResult r = run("convert " + dir.path("trace.pcap") + " --to TD -o " +
                         dir.path("no/such/dir/out.pcap") + " --quiet");
   EXPECT_EQ(r.status, 4);
-  EXPECT_EQ(r.err,
-            "Error: Unable to open Destination File.  Check the path and file Name.\n");
+  EXPECT_EQ(r.err, "Error: Unable to open Destination File.  Check the path and file Name.\n  " +
+                       dir.path("no/such/dir/out.pcap") + ": No such file or directory\n");
   if (access("/dev/full", W_OK) == 0) {
     r = run("convert " + dir.path("trace.pcap") + " --to TD -o /dev/full --quiet");
     EXPECT_EQ(r.status, 4);
@@ -136,18 +140,21 @@ TEST_F(Cli, SeveralSourcesIntoADirectory) {
 }
 
 TEST_F(Cli, NoFramesIsAFailure) {
-  // Every frame lies before the range: nothing written, no message, status 5.
+  // Every frame lies before the range: nothing written, said so, status 5,
+  // and no empty target left behind.
   CommandResult r = run("convert " + dir.path("trace.pcap") + " --to TD --range 20-30 -o " +
                         dir.path("none.pcap") + " --quiet");
   EXPECT_EQ(r.status, 5);
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, "Output: Target file contains no frames!\n");
+  EXPECT_NE(access(dir.path("none.pcap").c_str(), F_OK), 0);
   // A file header, one empty record (padded to a minimal frame), then a cut one.
   std::vector<uint8_t> headerOnly(original.begin(), original.begin() + 24);
   headerOnly.resize(50, 0);
   WriteFileBytes(dir.path("cut.pcap"), headerOnly);
   r = run(dir.path("cut.pcap") + " TD /NS");
   EXPECT_EQ(r.status, 3);
-  EXPECT_EQ(r.err, "File Error: Error reading from source file.  File may be corrupt.\n");
+  EXPECT_EQ(r.err, "File Error: Error reading from source file.  File may be corrupt.\n  " +
+                       dir.path("cut.pcap") + ": record 2 at offset 40: record header cut short\n");
 }
 
 TEST_F(Cli, TargetsWithoutAWriterAreRefusedBeforeAnythingIsWritten) {
