@@ -183,3 +183,146 @@ TEST_F(Cli, HelpAndVersion) {
 
 }  // namespace
 }  // namespace morph
+
+namespace morph {
+namespace {
+
+using namespace testkit;
+
+// One command line: its arguments ({d} is the test's directory), the exit
+// status, lines expected on standard error, and what it leaves behind.
+struct CommandRow {
+  const char* what;
+  std::string args;
+  int status;
+  std::vector<std::string> lines = {};   // each must appear in standard error
+  std::vector<std::string> made = {};    // files that must exist, with frames in them
+  std::vector<std::string> absent = {};  // files that must not exist
+  std::vector<std::string> kept = {};    // files that must be as they were before
+};
+
+std::string Expand(std::string text, const std::string& dir) {
+  for (size_t at; (at = text.find("{d}")) != std::string::npos;) text.replace(at, 3, dir);
+  return text;
+}
+
+TEST(CommandTable, EachCommandLineEndsAsDocumented) {
+  TempDir dir;
+  const std::string d = dir.dir();
+  WriteTrace(MakeTrace(Topo::Ethernet, 22), Analyzer::Tcpdump, dir.path("s.pcap"));
+  mkdir(dir.path("a").c_str(), 0755);
+  mkdir(dir.path("b").c_str(), 0755);
+  mkdir(dir.path("out").c_str(), 0755);
+  WriteFileBytes(dir.path("a/x.pcap"), ReadFileBytes(dir.path("s.pcap")));
+  WriteFileBytes(dir.path("b/x.pcap"), ReadFileBytes(dir.path("s.pcap")));
+  WriteFileBytes(dir.path("-dash.pcap"), ReadFileBytes(dir.path("s.pcap")));
+  // An older file standing where targets go.
+  const std::vector<uint8_t> older = {'o', 'l', 'd'};
+  WriteFileBytes(dir.path("old.pcap"), older);
+  // A SnifferPro file cut inside its last record.
+  WriteTrace(MakeTrace(Topo::Ethernet, 5), Analyzer::SnifferPro, dir.path("xr.cap"));
+  std::vector<uint8_t> xr = ReadFileBytes(dir.path("xr.cap"));
+  xr.resize(xr.size() - 10);
+  WriteFileBytes(dir.path("xrcut.cap"), xr);
+  // A file of a family that is recognised but not read (LANDesk).
+  std::vector<uint8_t> landesk(512, 0);
+  landesk[10] = 0x1A;
+  landesk[40] = 1;
+  WriteFileBytes(dir.path("landesk.cap"), landesk);
+
+  const CommandRow rows[] = {
+      {"GNU value form", "convert {d}/s.pcap --to=TD -o {d}/eq.pcap --quiet", 0, {}, {"eq.pcap"}},
+      {"friendly name", "convert {d}/s.pcap --to netmon2 -o {d}/nm.cap --quiet", 0, {}, {"nm.cap"}},
+      {"-- before a name starting with -", "convert --to snoop -o {d}/dash.snoop -- {d}/-dash.pcap",
+       0, {}, {"dash.snoop"}},
+      {"defect 2: target not offered for the medium", "convert {d}/s.pcap --to SK -o {d}/sk.skc",
+       1, {"cannot be written as Skavelin"}, {}, {"sk.skc"}},
+      {"defect 3: recognised, not read", "convert {d}/landesk.cap --to TD -o {d}/ld.pcap", 2,
+       {"landesk.cap contains an unsupported analyzer or topology."}, {}, {"ld.pcap"}},
+      {"defect 5: range past the end keeps the older file",
+       "convert {d}/s.pcap --to TD --range 100-200 -o {d}/old.pcap", 5,
+       {"Output: Target file contains no frames!"}, {}, {}, {"old.pcap"}},
+      {"defect 7: a cut SnifferPro record", "convert {d}/xrcut.cap --to TD -o {d}/xrcut.pcap", 3,
+       {"Error reading from source file.  File may be corrupt.", "  {d}/xrcut.cap: record 5"},
+       {"xrcut.pcap"}},
+      {"no-clobber", "convert -n {d}/s.pcap --to TD -o {d}/old.pcap", 4,
+       {"Destination file 'old.pcap' already exists; not overwritten."}, {}, {}, {"old.pcap"}},
+      {"missing folder names the path and reason", "convert {d}/s.pcap --to TD -o {d}/no/t.pcap", 4,
+       {"Unable to open Destination File.", "  {d}/no/t.pcap: No such file or directory"}},
+      {"missing source names the path and reason", "convert {d}/none.pcap --to TD -o {d}/n.pcap", 2,
+       {"  {d}/none.pcap: No such file or directory"}, {}, {"n.pcap"}},
+      {"duplicate targets refused before anything starts",
+       "convert {d}/a/x.pcap {d}/b/x.pcap --to TD -o {d}/out", 1,
+       {"would both be written to {d}/out/x.dmp"}, {}, {"out/x.dmp"}},
+      {"batch: a line per file and a summary",
+       "convert {d}/a/x.pcap {d}/none.pcap {d}/s.pcap --to TD -o {d}/out", 2,
+       {"{d}/a/x.pcap -> {d}/out/x.dmp: converted, 22 frames", "{d}/none.pcap: refused",
+        "Converted 2 of 3 files; failed: {d}/none.pcap (refused)."},
+       {"out/x.dmp", "out/s.dmp"}},
+      {"mistyped code names the nearest", "convert {d}/s.pcap --to tcpdmp", 1,
+       {"Bad destination analyzer type of tcpdmp.", "Nearest: tcpdump (tcpdump/libpcap).",
+        "morphalite --formats"}},
+      {"-o - refused for a writer that seeks back", "convert {d}/s.pcap --to XR -o -", 1,
+       {"cannot be written to standard output"}},
+      {"- as source needs -o", "convert - --to TD", 1, {"needs -o FILE or -o -"}},
+      {"option with a stray value", "convert {d}/s.pcap --quiet=yes --to TD", 1,
+       {"--quiet takes no value"}},
+  };
+  for (const CommandRow& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::vector<std::vector<uint8_t>> before;
+    for (const std::string& f : row.kept) before.push_back(ReadFileBytes(dir.path(f)));
+    CommandResult r = RunCommand(std::string(MORPHALITE_BINARY) + " " + Expand(row.args, d));
+    EXPECT_EQ(r.status, row.status) << r.err;
+    for (const std::string& line : row.lines)
+      EXPECT_NE(r.err.find(Expand(line, d)), std::string::npos) << Expand(line, d) << "\n" << r.err;
+    for (const std::string& f : row.made)
+      EXPECT_GT(ReadTrace(dir.path(f)).trace.frames.size(), 0u) << f;
+    for (const std::string& f : row.absent)
+      EXPECT_NE(access(dir.path(f).c_str(), F_OK), 0) << f << " was left behind";
+    for (size_t i = 0; i < row.kept.size(); ++i)
+      EXPECT_EQ(ReadFileBytes(dir.path(row.kept[i])), before[i]) << row.kept[i] << " changed";
+  }
+  // No temporary file is left anywhere.
+  CommandResult left = RunCommand("find " + d + " -name '*.part'");
+  EXPECT_EQ(left.out, "");
+}
+
+// Defect 1: after a media conversion the libpcap header states the medium
+// of the frames written, and our identify and tshark agree.
+TEST(CommandTable, MediaConversionsWriteTheRightLinkType) {
+  TempDir dir;
+  WriteTrace(MakeTrace(Topo::Ethernet, 6), Analyzer::Tcpdump, dir.path("e.pcap"));
+  CommandResult r = RunCommand(std::string(MORPHALITE_BINARY) + " convert " + dir.path("e.pcap") +
+                               " --to TD --to-wireless -o " + dir.path("w.pcap") + " --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto w = ReadFileBytes(dir.path("w.pcap"));
+  ASSERT_GE(w.size(), 24u);
+  EXPECT_EQ(GetBE32(w.data() + 20) == 105 || GetLE32(w.data() + 20) == 105, true);
+  EXPECT_EQ(ReadTrace(dir.path("w.pcap")).topology, Topo::Wireless);
+  r = RunCommand(std::string(MORPHALITE_BINARY) + " convert " + dir.path("w.pcap") +
+                 " --to TD --to-ethernet -o " + dir.path("back.pcap") + " --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadTrace(dir.path("back.pcap")).topology, Topo::Ethernet);
+}
+
+// Pipes through real processes: every frame reaches the far end.
+TEST(CommandTable, StandardStreamsCarryEveryFrame) {
+  TempDir dir;
+  WriteTrace(MakeTrace(Topo::Ethernet, 40), Analyzer::Tcpdump, dir.path("s.pcap"));
+  const std::string bin = MORPHALITE_BINARY;
+  CommandResult r = RunCommand("(cat " + dir.path("s.pcap") + " | " + bin +
+                               " convert - --to pcap -o - > " + dir.path("piped.pcap") + ")");
+  ASSERT_EQ(r.status, 0) << r.err;
+  ReadResult back = ReadTrace(dir.path("piped.pcap"));
+  EXPECT_EQ(back.trace.frames.size(), 40u);
+  EXPECT_FALSE(back.state.ReadError);
+  if (HaveTool("tshark")) {
+    r = RunCommand("(cat " + dir.path("s.pcap") + " | " + bin +
+                   " convert - --to pcap -o - | tshark -r - 2>/dev/null | wc -l)");
+    EXPECT_EQ(std::stoi(r.out), 40);
+  }
+}
+
+}  // namespace
+}  // namespace morph
