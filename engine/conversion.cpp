@@ -313,6 +313,19 @@ bool Conversion::ProcessFrame() {
   return result;
 }
 
+bool Conversion::RoomForFrame(uint64_t end) {
+  ConversionState& s = state;
+  if (end <= s.TargetOffsetLimit) return true;
+  --s.FramesWritten;
+  s.FrameBytes -= uint32_t(s.StoredLength);
+  s.FrameBytesTotal -= uint64_t(s.StoredLength);
+  FailWrite(s, "frame " + Grouped(s.FramesRead) + " would carry the file past " +
+                   Grouped(int64_t(s.TargetOffsetLimit)) + " bytes, the most a " +
+                   (writer_ ? writer_->family : "target") +
+                   " file can address; the frames before it are written");
+  return false;
+}
+
 void Conversion::EthernetToWireless() {
   ConversionState& s = state;
   uint8_t* d = s.FrameData.data();

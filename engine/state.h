@@ -116,6 +116,9 @@ struct ConversionState {
   PcapOutputOptions PcapOutput;
   // The target is a pipe (standard output): writers must not seek back.
   bool TargetIsPipe = false;
+  // The largest offset or size a 32-bit field of the target can state
+  // (tests lower it to reach the limit with small files).
+  uint64_t TargetOffsetLimit = 0xFFFFFFFFu;
 
   // Time base.
   double TraceDate = 0;  // days since 1899-12-30, local time, time of day as fraction

@@ -360,6 +360,9 @@ void WriteSnifferProFrame(Conversion& c) {
                              ? uint64_t(std::llround(double(micros) / kGigabitTickMicroseconds))
                              : uint64_t(micros);
 
+  // The header states where the records end in 32 bits.
+  const uint64_t end = uint64_t(c.target->position()) + kRecordHeaderBytes + kExtendedExtraBytes + uint64_t(captured);
+  if (!c.RoomForFrame(end)) return;
   uint8_t record[kRecordHeaderBytes + kExtendedExtraBytes] = {};
   PutLE64(record, stamp);
   PutLE16(record + 8, uint16_t(original));

@@ -116,6 +116,28 @@ TEST(FormatTables, MediaConversionsStateTheWrittenMedium) {
   }
 }
 
+// A target that would pass a 32-bit offset of its format stops at the last
+// frame that fits, says why, and is still a valid file of those frames.
+TEST(FormatTables, TargetsStopAtTheirOffsetLimit) {
+  TempDir dir;
+  for (AnalyzerType type : {Analyzer::NetMon1, Analyzer::NetMon2, Analyzer::SnifferPro}) {
+    SCOPED_TRACE(AnalyzerName(type));
+    const std::string path = dir.path("limit" + DefaultSuffix(type, Topo::Ethernet));
+    const Trace trace = MakeTrace(Topo::Ethernet, 40);
+    ConversionState s = WriteTrace(trace, type, path,
+                                   [](ConversionState& st) { st.TargetOffsetLimit = 6000; });
+    EXPECT_TRUE(s.WriteFailed);
+    EXPECT_NE(s.WriteErrorDetail.find("the frames before it are written"), std::string::npos)
+        << s.WriteErrorDetail;
+    EXPECT_LE(ReadFileBytes(path).size(), 6000u);
+    ReadResult back = ReadTrace(path);
+    EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
+    ASSERT_GT(back.trace.frames.size(), 0u);
+    EXPECT_LT(back.trace.frames.size(), trace.frames.size());
+    EXPECT_EQ(int64_t(back.trace.frames.size()), s.FramesWritten - s.NonDataFrames);
+  }
+}
+
 // Every type a family says it writes has a writer, and every writer is in
 // the round-trip table.
 TEST(FormatTables, EveryWriterHasARoundTripRow) {
