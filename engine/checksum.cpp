@@ -33,8 +33,10 @@ uint16_t FrameCrc16(const uint8_t* data, int32_t length) {
 
 void ClampFrameLength(ConversionState& s) {
   // Only ever lowers: a frame never gains bytes its record did not hold.
-  if (s.FrameLength > MaxFrameBytes) s.FrameLength = MaxFrameBytes;
-  if (s.StoredLength > MaxFrameBytes) s.StoredLength = MaxFrameBytes;
+  if (s.FrameLength > MaxFrameBytes) {
+    s.FrameLength = MaxFrameBytes;
+    s.StoredLength = std::min(s.StoredLength, int32_t(MaxFrameBytes));
+  }
 }
 
 void StoreEthernetFcs(ConversionState& s) {

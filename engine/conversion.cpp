@@ -135,8 +135,7 @@ void Conversion::Finish() {
     CloseSource();
     return;
   }
-  // Also when frames were read but none was chosen (a range past the end).
-  if (s.FramesWritten - s.NonDataFrames < 1 && !s.ReadError)
+  if (s.FramesReadTotal - s.NonDataFrames < 1)
     Report("Output", "Target file contains no frames!", MessageIcon::Information);
   if (s.ReadError && s.ReadErrorDetail.empty()) {
     // A reader that gave no reason: say at least where it stopped.

@@ -169,8 +169,9 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
     if (in.read(&pad, 1) != 1 && in.failed()) return RecordOutcome::Error;
   }
   // A slice longer than the frame it is of keeps its bytes: the frame is at
-  // least as long as what was stored of it.
-  s.FrameLength = std::max(length, slice);
+  // least as long as what was stored of it. Beyond the largest frame the
+  // pipeline refuses it.
+  s.FrameLength = slice <= MaxFrameBytes ? std::max(length, slice) : length;
   s.StoredLength = slice;
   ClampFrameLength(s);
   return RecordOutcome::Frame;

@@ -283,7 +283,7 @@ RecordOutcome ReadTaggedRecord(Conversion& c, TaggedCarry& carry) {
 
   if (!in.readExact(s.FrameData.data(), size_t(slice))) return RecordOutcome::Error;
   // A slice longer than its frame's length keeps its bytes.
-  s.FrameLength = std::max(length, slice);
+  s.FrameLength = slice <= MaxFrameBytes ? std::max(length, slice) : length;
   s.StoredLength = slice;
   if (haveLink) ApplyLinkProtocol(s, linkCode);
   SetTaggedFrameTime(s, carry);
