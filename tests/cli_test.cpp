@@ -306,6 +306,28 @@ TEST(CommandTable, MediaConversionsWriteTheRightLinkType) {
   EXPECT_EQ(ReadTrace(dir.path("back.pcap")).topology, Topo::Ethernet);
 }
 
+// SIGTERM and SIGHUP stop like Ctrl-C: a finished target of the frames so
+// far, status 6, and the partial-conversion line off a terminal. The signal
+// arrives while the source is still being read from the pipe.
+TEST(CommandTable, TerminationSignalsStopLikeCtrlC) {
+  TempDir dir;
+  WriteTrace(MakeTrace(Topo::Ethernet, 30), Analyzer::Tcpdump, dir.path("s.pcap"));
+  for (const char* signal : {"TERM", "HUP"}) {
+    SCOPED_TRACE(signal);
+    const std::string target = dir.path(std::string("t_") + signal + ".cap");
+    CommandResult r = RunCommand(
+        "((cat " + dir.path("s.pcap") + "; sleep 1) | " + MORPHALITE_BINARY +
+        " convert - --to N2 -o " + target + " & pid=$!; sleep 0.3; kill -" + signal +
+        " $pid; wait $pid)");
+    EXPECT_EQ(r.status, 6) << r.err;
+    EXPECT_NE(r.err.find("standard input: FILE PARTIALLY CONVERTED"), std::string::npos) << r.err;
+    ReadResult back = ReadTrace(target);
+    EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
+    EXPECT_GE(back.trace.frames.size(), 1u);
+    EXPECT_LT(back.trace.frames.size(), 30u);
+  }
+}
+
 // Pipes through real processes: every frame reaches the far end.
 TEST(CommandTable, StandardStreamsCarryEveryFrame) {
   TempDir dir;

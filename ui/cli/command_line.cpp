@@ -354,12 +354,18 @@ int RunConvert(const std::vector<std::string>& args) {
       }
     }
     host.setSource(source == "-" ? "standard input" : source, batch);
+    const int shownBefore = host.messagesShown();
     JobResult result = RunConversionJob(request, caps, host);
+    // Frames read but none chosen (a range past the end): the window shows
+    // it in its progress display; the console says it.
+    if (result.outcome == Outcome::NoFrames && host.messagesShown() == shownBefore)
+      host.message("Output", "Target file contains no frames!", MessageIcon::Information);
     const int code = ExitFor(result.outcome);
     if (code != Exit::Ok && status == Exit::Ok) status = code;
     const bool wroteFrames = result.framesWritten > 0;
     if (result.outcome == Outcome::Stopped && !isatty(fileno(stderr)))
-      std::fprintf(stderr, "%s: FILE PARTIALLY CONVERTED\n", source.c_str());
+      std::fprintf(stderr, "%s: FILE PARTIALLY CONVERTED\n",
+                   source == "-" ? "standard input" : source.c_str());
     if (code == Exit::Ok) ++converted;
     else failures.push_back(source + " (" + OutcomeName(result.outcome) + ")");
     if (batch && !parsed.quiet) {

@@ -22,6 +22,7 @@ void InstallStopOnInterrupt() {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;  // reads and writes go on; the pipeline stops at the next frame
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
