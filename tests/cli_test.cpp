@@ -328,6 +328,28 @@ TEST(CommandTable, TerminationSignalsStopLikeCtrlC) {
   }
 }
 
+// Conversions writing the same target at once leave one complete file of
+// one of them, never a mixture.
+TEST(CommandTable, ConcurrentWritersLeaveOneCompleteFile) {
+  TempDir dir;
+  WriteTrace(MakeTrace(Topo::Ethernet, 300), Analyzer::Tcpdump, dir.path("a.pcap"));
+  WriteTrace(MakeTrace(Topo::Ethernet, 200, 7200LL * 1000000), Analyzer::Tcpdump, dir.path("b.pcap"));
+  const std::string bin = MORPHALITE_BINARY, target = dir.path("same.cap");
+  for (const char* source : {"a.pcap", "b.pcap"})
+    RunCommand(bin + " convert " + dir.path(source) + " --to N2 -o " + dir.path(std::string(source) + ".cap") + " --quiet");
+  const auto a = ReadFileBytes(dir.path("a.pcap.cap")), b = ReadFileBytes(dir.path("b.pcap.cap"));
+  for (int round = 0; round < 4; ++round) {
+    std::string script = "(";
+    for (int i = 0; i < 6; ++i)
+      script += bin + " convert " + dir.path(i % 2 ? "a.pcap" : "b.pcap") + " --to N2 -o " + target +
+                " --quiet & ";
+    CommandResult r = RunCommand(script + "wait)");
+    const auto got = ReadFileBytes(target);
+    EXPECT_TRUE(got == a || got == b) << "round " << round << ": " << got.size() << " bytes";
+  }
+  EXPECT_EQ(RunCommand("find " + dir.dir() + " -name '*.part'").out, "");
+}
+
 // Pipes through real processes: every frame reaches the far end.
 TEST(CommandTable, StandardStreamsCarryEveryFrame) {
   TempDir dir;
