@@ -6,6 +6,7 @@
 
 #include "engine/streams.h"
 #include "tests/testkit.h"
+#include "ui/cli/command_line.h"
 
 namespace morph {
 namespace {
@@ -348,6 +349,30 @@ TEST(CommandTable, ConcurrentWritersLeaveOneCompleteFile) {
     EXPECT_TRUE(got == a || got == b) << "round " << round << ": " << got.size() << " bytes";
   }
   EXPECT_EQ(RunCommand("find " + dir.dir() + " -name '*.part'").out, "");
+}
+
+// The help text, the completion and the manual page describe the same
+// options: each option of the table is in the manual page and the completion,
+// and the completion is valid bash.
+TEST(CommandTable, HelpCompletionAndManualPageAgree) {
+  const auto page = ReadFileBytes(std::string(MORPHALITE_SOURCE_DIR) + "/docs/morphalite.1");
+  const std::string man(page.begin(), page.end());
+  const std::string completion = BashCompletion(), help = ConvertHelpText();
+  for (const std::string& name : ConvertOptionNames()) {
+    std::string escaped;
+    for (char ch : name) escaped += ch == '-' ? std::string("\\-") : std::string(1, ch);
+    EXPECT_NE(man.find(escaped), std::string::npos) << name << " is not in docs/morphalite.1";
+    EXPECT_NE(completion.find(" " + name), std::string::npos) << name;
+    EXPECT_NE(help.find(name), std::string::npos) << name;
+  }
+  TempDir dir;
+  WriteFileBytes(dir.path("c.bash"), std::vector<uint8_t>(completion.begin(), completion.end()));
+  if (HaveTool("bash")) {
+    EXPECT_EQ(RunCommand("bash -n " + dir.path("c.bash")).status, 0);
+  }
+  CommandResult r = RunCommand(std::string(MORPHALITE_BINARY) + " --completion bash");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, completion);
 }
 
 // Pipes through real processes: every frame reaches the far end.

@@ -455,6 +455,58 @@ std::string ConvertHelpText() {
                 "returns the status of its first failed source.\n";
 }
 
+std::string BashCompletion() {
+  std::string words;
+  for (const OptionText& o : kConvertOptions) {
+    std::string names = o.names;
+    for (size_t at; (at = names.find(", ")) != std::string::npos;) names.replace(at, 2, " ");
+    words += (words.empty() ? "" : " ") + names;
+  }
+  std::string codes;
+  for (int type = 0; type < Analyzer::Count; ++type) {
+    const AnalyzerInfo& info = Analyzers(AnalyzerType(type));
+    if (!HasWriter(info.type)) continue;
+    if (info.code && *info.code) codes += std::string(codes.empty() ? "" : " ") + info.code;
+    for (const std::string& name : FriendlyNames(info.type)) codes += " " + name;
+  }
+  return "# bash completion for morphalite (morphalite --completion bash)\n"
+         "_morphalite() {\n"
+         "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
+         "  if [ \"$COMP_CWORD\" -eq 1 ]; then\n"
+         "    COMPREPLY=($(compgen -W 'convert identify help --help --version --formats' -- \"$cur\"))\n"
+         "    [ ${#COMPREPLY[@]} -eq 0 ] && COMPREPLY=($(compgen -f -- \"$cur\"))\n"
+         "    return\n"
+         "  fi\n"
+         "  case $prev in\n"
+         "    --to) COMPREPLY=($(compgen -W '" + codes + "' -- \"$cur\")); return ;;\n"
+         "    --pcap-order) COMPREPLY=($(compgen -W 'big little' -- \"$cur\")); return ;;\n"
+         "    --pcap-variant) COMPREPLY=($(compgen -W 'standard modified' -- \"$cur\")); return ;;\n"
+         "    --ascii-delimiter) COMPREPLY=($(compgen -W 'tab comma fixed' -- \"$cur\")); return ;;\n"
+         "  esac\n"
+         "  if [[ $cur == -* ]]; then\n"
+         "    COMPREPLY=($(compgen -W '" + words + " --json' -- \"$cur\"))\n"
+         "  else\n"
+         "    COMPREPLY=($(compgen -f -- \"$cur\"))\n"
+         "  fi\n"
+         "}\n"
+         "complete -F _morphalite morphalite\n";
+}
+
+std::vector<std::string> ConvertOptionNames() {
+  std::vector<std::string> names;
+  for (const OptionText& o : kConvertOptions) {
+    std::string list = o.names;
+    size_t start = 0;
+    while (start < list.size()) {
+      size_t comma = list.find(", ", start);
+      names.push_back(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+      if (comma == std::string::npos) break;
+      start = comma + 2;
+    }
+  }
+  return names;
+}
+
 std::string IdentifyHelpText() {
   return "Usage: morphalite identify [--json] FILE...\n"
          "Tells what each FILE is: analyzer, interface, frame count, comment, and whether\n"
@@ -470,7 +522,8 @@ std::string UsageText() {
          "             [--ascii-delimiter tab|comma|fixed] [--ascii-no-header]\n"
          "             [--ascii-no-field-headers] [-n|--no-clobber] [--quiet] [--]\n"
          "  morphalite identify FILE... [--json]\n"
-         "  morphalite help [convert|identify] | --help | --version | --formats\n";
+         "  morphalite help [convert|identify] | --help | --version | --formats\n"
+         "  morphalite --completion bash\n";
 }
 
 LaunchMode ClassifyCommandLine(const std::vector<std::string>& args) {
@@ -500,6 +553,11 @@ int RunCommandLine(const std::vector<std::string>& args) {
       std::find_if(args.begin() + 1, args.end(),
                    [](const std::string& a) { return a == "--help" || a == "-h"; }) != args.end()) {
     std::fputs(IdentifyHelpText().c_str(), stdout);
+    return Exit::Ok;
+  }
+  if (args[0] == "--completion") {
+    if (args.size() != 2 || args[1] != "bash") return UsageError("--completion takes bash");
+    std::fputs(BashCompletion().c_str(), stdout);
     return Exit::Ok;
   }
   if (args[0] == "--formats") {

@@ -35,6 +35,10 @@ int RunIdentifyCommand(const std::vector<std::string>& args, std::FILE* out);
 std::string UsageText();
 std::string ConvertHelpText();
 std::string IdentifyHelpText();
+// The bash completion script, from the same option table as the help text.
+std::string BashCompletion();
+// Every name of every convert option ("-o", "--output", ...).
+std::vector<std::string> ConvertOptionNames();
 // The formats this build reads and writes, as a Markdown table.
 std::string FormatsTable();
 
