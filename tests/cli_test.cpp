@@ -375,6 +375,29 @@ TEST(CommandTable, HelpCompletionAndManualPageAgree) {
   EXPECT_EQ(r.out, completion);
 }
 
+// A read error in the middle still leaves a finished target: the frames
+// before it, read back by our readers and by tshark, each once.
+TEST(CommandTable, AReadErrorInTheMiddleLeavesAFinishedTarget) {
+  TempDir dir;
+  WriteTrace(MakeTrace(Topo::Ethernet, 12), Analyzer::Tcpdump, dir.path("s.pcap"));
+  std::vector<uint8_t> cut = ReadFileBytes(dir.path("s.pcap"));
+  cut.resize(cut.size() - 7);
+  WriteFileBytes(dir.path("cut.pcap"), cut);
+  for (const char* code : {"N2", "NM", "XR", "SO", "SN"}) {
+    SCOPED_TRACE(code);
+    const std::string target = dir.path(std::string("t.") + code);
+    CommandResult r = RunCommand(std::string(MORPHALITE_BINARY) + " convert " + dir.path("cut.pcap") +
+                                 " --to " + code + " -o " + target + " --quiet");
+    EXPECT_EQ(r.status, 3) << r.err;
+    ReadResult back = ReadTrace(target);
+    EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
+    EXPECT_EQ(back.trace.frames.size(), 11u);
+    if (HaveTool("tshark")) {
+      EXPECT_EQ(TsharkFrames(target).size(), 11u);
+    }
+  }
+}
+
 // Pipes through real processes: every frame reaches the far end.
 TEST(CommandTable, StandardStreamsCarryEveryFrame) {
   TempDir dir;
