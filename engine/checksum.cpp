@@ -69,11 +69,10 @@ uint16_t FrameCrc16(const uint8_t* data, int32_t length) {
 }
 
 void ClampFrameLength(ConversionState& s) {
-  // A frame captured short keeps its stored length: raising it would pass
-  // bytes the reader never read on as frame bytes.
+  // Only ever lowers: a frame never gains bytes its record did not hold.
   if (s.FrameLength > MaxFrameBytes) {
     s.FrameLength = MaxFrameBytes;
-    s.StoredLength = std::min(s.StoredLength, MaxFrameBytes);
+    s.StoredLength = std::min(s.StoredLength, int32_t(MaxFrameBytes));
   }
 }
 

@@ -19,7 +19,8 @@ inline uint32_t ReverseBytes32(uint32_t v) {
 }
 inline uint16_t ReverseBytes16(uint16_t v) { return uint16_t((v >> 8) | (v << 8)); }
 
-// FrameLength becomes 32,768 when it exceeds it, StoredLength at most that.
+// A FrameLength beyond 32,768 becomes 32,768, and StoredLength no more than
+// that; StoredLength is never raised.
 void ClampFrameLength(ConversionState& s);
 // FrameFcs = CRC-32 of the frame without its FCS (0 for a bad frame), stored
 // little-endian into the last 4 bytes of the frame.

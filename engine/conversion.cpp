@@ -152,8 +152,15 @@ void Conversion::Finish() {
                   s.ReadErrorDetail);
   // A read error after frames were written still completes the target: the
   // frames before it make a valid file.
-  if (writer_ && writer_->finish && CanWrite() && !(s.ReadError && s.HeaderPending))
+  if (writer_ && writer_->finish && CanWrite() && !(s.ReadError && s.HeaderPending)) {
+    // The header the finish step completes describes the frames written,
+    // which a media conversion changed from the source's.
+    const Topology sourceTopology = s.TraceTopology;
+    if (s.ConvertToWireless && s.TraceTopology == Topo::Ethernet) s.TraceTopology = Topo::Wireless;
+    else if (s.ConvertToEthernet && s.TraceTopology == Topo::Wireless) s.TraceTopology = Topo::Ethernet;
     writer_->finish(*this, s.FramesWritten);
+    s.TraceTopology = sourceTopology;
+  }
   CloseTarget();
   if (s.WriteFailed)
     ReportFailure("Unable to write to destination file " + FileNamePart(s.TargetFileName),
@@ -318,6 +325,19 @@ bool Conversion::ProcessFrame() {
   if (stopPressed_) s.StopRequested = true;
   if (!s.ConvertAll && n == s.EndFrame) s.EndOfSource = true;
   return result;
+}
+
+bool Conversion::RoomForFrame(uint64_t end) {
+  ConversionState& s = state;
+  if (end <= s.TargetOffsetLimit) return true;
+  --s.FramesWritten;
+  s.FrameBytes -= uint32_t(s.StoredLength);
+  s.FrameBytesTotal -= uint64_t(s.StoredLength);
+  FailWrite(s, "frame " + Grouped(s.FramesRead) + " would carry the file past " +
+                   Grouped(int64_t(s.TargetOffsetLimit)) + " bytes, the most a " +
+                   (writer_ ? writer_->family : "target") +
+                   " file can address; the frames before it are written");
+  return false;
 }
 
 void Conversion::EthernetToWireless() {

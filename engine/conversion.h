@@ -48,6 +48,13 @@ class Conversion {
   // Hands the current frame on; true asks the reader to stop.
   bool ProcessFrame();
 
+  // For writers whose files state 32-bit offsets or sizes: true when the
+  // file still ends within the limit after the current frame, `end` being
+  // where it would then end (with what the finish step adds). Otherwise the
+  // frame is not counted, the write fails with the reason and the finish
+  // step completes a valid file of the frames before it.
+  bool RoomForFrame(uint64_t end);
+
   // The progress display as it stands.
   ProgressView Progress() const;
 

@@ -1,11 +1,19 @@
 #include "engine/job.h"
 
+#include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
 
 #include "engine/catalogue.h"
 #include "engine/format.h"
 #include "engine/conversion.h"
+#include "engine/failure.h"
 #include "engine/file_date.h"
+#include "engine/format.h"
 #include "engine/identify.h"
 #include "engine/streams.h"
 
@@ -13,6 +21,18 @@ namespace morph {
 namespace {
 
 constexpr const char* kOpenCaption = "Open Trace File";
+constexpr const char* kStandardOutput = "-";
+
+// Why a source cannot be opened, asked of the system afresh.
+std::string OpenFailureDetail(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return SystemErrorDetail(path);
+  if (S_ISDIR(st.st_mode)) return path + ": Is a directory";
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return SystemErrorDetail(path);
+  fclose(f);
+  return path + ": cannot be read";
+}
 
 bool Refuse(Host& host, const std::string& text) {
   host.message(kOpenCaption, text, MessageIcon::Warning);
@@ -26,6 +46,26 @@ Outcome OutcomeOf(const ConversionState& s) {
   if (s.StopRequested) return Outcome::Stopped;
   if (s.BadCompression) return Outcome::BadCompression;
   return Outcome::Converted;
+}
+
+// A name in the destination's folder no other conversion uses: the target is
+// written there and renamed over the destination only once it is complete,
+// so a failed or interrupted conversion never damages a file that stood.
+std::string TemporaryNameBeside(const std::string& destination) {
+  static std::atomic<unsigned> counter{0};
+  const size_t slash = destination.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "" : destination.substr(0, slash + 1);
+  return folder + "." + FileNamePart(destination) + "." + std::to_string(getpid()) + "." +
+         std::to_string(counter++) + ".part";
+}
+
+// The file a destination names, through a symbolic link.
+std::string ResolvedDestination(const std::string& path) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (!real) return path;
+  std::string resolved = real;
+  free(real);
+  return resolved;
 }
 
 }  // namespace
@@ -89,8 +129,11 @@ SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const st
   check.analyzer = s.SourceAnalyzer = IdentifySource(s, path, openFailed, tooSmall, &in);
   s.SourceFileDateText = FileDateText(path);
   if (tooSmall) return Refuse(host, name + " is too small."), check;
-  if (openFailed)
-    return Refuse(host, "Unable to open Source file.  File is in use or name is bad."), check;
+  if (openFailed) {
+    host.failure(kOpenCaption, "Unable to open Source file.  File is in use or name is bad.",
+                 OpenFailureDetail(path), MessageIcon::Warning);
+    return check;
+  }
   if (check.analyzer == Analyzer::Glimmerhollow)
     return Refuse(host, name + " must be opened by Ostrawind first."), check;
   if (check.analyzer == Analyzer::Unknown)
@@ -108,13 +151,94 @@ SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const st
         return Refuse(host, refusal), check;
     return Refuse(host, name + " contains an unsupported format or interface."), check;
   }
-  if (!SourceSupported(caps, check.analyzer, check.topology, s.WanProtocol))
+  if (!HasReader(check.analyzer) ||
+      !SourceSupported(caps, check.analyzer, check.topology, s.WanProtocol))
     return Refuse(host, name + " contains an unsupported analyzer or topology."), check;
   if (s.SourceHasNoFrames) return Refuse(host, name + " contains no frames."), check;
   check.accepted = true;
   if (opened) *opened = std::move(in);
   return check;
 }
+
+namespace {
+
+std::string TargetPathFor(const JobRequest& request, const SourceCheck& check,
+                          const ConversionState& s) {
+  if (!request.targetPath.empty()) return request.targetPath;
+  std::string field = request.outputDirectory;
+  if (!field.empty() && field.back() != '/') field += '/';
+  DestinationRequest d{request.sourcePath, field, check.analyzer, request.target, check.topology,
+                       s.ConvertToEthernet, s.ConvertToWireless};
+  return DefaultTargetName(d);
+}
+
+}  // namespace
+
+std::string PlannedTargetPath(const JobRequest& request, const CapabilitySets& caps) {
+  SilentHost silent;
+  Conversion conversion(silent);
+  ConversionState& s = conversion.state;
+  SourceCheck check = CheckSource(s, caps, request.sourcePath, silent);
+  if (!check.accepted) return "";
+  s.ConvertToEthernet = request.convertToEthernet && check.topology == Topo::Wireless;
+  s.ConvertToWireless = request.convertToWireless && check.topology == Topo::Ethernet;
+  return TargetPathFor(request, check, s);
+}
+
+namespace {
+
+void ApplyOptions(const JobRequest& request, ConversionState& s) {
+  s.SliceFrames = request.sliceFrames;
+  s.SliceLength = request.sliceLength;
+  s.ConvertAll = request.convertAll;
+  s.StartFrame = request.startFrame;
+  s.EndFrame = request.endFrame;
+  s.TextOptions = request.textOptions;
+  // A libpcap source proposes its own byte order and record variant.
+  const bool pcapSource = s.SourceAnalyzer == Analyzer::Tcpdump;
+  s.PcapOutput.bigEndian = request.pcapSwapBytes.value_or(
+      pcapSource ? (s.SourceVariant & PcapVariant::BigEndian) != 0 : request.pcapSwapDefault);
+  s.PcapOutput.modified = request.pcapModified.value_or(
+      pcapSource ? (s.SourceVariant & PcapVariant::Modified) != 0 : request.pcapModifiedDefault);
+}
+
+void ResultOf(const ConversionState& s, JobResult& result) {
+  result.outcome = OutcomeOf(s);
+  result.framesWritten = s.FramesWritten - s.NonDataFrames;
+  result.frameBytes = s.FrameBytesTotal;
+  result.failureDetail = s.ReadError ? s.ReadErrorDetail : s.WriteFailed ? s.WriteErrorDetail : "";
+}
+
+// "-o -": only writers that never seek back can write into a pipe.
+JobResult WriteToStandardOutput(Conversion& conversion, const JobRequest& request, Host& host) {
+  JobResult result;
+  result.targetPath = kStandardOutput;
+  ConversionState& s = conversion.state;
+  const FormatDescriptor* writer = WriterFormat(request.target);
+  if (!writer || !writer->has(Capability::StreamTarget)) {
+    host.message("Output",
+                 AnalyzerName(request.target) +
+                     " files cannot be written to standard output: the writer goes back to "
+                     "complete them. Name a target file instead.",
+                 MessageIcon::Error);
+    result.outcome = Outcome::NoWriter;
+    return result;
+  }
+  conversion.target = DescriptorTarget(dup(STDOUT_FILENO), "standard output");
+  if (!conversion.target) {
+    host.failure("Error", "Unable to open Destination File.  Check the path and file Name.",
+                 SystemErrorDetail("standard output"), MessageIcon::Warning);
+    result.outcome = Outcome::DestinationError;
+    return result;
+  }
+  s.TargetIsPipe = true;
+  ApplyOptions(request, s);
+  conversion.ConvertTrace(false, request.holdMilliseconds);
+  ResultOf(s, result);
+  return result;
+}
+
+}  // namespace
 
 JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps, Host& host) {
   JobResult result;
@@ -145,23 +269,37 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   // The media conversions apply only where their box would be shown.
   s.ConvertToEthernet = request.convertToEthernet && check.topology == Topo::Wireless;
   s.ConvertToWireless = request.convertToWireless && check.topology == Topo::Ethernet;
-  s.TargetAnalyzer = request.target;
-  std::string targetPath = request.targetPath;
-  if (targetPath.empty()) {
-    std::string field = request.outputDirectory;
-    if (!field.empty() && field.back() != '/') field += '/';
-    DestinationRequest d{request.sourcePath, field, check.analyzer, request.target, check.topology,
-                         s.ConvertToEthernet, s.ConvertToWireless};
-    targetPath = DefaultTargetName(d);
+  // Only the targets the window would offer for this source: others write
+  // files their own readers refuse.
+  const std::vector<AnalyzerType> offered =
+      OfferedTargets(caps, TargetClassFor(check.topology, s.ConvertToEthernet, s.ConvertToWireless),
+                     check.topology, s.ConvertToEthernet, s.ConvertToWireless);
+  if (std::find(offered.begin(), offered.end(), request.target) == offered.end()) {
+    host.message("Output",
+                 FileNamePart(request.sourcePath) + " (" + TopologyName(check.topology) +
+                     ") cannot be written as " + AnalyzerName(request.target) + ".",
+                 MessageIcon::Error);
+    result.outcome = Outcome::NoWriter;
+    return result;
   }
+  s.TargetAnalyzer = request.target;
+  const std::string targetPath = TargetPathFor(request, check, s);
   result.targetPath = s.TargetFileName = targetPath;
 
+  if (targetPath == kStandardOutput) return WriteToStandardOutput(conversion, request, host);
   struct stat st {};
   bool exists = stat(targetPath.c_str(), &st) == 0;
   if (targetPath == request.sourcePath || (exists && SameFile(targetPath, request.sourcePath))) {
     host.message("Alert", "Destination cannot be the same as the source file.",
                  MessageIcon::Warning);
     result.outcome = Outcome::SameFile;
+    return result;
+  }
+  if (exists && request.noClobber) {
+    host.message("Alert",
+                 "Destination file '" + FileNamePart(targetPath) + "' already exists; not overwritten.",
+                 MessageIcon::Warning);
+    result.outcome = Outcome::NotOverwritten;
     return result;
   }
   if (exists && !request.overwrite) {
@@ -175,27 +313,22 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
     }
     result.yesToAll = answer == Answer::YesToAll;
   }
-  // Advisor targets are created by their library when the first frame comes.
-  if (!WriterOwnsTarget(request.target)) conversion.target = CreateFileTarget(targetPath);
-  if (!conversion.target && !WriterOwnsTarget(request.target)) {
-    host.message("Error", "Unable to open Destination File.  Check the path and file Name.",
-                 MessageIcon::Warning);
+  // Regular files (and new ones) are written beside the destination and
+  // renamed over it; devices and pipes are written directly. Advisor targets
+  // are created by their library when the first frame comes.
+  const bool ownTarget = WriterOwnsTarget(request.target);
+  const bool viaTemporary = !ownTarget && (!exists || S_ISREG(st.st_mode));
+  const std::string destination = exists ? ResolvedDestination(targetPath) : targetPath;
+  const std::string writePath = viaTemporary ? TemporaryNameBeside(destination) : destination;
+  if (!ownTarget) conversion.target = CreateFileTarget(writePath);
+  if (!conversion.target && !ownTarget) {
+    host.failure("Error", "Unable to open Destination File.  Check the path and file Name.",
+                 SystemErrorDetail(targetPath), MessageIcon::Warning);
     result.outcome = Outcome::DestinationError;
     return result;
   }
 
-  s.SliceFrames = request.sliceFrames;
-  s.SliceLength = request.sliceLength;
-  s.ConvertAll = request.convertAll;
-  s.StartFrame = request.startFrame;
-  s.EndFrame = request.endFrame;
-  s.TextOptions = request.textOptions;
-  // A libpcap source proposes its own byte order and record variant.
-  const bool pcapSource = check.analyzer == Analyzer::Tcpdump;
-  s.PcapOutput.bigEndian = request.pcapSwapBytes.value_or(
-      pcapSource ? (s.SourceVariant & PcapVariant::BigEndian) != 0 : request.pcapSwapDefault);
-  s.PcapOutput.modified = request.pcapModified.value_or(
-      pcapSource ? (s.SourceVariant & PcapVariant::Modified) != 0 : request.pcapModifiedDefault);
+  ApplyOptions(request, s);
 
   // The plain file identification opened is read on; a gzip source or a
   // reader that opens its own files starts afresh.
@@ -204,10 +337,23 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
     conversion.source = std::move(opened);
   opened.reset();
   conversion.ConvertTrace(false, request.holdMilliseconds);
-  result.outcome = OutcomeOf(s);
-  result.framesWritten = s.FramesWritten - s.NonDataFrames;
-  result.frameBytes = s.FrameBytesTotal;
-  result.failureDetail = s.ReadError ? s.ReadErrorDetail : s.WriteFailed ? s.WriteErrorDetail : "";
+  if (viaTemporary) {
+    // Kept only when it is a valid file: frames written and every byte of
+    // it on disk (a Stop, a read error or a field limit still finish one).
+    const bool complete = s.FramesWritten - s.NonDataFrames >= 1 && !conversion.target->failed() &&
+                          !s.WrappedSource;
+    if (complete && exists) chmod(writePath.c_str(), st.st_mode & 07777);
+    if (!complete) {
+      unlink(writePath.c_str());
+    } else if (rename(writePath.c_str(), destination.c_str()) != 0) {
+      const std::string detail = SystemErrorDetail(targetPath);
+      unlink(writePath.c_str());
+      FailWrite(s, detail);
+      host.failure("File Error", "Unable to write to destination file " + FileNamePart(targetPath),
+                   detail, MessageIcon::Error);
+    }
+  }
+  ResultOf(s, result);
   return result;
 }
 

@@ -73,6 +73,7 @@ struct JobRequest {
   std::string outputDirectory;  // with no targetPath: the default name, in this directory
   AnalyzerType target = Analyzer::Tcpdump;
   bool overwrite = false;  // overwrite without asking
+  bool noClobber = false;  // refuse an existing destination instead
   bool yesToAllOffered = false;
   // Options of the conversion.
   bool sliceFrames = false;
@@ -100,6 +101,11 @@ struct JobResult {
 };
 
 JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps, Host& host);
+
+// The path the job would write, from a silent identification of the source;
+// empty when the source would be refused. Batches use it to refuse two
+// sources that would write the same target before anything starts.
+std::string PlannedTargetPath(const JobRequest& request, const CapabilitySets& caps);
 
 // True when both paths name the same existing file (also through links).
 bool SameFile(const std::string& a, const std::string& b);

@@ -125,6 +125,11 @@ struct ConversionState {
   int32_t StartFrame = 1, EndFrame = 999999;
   TextDumpOptions TextOptions;
   PcapOutputOptions PcapOutput;
+  // The target is a pipe (standard output): writers must not seek back.
+  bool TargetIsPipe = false;
+  // The largest offset or size a 32-bit field of the target can state
+  // (tests lower it to reach the limit with small files).
+  uint64_t TargetOffsetLimit = 0xFFFFFFFFu;
 
   // Time base.
   double TraceDate = 0;  // days since 1899-12-30, local time, time of day as fraction

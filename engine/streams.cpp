@@ -297,6 +297,11 @@ std::unique_ptr<SourceStream> OpenMemorySource(std::vector<uint8_t> bytes) {
   return std::make_unique<MemorySource>(std::move(bytes));
 }
 
+std::unique_ptr<TargetStream> DescriptorTarget(int fd, const std::string& name) {
+  if (fd < 0) return nullptr;
+  return std::make_unique<FileTarget>(fd, name);
+}
+
 std::unique_ptr<TargetStream> CreateFileTarget(const std::string& path) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return nullptr;

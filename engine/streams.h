@@ -97,6 +97,9 @@ std::unique_ptr<SourceStream> OpenMemorySource(std::vector<uint8_t> bytes);
 
 // Creates (truncates) a file for writing. Returns null on failure.
 std::unique_ptr<TargetStream> CreateFileTarget(const std::string& path);
+// Writes to an open descriptor (standard output), which it then owns; `name`
+// stands for it in messages.
+std::unique_ptr<TargetStream> DescriptorTarget(int fd, const std::string& name);
 // In-memory target; bytes() gives what was written.
 class MemoryTarget : public TargetStream {
  public:

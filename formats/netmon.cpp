@@ -297,10 +297,18 @@ void WriteNetMonHeader(Conversion& c, int32_t /*frameNumber*/) {
 void WriteNetMonFrame(Conversion& c) {
   ConversionState& s = c.state;
   NetMonWriterContext& w = c.WriterContext<NetMonWriterContext>();
-  w.offsets.push_back(uint32_t(c.target->position()));
   const int32_t fcs = s.TraceTopology == Topo::Ethernet ? kEthernetFcs : 0;
   const int32_t frameLength = std::max(0, s.FrameLength - fcs);
-  const int32_t captured = std::clamp(s.StoredLength - fcs, 0, frameLength);
+  // A frame stored cut short keeps every stored byte (its FCS is not among them).
+  const int32_t captured = s.StoredLength >= s.FrameLength
+                               ? frameLength
+                               : std::clamp(s.StoredLength, 0, frameLength);
+  // The frame table and comment follow the records, all at 32-bit offsets.
+  constexpr uint64_t kCommentRoom = 256;
+  const uint64_t end = uint64_t(c.target->position()) + kRecordHeaderV2 + uint64_t(captured) +
+                       4 * (w.offsets.size() + 1) + kCommentRoom;
+  if (!c.RoomForFrame(end)) return;
+  w.offsets.push_back(uint32_t(c.target->position()));
   const int64_t sinceStart = s.FrameTime - w.startTime;
   uint8_t h[kRecordHeaderV2];
   int headerSize;

@@ -168,7 +168,10 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
     uint8_t pad;
     if (in.read(&pad, 1) != 1 && in.failed()) return RecordOutcome::Error;
   }
-  s.FrameLength = length;
+  // A slice longer than the frame it is of keeps its bytes: the frame is at
+  // least as long as what was stored of it. Beyond the largest frame the
+  // pipeline refuses it.
+  s.FrameLength = slice <= MaxFrameBytes ? std::max(length, slice) : length;
   s.StoredLength = slice;
   ClampFrameLength(s);
   return RecordOutcome::Frame;

@@ -73,8 +73,8 @@ bool ReadRecord(Conversion& c, PcapReaderContext& r) {
   const bool nanoseconds = r.nanoseconds;
   int64_t seconds = int32_t(Field32(record, big));
   uint32_t fraction = Field32(record + 4, big);
-  int32_t captured = int32_t(Field32(record + 8, big));
-  int32_t original = int32_t(Field32(record + 12, big));
+  uint32_t captured = Field32(record + 8, big);
+  uint32_t original = Field32(record + 12, big);
 
   if (!r.started) {  // first record of the conversion
     if (seconds < 0) {
@@ -93,14 +93,13 @@ bool ReadRecord(Conversion& c, PcapReaderContext& r) {
     return false;
   }
   if (big && original < captured) std::swap(original, captured);
-  if (captured < 0 || captured > kMaxCapturedLength) {
-    FailRead(s, at() + "captured length " + Grouped(uint32_t(captured)) + " exceeds 65,535");
+  if (captured > uint32_t(kMaxCapturedLength)) {
+    FailRead(s, at() + "captured length " + Grouped(captured) + " exceeds 65,535");
     return false;
   }
-  if (original < 0) {
-    FailRead(s, at() + "original length " + Grouped(uint32_t(original)) + " exceeds 2,147,483,647");
-    return false;
-  }
+  // An absurd original length beside sane captured bytes is the length
+  // clamp's to lower; bounding it first keeps the arithmetic in range.
+  original = std::min(original, uint32_t(MaxFrameBytes));
   if (!in.readExact(s.FrameData.data(), size_t(captured))) {
     FailRead(s, in.failed() ? in.errorText()
                             : at() + "frame cut short: " + Grouped(captured) + " bytes stated");
@@ -114,7 +113,7 @@ bool ReadRecord(Conversion& c, PcapReaderContext& r) {
     micros %= 1000000;
   }
   s.FrameTime = r.clock(s, seconds, micros);
-  ShapePcapFrame(s, captured, original);
+  ShapePcapFrame(s, int32_t(captured), int32_t(original));
   return true;
 }
 
@@ -123,7 +122,8 @@ bool ReadRecord(Conversion& c, PcapReaderContext& r) {
 void ShapePcapFrame(ConversionState& s, int32_t captured, int32_t original) {
   s.StoredLength = captured;
   s.FrameLength = original;
-  if (s.FrameLength < s.StoredLength) std::swap(s.FrameLength, s.StoredLength);
+  // A record holding more bytes than its wire length keeps them all.
+  if (s.FrameLength < s.StoredLength) s.FrameLength = s.StoredLength;
 
   if (s.TraceTopology == Topo::Ethernet) {
     if (s.FrameLength < 60) {
@@ -246,9 +246,12 @@ void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {
                        : s.MaxTruncatedLength > 0 ? s.MaxTruncatedLength
                                                   : s.MaxFrameLength - fcs;
   snapLength = std::max(snapLength, c.WriterContext<PcapWriterContext>().largestCaptured);
+  // A pipe keeps the header as first written: it states the largest length
+  // any record can hold, as later frames may be longer than the first.
+  if (s.TargetIsPipe) snapLength = kMaxCapturedLength;
   Put32(header + 16, uint32_t(std::max(snapLength, 0)), big);
   Put32(header + 20, PcapLinkTypeFor(s.TraceTopology), big);
-  if (!c.target->seek(0) || !c.target->write(header, sizeof header)) return;
+  if ((!s.TargetIsPipe && !c.target->seek(0)) || !c.target->write(header, sizeof header)) return;
   ComputeWriterTimeBase(s);
 }
 
@@ -274,7 +277,8 @@ void WritePcapFrame(Conversion& c) {
 }
 
 void FinishPcap(Conversion& c, int32_t /*framesWritten*/) {
-  if (c.state.FramesWritten - c.state.NonDataFrames > 0) WritePcapHeader(c, 0);
+  if (c.state.FramesWritten - c.state.NonDataFrames > 0 && !c.state.TargetIsPipe)
+    WritePcapHeader(c, 0);
 }
 
 // ---------------------------------------------------------------- registry
@@ -330,7 +334,8 @@ extern const FormatDescriptor kPcapFormat = {
     .aliases = kPcapNames,
     .sourcePatterns = "*.dmp;*.pcap;*.cap;*.pcap.gz",
     .capabilities =
-        Capability::DropsEthernetFcs | Capability::OptionsDialog | Capability::GzipSource,
+        Capability::DropsEthernetFcs | Capability::OptionsDialog | Capability::GzipSource |
+        Capability::StreamTarget,
     .identify = kPcapRules,
     .topology = PcapFileTopology,
     .sourceName = PcapSourceName,

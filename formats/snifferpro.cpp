@@ -190,8 +190,16 @@ bool ReadRecord(Conversion& c, SnifferProReader& r) {
   SourceStream& in = *c.source;
   uint8_t record[kRecordHeaderBytes + kExtendedExtraBytes];
   const size_t headerBytes = kRecordHeaderBytes + (r.extended ? kExtendedExtraBytes : 0);
-  if (!in.readExact(record, headerBytes)) {
-    s.EndOfSource = true;  // a record cut short ends the trace; earlier frames stay
+  const int64_t at = in.position();
+  const size_t got = in.read(record, headerBytes);
+  if (got == 0 && !in.failed()) {
+    s.EndOfSource = true;
+    return false;
+  }
+  // A record cut short is a read error; the frames before it stay written.
+  if (got != headerBytes) {
+    FailRead(s, in.failed() ? in.errorText()
+                            : AtRecord(s.FramesRead + 1, at) + "record header cut short");
     return false;
   }
   s.FrameFlags = 0;
@@ -200,10 +208,9 @@ bool ReadRecord(Conversion& c, SnifferProReader& r) {
   const int32_t captured = GetLE16(record + 10);
   SetLengths(s, r, GetLE16(record + 8), captured);
   if (!in.readExact(s.FrameData.data(), size_t(captured))) {
-    if (s.SourceCompressed)
-      FailRead(s, in.failed() ? in.errorText()
-                              : "record " + Grouped(s.FramesRead + 1) + ": frame cut short");
-    else s.EndOfSource = true;
+    FailRead(s, in.failed() ? in.errorText()
+                            : AtRecord(s.FramesRead + 1, at) + "frame cut short: " +
+                                  Grouped(captured) + " bytes stated");
     return false;
   }
   ZeroFrameBytes(s, captured, s.StoredLength);  // FCS or CRC slots are computed, not stale
@@ -353,6 +360,9 @@ void WriteSnifferProFrame(Conversion& c) {
                              ? uint64_t(std::llround(double(micros) / kGigabitTickMicroseconds))
                              : uint64_t(micros);
 
+  // The header states where the records end in 32 bits.
+  const uint64_t end = uint64_t(c.target->position()) + kRecordHeaderBytes + kExtendedExtraBytes + uint64_t(captured);
+  if (!c.RoomForFrame(end)) return;
   uint8_t record[kRecordHeaderBytes + kExtendedExtraBytes] = {};
   PutLE64(record, stamp);
   PutLE16(record + 8, uint16_t(original));

@@ -94,8 +94,10 @@ bool ReadRecord(Conversion& c, SnoopReaderContext& r, bool surveyor) {
   s.FrameFlags = (GetBE16(trailer + 2) & kTrailerCrcError) ? Flag::CrcError : 0;
   s.FrameTime = FrameTimeFromUnix(s, seconds, micros);
 
+  // included is bounded by the record length above; the original length is
+  // bounded here so the additions below stay in range (the clamp lowers it).
   s.StoredLength = int32_t(included);
-  s.FrameLength = int32_t(std::max(original, included));
+  s.FrameLength = int32_t(std::min(std::max(original, included), uint32_t(MaxFrameBytes) + 1));
   const bool ethernet = s.TraceTopology == Topo::Ethernet;
   if (surveyor) {
     if (s.FrameLength - s.StoredLength == kEthernetFcs) s.FrameLength = s.StoredLength;
@@ -192,14 +194,15 @@ void WriteSnoopFrame(Conversion& c) {
   const int32_t fcs = s.TraceTopology == Topo::Ethernet ? kEthernetFcs : 0;
   const bool whole = s.StoredLength >= s.FrameLength;
   // Only captured bytes are written: a truncated or sliced frame keeps its
-  // original length but includes just what was stored (never its FCS).
+  // original length and every byte that was stored of it (the FCS, at its
+  // end, is never among them).
   int32_t original, included;
   if (trailer) {
     original = s.FrameLength;
-    included = whole ? s.FrameLength : std::max(0, s.StoredLength - fcs);
+    included = whole ? s.FrameLength : std::max(0, s.StoredLength);
   } else {
     original = std::max(0, s.FrameLength - fcs);
-    included = whole ? original : std::clamp(s.StoredLength - fcs, 0, original);
+    included = whole ? original : std::clamp(s.StoredLength, 0, original);
   }
   const uint32_t padded = (uint32_t(included) + kSnoopRecordHeaderSize + 3) & ~3u;
   const uint32_t recordLength = padded + (trailer ? kSurveyorTrailerSize : 0);

@@ -282,7 +282,8 @@ RecordOutcome ReadTaggedRecord(Conversion& c, TaggedCarry& carry) {
   if (direction == 2) s.FrameFlags |= Flag::Direction2;
 
   if (!in.readExact(s.FrameData.data(), size_t(slice))) return RecordOutcome::Error;
-  s.FrameLength = length;
+  // A slice longer than its frame's length keeps its bytes.
+  s.FrameLength = slice <= MaxFrameBytes ? std::max(length, slice) : length;
   s.StoredLength = slice;
   if (haveLink) ApplyLinkProtocol(s, linkCode);
   SetTaggedFrameTime(s, carry);

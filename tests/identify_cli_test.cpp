@@ -131,8 +131,10 @@ TEST(IdentifyCommand, RefusalsShowTheirMessagesAndFail) {
       {dir.path("noise.cap"), "noise.cap is obsolete, not supported, or not a trace file."},
       {dir.path("grab.pkt"), "grab.pkt must be opened by Ostrawind first."},
       {dir.path("user.pcap"), "user.pcap contains an unsupported format or interface."},
-      {dir.dir(), "Unable to open Source file.  File is in use or name is bad."},
-      {dir.path("absent.cap"), "Unable to open Source file.  File is in use or name is bad."},
+      {dir.dir(), "Unable to open Source file.  File is in use or name is bad.\n  " + dir.dir() +
+                      ": Is a directory"},
+      {dir.path("absent.cap"), "Unable to open Source file.  File is in use or name is bad.\n  " +
+                                   dir.path("absent.cap") + ": No such file or directory"},
   };
   for (const Case& c : cases) {
     CommandResult r = Identify(c.path);

@@ -212,7 +212,8 @@ TEST(NetMonWriter, Version1HeaderRecordsTableAndCommentByteForByte) {
   const uint16_t expectedTime[8] = {2024, 3, 2, 15, 10, 20, 30, 250};  // day of week always 2
   for (int i = 0; i < 8; ++i) EXPECT_EQ(Le16(f, 8 + 2 * size_t(i)), expectedTime[i]) << i;
 
-  const size_t second = 128 + 8 + 60, table = second + 8 + 96;
+  // The second frame is stored cut short: all 100 stored bytes are written.
+  const size_t second = 128 + 8 + 60, table = second + 8 + 100;
   EXPECT_EQ(Le32(f, 128), 1u);  // 999 us after the whole millisecond written as start time
   EXPECT_EQ(Le16(f, 128 + 4), 60);
   EXPECT_EQ(Le16(f, 128 + 6), 60);
@@ -220,8 +221,8 @@ TEST(NetMonWriter, Version1HeaderRecordsTableAndCommentByteForByte) {
                          f.begin() + 128 + 8));
   EXPECT_EQ(Le32(f, second), 1501u);
   EXPECT_EQ(Le16(f, second + 4), 1514);
-  EXPECT_EQ(Le16(f, second + 6), 96);
-  EXPECT_TRUE(std::equal(trace.frames[1].bytes.begin(), trace.frames[1].bytes.begin() + 96,
+  EXPECT_EQ(Le16(f, second + 6), 100);
+  EXPECT_TRUE(std::equal(trace.frames[1].bytes.begin(), trace.frames[1].bytes.begin() + 100,
                          f.begin() + long(second) + 8));
 
   EXPECT_EQ(Le32(f, 24), table);
@@ -252,12 +253,12 @@ TEST(NetMonWriter, Version2RecordsCarryMicrosecondsAndReadBackWithFcs) {
   const size_t second = 128 + 16 + 60;
   EXPECT_EQ(GetLE32(f.data() + second), 1500999u);
   EXPECT_EQ(Le32(f, second + 8), 1514u);
-  EXPECT_EQ(Le32(f, second + 12), 96u);
+  EXPECT_EQ(Le32(f, second + 12), 100u);
 
   // Read back: the 64-byte frame gets its FCS rebuilt; the sliced frame keeps
-  // its length of 1518 and the 96 bytes written.
+  // its length of 1518 and the 100 bytes written.
   Trace expected = trace;
-  expected.frames[1].bytes.resize(96);
+  expected.frames[1].bytes.resize(100);
   ReadResult back = ReadTraceAs(dir.path("out.cap"), Analyzer::NetMon2, Topo::Ethernet);
   ExpectSameFrames(expected, back.trace);
 }
@@ -420,8 +421,8 @@ TEST(NetMonInterop, TsharkReadsOurOutputWithTheSourceFramesAndTimes) {
     ASSERT_EQ(got.size(), expected.size());
     for (size_t i = 0; i < got.size(); ++i) {
       EXPECT_EQ(got[i].length, expected[i].length) << i;
-      // Truncated frames leave out the last 4 stored bytes, as they might be FCS.
-      EXPECT_EQ(got[i].captured, i == 4 ? 96 : expected[i].captured) << i;
+      // A frame stored cut short keeps every stored byte: its FCS is not among them.
+      EXPECT_EQ(got[i].captured, expected[i].captured) << i;
       EXPECT_NEAR(got[i].epoch, expected[i].epoch, type == Analyzer::NetMon1 ? 0.0006 : 0.000001)
           << i;
     }

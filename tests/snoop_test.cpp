@@ -198,11 +198,11 @@ TEST(SnoopWriter, SlicedFramesIncludeOnlyStoredBytes) {
   });
   const auto f = ReadFileBytes(dir.path("o.snoop"));
   EXPECT_EQ(Be32(f, 16), 1514u);  // original length: the frame's
-  EXPECT_EQ(Be32(f, 20), 97u);    // included: the stored bytes, FCS not counted
-  EXPECT_EQ(Be32(f, 24), 124u);
-  ASSERT_EQ(f.size(), 16u + 124);
-  EXPECT_TRUE(std::equal(t.frames[0].bytes.begin(), t.frames[0].bytes.begin() + 97, f.begin() + 40));
-  for (size_t i = 40 + 97; i < f.size(); ++i) EXPECT_EQ(f[i], 0) << "pad byte " << i;
+  EXPECT_EQ(Be32(f, 20), 101u);   // included: every stored byte (no FCS among them)
+  EXPECT_EQ(Be32(f, 24), 128u);
+  ASSERT_EQ(f.size(), 16u + 128);
+  EXPECT_TRUE(std::equal(t.frames[0].bytes.begin(), t.frames[0].bytes.begin() + 101, f.begin() + 40));
+  for (size_t i = 40 + 101; i < f.size(); ++i) EXPECT_EQ(f[i], 0) << "pad byte " << i;
 }
 
 TEST(SurveyorWriter, TrailersCarryStatusTimeAndFrameNumbers) {
@@ -232,16 +232,15 @@ TEST(SurveyorWriter, TrailersCarryStatusTimeAndFrameNumbers) {
   EXPECT_EQ(Be32(f, trailer2 + 8), 0u);
   EXPECT_EQ(Be32(f, trailer2 + 12), 1u);
 
-  const size_t third = trailer2 + 16, trailer3 = third + 24 + 196;
+  const size_t third = trailer2 + 16, trailer3 = third + 24 + 200;
   EXPECT_EQ(Be32(f, third), 1600u);
-  EXPECT_EQ(Be32(f, third + 4), 196u);  // truncated: stored less 4
+  EXPECT_EQ(Be32(f, third + 4), 200u);  // truncated: every stored byte
   EXPECT_EQ(GetBE16(f.data() + trailer3 + 2), 0x0070);  // oversize, length >= 12, no error
   EXPECT_EQ(Be32(f, trailer3 + 12), 2u);
   EXPECT_EQ(f.size(), trailer3 + 16);
 
   // Read back: lengths, bytes and the CRC error survive.
-  Trace expected = t;
-  expected.frames[2].bytes.resize(196);
+  Trace expected = t;  // every stored byte of the cut frame comes back
   ReadResult back = ReadTraceAs(dir.path("o.cap"), Analyzer::Surveyor, Topo::Ethernet);
   ExpectSameFrames(expected, back.trace);
 }
@@ -341,10 +340,10 @@ TEST(SnoopInterop, TsharkReadsOurSnoopAndSurveyorOutput) {
       EXPECT_NEAR(got[i].epoch, expected[i].epoch, 0.000001) << i;
       if (type == Analyzer::Snoop) {
         EXPECT_EQ(got[i].length, expected[i].length) << i;
-        EXPECT_EQ(got[i].captured, i == 4 ? 76 : expected[i].captured) << i;
+        EXPECT_EQ(got[i].captured, expected[i].captured) << i;  // a cut frame keeps every stored byte
       } else {  // the trailer variant keeps the FCS in its lengths
         EXPECT_EQ(got[i].length, expected[i].length + 4) << i;
-        EXPECT_EQ(got[i].captured, i == 4 ? 76 : expected[i].captured + 4) << i;
+        EXPECT_EQ(got[i].captured, i == 4 ? expected[i].captured : expected[i].captured + 4) << i;
       }
     }
   }

@@ -223,6 +223,13 @@ TEST(FrameHelpers, ClampAndFcsOfBadFrames) {
   ClampFrameLength(s);
   EXPECT_EQ(s.FrameLength, 32768);
   EXPECT_EQ(s.StoredLength, 32768);
+  // An absurd wire length beside a few stored bytes: the stored bytes stay
+  // what the record held.
+  s.FrameLength = 65539;
+  s.StoredLength = 64;
+  ClampFrameLength(s);
+  EXPECT_EQ(s.FrameLength, 32768);
+  EXPECT_EQ(s.StoredLength, 64);
   s.FrameLength = 100;
   s.StoredLength = 40000;  // left alone: the pipeline rejects it
   ClampFrameLength(s);

@@ -17,6 +17,7 @@ constexpr int WriteFailed = 4;      // destination could not be created or writt
 constexpr int NoFrames = 5;         // nothing was written
 constexpr int Stopped = 6;          // stopped by the user; the target holds what was written
 constexpr int BadCompression = 7;   // converted, but compressed data went bad
+// A batch returns the status of its first source that did not convert.
 }  // namespace Exit
 
 // What the first arguments ask for.
@@ -32,6 +33,12 @@ int RunCommandLine(const std::vector<std::string>& args);
 int RunIdentifyCommand(const std::vector<std::string>& args, std::FILE* out);
 
 std::string UsageText();
+std::string ConvertHelpText();
+std::string IdentifyHelpText();
+// The bash completion script, from the same option table as the help text.
+std::string BashCompletion();
+// Every name of every convert option ("-o", "--output", ...).
+std::vector<std::string> ConvertOptionNames();
 // The formats this build reads and writes, as a Markdown table.
 std::string FormatsTable();
 

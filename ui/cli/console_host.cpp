@@ -22,7 +22,8 @@ void InstallStopOnInterrupt() {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
+  action.sa_flags = SA_RESTART;  // reads and writes go on; the pipeline stops at the next frame
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
 ConsoleHost::ConsoleHost(bool showProgress, std::FILE* out)
@@ -38,9 +39,26 @@ void ConsoleHost::clearLine() {
 
 void ConsoleHost::message(const std::string& caption, const std::string& text, MessageIcon) {
   clearLine();
-  std::fprintf(out_, "%s: %s\n", caption.c_str(), text.c_str());
+  std::fprintf(out_, "%s%s: %s\n", prefix_.c_str(), caption.c_str(), text.c_str());
   std::fflush(out_);
   ++messages_;
+}
+
+void ConsoleHost::failure(const std::string& caption, const std::string& text,
+                          const std::string& detail, MessageIcon icon) {
+  message(caption, text, icon);
+  if (detail.empty()) return;
+  // Reasons from the system name their file; a reader's names a record.
+  const bool aboutSource = text.find("source file") != std::string::npos;
+  const bool named = detail.compare(0, source_.size(), source_) == 0;
+  const std::string line = aboutSource && !named && !source_.empty() ? source_ + ": " + detail : detail;
+  std::fprintf(out_, "%s  %s\n", prefix_.c_str(), line.c_str());
+  std::fflush(out_);
+}
+
+void ConsoleHost::setSource(const std::string& path, bool prefixLines) {
+  source_ = path;
+  prefix_ = prefixLines ? path + ": " : "";
 }
 
 Answer ConsoleHost::ask(const std::string& caption, const std::string& text, bool) {

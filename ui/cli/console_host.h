@@ -16,6 +16,12 @@ class ConsoleHost : public Host {
   ~ConsoleHost() override;
 
   void message(const std::string& caption, const std::string& text, MessageIcon icon) override;
+  // The fixed message, then the reason on a line of its own.
+  void failure(const std::string& caption, const std::string& text, const std::string& detail,
+               MessageIcon icon) override;
+  // The source the next messages are about: read-failure details name it,
+  // and in a batch (prefixLines) every line starts with it.
+  void setSource(const std::string& path, bool prefixLines);
   Answer ask(const std::string& caption, const std::string& text, bool yesToAll) override;
   bool stopRequested() override;
   void progress(const ProgressView& view) override;
@@ -28,9 +34,12 @@ class ConsoleHost : public Host {
   bool showProgress_;
   bool lineDrawn_ = false;
   int messages_ = 0;
+  std::string source_;
+  std::string prefix_;
 };
 
-// Installs the Ctrl-C handler that requests a stop; a second Ctrl-C ends the program.
+// Installs the handler that turns Ctrl-C, SIGTERM and SIGHUP into a Stop (a
+// finished target with the frames so far); a second signal ends the program.
 void InstallStopOnInterrupt();
 std::atomic<bool>& InterruptFlag();
 
