@@ -27,31 +27,11 @@ namespace {
 
 using namespace testkit;
 
-// Little-endian byte builder for fixtures.
-struct Bytes {
-  std::vector<uint8_t> v;
-  Bytes& u8(uint8_t x) { v.push_back(x); return *this; }
-  Bytes& u16(uint16_t x) { return u8(uint8_t(x)).u8(uint8_t(x >> 8)); }
-  Bytes& u32(uint32_t x) { return u16(uint16_t(x)).u16(uint16_t(x >> 16)); }
-  Bytes& u64(uint64_t x) { return u32(uint32_t(x)).u32(uint32_t(x >> 32)); }
-  Bytes& text(const std::string& t) { v.insert(v.end(), t.begin(), t.end()); return *this; }
-  Bytes& data(const std::vector<uint8_t>& d) { v.insert(v.end(), d.begin(), d.end()); return *this; }
-  Bytes& zeros(size_t n) { v.insert(v.end(), n, 0); return *this; }
-  Bytes& padTo(size_t n) { return zeros(n - v.size()); }
-};
-
 uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return GetLE16(b.data() + at); }
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at) { return GetLE32(b.data() + at); }
 std::string Text(const std::vector<uint8_t>& b, size_t at, size_t n) {
   return std::string(b.begin() + long(at), b.begin() + long(at + n));
 }
-
-std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
-  std::vector<uint8_t> d(n);
-  for (size_t i = 0; i < n; ++i) d[i] = uint8_t(seed + i * 13);
-  return d;
-}
-
 void RefreshFcs(Frame& f) {
   if (f.bytes.size() < 64 || f.bytes.size() != size_t(f.frameLength)) return;
   const uint32_t fcs = FrameCrc32(f.bytes.data(), f.frameLength - 4);

@@ -24,31 +24,6 @@ namespace morph {
 namespace {
 
 using namespace testkit;
-
-// Little-endian (or big-endian) byte builder for fixtures.
-struct Bytes {
-  std::vector<uint8_t> v;
-  bool big = false;
-  Bytes& u8(uint8_t x) { v.push_back(x); return *this; }
-  Bytes& u16(uint16_t x) {
-    return big ? u8(uint8_t(x >> 8)).u8(uint8_t(x)) : u8(uint8_t(x)).u8(uint8_t(x >> 8));
-  }
-  Bytes& u32(uint32_t x) {
-    return big ? u16(uint16_t(x >> 16)).u16(uint16_t(x)) : u16(uint16_t(x)).u16(uint16_t(x >> 16));
-  }
-  Bytes& text(const char* t) { v.insert(v.end(), t, t + std::strlen(t)); return *this; }
-  Bytes& data(const std::vector<uint8_t>& d) { v.insert(v.end(), d.begin(), d.end()); return *this; }
-  Bytes& zeros(size_t n) { v.insert(v.end(), n, 0); return *this; }
-  Bytes& padTo(size_t n) { return zeros(n > v.size() ? n - v.size() : 0); }
-  size_t size() const { return v.size(); }
-};
-
-std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
-  std::vector<uint8_t> d(n);
-  for (size_t i = 0; i < n; ++i) d[i] = uint8_t(seed + i * 13);
-  return d;
-}
-
 bool HasReadErrorMessage(const ReadResult& r) {
   for (const std::string& m : r.messages)
     if (m.find("File Error: Error reading from source file.") == 0) return true;
