@@ -263,6 +263,12 @@ ScopedTimeZone::~ScopedTimeZone() {
   ReloadMachineTimeZone();
 }
 
+bool HasReadErrorMessage(const ReadResult& r) {
+  for (const std::string& m : r.messages)
+    if (m.rfind("File Error: Error reading from source file.", 0) == 0) return true;
+  return false;
+}
+
 Bytes& Bytes::put(const void* p, size_t n) {
   const auto* b = static_cast<const uint8_t*>(p);
   if (!patchAt_) {

@@ -50,6 +50,8 @@ struct ReadResult {
 };
 ReadResult ReadTrace(const std::string& path,
                      const std::function<void(ConversionState&)>& setup = {});
+// Whether the read ended with the read-error message.
+bool HasReadErrorMessage(const ReadResult& r);
 // Reads a file through the reader of the given analyzer and topology,
 // without identification (for formats whose identification is not there yet).
 ReadResult ReadTraceAs(const std::string& path, AnalyzerType analyzer, Topology topology,
