@@ -168,7 +168,9 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
     uint8_t pad;
     if (in.read(&pad, 1) != 1 && in.failed()) return RecordOutcome::Error;
   }
-  s.FrameLength = length;
+  // A frame held at least the bytes stored of it, whatever its length field says
+  // (a slice beyond any frame is left for the pipeline to refuse).
+  s.FrameLength = slice <= MaxFrameBytes ? std::max(length, slice) : length;
   s.StoredLength = slice;
   ClampFrameLength(s);
   return RecordOutcome::Frame;

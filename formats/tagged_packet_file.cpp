@@ -282,7 +282,9 @@ RecordOutcome ReadTaggedRecord(Conversion& c, TaggedCarry& carry) {
   if (direction == 2) s.FrameFlags |= Flag::Direction2;
 
   if (!in.readExact(s.FrameData.data(), size_t(slice))) return RecordOutcome::Error;
-  s.FrameLength = length;
+  // A frame held at least the bytes stored of it, whatever its length tag says
+  // (a slice beyond any frame is left for the pipeline to refuse).
+  s.FrameLength = slice <= MaxFrameBytes ? std::max(length, slice) : length;
   s.StoredLength = slice;
   if (haveLink) ApplyLinkProtocol(s, linkCode);
   SetTaggedFrameTime(s, carry);
