@@ -8,6 +8,8 @@
 // registry grows.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -81,8 +83,20 @@ Outcome Convert(const Choice& c, std::optional<AnalyzerType> targetType,
   morph::MemoryTarget& out = *target;
   conversion->target = std::move(target);
   Outcome outcome;
+  // Every frame delivered holds no more bytes than the frame buffer, nor than
+  // the frame had on the wire.
   if (!targetType)
-    conversion->frameObserver = [&outcome](morph::Conversion&) { ++outcome.frames; };
+    conversion->frameObserver = [&outcome](morph::Conversion& conv) {
+      const morph::ConversionState& f = conv.state;
+      if (f.StoredLength < 0 || f.StoredLength > morph::MaxFrameBytes ||
+          f.StoredLength > f.FrameLength) {
+        std::fprintf(stderr, "analyzer %d frame %d: stored %d of %d bytes\n",
+                     int(f.SourceAnalyzer), int(f.FramesRead), int(f.StoredLength),
+                     int(f.FrameLength));
+        std::abort();
+      }
+      ++outcome.frames;
+    };
   conversion->ConvertTrace(false, 0);
   if (targetType) {
     outcome.frames = s.FramesWritten;
