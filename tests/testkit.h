@@ -117,6 +117,11 @@ struct Bytes {
     patchAt_.reset();
     return *this;
   }
+  // Grows with zeros, or cuts, to n bytes.
+  Bytes& resize(size_t n) {
+    v.resize(n, 0);
+    return *this;
+  }
   // Patches a 32-bit field in the builder's order and goes on appending.
   void put32(size_t offset, uint32_t x) { at(offset).u32(x).end(); }
   size_t size() const { return v.size(); }
