@@ -131,44 +131,46 @@ uint32_t DefaultSpeed(Topology topology) {
 
 AnalyzerType IdentifySource(ConversionState& s, const std::string& fileName, bool& openFailed,
                             bool& tooSmall, std::unique_ptr<SourceStream>* opened) {
-  openFailed = tooSmall = false;
-  s.SourceCompressed = false;
-  s.SourceFileSize = 0;
   bool accessDenied = false;
   std::unique_ptr<SourceStream> in;
   if (IsRegularFile(fileName, accessDenied)) in = OpenFileSource(fileName);
   if (!in) {
+    s.SourceCompressed = false;
+    s.SourceFileSize = 0;
     openFailed = true;
+    tooSmall = false;
     return Analyzer::Unknown;
   }
-  s.SourceFileSize = in->size();
+  const AnalyzerType type = IdentifySource(s, *in, fileName, openFailed, tooSmall);
+  if (opened && type != Analyzer::Unknown) *opened = std::move(in);
+  return type;
+}
+
+AnalyzerType IdentifySource(ConversionState& s, SourceStream& in, const std::string& fileName,
+                            bool& openFailed, bool& tooSmall) {
+  openFailed = tooSmall = false;
+  s.SourceCompressed = false;
+  s.SourceFileSize = in.size();
   if (s.SourceFileSize < kMinimumFileSize) {
     tooSmall = true;
     return Analyzer::Unknown;
   }
-  FileBlock head = ReadFileBlock(*in, 0, kHeadBytes);
-  if (in->failed() || head.size() < size_t(kMinimumFileSize)) {
+  FileBlock head = ReadFileBlock(in, 0, kHeadBytes);
+  if (in.failed() || head.size() < size_t(kMinimumFileSize)) {
     openFailed = true;
     return Analyzer::Unknown;
   }
   s.SourceVariant = 0;
   const std::string upperPath = Upper(fileName);
-  IdentifyInput input{*in,           head, fileName, upperPath, s.SourceFileSize, s.SourceCompressed,
+  IdentifyInput input{in,            head, fileName, upperPath, s.SourceFileSize, s.SourceCompressed,
                       s.SourceVariant, openFailed};
   AnalyzerType type = IdentifyByContent(input);
-  if (in->failed()) openFailed = true;
-  if (openFailed) return Analyzer::Unknown;
-  if (opened) *opened = std::move(in);
-  return type;
+  if (in.failed()) openFailed = true;
+  return openFailed ? Analyzer::Unknown : type;
 }
 
 Topology DetermineTopology(ConversionState& s, AnalyzerType type, const std::string& fileName,
                            bool& openFailed, SourceStream* opened) {
-  openFailed = false;
-  s.FileComment.clear();
-  s.WanProtocol = Wan::NotKnown;
-  s.FileLineSpeed = 0;
-  s.LineSpeed = 0;
   bool accessDenied = false;
   std::unique_ptr<SourceStream> own;
   if (!opened && IsRegularFile(fileName, accessDenied)) {
@@ -177,18 +179,32 @@ Topology DetermineTopology(ConversionState& s, AnalyzerType type, const std::str
   }
   SourceStream* in = opened ? opened : own.get();
   if (!in) {
+    s.FileComment.clear();
+    s.WanProtocol = Wan::NotKnown;
+    s.FileLineSpeed = 0;
+    s.LineSpeed = 0;
     openFailed = !accessDenied;  // a plain refusal of access is no open failure
     return Topo::Unknown;
   }
-  if (in->size() < kMinimumTopologySize) return Topo::Unknown;
-  FileBlock head = ReadFileBlock(*in, 0, kTopologyHeadBytes);
-  if (in->failed()) {
+  return DetermineTopology(s, type, *in, fileName, openFailed);
+}
+
+Topology DetermineTopology(ConversionState& s, AnalyzerType type, SourceStream& in,
+                           const std::string& fileName, bool& openFailed) {
+  openFailed = false;
+  s.FileComment.clear();
+  s.WanProtocol = Wan::NotKnown;
+  s.FileLineSpeed = 0;
+  s.LineSpeed = 0;
+  if (in.size() < kMinimumTopologySize) return Topo::Unknown;
+  FileBlock head = ReadFileBlock(in, 0, kTopologyHeadBytes);
+  if (in.failed()) {
     openFailed = true;
     return Topo::Unknown;
   }
 
   uint32_t speed = 0;
-  TopologyInput input{s, type, fileName, *in, head, speed};
+  TopologyInput input{s, type, fileName, in, head, speed};
   const FormatDescriptor* family = TopologyFormat(type);
   Topology topology = family ? family->topology(input) : Topo::Unknown;
   if (s.FileComment.size() > kCommentLimit) s.FileComment.resize(kCommentLimit);

@@ -6,6 +6,7 @@
 
 #include "engine/format.h"
 #include "engine/state.h"
+#include "engine/streams.h"
 
 namespace morph {
 
@@ -16,12 +17,20 @@ namespace morph {
 // the conversion read on from it instead of opening the file again.
 AnalyzerType IdentifySource(ConversionState& s, const std::string& fileName, bool& openFailed,
                             bool& tooSmall, std::unique_ptr<SourceStream>* opened = nullptr);
+// The same on an open source; the path is used for its suffix and by the
+// rules that reopen the file through a decompressor.
+AnalyzerType IdentifySource(ConversionState& s, SourceStream& in, const std::string& fileName,
+                            bool& openFailed, bool& tooSmall);
 
 // Reads the header of an identified file: topology (Topo::Unknown when it
 // cannot tell), WanProtocol, FileLineSpeed, LineSpeed, FileComment.
 // `opened`: the file as identification left it open, or null to open it.
 Topology DetermineTopology(ConversionState& s, AnalyzerType type, const std::string& fileName,
                            bool& openFailed, SourceStream* opened = nullptr);
+// The same on an open source; the path names the file to the first-frame
+// probes and the gzip readers.
+Topology DetermineTopology(ConversionState& s, AnalyzerType type, SourceStream& in,
+                           const std::string& fileName, bool& openFailed);
 
 // Runs the source's reader over its header and first frame without writing
 // anything (first-frame probes of the topology hooks).

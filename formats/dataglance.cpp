@@ -70,12 +70,13 @@ void SetFrameTime(ConversionState& s, ReaderContext& r, const uint8_t* block) {
   }
 }
 
-// Reads the continuation blocks of a frame, at most `count`; a block that
-// starts the next frame is left for it.
-bool ReadContinuations(Conversion& c, int count, int64_t record, int64_t at) {
+// Reads the continuation blocks of a frame, at most `count`, and counts those
+// read; a block that starts the next frame is left for it.
+bool ReadContinuations(Conversion& c, int count, int64_t record, int64_t at, int& read) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
   uint8_t block[kBlockSize];
+  read = 0;
   for (int i = 1; i <= count; ++i) {
     const int64_t blockAt = in.position();
     const size_t got = in.read(block, sizeof block);
@@ -88,6 +89,7 @@ bool ReadContinuations(Conversion& c, int count, int64_t record, int64_t at) {
     const size_t to = size_t(i) * kBlockData;
     if (to + kBlockData <= FrameBufferBytes)
       std::memcpy(s.FrameData.data() + to, block + kDataAt, kBlockData);
+    read = i;
   }
   return true;
 }
@@ -118,14 +120,17 @@ bool ReadFrame(Conversion& c, ReaderContext& r) {
       return false;
     }
     std::memcpy(s.FrameData.data(), block + kDataAt, kBlockData);
-    if (!ReadContinuations(c, ContinuationBlocks(stored), record, at)) return false;
+    int continuations = 0;
+    if (!ReadContinuations(c, ContinuationBlocks(stored), record, at, continuations)) return false;
     s.FrameFlags = 0;
     if (s.TraceTopology == Topo::Ethernet) {
       if (block[1] & kStatusCrc) s.FrameFlags |= Flag::CrcError;
       if (block[1] & kStatusAlignment) s.FrameFlags |= Flag::AlignmentError;
     }
     SetFrameTime(s, r, block);
-    s.StoredLength = stored;
+    // Continuations the file lacks leave the frame sliced: only bytes the
+    // file holds are delivered.
+    s.StoredLength = std::min(stored, kBlockData * (1 + continuations));
     s.FrameLength = std::max(wire, stored);
     ClampFrameLength(s);
     return true;

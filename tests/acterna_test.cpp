@@ -27,42 +27,17 @@ namespace {
 
 using namespace testkit;
 
-// Little-endian byte builder for fixtures.
-struct Bytes {
-  std::vector<uint8_t> v;
-  Bytes& u8(uint8_t x) { v.push_back(x); return *this; }
-  Bytes& u16(uint16_t x) { return u8(uint8_t(x)).u8(uint8_t(x >> 8)); }
-  Bytes& u32(uint32_t x) { return u16(uint16_t(x)).u16(uint16_t(x >> 16)); }
-  Bytes& u64(uint64_t x) { return u32(uint32_t(x)).u32(uint32_t(x >> 32)); }
-  Bytes& text(const std::string& t) { v.insert(v.end(), t.begin(), t.end()); return *this; }
-  Bytes& data(const std::vector<uint8_t>& d) { v.insert(v.end(), d.begin(), d.end()); return *this; }
-  Bytes& zeros(size_t n) { v.insert(v.end(), n, 0); return *this; }
-  Bytes& padTo(size_t n) { return zeros(n - v.size()); }
-};
-
 uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return GetLE16(b.data() + at); }
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at) { return GetLE32(b.data() + at); }
 std::string Text(const std::vector<uint8_t>& b, size_t at, size_t n) {
   return std::string(b.begin() + long(at), b.begin() + long(at + n));
 }
-
-std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
-  std::vector<uint8_t> d(n);
-  for (size_t i = 0; i < n; ++i) d[i] = uint8_t(seed + i * 13);
-  return d;
-}
-
 void RefreshFcs(Frame& f) {
   if (f.bytes.size() < 64 || f.bytes.size() != size_t(f.frameLength)) return;
   const uint32_t fcs = FrameCrc32(f.bytes.data(), f.frameLength - 4);
   PutLE32(f.bytes.data() + f.frameLength - 4, fcs);
 }
 
-bool HasReadErrorMessage(const ReadResult& r) {
-  for (const std::string& m : r.messages)
-    if (m.rfind("File Error: Error reading from source file.", 0) == 0) return true;
-  return false;
-}
 
 // 10:20:30.000100 on the default trace date, 2024-03-15 (UTC under ctest).
 constexpr int64_t kStart = (10 * 3600 + 20 * 60 + 30) * 1000000LL + 100;
@@ -748,100 +723,8 @@ TEST(ActernaWriters, TimesAFormatCannotHoldAreWriteFailuresNotWrappedValues) {
 
 // ------------------------------------------------------------ damaged input
 
-struct Written {
-  AnalyzerType type;
-  Topology topology;
-  std::vector<uint8_t> bytes;
-  Trace trace;
-};
-
-Written WriteSmall(AnalyzerType type, Topology topology) {
-  TempDir dir;
-  Written w{type, topology, {}, EdgeTrace(topology)};
-  for (Frame& f : w.trace.frames) f.flags = 0;
-  w.trace.frames[1].bytes.resize(40);
-  WriteTrace(w.trace, type, dir.path("w.x"));
-  w.bytes = ReadFileBytes(dir.path("w.x"));
-  return w;
-}
-
-TEST(ActernaDamaged, EveryTruncationEndsCleanlyOrWithAReadErrorAndADetail) {
-  for (AnalyzerType type : {Analyzer::Domino, Analyzer::Da30, Analyzer::FireBerd500,
-                            Analyzer::FireBerdDna323}) {
-    SCOPED_TRACE(int(type));
-    const Written w = WriteSmall(type, Topo::Ethernet);
-    const ReadResult whole = [&] {
-      TempDir dir;
-      WriteFileBytes(dir.path("t"), w.bytes);
-      return ReadTraceAs(dir.path("t"), type, Topo::Ethernet);
-    }();
-    ASSERT_EQ(whole.trace.frames.size(), 3u);
-    TempDir dir;
-    for (size_t n = 0; n < w.bytes.size(); ++n) {
-      WriteFileBytes(dir.path("t"), std::vector<uint8_t>(w.bytes.begin(), w.bytes.begin() + long(n)));
-      ReadResult r = ReadTraceAs(dir.path("t"), type, Topo::Ethernet);
-      if (r.state.ReadError) {
-        EXPECT_TRUE(HasReadErrorMessage(r)) << n;
-        EXPECT_FALSE(r.state.ReadErrorDetail.empty()) << n;
-      }
-      // Whatever came out is what the whole file holds, frame for frame.
-      ASSERT_LE(r.trace.frames.size(), 3u) << n;
-      Trace prefix = whole.trace;
-      prefix.frames.resize(r.trace.frames.size());
-      EXPECT_EQ(ExpectSameFrames(prefix, r.trace), 0) << n;
-      if (type == Analyzer::Domino) {
-        EXPECT_TRUE(r.state.ReadError) << n << ": a Domino file needs its index";
-      }
-    }
-  }
-}
-
-TEST(ActernaDamaged, AbsurdLengthsAndPositionsAreReadErrorsWithTheirReason) {
-  struct Case {
-    const char* name;
-    AnalyzerType type;
-    std::function<void(std::vector<uint8_t>&)> damage;
-    const char* detail;
-  };
-  const size_t domIndex = 238 + 64 + 40 + 100;
-  const Case cases[] = {
-      {"Domino index count beyond the file", Analyzer::Domino,
-       [&](auto& f) { PutLE32(f.data() + domIndex + 4, 0xFFFFFFF0u); }, "entries, but the file holds"},
-      {"Domino FRAM beyond the file", Analyzer::Domino,
-       [](auto& f) { PutLE32(f.data() + 82, 0x7FFFFFF0u); }, "beyond the end of the file"},
-      {"Domino no FRAM entry", Analyzer::Domino, [](auto& f) { std::memcpy(f.data() + 78, "STOP", 4); },
-       "no \"FRAM\" entry"},
-      {"Domino frame position beyond the file", Analyzer::Domino,
-       [&](auto& f) { PutLE32(f.data() + domIndex + 8 + 20, 0x40000000u); }, "run past the end"},
-      {"Domino stored beyond the full length", Analyzer::Domino,
-       [&](auto& f) { PutLE16(f.data() + domIndex + 8 + 20 + 4, 2000); }, "exceed the frame length"},
-      {"Domino start hour 99", Analyzer::Domino, [](auto& f) { f[58] = 99; }, "no time of day"},
-      {"DA-30 record size of one word", Analyzer::Da30,
-       [](auto& f) { PutLE32(f.data() + 248 + 4, 1); }, "lies outside 11 to"},
-      {"DA-30 record size of 4 G words", Analyzer::Da30,
-       [](auto& f) { PutLE32(f.data() + 248 + 4, 0xFFFFFFFFu); }, "lies outside 11 to"},
-      {"DA-30 stored length beyond its record", Analyzer::Da30,
-       [](auto& f) { PutLE32(f.data() + 248 + 32, 65); }, "exceeds the record's room"},
-      {"DA-30 statistics beyond the file", Analyzer::Da30,
-       [](auto& f) { PutLE32(f.data() + 22, 0x10000000u); }, "statistics area"},
-      {"FireBerd 500 length 40,000", Analyzer::FireBerd500,
-       [](auto& f) { PutLE16(f.data() + 76, 40000); }, "frame length 40,000 exceeds 32,768"},
-      {"DNA-323 length 0xFFFFFFF0", Analyzer::FireBerdDna323,
-       [](auto& f) { PutLE32(f.data() + 42 + 20, 0xFFFFFFF0u); }, "frame length 4,294,967,280 exceeds"},
-      {"DNA-323 time after 9999", Analyzer::FireBerdDna323,
-       [](auto& f) { PutLE64(f.data() + 42 + 8, 0xFFFFFFFFFFFFFFF0ULL); }, "after the year 9999"},
-  };
-  TempDir dir;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Written w = WriteSmall(c.type, Topo::Ethernet);
-    c.damage(w.bytes);
-    WriteFileBytes(dir.path("bad"), w.bytes);
-    ReadResult r = ReadTraceAs(dir.path("bad"), c.type, Topo::Ethernet);
-    EXPECT_TRUE(HasReadErrorMessage(r));
-    EXPECT_NE(r.state.ReadErrorDetail.find(c.detail), std::string::npos) << r.state.ReadErrorDetail;
-  }
-}
+// Every truncation and the absurd lengths and positions of these readers are
+// rows of tests/format_tables_test.cpp.
 
 TEST(ActernaDamaged, AHeaderFailureIsNotClearedByTheFrameLoop) {
   const std::pair<AnalyzerType, ReaderFn> readers[] = {

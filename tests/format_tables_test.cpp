@@ -3,9 +3,13 @@
 // over every reader. A new family adds rows here, not a new file of cases.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "engine/bytes.h"
 #include "engine/catalogue.h"
 #include "engine/format.h"
 #include "tests/testkit.h"
@@ -14,6 +18,7 @@ namespace morph {
 namespace {
 
 using namespace testkit;
+
 
 // ------------------------------------------------------------ round trips
 
@@ -27,6 +32,7 @@ struct RoundTripRow {
   // Identification tells this topology from the file; otherwise it guesses
   // from the first frame's bytes and the file is read as the topology it has.
   bool identifiesTopology = true;
+  AnalyzerType identifiedAs = Analyzer::Unknown;  // when not the writer's own type
 };
 
 const RoundTripRow kRoundTrips[] = {
@@ -52,23 +58,25 @@ const RoundTripRow kRoundTrips[] = {
     {Analyzer::Skavelin, Topo::Wireless, 1, false},
     {Analyzer::Pcapng, Topo::Ethernet, 0, true},
     {Analyzer::Pcapng, Topo::TokenRing, 0, false},
+    {Analyzer::Pcapng, Topo::Fddi, 0, false},
     {Analyzer::Pcapng, Topo::Wireless, 0, false},
-    {Analyzer::Observer, Topo::Ethernet, 1000, false},
-    {Analyzer::Observer, Topo::TokenRing, 1000, false},
-    {Analyzer::LanAlyzer, Topo::Ethernet, 1, false},
-    {Analyzer::LanAlyzer, Topo::TokenRing, 1, false},
+    {Analyzer::LanAlyzer, Topo::Ethernet, 0, true},
+    {Analyzer::LanAlyzer, Topo::TokenRing, 0, false},
+    {Analyzer::Observer, Topo::Ethernet, 500, true},
+    {Analyzer::Observer, Topo::TokenRing, 500, false},
+    {Analyzer::Observer, Topo::Fddi, 500, false},
     {Analyzer::DataGlance, Topo::Ethernet, 1, false},
     {Analyzer::DataGlance, Topo::TokenRing, 1, false},
-    {Analyzer::Lan900, Topo::Ethernet, 2, false},
-    {Analyzer::Lan900, Topo::TokenRing, 2, false},
-    {Analyzer::Domino, Topo::Ethernet, 32, false},
-    {Analyzer::Domino, Topo::TokenRing, 32, false},
-    {Analyzer::Domino, Topo::Fddi, 32, false},
-    {Analyzer::Da30, Topo::Ethernet, 32, false},
-    {Analyzer::Da30, Topo::TokenRing, 32, false},
-    {Analyzer::FireBerd500, Topo::Ethernet, 1000, false},
-    {Analyzer::FireBerd500, Topo::TokenRing, 1000, false, Wan::NotKnown, 0, false},
-    {Analyzer::FireBerdDna323, Topo::Ethernet, 1, false},
+    {Analyzer::Lan900, Topo::Ethernet, 1, true},
+    {Analyzer::Lan900, Topo::TokenRing, 1, false},
+    {Analyzer::Domino, Topo::Ethernet, 16, false},
+    {Analyzer::Domino, Topo::TokenRing, 16, false},
+    {Analyzer::Domino, Topo::Fddi, 16, false},
+    {Analyzer::LinkViewPro, Topo::Ethernet, 16, false, Wan::NotKnown, 0, true, Analyzer::Domino},
+    {Analyzer::Da30, Topo::Ethernet, 16, false},
+    {Analyzer::Da30, Topo::TokenRing, 16, false},
+    {Analyzer::FireBerd500, Topo::Ethernet, 500, false},
+    {Analyzer::FireBerdDna323, Topo::Ethernet, 0, false},
     {Analyzer::Advisor, Topo::Ethernet, 0, false},
     {Analyzer::Advisor, Topo::TokenRing, 0, false},
     {Analyzer::Advisor, Topo::Fddi, 0, false},
@@ -102,7 +110,8 @@ TEST(FormatTables, EveryWriterRoundTripsThroughItsReader) {
     for (Frame& f : trace.frames) f.flags |= row.flagsRead;
     ReadResult back = row.identifiesTopology ? ReadTrace(path)
                                              : ReadTraceAs(path, row.target, row.topology);
-    EXPECT_EQ(back.analyzer, row.target);
+    EXPECT_EQ(back.analyzer,
+              row.identifiedAs == Analyzer::Unknown ? row.target : row.identifiedAs);
     EXPECT_EQ(back.topology, row.topology);
     EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
     Tolerance tolerance;
@@ -205,50 +214,83 @@ TEST(FormatTables, EveryWriterHasARoundTripRow) {
 struct DamagedRow {
   AnalyzerType writer;  // writes the good file the damage starts from
   Topology topology;
+  bool needsItsEnd = false;  // every cut is a read error (the file ends with its index)
 };
 
 const DamagedRow kDamaged[] = {
-    {Analyzer::Tcpdump, Topo::Ethernet},    {Analyzer::NetMon1, Topo::Ethernet},
-    {Analyzer::NetMon2, Topo::TokenRing},   {Analyzer::Snoop, Topo::Ethernet},
-    {Analyzer::Surveyor, Topo::Ethernet},   {Analyzer::SnifferPro, Topo::Ethernet},
-    {Analyzer::SnifferDos, Topo::Ethernet}, {Analyzer::Ostrawind, Topo::Ethernet},
-    {Analyzer::Farrowe, Topo::Ethernet},    {Analyzer::Pcapng, Topo::Ethernet},
+    {Analyzer::Tcpdump, Topo::Ethernet},      {Analyzer::NetMon1, Topo::Ethernet},
+    {Analyzer::NetMon2, Topo::TokenRing},     {Analyzer::Snoop, Topo::Ethernet},
+    {Analyzer::Surveyor, Topo::Ethernet},     {Analyzer::SnifferPro, Topo::Ethernet},
+    {Analyzer::SnifferDos, Topo::Ethernet},   {Analyzer::Ostrawind, Topo::Ethernet},
+    {Analyzer::Farrowe, Topo::Ethernet},      {Analyzer::Pcapng, Topo::Ethernet},
+    {Analyzer::LanAlyzer, Topo::Ethernet},    {Analyzer::Observer, Topo::Ethernet},
+    {Analyzer::DataGlance, Topo::Ethernet},   {Analyzer::Lan900, Topo::Ethernet},
+    {Analyzer::Domino, Topo::Ethernet, true},     {Analyzer::Da30, Topo::Ethernet},
+    {Analyzer::FireBerd500, Topo::Ethernet},  {Analyzer::FireBerdDna323, Topo::Ethernet},
     {Analyzer::Skavelin, Topo::Wireless},
-    {Analyzer::Advisor, Topo::Ethernet},    {Analyzer::Advisor, Topo::T1},
-    {Analyzer::Advisor, Topo::AtmOc3},      {Analyzer::NetworkAnalyzer, Topo::TokenRing},
+    {Analyzer::Advisor, Topo::Ethernet},      {Analyzer::Advisor, Topo::T1},
+    {Analyzer::Advisor, Topo::AtmOc3},        {Analyzer::NetworkAnalyzer, Topo::TokenRing},
     {Analyzer::InternetAdvisor, Topo::Ethernet},
 };
 
 // A damaged file is either refused, read to a clean end, or ends with the
 // read error and a reason; never a crash, a hang or more frames than it has.
-void ExpectCleanEnd(const std::string& path, AnalyzerType reader, Topology topology,
-                    size_t framesWritten, const std::string& what) {
-  ReadResult r = ReadTraceAs(path, reader, topology);
+// What comes out of a cut file is what the whole file holds, frame for frame.
+ReadResult ExpectCleanEnd(const std::string& path, AnalyzerType reader, Topology topology,
+                    size_t framesWritten, const std::string& what, const Trace* whole = nullptr,
+                    uint32_t variant = 0) {
+  ReadResult r = ReadTraceAs(path, reader, topology,
+                             [variant](ConversionState& s) { s.SourceVariant = variant; });
   EXPECT_LE(r.trace.frames.size(), framesWritten) << what;
   if (r.state.ReadError) {
     EXPECT_FALSE(r.state.ReadErrorDetail.empty()) << what << ": a read error without a reason";
+    EXPECT_TRUE(HasReadErrorMessage(r)) << what;
   }
   for (const Frame& f : r.trace.frames) {
     EXPECT_LE(f.bytes.size(), size_t(MaxFrameBytes)) << what;
     EXPECT_LE(int64_t(f.bytes.size()), int64_t(f.frameLength)) << what;
   }
+  if (whole && !r.trace.frames.empty() && r.trace.frames.size() <= whole->frames.size()) {
+    // The last frame may come out sliced where the cut runs through it, but
+    // never with a byte the file does not hold.
+    Trace prefix = *whole, got = r.trace;
+    prefix.frames.resize(got.frames.size());
+    Frame& last = got.frames.back();
+    const Frame& full = prefix.frames.back();
+    if (last.bytes.size() < full.bytes.size() &&
+        std::equal(last.bytes.begin(), last.bytes.end(), full.bytes.begin()))
+      last.bytes = full.bytes;
+    EXPECT_EQ(ExpectSameFrames(prefix, got), 0) << what;
+  }
+  return r;
 }
 
 TEST(FormatTables, EveryTruncationEndsCleanly) {
   TempDir dir;
   for (const DamagedRow& row : kDamaged) {
     SCOPED_TRACE(RowName(row.writer, row.topology));
-    const std::string good = dir.path("good" + DefaultSuffix(row.writer, row.topology));
+    const std::string goodPath = dir.path("good" + DefaultSuffix(row.writer, row.topology));
     Trace trace = MakeTrace(row.topology, 3);
-    WriteTrace(trace, row.writer, good);
-    const std::vector<uint8_t> bytes = ReadFileBytes(good);
+    trace.frames[1].bytes.resize(40);  // a cut frame
+    WriteTrace(trace, row.writer, goodPath);
+    // What identification learns of the good file (the libpcap byte order)
+    // is handed to the reader of each cut, as the program does.
+    const ReadResult good = ReadTrace(goodPath);
+    ASSERT_EQ(good.trace.frames.size(), trace.frames.size());
+    const uint32_t variant = good.state.SourceVariant;
+    const std::vector<uint8_t> bytes = ReadFileBytes(goodPath);
     const std::string cut = dir.path("cut" + DefaultSuffix(row.writer, row.topology));
     // Every cut through the headers and the first records, then a sample of
     // cuts through the frame bytes and what follows them.
-    for (size_t n = 0; n < bytes.size(); n += n < 400 ? 1 : 7) {
+    const size_t stride = std::max<size_t>(7, bytes.size() / 500);
+    for (size_t n = 0; n < bytes.size(); n += n < 400 ? 1 : stride) {
       WriteFileBytes(cut, std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(n)));
-      ExpectCleanEnd(cut, row.writer, row.topology, trace.frames.size(),
-                     "cut at " + std::to_string(n));
+      const std::string what = "cut at " + std::to_string(n);
+      const ReadResult r = ExpectCleanEnd(cut, row.writer, row.topology, trace.frames.size(), what,
+                                          &good.trace, variant);
+      if (row.needsItsEnd) {
+        EXPECT_TRUE(r.state.ReadError) << what;
+      }
     }
   }
 }
@@ -277,6 +319,88 @@ TEST(FormatTables, ARecordCutShortIsAReadError) {
         EXPECT_GE(r.trace.frames.size(), 1u);
       }
     }
+  }
+}
+
+// One damaged field of a good file: it must end with the read error and a
+// reason naming what is wrong.
+struct DamagedFieldRow {
+  const char* name;
+  AnalyzerType writer;  // writes the good file: SmallTrace() on Ethernet
+  std::function<void(std::vector<uint8_t>&)> damage;
+  const char* detail;  // part of the reason; "" where any reason will do
+};
+
+// Three frames of 64, 40 (of 1,518) and 100 bytes: the offsets below count on them.
+Trace SmallTrace() {
+  constexpr int64_t kStart = (10 * 3600 + 20 * 60 + 30) * 1000000LL + 100;
+  Trace t;
+  Frame b = MakeFrame(kStart + 1000, 1518, Topo::Ethernet, 2);
+  b.bytes.resize(40);
+  t.frames = {MakeFrame(kStart, 64, Topo::Ethernet, 1), b,
+              MakeFrame(kStart + 64, 100, Topo::Ethernet, 3)};
+  return t;
+}
+
+std::function<void(std::vector<uint8_t>&)> Le16At(size_t at, uint16_t v) {
+  return [=](std::vector<uint8_t>& f) { PutLE16(f.data() + at, v); };
+}
+std::function<void(std::vector<uint8_t>&)> Le32At(size_t at, uint32_t v) {
+  return [=](std::vector<uint8_t>& f) { PutLE32(f.data() + at, v); };
+}
+
+constexpr size_t kDominoIndex = 238 + 64 + 40 + 100;
+const DamagedFieldRow kDamagedFields[] = {
+    {"Domino index count beyond the file", Analyzer::Domino, Le32At(kDominoIndex + 4, 0xFFFFFFF0u),
+     "entries, but the file holds"},
+    {"Domino FRAM beyond the file", Analyzer::Domino, Le32At(82, 0x7FFFFFF0u),
+     "beyond the end of the file"},
+    {"Domino no FRAM entry", Analyzer::Domino,
+     [](std::vector<uint8_t>& f) { std::memcpy(f.data() + 78, "STOP", 4); }, "no \"FRAM\" entry"},
+    {"Domino frame position beyond the file", Analyzer::Domino,
+     Le32At(kDominoIndex + 8 + 20, 0x40000000u), "run past the end"},
+    {"Domino stored beyond the full length", Analyzer::Domino, Le16At(kDominoIndex + 8 + 20 + 4, 2000),
+     "exceed the frame length"},
+    {"Domino start hour 99", Analyzer::Domino, [](std::vector<uint8_t>& f) { f[58] = 99; },
+     "no time of day"},
+    {"DA-30 record size of one word", Analyzer::Da30, Le32At(248 + 4, 1), "lies outside 11 to"},
+    {"DA-30 record size of 4 G words", Analyzer::Da30, Le32At(248 + 4, 0xFFFFFFFFu),
+     "lies outside 11 to"},
+    {"DA-30 stored length beyond its record", Analyzer::Da30, Le32At(248 + 32, 65),
+     "exceeds the record's room"},
+    {"DA-30 statistics beyond the file", Analyzer::Da30, Le32At(22, 0x10000000u), "statistics area"},
+    {"FireBerd 500 length 40,000", Analyzer::FireBerd500, Le16At(76, 40000),
+     "frame length 40,000 exceeds 32,768"},
+    {"DNA-323 length 0xFFFFFFF0", Analyzer::FireBerdDna323, Le32At(42 + 20, 0xFFFFFFF0u),
+     "frame length 4,294,967,280 exceeds"},
+    {"DNA-323 time after 9999", Analyzer::FireBerdDna323,
+     [](std::vector<uint8_t>& f) { PutLE64(f.data() + 42 + 8, 0xFFFFFFFFFFFFFFF0ULL); },
+     "after the year 9999"},
+    {"LANalyzer frame record of 65,535 bytes", Analyzer::LanAlyzer, Le16At(3018 + 2, 65535), ""},
+    {"LANalyzer frame record shorter than its header", Analyzer::LanAlyzer, Le16At(3018 + 2, 8), ""},
+    {"Observer data length of 4 GB", Analyzer::Observer, Le32At(113 + 40, 0xFFFFFFF0u), ""},
+    {"Observer next record pointing at itself", Analyzer::Observer, Le32At(113 + 12, 113), ""},
+    {"Observer next record pointing back", Analyzer::Observer, Le32At(113 + 44 + 64 + 12, 113), ""},
+    {"Observer without a marker", Analyzer::Observer, Le32At(113, 0), ""},
+    {"DataGLANce stored length 65,535", Analyzer::DataGlance, Le16At(512 + 2, 65535), ""},
+    {"LAN900 body length 65,535", Analyzer::Lan900, Le16At(65536 + 2, 65535), ""},
+    {"LAN900 body length 1", Analyzer::Lan900, Le16At(65536 + 2, 1), ""},
+};
+
+TEST(FormatTables, DamagedFieldsEndWithTheReadErrorAndTheirReason) {
+  TempDir dir;
+  for (const DamagedFieldRow& row : kDamagedFields) {
+    SCOPED_TRACE(row.name);
+    const std::string path = dir.path("bad" + DefaultSuffix(row.writer, Topo::Ethernet));
+    WriteTrace(SmallTrace(), row.writer, path);
+    std::vector<uint8_t> bytes = ReadFileBytes(path);
+    row.damage(bytes);
+    WriteFileBytes(path, bytes);
+    ReadResult r = ReadTraceAs(path, row.writer, Topo::Ethernet);
+    EXPECT_TRUE(HasReadErrorMessage(r));
+    EXPECT_FALSE(r.state.ReadErrorDetail.empty());
+    EXPECT_NE(r.state.ReadErrorDetail.find(row.detail), std::string::npos)
+        << r.state.ReadErrorDetail;
   }
 }
 

@@ -17,36 +17,6 @@ namespace {
 
 using namespace testkit;
 
-// File bytes written field by field; the file grows to hold every field.
-class Fixture {
- public:
-  explicit Fixture(size_t size = 0) : bytes(size, 0) {}
-  Fixture& u8(size_t at, uint8_t v) { return put(at, {v}); }
-  Fixture& le16(size_t at, uint16_t v) { return put(at, {uint8_t(v), uint8_t(v >> 8)}); }
-  Fixture& le32(size_t at, uint32_t v) {
-    return put(at, {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
-  }
-  Fixture& be16(size_t at, uint16_t v) { return put(at, {uint8_t(v >> 8), uint8_t(v)}); }
-  Fixture& be32(size_t at, uint32_t v) {
-    return put(at, {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
-  }
-  Fixture& text(size_t at, const std::string& t) {
-    return put(at, std::vector<uint8_t>(t.begin(), t.end()));
-  }
-  Fixture& size(size_t n) {
-    bytes.resize(n, 0);
-    return *this;
-  }
-  std::vector<uint8_t> bytes;
-
- private:
-  Fixture& put(size_t at, const std::vector<uint8_t>& v) {
-    if (bytes.size() < at + v.size()) bytes.resize(at + v.size(), 0);
-    std::copy(v.begin(), v.end(), bytes.begin() + long(at));
-    return *this;
-  }
-};
-
 struct Result {
   AnalyzerType type = Analyzer::Unknown;
   bool openFailed = false, tooSmall = false;
@@ -67,8 +37,8 @@ Result Examine(const std::string& path, ConversionState state = {}) {
   return r;
 }
 
-Result ExamineBytes(const TempDir& dir, const std::string& name, const Fixture& f) {
-  WriteFileBytes(dir.path(name), f.bytes);
+Result ExamineBytes(const TempDir& dir, const std::string& name, const Bytes& f) {
+  WriteFileBytes(dir.path(name), f.v);
   return Examine(dir.path(name));
 }
 
@@ -76,7 +46,8 @@ Result ExamineBytes(const TempDir& dir, const std::string& name, const Fixture& 
 // itself too small to be looked at.
 void WriteGzip(const std::string& path, std::vector<uint8_t> bytes) {
   uint32_t noise = 12345;
-  for (int i = 0; i < 256; ++i) bytes.push_back(uint8_t((noise = noise * 1103515245 + 12345) >> 24));
+  for (int i = 0; i < 256; ++i)
+    bytes.push_back(uint8_t((noise = noise * 1103515245 + 12345) >> 24));
   gzFile gz = gzopen(path.c_str(), "wb");
   ASSERT_NE(gz, nullptr);
   ASSERT_EQ(gzwrite(gz, bytes.data(), unsigned(bytes.size())), int(bytes.size()));
@@ -86,73 +57,83 @@ void WriteGzip(const std::string& path, std::vector<uint8_t> bytes) {
 // ---- fixtures of the formats ----
 
 // Classic packet file header (big-endian), 50 bytes, then one version 7 record.
-Fixture ClassicPacketFile(uint8_t version, uint32_t mediaType, uint32_t medium, uint8_t appMajor,
+Bytes ClassicPacketFile(uint8_t version, uint32_t mediaType, uint32_t medium, uint8_t appMajor,
                           uint32_t linkSpeed) {
-  Fixture f(50);
-  f.u8(0, version).be32(2, 50 + 16 + 60).be32(6, 1).be32(22, mediaType).be32(26, medium);
-  f.u8(33, appMajor).be32(34, linkSpeed);
-  f.be16(52, 60).be16(54, 60);  // one record: length and slice length
-  return f.size(50 + 16 + 60);
+  Bytes f = Bytes().zeros(50);
+  f.at(0)
+      .u8(version)
+      .at(2)
+      .be32(50 + 16 + 60)
+      .at(6)
+      .be32(1)
+      .at(22)
+      .be32(mediaType)
+      .at(26)
+      .be32(medium);
+  f.at(33).u8(appMajor).at(34).be32(linkSpeed);
+  f.at(52).be16(60).at(54).be16(60);  // one record: length and slice length
+  return f.resize(50 + 16 + 60);
 }
 
-Fixture Pcap(uint32_t magicLe, uint16_t major, uint32_t linkType) {
-  Fixture f(24);
-  f.le32(0, magicLe).le16(4, major).le16(6, 4).le32(16, 65535).le32(20, linkType);
+Bytes Pcap(uint32_t magicLe, uint16_t major, uint32_t linkType) {
+  Bytes f = Bytes().zeros(24);
+  f.at(0).le32(magicLe).at(4).le16(major).at(6).le16(4).at(16).le32(65535).at(20).le32(linkType);
   return f;
 }
 
 // Appends a little-endian record with `extra` bytes of variant header.
-void PcapRecord(Fixture& f, uint32_t length, size_t extra) {
-  size_t at = f.bytes.size();
-  f.le32(at, 1700000000).le32(at + 4, 0).le32(at + 8, length).le32(at + 12, length);
-  f.size(at + 16 + extra + length);
+void PcapRecord(Bytes& f, uint32_t length, size_t extra) {
+  size_t at = f.v.size();
+  f.at(at).le32(1700000000).at(at + 4).le32(0).at(at + 8).le32(length).at(at + 12).le32(length);
+  f.resize(at + 16 + extra + length);
 }
 
-Fixture Snoop(uint8_t datalink, uint32_t recordPadding) {
-  Fixture f;
-  f.text(0, std::string("snoop\0\0\0", 8)).be32(8, 2).be32(12, datalink);
+Bytes Snoop(uint8_t datalink, uint32_t recordPadding) {
+  Bytes f;
+  f.at(0).text(std::string("snoop\0\0\0", 8)).at(8).be32(2).at(12).be32(datalink);
   const uint32_t included = 60;
-  f.be32(16, 60).be32(20, included).be32(24, 24 + included + recordPadding);
-  return f.size(16 + 24 + included + recordPadding);
+  f.at(16).be32(60).at(20).be32(included).at(24).be32(24 + included + recordPadding);
+  return f.resize(16 + 24 + included + recordPadding);
 }
 
-Fixture SnifferPro(uint32_t network, uint32_t speed, uint16_t wanSubtype = 0) {
-  Fixture f(128);
-  f.text(0, "XCP").text(4, "002.001").le32(24, 128).le32(44, network).le32(60, speed);
-  return f.le16(84, wanSubtype);
+Bytes SnifferPro(uint32_t network, uint32_t speed, uint16_t wanSubtype = 0) {
+  Bytes f = Bytes().zeros(128);
+  f.at(0).text("XCP").at(4).text("002.001").at(24).le32(128).at(44).le32(network).at(60).le32(
+      speed);
+  return f.at(84).le16(wanSubtype);
 }
 
 // Sniffer DOS: signature, version record, a record that is passed over,
 // then optional line record.
-Fixture SnifferDos(uint8_t network, bool lineRecord, uint32_t speed, uint32_t protocol,
+Bytes SnifferDos(uint8_t network, bool lineRecord, uint32_t speed, uint32_t protocol,
                    uint16_t passedOver = 4) {
-  Fixture f;
-  f.text(0, "TRSNIFF data    \x1A").le16(17, 1).le16(19, 18);
-  f.le16(23, 1).le16(25, 16).u8(32, network).u8(33, 1).u8(34, 4);
+  Bytes f;
+  f.at(0).text("TRSNIFF data    \x1A").at(17).le16(1).at(19).le16(18);
+  f.at(23).le16(1).at(25).le16(16).at(32).u8(network).at(33).u8(1).at(34).u8(4);
   size_t at = 41;
-  f.le16(at, 6).le16(at + 2, passedOver).size(at + 6 + passedOver);
+  f.at(at).le16(6).at(at + 2).le16(passedOver).resize(at + 6 + passedOver);
   at += 6 + passedOver;
   if (lineRecord) {
-    f.le16(at, 7).le16(at + 2, 8).le32(at + 6, speed).le32(at + 10, protocol);
+    f.at(at).le16(7).at(at + 2).le16(8).at(at + 6).le32(speed).at(at + 10).le32(protocol);
     at += 14;
   }
-  f.le16(at, 3).le16(at + 2, 0);  // end of file
-  return f.size(at + 6);
+  f.at(at).le16(3).at(at + 2).le16(0);  // end of file
+  return f.resize(at + 6);
 }
 
 // ---------------------------------------------------------------- tests
 
 TEST(IdentifySize, ThirtyNineBytesAreTooSmallFortyAreExamined) {
   TempDir dir;
-  Result small = ExamineBytes(dir, "a.cap", Fixture(39));
+  Result small = ExamineBytes(dir, "a.cap", Bytes().zeros(39));
   EXPECT_TRUE(small.tooSmall);
   EXPECT_EQ(small.type, Analyzer::Unknown);
   EXPECT_EQ(small.state.SourceFileSize, 39);
-  Result forty = ExamineBytes(dir, "b.cap", Fixture(40));
+  Result forty = ExamineBytes(dir, "b.cap", Bytes().zeros(40));
   EXPECT_FALSE(forty.tooSmall);
   EXPECT_FALSE(forty.openFailed);
   EXPECT_EQ(forty.type, Analyzer::Unknown);
-  Result empty = ExamineBytes(dir, "c.cap", Fixture(0));
+  Result empty = ExamineBytes(dir, "c.cap", Bytes().zeros(0));
   EXPECT_TRUE(empty.tooSmall);
 }
 
@@ -172,16 +153,16 @@ TEST(IdentifySize, DirectoriesAndMissingFilesFailToOpen) {
 
 TEST(IdentifySnifferPro, XcpNamedCapIsSnifferProUnlessLanDeskMarksArePresent) {
   TempDir dir;
-  Fixture xcp = SnifferPro(0, 10000000);
+  Bytes xcp = SnifferPro(0, 10000000);
   EXPECT_EQ(ExamineBytes(dir, "TRACE.CAP", xcp).type, Analyzer::SnifferPro);
-  Fixture landesk = xcp;
-  landesk.u8(100, 0x1A).u8(101, 0).u8(40, 1);
+  Bytes landesk = xcp;
+  landesk.at(100).u8(0x1A).at(101).u8(0).at(40).u8(1);
   EXPECT_EQ(ExamineBytes(dir, "TRACE2.CAP", landesk).type, Analyzer::LanDesk);
-  landesk.u8(40, 3);
+  landesk.at(40).u8(3);
   EXPECT_EQ(ExamineBytes(dir, "trace3.cap", landesk).type, Analyzer::LanDesk);
-  landesk.u8(40, 2);
+  landesk.at(40).u8(2);
   EXPECT_EQ(ExamineBytes(dir, "trace4.cap", landesk).type, Analyzer::SnifferPro);
-  landesk.u8(40, 1);
+  landesk.at(40).u8(1);
   EXPECT_EQ(ExamineBytes(dir, "trace5.bfr", landesk).type, Analyzer::SnifferPro);
 }
 
@@ -232,7 +213,7 @@ TEST(IdentifySnifferPro, WanSubtypesNameTheProtocol) {
 
 TEST(IdentifySnifferPro, CompressedCopyIsReadThroughGzip) {
   TempDir dir;
-  WriteGzip(dir.path("t.caz"), SnifferPro(1, 4).bytes);
+  WriteGzip(dir.path("t.caz"), SnifferPro(1, 4).v);
   Result r = Examine(dir.path("t.caz"));
   EXPECT_EQ(r.type, Analyzer::SnifferPro);
   EXPECT_TRUE(r.state.SourceCompressed);
@@ -240,7 +221,7 @@ TEST(IdentifySnifferPro, CompressedCopyIsReadThroughGzip) {
   EXPECT_EQ(r.state.LineSpeed, 4000000u);
   EXPECT_EQ(SourceDisplayName(r.type, 0, true), "NAI SnifferPro (compressed)");
   // Something else named .caz goes on through the other rules.
-  WriteGzip(dir.path("u.caz"), Fixture(200).text(0, "GMBU").bytes);
+  WriteGzip(dir.path("u.caz"), Bytes().zeros(200).at(0).text("GMBU").v);
   EXPECT_EQ(Examine(dir.path("u.caz")).type, Analyzer::Unknown);
 }
 
@@ -290,7 +271,7 @@ TEST(IdentifyPacketFile, CompressedFilesTakeTheirTypeFromTheMediaWords) {
                {0, 1, Analyzer::Skavelin},  {5, 0, Analyzer::Unknown},
                {5, 2, Analyzer::Skavelin}};
   for (const Case& c : cases) {
-    WriteGzip(dir.path("t.kvz"), ClassicPacketFile(7, c.media, c.medium, 1, 0).bytes);
+    WriteGzip(dir.path("t.kvz"), ClassicPacketFile(7, c.media, c.medium, 1, 0).v);
     Result r = Examine(dir.path("t.kvz"));
     EXPECT_EQ(r.type, c.type) << c.media << "/" << c.medium;
     if (c.type != Analyzer::Unknown) {
@@ -299,9 +280,9 @@ TEST(IdentifyPacketFile, CompressedFilesTakeTheirTypeFromTheMediaWords) {
   }
   // A grabber file or anything else in a .kvz ends the search as unknown,
   // even when a later rule would have matched the plain bytes.
-  WriteGzip(dir.path("g.kvz"), ClassicPacketFile(0x87, 0, 0, 1, 0).bytes);
+  WriteGzip(dir.path("g.kvz"), ClassicPacketFile(0x87, 0, 0, 1, 0).v);
   EXPECT_EQ(Examine(dir.path("g.kvz")).type, Analyzer::Unknown);
-  WriteFileBytes(dir.path("p.kvz"), SnifferPro(0, 0).bytes);
+  WriteFileBytes(dir.path("p.kvz"), SnifferPro(0, 0).v);
   EXPECT_EQ(Examine(dir.path("p.kvz")).type, Analyzer::Unknown);
 }
 
@@ -312,13 +293,13 @@ TEST(IdentifyPcap, MagicsSetTheVariantFlagsEveryTime) {
     bool swapped, modified;
   } cases[] = {{0xD4C3B2A1, true, false}, {0xA1B2CD34, false, true}, {0x34CDB2A1, true, true}};
   for (const Case& c : cases) {
-    Fixture f = Pcap(c.magic, 2, 1);
-    if (c.swapped) f.be16(4, 2).be32(20, 1);
+    Bytes f = Pcap(c.magic, 2, 1);
+    if (c.swapped) f.at(4).be16(2).at(20).be32(1);
     ConversionState earlier;
     earlier.SourceVariant = PcapVariant::Nokia;  // left over from an earlier file
     if (!c.modified) earlier.SourceVariant |= PcapVariant::Modified;
     if (!c.swapped) earlier.SourceVariant |= PcapVariant::BigEndian;
-    WriteFileBytes(dir.path("t.dmp"), f.size(100).bytes);
+    WriteFileBytes(dir.path("t.dmp"), f.resize(100).v);
     Result r = Examine(dir.path("t.dmp"), earlier);
     ASSERT_EQ(r.type, Analyzer::Tcpdump) << std::hex << c.magic;
     EXPECT_EQ((r.state.SourceVariant & PcapVariant::BigEndian) != 0, c.swapped);
@@ -327,19 +308,19 @@ TEST(IdentifyPcap, MagicsSetTheVariantFlagsEveryTime) {
     EXPECT_EQ(r.topology, Topo::Ethernet);
   }
   // Major version 1 fails the version check, and no later rule is tried.
-  EXPECT_EQ(ExamineBytes(dir, "v.dmp", Pcap(0xA1B2C3D4, 1, 1).size(100)).type, Analyzer::Unknown);
+  EXPECT_EQ(ExamineBytes(dir, "v.dmp", Pcap(0xA1B2C3D4, 1, 1).resize(100)).type, Analyzer::Unknown);
 }
 
 TEST(IdentifyPcap, RecordProbeChoosesStandardModifiedNokiaOrUnknown) {
   TempDir dir;
-  Fixture standard = Pcap(0xA1B2C3D4, 2, 1);
+  Bytes standard = Pcap(0xA1B2C3D4, 2, 1);
   PcapRecord(standard, 60, 0);
   PcapRecord(standard, 70, 0);
   Result s = ExamineBytes(dir, "s.dmp", standard);
   EXPECT_EQ(s.type, Analyzer::Tcpdump);
   EXPECT_FALSE(s.state.SourceVariant & (PcapVariant::Modified | PcapVariant::Nokia));
 
-  Fixture modified = Pcap(0xA1B2C3D4, 2, 1);
+  Bytes modified = Pcap(0xA1B2C3D4, 2, 1);
   PcapRecord(modified, 60, 8);
   PcapRecord(modified, 70, 8);
   Result m = ExamineBytes(dir, "m.dmp", modified);
@@ -347,7 +328,7 @@ TEST(IdentifyPcap, RecordProbeChoosesStandardModifiedNokiaOrUnknown) {
   EXPECT_TRUE(m.state.SourceVariant & PcapVariant::Modified);
   EXPECT_FALSE(m.state.SourceVariant & PcapVariant::Nokia);
 
-  Fixture nokia = Pcap(0xA1B2C3D4, 2, 1);
+  Bytes nokia = Pcap(0xA1B2C3D4, 2, 1);
   PcapRecord(nokia, 60, 4);
   PcapRecord(nokia, 70, 4);
   Result n = ExamineBytes(dir, "n.dmp", nokia);
@@ -357,9 +338,9 @@ TEST(IdentifyPcap, RecordProbeChoosesStandardModifiedNokiaOrUnknown) {
             "tcpdump/libpcap (Nokia modified)");
 
   // Neither layout gives a plausible second record.
-  Fixture garbage = Pcap(0xA1B2C3D4, 2, 1);
+  Bytes garbage = Pcap(0xA1B2C3D4, 2, 1);
   PcapRecord(garbage, 60, 0);
-  garbage.le32(108, 70000).le32(112, 70000).size(300);
+  garbage.at(108).le32(70000).at(112).le32(70000).resize(300);
   EXPECT_EQ(ExamineBytes(dir, "g.dmp", garbage).type, Analyzer::Unknown);
 }
 
@@ -407,11 +388,11 @@ TEST(IdentifySnifferDos, NetworkCodeLineRecordAndCompressionBit) {
             Topo::Ethernet);
   EXPECT_EQ(ExamineBytes(dir, "h.enc", SnifferDos(5, true, 64000, 3)).topology, Topo::Unknown);
 
-  Fixture compressed = SnifferDos(1, false, 0, 0);
-  compressed.u8(35, 1);
+  Bytes compressed = SnifferDos(1, false, 0, 0);
+  compressed.at(35).u8(1);
   EXPECT_TRUE(ExamineBytes(dir, "i.enc", compressed).state.SourceCompressed);
-  Fixture nse = SnifferDos(1, false, 0, 0);
-  nse.text(0, "NSE");
+  Bytes nse = SnifferDos(1, false, 0, 0);
+  nse.at(0).text("NSE");
   EXPECT_EQ(ExamineBytes(dir, "j.enc", nse).type, Analyzer::SnifferDos);
 }
 
@@ -431,18 +412,18 @@ TEST(IdentifySnifferDos, WanProtocolFromTheLineRecord) {
 // The same file with its own compression: everything after the version
 // record becomes one compressed block of literals (groups of a zero flag
 // word and 16 bytes).
-Fixture CompressedSnifferDos(const Fixture& plain) {
-  Fixture f;
-  f.bytes.assign(plain.bytes.begin(), plain.bytes.begin() + 41);
-  f.u8(35, uint8_t(plain.bytes[35] | 1));
+Bytes CompressedSnifferDos(const Bytes& plain) {
+  Bytes f;
+  f.v.assign(plain.v.begin(), plain.v.begin() + 41);
+  f.at(35).u8(uint8_t(plain.v[35] | 1));
   std::vector<uint8_t> block;
-  for (size_t at = 41; at < plain.bytes.size(); at += 16) {
+  for (size_t at = 41; at < plain.v.size(); at += 16) {
     block.insert(block.end(), {0, 0});
-    block.insert(block.end(), plain.bytes.begin() + long(at),
-                 plain.bytes.begin() + long(std::min(at + 16, plain.bytes.size())));
+    block.insert(block.end(), plain.v.begin() + long(at),
+                 plain.v.begin() + long(std::min(at + 16, plain.v.size())));
   }
-  f.le16(41, uint16_t(block.size()));
-  f.bytes.insert(f.bytes.end(), block.begin(), block.end());
+  f.at(41).le16(uint16_t(block.size()));
+  f.v.insert(f.v.end(), block.begin(), block.end());
   return f;
 }
 
@@ -466,14 +447,19 @@ TEST(IdentifySnifferDos, CompressedFilesKeepTheirLineRecord) {
 }
 
 // A WAN trace whose line record names no protocol, with one frame record.
-Fixture SnifferDosWanFrame(std::vector<uint8_t> data) {
-  Fixture f = SnifferDos(7, true, 64000, 3);
-  size_t at = f.bytes.size() - 6;  // over the end record
-  f.le16(at, 4).le16(at + 2, uint16_t(14 + data.size())).le16(at + 6 + 6, uint16_t(data.size()));
-  for (size_t i = 0; i < data.size(); ++i) f.u8(at + 6 + 14 + i, data[i]);
+Bytes SnifferDosWanFrame(std::vector<uint8_t> data) {
+  Bytes f = SnifferDos(7, true, 64000, 3);
+  size_t at = f.v.size() - 6;  // over the end record
+  f.at(at)
+      .le16(4)
+      .at(at + 2)
+      .le16(uint16_t(14 + data.size()))
+      .at(at + 6 + 6)
+      .le16(uint16_t(data.size()));
+  for (size_t i = 0; i < data.size(); ++i) f.at(at + 6 + 14 + i).u8(data[i]);
   at += 6 + 14 + data.size();
-  f.le16(at, 3).le16(at + 2, 0);
-  return f.size(at + 6);
+  f.at(at).le16(3).at(at + 2).le16(0);
+  return f.resize(at + 6);
 }
 
 TEST(IdentifySnifferDos, UnnamedWanProtocolIsTakenFromTheFirstFrame) {
@@ -500,11 +486,11 @@ TEST(IdentifySnifferPro, IsdnSubtypeTurnsPppWhenTheFirstFrameSaysSo) {
   TempDir dir;
   for (auto [media, protocol] : {std::pair<uint32_t, uint32_t>{0x0108, Wan::Ppp},
                                  {0x0109, Wan::Ppp}, {0x1818, Wan::Isdn}, {0, Wan::Isdn}}) {
-    Fixture f = SnifferPro(3, 64000, 6);
-    f.le32(16, 1);
+    Bytes f = SnifferPro(3, 64000, 6);
+    f.at(16).le32(1);
     const size_t record = 128;
-    f.le16(record + 8, 20).le16(record + 10, 20).le32(record + 24, media);
-    f.u8(record + 40, 0x0F).size(record + 40 + 20);
+    f.at(record + 8).le16(20).at(record + 10).le16(20).at(record + 24).le32(media);
+    f.at(record + 40).u8(0x0F).resize(record + 40 + 20);
     Result r = ExamineBytes(dir, "i.cap", f);
     EXPECT_EQ(r.topology, Topo::Wan);
     EXPECT_EQ(r.state.WanProtocol, protocol) << std::hex << media;
@@ -512,7 +498,7 @@ TEST(IdentifySnifferPro, IsdnSubtypeTurnsPppWhenTheFirstFrameSaysSo) {
 }
 
 // A tagged packet file: version and session sections, an empty packets section.
-Fixture TaggedPacketFile(int mediaType, int mediaSubType, uint32_t linkSpeed) {
+Bytes TaggedPacketFile(int mediaType, int mediaSubType, uint32_t linkSpeed) {
   const std::string version =
       "<VersionInfo><FileVersion>9</FileVersion><AppVersion>5.4.0.1</AppVersion>"
       "<ProdVersion>1.0.0.0</ProdVersion></VersionInfo>\r\n";
@@ -521,16 +507,16 @@ Fixture TaggedPacketFile(int mediaType, int mediaSubType, uint32_t linkSpeed) {
       "</MediaType><MediaSubType>" + std::to_string(mediaSubType) +
       "</MediaSubType><TimeZoneBias>0</TimeZoneBias><LinkSpeed>" + std::to_string(linkSpeed) +
       "</LinkSpeed><PacketCount>       0</PacketCount></Session>\r\n";
-  Fixture f;
+  Bytes f;
   size_t at = 0;
-  f.text(at, "\x7Fver").le32(at + 4, uint32_t(version.size())).le32(at + 8, 512);
-  f.text(at + 12, version);
+  f.at(at).text("\x7Fver").at(at + 4).le32(uint32_t(version.size())).at(at + 8).le32(512);
+  f.at(at + 12).text(version);
   at += 12 + version.size();
-  f.text(at, "sess").le32(at + 4, uint32_t(session.size())).le32(at + 8, 512);
-  f.text(at + 12, session);
+  f.at(at).text("sess").at(at + 4).le32(uint32_t(session.size())).at(at + 8).le32(512);
+  f.at(at + 12).text(session);
   at += 12 + session.size();
-  f.text(at, "pkts").le32(at + 4, 0).le32(at + 8, 0);
-  return f.size(at + 12);
+  f.at(at).text("pkts").at(at + 4).le32(0).at(at + 8).le32(0);
+  return f.resize(at + 12);
 }
 
 TEST(IdentifyPacketFile, TaggedFilesTakeAnalyzerAndLinkFromTheSession) {
@@ -559,7 +545,7 @@ TEST(IdentifyPacketFile, TaggedFilesTakeAnalyzerAndLinkFromTheSession) {
     EXPECT_EQ(r.state.WanProtocol, c.protocol) << c.media << "/" << c.subType;
     EXPECT_EQ(r.state.FileLineSpeed, 1544000u);
   }
-  WriteGzip(dir.path("t.kvz"), TaggedPacketFile(12, 10, 0).bytes);
+  WriteGzip(dir.path("t.kvz"), TaggedPacketFile(12, 10, 0).v);
   Result gz = Examine(dir.path("t.kvz"));
   EXPECT_EQ(gz.type, Analyzer::Farrowe);
   EXPECT_TRUE(gz.state.SourceCompressed);
@@ -577,8 +563,8 @@ TEST(IdentifyTables, InternetAdvisorMediaCodes) {
                {7, Topo::Ethernet, 100000000}, {3, Topo::TokenRing, 4000000},
                {4, Topo::TokenRing, 16000000}, {6, Topo::Unknown, 0}};
   for (const Case& c : cases) {
-    Fixture f(128);
-    f.text(0, "HPDATA0\x1A").le32(8, 1).le32(20, 32768).le32(24, c.media);
+    Bytes f = Bytes().zeros(128);
+    f.at(0).text("HPDATA0\x1A").at(8).le32(1).at(20).le32(32768).at(24).le32(c.media);
     Result r = ExamineBytes(dir, "t.eth", f);
     ASSERT_EQ(r.type, Analyzer::InternetAdvisor);
     EXPECT_EQ(r.topology, c.topology) << c.media;
@@ -597,16 +583,16 @@ TEST(IdentifyTables, ObserverMediaByte) {
                {2, Topo::Fddi, 100000000},    {9, Topo::Wireless, 11000000},
                {3, Topo::Unknown, 0}};
   for (const Case& c : cases) {
-    Fixture f;
-    f.text(0, "ObserverPktBufferVersion=4.00").le32(113, 0x88888888).le32(133, c.media);
-    Result r = ExamineBytes(dir, "t.bfr", f.size(200));
+    Bytes f;
+    f.at(0).text("ObserverPktBufferVersion=4.00").at(113).le32(0x88888888).at(133).le32(c.media);
+    Result r = ExamineBytes(dir, "t.bfr", f.resize(200));
     ASSERT_EQ(r.type, Analyzer::Observer);
     EXPECT_EQ(r.topology, c.topology) << int(c.media);
     EXPECT_EQ(r.state.LineSpeed, c.speed);
   }
   // A header cut before the media byte tells nothing.
-  Fixture cut;
-  cut.text(0, "ObserverPktBufferVersion=4.00").size(120);
+  Bytes cut;
+  cut.at(0).text("ObserverPktBufferVersion=4.00").resize(120);
   EXPECT_EQ(ExamineBytes(dir, "c.bfr", cut).topology, Topo::Unknown);
 }
 
@@ -618,30 +604,32 @@ TEST(IdentifyTables, NetMetrixBigEndianMediaField) {
   } cases[] = {{0, Topo::Ethernet}, {44, Topo::Ethernet}, {1, Topo::TokenRing},
                {2, Topo::Fddi},     {3, Topo::Unknown}};
   for (const Case& c : cases) {
-    Fixture f;
-    f.be32(0, 0x6476).be32(4, 4).be32(16, 64).be32(64 + 92, c.media).size(64 + 144);
+    Bytes f;
+    f.at(0).be32(0x6476).at(4).be32(4).at(16).be32(64).at(64 + 92).be32(c.media).resize(64 + 144);
     Result r = ExamineBytes(dir, "t.trc", f);
     ASSERT_EQ(r.type, Analyzer::NetMetrix);
     EXPECT_EQ(r.topology, c.topology) << c.media;
   }
-  Fixture other;
-  other.be32(0, 0x6476).be32(4, 3).text(8, "HPDATA0").size(100);
+  Bytes other;
+  other.at(0).be32(0x6476).at(4).be32(3).at(8).text("HPDATA0").resize(100);
   EXPECT_EQ(ExamineBytes(dir, "o.trc", other).type, Analyzer::Unknown);
 }
 
 TEST(IdentifyTables, NetMonMacTypeAndComment) {
   TempDir dir;
   const std::string comment = "weekly capture";
-  Fixture f(128);
-  f.text(0, "GMBU").u8(4, 0).u8(5, 2).u8(6, 2).le32(40, 128).le32(44, uint32_t(comment.size()));
-  f.text(128, comment);
+  Bytes f = Bytes().zeros(128);
+  f.at(0).text("GMBU").at(4).u8(0).at(5).u8(2).at(6).u8(2).at(40).le32(128).at(44).le32(
+      uint32_t(comment.size()));
+  f.at(128).text(comment);
   Result r = ExamineBytes(dir, "t.cap", f);
   EXPECT_EQ(r.type, Analyzer::NetMon2);
   EXPECT_EQ(r.topology, Topo::TokenRing);
   EXPECT_EQ(r.state.FileComment, comment);
   // A comment longer than the window's box is cut, not refused.
-  Fixture longer(128);
-  longer.text(0, "RTSS").u8(6, 1).le32(40, 128).le32(44, 1000).text(128, std::string(1000, 'x'));
+  Bytes longer = Bytes().zeros(128);
+  longer.at(0).text("RTSS").at(6).u8(1).at(40).le32(128).at(44).le32(1000).at(128).text(
+      std::string(1000, 'x'));
   Result l = ExamineBytes(dir, "l.cap", longer);
   EXPECT_EQ(l.type, Analyzer::NetMon1);
   EXPECT_EQ(l.topology, Topo::Ethernet);
@@ -653,21 +641,21 @@ TEST(IdentifyTables, LanAlyzerSeventhRecordMediaCode) {
   for (auto [code, topology] : {std::pair<uint16_t, Topology>{226, Topo::Ethernet},
                                 {227, Topo::TokenRing}, {228, Topo::TokenRing},
                                 {229, Topo::Unknown}}) {
-    Fixture f;
+    Bytes f;
     const uint16_t types[] = {0x1001, 0x1006, 0x100B, 0x1035, 0x1036, 0x100A};
     const uint16_t lengths[] = {76, 128, 54, 144, 54, 266};
     size_t at = 0;
     for (int i = 0; i < 6; ++i) {
-      f.le16(at, types[i]).le16(at + 2, lengths[i]).size(at + 4 + lengths[i]);
+      f.at(at).le16(types[i]).at(at + 2).le16(lengths[i]).resize(at + 4 + lengths[i]);
       at += 4 + lengths[i];
     }
-    f.le16(at, 0x1002).le16(at + 2, 210).le16(at + 4 + 188, code).size(at + 4 + 210);
+    f.at(at).le16(0x1002).at(at + 2).le16(210).at(at + 4 + 188).le16(code).resize(at + 4 + 210);
     Result r = ExamineBytes(dir, "t.tr1", f);
     ASSERT_EQ(r.type, Analyzer::LanAlyzer);
     EXPECT_EQ(r.topology, topology) << code;
   }
-  Fixture cyclic(100);
-  cyclic.le16(0, 0x1007).le16(2, 60000);  // a record length beyond the end
+  Bytes cyclic = Bytes().zeros(100);
+  cyclic.at(0).le16(0x1007).at(2).le16(60000);  // a record length beyond the end
   Result c = ExamineBytes(dir, "c.tr1", cyclic);
   EXPECT_EQ(c.type, Analyzer::LanAlyzer);
   EXPECT_EQ(c.topology, Topo::Unknown);
@@ -677,25 +665,25 @@ TEST(IdentifyTables, Da30InterfaceCodeAndDataGlanceMediaByte) {
   TempDir dir;
   for (auto [code, topology] : {std::pair<uint32_t, Topology>{30, Topo::TokenRing},
                                 {40, Topo::Ethernet}, {41, Topo::Unknown}}) {
-    Fixture f;
-    f.text(0, "EXRS").le32(22, 78).le32(78 + 4, code).size(300);
+    Bytes f;
+    f.at(0).text("EXRS").at(22).le32(78).at(78 + 4).le32(code).resize(300);
     Result r = ExamineBytes(dir, "t.an1", f);
     ASSERT_EQ(r.type, Analyzer::Da30);
     EXPECT_EQ(r.topology, topology) << code;
   }
   for (auto [media, topology] : {std::pair<uint8_t, Topology>{1, Topo::Fddi},
                                  {2, Topo::TokenRing}, {3, Topo::Ethernet}}) {
-    Fixture f;
-    f.text(0, "Converted From x\x1A").le16(128, 517).u8(130, media).size(512);
+    Bytes f;
+    f.at(0).text("Converted From x\x1A").at(128).le16(517).at(130).u8(media).resize(512);
     Result r = ExamineBytes(dir, "t.dgc", f);
     ASSERT_EQ(r.type, Analyzer::DataGlance);
     EXPECT_EQ(r.topology, topology) << int(media);
   }
-  Fixture wrappedBit;
-  wrappedBit.u8(130, 3).u8(131, 2).size(512);
+  Bytes wrappedBit;
+  wrappedBit.at(130).u8(3).at(131).u8(2).resize(512);
   EXPECT_EQ(ExamineBytes(dir, "w.dgc", wrappedBit).type, Analyzer::Unknown);
-  Fixture otherSuffix;
-  otherSuffix.u8(130, 3).size(512);
+  Bytes otherSuffix;
+  otherSuffix.at(130).u8(3).resize(512);
   EXPECT_EQ(ExamineBytes(dir, "w.dat", otherSuffix).type, Analyzer::Unknown);
 }
 
@@ -711,10 +699,10 @@ TEST(IdentifyTables, FireBerdFirstDataBytes) {
       {{0x10, 0x40, 90}, Topo::TokenRing},  {{0x18, 0x00, 90}, Topo::TokenRing},
   };
   for (const Case& c : cases) {
-    Fixture f;
-    f.text(2, std::string("ProbeApps\0", 10)).le32(72, 1).le16(76, 60);
-    for (size_t i = 0; i < c.data.size(); ++i) f.u8(86 + i, c.data[i]);
-    Result r = ExamineBytes(dir, "t.pkt", f.size(146));
+    Bytes f;
+    f.at(2).text(std::string("ProbeApps\0", 10)).at(72).le32(1).at(76).le16(60);
+    for (size_t i = 0; i < c.data.size(); ++i) f.at(86 + i).u8(c.data[i]);
+    Result r = ExamineBytes(dir, "t.pkt", f.resize(146));
     ASSERT_EQ(r.type, Analyzer::FireBerd500);
     EXPECT_EQ(r.topology, c.topology) << int(c.data[0]) << " " << int(c.data[2]);
   }
@@ -722,18 +710,18 @@ TEST(IdentifyTables, FireBerdFirstDataBytes) {
 
 TEST(IdentifyTables, FixedAndSimpleRules) {
   TempDir dir;
-  Fixture dna(200);
-  dna.text(20, "pktcapKahala Systems     ");
+  Bytes dna = Bytes().zeros(200);
+  dna.at(20).text("pktcapKahala Systems     ");
   Result d = ExamineBytes(dir, "t.trc", dna);
   EXPECT_EQ(d.type, Analyzer::FireBerdDna323);
   EXPECT_EQ(d.topology, Topo::Ethernet);
-  Fixture scout(200);
-  scout.text(0, "NetScout Frame File\n").be16(78, 2);
+  Bytes scout = Bytes().zeros(200);
+  scout.at(0).text("NetScout Frame File\n").at(78).be16(2);
   Result n = ExamineBytes(dir, "t.dat", scout);
   EXPECT_EQ(n.type, Analyzer::NetScout);
   EXPECT_EQ(n.topology, Topo::Fddi);
-  Fixture desk(200);
-  desk.u8(10, 0x1A).u8(11, 0).le16(40, 3);
+  Bytes desk = Bytes().zeros(200);
+  desk.at(10).u8(0x1A).at(11).u8(0).at(40).le16(3);
   Result l = ExamineBytes(dir, "t.cap", desk);
   EXPECT_EQ(l.type, Analyzer::LanDesk);
   EXPECT_EQ(l.topology, Topo::TokenRing);
@@ -762,9 +750,18 @@ TEST(IdentifyDomino, LinkViewByTextAndTopologyTable) {
   };
   const bool reader = HasReader(Analyzer::Domino);
   for (const Case& c : cases) {
-    Fixture f;
-    f.text(0, "WINC").text(4, "\nDomino capture").u8(44, 1).le16(62, c.code).le16(64, c.subCode);
-    f.text(78, "FRAM").le32(82, 0).text(86, "STOP").size(238);
+    Bytes f;
+    f.at(0)
+        .text("WINC")
+        .at(4)
+        .text("\nDomino capture")
+        .at(44)
+        .u8(1)
+        .at(62)
+        .le16(c.code)
+        .at(64)
+        .le16(c.subCode);
+    f.at(78).text("FRAM").at(82).le32(0).at(86).text("STOP").resize(238);
     Result r = ExamineBytes(dir, "t.cap", f);
     ASSERT_EQ(r.type, Analyzer::Domino);
     EXPECT_EQ(r.state.FileComment, "Domino capture");
@@ -776,21 +773,21 @@ TEST(IdentifyDomino, LinkViewByTextAndTopologyTable) {
     EXPECT_EQ(r.state.LineSpeed, c.speed) << c.code;
     EXPECT_EQ(r.state.WanProtocol, c.protocol) << c.code;
   }
-  Fixture lv;
-  lv.text(0, "WINC").text(4, "XLinkView PRO trace").le16(62, 4).size(238);
+  Bytes lv;
+  lv.at(0).text("WINC").at(4).text("XLinkView PRO trace").at(62).le16(4).resize(238);
   Result l = ExamineBytes(dir, "l.cap", lv);
   EXPECT_EQ(l.type, Analyzer::LinkViewPro);
   EXPECT_EQ(l.state.FileComment, "LinkView PRO trace");
 }
 
 // A LAN900 file: the header page and one page of frame records.
-Fixture Lan900(uint8_t mediaCode, size_t size) {
-  Fixture f;
-  f.u8(0, 3).u8(1, 0x94).u8(2, 8).u8(3, 2).le16(40, 1).le16(42, 1).le16(44, 1);
-  f.le16(8238, 1);
+Bytes Lan900(uint8_t mediaCode, size_t size) {
+  Bytes f;
+  f.at(0).u8(3).at(1).u8(0x94).at(2).u8(8).at(3).u8(2).at(40).le16(1).at(42).le16(1).at(44).le16(1);
+  f.at(8238).le16(1);
   const size_t page = 65536;
-  f.u8(page, 0x82).u8(page + 1, mediaCode).le16(page + 2, 62).le16(page + 12, 64);
-  return f.size(size);
+  f.at(page).u8(0x82).at(page + 1).u8(mediaCode).at(page + 2).le16(62).at(page + 12).le16(64);
+  return f.resize(size);
 }
 
 TEST(IdentifyLan900, SizeSuffixAndSignature) {
@@ -807,22 +804,23 @@ TEST(IdentifyLan900, SizeSuffixAndSignature) {
 
 TEST(IdentifyRobustness, EveryPrefixOfEveryFixtureGetsAnAnswer) {
   TempDir dir;
-  Fixture pcap = Pcap(0xA1B2C3D4, 2, 1);
+  Bytes pcap = Pcap(0xA1B2C3D4, 2, 1);
   PcapRecord(pcap, 60, 0);
   PcapRecord(pcap, 60, 0);
-  const std::pair<std::string, Fixture> fixtures[] = {
+  const std::pair<std::string, Bytes> fixtures[] = {
       {"a.dmp", pcap},
       {"b.snoop", Snoop(4, 16)},
       {"c.cap", SnifferPro(3, 64, 6)},
       {"d.enc", SnifferDos(7, true, 0, 3)},
       {"e.pkt", ClassicPacketFile(7, 0, 0, 1, 0)},
-      {"f.cap", Fixture(200).text(0, "GMBU").le32(40, 0xFFFFFFF0).le32(44, 0xFFFFFFFF)},
-      {"g.tr1", Fixture(64).le16(0, 0x1001).le16(2, 0)},
+      {"f.cap",
+       Bytes().zeros(200).at(0).text("GMBU").at(40).le32(0xFFFFFFF0).at(44).le32(0xFFFFFFFF)},
+      {"g.tr1", Bytes().zeros(64).at(0).le16(0x1001).at(2).le16(0)},
   };
   for (const auto& [name, fixture] : fixtures) {
-    for (size_t n = 0; n <= fixture.bytes.size(); ++n) {
-      Fixture cut = fixture;
-      cut.size(n);
+    for (size_t n = 0; n <= fixture.v.size(); ++n) {
+      Bytes cut = fixture;
+      cut.resize(n);
       Result r = ExamineBytes(dir, name, cut);
       EXPECT_EQ(r.tooSmall, n < 40) << name << " " << n;
       EXPECT_FALSE(r.openFailed) << name << " " << n;
@@ -833,7 +831,7 @@ TEST(IdentifyRobustness, EveryPrefixOfEveryFixtureGetsAnAnswer) {
 TEST(IdentifyRobustness, IdentificationLeavesTheFileUntouched) {
   TempDir dir;
   const std::string path = dir.path("t.caz");
-  WriteGzip(path, SnifferPro(3, 64, 6).bytes);
+  WriteGzip(path, SnifferPro(3, 64, 6).v);
   const std::vector<uint8_t> before = ReadFileBytes(path);
   struct stat st {};
   ASSERT_EQ(stat(path.c_str(), &st), 0);

@@ -16,29 +16,8 @@ namespace {
 
 using namespace testkit;
 
-// Little-endian byte builder for fixtures.
-struct Bytes {
-  std::vector<uint8_t> v;
-  Bytes& u8(uint8_t x) { v.push_back(x); return *this; }
-  Bytes& u16(uint16_t x) { return u8(uint8_t(x)).u8(uint8_t(x >> 8)); }
-  Bytes& u32(uint32_t x) { return u16(uint16_t(x)).u16(uint16_t(x >> 16)); }
-  Bytes& u64(uint64_t x) { return u32(uint32_t(x)).u32(uint32_t(x >> 32)); }
-  Bytes& text(const char* t) { v.insert(v.end(), t, t + std::strlen(t)); return *this; }
-  Bytes& data(const std::vector<uint8_t>& d) { v.insert(v.end(), d.begin(), d.end()); return *this; }
-  Bytes& zeros(size_t n) { v.insert(v.end(), n, 0); return *this; }
-  void put32(size_t at, uint32_t x) { for (int k = 0; k < 4; ++k) v[at + k] = uint8_t(x >> (8 * k)); }
-  size_t size() const { return v.size(); }
-};
-
 uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return GetLE16(b.data() + at); }
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at) { return GetLE32(b.data() + at); }
-
-std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
-  std::vector<uint8_t> d(n);
-  for (size_t i = 0; i < n; ++i) d[i] = uint8_t(seed + i * 13);
-  return d;
-}
-
 struct FixtureRecord {
   uint64_t time;  // milliseconds (1.1) or microseconds (2.0) since the start time
   uint32_t frameLength, captured;

@@ -25,36 +25,6 @@ namespace {
 
 using namespace testkit;
 
-// Little-endian (or big-endian) byte builder for fixtures.
-struct Bytes {
-  std::vector<uint8_t> v;
-  bool big = false;
-  Bytes& u8(uint8_t x) { v.push_back(x); return *this; }
-  Bytes& u16(uint16_t x) {
-    return big ? u8(uint8_t(x >> 8)).u8(uint8_t(x)) : u8(uint8_t(x)).u8(uint8_t(x >> 8));
-  }
-  Bytes& u32(uint32_t x) {
-    return big ? u16(uint16_t(x >> 16)).u16(uint16_t(x)) : u16(uint16_t(x)).u16(uint16_t(x >> 16));
-  }
-  Bytes& text(const char* t) { v.insert(v.end(), t, t + std::strlen(t)); return *this; }
-  Bytes& data(const std::vector<uint8_t>& d) { v.insert(v.end(), d.begin(), d.end()); return *this; }
-  Bytes& zeros(size_t n) { v.insert(v.end(), n, 0); return *this; }
-  Bytes& padTo(size_t n) { return zeros(n > v.size() ? n - v.size() : 0); }
-  size_t size() const { return v.size(); }
-};
-
-std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
-  std::vector<uint8_t> d(n);
-  for (size_t i = 0; i < n; ++i) d[i] = uint8_t(seed + i * 13);
-  return d;
-}
-
-bool HasReadErrorMessage(const ReadResult& r) {
-  for (const std::string& m : r.messages)
-    if (m.find("File Error: Error reading from source file.") == 0) return true;
-  return false;
-}
-
 // ------------------------------------------------------------------ LANalyzer
 
 void LzRecord(Bytes& f, uint16_t type, const std::vector<uint8_t>& body) {
@@ -564,62 +534,8 @@ TEST(OtherAnalyzersRoundTrip, EveryWriterKeepsFramesLengthsFlagsAndTimes) {
   }
 }
 
-// Truncated and damaged copies of a valid file end with a read error and its
-// detail, or as a shorter clean file; never a crash or hang.
-TEST(OtherAnalyzersDamagedInput, EveryTruncationAndAbsurdLengths) {
-  struct Damage {
-    const char* name;
-    AnalyzerType type;
-    const char* file;
-    size_t at;        // where to put the value
-    uint32_t value;
-    int width;
-  };
-  const Damage damages[] = {
-      {"LANalyzer frame record of 65,535 bytes", Analyzer::LanAlyzer, "d.tr1", 3018 + 2, 65535, 2},
-      {"LANalyzer frame record shorter than its header", Analyzer::LanAlyzer, "d.tr1", 3018 + 2, 8, 2},
-      {"Observer data length of 4 GB", Analyzer::Observer, "d.bfr", 113 + 40, 0xFFFFFFF0u, 4},
-      {"Observer next record pointing at itself", Analyzer::Observer, "d.bfr", 113 + 12, 113, 4},
-      {"Observer next record pointing back", Analyzer::Observer, "d.bfr", 113 + 44 + 60 + 4 + 12, 113, 4},
-      {"Observer without a marker", Analyzer::Observer, "d.bfr", 113, 0, 4},
-      {"DataGLANce stored length 65,535", Analyzer::DataGlance, "d.dgc", 512 + 2, 65535, 2},
-      {"LAN900 body length 65,535", Analyzer::Lan900, "d.dat", 65536 + 2, 65535, 2},
-      {"LAN900 body length 1", Analyzer::Lan900, "d.dat", 65536 + 2, 1, 2},
-  };
-  TempDir dir;
-  for (const Writer& w : kWriters) {
-    SCOPED_TRACE(AnalyzerName(w.type));
-    Trace t = MakeTrace(Topo::Ethernet, 4);
-    WriteTrace(t, w.type, dir.path(w.file));
-    const auto whole = ReadFileBytes(dir.path(w.file));
-    // Every length near the records; a sample of the long stretches between.
-    const auto step = [&](size_t n) {
-      if (whole.size() > 70000) return size_t(997);
-      return n < 300 || n + 800 > whole.size() ? size_t(1) : size_t(7);
-    };
-    for (size_t n = 0; n < whole.size(); n += step(n)) {
-      std::vector<uint8_t> cut(whole.begin(), whole.begin() + long(n));
-      WriteFileBytes(dir.path(w.file), cut);
-      ReadResult r = ReadTraceAs(dir.path(w.file), w.type, Topo::Ethernet);
-      EXPECT_LE(r.trace.frames.size(), t.frames.size()) << n;
-      if (r.state.ReadError) {
-        EXPECT_TRUE(HasReadErrorMessage(r)) << n;
-        EXPECT_FALSE(r.state.ReadErrorDetail.empty()) << n;
-      }
-    }
-    for (const Damage& d : damages) {
-      if (d.type != w.type) continue;
-      SCOPED_TRACE(d.name);
-      auto bad = whole;
-      if (d.width == 2) PutLE16(&bad[d.at], uint16_t(d.value));
-      else PutLE32(&bad[d.at], d.value);
-      WriteFileBytes(dir.path(w.file), bad);
-      ReadResult r = ReadTraceAs(dir.path(w.file), w.type, Topo::Ethernet);
-      EXPECT_TRUE(HasReadErrorMessage(r));
-      EXPECT_FALSE(r.state.ReadErrorDetail.empty());
-    }
-  }
-}
+// Every truncation and the absurd lengths of these readers are rows of
+// tests/format_tables_test.cpp.
 
 TEST(OtherAnalyzersDamagedInput, ReadErrorInTheMiddleStillFinishesTheTarget) {
   TempDir dir;

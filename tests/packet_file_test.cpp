@@ -23,17 +23,6 @@ using namespace std::chrono;
 
 constexpr int64_t kSecond = 1000000;
 
-// Big-endian byte builder for the classic layout.
-struct Bytes {
-  std::vector<uint8_t> v;
-  Bytes& u8(uint8_t x) { v.push_back(x); return *this; }
-  Bytes& be16(uint16_t x) { return u8(uint8_t(x >> 8)).u8(uint8_t(x)); }
-  Bytes& be32(uint32_t x) { return be16(uint16_t(x >> 16)).be16(uint16_t(x)); }
-  Bytes& be64(uint64_t x) { return be32(uint32_t(x >> 32)).be32(uint32_t(x)); }
-  Bytes& zeros(size_t n) { v.insert(v.end(), n, 0); return *this; }
-  Bytes& raw(const std::vector<uint8_t>& b) { v.insert(v.end(), b.begin(), b.end()); return *this; }
-};
-
 struct HeaderFields {
   uint8_t version = 7;
   uint32_t count = 0;
@@ -50,22 +39,15 @@ Bytes ClassicHeader(const HeaderFields& f) {
   b.be32(f.linkSpeed).zeros(12);
   return b;
 }
-
-std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
-  std::vector<uint8_t> p(n);
-  for (size_t i = 0; i < n; ++i) p[i] = uint8_t(seed + i * 13);
-  return p;
-}
-
 void V7Record(Bytes& b, uint16_t length, uint16_t slice, uint8_t flags, uint8_t status,
               uint64_t micros1904, const std::vector<uint8_t>& stored) {
-  b.be16(0).be16(length).be16(slice).u8(flags).u8(status).be64(micros1904).raw(stored);
+  b.be16(0).be16(length).be16(slice).u8(flags).u8(status).be64(micros1904).data(stored);
   if (stored.size() % 2) b.u8(0xEE);
 }
 
 void V6Record(Bytes& b, uint16_t length, uint16_t slice, uint8_t flags, uint32_t millis,
               const std::vector<uint8_t>& stored) {
-  b.be16(length).be16(slice).u8(flags).u8(0).be32(millis).zeros(16).raw(stored);
+  b.be16(length).be16(slice).u8(flags).u8(0).be32(millis).zeros(16).data(stored);
   if (stored.size() % 2) b.u8(0xEE);
 }
 

@@ -14,53 +14,26 @@ namespace {
 
 using namespace testkit;
 
-// Builds a libpcap file field by field.
-struct PcapFile {
-  bool big = false;
+// Builds a libpcap file field by field, in the builder's byte order.
+struct PcapFile : Bytes {
   enum { Standard, Modified, Nokia } variant = Standard;
   uint32_t accuracy = 0;
   uint32_t snapLength = 65535;
   uint32_t linkType = 1;
-  std::vector<uint8_t> bytes;
 
-  void u32(uint32_t v) {
-    uint8_t b[4];
-    if (big) PutBE32(b, v);
-    else PutLE32(b, v);
-    bytes.insert(bytes.end(), b, b + 4);
-  }
-  void u16(uint16_t v) {
-    uint8_t b[2];
-    if (big) PutBE16(b, v);
-    else PutLE16(b, v);
-    bytes.insert(bytes.end(), b, b + 2);
-  }
   void header(uint32_t magic) {
-    u32(magic);
-    u16(2);
-    u16(4);
-    u32(0);
-    u32(accuracy);
-    u32(snapLength);
-    u32(linkType);
+    u32(magic).u16(2).u16(4).u32(0).u32(accuracy).u32(snapLength).u32(linkType);
   }
   void record(uint32_t seconds, uint32_t fraction, const std::vector<uint8_t>& data,
               uint32_t original) {
-    u32(seconds);
-    u32(fraction);
-    u32(uint32_t(data.size()));
-    u32(original);
-    if (variant == Modified) bytes.insert(bytes.end(), 8, 0xEE);
-    if (variant == Nokia) bytes.insert(bytes.end(), 4, 0xEE);
-    bytes.insert(bytes.end(), data.begin(), data.end());
+    u32(seconds).u32(fraction).u32(uint32_t(data.size())).u32(original);
+    if (variant == Modified) v.insert(v.end(), 8, 0xEE);
+    if (variant == Nokia) v.insert(v.end(), 4, 0xEE);
+    this->data(data);
   }
 };
 
-std::vector<uint8_t> Payload(size_t n, uint8_t seed) {
-  std::vector<uint8_t> p(n);
-  for (size_t i = 0; i < n; ++i) p[i] = uint8_t(seed + i * 3);
-  return p;
-}
+std::vector<uint8_t> Payload(size_t n, uint8_t seed) { return Pattern(n, seed, 3); }
 
 uint32_t MagicFor(const PcapFile& f) {
   return f.variant == PcapFile::Modified ? 0xA1B2CD34 : 0xA1B2C3D4;
@@ -88,7 +61,7 @@ TEST_P(PcapVariants, EveryFrameComesBackWithLengthsBytesAndTimes) {
   f.record(t0 + 1, 0, Payload(68, 3), 1514);  // sliced capture
   f.record(t0 + 2, 5, Payload(42, 4), 42);    // short frame
   TempDir dir;
-  WriteFileBytes(dir.path("v.pcap"), f.bytes);
+  WriteFileBytes(dir.path("v.pcap"), f.v);
   ReadResult r = ReadTrace(dir.path("v.pcap"));
   ASSERT_EQ(r.analyzer, Analyzer::Tcpdump);
   EXPECT_EQ((r.state.SourceVariant & PcapVariant::BigEndian) != 0, vc.big);
@@ -127,7 +100,7 @@ TEST(PcapProbe, ModifiedRecordsBehindTheStandardMagic) {
   f.header(0xA1B2C3D4);
   f.record(1700000000, 0, Payload(60, 1), 60);
   f.record(1700000001, 0, Payload(70, 2), 70);
-  auto in = OpenMemorySource(f.bytes);
+  auto in = OpenMemorySource(f.v);
   ASSERT_EQ(PcapVariantFromMagic(0xA1B2C3D4), 0u);
   EXPECT_EQ(ProbePcapRecordLayout(*in), PcapProbe::Modified);
 }
@@ -138,18 +111,18 @@ TEST(PcapProbe, GarbageAfterTheFirstRecordIsUnknown) {
   f.header(0xA1B2C3D4);
   f.record(1700000000, 0, Payload(60, 1), 60);
   std::vector<uint8_t> junk(40, 0xFF);
-  f.bytes.insert(f.bytes.end(), junk.begin(), junk.end());
-  auto in = OpenMemorySource(f.bytes);
+  f.v.insert(f.v.end(), junk.begin(), junk.end());
+  auto in = OpenMemorySource(f.v);
   EXPECT_EQ(ProbePcapRecordLayout(*in), PcapProbe::Unknown);
 }
 
 TEST(PcapIdentify, VersionOneIsNotLibpcap) {
   PcapFile f;
   f.header(0xA1B2C3D4);
-  f.bytes[4] = 1;  // major version 1
+  f.v[4] = 1;  // major version 1
   f.record(10, 0, Payload(60, 1), 60);
   TempDir dir;
-  WriteFileBytes(dir.path("old.pcap"), f.bytes);
+  WriteFileBytes(dir.path("old.pcap"), f.v);
   ConversionState s;
   bool openFailed, tooSmall;
   EXPECT_EQ(IdentifySource(s, dir.path("old.pcap"), openFailed, tooSmall), Analyzer::Unknown);
@@ -163,7 +136,7 @@ TEST(PcapRead, NanosecondFractionsAndLinkTypes) {
   f.header(0xA1B2C3D4);
   f.record(1000, 123456789, Payload(30, 1), 30);
   TempDir dir;
-  WriteFileBytes(dir.path("n.pcap"), f.bytes);
+  WriteFileBytes(dir.path("n.pcap"), f.v);
   ReadResult r = ReadTrace(dir.path("n.pcap"));
   ASSERT_EQ(r.topology, Topo::Wireless);
   ASSERT_EQ(r.trace.frames.size(), 1u);
@@ -181,7 +154,7 @@ TEST(PcapRead, FractionOfAFullSecondCarriesIntoTheSeconds) {
   f.header(0xA1B2C3D4);
   f.record(1000, 1500000, Payload(60, 1), 60);
   TempDir dir;
-  WriteFileBytes(dir.path("c.pcap"), f.bytes);
+  WriteFileBytes(dir.path("c.pcap"), f.v);
   ReadResult r = ReadTrace(dir.path("c.pcap"));
   ASSERT_EQ(r.trace.frames.size(), 1u);
   EXPECT_EQ(r.trace.frames[0].time, 1001LL * 1000000 + 500000);
@@ -193,7 +166,7 @@ TEST(PcapRead, DamagedFilesEndWithAReadError) {
   f.header(0xA1B2C3D4);
   f.record(1000, 0, Payload(60, 1), 60);
   f.record(1001, 0, Payload(60, 2), 60);
-  std::vector<uint8_t> cut(f.bytes.begin(), f.bytes.end() - 10);  // second record cut short
+  std::vector<uint8_t> cut(f.v.begin(), f.v.end() - 10);  // second record cut short
   WriteFileBytes(dir.path("cut.pcap"), cut);
   ReadResult r = ReadTrace(dir.path("cut.pcap"));
   EXPECT_EQ(r.trace.frames.size(), 1u);
@@ -204,9 +177,9 @@ TEST(PcapRead, DamagedFilesEndWithAReadError) {
   PcapFile g;
   g.header(0xA1B2C3D4);
   g.record(1000, 0, Payload(60, 1), 60);
-  g.bytes.resize(g.bytes.size() + 16, 0);
-  PutLE32(g.bytes.data() + g.bytes.size() - 16 + 8, 0xFFFFFFF0);  // negative captured length
-  WriteFileBytes(dir.path("neg.pcap"), g.bytes);
+  g.v.resize(g.v.size() + 16, 0);
+  PutLE32(g.v.data() + g.v.size() - 16 + 8, 0xFFFFFFF0);  // negative captured length
+  WriteFileBytes(dir.path("neg.pcap"), g.v);
   r = ReadTraceAs(dir.path("neg.pcap"), Analyzer::Tcpdump, Topo::Ethernet,
                   [](ConversionState& s) { s.SourceVariant = 0; });
   EXPECT_EQ(r.trace.frames.size(), 1u);
@@ -253,7 +226,7 @@ TEST(PcapWrite, FortyTwoBytesReadAsSixtyFourWrittenAsSixty) {
   f.header(0xA1B2C3D4);
   f.record(1000, 0, Payload(42, 1), 42);
   f.record(1000, 10, Payload(68, 2), 1514);
-  WriteFileBytes(dir.path("in.pcap"), f.bytes);
+  WriteFileBytes(dir.path("in.pcap"), f.v);
   ReadResult r = ReadTrace(dir.path("in.pcap"));
   ASSERT_EQ(r.trace.frames.size(), 2u);
   EXPECT_EQ(r.trace.frames[1].frameLength, 1518);
@@ -287,7 +260,7 @@ TEST_P(PcapMidnight, TimesSurviveARoundTripExactly) {
   std::vector<std::pair<uint32_t, uint32_t>> times;
   for (uint32_t k = 0; k < 13; ++k) times.push_back({start + k * 1800, k * 76543 % 1000000});
   for (auto [sec, usec] : times) f.record(sec, usec, Payload(60, uint8_t(sec)), 60);
-  WriteFileBytes(dir.path("m.pcap"), f.bytes);
+  WriteFileBytes(dir.path("m.pcap"), f.v);
   ReadResult r = ReadTrace(dir.path("m.pcap"));
   ASSERT_EQ(r.trace.frames.size(), times.size());
   for (size_t i = 1; i < times.size(); ++i)
@@ -324,7 +297,7 @@ TEST(PcapInterop, TsharkReadsWhatWeWriteWithTheSameFrames) {
   const uint32_t t0 = 1711839000;
   for (uint32_t k = 0; k < 20; ++k)
     f.record(t0 + k * 997, k * 50021 % 1000000, Payload(60 + k * 70, uint8_t(k)), 60 + k * 70);
-  WriteFileBytes(dir.path("in.pcap"), f.bytes);
+  WriteFileBytes(dir.path("in.pcap"), f.v);
   for (const char* order : {"little", "big"}) {
     std::string out = dir.path(std::string("out-") + order + ".pcap");
     CommandResult c = RunCommand(std::string(MORPHALITE_BINARY) + " convert " +

@@ -21,16 +21,8 @@ using Bytes = std::vector<uint8_t>;
 
 // ---------------------------------------------------------------- fixtures
 
-void Put16(Bytes& b, uint16_t v) { b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8)}); }
-void Put32(Bytes& b, uint32_t v) { Put16(b, uint16_t(v)), Put16(b, uint16_t(v >> 16)); }
-
 Bytes Record(uint16_t type, const Bytes& body) {
-  Bytes r;
-  Put16(r, type);
-  Put16(r, uint16_t(body.size()));
-  Put16(r, 0);
-  r.insert(r.end(), body.begin(), body.end());
-  return r;
+  return testkit::Bytes().le16(type).le16(uint16_t(body.size())).le16(0).data(body).v;
 }
 
 struct FrameFields {
@@ -44,33 +36,23 @@ struct FrameFields {
 };
 
 Bytes FrameRecord(const FrameFields& f) {
-  Bytes body;
-  Put16(body, uint16_t(f.time));
-  Put16(body, uint16_t(f.time >> 16));
-  body.push_back(uint8_t(f.time >> 32));
-  body.push_back(f.day);
-  Put16(body, uint16_t(int(f.data.size()) + f.sizeAdjust));
-  body.push_back(f.status);
-  body.push_back(0);
-  Put16(body, f.trueSize);
-  Put16(body, 0);
-  if (f.type12) body.insert(body.end(), 20, 0xEE);
-  body.insert(body.end(), f.data.begin(), f.data.end());
-  return Record(f.type12 ? 12 : 4, body);
+  testkit::Bytes body;
+  body.le32(uint32_t(f.time)).u8(uint8_t(f.time >> 32)).u8(f.day);
+  body.le16(uint16_t(int(f.data.size()) + f.sizeAdjust)).u8(f.status).u8(0);
+  body.le16(f.trueSize).le16(0);
+  if (f.type12) body.data(Bytes(20, 0xEE));
+  body.data(f.data);
+  return Record(f.type12 ? 12 : 4, body.v);
 }
 
 Bytes DosFile(uint8_t network, uint8_t unit, const std::vector<Bytes>& records,
               uint32_t dateTime = 0) {
-  Bytes f(SnifferDos::kSignature, SnifferDos::kSignature + SnifferDos::kSignatureBytes);
-  Bytes version;
-  Put16(version, 4);
-  Put16(version, 0);
-  Put32(version, dateTime);
-  version.insert(version.end(), {4, network, 1, unit, 0, 0, 0, 0, 0, 0});
-  Bytes head = Record(1, version);
-  f.insert(f.end(), head.begin(), head.end());
-  for (const Bytes& r : records) f.insert(f.end(), r.begin(), r.end());
-  return f;
+  testkit::Bytes f;
+  f.data(Bytes(SnifferDos::kSignature, SnifferDos::kSignature + SnifferDos::kSignatureBytes));
+  f.data(Record(1, testkit::Bytes().le16(4).le16(0).le32(dateTime)
+                       .data({4, network, 1, unit, 0, 0, 0, 0, 0, 0}).v));
+  for (const Bytes& r : records) f.data(r);
+  return f.v;
 }
 
 Bytes Pattern(int n, int seed = 1) {
@@ -159,7 +141,8 @@ struct TestCompressor {
       const size_t n = std::min(blockBytes, data.size() - at);
       Bytes contents = index % 3 == 2 ? Bytes(data.begin() + long(at), data.begin() + long(at + n))
                                       : CompressBlock(data.data() + at, n);
-      Put16(out, uint16_t(contents.size() | (index % 3 == 2 ? 0x8000 : 0)));
+      const uint16_t size = uint16_t(contents.size() | (index % 3 == 2 ? 0x8000 : 0));
+      out.insert(out.end(), {uint8_t(size), uint8_t(size >> 8)});
       out.insert(out.end(), contents.begin(), contents.end());
     }
     return out;

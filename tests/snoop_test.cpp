@@ -17,26 +17,9 @@ namespace {
 
 using namespace testkit;
 
-// Big-endian byte builder for fixtures.
-struct Bytes {
-  std::vector<uint8_t> v;
-  Bytes& u8(uint8_t x) { v.push_back(x); return *this; }
-  Bytes& u16(uint16_t x) { return u8(uint8_t(x >> 8)).u8(uint8_t(x)); }
-  Bytes& u32(uint32_t x) { return u16(uint16_t(x >> 16)).u16(uint16_t(x)); }
-  Bytes& data(const std::vector<uint8_t>& d) { v.insert(v.end(), d.begin(), d.end()); return *this; }
-  Bytes& zeros(size_t n) { v.insert(v.end(), n, 0); return *this; }
-};
-
 uint32_t Be32(const std::vector<uint8_t>& b, size_t at) { return GetBE32(b.data() + at); }
-
-std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
-  std::vector<uint8_t> d(n);
-  for (size_t i = 0; i < n; ++i) d[i] = uint8_t(seed + i * 11);
-  return d;
-}
-
 Bytes SnoopHeader(uint32_t datalink) {
-  Bytes b;
+  Bytes b(true);
   b.v = {'s', 'n', 'o', 'o', 'p', 0, 0, 0};
   b.u32(2).u32(datalink);
   return b;
@@ -56,10 +39,10 @@ constexpr uint32_t kSeconds = 1710498000;  // 2024-03-15 10:20:00 UTC
 TEST(SnoopReader, EthernetRecordsGetTheirFcsAndKeepTruncation) {
   TempDir dir;
   Bytes f = SnoopHeader(4);
-  const auto whole = Pattern(60, 1), cut = Pattern(97, 2);
+  const auto whole = Pattern(60, 1, 11), cut = Pattern(97, 2, 11);
   AddRecord(f, 60, whole, kSeconds, 250000);
   AddRecord(f, 1514, cut, kSeconds + 2, 5);
-  AddRecord(f, 42, Pattern(42, 3), kSeconds + 3, 0);
+  AddRecord(f, 42, Pattern(42, 3, 11), kSeconds + 3, 0);
   WriteFileBytes(dir.path("a.snoop"), f.v);
   ReadResult r = ReadTraceAs(dir.path("a.snoop"), Analyzer::Snoop, Topo::Ethernet);
   ASSERT_EQ(r.trace.frames.size(), 3u);
@@ -91,8 +74,8 @@ TEST(SurveyorReader, TrailerRecordsWithPaddingFcsAndCrcErrors) {
   const auto withFcs = MakeFrame(0, 70, Topo::Ethernet, 4).bytes;
   AddRecord(f, 74, withFcs, kSeconds, 1, true);            // original 4 more than included
   AddRecord(f, 70, withFcs, kSeconds, 2, true, 0x0062);    // CRC error
-  AddRecord(f, 50, Pattern(50, 5), kSeconds, 3, true);     // runt
-  AddRecord(f, 1518, Pattern(101, 6), kSeconds, 4, true);  // truncated, padded
+  AddRecord(f, 50, Pattern(50, 5, 11), kSeconds, 3, true);     // runt
+  AddRecord(f, 1518, Pattern(101, 6, 11), kSeconds, 4, true);  // truncated, padded
   WriteFileBytes(dir.path("s.cap"), f.v);
   ReadResult r = ReadTraceAs(dir.path("s.cap"), Analyzer::Surveyor, Topo::Ethernet);
   ASSERT_EQ(r.trace.frames.size(), 4u);
@@ -104,7 +87,7 @@ TEST(SurveyorReader, TrailerRecordsWithPaddingFcsAndCrcErrors) {
   EXPECT_EQ(r.trace.frames[2].frameLength, 64);
   EXPECT_EQ(r.trace.frames[2].bytes.size(), 64u);
   EXPECT_EQ(r.trace.frames[3].frameLength, 1518);
-  EXPECT_EQ(r.trace.frames[3].bytes, Pattern(101, 6));
+  EXPECT_EQ(r.trace.frames[3].bytes, Pattern(101, 6, 11));
   EXPECT_EQ(r.trace.frames[3].time - r.trace.frames[0].time, 3);
 }
 
@@ -125,9 +108,9 @@ TEST(SnoopReader, RefusesHostileRecords) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bytes f = SnoopHeader(4);
-    AddRecord(f, 80, Pattern(80, 7), kSeconds, 0, c.type == Analyzer::Surveyor);
+    AddRecord(f, 80, Pattern(80, 7, 11), kSeconds, 0, c.type == Analyzer::Surveyor);
     f.u32(1000).u32(c.included).u32(c.recordLength).u32(0).u32(kSeconds).u32(0);
-    f.data(Pattern(100, 8));
+    f.data(Pattern(100, 8, 11));
     WriteFileBytes(dir.path("bad.snoop"), f.v);
     ReadResult r = ReadTraceAs(dir.path("bad.snoop"), c.type, Topo::Ethernet);
     EXPECT_EQ(r.trace.frames.size(), 1u);
@@ -138,13 +121,13 @@ TEST(SnoopReader, RefusesHostileRecords) {
 
 TEST(SnoopIdentification, FirstRecordTellsSnoopFromSurveyorAndDatalinkGivesTopology) {
   Bytes snoop = SnoopHeader(4);
-  AddRecord(snoop, 60, Pattern(60, 1), kSeconds, 0);
+  AddRecord(snoop, 60, Pattern(60, 1, 11), kSeconds, 0);
   EXPECT_EQ(SnoopOrSurveyor(*OpenMemorySource(snoop.v)), Analyzer::Snoop);
   Bytes padded = SnoopHeader(4);  // 15 bytes beyond the frame: still snoop
   padded.u32(61).u32(61).u32(24 + 61 + 15).u32(0).u32(kSeconds).u32(0).zeros(76);
   EXPECT_EQ(SnoopOrSurveyor(*OpenMemorySource(padded.v)), Analyzer::Snoop);
   Bytes surveyor = SnoopHeader(4);
-  AddRecord(surveyor, 64, Pattern(64, 1), kSeconds, 0, true);
+  AddRecord(surveyor, 64, Pattern(64, 1, 11), kSeconds, 0, true);
   EXPECT_EQ(SnoopOrSurveyor(*OpenMemorySource(surveyor.v)), Analyzer::Surveyor);
   EXPECT_EQ(SnoopOrSurveyor(*OpenMemorySource(SnoopHeader(4).v)), Analyzer::Unknown);
 

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -266,6 +267,35 @@ ScopedTimeZone::~ScopedTimeZone() {
   if (hadPrevious_) setenv("TZ", previous_.c_str(), 1);
   else unsetenv("TZ");
   ReloadMachineTimeZone();
+}
+
+bool HasReadErrorMessage(const ReadResult& r) {
+  for (const std::string& m : r.messages)
+    if (m.rfind("File Error: Error reading from source file.", 0) == 0) return true;
+  return false;
+}
+
+Bytes& Bytes::put(const void* p, size_t n) {
+  const auto* b = static_cast<const uint8_t*>(p);
+  if (!patchAt_) {
+    v.insert(v.end(), b, b + n);
+    return *this;
+  }
+  const size_t at = *patchAt_;
+  if (at > v.size()) v.resize(at, 0);
+  const size_t overlap = std::min(n, v.size() - at);
+  std::copy(b, b + overlap, v.begin() + long(at));
+  v.insert(v.end(), b + overlap, b + n);
+  patchAt_ = at + n;
+  return *this;
+}
+
+Bytes& Bytes::pattern(size_t n, uint8_t seed, uint8_t step) { return data(Pattern(n, seed, step)); }
+
+std::vector<uint8_t> Pattern(size_t n, uint8_t seed, uint8_t step) {
+  std::vector<uint8_t> d(n);
+  for (size_t i = 0; i < n; ++i) d[i] = uint8_t(seed + i * step);
+  return d;
 }
 
 }  // namespace morph::testkit

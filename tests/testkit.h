@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,8 @@ struct ReadResult {
 };
 ReadResult ReadTrace(const std::string& path,
                      const std::function<void(ConversionState&)>& setup = {});
+// Whether the read ended with the read-error message.
+bool HasReadErrorMessage(const ReadResult& r);
 // Reads a file through the reader of the given analyzer and topology,
 // without identification (for formats whose identification is not there yet).
 ReadResult ReadTraceAs(const std::string& path, AnalyzerType analyzer, Topology topology,
@@ -78,6 +81,59 @@ class TempDir {
  private:
   std::string dir_;
 };
+
+// Byte builder for fixtures laid out field by field from a format's tables.
+// Fields go in the builder's byte order (little-endian unless `big`); le*/be*
+// force one. Fields are appended, unless at(offset) has been given: then they
+// overwrite from there on (patching a laid-out file) until end().
+struct Bytes {
+  std::vector<uint8_t> v;
+  bool big = false;
+
+  Bytes() = default;
+  explicit Bytes(bool bigEndian) : big(bigEndian) {}
+
+  Bytes& u8(uint8_t x) { return put(&x, 1); }
+  Bytes& u16(uint16_t x) { return big ? be16(x) : le16(x); }
+  Bytes& u32(uint32_t x) { return big ? be32(x) : le32(x); }
+  Bytes& u64(uint64_t x) { return big ? be64(x) : le64(x); }
+  Bytes& le16(uint16_t x) { return u8(uint8_t(x)).u8(uint8_t(x >> 8)); }
+  Bytes& le32(uint32_t x) { return le16(uint16_t(x)).le16(uint16_t(x >> 16)); }
+  Bytes& le64(uint64_t x) { return le32(uint32_t(x)).le32(uint32_t(x >> 32)); }
+  Bytes& be16(uint16_t x) { return u8(uint8_t(x >> 8)).u8(uint8_t(x)); }
+  Bytes& be32(uint32_t x) { return be16(uint16_t(x >> 16)).be16(uint16_t(x)); }
+  Bytes& be64(uint64_t x) { return be32(uint32_t(x >> 32)).be32(uint32_t(x)); }
+  Bytes& text(const std::string& t) { return put(t.data(), t.size()); }
+  Bytes& data(const std::vector<uint8_t>& d) { return put(d.data(), d.size()); }
+  Bytes& zeros(size_t n) { return data(std::vector<uint8_t>(n, 0)); }
+  Bytes& pattern(size_t n, uint8_t seed, uint8_t step = 13);
+  // Zeros up to offset n (nothing when already there).
+  Bytes& padTo(size_t n) { return zeros(n > where() ? n - where() : 0); }
+  Bytes& at(size_t offset) {
+    patchAt_ = offset;
+    return *this;
+  }
+  Bytes& end() {
+    patchAt_.reset();
+    return *this;
+  }
+  // Grows with zeros, or cuts, to n bytes.
+  Bytes& resize(size_t n) {
+    v.resize(n, 0);
+    return *this;
+  }
+  // Patches a 32-bit field in the builder's order and goes on appending.
+  void put32(size_t offset, uint32_t x) { at(offset).u32(x).end(); }
+  size_t size() const { return v.size(); }
+
+ private:
+  Bytes& put(const void* p, size_t n);
+  size_t where() const { return patchAt_.value_or(v.size()); }
+  std::optional<size_t> patchAt_;
+};
+
+// n bytes counting from seed by step: recognisable in a diff.
+std::vector<uint8_t> Pattern(size_t n, uint8_t seed, uint8_t step = 13);
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);

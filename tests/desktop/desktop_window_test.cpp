@@ -205,8 +205,10 @@ void WindowTest::refusedSourcesLeaveNoDestination() {
   QVERIFY(!Child<QPushButton>(w, "ConvertBtn")->isEnabled());
 
   w.chooseSources({f.path("missing.pcap")});
+  // The fixed text, then the system's reason with the path.
   QCOMPARE(f.prompter.texts().value(1),
-           QString("Unable to open Source file.  File is in use or name is bad."));
+           QString("Unable to open Source file.  File is in use or name is bad.\n") +
+               f.path("missing.pcap") + ": No such file or directory");
 
   // A link type the program does not know: unsupported interface.
   WritePcap(f.path("odd.pcap"), {147, 5, 60, false});

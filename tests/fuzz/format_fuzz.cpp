@@ -1,0 +1,165 @@
+// Every reader of the registry on arbitrary bytes, and its family's topology
+// hook. What a reader delivers is
+// written through every writer the program would offer for the trace's media
+// (in memory) and the output read back by that writer's own reader.
+// The first three input bytes pick the reader (the analyzer type's number),
+// the media (the topology's number) and the options; the rest is the file.
+// Numbers are the stored ones, so corpus files keep their meaning as the
+// registry grows.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/catalogue.h"
+#include "engine/conversion.h"
+#include "engine/format.h"
+#include "engine/host.h"
+#include "engine/identify.h"
+#include "engine/streams.h"
+#include "engine/targets.h"
+
+namespace {
+
+using morph::AnalyzerType;
+using morph::Topology;
+
+// Every analyzer type some family reads, in registry order.
+const std::vector<AnalyzerType>& Readers() {
+  static const std::vector<AnalyzerType> readers = [] {
+    std::vector<AnalyzerType> list;
+    for (const morph::FormatDescriptor* family : morph::RegisteredFormats())
+      for (int t = 0; t < morph::Analyzer::Count; ++t)
+        if (family->read && morph::InMask(family->reads, AnalyzerType(t)))
+          list.push_back(AnalyzerType(t));
+    return list;
+  }();
+  return readers;
+}
+
+// Every media a topology hook can report.
+Topology PickTopology(uint8_t b) {
+  Topology t = morph::TopologyFromNumber(b % 21);
+  return t == Topology::Unused2 ? Topology::Wireless : t;
+}
+
+struct Choice {
+  AnalyzerType reader;
+  Topology topology;
+  uint32_t variant;
+  uint32_t wanProtocol;
+  bool slice;
+  bool toEthernet;
+  uint32_t lineSpeed;
+};
+
+// Runs one conversion of `bytes`. With a target type, returns what its
+// writer wrote; without, only counts the frames the reader delivers.
+struct Outcome {
+  int32_t frames = 0;
+  std::vector<uint8_t> written;
+};
+Outcome Convert(const Choice& c, std::optional<AnalyzerType> targetType,
+                const std::vector<uint8_t>& bytes) {
+  morph::SilentHost host;
+  auto conversion = std::make_unique<morph::Conversion>(host);
+  morph::ConversionState& s = conversion->state;
+  s.SourceAnalyzer = c.reader;
+  s.SourceVariant = c.variant;
+  s.SourceFileSize = int64_t(bytes.size());
+  s.TraceTopology = c.topology;
+  s.WanProtocol = c.wanProtocol;
+  s.LineSpeed = c.lineSpeed;
+  s.TargetAnalyzer = targetType.value_or(morph::Analyzer::Tcpdump);
+  s.SliceFrames = c.slice;
+  s.SliceLength = 50;
+  s.ConvertToEthernet = c.toEthernet;
+  conversion->source = morph::OpenMemorySource(bytes);
+  auto target = std::make_unique<morph::MemoryTarget>();
+  morph::MemoryTarget& out = *target;
+  conversion->target = std::move(target);
+  Outcome outcome;
+  // Every frame delivered holds no more bytes than the frame buffer, nor than
+  // the frame had on the wire.
+  if (!targetType)
+    conversion->frameObserver = [&outcome](morph::Conversion& conv) {
+      const morph::ConversionState& f = conv.state;
+      if (f.StoredLength < 0 || f.StoredLength > morph::MaxFrameBytes ||
+          f.StoredLength > f.FrameLength) {
+        std::fprintf(stderr, "analyzer %d frame %d: stored %d of %d bytes\n",
+                     int(f.SourceAnalyzer), int(f.FramesRead), int(f.StoredLength),
+                     int(f.FrameLength));
+        std::abort();
+      }
+      ++outcome.frames;
+    };
+  conversion->ConvertTrace(false, 0);
+  if (targetType) {
+    outcome.frames = s.FramesWritten;
+    outcome.written = out.bytes();
+  }
+  return outcome;
+}
+
+// Reads a written file back the way the program would meet it: identified
+// and its media determined from its bytes, then read.
+void ReadBack(const Choice& written, AnalyzerType writer, const std::vector<uint8_t>& bytes) {
+  const std::string name = "written" + morph::DefaultSuffix(writer, written.topology);
+  auto state = std::make_unique<morph::ConversionState>();
+  bool openFailed = false, tooSmall = false;
+  auto in = morph::OpenMemorySource(bytes);
+  AnalyzerType type = morph::IdentifySource(*state, *in, name, openFailed, tooSmall);
+  if (type == morph::Analyzer::Unknown) type = writer;
+  if (!morph::HasReader(type)) return;
+  Topology topology = morph::DetermineTopology(*state, type, *in, name, openFailed);
+  Choice back = written;
+  back.reader = type;
+  back.variant = state->SourceVariant;
+  back.topology = topology == Topology::Unknown ? written.topology : topology;
+  back.wanProtocol = state->WanProtocol;
+  back.slice = back.toEthernet = false;
+  Convert(back, std::nullopt, bytes);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 3) return 0;
+  Choice c;
+  c.reader = morph::AnalyzerFromNumber(data[0] % morph::Analyzer::Count);
+  if (!morph::HasReader(c.reader)) c.reader = Readers()[data[0] % Readers().size()];
+  c.topology = PickTopology(data[1] & 0x1F);
+  c.slice = (data[1] & 0x20) != 0;
+  c.toEthernet = (data[1] & 0x40) != 0 && c.topology == Topology::Wireless;
+  c.lineSpeed = (data[1] & 0x80) ? 1000000000u : 10000000u;
+  c.variant = data[2] & 0x07;
+  c.wanProtocol = (data[2] >> 3) % 9;
+  const std::vector<uint8_t> file(data + 3, data + size);
+
+  // The family's topology hook on the same bytes.
+  {
+    auto state = std::make_unique<morph::ConversionState>();
+    auto in = morph::OpenMemorySource(file);
+    bool openFailed = false;
+    morph::DetermineTopology(*state, c.reader, *in, "input", openFailed);
+  }
+
+  if (Convert(c, std::nullopt, file).frames == 0) return 0;
+
+  static const morph::CapabilitySets caps = morph::DefaultCapabilities();
+  const auto writers =
+      morph::OfferedTargets(caps, morph::TargetClassFor(c.topology, c.toEthernet, false),
+                            c.topology, c.toEthernet, false);
+  for (AnalyzerType writer : writers) {
+    Outcome out = Convert(c, writer, file);
+    if (out.written.empty()) continue;
+    Choice written = c;
+    if (c.toEthernet) written.topology = Topology::Ethernet;
+    ReadBack(written, writer, out.written);
+  }
+  return 0;
+}
