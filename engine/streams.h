@@ -33,6 +33,7 @@ class SourceStream {
   // bytes: the per-record path of a reader costs no virtual call.
   size_t fetch(void* buffer, size_t n) {
     if (n <= size_t(windowEnd_ - window_)) {
+      if (n == 0) return 0;  // an empty buffer may be null
       std::memcpy(buffer, window_, n);
       window_ += n;
       return n;

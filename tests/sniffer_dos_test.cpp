@@ -320,8 +320,8 @@ TEST(SnifferDosReader, ProbeRecognisesTheWanProtocol) {
 
 TEST(SnifferDosTopology, NetworkLineRecordAndCompressedHeaders) {
   Bytes line = Record(7, {0x00, 0xE1, 0xF5, 0x05, 2, 0, 0, 0});  // 100,000,000; Frame Relay
-  SnifferTopologyInfo ethernet =
-      SnifferDosTopology(DosFile(1, 4, {Record(6, Pattern(5)), line}).data(), 70);
+  const Bytes withLine = DosFile(1, 4, {Record(6, Pattern(5)), line});
+  SnifferTopologyInfo ethernet = SnifferDosTopology(withLine.data(), withLine.size());
   EXPECT_EQ(ethernet.topology, Topo::Ethernet);
   EXPECT_EQ(ethernet.fileLineSpeed, 100000000u);
   Bytes tr = DosFile(0, 4, {Record(7, {1, 0, 0, 0, 3, 0, 0, 0})});
