@@ -120,6 +120,10 @@ bool ReadRecord(Conversion& c, PcapReaderContext& r) {
 }  // namespace
 
 void ShapePcapFrame(ConversionState& s, int32_t captured, int32_t original) {
+  // An absurd wire length (beyond any frame, or past 2 GiB and so negative
+  // here) is the length clamp's to lower; bounding it first keeps the
+  // arithmetic below in range.
+  if (original < 0 || original > MaxFrameBytes) original = MaxFrameBytes;
   s.StoredLength = captured;
   s.FrameLength = original;
   // A record holding more bytes than its wire length keeps them all.
