@@ -5,9 +5,10 @@
 
 namespace morph {
 
-void FailRead(ConversionState& s, const std::string& detail) {
+bool FailRead(ConversionState& s, const std::string& detail) {
   if (s.ReadErrorDetail.empty()) s.ReadErrorDetail = detail;
   s.ReadError = true;
+  return false;
 }
 
 void FailWrite(ConversionState& s, const std::string& detail) {

@@ -11,8 +11,9 @@
 namespace morph {
 
 // Marks the read / write as failed with its reason; the first reason of a
-// conversion stands.
-void FailRead(ConversionState& s, const std::string& detail);
+// conversion stands. FailRead returns false so a reader's step can end with
+// `return FailRead(...)`.
+bool FailRead(ConversionState& s, const std::string& detail);
 void FailWrite(ConversionState& s, const std::string& detail);
 
 // A number with thousands separators: 96331 -> "96,331".

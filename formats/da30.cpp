@@ -45,27 +45,22 @@ struct Da30WriterContext : FormatContext {
   uint32_t recordBytes = 0;  // running total of frame-record bytes
 };
 
-bool Fail(ConversionState& s, const std::string& detail) {
-  FailRead(s, detail);
-  return false;
-}
-
 bool ReadHeader(Conversion& c, Da30ReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
   s.FramesRead = 0;
   uint8_t h[kDa30HeaderSize];
-  if (!in.readExact(h, sizeof h)) return Fail(s, AtOffset(0) + "the 78-byte header is cut short");
-  if (std::memcmp(h, "EXRS", 4) != 0) return Fail(s, AtOffset(0) + "no \"EXRS\" signature");
+  if (!in.readExact(h, sizeof h)) return FailRead(s, AtOffset(0) + "the 78-byte header is cut short");
+  if (std::memcmp(h, "EXRS", 4) != 0) return FailRead(s, AtOffset(0) + "no \"EXRS\" signature");
   const uint32_t statsAt = GetLE32(h + 22), firstRecordAt = GetLE32(h + 30);
   uint8_t stats[kStatsHeadSize + kEthernetStatsBody];
   const size_t statsSize = size_t(kStatsHeadSize + StatsBody(s.TraceTopology == Topo::TokenRing));
   if (!in.seek(statsAt) || !in.readExact(stats, statsSize))
-    return Fail(s, AtOffset(statsAt) + "the statistics area runs past the end of the file");
+    return FailRead(s, AtOffset(statsAt) + "the statistics area runs past the end of the file");
   if (in.size() >= 0 && int64_t(firstRecordAt) > in.size())
-    return Fail(s, AtOffset(30) + "the first frame record at offset " + Grouped(firstRecordAt) +
+    return FailRead(s, AtOffset(30) + "the first frame record at offset " + Grouped(firstRecordAt) +
                        " lies beyond the end of the file");
-  if (!in.seek(firstRecordAt)) return Fail(s, AtOffset(firstRecordAt) + "cannot be reached");
+  if (!in.seek(firstRecordAt)) return FailRead(s, AtOffset(firstRecordAt) + "cannot be reached");
   r.record.resize(kLargestRest);
   r.headerRead = true;
   return true;
@@ -84,24 +79,24 @@ bool ReadRecord(Conversion& c, Da30ReaderContext& r) {
     s.EndOfSource = true;
     return false;
   }
-  if (got != sizeof sizes) return Fail(s, AtRecord(number, at) + "record cut short");
+  if (got != sizeof sizes) return FailRead(s, AtRecord(number, at) + "record cut short");
   const uint32_t words = GetLE32(sizes + 4);
   if (words == 0) {
     s.EndOfSource = true;
     return false;
   }
   if (words < kRecordOverhead / 4 || words > uint32_t(kSizeWords + kLargestRest) / 4)
-    return Fail(s, AtRecord(number, at) + "record size of " + Grouped(words) +
+    return FailRead(s, AtRecord(number, at) + "record size of " + Grouped(words) +
                        " words lies outside 11 to " + Grouped((kSizeWords + kLargestRest) / 4));
   const int32_t rest = int32_t(words) * 4 - kSizeWords;
   if (!in.readExact(r.record.data(), size_t(rest)))
-    return Fail(s, AtRecord(number, at) + "record cut short");
+    return FailRead(s, AtRecord(number, at) + "record cut short");
   const uint8_t* p = r.record.data();
   const uint32_t status = GetLE32(p + 8);
   const uint32_t time = GetLE32(p + 16);
   const uint32_t stored = GetLE32(p + 24);
   if (stored > uint32_t(rest - kRecordHead - kTrailer))
-    return Fail(s, AtRecord(number, at) + "stored length " + Grouped(stored) +
+    return FailRead(s, AtRecord(number, at) + "stored length " + Grouped(stored) +
                        " exceeds the record's room of " + Grouped(rest - kRecordHead - kTrailer));
   const int32_t storedLength = int32_t(stored);
   const int32_t wire = GetLE16(p + kRecordHead + Padded(storedLength));

@@ -48,22 +48,17 @@ struct DominoReaderContext : FormatContext {
   std::vector<uint8_t> record;  // a stored ATM record while it is cut into cells
 };
 
-bool Fail(ConversionState& s, const std::string& detail) {
-  FailRead(s, detail);
-  return false;
-}
-
 bool ReadHeader(Conversion& c, DominoReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
   s.FramesRead = 0;
   uint8_t h[kDominoHeaderSize];
-  if (!in.readExact(h, sizeof h)) return Fail(s, AtOffset(0) + "the 78-byte header is cut short");
-  if (std::memcmp(h, "WINC", 4) != 0) return Fail(s, AtOffset(0) + "no \"WINC\" signature");
+  if (!in.readExact(h, sizeof h)) return FailRead(s, AtOffset(0) + "the 78-byte header is cut short");
+  if (std::memcmp(h, "WINC", 4) != 0) return FailRead(s, AtOffset(0) + "no \"WINC\" signature");
   const uint32_t start = GetLE32(h + 54);
   const int hour = h[58], minute = h[59], second = h[60];
   if (hour > 23 || minute > 59 || second > 59)
-    return Fail(s, AtOffset(58) + "start time " + std::to_string(hour) + ":" +
+    return FailRead(s, AtOffset(58) + "start time " + std::to_string(hour) + ":" +
                        std::to_string(minute) + ":" + std::to_string(second) +
                        " is no time of day");
   // The start time dates the trace whenever it is there, even for a trace
@@ -85,9 +80,9 @@ bool ReadHeader(Conversion& c, DominoReaderContext& r) {
   for (;; at += 8) {
     uint8_t e[8];
     if (!in.seek(at) || !in.readExact(e, sizeof e))
-      return Fail(s, AtOffset(at) + "the directory ends before its \"FRAM\" entry");
+      return FailRead(s, AtOffset(at) + "the directory ends before its \"FRAM\" entry");
     if (std::memcmp(e, "STOP", 4) == 0)
-      return Fail(s, AtOffset(at) + "the directory has no \"FRAM\" entry: no frame index");
+      return FailRead(s, AtOffset(at) + "the directory has no \"FRAM\" entry: no frame index");
     if (std::memcmp(e, "FRAM", 4) == 0) {
       indexAt = GetLE32(e + 4);
       break;
@@ -95,14 +90,14 @@ bool ReadHeader(Conversion& c, DominoReaderContext& r) {
   }
   uint8_t word[4];
   if (!in.seek(indexAt) || !in.readExact(word, 4))
-    return Fail(s, AtOffset(indexAt) + "the frame index lies beyond the end of the file");
+    return FailRead(s, AtOffset(indexAt) + "the frame index lies beyond the end of the file");
   const int64_t countAt = GetLE32(word);
   if (!in.seek(countAt) || !in.readExact(word, 4))
-    return Fail(s, AtOffset(countAt) + "the index count lies beyond the end of the file");
+    return FailRead(s, AtOffset(countAt) + "the index count lies beyond the end of the file");
   const uint32_t count = GetLE32(word);
   const int64_t room = (in.size() - (countAt + 4)) / kDominoIndexEntrySize;
   if (in.size() >= 0 && int64_t(count) > room)
-    return Fail(s, AtOffset(countAt) + "index of " + Grouped(count) +
+    return FailRead(s, AtOffset(countAt) + "index of " + Grouped(count) +
                        " entries, but the file holds at most " + Grouped(std::max<int64_t>(room, 0)));
   r.nextEntryAt = countAt + 4;
   r.entriesLeft = count;
@@ -147,7 +142,7 @@ bool ReadFrame(Conversion& c, DominoReaderContext& r, const uint8_t* e) {
   s.StoredLength = stored;
   s.FrameLength = full != 0 ? full : stored;
   if (stored > s.FrameLength)
-    return Fail(s, AtRecord(r.entryNumber, entryAt) + "bytes stored " + Grouped(stored) +
+    return FailRead(s, AtRecord(r.entryNumber, entryAt) + "bytes stored " + Grouped(stored) +
                        " exceed the frame length " + Grouped(full));
   // These files keep no FCS: the frame had 4 more bytes on the wire.
   const bool fcsAdded = s.TraceTopology == Topo::Ethernet && r.mediaCode == kDominoMediaWithoutFcs;
@@ -158,7 +153,7 @@ bool ReadFrame(Conversion& c, DominoReaderContext& r, const uint8_t* e) {
   ClampFrameLength(s);
   const int32_t fromFile = std::min(stored, s.StoredLength);
   if (!c.source->seek(position) || !c.source->readExact(s.FrameData.data(), size_t(fromFile)))
-    return Fail(s, AtRecord(r.entryNumber, entryAt) + "frame bytes at offset " +
+    return FailRead(s, AtRecord(r.entryNumber, entryAt) + "frame bytes at offset " +
                        Grouped(position) + " run past the end of the file");
   ZeroFrameBytes(s, fromFile, s.StoredLength);
   const bool whole = s.StoredLength == s.FrameLength;

@@ -30,11 +30,6 @@ struct FireBerd500WriterContext : FormatContext {
   std::vector<uint32_t> positions;  // file position of each record head
 };
 
-bool Fail(ConversionState& s, const std::string& detail) {
-  FailRead(s, detail);
-  return false;
-}
-
 bool ReadRecord(Conversion& c, FireBerd500ReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
@@ -50,14 +45,14 @@ bool ReadRecord(Conversion& c, FireBerd500ReaderContext& r) {
     s.EndOfSource = true;
     return false;
   }
-  if (got != sizeof head) return Fail(s, AtRecord(number, at) + "record head cut short");
+  if (got != sizeof head) return FailRead(s, AtRecord(number, at) + "record head cut short");
   const int32_t length = GetLE16(head);
   const uint16_t status = GetLE16(head + 2);
   if (length > MaxFrameBytes)
-    return Fail(s, AtRecord(number, at) + "frame length " + Grouped(length) + " exceeds " +
+    return FailRead(s, AtRecord(number, at) + "frame length " + Grouped(length) + " exceeds " +
                        Grouped(MaxFrameBytes));
   if (!in.readExact(s.FrameData.data(), size_t(length)))
-    return Fail(s, AtRecord(number, at) + "frame bytes cut short");
+    return FailRead(s, AtRecord(number, at) + "frame bytes cut short");
   ++r.recordsRead;
   const bool ethernet = s.TraceTopology == Topo::Ethernet;
   // Long frames keep every byte the record holds, as short ones do.

@@ -32,11 +32,6 @@ struct Dna323WriterContext : FormatContext {
   int64_t dayBase = 0;  // days from 1601-01-01 to the trace date
 };
 
-bool Fail(ConversionState& s, const std::string& detail) {
-  FailRead(s, detail);
-  return false;
-}
-
 bool ReadRecord(Conversion& c, Dna323ReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
@@ -53,19 +48,19 @@ bool ReadRecord(Conversion& c, Dna323ReaderContext& r) {
     s.EndOfSource = true;
     return false;
   }
-  if (got != sizeof head) return Fail(s, AtRecord(number, at) + "record head cut short");
+  if (got != sizeof head) return FailRead(s, AtRecord(number, at) + "record head cut short");
   const uint64_t ticks = GetLE64(head + 8);
   const uint32_t length = GetLE32(head + 20);
   if (length > uint32_t(MaxFrameBytes))
-    return Fail(s, AtRecord(number, at) + "frame length " + Grouped(length) + " exceeds " +
+    return FailRead(s, AtRecord(number, at) + "frame length " + Grouped(length) + " exceeds " +
                        Grouped(MaxFrameBytes));
   const int64_t micros = int64_t(ticks / kTicksPerMicrosecond);
   const int64_t seconds = micros / kMicrosPerSecond;
   if (seconds >= kSeconds1601To10000)
-    return Fail(s, AtRecord(number, at) + "time lies after the year 9999");
+    return FailRead(s, AtRecord(number, at) + "time lies after the year 9999");
   uint8_t tail[kRecordTail];
   if (!in.readExact(s.FrameData.data(), length) || !in.readExact(tail, sizeof tail))
-    return Fail(s, AtRecord(number, at) + "record cut short");
+    return FailRead(s, AtRecord(number, at) + "record cut short");
   const int64_t unixSeconds = seconds - kSeconds1601To1970;
   if (!r.dated) {
     r.dated = true;
