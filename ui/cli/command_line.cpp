@@ -4,17 +4,21 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <optional>
+#include <mutex>
+#include <thread>
 
 #include "engine/catalogue.h"
 #include "engine/conversion.h"
 #include "engine/failure.h"
 #include "engine/job.h"
 #include "ui/cli/console_host.h"
+#include "ui/cli/json.h"
 #include "ui/cli/settings_file.h"
 
 namespace morph {
@@ -79,7 +83,11 @@ struct ConvertArgs {
   JobRequest options;
   bool quiet = false;
   bool help = false;
+  bool json = false;
+  unsigned jobs = 1;  // 0: one per core
 };
+
+constexpr long kMostJobs = 256;
 
 // Edit distance, for naming the codes nearest to a mistyped one.
 size_t Distance(const std::string& a, const std::string& b) {
@@ -233,6 +241,15 @@ std::string ParseConvert(const std::vector<std::string>& args, ConvertArgs& out)
       o.textOptions.descriptiveHeader = false;
     } else if (a == "--ascii-no-field-headers") {
       o.textOptions.fieldHeaders = false;
+    } else if (a == "--jobs" || a == "-j") {
+      if (!value(v)) return a + " needs a number";
+      char* end = nullptr;
+      const long n = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end != '\0' || n < 0 || n > kMostJobs)
+        return "--jobs takes a number from 0 (one per core) to " + std::to_string(kMostJobs);
+      out.jobs = unsigned(n);
+    } else if (a == "--json") {
+      out.json = true;
     } else if (a == "--quiet" || Upper(a) == "/NS") {
       out.quiet = true;
     } else if (!a.empty() && a[0] == '-') {
@@ -294,6 +311,128 @@ class StandardInputSpool {
   std::string dir_, path_;
 };
 
+// What became of one source of a convert command.
+struct SourceRun {
+  std::string source;  // as given; "-" is standard input
+  std::string name;    // as messages name it
+  JobRequest request;
+  bool started = false;
+  JobResult result;
+  int status = Exit::Ok;
+  std::vector<ShownMessage> shown;  // gathered for --json
+};
+
+// The line a batch shows when a source is done.
+std::string DoneLine(const SourceRun& run) {
+  if (run.result.framesWritten > 0)
+    return run.name + " -> " + run.result.targetPath + ": " + OutcomeName(run.result.outcome) +
+           ", " + Grouped(run.result.framesWritten) + " frames";
+  return run.name + ": " + OutcomeName(run.result.outcome);
+}
+
+std::string JsonOrNull(const std::string& text) { return text.empty() ? "null" : JsonString(text); }
+
+// One line of --json output: everything a script needs of one source.
+std::string SourceJson(const SourceRun& run, AnalyzerType target) {
+  const JobResult& r = run.result;
+  std::string messages, detail = r.failureDetail;
+  for (const ShownMessage& m : run.shown) {
+    messages += (messages.empty() ? "" : ", ") + JsonString(m.line);
+    if (detail.empty()) detail = m.detail;
+  }
+  const bool identified = r.source.analyzer != Analyzer::Unknown;
+  return "{\"source\": " + JsonString(run.source) + ", \"target\": " + JsonOrNull(r.targetPath) +
+         ", \"sourceAnalyzer\": " + (identified ? JsonString(r.source.displayName()) : "null") +
+         ", \"targetAnalyzer\": " + JsonString(AnalyzerName(target)) +
+         ", \"framesRead\": " + std::to_string(r.framesRead) +
+         ", \"framesWritten\": " + std::to_string(r.framesWritten) +
+         ", \"nonDataFrames\": " + std::to_string(r.nonDataFrames) +
+         ", \"bytes\": " + std::to_string(r.frameBytes) +
+         ", \"firstFrame\": " + JsonTime(r.firstFrameTime) +
+         ", \"lastFrame\": " + JsonTime(r.lastFrameTime) +
+         ", \"outcome\": " + JsonString(OutcomeName(r.outcome)) +
+         ", \"exitStatus\": " + std::to_string(run.status) + ", \"messages\": [" + messages +
+         "], \"detail\": " + JsonOrNull(detail) + "}\n";
+}
+
+// Converts the sources of one convert command, on one worker or several.
+class ConvertBatch {
+ public:
+  ConvertBatch(const ConvertArgs& args, std::vector<SourceRun>& runs, unsigned workers)
+      : args_(args), runs_(runs), workers_(workers), batch_(runs.size() > 1),
+        done_(runs.size(), false) {}
+
+  void run() {
+    if (workers_ <= 1) {
+      for (size_t i = 0; i < runs_.size() && !InterruptFlag().load(); ++i) {
+        convert(i);
+        if (runs_[i].result.outcome == Outcome::Stopped) break;
+      }
+      return;
+    }
+    std::vector<std::thread> threads;
+    for (unsigned w = 0; w < workers_; ++w)
+      threads.emplace_back([this] {
+        for (size_t i; !InterruptFlag().load() && (i = next_.fetch_add(1)) < runs_.size();)
+          convert(i);
+      });
+    for (std::thread& thread : threads) thread.join();
+  }
+
+ private:
+  void convert(size_t index) {
+    convertWithHost(runs_[index]);
+    finished(index);
+  }
+
+  void convertWithHost(SourceRun& run) {
+    run.started = true;
+    // One worker draws the progress line; several, or --json, gather whole lines.
+    const bool console = !args_.json && workers_ == 1;
+    ConsoleHost consoleHost(!args_.quiet);
+    GatheringHost gatheringHost(run.name, !args_.json);
+    consoleHost.setSource(run.name, batch_);
+    Host& host = console ? static_cast<Host&>(consoleHost) : static_cast<Host&>(gatheringHost);
+    const int shownBefore = console ? consoleHost.messagesShown() : 0;
+    run.result = RunConversionJob(run.request, caps_, host);
+    // Frames read but none chosen (a range past the end): the window shows
+    // it in its progress display; the console says it.
+    const int shownNow = console ? consoleHost.messagesShown() : int(gatheringHost.shown.size());
+    if (run.result.outcome == Outcome::NoFrames && shownNow == shownBefore)
+      host.message("Output", "Target file contains no frames!", MessageIcon::Information);
+    if (run.result.outcome == Outcome::Stopped && (args_.json || !isatty(fileno(stderr)))) {
+      if (args_.json) gatheringHost.shown.push_back({"FILE PARTIALLY CONVERTED", ""});
+      else PrintLines(run.name + ": FILE PARTIALLY CONVERTED\n");
+    }
+    run.status = ExitFor(run.result.outcome);
+    run.shown = std::move(gatheringHost.shown);
+  }
+
+  // Shows what each source ends with in the order given, as soon as every
+  // source before it has ended.
+  void finished(size_t index) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    done_[index] = true;
+    for (; shownUpTo_ < runs_.size() && done_[shownUpTo_]; ++shownUpTo_) {
+      const SourceRun& run = runs_[shownUpTo_];
+      if (args_.json)
+        PrintLines(SourceJson(run, *args_.target), stdout);
+      else if (batch_ && !args_.quiet)
+        PrintLines(DoneLine(run) + "\n");
+    }
+  }
+
+  const ConvertArgs& args_;
+  std::vector<SourceRun>& runs_;
+  const unsigned workers_;
+  const CapabilitySets caps_ = DefaultCapabilities();
+  const bool batch_;
+  std::atomic<size_t> next_{0};
+  std::mutex mutex_;
+  std::vector<bool> done_;
+  size_t shownUpTo_ = 0;
+};
+
 int RunConvert(const std::vector<std::string>& args) {
   ConvertArgs parsed;
   if (std::string error = ParseConvert(args, parsed); !error.empty()) return UsageError(error);
@@ -304,6 +443,8 @@ int RunConvert(const std::vector<std::string>& args) {
   const bool toStandardOutput = parsed.output == "-";
   const bool batch = parsed.sources.size() > 1;
   if (batch && toStandardOutput) return UsageError("-o - takes a single source");
+  if (parsed.json && toStandardOutput)
+    return UsageError("--json and -o - would both write to standard output");
   bool intoDirectory = !parsed.output.empty() && !toStandardOutput &&
                        (batch || IsDirectory(parsed.output) || parsed.output.back() == '/');
   if (batch && !parsed.output.empty() && !IsDirectory(parsed.output))
@@ -338,53 +479,48 @@ int RunConvert(const std::vector<std::string>& args) {
     }
   }
 
-  ConsoleHost host(!parsed.quiet);
   StandardInputSpool spool;
-  int status = Exit::Ok;
-  int converted = 0;
-  std::vector<std::string> failures;
+  std::vector<SourceRun> runs;
   for (const std::string& source : parsed.sources) {
-    JobRequest request = requestFor(source);
+    SourceRun run;
+    run.source = source;
+    run.name = source == "-" ? "standard input" : source;
+    run.request = requestFor(source);
     if (source == "-") {
-      request.sourcePath = spool.spool();
-      if (request.sourcePath.empty()) {
+      run.request.sourcePath = spool.spool();
+      if (run.request.sourcePath.empty()) {
+        ConsoleHost host(false);
         host.failure("Open Trace File", "Unable to open Source file.  File is in use or name is bad.",
                      SystemErrorDetail("standard input"), MessageIcon::Warning);
         return Exit::SourceRefused;
       }
     }
-    host.setSource(source == "-" ? "standard input" : source, batch);
-    const int shownBefore = host.messagesShown();
-    JobResult result = RunConversionJob(request, caps, host);
-    // Frames read but none chosen (a range past the end): the window shows
-    // it in its progress display; the console says it.
-    if (result.outcome == Outcome::NoFrames && host.messagesShown() == shownBefore)
-      host.message("Output", "Target file contains no frames!", MessageIcon::Information);
-    const int code = ExitFor(result.outcome);
-    if (code != Exit::Ok && status == Exit::Ok) status = code;
-    const bool wroteFrames = result.framesWritten > 0;
-    if (result.outcome == Outcome::Stopped && !isatty(fileno(stderr)))
-      std::fprintf(stderr, "%s: FILE PARTIALLY CONVERTED\n",
-                   source == "-" ? "standard input" : source.c_str());
-    if (code == Exit::Ok) ++converted;
-    else failures.push_back(source + " (" + OutcomeName(result.outcome) + ")");
-    if (batch && !parsed.quiet) {
-      if (wroteFrames)
-        std::fprintf(stderr, "%s -> %s: %s, %s frames\n", source.c_str(), result.targetPath.c_str(),
-                     OutcomeName(result.outcome), Grouped(result.framesWritten).c_str());
-      else
-        std::fprintf(stderr, "%s: %s\n", source.c_str(), OutcomeName(result.outcome));
-    }
-    if (result.outcome == Outcome::Stopped) break;
+    runs.push_back(std::move(run));
   }
-  if (batch && !parsed.quiet) {
+
+  unsigned workers = parsed.jobs ? parsed.jobs : std::max(1u, std::thread::hardware_concurrency());
+  workers = unsigned(std::min<size_t>(workers, runs.size()));
+  ConvertBatch(parsed, runs, workers).run();
+
+  // The status and the summary follow the order given, whatever order the
+  // workers finished in.
+  int status = Exit::Ok;
+  int converted = 0;
+  std::vector<std::string> failures;
+  for (const SourceRun& run : runs) {
+    if (!run.started) continue;
+    if (run.status != Exit::Ok && status == Exit::Ok) status = run.status;
+    if (run.status == Exit::Ok) ++converted;
+    else failures.push_back(run.source + " (" + OutcomeName(run.result.outcome) + ")");
+  }
+  if (batch && !parsed.quiet && !parsed.json) {
     std::string summary = "Converted " + std::to_string(converted) + " of " +
                           std::to_string(parsed.sources.size()) + " files";
     if (!failures.empty()) {
       summary += "; failed: ";
       for (size_t i = 0; i < failures.size(); ++i) summary += (i ? ", " : "") + failures[i];
     }
-    std::fprintf(stderr, "%s.\n", summary.c_str());
+    PrintLines(summary + ".\n");
   }
   return status;
 }
