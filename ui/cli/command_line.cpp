@@ -547,8 +547,8 @@ std::string FormatsTable() {
 
 namespace {
 
-// The options of convert: one description for the help text and the shell
-// completion.
+// The options of each command: one description for the help texts, the
+// shell completion and the manual page.
 struct OptionText {
   const char* names;
   const char* value;
@@ -568,36 +568,163 @@ const OptionText kConvertOptions[] = {
     {"--ascii-delimiter", "tab|comma|fixed", "text targets: field delimiter"},
     {"--ascii-no-header", "", "text targets: no descriptive header"},
     {"--ascii-no-field-headers", "", "text targets: no field headers"},
+    {"-j, --jobs", "N", "convert N sources at once (0: one per core; default 1)"},
+    {"--json", "", "one JSON object per source on standard output, messages in it"},
     {"--quiet", "", "no progress line, no per-file lines"},
     {"-h, --help", "", "this text"},
 };
+const OptionText kIdentifyOptions[] = {
+    {"--frames", "", "read every frame: count, first and last time, cut frames, largest"},
+    {"--json", "", "one JSON object per file, with ISO 8601 times"},
+    {"-h, --help", "", "this text"},
+};
+
+// Exit statuses: the short form for the help text, the long one for the manual.
+struct ExitText {
+  int status;
+  const char* brief;
+  const char* meaning;
+};
+const ExitText kExitStatuses[] = {
+    {Exit::Ok, "converted", "Converted to the end, at least one frame written."},
+    {Exit::Usage, "usage", "Bad arguments or an unknown target code (\"Parameter Error\")."},
+    {Exit::SourceRefused, "source refused",
+     "Source refused: too small, unreadable, not a trace file, unsupported analyzer or topology."},
+    {Exit::ReadError, "read error",
+     "Read error: the source is damaged or cut short (the frames before it are written)."},
+    {Exit::WriteFailed, "write failed",
+     "Destination: cannot be created or written, exists with -n, is the source itself, or a "
+     "field of the target format is full (the frames before it are written)."},
+    {Exit::NoFrames, "no frames", "No frames were written; an existing target is left as it was."},
+    {Exit::Stopped, "stopped", "Stopped by Ctrl-C, SIGTERM or SIGHUP; the target is finished."},
+    {Exit::BadCompression, "bad compression",
+     "Converted, but compressed Sniffer data went bad on the way."},
+};
+constexpr const char* kBatchStatus =
+    "a batch returns the status of its first failed source, in the order given";
+
+std::vector<std::string> NamesOf(const OptionText& o) {
+  std::vector<std::string> names;
+  const std::string list = o.names;
+  for (size_t start = 0;;) {
+    const size_t comma = list.find(", ", start);
+    names.push_back(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    if (comma == std::string::npos) return names;
+    start = comma + 2;
+  }
+}
+
+// A value of fixed words ("big|little") is completed with them.
+bool IsWordChoice(const std::string& value) {
+  return value.find('|') != std::string::npos &&
+         std::all_of(value.begin(), value.end(), [](char c) { return std::islower(c) || c == '|'; });
+}
+
+std::string OptionLines(const std::string& header, const OptionText* begin, const OptionText* end) {
+  std::string text = header;
+  for (const OptionText* o = begin; o != end; ++o) {
+    std::string left = std::string("  ") + o->names + (*o->value ? std::string(" ") + o->value : "");
+    if (left.size() < 34) left.resize(34, ' ');
+    else left += "\n" + std::string(34, ' ');
+    text += left + o->help + "\n";
+  }
+  return text;
+}
+
+// "[-o FILE|DIR|-] [-n] ..." wrapped to the usage text's width.
+std::string OptionSynopsis(const std::string& indent, size_t firstColumn) {
+  std::string text;
+  size_t column = firstColumn;
+  for (const OptionText& o : kConvertOptions) {
+    const std::string name = NamesOf(o).front();
+    if (name == "--to" || name == "-h") continue;
+    const std::string item = "[" + name + (*o.value ? std::string(" ") + o.value : "") + "]";
+    if (column + 1 + item.size() > 79) {
+      text += "\n" + indent;
+      column = indent.size();
+    } else {
+      text += " ";
+      ++column;
+    }
+    text += item;
+    column += item.size();
+  }
+  return text;
+}
+
+// Text for the manual page: minus signs and backslashes escaped.
+std::string Roff(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '-') out += "\\-";
+    else if (c == '\\') out += "\\e";
+    else out += c;
+  }
+  return out;
+}
+
+std::string Capitalised(std::string text) {
+  if (!text.empty()) text[0] = char(std::toupper(static_cast<unsigned char>(text[0])));
+  return text;
+}
+
+std::string ManualOptions(const OptionText* begin, const OptionText* end) {
+  std::string text;
+  for (const OptionText* o = begin; o != end; ++o) {
+    std::string names;
+    for (const std::string& name : NamesOf(*o))
+      names += (names.empty() ? "" : ", ") + std::string("\\fB") + Roff(name) + "\\fR";
+    if (*o->value) names += " \\fI" + Roff(o->value) + "\\fR";
+    text += ".TP\n" + names + "\n" + Capitalised(Roff(o->help)) + ".\n";
+  }
+  return text;
+}
 
 }  // namespace
 
 std::string ConvertHelpText() {
-  std::string text =
+  std::string text = OptionLines(
       "Usage: morphalite convert [OPTION]... SOURCE... --to CODE\n"
       "Converts each SOURCE (- reads standard input) into the target format. Each target\n"
       "is written under a temporary name and replaces an existing file only when it\n"
-      "holds frames. -- ends the options.\n\n";
-  for (const OptionText& o : kConvertOptions) {
-    std::string left = std::string("  ") + o.names + (*o.value ? std::string(" ") + o.value : "");
-    if (left.size() < 34) left.resize(34, ' ');
-    else left += "\n" + std::string(34, ' ');
-    text += left + o.help + "\n";
+      "holds frames. -- ends the options.\n\n",
+      std::begin(kConvertOptions), std::end(kConvertOptions));
+  std::string statuses;
+  for (const ExitText& e : kExitStatuses)
+    statuses += (statuses.empty() ? "" : ", ") + std::to_string(e.status) + " " + e.brief;
+  text += "\nExit status: " + statuses + "; " + kBatchStatus + ".\n";
+  // Wrapped at the last space before 80 columns.
+  for (size_t lineStart = text.rfind("\nExit status") + 1; text.size() - lineStart > 80;) {
+    const size_t space = text.rfind(' ', lineStart + 79);
+    text[space] = '\n';
+    lineStart = space + 1;
   }
-  return text + "\nExit status: 0 converted, 1 usage, 2 source refused, 3 read error,\n"
-                "4 write failed, 5 no frames, 6 stopped, 7 bad compression; a batch\n"
-                "returns the status of its first failed source.\n";
+  return text;
+}
+
+std::string IdentifyHelpText() {
+  return OptionLines(
+      "Usage: morphalite identify [OPTION]... FILE...\n"
+      "Tells what each FILE is: analyzer, interface, file date, frame count, comment, and\n"
+      "the targets it can be converted to. -- ends the options.\n\n",
+      std::begin(kIdentifyOptions), std::end(kIdentifyOptions));
 }
 
 std::string BashCompletion() {
-  std::string words;
+  std::string convertWords, identifyWords, choices;
   for (const OptionText& o : kConvertOptions) {
-    std::string names = o.names;
-    for (size_t at; (at = names.find(", ")) != std::string::npos;) names.replace(at, 2, " ");
-    words += (words.empty() ? "" : " ") + names;
+    for (const std::string& name : NamesOf(o)) convertWords += " " + name;
+    if (IsWordChoice(o.value)) {
+      std::string words = o.value;
+      std::replace(words.begin(), words.end(), '|', ' ');
+      std::string patterns;
+      for (const std::string& name : NamesOf(o)) patterns += (patterns.empty() ? "" : "|") + name;
+      choices += "    " + patterns + ") COMPREPLY=($(compgen -W '" + words +
+                 "' -- \"$cur\")); return ;;\n";
+    }
   }
+  for (const OptionText& o : kIdentifyOptions)
+    for (const std::string& name : NamesOf(o)) identifyWords += " " + name;
   std::string codes;
   for (int type = 0; type < Analyzer::Count; ++type) {
     const AnalyzerInfo& info = Analyzers(AnalyzerType(type));
@@ -609,18 +736,20 @@ std::string BashCompletion() {
          "_morphalite() {\n"
          "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
          "  if [ \"$COMP_CWORD\" -eq 1 ]; then\n"
-         "    COMPREPLY=($(compgen -W 'convert identify help --help --version --formats' -- \"$cur\"))\n"
+         "    COMPREPLY=($(compgen -W 'convert identify help --help --version --formats --man' -- \"$cur\"))\n"
          "    [ ${#COMPREPLY[@]} -eq 0 ] && COMPREPLY=($(compgen -f -- \"$cur\"))\n"
          "    return\n"
          "  fi\n"
          "  case $prev in\n"
-         "    --to) COMPREPLY=($(compgen -W '" + codes + "' -- \"$cur\")); return ;;\n"
-         "    --pcap-order) COMPREPLY=($(compgen -W 'big little' -- \"$cur\")); return ;;\n"
-         "    --pcap-variant) COMPREPLY=($(compgen -W 'standard modified' -- \"$cur\")); return ;;\n"
-         "    --ascii-delimiter) COMPREPLY=($(compgen -W 'tab comma fixed' -- \"$cur\")); return ;;\n"
+         "    --to) COMPREPLY=($(compgen -W '" + codes + "' -- \"$cur\")); return ;;\n" +
+         choices +
          "  esac\n"
          "  if [[ $cur == -* ]]; then\n"
-         "    COMPREPLY=($(compgen -W '" + words + " --json' -- \"$cur\"))\n"
+         "    if [ \"${COMP_WORDS[1]}\" = identify ]; then\n"
+         "      COMPREPLY=($(compgen -W '" + identifyWords.substr(1) + "' -- \"$cur\"))\n"
+         "    else\n"
+         "      COMPREPLY=($(compgen -W '" + convertWords.substr(1) + "' -- \"$cur\"))\n"
+         "    fi\n"
          "  else\n"
          "    COMPREPLY=($(compgen -f -- \"$cur\"))\n"
          "  fi\n"
@@ -630,36 +759,140 @@ std::string BashCompletion() {
 
 std::vector<std::string> ConvertOptionNames() {
   std::vector<std::string> names;
-  for (const OptionText& o : kConvertOptions) {
-    std::string list = o.names;
-    size_t start = 0;
-    while (start < list.size()) {
-      size_t comma = list.find(", ", start);
-      names.push_back(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-      if (comma == std::string::npos) break;
-      start = comma + 2;
-    }
-  }
+  for (const OptionText& o : kConvertOptions)
+    for (const std::string& name : NamesOf(o)) names.push_back(name);
   return names;
 }
 
-std::string IdentifyHelpText() {
-  return "Usage: morphalite identify [--json] FILE...\n"
-         "Tells what each FILE is: analyzer, interface, frame count, comment, and whether\n"
-         "it can be converted. --json writes one object per file.\n";
+std::vector<std::string> IdentifyOptionNames() {
+  std::vector<std::string> names;
+  for (const OptionText& o : kIdentifyOptions)
+    for (const std::string& name : NamesOf(o)) names.push_back(name);
+  return names;
 }
 
 std::string UsageText() {
   return "Usage:\n"
          "  morphalite SOURCE CODE [/NS]      convert SOURCE beside itself (codes: TD, PN, SN, XR, ...)\n"
-         "  morphalite convert SOURCE... --to CODE|NAME [-o FILE|DIR] [--range A-B]\n"
-         "             [--slice N] [--to-ethernet|--to-wireless] [--pcap-order big|little]\n"
-         "             [--pcap-variant standard|modified] [--ascii-fields LIST]\n"
-         "             [--ascii-delimiter tab|comma|fixed] [--ascii-no-header]\n"
-         "             [--ascii-no-field-headers] [-n|--no-clobber] [--quiet] [--]\n"
-         "  morphalite identify FILE... [--json]\n"
+         "  morphalite convert SOURCE... --to CODE|NAME" +
+         OptionSynopsis("             ", 45) + " [--]\n" +
+         "  morphalite identify [--json] [--frames] FILE...\n"
          "  morphalite help [convert|identify] | --help | --version | --formats\n"
-         "  morphalite --completion bash\n";
+         "  morphalite --completion bash | --man\n";
+}
+
+std::string ManualPage() {
+  std::string synopsis;
+  for (const OptionText& o : kConvertOptions) {
+    const std::string name = NamesOf(o).front();
+    if (name == "--to" || name == "-h") continue;
+    synopsis += ".RB [ " + Roff(name) + (*o.value ? " \\fI" + Roff(o.value) + "\\fR" : "") + " ]\n";
+  }
+  std::string statuses;
+  for (const ExitText& e : kExitStatuses)
+    statuses += ".TP\n.B " + std::to_string(e.status) + "\n" + Roff(e.meaning) + "\n";
+  return std::string(
+             ".\\\" Manual page of morphalite, written by `morphalite --man` from the option\n"
+             ".\\\" tables of ui/cli/command_line.cpp: change them, then regenerate this file.\n"
+             ".TH MORPHALITE 1 \"2026\" \"Morphalite " MORPHALITE_VERSION_MAJOR_MINOR
+             "\" \"User Commands\"\n"
+             ".SH NAME\n"
+             "morphalite \\- convert network-analyzer trace files between formats\n"
+             ".SH SYNOPSIS\n"
+             ".B morphalite\n.RI [ SOURCE ]\n.br\n"
+             ".B morphalite\n.I SOURCE CODE\n.RB [ /NS ]\n.br\n"
+             ".B morphalite convert\n.IR SOURCE ...\n.B \\-\\-to\n.IR CODE | NAME\n") +
+         synopsis +
+         ".br\n"
+         ".B morphalite identify\n.RB [ \\-\\-json ]\n.RB [ \\-\\-frames ]\n.IR FILE ...\n.br\n"
+         ".B morphalite\n.BR \\-\\-help \" | \" \\-\\-version \" | \" \\-\\-formats \" | \" \\-\\-man\n"
+         ".SH DESCRIPTION\n"
+         ".B morphalite\n"
+         "recognises which network analyzer wrote a trace file and over which media, and\n"
+         "writes the same frames \\(em every length, flag and timestamp \\(em in another\n"
+         "analyzer's format or as a text dump. Short Ethernet frames come out padded to\n"
+         "60 bytes.\n"
+         ".PP\n"
+         "Without arguments it opens the desktop window (where the window is built and a\n"
+         "display is available; otherwise it prints the usage). With a\n"
+         ".I SOURCE\n"
+         "alone it opens the window with that file loaded, or, without a window, prints\n"
+         "what\n.B identify\nsays of it.\n"
+         ".SH COMMANDS\n"
+         ".TP\n.I SOURCE CODE \\fR[\\fP/NS\\fR]\\fP\n"
+         "Converts\n.I SOURCE\nbeside itself, under the default suffix of the target\n.IR CODE .\n"
+         "With\n.B /NS\n(any letter case) it runs unattended on the console, without a window;\n"
+         "libpcap targets then take the byte order and variant saved in the settings.\n"
+         ".TP\n.B convert\n"
+         "Converts each\n.I SOURCE\nto the target given by\n.BR \\-\\-to .\n"
+         "An existing target is overwritten unless\n.B \\-n\nis given.\n"
+         ".TP\n.B identify\n"
+         "Prints the analyzer, interface, file date, size, comment, line speed, stated\n"
+         "frame count and the offered targets of each\n.IR FILE .\n"
+         ".TP\n.B \\-\\-formats\n"
+         "Prints the table of analyzers with their codes and names, whether each is read\n"
+         "and written, and its default suffix.\n"
+         ".TP\n.BR \\-\\-completion \" bash\"\n"
+         "Prints the bash completion script.\n"
+         ".TP\n.B \\-\\-man\nPrints this manual page.\n"
+         ".TP\n.B \\-\\-version\nPrints the version.\n"
+         ".SH CONVERT OPTIONS\n" +
+         ManualOptions(std::begin(kConvertOptions), std::end(kConvertOptions)) +
+         ".TP\n.B \\-\\-\n"
+         "Ends the options: later arguments are sources even when they start with\n.BR \\- .\n"
+         ".PP\n"
+         "Options take their values as\n.B \\-\\-to TD\nor\n.BR \\-\\-to=TD .\n"
+         "Every message goes to standard error as\n.RI \\(dq Caption : \" text\" \\(dq;\n"
+         "nothing waits for a user. On a terminal, unless\n.BR /NS ,\n.B \\-\\-quiet\nor\n"
+         ".B \\-\\-jobs\nabove 1 is given, a one-line progress display runs on standard error.\n"
+         "Ctrl-C, SIGTERM and SIGHUP stop every conversion under way; each target stays a\n"
+         "valid, finished file, and off a terminal \\(dqFILE PARTIALLY CONVERTED\\(dq is printed.\n"
+         "A failed read or write adds a second line with the file and the reason. In a\n"
+         "batch every message starts with its source, each source ends with one line, and\n"
+         "a summary closes it.\n"
+         ".PP\n"
+         "Each target is written under a temporary name in its folder and renamed over\n"
+         "the destination only when frames were written; a conversion that writes none\n"
+         "leaves an existing file as it was. The source\n.B \\-\nreads standard input (it needs\n"
+         ".BR \\-o );\n.B \\-o \\-\nwrites standard output for writers that never seek back\n"
+         "(libpcap, pcapng, snoop, text). Two sources of a batch that would write the same\n"
+         "target are refused before anything starts.\n"
+         ".PP\n"
+         "With\n.BR \\-\\-json ,\n"
+         "each source gives one line of standard output holding a JSON object: source,\n"
+         "target, sourceAnalyzer, targetAnalyzer, framesRead, framesWritten,\n"
+         "nonDataFrames, bytes, firstFrame and lastFrame (ISO 8601 UTC, null when no frame\n"
+         "was written), outcome, exitStatus, messages and detail. A byte of a file name\n"
+         "that is not part of valid UTF-8 is written as the escape \\e\\fBudcXX\\fR, as\n"
+         "Python's surrogateescape does.\n"
+         ".SH IDENTIFY OPTIONS\n" +
+         ManualOptions(std::begin(kIdentifyOptions), std::end(kIdentifyOptions)) +
+         ".PP\n"
+         "The frame lengths\n.B \\-\\-frames\n"
+         "reports are wire lengths, with the 4-byte FCS on Ethernet.\n"
+         ".SH EXIT STATUS\n" +
+         statuses + ".PP\n" + Capitalised(Roff(kBatchStatus)) + ".\n" +
+         ".SH FILES\n"
+         ".TP\n.I ~/.config/Corvantique/Morphalite.ini\n"
+         "Settings of the window and of\n.BR /NS :\n"
+         "recent files, last directory, last target format, libpcap byte order and\n"
+         "variant (group 3.0).\n"
+         ".TP\n.I /usr/share/doc/morphalite/help/index.html\n"
+         "The help the window opens on F1 (under the installation prefix).\n"
+         ".SH EXAMPLES\n"
+         ".TP\n.B morphalite trace.enc TD /NS\n"
+         "Converts a Sniffer DOS trace to libpcap as\n.IR trace.dmp .\n"
+         ".TP\n.B morphalite convert *.cap \\-\\-to pcap \\-o out/ \\-\\-jobs 0 \\-\\-quiet\n"
+         "Converts several traces into the directory\n.IR out ,\none per core at a time.\n"
+         ".TP\n.B morphalite convert *.cap \\-\\-to snoop \\-o out/ \\-\\-json\n"
+         "The same, with one JSON object per trace for a script.\n"
+         ".TP\n.B cat trace.pcap | morphalite convert \\- \\-\\-to pcap \\-o \\- | tshark \\-r \\-\n"
+         "Through pipes.\n"
+         ".TP\n.B morphalite identify \\-\\-frames trace.cap\n"
+         "Tells which analyzer wrote a file, and reads every frame.\n"
+         ".SH SEE ALSO\n"
+         ".BR tcpdump (8),\n"
+         ".BR pcap\\-savefile (5)\n";
 }
 
 LaunchMode ClassifyCommandLine(const std::vector<std::string>& args) {
@@ -694,6 +927,10 @@ int RunCommandLine(const std::vector<std::string>& args) {
   if (args[0] == "--completion") {
     if (args.size() != 2 || args[1] != "bash") return UsageError("--completion takes bash");
     std::fputs(BashCompletion().c_str(), stdout);
+    return Exit::Ok;
+  }
+  if (args[0] == "--man") {
+    std::fputs(ManualPage().c_str(), stdout);
     return Exit::Ok;
   }
   if (args[0] == "--formats") {
