@@ -364,7 +364,8 @@ class ConvertBatch {
 
   void run() {
     if (workers_ <= 1) {
-      for (size_t i = 0; i < runs_.size() && !InterruptFlag().load(); ++i) {
+      // After a Stop no further source starts.
+      for (size_t i = 0; i < runs_.size() && !(i > 0 && InterruptFlag().load()); ++i) {
         convert(i);
         if (runs_[i].result.outcome == Outcome::Stopped) break;
       }
@@ -373,7 +374,7 @@ class ConvertBatch {
     std::vector<std::thread> threads;
     for (unsigned w = 0; w < workers_; ++w)
       threads.emplace_back([this] {
-        for (size_t i; !InterruptFlag().load() && (i = next_.fetch_add(1)) < runs_.size();)
+        for (size_t i; (i = next_.fetch_add(1)) < runs_.size() && !(i > 0 && InterruptFlag().load());)
           convert(i);
       });
     for (std::thread& thread : threads) thread.join();
@@ -746,9 +747,9 @@ std::string BashCompletion() {
          "  esac\n"
          "  if [[ $cur == -* ]]; then\n"
          "    if [ \"${COMP_WORDS[1]}\" = identify ]; then\n"
-         "      COMPREPLY=($(compgen -W '" + identifyWords.substr(1) + "' -- \"$cur\"))\n"
+         "      COMPREPLY=($(compgen -W '" + identifyWords + "' -- \"$cur\"))\n"
          "    else\n"
-         "      COMPREPLY=($(compgen -W '" + convertWords.substr(1) + "' -- \"$cur\"))\n"
+         "      COMPREPLY=($(compgen -W '" + convertWords + "' -- \"$cur\"))\n"
          "    fi\n"
          "  else\n"
          "    COMPREPLY=($(compgen -f -- \"$cur\"))\n"
@@ -786,7 +787,7 @@ std::string ManualPage() {
   for (const OptionText& o : kConvertOptions) {
     const std::string name = NamesOf(o).front();
     if (name == "--to" || name == "-h") continue;
-    synopsis += ".RB [ " + Roff(name) + (*o.value ? " \\fI" + Roff(o.value) + "\\fR" : "") + " ]\n";
+    synopsis += ".RB [ \"" + Roff(name) + (*o.value ? " \\fI" + Roff(o.value) + "\\fR" : "") + "\" ]\n";
   }
   std::string statuses;
   for (const ExitText& e : kExitStatuses)
