@@ -72,7 +72,7 @@ void PrintText(std::FILE* out, const std::string& path, const IdentifyView& f) {
   std::fprintf(out, "File: %s\n", path.c_str());
   std::fprintf(out, "Analyzer: %s\n", f.analyzer.c_str());
   std::fprintf(out, "Interface: %s\n", f.interface.c_str());
-  std::fprintf(out, "File Date: %s (%s)\n", f.fileDate.c_str(), IsoTime(f.fileTime).c_str());
+  std::fprintf(out, "File Date: %s\n", f.fileDate.c_str());
   std::fprintf(out, "File Size: %s\n", f.fileSize.c_str());
   std::fprintf(out, "Comment: %s\n", f.comment.c_str());
   std::fprintf(out, "Line Speed: %u bits per second\n", f.lineSpeed);
