@@ -588,7 +588,9 @@ struct ExitText {
 };
 const ExitText kExitStatuses[] = {
     {Exit::Ok, "converted", "Converted to the end, at least one frame written."},
-    {Exit::Usage, "usage", "Bad arguments or an unknown target code (\"Parameter Error\")."},
+    {Exit::Usage, "usage",
+     "Bad arguments, an unknown target code, or a target not offered for the source "
+     "(\"Parameter Error\")."},
     {Exit::SourceRefused, "source refused",
      "Source refused: too small, unreadable, not a trace file, unsupported analyzer or topology."},
     {Exit::ReadError, "read error",
