@@ -2,7 +2,6 @@
 // byte from the file layouts.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <optional>
@@ -46,13 +45,9 @@ Result ExamineBytes(const TempDir& dir, const std::string& name, const Bytes& f)
 // Compresses the bytes followed by noise, so that the compressed file is not
 // itself too small to be looked at.
 void WriteGzip(const std::string& path, std::vector<uint8_t> bytes) {
-  uint32_t noise = 12345;
-  for (int i = 0; i < 256; ++i)
-    bytes.push_back(uint8_t((noise = noise * 1103515245 + 12345) >> 24));
-  gzFile gz = gzopen(path.c_str(), "wb");
-  ASSERT_NE(gz, nullptr);
-  ASSERT_EQ(gzwrite(gz, bytes.data(), unsigned(bytes.size())), int(bytes.size()));
-  gzclose(gz);
+  const std::vector<uint8_t> noise = Noise(256);
+  bytes.insert(bytes.end(), noise.begin(), noise.end());
+  WriteGzipFile(path, bytes);
 }
 
 // ---- fixtures of the formats ----

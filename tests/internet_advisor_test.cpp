@@ -14,8 +14,6 @@ namespace {
 
 using namespace testkit;
 
-uint32_t Le32(const std::vector<uint8_t>& b, size_t at) { return GetLE32(b.data() + at); }
-uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return GetLE16(b.data() + at); }
 std::string Tag(const std::vector<uint8_t>& b, size_t at) {
   return std::string(b.begin() + long(at), b.begin() + long(at) + 4);
 }

@@ -16,8 +16,6 @@ namespace {
 
 using namespace testkit;
 
-uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return GetLE16(b.data() + at); }
-uint32_t Le32(const std::vector<uint8_t>& b, size_t at) { return GetLE32(b.data() + at); }
 struct FixtureRecord {
   uint64_t time;  // milliseconds (1.1) or microseconds (2.0) since the start time
   uint32_t frameLength, captured;

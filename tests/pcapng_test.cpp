@@ -4,7 +4,6 @@
 // that cannot seek and targets that must not; gzip sources; and editcap,
 // mergecap, tshark and capinfos as the other side.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <functional>
@@ -149,18 +148,10 @@ class ForwardOnlyTarget : public MemoryTarget {
   int seeks = 0;
 };
 
-class Recorder : public Host {
- public:
-  std::vector<std::string> messages;
-  void message(const std::string& caption, const std::string& text, MessageIcon) override {
-    messages.push_back(caption + ": " + text);
-  }
-};
-
 // Reads bytes through the pcapng reader from a forward-only source.
 ReadResult ReadBytes(const std::vector<uint8_t>& bytes, Topology topology = Topo::Ethernet) {
   ReadResult r;
-  Recorder host;
+  MessageRecorder host;
   Conversion c(host);
   c.state.SourceAnalyzer = r.analyzer = Analyzer::Pcapng;
   c.state.TargetAnalyzer = Analyzer::AnyAnalyzer;
@@ -542,7 +533,7 @@ TEST(PcapngStreams, ReaderNeverSeeksBackAndWriterNeverSeeks) {
   PcapngFile f = OneGoodFrame();
   f.other(4, 40000);  // passed over by reading, not seeking
   f.packet(0, uint64_t(kT0 + 1) * 1000000, Payload(1500, 2), 1500);
-  Recorder host;
+  MessageRecorder host;
   Conversion c(host);
   c.state.SourceAnalyzer = Analyzer::Pcapng;
   c.state.TargetAnalyzer = Analyzer::Pcapng;
@@ -561,13 +552,6 @@ TEST(PcapngStreams, ReaderNeverSeeksBackAndWriterNeverSeeks) {
 
 // ------------------------------------------------------------ gzip
 
-void Gzip(const std::string& path, const std::vector<uint8_t>& bytes) {
-  gzFile gz = gzopen(path.c_str(), "wb");
-  ASSERT_NE(gz, nullptr);
-  ASSERT_EQ(gzwrite(gz, bytes.data(), unsigned(bytes.size())), int(bytes.size()));
-  gzclose(gz);
-}
-
 TEST(PcapngGzip, CompressedLibpcapAndPcapngSourcesConvert) {
   ScopedTimeZone tz("UTC");
   TempDir dir;
@@ -584,7 +568,7 @@ TEST(PcapngGzip, CompressedLibpcapAndPcapngSourcesConvert) {
       {"plain.pcapng", "any-name.bin", Analyzer::Pcapng, "pcapng (compressed)"},
   };
   for (const Case& c : cases) {
-    Gzip(dir.path(c.compressed), ReadFileBytes(dir.path(c.plain)));
+    WriteGzipFile(dir.path(c.compressed), ReadFileBytes(dir.path(c.plain)));
     ReadResult r = ReadTrace(dir.path(c.compressed));
     EXPECT_EQ(r.analyzer, c.analyzer) << c.compressed;
     EXPECT_TRUE(r.state.SourceCompressed) << c.compressed;
@@ -598,10 +582,7 @@ TEST(PcapngGzip, CompressedLibpcapAndPcapngSourcesConvert) {
   EXPECT_EQ(r.analyzer, Analyzer::Pcapng);
   EXPECT_FALSE(r.state.SourceCompressed);
   // Other compressed content is left to the rules that were there.
-  std::vector<uint8_t> noise(4000);
-  uint32_t x = 12345;
-  for (uint8_t& b : noise) b = uint8_t((x = x * 1103515245 + 12345) >> 24);
-  Gzip(dir.path("other.gz"), noise);
+  WriteGzipFile(dir.path("other.gz"), Noise(4000));
   ConversionState s;
   bool openFailed, tooSmall;
   EXPECT_EQ(IdentifySource(s, dir.path("other.gz"), openFailed, tooSmall), Analyzer::Unknown);

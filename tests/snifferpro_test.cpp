@@ -2,7 +2,6 @@
 // byte from the layout tables, round trips (plain, gzip, gigabit), and
 // files written and read by tshark's tools.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cmath>
 #include <cstring>
@@ -97,14 +96,6 @@ ReadResult ReadPro(const Bytes& file, Topology topology,
   TempDir dir;
   WriteFileBytes(dir.path("t.cap"), file);
   return ReadTraceAs(dir.path("t.cap"), Analyzer::SnifferPro, topology, setup);
-}
-
-void GzipFile(const std::string& from, const std::string& to) {
-  Bytes data = ReadFileBytes(from);
-  gzFile gz = gzopen(to.c_str(), "wb");
-  ASSERT_TRUE(gz);
-  gzwrite(gz, data.data(), unsigned(data.size()));
-  gzclose(gz);
 }
 
 // ---------------------------------------------------------------- reader
@@ -337,7 +328,7 @@ TEST(SnifferProWriter, RoundTripsPlainGzipWirelessSerialAndGigabit) {
   EXPECT_EQ(back.analyzer, Analyzer::SnifferPro);
   ExpectSameFrames(ethernet, back.trace);
 
-  GzipFile(dir.path("e.cap"), dir.path("e.caz"));
+  WriteGzipFile(dir.path("e.caz"), ReadFileBytes(dir.path("e.cap")));
   ReadResult gz = ReadTraceAs(dir.path("e.caz"), Analyzer::SnifferPro, Topo::Ethernet,
                               [](ConversionState& s) { s.SourceCompressed = true; });
   ExpectSameFrames(ethernet, gz.trace);
@@ -411,7 +402,7 @@ TEST(SnifferProInterop, EditcapFilesAndOurFilesAgreeWithTshark) {
     const std::string cap = dir.path(std::string(variant) + ".cap");
     ASSERT_EQ(RunCommand(std::string("editcap -F ") + variant + " '" + dir.path("a.pcap") + "' '" +
                          cap + "'").status, 0);
-    GzipFile(cap, dir.path(std::string(variant) + ".caz"));
+    WriteGzipFile(dir.path(std::string(variant) + ".caz"), ReadFileBytes(cap));
     for (const std::string& path : {cap, dir.path(std::string(variant) + ".caz")}) {
       ReadResult r = ReadTrace(path);
       ASSERT_EQ(r.analyzer, Analyzer::SnifferPro) << path;

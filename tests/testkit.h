@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/bytes.h"
 #include "engine/conversion.h"
+#include "engine/host.h"
+#include "engine/job.h"
 #include "engine/state.h"
 #include "engine/types.h"
 
@@ -39,6 +42,27 @@ Trace MakeTrace(Topology topology, int count, int64_t startTime = 3600LL * 10000
 // (options) before the conversion runs. Returns the final state.
 ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::string& path,
                            const std::function<void(ConversionState&)>& setup = {});
+
+// Converts into `path` through the target's writer, the frames coming from
+// `feed` (the reader's frame step: it sets the frame fields and calls
+// ProcessFrame). Returns the final state; the host's messages go to `messages`.
+ConversionState ConvertFromFeed(AnalyzerType target, Topology topology, const std::string& path,
+                                const std::function<void(Conversion&)>& feed,
+                                std::vector<std::string>* messages = nullptr);
+
+// Converts a file through the whole job (identification and every check of
+// the program), overwriting the target; returns the outcome.
+Outcome ConvertByJob(const std::string& source, const std::string& target, AnalyzerType type,
+                     const CapabilitySets& caps = DefaultCapabilities());
+
+// A host that keeps every message as "Caption: text".
+class MessageRecorder : public Host {
+ public:
+  std::vector<std::string> messages;
+  void message(const std::string& caption, const std::string& text, MessageIcon) override {
+    messages.push_back(caption + ": " + text);
+  }
+};
 
 // Identifies the file and reads every frame through its reader.
 struct ReadResult {
@@ -135,8 +159,19 @@ struct Bytes {
 // n bytes counting from seed by step: recognisable in a diff.
 std::vector<uint8_t> Pattern(size_t n, uint8_t seed, uint8_t step = 13);
 
+// Fields of a file read back, for byte-exact layout checks.
+inline uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return GetLE16(b.data() + at); }
+inline uint32_t Le32(const std::vector<uint8_t>& b, size_t at) { return GetLE32(b.data() + at); }
+inline std::string Text(const std::vector<uint8_t>& b, size_t at, size_t n) {
+  return std::string(b.begin() + long(at), b.begin() + long(at + n));
+}
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+// Writes the bytes compressed with gzip.
+void WriteGzipFile(const std::string& path, const std::vector<uint8_t>& bytes);
+// n bytes of a fixed pseudo-random sequence: nothing a format would recognise.
+std::vector<uint8_t> Noise(size_t n);
 
 // Runs a command; returns its exit status and captures standard output/error.
 struct CommandResult {
