@@ -308,7 +308,6 @@ TEST(Da30Writer, HeaderStatisticsAndRecordsByteForByte) {
 }
 
 TEST(Da30Reader, UnsignedTimesAndTokenRingLayout) {
-  TempDir dir;
   Bytes f;
   f.text("EXRS").zeros(2).text("UNKNOWN?").u8(0x41).padTo(22).u32(78).u32(128).u32(208).u32(0)
       .padTo(46).u32(206).u32(2).padTo(78);
@@ -316,8 +315,7 @@ TEST(Da30Reader, UnsignedTimesAndTokenRingLayout) {
   const auto frame = Pattern(30, 9);
   f.u32(0).u32(19).u32(8).u32(0).u32(0x219).u32(0).u32(0xFFFFFFE0).u32(15).u32(30).data(frame)
       .zeros(2).u16(30).u16(6).u32(0);
-  WriteFileBytes(dir.path("tr.an1"), f.v);
-  ReadResult r = ReadTrace(dir.path("tr.an1"));
+  ReadResult r = ReadTraceFrom(f.v, "tr.an1");
   ASSERT_EQ(r.topology, Topo::TokenRing);
   ASSERT_EQ(r.trace.frames.size(), 1u);
   EXPECT_EQ(r.trace.frames[0].time, 137438952448LL);

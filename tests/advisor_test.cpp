@@ -497,8 +497,8 @@ TEST(AdvisorRead, DamagedRecordsEndWithAReadErrorAndADetail) {
         << c.name << ": " << r.state.ReadErrorDetail;
   }
   // Not a file of the library at all.
-  WriteFileBytes(dir.path("junk.dat"), Pattern(1000, 3));
-  ReadResult junk = ReadTraceAs(dir.path("junk.dat"), Analyzer::Advisor, Topo::Ethernet);
+  ReadResult junk =
+      ReadTraceFromAs(Pattern(1000, 3), "junk.dat", Analyzer::Advisor, Topo::Ethernet);
   EXPECT_EQ(junk.state.ReadErrorDetail, "not a file of the Advisor library");
 }
 

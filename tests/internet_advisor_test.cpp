@@ -220,8 +220,7 @@ TEST(InternetAdvisorRead, HostileFilesEndWithAReadErrorAndNeverHang) {
       {"group past the end", InternetAdvisorFile(seconds, {Record("GRP0", 900, {})}), "runs past the end"},
   };
   for (const Case& c : cases) {
-    WriteFileBytes(dir.path("bad.eth"), c.file);
-    ReadResult r = ReadTraceAs(dir.path("bad.eth"), Analyzer::InternetAdvisor, Topo::Ethernet);
+    ReadResult r = ReadTraceFromAs(c.file, "bad.eth", Analyzer::InternetAdvisor, Topo::Ethernet);
     EXPECT_TRUE(r.state.ReadError) << c.name;
     EXPECT_NE(r.state.ReadErrorDetail.find(c.detail), std::string::npos)
         << c.name << ": " << r.state.ReadErrorDetail;
@@ -294,13 +293,11 @@ std::vector<uint8_t> Bytes(size_t n, uint8_t seed) {
 }
 
 TEST(NetMetrixRead, TwoDescriptorsFcsAndTimesFromAHandBuiltFile) {
-  TempDir dir;
   const uint32_t start = uint32_t(kDayStart + 8 * 3600);
   std::vector<MetrixFrame> first = {{0, start, 10, 64, 60, Bytes(60, 1)},
                                     {1, start + 2, 20, 100, 96, Bytes(96, 2)}};
   std::vector<MetrixFrame> second = {{0, start + 3, 30, 1518, 200, Bytes(204, 3)}};
-  WriteFileBytes(dir.path("n.trc"), NetMetrixFile(start, 0, {first, second}));
-  ReadResult r = ReadTrace(dir.path("n.trc"));
+  ReadResult r = ReadTraceFrom(NetMetrixFile(start, 0, {first, second}), "n.trc");
   ASSERT_EQ(r.analyzer, Analyzer::NetMetrix);
   ASSERT_EQ(r.topology, Topo::Ethernet);
   EXPECT_TRUE(r.messages.empty()) << r.messages[0];
@@ -322,11 +319,9 @@ TEST(NetMetrixRead, TwoDescriptorsFcsAndTimesFromAHandBuiltFile) {
 
 TEST(NetMetrixRead, UnknownStartTimeTakesTheFirstFrameAndBytesNotInTheRecordAreZero) {
   ScopedTimeZone zone("EST5EDT,M3.2.0,M11.1.0");
-  TempDir dir;
   const uint32_t seconds = uint32_t(kDayStart + 86400 + 2 * 3600);  // 22:00 on the 15th (EDT)
   std::vector<MetrixFrame> frames = {{0, seconds, 777, 100, 40, Bytes(40, 4)}};
-  WriteFileBytes(dir.path("u.trc"), NetMetrixFile(0xFFFFFFFF, 1, {frames}));
-  ReadResult r = ReadTrace(dir.path("u.trc"));
+  ReadResult r = ReadTraceFrom(NetMetrixFile(0xFFFFFFFF, 1, {frames}), "u.trc");
   ASSERT_EQ(r.topology, Topo::TokenRing);
   ASSERT_EQ(r.trace.frames.size(), 1u);
   EXPECT_EQ(r.trace.traceDate, kDate);
@@ -365,8 +360,7 @@ TEST(NetMetrixRead, HostileFilesEndWithAReadErrorAndNeverHang) {
                {"record length huge", hugeRecord, "record length 4,294,967,280"},
                {"descriptors pointing back", loop, "point back"}};
   for (const Case& c : cases) {
-    WriteFileBytes(dir.path("bad.trc"), c.file);
-    ReadResult r = ReadTraceAs(dir.path("bad.trc"), Analyzer::NetMetrix, Topo::Ethernet);
+    ReadResult r = ReadTraceFromAs(c.file, "bad.trc", Analyzer::NetMetrix, Topo::Ethernet);
     EXPECT_TRUE(r.state.ReadError) << c.name;
     EXPECT_NE(r.state.ReadErrorDetail.find(c.detail), std::string::npos)
         << c.name << ": " << r.state.ReadErrorDetail;

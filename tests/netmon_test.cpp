@@ -97,8 +97,8 @@ TEST(NetMonReader, ShortEthernetFramesArePaddedAndEmptyTableIsNoFrames) {
   for (int i = 42; i < 60; ++i) EXPECT_EQ(f.bytes[size_t(i)], 0) << i;
   EXPECT_EQ(GetLE32(f.bytes.data() + 60), FrameCrc32(f.bytes.data(), 60));
 
-  WriteFileBytes(dir.path("empty.cap"), NetMonFile(true, 1, {}));
-  ReadResult empty = ReadTraceAs(dir.path("empty.cap"), Analyzer::NetMon2, Topo::Ethernet);
+  ReadResult empty =
+      ReadTraceFromAs(NetMonFile(true, 1, {}), "empty.cap", Analyzer::NetMon2, Topo::Ethernet);
   EXPECT_TRUE(empty.trace.frames.empty());
   ASSERT_EQ(empty.messages.size(), 1u);
   EXPECT_EQ(empty.messages[0], "Output: Target file contains no frames!");

@@ -198,9 +198,7 @@ TEST_P(PcapngByteOrders, SectionsInterfacesAndEveryPacketBlock) {
   g.packet(0, uint64_t(kT0) * 1000000 + 7, Payload(90, 5), 1514);
   f.bytes.insert(f.bytes.end(), g.bytes.begin(), g.bytes.end());
 
-  TempDir dir;
-  WriteFileBytes(dir.path("t.pcapng"), f.bytes);
-  ReadResult r = ReadTrace(dir.path("t.pcapng"));
+  ReadResult r = ReadTraceFrom(f.bytes, "t.pcapng");
   ASSERT_EQ(r.analyzer, Analyzer::Pcapng);
   EXPECT_EQ(r.topology, Topo::Ethernet);
   EXPECT_EQ(r.state.FileComment, "first section's comment");
@@ -304,9 +302,7 @@ TEST(PcapngRead, FramesOfAnotherLinkTypeAreLeftOutAndCounted) {
   f.interface(1);
   f.interface(105);
   for (uint32_t k = 0; k < 5; ++k) f.packet(k % 2, uint64_t(kT0 + k) * 1000000, Payload(60, 1), 60);
-  TempDir dir;
-  WriteFileBytes(dir.path("mixed.pcapng"), f.bytes);
-  ReadResult r = ReadTrace(dir.path("mixed.pcapng"));
+  ReadResult r = ReadTraceFrom(f.bytes, "mixed.pcapng");
   EXPECT_EQ(r.topology, Topo::Ethernet);
   EXPECT_EQ(r.trace.frames.size(), 3u);
   ASSERT_EQ(r.messages.size(), 1u);
@@ -577,8 +573,7 @@ TEST(PcapngGzip, CompressedLibpcapAndPcapngSourcesConvert) {
     EXPECT_EQ(ExpectSameFrames(t, r.trace), 0) << c.compressed;
   }
   // A plain file whose name ends in .gz is read as it is.
-  WriteFileBytes(dir.path("not-compressed.pcapng.gz"), ReadFileBytes(dir.path("plain.pcapng")));
-  ReadResult r = ReadTrace(dir.path("not-compressed.pcapng.gz"));
+  ReadResult r = ReadTraceFrom(ReadFileBytes(dir.path("plain.pcapng")), "not-compressed.pcapng.gz");
   EXPECT_EQ(r.analyzer, Analyzer::Pcapng);
   EXPECT_FALSE(r.state.SourceCompressed);
   // Other compressed content is left to the rules that were there.

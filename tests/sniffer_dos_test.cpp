@@ -447,8 +447,7 @@ TEST(SnifferDosCompressed, BadDataKeepsTheFramesBeforeIt) {
 
   // Cut short inside a block: the same message, never a crash.
   packed.resize(packed.size() / 2);
-  WriteFileBytes(dir.path("cut.enc"), packed);
-  ReadResult cut = ReadTraceAs(dir.path("cut.enc"), Analyzer::SnifferDos, Topo::Ethernet);
+  ReadResult cut = ReadTraceFromAs(packed, "cut.enc", Analyzer::SnifferDos, Topo::Ethernet);
   EXPECT_TRUE(cut.state.BadCompression);
   EXPECT_GT(cut.trace.frames.size(), 0u);
 }

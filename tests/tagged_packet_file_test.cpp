@@ -77,25 +77,16 @@ Tags Join(Tags a, const Tags& b) {
 
 const year_month_day kDay = 2024y / March / 15;
 
-int YearMonthDay(double date) {
-  int year, month, day;
-  DecodeDate(date, year, month, day);
-  return year * 10000 + month * 100 + day;
-}
-
 // ---------------------------------------------------------------- reading
 
 TEST(TaggedRead, RecordsWithFlagsStatusDirectionAndTimes) {
-  TempDir dir;
   const uint64_t n0 = Nanos1601(kDay, 10 * 3600 * kSecond + 17);
   Bytes b = Header("3");
   Record(b, Join({{0, 64}, {3, 0x02}, {12, 1}}, TimeTags(n0)), 0, Pattern(64, 1));
   Record(b, Join({{0, 1000}, {3, 0x00040004}, {12, 2}}, TimeTags(n0 + 2500000)), 77,
          Pattern(77, 2));
   Record(b, Join({{0, 65}, {3, 0}, {12, 7}}, TimeTags(n0 + 3000999)), 0, Pattern(65, 3));
-  WriteFileBytes(dir.path("a.kvc"), b.v);
-
-  ReadResult r = ReadTraceAs(dir.path("a.kvc"), Analyzer::Ostrawind, Topo::Ethernet);
+  ReadResult r = ReadTraceFromAs(b.v, "a.kvc", Analyzer::Ostrawind, Topo::Ethernet);
   EXPECT_TRUE(r.messages.empty());
   ASSERT_EQ(r.trace.frames.size(), 3u);
   const auto& f = r.trace.frames;
@@ -115,15 +106,13 @@ TEST(TaggedRead, RecordsWithFlagsStatusDirectionAndTimes) {
 }
 
 TEST(TaggedRead, UnrepeatedTagsKeepThePreviousRecordsValues) {
-  TempDir dir;
   const uint64_t n0 = Nanos1601(kDay, 5 * kSecond);
   Bytes b = Header("3");
   Record(b, Join({{0, 80}, {3, 0x02}, {12, 1}, {11, 35}}, TimeTags(n0)), 0, Pattern(80, 1));
   // Only the low half of the time changes; length and flags are not repeated.
   Record(b, {{1, uint32_t(n0 + 1000000)}}, 0, Pattern(80, 2));
   Record(b, {{0, 20}, {3, 0}}, 0, Pattern(20, 3));
-  WriteFileBytes(dir.path("a.kvc"), b.v);
-  ReadResult r = ReadTraceAs(dir.path("a.kvc"), Analyzer::Farrowe, Topo::TSeries);
+  ReadResult r = ReadTraceFromAs(b.v, "a.kvc", Analyzer::Farrowe, Topo::TSeries);
   ASSERT_EQ(r.trace.frames.size(), 3u);
   EXPECT_EQ(r.trace.frames[1].frameLength, 80);
   EXPECT_EQ(r.trace.frames[1].bytes, Pattern(80, 2));
@@ -136,7 +125,6 @@ TEST(TaggedRead, UnrepeatedTagsKeepThePreviousRecordsValues) {
 }
 
 TEST(TaggedRead, OnlyTheLowSevenBitsOfATagCountAndUnknownTagsAreSkipped) {
-  TempDir dir;
   const uint64_t n0 = Nanos1601(kDay, kSecond);
   Bytes b = Header("1", "9", "3");
   Record(b,
@@ -144,8 +132,7 @@ TEST(TaggedRead, OnlyTheLowSevenBitsOfATagCountAndUnknownTagsAreSkipped) {
                {0x0005, 108}, {0x0006, 71}, {0x0007, 9}, {0x000A, 4}},
               TimeTags(n0)),
          0, Pattern(40, 9));
-  WriteFileBytes(dir.path("a.kvc"), b.v);
-  ReadResult r = ReadTraceAs(dir.path("a.kvc"), Analyzer::Skavelin, Topo::Wireless);
+  ReadResult r = ReadTraceFromAs(b.v, "a.kvc", Analyzer::Skavelin, Topo::Wireless);
   EXPECT_TRUE(r.messages.empty());
   ASSERT_EQ(r.trace.frames.size(), 1u);
   const Frame& f = r.trace.frames[0];
@@ -158,7 +145,6 @@ TEST(TaggedRead, OnlyTheLowSevenBitsOfATagCountAndUnknownTagsAreSkipped) {
 }
 
 TEST(TaggedRead, SectionsOutOfOrderAndExtraSections) {
-  TempDir dir;
   const uint64_t n0 = Nanos1601(kDay, 7 * kSecond);
   Bytes records;
   Record(records, Join({{0, 64}}, TimeTags(n0)), 0, Pattern(64, 1));
@@ -169,8 +155,7 @@ TEST(TaggedRead, SectionsOutOfOrderAndExtraSections) {
   Section(b, "\177ver", VersionXml());
   b.text("pkts").le32(uint32_t(records.v.size())).le32(0).data(records.v);
   Section(b, "sess", SessionXml("2"));
-  WriteFileBytes(dir.path("a.kvc"), b.v);
-  ReadResult r = ReadTraceAs(dir.path("a.kvc"), Analyzer::Ostrawind, Topo::Ethernet);
+  ReadResult r = ReadTraceFromAs(b.v, "a.kvc", Analyzer::Ostrawind, Topo::Ethernet);
   EXPECT_TRUE(r.messages.empty());
   ASSERT_EQ(r.trace.frames.size(), 2u);
   EXPECT_EQ(r.trace.frames[1].bytes, Pattern(66, 2));
@@ -180,8 +165,7 @@ TEST(TaggedRead, SectionsOutOfOrderAndExtraSections) {
   Section(b, "\177ver", VersionXml());
   b.text("pkts").le32(uint32_t(records.v.size())).le32(0).data(records.v);
   Section(b, "sess", SessionXml("x"));
-  WriteFileBytes(dir.path("b.kvc"), b.v);
-  r = ReadTraceAs(dir.path("b.kvc"), Analyzer::Ostrawind, Topo::Ethernet);
+  r = ReadTraceFromAs(b.v, "b.kvc", Analyzer::Ostrawind, Topo::Ethernet);
   EXPECT_TRUE(r.messages.empty());
   EXPECT_EQ(r.trace.frames.size(), 2u);
 
@@ -194,17 +178,14 @@ TEST(TaggedRead, SectionsOutOfOrderAndExtraSections) {
   Section(b, "PKTS", "abc");  // not exactly "pkts": skipped
   Section(b, "pkts", "", 0);
   b.data(records.v);
-  WriteFileBytes(dir.path("c.kvc"), b.v);
-  r = ReadTraceAs(dir.path("c.kvc"), Analyzer::Ostrawind, Topo::Ethernet);
+  r = ReadTraceFromAs(b.v, "c.kvc", Analyzer::Ostrawind, Topo::Ethernet);
   EXPECT_TRUE(r.messages.empty());
   EXPECT_EQ(r.trace.frames.size(), 2u);
 }
 
 TEST(TaggedRead, BrokenHeadersEndWithReadError) {
-  TempDir dir;
   auto expectRefused = [&](const Bytes& b, const char* what) {
-    WriteFileBytes(dir.path("x.kvc"), b.v);
-    ReadResult r = ReadTraceAs(dir.path("x.kvc"), Analyzer::Farrowe, Topo::TSeries);
+    ReadResult r = ReadTraceFromAs(b.v, "x.kvc", Analyzer::Farrowe, Topo::TSeries);
     EXPECT_TRUE(r.trace.frames.empty()) << what;
     EXPECT_TRUE(HasReadErrorMessage(r)) << what;
   };
@@ -287,13 +268,11 @@ TEST(TaggedRead, LinkProtocolCodes) {
 }
 
 TEST(TaggedIdentify, WanFileTakesItsProtocolFromTheFirstFrame) {
-  TempDir dir;
   Bytes b = Header("2", "12", "0");
   std::vector<uint8_t> ppp = {0xFF, 0x03, 0x00, 0x21, 0x45, 0x00};
   Record(b, Join({{0, 6}, {11, 16}}, TimeTags(Nanos1601(kDay, 0))), 0, ppp);
   Record(b, {{0, 6}}, 0, ppp);
-  WriteFileBytes(dir.path("w.kvc"), b.v);
-  ReadResult r = ReadTrace(dir.path("w.kvc"));
+  ReadResult r = ReadTraceFrom(b.v, "w.kvc");
   EXPECT_EQ(r.analyzer, Analyzer::Farrowe);
   EXPECT_TRUE(IsWanTopology(r.topology));
   EXPECT_EQ(r.state.WanProtocol, Wan::Ppp);
@@ -301,7 +280,6 @@ TEST(TaggedIdentify, WanFileTakesItsProtocolFromTheFirstFrame) {
 }
 
 TEST(TaggedRead, TimesFollowTheMachineZoneAtTheTraceDate) {
-  TempDir dir;
   ScopedTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
   struct Case {
     year_month_day utcDay;
@@ -317,8 +295,7 @@ TEST(TaggedRead, TimesFollowTheMachineZoneAtTheTraceDate) {
     Bytes b = Header("2");
     Record(b, Join({{0, 64}}, TimeTags(n0)), 0, Pattern(64, 1));
     Record(b, TimeTags(n0 + uint64_t(86400) * 1000000000), 0, Pattern(64, 2));
-    WriteFileBytes(dir.path("z.kvc"), b.v);
-    ReadResult r = ReadTraceAs(dir.path("z.kvc"), Analyzer::Ostrawind, Topo::Ethernet);
+    ReadResult r = ReadTraceFromAs(b.v, "z.kvc", Analyzer::Ostrawind, Topo::Ethernet);
     ASSERT_EQ(r.trace.frames.size(), 2u);
     EXPECT_EQ(YearMonthDay(r.state.TraceDate), c.localDay);
     EXPECT_EQ(r.trace.frames[0].time, c.localMicros);

@@ -304,6 +304,26 @@ ScopedTimeZone::~ScopedTimeZone() {
   ReloadMachineTimeZone();
 }
 
+ReadResult ReadTraceFrom(const std::vector<uint8_t>& bytes, const std::string& name) {
+  TempDir dir;
+  WriteFileBytes(dir.path(name), bytes);
+  return ReadTrace(dir.path(name));
+}
+
+ReadResult ReadTraceFromAs(const std::vector<uint8_t>& bytes, const std::string& name,
+                           AnalyzerType analyzer, Topology topology,
+                           const std::function<void(ConversionState&)>& setup) {
+  TempDir dir;
+  WriteFileBytes(dir.path(name), bytes);
+  return ReadTraceAs(dir.path(name), analyzer, topology, setup);
+}
+
+int YearMonthDay(double date) {
+  int year, month, day;
+  DecodeDate(date, year, month, day);
+  return year * 10000 + month * 100 + day;
+}
+
 bool HasReadErrorMessage(const ReadResult& r) {
   for (const std::string& m : r.messages)
     if (m.rfind("File Error: Error reading from source file.", 0) == 0) return true;

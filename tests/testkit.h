@@ -74,6 +74,12 @@ struct ReadResult {
 };
 ReadResult ReadTrace(const std::string& path,
                      const std::function<void(ConversionState&)>& setup = {});
+// Writes the bytes to `name` in a fresh temporary directory, then reads
+// them as ReadTrace does, or as ReadTraceAs does.
+ReadResult ReadTraceFrom(const std::vector<uint8_t>& bytes, const std::string& name);
+ReadResult ReadTraceFromAs(const std::vector<uint8_t>& bytes, const std::string& name,
+                           AnalyzerType analyzer, Topology topology,
+                           const std::function<void(ConversionState&)>& setup = {});
 // Whether the read ended with the read-error message.
 bool HasReadErrorMessage(const ReadResult& r);
 // Reads a file through the reader of the given analyzer and topology,
@@ -89,6 +95,9 @@ struct Tolerance {
 };
 // Compares frames as gtest expectations; returns the number of mismatches.
 int ExpectSameFrames(const Trace& expected, const Trace& actual, const Tolerance& tolerance = {});
+
+// A date (days since 1899-12-30) as the number yyyymmdd.
+int YearMonthDay(double date);
 
 // Absolute times of frames in microseconds since 1970 (UTC), from the state
 // after a read: comparable across formats that place the day differently.
@@ -162,6 +171,9 @@ std::vector<uint8_t> Pattern(size_t n, uint8_t seed, uint8_t step = 13);
 // Fields of a file read back, for byte-exact layout checks.
 inline uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return GetLE16(b.data() + at); }
 inline uint32_t Le32(const std::vector<uint8_t>& b, size_t at) { return GetLE32(b.data() + at); }
+inline uint16_t Be16(const std::vector<uint8_t>& b, size_t at) { return GetBE16(b.data() + at); }
+inline uint32_t Be32(const std::vector<uint8_t>& b, size_t at) { return GetBE32(b.data() + at); }
+inline uint64_t Be64(const std::vector<uint8_t>& b, size_t at) { return GetBE64(b.data() + at); }
 inline std::string Text(const std::vector<uint8_t>& b, size_t at, size_t n) {
   return std::string(b.begin() + long(at), b.begin() + long(at + n));
 }
