@@ -140,6 +140,8 @@ struct Bytes {
   Bytes& data(const std::vector<uint8_t>& d) { return put(d.data(), d.size()); }
   Bytes& zeros(size_t n) { return data(std::vector<uint8_t>(n, 0)); }
   Bytes& pattern(size_t n, uint8_t seed, uint8_t step = 13);
+  // Zeros up to the next multiple of n.
+  Bytes& align(size_t n) { return zeros((n - where() % n) % n); }
   // Zeros up to offset n (nothing when already there).
   Bytes& padTo(size_t n) { return zeros(n > where() ? n - where() : 0); }
   Bytes& at(size_t offset) {
