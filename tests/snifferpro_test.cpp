@@ -31,22 +31,11 @@ struct Header {
 };
 
 Bytes HeaderBytes(const Header& h) {
-  Bytes b(128, 0);
-  std::memcpy(b.data(), "XCP", 4);
-  std::memcpy(b.data() + 4, h.version.data(), std::min<size_t>(h.version.size(), 7));
-  PutLE32(b.data() + 12, h.start);
-  PutLE32(b.data() + 16, h.count);
-  PutLE32(b.data() + 20, h.endOffset);
-  PutLE32(b.data() + 24, h.firstRecord);
-  PutLE32(b.data() + 44, h.network);
-  PutLE32(b.data() + 48, h.timeUnit);
-  PutLE32(b.data() + 52, uint32_t(h.startStamp));
-  PutLE32(b.data() + 56, uint32_t(h.startStamp >> 32));
-  PutLE32(b.data() + 60, h.lineSpeed);
-  PutLE32(b.data() + 68, h.lengthMode);
-  PutLE16(b.data() + 84, h.protocol);
-  PutLE16(b.data() + 126, uint16_t(h.timeZone));
-  return b;
+  testkit::Bytes b;
+  b.text(std::string("XCP", 4)).text(h.version.substr(0, 7)).padTo(12).le32(h.start).le32(h.count);
+  b.le32(h.endOffset).le32(h.firstRecord).padTo(44).le32(h.network).le32(h.timeUnit);
+  b.le64(h.startStamp).le32(h.lineSpeed).padTo(68).le32(h.lengthMode).padTo(84).le16(h.protocol);
+  return b.padTo(126).le16(uint16_t(h.timeZone)).v;
 }
 
 struct Rec {
@@ -58,15 +47,10 @@ struct Rec {
 };
 
 Bytes RecordBytes(const Rec& r, bool extended = true) {
-  Bytes b(extended ? 40 : 28, 0);
-  PutLE32(b.data(), uint32_t(r.stamp));
-  PutLE32(b.data() + 4, uint32_t(r.stamp >> 32));
-  PutLE16(b.data() + 8, r.original ? r.original : uint16_t(r.data.size()));
-  PutLE16(b.data() + 10, uint16_t(r.data.size()));
-  PutLE32(b.data() + 20, r.status);
-  PutLE32(b.data() + 24, r.media);
-  b.insert(b.end(), r.data.begin(), r.data.end());
-  return b;
+  testkit::Bytes b;
+  b.le64(r.stamp).le16(r.original ? r.original : uint16_t(r.data.size()));
+  b.le16(uint16_t(r.data.size())).padTo(20).le32(r.status).le32(r.media);
+  return b.padTo(extended ? 40 : 28).data(r.data).v;
 }
 
 Bytes ProFile(const Header& h, const std::vector<Rec>& records) {
