@@ -554,7 +554,8 @@ TEST(IdentifyHeaders, SnifferDosNetworkLineRecordAndCompression) {
        Wan::FrameRelay, true},
       {"e.enc", CompressedSnifferDos(SnifferDos(1, true, k100M, 3)), {}, Topo::Ethernet, {}, k100M},
       {"f.enc", SnifferDos(1, true, k100M, 3, 9000), {}, {}, k100M},
-      {"g.enc", CompressedSnifferDos(SnifferDos(0, true, 0, 3, 9000)), {}, Topo::TokenRing, 4000000},
+      {"g.enc", CompressedSnifferDos(SnifferDos(0, true, 0, 3, 9000)), {}, Topo::TokenRing,
+       4000000},
       // A line record naming no protocol: the first frame tells, when there is a reader.
       {"w.syc", SnifferDosWanFrame({0xFF, 0x03, 0xC0, 0x21, 1, 2, 3, 4}), {}, Topo::Wan, {}, {},
        reader ? Wan::Ppp : Wan::NotKnown},

@@ -37,7 +37,8 @@ struct Option {
 // A block's options in the file's byte order, with the end of options.
 Bytes Options(bool big, const std::vector<Option>& options) {
   Bytes b(big);
-  for (const Option& o : options) b.u16(o.code).u16(uint16_t(o.value.size())).data(o.value).align(4);
+  for (const Option& o : options)
+    b.u16(o.code).u16(uint16_t(o.value.size())).data(o.value).align(4);
   return b.u32(0);
 }
 
