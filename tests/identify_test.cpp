@@ -320,72 +320,6 @@ TEST(IdentifyPacketFile, CompressedTaggedFileTakesAnalyzerAndLinkFromTheSession)
   EXPECT_EQ(gz.state.WanProtocol, Wan::Isdn);
 }
 
-TEST(IdentifyTables, NetMonMacTypeAndComment) {
-  TempDir dir;
-  const std::string comment = "weekly capture";
-  Bytes f = Bytes().zeros(128);
-  f.at(0).text("GMBU").at(4).u8(0).at(5).u8(2).at(6).u8(2).at(40).le32(128).at(44).le32(
-      uint32_t(comment.size()));
-  f.at(128).text(comment);
-  Result r = ExamineBytes(dir, "t.cap", f);
-  EXPECT_EQ(r.type, Analyzer::NetMon2);
-  EXPECT_EQ(r.topology, Topo::TokenRing);
-  EXPECT_EQ(r.state.FileComment, comment);
-  // A comment longer than the window's box is cut, not refused.
-  Bytes longer = Bytes().zeros(128);
-  longer.at(0).text("RTSS").at(6).u8(1).at(40).le32(128).at(44).le32(1000).at(128).text(
-      std::string(1000, 'x'));
-  Result l = ExamineBytes(dir, "l.cap", longer);
-  EXPECT_EQ(l.type, Analyzer::NetMon1);
-  EXPECT_EQ(l.topology, Topo::Ethernet);
-  EXPECT_EQ(l.state.FileComment, std::string(300, 'x'));
-}
-
-TEST(IdentifyDomino, LinkViewByTextAndTopologyTable) {
-  TempDir dir;
-  struct Case {
-    uint16_t code, subCode;
-    Topology topology;
-    uint32_t speed, protocol;
-  } cases[] = {
-      {4, 0, Topo::Ethernet, 10000000, Wan::NotKnown},
-      {880, 0, Topo::Ethernet, 100000000, Wan::NotKnown},
-      {936, 0, Topo::Ethernet, 1000000000, Wan::NotKnown},
-      {739, 4, Topo::Ethernet, 10000000, Wan::NotKnown},
-      {739, 6, Topo::TokenRing, 16000000, Wan::NotKnown},
-      {739, 5, Topo::Unknown, 0, Wan::NotKnown},
-      {313, 0, Topo::Fddi, 100000000, Wan::NotKnown},
-      {361, 278, Topo::TSeries, 0, Wan::FrameRelay},
-      {360, 333, Topo::ESeries, 0, Wan::Isdn},
-      {359, 14, Topo::VSeries, 0, Wan::Sdlc},
-      {939, 0, Topo::AtmDs3, 0, Wan::NotKnown},
-      {941, 240, Topo::Wan19, 0, Wan::NotKnown},
-      {1000, 0, Topo::Unknown, 0, Wan::NotKnown},
-  };
-  const bool reader = HasReader(Analyzer::Domino);
-  for (const Case& c : cases) {
-    Bytes f;
-    f.at(0).text("WINC").at(4).text("\nDomino capture").at(44).u8(1);
-    f.at(62).le16(c.code).at(64).le16(c.subCode);
-    f.at(78).text("FRAM").at(82).le32(0).at(86).text("STOP").resize(238);
-    Result r = ExamineBytes(dir, "t.cap", f);
-    ASSERT_EQ(r.type, Analyzer::Domino);
-    EXPECT_EQ(r.state.FileComment, "Domino capture");
-    if (!reader) {
-      EXPECT_EQ(r.topology, Topo::Unknown) << "no Domino reader: nothing to convert with";
-      continue;
-    }
-    EXPECT_EQ(r.topology, c.topology) << c.code;
-    EXPECT_EQ(r.state.LineSpeed, c.speed) << c.code;
-    EXPECT_EQ(r.state.WanProtocol, c.protocol) << c.code;
-  }
-  Bytes lv;
-  lv.at(0).text("WINC").at(4).text("XLinkView PRO trace").at(62).le16(4).resize(238);
-  Result l = ExamineBytes(dir, "l.cap", lv);
-  EXPECT_EQ(l.type, Analyzer::LinkViewPro);
-  EXPECT_EQ(l.state.FileComment, "LinkView PRO trace");
-}
-
 // A LAN900 file: the header page and one page of frame records.
 Bytes Lan900(uint8_t mediaCode, size_t size) {
   Bytes f;
@@ -394,18 +328,6 @@ Bytes Lan900(uint8_t mediaCode, size_t size) {
   const size_t page = 65536;
   f.at(page).u8(0x82).at(page + 1).u8(mediaCode).at(page + 2).le16(62).at(page + 12).le16(64);
   return f.resize(size);
-}
-
-TEST(IdentifyLan900, SizeSuffixAndSignature) {
-  TempDir dir;
-  EXPECT_EQ(ExamineBytes(dir, "t.dat", Lan900(6, 131071)).type, Analyzer::Unknown);
-  Result r = ExamineBytes(dir, "t.dat", Lan900(6, 131072));
-  EXPECT_EQ(r.type, Analyzer::Lan900);
-  if (HasReader(Analyzer::Lan900))
-    EXPECT_EQ(r.topology, Topo::TokenRing);
-  else
-    EXPECT_EQ(r.topology, Topo::Unknown);
-  EXPECT_EQ(ExamineBytes(dir, "t.cap", Lan900(6, 131072)).type, Analyzer::Unknown);
 }
 
 // ---- header fields to type, topology, speed and protocol ----
@@ -454,6 +376,13 @@ Bytes FireBerdHeader(std::vector<uint8_t> data) {
   return f.resize(146);
 }
 
+Bytes DominoHeader(uint16_t code, uint16_t subCode) {
+  Bytes f;
+  f.at(0).text("WINC").at(4).text("\nDomino capture").at(44).u8(1);
+  f.at(62).le16(code).at(64).le16(subCode);
+  return f.at(78).text("FRAM").at(82).le32(0).at(86).text("STOP").resize(238);
+}
+
 // A header and what identification must learn from it; an empty field is
 // not looked at.
 struct HeaderRow {
@@ -463,6 +392,7 @@ struct HeaderRow {
   std::optional<Topology> topology = {};
   std::optional<uint32_t> speed = {}, fileSpeed = {}, wan = {};
   std::optional<bool> compressed = {};
+  std::optional<std::string> comment = {};
 };
 
 void ExpectHeaderRows(const std::vector<HeaderRow>& rows) {
@@ -477,6 +407,7 @@ void ExpectHeaderRows(const std::vector<HeaderRow>& rows) {
     if (row.fileSpeed) { EXPECT_EQ(r.state.FileLineSpeed, *row.fileSpeed); }
     if (row.wan) { EXPECT_EQ(r.state.WanProtocol, *row.wan); }
     if (row.compressed) { EXPECT_EQ(r.state.SourceCompressed, *row.compressed); }
+    if (row.comment) { EXPECT_EQ(r.state.FileComment, *row.comment); }
   }
 }
 
@@ -656,6 +587,54 @@ TEST(IdentifyHeaders, MediaCodesOfTheOtherAnalyzers) {
        Analyzer::NetScout, Topo::Fddi},
       {"t.cap", Bytes().zeros(200).at(10).u8(0x1A).at(11).u8(0).at(40).le16(3).end(),
        Analyzer::LanDesk, Topo::TokenRing},
+  });
+}
+
+// The media and sub-media codes name topology, speed and protocol when
+// there is a reader to convert with; the text names LinkView PRO.
+TEST(IdentifyHeaders, DominoCodesAndLinkViewText) {
+  const bool reader = HasReader(Analyzer::Domino);
+  const auto domino = [&](uint16_t code, uint16_t subCode, Topology topology, uint32_t speed,
+                          uint32_t wan) {
+    const auto known = [&](uint32_t v) { return reader ? std::optional(v) : std::nullopt; };
+    return HeaderRow{"t.cap", DominoHeader(code, subCode), Analyzer::Domino,
+                     reader ? topology : Topo::Unknown, known(speed), {}, known(wan), {},
+                     "Domino capture"};
+  };
+  Bytes linkView = Bytes().at(0).text("WINC").at(4).text("XLinkView PRO trace").end();
+  linkView.at(62).le16(4).resize(238);
+  ExpectHeaderRows({
+      domino(4, 0, Topo::Ethernet, k10M, Wan::NotKnown),
+      domino(880, 0, Topo::Ethernet, k100M, Wan::NotKnown),
+      domino(936, 0, Topo::Ethernet, k1G, Wan::NotKnown),
+      domino(739, 4, Topo::Ethernet, k10M, Wan::NotKnown),
+      domino(739, 6, Topo::TokenRing, 16000000, Wan::NotKnown),
+      domino(739, 5, Topo::Unknown, 0, Wan::NotKnown),
+      domino(313, 0, Topo::Fddi, k100M, Wan::NotKnown),
+      domino(361, 278, Topo::TSeries, 0, Wan::FrameRelay),
+      domino(360, 333, Topo::ESeries, 0, Wan::Isdn),
+      domino(359, 14, Topo::VSeries, 0, Wan::Sdlc),
+      domino(939, 0, Topo::AtmDs3, 0, Wan::NotKnown),
+      domino(941, 240, Topo::Wan19, 0, Wan::NotKnown),
+      domino(1000, 0, Topo::Unknown, 0, Wan::NotKnown),
+      {"l.cap", linkView, Analyzer::LinkViewPro, {}, {}, {}, {}, {}, "LinkView PRO trace"},
+  });
+}
+
+// The MAC type and the comment of NetMon files (a comment longer than the
+// window's box is cut, not refused); LAN900's size, suffix and signature.
+TEST(IdentifyHeaders, NetMonCommentAndLan900Size) {
+  Bytes netmon = Bytes().zeros(128).at(0).text("GMBU").at(4).u8(0).at(5).u8(2).at(6).u8(2).end();
+  netmon.at(40).le32(128).at(44).le32(14).at(128).text("weekly capture");
+  Bytes longer = Bytes().zeros(128).at(0).text("RTSS").at(6).u8(1).at(40).le32(128).end();
+  longer.at(44).le32(1000).at(128).text(std::string(1000, 'x'));
+  const Topology lan900 = HasReader(Analyzer::Lan900) ? Topo::TokenRing : Topo::Unknown;
+  ExpectHeaderRows({
+      {"t.cap", netmon, Analyzer::NetMon2, Topo::TokenRing, {}, {}, {}, {}, "weekly capture"},
+      {"l.cap", longer, Analyzer::NetMon1, Topo::Ethernet, {}, {}, {}, {}, std::string(300, 'x')},
+      {"t.dat", Lan900(6, 131071), Analyzer::Unknown},
+      {"t.dat", Lan900(6, 131072), Analyzer::Lan900, lan900},
+      {"t.cap", Lan900(6, 131072), Analyzer::Unknown},
   });
 }
 
