@@ -386,15 +386,9 @@ TEST(NetMonInterop, TsharkReadsOurOutputWithTheSourceFramesAndTimes) {
   for (AnalyzerType type : {Analyzer::NetMon1, Analyzer::NetMon2}) {
     SCOPED_TRACE(int(type));
     WriteTrace(trace, type, dir.path("ours.cap"));
-    const auto got = TsharkFrames(dir.path("ours.cap"));
-    ASSERT_EQ(got.size(), expected.size());
-    for (size_t i = 0; i < got.size(); ++i) {
-      EXPECT_EQ(got[i].length, expected[i].length) << i;
-      // A frame stored cut short keeps every stored byte: its FCS is not among them.
-      EXPECT_EQ(got[i].captured, expected[i].captured) << i;
-      EXPECT_NEAR(got[i].epoch, expected[i].epoch, type == Analyzer::NetMon1 ? 0.0006 : 0.000001)
-          << i;
-    }
+    // A frame stored cut short keeps every stored byte: its FCS is not among them.
+    ExpectSameTsharkFrames(expected, TsharkFrames(dir.path("ours.cap")),
+                           type == Analyzer::NetMon1 ? 0.0006 : 0.000001);
   }
 }
 

@@ -612,14 +612,8 @@ TEST(OtherAnalyzersInterop, TsharkReadsOurLanalyzerFilesWithTheSourceFramesAndTi
   t.frames[4].bytes.resize(100);
   WriteTrace(t, Analyzer::Tcpdump, dir.path("src.pcap"));
   WriteTrace(t, Analyzer::LanAlyzer, dir.path("ours.tr1"));
-  const auto expected = TsharkFrames(dir.path("src.pcap"));
-  const auto got = TsharkFrames(dir.path("ours.tr1"));
-  ASSERT_EQ(got.size(), expected.size());
-  for (size_t i = 0; i < got.size(); ++i) {
-    EXPECT_EQ(got[i].length, expected[i].length) << i;
-    EXPECT_EQ(got[i].captured, expected[i].captured) << i;
-    EXPECT_NEAR(got[i].epoch, expected[i].epoch, 1e-6) << i;
-  }
+  ExpectSameTsharkFrames(TsharkFrames(dir.path("src.pcap")), TsharkFrames(dir.path("ours.tr1")),
+                         1e-6);
 }
 
 TEST(OtherAnalyzersInterop, EditcapObserverFilesAreRefusedWithTheirVersion) {

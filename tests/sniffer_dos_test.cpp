@@ -494,16 +494,6 @@ TEST(SnifferDosWriter, RoundTripsEthernetSlicedAndSerialTraces) {
 
 // ---------------------------------------------------------------- tshark
 
-void ExpectSameTsharkFrames(const std::vector<TsharkFrame>& expected,
-                            const std::vector<TsharkFrame>& actual, double seconds) {
-  ASSERT_EQ(expected.size(), actual.size());
-  for (size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_NEAR(expected[i].epoch, actual[i].epoch, seconds) << "frame " << i + 1;
-    EXPECT_EQ(expected[i].length, actual[i].length) << "frame " << i + 1;
-    EXPECT_EQ(expected[i].captured, actual[i].captured) << "frame " << i + 1;
-  }
-}
-
 TEST(SnifferDosInterop, EditcapFilesAndOurFilesAgreeWithTshark) {
   if (!HaveTool("editcap") || !HaveTool("tshark")) GTEST_SKIP() << "no editcap/tshark";
   TempDir dir;

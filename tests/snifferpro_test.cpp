@@ -402,13 +402,7 @@ TEST(SnifferProInterop, EditcapFilesAndOurFilesAgreeWithTshark) {
 
   // libpcap converted to SnifferPro: tshark sees the frames of the source.
   WriteTrace(pcap.trace, Analyzer::SnifferPro, dir.path("ours.cap"));
-  const std::vector<TsharkFrame> ours = TsharkFrames(dir.path("ours.cap"));
-  ASSERT_EQ(ours.size(), expected.size());
-  for (size_t i = 0; i < ours.size(); ++i) {
-    EXPECT_NEAR(ours[i].epoch, expected[i].epoch, 1.5e-6) << i;
-    EXPECT_EQ(ours[i].length, expected[i].length) << i;
-    EXPECT_EQ(ours[i].captured, expected[i].captured) << i;
-  }
+  ExpectSameTsharkFrames(expected, TsharkFrames(dir.path("ours.cap")), 1.5e-6);
 }
 
 }  // namespace

@@ -286,6 +286,16 @@ std::vector<TsharkFrame> TsharkFrames(const std::string& path) {
   return frames;
 }
 
+void ExpectSameTsharkFrames(const std::vector<TsharkFrame>& expected,
+                            const std::vector<TsharkFrame>& actual, double seconds) {
+  ASSERT_EQ(expected.size(), actual.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_NEAR(expected[i].epoch, actual[i].epoch, seconds) << "frame " << i + 1;
+    EXPECT_EQ(expected[i].length, actual[i].length) << "frame " << i + 1;
+    EXPECT_EQ(expected[i].captured, actual[i].captured) << "frame " << i + 1;
+  }
+}
+
 bool HaveTool(const std::string& name) {
   return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
 }

@@ -201,6 +201,9 @@ struct TsharkFrame {
   int length = 0, captured = 0;
 };
 std::vector<TsharkFrame> TsharkFrames(const std::string& path);
+// The same frames: lengths, captured lengths, and times within `seconds`.
+void ExpectSameTsharkFrames(const std::vector<TsharkFrame>& expected,
+                            const std::vector<TsharkFrame>& actual, double seconds);
 
 // Sets TZ for the scope and reloads the time-zone layer.
 class ScopedTimeZone {
