@@ -27,11 +27,6 @@ namespace {
 
 using namespace testkit;
 
-uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return GetLE16(b.data() + at); }
-uint32_t Le32(const std::vector<uint8_t>& b, size_t at) { return GetLE32(b.data() + at); }
-std::string Text(const std::vector<uint8_t>& b, size_t at, size_t n) {
-  return std::string(b.begin() + long(at), b.begin() + long(at + n));
-}
 void RefreshFcs(Frame& f) {
   if (f.bytes.size() < 64 || f.bytes.size() != size_t(f.frameLength)) return;
   const uint32_t fcs = FrameCrc32(f.bytes.data(), f.frameLength - 4);
@@ -313,7 +308,6 @@ TEST(Da30Writer, HeaderStatisticsAndRecordsByteForByte) {
 }
 
 TEST(Da30Reader, UnsignedTimesAndTokenRingLayout) {
-  TempDir dir;
   Bytes f;
   f.text("EXRS").zeros(2).text("UNKNOWN?").u8(0x41).padTo(22).u32(78).u32(128).u32(208).u32(0)
       .padTo(46).u32(206).u32(2).padTo(78);
@@ -321,8 +315,7 @@ TEST(Da30Reader, UnsignedTimesAndTokenRingLayout) {
   const auto frame = Pattern(30, 9);
   f.u32(0).u32(19).u32(8).u32(0).u32(0x219).u32(0).u32(0xFFFFFFE0).u32(15).u32(30).data(frame)
       .zeros(2).u16(30).u16(6).u32(0);
-  WriteFileBytes(dir.path("tr.an1"), f.v);
-  ReadResult r = ReadTrace(dir.path("tr.an1"));
+  ReadResult r = ReadTraceFrom(f.v, "tr.an1");
   ASSERT_EQ(r.topology, Topo::TokenRing);
   ASSERT_EQ(r.trace.frames.size(), 1u);
   EXPECT_EQ(r.trace.frames[0].time, 137438952448LL);
@@ -388,34 +381,23 @@ TEST(FireBerd500Writer, ALongTokenRingFrameKeepsEveryByte) {
 
 TEST(FireBerd500Writer, StopsAt65535FramesWithACompleteFile) {
   TempDir dir;
-  struct LimitHost : Host {
-    std::vector<std::string> messages;
-    void message(const std::string& c, const std::string& t, MessageIcon) override {
-      messages.push_back(c + ": " + t);
-    }
-  } host;
-  Conversion c(host);
-  c.state.SourceAnalyzer = Analyzer::AnyAnalyzer;
-  c.state.TargetAnalyzer = Analyzer::FireBerd500;
-  c.state.TargetFileName = dir.path("limit.pkt");
-  c.state.TraceTopology = Topo::TokenRing;
-  c.customReader = [](Conversion& conv, bool headerStep, bool) {
-    ConversionState& st = conv.state;
-    if (headerStep) return;
-    for (int i = 0; i < 70000 && !st.WriteFailed; ++i) {
-      st.FrameTime = i * 1000;
-      st.FrameLength = st.StoredLength = 20;
-      st.FrameData[0] = 0x10;
-      st.FrameData[1] = 0x40;
-      st.WriteFailed = conv.ProcessFrame();
-    }
-    st.FramesReadTotal = st.FramesRead;
-  };
-  c.target = CreateFileTarget(dir.path("limit.pkt"));
-  c.ConvertTrace(false, 0);
-  ASSERT_EQ(host.messages.size(), 1u);
-  EXPECT_EQ(host.messages[0], "File Error: Unable to write to destination file limit.pkt");
-  EXPECT_NE(c.state.WriteErrorDetail.find("65,535"), std::string::npos);
+  std::vector<std::string> messages;
+  const ConversionState s = ConvertFromFeed(
+      Analyzer::FireBerd500, Topo::TokenRing, dir.path("limit.pkt"),
+      [](Conversion& conv) {
+        ConversionState& st = conv.state;
+        for (int i = 0; i < 70000 && !st.WriteFailed; ++i) {
+          st.FrameTime = i * 1000;
+          st.FrameLength = st.StoredLength = 20;
+          st.FrameData[0] = 0x10;
+          st.FrameData[1] = 0x40;
+          st.WriteFailed = conv.ProcessFrame();
+        }
+      },
+      &messages);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], "File Error: Unable to write to destination file limit.pkt");
+  EXPECT_NE(s.WriteErrorDetail.find("65,535"), std::string::npos);
   const auto f = ReadFileBytes(dir.path("limit.pkt"));
   EXPECT_EQ(Le32(f, 72), 65535u);
   ASSERT_EQ(f.size(), 76 + 65535 * 30 + 65535 * 4u);
@@ -596,17 +578,10 @@ TEST(ActernaRoundTrip, LibpcapThroughEachFormatAndBack) {
     const Trace trace = RoundTripTrace(tr);
     WriteTrace(trace, Analyzer::Tcpdump, dir.path("src.pcap"));
     const ReadResult original = ReadTrace(dir.path("src.pcap"));
-    SilentHost host;
-    JobRequest there;
-    there.sourcePath = dir.path("src.pcap");
-    there.targetPath = dir.path("mid" + DefaultSuffix(row.target, row.topology));
-    there.target = row.target;
-    ASSERT_EQ(RunConversionJob(there, caps, host).outcome, Outcome::Converted);
-    JobRequest back = there;
-    back.sourcePath = there.targetPath;
-    back.targetPath = dir.path("back.pcap");
-    back.target = Analyzer::Tcpdump;
-    ASSERT_EQ(RunConversionJob(back, caps, host).outcome, Outcome::Converted);
+    const std::string mid = dir.path("mid" + DefaultSuffix(row.target, row.topology));
+    ASSERT_EQ(ConvertByJob(dir.path("src.pcap"), mid, row.target, caps), Outcome::Converted);
+    ASSERT_EQ(ConvertByJob(mid, dir.path("back.pcap"), Analyzer::Tcpdump, caps),
+              Outcome::Converted);
     const ReadResult result = ReadTrace(dir.path("back.pcap"));
     EXPECT_EQ(result.topology, row.topology);
     ExpectSameFrames(original.trace, result.trace, Tolerance{row.target == Analyzer::FireBerd500 ? 500 : 16});
@@ -653,15 +628,10 @@ TEST(ActernaWriters, AReadErrorInTheMiddleStillLeavesACompleteTarget) {
                             Analyzer::FireBerdDna323}) {
     SCOPED_TRACE(int(type));
     TempDir dir;
-    SilentHost host;
-    Conversion c(host);
-    c.state.SourceAnalyzer = Analyzer::AnyAnalyzer;
-    c.state.TargetAnalyzer = type;
-    c.state.TraceTopology = Topo::Ethernet;
     const Trace t = MakeTrace(Topo::Ethernet, 3);
-    c.customReader = [&](Conversion& conv, bool headerStep, bool) {
+    const std::string path = dir.path("r" + DefaultSuffix(type, Topo::Ethernet));
+    ConvertFromFeed(type, Topo::Ethernet, path, [&](Conversion& conv) {
       ConversionState& st = conv.state;
-      if (headerStep) return;
       for (const Frame& f : t.frames) {
         st.FrameTime = f.time;
         st.FrameLength = f.frameLength;
@@ -670,11 +640,7 @@ TEST(ActernaWriters, AReadErrorInTheMiddleStillLeavesACompleteTarget) {
         st.WriteFailed = conv.ProcessFrame();
       }
       FailRead(st, "damaged fourth record");
-      st.FramesReadTotal = st.FramesRead;
-    };
-    const std::string path = dir.path("r" + DefaultSuffix(type, Topo::Ethernet));
-    c.target = CreateFileTarget(path);
-    c.ConvertTrace(false, 0);
+    });
     ReadResult back = ReadTraceAs(path, type, Topo::Ethernet);
     EXPECT_TRUE(back.messages.empty());
     EXPECT_EQ(back.trace.frames.size(), 3u);
@@ -694,27 +660,19 @@ TEST(ActernaWriters, TimesAFormatCannotHoldAreWriteFailuresNotWrappedValues) {
   for (const Case& k : cases) {
     SCOPED_TRACE(int(k.type));
     TempDir dir;
-    SilentHost host;
-    Conversion c(host);
-    c.state.SourceAnalyzer = Analyzer::AnyAnalyzer;
-    c.state.TargetAnalyzer = k.type;
-    c.state.TraceTopology = Topo::TokenRing;
-    c.customReader = [&](Conversion& conv, bool headerStep, bool) {
-      ConversionState& st = conv.state;
-      if (headerStep) return;
-      for (int64_t time : k.times) {
-        st.FrameTime = time;
-        st.FrameLength = st.StoredLength = 30;
-        st.FrameData[0] = 0x10;
-        st.WriteFailed = conv.ProcessFrame();
-        if (st.WriteFailed) break;
-      }
-      st.FramesReadTotal = st.FramesRead;
-    };
-    c.target = CreateFileTarget(dir.path("t.x"));
-    c.ConvertTrace(false, 0);
-    EXPECT_TRUE(c.state.WriteFailed);
-    EXPECT_NE(c.state.WriteErrorDetail.find("time"), std::string::npos) << c.state.WriteErrorDetail;
+    const ConversionState s =
+        ConvertFromFeed(k.type, Topo::TokenRing, dir.path("t.x"), [&](Conversion& conv) {
+          ConversionState& st = conv.state;
+          for (int64_t time : k.times) {
+            st.FrameTime = time;
+            st.FrameLength = st.StoredLength = 30;
+            st.FrameData[0] = 0x10;
+            st.WriteFailed = conv.ProcessFrame();
+            if (st.WriteFailed) break;
+          }
+        });
+    EXPECT_TRUE(s.WriteFailed);
+    EXPECT_NE(s.WriteErrorDetail.find("time"), std::string::npos) << s.WriteErrorDetail;
     // What was written before stays readable.
     ReadResult back = ReadTraceAs(dir.path("t.x"), k.type, Topo::TokenRing);
     EXPECT_EQ(back.trace.frames.size(), k.times.size() - 1);

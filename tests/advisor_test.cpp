@@ -392,19 +392,10 @@ TEST(AdvisorRoundTrip, LibpcapToNetworkAnalyzerToLibpcapThroughTheJob) {
   TempDir dir;
   Trace t = MakeTrace(Topo::Ethernet, 300, 3600LL * 1000000 + 5, 123457);
   WriteTrace(t, Analyzer::Tcpdump, dir.path("in.pcap"));
-  SilentHost host;
   for (AnalyzerType type : {Analyzer::NetworkAnalyzer, Analyzer::Advisor}) {
-    JobRequest to;
-    to.sourcePath = dir.path("in.pcap");
-    to.targetPath = dir.path("mid.dat");
-    to.target = type;
-    to.overwrite = true;
-    ASSERT_EQ(RunConversionJob(to, DefaultCapabilities(), host).outcome, Outcome::Converted);
-    JobRequest back = to;
-    back.sourcePath = dir.path("mid.dat");
-    back.targetPath = dir.path("out.pcap");
-    back.target = Analyzer::Tcpdump;
-    ASSERT_EQ(RunConversionJob(back, DefaultCapabilities(), host).outcome, Outcome::Converted);
+    ASSERT_EQ(ConvertByJob(dir.path("in.pcap"), dir.path("mid.dat"), type), Outcome::Converted);
+    ASSERT_EQ(ConvertByJob(dir.path("mid.dat"), dir.path("out.pcap"), Analyzer::Tcpdump),
+              Outcome::Converted);
     EXPECT_EQ(ReadFileBytes(dir.path("out.pcap")), ReadFileBytes(dir.path("in.pcap")));
   }
 }
@@ -506,8 +497,8 @@ TEST(AdvisorRead, DamagedRecordsEndWithAReadErrorAndADetail) {
         << c.name << ": " << r.state.ReadErrorDetail;
   }
   // Not a file of the library at all.
-  WriteFileBytes(dir.path("junk.dat"), Pattern(1000, 3));
-  ReadResult junk = ReadTraceAs(dir.path("junk.dat"), Analyzer::Advisor, Topo::Ethernet);
+  ReadResult junk =
+      ReadTraceFromAs(Pattern(1000, 3), "junk.dat", Analyzer::Advisor, Topo::Ethernet);
   EXPECT_EQ(junk.state.ReadErrorDetail, "not a file of the Advisor library");
 }
 
@@ -539,12 +530,8 @@ TEST(AdvisorRead, AFileCutShortGivesItsWholeBlocksAndTheTargetIsStillCompleted) 
   EXPECT_NE(r.state.ReadErrorDetail.find("of 400 frames"), std::string::npos);
 
   // Converted to Internet Advisor, the frames before the error make a valid file.
-  SilentHost host;
-  JobRequest job;
-  job.sourcePath = dir.path("cut.dat");
-  job.targetPath = dir.path("cut.eth");
-  job.target = Analyzer::InternetAdvisor;
-  EXPECT_EQ(RunConversionJob(job, DefaultCapabilities(), host).outcome, Outcome::ReadError);
+  EXPECT_EQ(ConvertByJob(dir.path("cut.dat"), dir.path("cut.eth"), Analyzer::InternetAdvisor),
+            Outcome::ReadError);
   EXPECT_EQ(ReadFileBytes(dir.path("cut.eth")).size() % 32768, 128u);
   ReadResult back = ReadTrace(dir.path("cut.eth"));
   EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;

@@ -14,8 +14,6 @@ namespace {
 
 using namespace testkit;
 
-uint32_t Le32(const std::vector<uint8_t>& b, size_t at) { return GetLE32(b.data() + at); }
-uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return GetLE16(b.data() + at); }
 std::string Tag(const std::vector<uint8_t>& b, size_t at) {
   return std::string(b.begin() + long(at), b.begin() + long(at) + 4);
 }
@@ -154,33 +152,21 @@ TEST(InternetAdvisorRoundTrip, AcrossMidnightInADaylightSavingZone) {
 }
 
 // A hand-built file: header, then the given records (head, content, tail).
-std::vector<uint8_t> InternetAdvisorFile(uint32_t startTime, const std::vector<std::vector<uint8_t>>& records) {
-  std::vector<uint8_t> f(128, 0);
-  std::memcpy(f.data(), "HPDATA0\x1A", 8);
-  PutLE32(&f[12], startTime);
-  PutLE32(&f[20], 32768);
-  PutLE32(&f[24], 1);
-  for (const auto& r : records) f.insert(f.end(), r.begin(), r.end());
-  return f;
+std::vector<uint8_t> InternetAdvisorFile(uint32_t startTime,
+                                         const std::vector<std::vector<uint8_t>>& records) {
+  Bytes f;
+  f.text("HPDATA0\x1A").padTo(12).le32(startTime).padTo(20).le32(32768).le32(1).padTo(128);
+  for (const auto& r : records) f.data(r);
+  return f.v;
 }
 std::vector<uint8_t> Record(const char* tag, uint16_t words, std::vector<uint8_t> content) {
-  std::vector<uint8_t> r(8, 0);
-  PutLE16(&r[2], words);
-  std::memcpy(&r[4], tag, 4);
-  r.insert(r.end(), content.begin(), content.end());
-  r.resize(r.size() + 4, 0);
-  PutLE16(&r[r.size() - 2], words);
-  return r;
+  return Bytes().zeros(2).le16(words).text(std::string(tag, 4)).data(content).zeros(2).le16(words).v;
 }
 std::vector<uint8_t> FrameRecord(uint32_t seconds, uint16_t stored, uint8_t status = 0) {
-  std::vector<uint8_t> c(24 + ((stored + 3) & ~3), 0x5A);
-  std::fill(c.begin(), c.begin() + 24, 0);
-  PutLE16(&c[8], stored);
-  c[11] = status;
-  PutLE16(&c[12], stored);
-  PutLE32(&c[16], seconds);
-  PutLE32(&c[20], 250000);
-  return Record("FR30", uint16_t((c.size() + 12) / 4), c);
+  Bytes c;
+  c.padTo(8).le16(stored).u8(0).u8(status).le16(stored).padTo(16).le32(seconds).le32(250000);
+  c.data(std::vector<uint8_t>((stored + 3) & ~3, 0x5A));
+  return Record("FR30", uint16_t((c.size() + 12) / 4), c.v);
 }
 
 TEST(InternetAdvisorRead, UnknownStartTimeAndStatusFromTheFrames) {
@@ -222,8 +208,7 @@ TEST(InternetAdvisorRead, HostileFilesEndWithAReadErrorAndNeverHang) {
       {"group past the end", InternetAdvisorFile(seconds, {Record("GRP0", 900, {})}), "runs past the end"},
   };
   for (const Case& c : cases) {
-    WriteFileBytes(dir.path("bad.eth"), c.file);
-    ReadResult r = ReadTraceAs(dir.path("bad.eth"), Analyzer::InternetAdvisor, Topo::Ethernet);
+    ReadResult r = ReadTraceFromAs(c.file, "bad.eth", Analyzer::InternetAdvisor, Topo::Ethernet);
     EXPECT_TRUE(r.state.ReadError) << c.name;
     EXPECT_NE(r.state.ReadErrorDetail.find(c.detail), std::string::npos)
         << c.name << ": " << r.state.ReadErrorDetail;
@@ -289,20 +274,12 @@ std::vector<uint8_t> NetMetrixFile(uint32_t startTime, uint32_t media,
   return f.v;
 }
 
-std::vector<uint8_t> Bytes(size_t n, uint8_t seed) {
-  std::vector<uint8_t> d(n);
-  for (size_t i = 0; i < n; ++i) d[i] = uint8_t(seed + 3 * i);
-  return d;
-}
-
 TEST(NetMetrixRead, TwoDescriptorsFcsAndTimesFromAHandBuiltFile) {
-  TempDir dir;
   const uint32_t start = uint32_t(kDayStart + 8 * 3600);
-  std::vector<MetrixFrame> first = {{0, start, 10, 64, 60, Bytes(60, 1)},
-                                    {1, start + 2, 20, 100, 96, Bytes(96, 2)}};
-  std::vector<MetrixFrame> second = {{0, start + 3, 30, 1518, 200, Bytes(204, 3)}};
-  WriteFileBytes(dir.path("n.trc"), NetMetrixFile(start, 0, {first, second}));
-  ReadResult r = ReadTrace(dir.path("n.trc"));
+  std::vector<MetrixFrame> first = {{0, start, 10, 64, 60, Pattern(60, 1, 3)},
+                                    {1, start + 2, 20, 100, 96, Pattern(96, 2, 3)}};
+  std::vector<MetrixFrame> second = {{0, start + 3, 30, 1518, 200, Pattern(204, 3, 3)}};
+  ReadResult r = ReadTraceFrom(NetMetrixFile(start, 0, {first, second}), "n.trc");
   ASSERT_EQ(r.analyzer, Analyzer::NetMetrix);
   ASSERT_EQ(r.topology, Topo::Ethernet);
   EXPECT_TRUE(r.messages.empty()) << r.messages[0];
@@ -318,17 +295,15 @@ TEST(NetMetrixRead, TwoDescriptorsFcsAndTimesFromAHandBuiltFile) {
   EXPECT_EQ(b.time, 8 * 3600000000LL + 2000020);
   const Frame& c = r.trace.frames[2];
   EXPECT_EQ(c.frameLength, 1518);
-  EXPECT_EQ(c.bytes, Bytes(204, 3));  // sliced: no FCS put into it
+  EXPECT_EQ(c.bytes, Pattern(204, 3, 3));  // sliced: no FCS put into it
   EXPECT_EQ(c.time, 8 * 3600000000LL + 3000030);
 }
 
 TEST(NetMetrixRead, UnknownStartTimeTakesTheFirstFrameAndBytesNotInTheRecordAreZero) {
   ScopedTimeZone zone("EST5EDT,M3.2.0,M11.1.0");
-  TempDir dir;
   const uint32_t seconds = uint32_t(kDayStart + 86400 + 2 * 3600);  // 22:00 on the 15th (EDT)
-  std::vector<MetrixFrame> frames = {{0, seconds, 777, 100, 40, Bytes(40, 4)}};
-  WriteFileBytes(dir.path("u.trc"), NetMetrixFile(0xFFFFFFFF, 1, {frames}));
-  ReadResult r = ReadTrace(dir.path("u.trc"));
+  std::vector<MetrixFrame> frames = {{0, seconds, 777, 100, 40, Pattern(40, 4, 3)}};
+  ReadResult r = ReadTraceFrom(NetMetrixFile(0xFFFFFFFF, 1, {frames}), "u.trc");
   ASSERT_EQ(r.topology, Topo::TokenRing);
   ASSERT_EQ(r.trace.frames.size(), 1u);
   EXPECT_EQ(r.trace.traceDate, kDate);
@@ -340,7 +315,7 @@ TEST(NetMetrixRead, UnknownStartTimeTakesTheFirstFrameAndBytesNotInTheRecordAreZ
 TEST(NetMetrixRead, HostileFilesEndWithAReadErrorAndNeverHang) {
   TempDir dir;
   const uint32_t start = uint32_t(kDayStart);
-  std::vector<MetrixFrame> run = {{0, start, 1, 64, 60, Bytes(60, 1)}, {0, start, 2, 64, 60, Bytes(60, 2)}};
+  std::vector<MetrixFrame> run = {{0, start, 1, 64, 60, Pattern(60, 1, 3)}, {0, start, 2, 64, 60, Pattern(60, 2, 3)}};
   const auto good = NetMetrixFile(start, 0, {run});
   auto shortRecord = good;
   PutBE32(&shortRecord[192 + 16], 31);
@@ -367,8 +342,7 @@ TEST(NetMetrixRead, HostileFilesEndWithAReadErrorAndNeverHang) {
                {"record length huge", hugeRecord, "record length 4,294,967,280"},
                {"descriptors pointing back", loop, "point back"}};
   for (const Case& c : cases) {
-    WriteFileBytes(dir.path("bad.trc"), c.file);
-    ReadResult r = ReadTraceAs(dir.path("bad.trc"), Analyzer::NetMetrix, Topo::Ethernet);
+    ReadResult r = ReadTraceFromAs(c.file, "bad.trc", Analyzer::NetMetrix, Topo::Ethernet);
     EXPECT_TRUE(r.state.ReadError) << c.name;
     EXPECT_NE(r.state.ReadErrorDetail.find(c.detail), std::string::npos)
         << c.name << ": " << r.state.ReadErrorDetail;

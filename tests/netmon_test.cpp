@@ -16,8 +16,6 @@ namespace {
 
 using namespace testkit;
 
-uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return GetLE16(b.data() + at); }
-uint32_t Le32(const std::vector<uint8_t>& b, size_t at) { return GetLE32(b.data() + at); }
 struct FixtureRecord {
   uint64_t time;  // milliseconds (1.1) or microseconds (2.0) since the start time
   uint32_t frameLength, captured;
@@ -50,11 +48,10 @@ std::vector<uint8_t> NetMonFile(bool v2, uint16_t macType, const std::vector<Fix
 constexpr int64_t kFixtureStart = ((10 * 3600 + 20 * 60 + 30) * 1000LL + 250) * 1000;
 
 TEST(NetMonReader, Version1EthernetRecordsFromTheTables) {
-  TempDir dir;
   const auto whole = Pattern(60, 1), sliced = Pattern(96, 2);
-  WriteFileBytes(dir.path("v1.cap"),
-                 NetMonFile(false, 1, {{0, 60, 60, whole}, {1500, 1514, 96, sliced}}));
-  ReadResult r = ReadTraceAs(dir.path("v1.cap"), Analyzer::NetMon1, Topo::Ethernet);
+  ReadResult r =
+      ReadTraceFromAs(NetMonFile(false, 1, {{0, 60, 60, whole}, {1500, 1514, 96, sliced}}),
+                      "v1.cap", Analyzer::NetMon1, Topo::Ethernet);
   ASSERT_EQ(r.trace.frames.size(), 2u);
   EXPECT_TRUE(r.messages.empty());
   EXPECT_EQ(r.trace.traceDate, EncodeDate(2024, 3, 15));
@@ -73,11 +70,10 @@ TEST(NetMonReader, Version1EthernetRecordsFromTheTables) {
 }
 
 TEST(NetMonReader, Version2TokenRingKeepsLengthsAndMicroseconds) {
-  TempDir dir;
   const auto first = Pattern(40, 3), second = Pattern(200, 4);
-  WriteFileBytes(dir.path("v2.cap"),
-                 NetMonFile(true, 2, {{7, 40, 40, first}, {86400000123ULL, 300, 200, second}}));
-  ReadResult r = ReadTraceAs(dir.path("v2.cap"), Analyzer::NetMon2, Topo::TokenRing);
+  ReadResult r =
+      ReadTraceFromAs(NetMonFile(true, 2, {{7, 40, 40, first}, {86400000123ULL, 300, 200, second}}),
+                      "v2.cap", Analyzer::NetMon2, Topo::TokenRing);
   ASSERT_EQ(r.trace.frames.size(), 2u);
   EXPECT_EQ(r.trace.frames[0].time, kFixtureStart + 7);
   EXPECT_EQ(r.trace.frames[0].frameLength, 40);
@@ -89,9 +85,8 @@ TEST(NetMonReader, Version2TokenRingKeepsLengthsAndMicroseconds) {
 }
 
 TEST(NetMonReader, ShortEthernetFramesArePaddedAndEmptyTableIsNoFrames) {
-  TempDir dir;
-  WriteFileBytes(dir.path("runt.cap"), NetMonFile(false, 1, {{0, 42, 42, Pattern(42, 5)}}));
-  ReadResult r = ReadTraceAs(dir.path("runt.cap"), Analyzer::NetMon1, Topo::Ethernet);
+  ReadResult r = ReadTraceFromAs(NetMonFile(false, 1, {{0, 42, 42, Pattern(42, 5)}}), "runt.cap",
+                                 Analyzer::NetMon1, Topo::Ethernet);
   ASSERT_EQ(r.trace.frames.size(), 1u);
   const Frame& f = r.trace.frames[0];
   EXPECT_EQ(f.frameLength, 64);
@@ -99,8 +94,8 @@ TEST(NetMonReader, ShortEthernetFramesArePaddedAndEmptyTableIsNoFrames) {
   for (int i = 42; i < 60; ++i) EXPECT_EQ(f.bytes[size_t(i)], 0) << i;
   EXPECT_EQ(GetLE32(f.bytes.data() + 60), FrameCrc32(f.bytes.data(), 60));
 
-  WriteFileBytes(dir.path("empty.cap"), NetMonFile(true, 1, {}));
-  ReadResult empty = ReadTraceAs(dir.path("empty.cap"), Analyzer::NetMon2, Topo::Ethernet);
+  ReadResult empty =
+      ReadTraceFromAs(NetMonFile(true, 1, {}), "empty.cap", Analyzer::NetMon2, Topo::Ethernet);
   EXPECT_TRUE(empty.trace.frames.empty());
   ASSERT_EQ(empty.messages.size(), 1u);
   EXPECT_EQ(empty.messages[0], "Output: Target file contains no frames!");
@@ -128,18 +123,13 @@ TEST(NetMonReader, RefusesHostileTablesAndLengths) {
       {"record cut short", false,
        [&](auto& f) { PutLE16(f.data() + secondAt + 4, 60000), PutLE16(f.data() + secondAt + 6, 60000); }},
   };
-  TempDir dir;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto file = NetMonFile(c.v2, 1, records);
     c.damage(file);
-    WriteFileBytes(dir.path("bad.cap"), file);
-    ReadResult r = ReadTraceAs(dir.path("bad.cap"), c.v2 ? Analyzer::NetMon2 : Analyzer::NetMon1,
-                               Topo::Ethernet);
-    bool reported = false;
-    for (const std::string& m : r.messages)
-      reported |= m.find("File Error: Error reading from source file.") == 0;
-    EXPECT_TRUE(reported);
+    ReadResult r = ReadTraceFromAs(file, "bad.cap", c.v2 ? Analyzer::NetMon2 : Analyzer::NetMon1,
+                                   Topo::Ethernet);
+    EXPECT_TRUE(HasReadErrorMessage(r));
   }
 }
 
@@ -396,15 +386,9 @@ TEST(NetMonInterop, TsharkReadsOurOutputWithTheSourceFramesAndTimes) {
   for (AnalyzerType type : {Analyzer::NetMon1, Analyzer::NetMon2}) {
     SCOPED_TRACE(int(type));
     WriteTrace(trace, type, dir.path("ours.cap"));
-    const auto got = TsharkFrames(dir.path("ours.cap"));
-    ASSERT_EQ(got.size(), expected.size());
-    for (size_t i = 0; i < got.size(); ++i) {
-      EXPECT_EQ(got[i].length, expected[i].length) << i;
-      // A frame stored cut short keeps every stored byte: its FCS is not among them.
-      EXPECT_EQ(got[i].captured, expected[i].captured) << i;
-      EXPECT_NEAR(got[i].epoch, expected[i].epoch, type == Analyzer::NetMon1 ? 0.0006 : 0.000001)
-          << i;
-    }
+    // A frame stored cut short keeps every stored byte: its FCS is not among them.
+    ExpectSameTsharkFrames(expected, TsharkFrames(dir.path("ours.cap")),
+                           type == Analyzer::NetMon1 ? 0.0006 : 0.000001);
   }
 }
 

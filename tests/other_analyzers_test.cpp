@@ -99,11 +99,9 @@ std::vector<uint8_t> CyclicFile(uint32_t stated) {
 }
 
 TEST(LanalyzerReader, CyclicTraceReadsTheRingOnceWhateverCountItStates) {
-  TempDir dir;
   for (uint32_t stated : {3u, 0u, 100u}) {
     SCOPED_TRACE(stated);
-    WriteFileBytes(dir.path("ring.tr1"), CyclicFile(stated));
-    ReadResult r = ReadTrace(dir.path("ring.tr1"));
+    ReadResult r = ReadTraceFrom(CyclicFile(stated), "ring.tr1");
     EXPECT_EQ(r.topology, Topo::TokenRing);
     ASSERT_EQ(r.trace.frames.size(), 3u);
     EXPECT_TRUE(r.messages.empty());
@@ -189,7 +187,6 @@ void ObserverRecord(Bytes& f, uint32_t index, uint32_t previous, uint32_t next, 
 }
 
 TEST(ObserverReader, Version4ChainWithRadioHeaders) {
-  TempDir dir;
   const auto a = Pattern(100, 3), b = Pattern(30, 4);
   const uint8_t radioA[8] = {0, 0, 108, 6, 0, 77, 0, 0}, radioB[8] = {0, 0, 2, 11, 20, 50, 0, 0};
   Bytes f;
@@ -197,8 +194,7 @@ TEST(ObserverReader, Version4ChainWithRadioHeaders) {
   const uint32_t second = 113 + 44 + 8 + 100 + 4;
   ObserverRecord(f, 0, 0, second, 9, 104, 0, 1000, a, radioA);
   ObserverRecord(f, 1, 113, 0, 9, 30, 0, 86399999, b, radioB);
-  WriteFileBytes(dir.path("wifi.bfr"), f.v);
-  ReadResult r = ReadTrace(dir.path("wifi.bfr"));
+  ReadResult r = ReadTraceFrom(f.v, "wifi.bfr");
   EXPECT_EQ(r.analyzer, Analyzer::Observer);
   EXPECT_EQ(r.topology, Topo::Wireless);
   ASSERT_EQ(r.trace.frames.size(), 2u);
@@ -321,14 +317,12 @@ TEST(DataGlanceWriter, ContinuationBlocksAgreeWithTheReader) {
   // continuation block): the next frame's first block is not swallowed.
   auto tight = f;
   tight.erase(tight.begin() + 1152 + 256, tight.begin() + 1152 + 384);
-  WriteFileBytes(dir.path("tight.dgc"), tight);
-  ReadResult r2 = ReadTrace(dir.path("tight.dgc"));
+  ReadResult r2 = ReadTraceFrom(tight, "tight.dgc");
   ASSERT_EQ(r2.trace.frames.size(), 5u);
   EXPECT_EQ(r2.trace.frames[4].bytes, t.frames[4].bytes);
 }
 
 TEST(DataGlanceReader, TimestampUnitsAndHeaderStart) {
-  TempDir dir;
   Bytes f;
   f.text("x").padTo(130).u8(3).u8(0).padTo(144).u32(1700000000).padTo(512);
   const auto block = [&](uint8_t kind, uint64_t stamp) {
@@ -341,8 +335,7 @@ TEST(DataGlanceReader, TimestampUnitsAndHeaderStart) {
   f.zeros(128);          // a block of no frame
   block(0xC0, 2700001);  // PC-timer ticks
   block(0xE0, 1000);     // ticks by the flag
-  WriteFileBytes(dir.path("units.dgc"), f.v);
-  ReadResult r = ReadTrace(dir.path("units.dgc"));
+  ReadResult r = ReadTraceFrom(f.v, "units.dgc");
   ASSERT_EQ(r.trace.frames.size(), 3u);
   const int64_t start = (1700000000LL % 86400) * 1000000;
   EXPECT_EQ(r.trace.frames[0].time, start + 2700000LL * 32000);
@@ -381,7 +374,6 @@ void Lan900Record(Bytes& f, uint8_t media, uint64_t ticks, uint16_t wire,
 }
 
 TEST(Lan900Reader, WrappedCaptureReadsFromItsFirstPageAndRoundTheTable) {
-  TempDir dir;
   Bytes f;
   f.data(Lan900Page0(2, 2, 2, {1, 2}));
   Lan900Record(f, 5, 3000000, 64, Pattern(60, 1));  // page 1: newest
@@ -389,8 +381,7 @@ TEST(Lan900Reader, WrappedCaptureReadsFromItsFirstPageAndRoundTheTable) {
   Lan900Record(f, 5, 1000000, 64, Pattern(60, 2));  // page 2: oldest
   Lan900Record(f, 4, 1500000, 64, Pattern(60, 3));  // unknown media: skipped
   f.padTo(3 * size_t(Lan900::kPageSize));
-  WriteFileBytes(dir.path("wrap.dat"), f.v);
-  ReadResult r = ReadTrace(dir.path("wrap.dat"));
+  ReadResult r = ReadTraceFrom(f.v, "wrap.dat");
   EXPECT_EQ(r.analyzer, Analyzer::Lan900);
   EXPECT_EQ(r.topology, Topo::Ethernet);
   ASSERT_EQ(r.trace.frames.size(), 2u);
@@ -404,8 +395,7 @@ TEST(Lan900Reader, WrappedCaptureReadsFromItsFirstPageAndRoundTheTable) {
   // Page 3 of a table of 2 pages is refused.
   auto bad = f.v;
   PutLE16(&bad[42], 3);
-  WriteFileBytes(dir.path("badpage.dat"), bad);
-  ReadResult b = ReadTraceAs(dir.path("badpage.dat"), Analyzer::Lan900, Topo::Ethernet);
+  ReadResult b = ReadTraceFromAs(bad, "badpage.dat", Analyzer::Lan900, Topo::Ethernet);
   EXPECT_TRUE(HasReadErrorMessage(b));
   EXPECT_FALSE(b.state.ReadErrorDetail.empty());
 }
@@ -448,13 +438,11 @@ std::vector<uint8_t> NetScoutFile(uint32_t count, uint16_t maxStored,
 }
 
 TEST(NetScoutReader, TableOrderTruncationAndCrcFlag) {
-  TempDir dir;
   const uint32_t data = 4224 + 2 * 28;
   const auto bytes = Pattern(300, 7);
   // The second entry's frame lies before the first's in the file.
   auto f = NetScoutFile(2, 96, {{200, 5000, 0, data + 100}, {60, 7000, 4, data}}, bytes);
-  WriteFileBytes(dir.path("ns.dat"), f);
-  ReadResult r = ReadTrace(dir.path("ns.dat"));
+  ReadResult r = ReadTraceFrom(f, "ns.dat");
   EXPECT_EQ(r.analyzer, Analyzer::NetScout);
   EXPECT_EQ(r.topology, Topo::Ethernet);
   ASSERT_EQ(r.trace.frames.size(), 2u);
@@ -467,16 +455,14 @@ TEST(NetScoutReader, TableOrderTruncationAndCrcFlag) {
 
   // A tiny file claiming 70 million frames is refused in the header step.
   auto huge = NetScoutFile(70000000, 96, {{60, 1, 0, data}}, bytes);
-  WriteFileBytes(dir.path("huge.dat"), huge);
-  ReadResult h = ReadTrace(dir.path("huge.dat"));
+  ReadResult h = ReadTraceFrom(huge, "huge.dat");
   EXPECT_TRUE(h.trace.frames.empty());
   EXPECT_TRUE(HasReadErrorMessage(h));
   EXPECT_NE(h.state.ReadErrorDetail.find("70,000,000"), std::string::npos);
 
   auto none = NetScoutFile(0, 96, {}, {});
   none.resize(4300);
-  WriteFileBytes(dir.path("none.dat"), none);
-  ReadResult n = ReadTrace(dir.path("none.dat"));
+  ReadResult n = ReadTraceFrom(none, "none.dat");
   EXPECT_TRUE(n.trace.frames.empty());
   EXPECT_FALSE(HasReadErrorMessage(n));
 }
@@ -626,14 +612,8 @@ TEST(OtherAnalyzersInterop, TsharkReadsOurLanalyzerFilesWithTheSourceFramesAndTi
   t.frames[4].bytes.resize(100);
   WriteTrace(t, Analyzer::Tcpdump, dir.path("src.pcap"));
   WriteTrace(t, Analyzer::LanAlyzer, dir.path("ours.tr1"));
-  const auto expected = TsharkFrames(dir.path("src.pcap"));
-  const auto got = TsharkFrames(dir.path("ours.tr1"));
-  ASSERT_EQ(got.size(), expected.size());
-  for (size_t i = 0; i < got.size(); ++i) {
-    EXPECT_EQ(got[i].length, expected[i].length) << i;
-    EXPECT_EQ(got[i].captured, expected[i].captured) << i;
-    EXPECT_NEAR(got[i].epoch, expected[i].epoch, 1e-6) << i;
-  }
+  ExpectSameTsharkFrames(TsharkFrames(dir.path("src.pcap")), TsharkFrames(dir.path("ours.tr1")),
+                         1e-6);
 }
 
 TEST(OtherAnalyzersInterop, EditcapObserverFilesAreRefusedWithTheirVersion) {

@@ -4,7 +4,6 @@
 // that cannot seek and targets that must not; gzip sources; and editcap,
 // mergecap, tshark and capinfos as the other side.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <functional>
@@ -29,41 +28,21 @@ constexpr uint32_t kT0 = 1700000000;  // 2023-11-14 22:13:20 UTC
 constexpr int64_t kT0TimeOfDay = int64_t(kT0 % 86400) * 1000000;
 const char* const kReadError = "File Error: Error reading from source file.  File may be corrupt.";
 
-// Fields in the byte order of the file they go into.
-struct Fields {
-  bool big = false;
-  std::vector<uint8_t> b;
-
-  Fields& u8(uint8_t v) { b.push_back(v); return *this; }
-  Fields& u16(uint16_t v) {
-    uint8_t x[2];
-    Put16(x, v, big);
-    b.insert(b.end(), x, x + 2);
-    return *this;
-  }
-  Fields& u32(uint32_t v) {
-    uint8_t x[4];
-    Put32(x, v, big);
-    b.insert(b.end(), x, x + 4);
-    return *this;
-  }
-  Fields& u64(uint64_t v) { return big ? u32(uint32_t(v >> 32)).u32(uint32_t(v)) : u32(uint32_t(v)).u32(uint32_t(v >> 32)); }
-  Fields& raw(const std::vector<uint8_t>& v) {
-    b.insert(b.end(), v.begin(), v.end());
-    return *this;
-  }
-  Fields& pad() {
-    while (b.size() % 4) b.push_back(0);
-    return *this;
-  }
-  Fields& option(uint16_t code, const std::vector<uint8_t>& value) {
-    return u16(code).u16(uint16_t(value.size())).raw(value).pad();
-  }
-  Fields& text(uint16_t code, const std::string& value) {
-    return option(code, std::vector<uint8_t>(value.begin(), value.end()));
-  }
-  Fields& end() { return u32(0); }
+// An option of a block: its value is padded to 32 bits.
+struct Option {
+  uint16_t code;
+  std::vector<uint8_t> value;
 };
+
+// A block's options in the file's byte order, with the end of options.
+Bytes Options(bool big, const std::vector<Option>& options) {
+  Bytes b(big);
+  for (const Option& o : options)
+    b.u16(o.code).u16(uint16_t(o.value.size())).data(o.value).align(4);
+  return b.u32(0);
+}
+
+std::vector<uint8_t> Chars(const std::string& text) { return {text.begin(), text.end()}; }
 
 // A pcapng file, block by block.
 struct PcapngFile {
@@ -71,51 +50,40 @@ struct PcapngFile {
   std::vector<uint8_t> bytes;
   std::vector<size_t> boundaries;  // offsets where a block ends
 
-  Fields fields() const { return Fields{big, {}}; }
-  void block(uint32_t type, const Fields& body) {
-    const uint32_t total = uint32_t(12 + body.b.size());
-    Fields f = fields();
-    f.u32(type).u32(total).raw(body.b).u32(total);
-    bytes.insert(bytes.end(), f.b.begin(), f.b.end());
+  Bytes fields() const { return Bytes(big); }
+  void append(const Bytes& b) { bytes.insert(bytes.end(), b.v.begin(), b.v.end()); }
+  void block(uint32_t type, const Bytes& body) {
+    const uint32_t total = uint32_t(12 + body.size());
+    append(fields().u32(type).u32(total).data(body.v).u32(total));
     boundaries.push_back(bytes.size());
   }
   void section(const std::string& comment = "", uint16_t major = 1) {
-    Fields body = fields();
+    Bytes body = fields();
     body.u32(kPcapngByteOrderMagic).u16(major).u16(0).u64(~uint64_t(0));
-    if (!comment.empty()) body.text(1, comment).end();
+    if (!comment.empty()) body.data(Options(big, {{1, Chars(comment)}}).v);
     block(kPcapngSectionHeader, body);
   }
-  void interface(uint16_t linkType, const Fields& options = {}, uint32_t snap = 0) {
-    Fields body = fields();
-    body.u16(linkType).u16(0).u32(snap).raw(options.b);
-    block(1, body);
+  void interface(uint16_t linkType, const Bytes& options = {}, uint32_t snap = 0) {
+    block(1, fields().u16(linkType).u16(0).u32(snap).data(options.v));
   }
   void packet(uint32_t iface, uint64_t ts, const std::vector<uint8_t>& data, uint32_t original,
-              const Fields& options = {}) {
-    Fields body = fields();
+              const Bytes& options = {}) {
+    Bytes body = fields();
     body.u32(iface).u32(uint32_t(ts >> 32)).u32(uint32_t(ts)).u32(uint32_t(data.size()));
-    body.u32(original).raw(data).pad().raw(options.b);
-    block(6, body);
+    block(6, body.u32(original).data(data).align(4).data(options.v));
   }
   void simple(const std::vector<uint8_t>& data, uint32_t original) {
-    Fields body = fields();
-    body.u32(original).raw(data).pad();
-    block(3, body);
+    block(3, fields().u32(original).data(data).align(4));
   }
   void obsolete(uint16_t iface, uint64_t ts, const std::vector<uint8_t>& data) {
-    Fields body = fields();
+    Bytes body = fields();
     body.u16(iface).u16(0).u32(uint32_t(ts >> 32)).u32(uint32_t(ts));
-    body.u32(uint32_t(data.size())).u32(uint32_t(data.size())).raw(data).pad();
-    block(2, body);
+    block(2, body.u32(uint32_t(data.size())).u32(uint32_t(data.size())).data(data).align(4));
   }
   void other(uint32_t type, size_t n) {
-    Fields body = fields();
-    body.raw(std::vector<uint8_t>(n, 0x5A)).pad();
-    block(type, body);
+    block(type, fields().data(std::vector<uint8_t>(n, 0x5A)).align(4));
   }
 };
-
-Fields Options(bool big) { return Fields{big, {}}; }
 
 std::vector<uint8_t> Payload(size_t n, uint8_t seed) {
   std::vector<uint8_t> p(n);
@@ -149,18 +117,10 @@ class ForwardOnlyTarget : public MemoryTarget {
   int seeks = 0;
 };
 
-class Recorder : public Host {
- public:
-  std::vector<std::string> messages;
-  void message(const std::string& caption, const std::string& text, MessageIcon) override {
-    messages.push_back(caption + ": " + text);
-  }
-};
-
 // Reads bytes through the pcapng reader from a forward-only source.
 ReadResult ReadBytes(const std::vector<uint8_t>& bytes, Topology topology = Topo::Ethernet) {
   ReadResult r;
-  Recorder host;
+  MessageRecorder host;
   Conversion c(host);
   c.state.SourceAnalyzer = r.analyzer = Analyzer::Pcapng;
   c.state.TargetAnalyzer = Analyzer::AnyAnalyzer;
@@ -190,8 +150,8 @@ TEST_P(PcapngByteOrders, SectionsInterfacesAndEveryPacketBlock) {
   PcapngFile f;
   f.big = GetParam();
   f.section("first section's comment");
-  f.interface(1, Options(f.big).option(9, {9}).end());             // nanoseconds
-  f.interface(1, Options(f.big).option(9, {0x80 | 10}).end());     // 1/1024 s
+  f.interface(1, Options(f.big, {{9, {9}}}));  // nanoseconds
+  f.interface(1, Options(f.big, {{9, {0x80 | 10}}}));  // 1/1024 s
   f.other(4, 20);                                                  // name resolution
   f.packet(0, uint64_t(kT0) * 1000000000 + 123456789, Payload(100, 1), 100);
   f.other(0x40000BAD, 7);                                          // custom block
@@ -203,13 +163,11 @@ TEST_P(PcapngByteOrders, SectionsInterfacesAndEveryPacketBlock) {
   PcapngFile g;
   g.big = !f.big;
   g.section("second section's comment");
-  g.interface(1, Options(g.big).option(14, Fields{g.big, {}}.u64(3600).b).end());  // +1 h
+  g.interface(1, Options(g.big, {{14, Bytes(g.big).u64(3600).v}}));  // +1 h
   g.packet(0, uint64_t(kT0) * 1000000 + 7, Payload(90, 5), 1514);
   f.bytes.insert(f.bytes.end(), g.bytes.begin(), g.bytes.end());
 
-  TempDir dir;
-  WriteFileBytes(dir.path("t.pcapng"), f.bytes);
-  ReadResult r = ReadTrace(dir.path("t.pcapng"));
+  ReadResult r = ReadTraceFrom(f.bytes, "t.pcapng");
   ASSERT_EQ(r.analyzer, Analyzer::Pcapng);
   EXPECT_EQ(r.topology, Topo::Ethernet);
   EXPECT_EQ(r.state.FileComment, "first section's comment");
@@ -256,10 +214,10 @@ TEST(PcapngRead, TimeResolutionsAndOffsets) {
   for (const Case& c : cases) {
     PcapngFile f;
     f.section();
-    Fields options = Options(false);
-    if (!c.resolution.empty()) options.option(9, c.resolution);
-    if (c.offset) options.option(14, Fields{}.u64(uint64_t(c.offset)).b);
-    f.interface(1, options.end());
+    std::vector<Option> options;
+    if (!c.resolution.empty()) options.push_back({9, c.resolution});
+    if (c.offset) options.push_back({14, Bytes().u64(uint64_t(c.offset)).v});
+    f.interface(1, Options(false, options));
     f.packet(0, c.timestamp, Payload(60, 1), 60);
     ReadResult r = ReadBytes(f.bytes);
     ASSERT_EQ(r.trace.frames.size(), 1u) << r.state.ReadErrorDetail;
@@ -272,18 +230,19 @@ TEST(PcapngRead, FcsLengthsDirectionAndErrorFlags) {
   ScopedTimeZone tz("UTC");
   PcapngFile f;
   f.section();
-  f.interface(1, Options(false).option(13, {4}).end());  // frames end in their FCS
+  f.interface(1, Options(false, {{13, {4}}}));  // frames end in their FCS
   f.interface(1);
   std::vector<uint8_t> withFcs = Payload(60, 1);
   const uint32_t fcs = FrameCrc32(withFcs.data(), 60) ^ 0xFFFF;  // not what a CRC gives
   for (int k = 0; k < 4; ++k) withFcs.push_back(uint8_t(fcs >> (8 * k)));
   f.packet(0, uint64_t(kT0) * 1000000, withFcs, 64);
   // The packet's own FCS length overrides its interface's.
-  f.packet(1, uint64_t(kT0) * 1000000, withFcs, 64, Options(false).u16(2).u16(4).u32(4 << 5 | 1).end());
+  f.packet(1, uint64_t(kT0) * 1000000, withFcs, 64,
+           Options(false, {{2, Bytes().u32(4 << 5 | 1).v}}));
   f.packet(1, uint64_t(kT0) * 1000000, Payload(60, 3), 60,
-           Options(false).u16(2).u16(4).u32(2 | 1u << 24).end());  // outbound, CRC error
+           Options(false, {{2, Bytes().u32(2 | 1u << 24).v}}));  // outbound, CRC error
   f.packet(1, uint64_t(kT0) * 1000000, Payload(60, 4), 60,
-           Options(false).u16(2).u16(4).u32(1u << 28).end());  // unaligned
+           Options(false, {{2, Bytes().u32(1u << 28).v}}));  // unaligned
   ReadResult r = ReadBytes(f.bytes);
   ASSERT_EQ(r.trace.frames.size(), 4u) << r.state.ReadErrorDetail;
   for (int i = 0; i < 2; ++i) {
@@ -298,7 +257,7 @@ TEST(PcapngRead, FcsLengthsDirectionAndErrorFlags) {
   // On other media an FCS is dropped, as libpcap records carry none.
   PcapngFile ring;
   ring.section();
-  ring.interface(6, Options(false).option(13, {4}).end());
+  ring.interface(6, Options(false, {{13, {4}}}));
   ring.packet(0, uint64_t(kT0) * 1000000, Payload(40, 5), 40);
   r = ReadBytes(ring.bytes, Topo::TokenRing);
   ASSERT_EQ(r.trace.frames.size(), 1u);
@@ -313,9 +272,7 @@ TEST(PcapngRead, FramesOfAnotherLinkTypeAreLeftOutAndCounted) {
   f.interface(1);
   f.interface(105);
   for (uint32_t k = 0; k < 5; ++k) f.packet(k % 2, uint64_t(kT0 + k) * 1000000, Payload(60, 1), 60);
-  TempDir dir;
-  WriteFileBytes(dir.path("mixed.pcapng"), f.bytes);
-  ReadResult r = ReadTrace(dir.path("mixed.pcapng"));
+  ReadResult r = ReadTraceFrom(f.bytes, "mixed.pcapng");
   EXPECT_EQ(r.topology, Topo::Ethernet);
   EXPECT_EQ(r.trace.frames.size(), 3u);
   ASSERT_EQ(r.messages.size(), 1u);
@@ -335,9 +292,7 @@ PcapngFile OneGoodFrame() {
 }
 
 void AppendHead(PcapngFile& f, uint32_t type, uint32_t length) {
-  Fields h = f.fields();
-  h.u32(type).u32(length);
-  f.bytes.insert(f.bytes.end(), h.b.begin(), h.b.end());
+  f.append(f.fields().u32(type).u32(length));
 }
 
 TEST(PcapngDamaged, EachEndsWithTheReadErrorAndADetailKeepingFramesBefore) {
@@ -374,21 +329,17 @@ TEST(PcapngDamaged, EachEndsWithTheReadErrorAndADetailKeepingFramesBefore) {
       {"captured length above 65,535",
        [](PcapngFile& f) {
          AppendHead(f, 6, 70100);
-         Fields body = f.fields();
-         body.u32(0).u32(0).u32(0).u32(70000).u32(70000);
-         f.bytes.insert(f.bytes.end(), body.b.begin(), body.b.end());
+         f.append(f.fields().u32(0).u32(0).u32(0).u32(70000).u32(70000));
        },
        "captured length 70,000 exceeds 65,535"},
       {"captured length beyond its block",
        [](PcapngFile& f) {
          AppendHead(f, 6, 48);
-         Fields body = f.fields();
-         body.u32(0).u32(0).u32(0).u32(100).u32(100).u32(0).u32(0).u32(48);
-         f.bytes.insert(f.bytes.end(), body.b.begin(), body.b.end());
+         f.append(f.fields().u32(0).u32(0).u32(0).u32(100).u32(100).u32(0).u32(0).u32(48));
        },
        "captured length 100 does not fit a block of 48 bytes"},
       {"time resolution out of range",
-       [](PcapngFile& f) { f.interface(1, f.fields().option(9, {20}).end()); },
+       [](PcapngFile& f) { f.interface(1, Options(f.big, {{9, {20}}})); },
        "interface time resolution 20 cannot be read"},
       {"absurd interface count",
        [](PcapngFile& f) {
@@ -424,12 +375,12 @@ TEST(PcapngDamaged, EveryTruncationOfAGoodFile) {
   ScopedTimeZone tz("UTC");
   PcapngFile f;
   f.section("a comment");
-  f.interface(1, f.fields().option(9, {9}).text(2, "eth0").end());
+  f.interface(1, Options(f.big, {{9, {9}}, {2, Chars("eth0")}}));
   f.other(4, 16);
   const size_t frames = 4;
   for (uint32_t k = 0; k < frames; ++k)
     f.packet(0, uint64_t(kT0 + k) * 1000000000, Payload(61 + k, uint8_t(k)), 61 + k,
-             f.fields().u16(2).u16(4).u32(1).end());
+             Options(f.big, {{2, Bytes(f.big).u32(1).v}}));
   f.other(5, 24);
   std::vector<size_t> packetEnds(f.boundaries.begin() + 3, f.boundaries.begin() + 3 + frames);
   for (size_t cut = 0; cut < f.bytes.size(); ++cut) {
@@ -542,7 +493,7 @@ TEST(PcapngStreams, ReaderNeverSeeksBackAndWriterNeverSeeks) {
   PcapngFile f = OneGoodFrame();
   f.other(4, 40000);  // passed over by reading, not seeking
   f.packet(0, uint64_t(kT0 + 1) * 1000000, Payload(1500, 2), 1500);
-  Recorder host;
+  MessageRecorder host;
   Conversion c(host);
   c.state.SourceAnalyzer = Analyzer::Pcapng;
   c.state.TargetAnalyzer = Analyzer::Pcapng;
@@ -561,13 +512,6 @@ TEST(PcapngStreams, ReaderNeverSeeksBackAndWriterNeverSeeks) {
 
 // ------------------------------------------------------------ gzip
 
-void Gzip(const std::string& path, const std::vector<uint8_t>& bytes) {
-  gzFile gz = gzopen(path.c_str(), "wb");
-  ASSERT_NE(gz, nullptr);
-  ASSERT_EQ(gzwrite(gz, bytes.data(), unsigned(bytes.size())), int(bytes.size()));
-  gzclose(gz);
-}
-
 TEST(PcapngGzip, CompressedLibpcapAndPcapngSourcesConvert) {
   ScopedTimeZone tz("UTC");
   TempDir dir;
@@ -584,7 +528,7 @@ TEST(PcapngGzip, CompressedLibpcapAndPcapngSourcesConvert) {
       {"plain.pcapng", "any-name.bin", Analyzer::Pcapng, "pcapng (compressed)"},
   };
   for (const Case& c : cases) {
-    Gzip(dir.path(c.compressed), ReadFileBytes(dir.path(c.plain)));
+    WriteGzipFile(dir.path(c.compressed), ReadFileBytes(dir.path(c.plain)));
     ReadResult r = ReadTrace(dir.path(c.compressed));
     EXPECT_EQ(r.analyzer, c.analyzer) << c.compressed;
     EXPECT_TRUE(r.state.SourceCompressed) << c.compressed;
@@ -593,15 +537,11 @@ TEST(PcapngGzip, CompressedLibpcapAndPcapngSourcesConvert) {
     EXPECT_EQ(ExpectSameFrames(t, r.trace), 0) << c.compressed;
   }
   // A plain file whose name ends in .gz is read as it is.
-  WriteFileBytes(dir.path("not-compressed.pcapng.gz"), ReadFileBytes(dir.path("plain.pcapng")));
-  ReadResult r = ReadTrace(dir.path("not-compressed.pcapng.gz"));
+  ReadResult r = ReadTraceFrom(ReadFileBytes(dir.path("plain.pcapng")), "not-compressed.pcapng.gz");
   EXPECT_EQ(r.analyzer, Analyzer::Pcapng);
   EXPECT_FALSE(r.state.SourceCompressed);
   // Other compressed content is left to the rules that were there.
-  std::vector<uint8_t> noise(4000);
-  uint32_t x = 12345;
-  for (uint8_t& b : noise) b = uint8_t((x = x * 1103515245 + 12345) >> 24);
-  Gzip(dir.path("other.gz"), noise);
+  WriteGzipFile(dir.path("other.gz"), Noise(4000));
   ConversionState s;
   bool openFailed, tooSmall;
   EXPECT_EQ(IdentifySource(s, dir.path("other.gz"), openFailed, tooSmall), Analyzer::Unknown);
@@ -687,7 +627,7 @@ TEST(PcapngInterop, BigEndianNanosecondsToTheNanosecond) {
   PcapngFile f;
   f.big = true;
   f.section("big-endian comment");
-  f.interface(1, Options(true).option(9, {9}).end());
+  f.interface(1, Options(true, {{9, {9}}}));
   for (uint32_t k = 0; k < 12; ++k)
     f.packet(0, uint64_t(kT0 + k * 97) * 1000000000 + k * 123456789ULL % 1000000000,
              Payload(64 + k * 50, uint8_t(k)), 64 + k * 50);

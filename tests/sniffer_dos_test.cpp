@@ -447,8 +447,7 @@ TEST(SnifferDosCompressed, BadDataKeepsTheFramesBeforeIt) {
 
   // Cut short inside a block: the same message, never a crash.
   packed.resize(packed.size() / 2);
-  WriteFileBytes(dir.path("cut.enc"), packed);
-  ReadResult cut = ReadTraceAs(dir.path("cut.enc"), Analyzer::SnifferDos, Topo::Ethernet);
+  ReadResult cut = ReadTraceFromAs(packed, "cut.enc", Analyzer::SnifferDos, Topo::Ethernet);
   EXPECT_TRUE(cut.state.BadCompression);
   EXPECT_GT(cut.trace.frames.size(), 0u);
 }
@@ -494,16 +493,6 @@ TEST(SnifferDosWriter, RoundTripsEthernetSlicedAndSerialTraces) {
 }
 
 // ---------------------------------------------------------------- tshark
-
-void ExpectSameTsharkFrames(const std::vector<TsharkFrame>& expected,
-                            const std::vector<TsharkFrame>& actual, double seconds) {
-  ASSERT_EQ(expected.size(), actual.size());
-  for (size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_NEAR(expected[i].epoch, actual[i].epoch, seconds) << "frame " << i + 1;
-    EXPECT_EQ(expected[i].length, actual[i].length) << "frame " << i + 1;
-    EXPECT_EQ(expected[i].captured, actual[i].captured) << "frame " << i + 1;
-  }
-}
 
 TEST(SnifferDosInterop, EditcapFilesAndOurFilesAgreeWithTshark) {
   if (!HaveTool("editcap") || !HaveTool("tshark")) GTEST_SKIP() << "no editcap/tshark";

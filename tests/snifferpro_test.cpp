@@ -2,7 +2,6 @@
 // byte from the layout tables, round trips (plain, gzip, gigabit), and
 // files written and read by tshark's tools.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cmath>
 #include <cstring>
@@ -32,22 +31,11 @@ struct Header {
 };
 
 Bytes HeaderBytes(const Header& h) {
-  Bytes b(128, 0);
-  std::memcpy(b.data(), "XCP", 4);
-  std::memcpy(b.data() + 4, h.version.data(), std::min<size_t>(h.version.size(), 7));
-  PutLE32(b.data() + 12, h.start);
-  PutLE32(b.data() + 16, h.count);
-  PutLE32(b.data() + 20, h.endOffset);
-  PutLE32(b.data() + 24, h.firstRecord);
-  PutLE32(b.data() + 44, h.network);
-  PutLE32(b.data() + 48, h.timeUnit);
-  PutLE32(b.data() + 52, uint32_t(h.startStamp));
-  PutLE32(b.data() + 56, uint32_t(h.startStamp >> 32));
-  PutLE32(b.data() + 60, h.lineSpeed);
-  PutLE32(b.data() + 68, h.lengthMode);
-  PutLE16(b.data() + 84, h.protocol);
-  PutLE16(b.data() + 126, uint16_t(h.timeZone));
-  return b;
+  testkit::Bytes b;
+  b.text(std::string("XCP", 4)).text(h.version.substr(0, 7)).padTo(12).le32(h.start).le32(h.count);
+  b.le32(h.endOffset).le32(h.firstRecord).padTo(44).le32(h.network).le32(h.timeUnit);
+  b.le64(h.startStamp).le32(h.lineSpeed).padTo(68).le32(h.lengthMode).padTo(84).le16(h.protocol);
+  return b.padTo(126).le16(uint16_t(h.timeZone)).v;
 }
 
 struct Rec {
@@ -59,15 +47,10 @@ struct Rec {
 };
 
 Bytes RecordBytes(const Rec& r, bool extended = true) {
-  Bytes b(extended ? 40 : 28, 0);
-  PutLE32(b.data(), uint32_t(r.stamp));
-  PutLE32(b.data() + 4, uint32_t(r.stamp >> 32));
-  PutLE16(b.data() + 8, r.original ? r.original : uint16_t(r.data.size()));
-  PutLE16(b.data() + 10, uint16_t(r.data.size()));
-  PutLE32(b.data() + 20, r.status);
-  PutLE32(b.data() + 24, r.media);
-  b.insert(b.end(), r.data.begin(), r.data.end());
-  return b;
+  testkit::Bytes b;
+  b.le64(r.stamp).le16(r.original ? r.original : uint16_t(r.data.size()));
+  b.le16(uint16_t(r.data.size())).padTo(20).le32(r.status).le32(r.media);
+  return b.padTo(extended ? 40 : 28).data(r.data).v;
 }
 
 Bytes ProFile(const Header& h, const std::vector<Rec>& records) {
@@ -97,14 +80,6 @@ ReadResult ReadPro(const Bytes& file, Topology topology,
   TempDir dir;
   WriteFileBytes(dir.path("t.cap"), file);
   return ReadTraceAs(dir.path("t.cap"), Analyzer::SnifferPro, topology, setup);
-}
-
-void GzipFile(const std::string& from, const std::string& to) {
-  Bytes data = ReadFileBytes(from);
-  gzFile gz = gzopen(to.c_str(), "wb");
-  ASSERT_TRUE(gz);
-  gzwrite(gz, data.data(), unsigned(data.size()));
-  gzclose(gz);
 }
 
 // ---------------------------------------------------------------- reader
@@ -337,7 +312,7 @@ TEST(SnifferProWriter, RoundTripsPlainGzipWirelessSerialAndGigabit) {
   EXPECT_EQ(back.analyzer, Analyzer::SnifferPro);
   ExpectSameFrames(ethernet, back.trace);
 
-  GzipFile(dir.path("e.cap"), dir.path("e.caz"));
+  WriteGzipFile(dir.path("e.caz"), ReadFileBytes(dir.path("e.cap")));
   ReadResult gz = ReadTraceAs(dir.path("e.caz"), Analyzer::SnifferPro, Topo::Ethernet,
                               [](ConversionState& s) { s.SourceCompressed = true; });
   ExpectSameFrames(ethernet, gz.trace);
@@ -411,7 +386,7 @@ TEST(SnifferProInterop, EditcapFilesAndOurFilesAgreeWithTshark) {
     const std::string cap = dir.path(std::string(variant) + ".cap");
     ASSERT_EQ(RunCommand(std::string("editcap -F ") + variant + " '" + dir.path("a.pcap") + "' '" +
                          cap + "'").status, 0);
-    GzipFile(cap, dir.path(std::string(variant) + ".caz"));
+    WriteGzipFile(dir.path(std::string(variant) + ".caz"), ReadFileBytes(cap));
     for (const std::string& path : {cap, dir.path(std::string(variant) + ".caz")}) {
       ReadResult r = ReadTrace(path);
       ASSERT_EQ(r.analyzer, Analyzer::SnifferPro) << path;
@@ -427,13 +402,7 @@ TEST(SnifferProInterop, EditcapFilesAndOurFilesAgreeWithTshark) {
 
   // libpcap converted to SnifferPro: tshark sees the frames of the source.
   WriteTrace(pcap.trace, Analyzer::SnifferPro, dir.path("ours.cap"));
-  const std::vector<TsharkFrame> ours = TsharkFrames(dir.path("ours.cap"));
-  ASSERT_EQ(ours.size(), expected.size());
-  for (size_t i = 0; i < ours.size(); ++i) {
-    EXPECT_NEAR(ours[i].epoch, expected[i].epoch, 1.5e-6) << i;
-    EXPECT_EQ(ours[i].length, expected[i].length) << i;
-    EXPECT_EQ(ours[i].captured, expected[i].captured) << i;
-  }
+  ExpectSameTsharkFrames(expected, TsharkFrames(dir.path("ours.cap")), 1.5e-6);
 }
 
 }  // namespace

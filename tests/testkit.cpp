@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -21,17 +22,6 @@
 #include "engine/timebase.h"
 
 namespace morph::testkit {
-namespace {
-
-class RecordingHost : public Host {
- public:
-  std::vector<std::string> messages;
-  void message(const std::string& caption, const std::string& text, MessageIcon) override {
-    messages.push_back(caption + ": " + text);
-  }
-};
-
-}  // namespace
 
 Frame MakeFrame(int64_t time, int32_t length, Topology topology, uint8_t seed) {
   Frame f;
@@ -63,7 +53,7 @@ Trace MakeTrace(Topology topology, int count, int64_t startTime, int64_t step) {
 
 ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::string& path,
                            const std::function<void(ConversionState&)>& setup) {
-  RecordingHost host;
+  MessageRecorder host;
   Conversion c(host);
   ConversionState& s = c.state;
   s.SourceAnalyzer = Analyzer::AnyAnalyzer;
@@ -107,13 +97,44 @@ ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::s
   return s;
 }
 
+ConversionState ConvertFromFeed(AnalyzerType target, Topology topology, const std::string& path,
+                                const std::function<void(Conversion&)>& feed,
+                                std::vector<std::string>* messages) {
+  MessageRecorder host;
+  Conversion c(host);
+  c.state.SourceAnalyzer = Analyzer::AnyAnalyzer;
+  c.state.TargetAnalyzer = target;
+  c.state.TraceTopology = topology;
+  c.state.TargetFileName = path;
+  c.customReader = [&](Conversion& conv, bool headerStep, bool) {
+    if (headerStep) return;
+    feed(conv);
+    conv.state.FramesReadTotal = conv.state.FramesRead;
+  };
+  c.target = CreateFileTarget(path);
+  c.ConvertTrace(false, 0);
+  if (messages) *messages = host.messages;
+  return c.state;
+}
+
+Outcome ConvertByJob(const std::string& source, const std::string& target, AnalyzerType type,
+                     const CapabilitySets& caps) {
+  SilentHost host;
+  JobRequest job;
+  job.sourcePath = source;
+  job.targetPath = target;
+  job.target = type;
+  job.overwrite = true;
+  return RunConversionJob(job, caps, host).outcome;
+}
+
 namespace {
 
 ReadResult ReadIdentified(const std::string& path, AnalyzerType analyzer, Topology topology,
                           const std::function<void(ConversionState&)>& setup,
                           ConversionState* identified) {
   ReadResult r;
-  RecordingHost host;
+  MessageRecorder host;
   Conversion c(host);
   ConversionState& s = c.state;
   if (identified) s = *identified;
@@ -226,6 +247,20 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
   out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
+void WriteGzipFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  gzFile gz = gzopen(path.c_str(), "wb");
+  ASSERT_NE(gz, nullptr) << path;
+  ASSERT_EQ(gzwrite(gz, bytes.data(), unsigned(bytes.size())), int(bytes.size()));
+  gzclose(gz);
+}
+
+std::vector<uint8_t> Noise(size_t n) {
+  std::vector<uint8_t> d(n);
+  uint32_t x = 12345;
+  for (uint8_t& b : d) b = uint8_t((x = x * 1103515245 + 12345) >> 24);
+  return d;
+}
+
 CommandResult RunCommand(const std::string& command) {
   CommandResult r;
   TempDir dir;
@@ -251,6 +286,16 @@ std::vector<TsharkFrame> TsharkFrames(const std::string& path) {
   return frames;
 }
 
+void ExpectSameTsharkFrames(const std::vector<TsharkFrame>& expected,
+                            const std::vector<TsharkFrame>& actual, double seconds) {
+  ASSERT_EQ(expected.size(), actual.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_NEAR(expected[i].epoch, actual[i].epoch, seconds) << "frame " << i + 1;
+    EXPECT_EQ(expected[i].length, actual[i].length) << "frame " << i + 1;
+    EXPECT_EQ(expected[i].captured, actual[i].captured) << "frame " << i + 1;
+  }
+}
+
 bool HaveTool(const std::string& name) {
   return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
 }
@@ -267,6 +312,26 @@ ScopedTimeZone::~ScopedTimeZone() {
   if (hadPrevious_) setenv("TZ", previous_.c_str(), 1);
   else unsetenv("TZ");
   ReloadMachineTimeZone();
+}
+
+ReadResult ReadTraceFrom(const std::vector<uint8_t>& bytes, const std::string& name) {
+  TempDir dir;
+  WriteFileBytes(dir.path(name), bytes);
+  return ReadTrace(dir.path(name));
+}
+
+ReadResult ReadTraceFromAs(const std::vector<uint8_t>& bytes, const std::string& name,
+                           AnalyzerType analyzer, Topology topology,
+                           const std::function<void(ConversionState&)>& setup) {
+  TempDir dir;
+  WriteFileBytes(dir.path(name), bytes);
+  return ReadTraceAs(dir.path(name), analyzer, topology, setup);
+}
+
+int YearMonthDay(double date) {
+  int year, month, day;
+  DecodeDate(date, year, month, day);
+  return year * 10000 + month * 100 + day;
 }
 
 bool HasReadErrorMessage(const ReadResult& r) {

@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/bytes.h"
 #include "engine/conversion.h"
+#include "engine/host.h"
+#include "engine/job.h"
 #include "engine/state.h"
 #include "engine/types.h"
 
@@ -40,6 +43,27 @@ Trace MakeTrace(Topology topology, int count, int64_t startTime = 3600LL * 10000
 ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::string& path,
                            const std::function<void(ConversionState&)>& setup = {});
 
+// Converts into `path` through the target's writer, the frames coming from
+// `feed` (the reader's frame step: it sets the frame fields and calls
+// ProcessFrame). Returns the final state; the host's messages go to `messages`.
+ConversionState ConvertFromFeed(AnalyzerType target, Topology topology, const std::string& path,
+                                const std::function<void(Conversion&)>& feed,
+                                std::vector<std::string>* messages = nullptr);
+
+// Converts a file through the whole job (identification and every check of
+// the program), overwriting the target; returns the outcome.
+Outcome ConvertByJob(const std::string& source, const std::string& target, AnalyzerType type,
+                     const CapabilitySets& caps = DefaultCapabilities());
+
+// A host that keeps every message as "Caption: text".
+class MessageRecorder : public Host {
+ public:
+  std::vector<std::string> messages;
+  void message(const std::string& caption, const std::string& text, MessageIcon) override {
+    messages.push_back(caption + ": " + text);
+  }
+};
+
 // Identifies the file and reads every frame through its reader.
 struct ReadResult {
   AnalyzerType analyzer = Analyzer::Unknown;
@@ -50,6 +74,12 @@ struct ReadResult {
 };
 ReadResult ReadTrace(const std::string& path,
                      const std::function<void(ConversionState&)>& setup = {});
+// Writes the bytes to `name` in a fresh temporary directory, then reads
+// them as ReadTrace does, or as ReadTraceAs does.
+ReadResult ReadTraceFrom(const std::vector<uint8_t>& bytes, const std::string& name);
+ReadResult ReadTraceFromAs(const std::vector<uint8_t>& bytes, const std::string& name,
+                           AnalyzerType analyzer, Topology topology,
+                           const std::function<void(ConversionState&)>& setup = {});
 // Whether the read ended with the read-error message.
 bool HasReadErrorMessage(const ReadResult& r);
 // Reads a file through the reader of the given analyzer and topology,
@@ -65,6 +95,9 @@ struct Tolerance {
 };
 // Compares frames as gtest expectations; returns the number of mismatches.
 int ExpectSameFrames(const Trace& expected, const Trace& actual, const Tolerance& tolerance = {});
+
+// A date (days since 1899-12-30) as the number yyyymmdd.
+int YearMonthDay(double date);
 
 // Absolute times of frames in microseconds since 1970 (UTC), from the state
 // after a read: comparable across formats that place the day differently.
@@ -107,6 +140,8 @@ struct Bytes {
   Bytes& data(const std::vector<uint8_t>& d) { return put(d.data(), d.size()); }
   Bytes& zeros(size_t n) { return data(std::vector<uint8_t>(n, 0)); }
   Bytes& pattern(size_t n, uint8_t seed, uint8_t step = 13);
+  // Zeros up to the next multiple of n.
+  Bytes& align(size_t n) { return zeros((n - where() % n) % n); }
   // Zeros up to offset n (nothing when already there).
   Bytes& padTo(size_t n) { return zeros(n > where() ? n - where() : 0); }
   Bytes& at(size_t offset) {
@@ -135,8 +170,22 @@ struct Bytes {
 // n bytes counting from seed by step: recognisable in a diff.
 std::vector<uint8_t> Pattern(size_t n, uint8_t seed, uint8_t step = 13);
 
+// Fields of a file read back, for byte-exact layout checks.
+inline uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return GetLE16(b.data() + at); }
+inline uint32_t Le32(const std::vector<uint8_t>& b, size_t at) { return GetLE32(b.data() + at); }
+inline uint16_t Be16(const std::vector<uint8_t>& b, size_t at) { return GetBE16(b.data() + at); }
+inline uint32_t Be32(const std::vector<uint8_t>& b, size_t at) { return GetBE32(b.data() + at); }
+inline uint64_t Be64(const std::vector<uint8_t>& b, size_t at) { return GetBE64(b.data() + at); }
+inline std::string Text(const std::vector<uint8_t>& b, size_t at, size_t n) {
+  return std::string(b.begin() + long(at), b.begin() + long(at + n));
+}
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+// Writes the bytes compressed with gzip.
+void WriteGzipFile(const std::string& path, const std::vector<uint8_t>& bytes);
+// n bytes of a fixed pseudo-random sequence: nothing a format would recognise.
+std::vector<uint8_t> Noise(size_t n);
 
 // Runs a command; returns its exit status and captures standard output/error.
 struct CommandResult {
@@ -152,6 +201,9 @@ struct TsharkFrame {
   int length = 0, captured = 0;
 };
 std::vector<TsharkFrame> TsharkFrames(const std::string& path);
+// The same frames: lengths, captured lengths, and times within `seconds`.
+void ExpectSameTsharkFrames(const std::vector<TsharkFrame>& expected,
+                            const std::vector<TsharkFrame>& actual, double seconds);
 
 // Sets TZ for the scope and reloads the time-zone layer.
 class ScopedTimeZone {
