@@ -270,6 +270,13 @@ bool Conversion::ProcessFrame() {
                     Grouped(s.StoredLength) + ") outside 0 to 32,768");
   if (s.ReadError) return false;
   if (s.FrameLength <= 4 && reader_ && reader_->has(Capability::SkipsTinyFrames)) return false;
+  // A target full to its frame count stops before the frame that does not
+  // fit; the finish step completes a file of those before it.
+  if (const int32_t limit = TargetFrameLimit(); limit > 0 && s.FramesWritten - s.NonDataFrames >= limit) {
+    FailWrite(s, std::string("a ") + writer_->family + " file holds at most " + Grouped(limit) +
+                     " frames; the frames before frame " + Grouped(n) + " are written");
+    return true;
+  }
 
   ++s.FramesWritten;
   s.FrameBytes += uint32_t(s.StoredLength);
@@ -316,25 +323,27 @@ bool Conversion::ProcessFrame() {
   if (s.TraceTopology == Topo::Ethernet && s.ConvertToEthernet) s.TraceTopology = Topo::Wireless;
   else if (s.TraceTopology == Topo::Wireless && s.ConvertToWireless) s.TraceTopology = Topo::Ethernet;
   if (result) s.WriteFailed = true;
-  if (writer_ && writer_->maxFrames > 0 && s.FramesWritten - s.NonDataFrames >= writer_->maxFrames) {
-    FailWrite(s, std::string("a ") + writer_->family + " file holds at most " +
-                     Grouped(writer_->maxFrames) + " frames; the frames up to it are written");
-    result = true;
-  }
   if (host.stopRequested()) stopPressed_ = true;
   if (stopPressed_) s.StopRequested = true;
   if (!s.ConvertAll && n == s.EndFrame) s.EndOfSource = true;
   return result;
 }
 
-bool Conversion::RoomForFrame(uint64_t end) {
+int32_t Conversion::TargetFrameLimit() const {
+  if (!writer_ || writer_->maxFrames <= 0) return 0;
+  const int32_t lowered = state.TargetFrameLimit;
+  return lowered > 0 && lowered < writer_->maxFrames ? lowered : writer_->maxFrames;
+}
+
+bool Conversion::RoomForFrame(uint64_t end, uint64_t formatLimit) {
   ConversionState& s = state;
-  if (end <= s.TargetOffsetLimit) return true;
+  const uint64_t limit = std::min(s.TargetOffsetLimit, formatLimit);
+  if (end <= limit) return true;
   --s.FramesWritten;
   s.FrameBytes -= uint32_t(s.StoredLength);
   s.FrameBytesTotal -= uint64_t(s.StoredLength);
   FailWrite(s, "frame " + Grouped(s.FramesRead) + " would carry the file past " +
-                   Grouped(int64_t(s.TargetOffsetLimit)) + " bytes, the most a " +
+                   Grouped(int64_t(limit)) + " bytes, the most a " +
                    (writer_ ? writer_->family : "target") +
                    " file can address; the frames before it are written");
   return false;

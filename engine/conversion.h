@@ -52,8 +52,11 @@ class Conversion {
   // file still ends within the limit after the current frame, `end` being
   // where it would then end (with what the finish step adds). Otherwise the
   // frame is not counted, the write fails with the reason and the finish
-  // step completes a valid file of the frames before it.
-  bool RoomForFrame(uint64_t end);
+  // step completes a valid file of the frames before it. `formatLimit` is
+  // a smaller bound of the format's own (a page table's reach).
+  bool RoomForFrame(uint64_t end, uint64_t formatLimit = UINT64_MAX);
+  // The most frames the target can hold (its family's count field); 0 = no limit.
+  int32_t TargetFrameLimit() const;
 
   // The progress display as it stands.
   ProgressView Progress() const;

@@ -130,6 +130,9 @@ struct ConversionState {
   // The largest offset or size a 32-bit field of the target can state
   // (tests lower it to reach the limit with small files).
   uint64_t TargetOffsetLimit = 0xFFFFFFFFu;
+  // Lowers the frame count a target family can hold (tests; 0: the family's
+  // own, and never above it).
+  int32_t TargetFrameLimit = 0;
 
   // Time base.
   double TraceDate = 0;  // days since 1899-12-30, local time, time of day as fraction

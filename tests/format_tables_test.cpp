@@ -171,26 +171,69 @@ TEST(FormatTables, MediaConversionsStateTheWrittenMedium) {
   }
 }
 
-// A target that would pass a 32-bit offset of its format stops at the last
-// frame that fits, says why, and is still a valid file of those frames.
-TEST(FormatTables, TargetsStopAtTheirOffsetLimit) {
+// Writers whose files state offsets or sizes in 32 bits, or count frames in
+// a field of their own, with a lowered limit so that small files reach it.
+struct LimitRow {
+  AnalyzerType target;
+  Topology topology;
+  uint64_t offsetLimit;  // lowered TargetOffsetLimit, 0: left alone
+  int32_t frameLimit;    // lowered TargetFrameLimit, 0: left alone
+  int frames;            // frames offered: more than fit
+};
+
+const LimitRow kLimits[] = {
+    {Analyzer::NetMon1, Topo::Ethernet, 6000, 0, 40},
+    {Analyzer::NetMon2, Topo::TokenRing, 6000, 0, 40},
+    {Analyzer::SnifferPro, Topo::Ethernet, 6000, 0, 40},
+    {Analyzer::Ostrawind, Topo::Ethernet, 6000, 0, 40},
+    {Analyzer::Skavelin, Topo::Wireless, 6000, 0, 40},
+    {Analyzer::Domino, Topo::Ethernet, 6000, 0, 40},
+    {Analyzer::Da30, Topo::Ethernet, 6000, 0, 40},
+    {Analyzer::FireBerd500, Topo::Ethernet, 6000, 0, 40},
+    {Analyzer::FireBerd500, Topo::Ethernet, 0, 7, 40},  // its 16-bit frame numbers
+    {Analyzer::Observer, Topo::Ethernet, 6000, 0, 40},
+    {Analyzer::Lan900, Topo::Ethernet, 3 * 65536, 0, 400},  // whole pages
+};
+
+// A target that would pass a limit of its format stops at the last frame
+// that fits, says why, and is still a valid file of those frames.
+TEST(FormatTables, TargetsStopAtTheirLimits) {
   TempDir dir;
-  for (AnalyzerType type : {Analyzer::NetMon1, Analyzer::NetMon2, Analyzer::SnifferPro}) {
-    SCOPED_TRACE(AnalyzerName(type));
-    const std::string path = dir.path("limit" + DefaultSuffix(type, Topo::Ethernet));
-    const Trace trace = MakeTrace(Topo::Ethernet, 40);
-    ConversionState s = WriteTrace(trace, type, path,
-                                   [](ConversionState& st) { st.TargetOffsetLimit = 6000; });
+  for (const LimitRow& row : kLimits) {
+    SCOPED_TRACE(AnalyzerName(row.target) + std::string(row.frameLimit ? " frames" : " bytes"));
+    const std::string path = dir.path("limit" + DefaultSuffix(row.target, row.topology));
+    const Trace trace = MakeTrace(row.topology, row.frames);
+    ConversionState s = WriteTrace(trace, row.target, path, [&](ConversionState& st) {
+      if (row.offsetLimit) st.TargetOffsetLimit = row.offsetLimit;
+      st.TargetFrameLimit = row.frameLimit;
+    });
     EXPECT_TRUE(s.WriteFailed);
-    EXPECT_NE(s.WriteErrorDetail.find("the frames before it are written"), std::string::npos)
-        << s.WriteErrorDetail;
-    EXPECT_LE(ReadFileBytes(path).size(), 6000u);
+    EXPECT_NE(s.WriteErrorDetail.find("are written"), std::string::npos) << s.WriteErrorDetail;
+    if (row.offsetLimit) {
+      EXPECT_LE(ReadFileBytes(path).size(), row.offsetLimit);
+    }
     ReadResult back = ReadTrace(path);
     EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
     ASSERT_GT(back.trace.frames.size(), 0u);
     EXPECT_LT(back.trace.frames.size(), trace.frames.size());
+    if (row.frameLimit) {
+      EXPECT_EQ(back.trace.frames.size(), size_t(row.frameLimit));
+    }
     EXPECT_EQ(int64_t(back.trace.frames.size()), s.FramesWritten - s.NonDataFrames);
+    for (size_t i = 0; i < back.trace.frames.size(); ++i)
+      EXPECT_EQ(back.trace.frames[i].frameLength, trace.frames[i].frameLength) << "frame " << i + 1;
   }
+}
+
+// A target that holds exactly as many frames as its field allows is complete,
+// not a failure.
+TEST(FormatTables, ATargetFilledToItsFrameLimitSucceeds) {
+  TempDir dir;
+  const std::string path = dir.path("full.pkt");
+  ConversionState s = WriteTrace(MakeTrace(Topo::Ethernet, 7), Analyzer::FireBerd500, path,
+                                 [](ConversionState& st) { st.TargetFrameLimit = 7; });
+  EXPECT_FALSE(s.WriteFailed) << s.WriteErrorDetail;
+  EXPECT_EQ(ReadTrace(path).trace.frames.size(), 7u);
 }
 
 // Every type a family says it writes has a writer, and every writer is in
