@@ -39,15 +39,16 @@ bool Conversion::ResetConversion() {
   s.ConversionFinished = false;
   s.BadCompression = false;
   s.SourceZoneBiasMinutes.reset();
+  zoneCache_ = {};
   s.FramesRead = 0;
   s.FrameNanoseconds = 0;
   s.SourceHasNanoseconds = false;
 
   struct stat st {};
   if (!s.SourceFileName.empty() && stat(s.SourceFileName.c_str(), &st) == 0)
-    s.TraceDate = LocalDateTimeFromUnix(int64_t(st.st_mtime));
+    s.TraceDate = LocalDateTimeFromUnix(SourceZoneOf(s), int64_t(st.st_mtime));
   else
-    s.TraceDate = LocalDateTimeFromUnix(int64_t(std::time(nullptr)));
+    s.TraceDate = LocalDateTimeFromUnix(SourceZoneOf(s), int64_t(std::time(nullptr)));
   ComputeTimeZoneBias(s, true);
 
   s.FramesReadTotal = 0;
@@ -158,6 +159,7 @@ void Conversion::Finish() {
     const Topology sourceTopology = s.TraceTopology;
     if (s.ConvertToWireless && s.TraceTopology == Topo::Ethernet) s.TraceTopology = Topo::Wireless;
     else if (s.ConvertToEthernet && s.TraceTopology == Topo::Wireless) s.TraceTopology = Topo::Ethernet;
+    TargetZoneScope zone(*this);
     writer_->finish(*this, s.FramesWritten);
     s.TraceTopology = sourceTopology;
   }
@@ -307,14 +309,18 @@ bool Conversion::ProcessFrame() {
     s.FirstFrameTime = s.FrameTime;
     s.FirstFrameSeconds = s.FrameTime / 1000000;
     s.FirstFrameMicroseconds = s.FrameTime - s.FirstFrameSeconds * 1000000;
+    TargetZoneScope zone(*this);
     ComputeWriterTimeBase(s);
     if (writer_ && writer_->writeHeader && CanWrite()) writer_->writeHeader(*this, n);
   }
   if (s.SliceFrames && s.SliceLength < s.StoredLength) s.StoredLength = s.SliceLength;
-  if (write && frameObserver)
-    frameObserver(*this);
-  else if (write && writer_ && writer_->writeFrame && CanWrite())
-    writer_->writeFrame(*this);
+  if (write) {
+    TargetZoneScope zone(*this);
+    if (frameObserver)
+      frameObserver(*this);
+    else if (writer_ && writer_->writeFrame && CanWrite())
+      writer_->writeFrame(*this);
+  }
   // A writer fails by its target's I/O error or by setting WriteFailed itself
   // (a value its format cannot hold).
   if (target && target->failed()) FailWrite(s, target->errorText());
@@ -327,6 +333,36 @@ bool Conversion::ProcessFrame() {
   if (stopPressed_) s.StopRequested = true;
   if (!s.ConvertAll && n == s.EndFrame) s.EndOfSource = true;
   return result;
+}
+
+Conversion::TargetZoneScope::TargetZoneScope(Conversion& c) : s_(c.state) {
+  // Without a zone chosen, sources and targets share the machine's: the
+  // times stay as the reader gave them.
+  if (!s_.SourceZone && !s_.TargetZone) return;
+  ZoneCache& cache = c.zoneCache_;
+  if (!cache.valid || !(cache.traceDate == s_.TraceDate) || cache.bias != s_.TimeZoneBias) {
+    cache = {true, s_.TraceDate, s_.TimeZoneBias, ViewInZone(s_, TargetZoneOf(s_))};
+  }
+  active_ = true;
+  saved_ = {s_.TraceDate, s_.TimeZoneBias, s_.FrameTime, s_.FirstFrameTime, s_.FirstFrameSeconds,
+            s_.FirstFrameMicroseconds};
+  const int64_t shift = cache.view.frameTimeShift;
+  s_.TraceDate = cache.view.traceDate;
+  s_.TimeZoneBias = cache.view.timeZoneBias;
+  s_.FrameTime += shift;
+  s_.FirstFrameTime += shift;
+  s_.FirstFrameSeconds = s_.FirstFrameTime / 1000000;
+  s_.FirstFrameMicroseconds = s_.FirstFrameTime - s_.FirstFrameSeconds * 1000000;
+}
+
+Conversion::TargetZoneScope::~TargetZoneScope() {
+  if (!active_) return;
+  s_.TraceDate = saved_.traceDate;
+  s_.TimeZoneBias = saved_.bias;
+  s_.FrameTime = saved_.frameTime;
+  s_.FirstFrameTime = saved_.firstFrameTime;
+  s_.FirstFrameSeconds = saved_.firstFrameSeconds;
+  s_.FirstFrameMicroseconds = saved_.firstFrameMicroseconds;
 }
 
 int32_t Conversion::TargetFrameLimit() const {

@@ -12,6 +12,7 @@
 #include "engine/bytes.h"
 #include "engine/catalogue.h"
 #include "engine/format.h"
+#include "engine/timebase.h"
 #include "tests/testkit.h"
 
 namespace morph {
@@ -119,6 +120,55 @@ TEST(FormatTables, EveryWriterRoundTripsThroughItsReader) {
     tolerance.ignoreFcsBytes = row.rebuildsFcs;
     tolerance.compareFlags = !row.rebuildsFcs;
     ExpectSameFrames(trace, back.trace, tolerance);
+  }
+}
+
+// The UTC instant of local midnight of the trace date, in the zone the
+// frames were handed on in (the target's, or the machine's).
+int64_t MidnightUtcMicros(const ConversionState& s) {
+  const ZoneView view = ViewInZone(s, TargetZoneOf(s));
+  return (DaysFrom1970(view.traceDate) * kSecondsPerDay + view.timeZoneBias) * kMicrosPerSecond;
+}
+
+// A trace recorded in New York and converted on a machine in Berlin: written
+// with New York as the target zone and read with it as the source zone, every
+// frame keeps its UTC instant, in standard and in daylight time.
+TEST(FormatTables, LocalTimesFollowTheChosenZones) {
+  ScopedTimeZone berlin("Europe/Berlin");
+  const auto utc = LoadTimeZone("UTC"), newYork = LoadTimeZone("America/New_York");
+  ASSERT_TRUE(utc && newYork);
+  TempDir dir;
+  for (const RoundTripRow& row : kRoundTrips) {
+    // Times of day without a date in the file: a zone moves them, but no
+    // reader can tell the day they belong to.
+    if (row.target == Analyzer::Lan900 || row.target == Analyzer::FireBerd500 ||
+        row.target == Analyzer::Da30 || row.target == Analyzer::Observer)
+      continue;
+    for (const double date : {EncodeDate(2024, 1, 15), EncodeDate(2024, 7, 15)}) {
+      SCOPED_TRACE(RowName(row.target, row.topology) + (date < EncodeDate(2024, 6, 1) ? " in January" : " in July"));
+      Trace trace = MakeTrace(row.topology, 6, 3600LL * 1000000);
+      trace.wanProtocol = row.wanProtocol;
+      trace.traceDate = date;
+      const std::string path = dir.path("tz" + DefaultSuffix(row.target, row.topology));
+      const ConversionState written = WriteTrace(trace, row.target, path, [&](ConversionState& st) {
+        st.SourceZone = utc;
+        st.TargetZone = newYork;
+      });
+      ASSERT_FALSE(written.WriteFailed) << written.WriteErrorDetail;
+      for (Frame& f : trace.frames) f.flags |= row.flagsRead;
+      const auto inNewYork = [&](ConversionState& st) { st.SourceZone = newYork; };
+      ReadResult back = row.identifiesTopology ? ReadTrace(path, inNewYork)
+                                               : ReadTraceAs(path, row.target, row.topology, inNewYork);
+      ASSERT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
+      // The trace was handed to the writer in UTC.
+      const int64_t shift = MidnightUtcMicros(back.state) - DaysFrom1970(date) * kSecondsPerDay * kMicrosPerSecond;
+      for (Frame& f : back.trace.frames) f.time += shift;
+      Tolerance tolerance;
+      tolerance.timeMicros = row.timeMicros;
+      tolerance.ignoreFcsBytes = row.rebuildsFcs;
+      tolerance.compareFlags = !row.rebuildsFcs;
+      ExpectSameFrames(trace, back.trace, tolerance);
+    }
   }
 }
 

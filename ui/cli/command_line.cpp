@@ -14,6 +14,7 @@
 #include "engine/conversion.h"
 #include "engine/failure.h"
 #include "engine/job.h"
+#include "engine/timebase.h"
 #include "ui/cli/console_host.h"
 #include "ui/cli/settings_file.h"
 
@@ -233,6 +234,11 @@ std::string ParseConvert(const std::vector<std::string>& args, ConvertArgs& out)
       o.textOptions.descriptiveHeader = false;
     } else if (a == "--ascii-no-field-headers") {
       o.textOptions.fieldHeaders = false;
+    } else if (a == "--source-tz" || a == "--target-tz") {
+      if (!value(v)) return a + " needs a zone: an IANA name, a POSIX rule or UTC";
+      auto zone = LoadTimeZone(v);
+      if (!zone) return a + ": unknown time zone " + v;
+      (a == "--source-tz" ? o.sourceZone : o.targetZone) = std::move(zone);
     } else if (a == "--quiet" || Upper(a) == "/NS") {
       out.quiet = true;
     } else if (!a.empty() && a[0] == '-') {
@@ -432,6 +438,8 @@ const OptionText kConvertOptions[] = {
     {"--ascii-delimiter", "tab|comma|fixed", "text targets: field delimiter"},
     {"--ascii-no-header", "", "text targets: no descriptive header"},
     {"--ascii-no-field-headers", "", "text targets: no field headers"},
+    {"--source-tz", "ZONE", "zone a source of local times was recorded in (default: this machine's)"},
+    {"--target-tz", "ZONE", "zone for targets of local times (default: this machine's)"},
     {"--quiet", "", "no progress line, no per-file lines"},
     {"-h, --help", "", "this text"},
 };
