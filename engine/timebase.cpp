@@ -1,12 +1,13 @@
 #include "engine/timebase.h"
 #include "engine/bytes.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <deque>
 #include <fstream>
-#include <iterator>
 #include <mutex>
 #include <optional>
 
@@ -171,10 +172,19 @@ bool ParseRule(Cursor& c, ZoneTransition& t) {
   return true;
 }
 
+// A zone file: a regular file of modest size (a name may lead to a folder,
+// and TZ to a device that never ends).
 std::optional<std::string> ReadFile(const std::string& path) {
+  constexpr off_t kMostZoneFileBytes = 1 << 20;
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMostZoneFileBytes)
+    return std::nullopt;
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::string data(size_t(st.st_size), '\0');
+  in.read(data.data(), std::streamsize(data.size()));
+  data.resize(size_t(in.gcount()));
+  return data;
 }
 
 // The POSIX rule at the end of a TZif file of version 2 or later.
