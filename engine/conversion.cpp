@@ -378,10 +378,9 @@ bool Conversion::RoomForFrame(uint64_t end, uint64_t formatLimit) {
   --s.FramesWritten;
   s.FrameBytes -= uint32_t(s.StoredLength);
   s.FrameBytesTotal -= uint64_t(s.StoredLength);
-  FailWrite(s, "frame " + Grouped(s.FramesRead) + " would carry the file past " +
-                   Grouped(int64_t(limit)) + " bytes, the most a " +
-                   (writer_ ? writer_->family : "target") +
-                   " file can address; the frames before it are written");
+  FailWrite(s, "frame " + Grouped(s.FramesRead) + " would carry the " +
+                   (writer_ ? writer_->family : "") + " target past " + Grouped(int64_t(limit)) +
+                   " bytes, the most it can address; the frames before it are written");
   return false;
 }
 
