@@ -438,8 +438,8 @@ const OptionText kConvertOptions[] = {
     {"--ascii-delimiter", "tab|comma|fixed", "text targets: field delimiter"},
     {"--ascii-no-header", "", "text targets: no descriptive header"},
     {"--ascii-no-field-headers", "", "text targets: no field headers"},
-    {"--source-tz", "ZONE", "zone a source of local times was recorded in (default: this machine's)"},
-    {"--target-tz", "ZONE", "zone for targets of local times (default: this machine's)"},
+    {"--source-tz", "ZONE", "zone of the source's local times (default: this machine's)"},
+    {"--target-tz", "ZONE", "zone of the target's local times (default: this machine's)"},
     {"--quiet", "", "no progress line, no per-file lines"},
     {"-h, --help", "", "this text"},
 };
