@@ -35,7 +35,13 @@ std::string AtRecord(int64_t record, int64_t offset) {
 std::string AtOffset(int64_t offset) { return "offset " + Grouped(offset) + ": "; }
 
 std::string SystemErrorDetail(const std::string& path) {
-  return path + ": " + std::strerror(errno);
+  return path + ": " + SystemErrorText(errno);
+}
+
+std::string SystemErrorText(int error) {
+  char buffer[256];
+  // The GNU strerror_r: returns the text, in the buffer or a static table.
+  return strerror_r(error, buffer, sizeof buffer);
 }
 
 }  // namespace morph

@@ -24,5 +24,7 @@ std::string AtRecord(int64_t record, int64_t offset);
 std::string AtOffset(int64_t offset);
 // The path with the system's reason for the last failure (errno).
 std::string SystemErrorDetail(const std::string& path);
+// The system's text for an error number; safe while other threads convert.
+std::string SystemErrorText(int error);
 
 }  // namespace morph

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "engine/bytes.h"
 #include "engine/catalogue.h"
 #include "engine/format.h"
 #include "engine/conversion.h"
@@ -16,6 +17,7 @@
 #include "engine/format.h"
 #include "engine/identify.h"
 #include "engine/streams.h"
+#include "engine/timebase.h"
 
 namespace morph {
 namespace {
@@ -202,10 +204,22 @@ void ApplyOptions(const JobRequest& request, ConversionState& s) {
       pcapSource ? (s.SourceVariant & PcapVariant::Modified) != 0 : request.pcapModifiedDefault);
 }
 
+int64_t UnixMicros(const ConversionState& s, int64_t frameTime) {
+  const UnixTime t = FrameUnixTime(s, frameTime);
+  return t.seconds * kMicrosPerSecond + t.microseconds;
+}
+
 void ResultOf(const ConversionState& s, JobResult& result) {
   result.outcome = OutcomeOf(s);
+  result.framesRead = s.FramesRead;
   result.framesWritten = s.FramesWritten - s.NonDataFrames;
+  result.nonDataFrames = s.NonDataFrames;
   result.frameBytes = s.FrameBytesTotal;
+  if (s.FramesWritten > 0) {
+    // The pipeline keeps the first frame's time and the latest one's.
+    result.firstFrameTime = UnixMicros(s, s.FirstFrameTime);
+    result.lastFrameTime = UnixMicros(s, s.PreviousFrameTime);
+  }
   result.failureDetail = s.ReadError ? s.ReadErrorDetail : s.WriteFailed ? s.WriteErrorDetail : "";
 }
 
@@ -267,6 +281,7 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   } else {
     check = CheckSource(s, caps, request.sourcePath, host, &opened);
   }
+  result.source = FactsOf(s);
   if (!check.accepted) return result;
 
   // The media conversions apply only where their box would be shown.
@@ -358,6 +373,36 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   }
   ResultOf(s, result);
   return result;
+}
+
+FrameSurvey SurveyFrames(const std::string& path, const CapabilitySets& caps, Host& host) {
+  FrameSurvey survey;
+  Conversion conversion(host);
+  ConversionState& s = conversion.state;
+  std::unique_ptr<SourceStream> opened;
+  SourceCheck check = CheckSource(s, caps, path, host, &opened);
+  survey.source = FactsOf(s);
+  if (!check.accepted) return survey;
+  s.TargetAnalyzer = Analyzer::Unknown;  // no writer: the observer below takes every frame
+  int64_t lastFrameTime = 0;
+  conversion.frameObserver = [&](Conversion& c) {
+    if (c.state.StoredLength < c.state.FrameLength) ++survey.cutFrames;
+    lastFrameTime = c.state.FrameTime;
+  };
+  const FormatDescriptor* reader = ReaderFormat(check.analyzer);
+  if (opened && !s.SourceCompressed && reader && !reader->has(Capability::OwnSource))
+    conversion.source = std::move(opened);
+  opened.reset();
+  conversion.ConvertTrace(false);
+  survey.outcome = OutcomeOf(s);
+  survey.frames = s.FramesWritten - s.NonDataFrames;
+  survey.largestFrame = s.MaxFrameLength;
+  if (s.FramesWritten > 0) {
+    survey.firstFrameTime = UnixMicros(s, s.FirstFrameTime);
+    survey.lastFrameTime = UnixMicros(s, lastFrameTime);
+  }
+  survey.failureDetail = s.ReadError ? s.ReadErrorDetail : "";
+  return survey;
 }
 
 }  // namespace morph

@@ -98,8 +98,14 @@ struct JobRequest {
 struct JobResult {
   Outcome outcome = Outcome::SourceRefused;
   std::string targetPath;
+  SourceFacts source;  // what identification learnt, also of a refused source
+  int32_t framesRead = 0;
   int32_t framesWritten = 0;  // without non-data frames
+  int32_t nonDataFrames = 0;
   uint64_t frameBytes = 0;
+  // UTC microseconds since 1970 of the first and last frame written; unset
+  // when no frame was written.
+  std::optional<int64_t> firstFrameTime, lastFrameTime;
   bool yesToAll = false;  // the user answered Yes to All
   std::string failureDetail;  // why reading or writing failed, when it did
 };
@@ -110,6 +116,19 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
 // empty when the source would be refused. Batches use it to refuse two
 // sources that would write the same target before anything starts.
 std::string PlannedTargetPath(const JobRequest& request, const CapabilitySets& caps);
+
+// What a read-only pass over every frame of a source tells: the source's
+// own reader runs through the pipeline and nothing is written.
+struct FrameSurvey {
+  Outcome outcome = Outcome::SourceRefused;  // Converted when read to its end
+  SourceFacts source;
+  int32_t frames = 0;        // data frames
+  int32_t cutFrames = 0;     // stored shorter than they were on the wire
+  int32_t largestFrame = 0;  // longest wire length (with the Ethernet FCS)
+  std::optional<int64_t> firstFrameTime, lastFrameTime;  // UTC microseconds since 1970
+  std::string failureDetail;
+};
+FrameSurvey SurveyFrames(const std::string& path, const CapabilitySets& caps, Host& host);
 
 // True when both paths name the same existing file (also through links).
 bool SameFile(const std::string& a, const std::string& b);

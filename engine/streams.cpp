@@ -9,13 +9,15 @@
 #include <cerrno>
 #include <cstring>
 
+#include "engine/failure.h"
+
 namespace morph {
 namespace {
 
 constexpr size_t kBlock = 1 << 20;
 
 std::string SystemError(const std::string& path, int error) {
-  return path + ": " + std::strerror(error);
+  return path + ": " + SystemErrorText(error);
 }
 
 class FileSource : public SourceStream {

@@ -2,13 +2,18 @@
 // options, exit statuses, and every kind of bad input.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
 
 #include "engine/bytes.h"
 #include "engine/streams.h"
 #include "engine/timebase.h"
 #include "tests/testkit.h"
 #include "ui/cli/command_line.h"
+#include "ui/cli/json.h"
 
 namespace morph {
 namespace {
@@ -202,6 +207,7 @@ struct CommandRow {
   std::vector<std::string> made = {};    // files that must exist, with frames in them
   std::vector<std::string> absent = {};  // files that must not exist
   std::vector<std::string> kept = {};    // files that must be as they were before
+  std::vector<std::string> output = {};  // each must appear in standard output
   std::string environment = {};          // set for the command, e.g. "TZ=Europe/Berlin"
 };
 
@@ -279,7 +285,38 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
        {"--target-tz: unknown time zone EST5EDT,M13.1.0"}, {}, {"tz.enc"}},
       {"Sniffer DOS recorded in New York, converted in Berlin",
        "convert {d}/ny.enc --source-tz America/New_York --target-tz UTC --to TD -o {d}/ny.pcap", 0,
-       {}, {"ny.pcap"}, {}, {}, "TZ=Europe/Berlin"},
+       {}, {"ny.pcap"}, {}, {}, {}, "TZ=Europe/Berlin"},
+      {"--jobs 2: whole lines naming each file, summary and status in the order given",
+       "convert {d}/a/x.pcap {d}/xrcut.cap {d}/none.pcap {d}/s.pcap --to TD -o {d}/out --jobs 2",
+       3,
+       {"{d}/xrcut.cap: File Error: Error reading from source file.  File may be corrupt.\n"
+        "{d}/xrcut.cap:   {d}/xrcut.cap: record 5",
+        "{d}/none.pcap: Open Trace File: Unable to open Source file.",
+        "{d}/a/x.pcap -> {d}/out/x.dmp: converted, 22 frames\n",
+        "{d}/xrcut.cap -> {d}/out/xrcut.dmp: read error, 4 frames\n",
+        "Converted 2 of 4 files; failed: {d}/xrcut.cap (read error), {d}/none.pcap (refused)."},
+       {"out/x.dmp", "out/xrcut.dmp", "out/s.dmp"}},
+      {"--jobs 0 is one worker per core", "convert {d}/s.pcap --to N2 -o {d}/j0.cap --jobs=0", 0,
+       {}, {"j0.cap"}},
+      {"--jobs takes a count", "convert {d}/s.pcap --to TD --jobs -1", 1,
+       {"--jobs takes a number from 0 (one per core) to 256"}},
+      {"--json: one object per source, messages in it", "convert {d}/s.pcap {d}/none.pcap --to snoop -o {d}/out --json",
+       2, {}, {"out/s.snoop"}, {}, {},
+       {"{\"source\": \"{d}/s.pcap\", \"target\": \"{d}/out/s.snoop\", \"sourceAnalyzer\": "
+        "\"tcpdump/libpcap\", \"targetAnalyzer\": \"Snoop (Sun)\", \"framesRead\": 22, "
+        "\"framesWritten\": 22, \"nonDataFrames\": 0, \"bytes\": ",
+        "\"outcome\": \"converted\", \"exitStatus\": 0, \"messages\": [], \"detail\": null}\n"
+        "{\"source\": \"{d}/none.pcap\", \"target\": null, \"sourceAnalyzer\": null",
+        "\"firstFrame\": null, \"lastFrame\": null, \"outcome\": \"refused\", \"exitStatus\": 2, "
+        "\"messages\": [\"Open Trace File: Unable to open Source file.  File is in use or name is "
+        "bad.\"], \"detail\": \"{d}/none.pcap: No such file or directory\"}\n"}},
+      {"--json and -o - exclude each other", "convert {d}/s.pcap --to TD -o - --json", 1,
+       {"--json and -o - would both write to standard output"}},
+      {"identify --frames reads every frame", "identify --frames {d}/s.pcap", 0, {}, {}, {}, {},
+       {"Frames Read: 22\nFirst Frame: ", "Cut Frames: 0\nLargest Frame: "}},
+      {"identify --frames on a cut file: the frames before, a read error",
+       "identify --json --frames {d}/xrcut.cap", 3, {}, {}, {}, {},
+       {"\"framesRead\": 4,", "\"readError\": \"record 5"}},
   };
   for (const CommandRow& row : rows) {
     SCOPED_TRACE(row.what);
@@ -289,6 +326,8 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
     EXPECT_EQ(r.status, row.status) << r.err;
     for (const std::string& line : row.lines)
       EXPECT_NE(r.err.find(Expand(line, d)), std::string::npos) << Expand(line, d) << "\n" << r.err;
+    for (const std::string& line : row.output)
+      EXPECT_NE(r.out.find(Expand(line, d)), std::string::npos) << Expand(line, d) << "\n" << r.out;
     for (const std::string& f : row.made)
       EXPECT_GT(ReadTrace(dir.path(f)).trace.frames.size(), 0u) << f;
     for (const std::string& f : row.absent)
@@ -418,18 +457,38 @@ TEST(CommandTable, ConcurrentWritersLeaveOneCompleteFile) {
 TEST(CommandTable, HelpCompletionAndManualPageAgree) {
   const auto page = ReadFileBytes(std::string(MORPHALITE_SOURCE_DIR) + "/docs/morphalite.1");
   const std::string man(page.begin(), page.end());
-  const std::string completion = BashCompletion(), help = ConvertHelpText();
-  for (const std::string& name : ConvertOptionNames()) {
+  EXPECT_TRUE(man == ManualPage()) << "docs/morphalite.1 is out of date: morphalite --man > docs/morphalite.1";
+  EXPECT_EQ(RunCommand(std::string(MORPHALITE_BINARY) + " --man").out, man);
+  const std::string completion = BashCompletion();
+  auto inManual = [&](const std::string& name) {
     std::string escaped;
     for (char ch : name) escaped += ch == '-' ? std::string("\\-") : std::string(1, ch);
-    EXPECT_NE(man.find(escaped), std::string::npos) << name << " is not in docs/morphalite.1";
-    EXPECT_NE(completion.find(" " + name), std::string::npos) << name;
-    EXPECT_NE(help.find(name), std::string::npos) << name;
+    return man.find("\\fB" + escaped + "\\fR") != std::string::npos;
+  };
+  for (const auto& [names, help] : {std::pair{ConvertOptionNames(), ConvertHelpText()},
+                                    std::pair{IdentifyOptionNames(), IdentifyHelpText()}}) {
+    for (const std::string& name : names) {
+      EXPECT_TRUE(inManual(name)) << name << " is not in the manual page";
+      EXPECT_NE(completion.find(" " + name), std::string::npos) << name;
+      EXPECT_NE(help.find(name), std::string::npos) << name;
+    }
   }
+  // Values of fixed words are completed with them.
+  EXPECT_NE(completion.find("--pcap-order) COMPREPLY=($(compgen -W 'big little'"), std::string::npos);
   TempDir dir;
   WriteFileBytes(dir.path("c.bash"), std::vector<uint8_t>(completion.begin(), completion.end()));
   if (HaveTool("bash")) {
     EXPECT_EQ(RunCommand("bash -n " + dir.path("c.bash")).status, 0);
+    // What the shell offers after "morphalite identify --f".
+    CommandResult r = RunCommand("bash -c 'source " + dir.path("c.bash") +
+                                 "; COMP_WORDS=(morphalite identify --f); COMP_CWORD=2; _morphalite; "
+                                 "echo ${COMPREPLY[@]}'");
+    EXPECT_EQ(r.out, "--frames\n");
+  }
+  if (HaveTool("man")) {
+    CommandResult r = RunCommand("(MANWIDTH=80 man --warnings -l " + std::string(MORPHALITE_SOURCE_DIR) +
+                                 "/docs/morphalite.1 > /dev/null)");
+    EXPECT_EQ(r.err, "") << "man reports problems in the page";
   }
   CommandResult r = RunCommand(std::string(MORPHALITE_BINARY) + " --completion bash");
   EXPECT_EQ(r.status, 0);
@@ -474,6 +533,154 @@ TEST(CommandTable, StandardStreamsCarryEveryFrame) {
     r = RunCommand("(cat " + dir.path("s.pcap") + " | " + bin +
                    " convert - --to pcap -o - | tshark -r - 2>/dev/null | wc -l)");
     EXPECT_EQ(std::stoi(r.out), 40);
+  }
+}
+
+// Several workers give what one gives: the same targets byte for byte, the
+// same lines (messages may come in another order), summary and status.
+TEST(CommandTable, JobsGiveWhatOneWorkerGives) {
+  TempDir dir;
+  const std::string bin = MORPHALITE_BINARY;
+  std::string sources;
+  for (int i = 0; i < 7; ++i) {
+    const std::string name = dir.path("s" + std::to_string(i) + ".pcap");
+    WriteTrace(MakeTrace(Topo::Ethernet, 300 + 50 * i, (3600LL + i) * 1000000), Analyzer::Tcpdump, name);
+    sources += " " + name;
+  }
+  std::vector<uint8_t> cut = ReadFileBytes(dir.path("s3.pcap"));
+  cut.resize(cut.size() - 9);
+  WriteFileBytes(dir.path("s3.pcap"), cut);
+  WriteFileBytes(dir.path("s5.pcap"), std::vector<uint8_t>(300, 0x5A));
+  auto lines = [](const std::string& text) {
+    std::vector<std::string> list;
+    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+      list.push_back(text.substr(start, end - start));
+    return list;
+  };
+  std::vector<std::string> reference;
+  for (const char* jobs : {"1", "2", "0", "5"}) {
+    SCOPED_TRACE(jobs);
+    const std::string out = dir.path(std::string("out") + jobs);
+    mkdir(out.c_str(), 0755);
+    CommandResult r = RunCommand(bin + " convert" + sources + " --to N2 -o " + out + " --jobs " + jobs);
+    EXPECT_EQ(r.status, 3) << r.err;  // s3 is cut short (3) before s5 is refused (2)
+    std::string err = r.err;
+    for (size_t at; (at = err.find(out)) != std::string::npos;) err.replace(at, out.size(), "OUT");
+    std::vector<std::string> got = lines(err);
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got.back(),
+              "Converted 5 of 7 files; failed: " + dir.path("s3.pcap") + " (read error), " +
+                  dir.path("s5.pcap") + " (refused).");
+    std::sort(got.begin(), got.end());
+    if (reference.empty()) reference = got;
+    EXPECT_EQ(got, reference);
+    for (int i = 0; i < 7; ++i) {
+      if (i == 5) continue;
+      const std::string name = "/s" + std::to_string(i) + ".cap";
+      EXPECT_EQ(ReadFileBytes(out + name), ReadFileBytes(dir.path("out1") + name)) << name;
+    }
+  }
+  // JSON objects come in the order given whatever order the workers end in.
+  CommandResult r = RunCommand(bin + " convert" + sources + " --to N2 -o " + dir.path("out2") +
+                               " --jobs 3 --json");
+  EXPECT_EQ(r.err, "");
+  std::vector<std::string> objects = lines(r.out);
+  ASSERT_EQ(objects.size(), 7u);
+  for (int i = 0; i < 7; ++i)
+    EXPECT_EQ(objects[i].rfind("{\"source\": \"" + dir.path("s" + std::to_string(i) + ".pcap") + "\"", 0), 0u);
+}
+
+// What identify --frames reads agrees with tshark: count, first and last
+// time, frames stored cut short, the longest frame (ours counts the FCS).
+TEST(CommandTable, IdentifyFramesAgreesWithTshark) {
+  if (!HaveTool("tshark")) GTEST_SKIP() << "no tshark";
+  TempDir dir;
+  WriteTrace(MakeTrace(Topo::Ethernet, 40), Analyzer::Tcpdump,
+             dir.path("whole.pcap"));
+  const std::string bin = MORPHALITE_BINARY;
+  ASSERT_EQ(RunCommand(bin + " convert " + dir.path("whole.pcap") + " --to TD --slice 64 -o " +
+                       dir.path("sliced.pcap") + " --quiet").status, 0);
+  for (const char* file : {"whole.pcap", "sliced.pcap"}) {
+    SCOPED_TRACE(file);
+    const std::vector<TsharkFrame> frames = TsharkFrames(dir.path(file));
+    ASSERT_EQ(frames.size(), 40u);
+    int cut = 0, largest = 0;
+    for (const TsharkFrame& f : frames) {
+      cut += f.captured < f.length;
+      largest = std::max(largest, f.length);
+    }
+    CommandResult r = RunCommand(bin + " identify --frames --json " + dir.path(file));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"framesRead\": 40, "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"cutFrames\": " + std::to_string(cut) + ","), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"largestFrame\": " + std::to_string(largest + 4) + ","), std::string::npos) << r.out;
+    char first[64], last[64];
+    const auto iso = [](double epoch, char* text) {
+      const time_t seconds = time_t(epoch);
+      struct tm tm {};
+      gmtime_r(&seconds, &tm);
+      const int micros = int(std::lround((epoch - double(seconds)) * 1e6));
+      std::snprintf(text, 64, "%04d-%02d-%02dT%02d:%02d:%02d.%06dZ", tm.tm_year + 1900, tm.tm_mon + 1,
+                    tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, micros);
+    };
+    iso(frames.front().epoch, first);
+    iso(frames.back().epoch, last);
+    EXPECT_NE(r.out.find(std::string("\"firstFrame\": \"") + first + "\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(std::string("\"lastFrame\": \"") + last + "\""), std::string::npos) << r.out;
+  }
+}
+
+// Strings and times of the JSON output, at the edges of UTF-8 and of the calendar.
+TEST(Json, StringsAndTimes) {
+  const struct {
+    std::string in, out;
+  } strings[] = {
+      {"plain \"q\" \\ \t\n\x01\x7F", "\"plain \\\"q\\\" \\\\ \\t\\n\\u0001\\u007f\""},
+      {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\""},  // 2, 3, 4 bytes
+      {"\xE9", "\"\\udce9\""},                        // Latin-1
+      {"\xC0\x80", "\"\\udcc0\\udc80\""},              // overlong
+      {"\xED\xA0\x80", "\"\\udced\\udca0\\udc80\""},    // a surrogate
+      {"\xF4\x90\x80\x80", "\"\\udcf4\\udc90\\udc80\\udc80\""},  // past U+10FFFF
+      {"\xE2\x82", "\"\\udce2\\udc82\""},              // cut short at the end
+      {"\xE2\x82x", "\"\\udce2\\udc82x\""},            // cut short before ASCII
+  };
+  for (const auto& s : strings) EXPECT_EQ(JsonString(s.in), s.out);
+  EXPECT_EQ(JsonLatin1("caf\xE9"), "\"caf\\u00e9\"");
+  EXPECT_EQ(JsonTime(std::nullopt), "null");
+  EXPECT_EQ(IsoTime(0), "1970-01-01T00:00:00.000000Z");
+  EXPECT_EQ(IsoTime(-1), "1969-12-31T23:59:59.999999Z");
+  EXPECT_EQ(IsoTime(951782400LL * 1000000 + 5), "2000-02-29T00:00:00.000005Z");
+  EXPECT_EQ(IsoTime(4107542399LL * 1000000 + 999999), "2100-02-28T23:59:59.999999Z");
+  EXPECT_EQ(IsoTime(-2208988800LL * 1000000), "1900-01-01T00:00:00.000000Z");
+}
+
+// File names that are not UTF-8 round-trip through the JSON of both
+// commands; UTF-8 names pass as they are.
+TEST(CommandTable, JsonKeepsFileNamesThatAreNotUtf8) {
+  TempDir dir;
+  const std::string latin1 = dir.path("caf\xE9.pcap"), utf8 = dir.path("caf\xC3\xA9.pcap");
+  WriteTrace(MakeTrace(Topo::Ethernet, 3), Analyzer::Tcpdump, latin1);
+  WriteTrace(MakeTrace(Topo::Ethernet, 3), Analyzer::Tcpdump, utf8);
+  const std::string bin = MORPHALITE_BINARY;
+  for (const std::string command : {" identify --json ", " convert --to snoop --json "}) {
+    CommandResult r = RunCommand(bin + command + "'" + latin1 + "' '" + utf8 + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("caf\\udce9.pcap\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("caf\xC3\xA9.pcap\""), std::string::npos) << r.out;
+    if (HaveTool("python3")) {
+      // Each line is JSON, and Python's surrogateescape gives the bytes back.
+      const std::string script = dir.path("check.py");
+      const std::string code =
+          "import json, os, sys\n"
+          "for line in open(sys.argv[1], encoding='utf-8'):\n"
+          "    o = json.loads(line)\n"
+          "    name = os.fsencode(o.get('file') or o.get('source'))\n"
+          "    sys.stdout.write('ok\\n' if os.path.exists(name) else 'missing\\n')\n";
+      WriteFileBytes(script, std::vector<uint8_t>(code.begin(), code.end()));
+      WriteFileBytes(dir.path("out.json"), std::vector<uint8_t>(r.out.begin(), r.out.end()));
+      CommandResult check = RunCommand("python3 " + script + " " + dir.path("out.json"));
+      EXPECT_EQ(check.out, "ok\nok\n") << check.err;
+    }
   }
 }
 

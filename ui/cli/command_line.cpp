@@ -4,11 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <optional>
+#include <mutex>
+#include <thread>
 
 #include "engine/catalogue.h"
 #include "engine/conversion.h"
@@ -16,6 +19,7 @@
 #include "engine/job.h"
 #include "engine/timebase.h"
 #include "ui/cli/console_host.h"
+#include "ui/cli/json.h"
 #include "ui/cli/settings_file.h"
 
 namespace morph {
@@ -80,7 +84,11 @@ struct ConvertArgs {
   JobRequest options;
   bool quiet = false;
   bool help = false;
+  bool json = false;
+  unsigned jobs = 1;  // 0: one per core
 };
+
+constexpr long kMostJobs = 256;
 
 // Edit distance, for naming the codes nearest to a mistyped one.
 size_t Distance(const std::string& a, const std::string& b) {
@@ -239,6 +247,15 @@ std::string ParseConvert(const std::vector<std::string>& args, ConvertArgs& out)
       auto zone = LoadTimeZone(v);
       if (!zone) return a + ": unknown time zone " + v;
       (a == "--source-tz" ? o.sourceZone : o.targetZone) = std::move(zone);
+    } else if (a == "--jobs" || a == "-j") {
+      if (!value(v)) return a + " needs a number";
+      char* end = nullptr;
+      const long n = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end != '\0' || n < 0 || n > kMostJobs)
+        return "--jobs takes a number from 0 (one per core) to " + std::to_string(kMostJobs);
+      out.jobs = unsigned(n);
+    } else if (a == "--json") {
+      out.json = true;
     } else if (a == "--quiet" || Upper(a) == "/NS") {
       out.quiet = true;
     } else if (!a.empty() && a[0] == '-') {
@@ -300,6 +317,129 @@ class StandardInputSpool {
   std::string dir_, path_;
 };
 
+// What became of one source of a convert command.
+struct SourceRun {
+  std::string source;  // as given; "-" is standard input
+  std::string name;    // as messages name it
+  JobRequest request;
+  bool started = false;
+  JobResult result;
+  int status = Exit::Ok;
+  std::vector<ShownMessage> shown;  // gathered for --json
+};
+
+// The line a batch shows when a source is done.
+std::string DoneLine(const SourceRun& run) {
+  if (run.result.framesWritten > 0)
+    return run.name + " -> " + run.result.targetPath + ": " + OutcomeName(run.result.outcome) +
+           ", " + Grouped(run.result.framesWritten) + " frames";
+  return run.name + ": " + OutcomeName(run.result.outcome);
+}
+
+std::string JsonOrNull(const std::string& text) { return text.empty() ? "null" : JsonString(text); }
+
+// One line of --json output: everything a script needs of one source.
+std::string SourceJson(const SourceRun& run, AnalyzerType target) {
+  const JobResult& r = run.result;
+  std::string messages, detail = r.failureDetail;
+  for (const ShownMessage& m : run.shown) {
+    messages += (messages.empty() ? "" : ", ") + JsonString(m.line);
+    if (detail.empty()) detail = m.detail;
+  }
+  const bool identified = r.source.analyzer != Analyzer::Unknown;
+  return "{\"source\": " + JsonString(run.source) + ", \"target\": " + JsonOrNull(r.targetPath) +
+         ", \"sourceAnalyzer\": " + (identified ? JsonString(r.source.displayName()) : "null") +
+         ", \"targetAnalyzer\": " + JsonString(AnalyzerName(target)) +
+         ", \"framesRead\": " + std::to_string(r.framesRead) +
+         ", \"framesWritten\": " + std::to_string(r.framesWritten) +
+         ", \"nonDataFrames\": " + std::to_string(r.nonDataFrames) +
+         ", \"bytes\": " + std::to_string(r.frameBytes) +
+         ", \"firstFrame\": " + JsonTime(r.firstFrameTime) +
+         ", \"lastFrame\": " + JsonTime(r.lastFrameTime) +
+         ", \"outcome\": " + JsonString(OutcomeName(r.outcome)) +
+         ", \"exitStatus\": " + std::to_string(run.status) + ", \"messages\": [" + messages +
+         "], \"detail\": " + JsonOrNull(detail) + "}\n";
+}
+
+// Converts the sources of one convert command, on one worker or several.
+class ConvertBatch {
+ public:
+  ConvertBatch(const ConvertArgs& args, std::vector<SourceRun>& runs, unsigned workers)
+      : args_(args), runs_(runs), workers_(workers), batch_(runs.size() > 1),
+        done_(runs.size(), false) {}
+
+  void run() {
+    if (workers_ <= 1) {
+      // After a Stop no further source starts.
+      for (size_t i = 0; i < runs_.size() && !(i > 0 && InterruptFlag().load()); ++i) {
+        convert(i);
+        if (runs_[i].result.outcome == Outcome::Stopped) break;
+      }
+      return;
+    }
+    std::vector<std::thread> threads;
+    for (unsigned w = 0; w < workers_; ++w)
+      threads.emplace_back([this] {
+        for (size_t i; (i = next_.fetch_add(1)) < runs_.size() && !(i > 0 && InterruptFlag().load());)
+          convert(i);
+      });
+    for (std::thread& thread : threads) thread.join();
+  }
+
+ private:
+  void convert(size_t index) {
+    convertWithHost(runs_[index]);
+    finished(index);
+  }
+
+  void convertWithHost(SourceRun& run) {
+    run.started = true;
+    // One worker draws the progress line; several, or --json, gather whole lines.
+    const bool console = !args_.json && workers_ == 1;
+    ConsoleHost consoleHost(!args_.quiet);
+    GatheringHost gatheringHost(run.name, !args_.json);
+    consoleHost.setSource(run.name, batch_);
+    Host& host = console ? static_cast<Host&>(consoleHost) : static_cast<Host&>(gatheringHost);
+    const int shownBefore = console ? consoleHost.messagesShown() : 0;
+    run.result = RunConversionJob(run.request, caps_, host);
+    // Frames read but none chosen (a range past the end): the window shows
+    // it in its progress display; the console says it.
+    const int shownNow = console ? consoleHost.messagesShown() : int(gatheringHost.shown.size());
+    if (run.result.outcome == Outcome::NoFrames && shownNow == shownBefore)
+      host.message("Output", "Target file contains no frames!", MessageIcon::Information);
+    if (run.result.outcome == Outcome::Stopped && (args_.json || !isatty(fileno(stderr)))) {
+      if (args_.json) gatheringHost.shown.push_back({"FILE PARTIALLY CONVERTED", ""});
+      else PrintLines(run.name + ": FILE PARTIALLY CONVERTED\n");
+    }
+    run.status = ExitFor(run.result.outcome);
+    run.shown = std::move(gatheringHost.shown);
+  }
+
+  // Shows what each source ends with in the order given, as soon as every
+  // source before it has ended.
+  void finished(size_t index) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    done_[index] = true;
+    for (; shownUpTo_ < runs_.size() && done_[shownUpTo_]; ++shownUpTo_) {
+      const SourceRun& run = runs_[shownUpTo_];
+      if (args_.json)
+        PrintLines(SourceJson(run, *args_.target), stdout);
+      else if (batch_ && !args_.quiet)
+        PrintLines(DoneLine(run) + "\n");
+    }
+  }
+
+  const ConvertArgs& args_;
+  std::vector<SourceRun>& runs_;
+  const unsigned workers_;
+  const CapabilitySets caps_ = DefaultCapabilities();
+  const bool batch_;
+  std::atomic<size_t> next_{0};
+  std::mutex mutex_;
+  std::vector<bool> done_;
+  size_t shownUpTo_ = 0;
+};
+
 int RunConvert(const std::vector<std::string>& args) {
   ConvertArgs parsed;
   if (std::string error = ParseConvert(args, parsed); !error.empty()) return UsageError(error);
@@ -310,6 +450,8 @@ int RunConvert(const std::vector<std::string>& args) {
   const bool toStandardOutput = parsed.output == "-";
   const bool batch = parsed.sources.size() > 1;
   if (batch && toStandardOutput) return UsageError("-o - takes a single source");
+  if (parsed.json && toStandardOutput)
+    return UsageError("--json and -o - would both write to standard output");
   bool intoDirectory = !parsed.output.empty() && !toStandardOutput &&
                        (batch || IsDirectory(parsed.output) || parsed.output.back() == '/');
   if (batch && !parsed.output.empty() && !IsDirectory(parsed.output))
@@ -344,53 +486,48 @@ int RunConvert(const std::vector<std::string>& args) {
     }
   }
 
-  ConsoleHost host(!parsed.quiet);
   StandardInputSpool spool;
-  int status = Exit::Ok;
-  int converted = 0;
-  std::vector<std::string> failures;
+  std::vector<SourceRun> runs;
   for (const std::string& source : parsed.sources) {
-    JobRequest request = requestFor(source);
+    SourceRun run;
+    run.source = source;
+    run.name = source == "-" ? "standard input" : source;
+    run.request = requestFor(source);
     if (source == "-") {
-      request.sourcePath = spool.spool();
-      if (request.sourcePath.empty()) {
+      run.request.sourcePath = spool.spool();
+      if (run.request.sourcePath.empty()) {
+        ConsoleHost host(false);
         host.failure("Open Trace File", "Unable to open Source file.  File is in use or name is bad.",
                      SystemErrorDetail("standard input"), MessageIcon::Warning);
         return Exit::SourceRefused;
       }
     }
-    host.setSource(source == "-" ? "standard input" : source, batch);
-    const int shownBefore = host.messagesShown();
-    JobResult result = RunConversionJob(request, caps, host);
-    // Frames read but none chosen (a range past the end): the window shows
-    // it in its progress display; the console says it.
-    if (result.outcome == Outcome::NoFrames && host.messagesShown() == shownBefore)
-      host.message("Output", "Target file contains no frames!", MessageIcon::Information);
-    const int code = ExitFor(result.outcome);
-    if (code != Exit::Ok && status == Exit::Ok) status = code;
-    const bool wroteFrames = result.framesWritten > 0;
-    if (result.outcome == Outcome::Stopped && !isatty(fileno(stderr)))
-      std::fprintf(stderr, "%s: FILE PARTIALLY CONVERTED\n",
-                   source == "-" ? "standard input" : source.c_str());
-    if (code == Exit::Ok) ++converted;
-    else failures.push_back(source + " (" + OutcomeName(result.outcome) + ")");
-    if (batch && !parsed.quiet) {
-      if (wroteFrames)
-        std::fprintf(stderr, "%s -> %s: %s, %s frames\n", source.c_str(), result.targetPath.c_str(),
-                     OutcomeName(result.outcome), Grouped(result.framesWritten).c_str());
-      else
-        std::fprintf(stderr, "%s: %s\n", source.c_str(), OutcomeName(result.outcome));
-    }
-    if (result.outcome == Outcome::Stopped) break;
+    runs.push_back(std::move(run));
   }
-  if (batch && !parsed.quiet) {
+
+  unsigned workers = parsed.jobs ? parsed.jobs : std::max(1u, std::thread::hardware_concurrency());
+  workers = unsigned(std::min<size_t>(workers, runs.size()));
+  ConvertBatch(parsed, runs, workers).run();
+
+  // The status and the summary follow the order given, whatever order the
+  // workers finished in.
+  int status = Exit::Ok;
+  int converted = 0;
+  std::vector<std::string> failures;
+  for (const SourceRun& run : runs) {
+    if (!run.started) continue;
+    if (run.status != Exit::Ok && status == Exit::Ok) status = run.status;
+    if (run.status == Exit::Ok) ++converted;
+    else failures.push_back(run.source + " (" + OutcomeName(run.result.outcome) + ")");
+  }
+  if (batch && !parsed.quiet && !parsed.json) {
     std::string summary = "Converted " + std::to_string(converted) + " of " +
                           std::to_string(parsed.sources.size()) + " files";
     if (!failures.empty()) {
       summary += "; failed: ";
       for (size_t i = 0; i < failures.size(); ++i) summary += (i ? ", " : "") + failures[i];
     }
-    std::fprintf(stderr, "%s.\n", summary.c_str());
+    PrintLines(summary + ".\n");
   }
   return status;
 }
@@ -417,8 +554,8 @@ std::string FormatsTable() {
 
 namespace {
 
-// The options of convert: one description for the help text and the shell
-// completion.
+// The options of each command: one description for the help texts, the
+// shell completion and the manual page.
 struct OptionText {
   const char* names;
   const char* value;
@@ -440,36 +577,165 @@ const OptionText kConvertOptions[] = {
     {"--ascii-no-field-headers", "", "text targets: no field headers"},
     {"--source-tz", "ZONE", "zone of the source's local times (default: this machine's)"},
     {"--target-tz", "ZONE", "zone of the target's local times (default: this machine's)"},
+    {"-j, --jobs", "N", "convert N sources at once (0: one per core; default 1)"},
+    {"--json", "", "one JSON object per source on standard output, messages in it"},
     {"--quiet", "", "no progress line, no per-file lines"},
     {"-h, --help", "", "this text"},
 };
+const OptionText kIdentifyOptions[] = {
+    {"--frames", "", "read every frame: count, first and last time, cut frames, largest"},
+    {"--json", "", "one JSON object per file, with ISO 8601 times"},
+    {"-h, --help", "", "this text"},
+};
+
+// Exit statuses: the short form for the help text, the long one for the manual.
+struct ExitText {
+  int status;
+  const char* brief;
+  const char* meaning;
+};
+const ExitText kExitStatuses[] = {
+    {Exit::Ok, "converted", "Converted to the end, at least one frame written."},
+    {Exit::Usage, "usage",
+     "Bad arguments, an unknown target code, or a target not offered for the source "
+     "(\"Parameter Error\")."},
+    {Exit::SourceRefused, "source refused",
+     "Source refused: too small, unreadable, not a trace file, unsupported analyzer or topology."},
+    {Exit::ReadError, "read error",
+     "Read error: the source is damaged or cut short (the frames before it are written)."},
+    {Exit::WriteFailed, "write failed",
+     "Destination: cannot be created or written, exists with -n, is the source itself, or a "
+     "field of the target format is full (the frames before it are written)."},
+    {Exit::NoFrames, "no frames", "No frames were written; an existing target is left as it was."},
+    {Exit::Stopped, "stopped", "Stopped by Ctrl-C, SIGTERM or SIGHUP; the target is finished."},
+    {Exit::BadCompression, "bad compression",
+     "Converted, but compressed Sniffer data went bad on the way."},
+};
+constexpr const char* kBatchStatus =
+    "a batch returns the status of its first failed source, in the order given";
+
+std::vector<std::string> NamesOf(const OptionText& o) {
+  std::vector<std::string> names;
+  const std::string list = o.names;
+  for (size_t start = 0;;) {
+    const size_t comma = list.find(", ", start);
+    names.push_back(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    if (comma == std::string::npos) return names;
+    start = comma + 2;
+  }
+}
+
+// A value of fixed words ("big|little") is completed with them.
+bool IsWordChoice(const std::string& value) {
+  return value.find('|') != std::string::npos &&
+         std::all_of(value.begin(), value.end(), [](char c) { return std::islower(c) || c == '|'; });
+}
+
+std::string OptionLines(const std::string& header, const OptionText* begin, const OptionText* end) {
+  std::string text = header;
+  for (const OptionText* o = begin; o != end; ++o) {
+    std::string left = std::string("  ") + o->names + (*o->value ? std::string(" ") + o->value : "");
+    if (left.size() < 34) left.resize(34, ' ');
+    else left += "\n" + std::string(34, ' ');
+    text += left + o->help + "\n";
+  }
+  return text;
+}
+
+// "[-o FILE|DIR|-] [-n] ..." wrapped to the usage text's width.
+std::string OptionSynopsis(const std::string& indent, size_t firstColumn) {
+  std::string text;
+  size_t column = firstColumn;
+  for (const OptionText& o : kConvertOptions) {
+    const std::string name = NamesOf(o).front();
+    if (name == "--to" || name == "-h") continue;
+    const std::string item = "[" + name + (*o.value ? std::string(" ") + o.value : "") + "]";
+    if (column + 1 + item.size() > 79) {
+      text += "\n" + indent;
+      column = indent.size();
+    } else {
+      text += " ";
+      ++column;
+    }
+    text += item;
+    column += item.size();
+  }
+  return text;
+}
+
+// Text for the manual page: minus signs and backslashes escaped.
+std::string Roff(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '-') out += "\\-";
+    else if (c == '\\') out += "\\e";
+    else out += c;
+  }
+  return out;
+}
+
+std::string Capitalised(std::string text) {
+  if (!text.empty()) text[0] = char(std::toupper(static_cast<unsigned char>(text[0])));
+  return text;
+}
+
+std::string ManualOptions(const OptionText* begin, const OptionText* end) {
+  std::string text;
+  for (const OptionText* o = begin; o != end; ++o) {
+    std::string names;
+    for (const std::string& name : NamesOf(*o))
+      names += (names.empty() ? "" : ", ") + std::string("\\fB") + Roff(name) + "\\fR";
+    if (*o->value) names += " \\fI" + Roff(o->value) + "\\fR";
+    text += ".TP\n" + names + "\n" + Capitalised(Roff(o->help)) + ".\n";
+  }
+  return text;
+}
 
 }  // namespace
 
 std::string ConvertHelpText() {
-  std::string text =
+  std::string text = OptionLines(
       "Usage: morphalite convert [OPTION]... SOURCE... --to CODE\n"
       "Converts each SOURCE (- reads standard input) into the target format. Each target\n"
       "is written under a temporary name and replaces an existing file only when it\n"
-      "holds frames. -- ends the options.\n\n";
-  for (const OptionText& o : kConvertOptions) {
-    std::string left = std::string("  ") + o.names + (*o.value ? std::string(" ") + o.value : "");
-    if (left.size() < 34) left.resize(34, ' ');
-    else left += "\n" + std::string(34, ' ');
-    text += left + o.help + "\n";
+      "holds frames. -- ends the options.\n\n",
+      std::begin(kConvertOptions), std::end(kConvertOptions));
+  std::string statuses;
+  for (const ExitText& e : kExitStatuses)
+    statuses += (statuses.empty() ? "" : ", ") + std::to_string(e.status) + " " + e.brief;
+  text += "\nExit status: " + statuses + "; " + kBatchStatus + ".\n";
+  // Wrapped at the last space before 80 columns.
+  for (size_t lineStart = text.rfind("\nExit status") + 1; text.size() - lineStart > 80;) {
+    const size_t space = text.rfind(' ', lineStart + 79);
+    text[space] = '\n';
+    lineStart = space + 1;
   }
-  return text + "\nExit status: 0 converted, 1 usage, 2 source refused, 3 read error,\n"
-                "4 write failed, 5 no frames, 6 stopped, 7 bad compression; a batch\n"
-                "returns the status of its first failed source.\n";
+  return text;
+}
+
+std::string IdentifyHelpText() {
+  return OptionLines(
+      "Usage: morphalite identify [OPTION]... FILE...\n"
+      "Tells what each FILE is: analyzer, interface, file date, frame count, comment, and\n"
+      "the targets it can be converted to. -- ends the options.\n\n",
+      std::begin(kIdentifyOptions), std::end(kIdentifyOptions));
 }
 
 std::string BashCompletion() {
-  std::string words;
+  std::string convertWords, identifyWords, choices;
   for (const OptionText& o : kConvertOptions) {
-    std::string names = o.names;
-    for (size_t at; (at = names.find(", ")) != std::string::npos;) names.replace(at, 2, " ");
-    words += (words.empty() ? "" : " ") + names;
+    for (const std::string& name : NamesOf(o)) convertWords += " " + name;
+    if (IsWordChoice(o.value)) {
+      std::string words = o.value;
+      std::replace(words.begin(), words.end(), '|', ' ');
+      std::string patterns;
+      for (const std::string& name : NamesOf(o)) patterns += (patterns.empty() ? "" : "|") + name;
+      choices += "    " + patterns + ") COMPREPLY=($(compgen -W '" + words +
+                 "' -- \"$cur\")); return ;;\n";
+    }
   }
+  for (const OptionText& o : kIdentifyOptions)
+    for (const std::string& name : NamesOf(o)) identifyWords += " " + name;
   std::string codes;
   for (int type = 0; type < Analyzer::Count; ++type) {
     const AnalyzerInfo& info = Analyzers(AnalyzerType(type));
@@ -481,18 +747,20 @@ std::string BashCompletion() {
          "_morphalite() {\n"
          "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
          "  if [ \"$COMP_CWORD\" -eq 1 ]; then\n"
-         "    COMPREPLY=($(compgen -W 'convert identify help --help --version --formats' -- \"$cur\"))\n"
+         "    COMPREPLY=($(compgen -W 'convert identify help --help --version --formats --man' -- \"$cur\"))\n"
          "    [ ${#COMPREPLY[@]} -eq 0 ] && COMPREPLY=($(compgen -f -- \"$cur\"))\n"
          "    return\n"
          "  fi\n"
          "  case $prev in\n"
-         "    --to) COMPREPLY=($(compgen -W '" + codes + "' -- \"$cur\")); return ;;\n"
-         "    --pcap-order) COMPREPLY=($(compgen -W 'big little' -- \"$cur\")); return ;;\n"
-         "    --pcap-variant) COMPREPLY=($(compgen -W 'standard modified' -- \"$cur\")); return ;;\n"
-         "    --ascii-delimiter) COMPREPLY=($(compgen -W 'tab comma fixed' -- \"$cur\")); return ;;\n"
+         "    --to) COMPREPLY=($(compgen -W '" + codes + "' -- \"$cur\")); return ;;\n" +
+         choices +
          "  esac\n"
          "  if [[ $cur == -* ]]; then\n"
-         "    COMPREPLY=($(compgen -W '" + words + " --json' -- \"$cur\"))\n"
+         "    if [ \"${COMP_WORDS[1]}\" = identify ]; then\n"
+         "      COMPREPLY=($(compgen -W '" + identifyWords + "' -- \"$cur\"))\n"
+         "    else\n"
+         "      COMPREPLY=($(compgen -W '" + convertWords + "' -- \"$cur\"))\n"
+         "    fi\n"
          "  else\n"
          "    COMPREPLY=($(compgen -f -- \"$cur\"))\n"
          "  fi\n"
@@ -502,36 +770,140 @@ std::string BashCompletion() {
 
 std::vector<std::string> ConvertOptionNames() {
   std::vector<std::string> names;
-  for (const OptionText& o : kConvertOptions) {
-    std::string list = o.names;
-    size_t start = 0;
-    while (start < list.size()) {
-      size_t comma = list.find(", ", start);
-      names.push_back(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-      if (comma == std::string::npos) break;
-      start = comma + 2;
-    }
-  }
+  for (const OptionText& o : kConvertOptions)
+    for (const std::string& name : NamesOf(o)) names.push_back(name);
   return names;
 }
 
-std::string IdentifyHelpText() {
-  return "Usage: morphalite identify [--json] FILE...\n"
-         "Tells what each FILE is: analyzer, interface, frame count, comment, and whether\n"
-         "it can be converted. --json writes one object per file.\n";
+std::vector<std::string> IdentifyOptionNames() {
+  std::vector<std::string> names;
+  for (const OptionText& o : kIdentifyOptions)
+    for (const std::string& name : NamesOf(o)) names.push_back(name);
+  return names;
 }
 
 std::string UsageText() {
   return "Usage:\n"
          "  morphalite SOURCE CODE [/NS]      convert SOURCE beside itself (codes: TD, PN, SN, XR, ...)\n"
-         "  morphalite convert SOURCE... --to CODE|NAME [-o FILE|DIR] [--range A-B]\n"
-         "             [--slice N] [--to-ethernet|--to-wireless] [--pcap-order big|little]\n"
-         "             [--pcap-variant standard|modified] [--ascii-fields LIST]\n"
-         "             [--ascii-delimiter tab|comma|fixed] [--ascii-no-header]\n"
-         "             [--ascii-no-field-headers] [-n|--no-clobber] [--quiet] [--]\n"
-         "  morphalite identify FILE... [--json]\n"
+         "  morphalite convert SOURCE... --to CODE|NAME" +
+         OptionSynopsis("             ", 45) + " [--]\n" +
+         "  morphalite identify [--json] [--frames] FILE...\n"
          "  morphalite help [convert|identify] | --help | --version | --formats\n"
-         "  morphalite --completion bash\n";
+         "  morphalite --completion bash | --man\n";
+}
+
+std::string ManualPage() {
+  std::string synopsis;
+  for (const OptionText& o : kConvertOptions) {
+    const std::string name = NamesOf(o).front();
+    if (name == "--to" || name == "-h") continue;
+    synopsis += ".RB [ \"" + Roff(name) + (*o.value ? " \\fI" + Roff(o.value) + "\\fR" : "") + "\" ]\n";
+  }
+  std::string statuses;
+  for (const ExitText& e : kExitStatuses)
+    statuses += ".TP\n.B " + std::to_string(e.status) + "\n" + Roff(e.meaning) + "\n";
+  return std::string(
+             ".\\\" Manual page of morphalite, written by `morphalite --man` from the option\n"
+             ".\\\" tables of ui/cli/command_line.cpp: change them, then regenerate this file.\n"
+             ".TH MORPHALITE 1 \"2026\" \"Morphalite " MORPHALITE_VERSION_MAJOR_MINOR
+             "\" \"User Commands\"\n"
+             ".SH NAME\n"
+             "morphalite \\- convert network-analyzer trace files between formats\n"
+             ".SH SYNOPSIS\n"
+             ".B morphalite\n.RI [ SOURCE ]\n.br\n"
+             ".B morphalite\n.I SOURCE CODE\n.RB [ /NS ]\n.br\n"
+             ".B morphalite convert\n.IR SOURCE ...\n.B \\-\\-to\n.IR CODE | NAME\n") +
+         synopsis +
+         ".br\n"
+         ".B morphalite identify\n.RB [ \\-\\-json ]\n.RB [ \\-\\-frames ]\n.IR FILE ...\n.br\n"
+         ".B morphalite\n.BR \\-\\-help \" | \" \\-\\-version \" | \" \\-\\-formats \" | \" \\-\\-man\n"
+         ".SH DESCRIPTION\n"
+         ".B morphalite\n"
+         "recognises which network analyzer wrote a trace file and over which media, and\n"
+         "writes the same frames \\(em every length, flag and timestamp \\(em in another\n"
+         "analyzer's format or as a text dump. Short Ethernet frames come out padded to\n"
+         "60 bytes.\n"
+         ".PP\n"
+         "Without arguments it opens the desktop window (where the window is built and a\n"
+         "display is available; otherwise it prints the usage). With a\n"
+         ".I SOURCE\n"
+         "alone it opens the window with that file loaded, or, without a window, prints\n"
+         "what\n.B identify\nsays of it.\n"
+         ".SH COMMANDS\n"
+         ".TP\n.I SOURCE CODE \\fR[\\fP/NS\\fR]\\fP\n"
+         "Converts\n.I SOURCE\nbeside itself, under the default suffix of the target\n.IR CODE .\n"
+         "With\n.B /NS\n(any letter case) it runs unattended on the console, without a window;\n"
+         "libpcap targets then take the byte order and variant saved in the settings.\n"
+         ".TP\n.B convert\n"
+         "Converts each\n.I SOURCE\nto the target given by\n.BR \\-\\-to .\n"
+         "An existing target is overwritten unless\n.B \\-n\nis given.\n"
+         ".TP\n.B identify\n"
+         "Prints the analyzer, interface, file date, size, comment, line speed, stated\n"
+         "frame count and the offered targets of each\n.IR FILE .\n"
+         ".TP\n.B \\-\\-formats\n"
+         "Prints the table of analyzers with their codes and names, whether each is read\n"
+         "and written, and its default suffix.\n"
+         ".TP\n.BR \\-\\-completion \" bash\"\n"
+         "Prints the bash completion script.\n"
+         ".TP\n.B \\-\\-man\nPrints this manual page.\n"
+         ".TP\n.B \\-\\-version\nPrints the version.\n"
+         ".SH CONVERT OPTIONS\n" +
+         ManualOptions(std::begin(kConvertOptions), std::end(kConvertOptions)) +
+         ".TP\n.B \\-\\-\n"
+         "Ends the options: later arguments are sources even when they start with\n.BR \\- .\n"
+         ".PP\n"
+         "Options take their values as\n.B \\-\\-to TD\nor\n.BR \\-\\-to=TD .\n"
+         "Every message goes to standard error as\n.RI \\(dq Caption : \" text\" \\(dq;\n"
+         "nothing waits for a user. On a terminal, unless\n.BR /NS ,\n.B \\-\\-quiet\nor\n"
+         ".B \\-\\-jobs\nabove 1 is given, a one-line progress display runs on standard error.\n"
+         "Ctrl-C, SIGTERM and SIGHUP stop every conversion under way; each target stays a\n"
+         "valid, finished file, and off a terminal \\(dqFILE PARTIALLY CONVERTED\\(dq is printed.\n"
+         "A failed read or write adds a second line with the file and the reason. In a\n"
+         "batch every message starts with its source, each source ends with one line, and\n"
+         "a summary closes it.\n"
+         ".PP\n"
+         "Each target is written under a temporary name in its folder and renamed over\n"
+         "the destination only when frames were written; a conversion that writes none\n"
+         "leaves an existing file as it was. The source\n.B \\-\nreads standard input (it needs\n"
+         ".BR \\-o );\n.B \\-o \\-\nwrites standard output for writers that never seek back\n"
+         "(libpcap, pcapng, snoop, text). Two sources of a batch that would write the same\n"
+         "target are refused before anything starts.\n"
+         ".PP\n"
+         "With\n.BR \\-\\-json ,\n"
+         "each source gives one line of standard output holding a JSON object: source,\n"
+         "target, sourceAnalyzer, targetAnalyzer, framesRead, framesWritten,\n"
+         "nonDataFrames, bytes, firstFrame and lastFrame (ISO 8601 UTC, null when no frame\n"
+         "was written), outcome, exitStatus, messages and detail. A byte of a file name\n"
+         "that is not part of valid UTF-8 is written as the escape \\e\\fBudcXX\\fR, as\n"
+         "Python's surrogateescape does.\n"
+         ".SH IDENTIFY OPTIONS\n" +
+         ManualOptions(std::begin(kIdentifyOptions), std::end(kIdentifyOptions)) +
+         ".PP\n"
+         "The frame lengths\n.B \\-\\-frames\n"
+         "reports are wire lengths, with the 4-byte FCS on Ethernet.\n"
+         ".SH EXIT STATUS\n" +
+         statuses + ".PP\n" + Capitalised(Roff(kBatchStatus)) + ".\n" +
+         ".SH FILES\n"
+         ".TP\n.I ~/.config/Corvantique/Morphalite.ini\n"
+         "Settings of the window and of\n.BR /NS :\n"
+         "recent files, last directory, last target format, libpcap byte order and\n"
+         "variant (group 3.0).\n"
+         ".TP\n.I /usr/share/doc/morphalite/help/index.html\n"
+         "The help the window opens on F1 (under the installation prefix).\n"
+         ".SH EXAMPLES\n"
+         ".TP\n.B morphalite trace.enc TD /NS\n"
+         "Converts a Sniffer DOS trace to libpcap as\n.IR trace.dmp .\n"
+         ".TP\n.B morphalite convert *.cap \\-\\-to pcap \\-o out/ \\-\\-jobs 0 \\-\\-quiet\n"
+         "Converts several traces into the directory\n.IR out ,\none per core at a time.\n"
+         ".TP\n.B morphalite convert *.cap \\-\\-to snoop \\-o out/ \\-\\-json\n"
+         "The same, with one JSON object per trace for a script.\n"
+         ".TP\n.B cat trace.pcap | morphalite convert \\- \\-\\-to pcap \\-o \\- | tshark \\-r \\-\n"
+         "Through pipes.\n"
+         ".TP\n.B morphalite identify \\-\\-frames trace.cap\n"
+         "Tells which analyzer wrote a file, and reads every frame.\n"
+         ".SH SEE ALSO\n"
+         ".BR tcpdump (8),\n"
+         ".BR pcap\\-savefile (5)\n";
 }
 
 LaunchMode ClassifyCommandLine(const std::vector<std::string>& args) {
@@ -566,6 +938,10 @@ int RunCommandLine(const std::vector<std::string>& args) {
   if (args[0] == "--completion") {
     if (args.size() != 2 || args[1] != "bash") return UsageError("--completion takes bash");
     std::fputs(BashCompletion().c_str(), stdout);
+    return Exit::Ok;
+  }
+  if (args[0] == "--man") {
+    std::fputs(ManualPage().c_str(), stdout);
     return Exit::Ok;
   }
   if (args[0] == "--formats") {

@@ -29,7 +29,7 @@ LaunchMode ClassifyCommandLine(const std::vector<std::string>& args);
 // Runs a console command line; returns the exit status.
 int RunCommandLine(const std::vector<std::string>& args);
 
-// morphalite identify FILE... [--json]
+// morphalite identify [--json] [--frames] FILE...
 int RunIdentifyCommand(const std::vector<std::string>& args, std::FILE* out);
 
 std::string UsageText();
@@ -37,8 +37,12 @@ std::string ConvertHelpText();
 std::string IdentifyHelpText();
 // The bash completion script, from the same option table as the help text.
 std::string BashCompletion();
-// Every name of every convert option ("-o", "--output", ...).
+// Every name of every convert option ("-o", "--output", ...), and of identify's.
 std::vector<std::string> ConvertOptionNames();
+std::vector<std::string> IdentifyOptionNames();
+// The manual page (roff), from the same option tables (morphalite --man);
+// docs/morphalite.1 is its output.
+std::string ManualPage();
 // The formats this build reads and writes, as a Markdown table.
 std::string FormatsTable();
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <mutex>
 #include <string>
 
 namespace morph {
@@ -12,6 +13,20 @@ std::atomic<bool> gInterrupted{false};
 
 extern "C" void OnInterrupt(int) {
   if (gInterrupted.exchange(true)) _exit(130);
+}
+
+std::mutex& OutputMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+// Reasons from the system name their file; a reader's names a record, so
+// the source is put before it.
+std::string DetailLine(const std::string& text, const std::string& detail,
+                       const std::string& source) {
+  const bool aboutSource = text.find("source file") != std::string::npos;
+  const bool named = detail.compare(0, source.size(), source) == 0;
+  return aboutSource && !named && !source.empty() ? source + ": " + detail : detail;
 }
 
 }  // namespace
@@ -48,11 +63,7 @@ void ConsoleHost::failure(const std::string& caption, const std::string& text,
                           const std::string& detail, MessageIcon icon) {
   message(caption, text, icon);
   if (detail.empty()) return;
-  // Reasons from the system name their file; a reader's names a record.
-  const bool aboutSource = text.find("source file") != std::string::npos;
-  const bool named = detail.compare(0, source_.size(), source_) == 0;
-  const std::string line = aboutSource && !named && !source_.empty() ? source_ + ": " + detail : detail;
-  std::fprintf(out_, "%s  %s\n", prefix_.c_str(), line.c_str());
+  std::fprintf(out_, "%s  %s\n", prefix_.c_str(), DetailLine(text, detail, source_).c_str());
   std::fflush(out_);
 }
 
@@ -79,5 +90,35 @@ void ConsoleHost::progress(const ProgressView& v) {
   lineDrawn_ = true;
   if (v.finished) clearLine();
 }
+
+void PrintLines(const std::string& text, std::FILE* out) {
+  std::lock_guard<std::mutex> lock(OutputMutex());
+  std::fputs(text.c_str(), out);
+  std::fflush(out);
+}
+
+GatheringHost::GatheringHost(std::string source, bool print, std::FILE* out)
+    : source_(std::move(source)), print_(print), out_(out) {}
+
+void GatheringHost::message(const std::string& caption, const std::string& text, MessageIcon icon) {
+  failure(caption, text, "", icon);
+}
+
+void GatheringHost::failure(const std::string& caption, const std::string& text,
+                            const std::string& detail, MessageIcon) {
+  ShownMessage m{caption + ": " + text, detail.empty() ? "" : DetailLine(text, detail, source_)};
+  if (print_)
+    PrintLines(source_ + ": " + m.line + "\n" +
+                   (m.detail.empty() ? "" : source_ + ":   " + m.detail + "\n"),
+               out_);
+  shown.push_back(std::move(m));
+}
+
+Answer GatheringHost::ask(const std::string& caption, const std::string& text, bool) {
+  message(caption, text + " Yes", MessageIcon::Question);
+  return Answer::Yes;
+}
+
+bool GatheringHost::stopRequested() { return gInterrupted.load(std::memory_order_relaxed); }
 
 }  // namespace morph

@@ -3,6 +3,8 @@
 #pragma once
 #include <atomic>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "engine/host.h"
 #include "engine/progress.h"
@@ -37,6 +39,37 @@ class ConsoleHost : public Host {
   std::string source_;
   std::string prefix_;
 };
+
+// One message a conversion showed: "Caption: text" and, for a failed read
+// or write, the reason on its own line.
+struct ShownMessage {
+  std::string line;
+  std::string detail;
+};
+
+// The host of one source when several convert at once, or when --json
+// gathers the messages: keeps every message and, when printing, writes each
+// one as whole lines that start with the source, never mixed with another
+// thread's. No progress display.
+class GatheringHost : public Host {
+ public:
+  GatheringHost(std::string source, bool print, std::FILE* out = stderr);
+  void message(const std::string& caption, const std::string& text, MessageIcon icon) override;
+  void failure(const std::string& caption, const std::string& text, const std::string& detail,
+               MessageIcon icon) override;
+  Answer ask(const std::string& caption, const std::string& text, bool yesToAll) override;
+  bool stopRequested() override;
+
+  std::vector<ShownMessage> shown;
+
+ private:
+  std::string source_;
+  bool print_;
+  std::FILE* out_;
+};
+
+// Writes text (whole lines) to `out` while no other thread writes there.
+void PrintLines(const std::string& text, std::FILE* out = stderr);
 
 // Installs the handler that turns Ctrl-C, SIGTERM and SIGHUP into a Stop (a
 // finished target with the frames so far); a second signal ends the program.

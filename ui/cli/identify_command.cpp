@@ -1,16 +1,23 @@
-// morphalite identify FILE... [--json]: for each file the facts the main
-// window would show, or the message that refuses it.
+// morphalite identify [--json] [--frames] FILE...: for each file the facts
+// the main window would show, or the message that refuses it; with --frames
+// also what reading every frame tells.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/bytes.h"
 #include "engine/catalogue.h"
+#include "engine/failure.h"
 #include "engine/file_date.h"
 #include "engine/job.h"
 #include "engine/targets.h"
 #include "ui/cli/command_line.h"
 #include "ui/cli/console_host.h"
+#include "ui/cli/json.h"
 
 namespace morph {
 namespace {
@@ -28,6 +35,7 @@ class RecordingHost : public Host {
 // Everything shown for an accepted source.
 struct IdentifyView {
   std::string analyzer, interface, fileDate, fileSize, comment, destination;
+  std::optional<int64_t> fileTime;  // last modified, UTC microseconds since 1970
   uint32_t lineSpeed = 0;
   int64_t sizeBytes = 0;
   int32_t frames = 0;  // 0: the file states no count
@@ -42,6 +50,8 @@ IdentifyView ViewOf(const ConversionState& s, const CapabilitySets& caps) {
   f.interface = TopologyName(topology);
   if (targetClass == TargetClass::Wan) f.interface += WanProtocolName(s.WanProtocol);
   f.fileDate = s.SourceFileDateText;
+  if (struct stat st {}; stat(s.SourceFileName.c_str(), &st) == 0)
+    f.fileTime = int64_t(st.st_mtim.tv_sec) * kMicrosPerSecond + st.st_mtim.tv_nsec / 1000;
   f.sizeBytes = s.SourceFileSize;
   f.fileSize = FileSizeText(s.SourceFileSize);
   f.comment = s.FileComment;
@@ -56,30 +66,6 @@ IdentifyView ViewOf(const ConversionState& s, const CapabilitySets& caps) {
     f.destination = DefaultTargetName(d);
   }
   return f;
-}
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20 || c >= 0x7F) {
-          // Comments come from the files: bytes outside ASCII are passed on
-          // as Latin-1 code points so the output stays valid JSON.
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-          out += escaped;
-        } else {
-          out += char(c);
-        }
-    }
-  }
-  return out + "\"";
 }
 
 void PrintText(std::FILE* out, const std::string& path, const IdentifyView& f) {
@@ -97,18 +83,51 @@ void PrintText(std::FILE* out, const std::string& path, const IdentifyView& f) {
   std::fprintf(out, "Destination: %s\n", f.destination.c_str());
 }
 
-void PrintJson(std::FILE* out, const std::string& path, const IdentifyView& f) {
+std::optional<double> DurationSeconds(const FrameSurvey& survey) {
+  if (!survey.firstFrameTime || !survey.lastFrameTime) return std::nullopt;
+  return double(*survey.lastFrameTime - *survey.firstFrameTime) / double(kMicrosPerSecond);
+}
+
+// What reading every frame told, as capinfos tells it.
+void PrintSurveyText(std::FILE* out, const FrameSurvey& survey) {
+  std::fprintf(out, "Frames Read: %s\n", Grouped(survey.frames).c_str());
+  std::fprintf(out, "First Frame: %s\n", IsoTime(survey.firstFrameTime).c_str());
+  std::fprintf(out, "Last Frame: %s\n", IsoTime(survey.lastFrameTime).c_str());
+  if (auto duration = DurationSeconds(survey))
+    std::fprintf(out, "Duration: %.6f seconds\n", *duration);
+  std::fprintf(out, "Cut Frames: %s\n", Grouped(survey.cutFrames).c_str());
+  std::fprintf(out, "Largest Frame: %s bytes\n", Grouped(survey.largestFrame).c_str());
+  if (!survey.failureDetail.empty())
+    std::fprintf(out, "Read Error: %s\n", survey.failureDetail.c_str());
+}
+
+std::string SurveyJson(const FrameSurvey& survey) {
+  char duration[32] = "null";
+  if (auto seconds = DurationSeconds(survey)) std::snprintf(duration, sizeof duration, "%.6f", *seconds);
+  return ", \"framesRead\": " + std::to_string(survey.frames) +
+         ", \"firstFrame\": " + JsonTime(survey.firstFrameTime) +
+         ", \"lastFrame\": " + JsonTime(survey.lastFrameTime) + ", \"duration\": " + duration +
+         ", \"cutFrames\": " + std::to_string(survey.cutFrames) +
+         ", \"largestFrame\": " + std::to_string(survey.largestFrame) + ", \"readError\": " +
+         (survey.failureDetail.empty() ? "null" : JsonString(survey.failureDetail));
+}
+
+void PrintJson(std::FILE* out, const std::string& path, const IdentifyView& f,
+               const std::optional<FrameSurvey>& survey) {
   std::string targets;
   for (const std::string& name : f.targets) targets += (targets.empty() ? "" : ", ") + JsonString(name);
   std::string json = "{\"file\": " + JsonString(path) + ", \"accepted\": true" +
                      ", \"analyzer\": " + JsonString(f.analyzer) +
                      ", \"interface\": " + JsonString(f.interface) +
                      ", \"fileDate\": " + JsonString(f.fileDate) +
+                     ", \"fileTime\": " + JsonTime(f.fileTime) +
                      ", \"fileSize\": " + std::to_string(f.sizeBytes) +
-                     ", \"comment\": " + JsonString(f.comment) +
+                     ", \"comment\": " + JsonLatin1(f.comment) +
                      ", \"lineSpeed\": " + std::to_string(f.lineSpeed);
   if (f.frames > 0) json += ", \"frames\": " + std::to_string(f.frames);
-  json += ", \"targets\": [" + targets + "], \"destination\": " + JsonString(f.destination) + "}";
+  json += ", \"targets\": [" + targets + "], \"destination\": " + JsonString(f.destination);
+  if (survey) json += SurveyJson(*survey);
+  json += "}";
   std::fprintf(out, "%s\n", json.c_str());
 }
 
@@ -121,11 +140,15 @@ void PrintRefusalJson(std::FILE* out, const std::string& path, const RecordingHo
 }  // namespace
 
 int RunIdentifyCommand(const std::vector<std::string>& args, std::FILE* out) {
-  bool json = false;
+  bool json = false, frames = false, optionsEnded = false;
   std::vector<std::string> files;
   for (const std::string& arg : args) {
-    if (arg == "--json")
+    if (!optionsEnded && arg == "--json")
       json = true;
+    else if (!optionsEnded && arg == "--frames")
+      frames = true;
+    else if (!optionsEnded && arg == "--")
+      optionsEnded = true;
     else
       files.push_back(arg);
   }
@@ -144,16 +167,24 @@ int RunIdentifyCommand(const std::vector<std::string>& args, std::FILE* out) {
     Host& host = json ? static_cast<Host&>(recorder) : static_cast<Host&>(console);
     SourceCheck check = CheckSource(*state, caps, path, host);
     if (!check.accepted) {
-      status = Exit::SourceRefused;
+      if (status == Exit::Ok) status = Exit::SourceRefused;
       if (json) PrintRefusalJson(out, path, recorder);
       continue;
     }
     IdentifyView facts = ViewOf(*state, caps);
+    std::optional<FrameSurvey> survey;
+    if (frames) {
+      console.setSource(path, false);
+      survey = SurveyFrames(path, caps, host);
+      if (survey->outcome == Outcome::ReadError && status == Exit::Ok) status = Exit::ReadError;
+      if (survey->outcome == Outcome::Stopped && status == Exit::Ok) status = Exit::Stopped;
+    }
     if (json) {
-      PrintJson(out, path, facts);
+      PrintJson(out, path, facts, survey);
     } else {
       if (!first) std::fputc('\n', out);
       PrintText(out, path, facts);
+      if (survey) PrintSurveyText(out, *survey);
     }
     first = false;
   }
