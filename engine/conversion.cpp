@@ -39,15 +39,16 @@ bool Conversion::ResetConversion() {
   s.ConversionFinished = false;
   s.BadCompression = false;
   s.SourceZoneBiasMinutes.reset();
+  zoneCache_ = {};
   s.FramesRead = 0;
   s.FrameNanoseconds = 0;
   s.SourceHasNanoseconds = false;
 
   struct stat st {};
   if (!s.SourceFileName.empty() && stat(s.SourceFileName.c_str(), &st) == 0)
-    s.TraceDate = LocalDateTimeFromUnix(int64_t(st.st_mtime));
+    s.TraceDate = LocalDateTimeFromUnix(SourceZoneOf(s), int64_t(st.st_mtime));
   else
-    s.TraceDate = LocalDateTimeFromUnix(int64_t(std::time(nullptr)));
+    s.TraceDate = LocalDateTimeFromUnix(SourceZoneOf(s), int64_t(std::time(nullptr)));
   ComputeTimeZoneBias(s, true);
 
   s.FramesReadTotal = 0;
@@ -158,6 +159,7 @@ void Conversion::Finish() {
     const Topology sourceTopology = s.TraceTopology;
     if (s.ConvertToWireless && s.TraceTopology == Topo::Ethernet) s.TraceTopology = Topo::Wireless;
     else if (s.ConvertToEthernet && s.TraceTopology == Topo::Wireless) s.TraceTopology = Topo::Ethernet;
+    TargetZoneScope zone(*this);
     writer_->finish(*this, s.FramesWritten);
     s.TraceTopology = sourceTopology;
   }
@@ -270,6 +272,13 @@ bool Conversion::ProcessFrame() {
                     Grouped(s.StoredLength) + ") outside 0 to 32,768");
   if (s.ReadError) return false;
   if (s.FrameLength <= 4 && reader_ && reader_->has(Capability::SkipsTinyFrames)) return false;
+  // A target full to its frame count stops before the frame that does not
+  // fit; the finish step completes a file of those before it.
+  if (const int32_t limit = TargetFrameLimit(); limit > 0 && s.FramesWritten - s.NonDataFrames >= limit) {
+    FailWrite(s, std::string("a ") + writer_->family + " file holds at most " + Grouped(limit) +
+                     " frames; the frames before frame " + Grouped(n) + " are written");
+    return true;
+  }
 
   ++s.FramesWritten;
   s.FrameBytes += uint32_t(s.StoredLength);
@@ -300,14 +309,18 @@ bool Conversion::ProcessFrame() {
     s.FirstFrameTime = s.FrameTime;
     s.FirstFrameSeconds = s.FrameTime / 1000000;
     s.FirstFrameMicroseconds = s.FrameTime - s.FirstFrameSeconds * 1000000;
+    TargetZoneScope zone(*this);
     ComputeWriterTimeBase(s);
     if (writer_ && writer_->writeHeader && CanWrite()) writer_->writeHeader(*this, n);
   }
   if (s.SliceFrames && s.SliceLength < s.StoredLength) s.StoredLength = s.SliceLength;
-  if (write && frameObserver)
-    frameObserver(*this);
-  else if (write && writer_ && writer_->writeFrame && CanWrite())
-    writer_->writeFrame(*this);
+  if (write) {
+    TargetZoneScope zone(*this);
+    if (frameObserver)
+      frameObserver(*this);
+    else if (writer_ && writer_->writeFrame && CanWrite())
+      writer_->writeFrame(*this);
+  }
   // A writer fails by its target's I/O error or by setting WriteFailed itself
   // (a value its format cannot hold).
   if (target && target->failed()) FailWrite(s, target->errorText());
@@ -316,27 +329,58 @@ bool Conversion::ProcessFrame() {
   if (s.TraceTopology == Topo::Ethernet && s.ConvertToEthernet) s.TraceTopology = Topo::Wireless;
   else if (s.TraceTopology == Topo::Wireless && s.ConvertToWireless) s.TraceTopology = Topo::Ethernet;
   if (result) s.WriteFailed = true;
-  if (writer_ && writer_->maxFrames > 0 && s.FramesWritten - s.NonDataFrames >= writer_->maxFrames) {
-    FailWrite(s, std::string("a ") + writer_->family + " file holds at most " +
-                     Grouped(writer_->maxFrames) + " frames; the frames up to it are written");
-    result = true;
-  }
   if (host.stopRequested()) stopPressed_ = true;
   if (stopPressed_) s.StopRequested = true;
   if (!s.ConvertAll && n == s.EndFrame) s.EndOfSource = true;
   return result;
 }
 
-bool Conversion::RoomForFrame(uint64_t end) {
+Conversion::TargetZoneScope::TargetZoneScope(Conversion& c) : s_(c.state) {
+  // Without a zone chosen, sources and targets share the machine's: the
+  // times stay as the reader gave them.
+  if (!s_.SourceZone && !s_.TargetZone) return;
+  ZoneCache& cache = c.zoneCache_;
+  if (!cache.valid || !(cache.traceDate == s_.TraceDate) || cache.bias != s_.TimeZoneBias) {
+    cache = {true, s_.TraceDate, s_.TimeZoneBias, ViewInZone(s_, TargetZoneOf(s_))};
+  }
+  active_ = true;
+  saved_ = {s_.TraceDate, s_.TimeZoneBias, s_.FrameTime, s_.FirstFrameTime, s_.FirstFrameSeconds,
+            s_.FirstFrameMicroseconds};
+  const int64_t shift = cache.view.frameTimeShift;
+  s_.TraceDate = cache.view.traceDate;
+  s_.TimeZoneBias = cache.view.timeZoneBias;
+  s_.FrameTime += shift;
+  s_.FirstFrameTime += shift;
+  s_.FirstFrameSeconds = s_.FirstFrameTime / 1000000;
+  s_.FirstFrameMicroseconds = s_.FirstFrameTime - s_.FirstFrameSeconds * 1000000;
+}
+
+Conversion::TargetZoneScope::~TargetZoneScope() {
+  if (!active_) return;
+  s_.TraceDate = saved_.traceDate;
+  s_.TimeZoneBias = saved_.bias;
+  s_.FrameTime = saved_.frameTime;
+  s_.FirstFrameTime = saved_.firstFrameTime;
+  s_.FirstFrameSeconds = saved_.firstFrameSeconds;
+  s_.FirstFrameMicroseconds = saved_.firstFrameMicroseconds;
+}
+
+int32_t Conversion::TargetFrameLimit() const {
+  if (!writer_ || writer_->maxFrames <= 0) return 0;
+  const int32_t lowered = state.TargetFrameLimit;
+  return lowered > 0 && lowered < writer_->maxFrames ? lowered : writer_->maxFrames;
+}
+
+bool Conversion::RoomForFrame(uint64_t end, uint64_t formatLimit) {
   ConversionState& s = state;
-  if (end <= s.TargetOffsetLimit) return true;
+  const uint64_t limit = std::min(s.TargetOffsetLimit, formatLimit);
+  if (end <= limit) return true;
   --s.FramesWritten;
   s.FrameBytes -= uint32_t(s.StoredLength);
   s.FrameBytesTotal -= uint64_t(s.StoredLength);
-  FailWrite(s, "frame " + Grouped(s.FramesRead) + " would carry the file past " +
-                   Grouped(int64_t(s.TargetOffsetLimit)) + " bytes, the most a " +
-                   (writer_ ? writer_->family : "target") +
-                   " file can address; the frames before it are written");
+  FailWrite(s, "frame " + Grouped(s.FramesRead) + " would carry the " +
+                   (writer_ ? writer_->family : "") + " target past " + Grouped(int64_t(limit)) +
+                   " bytes, the most it can address; the frames before it are written");
   return false;
 }
 

@@ -12,6 +12,7 @@
 #include "engine/progress.h"
 #include "engine/state.h"
 #include "engine/streams.h"
+#include "engine/timebase.h"
 
 namespace morph {
 
@@ -52,8 +53,11 @@ class Conversion {
   // file still ends within the limit after the current frame, `end` being
   // where it would then end (with what the finish step adds). Otherwise the
   // frame is not counted, the write fails with the reason and the finish
-  // step completes a valid file of the frames before it.
-  bool RoomForFrame(uint64_t end);
+  // step completes a valid file of the frames before it. `formatLimit` is
+  // a smaller bound of the format's own (a page table's reach).
+  bool RoomForFrame(uint64_t end, uint64_t formatLimit = UINT64_MAX);
+  // The most frames the target can hold (its family's count field); 0 = no limit.
+  int32_t TargetFrameLimit() const;
 
   // The progress display as it stands.
   ProgressView Progress() const;
@@ -109,6 +113,33 @@ class Conversion {
     const char* tag_ = nullptr;
   };
 
+  // While a writer runs, the trace date, zone bias and frame times are told
+  // in the target's zone (readers work in the source's); a constant shift,
+  // fixed from the trace date as the source's bias is.
+  struct ZoneCache {
+    bool valid = false;
+    double traceDate = 0;
+    int32_t bias = 0;
+    ZoneView view;
+  };
+  class TargetZoneScope {
+   public:
+    explicit TargetZoneScope(Conversion& c);
+    ~TargetZoneScope();
+    TargetZoneScope(const TargetZoneScope&) = delete;
+    TargetZoneScope& operator=(const TargetZoneScope&) = delete;
+
+   private:
+    struct Saved {
+      double traceDate;
+      int32_t bias;
+      int64_t frameTime, firstFrameTime, firstFrameSeconds, firstFrameMicroseconds;
+    };
+    ConversionState& s_;
+    bool active_ = false;
+    Saved saved_{};
+  };
+
   void Finish();
   void CloseSource();
   void CloseTarget();
@@ -121,6 +152,7 @@ class Conversion {
   void Report(const std::string& caption, const std::string& text, MessageIcon icon);
   void ReportFailure(const std::string& text, const std::string& detail);
 
+  ZoneCache zoneCache_;
   ContextSlot readerContext_;
   ContextSlot writerContext_;
   const FormatDescriptor* reader_ = nullptr;

@@ -260,6 +260,9 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   ConversionState& s = conversion.state;
   s.ConvertToEthernet = request.convertToEthernet;
   s.ConvertToWireless = request.convertToWireless;
+  // Before identification: dates it reads are the source zone's local times.
+  s.SourceZone = request.sourceZone;
+  s.TargetZone = request.targetZone;
 
   if (!HasWriter(request.target)) {
     // Offered by the analyzer's capabilities, but no writer exists for it yet.

@@ -88,6 +88,10 @@ struct JobRequest {
   std::optional<bool> pcapSwapBytes, pcapModified;
   bool pcapSwapDefault = true, pcapModifiedDefault = false;
   TextDumpOptions textOptions;
+  // The zone a source that stores local times was recorded in, and the
+  // zone for targets that store local times (LoadTimeZone); null: the
+  // machine's.
+  std::shared_ptr<const TimeZoneRules> sourceZone, targetZone;
   unsigned holdMilliseconds = 0;
 };
 

@@ -8,6 +8,7 @@
 
 #include "engine/job.h"
 #include "engine/progress.h"
+#include "engine/timebase.h"
 #include "engine/types.h"
 
 namespace morph {
@@ -34,6 +35,9 @@ struct ConvertReport {
   int32_t framesWritten = 0;
   uint64_t frameBytes = 0;
 };
+
+// Zones for JobRequest::sourceZone / targetZone: LoadTimeZone("America/New_York")
+// (engine/timebase.h) takes an IANA name, a POSIX rule or "UTC".
 
 // Converts `request.sourcePath` (see JobRequest for every option). The
 // callback sees the progress display every few tens of milliseconds; setting

@@ -15,6 +15,7 @@ namespace morph {
 
 class Conversion;
 struct ConversionState;
+struct TimeZoneRules;
 
 // Fields of the text dump target; the desktop dialog and the command line
 // both edit this record.
@@ -79,6 +80,10 @@ struct ConversionState {
   // The source names the zone it was recorded in (standard-time bias in
   // minutes, UTC = local + bias); unset: the machine's zone.
   std::optional<int32_t> SourceZoneBiasMinutes;
+  // The zone in which a source that stores local times was recorded, and
+  // the zone a target that stores local times is written in; null: the
+  // machine's. Readers work in the source's zone; writers see the target's.
+  std::shared_ptr<const TimeZoneRules> SourceZone, TargetZone;
 
   // Current frame.
   int64_t FrameTime = 0;  // microseconds since local midnight of TraceDate's day
@@ -130,6 +135,9 @@ struct ConversionState {
   // The largest offset or size a 32-bit field of the target can state
   // (tests lower it to reach the limit with small files).
   uint64_t TargetOffsetLimit = 0xFFFFFFFFu;
+  // Lowers the frame count a target family can hold (tests; 0: the family's
+  // own, and never above it).
+  int32_t TargetFrameLimit = 0;
 
   // Time base.
   double TraceDate = 0;  // days since 1899-12-30, local time, time of day as fraction

@@ -1,11 +1,13 @@
 #include "engine/timebase.h"
 #include "engine/bytes.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <deque>
 #include <fstream>
-#include <iterator>
 #include <mutex>
 #include <optional>
 
@@ -170,10 +172,19 @@ bool ParseRule(Cursor& c, ZoneTransition& t) {
   return true;
 }
 
+// A zone file: a regular file of modest size (a name may lead to a folder,
+// and TZ to a device that never ends).
 std::optional<std::string> ReadFile(const std::string& path) {
+  constexpr off_t kMostZoneFileBytes = 1 << 20;
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMostZoneFileBytes)
+    return std::nullopt;
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::string data(size_t(st.st_size), '\0');
+  in.read(data.data(), std::streamsize(data.size()));
+  data.resize(size_t(in.gcount()));
+  return data;
 }
 
 // The POSIX rule at the end of a TZif file of version 2 or later.
@@ -208,9 +219,28 @@ TimeZoneRules LoadMachineTimeZone() {
   return ParsePosixTimeZone(tz, rules) ? rules : TimeZoneRules{};
 }
 
-std::optional<TimeZoneRules>& CachedZone() {
-  static std::optional<TimeZoneRules> zone;
-  return zone;
+// Every zone the machine's has been, so that a reference handed out stays
+// valid after a reload; only tests reload.
+struct ZoneCache {
+  std::deque<TimeZoneRules> loaded;
+  const TimeZoneRules* current = nullptr;
+  void set(TimeZoneRules rules) {
+    loaded.push_back(std::move(rules));
+    current = &loaded.back();
+  }
+};
+
+ZoneCache& CachedZone() {
+  static ZoneCache cache;
+  return cache;
+}
+
+// An IANA name: letters, digits and "/_-+", no "..", not absolute.
+bool IsZoneName(const std::string& name) {
+  if (name.empty() || name[0] == '/' || name.find("..") != std::string::npos) return false;
+  for (unsigned char ch : name)
+    if (!std::isalnum(ch) && ch != '/' && ch != '_' && ch != '-' && ch != '+') return false;
+  return true;
 }
 
 }  // namespace
@@ -254,19 +284,41 @@ std::mutex& ZoneMutex() {
 
 const TimeZoneRules& MachineTimeZone() {
   std::lock_guard<std::mutex> lock(ZoneMutex());
-  auto& zone = CachedZone();
-  if (!zone) zone = LoadMachineTimeZone();
-  return *zone;
+  ZoneCache& cache = CachedZone();
+  if (!cache.current) cache.set(LoadMachineTimeZone());
+  return *cache.current;
 }
 
 void ReloadMachineTimeZone() {
   std::lock_guard<std::mutex> lock(ZoneMutex());
-  CachedZone() = LoadMachineTimeZone();
+  CachedZone().set(LoadMachineTimeZone());
 }
 
 void SetMachineTimeZoneForTesting(const TimeZoneRules& rules) {
   std::lock_guard<std::mutex> lock(ZoneMutex());
-  CachedZone() = rules;
+  CachedZone().set(rules);
+}
+
+std::shared_ptr<const TimeZoneRules> LoadTimeZone(const std::string& name) {
+  if (name == "UTC" || name == "Z") {
+    TimeZoneRules utc;
+    utc.description = "UTC0";
+    return std::make_shared<const TimeZoneRules>(utc);
+  }
+  if (IsZoneName(name))
+    if (auto rules = RulesFromZoneFile("/usr/share/zoneinfo/" + name))
+      return std::make_shared<const TimeZoneRules>(*rules);
+  TimeZoneRules rules;
+  if (ParsePosixTimeZone(name, rules)) return std::make_shared<const TimeZoneRules>(rules);
+  return nullptr;
+}
+
+const TimeZoneRules& SourceZoneOf(const ConversionState& s) {
+  return s.SourceZone ? *s.SourceZone : MachineTimeZone();
+}
+
+const TimeZoneRules& TargetZoneOf(const ConversionState& s) {
+  return s.TargetZone ? *s.TargetZone : MachineTimeZone();
 }
 
 double TransitionDay(int year, const ZoneTransition& t) {
@@ -287,8 +339,9 @@ double TransitionDay(int year, const ZoneTransition& t) {
   return 0;
 }
 
-bool IsDaylightTime(double value) {
-  const TimeZoneRules& zone = MachineTimeZone();
+bool IsDaylightTime(double value) { return IsDaylightTime(MachineTimeZone(), value); }
+
+bool IsDaylightTime(const TimeZoneRules& zone, double value) {
   if (zone.daylightStart.month == 0) return false;
   int year, month, day;
   DecodeDate(value, year, month, day);
@@ -305,10 +358,10 @@ bool IsDaylightTime(double value) {
 // ---- Helpers on the conversion state ----
 
 void ComputeTimeZoneBias(ConversionState& s, bool atConversionStart) {
-  const TimeZoneRules& zone = MachineTimeZone();
-  bool daylight = IsDaylightTime(s.TraceDate);
+  const TimeZoneRules& zone = SourceZoneOf(s);
+  bool daylight = IsDaylightTime(zone, s.TraceDate);
   int minutes = zone.standardBiasMinutes + (daylight ? zone.daylightBiasMinutes : 0);
-  // A source that names its own zone keeps the machine's daylight rule.
+  // A source that names its own zone keeps the source zone's daylight rule.
   if (!atConversionStart && s.SourceZoneBiasMinutes)
     minutes = *s.SourceZoneBiasMinutes + (daylight ? zone.daylightBiasMinutes : 0);
   s.TimeZoneBias = minutes * 60;
@@ -374,13 +427,41 @@ double PcTimerMicroseconds(uint16_t ticksHigh, uint16_t ticksLow, uint16_t timer
 }  // namespace morph
 
 namespace morph {
-double LocalDateTimeFromUnix(int64_t utcSeconds) {
-  const TimeZoneRules& zone = MachineTimeZone();
+
+int32_t ZoneBiasAtUnix(const TimeZoneRules& zone, int64_t utcSeconds) {
   ConversionState scratch;
   SetTraceDateFromUnix(scratch, utcSeconds, zone.standardBiasMinutes * 60);
-  if (IsDaylightTime(scratch.TraceDate))
-    SetTraceDateFromUnix(scratch, utcSeconds,
-                         (zone.standardBiasMinutes + zone.daylightBiasMinutes) * 60);
+  const bool daylight = IsDaylightTime(zone, scratch.TraceDate);
+  return (zone.standardBiasMinutes + (daylight ? zone.daylightBiasMinutes : 0)) * 60;
+}
+
+double LocalDateTimeFromUnix(const TimeZoneRules& zone, int64_t utcSeconds) {
+  ConversionState scratch;
+  SetTraceDateFromUnix(scratch, utcSeconds, ZoneBiasAtUnix(zone, utcSeconds));
   return scratch.TraceDate;
 }
+
+double LocalDateTimeFromUnix(int64_t utcSeconds) {
+  return LocalDateTimeFromUnix(MachineTimeZone(), utcSeconds);
+}
+
+ZoneView ViewInZone(const ConversionState& s, const TimeZoneRules& zone) {
+  const double date = SaneDate(s.TraceDate);
+  const int64_t days = DaysFrom1970(date);
+  const int64_t timeOfDay = std::llround((date - std::floor(date)) * 86400.0);
+  // The instant of the trace date, then the same instant in the zone.
+  const int64_t utc = days * kSecondsPerDay + timeOfDay + s.TimeZoneBias;
+  ZoneView view;
+  view.timeZoneBias = ZoneBiasAtUnix(zone, utc);
+  ConversionState scratch;
+  SetTraceDateFromUnix(scratch, utc, view.timeZoneBias);
+  view.traceDate = scratch.TraceDate;
+  // FrameTime counts from local midnight of the trace date: the two
+  // midnights' UTC instants differ by the shift.
+  const int64_t midnight = days * kSecondsPerDay + s.TimeZoneBias;
+  const int64_t viewMidnight = DaysFrom1970(view.traceDate) * kSecondsPerDay + view.timeZoneBias;
+  view.frameTimeShift = (midnight - viewMidnight) * kMicrosPerSecond;
+  return view;
+}
+
 }  // namespace morph

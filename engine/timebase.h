@@ -3,6 +3,7 @@
 // date, the machine's time zone and the writers' time base.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "engine/state.h"
@@ -41,14 +42,34 @@ struct TimeZoneRules {
 
 // Parses a POSIX TZ rule such as "CET-1CEST,M3.5.0,M10.5.0/3".
 bool ParsePosixTimeZone(const std::string& text, TimeZoneRules& rules);
+// A zone the user names: an IANA name ("America/New_York", read from the
+// system's zone files), a POSIX rule ("EST5EDT,M3.2.0,M11.1.0") or "UTC".
+// Null when it names no zone.
+std::shared_ptr<const TimeZoneRules> LoadTimeZone(const std::string& name);
 // The machine's zone: the TZ variable (a rule, a zone name or a file) or
-// /etc/localtime; UTC when none can be read. Cached until reloaded.
+// /etc/localtime; UTC when none can be read. Cached until reloaded; a
+// reference once handed out stays valid, so threads may keep it.
 const TimeZoneRules& MachineTimeZone();
 void ReloadMachineTimeZone();  // after TZ changed (tests)
 void SetMachineTimeZoneForTesting(const TimeZoneRules& rules);
+// The conversion's source and target zones (the machine's unless chosen).
+const TimeZoneRules& SourceZoneOf(const ConversionState& s);
+const TimeZoneRules& TargetZoneOf(const ConversionState& s);
 
 double TransitionDay(int year, const ZoneTransition& t);  // midnight of that day, 0 if invalid
-bool IsDaylightTime(double localDateTime);
+bool IsDaylightTime(double localDateTime);  // in the machine's zone
+bool IsDaylightTime(const TimeZoneRules& zone, double localDateTime);
+// Seconds to add to the zone's local time to get UTC, at a UTC instant.
+int32_t ZoneBiasAtUnix(const TimeZoneRules& zone, int64_t utcSeconds);
+
+// A trace told in another zone: its trace date, its bias and what to add to
+// each FrameTime so that every frame keeps its UTC instant.
+struct ZoneView {
+  double traceDate = 0;
+  int32_t timeZoneBias = 0;
+  int64_t frameTimeShift = 0;
+};
+ZoneView ViewInZone(const ConversionState& s, const TimeZoneRules& zone);
 
 // ---- Helpers on the conversion state ----
 // TimeZoneBias for TraceDate (seconds); SnifferPro sources may carry their own zone.
@@ -106,4 +127,5 @@ double PcTimerMicroseconds(uint16_t ticksHigh, uint16_t ticksLow, uint16_t timer
 namespace morph {
 // Local date-time (days since 1899-12-30) of a UTC instant, in the machine's zone.
 double LocalDateTimeFromUnix(int64_t utcSeconds);
+double LocalDateTimeFromUnix(const TimeZoneRules& zone, int64_t utcSeconds);
 }  // namespace morph

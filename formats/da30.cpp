@@ -212,6 +212,9 @@ void WriteDa30Frame(Conversion& c) {
   // Every stored byte is kept; the trailer keeps the length on the wire.
   const int32_t stored = s.StoredLength;
   const uint32_t words = uint32_t(Padded(stored) / 4 + kRecordOverhead / 4);
+  // The header states the bytes of all records in 32 bits; the file stays
+  // within that reach as well.
+  if (!c.RoomForFrame(uint64_t(c.target->position()) + uint64_t(words) * 4)) return;
   uint8_t head[kSizeWords + kRecordHead] = {};
   PutLE32(head, w.previousWords);
   PutLE32(head + 4, words);

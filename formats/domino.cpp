@@ -386,10 +386,6 @@ void WriteDominoFrame(Conversion& c) {
   const int64_t position = c.target->position();
   const int64_t units = FloorDiv(s.FrameTime - s.TimeBaseSeconds * kMicrosPerSecond + kTimeUnit / 2,
                                  kTimeUnit);
-  if (position > int64_t(UINT32_MAX)) {
-    FailWrite(s, AtRecord(frameNumber + 1, position) + "a Domino file cannot grow beyond 4 GiB");
-    return;
-  }
   if (units < 0 || units > int64_t(UINT32_MAX)) {
     FailWrite(s, AtRecord(frameNumber + 1, position) +
                      "frame time lies outside the 38 hours after the first frame that a Domino "
@@ -406,6 +402,11 @@ void WriteDominoFrame(Conversion& c) {
     else
       full = std::max(stored, full - 4);
   }
+  // Index entries and the directory state 32-bit offsets: the whole file,
+  // index included, stays within their reach.
+  const uint64_t end = uint64_t(position) + uint64_t(stored) + 8 +
+                       uint64_t(w.index.size()) + kDominoIndexEntrySize;
+  if (!c.RoomForFrame(end)) return;
   const bool good = !(s.FrameFlags & Flag::Bad);
   uint32_t status = 0;
   if (s.FrameFlags & Flag::Direction1) status |= kStatusDirection1;
@@ -431,11 +432,7 @@ void FinishDomino(Conversion& c, int32_t /*framesWritten*/) {
   ConversionState& s = c.state;
   if (s.HeaderPending) return;  // no frame reached the target
   DominoWriterContext& w = c.WriterContext<DominoWriterContext>();
-  const int64_t indexAt = c.target->position();
-  if (indexAt > int64_t(UINT32_MAX) - 8) {
-    FailWrite(s, AtOffset(indexAt) + "a Domino file cannot grow beyond 4 GiB");
-    return;
-  }
+  const int64_t indexAt = c.target->position();  // within reach: see WriteDominoFrame
   uint8_t head[8];
   PutLE32(head, uint32_t(indexAt + 4));
   PutLE32(head + 4, uint32_t(w.index.size() / kDominoIndexEntrySize));

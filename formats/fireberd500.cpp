@@ -133,15 +133,14 @@ void WriteFireBerd500Frame(Conversion& c) {
                      "frame time before midnight of the trace date cannot be stored");
     return;
   }
-  if (position > int64_t(UINT32_MAX)) {
-    FailWrite(s, AtRecord(frameNumber + 1, position) + "a FireBerd 500 file cannot grow beyond 4 GiB");
-    return;
-  }
   // A whole Ethernet frame is stored without its FCS; a frame cut short
   // keeps every byte it has.
   const bool whole = s.StoredLength >= s.FrameLength;
   const int32_t length =
       std::max(0, s.StoredLength - (s.TraceTopology == Topo::Ethernet && whole ? 4 : 0));
+  // A table of 32-bit record offsets follows the records.
+  const uint64_t end = uint64_t(position) + kRecordHead + uint64_t(length) + 4 * (w.positions.size() + 1);
+  if (!c.RoomForFrame(end)) return;
   uint16_t status = 0;
   if (length > kLongFrame) status |= kStatusLong;
   if (length < kShortFrame) status |= kStatusShort;

@@ -237,13 +237,13 @@ void WriteLan900Frame(Conversion& c) {
                      Grouped(s.FrameTime) + " microseconds lies outside a LAN900 tick count");
     return;
   }
-  if (w.used + kRecordHeaderSize + s.StoredLength >= kPageSize ||
-      w.used + kRecordHeaderSize + body > kPageSize) {
+  const bool nextPage = w.used + kRecordHeaderSize + s.StoredLength >= kPageSize ||
+                        w.used + kRecordHeaderSize + body > kPageSize;
+  // The file ends with the frame's page; the page table reaches 4,096 pages.
+  const uint64_t end = uint64_t(w.page + (nextPage ? 2 : 1)) * kPageSize;
+  if (!c.RoomForFrame(end, uint64_t(kMaxPages + 1) * kPageSize)) return;
+  if (nextPage) {
     c.target->writeZeros(size_t(kPageSize - w.used));
-    if (w.page == kMaxPages) {
-      FailWrite(s, "the trace needs more than " + Grouped(kMaxPages) + " LAN900 pages");
-      return;
-    }
     ++w.page;
     w.used = 0;
     w.inPage = 0;

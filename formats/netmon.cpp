@@ -116,7 +116,8 @@ bool ReadRecord(Conversion& c, NetMonReaderContext& r) {
   const auto at = [&] { return AtRecord(int64_t(r.next), entry); };
   const int headerSize = r.version2 ? kRecordHeaderV2 : kRecordHeaderV1;
   const int64_t fileSize = in.size();
-  if (entry > uint32_t(INT32_MAX) || (fileSize >= 0 && int64_t(entry) + headerSize > fileSize)) {
+  // Entries are unsigned: files of 2 to 4 GiB place records beyond 2^31.
+  if (fileSize >= 0 && int64_t(entry) + headerSize > fileSize) {
     FailRead(s, at() + "frame table entry points outside the file");
     return false;
   }

@@ -267,11 +267,8 @@ void WriteObserverFrame(Conversion& c) {
                            : std::max(0, s.StoredLength);
   const int64_t offset = c.target->position();
   const int64_t next = offset + kPacketHeaderSize + data + 4 + (wireless ? kRadioHeaderSize : 0);
-  if (next > int64_t(UINT32_MAX)) {
-    FailWrite(s, "frame " + Grouped(number) + ": the file grows beyond 4 GB, which Observer "
-                     "offsets cannot address");
-    return;
-  }
+  // Records are chained by 32-bit offsets and the header states the end.
+  if (!c.RoomForFrame(uint64_t(next))) return;
   uint32_t errors = 0;
   if (s.FrameFlags & Flag::CrcError) errors |= kErrorCrc;
   if (s.FrameFlags & Flag::AlignmentError) errors |= kErrorAlignment;

@@ -305,6 +305,9 @@ void WritePacketFileFrame(Conversion& c) {
     count = length;
   }
 
+  // The header states where the records end in 32 bits.
+  const uint64_t end = uint64_t(c.target->position()) + kV7RecordSize + uint64_t(count) + uint64_t(count % 2);
+  if (!c.RoomForFrame(end)) return;
   uint8_t h[kV7RecordSize] = {};
   PutBE16(h + 2, uint16_t(length));
   PutBE16(h + 4, uint16_t(slice));

@@ -331,7 +331,7 @@ void WriteSnifferProHeader(Conversion& c, int32_t count) {
   if (s.SourceAnalyzer == Analyzer::SnifferPro) {
     const SnifferProReader& source = c.ReaderContext<SnifferProReader>();
     std::memcpy(h + kCopiedFrom, source.header + kCopiedFrom, kHeaderBytes - kCopiedFrom);
-  } else if (const int minutes = MachineTimeZone().standardBiasMinutes; minutes % 60 == 0) {
+  } else if (const int minutes = TargetZoneOf(s).standardBiasMinutes; minutes % 60 == 0) {
     // The start time is UTC. A file without a zone is read as local time,
     // so the file names the zone whenever the field can hold it.
     PutLE16(h + kTimeZoneAt, uint16_t(int16_t(minutes / 60)));

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/bytes.h"
 #include "engine/streams.h"
+#include "engine/timebase.h"
 #include "tests/testkit.h"
 #include "ui/cli/command_line.h"
 #include "ui/cli/json.h"
@@ -206,6 +208,7 @@ struct CommandRow {
   std::vector<std::string> absent = {};  // files that must not exist
   std::vector<std::string> kept = {};    // files that must be as they were before
   std::vector<std::string> output = {};  // each must appear in standard output
+  std::string environment = {};          // set for the command, e.g. "TZ=Europe/Berlin"
 };
 
 std::string Expand(std::string text, const std::string& dir) {
@@ -236,6 +239,8 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
   landesk[10] = 0x1A;
   landesk[40] = 1;
   WriteFileBytes(dir.path("landesk.cap"), landesk);
+  // A Sniffer DOS trace of local times.
+  WriteTrace(MakeTrace(Topo::Ethernet, 4), Analyzer::SnifferDos, dir.path("ny.enc"));
 
   const CommandRow rows[] = {
       {"GNU value form", "convert {d}/s.pcap --to=TD -o {d}/eq.pcap --quiet", 0, {}, {"eq.pcap"}},
@@ -274,6 +279,13 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
       {"- as source needs -o", "convert - --to TD", 1, {"needs -o FILE or -o -"}},
       {"option with a stray value", "convert {d}/s.pcap --quiet=yes --to TD", 1,
        {"--quiet takes no value"}},
+      {"unknown source zone", "convert {d}/s.pcap --to TD --source-tz Mars/Olympus -o {d}/tz.pcap", 1,
+       {"--source-tz: unknown time zone Mars/Olympus"}, {}, {"tz.pcap"}},
+      {"unknown target zone", "convert {d}/s.pcap --to SN --target-tz=EST5EDT,M13.1.0 -o {d}/tz.enc", 1,
+       {"--target-tz: unknown time zone EST5EDT,M13.1.0"}, {}, {"tz.enc"}},
+      {"Sniffer DOS recorded in New York, converted in Berlin",
+       "convert {d}/ny.enc --source-tz America/New_York --target-tz UTC --to TD -o {d}/ny.pcap", 0,
+       {}, {"ny.pcap"}, {}, {}, {}, "TZ=Europe/Berlin"},
       {"--jobs 2: whole lines naming each file, summary and status in the order given",
        "convert {d}/a/x.pcap {d}/xrcut.cap {d}/none.pcap {d}/s.pcap --to TD -o {d}/out --jobs 2",
        3,
@@ -310,7 +322,7 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
     SCOPED_TRACE(row.what);
     std::vector<std::vector<uint8_t>> before;
     for (const std::string& f : row.kept) before.push_back(ReadFileBytes(dir.path(f)));
-    CommandResult r = RunCommand(std::string(MORPHALITE_BINARY) + " " + Expand(row.args, d));
+    CommandResult r = RunCommand(row.environment + " " + MORPHALITE_BINARY + " " + Expand(row.args, d));
     EXPECT_EQ(r.status, row.status) << r.err;
     for (const std::string& line : row.lines)
       EXPECT_NE(r.err.find(Expand(line, d)), std::string::npos) << Expand(line, d) << "\n" << r.err;
@@ -326,6 +338,55 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
   // No temporary file is left anywhere.
   CommandResult left = RunCommand("find " + d + " -name '*.part'");
   EXPECT_EQ(left.out, "");
+}
+
+// The UTC seconds of each record of a libpcap file, in either byte order.
+std::vector<uint32_t> PcapSeconds(const std::string& path) {
+  const std::vector<uint8_t> f = ReadFileBytes(path);
+  std::vector<uint32_t> seconds;
+  if (f.size() < 24) return seconds;
+  const bool big = GetBE32(f.data()) == 0xA1B2C3D4;
+  auto u32 = [&](size_t at) { return big ? GetBE32(f.data() + at) : GetLE32(f.data() + at); };
+  for (size_t at = 24; at + 16 <= f.size(); at += 16 + u32(at + 8)) seconds.push_back(u32(at));
+  return seconds;
+}
+
+// A Sniffer DOS trace stores local times: recorded in New York at 01:00 on
+// 15 January (EST) and 15 July (EDT), it converts on a machine in Berlin to
+// the UTC times of New York, and back into a New York Sniffer DOS file.
+TEST(CommandTable, SourceAndTargetZonesGiveTheRightUtcTimes) {
+  TempDir dir;
+  const std::string bin = std::string("TZ=Europe/Berlin ") + MORPHALITE_BINARY;
+  struct Case {
+    double date;
+    uint32_t newYorkUtc, berlinUtc;  // 01:00 local as UTC seconds
+  } const cases[] = {
+      {EncodeDate(2024, 1, 15), 1705298400, 1705276800},  // 06:00 and 00:00 UTC
+      {EncodeDate(2024, 7, 15), 1721019600, 1720998000},  // 05:00 and 23:00 (14 July) UTC
+  };
+  for (const Case& c : cases) {
+    Trace trace = MakeTrace(Topo::Ethernet, 3, 3600LL * 1000000, 1000000);
+    trace.traceDate = c.date;
+    {
+      ScopedTimeZone utc("UTC");  // the file's local times are 01:00:00, 01:00:01, ...
+      WriteTrace(trace, Analyzer::SnifferDos, dir.path("ny.enc"));
+    }
+    CommandResult r = RunCommand(bin + " convert " + dir.path("ny.enc") +
+                                 " --source-tz America/New_York --to TD -o " + dir.path("ny.pcap") + " --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(PcapSeconds(dir.path("ny.pcap")),
+              (std::vector<uint32_t>{c.newYorkUtc, c.newYorkUtc + 1, c.newYorkUtc + 2}));
+    // Without the option the machine's zone holds, as before.
+    r = RunCommand(bin + " convert " + dir.path("ny.enc") + " --to TD -o " + dir.path("berlin.pcap") + " --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(PcapSeconds(dir.path("berlin.pcap")).at(0), c.berlinUtc);
+    // Back into New York local times: the same Sniffer DOS frames.
+    r = RunCommand(bin + " convert " + dir.path("ny.pcap") + " --target-tz America/New_York --to SN -o " +
+                   dir.path("again.enc") + " --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    ScopedTimeZone utc("UTC");
+    ExpectSameFrames(trace, ReadTrace(dir.path("again.enc")).trace, Tolerance{1});
+  }
 }
 
 // Defect 1: after a media conversion the libpcap header states the medium

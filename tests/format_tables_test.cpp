@@ -12,6 +12,7 @@
 #include "engine/bytes.h"
 #include "engine/catalogue.h"
 #include "engine/format.h"
+#include "engine/timebase.h"
 #include "tests/testkit.h"
 
 namespace morph {
@@ -122,6 +123,55 @@ TEST(FormatTables, EveryWriterRoundTripsThroughItsReader) {
   }
 }
 
+// The UTC instant of local midnight of the trace date, in the zone the
+// frames were handed on in (the target's, or the machine's).
+int64_t MidnightUtcMicros(const ConversionState& s) {
+  const ZoneView view = ViewInZone(s, TargetZoneOf(s));
+  return (DaysFrom1970(view.traceDate) * kSecondsPerDay + view.timeZoneBias) * kMicrosPerSecond;
+}
+
+// A trace recorded in New York and converted on a machine in Berlin: written
+// with New York as the target zone and read with it as the source zone, every
+// frame keeps its UTC instant, in standard and in daylight time.
+TEST(FormatTables, LocalTimesFollowTheChosenZones) {
+  ScopedTimeZone berlin("Europe/Berlin");
+  const auto utc = LoadTimeZone("UTC"), newYork = LoadTimeZone("America/New_York");
+  ASSERT_TRUE(utc && newYork);
+  TempDir dir;
+  for (const RoundTripRow& row : kRoundTrips) {
+    // Times of day without a date in the file: a zone moves them, but no
+    // reader can tell the day they belong to.
+    if (row.target == Analyzer::Lan900 || row.target == Analyzer::FireBerd500 ||
+        row.target == Analyzer::Da30 || row.target == Analyzer::Observer)
+      continue;
+    for (const double date : {EncodeDate(2024, 1, 15), EncodeDate(2024, 7, 15)}) {
+      SCOPED_TRACE(RowName(row.target, row.topology) + (date < EncodeDate(2024, 6, 1) ? " in January" : " in July"));
+      Trace trace = MakeTrace(row.topology, 6, 3600LL * 1000000);
+      trace.wanProtocol = row.wanProtocol;
+      trace.traceDate = date;
+      const std::string path = dir.path("tz" + DefaultSuffix(row.target, row.topology));
+      const ConversionState written = WriteTrace(trace, row.target, path, [&](ConversionState& st) {
+        st.SourceZone = utc;
+        st.TargetZone = newYork;
+      });
+      ASSERT_FALSE(written.WriteFailed) << written.WriteErrorDetail;
+      for (Frame& f : trace.frames) f.flags |= row.flagsRead;
+      const auto inNewYork = [&](ConversionState& st) { st.SourceZone = newYork; };
+      ReadResult back = row.identifiesTopology ? ReadTrace(path, inNewYork)
+                                               : ReadTraceAs(path, row.target, row.topology, inNewYork);
+      ASSERT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
+      // The trace was handed to the writer in UTC.
+      const int64_t shift = MidnightUtcMicros(back.state) - DaysFrom1970(date) * kSecondsPerDay * kMicrosPerSecond;
+      for (Frame& f : back.trace.frames) f.time += shift;
+      Tolerance tolerance;
+      tolerance.timeMicros = row.timeMicros;
+      tolerance.ignoreFcsBytes = row.rebuildsFcs;
+      tolerance.compareFlags = !row.rebuildsFcs;
+      ExpectSameFrames(trace, back.trace, tolerance);
+    }
+  }
+}
+
 // A frame stored cut short keeps every stored byte in every writer: its FCS
 // is not among them, so nothing is to be dropped.
 TEST(FormatTables, CutFramesKeepEveryStoredByte) {
@@ -171,26 +221,69 @@ TEST(FormatTables, MediaConversionsStateTheWrittenMedium) {
   }
 }
 
-// A target that would pass a 32-bit offset of its format stops at the last
-// frame that fits, says why, and is still a valid file of those frames.
-TEST(FormatTables, TargetsStopAtTheirOffsetLimit) {
+// Writers whose files state offsets or sizes in 32 bits, or count frames in
+// a field of their own, with a lowered limit so that small files reach it.
+struct LimitRow {
+  AnalyzerType target;
+  Topology topology;
+  uint64_t offsetLimit;  // lowered TargetOffsetLimit, 0: left alone
+  int32_t frameLimit;    // lowered TargetFrameLimit, 0: left alone
+  int frames;            // frames offered: more than fit
+};
+
+const LimitRow kLimits[] = {
+    {Analyzer::NetMon1, Topo::Ethernet, 6000, 0, 40},
+    {Analyzer::NetMon2, Topo::TokenRing, 6000, 0, 40},
+    {Analyzer::SnifferPro, Topo::Ethernet, 6000, 0, 40},
+    {Analyzer::Ostrawind, Topo::Ethernet, 6000, 0, 40},
+    {Analyzer::Skavelin, Topo::Wireless, 6000, 0, 40},
+    {Analyzer::Domino, Topo::Ethernet, 6000, 0, 40},
+    {Analyzer::Da30, Topo::Ethernet, 6000, 0, 40},
+    {Analyzer::FireBerd500, Topo::Ethernet, 6000, 0, 40},
+    {Analyzer::FireBerd500, Topo::Ethernet, 0, 7, 40},  // its 16-bit frame numbers
+    {Analyzer::Observer, Topo::Ethernet, 6000, 0, 40},
+    {Analyzer::Lan900, Topo::Ethernet, 3 * 65536, 0, 400},  // whole pages
+};
+
+// A target that would pass a limit of its format stops at the last frame
+// that fits, says why, and is still a valid file of those frames.
+TEST(FormatTables, TargetsStopAtTheirLimits) {
   TempDir dir;
-  for (AnalyzerType type : {Analyzer::NetMon1, Analyzer::NetMon2, Analyzer::SnifferPro}) {
-    SCOPED_TRACE(AnalyzerName(type));
-    const std::string path = dir.path("limit" + DefaultSuffix(type, Topo::Ethernet));
-    const Trace trace = MakeTrace(Topo::Ethernet, 40);
-    ConversionState s = WriteTrace(trace, type, path,
-                                   [](ConversionState& st) { st.TargetOffsetLimit = 6000; });
+  for (const LimitRow& row : kLimits) {
+    SCOPED_TRACE(AnalyzerName(row.target) + std::string(row.frameLimit ? " frames" : " bytes"));
+    const std::string path = dir.path("limit" + DefaultSuffix(row.target, row.topology));
+    const Trace trace = MakeTrace(row.topology, row.frames);
+    ConversionState s = WriteTrace(trace, row.target, path, [&](ConversionState& st) {
+      if (row.offsetLimit) st.TargetOffsetLimit = row.offsetLimit;
+      st.TargetFrameLimit = row.frameLimit;
+    });
     EXPECT_TRUE(s.WriteFailed);
-    EXPECT_NE(s.WriteErrorDetail.find("the frames before it are written"), std::string::npos)
-        << s.WriteErrorDetail;
-    EXPECT_LE(ReadFileBytes(path).size(), 6000u);
+    EXPECT_NE(s.WriteErrorDetail.find("are written"), std::string::npos) << s.WriteErrorDetail;
+    if (row.offsetLimit) {
+      EXPECT_LE(ReadFileBytes(path).size(), row.offsetLimit);
+    }
     ReadResult back = ReadTrace(path);
     EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
     ASSERT_GT(back.trace.frames.size(), 0u);
     EXPECT_LT(back.trace.frames.size(), trace.frames.size());
+    if (row.frameLimit) {
+      EXPECT_EQ(back.trace.frames.size(), size_t(row.frameLimit));
+    }
     EXPECT_EQ(int64_t(back.trace.frames.size()), s.FramesWritten - s.NonDataFrames);
+    for (size_t i = 0; i < back.trace.frames.size(); ++i)
+      EXPECT_EQ(back.trace.frames[i].frameLength, trace.frames[i].frameLength) << "frame " << i + 1;
   }
+}
+
+// A target that holds exactly as many frames as its field allows is complete,
+// not a failure.
+TEST(FormatTables, ATargetFilledToItsFrameLimitSucceeds) {
+  TempDir dir;
+  const std::string path = dir.path("full.pkt");
+  ConversionState s = WriteTrace(MakeTrace(Topo::Ethernet, 7), Analyzer::FireBerd500, path,
+                                 [](ConversionState& st) { st.TargetFrameLimit = 7; });
+  EXPECT_FALSE(s.WriteFailed) << s.WriteErrorDetail;
+  EXPECT_EQ(ReadTrace(path).trace.frames.size(), 7u);
 }
 
 // Every type a family says it writes has a writer, and every writer is in

@@ -42,6 +42,32 @@ TEST(Library, IdentifiesAndConvertsWithProgressAndStop) {
   EXPECT_TRUE(back.messages.empty());
 }
 
+// The library takes the command line's zones: a Sniffer DOS trace of New
+// York local times gives the same libpcap file whatever the machine's zone.
+TEST(Library, ConvertsWithTheSourcesZone) {
+  TempDir dir;
+  WriteTrace(MakeTrace(Topo::Ethernet, 3), Analyzer::SnifferDos, dir.path("ny.enc"));
+  JobRequest request;
+  request.sourcePath = dir.path("ny.enc");
+  request.target = Analyzer::Tcpdump;
+  request.sourceZone = LoadTimeZone("America/New_York");
+  ASSERT_TRUE(request.sourceZone);
+  std::vector<std::vector<uint8_t>> files;
+  for (const char* machine : {"Europe/Berlin", "Asia/Tokyo"}) {
+    ScopedTimeZone zone(machine);
+    request.targetPath = dir.path(std::string("out") + std::to_string(files.size()) + ".pcap");
+    ASSERT_EQ(ConvertFile(request).outcome, Outcome::Converted);
+    files.push_back(ReadFileBytes(request.targetPath));
+  }
+  EXPECT_EQ(files[0], files[1]);
+  // Read in the machine's zone instead, the times differ.
+  ScopedTimeZone berlin("Europe/Berlin");
+  request.sourceZone.reset();
+  request.targetPath = dir.path("machine.pcap");
+  ASSERT_EQ(ConvertFile(request).outcome, Outcome::Converted);
+  EXPECT_NE(ReadFileBytes(request.targetPath), files[0]);
+}
+
 TEST(Library, IndependentConversionsRunSideBySide) {
   TempDir dir;
   WriteTrace(MakeTrace(Topo::Ethernet, 3000), Analyzer::Tcpdump, dir.path("a.pcap"));

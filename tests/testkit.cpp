@@ -92,7 +92,8 @@ ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::s
   }
   c.ConvertTrace(false, 0);
   // A lowered offset limit is there to be reached, with its message.
-  const bool limitLowered = s.TargetOffsetLimit != ConversionState().TargetOffsetLimit;
+  const bool limitLowered = s.TargetOffsetLimit != ConversionState().TargetOffsetLimit ||
+                            s.TargetFrameLimit != 0;
   EXPECT_TRUE(host.messages.empty() || limitLowered) << host.messages.front();
   return s;
 }

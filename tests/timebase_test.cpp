@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cmath>
 #include <vector>
 
 #include "engine/checksum.h"
@@ -74,6 +75,61 @@ TEST(TimeZone, ZoneNamesAreReadFromTheZoneFiles) {
     ScopedTimeZone tz("UTC");
     EXPECT_EQ(MachineTimeZone().standardBiasMinutes, 0);
     EXPECT_EQ(MachineTimeZone().daylightStart.month, 0);
+  }
+  // A folder or an endless device is no zone file: UTC, without a hang.
+  for (const char* notAFile : {"Europe", "/dev/zero", "/usr/share/zoneinfo"}) {
+    ScopedTimeZone tz(notAFile);
+    EXPECT_EQ(MachineTimeZone().standardBiasMinutes, 0) << notAFile;
+  }
+}
+
+// What --source-tz and --target-tz accept: zone names, POSIX rules, UTC;
+// anything else is no zone.
+TEST(TimeZone, UserNamedZonesLoadOrAreRefused) {
+  const auto newYork = LoadTimeZone("America/New_York");
+  ASSERT_TRUE(newYork);
+  EXPECT_EQ(newYork->standardBiasMinutes, 300);
+  EXPECT_EQ(newYork->daylightStart.month, 3);
+  const auto rule = LoadTimeZone("EST5EDT,M3.2.0,M11.1.0");
+  ASSERT_TRUE(rule);
+  EXPECT_EQ(rule->daylightEnd.month, 11);
+  const auto utc = LoadTimeZone("UTC");
+  ASSERT_TRUE(utc);
+  EXPECT_EQ(utc->standardBiasMinutes, 0);
+  EXPECT_EQ(utc->daylightStart.month, 0);
+  for (const char* bad : {"Mars/Olympus", "", "../../etc/passwd", "/etc/passwd", "Europe", "CET-1CEST,M3.5.0"})
+    EXPECT_FALSE(LoadTimeZone(bad)) << bad;
+}
+
+// A trace told in another zone keeps every UTC instant: the date, the bias
+// of that zone on that date (daylight or not) and a shift of the frame times.
+TEST(TimeZone, ATraceViewedInAnotherZoneKeepsItsInstants) {
+  const auto newYork = LoadTimeZone("America/New_York"), berlin = LoadTimeZone("Europe/Berlin");
+  ASSERT_TRUE(newYork && berlin);
+  struct Case {
+    double date;        // New York local date-time of the trace
+    int32_t nyBias, berlinBias;  // seconds, UTC = local + bias
+  } const cases[] = {
+      {EncodeDateTime(2024, 1, 15, 20, 0, 0), 5 * 3600, -3600},
+      {EncodeDateTime(2024, 7, 15, 20, 0, 0), 4 * 3600, -7200},
+      // Between the two springs: New York already on daylight time, Berlin not yet.
+      {EncodeDateTime(2024, 3, 20, 12, 0, 0), 4 * 3600, -3600},
+  };
+  for (const Case& c : cases) {
+    ConversionState s;
+    s.SourceZone = newYork;
+    s.TraceDate = c.date;
+    ComputeTimeZoneBias(s, false);
+    EXPECT_EQ(s.TimeZoneBias, c.nyBias);
+    const ZoneView view = ViewInZone(s, *berlin);
+    EXPECT_EQ(view.timeZoneBias, c.berlinBias);
+    const int64_t frameTime = 23LL * 3600 * 1000000 + 5;  // 23:00:00.000005 New York
+    const int64_t utc = (DaysFrom1970(s.TraceDate) * kSecondsPerDay + s.TimeZoneBias) * 1000000 + frameTime;
+    const int64_t viewUtc = (DaysFrom1970(view.traceDate) * kSecondsPerDay + view.timeZoneBias) * 1000000 +
+                            frameTime + view.frameTimeShift;
+    EXPECT_EQ(viewUtc, utc);
+    // The trace date moves to the next day in Berlin: 20:00 New York is after midnight there.
+    EXPECT_EQ(DaysFrom1970(view.traceDate), DaysFrom1970(c.date) + (c.date - std::floor(c.date) > 0.75 ? 1 : 0));
   }
 }
 

@@ -17,6 +17,7 @@
 #include "engine/conversion.h"
 #include "engine/failure.h"
 #include "engine/job.h"
+#include "engine/timebase.h"
 #include "ui/cli/console_host.h"
 #include "ui/cli/json.h"
 #include "ui/cli/settings_file.h"
@@ -241,6 +242,11 @@ std::string ParseConvert(const std::vector<std::string>& args, ConvertArgs& out)
       o.textOptions.descriptiveHeader = false;
     } else if (a == "--ascii-no-field-headers") {
       o.textOptions.fieldHeaders = false;
+    } else if (a == "--source-tz" || a == "--target-tz") {
+      if (!value(v)) return a + " needs a zone: an IANA name, a POSIX rule or UTC";
+      auto zone = LoadTimeZone(v);
+      if (!zone) return a + ": unknown time zone " + v;
+      (a == "--source-tz" ? o.sourceZone : o.targetZone) = std::move(zone);
     } else if (a == "--jobs" || a == "-j") {
       if (!value(v)) return a + " needs a number";
       char* end = nullptr;
@@ -569,6 +575,8 @@ const OptionText kConvertOptions[] = {
     {"--ascii-delimiter", "tab|comma|fixed", "text targets: field delimiter"},
     {"--ascii-no-header", "", "text targets: no descriptive header"},
     {"--ascii-no-field-headers", "", "text targets: no field headers"},
+    {"--source-tz", "ZONE", "zone of the source's local times (default: this machine's)"},
+    {"--target-tz", "ZONE", "zone of the target's local times (default: this machine's)"},
     {"-j, --jobs", "N", "convert N sources at once (0: one per core; default 1)"},
     {"--json", "", "one JSON object per source on standard output, messages in it"},
     {"--quiet", "", "no progress line, no per-file lines"},
