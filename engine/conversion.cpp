@@ -108,6 +108,13 @@ bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
     ReadSource(true, false);
     // A header that failed to read leaves nothing to read frames from.
     if (!s.ReadError) ReadSource(false, false);
+    // A source that failed where a reader took it for its end (an I/O error
+    // at the end test, a file cut short while mapped) failed the reading.
+    if (!s.ReadError && source && source->failed()) {
+      const std::string reason = source->errorText();
+      FailRead(s, reason.empty() ? s.SourceFileName + ": the file could not be read to its end"
+                                 : reason);
+    }
   }
 
   if (!s.ProbeOnly && s.BadCompression)
