@@ -11,7 +11,7 @@ namespace {
 
 using testkit::TempDir;
 
-constexpr size_t kBlock = 1 << 20;  // the streams' block size
+constexpr size_t kBlock = 1 << 17;  // the streams' block size
 constexpr size_t kWindow = 4 << 20;  // what a plain source maps at a time
 
 std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
