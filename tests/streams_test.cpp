@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "engine/spill.h"
 #include "engine/streams.h"
 #include "tests/testkit.h"
 
@@ -131,6 +132,35 @@ TEST(FileSource, WindowsAndAFileCutWhileRead) {
     EXPECT_TRUE(in->failed()) << cutTo;
     EXPECT_NE(in->errorText().find(dir.path("in.bin")), std::string::npos) << in->errorText();
   }
+}
+
+// A frame index gathered in entries of 20 bytes, well past the block held in
+// memory, comes back whole and in order; with no folder for its temporary
+// file, the entry that needs it fails with the folder and the reason.
+TEST(SpillBuffer, EntriesBeyondABlockComeBackInOrder) {
+  const size_t entries = 3 * SpillBuffer::kBlock / 20 + 7;
+  const std::vector<uint8_t> bytes = Pattern(entries * 20, 4);
+  SpillBuffer index;
+  for (size_t i = 0; i < entries; ++i) ASSERT_TRUE(index.append(bytes.data() + 20 * i, 20)) << i;
+  EXPECT_EQ(index.size(), bytes.size());
+  std::vector<uint8_t> back;
+  ASSERT_TRUE(index.forEachBlock([&](const uint8_t* p, size_t n) {
+    back.insert(back.end(), p, p + n);
+    return true;
+  }));
+  EXPECT_EQ(back, bytes);
+  index.clear();
+  EXPECT_EQ(index.size(), 0u);
+
+  const char* saved = std::getenv("TMPDIR");
+  const std::string previous = saved ? saved : "";
+  setenv("TMPDIR", "/nonexistent-folder", 1);
+  SpillBuffer lost;
+  bool ok = true;
+  for (size_t i = 0; ok && i < entries; ++i) ok = lost.append(bytes.data() + 20 * i, 20);
+  saved ? setenv("TMPDIR", previous.c_str(), 1) : unsetenv("TMPDIR");
+  EXPECT_FALSE(ok);
+  EXPECT_NE(lost.errorText().find("/nonexistent-folder"), std::string::npos) << lost.errorText();
 }
 
 }  // namespace
