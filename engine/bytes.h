@@ -56,6 +56,13 @@ constexpr int64_t FloorDiv(int64_t a, int64_t b) {
   return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
 }
 
+// a / b (b > 0) rounded to the nearest whole number, halves away from zero:
+// llround of the quotient, in integers, for every a without overflow.
+constexpr int64_t RoundedDiv(int64_t a, int64_t b) {
+  const int64_t half = (b + 1) / 2;
+  return a >= 0 ? a / b + (a % b >= half) : a / b - (-(a % b) >= half);
+}
+
 constexpr int64_t kMicrosPerSecond = 1000000;
 constexpr int64_t kSecondsPerDay = 86400;
 constexpr int64_t kMicrosPerDay = kSecondsPerDay * kMicrosPerSecond;

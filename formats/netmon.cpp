@@ -323,7 +323,7 @@ void WriteNetMonFrame(Conversion& c) {
     PutLE32(h + 12, uint32_t(captured));
     headerSize = kRecordHeaderV2;
   } else {
-    PutLE32(h, uint32_t(std::llround(double(sinceStart) / 1000.0)));
+    PutLE32(h, uint32_t(RoundedDiv(sinceStart, 1000)));
     PutLE16(h + 4, uint16_t(frameLength));
     PutLE16(h + 6, uint16_t(captured));
     headerSize = kRecordHeaderV1;
