@@ -221,7 +221,6 @@ void Conversion::ReportFailure(const std::string& text, const std::string& detai
 // ---------------------------------------------------------------- pipeline
 
 void Conversion::PumpIfDue() {
-  if (++framesSincePump_ < 64) return;
   framesSincePump_ = 0;
   auto now = std::chrono::steady_clock::now();
   if (now - lastPump_ < kPumpInterval) return;
@@ -262,7 +261,8 @@ void Conversion::DurationBookkeeping() {
 
 bool Conversion::ProcessFrame() {
   ConversionState& s = state;
-  PumpIfDue();
+  // The clock is looked at every 64 frames only.
+  if (++framesSincePump_ >= 64) PumpIfDue();
   const int32_t n = ++s.FramesRead;
   if (s.StoredLength < s.FrameLength && s.StoredLength > s.MaxTruncatedLength)
     s.MaxTruncatedLength = s.StoredLength;
