@@ -178,6 +178,7 @@ class MappedFileSource : public SourceStream {
     }
     unmap();
     mapStart_ = pos;  // mapped when next read
+    windowSize_ = kFirstWindow;
     return true;
   }
 
@@ -188,7 +189,10 @@ class MappedFileSource : public SourceStream {
   bool failed() const override { return failed_; }
 
  private:
-  static constexpr int64_t kWindow = 4 << 20;
+  // Windows grow from the first after a seek to the largest while reading
+  // goes on in order: a reader that moves between an index and its frames
+  // maps no more than it reads.
+  static constexpr int64_t kFirstWindow = 256 << 10, kWindow = 4 << 20;
 
   // Maps the window that starts at the current position; false at the end
   // of the file or on a failure.
@@ -207,7 +211,8 @@ class MappedFileSource : public SourceStream {
     }
     if (size < 0 || pos >= size) return false;
     const int64_t start = pos & ~int64_t(kPage - 1);
-    const size_t length = size_t(std::min(kWindow, size - start));
+    const size_t length = size_t(std::min(windowSize_, size - start));
+    windowSize_ = std::min(2 * windowSize_, kWindow);
     void* p = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, start);
     if (p == MAP_FAILED) {
       failed_ = true;
@@ -243,6 +248,7 @@ class MappedFileSource : public SourceStream {
   int64_t size_;
   const uint8_t* map_ = nullptr;  // the window mapped, from file offset mapStart_
   int64_t mapStart_ = 0;          // with nothing mapped: the position
+  int64_t windowSize_ = kFirstWindow;  // of the next window mapped
   bool failed_ = false;
   std::string path_;
   GuardSlot& guard_;
