@@ -134,6 +134,27 @@ TEST(FileSource, WindowsAndAFileCutWhileRead) {
   }
 }
 
+// More sources open at once than the mapping guard has room for: the others
+// read through a buffer, and every one of them reads the file whole.
+TEST(FileSource, ManyOpenAtOnceAllReadTheFile) {
+  TempDir dir;
+  const std::vector<uint8_t> bytes = Pattern(kBlock + 999, 7);
+  testkit::WriteFileBytes(dir.path("in.bin"), bytes);
+  std::vector<std::unique_ptr<SourceStream>> sources;
+  for (int i = 0; i < 80; ++i) {
+    sources.push_back(OpenFileSource(dir.path("in.bin")));
+    ASSERT_TRUE(sources.back()) << i;
+  }
+  for (auto& in : sources) {
+    std::vector<uint8_t> got(bytes.size());
+    ASSERT_EQ(in->fetch(got.data(), 100), 100u);
+    ASSERT_EQ(in->fetch(got.data() + 100, got.size() - 100), got.size() - 100);
+    EXPECT_EQ(got, bytes);
+    EXPECT_TRUE(in->atEnd());
+    EXPECT_FALSE(in->failed());
+  }
+}
+
 // A frame index gathered in entries of 20 bytes, well past the block held in
 // memory, comes back whole and in order; with no folder for its temporary
 // file, the entry that needs it fails with the folder and the reason.
