@@ -1,42 +1,49 @@
 // Byte and arithmetic helpers shared by every format: little- and big-endian
 // field access, floor division, letter case, time-unit constants.
 #pragma once
+#include <bit>
 #include <cctype>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace morph {
 
-inline uint16_t GetLE16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-inline uint32_t GetLE32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+// Fields are moved as whole words (memcpy) and turned round where the
+// machine's order differs: a load or store and at most a byte swap each.
+namespace bytes_detail {
+constexpr bool kLittleHost = std::endian::native == std::endian::little;
+template <typename T>
+inline T Load(const uint8_t* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
 }
-inline uint64_t GetLE64(const uint8_t* p) {
-  return uint64_t(GetLE32(p)) | uint64_t(GetLE32(p + 4)) << 32;
+template <typename T>
+inline void Store(uint8_t* p, T v) {
+  std::memcpy(p, &v, sizeof v);
 }
-inline uint16_t GetBE16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
-inline uint32_t GetBE32(const uint8_t* p) {
-  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
-inline uint64_t GetBE64(const uint8_t* p) {
-  return uint64_t(GetBE32(p)) << 32 | uint64_t(GetBE32(p + 4));
-}
-inline void PutLE16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
-inline void PutLE32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); p[2] = uint8_t(v >> 16); p[3] = uint8_t(v >> 24);
-}
-inline void PutLE64(uint8_t* p, uint64_t v) {
-  PutLE32(p, uint32_t(v));
-  PutLE32(p + 4, uint32_t(v >> 32));
-}
-inline void PutBE16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v >> 8); p[1] = uint8_t(v); }
-inline void PutBE32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v >> 24); p[1] = uint8_t(v >> 16); p[2] = uint8_t(v >> 8); p[3] = uint8_t(v);
-}
-inline void PutBE64(uint8_t* p, uint64_t v) {
-  PutBE32(p, uint32_t(v >> 32));
-  PutBE32(p + 4, uint32_t(v));
-}
+inline uint16_t Swap(uint16_t v) { return __builtin_bswap16(v); }
+inline uint32_t Swap(uint32_t v) { return __builtin_bswap32(v); }
+inline uint64_t Swap(uint64_t v) { return __builtin_bswap64(v); }
+template <typename T>
+inline T FromLE(T v) { return kLittleHost ? v : Swap(v); }
+template <typename T>
+inline T FromBE(T v) { return kLittleHost ? Swap(v) : v; }
+}  // namespace bytes_detail
+
+inline uint16_t GetLE16(const uint8_t* p) { return bytes_detail::FromLE(bytes_detail::Load<uint16_t>(p)); }
+inline uint32_t GetLE32(const uint8_t* p) { return bytes_detail::FromLE(bytes_detail::Load<uint32_t>(p)); }
+inline uint64_t GetLE64(const uint8_t* p) { return bytes_detail::FromLE(bytes_detail::Load<uint64_t>(p)); }
+inline uint16_t GetBE16(const uint8_t* p) { return bytes_detail::FromBE(bytes_detail::Load<uint16_t>(p)); }
+inline uint32_t GetBE32(const uint8_t* p) { return bytes_detail::FromBE(bytes_detail::Load<uint32_t>(p)); }
+inline uint64_t GetBE64(const uint8_t* p) { return bytes_detail::FromBE(bytes_detail::Load<uint64_t>(p)); }
+inline void PutLE16(uint8_t* p, uint16_t v) { bytes_detail::Store(p, bytes_detail::FromLE(v)); }
+inline void PutLE32(uint8_t* p, uint32_t v) { bytes_detail::Store(p, bytes_detail::FromLE(v)); }
+inline void PutLE64(uint8_t* p, uint64_t v) { bytes_detail::Store(p, bytes_detail::FromLE(v)); }
+inline void PutBE16(uint8_t* p, uint16_t v) { bytes_detail::Store(p, bytes_detail::FromBE(v)); }
+inline void PutBE32(uint8_t* p, uint32_t v) { bytes_detail::Store(p, bytes_detail::FromBE(v)); }
+inline void PutBE64(uint8_t* p, uint64_t v) { bytes_detail::Store(p, bytes_detail::FromBE(v)); }
 // A field in either byte order.
 inline uint16_t Get16(const uint8_t* p, bool bigEndian) { return bigEndian ? GetBE16(p) : GetLE16(p); }
 inline uint32_t Get32(const uint8_t* p, bool bigEndian) { return bigEndian ? GetBE32(p) : GetLE32(p); }
@@ -47,6 +54,13 @@ inline void Put32(uint8_t* p, uint32_t v, bool bigEndian) { bigEndian ? PutBE32(
 // Division rounding towards minus infinity.
 constexpr int64_t FloorDiv(int64_t a, int64_t b) {
   return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
+
+// a / b (b > 0) rounded to the nearest whole number, halves away from zero:
+// llround of the quotient, in integers, for every a without overflow.
+constexpr int64_t RoundedDiv(int64_t a, int64_t b) {
+  const int64_t half = (b + 1) / 2;
+  return a >= 0 ? a / b + (a % b >= half) : a / b - (-(a % b) >= half);
 }
 
 constexpr int64_t kMicrosPerSecond = 1000000;

@@ -7,7 +7,8 @@
 
 namespace morph {
 
-// IEEE 802.3 CRC-32 (the same as zlib's crc32) of any length, from tables.
+// IEEE 802.3 CRC-32 (the same as zlib's crc32) of any length: tables, and on
+// processors that have it carry-less multiplication for runs of 64 bytes and more.
 uint32_t Crc32(const uint8_t* data, size_t length);
 // IEEE 802.3 CRC-32; 0 for lengths below 60 or of 32,768 and more.
 uint32_t FrameCrc32(const uint8_t* data, int32_t length);

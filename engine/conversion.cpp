@@ -109,6 +109,13 @@ bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
     ReadSource(true, false);
     // A header that failed to read leaves nothing to read frames from.
     if (!s.ReadError) ReadSource(false, false);
+    // A source that failed where a reader took it for its end (an I/O error
+    // at the end test, a file cut short while mapped) failed the reading.
+    if (!s.ReadError && source && source->failed()) {
+      const std::string reason = source->errorText();
+      FailRead(s, reason.empty() ? s.SourceFileName + ": the file could not be read to its end"
+                                 : reason);
+    }
   }
 
   if (!s.ProbeOnly && s.BadCompression)
@@ -183,10 +190,6 @@ void Conversion::CloseTarget() {
   writerContext_.close(*this);
 }
 
-bool Conversion::CanWrite() const {
-  return (target || (writer_ && writer_->has(Capability::OwnTarget))) && !frameObserver;
-}
-
 void Conversion::CloseProbe() { CloseSource(); }
 
 bool Conversion::ProbeFirstFrame() {
@@ -220,7 +223,6 @@ void Conversion::ReportFailure(const std::string& text, const std::string& detai
 // ---------------------------------------------------------------- pipeline
 
 void Conversion::PumpIfDue() {
-  if (++framesSincePump_ < 64) return;
   framesSincePump_ = 0;
   auto now = std::chrono::steady_clock::now();
   if (now - lastPump_ < kPumpInterval) return;
@@ -237,27 +239,32 @@ void Conversion::DurationBookkeeping() {
     s.PreviousFrameTime = s.FrameTime;
     return;
   }
-  // Frame times come from files: work in 128 bits so no value can overflow.
-  // The span in whole milliseconds (truncated) may not pass 2,147,483,647;
-  // compared in microseconds so no frame pays for a 128-bit division.
-  constexpr __int128 kSpanLimitMicros = (__int128(2147483647) + 1) * 1000;
-  const __int128 span = __int128(s.FrameTime) - s.FirstFrameTime;
-  if (span >= kSpanLimitMicros || span <= -kSpanLimitMicros) {
+  // Frame times come from files and may lie anywhere in 64 bits: the
+  // differences are taken with overflow checks, so no value can wrap. The
+  // span in whole milliseconds (truncated) may not pass 2,147,483,647.
+  constexpr int64_t kSpanLimitMicros = (int64_t(2147483647) + 1) * 1000;
+  int64_t span = 0;
+  if (__builtin_sub_overflow(s.FrameTime, s.FirstFrameTime, &span) || span >= kSpanLimitMicros ||
+      span <= -kSpanLimitMicros) {
     // more than about 24.8 days away from the first frame
+    const __int128 wide = __int128(s.FrameTime) - s.FirstFrameTime;
     FailRead(s, "frame " + Grouped(s.FramesRead) + ": time lies " +
-                    Grouped(int64_t(span / 1000000)) + " s from the first frame's");
+                    Grouped(int64_t(wide / 1000000)) + " s from the first frame's");
     return;
   }
   if (s.FrameTime >= s.PreviousFrameTime) {
-    const __int128 total = __int128(s.TraceDuration) + (__int128(s.FrameTime) - s.PreviousFrameTime);
-    s.TraceDuration = total > INT64_MAX ? INT64_MAX : int64_t(total);
+    int64_t step = 0, total = 0;
+    const bool wraps = __builtin_sub_overflow(s.FrameTime, s.PreviousFrameTime, &step) ||
+                       __builtin_add_overflow(s.TraceDuration, step, &total);
+    s.TraceDuration = wraps ? INT64_MAX : total;
   }
   s.PreviousFrameTime = s.FrameTime;
 }
 
 bool Conversion::ProcessFrame() {
   ConversionState& s = state;
-  PumpIfDue();
+  // The clock is looked at every 64 frames only.
+  if (++framesSincePump_ >= 64) PumpIfDue();
   const int32_t n = ++s.FramesRead;
   if (s.StoredLength < s.FrameLength && s.StoredLength > s.MaxTruncatedLength)
     s.MaxTruncatedLength = s.StoredLength;

@@ -144,7 +144,9 @@ class Conversion {
   void CloseSource();
   void CloseTarget();
   // The target writer runs: a target stream, or a writer that creates its own.
-  bool CanWrite() const;
+  bool CanWrite() const {
+    return (target || (writer_ && writer_->has(Capability::OwnTarget))) && !frameObserver;
+  }
   void DurationBookkeeping();
   void EthernetToWireless();
   bool WirelessToEthernet();  // false: the frame is not to be written

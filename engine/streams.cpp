@@ -1,11 +1,14 @@
 #include "engine/streams.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -14,7 +17,7 @@
 namespace morph {
 namespace {
 
-constexpr size_t kBlock = 1 << 20;
+constexpr size_t kBlock = 1 << 17;
 
 std::string SystemError(const std::string& path, int error) {
   return path + ": " + SystemErrorText(error);
@@ -82,6 +85,175 @@ class FileSource : public SourceStream {
   int64_t blockStart_ = 0;             // file offset of buffer_[0]
   bool failed_ = false;
   std::string path_;
+};
+
+constexpr int64_t kPage = 4096;
+
+// A file cut shorter while a window of it is mapped raises SIGBUS at the next
+// access to the pages it lost. The handler puts zero pages in their place and
+// marks the window, so the stream reports the cut at its next step instead of
+// the process dying. One slot per mapped source; every field is atomic, as
+// the handler may run in any thread.
+struct GuardSlot {
+  std::atomic<bool> taken{false};
+  std::atomic<uintptr_t> start{0}, end{0};  // the window mapped, empty when none
+  std::atomic<bool> cut{false};
+};
+constexpr int kGuardSlots = 64;
+GuardSlot gGuards[kGuardSlots];
+struct sigaction gPreviousBusAction {};
+
+void OnBusError(int signal, siginfo_t* info, void* context) {
+  const auto at = reinterpret_cast<uintptr_t>(info->si_addr);
+  for (GuardSlot& g : gGuards) {
+    const uintptr_t start = g.start.load(), end = g.end.load();
+    if (at < start || at >= end) continue;
+    const uintptr_t page = at & ~uintptr_t(kPage - 1);
+    if (::mmap(reinterpret_cast<void*>(page), end - page, PROT_READ,
+               MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
+      g.cut = true;
+      return;  // the access is made again and reads zeros
+    }
+  }
+  // Not a window of ours: as the process would have handled it.
+  if (gPreviousBusAction.sa_flags & SA_SIGINFO) {
+    gPreviousBusAction.sa_sigaction(signal, info, context);
+  } else if (gPreviousBusAction.sa_handler != SIG_DFL && gPreviousBusAction.sa_handler != SIG_IGN) {
+    gPreviousBusAction.sa_handler(signal);
+  } else {
+    ::signal(SIGBUS, SIG_DFL);  // the access faults again and ends the process
+  }
+}
+
+// A free guard slot, the handler installed with the first; -1 when none is
+// free (the source then reads through a buffer instead).
+int ClaimGuardSlot() {
+  static const bool installed = [] {
+    struct sigaction action {};
+    action.sa_sigaction = OnBusError;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    return sigaction(SIGBUS, &action, &gPreviousBusAction) == 0;
+  }();
+  if (!installed) return -1;
+  for (int i = 0; i < kGuardSlots; ++i) {
+    bool expected = false;
+    if (gGuards[i].taken.compare_exchange_strong(expected, true)) {
+      gGuards[i].cut = false;
+      return i;
+    }
+  }
+  return -1;
+}
+
+// A plain file read through windows of it mapped into memory: records come
+// straight from the page cache, with no copy into a buffer of our own. Only
+// one window is mapped at a time, so memory stays flat whatever the size.
+class MappedFileSource : public SourceStream {
+ public:
+  MappedFileSource(int fd, int64_t size, std::string path, int slot)
+      : fd_(fd), size_(size), path_(std::move(path)), guard_(gGuards[slot]) {}
+  ~MappedFileSource() override {
+    unmap();
+    ::close(fd_);
+    guard_.taken = false;
+  }
+
+  size_t read(void* out, size_t n) override {
+    auto* dst = static_cast<uint8_t*>(out);
+    size_t done = 0;
+    while (done < n) {
+      if (window_ == windowEnd_ && !advance()) break;
+      size_t take = std::min(n - done, size_t(windowEnd_ - window_));
+      std::memcpy(dst + done, window_, take);
+      window_ += take;
+      done += take;
+    }
+    return done;
+  }
+
+  bool seek(int64_t pos) override {
+    if (pos < 0) return false;
+    if (map_ && pos >= mapStart_ && pos <= mapStart_ + (windowEnd_ - map_)) {
+      window_ = map_ + (pos - mapStart_);
+      return true;
+    }
+    unmap();
+    mapStart_ = pos;  // mapped when next read
+    windowSize_ = kFirstWindow;
+    return true;
+  }
+
+  int64_t position() const override { return map_ ? mapStart_ + (window_ - map_) : mapStart_; }
+  int64_t size() const override { return size_; }
+  bool atEnd() override { return window_ == windowEnd_ && !advance(); }
+  // A cut the guard noticed fails the stream at its next step (advance).
+  bool failed() const override { return failed_; }
+
+ private:
+  // Windows grow from the first after a seek to the largest while reading
+  // goes on in order: a reader that moves between an index and its frames
+  // maps no more than it reads.
+  static constexpr int64_t kFirstWindow = 256 << 10, kWindow = 4 << 20;
+
+  // Maps the window that starts at the current position; false at the end
+  // of the file or on a failure.
+  bool advance() {
+    const int64_t pos = position();
+    unmap();
+    mapStart_ = pos;
+    if (failed_) return false;
+    // The size as it is now: a file cut shorter since it was opened is
+    // mapped no further than it reaches, and reaching its end is a failure.
+    const int64_t size = CurrentSize();
+    if (guard_.cut || (size >= 0 && pos >= size && size < size_)) {
+      failed_ = true;
+      error_ = path_ + ": the file was cut short while being read";
+      return false;
+    }
+    if (size < 0 || pos >= size) return false;
+    const int64_t start = pos & ~int64_t(kPage - 1);
+    const size_t length = size_t(std::min(windowSize_, size - start));
+    windowSize_ = std::min(2 * windowSize_, kWindow);
+    void* p = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, start);
+    if (p == MAP_FAILED) {
+      failed_ = true;
+      error_ = SystemError(path_, errno);
+      return false;
+    }
+    map_ = static_cast<const uint8_t*>(p);
+    mapStart_ = start;
+    window_ = map_ + (pos - start);
+    windowEnd_ = map_ + length;
+    guard_.start = reinterpret_cast<uintptr_t>(map_);
+    guard_.end = reinterpret_cast<uintptr_t>(windowEnd_);
+    return true;
+  }
+
+  void unmap() {
+    if (!map_) return;
+    mapStart_ = position();
+    guard_.start = guard_.end = 0;
+    ::munmap(const_cast<uint8_t*>(map_), size_t(windowEnd_ - map_));
+    map_ = window_ = windowEnd_ = nullptr;
+  }
+
+  int64_t CurrentSize() {
+    struct stat st {};
+    if (fstat(fd_, &st) == 0) return int64_t(st.st_size);
+    failed_ = true;
+    error_ = SystemError(path_, errno);
+    return -1;
+  }
+
+  int fd_;
+  int64_t size_;
+  const uint8_t* map_ = nullptr;  // the window mapped, from file offset mapStart_
+  int64_t mapStart_ = 0;          // with nothing mapped: the position
+  int64_t windowSize_ = kFirstWindow;  // of the next window mapped
+  bool failed_ = false;
+  std::string path_;
+  GuardSlot& guard_;
 };
 
 class GzipSource : public SourceStream {
@@ -279,7 +451,9 @@ std::unique_ptr<SourceStream> OpenFileSource(const std::string& path) {
     ::close(fd);
     return nullptr;
   }
-  return std::make_unique<FileSource>(fd, int64_t(st.st_size), path);
+  const int slot = ClaimGuardSlot();
+  if (slot < 0) return std::make_unique<FileSource>(fd, int64_t(st.st_size), path);
+  return std::make_unique<MappedFileSource>(fd, int64_t(st.st_size), path, slot);
 }
 
 std::unique_ptr<SourceStream> OpenGzipSource(const std::string& path) {

@@ -407,15 +407,6 @@ void ComputeWriterTimeBase(ConversionState& s) {
   s.FirstFrameUnixTime = (utc < 0 || utc > int64_t(UINT32_MAX)) ? 0 : uint32_t(utc);
 }
 
-UnixTime FrameUnixTime(const ConversionState& s, int64_t frameTime) {
-  // The fraction holds whole microseconds: a plain conversion is exact.
-  int64_t offset = frameTime - s.FirstFrameTime + int64_t(s.TimeBaseFraction);
-  int64_t whole = FloorDiv(offset, kMicrosPerSecond);
-  return UnixTime{int64_t(s.FirstFrameUnixTime) + whole, offset - whole * kMicrosPerSecond};
-}
-
-UnixTime FrameUnixTime(const ConversionState& s) { return FrameUnixTime(s, s.FrameTime); }
-
 double PcTimerMicroseconds(uint16_t ticksHigh, uint16_t ticksLow, uint16_t timerCount) {
   constexpr double kDay = 86400000000.0;
   double micros = timerCount * TimeUnits::PcTimerTickMicroseconds +

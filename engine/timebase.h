@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/bytes.h"
 #include "engine/state.h"
 
 namespace morph {
@@ -116,8 +117,14 @@ struct UnixTime {
   int64_t seconds;
   int64_t microseconds;
 };
-UnixTime FrameUnixTime(const ConversionState& s);
-UnixTime FrameUnixTime(const ConversionState& s, int64_t frameTime);
+// Inline: every writer of absolute times calls it for every frame.
+inline UnixTime FrameUnixTime(const ConversionState& s, int64_t frameTime) {
+  // The fraction holds whole microseconds: a plain conversion is exact.
+  const int64_t offset = frameTime - s.FirstFrameTime + int64_t(s.TimeBaseFraction);
+  const int64_t whole = FloorDiv(offset, kMicrosPerSecond);
+  return UnixTime{int64_t(s.FirstFrameUnixTime) + whole, offset - whole * kMicrosPerSecond};
+}
+inline UnixTime FrameUnixTime(const ConversionState& s) { return FrameUnixTime(s, s.FrameTime); }
 
 // PC timer: BIOS ticks since midnight plus interval-timer counts.
 double PcTimerMicroseconds(uint16_t ticksHigh, uint16_t ticksLow, uint16_t timerCount);

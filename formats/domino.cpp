@@ -1,6 +1,7 @@
-// Domino and LinkView PRO (one layout). The writer collects the index in
-// memory while it writes the frames and appends it when the conversion
-// finishes; the header's "FRAM" directory entry then points at it.
+// Domino and LinkView PRO (one layout). The writer collects the index
+// (spilled to a temporary file beyond a block) while it writes the frames and
+// appends it when the conversion finishes; the header's "FRAM" directory
+// entry then points at it.
 #include "formats/domino.h"
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include "engine/failure.h"
 #include "engine/file_block.h"
 #include "engine/identify.h"
+#include "engine/spill.h"
 #include "engine/timebase.h"
 #include "formats/record_loop.h"
 
@@ -191,7 +193,7 @@ struct DominoWriterContext : FormatContext {
   uint16_t mediaCode = 0, protocolCode = 0;
   bool withoutFcs = false;  // the media code says Ethernet frames are kept without FCS
   Topology topology = Topo::Unknown;
-  std::vector<uint8_t> index;  // Domino_frame_index_entry, 20 bytes each
+  SpillBuffer index;  // Domino_frame_index_entry, 20 bytes each
 };
 
 uint16_t MediaCode(Topology t, bool fromLinkView) {
@@ -424,7 +426,10 @@ void WriteDominoFrame(Conversion& c) {
   PutLE32(e + 8, uint32_t(frameNumber));
   PutLE32(e + 12, uint32_t(units));
   PutLE32(e + 16, status);
-  w.index.insert(w.index.end(), e, e + sizeof e);
+  if (!w.index.append(e, sizeof e)) {
+    FailWrite(s, w.index.errorText());
+    return;
+  }
   c.target->write(s.FrameData.data(), size_t(stored));
 }
 
@@ -439,14 +444,18 @@ void FinishDomino(Conversion& c, int32_t /*framesWritten*/) {
   c.target->write(head, sizeof head);
   s.WritingIndex = true;
   c.host.progress(c.Progress());
-  constexpr size_t kBlock = kEntriesPerBlock * kDominoIndexEntrySize;
-  for (size_t at = 0; at < w.index.size(); at += kBlock) {
-    if (!c.target->write(w.index.data() + at, std::min(kBlock, w.index.size() - at))) break;
+  const bool indexRead = w.index.forEachBlock([&](const uint8_t* bytes, size_t n) {
+    if (!c.target->write(bytes, n)) return false;
     c.host.pumpEvents();
     c.host.progress(c.Progress());
-  }
+    return true;
+  });
   s.WritingIndex = false;
-  std::vector<uint8_t>().swap(w.index);
+  w.index.clear();
+  if (!indexRead) {
+    FailWrite(s, w.index.errorText());
+    return;
+  }
   WriteHeaderAndDirectory(c, uint32_t(indexAt));
 }
 

@@ -116,7 +116,7 @@ bool ReadFrameRecord(Conversion& c, ReaderContext& r) {
       return false;
     }
     uint8_t h[kRecordHeaderSize];
-    const size_t got = in.read(h, sizeof h);
+    const size_t got = in.fetch(h, sizeof h);
     if (got == 0 && !in.failed()) {
       s.EndOfSource = true;
       return false;

@@ -14,6 +14,7 @@
 #include "engine/failure.h"
 #include "engine/file_block.h"
 #include "engine/format.h"
+#include "engine/spill.h"
 #include "engine/timebase.h"
 #include "formats/record_loop.h"
 
@@ -25,7 +26,6 @@ constexpr int kRecordHeaderV2 = 16;
 constexpr int kEthernetFcs = 4;
 // Room for the FCS that Ethernet frames get on top of their captured bytes.
 constexpr uint32_t kMaxCapturedLength = FrameBufferBytes - kEthernetFcs;
-constexpr size_t kTableBlockEntries = 4096;
 
 
 
@@ -52,7 +52,7 @@ struct NetMonReaderContext : FormatContext {
 };
 
 struct NetMonWriterContext : FormatContext {
-  std::vector<uint32_t> offsets;  // NetMon_frame_index_entry: one record offset per frame
+  SpillBuffer offsets;  // NetMon_frame_index_entry: one record offset per frame, little-endian
   int64_t startTime = 0;          // FrameTime of the start time written in the header
   uint16_t macType = 0;           // fixed at the first frame (the topology may change per frame)
   uint32_t tableOffset = 0, commentOffset = 0, commentLength = 0;
@@ -218,19 +218,19 @@ void WriteHeader(Conversion& c, int32_t framesInFile) {
   c.target->write(h, sizeof h);
 }
 
-void WriteFrameTable(Conversion& c, const std::vector<uint32_t>& offsets) {
+// False when the table could not be read back from its temporary file.
+bool WriteFrameTable(Conversion& c, SpillBuffer& offsets) {
   ConversionState& s = c.state;
   s.WritingIndex = true;
   c.host.progress(c.Progress());
-  uint8_t block[kTableBlockEntries * 4];
-  for (size_t first = 0; first < offsets.size(); first += kTableBlockEntries) {
-    const size_t count = std::min(kTableBlockEntries, offsets.size() - first);
-    for (size_t i = 0; i < count; ++i) PutLE32(block + 4 * i, offsets[first + i]);
-    if (!c.target->write(block, count * 4)) break;
+  const bool read = offsets.forEachBlock([&](const uint8_t* bytes, size_t n) {
+    if (!c.target->write(bytes, n)) return false;
     c.host.pumpEvents();
     c.host.progress(c.Progress());
-  }
+    return true;
+  });
   s.WritingIndex = false;
+  return read;
 }
 
 }  // namespace
@@ -307,9 +307,14 @@ void WriteNetMonFrame(Conversion& c) {
   // The frame table and comment follow the records, all at 32-bit offsets.
   constexpr uint64_t kCommentRoom = 256;
   const uint64_t end = uint64_t(c.target->position()) + kRecordHeaderV2 + uint64_t(captured) +
-                       4 * (w.offsets.size() + 1) + kCommentRoom;
+                       w.offsets.size() + 4 + kCommentRoom;
   if (!c.RoomForFrame(end)) return;
-  w.offsets.push_back(uint32_t(c.target->position()));
+  uint8_t offset[4];
+  PutLE32(offset, uint32_t(c.target->position()));
+  if (!w.offsets.append(offset, sizeof offset)) {
+    FailWrite(s, w.offsets.errorText());
+    return;
+  }
   const int64_t sinceStart = s.FrameTime - w.startTime;
   uint8_t h[kRecordHeaderV2];
   int headerSize;
@@ -319,7 +324,7 @@ void WriteNetMonFrame(Conversion& c) {
     PutLE32(h + 12, uint32_t(captured));
     headerSize = kRecordHeaderV2;
   } else {
-    PutLE32(h, uint32_t(std::llround(double(sinceStart) / 1000.0)));
+    PutLE32(h, uint32_t(RoundedDiv(sinceStart, 1000)));
     PutLE16(h + 4, uint16_t(frameLength));
     PutLE16(h + 6, uint16_t(captured));
     headerSize = kRecordHeaderV1;
@@ -333,8 +338,9 @@ void FinishNetMon(Conversion& c, int32_t framesWritten) {
   if (s.HeaderPending) return;  // no frame reached the target: nothing to complete
   NetMonWriterContext& w = c.WriterContext<NetMonWriterContext>();
   w.tableOffset = uint32_t(c.target->position());
-  WriteFrameTable(c, w.offsets);
-  std::vector<uint32_t>().swap(w.offsets);
+  const bool tableRead = WriteFrameTable(c, w.offsets);
+  if (!tableRead) FailWrite(s, w.offsets.errorText());
+  w.offsets.clear();
 
   w.commentOffset = uint32_t(c.target->position());
   const std::string comment =

@@ -253,7 +253,7 @@ void WriteObserverFrame(Conversion& c) {
   ConversionState& s = c.state;
   WriterContext& w = c.WriterContext<WriterContext>();
   const int32_t number = s.FramesWritten - s.NonDataFrames;
-  const int64_t millis = std::llround(double(s.FrameTime) / 1000.0);
+  const int64_t millis = RoundedDiv(s.FrameTime, 1000);
   if (millis < 0 || millis > INT32_MAX) {
     FailWrite(s, "frame " + Grouped(number) + ": time " + Grouped(s.FrameTime) +
                      " microseconds cannot be stored as an Observer time of day");

@@ -187,7 +187,7 @@ int64_t FrameTimeOf(const uint8_t* h, int unit) {
   int64_t micros;
   switch (unit) {
     case 1: micros = std::llround(PcTimerMicroseconds(high, middle, low)); break;
-    case 3: micros = std::llround(double(t) / 2.0); break;
+    case 3: micros = RoundedDiv(int64_t(t), 2); break;
     case 4: micros = t * 2; break;
     case 5: micros = t; break;
     default: micros = t * 15; break;
@@ -412,7 +412,7 @@ void WriteSnifferDosFrame(Conversion& c) {
   uint8_t record[kRecordHeaderBytes + kFrameHeaderBytes] = {};
   PutRecordHeader(record, kFrame4, uint16_t(count + kFrameHeaderBytes));
   uint8_t* h = record + kRecordHeaderBytes;
-  const int64_t t = std::llround(double(std::max<int64_t>(s.FrameTime, 0)) / 2.0);
+  const int64_t t = RoundedDiv(std::max<int64_t>(s.FrameTime, 0), 2);
   PutLE16(h, uint16_t(t));
   PutLE16(h + 2, uint16_t(t >> 16));
   h[4] = uint8_t(t >> 32);

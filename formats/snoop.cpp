@@ -29,6 +29,7 @@ constexpr uint32_t kFirstTrailerMark = 0x80000000u;
 struct SnoopReaderContext : FormatContext {
   bool started = false;  // the first record fixed the trace date
   int64_t record = 0;    // records read, for failure details
+  UnixFrameClock clock;
 };
 
 void ReadHeader(Conversion& c) {
@@ -50,7 +51,7 @@ bool ReadRecord(Conversion& c, SnoopReaderContext& r, bool surveyor) {
   const int64_t number = ++r.record, offset = in.position();
   const auto at = [&] { return AtRecord(number, offset); };
   uint8_t h[kSnoopRecordHeaderSize] = {};
-  const size_t got = in.read(h, sizeof h);
+  const size_t got = in.fetch(h, sizeof h);
   if (got == 0 && !in.failed()) {
     s.EndOfSource = true;
     return false;
@@ -92,7 +93,7 @@ bool ReadRecord(Conversion& c, SnoopReaderContext& r, bool surveyor) {
     micros %= 1000000;
   }
   s.FrameFlags = (GetBE16(trailer + 2) & kTrailerCrcError) ? Flag::CrcError : 0;
-  s.FrameTime = FrameTimeFromUnix(s, seconds, micros);
+  s.FrameTime = r.clock(s, seconds, micros);
 
   // included is bounded by the record length above; the original length is
   // bounded here so the additions below stay in range (the clamp lowers it).

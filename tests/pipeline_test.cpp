@@ -190,6 +190,40 @@ TEST(Driver, NothingToReadSaysSo) {
   EXPECT_EQ(h.host.messages[0], "Output: Target file contains no frames!");
 }
 
+// A source that fails where a reader only asks whether it has ended (an I/O
+// error on the last block, a file cut short while read): the conversion is a
+// read failure with the stream's reason, not a clean end.
+TEST(Driver, ASourceFailingAtItsEndIsAReadError) {
+  class FailingAtEnd : public SourceStream {
+   public:
+    size_t read(void*, size_t) override { return 0; }
+    bool seek(int64_t) override { return true; }
+    int64_t position() const override { return 0; }
+    int64_t size() const override { return 0; }
+    bool atEnd() override {
+      failed_ = true;
+      error_ = "trace.cap: Input/output error";
+      return true;
+    }
+    bool failed() const override { return failed_; }
+
+   private:
+    bool failed_ = false;
+  };
+  Harness h(Topo::Ethernet, Frames(3));
+  h.c.source = std::make_unique<FailingAtEnd>();
+  const auto frames = h.c.customReader;
+  h.c.customReader = [&frames](Conversion& conv, bool headerStep, bool singleFrame) {
+    frames(conv, headerStep, singleFrame);
+    if (!headerStep && conv.SourceAtEnd()) conv.state.EndOfSource = true;
+  };
+  ConversionState& s = h.run();
+  EXPECT_EQ(h.written.size(), 3u);
+  EXPECT_TRUE(s.ReadError);
+  ASSERT_EQ(h.host.details.size(), 1u);
+  EXPECT_EQ(h.host.details[0], "trace.cap: Input/output error");
+}
+
 TEST(Driver, StopEndsQuietlyAndSaysPartiallyConverted) {
   Harness h(Topo::Ethernet, Frames(100));
   h.host.stopAfterFrames = 10;

@@ -1,7 +1,9 @@
 // File streams: block-wise reading and writing with the in-hand fast paths,
 // positions and seeks across block boundaries, and failures that stick.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include "engine/spill.h"
 #include "engine/streams.h"
 #include "tests/testkit.h"
 
@@ -10,7 +12,8 @@ namespace {
 
 using testkit::TempDir;
 
-constexpr size_t kBlock = 1 << 20;  // the streams' block size
+constexpr size_t kBlock = 1 << 17;  // the streams' block size
+constexpr size_t kWindow = 4 << 20;  // what a plain source maps at a time
 
 std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
   std::vector<uint8_t> v(n);
@@ -91,6 +94,94 @@ TEST(FileSource, FetchSeekAndEndAcrossBlocks) {
     EXPECT_TRUE(std::equal(four, four + expect, bytes.begin() + to)) << to;
   }
   EXPECT_FALSE(in->seek(-1));
+}
+
+
+// A source read past several mapped windows; then a file cut shorter while
+// a window of it is mapped, and one cut before the next window: no crash,
+// the bytes that are left come as they were, and the stream fails with the
+// path and the reason instead of ending cleanly.
+TEST(FileSource, WindowsAndAFileCutWhileRead) {
+  TempDir dir;
+  const std::vector<uint8_t> bytes = Pattern(2 * kWindow + 4099, 9);
+  testkit::WriteFileBytes(dir.path("in.bin"), bytes);
+  {
+    auto in = OpenFileSource(dir.path("in.bin"));
+    ASSERT_TRUE(in);
+    std::vector<uint8_t> got(bytes.size());
+    ASSERT_TRUE(in->seek(int64_t(kWindow) - 5));  // a read across the first window's end
+    ASSERT_EQ(in->fetch(got.data(), 10), 10u);
+    EXPECT_TRUE(std::equal(got.begin(), got.begin() + 10, bytes.begin() + kWindow - 5));
+    ASSERT_TRUE(in->seek(0));
+    ASSERT_EQ(in->fetch(got.data(), got.size()), got.size());
+    EXPECT_EQ(got, bytes);
+    EXPECT_TRUE(in->atEnd());
+    EXPECT_FALSE(in->failed());
+  }
+  for (const size_t cutTo : {size_t(100000), kWindow + 10}) {
+    testkit::WriteFileBytes(dir.path("in.bin"), bytes);
+    auto in = OpenFileSource(dir.path("in.bin"));
+    ASSERT_TRUE(in);
+    std::vector<uint8_t> got(bytes.size());
+    ASSERT_EQ(in->fetch(got.data(), 4096), 4096u);
+    ASSERT_EQ(truncate(dir.path("in.bin").c_str(), off_t(cutTo)), 0);
+    const size_t read = 4096 + in->fetch(got.data() + 4096, got.size() - 4096);
+    EXPECT_LT(read, bytes.size()) << cutTo;
+    EXPECT_TRUE(std::equal(got.begin(), got.begin() + std::min(read, cutTo), bytes.begin())) << cutTo;
+    EXPECT_TRUE(in->atEnd());
+    EXPECT_TRUE(in->failed()) << cutTo;
+    EXPECT_NE(in->errorText().find(dir.path("in.bin")), std::string::npos) << in->errorText();
+  }
+}
+
+// More sources open at once than the mapping guard has room for: the others
+// read through a buffer, and every one of them reads the file whole.
+TEST(FileSource, ManyOpenAtOnceAllReadTheFile) {
+  TempDir dir;
+  const std::vector<uint8_t> bytes = Pattern(kBlock + 999, 7);
+  testkit::WriteFileBytes(dir.path("in.bin"), bytes);
+  std::vector<std::unique_ptr<SourceStream>> sources;
+  for (int i = 0; i < 80; ++i) {
+    sources.push_back(OpenFileSource(dir.path("in.bin")));
+    ASSERT_TRUE(sources.back()) << i;
+  }
+  for (auto& in : sources) {
+    std::vector<uint8_t> got(bytes.size());
+    ASSERT_EQ(in->fetch(got.data(), 100), 100u);
+    ASSERT_EQ(in->fetch(got.data() + 100, got.size() - 100), got.size() - 100);
+    EXPECT_EQ(got, bytes);
+    EXPECT_TRUE(in->atEnd());
+    EXPECT_FALSE(in->failed());
+  }
+}
+
+// A frame index gathered in entries of 20 bytes, well past the block held in
+// memory, comes back whole and in order; with no folder for its temporary
+// file, the entry that needs it fails with the folder and the reason.
+TEST(SpillBuffer, EntriesBeyondABlockComeBackInOrder) {
+  const size_t entries = 3 * SpillBuffer::kBlock / 20 + 7;
+  const std::vector<uint8_t> bytes = Pattern(entries * 20, 4);
+  SpillBuffer index;
+  for (size_t i = 0; i < entries; ++i) ASSERT_TRUE(index.append(bytes.data() + 20 * i, 20)) << i;
+  EXPECT_EQ(index.size(), bytes.size());
+  std::vector<uint8_t> back;
+  ASSERT_TRUE(index.forEachBlock([&](const uint8_t* p, size_t n) {
+    back.insert(back.end(), p, p + n);
+    return true;
+  }));
+  EXPECT_EQ(back, bytes);
+  index.clear();
+  EXPECT_EQ(index.size(), 0u);
+
+  const char* saved = std::getenv("TMPDIR");
+  const std::string previous = saved ? saved : "";
+  setenv("TMPDIR", "/nonexistent-folder", 1);
+  SpillBuffer lost;
+  bool ok = true;
+  for (size_t i = 0; ok && i < entries; ++i) ok = lost.append(bytes.data() + 20 * i, 20);
+  saved ? setenv("TMPDIR", previous.c_str(), 1) : unsetenv("TMPDIR");
+  EXPECT_FALSE(ok);
+  EXPECT_NE(lost.errorText().find("/nonexistent-folder"), std::string::npos) << lost.errorText();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <vector>
 
+#include "engine/bytes.h"
 #include "engine/checksum.h"
 #include "engine/timebase.h"
 #include "tests/testkit.h"
@@ -14,6 +15,19 @@ namespace morph {
 namespace {
 
 using testkit::ScopedTimeZone;
+
+// Frame times are rounded in integers where the formats once rounded the
+// quotient as a double: the same result on both sides of zero, on halves and
+// next to them, and no overflow at the ends of the range.
+TEST(RoundedDiv, AgreesWithRoundingTheQuotient) {
+  for (int64_t b : {2, 3, 1000, 1000000})
+    for (int64_t a = -3 * b - 2; a <= 3 * b + 2; ++a)
+      ASSERT_EQ(RoundedDiv(a, b), std::llround(double(a) / double(b))) << a << " / " << b;
+  for (int64_t a : {int64_t(86400) * 1000000 * 366 + 500, int64_t(-7200000499), int64_t(4294967295499)})
+    EXPECT_EQ(RoundedDiv(a, 1000), std::llround(double(a) / 1000.0)) << a;
+  EXPECT_EQ(RoundedDiv(INT64_MAX, 2), INT64_MAX / 2 + 1);
+  EXPECT_EQ(RoundedDiv(INT64_MIN, 2), INT64_MIN / 2);
+}
 
 TEST(Calendar, DatesRoundTripAndKnowTheirWeekday) {
   EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);

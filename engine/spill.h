@@ -1,0 +1,52 @@
+// Bytes a writer collects while it writes the frames and appends when it
+// finishes (a frame index): one block is held in memory, the rest goes to an
+// unnamed temporary file, so memory stays flat whatever the frame count.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace morph {
+
+class SpillBuffer {
+ public:
+  SpillBuffer() = default;
+  ~SpillBuffer();
+  SpillBuffer(const SpillBuffer&) = delete;
+  SpillBuffer& operator=(const SpillBuffer&) = delete;
+
+  // Appends n bytes (n at most a block); false, with the reason in
+  // errorText(), when the temporary file cannot take them.
+  bool append(const void* data, size_t n) {
+    if (block_ && used_ + n <= kBlock) {
+      std::memcpy(block_.get() + used_, data, n);
+      used_ += n;
+      return true;
+    }
+    return spillAndAppend(data, n);
+  }
+  // Bytes appended so far.
+  uint64_t size() const { return spilled_ + used_; }
+  // Hands every byte appended, in order, a block at a time, to `take` until
+  // it returns false. False when the temporary file could not be read back.
+  bool forEachBlock(const std::function<bool(const uint8_t*, size_t)>& take);
+  // Drops everything appended, with the temporary file.
+  void clear();
+  const std::string& errorText() const { return error_; }
+
+  static constexpr size_t kBlock = 256 * 1024;
+
+ private:
+  bool spillAndAppend(const void* data, size_t n);
+
+  std::unique_ptr<uint8_t[]> block_;  // the bytes not yet spilled
+  size_t used_ = 0;
+  int fd_ = -1;            // the temporary file, once a block was spilled
+  uint64_t spilled_ = 0;   // bytes in it
+  std::string error_;
+};
+
+}  // namespace morph
