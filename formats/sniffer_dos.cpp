@@ -485,6 +485,7 @@ extern const FormatDescriptor kSnifferDosFormat = {
     .writes = MaskOf({Analyzer::SnifferDos}),
     .aliases = kSnifferDosNames,
     .sourcePatterns = "*.enc;*.trc;*.fdc;*.syc",
+    .capabilities = Capability::DropsEthernetFcs,  // records count the frame without it
     .suffix = SnifferDosSuffix,
     .identify = kSnifferDosRules,
     .topology = SnifferDosFileTopology,
