@@ -93,7 +93,7 @@ std::string IsoTime(std::optional<int64_t> unixMicros) {
   const int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
   const int64_t month = mp < 10 ? mp + 3 : mp - 9;
   const int64_t year = yearOfEra + era * 400 + (month <= 2);
-  char text[64];
+  char text[128];  // room for any value the compiler can imagine: no truncation warning
   std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%06lldZ",
                 static_cast<long long>(year), static_cast<long long>(month),
                 static_cast<long long>(day), static_cast<long long>(secondOfDay / 3600),
