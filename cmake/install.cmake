@@ -10,6 +10,7 @@ install(FILES docs/morphalite.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONE
 install(FILES docs/readme.htm DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Runtime)
 install(DIRECTORY docs/help DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Runtime)
 if(MORPHALITE_HAVE_QT)
+  install(TARGETS morphalite_window RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
   install(FILES ui/desktop/morphalite.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT Runtime)
   install(FILES ui/desktop/morphalite.svg

@@ -22,7 +22,7 @@
 #include "desktop_fixtures.h"
 #include "engine/catalogue.h"
 #include "engine/progress.h"
-#include "ui/desktop/display.h"
+#include "ui/cli/display.h"
 #include "ui/desktop/help.h"
 #include "ui/desktop/progress_window.h"
 #include "ui/desktop/tcpdump_options.h"

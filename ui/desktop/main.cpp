@@ -8,7 +8,7 @@
 #include "ui/cli/command_line.h"
 #include "ui/desktop/application.h"
 #include "ui/desktop/desktop_settings.h"
-#include "ui/desktop/display.h"
+#include "ui/cli/display.h"
 #include "ui/desktop/main_window.h"
 #include "ui/desktop/prompter.h"
 

@@ -1,4 +1,4 @@
-#include "ui/desktop/display.h"
+#include "ui/cli/display.h"
 
 #include <fcntl.h>
 #include <netdb.h>
