@@ -32,16 +32,7 @@ class FileSource : public SourceStream {
   ~FileSource() override { ::close(fd_); }
 
   size_t read(void* out, size_t n) override {
-    auto* dst = static_cast<uint8_t*>(out);
-    size_t done = 0;
-    while (done < n) {
-      if (window_ == windowEnd_ && !refill()) break;
-      size_t take = std::min(n - done, size_t(windowEnd_ - window_));
-      std::memcpy(dst + done, window_, take);
-      window_ += take;
-      done += take;
-    }
-    return done;
+    return copyFromBlocks(out, n, [this] { return refill(); });
   }
 
   bool seek(int64_t pos) override {
@@ -160,16 +151,7 @@ class MappedFileSource : public SourceStream {
   }
 
   size_t read(void* out, size_t n) override {
-    auto* dst = static_cast<uint8_t*>(out);
-    size_t done = 0;
-    while (done < n) {
-      if (window_ == windowEnd_ && !advance()) break;
-      size_t take = std::min(n - done, size_t(windowEnd_ - window_));
-      std::memcpy(dst + done, window_, take);
-      window_ += take;
-      done += take;
-    }
-    return done;
+    return copyFromBlocks(out, n, [this] { return advance(); });
   }
 
   bool seek(int64_t pos) override {

@@ -1,6 +1,7 @@
 // Buffered byte streams for sources and targets. Readers and writers never
 // issue a system call per field: everything goes through large blocks.
 #pragma once
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -47,6 +48,22 @@ class SourceStream {
   bool holdsBytes() const { return window_ != windowEnd_; }
 
  protected:
+  // Copies up to n bytes from the blocks in hand, asking `next` for the next
+  // block (false at the end or on a failure) whenever one is used up.
+  template <typename NextBlock>
+  size_t copyFromBlocks(void* out, size_t n, NextBlock next) {
+    auto* dst = static_cast<uint8_t*>(out);
+    size_t done = 0;
+    while (done < n) {
+      if (window_ == windowEnd_ && !next()) break;
+      const size_t take = std::min(n - done, size_t(windowEnd_ - window_));
+      std::memcpy(dst + done, window_, take);
+      window_ += take;
+      done += take;
+    }
+    return done;
+  }
+
   std::string error_;
   // The unread part of the block in hand, for streams that read in blocks;
   // empty for the others. A stream that sets it keeps its position by it.
