@@ -117,6 +117,11 @@ bool ReadRecord(Conversion& c, PcapReaderContext& r) {
   return true;
 }
 
+void ReadFrames(Conversion& c, bool singleFrame) {
+  PcapReaderContext& r = c.ReaderContext<PcapReaderContext>();
+  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r); });
+}
+
 }  // namespace
 
 void ShapePcapFrame(ConversionState& s, int32_t captured, int32_t original) {
@@ -221,18 +226,6 @@ Topology PcapTopology(uint32_t linkType, uint32_t& lineSpeed) {
     case 105: lineSpeed = 1000000; return Topo::Wireless;
     default: return Topo::Unknown;
   }
-}
-
-void ReadPcap(Conversion& c, bool headerStep, bool singleFrame) {
-  ConversionState& s = c.state;
-  s.ReadError = false;
-  s.EndOfSource = false;
-  if (headerStep) {
-    ReadHeader(c);
-    return;
-  }
-  PcapReaderContext& r = c.ReaderContext<PcapReaderContext>();
-  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r); });
 }
 
 void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {
@@ -343,7 +336,8 @@ extern const FormatDescriptor kPcapFormat = {
     .identify = kPcapRules,
     .topology = PcapFileTopology,
     .sourceName = PcapSourceName,
-    .read = ReadPcap,
+    .readHeader = ReadHeader,
+    .readFrames = ReadFrames,
     .writeHeader = WritePcapHeader,
     .writeFrame = WritePcapFrame,
     .finish = FinishPcap,
