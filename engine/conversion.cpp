@@ -399,10 +399,7 @@ bool Conversion::ProcessFrame() {
   return result;
 }
 
-Conversion::TargetZoneScope::TargetZoneScope(Conversion& c) : s_(c.state) {
-  // Without a zone chosen, sources and targets share the machine's: the
-  // times stay as the reader gave them.
-  if (!s_.SourceZone && !s_.TargetZone) return;
+void Conversion::TargetZoneScope::Enter(Conversion& c) {
   ZoneCache& cache = c.zoneCache_;
   if (!cache.valid || !(cache.traceDate == s_.TraceDate) || cache.bias != s_.TimeZoneBias) {
     cache = {true, s_.TraceDate, s_.TimeZoneBias, ViewInZone(s_, TargetZoneOf(s_))};
@@ -419,20 +416,13 @@ Conversion::TargetZoneScope::TargetZoneScope(Conversion& c) : s_(c.state) {
   s_.FirstFrameMicroseconds = s_.FirstFrameTime - s_.FirstFrameSeconds * 1000000;
 }
 
-Conversion::TargetZoneScope::~TargetZoneScope() {
-  if (!active_) return;
+void Conversion::TargetZoneScope::Leave() {
   s_.TraceDate = saved_.traceDate;
   s_.TimeZoneBias = saved_.bias;
   s_.FrameTime = saved_.frameTime;
   s_.FirstFrameTime = saved_.firstFrameTime;
   s_.FirstFrameSeconds = saved_.firstFrameSeconds;
   s_.FirstFrameMicroseconds = saved_.firstFrameMicroseconds;
-}
-
-int32_t Conversion::TargetFrameLimit() const {
-  if (!writer_ || writer_->maxFrames <= 0) return 0;
-  const int32_t lowered = state.TargetFrameLimit;
-  return lowered > 0 && lowered < writer_->maxFrames ? lowered : writer_->maxFrames;
 }
 
 bool Conversion::RoomForFrame(uint64_t end, uint64_t formatLimit) {

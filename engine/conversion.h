@@ -70,7 +70,11 @@ class Conversion {
   // a smaller bound of the format's own (a page table's reach).
   bool RoomForFrame(uint64_t end, uint64_t formatLimit = UINT64_MAX);
   // The most frames the target can hold (its family's count field); 0 = no limit.
-  int32_t TargetFrameLimit() const;
+  int32_t TargetFrameLimit() const {
+    if (!writer_ || writer_->maxFrames <= 0) return 0;
+    const int32_t lowered = state.TargetFrameLimit;
+    return lowered > 0 && lowered < writer_->maxFrames ? lowered : writer_->maxFrames;
+  }
 
   // The progress display as it stands.
   ProgressView Progress() const;
@@ -137,8 +141,14 @@ class Conversion {
   };
   class TargetZoneScope {
    public:
-    explicit TargetZoneScope(Conversion& c);
-    ~TargetZoneScope();
+    // Without a zone chosen, sources and targets share the machine's: the
+    // times stay as the reader gave them (decided here, inline, per frame).
+    explicit TargetZoneScope(Conversion& c) : s_(c.state) {
+      if (s_.SourceZone || s_.TargetZone) Enter(c);
+    }
+    ~TargetZoneScope() {
+      if (active_) Leave();
+    }
     TargetZoneScope(const TargetZoneScope&) = delete;
     TargetZoneScope& operator=(const TargetZoneScope&) = delete;
 
@@ -148,6 +158,8 @@ class Conversion {
       int32_t bias;
       int64_t frameTime, firstFrameTime, firstFrameSeconds, firstFrameMicroseconds;
     };
+    void Enter(Conversion& c);
+    void Leave();
     ConversionState& s_;
     bool active_ = false;
     Saved saved_{};
