@@ -137,19 +137,8 @@ TEST(InternetAdvisorRoundTrip, EthernetAndTokenRingKeepEveryByteLengthFlagAndTim
   }
 }
 
-TEST(InternetAdvisorRoundTrip, AcrossMidnightInADaylightSavingZone) {
-  ScopedTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
-  TempDir dir;
-  Trace t;
-  t.traceDate = EncodeDate(2024, 8, 31);
-  for (int i = 0; i < 5; ++i)
-    t.frames.push_back(MakeFrame(86400000000LL - 2000000 + i * 900000, 64, Topo::Ethernet, 1));
-  WriteTrace(t, Analyzer::InternetAdvisor, dir.path("m.eth"));
-  ReadResult r = ReadTrace(dir.path("m.eth"));
-  EXPECT_EQ(r.trace.traceDate, t.traceDate);
-  EXPECT_EQ(r.state.TimeZoneBias, -7200);
-  EXPECT_EQ(ExpectSameFrames(t, r.trace), 0);
-}
+// A trace across midnight in a daylight-saving zone is a row of
+// tests/format_tables_test.cpp (TracesAcrossMidnightInSummerTimeKeepCounting).
 
 // A hand-built file: header, then the given records (head, content, tail).
 std::vector<uint8_t> InternetAdvisorFile(uint32_t startTime,

@@ -370,8 +370,8 @@ TEST(SnifferProWriter, RoundTripsPlainGzipWirelessSerialAndGigabit) {
 
 // ---------------------------------------------------------------- tshark
 
-TEST(SnifferProInterop, EditcapFilesAndOurFilesAgreeWithTshark) {
-  if (!HaveTool("editcap") || !HaveTool("tshark")) GTEST_SKIP() << "no editcap/tshark";
+TEST(SnifferProInterop, EditcapFilesReadWithTheFramesOfTheSource) {
+  if (!HaveTool("editcap")) GTEST_SKIP() << "no editcap";
   // editcap leaves the zone field 0; such files hold local time here and UTC
   // for tshark, so the two agree only where local time is UTC.
   ScopedTimeZone utc("UTC0");
@@ -380,7 +380,6 @@ TEST(SnifferProInterop, EditcapFilesAndOurFilesAgreeWithTshark) {
   trace.frames[4].bytes.resize(200);  // a sliced frame
   WriteTrace(trace, Analyzer::Tcpdump, dir.path("a.pcap"));
   ReadResult pcap = ReadTrace(dir.path("a.pcap"));
-  const std::vector<TsharkFrame> expected = TsharkFrames(dir.path("a.pcap"));
 
   for (const char* variant : {"ngwsniffer_1_1", "ngwsniffer_2_0"}) {
     const std::string cap = dir.path(std::string(variant) + ".cap");
@@ -400,9 +399,7 @@ TEST(SnifferProInterop, EditcapFilesAndOurFilesAgreeWithTshark) {
     }
   }
 
-  // libpcap converted to SnifferPro: tshark sees the frames of the source.
-  WriteTrace(pcap.trace, Analyzer::SnifferPro, dir.path("ours.cap"));
-  ExpectSameTsharkFrames(expected, TsharkFrames(dir.path("ours.cap")), 1.5e-6);
+  // tshark reading our files is a row of tests/format_tables_test.cpp.
 }
 
 }  // namespace

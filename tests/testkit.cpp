@@ -356,6 +356,36 @@ Bytes& Bytes::put(const void* p, size_t n) {
   return *this;
 }
 
+void ExpectFields(const std::vector<uint8_t>& bytes, const std::vector<Field>& fields, bool big,
+                  size_t base) {
+  for (const Field& field : fields) {
+    const size_t at = base + field.at;
+    if (at + field.width > bytes.size()) {
+      ADD_FAILURE() << "field at offset " << at << " lies past the end (" << bytes.size() << ")";
+      continue;
+    }
+    uint64_t value = 0;
+    for (size_t k = 0; k < field.width; ++k) {
+      const size_t byte = big ? k : field.width - 1 - k;
+      value = value << 8 | bytes[at + byte];
+    }
+    EXPECT_EQ(value, field.value) << "field of " << int(field.width) << " bytes at offset " << at;
+  }
+}
+
+void ExpectBytesAt(const std::vector<uint8_t>& bytes, size_t at,
+                   const std::vector<uint8_t>& expected) {
+  ASSERT_LE(at + expected.size(), bytes.size()) << "bytes at offset " << at;
+  EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + long(at), bytes.begin() + long(at + expected.size())),
+            expected)
+      << "bytes at offset " << at;
+}
+
+void ExpectZeros(const std::vector<uint8_t>& bytes, size_t from, size_t to) {
+  ASSERT_LE(to, bytes.size());
+  for (size_t i = from; i < to; ++i) EXPECT_EQ(bytes[i], 0) << "byte at offset " << i;
+}
+
 Bytes& Bytes::pattern(size_t n, uint8_t seed, uint8_t step) { return data(Pattern(n, seed, step)); }
 
 std::vector<uint8_t> Pattern(size_t n, uint8_t seed, uint8_t step) {

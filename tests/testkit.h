@@ -180,6 +180,22 @@ inline std::string Text(const std::vector<uint8_t>& b, size_t at, size_t n) {
   return std::string(b.begin() + long(at), b.begin() + long(at + n));
 }
 
+// One field of a byte-exact layout check: its offset, width in bytes (1, 2,
+// 4 or 8) and the value it must hold.
+struct Field {
+  size_t at;
+  uint8_t width;
+  uint64_t value;
+};
+// Expects every field, in the file's byte order, at `base` + its offset; a
+// field past the end of the bytes is a failure too.
+void ExpectFields(const std::vector<uint8_t>& bytes, const std::vector<Field>& fields,
+                  bool big = false, size_t base = 0);
+// Expects `expected` at offset `at`; expects zeros over [from, to).
+void ExpectBytesAt(const std::vector<uint8_t>& bytes, size_t at,
+                   const std::vector<uint8_t>& expected);
+void ExpectZeros(const std::vector<uint8_t>& bytes, size_t from, size_t to);
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 // Writes the bytes compressed with gzip.
