@@ -99,27 +99,64 @@ std::string RowName(AnalyzerType target, Topology topology) {
   return AnalyzerName(target) + " on " + TopologyName(topology);
 }
 
+// The row's trace of n frames, written to `path` without a write failure.
+Trace WriteRowTrace(const RoundTripRow& row, const std::string& path, int n,
+                    const std::function<void(Trace&)>& adjust = {},
+                    const std::function<void(ConversionState&)>& setup = {}) {
+  Trace trace = MakeTrace(row.topology, n);
+  trace.wanProtocol = row.wanProtocol;
+  if (adjust) adjust(trace);
+  const ConversionState written = WriteTrace(trace, row.target, path, setup);
+  EXPECT_FALSE(written.WriteFailed) << written.WriteErrorDetail;
+  return trace;
+}
+
+// Reads a file the row wrote, identified or as the row's type.
+ReadResult ReadRow(const RoundTripRow& row, const std::string& path,
+                   const std::function<void(ConversionState&)>& setup = {}) {
+  return row.identifiesTopology ? ReadTrace(path, setup)
+                                : ReadTraceAs(path, row.target, row.topology, setup);
+}
+
+// Compares what the row's reader gives back with the frames written.
+void ExpectRowFrames(const RoundTripRow& row, Trace written, const Trace& back) {
+  for (Frame& f : written.frames) f.flags |= row.flagsRead;
+  Tolerance tolerance;
+  tolerance.timeMicros = row.timeMicros;
+  tolerance.ignoreFcsBytes = row.rebuildsFcs;
+  tolerance.compareFlags = !row.rebuildsFcs;
+  ExpectSameFrames(written, back, tolerance);
+}
+
 TEST(FormatTables, EveryWriterRoundTripsThroughItsReader) {
   TempDir dir;
   for (const RoundTripRow& row : kRoundTrips) {
     SCOPED_TRACE(RowName(row.target, row.topology));
     ASSERT_TRUE(HasWriter(row.target));
-    Trace trace = MakeTrace(row.topology, 40);
-    trace.wanProtocol = row.wanProtocol;
     const std::string path = dir.path("rt" + DefaultSuffix(row.target, row.topology));
-    WriteTrace(trace, row.target, path);
-    for (Frame& f : trace.frames) f.flags |= row.flagsRead;
-    ReadResult back = row.identifiesTopology ? ReadTrace(path)
-                                             : ReadTraceAs(path, row.target, row.topology);
+    const Trace trace = WriteRowTrace(row, path, 40);
+    ReadResult back = ReadRow(row, path);
     EXPECT_EQ(back.analyzer,
               row.identifiedAs == Analyzer::Unknown ? row.target : row.identifiedAs);
     EXPECT_EQ(back.topology, row.topology);
     EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
-    Tolerance tolerance;
-    tolerance.timeMicros = row.timeMicros;
-    tolerance.ignoreFcsBytes = row.rebuildsFcs;
-    tolerance.compareFlags = !row.rebuildsFcs;
-    ExpectSameFrames(trace, back.trace, tolerance);
+    ExpectRowFrames(row, trace, back.trace);
+  }
+}
+
+// A source that fails after some frames still leaves a complete target of
+// the frames before the failure.
+TEST(FormatTables, AReadErrorMidwayStillFinishesTheTarget) {
+  TempDir dir;
+  for (const RoundTripRow& row : kRoundTrips) {
+    SCOPED_TRACE(RowName(row.target, row.topology));
+    const std::string path = dir.path("re" + DefaultSuffix(row.target, row.topology));
+    const Trace trace =
+        WriteRowTrace(row, path, 3, [](Trace& t) { t.readError = "damaged fourth record"; });
+    ReadResult back = ReadRow(row, path);
+    EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
+    EXPECT_TRUE(back.messages.empty());
+    ExpectRowFrames(row, trace, back.trace);
   }
 }
 
@@ -146,28 +183,19 @@ TEST(FormatTables, LocalTimesFollowTheChosenZones) {
       continue;
     for (const double date : {EncodeDate(2024, 1, 15), EncodeDate(2024, 7, 15)}) {
       SCOPED_TRACE(RowName(row.target, row.topology) + (date < EncodeDate(2024, 6, 1) ? " in January" : " in July"));
-      Trace trace = MakeTrace(row.topology, 6, 3600LL * 1000000);
-      trace.wanProtocol = row.wanProtocol;
-      trace.traceDate = date;
       const std::string path = dir.path("tz" + DefaultSuffix(row.target, row.topology));
-      const ConversionState written = WriteTrace(trace, row.target, path, [&](ConversionState& st) {
-        st.SourceZone = utc;
-        st.TargetZone = newYork;
-      });
-      ASSERT_FALSE(written.WriteFailed) << written.WriteErrorDetail;
-      for (Frame& f : trace.frames) f.flags |= row.flagsRead;
-      const auto inNewYork = [&](ConversionState& st) { st.SourceZone = newYork; };
-      ReadResult back = row.identifiesTopology ? ReadTrace(path, inNewYork)
-                                               : ReadTraceAs(path, row.target, row.topology, inNewYork);
+      const Trace trace = WriteRowTrace(
+          row, path, 6, [&](Trace& t) { t.traceDate = date; },
+          [&](ConversionState& st) {
+            st.SourceZone = utc;
+            st.TargetZone = newYork;
+          });
+      ReadResult back = ReadRow(row, path, [&](ConversionState& st) { st.SourceZone = newYork; });
       ASSERT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
       // The trace was handed to the writer in UTC.
       const int64_t shift = MidnightUtcMicros(back.state) - DaysFrom1970(date) * kSecondsPerDay * kMicrosPerSecond;
       for (Frame& f : back.trace.frames) f.time += shift;
-      Tolerance tolerance;
-      tolerance.timeMicros = row.timeMicros;
-      tolerance.ignoreFcsBytes = row.rebuildsFcs;
-      tolerance.compareFlags = !row.rebuildsFcs;
-      ExpectSameFrames(trace, back.trace, tolerance);
+      ExpectRowFrames(row, trace, back.trace);
     }
   }
 }

@@ -17,6 +17,7 @@
 #include "engine/catalogue.h"
 #include "engine/format.h"
 #include "engine/checksum.h"
+#include "engine/failure.h"
 #include "engine/identify.h"
 #include "engine/job.h"
 #include "engine/timebase.h"
@@ -84,6 +85,7 @@ ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::s
       st.WriteFailed = conv.ProcessFrame();
       if (st.WriteFailed || st.StopRequested || st.EndOfSource || st.ReadError) break;
     }
+    if (!trace.readError.empty() && !st.WriteFailed) FailRead(st, trace.readError);
     st.FramesReadTotal = st.FramesRead;
   };
   if (!WriterOwnsTarget(target)) {
@@ -94,7 +96,8 @@ ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::s
   // A lowered offset limit is there to be reached, with its message.
   const bool limitLowered = s.TargetOffsetLimit != ConversionState().TargetOffsetLimit ||
                             s.TargetFrameLimit != 0;
-  EXPECT_TRUE(host.messages.empty() || limitLowered) << host.messages.front();
+  EXPECT_TRUE(host.messages.empty() || limitLowered || !trace.readError.empty())
+      << host.messages.front();
   return s;
 }
 

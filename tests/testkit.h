@@ -29,6 +29,7 @@ struct Trace {
   uint32_t wanProtocol = Wan::NotKnown;
   double traceDate = 0;  // local date (days since 1899-12-30); 0: 2024-03-15
   std::vector<Frame> frames;
+  std::string readError;  // when set, WriteTrace's source fails so after its frames
 };
 
 // A frame of n bytes with a recognisable pattern; Ethernet frames get a valid FCS.
