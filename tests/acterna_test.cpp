@@ -11,7 +11,6 @@
 #include "engine/catalogue.h"
 #include "engine/checksum.h"
 #include "engine/conversion.h"
-#include "engine/failure.h"
 #include "engine/job.h"
 #include "engine/streams.h"
 #include "engine/targets.h"

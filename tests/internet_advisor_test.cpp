@@ -59,43 +59,26 @@ TEST(InternetAdvisorWrite, HeaderGroupFrameAndPaddingRecordsByteByByte) {
   WriteTrace(t, Analyzer::InternetAdvisor, dir.path("t.eth"));
   const auto f = ReadFileBytes(dir.path("t.eth"));
   ASSERT_EQ(f.size(), 128u + 32768u);
-  EXPECT_EQ(std::string(f.begin(), f.begin() + 8), "HPDATA0\x1A");
-  EXPECT_EQ(Le32(f, 8), 1u);
-  EXPECT_EQ(Le32(f, 12), uint32_t(kDayStart + 36000));
-  EXPECT_EQ(Le32(f, 20), 32768u);
-  EXPECT_EQ(Le32(f, 24), 1u);
-  EXPECT_EQ(Le32(f, 32), 0x600000u);
-  // Group record: 7 words, frames 1 to 2.
-  EXPECT_EQ(Le16(f, 130), 7);
+  EXPECT_EQ(Text(f, 0, 8), "HPDATA0\x1A");
+  // Group record: 7 words, frames 1 to 2; frame records: size in words,
+  // number, wire length, status, stored length twice, second, nanoseconds,
+  // the bytes and the size again.
+  const size_t fr = 156, s2 = fr + 100, pad = s2 + 136;
+  ExpectFields(f, {{8, 4, 1}, {12, 4, uint64_t(kDayStart + 36000)}, {20, 4, 32768}, {24, 4, 1},
+                   {32, 4, 0x600000}, {130, 2, 7}, {136, 4, 1}, {140, 4, 1}, {144, 4, 2},
+                   // the 64-byte frame: 25 words at 156
+                   {fr + 2, 2, 25}, {fr + 8, 4, 1}, {fr + 16, 2, 64}, {fr + 19, 1, 0},
+                   {fr + 20, 2, 64}, {fr + 22, 2, 64}, {fr + 24, 4, uint64_t(kDayStart + 36000)},
+                   {fr + 28, 4, 700000000}, {fr + 98, 2, 25},
+                   // the sliced frame: 100 stored bytes of 1518, CRC status, next second
+                   {s2 + 2, 2, 34}, {s2 + 16, 2, 1518}, {s2 + 19, 1, 0x10}, {s2 + 20, 2, 100},
+                   {s2 + 24, 4, uint64_t(kDayStart + 36001)}, {s2 + 28, 4, 0},
+                   // padding to the end of the block
+                   {pad + 2, 2, (128 + 32768 - pad) / 4}});
   EXPECT_EQ(Tag(f, 132), "GRP0");
-  EXPECT_EQ(Le32(f, 136), 1u);
-  EXPECT_EQ(Le32(f, 140), 1u);
-  EXPECT_EQ(Le32(f, 144), 2u);
-  // The 64-byte frame: 25 words at 156.
-  const size_t fr = 156;
-  EXPECT_EQ(Le16(f, fr + 2), 25);
   EXPECT_EQ(Tag(f, fr + 4), "FR30");
-  EXPECT_EQ(Le32(f, fr + 8), 1u);
-  EXPECT_EQ(Le16(f, fr + 16), 64);
-  EXPECT_EQ(f[fr + 19], 0);
-  EXPECT_EQ(Le16(f, fr + 20), 64);
-  EXPECT_EQ(Le16(f, fr + 22), 64);
-  EXPECT_EQ(Le32(f, fr + 24), uint32_t(kDayStart + 36000));
-  EXPECT_EQ(Le32(f, fr + 28), 700000000u);
-  EXPECT_TRUE(std::equal(t.frames[0].bytes.begin(), t.frames[0].bytes.end(), f.begin() + fr + 32));
-  EXPECT_EQ(Le16(f, fr + 98), 25);
-  // The sliced frame: 100 stored bytes of 1518, CRC status, next second.
-  const size_t s2 = fr + 100;
-  EXPECT_EQ(Le16(f, s2 + 2), 34);
-  EXPECT_EQ(Le16(f, s2 + 16), 1518);
-  EXPECT_EQ(f[s2 + 19], 0x10);
-  EXPECT_EQ(Le16(f, s2 + 20), 100);
-  EXPECT_EQ(Le32(f, s2 + 24), uint32_t(kDayStart + 36001));
-  EXPECT_EQ(Le32(f, s2 + 28), 0u);
-  // Padding to the end of the block.
-  const size_t pad = s2 + 136;
+  ExpectBytesAt(f, fr + 32, t.frames[0].bytes);
   EXPECT_EQ(Tag(f, pad + 4), "PAD0");
-  EXPECT_EQ(Le16(f, pad + 2), (128 + 32768 - pad) / 4);
 }
 
 TEST(InternetAdvisorWrite, BlocksFillBelowTheLimitAndTokenRingUsesItsTag) {
@@ -216,14 +199,6 @@ TEST(InternetAdvisorRead, HostileFilesEndWithAReadErrorAndNeverHang) {
 
 // ------------------------------------------------------------------ NetMetrix
 
-struct BigEndian {
-  std::vector<uint8_t> v;
-  void put32(size_t at, uint32_t x) {
-    if (v.size() < at + 4) v.resize(at + 4, 0);
-    PutBE32(&v[at], x);
-  }
-};
-
 struct MetrixFrame {
   uint32_t status, seconds, micros, frameLength, captured;
   std::vector<uint8_t> bytes;  // the record's frame bytes
@@ -232,7 +207,7 @@ struct MetrixFrame {
 // File start, trace information at 32, descriptors at 176, frame runs after.
 std::vector<uint8_t> NetMetrixFile(uint32_t startTime, uint32_t media,
                                    const std::vector<std::vector<MetrixFrame>>& runs) {
-  BigEndian f;
+  Bytes f(true);
   f.put32(0, 0x6476);
   f.put32(4, 4);
   f.put32(16, 32);
@@ -311,7 +286,7 @@ TEST(NetMetrixRead, HostileFilesEndWithAReadErrorAndNeverHang) {
   auto hugeRecord = good;
   PutBE32(&hugeRecord[192 + 16], 0xFFFFFFF0);
   // Twenty descriptors that all point back at the same two records.
-  BigEndian loopFile;
+  Bytes loopFile(true);
   loopFile.v = NetMetrixFile(start, 0, {run});
   const uint32_t records = 176 + 20 * 16;
   std::vector<uint8_t> recordBytes(good.begin() + 192, good.end());
