@@ -490,17 +490,21 @@ TEST(ClassicWrite, PacketCountLeavesOutNonDataFrames) {
   EXPECT_EQ(ReadTrace(dir.path("a.pkt")).trace.frames.size(), 3u);
 }
 
+// Classic and tagged files alike.
 TEST(ClassicWrite, FrameWithoutStoredBytesKeepsTheFileReadable) {
   TempDir dir;
   Trace t = MakeTrace(Topo::Ethernet, 3);
   t.frames[1].bytes.clear();  // the source kept none of this frame
-  WriteTrace(t, Analyzer::Ostrawind, dir.path("a.pkt"));
-  ReadResult r = ReadTraceAs(dir.path("a.pkt"), Analyzer::Ostrawind, Topo::Ethernet);
-  EXPECT_TRUE(r.messages.empty());
-  ASSERT_EQ(r.trace.frames.size(), 3u);
-  EXPECT_TRUE(r.trace.frames[1].bytes.empty());
-  EXPECT_EQ(r.trace.frames[2].bytes, t.frames[2].bytes);
-  EXPECT_EQ(r.trace.frames[2].time, t.frames[2].time);
+  for (auto [type, name] : {std::pair{Analyzer::Ostrawind, "a.pkt"}, {Analyzer::Farrowe, "a.kvc"}}) {
+    SCOPED_TRACE(name);
+    WriteTrace(t, type, dir.path(name));
+    ReadResult r = ReadTraceAs(dir.path(name), Analyzer::Ostrawind, Topo::Ethernet);
+    EXPECT_TRUE(r.messages.empty());
+    ASSERT_EQ(r.trace.frames.size(), 3u);
+    EXPECT_TRUE(r.trace.frames[1].bytes.empty());
+    EXPECT_EQ(r.trace.frames[2].bytes, t.frames[2].bytes);
+    EXPECT_EQ(r.trace.frames[2].time, t.frames[2].time);
+  }
 }
 
 TEST(ClassicWrite, FrameBefore1904IsAWriteFailure) {

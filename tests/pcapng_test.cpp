@@ -549,13 +549,6 @@ TEST(PcapngGzip, CompressedLibpcapAndPcapngSourcesConvert) {
 
 // ------------------------------------------------------------ other tools
 
-std::string Fields3(const std::string& file) {
-  return RunCommand("tshark -r " + file +
-                    " -T fields -e frame.time_epoch -e frame.len -e frame.cap_len -e "
-                    "frame.md5_hash 2>/dev/null")
-      .out;
-}
-
 std::string Convert(const std::string& source, const std::string& code, const std::string& out) {
   CommandResult c = RunCommand(std::string(MORPHALITE_BINARY) + " convert " + source + " --to " +
                                code + " --pcap-order little -o " + out + " --quiet");
@@ -603,15 +596,15 @@ TEST(PcapngInterop, EditcapAndMergecapFilesConvertIntact) {
   for (const Case& c : cases) {
     const std::string source = dir.path(std::string(c.name) + ".pcapng");
     ASSERT_EQ(RunCommand(c.command + " " + source).status, 0) << c.name;
-    const std::string expected = Fields3(source);
+    const std::string expected = TsharkFrameText(source);
     ASSERT_FALSE(expected.empty()) << c.name;
     ReadResult r = ReadTrace(source);
     EXPECT_EQ(r.state.FileComment, c.comment) << c.name;
     // To libpcap and to pcapng, tshark sees the same frames.
-    EXPECT_EQ(Fields3(Convert(source, "TD", dir.path(std::string(c.name) + ".pcap"))), expected)
+    EXPECT_EQ(TsharkFrameText(Convert(source, "TD", dir.path(std::string(c.name) + ".pcap"))), expected)
         << c.name;
     const std::string ours = Convert(source, "PN", dir.path(std::string(c.name) + "-ours.pcapng"));
-    EXPECT_EQ(Fields3(ours), expected) << c.name;
+    EXPECT_EQ(TsharkFrameText(ours), expected) << c.name;
     if (*c.comment) {
       EXPECT_NE(RunCommand("capinfos " + ours).out.find("from editcap"), std::string::npos);
     }
@@ -632,12 +625,12 @@ TEST(PcapngInterop, BigEndianNanosecondsToTheNanosecond) {
     f.packet(0, uint64_t(kT0 + k * 97) * 1000000000 + k * 123456789ULL % 1000000000,
              Payload(64 + k * 50, uint8_t(k)), 64 + k * 50);
   WriteFileBytes(dir.path("big.pcapng"), f.bytes);
-  const std::string expected = Fields3(dir.path("big.pcapng"));
+  const std::string expected = TsharkFrameText(dir.path("big.pcapng"));
   ASSERT_FALSE(expected.empty());
   const std::string ours = Convert(dir.path("big.pcapng"), "PN", dir.path("ours.pcapng"));
-  EXPECT_EQ(Fields3(ours), expected);
+  EXPECT_EQ(TsharkFrameText(ours), expected);
   EXPECT_NE(RunCommand("capinfos " + ours).out.find("big-endian comment"), std::string::npos);
-  EXPECT_EQ(Fields3(Convert(dir.path("big.pcapng"), "TD", dir.path("ours.pcap"))),
+  EXPECT_EQ(TsharkFrameText(Convert(dir.path("big.pcapng"), "TD", dir.path("ours.pcap"))),
             Microseconds(expected));
 }
 

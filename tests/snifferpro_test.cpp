@@ -292,16 +292,11 @@ TEST(SnifferProWriter, HeaderAndRecordFields) {
   const Bytes f = ReadFileBytes(dir.path("w.cap"));
   ASSERT_GT(f.size(), 128u);
   EXPECT_EQ(std::string(f.begin(), f.begin() + 12), std::string("XCP\0" "002.001\0", 12));
-  EXPECT_EQ(GetLE32(f.data() + 16), 3u);
-  EXPECT_EQ(GetLE32(f.data() + 20), uint32_t(f.size()));
-  EXPECT_EQ(GetLE32(f.data() + 28), uint32_t(f.size()));  // where other readers look
-  EXPECT_EQ(GetLE32(f.data() + 24), 128u);
-  EXPECT_EQ(GetLE32(f.data() + 44), 3u);
-  EXPECT_EQ(GetLE16(f.data() + 84), 6);
   const size_t second = 128 + 40 + size_t(serial.frames[0].frameLength - 2);
-  EXPECT_EQ(GetLE32(f.data() + second + 20), 0x800001u);
-  EXPECT_EQ(GetLE32(f.data() + second + 24), 0x1819u);
-  EXPECT_EQ(GetLE16(f.data() + second + 8), serial.frames[1].frameLength - 2);
+  // The file size also at 28, where other readers look.
+  ExpectFields(f, {{16, 4, 3}, {20, 4, f.size()}, {24, 4, 128}, {28, 4, f.size()}, {44, 4, 3},
+                   {84, 2, 6}, {second + 8, 2, uint64_t(serial.frames[1].frameLength - 2)},
+                   {second + 20, 4, 0x800001}, {second + 24, 4, 0x1819}});
 }
 
 TEST(SnifferProWriter, RoundTripsPlainGzipWirelessSerialAndGigabit) {

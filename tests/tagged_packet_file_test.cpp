@@ -443,19 +443,6 @@ TEST(TaggedWrite, RecordTagsByteExact) {
   EXPECT_EQ(std::vector<uint8_t>(file.begin() + long(records), file.end()), expected.v);
 }
 
-TEST(TaggedWrite, FrameWithoutStoredBytesKeepsTheFileReadable) {
-  TempDir dir;
-  Trace t = MakeTrace(Topo::Ethernet, 3);
-  t.frames[1].bytes.clear();  // the source kept none of this frame
-  WriteTrace(t, Analyzer::Farrowe, dir.path("a.kvc"));
-  ReadResult r = ReadTraceAs(dir.path("a.kvc"), Analyzer::Ostrawind, Topo::Ethernet);
-  EXPECT_TRUE(r.messages.empty());
-  ASSERT_EQ(r.trace.frames.size(), 3u);
-  EXPECT_TRUE(r.trace.frames[1].bytes.empty());
-  EXPECT_EQ(r.trace.frames[2].bytes, t.frames[2].bytes);
-  EXPECT_EQ(r.trace.frames[2].time, t.frames[2].time);
-}
-
 // ---------------------------------------------------------------- round trips
 
 struct Case {

@@ -290,6 +290,13 @@ std::vector<TsharkFrame> TsharkFrames(const std::string& path) {
   return frames;
 }
 
+std::string TsharkFrameText(const std::string& path) {
+  return RunCommand("tshark -r '" + path +
+                    "' -T fields -e frame.time_epoch -e frame.len -e frame.cap_len -e "
+                    "frame.md5_hash 2>/dev/null")
+      .out;
+}
+
 void ExpectSameTsharkFrames(const std::vector<TsharkFrame>& expected,
                             const std::vector<TsharkFrame>& actual, double seconds) {
   ASSERT_EQ(expected.size(), actual.size());

@@ -218,6 +218,9 @@ struct TsharkFrame {
   int length = 0, captured = 0;
 };
 std::vector<TsharkFrame> TsharkFrames(const std::string& path);
+// tshark's text of the frames: time, length, captured length and the MD5 of
+// the bytes, a line each.
+std::string TsharkFrameText(const std::string& path);
 // The same frames: lengths, captured lengths, and times within `seconds`.
 void ExpectSameTsharkFrames(const std::vector<TsharkFrame>& expected,
                             const std::vector<TsharkFrame>& actual, double seconds);
