@@ -126,15 +126,7 @@ ReadResult ReadBytes(const std::vector<uint8_t>& bytes, Topology topology = Topo
   c.state.TargetAnalyzer = Analyzer::AnyAnalyzer;
   c.state.TraceTopology = r.topology = topology;
   c.source = std::make_unique<ForwardOnlySource>(bytes);
-  c.frameObserver = [&](Conversion& conv) {
-    const ConversionState& s = conv.state;
-    Frame f;
-    f.time = s.FrameTime;
-    f.frameLength = s.FrameLength;
-    f.bytes.assign(s.FrameData.begin(), s.FrameData.begin() + s.StoredLength);
-    f.flags = s.FrameFlags;
-    r.trace.frames.push_back(std::move(f));
-  };
+  c.frameObserver = [&](Conversion& conv) { r.trace.frames.push_back(FrameFromState(conv.state)); };
   c.ConvertTrace(false, 0);
   r.state = c.state;
   r.messages = host.messages;

@@ -52,6 +52,31 @@ Trace MakeTrace(Topology topology, int count, int64_t startTime, int64_t step) {
   return t;
 }
 
+void PutFrame(ConversionState& s, const Frame& f) {
+  s.FrameFlags = f.flags;
+  s.FrameTime = f.time;
+  s.FrameLength = f.frameLength;
+  s.StoredLength = int32_t(f.bytes.size());
+  std::copy(f.bytes.begin(), f.bytes.end(), s.FrameData.begin());
+  s.WirelessDataRate = f.rate;
+  s.WirelessChannel = f.channel;
+  s.WirelessSignal = f.signal;
+  s.WirelessNoise = f.noise;
+}
+
+Frame FrameFromState(const ConversionState& s) {
+  Frame f;
+  f.time = s.FrameTime;
+  f.frameLength = s.FrameLength;
+  f.bytes.assign(s.FrameData.begin(), s.FrameData.begin() + s.StoredLength);
+  f.flags = s.FrameFlags;
+  f.rate = s.WirelessDataRate;
+  f.channel = s.WirelessChannel;
+  f.signal = s.WirelessSignal;
+  f.noise = s.WirelessNoise;
+  return f;
+}
+
 ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::string& path,
                            const std::function<void(ConversionState&)>& setup) {
   MessageRecorder host;
@@ -73,15 +98,7 @@ ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::s
       return;
     }
     for (const Frame& f : trace.frames) {
-      st.FrameFlags = f.flags;
-      st.FrameTime = f.time;
-      st.FrameLength = f.frameLength;
-      st.StoredLength = int32_t(f.bytes.size());
-      std::copy(f.bytes.begin(), f.bytes.end(), st.FrameData.begin());
-      st.WirelessDataRate = f.rate;
-      st.WirelessChannel = f.channel;
-      st.WirelessSignal = f.signal;
-      st.WirelessNoise = f.noise;
+      PutFrame(st, f);
       st.WriteFailed = conv.ProcessFrame();
       if (st.WriteFailed || st.StopRequested || st.EndOfSource || st.ReadError) break;
     }
@@ -148,19 +165,7 @@ ReadResult ReadIdentified(const std::string& path, AnalyzerType analyzer, Topolo
   r.trace.topology = topology;
   s.TargetAnalyzer = Analyzer::AnyAnalyzer;
   if (setup) setup(s);
-  c.frameObserver = [&](Conversion& conv) {
-    const ConversionState& st = conv.state;
-    Frame f;
-    f.time = st.FrameTime;
-    f.frameLength = st.FrameLength;
-    f.bytes.assign(st.FrameData.begin(), st.FrameData.begin() + st.StoredLength);
-    f.flags = st.FrameFlags;
-    f.rate = st.WirelessDataRate;
-    f.channel = st.WirelessChannel;
-    f.signal = st.WirelessSignal;
-    f.noise = st.WirelessNoise;
-    r.trace.frames.push_back(std::move(f));
-  };
+  c.frameObserver = [&](Conversion& conv) { r.trace.frames.push_back(FrameFromState(conv.state)); };
   c.ConvertTrace(false, 0);
   r.trace.wanProtocol = s.WanProtocol;
   r.trace.traceDate = std::floor(s.TraceDate);

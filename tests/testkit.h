@@ -39,6 +39,11 @@ Frame MakeFrame(int64_t time, int32_t length, Topology topology = Topo::Ethernet
 Trace MakeTrace(Topology topology, int count, int64_t startTime = 3600LL * 1000000,
                 int64_t step = 1500);
 
+// Puts a frame into the state as a reader does; takes the frame a reader
+// handed on from the state.
+void PutFrame(ConversionState& s, const Frame& f);
+Frame FrameFromState(const ConversionState& s);
+
 // Writes the trace through the target's writer. `setup` may adjust the state
 // (options) before the conversion runs. Returns the final state.
 ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::string& path,
