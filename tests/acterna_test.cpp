@@ -1,8 +1,9 @@
 // Domino / LinkView PRO, DA-30, FireBerd 500 and FireBerd DNA-323: headers,
 // records and indexes built byte by byte from the layouts; round trips on
 // every topology each format carries; libpcap -> each -> libpcap. Every
-// truncation, absurd lengths, a read error midway and a trace across midnight
-// in a daylight saving zone are rows of tests/format_tables_test.cpp.
+// truncation, absurd lengths, cut frames, a read error midway and a trace
+// across midnight in a daylight saving zone are rows of
+// tests/format_tables_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -494,22 +495,6 @@ TEST(ActernaRoundTrip, EveryTopologyEachFormatCarries) {
     Tolerance tolerance{row.timeResolution};
     tolerance.ignoreFcsBytes = row.fcsRebuilt;
     ExpectSameFrames(trace, back.trace, tolerance);
-  }
-}
-
-TEST(ActernaRoundTrip, FormatsWithoutWireLengthsKeepEveryStoredByte) {
-  for (AnalyzerType type : {Analyzer::FireBerd500, Analyzer::FireBerdDna323}) {
-    SCOPED_TRACE(int(type));
-    TempDir dir;
-    Trace t;
-    Frame cut = MakeFrame(kStart, 1000, Topo::Ethernet, 0);
-    cut.bytes.resize(77);
-    t.frames = {cut};
-    WriteTrace(t, type, dir.path("c.x"));
-    ReadResult back = ReadTraceAs(dir.path("c.x"), type, Topo::Ethernet);
-    ASSERT_EQ(back.trace.frames.size(), 1u);
-    ASSERT_GE(back.trace.frames[0].bytes.size(), 77u);
-    EXPECT_TRUE(std::equal(cut.bytes.begin(), cut.bytes.end(), back.trace.frames[0].bytes.begin()));
   }
 }
 

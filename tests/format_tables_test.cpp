@@ -205,11 +205,7 @@ TEST(FormatTables, LocalTimesFollowTheChosenZones) {
 TEST(FormatTables, CutFramesKeepEveryStoredByte) {
   TempDir dir;
   for (const RoundTripRow& row : kRoundTrips) {
-    // FireBerd 500 and DNA-323 records state no wire length: a cut frame is
-    // all they hold.
-    if (row.topology != Topo::Ethernet || row.target == Analyzer::FireBerd500 ||
-        row.target == Analyzer::FireBerdDna323)
-      continue;
+    if (row.topology != Topo::Ethernet) continue;
     SCOPED_TRACE(RowName(row.target, row.topology));
     Trace trace = MakeTrace(Topo::Ethernet, 3);
     Frame& cut = trace.frames[1];
@@ -219,9 +215,16 @@ TEST(FormatTables, CutFramesKeepEveryStoredByte) {
     WriteTrace(trace, row.target, path);
     ReadResult back = ReadTrace(path);
     ASSERT_EQ(back.trace.frames.size(), 3u) << back.state.ReadErrorDetail;
-    EXPECT_EQ(back.trace.frames[1].frameLength, 1518);
-    ASSERT_EQ(back.trace.frames[1].bytes.size(), 68u);
-    EXPECT_EQ(back.trace.frames[1].bytes, cut.bytes);
+    const Frame& got = back.trace.frames[1];
+    // FireBerd 500 and DNA-323 records state no wire length: the cut frame
+    // is all they hold, and it comes back with the stored bytes first.
+    if (row.target == Analyzer::FireBerd500 || row.target == Analyzer::FireBerdDna323) {
+      ASSERT_GE(got.bytes.size(), 68u);
+      EXPECT_TRUE(std::equal(cut.bytes.begin(), cut.bytes.end(), got.bytes.begin()));
+      continue;
+    }
+    EXPECT_EQ(got.frameLength, 1518);
+    EXPECT_EQ(got.bytes, cut.bytes);
   }
 }
 
