@@ -54,21 +54,12 @@ TEST(NetMonReader, Version1EthernetRecordsFromTheTables) {
   ReadResult r =
       ReadTraceFromAs(NetMonFile(false, 1, {{0, 60, 60, whole}, {1500, 1514, 96, sliced}}),
                       "v1.cap", Analyzer::NetMon1, Topo::Ethernet);
-  ASSERT_EQ(r.trace.frames.size(), 2u);
   EXPECT_TRUE(r.messages.empty());
   EXPECT_EQ(r.trace.traceDate, EncodeDate(2024, 3, 15));
-
-  const Frame& a = r.trace.frames[0];
-  EXPECT_EQ(a.time, kFixtureStart);
-  EXPECT_EQ(a.frameLength, 64);
-  ASSERT_EQ(a.bytes.size(), 64u);
-  EXPECT_TRUE(std::equal(whole.begin(), whole.end(), a.bytes.begin()));
-  EXPECT_EQ(GetLE32(a.bytes.data() + 60), FrameCrc32(whole.data(), 60));
-
-  const Frame& b = r.trace.frames[1];
-  EXPECT_EQ(b.time, kFixtureStart + 1500000);
-  EXPECT_EQ(b.frameLength, 1518);
-  EXPECT_EQ(b.bytes, sliced);
+  // A whole frame gets its FCS; a sliced one keeps its stored bytes.
+  ExpectFrames({FrameOf(kFixtureStart, 64, WithFcs(whole)),
+                FrameOf(kFixtureStart + 1500000, 1518, sliced)},
+               r.trace);
 }
 
 TEST(NetMonReader, Version2TokenRingKeepsLengthsAndMicroseconds) {
@@ -76,25 +67,18 @@ TEST(NetMonReader, Version2TokenRingKeepsLengthsAndMicroseconds) {
   ReadResult r =
       ReadTraceFromAs(NetMonFile(true, 2, {{7, 40, 40, first}, {86400000123ULL, 300, 200, second}}),
                       "v2.cap", Analyzer::NetMon2, Topo::TokenRing);
-  ASSERT_EQ(r.trace.frames.size(), 2u);
-  EXPECT_EQ(r.trace.frames[0].time, kFixtureStart + 7);
-  EXPECT_EQ(r.trace.frames[0].frameLength, 40);
-  EXPECT_EQ(r.trace.frames[0].bytes, first);
   // A day later: relative times keep counting past midnight.
-  EXPECT_EQ(r.trace.frames[1].time, kFixtureStart + 86400000123LL);
-  EXPECT_EQ(r.trace.frames[1].frameLength, 300);
-  EXPECT_EQ(r.trace.frames[1].bytes, second);
+  ExpectFrames({FrameOf(kFixtureStart + 7, 40, first),
+                FrameOf(kFixtureStart + 86400000123LL, 300, second)},
+               r.trace);
 }
 
 TEST(NetMonReader, ShortEthernetFramesArePaddedAndEmptyTableIsNoFrames) {
   ReadResult r = ReadTraceFromAs(NetMonFile(false, 1, {{0, 42, 42, Pattern(42, 5)}}), "runt.cap",
                                  Analyzer::NetMon1, Topo::Ethernet);
-  ASSERT_EQ(r.trace.frames.size(), 1u);
-  const Frame& f = r.trace.frames[0];
-  EXPECT_EQ(f.frameLength, 64);
-  ASSERT_EQ(f.bytes.size(), 64u);
-  for (int i = 42; i < 60; ++i) EXPECT_EQ(f.bytes[size_t(i)], 0) << i;
-  EXPECT_EQ(GetLE32(f.bytes.data() + 60), FrameCrc32(f.bytes.data(), 60));
+  std::vector<uint8_t> padded = Pattern(42, 5);
+  padded.resize(60);  // zeros, then the FCS
+  ExpectFrames({FrameOf(kFixtureStart, 64, WithFcs(padded))}, r.trace);
 
   ReadResult empty =
       ReadTraceFromAs(NetMonFile(true, 1, {}), "empty.cap", Analyzer::NetMon2, Topo::Ethernet);

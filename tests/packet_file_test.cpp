@@ -69,22 +69,13 @@ TEST(ClassicRead, Version7OddSlicesPadBytesFlagsAndStatus) {
   V7Record(b, 70, 0, 0xB0, 0x00, t0 + 4001, Pattern(70, 4));     // writer-only flag bits
   ReadResult r = ReadTraceFromAs(b.v, "a.pkt", Analyzer::Ostrawind, Topo::Ethernet);
   EXPECT_TRUE(r.messages.empty()) << r.messages.front();
-  ASSERT_EQ(r.trace.frames.size(), 4u);
-  const auto& f = r.trace.frames;
-  EXPECT_EQ(f[0].frameLength, 64);
-  EXPECT_EQ(f[0].bytes, Pattern(64, 1));
-  EXPECT_EQ(f[1].frameLength, 1000);
-  EXPECT_EQ(f[1].bytes, Pattern(33, 2));
-  EXPECT_EQ(f[2].bytes, Pattern(61, 3));
-  EXPECT_EQ(f[3].bytes, Pattern(70, 4));
-  EXPECT_EQ(f[0].flags, 0);
-  EXPECT_EQ(f[1].flags, Flag::CrcError);
   // The pipeline marks an alignment error on Ethernet as a CRC error as well.
-  EXPECT_EQ(f[2].flags, Flag::AlignmentError | Flag::CrcError | Flag::PacketFileStatus);
-  EXPECT_EQ(f[3].flags, 0);
-  EXPECT_EQ(f[0].time, 10 * 3600 * kSecond + 250);
-  EXPECT_EQ(f[1].time, f[0].time + 1500);
-  EXPECT_EQ(f[3].time, f[0].time + 4001);
+  const int64_t start = 10 * 3600 * kSecond + 250;
+  ExpectFrames({FrameOf(start, 64, Pattern(64, 1)), FrameOf(start + 1500, 1000, Pattern(33, 2), Flag::CrcError),
+                FrameOf(start + 3000, 61, Pattern(61, 3),
+                        Flag::AlignmentError | Flag::CrcError | Flag::PacketFileStatus),
+                FrameOf(start + 4001, 70, Pattern(70, 4))},
+               r.trace);
   EXPECT_EQ(YearMonthDay(r.state.TraceDate), 20240315);
 }
 
@@ -97,15 +88,12 @@ TEST(ClassicRead, Version6MillisecondCounterPlacedByTheHeaderTimeDate) {
   V6Record(b, 60, 0, 0x00, counter + 1021, Pattern(60, 7));
   ReadResult r = ReadTraceFromAs(b.v, "a.pkt", Analyzer::Ostrawind, Topo::Ethernet);
   EXPECT_TRUE(r.messages.empty());
-  ASSERT_EQ(r.trace.frames.size(), 3u);
-  EXPECT_EQ(r.trace.frames[0].time, 8 * 3600 * kSecond);
-  EXPECT_EQ(r.trace.frames[1].time - r.trace.frames[0].time, 20000);
-  EXPECT_EQ(r.trace.frames[2].time - r.trace.frames[0].time, 1021000);
+  const int64_t start = 8 * 3600 * kSecond;
+  ExpectFrames({FrameOf(start, 128, Pattern(128, 5)),
+                FrameOf(start + 20000, 1514, Pattern(65, 6), Flag::CrcError),
+                FrameOf(start + 1021000, 60, Pattern(60, 7))},
+               r.trace);
   EXPECT_EQ(YearMonthDay(r.state.TraceDate), 20240315);
-  EXPECT_EQ(r.trace.frames[1].frameLength, 1514);
-  EXPECT_EQ(r.trace.frames[1].bytes, Pattern(65, 6));
-  EXPECT_EQ(r.trace.frames[1].flags, Flag::CrcError);
-  EXPECT_EQ(r.trace.frames[2].bytes, Pattern(60, 7));
 
   // Without a time-date the counter itself counts from 1904.
   b = ClassicHeader({.version = 6, .count = 1});

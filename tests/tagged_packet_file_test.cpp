@@ -81,20 +81,14 @@ TEST(TaggedRead, RecordsWithFlagsStatusDirectionAndTimes) {
   Record(b, Join({{0, 65}, {3, 0}, {12, 7}}, TimeTags(n0 + 3000999)), 0, Pattern(65, 3, 11));
   ReadResult r = ReadTraceFromAs(b.v, "a.kvc", Analyzer::Ostrawind, Topo::Ethernet);
   EXPECT_TRUE(r.messages.empty());
-  ASSERT_EQ(r.trace.frames.size(), 3u);
-  const auto& f = r.trace.frames;
-  EXPECT_EQ(f[0].frameLength, 64);
-  EXPECT_EQ(f[0].bytes, Pattern(64, 1, 11));
-  EXPECT_EQ(f[1].frameLength, 1000);
-  EXPECT_EQ(f[1].bytes, Pattern(77, 2, 11));  // no padding between records
-  EXPECT_EQ(f[2].bytes, Pattern(65, 3, 11));
-  EXPECT_EQ(f[0].flags, Flag::CrcError | Flag::Direction1);
-  EXPECT_EQ(f[1].flags, Flag::AlignmentError | Flag::CrcError | Flag::PacketFileStatus |
-                            Flag::Direction2);
-  EXPECT_EQ(f[2].flags, 0);
-  EXPECT_EQ(f[0].time, 10 * 3600 * kSecond + 17);
-  EXPECT_EQ(f[1].time, f[0].time + 2500);
-  EXPECT_EQ(f[2].time, f[0].time + 3000);  // nanoseconds are floored to microseconds
+  // No padding between records; nanoseconds are floored to microseconds.
+  const int64_t start = 10 * 3600 * kSecond + 17;
+  ExpectFrames({FrameOf(start, 64, Pattern(64, 1, 11), Flag::CrcError | Flag::Direction1),
+                FrameOf(start + 2500, 1000, Pattern(77, 2, 11),
+                        Flag::AlignmentError | Flag::CrcError | Flag::PacketFileStatus |
+                            Flag::Direction2),
+                FrameOf(start + 3000, 65, Pattern(65, 3, 11))},
+               r.trace);
   EXPECT_EQ(YearMonthDay(r.state.TraceDate), 20240315);
 }
 
@@ -106,14 +100,12 @@ TEST(TaggedRead, UnrepeatedTagsKeepThePreviousRecordsValues) {
   Record(b, {{1, uint32_t(n0 + 1000000)}}, 0, Pattern(80, 2, 11));
   Record(b, {{0, 20}, {3, 0}}, 0, Pattern(20, 3, 11));
   ReadResult r = ReadTraceFromAs(b.v, "a.kvc", Analyzer::Farrowe, Topo::TSeries);
-  ASSERT_EQ(r.trace.frames.size(), 3u);
-  EXPECT_EQ(r.trace.frames[1].frameLength, 80);
-  EXPECT_EQ(r.trace.frames[1].bytes, Pattern(80, 2, 11));
-  EXPECT_EQ(r.trace.frames[1].flags, Flag::CrcError);  // the direction is not carried
-  EXPECT_EQ(r.trace.frames[1].time - r.trace.frames[0].time, 1000);
-  EXPECT_EQ(r.trace.frames[2].time, r.trace.frames[1].time);
-  EXPECT_EQ(r.trace.frames[2].flags, 0);
-  EXPECT_EQ(r.trace.frames[2].bytes, Pattern(20, 3, 11));
+  // The direction is not carried.
+  const int64_t start = 5 * kSecond;
+  ExpectFrames({FrameOf(start, 80, Pattern(80, 1, 11), Flag::CrcError | Flag::Direction1),
+                FrameOf(start + 1000, 80, Pattern(80, 2, 11), Flag::CrcError),
+                FrameOf(start + 1000, 20, Pattern(20, 3, 11))},
+               r.trace);
   EXPECT_EQ(r.trace.wanProtocol, Wan::FrameRelay);
 }
 

@@ -230,6 +230,27 @@ int ExpectSameFrames(const Trace& expected, const Trace& actual, const Tolerance
   return mismatches;
 }
 
+int ExpectFrames(const std::vector<Frame>& expected, const Trace& actual, const Tolerance& tol) {
+  Trace trace;
+  trace.frames = expected;
+  return ExpectSameFrames(trace, actual, tol);
+}
+
+Frame FrameOf(int64_t time, int32_t length, std::vector<uint8_t> bytes, uint16_t flags) {
+  Frame f;
+  f.time = time;
+  f.frameLength = length;
+  f.bytes = std::move(bytes);
+  f.flags = flags;
+  return f;
+}
+
+std::vector<uint8_t> WithFcs(std::vector<uint8_t> bytes) {
+  const uint32_t fcs = FrameCrc32(bytes.data(), int32_t(bytes.size()));
+  for (int k = 0; k < 4; ++k) bytes.push_back(uint8_t(fcs >> (8 * k)));
+  return bytes;
+}
+
 int64_t AbsoluteMicros(const ConversionState& s, int64_t frameTime) {
   return (DaysFrom1970(s.TraceDate) * 86400 + s.TimeZoneBias) * 1000000 + frameTime;
 }

@@ -101,6 +101,12 @@ struct Tolerance {
 };
 // Compares frames as gtest expectations; returns the number of mismatches.
 int ExpectSameFrames(const Trace& expected, const Trace& actual, const Tolerance& tolerance = {});
+// The same for frames listed one per row: time, wire length, stored bytes, flags.
+int ExpectFrames(const std::vector<Frame>& expected, const Trace& actual,
+                 const Tolerance& tolerance = {});
+Frame FrameOf(int64_t time, int32_t length, std::vector<uint8_t> bytes, uint16_t flags = 0);
+// The bytes followed by their Ethernet FCS, as a reader rebuilds it.
+std::vector<uint8_t> WithFcs(std::vector<uint8_t> bytes);
 
 // A date (days since 1899-12-30) as the number yyyymmdd.
 int YearMonthDay(double date);
