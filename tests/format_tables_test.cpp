@@ -631,7 +631,9 @@ TEST(FormatTables, EditcapFilesConvertAndOurFilesReadInTshark) {
   if (!HaveTool("editcap") || !HaveTool("tshark")) GTEST_SKIP() << "tshark is not installed";
   TempDir dir;
   const std::string source = dir.path("src.dmp");
-  Trace trace = MakeTrace(Topo::Ethernet, 30);
+  // From a whole second (editcap's LANalyzer files count from the first
+  // frame's), in steps of odd microseconds.
+  Trace trace = MakeTrace(Topo::Ethernet, 30, 3600LL * 1000000, 1777);
   trace.frames[4].bytes.resize(100);  // cut short: every stored byte is kept, no FCS among them
   WriteTrace(trace, Analyzer::Tcpdump, source);
   const std::vector<TsharkFrame> expected = TsharkFrames(source);
