@@ -65,19 +65,12 @@ TEST(LanalyzerReader, RecordsOutOfOrderAndUnknownOnesAreFoundByType) {
   ReadResult r = ReadTrace(dir.path("order.tr1"));
   EXPECT_EQ(r.analyzer, Analyzer::LanAlyzer);
   EXPECT_EQ(r.topology, Topo::Ethernet);
-  ASSERT_EQ(r.trace.frames.size(), 2u);
   EXPECT_TRUE(r.messages.empty());
   EXPECT_EQ(r.trace.traceDate, EncodeDate(2023, 11, 14));
+  // 3 half-microseconds round to 2; the whole frame gets its FCS.
   const int64_t start = (10 * 3600 + 20 * 60 + 30) * 1000000LL;
-  EXPECT_EQ(r.trace.frames[0].time, start + 2);  // 3 half-microseconds round to 2
-  EXPECT_EQ(r.trace.frames[0].frameLength, 64);
-  ASSERT_EQ(r.trace.frames[0].bytes.size(), 64u);
-  EXPECT_TRUE(std::equal(a.begin(), a.end(), r.trace.frames[0].bytes.begin()));
-  EXPECT_EQ(GetLE32(r.trace.frames[0].bytes.data() + 60), FrameCrc32(a.data(), 60));
-  EXPECT_EQ(r.trace.frames[1].time, start + 2000);
-  EXPECT_EQ(r.trace.frames[1].frameLength, 1518);
-  EXPECT_EQ(r.trace.frames[1].bytes, b);
-  EXPECT_EQ(r.trace.frames[1].flags, Flag::Bad);
+  ExpectFrames({FrameOf(start + 2, 64, WithFcs(a)), FrameOf(start + 2000, 1518, b, Flag::Bad)},
+               r.trace);
 }
 
 // A cyclic trace of a three-frame ring: F1 F2 F3, the oldest frame F2, the
@@ -359,13 +352,11 @@ TEST(Lan900Reader, WrappedCaptureReadsFromItsFirstPageAndRoundTheTable) {
   ReadResult r = ReadTraceFrom(f.v, "wrap.dat");
   EXPECT_EQ(r.analyzer, Analyzer::Lan900);
   EXPECT_EQ(r.topology, Topo::Ethernet);
-  ASSERT_EQ(r.trace.frames.size(), 2u);
   EXPECT_TRUE(r.messages.empty());
-  EXPECT_EQ(r.trace.frames[0].time, std::llround(1000000 * Lan900::kTickMicroseconds));
-  ASSERT_EQ(r.trace.frames[0].bytes.size(), 64u);
-  EXPECT_EQ(GetLE32(r.trace.frames[0].bytes.data() + 60),
-            FrameCrc32(r.trace.frames[0].bytes.data(), 60));  // FCS rebuilt
-  EXPECT_EQ(r.trace.frames[1].time, std::llround(3000000 * Lan900::kTickMicroseconds));
+  // The oldest page first; the FCS is rebuilt.
+  ExpectFrames({FrameOf(std::llround(1000000 * Lan900::kTickMicroseconds), 64, WithFcs(Pattern(60, 2))),
+                FrameOf(std::llround(3000000 * Lan900::kTickMicroseconds), 64, WithFcs(Pattern(60, 1)))},
+               r.trace);
 
   // Page 3 of a table of 2 pages is refused.
   auto bad = f.v;
@@ -415,12 +406,9 @@ TEST(NetScoutReader, TableOrderTruncationAndCrcFlag) {
   ReadResult r = ReadTraceFrom(f, "ns.dat");
   EXPECT_EQ(r.analyzer, Analyzer::NetScout);
   EXPECT_EQ(r.topology, Topo::Ethernet);
-  ASSERT_EQ(r.trace.frames.size(), 2u);
-  EXPECT_EQ(r.trace.frames[0].frameLength, 200);
-  EXPECT_EQ(r.trace.frames[0].bytes, std::vector<uint8_t>(bytes.begin() + 100, bytes.begin() + 196));
-  EXPECT_EQ(r.trace.frames[0].time, 5000000);
-  EXPECT_EQ(r.trace.frames[1].bytes, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 60));
-  EXPECT_EQ(r.trace.frames[1].flags, Flag::CrcError);
+  ExpectFrames({FrameOf(5000000, 200, {bytes.begin() + 100, bytes.begin() + 196}),
+                FrameOf(7000000, 60, {bytes.begin(), bytes.begin() + 60}, Flag::CrcError)},
+               r.trace);
   EXPECT_EQ(r.trace.traceDate, EncodeDate(2023, 11, 14));
 
   // A tiny file claiming 70 million frames is refused in the header step.
