@@ -219,12 +219,13 @@ Bytes SnifferDosWanFrame(std::vector<uint8_t> data) {
   return f.resize(at + 6);
 }
 
-// An ISDN capture (WAN subtype 6) whose first frame has the given media word.
-Bytes SnifferProIsdn(uint32_t media) {
+// An ISDN capture (WAN subtype 6) whose first frame has the given media word
+// and first byte.
+Bytes SnifferProIsdn(uint32_t media, uint8_t first = 0x0F) {
   Bytes f = SnifferPro(3, 64000, 6);
   const size_t record = 128;
   f.at(16).le32(1).at(record + 8).le16(20).at(record + 10).le16(20).at(record + 24).le32(media);
-  return f.at(record + 40).u8(0x0F).resize(record + 40 + 20);
+  return f.at(record + 40).u8(first).resize(record + 40 + 20);
 }
 
 // The bytes compressed as WriteGzip does.
@@ -381,6 +382,7 @@ TEST(IdentifyHeaders, SnifferProNetworkSpeedAndWanSubtype) {
       {"i.cap", SnifferProIsdn(0x0109), pro, Topo::Wan, {}, {}, reader ? Wan::Ppp : Wan::NotKnown},
       {"i.cap", SnifferProIsdn(0x1818), pro, Topo::Wan, {}, {}, reader ? Wan::Isdn : Wan::NotKnown},
       {"i.cap", SnifferProIsdn(0), pro, Topo::Wan, {}, {}, reader ? Wan::Isdn : Wan::NotKnown},
+      {"i.cap", SnifferProIsdn(0, 0xFF), pro, Topo::Wan, {}, {}, reader ? Wan::Ppp : Wan::NotKnown},
       // An XCP file named .cap is SnifferPro unless LANDesk's marks are there.
       {"TRACE.CAP", SnifferPro(0, k10M), pro},
       {"TRACE2.CAP", landesk(1), Analyzer::LanDesk},
@@ -469,6 +471,12 @@ TEST(IdentifyHeaders, SnifferDosNetworkLineRecordAndCompression) {
       {"w.syc", SnifferDosWanFrame({0x03, 0x03, 0x03, 0x08, 1, 2, 3, 4}), {}, Topo::Wan, {}, {},
        reader ? Wan::Hdlc : Wan::NotKnown},
       {"w.syc", SnifferDosWanFrame({0x02, 0x02, 0x03, 0x08, 1, 2, 3, 4}), {}, Topo::Wan, {}, {},
+       reader ? Wan::Hdlc : Wan::NotKnown},
+      {"w.syc", SnifferDosWanFrame({0xFF, 0x03, 0x00}), {}, Topo::Wan, {}, {},
+       reader ? Wan::Ppp : Wan::NotKnown},
+      {"w.syc", SnifferDosWanFrame({0x02, 0x01, 0x00}), {}, Topo::Wan, {}, {},
+       reader ? Wan::Isdn : Wan::NotKnown},
+      {"w.syc", SnifferDosWanFrame({0x03, 0x01, 0x00}), {}, Topo::Wan, {}, {},
        reader ? Wan::Hdlc : Wan::NotKnown},
   });
 }

@@ -296,27 +296,8 @@ TEST(SnifferDosReader, HeaderDateLeadingRecordsAndBadFiles) {
   EXPECT_TRUE(failsToRead(cut));
 }
 
-TEST(SnifferDosReader, ProbeRecognisesTheWanProtocol) {
-  struct Case {
-    Bytes first;
-    uint32_t expected;
-  };
-  const Case cases[] = {{{0xFF, 0x03, 0x00}, Wan::Ppp},
-                        {{0x02, 0x01, 0x00}, Wan::Isdn},
-                        {{0x03, 0x01, 0x00}, Wan::Hdlc}};
-  for (const Case& c : cases) {
-    TempDir dir;
-    WriteFileBytes(dir.path("w.syc"), DosFile(7, 4, {FrameRecord({.data = c.first})}));
-    SilentHost host;
-    Conversion conv(host);
-    conv.state.SourceFileName = dir.path("w.syc");
-    conv.state.SourceAnalyzer = Analyzer::SnifferDos;
-    conv.state.TraceTopology = Topo::Wan;
-    conv.state.WanProtocol = Wan::NotKnown;
-    EXPECT_TRUE(conv.ProbeFirstFrame());
-    EXPECT_EQ(conv.state.WanProtocol, c.expected);
-  }
-}
+// What the first frame tells of the WAN protocol is a row of
+// tests/identify_test.cpp (SnifferDosNetworkLineRecordAndCompression).
 
 TEST(SnifferDosTopology, NetworkLineRecordAndCompressedHeaders) {
   Bytes line = Record(7, {0x00, 0xE1, 0xF5, 0x05, 2, 0, 0, 0});  // 100,000,000; Frame Relay

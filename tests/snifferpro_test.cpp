@@ -228,18 +228,8 @@ TEST(SnifferProReader, SerialMediaStatusAndCrc16) {
   EXPECT_EQ(r.trace.frames[2].bytes, Pattern(30, 3));
   EXPECT_EQ(r.trace.frames[3].frameLength, 302);
   EXPECT_EQ(r.trace.frames[3].bytes, Pattern(30, 4));
-
-  // A probe of an ISDN-typed file whose first frame starts with 0xFF finds PPP.
-  TempDir dir;
-  WriteFileBytes(dir.path("p.cap"), ProFile(h, {{.data = {0xFF, 0x03, 0, 0x21}}}));
-  SilentHost host;
-  Conversion c(host);
-  c.state.SourceFileName = dir.path("p.cap");
-  c.state.SourceAnalyzer = Analyzer::SnifferPro;
-  c.state.TraceTopology = Topo::Wan;
-  c.state.WanProtocol = Wan::Isdn;
-  EXPECT_TRUE(c.ProbeFirstFrame());
-  EXPECT_EQ(c.state.WanProtocol, Wan::Ppp);
+  // An ISDN-typed file whose first frame starts with 0xFF is PPP: a row of
+  // tests/identify_test.cpp.
 }
 
 TEST(SnifferProTopology, NetworkProtocolAndSpeed) {
