@@ -106,22 +106,16 @@ TEST(AdvisorLibrary, StoresRecordsInBlocksAndGivesBackTheConfiguration) {
   for (const auto& r : records) expected.insert(expected.end(), r.begin(), r.end());
   EXPECT_EQ(all, expected);
 
-  // The layout of docs/advisor-library.md.
+  // The layout of docs/advisor-library.md: layout version, header size,
+  // closed, records, blocks, line speed, extension size; the first block's
+  // records, bytes and number.
   const auto bytes = ReadFileBytes(path);
-  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 8), "ADVLIB\r\n");
-  EXPECT_EQ(GetLE32(&bytes[8]), 1u);     // layout version
-  EXPECT_EQ(GetLE32(&bytes[12]), 512u);  // header size
-  EXPECT_EQ(GetLE32(&bytes[16]), 1u);    // closed
-  EXPECT_EQ(GetLE32(&bytes[20]), 7u);    // records
-  EXPECT_EQ(GetLE32(&bytes[24]), 5u);    // blocks
-  EXPECT_EQ(GetLE32(&bytes[64 + 16]), 128000u);
-  EXPECT_EQ(GetLE32(&bytes[96]), 32u);
+  ASSERT_EQ(bytes.size(), 512 + 5 * 16 + all.size());
+  EXPECT_EQ(Text(bytes, 0, 8), "ADVLIB\r\n");
+  ExpectFields(bytes, {{8, 4, 1}, {12, 4, 512}, {16, 4, 1}, {20, 4, 7}, {24, 4, 5},
+                       {64 + 16, 4, 128000}, {96, 4, 32}, {516, 4, 2}, {520, 4, 65536}, {524, 4, 0}});
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&bytes[256])), "updated");
-  EXPECT_EQ(std::string(bytes.begin() + 512, bytes.begin() + 516), "ADVB");
-  EXPECT_EQ(GetLE32(&bytes[516]), 2u);
-  EXPECT_EQ(GetLE32(&bytes[520]), 65536u);
-  EXPECT_EQ(GetLE32(&bytes[524]), 0u);  // block number
-  EXPECT_EQ(bytes.size(), 512 + 5 * 16 + all.size());
+  EXPECT_EQ(Text(bytes, 512, 4), "ADVB");
 }
 
 TEST(AdvisorLibrary, RefusesWhatIsNotOneOfItsFilesAndKeepsTheWholeBlocksOfACutFile) {
