@@ -180,21 +180,12 @@ TEST(ObserverReader, Version4ChainWithRadioHeaders) {
   ReadResult r = ReadTraceFrom(f.v, "wifi.bfr");
   EXPECT_EQ(r.analyzer, Analyzer::Observer);
   EXPECT_EQ(r.topology, Topo::Wireless);
-  ASSERT_EQ(r.trace.frames.size(), 2u);
-  const Frame& x = r.trace.frames[0];
-  EXPECT_EQ(x.frameLength, 104);  // the wire length stays
-  EXPECT_EQ(x.bytes, a);          // with every stored byte
-  EXPECT_EQ(x.time, 1000000);
-  EXPECT_EQ(x.rate, 108);
-  EXPECT_EQ(x.channel, 6);
-  EXPECT_EQ(x.noise, 0);
-  EXPECT_EQ(x.signal, 77);
-  const Frame& y = r.trace.frames[1];
-  EXPECT_EQ(y.frameLength, 30);
-  EXPECT_EQ(y.bytes, b);
-  EXPECT_EQ(y.time, 86399999000LL);
-  EXPECT_EQ(y.noise, 20);
-  EXPECT_EQ(y.signal, 50);
+  // The wire length stays, with every stored byte; the radio header gives
+  // rate, channel, noise and signal.
+  Frame x = FrameOf(1000000, 104, a), y = FrameOf(86399999000LL, 30, b);
+  x.rate = 108, x.channel = 6, x.noise = 0, x.signal = 77;
+  y.rate = 2, y.channel = 11, y.noise = 20, y.signal = 50;
+  ExpectFrames({x, y}, r.trace, {.compareWireless = true});
 }
 
 TEST(ObserverReader, VersionIsReadWholeAndLaterLayoutsAreRefused) {
