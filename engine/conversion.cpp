@@ -231,6 +231,25 @@ void Conversion::PumpIfDue() {
   host.progress(Progress());
 }
 
+namespace {
+
+bool WithinTraceSpan(const ConversionState& s) {
+  return UnchangedFrames::WithinTraceSpan(s.FrameTime, s.FirstFrameTime);
+}
+
+bool FrameLengthsValid(const ConversionState& s) {
+  return s.FrameLength <= MaxFrameBytes && s.StoredLength <= MaxFrameBytes && s.StoredLength >= 0 &&
+         s.FrameLength >= 0;
+}
+
+// Adds a step forward in time to the duration, which stops at its largest.
+void AddToDuration(ConversionState& s, int64_t step) {
+  int64_t total = 0;
+  s.TraceDuration = __builtin_add_overflow(s.TraceDuration, step, &total) ? INT64_MAX : total;
+}
+
+}  // namespace
+
 void Conversion::DurationBookkeeping() {
   ConversionState& s = state;
   if (s.FramesWritten == kNoFramesYet) {
@@ -239,54 +258,29 @@ void Conversion::DurationBookkeeping() {
     s.PreviousFrameTime = s.FrameTime;
     return;
   }
-  // Frame times come from files and may lie anywhere in 64 bits: the
-  // differences are taken with overflow checks, so no value can wrap. The
-  // span in whole milliseconds (truncated) may not pass 2,147,483,647.
-  constexpr int64_t kSpanLimitMicros = (int64_t(2147483647) + 1) * 1000;
-  int64_t span = 0;
-  if (__builtin_sub_overflow(s.FrameTime, s.FirstFrameTime, &span) || span >= kSpanLimitMicros ||
-      span <= -kSpanLimitMicros) {
-    // more than about 24.8 days away from the first frame
+  if (!WithinTraceSpan(s)) {
     const __int128 wide = __int128(s.FrameTime) - s.FirstFrameTime;
     FailRead(s, "frame " + Grouped(s.FramesRead) + ": time lies " +
                     Grouped(int64_t(wide / 1000000)) + " s from the first frame's");
     return;
   }
-  if (s.FrameTime >= s.PreviousFrameTime) {
-    int64_t step = 0, total = 0;
-    const bool wraps = __builtin_sub_overflow(s.FrameTime, s.PreviousFrameTime, &step) ||
-                       __builtin_add_overflow(s.TraceDuration, step, &total);
-    s.TraceDuration = wraps ? INT64_MAX : total;
-  }
+  // Both this frame and the one before lie within the span: the step cannot wrap.
+  if (s.FrameTime >= s.PreviousFrameTime) AddToDuration(s, s.FrameTime - s.PreviousFrameTime);
   s.PreviousFrameTime = s.FrameTime;
 }
 
-bool Conversion::ProcessFrame() {
+void Conversion::CountFrameRead() {
   ConversionState& s = state;
   // The clock is looked at every 64 frames only.
   if (++framesSincePump_ >= 64) PumpIfDue();
-  const int32_t n = ++s.FramesRead;
+  ++s.FramesRead;
   if (s.StoredLength < s.FrameLength && s.StoredLength > s.MaxTruncatedLength)
     s.MaxTruncatedLength = s.StoredLength;
   if (s.FrameLength > s.MaxFrameLength) s.MaxFrameLength = s.FrameLength;
-  if (s.ProbeOnly) return true;
-  if (!s.ConvertAll && n < s.StartFrame) return false;
+}
 
-  DurationBookkeeping();
-  if (s.FrameLength > MaxFrameBytes || s.StoredLength > MaxFrameBytes || s.StoredLength < 0 ||
-      s.FrameLength < 0)
-    FailRead(s, "frame " + Grouped(n) + ": length " + Grouped(s.FrameLength) + " (stored " +
-                    Grouped(s.StoredLength) + ") outside 0 to 32,768");
-  if (s.ReadError) return false;
-  if (s.FrameLength <= 4 && reader_ && reader_->has(Capability::SkipsTinyFrames)) return false;
-  // A target full to its frame count stops before the frame that does not
-  // fit; the finish step completes a file of those before it.
-  if (const int32_t limit = TargetFrameLimit(); limit > 0 && s.FramesWritten - s.NonDataFrames >= limit) {
-    FailWrite(s, std::string("a ") + writer_->family + " file holds at most " + Grouped(limit) +
-                     " frames; the frames before frame " + Grouped(n) + " are written");
-    return true;
-  }
-
+void Conversion::CountFrameWritten() {
+  ConversionState& s = state;
   ++s.FramesWritten;
   s.FrameBytes += uint32_t(s.StoredLength);
   s.FrameBytesTotal += uint64_t(s.StoredLength);
@@ -299,6 +293,63 @@ bool Conversion::ProcessFrame() {
     if (s.FrameLength < 64) ++s.RuntFrames;
     if (s.FrameLength > 1518) ++s.OversizeFrames;
   }
+}
+
+void Conversion::NoteStopRequest() {
+  if (host.stopRequested()) stopPressed_ = true;
+  if (stopPressed_) state.StopRequested = true;
+}
+
+bool Conversion::FramesPassUnchanged() const {
+  const ConversionState& s = state;
+  return s.CopyUnchangedRecords && !s.ProbeOnly && s.ConvertAll && !s.SliceFrames &&
+         !s.ConvertToEthernet && !s.ConvertToWireless && !s.SourceZone && !s.TargetZone &&
+         TargetFrameLimit() == 0 && target && CanWrite() && !customReader &&
+         !(reader_ && reader_->has(Capability::SkipsTinyFrames));
+}
+
+void Conversion::PassUnchangedFrames(const UnchangedFrames& batch) {
+  ConversionState& s = state;
+  if (batch.count_ == 0) return;
+  s.FramesRead += batch.count_;
+  s.FramesWritten += batch.count_;
+  s.FrameBytes += batch.bytes_;
+  s.FrameBytesTotal += batch.bytes_;
+  s.MaxFrameLength = std::max(s.MaxFrameLength, batch.maxFrame_);
+  s.MaxTruncatedLength = std::max(s.MaxTruncatedLength, batch.maxTruncated_);
+  s.RuntFrames += batch.runts_;
+  s.OversizeFrames += batch.oversize_;
+  AddToDuration(s, batch.forward_);
+  s.FrameTime = s.PreviousFrameTime = batch.previousTime_;
+  s.FrameLength = batch.lastLength_;
+  s.StoredLength = batch.lastStored_;
+  s.FrameFlags = 0;
+  framesSincePump_ += uint32_t(batch.count_);
+  if (framesSincePump_ >= 64) PumpIfDue();
+  NoteStopRequest();
+}
+
+bool Conversion::ProcessFrame() {
+  ConversionState& s = state;
+  CountFrameRead();
+  const int32_t n = s.FramesRead;
+  if (s.ProbeOnly) return true;
+  if (!s.ConvertAll && n < s.StartFrame) return false;
+
+  DurationBookkeeping();
+  if (!FrameLengthsValid(s))
+    FailRead(s, "frame " + Grouped(n) + ": length " + Grouped(s.FrameLength) + " (stored " +
+                    Grouped(s.StoredLength) + ") outside 0 to 32,768");
+  if (s.ReadError) return false;
+  if (s.FrameLength <= 4 && reader_ && reader_->has(Capability::SkipsTinyFrames)) return false;
+  // A target full to its frame count stops before the frame that does not
+  // fit; the finish step completes a file of those before it.
+  if (const int32_t limit = TargetFrameLimit(); limit > 0 && s.FramesWritten - s.NonDataFrames >= limit) {
+    FailWrite(s, std::string("a ") + writer_->family + " file holds at most " + Grouped(limit) +
+                     " frames; the frames before frame " + Grouped(n) + " are written");
+    return true;
+  }
+  CountFrameWritten();
 
   bool write = true;
   bool result = false;
@@ -336,8 +387,7 @@ bool Conversion::ProcessFrame() {
   if (s.TraceTopology == Topo::Ethernet && s.ConvertToEthernet) s.TraceTopology = Topo::Wireless;
   else if (s.TraceTopology == Topo::Wireless && s.ConvertToWireless) s.TraceTopology = Topo::Ethernet;
   if (result) s.WriteFailed = true;
-  if (host.stopRequested()) stopPressed_ = true;
-  if (stopPressed_) s.StopRequested = true;
+  NoteStopRequest();
   if (!s.ConvertAll && n == s.EndFrame) s.EndOfSource = true;
   return result;
 }

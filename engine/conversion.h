@@ -49,6 +49,18 @@ class Conversion {
   // Hands the current frame on; true asks the reader to stop.
   bool ProcessFrame();
 
+  // ---- Frames that pass unchanged ----
+  // Whether frames may pass unchanged in this conversion: every frame goes
+  // to the target writer as it stands (no range, slice, media conversion,
+  // chosen zone, lowered frame limit or frame observer). A reader that then
+  // finds records its own family's writer would write again byte for byte
+  // may copy them itself, counted through an UnchangedFrames batch.
+  bool FramesPassUnchanged() const;
+  // The pipeline's work for a batch of such frames: counts them and their
+  // trace duration as ProcessFrame would, keeps the progress display and
+  // looks for a stop request. The last frame is left as the current one.
+  void PassUnchangedFrames(const class UnchangedFrames& batch);
+
   // For writers whose files state 32-bit offsets or sizes: true when the
   // file still ends within the limit after the current frame, `end` being
   // where it would then end (with what the finish step adds). Otherwise the
@@ -148,6 +160,9 @@ class Conversion {
     return (target || (writer_ && writer_->has(Capability::OwnTarget))) && !frameObserver;
   }
   void DurationBookkeeping();
+  void CountFrameRead();
+  void CountFrameWritten();
+  void NoteStopRequest();
   void EthernetToWireless();
   bool WirelessToEthernet();  // false: the frame is not to be written
   void PumpIfDue();
@@ -164,6 +179,61 @@ class Conversion {
   int64_t lastSourcePosition_ = -1;  // where reading ended, once the source is closed
   uint32_t framesSincePump_ = 0;
   std::chrono::steady_clock::time_point lastPump_{};
+};
+
+// Frames a reader hands on unchanged (see Conversion::FramesPassUnchanged),
+// counted in batches of up to 64 so the pipeline's work is done once a batch.
+// They carry no flags and come after the first frame.
+class UnchangedFrames {
+ public:
+  static constexpr int kMost = 64;
+  explicit UnchangedFrames(const ConversionState& s)
+      : ethernet_(s.TraceTopology == Topo::Ethernet),
+        firstTime_(s.FirstFrameTime),
+        previousTime_(s.PreviousFrameTime) {}
+
+  // Adds a frame; false, with nothing added, when it must take the whole
+  // pipeline: lengths out of range, or a time too far from the first frame's.
+  bool add(int32_t frameLength, int32_t storedLength, int64_t frameTime) {
+    if (frameLength > MaxFrameBytes || frameLength < 0 || storedLength > frameLength ||
+        storedLength < 0 || !WithinTraceSpan(frameTime, firstTime_))
+      return false;
+    ++count_;
+    bytes_ += uint32_t(storedLength);
+    if (storedLength < frameLength) maxTruncated_ = std::max(maxTruncated_, storedLength);
+    maxFrame_ = std::max(maxFrame_, frameLength);
+    if (ethernet_) {
+      runts_ += frameLength < 64;
+      oversize_ += frameLength > 1518;
+    }
+    if (frameTime >= previousTime_) forward_ += frameTime - previousTime_;
+    previousTime_ = frameTime;
+    lastLength_ = frameLength;
+    lastStored_ = storedLength;
+    return true;
+  }
+  bool full() const { return count_ == kMost; }
+  int32_t count() const { return count_; }
+
+  // Whether a frame time lies within the span a trace may cover: its
+  // duration is kept in whole milliseconds that may not pass 2,147,483,647,
+  // about 24.8 days either side of the first frame. Times come from files
+  // and may lie anywhere in 64 bits, so the difference is overflow-checked.
+  static bool WithinTraceSpan(int64_t frameTime, int64_t firstFrameTime) {
+    constexpr int64_t kSpanLimitMicros = (int64_t(2147483647) + 1) * 1000;
+    int64_t span = 0;
+    return !__builtin_sub_overflow(frameTime, firstFrameTime, &span) &&
+           span < kSpanLimitMicros && span > -kSpanLimitMicros;
+  }
+
+ private:
+  friend class Conversion;
+  bool ethernet_;
+  int64_t firstTime_, previousTime_;
+  int32_t count_ = 0, maxFrame_ = 0, maxTruncated_ = 0, runts_ = 0, oversize_ = 0;
+  int32_t lastLength_ = 0, lastStored_ = 0;
+  uint32_t bytes_ = 0;
+  int64_t forward_ = 0;  // the steps forward in time, within one batch
 };
 
 // The file name part of a path.

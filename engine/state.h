@@ -138,6 +138,9 @@ struct ConversionState {
   // Lowers the frame count a target family can hold (tests; 0: the family's
   // own, and never above it).
   int32_t TargetFrameLimit = 0;
+  // Readers may hand records the target would write byte for byte straight
+  // to it (tests turn this off to compare with the frame-by-frame path).
+  bool CopyUnchangedRecords = true;
 
   // Time base.
   double TraceDate = 0;  // days since 1899-12-30, local time, time of day as fraction

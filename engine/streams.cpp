@@ -386,11 +386,25 @@ class FileTarget : public TargetStream {
     while (n > 0) {
       ssize_t put = ::write(fd_, p, n);
       if (put < 0 && errno == EINTR) continue;
+      // Bytes the system could not read from our memory: a source window
+      // whose file was cut short. Copied through the buffer, the source's
+      // guard gives zeros for them and the source reports the cut.
+      if (put < 0 && errno == EFAULT) return writeCopied(p, n);
       if (put == 0) errno = ENOSPC;
       if (put <= 0) return fail();
       p += put;
       n -= size_t(put);
       filePos_ += put;
+    }
+    return true;
+  }
+  bool writeCopied(const uint8_t* p, size_t n) {
+    while (n > 0) {
+      const size_t take = std::min(n, kBlock);
+      std::memcpy(buffer_.get(), p, take);
+      if (!writeAll(buffer_.get(), take)) return false;
+      p += take;
+      n -= take;
     }
     return true;
   }

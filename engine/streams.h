@@ -46,6 +46,12 @@ class SourceStream {
   bool skip(int64_t n) { return seek(position() + n); }
   // Whether unread bytes are in hand (so the stream is not at its end).
   bool holdsBytes() const { return window_ != windowEnd_; }
+  // The unread bytes of the block in hand (none for streams without blocks):
+  // a reader may look at many records in place, then `consume` what it took.
+  // They stay valid until the stream next reads, seeks or tests its end.
+  const uint8_t* inHand() const { return window_; }
+  size_t inHandSize() const { return size_t(windowEnd_ - window_); }
+  void consume(size_t n) { window_ += std::min(n, inHandSize()); }
 
  protected:
   // Copies up to n bytes from the blocks in hand, asking `next` for the next

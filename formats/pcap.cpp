@@ -14,6 +14,9 @@
 #include "formats/record_loop.h"
 
 namespace morph {
+
+extern const FormatDescriptor kPcapFormat;
+
 namespace {
 
 constexpr int kFileHeaderSize = 24;
@@ -115,6 +118,65 @@ bool ReadRecord(Conversion& c, PcapReaderContext& r) {
   s.FrameTime = r.clock(s, seconds, micros);
   ShapePcapFrame(s, int32_t(captured), int32_t(original));
   return true;
+}
+
+// A libpcap target in the source's own record layout writes every record
+// that needs no change exactly as it is stored.
+bool TargetTakesRecordsAsStored(const Conversion& c, const PcapReaderContext& r) {
+  const ConversionState& s = c.state;
+  return c.writerFormat() == &kPcapFormat && c.FramesPassUnchanged() &&
+         s.TraceTopology == Topo::Ethernet && !r.nanoseconds &&
+         !(s.SourceVariant & (PcapVariant::Nokia | PcapVariant::Modified)) &&
+         BigEndianSource(s) == s.PcapOutput.bigEndian && !s.PcapOutput.modified;
+}
+
+// Copies the records in hand, as stored, for as long as each is one the
+// writer would write again byte for byte: a whole Ethernet frame of 60 bytes
+// or more (or one cut short of such) with a fraction below a second. The
+// pipeline counts them a batch at a time; the first record it cannot take
+// is left for the frame-by-frame path.
+void CopyUnchangedRecords(Conversion& c, PcapReaderContext& r) {
+  ConversionState& s = c.state;
+  SourceStream& in = *c.source;
+  // The writer gives back each record's own time when its time base and the
+  // reader's clock agree to the microsecond on the first frame's second.
+  const int64_t base = r.clock(s, 0, 0);
+  const int64_t offset = base - s.FirstFrameTime + int64_t(s.TimeBaseFraction);
+  if (offset != int64_t(s.FirstFrameUnixTime) * -1000000) return;
+  const bool big = BigEndianSource(s);
+  const uint8_t* const start = in.inHand();
+  const uint8_t* const end = start + in.inHandSize();
+  const uint8_t* p = start;
+  int32_t largest = 0;
+  bool more = true;
+  while (more && ReadOn(s, false)) {
+    UnchangedFrames batch(s);
+    while (!batch.full()) {
+      if (end - p < kRecordHeaderSize) {
+        more = false;
+        break;
+      }
+      const uint32_t seconds = Field32(p, big), fraction = Field32(p + 4, big);
+      const uint32_t captured = Field32(p + 8, big), original = Field32(p + 12, big);
+      const int64_t frameTime = base + int64_t(int32_t(seconds)) * 1000000 + fraction;
+      if (fraction >= 1000000 || captured > original || original < 60 ||
+          original > uint32_t(MaxFrameBytes - 4) || size_t(end - p - kRecordHeaderSize) < captured ||
+          !batch.add(int32_t(original) + 4,
+                     int32_t(captured == original ? captured + 4 : captured), frameTime)) {
+        more = false;
+        break;
+      }
+      largest = std::max(largest, int32_t(captured));
+      p += kRecordHeaderSize + captured;
+    }
+    in.consume(size_t(p - in.inHand()));  // the progress display follows
+    c.PassUnchangedFrames(batch);
+    r.record += batch.count();
+  }
+  if (p == start) return;
+  int32_t& writerLargest = c.WriterContext<PcapWriterContext>().largestCaptured;
+  writerLargest = std::max(writerLargest, largest);
+  if (!c.target->write(start, size_t(p - start))) FailWrite(s, c.target->errorText());
 }
 
 }  // namespace
@@ -232,6 +294,14 @@ void ReadPcap(Conversion& c, bool headerStep, bool singleFrame) {
     return;
   }
   PcapReaderContext& r = c.ReaderContext<PcapReaderContext>();
+  if (!singleFrame && TargetTakesRecordsAsStored(c, r)) {
+    ReadRecordsInTurn(c, false, [&] {
+      // The first record, and each one the copy stops at, takes the whole path.
+      if (r.started) CopyUnchangedRecords(c, r);
+      return ReadOn(s, false) && ReadRecord(c, r);
+    });
+    return;
+  }
   ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r); });
 }
 

@@ -317,3 +317,100 @@ TEST(PcapInterop, FilesEditcapWritesConvertIntact) {
 
 }  // namespace
 }  // namespace morph
+
+namespace morph {
+namespace {
+
+using namespace testkit;
+
+// libpcap to libpcap copies the records that need no change as they stand,
+// a batch at a time. Whatever the records, the file and every count must be
+// what the frame-by-frame path makes of them: runs of whole frames longer
+// than a batch, then each kind of record the copy must leave to that path,
+// in both byte orders, whole and cut short at many points.
+TEST(PcapWrite, RecordsCopiedAsStoredMatchTheFrameByFramePath) {
+  ScopedTimeZone tz("Europe/Berlin");
+  TempDir dir;
+  struct Record {
+    int64_t secondsStep;
+    uint32_t fraction, captured, original;
+  };
+  std::vector<Record> records;
+  for (int i = 0; i < 140; ++i)  // more than two batches of whole frames
+    records.push_back({i % 3, uint32_t(i * 7919 % 1000000), uint32_t(60 + i * 37 % 1455),
+                       uint32_t(60 + i * 37 % 1455)});
+  const Record odd[] = {
+      {0, 10, 42, 42},                   // padded to 60 bytes
+      {0, 11, 68, 1514},                 // cut frame
+      {0, 1500000, 100, 100},            // fraction beyond a second
+      {-5, 12, 64, 64},                  // back in time
+      {0, 13, 1600, 1600},               // oversize
+      {0, 14, 32764, 32764},             // largest frame kept whole
+      {0, 15, 32765, 32765},             // longer: the length clamp's
+      {0, 16, 0, 0},                     // empty record
+      {20 * 86400, 17, 70, 70},          // far, but within the span
+      {0, 18, 90, 80},                   // more bytes than the wire length
+      {0, 19, 61, 61},
+      {10 * 86400, 20, 60, 60},          // beyond the span: the read ends here
+      {0, 21, 60, 60},
+  };
+  for (const Record& r : odd) {
+    records.push_back(r);
+    for (int i = 0; i < 3; ++i) records.push_back({0, 30 + uint32_t(i), 64, 64});
+  }
+  for (const bool big : {false, true}) {
+    PcapFile f;
+    f.big = big;
+    f.header(0xA1B2C3D4);
+    int64_t seconds = 1700000000;
+    std::vector<size_t> recordEnds;
+    for (const Record& r : records) {
+      seconds += r.secondsStep;
+      f.record(uint32_t(seconds), r.fraction, Payload(r.captured, uint8_t(recordEnds.size())),
+               r.original);
+      recordEnds.push_back(f.v.size());
+    }
+    for (size_t cut = 0; cut <= recordEnds.size(); cut += 9) {
+      SCOPED_TRACE(std::string(big ? "big-endian" : "little-endian") + ", cut after record " +
+                   std::to_string(cut));
+      std::vector<uint8_t> bytes = f.v;
+      if (cut < recordEnds.size()) bytes.resize(recordEnds[cut] - 7);
+      WriteFileBytes(dir.path("in.pcap"), bytes);
+      std::vector<uint8_t> outputs[2];
+      ConversionState states[2];
+      for (const bool copy : {false, true}) {
+        MessageRecorder host;
+        Conversion c(host);
+        ConversionState& s = c.state;
+        s.SourceFileName = dir.path("in.pcap");
+        s.SourceAnalyzer = s.TargetAnalyzer = Analyzer::Tcpdump;
+        s.SourceVariant = big ? PcapVariant::BigEndian : 0;
+        s.TraceTopology = Topo::Ethernet;
+        s.PcapOutput.bigEndian = big;
+        s.CopyUnchangedRecords = copy;
+        c.target = CreateFileTarget(dir.path("out.pcap"));
+        c.ConvertTrace(false);
+        outputs[copy] = ReadFileBytes(dir.path("out.pcap"));
+        states[copy] = s;
+      }
+      EXPECT_EQ(outputs[true], outputs[false]);
+      const ConversionState &a = states[true], &b = states[false];
+      EXPECT_EQ(a.FramesRead, b.FramesRead);
+      EXPECT_EQ(a.FramesWritten, b.FramesWritten);
+      EXPECT_EQ(a.FrameBytes, b.FrameBytes);
+      EXPECT_EQ(a.FrameBytesTotal, b.FrameBytesTotal);
+      EXPECT_EQ(a.MaxFrameLength, b.MaxFrameLength);
+      EXPECT_EQ(a.MaxTruncatedLength, b.MaxTruncatedLength);
+      EXPECT_EQ(a.RuntFrames, b.RuntFrames);
+      EXPECT_EQ(a.OversizeFrames, b.OversizeFrames);
+      EXPECT_EQ(a.TraceDuration, b.TraceDuration);
+      EXPECT_EQ(a.FrameTime, b.FrameTime);
+      EXPECT_EQ(a.ReadError, b.ReadError);
+      EXPECT_EQ(a.ReadErrorDetail, b.ReadErrorDetail);
+      EXPECT_EQ(a.WriteFailed, b.WriteFailed);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace morph

@@ -132,6 +132,26 @@ TEST(FileSource, WindowsAndAFileCutWhileRead) {
     EXPECT_TRUE(in->failed()) << cutTo;
     EXPECT_NE(in->errorText().find(dir.path("in.bin")), std::string::npos) << in->errorText();
   }
+  {  // bytes in hand handed straight to a target after the file was cut:
+     // the lost pages arrive as zeros and the source reports the cut
+    testkit::WriteFileBytes(dir.path("in.bin"), bytes);
+    auto in = OpenFileSource(dir.path("in.bin"));
+    ASSERT_TRUE(in);
+    uint8_t first = 0;
+    ASSERT_EQ(in->fetch(&first, 1), 1u);
+    const size_t inHand = in->inHandSize();
+    ASSERT_GT(inHand, kBlock);  // goes to the file without the target's block
+    ASSERT_EQ(truncate(dir.path("in.bin").c_str(), 5000), 0);
+    auto out = CreateFileTarget(dir.path("out.bin"));
+    ASSERT_TRUE(out && out->write(in->inHand(), inHand));
+    ASSERT_TRUE(out->close());
+    std::vector<uint8_t> expected(bytes.begin() + 1, bytes.begin() + 5000);
+    expected.resize(inHand);
+    EXPECT_EQ(testkit::ReadFileBytes(dir.path("out.bin")), expected);
+    in->consume(inHand);
+    EXPECT_TRUE(in->atEnd());
+    EXPECT_TRUE(in->failed());
+  }
 }
 
 // More sources open at once than the mapping guard has room for: the others
