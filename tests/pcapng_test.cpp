@@ -369,17 +369,9 @@ TEST(PcapngDamaged, EveryTruncationOfAGoodFile) {
     f.packet(0, uint64_t(kT0 + k) * 1000000000, Payload(61 + k, uint8_t(k)), 61 + k,
              Options(f.big, {{2, Bytes(f.big).u32(1).v}}));
   f.other(5, 24);
-  std::vector<size_t> packetEnds(f.boundaries.begin() + 3, f.boundaries.begin() + 3 + frames);
-  for (size_t cut = 0; cut < f.bytes.size(); ++cut) {
-    ReadResult r = ReadBytes(std::vector<uint8_t>(f.bytes.begin(), f.bytes.begin() + long(cut)));
-    const size_t whole = size_t(std::count_if(packetEnds.begin(), packetEnds.end(),
-                                              [&](size_t end) { return end <= cut; }));
-    EXPECT_EQ(r.trace.frames.size(), whole) << cut;
-    const bool atBoundary =
-        std::find(f.boundaries.begin(), f.boundaries.end(), cut) != f.boundaries.end();
-    EXPECT_EQ(r.state.ReadError, !atBoundary) << cut;
-    EXPECT_TRUE(atBoundary || !r.state.ReadErrorDetail.empty()) << cut;
-  }
+  const std::vector<size_t> packetEnds(f.boundaries.begin() + 3, f.boundaries.begin() + 3 + frames);
+  ExpectEveryCut(f.bytes, packetEnds, f.boundaries,
+                 [](const std::vector<uint8_t>& part) { return ReadBytes(part); });
 }
 
 // ------------------------------------------------------------ writing

@@ -377,6 +377,21 @@ bool HasReadErrorMessage(const ReadResult& r) {
   return false;
 }
 
+void ExpectEveryCut(const std::vector<uint8_t>& file, const std::vector<size_t>& recordEnds,
+                    const std::vector<size_t>& clean,
+                    const std::function<ReadResult(const std::vector<uint8_t>&)>& read) {
+  for (size_t cut = 0; cut < file.size(); ++cut) {
+    const ReadResult r = read({file.begin(), file.begin() + long(cut)});
+    const auto whole = std::count_if(recordEnds.begin(), recordEnds.end(),
+                                     [&](size_t end) { return end <= cut; });
+    EXPECT_EQ(r.trace.frames.size(), size_t(whole)) << "cut at " << cut;
+    const bool atClean = std::find(clean.begin(), clean.end(), cut) != clean.end();
+    EXPECT_EQ(r.state.ReadError, !atClean) << "cut at " << cut;
+    EXPECT_EQ(HasReadErrorMessage(r), r.state.ReadError) << "cut at " << cut;
+    EXPECT_EQ(r.state.ReadErrorDetail.empty(), !r.state.ReadError) << "cut at " << cut;
+  }
+}
+
 Bytes& Bytes::put(const void* p, size_t n) {
   const auto* b = static_cast<const uint8_t*>(p);
   if (!patchAt_) {

@@ -88,6 +88,12 @@ ReadResult ReadTraceFromAs(const std::vector<uint8_t>& bytes, const std::string&
                            const std::function<void(ConversionState&)>& setup = {});
 // Whether the read ended with the read-error message.
 bool HasReadErrorMessage(const ReadResult& r);
+// Reads every cut of a file through `read`: the frames of the records ending
+// at or before the cut come out, and the read fails, with a reason and the
+// read-error message, exactly where the cut is not one of `clean`.
+void ExpectEveryCut(const std::vector<uint8_t>& file, const std::vector<size_t>& recordEnds,
+                    const std::vector<size_t>& clean,
+                    const std::function<ReadResult(const std::vector<uint8_t>&)>& read);
 // Reads a file through the reader of the given analyzer and topology,
 // without identification (for formats whose identification is not there yet).
 ReadResult ReadTraceAs(const std::string& path, AnalyzerType analyzer, Topology topology,
