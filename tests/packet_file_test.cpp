@@ -117,17 +117,11 @@ TEST(ClassicRead, WirelessLengthsCountTheRadioBytesInVersion7Only) {
   V7Record(b, 304, 55, 0, 0, t0 + 10, radio(2, 6, 40, 9, Pattern(51, 2)));
   ReadResult r = ReadTraceFromAs(b.v, "a.skc", Analyzer::Skavelin, Topo::Wireless);
   EXPECT_TRUE(r.messages.empty());
-  ASSERT_EQ(r.trace.frames.size(), 2u);
-  const Frame& a = r.trace.frames[0];
-  EXPECT_EQ(a.frameLength, 100);
-  EXPECT_EQ(a.bytes, Pattern(100, 1));
-  EXPECT_EQ(std::vector<int>({a.rate, a.channel, a.signal, a.noise}),
-            std::vector<int>({108, 11, 87, 3}));
-  const Frame& c = r.trace.frames[1];
-  EXPECT_EQ(c.frameLength, 300);
-  EXPECT_EQ(c.bytes, Pattern(51, 2));
-  EXPECT_EQ(std::vector<int>({c.rate, c.channel, c.signal, c.noise}),
-            std::vector<int>({2, 6, 40, 9}));
+  Frame a = FrameOf(3600 * kSecond, 100, Pattern(100, 1));
+  Frame c = FrameOf(3600 * kSecond + 10, 300, Pattern(51, 2));
+  a.rate = 108, a.channel = 11, a.signal = 87, a.noise = 3;
+  c.rate = 2, c.channel = 6, c.signal = 40, c.noise = 9;
+  ExpectFrames({a, c}, r.trace, {.compareWireless = true});
 
   // A slice of just the radio bytes stores no frame bytes.
   Bytes radioOnly = ClassicHeader({.count = 1, .physicalMedium = 1, .appMajor = 1});
