@@ -84,8 +84,8 @@ TEST(DominoWriter, HeaderDirectoryFramesAndIndexByteForByte) {
   ExpectFields(f, {{0, 4, 302}, {4, 2, 40}, {6, 2, 1518}, {8, 4, 1}, {12, 4, 34}, {16, 4, 0x98}},
                false, index + 28);
   // CRC error: neither 0x08 nor 0x10
-  ExpectFields(f, {{0, 4, 342}, {4, 2, 100}, {6, 2, 0}, {8, 4, 2}, {12, 4, 5}, {16, 4, 0x00}}, false,
-               index + 48);
+  ExpectFields(f, {{0, 4, 342}, {4, 2, 100}, {6, 2, 0}, {8, 4, 2}, {12, 4, 5}, {16, 4, 0x00}},
+               false, index + 48);
   // Read back: identified, dated by the start time, flags and lengths kept.
   ReadResult back = ReadTrace(dir.path("out.cap"));
   EXPECT_EQ(back.analyzer, Analyzer::Domino);

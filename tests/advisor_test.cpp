@@ -113,7 +113,8 @@ TEST(AdvisorLibrary, StoresRecordsInBlocksAndGivesBackTheConfiguration) {
   ASSERT_EQ(bytes.size(), 512 + 5 * 16 + all.size());
   EXPECT_EQ(Text(bytes, 0, 8), "ADVLIB\r\n");
   ExpectFields(bytes, {{8, 4, 1}, {12, 4, 512}, {16, 4, 1}, {20, 4, 7}, {24, 4, 5},
-                       {64 + 16, 4, 128000}, {96, 4, 32}, {516, 4, 2}, {520, 4, 65536}, {524, 4, 0}});
+                       {64 + 16, 4, 128000}, {96, 4, 32}, {516, 4, 2}, {520, 4, 65536},
+                       {524, 4, 0}});
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&bytes[256])), "updated");
   EXPECT_EQ(Text(bytes, 512, 4), "ADVB");
 }
@@ -182,8 +183,9 @@ TEST(AdvisorRecords, LanRecordsByteByByte) {
     const uint32_t start = uint32_t((DaysFrom1970(EncodeDate(2024, 3, 15)) * 86400) + 12 * 3600);
     // Number, wire and stored length, status, second and nanoseconds; both
     // frames lie in the first frame's second, the fraction is not carried.
-    ExpectFields(b, {{4, 4, 1}, {12, 2, 64}, {14, 2, 64}, {18, 1, topology == Topo::Ethernet ? 0x40u : 0u},
-                     {20, 4, start}, {24, 4, 900000000},
+    ExpectFields(b, {{4, 4, 1}, {12, 2, 64}, {14, 2, 64},
+                     {18, 1, topology == Topo::Ethernet ? 0x40u : 0u}, {20, 4, start},
+                     {24, 4, 900000000},
                      {100 + 4, 4, 2}, {100 + 12, 2, 1518}, {100 + 14, 2, 200},
                      {100 + 17, 1, 0x10},  // CRC error, no WAN protocol
                      {100 + 20, 4, start}, {100 + 24, 4, 1100000000}});

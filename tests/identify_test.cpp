@@ -397,15 +397,18 @@ TEST(IdentifyHeaders, SnifferProNetworkSpeedAndWanSubtype) {
 // the session, and ends the search as unknown for anything else, even when
 // a later rule would have matched the plain bytes.
 TEST(IdentifyHeaders, CompressedSources) {
+  const auto kvz = [](uint32_t media, uint32_t medium) {
+    return Gzipped(ClassicPacketFile(7, media, medium, 1, 0));
+  };
   ExpectHeaderRows({
       {"t.caz", Gzipped(SnifferPro(1, 4)), Analyzer::SnifferPro, Topo::TokenRing, 4000000, {}, {},
        true},
       {"u.caz", Gzipped(Bytes().zeros(200).at(0).text("GMBU").end()), Analyzer::Unknown},
-      {"t.kvz", Gzipped(ClassicPacketFile(7, 0, 0, 1, 0)), Analyzer::Ostrawind, {}, {}, {}, {}, true},
-      {"t.kvz", Gzipped(ClassicPacketFile(7, 1, 0, 1, 0)), Analyzer::Ringstave, {}, {}, {}, {}, true},
-      {"t.kvz", Gzipped(ClassicPacketFile(7, 0, 1, 1, 0)), Analyzer::Skavelin, {}, {}, {}, {}, true},
-      {"t.kvz", Gzipped(ClassicPacketFile(7, 5, 0, 1, 0)), Analyzer::Unknown},
-      {"t.kvz", Gzipped(ClassicPacketFile(7, 5, 2, 1, 0)), Analyzer::Skavelin, {}, {}, {}, {}, true},
+      {"t.kvz", kvz(0, 0), Analyzer::Ostrawind, {}, {}, {}, {}, true},
+      {"t.kvz", kvz(1, 0), Analyzer::Ringstave, {}, {}, {}, {}, true},
+      {"t.kvz", kvz(0, 1), Analyzer::Skavelin, {}, {}, {}, {}, true},
+      {"t.kvz", kvz(5, 0), Analyzer::Unknown},
+      {"t.kvz", kvz(5, 2), Analyzer::Skavelin, {}, {}, {}, {}, true},
       {"g.kvz", Gzipped(ClassicPacketFile(0x87, 0, 0, 1, 0)), Analyzer::Unknown},
       {"p.kvz", SnifferPro(0, 0), Analyzer::Unknown},
       {"t.kvz", Gzipped(TaggedPacketFile(12, 10, 0)), Analyzer::Farrowe, Topo::TSeries, {}, {},

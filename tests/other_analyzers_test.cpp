@@ -345,8 +345,9 @@ TEST(Lan900Reader, WrappedCaptureReadsFromItsFirstPageAndRoundTheTable) {
   EXPECT_EQ(r.topology, Topo::Ethernet);
   EXPECT_TRUE(r.messages.empty());
   // The oldest page first; the FCS is rebuilt.
-  ExpectFrames({FrameOf(std::llround(1000000 * Lan900::kTickMicroseconds), 64, WithFcs(Pattern(60, 2))),
-                FrameOf(std::llround(3000000 * Lan900::kTickMicroseconds), 64, WithFcs(Pattern(60, 1)))},
+  const auto ticks = [](int64_t n) { return std::llround(double(n) * Lan900::kTickMicroseconds); };
+  ExpectFrames({FrameOf(ticks(1000000), 64, WithFcs(Pattern(60, 2))),
+                FrameOf(ticks(3000000), 64, WithFcs(Pattern(60, 1)))},
                r.trace);
 
   // Page 3 of a table of 2 pages is refused.
@@ -367,8 +368,8 @@ TEST(Lan900Writer, TwoPagesWithTheirTableAndNoBytesPastATokenRingFrame) {
   ASSERT_EQ(f.size(), 3u * 65536);
   // Pages, first and last page; 64 records of 12 + 1002 bytes fill page 1,
   // the next would not fit.
-  ExpectFields(f, {{40, 2, 2}, {42, 2, 1}, {44, 2, 2}, {8238, 2, 64}, {8240, 2, 6}, {65536, 1, 0x82},
-                   {65537, 1, 6}, {65536 + 2, 2, 1002}});
+  ExpectFields(f, {{40, 2, 2}, {42, 2, 1}, {44, 2, 2}, {8238, 2, 64}, {8240, 2, 6},
+                   {65536, 1, 0x82}, {65537, 1, 6}, {65536 + 2, 2, 1002}});
   ReadResult r = ReadTrace(dir.path("two.dat"));
   EXPECT_EQ(r.topology, Topo::TokenRing);
   ExpectSameFrames(t, r.trace, Tolerance{1});

@@ -71,7 +71,8 @@ TEST(ClassicRead, Version7OddSlicesPadBytesFlagsAndStatus) {
   EXPECT_TRUE(r.messages.empty()) << r.messages.front();
   // The pipeline marks an alignment error on Ethernet as a CRC error as well.
   const int64_t start = 10 * 3600 * kSecond + 250;
-  ExpectFrames({FrameOf(start, 64, Pattern(64, 1)), FrameOf(start + 1500, 1000, Pattern(33, 2), Flag::CrcError),
+  ExpectFrames({FrameOf(start, 64, Pattern(64, 1)),
+                FrameOf(start + 1500, 1000, Pattern(33, 2), Flag::CrcError),
                 FrameOf(start + 3000, 61, Pattern(61, 3),
                         Flag::AlignmentError | Flag::CrcError | Flag::PacketFileStatus),
                 FrameOf(start + 4001, 70, Pattern(70, 4))},
@@ -393,8 +394,10 @@ TEST(ClassicWrite, HeaderAndRecordsByteExact) {
   const uint8_t expectedFlags[] = {0x10, 0x20, 0x82};
   for (size_t i = 0; i < t.frames.size(); ++i) {
     const Frame& fr = t.frames[i];
-    ExpectFields(f, {{0, 2, 0}, {2, 2, uint64_t(fr.frameLength)}, {4, 2, 0}, {6, 1, expectedFlags[i]},
-                     {7, 1, 0}, {8, 8, uint64_t(days * 86400 * kSecond + fr.time)}}, true, at);
+    ExpectFields(f, {{0, 2, 0}, {2, 2, uint64_t(fr.frameLength)}, {4, 2, 0},
+                     {6, 1, expectedFlags[i]}, {7, 1, 0},
+                     {8, 8, uint64_t(days * 86400 * kSecond + fr.time)}},
+                 true, at);
     ExpectBytesAt(f, at + 16, fr.bytes);
     at += 16 + fr.bytes.size() + fr.bytes.size() % 2;
   }
@@ -470,7 +473,8 @@ TEST(ClassicWrite, FrameWithoutStoredBytesKeepsTheFileReadable) {
   TempDir dir;
   Trace t = MakeTrace(Topo::Ethernet, 3);
   t.frames[1].bytes.clear();  // the source kept none of this frame
-  for (auto [type, name] : {std::pair{Analyzer::Ostrawind, "a.pkt"}, {Analyzer::Farrowe, "a.kvc"}}) {
+  for (auto [type, name] :
+       {std::pair{Analyzer::Ostrawind, "a.pkt"}, std::pair{Analyzer::Farrowe, "a.kvc"}}) {
     SCOPED_TRACE(name);
     WriteTrace(t, type, dir.path(name));
     ReadResult r = ReadTraceAs(dir.path(name), Analyzer::Ostrawind, Topo::Ethernet);
@@ -569,7 +573,8 @@ TEST(ClassicOracle, TsharkReadsTheWrittenFile) {
   ASSERT_EQ(got.size(), t.frames.size());
   for (size_t i = 0; i < got.size(); ++i) {
     EXPECT_EQ(got[i].length, t.frames[i].frameLength) << i;
-    EXPECT_NEAR(got[i].epoch - got[0].epoch, double(t.frames[i].time - t.frames[0].time) / 1e6, 1e-6)
+    EXPECT_NEAR(got[i].epoch - got[0].epoch,
+                double(t.frames[i].time - t.frames[0].time) / 1e6, 1e-6)
         << i;
   }
 }

@@ -580,8 +580,8 @@ TEST(PcapngInterop, EditcapAndMergecapFilesConvertIntact) {
     ReadResult r = ReadTrace(source);
     EXPECT_EQ(r.state.FileComment, c.comment) << c.name;
     // To libpcap and to pcapng, tshark sees the same frames.
-    EXPECT_EQ(TsharkFrameText(Convert(source, "TD", dir.path(std::string(c.name) + ".pcap"))), expected)
-        << c.name;
+    const std::string pcap = dir.path(std::string(c.name) + ".pcap");
+    EXPECT_EQ(TsharkFrameText(Convert(source, "TD", pcap)), expected) << c.name;
     const std::string ours = Convert(source, "PN", dir.path(std::string(c.name) + "-ours.pcapng"));
     EXPECT_EQ(TsharkFrameText(ours), expected) << c.name;
     if (*c.comment) {

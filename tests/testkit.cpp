@@ -427,8 +427,8 @@ void ExpectFields(const std::vector<uint8_t>& bytes, const std::vector<Field>& f
 void ExpectBytesAt(const std::vector<uint8_t>& bytes, size_t at,
                    const std::vector<uint8_t>& expected) {
   ASSERT_LE(at + expected.size(), bytes.size()) << "bytes at offset " << at;
-  EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + long(at), bytes.begin() + long(at + expected.size())),
-            expected)
+  const auto from = bytes.begin() + long(at);
+  EXPECT_EQ(std::vector<uint8_t>(from, from + long(expected.size())), expected)
       << "bytes at offset " << at;
 }
 
