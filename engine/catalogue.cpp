@@ -70,11 +70,6 @@ const AnalyzerInfo& Analyzers(AnalyzerType type) {
 bool HasReader(AnalyzerType type) { return ReaderFormat(type) != nullptr; }
 bool HasWriter(AnalyzerType type) { return WriterFormat(type) != nullptr; }
 
-bool WriterDropsEthernetFcs(AnalyzerType type) {
-  const FormatDescriptor* f = WriterFormat(type);
-  return f && f->has(Capability::DropsEthernetFcs);
-}
-
 std::string AnalyzerName(AnalyzerType type) { return Analyzers(type).name; }
 
 std::string SourceDisplayName(AnalyzerType type, uint32_t variant, bool compressed) {

@@ -24,8 +24,6 @@ const AnalyzerInfo& Analyzers(AnalyzerType type);  // Unknown for out-of-range v
 
 bool HasReader(AnalyzerType type);
 bool HasWriter(AnalyzerType type);
-// Writers that never store the 4-byte FCS of Ethernet frames.
-bool WriterDropsEthernetFcs(AnalyzerType type);
 
 std::string AnalyzerName(AnalyzerType type);
 // Display name of a source, with the variant and compression marks its

@@ -90,10 +90,17 @@ bool Conversion::ResetConversion() {
 void Conversion::ReadSource(bool headerStep, bool singleFrame) {
   state.FrameFlags = 0;
   state.FrameLength = 0;
-  if (customReader)
+  if (customReader) {
     customReader(*this, headerStep, singleFrame);
-  else if (reader_ && reader_->read && (source || reader_->has(Capability::OwnSource)))
-    reader_->read(*this, headerStep, singleFrame);
+    return;
+  }
+  if (!reader_ || !reader_->readFrames || !(source || reader_->has(Capability::OwnSource))) return;
+  state.ReadError = false;
+  state.EndOfSource = false;
+  if (!headerStep)
+    reader_->readFrames(*this, singleFrame);
+  else if (reader_->readHeader)
+    reader_->readHeader(*this);
 }
 
 bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {

@@ -38,7 +38,8 @@ class Conversion {
   bool ConvertTrace(bool probeOnly, unsigned holdMilliseconds = 0);
   // Start-of-conversion reset; opens the source. False when it cannot be opened.
   bool ResetConversion();
-  // Reader dispatch.
+  // Reader dispatch: the caller's reader, or the source family's header
+  // step or frame loop with ReadError and EndOfSource cleared first.
   void ReadSource(bool headerStep, bool singleFrame);
   // Runs the source's header step and first frame without writing anything
   // (topology probes). Returns true when a frame was delivered.

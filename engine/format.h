@@ -20,8 +20,10 @@ class SourceStream;
 class FileBlock;
 struct ConversionState;
 
-// Reader: header step, then the frame loop (single frame in probe mode).
-using ReaderFn = void (*)(Conversion&, bool headerStep, bool singleFrame);
+// Reader steps: the header, then the frame loop (a single frame in probe
+// mode). The driver clears ReadError and EndOfSource before each.
+using ReadHeaderFn = void (*)(Conversion&);
+using ReadFramesFn = void (*)(Conversion&, bool singleFrame);
 // Writer steps: header at the first accepted frame (given its number), one
 // call per frame to write, and the finishing step with the frames written.
 using WriteHeaderFn = void (*)(Conversion&, int32_t frameNumber);
@@ -119,7 +121,8 @@ struct FormatDescriptor {
   // Display name of a source when the variant or compression changes it;
   // nullptr: the catalogue name with " (compressed)" when compressed.
   std::string (*sourceName)(AnalyzerType, uint32_t variant, bool compressed) = nullptr;
-  ReaderFn read = nullptr;
+  ReadHeaderFn readHeader = nullptr;  // null: nothing to do before the frames
+  ReadFramesFn readFrames = nullptr;  // null: the family has no reader
   WriteHeaderFn writeHeader = nullptr;
   WriteFrameFn writeFrame = nullptr;
   FinishFn finish = nullptr;

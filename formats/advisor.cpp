@@ -413,6 +413,18 @@ bool ReadRecord(ConversionState& s, AdvisorReaderContext& r) {
   return false;
 }
 
+void ReadFrames(Conversion& c, bool singleFrame) {
+  ConversionState& s = c.state;
+  AdvisorReaderContext& r = c.ReaderContext<AdvisorReaderContext>();
+  if (!r.handle) return;
+  do {
+    if ((!r.records || r.recordsLeft == 0) && !NextBlock(s, r)) break;
+    if (ReadRecord(s, r)) s.WriteFailed = c.ProcessFrame();
+    if (r.frameCount != 0 && uint32_t(s.FramesRead) >= r.frameCount) s.EndOfSource = true;
+  } while (ReadOn(s, singleFrame));
+  s.FramesReadTotal = s.FramesRead;
+}
+
 }  // namespace
 
 BasicConfig AdvisorConfig(const ConversionState& s, ConfigExtension& extension) {
@@ -544,24 +556,6 @@ void FinishAdvisor(Conversion& c, int32_t /*framesWritten*/) {
   UpdateBasicConfig(w.handle, &config);
 }
 
-void ReadAdvisor(Conversion& c, bool headerStep, bool singleFrame) {
-  ConversionState& s = c.state;
-  s.ReadError = false;
-  s.EndOfSource = false;
-  if (headerStep) {
-    ReadHeader(c);
-    return;
-  }
-  AdvisorReaderContext& r = c.ReaderContext<AdvisorReaderContext>();
-  if (!r.handle) return;
-  do {
-    if ((!r.records || r.recordsLeft == 0) && !NextBlock(s, r)) break;
-    if (ReadRecord(s, r)) s.WriteFailed = c.ProcessFrame();
-    if (r.frameCount != 0 && uint32_t(s.FramesRead) >= r.frameCount) s.EndOfSource = true;
-  } while (ReadOn(s, singleFrame));
-  s.FramesReadTotal = s.FramesRead;
-}
-
 namespace {
 constexpr IdentifyRule kAdvisorRules[] = {{"advisor-library", IdentifyAdvisorFile}};
 constexpr FriendlyName kAdvisorNames[] = {{Analyzer::Advisor, "advisor"},
@@ -577,7 +571,8 @@ extern const FormatDescriptor kAdvisorFormat = {
     .capabilities = Capability::OwnSource | Capability::OwnTarget,
     .identify = kAdvisorRules,
     .topology = AdvisorFileTopology,
-    .read = ReadAdvisor,
+    .readHeader = ReadHeader,
+    .readFrames = ReadFrames,
     .writeHeader = WriteAdvisorHeader,
     .writeFrame = WriteAdvisorFrame,
     .finish = FinishAdvisor,

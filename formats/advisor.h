@@ -18,8 +18,7 @@ Topology AdvisorFileTopology(TopologyInput& in);
 
 // The configuration a writer stores for the conversion as it stands, and the
 // topology (with the WAN protocol) a configuration reads back as.
-// Reader and writer steps.
-void ReadAdvisor(Conversion& c, bool headerStep, bool singleFrame);
+// Writer steps.
 void WriteAdvisorHeader(Conversion& c, int32_t frameNumber);
 void WriteAdvisorFrame(Conversion& c);
 void FinishAdvisor(Conversion& c, int32_t framesWritten);

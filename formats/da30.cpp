@@ -113,6 +113,14 @@ bool ReadRecord(Conversion& c, Da30ReaderContext& r) {
   return true;
 }
 
+void ReadHeaderStep(Conversion& c) { ReadHeader(c, c.ReaderContext<Da30ReaderContext>()); }
+
+void ReadFrames(Conversion& c, bool singleFrame) {
+  Da30ReaderContext& r = c.ReaderContext<Da30ReaderContext>();
+  if (!HeaderWasRead(c.state, r.headerRead)) return;
+  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r); });
+}
+
 void PutStatistics(uint8_t* stats, const ConversionState& s, bool tokenRing, uint32_t frames) {
   PutLE32(stats + 4, tokenRing ? 30 : 40);
   PutLE32(stats + 8, 27);
@@ -171,22 +179,6 @@ Topology Da30Topology(TopologyInput& t) {
     case 40: return Topo::Ethernet;
     default: return Topo::Unknown;
   }
-}
-
-void ReadDa30(Conversion& c, bool headerStep, bool singleFrame) {
-  ConversionState& s = c.state;
-  s.ReadError = false;
-  s.EndOfSource = false;
-  Da30ReaderContext& r = c.ReaderContext<Da30ReaderContext>();
-  if (headerStep) {
-    ReadHeader(c, r);
-    return;
-  }
-  if (!r.headerRead) {
-    FailRead(s, "the header could not be read");
-    return;
-  }
-  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r); });
 }
 
 void WriteDa30Header(Conversion& c, int32_t frameNumber) {
@@ -254,7 +246,8 @@ extern const FormatDescriptor kDa30Format = {
     .sourcePatterns = "*.an1",
     .identify = kDa30Rules,
     .topology = Da30Topology,
-    .read = ReadDa30,
+    .readHeader = ReadHeaderStep,
+    .readFrames = ReadFrames,
     .writeHeader = WriteDa30Header,
     .writeFrame = WriteDa30Frame,
     .finish = FinishDa30,

@@ -16,10 +16,8 @@ std::optional<AnalyzerType> IdentifyDa30(IdentifyInput& in);
 // The interface code of the statistics area: 30 Token Ring, 40 Ethernet.
 Topology Da30Topology(TopologyInput& t);
 
-void ReadDa30(Conversion& c, bool headerStep, bool singleFrame);
 void WriteDa30Header(Conversion& c, int32_t frameNumber);
 void WriteDa30Frame(Conversion& c);
 void FinishDa30(Conversion& c, int32_t framesWritten);
-
 
 }  // namespace morph

@@ -183,16 +183,6 @@ Topology DataGlanceTopology(TopologyInput& t) {
   }
 }
 
-void ReadDataGlance(Conversion& c, bool headerStep, bool singleFrame) {
-  ConversionState& s = c.state;
-  s.ReadError = false;
-  s.EndOfSource = false;
-  if (headerStep)
-    ReadHeaderStep(c);
-  else
-    ReadFrames(c, singleFrame);
-}
-
 void WriteDataGlanceHeader(Conversion& c, int32_t /*frameNumber*/) {
   const ConversionState& s = c.state;
   uint8_t h[kHeaderSize] = {};
@@ -254,7 +244,8 @@ const FormatDescriptor kDataGlanceFormat = {
     .sourcePatterns = "*.dgc",
     .identify = kDataGlanceRules,
     .topology = DataGlanceTopology,
-    .read = ReadDataGlance,
+    .readHeader = ReadHeaderStep,
+    .readFrames = ReadFrames,
     .writeHeader = WriteDataGlanceHeader,
     .writeFrame = WriteDataGlanceFrame,
 };

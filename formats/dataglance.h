@@ -21,7 +21,6 @@ constexpr int ContinuationBlocks(int32_t storedLength) { return storedLength / k
 std::optional<AnalyzerType> IdentifyDataGlance(IdentifyInput& in);
 Topology DataGlanceTopology(TopologyInput& t);
 
-void ReadDataGlance(Conversion& c, bool headerStep, bool singleFrame);
 void WriteDataGlanceHeader(Conversion& c, int32_t frameNumber);
 void WriteDataGlanceFrame(Conversion& c);
 

@@ -186,6 +186,28 @@ void DeliverCells(Conversion& c, DominoReaderContext& r) {
   }
 }
 
+void ReadHeaderStep(Conversion& c) { ReadHeader(c, c.ReaderContext<DominoReaderContext>()); }
+
+void ReadFrames(Conversion& c, bool singleFrame) {
+  ConversionState& s = c.state;
+  DominoReaderContext& r = c.ReaderContext<DominoReaderContext>();
+  if (!HeaderWasRead(s, r.headerRead)) return;
+  do {
+    if (r.entriesLeft == 0) {
+      s.EndOfSource = true;
+      break;
+    }
+    const uint8_t* entry = NextEntry(c, r);
+    if (!entry || !ReadFrame(c, r, entry)) break;
+    if (SplitsCells(s.TraceTopology) && s.StoredLength > kAtmCell)
+      DeliverCells(c, r);
+    else
+      s.WriteFailed = c.ProcessFrame();
+    if (r.entriesLeft == 0) s.EndOfSource = true;
+  } while (ReadOn(s, singleFrame));
+  s.FramesReadTotal = s.FramesRead;
+}
+
 // ------------------------------------------------------------------ writer
 
 struct DominoWriterContext : FormatContext {
@@ -338,35 +360,6 @@ Topology DominoTopology(TopologyInput& t) {
   return topology;
 }
 
-void ReadDomino(Conversion& c, bool headerStep, bool singleFrame) {
-  ConversionState& s = c.state;
-  s.ReadError = false;
-  s.EndOfSource = false;
-  DominoReaderContext& r = c.ReaderContext<DominoReaderContext>();
-  if (headerStep) {
-    ReadHeader(c, r);
-    return;
-  }
-  if (!r.headerRead) {
-    FailRead(s, "the header could not be read");
-    return;
-  }
-  do {
-    if (r.entriesLeft == 0) {
-      s.EndOfSource = true;
-      break;
-    }
-    const uint8_t* entry = NextEntry(c, r);
-    if (!entry || !ReadFrame(c, r, entry)) break;
-    if (SplitsCells(s.TraceTopology) && s.StoredLength > kAtmCell)
-      DeliverCells(c, r);
-    else
-      s.WriteFailed = c.ProcessFrame();
-    if (r.entriesLeft == 0) s.EndOfSource = true;
-  } while (ReadOn(s, singleFrame));
-  s.FramesReadTotal = s.FramesRead;
-}
-
 void WriteDominoHeader(Conversion& c, int32_t /*frameNumber*/) {
   ConversionState& s = c.state;
   DominoWriterContext& w = c.WriterContext<DominoWriterContext>();
@@ -474,7 +467,8 @@ extern const FormatDescriptor kDominoFormat = {
     .capabilities = Capability::KeepsIndex,
     .identify = kDominoRules,
     .topology = DominoTopology,
-    .read = ReadDomino,
+    .readHeader = ReadHeaderStep,
+    .readFrames = ReadFrames,
     .writeHeader = WriteDominoHeader,
     .writeFrame = WriteDominoFrame,
     .finish = FinishDomino,

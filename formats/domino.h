@@ -22,10 +22,8 @@ std::optional<AnalyzerType> IdentifyDomino(IdentifyInput& in);
 // through a run of the reader's header step.
 Topology DominoTopology(TopologyInput& t);
 
-void ReadDomino(Conversion& c, bool headerStep, bool singleFrame);
 void WriteDominoHeader(Conversion& c, int32_t frameNumber);
 void WriteDominoFrame(Conversion& c);
 void FinishDomino(Conversion& c, int32_t framesWritten);
-
 
 }  // namespace morph

@@ -66,6 +66,25 @@ bool ReadRecord(Conversion& c, FireBerd500ReaderContext& r) {
   return true;
 }
 
+void ReadHeader(Conversion& c) {
+  ConversionState& s = c.state;
+  FireBerd500ReaderContext& r = c.ReaderContext<FireBerd500ReaderContext>();
+  s.FramesRead = 0;
+  uint8_t h[kFireBerd500HeaderSize];
+  if (!c.source->readExact(h, sizeof h)) {
+    FailRead(s, AtOffset(0) + "the 76-byte header is cut short");
+    return;
+  }
+  r.records = GetLE32(h + 72);
+  r.headerRead = true;
+}
+
+void ReadFrames(Conversion& c, bool singleFrame) {
+  FireBerd500ReaderContext& r = c.ReaderContext<FireBerd500ReaderContext>();
+  if (!HeaderWasRead(c.state, r.headerRead)) return;
+  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r); });
+}
+
 void WriteHeader(Conversion& c, int32_t records) {
   uint8_t h[kFireBerd500HeaderSize] = {};
   std::memcpy(h + 2, "ProbeApps", 9);
@@ -93,29 +112,6 @@ Topology FireBerd500Topology(TopologyInput& t) {
       (third == 90 || third == 93 || third == 0xE0))
     return Topo::Ethernet;
   return Topo::TokenRing;
-}
-
-void ReadFireBerd500(Conversion& c, bool headerStep, bool singleFrame) {
-  ConversionState& s = c.state;
-  s.ReadError = false;
-  s.EndOfSource = false;
-  FireBerd500ReaderContext& r = c.ReaderContext<FireBerd500ReaderContext>();
-  if (headerStep) {
-    s.FramesRead = 0;
-    uint8_t h[kFireBerd500HeaderSize];
-    if (!c.source->readExact(h, sizeof h)) {
-      FailRead(s, AtOffset(0) + "the 76-byte header is cut short");
-      return;
-    }
-    r.records = GetLE32(h + 72);
-    r.headerRead = true;
-    return;
-  }
-  if (!r.headerRead) {
-    FailRead(s, "the header could not be read");
-    return;
-  }
-  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r); });
 }
 
 void WriteFireBerd500Header(Conversion& c, int32_t frameNumber) {
@@ -180,7 +176,8 @@ extern const FormatDescriptor kFireBerd500Format = {
     .capabilities = Capability::DropsEthernetFcs,
     .identify = kFireBerd500Rules,
     .topology = FireBerd500Topology,
-    .read = ReadFireBerd500,
+    .readHeader = ReadHeader,
+    .readFrames = ReadFrames,
     .writeHeader = WriteFireBerd500Header,
     .writeFrame = WriteFireBerd500Frame,
     .finish = FinishFireBerd500,

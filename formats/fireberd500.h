@@ -17,10 +17,8 @@ std::optional<AnalyzerType> IdentifyFireBerd500(IdentifyInput& in);
 // From the first data byte of the first record: Ethernet or Token Ring.
 Topology FireBerd500Topology(TopologyInput& t);
 
-void ReadFireBerd500(Conversion& c, bool headerStep, bool singleFrame);
 void WriteFireBerd500Header(Conversion& c, int32_t frameNumber);
 void WriteFireBerd500Frame(Conversion& c);
 void FinishFireBerd500(Conversion& c, int32_t framesWritten);
-
 
 }  // namespace morph

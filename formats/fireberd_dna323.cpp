@@ -75,6 +75,25 @@ bool ReadRecord(Conversion& c, Dna323ReaderContext& r) {
   return true;
 }
 
+// The header says nothing the reader needs; the file date stands until
+// the first record dates the trace.
+void ReadHeader(Conversion& c) {
+  ConversionState& s = c.state;
+  s.FramesRead = 0;
+  uint8_t h[kDna323HeaderSize];
+  if (!c.source->readExact(h, sizeof h)) {
+    FailRead(s, AtOffset(0) + "the 42-byte header is cut short");
+    return;
+  }
+  c.ReaderContext<Dna323ReaderContext>().headerRead = true;
+}
+
+void ReadFrames(Conversion& c, bool singleFrame) {
+  Dna323ReaderContext& r = c.ReaderContext<Dna323ReaderContext>();
+  if (!HeaderWasRead(c.state, r.headerRead)) return;
+  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r); });
+}
+
 void WriteHeader(Conversion& c, int32_t count) {
   uint8_t h[kDna323HeaderSize] = {};
   std::memcpy(h, "pktcap", 6);
@@ -93,30 +112,6 @@ std::optional<AnalyzerType> IdentifyFireBerdDna323(IdentifyInput& in) {
 }
 
 Topology FireBerdDna323Topology(TopologyInput&) { return Topo::Ethernet; }
-
-void ReadFireBerdDna323(Conversion& c, bool headerStep, bool singleFrame) {
-  ConversionState& s = c.state;
-  s.ReadError = false;
-  s.EndOfSource = false;
-  Dna323ReaderContext& r = c.ReaderContext<Dna323ReaderContext>();
-  if (headerStep) {
-    // The header says nothing the reader needs; the file date stands until
-    // the first record dates the trace.
-    s.FramesRead = 0;
-    uint8_t h[kDna323HeaderSize];
-    if (!c.source->readExact(h, sizeof h)) {
-      FailRead(s, AtOffset(0) + "the 42-byte header is cut short");
-      return;
-    }
-    r.headerRead = true;
-    return;
-  }
-  if (!r.headerRead) {
-    FailRead(s, "the header could not be read");
-    return;
-  }
-  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r); });
-}
 
 void WriteFireBerdDna323Header(Conversion& c, int32_t frameNumber) {
   ConversionState& s = c.state;
@@ -169,7 +164,8 @@ extern const FormatDescriptor kDna323Format = {
     .sourcePatterns = "*.trc",
     .identify = kDna323Rules,
     .topology = FireBerdDna323Topology,
-    .read = ReadFireBerdDna323,
+    .readHeader = ReadHeader,
+    .readFrames = ReadFrames,
     .writeHeader = WriteFireBerdDna323Header,
     .writeFrame = WriteFireBerdDna323Frame,
     .finish = FinishFireBerdDna323,

@@ -15,10 +15,8 @@ constexpr int kDna323HeaderSize = 42;
 std::optional<AnalyzerType> IdentifyFireBerdDna323(IdentifyInput& in);
 Topology FireBerdDna323Topology(TopologyInput& t);
 
-void ReadFireBerdDna323(Conversion& c, bool headerStep, bool singleFrame);
 void WriteFireBerdDna323Header(Conversion& c, int32_t frameNumber);
 void WriteFireBerdDna323Frame(Conversion& c);
 void FinishFireBerdDna323(Conversion& c, int32_t framesWritten);
-
 
 }  // namespace morph

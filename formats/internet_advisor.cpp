@@ -179,6 +179,11 @@ void ReadHeader(Conversion& c) {
       StartTraceAtHeaderTime(s, GetLE32(h + 12));
 }
 
+void ReadFrames(Conversion& c, bool singleFrame) {
+  InternetAdvisorReaderContext& r = c.ReaderContext<InternetAdvisorReaderContext>();
+  ReadRecordsInTurn(c, singleFrame, [&] { return ReadToFrame(c, r); });
+}
+
 }  // namespace
 
 std::optional<AnalyzerType> IdentifyInternetAdvisor(IdentifyInput& in) {
@@ -263,18 +268,6 @@ void FinishInternetAdvisor(Conversion& c, int32_t framesWritten) {
   WritePadding(c, w);
 }
 
-void ReadInternetAdvisor(Conversion& c, bool headerStep, bool singleFrame) {
-  ConversionState& s = c.state;
-  s.ReadError = false;
-  s.EndOfSource = false;
-  if (headerStep) {
-    ReadHeader(c);
-    return;
-  }
-  InternetAdvisorReaderContext& r = c.ReaderContext<InternetAdvisorReaderContext>();
-  ReadRecordsInTurn(c, singleFrame, [&] { return ReadToFrame(c, r); });
-}
-
 namespace {
 const char* InternetAdvisorSuffix(AnalyzerType, Topology topology) {
   if (topology == Topo::Ethernet) return ".eth";
@@ -294,7 +287,8 @@ extern const FormatDescriptor kInternetAdvisorFormat = {
     .suffix = InternetAdvisorSuffix,
     .identify = kInternetAdvisorRules,
     .topology = InternetAdvisorTopology,
-    .read = ReadInternetAdvisor,
+    .readHeader = ReadHeader,
+    .readFrames = ReadFrames,
     .writeHeader = WriteInternetAdvisorHeader,
     .writeFrame = WriteInternetAdvisorFrame,
     .finish = FinishInternetAdvisor,

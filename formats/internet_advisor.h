@@ -15,8 +15,7 @@ std::optional<AnalyzerType> IdentifyInternetAdvisor(IdentifyInput& in);
 // Topology and line speed from the header's media code.
 Topology InternetAdvisorTopology(TopologyInput& in);
 
-// Reader and writer steps.
-void ReadInternetAdvisor(Conversion& c, bool headerStep, bool singleFrame);
+// Writer steps.
 void WriteInternetAdvisorHeader(Conversion& c, int32_t frameNumber);
 void WriteInternetAdvisorFrame(Conversion& c);
 void FinishInternetAdvisor(Conversion& c, int32_t framesWritten);

@@ -210,16 +210,6 @@ Topology Lan900Topology(TopologyInput& t) {
   return probe.delivered ? probe.topology : Topo::Unknown;
 }
 
-void ReadLan900(Conversion& c, bool headerStep, bool singleFrame) {
-  ConversionState& s = c.state;
-  s.ReadError = false;
-  s.EndOfSource = false;
-  if (headerStep)
-    ReadHeaderStep(c);
-  else
-    ReadFrames(c, singleFrame);
-}
-
 void WriteLan900Header(Conversion& c, int32_t /*frameNumber*/) { WriteHeaderPage(c); }
 
 void WriteLan900Frame(Conversion& c) {
@@ -286,7 +276,8 @@ const FormatDescriptor kLan900Format = {
     .capabilities = Capability::DropsEthernetFcs,
     .identify = kLan900Rules,
     .topology = Lan900Topology,
-    .read = ReadLan900,
+    .readHeader = ReadHeaderStep,
+    .readFrames = ReadFrames,
     .writeHeader = WriteLan900Header,
     .writeFrame = WriteLan900Frame,
     .finish = FinishLan900,

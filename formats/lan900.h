@@ -23,7 +23,6 @@ constexpr int64_t kMinimumFileSize = 2 * kPageSize;
 std::optional<AnalyzerType> IdentifyLan900(IdentifyInput& in);
 Topology Lan900Topology(TopologyInput& t);
 
-void ReadLan900(Conversion& c, bool headerStep, bool singleFrame);
 void WriteLan900Header(Conversion& c, int32_t frameNumber);
 void WriteLan900Frame(Conversion& c);
 void FinishLan900(Conversion& c, int32_t framesWritten);

@@ -301,16 +301,6 @@ Topology LanalyzerTopology(TopologyInput& t) {
   }
 }
 
-void ReadLanalyzer(Conversion& c, bool headerStep, bool singleFrame) {
-  ConversionState& s = c.state;
-  s.ReadError = false;
-  s.EndOfSource = false;
-  if (headerStep)
-    ReadHeaderStep(c);
-  else
-    ReadFrames(c, singleFrame);
-}
-
 void WriteLanalyzerHeader(Conversion& c, int32_t /*frameNumber*/) { WriteHeaderRecords(c); }
 
 void WriteLanalyzerFrame(Conversion& c) {
@@ -365,7 +355,8 @@ const FormatDescriptor kLanAlyzerFormat = {
     .capabilities = Capability::DropsEthernetFcs,
     .identify = kLanalyzerRules,
     .topology = LanalyzerTopology,
-    .read = ReadLanalyzer,
+    .readHeader = ReadHeaderStep,
+    .readFrames = ReadFrames,
     .writeHeader = WriteLanalyzerHeader,
     .writeFrame = WriteLanalyzerFrame,
     .finish = FinishLanalyzer,

@@ -38,7 +38,6 @@ bool ReadLanalyzerHeader(SourceStream& in, LanalyzerHeader& header);
 std::optional<AnalyzerType> IdentifyLanalyzer(IdentifyInput& in);
 Topology LanalyzerTopology(TopologyInput& t);
 
-void ReadLanalyzer(Conversion& c, bool headerStep, bool singleFrame);
 void WriteLanalyzerHeader(Conversion& c, int32_t frameNumber);
 void WriteLanalyzerFrame(Conversion& c);
 void FinishLanalyzer(Conversion& c, int32_t framesWritten);

@@ -130,6 +130,17 @@ bool ReadRecord(Conversion& c, NetMetrixReaderContext& r) {
   return true;
 }
 
+void ReadFrames(Conversion& c, bool singleFrame) {
+  ConversionState& s = c.state;
+  NetMetrixReaderContext& r = c.ReaderContext<NetMetrixReaderContext>();
+  do {
+    if (!ReadRecord(c, r)) break;
+    s.WriteFailed = c.ProcessFrame();
+    if (uint32_t(s.FramesRead) >= r.frameCount) s.EndOfSource = true;
+  } while (ReadOn(s, singleFrame));
+  s.FramesReadTotal = s.FramesRead;
+}
+
 }  // namespace
 
 std::optional<AnalyzerType> IdentifyNetMetrix(IdentifyInput& in) {
@@ -148,23 +159,6 @@ Topology NetMetrixTopology(TopologyInput& t) {
   }
 }
 
-void ReadNetMetrix(Conversion& c, bool headerStep, bool singleFrame) {
-  ConversionState& s = c.state;
-  s.ReadError = false;
-  s.EndOfSource = false;
-  if (headerStep) {
-    ReadHeader(c);
-    return;
-  }
-  NetMetrixReaderContext& r = c.ReaderContext<NetMetrixReaderContext>();
-  do {
-    if (!ReadRecord(c, r)) break;
-    s.WriteFailed = c.ProcessFrame();
-    if (uint32_t(s.FramesRead) >= r.frameCount) s.EndOfSource = true;
-  } while (ReadOn(s, singleFrame));
-  s.FramesReadTotal = s.FramesRead;
-}
-
 namespace {
 constexpr IdentifyRule kNetMetrixRules[] = {{"netmetrix", IdentifyNetMetrix}};
 }  // namespace
@@ -175,7 +169,8 @@ extern const FormatDescriptor kNetMetrixFormat = {
     .sourcePatterns = "*.trc",
     .identify = kNetMetrixRules,
     .topology = NetMetrixTopology,
-    .read = ReadNetMetrix,
+    .readHeader = ReadHeader,
+    .readFrames = ReadFrames,
 };
 
 }  // namespace morph

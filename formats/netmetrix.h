@@ -15,7 +15,4 @@ std::optional<AnalyzerType> IdentifyNetMetrix(IdentifyInput& in);
 // Topology from the media field of the trace-information record.
 Topology NetMetrixTopology(TopologyInput& in);
 
-// Reader steps.
-void ReadNetMetrix(Conversion& c, bool headerStep, bool singleFrame);
-
 }  // namespace morph

@@ -172,6 +172,31 @@ bool ReadRecord(Conversion& c, NetMonReaderContext& r) {
   return true;
 }
 
+void ReadFrames(Conversion& c, bool singleFrame) {
+  ConversionState& s = c.state;
+  NetMonReaderContext& r = c.ReaderContext<NetMonReaderContext>();
+  const int64_t fileSize = c.source->size();
+  do {
+    if (r.next >= r.table.size()) {
+      s.EndOfSource = true;
+      break;
+    }
+    if (!ReadRecord(c, r)) break;
+    const int64_t position = c.source->position();
+    if (position > int64_t(r.tableOffset) + 4) {
+      // A record that runs into the frame table is counted but not passed on.
+      ++s.FramesRead;
+      ++s.FramesWritten;
+      ++s.NonDataFrames;
+    } else {
+      s.WriteFailed = c.ProcessFrame();
+    }
+    if (r.next >= r.table.size() || (fileSize >= 0 && position >= fileSize)) s.EndOfSource = true;
+  } while (ReadOn(s, singleFrame));
+  s.FramesReadTotal = s.FramesRead;
+  if (!singleFrame) std::vector<uint32_t>().swap(r.table);
+}
+
 // The start time as SYSTEMTIME: the first frame's time, whole milliseconds
 // (truncated, so the field never reaches 1000), on the day it falls on.
 void PutStartTime(uint8_t* p, const ConversionState& s, int64_t startTime) {
@@ -255,37 +280,6 @@ std::string ReadNetMonComment(SourceStream& in) {
   text.resize(in.read(text.data(), length));
   text.resize(std::min(text.size(), text.find('\0')));
   return text;
-}
-
-void ReadNetMon(Conversion& c, bool headerStep, bool singleFrame) {
-  ConversionState& s = c.state;
-  s.ReadError = false;
-  s.EndOfSource = false;
-  if (headerStep) {
-    ReadHeader(c);
-    return;
-  }
-  NetMonReaderContext& r = c.ReaderContext<NetMonReaderContext>();
-  const int64_t fileSize = c.source->size();
-  do {
-    if (r.next >= r.table.size()) {
-      s.EndOfSource = true;
-      break;
-    }
-    if (!ReadRecord(c, r)) break;
-    const int64_t position = c.source->position();
-    if (position > int64_t(r.tableOffset) + 4) {
-      // A record that runs into the frame table is counted but not passed on.
-      ++s.FramesRead;
-      ++s.FramesWritten;
-      ++s.NonDataFrames;
-    } else {
-      s.WriteFailed = c.ProcessFrame();
-    }
-    if (r.next >= r.table.size() || (fileSize >= 0 && position >= fileSize)) s.EndOfSource = true;
-  } while (ReadOn(s, singleFrame));
-  s.FramesReadTotal = s.FramesRead;
-  if (!singleFrame) std::vector<uint32_t>().swap(r.table);
 }
 
 void WriteNetMonHeader(Conversion& c, int32_t /*frameNumber*/) {
@@ -382,7 +376,8 @@ extern const FormatDescriptor kNetMonFormat = {
                     Capability::SkipsTinyFrames,
     .identify = kNetMonRules,
     .topology = NetMonFileTopology,
-    .read = ReadNetMon,
+    .readHeader = ReadHeader,
+    .readFrames = ReadFrames,
     .writeHeader = WriteNetMonHeader,
     .writeFrame = WriteNetMonFrame,
     .finish = FinishNetMon,

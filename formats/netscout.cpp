@@ -105,16 +105,6 @@ Topology NetScoutTopology(TopologyInput& t) {
   }
 }
 
-void ReadNetScout(Conversion& c, bool headerStep, bool singleFrame) {
-  ConversionState& s = c.state;
-  s.ReadError = false;
-  s.EndOfSource = false;
-  if (headerStep)
-    ReadHeaderStep(c);
-  else
-    ReadFrames(c, singleFrame);
-}
-
 namespace {
 constexpr FriendlyName kNetScoutNames[] = {{Analyzer::NetScout, "netscout"}};
 constexpr IdentifyRule kNetScoutRules[] = {{"netscout", IdentifyNetScout}};
@@ -127,7 +117,8 @@ const FormatDescriptor kNetScoutFormat = {
     .sourcePatterns = "*.dat",
     .identify = kNetScoutRules,
     .topology = NetScoutTopology,
-    .read = ReadNetScout,
+    .readHeader = ReadHeaderStep,
+    .readFrames = ReadFrames,
 };
 
 }  // namespace morph

@@ -17,8 +17,6 @@ constexpr int kEntrySize = 28;
 std::optional<AnalyzerType> IdentifyNetScout(IdentifyInput& in);
 Topology NetScoutTopology(TopologyInput& t);
 
-void ReadNetScout(Conversion& c, bool headerStep, bool singleFrame);
-
 extern const FormatDescriptor kNetScoutFormat;
 
 }  // namespace morph

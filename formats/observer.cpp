@@ -237,16 +237,6 @@ Topology ObserverTopology(TopologyInput& t) {
   }
 }
 
-void ReadObserver(Conversion& c, bool headerStep, bool singleFrame) {
-  ConversionState& s = c.state;
-  s.ReadError = false;
-  s.EndOfSource = false;
-  if (headerStep)
-    ReadHeaderStep(c);
-  else
-    ReadFrames(c, singleFrame);
-}
-
 void WriteObserverHeader(Conversion& c, int32_t /*frameNumber*/) { WriteFileHeader(c, 0); }
 
 void WriteObserverFrame(Conversion& c) {
@@ -325,7 +315,8 @@ const FormatDescriptor kObserverFormat = {
     .identify = kObserverRules,
     .topology = ObserverTopology,
     .unreadLayout = ObserverRefusal,
-    .read = ReadObserver,
+    .readHeader = ReadHeaderStep,
+    .readFrames = ReadFrames,
     .writeHeader = WriteObserverHeader,
     .writeFrame = WriteObserverFrame,
     .finish = FinishObserver,

@@ -31,7 +31,6 @@ std::optional<std::string> UnreadObserverVersion(const std::string& path);
 std::optional<AnalyzerType> IdentifyObserver(IdentifyInput& in);
 Topology ObserverTopology(TopologyInput& t);
 
-void ReadObserver(Conversion& c, bool headerStep, bool singleFrame);
 void WriteObserverHeader(Conversion& c, int32_t frameNumber);
 void WriteObserverFrame(Conversion& c);
 void FinishObserver(Conversion& c, int32_t framesWritten);

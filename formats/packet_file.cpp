@@ -50,8 +50,9 @@ struct PacketFileReader : FormatContext {
   int64_t firstFrameTime = 0;
 };
 
-void ReadFileHeader(Conversion& c, PacketFileReader& r) {
+void ReadFileHeader(Conversion& c) {
   ConversionState& s = c.state;
+  PacketFileReader& r = c.ReaderContext<PacketFileReader>();
   SourceStream& in = *c.source;
   s.FramesRead = 0;
   uint8_t bytes[kClassicHeaderSize];
@@ -184,8 +185,11 @@ bool ReachedEnd(Conversion& c, const PacketFileReader& r) {
   return c.SourceAtEnd();
 }
 
-void ReadFrames(Conversion& c, PacketFileReader& r, bool singleFrame) {
+void ReadFrames(Conversion& c, bool singleFrame) {
   ConversionState& s = c.state;
+  PacketFileReader& r = c.ReaderContext<PacketFileReader>();
+  r.started = false;
+  r.tagged.started = false;
   do {
     const RecordOutcome got =
         r.header.tagged ? ReadTaggedRecord(c, r.tagged) : ReadClassicRecord(c, r);
@@ -231,20 +235,6 @@ bool ReadPacketFileSummary(SourceStream& in, PacketFileSummary& out) {
   if (!in.readExact(header + 1, kClassicHeaderSize - 1)) return false;
   SummaryFromClassicHeader(header, out);
   return true;
-}
-
-void ReadPacketFile(Conversion& c, bool headerStep, bool singleFrame) {
-  ConversionState& s = c.state;
-  s.ReadError = false;
-  s.EndOfSource = false;
-  PacketFileReader& r = c.ReaderContext<PacketFileReader>();
-  if (headerStep) {
-    ReadFileHeader(c, r);
-    return;
-  }
-  r.started = false;
-  r.tagged.started = false;
-  ReadFrames(c, r, singleFrame);
 }
 
 uint8_t PacketFlagsByte(const Conversion& c) {
@@ -452,7 +442,8 @@ extern const FormatDescriptor kPacketFileFormat = {
     .suffix = OstrawindSuffix,
     .identify = kPacketFileRules,
     .topology = PacketFileTopology,
-    .read = ReadPacketFile,
+    .readHeader = ReadFileHeader,
+    .readFrames = ReadFrames,
     .writeHeader = WritePacketFileHeader,
     .writeFrame = WritePacketFileFrame,
     .finish = FinishPacketFile,

@@ -49,8 +49,7 @@ uint8_t PacketFlagsByte(const Conversion& c);
 // Writes the current frame as a tagged record.
 void WriteTaggedRecord(Conversion& c);
 
-// Reader and writer steps shared by the classic and tagged descriptors.
-void ReadPacketFile(Conversion& c, bool headerStep, bool singleFrame);
+// Writer steps shared by the classic and tagged descriptors.
 void WritePacketFileHeader(Conversion& c, int32_t count);
 void WriteTaggedFileHeader(Conversion& c, int32_t count);
 void WritePacketFileFrame(Conversion& c);

@@ -179,6 +179,20 @@ void CopyUnchangedRecords(Conversion& c, PcapReaderContext& r) {
   if (!c.target->write(start, size_t(p - start))) FailWrite(s, c.target->errorText());
 }
 
+void ReadFrames(Conversion& c, bool singleFrame) {
+  ConversionState& s = c.state;
+  PcapReaderContext& r = c.ReaderContext<PcapReaderContext>();
+  if (!singleFrame && TargetTakesRecordsAsStored(c, r)) {
+    ReadRecordsInTurn(c, false, [&] {
+      // The first record, and each one the copy stops at, takes the whole path.
+      if (r.started) CopyUnchangedRecords(c, r);
+      return ReadOn(s, false) && ReadRecord(c, r);
+    });
+    return;
+  }
+  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r); });
+}
+
 }  // namespace
 
 void ShapePcapFrame(ConversionState& s, int32_t captured, int32_t original) {
@@ -283,26 +297,6 @@ Topology PcapTopology(uint32_t linkType, uint32_t& lineSpeed) {
     case 105: lineSpeed = 1000000; return Topo::Wireless;
     default: return Topo::Unknown;
   }
-}
-
-void ReadPcap(Conversion& c, bool headerStep, bool singleFrame) {
-  ConversionState& s = c.state;
-  s.ReadError = false;
-  s.EndOfSource = false;
-  if (headerStep) {
-    ReadHeader(c);
-    return;
-  }
-  PcapReaderContext& r = c.ReaderContext<PcapReaderContext>();
-  if (!singleFrame && TargetTakesRecordsAsStored(c, r)) {
-    ReadRecordsInTurn(c, false, [&] {
-      // The first record, and each one the copy stops at, takes the whole path.
-      if (r.started) CopyUnchangedRecords(c, r);
-      return ReadOn(s, false) && ReadRecord(c, r);
-    });
-    return;
-  }
-  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r); });
 }
 
 void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {
@@ -413,7 +407,8 @@ extern const FormatDescriptor kPcapFormat = {
     .identify = kPcapRules,
     .topology = PcapFileTopology,
     .sourceName = PcapSourceName,
-    .read = ReadPcap,
+    .readHeader = ReadHeader,
+    .readFrames = ReadFrames,
     .writeHeader = WritePcapHeader,
     .writeFrame = WritePcapFrame,
     .finish = FinishPcap,

@@ -432,6 +432,32 @@ bool ReadFrame(Conversion& c, PcapngReaderContext& r) {
   }
 }
 
+void ReadHeader(Conversion& c) {
+  ConversionState& s = c.state;
+  auto& r = c.ReaderContext<PcapngReaderContext>();
+  s.FramesRead = 0;
+  r.blocks = std::make_unique<BlockReader>(*c.source);
+  Packet none;
+  if (r.blocks->next(s.FrameData.data(), none) != BlockKind::Section) {
+    FailRead(s, r.blocks->error.empty() ? AtOffset(0) + "the file is empty" : r.blocks->error);
+    return;
+  }
+  s.FileComment = r.blocks->comment.substr(0, kCommentLimit);
+}
+
+void ReadFrames(Conversion& c, bool singleFrame) {
+  ConversionState& s = c.state;
+  auto& r = c.ReaderContext<PcapngReaderContext>();
+  if (!r.blocks) return;
+  ReadRecordsInTurn(c, singleFrame, [&] { return ReadFrame(c, r); });
+  if (r.leftOut > 0 && !s.ProbeOnly)
+    c.host.message("Output",
+                   Grouped(r.leftOut) +
+                       " frames of interfaces with another link type than the first "
+                       "interface's were left out.",
+                   MessageIcon::Information);
+}
+
 }  // namespace
 
 bool IsPcapngHead(const uint8_t* head, size_t n) {
@@ -458,32 +484,6 @@ bool ReadPcapngSummary(SourceStream& in, PcapngSummary& summary) {
     }
   }
   return false;
-}
-
-void ReadPcapng(Conversion& c, bool headerStep, bool singleFrame) {
-  ConversionState& s = c.state;
-  s.ReadError = false;
-  s.EndOfSource = false;
-  auto& r = c.ReaderContext<PcapngReaderContext>();
-  if (headerStep) {
-    s.FramesRead = 0;
-    r.blocks = std::make_unique<BlockReader>(*c.source);
-    Packet none;
-    if (r.blocks->next(s.FrameData.data(), none) != BlockKind::Section) {
-      FailRead(s, r.blocks->error.empty() ? AtOffset(0) + "the file is empty" : r.blocks->error);
-      return;
-    }
-    s.FileComment = r.blocks->comment.substr(0, kCommentLimit);
-    return;
-  }
-  if (!r.blocks) return;
-  ReadRecordsInTurn(c, singleFrame, [&] { return ReadFrame(c, r); });
-  if (r.leftOut > 0 && !s.ProbeOnly)
-    c.host.message("Output",
-                   Grouped(r.leftOut) +
-                       " frames of interfaces with another link type than the first "
-                       "interface's were left out.",
-                   MessageIcon::Information);
 }
 
 // ------------------------------------------------------------------ writer
@@ -666,7 +666,8 @@ extern const FormatDescriptor kPcapngFormat = {
         Capability::DropsEthernetFcs | Capability::GzipSource | Capability::StreamTarget,
     .identify = kPcapngRules,
     .topology = PcapngFileTopology,
-    .read = ReadPcapng,
+    .readHeader = ReadHeader,
+    .readFrames = ReadFrames,
     .writeHeader = WritePcapngHeader,
     .writeFrame = WritePcapngFrame,
 };

@@ -1,6 +1,7 @@
 // The frame loop the readers share.
 #pragma once
 #include "engine/conversion.h"
+#include "engine/failure.h"
 #include "engine/timebase.h"
 
 namespace morph {
@@ -24,6 +25,13 @@ void ReadRecordsInTurn(Conversion& c, bool singleFrame, ReadRecord readRecord) {
     if (!s.EndOfSource && c.SourceAtEnd()) s.EndOfSource = true;
   } while (ReadOn(s, singleFrame));
   s.FramesReadTotal = s.FramesRead;
+}
+
+// For a reader whose header step records that it read the header whole:
+// the frame step goes on only then, and fails otherwise.
+inline bool HeaderWasRead(ConversionState& s, bool headerRead) {
+  if (!headerRead) FailRead(s, "the header could not be read");
+  return headerRead;
 }
 
 }  // namespace morph

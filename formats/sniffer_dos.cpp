@@ -76,8 +76,9 @@ uint32_t EncodeDosDateTime(double dateTime) {
   return date << 16 | time;
 }
 
-void ReadHeader(Conversion& c, SnifferDosReader& r) {
+void ReadHeader(Conversion& c) {
   ConversionState& s = c.state;
+  SnifferDosReader& r = c.ReaderContext<SnifferDosReader>();
   SourceStream& in = *c.source;
   s.FramesRead = 0;
   uint8_t head[kFramesStart];
@@ -242,8 +243,9 @@ bool DecodeFrame(ConversionState& s, uint16_t type, const uint8_t* body, uint16_
   return true;
 }
 
-void ReadFrames(Conversion& c, SnifferDosReader& r, bool singleFrame) {
+void ReadFrames(Conversion& c, bool singleFrame) {
   ConversionState& s = c.state;
+  SnifferDosReader& r = c.ReaderContext<SnifferDosReader>();
   do {
     uint16_t type, length;
     if (!ReadRecordHeader(c, r, type, length)) break;
@@ -366,15 +368,6 @@ SnifferTopologyInfo SnifferDosTopology(const uint8_t* head, size_t size) {
   return SnifferDosTopology(*in);
 }
 
-void ReadSnifferDos(Conversion& c, bool headerStep, bool singleFrame) {
-  ConversionState& s = c.state;
-  s.ReadError = false;
-  s.EndOfSource = false;
-  SnifferDosReader& r = c.ReaderContext<SnifferDosReader>();
-  if (headerStep) ReadHeader(c, r);
-  else ReadFrames(c, r, singleFrame);
-}
-
 void WriteSnifferDosHeader(Conversion& c, int32_t /*frameNumber*/) {
   const ConversionState& s = c.state;
   uint8_t out[kFramesStart + kRecordHeaderBytes + 8] = {};
@@ -489,7 +482,8 @@ extern const FormatDescriptor kSnifferDosFormat = {
     .suffix = SnifferDosSuffix,
     .identify = kSnifferDosRules,
     .topology = SnifferDosFileTopology,
-    .read = ReadSnifferDos,
+    .readHeader = ReadHeader,
+    .readFrames = ReadFrames,
     .writeHeader = WriteSnifferDosHeader,
     .writeFrame = WriteSnifferDosFrame,
     .finish = FinishSnifferDos,

@@ -57,8 +57,9 @@ int64_t RoundClamped(double value) {
 }
 
 
-void ReadHeader(Conversion& c, SnifferProReader& r) {
+void ReadHeader(Conversion& c) {
   ConversionState& s = c.state;
+  SnifferProReader& r = c.ReaderContext<SnifferProReader>();
   SourceStream& in = *c.source;
   s.FramesRead = 0;
   const uint8_t* h = r.header;
@@ -240,8 +241,9 @@ void CheckEnd(Conversion& c, SnifferProReader& r) {
   r.wrapped = true;
 }
 
-void ReadFrames(Conversion& c, SnifferProReader& r, bool singleFrame) {
+void ReadFrames(Conversion& c, bool singleFrame) {
   ConversionState& s = c.state;
+  SnifferProReader& r = c.ReaderContext<SnifferProReader>();
   do {
     if (!ReadRecord(c, r)) break;
     s.WriteFailed = c.ProcessFrame();
@@ -299,15 +301,6 @@ SnifferTopologyInfo SnifferProTopology(const uint8_t* header, size_t size) {
   if (speed > kGigabit) speed = 10000000;  // megabits beyond any line
   info.fileLineSpeed = uint32_t(speed);
   return info;
-}
-
-void ReadSnifferPro(Conversion& c, bool headerStep, bool singleFrame) {
-  ConversionState& s = c.state;
-  s.ReadError = false;
-  s.EndOfSource = false;
-  SnifferProReader& r = c.ReaderContext<SnifferProReader>();
-  if (headerStep) ReadHeader(c, r);
-  else ReadFrames(c, r, singleFrame);
 }
 
 void WriteSnifferProHeader(Conversion& c, int32_t count) {
@@ -458,7 +451,8 @@ extern const FormatDescriptor kSnifferProFormat = {
     .identify = kSnifferProRules,
     .topology = SnifferProFileTopology,
     .sourceName = SnifferProSourceName,
-    .read = ReadSnifferPro,
+    .readHeader = ReadHeader,
+    .readFrames = ReadFrames,
     .writeHeader = WriteSnifferProHeader,
     .writeFrame = WriteSnifferProFrame,
     .finish = FinishSnifferPro,

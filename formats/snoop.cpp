@@ -123,6 +123,12 @@ bool ReadRecord(Conversion& c, SnoopReaderContext& r, bool surveyor) {
   return true;
 }
 
+void ReadFrames(Conversion& c, bool singleFrame) {
+  const bool surveyor = c.state.SourceAnalyzer == Analyzer::Surveyor;
+  SnoopReaderContext& r = c.ReaderContext<SnoopReaderContext>();
+  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r, surveyor); });
+}
+
 uint32_t DatalinkType(Topology topology) {
   switch (topology) {
     case Topo::Ethernet: return 4;
@@ -164,19 +170,6 @@ Topology SnoopTopology(uint8_t datalink, uint32_t& lineSpeed) {
     case 12: lineSpeed = 1000000000; return Topo::Ethernet;
     default: return Topo::Unknown;
   }
-}
-
-void ReadSnoop(Conversion& c, bool headerStep, bool singleFrame) {
-  ConversionState& s = c.state;
-  s.ReadError = false;
-  s.EndOfSource = false;
-  if (headerStep) {
-    ReadHeader(c);
-    return;
-  }
-  const bool surveyor = s.SourceAnalyzer == Analyzer::Surveyor;
-  SnoopReaderContext& r = c.ReaderContext<SnoopReaderContext>();
-  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r, surveyor); });
 }
 
 void WriteSnoopHeader(Conversion& c, int32_t /*frameNumber*/) {
@@ -260,7 +253,8 @@ extern const FormatDescriptor kSnoopFormat = {
     .capabilities = Capability::DropsEthernetFcs,
     .identify = kSnoopRules,
     .topology = SnoopFileTopology,
-    .read = ReadSnoop,
+    .readHeader = ReadHeader,
+    .readFrames = ReadFrames,
     .writeHeader = WriteSnoopHeader,
     .writeFrame = WriteSnoopFrame,
 };
