@@ -19,12 +19,6 @@ namespace {
 
 using namespace testkit;
 
-std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
-  std::vector<uint8_t> d(n);
-  for (size_t i = 0; i < n; ++i) d[i] = uint8_t(seed + i * 11);
-  return d;
-}
-
 // Every record of a library file, as ReadFramesFromFile gives them back.
 struct LibraryContents {
   bool opened = false;
@@ -82,10 +76,10 @@ TEST(AdvisorLibrary, StoresRecordsInBlocksAndGivesBackTheConfiguration) {
   config.extension = &ext;
   LibraryHandle h = CreateCalyxenFile(path.c_str(), 0, &config);
   ASSERT_NE(h, 0u);
-  EXPECT_EQ(AddFrameToFile(h, Pattern(1, 1).data(), 0), 0u);  // lengths are 1 to 65,535
+  EXPECT_EQ(AddFrameToFile(h, Pattern(1, 1, 11).data(), 0), 0u);  // lengths are 1 to 65,535
   std::vector<std::vector<uint8_t>> records;
   for (uint32_t size : {1u, 65535u, 40000u, 30000u, 100u, 65535u, 7u}) {
-    records.push_back(Pattern(size, uint8_t(size)));
+    records.push_back(Pattern(size, uint8_t(size), 11));
     ASSERT_EQ(AddFrameToFile(h, records.back().data(), size), 1u);
   }
   config.lineSpeed = 128000;
@@ -112,29 +106,24 @@ TEST(AdvisorLibrary, StoresRecordsInBlocksAndGivesBackTheConfiguration) {
   for (const auto& r : records) expected.insert(expected.end(), r.begin(), r.end());
   EXPECT_EQ(all, expected);
 
-  // The layout of docs/advisor-library.md.
+  // The layout of docs/advisor-library.md: layout version, header size,
+  // closed, records, blocks, line speed, extension size; the first block's
+  // records, bytes and number.
   const auto bytes = ReadFileBytes(path);
-  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 8), "ADVLIB\r\n");
-  EXPECT_EQ(GetLE32(&bytes[8]), 1u);     // layout version
-  EXPECT_EQ(GetLE32(&bytes[12]), 512u);  // header size
-  EXPECT_EQ(GetLE32(&bytes[16]), 1u);    // closed
-  EXPECT_EQ(GetLE32(&bytes[20]), 7u);    // records
-  EXPECT_EQ(GetLE32(&bytes[24]), 5u);    // blocks
-  EXPECT_EQ(GetLE32(&bytes[64 + 16]), 128000u);
-  EXPECT_EQ(GetLE32(&bytes[96]), 32u);
+  ASSERT_EQ(bytes.size(), 512 + 5 * 16 + all.size());
+  EXPECT_EQ(Text(bytes, 0, 8), "ADVLIB\r\n");
+  ExpectFields(bytes, {{8, 4, 1}, {12, 4, 512}, {16, 4, 1}, {20, 4, 7}, {24, 4, 5},
+                       {64 + 16, 4, 128000}, {96, 4, 32}, {516, 4, 2}, {520, 4, 65536},
+                       {524, 4, 0}});
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&bytes[256])), "updated");
-  EXPECT_EQ(std::string(bytes.begin() + 512, bytes.begin() + 516), "ADVB");
-  EXPECT_EQ(GetLE32(&bytes[516]), 2u);
-  EXPECT_EQ(GetLE32(&bytes[520]), 65536u);
-  EXPECT_EQ(GetLE32(&bytes[524]), 0u);  // block number
-  EXPECT_EQ(bytes.size(), 512 + 5 * 16 + all.size());
+  EXPECT_EQ(Text(bytes, 512, 4), "ADVB");
 }
 
 TEST(AdvisorLibrary, RefusesWhatIsNotOneOfItsFilesAndKeepsTheWholeBlocksOfACutFile) {
   TempDir dir;
   const std::string path = dir.path("lib.dat");
   std::vector<std::vector<uint8_t>> records;
-  for (int i = 0; i < 5; ++i) records.push_back(Pattern(30000, uint8_t(i)));
+  for (int i = 0; i < 5; ++i) records.push_back(Pattern(30000, uint8_t(i), 11));
   WriteLibraryFile(path, 3, 10, 0, records);
   const auto whole = ReadFileBytes(path);
   uint32_t count = 0;
@@ -191,21 +180,16 @@ TEST(AdvisorRecords, LanRecordsByteByByte) {
     ASSERT_EQ(c.blocks.size(), 1u);
     const auto& b = c.blocks[0];
     ASSERT_EQ(b.size(), 100u + 236u);
-    EXPECT_EQ(GetLE32(&b[4]), 1u);
-    EXPECT_EQ(GetLE16(&b[12]), 64);
-    EXPECT_EQ(GetLE16(&b[14]), 64);
-    EXPECT_EQ(b[18], topology == Topo::Ethernet ? 0x40 : 0);
     const uint32_t start = uint32_t((DaysFrom1970(EncodeDate(2024, 3, 15)) * 86400) + 12 * 3600);
-    // Both frames lie in the first frame's second; the fraction is not carried.
-    EXPECT_EQ(GetLE32(&b[20]), start);
-    EXPECT_EQ(GetLE32(&b[24]), 900000000u);
-    EXPECT_TRUE(std::equal(t.frames[0].bytes.begin(), t.frames[0].bytes.end(), b.begin() + 36));
-    EXPECT_EQ(GetLE32(&b[100 + 4]), 2u);
-    EXPECT_EQ(GetLE16(&b[100 + 12]), 1518);
-    EXPECT_EQ(GetLE16(&b[100 + 14]), 200);
-    EXPECT_EQ(b[100 + 17], 0x10);  // CRC error, no WAN protocol
-    EXPECT_EQ(GetLE32(&b[100 + 20]), start);
-    EXPECT_EQ(GetLE32(&b[100 + 24]), 1100000000u);
+    // Number, wire and stored length, status, second and nanoseconds; both
+    // frames lie in the first frame's second, the fraction is not carried.
+    ExpectFields(b, {{4, 4, 1}, {12, 2, 64}, {14, 2, 64},
+                     {18, 1, topology == Topo::Ethernet ? 0x40u : 0u}, {20, 4, start},
+                     {24, 4, 900000000},
+                     {100 + 4, 4, 2}, {100 + 12, 2, 1518}, {100 + 14, 2, 200},
+                     {100 + 17, 1, 0x10},  // CRC error, no WAN protocol
+                     {100 + 20, 4, start}, {100 + 24, 4, 1100000000}});
+    ExpectBytesAt(b, 36, t.frames[0].bytes);
     EXPECT_EQ(c.config.startTime, start);
     EXPECT_EQ(c.config.fileKind, 3u);
     EXPECT_EQ(c.config.mediaCode, topology == Topo::Ethernet ? 10u : 13u);
@@ -233,14 +217,9 @@ TEST(AdvisorRecords, WanCellAndNetworkAnalyzerRecordsByteByByte) {
   ASSERT_EQ(w.blocks.size(), 1u);
   const auto& b = w.blocks[0];
   ASSERT_EQ(b.size(), 33u + 43u);
-  EXPECT_EQ(GetLE16(&b[0]), 33);
-  EXPECT_EQ(b[2], 0x12);
-  EXPECT_EQ(GetLE32(&b[4]) | uint64_t(GetLE16(&b[8])) << 32, 2500u);  // 250 us
-  EXPECT_TRUE(std::equal(wan.frames[0].bytes.begin(), wan.frames[0].bytes.end(), b.begin() + 10));
-  EXPECT_EQ(GetLE16(&b[30]), 33);
-  EXPECT_EQ(b[32], 0x12);
-  EXPECT_EQ(b[33 + 2], 0x01);
-  EXPECT_EQ(GetLE32(&b[33 + 4]), 12500u);
+  ExpectFields(b, {{0, 2, 33}, {2, 1, 0x12}, {4, 4, 2500}, {8, 2, 0},  // 250 us
+                   {30, 2, 33}, {32, 1, 0x12}, {33 + 2, 1, 0x01}, {33 + 4, 4, 12500}});
+  ExpectBytesAt(b, 10, wan.frames[0].bytes);
   EXPECT_EQ(w.config.wanProtocolCode, 5u);
   EXPECT_EQ(w.config.lineCode, 200u);  // ATM keeps its line code beside the protocol
 
@@ -256,10 +235,8 @@ TEST(AdvisorRecords, WanCellAndNetworkAnalyzerRecordsByteByByte) {
   ASSERT_EQ(cl.blocks.size(), 1u);
   const auto& cb = cl.blocks[0];
   ASSERT_EQ(cb.size(), 128u);
-  EXPECT_TRUE(std::equal(cells.frames[0].bytes.begin(), cells.frames[0].bytes.end(), cb.begin()));
-  EXPECT_EQ(cb[61], 0x80);
-  EXPECT_EQ(cb[64 + 61], 0);
-  EXPECT_EQ(GetLE32(&cb[64 + 53]), 100u);
+  ExpectBytesAt(cb, 0, cells.frames[0].bytes);
+  ExpectFields(cb, {{61, 1, 0x80}, {64 + 61, 1, 0}, {64 + 53, 4, 100}});
   EXPECT_EQ(cl.config.mediaCode, 7u);
 
   // Network Analyzer: type, direction, number, time, lengths, status, ATM mark.
@@ -269,14 +246,9 @@ TEST(AdvisorRecords, WanCellAndNetworkAnalyzerRecordsByteByByte) {
   ASSERT_EQ(n.blocks.size(), 1u);
   const auto& nb = n.blocks[0];
   ASSERT_EQ(nb.size(), 80u + 64 + 580);
-  EXPECT_EQ(nb[0], 1);
-  EXPECT_EQ(nb[1], 1);
-  EXPECT_EQ(GetLE32(&nb[4]), 1u);
-  EXPECT_EQ(GetLE32(&nb[16]), 64u);
-  EXPECT_EQ(GetLE32(&nb[20]), 64u);
-  EXPECT_EQ(GetLE32(&nb[24]), 0x02u);  // CRC error on a line with a protocol
-  EXPECT_EQ(nb[36], 0);
-  EXPECT_EQ(nb[104 + 1], 2);
+  ExpectFields(nb, {{0, 1, 1}, {1, 1, 1}, {4, 4, 1}, {16, 4, 64}, {20, 4, 64},
+                    {24, 4, 0x02},  // CRC error on a line with a protocol
+                    {36, 1, 0}, {104 + 1, 1, 2}});
   EXPECT_EQ(n.config.fileKind, 0u);
   EXPECT_EQ(n.config.wanProtocolCode, 1u);
   EXPECT_EQ(n.config.lineCode, 400u);
@@ -400,21 +372,8 @@ TEST(AdvisorRoundTrip, LibpcapToNetworkAnalyzerToLibpcapThroughTheJob) {
   }
 }
 
-TEST(AdvisorRoundTrip, ATraceAcrossMidnightInADaylightSavingZoneKeepsCounting) {
-  ScopedTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
-  TempDir dir;
-  Trace t;
-  t.traceDate = EncodeDate(2024, 7, 20);
-  for (int i = 0; i < 4; ++i)
-    t.frames.push_back(MakeFrame(86400000000LL - 1500000 + i * 1000000, 64, Topo::Ethernet, 1));
-  for (AnalyzerType type : {Analyzer::Advisor, Analyzer::NetworkAnalyzer}) {
-    WriteTrace(t, type, dir.path("m.dat"));
-    ReadResult r = ReadTrace(dir.path("m.dat"));
-    EXPECT_EQ(r.trace.traceDate, t.traceDate);
-    EXPECT_EQ(r.state.TimeZoneBias, -7200);
-    EXPECT_EQ(ExpectSameFrames(t, r.trace, {0, false}), 0);
-  }
-}
+// A trace across midnight in a daylight-saving zone is a row of
+// tests/format_tables_test.cpp (TracesAcrossMidnightInSummerTimeKeepCounting).
 
 // ------------------------------------------------------------------ reading
 
@@ -498,7 +457,7 @@ TEST(AdvisorRead, DamagedRecordsEndWithAReadErrorAndADetail) {
   }
   // Not a file of the library at all.
   ReadResult junk =
-      ReadTraceFromAs(Pattern(1000, 3), "junk.dat", Analyzer::Advisor, Topo::Ethernet);
+      ReadTraceFromAs(Pattern(1000, 3, 11), "junk.dat", Analyzer::Advisor, Topo::Ethernet);
   EXPECT_EQ(junk.state.ReadErrorDetail, "not a file of the Advisor library");
 }
 

@@ -139,59 +139,6 @@ TEST(IdentifySize, DirectoriesAndMissingFilesFailToOpen) {
   }
 }
 
-TEST(IdentifySnifferPro, XcpNamedCapIsSnifferProUnlessLanDeskMarksArePresent) {
-  TempDir dir;
-  Bytes xcp = SnifferPro(0, 10000000);
-  EXPECT_EQ(ExamineBytes(dir, "TRACE.CAP", xcp).type, Analyzer::SnifferPro);
-  Bytes landesk = xcp;
-  landesk.at(100).u8(0x1A).at(101).u8(0).at(40).u8(1);
-  EXPECT_EQ(ExamineBytes(dir, "TRACE2.CAP", landesk).type, Analyzer::LanDesk);
-  landesk.at(40).u8(3);
-  EXPECT_EQ(ExamineBytes(dir, "trace3.cap", landesk).type, Analyzer::LanDesk);
-  landesk.at(40).u8(2);
-  EXPECT_EQ(ExamineBytes(dir, "trace4.cap", landesk).type, Analyzer::SnifferPro);
-  landesk.at(40).u8(1);
-  EXPECT_EQ(ExamineBytes(dir, "trace5.bfr", landesk).type, Analyzer::SnifferPro);
-}
-
-TEST(IdentifySnifferPro, CompressedCopyIsReadThroughGzip) {
-  TempDir dir;
-  WriteGzip(dir.path("t.caz"), SnifferPro(1, 4).v);
-  Result r = Examine(dir.path("t.caz"));
-  EXPECT_EQ(r.type, Analyzer::SnifferPro);
-  EXPECT_TRUE(r.state.SourceCompressed);
-  EXPECT_EQ(r.topology, Topo::TokenRing);
-  EXPECT_EQ(r.state.LineSpeed, 4000000u);
-  EXPECT_EQ(SourceDisplayName(r.type, 0, true), "NAI SnifferPro (compressed)");
-  // Something else named .caz goes on through the other rules.
-  WriteGzip(dir.path("u.caz"), Bytes().zeros(200).at(0).text("GMBU").v);
-  EXPECT_EQ(Examine(dir.path("u.caz")).type, Analyzer::Unknown);
-}
-
-TEST(IdentifyPacketFile, CompressedFilesTakeTheirTypeFromTheMediaWords) {
-  TempDir dir;
-  struct Case {
-    uint32_t media, medium;
-    AnalyzerType type;
-  } cases[] = {{0, 0, Analyzer::Ostrawind}, {1, 0, Analyzer::Ringstave},
-               {0, 1, Analyzer::Skavelin},  {5, 0, Analyzer::Unknown},
-               {5, 2, Analyzer::Skavelin}};
-  for (const Case& c : cases) {
-    WriteGzip(dir.path("t.kvz"), ClassicPacketFile(7, c.media, c.medium, 1, 0).v);
-    Result r = Examine(dir.path("t.kvz"));
-    EXPECT_EQ(r.type, c.type) << c.media << "/" << c.medium;
-    if (c.type != Analyzer::Unknown) {
-      EXPECT_TRUE(r.state.SourceCompressed);
-    }
-  }
-  // A grabber file or anything else in a .kvz ends the search as unknown,
-  // even when a later rule would have matched the plain bytes.
-  WriteGzip(dir.path("g.kvz"), ClassicPacketFile(0x87, 0, 0, 1, 0).v);
-  EXPECT_EQ(Examine(dir.path("g.kvz")).type, Analyzer::Unknown);
-  WriteFileBytes(dir.path("p.kvz"), SnifferPro(0, 0).v);
-  EXPECT_EQ(Examine(dir.path("p.kvz")).type, Analyzer::Unknown);
-}
-
 TEST(IdentifyPcap, MagicsSetTheVariantFlagsEveryTime) {
   TempDir dir;
   struct Case {
@@ -272,20 +219,22 @@ Bytes SnifferDosWanFrame(std::vector<uint8_t> data) {
   return f.resize(at + 6);
 }
 
-TEST(IdentifySnifferPro, IsdnSubtypeTurnsPppWhenTheFirstFrameSaysSo) {
-  if (!HasReader(Analyzer::SnifferPro)) GTEST_SKIP() << "needs the SnifferPro reader";
+// An ISDN capture (WAN subtype 6) whose first frame has the given media word
+// and first byte.
+Bytes SnifferProIsdn(uint32_t media, uint8_t first = 0x0F) {
+  Bytes f = SnifferPro(3, 64000, 6);
+  const size_t record = 128;
+  f.at(16).le32(1).at(record + 8).le16(20).at(record + 10).le16(20).at(record + 24).le32(media);
+  return f.at(record + 40).u8(first).resize(record + 40 + 20);
+}
+
+// The bytes compressed as WriteGzip does.
+Bytes Gzipped(const Bytes& plain) {
   TempDir dir;
-  for (auto [media, protocol] : {std::pair<uint32_t, uint32_t>{0x0108, Wan::Ppp},
-                                 {0x0109, Wan::Ppp}, {0x1818, Wan::Isdn}, {0, Wan::Isdn}}) {
-    Bytes f = SnifferPro(3, 64000, 6);
-    f.at(16).le32(1);
-    const size_t record = 128;
-    f.at(record + 8).le16(20).at(record + 10).le16(20).at(record + 24).le32(media);
-    f.at(record + 40).u8(0x0F).resize(record + 40 + 20);
-    Result r = ExamineBytes(dir, "i.cap", f);
-    EXPECT_EQ(r.topology, Topo::Wan);
-    EXPECT_EQ(r.state.WanProtocol, protocol) << std::hex << media;
-  }
+  WriteGzip(dir.path("z"), plain.v);
+  Bytes b;
+  b.v = ReadFileBytes(dir.path("z"));
+  return b;
 }
 
 // A tagged packet file: version and session sections, an empty packets section.
@@ -308,16 +257,6 @@ Bytes TaggedPacketFile(int mediaType, int mediaSubType, uint32_t linkSpeed) {
   at += 12 + session.size();
   f.at(at).text("pkts").at(at + 4).le32(0).at(at + 8).le32(0);
   return f.resize(at + 12);
-}
-
-TEST(IdentifyPacketFile, CompressedTaggedFileTakesAnalyzerAndLinkFromTheSession) {
-  TempDir dir;
-  WriteGzip(dir.path("t.kvz"), TaggedPacketFile(12, 10, 0).v);
-  Result gz = Examine(dir.path("t.kvz"));
-  EXPECT_EQ(gz.type, Analyzer::Farrowe);
-  EXPECT_TRUE(gz.state.SourceCompressed);
-  EXPECT_EQ(gz.topology, Topo::TSeries);
-  EXPECT_EQ(gz.state.WanProtocol, Wan::Isdn);
 }
 
 // A LAN900 file: the header page and one page of frame records.
@@ -415,6 +354,10 @@ constexpr uint32_t k10M = 10000000, k100M = 100000000, k1G = 1000000000;
 
 TEST(IdentifyHeaders, SnifferProNetworkSpeedAndWanSubtype) {
   const AnalyzerType pro = Analyzer::SnifferPro;
+  const bool reader = HasReader(pro);
+  const auto landesk = [](uint8_t mark) {
+    return SnifferPro(0, k10M).at(100).u8(0x1A).at(101).u8(0).at(40).u8(mark).end();
+  };
   ExpectHeaderRows({
       {"s.cap", SnifferPro(0, 100), pro, Topo::Ethernet, k100M, k100M},  // megabits
       {"s.cap", SnifferPro(0, 24), pro, Topo::Ethernet, 24, 24},  // a multiple of 12 stays
@@ -432,10 +375,46 @@ TEST(IdentifyHeaders, SnifferProNetworkSpeedAndWanSubtype) {
       {"w.cap", SnifferPro(3, 1544000, 7), pro, Topo::Wan, {}, {}, Wan::Sdlc},
       {"w.cap", SnifferPro(3, 1544000, 8), pro, Topo::Wan, {}, {}, Wan::X25},
       {"w.cap", SnifferPro(3, 1544000, 99), pro, Topo::Wan, {}, {}, Wan::NotKnown},
-      // Subtype 6 needs the first frame, read by the SnifferPro reader.
-      {"i.cap", SnifferPro(3, 64000, 6), pro, {}, {}, {},
-       HasReader(pro) ? Wan::Isdn : Wan::NotKnown},
+      // Subtype 6 needs the first frame, read by the SnifferPro reader: PPP
+      // when its media word says so.
+      {"i.cap", SnifferPro(3, 64000, 6), pro, {}, {}, {}, reader ? Wan::Isdn : Wan::NotKnown},
+      {"i.cap", SnifferProIsdn(0x0108), pro, Topo::Wan, {}, {}, reader ? Wan::Ppp : Wan::NotKnown},
+      {"i.cap", SnifferProIsdn(0x0109), pro, Topo::Wan, {}, {}, reader ? Wan::Ppp : Wan::NotKnown},
+      {"i.cap", SnifferProIsdn(0x1818), pro, Topo::Wan, {}, {}, reader ? Wan::Isdn : Wan::NotKnown},
+      {"i.cap", SnifferProIsdn(0), pro, Topo::Wan, {}, {}, reader ? Wan::Isdn : Wan::NotKnown},
+      {"i.cap", SnifferProIsdn(0, 0xFF), pro, Topo::Wan, {}, {}, reader ? Wan::Ppp : Wan::NotKnown},
+      // An XCP file named .cap is SnifferPro unless LANDesk's marks are there.
+      {"TRACE.CAP", SnifferPro(0, k10M), pro},
+      {"TRACE2.CAP", landesk(1), Analyzer::LanDesk},
+      {"trace3.cap", landesk(3), Analyzer::LanDesk},
+      {"trace4.cap", landesk(2), pro},
+      {"trace5.bfr", landesk(1), pro},
   });
+}
+
+// Compressed sources are read through gzip where the suffix says so. The
+// packet file's compressed suffix takes the type from the media words or
+// the session, and ends the search as unknown for anything else, even when
+// a later rule would have matched the plain bytes.
+TEST(IdentifyHeaders, CompressedSources) {
+  const auto kvz = [](uint32_t media, uint32_t medium) {
+    return Gzipped(ClassicPacketFile(7, media, medium, 1, 0));
+  };
+  ExpectHeaderRows({
+      {"t.caz", Gzipped(SnifferPro(1, 4)), Analyzer::SnifferPro, Topo::TokenRing, 4000000, {}, {},
+       true},
+      {"u.caz", Gzipped(Bytes().zeros(200).at(0).text("GMBU").end()), Analyzer::Unknown},
+      {"t.kvz", kvz(0, 0), Analyzer::Ostrawind, {}, {}, {}, {}, true},
+      {"t.kvz", kvz(1, 0), Analyzer::Ringstave, {}, {}, {}, {}, true},
+      {"t.kvz", kvz(0, 1), Analyzer::Skavelin, {}, {}, {}, {}, true},
+      {"t.kvz", kvz(5, 0), Analyzer::Unknown},
+      {"t.kvz", kvz(5, 2), Analyzer::Skavelin, {}, {}, {}, {}, true},
+      {"g.kvz", Gzipped(ClassicPacketFile(0x87, 0, 0, 1, 0)), Analyzer::Unknown},
+      {"p.kvz", SnifferPro(0, 0), Analyzer::Unknown},
+      {"t.kvz", Gzipped(TaggedPacketFile(12, 10, 0)), Analyzer::Farrowe, Topo::TSeries, {}, {},
+       Wan::Isdn, true},
+  });
+  EXPECT_EQ(SourceDisplayName(Analyzer::SnifferPro, 0, true), "NAI SnifferPro (compressed)");
 }
 
 // Record padding makes snoop, a trailer makes Surveyor; the datalink type
@@ -495,6 +474,12 @@ TEST(IdentifyHeaders, SnifferDosNetworkLineRecordAndCompression) {
       {"w.syc", SnifferDosWanFrame({0x03, 0x03, 0x03, 0x08, 1, 2, 3, 4}), {}, Topo::Wan, {}, {},
        reader ? Wan::Hdlc : Wan::NotKnown},
       {"w.syc", SnifferDosWanFrame({0x02, 0x02, 0x03, 0x08, 1, 2, 3, 4}), {}, Topo::Wan, {}, {},
+       reader ? Wan::Hdlc : Wan::NotKnown},
+      {"w.syc", SnifferDosWanFrame({0xFF, 0x03, 0x00}), {}, Topo::Wan, {}, {},
+       reader ? Wan::Ppp : Wan::NotKnown},
+      {"w.syc", SnifferDosWanFrame({0x02, 0x01, 0x00}), {}, Topo::Wan, {}, {},
+       reader ? Wan::Isdn : Wan::NotKnown},
+      {"w.syc", SnifferDosWanFrame({0x03, 0x01, 0x00}), {}, Topo::Wan, {}, {},
        reader ? Wan::Hdlc : Wan::NotKnown},
   });
 }

@@ -126,15 +126,7 @@ ReadResult ReadBytes(const std::vector<uint8_t>& bytes, Topology topology = Topo
   c.state.TargetAnalyzer = Analyzer::AnyAnalyzer;
   c.state.TraceTopology = r.topology = topology;
   c.source = std::make_unique<ForwardOnlySource>(bytes);
-  c.frameObserver = [&](Conversion& conv) {
-    const ConversionState& s = conv.state;
-    Frame f;
-    f.time = s.FrameTime;
-    f.frameLength = s.FrameLength;
-    f.bytes.assign(s.FrameData.begin(), s.FrameData.begin() + s.StoredLength);
-    f.flags = s.FrameFlags;
-    r.trace.frames.push_back(std::move(f));
-  };
+  c.frameObserver = [&](Conversion& conv) { r.trace.frames.push_back(FrameFromState(conv.state)); };
   c.ConvertTrace(false, 0);
   r.state = c.state;
   r.messages = host.messages;
@@ -173,20 +165,15 @@ TEST_P(PcapngByteOrders, SectionsInterfacesAndEveryPacketBlock) {
   EXPECT_EQ(r.state.FileComment, "first section's comment");
   EXPECT_TRUE(r.messages.empty());
   EXPECT_FALSE(r.state.ReadError) << r.state.ReadErrorDetail;
-  ASSERT_EQ(r.trace.frames.size(), 5u);
-  const int64_t times[] = {kT0TimeOfDay + 123456, kT0TimeOfDay + 1500000, kT0TimeOfDay + 2000000,
-                           kT0TimeOfDay + 2000000, kT0TimeOfDay + 3600000000LL + 7};
-  const size_t stored[] = {100, 60, 70, 80, 90};
-  for (size_t i = 0; i < 5; ++i) {
-    EXPECT_EQ(r.trace.frames[i].time, times[i]) << i;
-    ASSERT_GE(r.trace.frames[i].bytes.size(), stored[i]) << i;
-    const auto expected = Payload(stored[i], uint8_t(i + 1));
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), r.trace.frames[i].bytes.begin())) << i;
-  }
-  EXPECT_EQ(r.trace.frames[0].frameLength, 104);  // FCS counted and rebuilt
-  EXPECT_EQ(r.trace.frames[0].bytes.size(), 104u);
-  EXPECT_EQ(r.trace.frames[4].frameLength, 1518);
-  EXPECT_EQ(r.trace.frames[4].bytes.size(), 90u);  // truncated: no FCS
+  // Whole frames get their FCS counted and rebuilt; the simple packet takes
+  // the last time; the truncated frame gets no FCS.
+  const int64_t t = kT0TimeOfDay;
+  ExpectFrames({FrameOf(t + 123456, 104, WithFcs(Payload(100, 1))),
+                FrameOf(t + 1500000, 64, WithFcs(Payload(60, 2))),
+                FrameOf(t + 2000000, 74, WithFcs(Payload(70, 3))),
+                FrameOf(t + 2000000, 84, WithFcs(Payload(80, 4))),
+                FrameOf(t + 3600000000LL + 7, 1518, Payload(90, 5))},
+               r.trace);
   EXPECT_TRUE(r.state.SourceHasNanoseconds);
 }
 
@@ -382,17 +369,9 @@ TEST(PcapngDamaged, EveryTruncationOfAGoodFile) {
     f.packet(0, uint64_t(kT0 + k) * 1000000000, Payload(61 + k, uint8_t(k)), 61 + k,
              Options(f.big, {{2, Bytes(f.big).u32(1).v}}));
   f.other(5, 24);
-  std::vector<size_t> packetEnds(f.boundaries.begin() + 3, f.boundaries.begin() + 3 + frames);
-  for (size_t cut = 0; cut < f.bytes.size(); ++cut) {
-    ReadResult r = ReadBytes(std::vector<uint8_t>(f.bytes.begin(), f.bytes.begin() + long(cut)));
-    const size_t whole = size_t(std::count_if(packetEnds.begin(), packetEnds.end(),
-                                              [&](size_t end) { return end <= cut; }));
-    EXPECT_EQ(r.trace.frames.size(), whole) << cut;
-    const bool atBoundary =
-        std::find(f.boundaries.begin(), f.boundaries.end(), cut) != f.boundaries.end();
-    EXPECT_EQ(r.state.ReadError, !atBoundary) << cut;
-    EXPECT_TRUE(atBoundary || !r.state.ReadErrorDetail.empty()) << cut;
-  }
+  const std::vector<size_t> packetEnds(f.boundaries.begin() + 3, f.boundaries.begin() + 3 + frames);
+  ExpectEveryCut(f.bytes, packetEnds, f.boundaries,
+                 [](const std::vector<uint8_t>& part) { return ReadBytes(part); });
 }
 
 // ------------------------------------------------------------ writing
@@ -549,13 +528,6 @@ TEST(PcapngGzip, CompressedLibpcapAndPcapngSourcesConvert) {
 
 // ------------------------------------------------------------ other tools
 
-std::string Fields3(const std::string& file) {
-  return RunCommand("tshark -r " + file +
-                    " -T fields -e frame.time_epoch -e frame.len -e frame.cap_len -e "
-                    "frame.md5_hash 2>/dev/null")
-      .out;
-}
-
 std::string Convert(const std::string& source, const std::string& code, const std::string& out) {
   CommandResult c = RunCommand(std::string(MORPHALITE_BINARY) + " convert " + source + " --to " +
                                code + " --pcap-order little -o " + out + " --quiet");
@@ -603,15 +575,15 @@ TEST(PcapngInterop, EditcapAndMergecapFilesConvertIntact) {
   for (const Case& c : cases) {
     const std::string source = dir.path(std::string(c.name) + ".pcapng");
     ASSERT_EQ(RunCommand(c.command + " " + source).status, 0) << c.name;
-    const std::string expected = Fields3(source);
+    const std::string expected = TsharkFrameText(source);
     ASSERT_FALSE(expected.empty()) << c.name;
     ReadResult r = ReadTrace(source);
     EXPECT_EQ(r.state.FileComment, c.comment) << c.name;
     // To libpcap and to pcapng, tshark sees the same frames.
-    EXPECT_EQ(Fields3(Convert(source, "TD", dir.path(std::string(c.name) + ".pcap"))), expected)
-        << c.name;
+    const std::string pcap = dir.path(std::string(c.name) + ".pcap");
+    EXPECT_EQ(TsharkFrameText(Convert(source, "TD", pcap)), expected) << c.name;
     const std::string ours = Convert(source, "PN", dir.path(std::string(c.name) + "-ours.pcapng"));
-    EXPECT_EQ(Fields3(ours), expected) << c.name;
+    EXPECT_EQ(TsharkFrameText(ours), expected) << c.name;
     if (*c.comment) {
       EXPECT_NE(RunCommand("capinfos " + ours).out.find("from editcap"), std::string::npos);
     }
@@ -632,12 +604,12 @@ TEST(PcapngInterop, BigEndianNanosecondsToTheNanosecond) {
     f.packet(0, uint64_t(kT0 + k * 97) * 1000000000 + k * 123456789ULL % 1000000000,
              Payload(64 + k * 50, uint8_t(k)), 64 + k * 50);
   WriteFileBytes(dir.path("big.pcapng"), f.bytes);
-  const std::string expected = Fields3(dir.path("big.pcapng"));
+  const std::string expected = TsharkFrameText(dir.path("big.pcapng"));
   ASSERT_FALSE(expected.empty());
   const std::string ours = Convert(dir.path("big.pcapng"), "PN", dir.path("ours.pcapng"));
-  EXPECT_EQ(Fields3(ours), expected);
+  EXPECT_EQ(TsharkFrameText(ours), expected);
   EXPECT_NE(RunCommand("capinfos " + ours).out.find("big-endian comment"), std::string::npos);
-  EXPECT_EQ(Fields3(Convert(dir.path("big.pcapng"), "TD", dir.path("ours.pcap"))),
+  EXPECT_EQ(TsharkFrameText(Convert(dir.path("big.pcapng"), "TD", dir.path("ours.pcap"))),
             Microseconds(expected));
 }
 

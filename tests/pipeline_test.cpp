@@ -52,26 +52,14 @@ struct Harness {
         return;
       }
       for (const Frame& f : frames) {
-        s.FrameFlags = f.flags;
-        s.FrameTime = f.time;
-        s.FrameLength = f.frameLength;
-        s.StoredLength = int32_t(f.bytes.size());
-        std::memcpy(s.FrameData.data(), f.bytes.data(), f.bytes.size());
+        PutFrame(s, f);
         ++host.framesSeen;
         s.WriteFailed = conv.ProcessFrame();
         if (s.WriteFailed || s.StopRequested || s.EndOfSource || s.ReadError) break;
       }
       s.FramesReadTotal = s.FramesRead;
     };
-    c.frameObserver = [this](Conversion& conv) {
-      const ConversionState& s = conv.state;
-      Frame f;
-      f.time = s.FrameTime;
-      f.frameLength = s.FrameLength;
-      f.bytes.assign(s.FrameData.begin(), s.FrameData.begin() + s.StoredLength);
-      f.flags = s.FrameFlags;
-      written.push_back(f);
-    };
+    c.frameObserver = [this](Conversion& conv) { written.push_back(FrameFromState(conv.state)); };
   }
   ConversionState& run() {
     c.ConvertTrace(false, 0);

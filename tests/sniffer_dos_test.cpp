@@ -170,22 +170,14 @@ TEST(SnifferDosReader, EthernetLengthsStatusAndFcs) {
                         FrameRecord({.status = 0x41, .data = Pattern(60, 5)}),
                         Record(3, {})});
   ReadResult r = ReadDos(file, Topo::Ethernet);
-  ASSERT_EQ(r.trace.frames.size(), 5u);
-  const Frame& whole = r.trace.frames[0];
-  EXPECT_EQ(whole.frameLength, 64);
-  ASSERT_EQ(whole.bytes.size(), 64u);
-  EXPECT_TRUE(std::equal(whole.bytes.begin(), whole.bytes.begin() + 60, Pattern(60).begin()));
-  const uint32_t fcs = FrameCrc32(whole.bytes.data(), 60);
-  EXPECT_EQ(GetLE32(whole.bytes.data() + 60), fcs);
-
-  const Frame& sliced = r.trace.frames[1];
-  EXPECT_EQ(sliced.frameLength, 1504);
-  EXPECT_EQ(sliced.bytes, Pattern(100, 2));
-
-  EXPECT_EQ(r.trace.frames[2].flags, 0);  // 0x80 alone is no error
-  EXPECT_EQ(r.trace.frames[3].flags, Flag::CrcError);
-  EXPECT_EQ(GetLE32(r.trace.frames[3].bytes.data() + 60), 0u);  // bad frames carry FCS 0
-  EXPECT_EQ(r.trace.frames[4].flags, Flag::AlignmentError | Flag::CrcError);
+  // Good frames get their FCS (0x80 alone is no error), bad frames carry FCS
+  // 0; a sliced frame keeps its stored bytes.
+  const auto zeroFcs = [](Bytes b) { return b.resize(b.size() + 4), b; };
+  ExpectFrames({FrameOf(1000000, 64, WithFcs(Pattern(60))), FrameOf(1000002, 1504, Pattern(100, 2)),
+                FrameOf(0, 64, WithFcs(Pattern(60, 3))),
+                FrameOf(0, 64, zeroFcs(Pattern(60, 4)), Flag::CrcError),
+                FrameOf(0, 64, zeroFcs(Pattern(60, 5)), Flag::AlignmentError | Flag::CrcError)},
+               r.trace);
   EXPECT_TRUE(r.messages.empty());
 }
 
@@ -296,27 +288,8 @@ TEST(SnifferDosReader, HeaderDateLeadingRecordsAndBadFiles) {
   EXPECT_TRUE(failsToRead(cut));
 }
 
-TEST(SnifferDosReader, ProbeRecognisesTheWanProtocol) {
-  struct Case {
-    Bytes first;
-    uint32_t expected;
-  };
-  const Case cases[] = {{{0xFF, 0x03, 0x00}, Wan::Ppp},
-                        {{0x02, 0x01, 0x00}, Wan::Isdn},
-                        {{0x03, 0x01, 0x00}, Wan::Hdlc}};
-  for (const Case& c : cases) {
-    TempDir dir;
-    WriteFileBytes(dir.path("w.syc"), DosFile(7, 4, {FrameRecord({.data = c.first})}));
-    SilentHost host;
-    Conversion conv(host);
-    conv.state.SourceFileName = dir.path("w.syc");
-    conv.state.SourceAnalyzer = Analyzer::SnifferDos;
-    conv.state.TraceTopology = Topo::Wan;
-    conv.state.WanProtocol = Wan::NotKnown;
-    EXPECT_TRUE(conv.ProbeFirstFrame());
-    EXPECT_EQ(conv.state.WanProtocol, c.expected);
-  }
-}
+// What the first frame tells of the WAN protocol is a row of
+// tests/identify_test.cpp (SnifferDosNetworkLineRecordAndCompression).
 
 TEST(SnifferDosTopology, NetworkLineRecordAndCompressedHeaders) {
   Bytes line = Record(7, {0x00, 0xE1, 0xF5, 0x05, 2, 0, 0, 0});  // 100,000,000; Frame Relay

@@ -17,7 +17,6 @@ namespace {
 
 using namespace testkit;
 
-uint32_t Be32(const std::vector<uint8_t>& b, size_t at) { return GetBE32(b.data() + at); }
 Bytes SnoopHeader(uint32_t datalink) {
   Bytes b(true);
   b.v = {'s', 'n', 'o', 'o', 'p', 0, 0, 0};
@@ -45,27 +44,17 @@ TEST(SnoopReader, EthernetRecordsGetTheirFcsAndKeepTruncation) {
   AddRecord(f, 42, Pattern(42, 3, 11), kSeconds + 3, 0);
   WriteFileBytes(dir.path("a.snoop"), f.v);
   ReadResult r = ReadTraceAs(dir.path("a.snoop"), Analyzer::Snoop, Topo::Ethernet);
-  ASSERT_EQ(r.trace.frames.size(), 3u);
   EXPECT_TRUE(r.messages.empty());
   EXPECT_EQ(r.trace.traceDate, EncodeDate(2024, 3, 15));
   const int64_t tenTwenty = (10 * 3600 + 20 * 60) * 1000000LL;
-
-  const Frame& a = r.trace.frames[0];
-  EXPECT_EQ(a.time, tenTwenty + 250000);
-  EXPECT_EQ(a.frameLength, 64);
-  ASSERT_EQ(a.bytes.size(), 64u);
-  EXPECT_TRUE(std::equal(whole.begin(), whole.end(), a.bytes.begin()));
-  EXPECT_EQ(GetLE32(a.bytes.data() + 60), FrameCrc32(whole.data(), 60));
-
-  const Frame& b = r.trace.frames[1];
-  EXPECT_EQ(b.time, tenTwenty + 2000005);
-  EXPECT_EQ(b.frameLength, 1518);
-  EXPECT_EQ(b.bytes, cut);
-
-  const Frame& c = r.trace.frames[2];  // short frames are padded to 60 + FCS
-  EXPECT_EQ(c.frameLength, 64);
-  ASSERT_EQ(c.bytes.size(), 64u);
-  for (size_t i = 42; i < 60; ++i) EXPECT_EQ(c.bytes[i], 0) << i;
+  // Whole frames get their FCS, short ones are padded to 60 first; a cut
+  // frame keeps its stored bytes.
+  std::vector<uint8_t> padded = Pattern(42, 3, 11);
+  padded.resize(60);
+  ExpectFrames({FrameOf(tenTwenty + 250000, 64, WithFcs(whole)),
+                FrameOf(tenTwenty + 2000005, 1518, cut),
+                FrameOf(tenTwenty + 3000000, 64, WithFcs(padded))},
+               r.trace);
 }
 
 TEST(SurveyorReader, TrailerRecordsWithPaddingFcsAndCrcErrors) {
@@ -78,17 +67,15 @@ TEST(SurveyorReader, TrailerRecordsWithPaddingFcsAndCrcErrors) {
   AddRecord(f, 1518, Pattern(101, 6, 11), kSeconds, 4, true);  // truncated, padded
   WriteFileBytes(dir.path("s.cap"), f.v);
   ReadResult r = ReadTraceAs(dir.path("s.cap"), Analyzer::Surveyor, Topo::Ethernet);
-  ASSERT_EQ(r.trace.frames.size(), 4u);
   EXPECT_TRUE(r.messages.empty());
-  EXPECT_EQ(r.trace.frames[0].frameLength, 70);
-  EXPECT_EQ(r.trace.frames[0].bytes, withFcs);  // the stored FCS is kept
-  EXPECT_EQ(r.trace.frames[0].flags, 0);
-  EXPECT_EQ(r.trace.frames[1].flags, Flag::CrcError);
-  EXPECT_EQ(r.trace.frames[2].frameLength, 64);
-  EXPECT_EQ(r.trace.frames[2].bytes.size(), 64u);
-  EXPECT_EQ(r.trace.frames[3].frameLength, 1518);
-  EXPECT_EQ(r.trace.frames[3].bytes, Pattern(101, 6, 11));
-  EXPECT_EQ(r.trace.frames[3].time - r.trace.frames[0].time, 3);
+  // The stored FCS is kept, good or bad; the runt is padded to 64 bytes.
+  ASSERT_EQ(r.trace.frames.size(), 4u);
+  const int64_t t0 = r.trace.frames[0].time;
+  const std::vector<uint8_t>& runt = r.trace.frames[2].bytes;
+  EXPECT_EQ(runt.size(), 64u);
+  ExpectFrames({FrameOf(t0, 70, withFcs), FrameOf(t0 + 1, 70, withFcs, Flag::CrcError),
+                FrameOf(t0 + 2, 64, runt), FrameOf(t0 + 3, 1518, Pattern(101, 6, 11))},
+               r.trace);
 }
 
 TEST(SnoopReader, RefusesHostileRecords) {
@@ -161,15 +148,10 @@ TEST(SnoopWriter, SnoopRecordDropsTheFcsAndPads) {
   const auto f = ReadFileBytes(dir.path("o.snoop"));
   ASSERT_EQ(f.size(), 16u + 84);
   EXPECT_EQ(std::memcmp(f.data(), "snoop\0\0\0", 8), 0);
-  EXPECT_EQ(Be32(f, 8), 2u);
-  EXPECT_EQ(Be32(f, 12), 4u);
-  EXPECT_EQ(Be32(f, 16), 60u);
-  EXPECT_EQ(Be32(f, 20), 60u);
-  EXPECT_EQ(Be32(f, 24), 84u);
-  EXPECT_EQ(Be32(f, 28), 0u);
-  EXPECT_EQ(Be32(f, 32), uint32_t(DaysFrom1970(EncodeDate(2024, 3, 15)) * 86400 + 3600));
-  EXPECT_EQ(Be32(f, 36), 500u);
-  EXPECT_TRUE(std::equal(t.frames[0].bytes.begin(), t.frames[0].bytes.begin() + 60, f.begin() + 40));
+  ExpectFields(f, {{8, 4, 2}, {12, 4, 4}, {16, 4, 60}, {20, 4, 60}, {24, 4, 84}, {28, 4, 0},
+                   {32, 4, uint64_t(DaysFrom1970(EncodeDate(2024, 3, 15)) * 86400 + 3600)},
+                   {36, 4, 500}}, true);
+  ExpectBytesAt(f, 40, {t.frames[0].bytes.begin(), t.frames[0].bytes.begin() + 60});
 }
 
 TEST(SnoopWriter, SlicedFramesIncludeOnlyStoredBytes) {
@@ -180,12 +162,12 @@ TEST(SnoopWriter, SlicedFramesIncludeOnlyStoredBytes) {
     s.SliceLength = 101;
   });
   const auto f = ReadFileBytes(dir.path("o.snoop"));
-  EXPECT_EQ(Be32(f, 16), 1514u);  // original length: the frame's
-  EXPECT_EQ(Be32(f, 20), 101u);   // included: every stored byte (no FCS among them)
-  EXPECT_EQ(Be32(f, 24), 128u);
   ASSERT_EQ(f.size(), 16u + 128);
-  EXPECT_TRUE(std::equal(t.frames[0].bytes.begin(), t.frames[0].bytes.begin() + 101, f.begin() + 40));
-  for (size_t i = 40 + 101; i < f.size(); ++i) EXPECT_EQ(f[i], 0) << "pad byte " << i;
+  // The original length is the frame's; included are every stored byte (no
+  // FCS among them), then zeros to a multiple of 4.
+  ExpectFields(f, {{16, 4, 1514}, {20, 4, 101}, {24, 4, 128}}, true);
+  ExpectBytesAt(f, 40, {t.frames[0].bytes.begin(), t.frames[0].bytes.begin() + 101});
+  ExpectZeros(f, 40 + 101, f.size());
 }
 
 TEST(SurveyorWriter, TrailersCarryStatusTimeAndFrameNumbers) {
@@ -197,30 +179,20 @@ TEST(SurveyorWriter, TrailersCarryStatusTimeAndFrameNumbers) {
   t.frames.back().bytes.resize(200);
   WriteTrace(t, Analyzer::Surveyor, dir.path("o.cap"));
   const auto f = ReadFileBytes(dir.path("o.cap"));
-  ASSERT_GE(f.size(), 16u + 104);
-  EXPECT_EQ(Be32(f, 16), 64u);
-  EXPECT_EQ(Be32(f, 20), 64u);
-  EXPECT_EQ(Be32(f, 24), 104u);
-  const size_t trailer1 = 16 + 104 - 16;
-  EXPECT_EQ(GetBE16(f.data() + trailer1), 0);
-  EXPECT_EQ(GetBE16(f.data() + trailer1 + 2), 0x0060);
-  EXPECT_EQ(Be32(f, trailer1 + 4), 0u);
-  EXPECT_EQ(Be32(f, trailer1 + 12), 0x80000000u | 120u);
-
-  const size_t second = 16 + 104, trailer2 = second + 24 + 1520;
-  EXPECT_EQ(Be32(f, second), 1518u);
-  EXPECT_EQ(Be32(f, second + 8), 24u + 1520 + 16);
-  EXPECT_EQ(GetBE16(f.data() + trailer2 + 2), 0x0022);  // CRC error, length of 12 or more
-  EXPECT_EQ(Be32(f, trailer2 + 4), 25000u);             // 1000 us in 40 ns units
-  EXPECT_EQ(Be32(f, trailer2 + 8), 0u);
-  EXPECT_EQ(Be32(f, trailer2 + 12), 1u);
-
+  const size_t trailer1 = 16 + 104 - 16, second = 16 + 104, trailer2 = second + 24 + 1520;
   const size_t third = trailer2 + 16, trailer3 = third + 24 + 200;
-  EXPECT_EQ(Be32(f, third), 1600u);
-  EXPECT_EQ(Be32(f, third + 4), 200u);  // truncated: every stored byte
-  EXPECT_EQ(GetBE16(f.data() + trailer3 + 2), 0x0070);  // oversize, length >= 12, no error
-  EXPECT_EQ(Be32(f, trailer3 + 12), 2u);
-  EXPECT_EQ(f.size(), trailer3 + 16);
+  ASSERT_EQ(f.size(), trailer3 + 16);
+  // Trailers: status word, time in 40 ns units since the first frame, frame number.
+  ExpectFields(f, {{16, 4, 64}, {20, 4, 64}, {24, 4, 104},
+                   {trailer1, 2, 0}, {trailer1 + 2, 2, 0x0060}, {trailer1 + 4, 4, 0},
+                   {trailer1 + 12, 4, 0x80000000u | 120u},
+                   {second, 4, 1518}, {second + 8, 4, 24 + 1520 + 16},
+                   {trailer2 + 2, 2, 0x0022},  // CRC error, length of 12 or more
+                   {trailer2 + 4, 4, 25000},   // 1000 us in 40 ns units
+                   {trailer2 + 8, 4, 0}, {trailer2 + 12, 4, 1},
+                   {third, 4, 1600}, {third + 4, 4, 200},  // truncated: every stored byte
+                   {trailer3 + 2, 2, 0x0070},  // oversize, length >= 12, no error
+                   {trailer3 + 12, 4, 2}}, true);
 
   // Read back: lengths, bytes and the CRC error survive.
   Trace expected = t;  // every stored byte of the cut frame comes back
@@ -247,24 +219,9 @@ TEST(SnoopLayoutWriters, AllFiveTargetsShareTheHeaderAndWireless802Has0) {
   }
 }
 
-TEST(SnoopRoundTrip, SnoopAndSurveyorKeepFramesTimesAndFlags) {
-  for (AnalyzerType type : {Analyzer::Snoop, Analyzer::Surveyor}) {
-    for (Topology topology : {Topo::Ethernet, Topo::TokenRing, Topo::Fddi}) {
-      SCOPED_TRACE(testing::Message() << int(type) << "/" << int(topology));
-      TempDir dir;
-      Trace trace = MakeTrace(topology, 40, 22 * 3600LL * 1000000 + 987654, 333333);
-      if (type == Analyzer::Surveyor) trace.frames[5].flags = Flag::CrcError;
-      if (topology == Topo::Ethernet && type == Analyzer::Surveyor)
-        trace.frames[5].bytes.back() ^= 0xFF;  // a bad frame keeps its bad FCS
-      WriteTrace(trace, type, dir.path("rt"));
-      ReadResult back = ReadTraceAs(dir.path("rt"), type, topology);
-      ExpectSameFrames(trace, back.trace);
-      EXPECT_TRUE(back.messages.empty());
-    }
-  }
-}
-
-TEST(SnoopIdentified, OurSnoopAndTrailerFilesAreRecognised) {
+// Every writer of the layout: identified back as snoop or as the trailer
+// variant, with every frame, time and flag.
+TEST(SnoopRoundTrip, EveryWriterIsIdentifiedAndKeepsFramesTimesAndFlags) {
   struct Case {
     AnalyzerType written, identified;
   };
@@ -275,11 +232,15 @@ TEST(SnoopIdentified, OurSnoopAndTrailerFilesAreRecognised) {
     for (Topology topology : {Topo::Ethernet, Topo::TokenRing, Topo::Fddi}) {
       SCOPED_TRACE(testing::Message() << int(c.written) << "/" << int(topology));
       TempDir dir;
-      Trace trace = MakeTrace(topology, 12);
-      WriteTrace(trace, c.written, dir.path("id"));
-      ReadResult back = ReadTrace(dir.path("id"));
+      Trace trace = MakeTrace(topology, 40, 22 * 3600LL * 1000000 + 987654, 333333);
+      if (c.identified == Analyzer::Surveyor) trace.frames[5].flags = Flag::CrcError;
+      if (topology == Topo::Ethernet && c.identified == Analyzer::Surveyor)
+        trace.frames[5].bytes.back() ^= 0xFF;  // a bad frame keeps its bad FCS
+      WriteTrace(trace, c.written, dir.path("rt"));
+      ReadResult back = ReadTrace(dir.path("rt"));
       EXPECT_EQ(back.analyzer, c.identified);
       EXPECT_EQ(back.topology, topology);
+      EXPECT_TRUE(back.messages.empty());
       ExpectSameFrames(trace, back.trace);
     }
   }
@@ -307,29 +268,21 @@ TEST(SnoopInterop, EditcapSnoopConvertsWithTheSourceFramesAndTimes) {
   ExpectSameFrames(trace, back.trace);  // the truncated frame keeps all its 80 bytes
 }
 
-TEST(SnoopInterop, TsharkReadsOurSnoopAndSurveyorOutput) {
+// tshark reading our snoop files is a row of tests/format_tables_test.cpp.
+TEST(SnoopInterop, TsharkReadsOurSurveyorOutput) {
   if (!HaveTool("tshark")) GTEST_SKIP() << "tshark not installed";
   TempDir dir;
   Trace trace = MakeTrace(Topo::Ethernet, 30, 23 * 3600LL * 1000000 + 999000, 50000);
   trace.frames[4].bytes.resize(80);
   WriteTrace(trace, Analyzer::Tcpdump, dir.path("src.pcap"));
-  const auto expected = TsharkFrames(dir.path("src.pcap"));
-  for (AnalyzerType type : {Analyzer::Snoop, Analyzer::Surveyor}) {
-    SCOPED_TRACE(int(type));
-    WriteTrace(trace, type, dir.path("ours"));
-    const auto got = TsharkFrames(dir.path("ours"));
-    ASSERT_EQ(got.size(), expected.size());
-    for (size_t i = 0; i < got.size(); ++i) {
-      EXPECT_NEAR(got[i].epoch, expected[i].epoch, 0.000001) << i;
-      if (type == Analyzer::Snoop) {
-        EXPECT_EQ(got[i].length, expected[i].length) << i;
-        EXPECT_EQ(got[i].captured, expected[i].captured) << i;  // a cut frame keeps every stored byte
-      } else {  // the trailer variant keeps the FCS in its lengths
-        EXPECT_EQ(got[i].length, expected[i].length + 4) << i;
-        EXPECT_EQ(got[i].captured, i == 4 ? expected[i].captured : expected[i].captured + 4) << i;
-      }
-    }
+  auto expected = TsharkFrames(dir.path("src.pcap"));
+  WriteTrace(trace, Analyzer::Surveyor, dir.path("ours"));
+  // The trailer variant keeps the FCS in its lengths; a cut frame has none.
+  for (size_t i = 0; i < expected.size(); ++i) {
+    expected[i].length += 4;
+    if (i != 4) expected[i].captured += 4;
   }
+  ExpectSameTsharkFrames(expected, TsharkFrames(dir.path("ours")), 0.000001);
 }
 
 }  // namespace

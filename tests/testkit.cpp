@@ -17,6 +17,7 @@
 #include "engine/catalogue.h"
 #include "engine/format.h"
 #include "engine/checksum.h"
+#include "engine/failure.h"
 #include "engine/identify.h"
 #include "engine/job.h"
 #include "engine/timebase.h"
@@ -51,6 +52,31 @@ Trace MakeTrace(Topology topology, int count, int64_t startTime, int64_t step) {
   return t;
 }
 
+void PutFrame(ConversionState& s, const Frame& f) {
+  s.FrameFlags = f.flags;
+  s.FrameTime = f.time;
+  s.FrameLength = f.frameLength;
+  s.StoredLength = int32_t(f.bytes.size());
+  std::copy(f.bytes.begin(), f.bytes.end(), s.FrameData.begin());
+  s.WirelessDataRate = f.rate;
+  s.WirelessChannel = f.channel;
+  s.WirelessSignal = f.signal;
+  s.WirelessNoise = f.noise;
+}
+
+Frame FrameFromState(const ConversionState& s) {
+  Frame f;
+  f.time = s.FrameTime;
+  f.frameLength = s.FrameLength;
+  f.bytes.assign(s.FrameData.begin(), s.FrameData.begin() + s.StoredLength);
+  f.flags = s.FrameFlags;
+  f.rate = s.WirelessDataRate;
+  f.channel = s.WirelessChannel;
+  f.signal = s.WirelessSignal;
+  f.noise = s.WirelessNoise;
+  return f;
+}
+
 ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::string& path,
                            const std::function<void(ConversionState&)>& setup) {
   MessageRecorder host;
@@ -72,18 +98,11 @@ ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::s
       return;
     }
     for (const Frame& f : trace.frames) {
-      st.FrameFlags = f.flags;
-      st.FrameTime = f.time;
-      st.FrameLength = f.frameLength;
-      st.StoredLength = int32_t(f.bytes.size());
-      std::copy(f.bytes.begin(), f.bytes.end(), st.FrameData.begin());
-      st.WirelessDataRate = f.rate;
-      st.WirelessChannel = f.channel;
-      st.WirelessSignal = f.signal;
-      st.WirelessNoise = f.noise;
+      PutFrame(st, f);
       st.WriteFailed = conv.ProcessFrame();
       if (st.WriteFailed || st.StopRequested || st.EndOfSource || st.ReadError) break;
     }
+    if (!trace.readError.empty() && !st.WriteFailed) FailRead(st, trace.readError);
     st.FramesReadTotal = st.FramesRead;
   };
   if (!WriterOwnsTarget(target)) {
@@ -94,7 +113,8 @@ ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::s
   // A lowered offset limit is there to be reached, with its message.
   const bool limitLowered = s.TargetOffsetLimit != ConversionState().TargetOffsetLimit ||
                             s.TargetFrameLimit != 0;
-  EXPECT_TRUE(host.messages.empty() || limitLowered) << host.messages.front();
+  EXPECT_TRUE(host.messages.empty() || limitLowered || !trace.readError.empty())
+      << host.messages.front();
   return s;
 }
 
@@ -145,19 +165,7 @@ ReadResult ReadIdentified(const std::string& path, AnalyzerType analyzer, Topolo
   r.trace.topology = topology;
   s.TargetAnalyzer = Analyzer::AnyAnalyzer;
   if (setup) setup(s);
-  c.frameObserver = [&](Conversion& conv) {
-    const ConversionState& st = conv.state;
-    Frame f;
-    f.time = st.FrameTime;
-    f.frameLength = st.FrameLength;
-    f.bytes.assign(st.FrameData.begin(), st.FrameData.begin() + st.StoredLength);
-    f.flags = st.FrameFlags;
-    f.rate = st.WirelessDataRate;
-    f.channel = st.WirelessChannel;
-    f.signal = st.WirelessSignal;
-    f.noise = st.WirelessNoise;
-    r.trace.frames.push_back(std::move(f));
-  };
+  c.frameObserver = [&](Conversion& conv) { r.trace.frames.push_back(FrameFromState(conv.state)); };
   c.ConvertTrace(false, 0);
   r.trace.wanProtocol = s.WanProtocol;
   r.trace.traceDate = std::floor(s.TraceDate);
@@ -220,6 +228,27 @@ int ExpectSameFrames(const Trace& expected, const Trace& actual, const Tolerance
     if (!ok) ++mismatches;
   }
   return mismatches;
+}
+
+int ExpectFrames(const std::vector<Frame>& expected, const Trace& actual, const Tolerance& tol) {
+  Trace trace;
+  trace.frames = expected;
+  return ExpectSameFrames(trace, actual, tol);
+}
+
+Frame FrameOf(int64_t time, int32_t length, std::vector<uint8_t> bytes, uint16_t flags) {
+  Frame f;
+  f.time = time;
+  f.frameLength = length;
+  f.bytes = std::move(bytes);
+  f.flags = flags;
+  return f;
+}
+
+std::vector<uint8_t> WithFcs(std::vector<uint8_t> bytes) {
+  const uint32_t fcs = FrameCrc32(bytes.data(), int32_t(bytes.size()));
+  for (int k = 0; k < 4; ++k) bytes.push_back(uint8_t(fcs >> (8 * k)));
+  return bytes;
 }
 
 int64_t AbsoluteMicros(const ConversionState& s, int64_t frameTime) {
@@ -287,6 +316,13 @@ std::vector<TsharkFrame> TsharkFrames(const std::string& path) {
   return frames;
 }
 
+std::string TsharkFrameText(const std::string& path) {
+  return RunCommand("tshark -r '" + path +
+                    "' -T fields -e frame.time_epoch -e frame.len -e frame.cap_len -e "
+                    "frame.md5_hash 2>/dev/null")
+      .out;
+}
+
 void ExpectSameTsharkFrames(const std::vector<TsharkFrame>& expected,
                             const std::vector<TsharkFrame>& actual, double seconds) {
   ASSERT_EQ(expected.size(), actual.size());
@@ -341,6 +377,21 @@ bool HasReadErrorMessage(const ReadResult& r) {
   return false;
 }
 
+void ExpectEveryCut(const std::vector<uint8_t>& file, const std::vector<size_t>& recordEnds,
+                    const std::vector<size_t>& clean,
+                    const std::function<ReadResult(const std::vector<uint8_t>&)>& read) {
+  for (size_t cut = 0; cut < file.size(); ++cut) {
+    const ReadResult r = read({file.begin(), file.begin() + long(cut)});
+    const auto whole = std::count_if(recordEnds.begin(), recordEnds.end(),
+                                     [&](size_t end) { return end <= cut; });
+    EXPECT_EQ(r.trace.frames.size(), size_t(whole)) << "cut at " << cut;
+    const bool atClean = std::find(clean.begin(), clean.end(), cut) != clean.end();
+    EXPECT_EQ(r.state.ReadError, !atClean) << "cut at " << cut;
+    EXPECT_EQ(HasReadErrorMessage(r), r.state.ReadError) << "cut at " << cut;
+    EXPECT_EQ(r.state.ReadErrorDetail.empty(), !r.state.ReadError) << "cut at " << cut;
+  }
+}
+
 Bytes& Bytes::put(const void* p, size_t n) {
   const auto* b = static_cast<const uint8_t*>(p);
   if (!patchAt_) {
@@ -354,6 +405,36 @@ Bytes& Bytes::put(const void* p, size_t n) {
   v.insert(v.end(), b + overlap, b + n);
   patchAt_ = at + n;
   return *this;
+}
+
+void ExpectFields(const std::vector<uint8_t>& bytes, const std::vector<Field>& fields, bool big,
+                  size_t base) {
+  for (const Field& field : fields) {
+    const size_t at = base + field.at;
+    if (at + field.width > bytes.size()) {
+      ADD_FAILURE() << "field at offset " << at << " lies past the end (" << bytes.size() << ")";
+      continue;
+    }
+    uint64_t value = 0;
+    for (size_t k = 0; k < field.width; ++k) {
+      const size_t byte = big ? k : field.width - 1 - k;
+      value = value << 8 | bytes[at + byte];
+    }
+    EXPECT_EQ(value, field.value) << "field of " << int(field.width) << " bytes at offset " << at;
+  }
+}
+
+void ExpectBytesAt(const std::vector<uint8_t>& bytes, size_t at,
+                   const std::vector<uint8_t>& expected) {
+  ASSERT_LE(at + expected.size(), bytes.size()) << "bytes at offset " << at;
+  const auto from = bytes.begin() + long(at);
+  EXPECT_EQ(std::vector<uint8_t>(from, from + long(expected.size())), expected)
+      << "bytes at offset " << at;
+}
+
+void ExpectZeros(const std::vector<uint8_t>& bytes, size_t from, size_t to) {
+  ASSERT_LE(to, bytes.size());
+  for (size_t i = from; i < to; ++i) EXPECT_EQ(bytes[i], 0) << "byte at offset " << i;
 }
 
 Bytes& Bytes::pattern(size_t n, uint8_t seed, uint8_t step) { return data(Pattern(n, seed, step)); }

@@ -29,6 +29,7 @@ struct Trace {
   uint32_t wanProtocol = Wan::NotKnown;
   double traceDate = 0;  // local date (days since 1899-12-30); 0: 2024-03-15
   std::vector<Frame> frames;
+  std::string readError;  // when set, WriteTrace's source fails so after its frames
 };
 
 // A frame of n bytes with a recognisable pattern; Ethernet frames get a valid FCS.
@@ -37,6 +38,11 @@ Frame MakeFrame(int64_t time, int32_t length, Topology topology = Topo::Ethernet
 // A trace of mixed frame sizes.
 Trace MakeTrace(Topology topology, int count, int64_t startTime = 3600LL * 1000000,
                 int64_t step = 1500);
+
+// Puts a frame into the state as a reader does; takes the frame a reader
+// handed on from the state.
+void PutFrame(ConversionState& s, const Frame& f);
+Frame FrameFromState(const ConversionState& s);
 
 // Writes the trace through the target's writer. `setup` may adjust the state
 // (options) before the conversion runs. Returns the final state.
@@ -82,6 +88,12 @@ ReadResult ReadTraceFromAs(const std::vector<uint8_t>& bytes, const std::string&
                            const std::function<void(ConversionState&)>& setup = {});
 // Whether the read ended with the read-error message.
 bool HasReadErrorMessage(const ReadResult& r);
+// Reads every cut of a file through `read`: the frames of the records ending
+// at or before the cut come out, and the read fails, with a reason and the
+// read-error message, exactly where the cut is not one of `clean`.
+void ExpectEveryCut(const std::vector<uint8_t>& file, const std::vector<size_t>& recordEnds,
+                    const std::vector<size_t>& clean,
+                    const std::function<ReadResult(const std::vector<uint8_t>&)>& read);
 // Reads a file through the reader of the given analyzer and topology,
 // without identification (for formats whose identification is not there yet).
 ReadResult ReadTraceAs(const std::string& path, AnalyzerType analyzer, Topology topology,
@@ -95,6 +107,12 @@ struct Tolerance {
 };
 // Compares frames as gtest expectations; returns the number of mismatches.
 int ExpectSameFrames(const Trace& expected, const Trace& actual, const Tolerance& tolerance = {});
+// The same for frames listed one per row: time, wire length, stored bytes, flags.
+int ExpectFrames(const std::vector<Frame>& expected, const Trace& actual,
+                 const Tolerance& tolerance = {});
+Frame FrameOf(int64_t time, int32_t length, std::vector<uint8_t> bytes, uint16_t flags = 0);
+// The bytes followed by their Ethernet FCS, as a reader rebuilds it.
+std::vector<uint8_t> WithFcs(std::vector<uint8_t> bytes);
 
 // A date (days since 1899-12-30) as the number yyyymmdd.
 int YearMonthDay(double date);
@@ -180,6 +198,22 @@ inline std::string Text(const std::vector<uint8_t>& b, size_t at, size_t n) {
   return std::string(b.begin() + long(at), b.begin() + long(at + n));
 }
 
+// One field of a byte-exact layout check: its offset, width in bytes (1, 2,
+// 4 or 8) and the value it must hold.
+struct Field {
+  size_t at;
+  uint8_t width;
+  uint64_t value;
+};
+// Expects every field, in the file's byte order, at `base` + its offset; a
+// field past the end of the bytes is a failure too.
+void ExpectFields(const std::vector<uint8_t>& bytes, const std::vector<Field>& fields,
+                  bool big = false, size_t base = 0);
+// Expects `expected` at offset `at`; expects zeros over [from, to).
+void ExpectBytesAt(const std::vector<uint8_t>& bytes, size_t at,
+                   const std::vector<uint8_t>& expected);
+void ExpectZeros(const std::vector<uint8_t>& bytes, size_t from, size_t to);
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 // Writes the bytes compressed with gzip.
@@ -201,6 +235,9 @@ struct TsharkFrame {
   int length = 0, captured = 0;
 };
 std::vector<TsharkFrame> TsharkFrames(const std::string& path);
+// tshark's text of the frames: time, length, captured length and the MD5 of
+// the bytes, a line each.
+std::string TsharkFrameText(const std::string& path);
 // The same frames: lengths, captured lengths, and times within `seconds`.
 void ExpectSameTsharkFrames(const std::vector<TsharkFrame>& expected,
                             const std::vector<TsharkFrame>& actual, double seconds);
