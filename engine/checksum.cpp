@@ -41,15 +41,21 @@ uint32_t UpdateCrc32(uint32_t crc, const uint8_t* data, size_t length) {
     crc = t[7][one & 0xFF] ^ t[6][(one >> 8) & 0xFF] ^ t[5][(one >> 16) & 0xFF] ^ t[4][one >> 24] ^
           t[3][two & 0xFF] ^ t[2][(two >> 8) & 0xFF] ^ t[1][(two >> 16) & 0xFF] ^ t[0][two >> 24];
   }
+  if (length >= 4) {
+    const uint32_t one = GetLE32(data) ^ crc;
+    crc = t[3][one & 0xFF] ^ t[2][(one >> 8) & 0xFF] ^ t[1][(one >> 16) & 0xFF] ^ t[0][one >> 24];
+    data += 4;
+    length -= 4;
+  }
   for (; length > 0; ++data, --length) crc = t[0][(crc ^ *data) & 0xFF] ^ (crc >> 8);
   return crc;
 }
 
 #if defined(__x86_64__)
-// The same running CRC folded 64 bytes at a time with carry-less
-// multiplication, then reduced to 32 bits (Barrett); length is a multiple of
-// 16 and at least 64. The constants are powers of x modulo the polynomial, in
-// the bit-reflected order of the CRC.
+// The same running CRC folded with carry-less multiplication, 64 bytes at a
+// time while 64 are left and then 16, and reduced to 32 bits (Barrett);
+// length is a multiple of 16 and at least 32. The constants are powers of x
+// modulo the polynomial, in the bit-reflected order of the CRC.
 #define MORPH_CARRYLESS __attribute__((target("pclmul,sse4.1")))
 inline __m128i Load128(const uint8_t* at) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
@@ -61,21 +67,26 @@ MORPH_CARRYLESS inline __m128i Fold128(__m128i x, __m128i k) {
 MORPH_CARRYLESS uint32_t FoldCrc32(uint32_t crc, const uint8_t* p, size_t length) {
   const auto load = Load128;
   const auto fold = Fold128;
+  const __m128i k3k4 = _mm_set_epi64x(0x0ccaa009e, 0x1751997d0);  // 16 bytes on
   __m128i x1 = _mm_xor_si128(load(p), _mm_cvtsi32_si128(int(crc)));
-  __m128i x2 = load(p + 16), x3 = load(p + 32), x4 = load(p + 48);
-  p += 64;
-  length -= 64;
-  const __m128i k1k2 = _mm_set_epi64x(0x1c6e41596, 0x154442bd4);
-  for (; length >= 64; p += 64, length -= 64) {
-    x1 = _mm_xor_si128(fold(x1, k1k2), load(p));
-    x2 = _mm_xor_si128(fold(x2, k1k2), load(p + 16));
-    x3 = _mm_xor_si128(fold(x3, k1k2), load(p + 32));
-    x4 = _mm_xor_si128(fold(x4, k1k2), load(p + 48));
+  if (length >= 64) {
+    __m128i x2 = load(p + 16), x3 = load(p + 32), x4 = load(p + 48);
+    p += 64;
+    length -= 64;
+    const __m128i k1k2 = _mm_set_epi64x(0x1c6e41596, 0x154442bd4);  // 64 bytes on
+    for (; length >= 64; p += 64, length -= 64) {
+      x1 = _mm_xor_si128(fold(x1, k1k2), load(p));
+      x2 = _mm_xor_si128(fold(x2, k1k2), load(p + 16));
+      x3 = _mm_xor_si128(fold(x3, k1k2), load(p + 32));
+      x4 = _mm_xor_si128(fold(x4, k1k2), load(p + 48));
+    }
+    x1 = _mm_xor_si128(fold(x1, k3k4), x2);
+    x1 = _mm_xor_si128(fold(x1, k3k4), x3);
+    x1 = _mm_xor_si128(fold(x1, k3k4), x4);
+  } else {
+    p += 16;
+    length -= 16;
   }
-  const __m128i k3k4 = _mm_set_epi64x(0x0ccaa009e, 0x1751997d0);
-  x1 = _mm_xor_si128(fold(x1, k3k4), x2);
-  x1 = _mm_xor_si128(fold(x1, k3k4), x3);
-  x1 = _mm_xor_si128(fold(x1, k3k4), x4);
   for (; length >= 16; p += 16, length -= 16) x1 = _mm_xor_si128(fold(x1, k3k4), load(p));
   // 128 bits to 64, then to 32, then the Barrett reduction.
   x1 = _mm_xor_si128(_mm_clmulepi64_si128(x1, k3k4, 0x10), _mm_srli_si128(x1, 8));
@@ -102,8 +113,9 @@ const bool kHaveCarrylessMultiply = [] {
 uint32_t Crc32(const uint8_t* data, size_t length) {
   uint32_t crc = 0xFFFFFFFFu;
 #if defined(__x86_64__)
-  // Long runs fold 16 bytes per step; the tables take what is left.
-  if (length >= 64 && kHaveCarrylessMultiply) {
+  // Runs of 32 bytes and more (every whole frame) fold 16 bytes per step;
+  // the tables take what is left.
+  if (length >= 32 && kHaveCarrylessMultiply) {
     const size_t folded = length & ~size_t(15);
     crc = FoldCrc32(crc, data, folded);
     data += folded;
