@@ -83,7 +83,8 @@ void ReadHeader(Conversion& c) {
   s.FramesRead = 0;
   uint8_t head[kFramesStart];
   if (!in.readExact(head, sizeof head)) {
-    s.ReadError = true;
+    FailRead(s, in.failed() ? in.errorText()
+                            : "file header cut short: " + Grouped(kFramesStart) + " bytes needed");
     return;
   }
   std::memcpy(r.version, head + kSignatureBytes + kRecordHeaderBytes, kVersionBytes);
@@ -104,12 +105,12 @@ void ReadHeader(Conversion& c) {
       const int64_t at = in.position();
       uint8_t header[kRecordHeaderBytes];
       if (!in.readExact(header, sizeof header)) {
-        s.ReadError = true;
+        FailRead(s, in.failed() ? in.errorText() : AtOffset(at) + "record header cut short");
         return;
       }
       const uint16_t type = GetLE16(header);
       if (type == kEndOfFile) {
-        s.ReadError = true;  // a trace without frames
+        FailRead(s, AtOffset(at) + "end-of-file record before any frame");
         return;
       }
       if (!IsLeadingRecord(type)) {
@@ -117,7 +118,8 @@ void ReadHeader(Conversion& c) {
         break;
       }
       if (!in.skip(GetLE16(header + 2))) {
-        s.ReadError = true;
+        FailRead(s, AtOffset(at) + "record of " + Grouped(GetLE16(header + 2)) +
+                        " bytes cannot be skipped");
         return;
       }
     }
@@ -134,13 +136,18 @@ bool ReadRecordBytes(Conversion& c, SnifferDosReader& r, uint8_t* out, size_t n)
       s.BadCompression = true;
     return !s.BadCompression;
   }
-  if (!c.source->readExact(out, n)) s.ReadError = true;
+  if (!c.source->readExact(out, n))
+    FailRead(s, c.source->failed() ? c.source->errorText()
+                                   : "frame " + Grouped(s.FramesRead + 1) + ": record cut short: " +
+                                         Grouped(int64_t(n)) + " bytes stated");
   return !s.ReadError;
 }
 
 bool SkipRecordBody(Conversion& c, SnifferDosReader& r, uint16_t length) {
   if (!r.compressed) {
-    if (!c.source->skip(length)) c.state.ReadError = true;
+    if (!c.source->skip(length))
+      FailRead(c.state, "after frame " + Grouped(c.state.FramesRead) + ": record of " +
+                            Grouped(length) + " bytes cannot be skipped");
     return !c.state.ReadError;
   }
   if (length > kLargestCompressedBody) {
@@ -157,9 +164,12 @@ bool ReadRecordHeader(Conversion& c, SnifferDosReader& r, uint16_t& type, uint16
   if (r.compressed) {
     if (!ReadRecordBytes(c, r, header, sizeof header)) return false;
   } else {
+    const int64_t at = c.source->position();
     const size_t got = c.source->read(header, sizeof header);
     if (got == 0 && !c.source->failed()) s.EndOfSource = true;
-    else if (got != sizeof header) s.ReadError = true;
+    else if (got != sizeof header)
+      FailRead(s, c.source->failed() ? c.source->errorText()
+                                     : AtOffset(at) + "record header cut short");
     else if (c.SourceAtEnd()) s.EndOfSource = true;
     if (s.EndOfSource || s.ReadError) return false;
   }
@@ -196,17 +206,23 @@ int64_t FrameTimeOf(const uint8_t* h, int unit) {
   return micros + int64_t(h[5]) * kMicrosPerDay;
 }
 
-// Fills the current frame from a frame record body. False: the record is malformed.
+// Fills the current frame from a frame record body. False: the record is
+// malformed (a read failure with its reason).
 bool DecodeFrame(ConversionState& s, uint16_t type, const uint8_t* body, uint16_t length,
                  int timeUnit) {
   const size_t dataStart = uint8_t(type) == kFrame12 ? kFrameHeaderBytes + kType12ExtraBytes
                                                      : kFrameHeaderBytes;
-  if (length < dataStart) return false;
+  const auto at = [&] { return "frame " + Grouped(s.FramesRead + 1) + ": "; };
+  if (length < dataStart)
+    return FailRead(s, at() + "record of " + Grouped(length) + " bytes, shorter than its " +
+                           Grouped(int64_t(dataStart)) + "-byte frame header");
   const uint8_t* h = body;
   const int32_t stored = GetLE16(h + 6);
   const uint8_t status = h[8];
   const int32_t trueSize = GetLE16(h + 10);
-  if (size_t(stored) > length - dataStart) return false;  // more than the record holds
+  if (size_t(stored) > length - dataStart)
+    return FailRead(s, at() + "stored length " + Grouped(stored) + " exceeds the " +
+                           Grouped(int64_t(length - dataStart)) + " bytes its record holds");
 
   SetFrameFlags(s, status);
   s.FrameTime = FrameTimeOf(h, timeUnit);
@@ -255,7 +271,8 @@ void ReadFrames(Conversion& c, bool singleFrame) {
       continue;
     }
     if (length > kLargestFrameBody) {
-      s.ReadError = true;
+      FailRead(s, "frame " + Grouped(s.FramesRead + 1) + ": record length " + Grouped(length) +
+                      " exceeds " + Grouped(kLargestFrameBody));
       break;
     }
     if (r.compressed && length > kLargestCompressedBody) {
@@ -263,10 +280,7 @@ void ReadFrames(Conversion& c, bool singleFrame) {
       break;
     }
     if (!ReadRecordBytes(c, r, r.body.data(), length)) break;
-    if (!DecodeFrame(s, type, r.body.data(), length, r.timeUnit)) {
-      s.ReadError = true;
-      break;
-    }
+    if (!DecodeFrame(s, type, r.body.data(), length, r.timeUnit)) break;
     if (s.ProbeOnly && IsWanTopology(s.TraceTopology) && s.WanProtocol == Wan::NotKnown)
       s.WanProtocol = SnifferDosProtocolFromFrame(s.FrameData.data(), s.StoredLength);
     s.WriteFailed = c.ProcessFrame();

@@ -554,6 +554,15 @@ const DamagedFieldRow kDamagedFields[] = {
     {"DataGLANce stored length 65,535", Analyzer::DataGlance, Le16At(512 + 2, 65535), ""},
     {"LAN900 body length 65,535", Analyzer::Lan900, Le16At(65536 + 2, 65535), ""},
     {"LAN900 body length 1", Analyzer::Lan900, Le16At(65536 + 2, 1), ""},
+    // Sniffer DOS: a line record at 41, the first frame record at 55.
+    {"Sniffer DOS end of file before any frame", Analyzer::SnifferDos, Le16At(55, 3),
+     "offset 55: end-of-file record before any frame"},
+    {"Sniffer DOS record length 40,000", Analyzer::SnifferDos, Le16At(55 + 2, 40000),
+     "frame 1: record length 40,000 exceeds 32,782"},
+    {"Sniffer DOS record shorter than its frame header", Analyzer::SnifferDos, Le16At(55 + 2, 10),
+     "frame 1: record of 10 bytes, shorter than its 14-byte frame header"},
+    {"Sniffer DOS stored length beyond its record", Analyzer::SnifferDos, Le16At(55 + 6 + 6, 2000),
+     "frame 1: stored length 2,000 exceeds the 60 bytes its record holds"},
 };
 
 TEST(FormatTables, DamagedFieldsEndWithTheReadErrorAndTheirReason) {
