@@ -297,8 +297,8 @@ void Conversion::CountFrameWritten() {
       s.FrameFlags |= Flag::CrcError;
     }
     if (s.FrameFlags & Flag::CrcError) ++s.CrcErrorFrames;
-    if (s.FrameLength < 64) ++s.RuntFrames;
-    if (s.FrameLength > 1518) ++s.OversizeFrames;
+    if (IsRuntFrame(s.FrameLength)) ++s.RuntFrames;
+    if (IsOversizeFrame(s.FrameLength)) ++s.OversizeFrames;
   }
 }
 

@@ -194,6 +194,10 @@ class Conversion {
   std::chrono::steady_clock::time_point lastPump_{};
 };
 
+// Ethernet frames (FCS included) the conversion counts as runts and oversize.
+constexpr bool IsRuntFrame(int32_t frameLength) { return frameLength < 64; }
+constexpr bool IsOversizeFrame(int32_t frameLength) { return frameLength > 1518; }
+
 // Frames a reader hands on unchanged (see Conversion::FramesPassUnchanged),
 // counted in batches of up to 64 so the pipeline's work is done once a batch.
 // They carry no flags and come after the first frame.
@@ -216,8 +220,8 @@ class UnchangedFrames {
     if (storedLength < frameLength) maxTruncated_ = std::max(maxTruncated_, storedLength);
     maxFrame_ = std::max(maxFrame_, frameLength);
     if (ethernet_) {
-      runts_ += frameLength < 64;
-      oversize_ += frameLength > 1518;
+      runts_ += IsRuntFrame(frameLength);
+      oversize_ += IsOversizeFrame(frameLength);
     }
     if (frameTime >= previousTime_) forward_ += frameTime - previousTime_;
     previousTime_ = frameTime;
