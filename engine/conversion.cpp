@@ -240,15 +240,6 @@ void Conversion::PumpIfDue() {
 
 namespace {
 
-bool WithinTraceSpan(const ConversionState& s) {
-  return UnchangedFrames::WithinTraceSpan(s.FrameTime, s.FirstFrameTime);
-}
-
-bool FrameLengthsValid(const ConversionState& s) {
-  return s.FrameLength <= MaxFrameBytes && s.StoredLength <= MaxFrameBytes && s.StoredLength >= 0 &&
-         s.FrameLength >= 0;
-}
-
 // Adds a step forward in time to the duration, which stops at its largest.
 void AddToDuration(ConversionState& s, int64_t step) {
   int64_t total = 0;
@@ -265,7 +256,7 @@ void Conversion::DurationBookkeeping() {
     s.PreviousFrameTime = s.FrameTime;
     return;
   }
-  if (!WithinTraceSpan(s)) {
+  if (!WithinTraceSpan(s.FrameTime, s.FirstFrameTime)) {
     const __int128 wide = __int128(s.FrameTime) - s.FirstFrameTime;
     FailRead(s, "frame " + Grouped(s.FramesRead) + ": time lies " +
                     Grouped(int64_t(wide / 1000000)) + " s from the first frame's");
@@ -344,7 +335,7 @@ bool Conversion::ProcessFrame() {
   if (!s.ConvertAll && n < s.StartFrame) return false;
 
   DurationBookkeeping();
-  if (!FrameLengthsValid(s))
+  if (!FrameLengthsInRange(s.FrameLength, s.StoredLength))
     FailRead(s, "frame " + Grouped(n) + ": length " + Grouped(s.FrameLength) + " (stored " +
                     Grouped(s.StoredLength) + ") outside 0 to 32,768");
   if (s.ReadError) return false;

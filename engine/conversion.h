@@ -197,6 +197,21 @@ class Conversion {
 // Ethernet frames (FCS included) the conversion counts as runts and oversize.
 constexpr bool IsRuntFrame(int32_t frameLength) { return frameLength < 64; }
 constexpr bool IsOversizeFrame(int32_t frameLength) { return frameLength > 1518; }
+// The lengths a frame may have on its way to a writer.
+constexpr bool FrameLengthsInRange(int32_t frameLength, int32_t storedLength) {
+  return frameLength >= 0 && frameLength <= MaxFrameBytes && storedLength >= 0 &&
+         storedLength <= MaxFrameBytes;
+}
+// Whether a frame time lies within the span a trace may cover: its duration
+// is kept in whole milliseconds that may not pass 2,147,483,647, about 24.8
+// days either side of the first frame. Times come from files and may lie
+// anywhere in 64 bits, so the difference is overflow-checked.
+inline bool WithinTraceSpan(int64_t frameTime, int64_t firstFrameTime) {
+  constexpr int64_t kSpanLimitMicros = (int64_t(2147483647) + 1) * 1000;
+  int64_t span = 0;
+  return !__builtin_sub_overflow(frameTime, firstFrameTime, &span) && span < kSpanLimitMicros &&
+         span > -kSpanLimitMicros;
+}
 
 // Frames a reader hands on unchanged (see Conversion::FramesPassUnchanged),
 // counted in batches of up to 64 so the pipeline's work is done once a batch.
@@ -212,8 +227,8 @@ class UnchangedFrames {
   // Adds a frame; false, with nothing added, when it must take the whole
   // pipeline: lengths out of range, or a time too far from the first frame's.
   bool add(int32_t frameLength, int32_t storedLength, int64_t frameTime) {
-    if (frameLength > MaxFrameBytes || frameLength < 0 || storedLength > frameLength ||
-        storedLength < 0 || !WithinTraceSpan(frameTime, firstTime_))
+    if (!FrameLengthsInRange(frameLength, storedLength) || storedLength > frameLength ||
+        !WithinTraceSpan(frameTime, firstTime_))
       return false;
     ++count_;
     bytes_ += uint32_t(storedLength);
@@ -231,17 +246,6 @@ class UnchangedFrames {
   }
   bool full() const { return count_ == kMost; }
   int32_t count() const { return count_; }
-
-  // Whether a frame time lies within the span a trace may cover: its
-  // duration is kept in whole milliseconds that may not pass 2,147,483,647,
-  // about 24.8 days either side of the first frame. Times come from files
-  // and may lie anywhere in 64 bits, so the difference is overflow-checked.
-  static bool WithinTraceSpan(int64_t frameTime, int64_t firstFrameTime) {
-    constexpr int64_t kSpanLimitMicros = (int64_t(2147483647) + 1) * 1000;
-    int64_t span = 0;
-    return !__builtin_sub_overflow(frameTime, firstFrameTime, &span) &&
-           span < kSpanLimitMicros && span > -kSpanLimitMicros;
-  }
 
  private:
   friend class Conversion;

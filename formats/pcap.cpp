@@ -159,6 +159,7 @@ void CopyUnchangedRecords(Conversion& c, PcapReaderContext& r) {
       const uint32_t seconds = Field32(p, big), fraction = Field32(p + 4, big);
       const uint32_t captured = Field32(p + 8, big), original = Field32(p + 12, big);
       const int64_t frameTime = base + int64_t(int32_t(seconds)) * 1000000 + fraction;
+      // The wire length is bounded before it is taken as a signed length.
       if (fraction >= 1000000 || captured > original || original < 60 ||
           original > uint32_t(MaxFrameBytes - 4) || size_t(end - p - kRecordHeaderSize) < captured ||
           !batch.add(int32_t(original) + 4,

@@ -104,9 +104,12 @@ TEST(FileSource, FetchSeekAndEndAcrossBlocks) {
 TEST(FileSource, WindowsAndAFileCutWhileRead) {
   TempDir dir;
   const std::vector<uint8_t> bytes = Pattern(2 * kWindow + 4099, 9);
-  testkit::WriteFileBytes(dir.path("in.bin"), bytes);
+  const auto freshSource = [&] {
+    testkit::WriteFileBytes(dir.path("in.bin"), bytes);
+    return OpenFileSource(dir.path("in.bin"));
+  };
   {
-    auto in = OpenFileSource(dir.path("in.bin"));
+    auto in = freshSource();
     ASSERT_TRUE(in);
     std::vector<uint8_t> got(bytes.size());
     ASSERT_TRUE(in->seek(int64_t(kWindow) - 5));  // a read across the first window's end
@@ -119,8 +122,7 @@ TEST(FileSource, WindowsAndAFileCutWhileRead) {
     EXPECT_FALSE(in->failed());
   }
   for (const size_t cutTo : {size_t(100000), kWindow + 10}) {
-    testkit::WriteFileBytes(dir.path("in.bin"), bytes);
-    auto in = OpenFileSource(dir.path("in.bin"));
+    auto in = freshSource();
     ASSERT_TRUE(in);
     std::vector<uint8_t> got(bytes.size());
     ASSERT_EQ(in->fetch(got.data(), 4096), 4096u);
@@ -134,8 +136,7 @@ TEST(FileSource, WindowsAndAFileCutWhileRead) {
   }
   {  // bytes in hand handed straight to a target after the file was cut:
      // the lost pages arrive as zeros and the source reports the cut
-    testkit::WriteFileBytes(dir.path("in.bin"), bytes);
-    auto in = OpenFileSource(dir.path("in.bin"));
+    auto in = freshSource();
     ASSERT_TRUE(in);
     uint8_t first = 0;
     ASSERT_EQ(in->fetch(&first, 1), 1u);
