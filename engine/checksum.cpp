@@ -154,12 +154,7 @@ void ClampFrameLength(ConversionState& s) {
   }
 }
 
-void StoreEthernetFcs(ConversionState& s) {
-  if (s.FrameLength < 4 || s.FrameLength > FrameBufferBytes) return;
-  if (s.EthernetFcsUnused && !s.ConvertToWireless) {
-    s.FrameFcs = 0;  // nothing downstream reads it; the CRC is the costliest step per frame
-    return;
-  }
+void ComputeEthernetFcs(ConversionState& s) {
   s.FrameFcs = (s.FrameFlags & Flag::Bad) ? 0 : FrameCrc32(s.FrameData.data(), s.FrameLength - 4);
   uint8_t* fcs = s.FrameData.data() + s.FrameLength - 4;
   fcs[0] = uint8_t(s.FrameFcs);

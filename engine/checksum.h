@@ -24,8 +24,16 @@ inline uint16_t ReverseBytes16(uint16_t v) { return uint16_t((v >> 8) | (v << 8)
 // that; StoredLength is never raised.
 void ClampFrameLength(ConversionState& s);
 // FrameFcs = CRC-32 of the frame without its FCS (0 for a bad frame), stored
-// little-endian into the last 4 bytes of the frame.
-void StoreEthernetFcs(ConversionState& s);
+// little-endian into the last 4 bytes of the frame. Inline: every Ethernet
+// frame passes here, and most targets keep no FCS.
+void ComputeEthernetFcs(ConversionState& s);
+inline void StoreEthernetFcs(ConversionState& s) {
+  if (s.FrameLength < 4 || s.FrameLength > FrameBufferBytes) return;
+  if (s.EthernetFcsUnused && !s.ConvertToWireless)
+    s.FrameFcs = 0;  // nothing downstream reads it; the CRC is the costliest step per frame
+  else
+    ComputeEthernetFcs(s);
+}
 // Zeroes FrameData[from, to): padding never carries bytes of earlier frames.
 void ZeroFrameBytes(ConversionState& s, int32_t from, int32_t to);
 // The media bytes of an 802.11 frame whose source carries none.

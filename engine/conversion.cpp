@@ -68,6 +68,7 @@ bool Conversion::ResetConversion() {
   readerContext_.reset();
   writerContext_.reset();
   stopPressed_ = false;
+  framesAsTheyStand_ = false;
   framesSincePump_ = 0;
   lastPump_ = std::chrono::steady_clock::now();
 
@@ -114,6 +115,7 @@ bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
     s.ReadError = true;  // reported as a read error of the first frame
   } else {
     ReadSource(true, false);
+    framesAsTheyStand_ = FramesGoAsTheyStand();
     // A header that failed to read leaves nothing to read frames from.
     if (!s.ReadError) ReadSource(false, false);
     // A source that failed where a reader took it for its end (an I/O error
@@ -246,6 +248,13 @@ void AddToDuration(ConversionState& s, int64_t step) {
   s.TraceDuration = __builtin_add_overflow(s.TraceDuration, step, &total) ? INT64_MAX : total;
 }
 
+// Adds the step from the frame before when it goes forward. Both frames lie
+// within the trace span: the step cannot wrap.
+inline void StepDuration(ConversionState& s) {
+  if (s.FrameTime >= s.PreviousFrameTime) AddToDuration(s, s.FrameTime - s.PreviousFrameTime);
+  s.PreviousFrameTime = s.FrameTime;
+}
+
 }  // namespace
 
 void Conversion::DurationBookkeeping() {
@@ -262,12 +271,10 @@ void Conversion::DurationBookkeeping() {
                     Grouped(int64_t(wide / 1000000)) + " s from the first frame's");
     return;
   }
-  // Both this frame and the one before lie within the span: the step cannot wrap.
-  if (s.FrameTime >= s.PreviousFrameTime) AddToDuration(s, s.FrameTime - s.PreviousFrameTime);
-  s.PreviousFrameTime = s.FrameTime;
+  StepDuration(s);
 }
 
-void Conversion::CountFrameRead() {
+inline void Conversion::CountFrameRead() {
   ConversionState& s = state;
   // The clock is looked at every 64 frames only.
   if (++framesSincePump_ >= 64) PumpIfDue();
@@ -277,7 +284,7 @@ void Conversion::CountFrameRead() {
   if (s.FrameLength > s.MaxFrameLength) s.MaxFrameLength = s.FrameLength;
 }
 
-void Conversion::CountFrameWritten() {
+inline void Conversion::CountFrameWritten() {
   ConversionState& s = state;
   ++s.FramesWritten;
   s.FrameBytes += uint32_t(s.StoredLength);
@@ -293,17 +300,21 @@ void Conversion::CountFrameWritten() {
   }
 }
 
-void Conversion::NoteStopRequest() {
+inline void Conversion::NoteStopRequest() {
   if (host.stopRequested()) stopPressed_ = true;
   if (stopPressed_) state.StopRequested = true;
 }
 
-bool Conversion::FramesPassUnchanged() const {
+bool Conversion::FramesGoAsTheyStand() const {
   const ConversionState& s = state;
-  return s.CopyUnchangedRecords && !s.ProbeOnly && s.ConvertAll && !s.SliceFrames &&
-         !s.ConvertToEthernet && !s.ConvertToWireless && !s.SourceZone && !s.TargetZone &&
-         TargetFrameLimit() == 0 && target && CanWrite() && !customReader &&
+  return !s.ProbeOnly && s.ConvertAll && !s.SliceFrames && !s.ConvertToEthernet &&
+         !s.ConvertToWireless && !s.SourceZone && !s.TargetZone && TargetFrameLimit() == 0 &&
+         writer_ && writer_->writeFrame && CanWrite() &&
          !(reader_ && reader_->has(Capability::SkipsTinyFrames));
+}
+
+bool Conversion::FramesPassUnchanged() const {
+  return state.CopyUnchangedRecords && framesAsTheyStand_ && target && !customReader;
 }
 
 void Conversion::PassUnchangedFrames(const UnchangedFrames& batch) {
@@ -330,6 +341,23 @@ void Conversion::PassUnchangedFrames(const UnchangedFrames& batch) {
 bool Conversion::ProcessFrame() {
   ConversionState& s = state;
   CountFrameRead();
+  // After the first frame, one that goes as it stands and needs no failure
+  // of its own takes the short way.
+  if (framesAsTheyStand_ && !s.HeaderPending && !s.ReadError &&
+      FrameLengthsInRange(s.FrameLength, s.StoredLength) &&
+      WithinTraceSpan(s.FrameTime, s.FirstFrameTime)) {
+    StepDuration(s);
+    CountFrameWritten();
+    writer_->writeFrame(*this);
+    if (target && target->failed()) FailWrite(s, target->errorText());
+    NoteStopRequest();
+    return s.WriteFailed;
+  }
+  return ProcessCountedFrame();
+}
+
+bool Conversion::ProcessCountedFrame() {
+  ConversionState& s = state;
   const int32_t n = s.FramesRead;
   if (s.ProbeOnly) return true;
   if (!s.ConvertAll && n < s.StartFrame) return false;

@@ -52,10 +52,9 @@ class Conversion {
 
   // ---- Frames that pass unchanged ----
   // Whether frames may pass unchanged in this conversion: every frame goes
-  // to the target writer as it stands (no range, slice, media conversion,
-  // chosen zone, lowered frame limit or frame observer). A reader that then
-  // finds records its own family's writer would write again byte for byte
-  // may copy them itself, counted through an UnchangedFrames batch.
+  // to the target writer as it stands (see FramesGoAsTheyStand). A reader
+  // that then finds records its own family's writer would write again byte
+  // for byte may copy them itself, counted through an UnchangedFrames batch.
   bool FramesPassUnchanged() const;
   // The pipeline's work for a batch of such frames: counts them and their
   // trace duration as ProcessFrame would, keeps the progress display and
@@ -172,6 +171,11 @@ class Conversion {
   bool CanWrite() const {
     return (target || (writer_ && writer_->has(Capability::OwnTarget))) && !frameObserver;
   }
+  // Whether every frame goes to the target writer as it stands (no range,
+  // slice, media conversion, chosen zone, lowered frame limit or frame
+  // observer): fixed once the source's header is read.
+  bool FramesGoAsTheyStand() const;
+  bool ProcessCountedFrame();
   void DurationBookkeeping();
   void CountFrameRead();
   void CountFrameWritten();
@@ -188,6 +192,7 @@ class Conversion {
   const FormatDescriptor* reader_ = nullptr;
   const FormatDescriptor* writer_ = nullptr;
   bool stopPressed_ = false;
+  bool framesAsTheyStand_ = false;
   bool sourceOpenFailed_ = false;
   int64_t lastSourcePosition_ = -1;  // where reading ended, once the source is closed
   uint32_t framesSincePump_ = 0;

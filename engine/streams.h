@@ -90,6 +90,11 @@ class TargetStream {
     }
     return writeBlock(data, n);
   }
+  // Room for n bytes in the block being filled, for a writer to build a
+  // whole record in place and then `advance(n)`; null when the block has
+  // not that room (the writer then uses `write`).
+  uint8_t* roomFor(size_t n) { return n <= size_t(roomEnd_ - room_) ? room_ : nullptr; }
+  void advance(size_t n) { room_ += n; }
   virtual bool seek(int64_t position) = 0;
   virtual int64_t position() const = 0;
   virtual bool flush() = 0;

@@ -25,7 +25,8 @@ constexpr int32_t kMaxCapturedLength = 65535;
 
 struct PcapReaderContext : FormatContext {
   bool nanoseconds = false;
-  bool started = false;  // the first record fixed the trace date
+  bool plainRecords = false;  // a record is its 16-byte header and the frame
+  bool started = false;       // the first record fixed the trace date
   int64_t record = 0;    // records read, for failure details
   UnixFrameClock clock;
 };
@@ -50,14 +51,63 @@ void ReadHeader(Conversion& c) {
   const uint32_t magic = GetLE32(header);
   const bool nanoseconds = Field32(header + 12, BigEndianSource(s)) == 3 ||
                            magic == kPcapMagicNanosecond || magic == kPcapMagicNanosecondSwapped;
-  c.ReaderContext<PcapReaderContext>().nanoseconds = nanoseconds;
+  PcapReaderContext& r = c.ReaderContext<PcapReaderContext>();
+  r.nanoseconds = nanoseconds;
+  r.plainRecords = !(s.SourceVariant & (PcapVariant::Nokia | PcapVariant::Modified));
   s.SourceHasNanoseconds = nanoseconds;
+}
+
+struct RecordHeader {
+  int64_t seconds;
+  uint32_t fraction, captured, original;
+};
+
+RecordHeader DecodeRecordHeader(const uint8_t* p, bool big) {
+  RecordHeader h{int32_t(Field32(p, big)), Field32(p + 4, big), Field32(p + 8, big),
+                 Field32(p + 12, big)};
+  if (big && h.original < h.captured) std::swap(h.original, h.captured);
+  return h;
+}
+
+// The current frame's flags, time and lengths from its record header, the
+// captured bytes being in place.
+void ShapeRecord(ConversionState& s, PcapReaderContext& r, RecordHeader h) {
+  s.FrameFlags = 0;
+  const bool nanoseconds = r.nanoseconds;
+  int64_t micros = nanoseconds ? h.fraction / 1000 : h.fraction;
+  s.FrameNanoseconds = nanoseconds ? int32_t(h.fraction % 1000) : 0;
+  if (micros >= 1000000) {  // an out-of-range fraction carries into the seconds
+    h.seconds += int64_t(micros / 1000000);
+    micros %= 1000000;
+  }
+  s.FrameTime = r.clock(s, h.seconds, micros);
+  // An absurd original length beside sane captured bytes is the length
+  // clamp's to lower.
+  ShapePcapFrame(s, int32_t(h.captured), int32_t(std::min(h.original, uint32_t(MaxFrameBytes))));
+}
+
+// After the first record, one whose header and bytes are all in the
+// source's window is taken from there without a call to the stream. False
+// (nothing taken) when it is not, or when its length is to be refused.
+bool TakeRecordInHand(ConversionState& s, SourceStream& in, PcapReaderContext& r) {
+  if (!r.started || !r.plainRecords || in.inHandSize() < size_t(kRecordHeaderSize)) return false;
+  const uint8_t* p = in.inHand();
+  const RecordHeader h = DecodeRecordHeader(p, BigEndianSource(s));
+  if (h.captured > uint32_t(kMaxCapturedLength) ||
+      in.inHandSize() - kRecordHeaderSize < size_t(h.captured))
+    return false;
+  std::memcpy(s.FrameData.data(), p + kRecordHeaderSize, h.captured);
+  in.consume(kRecordHeaderSize + size_t(h.captured));
+  ++r.record;
+  ShapeRecord(s, r, h);
+  return true;
 }
 
 // Reads one record into the current frame. False at a clean end of file.
 bool ReadRecord(Conversion& c, PcapReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
+  if (TakeRecordInHand(s, in, r)) return true;
   const int64_t offset = in.position();
   // The place of a failure, put into words only when one happens.
   const int64_t number = ++r.record;
@@ -72,19 +122,13 @@ bool ReadRecord(Conversion& c, PcapReaderContext& r) {
     FailRead(s, in.failed() ? in.errorText() : at() + "record header cut short");
     return false;
   }
-  const bool big = BigEndianSource(s);
-  const bool nanoseconds = r.nanoseconds;
-  int64_t seconds = int32_t(Field32(record, big));
-  uint32_t fraction = Field32(record + 4, big);
-  uint32_t captured = Field32(record + 8, big);
-  uint32_t original = Field32(record + 12, big);
-
+  const RecordHeader h = DecodeRecordHeader(record, BigEndianSource(s));
   if (!r.started) {  // first record of the conversion
-    if (seconds < 0) {
-      FailRead(s, at() + "time " + Grouped(seconds) + " lies before 1970");
+    if (h.seconds < 0) {
+      FailRead(s, at() + "time " + Grouped(h.seconds) + " lies before 1970");
       return false;
     }
-    StartTraceAtUnixTime(s, seconds);
+    StartTraceAtUnixTime(s, h.seconds);
     r.started = true;
   }
   if ((s.SourceVariant & PcapVariant::Nokia) && !in.skip(4)) {
@@ -95,28 +139,16 @@ bool ReadRecord(Conversion& c, PcapReaderContext& r) {
     FailRead(s, at() + "record header cut short");
     return false;
   }
-  if (big && original < captured) std::swap(original, captured);
-  if (captured > uint32_t(kMaxCapturedLength)) {
-    FailRead(s, at() + "captured length " + Grouped(captured) + " exceeds 65,535");
+  if (h.captured > uint32_t(kMaxCapturedLength)) {
+    FailRead(s, at() + "captured length " + Grouped(h.captured) + " exceeds 65,535");
     return false;
   }
-  // An absurd original length beside sane captured bytes is the length
-  // clamp's to lower; bounding it first keeps the arithmetic in range.
-  original = std::min(original, uint32_t(MaxFrameBytes));
-  if (!in.readExact(s.FrameData.data(), size_t(captured))) {
+  if (!in.readExact(s.FrameData.data(), size_t(h.captured))) {
     FailRead(s, in.failed() ? in.errorText()
-                            : at() + "frame cut short: " + Grouped(captured) + " bytes stated");
+                            : at() + "frame cut short: " + Grouped(h.captured) + " bytes stated");
     return false;
   }
-  s.FrameFlags = 0;
-  int64_t micros = nanoseconds ? fraction / 1000 : fraction;
-  s.FrameNanoseconds = nanoseconds ? int32_t(fraction % 1000) : 0;
-  if (micros >= 1000000) {  // an out-of-range fraction carries into the seconds
-    seconds += int64_t(micros / 1000000);
-    micros %= 1000000;
-  }
-  s.FrameTime = r.clock(s, seconds, micros);
-  ShapePcapFrame(s, int32_t(captured), int32_t(original));
+  ShapeRecord(s, r, h);
   return true;
 }
 
@@ -335,13 +367,22 @@ void WritePcapFrame(Conversion& c) {
   int32_t& largest = c.WriterContext<PcapWriterContext>().largestCaptured;
   largest = std::max(largest, captured);
   const UnixTime when = FrameUnixTime(s);
-  uint8_t record[kRecordHeaderSize + 8] = {};
+  const size_t headerSize = s.PcapOutput.modified ? kRecordHeaderSize + 8 : kRecordHeaderSize;
+  // The record is built in the target's block when it has room.
+  uint8_t local[kRecordHeaderSize + 8];
+  uint8_t* const room = c.target->roomFor(headerSize + size_t(captured));
+  uint8_t* const record = room ? room : local;
   Put32(record, uint32_t(when.seconds), big);
   Put32(record + 4, uint32_t(when.microseconds), big);
   Put32(record + 8, uint32_t(captured), big);
   Put32(record + 12, uint32_t(original), big);
-  const size_t headerSize = s.PcapOutput.modified ? kRecordHeaderSize + 8 : kRecordHeaderSize;
-  c.target->write(record, headerSize);
+  if (s.PcapOutput.modified) std::memset(record + kRecordHeaderSize, 0, 8);
+  if (room) {
+    std::memcpy(room + headerSize, s.FrameData.data(), size_t(captured));
+    c.target->advance(headerSize + size_t(captured));
+    return;
+  }
+  c.target->write(local, headerSize);
   c.target->write(s.FrameData.data(), size_t(captured));
 }
 
