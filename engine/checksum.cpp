@@ -146,14 +146,6 @@ uint16_t FrameCrc16(const uint8_t* data, int32_t length) {
   return uint16_t(~crc);
 }
 
-void ClampFrameLength(ConversionState& s) {
-  // Only ever lowers: a frame never gains bytes its record did not hold.
-  if (s.FrameLength > MaxFrameBytes) {
-    s.FrameLength = MaxFrameBytes;
-    s.StoredLength = std::min(s.StoredLength, int32_t(MaxFrameBytes));
-  }
-}
-
 void ComputeEthernetFcs(ConversionState& s) {
   s.FrameFcs = (s.FrameFlags & Flag::Bad) ? 0 : FrameCrc32(s.FrameData.data(), s.FrameLength - 4);
   uint8_t* fcs = s.FrameData.data() + s.FrameLength - 4;

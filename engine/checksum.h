@@ -21,8 +21,14 @@ inline uint32_t ReverseBytes32(uint32_t v) {
 inline uint16_t ReverseBytes16(uint16_t v) { return uint16_t((v >> 8) | (v << 8)); }
 
 // A FrameLength beyond 32,768 becomes 32,768, and StoredLength no more than
-// that; StoredLength is never raised.
-void ClampFrameLength(ConversionState& s);
+// that; StoredLength is never raised (a frame never gains bytes its record
+// did not hold).
+inline void ClampFrameLength(ConversionState& s) {
+  if (s.FrameLength > MaxFrameBytes) {
+    s.FrameLength = MaxFrameBytes;
+    if (s.StoredLength > MaxFrameBytes) s.StoredLength = MaxFrameBytes;
+  }
+}
 // FrameFcs = CRC-32 of the frame without its FCS (0 for a bad frame), stored
 // little-endian into the last 4 bytes of the frame. Inline: every Ethernet
 // frame passes here, and most targets keep no FCS.

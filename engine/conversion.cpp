@@ -356,7 +356,7 @@ bool Conversion::ProcessFrame() {
   return ProcessCountedFrame();
 }
 
-bool Conversion::ProcessCountedFrame() {
+[[gnu::noinline]] bool Conversion::ProcessCountedFrame() {
   ConversionState& s = state;
   const int32_t n = s.FramesRead;
   if (s.ProbeOnly) return true;
