@@ -63,6 +63,7 @@ bool Conversion::ResetConversion() {
 
   reader_ = ReaderFormat(s.SourceAnalyzer);
   writer_ = WriterFormat(s.TargetAnalyzer);
+  skipsTinyFrames_ = reader_ && reader_->has(Capability::SkipsTinyFrames);
   s.EthernetFcsUnused = writer_ && writer_->has(Capability::DropsEthernetFcs);
 
   readerContext_.reset();
@@ -309,12 +310,12 @@ bool Conversion::FramesGoAsTheyStand() const {
   const ConversionState& s = state;
   return !s.ProbeOnly && s.ConvertAll && !s.SliceFrames && !s.ConvertToEthernet &&
          !s.ConvertToWireless && !s.SourceZone && !s.TargetZone && TargetFrameLimit() == 0 &&
-         writer_ && writer_->writeFrame && CanWrite() &&
-         !(reader_ && reader_->has(Capability::SkipsTinyFrames));
+         writer_ && writer_->writeFrame && CanWrite();
 }
 
 bool Conversion::FramesPassUnchanged() const {
-  return state.CopyUnchangedRecords && framesAsTheyStand_ && target && !customReader;
+  return state.CopyUnchangedRecords && framesAsTheyStand_ && target && !customReader &&
+         !skipsTinyFrames_;
 }
 
 void Conversion::PassUnchangedFrames(const UnchangedFrames& batch) {
@@ -344,7 +345,7 @@ bool Conversion::ProcessFrame() {
   // After the first frame, one that goes as it stands and needs no failure
   // of its own takes the short way.
   if (framesAsTheyStand_ && !s.HeaderPending && !s.ReadError &&
-      FrameLengthsInRange(s.FrameLength, s.StoredLength) &&
+      FrameLengthsInRange(s.FrameLength, s.StoredLength) && !SkippedAsTiny() &&
       WithinTraceSpan(s.FrameTime, s.FirstFrameTime)) {
     StepDuration(s);
     CountFrameWritten();
@@ -367,7 +368,7 @@ bool Conversion::ProcessFrame() {
     FailRead(s, "frame " + Grouped(n) + ": length " + Grouped(s.FrameLength) + " (stored " +
                     Grouped(s.StoredLength) + ") outside 0 to 32,768");
   if (s.ReadError) return false;
-  if (s.FrameLength <= 4 && reader_ && reader_->has(Capability::SkipsTinyFrames)) return false;
+  if (SkippedAsTiny()) return false;
   // A target full to its frame count stops before the frame that does not
   // fit; the finish step completes a file of those before it.
   if (const int32_t limit = TargetFrameLimit(); limit > 0 && s.FramesWritten - s.NonDataFrames >= limit) {

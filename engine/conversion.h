@@ -173,9 +173,11 @@ class Conversion {
   }
   // Whether every frame goes to the target writer as it stands (no range,
   // slice, media conversion, chosen zone, lowered frame limit or frame
-  // observer): fixed once the source's header is read.
+  // observer), tiny frames aside: fixed once the source's header is read.
   bool FramesGoAsTheyStand() const;
   bool ProcessCountedFrame();
+  // A frame of 4 bytes or less from a reader whose family does not write them.
+  bool SkippedAsTiny() const { return state.FrameLength <= 4 && skipsTinyFrames_; }
   void DurationBookkeeping();
   void CountFrameRead();
   void CountFrameWritten();
@@ -193,6 +195,7 @@ class Conversion {
   const FormatDescriptor* writer_ = nullptr;
   bool stopPressed_ = false;
   bool framesAsTheyStand_ = false;
+  bool skipsTinyFrames_ = false;
   bool sourceOpenFailed_ = false;
   int64_t lastSourcePosition_ = -1;  // where reading ended, once the source is closed
   uint32_t framesSincePump_ = 0;
