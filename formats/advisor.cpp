@@ -5,7 +5,6 @@
 #include "formats/advisor.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -127,6 +126,7 @@ int64_t GetTicks48(const uint8_t* p) {
 
 struct AdvisorWriterContext : FormatContext {
   LibraryHandle handle = 0;
+  LibraryFile* file = nullptr;  // the handle's file, resolved once
   std::vector<uint8_t> record = std::vector<uint8_t>(kNetworkAnalyzerHeadBytes + MaxFrameBytes);
 
   void Close(Conversion& c) override {
@@ -136,11 +136,16 @@ struct AdvisorWriterContext : FormatContext {
     if (CloseCalyxenFile(handle) != 1)
       FailWrite(c.state, "the Advisor library could not complete the file");
     handle = 0;
+    file = nullptr;
   }
   ~AdvisorWriterContext() override {
     if (handle) CloseCalyxenFile(handle);
   }
 };
+
+// The first frame's fraction of a second in whole microseconds (it holds no
+// more), without a rounding call per frame.
+int64_t FirstFraction(const ConversionState& s) { return int64_t(s.TimeBaseFraction); }
 
 // Seconds since 1970 and nanoseconds of the current frame. The nanoseconds
 // carry the first frame's fraction and are not carried into the seconds, so
@@ -151,13 +156,13 @@ bool LanTime(const ConversionState& s, uint32_t& seconds, uint32_t& nanoseconds)
   const int64_t utc = int64_t(s.FirstFrameUnixTime) + whole;
   if (utc < 0 || utc > int64_t(UINT32_MAX)) return false;
   seconds = uint32_t(utc);
-  nanoseconds = uint32_t((offset - whole * kMicrosPerSecond + std::llround(s.TimeBaseFraction)) * 1000);
+  nanoseconds = uint32_t((offset - whole * kMicrosPerSecond + FirstFraction(s)) * 1000);
   return true;
 }
 
 // 100-ns units since the whole second of the first frame.
 int64_t TicksSinceStart(const ConversionState& s) {
-  return (s.FrameTime - s.FirstFrameTime + std::llround(s.TimeBaseFraction)) * 10;
+  return (s.FrameTime - s.FirstFrameTime + FirstFraction(s)) * 10;
 }
 
 uint32_t BuildRecord(const ConversionState& s, uint8_t* r, bool& timeFits) {
@@ -531,6 +536,7 @@ void WriteAdvisorHeader(Conversion& c, int32_t /*frameNumber*/) {
   ConfigExtension extension;
   const BasicConfig config = AdvisorConfig(s, extension);
   w.handle = CreateCalyxenFile(s.TargetFileName.c_str(), 0, &config);
+  w.file = LibraryFileOf(w.handle);
   if (!w.handle) FailWrite(s, "the Advisor library cannot create " + FileNamePart(s.TargetFileName));
 }
 
@@ -542,7 +548,7 @@ void WriteAdvisorFrame(Conversion& c) {
   const int32_t frame = s.FramesWritten - s.NonDataFrames;
   if (!timeFits)
     FailWrite(s, "frame " + Grouped(frame) + ": its time lies outside 1970 to 2106");
-  else if (AddFrameToFile(w.handle, w.record.data(), length) != 1)
+  else if (AddFrameToFile(w.file, w.record.data(), length) != 1)
     FailWrite(s, "frame " + Grouped(frame) + ": the Advisor library did not store it");
 }
 
