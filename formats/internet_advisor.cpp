@@ -39,6 +39,8 @@ int64_t Padded(int64_t n) { return (n + 3) & ~int64_t(3); }
 struct InternetAdvisorWriterContext : FormatContext {
   int64_t fill = 0;         // bytes of the current block so far; 0 = no block yet
   int64_t groupContent = 0;  // file position of the open group's content; 0 = none
+  // A frame record laid out aside when the target's block has no room for it.
+  uint8_t aside[kBlockBytes] = {};
 };
 
 void WriteRecordHead(uint8_t* p, int64_t bytes, const char* tag) {
@@ -242,22 +244,24 @@ void WriteInternetAdvisorFrame(Conversion& c) {
     OpenBlock(c, w, frame);
   }
   const int64_t recordBytes = kFrameOverhead + padded;
-  uint8_t head[kHeadBytes + kFrameContentBytes] = {};
-  WriteRecordHead(head, recordBytes, ethernet ? "FR30" : "FR50");
-  uint8_t* content = head + kHeadBytes;
-  PutLE32(content, uint32_t(frame));
-  PutLE16(content + 8, uint16_t(s.FrameLength));
-  content[11] = (s.FrameFlags & Flag::CrcError) ? kStatusCrcError : 0;
-  PutLE16(content + 12, uint16_t(stored));
-  PutLE16(content + 14, ethernet ? 64 : 0);
-  PutLE32(content + 16, uint32_t(when.seconds));
-  PutLE32(content + 20, uint32_t(when.microseconds * 1000));
-  uint8_t tail[kTailBytes];
-  WriteRecordTail(tail, recordBytes);
-  c.target->write(head, sizeof head);
-  c.target->write(s.FrameData.data(), size_t(stored));
-  c.target->writeZeros(size_t(padded - stored));
-  c.target->write(tail, sizeof tail);
+  WriteRecord(*c.target, size_t(recordBytes), w.aside, [&](uint8_t* p) {
+    WriteRecordHead(p, recordBytes, ethernet ? "FR30" : "FR50");
+    uint8_t* content = p + kHeadBytes;
+    PutLE32(content, uint32_t(frame));
+    PutLE32(content + 4, 0);
+    PutLE16(content + 8, uint16_t(s.FrameLength));
+    content[10] = 0;
+    content[11] = (s.FrameFlags & Flag::CrcError) ? kStatusCrcError : 0;
+    PutLE16(content + 12, uint16_t(stored));
+    PutLE16(content + 14, ethernet ? 64 : 0);
+    PutLE32(content + 16, uint32_t(when.seconds));
+    PutLE32(content + 20, uint32_t(when.microseconds * 1000));
+    // The stored bytes, zero padding up to a whole word, then the tail.
+    uint8_t* frameBytes = content + kFrameContentBytes;
+    if (padded > stored) PutLE32(frameBytes + padded - 4, 0);
+    std::memcpy(frameBytes, s.FrameData.data(), size_t(stored));
+    WriteRecordTail(frameBytes + padded, recordBytes);
+  });
   w.fill += recordBytes;
 }
 
