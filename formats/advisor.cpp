@@ -231,6 +231,7 @@ struct AdvisorReaderContext : FormatContext {
   uint32_t frameCount = 0;
   uint32_t nextBlock = 0;
   bool dated = false;  // TraceDate is fixed (by the header or the first timed record)
+  UnixFrameClock clock;
   Layout layout = Layout::Lan;
   // The block being read.
   const uint8_t* records = nullptr;
@@ -327,7 +328,7 @@ bool ReadLanRecord(ConversionState& s, AdvisorReaderContext& r, const uint8_t* p
   const uint32_t seconds = GetLE32(p + 20), nanoseconds = GetLE32(p + 24);
   DateByFirstRecord(s, r, seconds);
   s.FrameFlags = (p[17] & 0x10) ? Flag::CrcError : 0;
-  s.FrameTime = FrameTimeFromUnix(s, seconds, nanoseconds / 1000);
+  s.FrameTime = r.clock(s, seconds, nanoseconds / 1000);
   std::memcpy(s.FrameData.data(), p + kLanHeadBytes, stored);
   SetLengths(s, GetLE16(p + 12), stored);
   return true;
@@ -361,7 +362,7 @@ bool ReadNetworkAnalyzerRecord(ConversionState& s, AdvisorReaderContext& r, cons
     if (status & 0x04) s.FrameFlags |= Flag::SnifferProStatus2;
   }
   s.FrameFlags |= p[1] == 1 ? Flag::Direction1 : Flag::Direction2;
-  s.FrameTime = FrameTimeFromUnix(s, seconds, nanoseconds / 1000);
+  s.FrameTime = r.clock(s, seconds, nanoseconds / 1000);
   std::memcpy(s.FrameData.data(), p + kNetworkAnalyzerHeadBytes, stored);
   SetLengths(s, GetLE32(p + 20), stored);
   return true;

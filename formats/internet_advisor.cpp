@@ -92,6 +92,8 @@ void OpenBlock(Conversion& c, InternetAdvisorWriterContext& w, int32_t firstFram
 
 struct InternetAdvisorReaderContext : FormatContext {
   bool dated = false;  // TraceDate is fixed (by the header or the first frame)
+  int64_t fileSize = -1;  // of the source, -1 when not known
+  UnixFrameClock clock;
 };
 
 bool ReadFrameRecord(Conversion& c, InternetAdvisorReaderContext& r, int64_t at,
@@ -124,7 +126,7 @@ bool ReadFrameRecord(Conversion& c, InternetAdvisorReaderContext& r, int64_t at,
   }
   s.FrameFlags = 0;
   if (s.TraceTopology == Topo::Ethernet && content[11] >= 8) s.FrameFlags = Flag::CrcError;
-  s.FrameTime = FrameTimeFromUnix(s, seconds, nanoseconds / 1000);
+  s.FrameTime = r.clock(s, seconds, nanoseconds / 1000);
   s.FrameLength = GetLE16(content + 8);
   s.StoredLength = std::min(int32_t(stored), s.FrameLength);
   ClampFrameLength(s);
@@ -135,11 +137,11 @@ bool ReadFrameRecord(Conversion& c, InternetAdvisorReaderContext& r, int64_t at,
 bool ReadToFrame(Conversion& c, InternetAdvisorReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
-  const int64_t fileSize = in.size();
+  const int64_t fileSize = r.fileSize;
   for (;;) {
     const int64_t at = in.position();
     uint8_t head[kHeadBytes];
-    const size_t got = in.read(head, sizeof head);
+    const size_t got = in.fetch(head, sizeof head);
     if (got == 0 && !in.failed()) {
       s.EndOfSource = true;
       return false;
@@ -177,8 +179,9 @@ void ReadHeader(Conversion& c) {
     FailRead(s, "no Internet Advisor header");
     return;
   }
-  c.ReaderContext<InternetAdvisorReaderContext>().dated =
-      StartTraceAtHeaderTime(s, GetLE32(h + 12));
+  InternetAdvisorReaderContext& r = c.ReaderContext<InternetAdvisorReaderContext>();
+  r.dated = StartTraceAtHeaderTime(s, GetLE32(h + 12));
+  r.fileSize = c.source->size();
 }
 
 void ReadFrames(Conversion& c, bool singleFrame) {
