@@ -76,7 +76,7 @@ bool ReadRecord(Conversion& c, Da30ReaderContext& r) {
   const int64_t at = in.position();
   const int64_t number = s.FramesRead + 1;
   uint8_t sizes[kSizeWords];
-  const size_t got = in.read(sizes, sizeof sizes);
+  const size_t got = in.fetch(sizes, sizeof sizes);
   if (got == 0 && !in.failed()) {
     s.EndOfSource = true;
     return false;
@@ -91,9 +91,14 @@ bool ReadRecord(Conversion& c, Da30ReaderContext& r) {
     return FailRead(s, AtRecord(number, at) + "record size of " + Grouped(words) +
                        " words lies outside 11 to " + Grouped((kSizeWords + kLargestRest) / 4));
   const int32_t rest = int32_t(words) * 4 - kSizeWords;
-  if (!in.readExact(r.record.data(), size_t(rest)))
+  // The record is decoded where it lies when the block in hand holds it.
+  const uint8_t* p = in.inHand();
+  if (in.inHandSize() >= size_t(rest))
+    in.consume(size_t(rest));
+  else if (in.readExact(r.record.data(), size_t(rest)))
+    p = r.record.data();
+  else
     return FailRead(s, AtRecord(number, at) + "record cut short");
-  const uint8_t* p = r.record.data();
   const uint32_t status = GetLE32(p + 8);
   const uint32_t time = GetLE32(p + 16);
   const uint32_t stored = GetLE32(p + 24);

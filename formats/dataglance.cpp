@@ -79,7 +79,7 @@ bool ReadContinuations(Conversion& c, int count, int64_t record, int64_t at, int
   read = 0;
   for (int i = 1; i <= count; ++i) {
     const int64_t blockAt = in.position();
-    const size_t got = in.read(block, sizeof block);
+    const size_t got = in.fetch(block, sizeof block);
     if (got == 0 && !in.failed()) return true;  // the file ends with this frame
     if (got != sizeof block) {
       FailRead(s, AtRecord(record, at) + "continuation block cut short");
@@ -102,7 +102,7 @@ bool ReadFrame(Conversion& c, ReaderContext& r) {
   uint8_t block[kBlockSize];
   for (;;) {
     const int64_t at = in.position();
-    const size_t got = in.read(block, sizeof block);
+    const size_t got = in.fetch(block, sizeof block);
     if (got == 0 && !in.failed()) {
       s.EndOfSource = true;
       return false;
