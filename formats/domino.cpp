@@ -47,6 +47,7 @@ struct DominoReaderContext : FormatContext {
   uint32_t entryNumber = 0;  // of the entry being delivered, from 1
   std::vector<uint8_t> entries;  // a block of index entries
   size_t entryNext = 0;
+  int64_t sourceAt = -1;  // where the source stands after the last frame's bytes; -1 = not known
   std::vector<uint8_t> record;  // a stored ATM record while it is cut into cells
 };
 
@@ -120,6 +121,7 @@ const uint8_t* NextEntry(Conversion& c, DominoReaderContext& r) {
       return nullptr;
     }
     r.nextEntryAt += int64_t(r.entries.size());
+    r.sourceAt = -1;
   }
   const uint8_t* entry = r.entries.data() + r.entryNext;
   r.entryNext += kDominoIndexEntrySize;
@@ -154,10 +156,15 @@ bool ReadFrame(Conversion& c, DominoReaderContext& r, const uint8_t* e) {
   }
   ClampFrameLength(s);
   const int32_t fromFile = std::min(stored, s.StoredLength);
-  if (!c.source->seek(position) || !c.source->readExact(s.FrameData.data(), size_t(fromFile)))
+  // Frames usually follow one another: the source is moved only when this
+  // one lies elsewhere.
+  const bool there = r.sourceAt == int64_t(position) || c.source->seek(position);
+  r.sourceAt = -1;
+  if (!there || !c.source->readExact(s.FrameData.data(), size_t(fromFile)))
     return FailRead(s, AtRecord(r.entryNumber, entryAt) + "frame bytes at offset " +
                        Grouped(position) + " run past the end of the file");
-  ZeroFrameBytes(s, fromFile, s.StoredLength);
+  r.sourceAt = int64_t(position) + fromFile;
+  if (fromFile < s.StoredLength) ZeroFrameBytes(s, fromFile, s.StoredLength);
   const bool whole = s.StoredLength == s.FrameLength;
   const bool linkViewFcs =
       r.linkView && s.TraceTopology == Topo::Ethernet && r.protocolCode == 4;
