@@ -63,6 +63,23 @@ constexpr int64_t RoundedDiv(int64_t a, int64_t b) {
   return a >= 0 ? a / b + (a % b >= half) : a / b - (-(a % b) >= half);
 }
 
+// std::llround and std::floor without a library call, for every double
+// (values beyond the 64-bit range saturate): the per-frame path of the
+// readers and writers that count time in units of a fraction of a microsecond.
+inline int64_t RoundHalfAway(double x) {
+  if (!(x < 0x1p63)) return INT64_MAX;
+  if (x < -0x1p63) return INT64_MIN;
+  const int64_t whole = int64_t(x);  // towards zero, exact
+  const double rest = x - double(whole);  // exact: the fraction of x
+  return rest >= 0.5 ? whole + 1 : rest <= -0.5 ? whole - 1 : whole;
+}
+inline int64_t FloorToInt(double x) {
+  if (!(x < 0x1p63)) return INT64_MAX;
+  if (x < -0x1p63) return INT64_MIN;
+  const int64_t whole = int64_t(x);
+  return double(whole) > x ? whole - 1 : whole;
+}
+
 constexpr int64_t kMicrosPerSecond = 1000000;
 constexpr int64_t kSecondsPerDay = 86400;
 constexpr int64_t kMicrosPerDay = kSecondsPerDay * kMicrosPerSecond;

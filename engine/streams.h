@@ -117,6 +117,20 @@ class TargetStream {
   uint8_t* roomEnd_ = nullptr;
 };
 
+// Writes a record of n bytes that `layOut(p)` fills, every byte of it: in
+// place in the target's block when it has room, else in `aside` (room for n
+// bytes), which is then written. False when the target fails.
+template <typename LayOut>
+bool WriteRecord(TargetStream& target, size_t n, uint8_t* aside, LayOut layOut) {
+  if (uint8_t* p = target.roomFor(n)) {
+    layOut(p);
+    target.advance(n);
+    return true;
+  }
+  layOut(aside);
+  return target.write(aside, n);
+}
+
 // Plain file, read-only. Returns null when the file cannot be opened.
 std::unique_ptr<SourceStream> OpenFileSource(const std::string& path);
 // gzip-compressed file through zlib; seeks backwards rewind the stream.

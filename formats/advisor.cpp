@@ -5,7 +5,6 @@
 #include "formats/advisor.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -127,6 +126,7 @@ int64_t GetTicks48(const uint8_t* p) {
 
 struct AdvisorWriterContext : FormatContext {
   LibraryHandle handle = 0;
+  LibraryFile* file = nullptr;  // the handle's file, resolved once
   std::vector<uint8_t> record = std::vector<uint8_t>(kNetworkAnalyzerHeadBytes + MaxFrameBytes);
 
   void Close(Conversion& c) override {
@@ -136,11 +136,16 @@ struct AdvisorWriterContext : FormatContext {
     if (CloseCalyxenFile(handle) != 1)
       FailWrite(c.state, "the Advisor library could not complete the file");
     handle = 0;
+    file = nullptr;
   }
   ~AdvisorWriterContext() override {
     if (handle) CloseCalyxenFile(handle);
   }
 };
+
+// The first frame's fraction of a second in whole microseconds (it holds no
+// more), without a rounding call per frame.
+int64_t FirstFraction(const ConversionState& s) { return int64_t(s.TimeBaseFraction); }
 
 // Seconds since 1970 and nanoseconds of the current frame. The nanoseconds
 // carry the first frame's fraction and are not carried into the seconds, so
@@ -151,13 +156,13 @@ bool LanTime(const ConversionState& s, uint32_t& seconds, uint32_t& nanoseconds)
   const int64_t utc = int64_t(s.FirstFrameUnixTime) + whole;
   if (utc < 0 || utc > int64_t(UINT32_MAX)) return false;
   seconds = uint32_t(utc);
-  nanoseconds = uint32_t((offset - whole * kMicrosPerSecond + std::llround(s.TimeBaseFraction)) * 1000);
+  nanoseconds = uint32_t((offset - whole * kMicrosPerSecond + FirstFraction(s)) * 1000);
   return true;
 }
 
 // 100-ns units since the whole second of the first frame.
 int64_t TicksSinceStart(const ConversionState& s) {
-  return (s.FrameTime - s.FirstFrameTime + std::llround(s.TimeBaseFraction)) * 10;
+  return (s.FrameTime - s.FirstFrameTime + FirstFraction(s)) * 10;
 }
 
 uint32_t BuildRecord(const ConversionState& s, uint8_t* r, bool& timeFits) {
@@ -226,6 +231,7 @@ struct AdvisorReaderContext : FormatContext {
   uint32_t frameCount = 0;
   uint32_t nextBlock = 0;
   bool dated = false;  // TraceDate is fixed (by the header or the first timed record)
+  UnixFrameClock clock;
   Layout layout = Layout::Lan;
   // The block being read.
   const uint8_t* records = nullptr;
@@ -322,7 +328,7 @@ bool ReadLanRecord(ConversionState& s, AdvisorReaderContext& r, const uint8_t* p
   const uint32_t seconds = GetLE32(p + 20), nanoseconds = GetLE32(p + 24);
   DateByFirstRecord(s, r, seconds);
   s.FrameFlags = (p[17] & 0x10) ? Flag::CrcError : 0;
-  s.FrameTime = FrameTimeFromUnix(s, seconds, nanoseconds / 1000);
+  s.FrameTime = r.clock(s, seconds, nanoseconds / 1000);
   std::memcpy(s.FrameData.data(), p + kLanHeadBytes, stored);
   SetLengths(s, GetLE16(p + 12), stored);
   return true;
@@ -356,7 +362,7 @@ bool ReadNetworkAnalyzerRecord(ConversionState& s, AdvisorReaderContext& r, cons
     if (status & 0x04) s.FrameFlags |= Flag::SnifferProStatus2;
   }
   s.FrameFlags |= p[1] == 1 ? Flag::Direction1 : Flag::Direction2;
-  s.FrameTime = FrameTimeFromUnix(s, seconds, nanoseconds / 1000);
+  s.FrameTime = r.clock(s, seconds, nanoseconds / 1000);
   std::memcpy(s.FrameData.data(), p + kNetworkAnalyzerHeadBytes, stored);
   SetLengths(s, GetLE32(p + 20), stored);
   return true;
@@ -531,6 +537,7 @@ void WriteAdvisorHeader(Conversion& c, int32_t /*frameNumber*/) {
   ConfigExtension extension;
   const BasicConfig config = AdvisorConfig(s, extension);
   w.handle = CreateCalyxenFile(s.TargetFileName.c_str(), 0, &config);
+  w.file = LibraryFileOf(w.handle);
   if (!w.handle) FailWrite(s, "the Advisor library cannot create " + FileNamePart(s.TargetFileName));
 }
 
@@ -542,7 +549,7 @@ void WriteAdvisorFrame(Conversion& c) {
   const int32_t frame = s.FramesWritten - s.NonDataFrames;
   if (!timeFits)
     FailWrite(s, "frame " + Grouped(frame) + ": its time lies outside 1970 to 2106");
-  else if (AddFrameToFile(w.handle, w.record.data(), length) != 1)
+  else if (AddFrameToFile(w.file, w.record.data(), length) != 1)
     FailWrite(s, "frame " + Grouped(frame) + ": the Advisor library did not store it");
 }
 

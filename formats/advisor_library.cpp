@@ -37,20 +37,23 @@ constexpr size_t kAtVersion = 8, kAtHeaderBytes = 12, kAtState = 16, kAtRecords 
                  kAtBlocks = 24, kAtConfig = 64, kAtExtensionSize = 96, kAtExtension = 100,
                  kAtComment = 256;
 
-struct BlockEntry {
-  int64_t offset;  // of the records, after the block head
-  uint32_t records;
-  uint32_t bytes;
-};
+}  // namespace
 
 struct LibraryFile {
+  struct BlockEntry {
+    int64_t offset;  // of the records, after the block head
+    uint32_t records;
+    uint32_t bytes;
+  };
+
   int fd = -1;
   bool writing = false;
   bool failed = false;  // a write was lost
   BasicConfig config;
   ConfigExtension extension;
   // Writing: the block being filled.
-  std::vector<uint8_t> block;
+  std::unique_ptr<uint8_t[]> block;
+  uint32_t blockBytes = 0;
   uint32_t blockRecords = 0;
   uint32_t blocks = 0;
   uint32_t records = 0;
@@ -62,6 +65,8 @@ struct LibraryFile {
     if (fd >= 0) ::close(fd);
   }
 };
+
+namespace {
 
 std::mutex& TableMutex() {
   static std::mutex mutex;
@@ -165,13 +170,12 @@ bool FlushBlock(LibraryFile& file) {
   uint8_t head[kBlockHeadBytes];
   std::memcpy(head, kBlockMagic, 4);
   PutLE32(head + 4, file.blockRecords);
-  PutLE32(head + 8, uint32_t(file.block.size()));
+  PutLE32(head + 8, file.blockBytes);
   PutLE32(head + 12, file.blocks);
-  if (!WriteAll(file.fd, head, sizeof head) ||
-      !WriteAll(file.fd, file.block.data(), file.block.size()))
+  if (!WriteAll(file.fd, head, sizeof head) || !WriteAll(file.fd, file.block.get(), file.blockBytes))
     file.failed = true;
   ++file.blocks;
-  file.block.clear();
+  file.blockBytes = 0;
   file.blockRecords = 0;
   return !file.failed;
 }
@@ -202,19 +206,25 @@ LibraryHandle CreateCalyxenFile(const char* fileName, uint32_t reserved, const B
   if (file->fd < 0) return 0;
   file->writing = true;
   CopyConfig(*file, *config);
-  file->block.reserve(kBlockBytes);
+  file->block = std::make_unique<uint8_t[]>(kBlockBytes);
   const std::vector<uint8_t> header = EncodeHeader(*file, kStateOpen);
   if (!WriteAll(file->fd, header.data(), header.size())) return 0;
   return Register(std::move(file));
 }
 
 uint32_t AddFrameToFile(LibraryHandle handle, const uint8_t* record, uint32_t length) {
-  LibraryFile* file = Find(handle);
+  return AddFrameToFile(Find(handle), record, length);
+}
+
+LibraryFile* LibraryFileOf(LibraryHandle handle) { return Find(handle); }
+
+uint32_t AddFrameToFile(LibraryFile* file, const uint8_t* record, uint32_t length) {
   if (!file || !file->writing || file->failed || !record || length < 1 ||
       length > kLibraryMaxRecordBytes || file->records == UINT32_MAX)
     return 0;
-  if (file->block.size() + length > kBlockBytes && !FlushBlock(*file)) return 0;
-  file->block.insert(file->block.end(), record, record + length);
+  if (file->blockBytes + length > kBlockBytes && !FlushBlock(*file)) return 0;
+  std::memcpy(file->block.get() + file->blockBytes, record, length);
+  file->blockBytes += length;
   ++file->blockRecords;
   ++file->records;
   return 1;
@@ -239,7 +249,7 @@ LibraryHandle OpenCalyxenFile(const char* fileName, uint32_t* frameCount, BasicC
   DecodeConfig(h, *file);
   IndexBlocks(*file, int64_t(st.st_size));
   uint64_t found = 0;
-  for (const BlockEntry& b : file->index) found += b.records;
+  for (const LibraryFile::BlockEntry& b : file->index) found += b.records;
   // A closed file states its count: a file that holds fewer records was cut
   // short, and its reader learns so. One never closed has what it has.
   const bool closed = GetLE32(h + kAtState) == kStateClosed;
@@ -253,7 +263,7 @@ const uint8_t* ReadFramesFromFile(LibraryHandle handle, uint32_t block, uint32_t
   LibraryFile* file = Find(handle);
   if (!file || file->writing || !recordCount || !byteCount || block >= file->index.size())
     return nullptr;
-  const BlockEntry& entry = file->index[block];
+  const LibraryFile::BlockEntry& entry = file->index[block];
   file->readBuffer.resize(entry.bytes);
   if (!ReadAllAt(file->fd, file->readBuffer.data(), entry.bytes, entry.offset)) return nullptr;
   *recordCount = entry.records;

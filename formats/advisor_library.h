@@ -42,6 +42,14 @@ LibraryHandle CreateCalyxenFile(const char* fileName, uint32_t reserved, const B
 // Appends one record of 1 to 65,535 bytes. Returns 1 when it is stored
 // (written, or held for the block being filled); anything else is a failure.
 uint32_t AddFrameToFile(LibraryHandle handle, const uint8_t* record, uint32_t length);
+
+// The file behind a handle, for a writer that appends a record per frame:
+// resolved once, it spares every record the lookup under the handles' lock.
+// Null when the handle names no file; valid until the handle is closed.
+struct LibraryFile;
+LibraryFile* LibraryFileOf(LibraryHandle handle);
+// AddFrameToFile through a resolved file; a null file is a failure.
+uint32_t AddFrameToFile(LibraryFile* file, const uint8_t* record, uint32_t length);
 // Replaces the stored configuration (written when the file is closed).
 void UpdateBasicConfig(LibraryHandle handle, const BasicConfig* config);
 // Opens a file of the library: the number of records it holds and its

@@ -43,6 +43,8 @@ struct Da30WriterContext : FormatContext {
   bool tokenRing = false;  // layout chosen at the first frame
   uint32_t previousWords = 0;
   uint32_t recordBytes = 0;  // running total of frame-record bytes
+  // A record laid out aside when the target's block has no room for it.
+  std::vector<uint8_t> aside = std::vector<uint8_t>(kSizeWords + kRecordHead + MaxFrameBytes + kTrailer);
 };
 
 bool ReadHeader(Conversion& c, Da30ReaderContext& r) {
@@ -74,7 +76,7 @@ bool ReadRecord(Conversion& c, Da30ReaderContext& r) {
   const int64_t at = in.position();
   const int64_t number = s.FramesRead + 1;
   uint8_t sizes[kSizeWords];
-  const size_t got = in.read(sizes, sizeof sizes);
+  const size_t got = in.fetch(sizes, sizeof sizes);
   if (got == 0 && !in.failed()) {
     s.EndOfSource = true;
     return false;
@@ -89,9 +91,14 @@ bool ReadRecord(Conversion& c, Da30ReaderContext& r) {
     return FailRead(s, AtRecord(number, at) + "record size of " + Grouped(words) +
                        " words lies outside 11 to " + Grouped((kSizeWords + kLargestRest) / 4));
   const int32_t rest = int32_t(words) * 4 - kSizeWords;
-  if (!in.readExact(r.record.data(), size_t(rest)))
+  // The record is decoded where it lies when the block in hand holds it.
+  const uint8_t* p = in.inHand();
+  if (in.inHandSize() >= size_t(rest))
+    in.consume(size_t(rest));
+  else if (in.readExact(r.record.data(), size_t(rest)))
+    p = r.record.data();
+  else
     return FailRead(s, AtRecord(number, at) + "record cut short");
-  const uint8_t* p = r.record.data();
   const uint32_t status = GetLE32(p + 8);
   const uint32_t time = GetLE32(p + 16);
   const uint32_t stored = GetLE32(p + 24);
@@ -207,23 +214,29 @@ void WriteDa30Frame(Conversion& c) {
   // The header states the bytes of all records in 32 bits; the file stays
   // within that reach as well.
   if (!c.RoomForFrame(uint64_t(c.target->position()) + uint64_t(words) * 4)) return;
-  uint8_t head[kSizeWords + kRecordHead] = {};
-  PutLE32(head, w.previousWords);
-  PutLE32(head + 4, words);
-  PutLE32(head + 8, 8);
   const bool bad = s.FrameFlags & Flag::Bad;
-  PutLE32(head + 16, w.tokenRing ? kStatusTokenRing : bad ? kStatusEthernetBad : kStatusEthernetGood);
-  PutLE32(head + 20, uint32_t(frameNumber));
-  PutLE32(head + 24, uint32_t(units));
-  PutLE32(head + 28, uint32_t((stored + kRecordHead + 3) / 4));
-  PutLE32(head + 32, uint32_t(stored));
-  uint8_t trailer[4 + kTrailer] = {};  // up to 3 padding bytes, then the trailer
-  const int32_t padding = Padded(stored) - stored;
-  PutLE16(trailer + padding, uint16_t(s.FrameLength));
-  PutLE16(trailer + padding + 2, w.tokenRing ? 6 : 4);
-  c.target->write(head, sizeof head);
-  c.target->write(s.FrameData.data(), size_t(stored));
-  c.target->write(trailer, size_t(padding + kTrailer));
+  const uint32_t status = w.tokenRing ? kStatusTokenRing : bad ? kStatusEthernetBad : kStatusEthernetGood;
+  const int32_t padded = Padded(stored);
+  WriteRecord(*c.target, words * 4, w.aside.data(), [&](uint8_t* p) {
+    std::memset(p, 0, kSizeWords + kRecordHead);
+    PutLE32(p, w.previousWords);
+    PutLE32(p + 4, words);
+    PutLE32(p + 8, 8);
+    PutLE32(p + 16, status);
+    PutLE32(p + 20, uint32_t(frameNumber));
+    PutLE32(p + 24, uint32_t(units));
+    PutLE32(p + 28, uint32_t((stored + kRecordHead + 3) / 4));
+    PutLE32(p + 32, uint32_t(stored));
+    // The padding is zero (cleared with the word it ends, before the frame
+    // bytes fill the rest of that word), then the trailer.
+    uint8_t* frame = p + kSizeWords + kRecordHead;
+    if (padded > stored) PutLE32(frame + padded - 4, 0);
+    std::memcpy(frame, s.FrameData.data(), size_t(stored));
+    uint8_t* trailer = frame + padded;
+    PutLE16(trailer, uint16_t(s.FrameLength));
+    PutLE16(trailer + 2, w.tokenRing ? 6 : 4);
+    PutLE32(trailer + 4, 0);
+  });
   w.previousWords = words;
   w.recordBytes += words * 4;
 }

@@ -3,9 +3,9 @@
 #include "formats/dataglance.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "engine/catalogue.h"
 #include "engine/checksum.h"
@@ -48,7 +48,7 @@ void ReadHeaderStep(Conversion& c) {
 }
 
 int64_t TimestampMicros(uint64_t units, double unitMicroseconds) {
-  return std::llround(double(units) * unitMicroseconds);
+  return RoundHalfAway(double(units) * unitMicroseconds);
 }
 
 void SetFrameTime(ConversionState& s, ReaderContext& r, const uint8_t* block) {
@@ -79,7 +79,7 @@ bool ReadContinuations(Conversion& c, int count, int64_t record, int64_t at, int
   read = 0;
   for (int i = 1; i <= count; ++i) {
     const int64_t blockAt = in.position();
-    const size_t got = in.read(block, sizeof block);
+    const size_t got = in.fetch(block, sizeof block);
     if (got == 0 && !in.failed()) return true;  // the file ends with this frame
     if (got != sizeof block) {
       FailRead(s, AtRecord(record, at) + "continuation block cut short");
@@ -102,7 +102,7 @@ bool ReadFrame(Conversion& c, ReaderContext& r) {
   uint8_t block[kBlockSize];
   for (;;) {
     const int64_t at = in.position();
-    const size_t got = in.read(block, sizeof block);
+    const size_t got = in.fetch(block, sizeof block);
     if (got == 0 && !in.failed()) {
       s.EndOfSource = true;
       return false;
@@ -159,10 +159,17 @@ uint8_t MediaByte(Topology topology) {
 
 // A 128-byte block with up to 88 frame bytes from `from`; bytes past the
 // stored ones are zero.
-void PutBlockData(uint8_t* block, const ConversionState& s, int32_t stored, int32_t from) {
+void PutBlock(uint8_t* block, const ConversionState& s, int32_t stored, int32_t from) {
+  std::memset(block, 0, kBlockSize);
   const int32_t n = std::clamp(stored - from, 0, kBlockData);
   std::memcpy(block + kDataAt, s.FrameData.data() + from, size_t(n));
 }
+
+struct WriterContext : FormatContext {
+  // A frame's blocks laid out aside when the target's block has no room for them.
+  std::vector<uint8_t> aside =
+      std::vector<uint8_t>(size_t(kBlockSize) * (1 + ContinuationBlocks(MaxFrameBytes)));
+};
 
 }  // namespace
 
@@ -202,33 +209,33 @@ void WriteDataGlanceFrame(Conversion& c) {
   ConversionState& s = c.state;
   const int32_t number = s.FramesWritten - s.NonDataFrames;
   const int64_t sinceBase = s.FrameTime - s.TimeBaseSeconds * kMicrosPerSecond;
-  const double ticks = std::round(double(sinceBase) / kTickMicroseconds);
-  if (ticks < 0 || ticks >= double(kTimestampLimit)) {
+  const int64_t ticks = RoundHalfAway(double(sinceBase) / kTickMicroseconds);
+  if (ticks < 0 || ticks >= int64_t(kTimestampLimit)) {
     FailWrite(s, "frame " + Grouped(number) + ": time " + Grouped(s.FrameTime) +
                      " microseconds lies outside what a DataGLANce timestamp holds");
     return;
   }
   const uint64_t stamp = uint64_t(ticks);
   const int32_t stored = std::max(0, s.StoredLength);
-  uint8_t block[kBlockSize] = {};
-  block[0] = kFirstBlock;
+  const int blocks = 1 + ContinuationBlocks(stored);
+  uint8_t status = 0;
   if (s.TraceTopology == Topo::Ethernet) {
-    if (s.FrameFlags & Flag::CrcError) block[1] |= kStatusCrc;
-    if (s.FrameFlags & Flag::AlignmentError) block[1] |= kStatusAlignment;
+    if (s.FrameFlags & Flag::CrcError) status |= kStatusCrc;
+    if (s.FrameFlags & Flag::AlignmentError) status |= kStatusAlignment;
   }
-  PutLE16(block + 2, uint16_t(stored));
-  PutLE16(block + 4, uint16_t(s.FrameLength));
-  PutLE16(block + 6, uint16_t(stamp >> 32));
-  PutLE16(block + 8, uint16_t(stamp));
-  PutLE16(block + 10, uint16_t(stamp >> 16));
-  PutLE32(block + 12, uint32_t(number - 1));
-  PutBlockData(block, s, stored, 0);
-  c.target->write(block, sizeof block);
-  for (int i = 0; i < ContinuationBlocks(stored); ++i) {
-    uint8_t next[kBlockSize] = {};
-    PutBlockData(next, s, stored, kBlockData * (i + 1));
-    c.target->write(next, sizeof next);
-  }
+  WriterContext& w = c.WriterContext<WriterContext>();
+  WriteRecord(*c.target, size_t(blocks) * kBlockSize, w.aside.data(), [&](uint8_t* block) {
+    PutBlock(block, s, stored, 0);
+    block[0] = kFirstBlock;
+    block[1] = status;
+    PutLE16(block + 2, uint16_t(stored));
+    PutLE16(block + 4, uint16_t(s.FrameLength));
+    PutLE16(block + 6, uint16_t(stamp >> 32));
+    PutLE16(block + 8, uint16_t(stamp));
+    PutLE16(block + 10, uint16_t(stamp >> 16));
+    PutLE32(block + 12, uint32_t(number - 1));
+    for (int i = 1; i < blocks; ++i) PutBlock(block + i * kBlockSize, s, stored, kBlockData * i);
+  });
 }
 
 namespace {

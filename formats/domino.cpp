@@ -47,6 +47,7 @@ struct DominoReaderContext : FormatContext {
   uint32_t entryNumber = 0;  // of the entry being delivered, from 1
   std::vector<uint8_t> entries;  // a block of index entries
   size_t entryNext = 0;
+  int64_t sourceAt = -1;  // where the source stands after the last frame's bytes; -1 = not known
   std::vector<uint8_t> record;  // a stored ATM record while it is cut into cells
 };
 
@@ -120,6 +121,7 @@ const uint8_t* NextEntry(Conversion& c, DominoReaderContext& r) {
       return nullptr;
     }
     r.nextEntryAt += int64_t(r.entries.size());
+    r.sourceAt = -1;
   }
   const uint8_t* entry = r.entries.data() + r.entryNext;
   r.entryNext += kDominoIndexEntrySize;
@@ -154,10 +156,15 @@ bool ReadFrame(Conversion& c, DominoReaderContext& r, const uint8_t* e) {
   }
   ClampFrameLength(s);
   const int32_t fromFile = std::min(stored, s.StoredLength);
-  if (!c.source->seek(position) || !c.source->readExact(s.FrameData.data(), size_t(fromFile)))
+  // Frames usually follow one another: the source is moved only when this
+  // one lies elsewhere.
+  const bool there = r.sourceAt == int64_t(position) || c.source->seek(position);
+  r.sourceAt = -1;
+  if (!there || !c.source->readExact(s.FrameData.data(), size_t(fromFile)))
     return FailRead(s, AtRecord(r.entryNumber, entryAt) + "frame bytes at offset " +
                        Grouped(position) + " run past the end of the file");
-  ZeroFrameBytes(s, fromFile, s.StoredLength);
+  r.sourceAt = int64_t(position) + fromFile;
+  if (fromFile < s.StoredLength) ZeroFrameBytes(s, fromFile, s.StoredLength);
   const bool whole = s.StoredLength == s.FrameLength;
   const bool linkViewFcs =
       r.linkView && s.TraceTopology == Topo::Ethernet && r.protocolCode == 4;
@@ -215,6 +222,9 @@ struct DominoWriterContext : FormatContext {
   uint16_t mediaCode = 0, protocolCode = 0;
   bool withoutFcs = false;  // the media code says Ethernet frames are kept without FCS
   Topology topology = Topo::Unknown;
+  // Index status bits of a good frame and of each direction, by the topology.
+  uint32_t goodStatus = 0, direction2Status = 0;
+  int64_t nextFrameAt = kFramesStart;  // the target's position: frames follow one another
   SpillBuffer index;  // Domino_frame_index_entry, 20 bytes each
 };
 
@@ -370,6 +380,9 @@ void WriteDominoHeader(Conversion& c, int32_t /*frameNumber*/) {
     w.mediaCode = MediaCode(w.topology, s.SourceAnalyzer == Analyzer::LinkViewPro);
     w.protocolCode = ProtocolCode(w.topology, s.WanProtocol);
     w.withoutFcs = w.topology == Topo::Ethernet && w.mediaCode == kDominoMediaWithoutFcs;
+    const bool atm = UsesAtmStatus(w.topology);
+    w.goodStatus = atm ? kStatusFcsGood : kStatusNotAtm | kStatusFcsGood;
+    w.direction2Status = atm ? kStatusAtmDirection2 : kStatusDirection2;
   }
   WriteHeaderAndDirectory(c, 0);
 }
@@ -378,7 +391,7 @@ void WriteDominoFrame(Conversion& c) {
   ConversionState& s = c.state;
   DominoWriterContext& w = c.WriterContext<DominoWriterContext>();
   const int32_t frameNumber = s.FramesWritten - 1 - s.NonDataFrames;
-  const int64_t position = c.target->position();
+  const int64_t position = w.nextFrameAt;
   const int64_t units = FloorDiv(s.FrameTime - s.TimeBaseSeconds * kMicrosPerSecond + kTimeUnit / 2,
                                  kTimeUnit);
   if (units < 0 || units > int64_t(UINT32_MAX)) {
@@ -403,15 +416,9 @@ void WriteDominoFrame(Conversion& c) {
                        uint64_t(w.index.size()) + kDominoIndexEntrySize;
   if (!c.RoomForFrame(end)) return;
   const bool good = !(s.FrameFlags & Flag::Bad);
-  uint32_t status = 0;
+  uint32_t status = good ? w.goodStatus : 0;
   if (s.FrameFlags & Flag::Direction1) status |= kStatusDirection1;
-  if (UsesAtmStatus(w.topology)) {
-    if (s.FrameFlags & Flag::Direction2) status |= kStatusAtmDirection2;
-    if (good) status |= kStatusFcsGood;
-  } else {
-    if (s.FrameFlags & Flag::Direction2) status |= kStatusDirection2;
-    if (good) status |= kStatusNotAtm | kStatusFcsGood;
-  }
+  if (s.FrameFlags & Flag::Direction2) status |= w.direction2Status;
   uint8_t e[kDominoIndexEntrySize];
   PutLE32(e, uint32_t(position));
   PutLE16(e + 4, uint16_t(stored));
@@ -424,6 +431,7 @@ void WriteDominoFrame(Conversion& c) {
     return;
   }
   c.target->write(s.FrameData.data(), size_t(stored));
+  w.nextFrameAt += stored;
 }
 
 void FinishDomino(Conversion& c, int32_t /*framesWritten*/) {

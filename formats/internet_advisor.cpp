@@ -39,6 +39,8 @@ int64_t Padded(int64_t n) { return (n + 3) & ~int64_t(3); }
 struct InternetAdvisorWriterContext : FormatContext {
   int64_t fill = 0;         // bytes of the current block so far; 0 = no block yet
   int64_t groupContent = 0;  // file position of the open group's content; 0 = none
+  // A frame record laid out aside when the target's block has no room for it.
+  uint8_t aside[kBlockBytes] = {};
 };
 
 void WriteRecordHead(uint8_t* p, int64_t bytes, const char* tag) {
@@ -90,6 +92,8 @@ void OpenBlock(Conversion& c, InternetAdvisorWriterContext& w, int32_t firstFram
 
 struct InternetAdvisorReaderContext : FormatContext {
   bool dated = false;  // TraceDate is fixed (by the header or the first frame)
+  int64_t fileSize = -1;  // of the source, -1 when not known
+  UnixFrameClock clock;
 };
 
 bool ReadFrameRecord(Conversion& c, InternetAdvisorReaderContext& r, int64_t at,
@@ -122,7 +126,7 @@ bool ReadFrameRecord(Conversion& c, InternetAdvisorReaderContext& r, int64_t at,
   }
   s.FrameFlags = 0;
   if (s.TraceTopology == Topo::Ethernet && content[11] >= 8) s.FrameFlags = Flag::CrcError;
-  s.FrameTime = FrameTimeFromUnix(s, seconds, nanoseconds / 1000);
+  s.FrameTime = r.clock(s, seconds, nanoseconds / 1000);
   s.FrameLength = GetLE16(content + 8);
   s.StoredLength = std::min(int32_t(stored), s.FrameLength);
   ClampFrameLength(s);
@@ -133,11 +137,11 @@ bool ReadFrameRecord(Conversion& c, InternetAdvisorReaderContext& r, int64_t at,
 bool ReadToFrame(Conversion& c, InternetAdvisorReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
-  const int64_t fileSize = in.size();
+  const int64_t fileSize = r.fileSize;
   for (;;) {
     const int64_t at = in.position();
     uint8_t head[kHeadBytes];
-    const size_t got = in.read(head, sizeof head);
+    const size_t got = in.fetch(head, sizeof head);
     if (got == 0 && !in.failed()) {
       s.EndOfSource = true;
       return false;
@@ -175,8 +179,9 @@ void ReadHeader(Conversion& c) {
     FailRead(s, "no Internet Advisor header");
     return;
   }
-  c.ReaderContext<InternetAdvisorReaderContext>().dated =
-      StartTraceAtHeaderTime(s, GetLE32(h + 12));
+  InternetAdvisorReaderContext& r = c.ReaderContext<InternetAdvisorReaderContext>();
+  r.dated = StartTraceAtHeaderTime(s, GetLE32(h + 12));
+  r.fileSize = c.source->size();
 }
 
 void ReadFrames(Conversion& c, bool singleFrame) {
@@ -242,22 +247,24 @@ void WriteInternetAdvisorFrame(Conversion& c) {
     OpenBlock(c, w, frame);
   }
   const int64_t recordBytes = kFrameOverhead + padded;
-  uint8_t head[kHeadBytes + kFrameContentBytes] = {};
-  WriteRecordHead(head, recordBytes, ethernet ? "FR30" : "FR50");
-  uint8_t* content = head + kHeadBytes;
-  PutLE32(content, uint32_t(frame));
-  PutLE16(content + 8, uint16_t(s.FrameLength));
-  content[11] = (s.FrameFlags & Flag::CrcError) ? kStatusCrcError : 0;
-  PutLE16(content + 12, uint16_t(stored));
-  PutLE16(content + 14, ethernet ? 64 : 0);
-  PutLE32(content + 16, uint32_t(when.seconds));
-  PutLE32(content + 20, uint32_t(when.microseconds * 1000));
-  uint8_t tail[kTailBytes];
-  WriteRecordTail(tail, recordBytes);
-  c.target->write(head, sizeof head);
-  c.target->write(s.FrameData.data(), size_t(stored));
-  c.target->writeZeros(size_t(padded - stored));
-  c.target->write(tail, sizeof tail);
+  WriteRecord(*c.target, size_t(recordBytes), w.aside, [&](uint8_t* p) {
+    WriteRecordHead(p, recordBytes, ethernet ? "FR30" : "FR50");
+    uint8_t* content = p + kHeadBytes;
+    PutLE32(content, uint32_t(frame));
+    PutLE32(content + 4, 0);
+    PutLE16(content + 8, uint16_t(s.FrameLength));
+    content[10] = 0;
+    content[11] = (s.FrameFlags & Flag::CrcError) ? kStatusCrcError : 0;
+    PutLE16(content + 12, uint16_t(stored));
+    PutLE16(content + 14, ethernet ? 64 : 0);
+    PutLE32(content + 16, uint32_t(when.seconds));
+    PutLE32(content + 20, uint32_t(when.microseconds * 1000));
+    // The stored bytes, zero padding up to a whole word, then the tail.
+    uint8_t* frameBytes = content + kFrameContentBytes;
+    if (padded > stored) PutLE32(frameBytes + padded - 4, 0);
+    std::memcpy(frameBytes, s.FrameData.data(), size_t(stored));
+    WriteRecordTail(frameBytes + padded, recordBytes);
+  });
   w.fill += recordBytes;
 }
 

@@ -3,7 +3,6 @@
 #include "formats/lan900.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -41,6 +40,8 @@ struct WriterContext : FormatContext {
   int64_t used = 0;
   uint16_t inPage = 0;
   std::vector<uint16_t> table = std::vector<uint16_t>(kMaxPages, 0);
+  // A record laid out aside when the target's block has no room for it.
+  std::vector<uint8_t> aside = std::vector<uint8_t>(kRecordHeaderSize + 2 + MaxFrameBytes);
 };
 
 void ReadHeaderStep(Conversion& c) {
@@ -95,7 +96,7 @@ bool NextPageIfDone(Conversion& c, ReaderContext& r) {
   return true;
 }
 
-int64_t TicksToMicros(uint64_t ticks) { return std::llround(double(ticks) * kTickMicroseconds); }
+int64_t TicksToMicros(uint64_t ticks) { return RoundHalfAway(double(ticks) * kTickMicroseconds); }
 
 // Fills the current frame from the next frame record. False when the record
 // is not to be delivered (`skipped`), at the end, or on a failure.
@@ -221,8 +222,8 @@ void WriteLan900Frame(Conversion& c) {
   const int32_t bytes = ethernet ? std::max(0, std::min(s.StoredLength, s.FrameLength - kEthernetFcs))
                                  : std::max(0, s.StoredLength);
   const int32_t body = bytes + 2;
-  const double ticks = std::floor(double(s.FrameTime) / kTickMicroseconds);
-  if (ticks < 0 || ticks >= 65536.0 * 4294967296.0) {
+  const int64_t ticks = FloorToInt(double(s.FrameTime) / kTickMicroseconds);
+  if (ticks < 0 || ticks >= int64_t(65536) * 4294967296) {
     FailWrite(s, "frame " + Grouped(s.FramesWritten - s.NonDataFrames) + ": time " +
                      Grouped(s.FrameTime) + " microseconds lies outside a LAN900 tick count");
     return;
@@ -239,17 +240,20 @@ void WriteLan900Frame(Conversion& c) {
     w.inPage = 0;
   }
   const uint64_t t = uint64_t(ticks);
-  uint8_t h[kRecordHeaderSize + 2] = {};
-  h[0] = kFrameRecord;
-  h[1] = ethernet ? kMediaEthernet : kMediaTokenRing;
-  PutLE16(h + 2, uint16_t(body));
-  if (s.FrameFlags & Flag::CrcError) h[4] |= kErrorCrc;
-  if (s.FrameFlags & Flag::AlignmentError) h[4] |= kErrorAlignment;
-  PutLE32(h + 5, uint32_t(t / 65536));
-  PutLE16(h + 9, uint16_t(t % 65536));
-  PutLE16(h + 12, uint16_t(s.FrameLength));
-  c.target->write(h, sizeof h);
-  c.target->write(s.FrameData.data(), size_t(bytes));
+  uint8_t errors = 0;
+  if (s.FrameFlags & Flag::CrcError) errors |= kErrorCrc;
+  if (s.FrameFlags & Flag::AlignmentError) errors |= kErrorAlignment;
+  WriteRecord(*c.target, size_t(kRecordHeaderSize + 2 + bytes), w.aside.data(), [&](uint8_t* h) {
+    h[0] = kFrameRecord;
+    h[1] = ethernet ? kMediaEthernet : kMediaTokenRing;
+    PutLE16(h + 2, uint16_t(body));
+    h[4] = errors;
+    PutLE32(h + 5, uint32_t(t / 65536));
+    PutLE16(h + 9, uint16_t(t % 65536));
+    h[11] = 0;
+    PutLE16(h + 12, uint16_t(s.FrameLength));
+    std::memcpy(h + kRecordHeaderSize + 2, s.FrameData.data(), size_t(bytes));
+  });
   w.used += kRecordHeaderSize + body;
   ++w.inPage;
   w.table[size_t(w.page - 1)] = w.inPage;

@@ -48,6 +48,29 @@ TEST(FileTarget, MixedWriteSizesAndAHeaderRewrite) {
   EXPECT_EQ(testkit::ReadFileBytes(dir.path("out.bin")), expected);
 }
 
+// Records laid out in place in the block being filled, and aside where the
+// block has too little room left (a memory target keeps no block at all):
+// the file holds them in order, whichever way each went.
+TEST(FileTarget, RecordsLaidOutInPlaceOrAside) {
+  TempDir dir;
+  auto target = CreateFileTarget(dir.path("records.bin"));
+  ASSERT_TRUE(target);
+  MemoryTarget memory;
+  std::vector<uint8_t> expected, aside(5000);
+  uint8_t seed = 7;
+  while (expected.size() < 3 * kBlock) {
+    const std::vector<uint8_t> record = Pattern(60 + expected.size() % 4001, seed++);
+    const auto layOut = [&](uint8_t* p) { std::memcpy(p, record.data(), record.size()); };
+    ASSERT_TRUE(WriteRecord(*target, record.size(), aside.data(), layOut));
+    ASSERT_TRUE(WriteRecord(memory, record.size(), aside.data(), layOut));
+    expected.insert(expected.end(), record.begin(), record.end());
+    ASSERT_EQ(target->position(), int64_t(expected.size()));
+  }
+  ASSERT_TRUE(target->close());
+  EXPECT_EQ(testkit::ReadFileBytes(dir.path("records.bin")), expected);
+  EXPECT_EQ(memory.bytes(), expected);
+}
+
 // A device that is always full: the failure carries the path and the
 // system's reason, and every later write fails too, however small.
 TEST(FileTarget, AFailureSticks) {

@@ -29,6 +29,29 @@ TEST(RoundedDiv, AgreesWithRoundingTheQuotient) {
   EXPECT_EQ(RoundedDiv(INT64_MIN, 2), INT64_MIN / 2);
 }
 
+// The library-free rounding of PC-timer quotients: exactly std::llround and
+// std::floor on halves, next to them, on both sides of zero and for large
+// values; saturated beyond the 64-bit range.
+TEST(RoundHalfAway, AgreesWithTheLibrary) {
+  std::vector<double> xs = {0.0, -0.0, 0.5, -0.5, 1.5, -1.5, 2.5, 0.49999999999999994,
+                            -0.49999999999999994, 0x1p52 + 1, -0x1p52 - 1, 0x1p62, -0x1p62,
+                            4503599627370495.5, -4503599627370495.5, 0x1p48 - 0.5};
+  for (int64_t n = -3000; n <= 3000; ++n) {
+    xs.push_back(double(n) / TimeUnits::PcTimerTickMicroseconds);
+    xs.push_back(double(n) * TimeUnits::PcTimerTickMicroseconds);
+    xs.push_back(std::nextafter(double(n) + 0.5, 0.0));
+  }
+  for (double x : xs) {
+    ASSERT_EQ(RoundHalfAway(x), std::llround(x)) << x;
+    ASSERT_EQ(FloorToInt(x), int64_t(std::floor(x))) << x;
+  }
+  EXPECT_EQ(RoundHalfAway(1e19), INT64_MAX);
+  EXPECT_EQ(RoundHalfAway(-1e19), INT64_MIN);
+  EXPECT_EQ(FloorToInt(0x1p63), INT64_MAX);
+  EXPECT_EQ(FloorToInt(-0x1p63), INT64_MIN);
+  EXPECT_EQ(FloorToInt(-1e300), INT64_MIN);
+}
+
 TEST(Calendar, DatesRoundTripAndKnowTheirWeekday) {
   EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
   EXPECT_EQ(EncodeDate(1970, 1, 1), 25569.0);
