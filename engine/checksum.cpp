@@ -53,9 +53,9 @@ uint32_t UpdateCrc32(uint32_t crc, const uint8_t* data, size_t length) {
 
 #if defined(__x86_64__)
 // The same running CRC folded with carry-less multiplication, 64 bytes at a
-// time while 64 are left and then 16, and reduced to 32 bits (Barrett);
-// length is a multiple of 16 and at least 32. The constants are powers of x
-// modulo the polynomial, in the bit-reflected order of the CRC.
+// time while 64 are left and then 16, then the last 1 to 15 bytes, and
+// reduced to 32 bits (Barrett); length is at least 32. The constants are
+// powers of x modulo the polynomial, in the bit-reflected order of the CRC.
 #define MORPH_CARRYLESS __attribute__((target("pclmul,sse4.1")))
 inline __m128i Load128(const uint8_t* at) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
@@ -88,6 +88,21 @@ MORPH_CARRYLESS uint32_t FoldCrc32(uint32_t crc, const uint8_t* p, size_t length
     length -= 16;
   }
   for (; length >= 16; p += 16, length -= 16) x1 = _mm_xor_si128(fold(x1, k3k4), load(p));
+  if (length > 0) {
+    // The last 16 bytes of the run become one block: the folded bytes it
+    // leaves out are moved on by 16 bytes onto it (byte shifts by `length`).
+    alignas(16) static const uint8_t kShifts[48] = {
+        0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+        0x80, 0x80, 0x80, 0x80, 0,    1,    2,    3,    4,    5,    6,    7,
+        8,    9,    10,   11,   12,   13,   14,   15,   0x80, 0x80, 0x80, 0x80,
+        0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
+    const __m128i up = load(kShifts + length);         // bytes move up by 16 - length
+    const __m128i down = load(kShifts + 16 + length);  // bytes move down by length
+    const __m128i ahead = _mm_shuffle_epi8(x1, up);
+    // The folded bytes that stay, then the run's last `length` bytes.
+    const __m128i last = _mm_blendv_epi8(load(p + length - 16), _mm_shuffle_epi8(x1, down), up);
+    x1 = _mm_xor_si128(fold(ahead, k3k4), last);
+  }
   // 128 bits to 64, then to 32, then the Barrett reduction.
   x1 = _mm_xor_si128(_mm_clmulepi64_si128(x1, k3k4, 0x10), _mm_srli_si128(x1, 8));
   const __m128i mask32 = _mm_set_epi32(0, 0, 0, -1);
@@ -113,14 +128,8 @@ const bool kHaveCarrylessMultiply = [] {
 uint32_t Crc32(const uint8_t* data, size_t length) {
   uint32_t crc = 0xFFFFFFFFu;
 #if defined(__x86_64__)
-  // Runs of 32 bytes and more (every whole frame) fold 16 bytes per step;
-  // the tables take what is left.
-  if (length >= 32 && kHaveCarrylessMultiply) {
-    const size_t folded = length & ~size_t(15);
-    crc = FoldCrc32(crc, data, folded);
-    data += folded;
-    length -= folded;
-  }
+  // Runs of 32 bytes and more (every whole frame) fold 16 bytes per step.
+  if (length >= 32 && kHaveCarrylessMultiply) return ~FoldCrc32(crc, data, length);
 #endif
   return ~UpdateCrc32(crc, data, length);
 }
@@ -148,11 +157,7 @@ uint16_t FrameCrc16(const uint8_t* data, int32_t length) {
 
 void ComputeEthernetFcs(ConversionState& s) {
   s.FrameFcs = (s.FrameFlags & Flag::Bad) ? 0 : FrameCrc32(s.FrameData.data(), s.FrameLength - 4);
-  uint8_t* fcs = s.FrameData.data() + s.FrameLength - 4;
-  fcs[0] = uint8_t(s.FrameFcs);
-  fcs[1] = uint8_t(s.FrameFcs >> 8);
-  fcs[2] = uint8_t(s.FrameFcs >> 16);
-  fcs[3] = uint8_t(s.FrameFcs >> 24);
+  PutLE32(s.FrameData.data() + s.FrameLength - 4, s.FrameFcs);
 }
 
 void ZeroFrameBytes(ConversionState& s, int32_t from, int32_t to) {
