@@ -22,12 +22,12 @@ namespace {
 constexpr int kFileHeaderSize = 24;
 constexpr int kRecordHeaderSize = 16;
 constexpr int32_t kMaxCapturedLength = 65535;
-constexpr ptrdiff_t kReadAhead = 4096;
 
 struct PcapReaderContext : FormatContext {
   bool nanoseconds = false;
   bool plainRecords = false;  // a record is its 16-byte header and the frame
   bool started = false;       // the first record fixed the trace date
+  ReadAhead readAhead;
   int64_t record = 0;    // records read, for failure details
   UnixFrameClock clock;
 };
@@ -99,6 +99,7 @@ bool TakeRecordInHand(ConversionState& s, SourceStream& in, PcapReaderContext& r
     return false;
   std::memcpy(s.FrameData.data(), p + kRecordHeaderSize, h.captured);
   in.consume(kRecordHeaderSize + size_t(h.captured));
+  r.readAhead(in.inHand(), in.inHand() + in.inHandSize());
   ++r.record;
   ShapeRecord(s, r, h);
   return true;
@@ -185,9 +186,6 @@ void CopyUnchangedRecords(Conversion& c, PcapReaderContext& r) {
   const uint8_t* const start = in.inHand();
   const uint8_t* const end = start + in.inHandSize();
   const uint8_t* p = start;
-  // Each record header lies in memory not yet read: the lines ahead are
-  // asked for early, so the walk from header to header does not wait on each.
-  const uint8_t* asked = p;
   int32_t largest = 0;
   bool more = true;
   while (more && ReadOn(s, false)) {
@@ -210,9 +208,7 @@ void CopyUnchangedRecords(Conversion& c, PcapReaderContext& r) {
       }
       largest = std::max(largest, int32_t(captured));
       p += kRecordHeaderSize + captured;
-      for (const uint8_t* until = p + std::min<ptrdiff_t>(kReadAhead, end - p); asked < until;
-           asked += 64)
-        __builtin_prefetch(asked);
+      r.readAhead(p, end);
     }
     in.consume(size_t(p - in.inHand()));  // the progress display follows
     c.PassUnchangedFrames(batch);
