@@ -251,7 +251,7 @@ RecordOutcome ReadTaggedRecord(Conversion& c, TaggedCarry& carry) {
   uint32_t linkCode = 0, direction = 0;
   uint8_t entry[kTagEntrySize];
   for (bool first = true;; first = false) {
-    const size_t got = in.read(entry, sizeof entry);
+    const size_t got = in.fetch(entry, sizeof entry);
     if (got == 0 && first && !in.failed()) return RecordOutcome::End;
     if (got != sizeof entry) return RecordOutcome::Error;
     const uint16_t tag = GetLE16(entry);
