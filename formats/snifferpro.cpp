@@ -191,16 +191,18 @@ bool ReadRecord(Conversion& c, SnifferProReader& r) {
   SourceStream& in = *c.source;
   uint8_t record[kRecordHeaderBytes + kExtendedExtraBytes];
   const size_t headerBytes = kRecordHeaderBytes + (r.extended ? kExtendedExtraBytes : 0);
-  const int64_t at = in.position();
-  const size_t got = in.read(record, headerBytes);
+  const size_t got = in.fetch(record, headerBytes);
   if (got == 0 && !in.failed()) {
     s.EndOfSource = true;
     return false;
   }
+  // Where the record began, put into words only when it is cut short.
+  const auto at = [&](size_t read) {
+    return AtRecord(s.FramesRead + 1, in.position() - int64_t(read));
+  };
   // A record cut short is a read error; the frames before it stay written.
   if (got != headerBytes) {
-    FailRead(s, in.failed() ? in.errorText()
-                            : AtRecord(s.FramesRead + 1, at) + "record header cut short");
+    FailRead(s, in.failed() ? in.errorText() : at(got) + "record header cut short");
     return false;
   }
   s.FrameFlags = 0;
@@ -208,13 +210,14 @@ bool ReadRecord(Conversion& c, SnifferProReader& r) {
   s.FrameTime = FrameTimeOf(s, r, GetLE64(record));
   const int32_t captured = GetLE16(record + 10);
   SetLengths(s, r, GetLE16(record + 8), captured);
-  if (!in.readExact(s.FrameData.data(), size_t(captured))) {
+  const size_t gotFrame = in.fetch(s.FrameData.data(), size_t(captured));
+  if (gotFrame != size_t(captured)) {
     FailRead(s, in.failed() ? in.errorText()
-                            : AtRecord(s.FramesRead + 1, at) + "frame cut short: " +
+                            : at(headerBytes + gotFrame) + "frame cut short: " +
                                   Grouped(captured) + " bytes stated");
     return false;
   }
-  ZeroFrameBytes(s, captured, s.StoredLength);  // FCS or CRC slots are computed, not stale
+  ZeroFrameTail(s, captured, s.StoredLength);  // FCS or CRC slots are computed, not stale
   if (s.WanProtocol != Wan::NotKnown && captured > 0 && s.FrameData[0] == 0xFF)
     s.WanProtocol = Wan::Ppp;
   StoreChecksum(s);

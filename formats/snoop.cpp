@@ -210,7 +210,8 @@ void WriteSnoopFrame(Conversion& c) {
   PutBE32(h + 20, uint32_t(when.microseconds));
   c.target->write(h, sizeof h);
   c.target->write(s.FrameData.data(), size_t(included));
-  c.target->writeZeros(padded - kSnoopRecordHeaderSize - uint32_t(included));
+  const uint32_t padding = padded - kSnoopRecordHeaderSize - uint32_t(included);
+  if (padding != 0) c.target->writeZeros(padding);
   if (!trailer) return;
 
   const int32_t frameNumber = s.FramesWritten - s.NonDataFrames;
