@@ -631,19 +631,22 @@ void WritePcapngFrame(Conversion& c) {
   PutLE32(head + 16, uint32_t(units));
   PutLE32(head + 20, captured);
   PutLE32(head + 24, original);
-  uint8_t tail[3 + 12 + 4] = {};
-  size_t n = padding;
-  if (flags != 0) {
-    PutLE16(tail + n, kPacketFlags);
-    PutLE16(tail + n + 2, 4);
-    PutLE32(tail + n + 4, flags);
-    n += 12;  // the end of options stays zero
-  }
-  PutLE32(tail + n, total);
-  n += 4;
-  c.target->write(head, sizeof head);
-  c.target->write(s.FrameData.data(), captured);
-  c.target->write(tail, n);
+  // Padding, the packet flags option with the end of options, the trailing
+  // length: written apart, each of a constant size, as most frames need the
+  // last alone.
+  static constexpr uint8_t kZeros[3] = {};
+  uint8_t options[12] = {};
+  PutLE16(options, kPacketFlags);
+  PutLE16(options + 2, 4);
+  PutLE32(options + 4, flags);
+  uint8_t trailing[4];
+  PutLE32(trailing, total);
+  TargetStream& out = *c.target;
+  out.write(head, sizeof head);
+  out.write(s.FrameData.data(), captured);
+  if (padding != 0) out.write(kZeros, padding);
+  if (flags != 0) out.write(options, sizeof options);
+  out.write(trailing, sizeof trailing);
 }
 
 // ---------------------------------------------------------------- registry
