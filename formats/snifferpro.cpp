@@ -306,6 +306,12 @@ SnifferTopologyInfo SnifferProTopology(const uint8_t* header, size_t size) {
   return info;
 }
 
+namespace {
+struct SnifferProWriter : FormatContext {
+  uint64_t end = 0;  // where the target ends: the header and the records so far
+};
+}  // namespace
+
 void WriteSnifferProHeader(Conversion& c, int32_t count) {
   ConversionState& s = c.state;
   ComputeWriterTimeBase(s);
@@ -334,10 +340,12 @@ void WriteSnifferProHeader(Conversion& c, int32_t count) {
   }
   c.target->seek(0);
   c.target->write(h, sizeof h);
+  c.WriterContext<SnifferProWriter>().end = uint64_t(c.target->position());
 }
 
 void WriteSnifferProFrame(Conversion& c) {
   const ConversionState& s = c.state;
+  SnifferProWriter& w = c.WriterContext<SnifferProWriter>();
   const bool lanWithFcs = s.TraceTopology == Topo::Ethernet;
   int32_t trailer = 0;  // FCS or CRC bytes the format does not count
   if (lanWithFcs) trailer = 4;
@@ -357,7 +365,7 @@ void WriteSnifferProFrame(Conversion& c) {
                              : uint64_t(micros);
 
   // The header states where the records end in 32 bits.
-  const uint64_t end = uint64_t(c.target->position()) + kRecordHeaderBytes + kExtendedExtraBytes + uint64_t(captured);
+  const uint64_t end = w.end + kRecordHeaderBytes + kExtendedExtraBytes + uint64_t(captured);
   if (!c.RoomForFrame(end)) return;
   uint8_t record[kRecordHeaderBytes + kExtendedExtraBytes] = {};
   PutLE64(record, stamp);
@@ -379,6 +387,7 @@ void WriteSnifferProFrame(Conversion& c) {
   }
   c.target->write(record, sizeof record);
   c.target->write(s.FrameData.data(), size_t(captured));
+  w.end = end;
 }
 
 void FinishSnifferPro(Conversion& c, int32_t framesWritten) {
