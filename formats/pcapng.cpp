@@ -102,7 +102,9 @@ class BlockReader {
   explicit BlockReader(SourceStream& in) : in_(in) {}
 
   // The next block; a packet's bytes land in `data` (room for 65,535 bytes).
-  BlockKind next(uint8_t* data, Packet& packet);
+  BlockKind next(uint8_t* data, Packet& packet) {
+    return takeSoundPacket(data, packet) ? BlockKind::Packet : nextBlock(data, packet);
+  }
   // Sets `error` to what is wrong with the current block; returns false.
   bool fail(const std::string& what);
 
@@ -127,6 +129,7 @@ class BlockReader {
   bool readInterface();
   bool readPacket(uint32_t type, uint8_t* data, Packet& packet);
   bool takeSoundPacket(uint8_t* data, Packet& packet);
+  BlockKind nextBlock(uint8_t* data, Packet& packet);
 
   SourceStream& in_;
   int64_t offset_ = 0;       // of the next byte
@@ -218,8 +221,7 @@ bool BlockReader::takeSoundPacket(uint8_t* data, Packet& packet) {
   return true;
 }
 
-BlockKind BlockReader::next(uint8_t* data, Packet& packet) {
-  if (takeSoundPacket(data, packet)) return BlockKind::Packet;
+BlockKind BlockReader::nextBlock(uint8_t* data, Packet& packet) {
   blockOffset_ = offset_;
   inPacket_ = false;
   uint8_t head[kBlockHeadBytes + 4];
