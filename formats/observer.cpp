@@ -44,7 +44,6 @@ struct WriterContext : FormatContext {
   int64_t end = 0;  // where the target ends: the header and the records so far
   bool haveLast = false;
   int64_t lastOffset = 0;
-  uint8_t lastHeader[kPacketHeaderSize] = {};
 };
 
 void ReadHeaderStep(Conversion& c) {
@@ -285,7 +284,6 @@ void WriteObserverFrame(Conversion& c) {
   PutLE32(h + 32, errors);
   PutLE32(h + 36, uint32_t(millis));
   PutLE32(h + 40, uint32_t(data));
-  std::memcpy(w.lastHeader, h, sizeof h);
   w.lastOffset = offset;
   w.haveLast = true;
   c.target->write(h, sizeof h);
@@ -306,9 +304,9 @@ void FinishObserver(Conversion& c, int32_t /*framesWritten*/) {
   if (c.state.HeaderPending) return;  // nothing was written
   const int64_t end = c.target->position();
   if (w.haveLast) {
-    PutLE32(w.lastHeader + 12, 0);  // the last record ends the chain
-    c.target->seek(w.lastOffset);
-    c.target->write(w.lastHeader, sizeof w.lastHeader);
+    const uint8_t none[4] = {};  // the last record's next offset: it ends the chain
+    c.target->seek(w.lastOffset + 12);
+    c.target->write(none, sizeof none);
   }
   WriteFileHeader(c, uint32_t(end));
 }
