@@ -286,15 +286,16 @@ void WriteObserverFrame(Conversion& c) {
   PutLE32(h + 40, uint32_t(data));
   w.lastOffset = offset;
   w.haveLast = true;
-  c.target->write(h, sizeof h);
   if (wireless) {
     const uint8_t radio[kRadioHeaderSize] = {
         0, 0, s.WirelessDataRate, s.WirelessChannel,
         s.WirelessNoise != 0 ? s.WirelessNoise : s.WirelessSignal, s.WirelessSignal, 0, 0};
-    c.target->write(radio, sizeof radio);
+    c.target->write(h, sizeof h);
+    c.target->writeRecord(radio, sizeof radio, s.FrameData.data(), size_t(data));
+  } else {
+    c.target->writeRecord(h, sizeof h, s.FrameData.data(), size_t(data));
   }
   const uint8_t zeros[4] = {};
-  c.target->write(s.FrameData.data(), size_t(data));
   c.target->write(zeros, sizeof zeros);
   w.end = next;
 }

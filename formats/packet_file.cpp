@@ -320,11 +320,10 @@ void WritePacketFileFrame(Conversion& c) {
     h[kV7RecordSize + 1] = s.WirelessChannel;
     h[kV7RecordSize + 2] = s.WirelessSignal;
     h[kV7RecordSize + 3] = s.WirelessNoise;
-    out.write(h, kV7RecordSize + kRadioBytes);
+    out.writeRecord(h, kV7RecordSize + kRadioBytes, s.FrameData.data(), size_t(count - radio));
   } else {
-    out.write(h, kV7RecordSize);
+    out.writeRecord(h, kV7RecordSize, s.FrameData.data(), size_t(count));
   }
-  out.write(s.FrameData.data(), size_t(count - radio));
   if (count % 2 == 1) out.writeZeros(1);
   w.end = end;
 }

@@ -385,8 +385,7 @@ void WriteSnifferProFrame(Conversion& c) {
     if (s.WanProtocol == Wan::Isdn) media |= kMediaIsdn;
     PutLE32(record + 24, media);
   }
-  c.target->write(record, sizeof record);
-  c.target->write(s.FrameData.data(), size_t(captured));
+  c.target->writeRecord(record, sizeof record, s.FrameData.data(), size_t(captured));
   w.end = end;
 }
 
