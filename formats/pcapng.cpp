@@ -446,10 +446,12 @@ bool SetPacketTime(ConversionState& s, PcapngReaderContext& r, const Interface& 
 // Lengths, bytes and FCS of the current frame from a packet of interface i.
 void ShapePacket(ConversionState& s, const Interface& i, const Packet& p) {
   s.FrameFlags = 0;
-  if ((p.flags & kDirectionMask) == kInbound) s.FrameFlags |= Flag::Direction1;
-  if ((p.flags & kDirectionMask) == kOutbound) s.FrameFlags |= Flag::Direction2;
-  if (p.flags & kCrcErrorBit) s.FrameFlags |= Flag::CrcError;
-  if (p.flags & kUnalignedBit) s.FrameFlags |= Flag::AlignmentError;
+  if (p.flags != 0) {  // most packets state none
+    if ((p.flags & kDirectionMask) == kInbound) s.FrameFlags |= Flag::Direction1;
+    if ((p.flags & kDirectionMask) == kOutbound) s.FrameFlags |= Flag::Direction2;
+    if (p.flags & kCrcErrorBit) s.FrameFlags |= Flag::CrcError;
+    if (p.flags & kUnalignedBit) s.FrameFlags |= Flag::AlignmentError;
+  }
   uint32_t fcs = p.flags >> kFcsLengthShift & kFcsLengthMask;
   if (fcs == 0) fcs = i.fcsLength;
   const uint32_t wire = std::max(p.captured, p.original);
