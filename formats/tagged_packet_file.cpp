@@ -205,7 +205,7 @@ void SetTaggedFrameTime(ConversionState& s, TaggedCarry& carry) {
     carry.started = true;
     StartTraceAtUnixTime(s, seconds);
   }
-  s.FrameTime = FrameTimeFromUnix(s, seconds, micros % 1000000);
+  s.FrameTime = carry.clock(s, seconds, micros % 1000000);
 }
 
 }  // namespace
