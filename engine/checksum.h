@@ -2,6 +2,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "engine/state.h"
 
@@ -42,6 +43,14 @@ inline void StoreEthernetFcs(ConversionState& s) {
 }
 // Zeroes FrameData[from, to): padding never carries bytes of earlier frames.
 void ZeroFrameBytes(ConversionState& s, int32_t from, int32_t to);
+// ZeroFrameBytes without a call for what readers clear in nearly every frame:
+// nothing, or the four bytes of an FCS slot.
+inline void ZeroFrameTail(ConversionState& s, int32_t from, int32_t to) {
+  if (to - from == 4 && from >= 0 && to <= FrameBufferBytes)
+    std::memset(s.FrameData.data() + from, 0, 4);
+  else if (to > from)
+    ZeroFrameBytes(s, from, to);
+}
 // The media bytes of an 802.11 frame whose source carries none.
 void SetDefaultWirelessMedia(ConversionState& s);
 

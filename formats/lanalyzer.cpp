@@ -39,6 +39,7 @@ struct ReaderContext : FormatContext {
   int64_t oldest = -1, continueAt = -1, wrapAt = -1;
   bool wrapped = false;
   bool noFrames = false;
+  int64_t at = 0;  // where the next record starts: the stream's position
 };
 
 struct WriterContext : FormatContext {
@@ -93,13 +94,14 @@ void ReadHeaderStep(Conversion& c) {
 // After a record: a cyclic trace goes on at the start of its ring once it
 // reaches the wrap point, and only once.
 void FollowRing(Conversion& c, ReaderContext& r) {
-  if (!r.cyclic || c.source->position() != r.wrapAt) return;
+  if (!r.cyclic || r.at != r.wrapAt) return;
   if (r.wrapped) {
     c.state.EndOfSource = true;
     return;
   }
   r.wrapped = true;
   c.source->seek(r.continueAt);
+  r.at = c.source->position();
 }
 
 // Fills the current frame from the next frame record; other records are
@@ -109,7 +111,7 @@ bool ReadFrameRecord(Conversion& c, ReaderContext& r) {
   SourceStream& in = *c.source;
   for (;;) {
     if (s.EndOfSource) return false;
-    const int64_t at = in.position();
+    const int64_t at = r.at;
     // A ring read all the way round ends where it began.
     if (r.cyclic && r.wrapped && at == r.oldest) {
       s.EndOfSource = true;
@@ -131,6 +133,7 @@ bool ReadFrameRecord(Conversion& c, ReaderContext& r) {
         FailRead(s, AtOffset(at) + "record of " + Grouped(length) + " bytes runs past the file");
         return false;
       }
+      r.at = at + kRecordHeaderSize + length;
       FollowRing(c, r);
       continue;
     }
@@ -146,6 +149,7 @@ bool ReadFrameRecord(Conversion& c, ReaderContext& r) {
       FailRead(s, AtRecord(record, at) + "frame record cut short");
       return false;
     }
+    r.at = at + kRecordHeaderSize + length;
     FollowRing(c, r);
 
     const bool ethernet = s.TraceTopology == Topo::Ethernet;
@@ -171,6 +175,7 @@ void ReadFrames(Conversion& c, bool singleFrame) {
   ConversionState& s = c.state;
   ReaderContext& r = c.ReaderContext<ReaderContext>();
   if (r.noFrames) s.EndOfSource = true;
+  r.at = c.source->position();
   while (!s.EndOfSource) {
     if (!ReadFrameRecord(c, r)) break;
     s.WriteFailed = c.ProcessFrame();
@@ -332,8 +337,7 @@ void WriteLanalyzerFrame(Conversion& c) {
   PutLE16(b + 12, uint16_t(counter >> 32));
   PutLE32(b + 14, uint32_t(number));
   PutLE16(b + 18, w.previousRecordLength);
-  c.target->write(r, sizeof r);
-  c.target->write(s.FrameData.data(), size_t(n));
+  c.target->writeRecord(r, sizeof r, s.FrameData.data(), size_t(n));
   w.previousRecordLength = uint16_t(n + kFrameHeaderSize);
 }
 

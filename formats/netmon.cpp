@@ -49,13 +49,26 @@ struct NetMonReaderContext : FormatContext {
   uint32_t tableOffset = 0;
   std::vector<uint32_t> table;
   size_t next = 0;
+  int64_t fileSize = -1;
+  int64_t recordEnd = -1;  // where the stream stands after the last record read; -1 unknown
 };
+
+// Moves the stream to a record: records mostly follow one another, so the
+// bytes in hand are passed over rather than sought past.
+bool MoveTo(SourceStream& in, int64_t position, uint32_t entry) {
+  if (position >= 0 && entry >= position && uint64_t(entry - position) <= in.inHandSize()) {
+    in.consume(size_t(entry - position));
+    return true;
+  }
+  return in.seek(entry);
+}
 
 struct NetMonWriterContext : FormatContext {
   SpillBuffer offsets;  // NetMon_frame_index_entry: one record offset per frame, little-endian
   int64_t startTime = 0;          // FrameTime of the start time written in the header
   uint16_t macType = 0;           // fixed at the first frame (the topology may change per frame)
   uint32_t tableOffset = 0, commentOffset = 0, commentLength = 0;
+  uint64_t end = 0;  // where the target ends: the header and the records so far
 };
 
 bool IsVersion2Target(AnalyzerType type) { return type == Analyzer::NetMon2; }
@@ -115,14 +128,19 @@ bool ReadRecord(Conversion& c, NetMonReaderContext& r) {
   // The place of a failure, put into words only when one happens.
   const auto at = [&] { return AtRecord(int64_t(r.next), entry); };
   const int headerSize = r.version2 ? kRecordHeaderV2 : kRecordHeaderV1;
-  const int64_t fileSize = in.size();
   // Entries are unsigned: files of 2 to 4 GiB place records beyond 2^31.
-  if (fileSize >= 0 && int64_t(entry) + headerSize > fileSize) {
+  if (r.fileSize >= 0 && int64_t(entry) + headerSize > r.fileSize) {
     FailRead(s, at() + "frame table entry points outside the file");
     return false;
   }
+  const int64_t position = r.recordEnd;
+  r.recordEnd = -1;
   uint8_t h[kRecordHeaderV2];
-  if (!in.seek(entry) || !in.readExact(h, size_t(headerSize))) {
+  // Either size is a constant: the copy needs no call.
+  const auto readHeader = [&] {
+    return r.version2 ? in.readExact(h, kRecordHeaderV2) : in.readExact(h, kRecordHeaderV1);
+  };
+  if (!MoveTo(in, position, entry) || !readHeader()) {
     FailRead(s, in.failed() ? in.errorText() : at() + "record header cut short");
     return false;
   }
@@ -153,6 +171,7 @@ bool ReadRecord(Conversion& c, NetMonReaderContext& r) {
     FailRead(s, in.failed() ? in.errorText() : at() + "frame cut short");
     return false;
   }
+  r.recordEnd = int64_t(entry) + headerSize + captured;
   s.FrameFlags = 0;
   s.FrameTime = r.version2 ? r.startMillis * 1000 + time : (time + r.startMillis) * 1000;
 
@@ -175,14 +194,15 @@ bool ReadRecord(Conversion& c, NetMonReaderContext& r) {
 void ReadFrames(Conversion& c, bool singleFrame) {
   ConversionState& s = c.state;
   NetMonReaderContext& r = c.ReaderContext<NetMonReaderContext>();
-  const int64_t fileSize = c.source->size();
+  const int64_t fileSize = r.fileSize = c.source->size();
+  r.recordEnd = -1;
   do {
     if (r.next >= r.table.size()) {
       s.EndOfSource = true;
       break;
     }
     if (!ReadRecord(c, r)) break;
-    const int64_t position = c.source->position();
+    const int64_t position = r.recordEnd;
     if (position > int64_t(r.tableOffset) + 4) {
       // A record that runs into the frame table is counted but not passed on.
       ++s.FramesRead;
@@ -287,6 +307,7 @@ void WriteNetMonHeader(Conversion& c, int32_t /*frameNumber*/) {
   w.startTime = FloorDiv(c.state.FirstFrameTime, 1000) * 1000;
   w.macType = MacType(c.state.TraceTopology);
   WriteHeader(c, c.state.FramesWritten - c.state.NonDataFrames);
+  w.end = uint64_t(c.target->position());
 }
 
 void WriteNetMonFrame(Conversion& c) {
@@ -300,31 +321,31 @@ void WriteNetMonFrame(Conversion& c) {
                                : std::clamp(s.StoredLength, 0, frameLength);
   // The frame table and comment follow the records, all at 32-bit offsets.
   constexpr uint64_t kCommentRoom = 256;
-  const uint64_t end = uint64_t(c.target->position()) + kRecordHeaderV2 + uint64_t(captured) +
-                       w.offsets.size() + 4 + kCommentRoom;
+  const uint64_t end = w.end + kRecordHeaderV2 + uint64_t(captured) + w.offsets.size() + 4 +
+                       kCommentRoom;
   if (!c.RoomForFrame(end)) return;
   uint8_t offset[4];
-  PutLE32(offset, uint32_t(c.target->position()));
+  PutLE32(offset, uint32_t(w.end));
   if (!w.offsets.append(offset, sizeof offset)) {
     FailWrite(s, w.offsets.errorText());
     return;
   }
   const int64_t sinceStart = s.FrameTime - w.startTime;
   uint8_t h[kRecordHeaderV2];
-  int headerSize;
   if (IsVersion2Target(s.TargetAnalyzer)) {
     PutLE64(h, uint64_t(sinceStart));
     PutLE32(h + 8, uint32_t(frameLength));
     PutLE32(h + 12, uint32_t(captured));
-    headerSize = kRecordHeaderV2;
+    c.target->writeRecord(h, kRecordHeaderV2, s.FrameData.data(), size_t(captured));
+    w.end += kRecordHeaderV2;
   } else {
     PutLE32(h, uint32_t(RoundedDiv(sinceStart, 1000)));
     PutLE16(h + 4, uint16_t(frameLength));
     PutLE16(h + 6, uint16_t(captured));
-    headerSize = kRecordHeaderV1;
+    c.target->writeRecord(h, kRecordHeaderV1, s.FrameData.data(), size_t(captured));
+    w.end += kRecordHeaderV1;
   }
-  c.target->write(h, size_t(headerSize));
-  c.target->write(s.FrameData.data(), size_t(captured));
+  w.end += uint64_t(captured);
 }
 
 void FinishNetMon(Conversion& c, int32_t framesWritten) {

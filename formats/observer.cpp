@@ -41,9 +41,9 @@ struct ReaderContext : FormatContext {
 };
 
 struct WriterContext : FormatContext {
+  int64_t end = 0;  // where the target ends: the header and the records so far
   bool haveLast = false;
   int64_t lastOffset = 0;
-  uint8_t lastHeader[kPacketHeaderSize] = {};
 };
 
 void ReadHeaderStep(Conversion& c) {
@@ -81,15 +81,15 @@ void SetLengths(ConversionState& s, int major, int32_t d, int32_t o) {
   }
 }
 
-// Fills the current frame from the record at the stream position and returns
-// the next record's offset through `next`. False at the end or on a failure.
-bool ReadRecord(Conversion& c, ReaderContext& r, int64_t& next) {
+// Fills the current frame from the record at the stream position `at` and
+// returns the next record's offset through `next`, where the record's bytes
+// end through `end`. False at the end or on a failure.
+bool ReadRecord(Conversion& c, ReaderContext& r, int64_t at, int64_t& next, int64_t& end) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
-  const int64_t at = in.position();
   const int64_t record = s.FramesRead + 1;
   uint8_t h[kPacketHeaderSize];
-  const size_t got = in.read(h, sizeof h);
+  const size_t got = in.fetch(h, sizeof h);
   if (got == 0 && !in.failed()) {
     s.EndOfSource = true;
     return false;
@@ -125,6 +125,7 @@ bool ReadRecord(Conversion& c, ReaderContext& r, int64_t& next) {
     FailRead(s, AtRecord(record, at) + "frame data cut short");
     return false;
   }
+  end = at + int64_t(sizeof h + data) + (s.TraceTopology == Topo::Wireless ? kRadioHeaderSize : 0);
   s.FrameFlags = 0;
   if (errors & kErrorCrc) s.FrameFlags |= Flag::CrcError;
   if (errors & kErrorAlignment) s.FrameFlags |= Flag::AlignmentError;
@@ -146,11 +147,12 @@ bool ReadRecord(Conversion& c, ReaderContext& r, int64_t& next) {
 void ReadFrames(Conversion& c, bool singleFrame) {
   ConversionState& s = c.state;
   ReaderContext& r = c.ReaderContext<ReaderContext>();
-  const int64_t fileSize = c.source->size();
+  SourceStream& in = *c.source;
+  const int64_t fileSize = in.size();
+  int64_t at = in.position();
   do {
-    const int64_t at = c.source->position();
-    int64_t next = 0;
-    if (!ReadRecord(c, r, next)) break;
+    int64_t next = 0, end = 0;
+    if (!ReadRecord(c, r, at, next, end)) break;
     s.WriteFailed = c.ProcessFrame();
     if (s.WriteFailed || s.ReadError) break;
     if (next == 0 || (fileSize >= 0 && next >= fileSize)) {
@@ -158,9 +160,14 @@ void ReadFrames(Conversion& c, bool singleFrame) {
     } else if (next <= at) {
       FailRead(s, AtRecord(s.FramesRead, at) + "next record offset " + Grouped(next) +
                       " does not lie after the record");
-    } else if (!c.source->seek(next)) {
+    } else if (next >= end && uint64_t(next - end) <= in.inHandSize()) {
+      in.consume(size_t(next - end));  // the next record follows in the block in hand
+      at = next;
+    } else if (!in.seek(next)) {
       FailRead(s, AtRecord(s.FramesRead, at) + "next record offset " + Grouped(next) +
                       " cannot be reached");
+    } else {
+      at = next;
     }
   } while (ReadOn(s, singleFrame));
   s.FramesReadTotal = s.FramesRead;
@@ -237,7 +244,10 @@ Topology ObserverTopology(TopologyInput& t) {
   }
 }
 
-void WriteObserverHeader(Conversion& c, int32_t /*frameNumber*/) { WriteFileHeader(c, 0); }
+void WriteObserverHeader(Conversion& c, int32_t /*frameNumber*/) {
+  WriteFileHeader(c, 0);
+  c.WriterContext<WriterContext>().end = c.target->position();
+}
 
 void WriteObserverFrame(Conversion& c) {
   ConversionState& s = c.state;
@@ -255,7 +265,7 @@ void WriteObserverFrame(Conversion& c) {
   const int32_t data = s.TraceTopology == Topo::Ethernet
                            ? std::max(0, std::min(s.StoredLength, s.FrameLength - kEthernetFcs))
                            : std::max(0, s.StoredLength);
-  const int64_t offset = c.target->position();
+  const int64_t offset = w.end;
   const int64_t next = offset + kPacketHeaderSize + data + 4 + (wireless ? kRadioHeaderSize : 0);
   // Records are chained by 32-bit offsets and the header states the end.
   if (!c.RoomForFrame(uint64_t(next))) return;
@@ -274,18 +284,20 @@ void WriteObserverFrame(Conversion& c) {
   PutLE32(h + 32, errors);
   PutLE32(h + 36, uint32_t(millis));
   PutLE32(h + 40, uint32_t(data));
-  std::memcpy(w.lastHeader, h, sizeof h);
   w.lastOffset = offset;
   w.haveLast = true;
-  c.target->write(h, sizeof h);
   if (wireless) {
     const uint8_t radio[kRadioHeaderSize] = {
         0, 0, s.WirelessDataRate, s.WirelessChannel,
         s.WirelessNoise != 0 ? s.WirelessNoise : s.WirelessSignal, s.WirelessSignal, 0, 0};
-    c.target->write(radio, sizeof radio);
+    c.target->write(h, sizeof h);
+    c.target->writeRecord(radio, sizeof radio, s.FrameData.data(), size_t(data));
+  } else {
+    c.target->writeRecord(h, sizeof h, s.FrameData.data(), size_t(data));
   }
-  c.target->write(s.FrameData.data(), size_t(data));
-  c.target->writeZeros(4);
+  const uint8_t zeros[4] = {};
+  c.target->write(zeros, sizeof zeros);
+  w.end = next;
 }
 
 void FinishObserver(Conversion& c, int32_t /*framesWritten*/) {
@@ -293,9 +305,9 @@ void FinishObserver(Conversion& c, int32_t /*framesWritten*/) {
   if (c.state.HeaderPending) return;  // nothing was written
   const int64_t end = c.target->position();
   if (w.haveLast) {
-    PutLE32(w.lastHeader + 12, 0);  // the last record ends the chain
-    c.target->seek(w.lastOffset);
-    c.target->write(w.lastHeader, sizeof w.lastHeader);
+    const uint8_t none[4] = {};  // the last record's next offset: it ends the chain
+    c.target->seek(w.lastOffset + 12);
+    c.target->write(none, sizeof none);
   }
   WriteFileHeader(c, uint32_t(end));
 }

@@ -109,8 +109,8 @@ bool SetClassicFrameTime(ConversionState& s, PacketFileReader& r, uint64_t raw, 
 }
 
 // Reads n bytes; a record that ends early is an error, nothing at all is the clean end.
-RecordOutcome ReadPart(SourceStream& in, void* into, size_t n, bool recordStart) {
-  const size_t got = in.read(into, n);
+inline RecordOutcome ReadPart(SourceStream& in, void* into, size_t n, bool recordStart) {
+  const size_t got = in.fetch(into, n);
   if (got == n) return RecordOutcome::Frame;
   if (got == 0 && recordStart && !in.failed()) return RecordOutcome::End;
   return RecordOutcome::Error;
@@ -167,7 +167,7 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
   // Records start at even offsets; a pad byte missing at the very end is no loss.
   if (slice % 2 == 1) {
     uint8_t pad;
-    if (in.read(&pad, 1) != 1 && in.failed()) return RecordOutcome::Error;
+    if (in.fetch(&pad, 1) != 1 && in.failed()) return RecordOutcome::Error;
   }
   // A slice longer than the frame it is of keeps its bytes: the frame is at
   // least as long as what was stored of it. Beyond the largest frame the
@@ -215,6 +215,7 @@ struct PacketFileWriter : FormatContext {
   // Microseconds from 1904-01-01 to local midnight of the trace date. Unsigned:
   // a date beyond the 64-bit field wraps instead of overflowing.
   uint64_t epoch1904Base = 0;
+  uint64_t end = 0;  // where the target ends: the header and the records so far
 };
 
 int64_t DaysSince1904(double traceDate) {
@@ -272,6 +273,7 @@ void WritePacketFileHeader(Conversion& c, int32_t count) {
   h[32] = h[33] = wireless ? 1 : 0;  // version 1.1: the lowest accepted for wireless files
   PutBE32(h + 34, s.LineSpeed);
   if (c.target->seek(0)) c.target->write(h, sizeof h);
+  c.WriterContext<PacketFileWriter>().end = uint64_t(c.target->position());
 }
 
 void WritePacketFileFrame(Conversion& c) {
@@ -296,13 +298,15 @@ void WritePacketFileFrame(Conversion& c) {
   }
 
   // The header states where the records end in 32 bits.
-  const uint64_t end = uint64_t(c.target->position()) + kV7RecordSize + uint64_t(count) + uint64_t(count % 2);
+  PacketFileWriter& w = c.WriterContext<PacketFileWriter>();
+  const uint64_t end = w.end + kV7RecordSize + uint64_t(count) + uint64_t(count % 2);
   if (!c.RoomForFrame(end)) return;
-  uint8_t h[kV7RecordSize] = {};
+  // The record header and, for wireless frames, the radio bytes that follow it.
+  uint8_t h[kV7RecordSize + kRadioBytes] = {};
   PutBE16(h + 2, uint16_t(length));
   PutBE16(h + 4, uint16_t(slice));
   h[6] = PacketFlagsByte(c);
-  const uint64_t base = c.WriterContext<PacketFileWriter>().epoch1904Base;
+  const uint64_t base = w.epoch1904Base;
   if (s.FrameTime < 0 && uint64_t(-s.FrameTime) > base) {  // before 1904: no such stamp
     FailWrite(s, "frame " + Grouped(s.FramesWritten) + ": time before 1904 cannot be stored");
     return;
@@ -311,14 +315,17 @@ void WritePacketFileFrame(Conversion& c) {
   PutBE32(h + 8, uint32_t(stamp >> 32));
   PutBE32(h + 12, uint32_t(stamp));
   TargetStream& out = *c.target;
-  out.write(h, sizeof h);
   if (wireless) {
-    const uint8_t bytes[kRadioBytes] = {s.WirelessDataRate, s.WirelessChannel, s.WirelessSignal,
-                                        s.WirelessNoise};
-    out.write(bytes, sizeof bytes);
+    h[kV7RecordSize] = s.WirelessDataRate;
+    h[kV7RecordSize + 1] = s.WirelessChannel;
+    h[kV7RecordSize + 2] = s.WirelessSignal;
+    h[kV7RecordSize + 3] = s.WirelessNoise;
+    out.writeRecord(h, kV7RecordSize + kRadioBytes, s.FrameData.data(), size_t(count - radio));
+  } else {
+    out.writeRecord(h, kV7RecordSize, s.FrameData.data(), size_t(count));
   }
-  out.write(s.FrameData.data(), size_t(count - radio));
   if (count % 2 == 1) out.writeZeros(1);
+  w.end = end;
 }
 
 void FinishPacketFile(Conversion& c, int32_t framesWritten) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "engine/streams.h"
+#include "engine/timebase.h"
 
 namespace morph {
 
@@ -39,6 +40,7 @@ bool ReadTaggedHeader(SourceStream& in, PacketFileSummary& out, int64_t& packets
 struct TaggedCarry {
   uint32_t length = 0, timeLow = 0, timeHigh = 0, flagsAndStatus = 0;
   bool started = false;  // the first record of the pass has fixed the trace date
+  UnixFrameClock clock;
 };
 enum class RecordOutcome { Frame, End, Error };
 // Reads one tagged record into the current frame, time included.

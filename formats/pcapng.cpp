@@ -102,7 +102,9 @@ class BlockReader {
   explicit BlockReader(SourceStream& in) : in_(in) {}
 
   // The next block; a packet's bytes land in `data` (room for 65,535 bytes).
-  BlockKind next(uint8_t* data, Packet& packet);
+  BlockKind next(uint8_t* data, Packet& packet) {
+    return takeSoundPacket(data, packet) ? BlockKind::Packet : nextBlock(data, packet);
+  }
   // Sets `error` to what is wrong with the current block; returns false.
   bool fail(const std::string& what);
 
@@ -114,12 +116,20 @@ class BlockReader {
 
  private:
   bool read(void* buffer, size_t n);
+  // n bytes of the block: in place when the source holds them, else read
+  // into `scratch` (room for n). Null, with the reason, on a short read.
+  const uint8_t* take(size_t n, uint8_t* scratch);
   bool discard(uint64_t n);
   bool readBody(uint32_t alreadyRead);
-  bool checkTrailer(const uint8_t* trailer);
+  bool checkTrailer(const uint8_t* trailer) {
+    return Get32(trailer, big) == length_ || trailerDiffers(trailer);
+  }
+  bool trailerDiffers(const uint8_t* trailer);
   bool readSection();
   bool readInterface();
   bool readPacket(uint32_t type, uint8_t* data, Packet& packet);
+  bool takeSoundPacket(uint8_t* data, Packet& packet);
+  BlockKind nextBlock(uint8_t* data, Packet& packet);
 
   SourceStream& in_;
   int64_t offset_ = 0;       // of the next byte
@@ -136,11 +146,22 @@ bool BlockReader::fail(const std::string& what) {
 }
 
 bool BlockReader::read(void* buffer, size_t n) {
-  const size_t got = in_.read(buffer, n);
+  const size_t got = in_.fetch(buffer, n);
   offset_ += int64_t(got);
   if (got == n) return true;
   if (in_.failed()) return fail("the file cannot be read");
   return fail("the block of " + Grouped(length_) + " bytes runs past the end of the file");
+}
+
+const uint8_t* BlockReader::take(size_t n, uint8_t* scratch) {
+  if (n == 0) return scratch;
+  if (in_.inHandSize() >= n) {
+    const uint8_t* p = in_.inHand();
+    in_.consume(n);
+    offset_ += int64_t(n);
+    return p;
+  }
+  return read(scratch, n) ? scratch : nullptr;
 }
 
 // Reads and drops n bytes: a pipe cannot seek.
@@ -154,9 +175,8 @@ bool BlockReader::discard(uint64_t n) {
   return true;
 }
 
-bool BlockReader::checkTrailer(const uint8_t* trailer) {
+bool BlockReader::trailerDiffers(const uint8_t* trailer) {
   const uint32_t trailing = Get32(trailer, big);
-  if (trailing == length_) return true;
   return fail("trailing length " + Grouped(trailing) + " differs from the leading length " +
               Grouped(length_));
 }
@@ -167,11 +187,45 @@ bool BlockReader::readBody(uint32_t alreadyRead) {
   return read(body_.data(), body_.size()) && checkTrailer(body_.data() + body_.size() - 4);
 }
 
-BlockKind BlockReader::next(uint8_t* data, Packet& packet) {
+// The common block, taken whole where it lies: a sound enhanced packet block
+// of a little-endian section, in hand. Anything else, and any fault, is left
+// to the block-by-block path, which states what is wrong.
+bool BlockReader::takeSoundPacket(uint8_t* data, Packet& packet) {
+  constexpr uint32_t kFixedEnd = kBlockHeadBytes + kPacketFixedBytes;
+  const size_t inHand = in_.inHandSize();
+  if (big || sections == 0 || inHand < kFixedEnd + 4) return false;
+  const uint8_t* b = in_.inHand();
+  const uint32_t length = GetLE32(b + 4), captured = GetLE32(b + 20);
+  if (GetLE32(b) != kEnhancedPacket || length > inHand || length > kMaximumBlock ||
+      length % 4 != 0 || captured > kMaximumCaptured ||
+      kFixedEnd + Padded(captured) + 4 > length || GetLE32(b + length - 4) != length)
+    return false;
+  const uint32_t interface = GetLE32(b + 8);
+  if (interface >= interfaces.size()) return false;
+  uint32_t flags = 0;
+  const uint32_t optionsAt = kFixedEnd + Padded(captured);
+  if (!ForEachOption(b + optionsAt, length - optionsAt - 4, false, error,
+                     [&](uint16_t code, const uint8_t* value, uint16_t n) {
+                       if (code == kPacketFlags && n >= 4) flags = GetLE32(value);
+                     }))
+    return false;
+  packet = Packet{interface, true, uint64_t(GetLE32(b + 12)) << 32 | GetLE32(b + 16), captured,
+                  GetLE32(b + 24), flags};
+  std::memcpy(data, b + kFixedEnd, captured);
+  in_.consume(length);
+  blockOffset_ = offset_;
+  offset_ += length;
+  length_ = length;
+  ++packets_;
+  inPacket_ = true;
+  return true;
+}
+
+BlockKind BlockReader::nextBlock(uint8_t* data, Packet& packet) {
   blockOffset_ = offset_;
   inPacket_ = false;
   uint8_t head[kBlockHeadBytes + 4];
-  const size_t got = in_.read(head, kBlockHeadBytes);
+  const size_t got = in_.fetch(head, kBlockHeadBytes);
   offset_ += int64_t(got);
   if (got == 0 && !in_.failed()) return BlockKind::End;
   if (got != kBlockHeadBytes) {
@@ -293,8 +347,9 @@ bool BlockReader::readPacket(uint32_t type, uint8_t* data, Packet& packet) {
   const uint32_t fixedBytes = simple ? kSimplePacketFixedBytes : kPacketFixedBytes;
   if (length_ < kBlockHeadBytes + fixedBytes + 4)
     return fail("a packet block of " + Grouped(length_) + " bytes is shorter than its fields");
-  uint8_t fixed[kPacketFixedBytes];
-  if (!read(fixed, fixedBytes)) return false;
+  uint8_t fixedBuffer[kPacketFixedBytes];
+  const uint8_t* fixed = take(fixedBytes, fixedBuffer);
+  if (!fixed) return false;
   packet = Packet{};
   if (simple) {
     packet.original = Get32(fixed, big);
@@ -318,13 +373,17 @@ bool BlockReader::readPacket(uint32_t type, uint8_t* data, Packet& packet) {
   if (kBlockHeadBytes + fixedBytes + Padded(packet.captured) + 4 > length_)
     return fail("captured length " + Grouped(packet.captured) + " does not fit a block of " +
                 Grouped(length_) + " bytes");
-  if (!read(data, packet.captured)) return false;
+  const uint8_t* bytes = take(packet.captured, data);
+  if (!bytes) return false;
+  if (bytes != data) std::memcpy(data, bytes, packet.captured);
+  // Padding, options and the trailing length: a few bytes, mostly in place.
   const uint32_t rest = length_ - kBlockHeadBytes - fixedBytes - packet.captured;
-  body_.resize(rest);
-  if (!read(body_.data(), rest) || !checkTrailer(body_.data() + rest - 4)) return false;
+  if (in_.inHandSize() < rest) body_.resize(rest);
+  const uint8_t* tail = take(rest, body_.data());
+  if (!tail || !checkTrailer(tail + rest - 4)) return false;
   if (simple) return true;
   const uint32_t padding = Padded(packet.captured) - packet.captured;
-  return ForEachOption(body_.data() + padding, rest - padding - 4, big, error,
+  return ForEachOption(tail + padding, rest - padding - 4, big, error,
                        [&](uint16_t code, const uint8_t* value, uint16_t n) {
                          if (code == kPacketFlags && n >= 4) packet.flags = Get32(value, big);
                        }) ||
@@ -341,40 +400,58 @@ struct PcapngReaderContext : FormatContext {
   bool started = false;      // the trace date is fixed
   int64_t lastFrameTime = 0;  // for packets without a time of their own
   int32_t lastNanoseconds = 0;
+  UnixFrameClock clock;
 };
 
-// FrameTime of a packet; false, with the reason, outside the years 1970 to 9999.
+// A timestamp in units of 1/unitsPerSecond split into whole seconds,
+// microseconds and the nanoseconds beyond them. Microsecond and nanosecond
+// units, by far the most common, divide by constants.
+struct SplitTime {
+  uint64_t seconds;
+  int64_t micros;
+  int32_t nanos;
+};
+SplitTime SplitTimestamp(uint64_t timestamp, uint64_t units) {
+  if (units == kMicrosPerSecond)
+    return {timestamp / kMicrosPerSecond, int64_t(timestamp % kMicrosPerSecond), 0};
+  if (units == 1000000000) {
+    const uint64_t part = timestamp % 1000000000;
+    return {timestamp / 1000000000, int64_t(part / 1000), int32_t(part % 1000)};
+  }
+  const unsigned __int128 part = timestamp % units;
+  return {timestamp / units, int64_t(part * kMicrosPerSecond / units),
+          int32_t(part * 1000000000 / units % 1000)};
+}
+
+// FrameTime of a packet; false outside the years 1970 to 9999.
 bool SetPacketTime(ConversionState& s, PcapngReaderContext& r, const Interface& i,
-                   const Packet& p, std::string& error) {
+                   const Packet& p) {
   if (!p.timed) {
     s.FrameTime = r.lastFrameTime;
     s.FrameNanoseconds = r.lastNanoseconds;
     return true;
   }
-  const uint64_t units = i.unitsPerSecond;
-  const __int128 seconds = __int128(p.timestamp / units) + i.offsetSeconds;
-  if (seconds < 0 || seconds > kLatestSeconds) {
-    error = "the time lies outside the years 1970 to 9999";
-    return false;
-  }
-  const unsigned __int128 part = p.timestamp % units;
-  const int64_t micros = int64_t(part * kMicrosPerSecond / units);
+  const SplitTime t = SplitTimestamp(p.timestamp, i.unitsPerSecond);
+  const __int128 seconds = __int128(t.seconds) + i.offsetSeconds;
+  if (seconds < 0 || seconds > kLatestSeconds) return false;
   if (!r.started) {
     StartTraceAtUnixTime(s, int64_t(seconds));
     r.started = true;
   }
-  s.FrameTime = r.lastFrameTime = FrameTimeFromUnix(s, int64_t(seconds), micros);
-  s.FrameNanoseconds = r.lastNanoseconds = int32_t(part * 1000000000 / units % 1000);
+  s.FrameTime = r.lastFrameTime = r.clock(s, int64_t(seconds), t.micros);
+  s.FrameNanoseconds = r.lastNanoseconds = t.nanos;
   return true;
 }
 
 // Lengths, bytes and FCS of the current frame from a packet of interface i.
 void ShapePacket(ConversionState& s, const Interface& i, const Packet& p) {
   s.FrameFlags = 0;
-  if ((p.flags & kDirectionMask) == kInbound) s.FrameFlags |= Flag::Direction1;
-  if ((p.flags & kDirectionMask) == kOutbound) s.FrameFlags |= Flag::Direction2;
-  if (p.flags & kCrcErrorBit) s.FrameFlags |= Flag::CrcError;
-  if (p.flags & kUnalignedBit) s.FrameFlags |= Flag::AlignmentError;
+  if (p.flags != 0) {  // most packets state none
+    if ((p.flags & kDirectionMask) == kInbound) s.FrameFlags |= Flag::Direction1;
+    if ((p.flags & kDirectionMask) == kOutbound) s.FrameFlags |= Flag::Direction2;
+    if (p.flags & kCrcErrorBit) s.FrameFlags |= Flag::CrcError;
+    if (p.flags & kUnalignedBit) s.FrameFlags |= Flag::AlignmentError;
+  }
   uint32_t fcs = p.flags >> kFcsLengthShift & kFcsLengthMask;
   if (fcs == 0) fcs = i.fcsLength;
   const uint32_t wire = std::max(p.captured, p.original);
@@ -421,9 +498,8 @@ bool ReadFrame(Conversion& c, PcapngReaderContext& r) {
       ++r.leftOut;
       continue;
     }
-    std::string error;
-    if (!SetPacketTime(s, r, i, p, error)) {
-      blocks.fail(error);
+    if (!SetPacketTime(s, r, i, p)) {
+      blocks.fail("the time lies outside the years 1970 to 9999");
       FailRead(s, blocks.error);
       return false;
     }
@@ -595,19 +671,21 @@ void WritePcapngFrame(Conversion& c) {
   PutLE32(head + 16, uint32_t(units));
   PutLE32(head + 20, captured);
   PutLE32(head + 24, original);
-  uint8_t tail[3 + 12 + 4] = {};
-  size_t n = padding;
-  if (flags != 0) {
-    PutLE16(tail + n, kPacketFlags);
-    PutLE16(tail + n + 2, 4);
-    PutLE32(tail + n + 4, flags);
-    n += 12;  // the end of options stays zero
-  }
-  PutLE32(tail + n, total);
-  n += 4;
-  c.target->write(head, sizeof head);
-  c.target->write(s.FrameData.data(), captured);
-  c.target->write(tail, n);
+  // Padding, the packet flags option with the end of options, the trailing
+  // length: written apart, each of a constant size, as most frames need the
+  // last alone.
+  static constexpr uint8_t kZeros[3] = {};
+  uint8_t options[12] = {};
+  PutLE16(options, kPacketFlags);
+  PutLE16(options + 2, 4);
+  PutLE32(options + 4, flags);
+  uint8_t trailing[4];
+  PutLE32(trailing, total);
+  TargetStream& out = *c.target;
+  out.writeRecord(head, sizeof head, s.FrameData.data(), captured);
+  if (padding != 0) out.write(kZeros, padding);
+  if (flags != 0) out.write(options, sizeof options);
+  out.write(trailing, sizeof trailing);
 }
 
 // ---------------------------------------------------------------- registry

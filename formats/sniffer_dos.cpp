@@ -164,12 +164,12 @@ bool ReadRecordHeader(Conversion& c, SnifferDosReader& r, uint16_t& type, uint16
   if (r.compressed) {
     if (!ReadRecordBytes(c, r, header, sizeof header)) return false;
   } else {
-    const int64_t at = c.source->position();
-    const size_t got = c.source->read(header, sizeof header);
+    const size_t got = c.source->fetch(header, sizeof header);
     if (got == 0 && !c.source->failed()) s.EndOfSource = true;
     else if (got != sizeof header)
-      FailRead(s, c.source->failed() ? c.source->errorText()
-                                     : AtOffset(at) + "record header cut short");
+      FailRead(s, c.source->failed()
+                      ? c.source->errorText()
+                      : AtOffset(c.source->position() - int64_t(got)) + "record header cut short");
     else if (c.SourceAtEnd()) s.EndOfSource = true;
     if (s.EndOfSource || s.ReadError) return false;
   }
@@ -244,7 +244,7 @@ bool DecodeFrame(ConversionState& s, uint16_t type, const uint8_t* body, uint16_
 
   const int32_t copied = std::min(stored, s.StoredLength);
   std::memcpy(s.FrameData.data(), body + dataStart, size_t(copied));
-  ZeroFrameBytes(s, copied, s.StoredLength);
+  ZeroFrameTail(s, copied, s.StoredLength);
 
   const bool whole = s.StoredLength >= s.FrameLength;
   s.FrameFcs = 0;
@@ -279,8 +279,15 @@ void ReadFrames(Conversion& c, bool singleFrame) {
       s.BadCompression = true;
       break;
     }
-    if (!ReadRecordBytes(c, r, r.body.data(), length)) break;
-    if (!DecodeFrame(s, type, r.body.data(), length, r.timeUnit)) break;
+    // A plain record already in hand is decoded where it lies.
+    const uint8_t* body = r.body.data();
+    if (!r.compressed && c.source->inHandSize() >= length) {
+      body = c.source->inHand();
+      c.source->consume(length);
+    } else if (!ReadRecordBytes(c, r, r.body.data(), length)) {
+      break;
+    }
+    if (!DecodeFrame(s, type, body, length, r.timeUnit)) break;
     if (s.ProbeOnly && IsWanTopology(s.TraceTopology) && s.WanProtocol == Wan::NotKnown)
       s.WanProtocol = SnifferDosProtocolFromFrame(s.FrameData.data(), s.StoredLength);
     s.WriteFailed = c.ProcessFrame();
@@ -436,8 +443,7 @@ void WriteSnifferDosFrame(Conversion& c) {
   }
   h[8] = status;
   PutLE16(h + 10, uint16_t(trueSize));
-  c.target->write(record, sizeof record);
-  c.target->write(s.FrameData.data(), size_t(count));
+  c.target->writeRecord(record, sizeof record, s.FrameData.data(), size_t(count));
 }
 
 void FinishSnifferDos(Conversion& c, int32_t framesWritten) {

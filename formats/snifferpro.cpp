@@ -191,16 +191,18 @@ bool ReadRecord(Conversion& c, SnifferProReader& r) {
   SourceStream& in = *c.source;
   uint8_t record[kRecordHeaderBytes + kExtendedExtraBytes];
   const size_t headerBytes = kRecordHeaderBytes + (r.extended ? kExtendedExtraBytes : 0);
-  const int64_t at = in.position();
-  const size_t got = in.read(record, headerBytes);
+  const size_t got = in.fetch(record, headerBytes);
   if (got == 0 && !in.failed()) {
     s.EndOfSource = true;
     return false;
   }
+  // Where the record began, put into words only when it is cut short.
+  const auto at = [&](size_t read) {
+    return AtRecord(s.FramesRead + 1, in.position() - int64_t(read));
+  };
   // A record cut short is a read error; the frames before it stay written.
   if (got != headerBytes) {
-    FailRead(s, in.failed() ? in.errorText()
-                            : AtRecord(s.FramesRead + 1, at) + "record header cut short");
+    FailRead(s, in.failed() ? in.errorText() : at(got) + "record header cut short");
     return false;
   }
   s.FrameFlags = 0;
@@ -208,13 +210,14 @@ bool ReadRecord(Conversion& c, SnifferProReader& r) {
   s.FrameTime = FrameTimeOf(s, r, GetLE64(record));
   const int32_t captured = GetLE16(record + 10);
   SetLengths(s, r, GetLE16(record + 8), captured);
-  if (!in.readExact(s.FrameData.data(), size_t(captured))) {
+  const size_t gotFrame = in.fetch(s.FrameData.data(), size_t(captured));
+  if (gotFrame != size_t(captured)) {
     FailRead(s, in.failed() ? in.errorText()
-                            : AtRecord(s.FramesRead + 1, at) + "frame cut short: " +
+                            : at(headerBytes + gotFrame) + "frame cut short: " +
                                   Grouped(captured) + " bytes stated");
     return false;
   }
-  ZeroFrameBytes(s, captured, s.StoredLength);  // FCS or CRC slots are computed, not stale
+  ZeroFrameTail(s, captured, s.StoredLength);  // FCS or CRC slots are computed, not stale
   if (s.WanProtocol != Wan::NotKnown && captured > 0 && s.FrameData[0] == 0xFF)
     s.WanProtocol = Wan::Ppp;
   StoreChecksum(s);
@@ -303,6 +306,12 @@ SnifferTopologyInfo SnifferProTopology(const uint8_t* header, size_t size) {
   return info;
 }
 
+namespace {
+struct SnifferProWriter : FormatContext {
+  uint64_t end = 0;  // where the target ends: the header and the records so far
+};
+}  // namespace
+
 void WriteSnifferProHeader(Conversion& c, int32_t count) {
   ConversionState& s = c.state;
   ComputeWriterTimeBase(s);
@@ -331,10 +340,12 @@ void WriteSnifferProHeader(Conversion& c, int32_t count) {
   }
   c.target->seek(0);
   c.target->write(h, sizeof h);
+  c.WriterContext<SnifferProWriter>().end = uint64_t(c.target->position());
 }
 
 void WriteSnifferProFrame(Conversion& c) {
   const ConversionState& s = c.state;
+  SnifferProWriter& w = c.WriterContext<SnifferProWriter>();
   const bool lanWithFcs = s.TraceTopology == Topo::Ethernet;
   int32_t trailer = 0;  // FCS or CRC bytes the format does not count
   if (lanWithFcs) trailer = 4;
@@ -354,7 +365,7 @@ void WriteSnifferProFrame(Conversion& c) {
                              : uint64_t(micros);
 
   // The header states where the records end in 32 bits.
-  const uint64_t end = uint64_t(c.target->position()) + kRecordHeaderBytes + kExtendedExtraBytes + uint64_t(captured);
+  const uint64_t end = w.end + kRecordHeaderBytes + kExtendedExtraBytes + uint64_t(captured);
   if (!c.RoomForFrame(end)) return;
   uint8_t record[kRecordHeaderBytes + kExtendedExtraBytes] = {};
   PutLE64(record, stamp);
@@ -374,8 +385,8 @@ void WriteSnifferProFrame(Conversion& c) {
     if (s.WanProtocol == Wan::Isdn) media |= kMediaIsdn;
     PutLE32(record + 24, media);
   }
-  c.target->write(record, sizeof record);
-  c.target->write(s.FrameData.data(), size_t(captured));
+  c.target->writeRecord(record, sizeof record, s.FrameData.data(), size_t(captured));
+  w.end = end;
 }
 
 void FinishSnifferPro(Conversion& c, int32_t framesWritten) {

@@ -29,6 +29,7 @@ constexpr uint32_t kFirstTrailerMark = 0x80000000u;
 struct SnoopReaderContext : FormatContext {
   bool started = false;  // the first record fixed the trace date
   int64_t record = 0;    // records read, for failure details
+  int64_t offset = 0;    // of the next record
   UnixFrameClock clock;
 };
 
@@ -48,7 +49,7 @@ bool ReadRecord(Conversion& c, SnoopReaderContext& r, bool surveyor) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
   // The place of a failure, put into words only when one happens.
-  const int64_t number = ++r.record, offset = in.position();
+  const int64_t number = ++r.record, offset = r.offset;
   const auto at = [&] { return AtRecord(number, offset); };
   uint8_t h[kSnoopRecordHeaderSize] = {};
   const size_t got = in.fetch(h, sizeof h);
@@ -84,6 +85,7 @@ bool ReadRecord(Conversion& c, SnoopReaderContext& r, bool surveyor) {
     FailRead(s, in.failed() ? in.errorText() : at() + "trailer cut short");
     return false;
   }
+  r.offset += recordLength;
   if (!r.started) {
     StartTraceAtUnixTime(s, seconds);
     r.started = true;
@@ -126,6 +128,7 @@ bool ReadRecord(Conversion& c, SnoopReaderContext& r, bool surveyor) {
 void ReadFrames(Conversion& c, bool singleFrame) {
   const bool surveyor = c.state.SourceAnalyzer == Analyzer::Surveyor;
   SnoopReaderContext& r = c.ReaderContext<SnoopReaderContext>();
+  r.offset = c.source->position();
   ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r, surveyor); });
 }
 
@@ -208,9 +211,9 @@ void WriteSnoopFrame(Conversion& c) {
   PutBE32(h + 8, recordLength);
   PutBE32(h + 16, uint32_t(when.seconds));
   PutBE32(h + 20, uint32_t(when.microseconds));
-  c.target->write(h, sizeof h);
-  c.target->write(s.FrameData.data(), size_t(included));
-  c.target->writeZeros(padded - kSnoopRecordHeaderSize - uint32_t(included));
+  c.target->writeRecord(h, sizeof h, s.FrameData.data(), size_t(included));
+  const uint32_t padding = padded - kSnoopRecordHeaderSize - uint32_t(included);
+  if (padding != 0) c.target->writeZeros(padding);
   if (!trailer) return;
 
   const int32_t frameNumber = s.FramesWritten - s.NonDataFrames;

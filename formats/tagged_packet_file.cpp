@@ -205,7 +205,7 @@ void SetTaggedFrameTime(ConversionState& s, TaggedCarry& carry) {
     carry.started = true;
     StartTraceAtUnixTime(s, seconds);
   }
-  s.FrameTime = FrameTimeFromUnix(s, seconds, micros % 1000000);
+  s.FrameTime = carry.clock(s, seconds, micros % 1000000);
 }
 
 }  // namespace
@@ -251,7 +251,7 @@ RecordOutcome ReadTaggedRecord(Conversion& c, TaggedCarry& carry) {
   uint32_t linkCode = 0, direction = 0;
   uint8_t entry[kTagEntrySize];
   for (bool first = true;; first = false) {
-    const size_t got = in.read(entry, sizeof entry);
+    const size_t got = in.fetch(entry, sizeof entry);
     if (got == 0 && first && !in.failed()) return RecordOutcome::End;
     if (got != sizeof entry) return RecordOutcome::Error;
     const uint16_t tag = GetLE16(entry);
@@ -320,8 +320,7 @@ void WriteTaggedRecord(Conversion& c) {
   PutTag(p, Tag::LinkProtocol, LinkCodeOf(s.WanProtocol));
   PutTag(p, Tag::Direction, (s.FrameFlags & Flag::Direction1) ? 1 : 2);
   PutTag(p, kEndOfTags, uint32_t(stored));
-  c.target->write(record, size_t(p - record));
-  c.target->write(s.FrameData.data(), size_t(stored));
+  c.target->writeRecord(record, size_t(p - record), s.FrameData.data(), size_t(stored));
 }
 
 void WriteTaggedFileHeader(Conversion& c, int32_t count) {

@@ -188,6 +188,20 @@ TEST(ObserverReader, Version4ChainWithRadioHeaders) {
   ExpectFrames({x, y}, r.trace, {.compareWireless = true});
 }
 
+// Each record names the next one's offset: bytes between records are passed over.
+TEST(ObserverReader, ChainPassesOverBytesBetweenRecords) {
+  const auto a = Pattern(70, 5), b = Pattern(90, 6);
+  Bytes f;
+  f.data(ObserverHeader("9.00"));
+  const uint32_t second = 113 + 44 + 70 + 4 + 12;
+  ObserverRecord(f, 0, 0, second, 1, 70, 0, 5000, a);
+  f.data(std::vector<uint8_t>(12, 0xEE));
+  ObserverRecord(f, 1, 113, 0, 1, 90, 0, 6000, b);
+  ReadResult r = ReadTraceFrom(f.v, "gap.bfr");
+  EXPECT_EQ(r.topology, Topo::TokenRing);
+  ExpectFrames({FrameOf(5000000, 70, a), FrameOf(6000000, 90, b)}, r.trace);
+}
+
 TEST(ObserverReader, VersionIsReadWholeAndLaterLayoutsAreRefused) {
   const auto header = [](const char* v) { return ObserverHeader(v); };
   EXPECT_EQ(ObserverVersionText(header("4.00Local").data(), 113), "4.00");
