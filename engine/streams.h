@@ -105,7 +105,7 @@ class TargetStream {
   bool writeText(const std::string& text) { return write(text.data(), text.size()); }
   // Appends a record's header and the bytes that follow it: one copy each
   // into the block being filled when it has room for both.
-  bool writeRecord(const void* head, size_t headBytes, const void* body, size_t bodyBytes) {
+  bool writeHeadAndBody(const void* head, size_t headBytes, const void* body, size_t bodyBytes) {
     if (uint8_t* room = roomFor(headBytes + bodyBytes)) {
       std::memcpy(room, head, headBytes);
       if (bodyBytes) std::memcpy(room + headBytes, body, bodyBytes);

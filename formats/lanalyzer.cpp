@@ -337,7 +337,7 @@ void WriteLanalyzerFrame(Conversion& c) {
   PutLE16(b + 12, uint16_t(counter >> 32));
   PutLE32(b + 14, uint32_t(number));
   PutLE16(b + 18, w.previousRecordLength);
-  c.target->writeRecord(r, sizeof r, s.FrameData.data(), size_t(n));
+  c.target->writeHeadAndBody(r, sizeof r, s.FrameData.data(), size_t(n));
   w.previousRecordLength = uint16_t(n + kFrameHeaderSize);
 }
 

@@ -336,13 +336,13 @@ void WriteNetMonFrame(Conversion& c) {
     PutLE64(h, uint64_t(sinceStart));
     PutLE32(h + 8, uint32_t(frameLength));
     PutLE32(h + 12, uint32_t(captured));
-    c.target->writeRecord(h, kRecordHeaderV2, s.FrameData.data(), size_t(captured));
+    c.target->writeHeadAndBody(h, kRecordHeaderV2, s.FrameData.data(), size_t(captured));
     w.end += kRecordHeaderV2;
   } else {
     PutLE32(h, uint32_t(RoundedDiv(sinceStart, 1000)));
     PutLE16(h + 4, uint16_t(frameLength));
     PutLE16(h + 6, uint16_t(captured));
-    c.target->writeRecord(h, kRecordHeaderV1, s.FrameData.data(), size_t(captured));
+    c.target->writeHeadAndBody(h, kRecordHeaderV1, s.FrameData.data(), size_t(captured));
     w.end += kRecordHeaderV1;
   }
   w.end += uint64_t(captured);

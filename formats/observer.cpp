@@ -291,9 +291,9 @@ void WriteObserverFrame(Conversion& c) {
         0, 0, s.WirelessDataRate, s.WirelessChannel,
         s.WirelessNoise != 0 ? s.WirelessNoise : s.WirelessSignal, s.WirelessSignal, 0, 0};
     c.target->write(h, sizeof h);
-    c.target->writeRecord(radio, sizeof radio, s.FrameData.data(), size_t(data));
+    c.target->writeHeadAndBody(radio, sizeof radio, s.FrameData.data(), size_t(data));
   } else {
-    c.target->writeRecord(h, sizeof h, s.FrameData.data(), size_t(data));
+    c.target->writeHeadAndBody(h, sizeof h, s.FrameData.data(), size_t(data));
   }
   const uint8_t zeros[4] = {};
   c.target->write(zeros, sizeof zeros);

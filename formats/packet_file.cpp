@@ -320,9 +320,9 @@ void WritePacketFileFrame(Conversion& c) {
     h[kV7RecordSize + 1] = s.WirelessChannel;
     h[kV7RecordSize + 2] = s.WirelessSignal;
     h[kV7RecordSize + 3] = s.WirelessNoise;
-    out.writeRecord(h, kV7RecordSize + kRadioBytes, s.FrameData.data(), size_t(count - radio));
+    out.writeHeadAndBody(h, kV7RecordSize + kRadioBytes, s.FrameData.data(), size_t(count - radio));
   } else {
-    out.writeRecord(h, kV7RecordSize, s.FrameData.data(), size_t(count));
+    out.writeHeadAndBody(h, kV7RecordSize, s.FrameData.data(), size_t(count));
   }
   if (count % 2 == 1) out.writeZeros(1);
   w.end = end;

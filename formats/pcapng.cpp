@@ -682,7 +682,7 @@ void WritePcapngFrame(Conversion& c) {
   uint8_t trailing[4];
   PutLE32(trailing, total);
   TargetStream& out = *c.target;
-  out.writeRecord(head, sizeof head, s.FrameData.data(), captured);
+  out.writeHeadAndBody(head, sizeof head, s.FrameData.data(), captured);
   if (padding != 0) out.write(kZeros, padding);
   if (flags != 0) out.write(options, sizeof options);
   out.write(trailing, sizeof trailing);

@@ -443,7 +443,7 @@ void WriteSnifferDosFrame(Conversion& c) {
   }
   h[8] = status;
   PutLE16(h + 10, uint16_t(trueSize));
-  c.target->writeRecord(record, sizeof record, s.FrameData.data(), size_t(count));
+  c.target->writeHeadAndBody(record, sizeof record, s.FrameData.data(), size_t(count));
 }
 
 void FinishSnifferDos(Conversion& c, int32_t framesWritten) {

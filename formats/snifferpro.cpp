@@ -385,7 +385,7 @@ void WriteSnifferProFrame(Conversion& c) {
     if (s.WanProtocol == Wan::Isdn) media |= kMediaIsdn;
     PutLE32(record + 24, media);
   }
-  c.target->writeRecord(record, sizeof record, s.FrameData.data(), size_t(captured));
+  c.target->writeHeadAndBody(record, sizeof record, s.FrameData.data(), size_t(captured));
   w.end = end;
 }
 

@@ -211,7 +211,7 @@ void WriteSnoopFrame(Conversion& c) {
   PutBE32(h + 8, recordLength);
   PutBE32(h + 16, uint32_t(when.seconds));
   PutBE32(h + 20, uint32_t(when.microseconds));
-  c.target->writeRecord(h, sizeof h, s.FrameData.data(), size_t(included));
+  c.target->writeHeadAndBody(h, sizeof h, s.FrameData.data(), size_t(included));
   const uint32_t padding = padded - kSnoopRecordHeaderSize - uint32_t(included);
   if (padding != 0) c.target->writeZeros(padding);
   if (!trailer) return;

@@ -320,7 +320,7 @@ void WriteTaggedRecord(Conversion& c) {
   PutTag(p, Tag::LinkProtocol, LinkCodeOf(s.WanProtocol));
   PutTag(p, Tag::Direction, (s.FrameFlags & Flag::Direction1) ? 1 : 2);
   PutTag(p, kEndOfTags, uint32_t(stored));
-  c.target->writeRecord(record, size_t(p - record), s.FrameData.data(), size_t(stored));
+  c.target->writeHeadAndBody(record, size_t(p - record), s.FrameData.data(), size_t(stored));
 }
 
 void WriteTaggedFileHeader(Conversion& c, int32_t count) {
