@@ -99,7 +99,6 @@ bool TakeRecordInHand(ConversionState& s, SourceStream& in, PcapReaderContext& r
     return false;
   std::memcpy(s.FrameData.data(), p + kRecordHeaderSize, h.captured);
   in.consume(kRecordHeaderSize + size_t(h.captured));
-  r.readAhead(in.inHand(), in.inHand() + in.inHandSize());
   ++r.record;
   ShapeRecord(s, r, h);
   return true;
