@@ -117,6 +117,8 @@ bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
   } else {
     ReadSource(true, false);
     framesAsTheyStand_ = FramesGoAsTheyStand();
+    framesMadeWireless_ = FramesGoUnaltered() && s.ConvertToWireless && !s.ConvertToEthernet &&
+                          s.TraceTopology == Topo::Ethernet;
     // A header that failed to read leaves nothing to read frames from.
     if (!s.ReadError) ReadSource(false, false);
     // A source that failed where a reader took it for its end (an I/O error
@@ -306,11 +308,14 @@ inline void Conversion::NoteStopRequest() {
   if (stopPressed_) state.StopRequested = true;
 }
 
-bool Conversion::FramesGoAsTheyStand() const {
+bool Conversion::FramesGoUnaltered() const {
   const ConversionState& s = state;
-  return !s.ProbeOnly && s.ConvertAll && !s.SliceFrames && !s.ConvertToEthernet &&
-         !s.ConvertToWireless && !s.SourceZone && !s.TargetZone && TargetFrameLimit() == 0 &&
-         writer_ && writer_->writeFrame && CanWrite();
+  return !s.ProbeOnly && s.ConvertAll && !s.SliceFrames && !s.SourceZone && !s.TargetZone &&
+         TargetFrameLimit() == 0 && writer_ && writer_->writeFrame && CanWrite();
+}
+
+bool Conversion::FramesGoAsTheyStand() const {
+  return FramesGoUnaltered() && !state.ConvertToEthernet && !state.ConvertToWireless;
 }
 
 bool Conversion::FramesPassUnchanged() const {
@@ -344,12 +349,20 @@ bool Conversion::ProcessFrame() {
   CountFrameRead();
   // After the first frame, one that goes as it stands and needs no failure
   // of its own takes the short way.
-  if (framesAsTheyStand_ && !s.HeaderPending && !s.ReadError &&
+  if ((framesAsTheyStand_ || framesMadeWireless_) && !s.HeaderPending && !s.ReadError &&
       FrameLengthsInRange(s.FrameLength, s.StoredLength) && !SkippedAsTiny() &&
       WithinTraceSpan(s.FrameTime, s.FirstFrameTime)) {
     StepDuration(s);
     CountFrameWritten();
-    writer_->writeFrame(*this);
+    if (framesMadeWireless_) {
+      // As the full way does: the writer sees an 802.11 frame of a wireless trace.
+      EthernetToWireless();
+      s.TraceTopology = Topo::Wireless;
+      writer_->writeFrame(*this);
+      s.TraceTopology = Topo::Ethernet;
+    } else {
+      writer_->writeFrame(*this);
+    }
     if (target && target->failed()) FailWrite(s, target->errorText());
     NoteStopRequest();
     return s.WriteFailed;

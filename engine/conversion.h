@@ -175,6 +175,8 @@ class Conversion {
   // slice, media conversion, chosen zone, lowered frame limit or frame
   // observer), tiny frames aside: fixed once the source's header is read.
   bool FramesGoAsTheyStand() const;
+  // The same, media conversions aside.
+  bool FramesGoUnaltered() const;
   bool ProcessCountedFrame();
   // A frame of 4 bytes or less from a reader whose family does not write them.
   bool SkippedAsTiny() const { return state.FrameLength <= 4 && skipsTinyFrames_; }
@@ -195,6 +197,9 @@ class Conversion {
   const FormatDescriptor* writer_ = nullptr;
   bool stopPressed_ = false;
   bool framesAsTheyStand_ = false;
+  // Every frame goes as it stands but for being made 802.11 (an Ethernet
+  // source converted to wireless): the short way with that step.
+  bool framesMadeWireless_ = false;
   bool skipsTinyFrames_ = false;
   bool sourceOpenFailed_ = false;
   int64_t lastSourcePosition_ = -1;  // where reading ended, once the source is closed
