@@ -117,6 +117,7 @@ bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
   } else {
     ReadSource(true, false);
     framesAsTheyStand_ = FramesGoAsTheyStand();
+    frameLimit_ = TargetFrameLimit();
     framesMadeWireless_ = FramesGoUnaltered() && s.ConvertToWireless && !s.ConvertToEthernet &&
                           s.TraceTopology == Topo::Ethernet;
     // A header that failed to read leaves nothing to read frames from.
@@ -311,16 +312,20 @@ inline void Conversion::NoteStopRequest() {
 bool Conversion::FramesGoUnaltered() const {
   const ConversionState& s = state;
   return !s.ProbeOnly && s.ConvertAll && !s.SliceFrames && !s.SourceZone && !s.TargetZone &&
-         TargetFrameLimit() == 0 && writer_ && writer_->writeFrame && CanWrite();
+         writer_ && writer_->writeFrame && CanWrite();
 }
 
 bool Conversion::FramesGoAsTheyStand() const {
   return FramesGoUnaltered() && !state.ConvertToEthernet && !state.ConvertToWireless;
 }
 
+bool Conversion::RoomForFrameCount() const {
+  return frameLimit_ == 0 || state.FramesWritten - state.NonDataFrames < frameLimit_;
+}
+
 bool Conversion::FramesPassUnchanged() const {
-  return state.CopyUnchangedRecords && framesAsTheyStand_ && target && !customReader &&
-         !skipsTinyFrames_;
+  return state.CopyUnchangedRecords && framesAsTheyStand_ && frameLimit_ == 0 && target &&
+         !customReader && !skipsTinyFrames_;
 }
 
 void Conversion::PassUnchangedFrames(const UnchangedFrames& batch) {
@@ -351,7 +356,7 @@ bool Conversion::ProcessFrame() {
   // of its own takes the short way.
   if ((framesAsTheyStand_ || framesMadeWireless_) && !s.HeaderPending && !s.ReadError &&
       FrameLengthsInRange(s.FrameLength, s.StoredLength) && !SkippedAsTiny() &&
-      WithinTraceSpan(s.FrameTime, s.FirstFrameTime)) {
+      WithinTraceSpan(s.FrameTime, s.FirstFrameTime) && RoomForFrameCount()) {
     StepDuration(s);
     CountFrameWritten();
     if (framesMadeWireless_) {
