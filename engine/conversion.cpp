@@ -319,9 +319,6 @@ bool Conversion::FramesGoAsTheyStand() const {
   return FramesGoUnaltered() && !state.ConvertToEthernet && !state.ConvertToWireless;
 }
 
-bool Conversion::RoomForFrameCount() const {
-  return frameLimit_ == 0 || state.FramesWritten - state.NonDataFrames < frameLimit_;
-}
 
 bool Conversion::FramesPassUnchanged() const {
   return state.CopyUnchangedRecords && framesAsTheyStand_ && frameLimit_ == 0 && target &&

@@ -179,7 +179,9 @@ class Conversion {
   // The same, media conversions aside.
   bool FramesGoUnaltered() const;
   // The target holds another frame (the frame count its family allows).
-  bool RoomForFrameCount() const;
+  bool RoomForFrameCount() const {
+    return frameLimit_ == 0 || state.FramesWritten - state.NonDataFrames < frameLimit_;
+  }
   bool ProcessCountedFrame();
   // A frame of 4 bytes or less from a reader whose family does not write them.
   bool SkippedAsTiny() const { return state.FrameLength <= 4 && skipsTinyFrames_; }
