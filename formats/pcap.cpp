@@ -392,7 +392,7 @@ void WritePcapFrame(Conversion& c) {
   Put32(record + 12, uint32_t(original), big);
   if (s.PcapOutput.modified) std::memset(record + kRecordHeaderSize, 0, 8);
   if (room) {
-    std::memcpy(room + headerSize, s.FrameData.data(), size_t(captured));
+    CopyBytes(room + headerSize, s.FrameData.data(), size_t(captured));
     c.target->advance(headerSize + size_t(captured));
     return;
   }
