@@ -39,6 +39,7 @@ int64_t Padded(int64_t n) { return (n + 3) & ~int64_t(3); }
 struct InternetAdvisorWriterContext : FormatContext {
   int64_t fill = 0;         // bytes of the current block so far; 0 = no block yet
   int64_t groupContent = 0;  // file position of the open group's content; 0 = none
+  SteppedUnixClock clock;    // frame times in UTC, from the header step on
   // A frame record laid out aside when the target's block has no room for it.
   uint8_t aside[kBlockBytes] = {};
 };
@@ -220,6 +221,7 @@ void WriteInternetAdvisorHeader(Conversion& c, int32_t /*frameNumber*/) {
   PutLE32(h + 32, 0x600000);
   c.target->seek(0);
   c.target->write(h, sizeof h);
+  c.WriterContext<InternetAdvisorWriterContext>().clock.start(s);
 }
 
 void WriteInternetAdvisorFrame(Conversion& c) {
@@ -231,7 +233,7 @@ void WriteInternetAdvisorFrame(Conversion& c) {
     FailWrite(s, "Internet Advisor files hold Ethernet and Token Ring frames only");
     return;
   }
-  const UnixTime when = FrameUnixTime(s);
+  const UnixTime when = w.clock(s.FrameTime);
   if (when.seconds < 0 || when.seconds > int64_t(UINT32_MAX)) {
     FailWrite(s, "frame " + Grouped(frame) + ": its time lies outside 1970 to 2106");
     return;

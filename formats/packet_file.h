@@ -46,8 +46,14 @@ enum class RecordOutcome { Frame, End, Error };
 // Reads one tagged record into the current frame, time included.
 RecordOutcome ReadTaggedRecord(Conversion& c, TaggedCarry& carry);
 
-// The classic flags byte of the current frame (also carried by tagged records).
-uint8_t PacketFlagsByte(const Conversion& c);
+// The classic flags byte of the current frame (also carried by tagged
+// records). Which bits the medium has is fixed once per conversion.
+struct PacketFlagRules {
+  bool lengthBits = false;  // runt and oversize (Ethernet)
+  bool snapBit = false;     // SNAP frames (Ethernet and wireless)
+};
+PacketFlagRules PacketFlagRulesFor(Topology topology);
+uint8_t PacketFlagsByte(const ConversionState& s, PacketFlagRules rules);
 // Writes the current frame as a tagged record.
 void WriteTaggedRecord(Conversion& c);
 
