@@ -97,11 +97,26 @@ struct InternetAdvisorReaderContext : FormatContext {
   UnixFrameClock clock;
 };
 
+// The next n bytes, looked at where they lie when the block in hand holds
+// them, else copied into `spare`; `got` tells how many could be had.
+const uint8_t* Take(SourceStream& in, uint8_t* spare, size_t n, size_t& got) {
+  if (in.inHandSize() >= n) {
+    const uint8_t* at = in.inHand();
+    in.consume(n);
+    got = n;
+    return at;
+  }
+  got = in.fetch(spare, n);
+  return spare;
+}
+
 bool ReadFrameRecord(Conversion& c, InternetAdvisorReaderContext& r, int64_t at,
                      int64_t recordBytes) {
   ConversionState& s = c.state;
-  uint8_t content[kFrameContentBytes];
-  if (!c.source->readExact(content, sizeof content)) {
+  uint8_t spare[kFrameContentBytes];
+  size_t got = 0;
+  const uint8_t* content = Take(*c.source, spare, sizeof spare, got);
+  if (got != sizeof spare) {
     FailRead(s, AtOffset(at) + "frame record cut short");
     return false;
   }
@@ -115,20 +130,20 @@ bool ReadFrameRecord(Conversion& c, InternetAdvisorReaderContext& r, int64_t at,
                     Grouped(stored) + " stored bytes");
     return false;
   }
+  // Taken before the frame bytes: reading those may move the block in hand.
+  const uint32_t seconds = GetLE32(content + 16), nanoseconds = GetLE32(content + 20);
+  s.FrameFlags = s.TraceTopology == Topo::Ethernet && content[11] >= 8 ? Flag::CrcError : 0;
+  s.FrameLength = GetLE16(content + 8);
   // The stored bytes with their padding, then the tail.
   if (!c.source->readExact(s.FrameData.data(), size_t(Padded(stored) + kTailBytes))) {
     FailRead(s, AtOffset(at) + "frame record cut short");
     return false;
   }
-  const uint32_t seconds = GetLE32(content + 16), nanoseconds = GetLE32(content + 20);
   if (!r.dated) {
     StartTraceAtUnixTime(s, seconds);
     r.dated = true;
   }
-  s.FrameFlags = 0;
-  if (s.TraceTopology == Topo::Ethernet && content[11] >= 8) s.FrameFlags = Flag::CrcError;
   s.FrameTime = r.clock(s, seconds, nanoseconds / 1000);
-  s.FrameLength = GetLE16(content + 8);
   s.StoredLength = std::min(int32_t(stored), s.FrameLength);
   ClampFrameLength(s);
   return true;
@@ -141,13 +156,14 @@ bool ReadToFrame(Conversion& c, InternetAdvisorReaderContext& r) {
   const int64_t fileSize = r.fileSize;
   for (;;) {
     const int64_t at = in.position();
-    uint8_t head[kHeadBytes];
-    const size_t got = in.fetch(head, sizeof head);
+    uint8_t spare[kHeadBytes];
+    size_t got = 0;
+    const uint8_t* head = Take(in, spare, sizeof spare, got);
     if (got == 0 && !in.failed()) {
       s.EndOfSource = true;
       return false;
     }
-    if (got != sizeof head) {
+    if (got != sizeof spare) {
       FailRead(s, AtOffset(at) + "record head cut short");
       return false;
     }

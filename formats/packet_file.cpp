@@ -116,13 +116,27 @@ inline RecordOutcome ReadPart(SourceStream& in, void* into, size_t n, bool recor
   return RecordOutcome::Error;
 }
 
+// ReadPart for bytes that are only looked at: taken where they lie when the
+// block in hand holds them, else copied into `spare`; `at` points at them.
+inline RecordOutcome TakePart(SourceStream& in, const uint8_t*& at, uint8_t* spare, size_t n,
+                              bool recordStart) {
+  if (in.inHandSize() >= n) {
+    at = in.inHand();
+    in.consume(n);
+    return RecordOutcome::Frame;
+  }
+  at = spare;
+  return ReadPart(in, spare, n, recordStart);
+}
+
 RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
   const bool v6 = r.header.versionByte == 6;
   const bool wireless = s.TraceTopology == Topo::Wireless;
-  uint8_t h[kV6RecordSize];
-  RecordOutcome got = ReadPart(in, h, v6 ? kV6RecordSize : kV7RecordSize, true);
+  uint8_t spare[kV6RecordSize];
+  const uint8_t* h = nullptr;
+  RecordOutcome got = TakePart(in, h, spare, v6 ? kV6RecordSize : kV7RecordSize, true);
   if (got != RecordOutcome::Frame) return got;
 
   int32_t length, slice;
@@ -155,8 +169,10 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
   if (!SetClassicFrameTime(s, r, raw, v6)) return RecordOutcome::Error;
 
   if (wireless) {
-    uint8_t radio[kRadioBytes];
-    if (ReadPart(in, radio, sizeof radio, false) != RecordOutcome::Frame) return RecordOutcome::Error;
+    uint8_t radioSpare[kRadioBytes];
+    const uint8_t* radio = nullptr;
+    if (TakePart(in, radio, radioSpare, kRadioBytes, false) != RecordOutcome::Frame)
+      return RecordOutcome::Error;
     s.WirelessDataRate = radio[0];
     s.WirelessChannel = radio[1];
     s.WirelessSignal = radio[2];
@@ -167,7 +183,9 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
   // Records start at even offsets; a pad byte missing at the very end is no loss.
   if (slice % 2 == 1) {
     uint8_t pad;
-    if (in.fetch(&pad, 1) != 1 && in.failed()) return RecordOutcome::Error;
+    const uint8_t* taken = nullptr;
+    if (TakePart(in, taken, &pad, 1, false) != RecordOutcome::Frame && in.failed())
+      return RecordOutcome::Error;
   }
   // A slice longer than the frame it is of keeps its bytes: the frame is at
   // least as long as what was stored of it. Beyond the largest frame the
