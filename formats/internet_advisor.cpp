@@ -94,6 +94,9 @@ void OpenBlock(Conversion& c, InternetAdvisorWriterContext& w, int32_t firstFram
 struct InternetAdvisorReaderContext : FormatContext {
   bool dated = false;  // TraceDate is fixed (by the header or the first frame)
   int64_t fileSize = -1;  // of the source, -1 when not known
+  // Where the next record starts: every record read takes exactly its size
+  // (checked), so the stream need not be asked for its position.
+  int64_t next = 0;
   UnixFrameClock clock;
 };
 
@@ -155,7 +158,7 @@ bool ReadToFrame(Conversion& c, InternetAdvisorReaderContext& r) {
   SourceStream& in = *c.source;
   const int64_t fileSize = r.fileSize;
   for (;;) {
-    const int64_t at = in.position();
+    const int64_t at = r.next;
     uint8_t spare[kHeadBytes];
     size_t got = 0;
     const uint8_t* head = Take(in, spare, sizeof spare, got);
@@ -173,9 +176,10 @@ bool ReadToFrame(Conversion& c, InternetAdvisorReaderContext& r) {
                       " words is below its head and tail");
       return false;
     }
+    const int64_t end = at + recordBytes;
+    r.next = end;
     if (std::memcmp(head + 4, "FR30", 4) == 0 || std::memcmp(head + 4, "FR50", 4) == 0)
       return ReadFrameRecord(c, r, at, recordBytes);
-    const int64_t end = at + recordBytes;
     // The padding record that closes the file ends reading.
     if (std::memcmp(head + 4, "GRP0", 4) != 0 && fileSize >= 0 && end + kHeadBytes > fileSize) {
       s.EndOfSource = true;
@@ -199,6 +203,7 @@ void ReadHeader(Conversion& c) {
   InternetAdvisorReaderContext& r = c.ReaderContext<InternetAdvisorReaderContext>();
   r.dated = StartTraceAtHeaderTime(s, GetLE32(h + 12));
   r.fileSize = c.source->size();
+  r.next = c.source->position();
 }
 
 void ReadFrames(Conversion& c, bool singleFrame) {
