@@ -265,21 +265,6 @@ PacketFlagRules PacketFlagRulesFor(Topology topology) {
                          topology == Topo::Ethernet || topology == Topo::Wireless};
 }
 
-uint8_t PacketFlagsByte(const ConversionState& s, PacketFlagRules rules) {
-  const uint8_t* d = s.FrameData.data();
-  uint8_t flags = 0;
-  if (s.FrameFlags & Flag::CrcError) flags |= 0x02;
-  if (s.FrameFlags & Flag::AlignmentError) flags |= 0x04;
-  if (rules.lengthBits) {
-    if (s.FrameLength > 1518) flags |= 0x10;
-    if (s.FrameLength < 64) flags |= 0x20;
-  }
-  if (rules.snapBit && s.StoredLength >= 16 && GetBE16(d + 12) <= 1500 && d[14] == 0xAA &&
-      d[15] == 0xAA)
-    flags |= 0x80;
-  return flags;
-}
-
 void WritePacketFileHeader(Conversion& c, int32_t count) {
   ConversionState& s = c.state;
   const bool wireless = s.TraceTopology == Topo::Wireless;
