@@ -126,6 +126,39 @@ inline UnixTime FrameUnixTime(const ConversionState& s, int64_t frameTime) {
 }
 inline UnixTime FrameUnixTime(const ConversionState& s) { return FrameUnixTime(s, s.FrameTime); }
 
+// Seconds and microseconds since 1970 of frame times, counted from a frame
+// time at which a whole second begins. Frames mostly come in time order: the
+// whole second is stepped from the previous frame's, and divided out anew
+// only when a frame lies in another second.
+class SteppedUnixClock {
+ public:
+  // `origin` is the frame time at which UTC second `originSeconds` begins.
+  void start(int64_t origin, int64_t originSeconds) {
+    origin_ = origin;
+    originSeconds_ = originSeconds;
+    secondStart_ = 0;
+    seconds_ = originSeconds;
+  }
+  // From the writers' time base: gives what FrameUnixTime gives.
+  void start(const ConversionState& s) {
+    start(s.FirstFrameTime - int64_t(s.TimeBaseFraction), s.FirstFrameUnixTime);
+  }
+  UnixTime operator()(int64_t frameTime) {
+    const int64_t offset = frameTime - origin_;
+    if (uint64_t(offset) - uint64_t(secondStart_) >= uint64_t(kMicrosPerSecond)) {
+      const int64_t whole = FloorDiv(offset, kMicrosPerSecond);
+      secondStart_ = whole * kMicrosPerSecond;
+      seconds_ = originSeconds_ + whole;
+    }
+    return UnixTime{seconds_, offset - secondStart_};
+  }
+
+ private:
+  int64_t origin_ = 0, originSeconds_ = 0;
+  int64_t secondStart_ = 0;  // offset from the origin at which the current second begins
+  int64_t seconds_ = 0;      // the current second
+};
+
 // PC timer: BIOS ticks since midnight plus interval-timer counts.
 double PcTimerMicroseconds(uint16_t ticksHigh, uint16_t ticksLow, uint16_t timerCount);
 
