@@ -460,10 +460,8 @@ void Conversion::TargetZoneScope::Leave() {
   s_.FirstFrameMicroseconds = saved_.firstFrameMicroseconds;
 }
 
-bool Conversion::RoomForFrame(uint64_t end, uint64_t formatLimit) {
+bool Conversion::RefuseFramePastLimit(uint64_t limit) {
   ConversionState& s = state;
-  const uint64_t limit = std::min(s.TargetOffsetLimit, formatLimit);
-  if (end <= limit) return true;
   --s.FramesWritten;
   s.FrameBytes -= uint32_t(s.StoredLength);
   s.FrameBytesTotal -= uint64_t(s.StoredLength);

@@ -1,6 +1,7 @@
 // One conversion: the state record, the source and target streams, the host
 // it reports to, and the driver and frame pipeline that run it.
 #pragma once
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -67,7 +68,10 @@ class Conversion {
   // frame is not counted, the write fails with the reason and the finish
   // step completes a valid file of the frames before it. `formatLimit` is
   // a smaller bound of the format's own (a page table's reach).
-  bool RoomForFrame(uint64_t end, uint64_t formatLimit = UINT64_MAX);
+  bool RoomForFrame(uint64_t end, uint64_t formatLimit = UINT64_MAX) {
+    const uint64_t limit = std::min(state.TargetOffsetLimit, formatLimit);
+    return end <= limit || RefuseFramePastLimit(limit);
+  }
   // The most frames the target can hold (its family's count field); 0 = no limit.
   int32_t TargetFrameLimit() const {
     if (!writer_ || writer_->maxFrames <= 0) return 0;
@@ -183,6 +187,8 @@ class Conversion {
     return frameLimit_ == 0 || state.FramesWritten - state.NonDataFrames < frameLimit_;
   }
   bool ProcessCountedFrame();
+  // RoomForFrame's refusal of the current frame; always false.
+  [[gnu::noinline]] bool RefuseFramePastLimit(uint64_t limit);
   // A frame of 4 bytes or less from a reader whose family does not write them.
   bool SkippedAsTiny() const { return state.FrameLength <= 4 && skipsTinyFrames_; }
   void DurationBookkeeping();

@@ -223,9 +223,9 @@ void WriteDa30Frame(Conversion& c) {
   // The header states the bytes of all records in 32 bits; the file stays
   // within that reach as well. The records follow one another from the
   // header's end, so where this one would end is known without asking the
-  // target; only a record beyond the limit goes on to be refused.
+  // target.
   const uint64_t end = uint64_t(w.firstRecordAt) + w.recordBytes + uint64_t(words) * 4;
-  if (end > s.TargetOffsetLimit && !c.RoomForFrame(end)) return;
+  if (!c.RoomForFrame(end)) return;
   const uint32_t status = (s.FrameFlags & Flag::Bad) ? w.badStatus : w.goodStatus;
   WriteRecord(*c.target, words * 4, w.aside.data(), [&](uint8_t* p) {
     PutLE32(p, w.previousWords);

@@ -314,7 +314,7 @@ void WritePacketFileFrame(Conversion& c) {
   // beyond the limit goes on to be refused.
   const int32_t pad = count % 2;
   const uint64_t end = w.end + kV7RecordSize + uint64_t(count) + uint64_t(pad);
-  if (end > s.TargetOffsetLimit && !c.RoomForFrame(end)) return;
+  if (!c.RoomForFrame(end)) return;
   const uint8_t flags = PacketFlagsByte(s, w.flagRules);
   const uint64_t base = w.epoch1904Base;
   if (s.FrameTime < 0 && uint64_t(-s.FrameTime) > base) {  // before 1904: no such stamp
