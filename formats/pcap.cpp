@@ -34,6 +34,7 @@ struct PcapReaderContext : FormatContext {
 
 struct PcapWriterContext : FormatContext {
   int32_t largestCaptured = 0;
+  SteppedUnixClock clock;  // frame times in UTC, from the header step on
 };
 
 uint32_t Field32(const uint8_t* p, bool bigEndian) { return Get32(p, bigEndian); }
@@ -366,8 +367,9 @@ void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {
   if (s.TargetIsPipe) snapLength = kMaxCapturedLength;
   Put32(header + 16, uint32_t(std::max(snapLength, 0)), big);
   Put32(header + 20, PcapLinkTypeFor(s.TraceTopology), big);
-  if ((!s.TargetIsPipe && !c.target->seek(0)) || !c.target->write(header, sizeof header)) return;
   ComputeWriterTimeBase(s);
+  c.WriterContext<PcapWriterContext>().clock.start(s);
+  if (s.TargetIsPipe || c.target->seek(0)) c.target->write(header, sizeof header);
 }
 
 void WritePcapFrame(Conversion& c) {
@@ -378,9 +380,9 @@ void WritePcapFrame(Conversion& c) {
   const int32_t fcs = s.TraceTopology == Topo::Ethernet ? 4 : 0;
   const int32_t original = std::max(0, s.FrameLength - fcs);
   const int32_t captured = std::max(0, std::min(s.StoredLength, original));
-  int32_t& largest = c.WriterContext<PcapWriterContext>().largestCaptured;
-  largest = std::max(largest, captured);
-  const UnixTime when = FrameUnixTime(s);
+  PcapWriterContext& w = c.WriterContext<PcapWriterContext>();
+  w.largestCaptured = std::max(w.largestCaptured, captured);
+  const UnixTime when = w.clock(s.FrameTime);
   const size_t headerSize = s.PcapOutput.modified ? kRecordHeaderSize + 8 : kRecordHeaderSize;
   // The record is built in the target's block when it has room.
   uint8_t local[kRecordHeaderSize + 8];
