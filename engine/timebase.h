@@ -126,6 +126,28 @@ inline UnixTime FrameUnixTime(const ConversionState& s, int64_t frameTime) {
 }
 inline UnixTime FrameUnixTime(const ConversionState& s) { return FrameUnixTime(s, s.FrameTime); }
 
+// FrameUnixTime for a writer's every frame: while frames stay within one
+// second, the fraction is a subtraction from where that second began.
+class UnixTimeStepper {
+ public:
+  UnixTime operator()(const ConversionState& s) {
+    // Measured from the first frame, which a zone shift leaves in place.
+    const int64_t since = s.FrameTime - s.FirstFrameTime;
+    const uint64_t into = uint64_t(since) - uint64_t(secondStart_);
+    if (started_ && into < uint64_t(kMicrosPerSecond)) return {seconds_, int64_t(into)};
+    const UnixTime t = FrameUnixTime(s);
+    started_ = true;
+    seconds_ = t.seconds;
+    secondStart_ = since - t.microseconds;
+    return t;
+  }
+
+ private:
+  bool started_ = false;
+  int64_t secondStart_ = 0;  // since the first frame, where second `seconds_` began
+  int64_t seconds_ = 0;
+};
+
 // PC timer: BIOS ticks since midnight plus interval-timer counts.
 double PcTimerMicroseconds(uint16_t ticksHigh, uint16_t ticksLow, uint16_t timerCount);
 

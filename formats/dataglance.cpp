@@ -158,11 +158,16 @@ uint8_t MediaByte(Topology topology) {
 }
 
 // A 128-byte block with up to 88 frame bytes from `from`; bytes past the
-// stored ones are zero.
+// stored ones are zero. Cleared in two halves, which the compiler lays out
+// as a few wide stores.
 void PutBlock(uint8_t* block, const ConversionState& s, int32_t stored, int32_t from) {
-  std::memset(block, 0, kBlockSize);
-  const int32_t n = std::clamp(stored - from, 0, kBlockData);
-  std::memcpy(block + kDataAt, s.FrameData.data() + from, size_t(n));
+  std::memset(block, 0, kBlockSize / 2);
+  std::memset(block + kBlockSize / 2, 0, kBlockSize / 2);
+  size_t n = size_t(std::clamp(stored - from, 0, kBlockData));
+  // Knowing n small, the compiler would copy with a string instruction,
+  // slow to start; the C library's copy is quicker for a frame's bytes.
+  asm("" : "+r"(n));
+  std::memcpy(block + kDataAt, s.FrameData.data() + from, n);
 }
 
 struct WriterContext : FormatContext {

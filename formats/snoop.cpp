@@ -141,10 +141,20 @@ uint32_t DatalinkType(Topology topology) {
   }
 }
 
-uint16_t TrailerStatus(const ConversionState& s) {
+// What stays the same for every frame of a conversion, fixed at the header.
+struct SnoopWriterContext : FormatContext {
+  bool trailer = false;   // the Surveyor layout: a trailer after each record
+  bool ethernet = false;
+  int32_t fcs = 0;        // bytes of FCS that snoop proper leaves out
+  UnixTimeStepper clock;
+  // A record laid out aside when the target's block has no room for it.
+  uint8_t aside[kSnoopRecordHeaderSize + MaxFrameBytes + 3 + kSurveyorTrailerSize];
+};
+
+uint16_t TrailerStatus(const ConversionState& s, bool ethernet) {
   uint16_t status = 0;
   if (s.FrameLength >= 12) status |= kTrailerLength12;
-  if (s.TraceTopology == Topo::Ethernet) {
+  if (ethernet) {
     if (s.FrameLength < 64) status |= kTrailerRunt;
     if (s.FrameLength > 1518) status |= kTrailerOversize;
   }
@@ -183,48 +193,51 @@ void WriteSnoopHeader(Conversion& c, int32_t /*frameNumber*/) {
   c.target->seek(0);
   c.target->write(h, sizeof h);
   ComputeWriterTimeBase(s);
+  SnoopWriterContext& w = c.WriterContext<SnoopWriterContext>();
+  w.trailer = s.TargetAnalyzer != Analyzer::Snoop;
+  w.ethernet = s.TraceTopology == Topo::Ethernet;
+  w.fcs = w.ethernet ? kEthernetFcs : 0;
 }
 
 void WriteSnoopFrame(Conversion& c) {
   ConversionState& s = c.state;
-  const bool trailer = s.TargetAnalyzer != Analyzer::Snoop;
-  const int32_t fcs = s.TraceTopology == Topo::Ethernet ? kEthernetFcs : 0;
+  SnoopWriterContext& w = c.WriterContext<SnoopWriterContext>();
   const bool whole = s.StoredLength >= s.FrameLength;
   // Only captured bytes are written: a truncated or sliced frame keeps its
   // original length and every byte that was stored of it (the FCS, at its
   // end, is never among them).
   int32_t original, included;
-  if (trailer) {
+  if (w.trailer) {
     original = s.FrameLength;
     included = whole ? s.FrameLength : std::max(0, s.StoredLength);
   } else {
-    original = std::max(0, s.FrameLength - fcs);
+    original = std::max(0, s.FrameLength - w.fcs);
     included = whole ? original : std::clamp(s.StoredLength, 0, original);
   }
   const uint32_t padded = (uint32_t(included) + kSnoopRecordHeaderSize + 3) & ~3u;
-  const uint32_t recordLength = padded + (trailer ? kSurveyorTrailerSize : 0);
-
-  const UnixTime when = FrameUnixTime(s);
-  uint8_t h[kSnoopRecordHeaderSize] = {};
-  PutBE32(h, uint32_t(original));
-  PutBE32(h + 4, uint32_t(included));
-  PutBE32(h + 8, recordLength);
-  PutBE32(h + 16, uint32_t(when.seconds));
-  PutBE32(h + 20, uint32_t(when.microseconds));
-  c.target->writeHeadAndBody(h, sizeof h, s.FrameData.data(), size_t(included));
-  const uint32_t padding = padded - kSnoopRecordHeaderSize - uint32_t(included);
-  if (padding != 0) c.target->writeZeros(padding);
-  if (!trailer) return;
-
-  const int32_t frameNumber = s.FramesWritten - s.NonDataFrames;
-  const uint64_t sinceFirst = uint64_t(s.FrameTime - s.FirstFrameTime) * 25;  // 40 ns units
-  uint8_t t[kSurveyorTrailerSize] = {};
-  PutBE16(t + 2, TrailerStatus(s));
-  PutBE32(t + 4, uint32_t(sinceFirst));
-  PutBE32(t + 8, uint32_t(sinceFirst >> 32));
-  PutBE32(t + 12, frameNumber == 1 ? (kSnoopFileHeaderSize + recordLength) | kFirstTrailerMark
-                                   : uint32_t(frameNumber - 1));
-  c.target->write(t, sizeof t);
+  const uint32_t recordLength = padded + (w.trailer ? kSurveyorTrailerSize : 0);
+  const UnixTime when = w.clock(s);
+  WriteRecord(*c.target, recordLength, w.aside, [&](uint8_t* p) {
+    // The padding's zeros first: the header or the frame bytes cover those
+    // of its last word that are not padding.
+    PutBE32(p + padded - 4, 0);
+    PutBE32(p, uint32_t(original));
+    PutBE32(p + 4, uint32_t(included));
+    PutBE32(p + 8, recordLength);
+    PutBE32(p + 12, 0);
+    PutBE32(p + 16, uint32_t(when.seconds));
+    PutBE32(p + 20, uint32_t(when.microseconds));
+    std::memcpy(p + kSnoopRecordHeaderSize, s.FrameData.data(), size_t(included));
+    if (!w.trailer) return;
+    uint8_t* t = p + padded;
+    const int32_t frameNumber = s.FramesWritten - s.NonDataFrames;
+    const uint64_t sinceFirst = uint64_t(s.FrameTime - s.FirstFrameTime) * 25;  // 40 ns units
+    PutBE32(t, TrailerStatus(s, w.ethernet));
+    PutBE32(t + 4, uint32_t(sinceFirst));
+    PutBE32(t + 8, uint32_t(sinceFirst >> 32));
+    PutBE32(t + 12, frameNumber == 1 ? (kSnoopFileHeaderSize + recordLength) | kFirstTrailerMark
+                                     : uint32_t(frameNumber - 1));
+  });
 }
 
 // ---------------------------------------------------------------- registry
