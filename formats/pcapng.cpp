@@ -433,6 +433,15 @@ bool SetPacketTime(ConversionState& s, PcapngReaderContext& r, const Interface& 
     s.FrameNanoseconds = r.lastNanoseconds;
     return true;
   }
+  // Microseconds since 1970, by far the most common, after the first frame:
+  // the clock takes them whole, with no division into seconds.
+  constexpr uint64_t kLatestMicros = uint64_t(kLatestSeconds + 1) * kMicrosPerSecond;
+  if (i.unitsPerSecond == kMicrosPerSecond && i.offsetSeconds == 0 && r.started &&
+      p.timestamp < kLatestMicros) {
+    s.FrameTime = r.lastFrameTime = r.clock(s, 0, int64_t(p.timestamp));
+    s.FrameNanoseconds = r.lastNanoseconds = 0;
+    return true;
+  }
   const SplitTime t = SplitTimestamp(p.timestamp, i.unitsPerSecond);
   int64_t seconds = 0;  // the overflow test sees the exact sum
   if (__builtin_add_overflow(t.seconds, i.offsetSeconds, &seconds) || seconds < 0 ||
