@@ -41,8 +41,9 @@ struct WriterContext : FormatContext {
   int64_t used = 0;
   uint16_t inPage = 0;
   uint16_t table[kMaxPages] = {};
-  // A record laid out aside when the target's block has no room for it.
-  uint8_t aside[kRecordHeaderSize + 2 + MaxFrameBytes];
+  // A record laid out aside when the target's block has no room for it: a
+  // frame a media conversion lengthened may pass MaxFrameBytes, never the buffer.
+  uint8_t aside[kRecordHeaderSize + 2 + FrameBufferBytes];
 };
 
 void ReadHeaderStep(Conversion& c) {

@@ -47,8 +47,9 @@ struct WriterContext : FormatContext {
   // Fixed at the header: the same for every frame of a conversion.
   bool ethernet = false, wireless = false;
   uint32_t mediaType = 0;
-  // A record laid out aside when the target's block has no room for it.
-  uint8_t aside[kPacketHeaderSize + kRadioHeaderSize + MaxFrameBytes + 4];
+  // A record laid out aside when the target's block has no room for it: a
+  // frame a media conversion lengthened may pass MaxFrameBytes, never the buffer.
+  uint8_t aside[kPacketHeaderSize + kRadioHeaderSize + FrameBufferBytes + 4];
 };
 
 void ReadHeaderStep(Conversion& c) {

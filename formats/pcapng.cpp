@@ -584,8 +584,9 @@ struct PcapngWriterContext : FormatContext {
   bool nanoseconds = false;
   int32_t fcs = 0;  // bytes of Ethernet FCS left out of each frame
   UnixTimeStepper clock;
-  // A block laid out aside when the target's block has no room for it.
-  uint8_t aside[kBlockHeadBytes + kPacketFixedBytes + MaxFrameBytes + 3 + 12 + 4];
+  // A block laid out aside when the target's block has no room for it: a
+  // frame a media conversion lengthened may pass MaxFrameBytes, never the buffer.
+  uint8_t aside[kBlockHeadBytes + kPacketFixedBytes + FrameBufferBytes + 3 + 12 + 4];
 };
 
 // A block under construction, little-endian.

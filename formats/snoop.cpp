@@ -166,8 +166,9 @@ struct SnoopWriterContext : FormatContext {
   bool ethernet = false;
   int32_t fcs = 0;        // bytes of FCS that snoop proper leaves out
   UnixTimeStepper clock;
-  // A record laid out aside when the target's block has no room for it.
-  uint8_t aside[kSnoopRecordHeaderSize + MaxFrameBytes + 3 + kSurveyorTrailerSize];
+  // A record laid out aside when the target's block has no room for it: a
+  // frame a media conversion lengthened may pass MaxFrameBytes, never the buffer.
+  uint8_t aside[kSnoopRecordHeaderSize + FrameBufferBytes + 3 + kSurveyorTrailerSize];
 };
 
 uint16_t TrailerStatus(const ConversionState& s, bool ethernet) {

@@ -276,6 +276,31 @@ TEST(FormatTables, MediaConversionsStateTheWrittenMedium) {
   }
 }
 
+// Made 802.11, the largest Ethernet frames grow past 32,768 bytes: each
+// record is still laid out whole, also where the target's block has no room
+// left for it (six of them overrun a block).
+TEST(FormatTables, FramesAMediaConversionLengthensAreWrittenWhole) {
+  TempDir dir;
+  for (const RoundTripRow& row : kRoundTrips) {
+    if (row.topology != Topo::Wireless) continue;
+    SCOPED_TRACE(AnalyzerName(row.target));
+    Trace trace;
+    trace.topology = Topo::Ethernet;
+    for (int i = 0; i < 6; ++i)
+      trace.frames.push_back(MakeFrame(1000000 + i * 1000, MaxFrameBytes, Topo::Ethernet, uint8_t(i)));
+    const std::string path = dir.path("long" + DefaultSuffix(row.target, Topo::Wireless));
+    const ConversionState written = WriteTrace(trace, row.target, path,
+                                               [](ConversionState& s) { s.ConvertToWireless = true; });
+    EXPECT_FALSE(written.WriteFailed) << written.WriteErrorDetail;
+    ReadResult back = ReadTrace(path);
+    EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
+    ASSERT_EQ(back.trace.frames.size(), 6u);
+    // The 802.11 header and payload as converted, up to what a frame holds.
+    for (const Frame& f : back.trace.frames) EXPECT_EQ(f.frameLength, MaxFrameBytes);
+    EXPECT_EQ(back.trace.frames[5].bytes[24 + 8], trace.frames[5].bytes[14]);
+  }
+}
+
 // Frames either side of local midnight in a daylight-saving zone keep
 // counting past midnight; formats that hold a date keep the trace date and
 // the summer bias.
