@@ -66,6 +66,7 @@ const RoundTripRow kRoundTrips[] = {
     {Analyzer::Observer, Topo::Ethernet, 500, true},
     {Analyzer::Observer, Topo::TokenRing, 500, false},
     {Analyzer::Observer, Topo::Fddi, 500, false},
+    {Analyzer::Observer, Topo::Wireless, 500, false},
     {Analyzer::DataGlance, Topo::Ethernet, 1, false},
     {Analyzer::DataGlance, Topo::TokenRing, 1, false},
     {Analyzer::Lan900, Topo::Ethernet, 1, true},
