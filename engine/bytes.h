@@ -52,6 +52,39 @@ inline void Put16(uint8_t* p, uint16_t v, bool bigEndian) { bigEndian ? PutBE16(
 inline void Put32(uint8_t* p, uint32_t v, bool bigEndian) { bigEndian ? PutBE32(p, v) : PutLE32(p, v); }
 
 // Division rounding towards minus infinity.
+// memcpy of n bytes without the call for the short runs most frames are
+// (16 to 64 bytes: two overlapping moves); longer runs go to memcpy.
+inline void CopyBytes(uint8_t* to, const uint8_t* from, size_t n) {
+  if (n >= 32 && n <= 64) {
+    __builtin_memcpy(to, from, 32);
+    __builtin_memcpy(to + n - 32, from + n - 32, 32);
+  } else if (n >= 16 && n < 32) {
+    __builtin_memcpy(to, from, 16);
+    __builtin_memcpy(to + n - 16, from + n - 16, 16);
+  } else if (n != 0) {
+    std::memcpy(to, from, n);
+  }
+}
+
+// memmove of n bytes, without the call for runs of 16 to 64 bytes: every
+// byte is loaded before any is stored, so the runs may overlap.
+inline void MoveBytes(uint8_t* to, const uint8_t* from, size_t n) {
+  uint8_t head[32], tail[32];
+  if (n >= 32 && n <= 64) {
+    __builtin_memcpy(head, from, 32);
+    __builtin_memcpy(tail, from + n - 32, 32);
+    __builtin_memcpy(to, head, 32);
+    __builtin_memcpy(to + n - 32, tail, 32);
+  } else if (n >= 16 && n < 32) {
+    __builtin_memcpy(head, from, 16);
+    __builtin_memcpy(tail, from + n - 16, 16);
+    __builtin_memcpy(to, head, 16);
+    __builtin_memcpy(to + n - 16, tail, 16);
+  } else if (n != 0) {
+    std::memmove(to, from, n);
+  }
+}
+
 constexpr int64_t FloorDiv(int64_t a, int64_t b) {
   return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
 }

@@ -117,6 +117,9 @@ bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
   } else {
     ReadSource(true, false);
     framesAsTheyStand_ = FramesGoAsTheyStand();
+    frameLimit_ = TargetFrameLimit();
+    framesMadeWireless_ = FramesGoUnaltered() && s.ConvertToWireless && !s.ConvertToEthernet &&
+                          s.TraceTopology == Topo::Ethernet;
     // A header that failed to read leaves nothing to read frames from.
     if (!s.ReadError) ReadSource(false, false);
     // A source that failed where a reader took it for its end (an I/O error
@@ -306,16 +309,20 @@ inline void Conversion::NoteStopRequest() {
   if (stopPressed_) state.StopRequested = true;
 }
 
-bool Conversion::FramesGoAsTheyStand() const {
+bool Conversion::FramesGoUnaltered() const {
   const ConversionState& s = state;
-  return !s.ProbeOnly && s.ConvertAll && !s.SliceFrames && !s.ConvertToEthernet &&
-         !s.ConvertToWireless && !s.SourceZone && !s.TargetZone && TargetFrameLimit() == 0 &&
+  return !s.ProbeOnly && s.ConvertAll && !s.SliceFrames && !s.SourceZone && !s.TargetZone &&
          writer_ && writer_->writeFrame && CanWrite();
 }
 
+bool Conversion::FramesGoAsTheyStand() const {
+  return FramesGoUnaltered() && !state.ConvertToEthernet && !state.ConvertToWireless;
+}
+
+
 bool Conversion::FramesPassUnchanged() const {
-  return state.CopyUnchangedRecords && framesAsTheyStand_ && target && !customReader &&
-         !skipsTinyFrames_;
+  return state.CopyUnchangedRecords && framesAsTheyStand_ && frameLimit_ == 0 && target &&
+         !customReader && !skipsTinyFrames_;
 }
 
 void Conversion::PassUnchangedFrames(const UnchangedFrames& batch) {
@@ -344,12 +351,20 @@ bool Conversion::ProcessFrame() {
   CountFrameRead();
   // After the first frame, one that goes as it stands and needs no failure
   // of its own takes the short way.
-  if (framesAsTheyStand_ && !s.HeaderPending && !s.ReadError &&
+  if ((framesAsTheyStand_ || framesMadeWireless_) && !s.HeaderPending && !s.ReadError &&
       FrameLengthsInRange(s.FrameLength, s.StoredLength) && !SkippedAsTiny() &&
-      WithinTraceSpan(s.FrameTime, s.FirstFrameTime)) {
+      WithinTraceSpan(s.FrameTime, s.FirstFrameTime) && RoomForFrameCount()) {
     StepDuration(s);
     CountFrameWritten();
-    writer_->writeFrame(*this);
+    if (framesMadeWireless_) {
+      // As the full way does: the writer sees an 802.11 frame of a wireless trace.
+      EthernetToWireless();
+      s.TraceTopology = Topo::Wireless;
+      writer_->writeFrame(*this);
+      s.TraceTopology = Topo::Ethernet;
+    } else {
+      writer_->writeFrame(*this);
+    }
     if (target && target->failed()) FailWrite(s, target->errorText());
     NoteStopRequest();
     return s.WriteFailed;
@@ -465,30 +480,33 @@ void Conversion::EthernetToWireless() {
   s.WirelessChannel = 1;
   s.WirelessSignal = 100;
   s.WirelessNoise = 0;
-  uint8_t header[24] = {};
-  header[0] = 0x08;
-  std::memcpy(header + 4, d, 6);
-  std::memcpy(header + 10, d + 6, 6);
-  std::memcpy(header + 16, d + 6, 6);
+  // The addresses are taken before the payload moves over them.
+  uint8_t addresses[12];
+  std::memcpy(addresses, d, 12);
   const uint16_t type = uint16_t(d[12] << 8 | d[13]);
   const size_t payload = size_t(std::max(0, s.StoredLength - 14));
   int32_t growth;
   if (type > 1500) {
-    std::memmove(d + 32, d + 14, payload);
+    MoveBytes(d + 32, d + 14, payload);
     const uint8_t snap[8] = {0xAA, 0xAA, 0x03, 0, 0, 0, uint8_t(type >> 8), uint8_t(type)};
     std::memcpy(d + 24, snap, 8);
     growth = 18;
   } else if (d[14] == 0xFF && d[15] == 0xFF) {
-    std::memmove(d + 27, d + 14, payload);
+    MoveBytes(d + 27, d + 14, payload);
     d[24] = 0xE0;
     d[25] = 0xE0;
     d[26] = 0x03;
     growth = 13;
   } else {
-    std::memmove(d + 24, d + 14, payload);
+    MoveBytes(d + 24, d + 14, payload);
     growth = 10;
   }
-  std::memcpy(d, header, 24);
+  // The 802.11 data header: destination, source, and the source again as BSSID.
+  const uint8_t control[4] = {0x08, 0, 0, 0};
+  std::memcpy(d, control, 4);
+  std::memcpy(d + 4, addresses, 12);
+  std::memcpy(d + 16, addresses + 6, 6);
+  d[22] = d[23] = 0;
   s.FrameLength += growth;
   s.StoredLength += growth;
 }

@@ -172,9 +172,16 @@ class Conversion {
     return (target || (writer_ && writer_->has(Capability::OwnTarget))) && !frameObserver;
   }
   // Whether every frame goes to the target writer as it stands (no range,
-  // slice, media conversion, chosen zone, lowered frame limit or frame
-  // observer), tiny frames aside: fixed once the source's header is read.
+  // slice, media conversion, chosen zone or frame observer), tiny frames
+  // and a target full to its frame count aside: fixed once the source's
+  // header is read.
   bool FramesGoAsTheyStand() const;
+  // The same, media conversions aside.
+  bool FramesGoUnaltered() const;
+  // The target holds another frame (the frame count its family allows).
+  bool RoomForFrameCount() const {
+    return frameLimit_ == 0 || state.FramesWritten - state.NonDataFrames < frameLimit_;
+  }
   bool ProcessCountedFrame();
   // A frame of 4 bytes or less from a reader whose family does not write them.
   bool SkippedAsTiny() const { return state.FrameLength <= 4 && skipsTinyFrames_; }
@@ -195,6 +202,10 @@ class Conversion {
   const FormatDescriptor* writer_ = nullptr;
   bool stopPressed_ = false;
   bool framesAsTheyStand_ = false;
+  // Every frame goes as it stands but for being made 802.11 (an Ethernet
+  // source converted to wireless): the short way with that step.
+  bool framesMadeWireless_ = false;
+  int32_t frameLimit_ = 0;  // TargetFrameLimit(), fixed with the two above
   bool skipsTinyFrames_ = false;
   bool sourceOpenFailed_ = false;
   int64_t lastSourcePosition_ = -1;  // where reading ended, once the source is closed

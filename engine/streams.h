@@ -108,7 +108,7 @@ class TargetStream {
   bool writeHeadAndBody(const void* head, size_t headBytes, const void* body, size_t bodyBytes) {
     if (uint8_t* room = roomFor(headBytes + bodyBytes)) {
       std::memcpy(room, head, headBytes);
-      if (bodyBytes) std::memcpy(room + headBytes, body, bodyBytes);
+      CopyBytes(room + headBytes, static_cast<const uint8_t*>(body), bodyBytes);
       advance(headBytes + bodyBytes);
       return true;
     }

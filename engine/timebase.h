@@ -126,26 +126,37 @@ inline UnixTime FrameUnixTime(const ConversionState& s, int64_t frameTime) {
 }
 inline UnixTime FrameUnixTime(const ConversionState& s) { return FrameUnixTime(s, s.FrameTime); }
 
-// FrameUnixTime for a writer's every frame: while frames stay within one
-// second, the fraction is a subtraction from where that second began.
-class UnixTimeStepper {
+// Seconds and microseconds since 1970 of frame times, counted from a frame
+// time at which a whole second begins. Frames mostly come in time order: the
+// whole second is stepped from the previous frame's, and divided out anew
+// only when a frame lies in another second.
+class SteppedUnixClock {
  public:
-  UnixTime operator()(const ConversionState& s) {
-    // Measured from the first frame, which a zone shift leaves in place.
-    const int64_t since = s.FrameTime - s.FirstFrameTime;
-    const uint64_t into = uint64_t(since) - uint64_t(secondStart_);
-    if (started_ && into < uint64_t(kMicrosPerSecond)) return {seconds_, int64_t(into)};
-    const UnixTime t = FrameUnixTime(s);
-    started_ = true;
-    seconds_ = t.seconds;
-    secondStart_ = since - t.microseconds;
-    return t;
+  // `origin` is the frame time at which UTC second `originSeconds` begins.
+  void start(int64_t origin, int64_t originSeconds) {
+    origin_ = origin;
+    originSeconds_ = originSeconds;
+    secondStart_ = 0;
+    seconds_ = originSeconds;
+  }
+  // From the writers' time base: gives what FrameUnixTime gives.
+  void start(const ConversionState& s) {
+    start(s.FirstFrameTime - int64_t(s.TimeBaseFraction), s.FirstFrameUnixTime);
+  }
+  UnixTime operator()(int64_t frameTime) {
+    const int64_t offset = frameTime - origin_;
+    if (uint64_t(offset) - uint64_t(secondStart_) >= uint64_t(kMicrosPerSecond)) {
+      const int64_t whole = FloorDiv(offset, kMicrosPerSecond);
+      secondStart_ = whole * kMicrosPerSecond;
+      seconds_ = originSeconds_ + whole;
+    }
+    return UnixTime{seconds_, offset - secondStart_};
   }
 
  private:
-  bool started_ = false;
-  int64_t secondStart_ = 0;  // since the first frame, where second `seconds_` began
-  int64_t seconds_ = 0;
+  int64_t origin_ = 0, originSeconds_ = 0;
+  int64_t secondStart_ = 0;  // offset from the origin at which the current second begins
+  int64_t seconds_ = 0;      // the current second
 };
 
 // PC timer: BIOS ticks since midnight plus interval-timer counts.

@@ -127,7 +127,15 @@ int64_t GetTicks48(const uint8_t* p) {
 struct AdvisorWriterContext : FormatContext {
   LibraryHandle handle = 0;
   LibraryFile* file = nullptr;  // the handle's file, resolved once
-  std::vector<uint8_t> record = std::vector<uint8_t>(kNetworkAnalyzerHeadBytes + MaxFrameBytes);
+  // What stays the same for every frame of a conversion, fixed at the header step.
+  Layout layout = Layout::Lan;
+  uint8_t lanMedium = 0;  // byte 18 of a LAN record
+  uint8_t atmLine = 0;    // byte 36 of a Network Analyzer record
+  // The first frame's fraction of a second in whole microseconds (it holds no more).
+  int64_t firstFraction = 0;
+  int64_t firstFrameTime = 0;
+  // Seconds since 1970 from the first frame's whole second.
+  SteppedUnixClock clock;
 
   void Close(Conversion& c) override {
     if (!handle) return;
@@ -143,70 +151,71 @@ struct AdvisorWriterContext : FormatContext {
   }
 };
 
-// The first frame's fraction of a second in whole microseconds (it holds no
-// more), without a rounding call per frame.
-int64_t FirstFraction(const ConversionState& s) { return int64_t(s.TimeBaseFraction); }
+// The record's size in the file for a frame of `stored` bytes.
+uint32_t RecordBytes(Layout layout, uint32_t stored) {
+  switch (layout) {
+    case Layout::Cell: return kCellRecordBytes;
+    case Layout::Wan: return stored + kWanOverhead;
+    case Layout::Lan: return kLanHeadBytes + stored;
+    case Layout::NetworkAnalyzer: return kNetworkAnalyzerHeadBytes + stored;
+  }
+  return 0;
+}
 
 // Seconds since 1970 and nanoseconds of the current frame. The nanoseconds
 // carry the first frame's fraction and are not carried into the seconds, so
 // they reach up to 1,999,999,000.
-bool LanTime(const ConversionState& s, uint32_t& seconds, uint32_t& nanoseconds) {
-  const int64_t offset = s.FrameTime - s.FirstFrameTime;
-  const int64_t whole = FloorDiv(offset, kMicrosPerSecond);
-  const int64_t utc = int64_t(s.FirstFrameUnixTime) + whole;
-  if (utc < 0 || utc > int64_t(UINT32_MAX)) return false;
-  seconds = uint32_t(utc);
-  nanoseconds = uint32_t((offset - whole * kMicrosPerSecond + FirstFraction(s)) * 1000);
+bool LanTime(const ConversionState& s, AdvisorWriterContext& w, uint32_t& seconds,
+             uint32_t& nanoseconds) {
+  const UnixTime when = w.clock(s.FrameTime);
+  if (when.seconds < 0 || when.seconds > int64_t(UINT32_MAX)) return false;
+  seconds = uint32_t(when.seconds);
+  nanoseconds = uint32_t((when.microseconds + w.firstFraction) * 1000);
   return true;
 }
 
 // 100-ns units since the whole second of the first frame.
-int64_t TicksSinceStart(const ConversionState& s) {
-  return (s.FrameTime - s.FirstFrameTime + FirstFraction(s)) * 10;
+int64_t TicksSinceStart(const ConversionState& s, const AdvisorWriterContext& w) {
+  return (s.FrameTime - w.firstFrameTime + w.firstFraction) * 10;
 }
 
-uint32_t BuildRecord(const ConversionState& s, uint8_t* r, bool& timeFits) {
+// Lays out the record of `length` bytes, every byte of it, at r.
+void LayOutRecord(const ConversionState& s, const AdvisorWriterContext& w, uint8_t* r,
+                  uint32_t length, uint32_t stored, uint32_t seconds, uint32_t nanoseconds) {
   const uint16_t flags = s.FrameFlags;
-  const uint32_t stored = uint32_t(std::clamp(s.StoredLength, 0, MaxFrameBytes));
   const uint32_t frameNumber = uint32_t(s.FramesWritten - s.NonDataFrames);
-  timeFits = true;
-  switch (LayoutFor(s.TargetAnalyzer, s.TraceTopology)) {
+  switch (w.layout) {
     case Layout::Cell: {
       std::memset(r, 0, kCellRecordBytes);
       std::memcpy(r, s.FrameData.data(), std::min(stored, kCellBytes));
-      PutTicks48(r + 53, TicksSinceStart(s));
+      PutTicks48(r + 53, TicksSinceStart(s, w));
       r[61] = (flags & Flag::Direction1) ? 0x80 : 0;
-      return kCellRecordBytes;
+      return;
     }
     case Layout::Wan: {
-      const uint32_t length = stored + kWanOverhead;
       const uint8_t status = WanStatus(flags);
       PutLE16(r, uint16_t(length));
       r[2] = status;
       r[3] = 0;
-      PutTicks48(r + 4, TicksSinceStart(s));
+      PutTicks48(r + 4, TicksSinceStart(s, w));
       std::memcpy(r + 10, s.FrameData.data(), stored);
       PutLE16(r + length - 3, uint16_t(length));
       r[length - 1] = status;
-      return length;
+      return;
     }
     case Layout::Lan: {
-      uint32_t seconds = 0, nanoseconds = 0;
-      timeFits = LanTime(s, seconds, nanoseconds);
       std::memset(r, 0, kLanHeadBytes);
       PutLE32(r + 4, frameNumber);
       PutLE16(r + 12, uint16_t(s.FrameLength));
       PutLE16(r + 14, uint16_t(stored));
       r[17] = LanStatus(flags, s.WanProtocol);
-      r[18] = s.TraceTopology == Topo::Ethernet ? 0x40 : 0;
+      r[18] = w.lanMedium;
       PutLE32(r + 20, seconds);
       PutLE32(r + 24, nanoseconds);
       std::memcpy(r + kLanHeadBytes, s.FrameData.data(), stored);
-      return kLanHeadBytes + stored;
+      return;
     }
     case Layout::NetworkAnalyzer: {
-      uint32_t seconds = 0, nanoseconds = 0;
-      timeFits = LanTime(s, seconds, nanoseconds);
       std::memset(r, 0, kNetworkAnalyzerHeadBytes);
       r[0] = 1;
       r[1] = (flags & Flag::Direction1) ? 1 : 2;
@@ -216,12 +225,11 @@ uint32_t BuildRecord(const ConversionState& s, uint8_t* r, bool& timeFits) {
       PutLE32(r + 16, stored);
       PutLE32(r + 20, uint32_t(s.FrameLength));
       PutLE32(r + 24, LanStatus(flags, s.WanProtocol));
-      r[36] = IsAtmLine(s.TraceTopology) ? 1 : 0;
+      r[36] = w.atmLine;
       std::memcpy(r + kNetworkAnalyzerHeadBytes, s.FrameData.data(), stored);
-      return kNetworkAnalyzerHeadBytes + stored;
+      return;
     }
   }
-  return 0;
 }
 
 // ---------------------------------------------------------------- reader
@@ -539,18 +547,32 @@ void WriteAdvisorHeader(Conversion& c, int32_t /*frameNumber*/) {
   w.handle = CreateCalyxenFile(s.TargetFileName.c_str(), 0, &config);
   w.file = LibraryFileOf(w.handle);
   if (!w.handle) FailWrite(s, "the Advisor library cannot create " + FileNamePart(s.TargetFileName));
+  w.layout = LayoutFor(s.TargetAnalyzer, s.TraceTopology);
+  w.lanMedium = s.TraceTopology == Topo::Ethernet ? 0x40 : 0;
+  w.atmLine = IsAtmLine(s.TraceTopology) ? 1 : 0;
+  w.firstFraction = int64_t(s.TimeBaseFraction);
+  w.firstFrameTime = s.FirstFrameTime;
+  w.clock.start(s.FirstFrameTime, s.FirstFrameUnixTime);
 }
 
 void WriteAdvisorFrame(Conversion& c) {
   ConversionState& s = c.state;
   AdvisorWriterContext& w = c.WriterContext<AdvisorWriterContext>();
-  bool timeFits = true;
-  const uint32_t length = BuildRecord(s, w.record.data(), timeFits);
   const int32_t frame = s.FramesWritten - s.NonDataFrames;
-  if (!timeFits)
+  const uint32_t stored = uint32_t(std::clamp(s.StoredLength, 0, MaxFrameBytes));
+  uint32_t seconds = 0, nanoseconds = 0;
+  if ((w.layout == Layout::Lan || w.layout == Layout::NetworkAnalyzer) &&
+      !LanTime(s, w, seconds, nanoseconds)) {
     FailWrite(s, "frame " + Grouped(frame) + ": its time lies outside 1970 to 2106");
-  else if (AddFrameToFile(w.file, w.record.data(), length) != 1)
+    return;
+  }
+  const uint32_t length = RecordBytes(w.layout, stored);
+  uint8_t* record = AppendRecord(w.file, length);
+  if (!record) {
     FailWrite(s, "frame " + Grouped(frame) + ": the Advisor library did not store it");
+    return;
+  }
+  LayOutRecord(s, w, record, length, stored, seconds, nanoseconds);
 }
 
 void FinishAdvisor(Conversion& c, int32_t /*framesWritten*/) {

@@ -219,15 +219,23 @@ uint32_t AddFrameToFile(LibraryHandle handle, const uint8_t* record, uint32_t le
 LibraryFile* LibraryFileOf(LibraryHandle handle) { return Find(handle); }
 
 uint32_t AddFrameToFile(LibraryFile* file, const uint8_t* record, uint32_t length) {
-  if (!file || !file->writing || file->failed || !record || length < 1 ||
-      length > kLibraryMaxRecordBytes || file->records == UINT32_MAX)
-    return 0;
-  if (file->blockBytes + length > kBlockBytes && !FlushBlock(*file)) return 0;
-  std::memcpy(file->block.get() + file->blockBytes, record, length);
+  if (!record) return 0;
+  uint8_t* room = AppendRecord(file, length);
+  if (!room) return 0;
+  std::memcpy(room, record, length);
+  return 1;
+}
+
+uint8_t* AppendRecord(LibraryFile* file, uint32_t length) {
+  if (!file || !file->writing || file->failed || length < 1 || length > kLibraryMaxRecordBytes ||
+      file->records == UINT32_MAX)
+    return nullptr;
+  if (file->blockBytes + length > kBlockBytes && !FlushBlock(*file)) return nullptr;
+  uint8_t* room = file->block.get() + file->blockBytes;
   file->blockBytes += length;
   ++file->blockRecords;
   ++file->records;
-  return 1;
+  return room;
 }
 
 void UpdateBasicConfig(LibraryHandle handle, const BasicConfig* config) {

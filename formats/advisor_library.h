@@ -50,6 +50,11 @@ struct LibraryFile;
 LibraryFile* LibraryFileOf(LibraryHandle handle);
 // AddFrameToFile through a resolved file; a null file is a failure.
 uint32_t AddFrameToFile(LibraryFile* file, const uint8_t* record, uint32_t length);
+// Appends a record of 1 to 65,535 bytes that the caller lays out in place:
+// the room for it at the end of the block being filled, where every byte is
+// then the caller's to write before the next call on the file. Null when the
+// record cannot be stored (as AddFrameToFile failing).
+uint8_t* AppendRecord(LibraryFile* file, uint32_t length);
 // Replaces the stored configuration (written when the file is closed).
 void UpdateBasicConfig(LibraryHandle handle, const BasicConfig* config);
 // Opens a file of the library: the number of records it holds and its

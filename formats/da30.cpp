@@ -41,7 +41,11 @@ struct Da30ReaderContext : FormatContext {
 struct Da30WriterContext : FormatContext {
   bool fixed = false;
   bool tokenRing = false;  // layout chosen at the first frame
+  // Fields that follow from the layout, fixed with it.
+  uint32_t goodStatus = 0, badStatus = 0;
+  uint16_t trailerMark = 0;
   uint32_t previousWords = 0;
+  uint32_t firstRecordAt = 0;  // where the records start: after the header and statistics
   uint32_t recordBytes = 0;  // running total of frame-record bytes
   // A record laid out aside when the target's block has no room for it.
   std::vector<uint8_t> aside = std::vector<uint8_t>(kSizeWords + kRecordHead + MaxFrameBytes + kTrailer);
@@ -170,6 +174,7 @@ void WriteHeader(Conversion& c, int32_t count) {
   PutStatistics(h + kDa30HeaderSize, s, w.tokenRing, uint32_t(std::max(0, count - s.NonDataFrames)));
   c.target->seek(0);
   c.target->write(h, kDa30HeaderSize + statsSize + kTerminatorSize);
+  w.firstRecordAt = kDa30HeaderSize + statsSize + kTerminatorSize;
 }
 
 }  // namespace
@@ -193,6 +198,9 @@ void WriteDa30Header(Conversion& c, int32_t frameNumber) {
   if (!w.fixed) {
     w.fixed = true;
     w.tokenRing = c.state.TraceTopology == Topo::TokenRing;
+    w.goodStatus = w.tokenRing ? kStatusTokenRing : kStatusEthernetGood;
+    w.badStatus = w.tokenRing ? kStatusTokenRing : kStatusEthernetBad;
+    w.trailerMark = w.tokenRing ? 6 : 4;
   }
   WriteHeader(c, frameNumber);
 }
@@ -209,32 +217,34 @@ void WriteDa30Frame(Conversion& c) {
     return;
   }
   // Every stored byte is kept; the trailer keeps the length on the wire.
-  const int32_t stored = s.StoredLength;
-  const uint32_t words = uint32_t(Padded(stored) / 4 + kRecordOverhead / 4);
+  const uint32_t stored = uint32_t(s.StoredLength);
+  const uint32_t padded = (stored + 3) & ~3u;
+  const uint32_t words = padded / 4 + kRecordOverhead / 4;
   // The header states the bytes of all records in 32 bits; the file stays
-  // within that reach as well.
-  if (!c.RoomForFrame(uint64_t(c.target->position()) + uint64_t(words) * 4)) return;
-  const bool bad = s.FrameFlags & Flag::Bad;
-  const uint32_t status = w.tokenRing ? kStatusTokenRing : bad ? kStatusEthernetBad : kStatusEthernetGood;
-  const int32_t padded = Padded(stored);
+  // within that reach as well. The records follow one another from the
+  // header's end, so where this one would end is known without asking the
+  // target; only a record beyond the limit goes on to be refused.
+  const uint64_t end = uint64_t(w.firstRecordAt) + w.recordBytes + uint64_t(words) * 4;
+  if (end > s.TargetOffsetLimit && !c.RoomForFrame(end)) return;
+  const uint32_t status = (s.FrameFlags & Flag::Bad) ? w.badStatus : w.goodStatus;
   WriteRecord(*c.target, words * 4, w.aside.data(), [&](uint8_t* p) {
-    std::memset(p, 0, kSizeWords + kRecordHead);
     PutLE32(p, w.previousWords);
     PutLE32(p + 4, words);
     PutLE32(p + 8, 8);
+    PutLE32(p + 12, 0);
     PutLE32(p + 16, status);
     PutLE32(p + 20, uint32_t(frameNumber));
     PutLE32(p + 24, uint32_t(units));
-    PutLE32(p + 28, uint32_t((stored + kRecordHead + 3) / 4));
-    PutLE32(p + 32, uint32_t(stored));
+    PutLE32(p + 28, (stored + kRecordHead + 3) / 4);
+    PutLE32(p + 32, stored);
     // The padding is zero (cleared with the word it ends, before the frame
     // bytes fill the rest of that word), then the trailer.
     uint8_t* frame = p + kSizeWords + kRecordHead;
     if (padded > stored) PutLE32(frame + padded - 4, 0);
-    std::memcpy(frame, s.FrameData.data(), size_t(stored));
+    std::memcpy(frame, s.FrameData.data(), stored);
     uint8_t* trailer = frame + padded;
     PutLE16(trailer, uint16_t(s.FrameLength));
-    PutLE16(trailer + 2, w.tokenRing ? 6 : 4);
+    PutLE16(trailer + 2, w.trailerMark);
     PutLE32(trailer + 4, 0);
   });
   w.previousWords = words;

@@ -184,11 +184,8 @@ uint8_t MediaByte(Topology topology) {
 void PutBlock(uint8_t* block, const ConversionState& s, int32_t stored, int32_t from) {
   std::memset(block, 0, kBlockSize / 2);
   std::memset(block + kBlockSize / 2, 0, kBlockSize / 2);
-  size_t n = size_t(std::clamp(stored - from, 0, kBlockData));
-  // Knowing n small, the compiler would copy with a string instruction,
-  // slow to start; the C library's copy is quicker for a frame's bytes.
-  asm("" : "+r"(n));
-  std::memcpy(block + kDataAt, s.FrameData.data() + from, n);
+  const int32_t n = std::clamp(stored - from, 0, kBlockData);
+  CopyBytes(block + kDataAt, s.FrameData.data() + from, size_t(n));
 }
 
 struct WriterContext : FormatContext {

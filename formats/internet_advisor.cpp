@@ -39,6 +39,7 @@ int64_t Padded(int64_t n) { return (n + 3) & ~int64_t(3); }
 struct InternetAdvisorWriterContext : FormatContext {
   int64_t fill = 0;         // bytes of the current block so far; 0 = no block yet
   int64_t groupContent = 0;  // file position of the open group's content; 0 = none
+  SteppedUnixClock clock;    // frame times in UTC, from the header step on
   // A frame record laid out aside when the target's block has no room for it.
   uint8_t aside[kBlockBytes] = {};
 };
@@ -93,14 +94,32 @@ void OpenBlock(Conversion& c, InternetAdvisorWriterContext& w, int32_t firstFram
 struct InternetAdvisorReaderContext : FormatContext {
   bool dated = false;  // TraceDate is fixed (by the header or the first frame)
   int64_t fileSize = -1;  // of the source, -1 when not known
+  // Where the next record starts: every record read takes exactly its size
+  // (checked), so the stream need not be asked for its position.
+  int64_t next = 0;
   UnixFrameClock clock;
 };
+
+// The next n bytes, looked at where they lie when the block in hand holds
+// them, else copied into `spare`; `got` tells how many could be had.
+const uint8_t* Take(SourceStream& in, uint8_t* spare, size_t n, size_t& got) {
+  if (in.inHandSize() >= n) {
+    const uint8_t* at = in.inHand();
+    in.consume(n);
+    got = n;
+    return at;
+  }
+  got = in.fetch(spare, n);
+  return spare;
+}
 
 bool ReadFrameRecord(Conversion& c, InternetAdvisorReaderContext& r, int64_t at,
                      int64_t recordBytes) {
   ConversionState& s = c.state;
-  uint8_t content[kFrameContentBytes];
-  if (!c.source->readExact(content, sizeof content)) {
+  uint8_t spare[kFrameContentBytes];
+  size_t got = 0;
+  const uint8_t* content = Take(*c.source, spare, sizeof spare, got);
+  if (got != sizeof spare) {
     FailRead(s, AtOffset(at) + "frame record cut short");
     return false;
   }
@@ -114,20 +133,20 @@ bool ReadFrameRecord(Conversion& c, InternetAdvisorReaderContext& r, int64_t at,
                     Grouped(stored) + " stored bytes");
     return false;
   }
+  // Taken before the frame bytes: reading those may move the block in hand.
+  const uint32_t seconds = GetLE32(content + 16), nanoseconds = GetLE32(content + 20);
+  s.FrameFlags = s.TraceTopology == Topo::Ethernet && content[11] >= 8 ? Flag::CrcError : 0;
+  s.FrameLength = GetLE16(content + 8);
   // The stored bytes with their padding, then the tail.
   if (!c.source->readExact(s.FrameData.data(), size_t(Padded(stored) + kTailBytes))) {
     FailRead(s, AtOffset(at) + "frame record cut short");
     return false;
   }
-  const uint32_t seconds = GetLE32(content + 16), nanoseconds = GetLE32(content + 20);
   if (!r.dated) {
     StartTraceAtUnixTime(s, seconds);
     r.dated = true;
   }
-  s.FrameFlags = 0;
-  if (s.TraceTopology == Topo::Ethernet && content[11] >= 8) s.FrameFlags = Flag::CrcError;
   s.FrameTime = r.clock(s, seconds, nanoseconds / 1000);
-  s.FrameLength = GetLE16(content + 8);
   s.StoredLength = std::min(int32_t(stored), s.FrameLength);
   ClampFrameLength(s);
   return true;
@@ -139,14 +158,15 @@ bool ReadToFrame(Conversion& c, InternetAdvisorReaderContext& r) {
   SourceStream& in = *c.source;
   const int64_t fileSize = r.fileSize;
   for (;;) {
-    const int64_t at = in.position();
-    uint8_t head[kHeadBytes];
-    const size_t got = in.fetch(head, sizeof head);
+    const int64_t at = r.next;
+    uint8_t spare[kHeadBytes];
+    size_t got = 0;
+    const uint8_t* head = Take(in, spare, sizeof spare, got);
     if (got == 0 && !in.failed()) {
       s.EndOfSource = true;
       return false;
     }
-    if (got != sizeof head) {
+    if (got != sizeof spare) {
       FailRead(s, AtOffset(at) + "record head cut short");
       return false;
     }
@@ -156,9 +176,10 @@ bool ReadToFrame(Conversion& c, InternetAdvisorReaderContext& r) {
                       " words is below its head and tail");
       return false;
     }
+    const int64_t end = at + recordBytes;
+    r.next = end;
     if (std::memcmp(head + 4, "FR30", 4) == 0 || std::memcmp(head + 4, "FR50", 4) == 0)
       return ReadFrameRecord(c, r, at, recordBytes);
-    const int64_t end = at + recordBytes;
     // The padding record that closes the file ends reading.
     if (std::memcmp(head + 4, "GRP0", 4) != 0 && fileSize >= 0 && end + kHeadBytes > fileSize) {
       s.EndOfSource = true;
@@ -182,6 +203,7 @@ void ReadHeader(Conversion& c) {
   InternetAdvisorReaderContext& r = c.ReaderContext<InternetAdvisorReaderContext>();
   r.dated = StartTraceAtHeaderTime(s, GetLE32(h + 12));
   r.fileSize = c.source->size();
+  r.next = c.source->position();
 }
 
 void ReadFrames(Conversion& c, bool singleFrame) {
@@ -220,6 +242,7 @@ void WriteInternetAdvisorHeader(Conversion& c, int32_t /*frameNumber*/) {
   PutLE32(h + 32, 0x600000);
   c.target->seek(0);
   c.target->write(h, sizeof h);
+  c.WriterContext<InternetAdvisorWriterContext>().clock.start(s);
 }
 
 void WriteInternetAdvisorFrame(Conversion& c) {
@@ -231,7 +254,7 @@ void WriteInternetAdvisorFrame(Conversion& c) {
     FailWrite(s, "Internet Advisor files hold Ethernet and Token Ring frames only");
     return;
   }
-  const UnixTime when = FrameUnixTime(s);
+  const UnixTime when = w.clock(s.FrameTime);
   if (when.seconds < 0 || when.seconds > int64_t(UINT32_MAX)) {
     FailWrite(s, "frame " + Grouped(frame) + ": its time lies outside 1970 to 2106");
     return;

@@ -259,7 +259,7 @@ void WriteLan900Frame(Conversion& c) {
     PutLE16(h + 9, uint16_t(t % 65536));
     h[11] = 0;
     PutLE16(h + 12, uint16_t(s.FrameLength));
-    std::memcpy(h + kRecordHeaderSize + 2, s.FrameData.data(), size_t(bytes));
+    CopyBytes(h + kRecordHeaderSize + 2, s.FrameData.data(), size_t(bytes));
   });
   w.used += kRecordHeaderSize + body;
   ++w.inPage;

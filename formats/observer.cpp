@@ -307,7 +307,7 @@ void WriteObserverFrame(Conversion& c) {
       std::memcpy(body, radio, sizeof radio);
       body += kRadioHeaderSize;
     }
-    std::memcpy(body, s.FrameData.data(), size_t(data));
+    CopyBytes(body, s.FrameData.data(), size_t(data));
     PutLE32(body + data, 0);
   });
   w.lastOffset = offset;

@@ -116,13 +116,27 @@ inline RecordOutcome ReadPart(SourceStream& in, void* into, size_t n, bool recor
   return RecordOutcome::Error;
 }
 
+// ReadPart for bytes that are only looked at: taken where they lie when the
+// block in hand holds them, else copied into `spare`; `at` points at them.
+inline RecordOutcome TakePart(SourceStream& in, const uint8_t*& at, uint8_t* spare, size_t n,
+                              bool recordStart) {
+  if (in.inHandSize() >= n) {
+    at = in.inHand();
+    in.consume(n);
+    return RecordOutcome::Frame;
+  }
+  at = spare;
+  return ReadPart(in, spare, n, recordStart);
+}
+
 RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
   const bool v6 = r.header.versionByte == 6;
   const bool wireless = s.TraceTopology == Topo::Wireless;
-  uint8_t h[kV6RecordSize];
-  RecordOutcome got = ReadPart(in, h, v6 ? kV6RecordSize : kV7RecordSize, true);
+  uint8_t spare[kV6RecordSize];
+  const uint8_t* h = nullptr;
+  RecordOutcome got = TakePart(in, h, spare, v6 ? kV6RecordSize : kV7RecordSize, true);
   if (got != RecordOutcome::Frame) return got;
 
   int32_t length, slice;
@@ -155,8 +169,10 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
   if (!SetClassicFrameTime(s, r, raw, v6)) return RecordOutcome::Error;
 
   if (wireless) {
-    uint8_t radio[kRadioBytes];
-    if (ReadPart(in, radio, sizeof radio, false) != RecordOutcome::Frame) return RecordOutcome::Error;
+    uint8_t radioSpare[kRadioBytes];
+    const uint8_t* radio = nullptr;
+    if (TakePart(in, radio, radioSpare, kRadioBytes, false) != RecordOutcome::Frame)
+      return RecordOutcome::Error;
     s.WirelessDataRate = radio[0];
     s.WirelessChannel = radio[1];
     s.WirelessSignal = radio[2];
@@ -167,7 +183,9 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
   // Records start at even offsets; a pad byte missing at the very end is no loss.
   if (slice % 2 == 1) {
     uint8_t pad;
-    if (in.fetch(&pad, 1) != 1 && in.failed()) return RecordOutcome::Error;
+    const uint8_t* taken = nullptr;
+    if (TakePart(in, taken, &pad, 1, false) != RecordOutcome::Frame && in.failed())
+      return RecordOutcome::Error;
   }
   // A slice longer than the frame it is of keeps its bytes: the frame is at
   // least as long as what was stored of it. Beyond the largest frame the
@@ -216,6 +234,10 @@ struct PacketFileWriter : FormatContext {
   // a date beyond the 64-bit field wraps instead of overflowing.
   uint64_t epoch1904Base = 0;
   uint64_t end = 0;  // where the target ends: the header and the records so far
+  bool wireless = false;  // the medium, fixed at the header step
+  PacketFlagRules flagRules;
+  // A record laid out aside when the target's block has no room for it.
+  std::vector<uint8_t> aside = std::vector<uint8_t>(kV7RecordSize + kRadioBytes + MaxFrameBytes + 1);
 };
 
 int64_t DaysSince1904(double traceDate) {
@@ -238,28 +260,17 @@ bool ReadPacketFileSummary(SourceStream& in, PacketFileSummary& out) {
   return true;
 }
 
-uint8_t PacketFlagsByte(const Conversion& c) {
-  const ConversionState& s = c.state;
-  const uint8_t* d = s.FrameData.data();
-  uint8_t flags = 0;
-  if (s.FrameFlags & Flag::CrcError) flags |= 0x02;
-  if (s.FrameFlags & Flag::AlignmentError) flags |= 0x04;
-  if (s.TraceTopology == Topo::Ethernet) {
-    if (s.FrameLength > 1518) flags |= 0x10;
-    if (s.FrameLength < 64) flags |= 0x20;
-  }
-  const bool snap = s.StoredLength >= 16 && GetBE16(d + 12) <= 1500 && d[14] == 0xAA && d[15] == 0xAA;
-  if ((s.TraceTopology == Topo::Ethernet || s.TraceTopology == Topo::Wireless) && snap)
-    flags |= 0x80;
-  return flags;
+PacketFlagRules PacketFlagRulesFor(Topology topology) {
+  return PacketFlagRules{topology == Topo::Ethernet,
+                         topology == Topo::Ethernet || topology == Topo::Wireless};
 }
 
 void WritePacketFileHeader(Conversion& c, int32_t count) {
   ConversionState& s = c.state;
   const bool wireless = s.TraceTopology == Topo::Wireless;
   const int64_t days = DaysSince1904(s.TraceDate);
-  c.WriterContext<PacketFileWriter>().epoch1904Base =
-      uint64_t(days) * uint64_t(kSecondsPerDay * kMicrosPerSecond);
+  PacketFileWriter& w = c.WriterContext<PacketFileWriter>();
+  w.epoch1904Base = uint64_t(days) * uint64_t(kSecondsPerDay * kMicrosPerSecond);
 
   uint8_t h[kClassicHeaderSize] = {};
   h[0] = 7;
@@ -273,7 +284,9 @@ void WritePacketFileHeader(Conversion& c, int32_t count) {
   h[32] = h[33] = wireless ? 1 : 0;  // version 1.1: the lowest accepted for wireless files
   PutBE32(h + 34, s.LineSpeed);
   if (c.target->seek(0)) c.target->write(h, sizeof h);
-  c.WriterContext<PacketFileWriter>().end = uint64_t(c.target->position());
+  w.end = uint64_t(c.target->position());
+  w.wireless = wireless;
+  w.flagRules = PacketFlagRulesFor(s.TraceTopology);
 }
 
 void WritePacketFileFrame(Conversion& c) {
@@ -282,8 +295,8 @@ void WritePacketFileFrame(Conversion& c) {
     return;
   }
   ConversionState& s = c.state;
-  const bool wireless = s.TraceTopology == Topo::Wireless;
-  const int32_t radio = wireless ? kRadioBytes : 0;
+  PacketFileWriter& w = c.WriterContext<PacketFileWriter>();
+  const int32_t radio = w.wireless ? kRadioBytes : 0;
   // Never more than the source stored, nor more than the slice allows.
   int32_t count = s.StoredLength + radio;
   if (s.SliceFrames) count = std::min(count, s.SliceLength);
@@ -297,34 +310,37 @@ void WritePacketFileFrame(Conversion& c) {
     count = length;
   }
 
-  // The header states where the records end in 32 bits.
-  PacketFileWriter& w = c.WriterContext<PacketFileWriter>();
-  const uint64_t end = w.end + kV7RecordSize + uint64_t(count) + uint64_t(count % 2);
-  if (!c.RoomForFrame(end)) return;
-  // The record header and, for wireless frames, the radio bytes that follow it.
-  uint8_t h[kV7RecordSize + kRadioBytes] = {};
-  PutBE16(h + 2, uint16_t(length));
-  PutBE16(h + 4, uint16_t(slice));
-  h[6] = PacketFlagsByte(c);
+  // The header states where the records end in 32 bits; only a record
+  // beyond the limit goes on to be refused.
+  const int32_t pad = count % 2;
+  const uint64_t end = w.end + kV7RecordSize + uint64_t(count) + uint64_t(pad);
+  if (end > s.TargetOffsetLimit && !c.RoomForFrame(end)) return;
+  const uint8_t flags = PacketFlagsByte(s, w.flagRules);
   const uint64_t base = w.epoch1904Base;
   if (s.FrameTime < 0 && uint64_t(-s.FrameTime) > base) {  // before 1904: no such stamp
     FailWrite(s, "frame " + Grouped(s.FramesWritten) + ": time before 1904 cannot be stored");
     return;
   }
   const uint64_t stamp = uint64_t(s.FrameTime) + base;
-  PutBE32(h + 8, uint32_t(stamp >> 32));
-  PutBE32(h + 12, uint32_t(stamp));
-  TargetStream& out = *c.target;
-  if (wireless) {
-    h[kV7RecordSize] = s.WirelessDataRate;
-    h[kV7RecordSize + 1] = s.WirelessChannel;
-    h[kV7RecordSize + 2] = s.WirelessSignal;
-    h[kV7RecordSize + 3] = s.WirelessNoise;
-    out.writeHeadAndBody(h, kV7RecordSize + kRadioBytes, s.FrameData.data(), size_t(count - radio));
-  } else {
-    out.writeHeadAndBody(h, kV7RecordSize, s.FrameData.data(), size_t(count));
-  }
-  if (count % 2 == 1) out.writeZeros(1);
+  // The record header, for wireless frames the radio bytes, the frame bytes
+  // and a pad byte that keeps the next record at an even offset.
+  WriteRecord(*c.target, size_t(kV7RecordSize + count + pad), w.aside.data(), [&](uint8_t* p) {
+    PutBE16(p, 0);
+    PutBE16(p + 2, uint16_t(length));
+    PutBE16(p + 4, uint16_t(slice));
+    p[6] = flags;
+    p[7] = 0;
+    PutBE64(p + 8, stamp);
+    uint8_t* body = p + kV7RecordSize;
+    if (radio) {
+      body[0] = s.WirelessDataRate;
+      body[1] = s.WirelessChannel;
+      body[2] = s.WirelessSignal;
+      body[3] = s.WirelessNoise;
+    }
+    std::memcpy(body + radio, s.FrameData.data(), size_t(count - radio));
+    if (pad) body[count] = 0;
+  });
   w.end = end;
 }
 

@@ -46,8 +46,27 @@ enum class RecordOutcome { Frame, End, Error };
 // Reads one tagged record into the current frame, time included.
 RecordOutcome ReadTaggedRecord(Conversion& c, TaggedCarry& carry);
 
-// The classic flags byte of the current frame (also carried by tagged records).
-uint8_t PacketFlagsByte(const Conversion& c);
+// The classic flags byte of the current frame (also carried by tagged
+// records). Which bits the medium has is fixed once per conversion.
+struct PacketFlagRules {
+  bool lengthBits = false;  // runt and oversize (Ethernet)
+  bool snapBit = false;     // SNAP frames (Ethernet and wireless)
+};
+PacketFlagRules PacketFlagRulesFor(Topology topology);
+inline uint8_t PacketFlagsByte(const ConversionState& s, PacketFlagRules rules) {
+  const uint8_t* d = s.FrameData.data();
+  uint8_t flags = 0;
+  if (s.FrameFlags & Flag::CrcError) flags |= 0x02;
+  if (s.FrameFlags & Flag::AlignmentError) flags |= 0x04;
+  if (rules.lengthBits) {
+    if (s.FrameLength > 1518) flags |= 0x10;
+    if (s.FrameLength < 64) flags |= 0x20;
+  }
+  if (rules.snapBit && s.StoredLength >= 16 && GetBE16(d + 12) <= 1500 && d[14] == 0xAA &&
+      d[15] == 0xAA)
+    flags |= 0x80;
+  return flags;
+}
 // Writes the current frame as a tagged record.
 void WriteTaggedRecord(Conversion& c);
 

@@ -58,6 +58,32 @@ void ReadHeader(Conversion& c) {
   s.SourceHasNanoseconds = nanoseconds;
 }
 
+// ShapePcapFrame, inline in this reader's own frame path.
+[[gnu::always_inline]] inline void ShapeFrame(ConversionState& s, int32_t captured,
+                                              int32_t original) {
+  // An absurd wire length (beyond any frame, or past 2 GiB and so negative
+  // here) is the length clamp's to lower; bounding it first keeps the
+  // arithmetic below in range.
+  if (original < 0 || original > MaxFrameBytes) original = MaxFrameBytes;
+  s.StoredLength = captured;
+  s.FrameLength = original;
+  // A record holding more bytes than its wire length keeps them all.
+  if (s.FrameLength < s.StoredLength) s.FrameLength = s.StoredLength;
+
+  if (s.TraceTopology == Topo::Ethernet) {
+    if (s.FrameLength < 60) {
+      ZeroFrameBytes(s, s.StoredLength, 60);
+      s.FrameLength = s.StoredLength = 60;
+    }
+    if (s.StoredLength >= s.FrameLength) s.StoredLength += 4;
+    s.FrameLength += 4;
+  } else if (s.TraceTopology == Topo::Wireless) {
+    SetDefaultWirelessMedia(s);
+  }
+  ClampFrameLength(s);
+  if (s.TraceTopology == Topo::Ethernet) StoreEthernetFcs(s);
+}
+
 struct RecordHeader {
   int64_t seconds;
   uint32_t fraction, captured, original;
@@ -72,7 +98,8 @@ inline RecordHeader DecodeRecordHeader(const uint8_t* p, bool big) {
 
 // The current frame's flags, time and lengths from its record header, the
 // captured bytes being in place.
-void ShapeRecord(ConversionState& s, PcapReaderContext& r, RecordHeader h) {
+[[gnu::always_inline]] inline void ShapeRecord(ConversionState& s, PcapReaderContext& r,
+                                               RecordHeader h) {
   s.FrameFlags = 0;
   const bool nanoseconds = r.nanoseconds;
   int64_t micros = nanoseconds ? h.fraction / 1000 : h.fraction;
@@ -84,7 +111,7 @@ void ShapeRecord(ConversionState& s, PcapReaderContext& r, RecordHeader h) {
   s.FrameTime = r.clock(s, h.seconds, micros);
   // An absurd original length beside sane captured bytes is the length
   // clamp's to lower.
-  ShapePcapFrame(s, int32_t(h.captured), int32_t(std::min(h.original, uint32_t(MaxFrameBytes))));
+  ShapeFrame(s, int32_t(h.captured), int32_t(std::min(h.original, uint32_t(MaxFrameBytes))));
 }
 
 // After the first record, one whose header and bytes are all in the
@@ -97,7 +124,7 @@ bool TakeRecordInHand(ConversionState& s, SourceStream& in, PcapReaderContext& r
   if (h.captured > uint32_t(kMaxCapturedLength) ||
       in.inHandSize() - kRecordHeaderSize < size_t(h.captured))
     return false;
-  std::memcpy(s.FrameData.data(), p + kRecordHeaderSize, h.captured);
+  CopyBytes(s.FrameData.data(), p + kRecordHeaderSize, h.captured);
   in.consume(kRecordHeaderSize + size_t(h.captured));
   ++r.record;
   ShapeRecord(s, r, h);
@@ -154,7 +181,7 @@ bool TakeRecordInHand(ConversionState& s, SourceStream& in, PcapReaderContext& r
 }
 
 // Reads one record into the current frame. False at a clean end of file.
-bool ReadRecord(Conversion& c, PcapReaderContext& r) {
+[[gnu::always_inline]] inline bool ReadRecord(Conversion& c, PcapReaderContext& r) {
   return TakeRecordInHand(c.state, *c.source, r) || ReadRecordFromStream(c, r);
 }
 
@@ -236,27 +263,7 @@ void ReadFrames(Conversion& c, bool singleFrame) {
 }  // namespace
 
 void ShapePcapFrame(ConversionState& s, int32_t captured, int32_t original) {
-  // An absurd wire length (beyond any frame, or past 2 GiB and so negative
-  // here) is the length clamp's to lower; bounding it first keeps the
-  // arithmetic below in range.
-  if (original < 0 || original > MaxFrameBytes) original = MaxFrameBytes;
-  s.StoredLength = captured;
-  s.FrameLength = original;
-  // A record holding more bytes than its wire length keeps them all.
-  if (s.FrameLength < s.StoredLength) s.FrameLength = s.StoredLength;
-
-  if (s.TraceTopology == Topo::Ethernet) {
-    if (s.FrameLength < 60) {
-      ZeroFrameBytes(s, s.StoredLength, 60);
-      s.FrameLength = s.StoredLength = 60;
-    }
-    if (s.StoredLength >= s.FrameLength) s.StoredLength += 4;
-    s.FrameLength += 4;
-  } else if (s.TraceTopology == Topo::Wireless) {
-    SetDefaultWirelessMedia(s);
-  }
-  ClampFrameLength(s);
-  if (s.TraceTopology == Topo::Ethernet) StoreEthernetFcs(s);
+  ShapeFrame(s, captured, original);
 }
 
 uint32_t PcapLinkTypeFor(Topology topology) {
@@ -385,7 +392,7 @@ void WritePcapFrame(Conversion& c) {
   Put32(record + 12, uint32_t(original), big);
   if (s.PcapOutput.modified) std::memset(record + kRecordHeaderSize, 0, 8);
   if (room) {
-    std::memcpy(room + headerSize, s.FrameData.data(), size_t(captured));
+    CopyBytes(room + headerSize, s.FrameData.data(), size_t(captured));
     c.target->advance(headerSize + size_t(captured));
     return;
   }

@@ -213,7 +213,7 @@ inline bool BlockReader::takeSoundPacket(uint8_t* data, Packet& packet) {
     return false;
   packet = Packet{interface, true, uint64_t(GetLE32(b + 12)) << 32 | GetLE32(b + 16), captured,
                   GetLE32(b + 24), flags};
-  std::memcpy(data, b + kFixedEnd, captured);
+  CopyBytes(data, b + kFixedEnd, captured);
   in_.consume(length);
   blockOffset_ = offset_;
   offset_ += length;
@@ -583,7 +583,7 @@ struct PcapngWriterContext : FormatContext {
   // Fixed at the header: the same for every frame of a conversion.
   bool nanoseconds = false;
   int32_t fcs = 0;  // bytes of Ethernet FCS left out of each frame
-  UnixTimeStepper clock;
+  SteppedUnixClock clock;  // UTC times, from the header step on
   // A block laid out aside when the target's block has no room for it: a
   // frame a media conversion lengthened may pass MaxFrameBytes, never the buffer.
   uint8_t aside[kBlockHeadBytes + kPacketFixedBytes + FrameBufferBytes + 3 + 12 + 4];
@@ -638,6 +638,7 @@ void WritePcapngHeader(Conversion& c, int32_t /*frameNumber*/) {
   auto& w = c.WriterContext<PcapngWriterContext>();
   w.nanoseconds = s.SourceHasNanoseconds;
   w.fcs = s.TraceTopology == Topo::Ethernet ? 4 : 0;
+  w.clock.start(s);
 
   BlockBuilder section(kPcapngSectionHeader);
   section.u32(kPcapngByteOrderMagic);
@@ -669,7 +670,7 @@ void WritePcapngFrame(Conversion& c) {
   // As in libpcap: a whole Ethernet frame is written without its FCS.
   const uint32_t original = uint32_t(std::max(0, s.FrameLength - w.fcs));
   const uint32_t captured = uint32_t(std::max(0, std::min(s.StoredLength, int32_t(original))));
-  const UnixTime when = w.clock(s);
+  const UnixTime when = w.clock(s.FrameTime);
   if (when.seconds < 0) {
     FailWrite(s, AtRecord(s.FramesWritten - s.NonDataFrames, c.target->position()) +
                      "a time before 1970 cannot be stored");
@@ -693,7 +694,7 @@ void WritePcapngFrame(Conversion& c) {
     PutLE32(p + 16, uint32_t(units));
     PutLE32(p + 20, captured);
     PutLE32(p + 24, original);
-    std::memcpy(p + kBlockHeadBytes + kPacketFixedBytes, s.FrameData.data(), captured);
+    CopyBytes(p + kBlockHeadBytes + kPacketFixedBytes, s.FrameData.data(), captured);
     uint8_t* end = p + dataEnd;
     if (flags != 0) {
       PutLE16(end, kPacketFlags);

@@ -86,7 +86,7 @@ void ReadHeader(Conversion& c) {
   const uint32_t body = recordLength - overhead;
   uint16_t trailerStatus = 0;
   if (inPlace && recordLength <= in.inHandSize()) {
-    std::memcpy(s.FrameData.data(), h + kSnoopRecordHeaderSize, body);
+    CopyBytes(s.FrameData.data(), h + kSnoopRecordHeaderSize, body);
     if (surveyor) trailerStatus = GetBE16(h + kSnoopRecordHeaderSize + body + 2);
     in.consume(recordLength);
   } else {
@@ -165,7 +165,7 @@ struct SnoopWriterContext : FormatContext {
   bool trailer = false;   // the Surveyor layout: a trailer after each record
   bool ethernet = false;
   int32_t fcs = 0;        // bytes of FCS that snoop proper leaves out
-  UnixTimeStepper clock;
+  SteppedUnixClock clock;  // UTC times, from the header step on
   // A record laid out aside when the target's block has no room for it: a
   // frame a media conversion lengthened may pass MaxFrameBytes, never the buffer.
   uint8_t aside[kSnoopRecordHeaderSize + FrameBufferBytes + 3 + kSurveyorTrailerSize];
@@ -217,6 +217,7 @@ void WriteSnoopHeader(Conversion& c, int32_t /*frameNumber*/) {
   w.trailer = s.TargetAnalyzer != Analyzer::Snoop;
   w.ethernet = s.TraceTopology == Topo::Ethernet;
   w.fcs = w.ethernet ? kEthernetFcs : 0;
+  w.clock.start(s);
 }
 
 void WriteSnoopFrame(Conversion& c) {
@@ -236,8 +237,9 @@ void WriteSnoopFrame(Conversion& c) {
   }
   const uint32_t padded = (uint32_t(included) + kSnoopRecordHeaderSize + 3) & ~3u;
   const uint32_t recordLength = padded + (w.trailer ? kSurveyorTrailerSize : 0);
-  const UnixTime when = w.clock(s);
-  WriteRecord(*c.target, recordLength, w.aside, [&](uint8_t* p) {
+  const UnixTime when = w.clock(s.FrameTime);
+  // Laid out inline at both places WriteRecord lays it out.
+  WriteRecord(*c.target, recordLength, w.aside, [&](uint8_t* p) __attribute__((always_inline)) {
     // The padding's zeros first: the header or the frame bytes cover those
     // of its last word that are not padding.
     PutBE32(p + padded - 4, 0);
@@ -247,7 +249,7 @@ void WriteSnoopFrame(Conversion& c) {
     PutBE32(p + 12, 0);
     PutBE32(p + 16, uint32_t(when.seconds));
     PutBE32(p + 20, uint32_t(when.microseconds));
-    std::memcpy(p + kSnoopRecordHeaderSize, s.FrameData.data(), size_t(included));
+    CopyBytes(p + kSnoopRecordHeaderSize, s.FrameData.data(), size_t(included));
     if (!w.trailer) return;
     uint8_t* t = p + padded;
     const int32_t frameNumber = s.FramesWritten - s.NonDataFrames;

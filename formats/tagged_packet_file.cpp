@@ -310,7 +310,7 @@ void WriteTaggedRecord(Conversion& c) {
   PutTag(p, Tag::Length, uint32_t(length));
   PutTag(p, Tag::TimeLow, uint32_t(nanos));
   PutTag(p, Tag::TimeHigh, uint32_t(nanos >> 32));
-  PutTag(p, Tag::FlagsAndStatus, PacketFlagsByte(c));
+  PutTag(p, Tag::FlagsAndStatus, PacketFlagsByte(s, PacketFlagRulesFor(s.TraceTopology)));
   if (s.TraceTopology == Topo::Wireless) {
     PutTag(p, Tag::Channel, s.WirelessChannel);
     PutTag(p, Tag::DataRate, s.WirelessDataRate);

@@ -178,6 +178,11 @@ TEST(InternetAdvisorRead, HostileFilesEndWithAReadErrorAndNeverHang) {
       {"size against stored", InternetAdvisorFile(seconds, {Record("FR30", 30, std::vector<uint8_t>(24 + 64))}),
        "record of 120 bytes for 0 stored bytes"},
       {"group past the end", InternetAdvisorFile(seconds, {Record("GRP0", 900, {})}), "runs past the end"},
+      // The offset named is that of the damaged record, after a group of 28 bytes and a frame of 100.
+      {"offset after records", InternetAdvisorFile(seconds, {Record("GRP0", 7, std::vector<uint8_t>(16)),
+                                                            FrameRecord(seconds, 64),
+                                                            Record("FR30", 30, std::vector<uint8_t>(24 + 64))}),
+       "offset 256: record of 120 bytes"},
   };
   for (const Case& c : cases) {
     ReadResult r = ReadTraceFromAs(c.file, "bad.eth", Analyzer::InternetAdvisor, Topo::Ethernet);

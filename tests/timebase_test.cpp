@@ -259,6 +259,27 @@ TEST(UnixFrameClock, FollowsTheTraceDateAndBias) {
   }
 }
 
+// The writers' stepped second gives what the plain division gives, for frames
+// in order, back in time, before the first one and far from it.
+TEST(SteppedUnixClock, GivesWhatFrameUnixTimeGives) {
+  ConversionState s;
+  s.TraceDate = EncodeDate(2024, 3, 15);
+  constexpr int64_t kDay = int64_t(86400) * 1000000;
+  for (int64_t first : {int64_t(0), int64_t(3723) * 1000000 + 456789, kDay - 1}) {
+    s.FirstFrameTime = first;
+    ComputeWriterTimeBase(s);
+    SteppedUnixClock clock;
+    clock.start(s);
+    for (int64_t step : {first, first + 1, first + 543210, first + 543211, first + 999999,
+                         first + 1000000, first - 1, first - 456790, first - 1000001,
+                         first + kDay * 400, first - kDay * 3, first}) {
+      const UnixTime stepped = clock(step), divided = FrameUnixTime(s, step);
+      EXPECT_EQ(stepped.seconds, divided.seconds) << first << " " << step;
+      EXPECT_EQ(stepped.microseconds, divided.microseconds) << first << " " << step;
+    }
+  }
+}
+
 TEST(AbsoluteTimes, FramesAfterLocalMidnightKeepCounting) {
   ScopedTimeZone tz("EST5EDT,M3.2.0,M11.1.0");
   ConversionState s;
