@@ -301,10 +301,11 @@ TEST(FormatTables, FramesAMediaConversionLengthensAreWrittenWhole) {
     Trace trace;
     trace.topology = Topo::Ethernet;
     for (int i = 0; i < 6; ++i)
-      trace.frames.push_back(MakeFrame(1000000 + i * 1000, MaxFrameBytes, Topo::Ethernet, uint8_t(i)));
+      trace.frames.push_back(
+          MakeFrame(1000000 + i * 1000, MaxFrameBytes, Topo::Ethernet, uint8_t(i)));
     const std::string path = dir.path("long" + DefaultSuffix(row.target, Topo::Wireless));
-    const ConversionState written = WriteTrace(trace, row.target, path,
-                                               [](ConversionState& s) { s.ConvertToWireless = true; });
+    const ConversionState written = WriteTrace(
+        trace, row.target, path, [](ConversionState& s) { s.ConvertToWireless = true; });
     EXPECT_FALSE(written.WriteFailed) << written.WriteErrorDetail;
     ReadResult back = ReadTrace(path);
     EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
