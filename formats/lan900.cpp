@@ -36,12 +36,14 @@ struct ReaderContext : FormatContext {
 };
 
 struct WriterContext : FormatContext {
+  bool ethernet = false;  // fixed at the header
   int page = 1;
   int64_t used = 0;
   uint16_t inPage = 0;
-  std::vector<uint16_t> table = std::vector<uint16_t>(kMaxPages, 0);
-  // A record laid out aside when the target's block has no room for it.
-  std::vector<uint8_t> aside = std::vector<uint8_t>(kRecordHeaderSize + 2 + MaxFrameBytes);
+  uint16_t table[kMaxPages] = {};
+  // A record laid out aside when the target's block has no room for it: a
+  // frame a media conversion lengthened may pass MaxFrameBytes, never the buffer.
+  uint8_t aside[kRecordHeaderSize + 2 + FrameBufferBytes];
 };
 
 void ReadHeaderStep(Conversion& c) {
@@ -211,12 +213,15 @@ Topology Lan900Topology(TopologyInput& t) {
   return probe.delivered ? probe.topology : Topo::Unknown;
 }
 
-void WriteLan900Header(Conversion& c, int32_t /*frameNumber*/) { WriteHeaderPage(c); }
+void WriteLan900Header(Conversion& c, int32_t /*frameNumber*/) {
+  c.WriterContext<WriterContext>().ethernet = c.state.TraceTopology == Topo::Ethernet;
+  WriteHeaderPage(c);
+}
 
 void WriteLan900Frame(Conversion& c) {
   ConversionState& s = c.state;
   WriterContext& w = c.WriterContext<WriterContext>();
-  const bool ethernet = s.TraceTopology == Topo::Ethernet;
+  const bool ethernet = w.ethernet;
   // A whole Ethernet frame leaves its FCS out; every other frame keeps every
   // stored byte.
   const int32_t bytes = ethernet ? std::max(0, std::min(s.StoredLength, s.FrameLength - kEthernetFcs))
@@ -232,7 +237,9 @@ void WriteLan900Frame(Conversion& c) {
                         w.used + kRecordHeaderSize + body > kPageSize;
   // The file ends with the frame's page; the page table reaches 4,096 pages.
   const uint64_t end = uint64_t(w.page + (nextPage ? 2 : 1)) * kPageSize;
-  if (!c.RoomForFrame(end, uint64_t(kMaxPages + 1) * kPageSize)) return;
+  constexpr uint64_t kTableReach = uint64_t(kMaxPages + 1) * kPageSize;
+  if (end > std::min(s.TargetOffsetLimit, kTableReach) && !c.RoomForFrame(end, kTableReach))
+    return;  // the call only near the limit
   if (nextPage) {
     c.target->writeZeros(size_t(kPageSize - w.used));
     ++w.page;
@@ -243,7 +250,7 @@ void WriteLan900Frame(Conversion& c) {
   uint8_t errors = 0;
   if (s.FrameFlags & Flag::CrcError) errors |= kErrorCrc;
   if (s.FrameFlags & Flag::AlignmentError) errors |= kErrorAlignment;
-  WriteRecord(*c.target, size_t(kRecordHeaderSize + 2 + bytes), w.aside.data(), [&](uint8_t* h) {
+  WriteRecord(*c.target, size_t(kRecordHeaderSize + 2 + bytes), w.aside, [&](uint8_t* h) {
     h[0] = kFrameRecord;
     h[1] = ethernet ? kMediaEthernet : kMediaTokenRing;
     PutLE16(h + 2, uint16_t(body));
@@ -252,7 +259,7 @@ void WriteLan900Frame(Conversion& c) {
     PutLE16(h + 9, uint16_t(t % 65536));
     h[11] = 0;
     PutLE16(h + 12, uint16_t(s.FrameLength));
-    std::memcpy(h + kRecordHeaderSize + 2, s.FrameData.data(), size_t(bytes));
+    CopyBytes(h + kRecordHeaderSize + 2, s.FrameData.data(), size_t(bytes));
   });
   w.used += kRecordHeaderSize + body;
   ++w.inPage;

@@ -44,6 +44,12 @@ struct WriterContext : FormatContext {
   int64_t end = 0;  // where the target ends: the header and the records so far
   bool haveLast = false;
   int64_t lastOffset = 0;
+  // Fixed at the header: the same for every frame of a conversion.
+  bool ethernet = false, wireless = false;
+  uint32_t mediaType = 0;
+  // A record laid out aside when the target's block has no room for it: a
+  // frame a media conversion lengthened may pass MaxFrameBytes, never the buffer.
+  uint8_t aside[kPacketHeaderSize + kRadioHeaderSize + FrameBufferBytes + 4];
 };
 
 void ReadHeaderStep(Conversion& c) {
@@ -246,7 +252,12 @@ Topology ObserverTopology(TopologyInput& t) {
 
 void WriteObserverHeader(Conversion& c, int32_t /*frameNumber*/) {
   WriteFileHeader(c, 0);
-  c.WriterContext<WriterContext>().end = c.target->position();
+  WriterContext& w = c.WriterContext<WriterContext>();
+  w.end = c.target->position();
+  const Topology topology = c.state.TraceTopology;
+  w.ethernet = topology == Topo::Ethernet;
+  w.wireless = topology == Topo::Wireless;
+  w.mediaType = MediaType(topology);
 }
 
 void WriteObserverFrame(Conversion& c) {
@@ -259,44 +270,48 @@ void WriteObserverFrame(Conversion& c) {
                      " microseconds cannot be stored as an Observer time of day");
     return;
   }
-  const bool wireless = s.TraceTopology == Topo::Wireless;
   // A whole Ethernet frame leaves its FCS out; every other frame keeps every
   // stored byte.
-  const int32_t data = s.TraceTopology == Topo::Ethernet
+  const int32_t data = w.ethernet
                            ? std::max(0, std::min(s.StoredLength, s.FrameLength - kEthernetFcs))
                            : std::max(0, s.StoredLength);
   const int64_t offset = w.end;
-  const int64_t next = offset + kPacketHeaderSize + data + 4 + (wireless ? kRadioHeaderSize : 0);
-  // Records are chained by 32-bit offsets and the header states the end.
-  if (!c.RoomForFrame(uint64_t(next))) return;
+  const int64_t next = offset + kPacketHeaderSize + data + 4 + (w.wireless ? kRadioHeaderSize : 0);
+  // Records are chained by 32-bit offsets and the header states the end
+  // (the call only near the limit).
+  if (uint64_t(next) > s.TargetOffsetLimit && !c.RoomForFrame(uint64_t(next))) return;
   uint32_t errors = 0;
   if (s.FrameFlags & Flag::CrcError) errors |= kErrorCrc;
   if (s.FrameFlags & Flag::AlignmentError) errors |= kErrorAlignment;
-  if (s.TraceTopology == Topo::Ethernet && s.FrameLength < 64) errors |= kErrorShort;
+  if (w.ethernet && s.FrameLength < 64) errors |= kErrorShort;
 
-  uint8_t h[kPacketHeaderSize] = {};
-  PutLE32(h, kMarker);
-  PutLE32(h + 4, uint32_t(number - 1));
-  PutLE32(h + 8, w.haveLast ? uint32_t(w.lastOffset) : 0);
-  PutLE32(h + 12, uint32_t(next));
-  PutLE32(h + 20, MediaType(s.TraceTopology));
-  PutLE32(h + 28, uint32_t(s.FrameLength));
-  PutLE32(h + 32, errors);
-  PutLE32(h + 36, uint32_t(millis));
-  PutLE32(h + 40, uint32_t(data));
+  // The first record links back to none: lastOffset is still 0 then.
+  const uint32_t previous = uint32_t(w.lastOffset);
+  WriteRecord(*c.target, size_t(next - offset), w.aside, [&](uint8_t* p) {
+    PutLE32(p, kMarker);
+    PutLE32(p + 4, uint32_t(number - 1));
+    PutLE32(p + 8, previous);
+    PutLE32(p + 12, uint32_t(next));
+    PutLE32(p + 16, 0);
+    PutLE32(p + 20, w.mediaType);
+    PutLE32(p + 24, 0);
+    PutLE32(p + 28, uint32_t(s.FrameLength));
+    PutLE32(p + 32, errors);
+    PutLE32(p + 36, uint32_t(millis));
+    PutLE32(p + 40, uint32_t(data));
+    uint8_t* body = p + kPacketHeaderSize;
+    if (w.wireless) {
+      const uint8_t radio[kRadioHeaderSize] = {
+          0, 0, s.WirelessDataRate, s.WirelessChannel,
+          s.WirelessNoise != 0 ? s.WirelessNoise : s.WirelessSignal, s.WirelessSignal, 0, 0};
+      std::memcpy(body, radio, sizeof radio);
+      body += kRadioHeaderSize;
+    }
+    CopyBytes(body, s.FrameData.data(), size_t(data));
+    PutLE32(body + data, 0);
+  });
   w.lastOffset = offset;
   w.haveLast = true;
-  if (wireless) {
-    const uint8_t radio[kRadioHeaderSize] = {
-        0, 0, s.WirelessDataRate, s.WirelessChannel,
-        s.WirelessNoise != 0 ? s.WirelessNoise : s.WirelessSignal, s.WirelessSignal, 0, 0};
-    c.target->write(h, sizeof h);
-    c.target->writeHeadAndBody(radio, sizeof radio, s.FrameData.data(), size_t(data));
-  } else {
-    c.target->writeHeadAndBody(h, sizeof h, s.FrameData.data(), size_t(data));
-  }
-  const uint8_t zeros[4] = {};
-  c.target->write(zeros, sizeof zeros);
   w.end = next;
 }
 

@@ -128,7 +128,8 @@ class BlockReader {
   bool readSection();
   bool readInterface();
   bool readPacket(uint32_t type, uint8_t* data, Packet& packet);
-  bool takeSoundPacket(uint8_t* data, Packet& packet);
+  // Inline in next(): the packet then goes to the frame in registers.
+  [[gnu::always_inline]] bool takeSoundPacket(uint8_t* data, Packet& packet);
   BlockKind nextBlock(uint8_t* data, Packet& packet);
 
   SourceStream& in_;
@@ -190,7 +191,7 @@ bool BlockReader::readBody(uint32_t alreadyRead) {
 // The common block, taken whole where it lies: a sound enhanced packet block
 // of a little-endian section, in hand. Anything else, and any fault, is left
 // to the block-by-block path, which states what is wrong.
-bool BlockReader::takeSoundPacket(uint8_t* data, Packet& packet) {
+inline bool BlockReader::takeSoundPacket(uint8_t* data, Packet& packet) {
   constexpr uint32_t kFixedEnd = kBlockHeadBytes + kPacketFixedBytes;
   const size_t inHand = in_.inHandSize();
   if (big || sections == 0 || inHand < kFixedEnd + 4) return false;
@@ -204,14 +205,15 @@ bool BlockReader::takeSoundPacket(uint8_t* data, Packet& packet) {
   if (interface >= interfaces.size()) return false;
   uint32_t flags = 0;
   const uint32_t optionsAt = kFixedEnd + Padded(captured);
-  if (!ForEachOption(b + optionsAt, length - optionsAt - 4, false, error,
-                     [&](uint16_t code, const uint8_t* value, uint16_t n) {
-                       if (code == kPacketFlags && n >= 4) flags = GetLE32(value);
-                     }))
+  const uint32_t optionBytes = length - optionsAt - 4;  // most packets have none
+  const auto takeFlags = [&](uint16_t code, const uint8_t* value, uint16_t n) {
+    if (code == kPacketFlags && n >= 4) flags = GetLE32(value);
+  };
+  if (optionBytes >= 4 && !ForEachOption(b + optionsAt, optionBytes, false, error, takeFlags))
     return false;
   packet = Packet{interface, true, uint64_t(GetLE32(b + 12)) << 32 | GetLE32(b + 16), captured,
                   GetLE32(b + 24), flags};
-  std::memcpy(data, b + kFixedEnd, captured);
+  CopyBytes(data, b + kFixedEnd, captured);
   in_.consume(length);
   blockOffset_ = offset_;
   offset_ += length;
@@ -431,14 +433,25 @@ bool SetPacketTime(ConversionState& s, PcapngReaderContext& r, const Interface& 
     s.FrameNanoseconds = r.lastNanoseconds;
     return true;
   }
+  // Microseconds since 1970, by far the most common, after the first frame:
+  // the clock takes them whole, with no division into seconds.
+  constexpr uint64_t kLatestMicros = uint64_t(kLatestSeconds + 1) * kMicrosPerSecond;
+  if (i.unitsPerSecond == kMicrosPerSecond && i.offsetSeconds == 0 && r.started &&
+      p.timestamp < kLatestMicros) {
+    s.FrameTime = r.lastFrameTime = r.clock(s, 0, int64_t(p.timestamp));
+    s.FrameNanoseconds = r.lastNanoseconds = 0;
+    return true;
+  }
   const SplitTime t = SplitTimestamp(p.timestamp, i.unitsPerSecond);
-  const __int128 seconds = __int128(t.seconds) + i.offsetSeconds;
-  if (seconds < 0 || seconds > kLatestSeconds) return false;
+  int64_t seconds = 0;  // the overflow test sees the exact sum
+  if (__builtin_add_overflow(t.seconds, i.offsetSeconds, &seconds) || seconds < 0 ||
+      seconds > kLatestSeconds)
+    return false;
   if (!r.started) {
-    StartTraceAtUnixTime(s, int64_t(seconds));
+    StartTraceAtUnixTime(s, seconds);
     r.started = true;
   }
-  s.FrameTime = r.lastFrameTime = r.clock(s, int64_t(seconds), t.micros);
+  s.FrameTime = r.lastFrameTime = r.clock(s, seconds, t.micros);
   s.FrameNanoseconds = r.lastNanoseconds = t.nanos;
   return true;
 }
@@ -567,7 +580,13 @@ bool ReadPcapngSummary(SourceStream& in, PcapngSummary& summary) {
 namespace {
 
 struct PcapngWriterContext : FormatContext {
+  // Fixed at the header: the same for every frame of a conversion.
   bool nanoseconds = false;
+  int32_t fcs = 0;  // bytes of Ethernet FCS left out of each frame
+  SteppedUnixClock clock;  // UTC times, from the header step on
+  // A block laid out aside when the target's block has no room for it: a
+  // frame a media conversion lengthened may pass MaxFrameBytes, never the buffer.
+  uint8_t aside[kBlockHeadBytes + kPacketFixedBytes + FrameBufferBytes + 3 + 12 + 4];
 };
 
 // A block under construction, little-endian.
@@ -618,6 +637,8 @@ void WritePcapngHeader(Conversion& c, int32_t /*frameNumber*/) {
   ConversionState& s = c.state;
   auto& w = c.WriterContext<PcapngWriterContext>();
   w.nanoseconds = s.SourceHasNanoseconds;
+  w.fcs = s.TraceTopology == Topo::Ethernet ? 4 : 0;
+  w.clock.start(s);
 
   BlockBuilder section(kPcapngSectionHeader);
   section.u32(kPcapngByteOrderMagic);
@@ -645,47 +666,45 @@ void WritePcapngHeader(Conversion& c, int32_t /*frameNumber*/) {
 
 void WritePcapngFrame(Conversion& c) {
   ConversionState& s = c.state;
-  const bool nanoseconds = c.WriterContext<PcapngWriterContext>().nanoseconds;
+  auto& w = c.WriterContext<PcapngWriterContext>();
   // As in libpcap: a whole Ethernet frame is written without its FCS.
-  const int32_t fcs = s.TraceTopology == Topo::Ethernet ? 4 : 0;
-  const uint32_t original = uint32_t(std::max(0, s.FrameLength - fcs));
+  const uint32_t original = uint32_t(std::max(0, s.FrameLength - w.fcs));
   const uint32_t captured = uint32_t(std::max(0, std::min(s.StoredLength, int32_t(original))));
-  const UnixTime when = FrameUnixTime(s);
+  const UnixTime when = w.clock(s.FrameTime);
   if (when.seconds < 0) {
     FailWrite(s, AtRecord(s.FramesWritten - s.NonDataFrames, c.target->position()) +
                      "a time before 1970 cannot be stored");
     return;
   }
   uint64_t units = uint64_t(when.seconds) * kMicrosPerSecond + uint64_t(when.microseconds);
-  if (nanoseconds) units = units * 1000 + uint64_t(std::clamp(s.FrameNanoseconds, 0, 999));
+  if (w.nanoseconds) units = units * 1000 + uint64_t(std::clamp(s.FrameNanoseconds, 0, 999));
 
   const uint32_t flags = PacketFlags(s.FrameFlags);
-  const uint32_t padding = Padded(captured) - captured;
+  const uint32_t dataEnd = kBlockHeadBytes + kPacketFixedBytes + Padded(captured);
   const uint32_t optionBytes = flags != 0 ? 12 : 0;  // packet flags and the end of options
-  const uint32_t total = kBlockHeadBytes + kPacketFixedBytes + captured + padding + optionBytes + 4;
-  uint8_t head[kBlockHeadBytes + kPacketFixedBytes];
-  PutLE32(head, kEnhancedPacket);
-  PutLE32(head + 4, total);
-  PutLE32(head + 8, 0);  // the one interface
-  PutLE32(head + 12, uint32_t(units >> 32));
-  PutLE32(head + 16, uint32_t(units));
-  PutLE32(head + 20, captured);
-  PutLE32(head + 24, original);
-  // Padding, the packet flags option with the end of options, the trailing
-  // length: written apart, each of a constant size, as most frames need the
-  // last alone.
-  static constexpr uint8_t kZeros[3] = {};
-  uint8_t options[12] = {};
-  PutLE16(options, kPacketFlags);
-  PutLE16(options + 2, 4);
-  PutLE32(options + 4, flags);
-  uint8_t trailing[4];
-  PutLE32(trailing, total);
-  TargetStream& out = *c.target;
-  out.writeHeadAndBody(head, sizeof head, s.FrameData.data(), captured);
-  if (padding != 0) out.write(kZeros, padding);
-  if (flags != 0) out.write(options, sizeof options);
-  out.write(trailing, sizeof trailing);
+  const uint32_t total = dataEnd + optionBytes + 4;
+  WriteRecord(*c.target, total, w.aside, [&](uint8_t* p) {
+    // The padding's zeros first: the head or the packet bytes cover those of
+    // its word that are not padding.
+    PutLE32(p + dataEnd - 4, 0);
+    PutLE32(p, kEnhancedPacket);
+    PutLE32(p + 4, total);
+    PutLE32(p + 8, 0);  // the one interface
+    PutLE32(p + 12, uint32_t(units >> 32));
+    PutLE32(p + 16, uint32_t(units));
+    PutLE32(p + 20, captured);
+    PutLE32(p + 24, original);
+    CopyBytes(p + kBlockHeadBytes + kPacketFixedBytes, s.FrameData.data(), captured);
+    uint8_t* end = p + dataEnd;
+    if (flags != 0) {
+      PutLE16(end, kPacketFlags);
+      PutLE16(end + 2, 4);
+      PutLE32(end + 4, flags);
+      PutLE32(end + 8, kEndOfOptions);
+      end += 12;
+    }
+    PutLE32(end, total);
+  });
 }
 
 // ---------------------------------------------------------------- registry

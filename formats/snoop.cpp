@@ -44,28 +44,35 @@ void ReadHeader(Conversion& c) {
 }
 
 // Reads one record into the current frame. False at a clean end of file or
-// on a read error.
-bool ReadRecord(Conversion& c, SnoopReaderContext& r, bool surveyor) {
+// on a read error. Inline in the frame loop: no call and no saving of
+// registers per record.
+[[gnu::always_inline]] inline bool ReadRecord(Conversion& c, SnoopReaderContext& r, bool surveyor) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
   // The place of a failure, put into words only when one happens.
   const int64_t number = ++r.record, offset = r.offset;
   const auto at = [&] { return AtRecord(number, offset); };
-  uint8_t h[kSnoopRecordHeaderSize] = {};
-  const size_t got = in.fetch(h, sizeof h);
-  if (got == 0 && !in.failed()) {
-    s.EndOfSource = true;
-    return false;
+  // The header is looked at in place when the block in hand holds it, and
+  // so is the rest of the record when it holds that too.
+  uint8_t copy[kSnoopRecordHeaderSize];
+  const bool inPlace = in.inHandSize() >= sizeof copy;
+  const uint8_t* h = inPlace ? in.inHand() : copy;
+  if (!inPlace) {
+    const size_t got = in.fetch(copy, sizeof copy);
+    if (got == 0 && !in.failed()) {
+      s.EndOfSource = true;
+      return false;
+    }
+    if (got != sizeof copy) {
+      FailRead(s, in.failed() ? in.errorText() : at() + "record header cut short");
+      return false;
+    }
   }
   const uint32_t original = GetBE32(h), included = GetBE32(h + 4), recordLength = GetBE32(h + 8);
   int64_t seconds = GetBE32(h + 16), micros = GetBE32(h + 20);
   const uint32_t overhead = surveyor ? kSurveyorRecordOverhead : kSnoopRecordHeaderSize;
   // A record must hold its header and fit the frame buffer; its frame part
   // must hold the bytes it claims.
-  if (got != sizeof h) {
-    FailRead(s, in.failed() ? in.errorText() : at() + "record header cut short");
-    return false;
-  }
   if (recordLength < overhead || recordLength - overhead > uint32_t(FrameBufferBytes)) {
     FailRead(s, at() + "record length " + Grouped(recordLength) + " outside " + Grouped(overhead) +
                     " to " + Grouped(FrameBufferBytes + overhead));
@@ -76,14 +83,24 @@ bool ReadRecord(Conversion& c, SnoopReaderContext& r, bool surveyor) {
                     Grouped(recordLength - overhead) + " bytes");
     return false;
   }
-  if (!in.readExact(s.FrameData.data(), recordLength - overhead)) {
-    FailRead(s, in.failed() ? in.errorText() : at() + "record cut short");
-    return false;
-  }
-  uint8_t trailer[kSurveyorTrailerSize] = {};
-  if (surveyor && !in.readExact(trailer, sizeof trailer)) {
-    FailRead(s, in.failed() ? in.errorText() : at() + "trailer cut short");
-    return false;
+  const uint32_t body = recordLength - overhead;
+  uint16_t trailerStatus = 0;
+  if (inPlace && recordLength <= in.inHandSize()) {
+    CopyBytes(s.FrameData.data(), h + kSnoopRecordHeaderSize, body);
+    if (surveyor) trailerStatus = GetBE16(h + kSnoopRecordHeaderSize + body + 2);
+    in.consume(recordLength);
+  } else {
+    if (inPlace) in.consume(sizeof copy);  // h is not looked at again
+    if (!in.readExact(s.FrameData.data(), body)) {
+      FailRead(s, in.failed() ? in.errorText() : at() + "record cut short");
+      return false;
+    }
+    uint8_t trailer[kSurveyorTrailerSize] = {};
+    if (surveyor && !in.readExact(trailer, sizeof trailer)) {
+      FailRead(s, in.failed() ? in.errorText() : at() + "trailer cut short");
+      return false;
+    }
+    trailerStatus = GetBE16(trailer + 2);
   }
   r.offset += recordLength;
   if (!r.started) {
@@ -94,7 +111,7 @@ bool ReadRecord(Conversion& c, SnoopReaderContext& r, bool surveyor) {
     seconds += micros / 1000000;
     micros %= 1000000;
   }
-  s.FrameFlags = (GetBE16(trailer + 2) & kTrailerCrcError) ? Flag::CrcError : 0;
+  s.FrameFlags = (trailerStatus & kTrailerCrcError) ? Flag::CrcError : 0;
   s.FrameTime = r.clock(s, seconds, micros);
 
   // included is bounded by the record length above; the original length is
@@ -129,7 +146,9 @@ void ReadFrames(Conversion& c, bool singleFrame) {
   const bool surveyor = c.state.SourceAnalyzer == Analyzer::Surveyor;
   SnoopReaderContext& r = c.ReaderContext<SnoopReaderContext>();
   r.offset = c.source->position();
-  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r, surveyor); });
+  // Inline too, so that the loop runs without a call per record.
+  ReadRecordsInTurn(c, singleFrame,
+                    [&]() __attribute__((always_inline)) { return ReadRecord(c, r, surveyor); });
 }
 
 uint32_t DatalinkType(Topology topology) {
@@ -141,10 +160,21 @@ uint32_t DatalinkType(Topology topology) {
   }
 }
 
-uint16_t TrailerStatus(const ConversionState& s) {
+// What stays the same for every frame of a conversion, fixed at the header.
+struct SnoopWriterContext : FormatContext {
+  bool trailer = false;   // the Surveyor layout: a trailer after each record
+  bool ethernet = false;
+  int32_t fcs = 0;        // bytes of FCS that snoop proper leaves out
+  SteppedUnixClock clock;  // UTC times, from the header step on
+  // A record laid out aside when the target's block has no room for it: a
+  // frame a media conversion lengthened may pass MaxFrameBytes, never the buffer.
+  uint8_t aside[kSnoopRecordHeaderSize + FrameBufferBytes + 3 + kSurveyorTrailerSize];
+};
+
+uint16_t TrailerStatus(const ConversionState& s, bool ethernet) {
   uint16_t status = 0;
   if (s.FrameLength >= 12) status |= kTrailerLength12;
-  if (s.TraceTopology == Topo::Ethernet) {
+  if (ethernet) {
     if (s.FrameLength < 64) status |= kTrailerRunt;
     if (s.FrameLength > 1518) status |= kTrailerOversize;
   }
@@ -183,48 +213,53 @@ void WriteSnoopHeader(Conversion& c, int32_t /*frameNumber*/) {
   c.target->seek(0);
   c.target->write(h, sizeof h);
   ComputeWriterTimeBase(s);
+  SnoopWriterContext& w = c.WriterContext<SnoopWriterContext>();
+  w.trailer = s.TargetAnalyzer != Analyzer::Snoop;
+  w.ethernet = s.TraceTopology == Topo::Ethernet;
+  w.fcs = w.ethernet ? kEthernetFcs : 0;
+  w.clock.start(s);
 }
 
 void WriteSnoopFrame(Conversion& c) {
   ConversionState& s = c.state;
-  const bool trailer = s.TargetAnalyzer != Analyzer::Snoop;
-  const int32_t fcs = s.TraceTopology == Topo::Ethernet ? kEthernetFcs : 0;
+  SnoopWriterContext& w = c.WriterContext<SnoopWriterContext>();
   const bool whole = s.StoredLength >= s.FrameLength;
   // Only captured bytes are written: a truncated or sliced frame keeps its
   // original length and every byte that was stored of it (the FCS, at its
   // end, is never among them).
   int32_t original, included;
-  if (trailer) {
+  if (w.trailer) {
     original = s.FrameLength;
     included = whole ? s.FrameLength : std::max(0, s.StoredLength);
   } else {
-    original = std::max(0, s.FrameLength - fcs);
+    original = std::max(0, s.FrameLength - w.fcs);
     included = whole ? original : std::clamp(s.StoredLength, 0, original);
   }
   const uint32_t padded = (uint32_t(included) + kSnoopRecordHeaderSize + 3) & ~3u;
-  const uint32_t recordLength = padded + (trailer ? kSurveyorTrailerSize : 0);
-
-  const UnixTime when = FrameUnixTime(s);
-  uint8_t h[kSnoopRecordHeaderSize] = {};
-  PutBE32(h, uint32_t(original));
-  PutBE32(h + 4, uint32_t(included));
-  PutBE32(h + 8, recordLength);
-  PutBE32(h + 16, uint32_t(when.seconds));
-  PutBE32(h + 20, uint32_t(when.microseconds));
-  c.target->writeHeadAndBody(h, sizeof h, s.FrameData.data(), size_t(included));
-  const uint32_t padding = padded - kSnoopRecordHeaderSize - uint32_t(included);
-  if (padding != 0) c.target->writeZeros(padding);
-  if (!trailer) return;
-
-  const int32_t frameNumber = s.FramesWritten - s.NonDataFrames;
-  const uint64_t sinceFirst = uint64_t(s.FrameTime - s.FirstFrameTime) * 25;  // 40 ns units
-  uint8_t t[kSurveyorTrailerSize] = {};
-  PutBE16(t + 2, TrailerStatus(s));
-  PutBE32(t + 4, uint32_t(sinceFirst));
-  PutBE32(t + 8, uint32_t(sinceFirst >> 32));
-  PutBE32(t + 12, frameNumber == 1 ? (kSnoopFileHeaderSize + recordLength) | kFirstTrailerMark
-                                   : uint32_t(frameNumber - 1));
-  c.target->write(t, sizeof t);
+  const uint32_t recordLength = padded + (w.trailer ? kSurveyorTrailerSize : 0);
+  const UnixTime when = w.clock(s.FrameTime);
+  // Laid out inline at both places WriteRecord lays it out.
+  WriteRecord(*c.target, recordLength, w.aside, [&](uint8_t* p) __attribute__((always_inline)) {
+    // The padding's zeros first: the header or the frame bytes cover those
+    // of its last word that are not padding.
+    PutBE32(p + padded - 4, 0);
+    PutBE32(p, uint32_t(original));
+    PutBE32(p + 4, uint32_t(included));
+    PutBE32(p + 8, recordLength);
+    PutBE32(p + 12, 0);
+    PutBE32(p + 16, uint32_t(when.seconds));
+    PutBE32(p + 20, uint32_t(when.microseconds));
+    CopyBytes(p + kSnoopRecordHeaderSize, s.FrameData.data(), size_t(included));
+    if (!w.trailer) return;
+    uint8_t* t = p + padded;
+    const int32_t frameNumber = s.FramesWritten - s.NonDataFrames;
+    const uint64_t sinceFirst = uint64_t(s.FrameTime - s.FirstFrameTime) * 25;  // 40 ns units
+    PutBE32(t, TrailerStatus(s, w.ethernet));
+    PutBE32(t + 4, uint32_t(sinceFirst));
+    PutBE32(t + 8, uint32_t(sinceFirst >> 32));
+    PutBE32(t + 12, frameNumber == 1 ? (kSnoopFileHeaderSize + recordLength) | kFirstTrailerMark
+                                     : uint32_t(frameNumber - 1));
+  });
 }
 
 // ---------------------------------------------------------------- registry

@@ -66,6 +66,7 @@ const RoundTripRow kRoundTrips[] = {
     {Analyzer::Observer, Topo::Ethernet, 500, true},
     {Analyzer::Observer, Topo::TokenRing, 500, false},
     {Analyzer::Observer, Topo::Fddi, 500, false},
+    {Analyzer::Observer, Topo::Wireless, 500, false},
     {Analyzer::DataGlance, Topo::Ethernet, 1, false},
     {Analyzer::DataGlance, Topo::TokenRing, 1, false},
     {Analyzer::Lan900, Topo::Ethernet, 1, true},
@@ -283,6 +284,35 @@ TEST(FormatTables, MediaConversionsStateTheWrittenMedium) {
     WriteTrace(MakeTrace(Topo::Wireless, 4), row.target, ethernet,
                [](ConversionState& s) { s.ConvertToEthernet = true; });
     EXPECT_EQ(ReadTrace(ethernet).topology, Topo::Ethernet);
+  }
+}
+
+// Made 802.11, the largest Ethernet frames grow past 32,768 bytes: each
+// record is still laid out whole, also where the target's block has no room
+// left for it (six of them overrun a block).
+TEST(FormatTables, FramesAMediaConversionLengthensAreWrittenWhole) {
+  TempDir dir;
+  for (const RoundTripRow& row : kRoundTrips) {
+    if (row.topology != Topo::Wireless) continue;
+    // Known fault, left out until mended: the packet file writer's aside
+    // record (Skavelin) is sized by MaxFrameBytes, and such a frame overruns it.
+    if (row.target == Analyzer::Skavelin) continue;
+    SCOPED_TRACE(AnalyzerName(row.target));
+    Trace trace;
+    trace.topology = Topo::Ethernet;
+    for (int i = 0; i < 6; ++i)
+      trace.frames.push_back(
+          MakeFrame(1000000 + i * 1000, MaxFrameBytes, Topo::Ethernet, uint8_t(i)));
+    const std::string path = dir.path("long" + DefaultSuffix(row.target, Topo::Wireless));
+    const ConversionState written = WriteTrace(
+        trace, row.target, path, [](ConversionState& s) { s.ConvertToWireless = true; });
+    EXPECT_FALSE(written.WriteFailed) << written.WriteErrorDetail;
+    ReadResult back = ReadTrace(path);
+    EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
+    ASSERT_EQ(back.trace.frames.size(), 6u);
+    // The 802.11 header and payload as converted, up to what a frame holds.
+    for (const Frame& f : back.trace.frames) EXPECT_EQ(f.frameLength, MaxFrameBytes);
+    EXPECT_EQ(back.trace.frames[5].bytes[24 + 8], trace.frames[5].bytes[14]);
   }
 }
 
@@ -585,7 +615,13 @@ const DamagedFieldRow kDamagedFields[] = {
     {"Observer next record pointing at itself", Analyzer::Observer, Le32At(113 + 12, 113), ""},
     {"Observer next record pointing back", Analyzer::Observer, Le32At(113 + 44 + 64 + 12, 113), ""},
     {"Observer without a marker", Analyzer::Observer, Le32At(113, 0), ""},
-    {"DataGLANce stored length 65,535", Analyzer::DataGlance, Le16At(512 + 2, 65535), ""},
+    {"DataGLANce stored length 65,535", Analyzer::DataGlance, Le16At(512 + 2, 65535),
+     "record 1 at offset 512: stored length 65,535 exceeds 32,768"},
+    {"DataGLANce second frame's stored length 65,535", Analyzer::DataGlance,
+     Le16At(512 + 128 + 2, 65535), "record 2 at offset 640: stored length 65,535"},
+    {"DataGLANce file cut inside a continuation block", Analyzer::DataGlance,
+     [](std::vector<uint8_t>& f) { f.resize(512 + 3 * 128 + 50); },
+     "record 3 at offset 768: continuation block cut short"},
     {"LAN900 body length 65,535", Analyzer::Lan900, Le16At(65536 + 2, 65535), ""},
     {"LAN900 body length 1", Analyzer::Lan900, Le16At(65536 + 2, 1), ""},
     // Sniffer DOS: a line record at 41, the first frame record at 55.

@@ -344,6 +344,9 @@ TEST(PcapngDamaged, EachEndsWithTheReadErrorAndADetailKeepingFramesBefore) {
       {"time beyond the year 9999",
        [](PcapngFile& f) { f.packet(0, ~uint64_t(0), Payload(60, 2), 60); },
        "the time lies outside the years 1970 to 9999"},
+      {"time in the first microsecond of the year 10000",
+       [](PcapngFile& f) { f.packet(0, 253402300800ULL * 1000000, Payload(60, 2), 60); },
+       "the time lies outside the years 1970 to 9999"},
   };
   for (const Case& c : cases) {
     PcapngFile f = OneGoodFrame();
