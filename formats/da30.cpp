@@ -47,8 +47,9 @@ struct Da30WriterContext : FormatContext {
   uint32_t previousWords = 0;
   uint32_t firstRecordAt = 0;  // where the records start: after the header and statistics
   uint32_t recordBytes = 0;  // running total of frame-record bytes
-  // A record laid out aside when the target's block has no room for it.
-  std::vector<uint8_t> aside = std::vector<uint8_t>(kSizeWords + kRecordHead + MaxFrameBytes + kTrailer);
+  // A record laid out aside when the target's block has no room for it: sized
+  // by the frame buffer, as the pipeline never hands on more than it holds.
+  std::vector<uint8_t> aside = std::vector<uint8_t>(kRecordOverhead + FrameBufferBytes + 3);
 };
 
 bool ReadHeader(Conversion& c, Da30ReaderContext& r) {

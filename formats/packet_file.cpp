@@ -236,8 +236,9 @@ struct PacketFileWriter : FormatContext {
   uint64_t end = 0;  // where the target ends: the header and the records so far
   bool wireless = false;  // the medium, fixed at the header step
   PacketFlagRules flagRules;
-  // A record laid out aside when the target's block has no room for it.
-  std::vector<uint8_t> aside = std::vector<uint8_t>(kV7RecordSize + kRadioBytes + MaxFrameBytes + 1);
+  // A record laid out aside when the target's block has no room for it: a
+  // frame a media conversion lengthened may pass MaxFrameBytes, never the buffer.
+  std::vector<uint8_t> aside = std::vector<uint8_t>(kV7RecordSize + kRadioBytes + FrameBufferBytes + 1);
 };
 
 int64_t DaysSince1904(double traceDate) {
