@@ -64,7 +64,65 @@ inline __m128i Load128(const uint8_t* at) {
 MORPH_CARRYLESS inline __m128i Fold128(__m128i x, __m128i k) {
   return _mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11));
 }
+// The folded 128 bits to 64, then to 32, then the Barrett reduction.
+MORPH_CARRYLESS inline uint32_t Reduce128(__m128i x1) {
+  const __m128i k3k4 = _mm_set_epi64x(0x0ccaa009e, 0x1751997d0);
+  x1 = _mm_xor_si128(_mm_clmulepi64_si128(x1, k3k4, 0x10), _mm_srli_si128(x1, 8));
+  const __m128i mask32 = _mm_set_epi32(0, 0, 0, -1);
+  const __m128i k5 = _mm_set_epi64x(0, 0x163cd6124);
+  x1 = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x1, mask32), k5, 0x00),
+                     _mm_srli_si128(x1, 4));
+  const __m128i poly = _mm_set_epi64x(0x1f7011641, 0x1db710641);
+  __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x1, mask32), poly, 0x10);
+  t = _mm_clmulepi64_si128(_mm_and_si128(t, mask32), poly, 0x00);
+  return uint32_t(_mm_extract_epi32(_mm_xor_si128(t, x1), 1));
+}
+
+// Byte shifts for pshufb: loaded at kShifts + r, bytes move up by 16 - r
+// (zeros below); at kShifts + 16 + r, they move down by r (zeros above).
+alignas(16) const uint8_t kShifts[48] = {
+    0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+    0x80, 0x80, 0x80, 0x80, 0,    1,    2,    3,    4,    5,    6,    7,
+    8,    9,    10,   11,   12,   13,   14,   15,   0x80, 0x80, 0x80, 0x80,
+    0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
+
+// A run of 32 to 64 bytes (most frames of few bytes). Zero bytes put before
+// a run whose CRC starts at zero leave it unchanged, so the run is read as
+// 16-byte blocks ending at its end: the first r = length % 16 bytes (with the
+// starting CRC folded into the first four) moved to the top of a block of
+// their own, then n = length / 16 whole blocks. Each block is moved on to
+// the end at once by the constants of its distance, so the folds run side by
+// side instead of one after another.
+MORPH_CARRYLESS inline uint32_t FoldShortRun(uint32_t crc, const uint8_t* p, size_t length) {
+  // The constant pairs that move a block on by 16, 32, 48 and 64 bytes.
+  alignas(16) static const uint64_t kDistance[5][2] = {{0, 0},
+                                                        {0x1751997d0, 0x0ccaa009e},
+                                                        {0x0f1da05aa, 0x15a546366},
+                                                        {0x03db1ecdc, 0x174359406},
+                                                        {0x154442bd4, 0x1c6e41596}};
+  const auto on = [](const __m128i block, size_t blocks) {
+    return Fold128(block, _mm_load_si128(reinterpret_cast<const __m128i*>(kDistance[blocks])));
+  };
+  const size_t r = length % 16, n = length / 16;
+  const __m128i start = _mm_cvtsi32_si128(int(crc));
+  // The first r bytes, and the starting CRC's bytes that fall in the first whole block.
+  const __m128i first = _mm_shuffle_epi8(_mm_xor_si128(Load128(p), start), Load128(kShifts + r));
+  p += r;
+  const __m128i whole = _mm_xor_si128(Load128(p), _mm_shuffle_epi8(start, Load128(kShifts + 16 + r)));
+  __m128i sum = _mm_xor_si128(on(first, n), on(whole, n - 1));
+  if (n == 4) {
+    sum = _mm_xor_si128(sum, _mm_xor_si128(on(Load128(p + 16), 2), on(Load128(p + 32), 1)));
+    sum = _mm_xor_si128(sum, Load128(p + 48));
+  } else if (n == 3) {
+    sum = _mm_xor_si128(sum, _mm_xor_si128(on(Load128(p + 16), 1), Load128(p + 32)));
+  } else {
+    sum = _mm_xor_si128(sum, Load128(p + 16));
+  }
+  return Reduce128(sum);
+}
+
 MORPH_CARRYLESS uint32_t FoldCrc32(uint32_t crc, const uint8_t* p, size_t length) {
+  if (length <= 64) return FoldShortRun(crc, p, length);
   const auto load = Load128;
   const auto fold = Fold128;
   const __m128i k3k4 = _mm_set_epi64x(0x0ccaa009e, 0x1751997d0);  // 16 bytes on
@@ -91,11 +149,6 @@ MORPH_CARRYLESS uint32_t FoldCrc32(uint32_t crc, const uint8_t* p, size_t length
   if (length > 0) {
     // The last 16 bytes of the run become one block: the folded bytes it
     // leaves out are moved on by 16 bytes onto it (byte shifts by `length`).
-    alignas(16) static const uint8_t kShifts[48] = {
-        0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
-        0x80, 0x80, 0x80, 0x80, 0,    1,    2,    3,    4,    5,    6,    7,
-        8,    9,    10,   11,   12,   13,   14,   15,   0x80, 0x80, 0x80, 0x80,
-        0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
     const __m128i up = load(kShifts + length);         // bytes move up by 16 - length
     const __m128i down = load(kShifts + 16 + length);  // bytes move down by length
     const __m128i ahead = _mm_shuffle_epi8(x1, up);
@@ -103,16 +156,7 @@ MORPH_CARRYLESS uint32_t FoldCrc32(uint32_t crc, const uint8_t* p, size_t length
     const __m128i last = _mm_blendv_epi8(load(p + length - 16), _mm_shuffle_epi8(x1, down), up);
     x1 = _mm_xor_si128(fold(ahead, k3k4), last);
   }
-  // 128 bits to 64, then to 32, then the Barrett reduction.
-  x1 = _mm_xor_si128(_mm_clmulepi64_si128(x1, k3k4, 0x10), _mm_srli_si128(x1, 8));
-  const __m128i mask32 = _mm_set_epi32(0, 0, 0, -1);
-  const __m128i k5 = _mm_set_epi64x(0, 0x163cd6124);
-  x1 = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x1, mask32), k5, 0x00),
-                     _mm_srli_si128(x1, 4));
-  const __m128i poly = _mm_set_epi64x(0x1f7011641, 0x1db710641);
-  __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x1, mask32), poly, 0x10);
-  t = _mm_clmulepi64_si128(_mm_and_si128(t, mask32), poly, 0x00);
-  return uint32_t(_mm_extract_epi32(_mm_xor_si128(t, x1), 1));
+  return Reduce128(x1);
 }
 
 #undef MORPH_CARRYLESS
