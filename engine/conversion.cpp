@@ -471,7 +471,9 @@ bool Conversion::RefuseFramePastLimit(uint64_t limit) {
   return false;
 }
 
-void Conversion::EthernetToWireless() {
+// Not vectorised: the two lengths would be loaded as one word, which waits
+// for the reader's two separate stores of them to leave the core.
+[[gnu::optimize("no-tree-slp-vectorize")]] void Conversion::EthernetToWireless() {
   ConversionState& s = state;
   uint8_t* d = s.FrameData.data();
   s.WirelessDataRate = 22;
