@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "engine/bytes.h"
@@ -27,6 +28,26 @@ TEST(RoundedDiv, AgreesWithRoundingTheQuotient) {
     EXPECT_EQ(RoundedDiv(a, 1000), std::llround(double(a) / 1000.0)) << a;
   EXPECT_EQ(RoundedDiv(INT64_MAX, 2), INT64_MAX / 2 + 1);
   EXPECT_EQ(RoundedDiv(INT64_MIN, 2), INT64_MIN / 2);
+}
+
+// The call-free copies of frame bytes against memcpy and memmove: every
+// length either side of the short runs they take apart, and for the move
+// every overlap either way (a frame made 802.11 moves its payload up in place).
+TEST(ByteCopies, AgreeWithTheLibrary) {
+  std::vector<uint8_t> source(256);
+  for (size_t i = 0; i < source.size(); ++i) source[i] = uint8_t(i * 37 + 11);
+  for (size_t n = 0; n <= 100; ++n) {
+    std::vector<uint8_t> ours(256, 0xEE), theirs(256, 0xEE);
+    CopyBytes(ours.data() + 3, source.data() + 5, n);
+    std::memcpy(theirs.data() + 3, source.data() + 5, n);
+    ASSERT_EQ(ours, theirs) << "copy of " << n;
+    for (int shift = -24; shift <= 24; ++shift) {
+      std::vector<uint8_t> moved = source, expected = source;
+      MoveBytes(moved.data() + 80 + shift, moved.data() + 80, n);
+      std::memmove(expected.data() + 80 + shift, expected.data() + 80, n);
+      ASSERT_EQ(moved, expected) << "move of " << n << " by " << shift;
+    }
+  }
 }
 
 // The library-free rounding of PC-timer quotients: exactly std::llround and
