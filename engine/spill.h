@@ -28,6 +28,21 @@ class SpillBuffer {
     }
     return spillAndAppend(data, n);
   }
+  // Appends N bytes that `layOut(p)` fills, every byte of them: in place in
+  // the block when it has room, so an entry built field by field is not
+  // stored once and then loaded again whole.
+  template <size_t N, typename LayOut>
+  bool appendLaidOut(LayOut layOut) {
+    static_assert(N <= kBlock);
+    if (block_ && used_ + N <= kBlock) {
+      layOut(block_.get() + used_);
+      used_ += N;
+      return true;
+    }
+    uint8_t entry[N];
+    layOut(entry);
+    return spillAndAppend(entry, N);
+  }
   // Bytes appended so far.
   uint64_t size() const { return spilled_ + used_; }
   // Hands every byte appended, in order, a block at a time, to `take` until
