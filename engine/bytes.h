@@ -51,7 +51,6 @@ inline uint64_t Get64(const uint8_t* p, bool bigEndian) { return bigEndian ? Get
 inline void Put16(uint8_t* p, uint16_t v, bool bigEndian) { bigEndian ? PutBE16(p, v) : PutLE16(p, v); }
 inline void Put32(uint8_t* p, uint32_t v, bool bigEndian) { bigEndian ? PutBE32(p, v) : PutLE32(p, v); }
 
-// Division rounding towards minus infinity.
 // memcpy of n bytes without the call for the short runs most frames are
 // (16 to 64 bytes: two overlapping moves); longer runs go to memcpy.
 inline void CopyBytes(uint8_t* to, const uint8_t* from, size_t n) {
@@ -85,6 +84,7 @@ inline void MoveBytes(uint8_t* to, const uint8_t* from, size_t n) {
   }
 }
 
+// Division rounding towards minus infinity.
 constexpr int64_t FloorDiv(int64_t a, int64_t b) {
   return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
 }
