@@ -159,6 +159,30 @@ class SteppedUnixClock {
   int64_t seconds_ = 0;      // the current second
 };
 
+// RoundHalfAway(double(micros) / unit) for a unit that is not a whole number
+// of microseconds, with a multiplication in place of the division wherever
+// the two cannot differ: the product and the quotient lie within 2^-51 of
+// each other, relative, so they round alike unless the fraction is that
+// close to one half. Those few take the division.
+class UnitRounder {
+ public:
+  constexpr explicit UnitRounder(double unit) : unit_(unit), perMicrosecond_(1.0 / unit) {}
+  int64_t operator()(int64_t micros) const {
+    if (micros >= 0 && micros < (int64_t(1) << 50)) {
+      const double q = double(micros) * perMicrosecond_;
+      const int64_t whole = int64_t(q);
+      const double rest = q - double(whole);  // exact
+      const double margin = q * 0x1p-50;
+      if (rest - 0.5 > margin) return whole + 1;
+      if (0.5 - rest > margin) return whole;
+    }
+    return RoundHalfAway(double(micros) / unit_);
+  }
+
+ private:
+  double unit_, perMicrosecond_;
+};
+
 // PC timer: BIOS ticks since midnight plus interval-timer counts.
 double PcTimerMicroseconds(uint16_t ticksHigh, uint16_t ticksLow, uint16_t timerCount);
 

@@ -27,6 +27,7 @@ constexpr uint8_t kTicksBit = 0x20;
 constexpr uint8_t kStatusCrc = 0x02, kStatusAlignment = 0x04;
 constexpr int kDataAt = 40;
 constexpr uint64_t kTimestampLimit = uint64_t(1) << 48;
+constexpr UnitRounder kMicrosToTicks(kTickMicroseconds);
 
 struct ReaderContext : FormatContext {
   int64_t startSeconds = 0;  // local seconds of day of the header's start time
@@ -232,7 +233,7 @@ void WriteDataGlanceFrame(Conversion& c) {
   ConversionState& s = c.state;
   const int32_t number = s.FramesWritten - s.NonDataFrames;
   const int64_t sinceBase = s.FrameTime - s.TimeBaseSeconds * kMicrosPerSecond;
-  const int64_t ticks = RoundHalfAway(double(sinceBase) / kTickMicroseconds);
+  const int64_t ticks = kMicrosToTicks(sinceBase);
   if (ticks < 0 || ticks >= int64_t(kTimestampLimit)) {
     FailWrite(s, "frame " + Grouped(number) + ": time " + Grouped(s.FrameTime) +
                      " microseconds lies outside what a DataGLANce timestamp holds");

@@ -73,6 +73,24 @@ TEST(RoundHalfAway, AgreesWithTheLibrary) {
   EXPECT_EQ(FloorToInt(-1e300), INT64_MIN);
 }
 
+// The multiplying rounder gives what the division gives, for the time units
+// writers count in: near every half (where product and quotient may part) and
+// across the range up to 2^48 units, where a unit's fraction is coarsest.
+TEST(UnitRounder, AgreesWithTheDivision) {
+  for (double unit : {TimeUnits::PcTimerTickMicroseconds, 1 / 1.193181666, 0.032, 0.1}) {
+    const UnitRounder rounder(unit);
+    uint64_t seed = 88172645463325252ull;
+    for (int i = 0; i < 200000; ++i) {
+      seed ^= seed << 13, seed ^= seed >> 7, seed ^= seed << 17;
+      const int bits = 1 + int(seed % 47);
+      const int64_t micros = int64_t((seed >> 16) & ((uint64_t(1) << bits) - 1));
+      const int64_t nearHalf = int64_t((double(micros) + 0.5) * unit);
+      for (int64_t x : {micros, nearHalf - 1, nearHalf, nearHalf + 1, -micros})
+        ASSERT_EQ(rounder(x), RoundHalfAway(double(x) / unit)) << x << " / " << unit;
+    }
+  }
+}
+
 TEST(Calendar, DatesRoundTripAndKnowTheirWeekday) {
   EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
   EXPECT_EQ(EncodeDate(1970, 1, 1), 25569.0);
