@@ -123,7 +123,7 @@ bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
     // A header that failed to read leaves nothing to read frames from.
     if (!s.ReadError) ReadSource(false, false);
     // A source that failed where a reader took it for its end (an I/O error
-    // at the end test, a file cut short while mapped) failed the reading.
+    // at the end test, a file cut short while read) failed the reading.
     if (!s.ReadError && source && source->failed()) {
       const std::string reason = source->errorText();
       FailRead(s, reason.empty() ? s.SourceFileName + ": the file could not be read to its end"

@@ -1,16 +1,14 @@
 #include "engine/streams.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "engine/failure.h"
 
@@ -19,14 +17,29 @@ namespace {
 
 constexpr size_t kBlock = 1 << 17;
 
+// Blocks that the system copies into or out of are page-aligned: its copies
+// run several times faster between aligned addresses.
+constexpr std::align_val_t kBlockAlignment{4096};
+struct FreeBlock {
+  void operator()(uint8_t* p) const { ::operator delete(p, kBlockAlignment); }
+};
+using AlignedBlock = std::unique_ptr<uint8_t, FreeBlock>;
+AlignedBlock NewBlock(size_t bytes) {  // no zeroing: every byte is written before it is read
+  return AlignedBlock(static_cast<uint8_t*>(::operator new(bytes, kBlockAlignment)));
+}
+
 std::string SystemError(const std::string& path, int error) {
   return path + ": " + SystemErrorText(error);
 }
 
+// A plain file read in blocks, by position, into a buffer of our own. After
+// a seek the first block is small, and blocks grow while reading goes on in
+// order: a reader that moves between an index and its frames reads little
+// more than it uses.
 class FileSource : public SourceStream {
  public:
   FileSource(int fd, int64_t size, std::string path)
-      : fd_(fd), size_(size), buffer_(new uint8_t[kBlock]), path_(std::move(path)) {
+      : fd_(fd), size_(size), buffer_(NewBlock(kLargestBlock)), path_(std::move(path)) {
     window_ = windowEnd_ = buffer_.get();
   }
   ~FileSource() override { ::close(fd_); }
@@ -42,9 +55,9 @@ class FileSource : public SourceStream {
       window_ = buffer_.get() + (pos - blockStart_);
       return true;
     }
-    if (::lseek(fd_, pos, SEEK_SET) < 0) return false;
     blockStart_ = pos;
     window_ = windowEnd_ = buffer_.get();
+    blockSize_ = kFirstBlock;
     return true;
   }
 
@@ -54,188 +67,41 @@ class FileSource : public SourceStream {
   bool failed() const override { return failed_; }
 
  private:
+  static constexpr size_t kFirstBlock = 64 << 10, kLargestBlock = 512 << 10;
+
+  // Reads the block that starts at the current position; false at the end
+  // of the file or on a failure. A file that ends before the size it had
+  // when opened was cut short while being read: a failure, not an end.
   bool refill() {
-    blockStart_ += windowEnd_ - buffer_.get();
+    blockStart_ = position();
     window_ = windowEnd_ = buffer_.get();
+    if (failed_) return false;
     ssize_t got;
     do {
-      got = ::read(fd_, buffer_.get(), kBlock);
+      got = ::pread(fd_, buffer_.get(), blockSize_, off_t(blockStart_));
     } while (got < 0 && errno == EINTR);
-    if (got < 0) {
-      failed_ = true;
-      error_ = SystemError(path_, errno);
+    if (got < 0) return fail(SystemError(path_, errno));
+    if (got == 0) {
+      if (blockStart_ < size_) return fail(path_ + ": the file was cut short while being read");
+      return false;
     }
-    if (got <= 0) return false;
+    blockSize_ = std::min(2 * blockSize_, kLargestBlock);
     windowEnd_ = buffer_.get() + got;
     return true;
   }
-
-  int fd_;
-  int64_t size_;
-  std::unique_ptr<uint8_t[]> buffer_;  // no zeroing: every byte is read before use
-  int64_t blockStart_ = 0;             // file offset of buffer_[0]
-  bool failed_ = false;
-  std::string path_;
-};
-
-constexpr int64_t kPage = 4096;
-
-// A file cut shorter while a window of it is mapped raises SIGBUS at the next
-// access to the pages it lost. The handler puts zero pages in their place and
-// marks the window, so the stream reports the cut at its next step instead of
-// the process dying. One slot per mapped source; every field is atomic, as
-// the handler may run in any thread.
-struct GuardSlot {
-  std::atomic<bool> taken{false};
-  std::atomic<uintptr_t> start{0}, end{0};  // the window mapped, empty when none
-  std::atomic<bool> cut{false};
-};
-constexpr int kGuardSlots = 64;
-GuardSlot gGuards[kGuardSlots];
-struct sigaction gPreviousBusAction {};
-
-void OnBusError(int signal, siginfo_t* info, void* context) {
-  const auto at = reinterpret_cast<uintptr_t>(info->si_addr);
-  for (GuardSlot& g : gGuards) {
-    const uintptr_t start = g.start.load(), end = g.end.load();
-    if (at < start || at >= end) continue;
-    const uintptr_t page = at & ~uintptr_t(kPage - 1);
-    if (::mmap(reinterpret_cast<void*>(page), end - page, PROT_READ,
-               MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
-      g.cut = true;
-      return;  // the access is made again and reads zeros
-    }
-  }
-  // Not a window of ours: as the process would have handled it.
-  if (gPreviousBusAction.sa_flags & SA_SIGINFO) {
-    gPreviousBusAction.sa_sigaction(signal, info, context);
-  } else if (gPreviousBusAction.sa_handler != SIG_DFL && gPreviousBusAction.sa_handler != SIG_IGN) {
-    gPreviousBusAction.sa_handler(signal);
-  } else {
-    ::signal(SIGBUS, SIG_DFL);  // the access faults again and ends the process
-  }
-}
-
-// A free guard slot, the handler installed with the first; -1 when none is
-// free (the source then reads through a buffer instead).
-int ClaimGuardSlot() {
-  static const bool installed = [] {
-    struct sigaction action {};
-    action.sa_sigaction = OnBusError;
-    action.sa_flags = SA_SIGINFO;
-    sigemptyset(&action.sa_mask);
-    return sigaction(SIGBUS, &action, &gPreviousBusAction) == 0;
-  }();
-  if (!installed) return -1;
-  for (int i = 0; i < kGuardSlots; ++i) {
-    bool expected = false;
-    if (gGuards[i].taken.compare_exchange_strong(expected, true)) {
-      gGuards[i].cut = false;
-      return i;
-    }
-  }
-  return -1;
-}
-
-// A plain file read through windows of it mapped into memory: records come
-// straight from the page cache, with no copy into a buffer of our own. Only
-// one window is mapped at a time, so memory stays flat whatever the size.
-class MappedFileSource : public SourceStream {
- public:
-  MappedFileSource(int fd, int64_t size, std::string path, int slot)
-      : fd_(fd), size_(size), path_(std::move(path)), guard_(gGuards[slot]) {}
-  ~MappedFileSource() override {
-    unmap();
-    ::close(fd_);
-    guard_.taken = false;
-  }
-
-  size_t read(void* out, size_t n) override {
-    return copyFromBlocks(out, n, [this] { return advance(); });
-  }
-
-  bool seek(int64_t pos) override {
-    if (pos < 0) return false;
-    if (map_ && pos >= mapStart_ && pos <= mapStart_ + (windowEnd_ - map_)) {
-      window_ = map_ + (pos - mapStart_);
-      return true;
-    }
-    unmap();
-    mapStart_ = pos;  // mapped when next read
-    windowSize_ = kFirstWindow;
-    return true;
-  }
-
-  int64_t position() const override { return map_ ? mapStart_ + (window_ - map_) : mapStart_; }
-  int64_t size() const override { return size_; }
-  bool atEnd() override { return window_ == windowEnd_ && !advance(); }
-  // A cut the guard noticed fails the stream at its next step (advance).
-  bool failed() const override { return failed_; }
-
- private:
-  // Windows grow from the first after a seek to the largest while reading
-  // goes on in order: a reader that moves between an index and its frames
-  // maps no more than it reads.
-  static constexpr int64_t kFirstWindow = 256 << 10, kWindow = 4 << 20;
-
-  // Maps the window that starts at the current position; false at the end
-  // of the file or on a failure.
-  bool advance() {
-    const int64_t pos = position();
-    unmap();
-    mapStart_ = pos;
-    if (failed_) return false;
-    // The size as it is now: a file cut shorter since it was opened is
-    // mapped no further than it reaches, and reaching its end is a failure.
-    const int64_t size = CurrentSize();
-    if (guard_.cut || (size >= 0 && pos >= size && size < size_)) {
-      failed_ = true;
-      error_ = path_ + ": the file was cut short while being read";
-      return false;
-    }
-    if (size < 0 || pos >= size) return false;
-    const int64_t start = pos & ~int64_t(kPage - 1);
-    const size_t length = size_t(std::min(windowSize_, size - start));
-    windowSize_ = std::min(2 * windowSize_, kWindow);
-    void* p = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, start);
-    if (p == MAP_FAILED) {
-      failed_ = true;
-      error_ = SystemError(path_, errno);
-      return false;
-    }
-    map_ = static_cast<const uint8_t*>(p);
-    mapStart_ = start;
-    window_ = map_ + (pos - start);
-    windowEnd_ = map_ + length;
-    guard_.start = reinterpret_cast<uintptr_t>(map_);
-    guard_.end = reinterpret_cast<uintptr_t>(windowEnd_);
-    return true;
-  }
-
-  void unmap() {
-    if (!map_) return;
-    mapStart_ = position();
-    guard_.start = guard_.end = 0;
-    ::munmap(const_cast<uint8_t*>(map_), size_t(windowEnd_ - map_));
-    map_ = window_ = windowEnd_ = nullptr;
-  }
-
-  int64_t CurrentSize() {
-    struct stat st {};
-    if (fstat(fd_, &st) == 0) return int64_t(st.st_size);
+  bool fail(std::string reason) {
     failed_ = true;
-    error_ = SystemError(path_, errno);
-    return -1;
+    error_ = std::move(reason);
+    return false;
   }
 
   int fd_;
-  int64_t size_;
-  const uint8_t* map_ = nullptr;  // the window mapped, from file offset mapStart_
-  int64_t mapStart_ = 0;          // with nothing mapped: the position
-  int64_t windowSize_ = kFirstWindow;  // of the next window mapped
+  int64_t size_;  // when opened
+  AlignedBlock buffer_;
+  int64_t blockStart_ = 0;          // file offset of buffer_[0]
+  size_t blockSize_ = kFirstBlock;  // of the next block read
   bool failed_ = false;
   std::string path_;
-  GuardSlot& guard_;
 };
 
 class GzipSource : public SourceStream {
@@ -335,7 +201,7 @@ class MemorySource : public SourceStream {
 class FileTarget : public TargetStream {
  public:
   FileTarget(int fd, std::string path)
-      : fd_(fd), path_(std::move(path)), buffer_(new uint8_t[kBlock]) {
+      : fd_(fd), path_(std::move(path)), buffer_(NewBlock(kBlock)) {
     room_ = buffer_.get();
     roomEnd_ = buffer_.get() + kBlock;
   }
@@ -386,25 +252,11 @@ class FileTarget : public TargetStream {
     while (n > 0) {
       ssize_t put = ::write(fd_, p, n);
       if (put < 0 && errno == EINTR) continue;
-      // Bytes the system could not read from our memory: a source window
-      // whose file was cut short. Copied through the buffer, the source's
-      // guard gives zeros for them and the source reports the cut.
-      if (put < 0 && errno == EFAULT) return writeCopied(p, n);
       if (put == 0) errno = ENOSPC;
       if (put <= 0) return fail();
       p += put;
       n -= size_t(put);
       filePos_ += put;
-    }
-    return true;
-  }
-  bool writeCopied(const uint8_t* p, size_t n) {
-    while (n > 0) {
-      const size_t take = std::min(n, kBlock);
-      std::memcpy(buffer_.get(), p, take);
-      if (!writeAll(buffer_.get(), take)) return false;
-      p += take;
-      n -= take;
     }
     return true;
   }
@@ -417,7 +269,7 @@ class FileTarget : public TargetStream {
 
   int fd_;
   std::string path_;
-  std::unique_ptr<uint8_t[]> buffer_;
+  AlignedBlock buffer_;
   int64_t filePos_ = 0;  // file offset where buffer_ starts
   bool failed_ = false;
 };
@@ -447,9 +299,7 @@ std::unique_ptr<SourceStream> OpenFileSource(const std::string& path) {
     ::close(fd);
     return nullptr;
   }
-  const int slot = ClaimGuardSlot();
-  if (slot < 0) return std::make_unique<FileSource>(fd, int64_t(st.st_size), path);
-  return std::make_unique<MappedFileSource>(fd, int64_t(st.st_size), path, slot);
+  return std::make_unique<FileSource>(fd, int64_t(st.st_size), path);
 }
 
 std::unique_ptr<SourceStream> OpenGzipSource(const std::string& path) {

@@ -144,7 +144,7 @@ bool WriteRecord(TargetStream& target, size_t n, uint8_t* aside, LayOut layOut) 
 
 // Asks for the lines ahead of a reader that walks the bytes in hand, so the
 // records it has not yet reached are on their way to the processor's cache
-// when it does: a walk over a mapped file then does not stall at each one.
+// when it does: a walk over a block of the file then does not stall at each one.
 class ReadAhead {
  public:
   void operator()(const uint8_t* at, const uint8_t* end) {
