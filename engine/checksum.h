@@ -44,7 +44,7 @@ inline bool EthernetFcsWanted(const ConversionState& s) {
 }
 inline void StoreEthernetFcs(ConversionState& s) {
   if (s.FrameLength < 4 || s.FrameLength > FrameBufferBytes) return;
-  if (s.EthernetFcsUnused && !s.ConvertToWireless)
+  if (!EthernetFcsWanted(s))
     s.FrameFcs = 0;  // nothing downstream reads it; the CRC is the costliest step per frame
   else
     ComputeEthernetFcs(s);

@@ -26,8 +26,9 @@ constexpr int kFramesStart = kDominoHeaderSize + kDominoDirectorySize;  // 238
 constexpr int64_t kTimeUnit = 32;  // microseconds per index time unit
 constexpr int kTimeUnitBits = 5;
 // Index entries the reader holds at a time (1.3 MB). Each new block moves the
-// source from the frames to the index and back, and each move maps a new
-// window of the file: fewer, larger blocks map little more than the file.
+// source from the frames to the index and back, and after each move the
+// source starts again from a small block: fewer, larger blocks of entries
+// keep it reading large blocks of frames.
 constexpr size_t kEntriesPerBlock = 65536;
 
 // Status bits of an index entry.
