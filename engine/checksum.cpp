@@ -199,19 +199,20 @@ uint16_t FrameCrc16(const uint8_t* data, int32_t length) {
   return uint16_t(~crc);
 }
 
-uint32_t EthernetFcsOf(const uint8_t* data, int32_t length) {
-#if defined(__x86_64__)
-  if (kHaveCarrylessMultiply) return ~FoldCrc32(0xFFFFFFFFu, data, size_t(length));
-#endif
-  return ~UpdateCrc32(0xFFFFFFFFu, data, size_t(length));
-}
-
 void ComputeEthernetFcs(ConversionState& s) {
   // FrameCrc32 spelt out: this runs for nearly every frame a keeping target
   // gets, and the calls between cost a fifth of the CRC of a short frame.
   const int32_t length = s.FrameLength - 4;
-  const bool good = !(s.FrameFlags & Flag::Bad) && length >= 60 && length < MaxFrameBytes;
-  const uint32_t fcs = good ? EthernetFcsOf(s.FrameData.data(), length) : 0;
+  uint32_t fcs = 0;
+  if (!(s.FrameFlags & Flag::Bad) && length >= 60 && length < MaxFrameBytes) {
+    const uint8_t* data = s.FrameData.data();
+#if defined(__x86_64__)
+    if (kHaveCarrylessMultiply)
+      fcs = ~FoldCrc32(0xFFFFFFFFu, data, size_t(length));
+    else
+#endif
+      fcs = ~UpdateCrc32(0xFFFFFFFFu, data, size_t(length));
+  }
   s.FrameFcs = fcs;
   PutLE32(s.FrameData.data() + s.FrameLength - 4, fcs);
 }

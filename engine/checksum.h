@@ -34,17 +34,9 @@ inline void ClampFrameLength(ConversionState& s) {
 // little-endian into the last 4 bytes of the frame. Inline: every Ethernet
 // frame passes here, and most targets keep no FCS.
 void ComputeEthernetFcs(ConversionState& s);
-// The FCS ComputeEthernetFcs gives a good frame whose `length` bytes before
-// the FCS (60 or more, below the largest frame) lie at `data`: for a reader
-// that works it out ahead of the frame.
-uint32_t EthernetFcsOf(const uint8_t* data, int32_t length);
-// Whether StoreEthernetFcs works out the CRC in this conversion.
-inline bool EthernetFcsWanted(const ConversionState& s) {
-  return !(s.EthernetFcsUnused && !s.ConvertToWireless);
-}
 inline void StoreEthernetFcs(ConversionState& s) {
   if (s.FrameLength < 4 || s.FrameLength > FrameBufferBytes) return;
-  if (!EthernetFcsWanted(s))
+  if (s.EthernetFcsUnused && !s.ConvertToWireless)
     s.FrameFcs = 0;  // nothing downstream reads it; the CRC is the costliest step per frame
   else
     ComputeEthernetFcs(s);

@@ -29,12 +29,6 @@ struct PcapReaderContext : FormatContext {
   bool started = false;       // the first record fixed the trace date
   ReadAhead readAhead;
   int64_t record = 0;    // records read, for failure details
-  // The FCS of record number `fcsAheadRecord`, stored at `fcsAheadAt`, worked
-  // out while the frame before it went its way to the writer: the CRC's
-  // wait for its result then falls beside other work instead of in its path.
-  const uint8_t* fcsAheadAt = nullptr;
-  int64_t fcsAheadRecord = -1;
-  uint32_t fcsAhead = 0;
   UnixFrameClock clock;
 };
 
@@ -66,10 +60,8 @@ void ReadHeader(Conversion& c) {
 }
 
 // ShapePcapFrame, inline in this reader's own frame path.
-// `knownFcs`: the frame's FCS, worked out ahead from the same bytes.
 [[gnu::always_inline]] inline void ShapeFrame(ConversionState& s, int32_t captured,
-                                              int32_t original,
-                                              const uint32_t* knownFcs = nullptr) {
+                                              int32_t original) {
   // An absurd wire length (beyond any frame, or past 2 GiB and so negative
   // here) is the length clamp's to lower; bounding it first keeps the
   // arithmetic below in range.
@@ -90,13 +82,7 @@ void ReadHeader(Conversion& c) {
     SetDefaultWirelessMedia(s);
   }
   ClampFrameLength(s);
-  if (s.TraceTopology != Topo::Ethernet) return;
-  if (knownFcs) {
-    s.FrameFcs = *knownFcs;
-    PutLE32(s.FrameData.data() + s.FrameLength - 4, *knownFcs);
-  } else {
-    StoreEthernetFcs(s);
-  }
+  if (s.TraceTopology == Topo::Ethernet) StoreEthernetFcs(s);
 }
 
 struct RecordHeader {
@@ -114,8 +100,7 @@ inline RecordHeader DecodeRecordHeader(const uint8_t* p, bool big) {
 // The current frame's flags, time and lengths from its record header, the
 // captured bytes being in place.
 [[gnu::always_inline]] inline void ShapeRecord(ConversionState& s, PcapReaderContext& r,
-                                               RecordHeader h,
-                                               const uint32_t* knownFcs = nullptr) {
+                                               RecordHeader h) {
   s.FrameFlags = 0;
   const bool nanoseconds = r.nanoseconds;
   int64_t micros = nanoseconds ? h.fraction / 1000 : h.fraction;
@@ -127,24 +112,7 @@ inline RecordHeader DecodeRecordHeader(const uint8_t* p, bool big) {
   s.FrameTime = r.clock(s, h.seconds, micros);
   // An absurd original length beside sane captured bytes is the length
   // clamp's to lower.
-  ShapeFrame(s, int32_t(h.captured), int32_t(std::min(h.original, uint32_t(MaxFrameBytes))),
-             knownFcs);
-}
-
-// Works out the FCS of the record at `next` when it lies in hand and its
-// frame is one whose FCS the frame path computes from exactly its stored
-// bytes: a whole Ethernet frame of 60 bytes or more.
-[[gnu::always_inline]] inline void WorkOutNextFcs(PcapReaderContext& r, const uint8_t* next,
-                                                  const uint8_t* end, bool big) {
-  r.fcsAheadAt = nullptr;
-  if (end - next < kRecordHeaderSize) return;
-  const RecordHeader h = DecodeRecordHeader(next, big);
-  if (h.captured != h.original || h.captured < 60 || h.captured >= uint32_t(MaxFrameBytes - 4) ||
-      size_t(end - next - kRecordHeaderSize) < h.captured)
-    return;
-  r.fcsAhead = EthernetFcsOf(next + kRecordHeaderSize, int32_t(h.captured));
-  r.fcsAheadAt = next;
-  r.fcsAheadRecord = r.record + 1;
+  ShapeFrame(s, int32_t(h.captured), int32_t(std::min(h.original, uint32_t(MaxFrameBytes))));
 }
 
 // After the first record, one whose header and bytes are all in the
@@ -157,14 +125,10 @@ bool TakeRecordInHand(ConversionState& s, SourceStream& in, PcapReaderContext& r
   if (h.captured > uint32_t(kMaxCapturedLength) ||
       in.inHandSize() - kRecordHeaderSize < size_t(h.captured))
     return false;
-  const bool fcsKnown = p == r.fcsAheadAt && r.record == r.fcsAheadRecord;
-  const uint32_t fcs = r.fcsAhead;
-  if (s.TraceTopology == Topo::Ethernet && EthernetFcsWanted(s))
-    WorkOutNextFcs(r, p + kRecordHeaderSize + h.captured, p + in.inHandSize(), BigEndianSource(s));
   CopyBytes(s.FrameData.data(), p + kRecordHeaderSize, h.captured);
   in.consume(kRecordHeaderSize + size_t(h.captured));
   ++r.record;
-  ShapeRecord(s, r, h, fcsKnown ? &fcs : nullptr);
+  ShapeRecord(s, r, h);
   return true;
 }
 
