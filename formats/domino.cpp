@@ -423,7 +423,7 @@ void WriteDominoFrame(Conversion& c) {
   // index included, stays within their reach.
   const uint64_t end = uint64_t(position) + uint64_t(stored) + 8 +
                        uint64_t(w.index.size()) + kDominoIndexEntrySize;
-  if (end > s.TargetOffsetLimit && !c.RoomForFrame(end)) return;  // the call only near the limit
+  if (!c.RoomForFrame(end)) return;
   const bool good = !(s.FrameFlags & Flag::Bad);
   uint32_t status = good ? w.goodStatus : 0;
   if (s.FrameFlags & Flag::Direction1) status |= kStatusDirection1;

@@ -238,8 +238,7 @@ void WriteLan900Frame(Conversion& c) {
   // The file ends with the frame's page; the page table reaches 4,096 pages.
   const uint64_t end = uint64_t(w.page + (nextPage ? 2 : 1)) * kPageSize;
   constexpr uint64_t kTableReach = uint64_t(kMaxPages + 1) * kPageSize;
-  if (end > std::min(s.TargetOffsetLimit, kTableReach) && !c.RoomForFrame(end, kTableReach))
-    return;  // the call only near the limit
+  if (!c.RoomForFrame(end, kTableReach)) return;
   if (nextPage) {
     c.target->writeZeros(size_t(kPageSize - w.used));
     ++w.page;
