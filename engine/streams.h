@@ -97,6 +97,12 @@ class TargetStream {
   void advance(size_t n) { room_ += n; }
   virtual bool seek(int64_t position) = 0;
   virtual int64_t position() const = 0;
+  // Puts n bytes at an earlier place (a count learnt later) and leaves the
+  // position where it was.
+  virtual bool patch(int64_t at, const void* data, size_t n) {
+    const int64_t end = position();
+    return seek(at) && write(data, n) && seek(end);
+  }
   virtual bool flush() = 0;
   virtual bool close() = 0;
   virtual bool failed() const = 0;

@@ -51,8 +51,12 @@ struct LibraryFile {
   bool failed = false;  // a write was lost
   BasicConfig config;
   ConfigExtension extension;
-  // Writing: the block being filled.
-  std::unique_ptr<uint8_t[]> block;
+  // Writing: the block being filled, its head and records laid out in
+  // `storage` at the place within a page that they take in the file, so the
+  // system copies them into its pages between congruent addresses.
+  std::unique_ptr<uint8_t[]> storage;
+  uint8_t* head = nullptr;
+  int64_t headAt = kHeaderBytes;  // file offset of the block's head
   uint32_t blockBytes = 0;
   uint32_t blockRecords = 0;
   uint32_t blocks = 0;
@@ -165,18 +169,28 @@ void DecodeConfig(const uint8_t* h, LibraryFile& file) {
   c.extension = &file.extension;
 }
 
+constexpr size_t kPageBytes = 4096;
+
+// Places the next block's head at its file offset's place within a page.
+void StartBlock(LibraryFile& file) {
+  const auto at = reinterpret_cast<uintptr_t>(file.storage.get());
+  uint8_t* page = file.storage.get() + ((kPageBytes - at % kPageBytes) % kPageBytes);
+  file.head = page + size_t(file.headAt) % kPageBytes;
+  file.blockBytes = 0;
+  file.blockRecords = 0;
+}
+
 bool FlushBlock(LibraryFile& file) {
   if (file.blockRecords == 0) return true;
-  uint8_t head[kBlockHeadBytes];
+  uint8_t* head = file.head;
   std::memcpy(head, kBlockMagic, 4);
   PutLE32(head + 4, file.blockRecords);
   PutLE32(head + 8, file.blockBytes);
   PutLE32(head + 12, file.blocks);
-  if (!WriteAll(file.fd, head, sizeof head) || !WriteAll(file.fd, file.block.get(), file.blockBytes))
-    file.failed = true;
+  if (!WriteAll(file.fd, head, kBlockHeadBytes + file.blockBytes)) file.failed = true;
   ++file.blocks;
-  file.blockBytes = 0;
-  file.blockRecords = 0;
+  file.headAt += kBlockHeadBytes + file.blockBytes;
+  StartBlock(file);
   return !file.failed;
 }
 
@@ -206,7 +220,9 @@ LibraryHandle CreateCalyxenFile(const char* fileName, uint32_t reserved, const B
   if (file->fd < 0) return 0;
   file->writing = true;
   CopyConfig(*file, *config);
-  file->block = std::make_unique<uint8_t[]>(kBlockBytes);
+  // Room to start the block anywhere within a page, after a page's alignment.
+  file->storage = std::make_unique<uint8_t[]>(2 * kPageBytes + kBlockHeadBytes + kBlockBytes);
+  StartBlock(*file);
   const std::vector<uint8_t> header = EncodeHeader(*file, kStateOpen);
   if (!WriteAll(file->fd, header.data(), header.size())) return 0;
   return Register(std::move(file));
@@ -231,7 +247,7 @@ uint8_t* AppendRecord(LibraryFile* file, uint32_t length) {
       file->records == UINT32_MAX)
     return nullptr;
   if (file->blockBytes + length > kBlockBytes && !FlushBlock(*file)) return nullptr;
-  uint8_t* room = file->block.get() + file->blockBytes;
+  uint8_t* room = file->head + kBlockHeadBytes + file->blockBytes;
   file->blockBytes += length;
   ++file->blockRecords;
   ++file->records;

@@ -55,15 +55,12 @@ void WriteRecordTail(uint8_t* p, int64_t bytes) {
   PutLE16(p + 2, uint16_t(bytes / 4));
 }
 
-// Sets the open group's last frame number and comes back to the end.
+// Sets the open group's last frame number.
 void CloseGroup(Conversion& c, InternetAdvisorWriterContext& w, int32_t lastFrame) {
   if (!w.groupContent) return;
-  const int64_t end = c.target->position();
   uint8_t number[4];
   PutLE32(number, uint32_t(lastFrame));
-  c.target->seek(w.groupContent + 8);
-  c.target->write(number, 4);
-  c.target->seek(end);
+  c.target->patch(w.groupContent + 8, number, sizeof number);
 }
 
 // Fills the block to its end.

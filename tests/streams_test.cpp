@@ -21,31 +21,88 @@ std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
   return v;
 }
 
-// Writes of every size from a byte to more than a block, a seek back that
-// rewrites a header, and the position at each step: the file holds exactly
-// what a flat copy would.
-TEST(FileTarget, MixedWriteSizesAndAHeaderRewrite) {
+// Writes of every size from a byte to more than a block, seeks back into the
+// bytes still in the block and into those already written, writes that run
+// on past where the bytes ended, patches of counts learnt later, a seek past
+// the end, and the position at each step: the file holds exactly what a
+// memory target given the same steps holds.
+TEST(FileTarget, WritesSeeksAndPatchesAsInMemory) {
   TempDir dir;
   auto target = CreateFileTarget(dir.path("out.bin"));
   ASSERT_TRUE(target);
-  std::vector<uint8_t> expected(24, 0);
-  ASSERT_TRUE(target->writeZeros(24));
-  const size_t sizes[] = {1, 16, 60, 1514, 4095, kBlock - 7, 3, kBlock + 5, 2 * kBlock, 17};
+  MemoryTarget memory;
   uint8_t seed = 1;
-  for (size_t n : sizes) {
+  const auto write = [&](size_t n) {
     const std::vector<uint8_t> bytes = Pattern(n, seed++);
-    ASSERT_TRUE(target->write(bytes.data(), bytes.size()));
-    expected.insert(expected.end(), bytes.begin(), bytes.end());
-    EXPECT_EQ(target->position(), int64_t(expected.size()));
+    ASSERT_TRUE(target->write(bytes.data(), n));
+    ASSERT_TRUE(memory.write(bytes.data(), n));
+  };
+  const auto seek = [&](int64_t to) {
+    ASSERT_TRUE(target->seek(to));
+    ASSERT_TRUE(memory.seek(to));
+  };
+  const auto patch = [&](int64_t at, size_t n) {
+    const std::vector<uint8_t> bytes = Pattern(n, seed++);
+    ASSERT_TRUE(target->patch(at, bytes.data(), n));
+    ASSERT_TRUE(memory.patch(at, bytes.data(), n));
+  };
+  const auto same = [&](const char* step) {
+    EXPECT_EQ(target->position(), memory.position()) << step;
+  };
+  write(24);
+  for (size_t n : {size_t(1), size_t(16), size_t(60), size_t(1514), size_t(4095), kBlock - 7,
+                   size_t(3), kBlock + 5, 2 * kBlock, size_t(17)}) {
+    write(n);
+    same("write");
   }
-  const std::vector<uint8_t> header = Pattern(24, 99);
-  ASSERT_TRUE(target->seek(0));
-  ASSERT_TRUE(target->write(header.data(), header.size()));
-  std::copy(header.begin(), header.end(), expected.begin());
-  EXPECT_EQ(target->position(), 24);
+  const int64_t end = memory.position();
+  seek(end - 10);  // back into the block: rewritten there
+  write(4);
+  same("rewrite inside the block");
+  write(40);  // on past where the bytes ended
+  same("on past the end");
+  const int64_t later = memory.position();
+  seek(later - 50);  // a few bytes rewritten, then back to the end
+  write(4);
+  seek(later);
+  write(8);
+  same("back to the end");
+  seek(later - 20);  // a rewrite larger than the block's room
+  write(kBlock);
+  same("rewrite past the block");
+  patch(end - 30, 8);  // a count in the block
+  patch(100, 8);       // one already in the file
+  patch(memory.position() - 4, 4);
+  same("patches");
+  seek(5);  // back before the block, then on across it
+  write(kBlock + 100);
+  same("rewrite across blocks");
+  seek(memory.position() + 3 * int64_t(kBlock));  // past the end: a hole of zeros
+  write(33);
+  patch(memory.position() - 40, 20);  // across the hole's end and the bytes after it
+  same("hole");
+  seek(0);
+  write(24);
+  same("header");
   ASSERT_TRUE(target->close());
   EXPECT_FALSE(target->write("x", 1));  // a closed target takes nothing more
-  EXPECT_EQ(testkit::ReadFileBytes(dir.path("out.bin")), expected);
+  EXPECT_EQ(testkit::ReadFileBytes(dir.path("out.bin")), memory.bytes());
+}
+
+// A pipe takes no seek back, not even into bytes still in the block: the
+// target fails as it would once they had gone.
+TEST(FileTarget, APipeTakesNoSeekBack) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  auto target = DescriptorTarget(fds[1], "standard output");
+  ASSERT_TRUE(target->write("abcdef", 6));
+  EXPECT_FALSE(target->seek(2));
+  EXPECT_TRUE(target->failed());
+  EXPECT_NE(target->errorText().find("standard output: "), std::string::npos);
+  target.reset();
+  char got[8] = {};
+  EXPECT_EQ(read(fds[0], got, sizeof got), 6);  // what came before the seek went out
+  close(fds[0]);
 }
 
 // Records laid out in place in the block being filled, and aside where the
@@ -163,6 +220,12 @@ TEST(FileSource, BlocksAndAFileCutWhileRead) {
     EXPECT_TRUE(in->atEnd());
     EXPECT_TRUE(in->failed()) << cutTo;
     EXPECT_NE(in->errorText().find(dir.path("in.bin")), std::string::npos) << in->errorText();
+    // A seek past the cut within its page: the page is read, but not the byte.
+    auto after = freshSource();
+    ASSERT_EQ(truncate(dir.path("in.bin").c_str(), off_t(cutTo)), 0);
+    ASSERT_TRUE(after->seek(int64_t(cutTo) + 1));
+    EXPECT_EQ(after->fetch(got.data(), 1), 0u) << cutTo;
+    EXPECT_TRUE(after->failed()) << cutTo;
   }
 }
 
