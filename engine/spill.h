@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "engine/streams.h"
+
 namespace morph {
 
 class SpillBuffer {
@@ -56,8 +58,9 @@ class SpillBuffer {
 
  private:
   bool spillAndAppend(const void* data, size_t n);
+  bool spillBlock();  // the full block to the temporary file
 
-  std::unique_ptr<uint8_t[]> block_;  // the bytes not yet spilled
+  PageBlock block_;  // the bytes not yet spilled
   size_t used_ = 0;
   int fd_ = -1;            // the temporary file, once a block was spilled
   uint64_t spilled_ = 0;   // bytes in it

@@ -17,18 +17,7 @@ namespace {
 
 constexpr size_t kBlock = 1 << 17;
 
-// Blocks that the system copies into or out of are page-aligned, and each
-// byte sits in them at its file offset's place within a page: the system's
-// copies run several times faster between addresses so placed.
-constexpr size_t kPageBytes = 4096;
-constexpr std::align_val_t kBlockAlignment{kPageBytes};
-struct FreeBlock {
-  void operator()(uint8_t* p) const { ::operator delete(p, kBlockAlignment); }
-};
-using AlignedBlock = std::unique_ptr<uint8_t, FreeBlock>;
-AlignedBlock NewBlock(size_t bytes) {  // no zeroing: every byte is written before it is read
-  return AlignedBlock(static_cast<uint8_t*>(::operator new(bytes, kBlockAlignment)));
-}
+constexpr std::align_val_t kPageAlignment{kPageBytes};
 
 std::string SystemError(const std::string& path, int error) {
   return path + ": " + SystemErrorText(error);
@@ -41,7 +30,7 @@ std::string SystemError(const std::string& path, int error) {
 class FileSource : public SourceStream {
  public:
   FileSource(int fd, int64_t size, std::string path)
-      : fd_(fd), size_(size), buffer_(NewBlock(kLargestBlock)), path_(std::move(path)) {
+      : fd_(fd), size_(size), buffer_(NewPageBlock(kLargestBlock)), path_(std::move(path)) {
     window_ = windowEnd_ = buffer_.get();
   }
   ~FileSource() override { ::close(fd_); }
@@ -104,7 +93,7 @@ class FileSource : public SourceStream {
 
   int fd_;
   int64_t size_;  // when opened
-  AlignedBlock buffer_;
+  PageBlock buffer_;
   int64_t blockStart_ = 0;          // file offset of buffer_[0]
   size_t blockSize_ = kFirstBlock;  // of the next block read
   bool failed_ = false;
@@ -216,7 +205,7 @@ class FileTarget : public TargetStream {
   FileTarget(int fd, std::string path)
       : fd_(fd),
         path_(std::move(path)),
-        buffer_(NewBlock(kBlock)),
+        buffer_(NewPageBlock(kBlock)),
         seekable_(::lseek(fd, 0, SEEK_CUR) >= 0) {
     startBlockAt(0);
   }
@@ -279,17 +268,28 @@ class FileTarget : public TargetStream {
   bool failed() const override { return failed_; }
 
  protected:
+  // More than the room left: the block goes out first. A run larger than a
+  // block goes straight to the file from memory placed as the file's pages
+  // are, and through the block from any other.
   bool writeBlock(const void* data, size_t n) override {
     if (failed_ || fd_ < 0) return false;
     if (!flush()) return false;
-    if (n > size_t(roomEnd_ - room_)) {
-      if (!writeAll(data, n)) return false;
+    auto* p = static_cast<const uint8_t*>(data);
+    if (n > size_t(roomEnd_ - room_) &&
+        reinterpret_cast<uintptr_t>(p) % kPageBytes == uint64_t(filePos_) % kPageBytes) {
+      if (!writeAll(p, n)) return false;
       startBlockAt(filePos_);
       return true;
     }
-    std::memcpy(room_, data, n);
-    room_ += n;
-    return true;
+    for (;;) {
+      const size_t take = std::min(n, size_t(roomEnd_ - room_));
+      std::memcpy(room_, p, take);
+      room_ += take;
+      p += take;
+      n -= take;
+      if (n == 0) return true;
+      if (!flush()) return false;
+    }
   }
 
  private:
@@ -324,7 +324,7 @@ class FileTarget : public TargetStream {
 
   int fd_;
   std::string path_;
-  AlignedBlock buffer_;
+  PageBlock buffer_;
   bool seekable_;           // a pipe cannot take back bytes once they are written
   int64_t filePos_ = 0;     // file offset of start_
   uint8_t* start_ = nullptr;    // the block's first byte
@@ -338,6 +338,12 @@ int64_t FileSizeOf(int fd) {
 }
 
 }  // namespace
+
+void FreePageBlock::operator()(uint8_t* p) const { ::operator delete(p, kPageAlignment); }
+
+PageBlock NewPageBlock(size_t bytes) {
+  return PageBlock(static_cast<uint8_t*>(::operator new(bytes, kPageAlignment)));
+}
 
 bool TargetStream::writeZeros(size_t n) {
   static const uint8_t zeros[4096] = {};

@@ -13,6 +13,17 @@
 
 namespace morph {
 
+// Memory for blocks the system copies file bytes into or out of. It is
+// page-aligned, so that each byte can sit at its file offset's place within
+// a page: the system's copies run up to twice as fast between addresses so
+// placed as between others. Not zeroed.
+constexpr size_t kPageBytes = 4096;
+struct FreePageBlock {
+  void operator()(uint8_t* p) const;
+};
+using PageBlock = std::unique_ptr<uint8_t, FreePageBlock>;
+PageBlock NewPageBlock(size_t bytes);
+
 class SourceStream {
  public:
   virtual ~SourceStream() = default;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "engine/bytes.h"
+#include "engine/streams.h"
 
 namespace morph {
 namespace {
@@ -51,19 +52,19 @@ struct LibraryFile {
   bool failed = false;  // a write was lost
   BasicConfig config;
   ConfigExtension extension;
-  // Writing: the block being filled, its head and records laid out in
-  // `storage` at the place within a page that they take in the file, so the
-  // system copies them into its pages between congruent addresses.
-  std::unique_ptr<uint8_t[]> storage;
+  // A block's head and records, in writing and in reading, lie in `storage`
+  // at the place within a page that they take in the file: the system then
+  // copies them between congruent addresses.
+  PageBlock storage;
+  // Writing: the block being filled.
   uint8_t* head = nullptr;
   int64_t headAt = kHeaderBytes;  // file offset of the block's head
   uint32_t blockBytes = 0;
   uint32_t blockRecords = 0;
   uint32_t blocks = 0;
   uint32_t records = 0;
-  // Reading: every whole block, and the bytes of the last one read.
+  // Reading: every whole block.
   std::vector<BlockEntry> index;
-  std::vector<uint8_t> readBuffer;
 
   ~LibraryFile() {
     if (fd >= 0) ::close(fd);
@@ -169,13 +170,15 @@ void DecodeConfig(const uint8_t* h, LibraryFile& file) {
   c.extension = &file.extension;
 }
 
-constexpr size_t kPageBytes = 4096;
+// Where the byte of file offset `at` goes in the storage, which has room
+// for a block's head and records from anywhere within its first page.
+uint8_t* PlacedFor(LibraryFile& file, int64_t at) {
+  if (!file.storage) file.storage = NewPageBlock(kPageBytes + kBlockHeadBytes + kBlockBytes);
+  return file.storage.get() + size_t(at) % kPageBytes;
+}
 
-// Places the next block's head at its file offset's place within a page.
 void StartBlock(LibraryFile& file) {
-  const auto at = reinterpret_cast<uintptr_t>(file.storage.get());
-  uint8_t* page = file.storage.get() + ((kPageBytes - at % kPageBytes) % kPageBytes);
-  file.head = page + size_t(file.headAt) % kPageBytes;
+  file.head = PlacedFor(file, file.headAt);
   file.blockBytes = 0;
   file.blockRecords = 0;
 }
@@ -220,8 +223,6 @@ LibraryHandle CreateCalyxenFile(const char* fileName, uint32_t reserved, const B
   if (file->fd < 0) return 0;
   file->writing = true;
   CopyConfig(*file, *config);
-  // Room to start the block anywhere within a page, after a page's alignment.
-  file->storage = std::make_unique<uint8_t[]>(2 * kPageBytes + kBlockHeadBytes + kBlockBytes);
   StartBlock(*file);
   const std::vector<uint8_t> header = EncodeHeader(*file, kStateOpen);
   if (!WriteAll(file->fd, header.data(), header.size())) return 0;
@@ -288,11 +289,11 @@ const uint8_t* ReadFramesFromFile(LibraryHandle handle, uint32_t block, uint32_t
   if (!file || file->writing || !recordCount || !byteCount || block >= file->index.size())
     return nullptr;
   const LibraryFile::BlockEntry& entry = file->index[block];
-  file->readBuffer.resize(entry.bytes);
-  if (!ReadAllAt(file->fd, file->readBuffer.data(), entry.bytes, entry.offset)) return nullptr;
+  uint8_t* records = PlacedFor(*file, entry.offset);
+  if (!ReadAllAt(file->fd, records, entry.bytes, entry.offset)) return nullptr;
   *recordCount = entry.records;
   *byteCount = entry.bytes;
-  return file->readBuffer.data();
+  return records;
 }
 
 uint32_t CloseCalyxenFile(LibraryHandle handle) {
