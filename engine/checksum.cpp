@@ -86,7 +86,7 @@ alignas(16) const uint8_t kShifts[48] = {
     8,    9,    10,   11,   12,   13,   14,   15,   0x80, 0x80, 0x80, 0x80,
     0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
 
-// A run of 32 to 64 bytes (most frames of few bytes). Zero bytes put before
+// A run of 32 to 128 bytes (most frames of few bytes). Zero bytes put before
 // a run whose CRC starts at zero leave it unchanged, so the run is read as
 // 16-byte blocks ending at its end: the first r = length % 16 bytes (with the
 // starting CRC folded into the first four) moved to the top of a block of
@@ -94,12 +94,17 @@ alignas(16) const uint8_t kShifts[48] = {
 // the end at once by the constants of its distance, so the folds run side by
 // side instead of one after another.
 MORPH_CARRYLESS inline uint32_t FoldShortRun(uint32_t crc, const uint8_t* p, size_t length) {
-  // The constant pairs that move a block on by 16, 32, 48 and 64 bytes.
-  alignas(16) static const uint64_t kDistance[5][2] = {{0, 0},
-                                                        {0x1751997d0, 0x0ccaa009e},
-                                                        {0x0f1da05aa, 0x15a546366},
-                                                        {0x03db1ecdc, 0x174359406},
-                                                        {0x154442bd4, 0x1c6e41596}};
+  // The constant pairs that move a block on by 16, 32, ... 128 bytes.
+  alignas(16) static const uint64_t kDistance[9][2] = {
+      {0, 0},
+      {0x1751997d0, 0x0ccaa009e},
+      {0x0f1da05aa, 0x15a546366},
+      {0x03db1ecdc, 0x174359406},
+      {0x154442bd4, 0x1c6e41596},
+      {0x1c7569e54, 0x0ae0b5394},
+      {0x0df068dc2, 0x18cb44e58},
+      {0x1ea89367e, 0x1d7cfc6ac},
+      {0x1e88ef372, 0x14a7fe880}};
   const auto on = [](const __m128i block, size_t blocks) {
     return Fold128(block, _mm_load_si128(reinterpret_cast<const __m128i*>(kDistance[blocks])));
   };
@@ -110,19 +115,25 @@ MORPH_CARRYLESS inline uint32_t FoldShortRun(uint32_t crc, const uint8_t* p, siz
   p += r;
   const __m128i whole = _mm_xor_si128(Load128(p), _mm_shuffle_epi8(start, Load128(kShifts + 16 + r)));
   __m128i sum = _mm_xor_si128(on(first, n), on(whole, n - 1));
-  if (n == 4) {
-    sum = _mm_xor_si128(sum, _mm_xor_si128(on(Load128(p + 16), 2), on(Load128(p + 32), 1)));
-    sum = _mm_xor_si128(sum, Load128(p + 48));
-  } else if (n == 3) {
-    sum = _mm_xor_si128(sum, _mm_xor_si128(on(Load128(p + 16), 1), Load128(p + 32)));
-  } else {
-    sum = _mm_xor_si128(sum, Load128(p + 16));
+  // The whole blocks between, from the farthest from the end, which is the last block.
+  const uint8_t* last = p + 16 * (n - 1);
+  const auto add = [&](size_t blocks) {
+    sum = _mm_xor_si128(sum, on(Load128(last - 16 * blocks), blocks));
+  };
+  switch (n) {
+    case 8: add(6); [[fallthrough]];
+    case 7: add(5); [[fallthrough]];
+    case 6: add(4); [[fallthrough]];
+    case 5: add(3); [[fallthrough]];
+    case 4: add(2); [[fallthrough]];
+    case 3: add(1); break;
+    default: break;
   }
-  return Reduce128(sum);
+  return Reduce128(_mm_xor_si128(sum, Load128(last)));
 }
 
 MORPH_CARRYLESS uint32_t FoldCrc32(uint32_t crc, const uint8_t* p, size_t length) {
-  if (length <= 64) return FoldShortRun(crc, p, length);
+  if (length <= 128) return FoldShortRun(crc, p, length);
   const auto load = Load128;
   const auto fold = Fold128;
   const __m128i k3k4 = _mm_set_epi64x(0x0ccaa009e, 0x1751997d0);  // 16 bytes on
