@@ -196,8 +196,8 @@ class MemorySource : public SourceStream {
 
 // A file written through a block of our own. Each byte sits in the block at
 // the same place within a page as in the file, so the system's copy into
-// its pages runs between congruent addresses even after a seek (twice as
-// fast as between addresses that differ). A seek back into the bytes still
+// its pages runs between congruent addresses even after a seek (up to twice
+// as fast as between some that differ). A seek back into the bytes still
 // in the block, as a writer's patch of a count it has just learnt, changes
 // them there and costs no system call.
 class FileTarget : public TargetStream {
