@@ -230,17 +230,7 @@ class FileTarget : public TargetStream {
   bool patch(int64_t at, const void* data, size_t n) override {
     if (!seekable_ || failed_ || fd_ < 0 || at < 0 || at + int64_t(n) > filePos_)
       return TargetStream::patch(at, data, n);
-    auto* p = static_cast<const uint8_t*>(data);
-    while (n > 0) {
-      const ssize_t put = ::pwrite(fd_, p, n, off_t(at));
-      if (put < 0 && errno == EINTR) continue;
-      if (put == 0) errno = ENOSPC;
-      if (put <= 0) return fail();
-      p += put;
-      n -= size_t(put);
-      at += put;
-    }
-    return true;
+    return writeAll(data, n, at);
   }
 
   // Writes the block's bytes; the file then stands at the position, which
@@ -301,17 +291,18 @@ class FileTarget : public TargetStream {
   }
   // The end of the bytes in the block: a seek back leaves some beyond the position.
   uint8_t* extent() const { return std::max(room_, written_); }
-  // Writes n bytes at filePos_, which moves on by them.
-  bool writeAll(const void* data, size_t n) {
+  // Writes n bytes where the file stands (filePos_, which moves on by them),
+  // or by position at file offset `at`.
+  bool writeAll(const void* data, size_t n, int64_t at = -1) {
     auto* p = static_cast<const uint8_t*>(data);
     while (n > 0) {
-      ssize_t put = ::write(fd_, p, n);
+      const ssize_t put = at < 0 ? ::write(fd_, p, n) : ::pwrite(fd_, p, n, off_t(at));
       if (put < 0 && errno == EINTR) continue;
       if (put == 0) errno = ENOSPC;
       if (put <= 0) return fail();
       p += put;
       n -= size_t(put);
-      filePos_ += put;
+      (at < 0 ? filePos_ : at) += put;
     }
     return true;
   }
