@@ -153,7 +153,10 @@ int64_t FrameTimeOf(const ConversionState& s, const SnifferProReader& r, uint64_
 
 void SetLengths(ConversionState& s, const SnifferProReader& r, int32_t original, int32_t captured) {
   if (r.lengthsAsStated) {
-    s.FrameLength = s.StoredLength = original;
+    // The lengths are the frame's own: a record holding fewer bytes than the
+    // frame had is a frame cut at capture, kept with its wire length.
+    s.FrameLength = std::max(original, captured);
+    s.StoredLength = captured;
   } else {
     original = std::max(original, captured);  // never more stored than on the wire
     if (s.WanProtocol == Wan::NotKnown) {
