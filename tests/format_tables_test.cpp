@@ -582,6 +582,7 @@ struct DamagedFieldRow {
   AnalyzerType writer;  // writes the good file: SmallTrace() on Ethernet
   std::function<void(std::vector<uint8_t>&)> damage;
   const char* detail;  // part of the reason; "" where any reason will do
+  int framesKept = -1;  // frames read before the error; -1 where not checked
 };
 
 // Three frames of 64, 40 (of 1,518) and 100 bytes: the offsets below count on them.
@@ -631,6 +632,11 @@ const DamagedFieldRow kDamagedFields[] = {
      "after the year 9999"},
     {"LANalyzer frame record of 65,535 bytes", Analyzer::LanAlyzer, Le16At(3018 + 2, 65535), ""},
     {"LANalyzer frame record shorter than its header", Analyzer::LanAlyzer, Le16At(3018 + 2, 8), ""},
+    // Frame records at 3018 and 3114, holding 60 and 40 bytes.
+    {"LANalyzer stored length beyond its record", Analyzer::LanAlyzer, Le16At(3018 + 10, 61),
+     "record 1 at offset 3,018: stored length 61 exceeds the 60 bytes its record holds", 0},
+    {"LANalyzer second stored length beyond its record", Analyzer::LanAlyzer,
+     Le16At(3114 + 10, 1000), "record 2 at offset 3,114: stored length 1,000 exceeds the 40", 1},
     {"Observer data length of 4 GB", Analyzer::Observer, Le32At(113 + 40, 0xFFFFFFF0u), ""},
     {"Observer next record pointing at itself", Analyzer::Observer, Le32At(113 + 12, 113), ""},
     {"Observer next record pointing back", Analyzer::Observer, Le32At(113 + 44 + 64 + 12, 113), ""},
@@ -669,6 +675,9 @@ TEST(FormatTables, DamagedFieldsEndWithTheReadErrorAndTheirReason) {
     EXPECT_FALSE(r.state.ReadErrorDetail.empty());
     EXPECT_NE(r.state.ReadErrorDetail.find(row.detail), std::string::npos)
         << r.state.ReadErrorDetail;
+    if (row.framesKept >= 0) {
+      EXPECT_EQ(r.trace.frames.size(), size_t(row.framesKept));
+    }
   }
 }
 
