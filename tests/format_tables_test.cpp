@@ -650,6 +650,14 @@ const DamagedFieldRow kDamagedFields[] = {
      "record 3 at offset 768: continuation block cut short"},
     {"LAN900 body length 65,535", Analyzer::Lan900, Le16At(65536 + 2, 65535), ""},
     {"LAN900 body length 1", Analyzer::Lan900, Le16At(65536 + 2, 1), ""},
+    // The second record (at 65,610) would reach into a page that follows.
+    {"LAN900 body running into the next page", Analyzer::Lan900,
+     [](std::vector<uint8_t>& f) {
+       PutLE16(f.data() + 65610 + 2, 65535);
+       f.resize(f.size() + 65536, 0xAB);
+     },
+     "record 2 at offset 65,610: record of 65,535 bytes runs past the end of its page at offset "
+     "131,072", 1},
     // Sniffer DOS: a line record at 41, the first frame record at 55.
     {"Sniffer DOS end of file before any frame", Analyzer::SnifferDos, Le16At(55, 3),
      "offset 55: end-of-file record before any frame"},
