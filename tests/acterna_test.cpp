@@ -4,7 +4,9 @@
 // truncation, absurd lengths, cut frames, a read error midway and a trace
 // across midnight in a daylight saving zone are rows of
 // tests/format_tables_test.cpp.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstring>
@@ -186,6 +188,22 @@ TEST(DominoReader, FilesWithoutFcsStatusBitsAndMidnightStart) {
                 FrameOf(9600, 64, WithFcs(whole)),
                 FrameOf(12800, 64, bad, Flag::CrcError | Flag::Direction2)},
                r.trace);
+}
+
+// A start time before 1970 in the source's zone dates nothing: the file's
+// date stays, and the header's time of day still starts the frames.
+TEST(DominoReader, AStartBeforeTheZoneBiasKeepsTheFileDate) {
+  ScopedTimeZone newYork("America/New_York");
+  TempDir dir;
+  const std::string path = dir.path("early.cap");
+  // 01:00 UTC on 1 January 1970: 20:00 the day before in New York.
+  WriteFileBytes(path, DominoFile("Domino", 3600, 20, 0, 0, 358, 4, {{Pattern(60, 1), 0, 10, 0x18}}));
+  const timespec fileTime[2] = {{1620302400, 0}, {1620302400, 0}};  // 2021-05-06 12:00 UTC
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), fileTime, 0), 0);
+  ReadResult r = ReadTrace(path);
+  ASSERT_EQ(r.trace.frames.size(), 1u);
+  EXPECT_EQ(r.trace.traceDate, EncodeDate(2021, 5, 6));
+  EXPECT_EQ(r.trace.frames[0].time, 20 * 3600 * 1000000LL + 320);
 }
 
 TEST(DominoReader, AtmRecordsAreCutIntoCells) {

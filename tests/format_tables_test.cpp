@@ -606,7 +606,10 @@ std::function<void(std::vector<uint8_t>&)> Le32At(size_t at, uint32_t v) {
 constexpr size_t kDominoIndex = 238 + 64 + 40 + 100;
 const DamagedFieldRow kDamagedFields[] = {
     {"Domino index count beyond the file", Analyzer::Domino, Le32At(kDominoIndex + 4, 0xFFFFFFF0u),
-     "entries, but the file holds"},
+     "record 4 at offset 510: the index at offset 446 states 4,294,967,280 entries, but the file "
+     "holds 3", 3},
+    {"Domino index count one beyond its entries", Analyzer::Domino, Le32At(kDominoIndex + 4, 4),
+     "states 4 entries, but the file holds 3", 3},
     {"Domino FRAM beyond the file", Analyzer::Domino, Le32At(82, 0x7FFFFFF0u),
      "beyond the end of the file"},
     {"Domino no FRAM entry", Analyzer::Domino,
