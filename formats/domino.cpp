@@ -201,6 +201,7 @@ void EndOfIndex(ConversionState& s, const DominoReaderContext& r) {
 
 // A stored ATM record is one cell header and its payloads: each payload is
 // handed on as a cell of its own, the last one marked in bit 0x02 of byte 3.
+// A record ending inside a payload gives a last cell stored cut short.
 void DeliverCells(Conversion& c, DominoReaderContext& r) {
   ConversionState& s = c.state;
   const int32_t stored = s.StoredLength;
@@ -210,10 +211,11 @@ void DeliverCells(Conversion& c, DominoReaderContext& r) {
   s.WriteFailed = c.ProcessFrame();
   for (int32_t at = kAtmCell; at < stored && !Stopping(s); at += kAtmPayload) {
     const int32_t n = std::min(kAtmPayload, stored - at);
-    ZeroFrameBytes(s, kAtmHeaderEnd, kAtmCell);
+    std::memcpy(s.FrameData.data(), r.record.data(), kAtmHeaderEnd);
     std::memcpy(s.FrameData.data() + kAtmHeaderEnd, r.record.data() + at, size_t(n));
-    if (at + n >= stored) s.FrameData[3] |= 0x02;
-    s.FrameLength = s.StoredLength = kAtmCell;
+    s.FrameData[3] = uint8_t((s.FrameData[3] & ~0x02) | (at + n >= stored ? 0x02 : 0));
+    s.FrameLength = kAtmCell;
+    s.StoredLength = kAtmHeaderEnd + n;
     s.WriteFailed = c.ProcessFrame();
   }
 }
