@@ -661,6 +661,16 @@ const DamagedFieldRow kDamagedFields[] = {
      },
      "record 2 at offset 65,610: record of 65,535 bytes runs past the end of its page at offset "
      "131,072", 1},
+    // SnifferPro: records at 128, 228 and 308, ending at 444.
+    {"SnifferPro cut at a record boundary before its record count", Analyzer::SnifferPro,
+     [](std::vector<uint8_t>& f) { f.resize(308); },
+     "record 3 at offset 308: the file ends after 2 of the 3 records its header states", 2},
+    {"SnifferPro cut at a record boundary before its end offset", Analyzer::SnifferPro,
+     [](std::vector<uint8_t>& f) {
+       PutLE32(f.data() + 16, 0);  // no record count
+       f.resize(228);
+     },
+     "record 2 at offset 228: the file ends before the end offset 444 its header states", 1},
     // Sniffer DOS: a line record at 41, the first frame record at 55.
     {"Sniffer DOS end of file before any frame", Analyzer::SnifferDos, Le16At(55, 3),
      "offset 55: end-of-file record before any frame"},
