@@ -108,9 +108,9 @@ bool ReadHeader(Conversion& c, DominoReaderContext& r) {
   const uint32_t count = GetLE32(word);
   // A count beyond the entries the file holds is found out after the frames
   // of those that are there.
-  const int64_t room = in.size() >= 0
-                           ? std::max<int64_t>(0, (in.size() - (countAt + 4)) / kDominoIndexEntrySize)
-                           : int64_t(UINT32_MAX);
+  const int64_t room =
+      in.size() >= 0 ? std::max<int64_t>(0, (in.size() - (countAt + 4)) / kDominoIndexEntrySize)
+                     : int64_t(UINT32_MAX);
   r.countAt = countAt;
   r.nextEntryAt = countAt + 4;
   r.entriesStated = count;

@@ -197,7 +197,8 @@ TEST(DominoReader, AStartBeforeTheZoneBiasKeepsTheFileDate) {
   TempDir dir;
   const std::string path = dir.path("early.cap");
   // 01:00 UTC on 1 January 1970: 20:00 the day before in New York.
-  WriteFileBytes(path, DominoFile("Domino", 3600, 20, 0, 0, 358, 4, {{Pattern(60, 1), 0, 10, 0x18}}));
+  WriteFileBytes(path,
+                 DominoFile("Domino", 3600, 20, 0, 0, 358, 4, {{Pattern(60, 1), 0, 10, 0x18}}));
   const timespec fileTime[2] = {{1620302400, 0}, {1620302400, 0}};  // 2021-05-06 12:00 UTC
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), fileTime, 0), 0);
   ReadResult r = ReadTrace(path);

@@ -87,7 +87,8 @@ TEST(LanalyzerReader, TheStoredLengthFieldBoundsTheFrame) {
     return f.v;
   };
   ReadResult ethernet = ReadTraceFrom(
-      file(Lanalyzer::kMediaEthernet, {LzFrame(8, 64, a, 2, 60), LzFrame(8, 64, b, 4, 41)}), "e.tr1");
+      file(Lanalyzer::kMediaEthernet, {LzFrame(8, 64, a, 2, 60), LzFrame(8, 64, b, 4, 41)}),
+      "e.tr1");
   ASSERT_EQ(ethernet.trace.frames.size(), 1u);
   EXPECT_EQ(ethernet.trace.frames[0].bytes, WithFcs(Pattern(60, 1)));
   EXPECT_EQ(ethernet.state.ReadErrorDetail,
