@@ -48,7 +48,9 @@ struct DominoReaderContext : FormatContext {
   uint16_t mediaCode = 0, protocolCode = 0;
   bool linkView = false;
   int64_t nextEntryAt = 0;  // file position of the next index entry not yet fetched
-  uint32_t entriesLeft = 0;
+  int64_t countAt = 0;      // where the index states its count
+  uint32_t entriesStated = 0;
+  uint32_t entriesLeft = 0;  // of those the file holds
   uint32_t entryNumber = 0;  // of the entry being delivered, from 1
   std::vector<uint8_t> entries;  // a block of index entries
   size_t entryNext = 0;
@@ -70,9 +72,10 @@ bool ReadHeader(Conversion& c, DominoReaderContext& r) {
                        std::to_string(minute) + ":" + std::to_string(second) +
                        " is no time of day");
   // The start time dates the trace whenever it is there, even for a trace
-  // that starts in the first second after midnight.
+  // that starts in the first second after midnight; one before 1970 in the
+  // source's zone is none, and the file's date stays.
   if (start != 0)
-    StartTraceAtUnixTime(s, start);
+    StartTraceAtKnownUnixTime(s, start);
   else
     ComputeTimeZoneBias(s, false);
   const int64_t timeOfDay = int64_t(hour) * 3600 + minute * 60 + second;
@@ -103,13 +106,16 @@ bool ReadHeader(Conversion& c, DominoReaderContext& r) {
   if (!in.seek(countAt) || !in.readExact(word, 4))
     return FailRead(s, AtOffset(countAt) + "the index count lies beyond the end of the file");
   const uint32_t count = GetLE32(word);
-  const int64_t room = (in.size() - (countAt + 4)) / kDominoIndexEntrySize;
-  if (in.size() >= 0 && int64_t(count) > room)
-    return FailRead(s, AtOffset(countAt) + "index of " + Grouped(count) +
-                       " entries, but the file holds at most " + Grouped(std::max<int64_t>(room, 0)));
+  // A count beyond the entries the file holds is found out after the frames
+  // of those that are there.
+  const int64_t room =
+      in.size() >= 0 ? std::max<int64_t>(0, (in.size() - (countAt + 4)) / kDominoIndexEntrySize)
+                     : int64_t(UINT32_MAX);
+  r.countAt = countAt;
   r.nextEntryAt = countAt + 4;
-  r.entriesLeft = count;
-  s.SourceFrameCount = int32_t(std::min<uint32_t>(count, INT32_MAX));
+  r.entriesStated = count;
+  r.entriesLeft = uint32_t(std::min<int64_t>(count, room));
+  s.SourceFrameCount = int32_t(std::min<uint32_t>(r.entriesLeft, INT32_MAX));
   r.headerRead = true;
   return true;
 }
@@ -181,8 +187,21 @@ const uint8_t* NextEntry(Conversion& c, DominoReaderContext& r) {
 
 bool Stopping(const ConversionState& s) { return s.WriteFailed || s.ReadError || s.StopRequested; }
 
+// Once every entry the file holds is read: the end of the frames, or a read
+// error when the index stated more and no one asked to end before them.
+void EndOfIndex(ConversionState& s, const DominoReaderContext& r) {
+  if (r.entryNumber >= r.entriesStated || s.EndOfSource || Stopping(s)) {
+    s.EndOfSource = true;
+    return;
+  }
+  FailRead(s, AtRecord(r.entryNumber + 1, r.nextEntryAt) + "the index at offset " +
+                  Grouped(r.countAt) + " states " + Grouped(r.entriesStated) +
+                  " entries, but the file holds " + Grouped(r.entryNumber));
+}
+
 // A stored ATM record is one cell header and its payloads: each payload is
 // handed on as a cell of its own, the last one marked in bit 0x02 of byte 3.
+// A record ending inside a payload gives a last cell stored cut short.
 void DeliverCells(Conversion& c, DominoReaderContext& r) {
   ConversionState& s = c.state;
   const int32_t stored = s.StoredLength;
@@ -192,10 +211,11 @@ void DeliverCells(Conversion& c, DominoReaderContext& r) {
   s.WriteFailed = c.ProcessFrame();
   for (int32_t at = kAtmCell; at < stored && !Stopping(s); at += kAtmPayload) {
     const int32_t n = std::min(kAtmPayload, stored - at);
-    ZeroFrameBytes(s, kAtmHeaderEnd, kAtmCell);
+    std::memcpy(s.FrameData.data(), r.record.data(), kAtmHeaderEnd);
     std::memcpy(s.FrameData.data() + kAtmHeaderEnd, r.record.data() + at, size_t(n));
-    if (at + n >= stored) s.FrameData[3] |= 0x02;
-    s.FrameLength = s.StoredLength = kAtmCell;
+    s.FrameData[3] = uint8_t((s.FrameData[3] & ~0x02) | (at + n >= stored ? 0x02 : 0));
+    s.FrameLength = kAtmCell;
+    s.StoredLength = kAtmHeaderEnd + n;
     s.WriteFailed = c.ProcessFrame();
   }
 }
@@ -208,7 +228,7 @@ void ReadFrames(Conversion& c, bool singleFrame) {
   if (!HeaderWasRead(s, r.headerRead)) return;
   do {
     if (r.entriesLeft == 0) {
-      s.EndOfSource = true;
+      EndOfIndex(s, r);
       break;
     }
     const uint8_t* entry = NextEntry(c, r);
@@ -217,7 +237,7 @@ void ReadFrames(Conversion& c, bool singleFrame) {
       DeliverCells(c, r);
     else
       s.WriteFailed = c.ProcessFrame();
-    if (r.entriesLeft == 0) s.EndOfSource = true;
+    if (r.entriesLeft == 0) EndOfIndex(s, r);
   } while (ReadOn(s, singleFrame));
   s.FramesReadTotal = s.FramesRead;
 }

@@ -116,6 +116,13 @@ bool ReadRecord(Conversion& c, ReaderContext& r, bool& skipped) {
     return false;
   }
   const int32_t body = GetLE16(h + 2);
+  // Records never cross a page: what lies past its end belongs to the next.
+  const int64_t pageEnd = int64_t(r.page + 1) * kPageSize;
+  if (at + kRecordHeaderSize + body > pageEnd) {
+    FailRead(s, AtRecord(record, at) + "record of " + Grouped(body) +
+                    " bytes runs past the end of its page at offset " + Grouped(pageEnd));
+    return false;
+  }
   if (h[0] != kFrameRecord) {  // another kind of record is passed over
     skipped = true;
     if (!in.skip(body)) FailRead(s, AtRecord(record, at) + "record runs past the file");

@@ -144,8 +144,8 @@ bool ReadFrameRecord(Conversion& c, ReaderContext& r) {
       return false;
     }
     uint8_t b[kFrameHeaderSize];
-    const int32_t data = length - kFrameHeaderSize;
-    if (!in.readExact(b, sizeof b) || !in.readExact(s.FrameData.data(), size_t(data))) {
+    const int32_t room = length - kFrameHeaderSize;
+    if (!in.readExact(b, sizeof b) || !in.readExact(s.FrameData.data(), size_t(room))) {
       FailRead(s, AtRecord(record, at) + "frame record cut short");
       return false;
     }
@@ -154,7 +154,15 @@ bool ReadFrameRecord(Conversion& c, ReaderContext& r) {
 
     const bool ethernet = s.TraceTopology == Topo::Ethernet;
     const uint16_t status = GetLE16(b + 2);
-    const int32_t wire = GetLE16(b + 4);
+    const int32_t wire = GetLE16(b + 4), stored = GetLE16(b + 6);
+    // Token Ring writers may count the 4 bytes of FCS they leave out.
+    const int32_t fcsLeftOut = ethernet ? 0 : 4;
+    if (stored > room + fcsLeftOut) {
+      FailRead(s, AtRecord(record, at) + "stored length " + Grouped(stored) + " exceeds the " +
+                      Grouped(room) + " bytes its record holds");
+      return false;
+    }
+    const int32_t data = std::min(stored, room);
     const uint64_t counter = uint64_t(GetLE16(b + 8)) | uint64_t(GetLE16(b + 10)) << 16 |
                              uint64_t(GetLE16(b + 12)) << 32;
     // The one error bit the writer sets for any bad frame, on every medium.

@@ -153,7 +153,10 @@ int64_t FrameTimeOf(const ConversionState& s, const SnifferProReader& r, uint64_
 
 void SetLengths(ConversionState& s, const SnifferProReader& r, int32_t original, int32_t captured) {
   if (r.lengthsAsStated) {
-    s.FrameLength = s.StoredLength = original;
+    // The lengths are the frame's own: a record holding fewer bytes than the
+    // frame had is a frame cut at capture, kept with its wire length.
+    s.FrameLength = std::max(original, captured);
+    s.StoredLength = captured;
   } else {
     original = std::max(original, captured);  // never more stored than on the wire
     if (s.WanProtocol == Wan::NotKnown) {
@@ -185,6 +188,24 @@ void StoreChecksum(ConversionState& s) {
   }
 }
 
+// The file has ended at a record boundary. A capture that did not wrap
+// ends cleanly only with every record its header states and not before
+// its stated end offset; a shortfall is a file cut short.
+void EndOfFile(ConversionState& s, const SnifferProReader& r, int64_t position) {
+  const bool countShort = r.recordCount != 0 && uint32_t(s.FramesRead) < r.recordCount;
+  const bool offsetShort = r.endOffset != 0 && position < r.endOffset;
+  if (r.wrapped || r.firstRecord != int64_t(kHeaderBytes) || !(countShort || offsetShort)) {
+    s.EndOfSource = true;
+    return;
+  }
+  const std::string at = AtRecord(s.FramesRead + 1, position) + "the file ends ";
+  if (countShort)
+    FailRead(s, at + "after " + Grouped(s.FramesRead) + " of the " + Grouped(r.recordCount) +
+                    " records its header states");
+  else
+    FailRead(s, at + "before the end offset " + Grouped(r.endOffset) + " its header states");
+}
+
 // Reads one record into the current frame; false when the reading ends.
 bool ReadRecord(Conversion& c, SnifferProReader& r) {
   ConversionState& s = c.state;
@@ -193,7 +214,7 @@ bool ReadRecord(Conversion& c, SnifferProReader& r) {
   const size_t headerBytes = kRecordHeaderBytes + (r.extended ? kExtendedExtraBytes : 0);
   const size_t got = in.fetch(record, headerBytes);
   if (got == 0 && !in.failed()) {
-    s.EndOfSource = true;
+    EndOfFile(s, r, in.position());
     return false;
   }
   // Where the record began, put into words only when it is cut short.
@@ -235,10 +256,13 @@ void CheckEnd(Conversion& c, SnifferProReader& r) {
     if (position >= r.firstRecord || c.SourceAtEnd()) s.EndOfSource = true;
     return;
   }
-  const bool atEnd = (r.endOffset != 0 && position >= r.endOffset) || c.SourceAtEnd();
-  if (!atEnd) return;
+  const bool atEndOffset = r.endOffset != 0 && position >= r.endOffset;
+  if (!atEndOffset && !c.SourceAtEnd()) return;
   if (r.firstRecord == int64_t(kHeaderBytes) || !in.seek(kHeaderBytes)) {
-    s.EndOfSource = true;
+    if (atEndOffset)
+      s.EndOfSource = true;
+    else
+      EndOfFile(s, r, position);
     return;
   }
   r.wrapped = true;

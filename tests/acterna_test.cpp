@@ -4,7 +4,9 @@
 // truncation, absurd lengths, cut frames, a read error midway and a trace
 // across midnight in a daylight saving zone are rows of
 // tests/format_tables_test.cpp.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstring>
@@ -188,25 +190,45 @@ TEST(DominoReader, FilesWithoutFcsStatusBitsAndMidnightStart) {
                r.trace);
 }
 
+// A start time before 1970 in the source's zone dates nothing: the file's
+// date stays, and the header's time of day still starts the frames.
+TEST(DominoReader, AStartBeforeTheZoneBiasKeepsTheFileDate) {
+  ScopedTimeZone newYork("America/New_York");
+  TempDir dir;
+  const std::string path = dir.path("early.cap");
+  // 01:00 UTC on 1 January 1970: 20:00 the day before in New York.
+  WriteFileBytes(path,
+                 DominoFile("Domino", 3600, 20, 0, 0, 358, 4, {{Pattern(60, 1), 0, 10, 0x18}}));
+  const timespec fileTime[2] = {{1620302400, 0}, {1620302400, 0}};  // 2021-05-06 12:00 UTC
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), fileTime, 0), 0);
+  ReadResult r = ReadTrace(path);
+  ASSERT_EQ(r.trace.frames.size(), 1u);
+  EXPECT_EQ(r.trace.traceDate, EncodeDate(2021, 5, 6));
+  EXPECT_EQ(r.trace.frames[0].time, 20 * 3600 * 1000000LL + 320);
+}
+
+// The second record ends 19 bytes into its third cell's payload: that cell
+// is stored cut short, never filled up.
 TEST(DominoReader, AtmRecordsAreCutIntoCells) {
   TempDir dir;
-  std::vector<uint8_t> record = Pattern(149, 5);
-  record[3] |= 0x02;
+  std::vector<uint8_t> whole = Pattern(149, 5), cut = Pattern(120, 6);
+  whole[3] |= 0x02;
   WriteFileBytes(dir.path("atm.cap"),
                  DominoFile("Domino ATM", 1710498030, 10, 20, 30, 747, 322,
-                            {{record, 0, 10, 0x10}}));
+                            {{whole, 0, 10, 0x10}, {cut, 0, 10, 0x10}}));
   ReadResult r = ReadTrace(dir.path("atm.cap"));
   ASSERT_EQ(r.topology, Topo::AtmOc3);
-  ASSERT_EQ(r.trace.frames.size(), 3u);
-  for (size_t i = 0; i < 3; ++i) {
+  ASSERT_EQ(r.trace.frames.size(), 6u);
+  for (size_t i = 0; i < 6; ++i) {
     const Frame& cell = r.trace.frames[i];
+    const std::vector<uint8_t>& record = i < 3 ? whole : cut;
     SCOPED_TRACE(i);
-    ASSERT_EQ(cell.bytes.size(), 53u);
+    ASSERT_EQ(cell.bytes.size(), i == 5 ? 24u : 53u);
     EXPECT_EQ(cell.frameLength, 53);
     EXPECT_TRUE(std::equal(record.begin(), record.begin() + 3, cell.bytes.begin()));
-    EXPECT_EQ(cell.bytes[3] & 0x02, i == 2 ? 0x02 : 0);
+    EXPECT_EQ(cell.bytes[3] & 0x02, i % 3 == 2 ? 0x02 : 0);
     EXPECT_EQ(cell.bytes[4], record[4]);
-    const size_t payload = i == 0 ? 5 : 53 + 48 * (i - 1);
+    const size_t payload = i % 3 == 0 ? 5 : 53 + 48 * (i % 3 - 1);
     EXPECT_TRUE(std::equal(cell.bytes.begin() + 5, cell.bytes.end(), record.begin() + long(payload)));
     EXPECT_EQ(cell.time, kStart - 100 + 320);
   }

@@ -241,6 +241,18 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
   WriteFileBytes(dir.path("landesk.cap"), landesk);
   // A Sniffer DOS trace of local times.
   WriteTrace(MakeTrace(Topo::Ethernet, 4), Analyzer::SnifferDos, dir.path("ny.enc"));
+  // A Domino index stating two entries more than the five it holds.
+  WriteTrace(MakeTrace(Topo::Ethernet, 5), Analyzer::Domino, dir.path("dom.cap"));
+  std::vector<uint8_t> dom = ReadFileBytes(dir.path("dom.cap"));
+  const size_t countAt = GetLE32(&dom[82]) + 4;
+  PutLE32(&dom[countAt], GetLE32(&dom[countAt]) + 2);
+  WriteFileBytes(dir.path("dom.cap"), dom);
+  // A LAN900 trace whose second record claims a body reaching into a page after it.
+  WriteTrace(MakeTrace(Topo::Ethernet, 5), Analyzer::Lan900, dir.path("l9.dat"));
+  std::vector<uint8_t> l9 = ReadFileBytes(dir.path("l9.dat"));
+  PutLE16(&l9[65536 + 12 + GetLE16(&l9[65536 + 2]) + 2], 65535);
+  l9.resize(l9.size() + 65536, 0xAB);
+  WriteFileBytes(dir.path("l9.dat"), l9);
 
   const CommandRow rows[] = {
       {"GNU value form", "convert {d}/s.pcap --to=TD -o {d}/eq.pcap --quiet", 0, {}, {"eq.pcap"}},
@@ -257,6 +269,14 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
       {"defect 7: a cut SnifferPro record", "convert {d}/xrcut.cap --to TD -o {d}/xrcut.pcap", 3,
        {"Error reading from source file.  File may be corrupt.", "  {d}/xrcut.cap: record 5"},
        {"xrcut.pcap"}},
+      {"a Domino index stating more entries: its frames, then the read error",
+       "convert {d}/dom.cap --to TD -o {d}/dom.pcap --json", 3, {}, {"dom.pcap"}, {}, {},
+       {"\"framesRead\": 5,", "\"framesWritten\": 5,",
+        "\"detail\": \"record 6 at offset ", "states 7 entries, but the file holds 5\""}},
+      {"a LAN900 record reaching past its page", "convert {d}/l9.dat --to TD -o {d}/l9.pcap", 3,
+       {"Error reading from source file.  File may be corrupt.",
+        "  {d}/l9.dat: record 2 at offset ", "runs past the end of its page"},
+       {"l9.pcap"}},
       {"no-clobber", "convert -n {d}/s.pcap --to TD -o {d}/old.pcap", 4,
        {"Destination file 'old.pcap' already exists; not overwritten."}, {}, {}, {"old.pcap"}},
       {"missing folder names the path and reason", "convert {d}/s.pcap --to TD -o {d}/no/t.pcap", 4,

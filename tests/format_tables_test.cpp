@@ -582,6 +582,7 @@ struct DamagedFieldRow {
   AnalyzerType writer;  // writes the good file: SmallTrace() on Ethernet
   std::function<void(std::vector<uint8_t>&)> damage;
   const char* detail;  // part of the reason; "" where any reason will do
+  int framesKept = -1;  // frames read before the error; -1 where not checked
 };
 
 // Three frames of 64, 40 (of 1,518) and 100 bytes: the offsets below count on them.
@@ -605,7 +606,10 @@ std::function<void(std::vector<uint8_t>&)> Le32At(size_t at, uint32_t v) {
 constexpr size_t kDominoIndex = 238 + 64 + 40 + 100;
 const DamagedFieldRow kDamagedFields[] = {
     {"Domino index count beyond the file", Analyzer::Domino, Le32At(kDominoIndex + 4, 0xFFFFFFF0u),
-     "entries, but the file holds"},
+     "record 4 at offset 510: the index at offset 446 states 4,294,967,280 entries, but the file "
+     "holds 3", 3},
+    {"Domino index count one beyond its entries", Analyzer::Domino, Le32At(kDominoIndex + 4, 4),
+     "states 4 entries, but the file holds 3", 3},
     {"Domino FRAM beyond the file", Analyzer::Domino, Le32At(82, 0x7FFFFFF0u),
      "beyond the end of the file"},
     {"Domino no FRAM entry", Analyzer::Domino,
@@ -631,6 +635,11 @@ const DamagedFieldRow kDamagedFields[] = {
      "after the year 9999"},
     {"LANalyzer frame record of 65,535 bytes", Analyzer::LanAlyzer, Le16At(3018 + 2, 65535), ""},
     {"LANalyzer frame record shorter than its header", Analyzer::LanAlyzer, Le16At(3018 + 2, 8), ""},
+    // Frame records at 3018 and 3114, holding 60 and 40 bytes.
+    {"LANalyzer stored length beyond its record", Analyzer::LanAlyzer, Le16At(3018 + 10, 61),
+     "record 1 at offset 3,018: stored length 61 exceeds the 60 bytes its record holds", 0},
+    {"LANalyzer second stored length beyond its record", Analyzer::LanAlyzer,
+     Le16At(3114 + 10, 1000), "record 2 at offset 3,114: stored length 1,000 exceeds the 40", 1},
     {"Observer data length of 4 GB", Analyzer::Observer, Le32At(113 + 40, 0xFFFFFFF0u), ""},
     {"Observer next record pointing at itself", Analyzer::Observer, Le32At(113 + 12, 113), ""},
     {"Observer next record pointing back", Analyzer::Observer, Le32At(113 + 44 + 64 + 12, 113), ""},
@@ -644,6 +653,24 @@ const DamagedFieldRow kDamagedFields[] = {
      "record 3 at offset 768: continuation block cut short"},
     {"LAN900 body length 65,535", Analyzer::Lan900, Le16At(65536 + 2, 65535), ""},
     {"LAN900 body length 1", Analyzer::Lan900, Le16At(65536 + 2, 1), ""},
+    // The second record (at 65,610) would reach into a page that follows.
+    {"LAN900 body running into the next page", Analyzer::Lan900,
+     [](std::vector<uint8_t>& f) {
+       PutLE16(f.data() + 65610 + 2, 65535);
+       f.resize(f.size() + 65536, 0xAB);
+     },
+     "record 2 at offset 65,610: record of 65,535 bytes runs past the end of its page at offset "
+     "131,072", 1},
+    // SnifferPro: records at 128, 228 and 308, ending at 444.
+    {"SnifferPro cut at a record boundary before its record count", Analyzer::SnifferPro,
+     [](std::vector<uint8_t>& f) { f.resize(308); },
+     "record 3 at offset 308: the file ends after 2 of the 3 records its header states", 2},
+    {"SnifferPro cut at a record boundary before its end offset", Analyzer::SnifferPro,
+     [](std::vector<uint8_t>& f) {
+       PutLE32(f.data() + 16, 0);  // no record count
+       f.resize(228);
+     },
+     "record 2 at offset 228: the file ends before the end offset 444 its header states", 1},
     // Sniffer DOS: a line record at 41, the first frame record at 55.
     {"Sniffer DOS end of file before any frame", Analyzer::SnifferDos, Le16At(55, 3),
      "offset 55: end-of-file record before any frame"},
@@ -669,6 +696,9 @@ TEST(FormatTables, DamagedFieldsEndWithTheReadErrorAndTheirReason) {
     EXPECT_FALSE(r.state.ReadErrorDetail.empty());
     EXPECT_NE(r.state.ReadErrorDetail.find(row.detail), std::string::npos)
         << r.state.ReadErrorDetail;
+    if (row.framesKept >= 0) {
+      EXPECT_EQ(r.trace.frames.size(), size_t(row.framesKept));
+    }
   }
 }
 

@@ -40,10 +40,11 @@ std::vector<uint8_t> LzSummary(int hours, int minutes, int seconds, uint16_t med
   return b.v;
 }
 
+// `stored` is the stored-length field; -1 for the size of `data`.
 std::vector<uint8_t> LzFrame(uint16_t status, uint16_t wire, const std::vector<uint8_t>& data,
-                             uint64_t counter) {
+                             uint64_t counter, int stored = -1) {
   Bytes b;
-  b.u16(1).u16(status).u16(wire).u16(uint16_t(data.size()));
+  b.u16(1).u16(status).u16(wire).u16(uint16_t(stored >= 0 ? stored : int(data.size())));
   b.u16(uint16_t(counter)).u16(uint16_t(counter >> 16)).u16(uint16_t(counter >> 32));
   b.u32(1).u16(0).zeros(12).data(data);
   return b.v;
@@ -71,6 +72,36 @@ TEST(LanalyzerReader, RecordsOutOfOrderAndUnknownOnesAreFoundByType) {
   const int64_t start = (10 * 3600 + 20 * 60 + 30) * 1000000LL;
   ExpectFrames({FrameOf(start + 2, 64, WithFcs(a)), FrameOf(start + 2000, 1518, b, Flag::Bad)},
                r.trace);
+}
+
+// The stored-length field says how much of the record is frame: bytes
+// after it are not taken, and one beyond the record is a read error; Token
+// Ring writers may count the FCS they do not store.
+TEST(LanalyzerReader, TheStoredLengthFieldBoundsTheFrame) {
+  const auto a = Pattern(64, 1), b = Pattern(40, 2);
+  auto file = [](uint16_t media, const std::vector<std::vector<uint8_t>>& frames) {
+    Bytes f;
+    LzRecord(f, Lanalyzer::kFileHeader, std::vector<uint8_t>(76, 0));
+    LzRecord(f, Lanalyzer::kSummary, LzSummary(0, 0, 0, media));
+    for (const auto& frame : frames) LzRecord(f, Lanalyzer::kFrame, frame);
+    return f.v;
+  };
+  ReadResult ethernet = ReadTraceFrom(
+      file(Lanalyzer::kMediaEthernet, {LzFrame(8, 64, a, 2, 60), LzFrame(8, 64, b, 4, 41)}),
+      "e.tr1");
+  ASSERT_EQ(ethernet.trace.frames.size(), 1u);
+  EXPECT_EQ(ethernet.trace.frames[0].bytes, WithFcs(Pattern(60, 1)));
+  EXPECT_EQ(ethernet.state.ReadErrorDetail,
+            "record 2 at offset 394: stored length 41 exceeds the 40 bytes its record holds");
+
+  ReadResult tokenRing = ReadTraceFrom(
+      file(Lanalyzer::kMediaTokenRing, {LzFrame(8, 44, b, 2, 44), LzFrame(8, 44, b, 4, 45)}),
+      "t.tr1");
+  ASSERT_EQ(tokenRing.trace.frames.size(), 1u);
+  EXPECT_EQ(tokenRing.trace.frames[0].bytes, b);
+  EXPECT_EQ(tokenRing.trace.frames[0].frameLength, 44);
+  EXPECT_NE(tokenRing.state.ReadErrorDetail.find("stored length 45 exceeds the 40 bytes"),
+            std::string::npos);
 }
 
 // A cyclic trace of a three-frame ring: F1 F2 F3, the oldest frame F2, the

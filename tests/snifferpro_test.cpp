@@ -118,12 +118,24 @@ TEST(SnifferProReader, EthernetLengthsErrorCodesAndFcs) {
   EXPECT_EQ(r.trace.frames[5].flags, Flag::AlignmentError | Flag::CrcError);
   EXPECT_EQ(r.trace.frames[6].flags, 0);
 
-  // Length mode: the stated length is taken as it is.
+  // Length mode: the stated length is taken as it is. A frame cut at
+  // capture keeps its wire length and only the bytes its record holds; one
+  // holding more than its stated length loses none of them.
   h.lengthMode = 1;
-  ReadResult asStated = ReadPro(ProFile(h, {{.data = Pattern(60)}}), Topo::Ethernet);
-  ASSERT_EQ(asStated.trace.frames.size(), 1u);
+  ReadResult asStated = ReadPro(ProFile(h, {{.data = Pattern(60)},
+                                            {.original = 1510, .data = Pattern(68, 2)},
+                                            {.original = 50, .data = Pattern(70, 3)}}),
+                                Topo::Ethernet);
+  ASSERT_EQ(asStated.trace.frames.size(), 3u);
+  EXPECT_FALSE(asStated.state.ReadError);
   EXPECT_EQ(asStated.trace.frames[0].frameLength, 60);
   EXPECT_EQ(asStated.trace.frames[0].bytes.size(), 60u);
+  EXPECT_EQ(asStated.trace.frames[1].frameLength, 1510);
+  EXPECT_EQ(asStated.trace.frames[1].bytes, Pattern(68, 2));
+  EXPECT_EQ(asStated.trace.frames[2].frameLength, 70);
+  ASSERT_EQ(asStated.trace.frames[2].bytes.size(), 70u);
+  const Bytes third = Pattern(66, 3);  // the last four bytes hold the FCS
+  EXPECT_TRUE(std::equal(third.begin(), third.end(), asStated.trace.frames[2].bytes.begin()));
 }
 
 TEST(SnifferProReader, WirelessSignalScaleLatches) {
