@@ -241,6 +241,17 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
   WriteFileBytes(dir.path("landesk.cap"), landesk);
   // A Sniffer DOS trace of local times.
   WriteTrace(MakeTrace(Topo::Ethernet, 4), Analyzer::SnifferDos, dir.path("ny.enc"));
+  // An Ostrawind file of 5 frames cut after its third record (a 50-byte
+  // header, records of 16 + 64, 16 + 580 and 16 + 1,518 bytes).
+  WriteTrace(MakeTrace(Topo::Ethernet, 5), Analyzer::Ostrawind, dir.path("os.pkt"));
+  std::vector<uint8_t> os = ReadFileBytes(dir.path("os.pkt"));
+  os.resize(50 + 80 + 596 + 1534);
+  WriteFileBytes(dir.path("oscut.pkt"), os);
+  // A wrapped DataGLANce capture.
+  WriteTrace(MakeTrace(Topo::Ethernet, 3), Analyzer::DataGlance, dir.path("w.dgc"));
+  std::vector<uint8_t> wrapped = ReadFileBytes(dir.path("w.dgc"));
+  wrapped[131] |= 1;
+  WriteFileBytes(dir.path("w.dgc"), wrapped);
 
   const CommandRow rows[] = {
       {"GNU value form", "convert {d}/s.pcap --to=TD -o {d}/eq.pcap --quiet", 0, {}, {"eq.pcap"}},
@@ -257,6 +268,13 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
       {"defect 7: a cut SnifferPro record", "convert {d}/xrcut.cap --to TD -o {d}/xrcut.pcap", 3,
        {"Error reading from source file.  File may be corrupt.", "  {d}/xrcut.cap: record 5"},
        {"xrcut.pcap"}},
+      {"a file cut short of the frame count its header states",
+       "convert {d}/oscut.pkt --to TD -o {d}/oscut.pcap", 3,
+       {"Error reading from source file.  File may be corrupt.",
+        "frame 4 at offset 2,260: the header states 5 frames, the file ends after 3"},
+       {"oscut.pcap"}},
+      {"a wrapped DataGLANce capture is refused", "convert {d}/w.dgc --to TD -o {d}/w.pcap", 2,
+       {"Wrapped format not supported."}, {}, {"w.pcap"}},
       {"no-clobber", "convert -n {d}/s.pcap --to TD -o {d}/old.pcap", 4,
        {"Destination file 'old.pcap' already exists; not overwritten."}, {}, {}, {"old.pcap"}},
       {"missing folder names the path and reason", "convert {d}/s.pcap --to TD -o {d}/no/t.pcap", 4,
