@@ -42,6 +42,8 @@ bool Refuse(Host& host, const std::string& text) {
 }
 
 Outcome OutcomeOf(const ConversionState& s) {
+  // A layout the reader does not take (a wrapped capture) is refused, not read.
+  if (s.WrappedSource) return Outcome::SourceRefused;
   if (s.ReadError) return Outcome::ReadError;
   if (s.WriteFailed) return Outcome::WriteFailed;
   if (s.FramesWritten - s.NonDataFrames < 1) return Outcome::NoFrames;

@@ -81,7 +81,7 @@ bool ReadContinuations(Conversion& c, int count, int64_t record, int64_t at, int
   for (int i = 1; i <= count; ++i) {
     const int64_t blockAt = in.position();
     const size_t got = in.fetch(block, sizeof block);
-    if (got == 0 && !in.failed()) return true;  // the file ends with this frame
+    if (got == 0 && !in.failed()) return true;  // the file ends: what it holds is checked
     if (got != sizeof block) {
       FailRead(s, AtRecord(record, at) + "continuation block cut short");
       return false;
@@ -142,15 +142,17 @@ bool ReadContinuations(Conversion& c, int count, int64_t record, int64_t at, int
     }
     int continuations = 0;
     if (!ReadContinuations(c, count, record, at, continuations)) return false;
+    // Continuations the file lacks (cut at a block's end, or a frame's first
+    // block where one should be) leave the frame short of its stored bytes.
+    if (!RecordHolds(s, FrameRecord{record, at, kBlockData * (1 + continuations)}, stored))
+      return false;
     s.FrameFlags = 0;
     if (s.TraceTopology == Topo::Ethernet) {
       if (head[1] & kStatusCrc) s.FrameFlags |= Flag::CrcError;
       if (head[1] & kStatusAlignment) s.FrameFlags |= Flag::AlignmentError;
     }
     SetFrameTime(s, r, head);
-    // Continuations the file lacks leave the frame sliced: only bytes the
-    // file holds are delivered.
-    s.StoredLength = std::min(stored, kBlockData * (1 + continuations));
+    s.StoredLength = stored;
     s.FrameLength = std::max(wire, stored);
     ClampFrameLength(s);
     return true;

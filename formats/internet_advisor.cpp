@@ -134,9 +134,15 @@ bool ReadFrameRecord(Conversion& c, InternetAdvisorReaderContext& r, int64_t at,
   const uint32_t seconds = GetLE32(content + 16), nanoseconds = GetLE32(content + 20);
   s.FrameFlags = s.TraceTopology == Topo::Ethernet && content[11] >= 8 ? Flag::CrcError : 0;
   s.FrameLength = GetLE16(content + 8);
-  // The stored bytes with their padding, then the tail.
-  if (!c.source->readExact(s.FrameData.data(), size_t(Padded(stored) + kTailBytes))) {
-    FailRead(s, AtOffset(at) + "frame record cut short");
+  // The stored bytes, then their padding and the tail.
+  const FrameRecord where{s.FramesRead + 1, at, recordBytes - kFrameOverhead};
+  if (!ReadFrameBytes(c, where, stored)) return false;
+  uint8_t rest[3 + kTailBytes];
+  const size_t restBytes = size_t(recordBytes - kFrameOverhead - stored + kTailBytes);
+  Take(*c.source, rest, restBytes, got);
+  if (got != restBytes) {
+    FailRead(s, c.source->failed() ? c.source->errorText()
+                                   : AtFrame(where.frame, at) + "record tail cut short");
     return false;
   }
   if (!r.dated) {
@@ -149,6 +155,18 @@ bool ReadFrameRecord(Conversion& c, InternetAdvisorReaderContext& r, int64_t at,
   return true;
 }
 
+// The file ends at `at`: cleanly only where a block ends, for the header
+// states that every block has its 32,768 bytes.
+bool EndOfBlocks(ConversionState& s, int64_t at) {
+  const int64_t into = (at - kInternetAdvisorHeaderBytes) % kBlockBytes;
+  if (into == 0) {
+    s.EndOfSource = true;
+    return false;
+  }
+  return FailRead(s, AtFrame(s.FramesRead + 1, at) + "the file ends " + Grouped(into) +
+                         " bytes into a block of " + Grouped(kBlockBytes));
+}
+
 // Reads records up to the next frame; false at the end or on damage.
 bool ReadToFrame(Conversion& c, InternetAdvisorReaderContext& r) {
   ConversionState& s = c.state;
@@ -159,10 +177,7 @@ bool ReadToFrame(Conversion& c, InternetAdvisorReaderContext& r) {
     uint8_t spare[kHeadBytes];
     size_t got = 0;
     const uint8_t* head = Take(in, spare, sizeof spare, got);
-    if (got == 0 && !in.failed()) {
-      s.EndOfSource = true;
-      return false;
-    }
+    if (got == 0 && !in.failed()) return EndOfBlocks(s, at);
     if (got != sizeof spare) {
       FailRead(s, AtOffset(at) + "record head cut short");
       return false;
@@ -177,11 +192,6 @@ bool ReadToFrame(Conversion& c, InternetAdvisorReaderContext& r) {
     r.next = end;
     if (std::memcmp(head + 4, "FR30", 4) == 0 || std::memcmp(head + 4, "FR50", 4) == 0)
       return ReadFrameRecord(c, r, at, recordBytes);
-    // The padding record that closes the file ends reading.
-    if (std::memcmp(head + 4, "GRP0", 4) != 0 && fileSize >= 0 && end + kHeadBytes > fileSize) {
-      s.EndOfSource = true;
-      return false;
-    }
     if ((fileSize >= 0 && end > fileSize) || !in.seek(end)) {
       FailRead(s, AtOffset(at) + "record of " + Grouped(recordBytes) + " bytes runs past the end");
       return false;
@@ -204,8 +214,14 @@ void ReadHeader(Conversion& c) {
 }
 
 void ReadFrames(Conversion& c, bool singleFrame) {
+  ConversionState& s = c.state;
   InternetAdvisorReaderContext& r = c.ReaderContext<InternetAdvisorReaderContext>();
-  ReadRecordsInTurn(c, singleFrame, [&] { return ReadToFrame(c, r); });
+  // The end is found by reading on to it: only the end of a block is one.
+  do {
+    if (!ReadToFrame(c, r)) break;
+    s.WriteFailed = c.ProcessFrame();
+  } while (ReadOn(s, singleFrame));
+  s.FramesReadTotal = s.FramesRead;
 }
 
 }  // namespace

@@ -101,11 +101,10 @@ bool ReadRecord(Conversion& c, NetMetrixReaderContext& r) {
     FailRead(s, AtRecord(record, at) + "the block descriptors point back at records already read");
     return false;
   }
-  const uint32_t dataBytes = recordBytes - kRecordHeadBytes;
-  if (!in.readExact(s.FrameData.data(), dataBytes)) {
-    FailRead(s, AtRecord(record, at) + "frame bytes cut short");
-    return false;
-  }
+  const int64_t dataBytes = recordBytes - kRecordHeadBytes;
+  const int64_t frameLength = head.be32(20), captured = head.be32(24);
+  const FrameRecord where{record, at, dataBytes};
+  if (!RecordHolds(s, where, captured) || !ReadFrameBytes(c, where, dataBytes)) return false;
   r.position = at + recordBytes;
 
   const int64_t seconds = head.be32(4), micros = head.be32(8);
@@ -117,16 +116,17 @@ bool ReadRecord(Conversion& c, NetMetrixReaderContext& r) {
   s.FrameTime = (seconds - r.startTime) * kMicrosPerSecond + micros + s.HeaderTimeOfDay;
   s.FrameFlags = head.be32(0) != 0 ? Flag::CrcError : 0;
   // Stored: the captured bytes and the FCS after them, never more than on the
-  // wire; bytes the record does not hold are zero.
-  const int64_t frameLength = head.be32(20);
-  const int64_t stored = std::min(head.be32(24) + 4, frameLength);
+  // wire. An FCS the record does not hold is computed for a whole Ethernet
+  // frame; any other frame keeps only the bytes its record holds.
+  int64_t stored = std::min(captured + 4, frameLength);
+  const bool fcsComputed = s.TraceTopology == Topo::Ethernet && stored == frameLength &&
+                           frameLength >= 4 && frameLength <= MaxFrameBytes;
+  if (!fcsComputed) stored = std::min(stored, dataBytes);
   s.FrameLength = int32_t(std::min<int64_t>(frameLength, FrameBufferBytes));
-  s.StoredLength = int32_t(std::min<int64_t>(stored, FrameBufferBytes));
-  ZeroFrameBytes(s, int32_t(dataBytes), s.StoredLength);
+  s.StoredLength = int32_t(stored);
+  ZeroFrameTail(s, int32_t(dataBytes), s.StoredLength);  // the FCS slot, until it is computed
   ClampFrameLength(s);
-  if (s.TraceTopology == Topo::Ethernet && frameLength <= MaxFrameBytes && frameLength >= 4 &&
-      s.StoredLength == s.FrameLength)
-    StoreEthernetFcs(s);
+  if (fcsComputed) StoreEthernetFcs(s);
   return true;
 }
 

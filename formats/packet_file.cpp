@@ -13,6 +13,7 @@
 #include "engine/format.h"
 #include "engine/identify.h"
 #include "engine/timebase.h"
+#include "formats/record_loop.h"
 
 namespace morph {
 namespace {
@@ -46,6 +47,7 @@ struct PacketFileReader : FormatContext {
   int64_t packetsEnd = -1;  // tagged: end of a packets section of stated length
   TaggedCarry tagged;
   bool started = false;     // classic: the first record of the pass has been read
+  int64_t recordAt = 0;     // where the record being read starts
   uint64_t firstRaw = 0;    // its raw timestamp
   int64_t firstFrameTime = 0;
 };
@@ -134,10 +136,17 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
   SourceStream& in = *c.source;
   const bool v6 = r.header.versionByte == 6;
   const bool wireless = s.TraceTopology == Topo::Wireless;
+  const int headerBytes = v6 ? kV6RecordSize : kV7RecordSize;
+  const FrameRecord where{s.FramesRead + 1, r.recordAt, -1};
+  const auto fail = [&](const std::string& what) {
+    FailRead(s, in.failed() ? in.errorText() : AtFrame(where.frame, where.offset) + what);
+    return RecordOutcome::Error;
+  };
   uint8_t spare[kV6RecordSize];
   const uint8_t* h = nullptr;
-  RecordOutcome got = TakePart(in, h, spare, v6 ? kV6RecordSize : kV7RecordSize, true);
-  if (got != RecordOutcome::Frame) return got;
+  RecordOutcome got = TakePart(in, h, spare, size_t(headerBytes), true);
+  if (got == RecordOutcome::End) return got;
+  if (got != RecordOutcome::Frame) return fail("record header cut short");
 
   int32_t length, slice;
   uint8_t flags, status = 0;
@@ -156,7 +165,9 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
   }
   const bool wholeFrame = slice == 0;
   if (wireless && !v6) {  // the lengths count the radio bytes
-    if (length < kRadioBytes || (!wholeFrame && slice < kRadioBytes)) return RecordOutcome::Error;
+    if (length < kRadioBytes || (!wholeFrame && slice < kRadioBytes))
+      return fail("length " + Grouped(length) + " or slice " + Grouped(slice) +
+                  " below the 4 radio bytes");
     length -= kRadioBytes;
     slice -= wholeFrame ? 0 : kRadioBytes;
   }
@@ -166,27 +177,29 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
   if (flags & 0x02) s.FrameFlags |= Flag::CrcError;
   if (flags & 0x04) s.FrameFlags |= Flag::AlignmentError;
   if (status & 0x04) s.FrameFlags |= Flag::PacketFileStatus;
-  if (!SetClassicFrameTime(s, r, raw, v6)) return RecordOutcome::Error;
+  if (!SetClassicFrameTime(s, r, raw, v6))
+    return fail("time stamp further from the first frame's than a trace spans");
 
   if (wireless) {
     uint8_t radioSpare[kRadioBytes];
     const uint8_t* radio = nullptr;
     if (TakePart(in, radio, radioSpare, kRadioBytes, false) != RecordOutcome::Frame)
-      return RecordOutcome::Error;
+      return fail("radio bytes cut short");
     s.WirelessDataRate = radio[0];
     s.WirelessChannel = radio[1];
     s.WirelessSignal = radio[2];
     s.WirelessNoise = radio[3];
   }
-  if (ReadPart(in, s.FrameData.data(), size_t(slice), false) != RecordOutcome::Frame)
-    return RecordOutcome::Error;
-  // Records start at even offsets; a pad byte missing at the very end is no loss.
-  if (slice % 2 == 1) {
-    uint8_t pad;
+  if (!ReadFrameBytes(c, where, slice)) return RecordOutcome::Error;
+  // Records start at even offsets: an odd slice is followed by a pad byte.
+  const int pad = slice % 2;
+  if (pad) {
+    uint8_t padByte;
     const uint8_t* taken = nullptr;
-    if (TakePart(in, taken, &pad, 1, false) != RecordOutcome::Frame && in.failed())
-      return RecordOutcome::Error;
+    if (TakePart(in, taken, &padByte, 1, false) != RecordOutcome::Frame)
+      return fail("the pad byte after its " + Grouped(slice) + " bytes is missing");
   }
+  r.recordAt += headerBytes + (wireless ? kRadioBytes : 0) + slice + pad;
   // A slice longer than the frame it is of keeps its bytes: the frame is at
   // least as long as what was stored of it. Beyond the largest frame the
   // pipeline refuses it.
@@ -196,11 +209,28 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
   return RecordOutcome::Frame;
 }
 
-bool ReachedEnd(Conversion& c, const PacketFileReader& r) {
-  const ConversionState& s = c.state;
-  if (r.header.packetCount != 0 && uint32_t(s.FramesRead) >= r.header.packetCount) return true;
-  if (r.packetsEnd >= 0 && c.source->position() >= r.packetsEnd) return true;
-  return c.SourceAtEnd();
+// At the end of the records: a header that states more frames than were read
+// was cut short, and fails naming the first frame missing.
+void EndOfRecords(Conversion& c, const PacketFileReader& r) {
+  ConversionState& s = c.state;
+  const uint32_t stated = r.header.packetCount;
+  if (stated == 0 || uint32_t(s.FramesRead) >= stated) {
+    s.EndOfSource = true;
+    return;
+  }
+  const int64_t at = r.header.tagged ? r.tagged.recordAt : r.recordAt;
+  FailRead(s, AtFrame(s.FramesRead + 1, at) + "the header states " + Grouped(stated) +
+                  " frames, the file ends after " + Grouped(s.FramesRead));
+}
+
+// The stated count read, or the records' end reached (which fails when the
+// count is not).
+void TestEnd(Conversion& c, const PacketFileReader& r) {
+  ConversionState& s = c.state;
+  if (r.header.packetCount != 0 && uint32_t(s.FramesRead) >= r.header.packetCount)
+    s.EndOfSource = true;
+  else if ((r.packetsEnd >= 0 && c.source->position() >= r.packetsEnd) || c.SourceAtEnd())
+    EndOfRecords(c, r);
 }
 
 void ReadFrames(Conversion& c, bool singleFrame) {
@@ -208,21 +238,22 @@ void ReadFrames(Conversion& c, bool singleFrame) {
   PacketFileReader& r = c.ReaderContext<PacketFileReader>();
   r.started = false;
   r.tagged.started = false;
+  r.recordAt = r.tagged.recordAt = c.source->position();
   do {
     const RecordOutcome got =
         r.header.tagged ? ReadTaggedRecord(c, r.tagged) : ReadClassicRecord(c, r);
     if (got == RecordOutcome::End) {
-      s.EndOfSource = true;
+      EndOfRecords(c, r);
       break;
     }
     if (got == RecordOutcome::Error || c.source->failed()) {
       FailRead(s, c.source->failed() ? c.source->errorText()
-                                     : AtRecord(s.FramesRead + 1, c.source->position()) +
+                                     : AtFrame(s.FramesRead + 1, c.source->position()) +
                                            "record damaged or cut short");
       break;
     }
     s.WriteFailed = c.ProcessFrame();
-    if (ReachedEnd(c, r)) s.EndOfSource = true;
+    TestEnd(c, r);
   } while (!s.ReadError && !s.StopRequested && !s.WriteFailed && !s.EndOfSource && !singleFrame);
   s.FramesReadTotal = s.FramesRead;
 }

@@ -41,6 +41,7 @@ struct TaggedCarry {
   uint32_t length = 0, timeLow = 0, timeHigh = 0, flagsAndStatus = 0;
   bool started = false;  // the first record of the pass has fixed the trace date
   UnixFrameClock clock;
+  int64_t recordAt = 0;  // where the record being read starts
 };
 enum class RecordOutcome { Frame, End, Error };
 // Reads one tagged record into the current frame, time included.

@@ -2,6 +2,7 @@
 #pragma once
 #include "engine/conversion.h"
 #include "engine/failure.h"
+#include "engine/streams.h"
 #include "engine/timebase.h"
 
 namespace morph {
@@ -25,6 +26,45 @@ void ReadRecordsInTurn(Conversion& c, bool singleFrame, ReadRecord readRecord) {
     if (!s.EndOfSource && c.SourceAtEnd()) s.EndOfSource = true;
   } while (ReadOn(s, singleFrame));
   s.FramesReadTotal = s.FramesRead;
+}
+
+// "frame 3 at offset 1,234: "
+inline std::string AtFrame(int64_t frame, int64_t offset) {
+  return "frame " + Grouped(frame) + " at " + AtOffset(offset);
+}
+
+// Where a frame's bytes come from: its record, and how many frame bytes that
+// record holds by its own length. A stored length is asked of the record, so
+// that a length the record does not back is a read error, never bytes made up.
+struct FrameRecord {
+  int64_t frame;   // the frame's number, from 1
+  int64_t offset;  // where its record starts
+  int64_t holds;   // frame bytes the record holds; -1 where only the file's end bounds them
+};
+
+// Whether the record holds `stored` bytes and FrameData has room for them;
+// otherwise a read error naming the record and the values.
+inline bool RecordHolds(ConversionState& s, const FrameRecord& r, int64_t stored) {
+  if (stored >= 0 && (r.holds < 0 || stored <= r.holds) && stored <= FrameBufferBytes) return true;
+  const std::string at = AtFrame(r.frame, r.offset) + "stored length " + Grouped(stored);
+  if (stored < 0) return FailRead(s, at + " is negative");
+  if (r.holds >= 0 && stored > r.holds)
+    return FailRead(s, at + " exceeds the " + Grouped(r.holds) + " bytes its record holds");
+  return FailRead(s, at + " exceeds the " + Grouped(FrameBufferBytes) + " bytes a frame can have");
+}
+
+// This record's bytes or an error: the `stored` bytes of the frame at the
+// source's position, read into FrameData when the record holds them and the
+// file has them all; otherwise a read error with the reason.
+inline bool ReadFrameBytes(Conversion& c, const FrameRecord& r, int64_t stored) {
+  ConversionState& s = c.state;
+  if (!RecordHolds(s, r, stored)) return false;
+  SourceStream& in = *c.source;
+  const size_t got = in.fetch(s.FrameData.data(), size_t(stored));
+  if (got == size_t(stored)) return true;
+  if (in.failed()) return FailRead(s, in.errorText());
+  return FailRead(s, AtFrame(r.frame, r.offset) + "stored length " + Grouped(stored) +
+                         ", but the file ends after " + Grouped(int64_t(got)) + " of them");
 }
 
 // For a reader whose header step records that it read the header whole:

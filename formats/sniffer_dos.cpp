@@ -157,7 +157,8 @@ bool SkipRecordBody(Conversion& c, SnifferDosReader& r, uint16_t length) {
   return ReadRecordBytes(c, r, r.body.data(), length);
 }
 
-// False at the end of the records (EndOfSource) or on a failure.
+// False on a failure. The records end only with the end-of-file record: a
+// file that stops before it was cut short.
 bool ReadRecordHeader(Conversion& c, SnifferDosReader& r, uint16_t& type, uint16_t& length) {
   ConversionState& s = c.state;
   uint8_t header[kRecordHeaderBytes];
@@ -165,13 +166,12 @@ bool ReadRecordHeader(Conversion& c, SnifferDosReader& r, uint16_t& type, uint16
     if (!ReadRecordBytes(c, r, header, sizeof header)) return false;
   } else {
     const size_t got = c.source->fetch(header, sizeof header);
-    if (got == 0 && !c.source->failed()) s.EndOfSource = true;
-    else if (got != sizeof header)
-      FailRead(s, c.source->failed()
-                      ? c.source->errorText()
-                      : AtOffset(c.source->position() - int64_t(got)) + "record header cut short");
-    else if (c.SourceAtEnd()) s.EndOfSource = true;
-    if (s.EndOfSource || s.ReadError) return false;
+    if (got != sizeof header) {
+      const std::string at = AtFrame(s.FramesRead + 1, c.source->position() - int64_t(got));
+      return FailRead(s, c.source->failed() ? c.source->errorText()
+                         : got == 0 ? at + "the file ends without its end-of-file record"
+                                    : at + "record header cut short");
+    }
   }
   type = GetLE16(header);
   length = GetLE16(header + 2);
@@ -263,7 +263,7 @@ void ReadFrames(Conversion& c, bool singleFrame) {
   ConversionState& s = c.state;
   SnifferDosReader& r = c.ReaderContext<SnifferDosReader>();
   do {
-    uint16_t type, length;
+    uint16_t type = 0, length = 0;
     if (!ReadRecordHeader(c, r, type, length)) break;
     if (!IsFrameRecord(type)) {
       if (type == 0 || type == kEndOfFile) s.EndOfSource = true;

@@ -12,6 +12,7 @@
 #include "engine/format.h"
 #include "engine/timebase.h"
 #include "formats/packet_file.h"
+#include "formats/record_loop.h"
 
 namespace morph {
 namespace {
@@ -249,11 +250,19 @@ RecordOutcome ReadTaggedRecord(Conversion& c, TaggedCarry& carry) {
   SourceStream& in = *c.source;
   bool haveLink = false;
   uint32_t linkCode = 0, direction = 0;
+  const FrameRecord where{s.FramesRead + 1, carry.recordAt, -1};
+  int64_t tagBytes = 0;
   uint8_t entry[kTagEntrySize];
   for (bool first = true;; first = false) {
     const size_t got = in.fetch(entry, sizeof entry);
     if (got == 0 && first && !in.failed()) return RecordOutcome::End;
-    if (got != sizeof entry) return RecordOutcome::Error;
+    if (got != sizeof entry) {
+      FailRead(s, in.failed() ? in.errorText()
+                              : AtFrame(where.frame, where.offset) + "tag entry at offset " +
+                                    Grouped(where.offset + tagBytes) + " cut short");
+      return RecordOutcome::Error;
+    }
+    tagBytes += kTagEntrySize;
     const uint16_t tag = GetLE16(entry);
     const uint32_t value = GetLE32(entry + 2);
     if (tag == kEndOfTags) break;
@@ -281,7 +290,8 @@ RecordOutcome ReadTaggedRecord(Conversion& c, TaggedCarry& carry) {
   if (direction == 1) s.FrameFlags |= Flag::Direction1;
   if (direction == 2) s.FrameFlags |= Flag::Direction2;
 
-  if (!in.readExact(s.FrameData.data(), size_t(slice))) return RecordOutcome::Error;
+  if (!ReadFrameBytes(c, where, slice)) return RecordOutcome::Error;
+  carry.recordAt += tagBytes + slice;
   // A slice longer than its frame's length keeps its bytes.
   s.FrameLength = slice <= MaxFrameBytes ? std::max(length, slice) : length;
   s.StoredLength = slice;

@@ -253,6 +253,17 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
   PutLE16(&l9[65536 + 12 + GetLE16(&l9[65536 + 2]) + 2], 65535);
   l9.resize(l9.size() + 65536, 0xAB);
   WriteFileBytes(dir.path("l9.dat"), l9);
+  // An Ostrawind file of 5 frames cut after its third record (a 50-byte
+  // header, records of 16 + 64, 16 + 580 and 16 + 1,518 bytes).
+  WriteTrace(MakeTrace(Topo::Ethernet, 5), Analyzer::Ostrawind, dir.path("os.pkt"));
+  std::vector<uint8_t> os = ReadFileBytes(dir.path("os.pkt"));
+  os.resize(50 + 80 + 596 + 1534);
+  WriteFileBytes(dir.path("oscut.pkt"), os);
+  // A wrapped DataGLANce capture.
+  WriteTrace(MakeTrace(Topo::Ethernet, 3), Analyzer::DataGlance, dir.path("w.dgc"));
+  std::vector<uint8_t> wrapped = ReadFileBytes(dir.path("w.dgc"));
+  wrapped[131] |= 1;
+  WriteFileBytes(dir.path("w.dgc"), wrapped);
 
   const CommandRow rows[] = {
       {"GNU value form", "convert {d}/s.pcap --to=TD -o {d}/eq.pcap --quiet", 0, {}, {"eq.pcap"}},
@@ -277,6 +288,13 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
        {"Error reading from source file.  File may be corrupt.",
         "  {d}/l9.dat: record 2 at offset ", "runs past the end of its page"},
        {"l9.pcap"}},
+      {"a file cut short of the frame count its header states",
+       "convert {d}/oscut.pkt --to TD -o {d}/oscut.pcap", 3,
+       {"Error reading from source file.  File may be corrupt.",
+        "frame 4 at offset 2,260: the header states 5 frames, the file ends after 3"},
+       {"oscut.pcap"}},
+      {"a wrapped DataGLANce capture is refused", "convert {d}/w.dgc --to TD -o {d}/w.pcap", 2,
+       {"Wrapped format not supported."}, {}, {"w.pcap"}},
       {"no-clobber", "convert -n {d}/s.pcap --to TD -o {d}/old.pcap", 4,
        {"Destination file 'old.pcap' already exists; not overwritten."}, {}, {}, {"old.pcap"}},
       {"missing folder names the path and reason", "convert {d}/s.pcap --to TD -o {d}/no/t.pcap", 4,

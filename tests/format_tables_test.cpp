@@ -468,22 +468,27 @@ struct DamagedRow {
   AnalyzerType writer;  // writes the good file the damage starts from
   Topology topology;
   bool needsItsEnd = false;  // every cut is a read error (the file ends with its index)
+  // The file states its frame count, its end record or its block layout: no
+  // cut reads cleanly to frames (a read error, or no frame at all).
+  bool statesItsEnd = false;
 };
 
 const DamagedRow kDamaged[] = {
     {Analyzer::Tcpdump, Topo::Ethernet},      {Analyzer::NetMon1, Topo::Ethernet},
     {Analyzer::NetMon2, Topo::TokenRing},     {Analyzer::Snoop, Topo::Ethernet},
     {Analyzer::Surveyor, Topo::Ethernet},     {Analyzer::SnifferPro, Topo::Ethernet},
-    {Analyzer::SnifferDos, Topo::Ethernet},   {Analyzer::Ostrawind, Topo::Ethernet},
-    {Analyzer::Farrowe, Topo::Ethernet},      {Analyzer::Pcapng, Topo::Ethernet},
+    {Analyzer::SnifferDos, Topo::Ethernet, false, true},
+    {Analyzer::Ostrawind, Topo::Ethernet, false, true},
+    {Analyzer::Farrowe, Topo::Ethernet, false, true},
+    {Analyzer::Pcapng, Topo::Ethernet},
     {Analyzer::LanAlyzer, Topo::Ethernet},    {Analyzer::Observer, Topo::Ethernet},
     {Analyzer::DataGlance, Topo::Ethernet},   {Analyzer::Lan900, Topo::Ethernet},
     {Analyzer::Domino, Topo::Ethernet, true},     {Analyzer::Da30, Topo::Ethernet},
     {Analyzer::FireBerd500, Topo::Ethernet},  {Analyzer::FireBerdDna323, Topo::Ethernet},
-    {Analyzer::Skavelin, Topo::Wireless},
+    {Analyzer::Skavelin, Topo::Wireless, false, true},
     {Analyzer::Advisor, Topo::Ethernet},      {Analyzer::Advisor, Topo::T1},
     {Analyzer::Advisor, Topo::AtmOc3},        {Analyzer::NetworkAnalyzer, Topo::TokenRing},
-    {Analyzer::InternetAdvisor, Topo::Ethernet},
+    {Analyzer::InternetAdvisor, Topo::Ethernet, false, true},
 };
 
 // A damaged file is either refused, read to a clean end, or ends with the
@@ -533,16 +538,22 @@ TEST(FormatTables, EveryTruncationEndsCleanly) {
     const uint32_t variant = good.state.SourceVariant;
     const std::vector<uint8_t> bytes = ReadFileBytes(goodPath);
     const std::string cut = dir.path("cut" + DefaultSuffix(row.writer, row.topology));
-    // Every cut through the headers and the first records, then a sample of
-    // cuts through the frame bytes and what follows them.
+    // Every cut through the headers and the first records (the first 1,600
+    // bytes of a file that states its end), then a sample of cuts through
+    // the frame bytes and what follows them.
     const size_t stride = std::max<size_t>(7, bytes.size() / 500);
-    for (size_t n = 0; n < bytes.size(); n += n < 400 ? 1 : stride) {
+    const size_t everyByteTo = row.statesItsEnd ? 1600 : 400;
+    for (size_t n = 0; n < bytes.size(); n += n < everyByteTo ? 1 : stride) {
       WriteFileBytes(cut, std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(n)));
       const std::string what = "cut at " + std::to_string(n);
       const ReadResult r = ExpectCleanEnd(cut, row.writer, row.topology, trace.frames.size(), what,
                                           &good.trace, variant);
       if (row.needsItsEnd) {
         EXPECT_TRUE(r.state.ReadError) << what;
+      }
+      if (row.statesItsEnd) {
+        EXPECT_TRUE(r.state.ReadError || r.trace.frames.empty())
+            << what << ": " << r.trace.frames.size() << " frames and no read error";
       }
     }
   }
@@ -602,6 +613,23 @@ std::function<void(std::vector<uint8_t>&)> Le16At(size_t at, uint16_t v) {
 std::function<void(std::vector<uint8_t>&)> Le32At(size_t at, uint32_t v) {
   return [=](std::vector<uint8_t>& f) { PutLE32(f.data() + at, v); };
 }
+std::function<void(std::vector<uint8_t>&)> Be16At(size_t at, uint16_t v) {
+  return [=](std::vector<uint8_t>& f) { PutBE16(f.data() + at, v); };
+}
+std::function<void(std::vector<uint8_t>&)> Be32At(size_t at, uint32_t v) {
+  return [=](std::vector<uint8_t>& f) { PutBE32(f.data() + at, v); };
+}
+std::function<void(std::vector<uint8_t>&)> CutTo(size_t size) {
+  return [=](std::vector<uint8_t>& f) { f.resize(size); };
+}
+// Replaces the first occurrence of `from` (of the same length as `to`).
+std::function<void(std::vector<uint8_t>&)> TextFor(std::string from, std::string to) {
+  return [=](std::vector<uint8_t>& f) {
+    const auto at = std::search(f.begin(), f.end(), from.begin(), from.end());
+    ASSERT_NE(at, f.end()) << from;
+    std::copy(to.begin(), to.end(), at);
+  };
+}
 
 constexpr size_t kDominoIndex = 238 + 64 + 40 + 100;
 const DamagedFieldRow kDamagedFields[] = {
@@ -651,6 +679,35 @@ const DamagedFieldRow kDamagedFields[] = {
     {"DataGLANce file cut inside a continuation block", Analyzer::DataGlance,
      [](std::vector<uint8_t>& f) { f.resize(512 + 3 * 128 + 50); },
      "record 3 at offset 768: continuation block cut short"},
+    {"DataGLANce file cut at the block before a continuation", Analyzer::DataGlance,
+     CutTo(512 + 3 * 128), "frame 3 at offset 768: stored length 100 exceeds the 88 bytes"},
+    {"DataGLANce first block where a continuation belongs", Analyzer::DataGlance,
+     Le16At(512 + 128 + 2, 100), "frame 2 at offset 640: stored length 100 exceeds the 88 bytes"},
+    // Ostrawind: the 50-byte header, then records of 16 + 64, 16 + 40 and 16 + 100 bytes.
+    {"Ostrawind header count beyond its records", Analyzer::Ostrawind, Be32At(6, 300),
+     "frame 4 at offset 302: the header states 300 frames, the file ends after 3"},
+    {"Ostrawind cut at a record boundary", Analyzer::Ostrawind, CutTo(186),
+     "frame 3 at offset 186: the header states 3 frames, the file ends after 2"},
+    {"Ostrawind slice beyond the file", Analyzer::Ostrawind, Be16At(186 + 4, 2000),
+     "frame 3 at offset 186: stored length 2,000, but the file ends after 100 of them"},
+    {"Ostrawind odd slice without its pad byte", Analyzer::Ostrawind,
+     [](std::vector<uint8_t>& f) {
+       PutBE16(f.data() + 186 + 4, 99);
+       f.resize(f.size() - 1);
+     },
+     "frame 3 at offset 186: the pad byte after its 99 bytes is missing"},
+    {"Farrowe PacketCount beyond its records", Analyzer::Farrowe,
+     TextFor("<PacketCount>       3<", "<PacketCount>     300<"),
+     "the header states 300 frames, the file ends after 3"},
+    {"Sniffer DOS without its end-of-file record", Analyzer::SnifferDos,
+     [](std::vector<uint8_t>& f) { f.resize(f.size() - 6); },
+     "frame 4 at offset 311: the file ends without its end-of-file record"},
+    // Internet Advisor: the 128-byte header, a group record of 28 bytes, frame
+    // records of 36 + 64 and 36 + 40 bytes.
+    {"Internet Advisor cut at a record boundary", Analyzer::InternetAdvisor, CutTo(332),
+     "frame 3 at offset 332: the file ends 204 bytes into a block of 32,768"},
+    {"Internet Advisor padding record cut short", Analyzer::InternetAdvisor,
+     [](std::vector<uint8_t>& f) { f.resize(f.size() - 4); }, "runs past the end"},
     {"LAN900 body length 65,535", Analyzer::Lan900, Le16At(65536 + 2, 65535), ""},
     {"LAN900 body length 1", Analyzer::Lan900, Le16At(65536 + 2, 1), ""},
     // The second record (at 65,610) would reach into a page that follows.

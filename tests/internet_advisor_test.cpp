@@ -134,6 +134,14 @@ std::vector<uint8_t> InternetAdvisorFile(uint32_t startTime,
 std::vector<uint8_t> Record(const char* tag, uint16_t words, std::vector<uint8_t> content) {
   return Bytes().zeros(2).le16(words).text(std::string(tag, 4)).data(content).zeros(2).le16(words).v;
 }
+// The records of one block, a padding record filling it to its 32,768 bytes.
+std::vector<std::vector<uint8_t>> WholeBlock(std::vector<std::vector<uint8_t>> records) {
+  size_t used = 0;
+  for (const auto& r : records) used += r.size();
+  const size_t pad = 32768 - used;
+  records.push_back(Record("PAD0", uint16_t(pad / 4), std::vector<uint8_t>(pad - 12)));
+  return records;
+}
 std::vector<uint8_t> FrameRecord(uint32_t seconds, uint16_t stored, uint8_t status = 0) {
   Bytes c;
   c.padTo(8).le16(stored).u8(0).u8(status).le16(stored).padTo(16).le32(seconds).le32(250000);
@@ -147,9 +155,9 @@ TEST(InternetAdvisorRead, UnknownStartTimeAndStatusFromTheFrames) {
   const uint32_t seconds = uint32_t(kDayStart + 19 * 3600);  // 12:00 local (PDT)
   // A start time below the zone's bias cannot be one: the first frame dates the trace.
   WriteFileBytes(dir.path("h.eth"),
-                 InternetAdvisorFile(3600, {Record("GRP0", 7, std::vector<uint8_t>(16)),
-                                         FrameRecord(seconds, 64, 0x10), FrameRecord(seconds + 1, 61),
-                                         Record("PAD0", 3, {})}));
+                 InternetAdvisorFile(3600, WholeBlock({Record("GRP0", 7, std::vector<uint8_t>(16)),
+                                                       FrameRecord(seconds, 64, 0x10),
+                                                       FrameRecord(seconds + 1, 61)})));
   ReadResult r = ReadTrace(dir.path("h.eth"));
   EXPECT_TRUE(r.messages.empty()) << r.messages[0];
   ASSERT_EQ(r.trace.frames.size(), 2u);
@@ -163,9 +171,9 @@ TEST(InternetAdvisorRead, UnknownStartTimeAndStatusFromTheFrames) {
 TEST(InternetAdvisorRead, HostileFilesEndWithAReadErrorAndNeverHang) {
   TempDir dir;
   const uint32_t seconds = uint32_t(kDayStart + 3600);
-  auto good = InternetAdvisorFile(seconds, {Record("GRP0", 7, std::vector<uint8_t>(16)),
-                                            FrameRecord(seconds, 64), FrameRecord(seconds, 70),
-                                            Record("PAD0", 40, std::vector<uint8_t>(148))});
+  auto good = InternetAdvisorFile(seconds, WholeBlock({Record("GRP0", 7, std::vector<uint8_t>(16)),
+                                                       FrameRecord(seconds, 64),
+                                                       FrameRecord(seconds, 70)}));
   struct Case {
     const char* name;
     std::vector<uint8_t> file;
@@ -190,15 +198,15 @@ TEST(InternetAdvisorRead, HostileFilesEndWithAReadErrorAndNeverHang) {
     EXPECT_NE(r.state.ReadErrorDetail.find(c.detail), std::string::npos)
         << c.name << ": " << r.state.ReadErrorDetail;
   }
-  // Every truncation: a read error with a detail, or a clean end after whole frames.
-  for (size_t cut = 0; cut <= good.size(); ++cut) {
+  // Every truncation through the records and the end of the padding is a
+  // read error with a detail: only the header alone or the whole block end cleanly.
+  for (size_t cut = 0; cut <= good.size(); cut += cut == 600 ? good.size() - 620 : 1) {
     WriteFileBytes(dir.path("cut.eth"), std::vector<uint8_t>(good.begin(), good.begin() + long(cut)));
     ReadResult r = ReadTraceAs(dir.path("cut.eth"), Analyzer::InternetAdvisor, Topo::Ethernet);
     EXPECT_EQ(r.state.ReadError, !r.state.ReadErrorDetail.empty()) << cut;
     EXPECT_LE(r.trace.frames.size(), 2u);
-    if (cut == good.size()) {
-      EXPECT_FALSE(r.state.ReadError) << r.state.ReadErrorDetail;
-    }
+    EXPECT_EQ(r.state.ReadError, cut != 128 && cut != good.size())
+        << cut << ": " << r.state.ReadErrorDetail;
   }
 }
 
@@ -263,7 +271,8 @@ TEST(NetMetrixRead, TwoDescriptorsFcsAndTimesFromAHandBuiltFile) {
                r.trace);
 }
 
-TEST(NetMetrixRead, UnknownStartTimeTakesTheFirstFrameAndBytesNotInTheRecordAreZero) {
+// A Token Ring frame gets no FCS made up: it keeps the bytes its record holds.
+TEST(NetMetrixRead, UnknownStartTimeTakesTheFirstFrameAndOnlyTheBytesTheRecordHolds) {
   ScopedTimeZone zone("EST5EDT,M3.2.0,M11.1.0");
   const uint32_t seconds = uint32_t(kDayStart + 86400 + 2 * 3600);  // 22:00 on the 15th (EDT)
   std::vector<MetrixFrame> frames = {{0, seconds, 777, 100, 40, Pattern(40, 4, 3)}};
@@ -272,8 +281,8 @@ TEST(NetMetrixRead, UnknownStartTimeTakesTheFirstFrameAndBytesNotInTheRecordAreZ
   ASSERT_EQ(r.trace.frames.size(), 1u);
   EXPECT_EQ(r.trace.traceDate, kDate);
   EXPECT_EQ(r.trace.frames[0].time, 22 * 3600000000LL + 777);
-  ASSERT_EQ(r.trace.frames[0].bytes.size(), 44u);
-  for (int i = 40; i < 44; ++i) EXPECT_EQ(r.trace.frames[0].bytes[size_t(i)], 0) << i;
+  EXPECT_EQ(r.trace.frames[0].frameLength, 100);
+  EXPECT_EQ(r.trace.frames[0].bytes, Pattern(40, 4, 3));
 }
 
 TEST(NetMetrixRead, HostileFilesEndWithAReadErrorAndNeverHang) {
@@ -298,13 +307,18 @@ TEST(NetMetrixRead, HostileFilesEndWithAReadErrorAndNeverHang) {
     loopFile.put32(176 + 16 * d + 8, records);
   }
   const auto loop = loopFile.v;
+  // A record of 1,000 bytes whose lengths say 30,000.
+  const auto claimsMore =
+      NetMetrixFile(start, 0, {{{0, start, 1, 30000, 30000, Pattern(968, 1, 3)}}});
   struct Case {
     const char* name;
     std::vector<uint8_t> file;
     const char* detail;
   } cases[] = {{"record length 31", shortRecord, "record length 31"},
                {"record length huge", hugeRecord, "record length 4,294,967,280"},
-               {"descriptors pointing back", loop, "point back"}};
+               {"descriptors pointing back", loop, "point back"},
+               {"lengths beyond the record", claimsMore,
+                "frame 1 at offset 192: stored length 30,000 exceeds the 968 bytes its record holds"}};
   for (const Case& c : cases) {
     ReadResult r = ReadTraceFromAs(c.file, "bad.trc", Analyzer::NetMetrix, Topo::Ethernet);
     EXPECT_TRUE(r.state.ReadError) << c.name;

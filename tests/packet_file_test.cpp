@@ -204,20 +204,25 @@ TEST(ClassicRead, PacketCountEndsTheLoopBeforeTrailingBytes) {
             3u);
 }
 
+// A file that states its packet count fails every cut, the frames before
+// the cut kept; one that states none ends cleanly at a record boundary. An
+// odd slice's pad byte belongs to its record.
 TEST(ClassicRead, TruncatedAnywhereEndsWithReadErrorOrCleanly) {
   const uint64_t t0 = Micros1904(kDay, 0);
-  Bytes b = ClassicHeader({.count = 3});
-  const size_t header = b.size();
-  V7Record(b, 64, 0, 0, 0, t0, Pattern(64, 1));
-  const size_t first = b.size();
-  V7Record(b, 90, 33, 0, 0, t0 + 5, Pattern(33, 2));
-  const size_t second = b.size();
-  V7Record(b, 64, 0, 0, 0, t0 + 9, Pattern(64, 3));
-  // The last missing pad byte of a record loses nothing.
-  ExpectEveryCut(b.v, {first, second - 1, b.size()}, {header, first, second - 1, second},
-                 [](const std::vector<uint8_t>& part) {
-                   return ReadTraceFromAs(part, "t.pkt", Analyzer::Ostrawind, Topo::Ethernet);
-                 });
+  for (uint32_t count : {3u, 0u}) {
+    Bytes b = ClassicHeader({.count = count});
+    const size_t header = b.size();
+    V7Record(b, 64, 0, 0, 0, t0, Pattern(64, 1));
+    const size_t first = b.size();
+    V7Record(b, 90, 33, 0, 0, t0 + 5, Pattern(33, 2));
+    const size_t second = b.size();
+    V7Record(b, 64, 0, 0, 0, t0 + 9, Pattern(64, 3));
+    ExpectEveryCut(b.v, {first, second, b.size()},
+                   count ? std::vector<size_t>{} : std::vector<size_t>{header, first, second},
+                   [](const std::vector<uint8_t>& part) {
+                     return ReadTraceFromAs(part, "t.pkt", Analyzer::Ostrawind, Topo::Ethernet);
+                   });
+  }
 }
 
 TEST(ClassicRead, AbsurdLengthsNeverOverrunTheFrameBuffer) {
@@ -317,7 +322,7 @@ TEST(ClassicIdentify, SuffixVersionAndWirelessAge) {
 TEST(ClassicCompressed, ReadsThroughGzipAndEndsCleanlyAtTheEndOfTheStream) {
   TempDir dir;
   const uint64_t t0 = Micros1904(kDay, 12 * 3600 * kSecond);
-  Bytes b = ClassicHeader({.count = 9});  // promises more records than the stream holds
+  Bytes b = ClassicHeader({.count = 3});
   for (int i = 0; i < 3; ++i)
     V7Record(b, 101, 0, 0, 0, t0 + uint64_t(i) * 7, Pattern(101, uint8_t(i)));
   WriteFileBytes(dir.path("a.pkt"), b.v);
@@ -329,6 +334,16 @@ TEST(ClassicCompressed, ReadsThroughGzipAndEndsCleanlyAtTheEndOfTheStream) {
   EXPECT_EQ(r.trace.frames[2].bytes, Pattern(101, 2));
   EXPECT_EQ(r.trace.frames[2].time, 12 * 3600 * kSecond + 14);
   EXPECT_TRUE(r.messages.empty());
+
+  // A header that promises more records than the stream holds: the three
+  // are read, then the shortfall is the read error.
+  PutBE32(b.v.data() + 6, 9);
+  WriteGzipFile(dir.path("n.kvz"), b.v);
+  r = ReadTrace(dir.path("n.kvz"));
+  EXPECT_EQ(r.trace.frames.size(), 3u);
+  EXPECT_NE(r.state.ReadErrorDetail.find("the header states 9 frames, the file ends after 3"),
+            std::string::npos)
+      << r.state.ReadErrorDetail;
 
   // Cut inside the last record: the read error is reported, never a hang.
   b.v.resize(b.v.size() - 10);

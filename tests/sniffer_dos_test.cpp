@@ -52,6 +52,7 @@ Bytes DosFile(uint8_t network, uint8_t unit, const std::vector<Bytes>& records,
   f.data(Record(1, testkit::Bytes().le16(4).le16(0).le32(dateTime)
                        .data({4, network, 1, unit, 0, 0, 0, 0, 0, 0}).v));
   for (const Bytes& r : records) f.data(r);
+  f.data(Record(3, {}));  // the end-of-file record
   return f.v;
 }
 

@@ -209,19 +209,25 @@ TEST(TaggedRead, BrokenHeadersEndWithReadError) {
   expectRefused(huge, "huge length");
 }
 
+// A file that states its packet count fails every cut, the frames before
+// the cut kept; one that states none ends cleanly at a record boundary.
 TEST(TaggedRead, TruncatedAnywhereEndsWithReadErrorOrCleanly) {
   const uint64_t n0 = Nanos1601(kDay, 0);
-  Bytes b = Header("3");
-  const size_t header = b.size();
-  Record(b, Join({{0, 64}}, TimeTags(n0)), 0, Pattern(64, 1, 11));
-  const size_t first = b.size();
-  Record(b, Join({{0, 90}, {3, 2}}, TimeTags(n0 + 5000)), 31, Pattern(31, 2, 11));
-  const size_t second = b.size();
-  Record(b, {{0, 64}}, 0, Pattern(64, 3, 11));
-  ExpectEveryCut(b.v, {first, second, b.size()}, {header, first, second},
-                 [](const std::vector<uint8_t>& part) {
-                   return ReadTraceFromAs(part, "t.kvc", Analyzer::Ostrawind, Topo::Ethernet);
-                 });
+  for (const char* count : {"3", "0"}) {
+    Bytes b = Header(count);
+    const size_t header = b.size();
+    Record(b, Join({{0, 64}}, TimeTags(n0)), 0, Pattern(64, 1, 11));
+    const size_t first = b.size();
+    Record(b, Join({{0, 90}, {3, 2}}, TimeTags(n0 + 5000)), 31, Pattern(31, 2, 11));
+    const size_t second = b.size();
+    Record(b, {{0, 64}}, 0, Pattern(64, 3, 11));
+    const bool stated = count[0] != '0';
+    ExpectEveryCut(b.v, {first, second, b.size()},
+                   stated ? std::vector<size_t>{} : std::vector<size_t>{header, first, second},
+                   [](const std::vector<uint8_t>& part) {
+                     return ReadTraceFromAs(part, "t.kvc", Analyzer::Ostrawind, Topo::Ethernet);
+                   });
+  }
 }
 
 TEST(TaggedRead, LinkProtocolCodes) {
