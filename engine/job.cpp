@@ -271,8 +271,28 @@ void KeepIfComplete(Conversion& conversion, ReplacementFile& replacement,
 
 }  // namespace
 
+std::string OptionsProblem(const JobRequest& request) {
+  if (!request.convertAll) {
+    if (request.startFrame < 1 || request.endFrame < 1 || request.startFrame > kLastFrameNumber ||
+        request.endFrame > kLastFrameNumber)
+      return "Frame numbers run from 1 to " + Grouped(kLastFrameNumber) + ".";
+    if (request.endFrame < request.startFrame)
+      return "Starting frame number must be less than or equal to the ending frame number.";
+  }
+  if (request.sliceFrames &&
+      (request.sliceLength < kSmallestSlice || request.sliceLength > kLargestSlice))
+    return "The slice length must be from " + std::to_string(kSmallestSlice) + " to " +
+           std::to_string(kLargestSlice) + " bytes.";
+  return "";
+}
+
 JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps, Host& host) {
   JobResult result;
+  if (std::string problem = OptionsProblem(request); !problem.empty()) {
+    host.message("Options", problem, MessageIcon::Error);
+    result.outcome = Outcome::BadOptions;
+    return result;
+  }
   // A file-size limit is a write failure like any other, not the end of the program.
   IgnoreFileSizeSignal();
   Conversion conversion(host);

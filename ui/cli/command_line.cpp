@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -33,6 +34,7 @@ bool IsDirectory(const std::string& path) {
 int ExitFor(Outcome outcome) {
   switch (outcome) {
     case Outcome::Converted: return Exit::Ok;
+    case Outcome::BadOptions: return Exit::Usage;
     case Outcome::SourceRefused: return Exit::SourceRefused;
     case Outcome::NoWriter: return Exit::Usage;
     case Outcome::SameFile:
@@ -140,7 +142,8 @@ bool ParseRange(const std::string& text, int32_t& from, int32_t& to) {
   long a = std::strtol(text.c_str(), &end, 10);
   if (end != text.c_str() + dash) return false;
   long b = std::strtol(text.c_str() + dash + 1, &end, 10);
-  if (*end != '\0' || a < 1 || b < 1 || a > 9999999 || b > 9999999) return false;
+  if (*end != '\0' || a < INT32_MIN || a > INT32_MAX || b < INT32_MIN || b > INT32_MAX)
+    return false;
   from = int32_t(a);
   to = int32_t(b);
   return true;
@@ -208,14 +211,14 @@ std::string ParseConvert(const std::vector<std::string>& args, ConvertArgs& out)
       if (!value(out.output)) return a + " needs a file or directory";
     } else if (a == "--range") {
       if (!value(v) || !ParseRange(v, o.startFrame, o.endFrame)) return "--range takes A-B";
-      if (o.endFrame < o.startFrame)
-        return "Starting frame number must be less than or equal to the ending frame number.";
       o.convertAll = false;
     } else if (a == "--slice") {
       if (!value(v)) return "--slice needs a length";
       char* end = nullptr;
       long n = std::strtol(v.c_str(), &end, 10);
-      if (*end != '\0' || n < 32 || n > 65535) return "--slice takes a length from 32 to 65535";
+      if (v.empty() || *end != '\0' || n < INT32_MIN || n > INT32_MAX)
+        return "--slice takes a length from " + std::to_string(kSmallestSlice) + " to " +
+               std::to_string(kLargestSlice);
       o.sliceFrames = true;
       o.sliceLength = int32_t(n);
     } else if (a == "--to-ethernet") {
@@ -270,12 +273,13 @@ std::string ParseConvert(const std::vector<std::string>& args, ConvertArgs& out)
   if (!out.target) return "convert needs --to CODE";
   if (o.convertToEthernet && o.convertToWireless)
     return "--to-ethernet and --to-wireless exclude each other";
-  return "";
+  return OptionsProblem(o);
 }
 
 const char* OutcomeName(Outcome outcome) {
   switch (outcome) {
     case Outcome::Converted: return "converted";
+    case Outcome::BadOptions: return "options refused";
     case Outcome::SourceRefused: return "refused";
     case Outcome::NoWriter: return "target not offered";
     case Outcome::SameFile: return "target is the source";
