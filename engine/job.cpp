@@ -100,9 +100,10 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const std::string& path,
-                        Host& host, std::unique_ptr<SourceStream>* opened) {
+                        Host& host, std::unique_ptr<SourceStream>* opened,
+                        const std::string& shownName) {
   SourceCheck check;
-  const std::string name = FileNamePart(path);
+  const std::string name = shownName.empty() ? FileNamePart(path) : shownName;
   bool openFailed = false, tooSmall = false;
   s.SourceFileName = path;
   s.SourceFrameCount = 0;
@@ -233,6 +234,10 @@ JobResult WriteToStandardOutput(Conversion& conversion, const JobRequest& reques
   return result;
 }
 
+std::string ShownSourceName(const JobRequest& request) {
+  return request.sourceName.empty() ? FileNamePart(request.sourcePath) : request.sourceName;
+}
+
 // The target stream: on a temporary that replaces a regular file, or on the
 // device or pipe the path names. False when it cannot be opened (said).
 bool OpenTarget(Conversion& conversion, const std::string& targetPath,
@@ -318,7 +323,7 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
     check.analyzer = s.SourceAnalyzer;
     check.topology = s.TraceTopology;
   } else {
-    check = CheckSource(s, caps, request.sourcePath, host, &opened);
+    check = CheckSource(s, caps, request.sourcePath, host, &opened, ShownSourceName(request));
   }
   result.source = FactsOf(s);
   if (!check.accepted) return result;
@@ -333,7 +338,7 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
                      check.topology, s.ConvertToEthernet, s.ConvertToWireless);
   if (std::find(offered.begin(), offered.end(), request.target) == offered.end()) {
     host.message("Output",
-                 FileNamePart(request.sourcePath) + " (" + TopologyName(check.topology) +
+                 ShownSourceName(request) + " (" + TopologyName(check.topology) +
                      ") cannot be written as " + AnalyzerName(request.target) + ".",
                  MessageIcon::Error);
     result.outcome = Outcome::NoWriter;

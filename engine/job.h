@@ -61,12 +61,17 @@ struct SourceCheck {
   SourceFacts facts;
 };
 // `opened`, when given, receives the file as identification opened it once
-// the source is accepted, so that a conversion reads on from it.
+// the source is accepted, so that a conversion reads on from it. Messages
+// name the source by `shownName`, or by its file name when that is empty.
 SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const std::string& path,
-                        Host& host, std::unique_ptr<SourceStream>* opened = nullptr);
+                        Host& host, std::unique_ptr<SourceStream>* opened = nullptr,
+                        const std::string& shownName = {});
 
 struct JobRequest {
   std::string sourcePath;
+  // How messages name the source ("standard input" for a spooled copy);
+  // empty: by its file name.
+  std::string sourceName;
   // An accepted check of this source made before (the window's): the job
   // starts from it instead of identifying the file again.
   std::optional<SourceFacts> checkedSource;

@@ -254,6 +254,7 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
   std::vector<uint8_t> open = ReadFileBytes(dir.path("open.dat"));
   PutLE32(&open[16], 0);  // the header's state: open
   WriteFileBytes(dir.path("open.dat"), open);
+  WriteFileBytes(dir.path("tiny.bin"), {1, 2, 3});
 
   const CommandRow rows[] = {
       {"GNU value form", "convert {d}/s.pcap --to=TD -o {d}/eq.pcap --quiet", 0, {}, {"eq.pcap"}},
@@ -345,6 +346,9 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
        {"\"framesWritten\": 0, ", "\"outcome\": \"write failed\", \"exitStatus\": 4",
         "\"detail\": \"{d}/old.cap: File too large\"}"},
        "ulimit -f 40;"},
+      {"standard input is named so, not by its spooled copy",
+       "convert - --to TD -o {d}/si.pcap < {d}/tiny.bin", 2,
+       {"Open Trace File: standard input is too small."}, {}, {"si.pcap"}},
       {"an Advisor file whose header still says open is a read error",
        "convert {d}/open.dat --to TD -o {d}/open.pcap", 3,
        {"Error reading from source file.", "the file was never completed"}, {}, {"open.pcap"}},

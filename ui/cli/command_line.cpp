@@ -516,6 +516,7 @@ int RunConvert(const std::vector<std::string>& args) {
     run.request = requestFor(source);
     if (source == "-") {
       run.request.sourcePath = spool.spool();
+      run.request.sourceName = run.name;
       if (run.request.sourcePath.empty()) {
         ConsoleHost host(false);
         host.failure("Open Trace File", "Unable to open Source file.  File is in use or name is bad.",
