@@ -34,8 +34,10 @@ int main(int argc, char** argv) {
   if (morph::ClassifyCommandLine(args) == morph::LaunchMode::Desktop && morph::DisplayAvailable())
     OpenWindowProgram(argv);
 #endif
-  // A closed output pipe (-o - | head) is a write failure with a message
+  // A closed output pipe (-o - | head) and a file-size limit (ulimit -f,
+  // also while standard input is spooled) are write failures with a message
   // and a status, not a silent end that skips every clean-up.
   signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
   return morph::RunCommandLine(args);
 }
