@@ -33,6 +33,7 @@ bool Conversion::ResetConversion() {
   s.FrameBytes = 0;
   s.FrameBytesTotal = 0;
   s.WriteFailed = false;
+  s.TargetDiscarded = false;
   s.NonDataFrames = 0;
   s.TraceDuration = 0;
   s.ProbeOnly = false;

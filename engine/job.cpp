@@ -6,16 +6,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 
 #include "engine/bytes.h"
 #include "engine/catalogue.h"
-#include "engine/format.h"
 #include "engine/conversion.h"
 #include "engine/failure.h"
 #include "engine/file_date.h"
 #include "engine/format.h"
 #include "engine/identify.h"
+#include "engine/replacement_file.h"
 #include "engine/streams.h"
 #include "engine/timebase.h"
 
@@ -50,26 +49,6 @@ Outcome OutcomeOf(const ConversionState& s) {
   if (s.StopRequested) return Outcome::Stopped;
   if (s.BadCompression) return Outcome::BadCompression;
   return Outcome::Converted;
-}
-
-// A name in the destination's folder no other conversion uses: the target is
-// written there and renamed over the destination only once it is complete,
-// so a failed or interrupted conversion never damages a file that stood.
-std::string TemporaryNameBeside(const std::string& destination) {
-  static std::atomic<unsigned> counter{0};
-  const size_t slash = destination.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "" : destination.substr(0, slash + 1);
-  return folder + "." + FileNamePart(destination) + "." + std::to_string(getpid()) + "." +
-         std::to_string(counter++) + ".part";
-}
-
-// The file a destination names, through a symbolic link.
-std::string ResolvedDestination(const std::string& path) {
-  char* real = realpath(path.c_str(), nullptr);
-  if (!real) return path;
-  std::string resolved = real;
-  free(real);
-  return resolved;
 }
 
 }  // namespace
@@ -123,9 +102,10 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const std::string& path,
-                        Host& host, std::unique_ptr<SourceStream>* opened) {
+                        Host& host, std::unique_ptr<SourceStream>* opened,
+                        const std::string& shownName) {
   SourceCheck check;
-  const std::string name = FileNamePart(path);
+  const std::string name = shownName.empty() ? FileNamePart(path) : shownName;
   bool openFailed = false, tooSmall = false;
   s.SourceFileName = path;
   s.SourceFrameCount = 0;
@@ -214,6 +194,9 @@ int64_t UnixMicros(const ConversionState& s, int64_t frameTime) {
 void ResultOf(const ConversionState& s, JobResult& result) {
   result.outcome = OutcomeOf(s);
   result.framesRead = s.FramesRead;
+  result.failureDetail = s.ReadError ? s.ReadErrorDetail : s.WriteFailed ? s.WriteErrorDetail : "";
+  // Frames of a target that was not kept were never written anywhere.
+  if (s.TargetDiscarded) return;
   result.framesWritten = s.FramesWritten - s.NonDataFrames;
   result.nonDataFrames = s.NonDataFrames;
   result.frameBytes = s.FrameBytesTotal;
@@ -222,7 +205,6 @@ void ResultOf(const ConversionState& s, JobResult& result) {
     result.firstFrameTime = UnixMicros(s, s.FirstFrameTime);
     result.lastFrameTime = UnixMicros(s, s.PreviousFrameTime);
   }
-  result.failureDetail = s.ReadError ? s.ReadErrorDetail : s.WriteFailed ? s.WriteErrorDetail : "";
 }
 
 // "-o -": only writers that never seek back can write into a pipe.
@@ -254,10 +236,72 @@ JobResult WriteToStandardOutput(Conversion& conversion, const JobRequest& reques
   return result;
 }
 
+std::string ShownSourceName(const JobRequest& request) {
+  return request.sourceName.empty() ? FileNamePart(request.sourcePath) : request.sourceName;
+}
+
+// The target stream: on a temporary that replaces a regular file, or on the
+// device or pipe the path names. False when it cannot be opened (said).
+bool OpenTarget(Conversion& conversion, const std::string& targetPath,
+                std::unique_ptr<ReplacementFile>& replacement, Host& host) {
+  std::string reason;
+  if (WrittenInPlace(targetPath)) {
+    conversion.target = CreateFileTarget(targetPath);
+    if (!conversion.target) reason = SystemErrorText(errno);
+  } else if ((replacement = ReplacementFile::Create(ResolvedDestination(targetPath), reason))) {
+    conversion.target = DescriptorTarget(dup(replacement->fd()), targetPath);
+    if (!conversion.target) reason = SystemErrorText(errno);
+  }
+  if (conversion.target) return true;
+  host.failure("Error", "Unable to open Destination File.  Check the path and file Name.",
+               targetPath + ": " + reason, MessageIcon::Warning);
+  return false;
+}
+
+// The temporary replaces the target when it is a valid file: frames written
+// and every byte of it on disk (a Stop, a read error or a field limit still
+// finish one). Otherwise it goes, and the target stays as it stood.
+void KeepIfComplete(Conversion& conversion, ReplacementFile& replacement,
+                    const std::string& targetPath, Host& host) {
+  ConversionState& s = conversion.state;
+  const bool complete = s.FramesWritten - s.NonDataFrames >= 1 && !conversion.target->failed() &&
+                        !s.WrappedSource;
+  std::string reason;
+  if (complete && replacement.publish(reason)) return;
+  s.TargetDiscarded = true;
+  if (!complete) return;
+  const std::string detail = targetPath + ": " + reason;
+  FailWrite(s, detail);
+  host.failure("File Error", "Unable to write to destination file " + FileNamePart(targetPath),
+               detail, MessageIcon::Error);
+}
+
 }  // namespace
+
+std::string OptionsProblem(const JobRequest& request) {
+  if (!request.convertAll) {
+    if (request.startFrame < 1 || request.endFrame < 1 || request.startFrame > kLastFrameNumber ||
+        request.endFrame > kLastFrameNumber)
+      return "Frame numbers run from 1 to " + Grouped(kLastFrameNumber) + ".";
+    if (request.endFrame < request.startFrame)
+      return "Starting frame number must be less than or equal to the ending frame number.";
+  }
+  if (request.sliceFrames &&
+      (request.sliceLength < kSmallestSlice || request.sliceLength > kLargestSlice))
+    return "The slice length must be from " + std::to_string(kSmallestSlice) + " to " +
+           std::to_string(kLargestSlice) + " bytes.";
+  return "";
+}
 
 JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps, Host& host) {
   JobResult result;
+  if (std::string problem = OptionsProblem(request); !problem.empty()) {
+    host.message("Options", problem, MessageIcon::Error);
+    result.outcome = Outcome::BadOptions;
+    return result;
+  }
+  // A file-size limit is a write failure like any other, not the end of the program.
+  IgnoreFileSizeSignal();
   Conversion conversion(host);
   ConversionState& s = conversion.state;
   s.ConvertToEthernet = request.convertToEthernet;
@@ -281,7 +325,7 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
     check.analyzer = s.SourceAnalyzer;
     check.topology = s.TraceTopology;
   } else {
-    check = CheckSource(s, caps, request.sourcePath, host, &opened);
+    check = CheckSource(s, caps, request.sourcePath, host, &opened, ShownSourceName(request));
   }
   result.source = FactsOf(s);
   if (!check.accepted) return result;
@@ -296,7 +340,7 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
                      check.topology, s.ConvertToEthernet, s.ConvertToWireless);
   if (std::find(offered.begin(), offered.end(), request.target) == offered.end()) {
     host.message("Output",
-                 FileNamePart(request.sourcePath) + " (" + TopologyName(check.topology) +
+                 ShownSourceName(request) + " (" + TopologyName(check.topology) +
                      ") cannot be written as " + AnalyzerName(request.target) + ".",
                  MessageIcon::Error);
     result.outcome = Outcome::NoWriter;
@@ -333,17 +377,13 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
     }
     result.yesToAll = answer == Answer::YesToAll;
   }
-  // Regular files (and new ones) are written beside the destination and
-  // renamed over it; devices and pipes are written directly. Advisor targets
-  // are created by their library when the first frame comes.
-  const bool ownTarget = WriterOwnsTarget(request.target);
-  const bool viaTemporary = !ownTarget && (!exists || S_ISREG(st.st_mode));
-  const std::string destination = exists ? ResolvedDestination(targetPath) : targetPath;
-  const std::string writePath = viaTemporary ? TemporaryNameBeside(destination) : destination;
-  if (!ownTarget) conversion.target = CreateFileTarget(writePath);
-  if (!conversion.target && !ownTarget) {
-    host.failure("Error", "Unable to open Destination File.  Check the path and file Name.",
-                 SystemErrorDetail(targetPath), MessageIcon::Warning);
+  // Regular files (and new ones) are written to a temporary beside the
+  // destination that replaces it once complete; devices and pipes are written
+  // directly. Advisor targets are written by their library, under the same
+  // rule, when the first frame comes.
+  std::unique_ptr<ReplacementFile> replacement;
+  if (!WriterOwnsTarget(request.target) &&
+      !OpenTarget(conversion, targetPath, replacement, host)) {
     result.outcome = Outcome::DestinationError;
     return result;
   }
@@ -357,22 +397,7 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
     conversion.source = std::move(opened);
   opened.reset();
   conversion.ConvertTrace(false, request.holdMilliseconds);
-  if (viaTemporary) {
-    // Kept only when it is a valid file: frames written and every byte of
-    // it on disk (a Stop, a read error or a field limit still finish one).
-    const bool complete = s.FramesWritten - s.NonDataFrames >= 1 && !conversion.target->failed() &&
-                          !s.WrappedSource;
-    if (complete && exists) chmod(writePath.c_str(), st.st_mode & 07777);
-    if (!complete) {
-      unlink(writePath.c_str());
-    } else if (rename(writePath.c_str(), destination.c_str()) != 0) {
-      const std::string detail = SystemErrorDetail(targetPath);
-      unlink(writePath.c_str());
-      FailWrite(s, detail);
-      host.failure("File Error", "Unable to write to destination file " + FileNamePart(targetPath),
-                   detail, MessageIcon::Error);
-    }
-  }
+  if (replacement) KeepIfComplete(conversion, *replacement, targetPath, host);
   ResultOf(s, result);
   return result;
 }

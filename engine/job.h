@@ -17,6 +17,7 @@ class SourceStream;
 // What became of a source or a conversion; front ends map it to exit codes.
 enum class Outcome {
   Converted,         // ran to its end and wrote at least one frame
+  BadOptions,        // a frame range or slice length out of bounds (message shown)
   SourceRefused,     // identification or topology refused it (message shown)
   NoWriter,          // this build cannot write the chosen target format
   SameFile,          // destination is the source itself
@@ -60,12 +61,17 @@ struct SourceCheck {
   SourceFacts facts;
 };
 // `opened`, when given, receives the file as identification opened it once
-// the source is accepted, so that a conversion reads on from it.
+// the source is accepted, so that a conversion reads on from it. Messages
+// name the source by `shownName`, or by its file name when that is empty.
 SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const std::string& path,
-                        Host& host, std::unique_ptr<SourceStream>* opened = nullptr);
+                        Host& host, std::unique_ptr<SourceStream>* opened = nullptr,
+                        const std::string& shownName = {});
 
 struct JobRequest {
   std::string sourcePath;
+  // How messages name the source ("standard input" for a spooled copy);
+  // empty: by its file name.
+  std::string sourceName;
   // An accepted check of this source made before (the window's): the job
   // starts from it instead of identifying the file again.
   std::optional<SourceFacts> checkedSource;
@@ -110,6 +116,15 @@ struct JobResult {
   std::string failureDetail;  // why reading or writing failed, when it did
 };
 
+// The bounds of a request's options, the same for every front end.
+inline constexpr int32_t kSmallestSlice = 32, kLargestSlice = 65535;
+inline constexpr int32_t kLastFrameNumber = 9999999;
+// Why the options of a request cannot be run, or empty: a frame range (with
+// convertAll off) that ends before it starts or numbers a frame outside 1 to
+// 9,999,999, a slice length (with sliceFrames on) outside 32 to 65,535.
+std::string OptionsProblem(const JobRequest& request);
+
+// Refuses a request whose options OptionsProblem refuses (BadOptions).
 JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps, Host& host);
 
 // The path the job would write, from a silent identification of the source;

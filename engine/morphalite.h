@@ -42,6 +42,14 @@ struct ConvertReport {
 // Converts `request.sourcePath` (see JobRequest for every option). The
 // callback sees the progress display every few tens of milliseconds; setting
 // *stop ends the conversion like the Stop button, leaving a valid target.
+// Options the command line refuses (a range out of order or beyond
+// 9,999,999, a slice outside 32 to 65,535) are refused: Outcome::BadOptions
+// and the message. The target is written to a temporary in its folder and
+// takes its name only when complete: an exception thrown by the callback
+// ends the conversion and reaches the caller, with the target as it was and
+// nothing left behind. SIGXFSZ is ignored from the first conversion on
+// (unless the program handles it), so that a file-size limit is a write
+// failure.
 ConvertReport ConvertFile(const JobRequest& request,
                           const std::function<void(const ProgressView&)>& onProgress = {},
                           const std::atomic<bool>* stop = nullptr);

@@ -113,6 +113,8 @@ struct ConversionState {
   int32_t FramesReadTotal = 0;
   bool ReadError = false;
   bool WriteFailed = false;
+  // The target was not kept (a write failed): the destination is as it stood.
+  bool TargetDiscarded = false;
   // Why, for a person: set through FailRead / FailWrite (engine/failure.h).
   std::string ReadErrorDetail, WriteErrorDetail;
   bool StopRequested = false;

@@ -124,6 +124,12 @@ int64_t GetTicks48(const uint8_t* p) {
 
 // ---------------------------------------------------------------- writer
 
+// The target and the system's reason for the library's last failure.
+std::string LibraryFailure(const ConversionState& s, const std::string& otherwise) {
+  const std::string& reason = LibraryFailureReason();
+  return s.TargetFileName + ": " + (reason.empty() ? otherwise : reason);
+}
+
 struct AdvisorWriterContext : FormatContext {
   LibraryHandle handle = 0;
   LibraryFile* file = nullptr;  // the handle's file, resolved once
@@ -141,13 +147,17 @@ struct AdvisorWriterContext : FormatContext {
     if (!handle) return;
     // The library writes its last block and its header now.
     c.host.progress(ComputeProgress(c.state, c.state.SourceFileSize, false, true));
-    if (CloseCalyxenFile(handle) != 1)
-      FailWrite(c.state, "the Advisor library could not complete the file");
+    if (CloseCalyxenFile(handle) != 1) {
+      // The library dropped the file: the target is as it stood.
+      FailWrite(c.state, LibraryFailure(c.state, "the Advisor library could not complete it"));
+      c.state.TargetDiscarded = true;
+    }
     handle = 0;
     file = nullptr;
   }
+  // Not closed: the conversion ended by an exception, and its file goes.
   ~AdvisorWriterContext() override {
-    if (handle) CloseCalyxenFile(handle);
+    if (handle) AbandonCalyxenFile(handle);
   }
 };
 
@@ -386,6 +396,10 @@ void ReadHeader(Conversion& c) {
     FailRead(s, "not a file of the Advisor library");
     return;
   }
+  if (!CalyxenFileClosedByWriter(r.handle)) {
+    FailRead(s, "the file was never completed: its header still says it is being written");
+    return;
+  }
   r.layout = LayoutFor(s.SourceAnalyzer, s.TraceTopology);
   r.dated = StartTraceAtHeaderTime(s, config.startTime);
 }
@@ -546,7 +560,7 @@ void WriteAdvisorHeader(Conversion& c, int32_t /*frameNumber*/) {
   const BasicConfig config = AdvisorConfig(s, extension);
   w.handle = CreateCalyxenFile(s.TargetFileName.c_str(), 0, &config);
   w.file = LibraryFileOf(w.handle);
-  if (!w.handle) FailWrite(s, "the Advisor library cannot create " + FileNamePart(s.TargetFileName));
+  if (!w.handle) FailWrite(s, LibraryFailure(s, "the Advisor library cannot create it"));
   w.layout = LayoutFor(s.TargetAnalyzer, s.TraceTopology);
   w.lanMedium = s.TraceTopology == Topo::Ethernet ? 0x40 : 0;
   w.atmLine = IsAtmLine(s.TraceTopology) ? 1 : 0;
@@ -569,7 +583,8 @@ void WriteAdvisorFrame(Conversion& c) {
   const uint32_t length = RecordBytes(w.layout, stored);
   uint8_t* record = AppendRecord(w.file, length);
   if (!record) {
-    FailWrite(s, "frame " + Grouped(frame) + ": the Advisor library did not store it");
+    FailWrite(s, "frame " + Grouped(frame) + ": " +
+                     LibraryFailure(s, "the Advisor library did not store it"));
     return;
   }
   LayOutRecord(s, w, record, length, stored, seconds, nanoseconds);

@@ -2,6 +2,9 @@
 // header with the configuration, then blocks of records, each block a 16-byte
 // head stating its record count and byte size. Writing fills one block in
 // memory and writes it whole; the header is rewritten when the file closes.
+// A file is written under a temporary beside its name and takes that name
+// only once closed with every byte on disk: a name never shows a file in
+// writing, and a file that stood there survives a failed or killed writer.
 // Opening walks the block heads once, so a file cut short, or one whose
 // writer never closed it, still gives back every whole block.
 #include "formats/advisor_library.h"
@@ -19,6 +22,8 @@
 #include <vector>
 
 #include "engine/bytes.h"
+#include "engine/failure.h"
+#include "engine/replacement_file.h"
 #include "engine/streams.h"
 
 namespace morph {
@@ -50,6 +55,10 @@ struct LibraryFile {
   int fd = -1;
   bool writing = false;
   bool failed = false;  // a write was lost
+  std::string failure;  // the system's reason for the first lost write
+  bool closedByWriter = false;  // reading: the header says "closed"
+  // Writing a regular file: the temporary that takes its name when closed.
+  std::unique_ptr<ReplacementFile> replacement;
   BasicConfig config;
   ConfigExtension extension;
   // A block's head and records, in writing and in reading, lie in `storage`
@@ -72,6 +81,17 @@ struct LibraryFile {
 };
 
 namespace {
+
+thread_local std::string failureReason;
+
+void NoteFailure(const std::string& reason) { failureReason = reason; }
+
+// The first write a file lost; what follows fails with the same reason.
+void NoteFailure(LibraryFile& file, const std::string& reason) {
+  if (!file.failed) file.failure = reason;
+  file.failed = true;
+  NoteFailure(file.failure);
+}
 
 std::mutex& TableMutex() {
   static std::mutex mutex;
@@ -113,9 +133,23 @@ bool WriteAll(int fd, const uint8_t* data, size_t n) {
   while (n > 0) {
     ssize_t done = ::write(fd, data, n);
     if (done < 0 && errno == EINTR) continue;
+    if (done == 0) errno = ENOSPC;
     if (done <= 0) return false;
     data += done;
     n -= size_t(done);
+  }
+  return true;
+}
+
+bool WriteAllAt(int fd, const uint8_t* data, size_t n, int64_t offset) {
+  while (n > 0) {
+    ssize_t done = ::pwrite(fd, data, n, off_t(offset));
+    if (done < 0 && errno == EINTR) continue;
+    if (done == 0) errno = ENOSPC;
+    if (done <= 0) return false;
+    data += done;
+    n -= size_t(done);
+    offset += done;
   }
   return true;
 }
@@ -190,7 +224,8 @@ bool FlushBlock(LibraryFile& file) {
   PutLE32(head + 4, file.blockRecords);
   PutLE32(head + 8, file.blockBytes);
   PutLE32(head + 12, file.blocks);
-  if (!WriteAll(file.fd, head, kBlockHeadBytes + file.blockBytes)) file.failed = true;
+  if (!WriteAll(file.fd, head, kBlockHeadBytes + file.blockBytes))
+    NoteFailure(file, SystemErrorText(errno));
   ++file.blocks;
   file.headAt += kBlockHeadBytes + file.blockBytes;
   StartBlock(file);
@@ -218,14 +253,30 @@ void IndexBlocks(LibraryFile& file, int64_t fileSize) {
 
 LibraryHandle CreateCalyxenFile(const char* fileName, uint32_t reserved, const BasicConfig* config) {
   if (!fileName || reserved != 0 || !config) return 0;
+  failureReason.clear();
   auto file = std::make_unique<LibraryFile>();
-  file->fd = ::open(fileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (file->fd < 0) return 0;
+  // A device or a pipe is written in place; a file through its replacement.
+  std::string reason;
+  if (WrittenInPlace(fileName)) {
+    file->fd = ::open(fileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  } else if ((file->replacement = ReplacementFile::Create(ResolvedDestination(fileName), reason))) {
+    file->fd = ::dup(file->replacement->fd());
+  } else {
+    NoteFailure(reason);
+    return 0;
+  }
+  if (file->fd < 0) {
+    NoteFailure(SystemErrorText(errno));
+    return 0;
+  }
   file->writing = true;
   CopyConfig(*file, *config);
   StartBlock(*file);
   const std::vector<uint8_t> header = EncodeHeader(*file, kStateOpen);
-  if (!WriteAll(file->fd, header.data(), header.size())) return 0;
+  if (!WriteAll(file->fd, header.data(), header.size())) {
+    NoteFailure(SystemErrorText(errno));
+    return 0;
+  }
   return Register(std::move(file));
 }
 
@@ -278,6 +329,7 @@ LibraryHandle OpenCalyxenFile(const char* fileName, uint32_t* frameCount, BasicC
   // A closed file states its count: a file that holds fewer records was cut
   // short, and its reader learns so. One never closed has what it has.
   const bool closed = GetLE32(h + kAtState) == kStateClosed;
+  file->closedByWriter = closed;
   *frameCount = closed ? GetLE32(h + kAtRecords) : uint32_t(std::min<uint64_t>(found, UINT32_MAX));
   *config = file->config;
   return Register(std::move(file));
@@ -296,18 +348,37 @@ const uint8_t* ReadFramesFromFile(LibraryHandle handle, uint32_t block, uint32_t
   return records;
 }
 
+bool CalyxenFileClosedByWriter(LibraryHandle handle) {
+  const LibraryFile* file = Find(handle);
+  return file && !file->writing && file->closedByWriter;
+}
+
 uint32_t CloseCalyxenFile(LibraryHandle handle) {
+  failureReason.clear();
   std::unique_ptr<LibraryFile> file = Remove(handle);
   if (!file) return 0;
   if (!file->writing) return 1;
   FlushBlock(*file);
   const std::vector<uint8_t> header = EncodeHeader(*file, kStateClosed);
-  bool ok = !file->failed && ::pwrite(file->fd, header.data(), header.size(), 0) ==
-                                 ssize_t(header.size());
+  if (!file->failed && !WriteAllAt(file->fd, header.data(), header.size(), 0))
+    NoteFailure(*file, SystemErrorText(errno));
   const int fd = file->fd;
   file->fd = -1;
-  if (::close(fd) != 0) ok = false;
-  return ok ? 1 : 0;
+  if (::close(fd) != 0) NoteFailure(*file, SystemErrorText(errno));
+  if (file->failed) {
+    NoteFailure(file->failure);
+    return 0;
+  }
+  std::string reason;
+  if (file->replacement && !file->replacement->publish(reason)) {
+    NoteFailure(reason);
+    return 0;
+  }
+  return 1;  // a file not published goes with its replacement
 }
+
+void AbandonCalyxenFile(LibraryHandle handle) { Remove(handle); }
+
+const std::string& LibraryFailureReason() { return failureReason; }
 
 }  // namespace morph

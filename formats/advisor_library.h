@@ -6,6 +6,7 @@
 // The file layout is described in docs/advisor-library.md.
 #pragma once
 #include <cstdint>
+#include <string>
 
 namespace morph {
 
@@ -36,8 +37,11 @@ constexpr uint32_t kLibraryFileKindAdvisor = 3;
 constexpr uint32_t kLibraryFileKindNetworkAnalyzer = 0;
 constexpr uint32_t kLibraryMaxRecordBytes = 65535;
 
-// Creates (truncates) the file and stores the configuration. `reserved` must
-// be 0. Returns 0 when the file cannot be created.
+// Starts the file and stores the configuration. `reserved` must be 0. A
+// regular file (new, or one a link names) is written under a temporary in
+// its folder and takes its name at CloseCalyxenFile; until then a file of
+// that name stays as it was. Devices and pipes are written directly.
+// Returns 0 when the file cannot be created.
 LibraryHandle CreateCalyxenFile(const char* fileName, uint32_t reserved, const BasicConfig* config);
 // Appends one record of 1 to 65,535 bytes. Returns 1 when it is stored
 // (written, or held for the block being filled); anything else is a failure.
@@ -67,8 +71,18 @@ LibraryHandle OpenCalyxenFile(const char* fileName, uint32_t* frameCount, BasicC
 // handle. Null when there is no such block (or it cannot be read).
 const uint8_t* ReadFramesFromFile(LibraryHandle handle, uint32_t block, uint32_t* recordCount,
                                   uint32_t* byteCount);
+// True when the file opened for reading was closed by its writer; a file
+// whose header still says "open" was never completed.
+bool CalyxenFileClosedByWriter(LibraryHandle handle);
 // Ends the use of a file; a file being written gets its last block and its
-// final header. Returns 1 when everything reached the disk.
+// final header, then its name. Returns 1 when everything reached the disk
+// and the file has its name; otherwise the file is dropped.
 uint32_t CloseCalyxenFile(LibraryHandle handle);
+// Ends the writing of a file without keeping it: its name keeps what it
+// held (a conversion that ended by an exception).
+void AbandonCalyxenFile(LibraryHandle handle);
+// Why the last create or close of this thread failed, or a write of the
+// file it was closing: the system's reason, empty when none was given.
+const std::string& LibraryFailureReason();
 
 }  // namespace morph

@@ -208,8 +208,13 @@ struct CommandRow {
   std::vector<std::string> absent = {};  // files that must not exist
   std::vector<std::string> kept = {};    // files that must be as they were before
   std::vector<std::string> output = {};  // each must appear in standard output
-  std::string environment = {};          // set for the command, e.g. "TZ=Europe/Berlin"
+  std::string environment = {};          // before the command, e.g. "TZ=Europe/Berlin"
 };
+
+// Temporary files of ours (and of older versions) under a folder.
+std::string TemporariesIn(const std::string& folder) {
+  return RunCommand("find " + folder + " -name '.morphalite-*' -o -name '*.part'").out;
+}
 
 std::string Expand(std::string text, const std::string& dir) {
   for (size_t at; (at = text.find("{d}")) != std::string::npos;) text.replace(at, 3, dir);
@@ -264,6 +269,14 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
   std::vector<uint8_t> wrapped = ReadFileBytes(dir.path("w.dgc"));
   wrapped[131] |= 1;
   WriteFileBytes(dir.path("w.dgc"), wrapped);
+  // A source larger than a file-size limit of 40 blocks (20 KB), older files
+  // where its targets go, and an Advisor file whose writer never closed it.
+  WriteTrace(MakeTrace(Topo::Ethernet, 2000), Analyzer::Tcpdump, dir.path("big.pcap"));
+  for (const char* name : {"old.dat", "old.cap"}) WriteFileBytes(dir.path(name), older);
+  WriteTrace(MakeTrace(Topo::Ethernet, 4), Analyzer::Advisor, dir.path("open.dat"));
+  std::vector<uint8_t> open = ReadFileBytes(dir.path("open.dat"));
+  PutLE32(&open[16], 0);  // the header's state: open
+  WriteFileBytes(dir.path("open.dat"), open);
 
   const CommandRow rows[] = {
       {"GNU value form", "convert {d}/s.pcap --to=TD -o {d}/eq.pcap --quiet", 0, {}, {"eq.pcap"}},
@@ -350,6 +363,29 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
         "bad.\"], \"detail\": \"{d}/none.pcap: No such file or directory\"}\n"}},
       {"--json and -o - exclude each other", "convert {d}/s.pcap --to TD -o - --json", 1,
        {"--json and -o - would both write to standard output"}},
+      {"the library's bounds: a range numbering no frame", "convert {d}/s.pcap --to TD --range 0-10 -o {d}/r0.pcap",
+       1, {"Frame numbers run from 1 to 9,999,999."}, {}, {"r0.pcap"}},
+      {"the library's bounds: a range ending before it starts",
+       "convert {d}/s.pcap --to TD --range 50-10 -o {d}/r50.pcap", 1,
+       {"Starting frame number must be less than or equal to the ending frame number."}, {}, {"r50.pcap"}},
+      {"the library's bounds: a slice below 32", "convert {d}/s.pcap --to TD --slice 0 -o {d}/sl.pcap", 1,
+       {"The slice length must be from 32 to 65535 bytes."}, {}, {"sl.pcap"}},
+      {"ulimit -f: a libpcap target fails with the reason, the older file kept",
+       "convert {d}/big.pcap --to TD -o {d}/old.pcap", 4,
+       {"Unable to write to destination file old.pcap", "  {d}/old.pcap: File too large"}, {}, {},
+       {"old.pcap"}, {}, "ulimit -f 40;"},
+      {"ulimit -f: an Advisor target fails with the reason, the older file kept",
+       "convert {d}/big.pcap --to advisor -o {d}/old.dat", 4,
+       {"Unable to write to destination file old.dat", "{d}/old.dat: File too large"}, {}, {},
+       {"old.dat"}, {}, "ulimit -f 40;"},
+      {"ulimit -f --json: no frames claimed for a file that was not kept",
+       "convert {d}/big.pcap --to N2 -o {d}/old.cap --json", 4, {}, {}, {}, {"old.cap"},
+       {"\"framesWritten\": 0, ", "\"outcome\": \"write failed\", \"exitStatus\": 4",
+        "\"detail\": \"{d}/old.cap: File too large\"}"},
+       "ulimit -f 40;"},
+      {"an Advisor file whose header still says open is a read error",
+       "convert {d}/open.dat --to TD -o {d}/open.pcap", 3,
+       {"Error reading from source file.", "the file was never completed"}, {}, {"open.pcap"}},
       {"identify --frames reads every frame", "identify --frames {d}/s.pcap", 0, {}, {}, {}, {},
        {"Frames Read: 22\nFirst Frame: ", "Cut Frames: 0\nLargest Frame: "}},
       {"identify --frames on a cut file: the frames before, a read error",
@@ -374,8 +410,7 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
       EXPECT_EQ(ReadFileBytes(dir.path(row.kept[i])), before[i]) << row.kept[i] << " changed";
   }
   // No temporary file is left anywhere.
-  CommandResult left = RunCommand("find " + d + " -name '*.part'");
-  EXPECT_EQ(left.out, "");
+  EXPECT_EQ(TemporariesIn(d), "");
 }
 
 // The UTC seconds of each record of a libpcap file, in either byte order.
@@ -468,25 +503,115 @@ TEST(CommandTable, TerminationSignalsStopLikeCtrlC) {
 }
 
 // Conversions writing the same target at once leave one complete file of
-// one of them, never a mixture.
+// one of them, never a mixture: a stream target and the Advisor library's.
 TEST(CommandTable, ConcurrentWritersLeaveOneCompleteFile) {
   TempDir dir;
   WriteTrace(MakeTrace(Topo::Ethernet, 300), Analyzer::Tcpdump, dir.path("a.pcap"));
   WriteTrace(MakeTrace(Topo::Ethernet, 200, 7200LL * 1000000), Analyzer::Tcpdump, dir.path("b.pcap"));
-  const std::string bin = MORPHALITE_BINARY, target = dir.path("same.cap");
-  for (const char* source : {"a.pcap", "b.pcap"})
-    RunCommand(bin + " convert " + dir.path(source) + " --to N2 -o " + dir.path(std::string(source) + ".cap") + " --quiet");
-  const auto a = ReadFileBytes(dir.path("a.pcap.cap")), b = ReadFileBytes(dir.path("b.pcap.cap"));
-  for (int round = 0; round < 4; ++round) {
-    std::string script = "(";
-    for (int i = 0; i < 6; ++i)
-      script += bin + " convert " + dir.path(i % 2 ? "a.pcap" : "b.pcap") + " --to N2 -o " + target +
-                " --quiet & ";
-    CommandResult r = RunCommand(script + "wait)");
-    const auto got = ReadFileBytes(target);
-    EXPECT_TRUE(got == a || got == b) << "round " << round << ": " << got.size() << " bytes";
+  const std::string bin = MORPHALITE_BINARY;
+  for (const std::string to : {"N2", "advisor"}) {
+    SCOPED_TRACE(to);
+    const std::string target = dir.path("same." + to);
+    for (const char* source : {"a.pcap", "b.pcap"})
+      RunCommand(bin + " convert " + dir.path(source) + " --to " + to + " -o " +
+                 dir.path(std::string(source) + "." + to) + " --quiet");
+    const auto a = ReadFileBytes(dir.path("a.pcap." + to)), b = ReadFileBytes(dir.path("b.pcap." + to));
+    ASSERT_FALSE(a.empty());
+    for (int round = 0; round < 4; ++round) {
+      std::string script = "(";
+      for (int i = 0; i < 6; ++i)
+        script += bin + " convert " + dir.path(i % 2 ? "a.pcap" : "b.pcap") + " --to " + to +
+                  " -o " + target + " --quiet & ";
+      CommandResult r = RunCommand(script + "wait)");
+      const auto got = ReadFileBytes(target);
+      EXPECT_TRUE(got == a || got == b) << "round " << round << ": " << got.size() << " bytes";
+    }
+    // It reads back whole.
+    ReadResult back = ReadTrace(target);
+    EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
+    EXPECT_TRUE(back.trace.frames.size() == 300 || back.trace.frames.size() == 200);
   }
-  EXPECT_EQ(RunCommand("find " + dir.dir() + " -name '*.part'").out, "");
+  EXPECT_EQ(TemporariesIn(dir.dir()), "");
+}
+
+// A target that is a link to a file replaces that file and the link stays; a
+// dangling link is replaced by the file. Nothing is written through a link
+// anywhere else.
+TEST(CommandTable, ATargetThatIsALink) {
+  TempDir dir;
+  WriteTrace(MakeTrace(Topo::Ethernet, 5), Analyzer::Tcpdump, dir.path("s.pcap"));
+  mkdir(dir.path("real").c_str(), 0755);
+  WriteFileBytes(dir.path("real/file.cap"), {'o', 'l', 'd'});
+  ASSERT_EQ(symlink(dir.path("real/file.cap").c_str(), dir.path("link.cap").c_str()), 0);
+  ASSERT_EQ(symlink(dir.path("real/none.cap").c_str(), dir.path("dangling.cap").c_str()), 0);
+  for (const char* target : {"link.cap", "dangling.cap"}) {
+    CommandResult r = RunCommand(Bin() + " convert " + dir.path("s.pcap") + " --to advisor -o " +
+                                 dir.path(target) + " --quiet");
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
+  struct stat st {};
+  ASSERT_EQ(lstat(dir.path("link.cap").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadTrace(dir.path("real/file.cap")).trace.frames.size(), 5u);
+  ASSERT_EQ(lstat(dir.path("dangling.cap").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(ReadTrace(dir.path("dangling.cap")).trace.frames.size(), 5u);
+  EXPECT_NE(access(dir.path("real/none.cap").c_str(), F_OK), 0);
+  EXPECT_EQ(TemporariesIn(dir.dir()), "");
+}
+
+// An output pipe closed early (-o - | head) is a write failure with its
+// reason, status 4, and the copy of standard input spooled in TMPDIR is gone;
+// so is it after a file-size limit while spooling (a reason, not a signal).
+// Messages name standard input so, not by its spooled copy.
+TEST(CommandTable, StandardInputLeavesTmpdirEmpty) {
+  TempDir dir;
+  WriteTrace(MakeTrace(Topo::Ethernet, 5000), Analyzer::Tcpdump, dir.path("s.pcap"));
+  mkdir(dir.path("tmp").c_str(), 0755);
+  CommandResult r = RunCommand("((TMPDIR=" + dir.path("tmp") + " " + Bin() + " convert - --to TD -o - < " +
+                               dir.path("s.pcap") + "; echo status $? >&2) | head -c 10 > /dev/null)");
+  EXPECT_NE(r.err.find("standard output: Broken pipe"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("status 4"), std::string::npos) << r.err;
+  EXPECT_EQ(RunCommand("ls -A " + dir.path("tmp")).out, "");
+
+  r = RunCommand("(ulimit -f 40; TMPDIR=" + dir.path("tmp") + " " + Bin() + " convert - --to TD -o " +
+                 dir.path("sp.pcap") + " < " + dir.path("s.pcap") + ")");
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_NE(r.err.find("  standard input: File too large"), std::string::npos) << r.err;
+  EXPECT_EQ(RunCommand("ls -A " + dir.path("tmp")).out, "");
+
+  WriteFileBytes(dir.path("tiny"), {1, 2, 3});
+  r = RunCommand("(" + Bin() + " convert - --to TD -o " + dir.path("si.pcap") + " < " + dir.path("tiny") + ")");
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_NE(r.err.find("Open Trace File: standard input is too small."), std::string::npos) << r.err;
+}
+
+// A full disk: the reason names the target, not a temporary; --json claims
+// no frames; the older file stays and nothing is left. Needs a small file
+// system of its own (a tmpfs mount, where this user may mount one).
+TEST(CommandTable, AFullDiskNamesTheTargetAndLeavesTheOlderFile) {
+  TempDir dir;
+  const std::string disk = dir.path("disk");
+  mkdir(disk.c_str(), 0755);
+  if (RunCommand("mount -t tmpfs -o size=64k tmpfs " + disk + " 2>/dev/null").status != 0)
+    GTEST_SKIP() << "no tmpfs mount for this user";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { RunCommand("umount " + path); }
+  } unmount{disk};
+  WriteTrace(MakeTrace(Topo::Ethernet, 3000), Analyzer::Tcpdump, dir.path("big.pcap"));
+  const std::vector<uint8_t> older = {'o', 'l', 'd'};
+  WriteFileBytes(disk + "/old.cap", older);
+  for (const std::string to : {"TD", "advisor", "N2"}) {
+    SCOPED_TRACE(to);
+    CommandResult r = RunCommand(Bin() + " convert " + dir.path("big.pcap") + " --to " + to +
+                                 " -o " + disk + "/old.cap --json");
+    EXPECT_EQ(r.status, 4) << r.out;
+    EXPECT_NE(r.out.find("\"framesWritten\": 0, "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(disk + "/old.cap: No space left on device\"}"), std::string::npos) << r.out;
+    EXPECT_EQ(ReadFileBytes(disk + "/old.cap"), older);
+    EXPECT_EQ(RunCommand("ls -A " + disk).out, "old.cap\n");
+  }
 }
 
 // The help text, the completion and the manual page describe the same

@@ -737,6 +737,8 @@ const DamagedFieldRow kDamagedFields[] = {
      "frame 1: record of 10 bytes, shorter than its 14-byte frame header"},
     {"Sniffer DOS stored length beyond its record", Analyzer::SnifferDos, Le16At(55 + 6 + 6, 2000),
      "frame 1: stored length 2,000 exceeds the 60 bytes its record holds"},
+    {"Advisor header still saying open", Analyzer::Advisor, Le32At(16, 0),
+     "the file was never completed: its header still says it is being written"},
 };
 
 TEST(FormatTables, DamagedFieldsEndWithTheReadErrorAndTheirReason) {

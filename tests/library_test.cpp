@@ -1,8 +1,17 @@
-// The library interface: several conversions in one process, progress and stop.
+// The library interface: several conversions in one process, progress and
+// stop, the options it refuses, and targets that survive any end of a run.
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
+#include <functional>
+#include <stdexcept>
 #include <thread>
 
+#include "engine/catalogue.h"
 #include "engine/morphalite.h"
 #include "tests/testkit.h"
 
@@ -92,6 +101,136 @@ TEST(Library, IndependentConversionsRunSideBySide) {
   EXPECT_EQ(ra.framesWritten, 3000);
   EXPECT_EQ(rb.framesWritten, 2000);
   EXPECT_EQ(ReadTrace(dir.path("b.out")).topology, Topo::TokenRing);
+}
+
+std::vector<std::string> Listing(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (const dirent* entry = readdir(dir))
+      if (std::string name = entry->d_name; name != "." && name != "..") names.push_back(name);
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// What the command line refuses, the library refuses: a range that ends
+// before it starts or numbers no frame, a slice outside 32 to 65,535 bytes.
+TEST(Library, RefusesTheOptionsTheCommandLineRefuses) {
+  TempDir dir;
+  WriteTrace(MakeTrace(Topo::Ethernet, 300), Analyzer::Tcpdump, dir.path("s.pcap"));
+  auto range = [](int32_t from, int32_t to) {
+    return [=](JobRequest& r) {
+      r.convertAll = false;
+      r.startFrame = from;
+      r.endFrame = to;
+    };
+  };
+  auto slice = [](int32_t length) {
+    return [=](JobRequest& r) {
+      r.sliceFrames = true;
+      r.sliceLength = length;
+    };
+  };
+  const std::string kOrder = "Options: Starting frame number must be less than or equal to the ending frame number.";
+  const std::string kNumbers = "Options: Frame numbers run from 1 to 9,999,999.";
+  const std::string kSlice = "Options: The slice length must be from 32 to 65535 bytes.";
+  const struct {
+    std::function<void(JobRequest&)> set;
+    std::string message;  // empty: converted
+    int32_t frames = 0;
+  } cases[] = {
+      {range(50, 10), kOrder},     {range(0, 10), kNumbers},     {range(-5, 10), kNumbers},
+      {range(1, 10000000), kNumbers}, {slice(-1), kSlice},       {slice(0), kSlice},
+      {slice(31), kSlice},         {slice(65536), kSlice},       {slice(1 << 30), kSlice},
+      {range(10, 50), "", 41},     {range(300, 9999999), "", 1}, {slice(32), "", 300},
+      {slice(65535), "", 300},
+  };
+  for (const auto& c : cases) {
+    JobRequest request;
+    request.sourcePath = dir.path("s.pcap");
+    request.targetPath = dir.path("out.pcap");
+    request.target = Analyzer::Tcpdump;
+    c.set(request);
+    SCOPED_TRACE(std::to_string(request.startFrame) + "-" + std::to_string(request.endFrame) +
+                 " slice " + std::to_string(request.sliceLength));
+    const ConvertReport report = ConvertFile(request);
+    if (c.message.empty()) {
+      EXPECT_EQ(report.outcome, Outcome::Converted);
+      EXPECT_EQ(report.framesWritten, c.frames);
+      continue;
+    }
+    EXPECT_EQ(report.outcome, Outcome::BadOptions);
+    EXPECT_EQ(report.messages, std::vector<std::string>{c.message});
+    EXPECT_EQ(Listing(dir.dir()), std::vector<std::string>{"s.pcap"});
+  }
+}
+
+const std::vector<uint8_t> kOlder = {'o', 'l', 'd', 'e', 'r'};
+
+// A progress callback that throws ends the conversion: the exception reaches
+// the caller, the target keeps its bytes, nothing is left beside it. Thrown
+// at the first update, and at the first that shows the end (the target
+// complete, or the Advisor library completing it, but not yet in place).
+TEST(Library, AThrowingCallbackLeavesTheTargetAsItStood) {
+  for (AnalyzerType type : {Analyzer::Tcpdump, Analyzer::Advisor, Analyzer::NetMon2}) {
+    for (bool atTheEnd : {false, true}) {
+      SCOPED_TRACE(AnalyzerName(type) + (atTheEnd ? " at the end" : " at once"));
+      TempDir dir;
+      WriteTrace(MakeTrace(Topo::Ethernet, 20000), Analyzer::Tcpdump, dir.path("s.pcap"));
+      WriteFileBytes(dir.path("t.out"), kOlder);
+      JobRequest request;
+      request.sourcePath = dir.path("s.pcap");
+      request.targetPath = dir.path("t.out");
+      request.target = type;
+      request.overwrite = true;
+      auto onProgress = [&](const ProgressView& view) {
+        if (!atTheEnd || view.finished) throw std::runtime_error("enough");
+      };
+      EXPECT_THROW(ConvertFile(request, onProgress), std::runtime_error);
+      EXPECT_EQ(ReadFileBytes(dir.path("t.out")), kOlder);
+      EXPECT_EQ(Listing(dir.dir()), (std::vector<std::string>{"s.pcap", "t.out"}));
+    }
+  }
+}
+
+// kill -9 in the middle of writing a target over an existing file (or once
+// it is complete but not yet in place): the file keeps its bytes and
+// nothing is left in its folder.
+TEST(Library, KillNineWhileWritingLeavesTheTargetAsItStood) {
+  for (AnalyzerType type : {Analyzer::Tcpdump, Analyzer::Advisor, Analyzer::NetMon2}) {
+    SCOPED_TRACE(AnalyzerName(type));
+    TempDir dir;
+    WriteTrace(MakeTrace(Topo::Ethernet, 50000), Analyzer::Tcpdump, dir.path("s.pcap"));
+    WriteFileBytes(dir.path("t.out"), kOlder);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      JobRequest request;
+      request.sourcePath = dir.path("s.pcap");
+      request.targetPath = dir.path("t.out");
+      request.target = type;
+      request.overwrite = true;
+      ConvertFile(request, [&](const ProgressView& view) {
+        if (view.framesWritten == "0") return;
+        (void)!write(ready[1], "x", 1);
+        pause();
+      });
+      _exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(ready[0]);
+    close(ready[1]);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(ReadFileBytes(dir.path("t.out")), kOlder);
+    EXPECT_EQ(Listing(dir.dir()), (std::vector<std::string>{"s.pcap", "t.out"}));
+  }
 }
 
 }  // namespace

@@ -1,16 +1,25 @@
-// The target list, source acceptance, media boxes, hidden switch and
-// default destination names.
+// The target list, source acceptance, media boxes, hidden switch, default
+// destination names, and the temporary a target is written under.
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "engine/catalogue.h"
 #include "engine/file_date.h"
+#include "engine/replacement_file.h"
 #include "engine/targets.h"
 #include "engine/timebase.h"
+#include "tests/testkit.h"
 
 namespace morph {
 namespace {
@@ -256,6 +265,148 @@ TEST(SourceFactTexts, DateAndSizeAsTheWindowShowsThem) {
   EXPECT_EQ(FileSizeText(1000), "1,000 bytes");
   EXPECT_EQ(FileSizeText(1234567890123), "1,234,567,890,123 bytes");
   EXPECT_EQ(FileDateText("/nonexistent/file"), "");
+}
+
+// ------------------------------------------------ the temporary of a target
+
+using testkit::ReadFileBytes;
+using testkit::TempDir;
+using testkit::WriteFileBytes;
+
+const std::vector<uint8_t> kOld = {'o', 'l', 'd'}, kNew = {'n', 'e', 'w', '!'};
+
+// The names in a folder, sorted.
+std::vector<std::string> Listing(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (const dirent* entry = readdir(dir))
+      if (std::string name = entry->d_name; name != "." && name != "..") names.push_back(name);
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool WriteBytes(int fd, const std::vector<uint8_t>& bytes) {
+  return write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size());
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+}
+
+// Unnamed and named alike: nothing shows at the target until it is
+// published; then it has the new bytes and the old file's permissions, and
+// nothing else is left. Dropped unpublished, the old file stays as it was.
+TEST(ReplacementFile, ReplacesTheTargetOnlyWhenPublished) {
+  for (bool unnamed : {true, false}) {
+    SCOPED_TRACE(unnamed ? "unnamed" : "named");
+    TempDir dir;
+    const std::string target = dir.path("t.pcap");
+    WriteFileBytes(target, kOld);
+    chmod(target.c_str(), 0640);
+    std::string error;
+    for (bool publish : {false, true}) {
+      auto file = ReplacementFile::Create(target, error, {unnamed, {}});
+      ASSERT_TRUE(file) << error;
+      ASSERT_TRUE(WriteBytes(file->fd(), kNew));
+      EXPECT_EQ(file->temporaryName().empty(), unnamed);
+      EXPECT_EQ(Listing(dir.dir()).size(), unnamed ? 1u : 2u);
+      EXPECT_EQ(ReadFileBytes(target), kOld);
+      if (publish) {
+        ASSERT_TRUE(file->publish(error)) << error;
+      }
+    }
+    EXPECT_EQ(ReadFileBytes(target), kNew);
+    EXPECT_EQ(ModeOf(target) & 07777, 0640u);
+    EXPECT_EQ(Listing(dir.dir()), std::vector<std::string>{"t.pcap"});
+  }
+  // A folder that cannot be written to: the reason, nothing made.
+  std::string error;
+  EXPECT_FALSE(ReplacementFile::Create("/proc/no-such-folder/t.pcap", error));
+  EXPECT_NE(error, "");
+}
+
+// Whatever stands at a name the temporary may take (a link to a victim, a
+// dangling link, a link to a folder, a second name of a victim, a pipe) is
+// never followed nor
+// replaced: another name is taken, the victim keeps its bytes and the target
+// becomes a regular file.
+TEST(ReplacementFile, NeverFollowsWhatIsPlantedAtItsNames) {
+  for (bool unnamed : {true, false}) {
+    SCOPED_TRACE(unnamed ? "unnamed" : "named");
+    TempDir dir;
+    const std::string victim = dir.path("victim"), target = dir.path("t.cap");
+    WriteFileBytes(victim, kOld);
+    mkdir(dir.path("folder").c_str(), 0755);
+    const std::vector<std::string> planted = {".morphalite-1", ".morphalite-2", ".morphalite-3",
+                                              ".morphalite-4", ".morphalite-5"};
+    ASSERT_EQ(symlink(victim.c_str(), dir.path(planted[0]).c_str()), 0);
+    ASSERT_EQ(symlink(dir.path("made-through-link").c_str(), dir.path(planted[1]).c_str()), 0);
+    ASSERT_EQ(symlink(dir.path("folder").c_str(), dir.path(planted[2]).c_str()), 0);
+    ASSERT_EQ(link(victim.c_str(), dir.path(planted[3]).c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.path(planted[4]).c_str(), 0600), 0);
+    size_t next = 0;
+    ReplacementFile::Choices choices{unnamed, [&] { return next < planted.size() ? planted[next++] : ""; }};
+    std::string error;
+    auto file = ReplacementFile::Create(target, error, choices);
+    ASSERT_TRUE(file) << error;
+    ASSERT_TRUE(WriteBytes(file->fd(), kNew));
+    ASSERT_TRUE(file->publish(error)) << error;
+    EXPECT_EQ(next, planted.size());  // every planted name was tried
+    EXPECT_EQ(ReadFileBytes(victim), kOld);
+    EXPECT_EQ(ReadFileBytes(target), kNew);
+    EXPECT_TRUE(S_ISREG(ModeOf(target)));
+    EXPECT_NE(access(dir.path("made-through-link").c_str(), F_OK), 0);
+    EXPECT_EQ(Listing(dir.dir() + "/folder"), std::vector<std::string>{});
+    for (size_t i = 0; i < 3; ++i) EXPECT_TRUE(S_ISLNK(ModeOf(dir.path(planted[i])))) << planted[i];
+    EXPECT_EQ(ReadFileBytes(dir.path(planted[3])), kOld);
+    EXPECT_TRUE(S_ISFIFO(ModeOf(dir.path(planted[4]))));
+  }
+}
+
+// A named temporary whose writer was killed (no lock on it) goes when the
+// next run writes in that folder; one still being written (locked), or
+// anything that is not a plain file of ours, stays.
+TEST(ReplacementFile, AKilledRunsTemporaryIsRemovedByTheNextRunInItsFolder) {
+  TempDir dir;
+  const std::string target = dir.path("t.dmp");
+  WriteFileBytes(target, kOld);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::string error;
+    auto file = ReplacementFile::Create(target, error, {false, {}});
+    if (file && WriteBytes(file->fd(), kNew)) (void)!write(ready[1], "x", 1);
+    pause();
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+  std::vector<std::string> left = Listing(dir.dir());
+  ASSERT_EQ(left.size(), 2u);  // the target and the killed run's temporary
+  EXPECT_EQ(left[0].rfind(kTemporaryPrefix, 0), 0u);
+  EXPECT_EQ(ReadFileBytes(target), kOld);
+
+  // Still written by someone: locked. A link of that name: not ours to remove.
+  const int held = open(dir.path(".morphalite-held").c_str(), O_WRONLY | O_CREAT, 0644);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  ASSERT_EQ(symlink(target.c_str(), dir.path(".morphalite-link").c_str()), 0);
+  std::string error;
+  auto next = ReplacementFile::Create(dir.path("other.dmp"), error);
+  ASSERT_TRUE(next) << error;
+  EXPECT_EQ(Listing(dir.dir()),
+            (std::vector<std::string>{".morphalite-held", ".morphalite-link", "t.dmp"}));
+  EXPECT_EQ(ReadFileBytes(target), kOld);
+  close(held);
 }
 
 }  // namespace

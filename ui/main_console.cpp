@@ -2,6 +2,7 @@
 // window and a display answers, a window is the window program beside this
 // one, so that console work never loads the window's libraries.
 #include <limits.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <string>
@@ -33,5 +34,10 @@ int main(int argc, char** argv) {
   if (morph::ClassifyCommandLine(args) == morph::LaunchMode::Desktop && morph::DisplayAvailable())
     OpenWindowProgram(argv);
 #endif
+  // A closed output pipe (-o - | head) and a file-size limit (ulimit -f,
+  // also while standard input is spooled) are write failures with a message
+  // and a status, not a silent end that skips every clean-up.
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
   return morph::RunCommandLine(args);
 }

@@ -1,13 +1,15 @@
 #include "ui/cli/command_line.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <mutex>
@@ -33,6 +35,7 @@ bool IsDirectory(const std::string& path) {
 int ExitFor(Outcome outcome) {
   switch (outcome) {
     case Outcome::Converted: return Exit::Ok;
+    case Outcome::BadOptions: return Exit::Usage;
     case Outcome::SourceRefused: return Exit::SourceRefused;
     case Outcome::NoWriter: return Exit::Usage;
     case Outcome::SameFile:
@@ -140,7 +143,8 @@ bool ParseRange(const std::string& text, int32_t& from, int32_t& to) {
   long a = std::strtol(text.c_str(), &end, 10);
   if (end != text.c_str() + dash) return false;
   long b = std::strtol(text.c_str() + dash + 1, &end, 10);
-  if (*end != '\0' || a < 1 || b < 1 || a > 9999999 || b > 9999999) return false;
+  if (*end != '\0' || a < INT32_MIN || a > INT32_MAX || b < INT32_MIN || b > INT32_MAX)
+    return false;
   from = int32_t(a);
   to = int32_t(b);
   return true;
@@ -208,14 +212,14 @@ std::string ParseConvert(const std::vector<std::string>& args, ConvertArgs& out)
       if (!value(out.output)) return a + " needs a file or directory";
     } else if (a == "--range") {
       if (!value(v) || !ParseRange(v, o.startFrame, o.endFrame)) return "--range takes A-B";
-      if (o.endFrame < o.startFrame)
-        return "Starting frame number must be less than or equal to the ending frame number.";
       o.convertAll = false;
     } else if (a == "--slice") {
       if (!value(v)) return "--slice needs a length";
       char* end = nullptr;
       long n = std::strtol(v.c_str(), &end, 10);
-      if (*end != '\0' || n < 32 || n > 65535) return "--slice takes a length from 32 to 65535";
+      if (v.empty() || *end != '\0' || n < INT32_MIN || n > INT32_MAX)
+        return "--slice takes a length from " + std::to_string(kSmallestSlice) + " to " +
+               std::to_string(kLargestSlice);
       o.sliceFrames = true;
       o.sliceLength = int32_t(n);
     } else if (a == "--to-ethernet") {
@@ -270,12 +274,13 @@ std::string ParseConvert(const std::vector<std::string>& args, ConvertArgs& out)
   if (!out.target) return "convert needs --to CODE";
   if (o.convertToEthernet && o.convertToWireless)
     return "--to-ethernet and --to-wireless exclude each other";
-  return "";
+  return OptionsProblem(o);
 }
 
 const char* OutcomeName(Outcome outcome) {
   switch (outcome) {
     case Outcome::Converted: return "converted";
+    case Outcome::BadOptions: return "options refused";
     case Outcome::SourceRefused: return "refused";
     case Outcome::NoWriter: return "target not offered";
     case Outcome::SameFile: return "target is the source";
@@ -291,30 +296,46 @@ const char* OutcomeName(Outcome outcome) {
 }
 
 // A source read from standard input is spooled to a private file first:
-// identification and most readers look at the file more than once.
+// identification and most readers look at the file more than once. The file
+// has no name (or loses it at once), so that however the run ends, killed
+// or its output pipe closed, nothing stays in TMPDIR; it is read through
+// its descriptor's name in /proc.
 class StandardInputSpool {
  public:
   ~StandardInputSpool() {
-    if (!path_.empty()) unlink(path_.c_str());
-    if (!dir_.empty()) rmdir(dir_.c_str());
+    if (fd_ >= 0) close(fd_);
   }
   // The spooled file, or empty when it could not be made.
   std::string spool() {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/morphalite-XXXXXX";
-    if (!mkdtemp(pattern.data())) return "";
-    dir_ = pattern;
-    path_ = dir_ + "/standard-input";
-    std::ofstream out(path_, std::ios::binary);
-    char buffer[1 << 16];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0)
-      out.write(buffer, std::streamsize(got));
-    return out && !std::ferror(stdin) ? path_ : "";
+    const std::string folder = tmp && *tmp ? tmp : "/tmp";
+    fd_ = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+      std::string pattern = folder + "/morphalite-XXXXXX";
+      fd_ = mkostemp(pattern.data(), O_CLOEXEC);
+      if (fd_ >= 0) unlink(pattern.c_str());
+    }
+    if (fd_ < 0 || !copyStandardInput()) return "";
+    return "/proc/self/fd/" + std::to_string(fd_);
   }
 
  private:
-  std::string dir_, path_;
+  bool copyStandardInput() {
+    char buffer[1 << 16];
+    for (;;) {
+      const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return got == 0;
+      for (ssize_t done = 0; done < got;) {
+        const ssize_t put = write(fd_, buffer + done, size_t(got - done));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        done += put;
+      }
+    }
+  }
+
+  int fd_ = -1;
 };
 
 // What became of one source of a convert command.
@@ -495,6 +516,7 @@ int RunConvert(const std::vector<std::string>& args) {
     run.request = requestFor(source);
     if (source == "-") {
       run.request.sourcePath = spool.spool();
+      run.request.sourceName = run.name;
       if (run.request.sourcePath.empty()) {
         ConsoleHost host(false);
         host.failure("Open Trace File", "Unable to open Source file.  File is in use or name is bad.",
@@ -697,8 +719,8 @@ std::string ConvertHelpText() {
   std::string text = OptionLines(
       "Usage: morphalite convert [OPTION]... SOURCE... --to CODE\n"
       "Converts each SOURCE (- reads standard input) into the target format. Each target\n"
-      "is written under a temporary name and replaces an existing file only when it\n"
-      "holds frames. -- ends the options.\n\n",
+      "is written to a temporary file in its folder and replaces an existing file only\n"
+      "when it holds frames. -- ends the options.\n\n",
       std::begin(kConvertOptions), std::end(kConvertOptions));
   std::string statuses;
   for (const ExitText& e : kExitStatuses)
@@ -862,9 +884,11 @@ std::string ManualPage() {
          "batch every message starts with its source, each source ends with one line, and\n"
          "a summary closes it.\n"
          ".PP\n"
-         "Each target is written under a temporary name in its folder and renamed over\n"
-         "the destination only when frames were written; a conversion that writes none\n"
-         "leaves an existing file as it was. The source\n.B \\-\nreads standard input (it needs\n"
+         "Each target is written to a temporary file in its folder (unnamed where the file\n"
+         "system allows it, else a random name that is never followed through a link) and\n"
+         "renamed over the destination only when frames were written; a conversion that\n"
+         "writes none, fails or is killed leaves an existing file as it was. The source\n"
+         ".B \\-\nreads standard input (it needs\n"
          ".BR \\-o );\n.B \\-o \\-\nwrites standard output for writers that never seek back\n"
          "(libpcap, pcapng, snoop, text). Two sources of a batch that would write the same\n"
          "target are refused before anything starts.\n"
