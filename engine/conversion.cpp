@@ -8,6 +8,7 @@
 
 #include "engine/catalogue.h"
 #include "engine/failure.h"
+#include "engine/salvage.h"
 #include "engine/timebase.h"
 
 namespace morph {
@@ -38,6 +39,7 @@ bool Conversion::ResetConversion() {
   s.ProbeOnly = false;
   s.ConversionFinished = false;
   s.BadCompression = false;
+  s.Skipped = {};
   s.SourceZoneBiasMinutes.reset();
   zoneCache_ = {};
   s.FramesRead = 0;
@@ -171,6 +173,7 @@ void Conversion::Finish() {
                                    : "Error reading from source file.  File may be in use by "
                                      "another application.",
                   s.ReadErrorDetail);
+  if (s.Skipped.any()) Report("Damage Skipped", SkippedText(s.Skipped), MessageIcon::Warning);
   // A read error after frames were written still completes the target: the
   // frames before it make a valid file.
   if (writer_ && writer_->finish && CanWrite() && !(s.ReadError && s.HeaderPending)) {
