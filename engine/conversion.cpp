@@ -273,12 +273,19 @@ void Conversion::DurationBookkeeping() {
     return;
   }
   if (!WithinTraceSpan(s.FrameTime, s.FirstFrameTime)) {
-    const __int128 wide = __int128(s.FrameTime) - s.FirstFrameTime;
-    FailRead(s, "frame " + Grouped(s.FramesRead) + ": time lies " +
-                    Grouped(int64_t(wide / 1000000)) + " s from the first frame's");
+    FailRead(s, "frame " + Grouped(s.FramesRead) + ": " + FrameTimeSpanText(s));
     return;
   }
   StepDuration(s);
+}
+
+bool FrameTimeBeyondSpan(const ConversionState& s) {
+  return s.FramesWritten != kNoFramesYet && !WithinTraceSpan(s.FrameTime, s.FirstFrameTime);
+}
+
+std::string FrameTimeSpanText(const ConversionState& s) {
+  const __int128 wide = __int128(s.FrameTime) - s.FirstFrameTime;
+  return "time lies " + Grouped(int64_t(wide / 1000000)) + " s from the first frame's";
 }
 
 inline void Conversion::CountFrameRead() {

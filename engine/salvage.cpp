@@ -1,5 +1,6 @@
 #include "engine/salvage.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "engine/conversion.h"
@@ -8,7 +9,9 @@
 namespace morph {
 namespace {
 
-constexpr size_t kScanBlock = 1 << 20;
+// Bytes read past the look-ahead at each step of a scan: few at first, as
+// the next record mostly lies near the damage, doubling up to a megabyte.
+constexpr size_t kFirstScanBlock = 4096, kLargestScanBlock = 1 << 20;
 
 struct ScanEnd {
   bool found = false;
@@ -21,23 +24,21 @@ struct ScanEnd {
 ScanEnd ScanFor(SourceStream& in, int64_t from, size_t lookAhead, const RecordTest& recognises) {
   std::vector<uint8_t> window;
   int64_t base = from;  // source offset of window[0]
-  size_t at = 0;
+  size_t at = 0, block = kFirstScanBlock;
   bool atEnd = !in.seek(from);
   for (;;) {
     if (!atEnd && window.size() - at < lookAhead) {
       window.erase(window.begin(), window.begin() + long(at));
       base += int64_t(at);
       at = 0;
-      const size_t held = window.size();
-      window.resize(held + kScanBlock + lookAhead);
-      size_t got = 0;
-      while (held + got < window.size()) {
-        const size_t n = in.read(window.data() + held + got, window.size() - held - got);
-        if (n == 0) break;
-        got += n;
-      }
-      window.resize(held + got);
-      atEnd = held + got < held + kScanBlock + lookAhead;
+      const size_t held = window.size(), wanted = lookAhead + block;
+      window.resize(wanted);
+      size_t filled = held;
+      for (size_t got; filled < wanted && (got = in.read(window.data() + filled, wanted - filled)) > 0;)
+        filled += got;
+      window.resize(filled);
+      atEnd = filled < wanted;
+      block = std::min(2 * block, kLargestScanBlock);
     }
     if (at >= window.size()) return {false, base + int64_t(at)};
     if (recognises(window.data() + at, window.size() - at)) {
@@ -75,12 +76,10 @@ std::string SkippedText(const SkippedDamage& skipped) {
          skipped.firstReason;
 }
 
-bool NearFramesSoFar(const ConversionState& s, std::optional<int64_t> firstSeconds,
-                     int64_t seconds) {
-  constexpr int64_t kDay = 86400;
+bool WithinSpanOfFirst(std::optional<int64_t> firstSeconds, int64_t seconds) {
+  constexpr int64_t kSpanSeconds = 2147483;  // the trace span's 2^31 milliseconds
   if (!firstSeconds) return seconds >= 0;
-  const int64_t latest = *firstSeconds + (s.PreviousFrameTime - s.FirstFrameTime) / kMicrosPerSecond;
-  return seconds >= *firstSeconds - kDay && seconds <= std::max(latest, *firstSeconds) + 7 * kDay;
+  return seconds > *firstSeconds - kSpanSeconds && seconds < *firstSeconds + kSpanSeconds;
 }
 
 }  // namespace morph

@@ -37,10 +37,9 @@ void CountSkipped(ConversionState& s, int64_t bytes, const std::string& reason);
 // The console line: "1,234 bytes in 2 damaged spans passed over; the first: ...".
 std::string SkippedText(const SkippedDamage& skipped);
 
-// Whether a record time (UTC seconds) lies near the frames read so far:
-// from a day before the first, which the reader gives, to a week after the
-// latest. Before the first frame any time from 1970 on does.
-bool NearFramesSoFar(const ConversionState& s, std::optional<int64_t> firstSeconds,
-                     int64_t seconds);
+// Whether a record time (UTC seconds) lies within the span a trace may
+// cover, about 24 days either side of the first record's; before the first
+// record, any time from 1970 on.
+bool WithinSpanOfFirst(std::optional<int64_t> firstSeconds, int64_t seconds);
 
 }  // namespace morph

@@ -59,7 +59,8 @@ void ReadHeader(Conversion& c) {
   PcapReaderContext& r = c.ReaderContext<PcapReaderContext>();
   r.nanoseconds = nanoseconds;
   r.snapLength = Field32(header + 16, BigEndianSource(s));
-  r.plainRecords = !(s.SourceVariant & (PcapVariant::Nokia | PcapVariant::Modified));
+  // Salvage looks at every record's time, which only the stream path does.
+  r.plainRecords = !(s.SourceVariant & (PcapVariant::Nokia | PcapVariant::Modified)) && !s.Salvage;
   s.SourceHasNanoseconds = nanoseconds;
 }
 
@@ -144,7 +145,7 @@ size_t RecordHeaderBytes(const ConversionState& s) {
 
 // Whether a record header at p could be one of this file's: a fraction
 // below a second, a captured length within the snapshot length and the
-// wire length, a wire length a frame can have, a time near the frames so far.
+// wire length, a wire length a frame can have, a time within the trace's span.
 bool PlausibleRecordHeader(const ConversionState& s, const PcapReaderContext& r, const uint8_t* p) {
   const bool big = BigEndianSource(s);
   const int64_t seconds = int32_t(Field32(p, big));
@@ -155,8 +156,8 @@ bool PlausibleRecordHeader(const ConversionState& s, const PcapReaderContext& r,
                             : uint32_t(kMaxCapturedLength);
   return fraction < (r.nanoseconds ? 1000000000u : 1000000u) && captured <= snap &&
          captured <= original && original > 0 && original <= uint32_t(FrameBufferBytes) &&
-         NearFramesSoFar(s, r.started ? std::optional<int64_t>(r.firstSeconds) : std::nullopt,
-                         seconds);
+         WithinSpanOfFirst(r.started ? std::optional<int64_t>(r.firstSeconds) : std::nullopt,
+                           seconds);
 }
 
 // With salvage, the next place after damage where a record begins whose
@@ -225,6 +226,11 @@ bool SkipToNextRecord(Conversion& c, PcapReaderContext& r, int64_t offset,
       r.started = true;
     }
     ShapeRecord(s, r, h);
+    // A time the pipeline would refuse is damage salvage passes over.
+    if (s.Salvage && FrameTimeBeyondSpan(s)) {
+      if (damaged(FrameTimeSpanText(s))) continue;
+      return false;
+    }
     return true;
   }
 }
@@ -238,7 +244,7 @@ bool SkipToNextRecord(Conversion& c, PcapReaderContext& r, int64_t offset,
 // that needs no change exactly as it is stored.
 bool TargetTakesRecordsAsStored(const Conversion& c, const PcapReaderContext& r) {
   const ConversionState& s = c.state;
-  return c.writerFormat() == &kPcapFormat && c.FramesPassUnchanged() &&
+  return c.writerFormat() == &kPcapFormat && c.FramesPassUnchanged() && !s.Salvage &&
          s.TraceTopology == Topo::Ethernet && !r.nanoseconds &&
          !(s.SourceVariant & (PcapVariant::Nokia | PcapVariant::Modified)) &&
          BigEndianSource(s) == s.PcapOutput.bigEndian && !s.PcapOutput.modified;

@@ -521,9 +521,9 @@ void ShapePacket(ConversionState& s, const Interface& i, const Packet& p) {
   ShapePcapFrame(s, int32_t(std::min(stored, withoutFcs)), int32_t(withoutFcs));
 }
 
-// Blocks looked at after damage are taken whole, up to this size: far
-// above any packet block.
-constexpr size_t kSalvageLookAhead = 256 * 1024;
+// Blocks looked at after damage are taken whole, up to this size: twice
+// the largest packet block.
+constexpr size_t kSalvageLookAhead = 128 * 1024;
 
 // A block that failed: a read error, or with salvage reading goes on at the
 // next block found past it.
@@ -569,6 +569,12 @@ bool ReadFrame(Conversion& c, PcapngReaderContext& r) {
     }
     if (!SetPacketTime(s, r, i, p)) {
       blocks.fail("the time lies outside the years 1970 to 9999");
+      if (SkipToNextBlock(c, blocks)) continue;
+      return false;
+    }
+    // A time the pipeline would refuse is damage salvage passes over.
+    if (s.Salvage && FrameTimeBeyondSpan(s)) {
+      blocks.fail(FrameTimeSpanText(s));
       if (SkipToNextBlock(c, blocks)) continue;
       return false;
     }

@@ -50,16 +50,16 @@ void ReadHeader(Conversion& c) {
 // Whether a record header at p could be one of this file's: its lengths,
 // stated twice, agree (the record holds its header, the included bytes and
 // at most a little padding; no more included than on the wire), the
-// fraction is below a second and the time near the frames so far.
-bool PlausibleRecordHeader(const ConversionState& s, const SnoopReaderContext& r,
+// fraction is below a second and the time within the trace's span.
+bool PlausibleRecordHeader(const SnoopReaderContext& r,
                            const uint8_t* h, uint32_t overhead) {
   const uint32_t original = GetBE32(h), included = GetBE32(h + 4), recordLength = GetBE32(h + 8);
   constexpr uint32_t kMostPadding = 7;
   return recordLength >= overhead + included && recordLength - overhead - included <= kMostPadding &&
          included <= uint32_t(FrameBufferBytes) && included <= original &&
          original <= uint32_t(FrameBufferBytes) && GetBE32(h + 20) < 1000000 &&
-         NearFramesSoFar(s, r.started ? std::optional<int64_t>(r.firstSeconds) : std::nullopt,
-                         GetBE32(h + 16));
+         WithinSpanOfFirst(r.started ? std::optional<int64_t>(r.firstSeconds) : std::nullopt,
+                           GetBE32(h + 16));
 }
 
 // Damage at the record that begins at `offset`: a read error, or with
@@ -67,13 +67,12 @@ bool PlausibleRecordHeader(const ConversionState& s, const SnoopReaderContext& r
 // another or by the end of the file. Kept out of the frame loop.
 [[gnu::noinline]] bool Damaged(Conversion& c, SnoopReaderContext& r, bool surveyor, int64_t offset,
                                const std::string& reason) {
-  const ConversionState& s = c.state;
   const uint32_t overhead = surveyor ? kSurveyorRecordOverhead : kSnoopRecordHeaderSize;
   const RecordTest recognises = [&](const uint8_t* p, size_t n) {
-    if (n < kSnoopRecordHeaderSize || !PlausibleRecordHeader(s, r, p, overhead)) return false;
+    if (n < kSnoopRecordHeaderSize || !PlausibleRecordHeader(r, p, overhead)) return false;
     const size_t end = GetBE32(p + 8);
     return n == end ||
-           (n >= end + kSnoopRecordHeaderSize && PlausibleRecordHeader(s, r, p + end, overhead));
+           (n >= end + kSnoopRecordHeaderSize && PlausibleRecordHeader(r, p + end, overhead));
   };
   r.resumed = SkipDamaged(c, offset, reason,
                           2 * size_t(kSurveyorRecordOverhead) + FrameBufferBytes + 8, recognises);
@@ -152,6 +151,9 @@ bool PlausibleRecordHeader(const ConversionState& s, const SnoopReaderContext& r
   }
   s.FrameFlags = (trailerStatus & kTrailerCrcError) ? Flag::CrcError : 0;
   s.FrameTime = r.clock(s, seconds, micros);
+  // A time the pipeline would refuse is damage salvage passes over.
+  if (s.Salvage && FrameTimeBeyondSpan(s))
+    return Damaged(c, r, surveyor, offset, at() + FrameTimeSpanText(s));
 
   // included is bounded by the record length above; the original length is
   // bounded here so the additions below stay in range (the clamp lowers it).
