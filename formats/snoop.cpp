@@ -51,8 +51,7 @@ void ReadHeader(Conversion& c) {
 // stated twice, agree (the record holds its header, the included bytes and
 // at most a little padding; no more included than on the wire), the
 // fraction is below a second and the time within the trace's span.
-bool PlausibleRecordHeader(const SnoopReaderContext& r,
-                           const uint8_t* h, uint32_t overhead) {
+bool PlausibleRecordHeader(const SnoopReaderContext& r, const uint8_t* h, uint32_t overhead) {
   const uint32_t original = GetBE32(h), included = GetBE32(h + 4), recordLength = GetBE32(h + 8);
   constexpr uint32_t kMostPadding = 7;
   return recordLength >= overhead + included && recordLength - overhead - included <= kMostPadding &&
