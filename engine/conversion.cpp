@@ -8,6 +8,7 @@
 
 #include "engine/catalogue.h"
 #include "engine/failure.h"
+#include "engine/salvage.h"
 #include "engine/timebase.h"
 
 namespace morph {
@@ -39,6 +40,7 @@ bool Conversion::ResetConversion() {
   s.ProbeOnly = false;
   s.ConversionFinished = false;
   s.BadCompression = false;
+  s.Skipped = {};
   s.SourceZoneBiasMinutes.reset();
   zoneCache_ = {};
   s.FramesRead = 0;
@@ -172,6 +174,7 @@ void Conversion::Finish() {
                                    : "Error reading from source file.  File may be in use by "
                                      "another application.",
                   s.ReadErrorDetail);
+  if (s.Skipped.any()) Report("Damage Skipped", SkippedText(s.Skipped), MessageIcon::Warning);
   // A read error after frames were written still completes the target: the
   // frames before it make a valid file.
   if (writer_ && writer_->finish && CanWrite() && !(s.ReadError && s.HeaderPending)) {
@@ -271,12 +274,19 @@ void Conversion::DurationBookkeeping() {
     return;
   }
   if (!WithinTraceSpan(s.FrameTime, s.FirstFrameTime)) {
-    const __int128 wide = __int128(s.FrameTime) - s.FirstFrameTime;
-    FailRead(s, "frame " + Grouped(s.FramesRead) + ": time lies " +
-                    Grouped(int64_t(wide / 1000000)) + " s from the first frame's");
+    FailRead(s, "frame " + Grouped(s.FramesRead) + ": " + FrameTimeSpanText(s));
     return;
   }
   StepDuration(s);
+}
+
+bool FrameTimeBeyondSpan(const ConversionState& s) {
+  return s.FramesWritten != kNoFramesYet && !WithinTraceSpan(s.FrameTime, s.FirstFrameTime);
+}
+
+std::string FrameTimeSpanText(const ConversionState& s) {
+  const __int128 wide = __int128(s.FrameTime) - s.FirstFrameTime;
+  return "time lies " + Grouped(int64_t(wide / 1000000)) + " s from the first frame's";
 }
 
 inline void Conversion::CountFrameRead() {

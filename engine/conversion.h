@@ -238,6 +238,13 @@ inline bool WithinTraceSpan(int64_t frameTime, int64_t firstFrameTime) {
          span > -kSpanLimitMicros;
 }
 
+// Whether the current frame's time lies beyond that span, counted from the
+// first frame taken (before it: never). The pipeline refuses such a frame;
+// a salvaging reader takes its record for damage.
+bool FrameTimeBeyondSpan(const ConversionState& s);
+// "time lies 291,695,820 s from the first frame's"
+std::string FrameTimeSpanText(const ConversionState& s);
+
 // Frames a reader hands on unchanged (see Conversion::FramesPassUnchanged),
 // counted in batches of up to 64 so the pipeline's work is done once a batch.
 // They carry no flags and come after the first frame.

@@ -46,6 +46,8 @@ Outcome OutcomeOf(const ConversionState& s) {
   if (s.ReadError) return Outcome::ReadError;
   if (s.WriteFailed) return Outcome::WriteFailed;
   if (s.FramesWritten - s.NonDataFrames < 1) return Outcome::NoFrames;
+  // Damage passed over is a read error, whatever else happened after it.
+  if (s.Skipped.any()) return Outcome::ReadError;
   if (s.StopRequested) return Outcome::Stopped;
   if (s.BadCompression) return Outcome::BadCompression;
   return Outcome::Converted;
@@ -178,6 +180,7 @@ void ApplyOptions(const JobRequest& request, ConversionState& s) {
   s.StartFrame = request.startFrame;
   s.EndFrame = request.endFrame;
   s.TextOptions = request.textOptions;
+  s.Salvage = request.salvage;
   // A libpcap source proposes its own byte order and record variant.
   const bool pcapSource = s.SourceAnalyzer == Analyzer::Tcpdump;
   s.PcapOutput.bigEndian = request.pcapSwapBytes.value_or(
@@ -194,7 +197,10 @@ int64_t UnixMicros(const ConversionState& s, int64_t frameTime) {
 void ResultOf(const ConversionState& s, JobResult& result) {
   result.outcome = OutcomeOf(s);
   result.framesRead = s.FramesRead;
-  result.failureDetail = s.ReadError ? s.ReadErrorDetail : s.WriteFailed ? s.WriteErrorDetail : "";
+  result.failureDetail = s.ReadError     ? s.ReadErrorDetail
+                         : s.WriteFailed ? s.WriteErrorDetail
+                                         : s.Skipped.firstReason;
+  result.skipped = s.Skipped;
   // Frames of a target that was not kept were never written anywhere.
   if (s.TargetDiscarded) return;
   result.framesWritten = s.FramesWritten - s.NonDataFrames;
@@ -402,7 +408,8 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   return result;
 }
 
-FrameSurvey SurveyFrames(const std::string& path, const CapabilitySets& caps, Host& host) {
+FrameSurvey SurveyFrames(const std::string& path, const CapabilitySets& caps, Host& host,
+                         bool salvage) {
   FrameSurvey survey;
   Conversion conversion(host);
   ConversionState& s = conversion.state;
@@ -411,6 +418,7 @@ FrameSurvey SurveyFrames(const std::string& path, const CapabilitySets& caps, Ho
   survey.source = FactsOf(s);
   if (!check.accepted) return survey;
   s.TargetAnalyzer = Analyzer::Unknown;  // no writer: the observer below takes every frame
+  s.Salvage = salvage;
   int64_t lastFrameTime = 0;
   conversion.frameObserver = [&](Conversion& c) {
     if (c.state.StoredLength < c.state.FrameLength) ++survey.cutFrames;
@@ -428,7 +436,8 @@ FrameSurvey SurveyFrames(const std::string& path, const CapabilitySets& caps, Ho
     survey.firstFrameTime = UnixMicros(s, s.FirstFrameTime);
     survey.lastFrameTime = UnixMicros(s, lastFrameTime);
   }
-  survey.failureDetail = s.ReadError ? s.ReadErrorDetail : "";
+  survey.failureDetail = s.ReadError ? s.ReadErrorDetail : s.Skipped.firstReason;
+  survey.skipped = s.Skipped;
   return survey;
 }
 

@@ -99,6 +99,10 @@ struct JobRequest {
   // machine's.
   std::shared_ptr<const TimeZoneRules> sourceZone, targetZone;
   unsigned holdMilliseconds = 0;
+  // Go on past damage where the source's format lets its reader find the
+  // next record; what is passed over is reported (JobResult::skipped) and
+  // the conversion ends as a read error with every frame kept.
+  bool salvage = false;
 };
 
 struct JobResult {
@@ -114,6 +118,7 @@ struct JobResult {
   std::optional<int64_t> firstFrameTime, lastFrameTime;
   bool yesToAll = false;  // the user answered Yes to All
   std::string failureDetail;  // why reading or writing failed, when it did
+  SkippedDamage skipped;      // what salvage passed over
 };
 
 // The bounds of a request's options, the same for every front end.
@@ -142,8 +147,10 @@ struct FrameSurvey {
   int32_t largestFrame = 0;  // longest wire length (with the Ethernet FCS)
   std::optional<int64_t> firstFrameTime, lastFrameTime;  // UTC microseconds since 1970
   std::string failureDetail;
+  SkippedDamage skipped;  // what salvage passed over
 };
-FrameSurvey SurveyFrames(const std::string& path, const CapabilitySets& caps, Host& host);
+FrameSurvey SurveyFrames(const std::string& path, const CapabilitySets& caps, Host& host,
+                         bool salvage = false);
 
 // True when both paths name the same existing file (also through links).
 bool SameFile(const std::string& a, const std::string& b);

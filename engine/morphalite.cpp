@@ -56,6 +56,8 @@ ConvertReport ConvertFile(const JobRequest& request,
   report.targetPath = result.targetPath;
   report.framesWritten = result.framesWritten;
   report.frameBytes = result.frameBytes;
+  report.skipped = result.skipped;
+  report.failureDetail = result.failureDetail;
   return report;
 }
 

@@ -34,6 +34,10 @@ struct ConvertReport {
   std::string targetPath;
   int32_t framesWritten = 0;
   uint64_t frameBytes = 0;
+  // What JobRequest::salvage passed over: the bytes, the damaged spans and
+  // the first one's reason (record and offset); the outcome is then ReadError.
+  SkippedDamage skipped;
+  std::string failureDetail;  // why reading or writing failed, when it did
 };
 
 // Zones for JobRequest::sourceZone / targetZone: LoadTimeZone("America/New_York")

@@ -59,6 +59,15 @@ struct FormatContext {
   virtual int64_t SourcePosition(const ConversionState&) const { return -1; }
 };
 
+// What a salvaging reader passed over to reach its next sound record
+// (engine/salvage.h).
+struct SkippedDamage {
+  int64_t bytes = 0;
+  int64_t records = 0;      // damaged spans, each begun by a record that failed
+  std::string firstReason;  // where and why, as the read error would have said it
+  bool any() const { return records > 0; }
+};
+
 struct ConversionState {
   // Identity and files.
   AnalyzerType SourceAnalyzer = Analyzer::Unknown;
@@ -125,6 +134,10 @@ struct ConversionState {
   bool WritingIndex = false;
   bool WrappedSource = false;
   bool BadCompression = false;
+  // Readers that can find their next record past damage go on from there
+  // (copied in from the job); what they pass over is counted here.
+  bool Salvage = false;
+  SkippedDamage Skipped;
 
   // Options copied in when the conversion starts.
   bool ConvertToEthernet = false, ConvertToWireless = false;

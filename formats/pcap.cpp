@@ -10,6 +10,7 @@
 #include "engine/failure.h"
 #include "engine/file_block.h"
 #include "engine/format.h"
+#include "engine/salvage.h"
 #include "engine/timebase.h"
 #include "formats/record_loop.h"
 
@@ -27,6 +28,8 @@ struct PcapReaderContext : FormatContext {
   bool nanoseconds = false;
   bool plainRecords = false;  // a record is its 16-byte header and the frame
   bool started = false;       // the first record fixed the trace date
+  int64_t firstSeconds = 0;   // of the first record, once started
+  uint32_t snapLength = 0;    // as the file header states it
   ReadAhead readAhead;
   int64_t record = 0;    // records read, for failure details
   UnixFrameClock clock;
@@ -55,7 +58,9 @@ void ReadHeader(Conversion& c) {
                            magic == kPcapMagicNanosecond || magic == kPcapMagicNanosecondSwapped;
   PcapReaderContext& r = c.ReaderContext<PcapReaderContext>();
   r.nanoseconds = nanoseconds;
-  r.plainRecords = !(s.SourceVariant & (PcapVariant::Nokia | PcapVariant::Modified));
+  r.snapLength = Field32(header + 16, BigEndianSource(s));
+  // Salvage looks at every record's time, which only the stream path does.
+  r.plainRecords = !(s.SourceVariant & (PcapVariant::Nokia | PcapVariant::Modified)) && !s.Salvage;
   s.SourceHasNanoseconds = nanoseconds;
 }
 
@@ -132,53 +137,102 @@ bool TakeRecordInHand(ConversionState& s, SourceStream& in, PcapReaderContext& r
   return true;
 }
 
+// The bytes of a record header and what follows it in this file's layout.
+size_t RecordHeaderBytes(const ConversionState& s) {
+  return kRecordHeaderSize + ((s.SourceVariant & PcapVariant::Nokia) ? 4 : 0) +
+         ((s.SourceVariant & PcapVariant::Modified) ? 8 : 0);
+}
+
+// Whether a record header at p could be one of this file's: a fraction
+// below a second, a captured length within the snapshot length and the
+// wire length, a wire length a frame can have, a time within the trace's span.
+bool PlausibleRecordHeader(const ConversionState& s, const PcapReaderContext& r, const uint8_t* p) {
+  const bool big = BigEndianSource(s);
+  const int64_t seconds = int32_t(Field32(p, big));
+  const uint32_t fraction = Field32(p + 4, big), captured = Field32(p + 8, big),
+                 original = Field32(p + 12, big);
+  const uint32_t snap = r.snapLength > 0 && r.snapLength < uint32_t(kMaxCapturedLength)
+                            ? r.snapLength
+                            : uint32_t(kMaxCapturedLength);
+  return fraction < (r.nanoseconds ? 1000000000u : 1000000u) && captured <= snap &&
+         captured <= original && original > 0 && original <= uint32_t(FrameBufferBytes) &&
+         WithinSpanOfFirst(r.started ? std::optional<int64_t>(r.firstSeconds) : std::nullopt,
+                           seconds);
+}
+
+// With salvage, the next place after damage where a record begins whose
+// header is plausible and is followed by another such header, or by the
+// end of the file.
+bool SkipToNextRecord(Conversion& c, PcapReaderContext& r, int64_t offset,
+                      const std::string& reason) {
+  const ConversionState& s = c.state;
+  const size_t header = RecordHeaderBytes(s);
+  const RecordTest recognises = [&](const uint8_t* p, size_t n) {
+    if (n < header || !PlausibleRecordHeader(s, r, p)) return false;
+    const size_t end = header + Field32(p + 8, BigEndianSource(s));
+    return n == end || (n >= end + header && PlausibleRecordHeader(s, r, p + end));
+  };
+  return SkipDamaged(c, offset, reason, 2 * header + kMaxCapturedLength, recognises);
+}
+
 // Reads one record through the stream into the current frame. False at a
 // clean end of file. Kept apart so the common way needs none of its set-up.
 [[gnu::noinline]] bool ReadRecordFromStream(Conversion& c, PcapReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
-  const int64_t offset = in.position();
-  // The place of a failure, put into words only when one happens.
-  const int64_t number = ++r.record;
-  const auto at = [&] { return AtRecord(number, offset); };
-  uint8_t record[kRecordHeaderSize];
-  size_t got = in.fetch(record, sizeof record);
-  if (got == 0 && !in.failed()) {
-    s.EndOfSource = true;
-    return false;
-  }
-  if (got != sizeof record) {
-    FailRead(s, in.failed() ? in.errorText() : at() + "record header cut short");
-    return false;
-  }
-  const RecordHeader h = DecodeRecordHeader(record, BigEndianSource(s));
-  if (!r.started) {  // first record of the conversion
-    if (h.seconds < 0) {
-      FailRead(s, at() + "time " + Grouped(h.seconds) + " lies before 1970");
+  for (;;) {
+    const int64_t offset = in.position();
+    // The place of a failure, put into words only when one happens.
+    const int64_t number = ++r.record;
+    const auto at = [&] { return AtRecord(number, offset); };
+    // Damage: a read error, or with salvage the next record found past it.
+    const auto damaged = [&](const std::string& reason) {
+      return SkipToNextRecord(c, r, offset, in.failed() ? in.errorText() : at() + reason);
+    };
+    uint8_t record[kRecordHeaderSize];
+    size_t got = in.fetch(record, sizeof record);
+    if (got == 0 && !in.failed()) {
+      s.EndOfSource = true;
       return false;
     }
-    StartTraceAtUnixTime(s, h.seconds);
-    r.started = true;
+    if (got != sizeof record) {
+      if (damaged("record header cut short")) continue;
+      return false;
+    }
+    const RecordHeader h = DecodeRecordHeader(record, BigEndianSource(s));
+    if (!r.started && h.seconds < 0) {
+      if (damaged("time " + Grouped(h.seconds) + " lies before 1970")) continue;
+      return false;
+    }
+    if ((s.SourceVariant & PcapVariant::Nokia) && !in.skip(4)) {
+      if (damaged("record header cut short")) continue;
+      return false;
+    }
+    if ((s.SourceVariant & PcapVariant::Modified) && !in.skip(8)) {
+      if (damaged("record header cut short")) continue;
+      return false;
+    }
+    if (h.captured > uint32_t(kMaxCapturedLength)) {
+      if (damaged("captured length " + Grouped(h.captured) + " exceeds 65,535")) continue;
+      return false;
+    }
+    if (!in.readExact(s.FrameData.data(), size_t(h.captured))) {
+      if (damaged("frame cut short: " + Grouped(h.captured) + " bytes stated")) continue;
+      return false;
+    }
+    if (!r.started) {  // first record of the conversion
+      StartTraceAtUnixTime(s, h.seconds);
+      r.firstSeconds = h.seconds;
+      r.started = true;
+    }
+    ShapeRecord(s, r, h);
+    // A time the pipeline would refuse is damage salvage passes over.
+    if (s.Salvage && FrameTimeBeyondSpan(s)) {
+      if (damaged(FrameTimeSpanText(s))) continue;
+      return false;
+    }
+    return true;
   }
-  if ((s.SourceVariant & PcapVariant::Nokia) && !in.skip(4)) {
-    FailRead(s, at() + "record header cut short");
-    return false;
-  }
-  if ((s.SourceVariant & PcapVariant::Modified) && !in.skip(8)) {
-    FailRead(s, at() + "record header cut short");
-    return false;
-  }
-  if (h.captured > uint32_t(kMaxCapturedLength)) {
-    FailRead(s, at() + "captured length " + Grouped(h.captured) + " exceeds 65,535");
-    return false;
-  }
-  if (!in.readExact(s.FrameData.data(), size_t(h.captured))) {
-    FailRead(s, in.failed() ? in.errorText()
-                            : at() + "frame cut short: " + Grouped(h.captured) + " bytes stated");
-    return false;
-  }
-  ShapeRecord(s, r, h);
-  return true;
 }
 
 // Reads one record into the current frame. False at a clean end of file.
@@ -190,7 +244,7 @@ bool TakeRecordInHand(ConversionState& s, SourceStream& in, PcapReaderContext& r
 // that needs no change exactly as it is stored.
 bool TargetTakesRecordsAsStored(const Conversion& c, const PcapReaderContext& r) {
   const ConversionState& s = c.state;
-  return c.writerFormat() == &kPcapFormat && c.FramesPassUnchanged() &&
+  return c.writerFormat() == &kPcapFormat && c.FramesPassUnchanged() && !s.Salvage &&
          s.TraceTopology == Topo::Ethernet && !r.nanoseconds &&
          !(s.SourceVariant & (PcapVariant::Nokia | PcapVariant::Modified)) &&
          BigEndianSource(s) == s.PcapOutput.bigEndian && !s.PcapOutput.modified;

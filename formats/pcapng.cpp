@@ -13,6 +13,7 @@
 #include "engine/failure.h"
 #include "engine/file_block.h"
 #include "engine/format.h"
+#include "engine/salvage.h"
 #include "engine/timebase.h"
 #include "formats/pcap.h"
 #include "formats/record_loop.h"
@@ -22,7 +23,8 @@ namespace {
 
 // Block types.
 constexpr uint32_t kInterfaceDescription = 1, kPacket = 2, kSimplePacket = 3,
-                   kEnhancedPacket = 6;
+                   kNameResolution = 4, kInterfaceStatistics = 5, kEnhancedPacket = 6,
+                   kDecryptionSecrets = 10;
 // Option codes: those of every block, of section headers, interfaces and packets.
 constexpr uint16_t kEndOfOptions = 0, kComment = 1, kUserApplication = 4, kPacketFlags = 2,
                    kIfSpeed = 8, kIfTimeResolution = 9, kIfFcsLength = 13, kIfTimeOffset = 14;
@@ -107,6 +109,17 @@ class BlockReader {
   }
   // Sets `error` to what is wrong with the current block; returns false.
   bool fail(const std::string& what);
+  // Where the current block begins.
+  int64_t blockOffset() const { return blockOffset_; }
+  // Whether the bytes at p (n of them) hold a whole block that could be one
+  // of this file's: a known type, leading and trailing lengths that agree,
+  // a packet of a described interface whose bytes fit its block.
+  bool plausibleBlock(const uint8_t* p, size_t n) const;
+  // Reading goes on at `offset`, where a block was found after damage.
+  void resumeAt(int64_t offset) {
+    offset_ = offset;
+    inPacket_ = false;
+  }
 
   bool big = false;                   // byte order of the current section
   std::vector<Interface> interfaces;  // of the current section
@@ -144,6 +157,31 @@ class BlockReader {
 bool BlockReader::fail(const std::string& what) {
   error = (inPacket_ ? AtRecord(packets_, blockOffset_) : AtOffset(blockOffset_)) + what;
   return false;
+}
+
+bool BlockReader::plausibleBlock(const uint8_t* p, size_t n) const {
+  if (n < kMinimumBlock) return false;
+  bool order = big;
+  const uint32_t type = Get32(p, order);
+  if (GetLE32(p) == kPcapngSectionHeader) {
+    if (GetLE32(p + 8) == kPcapngByteOrderMagic) order = false;
+    else if (GetBE32(p + 8) == kPcapngByteOrderMagic) order = true;
+    else return false;
+  } else if (sections == 0 || !(type == kInterfaceDescription || type == kPacket ||
+                                type == kSimplePacket || type == kEnhancedPacket ||
+                                type == kNameResolution || type == kInterfaceStatistics ||
+                                type == kDecryptionSecrets)) {
+    return false;
+  }
+  const uint32_t length = Get32(p + 4, order);
+  if (length < kMinimumBlock || length % 4 != 0 || length > n || Get32(p + length - 4, order) != length)
+    return false;
+  if (type != kEnhancedPacket && type != kPacket) return true;
+  if (length < kBlockHeadBytes + kPacketFixedBytes + 4) return false;
+  const uint32_t interface = type == kPacket ? Get16(p + 8, order) : Get32(p + 8, order);
+  const uint32_t captured = Get32(p + 20, order);
+  return interface < interfaces.size() && captured <= kMaximumCaptured &&
+         kBlockHeadBytes + kPacketFixedBytes + Padded(captured) + 4 <= length;
 }
 
 bool BlockReader::read(void* buffer, size_t n) {
@@ -483,6 +521,22 @@ void ShapePacket(ConversionState& s, const Interface& i, const Packet& p) {
   ShapePcapFrame(s, int32_t(std::min(stored, withoutFcs)), int32_t(withoutFcs));
 }
 
+// Blocks looked at after damage are taken whole, up to this size: twice
+// the largest packet block.
+constexpr size_t kSalvageLookAhead = 128 * 1024;
+
+// A block that failed: a read error, or with salvage reading goes on at the
+// next block found past it.
+bool SkipToNextBlock(Conversion& c, BlockReader& blocks) {
+  const RecordTest recognises = [&](const uint8_t* p, size_t n) {
+    return blocks.plausibleBlock(p, n);
+  };
+  if (!SkipDamaged(c, blocks.blockOffset(), blocks.error, kSalvageLookAhead, recognises))
+    return false;
+  blocks.resumeAt(c.source->position());
+  return true;
+}
+
 // Reads blocks up to the next frame of the converted link type.
 bool ReadFrame(Conversion& c, PcapngReaderContext& r) {
   ConversionState& s = c.state;
@@ -491,7 +545,9 @@ bool ReadFrame(Conversion& c, PcapngReaderContext& r) {
     Packet p;
     switch (blocks.next(s.FrameData.data(), p)) {
       case BlockKind::End: s.EndOfSource = true; return false;
-      case BlockKind::Failed: FailRead(s, blocks.error); return false;
+      case BlockKind::Failed:
+        if (SkipToNextBlock(c, blocks)) continue;
+        return false;
       case BlockKind::Section:
       case BlockKind::Other: continue;
       case BlockKind::Interface: {
@@ -513,7 +569,13 @@ bool ReadFrame(Conversion& c, PcapngReaderContext& r) {
     }
     if (!SetPacketTime(s, r, i, p)) {
       blocks.fail("the time lies outside the years 1970 to 9999");
-      FailRead(s, blocks.error);
+      if (SkipToNextBlock(c, blocks)) continue;
+      return false;
+    }
+    // A time the pipeline would refuse is damage salvage passes over.
+    if (s.Salvage && FrameTimeBeyondSpan(s)) {
+      blocks.fail(FrameTimeSpanText(s));
+      if (SkipToNextBlock(c, blocks)) continue;
       return false;
     }
     ShapePacket(s, i, p);

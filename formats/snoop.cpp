@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "engine/checksum.h"
 #include "engine/conversion.h"
 #include "engine/failure.h"
 #include "engine/file_block.h"
 #include "engine/format.h"
+#include "engine/salvage.h"
 #include "engine/timebase.h"
 #include "formats/record_loop.h"
 
@@ -28,6 +30,8 @@ constexpr uint32_t kFirstTrailerMark = 0x80000000u;
 
 struct SnoopReaderContext : FormatContext {
   bool started = false;  // the first record fixed the trace date
+  bool resumed = false;  // salvage found the next record past damage
+  int64_t firstSeconds = 0;  // of the first record, once started
   int64_t record = 0;    // records read, for failure details
   int64_t offset = 0;    // of the next record
   UnixFrameClock clock;
@@ -41,6 +45,38 @@ void ReadHeader(Conversion& c) {
     FailRead(s, "file header cut short: 16 bytes needed");
   else if (std::memcmp(h, "snoop\0\0\0", 8) != 0)
     FailRead(s, "offset 0: no snoop signature");
+}
+
+// Whether a record header at p could be one of this file's: its lengths,
+// stated twice, agree (the record holds its header, the included bytes and
+// at most a little padding; no more included than on the wire), the
+// fraction is below a second and the time within the trace's span.
+bool PlausibleRecordHeader(const SnoopReaderContext& r, const uint8_t* h, uint32_t overhead) {
+  const uint32_t original = GetBE32(h), included = GetBE32(h + 4), recordLength = GetBE32(h + 8);
+  constexpr uint32_t kMostPadding = 7;
+  return recordLength >= overhead + included && recordLength - overhead - included <= kMostPadding &&
+         included <= uint32_t(FrameBufferBytes) && included <= original &&
+         original <= uint32_t(FrameBufferBytes) && GetBE32(h + 20) < 1000000 &&
+         WithinSpanOfFirst(r.started ? std::optional<int64_t>(r.firstSeconds) : std::nullopt,
+                           GetBE32(h + 16));
+}
+
+// Damage at the record that begins at `offset`: a read error, or with
+// salvage the next place where a plausible record header is followed by
+// another or by the end of the file. Kept out of the frame loop.
+[[gnu::noinline]] bool Damaged(Conversion& c, SnoopReaderContext& r, bool surveyor, int64_t offset,
+                               const std::string& reason) {
+  const uint32_t overhead = surveyor ? kSurveyorRecordOverhead : kSnoopRecordHeaderSize;
+  const RecordTest recognises = [&](const uint8_t* p, size_t n) {
+    if (n < kSnoopRecordHeaderSize || !PlausibleRecordHeader(r, p, overhead)) return false;
+    const size_t end = GetBE32(p + 8);
+    return n == end ||
+           (n >= end + kSnoopRecordHeaderSize && PlausibleRecordHeader(r, p + end, overhead));
+  };
+  r.resumed = SkipDamaged(c, offset, reason,
+                          2 * size_t(kSurveyorRecordOverhead) + FrameBufferBytes + 8, recognises);
+  if (r.resumed) r.offset = c.source->position();
+  return false;
 }
 
 // Reads one record into the current frame. False at a clean end of file or
@@ -64,8 +100,8 @@ void ReadHeader(Conversion& c) {
       return false;
     }
     if (got != sizeof copy) {
-      FailRead(s, in.failed() ? in.errorText() : at() + "record header cut short");
-      return false;
+      return Damaged(c, r, surveyor, offset,
+                     in.failed() ? in.errorText() : at() + "record header cut short");
     }
   }
   const uint32_t original = GetBE32(h), included = GetBE32(h + 4), recordLength = GetBE32(h + 8);
@@ -74,14 +110,14 @@ void ReadHeader(Conversion& c) {
   // A record must hold its header and fit the frame buffer; its frame part
   // must hold the bytes it claims.
   if (recordLength < overhead || recordLength - overhead > uint32_t(FrameBufferBytes)) {
-    FailRead(s, at() + "record length " + Grouped(recordLength) + " outside " + Grouped(overhead) +
-                    " to " + Grouped(FrameBufferBytes + overhead));
-    return false;
+    return Damaged(c, r, surveyor, offset,
+                   at() + "record length " + Grouped(recordLength) + " outside " +
+                       Grouped(overhead) + " to " + Grouped(FrameBufferBytes + overhead));
   }
   if (included > recordLength - overhead) {
-    FailRead(s, at() + "included length " + Grouped(included) + " exceeds the record's " +
-                    Grouped(recordLength - overhead) + " bytes");
-    return false;
+    return Damaged(c, r, surveyor, offset,
+                   at() + "included length " + Grouped(included) + " exceeds the record's " +
+                       Grouped(recordLength - overhead) + " bytes");
   }
   const uint32_t body = recordLength - overhead;
   uint16_t trailerStatus = 0;
@@ -92,19 +128,20 @@ void ReadHeader(Conversion& c) {
   } else {
     if (inPlace) in.consume(sizeof copy);  // h is not looked at again
     if (!in.readExact(s.FrameData.data(), body)) {
-      FailRead(s, in.failed() ? in.errorText() : at() + "record cut short");
-      return false;
+      return Damaged(c, r, surveyor, offset,
+                     in.failed() ? in.errorText() : at() + "record cut short");
     }
     uint8_t trailer[kSurveyorTrailerSize] = {};
     if (surveyor && !in.readExact(trailer, sizeof trailer)) {
-      FailRead(s, in.failed() ? in.errorText() : at() + "trailer cut short");
-      return false;
+      return Damaged(c, r, surveyor, offset,
+                     in.failed() ? in.errorText() : at() + "trailer cut short");
     }
     trailerStatus = GetBE16(trailer + 2);
   }
   r.offset += recordLength;
   if (!r.started) {
     StartTraceAtUnixTime(s, seconds);
+    r.firstSeconds = seconds;
     r.started = true;
   }
   if (micros >= 1000000) {  // an out-of-range fraction carries into the seconds
@@ -113,6 +150,9 @@ void ReadHeader(Conversion& c) {
   }
   s.FrameFlags = (trailerStatus & kTrailerCrcError) ? Flag::CrcError : 0;
   s.FrameTime = r.clock(s, seconds, micros);
+  // A time the pipeline would refuse is damage salvage passes over.
+  if (s.Salvage && FrameTimeBeyondSpan(s))
+    return Damaged(c, r, surveyor, offset, at() + FrameTimeSpanText(s));
 
   // included is bounded by the record length above; the original length is
   // bounded here so the additions below stay in range (the clamp lowers it).
@@ -147,8 +187,13 @@ void ReadFrames(Conversion& c, bool singleFrame) {
   SnoopReaderContext& r = c.ReaderContext<SnoopReaderContext>();
   r.offset = c.source->position();
   // Inline too, so that the loop runs without a call per record.
-  ReadRecordsInTurn(c, singleFrame,
-                    [&]() __attribute__((always_inline)) { return ReadRecord(c, r, surveyor); });
+  // After damage that salvage passed over, reading goes on where it resumed.
+  ReadRecordsInTurn(c, singleFrame, [&]() __attribute__((always_inline)) {
+    do {
+      if (ReadRecord(c, r, surveyor)) return true;
+    } while (std::exchange(r.resumed, false));
+    return false;
+  });
 }
 
 uint32_t DatalinkType(Topology topology) {

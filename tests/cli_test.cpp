@@ -7,8 +7,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "engine/bytes.h"
+#include "engine/catalogue.h"
+#include "engine/morphalite.h"
 #include "engine/streams.h"
 #include "engine/timebase.h"
 #include "tests/testkit.h"
@@ -221,6 +224,26 @@ std::string Expand(std::string text, const std::string& dir) {
   return text;
 }
 
+// A copy of a file our writer wrote with `n` bytes of 0xFF put before its
+// eighth record: libpcap and snoop records, pcapng blocks after the section
+// header and the interface description.
+void WriteDamagedCopy(const std::string& good, const std::string& bad, size_t n) {
+  std::vector<uint8_t> f = ReadFileBytes(good);
+  size_t at = 0;
+  if (GetLE32(f.data()) == 0x0A0D0D0A) {
+    for (int i = 0; i < 2 + 7; ++i) at += GetLE32(f.data() + at + 4);
+  } else if (std::memcmp(f.data(), "snoop", 5) == 0) {
+    at = 16;
+    for (int i = 0; i < 7; ++i) at += GetBE32(f.data() + at + 8);
+  } else {
+    const bool big = GetBE32(f.data()) == 0xA1B2C3D4;
+    at = 24;
+    for (int i = 0; i < 7; ++i) at += 16 + (big ? GetBE32(f.data() + at + 8) : GetLE32(f.data() + at + 8));
+  }
+  f.insert(f.begin() + long(at), n, 0xFF);
+  WriteFileBytes(bad, f);
+}
+
 TEST(CommandTable, EachCommandLineEndsAsDocumented) {
   TempDir dir;
   const std::string d = dir.dir();
@@ -277,6 +300,12 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
   std::vector<uint8_t> open = ReadFileBytes(dir.path("open.dat"));
   PutLE32(&open[16], 0);  // the header's state: open
   WriteFileBytes(dir.path("open.dat"), open);
+  // libpcap, pcapng and snoop files of 22 frames, 0xFF bytes before the eighth.
+  WriteTrace(MakeTrace(Topo::Ethernet, 22), Analyzer::Pcapng, dir.path("s.pcapng"));
+  WriteTrace(MakeTrace(Topo::Ethernet, 22), Analyzer::Snoop, dir.path("s.snoop"));
+  WriteDamagedCopy(dir.path("s.pcap"), dir.path("dmg.pcap"), 37);
+  WriteDamagedCopy(dir.path("s.pcapng"), dir.path("dmg.pcapng"), 36);
+  WriteDamagedCopy(dir.path("s.snoop"), dir.path("dmg.snoop"), 41);
 
   const CommandRow rows[] = {
       {"GNU value form", "convert {d}/s.pcap --to=TD -o {d}/eq.pcap --quiet", 0, {}, {"eq.pcap"}},
@@ -358,7 +387,7 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
         "\"framesWritten\": 22, \"nonDataFrames\": 0, \"bytes\": ",
         "\"outcome\": \"converted\", \"exitStatus\": 0, \"messages\": [], \"detail\": null}\n"
         "{\"source\": \"{d}/none.pcap\", \"target\": null, \"sourceAnalyzer\": null",
-        "\"firstFrame\": null, \"lastFrame\": null, \"outcome\": \"refused\", \"exitStatus\": 2, "
+        "\"firstFrame\": null, \"lastFrame\": null, \"losses\": {}, \"outcome\": \"refused\", \"exitStatus\": 2, "
         "\"messages\": [\"Open Trace File: Unable to open Source file.  File is in use or name is "
         "bad.\"], \"detail\": \"{d}/none.pcap: No such file or directory\"}\n"}},
       {"--json and -o - exclude each other", "convert {d}/s.pcap --to TD -o - --json", 1,
@@ -390,7 +419,37 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
        {"Frames Read: 22\nFirst Frame: ", "Cut Frames: 0\nLargest Frame: "}},
       {"identify --frames on a cut file: the frames before, a read error",
        "identify --json --frames {d}/xrcut.cap", 3, {}, {}, {}, {},
-       {"\"framesRead\": 4,", "\"readError\": \"record 5"}},
+       {"\"framesRead\": 4,", "\"losses\": {}, \"readError\": \"record 5"}},
+      {"damaged libpcap: the read error, the 7 frames before it",
+       "convert {d}/dmg.pcap --to TD -o {d}/dmg0.pcap --json", 3, {}, {"dmg0.pcap"}, {}, {},
+       {"\"framesWritten\": 7,", "\"losses\": {}, \"outcome\": \"read error\"",
+        "\"detail\": \"record 8 at offset"}},
+      {"damaged libpcap with --salvage: all 22 frames, the span counted",
+       "convert {d}/dmg.pcap --to TD -o {d}/dmg1.pcap --salvage --json", 3, {}, {"dmg1.pcap"}, {},
+       {}, {"\"framesWritten\": 22,",
+            "\"losses\": {\"skippedBytes\": 37, \"skippedRecords\": 1}, \"outcome\": \"read error\", "
+            "\"exitStatus\": 3, \"messages\": [\"Damage Skipped: 37 bytes in 1 damaged span passed "
+            "over; the first: record 8 at offset"}},
+      {"damaged pcapng: the read error, the 7 frames before it",
+       "convert {d}/dmg.pcapng --to TD -o {d}/dmg0.pcapng.pcap --json", 3, {}, {"dmg0.pcapng.pcap"},
+       {}, {}, {"\"framesWritten\": 7,", "\"losses\": {}", "block length 4,294,967,295"}},
+      {"damaged pcapng with --salvage: all 22 frames",
+       "convert {d}/dmg.pcapng --to TD -o {d}/dmg1.pcapng.pcap --salvage --json", 3, {},
+       {"dmg1.pcapng.pcap"}, {}, {},
+       {"\"framesWritten\": 22,", "\"losses\": {\"skippedBytes\": 36, \"skippedRecords\": 1}"}},
+      {"damaged snoop: the read error, the 7 frames before it",
+       "convert {d}/dmg.snoop --to TD -o {d}/dmg0.snoop.pcap", 3,
+       {"Error reading from source file.  File may be corrupt.", "record 8 at offset"},
+       {"dmg0.snoop.pcap"}},
+      {"damaged snoop with --salvage: one line names what was passed over",
+       "convert {d}/dmg.snoop --to TD -o {d}/dmg1.snoop.pcap --salvage", 3,
+       {"Damage Skipped: 41 bytes in 1 damaged span passed over; the first: record 8 at offset"},
+       {"dmg1.snoop.pcap"}},
+      {"a clean file with --salvage converts as ever", "convert {d}/s.pcap --to N2 -o {d}/clean.cap --salvage --json",
+       0, {}, {"clean.cap"}, {}, {}, {"\"losses\": {}, \"outcome\": \"converted\", \"exitStatus\": 0"}},
+      {"identify --frames --salvage counts what it passed over",
+       "identify --json --frames --salvage {d}/dmg.snoop", 3, {}, {}, {}, {},
+       {"\"framesRead\": 22,", "\"losses\": {\"skippedBytes\": 41, \"skippedRecords\": 1}"}},
   };
   for (const CommandRow& row : rows) {
     SCOPED_TRACE(row.what);
@@ -790,6 +849,43 @@ TEST(CommandTable, IdentifyFramesAgreesWithTshark) {
     iso(frames.back().epoch, last);
     EXPECT_NE(r.out.find(std::string("\"firstFrame\": \"") + first + "\""), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(std::string("\"lastFrame\": \"") + last + "\""), std::string::npos) << r.out;
+  }
+}
+
+// What --salvage keeps of a damaged file is every frame of the good file it
+// was made from: by our reader, by tshark, and through the library.
+TEST(CommandTable, SalvageKeepsEveryGoodFrame) {
+  TempDir dir;
+  const std::string bin = MORPHALITE_BINARY;
+  for (AnalyzerType type : {Analyzer::Tcpdump, Analyzer::Pcapng, Analyzer::Snoop}) {
+    SCOPED_TRACE(AnalyzerName(type));
+    const std::string good = dir.path("good" + DefaultSuffix(type, Topo::Ethernet));
+    const std::string bad = dir.path("bad" + DefaultSuffix(type, Topo::Ethernet));
+    WriteTrace(MakeTrace(Topo::Ethernet, 40), type, good);
+    WriteDamagedCopy(good, bad, 300);
+    const std::string kept = dir.path("kept.pcap"), whole = dir.path("whole.pcap");
+    CommandResult r = RunCommand(bin + " convert " + bad + " --to TD --salvage -o " + kept + " --quiet");
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_EQ(ExpectSameFrames(ReadTrace(good).trace, ReadTrace(kept).trace), 0);
+    if (HaveTool("tshark")) {
+      ASSERT_EQ(RunCommand(bin + " convert " + good + " --to TD -o " + whole + " --quiet").status, 0);
+      EXPECT_EQ(TsharkFrameText(kept), TsharkFrameText(whole));
+      EXPECT_EQ(TsharkFrames(kept).size(), TsharkFrames(good).size());
+    }
+    JobRequest request;
+    request.sourcePath = bad;
+    request.targetPath = dir.path("library.cap");
+    request.target = Analyzer::NetMon2;
+    request.overwrite = true;
+    request.salvage = true;
+    const ConvertReport report = ConvertFile(request);
+    EXPECT_EQ(report.outcome, Outcome::ReadError);
+    EXPECT_EQ(report.framesWritten, 40);
+    EXPECT_EQ(report.skipped.bytes, 300);
+    EXPECT_EQ(report.skipped.records, 1);
+    EXPECT_NE(report.skipped.firstReason.find("offset"), std::string::npos) << report.skipped.firstReason;
+    request.salvage = false;
+    EXPECT_EQ(ConvertFile(request).framesWritten, 7);
   }
 }
 

@@ -790,6 +790,128 @@ TEST(FormatTables, AbsurdFieldValuesEndCleanly) {
   }
 }
 
+// ------------------------------------------------------------ salvage
+
+// Where the k-th record (from 0) of a file begins, walking records whose
+// length `recordBytes` reads from their first bytes, from `first` on.
+size_t RecordAt(const std::vector<uint8_t>& f, size_t first, int k,
+                const std::function<size_t(const uint8_t*)>& recordBytes) {
+  size_t at = first;
+  for (int i = 0; i < k; ++i) at += recordBytes(f.data() + at);
+  return at;
+}
+size_t PcapRecord(const std::vector<uint8_t>& f, int k) {
+  const bool big = GetBE32(f.data()) == 0xA1B2C3D4;
+  return RecordAt(f, 24, k, [big](const uint8_t* p) { return 16 + Get32(p + 8, big); });
+}
+size_t SnoopRecord(const std::vector<uint8_t>& f, int k) {
+  return RecordAt(f, 16, k, [](const uint8_t* p) { return GetBE32(p + 8); });
+}
+// Packet blocks follow the section header and the interface description.
+size_t PcapngPacketBlock(const std::vector<uint8_t>& f, int k) {
+  return RecordAt(f, 0, k + 2, [](const uint8_t* p) { return GetLE32(p + 4); });
+}
+
+using RecordFinder = size_t (*)(const std::vector<uint8_t>&, int);
+// n bytes of `fill` put before the k-th record.
+std::function<void(std::vector<uint8_t>&)> GarbageBefore(RecordFinder record, int k, size_t n,
+                                                         uint8_t fill) {
+  return [=](std::vector<uint8_t>& f) {
+    f.insert(f.begin() + long(record(f, k)), n, fill);
+  };
+}
+
+// Damage a salvaging reader passes over. Read without salvage it is the
+// read error it always was; with salvage the frames listed come out as the
+// good file holds them, and the span passed over is counted with its reason.
+struct SalvageRow {
+  const char* name;
+  AnalyzerType writer;  // writes the good file: SmallTrace() on Ethernet
+  std::function<void(std::vector<uint8_t>&)> damage;
+  std::vector<size_t> kept;  // frames of the good file that come out with salvage
+  int64_t skippedBytes;      // 0: the format does not resynchronise
+  const char* detail;        // the reason, both ways
+  int64_t spans = 1;         // damaged spans passed over
+};
+
+const SalvageRow kSalvaged[] = {
+    {"libpcap garbage before record 2", Analyzer::Tcpdump, GarbageBefore(PcapRecord, 1, 37, 0xFF),
+     {0, 1, 2}, 37, "record 2 at offset 100: captured length 4,294,967,295 exceeds 65,535"},
+    {"libpcap three bytes before record 2, the last one cut", Analyzer::Tcpdump,
+     [](std::vector<uint8_t>& f) {
+       f.resize(f.size() - 10);
+       GarbageBefore(PcapRecord, 1, 3, 0x00)(f);
+     },
+     {0, 1}, 3 + 102, "record 2 at offset 100: ", 2},
+    {"libpcap first record before 1970", Analyzer::Tcpdump, Le32At(24, 0xFFFFFFFFu), {1, 2}, 76,
+     "record 1 at offset 24: time -1 lies before 1970"},
+    {"libpcap garbage inside record 2's header", Analyzer::Tcpdump,
+     [](std::vector<uint8_t>& f) { f.insert(f.begin() + 100 + 8, 300, 0xEE); }, {0, 2}, 356,
+     "record 2 at offset 100: captured length 4,008,636,142 exceeds 65,535"},
+    {"libpcap cut inside its last record", Analyzer::Tcpdump,
+     [](std::vector<uint8_t>& f) { f.resize(f.size() - 10); }, {0, 1}, 102,
+     "record 3 at offset 156: frame cut short: 96 bytes stated"},
+    {"pcapng garbage between packet blocks", Analyzer::Pcapng,
+     GarbageBefore(PcapngPacketBlock, 1, 37, 0xAB), {0, 1, 2}, 37,
+     "block length 2,880,154,539 is not a multiple of 4"},
+    {"pcapng trailing length differs", Analyzer::Pcapng,
+     [](std::vector<uint8_t>& f) {
+       const size_t at = PcapngPacketBlock(f, 1);
+       PutLE32(f.data() + at + GetLE32(f.data() + at + 4) - 4, 12);
+     },
+     {0, 2}, 72, "record 2 at offset 184: trailing length 12 differs from the leading length 72"},
+    {"snoop garbage before record 2", Analyzer::Snoop, GarbageBefore(SnoopRecord, 1, 41, 0xFF),
+     {0, 1, 2}, 41, "record 2 at offset 100: record length 4,294,967,295 outside 24 to"},
+    {"snoop included length beyond its record", Analyzer::Snoop,
+     [](std::vector<uint8_t>& f) { PutBE32(f.data() + SnoopRecord(f, 1) + 4, 2000); }, {0, 2}, 64,
+     "record 2 at offset 100: included length 2,000 exceeds the record's 40 bytes"},
+    {"Surveyor garbage before record 3", Analyzer::Surveyor, GarbageBefore(SnoopRecord, 2, 5, 0),
+     {0, 1, 2}, 5, "record 3 at offset"},
+    {"SnifferPro cut: no resynchronising", Analyzer::SnifferPro,
+     [](std::vector<uint8_t>& f) { f.resize(f.size() - 10); }, {0, 1}, 0, "record 3"},
+};
+
+TEST(FormatTables, SalvagePassesOverDamageOnRequestOnly) {
+  TempDir dir;
+  for (const SalvageRow& row : kSalvaged) {
+    SCOPED_TRACE(row.name);
+    const std::string path = dir.path("good" + DefaultSuffix(row.writer, Topo::Ethernet));
+    WriteTrace(SmallTrace(), row.writer, path);
+    const ReadResult good = ReadTrace(path);  // identification learns the libpcap byte order
+    ASSERT_EQ(good.trace.frames.size(), 3u);
+    std::vector<uint8_t> bytes = ReadFileBytes(path);
+    row.damage(bytes);
+    const std::string bad = dir.path("bad" + DefaultSuffix(row.writer, Topo::Ethernet));
+    WriteFileBytes(bad, bytes);
+    const uint32_t variant = good.state.SourceVariant;
+    const ReadResult plain = ReadTraceAs(bad, row.writer, Topo::Ethernet,
+                                         [&](ConversionState& s) { s.SourceVariant = variant; });
+    EXPECT_TRUE(plain.state.ReadError);
+    EXPECT_NE(plain.state.ReadErrorDetail.find(row.detail), std::string::npos)
+        << plain.state.ReadErrorDetail;
+    EXPECT_FALSE(plain.state.Skipped.any());
+    const ReadResult salvaged =
+        ReadTraceAs(bad, row.writer, Topo::Ethernet, [&](ConversionState& s) {
+          s.SourceVariant = variant;
+          s.Salvage = true;
+        });
+    Trace expected;
+    for (size_t i : row.kept) expected.frames.push_back(good.trace.frames.at(i));
+    ExpectSameFrames(expected, salvaged.trace);
+    if (row.skippedBytes == 0) {  // as without salvage
+      EXPECT_TRUE(salvaged.state.ReadError);
+      EXPECT_EQ(salvaged.state.ReadErrorDetail, plain.state.ReadErrorDetail);
+      EXPECT_FALSE(salvaged.state.Skipped.any());
+      continue;
+    }
+    EXPECT_FALSE(salvaged.state.ReadError) << salvaged.state.ReadErrorDetail;
+    EXPECT_EQ(salvaged.state.Skipped.bytes, row.skippedBytes);
+    EXPECT_EQ(salvaged.state.Skipped.records, row.spans);
+    EXPECT_NE(salvaged.state.Skipped.firstReason.find(row.detail), std::string::npos)
+        << salvaged.state.Skipped.firstReason;
+  }
+}
+
 // ------------------------------------------------------------ third party
 
 struct InteropRow {

@@ -55,6 +55,7 @@ struct Choice {
   bool slice;
   bool toEthernet;
   uint32_t lineSpeed;
+  bool salvage;  // readers that can go on past damage do
 };
 
 // Runs one conversion of `bytes`. With a target type, returns what its
@@ -78,6 +79,7 @@ Outcome Convert(const Choice& c, std::optional<AnalyzerType> targetType,
   s.SliceFrames = c.slice;
   s.SliceLength = 50;
   s.ConvertToEthernet = c.toEthernet;
+  s.Salvage = c.salvage;
   conversion->source = morph::OpenMemorySource(bytes);
   auto target = std::make_unique<morph::MemoryTarget>();
   morph::MemoryTarget& out = *target;
@@ -121,7 +123,7 @@ void ReadBack(const Choice& written, AnalyzerType writer, const std::vector<uint
   back.variant = state->SourceVariant;
   back.topology = topology == Topology::Unknown ? written.topology : topology;
   back.wanProtocol = state->WanProtocol;
-  back.slice = back.toEthernet = false;
+  back.slice = back.toEthernet = back.salvage = false;
   Convert(back, std::nullopt, bytes);
 }
 
@@ -138,6 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   c.lineSpeed = (data[1] & 0x80) ? 1000000000u : 10000000u;
   c.variant = data[2] & 0x07;
   c.wanProtocol = (data[2] >> 3) % 9;
+  c.salvage = (data[2] & 0x80) != 0;  // shares its bit with the WAN protocol's choice
   const std::vector<uint8_t> file(data + 3, data + size);
 
   // The family's topology hook on the same bytes.

@@ -260,6 +260,8 @@ std::string ParseConvert(const std::vector<std::string>& args, ConvertArgs& out)
       out.jobs = unsigned(n);
     } else if (a == "--json") {
       out.json = true;
+    } else if (a == "--salvage") {
+      o.salvage = true;
     } else if (a == "--quiet" || Upper(a) == "/NS") {
       out.quiet = true;
     } else if (!a.empty() && a[0] == '-') {
@@ -377,6 +379,7 @@ std::string SourceJson(const SourceRun& run, AnalyzerType target) {
          ", \"bytes\": " + std::to_string(r.frameBytes) +
          ", \"firstFrame\": " + JsonTime(r.firstFrameTime) +
          ", \"lastFrame\": " + JsonTime(r.lastFrameTime) +
+         ", \"losses\": " + JsonLosses(r.skipped.bytes, r.skipped.records) +
          ", \"outcome\": " + JsonString(OutcomeName(r.outcome)) +
          ", \"exitStatus\": " + std::to_string(run.status) + ", \"messages\": [" + messages +
          "], \"detail\": " + JsonOrNull(detail) + "}\n";
@@ -600,12 +603,14 @@ const OptionText kConvertOptions[] = {
     {"--source-tz", "ZONE", "zone of the source's local times (default: this machine's)"},
     {"--target-tz", "ZONE", "zone of the target's local times (default: this machine's)"},
     {"-j, --jobs", "N", "convert N sources at once (0: one per core; default 1)"},
+    {"--salvage", "", "pass over damage to the next sound record where the format allows"},
     {"--json", "", "one JSON object per source on standard output, messages in it"},
     {"--quiet", "", "no progress line, no per-file lines"},
     {"-h, --help", "", "this text"},
 };
 const OptionText kIdentifyOptions[] = {
     {"--frames", "", "read every frame: count, first and last time, cut frames, largest"},
+    {"--salvage", "", "with --frames: pass over damage as convert --salvage does"},
     {"--json", "", "one JSON object per file, with ISO 8601 times"},
     {"-h, --help", "", "this text"},
 };
@@ -624,7 +629,8 @@ const ExitText kExitStatuses[] = {
     {Exit::SourceRefused, "source refused",
      "Source refused: too small, unreadable, not a trace file, unsupported analyzer or topology."},
     {Exit::ReadError, "read error",
-     "Read error: the source is damaged or cut short (the frames before it are written)."},
+     "Read error: the source is damaged or cut short (the frames before it are written); "
+     "with --salvage, damage was passed over (every frame found after it is written too)."},
     {Exit::WriteFailed, "write failed",
      "Destination: cannot be created or written, exists with -n, is the source itself, or a "
      "field of the target format is full (the frames before it are written)."},
@@ -809,7 +815,7 @@ std::string UsageText() {
          "  morphalite SOURCE CODE [/NS]      convert SOURCE beside itself (codes: TD, PN, SN, XR, ...)\n"
          "  morphalite convert SOURCE... --to CODE|NAME" +
          OptionSynopsis("             ", 45) + " [--]\n" +
-         "  morphalite identify [--json] [--frames] FILE...\n"
+         "  morphalite identify [--json] [--frames] [--salvage] FILE...\n"
          "  morphalite help [convert|identify] | --help | --version | --formats\n"
          "  morphalite --completion bash | --man\n";
 }
@@ -837,7 +843,8 @@ std::string ManualPage() {
              ".B morphalite convert\n.IR SOURCE ...\n.B \\-\\-to\n.IR CODE | NAME\n") +
          synopsis +
          ".br\n"
-         ".B morphalite identify\n.RB [ \\-\\-json ]\n.RB [ \\-\\-frames ]\n.IR FILE ...\n.br\n"
+         ".B morphalite identify\n.RB [ \\-\\-json ]\n.RB [ \\-\\-frames ]\n.RB [ \\-\\-salvage ]\n"
+         ".IR FILE ...\n.br\n"
          ".B morphalite\n.BR \\-\\-help \" | \" \\-\\-version \" | \" \\-\\-formats \" | \" \\-\\-man\n"
          ".SH DESCRIPTION\n"
          ".B morphalite\n"
@@ -897,9 +904,21 @@ std::string ManualPage() {
          "each source gives one line of standard output holding a JSON object: source,\n"
          "target, sourceAnalyzer, targetAnalyzer, framesRead, framesWritten,\n"
          "nonDataFrames, bytes, firstFrame and lastFrame (ISO 8601 UTC, null when no frame\n"
-         "was written), outcome, exitStatus, messages and detail. A byte of a file name\n"
+         "was written), losses, outcome, exitStatus, messages and detail. A byte of a file name\n"
          "that is not part of valid UTF-8 is written as the escape \\e\\fBudcXX\\fR, as\n"
-         "Python's surrogateescape does.\n"
+         "Python's surrogateescape does. The losses object is empty, or with\n"
+         ".B \\-\\-salvage\n"
+         "holds skippedBytes and skippedRecords: the bytes and the damaged spans passed over.\n"
+         ".PP\n"
+         "With\n.BR \\-\\-salvage ,\n"
+         "damage in a libpcap, pcapng or snoop source (a record or block whose lengths or\n"
+         "time cannot be, or that the file's end cuts) no longer ends the reading: the\n"
+         "source is searched byte by byte for the next sound record (libpcap and snoop: one\n"
+         "followed by another; pcapng: a block of a known type whose two lengths agree)\n"
+         "and the conversion goes on from there. A line \\(lqDamage Skipped: ...\\(rq names\n"
+         "the bytes and spans passed over and the first damaged record; the exit status is\n"
+         "3 when anything was passed over, 0 only when nothing was. Formats whose records\n"
+         "are found through an index or a chain end at damage as without the option.\n"
          ".SH IDENTIFY OPTIONS\n" +
          ManualOptions(std::begin(kIdentifyOptions), std::end(kIdentifyOptions)) +
          ".PP\n"

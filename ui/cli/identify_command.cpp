@@ -14,6 +14,7 @@
 #include "engine/failure.h"
 #include "engine/file_date.h"
 #include "engine/job.h"
+#include "engine/salvage.h"
 #include "engine/targets.h"
 #include "ui/cli/command_line.h"
 #include "ui/cli/console_host.h"
@@ -97,7 +98,9 @@ void PrintSurveyText(std::FILE* out, const FrameSurvey& survey) {
     std::fprintf(out, "Duration: %.6f seconds\n", *duration);
   std::fprintf(out, "Cut Frames: %s\n", Grouped(survey.cutFrames).c_str());
   std::fprintf(out, "Largest Frame: %s bytes\n", Grouped(survey.largestFrame).c_str());
-  if (!survey.failureDetail.empty())
+  if (survey.skipped.any())
+    std::fprintf(out, "Skipped: %s\n", SkippedText(survey.skipped).c_str());
+  else if (!survey.failureDetail.empty())
     std::fprintf(out, "Read Error: %s\n", survey.failureDetail.c_str());
 }
 
@@ -108,7 +111,9 @@ std::string SurveyJson(const FrameSurvey& survey) {
          ", \"firstFrame\": " + JsonTime(survey.firstFrameTime) +
          ", \"lastFrame\": " + JsonTime(survey.lastFrameTime) + ", \"duration\": " + duration +
          ", \"cutFrames\": " + std::to_string(survey.cutFrames) +
-         ", \"largestFrame\": " + std::to_string(survey.largestFrame) + ", \"readError\": " +
+         ", \"largestFrame\": " + std::to_string(survey.largestFrame) +
+         ", \"losses\": " + JsonLosses(survey.skipped.bytes, survey.skipped.records) +
+         ", \"readError\": " +
          (survey.failureDetail.empty() ? "null" : JsonString(survey.failureDetail));
 }
 
@@ -140,13 +145,15 @@ void PrintRefusalJson(std::FILE* out, const std::string& path, const RecordingHo
 }  // namespace
 
 int RunIdentifyCommand(const std::vector<std::string>& args, std::FILE* out) {
-  bool json = false, frames = false, optionsEnded = false;
+  bool json = false, frames = false, salvage = false, optionsEnded = false;
   std::vector<std::string> files;
   for (const std::string& arg : args) {
     if (!optionsEnded && arg == "--json")
       json = true;
     else if (!optionsEnded && arg == "--frames")
       frames = true;
+    else if (!optionsEnded && arg == "--salvage")
+      salvage = true;
     else if (!optionsEnded && arg == "--")
       optionsEnded = true;
     else
@@ -175,7 +182,7 @@ int RunIdentifyCommand(const std::vector<std::string>& args, std::FILE* out) {
     std::optional<FrameSurvey> survey;
     if (frames) {
       console.setSource(path, false);
-      survey = SurveyFrames(path, caps, host);
+      survey = SurveyFrames(path, caps, host, salvage);
       if (survey->outcome == Outcome::ReadError && status == Exit::Ok) status = Exit::ReadError;
       if (survey->outcome == Outcome::Stopped && status == Exit::Ok) status = Exit::Stopped;
     }

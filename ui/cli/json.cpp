@@ -106,4 +106,10 @@ std::string JsonTime(std::optional<int64_t> unixMicros) {
   return unixMicros ? "\"" + IsoTime(unixMicros) + "\"" : "null";
 }
 
+std::string JsonLosses(int64_t skippedBytes, int64_t skippedRecords) {
+  if (skippedBytes == 0 && skippedRecords == 0) return "{}";
+  return "{\"skippedBytes\": " + std::to_string(skippedBytes) +
+         ", \"skippedRecords\": " + std::to_string(skippedRecords) + "}";
+}
+
 }  // namespace morph

@@ -19,5 +19,8 @@ std::string JsonLatin1(const std::string& text);
 std::string JsonTime(std::optional<int64_t> unixMicros);
 // The same time without quotes ("" when unknown), for text output.
 std::string IsoTime(std::optional<int64_t> unixMicros);
+// What a conversion lost: {} when nothing, else the bytes and the damaged
+// spans (records) salvage passed over.
+std::string JsonLosses(int64_t skippedBytes, int64_t skippedRecords);
 
 }  // namespace morph
