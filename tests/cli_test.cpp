@@ -129,7 +129,7 @@ TEST_F(Cli, ConvertOptionsRangeSliceOrderAndNames) {
   ASSERT_EQ(r.status, 0) << r.err;
   auto b = ReadFileBytes(dir.path("r.pcap"));
   ASSERT_GE(b.size(), 24u + 24);
-  EXPECT_EQ(GetLE32(b.data()), 0xA1B2C3D4u);
+  EXPECT_EQ(GetLE32(b.data()), 0xA1B2CD34u);
   EXPECT_EQ(GetLE32(b.data() + 16), 40u);
   EXPECT_EQ(b.size(), 24u + 3 * (24 + 40));  // three frames, each sliced to 40 bytes
   EXPECT_EQ(run("convert " + dir.path("trace.pcap") + " --to TD --range 5-3").status, 1);
