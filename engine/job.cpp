@@ -1,5 +1,6 @@
 #include "engine/job.h"
 
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -213,25 +214,31 @@ void ResultOf(const ConversionState& s, JobResult& result) {
   }
 }
 
-// "-o -": only writers that never seek back can write into a pipe.
-JobResult WriteToStandardOutput(Conversion& conversion, const JobRequest& request, Host& host) {
+// "-o -", or a pipe or device named as the target: written in one pass,
+// straight into it, which only writers that never seek back can do.
+JobResult WriteToStream(Conversion& conversion, const JobRequest& request,
+                        const std::string& targetPath, Host& host) {
   JobResult result;
-  result.targetPath = kStandardOutput;
+  result.targetPath = targetPath;
   ConversionState& s = conversion.state;
+  const bool standardOutput = targetPath == kStandardOutput;
+  const std::string name = standardOutput ? "standard output" : targetPath;
   const FormatDescriptor* writer = WriterFormat(request.target);
   if (!writer || !writer->has(Capability::StreamTarget)) {
     host.message("Output",
-                 AnalyzerName(request.target) +
-                     " files cannot be written to standard output: the writer goes back to "
-                     "complete them. Name a target file instead.",
+                 AnalyzerName(request.target) + " files cannot be written to " +
+                     (standardOutput ? name : "a pipe or device (" + name + ")") +
+                     ": the writer goes back to complete them. Name a target file instead.",
                  MessageIcon::Error);
     result.outcome = Outcome::NoWriter;
     return result;
   }
-  conversion.target = DescriptorTarget(dup(STDOUT_FILENO), "standard output");
+  const int fd = standardOutput ? dup(STDOUT_FILENO)
+                                : open(targetPath.c_str(), O_WRONLY | O_CLOEXEC);
+  conversion.target = DescriptorTarget(fd, name);
   if (!conversion.target) {
     host.failure("Error", "Unable to open Destination File.  Check the path and file Name.",
-                 SystemErrorDetail("standard output"), MessageIcon::Warning);
+                 SystemErrorDetail(name), MessageIcon::Warning);
     result.outcome = Outcome::DestinationError;
     return result;
   }
@@ -299,6 +306,11 @@ std::string OptionsProblem(const JobRequest& request) {
   return "";
 }
 
+bool IsStreamPath(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode));
+}
+
 JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps, Host& host) {
   JobResult result;
   if (std::string problem = OptionsProblem(request); !problem.empty()) {
@@ -356,7 +368,8 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   const std::string targetPath = TargetPathFor(request, check, s);
   result.targetPath = s.TargetFileName = targetPath;
 
-  if (targetPath == kStandardOutput) return WriteToStandardOutput(conversion, request, host);
+  if (targetPath == kStandardOutput || IsStreamPath(targetPath))
+    return WriteToStream(conversion, request, targetPath, host);
   struct stat st {};
   bool exists = stat(targetPath.c_str(), &st) == 0;
   if (targetPath == request.sourcePath || (exists && SameFile(targetPath, request.sourcePath))) {
@@ -367,7 +380,7 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   }
   if (exists && request.noClobber) {
     host.message("Alert",
-                 "Destination file '" + FileNamePart(targetPath) + "' already exists; not overwritten.",
+                 "Destination file '" + targetPath + "' already exists; not overwritten.",
                  MessageIcon::Warning);
     result.outcome = Outcome::NotOverwritten;
     return result;

@@ -132,6 +132,10 @@ std::string OptionsProblem(const JobRequest& request);
 // Refuses a request whose options OptionsProblem refuses (BadOptions).
 JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps, Host& host);
 
+// A pipe, FIFO or character device (/dev/stdout into a pipe, a process
+// substitution's /dev/fd/N): read and written in one pass, never by position.
+bool IsStreamPath(const std::string& path);
+
 // The path the job would write, from a silent identification of the source;
 // empty when the source would be refused. Batches use it to refuse two
 // sources that would write the same target before anything starts.

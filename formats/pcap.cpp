@@ -45,6 +45,9 @@ uint16_t Field16(const uint8_t* p, bool bigEndian) { return Get16(p, bigEndian);
 
 bool BigEndianSource(const ConversionState& s) { return s.SourceVariant & PcapVariant::BigEndian; }
 
+// Variants whose record headers hold more than the standard 16 bytes.
+constexpr uint32_t kLongerRecords = PcapVariant::Nokia | PcapVariant::Modified | kPcapVariantSuSE;
+
 void ReadHeader(Conversion& c) {
   ConversionState& s = c.state;
   s.FramesRead = 0;
@@ -60,7 +63,7 @@ void ReadHeader(Conversion& c) {
   r.nanoseconds = nanoseconds;
   r.snapLength = Field32(header + 16, BigEndianSource(s));
   // Salvage looks at every record's time, which only the stream path does.
-  r.plainRecords = !(s.SourceVariant & (PcapVariant::Nokia | PcapVariant::Modified)) && !s.Salvage;
+  r.plainRecords = !(s.SourceVariant & kLongerRecords) && !s.Salvage;
   s.SourceHasNanoseconds = nanoseconds;
 }
 
@@ -140,7 +143,8 @@ bool TakeRecordInHand(ConversionState& s, SourceStream& in, PcapReaderContext& r
 // The bytes of a record header and what follows it in this file's layout.
 size_t RecordHeaderBytes(const ConversionState& s) {
   return kRecordHeaderSize + ((s.SourceVariant & PcapVariant::Nokia) ? 4 : 0) +
-         ((s.SourceVariant & PcapVariant::Modified) ? 8 : 0);
+         ((s.SourceVariant & PcapVariant::Modified) ? 8 : 0) +
+         ((s.SourceVariant & kPcapVariantSuSE) ? 12 : 0);
 }
 
 // Whether a record header at p could be one of this file's: a fraction
@@ -212,6 +216,10 @@ bool SkipToNextRecord(Conversion& c, PcapReaderContext& r, int64_t offset,
       if (damaged("record header cut short")) continue;
       return false;
     }
+    if ((s.SourceVariant & kPcapVariantSuSE) && !in.skip(12)) {
+      if (damaged("record header cut short")) continue;
+      return false;
+    }
     if (h.captured > uint32_t(kMaxCapturedLength)) {
       if (damaged("captured length " + Grouped(h.captured) + " exceeds 65,535")) continue;
       return false;
@@ -246,7 +254,7 @@ bool TargetTakesRecordsAsStored(const Conversion& c, const PcapReaderContext& r)
   const ConversionState& s = c.state;
   return c.writerFormat() == &kPcapFormat && c.FramesPassUnchanged() && !s.Salvage &&
          s.TraceTopology == Topo::Ethernet && !r.nanoseconds &&
-         !(s.SourceVariant & (PcapVariant::Nokia | PcapVariant::Modified)) &&
+         !(s.SourceVariant & kLongerRecords) &&
          BigEndianSource(s) == s.PcapOutput.bigEndian && !s.PcapOutput.modified;
 }
 
@@ -389,6 +397,28 @@ PcapProbe ProbePcapRecordLayout(SourceStream& in) {
   return PcapProbe::Unknown;
 }
 
+PcapProbe ProbeModifiedRecordLayout(SourceStream& in, bool big) {
+  uint8_t header[kFileHeaderSize], r1[kRecordHeaderSize], r2[kRecordHeaderSize];
+  if (!in.seek(0) || !in.readExact(header, sizeof header) || !in.readExact(r1, sizeof r1))
+    return PcapProbe::IoError;
+  const uint32_t snapLength = Field32(header + 16, big);
+  const int64_t firstSeconds = int32_t(Field32(r1, big));
+  const int64_t firstEnd = kFileHeaderSize + kRecordHeaderSize + int64_t(Field32(r1 + 8, big));
+  // The second record's header where a layout puts it: sane lengths and a
+  // time near the first record's, or frame bytes and extra fields taken for it.
+  auto recordAt = [&](int64_t offset) {
+    if (!in.seek(offset) || !in.readExact(r2, sizeof r2)) return false;
+    const int64_t seconds = int32_t(Field32(r2, big));
+    const uint32_t captured = Field32(r2 + 8, big), original = Field32(r2 + 12, big);
+    return captured <= uint32_t(kMaxCapturedLength) && (snapLength == 0 || captured <= snapLength) &&
+           (captured > 0 || original > 0) && seconds >= firstSeconds - 86400 &&
+           seconds <= firstSeconds + 366 * 86400LL;
+  };
+  if (recordAt(firstEnd + 8)) return PcapProbe::Modified;
+  if (recordAt(firstEnd + 12)) return PcapProbe::SuSE;
+  return PcapProbe::Modified;
+}
+
 Topology PcapTopology(uint32_t linkType, uint32_t& lineSpeed) {
   lineSpeed = 0;
   switch (linkType) {
@@ -405,8 +435,9 @@ void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {
   ConversionState& s = c.state;
   const bool big = s.PcapOutput.bigEndian;
   uint8_t header[kFileHeaderSize] = {};
-  if (big) PutBE32(header, s.PcapOutput.modified ? kPcapMagicModified : kPcapMagicStandard);
-  else PutLE32(header, kPcapMagicStandard);
+  // The modified layout has a magic of its own in either byte order, so that
+  // readers need not guess the record layout.
+  Put32(header, s.PcapOutput.modified ? kPcapMagicModified : kPcapMagicStandard, big);
   Put16(header + 4, 2, big);
   Put16(header + 6, 4, big);
   // Truncated frames hold no FCS, so their stored length is the snap length
@@ -471,12 +502,22 @@ std::optional<AnalyzerType> IdentifyPcap(IdentifyInput& input) {
   input.variant = *variant;
   const bool big = *variant & PcapVariant::BigEndian;
   if (!PcapVersionOk(input.in, big)) return Analyzer::Unknown;
+  if (*variant & PcapVariant::Modified) {
+    switch (ProbeModifiedRecordLayout(input.in, big)) {
+      case PcapProbe::SuSE:
+        input.variant = (*variant & ~PcapVariant::Modified) | kPcapVariantSuSE;
+        break;
+      case PcapProbe::IoError: input.openFailed = true; return Analyzer::Unknown;
+      default: break;
+    }
+  }
   if (GetLE32(input.head.data()) != kPcapMagicStandard) return Analyzer::Tcpdump;
   switch (ProbePcapRecordLayout(input.in)) {
     case PcapProbe::Standard: return Analyzer::Tcpdump;
     case PcapProbe::Modified: input.variant |= PcapVariant::Modified; return Analyzer::Tcpdump;
     case PcapProbe::Nokia: input.variant |= PcapVariant::Nokia; return Analyzer::Tcpdump;
     case PcapProbe::IoError: input.openFailed = true; return Analyzer::Unknown;
+    case PcapProbe::SuSE:  // never behind the standard magic
     case PcapProbe::Unknown: break;
   }
   return Analyzer::Unknown;
@@ -498,6 +539,8 @@ std::string PcapSourceName(AnalyzerType type, uint32_t variant, bool compressed)
     name += " (Nokia modified)";
   else if (variant & PcapVariant::Modified)
     name += " (modified)";
+  else if (variant & kPcapVariantSuSE)
+    name += " (SuSE modified)";
   return compressed ? name + " (compressed)" : name;
 }
 

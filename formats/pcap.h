@@ -18,7 +18,12 @@ constexpr uint32_t kPcapMagicModifiedSwapped = 0x34CDB2A1;
 constexpr uint32_t kPcapMagicNanosecond = 0xA1B23C4D;
 constexpr uint32_t kPcapMagicNanosecondSwapped = 0x4D3CB2A1;
 
-enum class PcapProbe { Standard, Modified, Nokia, Unknown, IoError };
+// A source variant bit beside engine/state.h's PcapVariant ones, known to
+// this family alone: the 12 extra record bytes of SuSE 6.3's tcpdump, behind
+// the modified magic. Read, never written.
+constexpr uint32_t kPcapVariantSuSE = 8;
+
+enum class PcapProbe { Standard, Modified, Nokia, SuSE, Unknown, IoError };
 
 // The variant bits a magic implies; nothing when it is no libpcap magic.
 std::optional<uint32_t> PcapVariantFromMagic(uint32_t magicLittleEndian);
@@ -26,6 +31,9 @@ std::optional<uint32_t> PcapVariantFromMagic(uint32_t magicLittleEndian);
 bool PcapVersionOk(SourceStream& in, bool swapped);
 // The record-layout probe for the little-endian standard magic.
 PcapProbe ProbePcapRecordLayout(SourceStream& in);
+// The probe for the modified magic, which editcap writes for two layouts:
+// Modified (8 extra record bytes) or SuSE (12); Modified when nothing tells.
+PcapProbe ProbeModifiedRecordLayout(SourceStream& in, bool bigEndian);
 // Topology and line speed (0 = topology default) of a link type.
 Topology PcapTopology(uint32_t linkType, uint32_t& lineSpeed);
 // The current frame from a record of `captured` bytes (in FrameData) of a

@@ -255,7 +255,8 @@ void WriteSnoopHeader(Conversion& c, int32_t /*frameNumber*/) {
   uint8_t h[kSnoopFileHeaderSize] = {'s', 'n', 'o', 'o', 'p', 0, 0, 0};
   PutBE32(h + 8, 2);
   PutBE32(h + 12, DatalinkType(s.TraceTopology));
-  c.target->seek(0);
+  // Written once, before the first record, and never gone back to: a pipe
+  // takes the file as well.
   c.target->write(h, sizeof h);
   ComputeWriterTimeBase(s);
   SnoopWriterContext& w = c.WriterContext<SnoopWriterContext>();
@@ -333,7 +334,7 @@ extern const FormatDescriptor kSnoopFormat = {
     .writes = MaskOf({Analyzer::Snoop}),
     .aliases = kSnoopNames,
     .sourcePatterns = "*.snoop;*.cap",
-    .capabilities = Capability::DropsEthernetFcs,
+    .capabilities = Capability::DropsEthernetFcs | Capability::StreamTarget,
     .identify = kSnoopRules,
     .topology = SnoopFileTopology,
     .readHeader = ReadHeader,
@@ -348,6 +349,7 @@ extern const FormatDescriptor kSnoopTrailerFormat = {
     .writes = MaskOf({Analyzer::Surveyor, Analyzer::FireBerd500Pc, Analyzer::LanAnalyzer,
                       Analyzer::ProtocolInspector}),
     .aliases = kTrailerNames,
+    .capabilities = Capability::StreamTarget,
     .writeHeader = WriteSnoopHeader,
     .writeFrame = WriteSnoopFrame,
 };

@@ -132,7 +132,7 @@ TEST_F(Cli, ConvertOptionsRangeSliceOrderAndNames) {
   ASSERT_EQ(r.status, 0) << r.err;
   auto b = ReadFileBytes(dir.path("r.pcap"));
   ASSERT_GE(b.size(), 24u + 24);
-  EXPECT_EQ(GetLE32(b.data()), 0xA1B2C3D4u);
+  EXPECT_EQ(GetLE32(b.data()), 0xA1B2CD34u);
   EXPECT_EQ(GetLE32(b.data() + 16), 40u);
   EXPECT_EQ(b.size(), 24u + 3 * (24 + 40));  // three frames, each sliced to 40 bytes
   EXPECT_EQ(run("convert " + dir.path("trace.pcap") + " --to TD --range 5-3").status, 1);
@@ -212,6 +212,7 @@ struct CommandRow {
   std::vector<std::string> kept = {};    // files that must be as they were before
   std::vector<std::string> output = {};  // each must appear in standard output
   std::string environment = {};          // before the command, e.g. "TZ=Europe/Berlin"
+  std::string input = {};                // a file piped into the command's standard input
 };
 
 // Temporary files of ours (and of older versions) under a folder.
@@ -338,7 +339,7 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
       {"a wrapped DataGLANce capture is refused", "convert {d}/w.dgc --to TD -o {d}/w.pcap", 2,
        {"Wrapped format not supported."}, {}, {"w.pcap"}},
       {"no-clobber", "convert -n {d}/s.pcap --to TD -o {d}/old.pcap", 4,
-       {"Destination file 'old.pcap' already exists; not overwritten."}, {}, {}, {"old.pcap"}},
+       {"Destination file '{d}/old.pcap' already exists; not overwritten."}, {}, {}, {"old.pcap"}},
       {"missing folder names the path and reason", "convert {d}/s.pcap --to TD -o {d}/no/t.pcap", 4,
        {"Unable to open Destination File.", "  {d}/no/t.pcap: No such file or directory"}},
       {"missing source names the path and reason", "convert {d}/none.pcap --to TD -o {d}/n.pcap", 2,
@@ -357,6 +358,36 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
       {"-o - refused for a writer that seeks back", "convert {d}/s.pcap --to XR -o -", 1,
        {"cannot be written to standard output"}},
       {"- as source needs -o", "convert - --to TD", 1, {"needs -o FILE or -o -"}},
+      {"snoop to standard output, through a pipe", "convert {d}/s.pcap --to snoop -o - | cat > {d}/pipe.snoop",
+       0, {}, {"pipe.snoop"}},
+      {"/dev/stdout into a pipe is written as -o -",
+       "convert {d}/s.pcap --to TD -o /dev/stdout | cat > {d}/devout.pcap", 0, {}, {"devout.pcap"}},
+      {"a device refuses a writer that seeks back", "convert {d}/s.pcap --to XR -o /dev/null", 1,
+       {"cannot be written to a pipe or device (/dev/null)"}},
+      {"a pipe named as the source is spooled as - is",
+       "convert /dev/stdin --to snoop -o {d}/stdin.snoop", 0, {}, {"stdin.snoop"}, {}, {}, {}, {},
+       "{d}/s.pcap"},
+      {"a pipe named as the source needs -o", "convert /dev/stdin --to TD", 1,
+       {"a source read from a pipe or device (/dev/stdin) needs -o FILE or -o -"}, {}, {}, {}, {},
+       {}, "{d}/s.pcap"},
+      {"identify - reads standard input", "identify -", 0, {}, {}, {}, {},
+       {"File: standard input\nAnalyzer: tcpdump/libpcap\n", "File Date: \n", "Destination: \n"},
+       {}, "{d}/s.pcap"},
+      {"GNU attached short values: -oFILE, -j2", "convert {d}/s.pcap --to TD -o{d}/attached.pcap -j2",
+       0, {}, {"attached.pcap"}},
+      {"an unknown option of identify is no file name", "identify --frame {d}/s.pcap", 1,
+       {"Parameter Error: unknown option --frame of identify"}},
+      {"help on no such topic", "help bogus", 1,
+       {"Parameter Error: help takes convert or identify, not bogus"}},
+      {"libpcap states no line speed", "identify --json {d}/s.pcap", 0, {}, {}, {}, {},
+       {"\"lineSpeed\": null"}},
+      {"completion: values behind --to=, friendly names, help topics",
+       "--completion bash > {d}/comp.bash; bash -c '. {d}/comp.bash; "
+       "COMP_WORDS=(morphalite convert x --to = netm); COMP_CWORD=5; _morphalite; echo \"${COMPREPLY[*]}\"; "
+       "COMP_WORDS=(morphalite convert --to=sn); COMP_CWORD=2; _morphalite; echo \"${COMPREPLY[*]}\"; "
+       "COMP_WORDS=(morphalite help i); COMP_CWORD=2; _morphalite; echo \"${COMPREPLY[*]}\"'",
+       0, {}, {}, {}, {}, {"netmon1 netmon2 netmon\n", "\n--to=snifferpro --to=sniffer --to=snifferdos --to=snoop\n",
+        "\nidentify\n"}},
       {"option with a stray value", "convert {d}/s.pcap --quiet=yes --to TD", 1,
        {"--quiet takes no value"}},
       {"unknown source zone", "convert {d}/s.pcap --to TD --source-tz Mars/Olympus -o {d}/tz.pcap", 1,
@@ -455,7 +486,11 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
     SCOPED_TRACE(row.what);
     std::vector<std::vector<uint8_t>> before;
     for (const std::string& f : row.kept) before.push_back(ReadFileBytes(dir.path(f)));
-    CommandResult r = RunCommand(row.environment + " " + MORPHALITE_BINARY + " " + Expand(row.args, d));
+    const std::string command = row.environment + " " + MORPHALITE_BINARY + " " + Expand(row.args, d);
+    // Grouped, so that the runner's redirections apply to the whole line: a
+    // pipe into the command, or out of it into a file, stays as written.
+    CommandResult r = RunCommand("{ " + (row.input.empty() ? "" : "cat " + Expand(row.input, d) + " | ") +
+                                 command + "; }");
     EXPECT_EQ(r.status, row.status) << r.err;
     for (const std::string& line : row.lines)
       EXPECT_NE(r.err.find(Expand(line, d)), std::string::npos) << Expand(line, d) << "\n" << r.err;
@@ -696,7 +731,8 @@ TEST(CommandTable, HelpCompletionAndManualPageAgree) {
     }
   }
   // Values of fixed words are completed with them.
-  EXPECT_NE(completion.find("--pcap-order) COMPREPLY=($(compgen -W 'big little'"), std::string::npos);
+  EXPECT_NE(completion.find("--pcap-order) COMPREPLY=($(compgen -P \"$prefix\" -W 'big little'"),
+            std::string::npos);
   TempDir dir;
   WriteFileBytes(dir.path("c.bash"), std::vector<uint8_t>(completion.begin(), completion.end()));
   if (HaveTool("bash")) {

@@ -919,15 +919,23 @@ struct InteropRow {
   const char* editcapType;  // editcap -F
   const char* suffix;
   double seconds = 0.000001;  // time tolerance: the coarser of the two formats' resolutions
+  const char* options = "";   // for writing ours
+  bool throughPipe = false;   // ours written to standard output, into a pipe
 };
 
 const InteropRow kInterop[] = {
     {Analyzer::Tcpdump, "pcap", ".dmp"},
     {Analyzer::Tcpdump, "nsecpcap", ".dmp"},
     {Analyzer::Tcpdump, "modpcap", ".dmp"},
+    {Analyzer::Tcpdump, "rh6_1pcap", ".dmp"},    // modified records behind the standard magic
+    {Analyzer::Tcpdump, "suse6_3pcap", ".dmp"},  // longer records behind the modified magic
+    {Analyzer::Tcpdump, "nokiapcap", ".dmp"},
+    // Ours in the modified layout, little-endian: the magic 34 cd b2 a1 as editcap writes.
+    {Analyzer::Tcpdump, "modpcap", ".dmp", 0.000001, "--pcap-variant modified --pcap-order little"},
     {Analyzer::NetMon1, "netmon1", ".cap", 0.0006},
     {Analyzer::NetMon2, "netmon2", ".cap"},
     {Analyzer::Snoop, "snoop", ".snoop"},
+    {Analyzer::Snoop, "snoop", ".snoop", 0.000001, "", true},
     {Analyzer::LanAlyzer, "lanalyzer", ".tr1"},
     // editcap's PC-timer unit differs from the analyzer's in the seventh
     // digit: 2.8 ms over an hour since midnight.
@@ -949,7 +957,8 @@ TEST(FormatTables, EditcapFilesConvertAndOurFilesReadInTshark) {
   const std::vector<TsharkFrame> expected = TsharkFrames(source);
   ASSERT_EQ(expected.size(), 30u);
   for (const InteropRow& row : kInterop) {
-    SCOPED_TRACE(row.editcapType);
+    SCOPED_TRACE(std::string(row.editcapType) + " " + row.options +
+                 (row.throughPipe ? " through a pipe" : ""));
     // Theirs to ours.
     const std::string theirs = dir.path(std::string("theirs_") + row.editcapType + row.suffix);
     ASSERT_EQ(RunCommand("editcap -F " + std::string(row.editcapType) + " " + source + " " + theirs)
@@ -962,10 +971,19 @@ TEST(FormatTables, EditcapFilesConvertAndOurFilesReadInTshark) {
     ExpectSameTsharkFrames(expected, TsharkFrames(converted), row.seconds);
     // Ours to theirs.
     const std::string ours = dir.path(std::string("ours_") + row.editcapType + row.suffix);
-    run = RunCommand(std::string(MORPHALITE_BINARY) + " convert " + source + " --to \"" +
-                     AnalyzerName(row.analyzer) + "\" -o " + ours + " --quiet");
+    // Grouped, so that the pipe's end writes the file, not the runner's output.
+    run = RunCommand("{ " + std::string(MORPHALITE_BINARY) + " convert " + source + " --to \"" +
+                     AnalyzerName(row.analyzer) + "\" " + row.options +
+                     (row.throughPipe ? " -o - --quiet | cat > " + ours : " -o " + ours + " --quiet") +
+                     "; }");
     EXPECT_EQ(run.status, 0) << run.err;
     ExpectSameTsharkFrames(expected, TsharkFrames(ours), row.seconds);
+    // Asked for editcap's layout, ours starts with the magic editcap wrote.
+    const std::vector<uint8_t> ourBytes = ReadFileBytes(ours), theirBytes = ReadFileBytes(theirs);
+    if (*row.options) {
+      EXPECT_TRUE(ourBytes.size() >= 4 && theirBytes.size() >= 4 &&
+                  std::equal(ourBytes.begin(), ourBytes.begin() + 4, theirBytes.begin()));
+    }
   }
 }
 

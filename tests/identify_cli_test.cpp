@@ -68,7 +68,7 @@ TEST(IdentifyCommand, PrintsEveryFactOfAnAcceptedFile) {
   EXPECT_EQ(Line(r.out, "File Date: "), FileDateText(path));
   EXPECT_EQ(Line(r.out, "File Size: "), std::to_string(24 + 3 * 16 + 60 + 70 + 80) + " bytes");
   EXPECT_EQ(Line(r.out, "Comment: "), "");
-  EXPECT_EQ(Line(r.out, "Line Speed: "), "10000000 bits per second");
+  EXPECT_EQ(Line(r.out, "Line Speed: "), "unknown");  // libpcap states none
   EXPECT_EQ(r.out.find("Frames: "), std::string::npos);  // libpcap states no count
   const std::string targets = Line(r.out, "Targets: ");
   EXPECT_EQ(targets.rfind("Advisor (Agilent); ASCII (text file with options); ", 0), 0u) << targets;
@@ -89,7 +89,7 @@ TEST(IdentifyCommand, JsonGivesOneObjectPerFile) {
   const std::string first = r.out.substr(0, newline), second = r.out.substr(newline + 1);
   EXPECT_NE(first.find("\"accepted\": true"), std::string::npos) << first;
   EXPECT_NE(first.find("\"interface\": \"Token Ring\""), std::string::npos) << first;
-  EXPECT_NE(first.find("\"lineSpeed\": 16000000"), std::string::npos) << first;
+  EXPECT_NE(first.find("\"lineSpeed\": null"), std::string::npos) << first;
   EXPECT_NE(first.find("\"Ringstave (Corvantique)\""), std::string::npos) << first;
   EXPECT_NE(first.find("\"destination\": \"" + dir.path("ring.dat") + "\""), std::string::npos)
       << first;  // Ostrawind does not take Token Ring: the first entry, Advisor, is proposed
@@ -219,7 +219,7 @@ TEST(IdentifyCommand, FactsForEveryFileWithBlankLinesBetween) {
   ASSERT_NE(second, std::string::npos) << r.out;
   const std::string b = r.out.substr(second + 2);
   EXPECT_EQ(Line(b, "Interface: "), "FDDI");
-  EXPECT_EQ(Line(b, "Line Speed: "), "100000000 bits per second");
+  EXPECT_EQ(Line(b, "Line Speed: "), "unknown");
   EXPECT_EQ(Line(b, "Destination: "), dir.path("b.dat"));
 }
 

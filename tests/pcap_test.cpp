@@ -18,7 +18,7 @@ using namespace testkit;
 
 // Builds a libpcap file field by field, in the builder's byte order.
 struct PcapFile : Bytes {
-  enum { Standard, Modified, Nokia } variant = Standard;
+  enum { Standard, Modified, Nokia, SuSE } variant = Standard;
   uint32_t accuracy = 0;
   uint32_t snapLength = 65535;
   uint32_t linkType = 1;
@@ -31,6 +31,7 @@ struct PcapFile : Bytes {
     u32(seconds).u32(fraction).u32(uint32_t(data.size())).u32(original);
     if (variant == Modified) v.insert(v.end(), 8, 0xEE);
     if (variant == Nokia) v.insert(v.end(), 4, 0xEE);
+    if (variant == SuSE) v.insert(v.end(), 12, 0xEE);
     this->data(data);
   }
 };
@@ -38,7 +39,8 @@ struct PcapFile : Bytes {
 std::vector<uint8_t> Payload(size_t n, uint8_t seed) { return Pattern(n, seed, 3); }
 
 uint32_t MagicFor(const PcapFile& f) {
-  return f.variant == PcapFile::Modified ? 0xA1B2CD34 : 0xA1B2C3D4;
+  // SuSE 6.3's longer records share the modified magic.
+  return f.variant == PcapFile::Modified || f.variant == PcapFile::SuSE ? 0xA1B2CD34 : 0xA1B2C3D4;
 }
 
 struct VariantCase {
@@ -69,6 +71,7 @@ TEST_P(PcapVariants, EveryFrameComesBackWithLengthsBytesAndTimes) {
   EXPECT_EQ((r.state.SourceVariant & PcapVariant::BigEndian) != 0, vc.big);
   EXPECT_EQ((r.state.SourceVariant & PcapVariant::Modified) != 0, vc.expectModified);
   EXPECT_EQ((r.state.SourceVariant & PcapVariant::Nokia) != 0, vc.expectNokia);
+  EXPECT_EQ((r.state.SourceVariant & kPcapVariantSuSE) != 0, vc.variant == PcapFile::SuSE);
   // Whole frames get their FCS counted and stored, the short one after
   // zeros to 60 bytes; a sliced frame gets none.
   const int64_t t = int64_t(t0 % 86400) * 1000000;
@@ -88,7 +91,9 @@ INSTANTIATE_TEST_SUITE_P(
                       VariantCase{"BigStandard", true, PcapFile::Standard, false, false},
                       VariantCase{"LittleModified", false, PcapFile::Modified, true, false},
                       VariantCase{"BigModified", true, PcapFile::Modified, true, false},
-                      VariantCase{"LittleNokia", false, PcapFile::Nokia, false, true}),
+                      VariantCase{"LittleNokia", false, PcapFile::Nokia, false, true},
+                      VariantCase{"LittleSuSE", false, PcapFile::SuSE, false, false},
+                      VariantCase{"BigSuSE", true, PcapFile::SuSE, false, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PcapProbe, ModifiedRecordsBehindTheStandardMagic) {
@@ -191,7 +196,8 @@ TEST(PcapWrite, HeaderMagicSnapLengthAndRecordForms) {
   Trace t;
   t.frames.push_back(MakeFrame(1000, 64));
   t.frames.push_back(MakeFrame(2000, 1518));
-  // Little-endian, Modified chosen: standard magic, 24-byte records.
+  // Little-endian, Modified chosen: the modified magic (34 cd b2 a1 in the
+  // file, as editcap writes it), 24-byte records.
   WriteTrace(t, Analyzer::Tcpdump, dir.path("lm.pcap"), [](ConversionState& s) {
     s.PcapOutput.bigEndian = false;
     s.PcapOutput.modified = true;
@@ -199,7 +205,7 @@ TEST(PcapWrite, HeaderMagicSnapLengthAndRecordForms) {
   auto b = ReadFileBytes(dir.path("lm.pcap"));
   ASSERT_EQ(b.size(), 24u + 24 + 60 + 24 + 1514);
   // The snap length is the largest frame without its FCS.
-  ExpectFields(b, {{0, 4, 0xA1B2C3D4}, {16, 4, 1514}, {24 + 8, 4, 60}});
+  ExpectFields(b, {{0, 4, 0xA1B2CD34}, {16, 4, 1514}, {24 + 8, 4, 60}});
   // Big-endian Modified: its own magic; sliced: snap length is the slice.
   WriteTrace(t, Analyzer::Tcpdump, dir.path("bm.pcap"), [](ConversionState& s) {
     s.PcapOutput.bigEndian = true;

@@ -182,6 +182,10 @@ std::string ParseConvert(const std::vector<std::string>& args, ConvertArgs& out)
     if (!optionsEnded && a.rfind("--", 0) == 0 && a.find('=') != std::string::npos) {
       attached = a.substr(a.find('=') + 1);
       a = a.substr(0, a.find('='));
+    } else if (!optionsEnded && a.size() > 2 && (a.rfind("-o", 0) == 0 || a.rfind("-j", 0) == 0)) {
+      // -oFILE, -j2: a short option's value attached to it.
+      attached = a.substr(2);
+      a = a.substr(0, 2);
     }
     auto value = [&](std::string& into) {
       if (attached) {
@@ -297,48 +301,21 @@ const char* OutcomeName(Outcome outcome) {
   return "failed";
 }
 
-// A source read from standard input is spooled to a private file first:
-// identification and most readers look at the file more than once. The file
-// has no name (or loses it at once), so that however the run ends, killed
-// or its output pipe closed, nothing stays in TMPDIR; it is read through
-// its descriptor's name in /proc.
-class StandardInputSpool {
- public:
-  ~StandardInputSpool() {
-    if (fd_ >= 0) close(fd_);
-  }
-  // The spooled file, or empty when it could not be made.
-  std::string spool() {
-    const char* tmp = std::getenv("TMPDIR");
-    const std::string folder = tmp && *tmp ? tmp : "/tmp";
-    fd_ = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd_ < 0) {
-      std::string pattern = folder + "/morphalite-XXXXXX";
-      fd_ = mkostemp(pattern.data(), O_CLOEXEC);
-      if (fd_ >= 0) unlink(pattern.c_str());
-    }
-    if (fd_ < 0 || !copyStandardInput()) return "";
-    return "/proc/self/fd/" + std::to_string(fd_);
-  }
-
- private:
-  bool copyStandardInput() {
-    char buffer[1 << 16];
-    for (;;) {
-      const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) return got == 0;
-      for (ssize_t done = 0; done < got;) {
-        const ssize_t put = write(fd_, buffer + done, size_t(got - done));
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        done += put;
-      }
+// Copies everything `in` gives to `out`; false on a failure of either.
+bool CopyAll(int in, int out) {
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t got = read(in, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return got == 0;
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put = write(out, buffer + done, size_t(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) return false;
+      done += put;
     }
   }
-
-  int fd_ = -1;
-};
+}
 
 // What became of one source of a convert command.
 struct SourceRun {
@@ -482,8 +459,13 @@ int RunConvert(const std::vector<std::string>& args) {
     return UsageError("with several sources, -o must name an existing directory");
   const size_t fromStdin = size_t(std::count(parsed.sources.begin(), parsed.sources.end(), "-"));
   if (fromStdin > 1) return UsageError("standard input (-) can be a source only once");
-  if (fromStdin == 1 && (parsed.output.empty() || intoDirectory))
-    return UsageError("a source read from standard input (-) needs -o FILE or -o -");
+  // A source read in one pass leaves no name to put a target beside.
+  for (const std::string& source : parsed.sources)
+    if (SourceSpool::NeedsSpool(source) && (parsed.output.empty() || intoDirectory))
+      return UsageError(source == "-"
+                            ? "a source read from standard input (-) needs -o FILE or -o -"
+                            : "a source read from a pipe or device (" + source +
+                                  ") needs -o FILE or -o -");
 
   const CapabilitySets caps = DefaultCapabilities();
   auto requestFor = [&](const std::string& source) {
@@ -510,20 +492,20 @@ int RunConvert(const std::vector<std::string>& args) {
     }
   }
 
-  StandardInputSpool spool;
+  SourceSpool spool;
   std::vector<SourceRun> runs;
   for (const std::string& source : parsed.sources) {
     SourceRun run;
     run.source = source;
     run.name = source == "-" ? "standard input" : source;
     run.request = requestFor(source);
-    if (source == "-") {
-      run.request.sourcePath = spool.spool();
+    if (SourceSpool::NeedsSpool(source)) {
+      run.request.sourcePath = spool.spool(source);
       run.request.sourceName = run.name;
       if (run.request.sourcePath.empty()) {
         ConsoleHost host(false);
         host.failure("Open Trace File", "Unable to open Source file.  File is in use or name is bad.",
-                     SystemErrorDetail("standard input"), MessageIcon::Warning);
+                     SystemErrorDetail(run.name), MessageIcon::Warning);
         return Exit::SourceRefused;
       }
     }
@@ -558,6 +540,35 @@ int RunConvert(const std::vector<std::string>& args) {
 }
 
 }  // namespace
+
+SourceSpool::~SourceSpool() {
+  for (int fd : spooled_) close(fd);
+}
+
+bool SourceSpool::NeedsSpool(const std::string& source) {
+  return source == "-" || IsStreamPath(source);
+}
+
+// The copy has no name (or loses it at once), so that however the run ends,
+// killed or its output pipe closed, nothing stays in TMPDIR; it is read
+// through its descriptor's name in /proc.
+std::string SourceSpool::spool(const std::string& source) {
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string folder = tmp && *tmp ? tmp : "/tmp";
+  int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    std::string pattern = folder + "/morphalite-XXXXXX";
+    fd = mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd >= 0) unlink(pattern.c_str());
+  }
+  if (fd < 0) return "";
+  spooled_.push_back(fd);
+  const int in = source == "-" ? STDIN_FILENO : open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return "";
+  const bool copied = CopyAll(in, fd);
+  if (in != STDIN_FILENO) close(in);
+  return copied ? "/proc/self/fd/" + std::to_string(fd) : "";
+}
 
 std::string FormatsTable() {
   std::string table =
@@ -744,8 +755,8 @@ std::string ConvertHelpText() {
 std::string IdentifyHelpText() {
   return OptionLines(
       "Usage: morphalite identify [OPTION]... FILE...\n"
-      "Tells what each FILE is: analyzer, interface, file date, frame count, comment, and\n"
-      "the targets it can be converted to. -- ends the options.\n\n",
+      "Tells what each FILE is (- reads standard input): analyzer, interface, file date,\n"
+      "frame count, comment, and the targets it can be converted to. -- ends the options.\n\n",
       std::begin(kIdentifyOptions), std::end(kIdentifyOptions));
 }
 
@@ -758,7 +769,7 @@ std::string BashCompletion() {
       std::replace(words.begin(), words.end(), '|', ' ');
       std::string patterns;
       for (const std::string& name : NamesOf(o)) patterns += (patterns.empty() ? "" : "|") + name;
-      choices += "    " + patterns + ") COMPREPLY=($(compgen -W '" + words +
+      choices += "    " + patterns + ") COMPREPLY=($(compgen -P \"$prefix\" -W '" + words +
                  "' -- \"$cur\")); return ;;\n";
     }
   }
@@ -773,14 +784,26 @@ std::string BashCompletion() {
   }
   return "# bash completion for morphalite (morphalite --completion bash)\n"
          "_morphalite() {\n"
-         "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
+         "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]} prefix=\n"
+         "  # --to=TD: bash splits it into --to, = and TD; without = among its word\n"
+         "  # breaks the word stays whole and the value is completed behind --to=.\n"
+         "  if [ \"$cur\" = = ]; then cur=\n"
+         "  elif [ \"$prev\" = = ]; then prev=${COMP_WORDS[COMP_CWORD-2]}\n"
+         "  elif [[ $cur == --*=* ]]; then prev=${cur%%=*}; prefix=$prev=; cur=${cur#*=}\n"
+         "  fi\n"
          "  if [ \"$COMP_CWORD\" -eq 1 ]; then\n"
-         "    COMPREPLY=($(compgen -W 'convert identify help --help --version --formats --man' -- \"$cur\"))\n"
+         "    COMPREPLY=($(compgen -W 'convert identify help --help --version --formats --man --completion' -- \"$cur\"))\n"
          "    [ ${#COMPREPLY[@]} -eq 0 ] && COMPREPLY=($(compgen -f -- \"$cur\"))\n"
          "    return\n"
          "  fi\n"
+         "  if [ \"$COMP_CWORD\" -eq 2 ]; then\n"
+         "    case ${COMP_WORDS[1]} in\n"
+         "      help) COMPREPLY=($(compgen -W 'convert identify' -- \"$cur\")); return ;;\n"
+         "      --completion) COMPREPLY=($(compgen -W 'bash' -- \"$cur\")); return ;;\n"
+         "    esac\n"
+         "  fi\n"
          "  case $prev in\n"
-         "    --to) COMPREPLY=($(compgen -W '" + codes + "' -- \"$cur\")); return ;;\n" +
+         "    --to) COMPREPLY=($(compgen -P \"$prefix\" -W '" + codes + "' -- \"$cur\")); return ;;\n" +
          choices +
          "  esac\n"
          "  if [[ $cur == -* ]]; then\n"
@@ -845,7 +868,9 @@ std::string ManualPage() {
          ".br\n"
          ".B morphalite identify\n.RB [ \\-\\-json ]\n.RB [ \\-\\-frames ]\n.RB [ \\-\\-salvage ]\n"
          ".IR FILE ...\n.br\n"
+         ".B morphalite help\n.RB [ convert | identify ]\n.br\n"
          ".B morphalite\n.BR \\-\\-help \" | \" \\-\\-version \" | \" \\-\\-formats \" | \" \\-\\-man\n"
+         ".br\n.B morphalite \\-\\-completion bash\n"
          ".SH DESCRIPTION\n"
          ".B morphalite\n"
          "recognises which network analyzer wrote a trace file and over which media, and\n"
@@ -869,6 +894,8 @@ std::string ManualPage() {
          ".TP\n.B identify\n"
          "Prints the analyzer, interface, file date, size, comment, line speed, stated\n"
          "frame count and the offered targets of each\n.IR FILE .\n"
+         ".TP\n.BR help \" [\" convert | identify ]\n"
+         "Prints the usage, or the options of the command named.\n"
          ".TP\n.B \\-\\-formats\n"
          "Prints the table of analyzers with their codes and names, whether each is read\n"
          "and written, and its default suffix.\n"
@@ -897,7 +924,9 @@ std::string ManualPage() {
          "writes none, fails or is killed leaves an existing file as it was. The source\n"
          ".B \\-\nreads standard input (it needs\n"
          ".BR \\-o );\n.B \\-o \\-\nwrites standard output for writers that never seek back\n"
-         "(libpcap, pcapng, snoop, text). Two sources of a batch that would write the same\n"
+         "(libpcap, pcapng, snoop, text). A source or target that is a pipe or a device\n"
+         "(\\fI/dev/stdout\\fR into a pipe, a shell's \\fI<(...)\\fR) is taken as\n.B \\-\nis.\n"
+         "Two sources of a batch that would write the same\n"
          "target are refused before anything starts.\n"
          ".PP\n"
          "With\n.BR \\-\\-json ,\n"
@@ -966,6 +995,8 @@ int RunCommandLine(const std::vector<std::string>& args) {
   }
   if (args[0] == "help") {
     const std::string topic = args.size() > 1 ? args[1] : "";
+    if (args.size() > 2 || (!topic.empty() && topic != "convert" && topic != "identify"))
+      return UsageError("help takes convert or identify, not " + args.back());
     std::fputs(topic == "convert"    ? ConvertHelpText().c_str()
                : topic == "identify" ? IdentifyHelpText().c_str()
                                      : UsageText().c_str(),

@@ -32,6 +32,25 @@ int RunCommandLine(const std::vector<std::string>& args);
 // morphalite identify [--json] [--frames] FILE...
 int RunIdentifyCommand(const std::vector<std::string>& args, std::FILE* out);
 
+// Sources read in one pass (standard input "-", a pipe, a process
+// substitution's /dev/fd/N, a device) are copied to private files first:
+// identification and most readers look at a file more than once. The copies
+// go when the spool does.
+class SourceSpool {
+ public:
+  SourceSpool() = default;
+  SourceSpool(const SourceSpool&) = delete;
+  SourceSpool& operator=(const SourceSpool&) = delete;
+  ~SourceSpool();
+  // Whether a source given on the command line is read in one pass.
+  static bool NeedsSpool(const std::string& source);
+  // The copy of `source`, or empty when it could not be made (errno tells why).
+  std::string spool(const std::string& source);
+
+ private:
+  std::vector<int> spooled_;  // the copies' descriptors
+};
+
 std::string UsageText();
 std::string ConvertHelpText();
 std::string IdentifyHelpText();

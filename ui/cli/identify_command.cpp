@@ -3,6 +3,7 @@
 // also what reading every frame tells.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -37,7 +38,7 @@ class RecordingHost : public Host {
 struct IdentifyView {
   std::string analyzer, interface, fileDate, fileSize, comment, destination;
   std::optional<int64_t> fileTime;  // last modified, UTC microseconds since 1970
-  uint32_t lineSpeed = 0;
+  uint32_t lineSpeed = 0;  // 0: the file states none
   int64_t sizeBytes = 0;
   int32_t frames = 0;  // 0: the file states no count
   std::vector<std::string> targets;
@@ -56,7 +57,8 @@ IdentifyView ViewOf(const ConversionState& s, const CapabilitySets& caps) {
   f.sizeBytes = s.SourceFileSize;
   f.fileSize = FileSizeText(s.SourceFileSize);
   f.comment = s.FileComment;
-  f.lineSpeed = s.LineSpeed;
+  // Only a speed the file states: the medium's usual one would be made up.
+  f.lineSpeed = s.FileLineSpeed;
   f.frames = s.SourceFrameCount;
   // The list as a first run shows it: the saved format defaults to Ostrawind.
   TargetList list = FillTargetList(caps, targetClass, topology, false, false, s.TargetAnalyzer);
@@ -76,7 +78,8 @@ void PrintText(std::FILE* out, const std::string& path, const IdentifyView& f) {
   std::fprintf(out, "File Date: %s\n", f.fileDate.c_str());
   std::fprintf(out, "File Size: %s\n", f.fileSize.c_str());
   std::fprintf(out, "Comment: %s\n", f.comment.c_str());
-  std::fprintf(out, "Line Speed: %u bits per second\n", f.lineSpeed);
+  if (f.lineSpeed > 0) std::fprintf(out, "Line Speed: %u bits per second\n", f.lineSpeed);
+  else std::fprintf(out, "Line Speed: unknown\n");
   if (f.frames > 0) std::fprintf(out, "Frames: %d\n", f.frames);
   std::string targets;
   for (const std::string& name : f.targets) targets += (targets.empty() ? "" : "; ") + name;
@@ -128,7 +131,8 @@ void PrintJson(std::FILE* out, const std::string& path, const IdentifyView& f,
                      ", \"fileTime\": " + JsonTime(f.fileTime) +
                      ", \"fileSize\": " + std::to_string(f.sizeBytes) +
                      ", \"comment\": " + JsonLatin1(f.comment) +
-                     ", \"lineSpeed\": " + std::to_string(f.lineSpeed);
+                     ", \"lineSpeed\": " +
+                     (f.lineSpeed > 0 ? std::to_string(f.lineSpeed) : std::string("null"));
   if (f.frames > 0) json += ", \"frames\": " + std::to_string(f.frames);
   json += ", \"targets\": [" + targets + "], \"destination\": " + JsonString(f.destination);
   if (survey) json += SurveyJson(*survey);
@@ -147,6 +151,10 @@ void PrintRefusalJson(std::FILE* out, const std::string& path, const RecordingHo
 int RunIdentifyCommand(const std::vector<std::string>& args, std::FILE* out) {
   bool json = false, frames = false, salvage = false, optionsEnded = false;
   std::vector<std::string> files;
+  const auto usageError = [](const std::string& text) {
+    std::fprintf(stderr, "Parameter Error: %s\n%s", text.c_str(), UsageText().c_str());
+    return Exit::Usage;
+  };
   for (const std::string& arg : args) {
     if (!optionsEnded && arg == "--json")
       json = true;
@@ -156,41 +164,58 @@ int RunIdentifyCommand(const std::vector<std::string>& args, std::FILE* out) {
       salvage = true;
     else if (!optionsEnded && arg == "--")
       optionsEnded = true;
+    else if (!optionsEnded && arg.size() > 1 && arg[0] == '-')
+      return usageError("unknown option " + arg + " of identify");
     else
       files.push_back(arg);
   }
-  if (files.empty()) {
-    std::fprintf(stderr, "Parameter Error: identify needs at least one file\n%s",
-                 UsageText().c_str());
-    return Exit::Usage;
-  }
+  if (files.empty()) return usageError("identify needs at least one file");
+  if (std::count(files.begin(), files.end(), "-") > 1)
+    return usageError("standard input (-) can be a source only once");
+  SourceSpool spool;
   const CapabilitySets caps = DefaultCapabilities();
   int status = Exit::Ok;
   bool first = true;
-  for (const std::string& path : files) {
+  for (const std::string& given : files) {
+    const bool spooled = SourceSpool::NeedsSpool(given);
+    const std::string path = spooled ? spool.spool(given) : given;
+    const std::string name = given == "-" ? "standard input" : given;
     auto state = std::make_unique<ConversionState>();
     RecordingHost recorder;
     ConsoleHost console(false);
     Host& host = json ? static_cast<Host&>(recorder) : static_cast<Host&>(console);
-    SourceCheck check = CheckSource(*state, caps, path, host);
+    if (path.empty()) {
+      host.failure("Open Trace File", "Unable to open Source file.  File is in use or name is bad.",
+                   SystemErrorDetail(name), MessageIcon::Warning);
+      if (status == Exit::Ok) status = Exit::SourceRefused;
+      if (json) PrintRefusalJson(out, given, recorder);
+      continue;
+    }
+    SourceCheck check = CheckSource(*state, caps, path, host, nullptr, spooled ? name : "");
     if (!check.accepted) {
       if (status == Exit::Ok) status = Exit::SourceRefused;
-      if (json) PrintRefusalJson(out, path, recorder);
+      if (json) PrintRefusalJson(out, given, recorder);
       continue;
     }
     IdentifyView facts = ViewOf(*state, caps);
+    if (spooled) {
+      // The copy's date and a target beside it would be made up.
+      facts.fileDate.clear();
+      facts.fileTime.reset();
+      facts.destination.clear();
+    }
     std::optional<FrameSurvey> survey;
     if (frames) {
-      console.setSource(path, false);
+      console.setSource(name, false);
       survey = SurveyFrames(path, caps, host, salvage);
       if (survey->outcome == Outcome::ReadError && status == Exit::Ok) status = Exit::ReadError;
       if (survey->outcome == Outcome::Stopped && status == Exit::Ok) status = Exit::Stopped;
     }
     if (json) {
-      PrintJson(out, path, facts, survey);
+      PrintJson(out, given, facts, survey);
     } else {
       if (!first) std::fputc('\n', out);
-      PrintText(out, path, facts);
+      PrintText(out, name, facts);
       if (survey) PrintSurveyText(out, *survey);
     }
     first = false;
