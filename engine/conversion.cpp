@@ -125,6 +125,11 @@ bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
                           s.TraceTopology == Topo::Ethernet;
     // A header that failed to read leaves nothing to read frames from.
     if (!s.ReadError) ReadSource(false, false);
+    // A reader that stopped at its last frame has the source checked to its
+    // end (a gzip trailer): only when the whole source was to be read.
+    if (!s.ReadError && !s.WriteFailed && !s.StopRequested && !s.ProbeOnly && s.ConvertAll &&
+        source)
+      source->readToEnd();
     // A source that failed where a reader took it for its end (an I/O error
     // at the end test, a file cut short while read) failed the reading.
     if (!s.ReadError && source && source->failed()) {

@@ -48,10 +48,13 @@ bool WriterOwnsTarget(AnalyzerType type) {
   return writer && writer->has(Capability::OwnTarget);
 }
 
-const IdentifyRule* FindIdentifyRule(const char* name) {
+const IdentifyRule* FindIdentifyRule(const char* name, const FormatDescriptor** family) {
   for (const FormatDescriptor* f : RegisteredFormats())
     for (const IdentifyRule& rule : f->identify)
-      if (std::strcmp(rule.name, name) == 0) return &rule;
+      if (std::strcmp(rule.name, name) == 0) {
+        if (family) *family = f;
+        return &rule;
+      }
   return nullptr;
 }
 

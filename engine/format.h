@@ -127,6 +127,9 @@ struct FormatDescriptor {
   WriteFrameFn writeFrame = nullptr;
   FinishFn finish = nullptr;
   int32_t maxFrames = 0;  // frames a target of this family can hold; 0 = no limit
+  // The size of the family's smallest file (a header alone) when that is
+  // below the size every file must have to be looked at; 0 otherwise.
+  int64_t smallestFile = 0;
 
   bool has(uint32_t capability) const { return (capabilities & capability) != 0; }
 };
@@ -139,8 +142,9 @@ const FormatDescriptor* ReaderFormat(AnalyzerType type);
 const FormatDescriptor* WriterFormat(AnalyzerType type);
 // Whether the writer of a type creates its target itself (no stream is opened for it).
 bool WriterOwnsTarget(AnalyzerType type);
-// The family whose identification rule has this name, or nullptr.
-const IdentifyRule* FindIdentifyRule(const char* name);
+// The identification rule of this name, or nullptr; `family`, when given, is
+// set to the family that holds it.
+const IdentifyRule* FindIdentifyRule(const char* name, const FormatDescriptor** family = nullptr);
 // The family that determines the topology of an analyzer's files: one that
 // reads or recognises the type and has a topology hook.
 const FormatDescriptor* TopologyFormat(AnalyzerType type);

@@ -74,10 +74,19 @@ constexpr IdentificationStep kIdentificationOrder[] = {
     {"advisor-library", "the Advisor file library opens the file: last, as it reads more"},
 };
 
+// Whether a file of this size may be one of the family's: below the size
+// every file must have, only a family whose header alone is smaller says so.
+bool LargeEnoughFor(const FormatDescriptor* family, int64_t fileSize) {
+  return fileSize >= kMinimumFileSize ||
+         (family && family->smallestFile > 0 && fileSize >= family->smallestFile);
+}
+
 AnalyzerType IdentifyByContent(IdentifyInput& input) {
   for (const IdentificationStep& step : kIdentificationOrder) {
-    const IdentifyRule* rule = FindIdentifyRule(step.rule);
+    const FormatDescriptor* family = nullptr;
+    const IdentifyRule* rule = FindIdentifyRule(step.rule, &family);
     if (!rule) continue;  // a family this build does not have
+    if (!LargeEnoughFor(family, input.fileSize)) continue;
     if (std::optional<AnalyzerType> type = rule->match(input)) return *type;
   }
   return Analyzer::Unknown;
@@ -151,12 +160,8 @@ AnalyzerType IdentifySource(ConversionState& s, SourceStream& in, const std::str
   openFailed = tooSmall = false;
   s.SourceCompressed = false;
   s.SourceFileSize = in.size();
-  if (s.SourceFileSize < kMinimumFileSize) {
-    tooSmall = true;
-    return Analyzer::Unknown;
-  }
   FileBlock head = ReadFileBlock(in, 0, kHeadBytes);
-  if (in.failed() || head.size() < size_t(kMinimumFileSize)) {
+  if (in.failed() || int64_t(head.size()) < std::min(s.SourceFileSize, kMinimumFileSize)) {
     openFailed = true;
     return Analyzer::Unknown;
   }
@@ -166,6 +171,9 @@ AnalyzerType IdentifySource(ConversionState& s, SourceStream& in, const std::str
                       s.SourceVariant, openFailed};
   AnalyzerType type = IdentifyByContent(input);
   if (in.failed()) openFailed = true;
+  // A small file no family claims is too small to be a trace file.
+  if (!openFailed && type == Analyzer::Unknown && s.SourceFileSize < kMinimumFileSize)
+    tooSmall = true;
   return openFailed ? Analyzer::Unknown : type;
 }
 
@@ -196,7 +204,10 @@ Topology DetermineTopology(ConversionState& s, AnalyzerType type, SourceStream& 
   s.WanProtocol = Wan::NotKnown;
   s.FileLineSpeed = 0;
   s.LineSpeed = 0;
-  if (in.size() < kMinimumTopologySize) return Topo::Unknown;
+  const FormatDescriptor* family = TopologyFormat(type);
+  if (in.size() < kMinimumTopologySize &&
+      !(family && family->smallestFile > 0 && in.size() >= family->smallestFile))
+    return Topo::Unknown;
   FileBlock head = ReadFileBlock(in, 0, kTopologyHeadBytes);
   if (in.failed()) {
     openFailed = true;
@@ -205,7 +216,6 @@ Topology DetermineTopology(ConversionState& s, AnalyzerType type, SourceStream& 
 
   uint32_t speed = 0;
   TopologyInput input{s, type, fileName, in, head, speed};
-  const FormatDescriptor* family = TopologyFormat(type);
   Topology topology = family ? family->topology(input) : Topo::Unknown;
   if (s.FileComment.size() > kCommentLimit) s.FileComment.resize(kCommentLimit);
 

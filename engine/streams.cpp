@@ -39,11 +39,18 @@ class FileSource : public SourceStream {
     return copyFromBlocks(out, n, [this] { return refill(); });
   }
 
+  // A position past the end of the file is refused, and the stream then
+  // stands at its end: nothing more is read until a seek that succeeds.
   bool seek(int64_t pos) override {
     if (pos < 0) return false;
-    // Inside the current block: just move the cursor.
-    if (pos >= blockStart_ && pos <= blockStart_ + (windowEnd_ - buffer_.get())) {
+    if (pos > size_) {
+      startBlockAt(size_);
+      return false;
+    }
+    // Among the bytes read into the block: just move the cursor.
+    if (pos >= blockStart_ && pos <= blockStart_ + int64_t(blockBytes_)) {
       window_ = buffer_.get() + (pos - blockStart_);
+      windowEnd_ = buffer_.get() + blockBytes_;
       return true;
     }
     startBlockAt(pos);
@@ -76,13 +83,16 @@ class FileSource : public SourceStream {
       return false;
     }
     blockSize_ = std::min(2 * blockSize_, kLargestBlock);
+    blockBytes_ = size_t(got);
     windowEnd_ = buffer_.get() + got;
     return true;
   }
   // An empty block whose next byte is file offset `pos`, read from the start
   // of its page so that the bytes sit at their own places within a page.
+  // It holds no bytes until one is read into it.
   void startBlockAt(int64_t pos) {
     blockStart_ = pos & ~int64_t(kPageBytes - 1);
+    blockBytes_ = 0;
     window_ = windowEnd_ = buffer_.get() + (pos - blockStart_);
   }
   bool fail(std::string reason) {
@@ -95,11 +105,16 @@ class FileSource : public SourceStream {
   int64_t size_;  // when opened
   PageBlock buffer_;
   int64_t blockStart_ = 0;          // file offset of buffer_[0]
+  size_t blockBytes_ = 0;           // bytes read into the block from there
   size_t blockSize_ = kFirstBlock;  // of the next block read
   bool failed_ = false;
   std::string path_;
 };
 
+// A gzip file through zlib, which checks each member's trailer (the CRC-32
+// and size of its data) as it reaches it: a file cut short, trailer
+// included, or a trailer that does not match is a failure, never an end.
+// A failure stays noted after a seek back, which decompresses afresh.
 class GzipSource : public SourceStream {
  public:
   GzipSource(gzFile gz, int64_t size, std::string path)
@@ -112,11 +127,10 @@ class GzipSource : public SourceStream {
     while (done < n) {
       unsigned chunk = unsigned(std::min<size_t>(n - done, 1u << 30));
       int got = gzread(gz_, dst + done, chunk);
-      if (got < 0) {
-        noteGzipError();
+      if (got <= 0) {
+        noteEnd();
         break;
       }
-      if (got == 0) break;
       done += size_t(got);
       pos_ += got;
     }
@@ -142,25 +156,43 @@ class GzipSource : public SourceStream {
   int64_t size() const override { return size_; }
   int64_t filePosition() const override { return gzoffset(gz_); }
   bool atEnd() override {
-    if (gzeof(gz_)) return true;
-    int c = gzgetc(gz_);
-    if (c < 0) {
-      int err = 0;
-      gzerror(gz_, &err);
-      if (err != Z_OK && err != Z_BUF_ERROR) noteGzipError();
-      return true;
+    if (!gzeof(gz_)) {
+      int c = gzgetc(gz_);
+      if (c >= 0) {
+        gzungetc(c, gz_);
+        return false;
+      }
     }
-    gzungetc(c, gz_);
-    return false;
+    noteEnd();
+    return true;
   }
   bool failed() const override { return failed_; }
+  void readToEnd() override {
+    uint8_t sink[8192];
+    while (read(sink, sizeof sink) == sizeof sink) {
+    }
+  }
 
  private:
-  void noteGzipError() {
-    failed_ = true;
-    int err = 0;
+  // Decompression stopped: a clean end, or a failure with zlib's reason.
+  void noteEnd() {
+    int err = Z_OK;
     const char* text = gzerror(gz_, &err);
-    error_ = err == Z_ERRNO ? SystemError(path_, errno) : path_ + ": " + (text ? text : "gzip error");
+    if (err == Z_OK || failed_) return;
+    failed_ = true;
+    const std::string why = text ? text : "";
+    if (err == Z_ERRNO)
+      error_ = SystemError(path_, errno);
+    else if (err == Z_BUF_ERROR)
+      error_ = path_ + ": gzip trailer missing: the file ends before the CRC-32 and size of its data";
+    else if (why.ends_with("incorrect data check"))
+      error_ = path_ + ": gzip trailer: the CRC-32 does not match the data";
+    else if (why.ends_with("incorrect length check"))
+      error_ = path_ + ": gzip trailer: the size does not match the data";
+    else  // zlib's text starts with its own name for the file
+      error_ = path_ + ": gzip data damaged: " + why.substr(why.find(": ") == std::string::npos
+                                                                ? 0
+                                                                : why.find(": ") + 2);
   }
 
   gzFile gz_;
@@ -170,28 +202,46 @@ class GzipSource : public SourceStream {
   std::string path_;
 };
 
+// Bytes in memory, served as a file source serves its blocks: in windows
+// of the given sizes in turn (the rest in one when none are given), so that
+// a reader's in-place path meets records cut at any place a block may end.
 class MemorySource : public SourceStream {
  public:
-  explicit MemorySource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
-  size_t read(void* out, size_t n) override {
-    size_t take = pos_ < bytes_.size() ? std::min(n, bytes_.size() - pos_) : 0;
-    if (take) std::memcpy(out, bytes_.data() + pos_, take);
-    pos_ += take;
-    return take;
+  MemorySource(std::vector<uint8_t> bytes, std::vector<size_t> blockSizes)
+      : bytes_(std::move(bytes)), blockSizes_(std::move(blockSizes)) {
+    window_ = windowEnd_ = bytes_.data();
   }
+  size_t read(void* out, size_t n) override {
+    return copyFromBlocks(out, n, [this] { return nextBlock(); });
+  }
+  // As a file source: a position past the end is refused, and the stream
+  // then stands at its end.
   bool seek(int64_t pos) override {
     if (pos < 0) return false;
-    pos_ = size_t(pos);
-    return true;
+    const bool within = pos <= size();
+    window_ = windowEnd_ = bytes_.data() + (within ? size_t(pos) : bytes_.size());
+    return within;
   }
-  int64_t position() const override { return int64_t(pos_); }
+  int64_t position() const override { return window_ - bytes_.data(); }
   int64_t size() const override { return int64_t(bytes_.size()); }
-  bool atEnd() override { return pos_ >= bytes_.size(); }
+  bool atEnd() override { return window_ == windowEnd_ && !nextBlock(); }
   bool failed() const override { return false; }
 
  private:
+  // The next window, when the one in hand is used up; false at the end.
+  bool nextBlock() {
+    const size_t left = size_t(bytes_.data() + bytes_.size() - window_);
+    if (left == 0) return false;
+    size_t n = left;
+    if (!blockSizes_.empty())
+      n = std::min(left, std::max<size_t>(1, blockSizes_[turn_++ % blockSizes_.size()]));
+    windowEnd_ = window_ + n;
+    return true;
+  }
+
   std::vector<uint8_t> bytes_;
-  size_t pos_ = 0;
+  std::vector<size_t> blockSizes_;
+  size_t turn_ = 0;
 };
 
 // A file written through a block of our own. Each byte sits in the block at
@@ -370,8 +420,9 @@ std::unique_ptr<SourceStream> OpenGzipSource(const std::string& path) {
   return std::make_unique<GzipSource>(gz, size, path);
 }
 
-std::unique_ptr<SourceStream> OpenMemorySource(std::vector<uint8_t> bytes) {
-  return std::make_unique<MemorySource>(std::move(bytes));
+std::unique_ptr<SourceStream> OpenMemorySource(std::vector<uint8_t> bytes,
+                                               std::vector<size_t> blockSizes) {
+  return std::make_unique<MemorySource>(std::move(bytes), std::move(blockSizes));
 }
 
 std::unique_ptr<TargetStream> DescriptorTarget(int fd, const std::string& name) {
@@ -385,20 +436,56 @@ std::unique_ptr<TargetStream> CreateFileTarget(const std::string& path) {
   return std::make_unique<FileTarget>(fd, path);
 }
 
+MemoryTarget::MemoryTarget(std::vector<size_t> blockSizes) : blockSizes_(std::move(blockSizes)) {
+  startBlock();
+}
+
+int64_t MemoryTarget::position() const { return pos_ + (room_ - block_.data()); }
+
 bool MemoryTarget::writeBlock(const void* data, size_t n) {
-  if (n == 0) return true;
   auto* p = static_cast<const uint8_t*>(data);
-  if (size_t(pos_) + n > data_.size()) data_.resize(size_t(pos_) + n);
-  std::memcpy(data_.data() + pos_, p, n);
-  pos_ += int64_t(n);
+  if (blockSizes_.empty()) {
+    put(p, n);
+    return true;
+  }
+  for (;;) {
+    const size_t take = std::min(n, size_t(roomEnd_ - room_));
+    if (take) std::memcpy(room_, p, take);
+    room_ += take;
+    p += take;
+    n -= take;
+    if (n == 0) return true;
+    flush();
+  }
+}
+
+bool MemoryTarget::flush() {
+  if (blockSizes_.empty()) return true;
+  put(block_.data(), size_t(room_ - block_.data()));
+  startBlock();
   return true;
 }
 
 bool MemoryTarget::seek(int64_t pos) {
   if (pos < 0) return false;
+  flush();
   pos_ = pos;
   if (size_t(pos_) > data_.size()) data_.resize(size_t(pos_));
   return true;
+}
+
+void MemoryTarget::put(const uint8_t* p, size_t n) {
+  if (n == 0) return;
+  if (size_t(pos_) + n > data_.size()) data_.resize(size_t(pos_) + n);
+  std::memcpy(data_.data() + pos_, p, n);
+  pos_ += int64_t(n);
+}
+
+void MemoryTarget::startBlock() {
+  if (blockSizes_.empty()) return;
+  block_.resize(std::max<size_t>(1, blockSizes_[turn_++ % blockSizes_.size()]));
+  room_ = block_.data();
+  roomEnd_ = room_ + block_.size();
 }
 
 }  // namespace morph

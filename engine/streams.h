@@ -28,8 +28,11 @@ class SourceStream {
  public:
   virtual ~SourceStream() = default;
   // Reads up to n bytes; returns the count read (short only at end or error).
-  virtual size_t read(void* buffer, size_t n) = 0;
-  // Positions the stream; false when the position cannot be reached.
+  // Only those bytes of the buffer are the file's: the rest is left as it was.
+  [[nodiscard]] virtual size_t read(void* buffer, size_t n) = 0;
+  // Positions the stream; false when the position cannot be reached. A
+  // position past the end of the source is refused, no I/O error: the
+  // stream then stands at its end, so a reader that goes on reads nothing.
   virtual bool seek(int64_t position) = 0;
   virtual int64_t position() const = 0;
   // Bytes of the underlying file (compressed size for gzip), -1 if unknown.
@@ -38,12 +41,16 @@ class SourceStream {
   virtual int64_t filePosition() const { return position(); }
   virtual bool atEnd() = 0;
   virtual bool failed() const = 0;  // an I/O error happened (not plain end of file)
+  // Reads what is left, for a source that checks something at its end (a
+  // gzip trailer): a reader that stopped before it (at a stated count or an
+  // end record) still has it checked, and failed() tells.
+  virtual void readToEnd() {}
   // The system's reason for the last failure, with the path ("x.cap: Input/output error").
   const std::string& errorText() const { return error_; }
 
   // As read(), but copies straight from the block in hand when it holds n
   // bytes: the per-record path of a reader costs no virtual call.
-  size_t fetch(void* buffer, size_t n) {
+  [[nodiscard]] size_t fetch(void* buffer, size_t n) {
     if (n <= size_t(windowEnd_ - window_)) {
       if (n == 0) return 0;  // an empty buffer may be null
       std::memcpy(buffer, window_, n);
@@ -53,7 +60,7 @@ class SourceStream {
     return read(buffer, n);
   }
   // Reads exactly n bytes; false on a short read.
-  bool readExact(void* buffer, size_t n) { return fetch(buffer, n) == n; }
+  [[nodiscard]] bool readExact(void* buffer, size_t n) { return fetch(buffer, n) == n; }
   bool skip(int64_t n) { return seek(position() + n); }
   // Whether unread bytes are in hand (so the stream is not at its end).
   bool holdsBytes() const { return window_ != windowEnd_; }
@@ -180,21 +187,28 @@ class ReadAhead {
 std::unique_ptr<SourceStream> OpenFileSource(const std::string& path);
 // gzip-compressed file through zlib; seeks backwards rewind the stream.
 std::unique_ptr<SourceStream> OpenGzipSource(const std::string& path);
-// In-memory source (tests, probes of already-read bytes).
-std::unique_ptr<SourceStream> OpenMemorySource(std::vector<uint8_t> bytes);
+// In-memory source (tests, probes of already-read bytes), served in blocks
+// of the given sizes in turn (all at once when none are given).
+std::unique_ptr<SourceStream> OpenMemorySource(std::vector<uint8_t> bytes,
+                                               std::vector<size_t> blockSizes = {});
 
 // Creates (truncates) a file for writing. Returns null on failure.
 std::unique_ptr<TargetStream> CreateFileTarget(const std::string& path);
 // Writes to an open descriptor (standard output), which it then owns; `name`
 // stands for it in messages.
 std::unique_ptr<TargetStream> DescriptorTarget(int fd, const std::string& name);
-// In-memory target; bytes() gives what was written.
+// In-memory target; bytes() gives what was written. Without block sizes
+// every write goes straight to memory; with them, bytes are taken in blocks
+// of those sizes in turn, as a file target takes them in its block, and
+// reach bytes() when a block is full, flushed, sought from or closed.
 class MemoryTarget : public TargetStream {
  public:
+  MemoryTarget() = default;
+  explicit MemoryTarget(std::vector<size_t> blockSizes);
   bool seek(int64_t position) override;
-  int64_t position() const override { return pos_; }
-  bool flush() override { return true; }
-  bool close() override { return true; }
+  int64_t position() const override;
+  bool flush() override;
+  bool close() override { return flush(); }
   bool failed() const override { return false; }
   const std::vector<uint8_t>& bytes() const { return data_; }
 
@@ -202,8 +216,14 @@ class MemoryTarget : public TargetStream {
   bool writeBlock(const void* data, size_t n) override;
 
  private:
+  void put(const uint8_t* p, size_t n);
+  void startBlock();
+
   std::vector<uint8_t> data_;
-  int64_t pos_ = 0;
+  int64_t pos_ = 0;  // where the block's first byte goes
+  std::vector<size_t> blockSizes_;
+  size_t turn_ = 0;
+  std::vector<uint8_t> block_;
 };
 
 }  // namespace morph

@@ -369,8 +369,10 @@ PcapProbe ProbePcapRecordLayout(SourceStream& in) {
   auto readAt = [&](int64_t offset, uint8_t* out) {
     return in.seek(offset) && in.readExact(out, kRecordHeaderSize);
   };
-  if (!in.seek(0) || !in.readExact(header, sizeof header) || !in.readExact(r1, sizeof r1))
-    return PcapProbe::IoError;
+  if (!in.seek(0) || !in.readExact(header, sizeof header)) return PcapProbe::IoError;
+  // A file without a whole first record has nothing to tell the layouts
+  // apart either: its reader finds no frame, or the record cut short.
+  if (!in.readExact(r1, sizeof r1)) return in.failed() ? PcapProbe::IoError : PcapProbe::Standard;
   const uint32_t snapLength = GetLE32(header + 16);
   const int64_t firstCaptured = GetLE32(r1 + 8);
   const int64_t firstSeconds = GetLE32(r1);
@@ -567,6 +569,7 @@ extern const FormatDescriptor kPcapFormat = {
     .writeHeader = WritePcapHeader,
     .writeFrame = WritePcapFrame,
     .finish = FinishPcap,
+    .smallestFile = kFileHeaderSize,
 };
 
 }  // namespace morph

@@ -268,6 +268,15 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
   landesk[10] = 0x1A;
   landesk[40] = 1;
   WriteFileBytes(dir.path("landesk.cap"), landesk);
+  // A libpcap file header alone; one cut inside its first record; a gzip
+  // file cut inside its trailer.
+  const std::vector<uint8_t> pcap = ReadFileBytes(dir.path("s.pcap"));
+  WriteFileBytes(dir.path("header.pcap"), {pcap.begin(), pcap.begin() + 24});
+  WriteFileBytes(dir.path("first.pcap"), {pcap.begin(), pcap.begin() + 60});
+  WriteGzipFile(dir.path("packed.pcap.gz"), pcap);
+  std::vector<uint8_t> packed = ReadFileBytes(dir.path("packed.pcap.gz"));
+  packed.resize(packed.size() - 4);
+  WriteFileBytes(dir.path("trailer.pcap.gz"), packed);
   // A Sniffer DOS trace of local times.
   WriteTrace(MakeTrace(Topo::Ethernet, 4), Analyzer::SnifferDos, dir.path("ny.enc"));
   // A Domino index stating two entries more than the five it holds.
@@ -448,6 +457,18 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
        {"Error reading from source file.", "the file was never completed"}, {}, {"open.pcap"}},
       {"identify --frames reads every frame", "identify --frames {d}/s.pcap", 0, {}, {}, {}, {},
        {"Frames Read: 22\nFirst Frame: ", "Cut Frames: 0\nLargest Frame: "}},
+      {"a libpcap file header alone has no frames", "convert {d}/header.pcap --to TD -o {d}/h.pcap",
+       5, {"Output: Target file contains no frames!"}, {}, {"h.pcap"}},
+      {"a libpcap file cut inside its first record: no frame",
+       "convert {d}/first.pcap --to TD -o {d}/first-out.pcap", 3,
+       {"  {d}/first.pcap: record 1 at offset 24: frame cut short"}, {}, {"first-out.pcap"}},
+      {"identify --frames on a libpcap file cut inside its first record",
+       "identify --frames {d}/first.pcap", 3, {}, {}, {}, {},
+       {"Frames Read: 0\n", "Read Error: record 1 at offset 24: frame cut short"}},
+      {"a gzip file cut inside its trailer: every frame, then the read error",
+       "convert {d}/trailer.pcap.gz --to TD -o {d}/trailer.pcap", 3,
+       {"  {d}/trailer.pcap.gz: gzip trailer missing: the file ends before the CRC-32 and size"},
+       {"trailer.pcap"}},
       {"identify --frames on a cut file: the frames before, a read error",
        "identify --json --frames {d}/xrcut.cap", 3, {}, {}, {}, {},
        {"\"framesRead\": 4,", "\"losses\": {}, \"readError\": \"record 5"}},

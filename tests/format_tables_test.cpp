@@ -586,6 +586,64 @@ TEST(FormatTables, ARecordCutShortIsAReadError) {
   }
 }
 
+// Sources cut at every byte, met as the program meets them: identified
+// first (its probes seek to offsets the file states, past the cut), then
+// read. Each cut is refused, gives no frame (a file header alone), or ends
+// with the read error and a reason; never a frame from a first record cut
+// short. A
+// gzip file cut inside its trailer gives every frame, then the trailer's
+// reason; `lastByteCut` is the reason when only the last byte is missing.
+struct CutSourceRow {
+  AnalyzerType writer;
+  const char* compressedSuffix;  // the file gzip-compressed under this suffix; "" when plain
+  const char* lastByteCut;
+};
+
+const CutSourceRow kCutSources[] = {
+    {Analyzer::Tcpdump, "", "record 1 at offset 24: frame cut short: 296 bytes stated"},
+    {Analyzer::Snoop, "", "record 1 at offset 16: record cut short"},
+    {Analyzer::Pcapng, "", ""},
+    {Analyzer::Tcpdump, ".pcap.gz", "gzip trailer missing: the file ends before the CRC-32"},
+    {Analyzer::Pcapng, ".pcapng.gz", "gzip trailer missing"},
+    {Analyzer::SnifferPro, ".caz", "gzip trailer missing"},
+    {Analyzer::Ostrawind, ".kvz", "gzip trailer missing"},
+};
+
+TEST(FormatTables, ASourceCutAnywhereNeverEndsCleanly) {
+  TempDir dir;
+  Trace trace;
+  trace.frames = {MakeFrame(3600LL * 1000000, 300, Topo::Ethernet, 1)};
+  for (const CutSourceRow& row : kCutSources) {
+    const bool gzip = *row.compressedSuffix != 0;
+    SCOPED_TRACE(RowName(row.writer, Topo::Ethernet) + row.compressedSuffix);
+    const std::string plain = dir.path("good" + DefaultSuffix(row.writer, Topo::Ethernet));
+    WriteTrace(trace, row.writer, plain);
+    const std::string suffix = gzip ? row.compressedSuffix : DefaultSuffix(row.writer, Topo::Ethernet);
+    const std::string good = dir.path("good" + suffix), cut = dir.path("cut" + suffix);
+    if (gzip) WriteGzipFile(good, ReadFileBytes(plain));
+    const std::vector<uint8_t> bytes = ReadFileBytes(good);
+    ASSERT_EQ(ReadTrace(good).trace.frames.size(), 1u);
+    for (size_t n = 0; n < bytes.size(); ++n) {
+      WriteFileBytes(cut, std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(n)));
+      const ReadResult r = ReadTrace(cut);
+      const std::string what = "cut at " + std::to_string(n);
+      // Compressed data cut near its end may hold the whole frame already.
+      const bool inTrailer = gzip && n + 8 >= bytes.size();
+      if (!gzip || inTrailer) {
+        EXPECT_EQ(r.trace.frames.size(), inTrailer ? 1u : 0u) << what;
+      }
+      if (r.analyzer == Analyzer::Unknown || (!r.state.ReadError && r.trace.frames.empty()))
+        continue;  // refused, or no frames
+      EXPECT_TRUE(r.state.ReadError) << what;
+      EXPECT_FALSE(r.state.ReadErrorDetail.empty()) << what;
+      if (n + 1 == bytes.size()) {
+        EXPECT_NE(r.state.ReadErrorDetail.find(row.lastByteCut), std::string::npos)
+            << r.state.ReadErrorDetail;
+      }
+    }
+  }
+}
+
 // One damaged field of a good file: it must end with the read error and a
 // reason naming what is wrong.
 struct DamagedFieldRow {

@@ -643,7 +643,8 @@ TEST(IdentifyRobustness, EveryPrefixOfEveryFixtureGetsAnAnswer) {
       Bytes cut = fixture;
       cut.resize(n);
       Result r = ExamineBytes(dir, name, cut);
-      EXPECT_EQ(r.tooSmall, n < 40) << name << " " << n;
+      // A libpcap header alone is a libpcap file: only a shorter prefix is too small.
+      EXPECT_EQ(r.tooSmall, n < (name == "a.dmp" ? 24u : 40u)) << name << " " << n;
       EXPECT_FALSE(r.openFailed) << name << " " << n;
     }
   }

@@ -31,23 +31,28 @@ TEST(FileTarget, WritesSeeksAndPatchesAsInMemory) {
   auto target = CreateFileTarget(dir.path("out.bin"));
   ASSERT_TRUE(target);
   MemoryTarget memory;
+  MemoryTarget blocks({1, 13, 4096, 70000});  // as the fuzzers give it
   uint8_t seed = 1;
   const auto write = [&](size_t n) {
     const std::vector<uint8_t> bytes = Pattern(n, seed++);
     ASSERT_TRUE(target->write(bytes.data(), n));
     ASSERT_TRUE(memory.write(bytes.data(), n));
+    ASSERT_TRUE(blocks.write(bytes.data(), n));
   };
   const auto seek = [&](int64_t to) {
     ASSERT_TRUE(target->seek(to));
     ASSERT_TRUE(memory.seek(to));
+    ASSERT_TRUE(blocks.seek(to));
   };
   const auto patch = [&](int64_t at, size_t n) {
     const std::vector<uint8_t> bytes = Pattern(n, seed++);
     ASSERT_TRUE(target->patch(at, bytes.data(), n));
     ASSERT_TRUE(memory.patch(at, bytes.data(), n));
+    ASSERT_TRUE(blocks.patch(at, bytes.data(), n));
   };
   const auto same = [&](const char* step) {
     EXPECT_EQ(target->position(), memory.position()) << step;
+    EXPECT_EQ(blocks.position(), memory.position()) << step;
   };
   write(24);
   for (size_t n : {size_t(1), size_t(16), size_t(60), size_t(1514), size_t(4095), kBlock - 7,
@@ -87,6 +92,8 @@ TEST(FileTarget, WritesSeeksAndPatchesAsInMemory) {
   ASSERT_TRUE(target->close());
   EXPECT_FALSE(target->write("x", 1));  // a closed target takes nothing more
   EXPECT_EQ(testkit::ReadFileBytes(dir.path("out.bin")), memory.bytes());
+  ASSERT_TRUE(blocks.close());
+  EXPECT_EQ(blocks.bytes(), memory.bytes());
 }
 
 // A pipe takes no seek back, not even into bytes still in the block: the
@@ -204,7 +211,8 @@ TEST(FileSource, BlocksAndAFileCutWhileRead) {
     EXPECT_EQ(got, bytes);
     EXPECT_TRUE(in->atEnd());
     EXPECT_FALSE(in->failed());
-    ASSERT_TRUE(in->seek(int64_t(bytes.size()) + 10));  // past the end: an end, no failure
+    EXPECT_FALSE(in->seek(int64_t(bytes.size()) + 10));  // past the end: refused, no failure
+    EXPECT_EQ(in->position(), int64_t(bytes.size()));
     EXPECT_TRUE(in->atEnd());
     EXPECT_FALSE(in->failed());
   }
@@ -229,6 +237,131 @@ TEST(FileSource, BlocksAndAFileCutWhileRead) {
   }
 }
 
+// Every kind of source, over the same bytes: a file, a gzip file, memory in
+// one window and memory in windows of sizes the fuzzers choose.
+std::vector<std::pair<std::string, std::unique_ptr<SourceStream>>> EverySource(
+    const TempDir& dir, const std::vector<uint8_t>& bytes) {
+  testkit::WriteFileBytes(dir.path("plain.bin"), bytes);
+  testkit::WriteGzipFile(dir.path("packed.gz"), bytes);
+  std::vector<std::pair<std::string, std::unique_ptr<SourceStream>>> sources;
+  sources.emplace_back("file", OpenFileSource(dir.path("plain.bin")));
+  sources.emplace_back("gzip", OpenGzipSource(dir.path("packed.gz")));
+  sources.emplace_back("memory", OpenMemorySource(bytes));
+  sources.emplace_back("memory in blocks", OpenMemorySource(bytes, {1, 5, 16, 999, 3}));
+  return sources;
+}
+
+// A read is only ever the bytes the source gave. Reads running past the end
+// deliver the bytes up to it and leave the rest of the buffer as it was; a
+// seek past the end is refused without an I/O error and leaves the stream
+// at its end; a seek back then reads the source's own bytes again, never
+// those of a block the read past the end left behind.
+TEST(Sources, NoByteComesFromBeyondTheEnd) {
+  TempDir dir;
+  const std::vector<uint8_t> bytes = Pattern(3000, 11);
+  for (auto& [kind, in] : EverySource(dir, bytes)) {
+    SCOPED_TRACE(kind);
+    ASSERT_TRUE(in);
+    std::vector<uint8_t> got(5000, 0xEE);
+    ASSERT_TRUE(in->seek(2500));
+    EXPECT_EQ(in->fetch(got.data(), 1000), 500u);  // a record cut by the end
+    EXPECT_TRUE(std::equal(got.begin(), got.begin() + 500, bytes.begin() + 2500));
+    EXPECT_EQ(got[500], 0xEE);
+    EXPECT_FALSE(in->seek(4040));  // an offset a record states, past the end
+    EXPECT_EQ(in->position(), 3000);
+    EXPECT_EQ(in->fetch(got.data(), 16), 0u);
+    EXPECT_TRUE(in->atEnd());
+    EXPECT_FALSE(in->failed());
+    ASSERT_TRUE(in->seek(0));  // back, as a reader after an identification probe
+    EXPECT_LE(in->inHandSize(), bytes.size());
+    std::fill(got.begin(), got.end(), 0xEE);
+    EXPECT_EQ(in->fetch(got.data(), got.size()), bytes.size());
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), got.begin()));
+    EXPECT_EQ(got[bytes.size()], 0xEE);
+    EXPECT_TRUE(in->seek(3000));  // the end itself can be reached
+    EXPECT_FALSE(in->skip(1));
+    EXPECT_FALSE(in->failed());
+  }
+}
+
+// Records of every size fetched in turn, and walked in place where the
+// window holds them whole, come out as stored, whatever blocks the source
+// serves them in.
+TEST(Sources, RecordsStraddlingBlocksComeOutAsStored) {
+  TempDir dir;
+  const std::vector<uint8_t> bytes = Pattern(20000, 3);
+  for (auto& [kind, in] : EverySource(dir, bytes)) {
+    SCOPED_TRACE(kind);
+    std::vector<uint8_t> got;
+    for (size_t n = 1; got.size() < bytes.size(); n = n * 7 % 1500 + 1) {
+      const size_t want = std::min(n, bytes.size() - got.size());
+      if (in->inHandSize() >= want) {  // in place, as a reader's fast path
+        got.insert(got.end(), in->inHand(), in->inHand() + want);
+        in->consume(want);
+        continue;
+      }
+      std::vector<uint8_t> record(want);
+      ASSERT_EQ(in->fetch(record.data(), want), want) << got.size();
+      got.insert(got.end(), record.begin(), record.end());
+    }
+    EXPECT_EQ(got, bytes);
+    EXPECT_TRUE(in->atEnd());
+  }
+}
+
+// A gzip source holds its file to each member's trailer: cut anywhere,
+// trailer included, or with a CRC-32 or size that does not match, it fails
+// with the reason once the bytes before are delivered; a reader that stops
+// before the end has the trailer checked by readToEnd. Members one after
+// another read as one.
+TEST(GzipSource, TheTrailerIsChecked) {
+  TempDir dir;
+  const std::vector<uint8_t> bytes = Pattern(70000, 5);
+  const std::string path = dir.path("t.gz");
+  testkit::WriteGzipFile(path, bytes);
+  const std::vector<uint8_t> packed = testkit::ReadFileBytes(path);
+  const auto readAll = [&](const std::vector<uint8_t>& file, std::vector<uint8_t>& got) {
+    testkit::WriteFileBytes(path, file);
+    auto in = OpenGzipSource(path);
+    got.assign(bytes.size() + 10, 0);
+    got.resize(in->fetch(got.data(), got.size()));
+    return in;
+  };
+  std::vector<uint8_t> got;
+  for (size_t less = 1; less <= 40; ++less) {
+    auto in = readAll({packed.begin(), packed.end() - long(less)}, got);
+    EXPECT_TRUE(in->failed()) << less;
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), bytes.begin())) << less;
+    if (less <= 8) {
+      EXPECT_EQ(got.size(), bytes.size()) << less;
+      EXPECT_NE(in->errorText().find(path + ": gzip trailer missing"), std::string::npos)
+          << in->errorText();
+    }
+  }
+  std::vector<uint8_t> badCrc = packed, badSize = packed;
+  badCrc[packed.size() - 6] ^= 1;
+  badSize[packed.size() - 2] ^= 1;
+  EXPECT_NE(readAll(badCrc, got)->errorText().find("gzip trailer: the CRC-32 does not match"),
+            std::string::npos);
+  EXPECT_NE(readAll(badSize, got)->errorText().find("gzip trailer: the size does not match"),
+            std::string::npos);
+
+  std::vector<uint8_t> two = packed;
+  two.insert(two.end(), packed.begin(), packed.end());
+  testkit::WriteFileBytes(path, two);
+  auto in = OpenGzipSource(path);
+  got.assign(2 * bytes.size() + 1, 0);
+  EXPECT_EQ(in->fetch(got.data(), got.size()), 2 * bytes.size());
+  EXPECT_TRUE(in->atEnd());
+  EXPECT_FALSE(in->failed());
+
+  testkit::WriteFileBytes(path, {packed.begin(), packed.end() - 3});
+  in = OpenGzipSource(path);
+  ASSERT_TRUE(in->readExact(got.data(), 100));
+  EXPECT_FALSE(in->failed());
+  in->readToEnd();
+  EXPECT_TRUE(in->failed());
+}
 
 // A frame index gathered in entries of 20 bytes, well past the block held in
 // memory, comes back whole and in order; with no folder for its temporary

@@ -2,8 +2,11 @@
 // hook. What a reader delivers is
 // written through every writer the program would offer for the trace's media
 // (in memory) and the output read back by that writer's own reader.
-// The first three input bytes pick the reader (the analyzer type's number),
-// the media (the topology's number) and the options; the rest is the file.
+// The first four input bytes pick the reader (the analyzer type's number),
+// the media (the topology's number), the options and the sizes of the
+// blocks the source serves and the target takes (so that records straddle
+// blocks, and every reader's in-place path and every writer's in-block path
+// run); the rest is the file.
 // Numbers are the stored ones, so corpus files keep their meaning as the
 // registry grows.
 #include <cstddef>
@@ -56,7 +59,20 @@ struct Choice {
   bool toEthernet;
   uint32_t lineSpeed;
   bool salvage;  // readers that can go on past damage do
+  std::vector<size_t> sourceBlocks, targetBlocks;
 };
+
+// Block sizes a selector byte picks from: 0 is a source's whole file in one
+// window, a target's block of a file target's size.
+constexpr size_t kBlockSizes[] = {0, 1, 3, 7, 16, 17, 33, 60, 64, 100, 128, 512, 1000, 1514, 2048, 4096};
+
+void PickBlocks(uint8_t b, Choice& c) {
+  const size_t first = kBlockSizes[b & 15], second = kBlockSizes[b >> 4];
+  const auto source = [](size_t n) { return n ? n : SIZE_MAX; };
+  const auto target = [](size_t n) { return n ? n : size_t(128) << 10; };
+  c.sourceBlocks = {source(first), source(second)};
+  c.targetBlocks = {target(second), target(first)};
+}
 
 // Runs one conversion of `bytes`. With a target type, returns what its
 // writer wrote; without, only counts the frames the reader delivers.
@@ -80,8 +96,8 @@ Outcome Convert(const Choice& c, std::optional<AnalyzerType> targetType,
   s.SliceLength = 50;
   s.ConvertToEthernet = c.toEthernet;
   s.Salvage = c.salvage;
-  conversion->source = morph::OpenMemorySource(bytes);
-  auto target = std::make_unique<morph::MemoryTarget>();
+  conversion->source = morph::OpenMemorySource(bytes, c.sourceBlocks);
+  auto target = std::make_unique<morph::MemoryTarget>(c.targetBlocks);
   morph::MemoryTarget& out = *target;
   conversion->target = std::move(target);
   Outcome outcome;
@@ -113,7 +129,7 @@ void ReadBack(const Choice& written, AnalyzerType writer, const std::vector<uint
   const std::string name = "written" + morph::DefaultSuffix(writer, written.topology);
   auto state = std::make_unique<morph::ConversionState>();
   bool openFailed = false, tooSmall = false;
-  auto in = morph::OpenMemorySource(bytes);
+  auto in = morph::OpenMemorySource(bytes, written.sourceBlocks);
   AnalyzerType type = morph::IdentifySource(*state, *in, name, openFailed, tooSmall);
   if (type == morph::Analyzer::Unknown) type = writer;
   if (!morph::HasReader(type)) return;
@@ -130,7 +146,7 @@ void ReadBack(const Choice& written, AnalyzerType writer, const std::vector<uint
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 3) return 0;
+  if (size < 4) return 0;
   Choice c;
   c.reader = morph::AnalyzerFromNumber(data[0] % morph::Analyzer::Count);
   if (!morph::HasReader(c.reader)) c.reader = Readers()[data[0] % Readers().size()];
@@ -141,12 +157,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   c.variant = data[2] & 0x07;
   c.wanProtocol = (data[2] >> 3) % 9;
   c.salvage = (data[2] & 0x80) != 0;  // shares its bit with the WAN protocol's choice
-  const std::vector<uint8_t> file(data + 3, data + size);
+  PickBlocks(data[3], c);
+  const std::vector<uint8_t> file(data + 4, data + size);
 
   // The family's topology hook on the same bytes.
   {
     auto state = std::make_unique<morph::ConversionState>();
-    auto in = morph::OpenMemorySource(file);
+    auto in = morph::OpenMemorySource(file, c.sourceBlocks);
     bool openFailed = false;
     morph::DetermineTopology(*state, c.reader, *in, "input", openFailed);
   }
