@@ -103,17 +103,6 @@ TEST(Library, IndependentConversionsRunSideBySide) {
   EXPECT_EQ(ReadTrace(dir.path("b.out")).topology, Topo::TokenRing);
 }
 
-std::vector<std::string> Listing(const std::string& folder) {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (const dirent* entry = readdir(dir))
-      if (std::string name = entry->d_name; name != "." && name != "..") names.push_back(name);
-    closedir(dir);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // What the command line refuses, the library refuses: a range that ends
 // before it starts or numbers no frame, a slice outside 32 to 65,535 bytes.
 TEST(Library, RefusesTheOptionsTheCommandLineRefuses) {

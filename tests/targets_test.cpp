@@ -275,17 +275,7 @@ using testkit::WriteFileBytes;
 
 const std::vector<uint8_t> kOld = {'o', 'l', 'd'}, kNew = {'n', 'e', 'w', '!'};
 
-// The names in a folder, sorted.
-std::vector<std::string> Listing(const std::string& folder) {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (const dirent* entry = readdir(dir))
-      if (std::string name = entry->d_name; name != "." && name != "..") names.push_back(name);
-    closedir(dir);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
+using testkit::Listing;
 
 bool WriteBytes(int fd, const std::vector<uint8_t>& bytes) {
   return write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size());

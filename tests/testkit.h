@@ -214,6 +214,8 @@ void ExpectBytesAt(const std::vector<uint8_t>& bytes, size_t at,
                    const std::vector<uint8_t>& expected);
 void ExpectZeros(const std::vector<uint8_t>& bytes, size_t from, size_t to);
 
+// The names in a folder, sorted (without "." and "..").
+std::vector<std::string> Listing(const std::string& folder);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 // Writes the bytes compressed with gzip.
