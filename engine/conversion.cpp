@@ -41,6 +41,7 @@ bool Conversion::ResetConversion() {
   s.ConversionFinished = false;
   s.BadCompression = false;
   s.Skipped = {};
+  s.Lost = {};
   s.SourceZoneBiasMinutes.reset();
   zoneCache_ = {};
   s.FramesRead = 0;

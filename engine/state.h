@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/losses.h"
 #include "engine/types.h"
 
 namespace morph {
@@ -105,6 +106,15 @@ struct ConversionState {
   uint16_t FrameFlags = 0;
   uint8_t WirelessDataRate = 0, WirelessChannel = 0, WirelessSignal = 0, WirelessNoise = 0;
   uint32_t FrameFcs = 0;
+  // The frame's link type as libpcap and pcapng number them (1 Ethernet,
+  // 113 Linux cooked...); 0 when the source states none and the topology
+  // tells the medium. Its interface, numbered from 0 as identify lists them.
+  uint32_t FrameLinkType = 0;
+  int32_t FrameInterface = 0;
+  // The frame has no time of its own (a pcapng simple packet block).
+  bool FrameWithoutTime = false;
+  // The frame's comment (pcapng), empty when it has none.
+  std::string FrameComment;
   // The target never writes an Ethernet FCS: readers may skip computing it.
   bool EthernetFcsUnused = false;
   // On a cache line of its own: a short frame then lies in one line, and no
@@ -138,6 +148,8 @@ struct ConversionState {
   // (copied in from the job); what they pass over is counted here.
   bool Salvage = false;
   SkippedDamage Skipped;
+  // What the target could not hold of the frames it was given.
+  FrameLosses Lost;
 
   // Options copied in when the conversion starts.
   bool ConvertToEthernet = false, ConvertToWireless = false;
