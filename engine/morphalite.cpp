@@ -74,7 +74,8 @@ ConvertReport MergeFiles(const MergeRequest& request,
 }
 
 TraceSummary SummarizeFile(const std::string& path, std::vector<std::string>* messages) {
-  LibraryHost host({}, nullptr);
+  const std::function<void(const ProgressView&)> noProgress;  // the host keeps a reference
+  LibraryHost host(noProgress, nullptr);
   TraceSummary summary = SummarizeTrace(path, DefaultCapabilities(), host);
   if (messages) *messages = host.messages;
   return summary;
