@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -379,7 +380,9 @@ struct SourceReader {
   FrameQueue queue;
   FrameSurvey survey;
   std::vector<HeldMessage> messages;
-  bool nanoseconds = false;
+  // Frames timed finer than microseconds: known from the first frame on,
+  // read by the merge while this reader goes on.
+  std::atomic<bool> nanoseconds{false};
   std::thread thread;
 };
 
@@ -414,7 +417,8 @@ void ReadIntoQueue(SourceReader& r, const CapabilitySets& caps, const JobRequest
     h.wireless[2] = s.WirelessSignal;
     h.wireless[3] = s.WirelessNoise;
     h.withoutTime = s.FrameWithoutTime;
-    r.nanoseconds = r.nanoseconds || s.SourceHasNanoseconds;
+    if (s.SourceHasNanoseconds && !r.nanoseconds.load(std::memory_order_relaxed))
+      r.nanoseconds = true;
     const size_t size = sizeof h + size_t(s.StoredLength) + s.FrameComment.size();
     if (chunk.capacity - chunk.used < size) {
       if (chunk.used > 0) open = r.queue.push(std::move(chunk));

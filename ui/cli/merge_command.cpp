@@ -97,7 +97,8 @@ int RunMergeCommand(const std::vector<std::string>& args) {
     PrintLines(MergeJson(parsed.sources, result, *parsed.target, status, gathering.shown), stdout);
   else if (!parsed.quiet && result.framesWritten > 0)
     PrintLines("Merged " + Grouped(result.framesWritten) + " frames of " +
-               std::to_string(parsed.sources.size()) + " files into " + result.targetPath + ".\n");
+               std::to_string(parsed.sources.size()) + " files into " +
+               (result.targetPath == "-" ? "standard output" : result.targetPath) + ".\n");
   return status;
 }
 
