@@ -509,13 +509,19 @@ void Gather(std::deque<SourceReader>& readers, Host& host, SourcesRead& read) {
 }
 
 // Merges the records `merger` hands out into a run of `spool`, their
-// interfaces numbered anew across the merged runs.
+// interfaces numbered anew across the merged runs. False when the spool
+// fails (the reason in `error`) or the user stops the merge (`stopped`).
 template <class Merger>
 bool MergeIntoSpool(Merger& merger, size_t runCount, SpoolFile& spool, std::vector<Run>& runs,
-                    std::string& error) {
+                    Host& host, bool& stopped, std::string& error) {
   const int64_t begin = spool.size();
   InterfaceNumbers interfaces(runCount);
+  uint32_t sinceAsked = 0;
   for (const uint8_t* record; (record = merger.next()); merger.release()) {
+    if (++sinceAsked == 4096) {
+      sinceAsked = 0;
+      if ((stopped = host.stopRequested())) return false;
+    }
     SpooledFrame h;
     std::memcpy(&h, record, sizeof h);
     h.interface = interfaces.of(merger.lastRun(), h.interface);
@@ -531,7 +537,7 @@ bool MergeIntoSpool(Merger& merger, size_t runCount, SpoolFile& spool, std::vect
 // Merges the runs, `most` at a time, into fewer runs of a new spool until at
 // most `most` are left. False with the reason when a spool fails.
 bool MergeInRounds(std::unique_ptr<SpoolFile>& spool, std::vector<Run>& runs, size_t most,
-                   std::string& error) {
+                   Host& host, bool& stopped, std::string& error) {
   while (runs.size() > most) {
     auto merged = std::make_unique<SpoolFile>();
     if (!merged->open()) return error = merged->errorText(), false;
@@ -542,7 +548,7 @@ bool MergeInRounds(std::unique_ptr<SpoolFile>& spool, std::vector<Run>& runs, si
         readers.emplace_back(spool->fd(), runs[i]);
       const size_t count = readers.size();
       RunMerger<RunReader> merger(std::move(readers));
-      if (!MergeIntoSpool(merger, count, *merged, fewer, error)) return false;
+      if (!MergeIntoSpool(merger, count, *merged, fewer, host, stopped, error)) return false;
     }
     spool = std::move(merged);
     runs = std::move(fewer);
@@ -722,12 +728,14 @@ JobResult RunMergeJob(const MergeRequest& request, const CapabilitySets& caps, H
       std::vector<QueueReader> readers;
       for (FrameQueue* queue : group.queues()) readers.emplace_back(*queue);
       RunMerger<QueueReader> merger(std::move(readers));
-      MergeIntoSpool(merger, count, *spool, runs, error);
+      bool stopped = false;
+      MergeIntoSpool(merger, count, *spool, runs, host, stopped, error);
       Gather(group.join(), host, read);
+      read.stopped = read.stopped || stopped;
       names.push_back("the sources " + ShownName(request, first) + " to " +
                       ShownName(request, first + count - 1));
     }
-    if (error.empty()) MergeInRounds(spool, runs, most, error);
+    if (error.empty() && !read.stopped) MergeInRounds(spool, runs, most, host, read.stopped, error);
     if (!error.empty()) {
       host.failure("File Error", "Unable to merge the traces.", error, MessageIcon::Error);
       written.outcome = Outcome::WriteFailed;
