@@ -47,6 +47,7 @@ bool Conversion::ResetConversion() {
   s.FramesRead = 0;
   s.FrameNanoseconds = 0;
   s.SourceHasNanoseconds = false;
+  s.SourceSnapshotLength = 0;
 
   struct stat st {};
   if (!s.SourceFileName.empty() && stat(s.SourceFileName.c_str(), &st) == 0)
@@ -68,7 +69,8 @@ bool Conversion::ResetConversion() {
   reader_ = ReaderFormat(s.SourceAnalyzer);
   writer_ = WriterFormat(s.TargetAnalyzer);
   skipsTinyFrames_ = reader_ && reader_->has(Capability::SkipsTinyFrames);
-  s.EthernetFcsUnused = writer_ && writer_->has(Capability::DropsEthernetFcs);
+  s.EthernetFcsUnused = (writer_ && writer_->has(Capability::DropsEthernetFcs)) ||
+                        (frameObserver && observerIgnoresFcs);
 
   readerContext_.reset();
   writerContext_.reset();

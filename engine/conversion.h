@@ -31,6 +31,8 @@ class Conversion {
   // Receives every frame to be written in place of the target writer
   // (library, tests); the target then stays untouched.
   std::function<void(Conversion&)> frameObserver;
+  // The frame observer never reads an Ethernet FCS: readers may skip computing it.
+  bool observerIgnoresFcs = false;
 
   // ---- Driver ----
   // Runs the whole conversion. The caller has set the identity fields and

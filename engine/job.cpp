@@ -321,6 +321,7 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   // A file-size limit is a write failure like any other, not the end of the program.
   IgnoreFileSizeSignal();
   Conversion conversion(host);
+  conversion.customReader = request.customReader;
   ConversionState& s = conversion.state;
   s.ConvertToEthernet = request.convertToEthernet;
   s.ConvertToWireless = request.convertToWireless;
@@ -435,6 +436,41 @@ FrameSurvey SurveyFrames(const std::string& path, const CapabilitySets& caps, Ho
   int64_t lastFrameTime = 0;
   conversion.frameObserver = [&](Conversion& c) {
     if (c.state.StoredLength < c.state.FrameLength) ++survey.cutFrames;
+    lastFrameTime = c.state.FrameTime;
+  };
+  const FormatDescriptor* reader = ReaderFormat(check.analyzer);
+  if (opened && !s.SourceCompressed && reader && !reader->has(Capability::OwnSource))
+    conversion.source = std::move(opened);
+  opened.reset();
+  conversion.ConvertTrace(false);
+  survey.outcome = OutcomeOf(s);
+  survey.frames = s.FramesWritten - s.NonDataFrames;
+  survey.largestFrame = s.MaxFrameLength;
+  if (s.FramesWritten > 0) {
+    survey.firstFrameTime = UnixMicros(s, s.FirstFrameTime);
+    survey.lastFrameTime = UnixMicros(s, lastFrameTime);
+  }
+  survey.failureDetail = s.ReadError ? s.ReadErrorDetail : s.Skipped.firstReason;
+  survey.skipped = s.Skipped;
+  return survey;
+}
+
+FrameSurvey ObserveFrames(const std::string& path, const CapabilitySets& caps, Host& host,
+                          const FrameObservation& how) {
+  FrameSurvey survey;
+  Conversion conversion(host);
+  ConversionState& s = conversion.state;
+  s.SourceZone = how.sourceZone;
+  std::unique_ptr<SourceStream> opened;
+  SourceCheck check = CheckSource(s, caps, path, host, &opened, how.shownName);
+  survey.source = FactsOf(s);
+  if (!check.accepted) return survey;
+  s.TargetAnalyzer = Analyzer::Unknown;  // no writer: the observer takes every frame
+  s.Salvage = how.salvage;
+  int64_t lastFrameTime = 0;
+  conversion.observerIgnoresFcs = how.fcsUnused;
+  conversion.frameObserver = [&](Conversion& c) {
+    how.observe(c.state);
     lastFrameTime = c.state.FrameTime;
   };
   const FormatDescriptor* reader = ReaderFormat(check.analyzer);

@@ -2,6 +2,7 @@
 // first: acceptance of the source, the destination, the overwrite question.
 // The command line, the desktop window and the library all run this.
 #pragma once
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 
 namespace morph {
 
+class Conversion;
 class SourceStream;
 
 // What became of a source or a conversion; front ends map it to exit codes.
@@ -103,6 +105,9 @@ struct JobRequest {
   // next record; what is passed over is reported (JobResult::skipped) and
   // the conversion ends as a read error with every frame kept.
   bool salvage = false;
+  // Frames from this reader of the caller's in place of the source's (a
+  // merge): `checkedSource` then tells what they are.
+  std::function<void(Conversion&, bool headerStep, bool singleFrame)> customReader;
 };
 
 struct JobResult {
@@ -155,6 +160,20 @@ struct FrameSurvey {
 };
 FrameSurvey SurveyFrames(const std::string& path, const CapabilitySets& caps, Host& host,
                          bool salvage = false);
+
+// Reads every frame of an accepted source through the pipeline, as
+// SurveyFrames does, handing each to `observe`; nothing is written. With
+// `fcsUnused` the observer never reads an Ethernet FCS and readers may skip
+// computing it. Messages name the source by `shownName` when given.
+struct FrameObservation {
+  std::function<void(const ConversionState&)> observe;
+  bool fcsUnused = false;
+  bool salvage = false;
+  std::string shownName;
+  std::shared_ptr<const TimeZoneRules> sourceZone;  // as JobRequest::sourceZone
+};
+FrameSurvey ObserveFrames(const std::string& path, const CapabilitySets& caps, Host& host,
+                          const FrameObservation& how);
 
 // True when both paths name the same existing file (also through links).
 bool SameFile(const std::string& a, const std::string& b);

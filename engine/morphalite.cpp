@@ -24,6 +24,18 @@ class LibraryHost : public Host {
   const std::atomic<bool>* stop_;
 };
 
+ConvertReport ReportOf(const JobResult& result, const LibraryHost& host) {
+  ConvertReport report;
+  report.outcome = result.outcome;
+  report.messages = host.messages;
+  report.targetPath = result.targetPath;
+  report.framesWritten = result.framesWritten;
+  report.frameBytes = result.frameBytes;
+  report.skipped = result.skipped;
+  report.failureDetail = result.failureDetail;
+  return report;
+}
+
 }  // namespace
 
 FileFacts IdentifyFile(const std::string& path) {
@@ -50,15 +62,23 @@ ConvertReport ConvertFile(const JobRequest& request,
                           const std::atomic<bool>* stop) {
   LibraryHost host(onProgress, stop);
   JobResult result = RunConversionJob(request, DefaultCapabilities(), host);
-  ConvertReport report;
-  report.outcome = result.outcome;
-  report.messages = host.messages;
-  report.targetPath = result.targetPath;
-  report.framesWritten = result.framesWritten;
-  report.frameBytes = result.frameBytes;
-  report.skipped = result.skipped;
-  report.failureDetail = result.failureDetail;
-  return report;
+  return ReportOf(result, host);
+}
+
+ConvertReport MergeFiles(const MergeRequest& request,
+                         const std::function<void(const ProgressView&)>& onProgress,
+                         const std::atomic<bool>* stop) {
+  LibraryHost host(onProgress, stop);
+  JobResult result = RunMergeJob(request, DefaultCapabilities(), host);
+  return ReportOf(result, host);
+}
+
+TraceSummary SummarizeFile(const std::string& path, std::vector<std::string>* messages) {
+  const std::function<void(const ProgressView&)> noProgress;  // the host keeps a reference
+  LibraryHost host(noProgress, nullptr);
+  TraceSummary summary = SummarizeTrace(path, DefaultCapabilities(), host);
+  if (messages) *messages = host.messages;
+  return summary;
 }
 
 }  // namespace morph

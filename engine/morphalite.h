@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/info.h"
 #include "engine/job.h"
+#include "engine/merge.h"
 #include "engine/progress.h"
 #include "engine/timebase.h"
 #include "engine/types.h"
@@ -57,5 +59,18 @@ struct ConvertReport {
 ConvertReport ConvertFile(const JobRequest& request,
                           const std::function<void(const ProgressView&)>& onProgress = {},
                           const std::atomic<bool>* stop = nullptr);
+
+// Merges `request.sources` into `request.target.targetPath` in time order
+// (see MergeRequest), with progress and stop as ConvertFile has them. A source
+// refused, or link types the target cannot hold together, refuse the merge
+// before anything is written; a source read only in part gives ReadError
+// after the frames read are merged.
+ConvertReport MergeFiles(const MergeRequest& request,
+                         const std::function<void(const ProgressView&)>& onProgress = {},
+                         const std::atomic<bool>* stop = nullptr);
+
+// What `morphalite info` tells of a file (engine/info.h); `messages`, when
+// given, receives what the user would be shown.
+TraceSummary SummarizeFile(const std::string& path, std::vector<std::string>* messages = nullptr);
 
 }  // namespace morph

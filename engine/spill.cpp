@@ -9,7 +9,6 @@
 #include <cstring>
 
 namespace morph {
-namespace {
 
 std::string TemporaryFolder() {
   const char* folder = std::getenv("TMPDIR");
@@ -25,8 +24,6 @@ int OpenUnnamedFile(const std::string& folder) {
   if (fd >= 0) ::unlink(name.c_str());
   return fd;
 }
-
-}  // namespace
 
 SpillBuffer::~SpillBuffer() { clear(); }
 

@@ -13,6 +13,12 @@
 
 namespace morph {
 
+// TMPDIR, or /tmp.
+std::string TemporaryFolder();
+// An open temporary file in `folder` that no name reaches, so nothing is
+// left behind however the program ends; -1 with errno when none can be made.
+int OpenUnnamedFile(const std::string& folder);
+
 class SpillBuffer {
  public:
   SpillBuffer() = default;

@@ -101,6 +101,9 @@ struct ConversionState {
   // stamp frames more finely; writers of such resolutions add them.
   int32_t FrameNanoseconds = 0;
   bool SourceHasNanoseconds = false;  // the source's resolution is finer than 1 us
+  // The largest frame the source's header says it holds (libpcap's snapshot
+  // length); 0 when the format states none.
+  uint32_t SourceSnapshotLength = 0;
   int32_t FrameLength = 0;
   int32_t StoredLength = 0;
   uint16_t FrameFlags = 0;

@@ -62,6 +62,7 @@ void ReadHeader(Conversion& c) {
   PcapReaderContext& r = c.ReaderContext<PcapReaderContext>();
   r.nanoseconds = nanoseconds;
   r.snapLength = Field32(header + 16, BigEndianSource(s));
+  s.SourceSnapshotLength = r.snapLength;
   // Salvage looks at every record's time, which only the stream path does.
   r.plainRecords = !(s.SourceVariant & kLongerRecords) && !s.Salvage;
   s.SourceHasNanoseconds = nanoseconds;

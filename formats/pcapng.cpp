@@ -555,6 +555,7 @@ bool ReadFrame(Conversion& c, PcapngReaderContext& r) {
         if (!r.haveLinkType) {
           r.haveLinkType = true;
           r.linkType = i.linkType;
+          s.SourceSnapshotLength = i.snapLength;
         }
         if (i.linkType == r.linkType && i.unitsPerSecond > kMicrosPerSecond)
           s.SourceHasNanoseconds = true;

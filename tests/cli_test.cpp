@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <sstream>
 
 #include "engine/bytes.h"
 #include "engine/catalogue.h"
@@ -387,7 +388,7 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
       {"an unknown option of identify is no file name", "identify --frame {d}/s.pcap", 1,
        {"Parameter Error: unknown option --frame of identify"}},
       {"help on no such topic", "help bogus", 1,
-       {"Parameter Error: help takes convert or identify, not bogus"}},
+       {"Parameter Error: help takes convert, merge, identify or info, not bogus"}},
       {"libpcap states no line speed", "identify --json {d}/s.pcap", 0, {}, {}, {}, {},
        {"\"lineSpeed\": null"}},
       {"completion: values behind --to=, friendly names, help topics",
@@ -396,7 +397,7 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
        "COMP_WORDS=(morphalite convert --to=sn); COMP_CWORD=2; _morphalite; echo \"${COMPREPLY[*]}\"; "
        "COMP_WORDS=(morphalite help i); COMP_CWORD=2; _morphalite; echo \"${COMPREPLY[*]}\"'",
        0, {}, {}, {}, {}, {"netmon1 netmon2 netmon\n", "\n--to=snifferpro --to=sniffer --to=snifferdos --to=snoop\n",
-        "\nidentify\n"}},
+        "\nidentify info\n"}},
       {"option with a stray value", "convert {d}/s.pcap --quiet=yes --to TD", 1,
        {"--quiet takes no value"}},
       {"unknown source zone", "convert {d}/s.pcap --to TD --source-tz Mars/Olympus -o {d}/tz.pcap", 1,
@@ -502,6 +503,35 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
       {"identify --frames --salvage counts what it passed over",
        "identify --json --frames --salvage {d}/dmg.snoop", 3, {}, {}, {}, {},
        {"\"framesRead\": 22,", "\"losses\": {\"skippedBytes\": 41, \"skippedRecords\": 1}"}},
+      {"merge: two sources of different formats in one target",
+       "merge {d}/s.pcap {d}/s.pcapng --to TD -o {d}/merged.pcap --json", 0, {}, {"merged.pcap"}, {},
+       {}, {"\"framesRead\": 44, \"framesWritten\": 44,", "\"outcome\": \"converted\""}},
+      {"merge: a source it cannot read refuses the merge, nothing written",
+       "merge {d}/s.pcap {d}/landesk.cap --to TD -o {d}/mland.pcap", 2,
+       {"landesk.cap contains an unsupported analyzer or topology."}, {}, {"mland.pcap"}},
+      {"merge: a damaged source gives its frames before the damage and a read error naming it",
+       "merge {d}/s.pcap {d}/dmg.pcap --to TD -o {d}/mdmg.pcap --json", 3, {}, {"mdmg.pcap"}, {}, {},
+       {"\"framesWritten\": 29,", "\"detail\": \"{d}/dmg.pcap: record 8 at offset"}},
+      {"merge -n keeps an existing target", "merge {d}/s.pcap {d}/s.snoop --to TD -n -o {d}/old.pcap",
+       4, {"already exists; not overwritten"}, {}, {}, {"old.pcap"}},
+      {"merge needs a target file", "merge {d}/s.pcap {d}/s.snoop --to TD", 1,
+       {"merge needs -o TARGET"}},
+      {"merge into a directory is refused", "merge {d}/s.pcap --to TD -o {d}/out", 1,
+       {"is a directory"}},
+      {"merge from standard input", "merge - {d}/s.snoop --to pcapng -o {d}/mstdin.pcapng", 0, {},
+       {"mstdin.pcapng"}, {}, {}, {}, "", "{d}/s.pcap"},
+      {"info --json: frames, data size, resolution, digest", "info --json {d}/s.pcap", 0, {}, {}, {},
+       {}, {"\"frames\": 22,", "\"timeResolution\": \"microseconds\"", "\"sha256\": \""}},
+      {"info of a damaged file: the frames before, identify's read error status",
+       "info --json {d}/dmg.pcap", 3, {}, {}, {}, {},
+       {"\"frames\": 7,", "\"readError\": \"record 8 at offset"}},
+      {"info of a file it cannot read: refused", "info {d}/landesk.cap", 2,
+       {"landesk.cap contains an unsupported analyzer or topology."}},
+      {"info - reads standard input", "info -", 0, {}, {}, {}, {},
+       {"File:                 standard input\n", "Frames:               22\n"}, "", "{d}/s.pcap"},
+      {"info: an unknown option is a usage error", "info --frames {d}/s.pcap", 1,
+       {"unknown option --frames of info"}},
+      {"help info", "help info", 0, {}, {}, {}, {}, {"Usage: morphalite info"}},
   };
   for (const CommandRow& row : rows) {
     SCOPED_TRACE(row.what);
@@ -744,7 +774,8 @@ TEST(CommandTable, HelpCompletionAndManualPageAgree) {
     return man.find("\\fB" + escaped + "\\fR") != std::string::npos;
   };
   for (const auto& [names, help] : {std::pair{ConvertOptionNames(), ConvertHelpText()},
-                                    std::pair{IdentifyOptionNames(), IdentifyHelpText()}}) {
+                                    std::pair{IdentifyOptionNames(), IdentifyHelpText()},
+                                    std::pair{InfoOptionNames(), InfoHelpText()}}) {
     for (const std::string& name : names) {
       EXPECT_TRUE(inManual(name)) << name << " is not in the manual page";
       EXPECT_NE(completion.find(" " + name), std::string::npos) << name;
@@ -906,6 +937,49 @@ TEST(CommandTable, IdentifyFramesAgreesWithTshark) {
     iso(frames.back().epoch, last);
     EXPECT_NE(r.out.find(std::string("\"firstFrame\": \"") + first + "\""), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(std::string("\"lastFrame\": \"") + last + "\""), std::string::npos) << r.out;
+  }
+}
+
+// Two traces whose frames interleave, some at equal times: merge writes
+// the frames mergecap writes, in its order, as libpcap and as pcapng; info
+// states capinfos' frame count and data size of files tshark writes.
+TEST(CommandTable, MergeAndInfoAgreeWithMergecapAndCapinfos) {
+  for (const char* tool : {"tshark", "mergecap", "capinfos"})
+    if (!HaveTool(tool)) GTEST_SKIP() << "no " << tool;
+  TempDir dir;
+  const int64_t hour = 3600LL * 1000000;
+  WriteTrace(MakeTrace(Topo::Ethernet, 30, hour, 1500), Analyzer::Tcpdump, dir.path("a.pcap"));
+  WriteTrace(MakeTrace(Topo::Ethernet, 20, hour, 2250), Analyzer::Tcpdump, dir.path("b.pcap"));
+  const std::string bin = MORPHALITE_BINARY;
+  for (const char* format : {"pcap", "pcapng"}) {
+    SCOPED_TRACE(format);
+    const std::string ours = dir.path(std::string("ours.") + format);
+    const std::string theirs = dir.path(std::string("theirs.") + format);
+    ASSERT_EQ(RunCommand("mergecap -F " + std::string(format) + " -w " + theirs + " " +
+                         dir.path("a.pcap") + " " + dir.path("b.pcap")).status, 0);
+    CommandResult r = RunCommand(bin + " merge " + dir.path("a.pcap") + " " + dir.path("b.pcap") +
+                                 " --to " + (format == std::string("pcap") ? "TD" : "pcapng") +
+                                 " -o " + ours + " --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string frames = TsharkFrameText(ours);
+    EXPECT_EQ(std::count(frames.begin(), frames.end(), '\n'), 50);
+    EXPECT_EQ(frames, TsharkFrameText(theirs));
+  }
+  ASSERT_EQ(RunCommand("tshark -r " + dir.path("theirs.pcap") + " -F pcap -w " + dir.path("t.pcap")).status, 0);
+  ASSERT_EQ(RunCommand("tshark -r " + dir.path("theirs.pcap") + " -w " + dir.path("t.pcapng")).status, 0);
+  for (const char* file : {"t.pcap", "t.pcapng"}) {
+    SCOPED_TRACE(file);
+    // "t.pcap\t50\t32350": the file, its frames and its data size.
+    CommandResult capinfos = RunCommand("capinfos -M -T -r -c -d " + dir.path(file));
+    ASSERT_EQ(capinfos.status, 0) << capinfos.err;
+    std::istringstream fields(capinfos.out);
+    std::string name;
+    int64_t count = 0, data = 0;
+    ASSERT_TRUE(fields >> name >> count >> data) << capinfos.out;
+    CommandResult info = RunCommand(bin + " info --json " + dir.path(file));
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("\"frames\": " + std::to_string(count) + ","), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("\"dataSize\": " + std::to_string(data) + ","), std::string::npos) << info.out;
   }
 }
 

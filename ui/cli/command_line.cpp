@@ -80,17 +80,6 @@ int RunPositional(const std::vector<std::string>& args) {
   return ExitFor(result.outcome);
 }
 
-struct ConvertArgs {
-  std::vector<std::string> sources;
-  std::string output;
-  std::optional<AnalyzerType> target;
-  JobRequest options;
-  bool quiet = false;
-  bool help = false;
-  bool json = false;
-  unsigned jobs = 1;  // 0: one per core
-};
-
 constexpr long kMostJobs = 256;
 
 // Edit distance, for naming the codes nearest to a mistyped one.
@@ -276,8 +265,8 @@ std::string ParseConvert(const std::vector<std::string>& args, ConvertArgs& out)
     if (attached) return a + " takes no value";
   }
   if (out.help) return "";
-  if (out.sources.empty()) return "convert needs at least one source";
-  if (!out.target) return "convert needs --to CODE";
+  if (out.sources.empty()) return args[0] + " needs at least one source";
+  if (!out.target) return args[0] + " needs --to CODE";
   if (o.convertToEthernet && o.convertToWireless)
     return "--to-ethernet and --to-wireless exclude each other";
   return OptionsProblem(o);
@@ -541,6 +530,14 @@ int RunConvert(const std::vector<std::string>& args) {
 
 }  // namespace
 
+std::string ParseConversionOptions(const std::vector<std::string>& args, ConvertArgs& out) {
+  return ParseConvert(args, out);
+}
+
+int ExitStatusOf(Outcome outcome) { return ExitFor(outcome); }
+
+const char* OutcomeText(Outcome outcome) { return OutcomeName(outcome); }
+
 SourceSpool::~SourceSpool() {
   for (int fd : spooled_) close(fd);
 }
@@ -622,6 +619,10 @@ const OptionText kConvertOptions[] = {
 const OptionText kIdentifyOptions[] = {
     {"--frames", "", "read every frame: count, first and last time, cut frames, largest"},
     {"--salvage", "", "with --frames: pass over damage as convert --salvage does"},
+    {"--json", "", "one JSON object per file, with ISO 8601 times"},
+    {"-h, --help", "", "this text"},
+};
+const OptionText kInfoOptions[] = {
     {"--json", "", "one JSON object per file, with ISO 8601 times"},
     {"-h, --help", "", "this text"},
 };
@@ -760,8 +761,36 @@ std::string IdentifyHelpText() {
       std::begin(kIdentifyOptions), std::end(kIdentifyOptions));
 }
 
+std::string MergeHelpText() {
+  return "Usage: morphalite merge [OPTION]... SOURCE... --to CODE -o TARGET\n"
+         "Writes the frames of every SOURCE (- reads standard input) into TARGET in time\n"
+         "order as mergecap does (of frames of equal times, the later source's first).\n"
+         "Sources of any readable format; their media must be the same. convert's\n"
+         "options apply to the merged frames (morphalite help convert); -o - writes\n"
+         "standard output. TARGET is written to a temporary file and replaces an existing\n"
+         "file only when complete.\n";
+}
+
+std::string InfoHelpText() {
+  return OptionLines(
+      "Usage: morphalite info [OPTION]... FILE...\n"
+      "Reads every frame of each FILE (- reads standard input) and tells, as capinfos\n"
+      "does: format, interfaces with link types and frame counts, frames, data size,\n"
+      "earliest and latest time, duration, data and frame rates, smallest and largest\n"
+      "frame, cut frames, snapshot length, time resolution and the file's SHA-256.\n"
+      "-- ends the options.\n\n",
+      std::begin(kInfoOptions), std::end(kInfoOptions));
+}
+
+std::vector<std::string> InfoOptionNames() {
+  std::vector<std::string> names;
+  for (const OptionText& o : kInfoOptions)
+    for (const std::string& name : NamesOf(o)) names.push_back(name);
+  return names;
+}
+
 std::string BashCompletion() {
-  std::string convertWords, identifyWords, choices;
+  std::string convertWords, identifyWords, infoWords, choices;
   for (const OptionText& o : kConvertOptions) {
     for (const std::string& name : NamesOf(o)) convertWords += " " + name;
     if (IsWordChoice(o.value)) {
@@ -775,6 +804,8 @@ std::string BashCompletion() {
   }
   for (const OptionText& o : kIdentifyOptions)
     for (const std::string& name : NamesOf(o)) identifyWords += " " + name;
+  for (const OptionText& o : kInfoOptions)
+    for (const std::string& name : NamesOf(o)) infoWords += " " + name;
   std::string codes;
   for (int type = 0; type < Analyzer::Count; ++type) {
     const AnalyzerInfo& info = Analyzers(AnalyzerType(type));
@@ -792,13 +823,13 @@ std::string BashCompletion() {
          "  elif [[ $cur == --*=* ]]; then prev=${cur%%=*}; prefix=$prev=; cur=${cur#*=}\n"
          "  fi\n"
          "  if [ \"$COMP_CWORD\" -eq 1 ]; then\n"
-         "    COMPREPLY=($(compgen -W 'convert identify help --help --version --formats --man --completion' -- \"$cur\"))\n"
+         "    COMPREPLY=($(compgen -W 'convert merge identify info help --help --version --formats --man --completion' -- \"$cur\"))\n"
          "    [ ${#COMPREPLY[@]} -eq 0 ] && COMPREPLY=($(compgen -f -- \"$cur\"))\n"
          "    return\n"
          "  fi\n"
          "  if [ \"$COMP_CWORD\" -eq 2 ]; then\n"
          "    case ${COMP_WORDS[1]} in\n"
-         "      help) COMPREPLY=($(compgen -W 'convert identify' -- \"$cur\")); return ;;\n"
+         "      help) COMPREPLY=($(compgen -W 'convert merge identify info' -- \"$cur\")); return ;;\n"
          "      --completion) COMPREPLY=($(compgen -W 'bash' -- \"$cur\")); return ;;\n"
          "    esac\n"
          "  fi\n"
@@ -809,6 +840,8 @@ std::string BashCompletion() {
          "  if [[ $cur == -* ]]; then\n"
          "    if [ \"${COMP_WORDS[1]}\" = identify ]; then\n"
          "      COMPREPLY=($(compgen -W '" + identifyWords + "' -- \"$cur\"))\n"
+         "    elif [ \"${COMP_WORDS[1]}\" = info ]; then\n"
+         "      COMPREPLY=($(compgen -W '" + infoWords + "' -- \"$cur\"))\n"
          "    else\n"
          "      COMPREPLY=($(compgen -W '" + convertWords + "' -- \"$cur\"))\n"
          "    fi\n"
@@ -838,8 +871,10 @@ std::string UsageText() {
          "  morphalite SOURCE CODE [/NS]      convert SOURCE beside itself (codes: TD, PN, SN, XR, ...)\n"
          "  morphalite convert SOURCE... --to CODE|NAME" +
          OptionSynopsis("             ", 45) + " [--]\n" +
+         "  morphalite merge SOURCE... --to CODE|NAME -o TARGET [convert's options]\n"
          "  morphalite identify [--json] [--frames] [--salvage] FILE...\n"
-         "  morphalite help [convert|identify] | --help | --version | --formats\n"
+         "  morphalite info [--json] FILE...\n"
+         "  morphalite help [convert|merge|identify|info] | --help | --version | --formats\n"
          "  morphalite --completion bash | --man\n";
 }
 
@@ -868,7 +903,10 @@ std::string ManualPage() {
          ".br\n"
          ".B morphalite identify\n.RB [ \\-\\-json ]\n.RB [ \\-\\-frames ]\n.RB [ \\-\\-salvage ]\n"
          ".IR FILE ...\n.br\n"
-         ".B morphalite help\n.RB [ convert | identify ]\n.br\n"
+         ".B morphalite merge\n.IR SOURCE ...\n.B \\-\\-to\n.IR CODE | NAME\n.B \\-o\n.I TARGET\n"
+         ".RI [ \"convert options\" ]\n.br\n"
+         ".B morphalite info\n.RB [ \\-\\-json ]\n.IR FILE ...\n.br\n"
+         ".B morphalite help\n.RB [ convert | merge | identify | info ]\n.br\n"
          ".B morphalite\n.BR \\-\\-help \" | \" \\-\\-version \" | \" \\-\\-formats \" | \" \\-\\-man\n"
          ".br\n.B morphalite \\-\\-completion bash\n"
          ".SH DESCRIPTION\n"
@@ -894,7 +932,21 @@ std::string ManualPage() {
          ".TP\n.B identify\n"
          "Prints the analyzer, interface, file date, size, comment, line speed, stated\n"
          "frame count and the offered targets of each\n.IR FILE .\n"
-         ".TP\n.BR help \" [\" convert | identify ]\n"
+         ".TP\n.B merge\n"
+         "Writes the frames of every\n.I SOURCE\ninto\n.I TARGET\n"
+         "in time order as\n.BR mergecap (1)\n"
+         "does: of frames of equal times, the later source's first. At most 64 sources\n"
+         "are read at once; beyond that, groups of them are merged through a temporary\n"
+         "spool and the groups merged in rounds. The sources must share one\n"
+         "medium and link type; the convert options apply to the merged frames. A source\n"
+         "read only in part gives exit status 3 after the frames read are merged.\n"
+         ".TP\n.B info\n"
+         "Reads every frame of each\n.I FILE\nand prints, as\n.BR capinfos (1)\n"
+         "does: format, interfaces with link types and frame counts, frames, data size (the\n"
+         "bytes stored), earliest and latest time (UTC), duration, data and frame rates,\n"
+         "smallest and largest frame, cut frames, snapshot length, time resolution and the\n"
+         "file's SHA-256. The exit status of each file is as for\n.BR identify .\n"
+         ".TP\n.BR help \" [\" convert | merge | identify | info ]\n"
          "Prints the usage, or the options of the command named.\n"
          ".TP\n.B \\-\\-formats\n"
          "Prints the table of analyzers with their codes and names, whether each is read\n"
@@ -953,6 +1005,8 @@ std::string ManualPage() {
          ".PP\n"
          "The frame lengths\n.B \\-\\-frames\n"
          "reports are wire lengths, with the 4-byte FCS on Ethernet.\n"
+         ".SH INFO OPTIONS\n" +
+         ManualOptions(std::begin(kInfoOptions), std::end(kInfoOptions)) +
          ".SH EXIT STATUS\n" +
          statuses + ".PP\n" + Capitalised(Roff(kBatchStatus)) + ".\n" +
          ".SH FILES\n"
@@ -981,7 +1035,8 @@ std::string ManualPage() {
 LaunchMode ClassifyCommandLine(const std::vector<std::string>& args) {
   if (args.empty()) return LaunchMode::Desktop;
   const std::string& first = args[0];
-  if (first == "convert" || first == "identify" || first == "help" ||
+  if (first == "convert" || first == "merge" || first == "identify" || first == "info" ||
+      first == "help" ||
       (!first.empty() && first[0] == '-'))
     return LaunchMode::Console;
   if (args.size() >= 3 && Upper(args[2]) == "/NS") return LaunchMode::Console;
@@ -995,12 +1050,21 @@ int RunCommandLine(const std::vector<std::string>& args) {
   }
   if (args[0] == "help") {
     const std::string topic = args.size() > 1 ? args[1] : "";
-    if (args.size() > 2 || (!topic.empty() && topic != "convert" && topic != "identify"))
-      return UsageError("help takes convert or identify, not " + args.back());
+    if (args.size() > 2 || (!topic.empty() && topic != "convert" && topic != "identify" &&
+                             topic != "merge" && topic != "info"))
+      return UsageError("help takes convert, merge, identify or info, not " + args.back());
     std::fputs(topic == "convert"    ? ConvertHelpText().c_str()
                : topic == "identify" ? IdentifyHelpText().c_str()
+               : topic == "merge"    ? MergeHelpText().c_str()
+               : topic == "info"     ? InfoHelpText().c_str()
                                      : UsageText().c_str(),
                stdout);
+    return Exit::Ok;
+  }
+  if (args[0] == "info" &&
+      std::find_if(args.begin() + 1, args.end(),
+                   [](const std::string& a) { return a == "--help" || a == "-h"; }) != args.end()) {
+    std::fputs(InfoHelpText().c_str(), stdout);
     return Exit::Ok;
   }
   if (args[0] == "identify" &&
@@ -1028,6 +1092,9 @@ int RunCommandLine(const std::vector<std::string>& args) {
   }
   InstallStopOnInterrupt();
   if (args[0] == "convert") return RunConvert(args);
+  if (args[0] == "merge") return RunMergeCommand(args);
+  if (args[0] == "info")
+    return RunInfoCommand(std::vector<std::string>(args.begin() + 1, args.end()), stdout);
   if (args[0] == "identify")
     return RunIdentifyCommand(std::vector<std::string>(args.begin() + 1, args.end()), stdout);
   if (args[0][0] == '-') return UsageError("unknown option " + args[0]);

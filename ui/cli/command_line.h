@@ -2,8 +2,11 @@
 // /NS) and the subcommands convert and identify.
 #pragma once
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "engine/job.h"
 
 namespace morph {
 
@@ -32,6 +35,28 @@ int RunCommandLine(const std::vector<std::string>& args);
 // morphalite identify [--json] [--frames] FILE...
 int RunIdentifyCommand(const std::vector<std::string>& args, std::FILE* out);
 
+// morphalite merge SOURCE... --to CODE -o TARGET [convert's options]
+int RunMergeCommand(const std::vector<std::string>& args);
+// morphalite info [--json] FILE...
+int RunInfoCommand(const std::vector<std::string>& args, std::FILE* out);
+
+// The options of convert, which merge takes too.
+struct ConvertArgs {
+  std::vector<std::string> sources;
+  std::string output;
+  std::optional<AnalyzerType> target;
+  JobRequest options;
+  bool quiet = false;
+  bool help = false;
+  bool json = false;
+  unsigned jobs = 1;  // 0: one per core
+};
+// Parses args[1...] (args[0] names the command); the error text, or empty.
+std::string ParseConversionOptions(const std::vector<std::string>& args, ConvertArgs& out);
+// The exit status of an outcome, and its name in --json output.
+int ExitStatusOf(Outcome outcome);
+const char* OutcomeText(Outcome outcome);
+
 // Sources read in one pass (standard input "-", a pipe, a process
 // substitution's /dev/fd/N, a device) are copied to private files first:
 // identification and most readers look at a file more than once. The copies
@@ -54,11 +79,14 @@ class SourceSpool {
 std::string UsageText();
 std::string ConvertHelpText();
 std::string IdentifyHelpText();
+std::string MergeHelpText();
+std::string InfoHelpText();
 // The bash completion script, from the same option table as the help text.
 std::string BashCompletion();
 // Every name of every convert option ("-o", "--output", ...), and of identify's.
 std::vector<std::string> ConvertOptionNames();
 std::vector<std::string> IdentifyOptionNames();
+std::vector<std::string> InfoOptionNames();
 // The manual page (roff), from the same option tables (morphalite --man);
 // docs/morphalite.1 is its output.
 std::string ManualPage();
