@@ -2,6 +2,7 @@
 // first: acceptance of the source, the destination, the overwrite question.
 // The command line, the desktop window and the library all run this.
 #pragma once
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@
 namespace morph {
 
 class SourceStream;
+class Conversion;
 
 // What became of a source or a conversion; front ends map it to exit codes.
 enum class Outcome {
@@ -153,8 +155,12 @@ struct FrameSurvey {
   std::string failureDetail;
   SkippedDamage skipped;  // what salvage passed over
 };
+// `eachFrame`, when given, sees every frame as the target would receive it,
+// its time in UTC (FrameUnixTime); `sourceZone` as JobRequest::sourceZone.
 FrameSurvey SurveyFrames(const std::string& path, const CapabilitySets& caps, Host& host,
-                         bool salvage = false);
+                         bool salvage = false,
+                         const std::function<void(Conversion&)>& eachFrame = {},
+                         std::shared_ptr<const TimeZoneRules> sourceZone = {});
 
 // True when both paths name the same existing file (also through links).
 bool SameFile(const std::string& a, const std::string& b);
