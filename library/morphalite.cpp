@@ -138,7 +138,7 @@ struct Batch {
 };
 
 // Bytes a batch gathers before it is handed over, whatever its frame count.
-constexpr size_t kBatchBytes = 4 << 20;
+constexpr size_t kBatchBytes = 256 << 10;
 
 }  // namespace
 

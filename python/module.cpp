@@ -10,20 +10,38 @@ namespace py = pybind11;
 
 namespace {
 
-// A frame as Python sees it: plain values and its own bytes.
-struct PyFrame {
-  int64_t time_ns;
-  uint32_t wire_length;
-  py::bytes data;
-  uint32_t link_type;
-  int32_t interface;
-  uint32_t flags;
-};
+// A frame as Python sees it: a struct sequence (a named tuple made in C),
+// whose fields are read without a call into this module.
+PyStructSequence_Field kFrameFields[] = {
+    {"time_ns", "UTC nanoseconds since 1970"},
+    {"wire_length", "length on the wire, without the Ethernet FCS"},
+    {"data", "the bytes stored (at most wire_length), without the Ethernet FCS"},
+    {"link_type", "libpcap/pcapng link type (1 Ethernet, 105 802.11, ...)"},
+    {"interface", "interface number, from 0"},
+    {"flags", "direction (1, 2) and error (0x4000 alignment, 0x8000 CRC) flags"},
+    {nullptr, nullptr}};
+PyStructSequence_Desc kFrameDescription = {
+    "morphalite.Frame", "One frame: time, wire length, bytes, link type, interface, flags.",
+    kFrameFields, 6};
+PyTypeObject* gFrameType = nullptr;
 
+// New references into a fresh frame; any null is the error Python has set.
 py::object ToPython(const morphalite::Frame& f) {
-  return py::cast(PyFrame{f.timeNs, f.wireLength,
-                          py::bytes(reinterpret_cast<const char*>(f.data.data()), f.data.size()),
-                          f.linkType, f.interface, f.flags});
+  py::object frame = py::reinterpret_steal<py::object>(PyStructSequence_New(gFrameType));
+  if (!frame) throw py::error_already_set();
+  PyObject* items[] = {
+      PyLong_FromLongLong(f.timeNs), PyLong_FromUnsignedLong(f.wireLength),
+      PyBytes_FromStringAndSize(reinterpret_cast<const char*>(f.data.data()),
+                                Py_ssize_t(f.data.size())),
+      PyLong_FromUnsignedLong(f.linkType), PyLong_FromLong(f.interface),
+      PyLong_FromUnsignedLong(f.flags)};
+  bool complete = true;
+  for (Py_ssize_t i = 0; i < 6; ++i) {
+    complete = complete && items[i];
+    PyStructSequence_SetItem(frame.ptr(), i, items[i]);
+  }
+  if (!complete) throw py::error_already_set();
+  return frame;
 }
 
 py::dict ReportDict(const morphalite::ReadReport& r) {
@@ -37,18 +55,13 @@ py::dict ReportDict(const morphalite::ReadReport& r) {
   return d;
 }
 
-// Frames one at a time (the iterator protocol) or a list at a time; the
+// Frames a list at a time (the package yields them one by one); the
 // reading thread runs without the interpreter's lock.
 class PyFrameReader {
  public:
   PyFrameReader(const std::string& path, bool salvage, const std::string& sourceZone,
                 size_t batchFrames)
       : reader_(path, {salvage, sourceZone, batchFrames}) {}
-
-  py::object next() {
-    if (at_ == pending_.size() && !refill()) throw py::stop_iteration();
-    return ToPython(pending_[at_++]);
-  }
 
   // Up to `count` frames; an empty list at the end.
   py::list nextBatch(size_t count) {
@@ -134,24 +147,12 @@ PYBIND11_MODULE(_morphalite, m) {
   m.def("identify", &IdentifyDict, py::arg("path"));
   m.def("convert", &ConvertDict, py::arg("source"), py::arg("to"), py::arg("output"),
         py::arg("options"));
-  py::class_<PyFrame>(m, "Frame", "One frame: time, wire length, bytes, link type, interface, flags.")
-      .def_readonly("time_ns", &PyFrame::time_ns, "UTC nanoseconds since 1970")
-      .def_readonly("wire_length", &PyFrame::wire_length, "length on the wire, without the FCS")
-      .def_readonly("data", &PyFrame::data, "the bytes stored (at most wire_length)")
-      .def_readonly("link_type", &PyFrame::link_type, "libpcap/pcapng link type")
-      .def_readonly("interface", &PyFrame::interface, "interface number, from 0")
-      .def_readonly("flags", &PyFrame::flags, "direction and error flags")
-      .def("__repr__", [](const PyFrame& f) {
-        return "<morphalite.Frame time_ns=" + std::to_string(f.time_ns) +
-               " wire_length=" + std::to_string(f.wire_length) +
-               " stored=" + std::to_string(py::len(f.data)) +
-               " link_type=" + std::to_string(f.link_type) + ">";
-      });
+  gFrameType = PyStructSequence_NewType(&kFrameDescription);
+  if (!gFrameType) throw py::error_already_set();
+  m.attr("Frame") = py::reinterpret_steal<py::object>(reinterpret_cast<PyObject*>(gFrameType));
   py::class_<PyFrameReader>(m, "FrameReader")
       .def(py::init<const std::string&, bool, const std::string&, size_t>(), py::arg("path"),
            py::arg("salvage"), py::arg("source_tz"), py::arg("batch_frames"))
-      .def("__iter__", [](PyFrameReader& r) -> PyFrameReader& { return r; })
-      .def("__next__", &PyFrameReader::next)
       .def("next_batch", &PyFrameReader::nextBatch, py::arg("count"))
       .def("report", &PyFrameReader::report);
 }

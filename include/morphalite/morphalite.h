@@ -81,7 +81,9 @@ struct Frame {
 struct ReadOptions {
   bool salvage = false;         // pass over damage as `convert --salvage` does
   std::string sourceZone;       // --source-tz: zone of a source's local times; empty: this machine's
-  size_t batchFrames = 4096;    // FrameReader: frames handed over at once
+  // FrameReader: frames handed over at once (also at most 256 KB of them).
+  // Small batches stay in the caches and reuse the memory of the one before.
+  size_t batchFrames = 256;
 };
 
 // How a reading ended.

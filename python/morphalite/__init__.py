@@ -82,16 +82,18 @@ def frames(path, *, batch_size=None, salvage=False, source_tz=None):
     that is refused, or that cannot be read to its end, raises Error once
     the frames before the failure have been yielded.
     """
-    reader = _morphalite.FrameReader(
-        os.fsdecode(path), bool(salvage), source_tz or "", int(batch_size or 4096))
+    # Lists of 256 frames in hand at a time cost least: their memory is
+    # reused while still in the caches.
+    size = int(batch_size or 256)
+    if size < 1:
+        raise ValueError("batch_size must be at least 1")
+    reader = _morphalite.FrameReader(os.fsdecode(path), bool(salvage), source_tz or "", 256)
+    batches = iter(lambda: reader.next_batch(size), [])
     if batch_size:
-        while True:
-            batch = reader.next_batch(int(batch_size))
-            if not batch:
-                break
-            yield batch
+        yield from batches
     else:
-        yield from reader
+        for batch in batches:
+            yield from batch
     report = reader.report()
     if report["status"]:
         raise Error(report["status"], report["message"], report["detail"], report)

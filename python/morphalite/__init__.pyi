@@ -1,5 +1,5 @@
 import os
-from typing import Any, Iterator, Optional, Sequence, Union, overload
+from typing import Any, Iterator, NamedTuple, Optional, Sequence, Union, overload
 
 _Path = Union[str, bytes, os.PathLike]
 
@@ -13,19 +13,14 @@ class Error(Exception):
     def __init__(self, status: int, message: str, detail: Optional[str] = ...,
                  report: Optional[dict[str, Any]] = ...) -> None: ...
 
-class Frame:
-    @property
-    def time_ns(self) -> int: ...
-    @property
-    def wire_length(self) -> int: ...
-    @property
-    def data(self) -> bytes: ...
-    @property
-    def link_type(self) -> int: ...
-    @property
-    def interface(self) -> int: ...
-    @property
-    def flags(self) -> int: ...
+class Frame(NamedTuple):
+    """One frame; a tuple of its six fields, in this order."""
+    time_ns: int
+    wire_length: int
+    data: bytes
+    link_type: int
+    interface: int
+    flags: int
 
 def formats() -> list[dict[str, Any]]: ...
 def identify(path: _Path) -> dict[str, Any]: ...
