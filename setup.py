@@ -7,6 +7,7 @@ such as ccache is taken from CMAKE_CXX_COMPILER_LAUNCHER as CMake takes it.
 """
 import os
 import re
+import shutil
 import subprocess
 import sys
 from pathlib import Path
@@ -32,8 +33,9 @@ class CMakeBuild(build_ext):
         output = Path(self.get_ext_fullpath(ext.name)).resolve().parent
         build = Path(self.build_temp).resolve() / "cmake"
         build.mkdir(parents=True, exist_ok=True)
+        generator = ["-G", "Ninja"] if shutil.which("ninja") else []
         configure = [
-            "cmake", "-S", str(ROOT), "-B", str(build), "-G", "Ninja",
+            "cmake", "-S", str(ROOT), "-B", str(build), *generator,
             "-DCMAKE_BUILD_TYPE=Release", "-DMORPHALITE_PYTHON=ON", "-DMORPHALITE_UI=OFF",
             "-DBUILD_TESTING=OFF", f"-DMORPHALITE_PYTHON_OUTPUT={output}",
             f"-DPython3_EXECUTABLE={sys.executable}",

@@ -3,7 +3,7 @@
 // would receive them.
 #include "morphalite/morphalite.h"
 
-#include <atomic>
+#include <algorithm>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
