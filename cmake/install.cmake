@@ -2,7 +2,7 @@
 # manual page and help (component Runtime), the desktop entry and icon when the
 # window is built, and the library with its headers as the CMake package
 # Morphalite (component Development):
-#   find_package(Morphalite)  then  target_link_libraries(x Morphalite::core)
+#   find_package(Morphalite 3)  then  target_link_libraries(x Morphalite::core)
 include(CMakePackageConfigHelpers)
 
 install(TARGETS morphalite RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
@@ -18,19 +18,20 @@ if(MORPHALITE_HAVE_QT)
 endif()
 
 set(MORPHALITE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Morphalite)
-install(TARGETS morphalite_core EXPORT MorphaliteTargets
+# The public library and the archives it is made of; one header, the only
+# one installed: #include <morphalite/morphalite.h>.
+install(TARGETS morphalite_library morphalite_cli morphalite_core EXPORT MorphaliteTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development)
-# Every header of the engine and the formats, in their folders, so that
-# #include "engine/morphalite.h" reads the same inside and outside this tree.
-install(DIRECTORY engine formats DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/morphalite
-        COMPONENT Development FILES_MATCHING PATTERN "*.h")
+install(FILES include/morphalite/morphalite.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/morphalite
+        COMPONENT Development)
 install(EXPORT MorphaliteTargets NAMESPACE Morphalite:: DESTINATION ${MORPHALITE_PACKAGE_DIR}
         COMPONENT Development)
 configure_package_config_file(cmake/MorphaliteConfig.cmake.in
-  ${CMAKE_CURRENT_BINARY_DIR}/MorphaliteConfig.cmake INSTALL_DESTINATION ${MORPHALITE_PACKAGE_DIR})
-# The library's interface is not yet promised beyond a minor version.
+  ${CMAKE_CURRENT_BINARY_DIR}/MorphaliteConfig.cmake INSTALL_DESTINATION ${MORPHALITE_PACKAGE_DIR}
+  PATH_VARS CMAKE_INSTALL_INCLUDEDIR CMAKE_INSTALL_BINDIR)
+# include/morphalite/morphalite.h keeps its promises within a major version.
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/MorphaliteConfigVersion.cmake
-  COMPATIBILITY SameMinorVersion)
+  COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/MorphaliteConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/MorphaliteConfigVersion.cmake
         DESTINATION ${MORPHALITE_PACKAGE_DIR} COMPONENT Development)

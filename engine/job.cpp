@@ -423,10 +423,13 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
 }
 
 FrameSurvey SurveyFrames(const std::string& path, const CapabilitySets& caps, Host& host,
-                         bool salvage) {
+                         bool salvage, const std::function<void(Conversion&)>& eachFrame,
+                         std::shared_ptr<const TimeZoneRules> sourceZone) {
   FrameSurvey survey;
   Conversion conversion(host);
   ConversionState& s = conversion.state;
+  // Before identification: dates it reads are the source zone's local times.
+  s.SourceZone = std::move(sourceZone);
   std::unique_ptr<SourceStream> opened;
   SourceCheck check = CheckSource(s, caps, path, host, &opened);
   survey.source = FactsOf(s);
@@ -437,6 +440,7 @@ FrameSurvey SurveyFrames(const std::string& path, const CapabilitySets& caps, Ho
   conversion.frameObserver = [&](Conversion& c) {
     if (c.state.StoredLength < c.state.FrameLength) ++survey.cutFrames;
     lastFrameTime = c.state.FrameTime;
+    if (eachFrame) eachFrame(c);
   };
   const FormatDescriptor* reader = ReaderFormat(check.analyzer);
   if (opened && !s.SourceCompressed && reader && !reader->has(Capability::OwnSource))

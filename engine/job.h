@@ -15,6 +15,7 @@ namespace morph {
 
 class Conversion;
 class SourceStream;
+class Conversion;
 
 // What became of a source or a conversion; front ends map it to exit codes.
 enum class Outcome {
@@ -158,8 +159,12 @@ struct FrameSurvey {
   std::string failureDetail;
   SkippedDamage skipped;  // what salvage passed over
 };
+// `eachFrame`, when given, sees every frame as the target would receive it,
+// its time in UTC (FrameUnixTime); `sourceZone` as JobRequest::sourceZone.
 FrameSurvey SurveyFrames(const std::string& path, const CapabilitySets& caps, Host& host,
-                         bool salvage = false);
+                         bool salvage = false,
+                         const std::function<void(Conversion&)>& eachFrame = {},
+                         std::shared_ptr<const TimeZoneRules> sourceZone = {});
 
 // Reads every frame of an accepted source through the pipeline, as
 // SurveyFrames does, handing each to `observe`; nothing is written. With

@@ -14,6 +14,13 @@ class LibraryHost : public Host {
   void message(const std::string& caption, const std::string& text, MessageIcon) override {
     messages.push_back(caption + ": " + text);
   }
+  // The reason behind a failure (the system's error with the path) follows
+  // its message, indented as the console shows it.
+  void failure(const std::string& caption, const std::string& text, const std::string& detail,
+               MessageIcon icon) override {
+    message(caption, text, icon);
+    if (!detail.empty()) messages.push_back("  " + detail);
+  }
   bool stopRequested() override { return stop_ && stop_->load(std::memory_order_relaxed); }
   void progress(const ProgressView& view) override {
     if (onProgress_) onProgress_(view);

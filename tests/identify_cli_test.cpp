@@ -94,7 +94,15 @@ TEST(IdentifyCommand, JsonGivesOneObjectPerFile) {
   EXPECT_NE(first.find("\"destination\": \"" + dir.path("ring.dat") + "\""), std::string::npos)
       << first;  // Ostrawind does not take Token Ring: the first entry, Advisor, is proposed
   EXPECT_NE(second.find("\"accepted\": false"), std::string::npos) << second;
-  EXPECT_NE(second.find("\"message\": \"small.pcap is too small.\""), std::string::npos) << second;
+  EXPECT_NE(second.find("\"message\": \"small.pcap is too small.\", \"detail\": null}"),
+            std::string::npos)
+      << second;
+  // A file that cannot be opened keeps the system's reason.
+  r = Identify("--json " + dir.path("none.pcap"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("\"detail\": \"" + dir.path("none.pcap") + ": No such file or directory\"}"),
+            std::string::npos)
+      << r.out;
 }
 
 TEST(IdentifyCommand, JsonEscapesWhatTheFileSays) {

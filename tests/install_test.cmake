@@ -37,6 +37,9 @@ set(expected
   ${DOCDIR}/readme.htm
   ${DOCDIR}/help/index.html
   ${LIBDIR}/libmorphalite.a
+  ${LIBDIR}/libmorphalite_engine.a
+  ${LIBDIR}/libmorphalite_cli.a
+  ${INCLUDEDIR}/morphalite/morphalite.h
   ${LIBDIR}/cmake/Morphalite/MorphaliteConfig.cmake
   ${LIBDIR}/cmake/Morphalite/MorphaliteConfigVersion.cmake
   ${LIBDIR}/cmake/Morphalite/MorphaliteTargets.cmake)
@@ -44,11 +47,6 @@ if(HAVE_WINDOW)
   list(APPEND expected ${DATADIR}/applications/morphalite.desktop
                        ${DATADIR}/icons/hicolor/scalable/apps/morphalite.svg)
 endif()
-# Every public header, in its folder.
-file(GLOB headers RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/engine/*.h ${SOURCE_DIR}/formats/*.h)
-foreach(header ${headers})
-  list(APPEND expected ${INCLUDEDIR}/morphalite/${header})
-endforeach()
 foreach(file ${expected})
   if(NOT EXISTS ${prefix}/${file})
     message(FATAL_ERROR "not installed: ${file}")
@@ -56,6 +54,11 @@ foreach(file ${expected})
 endforeach()
 list(LENGTH expected count)
 message("installed: all ${count} expected files")
+# One header is public; the internal ones stay in the source tree.
+file(GLOB_RECURSE headers RELATIVE ${prefix}/${INCLUDEDIR} ${prefix}/${INCLUDEDIR}/*)
+if(NOT headers STREQUAL "morphalite/morphalite.h")
+  message(FATAL_ERROR "installed headers: ${headers}")
+endif()
 
 run("installed morphalite --version" ${prefix}/${BINDIR}/morphalite --version)
 if(NOT out MATCHES "^Morphalite ${VERSION}\n$")
@@ -67,6 +70,21 @@ run("configuring the outside project" ${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/in
     -B ${consumer} -G ${GENERATOR} -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_BUILD_TYPE=Release
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF)
 run("building the outside project" ${CMAKE_COMMAND} --build ${consumer})
+
+# The package refuses what it cannot give: another major version, an unknown component.
+foreach(request "4" "3 COMPONENTS Development Plugins")
+  set(project ${WORK_DIR}/refused)
+  file(WRITE ${project}/CMakeLists.txt "cmake_minimum_required(VERSION 3.20)\n"
+       "project(refused LANGUAGES CXX)\nfind_package(Morphalite ${request} REQUIRED)\n")
+  execute_process(COMMAND ${CMAKE_COMMAND} -S ${project} -B ${project}/build -G ${GENERATOR}
+                  -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix}
+                  -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
+                  RESULT_VARIABLE status OUTPUT_QUIET ERROR_QUIET)
+  if(status EQUAL 0)
+    message(FATAL_ERROR "find_package(Morphalite ${request} REQUIRED) was accepted")
+  endif()
+  file(REMOVE_RECURSE ${project})
+endforeach()
 
 set(sample ${SOURCE_DIR}/samples/sample.pcap)
 run("the outside project converting the sample" ${consumer}/convert_one ${sample}

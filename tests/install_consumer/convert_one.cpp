@@ -1,21 +1,17 @@
 // convert_one SOURCE TARGET: converts SOURCE to libpcap through the library
 // and prints how many frames were written.
-#include <cstdio>
+#include <morphalite/morphalite.h>
 
-#include "engine/morphalite.h"
+#include <cstdio>
 
 int main(int argc, char** argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: convert_one SOURCE TARGET\n");
     return 2;
   }
-  morph::JobRequest request;
-  request.sourcePath = argv[1];
-  request.targetPath = argv[2];
-  request.target = morph::Analyzer::Tcpdump;
-  request.overwrite = true;
-  const morph::ConvertReport report = morph::ConvertFile(request);
+  const morphalite::ConversionReport report = morphalite::Convert(argv[1], "TD", argv[2]);
   for (const std::string& message : report.messages) std::fprintf(stderr, "%s\n", message.c_str());
-  std::printf("%d frames\n", report.framesWritten);
-  return report.outcome == morph::Outcome::Converted ? 0 : 1;
+  if (!report.detail.empty()) std::fprintf(stderr, "  %s\n", report.detail.c_str());
+  std::printf("%lld frames\n", static_cast<long long>(report.framesWritten));
+  return report.status;
 }

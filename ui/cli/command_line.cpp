@@ -32,6 +32,8 @@ bool IsDirectory(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+}  // namespace
+
 int ExitFor(Outcome outcome) {
   switch (outcome) {
     case Outcome::Converted: return Exit::Ok;
@@ -49,6 +51,8 @@ int ExitFor(Outcome outcome) {
   }
   return Exit::WriteFailed;
 }
+
+namespace {
 
 int UsageError(const std::string& text) {
   std::fprintf(stderr, "Parameter Error: %s\n%s", text.c_str(), UsageText().c_str());
@@ -354,9 +358,11 @@ std::string SourceJson(const SourceRun& run, AnalyzerType target) {
 // Converts the sources of one convert command, on one worker or several.
 class ConvertBatch {
  public:
-  ConvertBatch(const ConvertArgs& args, std::vector<SourceRun>& runs, unsigned workers)
+  // With --json, the lines go to `jsonLines` when given, else to standard output.
+  ConvertBatch(const ConvertArgs& args, std::vector<SourceRun>& runs, unsigned workers,
+               std::string* jsonLines = nullptr)
       : args_(args), runs_(runs), workers_(workers), batch_(runs.size() > 1),
-        done_(runs.size(), false) {}
+        done_(runs.size(), false), jsonLines_(jsonLines) {}
 
   void run() {
     if (workers_ <= 1) {
@@ -412,7 +418,9 @@ class ConvertBatch {
     done_[index] = true;
     for (; shownUpTo_ < runs_.size() && done_[shownUpTo_]; ++shownUpTo_) {
       const SourceRun& run = runs_[shownUpTo_];
-      if (args_.json)
+      if (args_.json && jsonLines_)
+        *jsonLines_ += SourceJson(run, *args_.target);
+      else if (args_.json)
         PrintLines(SourceJson(run, *args_.target), stdout);
       else if (batch_ && !args_.quiet)
         PrintLines(DoneLine(run) + "\n");
@@ -428,7 +436,25 @@ class ConvertBatch {
   std::mutex mutex_;
   std::vector<bool> done_;
   size_t shownUpTo_ = 0;
+  std::string* const jsonLines_;
 };
+
+bool IntoDirectory(const ConvertArgs& parsed) {
+  return !parsed.output.empty() && parsed.output != "-" &&
+         (parsed.sources.size() > 1 || IsDirectory(parsed.output) || parsed.output.back() == '/');
+}
+
+JobRequest RequestFor(const ConvertArgs& parsed, const std::string& source) {
+  JobRequest request = parsed.options;
+  request.sourcePath = source;
+  request.target = *parsed.target;
+  request.overwrite = true;
+  if (IntoDirectory(parsed))
+    request.outputDirectory = parsed.output;
+  else
+    request.targetPath = parsed.output;
+  return request;
+}
 
 int RunConvert(const std::vector<std::string>& args) {
   ConvertArgs parsed;
@@ -442,8 +468,7 @@ int RunConvert(const std::vector<std::string>& args) {
   if (batch && toStandardOutput) return UsageError("-o - takes a single source");
   if (parsed.json && toStandardOutput)
     return UsageError("--json and -o - would both write to standard output");
-  bool intoDirectory = !parsed.output.empty() && !toStandardOutput &&
-                       (batch || IsDirectory(parsed.output) || parsed.output.back() == '/');
+  const bool intoDirectory = IntoDirectory(parsed);
   if (batch && !parsed.output.empty() && !IsDirectory(parsed.output))
     return UsageError("with several sources, -o must name an existing directory");
   const size_t fromStdin = size_t(std::count(parsed.sources.begin(), parsed.sources.end(), "-"));
@@ -457,17 +482,7 @@ int RunConvert(const std::vector<std::string>& args) {
                                   ") needs -o FILE or -o -");
 
   const CapabilitySets caps = DefaultCapabilities();
-  auto requestFor = [&](const std::string& source) {
-    JobRequest request = parsed.options;
-    request.sourcePath = source;
-    request.target = *parsed.target;
-    request.overwrite = true;
-    if (intoDirectory)
-      request.outputDirectory = parsed.output;
-    else
-      request.targetPath = parsed.output;
-    return request;
-  };
+  auto requestFor = [&](const std::string& source) { return RequestFor(parsed, source); };
   // Two sources that would write the same target: refused before anything starts.
   if (batch) {
     std::map<std::string, std::string> planned;
@@ -538,6 +553,37 @@ int ExitStatusOf(Outcome outcome) { return ExitFor(outcome); }
 
 const char* OutcomeText(Outcome outcome) { return OutcomeName(outcome); }
 
+QuietConversion ConvertQuietly(const std::vector<std::string>& args) {
+  QuietConversion done;
+  ConvertArgs parsed;
+  std::string error = ParseConvert(args, parsed);
+  if (error.empty() && (parsed.help || parsed.json || parsed.quiet || parsed.jobs != 1))
+    error = "--help, --json, --quiet and --jobs are options of the command line only";
+  else if (error.empty() && parsed.sources.size() != 1)
+    error = "one source at a time";
+  else if (error.empty() && (parsed.output == "-" || SourceSpool::NeedsSpool(parsed.sources[0])))
+    error = "standard input and output, pipes and devices are for the command line only";
+  if (!error.empty()) {
+    done.status = Exit::Usage;
+    done.usageError = error;
+    return done;
+  }
+  parsed.json = parsed.quiet = true;
+  std::vector<SourceRun> runs(1);
+  runs[0].source = runs[0].name = parsed.sources[0];
+  runs[0].request = RequestFor(parsed, parsed.sources[0]);
+  ConvertBatch(parsed, runs, 1, &done.json).run();
+  if (!done.json.empty() && done.json.back() == '\n') done.json.pop_back();
+  done.status = runs[0].status;
+  done.result = std::move(runs[0].result);
+  for (ShownMessage& m : runs[0].shown) {
+    done.messages.push_back(std::move(m.line));
+    if (done.detail.empty()) done.detail = std::move(m.detail);
+  }
+  if (!done.result.failureDetail.empty()) done.detail = done.result.failureDetail;
+  return done;
+}
+
 SourceSpool::~SourceSpool() {
   for (int fd : spooled_) close(fd);
 }
@@ -567,20 +613,29 @@ std::string SourceSpool::spool(const std::string& source) {
   return copied ? "/proc/self/fd/" + std::to_string(fd) : "";
 }
 
-std::string FormatsTable() {
-  std::string table =
-      "| Analyzer | Code | Names | Read | Write | Default suffix |\n|---|---|---|---|---|---|\n";
+std::vector<FormatRow> FormatRows() {
+  std::vector<FormatRow> rows;
   for (int type = 0; type < Analyzer::Count; ++type) {
     const AnalyzerInfo& info = Analyzers(AnalyzerType(type));
     const bool read = HasReader(info.type), write = HasWriter(info.type);
     if (!read && !write) continue;
     std::string suffix = DefaultSuffix(info.type, Topo::Ethernet);
     if (suffix.empty()) suffix = DefaultSuffix(info.type, Topo::Wan);
+    rows.push_back({info.name, info.code ? info.code : "", FriendlyNames(info.type), suffix, read,
+                    write});
+  }
+  return rows;
+}
+
+std::string FormatsTable() {
+  std::string table =
+      "| Analyzer | Code | Names | Read | Write | Default suffix |\n|---|---|---|---|---|---|\n";
+  for (const FormatRow& row : FormatRows()) {
     std::string names;
-    for (const std::string& name : FriendlyNames(info.type)) names += (names.empty() ? "" : ", ") + name;
-    table += std::string("| ") + info.name + " | " + (info.code ? info.code : "") + " | " + names +
-             " | " + (read ? "yes" : "no") + " | " + (write ? "yes" : "no") + " | " +
-             suffix + " |\n";
+    for (const std::string& name : row.names) names += (names.empty() ? "" : ", ") + name;
+    table += "| " + row.name + " | " + row.code + " | " + names + " | " +
+             (row.read ? "yes" : "no") + " | " + (row.write ? "yes" : "no") + " | " + row.suffix +
+             " |\n";
   }
   return table;
 }

@@ -23,6 +23,9 @@ constexpr int BadCompression = 7;   // converted, but compressed data went bad
 // A batch returns the status of its first source that did not convert.
 }  // namespace Exit
 
+// The exit status of a conversion that ended so.
+int ExitFor(Outcome outcome);
+
 // What the first arguments ask for.
 enum class LaunchMode { Desktop, Console };
 // Desktop for no arguments, a source alone, or a source and code without /NS;
@@ -56,6 +59,28 @@ std::string ParseConversionOptions(const std::vector<std::string>& args, Convert
 // The exit status of an outcome, and its name in --json output.
 int ExitStatusOf(Outcome outcome);
 const char* OutcomeText(Outcome outcome);
+// One source converted as `convert SOURCE OPTIONS... --json` converts it,
+// printing nothing (the library's conversion): `args` start with "convert".
+struct QuietConversion {
+  int status = Exit::Ok;
+  std::string usageError;  // the options were refused (status Usage)
+  JobResult result;
+  std::string json;  // the object --json prints, without its newline
+  std::vector<std::string> messages;  // "Caption: text"
+  std::string detail;                 // the reason behind a failure
+};
+QuietConversion ConvertQuietly(const std::vector<std::string>& args);
+
+// One file as `identify --json FILE` tells it, printing nothing.
+struct IdentifiedFile {
+  int status = Exit::Ok;  // Ok or SourceRefused
+  std::string analyzer, interface;
+  int64_t fileSize = 0;
+  int32_t frames = 0;          // as the file states it, 0 if not
+  std::string message, detail;  // the refusal and the reason behind it
+  std::string json;             // the object --json prints, without its newline
+};
+IdentifiedFile IdentifyQuietly(const std::string& path);
 
 // Sources read in one pass (standard input "-", a pipe, a process
 // substitution's /dev/fd/N, a device) are copied to private files first:
@@ -90,7 +115,14 @@ std::vector<std::string> InfoOptionNames();
 // The manual page (roff), from the same option tables (morphalite --man);
 // docs/morphalite.1 is its output.
 std::string ManualPage();
-// The formats this build reads and writes, as a Markdown table.
+// The formats this build reads and writes: a row each, and as a Markdown table.
+struct FormatRow {
+  std::string name, code;
+  std::vector<std::string> names;  // friendly names --to takes
+  std::string suffix;
+  bool read = false, write = false;
+};
+std::vector<FormatRow> FormatRows();
 std::string FormatsTable();
 
 }  // namespace morph

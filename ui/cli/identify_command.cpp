@@ -24,14 +24,20 @@
 namespace morph {
 namespace {
 
-// Keeps the refusal message for the JSON output instead of printing it.
+// Keeps the refusal message and its reason for the JSON output instead of
+// printing them.
 class RecordingHost : public Host {
  public:
   void message(const std::string& caption, const std::string& text, MessageIcon) override {
     this->caption = caption;
     this->text = text;
   }
-  std::string caption, text;
+  void failure(const std::string& caption, const std::string& text, const std::string& detail,
+               MessageIcon icon) override {
+    message(caption, text, icon);
+    this->detail = detail;
+  }
+  std::string caption, text, detail;
 };
 
 // Everything shown for an accepted source.
@@ -120,8 +126,8 @@ std::string SurveyJson(const FrameSurvey& survey) {
          (survey.failureDetail.empty() ? "null" : JsonString(survey.failureDetail));
 }
 
-void PrintJson(std::FILE* out, const std::string& path, const IdentifyView& f,
-               const std::optional<FrameSurvey>& survey) {
+std::string IdentifyJson(const std::string& path, const IdentifyView& f,
+                         const std::optional<FrameSurvey>& survey) {
   std::string targets;
   for (const std::string& name : f.targets) targets += (targets.empty() ? "" : ", ") + JsonString(name);
   std::string json = "{\"file\": " + JsonString(path) + ", \"accepted\": true" +
@@ -136,17 +142,46 @@ void PrintJson(std::FILE* out, const std::string& path, const IdentifyView& f,
   if (f.frames > 0) json += ", \"frames\": " + std::to_string(f.frames);
   json += ", \"targets\": [" + targets + "], \"destination\": " + JsonString(f.destination);
   if (survey) json += SurveyJson(*survey);
-  json += "}";
-  std::fprintf(out, "%s\n", json.c_str());
+  return json + "}";
+}
+
+void PrintJson(std::FILE* out, const std::string& path, const IdentifyView& f,
+               const std::optional<FrameSurvey>& survey) {
+  std::fprintf(out, "%s\n", IdentifyJson(path, f, survey).c_str());
+}
+
+std::string RefusalJson(const std::string& path, const RecordingHost& host) {
+  return "{\"file\": " + JsonString(path) + ", \"accepted\": false, \"caption\": " +
+         JsonString(host.caption) + ", \"message\": " + JsonString(host.text) +
+         ", \"detail\": " + (host.detail.empty() ? "null" : JsonString(host.detail)) + "}";
 }
 
 void PrintRefusalJson(std::FILE* out, const std::string& path, const RecordingHost& host) {
-  std::fprintf(out, "{\"file\": %s, \"accepted\": false, \"caption\": %s, \"message\": %s}\n",
-               JsonString(path).c_str(), JsonString(host.caption).c_str(),
-               JsonString(host.text).c_str());
+  std::fprintf(out, "%s\n", RefusalJson(path, host).c_str());
 }
 
 }  // namespace
+
+IdentifiedFile IdentifyQuietly(const std::string& path) {
+  IdentifiedFile done;
+  auto state = std::make_unique<ConversionState>();  // 64 KB of frame buffer: not on the stack
+  RecordingHost recorder;
+  const CapabilitySets caps = DefaultCapabilities();
+  if (!CheckSource(*state, caps, path, recorder).accepted) {
+    done.status = Exit::SourceRefused;
+    done.message = recorder.caption + ": " + recorder.text;
+    done.detail = recorder.detail;
+    done.json = RefusalJson(path, recorder);
+    return done;
+  }
+  const IdentifyView view = ViewOf(*state, caps);
+  done.analyzer = view.analyzer;
+  done.interface = view.interface;
+  done.fileSize = view.sizeBytes;
+  done.frames = view.frames;
+  done.json = IdentifyJson(path, view, std::nullopt);
+  return done;
+}
 
 int RunIdentifyCommand(const std::vector<std::string>& args, std::FILE* out) {
   bool json = false, frames = false, salvage = false, optionsEnded = false;
