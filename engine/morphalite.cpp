@@ -57,6 +57,7 @@ ConvertReport ConvertFile(const JobRequest& request,
   report.framesWritten = result.framesWritten;
   report.frameBytes = result.frameBytes;
   report.skipped = result.skipped;
+  report.losses = result.losses;
   report.failureDetail = result.failureDetail;
   return report;
 }
