@@ -190,7 +190,7 @@ uint32_t Crc32(const uint8_t* data, size_t length) {
 }
 
 uint32_t FrameCrc32(const uint8_t* data, int32_t length) {
-  if (length < 60 || length >= MaxFrameBytes) return 0;
+  if (length < 60 || length >= ClassicFrameBytes) return 0;
   return Crc32(data, size_t(length));
 }
 
@@ -204,7 +204,7 @@ uint16_t FrameCrc16(const uint8_t* data, int32_t length) {
     }
     return t;
   }();
-  if (length >= MaxFrameBytes || length < 0) return 0;
+  if (length >= ClassicFrameBytes || length < 0) return 0;
   uint16_t crc = 0xFFFF;
   for (int32_t i = 0; i < length; ++i) crc = uint16_t((crc >> 8) ^ table[(crc ^ data[i]) & 0xFF]);
   return uint16_t(~crc);
@@ -215,7 +215,7 @@ void ComputeEthernetFcs(ConversionState& s) {
   // gets, and the calls between cost a fifth of the CRC of a short frame.
   const int32_t length = s.FrameLength - 4;
   uint32_t fcs = 0;
-  if (!(s.FrameFlags & Flag::Bad) && length >= 60 && length < MaxFrameBytes) {
+  if (!(s.FrameFlags & Flag::Bad) && length >= 60 && length < ClassicFrameBytes) {
     const uint8_t* data = s.FrameData.data();
 #if defined(__x86_64__)
     if (kHaveCarrylessMultiply)

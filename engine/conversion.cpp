@@ -126,6 +126,7 @@ bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
     frameLimit_ = TargetFrameLimit();
     framesMadeWireless_ = FramesGoUnaltered() && s.ConvertToWireless && !s.ConvertToEthernet &&
                           s.TraceTopology == Topo::Ethernet;
+    TakeTargetLimits();
     // A header that failed to read leaves nothing to read frames from.
     if (!s.ReadError) ReadSource(false, false);
     // A reader that stopped at its last frame has the source checked to its
@@ -371,7 +372,7 @@ bool Conversion::ProcessFrame() {
   // After the first frame, one that goes as it stands and needs no failure
   // of its own takes the short way.
   if ((framesAsTheyStand_ || framesMadeWireless_) && !s.HeaderPending && !s.ReadError &&
-      FrameLengthsInRange(s.FrameLength, s.StoredLength) && !SkippedAsTiny() &&
+      FrameFitsTarget(shortWayStoredLimit_, shortWayWireLimit_) && !SkippedAsTiny() &&
       WithinTraceSpan(s.FrameTime, s.FirstFrameTime) && RoomForFrameCount()) {
     StepDuration(s);
     CountFrameWritten();
@@ -400,7 +401,7 @@ bool Conversion::ProcessFrame() {
   DurationBookkeeping();
   if (!FrameLengthsInRange(s.FrameLength, s.StoredLength))
     FailRead(s, "frame " + Grouped(n) + ": length " + Grouped(s.FrameLength) + " (stored " +
-                    Grouped(s.StoredLength) + ") outside 0 to 32,768");
+                    Grouped(s.StoredLength) + ") outside 0 to " + Grouped(MaxFrameBytes));
   if (s.ReadError) return false;
   if (SkippedAsTiny()) return false;
   // A target full to its frame count stops before the frame that does not
@@ -433,6 +434,7 @@ bool Conversion::ProcessFrame() {
     if (writer_ && writer_->writeHeader && CanWrite()) writer_->writeHeader(*this, n);
   }
   if (s.SliceFrames && s.SliceLength < s.StoredLength) s.StoredLength = s.SliceLength;
+  if (write && !FrameFitsTarget(storedLimit_, wireLimit_)) FitFrameToTarget();
   if (write) {
     TargetZoneScope zone(*this);
     if (frameObserver)
@@ -451,6 +453,69 @@ bool Conversion::ProcessFrame() {
   NoteStopRequest();
   if (!s.ConvertAll && n == s.EndFrame) s.EndOfSource = true;
   return result;
+}
+
+void Conversion::TakeTargetLimits() {
+  const bool writes = writer_ && CanWrite();
+  const TargetLimits limits = writes ? writer_->limits : TargetLimits{};
+  // A whole Ethernet frame travels with its FCS, which such a writer leaves out.
+  fcsLeftOut_ = writes && writer_->has(Capability::DropsEthernetFcs) &&
+                        state.TraceTopology == Topo::Ethernet && !state.ConvertToWireless
+                    ? 4
+                    : 0;
+  storedLimit_ = uint32_t(std::clamp(limits.largestStored, 0, MaxFrameBytes - fcsLeftOut_));
+  wireLimit_ = uint32_t(std::clamp(limits.largestWire, 0, MaxFrameBytes));
+  constexpr uint32_t kWirelessGrowth = 18;
+  const uint32_t room = framesMadeWireless_ ? kWirelessGrowth : 0;
+  shortWayStoredLimit_ = storedLimit_ - std::min(storedLimit_, room);
+  shortWayWireLimit_ = wireLimit_ - std::min(wireLimit_, room);
+  wireLengthKept_ = !writes || limits.keepsWireLength;
+  commentsKept_ = !writes || limits.keepsComments;
+  untimedFramesKept_ = !writes || limits.keepsUntimedFrames;
+  flagsDropped_ = writes ? uint16_t(~limits.keptFlags) : 0;
+  const int32_t step = writes ? std::max(limits.timeUnitNanoseconds, 1) : 1;
+  timeStepMicros_ = step >= 1000 ? step / 1000 : 1;
+  timeStepNanos_ = step >= 1000 ? 1000 : step;
+  // A target that keeps the time of day only loses the date once.
+  if (writes && !limits.keepsDate) state.Lost.datesNotStored = 1;
+}
+
+namespace {
+
+// Stores a frame's stored bytes shorter, counting what goes.
+void CutStoredBytes(ConversionState& s, int32_t keep) {
+  const int32_t cut = s.StoredLength - keep;
+  s.Lost.bytesCut += cut;
+  s.FrameBytes -= uint32_t(cut);
+  s.FrameBytesTotal -= uint64_t(cut);
+  s.StoredLength = keep;
+}
+
+}  // namespace
+
+void Conversion::FitFrameToTarget() {
+  ConversionState& s = state;
+  FrameLosses& lost = s.Lost;
+  bool cut = s.StoredLength < s.FrameLength;
+  if (!StoredBytesFit(storedLimit_)) {
+    ++lost.framesCut;
+    CutStoredBytes(s, int32_t(storedLimit_));
+    cut = true;
+  }
+  if (uint32_t(s.FrameLength) > wireLimit_) {
+    ++lost.wireLengthsNotStored;
+    s.FrameLength = int32_t(wireLimit_);
+    // A cut Ethernet frame must not come to look whole: its last 4 bytes
+    // would be taken for an FCS and rebuilt.
+    if (cut && s.TraceTopology == Topo::Ethernet && s.StoredLength > s.FrameLength - 4)
+      CutStoredBytes(s, std::max(0, s.FrameLength - 4));
+  } else if (!wireLengthKept_ && s.StoredLength < s.FrameLength) {
+    ++lost.wireLengthsNotStored;
+  }
+  if (s.FrameFlags & flagsDropped_) ++lost.flagsNotStored;
+  if (s.FrameWithoutTime && !untimedFramesKept_) ++lost.timesNotStored;
+  else if (!TimeFitsTarget()) ++lost.timesRounded;
+  if (!s.FrameComment.empty() && !commentsKept_) ++lost.commentsNotStored;
 }
 
 void Conversion::TargetZoneScope::Enter(Conversion& c) {

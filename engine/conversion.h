@@ -189,6 +189,34 @@ class Conversion {
     return frameLimit_ == 0 || state.FramesWritten - state.NonDataFrames < frameLimit_;
   }
   bool ProcessCountedFrame();
+  // Fixes, from the writer's declared limits, what the pipeline compares
+  // every frame with (no writer: nothing).
+  void TakeTargetLimits();
+  // The current frame fits the target as it stands: nothing of it is lost.
+  // A few integer compares, for the short way.
+  bool FrameFitsTarget(uint32_t storedLimit, uint32_t wireLimit) const {
+    const ConversionState& s = state;
+    return uint32_t(s.FrameLength) <= wireLimit && StoredBytesFit(storedLimit) &&
+           (wireLengthKept_ || s.StoredLength >= s.FrameLength) &&
+           !(s.FrameFlags & flagsDropped_) && !s.FrameWithoutTime && s.FrameComment.empty() &&
+           TimeFitsTarget();
+  }
+  // The target holds the frame's stored bytes: a whole Ethernet frame's FCS
+  // is not among them where the writer leaves it out.
+  bool StoredBytesFit(uint32_t storedLimit) const {
+    const ConversionState& s = state;
+    const uint32_t fcs = s.StoredLength >= s.FrameLength ? uint32_t(fcsLeftOut_) : 0;
+    return uint32_t(s.StoredLength) <= storedLimit + fcs;
+  }
+  // The frame's time is a whole number of the target's time steps.
+  bool TimeFitsTarget() const {
+    const ConversionState& s = state;
+    return (timeStepMicros_ <= 1 || s.FrameTime % timeStepMicros_ == 0) &&
+           (s.FrameNanoseconds == 0 || s.FrameNanoseconds % timeStepNanos_ == 0);
+  }
+  // Counts what the target cannot hold of the current frame, cutting its
+  // lengths to the target's fields.
+  void FitFrameToTarget();
   // RoomForFrame's refusal of the current frame; always false.
   [[gnu::noinline]] bool RefuseFramePastLimit(uint64_t limit);
   // A frame of 4 bytes or less from a reader whose family does not write them.
@@ -214,6 +242,18 @@ class Conversion {
   // source converted to wireless): the short way with that step.
   bool framesMadeWireless_ = false;
   int32_t frameLimit_ = 0;  // TargetFrameLimit(), fixed with the two above
+  // The writer's limits (TakeTargetLimits): lengths as unsigned bounds, so
+  // that one compare refuses a negative length too; the short way's leave
+  // room for the header a frame made 802.11 gains.
+  uint32_t storedLimit_ = MaxFrameBytes, wireLimit_ = MaxFrameBytes;
+  uint32_t shortWayStoredLimit_ = MaxFrameBytes, shortWayWireLimit_ = MaxFrameBytes;
+  int32_t fcsLeftOut_ = 0;  // 4 where the writer leaves out an Ethernet frame's FCS
+  bool wireLengthKept_ = true, commentsKept_ = true, untimedFramesKept_ = true;
+  uint16_t flagsDropped_ = 0;
+  // The target's time step: whole microseconds (1 or less: finer than one)
+  // and, within a microsecond, nanoseconds (1: every nanosecond kept).
+  int64_t timeStepMicros_ = 1;
+  int32_t timeStepNanos_ = 1;
   bool skipsTinyFrames_ = false;
   bool sourceOpenFailed_ = false;
   int64_t lastSourcePosition_ = -1;  // where reading ended, once the source is closed

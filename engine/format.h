@@ -99,7 +99,28 @@ constexpr uint32_t OwnSource = 1u << 4;         // the reader opens its source i
 constexpr uint32_t StreamTarget = 1u << 5;      // the writer never seeks back (pipes)
 constexpr uint32_t SkipsTinyFrames = 1u << 6;   // frames of 4 bytes or less are not written
 constexpr uint32_t OwnTarget = 1u << 7;         // the writer creates its target itself
+// Frames are stored at their captured length, however short: a copy between
+// two such families keeps short Ethernet frames unpadded.
+constexpr uint32_t UnpaddedFrames = 1u << 8;
 }  // namespace Capability
+
+// What a writer's files can hold of a frame. The pipeline compares every
+// frame with these and counts what does not fit (ConversionState::Lost):
+// lengths beyond the fields are cut to them there, before the writer sees
+// the frame. Lengths are as the file states them: where the writer drops the
+// Ethernet FCS (Capability::DropsEthernetFcs) a whole frame may carry 4
+// bytes more through the pipeline.
+struct TargetLimits {
+  int32_t largestStored = MaxFrameBytes;  // frame bytes a record holds
+  int32_t largestWire = MaxFrameBytes;    // wire length a record states
+  bool keepsWireLength = true;  // a record states the wire length beside its bytes
+  int32_t timeUnitNanoseconds = 1000;  // the finest time step a record states
+  bool keepsDate = true;        // false: times of day only
+  uint16_t keptFlags = 0;       // the frame flags (Flag::) a record states
+  bool keepsComments = false;   // frame comments
+  bool keepsUntimedFrames = false;  // frames without a time stay so
+  bool severalInterfaces = false;   // frames of several interfaces, each its own
+};
 
 struct FormatDescriptor {
   const char* family;           // e.g. "libpcap"
@@ -127,6 +148,7 @@ struct FormatDescriptor {
   WriteFrameFn writeFrame = nullptr;
   FinishFn finish = nullptr;
   int32_t maxFrames = 0;  // frames a target of this family can hold; 0 = no limit
+  TargetLimits limits = {};  // what its files hold of a frame
   // The size of the family's smallest file (a header alone) when that is
   // below the size every file must have to be looked at; 0 otherwise.
   int64_t smallestFile = 0;

@@ -182,6 +182,13 @@ void ApplyOptions(const JobRequest& request, ConversionState& s) {
   s.EndFrame = request.endFrame;
   s.TextOptions = request.textOptions;
   s.Salvage = request.salvage;
+  s.RefuseLosses = request.strict;
+  // Families that store short frames as they are copy them so between each other.
+  const FormatDescriptor* reader = ReaderFormat(s.SourceAnalyzer);
+  const FormatDescriptor* writer = WriterFormat(request.target);
+  const bool unpaddedBothWays = reader && writer && reader->has(Capability::UnpaddedFrames) &&
+                                writer->has(Capability::UnpaddedFrames);
+  s.PadShortFrames = !request.noPad && !unpaddedBothWays;
   // A libpcap source proposes its own byte order and record variant.
   const bool pcapSource = s.SourceAnalyzer == Analyzer::Tcpdump;
   s.PcapOutput.bigEndian = request.pcapSwapBytes.value_or(
@@ -202,6 +209,13 @@ void ResultOf(const ConversionState& s, JobResult& result) {
                          : s.WriteFailed ? s.WriteErrorDetail
                                          : s.Skipped.firstReason;
   result.skipped = s.Skipped;
+  result.losses = s.Lost;
+  // A strict conversion that lost anything keeps no target; read and write
+  // failures keep their own outcome.
+  if (s.RefuseLosses && s.Lost.any() && (result.outcome == Outcome::Converted ||
+                                         result.outcome == Outcome::Stopped ||
+                                         result.outcome == Outcome::BadCompression))
+    result.outcome = Outcome::WouldLoseData;
   // Frames of a target that was not kept were never written anywhere.
   if (s.TargetDiscarded) return;
   result.framesWritten = s.FramesWritten - s.NonDataFrames;
@@ -280,6 +294,10 @@ void KeepIfComplete(Conversion& conversion, ReplacementFile& replacement,
   const bool complete = s.FramesWritten - s.NonDataFrames >= 1 && !conversion.target->failed() &&
                         !s.WrappedSource;
   std::string reason;
+  if (s.RefuseLosses && s.Lost.any()) {
+    s.TargetDiscarded = true;
+    return;
+  }
   if (complete && replacement.publish(reason)) return;
   s.TargetDiscarded = true;
   if (!complete) return;

@@ -31,6 +31,7 @@ enum class Outcome {
   NoFrames,
   Stopped,
   BadCompression,    // converted, but the source's compressed data went bad
+  WouldLoseData,     // strict: the target could not hold everything, and was not kept
 };
 
 // What identification learnt of a source: what the window and `identify`
@@ -109,6 +110,12 @@ struct JobRequest {
   // Frames from this reader of the caller's in place of the source's (a
   // merge): `checkedSource` then tells what they are.
   std::function<void(Conversion&, bool headerStep, bool singleFrame)> customReader;
+  // Short Ethernet frames keep their own lengths instead of being padded to
+  // 60 bytes; always so when source and target both store short frames.
+  bool noPad = false;
+  // Any loss (JobResult::losses) fails the conversion: Outcome::WouldLoseData,
+  // and the target is not kept (an existing one stays as it was).
+  bool strict = false;
 };
 
 struct JobResult {
@@ -125,6 +132,7 @@ struct JobResult {
   bool yesToAll = false;  // the user answered Yes to All
   std::string failureDetail;  // why reading or writing failed, when it did
   SkippedDamage skipped;      // what salvage passed over
+  FrameLosses losses;         // what the target could not hold
 };
 
 // The bounds of a request's options, the same for every front end.

@@ -28,4 +28,8 @@ struct FrameLosses {
   }
 };
 
+// "kept everything", or what was lost: "lost 2 frames cut by 400,000 bytes in
+// all, 3 times rounded", one line for the console and the window.
+std::string LossesText(const FrameLosses& losses);
+
 }  // namespace morph

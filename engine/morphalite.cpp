@@ -39,6 +39,7 @@ ConvertReport ReportOf(const JobResult& result, const LibraryHost& host) {
   report.framesWritten = result.framesWritten;
   report.frameBytes = result.frameBytes;
   report.skipped = result.skipped;
+  report.losses = result.losses;
   report.failureDetail = result.failureDetail;
   return report;
 }

@@ -39,6 +39,9 @@ struct ConvertReport {
   // What JobRequest::salvage passed over: the bytes, the damaged spans and
   // the first one's reason (record and offset); the outcome is then ReadError.
   SkippedDamage skipped;
+  // What the target could not hold (LossesText puts it in words); with
+  // JobRequest::strict any of it is Outcome::WouldLoseData and no target.
+  FrameLosses losses;
   std::string failureDetail;  // why reading or writing failed, when it did
 };
 

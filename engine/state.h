@@ -4,7 +4,9 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -69,6 +71,37 @@ struct SkippedDamage {
   bool any() const { return records > 0; }
 };
 
+// The current frame's bytes, FrameBufferBytes of them, zeroed when made. On
+// the heap, as a frame may run to 256 KB and a state often lives on a stack;
+// on a cache line of its own, so that a short frame lies in one line and no
+// copy into or out of it splits its loads and stores across two.
+class FrameBuffer {
+ public:
+  FrameBuffer() : bytes_(new (std::align_val_t(64)) uint8_t[FrameBufferBytes]()) {}
+  FrameBuffer(const FrameBuffer& other) : FrameBuffer() { *this = other; }
+  FrameBuffer& operator=(const FrameBuffer& other) {
+    std::memcpy(data(), other.data(), FrameBufferBytes);
+    return *this;
+  }
+
+  uint8_t* data() { return bytes_.get(); }
+  const uint8_t* data() const { return bytes_.get(); }
+  uint8_t& operator[](size_t i) { return bytes_[i]; }
+  const uint8_t& operator[](size_t i) const { return bytes_[i]; }
+  static constexpr size_t size() { return FrameBufferBytes; }
+  uint8_t* begin() { return data(); }
+  uint8_t* end() { return data() + FrameBufferBytes; }
+  const uint8_t* begin() const { return data(); }
+  const uint8_t* end() const { return data() + FrameBufferBytes; }
+  void fill(uint8_t value) { std::memset(data(), value, FrameBufferBytes); }
+
+ private:
+  struct AlignedDelete {
+    void operator()(uint8_t* p) const { operator delete[](p, std::align_val_t(64)); }
+  };
+  std::unique_ptr<uint8_t[], AlignedDelete> bytes_;
+};
+
 struct ConversionState {
   // Identity and files.
   AnalyzerType SourceAnalyzer = Analyzer::Unknown;
@@ -120,9 +153,7 @@ struct ConversionState {
   std::string FrameComment;
   // The target never writes an Ethernet FCS: readers may skip computing it.
   bool EthernetFcsUnused = false;
-  // On a cache line of its own: a short frame then lies in one line, and no
-  // copy into or out of it splits its loads and stores across two.
-  alignas(64) std::array<uint8_t, FrameBufferBytes> FrameData{};
+  FrameBuffer FrameData;
 
   // Counters and flags of one conversion.
   int32_t FramesRead = 0;
@@ -135,6 +166,9 @@ struct ConversionState {
   int32_t FramesReadTotal = 0;
   bool ReadError = false;
   bool WriteFailed = false;
+  // A target that could not hold everything is not kept (--strict); the
+  // job, or a writer that creates its own target, drops it.
+  bool RefuseLosses = false;
   // The target was not kept (a write failed): the destination is as it stood.
   bool TargetDiscarded = false;
   // Why, for a person: set through FailRead / FailWrite (engine/failure.h).
@@ -157,6 +191,9 @@ struct ConversionState {
   // Options copied in when the conversion starts.
   bool ConvertToEthernet = false, ConvertToWireless = false;
   bool SliceFrames = false;
+  // Short Ethernet frames are padded to 60 bytes as read (counted in
+  // Lost.framesPadded); off, they keep their own lengths.
+  bool PadShortFrames = true;
   int32_t SliceLength = 100;
   bool ConvertAll = true;  // frame range, copied in at the start
   int32_t StartFrame = 1, EndFrame = 999999;

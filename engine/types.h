@@ -60,7 +60,16 @@ constexpr uint16_t CrcError = 0x8000, AlignmentError = 0x4000, SnifferProStatus2
 constexpr uint16_t Bad = CrcError | AlignmentError;
 }  // namespace Flag
 
-constexpr int MaxFrameBytes = 32768;      // largest frame passed to a writer
-constexpr int FrameBufferBytes = 65536;   // a reader may read a record up to 65,535 bytes
+// The longest record a reader takes: libpcap's largest snapshot length.
+constexpr int MaxRecordBytes = 262144;
+// The longest frame passed to a writer: such a record with the Ethernet FCS
+// the pipeline carries.
+constexpr int MaxFrameBytes = MaxRecordBytes + 4;
+// Room for the current frame: the longest one and the header a media
+// conversion adds (Ethernet made 802.11 grows by up to 18 bytes).
+constexpr int FrameBufferBytes = MaxFrameBytes + 64;
+// The longest frame the classic analyzer formats take: their readers refuse
+// or clamp longer ones, so their writers store no more.
+constexpr int ClassicFrameBytes = 32768;
 
 }  // namespace morph

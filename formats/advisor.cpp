@@ -145,6 +145,14 @@ struct AdvisorWriterContext : FormatContext {
 
   void Close(Conversion& c) override {
     if (!handle) return;
+    if (c.state.RefuseLosses && c.state.Lost.any()) {
+      // Not kept: the target is as it stood.
+      AbandonCalyxenFile(handle);
+      c.state.TargetDiscarded = true;
+      handle = 0;
+      file = nullptr;
+      return;
+    }
     // The library writes its last block and its header now.
     c.host.progress(ComputeProgress(c.state, c.state.SourceFileSize, false, true));
     if (CloseCalyxenFile(handle) != 1) {
@@ -573,7 +581,7 @@ void WriteAdvisorFrame(Conversion& c) {
   ConversionState& s = c.state;
   AdvisorWriterContext& w = c.WriterContext<AdvisorWriterContext>();
   const int32_t frame = s.FramesWritten - s.NonDataFrames;
-  const uint32_t stored = uint32_t(std::clamp(s.StoredLength, 0, MaxFrameBytes));
+  const uint32_t stored = uint32_t(std::clamp(s.StoredLength, 0, ClassicFrameBytes));
   uint32_t seconds = 0, nanoseconds = 0;
   if ((w.layout == Layout::Lan || w.layout == Layout::NetworkAnalyzer) &&
       !LanTime(s, w, seconds, nanoseconds)) {
@@ -620,6 +628,8 @@ extern const FormatDescriptor kAdvisorFormat = {
     .writeHeader = WriteAdvisorHeader,
     .writeFrame = WriteAdvisorFrame,
     .finish = FinishAdvisor,
+    .limits = {.largestStored = ClassicFrameBytes, .largestWire = 65535,
+                .keptFlags = Flag::Direction1 | Flag::Direction2},
 };
 
 }  // namespace morph

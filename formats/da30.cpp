@@ -22,7 +22,7 @@ constexpr int kRecordHead = 28;    // after the size words, before the frame byt
 constexpr int kTrailer = 8;
 constexpr int kRecordOverhead = kSizeWords + kRecordHead + kTrailer;  // 44 = 11 words
 // The largest record after its size words: the largest frame, padded.
-constexpr int kLargestRest = kRecordHead + MaxFrameBytes + kTrailer;
+constexpr int kLargestRest = kRecordHead + ClassicFrameBytes + kTrailer;
 constexpr int64_t kTimeUnit = 32;  // microseconds
 
 constexpr uint32_t kStatusEthernetGood = 0x2000218, kStatusEthernetBad = 0x2000208,
@@ -275,6 +275,8 @@ extern const FormatDescriptor kDa30Format = {
     .writeHeader = WriteDa30Header,
     .writeFrame = WriteDa30Frame,
     .finish = FinishDa30,
+    .limits = {.largestStored = ClassicFrameBytes, .largestWire = 65535, .timeUnitNanoseconds = kTimeUnit * 1000,
+                .keptFlags = Flag::Bad},
 };
 
 }  // namespace morph

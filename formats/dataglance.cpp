@@ -126,10 +126,10 @@ bool ReadContinuations(Conversion& c, int count, int64_t record, int64_t at, int
       continue;
     }
     const int32_t stored = GetLE16(block + 2), wire = GetLE16(block + 4);
-    if (stored > MaxFrameBytes) {
+    if (stored > ClassicFrameBytes) {
       if (inPlace) at = in.position();  // still at the block
       FailRead(s, AtRecord(record, at) + "stored length " + Grouped(stored) + " exceeds " +
-                      Grouped(MaxFrameBytes));
+                      Grouped(ClassicFrameBytes));
       return false;
     }
     std::memcpy(s.FrameData.data(), block + kDataAt, kBlockData);
@@ -194,7 +194,7 @@ void PutBlock(uint8_t* block, const ConversionState& s, int32_t stored, int32_t 
 struct WriterContext : FormatContext {
   // A frame's blocks laid out aside when the target's block has no room for them.
   std::vector<uint8_t> aside =
-      std::vector<uint8_t>(size_t(kBlockSize) * (1 + ContinuationBlocks(MaxFrameBytes)));
+      std::vector<uint8_t>(size_t(kBlockSize) * (1 + ContinuationBlocks(ClassicFrameBytes)));
 };
 
 }  // namespace
@@ -281,6 +281,7 @@ const FormatDescriptor kDataGlanceFormat = {
     .readFrames = ReadFrames,
     .writeHeader = WriteDataGlanceHeader,
     .writeFrame = WriteDataGlanceFrame,
+    .limits = {.largestStored = ClassicFrameBytes, .largestWire = 65535, .keptFlags = Flag::Bad},
 };
 
 }  // namespace morph

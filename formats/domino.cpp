@@ -510,6 +510,8 @@ extern const FormatDescriptor kDominoFormat = {
     .writeHeader = WriteDominoHeader,
     .writeFrame = WriteDominoFrame,
     .finish = FinishDomino,
+    .limits = {.largestStored = ClassicFrameBytes, .largestWire = 65535, .timeUnitNanoseconds = kTimeUnit * 1000,
+                .keptFlags = Flag::Bad | Flag::Direction1 | Flag::Direction2},
 };
 
 }  // namespace morph

@@ -48,9 +48,9 @@ bool ReadRecord(Conversion& c, FireBerd500ReaderContext& r) {
   if (got != sizeof head) return FailRead(s, AtRecord(number, at) + "record head cut short");
   const int32_t length = GetLE16(head);
   const uint16_t status = GetLE16(head + 2);
-  if (length > MaxFrameBytes)
+  if (length > ClassicFrameBytes)
     return FailRead(s, AtRecord(number, at) + "frame length " + Grouped(length) + " exceeds " +
-                       Grouped(MaxFrameBytes));
+                       Grouped(ClassicFrameBytes));
   if (!in.readExact(s.FrameData.data(), size_t(length)))
     return FailRead(s, AtRecord(number, at) + "frame bytes cut short");
   ++r.recordsRead;
@@ -182,6 +182,8 @@ extern const FormatDescriptor kFireBerd500Format = {
     .writeFrame = WriteFireBerd500Frame,
     .finish = FinishFireBerd500,
     .maxFrames = kFireBerd500MaxFrames,
+    .limits = {.largestStored = ClassicFrameBytes, .largestWire = ClassicFrameBytes, .keepsWireLength = false,
+                .timeUnitNanoseconds = 1000000, .keptFlags = Flag::Bad},
 };
 
 }  // namespace morph

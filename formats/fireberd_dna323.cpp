@@ -51,9 +51,9 @@ bool ReadRecord(Conversion& c, Dna323ReaderContext& r) {
   if (got != sizeof head) return FailRead(s, AtRecord(number, at) + "record head cut short");
   const uint64_t ticks = GetLE64(head + 8);
   const uint32_t length = GetLE32(head + 20);
-  if (length > uint32_t(MaxFrameBytes))
+  if (length > uint32_t(ClassicFrameBytes))
     return FailRead(s, AtRecord(number, at) + "frame length " + Grouped(length) + " exceeds " +
-                       Grouped(MaxFrameBytes));
+                       Grouped(ClassicFrameBytes));
   const int64_t micros = int64_t(ticks / kTicksPerMicrosecond);
   const int64_t seconds = micros / kMicrosPerSecond;
   if (seconds >= kSeconds1601To10000)
@@ -169,6 +169,8 @@ extern const FormatDescriptor kDna323Format = {
     .writeHeader = WriteFireBerdDna323Header,
     .writeFrame = WriteFireBerdDna323Frame,
     .finish = FinishFireBerdDna323,
+    .limits = {.largestStored = ClassicFrameBytes, .largestWire = ClassicFrameBytes, .keepsWireLength = false,
+                .timeUnitNanoseconds = 100},
 };
 
 }  // namespace morph

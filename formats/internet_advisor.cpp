@@ -335,6 +335,7 @@ extern const FormatDescriptor kInternetAdvisorFormat = {
     .writeHeader = WriteInternetAdvisorHeader,
     .writeFrame = WriteInternetAdvisorFrame,
     .finish = FinishInternetAdvisor,
+    .limits = {.largestStored = kMaxStoredBytes, .largestWire = 65535, .keptFlags = Flag::CrcError},
 };
 
 }  // namespace morph

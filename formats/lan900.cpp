@@ -298,6 +298,7 @@ const FormatDescriptor kLan900Format = {
     .writeHeader = WriteLan900Header,
     .writeFrame = WriteLan900Frame,
     .finish = FinishLan900,
+    .limits = {.largestStored = ClassicFrameBytes, .largestWire = 65535, .keptFlags = Flag::Bad},
 };
 
 }  // namespace morph

@@ -372,6 +372,8 @@ const FormatDescriptor kLanAlyzerFormat = {
     .writeHeader = WriteLanalyzerHeader,
     .writeFrame = WriteLanalyzerFrame,
     .finish = FinishLanalyzer,
+    .limits = {.largestStored = ClassicFrameBytes, .largestWire = 65535, .timeUnitNanoseconds = 500,
+                .keptFlags = Flag::Bad},
 };
 
 }  // namespace morph

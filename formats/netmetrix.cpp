@@ -120,7 +120,7 @@ bool ReadRecord(Conversion& c, NetMetrixReaderContext& r) {
   // frame; any other frame keeps only the bytes its record holds.
   int64_t stored = std::min(captured + 4, frameLength);
   const bool fcsComputed = s.TraceTopology == Topo::Ethernet && stored == frameLength &&
-                           frameLength >= 4 && frameLength <= MaxFrameBytes;
+                           frameLength >= 4 && frameLength <= ClassicFrameBytes;
   if (!fcsComputed) stored = std::min(stored, dataBytes);
   s.FrameLength = int32_t(std::min<int64_t>(frameLength, FrameBufferBytes));
   s.StoredLength = int32_t(stored);

@@ -402,6 +402,7 @@ extern const FormatDescriptor kNetMonFormat = {
     .writeHeader = WriteNetMonHeader,
     .writeFrame = WriteNetMonFrame,
     .finish = FinishNetMon,
+    .limits = {.largestStored = ClassicFrameBytes, .largestWire = 65535},
 };
 
 }  // namespace morph

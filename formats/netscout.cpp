@@ -61,7 +61,7 @@ bool ReadEntry(Conversion& c, ReaderContext& r) {
   s.FrameTime = int64_t(millis) * 1000;
   s.FrameFlags = (status & kStatusCrc) ? Flag::CrcError : 0;
   // Lengths beyond the largest frame are clamped before anything is read.
-  s.FrameLength = int32_t(std::min<uint32_t>(wire, MaxFrameBytes));
+  s.FrameLength = int32_t(std::min<uint32_t>(wire, ClassicFrameBytes));
   s.StoredLength = std::min<int32_t>(r.maxStored, s.FrameLength);
   if (!c.source->seek(position) ||
       !c.source->readExact(s.FrameData.data(), size_t(s.StoredLength))) {

@@ -347,6 +347,8 @@ const FormatDescriptor kObserverFormat = {
     .writeHeader = WriteObserverHeader,
     .writeFrame = WriteObserverFrame,
     .finish = FinishObserver,
+    .limits = {.largestStored = ClassicFrameBytes, .largestWire = ClassicFrameBytes, .timeUnitNanoseconds = 1000000,
+                .keepsDate = false, .keptFlags = Flag::Bad},
 };
 
 }  // namespace morph

@@ -502,6 +502,7 @@ extern const FormatDescriptor kPacketFileFormat = {
     .writeHeader = WritePacketFileHeader,
     .writeFrame = WritePacketFileFrame,
     .finish = FinishPacketFile,
+    .limits = {.largestStored = ClassicFrameBytes, .largestWire = ClassicFrameBytes},
 };
 
 }  // namespace morph

@@ -22,7 +22,7 @@ namespace {
 
 constexpr int kFileHeaderSize = 24;
 constexpr int kRecordHeaderSize = 16;
-constexpr int32_t kMaxCapturedLength = 65535;
+constexpr int32_t kMaxCapturedLength = MaxRecordBytes;
 
 struct PcapReaderContext : FormatContext {
   bool nanoseconds = false;
@@ -74,16 +74,17 @@ void ReadHeader(Conversion& c) {
   // An absurd wire length (beyond any frame, or past 2 GiB and so negative
   // here) is the length clamp's to lower; bounding it first keeps the
   // arithmetic below in range.
-  if (original < 0 || original > MaxFrameBytes) original = MaxFrameBytes;
+  if (original < 0 || original > MaxRecordBytes) original = MaxRecordBytes;
   s.StoredLength = captured;
   s.FrameLength = original;
   // A record holding more bytes than its wire length keeps them all.
   if (s.FrameLength < s.StoredLength) s.FrameLength = s.StoredLength;
 
   if (s.TraceTopology == Topo::Ethernet) {
-    if (s.FrameLength < 60) {
+    if (s.FrameLength < 60 && s.PadShortFrames) {
       ZeroFrameBytes(s, s.StoredLength, 60);
       s.FrameLength = s.StoredLength = 60;
+      ++s.Lost.framesPadded;
     }
     if (s.StoredLength >= s.FrameLength) s.StoredLength += 4;
     s.FrameLength += 4;
@@ -121,7 +122,7 @@ inline RecordHeader DecodeRecordHeader(const uint8_t* p, bool big) {
   s.FrameTime = r.clock(s, h.seconds, micros);
   // An absurd original length beside sane captured bytes is the length
   // clamp's to lower.
-  ShapeFrame(s, int32_t(h.captured), int32_t(std::min(h.original, uint32_t(MaxFrameBytes))));
+  ShapeFrame(s, int32_t(h.captured), int32_t(std::min(h.original, uint32_t(MaxRecordBytes))));
 }
 
 // After the first record, one whose header and bytes are all in the
@@ -222,7 +223,9 @@ bool SkipToNextRecord(Conversion& c, PcapReaderContext& r, int64_t offset,
       return false;
     }
     if (h.captured > uint32_t(kMaxCapturedLength)) {
-      if (damaged("captured length " + Grouped(h.captured) + " exceeds 65,535")) continue;
+      if (damaged("captured length " + Grouped(h.captured) + " exceeds " +
+                  Grouped(kMaxCapturedLength)))
+        continue;
       return false;
     }
     if (!in.readExact(s.FrameData.data(), size_t(h.captured))) {
@@ -260,8 +263,8 @@ bool TargetTakesRecordsAsStored(const Conversion& c, const PcapReaderContext& r)
 }
 
 // Copies the records in hand, as stored, for as long as each is one the
-// writer would write again byte for byte: a whole Ethernet frame of 60 bytes
-// or more (or one cut short of such) with a fraction below a second. The
+// writer would write again byte for byte: an Ethernet frame (of 60 bytes or
+// more when short ones are padded) with a fraction below a second. The
 // pipeline counts them a batch at a time; the first record it cannot take
 // is left for the frame-by-frame path.
 void CopyUnchangedRecords(Conversion& c, PcapReaderContext& r) {
@@ -276,6 +279,7 @@ void CopyUnchangedRecords(Conversion& c, PcapReaderContext& r) {
   const uint8_t* const start = in.inHand();
   const uint8_t* const end = start + in.inHandSize();
   const uint8_t* p = start;
+  const uint32_t shortest = s.PadShortFrames ? 60 : 0;
   int32_t largest = 0;
   bool more = true;
   while (more && ReadOn(s, false)) {
@@ -289,8 +293,8 @@ void CopyUnchangedRecords(Conversion& c, PcapReaderContext& r) {
       const uint32_t captured = Field32(p + 8, big), original = Field32(p + 12, big);
       const int64_t frameTime = base + int64_t(int32_t(seconds)) * 1000000 + fraction;
       // The wire length is bounded before it is taken as a signed length.
-      if (fraction >= 1000000 || captured > original || original < 60 ||
-          original > uint32_t(MaxFrameBytes - 4) || size_t(end - p - kRecordHeaderSize) < captured ||
+      if (fraction >= 1000000 || captured > original || original < shortest ||
+          original > uint32_t(MaxRecordBytes) || size_t(end - p - kRecordHeaderSize) < captured ||
           !batch.add(int32_t(original) + 4,
                      int32_t(captured == original ? captured + 4 : captured), frameTime)) {
         more = false;
@@ -561,7 +565,7 @@ extern const FormatDescriptor kPcapFormat = {
     .sourcePatterns = "*.dmp;*.pcap;*.cap;*.pcap.gz",
     .capabilities =
         Capability::DropsEthernetFcs | Capability::OptionsDialog | Capability::GzipSource |
-        Capability::StreamTarget,
+        Capability::StreamTarget | Capability::UnpaddedFrames,
     .identify = kPcapRules,
     .topology = PcapFileTopology,
     .sourceName = PcapSourceName,
@@ -570,6 +574,7 @@ extern const FormatDescriptor kPcapFormat = {
     .writeHeader = WritePcapHeader,
     .writeFrame = WritePcapFrame,
     .finish = FinishPcap,
+    .limits = {.largestStored = MaxRecordBytes},
     .smallestFile = kFileHeaderSize,
 };
 

@@ -38,7 +38,7 @@ constexpr uint32_t kSimplePacketFixedBytes = 4;
 // Far above any block a capture tool writes; bounds what a damaged length costs.
 constexpr uint32_t kMaximumBlock = 16u << 20;
 constexpr size_t kMaximumInterfaces = 65536;
-constexpr uint32_t kMaximumCaptured = 65535;  // what the frame buffer holds
+constexpr uint32_t kMaximumCaptured = MaxRecordBytes;  // the longest record read
 constexpr int64_t kLatestSeconds = 253402300799;  // 9999-12-31 23:59:59 UTC
 constexpr size_t kCommentLimit = 300;
 constexpr size_t kHeadBytes = 200;  // what identification looks at
@@ -52,7 +52,7 @@ constexpr uint32_t kFcsLengthMask = 0xF;
 constexpr uint32_t kCrcErrorBit = 1u << 24, kUnalignedBit = 1u << 28;
 
 constexpr uint32_t kMicrosecondResolution = 6, kNanosecondResolution = 9;
-constexpr uint32_t kSnapLength = 65535;  // no frame written is longer
+constexpr uint32_t kSnapLength = MaxRecordBytes;  // no frame written is longer
 constexpr const char* kProgramName = "Morphalite " MORPHALITE_VERSION;
 
 uint32_t Padded(uint32_t n) { return (n + 3) & ~3u; }
@@ -103,7 +103,7 @@ class BlockReader {
  public:
   explicit BlockReader(SourceStream& in) : in_(in) {}
 
-  // The next block; a packet's bytes land in `data` (room for 65,535 bytes).
+  // The next block; a packet's bytes land in `data` (room for kMaximumCaptured bytes).
   BlockKind next(uint8_t* data, Packet& packet) {
     return takeSoundPacket(data, packet) ? BlockKind::Packet : nextBlock(data, packet);
   }
@@ -523,7 +523,7 @@ void ShapePacket(ConversionState& s, const Interface& i, const Packet& p) {
 
 // Blocks looked at after damage are taken whole, up to this size: twice
 // the largest packet block.
-constexpr size_t kSalvageLookAhead = 128 * 1024;
+constexpr size_t kSalvageLookAhead = 2 * (kMaximumCaptured + 64 * 1024);
 
 // A block that failed: a read error, or with salvage reading goes on at the
 // next block found past it.
@@ -823,13 +823,16 @@ extern const FormatDescriptor kPcapngFormat = {
     .aliases = kPcapngNames,
     .sourcePatterns = "*.pcapng;*.pcapng.gz",
     .capabilities =
-        Capability::DropsEthernetFcs | Capability::GzipSource | Capability::StreamTarget,
+        Capability::DropsEthernetFcs | Capability::GzipSource | Capability::StreamTarget |
+        Capability::UnpaddedFrames,
     .identify = kPcapngRules,
     .topology = PcapngFileTopology,
     .readHeader = ReadHeader,
     .readFrames = ReadFrames,
     .writeHeader = WritePcapngHeader,
     .writeFrame = WritePcapngFrame,
+    .limits = {.largestStored = MaxRecordBytes, .timeUnitNanoseconds = 1,
+                .keptFlags = Flag::Direction1 | Flag::Direction2 | Flag::Bad},
 };
 
 }  // namespace morph

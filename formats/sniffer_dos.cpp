@@ -507,6 +507,8 @@ extern const FormatDescriptor kSnifferDosFormat = {
     .writeHeader = WriteSnifferDosHeader,
     .writeFrame = WriteSnifferDosFrame,
     .finish = FinishSnifferDos,
+    .limits = {.largestStored = ClassicFrameBytes, .largestWire = ClassicFrameBytes, .timeUnitNanoseconds = 2000,
+                .keptFlags = Flag::Bad | Flag::Direction2 | Flag::SnifferProStatus2},
 };
 
 }  // namespace morph

@@ -491,6 +491,8 @@ extern const FormatDescriptor kSnifferProFormat = {
     .writeHeader = WriteSnifferProHeader,
     .writeFrame = WriteSnifferProFrame,
     .finish = FinishSnifferPro,
+    .limits = {.largestStored = ClassicFrameBytes, .largestWire = ClassicFrameBytes,
+                .keptFlags = Flag::CrcError | Flag::Direction2 | Flag::SnifferProStatus2},
 };
 
 }  // namespace morph

@@ -161,16 +161,18 @@ bool PlausibleRecordHeader(const SnoopReaderContext& r, const uint8_t* h, uint32
   const bool ethernet = s.TraceTopology == Topo::Ethernet;
   if (surveyor) {
     if (s.FrameLength - s.StoredLength == kEthernetFcs) s.FrameLength = s.StoredLength;
-    if (ethernet && s.FrameLength < 64) {
+    if (ethernet && s.FrameLength < 64 && s.PadShortFrames) {
       ZeroFrameBytes(s, s.StoredLength, 64);
       s.FrameLength = s.StoredLength = 64;
+      ++s.Lost.framesPadded;
     }
   }
   if (ethernet) {
     if (s.FrameLength == s.StoredLength) {
-      if (s.FrameLength < 60) {
+      if (s.FrameLength < 60 && s.PadShortFrames) {
         ZeroFrameBytes(s, s.StoredLength, 60);
         s.FrameLength = s.StoredLength = 60;
+        ++s.Lost.framesPadded;
       }
       if (!surveyor) s.StoredLength += kEthernetFcs;
     }
@@ -341,6 +343,7 @@ extern const FormatDescriptor kSnoopFormat = {
     .readFrames = ReadFrames,
     .writeHeader = WriteSnoopHeader,
     .writeFrame = WriteSnoopFrame,
+    .limits = {},
 };
 
 // The same records with a trailer, for the analyzers that read that variant.
@@ -352,6 +355,7 @@ extern const FormatDescriptor kSnoopTrailerFormat = {
     .capabilities = Capability::StreamTarget,
     .writeHeader = WriteSnoopHeader,
     .writeFrame = WriteSnoopFrame,
+    .limits = {.keptFlags = Flag::CrcError},
 };
 
 }  // namespace morph

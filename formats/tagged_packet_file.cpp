@@ -360,6 +360,8 @@ extern const FormatDescriptor kTaggedPacketFileFormat = {
     .writeHeader = WriteTaggedFileHeader,
     .writeFrame = WritePacketFileFrame,
     .finish = FinishTaggedFile,
+    .limits = {.largestStored = ClassicFrameBytes, .largestWire = ClassicFrameBytes,
+                .keptFlags = Flag::Direction1 | Flag::Direction2},
 };
 
 }  // namespace morph

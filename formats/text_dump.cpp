@@ -166,6 +166,7 @@ extern const FormatDescriptor kTextDumpFormat = {
     .capabilities = Capability::OptionsDialog | Capability::StreamTarget,
     .writeHeader = WriteTextDumpHeader,
     .writeFrame = WriteTextDumpFrame,
+    .limits = {},
 };
 
 }  // namespace morph

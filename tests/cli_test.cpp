@@ -259,6 +259,15 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
   // An older file standing where targets go.
   const std::vector<uint8_t> older = {'o', 'l', 'd'};
   WriteFileBytes(dir.path("old.pcap"), older);
+  WriteFileBytes(dir.path("older.cap"), older);
+  // A frame of 200,000 bytes among short ones; frames of 42 bytes as hosts
+  // capture them before their card pads them.
+  Trace jumbo = MakeTrace(Topo::Ethernet, 3);
+  jumbo.frames[1] = MakeFrame(jumbo.frames[1].time, 200000 + 4);
+  WriteTrace(jumbo, Analyzer::Tcpdump, dir.path("jumbo.pcap"));
+  Trace small = MakeTrace(Topo::Ethernet, 5);
+  for (Frame& f : small.frames) f = MakeFrame(f.time, 42 + 4);
+  WriteTrace(small, Analyzer::Tcpdump, dir.path("short.pcap"));
   // A SnifferPro file cut inside its last record.
   WriteTrace(MakeTrace(Topo::Ethernet, 5), Analyzer::SnifferPro, dir.path("xr.cap"));
   std::vector<uint8_t> xr = ReadFileBytes(dir.path("xr.cap"));
@@ -413,8 +422,8 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
        {"{d}/xrcut.cap: File Error: Error reading from source file.  File may be corrupt.\n"
         "{d}/xrcut.cap:   {d}/xrcut.cap: record 5",
         "{d}/none.pcap: Open Trace File: Unable to open Source file.",
-        "{d}/a/x.pcap -> {d}/out/x.dmp: converted, 22 frames\n",
-        "{d}/xrcut.cap -> {d}/out/xrcut.dmp: read error, 4 frames\n",
+        "{d}/a/x.pcap -> {d}/out/x.dmp: converted, 22 frames, kept everything\n",
+        "{d}/xrcut.cap -> {d}/out/xrcut.dmp: read error, 4 frames, kept everything\n",
         "Converted 2 of 4 files; failed: {d}/xrcut.cap (read error), {d}/none.pcap (refused)."},
        {"out/x.dmp", "out/xrcut.dmp", "out/s.dmp"}},
       {"--jobs 0 is one worker per core", "convert {d}/s.pcap --to N2 -o {d}/j0.cap --jobs=0", 0,
@@ -500,6 +509,36 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
        {"dmg1.snoop.pcap"}},
       {"a clean file with --salvage converts as ever", "convert {d}/s.pcap --to N2 -o {d}/clean.cap --salvage --json",
        0, {}, {"clean.cap"}, {}, {}, {"\"losses\": {}, \"outcome\": \"converted\", \"exitStatus\": 0"}},
+      {"a 200,000-byte frame goes whole into pcapng: nothing lost, --strict passes",
+       "convert {d}/jumbo.pcap --to pcapng -o {d}/jumbo.pcapng --json --strict", 0, {},
+       {"jumbo.pcapng"}, {}, {}, {"\"losses\": {}, \"outcome\": \"converted\""}},
+      {"the console line of a conversion that kept everything",
+       "convert {d}/jumbo.pcap --to pcapng -o {d}/jumbo2.pcapng", 0, {"{d}/jumbo.pcap: kept everything"},
+       {"jumbo2.pcapng"}},
+      {"a 200,000-byte frame NetMon cannot hold is cut at 32,768 bytes and counted",
+       "convert {d}/jumbo.pcap --to N2 -o {d}/jumbo.cap --json", 0, {}, {"jumbo.cap"}, {}, {},
+       {"\"losses\": {\"framesCut\": 1, \"bytesCut\": 167236, \"wireLengthsNotStored\": 1}, "
+        "\"outcome\": \"converted\""}},
+      {"the console line counts what was lost", "convert {d}/jumbo.pcap --to N2 -o {d}/jumbo3.cap",
+       0, {"{d}/jumbo.pcap: lost 1 frame cut by 167,236 bytes in all, 1 wire length not stored"},
+       {"jumbo3.cap"}},
+      {"--strict: what NetMon cannot hold is status 8, and no file is left",
+       "convert {d}/jumbo.pcap --to N2 -o {d}/strict.cap --strict --json", 8, {}, {}, {"strict.cap"},
+       {}, {"\"framesCut\": 1, ", "\"outcome\": \"would lose data\", \"exitStatus\": 8"}},
+      {"--strict leaves an existing target as it was",
+       "convert {d}/jumbo.pcap --to N2 -o {d}/older.cap --strict", 8, {"lost 1 frame cut"}, {}, {},
+       {"older.cap"}},
+      {"--strict on an Advisor target, which writes its own file: none is left",
+       "convert {d}/jumbo.pcap --to advisor -o {d}/strict.dat --strict", 8, {}, {}, {"strict.dat"}},
+      {"short frames copied libpcap to libpcap keep their lengths",
+       "convert {d}/short.pcap --to TD -o {d}/short-copy.pcap --json --strict", 0, {},
+       {"short-copy.pcap"}, {}, {}, {"\"losses\": {}"}},
+      {"short frames padded for snoop are counted",
+       "convert {d}/short.pcap --to snoop -o {d}/short.snoop --json", 0, {}, {"short.snoop"}, {}, {},
+       {"\"losses\": {\"framesPadded\": 5}"}},
+      {"--no-pad: short frames kept as stored for snoop too",
+       "convert {d}/short.pcap --to snoop -o {d}/short-np.snoop --json --no-pad --strict", 0, {},
+       {"short-np.snoop"}, {}, {}, {"\"losses\": {}"}},
       {"identify --frames --salvage counts what it passed over",
        "identify --json --frames --salvage {d}/dmg.snoop", 3, {}, {}, {}, {},
        {"\"framesRead\": 22,", "\"losses\": {\"skippedBytes\": 41, \"skippedRecords\": 1}"}},
@@ -554,6 +593,8 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
     for (size_t i = 0; i < row.kept.size(); ++i)
       EXPECT_EQ(ReadFileBytes(dir.path(row.kept[i])), before[i]) << row.kept[i] << " changed";
   }
+  // A copy between libpcap files is exact, short frames and all.
+  EXPECT_EQ(ReadFileBytes(dir.path("short-copy.pcap")), ReadFileBytes(dir.path("short.pcap")));
   // No temporary file is left anywhere.
   EXPECT_EQ(TemporariesIn(d), "");
 }

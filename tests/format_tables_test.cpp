@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -286,6 +287,71 @@ TEST(FormatTables, CutFramesKeepEveryStoredByte) {
   }
 }
 
+// Frames of 9,000, 65,535 and 200,000 bytes (FCS included) through every
+// writer: kept whole where its records hold them, otherwise cut at the limit
+// of its fields, each cut counted, and never a byte that was not in the frame.
+struct FrameSizeRow {
+  AnalyzerType target;
+  int32_t largestWhole;   // the longest of the three sizes the file keeps whole
+  int32_t storedWhenCut;  // bytes a longer one comes back with
+};
+
+const FrameSizeRow kFrameSizes[] = {
+    {Analyzer::Tcpdump, 200000, 0},
+    {Analyzer::Pcapng, 200000, 0},
+    {Analyzer::Snoop, 200000, 0},
+    {Analyzer::NetMon2, 9000, 32768},
+    {Analyzer::Surveyor, 200000, 0},
+    // Wire lengths of at most 32,768: a cut frame keeps 4 bytes less than
+    // that, so that it does not look whole with an FCS to rebuild.
+    {Analyzer::SnifferPro, 9000, 32764},
+    {Analyzer::SnifferDos, 9000, 32764},
+    {Analyzer::Ostrawind, 9000, 32764},
+    {Analyzer::LanAlyzer, 9000, 32768},
+    {Analyzer::Observer, 9000, 32764},
+    {Analyzer::DataGlance, 9000, 32768},
+    {Analyzer::Lan900, 9000, 32768},
+    {Analyzer::Domino, 9000, 32768},
+    {Analyzer::Da30, 9000, 32768},
+    {Analyzer::FireBerd500, 9000, 32764},
+    {Analyzer::FireBerdDna323, 9000, 32764},
+    {Analyzer::Advisor, 9000, 32768},
+    {Analyzer::InternetAdvisor, 9000, 32692},
+};
+
+TEST(FormatTables, LongFramesAreKeptWholeOrCutAndCounted) {
+  TempDir dir;
+  for (const FrameSizeRow& row : kFrameSizes) {
+    for (const int32_t size : {9000, 65535, 200000}) {
+      SCOPED_TRACE(AnalyzerName(row.target) + ", " + std::to_string(size) + " bytes");
+      Trace trace = MakeTrace(Topo::Ethernet, 3);
+      trace.frames[1] = MakeFrame(trace.frames[1].time, size, Topo::Ethernet, 7);
+      const std::string path = dir.path("size" + DefaultSuffix(row.target, Topo::Ethernet));
+      const ConversionState s = WriteTrace(trace, row.target, path);
+      EXPECT_FALSE(s.WriteFailed) << s.WriteErrorDetail;
+      ReadResult back = ReadTrace(path);
+      EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
+      ASSERT_EQ(back.trace.frames.size(), 3u);
+      const Frame& sent = trace.frames[1];
+      const Frame& got = back.trace.frames[1];
+      if (size <= row.largestWhole) {
+        EXPECT_EQ(s.Lost.framesCut, 0);
+        EXPECT_EQ(got.frameLength, size);
+        ASSERT_EQ(got.bytes.size(), sent.bytes.size());
+        // The FCS is the reader's to compute again.
+        EXPECT_TRUE(std::equal(sent.bytes.begin(), sent.bytes.end() - 4, got.bytes.begin()));
+        continue;
+      }
+      EXPECT_EQ(s.Lost.framesCut, 1);
+      EXPECT_GE(s.Lost.bytesCut, size - row.storedWhenCut);
+      ASSERT_GE(got.bytes.size(), size_t(row.storedWhenCut));
+      EXPECT_TRUE(std::equal(sent.bytes.begin(), sent.bytes.begin() + row.storedWhenCut,
+                             got.bytes.begin()));
+      EXPECT_LE(got.frameLength, size);
+    }
+  }
+}
+
 // After a media conversion every header states the medium of the frames
 // written, not the source's.
 TEST(FormatTables, MediaConversionsStateTheWrittenMedium) {
@@ -310,9 +376,9 @@ TEST(FormatTables, MediaConversionsStateTheWrittenMedium) {
   }
 }
 
-// Made 802.11, the largest Ethernet frames grow past 32,768 bytes: each
-// record is still laid out whole, also where the target's block has no room
-// left for it (six of them overrun a block).
+// Made 802.11, the largest Ethernet frames grow past what any target holds:
+// each record is cut to its target's limit, counted, and laid out whole, also
+// where the target's block has no room left for it (six of them overrun a block).
 TEST(FormatTables, FramesAMediaConversionLengthensAreWrittenWhole) {
   TempDir dir;
   for (const RoundTripRow& row : kRoundTrips) {
@@ -330,8 +396,12 @@ TEST(FormatTables, FramesAMediaConversionLengthensAreWrittenWhole) {
     ReadResult back = ReadTrace(path);
     EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
     ASSERT_EQ(back.trace.frames.size(), 6u);
-    // The 802.11 header and payload as converted, up to what a frame holds.
-    for (const Frame& f : back.trace.frames) EXPECT_EQ(f.frameLength, MaxFrameBytes);
+    // The 802.11 header and payload as converted, up to what the target's
+    // records hold: libpcap's largest record, 32,768 bytes in the others.
+    const bool pcapFamily = row.target == Analyzer::Tcpdump || row.target == Analyzer::Pcapng;
+    for (const Frame& f : back.trace.frames)
+      EXPECT_EQ(f.frameLength, pcapFamily ? MaxRecordBytes : ClassicFrameBytes);
+    EXPECT_EQ(written.Lost.framesCut, 6);
     EXPECT_EQ(back.trace.frames[5].bytes[24 + 8], trace.frames[5].bytes[14]);
   }
 }
@@ -894,7 +964,7 @@ struct SalvageRow {
 
 const SalvageRow kSalvaged[] = {
     {"libpcap garbage before record 2", Analyzer::Tcpdump, GarbageBefore(PcapRecord, 1, 37, 0xFF),
-     {0, 1, 2}, 37, "record 2 at offset 100: captured length 4,294,967,295 exceeds 65,535"},
+     {0, 1, 2}, 37, "record 2 at offset 100: captured length 4,294,967,295 exceeds 262,144"},
     {"libpcap three bytes before record 2, the last one cut", Analyzer::Tcpdump,
      [](std::vector<uint8_t>& f) {
        f.resize(f.size() - 10);
@@ -905,7 +975,7 @@ const SalvageRow kSalvaged[] = {
      "record 1 at offset 24: time -1 lies before 1970"},
     {"libpcap garbage inside record 2's header", Analyzer::Tcpdump,
      [](std::vector<uint8_t>& f) { f.insert(f.begin() + 100 + 8, 300, 0xEE); }, {0, 2}, 356,
-     "record 2 at offset 100: captured length 4,008,636,142 exceeds 65,535"},
+     "record 2 at offset 100: captured length 4,008,636,142 exceeds 262,144"},
     {"libpcap cut inside its last record", Analyzer::Tcpdump,
      [](std::vector<uint8_t>& f) { f.resize(f.size() - 10); }, {0, 1}, 102,
      "record 3 at offset 156: frame cut short: 96 bytes stated"},
@@ -979,6 +1049,7 @@ struct InteropRow {
   double seconds = 0.000001;  // time tolerance: the coarser of the two formats' resolutions
   const char* options = "";   // for writing ours
   bool throughPipe = false;   // ours written to standard output, into a pipe
+  bool longFrames = false;    // frames of 9,000, 32,768, 65,535 and 200,000 bytes, byte for byte
 };
 
 const InteropRow kInterop[] = {
@@ -999,6 +1070,8 @@ const InteropRow kInterop[] = {
     // digit: 2.8 ms over an hour since midnight.
     {Analyzer::SnifferDos, "ngsniffer", ".enc", 0.005},
     {Analyzer::SnifferPro, "ngwsniffer_2_0", ".cap"},
+    {Analyzer::Tcpdump, "pcap", ".dmp", 0.000001, "", false, true},
+    {Analyzer::Pcapng, "pcapng", ".pcapng", 0.000001, "", false, true},
 };
 
 // Files editcap writes convert to libpcap with the frames tshark sees in them;
@@ -1006,29 +1079,42 @@ const InteropRow kInterop[] = {
 TEST(FormatTables, EditcapFilesConvertAndOurFilesReadInTshark) {
   if (!HaveTool("editcap") || !HaveTool("tshark")) GTEST_SKIP() << "tshark is not installed";
   TempDir dir;
-  const std::string source = dir.path("src.dmp");
+  const std::string shortSource = dir.path("src.dmp");
   // From a whole second (editcap's LANalyzer files count from the first
   // frame's), in steps of odd microseconds.
   Trace trace = MakeTrace(Topo::Ethernet, 30, 3600LL * 1000000, 1777);
   trace.frames[4].bytes.resize(100);  // cut short: every stored byte is kept, no FCS among them
-  WriteTrace(trace, Analyzer::Tcpdump, source);
-  const std::vector<TsharkFrame> expected = TsharkFrames(source);
-  ASSERT_EQ(expected.size(), 30u);
+  WriteTrace(trace, Analyzer::Tcpdump, shortSource);
+  const std::vector<TsharkFrame> expectedShort = TsharkFrames(shortSource);
+  ASSERT_EQ(expectedShort.size(), 30u);
+  const std::string longSource = dir.path("long.dmp");
+  Trace longTrace = MakeTrace(Topo::Ethernet, 4, 3600LL * 1000000, 1777);
+  for (int i = 0; i < 4; ++i)  // with the FCS the reader adds
+    longTrace.frames[size_t(i)] = MakeFrame(longTrace.frames[size_t(i)].time,
+                                            std::array{9000, 32768, 65535, 200000}[size_t(i)] + 4,
+                                            Topo::Ethernet, uint8_t(i));
+  WriteTrace(longTrace, Analyzer::Tcpdump, longSource);
+  const std::vector<TsharkFrame> expectedLong = TsharkFrames(longSource);
+  ASSERT_EQ(expectedLong.size(), 4u);
+  EXPECT_EQ(expectedLong[3].captured, 200000);
   for (const InteropRow& row : kInterop) {
+    const std::string& source = row.longFrames ? longSource : shortSource;
+    const std::vector<TsharkFrame>& expected = row.longFrames ? expectedLong : expectedShort;
     SCOPED_TRACE(std::string(row.editcapType) + " " + row.options +
-                 (row.throughPipe ? " through a pipe" : ""));
+                 (row.throughPipe ? " through a pipe" : "") + (row.longFrames ? " long frames" : ""));
     // Theirs to ours.
-    const std::string theirs = dir.path(std::string("theirs_") + row.editcapType + row.suffix);
+    const std::string prefix = row.longFrames ? "long_" : "";
+    const std::string theirs = dir.path(prefix + "theirs_" + row.editcapType + row.suffix);
     ASSERT_EQ(RunCommand("editcap -F " + std::string(row.editcapType) + " " + source + " " + theirs)
                   .status,
               0);
-    const std::string converted = dir.path(std::string("conv_") + row.editcapType + ".dmp");
+    const std::string converted = dir.path(prefix + "conv_" + row.editcapType + ".dmp");
     CommandResult run = RunCommand(std::string(MORPHALITE_BINARY) + " convert " + theirs +
                                    " --to TD -o " + converted + " --quiet");
     EXPECT_EQ(run.status, 0) << run.err;
     ExpectSameTsharkFrames(expected, TsharkFrames(converted), row.seconds);
     // Ours to theirs.
-    const std::string ours = dir.path(std::string("ours_") + row.editcapType + row.suffix);
+    const std::string ours = dir.path(prefix + "ours_" + row.editcapType + row.suffix);
     // Grouped, so that the pipe's end writes the file, not the runner's output.
     run = RunCommand("{ " + std::string(MORPHALITE_BINARY) + " convert " + source + " --to \"" +
                      AnalyzerName(row.analyzer) + "\" " + row.options +
@@ -1036,6 +1122,10 @@ TEST(FormatTables, EditcapFilesConvertAndOurFilesReadInTshark) {
                      "; }");
     EXPECT_EQ(run.status, 0) << run.err;
     ExpectSameTsharkFrames(expected, TsharkFrames(ours), row.seconds);
+    if (row.longFrames) {
+      EXPECT_EQ(TsharkFrameText(converted), TsharkFrameText(source));
+      EXPECT_EQ(TsharkFrameText(ours), TsharkFrameText(source));
+    }
     // Asked for editcap's layout, ours starts with the magic editcap wrote.
     const std::vector<uint8_t> ourBytes = ReadFileBytes(ours), theirBytes = ReadFileBytes(theirs);
     if (*row.options) {

@@ -51,6 +51,40 @@ TEST(Library, IdentifiesAndConvertsWithProgressAndStop) {
   EXPECT_TRUE(back.messages.empty());
 }
 
+// The report carries what the target could not hold; strict, that is a
+// failure and no target is kept.
+TEST(Library, ReportsLossesAndKeepsNoTargetWhenStrict) {
+  TempDir dir;
+  Trace t = MakeTrace(Topo::Ethernet, 3);
+  t.frames[1] = MakeFrame(t.frames[1].time, 200000 + 4);
+  WriteTrace(t, Analyzer::Tcpdump, dir.path("jumbo.pcap"));
+  JobRequest request;
+  request.sourcePath = dir.path("jumbo.pcap");
+  request.targetPath = dir.path("whole.pcapng");
+  request.target = Analyzer::Pcapng;
+  request.strict = true;
+  ConvertReport whole = ConvertFile(request);
+  EXPECT_EQ(whole.outcome, Outcome::Converted);
+  EXPECT_FALSE(whole.losses.any());
+
+  request.target = Analyzer::NetMon2;
+  request.targetPath = dir.path("cut.cap");
+  request.strict = false;
+  ConvertReport cut = ConvertFile(request);
+  EXPECT_EQ(cut.outcome, Outcome::Converted);
+  EXPECT_EQ(cut.losses.framesCut, 1);
+  EXPECT_EQ(cut.losses.bytesCut, 200004 - 32768);
+  EXPECT_EQ(LossesText(cut.losses),
+            "lost 1 frame cut by 167,236 bytes in all, 1 wire length not stored");
+
+  request.targetPath = dir.path("strict.cap");
+  request.strict = true;
+  ConvertReport refused = ConvertFile(request);
+  EXPECT_EQ(refused.outcome, Outcome::WouldLoseData);
+  EXPECT_EQ(refused.losses.framesCut, 1);
+  EXPECT_NE(access(dir.path("strict.cap").c_str(), F_OK), 0);
+}
+
 // The library takes the command line's zones: a Sniffer DOS trace of New
 // York local times gives the same libpcap file whatever the machine's zone.
 TEST(Library, ConvertsWithTheSourcesZone) {

@@ -139,7 +139,7 @@ TEST(NetMonReader, RefusesHostileTablesAndLengths) {
        [&](auto& f) { PutLE32(f.data() + secondAt + 108, 900000); }},
       {"negative entry", false, [&](auto& f) { PutLE32(f.data() + secondAt + 108, 0x80000010u); }},
       {"captured length beyond the buffer", true,
-       [](auto& f) { PutLE32(f.data() + 128 + 12, 70000); }},
+       [](auto& f) { PutLE32(f.data() + 128 + 12, 300000); }},
       {"time offset of centuries", true,
        [](auto& f) { PutLE32(f.data() + 128 + 4, 0x7FFFFFFF); }},
       {"record cut short", false,

@@ -313,12 +313,12 @@ TEST(PcapngDamaged, EachEndsWithTheReadErrorAndADetailKeepingFramesBefore) {
        "trailing length"},
       {"interface never described", [](PcapngFile& f) { f.packet(5, 0, Payload(60, 2), 60); },
        "a packet of interface 5,"},
-      {"captured length above 65,535",
+      {"captured length above 262,144",
        [](PcapngFile& f) {
-         AppendHead(f, 6, 70100);
-         f.append(f.fields().u32(0).u32(0).u32(0).u32(70000).u32(70000));
+         AppendHead(f, 6, 300100);
+         f.append(f.fields().u32(0).u32(0).u32(0).u32(300000).u32(300000));
        },
-       "captured length 70,000 exceeds 65,535"},
+       "captured length 300,000 exceeds 262,144"},
       {"captured length beyond its block",
        [](PcapngFile& f) {
          AppendHead(f, 6, 48);

@@ -128,7 +128,7 @@ TEST(Counters, NetMonRecordsOfFourBytesOrLessAreDropped) {
 TEST(Limits, OversizedFramesAndTimeJumpsAreReadErrors) {
   std::vector<Frame> frames = Frames(2);
   Frame huge = MakeFrame(3, 64);
-  huge.frameLength = 40000;
+  huge.frameLength = MaxFrameBytes + 1;
   frames.push_back(huge);
   Harness h(Topo::Ethernet, frames);
   ConversionState& s = h.run();

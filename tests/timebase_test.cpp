@@ -371,26 +371,26 @@ TEST(Checksums, Crc16OfTheCheckString) {
 
 TEST(FrameHelpers, ClampAndFcsOfBadFrames) {
   ConversionState s;
-  s.FrameLength = 40000;
-  s.StoredLength = 40000;
+  s.FrameLength = MaxFrameBytes + 40000;
+  s.StoredLength = MaxFrameBytes + 40000;
   ClampFrameLength(s);
-  EXPECT_EQ(s.FrameLength, 32768);
-  EXPECT_EQ(s.StoredLength, 32768);
+  EXPECT_EQ(s.FrameLength, MaxFrameBytes);
+  EXPECT_EQ(s.StoredLength, MaxFrameBytes);
   // An absurd wire length beside a few stored bytes: the stored bytes stay
   // what the record held.
-  s.FrameLength = 65539;
+  s.FrameLength = MaxFrameBytes + 65539;
   s.StoredLength = 64;
   ClampFrameLength(s);
-  EXPECT_EQ(s.FrameLength, 32768);
+  EXPECT_EQ(s.FrameLength, MaxFrameBytes);
   EXPECT_EQ(s.StoredLength, 64);
   s.FrameLength = 100;
-  s.StoredLength = 40000;  // left alone: the pipeline rejects it
+  s.StoredLength = MaxFrameBytes + 40000;  // left alone: the pipeline rejects it
   ClampFrameLength(s);
-  EXPECT_EQ(s.StoredLength, 40000);
-  s.FrameLength = 40000;
+  EXPECT_EQ(s.StoredLength, MaxFrameBytes + 40000);
+  s.FrameLength = MaxFrameBytes + 40000;
   s.StoredLength = 100;  // captured short: never raised over bytes nobody read
   ClampFrameLength(s);
-  EXPECT_EQ(s.FrameLength, 32768);
+  EXPECT_EQ(s.FrameLength, MaxFrameBytes);
   EXPECT_EQ(s.StoredLength, 100);
   s.FrameLength = 64;
   s.FrameFlags = Flag::CrcError;

@@ -48,6 +48,7 @@ int ExitFor(Outcome outcome) {
     case Outcome::NoFrames: return Exit::NoFrames;
     case Outcome::Stopped: return Exit::Stopped;
     case Outcome::BadCompression: return Exit::BadCompression;
+    case Outcome::WouldLoseData: return Exit::WouldLoseData;
   }
   return Exit::WriteFailed;
 }
@@ -259,6 +260,10 @@ std::string ParseConvert(const std::vector<std::string>& args, ConvertArgs& out)
       out.json = true;
     } else if (a == "--salvage") {
       o.salvage = true;
+    } else if (a == "--strict") {
+      o.strict = true;
+    } else if (a == "--no-pad") {
+      o.noPad = true;
     } else if (a == "--quiet" || Upper(a) == "/NS") {
       out.quiet = true;
     } else if (!a.empty() && a[0] == '-') {
@@ -290,6 +295,7 @@ const char* OutcomeName(Outcome outcome) {
     case Outcome::NoFrames: return "no frames";
     case Outcome::Stopped: return "stopped";
     case Outcome::BadCompression: return "bad compression";
+    case Outcome::WouldLoseData: return "would lose data";
   }
   return "failed";
 }
@@ -321,11 +327,16 @@ struct SourceRun {
   std::vector<ShownMessage> shown;  // gathered for --json
 };
 
+// Whether a conversion came far enough to tell what its target kept.
+bool WroteFrames(const JobResult& result) {
+  return result.framesWritten > 0 || result.outcome == Outcome::WouldLoseData;
+}
+
 // The line a batch shows when a source is done.
 std::string DoneLine(const SourceRun& run) {
-  if (run.result.framesWritten > 0)
+  if (WroteFrames(run.result))
     return run.name + " -> " + run.result.targetPath + ": " + OutcomeName(run.result.outcome) +
-           ", " + Grouped(run.result.framesWritten) + " frames";
+           ", " + Grouped(run.result.framesWritten) + " frames, " + LossesText(run.result.losses);
   return run.name + ": " + OutcomeName(run.result.outcome);
 }
 
@@ -349,7 +360,7 @@ std::string SourceJson(const SourceRun& run, AnalyzerType target) {
          ", \"bytes\": " + std::to_string(r.frameBytes) +
          ", \"firstFrame\": " + JsonTime(r.firstFrameTime) +
          ", \"lastFrame\": " + JsonTime(r.lastFrameTime) +
-         ", \"losses\": " + JsonLosses(r.skipped.bytes, r.skipped.records) +
+         ", \"losses\": " + JsonLosses(r.skipped.bytes, r.skipped.records, r.losses) +
          ", \"outcome\": " + JsonString(OutcomeName(r.outcome)) +
          ", \"exitStatus\": " + std::to_string(run.status) + ", \"messages\": [" + messages +
          "], \"detail\": " + JsonOrNull(detail) + "}\n";
@@ -424,6 +435,8 @@ class ConvertBatch {
         PrintLines(SourceJson(run, *args_.target), stdout);
       else if (batch_ && !args_.quiet)
         PrintLines(DoneLine(run) + "\n");
+      else if (!args_.quiet && WroteFrames(run.result))
+        PrintLines(run.name + ": " + LossesText(run.result.losses) + "\n");
     }
   }
 
@@ -667,6 +680,8 @@ const OptionText kConvertOptions[] = {
     {"--target-tz", "ZONE", "zone of the target's local times (default: this machine's)"},
     {"-j, --jobs", "N", "convert N sources at once (0: one per core; default 1)"},
     {"--salvage", "", "pass over damage to the next sound record where the format allows"},
+    {"--strict", "", "fail (status 8) and keep no target when anything would be lost"},
+    {"--no-pad", "", "keep short Ethernet frames as stored (default libpcap/pcapng to either)"},
     {"--json", "", "one JSON object per source on standard output, messages in it"},
     {"--quiet", "", "no progress line, no per-file lines"},
     {"-h, --help", "", "this text"},
@@ -705,6 +720,9 @@ const ExitText kExitStatuses[] = {
     {Exit::Stopped, "stopped", "Stopped by Ctrl-C, SIGTERM or SIGHUP; the target is finished."},
     {Exit::BadCompression, "bad compression",
      "Converted, but compressed Sniffer data went bad on the way."},
+    {Exit::WouldLoseData, "would lose data",
+     "With --strict: the target could not hold everything of the source (losses); it is not "
+     "kept, and an existing file stays as it was."},
 };
 constexpr const char* kBatchStatus =
     "a batch returns the status of its first failed source, in the order given";
@@ -969,7 +987,9 @@ std::string ManualPage() {
          "recognises which network analyzer wrote a trace file and over which media, and\n"
          "writes the same frames \\(em every length, flag and timestamp \\(em in another\n"
          "analyzer's format or as a text dump. Short Ethernet frames come out padded to\n"
-         "60 bytes.\n"
+         "60 bytes, except between libpcap and pcapng files or with\n.BR \\-\\-no\\-pad .\n"
+         "What a target cannot hold (a frame longer than its records, a finer time, a\n"
+         "flag) is cut or rounded, counted, and shown as one line per file.\n"
          ".PP\n"
          "Without arguments it opens the desktop window (where the window is built and a\n"
          "display is available; otherwise it prints the usage). With a\n"
@@ -1044,7 +1064,11 @@ std::string ManualPage() {
          "that is not part of valid UTF-8 is written as the escape \\e\\fBudcXX\\fR, as\n"
          "Python's surrogateescape does. The losses object is empty, or with\n"
          ".B \\-\\-salvage\n"
-         "holds skippedBytes and skippedRecords: the bytes and the damaged spans passed over.\n"
+         "holds skippedBytes and skippedRecords: the bytes and the damaged spans passed over;\n"
+         "what the target could not hold is counted beside, each count that is not 0:\n"
+         "framesNotWritten, framesCut, bytesCut, wireLengthsNotStored, framesPadded,\n"
+         "timesRounded, timesNotStored, datesNotStored, flagsNotStored, commentsNotStored,\n"
+         "interfacesNotStored.\n"
          ".PP\n"
          "With\n.BR \\-\\-salvage ,\n"
          "damage in a libpcap, pcapng or snoop source (a record or block whose lengths or\n"

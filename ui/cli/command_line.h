@@ -20,6 +20,7 @@ constexpr int WriteFailed = 4;      // destination could not be created or writt
 constexpr int NoFrames = 5;         // nothing was written
 constexpr int Stopped = 6;          // stopped by the user; the target holds what was written
 constexpr int BadCompression = 7;   // converted, but compressed data went bad
+constexpr int WouldLoseData = 8;    // --strict: the target could not hold everything; not kept
 // A batch returns the status of its first source that did not convert.
 }  // namespace Exit
 

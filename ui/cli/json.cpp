@@ -106,10 +106,30 @@ std::string JsonTime(std::optional<int64_t> unixMicros) {
   return unixMicros ? "\"" + IsoTime(unixMicros) + "\"" : "null";
 }
 
-std::string JsonLosses(int64_t skippedBytes, int64_t skippedRecords) {
-  if (skippedBytes == 0 && skippedRecords == 0) return "{}";
-  return "{\"skippedBytes\": " + std::to_string(skippedBytes) +
-         ", \"skippedRecords\": " + std::to_string(skippedRecords) + "}";
+std::string JsonLosses(int64_t skippedBytes, int64_t skippedRecords, const FrameLosses& l) {
+  std::string fields;
+  const auto add = [&](const char* key, int64_t n) {
+    if (n != 0) fields += std::string(fields.empty() ? "" : ", ") + "\"" + key + "\": " + std::to_string(n);
+  };
+  if (skippedBytes != 0 || skippedRecords != 0) {
+    fields = "\"skippedBytes\": " + std::to_string(skippedBytes) +
+             ", \"skippedRecords\": " + std::to_string(skippedRecords);
+  }
+  add("framesNotWritten", l.framesNotWritten);
+  if (!l.firstNotWrittenReason.empty())
+    fields += std::string(fields.empty() ? "" : ", ") + "\"firstNotWrittenReason\": " +
+              JsonString(l.firstNotWrittenReason);
+  add("framesCut", l.framesCut);
+  add("bytesCut", l.bytesCut);
+  add("wireLengthsNotStored", l.wireLengthsNotStored);
+  add("framesPadded", l.framesPadded);
+  add("timesRounded", l.timesRounded);
+  add("timesNotStored", l.timesNotStored);
+  add("datesNotStored", l.datesNotStored);
+  add("flagsNotStored", l.flagsNotStored);
+  add("commentsNotStored", l.commentsNotStored);
+  add("interfacesNotStored", l.interfacesNotStored);
+  return "{" + fields + "}";
 }
 
 }  // namespace morph

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "engine/losses.h"
+
 namespace morph {
 
 // A JSON string of a file name or other system text: valid UTF-8 passes as
@@ -20,7 +22,9 @@ std::string JsonTime(std::optional<int64_t> unixMicros);
 // The same time without quotes ("" when unknown), for text output.
 std::string IsoTime(std::optional<int64_t> unixMicros);
 // What a conversion lost: {} when nothing, else the bytes and the damaged
-// spans (records) salvage passed over.
-std::string JsonLosses(int64_t skippedBytes, int64_t skippedRecords);
+// spans (records) salvage passed over and every count of what the target
+// could not hold that is not 0, named as FrameLosses names it.
+std::string JsonLosses(int64_t skippedBytes, int64_t skippedRecords,
+                       const FrameLosses& target = {});
 
 }  // namespace morph

@@ -24,6 +24,7 @@ int ExitStatus(morph::Outcome outcome) {
     case Outcome::NoFrames: return Exit::NoFrames;
     case Outcome::Stopped: return Exit::Stopped;
     case Outcome::BadCompression: return Exit::BadCompression;
+    case Outcome::WouldLoseData: return Exit::WouldLoseData;
     default: return Exit::WriteFailed;
   }
 }

@@ -139,6 +139,7 @@ QString ConversionResultLine(const JobResult& result, double seconds) {
     case Outcome::ReadError: outcome = "Read error"; break;
     case Outcome::WriteFailed: outcome = "Write error"; break;
     case Outcome::NoFrames: outcome = "No frames were converted"; break;
+    case Outcome::WouldLoseData: outcome = "Not kept, it would lose data"; break;
     default: return {};  // refused before converting: the message said why
   }
   QString name = QFileInfo(Q(result.targetPath)).fileName();
@@ -147,6 +148,7 @@ QString ConversionResultLine(const JobResult& result, double seconds) {
                      .arg(outcome, Q(WithThousands(uint64_t(std::max(0, result.framesWritten)))),
                           result.framesWritten == 1 ? "" : "s", name, time);
   if (!result.failureDetail.empty()) line += " (" + Q(result.failureDetail) + ")";
+  if (result.losses.any()) line += "; " + Q(LossesText(result.losses));
   return line;
 }
 
