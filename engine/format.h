@@ -99,6 +99,9 @@ constexpr uint32_t OwnSource = 1u << 4;         // the reader opens its source i
 constexpr uint32_t StreamTarget = 1u << 5;      // the writer never seeks back (pipes)
 constexpr uint32_t SkipsTinyFrames = 1u << 6;   // frames of 4 bytes or less are not written
 constexpr uint32_t OwnTarget = 1u << 7;         // the writer creates its target itself
+// The writer keeps several interfaces of any link types, with their frames'
+// flags and comments.
+constexpr uint32_t SeveralInterfaces = 1u << 8;
 }  // namespace Capability
 
 struct FormatDescriptor {
