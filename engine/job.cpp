@@ -194,14 +194,14 @@ std::string InterfaceList(const std::vector<SourceInterface>& interfaces) {
 // Narrows the conversion to the interface the request chose: its frames
 // alone, of its medium. False, said, when the source has no such interface.
 bool ChooseInterface(const JobRequest& request, ConversionState& s, SourceCheck& check,
-                     Host& host) {
+                     const std::string& shownName, Host& host) {
   if (!request.interfaceNumber) return true;
   const int32_t n = *request.interfaceNumber;
   // A format without interface descriptions has its one, interface 0.
   if (s.SourceInterfaces.empty() && n == 0) return true;
   if (n < 0 || size_t(n) >= s.SourceInterfaces.size()) {
     host.message("Options",
-                 FileNamePart(request.sourcePath) + " has no interface " + std::to_string(n) +
+                 shownName + " has no interface " + std::to_string(n) +
                      (s.SourceInterfaces.empty() ? "." : "; its interfaces:" +
                                                              InterfaceList(s.SourceInterfaces)),
                  MessageIcon::Error);
@@ -480,7 +480,7 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   result.source = FactsOf(s);
   if (!check.accepted) return result;
   if (request.splitInterfaces) return RunSplitInterfaces(request, caps, host, check, s);
-  if (!ChooseInterface(request, s, check, host)) {
+  if (!ChooseInterface(request, s, check, ShownSourceName(request), host)) {
     result.outcome = Outcome::BadOptions;
     return result;
   }

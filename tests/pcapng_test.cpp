@@ -340,6 +340,33 @@ TEST(PcapngWrite, InterfacesAndCommentsATargetCannotHoldAreCounted) {
   }
 }
 
+// An interface of another link type described after frames were written to
+// a target of one link type: the conversion stops there with the reason,
+// the frames before it written.
+TEST(PcapngWrite, ALateInterfaceOfAnotherLinkTypeStopsALibpcapTarget) {
+  ScopedTimeZone tz("UTC");
+  PcapngFile f;
+  f.section();
+  f.interface(1);
+  f.packet(0, uint64_t(kT0) * 1000000, Payload(60, 1), 60);
+  f.interface(113);
+  f.packet(1, uint64_t(kT0 + 1) * 1000000, Payload(40, 2), 40);
+  MessageRecorder host;
+  Conversion c(host);
+  c.state.SourceAnalyzer = Analyzer::Pcapng;
+  c.state.TargetAnalyzer = Analyzer::Tcpdump;
+  c.state.TraceTopology = Topo::Ethernet;
+  c.source = std::make_unique<ForwardOnlySource>(f.bytes);
+  c.target = std::make_unique<MemoryTarget>();
+  c.ConvertTrace(false, 0);
+  EXPECT_EQ(c.state.FramesWritten, 1);
+  EXPECT_TRUE(c.state.WriteFailed);
+  EXPECT_NE(c.state.WriteErrorDetail.find("interface 1 has link type 113 (Linux cooked)"),
+            std::string::npos)
+      << c.state.WriteErrorDetail;
+  EXPECT_NE(c.state.WriteErrorDetail.find("--interface N"), std::string::npos);
+}
+
 // A section header alone is a file without frames, not an unknown one.
 TEST(PcapngRead, ASectionHeaderAloneHasNoFrames) {
   TempDir dir;
