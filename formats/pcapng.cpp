@@ -788,10 +788,15 @@ SourceInterface TargetDescription(const ConversionState& s, int32_t n) {
 }
 
 // Writes the description of source interface n as the next target
-// interface; returns its number there.
+// interface; returns its number there, or -1 when it cannot be written.
 int32_t WriteInterface(Conversion& c, PcapngWriterContext& w, int32_t n) {
   ConversionState& s = c.state;
   const SourceInterface d = TargetDescription(s, n);
+  if (d.linkType > 0xFFFF) {  // libpcap states 32 bits
+    FailWrite(s, "interface " + Grouped(n) + ": " + LinkTypeText(d.linkType) +
+                     " exceeds 65,535, the largest a pcapng interface states");
+    return -1;
+  }
   TargetInterface t;
   // Decimal resolutions down to nanoseconds are kept; finer or binary
   // ones are written in nanoseconds, which the frame times hold.
@@ -885,6 +890,7 @@ void WritePcapngFrame(Conversion& c) {
   ConversionState& s = c.state;
   auto& w = c.WriterContext<PcapngWriterContext>();
   const int32_t interface = TargetInterfaceOf(c, w);
+  if (interface < 0) return;
   const TargetInterface& t = w.interfaces[size_t(interface)];
   // As in libpcap: a whole Ethernet frame is written without its FCS.
   const uint32_t original = uint32_t(std::max(0, s.FrameLength - t.fcs));

@@ -507,6 +507,19 @@ JobResult ConvertForRow(const std::string& source, const std::string& target, An
   return RunConversionJob(job, DefaultCapabilities(), host);
 }
 
+// A libpcap link type past the 16 bits a pcapng interface states is a
+// write failure naming it, never a link type cut to another.
+TEST(FormatTables, ALinkTypePcapngCannotStateIsAWriteFailure) {
+  TempDir dir;
+  WriteFileBytes(dir.path("wide.pcap"), PcapOfLinkType(70000));
+  MessageRecorder host;
+  const JobResult r = ConvertForRow(dir.path("wide.pcap"), dir.path("wide.pcapng"),
+                                    Analyzer::Pcapng, host);
+  EXPECT_EQ(r.outcome, Outcome::WriteFailed);
+  EXPECT_EQ(r.failureDetail, "interface 0: link type 70000 exceeds 65,535, the largest a pcapng "
+                             "interface states");
+}
+
 TEST(FormatTables, LinkTypesPassThroughLibpcapAndPcapngAndAreRefusedElsewhere) {
   TempDir dir;
   for (const LinkTypeRow& row : kLinkTypeRows) {
