@@ -171,10 +171,6 @@ std::string TargetPathFor(const JobRequest& request, const SourceCheck& check,
   return DefaultTargetName(d);
 }
 
-}  // namespace
-
-namespace {
-
 bool SeveralLinkTypes(const std::vector<SourceInterface>& interfaces) {
   for (const SourceInterface& i : interfaces)
     if (i.linkType != interfaces.front().linkType) return true;
