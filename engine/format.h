@@ -102,6 +102,9 @@ constexpr uint32_t OwnTarget = 1u << 7;         // the writer creates its target
 // Frames are stored at their captured length, however short: a copy between
 // two such families keeps short Ethernet frames unpadded.
 constexpr uint32_t UnpaddedFrames = 1u << 8;
+// The writer keeps several interfaces of any link types, with their frames'
+// flags and comments.
+constexpr uint32_t SeveralInterfaces = 1u << 9;
 }  // namespace Capability
 
 // What a writer's files can hold of a frame. The pipeline compares every

@@ -15,6 +15,7 @@
 #include "engine/file_date.h"
 #include "engine/format.h"
 #include "engine/identify.h"
+#include "engine/link_types.h"
 #include "engine/replacement_file.h"
 #include "engine/streams.h"
 #include "engine/timebase.h"
@@ -61,6 +62,11 @@ std::string SourceFacts::displayName() const {
 }
 
 std::string SourceFacts::interfaceName() const {
+  // A link type of no medium of ours is named as it stands.
+  if (topology == Topo::Unknown && !interfaces.empty()) {
+    const char* known = LinkTypeName(interfaces.front().linkType);
+    return known ? known : LinkTypeText(interfaces.front().linkType);
+  }
   std::string name = TopologyName(topology);
   if (IsWanTopology(topology)) name += WanProtocolName(wanProtocol);
   return name;
@@ -80,6 +86,7 @@ SourceFacts FactsOf(const ConversionState& s) {
   f.variant = s.SourceVariant;
   f.fileSize = s.SourceFileSize;
   f.dateText = s.SourceFileDateText;
+  f.interfaces = s.SourceInterfaces;
   return f;
 }
 
@@ -96,6 +103,7 @@ void ApplyFacts(const SourceFacts& f, ConversionState& s) {
   s.SourceVariant = f.variant;
   s.SourceFileSize = f.fileSize;
   s.SourceFileDateText = f.dateText;
+  s.SourceInterfaces = f.interfaces;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -127,9 +135,13 @@ SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const st
     return Refuse(host, name + " is obsolete, not supported, or not a trace file."), check;
 
   s.SourceHasNoFrames = false;
+  s.SourceInterfaces.clear();
   check.topology = s.TraceTopology = DetermineTopology(s, check.analyzer, path, openFailed, in.get());
   check.facts = FactsOf(s);
-  if (check.topology == Topo::Unused2 || Number(check.topology) >= Number(Topo::Unknown)) {
+  // A file that states its own link type is read whatever medium that is.
+  const bool ownLinkType = check.topology == Topo::Unknown && caps.linkTypes.test(check.analyzer);
+  if (!ownLinkType &&
+      (check.topology == Topo::Unused2 || Number(check.topology) >= Number(Topo::Unknown))) {
     if (check.analyzer == Analyzer::Skavelin)
       return Refuse(host, "Skavelin files created prior to Skavelin 1.1 are not supported."), check;
     if (const FormatDescriptor* family = TopologyFormat(check.analyzer);
@@ -159,7 +171,73 @@ std::string TargetPathFor(const JobRequest& request, const SourceCheck& check,
   return DefaultTargetName(d);
 }
 
+bool SeveralLinkTypes(const std::vector<SourceInterface>& interfaces) {
+  for (const SourceInterface& i : interfaces)
+    if (i.linkType != interfaces.front().linkType) return true;
+  return false;
+}
+
+// "\n  interface 0: link type 1 (Ethernet), eth0" for each interface.
+std::string InterfaceList(const std::vector<SourceInterface>& interfaces) {
+  std::string list;
+  for (size_t n = 0; n < interfaces.size(); ++n) {
+    list += "\n  interface " + std::to_string(n) + ": " + LinkTypeText(interfaces[n].linkType);
+    if (!interfaces[n].name.empty()) list += ", " + interfaces[n].name;
+  }
+  return list;
+}
+
+// Narrows the conversion to the interface the request chose: its frames
+// alone, of its medium. False, said, when the source has no such interface.
+bool ChooseInterface(const JobRequest& request, ConversionState& s, SourceCheck& check,
+                     const std::string& shownName, Host& host) {
+  if (!request.interfaceNumber) return true;
+  const int32_t n = *request.interfaceNumber;
+  // A format without interface descriptions has its one, interface 0.
+  if (s.SourceInterfaces.empty() && n == 0) return true;
+  if (n < 0 || size_t(n) >= s.SourceInterfaces.size()) {
+    host.message("Options",
+                 shownName + " has no interface " + std::to_string(n) +
+                     (s.SourceInterfaces.empty() ? "." : "; its interfaces:" +
+                                                             InterfaceList(s.SourceInterfaces)),
+                 MessageIcon::Error);
+    return false;
+  }
+  s.OnlyInterface = n;
+  check.topology = s.TraceTopology = s.SourceInterfaces[size_t(n)].topology;
+  return true;
+}
+
+// Interfaces of several link types go to a target that holds one only
+// through a choice: refused, naming both ways out, before anything is written.
+bool RefuseSeveralLinkTypes(const JobRequest& request, const ConversionState& s,
+                            const std::string& shownName, Host& host) {
+  const FormatDescriptor* writer = WriterFormat(request.target);
+  const bool media = request.convertToEthernet || request.convertToWireless;
+  if (s.OnlyInterface >= 0 || !SeveralLinkTypes(s.SourceInterfaces) ||
+      (writer && writer->has(Capability::SeveralInterfaces) && !media))
+    return false;
+  host.message("Output",
+               shownName + " holds interfaces of more than one link type, which " +
+                   (media ? "a media conversion cannot take" : "a " + AnalyzerName(request.target) +
+                                                                   " file cannot hold") +
+                   ":" + InterfaceList(s.SourceInterfaces) +
+                   "\nConvert one interface with --interface N, or each to a file of its own "
+                   "with --split-interfaces.",
+               MessageIcon::Error);
+  return true;
+}
+
 }  // namespace
+
+std::string InterfaceTargetName(const std::string& targetPath, int32_t n) {
+  const size_t slash = targetPath.find_last_of('/');
+  const size_t dot = targetPath.find_last_of('.');
+  const std::string tag = ".if" + std::to_string(n);
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == slash + 1)
+    return targetPath + tag;
+  return targetPath.substr(0, dot) + tag + targetPath.substr(dot);
+}
 
 std::string PlannedTargetPath(const JobRequest& request, const CapabilitySets& caps) {
   SilentHost silent;
@@ -307,6 +385,56 @@ void KeepIfComplete(Conversion& conversion, ReplacementFile& replacement,
                detail, MessageIcon::Error);
 }
 
+// Each interface to a target of its own: one job per interface, from the
+// facts already learnt, their results added up. An interface without
+// frames writes no file.
+JobResult RunSplitInterfaces(const JobRequest& request, const CapabilitySets& caps, Host& host,
+                             const SourceCheck& check, ConversionState& s) {
+  JobResult total;
+  total.source = FactsOf(s);
+  s.ConvertToEthernet = request.convertToEthernet && check.topology == Topo::Wireless;
+  s.ConvertToWireless = request.convertToWireless && check.topology == Topo::Ethernet;
+  const std::string base = TargetPathFor(request, check, s);
+  if (base == kStandardOutput || IsStreamPath(base)) {
+    host.message("Options",
+                 "--split-interfaces writes a file per interface: name a target file or directory.",
+                 MessageIcon::Error);
+    total.outcome = Outcome::BadOptions;
+    return total;
+  }
+  const int32_t count = std::max(1, int32_t(s.SourceInterfaces.size()));
+  bool converted = false;
+  std::optional<Outcome> failure;
+  for (int32_t n = 0; n < count; ++n) {
+    JobRequest part = request;
+    part.splitInterfaces = false;
+    part.interfaceNumber = n;
+    part.checkedSource = total.source;
+    part.targetPath = InterfaceTargetName(base, n);
+    part.outputDirectory.clear();
+    const JobResult r = RunConversionJob(part, caps, host);
+    if (r.framesWritten > 0)
+      total.targetPath += (total.targetPath.empty() ? "" : ", ") + r.targetPath;
+    total.framesRead += r.framesRead;
+    total.framesWritten += r.framesWritten;
+    total.nonDataFrames += r.nonDataFrames;
+    total.frameBytes += r.frameBytes;
+    if (r.firstFrameTime && (!total.firstFrameTime || *r.firstFrameTime < *total.firstFrameTime))
+      total.firstFrameTime = r.firstFrameTime;
+    if (r.lastFrameTime && (!total.lastFrameTime || *r.lastFrameTime > *total.lastFrameTime))
+      total.lastFrameTime = r.lastFrameTime;
+    converted = converted || r.outcome == Outcome::Converted;
+    if (r.outcome != Outcome::Converted && r.outcome != Outcome::NoFrames && !failure) {
+      failure = r.outcome;
+      total.failureDetail = r.failureDetail;
+      total.skipped = r.skipped;
+    }
+    if (r.outcome == Outcome::Stopped) break;
+  }
+  total.outcome = failure ? *failure : converted ? Outcome::Converted : Outcome::NoFrames;
+  return total;
+}
+
 }  // namespace
 
 std::string OptionsProblem(const JobRequest& request) {
@@ -366,6 +494,15 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   }
   result.source = FactsOf(s);
   if (!check.accepted) return result;
+  if (request.splitInterfaces) return RunSplitInterfaces(request, caps, host, check, s);
+  if (!ChooseInterface(request, s, check, ShownSourceName(request), host)) {
+    result.outcome = Outcome::BadOptions;
+    return result;
+  }
+  if (RefuseSeveralLinkTypes(request, s, ShownSourceName(request), host)) {
+    result.outcome = Outcome::NoWriter;
+    return result;
+  }
 
   // The media conversions apply only where their box would be shown.
   s.ConvertToEthernet = request.convertToEthernet && check.topology == Topo::Wireless;
@@ -376,9 +513,14 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
       OfferedTargets(caps, TargetClassFor(check.topology, s.ConvertToEthernet, s.ConvertToWireless),
                      check.topology, s.ConvertToEthernet, s.ConvertToWireless);
   if (std::find(offered.begin(), offered.end(), request.target) == offered.end()) {
+    // A link type of no medium of ours is named by its number.
+    const std::string what =
+        check.topology == Topo::Unknown && !s.SourceInterfaces.empty()
+            ? ": " + LinkTypeText(s.SourceInterfaces[size_t(std::max(0, s.OnlyInterface))].linkType)
+            : " (" + TopologyName(check.topology) + ")";
     host.message("Output",
-                 ShownSourceName(request) + " (" + TopologyName(check.topology) +
-                     ") cannot be written as " + AnalyzerName(request.target) + ".",
+                 ShownSourceName(request) + what + " cannot be written as " +
+                     AnalyzerName(request.target) + ".",
                  MessageIcon::Error);
     result.outcome = Outcome::NoWriter;
     return result;
@@ -458,6 +600,9 @@ FrameSurvey SurveyFrames(const std::string& path, const CapabilitySets& caps, Ho
   conversion.frameObserver = [&](Conversion& c) {
     if (c.state.StoredLength < c.state.FrameLength) ++survey.cutFrames;
     lastFrameTime = c.state.FrameTime;
+    const size_t interface = size_t(std::max(0, c.state.FrameInterface));
+    if (interface >= survey.interfaceFrames.size()) survey.interfaceFrames.resize(interface + 1);
+    ++survey.interfaceFrames[interface];
     if (eachFrame) eachFrame(c);
   };
   const FormatDescriptor* reader = ReaderFormat(check.analyzer);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/host.h"
 #include "engine/state.h"
@@ -49,6 +50,7 @@ struct SourceFacts {
   uint32_t variant = 0;        // the format's layout bits, for its reader
   int64_t fileSize = 0;
   std::string dateText;        // the file date as the window shows it
+  std::vector<SourceInterface> interfaces;  // as the file describes them, from 0
 
   std::string displayName() const;    // with the variant and compression marks
   std::string interfaceName() const;  // topology, with the WAN protocol on serial links
@@ -116,6 +118,12 @@ struct JobRequest {
   // Any loss (JobResult::losses) fails the conversion: Outcome::WouldLoseData,
   // and the target is not kept (an existing one stays as it was).
   bool strict = false;
+  // Only this interface's frames (numbered from 0 as identify lists them);
+  // unset: every interface's.
+  std::optional<int32_t> interfaceNumber;
+  // One target per interface, named after the target with ".ifN" before its
+  // suffix.
+  bool splitInterfaces = false;
 };
 
 struct JobResult {
@@ -166,6 +174,7 @@ struct FrameSurvey {
   std::optional<int64_t> firstFrameTime, lastFrameTime;  // UTC microseconds since 1970
   std::string failureDetail;
   SkippedDamage skipped;  // what salvage passed over
+  std::vector<int64_t> interfaceFrames;  // data frames of each interface, from 0
 };
 // `eachFrame`, when given, sees every frame as the target would receive it,
 // its time in UTC (FrameUnixTime); `sourceZone` as JobRequest::sourceZone.
@@ -187,6 +196,10 @@ struct FrameObservation {
 };
 FrameSurvey ObserveFrames(const std::string& path, const CapabilitySets& caps, Host& host,
                           const FrameObservation& how);
+
+// The target of interface n when each interface gets its own:
+// "out/x.pcap" -> "out/x.if1.pcap".
+std::string InterfaceTargetName(const std::string& targetPath, int32_t n);
 
 // True when both paths name the same existing file (also through links).
 bool SameFile(const std::string& a, const std::string& b);

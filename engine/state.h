@@ -100,6 +100,16 @@ class FrameBuffer {
     void operator()(uint8_t* p) const { operator delete[](p, std::align_val_t(64)); }
   };
   std::unique_ptr<uint8_t[], AlignedDelete> bytes_;
+// An interface of the source as its file describes it (a libpcap header,
+// a pcapng interface description), numbered from 0 as FrameInterface counts.
+struct SourceInterface {
+  uint32_t linkType = 0;
+  Topology topology = Topo::Unknown;  // the medium, where the link type is one of them
+  uint32_t snapLength = 0;            // 0: not stated
+  uint8_t timeResolution = 6;         // as pcapng states it: 10^-n, 2^-n with the top bit
+  int32_t fcsLength = -1;             // FCS bytes ending each frame; -1: not stated
+  uint64_t speed = 0;                 // bits per second; 0: not stated
+  std::string name, description;
 };
 
 struct ConversionState {
@@ -147,6 +157,15 @@ struct ConversionState {
   // tells the medium. Its interface, numbered from 0 as identify lists them.
   uint32_t FrameLinkType = 0;
   int32_t FrameInterface = 0;
+  // The frame's pcapng packet flags as stored (0: none stated), for a target
+  // that stores them as they are.
+  uint32_t FramePacketFlags = 0;
+  // The source's interfaces (empty for formats without link types): the
+  // topology step lists those described before the first frame, the reader
+  // adds those described later.
+  std::vector<SourceInterface> SourceInterfaces;
+  // Only this interface's frames are converted (--interface); -1: all.
+  int32_t OnlyInterface = -1;
   // The frame has no time of its own (a pcapng simple packet block).
   bool FrameWithoutTime = false;
   // The frame's comment (pcapng), empty when it has none.

@@ -64,6 +64,7 @@ CapabilitySets DefaultCapabilities() {
   c.wan = {Advisor, Domino, NetworkAnalyzer, SnifferPro, SnifferDos, Farrowe};
   // Read-only formats: sources, never offered as targets.
   c.hidden = {NetMetrix, NetScout};
+  c.linkTypes = {Tcpdump, Pcapng};
   c.supportedWanProtocols = uint16_t(1u << Wan::Hdlc | 1u << Wan::X25 | 1u << Wan::Isdn |
                                      1u << Wan::Ppp | 1u << Wan::FrameRelay);
   return c;
@@ -78,6 +79,7 @@ bool SourceSupported(const CapabilitySets& caps, AnalyzerType source, Topology t
     case Topo::TokenRing: return caps.tokenRing.test(source);
     case Topo::Fddi: return caps.fddi.test(source);
     case Topo::Wireless: return caps.wireless.test(source);
+    case Topo::Unknown: return caps.linkTypes.test(source);  // a link type of no medium of ours
     default: return Number(topology) >= Number(Topo::Atm) && Number(topology) <= Number(Topo::Wan19);
   }
 }
@@ -98,6 +100,8 @@ std::vector<AnalyzerType> OfferedTargets(const CapabilitySets& caps, TargetClass
   // The boxes only count where they are shown.
   convertToEthernet = convertToEthernet && topology == Topo::Wireless;
   convertToWireless = convertToWireless && topology == Topo::Ethernet;
+  // A source's own link type, of no medium above, goes where link types are stated.
+  if (topology == Topo::Unknown) return SortedByName(caps.linkTypes);
   AnalyzerSet ethernetNoRingstave = caps.ethernet;
   ethernetNoRingstave.reset(Analyzer::Ringstave);
   AnalyzerSet offered;

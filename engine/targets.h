@@ -39,6 +39,9 @@ enum class TargetClass : uint8_t { Lan = 0, Wan = 1, Atm = 2, Wireless = 3 };
 
 struct CapabilitySets {
   AnalyzerSet ethernet, tokenRing, fddi, wireless, wan, atm, hidden;
+  // Formats whose files state a link type of their own: sources of any link
+  // type, and the only targets for one that is no medium above.
+  AnalyzerSet linkTypes;
   uint16_t supportedWanProtocols = 0;
   AnalyzerSet openDialog() const { return tokenRing | wireless | atm | ethernet | wan; }
 };

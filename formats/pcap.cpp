@@ -37,6 +37,7 @@ struct PcapReaderContext : FormatContext {
 
 struct PcapWriterContext : FormatContext {
   int32_t largestCaptured = 0;
+  int32_t fcs = 0;  // bytes of Ethernet FCS left out of each frame, fixed at the header
   SteppedUnixClock clock;  // frame times in UTC, from the header step on
 };
 
@@ -63,6 +64,9 @@ void ReadHeader(Conversion& c) {
   r.nanoseconds = nanoseconds;
   r.snapLength = Field32(header + 16, BigEndianSource(s));
   s.SourceSnapshotLength = r.snapLength;
+  // One interface, of the header's link type, for every frame.
+  s.FrameLinkType = Field32(header + 20, BigEndianSource(s));
+  s.FrameInterface = 0;
   // Salvage looks at every record's time, which only the stream path does.
   r.plainRecords = !(s.SourceVariant & kLongerRecords) && !s.Salvage;
   s.SourceHasNanoseconds = nanoseconds;
@@ -70,7 +74,7 @@ void ReadHeader(Conversion& c) {
 
 // ShapePcapFrame, inline in this reader's own frame path.
 [[gnu::always_inline]] inline void ShapeFrame(ConversionState& s, int32_t captured,
-                                              int32_t original) {
+                                              int32_t original, Topology topology) {
   // An absurd wire length (beyond any frame, or past 2 GiB and so negative
   // here) is the length clamp's to lower; bounding it first keeps the
   // arithmetic below in range.
@@ -80,7 +84,7 @@ void ReadHeader(Conversion& c) {
   // A record holding more bytes than its wire length keeps them all.
   if (s.FrameLength < s.StoredLength) s.FrameLength = s.StoredLength;
 
-  if (s.TraceTopology == Topo::Ethernet) {
+  if (topology == Topo::Ethernet) {
     if (s.FrameLength < 60 && s.PadShortFrames) {
       ZeroFrameBytes(s, s.StoredLength, 60);
       s.FrameLength = s.StoredLength = 60;
@@ -88,11 +92,11 @@ void ReadHeader(Conversion& c) {
     }
     if (s.StoredLength >= s.FrameLength) s.StoredLength += 4;
     s.FrameLength += 4;
-  } else if (s.TraceTopology == Topo::Wireless) {
+  } else if (topology == Topo::Wireless) {
     SetDefaultWirelessMedia(s);
   }
   ClampFrameLength(s);
-  if (s.TraceTopology == Topo::Ethernet) StoreEthernetFcs(s);
+  if (topology == Topo::Ethernet) StoreEthernetFcs(s);
 }
 
 struct RecordHeader {
@@ -122,7 +126,8 @@ inline RecordHeader DecodeRecordHeader(const uint8_t* p, bool big) {
   s.FrameTime = r.clock(s, h.seconds, micros);
   // An absurd original length beside sane captured bytes is the length
   // clamp's to lower.
-  ShapeFrame(s, int32_t(h.captured), int32_t(std::min(h.original, uint32_t(MaxRecordBytes))));
+  ShapeFrame(s, int32_t(h.captured), int32_t(std::min(h.original, uint32_t(MaxRecordBytes))),
+             s.TraceTopology);
 }
 
 // After the first record, one whose header and bytes are all in the
@@ -330,8 +335,20 @@ void ReadFrames(Conversion& c, bool singleFrame) {
 
 }  // namespace
 
-void ShapePcapFrame(ConversionState& s, int32_t captured, int32_t original) {
-  ShapeFrame(s, captured, original);
+void ShapePcapFrame(ConversionState& s, int32_t captured, int32_t original, Topology topology) {
+  ShapeFrame(s, captured, original, topology);
+}
+
+uint32_t WrittenLinkType(const ConversionState& s) {
+  // A media conversion made the frame another medium's: its link type with it.
+  if (s.FrameLinkType != 0 && !s.ConvertToEthernet && !s.ConvertToWireless) return s.FrameLinkType;
+  return PcapLinkTypeFor(s.TraceTopology);
+}
+
+Topology WrittenTopology(const ConversionState& s) {
+  if (s.FrameLinkType == 0 || s.ConvertToEthernet || s.ConvertToWireless) return s.TraceTopology;
+  uint32_t speed = 0;
+  return PcapTopology(s.FrameLinkType, speed);
 }
 
 uint32_t PcapLinkTypeFor(Topology topology) {
@@ -449,30 +466,30 @@ void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {
   Put16(header + 6, 4, big);
   // Truncated frames hold no FCS, so their stored length is the snap length
   // as it stands; never below what a record of the file actually holds.
-  const int32_t fcs = s.TraceTopology == Topo::Ethernet ? 4 : 0;
+  PcapWriterContext& w = c.WriterContext<PcapWriterContext>();
+  const int32_t fcs = w.fcs = WrittenTopology(s) == Topo::Ethernet ? 4 : 0;
   int32_t snapLength = s.SliceFrames             ? s.SliceLength
                        : s.MaxTruncatedLength > 0 ? s.MaxTruncatedLength
                                                   : s.MaxFrameLength - fcs;
-  snapLength = std::max(snapLength, c.WriterContext<PcapWriterContext>().largestCaptured);
+  snapLength = std::max(snapLength, w.largestCaptured);
   // A pipe keeps the header as first written: it states the largest length
   // any record can hold, as later frames may be longer than the first.
   if (s.TargetIsPipe) snapLength = kMaxCapturedLength;
   Put32(header + 16, uint32_t(std::max(snapLength, 0)), big);
-  Put32(header + 20, PcapLinkTypeFor(s.TraceTopology), big);
+  Put32(header + 20, WrittenLinkType(s), big);
   ComputeWriterTimeBase(s);
-  c.WriterContext<PcapWriterContext>().clock.start(s);
+  w.clock.start(s);
   if (s.TargetIsPipe || c.target->seek(0)) c.target->write(header, sizeof header);
 }
 
 void WritePcapFrame(Conversion& c) {
   ConversionState& s = c.state;
   const bool big = s.PcapOutput.bigEndian;
+  PcapWriterContext& w = c.WriterContext<PcapWriterContext>();
   // Only a whole Ethernet frame ends in its FCS; a truncated one keeps every
   // byte it holds.
-  const int32_t fcs = s.TraceTopology == Topo::Ethernet ? 4 : 0;
-  const int32_t original = std::max(0, s.FrameLength - fcs);
+  const int32_t original = std::max(0, s.FrameLength - w.fcs);
   const int32_t captured = std::max(0, std::min(s.StoredLength, original));
-  PcapWriterContext& w = c.WriterContext<PcapWriterContext>();
   w.largestCaptured = std::max(w.largestCaptured, captured);
   const UnixTime when = w.clock(s.FrameTime);
   const size_t headerSize = s.PcapOutput.modified ? kRecordHeaderSize + 8 : kRecordHeaderSize;
@@ -534,10 +551,22 @@ Topology PcapFileTopology(TopologyInput& t) {
   std::unique_ptr<SourceStream> gz;
   if (t.s.SourceCompressed) gz = OpenGzipSource(t.fileName);
   SourceStream* in = t.s.SourceCompressed ? gz.get() : &t.in;
+  const bool big = t.s.SourceVariant & PcapVariant::BigEndian;
   uint32_t linkType = 0;
-  if (!in || !PcapLinkType(*in, t.s.SourceVariant & PcapVariant::BigEndian, linkType))
+  uint8_t header[kFileHeaderSize];
+  if (!in || !PcapLinkType(*in, big, linkType) || !in->seek(0) ||
+      !in->readExact(header, sizeof header))
     return Topo::Unknown;
-  return PcapTopology(linkType, t.speed);
+  SourceInterface one;
+  one.linkType = linkType;
+  one.topology = PcapTopology(linkType, t.speed);
+  one.snapLength = Field32(header + 16, big);
+  const uint32_t magic = GetLE32(header);
+  if (magic == kPcapMagicNanosecond || magic == kPcapMagicNanosecondSwapped ||
+      Field32(header + 12, big) == 3)
+    one.timeResolution = 9;
+  t.s.SourceInterfaces = {one};
+  return one.topology;
 }
 
 std::string PcapSourceName(AnalyzerType type, uint32_t variant, bool compressed) {

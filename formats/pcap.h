@@ -39,9 +39,15 @@ Topology PcapTopology(uint32_t linkType, uint32_t& lineSpeed);
 // The current frame from a record of `captured` bytes (in FrameData) of a
 // frame of `original` bytes, neither counting an FCS: Ethernet frames are
 // padded and get their FCS, 802.11 frames their media bytes.
-void ShapePcapFrame(ConversionState& s, int32_t captured, int32_t original);
+// `topology` is the frame's medium (its interface's).
+void ShapePcapFrame(ConversionState& s, int32_t captured, int32_t original, Topology topology);
 // The link type a writer records for a topology.
 uint32_t PcapLinkTypeFor(Topology topology);
+// The link type a libpcap or pcapng writer records for the current frame:
+// its own, unless a media conversion made it another medium's.
+uint32_t WrittenLinkType(const ConversionState& s);
+// The medium of the current frame as written: its link type's.
+Topology WrittenTopology(const ConversionState& s);
 // Reads the link type from the file header.
 bool PcapLinkType(SourceStream& in, bool swapped, uint32_t& linkType);
 

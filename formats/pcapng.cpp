@@ -13,6 +13,7 @@
 #include "engine/failure.h"
 #include "engine/file_block.h"
 #include "engine/format.h"
+#include "engine/link_types.h"
 #include "engine/salvage.h"
 #include "engine/timebase.h"
 #include "formats/pcap.h"
@@ -27,7 +28,8 @@ constexpr uint32_t kInterfaceDescription = 1, kPacket = 2, kSimplePacket = 3,
                    kDecryptionSecrets = 10;
 // Option codes: those of every block, of section headers, interfaces and packets.
 constexpr uint16_t kEndOfOptions = 0, kComment = 1, kUserApplication = 4, kPacketFlags = 2,
-                   kIfSpeed = 8, kIfTimeResolution = 9, kIfFcsLength = 13, kIfTimeOffset = 14;
+                   kIfName = 2, kIfDescription = 3, kIfSpeed = 8, kIfTimeResolution = 9,
+                   kIfFcsLength = 13, kIfTimeOffset = 14;
 
 constexpr uint32_t kBlockHeadBytes = 8;  // type and total length
 constexpr uint32_t kMinimumBlock = 12;   // with the trailing length
@@ -59,12 +61,30 @@ uint32_t Padded(uint32_t n) { return (n + 3) & ~3u; }
 
 struct Interface {
   uint32_t linkType = 0;
+  Topology topology = Topo::Unknown;  // the link type's medium, if it is one
   uint32_t snapLength = 0;
   uint64_t unitsPerSecond = kMicrosPerSecond;
+  uint8_t resolution = kMicrosecondResolution;  // as stated
   int64_t offsetSeconds = 0;
   uint32_t fcsLength = 0;  // bytes of FCS that end each frame
+  bool fcsStated = false;
   uint64_t speed = 0;
+  std::string name, description;
 };
+
+// What the rest of the program learns of an interface.
+SourceInterface Described(const Interface& i) {
+  SourceInterface d;
+  d.linkType = i.linkType;
+  d.topology = i.topology;
+  d.snapLength = i.snapLength;
+  d.timeResolution = i.resolution;
+  d.fcsLength = i.fcsStated ? int32_t(i.fcsLength) : -1;
+  d.speed = i.speed;
+  d.name = i.name;
+  d.description = i.description;
+  return d;
+}
 
 // One packet, as any of the three packet blocks gives it; its bytes are in
 // the buffer handed to BlockReader::next.
@@ -74,6 +94,9 @@ struct Packet {
   uint64_t timestamp = 0;  // in the interface's units
   uint32_t captured = 0, original = 0;
   uint32_t flags = 0;
+  // The first comment, where the block lies: good until the next block is read.
+  const uint8_t* comment = nullptr;
+  uint16_t commentLength = 0;
 };
 
 enum class BlockKind { Section, Interface, Packet, Other, End, Failed };
@@ -244,13 +267,16 @@ inline bool BlockReader::takeSoundPacket(uint8_t* data, Packet& packet) {
   uint32_t flags = 0;
   const uint32_t optionsAt = kFixedEnd + Padded(captured);
   const uint32_t optionBytes = length - optionsAt - 4;  // most packets have none
-  const auto takeFlags = [&](uint16_t code, const uint8_t* value, uint16_t n) {
+  const uint8_t* comment = nullptr;
+  uint16_t commentLength = 0;
+  const auto takeOptions = [&](uint16_t code, const uint8_t* value, uint16_t n) {
     if (code == kPacketFlags && n >= 4) flags = GetLE32(value);
+    if (code == kComment && !comment) comment = value, commentLength = n;
   };
-  if (optionBytes >= 4 && !ForEachOption(b + optionsAt, optionBytes, false, error, takeFlags))
+  if (optionBytes >= 4 && !ForEachOption(b + optionsAt, optionBytes, false, error, takeOptions))
     return false;
   packet = Packet{interface, true, uint64_t(GetLE32(b + 12)) << 32 | GetLE32(b + 16), captured,
-                  GetLE32(b + 24), flags};
+                  GetLE32(b + 24), flags, comment, commentLength};
   CopyBytes(data, b + kFixedEnd, captured);
   in_.consume(length);
   blockOffset_ = offset_;
@@ -347,6 +373,8 @@ bool BlockReader::readInterface() {
     return fail("more than " + Grouped(kMaximumInterfaces) + " interfaces in one section");
   Interface i;
   i.linkType = Get16(body_.data(), big);
+  uint32_t unusedSpeed = 0;
+  i.topology = PcapTopology(i.linkType, unusedSpeed);
   i.snapLength = Get32(body_.data() + 4, big);
   bool resolutionOk = true;
   uint8_t resolution = 0;
@@ -355,7 +383,7 @@ bool BlockReader::readInterface() {
       [&](uint16_t code, const uint8_t* value, uint16_t n) {
         if (code == kIfTimeResolution && n >= 1) {
           // Negative powers of 10, or of 2 with the high bit set.
-          resolution = value[0];
+          resolution = i.resolution = value[0];
           const unsigned exponent = resolution & 0x7Fu;
           if (resolution & 0x80) {
             resolutionOk = exponent <= 63;
@@ -369,6 +397,11 @@ bool BlockReader::readInterface() {
           i.offsetSeconds = int64_t(Get64(value, big));
         } else if (code == kIfFcsLength && n >= 1) {
           i.fcsLength = value[0];
+          i.fcsStated = true;
+        } else if (code == kIfName) {
+          i.name.assign(reinterpret_cast<const char*>(value), n);
+        } else if (code == kIfDescription) {
+          i.description.assign(reinterpret_cast<const char*>(value), n);
         } else if (code == kIfSpeed && n >= 8) {
           i.speed = Get64(value, big);
         }
@@ -426,6 +459,8 @@ bool BlockReader::readPacket(uint32_t type, uint8_t* data, Packet& packet) {
   return ForEachOption(tail + padding, rest - padding - 4, big, error,
                        [&](uint16_t code, const uint8_t* value, uint16_t n) {
                          if (code == kPacketFlags && n >= 4) packet.flags = Get32(value, big);
+                         if (code == kComment && !packet.comment)
+                           packet.comment = value, packet.commentLength = n;
                        }) ||
          fail(error);
 }
@@ -434,9 +469,15 @@ bool BlockReader::readPacket(uint32_t type, uint8_t* data, Packet& packet) {
 
 struct PcapngReaderContext : FormatContext {
   std::unique_ptr<BlockReader> blocks;
+  int32_t interfacesSeen = 0;  // in every section so far
+  int32_t interfaceBase = 0;   // the number of the current section's first interface
+  // The target holds frames of one link type (not pcapng): the first
+  // converted interface's. Fixed at the header step.
+  bool oneLinkType = false;
   bool haveLinkType = false;
-  uint32_t linkType = 0;     // of the file's first interface: the frames converted
-  int64_t leftOut = 0;       // frames of interfaces of other link types
+  uint32_t linkType = 0;
+  bool countsLosses = false;   // a target writer takes the frames
+  bool keepsComments = false;  // ... and stores their comments
   bool started = false;      // the trace date is fixed
   int64_t lastFrameTime = 0;  // for packets without a time of their own
   int32_t lastNanoseconds = 0;
@@ -496,6 +537,12 @@ bool SetPacketTime(ConversionState& s, PcapngReaderContext& r, const Interface& 
 
 // Lengths, bytes and FCS of the current frame from a packet of interface i.
 void ShapePacket(ConversionState& s, const Interface& i, const Packet& p) {
+  s.FrameLinkType = i.linkType;
+  s.FramePacketFlags = p.flags;
+  if (p.comment)
+    s.FrameComment.assign(reinterpret_cast<const char*>(p.comment), p.commentLength);
+  else if (!s.FrameComment.empty())
+    s.FrameComment.clear();
   s.FrameFlags = 0;
   if (p.flags != 0) {  // most packets state none
     if ((p.flags & kDirectionMask) == kInbound) s.FrameFlags |= Flag::Direction1;
@@ -507,7 +554,15 @@ void ShapePacket(ConversionState& s, const Interface& i, const Packet& p) {
   if (fcs == 0) fcs = i.fcsLength;
   const uint32_t wire = std::max(p.captured, p.original);
   const uint32_t stored = std::min(p.captured, p.original);
-  if (fcs == 4 && s.TraceTopology == Topo::Ethernet) {
+  if (i.topology == Topo::Unknown) {
+    // A link type of no medium of ours: its bytes go on as captured, any
+    // FCS among them, for targets that state the link type.
+    s.StoredLength = int32_t(p.captured);
+    s.FrameLength = int32_t(wire);
+    ClampFrameLength(s);
+    return;
+  }
+  if (fcs == 4 && i.topology == Topo::Ethernet) {
     // The frame ends in its own FCS: kept as captured, not rebuilt.
     s.StoredLength = int32_t(stored);
     s.FrameLength = int32_t(wire);
@@ -518,7 +573,25 @@ void ShapePacket(ConversionState& s, const Interface& i, const Packet& p) {
   }
   // Any other FCS is dropped: frames then travel as libpcap records do.
   const uint32_t withoutFcs = wire >= fcs ? wire - fcs : 0;
-  ShapePcapFrame(s, int32_t(std::min(stored, withoutFcs)), int32_t(withoutFcs));
+  ShapePcapFrame(s, int32_t(std::min(stored, withoutFcs)), int32_t(withoutFcs), i.topology);
+}
+
+// A new interface description, numbered on from the sections before.
+void NoteInterface(Conversion& c, PcapngReaderContext& r, const Interface& i) {
+  ConversionState& s = c.state;
+  const int32_t number = r.interfacesSeen++;
+  if (size_t(number) >= s.SourceInterfaces.size()) s.SourceInterfaces.resize(size_t(number) + 1);
+  s.SourceInterfaces[size_t(number)] = Described(i);
+  const bool converted = s.OnlyInterface < 0 || s.OnlyInterface == number;
+  if (!converted) return;
+  if (!r.haveLinkType) {
+    r.haveLinkType = true;
+    r.linkType = i.linkType;
+    s.SourceSnapshotLength = i.snapLength;
+  }
+  if (i.unitsPerSecond > kMicrosPerSecond) s.SourceHasNanoseconds = true;
+  // A target of one interface takes the frames of all of them as its one.
+  if (number > 0 && s.OnlyInterface < 0 && r.oneLinkType) ++s.Lost.interfacesNotStored;
 }
 
 // Blocks looked at after damage are taken whole, up to this size: twice
@@ -548,26 +621,23 @@ bool ReadFrame(Conversion& c, PcapngReaderContext& r) {
       case BlockKind::Failed:
         if (SkipToNextBlock(c, blocks)) continue;
         return false;
-      case BlockKind::Section:
+      case BlockKind::Section: r.interfaceBase = r.interfacesSeen; continue;
       case BlockKind::Other: continue;
-      case BlockKind::Interface: {
-        const Interface& i = blocks.interfaces.back();
-        if (!r.haveLinkType) {
-          r.haveLinkType = true;
-          r.linkType = i.linkType;
-          s.SourceSnapshotLength = i.snapLength;
-        }
-        if (i.linkType == r.linkType && i.unitsPerSecond > kMicrosPerSecond)
-          s.SourceHasNanoseconds = true;
-        continue;
-      }
+      case BlockKind::Interface: NoteInterface(c, r, blocks.interfaces.back()); continue;
       case BlockKind::Packet: break;
     }
+    const int32_t number = r.interfaceBase + int32_t(p.interface);
+    if (s.OnlyInterface >= 0 && number != s.OnlyInterface) continue;
     const Interface& i = blocks.interfaces[p.interface];
-    if (i.linkType != r.linkType) {
-      ++r.leftOut;
-      continue;
+    if (r.oneLinkType && i.linkType != r.linkType) {
+      // Described after frames were written, so not refused before: stop here.
+      FailWrite(s, AtRecord(s.FramesRead + 1, blocks.blockOffset()) + "interface " +
+                       Grouped(number) + " has " + LinkTypeText(i.linkType) + ", the frames before " +
+                       LinkTypeText(r.linkType) + "; a " + c.writerFormat()->family +
+                       " file holds one: convert with --interface N or --split-interfaces");
+      return false;
     }
+    s.FrameInterface = number;
     if (!SetPacketTime(s, r, i, p)) {
       blocks.fail("the time lies outside the years 1970 to 9999");
       if (SkipToNextBlock(c, blocks)) continue;
@@ -595,19 +665,16 @@ void ReadHeader(Conversion& c) {
     return;
   }
   s.FileComment = r.blocks->comment.substr(0, kCommentLimit);
+  const FormatDescriptor* writer = c.writerFormat();
+  r.countsLosses = writer && !c.frameObserver && !s.ProbeOnly;
+  r.keepsComments = writer && writer->has(Capability::SeveralInterfaces);
+  r.oneLinkType = r.countsLosses && !r.keepsComments;
 }
 
 void ReadFrames(Conversion& c, bool singleFrame) {
-  ConversionState& s = c.state;
   auto& r = c.ReaderContext<PcapngReaderContext>();
   if (!r.blocks) return;
   ReadRecordsInTurn(c, singleFrame, [&] { return ReadFrame(c, r); });
-  if (r.leftOut > 0 && !s.ProbeOnly)
-    c.host.message("Output",
-                   Grouped(r.leftOut) +
-                       " frames of interfaces with another link type than the first "
-                       "interface's were left out.",
-                   MessageIcon::Information);
 }
 
 }  // namespace
@@ -629,24 +696,32 @@ bool ReadPcapngSummary(SourceStream& in, PcapngSummary& summary) {
         continue;
       case BlockKind::Other: continue;
       case BlockKind::Interface:
-        summary.linkType = blocks.interfaces.back().linkType;
-        summary.speed = blocks.interfaces.back().speed;
-        return true;
-      default: return false;
+        summary.interfaces.push_back(Described(blocks.interfaces.back()));
+        continue;
+      case BlockKind::Packet:
+      case BlockKind::End: return blocks.sections > 0;
+      case BlockKind::Failed: return false;
     }
   }
-  return false;
+  return !summary.interfaces.empty();
 }
 
 // ------------------------------------------------------------------ writer
 
 namespace {
 
+// A target interface: how its frames' times and bytes are written.
+struct TargetInterface {
+  uint64_t nanosPerUnit = 1000;  // its time resolution
+  int32_t fcs = 0;               // bytes of Ethernet FCS left out of each frame
+};
+
 struct PcapngWriterContext : FormatContext {
-  // Fixed at the header: the same for every frame of a conversion.
-  bool nanoseconds = false;
-  int32_t fcs = 0;  // bytes of Ethernet FCS left out of each frame
   SteppedUnixClock clock;  // UTC times, from the header step on
+  // Source interface number -> target interface number, -1 before its
+  // description is written; and the target interfaces written.
+  std::vector<int32_t> targetOf;
+  std::vector<TargetInterface> interfaces;
   // A block laid out aside when the target's block has no room for it: a
   // frame a media conversion lengthened may pass MaxFrameBytes, never the buffer.
   uint8_t aside[kBlockHeadBytes + kPacketFixedBytes + FrameBufferBytes + 3 + 12 + 4];
@@ -696,11 +771,99 @@ uint32_t PacketFlags(uint16_t frameFlags) {
 
 }  // namespace
 
+namespace {
+
+// How source interface n is described in the target: as the source describes
+// it, or, for sources without descriptions and frames a media conversion
+// made another medium's, by the frames' medium.
+SourceInterface TargetDescription(const ConversionState& s, int32_t n) {
+  const bool converted = s.ConvertToEthernet || s.ConvertToWireless;
+  if (!converted && n >= 0 && size_t(n) < s.SourceInterfaces.size())
+    return s.SourceInterfaces[size_t(n)];
+  SourceInterface d;
+  d.linkType = WrittenLinkType(s);
+  d.topology = WrittenTopology(s);
+  d.timeResolution = s.SourceHasNanoseconds ? kNanosecondResolution : kMicrosecondResolution;
+  return d;
+}
+
+// Writes the description of source interface n as the next target
+// interface; returns its number there, or -1 when it cannot be written.
+int32_t WriteInterface(Conversion& c, PcapngWriterContext& w, int32_t n) {
+  ConversionState& s = c.state;
+  const SourceInterface d = TargetDescription(s, n);
+  if (d.linkType > 0xFFFF) {  // libpcap states 32 bits
+    FailWrite(s, "interface " + Grouped(n) + ": " + LinkTypeText(d.linkType) +
+                     " exceeds 65,535, the largest a pcapng interface states");
+    return -1;
+  }
+  TargetInterface t;
+  // Decimal resolutions down to nanoseconds are kept; finer or binary
+  // ones are written in nanoseconds, which the frame times hold.
+  uint8_t resolution = d.timeResolution;
+  if (resolution > kNanosecondResolution) resolution = kNanosecondResolution;
+  t.nanosPerUnit = 1;
+  for (uint8_t k = resolution; k < kNanosecondResolution; ++k) t.nanosPerUnit *= 10;
+  // Ethernet frames travel with an FCS, written only where the source had it.
+  const bool ethernet = d.topology == Topo::Ethernet;
+  const bool keepsFcs = ethernet && d.fcsLength == 4;
+  t.fcs = ethernet && !keepsFcs ? 4 : 0;
+
+  BlockBuilder block(kInterfaceDescription);
+  block.u16(uint16_t(d.linkType));
+  block.u16(0);
+  const uint32_t snap = d.snapLength ? d.snapLength : kSnapLength;
+  block.u32(s.SliceFrames ? std::min(uint32_t(s.SliceLength), snap) : snap);
+  if (!d.name.empty()) block.option(kIfName, d.name.data(), d.name.size());
+  if (!d.description.empty()) block.option(kIfDescription, d.description.data(), d.description.size());
+  if (d.speed > 0) {
+    uint8_t speed[8];
+    PutLE64(speed, d.speed);
+    block.option(kIfSpeed, speed, sizeof speed);
+  }
+  block.option(kIfTimeResolution, &resolution, 1);
+  // Frames of other media lost any FCS on the way; those of no medium of
+  // ours kept theirs, as stated.
+  const int32_t fcsLength = keepsFcs ? 4 : ethernet ? 0 : d.topology == Topo::Unknown ? d.fcsLength
+                          : d.fcsLength >= 0 ? 0 : -1;
+  if (fcsLength >= 0) {
+    const uint8_t value = uint8_t(fcsLength);
+    block.option(kIfFcsLength, &value, 1);
+  }
+  const auto& bytes = block.finish();
+  c.target->write(bytes.data(), bytes.size());
+
+  if (n >= 0) {
+    if (size_t(n) >= w.targetOf.size()) w.targetOf.resize(size_t(n) + 1, -1);
+    w.targetOf[size_t(n)] = int32_t(w.interfaces.size());
+  }
+  w.interfaces.push_back(t);
+  return int32_t(w.interfaces.size()) - 1;
+}
+
+// The target interface of the current frame, its description written
+// when the frame is the first of its interface.
+inline int32_t TargetInterfaceOf(Conversion& c, PcapngWriterContext& w) {
+  const int32_t n = c.state.FrameInterface;
+  if (n >= 0 && size_t(n) < w.targetOf.size() && w.targetOf[size_t(n)] >= 0)
+    return w.targetOf[size_t(n)];
+  return WriteInterface(c, w, n);
+}
+
+// A packet's flags: as the source stated them, or from the frame's.
+uint32_t WrittenFlags(const ConversionState& s, int32_t fcsLeftOut) {
+  if (s.FramePacketFlags == 0) return PacketFlags(s.FrameFlags);
+  uint32_t flags = s.FramePacketFlags;
+  // An FCS left out is no longer among the frame's bytes.
+  if (fcsLeftOut > 0) flags &= ~(kFcsLengthMask << kFcsLengthShift);
+  return flags;
+}
+
+}  // namespace
+
 void WritePcapngHeader(Conversion& c, int32_t /*frameNumber*/) {
   ConversionState& s = c.state;
   auto& w = c.WriterContext<PcapngWriterContext>();
-  w.nanoseconds = s.SourceHasNanoseconds;
-  w.fcs = s.TraceTopology == Topo::Ethernet ? 4 : 0;
   w.clock.start(s);
 
   BlockBuilder section(kPcapngSectionHeader);
@@ -710,28 +873,27 @@ void WritePcapngHeader(Conversion& c, int32_t /*frameNumber*/) {
   section.u64(~uint64_t(0));  // section length not stated
   if (!s.FileComment.empty()) section.option(kComment, s.FileComment.data(), s.FileComment.size());
   section.option(kUserApplication, kProgramName, std::strlen(kProgramName));
+  const auto& head = section.finish();
+  c.target->write(head.data(), head.size());
 
-  BlockBuilder interface(kInterfaceDescription);
-  interface.u16(uint16_t(PcapLinkTypeFor(s.TraceTopology)));
-  interface.u16(0);
-  interface.u32(s.SliceFrames ? uint32_t(s.SliceLength) : kSnapLength);
-  const uint8_t resolution = w.nanoseconds ? kNanosecondResolution : kMicrosecondResolution;
-  interface.option(kIfTimeResolution, &resolution, 1);
-  if (s.TraceTopology == Topo::Ethernet) {
-    const uint8_t noFcs = 0;  // frames are written without their FCS
-    interface.option(kIfFcsLength, &noFcs, 1);
+  // Every interface the source described so far keeps its number; with one
+  // chosen, it alone is written.
+  if (s.OnlyInterface >= 0 || s.SourceInterfaces.empty() || s.ConvertToEthernet ||
+      s.ConvertToWireless) {
+    TargetInterfaceOf(c, w);
+    return;
   }
-  const auto& first = section.finish();
-  const auto& second = interface.finish();
-  c.target->write(first.data(), first.size());
-  c.target->write(second.data(), second.size());
+  for (size_t n = 0; n < s.SourceInterfaces.size(); ++n) WriteInterface(c, w, int32_t(n));
 }
 
 void WritePcapngFrame(Conversion& c) {
   ConversionState& s = c.state;
   auto& w = c.WriterContext<PcapngWriterContext>();
+  const int32_t interface = TargetInterfaceOf(c, w);
+  if (interface < 0) return;
+  const TargetInterface& t = w.interfaces[size_t(interface)];
   // As in libpcap: a whole Ethernet frame is written without its FCS.
-  const uint32_t original = uint32_t(std::max(0, s.FrameLength - w.fcs));
+  const uint32_t original = uint32_t(std::max(0, s.FrameLength - t.fcs));
   const uint32_t captured = uint32_t(std::max(0, std::min(s.StoredLength, int32_t(original))));
   const UnixTime when = w.clock(s.FrameTime);
   if (when.seconds < 0) {
@@ -740,9 +902,33 @@ void WritePcapngFrame(Conversion& c) {
     return;
   }
   uint64_t units = uint64_t(when.seconds) * kMicrosPerSecond + uint64_t(when.microseconds);
-  if (w.nanoseconds) units = units * 1000 + uint64_t(std::clamp(s.FrameNanoseconds, 0, 999));
+  if (t.nanosPerUnit != 1000) {
+    const uint64_t nanos = units * 1000 + uint64_t(std::clamp(s.FrameNanoseconds, 0, 999));
+    units = nanos / t.nanosPerUnit;
+  }
 
-  const uint32_t flags = PacketFlags(s.FrameFlags);
+  const uint32_t flags = WrittenFlags(s, t.fcs);
+  if (!s.FrameComment.empty()) {
+    // Rare: laid out through the builder, with the comment.
+    BlockBuilder block(kEnhancedPacket);
+    block.u32(uint32_t(interface));
+    block.u32(uint32_t(units >> 32));
+    block.u32(uint32_t(units));
+    block.u32(captured);
+    block.u32(original);
+    block.add(s.FrameData.data(), captured);
+    const uint32_t zeros = 0;
+    block.add(&zeros, Padded(captured) - captured);
+    block.option(kComment, s.FrameComment.data(), s.FrameComment.size());
+    if (flags != 0) {
+      uint8_t value[4];
+      PutLE32(value, flags);
+      block.option(kPacketFlags, value, sizeof value);
+    }
+    const auto& bytes = block.finish();
+    c.target->write(bytes.data(), bytes.size());
+    return;
+  }
   const uint32_t dataEnd = kBlockHeadBytes + kPacketFixedBytes + Padded(captured);
   const uint32_t optionBytes = flags != 0 ? 12 : 0;  // packet flags and the end of options
   const uint32_t total = dataEnd + optionBytes + 4;
@@ -752,7 +938,7 @@ void WritePcapngFrame(Conversion& c) {
     PutLE32(p + dataEnd - 4, 0);
     PutLE32(p, kEnhancedPacket);
     PutLE32(p + 4, total);
-    PutLE32(p + 8, 0);  // the one interface
+    PutLE32(p + 8, uint32_t(interface));
     PutLE32(p + 12, uint32_t(units >> 32));
     PutLE32(p + 16, uint32_t(units));
     PutLE32(p + 20, captured);
@@ -801,12 +987,16 @@ Topology PcapngFileTopology(TopologyInput& t) {
   if (t.s.SourceCompressed) gz = OpenGzipSource(t.fileName);
   SourceStream* in = t.s.SourceCompressed ? gz.get() : &t.in;
   PcapngSummary summary;
+  t.s.SourceInterfaces.clear();
   if (!in || !ReadPcapngSummary(*in, summary)) return Topo::Unknown;
   t.s.FileComment = summary.comment;
-  const Topology topology = PcapTopology(summary.linkType, t.speed);
+  t.s.SourceInterfaces = summary.interfaces;
+  if (summary.interfaces.empty()) return Topo::Unknown;  // a section without frames
+  const SourceInterface& first = summary.interfaces.front();
+  const Topology topology = PcapTopology(first.linkType, t.speed);
   // A stated speed never turns an unknown link type into Ethernet.
-  if (topology != Topo::Unknown && summary.speed > 0 && summary.speed <= UINT32_MAX)
-    t.speed = uint32_t(summary.speed);
+  if (topology != Topo::Unknown && first.speed > 0 && first.speed <= UINT32_MAX)
+    t.speed = uint32_t(first.speed);
   return topology;
 }
 
@@ -822,9 +1012,9 @@ extern const FormatDescriptor kPcapngFormat = {
     .writes = MaskOf({Analyzer::Pcapng}),
     .aliases = kPcapngNames,
     .sourcePatterns = "*.pcapng;*.pcapng.gz",
-    .capabilities =
-        Capability::DropsEthernetFcs | Capability::GzipSource | Capability::StreamTarget |
-        Capability::UnpaddedFrames,
+    .capabilities = Capability::DropsEthernetFcs | Capability::GzipSource |
+                    Capability::StreamTarget | Capability::UnpaddedFrames |
+                    Capability::SeveralInterfaces,
     .identify = kPcapngRules,
     .topology = PcapngFileTopology,
     .readHeader = ReadHeader,
@@ -832,7 +1022,9 @@ extern const FormatDescriptor kPcapngFormat = {
     .writeHeader = WritePcapngHeader,
     .writeFrame = WritePcapngFrame,
     .limits = {.largestStored = MaxRecordBytes, .timeUnitNanoseconds = 1,
-                .keptFlags = Flag::Direction1 | Flag::Direction2 | Flag::Bad},
+                .keptFlags = Flag::Direction1 | Flag::Direction2 | Flag::Bad,
+                .keepsComments = true, .severalInterfaces = true},
+    .smallestFile = kBlockHeadBytes + kSectionFixedBytes + 4,  // a section header alone
 };
 
 }  // namespace morph

@@ -3,7 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "engine/state.h"
 #include "engine/streams.h"
 
 namespace morph {
@@ -17,12 +19,11 @@ bool IsPcapngHead(const uint8_t* head, size_t n);
 
 // What the first section states before its first frame.
 struct PcapngSummary {
-  uint32_t linkType = 0;  // of the first interface
-  uint64_t speed = 0;     // bits per second, 0 if not stated
-  std::string comment;    // the section's comment
+  std::vector<SourceInterface> interfaces;  // described before the first frame
+  std::string comment;                      // the first section's comment
 };
-// Reads from the start of `in` up to the first interface description;
-// false when there is none before the first frame or the file is damaged.
+// Reads from the start of `in` up to the first frame; false when the file
+// is damaged before it.
 bool ReadPcapngSummary(SourceStream& in, PcapngSummary& summary);
 
 }  // namespace morph

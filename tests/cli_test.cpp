@@ -246,6 +246,38 @@ void WriteDamagedCopy(const std::string& good, const std::string& bad, size_t n)
   WriteFileBytes(bad, f);
 }
 
+// A little-endian pcapng block of `type` around `body`.
+void AppendBlock(Bytes& file, uint32_t type, const Bytes& body) {
+  const uint32_t total = uint32_t(12 + body.size());
+  file.le32(type).le32(total).data(body.v).le32(total);
+}
+
+// A pcapng section header alone, and one with two interfaces, Ethernet and
+// Linux cooked, whose frames alternate (three each).
+std::vector<uint8_t> PcapngOfInterfaces(bool withInterfaces) {
+  Bytes f;
+  AppendBlock(f, 0x0A0D0D0A, Bytes().le32(0x1A2B3C4D).le16(1).le16(0).le64(~uint64_t(0)));
+  if (!withInterfaces) return f.v;
+  AppendBlock(f, 1, Bytes().le16(1).le16(0).le32(0));
+  AppendBlock(f, 1, Bytes().le16(113).le16(0).le32(0));
+  for (uint32_t k = 0; k < 6; ++k) {
+    const uint64_t micros = (1700000000ull + k) * 1000000;
+    const std::vector<uint8_t> data = Pattern(64 + k, uint8_t(k));
+    AppendBlock(f, 6, Bytes().le32(k % 2).le32(uint32_t(micros >> 32)).le32(uint32_t(micros))
+                          .le32(uint32_t(data.size())).le32(uint32_t(data.size())).data(data).align(4));
+  }
+  return f.v;
+}
+
+// A little-endian libpcap file of the link type with three frames.
+std::vector<uint8_t> PcapOfLinkType(uint32_t linkType) {
+  Bytes f;
+  f.le32(0xA1B2C3D4).le16(2).le16(4).le32(0).le32(0).le32(65535).le32(linkType);
+  for (uint32_t k = 0; k < 3; ++k)
+    f.le32(1700000000 + k).le32(k).le32(20 + k).le32(20 + k).data(Pattern(20 + k, uint8_t(k)));
+  return f.v;
+}
+
 TEST(CommandTable, EachCommandLineEndsAsDocumented) {
   TempDir dir;
   const std::string d = dir.dir();
@@ -326,6 +358,10 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
   WriteDamagedCopy(dir.path("s.pcap"), dir.path("dmg.pcap"), 37);
   WriteDamagedCopy(dir.path("s.pcapng"), dir.path("dmg.pcapng"), 36);
   WriteDamagedCopy(dir.path("s.snoop"), dir.path("dmg.snoop"), 41);
+  // Interfaces of two link types, a section header alone, Linux cooked libpcap.
+  WriteFileBytes(dir.path("two.pcapng"), PcapngOfInterfaces(true));
+  WriteFileBytes(dir.path("shb.pcapng"), PcapngOfInterfaces(false));
+  WriteFileBytes(dir.path("sll.pcap"), PcapOfLinkType(113));
 
   const CommandRow rows[] = {
       {"GNU value form", "convert {d}/s.pcap --to=TD -o {d}/eq.pcap --quiet", 0, {}, {"eq.pcap"}},
@@ -571,6 +607,44 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
       {"info: an unknown option is a usage error", "info --frames {d}/s.pcap", 1,
        {"unknown option --frames of info"}},
       {"help info", "help info", 0, {}, {}, {}, {}, {"Usage: morphalite info"}},
+      {"interfaces of two link types are refused for libpcap, naming both ways out",
+       "convert {d}/two.pcapng --to TD -o {d}/two.pcap", 1,
+       {"interface 1: link type 113 (Linux cooked)", "--interface N", "--split-interfaces"}, {},
+       {"two.pcap"}},
+      {"... and for snoop", "convert {d}/two.pcapng --to snoop -o {d}/two.snoop", 1,
+       {"interface 0: link type 1 (Ethernet)"}, {}, {"two.snoop"}},
+      {"--interface 1 writes the Linux cooked frames",
+       "convert {d}/two.pcapng --to TD --interface 1 -o {d}/one.pcap --json", 0, {}, {"one.pcap"},
+       {}, {}, {"\"framesWritten\": 3,"}},
+      {"--interface past the last names the interfaces there are",
+       "convert {d}/two.pcapng --to TD --interface 2 -o {d}/none.pcap", 1,
+       {"has no interface 2; its interfaces:", "interface 1: link type 113"}, {}, {"none.pcap"}},
+      {"--interface and --split-interfaces exclude each other",
+       "convert {d}/two.pcapng --to TD --interface 1 --split-interfaces -o {d}/x.pcap", 1,
+       {"--interface and --split-interfaces exclude each other"}},
+      {"--split-interfaces writes a file per interface",
+       "convert {d}/two.pcapng --to TD --split-interfaces -o {d}/sp.pcap --json", 0, {},
+       {"sp.if0.pcap", "sp.if1.pcap"}, {"sp.pcap"}, {}, {"\"framesWritten\": 6,"}},
+      {"pcapng keeps both interfaces", "convert {d}/two.pcapng --to PN -o {d}/both.pcapng --json",
+       0, {}, {"both.pcapng"}, {}, {}, {"\"framesWritten\": 6,"}},
+      {"identify lists the interfaces with their frames", "identify {d}/two.pcapng", 0, {}, {},
+       {}, {},
+       {"Interface 0: link type 1 (Ethernet), 3 frames",
+        "Interface 1: link type 113 (Linux cooked), 3 frames"}},
+      {"identify --json too", "identify --json {d}/two.pcapng", 0, {}, {}, {}, {},
+       {"{\"number\": 1, \"linkType\": 113, \"linkTypeName\": \"Linux cooked\", \"name\": \"\", "
+        "\"description\": \"\", \"frames\": 3}"}},
+      {"identify names a link type no other target takes", "identify {d}/sll.pcap", 0, {}, {}, {},
+       {}, {"Interface: Linux cooked", "Interface 0: link type 113 (Linux cooked)",
+            "Targets: pcapng; tcpdump/libpcap"}},
+      {"Linux cooked goes to libpcap", "convert {d}/sll.pcap --to PN -o {d}/sll.pcapng", 0, {},
+       {"sll.pcapng"}},
+      {"... and is refused for snoop, naming its number",
+       "convert {d}/sll.pcap --to snoop -o {d}/sll.snoop", 1,
+       {"sll.pcap: link type 113 (Linux cooked) cannot be written as Snoop (Sun)."}, {},
+       {"sll.snoop"}},
+      {"a pcapng section header alone has no frames", "convert {d}/shb.pcapng --to TD -o {d}/shb.pcap",
+       5, {"Target file contains no frames!"}, {}, {"shb.pcap"}},
   };
   for (const CommandRow& row : rows) {
     SCOPED_TRACE(row.what);

@@ -2,17 +2,20 @@
 // writer and its reader, files Debian's editcap writes, and damaged input
 // over every reader. A new family adds rows here, not a new file of cases.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "engine/bytes.h"
 #include "engine/catalogue.h"
 #include "engine/format.h"
+#include "engine/job.h"
 #include "engine/timebase.h"
 #include "tests/testkit.h"
 
@@ -529,6 +532,92 @@ TEST(FormatTables, EveryWriterHasARoundTripRow) {
                               type == Analyzer::ProtocolInspector || type == Analyzer::Farrowe ||
                               type == Analyzer::LinkViewPro;
     EXPECT_TRUE(listed || sharesLayout) << AnalyzerName(type) << " has no round-trip row";
+  }
+}
+
+// ------------------------------------------------------------ link types
+
+// Link types of no medium of ours, as libpcap files state them: libpcap and
+// pcapng targets keep the link type and every byte of every record (a short
+// frame is not padded, a cut one stays cut); every other writer refuses the
+// source before writing anything, naming the link type.
+struct LinkTypeRow {
+  uint32_t linkType;
+  const char* named;  // as refusals name it
+};
+const LinkTypeRow kLinkTypeRows[] = {
+    {9, "link type 9 (PPP)"},          {101, "link type 101 (raw IP)"},
+    {113, "link type 113 (Linux cooked)"}, {127, "link type 127 (802.11 radiotap)"},
+    {228, "link type 228 (raw IPv4)"}, {229, "link type 229 (raw IPv6)"},
+    {276, "link type 276 (Linux cooked v2)"}, {4000, "link type 4000"},
+};
+
+// A little-endian libpcap file of the link type: frames of 10 to 1,400
+// bytes, one stored cut short.
+std::vector<uint8_t> PcapOfLinkType(uint32_t linkType) {
+  Bytes f;
+  f.le32(0xA1B2C3D4).le16(2).le16(4).le32(0).le32(0).le32(65535).le32(linkType);
+  const uint32_t lengths[] = {10, 41, 60, 1400, 333};
+  for (uint32_t k = 0; k < 5; ++k) {
+    const uint32_t stored = k == 4 ? 100 : lengths[k];
+    f.le32(1700000000 + k).le32(k * 1001).le32(stored).le32(lengths[k]);
+    f.data(Pattern(stored, uint8_t(k + linkType)));
+  }
+  return f.v;
+}
+
+JobResult ConvertForRow(const std::string& source, const std::string& target, AnalyzerType type,
+                        MessageRecorder& host) {
+  JobRequest job;
+  job.sourcePath = source;
+  job.targetPath = target;
+  job.target = type;
+  job.overwrite = true;
+  job.pcapSwapBytes = false;  // little-endian, as the source
+  return RunConversionJob(job, DefaultCapabilities(), host);
+}
+
+// A libpcap link type past the 16 bits a pcapng interface states is a
+// write failure naming it, never a link type cut to another.
+TEST(FormatTables, ALinkTypePcapngCannotStateIsAWriteFailure) {
+  TempDir dir;
+  WriteFileBytes(dir.path("wide.pcap"), PcapOfLinkType(70000));
+  MessageRecorder host;
+  const JobResult r = ConvertForRow(dir.path("wide.pcap"), dir.path("wide.pcapng"),
+                                    Analyzer::Pcapng, host);
+  EXPECT_EQ(r.outcome, Outcome::WriteFailed);
+  EXPECT_EQ(r.failureDetail, "interface 0: link type 70000 exceeds 65,535, the largest a pcapng "
+                             "interface states");
+}
+
+TEST(FormatTables, LinkTypesPassThroughLibpcapAndPcapngAndAreRefusedElsewhere) {
+  TempDir dir;
+  for (const LinkTypeRow& row : kLinkTypeRows) {
+    SCOPED_TRACE(row.named);
+    const std::string source = dir.path("lt.pcap"), pcapng = dir.path("lt.pcapng");
+    const std::vector<uint8_t> bytes = PcapOfLinkType(row.linkType);
+    WriteFileBytes(source, bytes);
+    MessageRecorder host;
+    ASSERT_EQ(ConvertForRow(source, pcapng, Analyzer::Pcapng, host).outcome, Outcome::Converted);
+    ASSERT_EQ(ConvertForRow(pcapng, dir.path("back.pcap"), Analyzer::Tcpdump, host).outcome,
+              Outcome::Converted);
+    const std::vector<uint8_t> back = ReadFileBytes(dir.path("back.pcap"));
+    ASSERT_EQ(back.size(), bytes.size());
+    EXPECT_EQ(Le32(back, 20), row.linkType);
+    EXPECT_TRUE(std::equal(bytes.begin() + 24, bytes.end(), back.begin() + 24));
+    EXPECT_TRUE(host.messages.empty());
+    for (int type = 0; type < Analyzer::Count; ++type) {
+      const auto target = AnalyzerType(type);
+      if (!HasWriter(target) || target == Analyzer::Tcpdump || target == Analyzer::Pcapng) continue;
+      SCOPED_TRACE(AnalyzerName(target));
+      MessageRecorder refused;
+      const std::string path = dir.path("refused" + DefaultSuffix(target, Topo::Ethernet));
+      EXPECT_EQ(ConvertForRow(source, path, target, refused).outcome, Outcome::NoWriter);
+      ASSERT_EQ(refused.messages.size(), 1u);
+      EXPECT_EQ(refused.messages[0], "Output: lt.pcap: " + std::string(row.named) +
+                                         " cannot be written as " + AnalyzerName(target) + ".");
+      EXPECT_NE(access(path.c_str(), F_OK), 0);
+    }
   }
 }
 
@@ -1133,6 +1222,97 @@ TEST(FormatTables, EditcapFilesConvertAndOurFilesReadInTshark) {
                   std::equal(ourBytes.begin(), ourBytes.begin() + 4, theirBytes.begin()));
     }
   }
+}
+
+// Link types editcap sets, through libpcap -> pcapng -> libpcap: the same
+// link type and records; refused for snoop, naming the number.
+TEST(FormatTables, EditcapLinkTypesSurvivePcapngAndAreRefusedForSnoop) {
+  if (!HaveTool("editcap") || !HaveTool("tshark")) GTEST_SKIP() << "tshark is not installed";
+  TempDir dir;
+  WriteTrace(MakeTrace(Topo::Ethernet, 12), Analyzer::Tcpdump, dir.path("eth.pcap"));
+  const struct {
+    const char* editcapType;
+    uint32_t linkType;
+  } rows[] = {{"rawip", 101}, {"linux-sll", 113}, {"ieee-802-11-radiotap", 127},
+              {"rawip4", 228}, {"linux-sll2", 276}};
+  const std::string tool = MORPHALITE_BINARY;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.editcapType);
+    const std::string theirs = dir.path(std::string(row.editcapType) + ".pcap");
+    ASSERT_EQ(RunCommand("editcap -F pcap -T " + std::string(row.editcapType) + " " +
+                         dir.path("eth.pcap") + " " + theirs).status, 0);
+    const std::vector<uint8_t> source = ReadFileBytes(theirs);
+    ASSERT_EQ(Le32(source, 20), row.linkType);
+    const std::string pcapng = dir.path("lt.pcapng"), back = dir.path("back.pcap");
+    CommandResult r = RunCommand(tool + " convert " + theirs + " --to PN -o " + pcapng + " --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    ExpectSameTsharkFrames(TsharkFrames(theirs), TsharkFrames(pcapng), 0.000001);
+    r = RunCommand(tool + " convert " + pcapng + " --to TD --pcap-order little -o " + back + " --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<uint8_t> again = ReadFileBytes(back);
+    ASSERT_EQ(again.size(), source.size());
+    EXPECT_EQ(Le32(again, 20), row.linkType);
+    EXPECT_TRUE(std::equal(source.begin() + 24, source.end(), again.begin() + 24));
+    EXPECT_EQ(TsharkFrameText(back), TsharkFrameText(theirs));
+    r = RunCommand(tool + " convert " + theirs + " --to snoop -o " + dir.path("x.snoop"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("link type " + std::to_string(row.linkType)), std::string::npos) << r.err;
+    EXPECT_NE(access(dir.path("x.snoop").c_str(), F_OK), 0);
+  }
+}
+
+// Frames tshark counts on each interface of a file.
+std::map<int, int> TsharkInterfaceFrames(const std::string& path) {
+  std::map<int, int> counts;
+  const std::string out =
+      RunCommand("tshark -r " + path + " -T fields -e frame.interface_id 2>/dev/null").out;
+  size_t at = 0;
+  for (size_t end; (end = out.find('\n', at)) != std::string::npos; at = end + 1)
+    ++counts[std::atoi(out.substr(at, end - at).c_str())];
+  return counts;
+}
+
+// Ethernet and Linux cooked captures merged by mergecap: pcapng keeps both
+// interfaces and a packet comment editcap adds; libpcap refuses the mix,
+// pointing to --interface; --interface 1 and --split-interfaces write the
+// right frames.
+TEST(FormatTables, MergecapInterfacesAndEditcapCommentsSurvive) {
+  if (!HaveTool("mergecap") || !HaveTool("editcap") || !HaveTool("tshark"))
+    GTEST_SKIP() << "tshark is not installed";
+  TempDir dir;
+  const std::string tool = MORPHALITE_BINARY;
+  WriteTrace(MakeTrace(Topo::Ethernet, 30), Analyzer::Tcpdump, dir.path("eth.pcap"));
+  WriteTrace(MakeTrace(Topo::Ethernet, 30, 3600LL * 1000000 + 500), Analyzer::Tcpdump,
+             dir.path("other.pcap"));
+  ASSERT_EQ(RunCommand("editcap -T linux-sll " + dir.path("other.pcap") + " " + dir.path("sll.pcap"))
+                .status, 0);
+  const std::string two = dir.path("two.pcapng"), commented = dir.path("commented.pcapng");
+  ASSERT_EQ(RunCommand("mergecap -w " + two + " " + dir.path("eth.pcap") + " " + dir.path("sll.pcap"))
+                .status, 0);
+  ASSERT_EQ(RunCommand("editcap -a '3:a packet comment' " + two + " " + commented).status, 0);
+
+  CommandResult r = RunCommand(tool + " convert " + commented + " --to PN -o " +
+                               dir.path("kept.pcapng") + " --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(TsharkInterfaceFrames(dir.path("kept.pcapng")), (std::map<int, int>{{0, 30}, {1, 30}}));
+  EXPECT_EQ(TsharkFrameText(dir.path("kept.pcapng")), TsharkFrameText(commented));
+  const std::string comments = " -Y frame.comment -T fields -e frame.number -e frame.comment 2>/dev/null";
+  EXPECT_EQ(RunCommand("tshark -r " + dir.path("kept.pcapng") + comments).out, "3\ta packet comment\n");
+
+  r = RunCommand(tool + " convert " + two + " --to TD -o " + dir.path("mixed.pcap"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("--interface"), std::string::npos) << r.err;
+  EXPECT_NE(access(dir.path("mixed.pcap").c_str(), F_OK), 0);
+
+  r = RunCommand(tool + " convert " + two + " --to TD --interface 1 --pcap-order little -o " +
+                 dir.path("one.pcap") + " --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(TsharkFrameText(dir.path("one.pcap")), TsharkFrameText(dir.path("sll.pcap")));
+  r = RunCommand(tool + " convert " + two + " --to TD --split-interfaces -o " +
+                 dir.path("split.pcap") + " --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(TsharkFrameText(dir.path("split.if0.pcap")), TsharkFrameText(dir.path("eth.pcap")));
+  EXPECT_EQ(TsharkFrameText(dir.path("split.if1.pcap")), TsharkFrameText(dir.path("sll.pcap")));
 }
 
 }  // namespace

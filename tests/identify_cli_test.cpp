@@ -130,15 +130,17 @@ TEST(IdentifyCommand, RefusalsShowTheirMessagesAndFail) {
   std::vector<uint8_t> grabber(100, 0);
   grabber[0] = 0x87;
   WriteFileBytes(dir.path("grab.pkt"), grabber);
-  std::vector<uint8_t> unknownLink = PcapFile(147);
-  WriteFileBytes(dir.path("user.pcap"), unknownLink);
+  // A snoop file of a data link type no medium is.
+  std::vector<uint8_t> unknownLink = {'s', 'n', 'o', 'o', 'p', 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 7};
+  unknownLink.resize(64, 0);
+  WriteFileBytes(dir.path("link.snoop"), unknownLink);
   struct Case {
     std::string path, message;
   } cases[] = {
       {dir.path("tiny.cap"), "tiny.cap is too small."},
       {dir.path("noise.cap"), "noise.cap is obsolete, not supported, or not a trace file."},
       {dir.path("grab.pkt"), "grab.pkt must be opened by Ostrawind first."},
-      {dir.path("user.pcap"), "user.pcap contains an unsupported format or interface."},
+      {dir.path("link.snoop"), "link.snoop contains an unsupported format or interface."},
       {dir.dir(), "Unable to open Source file.  File is in use or name is bad.\n  " + dir.dir() +
                       ": Is a directory"},
       {dir.path("absent.cap"), "Unable to open Source file.  File is in use or name is bad.\n  " +
@@ -150,6 +152,11 @@ TEST(IdentifyCommand, RefusalsShowTheirMessagesAndFail) {
     EXPECT_EQ(r.out, "") << c.path;
     EXPECT_EQ(r.err, "Open Trace File: " + c.message + "\n") << c.path;
   }
+  // A libpcap file states its own link type: read whatever it is, and named.
+  WriteFileBytes(dir.path("user.pcap"), PcapFile(147));
+  CommandResult user = Identify(dir.path("user.pcap"));
+  EXPECT_EQ(user.status, 0) << user.err;
+  EXPECT_NE(user.out.find("Interface 0: link type 147 (user 0)\n"), std::string::npos) << user.out;
   // One refused file among good ones still fails the run; the good ones are shown.
   WriteFileBytes(dir.path("good.pcap"), PcapFile(1));
   CommandResult mixed = Identify(dir.path("good.pcap") + " " + dir.path("noise.cap"));

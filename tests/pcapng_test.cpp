@@ -4,6 +4,7 @@
 // that cannot seek and targets that must not; gzip sources; and editcap,
 // mergecap, tshark and capinfos as the other side.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <functional>
@@ -252,20 +253,129 @@ TEST(PcapngRead, FcsLengthsDirectionAndErrorFlags) {
   EXPECT_EQ(r.trace.frames[0].bytes, Payload(36, 5));
 }
 
-TEST(PcapngRead, FramesOfAnotherLinkTypeAreLeftOutAndCounted) {
+TEST(PcapngRead, FramesOfEveryInterfaceComeWithTheirOwnLinkType) {
   ScopedTimeZone tz("UTC");
   PcapngFile f;
   f.section();
   f.interface(1);
-  f.interface(105);
+  f.interface(113);
   for (uint32_t k = 0; k < 5; ++k) f.packet(k % 2, uint64_t(kT0 + k) * 1000000, Payload(60, 1), 60);
   ReadResult r = ReadTraceFrom(f.bytes, "mixed.pcapng");
   EXPECT_EQ(r.topology, Topo::Ethernet);
-  EXPECT_EQ(r.trace.frames.size(), 3u);
-  ASSERT_EQ(r.messages.size(), 1u);
-  EXPECT_EQ(r.messages[0],
-            "Output: 2 frames of interfaces with another link type than the first interface's "
-            "were left out.");
+  EXPECT_EQ(r.trace.frames.size(), 5u);
+  EXPECT_TRUE(r.messages.empty());
+  ASSERT_EQ(r.state.SourceInterfaces.size(), 2u);
+  EXPECT_EQ(r.state.SourceInterfaces[1].linkType, 113u);
+  EXPECT_EQ(r.state.SourceInterfaces[1].topology, Topo::Unknown);
+  // The Linux cooked frames are not Ethernet frames: no FCS is added to them.
+  EXPECT_EQ(r.trace.frames[0].frameLength, 64);
+  EXPECT_EQ(r.trace.frames[1].frameLength, 60);
+}
+
+// A file as our writer lays it out: little-endian, options in the order it
+// writes them. Every interface, with name, description, time resolution,
+// FCS length and snapshot length, and every packet's interface, flags and
+// comment come out of a pcapng target byte for byte after the section header.
+PcapngFile InterfacesAsWeWriteThem() {
+  PcapngFile f;
+  f.section();
+  // Ethernet that keeps its FCS, in nanoseconds; Linux cooked in microseconds.
+  f.interface(1, Options(false, {{2, Chars("eth0")}, {3, Chars("uplink")}, {9, {9}}, {13, {4}}}),
+              1514);
+  f.interface(113, Options(false, {{2, Chars("any")}, {9, {6}}}), 9000);
+  const auto flags = [](uint32_t value) {
+    return std::vector<uint8_t>{uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16),
+                                uint8_t(value >> 24)};
+  };
+  f.packet(0, uint64_t(kT0) * 1000000000 + 123456789, WithFcs(Payload(96, 1)), 100);
+  f.packet(1, uint64_t(kT0) * 1000000 + 5, Payload(41, 2), 41,
+           Options(false, {{1, Chars("first comment")}, {2, flags(1)}}));
+  f.packet(1, uint64_t(kT0 + 1) * 1000000 + 7, Payload(30, 3), 70, Options(false, {{2, flags(2)}}));
+  f.packet(0, uint64_t(kT0 + 2) * 1000000000 + 999, WithFcs(Payload(60, 4)), 64,
+           Options(false, {{1, Chars("second")}, {2, flags(1 | 1u << 24)}}));
+  return f;
+}
+
+// The bytes of a pcapng file after its first block, the section header.
+std::vector<uint8_t> AfterSectionHeader(const std::vector<uint8_t>& file) {
+  const size_t first = file.size() >= 8 ? GetLE32(file.data() + 4) : file.size();
+  return {file.begin() + long(std::min(first, file.size())), file.end()};
+}
+
+TEST(PcapngWrite, InterfacesFlagsAndCommentsPassByteForByte) {
+  ScopedTimeZone tz("UTC");
+  TempDir dir;
+  const PcapngFile f = InterfacesAsWeWriteThem();
+  WriteFileBytes(dir.path("in.pcapng"), f.bytes);
+  ASSERT_EQ(ConvertByJob(dir.path("in.pcapng"), dir.path("out.pcapng"), Analyzer::Pcapng),
+            Outcome::Converted);
+  EXPECT_EQ(AfterSectionHeader(ReadFileBytes(dir.path("out.pcapng"))), AfterSectionHeader(f.bytes));
+}
+
+// One link type, two interfaces, comments: a libpcap target holds one
+// interface and no comment, and says what it could not hold.
+TEST(PcapngWrite, InterfacesAndCommentsATargetCannotHoldAreCounted) {
+  ScopedTimeZone tz("UTC");
+  PcapngFile f;
+  f.section();
+  f.interface(1);
+  f.interface(1);
+  f.packet(0, uint64_t(kT0) * 1000000, Payload(60, 1), 60, Options(false, {{1, Chars("a")}}));
+  f.packet(1, uint64_t(kT0 + 1) * 1000000, Payload(60, 2), 60, Options(false, {{1, Chars("b")}}));
+  f.packet(1, uint64_t(kT0 + 2) * 1000000, Payload(60, 3), 60);
+  for (AnalyzerType target : {Analyzer::Tcpdump, Analyzer::Pcapng}) {
+    SCOPED_TRACE(AnalyzerName(target));
+    MessageRecorder host;
+    Conversion c(host);
+    c.state.SourceAnalyzer = Analyzer::Pcapng;
+    c.state.TargetAnalyzer = target;
+    c.state.TraceTopology = Topo::Ethernet;
+    c.source = std::make_unique<ForwardOnlySource>(f.bytes);
+    c.target = std::make_unique<MemoryTarget>();
+    c.ConvertTrace(false, 0);
+    EXPECT_EQ(c.state.FramesWritten, 3);
+    const bool keeps = target == Analyzer::Pcapng;
+    EXPECT_EQ(c.state.Lost.commentsNotStored, keeps ? 0 : 2);
+    EXPECT_EQ(c.state.Lost.interfacesNotStored, keeps ? 0 : 1);
+  }
+}
+
+// An interface of another link type described after frames were written to
+// a target of one link type: the conversion stops there with the reason,
+// the frames before it written.
+TEST(PcapngWrite, ALateInterfaceOfAnotherLinkTypeStopsALibpcapTarget) {
+  ScopedTimeZone tz("UTC");
+  PcapngFile f;
+  f.section();
+  f.interface(1);
+  f.packet(0, uint64_t(kT0) * 1000000, Payload(60, 1), 60);
+  f.interface(113);
+  f.packet(1, uint64_t(kT0 + 1) * 1000000, Payload(40, 2), 40);
+  MessageRecorder host;
+  Conversion c(host);
+  c.state.SourceAnalyzer = Analyzer::Pcapng;
+  c.state.TargetAnalyzer = Analyzer::Tcpdump;
+  c.state.TraceTopology = Topo::Ethernet;
+  c.source = std::make_unique<ForwardOnlySource>(f.bytes);
+  c.target = std::make_unique<MemoryTarget>();
+  c.ConvertTrace(false, 0);
+  EXPECT_EQ(c.state.FramesWritten, 1);
+  EXPECT_TRUE(c.state.WriteFailed);
+  EXPECT_NE(c.state.WriteErrorDetail.find("interface 1 has link type 113 (Linux cooked)"),
+            std::string::npos)
+      << c.state.WriteErrorDetail;
+  EXPECT_NE(c.state.WriteErrorDetail.find("--interface N"), std::string::npos);
+}
+
+// A section header alone is a file without frames, not an unknown one.
+TEST(PcapngRead, ASectionHeaderAloneHasNoFrames) {
+  TempDir dir;
+  PcapngFile f;
+  f.section("nothing captured");
+  WriteFileBytes(dir.path("empty.pcapng"), f.bytes);
+  EXPECT_EQ(ConvertByJob(dir.path("empty.pcapng"), dir.path("out.pcap"), Analyzer::Tcpdump),
+            Outcome::NoFrames);
+  EXPECT_NE(access(dir.path("out.pcap").c_str(), F_OK), 0);
 }
 
 // ------------------------------------------------------------ damaged input

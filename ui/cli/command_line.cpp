@@ -264,6 +264,15 @@ std::string ParseConvert(const std::vector<std::string>& args, ConvertArgs& out)
       o.strict = true;
     } else if (a == "--no-pad") {
       o.noPad = true;
+    } else if (a == "--interface") {
+      if (!value(v)) return "--interface needs an interface number";
+      char* end = nullptr;
+      const long n = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end != '\0' || n < 0 || n > INT32_MAX)
+        return "--interface takes an interface number from 0, as identify lists them";
+      o.interfaceNumber = int32_t(n);
+    } else if (a == "--split-interfaces") {
+      o.splitInterfaces = true;
     } else if (a == "--quiet" || Upper(a) == "/NS") {
       out.quiet = true;
     } else if (!a.empty() && a[0] == '-') {
@@ -278,6 +287,8 @@ std::string ParseConvert(const std::vector<std::string>& args, ConvertArgs& out)
   if (!out.target) return args[0] + " needs --to CODE";
   if (o.convertToEthernet && o.convertToWireless)
     return "--to-ethernet and --to-wireless exclude each other";
+  if (o.interfaceNumber && o.splitInterfaces)
+    return "--interface and --split-interfaces exclude each other";
   return OptionsProblem(o);
 }
 
@@ -678,6 +689,8 @@ const OptionText kConvertOptions[] = {
     {"--ascii-no-field-headers", "", "text targets: no field headers"},
     {"--source-tz", "ZONE", "zone of the source's local times (default: this machine's)"},
     {"--target-tz", "ZONE", "zone of the target's local times (default: this machine's)"},
+    {"--interface", "N", "only the frames of interface N (from 0, as identify lists them)"},
+    {"--split-interfaces", "", "one target per interface, named with .ifN before the suffix"},
     {"-j, --jobs", "N", "convert N sources at once (0: one per core; default 1)"},
     {"--salvage", "", "pass over damage to the next sound record where the format allows"},
     {"--strict", "", "fail (status 8) and keep no target when anything would be lost"},

@@ -15,6 +15,7 @@
 #include "engine/failure.h"
 #include "engine/file_date.h"
 #include "engine/job.h"
+#include "engine/link_types.h"
 #include "engine/salvage.h"
 #include "engine/targets.h"
 #include "ui/cli/command_line.h"
@@ -48,6 +49,8 @@ struct IdentifyView {
   int64_t sizeBytes = 0;
   int32_t frames = 0;  // 0: the file states no count
   std::vector<std::string> targets;
+  std::vector<SourceInterface> interfaces;
+  std::vector<int64_t> interfaceFrames;  // counted by a pass over the frames; empty: none ran
 };
 
 IdentifyView ViewOf(const ConversionState& s, const CapabilitySets& caps) {
@@ -55,8 +58,8 @@ IdentifyView ViewOf(const ConversionState& s, const CapabilitySets& caps) {
   f.analyzer = SourceDisplayName(s.SourceAnalyzer, s.SourceVariant, s.SourceCompressed);
   const Topology topology = s.TraceTopology;
   const TargetClass targetClass = TargetClassFor(topology, false, false);
-  f.interface = TopologyName(topology);
-  if (targetClass == TargetClass::Wan) f.interface += WanProtocolName(s.WanProtocol);
+  f.interface = FactsOf(s).interfaceName();
+  f.interfaces = s.SourceInterfaces;
   f.fileDate = s.SourceFileDateText;
   if (struct stat st {}; stat(s.SourceFileName.c_str(), &st) == 0)
     f.fileTime = int64_t(st.st_mtim.tv_sec) * kMicrosPerSecond + st.st_mtim.tv_nsec / 1000;
@@ -87,6 +90,13 @@ void PrintText(std::FILE* out, const std::string& path, const IdentifyView& f) {
   if (f.lineSpeed > 0) std::fprintf(out, "Line Speed: %u bits per second\n", f.lineSpeed);
   else std::fprintf(out, "Line Speed: unknown\n");
   if (f.frames > 0) std::fprintf(out, "Frames: %d\n", f.frames);
+  for (size_t n = 0; n < f.interfaces.size(); ++n) {
+    std::string line = LinkTypeText(f.interfaces[n].linkType);
+    if (!f.interfaces[n].name.empty()) line += ", " + f.interfaces[n].name;
+    if (!f.interfaceFrames.empty())
+      line += ", " + Grouped(n < f.interfaceFrames.size() ? f.interfaceFrames[n] : 0) + " frames";
+    std::fprintf(out, "Interface %zu: %s\n", n, line.c_str());
+  }
   std::string targets;
   for (const std::string& name : f.targets) targets += (targets.empty() ? "" : "; ") + name;
   std::fprintf(out, "Targets: %s\n", targets.c_str());
@@ -140,6 +150,21 @@ std::string IdentifyJson(const std::string& path, const IdentifyView& f,
                      ", \"lineSpeed\": " +
                      (f.lineSpeed > 0 ? std::to_string(f.lineSpeed) : std::string("null"));
   if (f.frames > 0) json += ", \"frames\": " + std::to_string(f.frames);
+  std::string interfaces;
+  for (size_t n = 0; n < f.interfaces.size(); ++n) {
+    const SourceInterface& i = f.interfaces[n];
+    const char* name = LinkTypeName(i.linkType);
+    interfaces += std::string(n ? ", " : "") + "{\"number\": " + std::to_string(n) +
+                  ", \"linkType\": " + std::to_string(i.linkType) +
+                  ", \"linkTypeName\": " + (name ? JsonString(name) : "null") +
+                  ", \"name\": " + JsonLatin1(i.name) +
+                  ", \"description\": " + JsonLatin1(i.description) + ", \"frames\": " +
+                  (f.interfaceFrames.empty()
+                       ? std::string("null")
+                       : std::to_string(n < f.interfaceFrames.size() ? f.interfaceFrames[n] : 0)) +
+                  "}";
+  }
+  json += ", \"interfaces\": [" + interfaces + "]";
   json += ", \"targets\": [" + targets + "], \"destination\": " + JsonString(f.destination);
   if (survey) json += SurveyJson(*survey);
   return json + "}";
@@ -245,6 +270,11 @@ int RunIdentifyCommand(const std::vector<std::string>& args, std::FILE* out) {
       survey = SurveyFrames(path, caps, host, salvage);
       if (survey->outcome == Outcome::ReadError && status == Exit::Ok) status = Exit::ReadError;
       if (survey->outcome == Outcome::Stopped && status == Exit::Ok) status = Exit::Stopped;
+      facts.interfaceFrames = survey->interfaceFrames;
+    } else if (facts.interfaces.size() > 1) {
+      // The frames of each of several interfaces are counted by reading them.
+      SilentHost quiet;
+      facts.interfaceFrames = SurveyFrames(path, caps, quiet).interfaceFrames;
     }
     if (json) {
       PrintJson(out, given, facts, survey);
