@@ -47,6 +47,8 @@ bool Conversion::ResetConversion() {
   s.FramesRead = 0;
   s.FrameNanoseconds = 0;
   s.SourceHasNanoseconds = false;
+  s.FrameWithoutTime = false;
+  s.WirelessFcsBytes = 0;
 
   struct stat st {};
   if (!s.SourceFileName.empty() && stat(s.SourceFileName.c_str(), &st) == 0)
@@ -370,7 +372,8 @@ bool Conversion::ProcessFrame() {
   // of its own takes the short way.
   if ((framesAsTheyStand_ || framesMadeWireless_) && !s.HeaderPending && !s.ReadError &&
       FrameLengthsInRange(s.FrameLength, s.StoredLength) && !SkippedAsTiny() &&
-      WithinTraceSpan(s.FrameTime, s.FirstFrameTime) && RoomForFrameCount()) {
+      WithinTraceSpan(s.FrameTime, s.FirstFrameTime) && RoomForFrameCount() &&
+      !s.FrameWithoutTime) {
     StepDuration(s);
     CountFrameWritten();
     if (framesMadeWireless_) {
@@ -409,6 +412,9 @@ bool Conversion::ProcessFrame() {
     return true;
   }
   CountFrameWritten();
+  // A frame without a time gets its neighbour's where the target must store one.
+  if (s.FrameWithoutTime && writer_ && !writer_->has(Capability::KeepsFramesWithoutTime))
+    ++s.Lost.timesNotStored;
 
   bool write = true;
   bool result = false;

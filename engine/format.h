@@ -99,6 +99,8 @@ constexpr uint32_t OwnSource = 1u << 4;         // the reader opens its source i
 constexpr uint32_t StreamTarget = 1u << 5;      // the writer never seeks back (pipes)
 constexpr uint32_t SkipsTinyFrames = 1u << 6;   // frames of 4 bytes or less are not written
 constexpr uint32_t OwnTarget = 1u << 7;         // the writer creates its target itself
+constexpr uint32_t KeepsFramesWithoutTime = 1u << 8;  // a frame can be written as having no time
+constexpr uint32_t KeepsWirelessFcs = 1u << 9;  // frames made 802.11 are stored with an 802.11 FCS
 }  // namespace Capability
 
 struct FormatDescriptor {

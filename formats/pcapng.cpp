@@ -40,6 +40,10 @@ constexpr uint32_t kMaximumBlock = 16u << 20;
 constexpr size_t kMaximumInterfaces = 65536;
 constexpr uint32_t kMaximumCaptured = 65535;  // what the frame buffer holds
 constexpr int64_t kLatestSeconds = 253402300799;  // 9999-12-31 23:59:59 UTC
+// The latest second whose nanoseconds a 64-bit timestamp holds (2554).
+constexpr int64_t kLatestNanosecondSeconds = int64_t(UINT64_MAX / 1000000000) - 1;
+// Bytes of packets without a time held back until a timed packet dates the trace.
+constexpr size_t kMostHeldBytes = 4u << 20;
 constexpr size_t kCommentLimit = 300;
 constexpr size_t kHeadBytes = 200;  // what identification looks at
 constexpr uint8_t kGzipMagic[2] = {0x1F, 0x8B};
@@ -432,6 +436,13 @@ bool BlockReader::readPacket(uint32_t type, uint8_t* data, Packet& packet) {
 
 // ------------------------------------------------------------------ reader
 
+// A packet without a time read before any timed one, with what shapes it.
+struct HeldPacket {
+  Packet packet;
+  Interface interface;
+  std::vector<uint8_t> bytes;
+};
+
 struct PcapngReaderContext : FormatContext {
   std::unique_ptr<BlockReader> blocks;
   bool haveLinkType = false;
@@ -441,6 +452,13 @@ struct PcapngReaderContext : FormatContext {
   int64_t lastFrameTime = 0;  // for packets without a time of their own
   int32_t lastNanoseconds = 0;
   UnixFrameClock clock;
+  // Packets without a time ahead of the first timed one wait here, so that
+  // the trace is dated by a real time and not by the file's; followed by
+  // the timed packet that dates it. Handed on from `nextHeld`.
+  std::vector<HeldPacket> held;
+  size_t heldBytes = 0, nextHeld = 0;
+  // Frames went on before any time was known: the date stays the file's.
+  bool undatedFramesOut = false;
 };
 
 // A timestamp in units of 1/unitsPerSecond split into whole seconds,
@@ -466,7 +484,8 @@ SplitTime SplitTimestamp(uint64_t timestamp, uint64_t units) {
 // FrameTime of a packet; false outside the years 1970 to 9999.
 bool SetPacketTime(ConversionState& s, PcapngReaderContext& r, const Interface& i,
                    const Packet& p) {
-  if (!p.timed) {
+  s.FrameWithoutTime = !p.timed;
+  if (!p.timed) {  // the time of the frame before, for targets that need one
     s.FrameTime = r.lastFrameTime;
     s.FrameNanoseconds = r.lastNanoseconds;
     return true;
@@ -486,7 +505,7 @@ bool SetPacketTime(ConversionState& s, PcapngReaderContext& r, const Interface& 
       seconds > kLatestSeconds)
     return false;
   if (!r.started) {
-    StartTraceAtUnixTime(s, seconds);
+    if (!r.undatedFramesOut) StartTraceAtUnixTime(s, seconds);
     r.started = true;
   }
   s.FrameTime = r.lastFrameTime = r.clock(s, seconds, t.micros);
@@ -537,14 +556,49 @@ bool SkipToNextBlock(Conversion& c, BlockReader& blocks) {
   return true;
 }
 
+// Keeps the current packet, read into FrameData, for later.
+void HoldPacket(ConversionState& s, PcapngReaderContext& r, const Interface& i, const Packet& p) {
+  const uint8_t* bytes = s.FrameData.data();
+  r.held.push_back(HeldPacket{p, i, std::vector<uint8_t>(bytes, bytes + p.captured)});
+  r.heldBytes += p.captured;
+}
+
+// Hands on the next held packet as the current frame: those without a time
+// take the time of the packet that dated the trace, or, when none did, the
+// start of the file's date.
+void ReleaseHeldPacket(ConversionState& s, PcapngReaderContext& r) {
+  const HeldPacket& h = r.held[r.nextHeld++];
+  std::memcpy(s.FrameData.data(), h.bytes.data(), h.bytes.size());
+  SetPacketTime(s, r, h.interface, h.packet);  // a time once accepted is accepted again
+  ShapePacket(s, h.interface, h.packet);
+  if (r.nextHeld == r.held.size()) {
+    r.held.clear();
+    r.nextHeld = r.heldBytes = 0;
+  }
+}
+
+// Held packets go on undated: no timed packet came within the bound, or none at all.
+bool ReleaseUndated(ConversionState& s, PcapngReaderContext& r) {
+  r.undatedFramesOut = true;
+  ReleaseHeldPacket(s, r);
+  return true;
+}
+
 // Reads blocks up to the next frame of the converted link type.
 bool ReadFrame(Conversion& c, PcapngReaderContext& r) {
   ConversionState& s = c.state;
   BlockReader& blocks = *r.blocks;
+  if (r.nextHeld < r.held.size()) {
+    ReleaseHeldPacket(s, r);
+    return true;
+  }
   for (;;) {
     Packet p;
     switch (blocks.next(s.FrameData.data(), p)) {
-      case BlockKind::End: s.EndOfSource = true; return false;
+      case BlockKind::End:
+        if (!r.held.empty()) return ReleaseUndated(s, r);
+        s.EndOfSource = true;
+        return false;
       case BlockKind::Failed:
         if (SkipToNextBlock(c, blocks)) continue;
         return false;
@@ -567,16 +621,26 @@ bool ReadFrame(Conversion& c, PcapngReaderContext& r) {
       ++r.leftOut;
       continue;
     }
+    if (!p.timed && !r.started && !r.undatedFramesOut) {
+      HoldPacket(s, r, i, p);
+      if (r.heldBytes <= kMostHeldBytes) continue;
+      return ReleaseUndated(s, r);
+    }
     if (!SetPacketTime(s, r, i, p)) {
       blocks.fail("the time lies outside the years 1970 to 9999");
       if (SkipToNextBlock(c, blocks)) continue;
       return false;
     }
     // A time the pipeline would refuse is damage salvage passes over.
-    if (s.Salvage && FrameTimeBeyondSpan(s)) {
+    if (s.Salvage && p.timed && FrameTimeBeyondSpan(s)) {
       blocks.fail(FrameTimeSpanText(s));
       if (SkipToNextBlock(c, blocks)) continue;
       return false;
+    }
+    if (!r.held.empty()) {  // the first timed packet: it dates those held before it
+      HoldPacket(s, r, i, p);
+      ReleaseHeldPacket(s, r);
+      return true;
     }
     ShapePacket(s, i, p);
     return true;
@@ -644,6 +708,7 @@ namespace {
 struct PcapngWriterContext : FormatContext {
   // Fixed at the header: the same for every frame of a conversion.
   bool nanoseconds = false;
+  uint32_t snapLength = 0;  // of the one interface
   int32_t fcs = 0;  // bytes of Ethernet FCS left out of each frame
   SteppedUnixClock clock;  // UTC times, from the header step on
   // A block laid out aside when the target's block has no room for it: a
@@ -713,17 +778,43 @@ void WritePcapngHeader(Conversion& c, int32_t /*frameNumber*/) {
   BlockBuilder interface(kInterfaceDescription);
   interface.u16(uint16_t(PcapLinkTypeFor(s.TraceTopology)));
   interface.u16(0);
-  interface.u32(s.SliceFrames ? uint32_t(s.SliceLength) : kSnapLength);
+  w.snapLength = s.SliceFrames ? uint32_t(s.SliceLength) : kSnapLength;
+  interface.u32(w.snapLength);
   const uint8_t resolution = w.nanoseconds ? kNanosecondResolution : kMicrosecondResolution;
   interface.option(kIfTimeResolution, &resolution, 1);
   if (s.TraceTopology == Topo::Ethernet) {
     const uint8_t noFcs = 0;  // frames are written without their FCS
     interface.option(kIfFcsLength, &noFcs, 1);
+  } else if (s.TraceTopology == Topo::Wireless) {
+    // Frames made 802.11 end in the FCS of their new bytes; others come without one.
+    const uint8_t fcs = s.ConvertToWireless ? 4 : 0;
+    interface.option(kIfFcsLength, &fcs, 1);
   }
   const auto& first = section.finish();
   const auto& second = interface.finish();
   c.target->write(first.data(), first.size());
   c.target->write(second.data(), second.size());
+}
+
+// A frame without a time as a simple packet block, which states no time (nor
+// flags, nor a captured length other than the interface's snapshot length).
+// False, with nothing written, when the frame needs more than it states.
+bool WriteSimplePacket(Conversion& c, PcapngWriterContext& w, uint32_t original,
+                       uint32_t captured) {
+  const ConversionState& s = c.state;
+  if (PacketFlags(s.FrameFlags) != 0 || captured != std::min(original, w.snapLength)) return false;
+  constexpr uint32_t kFixedEnd = kBlockHeadBytes + kSimplePacketFixedBytes;
+  const uint32_t dataEnd = kFixedEnd + Padded(captured);
+  const uint32_t total = dataEnd + 4;
+  WriteRecord(*c.target, total, w.aside, [&](uint8_t* p) {
+    PutLE32(p + dataEnd - 4, 0);  // padding
+    PutLE32(p, kSimplePacket);
+    PutLE32(p + 4, total);
+    PutLE32(p + 8, original);
+    CopyBytes(p + kFixedEnd, s.FrameData.data(), captured);
+    PutLE32(p + dataEnd, total);
+  });
+  return true;
 }
 
 void WritePcapngFrame(Conversion& c) {
@@ -732,14 +823,15 @@ void WritePcapngFrame(Conversion& c) {
   // As in libpcap: a whole Ethernet frame is written without its FCS.
   const uint32_t original = uint32_t(std::max(0, s.FrameLength - w.fcs));
   const uint32_t captured = uint32_t(std::max(0, std::min(s.StoredLength, int32_t(original))));
-  const UnixTime when = w.clock(s.FrameTime);
-  if (when.seconds < 0) {
-    FailWrite(s, AtRecord(s.FramesWritten - s.NonDataFrames, c.target->position()) +
-                     "a time before 1970 cannot be stored");
-    return;
+  if (s.FrameWithoutTime) {
+    if (WriteSimplePacket(c, w, original, captured)) return;
+    ++s.Lost.timesNotStored;  // written with the time of the frame before it
   }
+  const UnixTime when = w.clock(s.FrameTime);
+  if (!TimeFitsTarget(s, when.seconds, 0, w.nanoseconds ? kLatestNanosecondSeconds : kLatestSeconds))
+    return;
   uint64_t units = uint64_t(when.seconds) * kMicrosPerSecond + uint64_t(when.microseconds);
-  if (w.nanoseconds) units = units * 1000 + uint64_t(std::clamp(s.FrameNanoseconds, 0, 999));
+  if (w.nanoseconds) units = uint64_t(when.seconds) * 1000000000 + uint64_t(FrameSubsecondNanos(s, when));
 
   const uint32_t flags = PacketFlags(s.FrameFlags);
   const uint32_t dataEnd = kBlockHeadBytes + kPacketFixedBytes + Padded(captured);
@@ -822,7 +914,8 @@ extern const FormatDescriptor kPcapngFormat = {
     .aliases = kPcapngNames,
     .sourcePatterns = "*.pcapng;*.pcapng.gz",
     .capabilities =
-        Capability::DropsEthernetFcs | Capability::GzipSource | Capability::StreamTarget,
+        Capability::DropsEthernetFcs | Capability::GzipSource | Capability::StreamTarget |
+        Capability::KeepsFramesWithoutTime | Capability::KeepsWirelessFcs,
     .identify = kPcapngRules,
     .topology = PcapngFileTopology,
     .readHeader = ReadHeader,
