@@ -213,6 +213,7 @@ class Conversion {
   bool framesMadeWireless_ = false;
   int32_t frameLimit_ = 0;  // TargetFrameLimit(), fixed with the two above
   bool skipsTinyFrames_ = false;
+  bool wirelessFcsKept_ = false;  // the writer stores an FCS with frames made 802.11
   bool sourceOpenFailed_ = false;
   int64_t lastSourcePosition_ = -1;  // where reading ended, once the source is closed
   uint32_t framesSincePump_ = 0;
