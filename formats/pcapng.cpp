@@ -457,7 +457,7 @@ struct PcapngReaderContext : FormatContext {
   // the timed packet that dates it. Handed on from `nextHeld`.
   std::vector<HeldPacket> held;
   size_t heldBytes = 0, nextHeld = 0;
-  // Frames went on before any time was known: the date stays the file's.
+  // Frames went on before any time was known: the trace stays dated at time 0.
   bool undatedFramesOut = false;
 };
 
@@ -564,8 +564,7 @@ void HoldPacket(ConversionState& s, PcapngReaderContext& r, const Interface& i, 
 }
 
 // Hands on the next held packet as the current frame: those without a time
-// take the time of the packet that dated the trace, or, when none did, the
-// start of the file's date.
+// take the time of the packet that dated the trace, or, when none did, time 0.
 void ReleaseHeldPacket(ConversionState& s, PcapngReaderContext& r) {
   const HeldPacket& h = r.held[r.nextHeld++];
   std::memcpy(s.FrameData.data(), h.bytes.data(), h.bytes.size());
@@ -577,9 +576,14 @@ void ReleaseHeldPacket(ConversionState& s, PcapngReaderContext& r) {
   }
 }
 
-// Held packets go on undated: no timed packet came within the bound, or none at all.
+// Held packets go on undated: no timed packet came within the bound, or none
+// at all. No date is made up for them (neither today's nor the file's): they
+// stand at time 0, 1970-01-01 UTC, and so does the trace.
 bool ReleaseUndated(ConversionState& s, PcapngReaderContext& r) {
   r.undatedFramesOut = true;
+  StartTraceAtUnixTime(s, 0);
+  r.lastFrameTime = r.clock(s, 0, 0);
+  r.lastNanoseconds = 0;
   ReleaseHeldPacket(s, r);
   return true;
 }
@@ -664,7 +668,14 @@ void ReadFrames(Conversion& c, bool singleFrame) {
   ConversionState& s = c.state;
   auto& r = c.ReaderContext<PcapngReaderContext>();
   if (!r.blocks) return;
-  ReadRecordsInTurn(c, singleFrame, [&] { return ReadFrame(c, r); });
+  // ReadRecordsInTurn, but the file's end is the source's only once no
+  // packet held back is left to hand on.
+  do {
+    if (!ReadFrame(c, r)) break;
+    s.WriteFailed = c.ProcessFrame();
+    if (!s.EndOfSource && r.nextHeld == r.held.size() && c.SourceAtEnd()) s.EndOfSource = true;
+  } while (ReadOn(s, singleFrame));
+  s.FramesReadTotal = s.FramesRead;
   if (r.leftOut > 0 && !s.ProbeOnly)
     c.host.message("Output",
                    Grouped(r.leftOut) +
