@@ -42,8 +42,8 @@ constexpr uint32_t kMaximumCaptured = 65535;  // what the frame buffer holds
 constexpr int64_t kLatestSeconds = 253402300799;  // 9999-12-31 23:59:59 UTC
 // The latest second whose nanoseconds a 64-bit timestamp holds (2554).
 constexpr int64_t kLatestNanosecondSeconds = int64_t(UINT64_MAX / 1000000000) - 1;
-// Bytes of packets without a time held back until a timed packet dates the trace.
-constexpr size_t kMostHeldBytes = 4u << 20;
+// Memory for packets without a time held back until a timed packet dates the trace.
+constexpr size_t kMostHeldBytes = 2u << 20;
 constexpr size_t kCommentLimit = 300;
 constexpr size_t kHeadBytes = 200;  // what identification looks at
 constexpr uint8_t kGzipMagic[2] = {0x1F, 0x8B};
@@ -560,7 +560,7 @@ bool SkipToNextBlock(Conversion& c, BlockReader& blocks) {
 void HoldPacket(ConversionState& s, PcapngReaderContext& r, const Interface& i, const Packet& p) {
   const uint8_t* bytes = s.FrameData.data();
   r.held.push_back(HeldPacket{p, i, std::vector<uint8_t>(bytes, bytes + p.captured)});
-  r.heldBytes += p.captured;
+  r.heldBytes += p.captured + sizeof(HeldPacket);  // many small ones cost their records too
 }
 
 // Hands on the next held packet as the current frame: those without a time
