@@ -36,7 +36,7 @@ inline void ClampFrameLength(ConversionState& s) {
 void ComputeEthernetFcs(ConversionState& s);
 inline void StoreEthernetFcs(ConversionState& s) {
   if (s.FrameLength < 4 || s.FrameLength > FrameBufferBytes) return;
-  if (s.EthernetFcsUnused && !s.ConvertToWireless)
+  if (s.EthernetFcsUnused)
     s.FrameFcs = 0;  // nothing downstream reads it; the CRC is the costliest step per frame
   else
     ComputeEthernetFcs(s);

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "engine/catalogue.h"
+#include "engine/checksum.h"
 #include "engine/failure.h"
 #include "engine/salvage.h"
 #include "engine/timebase.h"
@@ -48,6 +49,8 @@ bool Conversion::ResetConversion() {
   s.FrameNanoseconds = 0;
   s.SourceHasNanoseconds = false;
   s.SourceSnapshotLength = 0;
+  s.FrameWithoutTime = false;
+  s.WirelessFcsBytes = 0;
 
   struct stat st {};
   if (!s.SourceFileName.empty() && stat(s.SourceFileName.c_str(), &st) == 0)
@@ -69,6 +72,7 @@ bool Conversion::ResetConversion() {
   reader_ = ReaderFormat(s.SourceAnalyzer);
   writer_ = WriterFormat(s.TargetAnalyzer);
   skipsTinyFrames_ = reader_ && reader_->has(Capability::SkipsTinyFrames);
+  wirelessFcsKept_ = writer_ && writer_->has(Capability::KeepsWirelessFcs);
   s.EthernetFcsUnused = (writer_ && writer_->has(Capability::DropsEthernetFcs)) ||
                         (frameObserver && observerIgnoresFcs);
 
@@ -373,7 +377,8 @@ bool Conversion::ProcessFrame() {
   // of its own takes the short way.
   if ((framesAsTheyStand_ || framesMadeWireless_) && !s.HeaderPending && !s.ReadError &&
       FrameFitsTarget(shortWayStoredLimit_, shortWayWireLimit_) && !SkippedAsTiny() &&
-      WithinTraceSpan(s.FrameTime, s.FirstFrameTime) && RoomForFrameCount()) {
+      WithinTraceSpan(s.FrameTime, s.FirstFrameTime) && RoomForFrameCount() &&
+      !s.FrameWithoutTime) {
     StepDuration(s);
     CountFrameWritten();
     if (framesMadeWireless_) {
@@ -564,6 +569,10 @@ bool Conversion::RefuseFramePastLimit(uint64_t limit) {
   s.WirelessChannel = 1;
   s.WirelessSignal = 100;
   s.WirelessNoise = 0;
+  // The Ethernet FCS is no 802.11 FCS: the frame goes on without one.
+  s.FrameLength = std::max(0, s.FrameLength - 4);
+  s.StoredLength = std::min(s.StoredLength, s.FrameLength);
+  s.WirelessFcsBytes = 0;
   // The addresses are taken before the payload moves over them.
   uint8_t addresses[12];
   std::memcpy(addresses, d, 12);
@@ -593,6 +602,13 @@ bool Conversion::RefuseFramePastLimit(uint64_t limit) {
   d[22] = d[23] = 0;
   s.FrameLength += growth;
   s.StoredLength += growth;
+  if (!wirelessFcsKept_) return;
+  // The 802.11 FCS of the new frame: the CRC-32 over its bytes, where they are all in hand.
+  const bool whole = s.StoredLength == s.FrameLength;
+  if (whole) PutLE32(d + s.FrameLength, Crc32(d, size_t(s.FrameLength)));
+  s.FrameLength += 4;
+  if (whole) s.StoredLength += 4;
+  s.WirelessFcsBytes = 4;
 }
 
 bool Conversion::WirelessToEthernet() {
@@ -611,29 +627,51 @@ bool Conversion::WirelessToEthernet() {
   std::memcpy(src, d + srcAt[ds], 6);
   const int headerEnd = ds == 3 ? 30 : 24;
   const int32_t shrink = ds == 3 ? 16 : 10;
-  const size_t rest = size_t(std::max(0, s.StoredLength - headerEnd));
-  std::memmove(d + 14, d + headerEnd, rest);
-  s.FrameLength -= shrink;
-  s.StoredLength = std::max(0, s.StoredLength - shrink);
-  if (s.FrameLength <= 0) {
+  // Lengths of the Ethernet frame without an FCS: an 802.11 FCS is dropped
+  // only where the source says the frame ends in one.
+  const int32_t fcs = std::clamp(s.WirelessFcsBytes, 0, 4);
+  int32_t length = s.FrameLength - shrink - fcs;
+  int32_t stored = std::clamp(s.StoredLength - shrink, 0, std::max(0, length));
+  std::memmove(d + 14, d + headerEnd, size_t(std::max(0, s.StoredLength - headerEnd)));
+  s.WirelessFcsBytes = 0;
+  if (length <= 0) {
+    s.FrameLength = s.StoredLength = 0;
     if (write) ++s.NonDataFrames;
     return false;
   }
   std::memcpy(d, dst, 6);
   std::memcpy(d + 6, src, 6);
-  if (s.FrameLength > 1518) {
+  const auto pad = [&] {  // padded on the wire; the bytes in hand stay as they are
+    if (length >= 60) return;
+    std::memset(d + length, 0, size_t(60 - length));
+    length = 60;
+  };
+  // A SNAP header that carries an EtherType (RFC 1042, or the bridge tunnel)
+  // gives an Ethernet II frame of that type, as EthernetToWireless made it:
+  // an 802.3 length field could not state a full-size IP packet with it.
+  const uint8_t* snap = d + 14;
+  if (stored >= 8 && snap[0] == 0xAA && snap[1] == 0xAA && snap[2] == 0x03 && snap[3] == 0 &&
+      snap[4] == 0 && (snap[5] == 0 || snap[5] == 0xF8) && (snap[6] << 8 | snap[7]) > 1500) {
+    d[12] = snap[6];
+    d[13] = snap[7];
+    std::memmove(d + 14, d + 22, size_t(stored - 8));
+    length -= 8;
+    stored -= 8;
+    pad();
+  } else if (length > 1514) {  // more than an 802.3 length field states: the bytes stay
     d[12] = 0x05;
     d[13] = 0xDC;
-    s.StoredLength = std::min(s.StoredLength, 1518);
   } else {
-    if (s.FrameLength < 64) {
-      std::memset(d + s.FrameLength, 0, size_t(64 - s.FrameLength));
-      s.FrameLength = 64;
-    }
-    const int32_t length = s.FrameLength - 18;
-    d[12] = uint8_t(length >> 8);
-    d[13] = uint8_t(length);
+    pad();
+    d[12] = uint8_t((length - 14) >> 8);
+    d[13] = uint8_t(length - 14);
   }
+  // Ethernet frames count their FCS: a whole frame gets the one of its new
+  // bytes; a padded one keeps only the bytes it had.
+  const bool whole = stored == length;
+  s.FrameLength = length + 4;
+  s.StoredLength = whole ? s.FrameLength : stored;
+  if (whole) StoreEthernetFcs(s);
   return write;
 }
 

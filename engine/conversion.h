@@ -255,6 +255,7 @@ class Conversion {
   int64_t timeStepMicros_ = 1;
   int32_t timeStepNanos_ = 1;
   bool skipsTinyFrames_ = false;
+  bool wirelessFcsKept_ = false;  // the writer stores an FCS with frames made 802.11
   bool sourceOpenFailed_ = false;
   int64_t lastSourcePosition_ = -1;  // where reading ended, once the source is closed
   uint32_t framesSincePump_ = 0;

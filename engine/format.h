@@ -105,6 +105,8 @@ constexpr uint32_t UnpaddedFrames = 1u << 8;
 // The writer keeps several interfaces of any link types, with their frames'
 // flags and comments.
 constexpr uint32_t SeveralInterfaces = 1u << 9;
+// Frames made 802.11 are stored with an 802.11 FCS.
+constexpr uint32_t KeepsWirelessFcs = 1u << 10;
 }  // namespace Capability
 
 // What a writer's files can hold of a frame. The pipeline compares every

@@ -273,6 +273,9 @@ void ApplyOptions(const JobRequest& request, ConversionState& s) {
       pcapSource ? (s.SourceVariant & PcapVariant::BigEndian) != 0 : request.pcapSwapDefault);
   s.PcapOutput.modified = request.pcapModified.value_or(
       pcapSource ? (s.SourceVariant & PcapVariant::Modified) != 0 : request.pcapModifiedDefault);
+  // Nanoseconds asked for take the standard layout over a proposed modified one.
+  s.PcapOutput.nanoseconds = request.pcapNanoseconds;
+  if (request.pcapNanoseconds && !request.pcapModified) s.PcapOutput.modified = false;
 }
 
 int64_t UnixMicros(const ConversionState& s, int64_t frameTime) {
@@ -449,6 +452,8 @@ std::string OptionsProblem(const JobRequest& request) {
       (request.sliceLength < kSmallestSlice || request.sliceLength > kLargestSlice))
     return "The slice length must be from " + std::to_string(kSmallestSlice) + " to " +
            std::to_string(kLargestSlice) + " bytes.";
+  if (request.pcapNanoseconds && request.pcapModified.value_or(false))
+    return "Nanosecond libpcap files have the standard record layout, not the modified one.";
   return "";
 }
 

@@ -99,6 +99,9 @@ struct JobRequest {
   // other sources the saved choice below.
   std::optional<bool> pcapSwapBytes, pcapModified;
   bool pcapSwapDefault = true, pcapModifiedDefault = false;
+  // libpcap targets store nanoseconds (the nanosecond magic) instead of
+  // microseconds; not with the modified layout, which has microseconds only.
+  bool pcapNanoseconds = false;
   TextDumpOptions textOptions;
   // The zone a source that stores local times was recorded in, and the
   // zone for targets that store local times (LoadTimeZone); null: the

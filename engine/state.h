@@ -41,6 +41,8 @@ struct TextDumpOptions {
 struct PcapOutputOptions {
   bool bigEndian = true;
   bool modified = false;
+  // Record fractions in nanoseconds (the nanosecond magic), not microseconds.
+  bool nanoseconds = false;
 };
 // What identification learns of a libpcap source (SourceVariant); the
 // output options start from it.
@@ -166,10 +168,16 @@ struct ConversionState {
   std::vector<SourceInterface> SourceInterfaces;
   // Only this interface's frames are converted (--interface); -1: all.
   int32_t OnlyInterface = -1;
-  // The frame has no time of its own (a pcapng simple packet block).
+  // The frame has no time of its own (a pcapng simple packet block): its
+  // reader gives it a neighbour's FrameTime, which no writer takes for its
+  // own and from which no date or time base is derived.
   bool FrameWithoutTime = false;
   // The frame's comment (pcapng), empty when it has none.
   std::string FrameComment;
+  // Bytes of FCS that end the current 802.11 frame: 4 only where its source
+  // says the frame keeps one (a format's flag, radiotap, pcapng if_fcslen);
+  // readers that set it set it for every frame.
+  int32_t WirelessFcsBytes = 0;
   // The target never writes an Ethernet FCS: readers may skip computing it.
   bool EthernetFcsUnused = false;
   FrameBuffer FrameData;
@@ -237,7 +245,7 @@ struct ConversionState {
   int64_t FirstFrameTime = 0;
   int64_t FirstFrameSeconds = 0;
   int64_t FirstFrameMicroseconds = 0;
-  uint32_t FirstFrameUnixTime = 0;
+  int64_t FirstFrameUnixTime = 0;  // each writer checks that its own fields hold it
   int64_t TimeBaseSeconds = 0;
   double TimeBaseFraction = 0;
   int64_t TraceDuration = 0;

@@ -1,10 +1,12 @@
 #include "engine/timebase.h"
 #include "engine/bytes.h"
+#include "engine/failure.h"
 
 #include <sys/stat.h>
 
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <fstream>
@@ -404,7 +406,25 @@ void ComputeWriterTimeBase(ConversionState& s) {
   s.TimeBaseSeconds = FloorDiv(s.FirstFrameTime, kMicrosPerSecond);
   s.TimeBaseFraction = double(s.FirstFrameTime - s.TimeBaseSeconds * kMicrosPerSecond);
   int64_t utc = days * kSecondsPerDay + s.TimeBaseSeconds + s.TimeZoneBias;
-  s.FirstFrameUnixTime = (utc < 0 || utc > int64_t(UINT32_MAX)) ? 0 : uint32_t(utc);
+  s.FirstFrameUnixTime = utc;
+}
+
+std::string UtcTimeText(int64_t seconds) {
+  const int64_t days = FloorDiv(seconds, kSecondsPerDay);
+  const int64_t timeOfDay = seconds - days * kSecondsPerDay;
+  int year = 0, month = 0, day = 0;
+  CivilFromDays(days, year, month, day);
+  char text[48];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d UTC", year, month, day,
+                int(timeOfDay / 3600), int(timeOfDay / 60 % 60), int(timeOfDay % 60));
+  return text;
+}
+
+bool FailTimeOutOfRange(ConversionState& s, int64_t seconds, int64_t earliest, int64_t latest) {
+  FailWrite(s, "frame " + Grouped(s.FramesWritten - s.NonDataFrames) + ": time " +
+                   UtcTimeText(seconds) + " lies outside the times the target can store, " +
+                   UtcTimeText(earliest) + " to " + UtcTimeText(latest));
+  return false;
 }
 
 double PcTimerMicroseconds(uint16_t ticksHigh, uint16_t ticksLow, uint16_t timerCount) {

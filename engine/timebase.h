@@ -125,6 +125,32 @@ inline UnixTime FrameUnixTime(const ConversionState& s, int64_t frameTime) {
   return UnixTime{int64_t(s.FirstFrameUnixTime) + whole, offset - whole * kMicrosPerSecond};
 }
 inline UnixTime FrameUnixTime(const ConversionState& s) { return FrameUnixTime(s, s.FrameTime); }
+// The nanoseconds past the UTC second of the current frame, whose time from
+// the writers' time base is `when`: its microseconds and the nanoseconds
+// below them that finer sources give (FrameNanoseconds).
+inline int64_t FrameSubsecondNanos(const ConversionState& s, const UnixTime& when) {
+  return when.microseconds * 1000 + s.FrameNanoseconds;
+}
+
+// "2106-02-07 06:28:15 UTC"
+std::string UtcTimeText(int64_t seconds);
+// Whether UTC seconds lie within [earliest, latest], the times a target's
+// fields hold; otherwise the write fails naming the frame, its time and that
+// span (never a wrapped value) and false is returned.
+bool FailTimeOutOfRange(ConversionState& s, int64_t seconds, int64_t earliest, int64_t latest);
+inline bool TimeFitsTarget(ConversionState& s, int64_t seconds, int64_t earliest, int64_t latest) {
+  return (seconds >= earliest && seconds <= latest) ||
+         FailTimeOutOfRange(s, seconds, earliest, latest);
+}
+// The latest time of an unsigned 32-bit seconds field: 2106-02-07 06:28:15 UTC.
+constexpr int64_t kLatestUnsigned32Seconds = 0xFFFFFFFFLL;
+// FirstFrameUnixTime for a target's unsigned 32-bit start-time field; a
+// time outside it fails the write and gives 0.
+inline uint32_t StartTimeField32(ConversionState& s) {
+  return TimeFitsTarget(s, s.FirstFrameUnixTime, 0, kLatestUnsigned32Seconds)
+             ? uint32_t(s.FirstFrameUnixTime)
+             : 0;
+}
 
 // Seconds and microseconds since 1970 of frame times, counted from a frame
 // time at which a whole second begins. Frames mostly come in time order: the

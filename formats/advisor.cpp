@@ -473,7 +473,9 @@ BasicConfig AdvisorConfig(const ConversionState& s, ConfigExtension& extension) 
   c.mediaCode = MediaCode(t);
   c.lineCode = LineCode(type, t, s.WanProtocol);
   c.lineSpeed = s.LineSpeed;
-  c.startTime = s.FirstFrameUnixTime;
+  // A start the field cannot hold is no start; each frame's time fails on its own.
+  const bool startFits = s.FirstFrameUnixTime >= 0 && s.FirstFrameUnixTime <= kLatestUnsigned32Seconds;
+  c.startTime = startFits ? uint32_t(s.FirstFrameUnixTime) : 0;
   const std::string comment =
       "Converted From " +
       SourceDisplayName(s.SourceAnalyzer, s.SourceVariant, s.SourceCompressed);

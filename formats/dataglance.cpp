@@ -217,7 +217,7 @@ Topology DataGlanceTopology(TopologyInput& t) {
 }
 
 void WriteDataGlanceHeader(Conversion& c, int32_t /*frameNumber*/) {
-  const ConversionState& s = c.state;
+  ConversionState& s = c.state;
   uint8_t h[kHeaderSize] = {};
   const std::string text =
       "Converted From " + SourceDisplayName(s.SourceAnalyzer, s.SourceVariant, s.SourceCompressed);
@@ -226,7 +226,7 @@ void WriteDataGlanceHeader(Conversion& c, int32_t /*frameNumber*/) {
   h[n] = 0x1A;
   PutLE16(h + 128, 517);
   h[130] = MediaByte(s.TraceTopology);
-  PutLE32(h + 144, s.FirstFrameUnixTime);
+  PutLE32(h + 144, StartTimeField32(s));
   c.target->seek(0);
   c.target->write(h, sizeof h);
 }

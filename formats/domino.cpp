@@ -305,7 +305,7 @@ void WriteHeaderAndDirectory(Conversion& c, uint32_t indexAt) {
                                                    s.SourceCompressed);
   std::memcpy(h + kTextOffset, text.data(), std::min<size_t>(text.size(), kTextBytes));
   h[44] = 1;
-  PutLE32(h + 54, s.FirstFrameUnixTime);
+  PutLE32(h + 54, StartTimeField32(s));
   const int64_t secondOfDay = s.TimeBaseSeconds - FloorDiv(s.TimeBaseSeconds, kSecondsPerDay) * kSecondsPerDay;
   h[58] = uint8_t(secondOfDay / 3600);
   h[59] = uint8_t(secondOfDay % 3600 / 60);

@@ -249,7 +249,7 @@ void WriteInternetAdvisorHeader(Conversion& c, int32_t /*frameNumber*/) {
   uint8_t h[kInternetAdvisorHeaderBytes] = {};
   std::memcpy(h, "HPDATA0\x1A", 8);
   PutLE32(h + 8, 1);
-  PutLE32(h + 12, s.FirstFrameUnixTime);
+  PutLE32(h + 12, StartTimeField32(s));
   PutLE32(h + 20, uint32_t(kBlockBytes));
   PutLE32(h + 24, s.TraceTopology == Topo::TokenRing ? kMediaTokenRing : kMediaEthernet);
   PutLE32(h + 32, 0x600000);
@@ -268,10 +268,7 @@ void WriteInternetAdvisorFrame(Conversion& c) {
     return;
   }
   const UnixTime when = w.clock(s.FrameTime);
-  if (when.seconds < 0 || when.seconds > int64_t(UINT32_MAX)) {
-    FailWrite(s, "frame " + Grouped(frame) + ": its time lies outside 1970 to 2106");
-    return;
-  }
+  if (!TimeFitsTarget(s, when.seconds, 0, kLatestUnsigned32Seconds)) return;
   // Every stored byte is kept; only a frame too large for a block is cut.
   const int32_t stored = std::clamp(s.StoredLength, 0, kMaxStoredBytes);
   const int64_t padded = Padded(stored);

@@ -38,6 +38,7 @@ struct PcapReaderContext : FormatContext {
 struct PcapWriterContext : FormatContext {
   int32_t largestCaptured = 0;
   int32_t fcs = 0;  // bytes of Ethernet FCS left out of each frame, fixed at the header
+  bool nanoseconds = false;  // fractions in nanoseconds, fixed at the header
   SteppedUnixClock clock;  // frame times in UTC, from the header step on
 };
 
@@ -104,8 +105,9 @@ struct RecordHeader {
   uint32_t fraction, captured, original;
 };
 
+// The seconds field is unsigned: times run to 2106.
 inline RecordHeader DecodeRecordHeader(const uint8_t* p, bool big) {
-  RecordHeader h{int32_t(Field32(p, big)), Field32(p + 4, big), Field32(p + 8, big),
+  RecordHeader h{int64_t(Field32(p, big)), Field32(p + 4, big), Field32(p + 8, big),
                  Field32(p + 12, big)};
   if (big && h.original < h.captured) std::swap(h.original, h.captured);
   return h;
@@ -159,7 +161,7 @@ size_t RecordHeaderBytes(const ConversionState& s) {
 // wire length, a wire length a frame can have, a time within the trace's span.
 bool PlausibleRecordHeader(const ConversionState& s, const PcapReaderContext& r, const uint8_t* p) {
   const bool big = BigEndianSource(s);
-  const int64_t seconds = int32_t(Field32(p, big));
+  const int64_t seconds = Field32(p, big);
   const uint32_t fraction = Field32(p + 4, big), captured = Field32(p + 8, big),
                  original = Field32(p + 12, big);
   const uint32_t snap = r.snapLength > 0 && r.snapLength < uint32_t(kMaxCapturedLength)
@@ -211,10 +213,6 @@ bool SkipToNextRecord(Conversion& c, PcapReaderContext& r, int64_t offset,
       return false;
     }
     const RecordHeader h = DecodeRecordHeader(record, BigEndianSource(s));
-    if (!r.started && h.seconds < 0) {
-      if (damaged("time " + Grouped(h.seconds) + " lies before 1970")) continue;
-      return false;
-    }
     if ((s.SourceVariant & PcapVariant::Nokia) && !in.skip(4)) {
       if (damaged("record header cut short")) continue;
       return false;
@@ -262,7 +260,7 @@ bool SkipToNextRecord(Conversion& c, PcapReaderContext& r, int64_t offset,
 bool TargetTakesRecordsAsStored(const Conversion& c, const PcapReaderContext& r) {
   const ConversionState& s = c.state;
   return c.writerFormat() == &kPcapFormat && c.FramesPassUnchanged() && !s.Salvage &&
-         s.TraceTopology == Topo::Ethernet && !r.nanoseconds &&
+         s.TraceTopology == Topo::Ethernet && !r.nanoseconds && !s.PcapOutput.nanoseconds &&
          !(s.SourceVariant & kLongerRecords) &&
          BigEndianSource(s) == s.PcapOutput.bigEndian && !s.PcapOutput.modified;
 }
@@ -296,7 +294,7 @@ void CopyUnchangedRecords(Conversion& c, PcapReaderContext& r) {
       }
       const uint32_t seconds = Field32(p, big), fraction = Field32(p + 4, big);
       const uint32_t captured = Field32(p + 8, big), original = Field32(p + 12, big);
-      const int64_t frameTime = base + int64_t(int32_t(seconds)) * 1000000 + fraction;
+      const int64_t frameTime = base + int64_t(seconds) * 1000000 + fraction;
       // The wire length is bounded before it is taken as a signed length.
       if (fraction >= 1000000 || captured > original || original < shortest ||
           original > uint32_t(MaxRecordBytes) || size_t(end - p - kRecordHeaderSize) < captured ||
@@ -426,13 +424,13 @@ PcapProbe ProbeModifiedRecordLayout(SourceStream& in, bool big) {
   if (!in.seek(0) || !in.readExact(header, sizeof header) || !in.readExact(r1, sizeof r1))
     return PcapProbe::IoError;
   const uint32_t snapLength = Field32(header + 16, big);
-  const int64_t firstSeconds = int32_t(Field32(r1, big));
+  const int64_t firstSeconds = Field32(r1, big);
   const int64_t firstEnd = kFileHeaderSize + kRecordHeaderSize + int64_t(Field32(r1 + 8, big));
   // The second record's header where a layout puts it: sane lengths and a
   // time near the first record's, or frame bytes and extra fields taken for it.
   auto recordAt = [&](int64_t offset) {
     if (!in.seek(offset) || !in.readExact(r2, sizeof r2)) return false;
-    const int64_t seconds = int32_t(Field32(r2, big));
+    const int64_t seconds = Field32(r2, big);
     const uint32_t captured = Field32(r2 + 8, big), original = Field32(r2 + 12, big);
     return captured <= uint32_t(kMaxCapturedLength) && (snapLength == 0 || captured <= snapLength) &&
            (captured > 0 || original > 0) && seconds >= firstSeconds - 86400 &&
@@ -460,8 +458,14 @@ void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {
   const bool big = s.PcapOutput.bigEndian;
   uint8_t header[kFileHeaderSize] = {};
   // The modified layout has a magic of its own in either byte order, so that
-  // readers need not guess the record layout.
-  Put32(header, s.PcapOutput.modified ? kPcapMagicModified : kPcapMagicStandard, big);
+  // readers need not guess the record layout; so have nanosecond fractions.
+  PcapWriterContext& w = c.WriterContext<PcapWriterContext>();
+  w.nanoseconds = s.PcapOutput.nanoseconds && !s.PcapOutput.modified;
+  Put32(header,
+        s.PcapOutput.modified ? kPcapMagicModified
+        : w.nanoseconds       ? kPcapMagicNanosecond
+                              : kPcapMagicStandard,
+        big);
   Put16(header + 4, 2, big);
   Put16(header + 6, 4, big);
   // Truncated frames hold no FCS, so their stored length is the snap length
@@ -492,13 +496,19 @@ void WritePcapFrame(Conversion& c) {
   const int32_t captured = std::max(0, std::min(s.StoredLength, original));
   w.largestCaptured = std::max(w.largestCaptured, captured);
   const UnixTime when = w.clock(s.FrameTime);
+  if (!TimeFitsTarget(s, when.seconds, 0, kLatestUnsigned32Seconds)) return;
+  uint32_t fraction = uint32_t(when.microseconds);
+  if (w.nanoseconds)
+    fraction = uint32_t(FrameSubsecondNanos(s, when));
+  else if (s.FrameNanoseconds != 0)
+    ++s.Lost.timesRounded;  // microseconds kept, the nanoseconds below them not
   const size_t headerSize = s.PcapOutput.modified ? kRecordHeaderSize + 8 : kRecordHeaderSize;
   // The record is built in the target's block when it has room.
   uint8_t local[kRecordHeaderSize + 8];
   uint8_t* const room = c.target->roomFor(headerSize + size_t(captured));
   uint8_t* const record = room ? room : local;
   Put32(record, uint32_t(when.seconds), big);
-  Put32(record + 4, uint32_t(when.microseconds), big);
+  Put32(record + 4, fraction, big);
   Put32(record + 8, uint32_t(captured), big);
   Put32(record + 12, uint32_t(original), big);
   if (s.PcapOutput.modified) std::memset(record + kRecordHeaderSize, 0, 8);
@@ -594,7 +604,7 @@ extern const FormatDescriptor kPcapFormat = {
     .sourcePatterns = "*.dmp;*.pcap;*.cap;*.pcap.gz",
     .capabilities =
         Capability::DropsEthernetFcs | Capability::OptionsDialog | Capability::GzipSource |
-        Capability::StreamTarget | Capability::UnpaddedFrames,
+        Capability::StreamTarget | Capability::UnpaddedFrames | Capability::KeepsWirelessFcs,
     .identify = kPcapRules,
     .topology = PcapFileTopology,
     .sourceName = PcapSourceName,

@@ -42,6 +42,10 @@ constexpr uint32_t kMaximumBlock = 16u << 20;
 constexpr size_t kMaximumInterfaces = 65536;
 constexpr uint32_t kMaximumCaptured = MaxRecordBytes;  // the longest record read
 constexpr int64_t kLatestSeconds = 253402300799;  // 9999-12-31 23:59:59 UTC
+// The latest second whose nanoseconds a 64-bit timestamp holds (2554).
+constexpr int64_t kLatestNanosecondSeconds = int64_t(UINT64_MAX / 1000000000) - 1;
+// Memory for packets without a time held back until a timed packet dates the trace.
+constexpr size_t kMostHeldBytes = 2u << 20;
 constexpr size_t kCommentLimit = 300;
 constexpr size_t kHeadBytes = 200;  // what identification looks at
 constexpr uint8_t kGzipMagic[2] = {0x1F, 0x8B};
@@ -467,6 +471,13 @@ bool BlockReader::readPacket(uint32_t type, uint8_t* data, Packet& packet) {
 
 // ------------------------------------------------------------------ reader
 
+// A packet without a time read before any timed one, with what shapes it.
+struct HeldPacket {
+  Packet packet;
+  Interface interface;
+  std::vector<uint8_t> bytes;
+};
+
 struct PcapngReaderContext : FormatContext {
   std::unique_ptr<BlockReader> blocks;
   int32_t interfacesSeen = 0;  // in every section so far
@@ -482,6 +493,13 @@ struct PcapngReaderContext : FormatContext {
   int64_t lastFrameTime = 0;  // for packets without a time of their own
   int32_t lastNanoseconds = 0;
   UnixFrameClock clock;
+  // Packets without a time ahead of the first timed one wait here, so that
+  // the trace is dated by a real time and not by the file's; followed by
+  // the timed packet that dates it. Handed on from `nextHeld`.
+  std::vector<HeldPacket> held;
+  size_t heldBytes = 0, nextHeld = 0;
+  // Frames went on before any time was known: the trace stays dated at time 0.
+  bool undatedFramesOut = false;
 };
 
 // A timestamp in units of 1/unitsPerSecond split into whole seconds,
@@ -507,7 +525,8 @@ SplitTime SplitTimestamp(uint64_t timestamp, uint64_t units) {
 // FrameTime of a packet; false outside the years 1970 to 9999.
 bool SetPacketTime(ConversionState& s, PcapngReaderContext& r, const Interface& i,
                    const Packet& p) {
-  if (!p.timed) {
+  s.FrameWithoutTime = !p.timed;
+  if (!p.timed) {  // the time of the frame before, for targets that need one
     s.FrameTime = r.lastFrameTime;
     s.FrameNanoseconds = r.lastNanoseconds;
     return true;
@@ -527,7 +546,7 @@ bool SetPacketTime(ConversionState& s, PcapngReaderContext& r, const Interface& 
       seconds > kLatestSeconds)
     return false;
   if (!r.started) {
-    StartTraceAtUnixTime(s, seconds);
+    if (!r.undatedFramesOut) StartTraceAtUnixTime(s, seconds);
     r.started = true;
   }
   s.FrameTime = r.lastFrameTime = r.clock(s, seconds, t.micros);
@@ -610,14 +629,54 @@ bool SkipToNextBlock(Conversion& c, BlockReader& blocks) {
   return true;
 }
 
+// Keeps the current packet, read into FrameData, for later.
+void HoldPacket(ConversionState& s, PcapngReaderContext& r, const Interface& i, const Packet& p) {
+  const uint8_t* bytes = s.FrameData.data();
+  r.held.push_back(HeldPacket{p, i, std::vector<uint8_t>(bytes, bytes + p.captured)});
+  r.heldBytes += p.captured + sizeof(HeldPacket);  // many small ones cost their records too
+}
+
+// Hands on the next held packet as the current frame: those without a time
+// take the time of the packet that dated the trace, or, when none did, time 0.
+void ReleaseHeldPacket(ConversionState& s, PcapngReaderContext& r) {
+  const HeldPacket& h = r.held[r.nextHeld++];
+  std::memcpy(s.FrameData.data(), h.bytes.data(), h.bytes.size());
+  SetPacketTime(s, r, h.interface, h.packet);  // a time once accepted is accepted again
+  s.FrameInterface = r.interfaceBase + int32_t(h.packet.interface);
+  ShapePacket(s, h.interface, h.packet);
+  if (r.nextHeld == r.held.size()) {
+    r.held.clear();
+    r.nextHeld = r.heldBytes = 0;
+  }
+}
+
+// Held packets go on undated: no timed packet came within the bound, or none
+// at all. No date is made up for them (neither today's nor the file's): they
+// stand at time 0, 1970-01-01 UTC, and so does the trace.
+bool ReleaseUndated(ConversionState& s, PcapngReaderContext& r) {
+  r.undatedFramesOut = true;
+  StartTraceAtUnixTime(s, 0);
+  r.lastFrameTime = r.clock(s, 0, 0);
+  r.lastNanoseconds = 0;
+  ReleaseHeldPacket(s, r);
+  return true;
+}
+
 // Reads blocks up to the next frame of the converted link type.
 bool ReadFrame(Conversion& c, PcapngReaderContext& r) {
   ConversionState& s = c.state;
   BlockReader& blocks = *r.blocks;
+  if (r.nextHeld < r.held.size()) {
+    ReleaseHeldPacket(s, r);
+    return true;
+  }
   for (;;) {
     Packet p;
     switch (blocks.next(s.FrameData.data(), p)) {
-      case BlockKind::End: s.EndOfSource = true; return false;
+      case BlockKind::End:
+        if (!r.held.empty()) return ReleaseUndated(s, r);
+        s.EndOfSource = true;
+        return false;
       case BlockKind::Failed:
         if (SkipToNextBlock(c, blocks)) continue;
         return false;
@@ -638,16 +697,26 @@ bool ReadFrame(Conversion& c, PcapngReaderContext& r) {
       return false;
     }
     s.FrameInterface = number;
+    if (!p.timed && !r.started && !r.undatedFramesOut) {
+      HoldPacket(s, r, i, p);
+      if (r.heldBytes <= kMostHeldBytes) continue;
+      return ReleaseUndated(s, r);
+    }
     if (!SetPacketTime(s, r, i, p)) {
       blocks.fail("the time lies outside the years 1970 to 9999");
       if (SkipToNextBlock(c, blocks)) continue;
       return false;
     }
     // A time the pipeline would refuse is damage salvage passes over.
-    if (s.Salvage && FrameTimeBeyondSpan(s)) {
+    if (s.Salvage && p.timed && FrameTimeBeyondSpan(s)) {
       blocks.fail(FrameTimeSpanText(s));
       if (SkipToNextBlock(c, blocks)) continue;
       return false;
+    }
+    if (!r.held.empty()) {  // the first timed packet: it dates those held before it
+      HoldPacket(s, r, i, p);
+      ReleaseHeldPacket(s, r);
+      return true;
     }
     ShapePacket(s, i, p);
     return true;
@@ -674,7 +743,14 @@ void ReadHeader(Conversion& c) {
 void ReadFrames(Conversion& c, bool singleFrame) {
   auto& r = c.ReaderContext<PcapngReaderContext>();
   if (!r.blocks) return;
-  ReadRecordsInTurn(c, singleFrame, [&] { return ReadFrame(c, r); });
+  // ReadRecordsInTurn, but the file's end is the source's only once no
+  // packet held back is left to hand on.
+  do {
+    if (!ReadFrame(c, r)) break;
+    s.WriteFailed = c.ProcessFrame();
+    if (!s.EndOfSource && r.nextHeld == r.held.size() && c.SourceAtEnd()) s.EndOfSource = true;
+  } while (ReadOn(s, singleFrame));
+  s.FramesReadTotal = s.FramesRead;
 }
 
 }  // namespace
@@ -714,6 +790,7 @@ namespace {
 struct TargetInterface {
   uint64_t nanosPerUnit = 1000;  // its time resolution
   int32_t fcs = 0;               // bytes of Ethernet FCS left out of each frame
+  uint32_t snapLength = 0;       // as its description states it
 };
 
 struct PcapngWriterContext : FormatContext {
@@ -813,7 +890,8 @@ int32_t WriteInterface(Conversion& c, PcapngWriterContext& w, int32_t n) {
   block.u16(uint16_t(d.linkType));
   block.u16(0);
   const uint32_t snap = d.snapLength ? d.snapLength : kSnapLength;
-  block.u32(s.SliceFrames ? std::min(uint32_t(s.SliceLength), snap) : snap);
+  t.snapLength = s.SliceFrames ? std::min(uint32_t(s.SliceLength), snap) : snap;
+  block.u32(t.snapLength);
   if (!d.name.empty()) block.option(kIfName, d.name.data(), d.name.size());
   if (!d.description.empty()) block.option(kIfDescription, d.description.data(), d.description.size());
   if (d.speed > 0) {
@@ -824,7 +902,9 @@ int32_t WriteInterface(Conversion& c, PcapngWriterContext& w, int32_t n) {
   block.option(kIfTimeResolution, &resolution, 1);
   // Frames of other media lost any FCS on the way; those of no medium of
   // ours kept theirs, as stated.
+  // Frames made 802.11 end in the FCS of their new bytes.
   const int32_t fcsLength = keepsFcs ? 4 : ethernet ? 0 : d.topology == Topo::Unknown ? d.fcsLength
+                          : s.ConvertToWireless && d.topology == Topo::Wireless ? 4
                           : d.fcsLength >= 0 ? 0 : -1;
   if (fcsLength >= 0) {
     const uint8_t value = uint8_t(fcsLength);
@@ -886,6 +966,30 @@ void WritePcapngHeader(Conversion& c, int32_t /*frameNumber*/) {
   for (size_t n = 0; n < s.SourceInterfaces.size(); ++n) WriteInterface(c, w, int32_t(n));
 }
 
+// A frame without a time as a simple packet block, which states no time (nor
+// flags, nor a captured length other than the interface's snapshot length).
+// False, with nothing written, when the frame needs more than it states.
+bool WriteSimplePacket(Conversion& c, PcapngWriterContext& w, int32_t interface,
+                       uint32_t original, uint32_t captured) {
+  const ConversionState& s = c.state;
+  // Its frames belong to the first interface.
+  if (interface != 0 || PacketFlags(s.FrameFlags) != 0 || !s.FrameComment.empty() ||
+      captured != std::min(original, w.interfaces[0].snapLength))
+    return false;
+  constexpr uint32_t kFixedEnd = kBlockHeadBytes + kSimplePacketFixedBytes;
+  const uint32_t dataEnd = kFixedEnd + Padded(captured);
+  const uint32_t total = dataEnd + 4;
+  WriteRecord(*c.target, total, w.aside, [&](uint8_t* p) {
+    PutLE32(p + dataEnd - 4, 0);  // padding
+    PutLE32(p, kSimplePacket);
+    PutLE32(p + 4, total);
+    PutLE32(p + 8, original);
+    CopyBytes(p + kFixedEnd, s.FrameData.data(), captured);
+    PutLE32(p + dataEnd, total);
+  });
+  return true;
+}
+
 void WritePcapngFrame(Conversion& c) {
   ConversionState& s = c.state;
   auto& w = c.WriterContext<PcapngWriterContext>();
@@ -895,15 +999,18 @@ void WritePcapngFrame(Conversion& c) {
   // As in libpcap: a whole Ethernet frame is written without its FCS.
   const uint32_t original = uint32_t(std::max(0, s.FrameLength - t.fcs));
   const uint32_t captured = uint32_t(std::max(0, std::min(s.StoredLength, int32_t(original))));
-  const UnixTime when = w.clock(s.FrameTime);
-  if (when.seconds < 0) {
-    FailWrite(s, AtRecord(s.FramesWritten - s.NonDataFrames, c.target->position()) +
-                     "a time before 1970 cannot be stored");
-    return;
+  if (s.FrameWithoutTime) {
+    if (WriteSimplePacket(c, w, interface, original, captured)) return;
+    ++s.Lost.timesNotStored;  // written with the time of the frame before it
   }
+  const UnixTime when = w.clock(s.FrameTime);
+  if (!TimeFitsTarget(s, when.seconds, 0,
+                      t.nanosPerUnit < 1000 ? kLatestNanosecondSeconds : kLatestSeconds))
+    return;
   uint64_t units = uint64_t(when.seconds) * kMicrosPerSecond + uint64_t(when.microseconds);
   if (t.nanosPerUnit != 1000) {
-    const uint64_t nanos = units * 1000 + uint64_t(std::clamp(s.FrameNanoseconds, 0, 999));
+    const uint64_t nanos = uint64_t(when.seconds) * 1000000000 +
+                           uint64_t(FrameSubsecondNanos(s, when));
     units = nanos / t.nanosPerUnit;
   }
 
@@ -1014,7 +1121,7 @@ extern const FormatDescriptor kPcapngFormat = {
     .sourcePatterns = "*.pcapng;*.pcapng.gz",
     .capabilities = Capability::DropsEthernetFcs | Capability::GzipSource |
                     Capability::StreamTarget | Capability::UnpaddedFrames |
-                    Capability::SeveralInterfaces,
+                    Capability::SeveralInterfaces | Capability::KeepsWirelessFcs,
     .identify = kPcapngRules,
     .topology = PcapngFileTopology,
     .readHeader = ReadHeader,
@@ -1023,7 +1130,7 @@ extern const FormatDescriptor kPcapngFormat = {
     .writeFrame = WritePcapngFrame,
     .limits = {.largestStored = MaxRecordBytes, .timeUnitNanoseconds = 1,
                 .keptFlags = Flag::Direction1 | Flag::Direction2 | Flag::Bad,
-                .keepsComments = true, .severalInterfaces = true},
+                .keepsComments = true, .keepsUntimedFrames = true, .severalInterfaces = true},
     .smallestFile = kBlockHeadBytes + kSectionFixedBytes + 4,  // a section header alone
 };
 

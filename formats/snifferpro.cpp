@@ -343,7 +343,7 @@ void WriteSnifferProHeader(Conversion& c, int32_t count) {
   uint8_t h[kHeaderBytes] = {};
   std::memcpy(h, "XCP", 4);
   std::memcpy(h + kVersionAt, kWrittenVersion, sizeof kWrittenVersion);
-  PutLE32(h + kStartTimeAt, s.FirstFrameUnixTime);
+  PutLE32(h + kStartTimeAt, StartTimeField32(s));
   PutLE32(h + kRecordCountAt, uint32_t(count - s.NonDataFrames));
   PutLE32(h + kEndOffsetAt, length);
   PutLE32(h + kFirstRecordAt, kHeaderBytes);

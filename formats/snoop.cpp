@@ -286,6 +286,7 @@ void WriteSnoopFrame(Conversion& c) {
   const uint32_t padded = (uint32_t(included) + kSnoopRecordHeaderSize + 3) & ~3u;
   const uint32_t recordLength = padded + (w.trailer ? kSurveyorTrailerSize : 0);
   const UnixTime when = w.clock(s.FrameTime);
+  if (!TimeFitsTarget(s, when.seconds, 0, kLatestUnsigned32Seconds)) return;
   // Laid out inline at both places WriteRecord lays it out.
   WriteRecord(*c.target, recordLength, w.aside, [&](uint8_t* p) __attribute__((always_inline)) {
     // The padding's zeros first: the header or the frame bytes cover those

@@ -304,10 +304,9 @@ RecordOutcome ReadTaggedRecord(Conversion& c, TaggedCarry& carry) {
 void WriteTaggedRecord(Conversion& c) {
   ConversionState& s = c.state;
   const UnixTime when = FrameUnixTime(s);
-  if (when.seconds < -kSeconds1601To1970) {  // before 1601: no such stamp
-    FailWrite(s, "frame " + Grouped(s.FramesWritten) + ": time before 1601 cannot be stored");
-    return;
-  }
+  // Nanoseconds since 1601 in 64 bits: to the year 2185.
+  constexpr int64_t kLatest = int64_t(UINT64_MAX / 1000000000) - 1 - kSeconds1601To1970;
+  if (!TimeFitsTarget(s, when.seconds, -kSeconds1601To1970, kLatest)) return;
   const uint64_t nanos =
       (uint64_t(when.seconds + kSeconds1601To1970) * 1000000 + uint64_t(when.microseconds)) * 1000;
   const int32_t stored = std::max(0, s.StoredLength);

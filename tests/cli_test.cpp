@@ -362,8 +362,28 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
   WriteFileBytes(dir.path("two.pcapng"), PcapngOfInterfaces(true));
   WriteFileBytes(dir.path("shb.pcapng"), PcapngOfInterfaces(false));
   WriteFileBytes(dir.path("sll.pcap"), PcapOfLinkType(113));
+  // A pcapng packet of 2107, in microseconds: past libpcap's unsigned seconds.
+  const uint64_t y2107 = 4323283200ULL * 1000000;
+  Bytes late;
+  late.le32(0x0A0D0D0A).le32(28).le32(0x1A2B3C4D).le16(1).le16(0).le64(~uint64_t(0)).le32(28);
+  late.le32(1).le32(20).le16(1).le16(0).le32(65535).le32(20);
+  late.le32(6).le32(92).le32(0).le32(uint32_t(y2107 >> 32)).le32(uint32_t(y2107));
+  late.le32(60).le32(60).pattern(60, 7).le32(92);
+  WriteFileBytes(dir.path("y2107.pcapng"), late.v);
 
   const CommandRow rows[] = {
+      {"--pcap-resolution takes us or ns",
+       "convert {d}/s.pcap --to TD --pcap-resolution ms -o {d}/ms.pcap", 1,
+       {"--pcap-resolution takes us or ns"}, {}, {"ms.pcap"}},
+      {"nanosecond libpcap has no modified layout",
+       "convert {d}/s.pcap --to TD --pcap-resolution ns --pcap-variant modified -o {d}/nsm.pcap", 1,
+       {"Nanosecond libpcap files have the standard record layout"}, {}, {"nsm.pcap"}},
+      {"a time libpcap cannot hold fails the write, naming frame and time",
+       "convert {d}/y2107.pcapng --to TD -o {d}/y2107.pcap", 4,
+       {"frame 1: time 2107-01-01 00:00:00 UTC lies outside the times the target can store, "
+        "1970-01-01 00:00:00 UTC to 2106-02-07 06:28:15 UTC"}},
+      {"pcapng holds the same time", "convert {d}/y2107.pcapng --to pcapng -o {d}/y2107b.pcapng", 0,
+       {}, {"y2107b.pcapng"}},
       {"GNU value form", "convert {d}/s.pcap --to=TD -o {d}/eq.pcap --quiet", 0, {}, {"eq.pcap"}},
       {"friendly name", "convert {d}/s.pcap --to netmon2 -o {d}/nm.cap --quiet", 0, {}, {"nm.cap"}},
       {"-- before a name starting with -", "convert --to snoop -o {d}/dash.snoop -- {d}/-dash.pcap",
@@ -738,6 +758,20 @@ TEST(CommandTable, MediaConversionsWriteTheRightLinkType) {
                  " --to TD --to-ethernet -o " + dir.path("back.pcap") + " --quiet");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadTrace(dir.path("back.pcap")).topology, Topo::Ethernet);
+  if (!HaveTool("tshark")) return;
+  // tshark, told to take an 802.11 FCS and check it, finds each one good.
+  r = RunCommand("tshark -r " + dir.path("w.pcap") +
+                 " -o wlan.check_fcs:TRUE -o wlan.check_checksum:TRUE -T fields -e wlan.fcs.status");
+  EXPECT_EQ(r.out, "1\n1\n1\n1\n1\n1\n") << r.err;
+  // Through pcapng, which states the FCS, every frame comes back as it was.
+  const char* const steps[][3] = {{"e.pcap", "--to-wireless", "w.pcapng"},
+                                  {"w.pcapng", "--to-ethernet", "back.pcapng"}};
+  for (const auto& [from, option, to] : steps) {
+    r = RunCommand(std::string(MORPHALITE_BINARY) + " convert " + dir.path(from) + " --to pcapng " +
+                   option + " -o " + dir.path(to) + " --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+  EXPECT_EQ(TsharkFrameText(dir.path("back.pcapng")), TsharkFrameText(dir.path("e.pcap")));
 }
 
 // SIGTERM and SIGHUP stop like Ctrl-C: a finished target of the frames so

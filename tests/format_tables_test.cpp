@@ -9,6 +9,8 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,7 @@
 #include "engine/format.h"
 #include "engine/job.h"
 #include "engine/timebase.h"
+#include "formats/pcap.h"
 #include "tests/testkit.h"
 
 namespace morph {
@@ -1060,8 +1063,10 @@ const SalvageRow kSalvaged[] = {
        GarbageBefore(PcapRecord, 1, 3, 0x00)(f);
      },
      {0, 1}, 3 + 102, "record 2 at offset 100: ", 2},
-    {"libpcap first record before 1970", Analyzer::Tcpdump, Le32At(24, 0xFFFFFFFFu), {1, 2}, 76,
-     "record 1 at offset 24: time -1 lies before 1970"},
+    // Seconds are unsigned: a record dated 2106 lies too far from the others
+    // to belong to their trace.
+    {"libpcap record 2 dated 2106", Analyzer::Tcpdump, Le32At(100, 0xFFFFFFFFu), {0, 2}, 56,
+     "time lies 2,584,469,265 s from the first frame's"},
     {"libpcap garbage inside record 2's header", Analyzer::Tcpdump,
      [](std::vector<uint8_t>& f) { f.insert(f.begin() + 100 + 8, 300, 0xEE); }, {0, 2}, 356,
      "record 2 at offset 100: captured length 4,008,636,142 exceeds 262,144"},
@@ -1313,6 +1318,117 @@ TEST(FormatTables, MergecapInterfacesAndEditcapCommentsSurvive) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(TsharkFrameText(dir.path("split.if0.pcap")), TsharkFrameText(dir.path("eth.pcap")));
   EXPECT_EQ(TsharkFrameText(dir.path("split.if1.pcap")), TsharkFrameText(dir.path("sll.pcap")));
+}
+
+// ------------------------------------------------------- times, exactly
+
+// A little-endian libpcap file of Ethernet records {seconds, fraction, length}.
+std::vector<uint8_t> PcapFile(uint32_t magic, const std::vector<std::array<uint32_t, 3>>& records) {
+  Bytes f;
+  f.le32(magic).le16(2).le16(4).le32(0).le32(0).le32(65535).le32(1);
+  uint8_t seed = 1;
+  for (const auto& [seconds, fraction, length] : records)
+    f.le32(seconds).le32(fraction).le32(length).le32(length).pattern(length, seed++);
+  return f.v;
+}
+
+// A pcapng section of one Ethernet interface in microseconds, then packets:
+// enhanced packet blocks at the times given, simple packet blocks for nullopt.
+std::vector<uint8_t> PcapngFile(const std::vector<std::optional<uint64_t>>& micros) {
+  Bytes f;
+  f.le32(0x0A0D0D0A).le32(28).le32(0x1A2B3C4D).le16(1).le16(0).le64(~uint64_t(0)).le32(28);
+  f.le32(1).le32(20).le16(1).le16(0).le32(65535).le32(20);
+  uint8_t seed = 1;
+  for (const auto& time : micros) {
+    const uint32_t length = 60 + seed * 4;
+    if (time) {
+      f.le32(6).le32(32 + length).le32(0).le32(uint32_t(*time >> 32)).le32(uint32_t(*time));
+      f.le32(length).le32(length).pattern(length, seed++).le32(32 + length);
+    } else {
+      f.le32(3).le32(16 + length).le32(length).pattern(length, seed++).le32(16 + length);
+    }
+  }
+  return f.v;
+}
+
+struct ExactTimeRow {
+  const char* what;
+  const char* source;
+  const char* options;
+  const char* suffix;
+  // The times tshark shows in the target; empty: every frame as tshark
+  // shows the source's, time and bytes.
+  std::vector<std::string> epochs = {};
+};
+
+const ExactTimeRow kExactTimes[] = {
+    {"nanoseconds through pcapng", "ns.pcap", "--to pcapng", ".pcapng"},
+    {"nanoseconds through libpcap asked for them", "ns.pcap", "--to TD --pcap-resolution ns", ".pcap"},
+    {"microseconds by default", "ns.pcap", "--to TD", ".pcap",
+     {"1700000000.123456000", "1700000000.123456000", "1700000001.999999000"}},
+    {"2065 from libpcap to pcapng", "y2065.pcap", "--to pcapng", ".pcapng"},
+    {"2065 from libpcap to libpcap", "y2065.pcap", "--to TD", ".pcap"},
+    {"2065 in nanoseconds through pcapng to libpcap", "y2065ns.pcapng", "--to TD --pcap-resolution ns",
+     ".pcap"},
+    {"a first packet without a time stays without one", "spb.pcapng", "--to pcapng", ".pcapng"},
+    {"a first packet without a time takes the next one's", "spb.pcapng", "--to TD", ".pcap",
+     {"1336125600.000001000", "1336125600.000001000", "1336125601.999999000"}},
+    {"a later packet without a time takes the one's before", "spbmid.pcapng", "--to TD", ".pcap",
+     {"1336125600.000001000", "1336125600.000001000", "1336125601.999999000"}},
+    {"packets without a time only, every one kept", "spbonly.pcapng", "--to pcapng", ".pcapng"},
+};
+
+// The time column of tshark's frame text.
+std::vector<std::string> Epochs(const std::string& frameText) {
+  std::vector<std::string> epochs;
+  std::istringstream lines(frameText);
+  for (std::string line; std::getline(lines, line);) epochs.push_back(line.substr(0, line.find('\t')));
+  return epochs;
+}
+
+// What tshark shows of each frame but its time.
+std::string WithoutTimes(const std::string& frameText) {
+  std::string rest;
+  std::istringstream lines(frameText);
+  for (std::string line; std::getline(lines, line);) rest += line.substr(line.find('\t')) + "\n";
+  return rest;
+}
+
+// Times reach tshark to the nanosecond where source and target hold them,
+// also past 2038, and a frame without a time never dates another.
+TEST(FormatTables, TimesReachTsharkExactly) {
+  if (!HaveTool("tshark")) GTEST_SKIP() << "tshark is not installed";
+  TempDir dir;
+  WriteFileBytes(dir.path("ns.pcap"), PcapFile(kPcapMagicNanosecond, {{1700000000, 123456789, 60},
+                                                                      {1700000000, 123456790, 64},
+                                                                      {1700000001, 999999999, 100}}));
+  WriteFileBytes(dir.path("y2065.pcap"),
+                 PcapFile(kPcapMagicStandard, {{3011083200u, 1, 60}, {3011083201u, 999999, 80}}));
+  WriteFileBytes(dir.path("y2065ns.pcap"), PcapFile(kPcapMagicNanosecond, {{3011083200u, 7, 60}}));
+  ASSERT_EQ(RunCommand(std::string(MORPHALITE_BINARY) + " convert " + dir.path("y2065ns.pcap") +
+                       " --to pcapng -o " + dir.path("y2065ns.pcapng") + " --quiet")
+                .status,
+            0);
+  const uint64_t start = 1336125600ULL * 1000000;
+  WriteFileBytes(dir.path("spb.pcapng"), PcapngFile({std::nullopt, start + 1, start + 1999999}));
+  WriteFileBytes(dir.path("spbmid.pcapng"), PcapngFile({start + 1, std::nullopt, start + 1999999}));
+  WriteFileBytes(dir.path("spbonly.pcapng"), PcapngFile({std::nullopt, std::nullopt, std::nullopt}));
+  for (const ExactTimeRow& row : kExactTimes) {
+    SCOPED_TRACE(row.what);
+    const std::string source = dir.path(row.source);
+    const std::string target = dir.path(std::string("out") + row.suffix);
+    const CommandResult run = RunCommand(std::string(MORPHALITE_BINARY) + " convert " + source +
+                                         " " + row.options + " -o " + target + " --quiet");
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string expected = TsharkFrameText(source), got = TsharkFrameText(target);
+    ASSERT_FALSE(expected.empty());
+    if (row.epochs.empty()) {
+      EXPECT_EQ(got, expected);
+    } else {
+      EXPECT_EQ(Epochs(got), row.epochs);
+      EXPECT_EQ(WithoutTimes(got), WithoutTimes(expected));
+    }
+  }
 }
 
 }  // namespace

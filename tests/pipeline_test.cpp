@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/catalogue.h"
+#include "engine/checksum.h"
 #include "engine/conversion.h"
 #include "engine/failure.h"
 #include "engine/progress.h"
@@ -251,15 +252,16 @@ TEST(EthernetToWireless, EtherTypeFramesGetAnLlcSnapHeader) {
   h.run();
   ASSERT_EQ(h.written.size(), 1u);
   const Frame& w = h.written[0];
-  EXPECT_EQ(w.frameLength, 82);
-  ASSERT_EQ(w.bytes.size(), 82u);
+  // The Ethernet FCS is left behind: it is no 802.11 FCS.
+  EXPECT_EQ(w.frameLength, 78);
+  ASSERT_EQ(w.bytes.size(), 78u);
   EXPECT_EQ(w.bytes[0], 0x08);
   EXPECT_TRUE(std::equal(f.bytes.begin(), f.bytes.begin() + 6, w.bytes.begin() + 4));
   EXPECT_TRUE(std::equal(f.bytes.begin() + 6, f.bytes.begin() + 12, w.bytes.begin() + 10));
   EXPECT_TRUE(std::equal(f.bytes.begin() + 6, f.bytes.begin() + 12, w.bytes.begin() + 16));
   const uint8_t snap[8] = {0xAA, 0xAA, 0x03, 0, 0, 0, 0x08, 0x00};
   EXPECT_EQ(std::memcmp(w.bytes.data() + 24, snap, 8), 0);
-  EXPECT_TRUE(std::equal(f.bytes.begin() + 14, f.bytes.end(), w.bytes.begin() + 32));
+  EXPECT_TRUE(std::equal(f.bytes.begin() + 14, f.bytes.end() - 4, w.bytes.begin() + 32));
   EXPECT_EQ(h.c.state.TraceTopology, Topo::Ethernet);  // restored after each frame
 }
 
@@ -277,12 +279,12 @@ TEST(EthernetToWireless, NovellRawAndLlcFrames) {
   h.c.state.ConvertToWireless = true;
   h.run();
   ASSERT_EQ(h.written.size(), 2u);
-  EXPECT_EQ(h.written[0].frameLength, 77);
+  EXPECT_EQ(h.written[0].frameLength, 73);
   EXPECT_EQ(h.written[0].bytes[24], 0xE0);
   EXPECT_EQ(h.written[0].bytes[25], 0xE0);
   EXPECT_EQ(h.written[0].bytes[26], 0x03);
   EXPECT_EQ(h.written[0].bytes[27], 0xFF);
-  EXPECT_EQ(h.written[1].frameLength, 74);
+  EXPECT_EQ(h.written[1].frameLength, 70);
   EXPECT_EQ(h.written[1].bytes[24], 0x42);
 }
 
@@ -301,27 +303,57 @@ TEST(WirelessToEthernet, DataFramesBecomeEthernetOthersAreNonData) {
   Frame toDs = WirelessFrame(0x08, 0x01, 100);
   Frame small = WirelessFrame(0x08, 0x00, 60);      // 50 bytes once converted
   Frame large = WirelessFrame(0x08, 0x00, 1610);
-  Harness h(Topo::Wireless, {management, toDs, small, large});
+  Frame withFcs = WirelessFrame(0x08, 0x00, 104);  // its source says it ends in an FCS
+  withFcs.wirelessFcsBytes = 4;
+  Harness h(Topo::Wireless, {management, toDs, small, large, withFcs});
   h.c.state.ConvertToEthernet = true;
   ConversionState& s = h.run();
   EXPECT_EQ(s.NonDataFrames, 1);
-  EXPECT_EQ(s.FramesWritten, 4);  // the beacon counts as accepted, but is not written
-  ASSERT_EQ(h.written.size(), 3u);
+  EXPECT_EQ(s.FramesWritten, 5);  // the beacon counts as accepted, but is not written
+  ASSERT_EQ(h.written.size(), 4u);
+  // Every payload byte follows the new header, and the Ethernet FCS is the
+  // CRC-32 of the new frame.
+  const auto expectPayloadAndFcs = [](const Frame& from, const Frame& to, size_t fcs) {
+    ASSERT_EQ(to.bytes.size(), 14 + from.bytes.size() - 24 - fcs + 4);
+    EXPECT_EQ(to.frameLength, int32_t(to.bytes.size()));
+    EXPECT_TRUE(std::equal(from.bytes.begin() + 24, from.bytes.end() - long(fcs), to.bytes.begin() + 14));
+    EXPECT_EQ(GetLE32(to.bytes.data() + to.bytes.size() - 4), Crc32(to.bytes.data(), to.bytes.size() - 4));
+  };
   // ToDS: destination from the third address, source from the second.
   EXPECT_TRUE(std::equal(toDs.bytes.begin() + 16, toDs.bytes.begin() + 22, h.written[0].bytes.begin()));
   EXPECT_TRUE(std::equal(toDs.bytes.begin() + 10, toDs.bytes.begin() + 16, h.written[0].bytes.begin() + 6));
-  EXPECT_EQ(h.written[0].frameLength, 90);
-  EXPECT_EQ(h.written[0].bytes[14], toDs.bytes[24]);  // payload follows the new header
-  // Short: padded with zeros to 64, length field 46.
+  expectPayloadAndFcs(toDs, h.written[0], 0);
+  // Short: padded with zeros to 64, length field 46; the bytes in hand stay.
   EXPECT_EQ(h.written[1].frameLength, 64);
   EXPECT_EQ(h.written[1].bytes.size(), 50u);
   EXPECT_EQ(h.written[1].bytes[12], 0);
   EXPECT_EQ(h.written[1].bytes[13], 46);
-  // Long: length field 1500, at most 1518 stored.
-  EXPECT_EQ(h.written[2].frameLength, 1600);
-  EXPECT_EQ(h.written[2].bytes.size(), 1518u);
+  // Long: length field 1500, every byte kept.
+  expectPayloadAndFcs(large, h.written[2], 0);
   EXPECT_EQ(h.written[2].bytes[12], 0x05);
   EXPECT_EQ(h.written[2].bytes[13], 0xDC);
+  // Only a stated 802.11 FCS is dropped.
+  expectPayloadAndFcs(withFcs, h.written[3], 4);
+  EXPECT_EQ(h.written[3].bytes[13], 90 - 14);
+}
+
+// An EtherType frame made 802.11 (LLC/SNAP) comes back as it was, FCS
+// included, whatever its size: every payload byte, no length field.
+TEST(WirelessToEthernet, SnapFramesComeBackAsTheEthernetFramesTheyWere) {
+  for (const int32_t length : {64, 1518, 9018}) {
+    SCOPED_TRACE(length);
+    const Frame ethernet = MakeFrame(0, length);  // IPv4, its FCS at the end
+    Harness toWireless(Topo::Ethernet, {ethernet});
+    toWireless.c.state.ConvertToWireless = true;
+    toWireless.run();
+    ASSERT_EQ(toWireless.written.size(), 1u);
+    Harness back(Topo::Wireless, toWireless.written);
+    back.c.state.ConvertToEthernet = true;
+    back.run();
+    ASSERT_EQ(back.written.size(), 1u);
+    EXPECT_EQ(back.written[0].frameLength, length);
+    EXPECT_EQ(back.written[0].bytes, ethernet.bytes);
+  }
 }
 
 TEST(WirelessToEthernet, TinyFramesVanishWithoutTouchingOtherBytes) {

@@ -62,6 +62,7 @@ void PutFrame(ConversionState& s, const Frame& f) {
   s.WirelessChannel = f.channel;
   s.WirelessSignal = f.signal;
   s.WirelessNoise = f.noise;
+  s.WirelessFcsBytes = f.wirelessFcsBytes;
 }
 
 Frame FrameFromState(const ConversionState& s) {

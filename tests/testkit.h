@@ -22,6 +22,7 @@ struct Frame {
   std::vector<uint8_t> bytes;  // stored bytes
   uint16_t flags = 0;
   uint8_t rate = 22, channel = 1, signal = 100, noise = 0;
+  int32_t wirelessFcsBytes = 0;  // an 802.11 frame's source states it ends in an FCS
 };
 
 struct Trace {

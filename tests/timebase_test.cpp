@@ -276,9 +276,12 @@ TEST(WriterTimeBase, PositiveWestBiasIsAddedToGetUtc) {
   s.FirstFrameTime = 0;
   ComputeWriterTimeBase(s);
   EXPECT_EQ(s.FirstFrameUnixTime, 86400u + 5 * 3600u);
-  s.TraceDate = EncodeDate(1969, 12, 1);  // before 1970 the base is 0
+  s.TraceDate = EncodeDate(1969, 12, 1);  // before 1970: negative, each writer checks its range
   ComputeWriterTimeBase(s);
-  EXPECT_EQ(s.FirstFrameUnixTime, 0u);
+  EXPECT_EQ(s.FirstFrameUnixTime, -31 * 86400 + 5 * 3600);
+  s.TraceDate = EncodeDate(2106, 3, 1);  // past 32 bits: kept whole
+  ComputeWriterTimeBase(s);
+  EXPECT_EQ(s.FirstFrameUnixTime, 4296844800 + 5 * 3600);
 }
 
 // The readers' cached midnight gives the same times as the plain conversion,

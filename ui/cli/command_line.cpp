@@ -231,6 +231,9 @@ std::string ParseConvert(const std::vector<std::string>& args, ConvertArgs& out)
       if (!value(v) || (v != "standard" && v != "modified"))
         return "--pcap-variant takes standard or modified";
       o.pcapModified = v == "modified";
+    } else if (a == "--pcap-resolution") {
+      if (!value(v) || (v != "us" && v != "ns")) return "--pcap-resolution takes us or ns";
+      o.pcapNanoseconds = v == "ns";
     } else if (a == "--ascii-fields") {
       if (!value(v) || !ParseTextFields(v, o.textOptions))
         return "--ascii-fields takes a list of number,length,date,usecs,hex,ascii";
@@ -683,6 +686,7 @@ const OptionText kConvertOptions[] = {
     {"--to-wireless", "", "Ethernet frames become 802.11 frames"},
     {"--pcap-order", "big|little", "byte order of libpcap targets"},
     {"--pcap-variant", "standard|modified", "record layout of libpcap targets"},
+    {"--pcap-resolution", "us|ns", "time resolution of libpcap targets (default us)"},
     {"--ascii-fields", "LIST", "text targets: number,length,date,usecs,hex,ascii"},
     {"--ascii-delimiter", "tab|comma|fixed", "text targets: field delimiter"},
     {"--ascii-no-header", "", "text targets: no descriptive header"},
