@@ -49,7 +49,9 @@ bool Conversion::ResetConversion() {
   s.SourceHasNanoseconds = false;
 
   struct stat st {};
-  if (!s.SourceFileName.empty() && stat(s.SourceFileName.c_str(), &st) == 0)
+  if (s.SourceDate)
+    s.TraceDate = *s.SourceDate;
+  else if (!s.SourceFileName.empty() && stat(s.SourceFileName.c_str(), &st) == 0)
     s.TraceDate = LocalDateTimeFromUnix(SourceZoneOf(s), int64_t(st.st_mtime));
   else
     s.TraceDate = LocalDateTimeFromUnix(SourceZoneOf(s), int64_t(std::time(nullptr)));

@@ -99,6 +99,12 @@ constexpr uint32_t OwnSource = 1u << 4;         // the reader opens its source i
 constexpr uint32_t StreamTarget = 1u << 5;      // the writer never seeks back (pipes)
 constexpr uint32_t SkipsTinyFrames = 1u << 6;   // frames of 4 bytes or less are not written
 constexpr uint32_t OwnTarget = 1u << 7;         // the writer creates its target itself
+// The format stores times of day only: its files are dated by their
+// modification time, which a written target is given (its first frame's).
+constexpr uint32_t DatedByFileTime = 1u << 8;
+// Its files are recognised by their suffix alone: written under another
+// one, they are read back only when the format is named (--from).
+constexpr uint32_t KnownBySuffix = 1u << 9;
 }  // namespace Capability
 
 struct FormatDescriptor {
