@@ -98,12 +98,12 @@ bool ReadTaggedEntries(Conversion& c, ReaderContext& r, const uint8_t* fixed) {
     uint8_t e[4];
     if (at + 4 > firstPacket || !c.source->readExact(e, sizeof e))
       return FailRead(s, "Observer header entry " + Grouped(i + 1) + " at " + AtOffset(at) +
-                             "lies beyond the first packet at " + AtOffset(firstPacket));
+                             "lies beyond the first packet at offset " + Grouped(firstPacket));
     const uint16_t type = GetLE16(e), length = GetLE16(e + 2);
     if (length < 4 || at + length > firstPacket)
       return FailRead(s, "Observer header entry " + Grouped(i + 1) + " at " + AtOffset(at) +
-                             "length " + Grouped(length) + " runs past the first packet at " +
-                             AtOffset(firstPacket));
+                             "length " + Grouped(length) + " runs past the first packet at offset " +
+                             Grouped(firstPacket));
     std::vector<uint8_t> value(length - 4u);
     if (!c.source->readExact(value.data(), value.size()))
       return FailRead(s, "Observer header entry " + Grouped(i + 1) + " at " + AtOffset(at) +
@@ -113,7 +113,7 @@ bool ReadTaggedEntries(Conversion& c, ReaderContext& r, const uint8_t* fixed) {
     at += length;
   }
   if (!c.source->seek(firstPacket))
-    return FailRead(s, "the first Observer packet at " + AtOffset(firstPacket) +
+    return FailRead(s, "the first Observer packet at offset " + Grouped(firstPacket) +
                            " cannot be reached");
   return true;
 }
