@@ -44,6 +44,7 @@ constexpr uint16_t kCommentEntry = 2, kTimeEntry = 4;
 constexpr uint32_t kUtcTimes = 1;  // time format of a time entry; 0 is local time
 constexpr int kTaggedEntries = 1;  // written: the time entry
 constexpr int kTimeEntrySize = 8;
+constexpr size_t kLongestComment = 300;  // what a file comment holds
 constexpr int kTaggedWrittenHeader = kTaggedHeaderSize + kTimeEntrySize;
 // Records state 16-bit sizes; the wire size counts 4 bytes beyond the frame
 // on every medium.
@@ -87,7 +88,7 @@ struct WriterContext : FormatContext {
 
 // The tagged header's entries, between its fixed part and the first packet:
 // the time entry tells whether times are local or UTC (its last four bytes;
-// files with no time entry state local times).
+// files with no time entry state local times); the comment is the file's.
 bool ReadTaggedEntries(Conversion& c, ReaderContext& r, const uint8_t* fixed) {
   ConversionState& s = c.state;
   const int64_t firstPacket = GetLE16(fixed + 32);
@@ -110,6 +111,10 @@ bool ReadTaggedEntries(Conversion& c, ReaderContext& r, const uint8_t* fixed) {
                              "is cut short");
     if (type == kTimeEntry && value.size() >= 4)
       r.localTimes = GetLE32(value.data() + value.size() - 4) == 0;
+    if (type == kCommentEntry) {
+      s.FileComment.assign(value.begin(), std::find(value.begin(), value.end(), uint8_t(0)));
+      if (s.FileComment.size() > kLongestComment) s.FileComment.resize(kLongestComment);
+    }
     at += length;
   }
   if (!c.source->seek(firstPacket))

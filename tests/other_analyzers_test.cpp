@@ -298,6 +298,7 @@ TEST(ObserverReader, TaggedLayoutEntriesElementsAndLocalTimes) {
   EXPECT_FALSE(r.state.ReadError) << r.state.ReadErrorDetail;
   EXPECT_EQ(r.trace.traceDate, EncodeDate(2024, 7, 1));
   EXPECT_EQ(r.state.TimeZoneBias, -7200);
+  EXPECT_EQ(r.state.FileComment, "hello");
   ExpectFrames({FrameOf(36000000000LL + 1, 70, a), FrameOf(36002000001LL, 1500, b, Flag::CrcError)},
                r.trace);
 }
