@@ -189,22 +189,18 @@ AnalyzerType IdentifySourceAs(ConversionState& s, const std::string& fileName, A
   if (in) head = ReadFileBlock(*in, 0, kHeadBytes);
   openFailed = !in || in->failed();
   if (openFailed) return Analyzer::Unknown;
-  const FormatDescriptor* family = ReaderFormat(type);
   const std::string upperPath = Upper(fileName + DefaultSuffix(type, Topo::Ethernet));
   for (const IdentificationStep& step : kIdentificationOrder) {
-    const FormatDescriptor* owner = nullptr;
-    const IdentifyRule* rule = FindIdentifyRule(step.rule, &owner);
-    if (!rule || owner != family) continue;
+    const IdentifyRule* rule = FindIdentifyRule(step.rule);
+    if (!rule) continue;
     bool compressed = false, failed = false;
     uint32_t variant = 0;
     IdentifyInput input{*in, head, fileName, upperPath, s.SourceFileSize, compressed, variant, failed};
-    const std::optional<AnalyzerType> said = rule->match(input);
-    if (!said) continue;
-    if (*said == type && !failed) {
+    if (rule->match(input) == type && !failed) {
       s.SourceCompressed = compressed;
       s.SourceVariant = variant;
+      break;
     }
-    break;
   }
   if (opened) *opened = std::move(in);
   return type;

@@ -326,8 +326,8 @@ void WarnOfUnrecognisedSuffix(const ConversionState& s, Topology written,
     return;
   const char* code = Analyzers(s.TargetAnalyzer).code;
   host.message("Output",
-               FileNamePart(targetPath) + " is a " + AnalyzerName(s.TargetAnalyzer) +
-                   " file without its suffix " + shownSuffix +
+               FileNamePart(targetPath) + " is written as " + AnalyzerName(s.TargetAnalyzer) +
+                   " without its suffix " + shownSuffix +
                    ": such files are recognised by their suffix alone, so it reads back only "
                    "with --from " + (code ? code : "") + ".",
                MessageIcon::Warning);

@@ -320,6 +320,7 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
   // (01:00:00 on), piped in below.
   WriteTrace(MakeTrace(Topo::Ethernet, 3), Analyzer::DataGlance, dir.path("dg.bin"));
   WriteTrace(MakeTrace(Topo::Ethernet, 3), Analyzer::Observer, dir.path("ob.bfr"));
+  WriteFileBytes(dir.path("packed.bin"), ReadFileBytes(dir.path("packed.pcap.gz")));
 
   const CommandRow rows[] = {
       {"GNU value form", "convert {d}/s.pcap --to=TD -o {d}/eq.pcap --quiet", 0, {}, {"eq.pcap"}},
@@ -511,15 +512,17 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
        {"dg.bin is obsolete, not supported, or not a trace file."}, {}, {"dg0.pcap"}},
       {"--from DG reads it", "convert {d}/dg.bin --from DG --to TD -o {d}/dg1.pcap", 0, {},
        {"dg1.pcap"}},
+      {"--from TD learns a renamed gzip libpcap file's layout",
+       "convert {d}/packed.bin --from TD --to PN -o {d}/packed.pcapng", 0, {}, {"packed.pcapng"}},
       {"--from a code this program does not read", "convert {d}/dg.bin --from ZZ --to TD", 1,
        {"--from ZZ: not a format this program reads"}},
       {"DataGLANce written under another suffix: a warning, the file kept",
        "convert {d}/s.pcap --to DG -o {d}/dg2.bin", 0,
-       {"Output: dg2.bin is a DataGLANce (IBM) file without its suffix .dgc: such files are "
+       {"Output: dg2.bin is written as DataGLANce (IBM) without its suffix .dgc: such files are "
         "recognised by their suffix alone, so it reads back only with --from DG."}},
       {"LAN900 under another suffix: the warning among the --json messages",
        "convert {d}/s.pcap --to L9 -o {d}/l9.bin --json", 0, {}, {}, {}, {},
-       {"\"messages\": [\"Output: l9.bin is a LAN900 (Digitech) file without its suffix .dat"}},
+       {"\"messages\": [\"Output: l9.bin is written as LAN900 (Digitech) without its suffix .dat"}},
       {"under its own suffix, in any letter case, no warning",
        "convert {d}/s.pcap --to DG -o {d}/dg3.DGC --json", 0, {}, {"dg3.DGC"}, {}, {},
        {"\"messages\": [], "}},
