@@ -53,7 +53,9 @@ bool Conversion::ResetConversion() {
   s.WirelessFcsBytes = 0;
 
   struct stat st {};
-  if (!s.SourceFileName.empty() && stat(s.SourceFileName.c_str(), &st) == 0)
+  if (s.SourceDate)
+    s.TraceDate = *s.SourceDate;
+  else if (!s.SourceFileName.empty() && stat(s.SourceFileName.c_str(), &st) == 0)
     s.TraceDate = LocalDateTimeFromUnix(SourceZoneOf(s), int64_t(st.st_mtime));
   else
     s.TraceDate = LocalDateTimeFromUnix(SourceZoneOf(s), int64_t(std::time(nullptr)));

@@ -1,6 +1,7 @@
 // The texts the main window shows for a source file's date and size.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace morph {
@@ -17,5 +18,19 @@ std::string FileDateText(const std::string& path);
 
 // A byte count with thousands separators and " bytes", e.g. "1,234 bytes".
 std::string FileSizeText(int64_t bytes);
+
+// A date given for a trace whose file stores none: ISO 8601, a date
+// ("2023-05-04") or a date-time ("2023-05-04T10:20:30", a space in place of
+// the T, seconds optional), with an optional zone ("Z", "+02:00", "-0500").
+struct GivenDate {
+  int64_t wallSeconds = 0;  // seconds since 1970 of the date and time as written
+  std::optional<int32_t> utcOffsetSeconds;  // the zone it names, if any
+};
+std::optional<GivenDate> ParseGivenDate(const std::string& text);
+
+struct TimeZoneRules;
+// The local date-time in `zone` a given date stands for: as written when it
+// names no zone, otherwise its instant told in `zone`.
+double LocalDateTimeOf(const GivenDate& date, const TimeZoneRules& zone);
 
 }  // namespace morph

@@ -107,6 +107,12 @@ constexpr uint32_t UnpaddedFrames = 1u << 8;
 constexpr uint32_t SeveralInterfaces = 1u << 9;
 // Frames made 802.11 are stored with an 802.11 FCS.
 constexpr uint32_t KeepsWirelessFcs = 1u << 10;
+// The format stores times of day only: its files are dated by their
+// modification time, which a written target is given (its first frame's).
+constexpr uint32_t DatedByFileTime = 1u << 11;
+// Its files are recognised by their suffix alone: written under another
+// one, they are read back only when the format is named (--from).
+constexpr uint32_t KnownBySuffix = 1u << 12;
 }  // namespace Capability
 
 // What a writer's files can hold of a frame. The pipeline compares every

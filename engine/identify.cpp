@@ -177,6 +177,35 @@ AnalyzerType IdentifySource(ConversionState& s, SourceStream& in, const std::str
   return openFailed ? Analyzer::Unknown : type;
 }
 
+AnalyzerType IdentifySourceAs(ConversionState& s, const std::string& fileName, AnalyzerType type,
+                              bool& openFailed, std::unique_ptr<SourceStream>* opened) {
+  bool accessDenied = false;
+  std::unique_ptr<SourceStream> in;
+  if (IsRegularFile(fileName, accessDenied)) in = OpenFileSource(fileName);
+  s.SourceCompressed = false;
+  s.SourceVariant = 0;
+  s.SourceFileSize = in ? in->size() : 0;
+  FileBlock head;
+  if (in) head = ReadFileBlock(*in, 0, kHeadBytes);
+  openFailed = !in || in->failed();
+  if (openFailed) return Analyzer::Unknown;
+  const std::string upperPath = Upper(fileName + DefaultSuffix(type, Topo::Ethernet));
+  for (const IdentificationStep& step : kIdentificationOrder) {
+    const IdentifyRule* rule = FindIdentifyRule(step.rule);
+    if (!rule) continue;
+    bool compressed = false, failed = false;
+    uint32_t variant = 0;
+    IdentifyInput input{*in, head, fileName, upperPath, s.SourceFileSize, compressed, variant, failed};
+    if (rule->match(input) == type && !failed) {
+      s.SourceCompressed = compressed;
+      s.SourceVariant = variant;
+      break;
+    }
+  }
+  if (opened) *opened = std::move(in);
+  return type;
+}
+
 Topology DetermineTopology(ConversionState& s, AnalyzerType type, const std::string& fileName,
                            bool& openFailed, SourceStream* opened) {
   bool accessDenied = false;

@@ -22,6 +22,13 @@ AnalyzerType IdentifySource(ConversionState& s, const std::string& fileName, boo
 AnalyzerType IdentifySource(ConversionState& s, SourceStream& in, const std::string& fileName,
                             bool& openFailed, bool& tooSmall);
 
+// Takes the source as `type` without identifying it: only its family's
+// rules look at it, as if it had the type's default suffix, to learn its
+// layout (byte order, compression); the type stands whatever they say.
+// Sets what IdentifySource sets; Unknown only when the file cannot be read.
+AnalyzerType IdentifySourceAs(ConversionState& s, const std::string& fileName, AnalyzerType type,
+                              bool& openFailed, std::unique_ptr<SourceStream>* opened = nullptr);
+
 // Reads the header of an identified file: topology (Topo::Unknown when it
 // cannot tell), WanProtocol, FileLineSpeed, LineSpeed, FileComment.
 // `opened`: the file as identification left it open, or null to open it.

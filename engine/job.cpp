@@ -114,14 +114,16 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const std::string& path,
                         Host& host, std::unique_ptr<SourceStream>* opened,
-                        const std::string& shownName) {
+                        const std::string& shownName, std::optional<AnalyzerType> readAs) {
   SourceCheck check;
   const std::string name = shownName.empty() ? FileNamePart(path) : shownName;
   bool openFailed = false, tooSmall = false;
   s.SourceFileName = path;
   s.SourceFrameCount = 0;
   std::unique_ptr<SourceStream> in;
-  check.analyzer = s.SourceAnalyzer = IdentifySource(s, path, openFailed, tooSmall, &in);
+  check.analyzer = s.SourceAnalyzer =
+      readAs ? IdentifySourceAs(s, path, *readAs, openFailed, &in)
+             : IdentifySource(s, path, openFailed, tooSmall, &in);
   s.SourceFileDateText = FileDateText(path);
   if (tooSmall) return Refuse(host, name + " is too small."), check;
   if (openFailed) {
@@ -243,7 +245,8 @@ std::string PlannedTargetPath(const JobRequest& request, const CapabilitySets& c
   SilentHost silent;
   Conversion conversion(silent);
   ConversionState& s = conversion.state;
-  SourceCheck check = CheckSource(s, caps, request.sourcePath, silent);
+  SourceCheck check =
+      CheckSource(s, caps, request.sourcePath, silent, nullptr, {}, request.sourceType);
   if (!check.accepted) return "";
   s.ConvertToEthernet = request.convertToEthernet && check.topology == Topo::Wireless;
   s.ConvertToWireless = request.convertToWireless && check.topology == Topo::Ethernet;
@@ -267,6 +270,8 @@ void ApplyOptions(const JobRequest& request, ConversionState& s) {
   const bool unpaddedBothWays = reader && writer && reader->has(Capability::UnpaddedFrames) &&
                                 writer->has(Capability::UnpaddedFrames);
   s.PadShortFrames = !request.noPad && !unpaddedBothWays;
+  s.TargetLayout = request.targetLayout;
+  if (request.sourceDate) s.SourceDate = LocalDateTimeOf(*request.sourceDate, SourceZoneOf(s));
   // A libpcap source proposes its own byte order and record variant.
   const bool pcapSource = s.SourceAnalyzer == Analyzer::Tcpdump;
   s.PcapOutput.bigEndian = request.pcapSwapBytes.value_or(
@@ -366,6 +371,21 @@ bool OpenTarget(Conversion& conversion, const std::string& targetPath,
   return false;
 }
 
+// A format that stores times of day only is dated by its file's modification
+// time: the complete target gets its first frame's before it takes the
+// destination's place (renaming keeps it), so it never stands there undated.
+void DateByFirstFrame(const ConversionState& s, int fd, const std::string& targetPath, Host& host) {
+  const FormatDescriptor* writer = WriterFormat(s.TargetAnalyzer);
+  if (!writer || !writer->has(Capability::DatedByFileTime)) return;
+  const int64_t micros = UnixMicros(s, s.FirstFrameTime);
+  const int64_t seconds = FloorDiv(micros, kMicrosPerSecond);
+  const timespec times[2] = {{0, UTIME_OMIT},
+                             {time_t(seconds), long((micros - seconds * kMicrosPerSecond) * 1000)}};
+  if (futimens(fd, times) != 0)
+    host.failure("File Error", "The date of " + FileNamePart(targetPath) + " could not be set.",
+                 targetPath + ": " + SystemErrorText(errno), MessageIcon::Warning);
+}
+
 // The temporary replaces the target when it is a valid file: frames written
 // and every byte of it on disk (a Stop, a read error or a field limit still
 // finish one). Otherwise it goes, and the target stays as it stood.
@@ -379,6 +399,7 @@ void KeepIfComplete(Conversion& conversion, ReplacementFile& replacement,
     s.TargetDiscarded = true;
     return;
   }
+  if (complete) DateByFirstFrame(s, replacement.fd(), targetPath, host);
   if (complete && replacement.publish(reason)) return;
   s.TargetDiscarded = true;
   if (!complete) return;
@@ -438,6 +459,29 @@ JobResult RunSplitInterfaces(const JobRequest& request, const CapabilitySets& ca
   return total;
 }
 
+// A format recognised by its suffix alone, written under another one, is not
+// recognised when read back: the user is told how to read it.
+void WarnOfUnrecognisedSuffix(const ConversionState& s, Topology written,
+                              const std::string& targetPath, Host& host) {
+  const FormatDescriptor* writer = WriterFormat(s.TargetAnalyzer);
+  if (!writer || !writer->has(Capability::KnownBySuffix) || s.TargetDiscarded ||
+      s.FramesWritten - s.NonDataFrames < 1)
+    return;
+  const std::string shownSuffix = DefaultSuffix(s.TargetAnalyzer, written);
+  const std::string suffix = Upper(shownSuffix);
+  const std::string name = Upper(FileNamePart(targetPath));
+  if (suffix.empty() ||
+      (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0))
+    return;
+  const char* code = Analyzers(s.TargetAnalyzer).code;
+  host.message("Output",
+               FileNamePart(targetPath) + " is written as " + AnalyzerName(s.TargetAnalyzer) +
+                   " without its suffix " + shownSuffix +
+                   ": such files are recognised by their suffix alone, so it reads back only "
+                   "with --from " + (code ? code : "") + ".",
+               MessageIcon::Warning);
+}
+
 }  // namespace
 
 std::string OptionsProblem(const JobRequest& request) {
@@ -495,7 +539,8 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
     check.analyzer = s.SourceAnalyzer;
     check.topology = s.TraceTopology;
   } else {
-    check = CheckSource(s, caps, request.sourcePath, host, &opened, ShownSourceName(request));
+    check = CheckSource(s, caps, request.sourcePath, host, &opened, ShownSourceName(request),
+                        request.sourceType);
   }
   result.source = FactsOf(s);
   if (!check.accepted) return result;
@@ -582,7 +627,13 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
     conversion.source = std::move(opened);
   opened.reset();
   conversion.ConvertTrace(false, request.holdMilliseconds);
-  if (replacement) KeepIfComplete(conversion, *replacement, targetPath, host);
+  if (replacement) {
+    KeepIfComplete(conversion, *replacement, targetPath, host);
+    const Topology written = s.ConvertToWireless   ? Topo::Wireless
+                             : s.ConvertToEthernet ? Topo::Ethernet
+                                                   : check.topology;
+    WarnOfUnrecognisedSuffix(s, written, targetPath, host);
+  }
   ResultOf(s, result);
   return result;
 }

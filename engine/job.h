@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/file_date.h"
 #include "engine/host.h"
 #include "engine/state.h"
 #include "engine/targets.h"
@@ -69,9 +70,12 @@ struct SourceCheck {
 // `opened`, when given, receives the file as identification opened it once
 // the source is accepted, so that a conversion reads on from it. Messages
 // name the source by `shownName`, or by its file name when that is empty.
+// `readAs` reads the source as that type without identifying it (a file
+// renamed away from the suffix its format is recognised by).
 SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const std::string& path,
                         Host& host, std::unique_ptr<SourceStream>* opened = nullptr,
-                        const std::string& shownName = {});
+                        const std::string& shownName = {},
+                        std::optional<AnalyzerType> readAs = std::nullopt);
 
 struct JobRequest {
   std::string sourcePath;
@@ -108,6 +112,14 @@ struct JobRequest {
   // machine's.
   std::shared_ptr<const TimeZoneRules> sourceZone, targetZone;
   unsigned holdMilliseconds = 0;
+  // Read the source as this type, without identifying it (--from).
+  std::optional<AnalyzerType> sourceType;
+  // The date of a source whose format stores times of day only, in place of
+  // its file's modification time (--source-date).
+  std::optional<GivenDate> sourceDate;
+  // The target's layout where its format has several (--observer-layout);
+  // 0: the format's default.
+  int32_t targetLayout = 0;
   // Go on past damage where the source's format lets its reader find the
   // next record; what is passed over is reported (JobResult::skipped) and
   // the conversion ends as a read error with every frame kept.

@@ -226,6 +226,9 @@ struct ConversionState {
   int32_t StartFrame = 1, EndFrame = 999999;
   TextDumpOptions TextOptions;
   PcapOutputOptions PcapOutput;
+  // The target's layout where its format has several, as the version the
+  // format gives it; 0: the format's default.
+  int32_t TargetLayout = 0;
   // The target is a pipe (standard output): writers must not seek back.
   bool TargetIsPipe = false;
   // The largest offset or size a 32-bit field of the target can state
@@ -237,6 +240,10 @@ struct ConversionState {
   // Readers may hand records the target would write byte for byte straight
   // to it (tests turn this off to compare with the frame-by-frame path).
   bool CopyUnchangedRecords = true;
+
+  // The trace date a source that stores none is given instead of its file's
+  // modification time (a copy from standard input has today's).
+  std::optional<double> SourceDate;
 
   // Time base.
   double TraceDate = 0;  // days since 1899-12-30, local time, time of day as fraction

@@ -268,6 +268,7 @@ extern const FormatDescriptor kDa30Format = {
     .writes = MaskOf({Analyzer::Da30}),
     .aliases = kDa30Names,
     .sourcePatterns = "*.an1",
+    .capabilities = Capability::DatedByFileTime,
     .identify = kDa30Rules,
     .topology = Da30Topology,
     .readHeader = ReadHeaderStep,

@@ -275,6 +275,7 @@ const FormatDescriptor kDataGlanceFormat = {
     .writes = MaskOf({Analyzer::DataGlance}),
     .aliases = kDataGlanceNames,
     .sourcePatterns = "*.dgc",
+    .capabilities = Capability::KnownBySuffix,
     .identify = kDataGlanceRules,
     .topology = DataGlanceTopology,
     .readHeader = ReadHeaderStep,

@@ -290,7 +290,8 @@ const FormatDescriptor kLan900Format = {
     .writes = MaskOf({Analyzer::Lan900}),
     .aliases = kLan900Names,
     .sourcePatterns = "*.dat",
-    .capabilities = Capability::DropsEthernetFcs,
+    .capabilities =
+        Capability::DropsEthernetFcs | Capability::DatedByFileTime | Capability::KnownBySuffix,
     .identify = kLan900Rules,
     .topology = Lan900Topology,
     .readHeader = ReadHeaderStep,

@@ -1,12 +1,15 @@
-// Observer packet-buffer files. The reader follows the chain of packet records
-// forwards only; the writer links each record to the one before and completes
-// the chain and the header's end offset when the conversion finishes.
+// Observer packet-buffer files. In the chained layout the reader follows the
+// chain of packet records forwards only; the writer links each record to the
+// one before and completes the chain and the header's end offset when the
+// conversion finishes. In the tagged layout records simply follow one
+// another and the header needs no going back.
 #include "formats/observer.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
+#include "engine/catalogue.h"
 #include "engine/checksum.h"
 #include "engine/conversion.h"
 #include "engine/failure.h"
@@ -20,6 +23,7 @@ using namespace Observer;
 
 constexpr const char kVersionText[] =
     "ObserverPktBufferVersion=4.00LocalAddressTable\\Local Address Table.adr";
+constexpr const char kTaggedVersionText[] = "ObserverPktBufferVersion=15.00";
 constexpr int kEndOffsetAt = 109;
 constexpr int kEthernetFcs = 4;
 constexpr uint32_t kErrorCrc = 0x2, kErrorAlignment = 0x1, kErrorShort = 0x4;
@@ -35,39 +39,110 @@ uint32_t MediaType(Topology topology) {
   }
 }
 
+// The tagged layout: header entries, and what a packet record holds.
+constexpr uint16_t kCommentEntry = 2, kTimeEntry = 4;
+constexpr uint32_t kUtcTimes = 1;  // time format of a time entry; 0 is local time
+constexpr int kTaggedEntries = 1;  // written: the time entry
+constexpr int kTimeEntrySize = 8;
+constexpr size_t kLongestComment = 300;  // what a file comment holds
+constexpr int kTaggedWrittenHeader = kTaggedHeaderSize + kTimeEntrySize;
+// Records state 16-bit sizes; the wire size counts 4 bytes beyond the frame
+// on every medium.
+constexpr int32_t kLargestTaggedData = 0xFFFF - kTaggedPacketHeaderSize;
+constexpr int32_t kTaggedWireExtra = 4;
+// Written as the analyzer writes it; readers pass it over.
+constexpr uint32_t kTaggedRecordWord = 1000000;
+// Record times count nanoseconds from 2000-01-01 00:00.
+constexpr int64_t kTaggedEpoch = 946684800;
+
+std::optional<Topology> TaggedMedium(int64_t networkType) {
+  switch (networkType) {
+    case 0: return Topo::Ethernet;
+    case 1: return Topo::TokenRing;
+    default: return std::nullopt;
+  }
+}
+
 struct ReaderContext : FormatContext {
   int major = 4;
+  ObserverLayout layout = ObserverLayout::Chained;
+  bool localTimes = true;  // tagged: times are local unless a time entry says UTC
+  bool started = false;    // tagged: the trace is dated from its first frame
   TimeOfDayClock clock;
+  UnixFrameClock unixClock;
 };
 
 struct WriterContext : FormatContext {
+  bool tagged = false;
   int64_t end = 0;  // where the target ends: the header and the records so far
   bool haveLast = false;
   int64_t lastOffset = 0;
   // Fixed at the header: the same for every frame of a conversion.
   bool ethernet = false, wireless = false;
   uint32_t mediaType = 0;
+  SteppedUnixClock clock;  // tagged: UTC times, from the header step on
   // A record laid out aside when the target's block has no room for it: a
   // frame a media conversion lengthened may pass MaxFrameBytes, never the buffer.
   uint8_t aside[kPacketHeaderSize + kRadioHeaderSize + FrameBufferBytes + 4];
 };
 
+// The tagged header's entries, between its fixed part and the first packet:
+// the time entry tells whether times are local or UTC (its last four bytes;
+// files with no time entry state local times); the comment is the file's.
+bool ReadTaggedEntries(Conversion& c, ReaderContext& r, const uint8_t* fixed) {
+  ConversionState& s = c.state;
+  const int64_t firstPacket = GetLE16(fixed + 32);
+  const int entries = fixed[35];
+  r.localTimes = true;
+  int64_t at = kTaggedHeaderSize;
+  for (int i = 0; i < entries; ++i) {
+    uint8_t e[4];
+    if (at + 4 > firstPacket || !c.source->readExact(e, sizeof e))
+      return FailRead(s, "Observer header entry " + Grouped(i + 1) + " at " + AtOffset(at) +
+                             "lies beyond the first packet at offset " + Grouped(firstPacket));
+    const uint16_t type = GetLE16(e), length = GetLE16(e + 2);
+    if (length < 4 || at + length > firstPacket)
+      return FailRead(s, "Observer header entry " + Grouped(i + 1) + " at " + AtOffset(at) +
+                             "length " + Grouped(length) + " runs past the first packet at offset " +
+                             Grouped(firstPacket));
+    std::vector<uint8_t> value(length - 4u);
+    if (!c.source->readExact(value.data(), value.size()))
+      return FailRead(s, "Observer header entry " + Grouped(i + 1) + " at " + AtOffset(at) +
+                             "is cut short");
+    if (type == kTimeEntry && value.size() >= 4)
+      r.localTimes = GetLE32(value.data() + value.size() - 4) == 0;
+    if (type == kCommentEntry) {
+      s.FileComment.assign(value.begin(), std::find(value.begin(), value.end(), uint8_t(0)));
+      if (s.FileComment.size() > kLongestComment) s.FileComment.resize(kLongestComment);
+    }
+    at += length;
+  }
+  if (!c.source->seek(firstPacket))
+    return FailRead(s, "the first Observer packet at offset " + Grouped(firstPacket) +
+                           " cannot be reached");
+  return true;
+}
+
 void ReadHeaderStep(Conversion& c) {
   ConversionState& s = c.state;
   ReaderContext& r = c.ReaderContext<ReaderContext>();
   s.FramesRead = 0;
+  r.layout = ObserverLayoutOf(*c.source);
+  const size_t headerSize = r.layout == ObserverLayout::Tagged ? kTaggedHeaderSize : kFileHeaderSize;
   uint8_t h[kFileHeaderSize];
-  if (!c.source->readExact(h, sizeof h)) {
+  if (!c.source->seek(0) || !c.source->readExact(h, headerSize)) {
     FailRead(s, "the Observer file header is cut short");
     return;
   }
-  const std::string version = ObserverVersionText(h, sizeof h);
-  if (!ObserverLayoutRead(h, sizeof h)) {
+  const std::string version = ObserverVersionText(h, headerSize);
+  if (r.layout == ObserverLayout::Unread) {
     FailRead(s, "Observer version " + (version.empty() ? "(none)" : version) +
                     " is a layout this program does not read");
     return;
   }
   r.major = *ObserverMajorVersion(version);
+  r.started = false;
+  if (r.layout == ObserverLayout::Tagged) ReadTaggedEntries(c, r, h);
 }
 
 // Stored and wire lengths of a record with data length d and original length o.
@@ -150,9 +225,97 @@ bool ReadRecord(Conversion& c, ReaderContext& r, int64_t at, int64_t& next, int6
   return true;
 }
 
+// The time of a tagged record: nanoseconds since 2000, UTC or local.
+void SetTaggedTime(ConversionState& s, ReaderContext& r, uint64_t nanoseconds) {
+  const int64_t seconds = int64_t(nanoseconds / 1000000000) + kTaggedEpoch;
+  const int64_t micros = int64_t(nanoseconds % 1000000000 / 1000);
+  s.FrameNanoseconds = int32_t(nanoseconds % 1000);
+  if (r.localTimes) {
+    // A local time read as UTC gives the local date; the zone gives the bias.
+    if (!r.started) {
+      SetTraceDateFromUnix(s, seconds, 0);
+      ComputeTimeZoneBias(s, false);
+    }
+    const int64_t midnight = DaysFrom1970(s.TraceDate) * kSecondsPerDay;
+    s.FrameTime = (seconds - midnight) * kMicrosPerSecond + micros;
+  } else {
+    if (!r.started) StartTraceAtUnixTime(s, seconds);
+    s.FrameTime = r.unixClock(s, seconds, micros);
+  }
+  r.started = true;
+}
+
+// Skips n bytes, from the block in hand where it holds them.
+bool PassOver(SourceStream& in, int64_t n) {
+  if (uint64_t(n) <= in.inHandSize()) {
+    in.consume(size_t(n));
+    return true;
+  }
+  return in.skip(n);
+}
+
+// Fills the current frame from the tagged record at the stream's position.
+// False at a clean end of the file or on a failure.
+bool ReadTaggedRecord(Conversion& c, ReaderContext& r) {
+  ConversionState& s = c.state;
+  SourceStream& in = *c.source;
+  const int64_t at = in.position();
+  const int64_t record = s.FramesRead + 1;
+  uint8_t h[kTaggedPacketHeaderSize];
+  const size_t got = in.fetch(h, sizeof h);
+  if (got == 0 && !in.failed()) {
+    s.EndOfSource = true;
+    return false;
+  }
+  if (got != sizeof h) return FailRead(s, AtRecord(record, at) + "packet header cut short");
+  if (GetLE32(h) != kMarker) return FailRead(s, AtRecord(record, at) + "no packet marker");
+  const int32_t captured = GetLE16(h + 8), wire = GetLE16(h + 10);
+  const int32_t frameAt = GetLE16(h + 12), nextAt = GetLE16(h + 14);
+  const std::optional<Topology> medium = TaggedMedium(h[16]);
+  if (!medium || *medium != s.TraceTopology)
+    return FailRead(s, AtRecord(record, at) + "network type " + Grouped(h[16]) +
+                           " differs from the trace's first");
+  if (frameAt < kTaggedPacketHeaderSize || nextAt < frameAt + captured)
+    return FailRead(s, AtRecord(record, at) + "frame offset " + Grouped(frameAt) +
+                           " and next offset " + Grouped(nextAt) + " do not hold its " +
+                           Grouped(captured) + " bytes");
+  if (!PassOver(in, frameAt - kTaggedPacketHeaderSize))
+    return FailRead(s, AtRecord(record, at) + "frame offset " + Grouped(frameAt) +
+                           " lies beyond the end of the file");
+  if (!ReadFrameBytes(c, FrameRecord{record, at, nextAt - frameAt}, captured)) return false;
+  if (!PassOver(in, nextAt - frameAt - captured))
+    return FailRead(s, AtRecord(record, at) + "next offset " + Grouped(nextAt) +
+                           " lies beyond the end of the file");
+  // Any error bit marks the frame bad: the layout does not tell which.
+  s.FrameFlags = h[19] != 0 ? Flag::CrcError : 0;
+  SetTaggedTime(s, r, GetLE64(h + 40));
+  if (s.TraceTopology == Topo::Ethernet) {
+    // The wire size counts the FCS, as in the chained layout.
+    SetLengths(s, r.major, captured, wire);
+    ClampFrameLength(s);
+    const bool bad = (s.FrameFlags & Flag::Bad) != 0;
+    if (s.FrameLength < 64 && !bad && s.StoredLength == s.FrameLength) {
+      ZeroFrameBytes(s, s.StoredLength, 64);
+      s.FrameLength = s.StoredLength = 64;
+    }
+    if (s.StoredLength == s.FrameLength) StoreEthernetFcs(s);
+  } else {
+    s.StoredLength = captured;
+    s.FrameLength = std::max(captured, wire - kTaggedWireExtra);
+    ClampFrameLength(s);
+  }
+  return true;
+}
+
+void ReadTaggedFrames(Conversion& c, bool singleFrame) {
+  ReaderContext& r = c.ReaderContext<ReaderContext>();
+  ReadRecordsInTurn(c, singleFrame, [&] { return ReadTaggedRecord(c, r); });
+}
+
 void ReadFrames(Conversion& c, bool singleFrame) {
   ConversionState& s = c.state;
   ReaderContext& r = c.ReaderContext<ReaderContext>();
+  if (r.layout == ObserverLayout::Tagged) return ReadTaggedFrames(c, singleFrame);
   SourceStream& in = *c.source;
   const int64_t fileSize = in.size();
   int64_t at = in.position();
@@ -212,16 +375,25 @@ std::optional<int> ObserverMajorVersion(const std::string& versionText) {
   return major;
 }
 
-bool ObserverLayoutRead(const uint8_t* header, size_t size) {
-  const std::optional<int> major = ObserverMajorVersion(ObserverVersionText(header, size));
-  return major && *major <= kLastMajorRead;
+ObserverLayout ObserverLayoutOf(SourceStream& in) {
+  const FileBlock head = ReadFileBlock(in, 0, kTaggedHeaderSize);
+  const std::optional<int> major = ObserverMajorVersion(ObserverVersionText(head.data(), head.size()));
+  if (!major) return ObserverLayout::Unread;
+  const auto markerAt = [&in](int64_t at) {
+    return ReadFileBlock(in, at, 4).le32(0) == int64_t(kMarker);
+  };
+  // Version 9 was written in both: the first packet marker tells which.
+  if (*major >= kFirstTaggedMajor && head.le16(32) >= kTaggedHeaderSize && markerAt(head.le16(32)))
+    return ObserverLayout::Tagged;
+  if (*major <= kLastChainedMajor) return ObserverLayout::Chained;
+  return ObserverLayout::Unread;
 }
 
 std::optional<std::string> UnreadObserverVersion(const std::string& path) {
   auto in = OpenFileSource(path);
   if (!in) return std::nullopt;
+  if (ObserverLayoutOf(*in) != ObserverLayout::Unread) return std::nullopt;
   FileBlock head = ReadFileBlock(*in, 0, 32);
-  if (ObserverLayoutRead(head.data(), head.size())) return std::nullopt;
   const std::string text = ObserverVersionText(head.data(), head.size());
   return text.empty() ? "(none)" : text;
 }
@@ -239,8 +411,14 @@ std::optional<AnalyzerType> IdentifyObserver(IdentifyInput& in) {
 }
 
 Topology ObserverTopology(TopologyInput& t) {
-  if (!ObserverLayoutRead(t.head.data(), t.head.size())) return Topo::Unknown;
   // The media type of the first packet record.
+  switch (ObserverLayoutOf(t.in)) {
+    case ObserverLayout::Unread: return Topo::Unknown;
+    case ObserverLayout::Tagged:
+      return TaggedMedium(ReadFileBlock(t.in, t.head.le16(32), kTaggedPacketHeaderSize).u8(16))
+          .value_or(Topo::Unknown);
+    case ObserverLayout::Chained: break;
+  }
   switch (t.head.u8(kFileHeaderSize + 20)) {
     case 0: return Topo::Ethernet;
     case 1: return Topo::TokenRing;
@@ -250,19 +428,81 @@ Topology ObserverTopology(TopologyInput& t) {
   }
 }
 
+void WriteTaggedHeader(Conversion& c) {
+  ConversionState& s = c.state;
+  if (s.TraceTopology != Topo::Ethernet && s.TraceTopology != Topo::TokenRing) {
+    FailWrite(s, TopologyName(s.TraceTopology) + " frames cannot be stored in Observer layout " +
+                     std::to_string(kTaggedLayout) + " (Ethernet and Token Ring only)");
+    return;
+  }
+  uint8_t h[kTaggedWrittenHeader] = {};
+  std::memcpy(h, kTaggedVersionText, sizeof kTaggedVersionText - 1);
+  PutLE16(h + 32, kTaggedWrittenHeader);
+  h[35] = kTaggedEntries;
+  PutLE16(h + 36, kTimeEntry);
+  PutLE16(h + 38, kTimeEntrySize);
+  PutLE32(h + 40, kUtcTimes);
+  c.target->write(h, sizeof h);
+  ComputeWriterTimeBase(s);
+  c.WriterContext<WriterContext>().clock.start(s);
+}
+
+void WriteTaggedFrame(Conversion& c, WriterContext& w) {
+  ConversionState& s = c.state;
+  const int64_t number = s.FramesWritten - s.NonDataFrames;
+  const int32_t data = w.ethernet
+                           ? std::max(0, std::min(s.StoredLength, s.FrameLength - kEthernetFcs))
+                           : std::max(0, s.StoredLength);
+  // Ethernet wire lengths count the FCS already; other media get its room.
+  const int32_t wire = std::max(s.FrameLength, data) + (w.ethernet ? 0 : kTaggedWireExtra);
+  if (data > kLargestTaggedData || wire > 0xFFFF) {
+    FailWrite(s, AtRecord(number, c.target->position()) + "frame of " + Grouped(wire) +
+                     " bytes exceeds the " + Grouped(kLargestTaggedData) +
+                     " an Observer layout 15 record holds");
+    return;
+  }
+  const UnixTime when = w.clock(s.FrameTime);
+  if (when.seconds < kTaggedEpoch) {
+    FailWrite(s, AtRecord(number, c.target->position()) +
+                     "a time before 2000 cannot be stored in Observer layout 15");
+    return;
+  }
+  const uint64_t nanoseconds = uint64_t(when.seconds - kTaggedEpoch) * 1000000000 +
+                               uint64_t(when.microseconds) * 1000 +
+                               uint64_t(std::clamp(s.FrameNanoseconds, 0, 999));
+  const size_t size = size_t(kTaggedPacketHeaderSize + data);
+  WriteRecord(*c.target, size, w.aside, [&](uint8_t* p) {
+    std::memset(p, 0, kTaggedPacketHeaderSize);
+    PutLE32(p, kMarker);
+    PutLE32(p + 4, kTaggedRecordWord);
+    PutLE16(p + 8, uint16_t(data));
+    PutLE16(p + 10, uint16_t(wire));
+    PutLE16(p + 12, kTaggedPacketHeaderSize);
+    PutLE16(p + 14, uint16_t(size));
+    p[16] = uint8_t(w.mediaType);
+    PutLE64(p + 24, uint64_t(number - 1));
+    PutLE64(p + 32, uint64_t(number - 1));
+    PutLE64(p + 40, nanoseconds);
+    CopyBytes(p + kTaggedPacketHeaderSize, s.FrameData.data(), size_t(data));
+  });
+}
+
 void WriteObserverHeader(Conversion& c, int32_t /*frameNumber*/) {
-  WriteFileHeader(c, 0);
   WriterContext& w = c.WriterContext<WriterContext>();
-  w.end = c.target->position();
   const Topology topology = c.state.TraceTopology;
   w.ethernet = topology == Topo::Ethernet;
   w.wireless = topology == Topo::Wireless;
   w.mediaType = MediaType(topology);
+  w.tagged = c.state.TargetLayout == kTaggedLayout;
+  if (w.tagged) return WriteTaggedHeader(c);
+  WriteFileHeader(c, 0);
+  w.end = c.target->position();
 }
 
 void WriteObserverFrame(Conversion& c) {
   ConversionState& s = c.state;
   WriterContext& w = c.WriterContext<WriterContext>();
+  if (w.tagged) return WriteTaggedFrame(c, w);
   const int32_t number = s.FramesWritten - s.NonDataFrames;
   const int64_t millis = RoundedDiv(s.FrameTime, 1000);
   if (millis < 0 || millis > INT32_MAX) {
@@ -317,7 +557,7 @@ void WriteObserverFrame(Conversion& c) {
 
 void FinishObserver(Conversion& c, int32_t /*framesWritten*/) {
   WriterContext& w = c.WriterContext<WriterContext>();
-  if (c.state.HeaderPending) return;  // nothing was written
+  if (c.state.HeaderPending || w.tagged) return;  // nothing was written, or nothing to complete
   const int64_t end = c.target->position();
   if (w.haveLast) {
     const uint8_t none[4] = {};  // the last record's next offset: it ends the chain
@@ -338,7 +578,7 @@ const FormatDescriptor kObserverFormat = {
     .writes = MaskOf({Analyzer::Observer}),
     .aliases = kObserverNames,
     .sourcePatterns = "*.bfr",
-    .capabilities = Capability::DropsEthernetFcs,
+    .capabilities = Capability::DropsEthernetFcs | Capability::DatedByFileTime,
     .identify = kObserverRules,
     .topology = ObserverTopology,
     .unreadLayout = ObserverRefusal,

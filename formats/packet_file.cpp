@@ -493,7 +493,8 @@ extern const FormatDescriptor kPacketFileFormat = {
     .recognises = MaskOf({Analyzer::Glimmerhollow}),
     .aliases = kPacketFileNames,
     .sourcePatterns = "*.pkt;*.skc;*.rgc;*.kvc;*.kvz",
-    .capabilities = Capability::GzipSource,
+    // The classic layout it writes is recognised by its suffix.
+    .capabilities = Capability::GzipSource | Capability::KnownBySuffix,
     .suffix = OstrawindSuffix,
     .identify = kPacketFileRules,
     .topology = PacketFileTopology,

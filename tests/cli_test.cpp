@@ -370,6 +370,11 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
   late.le32(6).le32(92).le32(0).le32(uint32_t(y2107 >> 32)).le32(uint32_t(y2107));
   late.le32(60).le32(60).pattern(60, 7).le32(92);
   WriteFileBytes(dir.path("y2107.pcapng"), late.v);
+  // A DataGLANce file under another suffix; an Observer file of times of day
+  // (01:00:00 on), piped in below.
+  WriteTrace(MakeTrace(Topo::Ethernet, 3), Analyzer::DataGlance, dir.path("dg.bin"));
+  WriteTrace(MakeTrace(Topo::Ethernet, 3), Analyzer::Observer, dir.path("ob.bfr"));
+  WriteFileBytes(dir.path("packed.bin"), ReadFileBytes(dir.path("packed.pcap.gz")));
 
   const CommandRow rows[] = {
       {"--pcap-resolution takes us or ns",
@@ -665,6 +670,35 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
        {"sll.snoop"}},
       {"a pcapng section header alone has no frames", "convert {d}/shb.pcapng --to TD -o {d}/shb.pcap",
        5, {"Target file contains no frames!"}, {}, {"shb.pcap"}},
+      {"a DataGLANce file under another suffix is not recognised",
+       "convert {d}/dg.bin --to TD -o {d}/dg0.pcap", 2,
+       {"dg.bin is obsolete, not supported, or not a trace file."}, {}, {"dg0.pcap"}},
+      {"--from DG reads it", "convert {d}/dg.bin --from DG --to TD -o {d}/dg1.pcap", 0, {},
+       {"dg1.pcap"}},
+      {"--from TD learns a renamed gzip libpcap file's layout",
+       "convert {d}/packed.bin --from TD --to PN -o {d}/packed.pcapng", 0, {}, {"packed.pcapng"}},
+      {"--from a code this program does not read", "convert {d}/dg.bin --from ZZ --to TD", 1,
+       {"--from ZZ: not a format this program reads"}},
+      {"DataGLANce written under another suffix: a warning, the file kept",
+       "convert {d}/s.pcap --to DG -o {d}/dg2.bin", 0,
+       {"Output: dg2.bin is written as DataGLANce (IBM) without its suffix .dgc: such files are "
+        "recognised by their suffix alone, so it reads back only with --from DG."}},
+      {"LAN900 under another suffix: the warning among the --json messages",
+       "convert {d}/s.pcap --to L9 -o {d}/l9.bin --json", 0, {}, {}, {}, {},
+       {"\"messages\": [\"Output: l9.bin is written as LAN900 (Digitech) without its suffix .dat"}},
+      {"under its own suffix, in any letter case, no warning",
+       "convert {d}/s.pcap --to DG -o {d}/dg3.DGC --json", 0, {}, {"dg3.DGC"}, {}, {},
+       {"\"messages\": [], "}},
+      {"an Observer file from standard input dated by --source-date",
+       "convert - --source-date 2023-11-14 --to TD -o {d}/sd.pcap --json", 0, {}, {"sd.pcap"},
+       {}, {}, {"\"firstFrame\": \"2023-11-14T01:00:00"}, {}, "{d}/ob.bfr"},
+      {"--source-date with a zone names the instant, told in the source's zone",
+       "convert - --source-date 2023-11-14T00:30+02:00 --to TD -o {d}/sdz.pcap --json", 0, {},
+       {"sdz.pcap"}, {}, {}, {"\"firstFrame\": \"2023-11-13T01:00:00"}, {}, "{d}/ob.bfr"},
+      {"--source-date refuses a day that is none", "convert {d}/ob.bfr --source-date 2023-02-30 --to TD", 1,
+       {"--source-date takes an ISO 8601 date or date-time"}},
+      {"--observer-layout takes 4 or 15", "convert {d}/s.pcap --to OB --observer-layout 9", 1,
+       {"--observer-layout takes 4 or 15"}},
   };
   for (const CommandRow& row : rows) {
     SCOPED_TRACE(row.what);
@@ -691,6 +725,27 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
   EXPECT_EQ(ReadFileBytes(dir.path("short-copy.pcap")), ReadFileBytes(dir.path("short.pcap")));
   // No temporary file is left anywhere.
   EXPECT_EQ(TemporariesIn(d), "");
+}
+
+// Formats that store times of day only keep a trace's date in their file's
+// modification time: libpcap to each of them and back gives the same times.
+TEST(CommandLine, DatelessTargetsKeepTheDateInTheirFileTime) {
+  TempDir dir;
+  Trace trace = MakeTrace(Topo::Ethernet, 3);
+  trace.traceDate = EncodeDate(2023, 5, 4);
+  WriteTrace(trace, Analyzer::Tcpdump, dir.path("s.pcap"));
+  for (const char* code : {"OB", "DA", "FB", "L9"}) {
+    SCOPED_TRACE(code);
+    const std::string middle = dir.path(std::string("m.") + code);
+    ASSERT_EQ(RunCommand(std::string(MORPHALITE_BINARY) + " convert " + dir.path("s.pcap") +
+                         " --to " + code + " -o " + middle + " --quiet 2>/dev/null")
+                  .status,
+              0);
+    CommandResult back = RunCommand(std::string(MORPHALITE_BINARY) + " convert " + middle +
+                                    " --from " + code + " --to TD -o " + middle + ".pcap --json");
+    EXPECT_EQ(back.status, 0) << back.err;
+    EXPECT_NE(back.out.find("\"firstFrame\": \"2023-05-04T01:00:00"), std::string::npos) << back.out;
+  }
 }
 
 // The UTC seconds of each record of a libpcap file, in either byte order.

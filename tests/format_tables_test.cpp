@@ -41,6 +41,7 @@ struct RoundTripRow {
   // from the first frame's bytes and the file is read as the topology it has.
   bool identifiesTopology = true;
   AnalyzerType identifiedAs = Analyzer::Unknown;  // when not the writer's own type
+  int32_t targetLayout = 0;  // the writer's layout where it has several
 };
 
 const RoundTripRow kRoundTrips[] = {
@@ -74,6 +75,8 @@ const RoundTripRow kRoundTrips[] = {
     {Analyzer::Observer, Topo::TokenRing, 500, false},
     {Analyzer::Observer, Topo::Fddi, 500, false},
     {Analyzer::Observer, Topo::Wireless, 500, false},
+    {Analyzer::Observer, Topo::Ethernet, 0, true, Wan::NotKnown, 0, true, Analyzer::Unknown, 15},
+    {Analyzer::Observer, Topo::TokenRing, 0, false, Wan::NotKnown, 0, true, Analyzer::Unknown, 15},
     {Analyzer::DataGlance, Topo::Ethernet, 1, false},
     {Analyzer::DataGlance, Topo::TokenRing, 1, false},
     {Analyzer::Lan900, Topo::Ethernet, 1, true},
@@ -114,7 +117,10 @@ Trace WriteRowTrace(const RoundTripRow& row, const std::string& path, int n,
   Trace trace = MakeTrace(row.topology, n);
   trace.wanProtocol = row.wanProtocol;
   if (adjust) adjust(trace);
-  const ConversionState written = WriteTrace(trace, row.target, path, setup);
+  const ConversionState written = WriteTrace(trace, row.target, path, [&](ConversionState& s) {
+    s.TargetLayout = row.targetLayout;
+    if (setup) setup(s);
+  });
   EXPECT_FALSE(written.WriteFailed) << written.WriteErrorDetail;
   return trace;
 }
@@ -633,6 +639,7 @@ struct DamagedRow {
   // The file states its frame count, its end record or its block layout: no
   // cut reads cleanly to frames (a read error, or no frame at all).
   bool statesItsEnd = false;
+  int32_t targetLayout = 0;  // the writer's layout where it has several
 };
 
 const DamagedRow kDamaged[] = {
@@ -644,6 +651,7 @@ const DamagedRow kDamaged[] = {
     {Analyzer::Farrowe, Topo::Ethernet, false, true},
     {Analyzer::Pcapng, Topo::Ethernet},
     {Analyzer::LanAlyzer, Topo::Ethernet},    {Analyzer::Observer, Topo::Ethernet},
+    {Analyzer::Observer, Topo::Ethernet, false, false, 15},
     {Analyzer::DataGlance, Topo::Ethernet},   {Analyzer::Lan900, Topo::Ethernet},
     {Analyzer::Domino, Topo::Ethernet, true},     {Analyzer::Da30, Topo::Ethernet},
     {Analyzer::FireBerd500, Topo::Ethernet},  {Analyzer::FireBerdDna323, Topo::Ethernet},
@@ -692,7 +700,8 @@ TEST(FormatTables, EveryTruncationEndsCleanly) {
     const std::string goodPath = dir.path("good" + DefaultSuffix(row.writer, row.topology));
     Trace trace = MakeTrace(row.topology, 3);
     trace.frames[1].bytes.resize(40);  // a cut frame
-    WriteTrace(trace, row.writer, goodPath);
+    WriteTrace(trace, row.writer, goodPath,
+               [&](ConversionState& s) { s.TargetLayout = row.targetLayout; });
     // What identification learns of the good file (the libpcap byte order)
     // is handed to the reader of each cut, as the program does.
     const ReadResult good = ReadTrace(goodPath);
@@ -814,6 +823,7 @@ struct DamagedFieldRow {
   std::function<void(std::vector<uint8_t>&)> damage;
   const char* detail;  // part of the reason; "" where any reason will do
   int framesKept = -1;  // frames read before the error; -1 where not checked
+  int32_t targetLayout = 0;  // the writer's layout where it has several
 };
 
 // Three frames of 64, 40 (of 1,518) and 100 bytes: the offsets below count on them.
@@ -892,6 +902,21 @@ const DamagedFieldRow kDamagedFields[] = {
     {"Observer next record pointing at itself", Analyzer::Observer, Le32At(113 + 12, 113), ""},
     {"Observer next record pointing back", Analyzer::Observer, Le32At(113 + 44 + 64 + 12, 113), ""},
     {"Observer without a marker", Analyzer::Observer, Le32At(113, 0), ""},
+    // Observer layout 15: a 44-byte header, records of 48 + 60, 48 + 40 and 48 + 96 bytes.
+    {"Observer 15 header entry past the first packet", Analyzer::Observer, Le16At(38, 200),
+     "Observer header entry 1 at offset 36: length 200 runs past the first packet at offset 44",
+     0, 15},
+    {"Observer 15 frame offset inside the record header", Analyzer::Observer, Le16At(44 + 12, 10),
+     "record 1 at offset 44: frame offset 10 and next offset 108 do not hold its 60 bytes", 0, 15},
+    {"Observer 15 next offset short of the frame", Analyzer::Observer, Le16At(152 + 14, 60),
+     "record 2 at offset 152: frame offset 48 and next offset 60 do not hold its 40 bytes", 1, 15},
+    {"Observer 15 second record without a marker", Analyzer::Observer, Le32At(152, 0),
+     "record 2 at offset 152: no packet marker", 1, 15},
+    {"Observer 15 network type changing", Analyzer::Observer,
+     [](std::vector<uint8_t>& f) { f[240 + 16] = 9; },
+     "record 3 at offset 240: network type 9 differs from the trace's first", 2, 15},
+    {"Observer 15 cut inside the last frame", Analyzer::Observer, CutTo(240 + 48 + 50),
+     "frame 3 at offset 240: stored length 96, but the file ends after 50 of them", 2, 15},
     {"DataGLANce stored length 65,535", Analyzer::DataGlance, Le16At(512 + 2, 65535),
      "record 1 at offset 512: stored length 65,535 exceeds 32,768"},
     {"DataGLANce second frame's stored length 65,535", Analyzer::DataGlance,
@@ -966,7 +991,8 @@ TEST(FormatTables, DamagedFieldsEndWithTheReadErrorAndTheirReason) {
   for (const DamagedFieldRow& row : kDamagedFields) {
     SCOPED_TRACE(row.name);
     const std::string path = dir.path("bad" + DefaultSuffix(row.writer, Topo::Ethernet));
-    WriteTrace(SmallTrace(), row.writer, path);
+    WriteTrace(SmallTrace(), row.writer, path,
+               [&](ConversionState& s) { s.TargetLayout = row.targetLayout; });
     std::vector<uint8_t> bytes = ReadFileBytes(path);
     row.damage(bytes);
     WriteFileBytes(path, bytes);
@@ -988,7 +1014,8 @@ TEST(FormatTables, AbsurdFieldValuesEndCleanly) {
     SCOPED_TRACE(RowName(row.writer, row.topology));
     const std::string good = dir.path("good" + DefaultSuffix(row.writer, row.topology));
     Trace trace = MakeTrace(row.topology, 3);
-    WriteTrace(trace, row.writer, good);
+    WriteTrace(trace, row.writer, good,
+               [&](ConversionState& s) { s.TargetLayout = row.targetLayout; });
     const std::vector<uint8_t> bytes = ReadFileBytes(good);
     const std::string bad = dir.path("bad" + DefaultSuffix(row.writer, row.topology));
     // Every 16-bit and 32-bit field position of the headers and first records,
@@ -1166,6 +1193,8 @@ const InteropRow kInterop[] = {
     {Analyzer::SnifferPro, "ngwsniffer_2_0", ".cap"},
     {Analyzer::Tcpdump, "pcap", ".dmp", 0.000001, "", false, true},
     {Analyzer::Pcapng, "pcapng", ".pcapng", 0.000001, "", false, true},
+    // editcap writes Observer version 15; ours in that layout reads in tshark.
+    {Analyzer::Observer, "observer", ".bfr", 0.000001, "--observer-layout 15"},
 };
 
 // Files editcap writes convert to libpcap with the frames tshark sees in them;

@@ -240,9 +240,21 @@ TEST(ObserverReader, VersionIsReadWholeAndLaterLayoutsAreRefused) {
   EXPECT_EQ(ObserverMajorVersion("15.00"), 15);
   EXPECT_EQ(ObserverMajorVersion("3.1"), 3);
   EXPECT_FALSE(ObserverMajorVersion(".5"));
-  EXPECT_TRUE(ObserverLayoutRead(header("9.00").data(), 113));
-  EXPECT_FALSE(ObserverLayoutRead(header("15.00").data(), 113));
-  EXPECT_FALSE(ObserverLayoutRead(header("x").data(), 113));
+  const auto layout = [](std::vector<uint8_t> bytes) {
+    return ObserverLayoutOf(*OpenMemorySource(std::move(bytes)));
+  };
+  const auto chained = [&](const char* v) {
+    Bytes f;
+    f.data(header(v)).u32(Observer::kMarker);
+    return layout(f.v);
+  };
+  EXPECT_EQ(chained("9.00"), ObserverLayout::Chained);
+  EXPECT_EQ(chained("15.00"), ObserverLayout::Unread);
+  EXPECT_EQ(layout(header("x")), ObserverLayout::Unread);
+  // Version 9 in the tagged layout: the first packet offset names a marker.
+  Bytes tagged;
+  tagged.text("ObserverPktBufferVersion=9.00").padTo(32).le16(36).u8(0).u8(0).u32(Observer::kMarker);
+  EXPECT_EQ(layout(tagged.v), ObserverLayout::Tagged);
 
   TempDir dir;
   Bytes f;
@@ -255,6 +267,40 @@ TEST(ObserverReader, VersionIsReadWholeAndLaterLayoutsAreRefused) {
   EXPECT_TRUE(r.trace.frames.empty());
   EXPECT_TRUE(HasReadErrorMessage(r));
   EXPECT_NE(r.state.ReadErrorDetail.find("version 15.00"), std::string::npos);
+}
+
+// The tagged layout as the analyzer writes it: header entries (a comment,
+// a time entry whose last word says local time), records with an element
+// before the frame and bytes after it, error bits, Token Ring lengths.
+TEST(ObserverReader, TaggedLayoutEntriesElementsAndLocalTimes) {
+  ScopedTimeZone berlin("CET-1CEST,M3.5.0,M10.5.0/3");
+  const auto a = Pattern(70, 5), b = Pattern(90, 6);
+  // 2024-07-01 10:00:00.000001234 local, in nanoseconds since 2000.
+  const uint64_t start = uint64_t(DaysFrom1970(EncodeDate(2024, 7, 1)) * 86400 + 36000 -
+                                  946684800) * 1000000000 + 1234;
+  Bytes f;
+  f.text("ObserverPktBufferVersion=15.00").padTo(32).le16(36 + 9 + 12).u8(0).u8(2);
+  f.le16(2).le16(9).text("hello");       // a comment entry
+  f.le16(4).le16(12).le32(0xDEAD).le32(0);  // time entry: local time
+  const size_t first = f.v.size();
+  // Record 1: an 8-byte element before the frame, 6 bytes after it.
+  f.le32(Observer::kMarker).le32(1000000).le16(70).le16(74).le16(56).le16(56 + 70 + 6);
+  f.u8(1).u8(0).u8(1).u8(0).zeros(4).le64(0).le64(0).le64(start);
+  f.zeros(8).data(a).zeros(6);
+  // Record 2: an error bit, cut on the wire.
+  f.le32(Observer::kMarker).le32(1000000).le16(90).le16(1504).le16(48).le16(48 + 90);
+  f.u8(1).u8(0).u8(0).u8(2).zeros(4).le64(1).le64(1).le64(start + 2000000000);
+  f.data(b);
+  ASSERT_EQ(first, 57u);
+  ReadResult r = ReadTraceFrom(f.v, "tagged.bfr");
+  EXPECT_EQ(r.analyzer, Analyzer::Observer);
+  ASSERT_EQ(r.topology, Topo::TokenRing);
+  EXPECT_FALSE(r.state.ReadError) << r.state.ReadErrorDetail;
+  EXPECT_EQ(r.trace.traceDate, EncodeDate(2024, 7, 1));
+  EXPECT_EQ(r.state.TimeZoneBias, -7200);
+  EXPECT_EQ(r.state.FileComment, "hello");
+  ExpectFrames({FrameOf(36000000000LL + 1, 70, a), FrameOf(36002000001LL, 1500, b, Flag::CrcError)},
+               r.trace);
 }
 
 TEST(ObserverWriter, ChainOffsetsIndexAndEndOffsetByteForByte) {
@@ -567,19 +613,23 @@ TEST(OtherAnalyzersInterop, EditcapLanalyzerFilesConvertWithEveryFrame) {
   ExpectSameFrames(t, r.trace, tolerance);
 }
 
-TEST(OtherAnalyzersInterop, EditcapObserverFilesAreRefusedWithTheirVersion) {
+// editcap writes Observer version 15: every frame converts with its bytes,
+// lengths and time (nanoseconds since 2000 in UTC).
+TEST(OtherAnalyzersInterop, EditcapObserverFilesConvertWhole) {
   if (!HaveTool("editcap")) GTEST_SKIP() << "editcap not installed";
   TempDir dir;
-  WriteTrace(MakeTrace(Topo::Ethernet, 5), Analyzer::Tcpdump, dir.path("src.pcap"));
+  Trace t = MakeTrace(Topo::Ethernet, 5);
+  t.frames[2].bytes.resize(50);  // cut: every stored byte kept
+  WriteTrace(t, Analyzer::Tcpdump, dir.path("src.pcap"));
   CommandResult e = RunCommand("editcap -F observer " + dir.path("src.pcap") + " " +
                                dir.path("e.bfr"));
   ASSERT_EQ(e.status, 0) << e.err;
   CommandResult run = RunCommand(std::string(MORPHALITE_BINARY) + " convert " + dir.path("e.bfr") +
                                  " --to TD -o " + dir.path("out.pcap"));
-  EXPECT_EQ(run.status, 2);
-  EXPECT_NE((run.out + run.err).find("Observer version 15.00"), std::string::npos)
-      << run.out << run.err;
-  EXPECT_TRUE(ReadFileBytes(dir.path("out.pcap")).empty());
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  ReadResult r = ReadTrace(dir.path("out.pcap"));
+  EXPECT_FALSE(r.state.ReadError) << r.state.ReadErrorDetail;
+  ExpectSameFrames(t, r.trace);
 }
 
 }  // namespace

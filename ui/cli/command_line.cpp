@@ -252,6 +252,18 @@ std::string ParseConvert(const std::vector<std::string>& args, ConvertArgs& out)
       auto zone = LoadTimeZone(v);
       if (!zone) return a + ": unknown time zone " + v;
       (a == "--source-tz" ? o.sourceZone : o.targetZone) = std::move(zone);
+    } else if (a == "--from") {
+      if (!value(v)) return "--from needs a source code or analyzer name";
+      o.sourceType = AnalyzerFromCodeOrName(v);
+      if (!o.sourceType || !HasReader(*o.sourceType))
+        return "--from " + v + ": not a format this program reads (morphalite --formats lists them)";
+    } else if (a == "--source-date") {
+      if (!value(v) || !(o.sourceDate = ParseGivenDate(v)))
+        return "--source-date takes an ISO 8601 date or date-time, e.g. 2023-05-04 or "
+               "2023-05-04T10:20:30Z";
+    } else if (a == "--observer-layout") {
+      if (!value(v) || (v != "4" && v != "15")) return "--observer-layout takes 4 or 15";
+      o.targetLayout = v == "15" ? 15 : 0;
     } else if (a == "--jobs" || a == "-j") {
       if (!value(v)) return a + " needs a number";
       char* end = nullptr;
@@ -695,6 +707,11 @@ const OptionText kConvertOptions[] = {
     {"--target-tz", "ZONE", "zone of the target's local times (default: this machine's)"},
     {"--interface", "N", "only the frames of interface N (from 0, as identify lists them)"},
     {"--split-interfaces", "", "one target per interface, named with .ifN before the suffix"},
+    {"--from", "CODE|NAME", "read the sources as this format, without identifying them"},
+    {"--source-date", "DATE", "date of sources whose format stores times of day only "
+                              "(ISO 8601; default: the file's modification time)"},
+    {"--observer-layout", "4|15", "layout of Observer targets (default 4; 15 as current "
+                                  "analyzers write)"},
     {"-j, --jobs", "N", "convert N sources at once (0: one per core; default 1)"},
     {"--salvage", "", "pass over damage to the next sound record where the format allows"},
     {"--strict", "", "fail (status 8) and keep no target when anything would be lost"},
