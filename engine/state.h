@@ -102,6 +102,8 @@ class FrameBuffer {
     void operator()(uint8_t* p) const { operator delete[](p, std::align_val_t(64)); }
   };
   std::unique_ptr<uint8_t[], AlignedDelete> bytes_;
+};
+
 // An interface of the source as its file describes it (a libpcap header,
 // a pcapng interface description), numbered from 0 as FrameInterface counts.
 struct SourceInterface {
