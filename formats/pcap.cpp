@@ -470,7 +470,6 @@ void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {
   Put16(header + 6, 4, big);
   // Truncated frames hold no FCS, so their stored length is the snap length
   // as it stands; never below what a record of the file actually holds.
-  PcapWriterContext& w = c.WriterContext<PcapWriterContext>();
   const int32_t fcs = w.fcs = WrittenTopology(s) == Topo::Ethernet ? 4 : 0;
   int32_t snapLength = s.SliceFrames             ? s.SliceLength
                        : s.MaxTruncatedLength > 0 ? s.MaxTruncatedLength

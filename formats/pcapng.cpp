@@ -741,6 +741,7 @@ void ReadHeader(Conversion& c) {
 }
 
 void ReadFrames(Conversion& c, bool singleFrame) {
+  ConversionState& s = c.state;
   auto& r = c.ReaderContext<PcapngReaderContext>();
   if (!r.blocks) return;
   // ReadRecordsInTurn, but the file's end is the source's only once no
