@@ -557,7 +557,9 @@ bool Conversion::RefuseFramePastLimit(uint64_t limit) {
   s.FrameBytesTotal -= uint64_t(s.StoredLength);
   // Split at the limit: the frame goes into the next file, unless it would
   // not fit an empty one either.
-  if (s.SplitAtLimits && nextTarget && s.FramesWritten - s.NonDataFrames > 0) {
+  // (Splitting keeps frames off the short way, which would not write it again.)
+  if (s.SplitAtLimits && nextTarget && !framesAsTheyStand_ && !framesMadeWireless_ &&
+      s.FramesWritten - s.NonDataFrames > 0) {
     splitPending_ = true;
     return false;
   }

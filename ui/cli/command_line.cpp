@@ -647,7 +647,7 @@ const OptionText kConvertOptions[] = {
     {"-o, --output", "FILE|DIR|-", "target file, directory, or - for standard output"},
     {"-n, --no-clobber", "", "never replace an existing target"},
     {"--range", "LIST", "these frames only: A-B, A-, -B, N, or a list such as 1,5,9-12"},
-    {"--after", "TIME", "frames at or after TIME only: ISO 8601 with Z or +hh:mm, or epoch seconds"},
+    {"--after", "TIME", "frames at or after TIME (ISO 8601 with Z or +hh:mm, or epoch seconds)"},
     {"--before", "TIME", "frames before TIME only (as --after)"},
     {"--dedup", "", "drop a frame whose bytes equal one of the 4 frames read before it"},
     {"--time-shift", "SECONDS", "move every frame's time, e.g. 3600 or -0.5 (to the nanosecond)"},
@@ -1001,6 +1001,18 @@ std::string ManualPage() {
          "the bytes and spans passed over and the first damaged record; the exit status is\n"
          "3 when anything was passed over, 0 only when nothing was. Formats whose records\n"
          "are found through an index or a chain end at damage as without the option.\n"
+         ".PP\n"
+         "The frame edits work as editcap's:\n.B \\-\\-range\nnumbers frames from 1 in the\n"
+         "order read;\n.B \\-\\-after\nand\n.B \\-\\-before\n"
+         "compare the source's times, before any shift;\n.B \\-\\-dedup\n"
+         "compares the stored bytes (without an Ethernet FCS) with those of the 4 frames read\n"
+         "before, dropped or not, and counts what it drops (\\(lqDuplicates: ...\\(rq, or\n"
+         "duplicateFrames in the JSON). A split target is written as numbered files,\n"
+         ".I out_00000.pcap\n"
+         "and on, each complete on its own and renamed into place when finished; a line\n"
+         "\\(lqWritten: FILE: N frames\\(rq tells each (files in the JSON). Split in time,\n"
+         "each file holds the frames of one step of S seconds from the first frame, and a\n"
+         "step without frames gives no file.\n"
          ".SH IDENTIFY OPTIONS\n" +
          ManualOptions(std::begin(kIdentifyOptions), std::end(kIdentifyOptions)) +
          ".PP\n"
