@@ -173,6 +173,7 @@ bool FrameFilter::start(ConversionState& s) {
   shifts_ = chosen.timeShift != 0 || chosen.startTime;
   shiftKnown_ = !chosen.startTime;
   shift_ = chosen.timeShift;
+  midnightDate_ = -1;
   for (Seen& seen : seen_) seen.length = -1;
   nextSeen_ = 0;
   // Times moved by less than a microsecond need a target of finer resolution.
@@ -214,7 +215,13 @@ bool FrameFilter::pass(ConversionState& s) {
   }
   if (byNumber_ && !chosenByNumber(s)) return false;
   if (byTime_) {
-    const int64_t when = FrameUtcNanoseconds(s);
+    // The source's midnight is worked out again only when its date or zone moves.
+    if (!(s.TraceDate == midnightDate_) || s.TimeZoneBias != midnightBias_) {
+      midnightDate_ = s.TraceDate;
+      midnightBias_ = s.TimeZoneBias;
+      midnight_ = FrameUtcNanoseconds(s) - s.FrameTime * 1000 - s.FrameNanoseconds;
+    }
+    const int64_t when = midnight_ + s.FrameTime * 1000 + s.FrameNanoseconds;
     if ((chosen.after && when < *chosen.after) || (chosen.before && when >= *chosen.before))
       return false;
   }

@@ -64,6 +64,9 @@ class FrameFilter {
   size_t range_ = 0;                // the first that does not end before the current frame
   bool byNumber_ = false, byTime_ = false, shifts_ = false;
   bool shiftKnown_ = false;
+  double midnightDate_ = -1;  // the source's trace date and bias for which
+  int32_t midnightBias_ = 0;  // midnight_ holds its midnight in UTC nanoseconds
+  int64_t midnight_ = 0;
   int64_t shift_ = 0;
   // The frames read before, their bytes as the target would get them.
   struct Seen {

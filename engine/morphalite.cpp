@@ -58,6 +58,8 @@ ConvertReport ConvertFile(const JobRequest& request,
   report.frameBytes = result.frameBytes;
   report.skipped = result.skipped;
   report.failureDetail = result.failureDetail;
+  report.duplicateFrames = result.duplicateFrames;
+  report.files = result.files;
   return report;
 }
 

@@ -38,6 +38,9 @@ struct ConvertReport {
   // the first one's reason (record and offset); the outcome is then ReadError.
   SkippedDamage skipped;
   std::string failureDetail;  // why reading or writing failed, when it did
+  int64_t duplicateFrames = 0;  // dropped by JobRequest::selection.dropDuplicates
+  // A split target's files (JobRequest::splitFrames and the like), in order.
+  std::vector<JobResult::WrittenFile> files;
 };
 
 // Zones for JobRequest::sourceZone / targetZone: LoadTimeZone("America/New_York")
