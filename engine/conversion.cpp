@@ -377,7 +377,7 @@ void Conversion::PassUnchangedFrames(const UnchangedFrames& batch) {
 bool Conversion::ProcessFrame() {
   ConversionState& s = state;
   CountFrameRead();
-  if (filtering_ && !filter_.pass(s)) return false;
+  if (filtering_ && !filter_.pass(s)) return s.WriteFailed;
   // After the first frame, one that goes as it stands and needs no failure
   // of its own takes the short way.
   if ((framesAsTheyStand_ || framesMadeWireless_) && !s.HeaderPending && !s.ReadError &&

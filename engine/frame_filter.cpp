@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/bytes.h"
+#include "engine/failure.h"
 #include "engine/state.h"
 #include "engine/timebase.h"
 
@@ -215,13 +216,7 @@ bool FrameFilter::pass(ConversionState& s) {
   }
   if (byNumber_ && !chosenByNumber(s)) return false;
   if (byTime_) {
-    // The source's midnight is worked out again only when its date or zone moves.
-    if (!(s.TraceDate == midnightDate_) || s.TimeZoneBias != midnightBias_) {
-      midnightDate_ = s.TraceDate;
-      midnightBias_ = s.TimeZoneBias;
-      midnight_ = FrameUtcNanoseconds(s) - s.FrameTime * 1000 - s.FrameNanoseconds;
-    }
-    const int64_t when = midnight_ + s.FrameTime * 1000 + s.FrameNanoseconds;
+    const int64_t when = utc(s);
     if ((chosen.after && when < *chosen.after) || (chosen.before && when >= *chosen.before))
       return false;
   }
@@ -234,9 +229,25 @@ bool FrameFilter::pass(ConversionState& s) {
       shiftKnown_ = true;
       shift_ = *chosen.startTime - FrameUtcNanoseconds(s);
     }
+    // Times before 1970 are beyond what targets state: said, never wrapped.
+    if (shift_ < 0 && utc(s) + shift_ < 0) {
+      FailWrite(s, "frame " + Grouped(s.FramesRead) +
+                       ": the time shift moves it before 1970; the frames before it are written");
+      return false;
+    }
     ShiftFrameTime(s, shift_);
   }
   return true;
+}
+
+int64_t FrameFilter::utc(const ConversionState& s) {
+  // The source's midnight is worked out again only when its date or zone moves.
+  if (!(s.TraceDate == midnightDate_) || s.TimeZoneBias != midnightBias_) {
+    midnightDate_ = s.TraceDate;
+    midnightBias_ = s.TimeZoneBias;
+    midnight_ = FrameUtcNanoseconds(s) - s.FrameTime * 1000 - s.FrameNanoseconds;
+  }
+  return midnight_ + s.FrameTime * 1000 + s.FrameNanoseconds;
 }
 
 }  // namespace morph

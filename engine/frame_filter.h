@@ -58,7 +58,8 @@ class FrameFilter {
 
  private:
   bool chosenByNumber(ConversionState& s);
-  bool duplicate(const ConversionState& s);  // enters the frame in the window
+  bool duplicate(const ConversionState& s);
+  int64_t utc(const ConversionState& s);  // FrameUtcNanoseconds, its midnight kept  // enters the frame in the window
 
   std::vector<FrameRange> ranges_;  // sorted, apart from one another
   size_t range_ = 0;                // the first that does not end before the current frame
