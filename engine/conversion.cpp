@@ -43,6 +43,7 @@ bool Conversion::ResetConversion() {
   s.BadCompression = false;
   s.Skipped = {};
   s.Lost = {};
+  s.DuplicateFrames = 0;
   s.SourceZoneBiasMinutes.reset();
   zoneCache_ = {};
   s.FramesRead = 0;
@@ -82,6 +83,10 @@ bool Conversion::ResetConversion() {
   writerContext_.reset();
   stopPressed_ = false;
   framesAsTheyStand_ = false;
+  filtering_ = false;
+  splitPending_ = false;
+  nextFileAt_ = INT64_MAX;
+  fileSpan_ = 0;
   framesSincePump_ = 0;
   lastPump_ = std::chrono::steady_clock::now();
 
@@ -128,8 +133,9 @@ bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
     s.ReadError = true;  // reported as a read error of the first frame
   } else {
     ReadSource(true, false);
+    filtering_ = !s.ProbeOnly && filter_.start(s);
     framesAsTheyStand_ = FramesGoAsTheyStand();
-    frameLimit_ = TargetFrameLimit();
+    frameLimit_ = FileFrameLimit();
     framesMadeWireless_ = FramesGoUnaltered() && s.ConvertToWireless && !s.ConvertToEthernet &&
                           s.TraceTopology == Topo::Ethernet;
     TakeTargetLimits();
@@ -190,6 +196,15 @@ void Conversion::Finish() {
                                      "another application.",
                   s.ReadErrorDetail);
   if (s.Skipped.any()) Report("Damage Skipped", SkippedText(s.Skipped), MessageIcon::Warning);
+  CompleteTarget();
+  if (s.WriteFailed)
+    ReportFailure("Unable to write to destination file " + FileNamePart(s.TargetFileName),
+                  s.WriteErrorDetail);
+  CloseSource();
+}
+
+void Conversion::CompleteTarget() {
+  ConversionState& s = state;
   // A read error after frames were written still completes the target: the
   // frames before it make a valid file.
   if (writer_ && writer_->finish && CanWrite() && !(s.ReadError && s.HeaderPending)) {
@@ -203,10 +218,6 @@ void Conversion::Finish() {
     s.TraceTopology = sourceTopology;
   }
   CloseTarget();
-  if (s.WriteFailed)
-    ReportFailure("Unable to write to destination file " + FileNamePart(s.TargetFileName),
-                  s.WriteErrorDetail);
-  CloseSource();
 }
 
 void Conversion::CloseSource() {
@@ -338,7 +349,7 @@ inline void Conversion::NoteStopRequest() {
 bool Conversion::FramesGoUnaltered() const {
   const ConversionState& s = state;
   return !s.ProbeOnly && s.ConvertAll && !s.SliceFrames && !s.SourceZone && !s.TargetZone &&
-         writer_ && writer_->writeFrame && CanWrite();
+         !s.SplitAtLimits && writer_ && writer_->writeFrame && CanWrite();
 }
 
 bool Conversion::FramesGoAsTheyStand() const {
@@ -347,8 +358,8 @@ bool Conversion::FramesGoAsTheyStand() const {
 
 
 bool Conversion::FramesPassUnchanged() const {
-  return state.CopyUnchangedRecords && framesAsTheyStand_ && frameLimit_ == 0 && target &&
-         !customReader && !skipsTinyFrames_;
+  return state.CopyUnchangedRecords && framesAsTheyStand_ && frameLimit_ == 0 && !filtering_ &&
+         state.SplitMicroseconds == 0 && target && !customReader && !skipsTinyFrames_;
 }
 
 void Conversion::PassUnchangedFrames(const UnchangedFrames& batch) {
@@ -375,12 +386,13 @@ void Conversion::PassUnchangedFrames(const UnchangedFrames& batch) {
 bool Conversion::ProcessFrame() {
   ConversionState& s = state;
   CountFrameRead();
+  if (filtering_ && !filter_.pass(s)) return s.WriteFailed;
   // After the first frame, one that goes as it stands and needs no failure
   // of its own takes the short way.
   if ((framesAsTheyStand_ || framesMadeWireless_) && !s.HeaderPending && !s.ReadError &&
       FrameFitsTarget(shortWayStoredLimit_, shortWayWireLimit_) && !SkippedAsTiny() &&
       WithinTraceSpan(s.FrameTime, s.FirstFrameTime) && RoomForFrameCount() &&
-      !s.FrameWithoutTime) {
+      !s.FrameWithoutTime && s.FrameTime < nextFileAt_) {
     StepDuration(s);
     CountFrameWritten();
     if (framesMadeWireless_) {
@@ -411,6 +423,7 @@ bool Conversion::ProcessFrame() {
                     Grouped(s.StoredLength) + ") outside 0 to " + Grouped(MaxFrameBytes));
   if (s.ReadError) return false;
   if (SkippedAsTiny()) return false;
+  if (NextFileDue() && !StartNextFile()) return true;
   // A target full to its frame count stops before the frame that does not
   // fit; the finish step completes a file of those before it.
   if (const int32_t limit = TargetFrameLimit(); limit > 0 && s.FramesWritten - s.NonDataFrames >= limit) {
@@ -431,23 +444,16 @@ bool Conversion::ProcessFrame() {
     s.TraceTopology = Topo::Ethernet;
   }
 
-  if (s.FramesWritten == 1 || s.HeaderPending) {
-    s.HeaderPending = false;
-    s.FirstFrameTime = s.FrameTime;
-    s.FirstFrameSeconds = s.FrameTime / 1000000;
-    s.FirstFrameMicroseconds = s.FrameTime - s.FirstFrameSeconds * 1000000;
-    TargetZoneScope zone(*this);
-    ComputeWriterTimeBase(s);
-    if (writer_ && writer_->writeHeader && CanWrite()) writer_->writeHeader(*this, n);
-  }
-  if (s.SliceFrames && s.SliceLength < s.StoredLength) s.StoredLength = s.SliceLength;
-  if (write && !FrameFitsTarget(storedLimit_, wireLimit_)) FitFrameToTarget();
-  if (write) {
-    TargetZoneScope zone(*this);
-    if (frameObserver)
-      frameObserver(*this);
-    else if (writer_ && writer_->writeFrame && CanWrite())
-      writer_->writeFrame(*this);
+  WriteFrameOut(n, write);
+  if (splitPending_) {
+    // A size limit refused the frame: it opens the next file.
+    splitPending_ = false;
+    if (StartNextFile()) {
+      ++s.FramesWritten;
+      s.FrameBytes += uint32_t(s.StoredLength);
+      s.FrameBytesTotal += uint64_t(s.StoredLength);
+      WriteFrameOut(n, write);
+    }
   }
   // A writer fails by its target's I/O error or by setting WriteFailed itself
   // (a value its format cannot hold).
@@ -525,6 +531,72 @@ void Conversion::FitFrameToTarget() {
   if (!s.FrameComment.empty() && !commentsKept_) ++lost.commentsNotStored;
 }
 
+void Conversion::WriteFrameOut(int32_t frameNumber, bool write) {
+  ConversionState& s = state;
+  if (s.FramesWritten == 1 || s.HeaderPending) {
+    s.HeaderPending = false;
+    s.FirstFrameTime = s.FrameTime;
+    s.FirstFrameSeconds = s.FrameTime / 1000000;
+    s.FirstFrameMicroseconds = s.FrameTime - s.FirstFrameSeconds * 1000000;
+    // The steps of a split in time count from the first frame written.
+    if (s.SplitMicroseconds > 0 && fileSpan_ == 0) {
+      fileSpan_ = s.SplitMicroseconds;
+      nextFileAt_ = s.FrameTime + fileSpan_;
+    }
+    TargetZoneScope zone(*this);
+    ComputeWriterTimeBase(s);
+    if (writer_ && writer_->writeHeader && CanWrite()) writer_->writeHeader(*this, frameNumber);
+  }
+  if (s.SliceFrames && s.SliceLength < s.StoredLength) s.StoredLength = s.SliceLength;
+  if (write && !FrameFitsTarget(storedLimit_, wireLimit_)) FitFrameToTarget();
+  if (write) {
+    TargetZoneScope zone(*this);
+    if (frameObserver)
+      frameObserver(*this);
+    else if (writer_ && writer_->writeFrame && CanWrite())
+      writer_->writeFrame(*this);
+  }
+}
+
+int32_t Conversion::FileFrameLimit() const {
+  const int32_t family = TargetFrameLimit(), split = state.SplitFrames;
+  if (family == 0 || split == 0) return std::max(family, split);
+  return std::min(family, split);
+}
+
+bool Conversion::NextFileDue() const {
+  const ConversionState& s = state;
+  const int32_t inFile = s.FramesWritten - s.NonDataFrames;
+  if (inFile == 0 || !nextTarget) return false;
+  if (s.FrameTime >= nextFileAt_) return true;
+  if (s.SplitFrames > 0 && inFile >= s.SplitFrames) return true;
+  const int32_t limit = TargetFrameLimit();
+  return s.SplitAtLimits && limit > 0 && inFile >= limit;
+}
+
+bool Conversion::StartNextFile() {
+  ConversionState& s = state;
+  CompleteTarget();
+  if (s.WriteFailed || !nextTarget(*this)) {
+    if (!s.WriteFailed) FailWrite(s, "the next file of the split target could not be opened");
+    return false;
+  }
+  // Counters of one file start afresh; the trace's own go on.
+  s.FramesWritten = 0;
+  s.NonDataFrames = 0;
+  s.FrameBytes = 0;
+  s.FrameBytesTotal = 0;
+  s.TraceDuration = 0;
+  s.HeaderPending = true;
+  s.MaxFrameLength = s.FrameLength;
+  s.MaxTruncatedLength = s.StoredLength < s.FrameLength ? s.StoredLength : 0;
+  if (fileSpan_ > 0 && s.FrameTime >= nextFileAt_) {
+    const int64_t steps = FloorDiv(s.FrameTime - nextFileAt_, fileSpan_) + 1;
+    nextFileAt_ += steps * fileSpan_;
+  }
+  return true;
+}
+
 void Conversion::TargetZoneScope::Enter(Conversion& c) {
   ZoneCache& cache = c.zoneCache_;
   if (!cache.valid || !(cache.traceDate == s_.TraceDate) || cache.bias != s_.TimeZoneBias) {
@@ -556,6 +628,14 @@ bool Conversion::RefuseFramePastLimit(uint64_t limit) {
   --s.FramesWritten;
   s.FrameBytes -= uint32_t(s.StoredLength);
   s.FrameBytesTotal -= uint64_t(s.StoredLength);
+  // Split at the limit: the frame goes into the next file, unless it would
+  // not fit an empty one either.
+  // (Splitting keeps frames off the short way, which would not write it again.)
+  if (s.SplitAtLimits && nextTarget && !framesAsTheyStand_ && !framesMadeWireless_ &&
+      s.FramesWritten - s.NonDataFrames > 0) {
+    splitPending_ = true;
+    return false;
+  }
   FailWrite(s, "frame " + Grouped(s.FramesRead) + " would carry the " +
                    (writer_ ? writer_->family : "") + " target past " + Grouped(int64_t(limit)) +
                    " bytes, the most it can address; the frames before it are written");

@@ -33,6 +33,11 @@ class Conversion {
   std::function<void(Conversion&)> frameObserver;
   // The frame observer never reads an Ethernet FCS: readers may skip computing it.
   bool observerIgnoresFcs = false;
+  // Where a split target goes on (SplitFrames, SplitMicroseconds,
+  // SplitAtLimits): called with the current file finished and its stream
+  // closed, it keeps that file and opens the next as `target`. False when
+  // that failed (the reason set through FailWrite): the conversion ends.
+  std::function<bool(Conversion&)> nextTarget;
 
   // ---- Driver ----
   // Runs the whole conversion. The caller has set the identity fields and
@@ -217,6 +222,16 @@ class Conversion {
   // Counts what the target cannot hold of the current frame, cutting its
   // lengths to the target's fields.
   void FitFrameToTarget();
+  // The frames one file holds: its family's count, or fewer to split.
+  int32_t FileFrameLimit() const;
+  // The current frame starts the next file of a split target.
+  bool NextFileDue() const;
+  // Finishes the current file and opens the next; false when that failed.
+  bool StartNextFile();
+  // The writer's finish step and the closing of the target.
+  void CompleteTarget();
+  // The header (for a file's first frame), slicing and the write.
+  void WriteFrameOut(int32_t frameNumber, bool write);
   // RoomForFrame's refusal of the current frame; always false.
   [[gnu::noinline]] bool RefuseFramePastLimit(uint64_t limit);
   // A frame of 4 bytes or less from a reader whose family does not write them.
@@ -241,7 +256,15 @@ class Conversion {
   // Every frame goes as it stands but for being made 802.11 (an Ethernet
   // source converted to wireless): the short way with that step.
   bool framesMadeWireless_ = false;
-  int32_t frameLimit_ = 0;  // TargetFrameLimit(), fixed with the two above
+  int32_t frameLimit_ = 0;  // FileFrameLimit(), fixed with the two above
+  FrameFilter filter_;
+  bool filtering_ = false;  // the filter has work, fixed with the above
+  // A split target: the frame time at which the next file starts (never:
+  // the largest), a file step's length, and a frame a size limit refused
+  // that goes into the next file.
+  int64_t nextFileAt_ = INT64_MAX;
+  int64_t fileSpan_ = 0;
+  bool splitPending_ = false;
   // The writer's limits (TakeTargetLimits): lengths as unsigned bounds, so
   // that one compare refuses a negative length too; the short way's leave
   // room for the header a frame made 802.11 gains.

@@ -261,6 +261,19 @@ void ApplyOptions(const JobRequest& request, ConversionState& s) {
   s.ConvertAll = request.convertAll;
   s.StartFrame = request.startFrame;
   s.EndFrame = request.endFrame;
+  s.Selection = request.selection;
+  if (const auto& ranges = request.selection.ranges; !ranges.empty()) {
+    s.ConvertAll = false;
+    s.StartFrame = std::min_element(ranges.begin(), ranges.end(), [](auto& a, auto& b) {
+                     return a.first < b.first;
+                   })->first;
+    s.EndFrame = std::max_element(ranges.begin(), ranges.end(), [](auto& a, auto& b) {
+                   return a.last < b.last;
+                 })->last;
+  }
+  s.SplitFrames = request.splitFrames;
+  s.SplitMicroseconds = request.splitMicroseconds;
+  s.SplitAtLimits = request.splitAtLimits;
   s.TextOptions = request.textOptions;
   s.Salvage = request.salvage;
   s.RefuseLosses = request.strict;
@@ -302,6 +315,7 @@ void ResultOf(const ConversionState& s, JobResult& result) {
                                          result.outcome == Outcome::Stopped ||
                                          result.outcome == Outcome::BadCompression))
     result.outcome = Outcome::WouldLoseData;
+  result.duplicateFrames = s.DuplicateFrames;
   // Frames of a target that was not kept were never written anywhere.
   if (s.TargetDiscarded) return;
   result.framesWritten = s.FramesWritten - s.NonDataFrames;
@@ -314,6 +328,37 @@ void ResultOf(const ConversionState& s, JobResult& result) {
   }
 }
 
+JobResult::WrittenFile WrittenFileOf(const ConversionState& s, const std::string& path) {
+  return {path, s.FramesWritten - s.NonDataFrames, s.FrameBytesTotal};
+}
+
+// Whether `path` may be written: not the source itself, not refused by -n,
+// an existing file replaced only when agreed. Converted when it may.
+Outcome CheckDestination(const JobRequest& request, const std::string& path, Host& host,
+                         JobResult& result) {
+  struct stat st {};
+  const bool exists = stat(path.c_str(), &st) == 0;
+  if (path == request.sourcePath || (exists && SameFile(path, request.sourcePath))) {
+    host.message("Alert", "Destination cannot be the same as the source file.",
+                 MessageIcon::Warning);
+    return Outcome::SameFile;
+  }
+  if (exists && request.noClobber) {
+    host.message("Alert", "Destination file '" + path + "' already exists; not overwritten.",
+                 MessageIcon::Warning);
+    return Outcome::NotOverwritten;
+  }
+  if (exists && !request.overwrite && !result.yesToAll) {
+    Answer answer = host.ask("Confirm",
+                             "Destination file '" + FileNamePart(path) +
+                                 "' already exists.  Overwrite?",
+                             request.yesToAllOffered);
+    if (answer == Answer::No || answer == Answer::Cancel) return Outcome::NotOverwritten;
+    result.yesToAll = answer == Answer::YesToAll;
+  }
+  return Outcome::Converted;
+}
+
 // "-o -", or a pipe or device named as the target: written in one pass,
 // straight into it, which only writers that never seek back can do.
 JobResult WriteToStream(Conversion& conversion, const JobRequest& request,
@@ -324,6 +369,12 @@ JobResult WriteToStream(Conversion& conversion, const JobRequest& request,
   const bool standardOutput = targetPath == kStandardOutput;
   const std::string name = standardOutput ? "standard output" : targetPath;
   const FormatDescriptor* writer = WriterFormat(request.target);
+  if (request.splits()) {
+    host.message("Output", "A split target needs a file name, not " + name + ".",
+                 MessageIcon::Error);
+    result.outcome = Outcome::NoWriter;
+    return result;
+  }
   if (!writer || !writer->has(Capability::StreamTarget)) {
     host.message("Output",
                  AnalyzerName(request.target) + " files cannot be written to " +
@@ -484,14 +535,36 @@ void WarnOfUnrecognisedSuffix(const ConversionState& s, Topology written,
 
 }  // namespace
 
+namespace {
+
+std::string RangeProblem(int32_t first, int32_t last) {
+  if (first < 1 || last < 1 || first > kLastFrameNumber ||
+      (last > kLastFrameNumber && last != kOpenRangeEnd))
+    return "Frame numbers run from 1 to " + Grouped(kLastFrameNumber) + ".";
+  if (last < first)
+    return "Starting frame number must be less than or equal to the ending frame number.";
+  return "";
+}
+
+}  // namespace
+
 std::string OptionsProblem(const JobRequest& request) {
-  if (!request.convertAll) {
-    if (request.startFrame < 1 || request.endFrame < 1 || request.startFrame > kLastFrameNumber ||
-        request.endFrame > kLastFrameNumber)
-      return "Frame numbers run from 1 to " + Grouped(kLastFrameNumber) + ".";
-    if (request.endFrame < request.startFrame)
-      return "Starting frame number must be less than or equal to the ending frame number.";
-  }
+  if (!request.convertAll)
+    if (std::string problem = RangeProblem(request.startFrame, request.endFrame); !problem.empty())
+      return problem;
+  for (const FrameRange& range : request.selection.ranges)
+    if (std::string problem = RangeProblem(range.first, range.last); !problem.empty())
+      return problem;
+  const FrameSelection& chosen = request.selection;
+  constexpr int64_t kLargestShift = kLargestTimeShiftSeconds * 1'000'000'000;
+  if (chosen.timeShift < -kLargestShift || chosen.timeShift > kLargestShift)
+    return "A time shift reaches at most " + Grouped(kLargestTimeShiftSeconds) + " seconds.";
+  if (chosen.timeShift != 0 && chosen.startTime)
+    return "A time shift and a start time exclude each other.";
+  if (chosen.startTime && (*chosen.startTime < 0 || *chosen.startTime > kLargestShift))
+    return "A start time lies from 1970 on, within a hundred years.";
+  if (request.splitFrames < 0 || request.splitMicroseconds < 0)
+    return "A split takes a positive number of frames or seconds.";
   if (request.sliceFrames &&
       (request.sliceLength < kSmallestSlice || request.sliceLength > kLargestSlice))
     return "The slice length must be from " + std::to_string(kSmallestSlice) + " to " +
@@ -499,6 +572,15 @@ std::string OptionsProblem(const JobRequest& request) {
   if (request.pcapNanoseconds && request.pcapModified.value_or(false))
     return "Nanosecond libpcap files have the standard record layout, not the modified one.";
   return "";
+}
+
+std::string NumberedTargetName(const std::string& path, int32_t number) {
+  char sequence[16];
+  std::snprintf(sequence, sizeof sequence, "_%05d", number);
+  const size_t nameAt = path.find_last_of('/') + 1;  // npos + 1 is 0
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || dot <= nameAt) return path + sequence;
+  return path.substr(0, dot) + sequence + path.substr(dot);
 }
 
 bool IsStreamPath(const std::string& path) {
@@ -581,31 +663,18 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
 
   if (targetPath == kStandardOutput || IsStreamPath(targetPath))
     return WriteToStream(conversion, request, targetPath, host);
-  struct stat st {};
-  bool exists = stat(targetPath.c_str(), &st) == 0;
-  if (targetPath == request.sourcePath || (exists && SameFile(targetPath, request.sourcePath))) {
-    host.message("Alert", "Destination cannot be the same as the source file.",
-                 MessageIcon::Warning);
-    result.outcome = Outcome::SameFile;
+  if (request.splits() && WriterOwnsTarget(request.target)) {
+    host.message("Output", AnalyzerName(request.target) + " targets cannot be split.",
+                 MessageIcon::Error);
+    result.outcome = Outcome::NoWriter;
     return result;
   }
-  if (exists && request.noClobber) {
-    host.message("Alert",
-                 "Destination file '" + targetPath + "' already exists; not overwritten.",
-                 MessageIcon::Warning);
-    result.outcome = Outcome::NotOverwritten;
+  // The files of a split target are numbered from the first.
+  std::string filePath = request.splits() ? NumberedTargetName(targetPath, 0) : targetPath;
+  if (Outcome refused = CheckDestination(request, filePath, host, result);
+      refused != Outcome::Converted) {
+    result.outcome = refused;
     return result;
-  }
-  if (exists && !request.overwrite) {
-    Answer answer = host.ask("Confirm",
-                             "Destination file '" + FileNamePart(targetPath) +
-                                 "' already exists.  Overwrite?",
-                             request.yesToAllOffered);
-    if (answer == Answer::No || answer == Answer::Cancel) {
-      result.outcome = Outcome::NotOverwritten;
-      return result;
-    }
-    result.yesToAll = answer == Answer::YesToAll;
   }
   // Regular files (and new ones) are written to a temporary beside the
   // destination that replaces it once complete; devices and pipes are written
@@ -613,10 +682,28 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   // rule, when the first frame comes.
   std::unique_ptr<ReplacementFile> replacement;
   if (!WriterOwnsTarget(request.target) &&
-      !OpenTarget(conversion, targetPath, replacement, host)) {
+      !OpenTarget(conversion, filePath, replacement, host)) {
     result.outcome = Outcome::DestinationError;
     return result;
   }
+  s.TargetFileName = filePath;
+  int32_t fileNumber = 0;
+  if (request.splits())
+    conversion.nextTarget = [&](Conversion& c) {
+      KeepIfComplete(c, *replacement, filePath, host);
+      if (c.state.TargetDiscarded) return false;
+      result.files.push_back(WrittenFileOf(c.state, filePath));
+      if (fileNumber == 0) result.firstFrameTime = UnixMicros(c.state, c.state.FirstFrameTime);
+      filePath = NumberedTargetName(targetPath, ++fileNumber);
+      c.state.TargetFileName = filePath;
+      if (CheckDestination(request, filePath, host, result) != Outcome::Converted) {
+        FailWrite(c.state, filePath + ": not overwritten; the files before it are written");
+        return false;
+      }
+      if (OpenTarget(c, filePath, replacement, host)) return true;
+      FailWrite(c.state, filePath + ": cannot be created");
+      return false;
+    };
 
   ApplyOptions(request, s);
 
@@ -628,13 +715,28 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   opened.reset();
   conversion.ConvertTrace(false, request.holdMilliseconds);
   if (replacement) {
-    KeepIfComplete(conversion, *replacement, targetPath, host);
+    KeepIfComplete(conversion, *replacement, filePath, host);
     const Topology written = s.ConvertToWireless   ? Topo::Wireless
                              : s.ConvertToEthernet ? Topo::Ethernet
                                                    : check.topology;
-    WarnOfUnrecognisedSuffix(s, written, targetPath, host);
+    WarnOfUnrecognisedSuffix(s, written, filePath, host);
   }
+  if (!request.splits()) {
+    ResultOf(s, result);
+    return result;
+  }
+  // The counts of a split target are those of every file kept.
+  const std::optional<int64_t> firstFrameTime = result.firstFrameTime;
   ResultOf(s, result);
+  if (!s.TargetDiscarded && s.FramesWritten - s.NonDataFrames > 0)
+    result.files.push_back(WrittenFileOf(s, filePath));
+  if (firstFrameTime) result.firstFrameTime = firstFrameTime;
+  result.framesWritten = 0;
+  result.frameBytes = 0;
+  for (const JobResult::WrittenFile& file : result.files) {
+    result.framesWritten += file.frames;
+    result.frameBytes += file.bytes;
+  }
   return result;
 }
 

@@ -98,6 +98,17 @@ struct JobRequest {
   bool convertToWireless = false;
   bool convertAll = true;
   int32_t startFrame = 1, endFrame = 999999;
+  // Frames chosen by number (ranges: with them convertAll and the frame
+  // numbers above are set from their bounds), by time, duplicates dropped,
+  // and the time shift or start time (engine/frame_filter.h).
+  FrameSelection selection;
+  // The target split into files named NAME_00000.SUFFIX, NAME_00001.SUFFIX...
+  // (NumberedTargetName): after splitFrames frames, at each splitMicroseconds
+  // from the first frame, or where a limit of the target format would end it.
+  int32_t splitFrames = 0;
+  int64_t splitMicroseconds = 0;
+  bool splitAtLimits = false;
+  bool splits() const { return splitFrames > 0 || splitMicroseconds > 0 || splitAtLimits; }
   bool unattended = true;
   // libpcap output; unset: a libpcap source's own order and variant, for
   // other sources the saved choice below.
@@ -156,6 +167,15 @@ struct JobResult {
   std::string failureDetail;  // why reading or writing failed, when it did
   SkippedDamage skipped;      // what salvage passed over
   FrameLosses losses;         // what the target could not hold
+  int64_t duplicateFrames = 0;  // dropped by selection.dropDuplicates
+  // The files of a split target that were kept, in order; the counts above
+  // are their sums.
+  struct WrittenFile {
+    std::string path;
+    int32_t frames = 0;
+    uint64_t bytes = 0;
+  };
+  std::vector<WrittenFile> files;
 };
 
 // The bounds of a request's options, the same for every front end.
@@ -165,6 +185,10 @@ inline constexpr int32_t kLastFrameNumber = 9999999;
 // convertAll off) that ends before it starts or numbers a frame outside 1 to
 // 9,999,999, a slice length (with sliceFrames on) outside 32 to 65,535.
 std::string OptionsProblem(const JobRequest& request);
+
+// The name of file `number` (from 0) of a split target: "out.pcap" gives
+// "out_00000.pcap", "out" gives "out_00000", as editcap names its pieces.
+std::string NumberedTargetName(const std::string& path, int32_t number);
 
 // Refuses a request whose options OptionsProblem refuses (BadOptions).
 JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps, Host& host);

@@ -41,6 +41,8 @@ ConvertReport ReportOf(const JobResult& result, const LibraryHost& host) {
   report.skipped = result.skipped;
   report.losses = result.losses;
   report.failureDetail = result.failureDetail;
+  report.duplicateFrames = result.duplicateFrames;
+  report.files = result.files;
   return report;
 }
 

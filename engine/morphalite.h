@@ -43,6 +43,9 @@ struct ConvertReport {
   // JobRequest::strict any of it is Outcome::WouldLoseData and no target.
   FrameLosses losses;
   std::string failureDetail;  // why reading or writing failed, when it did
+  int64_t duplicateFrames = 0;  // dropped by JobRequest::selection.dropDuplicates
+  // A split target's files (JobRequest::splitFrames and the like), in order.
+  std::vector<JobResult::WrittenFile> files;
 };
 
 // Zones for JobRequest::sourceZone / targetZone: LoadTimeZone("America/New_York")

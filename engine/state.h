@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/frame_filter.h"
 #include "engine/losses.h"
 #include "engine/types.h"
 
@@ -216,6 +217,8 @@ struct ConversionState {
   SkippedDamage Skipped;
   // What the target could not hold of the frames it was given.
   FrameLosses Lost;
+  // Frames dropped as equal to one read shortly before (Selection).
+  int64_t DuplicateFrames = 0;
 
   // Options copied in when the conversion starts.
   bool ConvertToEthernet = false, ConvertToWireless = false;
@@ -226,6 +229,14 @@ struct ConversionState {
   int32_t SliceLength = 100;
   bool ConvertAll = true;  // frame range, copied in at the start
   int32_t StartFrame = 1, EndFrame = 999999;
+  // Frame numbers, time window, duplicates and time shift (engine/frame_filter.h).
+  FrameSelection Selection;
+  // The target goes on in a next file after this many frames, at each step
+  // of this span from the first frame, or where it reaches a limit of its
+  // format (0 / false: never); the driver's nextTarget opens that file.
+  int32_t SplitFrames = 0;
+  int64_t SplitMicroseconds = 0;
+  bool SplitAtLimits = false;
   TextDumpOptions TextOptions;
   PcapOutputOptions PcapOutput;
   // The target's layout where its format has several, as the version the

@@ -612,7 +612,9 @@ extern const FormatDescriptor kPcapFormat = {
     .writeHeader = WritePcapHeader,
     .writeFrame = WritePcapFrame,
     .finish = FinishPcap,
-    .limits = {.largestStored = MaxRecordBytes},
+    // Nanoseconds when asked for (--pcap-resolution ns); the writer counts
+    // what microseconds round away.
+    .limits = {.largestStored = MaxRecordBytes, .timeUnitNanoseconds = 1},
     .smallestFile = kFileHeaderSize,
 };
 

@@ -375,6 +375,14 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
   WriteTrace(MakeTrace(Topo::Ethernet, 3), Analyzer::DataGlance, dir.path("dg.bin"));
   WriteTrace(MakeTrace(Topo::Ethernet, 3), Analyzer::Observer, dir.path("ob.bfr"));
   WriteFileBytes(dir.path("packed.bin"), ReadFileBytes(dir.path("packed.pcap.gz")));
+  // 22 frames, 4 of them repeating the bytes of one 1, 3, 4 and 5 frames before.
+  Trace dups = MakeTrace(Topo::Ethernet, 22);
+  for (const auto& [at, back] : {std::pair{5, 1}, {10, 3}, {16, 4}, {20, 5}}) {
+    dups.frames[size_t(at)].bytes = dups.frames[size_t(at - back)].bytes;
+    dups.frames[size_t(at)].frameLength = dups.frames[size_t(at - back)].frameLength;
+  }
+  WriteTrace(dups, Analyzer::Tcpdump, dir.path("dups.pcap"));
+  WriteFileBytes(dir.path("nc_00001.pcap"), older);
 
   const CommandRow rows[] = {
       {"--pcap-resolution takes us or ns",
@@ -600,6 +608,58 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
       {"--no-pad: short frames kept as stored for snoop too",
        "convert {d}/short.pcap --to snoop -o {d}/short-np.snoop --json --no-pad --strict", 0, {},
        {"short-np.snoop"}, {}, {}, {"\"losses\": {}"}},
+      {"--range: a list; reading ends after its last frame",
+       "convert {d}/s.pcap --to TD --range 9-12,1,5 -o {d}/rl.pcap --json", 0, {}, {"rl.pcap"}, {},
+       {}, {"\"framesRead\": 12,", "\"framesWritten\": 6,"}},
+      {"--range: open forms", "convert {d}/s.pcap --to TD --range=-2,21- -o {d}/ro.pcap --json", 0,
+       {}, {"ro.pcap"}, {}, {}, {"\"framesRead\": 22,", "\"framesWritten\": 4,"}},
+      {"--range: one frame", "convert {d}/s.pcap --to TD --range 7 -o {d}/r7.pcap --json", 0, {},
+       {"r7.pcap"}, {}, {}, {"\"framesRead\": 7,", "\"framesWritten\": 1,"}},
+      {"--range: an empty item", "convert {d}/s.pcap --to TD --range 3,,5 -o {d}/re.pcap", 1,
+       {"--range takes A-B, A-, -B, N or a list of them such as 1,5,9-12"}, {}, {"re.pcap"}},
+      {"--range: a list numbering no frame", "convert {d}/s.pcap --to TD --range 1,0-3 -o {d}/re.pcap",
+       1, {"Frame numbers run from 1 to 9,999,999."}, {}, {"re.pcap"}},
+      {"--dedup: the frames equal to one of the 4 before are counted",
+       "convert {d}/dups.pcap --to TD --dedup -o {d}/dd.pcap --json", 0, {}, {"dd.pcap"}, {}, {},
+       {"\"framesRead\": 22,", "\"framesWritten\": 19,", "\"detail\": null, \"duplicateFrames\": 3}"}},
+      {"--dedup: the console says so", "convert {d}/dups.pcap --to TD --dedup -o {d}/dd2.pcap", 0,
+       {"Duplicates: 3 frames dropped as equal to one of the 4 frames read before them\n"}},
+      {"--dedup with --range: the window holds the frames chosen",
+       "convert {d}/dups.pcap --to TD --dedup --range 6- -o {d}/dd3.pcap --json", 0, {}, {"dd3.pcap"},
+       {}, {}, {"\"framesWritten\": 15,", "\"duplicateFrames\": 2}"}},
+      {"--split-frames: numbered files, --json lists them",
+       "convert {d}/s.pcap --to snoop --split-frames 10 -o {d}/sp.snoop --json", 0, {},
+       {"sp_00000.snoop", "sp_00001.snoop", "sp_00002.snoop"}, {"sp.snoop", "sp_00003.snoop"}, {},
+       {"\"framesWritten\": 22,", "\"files\": [{\"path\": \"{d}/sp_00000.snoop\", \"frames\": 10, "
+        "\"bytes\": ", "{\"path\": \"{d}/sp_00002.snoop\", \"frames\": 2, \"bytes\": "}},
+      {"--split-seconds: a file for each 10 ms that has frames",
+       "convert {d}/s.pcap --to N2 --split-seconds 0.01 -o {d}/ss.cap", 0,
+       {"Written: {d}/ss_00000.cap: 7 frames\n", "Written: {d}/ss_00003.cap: 2 frames\n"},
+       {"ss_00000.cap", "ss_00001.cap", "ss_00002.cap", "ss_00003.cap"}, {"ss_00004.cap"}},
+      {"a split target needs a file", "convert {d}/s.pcap --to TD --split-frames 5 -o -", 1,
+       {"A split target needs a file name, not standard output."}},
+      {"-n refuses a numbered file that exists; the files before it are kept",
+       "convert -n {d}/s.pcap --to TD --split-frames 10 -o {d}/nc.pcap", 4,
+       {"already exists; not overwritten", "{d}/nc_00001.pcap: not overwritten"}, {"nc_00000.pcap"},
+       {}, {"nc_00001.pcap"}},
+      {"--split-frames takes a count", "convert {d}/s.pcap --to TD --split-frames 0 -o {d}/z.pcap", 1,
+       {"--split-frames takes a number of frames from 1"}},
+      {"--start-time: the first frame's time",
+       "convert {d}/s.pcap --to TD --start-time 2030-01-01T01:00:00.5+01:00 -o {d}/st.pcap --json", 0,
+       {}, {"st.pcap"}, {}, {}, {"\"firstFrame\": \"2030-01-01T00:00:00.500000Z\""}},
+      {"--start-time needs a zone", "convert {d}/s.pcap --to TD --start-time 2030-01-01T00:00:00", 1,
+       {"--start-time takes an ISO 8601 time with its zone"}},
+      {"--time-shift takes seconds", "convert {d}/s.pcap --to TD --time-shift 1h", 1,
+       {"--time-shift takes seconds such as 3600, -0.5 or 0.000000001"}},
+      {"--time-shift and --start-time exclude each other",
+       "convert {d}/s.pcap --to TD --time-shift 1 --start-time 1700000000", 1,
+       {"--time-shift and --start-time exclude each other"}},
+      {"--time-shift before 1970 fails, saying so",
+       "convert {d}/s.pcap --to TD --time-shift -2000000000 -o {d}/b70.pcap", 4,
+       {"frame 1: the time shift moves it before 1970"}, {}, {"b70.pcap"}},
+      {"--after past every frame keeps the older file",
+       "convert {d}/s.pcap --to TD --after 2100-01-01T00:00:00Z -o {d}/old.pcap", 5,
+       {"Output: Target file contains no frames!"}, {}, {}, {"old.pcap"}},
       {"identify --frames --salvage counts what it passed over",
        "identify --json --frames --salvage {d}/dmg.snoop", 3, {}, {}, {}, {},
        {"\"framesRead\": 22,", "\"losses\": {\"skippedBytes\": 41, \"skippedRecords\": 1}"}},
@@ -1007,6 +1067,75 @@ TEST(CommandTable, HelpCompletionAndManualPageAgree) {
   CommandResult r = RunCommand(std::string(MORPHALITE_BINARY) + " --completion bash");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, completion);
+}
+
+// The frame edits give what editcap gives on the same file: tshark's text of
+// both outputs (time to the nanosecond, lengths, MD5 of the bytes) is equal.
+TEST(CommandTable, FrameEditsMatchEditcap) {
+  if (!HaveTool("editcap") || !HaveTool("tshark")) GTEST_SKIP() << "no editcap";
+  TempDir dir;
+  // 400 frames from 2024-03-15T01:00:00Z, 1.5 ms apart; some repeat the bytes
+  // of a frame 1 to 6 before them (editcap -d looks 4 back).
+  Trace trace = MakeTrace(Topo::Ethernet, 400);
+  for (const auto& [at, back] : {std::pair{30, 1}, {31, 2}, {100, 4}, {200, 5}, {250, 6}, {251, 1},
+                                 {252, 1}, {253, 3}}) {
+    trace.frames[size_t(at)].bytes = trace.frames[size_t(at - back)].bytes;
+    trace.frames[size_t(at)].frameLength = trace.frames[size_t(at - back)].frameLength;
+  }
+  const std::string source = dir.path("s.pcap");
+  WriteTrace(trace, Analyzer::Tcpdump, source);
+  struct Row {
+    const char* ours;
+    std::string editcap;  // its options; "{in} {out}" where its frame numbers follow them
+  };
+  const Row rows[] = {
+      {"--time-shift -3600.5", "-t -3600.5 {in} {out}"},
+      {"--time-shift 0.000001", "-t 0.000001 {in} {out}"},
+      {"--time-shift 86400.000123", "-t 86400.000123 {in} {out}"},
+      // 2030-01-01T00:00:00.25Z less the first frame's 2024-03-15T01:00:00Z.
+      {"--start-time 2030-01-01T00:00:00.25Z", "-t 182991600.25 {in} {out}"},
+      {"--after 2024-03-15T01:00:00.150Z --before 2024-03-15T02:00:00.3+01:00",
+       "-A 2024-03-15T01:00:00.150Z -B 2024-03-15T01:00:00.3Z {in} {out}"},
+      {"--after 1710464400.15", "-A 1710464400.15 {in} {out}"},
+      {"--range 390-", "-r {in} {out} 390-400"},
+      {"--range 1,5,9-12", "-r {in} {out} 1 5 9-12"},
+      {"--range -3,398-", "-r {in} {out} 1-3 398-400"},
+      {"--dedup", "-d {in} {out}"},
+  };
+  int n = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.ours);
+    const std::string ours = dir.path("ours" + std::to_string(n) + ".pcap");
+    const std::string theirs = dir.path("theirs" + std::to_string(n++) + ".pcap");
+    std::string editcap = row.editcap;
+    editcap.replace(editcap.find("{in}"), 4, source);
+    editcap.replace(editcap.find("{out}"), 5, theirs);
+    ASSERT_EQ(RunCommand("editcap " + editcap).status, 0);
+    CommandResult r = RunCommand(std::string(MORPHALITE_BINARY) + " convert " + source +
+                                 " --to TD --quiet -o " + ours + " " + row.ours);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string expected = TsharkFrameText(theirs);
+    EXPECT_GT(expected.size(), 0u);
+    EXPECT_EQ(TsharkFrameText(ours), expected);
+  }
+  // Split in files of 150 frames: 150, 150 and 100, named in editcap's order.
+  mkdir(dir.path("ours").c_str(), 0755);
+  mkdir(dir.path("theirs").c_str(), 0755);
+  ASSERT_EQ(RunCommand("editcap -c 150 " + source + " " + dir.path("theirs/t.pcap")).status, 0);
+  CommandResult r = RunCommand(std::string(MORPHALITE_BINARY) + " convert " + source +
+                               " --to TD --split-frames 150 -o " + dir.path("ours/t.pcap"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "Written: " + dir.path("ours/t_00000.pcap") + ": 150 frames\nWritten: " +
+                       dir.path("ours/t_00001.pcap") + ": 150 frames\nWritten: " +
+                       dir.path("ours/t_00002.pcap") + ": 100 frames\n");
+  const std::vector<std::string> ourFiles = Listing(dir.path("ours"));
+  const std::vector<std::string> theirFiles = Listing(dir.path("theirs"));
+  ASSERT_EQ(ourFiles, (std::vector<std::string>{"t_00000.pcap", "t_00001.pcap", "t_00002.pcap"}));
+  ASSERT_EQ(theirFiles.size(), 3u);
+  for (size_t i = 0; i < ourFiles.size(); ++i)
+    EXPECT_EQ(TsharkFrameText(dir.path("ours/" + ourFiles[i])),
+              TsharkFrameText(dir.path("theirs/" + theirFiles[i])))
+        << ourFiles[i];
 }
 
 // A read error in the middle still leaves a finished target: the frames

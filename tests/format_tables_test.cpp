@@ -517,6 +517,61 @@ TEST(FormatTables, TargetsStopAtTheirLimits) {
   }
 }
 
+// With SplitAtLimits the same targets go on in numbered files instead: each
+// within the limit and valid on its own, together every frame in order.
+TEST(FormatTables, TargetsSplitAtTheirLimits) {
+  TempDir dir;
+  for (const LimitRow& row : kLimits) {
+    SCOPED_TRACE(AnalyzerName(row.target) + std::string(row.frameLimit ? " frames" : " bytes"));
+    const std::string path = dir.path("split" + DefaultSuffix(row.target, row.topology));
+    const Trace trace = MakeTrace(row.topology, row.frames);
+    MessageRecorder host;
+    Conversion c(host);
+    ConversionState& s = c.state;
+    s.SourceAnalyzer = Analyzer::AnyAnalyzer;
+    s.TargetAnalyzer = row.target;
+    s.TraceTopology = row.topology;
+    if (row.offsetLimit) s.TargetOffsetLimit = row.offsetLimit;
+    s.TargetFrameLimit = row.frameLimit;
+    s.SplitAtLimits = true;
+    c.customReader = [&](Conversion& conv, bool headerStep, bool) {
+      conv.state.TraceDate = EncodeDate(2024, 3, 15);
+      if (headerStep) return;
+      for (const Frame& f : trace.frames) {
+        PutFrame(conv.state, f);
+        if (conv.ProcessFrame()) break;
+      }
+      conv.state.FramesReadTotal = conv.state.FramesRead;
+    };
+    int32_t files = 0;
+    c.nextTarget = [&](Conversion& conv) {
+      conv.target = CreateFileTarget(NumberedTargetName(path, ++files));
+      return conv.target != nullptr;
+    };
+    c.target = CreateFileTarget(NumberedTargetName(path, 0));
+    c.ConvertTrace(false, 0);
+    EXPECT_FALSE(s.WriteFailed) << s.WriteErrorDetail;
+    ASSERT_GE(files, 1);
+    std::vector<Frame> frames;
+    for (int32_t i = 0; i <= files; ++i) {
+      const std::string file = NumberedTargetName(path, i);
+      if (row.offsetLimit) {
+        EXPECT_LE(ReadFileBytes(file).size(), row.offsetLimit) << file;
+      }
+      // Read as the medium written: FireBerd 500 files tell it by their first frame.
+      ReadResult back = ReadTraceAs(file, row.target, row.topology);
+      EXPECT_FALSE(back.state.ReadError) << file << ": " << back.state.ReadErrorDetail;
+      if (row.frameLimit) {
+        EXPECT_LE(back.trace.frames.size(), size_t(row.frameLimit)) << file;
+      }
+      frames.insert(frames.end(), back.trace.frames.begin(), back.trace.frames.end());
+    }
+    ASSERT_EQ(frames.size(), trace.frames.size());
+    for (size_t i = 0; i < frames.size(); ++i)
+      EXPECT_EQ(frames[i].frameLength, trace.frames[i].frameLength) << "frame " << i + 1;
+  }
+}
+
 // A target that holds exactly as many frames as its field allows is complete,
 // not a failure.
 TEST(FormatTables, ATargetFilledToItsFrameLimitSucceeds) {

@@ -155,6 +155,16 @@ TEST(Library, RefusesTheOptionsTheCommandLineRefuses) {
       r.sliceLength = length;
     };
   };
+  auto ranges = [](std::vector<FrameRange> list) {
+    return [=](JobRequest& r) { r.selection.ranges = list; };
+  };
+  auto shift = [](int64_t nanoseconds, std::optional<int64_t> start = {}) {
+    return [=](JobRequest& r) {
+      r.selection.timeShift = nanoseconds;
+      r.selection.startTime = start;
+    };
+  };
+  const std::string kShift = "Options: A time shift reaches at most 3,155,760,000 seconds.";
   const std::string kOrder = "Options: Starting frame number must be less than or equal to the ending frame number.";
   const std::string kNumbers = "Options: Frame numbers run from 1 to 9,999,999.";
   const std::string kSlice = "Options: The slice length must be from 32 to 65535 bytes.";
@@ -166,6 +176,13 @@ TEST(Library, RefusesTheOptionsTheCommandLineRefuses) {
       {range(50, 10), kOrder},     {range(0, 10), kNumbers},     {range(-5, 10), kNumbers},
       {range(1, 10000000), kNumbers}, {slice(-1), kSlice},       {slice(0), kSlice},
       {slice(31), kSlice},         {slice(65536), kSlice},       {slice(1 << 30), kSlice},
+      {ranges({{1, 5}, {0, 3}}), kNumbers}, {ranges({{9, 8}}), kOrder},
+      {ranges({{1, kOpenRangeEnd - 1}}), kNumbers},
+      {shift(kLargestTimeShiftSeconds * 1'000'000'000 + 1), kShift},
+      {shift(-kLargestTimeShiftSeconds * 1'000'000'000 - 1), kShift},
+      {shift(1, 0), "Options: A time shift and a start time exclude each other."},
+      {ranges({{290, kOpenRangeEnd}, {1, 5}, {3, 7}}), "", 18},
+      {shift(-1'000'000'000'000'000'000), "", 300},  // 2024 to 1992
       {range(10, 50), "", 41},     {range(300, 9999999), "", 1}, {slice(32), "", 300},
       {slice(65535), "", 300},
   };
@@ -187,6 +204,35 @@ TEST(Library, RefusesTheOptionsTheCommandLineRefuses) {
     EXPECT_EQ(report.messages, std::vector<std::string>{c.message});
     EXPECT_EQ(Listing(dir.dir()), std::vector<std::string>{"s.pcap"});
   }
+}
+
+// A split target through the library: its files and their counts, and
+// the duplicates dropped on the way.
+TEST(Library, ReportsTheFilesOfASplitTargetAndTheDuplicates) {
+  TempDir dir;
+  Trace trace = MakeTrace(Topo::Ethernet, 250);
+  trace.frames[7].bytes = trace.frames[6].bytes;
+  trace.frames[7].frameLength = trace.frames[6].frameLength;
+  WriteTrace(trace, Analyzer::Tcpdump, dir.path("s.pcap"));
+  JobRequest request;
+  request.sourcePath = dir.path("s.pcap");
+  request.targetPath = dir.path("out.cap");
+  request.target = Analyzer::NetMon2;
+  request.splitFrames = 100;
+  request.selection.dropDuplicates = true;
+  const ConvertReport report = ConvertFile(request);
+  EXPECT_EQ(report.outcome, Outcome::Converted);
+  EXPECT_EQ(report.duplicateFrames, 1);
+  EXPECT_EQ(report.framesWritten, 249);
+  ASSERT_EQ(report.files.size(), 3u);
+  const int32_t counts[] = {100, 100, 49};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(report.files[i].path, dir.path("out_0000" + std::to_string(i) + ".cap"));
+    EXPECT_EQ(report.files[i].frames, counts[i]);
+    EXPECT_EQ(ReadTrace(report.files[i].path).trace.frames.size(), size_t(counts[i]));
+  }
+  EXPECT_EQ(Listing(dir.dir()),
+            (std::vector<std::string>{"out_00000.cap", "out_00001.cap", "out_00002.cap", "s.pcap"}));
 }
 
 const std::vector<uint8_t> kOlder = {'o', 'l', 'd', 'e', 'r'};

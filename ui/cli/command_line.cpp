@@ -18,6 +18,7 @@
 #include "engine/catalogue.h"
 #include "engine/conversion.h"
 #include "engine/failure.h"
+#include "engine/frame_filter.h"
 #include "engine/job.h"
 #include "engine/timebase.h"
 #include "ui/cli/console_host.h"
@@ -130,20 +131,6 @@ std::string UnknownTarget(const std::string& text) {
   return line + "\n  morphalite --formats lists every code and name.";
 }
 
-bool ParseRange(const std::string& text, int32_t& from, int32_t& to) {
-  size_t dash = text.find('-');
-  if (dash == std::string::npos) return false;
-  char* end = nullptr;
-  long a = std::strtol(text.c_str(), &end, 10);
-  if (end != text.c_str() + dash) return false;
-  long b = std::strtol(text.c_str() + dash + 1, &end, 10);
-  if (*end != '\0' || a < INT32_MIN || a > INT32_MAX || b < INT32_MIN || b > INT32_MAX)
-    return false;
-  from = int32_t(a);
-  to = int32_t(b);
-  return true;
-}
-
 bool ParseTextFields(const std::string& list, TextDumpOptions& o) {
   o.frameNumber = o.frameLength = o.timestampDate = o.timestampMicros = o.dataHex = o.dataAscii =
       false;
@@ -209,8 +196,36 @@ std::string ParseConvert(const std::vector<std::string>& args, ConvertArgs& out)
     } else if (a == "-o" || a == "--output") {
       if (!value(out.output)) return a + " needs a file or directory";
     } else if (a == "--range") {
-      if (!value(v) || !ParseRange(v, o.startFrame, o.endFrame)) return "--range takes A-B";
-      o.convertAll = false;
+      const auto ranges = value(v) ? ParseFrameRanges(v) : std::nullopt;
+      if (!ranges) return "--range takes A-B, A-, -B, N or a list of them such as 1,5,9-12";
+      o.selection.ranges.insert(o.selection.ranges.end(), ranges->begin(), ranges->end());
+    } else if (a == "--after" || a == "--before" || a == "--start-time") {
+      const auto when = value(v) ? ParseUtcTime(v) : std::nullopt;
+      if (!when)
+        return a + " takes an ISO 8601 time with its zone (2023-11-14T22:13:20.5Z, "
+                   "2023-11-14 23:13:20+01:00) or seconds since 1970";
+      (a == "--after" ? o.selection.after : a == "--before" ? o.selection.before
+                                                            : o.selection.startTime) = *when;
+    } else if (a == "--time-shift") {
+      const auto shift = value(v) ? ParseSecondsAsNanoseconds(v) : std::nullopt;
+      if (!shift)
+        return "--time-shift takes seconds such as 3600, -0.5 or 0.000000001, at most " +
+               Grouped(kLargestTimeShiftSeconds);
+      o.selection.timeShift = *shift;
+    } else if (a == "--dedup") {
+      o.selection.dropDuplicates = true;
+    } else if (a == "--split-frames") {
+      char* end = nullptr;
+      const long n = value(v) ? std::strtol(v.c_str(), &end, 10) : 0;
+      if (v.empty() || *end != '\0' || n < 1 || n > INT32_MAX)
+        return "--split-frames takes a number of frames from 1";
+      o.splitFrames = int32_t(n);
+    } else if (a == "--split-seconds") {
+      const auto span = value(v) ? ParseSecondsAsNanoseconds(v) : std::nullopt;
+      if (!span || *span < 1000) return "--split-seconds takes seconds from 0.000001, such as 60 or 0.5";
+      o.splitMicroseconds = *span / 1000;
+    } else if (a == "--split-at-limits") {
+      o.splitAtLimits = true;
     } else if (a == "--slice") {
       if (!value(v)) return "--slice needs a length";
       char* end = nullptr;
@@ -304,6 +319,8 @@ std::string ParseConvert(const std::vector<std::string>& args, ConvertArgs& out)
     return "--to-ethernet and --to-wireless exclude each other";
   if (o.interfaceNumber && o.splitInterfaces)
     return "--interface and --split-interfaces exclude each other";
+  if (o.selection.timeShift != 0 && o.selection.startTime)
+    return "--time-shift and --start-time exclude each other";
   return OptionsProblem(o);
 }
 
@@ -368,6 +385,33 @@ std::string DoneLine(const SourceRun& run) {
 
 std::string JsonOrNull(const std::string& text) { return text.empty() ? "null" : JsonString(text); }
 
+// What --dedup dropped and the files a split target became, for --json.
+std::string EditJson(const SourceRun& run) {
+  std::string text;
+  if (run.request.selection.dropDuplicates)
+    text += ", \"duplicateFrames\": " + std::to_string(run.result.duplicateFrames);
+  if (run.request.splits()) {
+    std::string files;
+    for (const JobResult::WrittenFile& f : run.result.files)
+      files += std::string(files.empty() ? "" : ", ") + "{\"path\": " + JsonString(f.path) +
+               ", \"frames\": " + std::to_string(f.frames) +
+               ", \"bytes\": " + std::to_string(f.bytes) + "}";
+    text += ", \"files\": [" + files + "]";
+  }
+  return text;
+}
+
+// The lines the console shows of the same, unless --quiet.
+void ShowEdits(const SourceRun& run, Host& host) {
+  for (const JobResult::WrittenFile& f : run.result.files)
+    host.message("Written", f.path + ": " + Grouped(f.frames) + " frames", MessageIcon::Information);
+  if (run.request.selection.dropDuplicates)
+    host.message("Duplicates",
+                 Grouped(run.result.duplicateFrames) +
+                     " frames dropped as equal to one of the 4 frames read before them",
+                 MessageIcon::Information);
+}
+
 // One line of --json output: everything a script needs of one source.
 std::string SourceJson(const SourceRun& run, AnalyzerType target) {
   const JobResult& r = run.result;
@@ -389,7 +433,7 @@ std::string SourceJson(const SourceRun& run, AnalyzerType target) {
          ", \"losses\": " + JsonLosses(r.skipped.bytes, r.skipped.records, r.losses) +
          ", \"outcome\": " + JsonString(OutcomeName(r.outcome)) +
          ", \"exitStatus\": " + std::to_string(run.status) + ", \"messages\": [" + messages +
-         "], \"detail\": " + JsonOrNull(detail) + "}\n";
+         "], \"detail\": " + JsonOrNull(detail) + EditJson(run) + "}\n";
 }
 
 // Converts the sources of one convert command, on one worker or several.
@@ -440,6 +484,7 @@ class ConvertBatch {
     const int shownNow = console ? consoleHost.messagesShown() : int(gatheringHost.shown.size());
     if (run.result.outcome == Outcome::NoFrames && shownNow == shownBefore)
       host.message("Output", "Target file contains no frames!", MessageIcon::Information);
+    if (!args_.json && !args_.quiet) ShowEdits(run, host);
     if (run.result.outcome == Outcome::Stopped && (args_.json || !isatty(fileno(stderr)))) {
       if (args_.json) gatheringHost.shown.push_back({"FILE PARTIALLY CONVERTED", ""});
       else PrintLines(run.name + ": FILE PARTIALLY CONVERTED\n");
@@ -692,7 +737,15 @@ const OptionText kConvertOptions[] = {
     {"--to", "CODE|NAME", "target format: a code, display name or friendly name (--formats)"},
     {"-o, --output", "FILE|DIR|-", "target file, directory, or - for standard output"},
     {"-n, --no-clobber", "", "never replace an existing target"},
-    {"--range", "A-B", "convert frames A to B only"},
+    {"--range", "LIST", "these frames only: A-B, A-, -B, N, or a list such as 1,5,9-12"},
+    {"--after", "TIME", "frames at or after TIME (ISO 8601 with Z or +hh:mm, or epoch seconds)"},
+    {"--before", "TIME", "frames before TIME only (as --after)"},
+    {"--dedup", "", "drop a frame whose bytes equal one of the 4 frames read before it"},
+    {"--time-shift", "SECONDS", "move every frame's time, e.g. 3600 or -0.5 (to the nanosecond)"},
+    {"--start-time", "TIME", "the first frame gets TIME, the others keep their distance"},
+    {"--split-frames", "N", "write files NAME_00000.SUF, NAME_00001.SUF... of N frames each"},
+    {"--split-seconds", "S", "split the target (as --split-frames) every S seconds of frames"},
+    {"--split-at-limits", "", "go on in a next file (as --split-frames) at a format's limit"},
     {"--slice", "N", "store at most N bytes of each frame (32 to 65535)"},
     {"--to-ethernet", "", "802.11 frames become Ethernet frames"},
     {"--to-wireless", "", "Ethernet frames become 802.11 frames"},
@@ -1113,6 +1166,18 @@ std::string ManualPage() {
          "the bytes and spans passed over and the first damaged record; the exit status is\n"
          "3 when anything was passed over, 0 only when nothing was. Formats whose records\n"
          "are found through an index or a chain end at damage as without the option.\n"
+         ".PP\n"
+         "The frame edits work as editcap's:\n.B \\-\\-range\nnumbers frames from 1 in the\n"
+         "order read;\n.B \\-\\-after\nand\n.B \\-\\-before\n"
+         "compare the source's times, before any shift;\n.B \\-\\-dedup\n"
+         "compares the stored bytes (without an Ethernet FCS) with those of the 4 frames read\n"
+         "before, dropped or not, and counts what it drops (\\(lqDuplicates: ...\\(rq, or\n"
+         "duplicateFrames in the JSON). A split target is written as numbered files,\n"
+         ".I out_00000.pcap\n"
+         "and on, each complete on its own and renamed into place when finished; a line\n"
+         "\\(lqWritten: FILE: N frames\\(rq tells each (files in the JSON). Split in time,\n"
+         "each file holds the frames of one step of S seconds from the first frame, and a\n"
+         "step without frames gives no file.\n"
          ".SH IDENTIFY OPTIONS\n" +
          ManualOptions(std::begin(kIdentifyOptions), std::end(kIdentifyOptions)) +
          ".PP\n"
