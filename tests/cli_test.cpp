@@ -1127,7 +1127,8 @@ TEST(CommandTable, FrameEditsMatchEditcap) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "Written: " + dir.path("ours/t_00000.pcap") + ": 150 frames\nWritten: " +
                        dir.path("ours/t_00001.pcap") + ": 150 frames\nWritten: " +
-                       dir.path("ours/t_00002.pcap") + ": 100 frames\n");
+                       dir.path("ours/t_00002.pcap") + ": 100 frames\n" + source +
+                       ": kept everything\n");
   const std::vector<std::string> ourFiles = Listing(dir.path("ours"));
   const std::vector<std::string> theirFiles = Listing(dir.path("theirs"));
   ASSERT_EQ(ourFiles, (std::vector<std::string>{"t_00000.pcap", "t_00001.pcap", "t_00002.pcap"}));

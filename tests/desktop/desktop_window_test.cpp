@@ -210,10 +210,11 @@ void WindowTest::refusedSourcesLeaveNoDestination() {
            QString("Unable to open Source file.  File is in use or name is bad.\n") +
                f.path("missing.pcap") + ": No such file or directory");
 
-  // A link type the program does not know: unsupported interface.
-  WritePcap(f.path("odd.pcap"), {147, 5, 60, false});
+  // Bytes of no trace format: refused.
+  WriteText(f.path("odd.pcap"), QByteArray(300, '\x5a'));
   w.chooseSources({f.path("odd.pcap")});
-  QCOMPARE(f.prompter.texts().value(2), QString("odd.pcap contains an unsupported format or interface."));
+  QCOMPARE(f.prompter.texts().value(2),
+           QString("odd.pcap is obsolete, not supported, or not a trace file."));
   QCOMPARE(Text(w, "SrcAnalyzerFile"), f.path("odd.pcap"));  // the source stays in its field
   QCOMPARE(Text(w, "DstAnalyzerFile"), QString());
 
