@@ -141,6 +141,8 @@ TEST(PublicApi, ConvertTakesTheCommandLinesOptions) {
       {{{"bogus", ""}}, morphalite::Usage, 0, "unknown option --bogus"},
       {{{"salvage", "yes"}}, morphalite::Usage, 0, "--salvage takes no value"},
       {{{"jobs", "2"}}, morphalite::Usage, 0, "command line only"},
+      {{{"strict", ""}, {"no-pad", ""}}, morphalite::Ok, 30, "\"losses\": {}"},
+      {{{"strict", "yes"}}, morphalite::Usage, 0, "--strict takes no value"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.words);

@@ -30,6 +30,7 @@ enum Status : int {
   NoFrames = 5,        // nothing was written
   Stopped = 6,         // stopped; the target holds the frames so far
   BadCompression = 7,  // converted, but compressed Sniffer data went bad
+  WouldLoseData = 8,   // --strict: the target could not hold everything; not kept
 };
 
 // ---- Formats ----
