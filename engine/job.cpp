@@ -740,6 +740,34 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   return result;
 }
 
+namespace {
+
+// Reads an accepted source's frames into the observer set on `conversion`
+// and states what came of it; `lastFrameTime` is kept by that observer.
+void ReadSurveyedFrames(Conversion& conversion, const SourceCheck& check,
+                        std::unique_ptr<SourceStream> opened, const int64_t& lastFrameTime,
+                        FrameSurvey& survey) {
+  ConversionState& s = conversion.state;
+  // The plain file identification opened is read on; a gzip source or a
+  // reader that opens its own files starts afresh.
+  const FormatDescriptor* reader = ReaderFormat(check.analyzer);
+  if (opened && !s.SourceCompressed && reader && !reader->has(Capability::OwnSource))
+    conversion.source = std::move(opened);
+  opened.reset();
+  conversion.ConvertTrace(false);
+  survey.outcome = OutcomeOf(s);
+  survey.frames = s.FramesWritten - s.NonDataFrames;
+  survey.largestFrame = s.MaxFrameLength;
+  if (s.FramesWritten > 0) {
+    survey.firstFrameTime = UnixMicros(s, s.FirstFrameTime);
+    survey.lastFrameTime = UnixMicros(s, lastFrameTime);
+  }
+  survey.failureDetail = s.ReadError ? s.ReadErrorDetail : s.Skipped.firstReason;
+  survey.skipped = s.Skipped;
+}
+
+}  // namespace
+
 FrameSurvey SurveyFrames(const std::string& path, const CapabilitySets& caps, Host& host,
                          bool salvage, const std::function<void(Conversion&)>& eachFrame,
                          std::shared_ptr<const TimeZoneRules> sourceZone) {
@@ -763,20 +791,7 @@ FrameSurvey SurveyFrames(const std::string& path, const CapabilitySets& caps, Ho
     ++survey.interfaceFrames[interface];
     if (eachFrame) eachFrame(c);
   };
-  const FormatDescriptor* reader = ReaderFormat(check.analyzer);
-  if (opened && !s.SourceCompressed && reader && !reader->has(Capability::OwnSource))
-    conversion.source = std::move(opened);
-  opened.reset();
-  conversion.ConvertTrace(false);
-  survey.outcome = OutcomeOf(s);
-  survey.frames = s.FramesWritten - s.NonDataFrames;
-  survey.largestFrame = s.MaxFrameLength;
-  if (s.FramesWritten > 0) {
-    survey.firstFrameTime = UnixMicros(s, s.FirstFrameTime);
-    survey.lastFrameTime = UnixMicros(s, lastFrameTime);
-  }
-  survey.failureDetail = s.ReadError ? s.ReadErrorDetail : s.Skipped.firstReason;
-  survey.skipped = s.Skipped;
+  ReadSurveyedFrames(conversion, check, std::move(opened), lastFrameTime, survey);
   return survey;
 }
 
@@ -798,20 +813,7 @@ FrameSurvey ObserveFrames(const std::string& path, const CapabilitySets& caps, H
     how.observe(c.state);
     lastFrameTime = c.state.FrameTime;
   };
-  const FormatDescriptor* reader = ReaderFormat(check.analyzer);
-  if (opened && !s.SourceCompressed && reader && !reader->has(Capability::OwnSource))
-    conversion.source = std::move(opened);
-  opened.reset();
-  conversion.ConvertTrace(false);
-  survey.outcome = OutcomeOf(s);
-  survey.frames = s.FramesWritten - s.NonDataFrames;
-  survey.largestFrame = s.MaxFrameLength;
-  if (s.FramesWritten > 0) {
-    survey.firstFrameTime = UnixMicros(s, s.FirstFrameTime);
-    survey.lastFrameTime = UnixMicros(s, lastFrameTime);
-  }
-  survey.failureDetail = s.ReadError ? s.ReadErrorDetail : s.Skipped.firstReason;
-  survey.skipped = s.Skipped;
+  ReadSurveyedFrames(conversion, check, std::move(opened), lastFrameTime, survey);
   return survey;
 }
 
