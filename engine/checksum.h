@@ -16,11 +16,6 @@ uint32_t FrameCrc32(const uint8_t* data, int32_t length);
 // HDLC/X.25 CRC-16; 0 for lengths of 32,768 and more.
 uint16_t FrameCrc16(const uint8_t* data, int32_t length);
 
-inline uint32_t ReverseBytes32(uint32_t v) {
-  return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
-}
-inline uint16_t ReverseBytes16(uint16_t v) { return uint16_t((v >> 8) | (v << 8)); }
-
 // A FrameLength beyond 32,768 becomes 32,768, and StoredLength no more than
 // that; StoredLength is never raised (a frame never gains bytes its record
 // did not hold).

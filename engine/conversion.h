@@ -101,9 +101,8 @@ class Conversion {
     return writerContext_.get<T>();
   }
 
-  // The families that read the source and write the target (resolved once
-  // per conversion; null when there is none).
-  const FormatDescriptor* readerFormat() const { return reader_; }
+  // The family that writes the target (resolved once per conversion; null when
+  // there is none).
   const FormatDescriptor* writerFormat() const { return writer_; }
 
   // Source helpers for readers: the stream, end test and position.

@@ -93,7 +93,6 @@ struct FriendlyName {
 namespace Capability {
 constexpr uint32_t GzipSource = 1u << 0;        // a compressed source is read through gzip
 constexpr uint32_t DropsEthernetFcs = 1u << 1;  // the writer never stores an Ethernet FCS
-constexpr uint32_t KeepsIndex = 1u << 2;        // the writer keeps an entry per frame in memory
 constexpr uint32_t OptionsDialog = 1u << 3;     // the target has a settings dialog
 constexpr uint32_t OwnSource = 1u << 4;         // the reader opens its source itself
 constexpr uint32_t StreamTarget = 1u << 5;      // the writer never seeks back (pipes)

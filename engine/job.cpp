@@ -12,7 +12,6 @@
 #include "engine/catalogue.h"
 #include "engine/conversion.h"
 #include "engine/failure.h"
-#include "engine/file_date.h"
 #include "engine/format.h"
 #include "engine/identify.h"
 #include "engine/link_types.h"

@@ -274,14 +274,8 @@ struct ConversionState {
 
 // Time-unit constants used by formats with PC-timer or fixed-rate ticks.
 namespace TimeUnits {
-constexpr double PcTimerTicksPerMicrosecond = 1.193181666666729;
 constexpr double BiosTickMicroseconds = 54925.41649846272;
 constexpr double PcTimerTickMicroseconds = 0.83809534452;
-constexpr double Tick31kMicroseconds = 32.25806452;
-constexpr double Tick31kSeconds = 32.25806452 / 1000000.0;
-constexpr int Ticks31kPerSecond = 31000;
-constexpr int64_t DurationUpdateStep = 1000000;
-constexpr double Factor0775 = 0.775;
 }  // namespace TimeUnits
 
 }  // namespace morph

@@ -296,11 +296,6 @@ void ReloadMachineTimeZone() {
   CachedZone().set(LoadMachineTimeZone());
 }
 
-void SetMachineTimeZoneForTesting(const TimeZoneRules& rules) {
-  std::lock_guard<std::mutex> lock(ZoneMutex());
-  CachedZone().set(rules);
-}
-
 std::shared_ptr<const TimeZoneRules> LoadTimeZone(const std::string& name) {
   if (name == "UTC" || name == "Z") {
     TimeZoneRules utc;

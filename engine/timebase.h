@@ -52,7 +52,6 @@ std::shared_ptr<const TimeZoneRules> LoadTimeZone(const std::string& name);
 // reference once handed out stays valid, so threads may keep it.
 const TimeZoneRules& MachineTimeZone();
 void ReloadMachineTimeZone();  // after TZ changed (tests)
-void SetMachineTimeZoneForTesting(const TimeZoneRules& rules);
 // The conversion's source and target zones (the machine's unless chosen).
 const TimeZoneRules& SourceZoneOf(const ConversionState& s);
 const TimeZoneRules& TargetZoneOf(const ConversionState& s);

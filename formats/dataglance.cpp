@@ -12,6 +12,7 @@
 #include "engine/conversion.h"
 #include "engine/failure.h"
 #include "engine/file_block.h"
+#include "engine/streams.h"
 #include "formats/record_loop.h"
 
 namespace morph {
@@ -25,6 +26,16 @@ constexpr int64_t kShortTimestampMicroseconds = 32000;
 constexpr uint8_t kFirstBlock = 0xE0;
 constexpr uint8_t kTicksBit = 0x20;
 constexpr uint8_t kStatusCrc = 0x02, kStatusAlignment = 0x04;
+// Header byte 131, bit 0: the capture ran round its buffer. Its oldest frame
+// is not stated, so its frames cannot be put in order: such a file is refused.
+constexpr int kFlagsAt = 131;
+constexpr uint8_t kWrappedBit = 0x01;
+
+bool IsWrapped(const FileBlock& head) {
+  const int64_t flags = head.u8(kFlagsAt);  // -1 when the file is shorter
+  return flags > 0 && (flags & kWrappedBit) != 0;
+}
+
 constexpr int kDataAt = 40;
 constexpr uint64_t kTimestampLimit = uint64_t(1) << 48;
 constexpr UnitRounder kMicrosToTicks(kTickMicroseconds);
@@ -43,7 +54,7 @@ void ReadHeaderStep(Conversion& c) {
     FailRead(s, "the DataGLANce header is cut short");
     return;
   }
-  s.WrappedSource = (h[131] & 1) != 0;
+  s.WrappedSource = (h[kFlagsAt] & kWrappedBit) != 0;
   if (StartTraceAtKnownUnixTime(s, GetLE32(h + 144)))
     r.startSeconds = s.HeaderTimeOfDay / kMicrosPerSecond;
 }
@@ -162,7 +173,8 @@ bool ReadContinuations(Conversion& c, int count, int64_t record, int64_t at, int
 void ReadFrames(Conversion& c, bool singleFrame) {
   ConversionState& s = c.state;
   ReaderContext& r = c.ReaderContext<ReaderContext>();
-  // A wrapped capture is refused by the driver; nothing is read from it.
+  // A wrapped capture is refused when its file is checked; reached without
+  // that check (the fuzzer), its flag has the driver refuse it unread.
   if (s.WrappedSource) {
     s.EndOfSource = true;
     s.FramesReadTotal = s.FramesRead;
@@ -208,6 +220,7 @@ std::optional<AnalyzerType> IdentifyDataGlance(IdentifyInput& in) {
 }
 
 Topology DataGlanceTopology(TopologyInput& t) {
+  if (IsWrapped(t.head)) return Topo::Unknown;  // refused by WrappedRefusal
   switch (t.head.u8(130)) {
     case kMediaFddi: return Topo::Fddi;
     case kMediaTokenRing: return Topo::TokenRing;
@@ -265,6 +278,14 @@ void WriteDataGlanceFrame(Conversion& c) {
 }
 
 namespace {
+// Why a file of unknown topology is refused, when it is a wrapped capture.
+std::string WrappedRefusal(const std::string& path, const std::string& name) {
+  auto in = OpenFileSource(path);
+  if (!in || !IsWrapped(ReadFileBlock(*in, 0, kFlagsAt + 1))) return "";
+  return name + ": the capture ran round its buffer (bit 0 of byte 131), so the order of its "
+                "frames is not known. Wrapped format not supported.";
+}
+
 constexpr FriendlyName kDataGlanceNames[] = {{Analyzer::DataGlance, "dataglance"}};
 constexpr IdentifyRule kDataGlanceRules[] = {{"dataglance", IdentifyDataGlance}};
 }  // namespace
@@ -278,6 +299,7 @@ const FormatDescriptor kDataGlanceFormat = {
     .capabilities = Capability::KnownBySuffix,
     .identify = kDataGlanceRules,
     .topology = DataGlanceTopology,
+    .unreadLayout = WrappedRefusal,
     .readHeader = ReadHeaderStep,
     .readFrames = ReadFrames,
     .writeHeader = WriteDataGlanceHeader,

@@ -502,7 +502,6 @@ extern const FormatDescriptor kDominoFormat = {
     .writes = MaskOf({Analyzer::Domino, Analyzer::LinkViewPro}),
     .aliases = kDominoNames,
     .sourcePatterns = "*.cap",
-    .capabilities = Capability::KeepsIndex,
     .identify = kDominoRules,
     .topology = DominoTopology,
     .readHeader = ReadHeaderStep,

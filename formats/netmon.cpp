@@ -393,8 +393,7 @@ extern const FormatDescriptor kNetMonFormat = {
     .writes = MaskOf({Analyzer::NetMon1, Analyzer::NetMon2}),
     .aliases = kNetMonNames,
     .sourcePatterns = "*.cap",
-    .capabilities = Capability::DropsEthernetFcs | Capability::KeepsIndex |
-                    Capability::SkipsTinyFrames,
+    .capabilities = Capability::DropsEthernetFcs | Capability::SkipsTinyFrames,
     .identify = kNetMonRules,
     .topology = NetMonFileTopology,
     .readHeader = ReadHeader,
