@@ -13,7 +13,7 @@ namespace morph {
 enum class AnalyzerType : uint8_t {
   Advisor = 0, Skavelin = 1, Ascii = 2, Bsts = 3, Da30 = 4, DataGlance = 5, Domino = 6,
   Ostrawind = 7, FireBerd500 = 8, FireBerd500Pc = 9, FireBerdDna323 = 10, InternetAdvisor = 11,
-  Lan900 = 12, LanAnalyzer = 13, LanAlyzer = 14, LanDesk = 15, LanWatch = 16, LinkViewPro = 17,
+  LanAnalyzer = 13, LanAlyzer = 14, LanDesk = 15, LanWatch = 16, LinkViewPro = 17,
   NetLens = 18, NetMetrix = 19, NetMon1 = 20, NetMon2 = 21, NetScout = 22, NetworkAnalyzer = 23,
   Observer = 24, ProtocolInspector = 25, SnifferPro = 26, SnifferDos = 27, Snoop = 28,
   Surveyor = 29, Tcpdump = 30, Ringstave = 31, Glimmerhollow = 32, Farrowe = 33,
