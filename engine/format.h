@@ -137,9 +137,6 @@ constexpr uint8_t NoEthernetTarget = 1u << 1;  // Ethernet sources read, never w
 constexpr uint8_t NoMediaConversion = 1u << 2;  // not offered when the media are converted
 constexpr uint8_t HiddenSwitch = 1u << 3;  // Ethernet only once the hidden switch is pressed
 constexpr uint8_t NoDefaultName = 1u << 4;  // a live source: no target name derives from it
-// Files whose media cannot be told are refused, never taken as Ethernet for
-// their line speed.
-constexpr uint8_t MediaMustBeStated = 1u << 5;
 }  // namespace Offer
 
 // One analyzer type as users see it. Its number is what settings and files
@@ -151,6 +148,11 @@ struct AnalyzerInfo {
   const char* suffix = "";  // default file suffix (with its dot), or ""
   uint8_t media = 0;        // Media::
   uint8_t offer = 0;        // Offer::
+  // Recognised but never read: why, after the file's name.
+  const char* notRead = nullptr;
+  // The refusal of a file whose media cannot be told, in place of the
+  // general one; such a file is never taken as Ethernet for its line speed.
+  const char* unstatedMedia = nullptr;
 };
 
 // The settings dialog a target of the family has.

@@ -213,7 +213,7 @@ Topology DetermineTopology(ConversionState& s, AnalyzerType type, SourceStream& 
   if (speed == 0) speed = DefaultSpeed(topology);
   // Media nobody named, at a typical Ethernet speed, is taken as Ethernet. Not
   // a wireless capture refused for its analyzer version: that refusal stands.
-  if (topology == Topo::Unknown && !(Analyzers(type).offer & Offer::MediaMustBeStated) &&
+  if (topology == Topo::Unknown && !Analyzers(type).unstatedMedia &&
       (speed == 10000000 || speed == 100000000))
     topology = Topo::Ethernet;
   s.LineSpeed = speed;

@@ -489,12 +489,13 @@ constexpr FriendlyName kPacketFileNames[] = {{Analyzer::Skavelin, "skavelin"},
 
 // The classic layout, read with the tagged one (the reader tells them apart).
 constexpr AnalyzerInfo kPacketFileAnalyzers[] = {
-    {Analyzer::Skavelin, "Skavelin (Corvantique)", "SK", ".skc",
-     Media::Wireless, Offer::MediaMustBeStated},
+    {Analyzer::Skavelin, "Skavelin (Corvantique)", "SK", ".skc", Media::Wireless, 0, nullptr,
+     "Skavelin files created prior to Skavelin 1.1 are not supported."},
     {Analyzer::Ostrawind, "Ostrawind (Corvantique)", "OW", ".pkt", Media::Ethernet},
     {Analyzer::Ringstave, "Ringstave (Corvantique)", "RS", ".rgc",
      Media::Ethernet | Media::TokenRing, Offer::NoEthernetTarget},
-    {Analyzer::Glimmerhollow, "Glimmerhollow (Corvantique)", nullptr, "", 0, Offer::NoDefaultName},
+    {Analyzer::Glimmerhollow, "Glimmerhollow (Corvantique)", nullptr, "", 0, Offer::NoDefaultName,
+     " must be opened by Ostrawind first."},
 };
 
 extern const FormatDescriptor kPacketFileFormat = {

@@ -11,12 +11,16 @@
 #include "engine/bytes.h"
 #include "engine/catalogue.h"
 #include "engine/format.h"
+#include "engine/job.h"
 #include "engine/progress.h"
 #include "engine/targets.h"
 #include "formats/lan900.h"
+#include "tests/testkit.h"
 
 namespace morph {
 namespace {
+
+using namespace testkit;
 
 // Every analyzer type by the number settings and identify's reports keep.
 constexpr std::pair<int, const char*> kStoredNumbers[] = {
@@ -205,6 +209,30 @@ TEST(Registry, FinishingTextIsTheTargetsOwn) {
     EXPECT_EQ(v.pctComplete, row.text);
     EXPECT_FALSE(v.buttonEnabled);
     EXPECT_TRUE(v.finished);
+  }
+}
+
+// A source a row refuses is refused in that row's words: a file a live
+// capture left, and a file whose media cannot be told.
+TEST(Registry, RowsRefuseTheirSourcesInTheirOwnWords) {
+  TempDir dir;
+  std::vector<uint8_t> grabbed(100, 0), early(100, 0);
+  grabbed[0] = 0x87;
+  early[0] = 0x06;
+  WriteFileBytes(dir.path("grab.pkt"), grabbed);
+  WriteFileBytes(dir.path("early.skc"), early);
+  const std::pair<std::string, std::string> cases[] = {
+      {"grab.pkt", "grab.pkt must be opened by Ostrawind first."},
+      {"early.skc", "Skavelin files created prior to Skavelin 1.1 are not supported."},
+  };
+  for (const auto& [file, text] : cases) {
+    SCOPED_TRACE(file);
+    ConversionState s;
+    MessageRecorder host;
+    const SourceCheck check = CheckSource(s, DefaultCapabilities(), dir.path(file), host);
+    EXPECT_FALSE(check.accepted);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_NE(host.messages[0].find(": " + text), std::string::npos) << host.messages[0];
   }
 }
 
