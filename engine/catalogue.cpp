@@ -7,65 +7,50 @@
 namespace morph {
 namespace {
 
-// One row per analyzer type, in type order: the value is what settings and
-// files store, so rows are never reordered.
-constexpr std::array<AnalyzerInfo, Analyzer::Count> kAnalyzers = {{
-    {Analyzer::Advisor, "Advisor (Agilent)", "IA", ".dat"},
-    {Analyzer::Skavelin, "Skavelin (Corvantique)", "SK", ".skc"},
-    {Analyzer::Ascii, "ASCII (text file with options)", nullptr, ".txt"},
-    {Analyzer::Bsts, "BSTS (Agilent)", "BT", ".data_recording"},
-    {Analyzer::Da30, "DA-30 (Acterna/WWG)", "DA", ".an1"},
-    {Analyzer::DataGlance, "DataGLANce (IBM)", "DG", ".dgc"},
-    {Analyzer::Domino, "Domino (Acterna/WWG)", "DM", ".cap"},
-    {Analyzer::Ostrawind, "Ostrawind (Corvantique)", "OW", ".pkt"},
-    {Analyzer::FireBerd500, "FireBerd 500 (Acterna/TTC)", "FB", ".pkt"},
-    {Analyzer::FireBerd500Pc, "FireBerd 500 PC (Acterna/TTC)", nullptr, ".cap"},
-    {Analyzer::FireBerdDna323, "FireBerd DNA-323 (Acterna/TTC)", nullptr, ".trc"},
-    {Analyzer::InternetAdvisor, "Internet Advisor (Agilent, pre-Win95)", "HP", ""},
-    {Analyzer::Lan900, "LAN900 (Digitech)", "L9", ".dat"},
-    {Analyzer::LanAnalyzer, "LAN Analyzer (Agilent)", nullptr, ".cap"},
-    {Analyzer::LanAlyzer, "LANalyzer (Novell)", "LZ", ".tr1"},
-    {Analyzer::LanDesk, "LANDesk/NetSight (Intel)", nullptr, ".cap"},
-    {Analyzer::LanWatch, "LANWatch (Precision Guesswork)", nullptr, ""},
-    {Analyzer::LinkViewPro, "LinkView PRO (Acterna/WWG)", "LV", ".cap"},
-    {Analyzer::NetLens, "NetLens/Spider (Acterna/TTC)", nullptr, ""},
-    {Analyzer::NetMetrix, "NetMetrix (Agilent)", nullptr, ".trc"},
-    {Analyzer::NetMon1, "NetMon (Microsoft, SMS 1.2)", "NM", ".cap"},
-    {Analyzer::NetMon2, "NetMon (Microsoft, SMS 2.0)", "N2", ".cap"},
-    {Analyzer::NetScout, "NetScout (NetScout Systems)", "NS", ".dat"},
-    {Analyzer::NetworkAnalyzer, "Network Analyzer (Agilent)", "AN", ".dat"},
-    {Analyzer::Observer, "Observer (Network Instruments)", "OB", ".bfr"},
-    {Analyzer::ProtocolInspector, "Protocol Inspector (Fluke)", nullptr, ".cap"},
-    {Analyzer::SnifferPro, "SnifferPro/NetXRay (NAI)", "XR", ".cap"},
-    {Analyzer::SnifferDos, "Sniffer DOS (NAI)", "SN", ""},
-    {Analyzer::Snoop, "Snoop (Sun)", "SO", ".snoop"},
-    {Analyzer::Surveyor, "Surveyor (Finisar/Shomiti)", "SH", ".cap"},
-    {Analyzer::Tcpdump, "tcpdump/libpcap", "TD", ".dmp"},
-    {Analyzer::Ringstave, "Ringstave (Corvantique)", "RS", ".rgc"},
-    {Analyzer::Glimmerhollow, "Glimmerhollow (Corvantique)", nullptr, ""},
-    {Analyzer::Farrowe, "Farrowe (Corvantique)", "KV", ".kvc"},
-    {Analyzer::AnyAnalyzer, "Any Analyzer", nullptr, ""},
-    {Analyzer::Unknown, "Unknown", nullptr, ""},
-    {Analyzer::Pcapng, "pcapng", "PN", ".pcapng"},
-}};
+// The types no family stands for.
+constexpr AnalyzerInfo kAnyAnalyzer = {Analyzer::AnyAnalyzer, "Any Analyzer"};
+constexpr AnalyzerInfo kUnknown = {Analyzer::Unknown, "Unknown"};
 
-// Command-line codes in the order they are tested (the order users have
-// always seen in the code list).
-constexpr std::array<AnalyzerType, 25> kCodeOrder = {
-    Analyzer::NetworkAnalyzer, Analyzer::NetScout, Analyzer::Bsts,    Analyzer::LinkViewPro,
-    Analyzer::LanAlyzer,       Analyzer::Da30,     Analyzer::SnifferDos, Analyzer::InternetAdvisor,
-    Analyzer::Advisor,         Analyzer::DataGlance, Analyzer::FireBerd500, Analyzer::Lan900,
-    Analyzer::NetMon1,         Analyzer::NetMon2,  Analyzer::Observer, Analyzer::Ostrawind,
-    Analyzer::Skavelin,        Analyzer::Farrowe,  Analyzer::Tcpdump,  Analyzer::Ringstave,
-    Analyzer::Surveyor,        Analyzer::Snoop,    Analyzer::Domino,   Analyzer::SnifferPro,
-    Analyzer::Pcapng,
+// Every row the registered families list, by type number: worked out once.
+struct Catalogue {
+  std::array<const AnalyzerInfo*, Analyzer::Count> byType{};
+  std::vector<const AnalyzerInfo*> rows;
+
+  Catalogue() {
+    add(kAnyAnalyzer);
+    add(kUnknown);
+    for (const FormatDescriptor* f : RegisteredFormats())
+      for (const AnalyzerInfo& info : f->analyzers) add(info);
+    for (const AnalyzerInfo* info : byType)
+      if (info) rows.push_back(info);
+  }
+  // A type listed twice keeps its first row (the registry test refuses that).
+  void add(const AnalyzerInfo& info) {
+    if (unsigned(info.type) < byType.size() && !byType[unsigned(info.type)])
+      byType[unsigned(info.type)] = &info;
+  }
 };
+
+const Catalogue& TheCatalogue() {
+  static const Catalogue catalogue;
+  return catalogue;
+}
 
 }  // namespace
 
-const AnalyzerInfo& Analyzers(AnalyzerType type) {
-  return kAnalyzers[unsigned(type) < kAnalyzers.size() ? unsigned(type) : Number(Analyzer::Unknown)];
+AnalyzerType AnalyzerFromNumber(int value) {
+  const auto& byType = TheCatalogue().byType;
+  return value >= 0 && value < int(byType.size()) && byType[size_t(value)] ? AnalyzerType(value)
+                                                                           : Analyzer::Unknown;
 }
+
+const AnalyzerInfo& Analyzers(AnalyzerType type) {
+  const auto& byType = TheCatalogue().byType;
+  const AnalyzerInfo* info = unsigned(type) < byType.size() ? byType[unsigned(type)] : nullptr;
+  return info ? *info : kUnknown;
+}
+
+std::span<const AnalyzerInfo* const> AnalyzerRows() { return TheCatalogue().rows; }
 
 bool HasReader(AnalyzerType type) { return ReaderFormat(type) != nullptr; }
 bool HasWriter(AnalyzerType type) { return WriterFormat(type) != nullptr; }
@@ -103,8 +88,8 @@ std::string WanProtocolName(uint32_t protocol) {
 
 std::optional<AnalyzerType> AnalyzerFromCode(const std::string& code) {
   const std::string upper = Upper(code);
-  for (AnalyzerType type : kCodeOrder)
-    if (upper == Analyzers(type).code) return type;
+  for (const AnalyzerInfo* info : AnalyzerRows())
+    if (info->code && upper == info->code) return info->type;
   return std::nullopt;
 }
 
@@ -119,11 +104,11 @@ std::vector<std::string> FriendlyNames(AnalyzerType type) {
 std::optional<AnalyzerType> AnalyzerFromCodeOrName(const std::string& text) {
   if (auto byCode = AnalyzerFromCode(text)) return byCode;
   const std::string upper = Upper(text);
-  for (const AnalyzerInfo& info : kAnalyzers)
-    if (Upper(info.name) == upper) return info.type;
-  for (const AnalyzerInfo& info : kAnalyzers)
-    for (const std::string& alias : FriendlyNames(info.type))
-      if (Upper(alias) == upper) return info.type;
+  for (const AnalyzerInfo* info : AnalyzerRows())
+    if (Upper(info->name) == upper) return info->type;
+  for (const AnalyzerInfo* info : AnalyzerRows())
+    for (const std::string& alias : FriendlyNames(info->type))
+      if (Upper(alias) == upper) return info->type;
   return std::nullopt;
 }
 

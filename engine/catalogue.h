@@ -1,10 +1,11 @@
-// The analyzer catalogue: one ordered row per analyzer type with its display
-// name, command-line code and default suffix. What a type can do (read,
-// write, suffix per topology, source name) comes from its format family's
-// descriptor (engine/format.h).
+// The analyzer catalogue: every analyzer type the registered families stand
+// for, with its display name, command-line code and default suffix, gathered
+// from their descriptors (engine/format.h), and the suffix and source name a
+// family works out for a topology or variant.
 #pragma once
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -13,14 +14,10 @@
 
 namespace morph {
 
-struct AnalyzerInfo {
-  AnalyzerType type;
-  const char* name;    // display name
-  const char* code;    // two-letter command-line code, or nullptr
-  const char* suffix;  // default file suffix (with its dot), or ""
-};
-
-const AnalyzerInfo& Analyzers(AnalyzerType type);  // Unknown for out-of-range values
+// The row of a type; Unknown's for a number no family stands for.
+const AnalyzerInfo& Analyzers(AnalyzerType type);
+// Every type with a row, by number.
+std::span<const AnalyzerInfo* const> AnalyzerRows();
 
 bool HasReader(AnalyzerType type);
 bool HasWriter(AnalyzerType type);
@@ -34,7 +31,7 @@ std::string DefaultSuffix(AnalyzerType type, Topology topology);
 std::string TopologyName(Topology topology);
 std::string WanProtocolName(uint32_t protocol);  // with its leading blank, or empty
 
-// Command-line codes, tested in table order, compared in upper case.
+// Command-line codes (unique among the rows), compared in upper case.
 std::optional<AnalyzerType> AnalyzerFromCode(const std::string& code);
 // A code, a display name or a family's friendly name, in any letter case.
 std::optional<AnalyzerType> AnalyzerFromCodeOrName(const std::string& text);

@@ -1,5 +1,6 @@
 #include "engine/format.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -29,6 +30,16 @@ const FormatIndex& Index() {
   return index;
 }
 
+std::vector<OrderedRule> SortedRules() {
+  std::vector<OrderedRule> rules;
+  for (const FormatDescriptor* f : RegisteredFormats())
+    for (const IdentifyRule& rule : f->identify) rules.push_back({&rule, f});
+  std::stable_sort(rules.begin(), rules.end(), [](const OrderedRule& a, const OrderedRule& b) {
+    return a.rule->order < b.rule->order;
+  });
+  return rules;
+}
+
 }  // namespace
 
 const FormatDescriptor* ReaderFormat(AnalyzerType type) {
@@ -46,6 +57,11 @@ const FormatDescriptor* TopologyFormat(AnalyzerType type) {
 bool WriterOwnsTarget(AnalyzerType type) {
   const FormatDescriptor* writer = WriterFormat(type);
   return writer && writer->has(Capability::OwnTarget);
+}
+
+std::span<const OrderedRule> IdentificationOrder() {
+  static const std::vector<OrderedRule> rules = SortedRules();
+  return rules;
 }
 
 const IdentifyRule* FindIdentifyRule(const char* name, const FormatDescriptor** family) {

@@ -1,8 +1,10 @@
 // How a format family describes itself to the engine: the analyzer types it
-// reads and writes, friendly names, suffixes, capabilities, its
-// identification rules and topology hook, and its reader and writer steps.
-// Each family defines one descriptor in its own file; formats/registry.cpp
-// lists them. The engine reaches a format only through its descriptor.
+// stands for (names, codes, suffixes, media), the types it reads and writes,
+// friendly names, capabilities, its identification rules with their places in
+// the order, its topology hook, reader and writer steps, options dialog and
+// progress text. Each family defines one descriptor in its own file;
+// formats/registry.cpp lists them. The engine reaches a format only through
+// its descriptor.
 #pragma once
 #include <cstdint>
 #include <initializer_list>
@@ -55,9 +57,13 @@ struct IdentifyInput {
 // The analyzer a rule recognises, or nothing to let the next rule try.
 using IdentifyFn = std::optional<AnalyzerType> (*)(IdentifyInput&);
 
+// A rule and its place among every family's rules: the engine tries them by
+// rising `order`, the first that matches deciding. Places are unique; the
+// reason for a place is written beside it.
 struct IdentifyRule {
-  const char* name;  // the name the engine's ordered rule table uses
+  const char* name;
   IdentifyFn match;
+  int order;
 };
 
 // What a run of the source's reader over its header and first frame learnt.
@@ -93,7 +99,6 @@ struct FriendlyName {
 namespace Capability {
 constexpr uint32_t GzipSource = 1u << 0;        // a compressed source is read through gzip
 constexpr uint32_t DropsEthernetFcs = 1u << 1;  // the writer never stores an Ethernet FCS
-constexpr uint32_t OptionsDialog = 1u << 3;     // the target has a settings dialog
 constexpr uint32_t OwnSource = 1u << 4;         // the reader opens its source itself
 constexpr uint32_t StreamTarget = 1u << 5;      // the writer never seeks back (pipes)
 constexpr uint32_t SkipsTinyFrames = 1u << 6;   // frames of 4 bytes or less are not written
@@ -113,6 +118,44 @@ constexpr uint32_t DatedByFileTime = 1u << 11;
 // one, they are read back only when the format is named (--from).
 constexpr uint32_t KnownBySuffix = 1u << 12;
 }  // namespace Capability
+
+// The media an analyzer type's files carry: sources of these are accepted,
+// and the type is offered as a target for them.
+namespace Media {
+constexpr uint8_t Ethernet = 1u << 0, TokenRing = 1u << 1, Fddi = 1u << 2, Wireless = 1u << 3,
+    Wan = 1u << 4;
+// Its files state a link type of their own: sources of any link type, and the
+// only targets for one that is no medium above.
+constexpr uint8_t LinkTypes = 1u << 5;
+}  // namespace Media
+
+// How a type is offered beside its media.
+namespace Offer {
+constexpr uint8_t SourceOnly = 1u << 0;        // read only: never offered as a target
+constexpr uint8_t NoEthernetTarget = 1u << 1;  // Ethernet sources read, never written
+constexpr uint8_t NoMediaConversion = 1u << 2;  // not offered when the media are converted
+constexpr uint8_t HiddenSwitch = 1u << 3;  // Ethernet only once the hidden switch is pressed
+constexpr uint8_t NoDefaultName = 1u << 4;  // a live source: no target name derives from it
+}  // namespace Offer
+
+// One analyzer type as users see it. Its number is what settings and files
+// store: never renumbered.
+struct AnalyzerInfo {
+  AnalyzerType type;
+  const char* name;         // display name
+  const char* code = nullptr;  // two-letter command-line code, or nullptr
+  const char* suffix = "";  // default file suffix (with its dot), or ""
+  uint8_t media = 0;        // Media::
+  uint8_t offer = 0;        // Offer::
+  // Recognised but never read: why, after the file's name.
+  const char* notRead = nullptr;
+  // The refusal of a file whose media cannot be told, in place of the
+  // general one; such a file is never taken as Ethernet for its line speed.
+  const char* unstatedMedia = nullptr;
+};
+
+// The settings dialog a target of the family has.
+enum class OptionsDialog : uint8_t { None, TextDump, Pcap };
 
 // What a writer's files can hold of a frame. The pipeline compares every
 // frame with these and counts what does not fit (ConversionState::Lost):
@@ -134,10 +177,16 @@ struct TargetLimits {
 
 struct FormatDescriptor {
   const char* family;           // e.g. "libpcap"
+  // The analyzer types the family stands for, each listed by one family only.
+  std::span<const AnalyzerInfo> analyzers = {};
   AnalyzerMask reads = 0;       // analyzer types this family reads
   AnalyzerMask writes = 0;      // analyzer types this family writes
   AnalyzerMask recognises = 0;  // types whose files it identifies without reading them
   std::span<const FriendlyName> aliases = {};  // names users may give for its types
+  OptionsDialog optionsDialog = OptionsDialog::None;  // of a target of the family
+  // What the progress display says while the finishing step completes a
+  // target (an index, a library's last blocks); nullptr: the general text.
+  const char* finishingText = nullptr;
   const char* sourcePatterns = "";  // open-dialog patterns, e.g. "*.dmp;*.pcap"
   uint32_t capabilities = 0;
   // Default suffix where it depends on the topology; nullptr, or a null
@@ -174,6 +223,12 @@ const FormatDescriptor* ReaderFormat(AnalyzerType type);
 const FormatDescriptor* WriterFormat(AnalyzerType type);
 // Whether the writer of a type creates its target itself (no stream is opened for it).
 bool WriterOwnsTarget(AnalyzerType type);
+// Every family's identification rules, by rising order.
+struct OrderedRule {
+  const IdentifyRule* rule;
+  const FormatDescriptor* family;
+};
+std::span<const OrderedRule> IdentificationOrder();
 // The identification rule of this name, or nullptr; `family`, when given, is
 // set to the family that holds it.
 const IdentifyRule* FindIdentifyRule(const char* name, const FormatDescriptor** family = nullptr);

@@ -38,42 +38,6 @@ bool IsRegularFile(const std::string& path, bool& accessDenied) {
 
 // ------------------------------------------------------------ identification
 
-// The identification rules in the order they are tried; the first that
-// matches decides. Each rule lives with its format family; the order is part
-// of the behaviour, so it is kept here, with the reason for each place.
-struct IdentificationStep {
-  const char* rule;
-  const char* why;
-};
-constexpr IdentificationStep kIdentificationOrder[] = {
-    {"pcapng", "block type and byte-order magic at offset 0, which no rule below claims; first, "
-               "so that no suffix rule takes a pcapng file"},
-    {"capture-gzip", "gzip magic at offset 0, claimed only with a libpcap or pcapng magic inside; "
-                     "any other compressed content goes on to the rules below"},
-    {"packet-file-gzip", "a .kvz file shows only gzip bytes: the suffix decides before any magic"},
-    {"snifferpro-gzip", "a .caz file likewise; the decompressed header is checked too"},
-    {"sniffer-dos", "text magic at offset 0, longer than any magic tested after it"},
-    {"netmetrix", "32-bit magic at offset 0"},
-    {"pcap", "32-bit magic at offset 0; before the 16-bit magics below, which its bytes could match"},
-    {"lanalyzer", "16-bit record type at offset 0: weaker than the 32-bit magics above"},
-    {"landesk", "needs the .cap suffix and one byte: tried before the text searches"},
-    {"da30", "text magic at offset 0"},
-    {"fireberd-dna323", "text anywhere in the first bytes"},
-    {"internet-advisor", "text anywhere in the first bytes"},
-    {"dataglance", "needs the .dgc suffix and two header bytes"},
-    {"fireberd500", "text anywhere in the first bytes"},
-    {"netmon", "text magic at offset 0"},
-    {"lan900", "needs the .dat suffix, a size of 128 KiB and two bytes"},
-    {"observer", "text anywhere in the first bytes; after NetMon and the others that may embed it"},
-    {"packet-file", "a version byte and a suffix: weak, so after every magic"},
-    {"tagged-packet-file", "text magic at offset 0"},
-    {"snoop", "text magic at offset 0"},
-    {"netscout", "text magic at offset 0"},
-    {"domino", "text magic at offset 0"},
-    {"snifferpro", "text magic at offset 0; the plain form of the .caz rule"},
-    {"advisor-library", "the Advisor file library opens the file: last, as it reads more"},
-};
-
 // Whether a file of this size may be one of the family's: below the size
 // every file must have, only a family whose header alone is smaller says so.
 bool LargeEnoughFor(const FormatDescriptor* family, int64_t fileSize) {
@@ -82,12 +46,10 @@ bool LargeEnoughFor(const FormatDescriptor* family, int64_t fileSize) {
 }
 
 AnalyzerType IdentifyByContent(IdentifyInput& input) {
-  for (const IdentificationStep& step : kIdentificationOrder) {
-    const FormatDescriptor* family = nullptr;
-    const IdentifyRule* rule = FindIdentifyRule(step.rule, &family);
-    if (!rule) continue;  // a family this build does not have
-    if (!LargeEnoughFor(family, input.fileSize)) continue;
-    if (std::optional<AnalyzerType> type = rule->match(input)) return *type;
+  // The first rule that matches decides: each family places its rules.
+  for (const OrderedRule& step : IdentificationOrder()) {
+    if (!LargeEnoughFor(step.family, input.fileSize)) continue;
+    if (std::optional<AnalyzerType> type = step.rule->match(input)) return *type;
   }
   return Analyzer::Unknown;
 }
@@ -190,9 +152,8 @@ AnalyzerType IdentifySourceAs(ConversionState& s, const std::string& fileName, A
   openFailed = !in || in->failed();
   if (openFailed) return Analyzer::Unknown;
   const std::string upperPath = Upper(fileName + DefaultSuffix(type, Topo::Ethernet));
-  for (const IdentificationStep& step : kIdentificationOrder) {
-    const IdentifyRule* rule = FindIdentifyRule(step.rule);
-    if (!rule) continue;
+  for (const OrderedRule& step : IdentificationOrder()) {
+    const IdentifyRule* rule = step.rule;
     bool compressed = false, failed = false;
     uint32_t variant = 0;
     IdentifyInput input{*in, head, fileName, upperPath, s.SourceFileSize, compressed, variant, failed};
@@ -252,7 +213,7 @@ Topology DetermineTopology(ConversionState& s, AnalyzerType type, SourceStream& 
   if (speed == 0) speed = DefaultSpeed(topology);
   // Media nobody named, at a typical Ethernet speed, is taken as Ethernet. Not
   // a wireless capture refused for its analyzer version: that refusal stands.
-  if (topology == Topo::Unknown && type != Analyzer::Skavelin &&
+  if (topology == Topo::Unknown && !Analyzers(type).unstatedMedia &&
       (speed == 10000000 || speed == 100000000))
     topology = Topo::Ethernet;
   s.LineSpeed = speed;

@@ -130,8 +130,8 @@ SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const st
                  OpenFailureDetail(path), MessageIcon::Warning);
     return check;
   }
-  if (check.analyzer == Analyzer::Glimmerhollow)
-    return Refuse(host, name + " must be opened by Ostrawind first."), check;
+  if (const char* notRead = Analyzers(check.analyzer).notRead)
+    return Refuse(host, name + notRead), check;
   if (check.analyzer == Analyzer::Unknown)
     return Refuse(host, name + " is obsolete, not supported, or not a trace file."), check;
 
@@ -143,8 +143,8 @@ SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const st
   const bool ownLinkType = check.topology == Topo::Unknown && caps.linkTypes.test(check.analyzer);
   if (!ownLinkType &&
       (check.topology == Topo::Unused2 || Number(check.topology) >= Number(Topo::Unknown))) {
-    if (check.analyzer == Analyzer::Skavelin)
-      return Refuse(host, "Skavelin files created prior to Skavelin 1.1 are not supported."), check;
+    if (const char* refusal = Analyzers(check.analyzer).unstatedMedia)
+      return Refuse(host, refusal), check;
     if (const FormatDescriptor* family = TopologyFormat(check.analyzer);
         family && family->unreadLayout)
       if (std::string refusal = family->unreadLayout(path, name); !refusal.empty())

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/format.h"
+
 namespace morph {
 
 std::string WithThousands(uint64_t value) {
@@ -21,13 +23,22 @@ std::string DurationText(int64_t seconds) {
 }
 
 namespace {
+
 int PercentRead(int64_t position, int64_t size) {
   return int(std::clamp<long>(std::lround(100.0 * double(position) / double(size)), 0, 100));
 }
+
+// What the display says while the target's writer finishes its file.
+const char* FinishingText(const ConversionState& s) {
+  const FormatDescriptor* writer = WriterFormat(s.TargetAnalyzer);
+  return writer && writer->finishingText ? writer->finishingText
+                                         : "Writing index data; please wait...";
+}
+
 }  // namespace
 
 ProgressView ComputeProgress(const ConversionState& s, int64_t sourcePosition, bool stopPressed,
-                             bool creatingAdvisorFile) {
+                             bool completingAside) {
   ProgressView v;
   std::string name = s.SourceFileName.substr(s.SourceFileName.find_last_of('/') + 1);
   v.caption = "Converting " + name;
@@ -37,33 +48,26 @@ ProgressView ComputeProgress(const ConversionState& s, int64_t sourcePosition, b
   int64_t seconds = std::llround(double(s.TraceDuration) / 1e6);
   v.traceDuration = (!s.ReadError && seconds > 0) ? DurationText(seconds) : "<00:00:01";
   v.buttonCaption = stopPressed ? "&OK" : "&Stop";
-  bool finished = s.ConversionFinished;
-  if (creatingAdvisorFile) {
-    v.pctComplete = "Creating Internet Advisor data file; please wait...";
+  const bool finishing = completingAside || s.WritingIndex;
+  const bool finished = s.ConversionFinished || finishing;
+  if (finishing) {
+    v.pctComplete = FinishingText(s);
     v.buttonEnabled = false;
-    finished = true;
-  } else if (s.WritingIndex) {
-    v.pctComplete = "Writing Domino index data; please wait...";
-    v.buttonEnabled = false;
-    finished = true;
   }
   v.finished = finished;
   if (finished) {
-    if (stopPressed) {
-      if (!creatingAdvisorFile && !s.WritingIndex) {
-        v.buttonEnabled = true;
-        v.pctComplete = "FILE PARTIALLY CONVERTED";
-      }
-    } else if (!creatingAdvisorFile) {
-      if (s.WriteFailed) {
-        v.pctComplete = "FILE ERROR";
-      } else if (s.WritingIndex) {
-        v.pctComplete = "Writing index data; please wait...";
-      } else {
-        v.buttonEnabled = true;
-        v.buttonCaption = "&OK";
-        v.pctComplete = s.FramesWritten > 0 ? "Done." : "NO FRAMES WERE CONVERTED.";
-      }
+    if (finishing) {
+      // A write that failed before the index is told at once.
+      if (!completingAside && !stopPressed && s.WriteFailed) v.pctComplete = "FILE ERROR";
+    } else if (stopPressed) {
+      v.buttonEnabled = true;
+      v.pctComplete = "FILE PARTIALLY CONVERTED";
+    } else if (s.WriteFailed) {
+      v.pctComplete = "FILE ERROR";
+    } else {
+      v.buttonEnabled = true;
+      v.buttonCaption = "&OK";
+      v.pctComplete = s.FramesWritten > 0 ? "Done." : "NO FRAMES WERE CONVERTED.";
     }
     v.failed = s.ReadError || s.WriteFailed;
     // A conversion that read to the end fills the bar; one that was stopped

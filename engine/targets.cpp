@@ -8,10 +8,18 @@
 namespace morph {
 namespace {
 
+// The types whose rows carry one of these Offer:: flags.
+AnalyzerSet OfferedAs(uint8_t flags) {
+  AnalyzerSet set;
+  for (const AnalyzerInfo* info : AnalyzerRows())
+    if (info->offer & flags) set.set(info->type);
+  return set;
+}
+
 std::vector<AnalyzerType> SortedByName(const AnalyzerSet& set) {
   std::vector<AnalyzerType> list;
-  for (int i = 0; i < Analyzer::Count; ++i)
-    if (set.test(AnalyzerType(i))) list.push_back(AnalyzerType(i));
+  for (const AnalyzerInfo* info : AnalyzerRows())
+    if (set.test(info->type)) list.push_back(info->type);
   // The window's list sorts without regard to letter case.
   auto folded = [](AnalyzerType type) {
     std::string name = AnalyzerName(type);
@@ -44,27 +52,18 @@ std::string Underscored(std::string suffix) {
 }  // namespace
 
 CapabilitySets DefaultCapabilities() {
-  using namespace Analyzer;
   CapabilitySets c;
-  // pcapng is offered wherever libpcap is.
-  c.ethernet = {Advisor,         Ascii,      Da30,      DataGlance,     Domino,
-                Ostrawind,       FireBerd500, FireBerd500Pc, InternetAdvisor, Lan900,
-                LanAnalyzer,     LanAlyzer,  LinkViewPro, NetMetrix,    NetMon1,
-                NetMon2,         NetScout,   NetworkAnalyzer, Observer, ProtocolInspector,
-                SnifferPro,      SnifferDos, Snoop,     Surveyor,       Tcpdump,
-                Ringstave,       Pcapng};
-  c.tokenRing = {Advisor,     Ascii,       Da30,      DataGlance,      Domino,   FireBerd500,
-                 FireBerd500Pc, InternetAdvisor, Lan900, LanAnalyzer, LanAlyzer, LinkViewPro,
-                 NetMon1,     NetMon2,     NetworkAnalyzer, Observer,  ProtocolInspector,
-                 SnifferPro,  SnifferDos,  Snoop,     Surveyor,        Tcpdump,  Ringstave,
-                 Pcapng};
-  c.fddi = {Advisor,  Domino,     FireBerd500Pc, LanAnalyzer, NetMon1, NetMon2, Observer,
-            ProtocolInspector, SnifferPro, SnifferDos, Snoop, Surveyor, Tcpdump, Pcapng};
-  c.wireless = {Skavelin, Ascii, Observer, SnifferPro, Tcpdump, Pcapng};
-  c.wan = {Advisor, Domino, NetworkAnalyzer, SnifferPro, SnifferDos, Farrowe};
-  // Read-only formats: sources, never offered as targets.
-  c.hidden = {NetMetrix, NetScout};
-  c.linkTypes = {Tcpdump, Pcapng};
+  for (const AnalyzerInfo* info : AnalyzerRows()) {
+    const AnalyzerType type = info->type;
+    const uint8_t media = info->media;
+    if (media & Media::Ethernet) c.ethernet.set(type);
+    if (media & Media::TokenRing) c.tokenRing.set(type);
+    if (media & Media::Fddi) c.fddi.set(type);
+    if (media & Media::Wireless) c.wireless.set(type);
+    if (media & Media::Wan) c.wan.set(type);
+    if (media & Media::LinkTypes) c.linkTypes.set(type);
+    if (info->offer & Offer::SourceOnly) c.hidden.set(type);
+  }
   c.supportedWanProtocols = uint16_t(1u << Wan::Hdlc | 1u << Wan::X25 | 1u << Wan::Isdn |
                                      1u << Wan::Ppp | 1u << Wan::FrameRelay);
   return c;
@@ -102,28 +101,28 @@ std::vector<AnalyzerType> OfferedTargets(const CapabilitySets& caps, TargetClass
   convertToWireless = convertToWireless && topology == Topo::Ethernet;
   // A source's own link type, of no medium above, goes where link types are stated.
   if (topology == Topo::Unknown) return SortedByName(caps.linkTypes);
-  AnalyzerSet ethernetNoRingstave = caps.ethernet;
-  ethernetNoRingstave.reset(Analyzer::Ringstave);
+  AnalyzerSet ethernetTargets = caps.ethernet;
+  ethernetTargets &= ~OfferedAs(Offer::NoEthernetTarget);
   AnalyzerSet offered;
   switch (targetClass) {
     case TargetClass::Lan:
       if (topology == Topo::Ethernet)
-        offered = convertToWireless ? caps.wireless : ethernetNoRingstave;
+        offered = convertToWireless ? caps.wireless : ethernetTargets;
       else if (topology == Topo::TokenRing)
         offered = caps.tokenRing;
       else if (topology == Topo::Fddi)
         offered = caps.fddi;
       else if (topology == Topo::Wireless)
-        offered = convertToEthernet ? ethernetNoRingstave : caps.wireless;
+        offered = convertToEthernet ? ethernetTargets : caps.wireless;
       break;
     case TargetClass::Wan: offered = caps.wan; break;
     case TargetClass::Atm: offered = caps.atm; break;
     case TargetClass::Wireless:
-      offered = convertToEthernet ? ethernetNoRingstave : caps.wireless;
+      offered = convertToEthernet ? ethernetTargets : caps.wireless;
       break;
   }
   offered &= ~caps.hidden;
-  if (convertToEthernet || convertToWireless) offered.reset(Analyzer::Ascii);
+  if (convertToEthernet || convertToWireless) offered &= ~OfferedAs(Offer::NoMediaConversion);
   return SortedByName(offered);
 }
 
@@ -139,13 +138,13 @@ TargetList FillTargetList(const CapabilitySets& caps, TargetClass targetClass, T
   else if (!list.offered.empty())
     list.selected = list.offered.front();
   const FormatDescriptor* writer = WriterFormat(list.selected);
-  list.optionsVisible = writer && writer->has(Capability::OptionsDialog);
+  list.optionsVisible = writer && writer->optionsDialog != OptionsDialog::None;
   return list;
 }
 
 AnalyzerType TargetFromListText(const std::string& text) {
-  for (int type = 0; type < Analyzer::Count; ++type)
-    if (AnalyzerName(AnalyzerType(type)) == text) return AnalyzerType(type);
+  for (const AnalyzerInfo* info : AnalyzerRows())
+    if (text == info->name) return info->type;
   return Analyzer::Unknown;
 }
 
@@ -162,10 +161,14 @@ void MediaBoxes::clickConvertToWireless(bool checked) {
 }
 
 std::string ToggleHiddenAnalyzers(CapabilitySets& caps) {
-  caps.ethernet.flip(Analyzer::FireBerdDna323);
-  return caps.ethernet.test(Analyzer::FireBerdDna323)
-             ? "Additional unsupported features/analyzers ENABLED."
-             : "Additional unsupported features/analyzers DISABLED.";
+  bool enabled = false;
+  for (const AnalyzerInfo* info : AnalyzerRows())
+    if (info->offer & Offer::HiddenSwitch) {
+      caps.ethernet.flip(info->type);
+      enabled = caps.ethernet.test(info->type);
+    }
+  return enabled ? "Additional unsupported features/analyzers ENABLED."
+                 : "Additional unsupported features/analyzers DISABLED.";
 }
 
 std::string DestinationAfterSelect(const DestinationRequest& r, bool fromSource,
@@ -179,7 +182,8 @@ std::string DestinationAfterSelect(const DestinationRequest& r, bool fromSource,
 }
 
 std::string DefaultTargetName(const DestinationRequest& r) {
-  if (r.sourceAnalyzer == Analyzer::Glimmerhollow || r.sourcePath.empty()) return "";
+  if ((Analyzers(r.sourceAnalyzer).offer & Offer::NoDefaultName) || r.sourcePath.empty())
+    return "";
   std::string base = BaseName(r.sourcePath);
   std::string directory =
       r.destinationField.empty() ? DirectoryPart(r.sourcePath) : DirectoryPart(r.destinationField);

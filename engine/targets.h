@@ -46,7 +46,8 @@ struct CapabilitySets {
   AnalyzerSet openDialog() const { return tokenRing | wireless | atm | ethernet | wan; }
 };
 
-// The sets as a fresh window builds them.
+// The sets as a fresh window builds them, from the media and offers of the
+// catalogue's rows.
 CapabilitySets DefaultCapabilities();
 
 // Whether a source of this analyzer and topology can be converted.
@@ -90,8 +91,9 @@ struct MediaBoxes {
   void clickConvertToWireless(bool checked);
 };
 
-// The hidden switch (Shift with a left click on "Analyzer:"): toggles
-// FireBerd DNA-323 in the Ethernet set for the rest of the run. Returns the
+// The hidden switch (Shift with a left click on "Analyzer:"): toggles the
+// types offered by it (Offer::HiddenSwitch) in the Ethernet set for the rest
+// of the run. Returns the
 // text of the message box that follows (caption "Morphalite").
 std::string ToggleHiddenAnalyzers(CapabilitySets& caps);
 
@@ -99,8 +101,8 @@ std::string ToggleHiddenAnalyzers(CapabilitySets& caps);
 struct DestinationRequest {
   std::string sourcePath;
   std::string destinationField;  // what the destination field holds (may be empty)
-  AnalyzerType sourceAnalyzer = Analyzer::Advisor;
-  AnalyzerType targetAnalyzer = Analyzer::Advisor;
+  AnalyzerType sourceAnalyzer = Analyzer::Unknown;
+  AnalyzerType targetAnalyzer = Analyzer::Unknown;
   Topology topology = Topo::Ethernet;
   bool convertToEthernet = false;
   bool convertToWireless = false;

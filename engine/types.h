@@ -5,12 +5,15 @@
 
 namespace morph {
 
-// Analyzer types index the analyzer name table (catalogue.cpp). The values
-// are the ones stored in settings and shown by identify; never renumber.
+// Analyzer types by number: the values are the ones stored in settings and
+// shown by identify; never renumber. The enumerators name the types of the
+// families that came first; a family added later defines its type's number
+// in its own header (inside namespace Analyzer), and its descriptor lists the
+// type's row, so that no enumerator is needed here.
 enum class AnalyzerType : uint8_t {
   Advisor = 0, Skavelin = 1, Ascii = 2, Bsts = 3, Da30 = 4, DataGlance = 5, Domino = 6,
   Ostrawind = 7, FireBerd500 = 8, FireBerd500Pc = 9, FireBerdDna323 = 10, InternetAdvisor = 11,
-  Lan900 = 12, LanAnalyzer = 13, LanAlyzer = 14, LanDesk = 15, LanWatch = 16, LinkViewPro = 17,
+  LanAnalyzer = 13, LanAlyzer = 14, LanDesk = 15, LanWatch = 16, LinkViewPro = 17,
   NetLens = 18, NetMetrix = 19, NetMon1 = 20, NetMon2 = 21, NetScout = 22, NetworkAnalyzer = 23,
   Observer = 24, ProtocolInspector = 25, SnifferPro = 26, SnifferDos = 27, Snoop = 28,
   Surveyor = 29, Tcpdump = 30, Ringstave = 31, Glimmerhollow = 32, Farrowe = 33,
@@ -18,13 +21,14 @@ enum class AnalyzerType : uint8_t {
 };
 namespace Analyzer {
 using enum AnalyzerType;
-constexpr int Count = 37;  // pcapng came after Unknown, whose value files keep
+// Type numbers run below this (the width of a set of types); the numbers in
+// use are those of the catalogue's rows.
+constexpr int Count = 64;
 }  // namespace Analyzer
 
-// The analyzer type of a stored number; Unknown for values outside the table.
-constexpr AnalyzerType AnalyzerFromNumber(int value) {
-  return value >= 0 && value < Analyzer::Count ? AnalyzerType(value) : AnalyzerType::Unknown;
-}
+// The analyzer type of a stored number; Unknown for one no family stands for
+// (engine/catalogue.cpp).
+AnalyzerType AnalyzerFromNumber(int value);
 constexpr int Number(AnalyzerType type) { return int(type); }
 
 // Media of a trace. The values are those the file formats and settings use.

@@ -611,16 +611,26 @@ void FinishAdvisor(Conversion& c, int32_t /*framesWritten*/) {
 }
 
 namespace {
-constexpr IdentifyRule kAdvisorRules[] = {{"advisor-library", IdentifyAdvisorFile}};
+// Tried at 240: the Advisor file library opens the file: last, as it reads more.
+constexpr IdentifyRule kAdvisorRules[] = {{"advisor-library", IdentifyAdvisorFile, 240}};
 constexpr FriendlyName kAdvisorNames[] = {{Analyzer::Advisor, "advisor"},
                                           {Analyzer::NetworkAnalyzer, "network-analyzer"}};
 }  // namespace
 
+constexpr AnalyzerInfo kAdvisorAnalyzers[] = {
+    {Analyzer::Advisor, "Advisor (Agilent)", "IA", ".dat",
+     Media::Ethernet | Media::TokenRing | Media::Fddi | Media::Wan},
+    {Analyzer::NetworkAnalyzer, "Network Analyzer (Agilent)", "AN", ".dat",
+     Media::Ethernet | Media::TokenRing | Media::Wan},
+};
+
 extern const FormatDescriptor kAdvisorFormat = {
     .family = "Advisor",
+    .analyzers = kAdvisorAnalyzers,
     .reads = MaskOf({Analyzer::Advisor, Analyzer::NetworkAnalyzer}),
     .writes = MaskOf({Analyzer::Advisor, Analyzer::NetworkAnalyzer}),
     .aliases = kAdvisorNames,
+    .finishingText = "Creating Internet Advisor data file; please wait...",
     .sourcePatterns = "*.dat",
     .capabilities = Capability::OwnSource | Capability::OwnTarget,
     .identify = kAdvisorRules,

@@ -258,12 +258,18 @@ void FinishDa30(Conversion& c, int32_t framesWritten) {
 }
 
 namespace {
-constexpr IdentifyRule kDa30Rules[] = {{"da30", IdentifyDa30}};
+// Tried at 100: text magic at offset 0.
+constexpr IdentifyRule kDa30Rules[] = {{"da30", IdentifyDa30, 100}};
 constexpr FriendlyName kDa30Names[] = {{Analyzer::Da30, "da30"}};
 }  // namespace
 
+constexpr AnalyzerInfo kDa30Analyzers[] = {
+    {Analyzer::Da30, "DA-30 (Acterna/WWG)", "DA", ".an1", Media::Ethernet | Media::TokenRing},
+};
+
 extern const FormatDescriptor kDa30Format = {
     .family = "DA-30",
+    .analyzers = kDa30Analyzers,
     .reads = MaskOf({Analyzer::Da30}),
     .writes = MaskOf({Analyzer::Da30}),
     .aliases = kDa30Names,

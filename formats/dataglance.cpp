@@ -287,11 +287,17 @@ std::string WrappedRefusal(const std::string& path, const std::string& name) {
 }
 
 constexpr FriendlyName kDataGlanceNames[] = {{Analyzer::DataGlance, "dataglance"}};
-constexpr IdentifyRule kDataGlanceRules[] = {{"dataglance", IdentifyDataGlance}};
+// Tried at 130: needs the .dgc suffix and two header bytes.
+constexpr IdentifyRule kDataGlanceRules[] = {{"dataglance", IdentifyDataGlance, 130}};
 }  // namespace
+
+constexpr AnalyzerInfo kDataGlanceAnalyzers[] = {
+    {Analyzer::DataGlance, "DataGLANce (IBM)", "DG", ".dgc", Media::Ethernet | Media::TokenRing},
+};
 
 const FormatDescriptor kDataGlanceFormat = {
     .family = "DataGLANce",
+    .analyzers = kDataGlanceAnalyzers,
     .reads = MaskOf({Analyzer::DataGlance}),
     .writes = MaskOf({Analyzer::DataGlance}),
     .aliases = kDataGlanceNames,

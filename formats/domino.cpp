@@ -491,16 +491,26 @@ void FinishDomino(Conversion& c, int32_t /*framesWritten*/) {
 }
 
 namespace {
-constexpr IdentifyRule kDominoRules[] = {{"domino", IdentifyDomino}};
+// Tried at 220: text magic at offset 0.
+constexpr IdentifyRule kDominoRules[] = {{"domino", IdentifyDomino, 220}};
 constexpr FriendlyName kDominoNames[] = {
     {Analyzer::Domino, "domino"}, {Analyzer::LinkViewPro, "linkview"}};
 }  // namespace
 
+constexpr AnalyzerInfo kDominoAnalyzers[] = {
+    {Analyzer::Domino, "Domino (Acterna/WWG)", "DM", ".cap",
+     Media::Ethernet | Media::TokenRing | Media::Fddi | Media::Wan},
+    {Analyzer::LinkViewPro, "LinkView PRO (Acterna/WWG)", "LV", ".cap",
+     Media::Ethernet | Media::TokenRing},
+};
+
 extern const FormatDescriptor kDominoFormat = {
     .family = "Domino",
+    .analyzers = kDominoAnalyzers,
     .reads = MaskOf({Analyzer::Domino, Analyzer::LinkViewPro}),
     .writes = MaskOf({Analyzer::Domino, Analyzer::LinkViewPro}),
     .aliases = kDominoNames,
+    .finishingText = "Writing Domino index data; please wait...",
     .sourcePatterns = "*.cap",
     .identify = kDominoRules,
     .topology = DominoTopology,

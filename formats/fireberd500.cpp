@@ -163,12 +163,19 @@ void FinishFireBerd500(Conversion& c, int32_t /*framesWritten*/) {
 }
 
 namespace {
-constexpr IdentifyRule kFireBerd500Rules[] = {{"fireberd500", IdentifyFireBerd500}};
+// Tried at 140: text anywhere in the first bytes.
+constexpr IdentifyRule kFireBerd500Rules[] = {{"fireberd500", IdentifyFireBerd500, 140}};
 constexpr FriendlyName kFireBerd500Names[] = {{Analyzer::FireBerd500, "fireberd500"}};
 }  // namespace
 
+constexpr AnalyzerInfo kFireBerd500Analyzers[] = {
+    {Analyzer::FireBerd500, "FireBerd 500 (Acterna/TTC)", "FB", ".pkt",
+     Media::Ethernet | Media::TokenRing},
+};
+
 extern const FormatDescriptor kFireBerd500Format = {
     .family = "FireBerd 500",
+    .analyzers = kFireBerd500Analyzers,
     .reads = MaskOf({Analyzer::FireBerd500}),
     .writes = MaskOf({Analyzer::FireBerd500}),
     .aliases = kFireBerd500Names,

@@ -152,12 +152,19 @@ void FinishFireBerdDna323(Conversion& c, int32_t framesWritten) {
 }
 
 namespace {
-constexpr IdentifyRule kDna323Rules[] = {{"fireberd-dna323", IdentifyFireBerdDna323}};
+// Tried at 110: text anywhere in the first bytes.
+constexpr IdentifyRule kDna323Rules[] = {{"fireberd-dna323", IdentifyFireBerdDna323, 110}};
 constexpr FriendlyName kDna323Names[] = {{Analyzer::FireBerdDna323, "dna323"}};
 }  // namespace
 
+constexpr AnalyzerInfo kDna323Analyzers[] = {
+    {Analyzer::FireBerdDna323, "FireBerd DNA-323 (Acterna/TTC)", nullptr, ".trc", 0,
+     Offer::HiddenSwitch},
+};
+
 extern const FormatDescriptor kDna323Format = {
     .family = "FireBerd DNA-323",
+    .analyzers = kDna323Analyzers,
     .reads = MaskOf({Analyzer::FireBerdDna323}),
     .writes = MaskOf({Analyzer::FireBerdDna323}),
     .aliases = kDna323Names,

@@ -314,12 +314,20 @@ const char* InternetAdvisorSuffix(AnalyzerType, Topology topology) {
   if (topology == Topo::TokenRing) return ".trn";
   return "";
 }
-constexpr IdentifyRule kInternetAdvisorRules[] = {{"internet-advisor", IdentifyInternetAdvisor}};
+// Tried at 120: text anywhere in the first bytes.
+constexpr IdentifyRule kInternetAdvisorRules[] = {
+    {"internet-advisor", IdentifyInternetAdvisor, 120}};
 constexpr FriendlyName kInternetAdvisorNames[] = {{Analyzer::InternetAdvisor, "internet-advisor"}};
 }  // namespace
 
+constexpr AnalyzerInfo kInternetAdvisorAnalyzers[] = {
+    {Analyzer::InternetAdvisor, "Internet Advisor (Agilent, pre-Win95)", "HP", "",
+     Media::Ethernet | Media::TokenRing},
+};
+
 extern const FormatDescriptor kInternetAdvisorFormat = {
     .family = "Internet Advisor",
+    .analyzers = kInternetAdvisorAnalyzers,
     .reads = MaskOf({Analyzer::InternetAdvisor}),
     .writes = MaskOf({Analyzer::InternetAdvisor}),
     .aliases = kInternetAdvisorNames,

@@ -281,11 +281,17 @@ void FinishLan900(Conversion& c, int32_t /*framesWritten*/) {
 
 namespace {
 constexpr FriendlyName kLan900Names[] = {{Analyzer::Lan900, "lan900"}};
-constexpr IdentifyRule kLan900Rules[] = {{"lan900", IdentifyLan900}};
+// Tried at 160: needs the .dat suffix, a size of 128 KiB and two bytes.
+constexpr IdentifyRule kLan900Rules[] = {{"lan900", IdentifyLan900, 160}};
 }  // namespace
+
+constexpr AnalyzerInfo kLan900Analyzers[] = {
+    {Analyzer::Lan900, "LAN900 (Digitech)", "L9", ".dat", Media::Ethernet | Media::TokenRing},
+};
 
 const FormatDescriptor kLan900Format = {
     .family = "LAN900",
+    .analyzers = kLan900Analyzers,
     .reads = MaskOf({Analyzer::Lan900}),
     .writes = MaskOf({Analyzer::Lan900}),
     .aliases = kLan900Names,

@@ -9,6 +9,11 @@
 
 namespace morph {
 
+namespace Analyzer {
+// The analyzer type's number, stored in settings and shown by identify.
+inline constexpr AnalyzerType Lan900 = AnalyzerType(12);
+}  // namespace Analyzer
+
 namespace Lan900 {
 constexpr int64_t kPageSize = 65536;
 constexpr int kMaxPages = 4096;

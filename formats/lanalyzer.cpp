@@ -355,11 +355,17 @@ void FinishLanalyzer(Conversion& c, int32_t /*framesWritten*/) {
 
 namespace {
 constexpr FriendlyName kLanAlyzerNames[] = {{Analyzer::LanAlyzer, "lanalyzer"}};
-constexpr IdentifyRule kLanalyzerRules[] = {{"lanalyzer", IdentifyLanalyzer}};
+// Tried at 80: 16-bit record type at offset 0: weaker than the 32-bit magics before it.
+constexpr IdentifyRule kLanalyzerRules[] = {{"lanalyzer", IdentifyLanalyzer, 80}};
 }  // namespace
+
+constexpr AnalyzerInfo kLanAlyzerAnalyzers[] = {
+    {Analyzer::LanAlyzer, "LANalyzer (Novell)", "LZ", ".tr1", Media::Ethernet | Media::TokenRing},
+};
 
 const FormatDescriptor kLanAlyzerFormat = {
     .family = "LANalyzer",
+    .analyzers = kLanAlyzerAnalyzers,
     .reads = MaskOf({Analyzer::LanAlyzer}),
     .writes = MaskOf({Analyzer::LanAlyzer}),
     .aliases = kLanAlyzerNames,

@@ -160,11 +160,18 @@ Topology NetMetrixTopology(TopologyInput& t) {
 }
 
 namespace {
-constexpr IdentifyRule kNetMetrixRules[] = {{"netmetrix", IdentifyNetMetrix}};
+// Tried at 60: 32-bit magic at offset 0.
+constexpr IdentifyRule kNetMetrixRules[] = {{"netmetrix", IdentifyNetMetrix, 60}};
 }  // namespace
+
+constexpr AnalyzerInfo kNetMetrixAnalyzers[] = {
+    {Analyzer::NetMetrix, "NetMetrix (Agilent)", nullptr, ".trc",
+     Media::Ethernet, Offer::SourceOnly},
+};
 
 extern const FormatDescriptor kNetMetrixFormat = {
     .family = "NetMetrix",
+    .analyzers = kNetMetrixAnalyzers,
     .reads = MaskOf({Analyzer::NetMetrix}),
     .sourcePatterns = "*.trc",
     .identify = kNetMetrixRules,

@@ -380,15 +380,24 @@ Topology NetMonFileTopology(TopologyInput& t) {
   return NetMonTopology(uint8_t(t.head.u8(6)));
 }
 
-constexpr IdentifyRule kNetMonRules[] = {{"netmon", IdentifyNetMon}};
+// Tried at 150: text magic at offset 0.
+constexpr IdentifyRule kNetMonRules[] = {{"netmon", IdentifyNetMon, 150}};
 constexpr FriendlyName kNetMonNames[] = {{Analyzer::NetMon1, "netmon1"},
                                          {Analyzer::NetMon2, "netmon2"},
                                          {Analyzer::NetMon2, "netmon"}};
 
 }  // namespace
 
+constexpr AnalyzerInfo kNetMonAnalyzers[] = {
+    {Analyzer::NetMon1, "NetMon (Microsoft, SMS 1.2)", "NM", ".cap",
+     Media::Ethernet | Media::TokenRing | Media::Fddi},
+    {Analyzer::NetMon2, "NetMon (Microsoft, SMS 2.0)", "N2", ".cap",
+     Media::Ethernet | Media::TokenRing | Media::Fddi},
+};
+
 extern const FormatDescriptor kNetMonFormat = {
     .family = "NetMon",
+    .analyzers = kNetMonAnalyzers,
     .reads = MaskOf({Analyzer::NetMon1, Analyzer::NetMon2}),
     .writes = MaskOf({Analyzer::NetMon1, Analyzer::NetMon2}),
     .aliases = kNetMonNames,

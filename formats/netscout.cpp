@@ -107,11 +107,18 @@ Topology NetScoutTopology(TopologyInput& t) {
 
 namespace {
 constexpr FriendlyName kNetScoutNames[] = {{Analyzer::NetScout, "netscout"}};
-constexpr IdentifyRule kNetScoutRules[] = {{"netscout", IdentifyNetScout}};
+// Tried at 210: text magic at offset 0.
+constexpr IdentifyRule kNetScoutRules[] = {{"netscout", IdentifyNetScout, 210}};
 }  // namespace
+
+constexpr AnalyzerInfo kNetScoutAnalyzers[] = {
+    {Analyzer::NetScout, "NetScout (NetScout Systems)", "NS", ".dat",
+     Media::Ethernet, Offer::SourceOnly},
+};
 
 const FormatDescriptor kNetScoutFormat = {
     .family = "NetScout",
+    .analyzers = kNetScoutAnalyzers,
     .reads = MaskOf({Analyzer::NetScout}),
     .aliases = kNetScoutNames,
     .sourcePatterns = "*.dat",

@@ -569,11 +569,18 @@ void FinishObserver(Conversion& c, int32_t /*framesWritten*/) {
 
 namespace {
 constexpr FriendlyName kObserverNames[] = {{Analyzer::Observer, "observer"}};
-constexpr IdentifyRule kObserverRules[] = {{"observer", IdentifyObserver}};
+// Tried at 170: text anywhere in the first bytes; after NetMon and the others that may embed it.
+constexpr IdentifyRule kObserverRules[] = {{"observer", IdentifyObserver, 170}};
 }  // namespace
+
+constexpr AnalyzerInfo kObserverAnalyzers[] = {
+    {Analyzer::Observer, "Observer (Network Instruments)", "OB", ".bfr",
+     Media::Ethernet | Media::TokenRing | Media::Fddi | Media::Wireless},
+};
 
 const FormatDescriptor kObserverFormat = {
     .family = "Observer",
+    .analyzers = kObserverAnalyzers,
     .reads = MaskOf({Analyzer::Observer}),
     .writes = MaskOf({Analyzer::Observer}),
     .aliases = kObserverNames,

@@ -474,9 +474,12 @@ const char* OstrawindSuffix(AnalyzerType type, Topology topology) {
 }
 
 constexpr IdentifyRule kPacketFileRules[] = {
-    {"packet-file-gzip", IdentifyCompressedPacketFile},
-    {"packet-file", IdentifyClassicPacketFile},
-    {"tagged-packet-file", IdentifyTaggedPacketFile},
+    // A .kvz file shows only gzip bytes: the suffix decides before any magic.
+    {"packet-file-gzip", IdentifyCompressedPacketFile, 30},
+    // A version byte and a suffix: weak, so after every magic.
+    {"packet-file", IdentifyClassicPacketFile, 180},
+    // Text magic at offset 0.
+    {"tagged-packet-file", IdentifyTaggedPacketFile, 190},
 };
 constexpr FriendlyName kPacketFileNames[] = {{Analyzer::Skavelin, "skavelin"},
                                              {Analyzer::Ostrawind, "ostrawind"},
@@ -485,8 +488,19 @@ constexpr FriendlyName kPacketFileNames[] = {{Analyzer::Skavelin, "skavelin"},
 }  // namespace
 
 // The classic layout, read with the tagged one (the reader tells them apart).
+constexpr AnalyzerInfo kPacketFileAnalyzers[] = {
+    {Analyzer::Skavelin, "Skavelin (Corvantique)", "SK", ".skc", Media::Wireless, 0, nullptr,
+     "Skavelin files created prior to Skavelin 1.1 are not supported."},
+    {Analyzer::Ostrawind, "Ostrawind (Corvantique)", "OW", ".pkt", Media::Ethernet},
+    {Analyzer::Ringstave, "Ringstave (Corvantique)", "RS", ".rgc",
+     Media::Ethernet | Media::TokenRing, Offer::NoEthernetTarget},
+    {Analyzer::Glimmerhollow, "Glimmerhollow (Corvantique)", nullptr, "", 0, Offer::NoDefaultName,
+     " must be opened by Ostrawind first."},
+};
+
 extern const FormatDescriptor kPacketFileFormat = {
     .family = "native packet file",
+    .analyzers = kPacketFileAnalyzers,
     .reads = MaskOf({Analyzer::Skavelin, Analyzer::Ostrawind, Analyzer::Ringstave,
                      Analyzer::Farrowe}),
     .writes = MaskOf({Analyzer::Skavelin, Analyzer::Ostrawind, Analyzer::Ringstave}),

@@ -589,21 +589,29 @@ std::string PcapSourceName(AnalyzerType type, uint32_t variant, bool compressed)
   return compressed ? name + " (compressed)" : name;
 }
 
-constexpr IdentifyRule kPcapRules[] = {{"pcap", IdentifyPcap}};
+// Tried at 70: 32-bit magic at offset 0; before the 16-bit magics, which its bytes could match.
+constexpr IdentifyRule kPcapRules[] = {{"pcap", IdentifyPcap, 70}};
 constexpr FriendlyName kPcapNames[] = {
     {Analyzer::Tcpdump, "pcap"}, {Analyzer::Tcpdump, "libpcap"}, {Analyzer::Tcpdump, "tcpdump"}};
 
 }  // namespace
 
+constexpr AnalyzerInfo kPcapAnalyzers[] = {
+    {Analyzer::Tcpdump, "tcpdump/libpcap", "TD", ".dmp",
+     Media::Ethernet | Media::TokenRing | Media::Fddi | Media::Wireless | Media::LinkTypes},
+};
+
 extern const FormatDescriptor kPcapFormat = {
     .family = "libpcap",
+    .analyzers = kPcapAnalyzers,
     .reads = MaskOf({Analyzer::Tcpdump}),
     .writes = MaskOf({Analyzer::Tcpdump}),
     .aliases = kPcapNames,
+    .optionsDialog = OptionsDialog::Pcap,
     .sourcePatterns = "*.dmp;*.pcap;*.cap;*.pcap.gz",
     .capabilities =
-        Capability::DropsEthernetFcs | Capability::OptionsDialog | Capability::GzipSource |
-        Capability::StreamTarget | Capability::UnpaddedFrames | Capability::KeepsWirelessFcs,
+        Capability::DropsEthernetFcs | Capability::GzipSource | Capability::StreamTarget |
+        Capability::UnpaddedFrames | Capability::KeepsWirelessFcs,
     .identify = kPcapRules,
     .topology = PcapFileTopology,
     .sourceName = PcapSourceName,

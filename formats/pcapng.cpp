@@ -1108,14 +1108,26 @@ Topology PcapngFileTopology(TopologyInput& t) {
   return topology;
 }
 
-constexpr IdentifyRule kPcapngRules[] = {{"pcapng", IdentifyPcapng},
-                                         {"capture-gzip", IdentifyCompressedCapture}};
+constexpr IdentifyRule kPcapngRules[] = {
+    // First: block type and byte-order magic at offset 0, which no later rule
+    // claims, so that no suffix rule takes a pcapng file.
+    {"pcapng", IdentifyPcapng, 10},
+    // Gzip magic at offset 0, claimed only with a libpcap or pcapng magic
+    // inside; any other compressed content goes on to the later rules.
+    {"capture-gzip", IdentifyCompressedCapture, 20},
+};
 constexpr FriendlyName kPcapngNames[] = {{Analyzer::Pcapng, "pcap-ng"}};
 
 }  // namespace
 
+constexpr AnalyzerInfo kPcapngAnalyzers[] = {
+    {Analyzer::Pcapng, "pcapng", "PN", ".pcapng",
+     Media::Ethernet | Media::TokenRing | Media::Fddi | Media::Wireless | Media::LinkTypes},
+};
+
 extern const FormatDescriptor kPcapngFormat = {
     .family = "pcapng",
+    .analyzers = kPcapngAnalyzers,
     .reads = MaskOf({Analyzer::Pcapng}),
     .writes = MaskOf({Analyzer::Pcapng}),
     .aliases = kPcapngNames,

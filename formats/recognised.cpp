@@ -35,14 +35,33 @@ Topology LanDeskTopology(TopologyInput& t) {
 }  // namespace
 
 namespace {
-constexpr IdentifyRule kLanDeskRules[] = {{"landesk", IdentifyLanDesk}};
+// Tried at 90, before the text searches: needs the .cap suffix and one byte.
+constexpr IdentifyRule kLanDeskRules[] = {{"landesk", IdentifyLanDesk, 90}};
 }  // namespace
+
+constexpr AnalyzerInfo kLanDeskAnalyzers[] = {
+    {Analyzer::LanDesk, "LANDesk/NetSight (Intel)", nullptr, ".cap", 0},
+};
 
 extern const FormatDescriptor kLanDeskFormat = {
     .family = "LANDesk/NetSight",
+    .analyzers = kLanDeskAnalyzers,
     .recognises = MaskOf({Analyzer::LanDesk}),
     .identify = kLanDeskRules,
     .topology = LanDeskTopology,
+};
+
+// Analyzers known by name only: their files are neither recognised nor read;
+// their names and codes stay as users have always seen them.
+constexpr AnalyzerInfo kNamedOnlyAnalyzers[] = {
+    {Analyzer::Bsts, "BSTS (Agilent)", "BT", ".data_recording", 0},
+    {Analyzer::LanWatch, "LANWatch (Precision Guesswork)", nullptr, "", 0},
+    {Analyzer::NetLens, "NetLens/Spider (Acterna/TTC)", nullptr, "", 0},
+};
+
+extern const FormatDescriptor kNamedOnlyFormat = {
+    .family = "named only",
+    .analyzers = kNamedOnlyAnalyzers,
 };
 
 }  // namespace morph

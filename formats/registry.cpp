@@ -10,8 +10,8 @@ extern const FormatDescriptor kPcapFormat, kPcapngFormat, kPacketFileFormat, kTa
     kSnifferProFormat, kObserverFormat, kLanAlyzerFormat, kDataGlanceFormat, kLan900Format,
     kNetScoutFormat, kDominoFormat, kDa30Format, kFireBerd500Format, kDna323Format,
     kAdvisorFormat, kInternetAdvisorFormat, kNetMetrixFormat;
-// Recognised, not yet read (recognised.cpp).
-extern const FormatDescriptor kLanDeskFormat;
+// Recognised, not yet read, or known by name only (recognised.cpp).
+extern const FormatDescriptor kLanDeskFormat, kNamedOnlyFormat;
 
 namespace {
 
@@ -39,6 +39,7 @@ const FormatDescriptor* const kFormats[] = {
     &kObserverFormat,
     &kNetScoutFormat,
     &kDominoFormat,
+    &kNamedOnlyFormat,
 };
 
 }  // namespace

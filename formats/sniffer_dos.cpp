@@ -486,14 +486,21 @@ const char* SnifferDosSuffix(AnalyzerType, Topology topology) {
   }
 }
 
-constexpr IdentifyRule kSnifferDosRules[] = {{"sniffer-dos", IdentifySnifferDos}};
+// Tried at 50: text magic at offset 0, longer than any magic tested after it.
+constexpr IdentifyRule kSnifferDosRules[] = {{"sniffer-dos", IdentifySnifferDos, 50}};
 constexpr FriendlyName kSnifferDosNames[] = {{Analyzer::SnifferDos, "sniffer"},
                                              {Analyzer::SnifferDos, "snifferdos"}};
 
 }  // namespace
 
+constexpr AnalyzerInfo kSnifferDosAnalyzers[] = {
+    {Analyzer::SnifferDos, "Sniffer DOS (NAI)", "SN", "",
+     Media::Ethernet | Media::TokenRing | Media::Fddi | Media::Wan},
+};
+
 extern const FormatDescriptor kSnifferDosFormat = {
     .family = "Sniffer DOS",
+    .analyzers = kSnifferDosAnalyzers,
     .reads = MaskOf({Analyzer::SnifferDos}),
     .writes = MaskOf({Analyzer::SnifferDos}),
     .aliases = kSnifferDosNames,

@@ -468,16 +468,25 @@ std::string SnifferProSourceName(AnalyzerType type, uint32_t, bool compressed) {
 }
 
 constexpr IdentifyRule kSnifferProRules[] = {
-    {"snifferpro-gzip", IdentifyCompressedSnifferPro},
-    {"snifferpro", IdentifySnifferPro},
+    // A .caz file shows only gzip bytes: the suffix decides, before any magic;
+    // the decompressed header is checked too.
+    {"snifferpro-gzip", IdentifyCompressedSnifferPro, 40},
+    // Text magic at offset 0; the plain form of the .caz rule.
+    {"snifferpro", IdentifySnifferPro, 230},
 };
 constexpr FriendlyName kSnifferProNames[] = {{Analyzer::SnifferPro, "snifferpro"},
                                              {Analyzer::SnifferPro, "netxray"}};
 
 }  // namespace
 
+constexpr AnalyzerInfo kSnifferProAnalyzers[] = {
+    {Analyzer::SnifferPro, "SnifferPro/NetXRay (NAI)", "XR", ".cap",
+     Media::Ethernet | Media::TokenRing | Media::Fddi | Media::Wireless | Media::Wan},
+};
+
 extern const FormatDescriptor kSnifferProFormat = {
     .family = "SnifferPro/NetXRay",
+    .analyzers = kSnifferProAnalyzers,
     .reads = MaskOf({Analyzer::SnifferPro}),
     .writes = MaskOf({Analyzer::SnifferPro}),
     .aliases = kSnifferProNames,

@@ -324,15 +324,22 @@ Topology SnoopFileTopology(TopologyInput& t) {
   return SnoopTopology(uint8_t(t.head.u8(15)), t.speed);
 }
 
-constexpr IdentifyRule kSnoopRules[] = {{"snoop", IdentifySnoop}};
+// Tried at 200: text magic at offset 0.
+constexpr IdentifyRule kSnoopRules[] = {{"snoop", IdentifySnoop, 200}};
 constexpr FriendlyName kSnoopNames[] = {{Analyzer::Snoop, "snoop"}};
 constexpr FriendlyName kTrailerNames[] = {{Analyzer::Surveyor, "surveyor"}};
 
 }  // namespace
 
 // snoop proper: read (both layouts) and written without the Ethernet FCS.
+constexpr AnalyzerInfo kSnoopAnalyzers[] = {
+    {Analyzer::Snoop, "Snoop (Sun)", "SO", ".snoop",
+     Media::Ethernet | Media::TokenRing | Media::Fddi},
+};
+
 extern const FormatDescriptor kSnoopFormat = {
     .family = "snoop",
+    .analyzers = kSnoopAnalyzers,
     .reads = MaskOf({Analyzer::Snoop, Analyzer::Surveyor}),
     .writes = MaskOf({Analyzer::Snoop}),
     .aliases = kSnoopNames,
@@ -348,8 +355,20 @@ extern const FormatDescriptor kSnoopFormat = {
 };
 
 // The same records with a trailer, for the analyzers that read that variant.
+constexpr AnalyzerInfo kSnoopTrailerAnalyzers[] = {
+    {Analyzer::Surveyor, "Surveyor (Finisar/Shomiti)", "SH", ".cap",
+     Media::Ethernet | Media::TokenRing | Media::Fddi},
+    {Analyzer::FireBerd500Pc, "FireBerd 500 PC (Acterna/TTC)", nullptr, ".cap",
+     Media::Ethernet | Media::TokenRing | Media::Fddi},
+    {Analyzer::LanAnalyzer, "LAN Analyzer (Agilent)", nullptr, ".cap",
+     Media::Ethernet | Media::TokenRing | Media::Fddi},
+    {Analyzer::ProtocolInspector, "Protocol Inspector (Fluke)", nullptr, ".cap",
+     Media::Ethernet | Media::TokenRing | Media::Fddi},
+};
+
 extern const FormatDescriptor kSnoopTrailerFormat = {
     .family = "snoop with trailer",
+    .analyzers = kSnoopTrailerAnalyzers,
     .writes = MaskOf({Analyzer::Surveyor, Analyzer::FireBerd500Pc, Analyzer::LanAnalyzer,
                       Analyzer::ProtocolInspector}),
     .aliases = kTrailerNames,

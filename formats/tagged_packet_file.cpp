@@ -352,8 +352,13 @@ constexpr FriendlyName kTaggedNames[] = {{Analyzer::Farrowe, "farrowe"}};
 }  // namespace
 
 // The tagged layout as a target; its files are read by the packet-file reader.
+constexpr AnalyzerInfo kTaggedPacketFileAnalyzers[] = {
+    {Analyzer::Farrowe, "Farrowe (Corvantique)", "KV", ".kvc", Media::Wan},
+};
+
 extern const FormatDescriptor kTaggedPacketFileFormat = {
     .family = "tagged packet file",
+    .analyzers = kTaggedPacketFileAnalyzers,
     .writes = MaskOf({Analyzer::Farrowe}),
     .aliases = kTaggedNames,
     .writeHeader = WriteTaggedFileHeader,

@@ -159,11 +159,18 @@ namespace {
 constexpr FriendlyName kTextDumpNames[] = {{Analyzer::Ascii, "text"}, {Analyzer::Ascii, "ascii"}};
 }  // namespace
 
+constexpr AnalyzerInfo kTextDumpAnalyzers[] = {
+    {Analyzer::Ascii, "ASCII (text file with options)", nullptr, ".txt",
+     Media::Ethernet | Media::TokenRing | Media::Wireless, Offer::NoMediaConversion},
+};
+
 extern const FormatDescriptor kTextDumpFormat = {
     .family = "ASCII text dump",
+    .analyzers = kTextDumpAnalyzers,
     .writes = MaskOf({Analyzer::Ascii}),
     .aliases = kTextDumpNames,
-    .capabilities = Capability::OptionsDialog | Capability::StreamTarget,
+    .optionsDialog = OptionsDialog::TextDump,
+    .capabilities = Capability::StreamTarget,
     .writeHeader = WriteTextDumpHeader,
     .writeFrame = WriteTextDumpFrame,
     .limits = {},

@@ -15,6 +15,7 @@
 #include "engine/morphalite.h"
 #include "engine/streams.h"
 #include "engine/timebase.h"
+#include "formats/lan900.h"
 #include "tests/testkit.h"
 #include "ui/cli/command_line.h"
 #include "ui/cli/json.h"

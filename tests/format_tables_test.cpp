@@ -19,6 +19,7 @@
 #include "engine/format.h"
 #include "engine/job.h"
 #include "engine/timebase.h"
+#include "formats/lan900.h"
 #include "formats/pcap.h"
 #include "tests/testkit.h"
 

@@ -10,6 +10,7 @@
 
 #include "engine/catalogue.h"
 #include "engine/identify.h"
+#include "formats/lan900.h"
 #include "tests/testkit.h"
 
 namespace morph {

@@ -17,6 +17,7 @@
 #include "engine/identify.h"
 #include "engine/streams.h"
 #include "engine/targets.h"
+#include "formats/lan900.h"
 #include "formats/pcapng.h"
 #include "tests/testkit.h"
 
@@ -734,6 +735,7 @@ struct TimeKeeping {
   bool dated = true;
 };
 TimeKeeping TimeKeptBy(AnalyzerType target) {
+  if (target == Analyzer::Lan900) return {2, false};
   switch (target) {
     case Analyzer::NetMon1: return {1000, true};
     case Analyzer::FireBerd500:
@@ -741,7 +743,6 @@ TimeKeeping TimeKeptBy(AnalyzerType target) {
     case Analyzer::Da30: return {32, false};
     case Analyzer::Domino:
     case Analyzer::LinkViewPro: return {32, true};
-    case Analyzer::Lan900: return {2, false};
     default: return {};
   }
 }
