@@ -153,8 +153,6 @@ const char* OptionSpec::helpFor(Command command) const {
   return nullptr;
 }
 
-std::span<const OptionSpec> OptionTable() { return kOptions; }
-
 const OptionSpec& SpecOf(Option option) {
   return *std::find_if(std::begin(kOptions), std::end(kOptions),
                        [option](const OptionSpec& spec) { return spec.option == option; });

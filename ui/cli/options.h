@@ -7,7 +7,7 @@
 
 namespace morph {
 
-// Every option of a subcommand; the table below spells them.
+// Every option of a subcommand; the table in options.cpp spells them.
 enum class Option {
   To, Output, NoClobber, Range, After, Before, Dedup, TimeShift, StartTime, SplitFrames,
   SplitSeconds, SplitAtLimits, Slice, ToEthernet, ToWireless, PcapOrder, PcapVariant,
@@ -34,8 +34,6 @@ struct OptionSpec {
   bool takesValue() const { return *value != '\0'; }
 };
 
-// The table, in the order the help texts list it.
-std::span<const OptionSpec> OptionTable();
 const OptionSpec& SpecOf(Option option);
 // "-o, --output" as {"-o", "--output"}.
 std::vector<std::string> NamesOf(const OptionSpec& spec);
