@@ -1422,12 +1422,12 @@ TEST(OptionTable, EveryOptionInEachFormParsesAlike) {
   const std::vector<std::string> base = {"convert", "s.pcap", "--to", "TD"};
   ConvertArgs plain;
   ASSERT_EQ(ParseConversionOptions(base, plain), "");
-  for (const OptionSpec* spec : OptionsOf(Command::Convert)) {
-    const std::vector<std::string> names = NamesOf(*spec);
+  for (const OptionRow* row : OptionsOf(Command::Convert)) {
+    const std::vector<std::string> names = NamesOf(*row);
     const std::string& longName = names.back();
     SCOPED_TRACE(longName);
     std::vector<std::vector<std::string>> forms;
-    if (!spec->takesValue()) {
+    if (!row->takesValue()) {
       for (const std::string& name : names) forms.push_back({name});
     } else {
       ASSERT_TRUE(valid.count(longName)) << "give the test a value this option takes";
@@ -1447,14 +1447,14 @@ TEST(OptionTable, EveryOptionInEachFormParsesAlike) {
     EXPECT_EQ(results.size(), 1u) << "the forms parse differently";
     EXPECT_NE(*results.begin(), Parsed(plain)) << "the option changed nothing";
     std::vector<std::string> args = base;
-    args.push_back(longName + (spec->takesValue() ? "=" : "=x"));
+    args.push_back(longName + (row->takesValue() ? "=" : "=x"));
     ConvertArgs refused;
     const std::string error = ParseConversionOptions(args, refused);
     EXPECT_EQ(error.rfind(longName + " ", 0), 0u) << error;
     for (Command other : {Command::Identify, Command::Info}) {
       CommandLine line;
       const std::string unknown = SplitCommandLine(std::vector<std::string>{names[0], "f"}, other, line);
-      if (!spec->helpFor(other)) EXPECT_EQ(unknown.rfind("unknown option " + names[0] + " of ", 0), 0u);
+      if (!row->helpFor(other)) EXPECT_EQ(unknown.rfind("unknown option " + names[0] + " of ", 0), 0u);
       else EXPECT_EQ(unknown, "");
     }
   }

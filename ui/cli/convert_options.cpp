@@ -90,7 +90,7 @@ std::optional<long> Number(const std::string& text, long lowest, long highest) {
 }
 
 // The name of an option as its messages spell it.
-std::string NameOf(Option option) { return NamesOf(SpecOf(option)).back(); }
+std::string NameOf(Option option) { return NamesOf(RowOf(option)).back(); }
 
 // Options of what is converted to what and where. Each Apply... returns the
 // error text, empty when the value was taken; `handled` tells whether the
@@ -194,7 +194,7 @@ std::string ApplySplitOption(const GivenOption& given, ConvertArgs& out, bool& h
 
 // "--pcap-order takes big or little": the words of the table's value ("big|little").
 std::string ChoiceError(Option option) {
-  const std::string words = SpecOf(option).value;
+  const std::string words = RowOf(option).value;
   std::string text;
   for (size_t start = 0;;) {
     const size_t bar = words.find('|', start);

@@ -51,7 +51,7 @@ bool IsWordChoice(const std::string& value) {
 // "  --to CODE|NAME                  target format: ..." for each option of the command.
 std::string OptionLines(const std::string& header, Command command) {
   std::string text = header;
-  for (const OptionSpec* o : OptionsOf(command)) {
+  for (const OptionRow* o : OptionsOf(command)) {
     std::string left = std::string("  ") + o->names + (o->takesValue() ? std::string(" ") + o->value : "");
     if (left.size() < 34) left.resize(34, ' ');
     else left += "\n" + std::string(34, ' ');
@@ -61,13 +61,13 @@ std::string OptionLines(const std::string& header, Command command) {
 }
 
 // The options a synopsis lists as optional: all but the target and help.
-bool InSynopsis(const OptionSpec& o) { return o.option != Option::To && o.option != Option::Help; }
+bool InSynopsis(const OptionRow& o) { return o.option != Option::To && o.option != Option::Help; }
 
 // "[-o FILE|DIR|-] [-n] ..." wrapped to the usage text's width.
 std::string OptionSynopsis(Command command, const std::string& indent, size_t firstColumn) {
   std::string text;
   size_t column = firstColumn;
-  for (const OptionSpec* o : OptionsOf(command)) {
+  for (const OptionRow* o : OptionsOf(command)) {
     if (!InSynopsis(*o)) continue;
     const std::string item = "[" + Spelled(o->option) + "]";
     if (column + 1 + item.size() > 79) {
@@ -101,7 +101,7 @@ std::string Capitalised(std::string text) {
 
 std::string ManualOptions(Command command) {
   std::string text;
-  for (const OptionSpec* o : OptionsOf(command)) {
+  for (const OptionRow* o : OptionsOf(command)) {
     std::string names;
     for (const std::string& name : NamesOf(*o))
       names += (names.empty() ? "" : ", ") + std::string("\\fB") + Roff(name) + "\\fR";
@@ -114,7 +114,7 @@ std::string ManualOptions(Command command) {
 // ".RB [ \"\-\-range \fILIST\fR\" ]" for each optional option of the command.
 std::string ManualSynopsisOptions(Command command) {
   std::string text;
-  for (const OptionSpec* o : OptionsOf(command)) {
+  for (const OptionRow* o : OptionsOf(command)) {
     if (!InSynopsis(*o)) continue;
     const std::string name = NamesOf(*o).front();
     if (command != Command::Convert) {
@@ -131,12 +131,12 @@ std::string ManualSynopsisOptions(Command command) {
 std::string ManualRequired(Option option, const std::string& value) {
   std::string words;
   for (char c : value) words += c == '|' ? std::string(" | ") : std::string(1, c);
-  return ".B " + Roff(NamesOf(SpecOf(option)).front()) + "\n" +
+  return ".B " + Roff(NamesOf(RowOf(option)).front()) + "\n" +
          (words == value ? ".I " : ".IR ") + words + "\n";
 }
 
 std::string ManualSynopsis() {
-  const std::string to = ManualRequired(Option::To, SpecOf(Option::To).value);
+  const std::string to = ManualRequired(Option::To, RowOf(Option::To).value);
   return ".SH SYNOPSIS\n"
          ".B morphalite\n.RI [ SOURCE ]\n.br\n"
          ".B morphalite\n.I SOURCE CODE\n.RB [ /NS ]\n.br\n"
@@ -300,7 +300,7 @@ std::string ManualClosing() {
 // The words that complete an option of the command, one word each.
 std::string CompletionWords(Command command) {
   std::string words;
-  for (const OptionSpec* o : OptionsOf(command))
+  for (const OptionRow* o : OptionsOf(command))
     for (const std::string& name : NamesOf(*o)) words += " " + name;
   return words;
 }
@@ -308,7 +308,7 @@ std::string CompletionWords(Command command) {
 // "--pcap-order) COMPREPLY=(...)": the values of fixed words, completed with them.
 std::string CompletionChoices() {
   std::string choices;
-  for (const OptionSpec* o : OptionsOf(Command::Convert)) {
+  for (const OptionRow* o : OptionsOf(Command::Convert)) {
     if (!IsWordChoice(o->value)) continue;
     std::string words = o->value;
     std::replace(words.begin(), words.end(), '|', ' ');
@@ -334,7 +334,7 @@ std::string TargetWords() {
 
 std::vector<std::string> OptionNames(Command command) {
   std::vector<std::string> names;
-  for (const OptionSpec* o : OptionsOf(command))
+  for (const OptionRow* o : OptionsOf(command))
     for (const std::string& name : NamesOf(*o)) names.push_back(name);
   return names;
 }
@@ -416,7 +416,7 @@ std::string BashCompletion() {
          "    esac\n"
          "  fi\n"
          "  case $prev in\n"
-         "    " + NamesOf(SpecOf(Option::To)).front() +
+         "    " + NamesOf(RowOf(Option::To)).front() +
          ") COMPREPLY=($(compgen -P \"$prefix\" -W '" + TargetWords() + "' -- \"$cur\")); return ;;\n" +
          CompletionChoices() +
          "  esac\n"
@@ -444,7 +444,7 @@ std::string UsageText() {
          "  morphalite convert SOURCE... " + Spelled(Option::To) +
          OptionSynopsis(Command::Convert, "             ", 45) + " [--]\n" +
          "  morphalite merge SOURCE... " + Spelled(Option::To) + " " +
-         NamesOf(SpecOf(Option::Output)).front() + " TARGET [convert's options]\n"
+         NamesOf(RowOf(Option::Output)).front() + " TARGET [convert's options]\n"
          "  morphalite identify" + identify + " FILE...\n"
          "  morphalite info" + info + " FILE...\n"
          "  morphalite help [convert|merge|identify|info] | --help | --version | --formats\n"

@@ -11,7 +11,7 @@ namespace {
 constexpr const char* kPerFileJson = "one JSON object per file, with ISO 8601 times";
 constexpr const char* kThisText = "this text";
 
-const OptionSpec kOptions[] = {
+const OptionRow kOptions[] = {
     {Option::To, "--to", "CODE|NAME",
      "target format: a code, display name or friendly name (--formats)", nullptr, nullptr,
      "a target code or analyzer name"},
@@ -86,10 +86,10 @@ const OptionSpec kOptions[] = {
 };
 
 // The table's row of a name as given ("-j", "--jobs"), or null.
-const OptionSpec* Find(const std::string& name) {
-  for (const OptionSpec& spec : kOptions) {
-    const std::vector<std::string> names = NamesOf(spec);
-    if (std::find(names.begin(), names.end(), name) != names.end()) return &spec;
+const OptionRow* Find(const std::string& name) {
+  for (const OptionRow& row : kOptions) {
+    const std::vector<std::string> names = NamesOf(row);
+    if (std::find(names.begin(), names.end(), name) != names.end()) return &row;
   }
   return nullptr;
 }
@@ -122,7 +122,7 @@ Spelling SpellingOf(const std::string& arg) {
     return {arg.substr(0, equals), arg.substr(equals + 1)};
   }
   // -j2, -oFILE: a short option that takes a value may have it attached.
-  const OptionSpec* shortForm = Find(arg.substr(0, 2));
+  const OptionRow* shortForm = Find(arg.substr(0, 2));
   if (arg.size() > 2 && shortForm && shortForm->takesValue()) return {arg.substr(0, 2), arg.substr(2)};
   return {arg, std::nullopt};
 }
@@ -131,20 +131,20 @@ Spelling SpellingOf(const std::string& arg) {
 std::string TakeOption(std::span<const std::string> args, size_t& i, Command command,
                        CommandLine& out) {
   const Spelling spelling = SpellingOf(args[i]);
-  const OptionSpec* spec = Find(spelling.name);
-  if (!spec || !spec->helpFor(command)) return UnknownOption(spelling.name, command);
-  GivenOption given{spec->option, spelling.name, spelling.attached.value_or("")};
-  if (!spec->takesValue() && spelling.attached) return spelling.name + " takes no value";
-  if (spec->takesValue() && !spelling.attached && i + 1 < args.size()) given.value = args[++i];
-  if (spec->takesValue() && given.value.empty() && spec->missing)
-    return spelling.name + " needs " + spec->missing;
+  const OptionRow* row = Find(spelling.name);
+  if (!row || !row->helpFor(command)) return UnknownOption(spelling.name, command);
+  GivenOption given{row->option, spelling.name, spelling.attached.value_or("")};
+  if (!row->takesValue() && spelling.attached) return spelling.name + " takes no value";
+  if (row->takesValue() && !spelling.attached && i + 1 < args.size()) given.value = args[++i];
+  if (row->takesValue() && given.value.empty() && row->missing)
+    return spelling.name + " needs " + row->missing;
   out.options.push_back(std::move(given));
   return "";
 }
 
 }  // namespace
 
-const char* OptionSpec::helpFor(Command command) const {
+const char* OptionRow::helpFor(Command command) const {
   switch (command) {
     case Command::Convert: return convertHelp;
     case Command::Identify: return identifyHelp;
@@ -153,14 +153,14 @@ const char* OptionSpec::helpFor(Command command) const {
   return nullptr;
 }
 
-const OptionSpec& SpecOf(Option option) {
+const OptionRow& RowOf(Option option) {
   return *std::find_if(std::begin(kOptions), std::end(kOptions),
-                       [option](const OptionSpec& spec) { return spec.option == option; });
+                       [option](const OptionRow& row) { return row.option == option; });
 }
 
-std::vector<std::string> NamesOf(const OptionSpec& spec) {
+std::vector<std::string> NamesOf(const OptionRow& row) {
   std::vector<std::string> names;
-  const std::string list = spec.names;
+  const std::string list = row.names;
   for (size_t start = 0;;) {
     const size_t comma = list.find(", ", start);
     names.push_back(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
@@ -169,20 +169,20 @@ std::vector<std::string> NamesOf(const OptionSpec& spec) {
   }
 }
 
-std::vector<const OptionSpec*> OptionsOf(Command command) {
-  std::vector<const OptionSpec*> specs;
-  for (const OptionSpec& spec : kOptions)
-    if (spec.helpFor(command)) specs.push_back(&spec);
-  return specs;
+std::vector<const OptionRow*> OptionsOf(Command command) {
+  std::vector<const OptionRow*> rows;
+  for (const OptionRow& row : kOptions)
+    if (row.helpFor(command)) rows.push_back(&row);
+  return rows;
 }
 
 std::string Spelled(Option option) {
-  const OptionSpec& spec = SpecOf(option);
-  return NamesOf(spec).front() + (spec.takesValue() ? std::string(" ") + spec.value : "");
+  const OptionRow& row = RowOf(option);
+  return NamesOf(row).front() + (row.takesValue() ? std::string(" ") + row.value : "");
 }
 
 bool IsHelpOption(const std::string& arg) {
-  const std::vector<std::string> names = NamesOf(SpecOf(Option::Help));
+  const std::vector<std::string> names = NamesOf(RowOf(Option::Help));
   return std::find(names.begin(), names.end(), arg) != names.end();
 }
 

@@ -19,7 +19,7 @@ enum class Option {
 // The subcommands that take options (merge takes convert's).
 enum class Command { Convert, Identify, Info };
 
-struct OptionSpec {
+struct OptionRow {
   Option option;
   const char* names;  // "-o, --output": the short form, if any, first
   const char* value;  // what the option takes ("FILE|DIR|-"), empty for a switch
@@ -34,11 +34,11 @@ struct OptionSpec {
   bool takesValue() const { return *value != '\0'; }
 };
 
-const OptionSpec& SpecOf(Option option);
+const OptionRow& RowOf(Option option);
 // "-o, --output" as {"-o", "--output"}.
-std::vector<std::string> NamesOf(const OptionSpec& spec);
+std::vector<std::string> NamesOf(const OptionRow& row);
 // The options a command takes, in the table's order.
-std::vector<const OptionSpec*> OptionsOf(Command command);
+std::vector<const OptionRow*> OptionsOf(Command command);
 // The option's first name with its value: "--to CODE|NAME".
 std::string Spelled(Option option);
 
