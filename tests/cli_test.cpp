@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <set>
 #include <sstream>
 
 #include "engine/bytes.h"
@@ -19,6 +21,7 @@
 #include "tests/testkit.h"
 #include "ui/cli/command_line.h"
 #include "ui/cli/json.h"
+#include "ui/cli/options.h"
 
 namespace morph {
 namespace {
@@ -484,6 +487,35 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
        "COMP_WORDS=(morphalite help i); COMP_CWORD=2; _morphalite; echo \"${COMPREPLY[*]}\"'",
        0, {}, {}, {}, {}, {"netmon1 netmon2 netmon\n", "\n--to=snifferpro --to=sniffer --to=snifferdos --to=snoop\n",
         "\nidentify info\n"}},
+      {"an option of convert given to identify is refused", "identify --to TD {d}/s.pcap", 1,
+       {"Parameter Error: unknown option --to of identify"}},
+      {"... and to info, in its attached form too", "info --salvage=1 {d}/s.pcap", 1,
+       {"Parameter Error: unknown option --salvage of info"}},
+      {"identify's --frames is no option of convert", "convert {d}/s.pcap --to TD --frames", 1,
+       {"Parameter Error: unknown option --frames\n"}},
+      {"nor of merge, which writes nothing", "merge {d}/s.pcap --frames --to TD -o {d}/mf.pcap", 1,
+       {"unknown option --frames"}, {}, {"mf.pcap"}},
+      {"an unknown option is named without its value", "convert {d}/s.pcap --to TD --bogus=1", 1,
+       {"Parameter Error: unknown option --bogus\n"}},
+      {"a short switch takes nothing attached", "convert {d}/s.pcap --to TD -nx", 1,
+       {"Parameter Error: unknown option -nx\n"}},
+      {"--output= is refused, not taken for no -o: nothing beside the source",
+       "convert {d}/s.pcap --to N2 --output=", 1, {"Parameter Error: --output needs a file or directory"},
+       {}, {"s.cap"}},
+      {"-o with an empty argument likewise", "convert {d}/s.pcap --to N2 -o ''", 1,
+       {"Parameter Error: -o needs a file or directory"}, {}, {"s.cap"}},
+      {"--to= with an empty value", "convert {d}/s.pcap --to=", 1,
+       {"Parameter Error: --to needs a target code or analyzer name"}},
+      {"--jobs= with an empty value", "convert {d}/s.pcap --to TD --jobs= -o {d}/je.pcap", 1,
+       {"Parameter Error: --jobs needs a number"}, {}, {"je.pcap"}},
+      {"--range= with an empty value", "convert {d}/s.pcap --to TD --range= -o {d}/re2.pcap", 1,
+       {"Parameter Error: --range takes A-B"}, {}, {"re2.pcap"}},
+      {"a switch of identify with an empty value", "identify --json= {d}/s.pcap", 1,
+       {"Parameter Error: --json takes no value"}},
+      {"identify's help whatever else the line holds", "identify --bogus --help", 0, {}, {}, {}, {},
+       {"Usage: morphalite identify"}},
+      {"/NS after -- is a source, not --quiet", "convert --to TD -o {d}/ns.pcap -- /NS", 2,
+       {"Open Trace File: Unable to open Source file."}, {}, {"ns.pcap"}},
       {"option with a stray value", "convert {d}/s.pcap --quiet=yes --to TD", 1,
        {"--quiet takes no value"}},
       {"unknown source zone", "convert {d}/s.pcap --to TD --source-tz Mars/Olympus -o {d}/tz.pcap", 1,
@@ -1365,6 +1397,80 @@ TEST(CommandTable, SalvageKeepsEveryGoodFrame) {
     EXPECT_NE(report.skipped.firstReason.find("offset"), std::string::npos) << report.skipped.firstReason;
     request.salvage = false;
     EXPECT_EQ(ConvertFile(request).framesWritten, 7);
+  }
+}
+
+// What the parser makes of convert's options, as text: every field an option sets.
+std::string Parsed(const ConvertArgs& a) {
+  const JobRequest& o = a.options;
+  const FrameSelection& f = o.selection;
+  const TextDumpOptions& t = o.textOptions;
+  std::ostringstream s;
+  s << a.output << "|" << (a.target ? int(*a.target) : -1) << "|" << a.quiet << a.help << a.json
+    << "|" << a.jobs << "|" << o.noClobber << "|" << f.ranges.size() << f.after.value_or(0) << ","
+    << f.before.value_or(0) << "," << f.dropDuplicates << "," << f.timeShift << ","
+    << f.startTime.value_or(0) << "|" << o.splitFrames << "," << o.splitMicroseconds << ","
+    << o.splitAtLimits << "," << o.splitInterfaces << "|" << o.sliceFrames << o.sliceLength << "|"
+    << o.convertToEthernet << o.convertToWireless << o.noPad << "|" << o.pcapSwapBytes.value_or(0)
+    << o.pcapModified.value_or(0) << o.pcapNanoseconds << "|" << t.descriptiveHeader
+    << t.fieldHeaders << int(t.delimiter) << t.frameNumber << t.dataHex << "|" << !!o.sourceZone
+    << !!o.targetZone << "|" << (o.sourceType ? int(*o.sourceType) : -1) << "|"
+    << (o.sourceDate ? o.sourceDate->wallSeconds : 0) << "|" << o.targetLayout << "|" << o.salvage
+    << o.strict << "|" << o.interfaceNumber.value_or(-1);
+  return s.str();
+}
+
+// Every option of the table in each of its forms (--name VALUE, --name=VALUE,
+// -xVALUE, -x VALUE) parses alike and changes what is parsed; an empty value
+// or a value given to a switch is refused naming the option; a command that
+// does not take an option refuses it.
+TEST(OptionTable, EveryOptionInEachFormParsesAlike) {
+  const std::map<std::string, std::string> valid = {
+      {"--to", "N2"}, {"--output", "o.pcap"}, {"--range", "2-3"}, {"--after", "1700000000"},
+      {"--before", "1700000000"}, {"--time-shift", "1.5"}, {"--start-time", "1700000000"},
+      {"--split-frames", "5"}, {"--split-seconds", "2"}, {"--slice", "40"},
+      {"--pcap-order", "big"}, {"--pcap-variant", "modified"}, {"--pcap-resolution", "ns"},
+      {"--ascii-fields", "hex"}, {"--ascii-delimiter", "comma"}, {"--source-tz", "UTC"},
+      {"--target-tz", "UTC"}, {"--interface", "1"}, {"--from", "DG"},
+      {"--source-date", "2023-05-04"}, {"--observer-layout", "15"}, {"--jobs", "2"}};
+  const std::vector<std::string> base = {"convert", "s.pcap", "--to", "TD"};
+  ConvertArgs plain;
+  ASSERT_EQ(ParseConversionOptions(base, plain), "");
+  for (const OptionRow* row : OptionsOf(Command::Convert)) {
+    const std::vector<std::string> names = NamesOf(*row);
+    const std::string& longName = names.back();
+    SCOPED_TRACE(longName);
+    std::vector<std::vector<std::string>> forms;
+    if (!row->takesValue()) {
+      for (const std::string& name : names) forms.push_back({name});
+    } else {
+      ASSERT_TRUE(valid.count(longName)) << "give the test a value this option takes";
+      const std::string& v = valid.at(longName);
+      forms.push_back({longName, v});
+      forms.push_back({longName + "=" + v});
+      if (names.size() > 1) forms.insert(forms.end(), {{names[0], v}, {names[0] + v}});
+    }
+    std::set<std::string> results;
+    for (const std::vector<std::string>& form : forms) {
+      std::vector<std::string> args = base;
+      args.insert(args.end(), form.begin(), form.end());
+      ConvertArgs parsed;
+      EXPECT_EQ(ParseConversionOptions(args, parsed), "") << form[0];
+      results.insert(Parsed(parsed));
+    }
+    EXPECT_EQ(results.size(), 1u) << "the forms parse differently";
+    EXPECT_NE(*results.begin(), Parsed(plain)) << "the option changed nothing";
+    std::vector<std::string> args = base;
+    args.push_back(longName + (row->takesValue() ? "=" : "=x"));
+    ConvertArgs refused;
+    const std::string error = ParseConversionOptions(args, refused);
+    EXPECT_EQ(error.rfind(longName + " ", 0), 0u) << error;
+    for (Command other : {Command::Identify, Command::Info}) {
+      CommandLine line;
+      const std::string unknown = SplitCommandLine(std::vector<std::string>{names[0], "f"}, other, line);
+      if (!row->helpFor(other)) EXPECT_EQ(unknown.rfind("unknown option " + names[0] + " of ", 0), 0u);
+      else EXPECT_EQ(unknown, "");
+    }
   }
 }
 

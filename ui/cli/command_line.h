@@ -57,8 +57,7 @@ struct ConvertArgs {
 };
 // Parses args[1...] (args[0] names the command); the error text, or empty.
 std::string ParseConversionOptions(const std::vector<std::string>& args, ConvertArgs& out);
-// The exit status of an outcome, and its name in --json output.
-int ExitStatusOf(Outcome outcome);
+// The name of an outcome in --json output.
 const char* OutcomeText(Outcome outcome);
 // One source converted as `convert SOURCE OPTIONS... --json` converts it,
 // printing nothing (the library's conversion): `args` start with "convert".

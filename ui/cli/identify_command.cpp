@@ -19,8 +19,10 @@
 #include "engine/salvage.h"
 #include "engine/targets.h"
 #include "ui/cli/command_line.h"
+#include "ui/cli/commands.h"
 #include "ui/cli/console_host.h"
 #include "ui/cli/json.h"
+#include "ui/cli/options.h"
 
 namespace morph {
 namespace {
@@ -185,6 +187,37 @@ void PrintRefusalJson(std::FILE* out, const std::string& path, const RecordingHo
   std::fprintf(out, "%s\n", RefusalJson(path, host).c_str());
 }
 
+// With --frames, what reading every frame tells; without it, the frames of
+// each of several interfaces are counted by reading them.
+std::optional<FrameSurvey> ReadFrames(const std::string& path, const CapabilitySets& caps,
+                                      Host& host, bool frames, bool salvage, IdentifyView& facts) {
+  if (frames) {
+    FrameSurvey survey = SurveyFrames(path, caps, host, salvage);
+    facts.interfaceFrames = survey.interfaceFrames;
+    return survey;
+  }
+  if (facts.interfaces.size() > 1) {
+    SilentHost quiet;
+    facts.interfaceFrames = SurveyFrames(path, caps, quiet).interfaceFrames;
+  }
+  return std::nullopt;
+}
+
+// What identify's options ask for.
+struct IdentifyOptions {
+  bool json = false, frames = false, salvage = false;
+};
+
+IdentifyOptions OptionsGiven(const CommandLine& line) {
+  IdentifyOptions o;
+  for (const GivenOption& given : line.options) {
+    o.json |= given.option == Option::Json;
+    o.frames |= given.option == Option::Frames;
+    o.salvage |= given.option == Option::Salvage;
+  }
+  return o;
+}
+
 }  // namespace
 
 IdentifiedFile IdentifyQuietly(const std::string& path) {
@@ -209,29 +242,14 @@ IdentifiedFile IdentifyQuietly(const std::string& path) {
 }
 
 int RunIdentifyCommand(const std::vector<std::string>& args, std::FILE* out) {
-  bool json = false, frames = false, salvage = false, optionsEnded = false;
-  std::vector<std::string> files;
-  const auto usageError = [](const std::string& text) {
-    std::fprintf(stderr, "Parameter Error: %s\n%s", text.c_str(), UsageText().c_str());
-    return Exit::Usage;
-  };
-  for (const std::string& arg : args) {
-    if (!optionsEnded && arg == "--json")
-      json = true;
-    else if (!optionsEnded && arg == "--frames")
-      frames = true;
-    else if (!optionsEnded && arg == "--salvage")
-      salvage = true;
-    else if (!optionsEnded && arg == "--")
-      optionsEnded = true;
-    else if (!optionsEnded && arg.size() > 1 && arg[0] == '-')
-      return usageError("unknown option " + arg + " of identify");
-    else
-      files.push_back(arg);
-  }
-  if (files.empty()) return usageError("identify needs at least one file");
+  CommandLine line;
+  if (std::string error = SplitCommandLine(args, Command::Identify, line); !error.empty())
+    return UsageError(error);
+  const auto [json, frames, salvage] = OptionsGiven(line);
+  const std::vector<std::string>& files = line.operands;
+  if (files.empty()) return UsageError("identify needs at least one file");
   if (std::count(files.begin(), files.end(), "-") > 1)
-    return usageError("standard input (-) can be a source only once");
+    return UsageError("standard input (-) can be a source only once");
   SourceSpool spool;
   const CapabilitySets caps = DefaultCapabilities();
   int status = Exit::Ok;
@@ -264,18 +282,10 @@ int RunIdentifyCommand(const std::vector<std::string>& args, std::FILE* out) {
       facts.fileTime.reset();
       facts.destination.clear();
     }
-    std::optional<FrameSurvey> survey;
-    if (frames) {
-      console.setSource(name, false);
-      survey = SurveyFrames(path, caps, host, salvage);
-      if (survey->outcome == Outcome::ReadError && status == Exit::Ok) status = Exit::ReadError;
-      if (survey->outcome == Outcome::Stopped && status == Exit::Ok) status = Exit::Stopped;
-      facts.interfaceFrames = survey->interfaceFrames;
-    } else if (facts.interfaces.size() > 1) {
-      // The frames of each of several interfaces are counted by reading them.
-      SilentHost quiet;
-      facts.interfaceFrames = SurveyFrames(path, caps, quiet).interfaceFrames;
-    }
+    if (frames) console.setSource(name, false);
+    const std::optional<FrameSurvey> survey = ReadFrames(path, caps, host, frames, salvage, facts);
+    if (survey && survey->outcome == Outcome::ReadError && status == Exit::Ok) status = Exit::ReadError;
+    if (survey && survey->outcome == Outcome::Stopped && status == Exit::Ok) status = Exit::Stopped;
     if (json) {
       PrintJson(out, given, facts, survey);
     } else {

@@ -14,8 +14,10 @@
 #include "engine/salvage.h"
 #include "engine/targets.h"
 #include "ui/cli/command_line.h"
+#include "ui/cli/commands.h"
 #include "ui/cli/console_host.h"
 #include "ui/cli/json.h"
+#include "ui/cli/options.h"
 
 namespace morph {
 namespace {
@@ -158,22 +160,15 @@ int StatusOf(Outcome outcome) {
 }  // namespace
 
 int RunInfoCommand(const std::vector<std::string>& args, std::FILE* out) {
-  bool json = false, optionsEnded = false;
-  std::vector<std::string> files;
-  const auto usageError = [](const std::string& text) {
-    std::fprintf(stderr, "Parameter Error: %s\n%s", text.c_str(), UsageText().c_str());
-    return Exit::Usage;
-  };
-  for (const std::string& arg : args) {
-    if (!optionsEnded && arg == "--json") json = true;
-    else if (!optionsEnded && arg == "--") optionsEnded = true;
-    else if (!optionsEnded && arg.size() > 1 && arg[0] == '-')
-      return usageError("unknown option " + arg + " of info");
-    else files.push_back(arg);
-  }
-  if (files.empty()) return usageError("info needs at least one file");
+  CommandLine line;
+  if (std::string error = SplitCommandLine(args, Command::Info, line); !error.empty())
+    return UsageError(error);
+  bool json = false;
+  for (const GivenOption& given : line.options) json |= given.option == Option::Json;
+  const std::vector<std::string>& files = line.operands;
+  if (files.empty()) return UsageError("info needs at least one file");
   if (std::count(files.begin(), files.end(), "-") > 1)
-    return usageError("standard input (-) can be a source only once");
+    return UsageError("standard input (-) can be a source only once");
   SourceSpool spool;
   const CapabilitySets caps = DefaultCapabilities();
   int status = Exit::Ok;

@@ -68,6 +68,8 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
+std::string JsonOrNull(const std::string& text) { return text.empty() ? "null" : JsonString(text); }
+
 std::string JsonLatin1(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {

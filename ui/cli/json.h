@@ -14,6 +14,8 @@ namespace morph {
 // surrogate escape of Python's os.fsdecode), so names that are not UTF-8
 // round-trip: os.fsencode(json.loads(text)) gives the bytes back.
 std::string JsonString(const std::string& text);
+// The same, or null for an empty text.
+std::string JsonOrNull(const std::string& text);
 // A JSON string of text from inside a trace file (comments): the files
 // store one byte per character, read as Latin-1.
 std::string JsonLatin1(const std::string& text);

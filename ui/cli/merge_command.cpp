@@ -1,7 +1,5 @@
 // morphalite merge SOURCE... --to CODE -o TARGET: the frames of every source
 // in one target, in time order, with convert's options applied to them.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -12,23 +10,12 @@
 #include "engine/merge.h"
 #include "engine/targets.h"
 #include "ui/cli/command_line.h"
+#include "ui/cli/commands.h"
 #include "ui/cli/console_host.h"
 #include "ui/cli/json.h"
 
 namespace morph {
 namespace {
-
-int UsageError(const std::string& text) {
-  std::fprintf(stderr, "Parameter Error: %s\n%s", text.c_str(), UsageText().c_str());
-  return Exit::Usage;
-}
-
-bool IsDirectory(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string JsonOrNull(const std::string& text) { return text.empty() ? "null" : JsonString(text); }
 
 std::string MergeJson(const std::vector<std::string>& sources, const JobResult& r,
                       AnalyzerType target, int status, const std::vector<ShownMessage>& shown) {
@@ -92,7 +79,7 @@ int RunMergeCommand(const std::vector<std::string>& args) {
   GatheringHost gathering("merge", false);
   Host& host = parsed.json ? static_cast<Host&>(gathering) : static_cast<Host&>(console);
   const JobResult result = RunMergeJob(request, DefaultCapabilities(), host);
-  const int status = ExitStatusOf(result.outcome);
+  const int status = ExitFor(result.outcome);
   if (parsed.json)
     PrintLines(MergeJson(parsed.sources, result, *parsed.target, status, gathering.shown), stdout);
   else if (!parsed.quiet && result.framesWritten > 0)

@@ -1,0 +1,15 @@
+// What the subcommands share inside the console program.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace morph {
+
+// "Parameter Error: TEXT" and the usage on standard error; the usage status.
+int UsageError(const std::string& text);
+bool IsDirectory(const std::string& path);
+
+// morphalite convert SOURCE... --to CODE [OPTION]...
+int RunConvertCommand(const std::vector<std::string>& args);
+
+}  // namespace morph
