@@ -125,13 +125,13 @@ void SettingsTest::windowKeepsItsChoicesAcrossARestart() {
   convert(f.path("a.cap"));
   f.reopenWindow();
 
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   QCOMPARE(w.recentFiles().mid(0, 3), (QStringList{f.path("a.cap"), f.path("b.cap"), ""}));
-  auto* first = Child<QAction>(w, "MRU1");
+  auto* first = Child<QAction>(w, "RecentItem1");
   QCOMPARE(first->text(), "&1 " + f.path("a.cap"));
   QVERIFY(first->isVisible());
-  QVERIFY(Child<QAction>(w, "MRU2")->isVisible());
-  QVERIFY(!Child<QAction>(w, "MRU3")->isVisible());
+  QVERIFY(Child<QAction>(w, "RecentItem2")->isVisible());
+  QVERIFY(!Child<QAction>(w, "RecentItem3")->isVisible());
   QCOMPARE(w.targetAnalyzer(), Analyzer::Tcpdump);
   QCOMPARE(w.currentSettings().lastDirectory, f.dir.path());
   // The libpcap order the last source brought is what was saved.
@@ -140,8 +140,8 @@ void SettingsTest::windowKeepsItsChoicesAcrossARestart() {
 
 void SettingsTest::firstRunOffersOstrawindAndAnEmptyReopenMenu() {
   WindowFixture f;
-  TMainForm& w = *f.window;
-  for (const char* name : {"MRU1", "MRU2", "MRU8"}) QVERIFY(!Child<QAction>(w, name)->isVisible());
+  MainWindow& w = *f.window;
+  for (const char* name : {"RecentItem1", "RecentItem2", "RecentItem8"}) QVERIFY(!Child<QAction>(w, name)->isVisible());
   WritePcap(f.path("first.pcap"), {});
   w.chooseSources({f.path("first.pcap")});
   QCOMPARE(Child<QComboBox>(w, "FormatBox")->currentText(),

@@ -54,12 +54,12 @@ int main(int argc, char** argv) {
   QDir output(QString::fromLocal8Bit(argv[2]));
   QTemporaryDir settings;
   QuietPrompter prompter;
-  morph::TMainForm window(prompter, settings.filePath("settings.ini"));
+  morph::MainWindow window(prompter, settings.filePath("settings.ini"));
   window.show();
   window.chooseSources({source});
   bool ok = Save(window, output.filePath("main-window.png"));
 
-  morph::TtcpdumpOptions& pcap = window.tcpdumpOptionsDialog();
+  morph::TcpdumpOptionsDialog& pcap = window.tcpdumpOptionsDialog();
   pcap.load(true, false);
   ok = Save(pcap, output.filePath("libpcap-options.png")) && ok;
   ok = Save(window.textOptionsDialog(), output.filePath("text-options.png")) && ok;
@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
   view.pctComplete = "Done.";
   view.buttonCaption = "&OK";
   view.finished = true;
-  morph::TProcessTraceFileForm& progress = window.progressWindow();
+  morph::ProgressWindow& progress = window.progressWindow();
   progress.reset();
   progress.render(view);
   ok = Save(progress, output.filePath("progress-window.png")) && ok;
