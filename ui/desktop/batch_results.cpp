@@ -56,7 +56,7 @@ QString EntryReason(const BatchEntry& e) {
     reason = "the existing file was not overwritten";
   if (e.result.outcome == Outcome::NoFrames && reason.isEmpty()) reason = "no frames were converted";
   if (e.result.losses.any()) reason += (reason.isEmpty() ? "" : "; ") + Q(LossesText(e.result.losses));
-  return reason;
+  return reason.replace('\n', ' ');  // one line per file in the view and the report
 }
 
 QString BatchSummary(const std::vector<BatchEntry>& entries) {

@@ -844,7 +844,8 @@ void MainWindow::toggleUnsupportedTargets() {
 
 void MainWindow::updateConvertButton() {
   // Nothing can be converted while the format list is empty.
-  ui_->ConvertButton->setEnabled(!ui_->SourceField->text().isEmpty() &&
+  const bool haveSource = severalSources_ ? !sources_.isEmpty() : !ui_->SourceField->text().isEmpty();
+  ui_->ConvertButton->setEnabled(haveSource &&
                               !ui_->DestinationField->text().isEmpty() &&
                               targetAnalyzer_ != Analyzer::Unknown);
 }
