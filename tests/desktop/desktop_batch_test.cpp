@@ -8,6 +8,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QTreeView>
 #include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -105,7 +108,12 @@ void BatchTest::severalSourcesAreAListToAddToAndRemoveFrom() {
   // A ';' in a name is a character like any other.
   const QStringList files{f.path("a.pcap"), f.path("b;c.pcap"), f.path("d.pcap")};
   for (const QString& p : files) WritePcap(p, {});
+  w.chooseSources({files[0]});
+  QApplication::processEvents();
+  const int width = w.width();
   w.chooseSources({files[0], files[1]});
+  QApplication::processEvents();
+  QCOMPARE(w.width(), width);  // the window keeps its width
   auto* list = Child<QListWidget>(w, "SourceList");
   QVERIFY(list->isVisible());
   QVERIFY(!Child<QLineEdit>(w, "SourceField")->isVisible());
@@ -340,6 +348,19 @@ void BatchTest::windowIconShortcutsAndSharpIcons() {
   QCOMPARE(OptionsDialogFor(Analyzer::Tcpdump), OptionsDialog::Tcpdump);
   QCOMPARE(OptionsDialogFor(Analyzer::Ascii), OptionsDialog::Text);
   QCOMPARE(OptionsDialogFor(Analyzer::Snoop), OptionsDialog::None);
+
+  // Qt's own file dialog, widened once shown: names and dates fit.
+  QFileDialog dialog(&w, "Open Trace File", f.dir.path());
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setViewMode(QFileDialog::Detail);
+  dialog.show();
+  WidenFileDialogColumns(dialog);
+  auto* view = dialog.findChild<QTreeView*>("treeView");
+  QVERIFY(view);
+  const int x = dialog.fontMetrics().horizontalAdvance('x');
+  QVERIFY(view->header()->sectionSize(0) >= 45 * x);
+  QVERIFY(view->header()->sectionSize(3) >=
+          dialog.fontMetrics().horizontalAdvance("99/99/9999 99:99 XM"));
 }
 
 QTEST_MAIN(BatchTest)

@@ -21,6 +21,7 @@
 
 #include "desktop_fixtures.h"
 #include "engine/catalogue.h"
+#include "engine/format.h"
 #include "engine/progress.h"
 #include "ui/cli/display.h"
 #include "ui/desktop/help.h"
@@ -289,6 +290,21 @@ void WindowTest::wirelessSourcesAndTheMediaConversionBoxes() {
   QTest::mouseClick(toEthernet, Qt::LeftButton);
   QCOMPARE(w.targetClass(), TargetClass::Wireless);
   QCOMPARE(FormatItems(w), WritableNames({1, 2, 24, 26, 30, 36}));
+  // The tag goes with the box that added it.
+  QVERIFY2(!Text(w, "DestinationField").contains(tag), qPrintable(Text(w, "DestinationField")));
+  QVERIFY(Text(w, "DestinationField").startsWith(f.path("air.")));
+
+  // The same from an Ethernet source and Convert to Wireless.
+  WritePcap(f.path("wire.pcap"), {1, 5, 60, false});
+  w.chooseSources({f.path("wire.pcap")});
+  auto* toWireless = Child<QCheckBox>(w, "ConvertToWirelessCheckBox");
+  QTest::mouseClick(toWireless, Qt::LeftButton);
+  const QString ethernetTag = Suffix(Analyzer::Tcpdump, Topo::Ethernet).replace('.', '_');
+  QVERIFY2(Text(w, "DestinationField").contains("wire" + ethernetTag),
+           qPrintable(Text(w, "DestinationField")));
+  QTest::mouseClick(toWireless, Qt::LeftButton);
+  QVERIFY2(!Text(w, "DestinationField").contains(ethernetTag),
+           qPrintable(Text(w, "DestinationField")));
 }
 
 void WindowTest::wanAndAtmSources() {
@@ -366,6 +382,14 @@ void WindowTest::destinationProposalsAndSuffixChanges() {
   destination->clear();
   QVERIFY(ChooseFormat(w, kSnoop));
   QCOMPARE(destination->text(), f.path("trace.v1" + Suffix(Analyzer::Snoop, Topo::Ethernet)));
+
+  // A compressed source loses both suffixes.
+  WritePcap(f.path("cap.pcap"), {1, 5, 60, false});
+  QProcess gzip;
+  gzip.start("gzip", {"-f", f.path("cap.pcap")});
+  if (!gzip.waitForFinished() || gzip.exitCode() != 0) QSKIP("no gzip here");
+  w.chooseSources({f.path("cap.pcap.gz")});
+  QCOMPARE(destination->text(), f.path("cap" + Suffix(Analyzer::Snoop, Topo::Ethernet)));
 }
 
 void WindowTest::frameRangeMustNotRunBackwards() {
@@ -759,6 +783,14 @@ void WindowTest::openDialogFiltersListReadableSuffixes() {
     return QString();
   };
   QVERIFY(filterOf(Analyzer::Ascii).isEmpty());  // written only
+  // One filter per readable format, in the order of their names.
+  const QStringList perFormat = filters.mid(2);
+  QStringList sorted = perFormat;
+  sorted.sort(Qt::CaseInsensitive);
+  QCOMPARE(perFormat, sorted);
+  for (int a = 0; a < Analyzer::Count; ++a)
+    if (!filterOf(AnalyzerType(a)).isEmpty())
+      QVERIFY2(ReaderFormat(AnalyzerType(a)), qPrintable(filterOf(AnalyzerType(a))));
   QString sniffer = filterOf(Analyzer::SnifferDos);
   for (Topology t : {Topo::Ethernet, Topo::TokenRing})
     QVERIFY2(sniffer.contains("*" + Suffix(Analyzer::SnifferDos, t)), qPrintable(sniffer));

@@ -16,6 +16,7 @@
 #include <QRegularExpression>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QTimer>
 #include <QTreeView>
 #include <QLocale>
 #include <QMessageBox>
@@ -189,6 +190,22 @@ QStringList SourcePatterns(AnalyzerType a) {
   return patterns;
 }
 
+void WidenFileDialogColumns(QFileDialog& dialog) {
+  // Qt's own dialog (no desktop dialog at hand) starts with narrow columns;
+  // give the names their room and the other columns what they show.
+  const QFontMetrics metrics = dialog.fontMetrics();
+  const int x = metrics.horizontalAdvance('x');
+  dialog.resize(std::max(dialog.width(), x * 110), std::max(dialog.height(), metrics.height() * 28));
+  auto* view = dialog.findChild<QTreeView*>("treeView");
+  if (!view) return;
+  QHeaderView* header = view->header();
+  header->setSectionResizeMode(QHeaderView::Interactive);
+  header->resizeSection(0, x * 45);
+  for (int column = 1; column < header->count(); ++column)
+    header->resizeSection(column, std::max(header->sectionSizeHint(column),
+                                           metrics.horizontalAdvance("99/99/9999 99:99 XM") + x));
+}
+
 OptionsDialog OptionsDialogFor(AnalyzerType target) {
   // The text dump's fields and the libpcap byte order and layout are the
   // only target settings the window asks for; every other target has none.
@@ -328,6 +345,10 @@ void MainWindow::fitFieldsToTheirTexts() {
   };
   fit(ui_->FileDate, "WEDNESDAY, SEPTEMBER 30, 2099 12:00 AM");
   fit(ui_->FileSize, "999,999,999,999 bytes");
+  // The labels' longer texts for several sources, so the window keeps its
+  // width when switching.
+  QLabel* destination = ui_->DestinationLabel;
+  destination->setMinimumWidth(destination->fontMetrics().horizontalAdvance("Destination Folder:"));
 }
 
 MainWindow::~MainWindow() { SaveSettings(settingsFile_, currentSettings()); }
@@ -802,6 +823,7 @@ void MainWindow::selectTarget(bool fromSource) {
   if (fromSource && !sourceFileName_.isEmpty() && targetAnalyzer_ != Analyzer::Unknown)
     targetFileName_ = next;
   destination->setText(next);
+  proposedDestination_ = next;
   updateConvertButton();
 }
 
@@ -832,7 +854,11 @@ void MainWindow::mediaBoxClicked(bool ethernetBox) {
   toEthernet->setChecked(boxes.convertToEthernet);
   toWireless->setChecked(boxes.convertToWireless);
   targetClass_ = boxes.targetClass;
+  // A name the window proposed is proposed afresh, so a media tag such as
+  // "_dmp" goes with the box that added it; a name the user typed stays.
+  const bool proposed = ui_->DestinationField->text() == proposedDestination_;
   fillTargetList();
+  if (proposed && !severalSources_) selectTarget(true);
 }
 
 void MainWindow::toggleUnsupportedTargets() {
@@ -1008,15 +1034,8 @@ void MainWindow::browseSource(bool adding) {
   dialog.setFileMode(QFileDialog::ExistingFiles);
   dialog.setNameFilters(OpenDialogFilters(caps_));
   dialog.setViewMode(QFileDialog::Detail);
-  // Qt's own dialog (no desktop dialog at hand) starts with narrow columns;
-  // give the names their room.
-  const QFontMetrics metrics = fontMetrics();
-  dialog.resize(std::max(dialog.width(), metrics.horizontalAdvance('x') * 110),
-                std::max(dialog.height(), metrics.height() * 28));
-  if (auto* view = dialog.findChild<QTreeView*>("treeView")) {
-    view->header()->resizeSection(0, metrics.horizontalAdvance('x') * 45);
-    view->header()->setSectionResizeMode(0, QHeaderView::Interactive);
-  }
+  // Qt's own dialog builds its views when shown: widen them then.
+  QTimer::singleShot(0, &dialog, [&dialog] { WidenFileDialogColumns(dialog); });
   if (dialog.exec() != QDialog::Accepted) return;
   if (adding)
     addSources(dialog.selectedFiles());

@@ -14,6 +14,8 @@
 #include "ui/desktop/desktop_settings.h"
 #include "ui/desktop/help.h"
 
+class QFileDialog;
+
 namespace Ui {
 class MainWindow;
 }
@@ -31,6 +33,9 @@ class TextOptionsDialog;
 QStringList SourcePatterns(AnalyzerType analyzer);
 // The filters of the source open dialog.
 QStringList OpenDialogFilters(const CapabilitySets& caps);
+
+// Gives the columns of Qt's own file dialog (once shown) room for their texts.
+void WidenFileDialogColumns(QFileDialog& dialog);
 
 // Which settings dialog a target has. The one place that decides it.
 enum class OptionsDialog { None, Text, Tcpdump };
@@ -163,6 +168,7 @@ class MainWindow : public QMainWindow {
   QStringList recentFiles_;
   QString lastDirectory_;
   QString lastDestinationDirectory_;
+  QString proposedDestination_;  // the destination the window last proposed
   QStringList sources_;  // the files of several sources, in order
   std::vector<BatchEntry> lastRun_;
   std::unique_ptr<ResultsDialog> results_;
