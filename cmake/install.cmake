@@ -15,6 +15,8 @@ if(MORPHALITE_HAVE_QT)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT Runtime)
   install(FILES ui/desktop/morphalite.svg
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT Runtime)
+  install(FILES ui/desktop/morphalite-mime.xml RENAME morphalite.xml
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages COMPONENT Runtime)
 endif()
 
 set(MORPHALITE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Morphalite)

@@ -39,8 +39,14 @@ std::string DirectoryPart(const std::string& path) {
 std::string BaseName(const std::string& path) {
   size_t slash = path.find_last_of('/');
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  size_t dot = name.find_last_of('.');
-  if (dot != std::string::npos && dot > 0) name.erase(dot);
+  // A compressed file loses both suffixes: "cap.pcap.gz" is "cap".
+  for (int suffixes = 0; suffixes < 2; ++suffixes) {
+    size_t dot = name.find_last_of('.');
+    if (dot == std::string::npos || dot == 0) break;
+    const bool compressed = name.compare(dot, std::string::npos, ".gz") == 0;
+    name.erase(dot);
+    if (!compressed) break;
+  }
   return name;
 }
 

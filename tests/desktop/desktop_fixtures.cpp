@@ -108,17 +108,17 @@ QByteArray ReadAll(const QString& path) {
 }
 
 WindowFixture::WindowFixture() : settingsFile(dir.filePath("settings.ini")) {
-  window = std::make_unique<TMainForm>(prompter, settingsFile);
+  window = std::make_unique<MainWindow>(prompter, settingsFile);
 }
 
 WindowFixture::~WindowFixture() { window.reset(); }
 
 void WindowFixture::reopenWindow() {
   window.reset();
-  window = std::make_unique<TMainForm>(prompter, settingsFile);
+  window = std::make_unique<MainWindow>(prompter, settingsFile);
 }
 
-QStringList FormatItems(TMainForm& window) {
+QStringList FormatItems(MainWindow& window) {
   auto* box = Child<QComboBox>(window, "FormatBox");
   QStringList items;
   for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
@@ -147,7 +147,7 @@ QStringList SortedNames(std::initializer_list<int> analyzers) {
   return list;
 }
 
-bool ChooseFormat(TMainForm& window, const QString& name) {
+bool ChooseFormat(MainWindow& window, const QString& name) {
   auto* box = Child<QComboBox>(window, "FormatBox");
   int index = box->findText(name);
   if (index < 0) return false;
@@ -155,11 +155,11 @@ bool ChooseFormat(TMainForm& window, const QString& name) {
   return true;
 }
 
-void ConvertPressingOk(TMainForm& window) {
+void ConvertPressingOk(MainWindow& window) {
   QTimer ok;
   QObject::connect(&ok, &QTimer::timeout, [&] {
-    auto* button = Child<QPushButton>(window.progressWindow(), "CancelButton");
-    if (window.progressWindow().isVisible() && button->text() == "&OK") button->click();
+    auto* button = Child<QPushButton>(window.progressWindow(), "StopButton");
+    if (window.progressWindow().isVisible() && button->text() == "&Close") button->click();
   });
   ok.start(20);
   window.convertClicked();

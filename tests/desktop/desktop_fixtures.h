@@ -59,22 +59,22 @@ struct WindowFixture {
   QTemporaryDir dir;
   ScriptedPrompter prompter;
   QString settingsFile;
-  std::unique_ptr<TMainForm> window;
+  std::unique_ptr<MainWindow> window;
 };
 
 // The entries of the format list, in order.
-QStringList FormatItems(TMainForm& window);
+QStringList FormatItems(MainWindow& window);
 // Display names of analyzer numbers, sorted as the list sorts them.
 QStringList SortedNames(std::initializer_list<int> analyzers);
 // The same, keeping only the formats this build can write: what the format
 // list offers of a capability set.
 QStringList WritableNames(std::initializer_list<int> analyzers);
 // Selects a format by its display name (as the user would); false when absent.
-bool ChooseFormat(TMainForm& window, const QString& name);
+bool ChooseFormat(MainWindow& window, const QString& name);
 
 // Presses Convert and then OK as soon as the final state shows, so the
 // progress window's hold ends early.
-void ConvertPressingOk(TMainForm& window);
+void ConvertPressingOk(MainWindow& window);
 
 template <class T>
 T* Child(QObject& parent, const char* name) {

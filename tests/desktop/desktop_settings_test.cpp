@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QSettings>
+#include <QLineEdit>
 #include <QtTest>
 
 #include "desktop_fixtures.h"
@@ -60,6 +61,8 @@ void SettingsTest::settingsRoundTripAsStrings() {
   s.tcpdumpModified = true;
   s.lastTargetAnalyzer = Number(Analyzer::Snoop);
   s.lastTargetClass = 3;
+  s.lastDestinationDirectory = "/out put;x";
+  s.windowGeometry = "AdnQywADAAA=";
   SaveSettings(file, s);
 
   DesktopSettings back = LoadSettings(file);
@@ -69,6 +72,8 @@ void SettingsTest::settingsRoundTripAsStrings() {
   QCOMPARE(back.tcpdumpModified, true);
   QCOMPARE(back.lastTargetAnalyzer, int(Analyzer::Snoop));
   QCOMPARE(back.lastTargetClass, 3);
+  QCOMPARE(back.lastDestinationDirectory, s.lastDestinationDirectory);
+  QCOMPARE(back.windowGeometry, s.windowGeometry);
 
   // The layout: a group named by major.minor, the two sections, strings only.
   QSettings raw(file, QSettings::IniFormat);
@@ -125,23 +130,35 @@ void SettingsTest::windowKeepsItsChoicesAcrossARestart() {
   convert(f.path("a.cap"));
   f.reopenWindow();
 
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   QCOMPARE(w.recentFiles().mid(0, 3), (QStringList{f.path("a.cap"), f.path("b.cap"), ""}));
-  auto* first = Child<QAction>(w, "MRU1");
+  auto* first = Child<QAction>(w, "RecentItem1");
   QCOMPARE(first->text(), "&1 " + f.path("a.cap"));
   QVERIFY(first->isVisible());
-  QVERIFY(Child<QAction>(w, "MRU2")->isVisible());
-  QVERIFY(!Child<QAction>(w, "MRU3")->isVisible());
+  QVERIFY(Child<QAction>(w, "RecentItem2")->isVisible());
+  QVERIFY(!Child<QAction>(w, "RecentItem3")->isVisible());
   QCOMPARE(w.targetAnalyzer(), Analyzer::Tcpdump);
   QCOMPARE(w.currentSettings().lastDirectory, f.dir.path());
   // The libpcap order the last source brought is what was saved.
   QCOMPARE(w.tcpdumpSwapBytes(), false);
+
+  // The window's size and the folder several files were written to last.
+  QDir(f.dir.path()).mkdir("out");
+  w.chooseSources({f.path("a.cap"), f.path("b.cap")});
+  Child<QLineEdit>(w, "DestinationField")->setText(f.path("out/"));
+  ConvertPressingOk(w);
+  w.resize(w.width() + 123, w.height() + 45);
+  const QSize size = w.size();
+  f.reopenWindow();
+  QCOMPARE(f.window->size(), size);
+  f.window->chooseSources({f.path("a.cap"), f.path("b.cap")});
+  QCOMPARE(Child<QLineEdit>(*f.window, "DestinationField")->text(), f.path("out/"));
 }
 
 void SettingsTest::firstRunOffersOstrawindAndAnEmptyReopenMenu() {
   WindowFixture f;
-  TMainForm& w = *f.window;
-  for (const char* name : {"MRU1", "MRU2", "MRU8"}) QVERIFY(!Child<QAction>(w, name)->isVisible());
+  MainWindow& w = *f.window;
+  for (const char* name : {"RecentItem1", "RecentItem2", "RecentItem8"}) QVERIFY(!Child<QAction>(w, name)->isVisible());
   WritePcap(f.path("first.pcap"), {});
   w.chooseSources({f.path("first.pcap")});
   QCOMPARE(Child<QComboBox>(w, "FormatBox")->currentText(),

@@ -21,6 +21,7 @@
 
 #include "desktop_fixtures.h"
 #include "engine/catalogue.h"
+#include "engine/format.h"
 #include "engine/progress.h"
 #include "ui/cli/display.h"
 #include "ui/desktop/help.h"
@@ -32,7 +33,7 @@ using namespace morph::testing;
 
 namespace {
 
-QString Text(TMainForm& w, const char* name) { return Child<QLineEdit>(w, name)->text(); }
+QString Text(MainWindow& w, const char* name) { return Child<QLineEdit>(w, name)->text(); }
 
 QString Suffix(AnalyzerType target, Topology topology) {
   return QString::fromStdString(DefaultSuffix(target, topology));
@@ -47,7 +48,7 @@ class WindowTest : public QObject {
   Q_OBJECT
  private slots:
   void eachWayOfChoosingASourceShowsItsFacts();
-  void severalSourcesStopAtTheFirstRefusal();
+  void severalSourcesLeaveOutTheRefusedOnes();
   void severalAcceptedSourcesShareADestinationFolder();
   void refusedSourcesLeaveNoDestination();
   void targetListsFollowTheTopology();
@@ -76,7 +77,7 @@ class WindowTest : public QObject {
 
 void WindowTest::eachWayOfChoosingASourceShowsItsFacts() {
   WindowFixture f;
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   QString source = f.path("trace.pcap");
   WritePcap(source, {1, 1000, 100, false});
   const QString size = QString::fromStdString(WithThousands(24 + 1000 * 116)) + " bytes";
@@ -87,8 +88,8 @@ void WindowTest::eachWayOfChoosingASourceShowsItsFacts() {
     QCOMPARE(Text(w, "SrcTopology"), QString::fromStdString(TopologyName(Topo::Ethernet)));
     QCOMPARE(Text(w, "FileSize"), size);
     QVERIFY2(!Text(w, "FileDate").isEmpty(), how);
-    QVERIFY2(Text(w, "DstAnalyzerFile").startsWith(f.path("trace.")), how);
-    QVERIFY2(Child<QPushButton>(w, "ConvertBtn")->isEnabled(), how);
+    QVERIFY2(Text(w, "DestinationField").startsWith(f.path("trace.")), how);
+    QVERIFY2(Child<QPushButton>(w, "ConvertButton")->isEnabled(), how);
   };
 
   // Open dialog.
@@ -96,21 +97,21 @@ void WindowTest::eachWayOfChoosingASourceShowsItsFacts() {
   expectFacts("open dialog");
 
   // Typed path, taken with Enter.
-  f.window = std::make_unique<TMainForm>(f.prompter, f.settingsFile);
+  f.window = std::make_unique<MainWindow>(f.prompter, f.settingsFile);
   {
-    TMainForm& typed = *f.window;
-    auto* field = Child<QLineEdit>(typed, "SrcAnalyzerFile");
+    MainWindow& typed = *f.window;
+    auto* field = Child<QLineEdit>(typed, "SourceField");
     QTest::keyClicks(field, source);
-    QCOMPARE(Text(typed, "DstAnalyzerFile"), QString());  // emptied while typing
+    QCOMPARE(Text(typed, "DestinationField"), QString());  // emptied while typing
     QTest::keyClick(field, Qt::Key_Return);
     QCOMPARE(Text(typed, "AnalyzerType"), QString::fromStdString(AnalyzerName(Analyzer::Tcpdump)));
-    QVERIFY(Text(typed, "DstAnalyzerFile").startsWith(f.path("trace.")));
+    QVERIFY(Text(typed, "DestinationField").startsWith(f.path("trace.")));
   }
 
   // Dropped from a file manager.
-  f.window = std::make_unique<TMainForm>(f.prompter, f.settingsFile);
+  f.window = std::make_unique<MainWindow>(f.prompter, f.settingsFile);
   {
-    TMainForm& dropped = *f.window;
+    MainWindow& dropped = *f.window;
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(source)});
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
@@ -122,11 +123,11 @@ void WindowTest::eachWayOfChoosingASourceShowsItsFacts() {
     QCOMPARE(Text(dropped, "FileSize"), size);
   }
   // Dropped on the source field: the window takes it, not the field as text.
-  f.window = std::make_unique<TMainForm>(f.prompter, f.settingsFile);
+  f.window = std::make_unique<MainWindow>(f.prompter, f.settingsFile);
   {
-    TMainForm& dropped = *f.window;
+    MainWindow& dropped = *f.window;
     dropped.show();
-    auto* field = Child<QLineEdit>(dropped, "SrcAnalyzerFile");
+    auto* field = Child<QLineEdit>(dropped, "SourceField");
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(source)});
     QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
@@ -138,25 +139,25 @@ void WindowTest::eachWayOfChoosingASourceShowsItsFacts() {
   }
 
   // The recent-files list.
-  f.window = std::make_unique<TMainForm>(f.prompter, f.settingsFile);
+  f.window = std::make_unique<MainWindow>(f.prompter, f.settingsFile);
   {
-    TMainForm& recent = *f.window;
+    MainWindow& recent = *f.window;
     recent.openRecent(0);  // empty place: nothing happens
-    QCOMPARE(Text(recent, "SrcAnalyzerFile"), QString());
+    QCOMPARE(Text(recent, "SourceField"), QString());
   }
   {
     DesktopSettings s = LoadSettings(f.settingsFile);
     s.recentFiles = QStringList{source, "", "", "", "", "", "", ""};
     SaveSettings(f.settingsFile, s);
-    f.window = std::make_unique<TMainForm>(f.prompter, f.settingsFile);
-    TMainForm& recent = *f.window;
+    f.window = std::make_unique<MainWindow>(f.prompter, f.settingsFile);
+    MainWindow& recent = *f.window;
     recent.openRecent(0);
-    QCOMPARE(Text(recent, "SrcAnalyzerFile"), source);
+    QCOMPARE(Text(recent, "SourceField"), source);
     QCOMPARE(Text(recent, "FileSize"), size);
   }
 }
 
-void WindowTest::severalSourcesStopAtTheFirstRefusal() {
+void WindowTest::severalSourcesLeaveOutTheRefusedOnes() {
   WindowFixture f;
   WritePcap(f.path("a.pcap"), {});
   WriteText(f.path("b.pcap"), QByteArray(400, 'x'));  // not a trace file
@@ -166,9 +167,9 @@ void WindowTest::severalSourcesStopAtTheFirstRefusal() {
   QCOMPARE(f.prompter.shown[0].caption, QString("Open Trace File"));
   QCOMPARE(f.prompter.shown[0].text, QString("b.pcap is obsolete, not supported, or not a trace file."));
   QCOMPARE(f.prompter.shown[0].icon, MessageIcon::Warning);
-  QVERIFY(!f.window->severalSources());
-  QCOMPARE(Text(*f.window, "SrcAnalyzerFile"), QString());
-  QCOMPARE(Child<QLabel>(*f.window, "SourceLabel")->text(), QString("Source File:"));
+  QVERIFY(f.window->severalSources());
+  QCOMPARE(f.window->sources(), (QStringList{f.path("a.pcap"), f.path("c.pcap")}));
+  QCOMPARE(Child<QLabel>(*f.window, "SourceLabel")->text(), QString("Source Files:"));
 }
 
 void WindowTest::severalAcceptedSourcesShareADestinationFolder() {
@@ -176,33 +177,32 @@ void WindowTest::severalAcceptedSourcesShareADestinationFolder() {
   WritePcap(f.path("a.pcap"), {});
   WritePcap(f.path("b.pcap"), {});
   f.window->chooseSources({f.path("a.pcap"), f.path("b.pcap")});
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   QVERIFY(f.prompter.shown.empty());
   QVERIFY(w.severalSources());
-  QCOMPARE(Text(w, "SrcAnalyzerFile"), f.path("a.pcap") + ";" + f.path("b.pcap"));
-  QCOMPARE(Text(w, "DstAnalyzerFile"), f.dir.path() + "/");
+  QCOMPARE(w.sources(), (QStringList{f.path("a.pcap"), f.path("b.pcap")}));
+  QCOMPARE(Text(w, "DestinationField"), f.dir.path() + "/");
   for (const char* box : {"AnalyzerType", "SrcTopology", "FileDate", "FileSize"})
     QCOMPARE(Text(w, box), QString("-"));
   QCOMPARE(Child<QLabel>(w, "SourceLabel")->text(), QString("Source Files:"));
   QCOMPARE(Child<QLabel>(w, "DestinationLabel")->text(), QString("Destination Folder:"));
 
-  // Typing a list switches the labels and proposes the first one's folder.
+  // A typed path is one file, ';' or not.
   WindowFixture typed;
-  auto* field = Child<QLineEdit>(*typed.window, "SrcAnalyzerFile");
-  QTest::keyClicks(field, "/somewhere/x.pcap;/else/y.pcap");
-  QVERIFY(typed.window->severalSources());
-  QCOMPARE(Text(*typed.window, "DstAnalyzerFile"), QString("/somewhere/"));
-  QCOMPARE(Child<QLabel>(*typed.window, "DestinationLabel")->text(), QString("Destination Folder:"));
+  auto* field = Child<QLineEdit>(*typed.window, "SourceField");
+  QTest::keyClicks(field, "/somewhere/x;y.pcap");
+  QVERIFY(!typed.window->severalSources());
+  QCOMPARE(Child<QLabel>(*typed.window, "DestinationLabel")->text(), QString("Destination:"));
 }
 
 void WindowTest::refusedSourcesLeaveNoDestination() {
   WindowFixture f;
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   WriteText(f.path("tiny.pcap"), QByteArray("\xd4\xc3", 2));
   w.chooseSources({f.path("tiny.pcap")});
   QCOMPARE(f.prompter.texts().value(0), QString("tiny.pcap is too small."));
-  QCOMPARE(Text(w, "DstAnalyzerFile"), QString());
-  QVERIFY(!Child<QPushButton>(w, "ConvertBtn")->isEnabled());
+  QCOMPARE(Text(w, "DestinationField"), QString());
+  QVERIFY(!Child<QPushButton>(w, "ConvertButton")->isEnabled());
 
   w.chooseSources({f.path("missing.pcap")});
   // The fixed text, then the system's reason with the path.
@@ -215,8 +215,8 @@ void WindowTest::refusedSourcesLeaveNoDestination() {
   w.chooseSources({f.path("odd.pcap")});
   QCOMPARE(f.prompter.texts().value(2),
            QString("odd.pcap is obsolete, not supported, or not a trace file."));
-  QCOMPARE(Text(w, "SrcAnalyzerFile"), f.path("odd.pcap"));  // the source stays in its field
-  QCOMPARE(Text(w, "DstAnalyzerFile"), QString());
+  QCOMPARE(Text(w, "SourceField"), f.path("odd.pcap"));  // the source stays in its field
+  QCOMPARE(Text(w, "DestinationField"), QString());
 
   // A header without frames: facts shown, destination kept.
   WritePcap(f.path("empty.pcap"), {1, 0, 60, false});
@@ -226,13 +226,13 @@ void WindowTest::refusedSourcesLeaveNoDestination() {
   if (int(f.prompter.shown.size()) > before &&
       f.prompter.shown.back().text.endsWith("contains no frames.")) {
     QCOMPARE(Text(w, "AnalyzerType"), kTcpdump);
-    QVERIFY(!Text(w, "DstAnalyzerFile").isEmpty());
+    QVERIFY(!Text(w, "DestinationField").isEmpty());
   }
 }
 
 void WindowTest::targetListsFollowTheTopology() {
   WindowFixture f;
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   const QStringList ethernet = WritableNames({0, 2, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 17, 20, 21, 23,
                                             24, 25, 26, 27, 28, 29, 30, 36});  // no 19, 22, 31
   const QStringList tokenRing = WritableNames({0, 2, 4, 5, 6, 8, 9, 11, 12, 13, 14, 17, 20, 21, 23,
@@ -268,7 +268,7 @@ void WindowTest::targetListsFollowTheTopology() {
 
 void WindowTest::wirelessSourcesAndTheMediaConversionBoxes() {
   WindowFixture f;
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   WritePcap(f.path("air.pcap"), {105, 5, 60, false});
   w.chooseSources({f.path("air.pcap")});
   QCOMPARE(w.targetClass(), TargetClass::Wireless);
@@ -284,17 +284,32 @@ void WindowTest::wirelessSourcesAndTheMediaConversionBoxes() {
   // The destination carries the source's 802.11 suffix as a tag.
   QVERIFY(ChooseFormat(w, QString::fromStdString(AnalyzerName(Analyzer::Ostrawind))));
   QString tag = Suffix(Analyzer::Tcpdump, Topo::Wireless).replace('.', '_');
-  QCOMPARE(Text(w, "DstAnalyzerFile"),
+  QCOMPARE(Text(w, "DestinationField"),
            f.path("air" + tag + Suffix(Analyzer::Ostrawind, Topo::Ethernet)));
 
   QTest::mouseClick(toEthernet, Qt::LeftButton);
   QCOMPARE(w.targetClass(), TargetClass::Wireless);
   QCOMPARE(FormatItems(w), WritableNames({1, 2, 24, 26, 30, 36}));
+  // The tag goes with the box that added it.
+  QVERIFY2(!Text(w, "DestinationField").contains(tag), qPrintable(Text(w, "DestinationField")));
+  QVERIFY(Text(w, "DestinationField").startsWith(f.path("air.")));
+
+  // The same from an Ethernet source and Convert to Wireless.
+  WritePcap(f.path("wire.pcap"), {1, 5, 60, false});
+  w.chooseSources({f.path("wire.pcap")});
+  auto* toWireless = Child<QCheckBox>(w, "ConvertToWirelessCheckBox");
+  QTest::mouseClick(toWireless, Qt::LeftButton);
+  const QString ethernetTag = Suffix(Analyzer::Tcpdump, Topo::Ethernet).replace('.', '_');
+  QVERIFY2(Text(w, "DestinationField").contains("wire" + ethernetTag),
+           qPrintable(Text(w, "DestinationField")));
+  QTest::mouseClick(toWireless, Qt::LeftButton);
+  QVERIFY2(!Text(w, "DestinationField").contains(ethernetTag),
+           qPrintable(Text(w, "DestinationField")));
 }
 
 void WindowTest::wanAndAtmSources() {
   WindowFixture f;
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   WritePcap(f.path("line.pcap"), {1, 5, 60, false});
   w.chooseSources({f.path("line.pcap")});
 
@@ -312,16 +327,16 @@ void WindowTest::wanAndAtmSources() {
   QCOMPARE(w.targetClass(), TargetClass::Atm);
   QVERIFY(FormatItems(w).isEmpty());
   QVERIFY(!Child<QCheckBox>(w, "FrameSliceCheckBox")->isEnabled());
-  QVERIFY(!Child<QPushButton>(w, "ConvertBtn")->isEnabled());
+  QVERIFY(!Child<QPushButton>(w, "ConvertButton")->isEnabled());
 }
 
 void WindowTest::theHiddenSwitchTogglesFireBerdDna323() {
   WindowFixture f;
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   WritePcap(f.path("e.pcap"), {1, 5, 60, false});
   w.chooseSources({f.path("e.pcap")});
   const QString dna = QString::fromStdString(AnalyzerName(Analyzer::FireBerdDna323));
-  auto* label = Child<QLabel>(w, "Label2");
+  auto* label = Child<QLabel>(w, "AnalyzerLabel");
   QVERIFY(!FormatItems(w).contains(dna));
 
   QTest::mouseClick(label, Qt::LeftButton);  // without Shift: nothing
@@ -343,35 +358,43 @@ void WindowTest::theHiddenSwitchTogglesFireBerdDna323() {
 
 void WindowTest::destinationProposalsAndSuffixChanges() {
   WindowFixture f;
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   WritePcap(f.path("trace.v1.pcap"), {1, 5, 60, false});
   w.chooseSources({f.path("trace.v1.pcap")});
   QVERIFY(ChooseFormat(w, kSnoop));
   // The base name loses only the text from its last dot.
-  QCOMPARE(Text(w, "DstAnalyzerFile"), f.path("trace.v1" + Suffix(Analyzer::Snoop, Topo::Ethernet)));
+  QCOMPARE(Text(w, "DestinationField"), f.path("trace.v1" + Suffix(Analyzer::Snoop, Topo::Ethernet)));
 
   // With one source, a new format changes only the suffix of what the user typed.
-  auto* destination = Child<QLineEdit>(w, "DstAnalyzerFile");
+  auto* destination = Child<QLineEdit>(w, "DestinationField");
   destination->setText("/elsewhere/mine.xyz");
   QVERIFY(ChooseFormat(w, kTcpdump));
   QCOMPARE(destination->text(), "/elsewhere/mine" + Suffix(Analyzer::Tcpdump, Topo::Ethernet));
 
   // The settings button belongs to the ASCII and libpcap targets only.
-  QVERIFY(Child<QPushButton>(w, "OptionsBtn")->isVisibleTo(&w));
+  QVERIFY(Child<QPushButton>(w, "OptionsButton")->isVisibleTo(&w));
   QVERIFY(ChooseFormat(w, kSnoop));
-  QVERIFY(!Child<QPushButton>(w, "OptionsBtn")->isVisibleTo(&w));
+  QVERIFY(!Child<QPushButton>(w, "OptionsButton")->isVisibleTo(&w));
   QVERIFY(ChooseFormat(w, QString::fromStdString(AnalyzerName(Analyzer::Ascii))));
-  QVERIFY(Child<QPushButton>(w, "OptionsBtn")->isVisibleTo(&w));
+  QVERIFY(Child<QPushButton>(w, "OptionsButton")->isVisibleTo(&w));
 
   // An emptied destination field is named from the source again.
   destination->clear();
   QVERIFY(ChooseFormat(w, kSnoop));
   QCOMPARE(destination->text(), f.path("trace.v1" + Suffix(Analyzer::Snoop, Topo::Ethernet)));
+
+  // A compressed source loses both suffixes.
+  WritePcap(f.path("cap.pcap"), {1, 5, 60, false});
+  QProcess gzip;
+  gzip.start("gzip", {"-f", f.path("cap.pcap")});
+  if (!gzip.waitForFinished() || gzip.exitCode() != 0) QSKIP("no gzip here");
+  w.chooseSources({f.path("cap.pcap.gz")});
+  QCOMPARE(destination->text(), f.path("cap" + Suffix(Analyzer::Snoop, Topo::Ethernet)));
 }
 
 void WindowTest::frameRangeMustNotRunBackwards() {
   WindowFixture f;
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   WritePcap(f.path("r.pcap"), {1, 50, 60, false});
   w.chooseSources({f.path("r.pcap")});
   QVERIFY(ChooseFormat(w, kTcpdump));
@@ -386,23 +409,23 @@ void WindowTest::frameRangeMustNotRunBackwards() {
   QCOMPARE(f.prompter.shown[0].text,
            QString("Starting frame number must be less than or equal to the ending frame number."));
   QCOMPARE(f.prompter.shown[0].icon, MessageIcon::Information);
-  QVERIFY(!QFileInfo::exists(Text(w, "DstAnalyzerFile")));
+  QVERIFY(!QFileInfo::exists(Text(w, "DestinationField")));
 
   // A valid range converts just those frames.
   Child<QSpinBox>(w, "EndFrame")->setValue(29);
   QTest::mouseClick(Child<QRadioButton>(w, "ConvertRangeRadioButton"), Qt::LeftButton);
   QVERIFY(Child<QSpinBox>(w, "StartFrame")->isEnabled());
   w.convertClicked();
-  QCOMPARE(CountPcapRecords(Text(w, "DstAnalyzerFile")), 10);
+  QCOMPARE(CountPcapRecords(Text(w, "DestinationField")), 10);
 }
 
 void WindowTest::overwriteQuestionsForOneSource() {
   WindowFixture f;
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   WritePcap(f.path("o.pcap"), {1, 20, 60, false});
   w.chooseSources({f.path("o.pcap")});
   QVERIFY(ChooseFormat(w, kTcpdump));
-  QString target = Text(w, "DstAnalyzerFile");
+  QString target = Text(w, "DestinationField");
   WriteText(target, "keep me");
 
   f.prompter.answers = {Answer::No};
@@ -418,7 +441,7 @@ void WindowTest::overwriteQuestionsForOneSource() {
   QCOMPARE(CountPcapRecords(target), 20);
 
   // A name of the user's own is written and stays in the field.
-  auto* destination = Child<QLineEdit>(w, "DstAnalyzerFile");
+  auto* destination = Child<QLineEdit>(w, "DestinationField");
   destination->setText(f.path("mine.bin"));
   w.convertClicked();
   QCOMPARE(CountPcapRecords(f.path("mine.bin")), 20);
@@ -427,12 +450,12 @@ void WindowTest::overwriteQuestionsForOneSource() {
 
 void WindowTest::yesToAllHoldsForTheFilesOfOneClick() {
   WindowFixture f;
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   QDir(f.dir.path()).mkdir("out");
   for (const char* name : {"a", "b", "c"}) WritePcap(f.path(QString(name) + ".pcap"), {1, 7, 60, false});
   w.chooseSources({f.path("a.pcap"), f.path("b.pcap"), f.path("c.pcap")});
   QVERIFY(ChooseFormat(w, kSnoop));
-  Child<QLineEdit>(w, "DstAnalyzerFile")->setText(f.path("out/"));
+  Child<QLineEdit>(w, "DestinationField")->setText(f.path("out/"));
   QString suffix = Suffix(Analyzer::Snoop, Topo::Ethernet);
   for (const char* name : {"a", "b", "c"}) WriteText(f.path("out/" + QString(name) + suffix), "old");
 
@@ -453,10 +476,10 @@ void WindowTest::yesToAllHoldsForTheFilesOfOneClick() {
 
 void WindowTest::destinationSameAsSourceIgnoringCase() {
   WindowFixture f;
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   WritePcap(f.path("same.pcap"), {1, 5, 60, false});
   w.chooseSources({f.path("same.pcap")});
-  Child<QLineEdit>(w, "DstAnalyzerFile")->setText(f.path("SAME.PCAP"));
+  Child<QLineEdit>(w, "DestinationField")->setText(f.path("SAME.PCAP"));
   w.convertClicked();
   QCOMPARE(f.prompter.texts().value(0), QString("Destination cannot be the same as the source file."));
   QCOMPARE(f.prompter.shown[0].caption, QString("Alert"));
@@ -466,11 +489,11 @@ void WindowTest::destinationSameAsSourceIgnoringCase() {
 
 void WindowTest::missingDestinationDirectoryIsCreatedOnRequest() {
   WindowFixture f;
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   WritePcap(f.path("d.pcap"), {1, 5, 60, false});
   w.chooseSources({f.path("d.pcap")});
   QVERIFY(ChooseFormat(w, kTcpdump));
-  Child<QLineEdit>(w, "DstAnalyzerFile")->setText(f.path("new/d.out"));
+  Child<QLineEdit>(w, "DestinationField")->setText(f.path("new/d.out"));
 
   f.prompter.answers = {Answer::No};
   w.convertClicked();
@@ -483,7 +506,7 @@ void WindowTest::missingDestinationDirectoryIsCreatedOnRequest() {
   QCOMPARE(CountPcapRecords(f.path("new/d.out")), 5);
 
   // Only one level is created; a deeper path fails with its own message.
-  Child<QLineEdit>(w, "DstAnalyzerFile")->setText(f.path("x/y/d.out"));
+  Child<QLineEdit>(w, "DestinationField")->setText(f.path("x/y/d.out"));
   f.prompter.answers = {Answer::Yes};
   w.convertClicked();
   QCOMPARE(f.prompter.shown.back().caption, QString("Directory Creation Error"));
@@ -493,7 +516,7 @@ void WindowTest::missingDestinationDirectoryIsCreatedOnRequest() {
 
 void WindowTest::conversionRunsToDoneAndEntersRecentFiles() {
   WindowFixture f;
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   WritePcap(f.path("full.pcap"), {1, 300, 80, false});
   w.chooseSources({f.path("full.pcap")});
   QVERIFY(w.recentFiles().join("").isEmpty());  // opening alone does not enter it
@@ -505,9 +528,9 @@ void WindowTest::conversionRunsToDoneAndEntersRecentFiles() {
   QTimer ok;
   QObject::connect(&ok, &QTimer::timeout, [&] {
     if (w.progressWindow().isVisible() && w.close()) closedDuringConversion = true;
-    auto* button = Child<QPushButton>(w.progressWindow(), "CancelButton");
-    if (w.progressWindow().isVisible() && button->text() == "&OK" &&
-        Child<QLabel>(w.progressWindow(), "PctComplete")->text() == "Done.")
+    auto* button = Child<QPushButton>(w.progressWindow(), "StopButton");
+    if (w.progressWindow().isVisible() && button->text() == "&Close" &&
+        Child<QLabel>(w.progressWindow(), "PercentLabel")->text() == "Done.")
       button->click();
   });
   ok.start(20);
@@ -517,17 +540,17 @@ void WindowTest::conversionRunsToDoneAndEntersRecentFiles() {
   QVERIFY(clock.elapsed() < 1700);  // the hold was cut to what is left above 1.5 s
   QVERIFY(clock.elapsed() >= 200);
   QCOMPARE(w.lastOutcome(), Outcome::Converted);
-  QCOMPARE(CountPcapRecords(Text(w, "DstAnalyzerFile")), 300);
-  QCOMPARE(Child<QLabel>(w.progressWindow(), "Label1")->text(), QString("Finished."));
-  QVERIFY2(w.statusBar()->currentMessage().startsWith(
-               "Converted: 300 frames written to " + QFileInfo(Text(w, "DstAnalyzerFile")).fileName() +
+  QCOMPARE(CountPcapRecords(Text(w, "DestinationField")), 300);
+  QCOMPARE(Child<QLabel>(w.progressWindow(), "StateLabel")->text(), QString("Converted"));
+  QVERIFY2(w.resultLine().startsWith(
+               "Converted: 300 frames written to " + QFileInfo(Text(w, "DestinationField")).fileName() +
                " in "),
-           qPrintable(w.statusBar()->currentMessage()));
+           qPrintable(w.resultLine()));
   QCOMPARE(Child<QLineEdit>(w.progressWindow(), "FrameCountTextBox")->text(), QString("300"));
-  QCOMPARE(Child<QProgressBar>(w.progressWindow(), "PctProgressBar")->value(), 100);
+  QCOMPARE(Child<QProgressBar>(w.progressWindow(), "ProgressBar")->value(), 100);
   QVERIFY(!w.progressWindow().isVisible());
   QCOMPARE(w.recentFiles().value(0), f.path("full.pcap"));
-  QVERIFY(Child<QPushButton>(w, "ConvertBtn")->isEnabled());  // enabled again
+  QVERIFY(Child<QPushButton>(w, "ConvertButton")->isEnabled());  // enabled again
   QVERIFY(!closedDuringConversion);
   QVERIFY(w.isVisible());
   QVERIFY(w.close());
@@ -540,8 +563,8 @@ class StopOnShow : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() == QEvent::Show && shownWith.isEmpty()) {
       auto* form = static_cast<QWidget*>(watched);
-      shownWith = Child<QLabel>(*form, "PctComplete")->text();
-      auto* button = Child<QPushButton>(*form, "CancelButton");
+      shownWith = Child<QLabel>(*form, "PercentLabel")->text();
+      auto* button = Child<QPushButton>(*form, "StopButton");
       if (button->text() == "&Stop") button->click();
     }
     return false;
@@ -550,7 +573,7 @@ class StopOnShow : public QObject {
 
 void WindowTest::stopEndsTheConversionPartway() {
   WindowFixture f;
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   const int frames = 1000000;
   WritePcap(f.path("big.pcap"), {1, frames, 60, false});
   w.chooseSources({f.path("big.pcap")});
@@ -560,10 +583,10 @@ void WindowTest::stopEndsTheConversionPartway() {
   QString finalText, finalButton;
   QTimer watcher;
   QObject::connect(&watcher, &QTimer::timeout, [&] {
-    TProcessTraceFileForm& p = w.progressWindow();
-    auto* button = Child<QPushButton>(p, "CancelButton");
-    auto* pct = Child<QLabel>(p, "PctComplete");
-    if (p.isVisible() && pct->text() == "FILE PARTIALLY CONVERTED") {
+    ProgressWindow& p = w.progressWindow();
+    auto* button = Child<QPushButton>(p, "StopButton");
+    auto* pct = Child<QLabel>(p, "PercentLabel");
+    if (p.isVisible() && pct->text() == "Partly converted") {
       finalText = pct->text();
       finalButton = button->text();
       button->click();  // OK ends the hold
@@ -576,17 +599,17 @@ void WindowTest::stopEndsTheConversionPartway() {
   // converts the whole trace sooner leaves nothing to stop.
   if (stopper.shownWith == "Done.") QSKIP("the trace was converted before the first update");
   QVERIFY2(stopper.shownWith.endsWith("% Complete"), qPrintable(stopper.shownWith));
-  QCOMPARE(finalText, QString("FILE PARTIALLY CONVERTED"));
-  QCOMPARE(finalButton, QString("&OK"));
+  QCOMPARE(finalText, QString("Partly converted"));
+  QCOMPARE(finalButton, QString("&Close"));
   QCOMPARE(w.lastOutcome(), Outcome::Stopped);
-  int written = CountPcapRecords(Text(w, "DstAnalyzerFile"));
+  int written = CountPcapRecords(Text(w, "DestinationField"));
   QVERIFY2(written > 0 && written < frames, qPrintable(QString::number(written)));
   // The final state says what happened: the bar shows how far reading got.
-  TProcessTraceFileForm& p = w.progressWindow();
-  QVERIFY(Child<QProgressBar>(p, "PctProgressBar")->value() < 100);
-  QCOMPARE(Child<QLabel>(p, "Label1")->text(), QString("Stopped."));
+  ProgressWindow& p = w.progressWindow();
+  QVERIFY(Child<QProgressBar>(p, "ProgressBar")->value() < 100);
+  QCOMPARE(Child<QLabel>(p, "StateLabel")->text(), QString("Stopped"));
   QCOMPARE(p.windowTitle(), QString("Stopped - big.pcap"));
-  QString status = w.statusBar()->currentMessage();
+  QString status = w.resultLine();
   QVERIFY2(status.startsWith("Stopped: " + QString::fromStdString(WithThousands(written)) +
                              " frames written to big"),
            qPrintable(status));
@@ -595,7 +618,7 @@ void WindowTest::stopEndsTheConversionPartway() {
 // Escape in the main window stops a conversion like the Stop button.
 void WindowTest::escapeStopsTheConversion() {
   WindowFixture f;
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   WritePcap(f.path("big.pcap"), {1, 1000000, 60, false});
   w.chooseSources({f.path("big.pcap")});
   QVERIFY(ChooseFormat(w, kTcpdump));
@@ -605,14 +628,14 @@ void WindowTest::escapeStopsTheConversion() {
   bool escaped = false;
   QTimer watcher;
   QObject::connect(&watcher, &QTimer::timeout, [&] {
-    TProcessTraceFileForm& p = w.progressWindow();
-    auto* button = Child<QPushButton>(p, "CancelButton");
+    ProgressWindow& p = w.progressWindow();
+    auto* button = Child<QPushButton>(p, "StopButton");
     if (!p.isVisible()) return;
     if (!escaped && button->text() == "&Stop") {
       escaped = true;
       w.activateWindow();
-      QTest::keyClick(Child<QLineEdit>(w, "DstAnalyzerFile"), Qt::Key_Escape);
-    } else if (button->text() == "&OK") {
+      QTest::keyClick(Child<QLineEdit>(w, "DestinationField"), Qt::Key_Escape);
+    } else if (button->text() == "&Close") {
       button->click();
     }
   });
@@ -625,7 +648,7 @@ void WindowTest::escapeStopsTheConversion() {
 
 void WindowTest::libpcapOptionsFollowTheSourceUnlessChanged() {
   WindowFixture f;
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   WritePcap(f.path("little.pcap"), {1, 5, 60, false});
   WritePcap(f.path("big.pcap"), {1, 5, 60, true});
   w.chooseSources({f.path("big.pcap")});
@@ -634,11 +657,11 @@ void WindowTest::libpcapOptionsFollowTheSourceUnlessChanged() {
   QVERIFY(!w.tcpdumpSwapBytes());
   QVERIFY(ChooseFormat(w, kTcpdump));
   w.convertClicked();
-  QCOMPARE(LeadingHex(Text(w, "DstAnalyzerFile"), 4), QString("d4c3b2a1"));
+  QCOMPARE(LeadingHex(Text(w, "DestinationField"), 4), QString("d4c3b2a1"));
 
   // The dialog's choice wins over the source's order.
   QTimer::singleShot(0, [&] {
-    TtcpdumpOptions& d = w.tcpdumpOptionsDialog();
+    TcpdumpOptionsDialog& d = w.tcpdumpOptionsDialog();
     Child<QRadioButton>(d, "SwapBytesYes")->setChecked(true);
     Child<QPushButton>(d, "OkayButton")->click();
   });
@@ -646,7 +669,7 @@ void WindowTest::libpcapOptionsFollowTheSourceUnlessChanged() {
   QVERIFY(w.tcpdumpSwapBytes());
   f.prompter.answers = {Answer::Yes};
   w.convertClicked();
-  QCOMPARE(LeadingHex(Text(w, "DstAnalyzerFile"), 4), QString("a1b2c3d4"));
+  QCOMPARE(LeadingHex(Text(w, "DestinationField"), 4), QString("a1b2c3d4"));
 }
 
 void WindowTest::startArguments() {
@@ -657,7 +680,7 @@ void WindowTest::startArguments() {
   Outcome outcome{};
   QVERIFY(!f.window->handleStartArguments({f.path("cmd.pcap")}, &outcome));
   QCOMPARE(Text(*f.window, "AnalyzerType"), kTcpdump);
-  QVERIFY(Text(*f.window, "DstAnalyzerFile").startsWith(f.path("cmd.")));
+  QVERIFY(Text(*f.window, "DestinationField").startsWith(f.path("cmd.")));
 
   // An unknown code: the box with the code as typed; the window stays.
   f.reopenWindow();
@@ -665,8 +688,8 @@ void WindowTest::startArguments() {
   QCOMPARE(f.prompter.shown.back().caption, QString("Parameter Error"));
   QCOMPARE(f.prompter.shown.back().text, QString("Bad destination analyzer type of xX."));
   QCOMPARE(f.prompter.shown.back().icon, MessageIcon::Error);
-  QCOMPARE(Text(*f.window, "SrcAnalyzerFile"), f.path("cmd.pcap"));
-  QCOMPARE(Text(*f.window, "DstAnalyzerFile"), QString());
+  QCOMPARE(Text(*f.window, "SourceField"), f.path("cmd.pcap"));
+  QCOMPARE(Text(*f.window, "DestinationField"), QString());
 
   // A known code in any case converts beside the source, overwriting without a question.
   QString target = f.path("cmd" + Suffix(Analyzer::Snoop, Topo::Ethernet));
@@ -674,8 +697,8 @@ void WindowTest::startArguments() {
   f.reopenWindow();
   QTimer ok;
   QObject::connect(&ok, &QTimer::timeout, [&] {
-    auto* b = Child<QPushButton>(f.window->progressWindow(), "CancelButton");
-    if (f.window->progressWindow().isVisible() && b->text() == "&OK") b->click();
+    auto* b = Child<QPushButton>(f.window->progressWindow(), "StopButton");
+    if (f.window->progressWindow().isVisible() && b->text() == "&Close") b->click();
   });
   ok.start(20);
   QVERIFY(f.window->handleStartArguments({f.path("cmd.pcap"), "so"}, &outcome));
@@ -687,21 +710,19 @@ void WindowTest::startArguments() {
 
 void WindowTest::helpDocumentsAndTheirAbsence() {
   WindowFixture f;
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   QList<QUrl> opened;
   w.setUrlOpener([&](const QUrl& url) {
     opened << url;
     return true;
   });
   w.setProgramDirectory(f.dir.path());
-  bool raised = false;
-  try {
-    w.helpTopics();
-  } catch (const HelpError& e) {
-    raised = true;
-    QVERIFY(QString(e.what()).contains("help/index.html"));
-  }
-  QVERIFY(raised);
+  // Missing documents are said, for help and read-me alike.
+  w.helpTopics();
+  w.readme();
+  QCOMPARE(f.prompter.shown.size(), size_t(2));
+  QVERIFY(f.prompter.shown[0].text.contains(f.path("help/index.html")));
+  QVERIFY(f.prompter.shown[1].text.contains(f.path("readme.htm")));
   QVERIFY(opened.isEmpty());
 
   QDir(f.dir.path()).mkdir("help");
@@ -722,7 +743,7 @@ void WindowTest::helpDocumentsAndTheirAbsence() {
 
 void WindowTest::helpOfAnInstalledProgramIsInTheDocumentationFolder() {
   WindowFixture f;
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   QList<QUrl> opened;
   w.setUrlOpener([&](const QUrl& url) {
     opened << url;
@@ -762,6 +783,14 @@ void WindowTest::openDialogFiltersListReadableSuffixes() {
     return QString();
   };
   QVERIFY(filterOf(Analyzer::Ascii).isEmpty());  // written only
+  // One filter per readable format, in the order of their names.
+  const QStringList perFormat = filters.mid(2);
+  QStringList sorted = perFormat;
+  sorted.sort(Qt::CaseInsensitive);
+  QCOMPARE(perFormat, sorted);
+  for (int a = 0; a < Analyzer::Count; ++a)
+    if (!filterOf(AnalyzerType(a)).isEmpty())
+      QVERIFY2(ReaderFormat(AnalyzerType(a)), qPrintable(filterOf(AnalyzerType(a))));
   QString sniffer = filterOf(Analyzer::SnifferDos);
   for (Topology t : {Topo::Ethernet, Topo::TokenRing})
     QVERIFY2(sniffer.contains("*" + Suffix(Analyzer::SnifferDos, t)), qPrintable(sniffer));
@@ -787,7 +816,7 @@ void WindowTest::layoutsMakeRoomForLargeFontsAndSizes() {
   large.setPointSize(13);
   QApplication::setFont(large);
   WindowFixture f;
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   w.show();
   QString path = f.path("huge.pcap");
   WritePcap(path, {1, 5, 60, false});
@@ -799,7 +828,7 @@ void WindowTest::layoutsMakeRoomForLargeFontsAndSizes() {
   auto* size = Child<QLineEdit>(w, "FileSize");
   QCOMPARE(size->text(), QString("12,884,901,888 bytes"));
   QVERIFY(size->width() > size->fontMetrics().horizontalAdvance(size->text()));
-  for (const char* name : {"SourceLabel", "DestinationLabel", "Label2"}) {
+  for (const char* name : {"SourceLabel", "DestinationLabel", "AnalyzerLabel"}) {
     auto* label = Child<QLabel>(w, name);
     QVERIFY2(label->width() >= label->sizeHint().width(), name);
   }
@@ -808,7 +837,7 @@ void WindowTest::layoutsMakeRoomForLargeFontsAndSizes() {
     QVERIFY2(box->width() >= box->sizeHint().width(), name);
   }
   // The window can be made wider, and the path fields take the room.
-  auto* source = Child<QLineEdit>(w, "SrcAnalyzerFile");
+  auto* source = Child<QLineEdit>(w, "SourceField");
   int narrow = source->width();
   QVERIFY(w.maximumWidth() > w.width());
   w.resize(w.width() + 200, w.height());
@@ -819,13 +848,13 @@ void WindowTest::layoutsMakeRoomForLargeFontsAndSizes() {
 
 void WindowTest::keyboardMenusAndTexts() {
   WindowFixture f;
-  TMainForm& w = *f.window;
+  MainWindow& w = *f.window;
   QCOMPARE(Child<QMenu>(w, "WebMenu")->title(), QString("Corvantique on the &Web"));
   // Read-only facts are skipped by Tab; the browse buttons take it.
   for (const char* name : {"AnalyzerType", "SrcTopology", "FileDate", "FileSize", "FileComment"})
     QVERIFY2(!(Child<QLineEdit>(w, name)->focusPolicy() & Qt::TabFocus), name);
-  QCOMPARE(Child<QLineEdit>(w, "SrcAnalyzerFile")->nextInFocusChain(), Child<QWidget>(w, "OpenBtn"));
-  QVERIFY(Child<QWidget>(w, "OpenBtn2")->focusPolicy() & Qt::TabFocus);
+  QCOMPARE(Child<QLineEdit>(w, "SourceField")->nextInFocusChain(), Child<QWidget>(w, "BrowseSourceButton"));
+  QVERIFY(Child<QWidget>(w, "BrowseDestinationButton")->focusPolicy() & Qt::TabFocus);
   // Reopen opens only when there is something to reopen.
   auto* reopen = Child<QMenu>(w, "ReopenMenu");
   QVERIFY(!reopen->isEnabled());
@@ -837,8 +866,8 @@ void WindowTest::keyboardMenusAndTexts() {
   // Every offered format can be written.
   for (const QString& name : FormatItems(w))
     QVERIFY2(HasWriter(*AnalyzerFromCodeOrName(name.toStdString())), qPrintable(name));
-  TtcpdumpOptions& pcap = w.tcpdumpOptionsDialog();
-  QCOMPARE(Child<QRadioButton>(pcap, "tcpdumpTypeStandard")->text(),
+  TcpdumpOptionsDialog& pcap = w.tcpdumpOptionsDialog();
+  QCOMPARE(Child<QRadioButton>(pcap, "StandardLayout")->text(),
            QString("Standard libpcap (Most Implementations)"));
 }
 
@@ -858,6 +887,35 @@ void WindowTest::resultLines() {
                    "captured length 70,000 exceeds 65,535)"));
   r.outcome = Outcome::NotOverwritten;  // nothing ran: the box said why
   QVERIFY(ConversionResultLine(r, 0).isEmpty());
+  // A target that was not kept: no count of frames that are nowhere.
+  r.outcome = Outcome::WriteFailed;
+  r.framesWritten = 626;
+  r.targetPath = "/data/out/capture.dmp";
+  r.failureDetail = "/data/out/capture.dmp: No space left on device";
+  QCOMPARE(ConversionResultLine(r, 0.5),
+           QString("Write error: capture.dmp not written (/data/out/capture.dmp: No space left "
+                   "on device)"));
+
+  // Failure messages name their file, and never a temporary one.
+  struct Row {
+    const char* message;
+    const char* expected;
+  } rows[] = {
+      {"Error reading from source file.  File may be corrupt.\nframe 10 near offset 714",
+       "Error reading from source file.  File may be corrupt.\nframe 10 near offset 714\n"
+       "Source file: /in/a.pcap"},
+      {"Unable to write to destination file .morphalite-0123456789abcdef\n"
+       "/out/.morphalite-0123456789abcdef: No space left on device",
+       "Unable to write to destination file /out/b.dmp\n/out/b.dmp: No space left on device"},
+      {"Unable to write to destination file\n/proc/self/fd/7: File too large",
+       "Unable to write to destination file\n/out/b.dmp: File too large"},
+      {"Unable to open Destination File.\nPermission denied",
+       "Unable to open Destination File.\nPermission denied\nTarget file: /out/b.dmp"},
+      {"a.pcap: captured length 70,000 exceeds 65,535",
+       "a.pcap: captured length 70,000 exceeds 65,535"},
+  };
+  for (const Row& row : rows)
+    QCOMPARE(NamingTheFile(row.message, "/in/a.pcap", "/out/b.dmp"), QString(row.expected));
 }
 
 void WindowTest::staleDisplayFallsBackToTheConsole() {

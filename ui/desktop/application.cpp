@@ -58,7 +58,7 @@ void MorphaliteApplication::showCurrentError() {
     // Not a standard exception: no message line.
   }
   if (!errorForm_)
-    errorForm_ = std::make_unique<TErrorInformationForm>([] { QCoreApplication::exit(1); });
+    errorForm_ = std::make_unique<ErrorDialog>([] { QCoreApplication::exit(1); });
   errorForm_->fill(CurrentExceptionClass(), QFileInfo(applicationFilePath()).fileName(), message,
                    detail);
   errorForm_->exec();

@@ -6,7 +6,7 @@
 
 namespace morph {
 
-class TErrorInformationForm;
+class ErrorDialog;
 
 class MorphaliteApplication : public QApplication {
  public:
@@ -18,7 +18,7 @@ class MorphaliteApplication : public QApplication {
   void showCurrentError();
 
  private:
-  std::unique_ptr<TErrorInformationForm> errorForm_;
+  std::unique_ptr<ErrorDialog> errorForm_;
 };
 
 // Shows the exception being handled in the error dialog of the running

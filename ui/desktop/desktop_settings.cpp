@@ -42,6 +42,8 @@ DesktopSettings LoadSettings(const QString& iniFile) {
       IntValue(ini, Key(kRestoreSection, "Last Destination Analyzer Format"),
                Number(Analyzer::Ostrawind));
   s.lastTargetClass = IntValue(ini, Key(kRestoreSection, "Last Destination Analyzer Topology"), 0);
+  s.lastDestinationDirectory = ini.value(Key(kRestoreSection, "Last Destination Directory")).toString();
+  s.windowGeometry = ini.value(Key(kRestoreSection, "Window Geometry")).toString();
   return s;
 }
 
@@ -56,6 +58,8 @@ void SaveSettings(const QString& iniFile, const DesktopSettings& s) {
                QString::number(s.lastTargetAnalyzer & 0xFF));
   ini.setValue(Key(kRestoreSection, "Last Destination Analyzer Topology"),
                QString::number(s.lastTargetClass));
+  ini.setValue(Key(kRestoreSection, "Last Destination Directory"), s.lastDestinationDirectory);
+  ini.setValue(Key(kRestoreSection, "Window Geometry"), s.windowGeometry);
   ini.setValue(Key(kRestoreSection, "tcpdumpSwapped"), QString(s.tcpdumpSwapped ? "1" : "0"));
   ini.setValue(Key(kRestoreSection, "tcpdumpModified"), QString(s.tcpdumpModified ? "1" : "0"));
   ini.endGroup();

@@ -18,6 +18,8 @@ struct DesktopSettings {
   bool tcpdumpModified = false;
   int lastTargetAnalyzer = Number(Analyzer::Ostrawind);
   int lastTargetClass = 0;
+  QString lastDestinationDirectory;  // where several sources were last written
+  QString windowGeometry;            // the window's size and place, base64
 };
 
 // The INI file the program uses for the current user.

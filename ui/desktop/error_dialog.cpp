@@ -16,16 +16,16 @@ QString ErrorMessageLine(const QString& message) {
   return line.left(kMaxLine);
 }
 
-TErrorInformationForm::TErrorInformationForm(std::function<void()> endProgram, QWidget* parent)
+ErrorDialog::ErrorDialog(std::function<void()> endProgram, QWidget* parent)
     : QDialog(parent),
-      ui_(std::make_unique<Ui::TErrorInformationForm>()),
+      ui_(std::make_unique<Ui::ErrorDialog>()),
       endProgram_(std::move(endProgram)) {
   ui_->setupUi(this);
   connect(ui_->DetailsButton, &QToolButton::toggled, this, [this](bool open) {
     ui_->DetailsButton->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
     ui_->DetailText->setVisible(open);
   });
-  ui_->Label1->setText(ui_->Label1->text().replace("%s", "Morphalite"));
+  ui_->HeadingLabel->setText(ui_->HeadingLabel->text().replace("%s", "Morphalite"));
   // Enter and Escape both reach the one button.
   ui_->AbortButton->setAutoDefault(true);
   connect(ui_->AbortButton, &QPushButton::clicked, this, [this] {
@@ -34,9 +34,9 @@ TErrorInformationForm::TErrorInformationForm(std::function<void()> endProgram, Q
   });
 }
 
-TErrorInformationForm::~TErrorInformationForm() = default;
+ErrorDialog::~ErrorDialog() = default;
 
-void TErrorInformationForm::keyPressEvent(QKeyEvent* event) {
+void ErrorDialog::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape) {
     ui_->AbortButton->click();
     return;
@@ -44,11 +44,11 @@ void TErrorInformationForm::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
-void TErrorInformationForm::fill(const QString& errorClass, const QString& module,
+void ErrorDialog::fill(const QString& errorClass, const QString& module,
                                  const QString& message, const QString& detail) {
-  ui_->ErrorInfo1->setText(
+  ui_->ExceptionLabel->setText(
       QString("Exception %1 in Module %2.").arg(errorClass, module.left(kMaxModuleName)).left(kMaxLine));
-  ui_->ErrorInfo2->setText(ErrorMessageLine(message));
+  ui_->MessageLabel->setText(ErrorMessageLine(message));
   ui_->DetailText->setPlainText(detail);
   ui_->DetailsButton->setChecked(false);
   ui_->DetailsButton->setVisible(!detail.isEmpty());

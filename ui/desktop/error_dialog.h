@@ -5,17 +5,17 @@
 #include <memory>
 
 namespace Ui {
-class TErrorInformationForm;
+class ErrorDialog;
 }
 
 namespace morph {
 
-class TErrorInformationForm : public QDialog {
+class ErrorDialog : public QDialog {
   Q_OBJECT
  public:
   // endProgram runs when "&Exit" is chosen.
-  explicit TErrorInformationForm(std::function<void()> endProgram, QWidget* parent = nullptr);
-  ~TErrorInformationForm() override;
+  explicit ErrorDialog(std::function<void()> endProgram, QWidget* parent = nullptr);
+  ~ErrorDialog() override;
 
   // Fills the two lines: the error's kind and where, then its message; the
   // detail (the reason behind it) waits behind "Details", which shows only
@@ -28,7 +28,7 @@ class TErrorInformationForm : public QDialog {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  std::unique_ptr<Ui::TErrorInformationForm> ui_;
+  std::unique_ptr<Ui::ErrorDialog> ui_;
   std::function<void()> endProgram_;
 };
 

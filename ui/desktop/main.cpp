@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
 
   morph::MorphaliteApplication app(argc, argv);
   morph::BoxPrompter prompter;
-  morph::TMainForm window(prompter, morph::DefaultSettingsFile());
+  morph::MainWindow window(prompter, morph::DefaultSettingsFile());
   window.show();
 
   QStringList startArgs;

@@ -10,8 +10,13 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QIcon>
+#include <QLabel>
+#include <QListWidget>
+#include <QRegularExpression>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QTimer>
 #include <QTreeView>
 #include <QLocale>
 #include <QMessageBox>
@@ -24,6 +29,7 @@
 #include "engine/format.h"
 #include "engine/file_date.h"
 #include "engine/progress.h"
+#include "engine/replacement_file.h"
 #include "ui/desktop/application.h"
 #include "ui/desktop/progress_window.h"
 #include "ui/desktop/prompter.h"
@@ -31,7 +37,37 @@
 #include "ui/desktop/text_options.h"
 #include "ui_main_window.h"
 
+// Resources of a static library are registered by hand, outside any namespace.
+static void RegisterDesktopResources() { Q_INIT_RESOURCE(desktop); }
+
 namespace morph {
+
+// A status-bar label that keeps its whole text in a tooltip and shows as
+// much of it as fits, cut with an ellipsis.
+class ElidedLabel : public QLabel {
+ public:
+  explicit ElidedLabel(QWidget* parent) : QLabel(parent) {
+    setMinimumWidth(1);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  }
+  void setFullText(const QString& text) {
+    full_ = text;
+    setToolTip(text);
+    elide();
+  }
+  const QString& fullText() const { return full_; }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QLabel::resizeEvent(event);
+    elide();
+  }
+
+ private:
+  void elide() { setText(fontMetrics().elidedText(full_, Qt::ElideRight, std::max(width(), 1))); }
+  QString full_;
+};
+
 namespace {
 
 constexpr unsigned kHoldOneSource = 1750;
@@ -40,17 +76,30 @@ constexpr int kMaxFrameNumber = 999999;
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
+// Checks several files without a box each: remembers what would have been said.
+class QuietHost : public Host {
+ public:
+  void message(const std::string&, const std::string& said, MessageIcon) override {
+    if (text.isEmpty()) text = Q(said);
+  }
+  QString text;
+};
+
 // Messages and questions of the checks go to the prompter; nothing else.
 class PromptHost : public Host {
  public:
   PromptHost(Prompter& prompter, QWidget* window) : prompter_(prompter), window_(window) {}
   void message(const std::string& caption, const std::string& text, MessageIcon icon) override {
+    lastMessage_ = Q(text);
     prompter_.message(window_, Q(caption), Q(text), icon);
   }
   void failure(const std::string& caption, const std::string& text, const std::string& detail,
                MessageIcon icon) override {
+    lastMessage_ = detail.empty() ? Q(text) : Q(text) + " " + Q(detail);
     prompter_.failure(window_, Q(caption), Q(text), Q(detail), icon);
   }
+  // The text of the last message or failure shown, for the results.
+  const QString& lastMessage() const { return lastMessage_; }
   Answer ask(const std::string& caption, const std::string& text, bool yesToAll) override {
     return prompter_.ask(window_, Q(caption), Q(text), yesToAll);
   }
@@ -58,6 +107,7 @@ class PromptHost : public Host {
  protected:
   Prompter& prompter_;
   QWidget* window_;
+  QString lastMessage_;
 };
 
 // A conversion's host: the prompter plus the progress window. The engine
@@ -67,10 +117,16 @@ class PromptHost : public Host {
 // hold counts.
 class ConversionHost : public PromptHost {
  public:
-  ConversionHost(Prompter& prompter, QWidget* window, TProcessTraceFileForm& form)
-      : PromptHost(prompter, window), form_(form) {
+  ConversionHost(Prompter& prompter, QWidget* window, ProgressWindow& form, QString sourcePath,
+                 QString targetPath)
+      : PromptHost(prompter, window),
+        form_(form),
+        sourcePath_(std::move(sourcePath)),
+        targetPath_(std::move(targetPath)) {
     clock_.start();
   }
+  // The job settles the target's name; failures name it from then on.
+  void setTargetPath(const QString& path) { targetPath_ = path; }
   void message(const std::string& caption, const std::string& text, MessageIcon icon) override {
     stopClock();
     PromptHost::message(caption, text, icon);
@@ -78,7 +134,10 @@ class ConversionHost : public PromptHost {
   void failure(const std::string& caption, const std::string& text, const std::string& detail,
                MessageIcon icon) override {
     stopClock();
-    PromptHost::failure(caption, text, detail, icon);
+    // Only one of the two lines has to name the file.
+    const QString named = NamingTheFile(Q(text + "\n" + detail), sourcePath_, targetPath_);
+    const QString first = named.section('\n', 0, 0), rest = named.section('\n', 1);
+    PromptHost::failure(caption, first.toStdString(), rest.toStdString(), icon);
   }
   Answer ask(const std::string& caption, const std::string& text, bool yesToAll) override {
     Answer answer = PromptHost::ask(caption, text, yesToAll);
@@ -103,7 +162,8 @@ class ConversionHost : public PromptHost {
   void stopClock() {
     if (elapsed_ < 0) elapsed_ = clock_.elapsed();
   }
-  TProcessTraceFileForm& form_;
+  ProgressWindow& form_;
+  QString sourcePath_, targetPath_;
   QElapsedTimer clock_;
   qint64 elapsed_ = -1;
 };
@@ -130,6 +190,51 @@ QStringList SourcePatterns(AnalyzerType a) {
   return patterns;
 }
 
+void WidenFileDialogColumns(QFileDialog& dialog) {
+  // Qt's own dialog (no desktop dialog at hand) starts with narrow columns;
+  // give the names their room and the other columns what they show.
+  const QFontMetrics metrics = dialog.fontMetrics();
+  const int x = metrics.horizontalAdvance('x');
+  dialog.resize(std::max(dialog.width(), x * 110), std::max(dialog.height(), metrics.height() * 28));
+  auto* view = dialog.findChild<QTreeView*>("treeView");
+  if (!view) return;
+  QHeaderView* header = view->header();
+  header->setSectionResizeMode(QHeaderView::Interactive);
+  header->resizeSection(0, x * 45);
+  for (int column = 1; column < header->count(); ++column)
+    header->resizeSection(column, std::max(header->sectionSizeHint(column),
+                                           metrics.horizontalAdvance("99/99/9999 99:99 XM") + x));
+}
+
+OptionsDialog OptionsDialogFor(AnalyzerType target) {
+  // The text dump's fields and the libpcap byte order and layout are the
+  // only target settings the window asks for; every other target has none.
+  if (target == Analyzer::Ascii) return OptionsDialog::Text;
+  if (target == Analyzer::Tcpdump) return OptionsDialog::Tcpdump;
+  return OptionsDialog::None;
+}
+
+QString NamingTheFile(const QString& message, const QString& sourcePath,
+                      const QString& targetPath) {
+  QString named = message;
+  // A target is written under a temporary name (named, or a descriptor's
+  // link while unnamed); the user knows it by the destination's.
+  static const QRegularExpression temporary(
+      QString("[^\\s:'\"]*%1[0-9A-Za-z]+|/proc/self/fd/[0-9]+")
+          .arg(QRegularExpression::escape(kTemporaryPrefix)));
+  if (!targetPath.isEmpty()) named.replace(temporary, targetPath);
+  const QString sourceName = QFileInfo(sourcePath).fileName();
+  const QString targetName = QFileInfo(targetPath).fileName();
+  const bool names = (!sourceName.isEmpty() && named.contains(sourceName)) ||
+                     (!targetName.isEmpty() && named.contains(targetName));
+  if (names) return named;
+  const bool aboutTarget = named.contains("destination", Qt::CaseInsensitive);
+  const QString file = aboutTarget && !targetPath.isEmpty() ? targetPath : sourcePath;
+  if (file.isEmpty()) return named;
+  return named + (named.endsWith('\n') ? "" : "\n") + (aboutTarget ? "Target" : "Source") +
+         " file: " + file;
+}
+
 QString ConversionResultLine(const JobResult& result, double seconds) {
   QString outcome;
   switch (result.outcome) {
@@ -143,6 +248,12 @@ QString ConversionResultLine(const JobResult& result, double seconds) {
     default: return {};  // refused before converting: the message said why
   }
   QString name = QFileInfo(Q(result.targetPath)).fileName();
+  // A target that was not kept holds no frames, whatever went through.
+  if (!TargetKept(result)) {
+    QString line = QString("%1: %2 not written").arg(outcome, name);
+    if (!result.failureDetail.empty()) line += " (" + Q(result.failureDetail) + ")";
+    return line;
+  }
   QString time = seconds < 0.1 ? QString("under 0.1 s") : QString("%1 s").arg(seconds, 0, 'f', 1);
   QString line = QString("%1: %2 frame%3 written to %4 in %5")
                      .arg(outcome, Q(WithThousands(uint64_t(std::max(0, result.framesWritten)))),
@@ -158,38 +269,43 @@ QStringList OpenDialogFilters(const CapabilitySets& caps) {
   QStringList perAnalyzer, all;
   AnalyzerSet analyzers = caps.openDialog();
   for (int a = 0; a < Analyzer::Count; ++a) {
-    if (!analyzers.test(AnalyzerType(a)) || AnalyzerType(a) == Analyzer::Ascii) continue;
+    // Only what can be read: a format this build only writes is no source.
+    if (!analyzers.test(AnalyzerType(a)) || !ReaderFormat(AnalyzerType(a))) continue;
     QStringList patterns = SourcePatterns(AnalyzerType(a));
     if (patterns.isEmpty()) continue;
     for (const QString& p : patterns)
       if (!all.contains(p)) all << p;
     perAnalyzer << Q(AnalyzerName(AnalyzerType(a))) + " (" + patterns.join(' ') + ")";
   }
+  perAnalyzer.sort(Qt::CaseInsensitive);
   return QStringList{"Any File (*)", "Any Trace File (by suffix) (" + all.join(' ') + ")"} +
          perAnalyzer;
 }
 
-TMainForm::TMainForm(Prompter& prompter, QString settingsFile, QWidget* parent)
+MainWindow::MainWindow(Prompter& prompter, QString settingsFile, QWidget* parent)
     : QMainWindow(parent),
-      ui_(std::make_unique<Ui::TMainForm>()),
+      ui_(std::make_unique<Ui::MainWindow>()),
       prompter_(prompter),
       settingsFile_(std::move(settingsFile)) {
+  RegisterDesktopResources();
   ui_->setupUi(this);
+  setWindowIcon(QIcon(":/icons/morphalite.svg"));
   // Files dropped anywhere on the window choose sources; the fields do not
   // take them as text.
   setAcceptDrops(true);
   for (QLineEdit* field : findChildren<QLineEdit*>()) field->setAcceptDrops(false);
-  for (QToolButton* browse : {ui_->OpenBtn, ui_->OpenBtn2}) {
-    browse->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+  for (QToolButton* browse : {ui_->BrowseSourceButton, ui_->BrowseDestinationButton}) {
+    // Drawn, not a bitmap: sharp at any scale.
+    browse->setIcon(QIcon::fromTheme("document-open", QIcon(":/icons/folder-open.svg")));
     // Flat until pointed at, and marked when the keyboard reaches it.
     browse->setStyleSheet(
         "QToolButton { border: 1px solid transparent; border-radius: 3px; padding: 1px; }"
         "QToolButton:hover { border-color: palette(mid); }"
         "QToolButton:focus { border: 2px solid palette(highlight); }");
   }
-  progress_ = std::make_unique<TProcessTraceFileForm>();
-  textDialog_ = std::make_unique<TTextOptionsForm>(this);
-  tcpdumpDialog_ = std::make_unique<TtcpdumpOptions>(this);
+  progress_ = std::make_unique<ProgressWindow>();
+  textDialog_ = std::make_unique<TextOptionsDialog>(this);
+  tcpdumpDialog_ = std::make_unique<TcpdumpOptionsDialog>(this);
   programDirectory_ = QCoreApplication::applicationDirPath();
 
   // A fresh window offers the Ethernet list until a source is chosen.
@@ -203,17 +319,24 @@ TMainForm::TMainForm(Prompter& prompter, QString settingsFile, QWidget* parent)
   targetClass_ = saved.lastTargetClass >= 0 && saved.lastTargetClass <= 3
                      ? TargetClass(saved.lastTargetClass)
                      : TargetClass::Lan;
+  lastDestinationDirectory_ = saved.lastDestinationDirectory;
+  // The lasting result: a permanent widget, so menu tips do not erase it.
+  resultLabel_ = new ElidedLabel(this);
+  resultLabel_->setObjectName("ResultLabel");
+  statusBar()->addPermanentWidget(resultLabel_, 1);
 
   connectControls();
   fillTargetList();
   refreshRecentMenu();
-  ui_->OpenBtn->setToolTip(ui_->OpenItem->statusTip());
+  ui_->BrowseSourceButton->setToolTip(ui_->OpenItem->statusTip());
   showSourceFacts(false);
   fitFieldsToTheirTexts();
   resize(sizeHint());
+  if (!saved.windowGeometry.isEmpty())
+    restoreGeometry(QByteArray::fromBase64(saved.windowGeometry.toLatin1()));
 }
 
-void TMainForm::fitFieldsToTheirTexts() {
+void MainWindow::fitFieldsToTheirTexts() {
   // The widest texts the date and size boxes show, in the window's font:
   // a long date and a size in the hundreds of gigabytes.
   auto fit = [](QLineEdit* box, const QString& widest) {
@@ -222,11 +345,15 @@ void TMainForm::fitFieldsToTheirTexts() {
   };
   fit(ui_->FileDate, "WEDNESDAY, SEPTEMBER 30, 2099 12:00 AM");
   fit(ui_->FileSize, "999,999,999,999 bytes");
+  // The labels' longer texts for several sources, so the window keeps its
+  // width when switching.
+  QLabel* destination = ui_->DestinationLabel;
+  destination->setMinimumWidth(destination->fontMetrics().horizontalAdvance("Destination Folder:"));
 }
 
-TMainForm::~TMainForm() { SaveSettings(settingsFile_, currentSettings()); }
+MainWindow::~MainWindow() { SaveSettings(settingsFile_, currentSettings()); }
 
-DesktopSettings TMainForm::currentSettings() const {
+DesktopSettings MainWindow::currentSettings() const {
   DesktopSettings s;
   s.recentFiles = recentFiles_;
   s.lastDirectory = lastDirectory_;
@@ -234,23 +361,25 @@ DesktopSettings TMainForm::currentSettings() const {
   s.tcpdumpModified = tcpdumpModified_;
   s.lastTargetAnalyzer = Number(targetAnalyzer_);
   s.lastTargetClass = int(targetClass_);
+  s.lastDestinationDirectory = lastDestinationDirectory_;
+  s.windowGeometry = QString::fromLatin1(saveGeometry().toBase64());
   return s;
 }
 
-void TMainForm::connectControls() {
-  Ui::TMainForm& ui = *ui_;
+void MainWindow::connectControls() {
+  Ui::MainWindow& ui = *ui_;
   connect(ui.OpenItem, &QAction::triggered, this, [this] { browseSource(); });
-  connect(ui.OpenBtn, &QToolButton::clicked, this, [this] { browseSource(); });
-  connect(ui.OpenBtn2, &QToolButton::clicked, this, [this] { browseDestination(); });
+  connect(ui.BrowseSourceButton, &QToolButton::clicked, this, [this] { browseSource(); });
+  connect(ui.BrowseDestinationButton, &QToolButton::clicked, this, [this] { browseDestination(); });
   connect(ui.ExitItem, &QAction::triggered, this, &QWidget::close);
-  connect(ui.ExitBtn, &QPushButton::clicked, this, &QWidget::close);
-  connect(ui.ConvertBtn, &QPushButton::clicked, this, [this] { convertClicked(); });
+  connect(ui.ExitButton, &QPushButton::clicked, this, &QWidget::close);
+  connect(ui.ConvertButton, &QPushButton::clicked, this, [this] { convertClicked(); });
   // Escape stops a running conversion wherever the focus is.
   auto* stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(stop, &QShortcut::activated, this, [this] {
     if (busy_) progress_->pressStop();
   });
-  connect(ui.OptionsBtn, &QPushButton::clicked, this, [this] { optionsClicked(); });
+  connect(ui.OptionsButton, &QPushButton::clicked, this, [this] { optionsClicked(); });
   // A document that cannot be opened reaches the error dialog.
   auto guarded = [](auto step) {
     return [step] {
@@ -264,130 +393,212 @@ void TMainForm::connectControls() {
   connect(ui.HelpTopicsItem, &QAction::triggered, this, guarded([this] { helpTopics(); }));
   connect(ui.ReadmeItem, &QAction::triggered, this, guarded([this] { readme(); }));
   connect(ui.AboutItem, &QAction::triggered, this, [this] { showAbout(); });
+  connect(ui.AddSourceButton, &QPushButton::clicked, this, [this] { browseSource(true); });
+  connect(ui.RemoveSourceButton, &QPushButton::clicked, this, [this] { removeSelectedSources(); });
   connect(ui.ProductNewsItem, &QAction::triggered, this,
           [this] { openWebPage(WebPages::ProductNews); });
   connect(ui.TechnicalSupportItem, &QAction::triggered, this,
           [this] { openWebPage(WebPages::TechnicalSupport); });
   connect(ui.TrainingItem, &QAction::triggered, this, [this] { openWebPage(WebPages::Training); });
   connect(ui.HomePageItem, &QAction::triggered, this, [this] { openWebPage(WebPages::HomePage); });
-  QAction* recent[] = {ui.MRU1, ui.MRU2, ui.MRU3, ui.MRU4, ui.MRU5, ui.MRU6, ui.MRU7, ui.MRU8};
+  QAction* recent[] = {ui.RecentItem1, ui.RecentItem2, ui.RecentItem3, ui.RecentItem4, ui.RecentItem5, ui.RecentItem6, ui.RecentItem7, ui.RecentItem8};
   for (int i = 0; i < kRecentFileCount; ++i)
     connect(recent[i], &QAction::triggered, this, [this, i] { openRecent(i); });
 
-  connect(ui.SrcAnalyzerFile, &QLineEdit::textEdited, this,
+  connect(ui.SourceField, &QLineEdit::textEdited, this,
           [this](const QString& text) { sourceTextEdited(text); });
-  connect(ui.SrcAnalyzerFile, &QLineEdit::returnPressed, this, [this] {
+  connect(ui.SourceField, &QLineEdit::returnPressed, this, [this] {
     sourceFieldLeft();
-    ui_->ConvertBtn->setFocus();
+    ui_->ConvertButton->setFocus();
   });
-  connect(ui.DstAnalyzerFile, &QLineEdit::returnPressed, this, [this] { ui_->ConvertBtn->setFocus(); });
-  connect(ui.DstAnalyzerFile, &QLineEdit::textEdited, this, [this] { updateConvertButton(); });
-  ui.SrcAnalyzerFile->installEventFilter(this);
-  ui.Label2->installEventFilter(this);
+  connect(ui.DestinationField, &QLineEdit::returnPressed, this, [this] { ui_->ConvertButton->setFocus(); });
+  connect(ui.DestinationField, &QLineEdit::textEdited, this, [this] { updateConvertButton(); });
+  ui.SourceField->installEventFilter(this);
+  ui.AnalyzerLabel->installEventFilter(this);
 
   connect(ui.FormatBox, &QComboBox::currentIndexChanged, this, [this] {
     if (fillingList_) return;
-    selectTarget(ui_->DstAnalyzerFile->text().isEmpty());
+    selectTarget(ui_->DestinationField->text().isEmpty());
     updateOptionsButton();
   });
   connect(ui.ConvertToEthernetCheckBox, &QCheckBox::clicked, this, [this] { mediaBoxClicked(true); });
   connect(ui.ConvertToWirelessCheckBox, &QCheckBox::clicked, this, [this] { mediaBoxClicked(false); });
   connect(ui.ConvertRangeRadioButton, &QRadioButton::toggled, this, [this](bool range) {
     for (QWidget* w : {static_cast<QWidget*>(ui_->StartFrame), static_cast<QWidget*>(ui_->EndFrame),
-                       static_cast<QWidget*>(ui_->fromTextLabel), static_cast<QWidget*>(ui_->toTextLabel)})
+                       static_cast<QWidget*>(ui_->FromLabel), static_cast<QWidget*>(ui_->ToLabel)})
       w->setEnabled(range);
   });
   connect(ui.FrameSliceCheckBox, &QCheckBox::toggled, this, [this](bool slice) {
     ui_->FrameSlice->setEnabled(slice);
-    ui_->Label7->setEnabled(slice);
+    ui_->SliceBytesLabel->setEnabled(slice);
   });
 }
 
 // ---------------------------------------------------------------- sources
 
-void TMainForm::chooseSources(const QStringList& paths) {
-  if (paths.isEmpty()) return;
-  if (paths.size() == 1) {
-    severalSources_ = false;
-    sourceFileName_ = paths.front();
-    ui_->SrcAnalyzerFile->setText(sourceFileName_);
-    sourceEdited_ = true;
-    selectTarget(true);
-    processSource(true, 0);
+void MainWindow::chooseSources(const QStringList& paths) {
+  if (busy_) {
+    refuseWhileBusy();
     return;
   }
-  severalSources_ = true;
-  ui_->SrcAnalyzerFile->setText(paths.front());
-  ui_->DstAnalyzerFile->setText(DirectoryWithSeparator(paths.front()));
-  bool allAccepted = true;
+  if (paths.isEmpty()) return;
+  setResultLine({});
+  if (paths.size() > 1) {
+    sources_.clear();
+    addSources(paths);
+    return;
+  }
+  showSourceList(false);
+  sourceFileName_ = paths.front();
+  ui_->SourceField->setText(sourceFileName_);
+  sourceEdited_ = true;
+  selectTarget(true);
+  processSource(true, 0);
+}
+
+void MainWindow::addSources(const QStringList& paths) {
+  if (busy_) {
+    refuseWhileBusy();
+    return;
+  }
+  // Each file is identified quietly; the refused ones are named together
+  // and leave the list, the facts and the target choice as they were.
+  QStringList accepted = sources_, refusals;
+  std::optional<ConversionState> firstFacts;
   for (const QString& path : paths) {
-    sourceFileName_ = path;
-    if (!processSource(true, 0)) {
-      allAccepted = false;
-      break;
+    if (accepted.contains(path)) continue;
+    ConversionState checked;
+    QuietHost host;
+    if (CheckSource(checked, caps_, path.toStdString(), host).accepted) {
+      accepted << path;
+      if (!firstFacts) firstFacts = checked;
+    } else {
+      refusals << (host.text.isEmpty() ? QFileInfo(path).fileName() + " was refused." : host.text);
     }
   }
-  if (allAccepted) {
-    ui_->SrcAnalyzerFile->setText(paths.join(';'));
-  } else {
-    severalSources_ = false;
-    ui_->SrcAnalyzerFile->clear();
-    sourceFileName_.clear();
+  if (!refusals.isEmpty())
+    prompter_.message(this, "Open Trace File", refusals.join('\n'), MessageIcon::Warning);
+  if (accepted.size() < 2) {
+    if (accepted.size() == 1)
+      chooseSources(accepted);
+    else
+      showRefusal(refusals.join(' '));
+    return;
   }
+  const bool wasList = severalSources_;
+  sources_ = accepted;
+  if (!wasList && firstFacts) {
+    facts_ = *firstFacts;
+    lastDirectory_ = QFileInfo(sources_.front()).absolutePath();
+  }
+  showSourceList(true);
+  if (!wasList)
+    ui_->DestinationField->setText(QFileInfo(lastDestinationDirectory_).isDir()
+                                       ? QDir(lastDestinationDirectory_).path() + '/'
+                                       : DirectoryWithSeparator(sources_.front()));
   showSourceFacts(true);
 }
 
-void TMainForm::openRecent(int index) {
-  QString entry = recentFiles_.value(index);
-  if (entry.isEmpty()) return;
-  sourceFileName_ = entry;
-  ui_->SrcAnalyzerFile->setText(entry);
-  severalSources_ = false;
-  sourceEdited_ = true;
-  selectTarget(true);
-  processSource(true, 0);
+void MainWindow::removeSelectedSources() {
+  if (busy_) return;
+  for (QListWidgetItem* item : ui_->SourceList->selectedItems()) sources_.removeAll(item->text());
+  if (sources_.size() == 1) {
+    chooseSources(sources_);
+    return;
+  }
+  showSourceList(!sources_.isEmpty());
+  if (sources_.isEmpty()) showSourceFacts(false);
 }
 
-void TMainForm::sourceTextEdited(const QString& text) {
-  sourceEdited_ = true;
-  severalSources_ = text.contains(';');
-  ui_->SourceLabel->setText(severalSources_ ? "Source Files:" : "Source File:");
-  ui_->DestinationLabel->setText(severalSources_ ? "Destination Folder:" : "Destination:");
-  if (severalSources_) {
-    ui_->DstAnalyzerFile->setText(DirectoryWithSeparator(text.section(';', 0, 0)));
-  } else {
-    ui_->DstAnalyzerFile->clear();
-    for (QLineEdit* box : {ui_->AnalyzerType, ui_->SrcTopology, ui_->FileDate, ui_->FileSize})
-      box->clear();
-  }
+void MainWindow::showSourceList(bool several) {
+  Ui::MainWindow& ui = *ui_;
+  severalSources_ = several;
+  ui.SourceList->clear();
+  ui.SourceList->addItems(several ? sources_ : QStringList());
+  for (int i = 0; i < ui.SourceList->count(); ++i)
+    ui.SourceList->item(i)->setToolTip(ui.SourceList->item(i)->text());
+  ui.SourceList->setVisible(several);
+  ui.AddSourceButton->setVisible(several);
+  ui.RemoveSourceButton->setVisible(several);
+  ui.SourceField->setVisible(!several);
+  if (several) ui.SourceField->clear();
+  ui.SourceLabel->setText(several ? "Source Files:" : "Source File:");
+  ui.DestinationLabel->setText(several ? "Destination Folder:" : "Destination:");
   updateConvertButton();
 }
 
-void TMainForm::sourceFieldLeft() {
-  if (severalSources_ || !sourceEdited_) return;
+void MainWindow::showRefusal(const QString& reason) {
+  // The fact boxes say why; the target choice stays as it was.
+  Ui::MainWindow& ui = *ui_;
+  for (QLineEdit* box : {ui.SrcTopology, ui.FileDate, ui.FileSize, ui.FileComment, ui.DestinationField})
+    box->clear();
+  ui.AnalyzerType->setText(reason);
+  ui.AnalyzerType->setToolTip(reason);
+  ui.AnalyzerType->setCursorPosition(0);
+  setResultLine(reason);
+  updateConvertButton();
+}
+
+void MainWindow::refuseWhileBusy() {
+  statusBar()->showMessage("A conversion is running: wait for it, or stop it first.", 5000);
+}
+
+void MainWindow::openRecent(int index) {
+  if (busy_) {
+    refuseWhileBusy();
+    return;
+  }
+  QString entry = recentFiles_.value(index);
+  if (entry.isEmpty()) return;
+  chooseSources({entry});
+}
+
+void MainWindow::sourceTextEdited(const QString&) {
+  // A typed path is one file, whatever characters it holds.
+  sourceEdited_ = true;
+  ui_->DestinationField->clear();
+  for (QLineEdit* box : {ui_->AnalyzerType, ui_->SrcTopology, ui_->FileDate, ui_->FileSize})
+    box->clear();
+  updateConvertButton();
+}
+
+void MainWindow::sourceFieldLeft() {
+  if (severalSources_ || !sourceEdited_ || busy_) return;
   sourceEdited_ = false;  // a message box taking the focus must not run this again
-  sourceFileName_ = ui_->SrcAnalyzerFile->text();
+  sourceFileName_ = ui_->SourceField->text();
+  setResultLine({});
   selectTarget(true);
   processSource(true, 0);
 }
 
-void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
-  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  // Nothing is taken while a conversion runs.
+  if (event->mimeData()->hasUrls() && !busy_) event->acceptProposedAction();
 }
 
-void TMainForm::dropEvent(QDropEvent* event) {
+void MainWindow::dropEvent(QDropEvent* event) {
   QStringList paths;
   for (const QUrl& url : event->mimeData()->urls())
     if (url.isLocalFile()) paths << url.toLocalFile();
   if (paths.isEmpty()) return;
+  if (busy_) {
+    event->ignore();
+    refuseWhileBusy();
+    return;
+  }
   event->acceptProposedAction();
-  chooseSources(paths);
+  // Dropped onto the list of several sources: added to it.
+  QListWidget* list = ui_->SourceList;
+  const QPoint at = list->mapFrom(this, event->position().toPoint());
+  if (severalSources_ && list->rect().contains(at))
+    addSources(paths);
+  else
+    chooseSources(paths);
 }
-
-bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == ui_->SrcAnalyzerFile && event->type() == QEvent::FocusOut) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ui_->SourceField && event->type() == QEvent::FocusOut) {
     sourceFieldLeft();
-  } else if (watched == ui_->Label2 && event->type() == QEvent::MouseButtonPress) {
+  } else if (watched == ui_->AnalyzerLabel && event->type() == QEvent::MouseButtonPress) {
     auto* mouse = static_cast<QMouseEvent*>(event);
     if (mouse->button() == Qt::LeftButton && (mouse->modifiers() & Qt::ShiftModifier))
       toggleUnsupportedTargets();
@@ -395,13 +606,11 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
-bool TMainForm::processSource(bool openOnly, unsigned holdMilliseconds) {
-  if (openOnly) facts_.SourceFrameCount = 0;
+bool MainWindow::processSource(bool openOnly, unsigned holdMilliseconds) {
   if (sourceFileName_.isEmpty()) {
     sourceEdited_ = false;
     return false;
   }
-  lastDirectory_ = QFileInfo(sourceFileName_).absolutePath();
 
   // Identification starts from the window's libpcap choice; a libpcap
   // source replaces it with its own byte order and variant.
@@ -411,8 +620,24 @@ bool TMainForm::processSource(bool openOnly, unsigned holdMilliseconds) {
   // Refusals other than "no frames" leave the window showing no destination.
   bool noFrames = !check.accepted && checked.SourceHasNoFrames &&
                   SourceSupported(caps_, check.analyzer, check.topology, checked.WanProtocol);
+  if (!check.accepted && !noFrames) {
+    // A refused source changes nothing of the facts, the target choice or
+    // what is saved; the fact boxes say why.
+    const QString reason = host.lastMessage().isEmpty()
+                               ? QFileInfo(sourceFileName_).fileName() + " was refused."
+                               : host.lastMessage();
+    if (!openOnly) recordEntry({sourceFileName_, JobResult{}, reason});
+    if (!severalSources_) {
+      showRefusal(reason);
+      ui_->SourceField->setFocus();
+    }
+    sourceEdited_ = false;
+    return false;
+  }
+  lastDirectory_ = QFileInfo(sourceFileName_).absolutePath();
   facts_ = checked;
   if (openOnly) {
+    facts_.SourceFrameCount = checked.SourceFrameCount;
     if (check.analyzer == Analyzer::Tcpdump) {
       tcpdumpSwap_ = checked.SourceVariant & PcapVariant::BigEndian;
       tcpdumpModified_ = checked.SourceVariant & PcapVariant::Modified;
@@ -423,32 +648,34 @@ bool TMainForm::processSource(bool openOnly, unsigned holdMilliseconds) {
     ui_->EndFrame->setValue(frames);
   }
 
-  bool result = false;
-  if (check.accepted || noFrames) {
-    // A conversion keeps the format it was asked for (also when the list
-    // for this source does not hold it) and the destination the user gave.
-    AnalyzerType requested = targetAnalyzer_;
-    QString destination = ui_->DstAnalyzerFile->text();
-    showSourceFacts(true);
-    if (!openOnly) {
-      targetAnalyzer_ = requested;
-      ui_->DstAnalyzerFile->setText(destination);
-    }
-    result = check.accepted && (openOnly || convertSource(holdMilliseconds));
-  } else {
-    ui_->DstAnalyzerFile->clear();
-    ui_->SrcAnalyzerFile->setFocus();
-    updateConvertButton();
+  // A conversion keeps the format it was asked for (also when the list
+  // for this source does not hold it) and the destination the user gave.
+  AnalyzerType requested = targetAnalyzer_;
+  QString destination = ui_->DestinationField->text();
+  ui_->AnalyzerType->setToolTip({});
+  showSourceFacts(true);
+  if (!openOnly) {
+    targetAnalyzer_ = requested;
+    ui_->DestinationField->setText(destination);
   }
+  if (!check.accepted && !openOnly) {
+    JobResult empty;
+    empty.outcome = Outcome::NoFrames;
+    recordEntry({sourceFileName_, empty, host.lastMessage()});
+  }
+  const bool result = check.accepted && (openOnly || convertSource(holdMilliseconds));
   sourceEdited_ = false;
   return result;
 }
 
-JobRequest TMainForm::conversionRequest(unsigned holdMilliseconds) const {
+JobRequest MainWindow::conversionRequest(unsigned holdMilliseconds) const {
   JobRequest r;
   r.sourcePath = sourceFileName_.toStdString();
-  if (severalSources_)
-    r.outputDirectory = ui_->DstAnalyzerFile->text().toStdString();
+  // An existing folder means the default name inside it, as on the
+  // command line.
+  if (severalSources_ || QFileInfo(targetFileName_).isDir())
+    r.outputDirectory =
+        (severalSources_ ? ui_->DestinationField->text() : targetFileName_).toStdString();
   else
     r.targetPath = targetFileName_.toStdString();
   r.target = targetAnalyzer_;
@@ -471,46 +698,53 @@ JobRequest TMainForm::conversionRequest(unsigned holdMilliseconds) const {
   return r;
 }
 
-bool TMainForm::convertSource(unsigned holdMilliseconds) {
+bool MainWindow::convertSource(unsigned holdMilliseconds) {
   if (nameFromSource_) {
     targetFileName_ = defaultTargetName(sourceFileName_);
-    ui_->DstAnalyzerFile->setText(targetFileName_);
+    ui_->DestinationField->setText(targetFileName_);
   }
   if (!severalSources_ && targetFileName_.compare(sourceFileName_, Qt::CaseInsensitive) == 0) {
     prompter_.message(this, "Alert", "Destination cannot be the same as the source file.",
                       MessageIcon::Warning);
-    ui_->DstAnalyzerFile->setFocus();
+    ui_->DestinationField->setFocus();
     return false;
   }
+  const bool alreadyBusy = busy_;  // a run of several files holds it throughout
   setBusy(true);
   progress_->reset();
-  ConversionHost host(prompter_, this, *progress_);
-  JobResult result = RunConversionJob(conversionRequest(holdMilliseconds), caps_, host);
-  progress_->finish();
-  setBusy(false);
-  if (QString line = ConversionResultLine(result, host.seconds()); !line.isEmpty())
-    statusBar()->showMessage(line);
+  const JobRequest request = conversionRequest(holdMilliseconds);
+  std::string planned = request.targetPath;
+  if (planned.empty()) planned = PlannedTargetPath(request, caps_);
+  ConversionHost host(prompter_, this, *progress_, sourceFileName_, Q(planned));
+  JobResult result = RunConversionJob(request, caps_, host);
+  progress_->finish(result.outcome);
+  if (!alreadyBusy) setBusy(false);
+  if (!severalSources_) setResultLine(ConversionResultLine(result, host.seconds()));
 
   lastOutcome_ = result.outcome;
   if (result.yesToAll) overwriteAll_ = true;
+  const bool kept = TargetKept(result);
+  recordEntry({sourceFileName_, result, host.lastMessage()});
+  // The recent files are those converted, the folder the one written to.
+  if (kept) {
+    AddRecentFile(recentFiles_, sourceFileName_);
+    refreshRecentMenu();
+    if (severalSources_) lastDestinationDirectory_ = QFileInfo(Q(result.targetPath)).absolutePath();
+  }
   switch (result.outcome) {
     case Outcome::SourceRefused:
     case Outcome::NotOverwritten: return false;
     case Outcome::SameFile:
-    case Outcome::DestinationError: ui_->DstAnalyzerFile->setFocus(); return false;
+    case Outcome::DestinationError: ui_->DestinationField->setFocus(); return false;
     default: break;
-  }
-  if (!severalSources_) {
-    AddRecentFile(recentFiles_, sourceFileName_);
-    refreshRecentMenu();
   }
   return true;
 }
 
 // ---------------------------------------------------------------- facts and targets
 
-void TMainForm::showSourceFacts(bool show) {
-  Ui::TMainForm& ui = *ui_;
+void MainWindow::showSourceFacts(bool show) {
+  Ui::MainWindow& ui = *ui_;
   if (show) {
     const Topology topology = facts_.TraceTopology;
     ui.AnalyzerType->setText(
@@ -521,7 +755,7 @@ void TMainForm::showSourceFacts(bool show) {
     bool slicing = !IsAtmTopology(topology);
     ui.FrameSliceCheckBox->setEnabled(slicing);
     ui.FrameSlice->setEnabled(slicing && ui.FrameSliceCheckBox->isChecked());
-    ui.Label7->setEnabled(slicing && ui.FrameSliceCheckBox->isChecked());
+    ui.SliceBytesLabel->setEnabled(slicing && ui.FrameSliceCheckBox->isChecked());
     targetClass_ = TargetClassFor(topology, ui.ConvertToEthernetCheckBox->isChecked(),
                                   ui.ConvertToWirelessCheckBox->isChecked());
     fillTargetList();
@@ -542,12 +776,12 @@ void TMainForm::showSourceFacts(bool show) {
       ui.FileSize->setText(Q(FileSizeText(facts_.SourceFileSize)));
     }
   } else {
-    for (QLineEdit* box : {ui.SrcAnalyzerFile, ui.DstAnalyzerFile, ui.AnalyzerType, ui.SrcTopology,
+    for (QLineEdit* box : {ui.SourceField, ui.DestinationField, ui.AnalyzerType, ui.SrcTopology,
                            ui.FileDate, ui.FileSize, ui.FileComment})
       box->clear();
-    for (QWidget* w : std::initializer_list<QWidget*>{ui.FrameSliceCheckBox, ui.FrameSlice, ui.Label7,
-                                                      ui.StartFrame, ui.EndFrame, ui.fromTextLabel,
-                                                      ui.toTextLabel})
+    for (QWidget* w : std::initializer_list<QWidget*>{ui.FrameSliceCheckBox, ui.FrameSlice, ui.SliceBytesLabel,
+                                                      ui.StartFrame, ui.EndFrame, ui.FromLabel,
+                                                      ui.ToLabel})
       w->setEnabled(false);
   }
   setWindowTitle("Morphalite");
@@ -559,8 +793,8 @@ void TMainForm::showSourceFacts(bool show) {
     w->setVisible(bsts);
 }
 
-void TMainForm::fillTargetList() {
-  Ui::TMainForm& ui = *ui_;
+void MainWindow::fillTargetList() {
+  Ui::MainWindow& ui = *ui_;
   TargetList list = FillTargetList(caps_, targetClass_, facts_.TraceTopology,
                                    ui.ConvertToEthernetCheckBox->isChecked(),
                                    ui.ConvertToWirelessCheckBox->isChecked(), targetAnalyzer_);
@@ -578,9 +812,9 @@ void TMainForm::fillTargetList() {
   updateOptionsButton();
 }
 
-void TMainForm::selectTarget(bool fromSource) {
+void MainWindow::selectTarget(bool fromSource) {
   targetAnalyzer_ = TargetFromListText(ui_->FormatBox->currentText().toStdString());
-  QLineEdit* destination = ui_->DstAnalyzerFile;
+  QLineEdit* destination = ui_->DestinationField;
   // An empty destination field is named from the source as well, so a
   // source chosen while the list was empty still gets a proposal.
   fromSource = fromSource || (destination->text().isEmpty() && !severalSources_);
@@ -589,13 +823,14 @@ void TMainForm::selectTarget(bool fromSource) {
   if (fromSource && !sourceFileName_.isEmpty() && targetAnalyzer_ != Analyzer::Unknown)
     targetFileName_ = next;
   destination->setText(next);
+  proposedDestination_ = next;
   updateConvertButton();
 }
 
-DestinationRequest TMainForm::destinationRequest(const QString& path) const {
+DestinationRequest MainWindow::destinationRequest(const QString& path) const {
   DestinationRequest r;
   r.sourcePath = path.toStdString();
-  r.destinationField = ui_->DstAnalyzerFile->text().toStdString();
+  r.destinationField = ui_->DestinationField->text().toStdString();
   r.sourceAnalyzer = facts_.SourceAnalyzer;
   r.targetAnalyzer = targetAnalyzer_;
   r.topology = facts_.TraceTopology;
@@ -604,11 +839,11 @@ DestinationRequest TMainForm::destinationRequest(const QString& path) const {
   return r;
 }
 
-QString TMainForm::defaultTargetName(const QString& path) const {
+QString MainWindow::defaultTargetName(const QString& path) const {
   return Q(DefaultTargetName(destinationRequest(path)));
 }
 
-void TMainForm::mediaBoxClicked(bool ethernetBox) {
+void MainWindow::mediaBoxClicked(bool ethernetBox) {
   QCheckBox* toEthernet = ui_->ConvertToEthernetCheckBox;
   QCheckBox* toWireless = ui_->ConvertToWirelessCheckBox;
   MediaBoxes boxes{toEthernet->isChecked(), toWireless->isChecked(), targetClass_};
@@ -619,32 +854,36 @@ void TMainForm::mediaBoxClicked(bool ethernetBox) {
   toEthernet->setChecked(boxes.convertToEthernet);
   toWireless->setChecked(boxes.convertToWireless);
   targetClass_ = boxes.targetClass;
+  // A name the window proposed is proposed afresh, so a media tag such as
+  // "_dmp" goes with the box that added it; a name the user typed stays.
+  const bool proposed = ui_->DestinationField->text() == proposedDestination_;
   fillTargetList();
+  if (proposed && !severalSources_) selectTarget(true);
 }
 
-void TMainForm::toggleUnsupportedTargets() {
+void MainWindow::toggleUnsupportedTargets() {
   fillTargetList();
   std::string text = ToggleHiddenAnalyzers(caps_);
   fillTargetList();
   prompter_.message(this, "Morphalite", Q(text), MessageIcon::None);
 }
 
-void TMainForm::updateConvertButton() {
+void MainWindow::updateConvertButton() {
   // Nothing can be converted while the format list is empty.
-  ui_->ConvertBtn->setEnabled(!ui_->SrcAnalyzerFile->text().isEmpty() &&
-                              !ui_->DstAnalyzerFile->text().isEmpty() &&
+  const bool haveSource = severalSources_ ? !sources_.isEmpty() : !ui_->SourceField->text().isEmpty();
+  ui_->ConvertButton->setEnabled(haveSource &&
+                              !ui_->DestinationField->text().isEmpty() &&
                               targetAnalyzer_ != Analyzer::Unknown);
 }
 
-void TMainForm::updateOptionsButton() {
-  ui_->OptionsBtn->setVisible(targetAnalyzer_ == Analyzer::Ascii ||
-                              targetAnalyzer_ == Analyzer::Tcpdump);
+void MainWindow::updateOptionsButton() {
+  ui_->OptionsButton->setVisible(OptionsDialogFor(targetAnalyzer_) != OptionsDialog::None);
 }
 
 // ---------------------------------------------------------------- convert
 
-bool TMainForm::ensureDestinationDirectory() {
-  QString text = ui_->DstAnalyzerFile->text();
+bool MainWindow::ensureDestinationDirectory() {
+  QString text = ui_->DestinationField->text();
   int slash = text.lastIndexOf('/');
   if (slash < 0) return true;
   QString directory = slash == 0 ? QString("/") : text.left(slash);
@@ -658,7 +897,39 @@ bool TMainForm::ensureDestinationDirectory() {
   return false;
 }
 
-void TMainForm::convertClicked() {
+void MainWindow::recordEntry(BatchEntry entry) { lastRun_.push_back(std::move(entry)); }
+
+QString MainWindow::resultLine() const { return resultLabel_->fullText(); }
+
+void MainWindow::setResultLine(const QString& line) {
+  statusBar()->clearMessage();
+  resultLabel_->setFullText(line);
+}
+
+void MainWindow::runBatch(const QStringList& batch) {
+  // One Stop ends the whole run: the files after it are listed as not started.
+  setBusy(true);
+  bool stopped = false;
+  for (const QString& path : batch) {
+    if (stopped) {
+      lastRun_.push_back({path, JobResult{}, {}, false});
+      continue;
+    }
+    sourceFileName_ = path;
+    targetFileName_.clear();  // named in the destination folder for each source
+    sourceEdited_ = true;
+    processSource(false, kHoldSeveralSources);
+    stopped = progress_->stopPressed() ||
+              (!lastRun_.empty() && lastRun_.back().result.outcome == Outcome::Stopped);
+  }
+  setBusy(false);
+  setResultLine(BatchSummary(lastRun_));
+  if (!results_) results_ = std::make_unique<ResultsDialog>(openUrl_, this);
+  results_->showEntries(lastRun_);
+}
+
+void MainWindow::convertClicked() {
+  if (busy_) return;
   if (ui_->EndFrame->value() < ui_->StartFrame->value()) {
     prompter_.message(this, "Convert Frame Range",
                       "Starting frame number must be less than or equal to the ending frame number.",
@@ -667,24 +938,19 @@ void TMainForm::convertClicked() {
   }
   overwriteAll_ = false;
   if (!ensureDestinationDirectory()) return;
+  lastRun_.clear();
+  setResultLine({});
   if (severalSources_) {
-    const QStringList paths = ui_->SrcAnalyzerFile->text().split(';');
-    for (const QString& path : paths) {
-      if (path.isEmpty()) continue;
-      sourceFileName_ = path;
-      targetFileName_.clear();  // named in the destination folder for each source
-      sourceEdited_ = true;
-      processSource(false, kHoldSeveralSources);
-    }
+    runBatch(sources_);
   } else {
-    sourceFileName_ = ui_->SrcAnalyzerFile->text();
-    targetFileName_ = ui_->DstAnalyzerFile->text();
+    sourceFileName_ = ui_->SourceField->text();
+    targetFileName_ = ui_->DestinationField->text();
     sourceEdited_ = true;
     processSource(false, kHoldOneSource);
   }
 }
 
-void TMainForm::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
   // Like the disabled Exit button: no closing in the middle of a conversion.
   if (busy_)
     event->ignore();
@@ -692,34 +958,48 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     QMainWindow::closeEvent(event);
 }
 
-void TMainForm::setBusy(bool busy) {
+void MainWindow::setBusy(bool busy) {
   busy_ = busy;
-  Ui::TMainForm& ui = *ui_;
+  Ui::MainWindow& ui = *ui_;
   ui.FileMenu->menuAction()->setEnabled(!busy);
   ui.HelpMenu->menuAction()->setEnabled(!busy);
-  for (QWidget* w : std::initializer_list<QWidget*>{ui.OpenBtn, ui.OpenBtn2, ui.ExitBtn})
+  for (QWidget* w : std::initializer_list<QWidget*>{ui.BrowseSourceButton, ui.BrowseDestinationButton,
+                                                    ui.ExitButton, ui.AddSourceButton,
+                                                    ui.RemoveSourceButton})
     w->setEnabled(!busy);
+  // The files being converted cannot be edited under the conversion.
+  ui.SourceField->setReadOnly(busy);
+  ui.DestinationField->setReadOnly(busy);
   if (busy)
-    ui.ConvertBtn->setEnabled(false);
+    ui.ConvertButton->setEnabled(false);
   else
     updateConvertButton();
 }
 
-bool TMainForm::handleStartArguments(const QStringList& args, Outcome* outcome) {
+bool MainWindow::handleStartArguments(const QStringList& args, Outcome* outcome) {
   if (args.isEmpty() || args.front().isEmpty()) return false;
+  // Several files (a file manager's selection): a list of sources.
+  const bool allFiles = std::all_of(args.begin(), args.end(),
+                                    [](const QString& a) { return QFileInfo(a).isFile(); });
+  if (args.size() > 1 && allFiles && !AnalyzerFromCode(args[1].toStdString())) {
+    QStringList paths;
+    for (const QString& a : args) paths << QFileInfo(a).absoluteFilePath();
+    chooseSources(paths);
+    return false;
+  }
   // A full path, so the recent-files entry still works from elsewhere.
   sourceFileName_ = QFileInfo(args.front()).absoluteFilePath();
-  ui_->SrcAnalyzerFile->setText(sourceFileName_);
+  ui_->SourceField->setText(sourceFileName_);
   sourceEdited_ = true;
   if (args.size() < 2 || args[1].isEmpty()) {
     targetFileName_ = defaultTargetName(sourceFileName_);
-    ui_->DstAnalyzerFile->setText(targetFileName_);
+    ui_->DestinationField->setText(targetFileName_);
     processSource(true, 0);
     return false;
   }
   std::optional<AnalyzerType> code = AnalyzerFromCode(args[1].toStdString());
   if (!code) {
-    ui_->DstAnalyzerFile->clear();
+    ui_->DestinationField->clear();
     updateConvertButton();
     prompter_.message(this, "Parameter Error", "Bad destination analyzer type of " + args[1] + ".",
                       MessageIcon::Error);
@@ -736,9 +1016,9 @@ bool TMainForm::handleStartArguments(const QStringList& args, Outcome* outcome) 
 
 // ---------------------------------------------------------------- menus
 
-void TMainForm::refreshRecentMenu() {
-  Ui::TMainForm& ui = *ui_;
-  QAction* items[] = {ui.MRU1, ui.MRU2, ui.MRU3, ui.MRU4, ui.MRU5, ui.MRU6, ui.MRU7, ui.MRU8};
+void MainWindow::refreshRecentMenu() {
+  Ui::MainWindow& ui = *ui_;
+  QAction* items[] = {ui.RecentItem1, ui.RecentItem2, ui.RecentItem3, ui.RecentItem4, ui.RecentItem5, ui.RecentItem6, ui.RecentItem7, ui.RecentItem8};
   for (int i = 0; i < kRecentFileCount; ++i) {
     QString entry = recentFiles_.value(i);
     items[i]->setText(QString("&%1 ").arg(i + 1) + QString(entry).replace("&", "&&"));
@@ -749,65 +1029,78 @@ void TMainForm::refreshRecentMenu() {
                                         [](const QString& entry) { return !entry.isEmpty(); }));
 }
 
-void TMainForm::browseSource() {
+void MainWindow::browseSource(bool adding) {
   QFileDialog dialog(this, "Open Trace File", startDirectory());
   dialog.setFileMode(QFileDialog::ExistingFiles);
   dialog.setNameFilters(OpenDialogFilters(caps_));
   dialog.setViewMode(QFileDialog::Detail);
-  // Qt's own dialog (no desktop dialog at hand) starts with narrow columns;
-  // give the names their room.
-  const QFontMetrics metrics = fontMetrics();
-  dialog.resize(std::max(dialog.width(), metrics.horizontalAdvance('x') * 110),
-                std::max(dialog.height(), metrics.height() * 28));
-  if (auto* view = dialog.findChild<QTreeView*>("treeView")) {
-    view->header()->resizeSection(0, metrics.horizontalAdvance('x') * 45);
-    view->header()->setSectionResizeMode(0, QHeaderView::Interactive);
-  }
-  if (dialog.exec() == QDialog::Accepted) chooseSources(dialog.selectedFiles());
+  // Qt's own dialog builds its views when shown: widen them then.
+  QTimer::singleShot(0, &dialog, [&dialog] { WidenFileDialogColumns(dialog); });
+  if (dialog.exec() != QDialog::Accepted) return;
+  if (adding)
+    addSources(dialog.selectedFiles());
+  else
+    chooseSources(dialog.selectedFiles());
 }
 
-void TMainForm::browseDestination() {
+void MainWindow::browseDestination() {
   if (severalSources_) {
-    QString folder = QFileDialog::getExistingDirectory(this, "Select Destination Directory",
-                                                       startDirectory());
+    QString folder = QFileDialog::getExistingDirectory(
+        this, "Select Destination Directory",
+        QFileInfo(lastDestinationDirectory_).isDir() ? lastDestinationDirectory_ : startDirectory());
     if (folder.isEmpty()) return;
-    ui_->DstAnalyzerFile->setText(folder.endsWith('/') ? folder : folder + '/');
+    ui_->DestinationField->setText(folder.endsWith('/') ? folder : folder + '/');
   } else {
-    QString preset = QDir(startDirectory()).filePath(QFileInfo(ui_->DstAnalyzerFile->text()).fileName());
+    QString preset = QDir(startDirectory()).filePath(QFileInfo(ui_->DestinationField->text()).fileName());
     QString path = QFileDialog::getSaveFileName(this, "Select Destination File", preset,
                                                 "Any File (*)", nullptr,
                                                 QFileDialog::DontConfirmOverwrite);
     if (path.isEmpty()) return;
-    ui_->DstAnalyzerFile->setText(path);
+    ui_->DestinationField->setText(path);
   }
   showSourceFacts(true);
 }
 
-QString TMainForm::startDirectory() const {
+QString MainWindow::startDirectory() const {
   return QFileInfo(lastDirectory_).isDir() ? lastDirectory_ : QDir::currentPath();
 }
 
-void TMainForm::optionsClicked() {
-  if (targetAnalyzer_ == Analyzer::Ascii)
-    textDialog_->edit();
-  else if (targetAnalyzer_ == Analyzer::Tcpdump)
-    tcpdumpDialog_->edit(tcpdumpSwap_, tcpdumpModified_);
+void MainWindow::optionsClicked() {
+  switch (OptionsDialogFor(targetAnalyzer_)) {
+    case OptionsDialog::Text: textDialog_->edit(); break;
+    case OptionsDialog::Tcpdump: tcpdumpDialog_->edit(tcpdumpSwap_, tcpdumpModified_); break;
+    case OptionsDialog::None: break;
+  }
 }
 
-void TMainForm::helpTopics() { showDocument(HelpFilePath(programDirectory_)); }
+void MainWindow::helpTopics() { showDocument(HelpFilePath(programDirectory_)); }
 
-void TMainForm::readme() { showDocument(ReadmeFilePath(programDirectory_)); }
+void MainWindow::readme() { showDocument(ReadmeFilePath(programDirectory_)); }
 
-void TMainForm::showDocument(const QString& path) {
-  // A missing document is an error; a desktop without a viewer is not.
-  if (OpenDocument(path, openUrl_)) return;
+void MainWindow::showDocument(const QString& path) {
+  // A missing document is no reason to lose the session: said plainly. A
+  // desktop without a viewer gets the window of our own.
+  try {
+    if (OpenDocument(path, openUrl_)) return;
+  } catch (const HelpError& e) {
+    prompter_.message(this, "Help",
+                      Q(e.what()) + ": it is not installed.\n" + Q(e.detail()) +
+                          "\nThe manual page (man morphalite) describes the program too.",
+                      MessageIcon::Warning);
+    return;
+  }
   if (!documentWindow_) documentWindow_ = std::make_unique<DocumentWindow>(this);
   documentWindow_->showDocument(path);
 }
 
-void TMainForm::openWebPage(const char* url) { openUrl_(QUrl(QString::fromLatin1(url))); }
+void MainWindow::openWebPage(const char* url) {
+  if (openUrl_(QUrl(QString::fromLatin1(url)))) return;
+  prompter_.message(this, "Web Page",
+                    QString("No web browser could open %1.").arg(QString::fromLatin1(url)),
+                    MessageIcon::Information);
+}
 
-void TMainForm::showAbout() {
+void MainWindow::showAbout() {
   QMessageBox::about(this, "About Morphalite",
                      QString("<b>Morphalite</b> %1<br>Network analyzer trace file converter.<br>"
                              "Corvantique")

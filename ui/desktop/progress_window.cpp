@@ -8,27 +8,28 @@
 
 namespace morph {
 
-TProcessTraceFileForm::TProcessTraceFileForm(QWidget* parent)
+ProgressWindow::ProgressWindow(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint),
-      ui_(std::make_unique<Ui::TProcessTraceFileForm>()) {
+      ui_(std::make_unique<Ui::ProgressWindow>()) {
   ui_->setupUi(this);
   setModal(false);
   // Room for the longest state text, so the window keeps its size.
-  QLabel* state = ui_->PctComplete;
+  QLabel* state = ui_->PercentLabel;
   state->setMinimumWidth(
       state->fontMetrics().horizontalAdvance("Creating Internet Advisor data file; please wait..."));
-  connect(ui_->CancelButton, &QPushButton::clicked, this, [this] { buttonClicked(); });
+  connect(ui_->StopButton, &QPushButton::clicked, this, [this] { buttonClicked(); });
   displayTimer_.setInterval(kTimerMilliseconds);
   // The time the final state has been on screen, in timer steps.
   connect(&displayTimer_, &QTimer::timeout, this,
           [this] { displayedMilliseconds_ += kTimerMilliseconds; });
 }
 
-TProcessTraceFileForm::~TProcessTraceFileForm() = default;
+ProgressWindow::~ProgressWindow() = default;
 
-void TProcessTraceFileForm::reset() {
+void ProgressWindow::reset() {
   stopPressed_ = false;
   finished_ = false;
+  name_.clear();
   closedByUser_ = false;
   displayedMilliseconds_ = 0;
   displayTimer_.stop();
@@ -36,24 +37,26 @@ void TProcessTraceFileForm::reset() {
   ui_->NonFrameCountTextBox->setText("0");
   ui_->FrameBytesTextBox->setText("0");
   ui_->TraceDurationTextBox->setText("<00:00:01");
-  ui_->PctComplete->setText("0% Complete");
-  ui_->PctProgressBar->setValue(0);
-  ui_->Label1->setText("Converting...");
-  ui_->CancelButton->setText("&Stop");
-  ui_->CancelButton->setEnabled(true);
+  ui_->PercentLabel->setText("0% Complete");
+  ui_->ProgressBar->setValue(0);
+  ui_->StateLabel->setText("Converting...");
+  ui_->StopButton->setText("&Stop");
+  ui_->StopButton->setEnabled(true);
 }
 
-void TProcessTraceFileForm::render(const ProgressView& view) {
-  setWindowTitle(QString::fromStdString(view.caption));
+void ProgressWindow::render(const ProgressView& view) {
+  if (!finished_) {
+    setWindowTitle(QString::fromStdString(view.caption));
+    name_ = QString::fromStdString(view.caption).section(' ', 1);
+  }
   ui_->FrameCountTextBox->setText(QString::fromStdString(view.framesWritten));
   ui_->NonFrameCountTextBox->setText(QString::fromStdString(view.nonDataFrames));
   ui_->FrameBytesTextBox->setText(QString::fromStdString(view.frameBytes));
   ui_->TraceDurationTextBox->setText(QString::fromStdString(view.traceDuration));
-  if (!view.pctComplete.empty()) ui_->PctComplete->setText(QString::fromStdString(view.pctComplete));
-  ui_->PctProgressBar->setValue(view.percent);
-  ui_->CancelButton->setEnabled(view.buttonEnabled);
-  if (!stopPressed_ && !view.buttonCaption.empty())
-    ui_->CancelButton->setText(QString::fromStdString(view.buttonCaption));
+  if (!view.pctComplete.empty()) ui_->PercentLabel->setText(QString::fromStdString(view.pctComplete));
+  ui_->ProgressBar->setValue(view.percent);
+  ui_->StopButton->setEnabled(view.buttonEnabled);
+  if (!stopPressed_ && !finished_) ui_->StopButton->setText("&Stop");
   if (view.finished && !finished_) {
     finished_ = true;
     displayedMilliseconds_ = 0;
@@ -63,44 +66,66 @@ void TProcessTraceFileForm::render(const ProgressView& view) {
   if (!isVisible() && !closedByUser_) show();
 }
 
-void TProcessTraceFileForm::showFinalState(const ProgressView& view) {
+void ProgressWindow::showFinalState(const ProgressView& view) {
   // The Advisor and Domino targets still write while their button is off.
   if (!view.buttonEnabled) return;
-  QString state = stopPressed_  ? "Stopped"
-                  : view.failed ? "Failed"
-                  : view.pctComplete == "Done." ? "Finished"
-                                                : "Nothing converted";
-  ui_->Label1->setText(state + ".");
-  QString name = QString::fromStdString(view.caption).section(' ', 1);
-  setWindowTitle(state + " - " + name);
+  const bool writeFailed = view.pctComplete == "FILE ERROR";
+  if (stopPressed_)
+    showState("Stopped", view.framesWritten == "0" ? "Nothing converted" : "Partly converted");
+  else if (view.failed)
+    showState("Failed", writeFailed ? "Write error: the target was not written" : "Read error");
+  else if (view.pctComplete == "Done.")
+    showState("Converted", "Done.");
+  else
+    showState("Failed", "No frames were converted");
 }
 
-void TProcessTraceFileForm::pressStop() {
+void ProgressWindow::showState(const QString& word, const QString& detail) {
+  // One word for the outcome, the same in the title; the button then closes.
+  ui_->StateLabel->setText(word);
+  ui_->PercentLabel->setText(detail);
+  ui_->StopButton->setText("&Close");
+  ui_->StopButton->setEnabled(true);
+  if (!name_.isEmpty()) setWindowTitle(word + " - " + name_);
+}
+
+void ProgressWindow::pressStop() {
   if (!finished_ && !stopPressed_) buttonClicked();
 }
 
-void TProcessTraceFileForm::hold(unsigned milliseconds) {
+void ProgressWindow::hold(unsigned milliseconds) {
   // The timer counts in every final state (also after a write failure), so
   // the hold always ends.
   while (isVisible() && displayedMilliseconds_ < milliseconds)
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
-void TProcessTraceFileForm::finish() {
+void ProgressWindow::finish(Outcome outcome) {
   displayTimer_.stop();
+  // What the job made of it is the last word: a target that could not be
+  // put in place fails after the display said it was done.
+  switch (outcome) {
+    case Outcome::Converted: break;
+    case Outcome::Stopped: showState("Stopped", ui_->PercentLabel->text()); break;
+    case Outcome::WriteFailed: showState("Failed", "Write error: the target was not written"); break;
+    case Outcome::ReadError: showState("Failed", "Read error"); break;
+    case Outcome::WouldLoseData: showState("Failed", "Not kept: it would lose data"); break;
+    case Outcome::NoFrames: showState("Failed", "No frames were converted"); break;
+    default: if (finished_) showState("Failed", ui_->PercentLabel->text()); break;
+  }
   hide();
 }
 
-void TProcessTraceFileForm::buttonClicked() {
-  if (ui_->CancelButton->text() != "&OK") {
+void ProgressWindow::buttonClicked() {
+  if (!finished_ && !stopPressed_) {
     stopPressed_ = true;
-    ui_->CancelButton->setText("&OK");
+    ui_->StopButton->setText("&Close");
   } else {
     displayedMilliseconds_ = std::max<unsigned>(displayedMilliseconds_, kOkShortensTo);
   }
 }
 
-void TProcessTraceFileForm::closeEvent(QCloseEvent* event) {
+void ProgressWindow::closeEvent(QCloseEvent* event) {
   // Closing stops a running conversion and ends the hold of a finished one.
   if (finished_)
     displayedMilliseconds_ = ~0u;
@@ -111,8 +136,8 @@ void TProcessTraceFileForm::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
 }
 
-void TProcessTraceFileForm::reject() {
-  ui_->CancelButton->click();
+void ProgressWindow::reject() {
+  ui_->StopButton->click();
 }
 
 }  // namespace morph

@@ -5,22 +5,23 @@
 #include <QTimer>
 #include <memory>
 
+#include "engine/job.h"
 #include "engine/progress.h"
 
 namespace Ui {
-class TProcessTraceFileForm;
+class ProgressWindow;
 }
 
 namespace morph {
 
-class TProcessTraceFileForm : public QDialog {
+class ProgressWindow : public QDialog {
   Q_OBJECT
  public:
   static constexpr int kTimerMilliseconds = 100;
   static constexpr int kOkShortensTo = 1500;
 
-  explicit TProcessTraceFileForm(QWidget* parent = nullptr);
-  ~TProcessTraceFileForm() override;
+  explicit ProgressWindow(QWidget* parent = nullptr);
+  ~ProgressWindow() override;
 
   // Readies the window for a new conversion (hidden until the first update).
   void reset();
@@ -29,8 +30,8 @@ class TProcessTraceFileForm : public QDialog {
   // Keeps the final state up for `milliseconds`, processing events; OK
   // cuts the wait to what is left above 1.5 s.
   void hold(unsigned milliseconds);
-  // The conversion is over: hide.
-  void finish();
+  // The conversion is over, with this outcome: the final state says it; hide.
+  void finish(Outcome outcome = Outcome::Converted);
 
   // Stop, as the button does while it reads "&Stop" (Escape in the main window).
   void pressStop();
@@ -45,12 +46,14 @@ class TProcessTraceFileForm : public QDialog {
  private:
   void buttonClicked();
   void showFinalState(const ProgressView& view);
+  void showState(const QString& word, const QString& detail);
 
-  std::unique_ptr<Ui::TProcessTraceFileForm> ui_;
+  std::unique_ptr<Ui::ProgressWindow> ui_;
   QTimer displayTimer_;
   bool stopPressed_ = false;
   bool finished_ = false;
   bool closedByUser_ = false;
+  QString name_;  // the source's name, from the caption
   unsigned displayedMilliseconds_ = 0;
 };
 

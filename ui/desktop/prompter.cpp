@@ -39,6 +39,9 @@ Answer BoxPrompter::ask(QWidget* parent, const QString& caption, const QString& 
   QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
                   parent);
   if (yesToAll) box.addButton(QMessageBox::YesToAll);
+  // Enter must never overwrite or create anything by accident.
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
   box.setWindowModality(Qt::ApplicationModal);
   switch (box.exec()) {
     case QMessageBox::Yes: return Answer::Yes;

@@ -4,6 +4,8 @@
 //   morphalite_screenshots SOURCE OUTPUT_DIR HELP_DIR [POINT_SIZE]
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
@@ -17,12 +19,21 @@
 
 namespace {
 
-// Screenshots show no message boxes.
+// Screenshots show no message boxes; the last failure is kept to be shown
+// on its own.
 class QuietPrompter : public morph::Prompter {
  public:
   void message(QWidget*, const QString& caption, const QString& text, morph::MessageIcon) override {
     std::fprintf(stderr, "%s: %s\n", qPrintable(caption), qPrintable(text));
   }
+  void failure(QWidget* parent, const QString& caption, const QString& text, const QString& detail,
+               morph::MessageIcon icon) override {
+    lastCaption = caption;
+    lastText = text;
+    lastDetail = detail;
+    message(parent, caption, text + " " + detail, icon);
+  }
+  QString lastCaption, lastText, lastDetail;
   morph::Answer ask(QWidget*, const QString&, const QString&, bool) override {
     return morph::Answer::No;
   }
@@ -54,12 +65,12 @@ int main(int argc, char** argv) {
   QDir output(QString::fromLocal8Bit(argv[2]));
   QTemporaryDir settings;
   QuietPrompter prompter;
-  morph::TMainForm window(prompter, settings.filePath("settings.ini"));
+  morph::MainWindow window(prompter, settings.filePath("settings.ini"));
   window.show();
   window.chooseSources({source});
   bool ok = Save(window, output.filePath("main-window.png"));
 
-  morph::TtcpdumpOptions& pcap = window.tcpdumpOptionsDialog();
+  morph::TcpdumpOptionsDialog& pcap = window.tcpdumpOptionsDialog();
   pcap.load(true, false);
   ok = Save(pcap, output.filePath("libpcap-options.png")) && ok;
   ok = Save(window.textOptionsDialog(), output.filePath("text-options.png")) && ok;
@@ -70,6 +81,33 @@ int main(int argc, char** argv) {
   window.helpTopics();
   if (QWidget* help = window.documentWindow()) ok = Save(*help, output.filePath("help-window.png")) && ok;
 
+  // Several sources, one of them cut short: the list, the results of the
+  // run and the read error's box, which names the file.
+  const QDir folder = QFileInfo(source).dir();
+  QStringList batch;
+  for (const char* name : {"monday.pcap", "tuesday.pcap", "damaged.pcap"}) {
+    batch << folder.filePath(name);
+    QFile::remove(batch.back());
+    QFile::copy(source, batch.back());
+  }
+  QFile cut(batch.back());
+  if (cut.open(QIODevice::ReadWrite)) cut.resize(cut.size() / 2 + 7);
+  cut.close();
+  window.show();
+  window.chooseSources(batch);
+  ok = Save(window, output.filePath("batch-window.png")) && ok;
+  window.show();
+  window.convertClicked();
+  if (morph::ResultsDialog* results = window.resultsDialog())
+    ok = Save(*results, output.filePath("results-window.png")) && ok;
+  ok = Save(window, output.filePath("main-window-after-batch.png")) && ok;
+  QMessageBox error(QMessageBox::Critical, prompter.lastCaption, prompter.lastText, QMessageBox::Ok,
+                    &window);
+  error.setInformativeText(prompter.lastDetail);
+  ok = Save(error, output.filePath("error-names-file.png")) && ok;
+  for (const QString& file : QDir(folder).entryList(QDir::Files))
+    if (file != QFileInfo(source).fileName()) QFile::remove(folder.filePath(file));
+
   morph::ProgressView view;
   view.caption = "Converting " + QFileInfo(source).fileName().toStdString();
   view.framesWritten = morph::WithThousands(1000000);
@@ -78,9 +116,9 @@ int main(int argc, char** argv) {
   view.traceDuration = morph::DurationText(3723);
   view.percent = 100;
   view.pctComplete = "Done.";
-  view.buttonCaption = "&OK";
+  view.buttonCaption = "&Close";
   view.finished = true;
-  morph::TProcessTraceFileForm& progress = window.progressWindow();
+  morph::ProgressWindow& progress = window.progressWindow();
   progress.reset();
   progress.render(view);
   ok = Save(progress, output.filePath("progress-window.png")) && ok;

@@ -4,29 +4,29 @@
 
 namespace morph {
 
-TtcpdumpOptions::TtcpdumpOptions(QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::TtcpdumpOptions>()) {
+TcpdumpOptionsDialog::TcpdumpOptionsDialog(QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::TcpdumpOptionsDialog>()) {
   ui_->setupUi(this);
   // Choosing a variant proposes its usual byte order; the user may change it after.
-  connect(ui_->tcpdumpTypeStandard, &QRadioButton::clicked, this,
+  connect(ui_->StandardLayout, &QRadioButton::clicked, this,
           [this] { ui_->SwapBytesYes->setChecked(true); });
-  connect(ui_->tcpdumpTypeModified, &QRadioButton::clicked, this,
+  connect(ui_->ModifiedLayout, &QRadioButton::clicked, this,
           [this] { ui_->SwapBytesNo->setChecked(true); });
   connect(ui_->OkayButton, &QPushButton::clicked, this, &QDialog::accept);
   connect(ui_->CancelButton, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-TtcpdumpOptions::~TtcpdumpOptions() = default;
+TcpdumpOptionsDialog::~TcpdumpOptionsDialog() = default;
 
-void TtcpdumpOptions::load(bool swapBytes, bool modified) {
-  (modified ? ui_->tcpdumpTypeModified : ui_->tcpdumpTypeStandard)->setChecked(true);
+void TcpdumpOptionsDialog::load(bool swapBytes, bool modified) {
+  (modified ? ui_->ModifiedLayout : ui_->StandardLayout)->setChecked(true);
   (swapBytes ? ui_->SwapBytesYes : ui_->SwapBytesNo)->setChecked(true);
 }
 
-bool TtcpdumpOptions::swapBytes() const { return ui_->SwapBytesYes->isChecked(); }
-bool TtcpdumpOptions::modified() const { return ui_->tcpdumpTypeModified->isChecked(); }
+bool TcpdumpOptionsDialog::swapBytes() const { return ui_->SwapBytesYes->isChecked(); }
+bool TcpdumpOptionsDialog::modified() const { return ui_->ModifiedLayout->isChecked(); }
 
-bool TtcpdumpOptions::edit(bool& swap, bool& modifiedVariant) {
+bool TcpdumpOptionsDialog::edit(bool& swap, bool& modifiedVariant) {
   load(swap, modifiedVariant);
   if (exec() != QDialog::Accepted) return false;
   swap = swapBytes();

@@ -5,16 +5,16 @@
 #include <memory>
 
 namespace Ui {
-class TtcpdumpOptions;
+class TcpdumpOptionsDialog;
 }
 
 namespace morph {
 
-class TtcpdumpOptions : public QDialog {
+class TcpdumpOptionsDialog : public QDialog {
   Q_OBJECT
  public:
-  explicit TtcpdumpOptions(QWidget* parent = nullptr);
-  ~TtcpdumpOptions() override;
+  explicit TcpdumpOptionsDialog(QWidget* parent = nullptr);
+  ~TcpdumpOptionsDialog() override;
 
   // Shows the flags in the controls.
   void load(bool swapBytes, bool modified);
@@ -26,7 +26,7 @@ class TtcpdumpOptions : public QDialog {
   bool edit(bool& swapBytes, bool& modified);
 
  private:
-  std::unique_ptr<Ui::TtcpdumpOptions> ui_;
+  std::unique_ptr<Ui::TcpdumpOptionsDialog> ui_;
 };
 
 }  // namespace morph

@@ -4,8 +4,8 @@
 
 namespace morph {
 
-TTextOptionsForm::TTextOptionsForm(QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::TTextOptionsForm>()) {
+TextOptionsDialog::TextOptionsDialog(QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::TextOptionsDialog>()) {
   ui_->setupUi(this);
   connect(ui_->OkayButton, &QPushButton::clicked, this, &QDialog::accept);
   connect(ui_->CancelButton, &QPushButton::clicked, this, &QDialog::reject);
@@ -13,9 +13,9 @@ TTextOptionsForm::TTextOptionsForm(QWidget* parent)
   connect(this, &QDialog::rejected, this, [this] { setOptions(optionsAtShow_); });
 }
 
-TTextOptionsForm::~TTextOptionsForm() = default;
+TextOptionsDialog::~TextOptionsDialog() = default;
 
-TextDumpOptions TTextOptionsForm::options() const {
+TextDumpOptions TextOptionsDialog::options() const {
   TextDumpOptions o;
   o.descriptiveHeader = ui_->IncludeHeaderCheckBox->isChecked();
   o.fieldHeaders = ui_->IncludeFieldHeadersCheckBox->isChecked();
@@ -31,7 +31,7 @@ TextDumpOptions TTextOptionsForm::options() const {
   return o;
 }
 
-void TTextOptionsForm::setOptions(const TextDumpOptions& o) {
+void TextOptionsDialog::setOptions(const TextDumpOptions& o) {
   ui_->IncludeHeaderCheckBox->setChecked(o.descriptiveHeader);
   ui_->IncludeFieldHeadersCheckBox->setChecked(o.fieldHeaders);
   switch (o.delimiter) {
@@ -47,11 +47,11 @@ void TTextOptionsForm::setOptions(const TextDumpOptions& o) {
   ui_->FrameDataASCIICheckBox->setChecked(o.dataAscii);
 }
 
-void TTextOptionsForm::showEvent(QShowEvent* event) {
+void TextOptionsDialog::showEvent(QShowEvent* event) {
   optionsAtShow_ = options();
   QDialog::showEvent(event);
 }
 
-bool TTextOptionsForm::edit() { return exec() == QDialog::Accepted; }
+bool TextOptionsDialog::edit() { return exec() == QDialog::Accepted; }
 
 }  // namespace morph

@@ -7,16 +7,16 @@
 #include "engine/state.h"
 
 namespace Ui {
-class TTextOptionsForm;
+class TextOptionsDialog;
 }
 
 namespace morph {
 
-class TTextOptionsForm : public QDialog {
+class TextOptionsDialog : public QDialog {
   Q_OBJECT
  public:
-  explicit TTextOptionsForm(QWidget* parent = nullptr);
-  ~TTextOptionsForm() override;
+  explicit TextOptionsDialog(QWidget* parent = nullptr);
+  ~TextOptionsDialog() override;
 
   // What the controls say now.
   TextDumpOptions options() const;
@@ -29,7 +29,7 @@ class TTextOptionsForm : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
-  std::unique_ptr<Ui::TTextOptionsForm> ui_;
+  std::unique_ptr<Ui::TextOptionsDialog> ui_;
   TextDumpOptions optionsAtShow_;
 };
 
