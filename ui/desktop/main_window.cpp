@@ -207,11 +207,8 @@ void WidenFileDialogColumns(QFileDialog& dialog) {
 }
 
 OptionsDialog OptionsDialogFor(AnalyzerType target) {
-  // The text dump's fields and the libpcap byte order and layout are the
-  // only target settings the window asks for; every other target has none.
-  if (target == Analyzer::Ascii) return OptionsDialog::Text;
-  if (target == Analyzer::Tcpdump) return OptionsDialog::Tcpdump;
-  return OptionsDialog::None;
+  const FormatDescriptor* writer = WriterFormat(target);
+  return writer ? writer->optionsDialog : OptionsDialog::None;
 }
 
 QString NamingTheFile(const QString& message, const QString& sourcePath,
@@ -1067,8 +1064,8 @@ QString MainWindow::startDirectory() const {
 
 void MainWindow::optionsClicked() {
   switch (OptionsDialogFor(targetAnalyzer_)) {
-    case OptionsDialog::Text: textDialog_->edit(); break;
-    case OptionsDialog::Tcpdump: tcpdumpDialog_->edit(tcpdumpSwap_, tcpdumpModified_); break;
+    case OptionsDialog::TextDump: textDialog_->edit(); break;
+    case OptionsDialog::Pcap: tcpdumpDialog_->edit(tcpdumpSwap_, tcpdumpModified_); break;
     case OptionsDialog::None: break;
   }
 }

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <memory>
 
+#include "engine/format.h"
 #include "engine/job.h"
 #include "engine/state.h"
 #include "engine/targets.h"
@@ -37,8 +38,7 @@ QStringList OpenDialogFilters(const CapabilitySets& caps);
 // Gives the columns of Qt's own file dialog (once shown) room for their texts.
 void WidenFileDialogColumns(QFileDialog& dialog);
 
-// Which settings dialog a target has. The one place that decides it.
-enum class OptionsDialog { None, Text, Tcpdump };
+// Which settings dialog a target has, as its format's descriptor says.
 OptionsDialog OptionsDialogFor(AnalyzerType target);
 
 // A failure message of a conversion made to name its file: a temporary's
