@@ -37,7 +37,6 @@ struct ReaderContext : FormatContext {
 void ReadHeaderStep(Conversion& c) {
   ConversionState& s = c.state;
   ReaderContext& r = c.ReaderContext<ReaderContext>();
-  s.FramesRead = 0;
   uint8_t h[kHeaderSize];
   if (!c.source->readExact(h, sizeof h)) {
     FailRead(s, "the DataGLANce header is cut short");
@@ -112,10 +111,7 @@ bool ReadContinuations(Conversion& c, int count, int64_t record, int64_t at, int
       block = in.inHand();
     } else {
       const size_t got = in.fetch(copy, sizeof copy);
-      if (got == 0 && !in.failed()) {
-        s.EndOfSource = true;
-        return false;
-      }
+      if (got == 0 && !in.failed()) return false;
       if (got != sizeof copy) {
         FailRead(s, AtRecord(record, at) + "block cut short");
         return false;
@@ -159,18 +155,11 @@ bool ReadContinuations(Conversion& c, int count, int64_t record, int64_t at, int
   }
 }
 
-void ReadFrames(Conversion& c, bool singleFrame) {
-  ConversionState& s = c.state;
+ReadStatus NextRecord(Conversion& c) {
   ReaderContext& r = c.ReaderContext<ReaderContext>();
   // A wrapped capture is refused by the driver; nothing is read from it.
-  if (s.WrappedSource) {
-    s.EndOfSource = true;
-    s.FramesReadTotal = s.FramesRead;
-    return;
-  }
-  // Inline, so that the loop runs without a call per frame.
-  ReadRecordsInTurn(c, singleFrame,
-                    [&]() __attribute__((always_inline)) { return ReadFrame(c, r); });
+  if (c.state.WrappedSource) return ReadStatus::End;
+  return NextInTurn(c, [&]() __attribute__((always_inline)) { return ReadFrame(c, r); });
 }
 
 uint8_t MediaByte(Topology topology) {
@@ -279,7 +268,7 @@ const FormatDescriptor kDataGlanceFormat = {
     .identify = kDataGlanceRules,
     .topology = DataGlanceTopology,
     .readHeader = ReadHeaderStep,
-    .readFrames = ReadFrames,
+    .nextRecord = NextRecord,
     .writeHeader = WriteDataGlanceHeader,
     .writeFrame = WriteDataGlanceFrame,
     .limits = {.largestStored = ClassicFrameBytes, .largestWire = 65535, .keptFlags = Flag::Bad},
