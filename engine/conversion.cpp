@@ -92,7 +92,7 @@ bool Conversion::ResetConversion() {
 
   // A source handed in by the caller (library, tests) is used as it is.
   sourceOpenFailed_ = false;
-  if (customReader) {
+  if (customReader.next) {
     // frames come from the caller
   } else if (source) {
     source->seek(0);
@@ -106,20 +106,46 @@ bool Conversion::ResetConversion() {
   return !sourceOpenFailed_;
 }
 
-void Conversion::ReadSource(bool headerStep, bool singleFrame) {
-  state.FrameFlags = 0;
-  state.FrameLength = 0;
-  if (customReader) {
-    customReader(*this, headerStep, singleFrame);
+void Conversion::OpenSource() {
+  ConversionState& s = state;
+  s.FrameFlags = 0;
+  s.FrameLength = 0;
+  if (customReader.next) {
+    if (customReader.open) customReader.open(*this);
     return;
   }
-  if (!reader_ || !reader_->readFrames || !(source || reader_->has(Capability::OwnSource))) return;
-  state.ReadError = false;
-  state.EndOfSource = false;
-  if (!headerStep)
-    reader_->readFrames(*this, singleFrame);
-  else if (reader_->readHeader)
-    reader_->readHeader(*this);
+  if (!HasReader()) return;
+  s.ReadError = false;
+  s.EndOfSource = false;
+  if (reader_->readHeader) reader_->readHeader(*this);
+}
+
+void Conversion::ReadFrames(bool singleFrame) {
+  ConversionState& s = state;
+  s.FrameFlags = 0;
+  s.FrameLength = 0;
+  if (!HasReader()) return;
+  s.ReadError = false;
+  s.EndOfSource = false;
+  // A family's reader is called through its pointer: no std::function per frame.
+  const NextRecordFn next = customReader.next ? nullptr : reader_->nextRecord;
+  for (;;) {
+    const ReadStatus status = next ? next(*this) : customReader.next(*this);
+    if (status == ReadStatus::Record) [[likely]] {
+      s.WriteFailed = ProcessFrame();
+    } else if (status == ReadStatus::NonData) {
+      ++s.FramesRead;
+      ++s.FramesWritten;
+      ++s.NonDataFrames;
+    } else {
+      if (status == ReadStatus::End) s.EndOfSource = true;
+      // A failure always has a reason: one the reader did not give is found at the end.
+      else if (!s.ReadError && !s.WriteFailed) s.ReadError = true;
+      break;
+    }
+    if (singleFrame || s.ReadError || s.WriteFailed || s.StopRequested || s.EndOfSource) break;
+  }
+  s.FramesReadTotal = s.FramesRead;
 }
 
 bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
@@ -132,7 +158,7 @@ bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
   if (!opened) {
     s.ReadError = true;  // reported as a read error of the first frame
   } else {
-    ReadSource(true, false);
+    OpenSource();
     filtering_ = !s.ProbeOnly && filter_.start(s);
     framesAsTheyStand_ = FramesGoAsTheyStand();
     frameLimit_ = FileFrameLimit();
@@ -140,7 +166,7 @@ bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
                           s.TraceTopology == Topo::Ethernet;
     TakeTargetLimits();
     // A header that failed to read leaves nothing to read frames from.
-    if (!s.ReadError) ReadSource(false, false);
+    if (!s.ReadError) ReadFrames(false);
     // A reader that stopped at its last frame has the source checked to its
     // end (a gzip trailer): only when the whole source was to be read.
     if (!s.ReadError && !s.WriteFailed && !s.StopRequested && !s.ProbeOnly && s.ConvertAll &&
@@ -238,8 +264,8 @@ void Conversion::CloseProbe() { CloseSource(); }
 bool Conversion::ProbeFirstFrame() {
   if (!ResetConversion()) return false;
   state.ProbeOnly = true;
-  ReadSource(true, false);
-  if (!state.ReadError) ReadSource(false, true);
+  OpenSource();
+  if (!state.ReadError) ReadFrames(true);
   bool delivered = state.FramesRead > 0 && !state.ReadError;
   CloseProbe();
   return delivered;
@@ -359,7 +385,7 @@ bool Conversion::FramesGoAsTheyStand() const {
 
 bool Conversion::FramesPassUnchanged() const {
   return state.CopyUnchangedRecords && framesAsTheyStand_ && frameLimit_ == 0 && !filtering_ &&
-         state.SplitMicroseconds == 0 && target && !customReader && !skipsTinyFrames_;
+         state.SplitMicroseconds == 0 && target && !customReader.next && !skipsTinyFrames_;
 }
 
 void Conversion::PassUnchangedFrames(const UnchangedFrames& batch) {

@@ -26,8 +26,8 @@ class Conversion {
   std::unique_ptr<SourceStream> source;
   std::unique_ptr<TargetStream> target;
 
-  // A reader of the caller's own in place of the source's (library, tests).
-  std::function<void(Conversion&, bool headerStep, bool singleFrame)> customReader;
+  // A reader of the caller's own in place of the source's (merge, tests).
+  CustomReader customReader;
   // Receives every frame to be written in place of the target writer
   // (library, tests); the target then stays untouched.
   std::function<void(Conversion&)> frameObserver;
@@ -46,17 +46,16 @@ class Conversion {
   bool ConvertTrace(bool probeOnly, unsigned holdMilliseconds = 0);
   // Start-of-conversion reset; opens the source. False when it cannot be opened.
   bool ResetConversion();
-  // Reader dispatch: the caller's reader, or the source family's header
-  // step or frame loop with ReadError and EndOfSource cleared first.
-  void ReadSource(bool headerStep, bool singleFrame);
+  // The reader's header step: the caller's, or the source family's.
+  void OpenSource();
+  // The frame loop: takes the reader's records one by one (one alone in
+  // probe mode) through the pipeline until the end, a failure or a stop,
+  // keeping FramesRead, FramesReadTotal, EndOfSource and WriteFailed.
+  void ReadFrames(bool singleFrame);
   // Runs the source's header step and first frame without writing anything
   // (topology probes). Returns true when a frame was delivered.
   bool ProbeFirstFrame();
   void CloseProbe();
-
-  // ---- Frame pipeline ----
-  // Hands the current frame on; true asks the reader to stop.
-  bool ProcessFrame();
 
   // ---- Frames that pass unchanged ----
   // Whether frames may pass unchanged in this conversion: every frame goes
@@ -173,6 +172,15 @@ class Conversion {
     bool active_ = false;
     Saved saved_{};
   };
+
+  // ---- Frame pipeline ----
+  // Hands the current frame on; true ends the reading.
+  bool ProcessFrame();
+  // Whether there is a reader to take records from.
+  bool HasReader() const {
+    return customReader.next ||
+           (reader_ && reader_->nextRecord && (source || reader_->has(Capability::OwnSource)));
+  }
 
   void Finish();
   void CloseSource();

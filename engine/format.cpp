@@ -16,7 +16,7 @@ struct FormatIndex {
     for (const FormatDescriptor* f : RegisteredFormats()) {
       for (int t = 0; t < Analyzer::Count; ++t) {
         const auto type = AnalyzerType(t);
-        if (!reader[t] && f->readFrames && InMask(f->reads, type)) reader[t] = f;
+        if (!reader[t] && f->nextRecord && InMask(f->reads, type)) reader[t] = f;
         if (!writer[t] && f->writeFrame && InMask(f->writes, type)) writer[t] = f;
         if (!topology[t] && f->topology && InMask(f->reads | f->recognises, type))
           topology[t] = f;

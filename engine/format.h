@@ -7,6 +7,7 @@
 // its descriptor.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <span>
@@ -22,10 +23,20 @@ class SourceStream;
 class FileBlock;
 struct ConversionState;
 
-// Reader steps: the header, then the frame loop (a single frame in probe
-// mode). The driver clears ReadError and EndOfSource before each.
+// Reader steps: `open` reads the header and states the source's facts;
+// `next` fills the current frame from the next record, or tells the end, or
+// a failure (its reason set through FailRead / FailWrite), or a record that
+// carries no frame (counted as one, not passed on). The engine runs the loop
+// and keeps every counter; a reader keeps where it is in its context.
+enum class ReadStatus { Record, End, Failed, NonData };
 using ReadHeaderFn = void (*)(Conversion&);
-using ReadFramesFn = void (*)(Conversion&, bool singleFrame);
+using NextRecordFn = ReadStatus (*)(Conversion&);
+// A reader of the caller's own in place of the source's (merge, tests): its
+// header step (optional) and its `next`.
+struct CustomReader {
+  std::function<void(Conversion&)> open;
+  std::function<ReadStatus(Conversion&)> next;
+};
 // Writer steps: header at the first accepted frame (given its number), one
 // call per frame to write, and the finishing step with the frames written.
 using WriteHeaderFn = void (*)(Conversion&, int32_t frameNumber);
@@ -202,7 +213,7 @@ struct FormatDescriptor {
   // nullptr: the catalogue name with " (compressed)" when compressed.
   std::string (*sourceName)(AnalyzerType, uint32_t variant, bool compressed) = nullptr;
   ReadHeaderFn readHeader = nullptr;  // null: nothing to do before the frames
-  ReadFramesFn readFrames = nullptr;  // null: the family has no reader
+  NextRecordFn nextRecord = nullptr;  // null: the family has no reader
   WriteHeaderFn writeHeader = nullptr;
   WriteFrameFn writeFrame = nullptr;
   FinishFn finish = nullptr;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/file_date.h"
+#include "engine/format.h"
 #include "engine/host.h"
 #include "engine/state.h"
 #include "engine/targets.h"
@@ -137,7 +138,7 @@ struct JobRequest {
   bool salvage = false;
   // Frames from this reader of the caller's in place of the source's (a
   // merge): `checkedSource` then tells what they are.
-  std::function<void(Conversion&, bool headerStep, bool singleFrame)> customReader;
+  CustomReader customReader;
   // Short Ethernet frames keep their own lengths instead of being padded to
   // 60 bytes; always so when source and target both store short frames.
   bool noPad = false;

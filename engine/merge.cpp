@@ -575,28 +575,27 @@ class MergedFrameReader {
       : merger_(merger), nanoseconds_(nanoseconds), names_(std::move(names)),
         interfaces_(names_.size()) {}
 
-  void operator()(Conversion& c, bool headerStep, bool singleFrame) {
-    ConversionState& s = c.state;
+  // The header step: what the merged sources' frames are.
+  void open(Conversion& c) {
     c.ReaderContext<MergeReaderContext>().consumed = [this] { return merger_.consumed(); };
-    if (headerStep) {
-      s.FramesRead = 0;
-      s.SourceHasNanoseconds = nanoseconds_;
-      return;
-    }
+    c.state.SourceHasNanoseconds = nanoseconds_;
+  }
+
+  // The next merged frame; the one before is released first.
+  ReadStatus next(Conversion& c) {
+    ConversionState& s = c.state;
     merger_.release();
-    while (!s.ReadError && !s.StopRequested && !s.WriteFailed && !s.EndOfSource) {
-      const uint8_t* record = merger_.next();
-      if (!record) {
-        if (merger_.failed()) FailRead(s, "the merge's temporary file could not be read back");
-        else s.EndOfSource = true;
-        break;
-      }
-      if (!take(s, record, merger_.lastRun())) break;
-      s.WriteFailed = c.ProcessFrame();
-      merger_.release();
-      if (singleFrame) break;
+    const uint8_t* record = merger_.next();
+    if (!record) {
+      if (!merger_.failed()) return ReadStatus::End;
+      FailRead(s, "the merge's temporary file could not be read back");
+      return ReadStatus::Failed;
     }
-    s.FramesReadTotal = s.FramesRead;
+    return take(s, record, merger_.lastRun()) ? ReadStatus::Record : ReadStatus::Failed;
+  }
+
+  CustomReader asReader() {
+    return {[this](Conversion& c) { open(c); }, [this](Conversion& c) { return next(c); }};
   }
 
  private:
@@ -710,7 +709,7 @@ JobResult RunMergeJob(const MergeRequest& request, const CapabilitySets& caps, H
     std::vector<std::string> names;
     for (size_t i = 0; i < request.sources.size(); ++i) names.push_back(ShownName(request, i));
     MergedFrameReader<RunMerger<QueueReader>> reader(merger, nanoseconds, std::move(names));
-    job.customReader = std::ref(reader);
+    job.customReader = reader.asReader();
     written = RunConversionJob(job, caps, host);
     Gather(group.join(), host, read);
   } else {
@@ -751,7 +750,7 @@ JobResult RunMergeJob(const MergeRequest& request, const CapabilitySets& caps, H
     if (runs.size() != names.size()) names.assign(runs.size(), "the sources");
     RunMerger<RunReader> merger(std::move(readers));
     MergedFrameReader<RunMerger<RunReader>> reader(merger, read.nanoseconds, std::move(names));
-    job.customReader = std::ref(reader);
+    job.customReader = reader.asReader();
     written = RunConversionJob(job, caps, host);
   }
   written.framesRead = int32_t(std::min<int64_t>(read.frames, INT32_MAX));

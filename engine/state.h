@@ -185,7 +185,8 @@ struct ConversionState {
   bool EthernetFcsUnused = false;
   FrameBuffer FrameData;
 
-  // Counters and flags of one conversion.
+  // Counters and flags of one conversion, kept by the engine's frame loop:
+  // readers only read them (a failure goes through FailRead / FailWrite).
   int32_t FramesRead = 0;
   int32_t FramesWritten = 0;
   int32_t NonDataFrames = 0;

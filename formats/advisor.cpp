@@ -259,6 +259,7 @@ struct AdvisorReaderContext : FormatContext {
   bool dated = false;  // TraceDate is fixed (by the header or the first timed record)
   UnixFrameClock clock;
   Layout layout = Layout::Lan;
+  bool nonData = false;  // the record just read carries no frame
   // The block being read.
   const uint8_t* records = nullptr;
   uint32_t recordsLeft = 0, bytes = 0, at = 0;
@@ -283,11 +284,7 @@ std::string Where(const ConversionState& s, const AdvisorReaderContext& r) {
 }
 
 // A record that carries no frame: counted, not passed on.
-void SkipNonData(ConversionState& s) {
-  ++s.NonDataFrames;
-  ++s.FramesRead;
-  ++s.FramesWritten;
-}
+void SkipNonData(AdvisorReaderContext& r) { r.nonData = true; }
 
 void DateByFirstRecord(ConversionState& s, AdvisorReaderContext& r, uint32_t seconds) {
   if (r.dated) return;
@@ -329,7 +326,7 @@ bool ReadWanRecord(ConversionState& s, AdvisorReaderContext& r, const uint8_t* p
   r.at += length;
   const uint8_t status = p[2];
   if (status >= 0x40) {
-    SkipNonData(s);
+    SkipNonData(r);
     return false;
   }
   s.FrameFlags = (status & 0x10) ? Flag::Direction2 : Flag::Direction1;
@@ -374,7 +371,7 @@ bool ReadNetworkAnalyzerRecord(ConversionState& s, AdvisorReaderContext& r, cons
   }
   r.at += kNetworkAnalyzerHeadBytes + (holdsBytes ? stored : 0);
   if (!frame) {
-    SkipNonData(s);
+    SkipNonData(r);
     return false;
   }
   const uint32_t seconds = GetLE32(p + 8), nanoseconds = GetLE32(p + 12);
@@ -397,7 +394,6 @@ bool ReadNetworkAnalyzerRecord(ConversionState& s, AdvisorReaderContext& r, cons
 void ReadHeader(Conversion& c) {
   ConversionState& s = c.state;
   AdvisorReaderContext& r = c.ReaderContext<AdvisorReaderContext>();
-  s.FramesRead = 0;
   BasicConfig config;
   r.handle = OpenCalyxenFile(s.SourceFileName.c_str(), &r.frameCount, &config);
   if (!r.handle) {
@@ -412,7 +408,7 @@ void ReadHeader(Conversion& c) {
   r.dated = StartTraceAtHeaderTime(s, config.startTime);
 }
 
-// Fetches the next block; false at the end of the file (EndOfSource, or a
+// Fetches the next block; false at the end of the file (the end, or a
 // read error when the file holds fewer records than it states).
 bool NextBlock(ConversionState& s, AdvisorReaderContext& r) {
   if (r.records && r.at != r.bytes) {
@@ -424,10 +420,9 @@ bool NextBlock(ConversionState& s, AdvisorReaderContext& r) {
   r.records = ReadFramesFromFile(r.handle, r.nextBlock++, &count, &bytes);
   if (!r.records) {
     if (uint32_t(s.FramesRead) < r.frameCount)
-      FailRead(s, "the file ends after " + Grouped(s.FramesRead) + " of " +
+      FailRead(s, "record " + Grouped(s.FramesRead + 1) + ": the file ends after " +
+                      Grouped(s.FramesRead) + " of " +
                       Grouped(r.frameCount) + " frames");
-    else
-      s.EndOfSource = true;
     return false;
   }
   r.recordsLeft = count;
@@ -449,16 +444,16 @@ bool ReadRecord(ConversionState& s, AdvisorReaderContext& r) {
   return false;
 }
 
-void ReadFrames(Conversion& c, bool singleFrame) {
+// The records block by block, up to the frame count the file states.
+ReadStatus NextRecord(Conversion& c) {
   ConversionState& s = c.state;
   AdvisorReaderContext& r = c.ReaderContext<AdvisorReaderContext>();
-  if (!r.handle) return;
-  do {
-    if ((!r.records || r.recordsLeft == 0) && !NextBlock(s, r)) break;
-    if (ReadRecord(s, r)) s.WriteFailed = c.ProcessFrame();
-    if (r.frameCount != 0 && uint32_t(s.FramesRead) >= r.frameCount) s.EndOfSource = true;
-  } while (ReadOn(s, singleFrame));
-  s.FramesReadTotal = s.FramesRead;
+  if (!r.handle || (r.frameCount != 0 && uint32_t(s.FramesRead) >= r.frameCount))
+    return ReadStatus::End;
+  if ((!r.records || r.recordsLeft == 0) && !NextBlock(s, r)) return RecordOrEnd(s, false);
+  r.nonData = false;
+  if (ReadRecord(s, r)) return ReadStatus::Record;
+  return r.nonData ? ReadStatus::NonData : RecordOrEnd(s, false);
 }
 
 }  // namespace
@@ -636,7 +631,7 @@ extern const FormatDescriptor kAdvisorFormat = {
     .identify = kAdvisorRules,
     .topology = AdvisorFileTopology,
     .readHeader = ReadHeader,
-    .readFrames = ReadFrames,
+    .nextRecord = NextRecord,
     .writeHeader = WriteAdvisorHeader,
     .writeFrame = WriteAdvisorFrame,
     .finish = FinishAdvisor,

@@ -55,7 +55,6 @@ struct Da30WriterContext : FormatContext {
 bool ReadHeader(Conversion& c, Da30ReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
-  s.FramesRead = 0;
   uint8_t h[kDa30HeaderSize];
   if (!in.readExact(h, sizeof h)) return FailRead(s, AtOffset(0) + "the 78-byte header is cut short");
   if (std::memcmp(h, "EXRS", 4) != 0) return FailRead(s, AtOffset(0) + "no \"EXRS\" signature");
@@ -74,7 +73,7 @@ bool ReadHeader(Conversion& c, Da30ReaderContext& r) {
 }
 
 // Reads one record into the current frame. False at the end marker or the
-// end of the file (EndOfSource), or on a damaged record (ReadError).
+// end of the file, or on a damaged record (ReadError).
 bool ReadRecord(Conversion& c, Da30ReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
@@ -82,16 +81,10 @@ bool ReadRecord(Conversion& c, Da30ReaderContext& r) {
   const int64_t number = s.FramesRead + 1;
   uint8_t sizes[kSizeWords];
   const size_t got = in.fetch(sizes, sizeof sizes);
-  if (got == 0 && !in.failed()) {
-    s.EndOfSource = true;
-    return false;
-  }
+  if (got == 0 && !in.failed()) return false;
   if (got != sizeof sizes) return FailRead(s, AtRecord(number, at) + "record cut short");
   const uint32_t words = GetLE32(sizes + 4);
-  if (words == 0) {
-    s.EndOfSource = true;
-    return false;
-  }
+  if (words == 0) return false;
   if (words < kRecordOverhead / 4 || words > uint32_t(kSizeWords + kLargestRest) / 4)
     return FailRead(s, AtRecord(number, at) + "record size of " + Grouped(words) +
                        " words lies outside 11 to " + Grouped((kSizeWords + kLargestRest) / 4));
@@ -127,10 +120,10 @@ bool ReadRecord(Conversion& c, Da30ReaderContext& r) {
 
 void ReadHeaderStep(Conversion& c) { ReadHeader(c, c.ReaderContext<Da30ReaderContext>()); }
 
-void ReadFrames(Conversion& c, bool singleFrame) {
+ReadStatus NextRecord(Conversion& c) {
   Da30ReaderContext& r = c.ReaderContext<Da30ReaderContext>();
-  if (!HeaderWasRead(c.state, r.headerRead)) return;
-  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r); });
+  if (!HeaderWasRead(c.state, r.headerRead)) return ReadStatus::Failed;
+  return NextInTurn(c, [&] { return ReadRecord(c, r); });
 }
 
 void PutStatistics(uint8_t* stats, const ConversionState& s, bool tokenRing, uint32_t frames) {
@@ -278,7 +271,7 @@ extern const FormatDescriptor kDa30Format = {
     .identify = kDa30Rules,
     .topology = Da30Topology,
     .readHeader = ReadHeaderStep,
-    .readFrames = ReadFrames,
+    .nextRecord = NextRecord,
     .writeHeader = WriteDa30Header,
     .writeFrame = WriteDa30Frame,
     .finish = FinishDa30,

@@ -48,7 +48,6 @@ struct ReaderContext : FormatContext {
 void ReadHeaderStep(Conversion& c) {
   ConversionState& s = c.state;
   ReaderContext& r = c.ReaderContext<ReaderContext>();
-  s.FramesRead = 0;
   uint8_t h[kHeaderSize];
   if (!c.source->readExact(h, sizeof h)) {
     FailRead(s, "the DataGLANce header is cut short");
@@ -123,10 +122,7 @@ bool ReadContinuations(Conversion& c, int count, int64_t record, int64_t at, int
       block = in.inHand();
     } else {
       const size_t got = in.fetch(copy, sizeof copy);
-      if (got == 0 && !in.failed()) {
-        s.EndOfSource = true;
-        return false;
-      }
+      if (got == 0 && !in.failed()) return false;
       if (got != sizeof copy) {
         FailRead(s, AtRecord(record, at) + "block cut short");
         return false;
@@ -170,19 +166,12 @@ bool ReadContinuations(Conversion& c, int count, int64_t record, int64_t at, int
   }
 }
 
-void ReadFrames(Conversion& c, bool singleFrame) {
-  ConversionState& s = c.state;
+ReadStatus NextRecord(Conversion& c) {
   ReaderContext& r = c.ReaderContext<ReaderContext>();
   // A wrapped capture is refused when its file is checked; reached without
   // that check (the fuzzer), its flag has the driver refuse it unread.
-  if (s.WrappedSource) {
-    s.EndOfSource = true;
-    s.FramesReadTotal = s.FramesRead;
-    return;
-  }
-  // Inline, so that the loop runs without a call per frame.
-  ReadRecordsInTurn(c, singleFrame,
-                    [&]() __attribute__((always_inline)) { return ReadFrame(c, r); });
+  if (c.state.WrappedSource) return ReadStatus::End;
+  return NextInTurn(c, [&]() __attribute__((always_inline)) { return ReadFrame(c, r); });
 }
 
 uint8_t MediaByte(Topology topology) {
@@ -307,7 +296,7 @@ const FormatDescriptor kDataGlanceFormat = {
     .topology = DataGlanceTopology,
     .unreadLayout = WrappedRefusal,
     .readHeader = ReadHeaderStep,
-    .readFrames = ReadFrames,
+    .nextRecord = NextRecord,
     .writeHeader = WriteDataGlanceHeader,
     .writeFrame = WriteDataGlanceFrame,
     .limits = {.largestStored = ClassicFrameBytes, .largestWire = 65535, .keptFlags = Flag::Bad},

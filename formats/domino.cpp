@@ -56,12 +56,12 @@ struct DominoReaderContext : FormatContext {
   size_t entryNext = 0;
   int64_t sourceAt = -1;  // where the source stands after the last frame's bytes; -1 = not known
   std::vector<uint8_t> record;  // a stored ATM record while it is cut into cells
+  int32_t cellAt = 0;           // where the record's next cell payload starts
 };
 
 bool ReadHeader(Conversion& c, DominoReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
-  s.FramesRead = 0;
   uint8_t h[kDominoHeaderSize];
   if (!in.readExact(h, sizeof h)) return FailRead(s, AtOffset(0) + "the 78-byte header is cut short");
   if (std::memcmp(h, "WINC", 4) != 0) return FailRead(s, AtOffset(0) + "no \"WINC\" signature");
@@ -185,61 +185,55 @@ const uint8_t* NextEntry(Conversion& c, DominoReaderContext& r) {
   return true;
 }
 
-bool Stopping(const ConversionState& s) { return s.WriteFailed || s.ReadError || s.StopRequested; }
-
 // Once every entry the file holds is read: the end of the frames, or a read
-// error when the index stated more and no one asked to end before them.
-void EndOfIndex(ConversionState& s, const DominoReaderContext& r) {
-  if (r.entryNumber >= r.entriesStated || s.EndOfSource || Stopping(s)) {
-    s.EndOfSource = true;
-    return;
-  }
+// error when the index stated more.
+ReadStatus EndOfIndex(ConversionState& s, const DominoReaderContext& r) {
+  if (r.entryNumber >= r.entriesStated) return ReadStatus::End;
   FailRead(s, AtRecord(r.entryNumber + 1, r.nextEntryAt) + "the index at offset " +
                   Grouped(r.countAt) + " states " + Grouped(r.entriesStated) +
                   " entries, but the file holds " + Grouped(r.entryNumber));
+  return ReadStatus::Failed;
 }
 
 // A stored ATM record is one cell header and its payloads: each payload is
 // handed on as a cell of its own, the last one marked in bit 0x02 of byte 3.
 // A record ending inside a payload gives a last cell stored cut short.
-void DeliverCells(Conversion& c, DominoReaderContext& r) {
-  ConversionState& s = c.state;
-  const int32_t stored = s.StoredLength;
-  r.record.assign(s.FrameData.begin(), s.FrameData.begin() + stored);
+// The record is kept aside; the current frame becomes its first cell.
+void FirstCell(ConversionState& s, DominoReaderContext& r) {
+  r.record.assign(s.FrameData.begin(), s.FrameData.begin() + s.StoredLength);
+  r.cellAt = kAtmCell;
   s.FrameLength = s.StoredLength = kAtmCell;
   s.FrameData[3] &= uint8_t(~0x02);
-  s.WriteFailed = c.ProcessFrame();
-  for (int32_t at = kAtmCell; at < stored && !Stopping(s); at += kAtmPayload) {
-    const int32_t n = std::min(kAtmPayload, stored - at);
-    std::memcpy(s.FrameData.data(), r.record.data(), kAtmHeaderEnd);
-    std::memcpy(s.FrameData.data() + kAtmHeaderEnd, r.record.data() + at, size_t(n));
-    s.FrameData[3] = uint8_t((s.FrameData[3] & ~0x02) | (at + n >= stored ? 0x02 : 0));
-    s.FrameLength = kAtmCell;
-    s.StoredLength = kAtmHeaderEnd + n;
-    s.WriteFailed = c.ProcessFrame();
-  }
+}
+
+// The current frame becomes the record's next cell.
+void NextCell(ConversionState& s, DominoReaderContext& r) {
+  const int32_t stored = int32_t(r.record.size()), at = r.cellAt;
+  const int32_t n = std::min(kAtmPayload, stored - at);
+  std::memcpy(s.FrameData.data(), r.record.data(), kAtmHeaderEnd);
+  std::memcpy(s.FrameData.data() + kAtmHeaderEnd, r.record.data() + at, size_t(n));
+  s.FrameData[3] = uint8_t((s.FrameData[3] & ~0x02) | (at + n >= stored ? 0x02 : 0));
+  s.FrameLength = kAtmCell;
+  s.StoredLength = kAtmHeaderEnd + n;
+  r.cellAt = at + kAtmPayload;
 }
 
 void ReadHeaderStep(Conversion& c) { ReadHeader(c, c.ReaderContext<DominoReaderContext>()); }
 
-void ReadFrames(Conversion& c, bool singleFrame) {
+// The frames in the order of the index; an ATM record's cells one by one.
+ReadStatus NextRecord(Conversion& c) {
   ConversionState& s = c.state;
   DominoReaderContext& r = c.ReaderContext<DominoReaderContext>();
-  if (!HeaderWasRead(s, r.headerRead)) return;
-  do {
-    if (r.entriesLeft == 0) {
-      EndOfIndex(s, r);
-      break;
-    }
-    const uint8_t* entry = NextEntry(c, r);
-    if (!entry || !ReadFrame(c, r, entry)) break;
-    if (SplitsCells(s.TraceTopology) && s.StoredLength > kAtmCell)
-      DeliverCells(c, r);
-    else
-      s.WriteFailed = c.ProcessFrame();
-    if (r.entriesLeft == 0) EndOfIndex(s, r);
-  } while (ReadOn(s, singleFrame));
-  s.FramesReadTotal = s.FramesRead;
+  if (!HeaderWasRead(s, r.headerRead)) return ReadStatus::Failed;
+  if (size_t(r.cellAt) < r.record.size()) {
+    NextCell(s, r);
+    return ReadStatus::Record;
+  }
+  if (r.entriesLeft == 0) return EndOfIndex(s, r);
+  const uint8_t* entry = NextEntry(c, r);
+  if (!entry || !ReadFrame(c, r, entry)) return RecordOrEnd(s, false);
+  if (SplitsCells(s.TraceTopology) && s.StoredLength > kAtmCell) FirstCell(s, r);
+  return ReadStatus::Record;
 }
 
 // ------------------------------------------------------------------ writer
@@ -515,7 +509,7 @@ extern const FormatDescriptor kDominoFormat = {
     .identify = kDominoRules,
     .topology = DominoTopology,
     .readHeader = ReadHeaderStep,
-    .readFrames = ReadFrames,
+    .nextRecord = NextRecord,
     .writeHeader = WriteDominoHeader,
     .writeFrame = WriteDominoFrame,
     .finish = FinishDomino,

@@ -33,18 +33,12 @@ struct FireBerd500WriterContext : FormatContext {
 bool ReadRecord(Conversion& c, FireBerd500ReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
-  if (r.recordsRead == r.records) {
-    s.EndOfSource = true;
-    return false;
-  }
+  if (r.recordsRead == r.records) return false;
   const int64_t at = in.position();
   const int64_t number = r.recordsRead + 1;
   uint8_t head[kRecordHead];
   const size_t got = in.read(head, sizeof head);
-  if (got == 0 && !in.failed()) {
-    s.EndOfSource = true;
-    return false;
-  }
+  if (got == 0 && !in.failed()) return false;
   if (got != sizeof head) return FailRead(s, AtRecord(number, at) + "record head cut short");
   const int32_t length = GetLE16(head);
   const uint16_t status = GetLE16(head + 2);
@@ -69,7 +63,6 @@ bool ReadRecord(Conversion& c, FireBerd500ReaderContext& r) {
 void ReadHeader(Conversion& c) {
   ConversionState& s = c.state;
   FireBerd500ReaderContext& r = c.ReaderContext<FireBerd500ReaderContext>();
-  s.FramesRead = 0;
   uint8_t h[kFireBerd500HeaderSize];
   if (!c.source->readExact(h, sizeof h)) {
     FailRead(s, AtOffset(0) + "the 76-byte header is cut short");
@@ -79,10 +72,10 @@ void ReadHeader(Conversion& c) {
   r.headerRead = true;
 }
 
-void ReadFrames(Conversion& c, bool singleFrame) {
+ReadStatus NextRecord(Conversion& c) {
   FireBerd500ReaderContext& r = c.ReaderContext<FireBerd500ReaderContext>();
-  if (!HeaderWasRead(c.state, r.headerRead)) return;
-  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r); });
+  if (!HeaderWasRead(c.state, r.headerRead)) return ReadStatus::Failed;
+  return NextInTurn(c, [&] { return ReadRecord(c, r); });
 }
 
 void WriteHeader(Conversion& c, int32_t records) {
@@ -184,7 +177,7 @@ extern const FormatDescriptor kFireBerd500Format = {
     .identify = kFireBerd500Rules,
     .topology = FireBerd500Topology,
     .readHeader = ReadHeader,
-    .readFrames = ReadFrames,
+    .nextRecord = NextRecord,
     .writeHeader = WriteFireBerd500Header,
     .writeFrame = WriteFireBerd500Frame,
     .finish = FinishFireBerd500,

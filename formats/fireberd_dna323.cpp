@@ -38,16 +38,10 @@ bool ReadRecord(Conversion& c, Dna323ReaderContext& r) {
   const int64_t at = in.position();
   const int64_t number = s.FramesRead + 1;
   // A last byte alone is no record.
-  if (in.size() >= 0 && at + 1 >= in.size()) {
-    s.EndOfSource = true;
-    return false;
-  }
+  if (in.size() >= 0 && at + 1 >= in.size()) return false;
   uint8_t head[kRecordHead];
   const size_t got = in.read(head, sizeof head);
-  if (got == 0 && !in.failed()) {
-    s.EndOfSource = true;
-    return false;
-  }
+  if (got == 0 && !in.failed()) return false;
   if (got != sizeof head) return FailRead(s, AtRecord(number, at) + "record head cut short");
   const uint64_t ticks = GetLE64(head + 8);
   const uint32_t length = GetLE32(head + 20);
@@ -79,7 +73,6 @@ bool ReadRecord(Conversion& c, Dna323ReaderContext& r) {
 // the first record dates the trace.
 void ReadHeader(Conversion& c) {
   ConversionState& s = c.state;
-  s.FramesRead = 0;
   uint8_t h[kDna323HeaderSize];
   if (!c.source->readExact(h, sizeof h)) {
     FailRead(s, AtOffset(0) + "the 42-byte header is cut short");
@@ -88,10 +81,10 @@ void ReadHeader(Conversion& c) {
   c.ReaderContext<Dna323ReaderContext>().headerRead = true;
 }
 
-void ReadFrames(Conversion& c, bool singleFrame) {
+ReadStatus NextRecord(Conversion& c) {
   Dna323ReaderContext& r = c.ReaderContext<Dna323ReaderContext>();
-  if (!HeaderWasRead(c.state, r.headerRead)) return;
-  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r); });
+  if (!HeaderWasRead(c.state, r.headerRead)) return ReadStatus::Failed;
+  return NextInTurn(c, [&] { return ReadRecord(c, r); });
 }
 
 void WriteHeader(Conversion& c, int32_t count) {
@@ -172,7 +165,7 @@ extern const FormatDescriptor kDna323Format = {
     .identify = kDna323Rules,
     .topology = FireBerdDna323Topology,
     .readHeader = ReadHeader,
-    .readFrames = ReadFrames,
+    .nextRecord = NextRecord,
     .writeHeader = WriteFireBerdDna323Header,
     .writeFrame = WriteFireBerdDna323Frame,
     .finish = FinishFireBerdDna323,

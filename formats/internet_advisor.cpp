@@ -159,10 +159,7 @@ bool ReadFrameRecord(Conversion& c, InternetAdvisorReaderContext& r, int64_t at,
 // states that every block has its 32,768 bytes.
 bool EndOfBlocks(ConversionState& s, int64_t at) {
   const int64_t into = (at - kInternetAdvisorHeaderBytes) % kBlockBytes;
-  if (into == 0) {
-    s.EndOfSource = true;
-    return false;
-  }
+  if (into == 0) return false;
   return FailRead(s, AtFrame(s.FramesRead + 1, at) + "the file ends " + Grouped(into) +
                          " bytes into a block of " + Grouped(kBlockBytes));
 }
@@ -201,7 +198,6 @@ bool ReadToFrame(Conversion& c, InternetAdvisorReaderContext& r) {
 
 void ReadHeader(Conversion& c) {
   ConversionState& s = c.state;
-  s.FramesRead = 0;
   uint8_t h[kInternetAdvisorHeaderBytes];
   if (!c.source->readExact(h, sizeof h) || std::memcmp(h, "HPDATA0", 7) != 0) {
     FailRead(s, "no Internet Advisor header");
@@ -213,15 +209,10 @@ void ReadHeader(Conversion& c) {
   r.next = c.source->position();
 }
 
-void ReadFrames(Conversion& c, bool singleFrame) {
-  ConversionState& s = c.state;
+// The end is found by reading on to it: only the end of a block is one.
+ReadStatus NextRecord(Conversion& c) {
   InternetAdvisorReaderContext& r = c.ReaderContext<InternetAdvisorReaderContext>();
-  // The end is found by reading on to it: only the end of a block is one.
-  do {
-    if (!ReadToFrame(c, r)) break;
-    s.WriteFailed = c.ProcessFrame();
-  } while (ReadOn(s, singleFrame));
-  s.FramesReadTotal = s.FramesRead;
+  return RecordOrEnd(c.state, ReadToFrame(c, r));
 }
 
 }  // namespace
@@ -336,7 +327,7 @@ extern const FormatDescriptor kInternetAdvisorFormat = {
     .identify = kInternetAdvisorRules,
     .topology = InternetAdvisorTopology,
     .readHeader = ReadHeader,
-    .readFrames = ReadFrames,
+    .nextRecord = NextRecord,
     .writeHeader = WriteInternetAdvisorHeader,
     .writeFrame = WriteInternetAdvisorFrame,
     .finish = FinishInternetAdvisor,

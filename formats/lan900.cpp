@@ -49,7 +49,6 @@ struct WriterContext : FormatContext {
 void ReadHeaderStep(Conversion& c) {
   ConversionState& s = c.state;
   ReaderContext& r = c.ReaderContext<ReaderContext>();
-  s.FramesRead = 0;
   s.SourceHasNoFrames = true;
   FileBlock h = ReadFileBlock(*c.source, 0, size_t(kPageTableAt) + 2 * kMaxPages);
   if (h.size() < size_t(kPageTableAt)) {
@@ -165,26 +164,21 @@ bool ReadRecord(Conversion& c, ReaderContext& r, bool& skipped) {
   return true;
 }
 
-void ReadFrames(Conversion& c, bool singleFrame) {
+// The next frame record of the pages, up to the frames the page table
+// counts; other records are passed over.
+ReadStatus NextRecord(Conversion& c) {
   ConversionState& s = c.state;
   ReaderContext& r = c.ReaderContext<ReaderContext>();
   while (r.taken < r.total) {
     bool skipped = false;
-    if (ReadRecord(c, r, skipped)) {
-      s.WriteFailed = c.ProcessFrame();
-    } else if (!skipped) {
-      break;
-    }
-    if (r.taken >= r.total) s.EndOfSource = true;
-    if (!skipped && !ReadOn(s, singleFrame)) break;
-    if (skipped && (s.ReadError || s.StopRequested)) break;
-    if (skipped && c.SourceAtEnd()) {
+    if (ReadRecord(c, r, skipped)) return ReadStatus::Record;
+    if (!skipped || s.ReadError) return RecordOrEnd(s, false);
+    if (r.taken < r.total && c.SourceAtEnd()) {
       FailRead(s, "the pages end before the " + Grouped(r.total) + " frames of the page table");
-      break;
+      return ReadStatus::Failed;
     }
   }
-  if (r.taken >= r.total) s.EndOfSource = true;
-  s.FramesReadTotal = s.FramesRead;
+  return ReadStatus::End;
 }
 
 void WriteHeaderPage(Conversion& c) {
@@ -301,7 +295,7 @@ const FormatDescriptor kLan900Format = {
     .identify = kLan900Rules,
     .topology = Lan900Topology,
     .readHeader = ReadHeaderStep,
-    .readFrames = ReadFrames,
+    .nextRecord = NextRecord,
     .writeHeader = WriteLan900Header,
     .writeFrame = WriteLan900Frame,
     .finish = FinishLan900,

@@ -39,6 +39,8 @@ struct ReaderContext : FormatContext {
   int64_t oldest = -1, continueAt = -1, wrapAt = -1;
   bool wrapped = false;
   bool noFrames = false;
+  bool begun = false;  // the records are being read
+  bool ended = false;  // no frame follows: none stated, or the ring read round
   int64_t at = 0;  // where the next record starts: the stream's position
 };
 
@@ -66,7 +68,6 @@ void TakeStartTime(ConversionState& s, ReaderContext& r, const uint8_t* summary)
 void ReadHeaderStep(Conversion& c) {
   ConversionState& s = c.state;
   ReaderContext& r = c.ReaderContext<ReaderContext>();
-  s.FramesRead = 0;
   LanalyzerHeader h;
   if (!ReadLanalyzerHeader(*c.source, h)) {
     FailRead(s, AtOffset(c.source->position()) + "the LANalyzer header records are cut short");
@@ -96,7 +97,7 @@ void ReadHeaderStep(Conversion& c) {
 void FollowRing(Conversion& c, ReaderContext& r) {
   if (!r.cyclic || r.at != r.wrapAt) return;
   if (r.wrapped) {
-    c.state.EndOfSource = true;
+    r.ended = true;
     return;
   }
   r.wrapped = true;
@@ -110,19 +111,13 @@ bool ReadFrameRecord(Conversion& c, ReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
   for (;;) {
-    if (s.EndOfSource) return false;
+    if (r.ended) return false;
     const int64_t at = r.at;
     // A ring read all the way round ends where it began.
-    if (r.cyclic && r.wrapped && at == r.oldest) {
-      s.EndOfSource = true;
-      return false;
-    }
+    if (r.cyclic && r.wrapped && at == r.oldest) return false;
     uint8_t h[kRecordHeaderSize];
     const size_t got = in.fetch(h, sizeof h);
-    if (got == 0 && !in.failed()) {
-      s.EndOfSource = true;
-      return false;
-    }
+    if (got == 0 && !in.failed()) return false;
     if (got != sizeof h) {
       FailRead(s, AtOffset(at) + "record header cut short");
       return false;
@@ -179,21 +174,19 @@ bool ReadFrameRecord(Conversion& c, ReaderContext& r) {
   }
 }
 
-void ReadFrames(Conversion& c, bool singleFrame) {
+ReadStatus NextRecord(Conversion& c) {
   ConversionState& s = c.state;
   ReaderContext& r = c.ReaderContext<ReaderContext>();
-  if (r.noFrames) s.EndOfSource = true;
-  r.at = c.source->position();
-  while (!s.EndOfSource) {
-    if (!ReadFrameRecord(c, r)) break;
-    s.WriteFailed = c.ProcessFrame();
-    // A complete cyclic capture ends after the frames it states.
-    if (r.cyclic && r.cyclicFrames > 0 && uint32_t(s.FramesRead) >= r.cyclicFrames)
-      s.EndOfSource = true;
-    if (!r.cyclic && c.SourceAtEnd()) s.EndOfSource = true;
-    if (!ReadOn(s, singleFrame)) break;
+  if (!r.begun) {
+    r.begun = true;
+    r.ended = r.noFrames;
+    r.at = c.source->position();
+  } else if (r.cyclic && r.cyclicFrames > 0 && uint32_t(s.FramesRead) >= r.cyclicFrames) {
+    return ReadStatus::End;  // a complete cyclic capture ends after the frames it states
+  } else if (!r.cyclic && c.SourceAtEnd()) {
+    return ReadStatus::End;
   }
-  s.FramesReadTotal = s.FramesRead;
+  return RecordOrEnd(s, ReadFrameRecord(c, r));
 }
 
 // ---- writer ----
@@ -374,7 +367,7 @@ const FormatDescriptor kLanAlyzerFormat = {
     .identify = kLanalyzerRules,
     .topology = LanalyzerTopology,
     .readHeader = ReadHeaderStep,
-    .readFrames = ReadFrames,
+    .nextRecord = NextRecord,
     .writeHeader = WriteLanalyzerHeader,
     .writeFrame = WriteLanalyzerFrame,
     .finish = FinishLanalyzer,

@@ -49,7 +49,6 @@ bool ReadDescriptor(ConversionState& s, SourceStream& in, NetMetrixReaderContext
 void ReadHeader(Conversion& c) {
   ConversionState& s = c.state;
   NetMetrixReaderContext& r = c.ReaderContext<NetMetrixReaderContext>();
-  s.FramesRead = 0;
   FileBlock start = ReadFileBlock(*c.source, 0, kFileStartBytes);
   if (start.size() < kFileStartBytes) {
     FailRead(s, "file start cut short");
@@ -73,10 +72,7 @@ void ReadHeader(Conversion& c) {
 bool ReadRecord(Conversion& c, NetMetrixReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
-  if (uint32_t(s.FramesRead) >= r.frameCount) {
-    s.EndOfSource = true;
-    return false;
-  }
+  if (uint32_t(s.FramesRead) >= r.frameCount) return false;
   if (uint32_t(s.FramesRead) == r.servesUpTo && !ReadDescriptor(s, in, r, r.nextDescriptor))
     return false;
   const int64_t at = r.position;
@@ -130,15 +126,9 @@ bool ReadRecord(Conversion& c, NetMetrixReaderContext& r) {
   return true;
 }
 
-void ReadFrames(Conversion& c, bool singleFrame) {
-  ConversionState& s = c.state;
-  NetMetrixReaderContext& r = c.ReaderContext<NetMetrixReaderContext>();
-  do {
-    if (!ReadRecord(c, r)) break;
-    s.WriteFailed = c.ProcessFrame();
-    if (uint32_t(s.FramesRead) >= r.frameCount) s.EndOfSource = true;
-  } while (ReadOn(s, singleFrame));
-  s.FramesReadTotal = s.FramesRead;
+// The frames end after the count the header states.
+ReadStatus NextRecord(Conversion& c) {
+  return RecordOrEnd(c.state, ReadRecord(c, c.ReaderContext<NetMetrixReaderContext>()));
 }
 
 }  // namespace
@@ -177,7 +167,7 @@ extern const FormatDescriptor kNetMetrixFormat = {
     .identify = kNetMetrixRules,
     .topology = NetMetrixTopology,
     .readHeader = ReadHeader,
-    .readFrames = ReadFrames,
+    .nextRecord = NextRecord,
 };
 
 }  // namespace morph

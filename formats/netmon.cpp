@@ -76,7 +76,7 @@ bool IsVersion2Target(AnalyzerType type) { return type == Analyzer::NetMon2; }
 void ReadHeader(Conversion& c) {
   ConversionState& s = c.state;
   NetMonReaderContext& r = c.ReaderContext<NetMonReaderContext>();
-  s.FramesRead = 0;
+  r.fileSize = c.source->size();
   uint8_t h[kNetMonHeaderSize];
   if (!c.source->readExact(h, sizeof h)) {
     FailRead(s, "file header cut short: 128 bytes needed");
@@ -191,30 +191,19 @@ bool ReadRecord(Conversion& c, NetMonReaderContext& r) {
   return true;
 }
 
-void ReadFrames(Conversion& c, bool singleFrame) {
-  ConversionState& s = c.state;
+// The records of the frame table in its order, up to its end or the file's.
+ReadStatus NextRecord(Conversion& c) {
   NetMonReaderContext& r = c.ReaderContext<NetMonReaderContext>();
-  const int64_t fileSize = r.fileSize = c.source->size();
-  r.recordEnd = -1;
-  do {
-    if (r.next >= r.table.size()) {
-      s.EndOfSource = true;
-      break;
-    }
-    if (!ReadRecord(c, r)) break;
-    const int64_t position = r.recordEnd;
-    if (position > int64_t(r.tableOffset) + 4) {
-      // A record that runs into the frame table is counted but not passed on.
-      ++s.FramesRead;
-      ++s.FramesWritten;
-      ++s.NonDataFrames;
-    } else {
-      s.WriteFailed = c.ProcessFrame();
-    }
-    if (r.next >= r.table.size() || (fileSize >= 0 && position >= fileSize)) s.EndOfSource = true;
-  } while (ReadOn(s, singleFrame));
-  s.FramesReadTotal = s.FramesRead;
-  if (!singleFrame) std::vector<uint32_t>().swap(r.table);
+  ReadStatus status = ReadStatus::End;
+  if (r.next < r.table.size() && !(r.fileSize >= 0 && r.recordEnd >= r.fileSize)) {
+    status = RecordOrEnd(c.state, ReadRecord(c, r));
+    // A record that runs into the frame table is counted but not passed on.
+    if (status == ReadStatus::Record && r.recordEnd > int64_t(r.tableOffset) + 4)
+      status = ReadStatus::NonData;
+  }
+  // The table is let go once the frames are read.
+  if (status == ReadStatus::End || status == ReadStatus::Failed) std::vector<uint32_t>().swap(r.table);
+  return status;
 }
 
 // The start time as SYSTEMTIME: the first frame's time, whole milliseconds
@@ -406,7 +395,7 @@ extern const FormatDescriptor kNetMonFormat = {
     .identify = kNetMonRules,
     .topology = NetMonFileTopology,
     .readHeader = ReadHeader,
-    .readFrames = ReadFrames,
+    .nextRecord = NextRecord,
     .writeHeader = WriteNetMonHeader,
     .writeFrame = WriteNetMonFrame,
     .finish = FinishNetMon,

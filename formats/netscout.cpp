@@ -28,7 +28,6 @@ struct ReaderContext : FormatContext {
 void ReadHeaderStep(Conversion& c) {
   ConversionState& s = c.state;
   ReaderContext& r = c.ReaderContext<ReaderContext>();
-  s.FramesRead = 0;
   uint8_t h[kHeaderSize];
   if (!c.source->readExact(h, sizeof h)) {
     FailRead(s, "the NetScout header is cut short");
@@ -72,20 +71,13 @@ bool ReadEntry(Conversion& c, ReaderContext& r) {
   return true;
 }
 
-void ReadFrames(Conversion& c, bool singleFrame) {
-  ConversionState& s = c.state;
+ReadStatus NextRecord(Conversion& c) {
   ReaderContext& r = c.ReaderContext<ReaderContext>();
-  do {
-    if (uint32_t(s.FramesRead) >= r.frames || r.next >= r.table.size() / kEntrySize) {
-      s.EndOfSource = true;
-      break;
-    }
-    if (!ReadEntry(c, r)) break;
-    s.WriteFailed = c.ProcessFrame();
-    if (uint32_t(s.FramesRead) >= r.frames) s.EndOfSource = true;
-  } while (ReadOn(s, singleFrame));
-  s.FramesReadTotal = s.FramesRead;
-  if (!singleFrame) std::vector<uint8_t>().swap(r.table);
+  const bool more = r.next < r.frames && r.next < r.table.size() / kEntrySize;
+  const ReadStatus status = RecordOrEnd(c.state, more && ReadEntry(c, r));
+  // The table is let go once the frames are read.
+  if (status != ReadStatus::Record) std::vector<uint8_t>().swap(r.table);
+  return status;
 }
 
 }  // namespace
@@ -125,7 +117,7 @@ const FormatDescriptor kNetScoutFormat = {
     .identify = kNetScoutRules,
     .topology = NetScoutTopology,
     .readHeader = ReadHeaderStep,
-    .readFrames = ReadFrames,
+    .nextRecord = NextRecord,
 };
 
 }  // namespace morph

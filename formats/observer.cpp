@@ -68,6 +68,10 @@ struct ReaderContext : FormatContext {
   ObserverLayout layout = ObserverLayout::Chained;
   bool localTimes = true;  // tagged: times are local unless a time entry says UTC
   bool started = false;    // tagged: the trace is dated from its first frame
+  // Chained: where the record handed on last starts, where its bytes end and
+  // the next record's offset it states.
+  bool chainStarted = false;
+  int64_t at = 0, endAt = 0, nextAt = 0;
   TimeOfDayClock clock;
   UnixFrameClock unixClock;
 };
@@ -126,7 +130,6 @@ bool ReadTaggedEntries(Conversion& c, ReaderContext& r, const uint8_t* fixed) {
 void ReadHeaderStep(Conversion& c) {
   ConversionState& s = c.state;
   ReaderContext& r = c.ReaderContext<ReaderContext>();
-  s.FramesRead = 0;
   r.layout = ObserverLayoutOf(*c.source);
   const size_t headerSize = r.layout == ObserverLayout::Tagged ? kTaggedHeaderSize : kFileHeaderSize;
   uint8_t h[kFileHeaderSize];
@@ -171,10 +174,7 @@ bool ReadRecord(Conversion& c, ReaderContext& r, int64_t at, int64_t& next, int6
   const int64_t record = s.FramesRead + 1;
   uint8_t h[kPacketHeaderSize];
   const size_t got = in.fetch(h, sizeof h);
-  if (got == 0 && !in.failed()) {
-    s.EndOfSource = true;
-    return false;
-  }
+  if (got == 0 && !in.failed()) return false;
   if (got != sizeof h) {
     FailRead(s, AtRecord(record, at) + "packet header cut short");
     return false;
@@ -263,10 +263,7 @@ bool ReadTaggedRecord(Conversion& c, ReaderContext& r) {
   const int64_t record = s.FramesRead + 1;
   uint8_t h[kTaggedPacketHeaderSize];
   const size_t got = in.fetch(h, sizeof h);
-  if (got == 0 && !in.failed()) {
-    s.EndOfSource = true;
-    return false;
-  }
+  if (got == 0 && !in.failed()) return false;
   if (got != sizeof h) return FailRead(s, AtRecord(record, at) + "packet header cut short");
   if (GetLE32(h) != kMarker) return FailRead(s, AtRecord(record, at) + "no packet marker");
   const int32_t captured = GetLE16(h + 8), wire = GetLE16(h + 10);
@@ -307,39 +304,38 @@ bool ReadTaggedRecord(Conversion& c, ReaderContext& r) {
   return true;
 }
 
-void ReadTaggedFrames(Conversion& c, bool singleFrame) {
-  ReaderContext& r = c.ReaderContext<ReaderContext>();
-  ReadRecordsInTurn(c, singleFrame, [&] { return ReadTaggedRecord(c, r); });
+
+// The chained layout's walk from the record handed on last to the one its
+// header names next. False at the end of the chain or on a failure.
+bool WalkToNextRecord(Conversion& c, ReaderContext& r) {
+  ConversionState& s = c.state;
+  SourceStream& in = *c.source;
+  const int64_t fileSize = in.size(), at = r.at, next = r.nextAt;
+  if (next == 0 || (fileSize >= 0 && next >= fileSize)) return false;
+  if (next <= at)
+    return FailRead(s, AtRecord(s.FramesRead, at) + "next record offset " + Grouped(next) +
+                           " does not lie after the record");
+  if (next >= r.endAt && uint64_t(next - r.endAt) <= in.inHandSize()) {
+    in.consume(size_t(next - r.endAt));  // the next record follows in the block in hand
+  } else if (!in.seek(next)) {
+    return FailRead(s, AtRecord(s.FramesRead, at) + "next record offset " + Grouped(next) +
+                           " cannot be reached");
+  }
+  r.at = next;
+  return true;
 }
 
-void ReadFrames(Conversion& c, bool singleFrame) {
-  ConversionState& s = c.state;
+ReadStatus NextRecord(Conversion& c) {
   ReaderContext& r = c.ReaderContext<ReaderContext>();
-  if (r.layout == ObserverLayout::Tagged) return ReadTaggedFrames(c, singleFrame);
-  SourceStream& in = *c.source;
-  const int64_t fileSize = in.size();
-  int64_t at = in.position();
-  do {
-    int64_t next = 0, end = 0;
-    if (!ReadRecord(c, r, at, next, end)) break;
-    s.WriteFailed = c.ProcessFrame();
-    if (s.WriteFailed || s.ReadError) break;
-    if (next == 0 || (fileSize >= 0 && next >= fileSize)) {
-      s.EndOfSource = true;
-    } else if (next <= at) {
-      FailRead(s, AtRecord(s.FramesRead, at) + "next record offset " + Grouped(next) +
-                      " does not lie after the record");
-    } else if (next >= end && uint64_t(next - end) <= in.inHandSize()) {
-      in.consume(size_t(next - end));  // the next record follows in the block in hand
-      at = next;
-    } else if (!in.seek(next)) {
-      FailRead(s, AtRecord(s.FramesRead, at) + "next record offset " + Grouped(next) +
-                      " cannot be reached");
-    } else {
-      at = next;
-    }
-  } while (ReadOn(s, singleFrame));
-  s.FramesReadTotal = s.FramesRead;
+  if (r.layout == ObserverLayout::Tagged)
+    return NextInTurn(c, [&] { return ReadTaggedRecord(c, r); });
+  if (!r.chainStarted) {
+    r.chainStarted = true;
+    r.at = c.source->position();
+  } else if (!WalkToNextRecord(c, r)) {
+    return RecordOrEnd(c.state, false);
+  }
+  return RecordOrEnd(c.state, ReadRecord(c, r, r.at, r.nextAt, r.endAt));
 }
 
 void WriteFileHeader(Conversion& c, uint32_t endOffset) {
@@ -590,7 +586,7 @@ const FormatDescriptor kObserverFormat = {
     .topology = ObserverTopology,
     .unreadLayout = ObserverRefusal,
     .readHeader = ReadHeaderStep,
-    .readFrames = ReadFrames,
+    .nextRecord = NextRecord,
     .writeHeader = WriteObserverHeader,
     .writeFrame = WriteObserverFrame,
     .finish = FinishObserver,

@@ -46,6 +46,7 @@ struct PacketFileReader : FormatContext {
   PacketFileSummary header;
   int64_t packetsEnd = -1;  // tagged: end of a packets section of stated length
   TaggedCarry tagged;
+  bool begun = false;       // the records are being read
   bool started = false;     // classic: the first record of the pass has been read
   int64_t recordAt = 0;     // where the record being read starts
   uint64_t firstRaw = 0;    // its raw timestamp
@@ -56,7 +57,6 @@ void ReadFileHeader(Conversion& c) {
   ConversionState& s = c.state;
   PacketFileReader& r = c.ReaderContext<PacketFileReader>();
   SourceStream& in = *c.source;
-  s.FramesRead = 0;
   uint8_t bytes[kClassicHeaderSize];
   if (!in.seek(0) || !in.readExact(bytes, 1)) {
     FailRead(s, "file header cut short");
@@ -211,51 +211,40 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
 
 // At the end of the records: a header that states more frames than were read
 // was cut short, and fails naming the first frame missing.
-void EndOfRecords(Conversion& c, const PacketFileReader& r) {
+ReadStatus EndOfRecords(Conversion& c, const PacketFileReader& r) {
   ConversionState& s = c.state;
   const uint32_t stated = r.header.packetCount;
-  if (stated == 0 || uint32_t(s.FramesRead) >= stated) {
-    s.EndOfSource = true;
-    return;
-  }
+  if (stated == 0 || uint32_t(s.FramesRead) >= stated) return ReadStatus::End;
   const int64_t at = r.header.tagged ? r.tagged.recordAt : r.recordAt;
   FailRead(s, AtFrame(s.FramesRead + 1, at) + "the header states " + Grouped(stated) +
                   " frames, the file ends after " + Grouped(s.FramesRead));
+  return ReadStatus::Failed;
 }
 
-// The stated count read, or the records' end reached (which fails when the
-// count is not).
-void TestEnd(Conversion& c, const PacketFileReader& r) {
-  ConversionState& s = c.state;
-  if (r.header.packetCount != 0 && uint32_t(s.FramesRead) >= r.header.packetCount)
-    s.EndOfSource = true;
-  else if ((r.packetsEnd >= 0 && c.source->position() >= r.packetsEnd) || c.SourceAtEnd())
-    EndOfRecords(c, r);
-}
-
-void ReadFrames(Conversion& c, bool singleFrame) {
+// Records up to the stated count, or to the records' end (which fails when
+// the count is not reached).
+ReadStatus NextRecord(Conversion& c) {
   ConversionState& s = c.state;
   PacketFileReader& r = c.ReaderContext<PacketFileReader>();
-  r.started = false;
-  r.tagged.started = false;
-  r.recordAt = r.tagged.recordAt = c.source->position();
-  do {
-    const RecordOutcome got =
-        r.header.tagged ? ReadTaggedRecord(c, r.tagged) : ReadClassicRecord(c, r);
-    if (got == RecordOutcome::End) {
-      EndOfRecords(c, r);
-      break;
-    }
-    if (got == RecordOutcome::Error || c.source->failed()) {
-      FailRead(s, c.source->failed() ? c.source->errorText()
-                                     : AtFrame(s.FramesRead + 1, c.source->position()) +
-                                           "record damaged or cut short");
-      break;
-    }
-    s.WriteFailed = c.ProcessFrame();
-    TestEnd(c, r);
-  } while (!s.ReadError && !s.StopRequested && !s.WriteFailed && !s.EndOfSource && !singleFrame);
-  s.FramesReadTotal = s.FramesRead;
+  if (!r.begun) {
+    r.begun = true;
+    r.recordAt = r.tagged.recordAt = c.source->position();
+  } else {
+    if (r.header.packetCount != 0 && uint32_t(s.FramesRead) >= r.header.packetCount)
+      return ReadStatus::End;
+    if ((r.packetsEnd >= 0 && c.source->position() >= r.packetsEnd) || c.SourceAtEnd())
+      return EndOfRecords(c, r);
+  }
+  const RecordOutcome got =
+      r.header.tagged ? ReadTaggedRecord(c, r.tagged) : ReadClassicRecord(c, r);
+  if (got == RecordOutcome::End) return EndOfRecords(c, r);
+  if (got == RecordOutcome::Error || c.source->failed()) {
+    FailRead(s, c.source->failed() ? c.source->errorText()
+                                   : AtFrame(s.FramesRead + 1, c.source->position()) +
+                                         "record damaged or cut short");
+    return ReadStatus::Failed;
+  }
+  return ReadStatus::Record;
 }
 
 // ---------------------------------------------------------------- writer
@@ -513,7 +502,7 @@ extern const FormatDescriptor kPacketFileFormat = {
     .identify = kPacketFileRules,
     .topology = PacketFileTopology,
     .readHeader = ReadFileHeader,
-    .readFrames = ReadFrames,
+    .nextRecord = NextRecord,
     .writeHeader = WritePacketFileHeader,
     .writeFrame = WritePacketFileFrame,
     .finish = FinishPacketFile,

@@ -28,6 +28,7 @@ struct PcapReaderContext : FormatContext {
   bool nanoseconds = false;
   bool plainRecords = false;  // a record is its 16-byte header and the frame
   bool started = false;       // the first record fixed the trace date
+  bool copiesRecords = false;  // runs of records go to the target as stored
   int64_t firstSeconds = 0;   // of the first record, once started
   uint32_t snapLength = 0;    // as the file header states it
   ReadAhead readAhead;
@@ -52,7 +53,6 @@ constexpr uint32_t kLongerRecords = PcapVariant::Nokia | PcapVariant::Modified |
 
 void ReadHeader(Conversion& c) {
   ConversionState& s = c.state;
-  s.FramesRead = 0;
   uint8_t header[kFileHeaderSize];
   if (!c.source->readExact(header, sizeof header)) {
     FailRead(s, "file header cut short: " + Grouped(kFileHeaderSize) + " bytes needed");
@@ -204,10 +204,7 @@ bool SkipToNextRecord(Conversion& c, PcapReaderContext& r, int64_t offset,
     };
     uint8_t record[kRecordHeaderSize];
     size_t got = in.fetch(record, sizeof record);
-    if (got == 0 && !in.failed()) {
-      s.EndOfSource = true;
-      return false;
-    }
+    if (got == 0 && !in.failed()) return false;
     if (got != sizeof record) {
       if (damaged("record header cut short")) continue;
       return false;
@@ -285,7 +282,7 @@ void CopyUnchangedRecords(Conversion& c, PcapReaderContext& r) {
   const uint32_t shortest = s.PadShortFrames ? 60 : 0;
   int32_t largest = 0;
   bool more = true;
-  while (more && ReadOn(s, false)) {
+  while (more && !s.StopRequested && !s.WriteFailed) {
     UnchangedFrames batch(s);
     while (!batch.full()) {
       if (end - p < kRecordHeaderSize) {
@@ -317,18 +314,19 @@ void CopyUnchangedRecords(Conversion& c, PcapReaderContext& r) {
   if (!c.target->write(start, size_t(p - start))) FailWrite(s, c.target->errorText());
 }
 
-void ReadFrames(Conversion& c, bool singleFrame) {
-  ConversionState& s = c.state;
+ReadStatus NextRecord(Conversion& c) {
+  const ConversionState& s = c.state;
   PcapReaderContext& r = c.ReaderContext<PcapReaderContext>();
-  if (!singleFrame && TargetTakesRecordsAsStored(c, r)) {
-    ReadRecordsInTurn(c, false, [&] {
-      // The first record, and each one the copy stops at, takes the whole path.
-      if (r.started) CopyUnchangedRecords(c, r);
-      return ReadOn(s, false) && ReadRecord(c, r);
-    });
-    return;
-  }
-  ReadRecordsInTurn(c, singleFrame, [&] { return ReadRecord(c, r); });
+  // Decided before the first record, once the engine has fixed its way.
+  if (!r.started) r.copiesRecords = TargetTakesRecordsAsStored(c, r);
+  return NextInTurn(c, [&] {
+    // The first record, and each one the copy stops at, takes the whole path.
+    if (r.copiesRecords && r.started) {
+      CopyUnchangedRecords(c, r);
+      if (s.StopRequested || s.WriteFailed) return false;
+    }
+    return ReadRecord(c, r);
+  });
 }
 
 }  // namespace
@@ -616,7 +614,7 @@ extern const FormatDescriptor kPcapFormat = {
     .topology = PcapFileTopology,
     .sourceName = PcapSourceName,
     .readHeader = ReadHeader,
-    .readFrames = ReadFrames,
+    .nextRecord = NextRecord,
     .writeHeader = WritePcapHeader,
     .writeFrame = WritePcapFrame,
     .finish = FinishPcap,

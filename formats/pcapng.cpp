@@ -675,7 +675,6 @@ bool ReadFrame(Conversion& c, PcapngReaderContext& r) {
     switch (blocks.next(s.FrameData.data(), p)) {
       case BlockKind::End:
         if (!r.held.empty()) return ReleaseUndated(s, r);
-        s.EndOfSource = true;
         return false;
       case BlockKind::Failed:
         if (SkipToNextBlock(c, blocks)) continue;
@@ -726,7 +725,6 @@ bool ReadFrame(Conversion& c, PcapngReaderContext& r) {
 void ReadHeader(Conversion& c) {
   ConversionState& s = c.state;
   auto& r = c.ReaderContext<PcapngReaderContext>();
-  s.FramesRead = 0;
   r.blocks = std::make_unique<BlockReader>(*c.source);
   Packet none;
   if (r.blocks->next(s.FrameData.data(), none) != BlockKind::Section) {
@@ -740,18 +738,14 @@ void ReadHeader(Conversion& c) {
   r.oneLinkType = r.countsLosses && !r.keepsComments;
 }
 
-void ReadFrames(Conversion& c, bool singleFrame) {
+ReadStatus NextRecord(Conversion& c) {
   ConversionState& s = c.state;
   auto& r = c.ReaderContext<PcapngReaderContext>();
-  if (!r.blocks) return;
-  // ReadRecordsInTurn, but the file's end is the source's only once no
-  // packet held back is left to hand on.
-  do {
-    if (!ReadFrame(c, r)) break;
-    s.WriteFailed = c.ProcessFrame();
-    if (!s.EndOfSource && r.nextHeld == r.held.size() && c.SourceAtEnd()) s.EndOfSource = true;
-  } while (ReadOn(s, singleFrame));
-  s.FramesReadTotal = s.FramesRead;
+  if (!r.blocks) return ReadStatus::End;
+  // The file's end is the source's only once no packet held back is left
+  // to hand on.
+  if (s.FramesRead > 0 && r.nextHeld == r.held.size() && c.SourceAtEnd()) return ReadStatus::End;
+  return RecordOrEnd(s, ReadFrame(c, r));
 }
 
 }  // namespace
@@ -1138,7 +1132,7 @@ extern const FormatDescriptor kPcapngFormat = {
     .identify = kPcapngRules,
     .topology = PcapngFileTopology,
     .readHeader = ReadHeader,
-    .readFrames = ReadFrames,
+    .nextRecord = NextRecord,
     .writeHeader = WritePcapngHeader,
     .writeFrame = WritePcapngFrame,
     .limits = {.largestStored = MaxRecordBytes, .timeUnitNanoseconds = 1,

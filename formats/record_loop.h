@@ -1,4 +1,5 @@
-// The frame loop the readers share.
+// What the readers share: how a record step tells its outcome, and where a
+// frame's bytes come from.
 #pragma once
 #include "engine/conversion.h"
 #include "engine/failure.h"
@@ -7,25 +8,21 @@
 
 namespace morph {
 
-// Whether a reader's frame loop goes on to the next record: nothing went
-// wrong, nobody asked to stop, the source has more, and more than one frame
-// is wanted.
-inline bool ReadOn(const ConversionState& s, bool singleFrame) {
-  return !s.ReadError && !s.StopRequested && !s.WriteFailed && !s.EndOfSource && !singleFrame;
+// What a reader's `next` tells from a record step that returned `read`:
+// a record, or else a failure where the step gave a reason, or the end.
+inline ReadStatus RecordOrEnd(const ConversionState& s, bool read) {
+  if (read) return ReadStatus::Record;
+  return s.ReadError || s.WriteFailed ? ReadStatus::Failed : ReadStatus::End;
 }
 
-// The frame loop of a file whose records follow one another to its end:
-// `readRecord()` fills the current frame, or returns false at a clean end
-// (having set EndOfSource) or on a failure (having set ReadError).
+// The `next` of a file whose records follow one another to its end: the
+// source's end after a record is a clean end; otherwise `readRecord()` fills
+// the current frame, or returns false at a clean end or on a failure (having
+// given its reason).
 template <typename ReadRecord>
-void ReadRecordsInTurn(Conversion& c, bool singleFrame, ReadRecord readRecord) {
-  ConversionState& s = c.state;
-  do {
-    if (!readRecord()) break;
-    s.WriteFailed = c.ProcessFrame();
-    if (!s.EndOfSource && c.SourceAtEnd()) s.EndOfSource = true;
-  } while (ReadOn(s, singleFrame));
-  s.FramesReadTotal = s.FramesRead;
+inline ReadStatus NextInTurn(Conversion& c, ReadRecord readRecord) {
+  if (c.state.FramesRead > 0 && c.SourceAtEnd()) return ReadStatus::End;
+  return RecordOrEnd(c.state, readRecord());
 }
 
 // "frame 3 at offset 1,234: "
@@ -68,7 +65,7 @@ inline bool ReadFrameBytes(Conversion& c, const FrameRecord& r, int64_t stored) 
 }
 
 // For a reader whose header step records that it read the header whole:
-// the frame step goes on only then, and fails otherwise.
+// the record steps go on only then, and fail otherwise.
 inline bool HeaderWasRead(ConversionState& s, bool headerRead) {
   if (!headerRead) FailRead(s, "the header could not be read");
   return headerRead;

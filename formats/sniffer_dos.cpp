@@ -80,7 +80,6 @@ void ReadHeader(Conversion& c) {
   ConversionState& s = c.state;
   SnifferDosReader& r = c.ReaderContext<SnifferDosReader>();
   SourceStream& in = *c.source;
-  s.FramesRead = 0;
   uint8_t head[kFramesStart];
   if (!in.readExact(head, sizeof head)) {
     FailRead(s, in.failed() ? in.errorText()
@@ -259,40 +258,41 @@ bool DecodeFrame(ConversionState& s, uint16_t type, const uint8_t* body, uint16_
   return true;
 }
 
-void ReadFrames(Conversion& c, bool singleFrame) {
+// The next frame record; other records are passed over, and an end-of-file
+// record (or a zero type) ends the frames.
+ReadStatus NextRecord(Conversion& c) {
   ConversionState& s = c.state;
   SnifferDosReader& r = c.ReaderContext<SnifferDosReader>();
-  do {
-    uint16_t type = 0, length = 0;
-    if (!ReadRecordHeader(c, r, type, length)) break;
-    if (!IsFrameRecord(type)) {
-      if (type == 0 || type == kEndOfFile) s.EndOfSource = true;
-      else SkipRecordBody(c, r, length);
-      continue;
-    }
-    if (length > kLargestFrameBody) {
-      FailRead(s, "frame " + Grouped(s.FramesRead + 1) + ": record length " + Grouped(length) +
-                      " exceeds " + Grouped(kLargestFrameBody));
-      break;
-    }
-    if (r.compressed && length > kLargestCompressedBody) {
-      s.BadCompression = true;
-      break;
-    }
-    // A plain record already in hand is decoded where it lies.
-    const uint8_t* body = r.body.data();
-    if (!r.compressed && c.source->inHandSize() >= length) {
-      body = c.source->inHand();
-      c.source->consume(length);
-    } else if (!ReadRecordBytes(c, r, r.body.data(), length)) {
-      break;
-    }
-    if (!DecodeFrame(s, type, body, length, r.timeUnit)) break;
-    if (s.ProbeOnly && IsWanTopology(s.TraceTopology) && s.WanProtocol == Wan::NotKnown)
-      s.WanProtocol = SnifferDosProtocolFromFrame(s.FrameData.data(), s.StoredLength);
-    s.WriteFailed = c.ProcessFrame();
-  } while (ReadOn(s, singleFrame) && !s.BadCompression);
-  s.FramesReadTotal = s.FramesRead;
+  uint16_t type = 0, length = 0;
+  for (;;) {
+    if (!ReadRecordHeader(c, r, type, length)) return RecordOrEnd(s, false);
+    if (IsFrameRecord(type)) break;
+    if (type == 0 || type == kEndOfFile) return ReadStatus::End;
+    SkipRecordBody(c, r, length);
+    if (s.ReadError || s.BadCompression) return RecordOrEnd(s, false);
+  }
+  if (length > kLargestFrameBody) {
+    FailRead(s, "frame " + Grouped(s.FramesRead + 1) + ": record length " + Grouped(length) +
+                    " exceeds " + Grouped(kLargestFrameBody));
+    return ReadStatus::Failed;
+  }
+  // Reported apart; the frames before it stand.
+  if (r.compressed && length > kLargestCompressedBody) {
+    s.BadCompression = true;
+    return ReadStatus::End;
+  }
+  // A plain record already in hand is decoded where it lies.
+  const uint8_t* body = r.body.data();
+  if (!r.compressed && c.source->inHandSize() >= length) {
+    body = c.source->inHand();
+    c.source->consume(length);
+  } else if (!ReadRecordBytes(c, r, r.body.data(), length)) {
+    return RecordOrEnd(s, false);
+  }
+  if (!DecodeFrame(s, type, body, length, r.timeUnit)) return ReadStatus::Failed;
+  if (s.ProbeOnly && IsWanTopology(s.TraceTopology) && s.WanProtocol == Wan::NotKnown)
+    s.WanProtocol = SnifferDosProtocolFromFrame(s.FrameData.data(), s.StoredLength);
+  return ReadStatus::Record;
 }
 
 uint8_t NetworkCode(Topology topology) {
@@ -510,7 +510,7 @@ extern const FormatDescriptor kSnifferDosFormat = {
     .identify = kSnifferDosRules,
     .topology = SnifferDosFileTopology,
     .readHeader = ReadHeader,
-    .readFrames = ReadFrames,
+    .nextRecord = NextRecord,
     .writeHeader = WriteSnifferDosHeader,
     .writeFrame = WriteSnifferDosFrame,
     .finish = FinishSnifferDos,

@@ -35,6 +35,7 @@ constexpr size_t kVersionAt = 4, kStartTimeAt = 12, kRecordCountAt = 16, kEndOff
                  kCopiedFrom = 86, kTimeZoneAt = 126;
 
 struct SnifferProReader : FormatContext {
+  bool ended = false;  // the record data ended where the file says it may
   uint8_t header[kHeaderBytes] = {};
   std::string version;  // "002.001"
   bool extended = false;
@@ -61,7 +62,6 @@ void ReadHeader(Conversion& c) {
   ConversionState& s = c.state;
   SnifferProReader& r = c.ReaderContext<SnifferProReader>();
   SourceStream& in = *c.source;
-  s.FramesRead = 0;
   const uint8_t* h = r.header;
   if (!in.readExact(r.header, kHeaderBytes)) {
     FailRead(s, in.failed() ? in.errorText() : "file header cut short: 128 bytes needed");
@@ -191,11 +191,11 @@ void StoreChecksum(ConversionState& s) {
 // The file has ended at a record boundary. A capture that did not wrap
 // ends cleanly only with every record its header states and not before
 // its stated end offset; a shortfall is a file cut short.
-void EndOfFile(ConversionState& s, const SnifferProReader& r, int64_t position) {
+void EndOfFile(ConversionState& s, SnifferProReader& r, int64_t position) {
   const bool countShort = r.recordCount != 0 && uint32_t(s.FramesRead) < r.recordCount;
   const bool offsetShort = r.endOffset != 0 && position < r.endOffset;
   if (r.wrapped || r.firstRecord != int64_t(kHeaderBytes) || !(countShort || offsetShort)) {
-    s.EndOfSource = true;
+    r.ended = true;
     return;
   }
   const std::string at = AtRecord(s.FramesRead + 1, position) + "the file ends ";
@@ -253,14 +253,14 @@ void CheckEnd(Conversion& c, SnifferProReader& r) {
   SourceStream& in = *c.source;
   const int64_t position = in.position();
   if (r.wrapped) {
-    if (position >= r.firstRecord || c.SourceAtEnd()) s.EndOfSource = true;
+    if (position >= r.firstRecord || c.SourceAtEnd()) r.ended = true;
     return;
   }
   const bool atEndOffset = r.endOffset != 0 && position >= r.endOffset;
   if (!atEndOffset && !c.SourceAtEnd()) return;
   if (r.firstRecord == int64_t(kHeaderBytes) || !in.seek(kHeaderBytes)) {
     if (atEndOffset)
-      s.EndOfSource = true;
+      r.ended = true;
     else
       EndOfFile(s, r, position);
     return;
@@ -268,16 +268,15 @@ void CheckEnd(Conversion& c, SnifferProReader& r) {
   r.wrapped = true;
 }
 
-void ReadFrames(Conversion& c, bool singleFrame) {
+ReadStatus NextRecord(Conversion& c) {
   ConversionState& s = c.state;
   SnifferProReader& r = c.ReaderContext<SnifferProReader>();
-  do {
-    if (!ReadRecord(c, r)) break;
-    s.WriteFailed = c.ProcessFrame();
-    if (uint32_t(s.FramesRead) == r.recordCount) s.EndOfSource = true;
-    if (!s.EndOfSource && !s.ReadError && !s.WriteFailed) CheckEnd(c, r);
-  } while (ReadOn(s, singleFrame));
-  s.FramesReadTotal = s.FramesRead;
+  if (s.FramesRead > 0) {  // after a record: the stated count, or the data's end
+    if (uint32_t(s.FramesRead) == r.recordCount) return ReadStatus::End;
+    CheckEnd(c, r);
+    if (r.ended || s.ReadError) return RecordOrEnd(s, false);
+  }
+  return RecordOrEnd(s, ReadRecord(c, r));
 }
 
 uint32_t NetworkCode(Topology topology) {
@@ -496,7 +495,7 @@ extern const FormatDescriptor kSnifferProFormat = {
     .topology = SnifferProFileTopology,
     .sourceName = SnifferProSourceName,
     .readHeader = ReadHeader,
-    .readFrames = ReadFrames,
+    .nextRecord = NextRecord,
     .writeHeader = WriteSnifferProHeader,
     .writeFrame = WriteSnifferProFrame,
     .finish = FinishSnifferPro,

@@ -39,12 +39,12 @@ struct SnoopReaderContext : FormatContext {
 
 void ReadHeader(Conversion& c) {
   ConversionState& s = c.state;
-  s.FramesRead = 0;
   uint8_t h[kSnoopFileHeaderSize];
   if (!c.source->readExact(h, sizeof h))
     FailRead(s, "file header cut short: 16 bytes needed");
   else if (std::memcmp(h, "snoop\0\0\0", 8) != 0)
     FailRead(s, "offset 0: no snoop signature");
+  c.ReaderContext<SnoopReaderContext>().offset = c.source->position();
 }
 
 // Whether a record header at p could be one of this file's: its lengths,
@@ -95,10 +95,7 @@ bool PlausibleRecordHeader(const SnoopReaderContext& r, const uint8_t* h, uint32
   const uint8_t* h = inPlace ? in.inHand() : copy;
   if (!inPlace) {
     const size_t got = in.fetch(copy, sizeof copy);
-    if (got == 0 && !in.failed()) {
-      s.EndOfSource = true;
-      return false;
-    }
+    if (got == 0 && !in.failed()) return false;
     if (got != sizeof copy) {
       return Damaged(c, r, surveyor, offset,
                      in.failed() ? in.errorText() : at() + "record header cut short");
@@ -184,13 +181,11 @@ bool PlausibleRecordHeader(const SnoopReaderContext& r, const uint8_t* h, uint32
   return true;
 }
 
-void ReadFrames(Conversion& c, bool singleFrame) {
+ReadStatus NextRecord(Conversion& c) {
   const bool surveyor = c.state.SourceAnalyzer == Analyzer::Surveyor;
   SnoopReaderContext& r = c.ReaderContext<SnoopReaderContext>();
-  r.offset = c.source->position();
-  // Inline too, so that the loop runs without a call per record.
   // After damage that salvage passed over, reading goes on where it resumed.
-  ReadRecordsInTurn(c, singleFrame, [&]() __attribute__((always_inline)) {
+  return NextInTurn(c, [&]() __attribute__((always_inline)) {
     do {
       if (ReadRecord(c, r, surveyor)) return true;
     } while (std::exchange(r.resumed, false));
@@ -348,7 +343,7 @@ extern const FormatDescriptor kSnoopFormat = {
     .identify = kSnoopRules,
     .topology = SnoopFileTopology,
     .readHeader = ReadHeader,
-    .readFrames = ReadFrames,
+    .nextRecord = NextRecord,
     .writeHeader = WriteSnoopHeader,
     .writeFrame = WriteSnoopFrame,
     .limits = {},

@@ -363,15 +363,13 @@ TEST(FireBerd500Writer, StopsAt65535FramesWithACompleteFile) {
   std::vector<std::string> messages;
   const ConversionState s = ConvertFromFeed(
       Analyzer::FireBerd500, Topo::TokenRing, dir.path("limit.pkt"),
-      [](Conversion& conv) {
-        ConversionState& st = conv.state;
-        for (int i = 0; i < 70000 && !st.WriteFailed; ++i) {
-          st.FrameTime = i * 1000;
-          st.FrameLength = st.StoredLength = 20;
-          st.FrameData[0] = 0x10;
-          st.FrameData[1] = 0x40;
-          st.WriteFailed = conv.ProcessFrame();
-        }
+      [](ConversionState& st, size_t i) {
+        if (i == 70000) return false;
+        st.FrameTime = int64_t(i) * 1000;
+        st.FrameLength = st.StoredLength = 20;
+        st.FrameData[0] = 0x10;
+        st.FrameData[1] = 0x40;
+        return true;
       },
       &messages);
   ASSERT_EQ(messages.size(), 1u);
@@ -568,15 +566,12 @@ TEST(ActernaWriters, TimesAFormatCannotHoldAreWriteFailuresNotWrappedValues) {
     SCOPED_TRACE(int(k.type));
     TempDir dir;
     const ConversionState s =
-        ConvertFromFeed(k.type, Topo::TokenRing, dir.path("t.x"), [&](Conversion& conv) {
-          ConversionState& st = conv.state;
-          for (int64_t time : k.times) {
-            st.FrameTime = time;
-            st.FrameLength = st.StoredLength = 30;
-            st.FrameData[0] = 0x10;
-            st.WriteFailed = conv.ProcessFrame();
-            if (st.WriteFailed) break;
-          }
+        ConvertFromFeed(k.type, Topo::TokenRing, dir.path("t.x"), [&](ConversionState& st, size_t i) {
+          if (i == k.times.size()) return false;
+          st.FrameTime = k.times[i];
+          st.FrameLength = st.StoredLength = 30;
+          st.FrameData[0] = 0x10;
+          return true;
         });
     EXPECT_TRUE(s.WriteFailed);
     EXPECT_NE(s.WriteErrorDetail.find("time"), std::string::npos) << s.WriteErrorDetail;
@@ -600,9 +595,9 @@ TEST(ActernaDamaged, AHeaderFailureIsNotClearedByTheFrameLoop) {
     c.state.TraceTopology = Topo::Ethernet;
     c.source = OpenMemorySource(std::vector<uint8_t>(20, 0));
     ASSERT_TRUE(c.ResetConversion());
-    c.ReadSource(true, false);
+    c.OpenSource();
     EXPECT_TRUE(c.state.ReadError);
-    c.ReadSource(false, false);
+    c.ReadFrames(false);
     EXPECT_TRUE(c.state.ReadError);
     EXPECT_EQ(c.state.FramesRead, 0);
   }

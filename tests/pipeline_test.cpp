@@ -44,21 +44,12 @@ struct Harness {
     c.state.SourceAnalyzer = Analyzer::AnyAnalyzer;
     c.state.TargetAnalyzer = Analyzer::AnyAnalyzer;
     c.state.TraceTopology = topology;
-    c.customReader = [this, frames](Conversion& conv, bool headerStep, bool) {
-      ConversionState& s = conv.state;
-      s.ReadError = s.EndOfSource = false;
-      if (headerStep) {
-        s.FramesRead = 0;
-        s.TraceDate = EncodeDate(2024, 3, 15);
-        return;
-      }
-      for (const Frame& f : frames) {
-        PutFrame(s, f);
-        ++host.framesSeen;
-        s.WriteFailed = conv.ProcessFrame();
-        if (s.WriteFailed || s.StopRequested || s.EndOfSource || s.ReadError) break;
-      }
-      s.FramesReadTotal = s.FramesRead;
+    c.customReader.open = [](Conversion& conv) { conv.state.TraceDate = EncodeDate(2024, 3, 15); };
+    c.customReader.next = [this, frames, next = size_t(0)](Conversion& conv) mutable {
+      if (next == frames.size()) return ReadStatus::End;
+      PutFrame(conv.state, frames[next++]);
+      ++host.framesSeen;
+      return ReadStatus::Record;
     };
     c.frameObserver = [this](Conversion& conv) { written.push_back(FrameFromState(conv.state)); };
   }
@@ -141,8 +132,9 @@ TEST(Limits, OversizedFramesAndTimeJumpsAreReadErrors) {
 
   // The reader's reason travels beside the fixed message.
   Harness r(Topo::Ethernet, Frames(1));
-  r.c.customReader = [](Conversion& conv, bool headerStep, bool) {
-    if (!headerStep) FailRead(conv.state, AtRecord(1, 24) + "captured length 70,000 exceeds 65,535");
+  r.c.customReader.next = [](Conversion& conv) {
+    FailRead(conv.state, AtRecord(1, 24) + "captured length 70,000 exceeds 65,535");
+    return ReadStatus::Failed;
   };
   r.run();
   ASSERT_EQ(r.host.details.size(), 1u);
@@ -201,10 +193,12 @@ TEST(Driver, ASourceFailingAtItsEndIsAReadError) {
   };
   Harness h(Topo::Ethernet, Frames(3));
   h.c.source = std::make_unique<FailingAtEnd>();
-  const auto frames = h.c.customReader;
-  h.c.customReader = [&frames](Conversion& conv, bool headerStep, bool singleFrame) {
-    frames(conv, headerStep, singleFrame);
-    if (!headerStep && conv.SourceAtEnd()) conv.state.EndOfSource = true;
+  // The reader looks for the source's end after its last frame.
+  const auto frames = h.c.customReader.next;
+  h.c.customReader.next = [&frames](Conversion& conv) {
+    const ReadStatus status = frames(conv);
+    if (status == ReadStatus::End) conv.SourceAtEnd();
+    return status;
   };
   ConversionState& s = h.run();
   EXPECT_EQ(h.written.size(), 3u);

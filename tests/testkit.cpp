@@ -90,21 +90,19 @@ ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::s
   s.TargetFileName = path;
   if (setup) setup(s);
   const double traceDate = trace.traceDate != 0 ? trace.traceDate : EncodeDate(2024, 3, 15);
-  c.customReader = [&](Conversion& conv, bool headerStep, bool) {
-    ConversionState& st = conv.state;
-    if (headerStep) {
-      st.FramesRead = 0;
-      st.TraceDate = traceDate;
-      ComputeTimeZoneBias(st, false);
-      return;
+  size_t next = 0;
+  c.customReader.open = [&](Conversion& conv) {
+    conv.state.TraceDate = traceDate;
+    ComputeTimeZoneBias(conv.state, false);
+  };
+  c.customReader.next = [&](Conversion& conv) {
+    if (next < trace.frames.size()) {
+      PutFrame(conv.state, trace.frames[next++]);
+      return ReadStatus::Record;
     }
-    for (const Frame& f : trace.frames) {
-      PutFrame(st, f);
-      st.WriteFailed = conv.ProcessFrame();
-      if (st.WriteFailed || st.StopRequested || st.EndOfSource || st.ReadError) break;
-    }
-    if (!trace.readError.empty() && !st.WriteFailed) FailRead(st, trace.readError);
-    st.FramesReadTotal = st.FramesRead;
+    if (trace.readError.empty()) return ReadStatus::End;
+    FailRead(conv.state, trace.readError);
+    return ReadStatus::Failed;
   };
   if (!WriterOwnsTarget(target)) {
     c.target = CreateFileTarget(path);
@@ -120,18 +118,16 @@ ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::s
 }
 
 ConversionState ConvertFromFeed(AnalyzerType target, Topology topology, const std::string& path,
-                                const std::function<void(Conversion&)>& feed,
-                                std::vector<std::string>* messages) {
+                                const FrameFeed& feed, std::vector<std::string>* messages) {
   MessageRecorder host;
   Conversion c(host);
   c.state.SourceAnalyzer = Analyzer::AnyAnalyzer;
   c.state.TargetAnalyzer = target;
   c.state.TraceTopology = topology;
   c.state.TargetFileName = path;
-  c.customReader = [&](Conversion& conv, bool headerStep, bool) {
-    if (headerStep) return;
-    feed(conv);
-    conv.state.FramesReadTotal = conv.state.FramesRead;
+  size_t next = 0;
+  c.customReader.next = [&](Conversion& conv) {
+    return feed(conv.state, next++) ? ReadStatus::Record : ReadStatus::End;
   };
   c.target = CreateFileTarget(path);
   c.ConvertTrace(false, 0);

@@ -50,12 +50,14 @@ Frame FrameFromState(const ConversionState& s);
 ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::string& path,
                            const std::function<void(ConversionState&)>& setup = {});
 
+// Frame `i` (from 0) of a feed: sets the frame fields, or returns false
+// after the last frame.
+using FrameFeed = std::function<bool(ConversionState&, size_t i)>;
 // Converts into `path` through the target's writer, the frames coming from
-// `feed` (the reader's frame step: it sets the frame fields and calls
-// ProcessFrame). Returns the final state; the host's messages go to `messages`.
+// `feed` as a reader's records. Returns the final state; the host's messages
+// go to `messages`.
 ConversionState ConvertFromFeed(AnalyzerType target, Topology topology, const std::string& path,
-                                const std::function<void(Conversion&)>& feed,
-                                std::vector<std::string>* messages = nullptr);
+                                const FrameFeed& feed, std::vector<std::string>* messages = nullptr);
 
 // Converts a file through the whole job (identification and every check of
 // the program), overwriting the target; returns the outcome.

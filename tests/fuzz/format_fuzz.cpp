@@ -37,7 +37,7 @@ const std::vector<AnalyzerType>& Readers() {
     std::vector<AnalyzerType> list;
     for (const morph::FormatDescriptor* family : morph::RegisteredFormats())
       for (int t = 0; t < morph::Analyzer::Count; ++t)
-        if (family->readFrames && morph::InMask(family->reads, AnalyzerType(t)))
+        if (family->nextRecord && morph::InMask(family->reads, AnalyzerType(t)))
           list.push_back(AnalyzerType(t));
     return list;
   }();
