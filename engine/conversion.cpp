@@ -465,9 +465,8 @@ bool Conversion::ProcessFrame() {
     return true;
   }
   if (inFile > 0 && BeyondFileSpan()) {
-    FailWrite(s, std::string("a ") + writer_->family + " file covers at most " +
-                     SpanText(largestSpan_) + " from its first frame; frame " + Grouped(n) +
-                     " lies beyond, the frames before it are written");
+    FailWrite(s, "frame " + Grouped(n) + ": its time lies beyond the " + SpanText(largestSpan_) +
+                     " a " + writer_->family + " file covers; the frames before it are written");
     return true;
   }
   CountFrameWritten();

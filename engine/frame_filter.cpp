@@ -225,7 +225,8 @@ void FrameFilter::keepSeenBytes() {
 bool FrameFilter::pass(ConversionState& s) {
   const FrameSelection& chosen = s.Selection;
   if (!s.ConvertAll) {
-    if (s.FramesRead >= s.EndFrame) s.EndOfSource = true;
+    // An end below the start reads every frame and writes none.
+    if (s.FramesRead >= s.EndFrame && s.EndFrame >= s.StartFrame) s.EndOfSource = true;
     if (s.FramesRead < s.StartFrame || s.FramesRead > s.EndFrame) return false;
   }
   if (byNumber_ && !chosenByNumber(s.FramesRead)) return false;

@@ -632,9 +632,10 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
        {"sp_00000.snoop", "sp_00001.snoop", "sp_00002.snoop"}, {"sp.snoop", "sp_00003.snoop"}, {},
        {"\"framesWritten\": 22,", "\"files\": [{\"path\": \"{d}/sp_00000.snoop\", \"frames\": 10, "
         "\"bytes\": ", "{\"path\": \"{d}/sp_00002.snoop\", \"frames\": 2, \"bytes\": "}},
-      {"--split-seconds: a file for each 10 ms that has frames",
+      {"--split-seconds: a file for each 10 ms, a frame on a step's end in it",
        "convert {d}/s.pcap --to N2 --split-seconds 0.01 -o {d}/ss.cap", 0,
-       {"Written: {d}/ss_00000.cap: 7 frames\n", "Written: {d}/ss_00003.cap: 2 frames\n"},
+       {"Written: {d}/ss_00000.cap: 7 frames\n", "Written: {d}/ss_00002.cap: 7 frames\n",
+        "Written: {d}/ss_00003.cap: 1 frames\n"},
        {"ss_00000.cap", "ss_00001.cap", "ss_00002.cap", "ss_00003.cap"}, {"ss_00004.cap"}},
       {"a split target needs a file", "convert {d}/s.pcap --to TD --split-frames 5 -o -", 1,
        {"A split target needs a file name, not standard output."}},
