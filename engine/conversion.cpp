@@ -18,6 +18,12 @@ namespace {
 constexpr auto kPumpInterval = std::chrono::milliseconds(40);
 constexpr int32_t kNoFramesYet = 0;
 
+// "137,438 s (38 hours)"
+std::string SpanText(int64_t micros) {
+  return Grouped(micros / kMicrosPerSecond) + " s (" + std::to_string(micros / 3600000000) +
+         " hours)";
+}
+
 }  // namespace
 
 std::string FileNamePart(const std::string& path) {
@@ -85,8 +91,9 @@ bool Conversion::ResetConversion() {
   framesAsTheyStand_ = false;
   filtering_ = false;
   splitPending_ = false;
-  nextFileAt_ = INT64_MAX;
-  fileSpan_ = 0;
+  stepLast_ = fileLast_ = spanLast_ = INT64_MAX;
+  fileFirst_ = spanFirst_ = INT64_MIN;
+  fileStep_ = 0;
   framesSincePump_ = 0;
   lastPump_ = std::chrono::steady_clock::now();
 
@@ -162,8 +169,9 @@ bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
     filtering_ = !s.ProbeOnly && filter_.start(s);
     framesAsTheyStand_ = FramesGoAsTheyStand();
     frameLimit_ = FileFrameLimit();
+    // A frame made 802.11 that a size limit sends into the next file takes the full way.
     framesMadeWireless_ = FramesGoUnaltered() && s.ConvertToWireless && !s.ConvertToEthernet &&
-                          s.TraceTopology == Topo::Ethernet;
+                          s.TraceTopology == Topo::Ethernet && !s.SplitAtLimits;
     TakeTargetLimits();
     // A header that failed to read leaves nothing to read frames from.
     if (!s.ReadError) ReadFrames(false);
@@ -374,8 +382,9 @@ inline void Conversion::NoteStopRequest() {
 
 bool Conversion::FramesGoUnaltered() const {
   const ConversionState& s = state;
-  return !s.ProbeOnly && s.ConvertAll && !s.SliceFrames && !s.SourceZone && !s.TargetZone &&
-         !s.SplitAtLimits && writer_ && writer_->writeFrame && CanWrite();
+  // The frame selection (filtering_) takes the place of the frame range.
+  return !s.ProbeOnly && (s.ConvertAll || filtering_) && !s.SliceFrames && !s.SourceZone &&
+         !s.TargetZone && writer_ && writer_->writeFrame && CanWrite();
 }
 
 bool Conversion::FramesGoAsTheyStand() const {
@@ -384,27 +393,47 @@ bool Conversion::FramesGoAsTheyStand() const {
 
 
 bool Conversion::FramesPassUnchanged() const {
-  return state.CopyUnchangedRecords && framesAsTheyStand_ && frameLimit_ == 0 && !filtering_ &&
-         state.SplitMicroseconds == 0 && target && !customReader.next && !skipsTinyFrames_;
+  return state.CopyUnchangedRecords && framesAsTheyStand_ && target && !customReader.next &&
+         !skipsTinyFrames_;
 }
+
+UnchangedFrames::UnchangedFrames(Conversion& c)
+    : s_(c.state),
+      filter_(c.filtering_ ? &c.filter_ : nullptr),
+      ethernet_(s_.TraceTopology == Topo::Ethernet),
+      shift_(filter_ ? filter_->shiftMicroseconds() : 0),
+      firstTime_(s_.FirstFrameTime),
+      previousTime_(s_.PreviousFrameTime),
+      fileFirst_(c.fileFirst_),
+      fileLast_(c.fileLast_),
+      before_(s_.FramesRead),
+      read_(s_.FramesRead),
+      // A file begins with a frame that takes the whole pipeline.
+      room_(s_.HeaderPending ? 0
+            : c.frameLimit_ > 0 ? c.frameLimit_ - (s_.FramesWritten - s_.NonDataFrames)
+                                : INT32_MAX) {}
 
 void Conversion::PassUnchangedFrames(const UnchangedFrames& batch) {
   ConversionState& s = state;
-  if (batch.count_ == 0) return;
-  s.FramesRead += batch.count_;
+  const int32_t read = batch.count();
+  if (read == 0) return;
+  // The records taken may go on in the reader's window no longer.
+  if (batch.filter_) filter_.keepSeenBytes();
+  s.FramesRead = batch.read_;
+  s.MaxFrameLength = std::max(s.MaxFrameLength, batch.maxFrame_);
+  s.MaxTruncatedLength = std::max(s.MaxTruncatedLength, batch.maxTruncated_);
+  framesSincePump_ += uint32_t(read);
   s.FramesWritten += batch.count_;
   s.FrameBytes += batch.bytes_;
   s.FrameBytesTotal += batch.bytes_;
-  s.MaxFrameLength = std::max(s.MaxFrameLength, batch.maxFrame_);
-  s.MaxTruncatedLength = std::max(s.MaxTruncatedLength, batch.maxTruncated_);
   s.RuntFrames += batch.runts_;
   s.OversizeFrames += batch.oversize_;
   AddToDuration(s, batch.forward_);
-  s.FrameTime = s.PreviousFrameTime = batch.previousTime_;
+  s.PreviousFrameTime = batch.previousTime_;
+  s.FrameTime = batch.lastTime_;
   s.FrameLength = batch.lastLength_;
   s.StoredLength = batch.lastStored_;
   s.FrameFlags = 0;
-  framesSincePump_ += uint32_t(batch.count_);
   if (framesSincePump_ >= 64) PumpIfDue();
   NoteStopRequest();
 }
@@ -418,7 +447,7 @@ bool Conversion::ProcessFrame() {
   if ((framesAsTheyStand_ || framesMadeWireless_) && !s.HeaderPending && !s.ReadError &&
       FrameFitsTarget(shortWayStoredLimit_, shortWayWireLimit_) && !SkippedAsTiny() &&
       WithinTraceSpan(s.FrameTime, s.FirstFrameTime) && RoomForFrameCount() &&
-      !s.FrameWithoutTime && s.FrameTime < nextFileAt_) {
+      !s.FrameWithoutTime && s.FrameTime >= fileFirst_ && s.FrameTime <= fileLast_) {
     StepDuration(s);
     CountFrameWritten();
     if (framesMadeWireless_) {
@@ -429,6 +458,8 @@ bool Conversion::ProcessFrame() {
       s.TraceTopology = Topo::Ethernet;
     } else {
       writer_->writeFrame(*this);
+      // A size limit refused the frame: it opens the next file.
+      if (splitPending_) WriteIntoNextFile(s.FramesRead, true);
     }
     if (target && target->failed()) FailWrite(s, target->errorText());
     NoteStopRequest();
@@ -450,11 +481,18 @@ bool Conversion::ProcessFrame() {
   if (s.ReadError) return false;
   if (SkippedAsTiny()) return false;
   if (NextFileDue() && !StartNextFile()) return true;
-  // A target full to its frame count stops before the frame that does not
-  // fit; the finish step completes a file of those before it.
-  if (const int32_t limit = TargetFrameLimit(); limit > 0 && s.FramesWritten - s.NonDataFrames >= limit) {
+  // A target full to its frame count, or to the time it covers, stops
+  // before the frame that does not fit; the finish step completes a file of
+  // those before it.
+  const int32_t inFile = s.FramesWritten - s.NonDataFrames;
+  if (const int32_t limit = TargetFrameLimit(); limit > 0 && inFile >= limit) {
     FailWrite(s, std::string("a ") + writer_->family + " file holds at most " + Grouped(limit) +
                      " frames; the frames before frame " + Grouped(n) + " are written");
+    return true;
+  }
+  if (inFile > 0 && BeyondFileSpan()) {
+    FailWrite(s, "frame " + Grouped(n) + ": its time lies beyond the " + SpanText(largestSpan_) +
+                     " a " + writer_->family + " file covers; the frames before it are written");
     return true;
   }
   CountFrameWritten();
@@ -471,16 +509,8 @@ bool Conversion::ProcessFrame() {
   }
 
   WriteFrameOut(n, write);
-  if (splitPending_) {
-    // A size limit refused the frame: it opens the next file.
-    splitPending_ = false;
-    if (StartNextFile()) {
-      ++s.FramesWritten;
-      s.FrameBytes += uint32_t(s.StoredLength);
-      s.FrameBytesTotal += uint64_t(s.StoredLength);
-      WriteFrameOut(n, write);
-    }
-  }
+  // A size limit refused the frame: it opens the next file.
+  if (splitPending_) WriteIntoNextFile(n, write);
   // A writer fails by its target's I/O error or by setting WriteFailed itself
   // (a value its format cannot hold).
   if (target && target->failed()) FailWrite(s, target->errorText());
@@ -503,6 +533,8 @@ void Conversion::TakeTargetLimits() {
                     ? 4
                     : 0;
   storedLimit_ = uint32_t(std::clamp(limits.largestStored, 0, MaxFrameBytes - fcsLeftOut_));
+  largestSpan_ = limits.largestSpanMicroseconds;
+  spanCountedFrom_ = std::max<int64_t>(limits.spanCountedFromMicroseconds, 1);
   wireLimit_ = uint32_t(std::clamp(limits.largestWire, 0, MaxFrameBytes));
   constexpr uint32_t kWirelessGrowth = 18;
   const uint32_t room = framesMadeWireless_ ? kWirelessGrowth : 0;
@@ -564,11 +596,7 @@ void Conversion::WriteFrameOut(int32_t frameNumber, bool write) {
     s.FirstFrameTime = s.FrameTime;
     s.FirstFrameSeconds = s.FrameTime / 1000000;
     s.FirstFrameMicroseconds = s.FrameTime - s.FirstFrameSeconds * 1000000;
-    // The steps of a split in time count from the first frame written.
-    if (s.SplitMicroseconds > 0 && fileSpan_ == 0) {
-      fileSpan_ = s.SplitMicroseconds;
-      nextFileAt_ = s.FrameTime + fileSpan_;
-    }
+    StartFileTimes();
     TargetZoneScope zone(*this);
     ComputeWriterTimeBase(s);
     if (writer_ && writer_->writeHeader && CanWrite()) writer_->writeHeader(*this, frameNumber);
@@ -594,13 +622,77 @@ bool Conversion::NextFileDue() const {
   const ConversionState& s = state;
   const int32_t inFile = s.FramesWritten - s.NonDataFrames;
   if (inFile == 0 || !nextTarget) return false;
-  if (s.FrameTime >= nextFileAt_) return true;
+  // As editcap -i: a frame on the step's end still belongs to it; one that
+  // goes back in time stays in the file at hand.
+  if (s.FrameTime > stepLast_) return true;
   if (s.SplitFrames > 0 && inFile >= s.SplitFrames) return true;
   const int32_t limit = TargetFrameLimit();
-  return s.SplitAtLimits && limit > 0 && inFile >= limit;
+  return s.SplitAtLimits && ((limit > 0 && inFile >= limit) || BeyondFileSpan());
+}
+
+void Conversion::StartFileTimes() {
+  const ConversionState& s = state;
+  // The steps of a split in time count from the first frame written.
+  if (s.SplitMicroseconds > 0 && fileStep_ == 0) {
+    fileStep_ = s.SplitMicroseconds;
+    stepLast_ = s.FrameTime + fileStep_;
+  }
+  if (largestSpan_ > 0) {
+    spanFirst_ = FloorDiv(s.FrameTime, spanCountedFrom_) * spanCountedFrom_;
+    spanLast_ = spanFirst_ + largestSpan_;
+  }
+  fileFirst_ = spanFirst_;
+  fileLast_ = std::min(stepLast_, spanLast_);
+}
+
+void Conversion::WriteIntoNextFile(int32_t frameNumber, bool write) {
+  ConversionState& s = state;
+  splitPending_ = false;
+  if (!StartNextFile()) return;
+  ++s.FramesWritten;
+  s.FrameBytes += uint32_t(s.StoredLength);
+  s.FrameBytesTotal += uint64_t(s.StoredLength);
+  WriteFrameOut(frameNumber, write);
 }
 
 bool Conversion::StartNextFile() {
+  ConversionState& s = state;
+  // A split in time moves on by whole steps; as editcap -i does, each step
+  // passed without a frame is a file of its own, a header without frames.
+  int64_t emptySteps = 0;
+  if (fileStep_ > 0 && s.FrameTime > stepLast_) {
+    const int64_t steps = FloorDiv(s.FrameTime - stepLast_ - 1, fileStep_) + 1;
+    stepLast_ += steps * fileStep_;
+    emptySteps = steps - 1;
+  }
+  constexpr int64_t kMostEmptyFiles = 10000;
+  if (emptySteps > kMostEmptyFiles) {
+    FailWrite(s, "frame " + Grouped(s.FramesRead) + " lies " + Grouped(emptySteps) +
+                     " steps of the split after the frame before it: more empty files than " +
+                     Grouped(kMostEmptyFiles) + "; the frames before it are written");
+    CompleteTarget();
+    return false;
+  }
+  if (!OpenNextFile()) return false;
+  for (; emptySteps > 0; --emptySteps) {
+    s.FirstFrameTime = s.FrameTime;
+    s.FirstFrameSeconds = s.FrameTime / 1000000;
+    s.FirstFrameMicroseconds = s.FrameTime - s.FirstFrameSeconds * 1000000;
+    {
+      TargetZoneScope zone(*this);
+      ComputeWriterTimeBase(s);
+      if (writer_->writeHeader) writer_->writeHeader(*this, s.FramesRead);
+    }
+    s.EmptySplitStep = true;
+    const bool opened = OpenNextFile();
+    s.EmptySplitStep = false;
+    if (!opened) return false;
+  }
+  s.HeaderPending = true;
+  return true;
+}
+
+bool Conversion::OpenNextFile() {
   ConversionState& s = state;
   CompleteTarget();
   if (s.WriteFailed || !nextTarget(*this)) {
@@ -613,13 +705,8 @@ bool Conversion::StartNextFile() {
   s.FrameBytes = 0;
   s.FrameBytesTotal = 0;
   s.TraceDuration = 0;
-  s.HeaderPending = true;
   s.MaxFrameLength = s.FrameLength;
   s.MaxTruncatedLength = s.StoredLength < s.FrameLength ? s.StoredLength : 0;
-  if (fileSpan_ > 0 && s.FrameTime >= nextFileAt_) {
-    const int64_t steps = FloorDiv(s.FrameTime - nextFileAt_, fileSpan_) + 1;
-    nextFileAt_ += steps * fileSpan_;
-  }
   return true;
 }
 
@@ -656,9 +743,7 @@ bool Conversion::RefuseFramePastLimit(uint64_t limit) {
   s.FrameBytesTotal -= uint64_t(s.StoredLength);
   // Split at the limit: the frame goes into the next file, unless it would
   // not fit an empty one either.
-  // (Splitting keeps frames off the short way, which would not write it again.)
-  if (s.SplitAtLimits && nextTarget && !framesAsTheyStand_ && !framesMadeWireless_ &&
-      s.FramesWritten - s.NonDataFrames > 0) {
+  if (s.SplitAtLimits && nextTarget && s.FramesWritten - s.NonDataFrames > 0) {
     splitPending_ = true;
     return false;
   }

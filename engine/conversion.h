@@ -58,6 +58,7 @@ class Conversion {
   void CloseProbe();
 
   // ---- Frames that pass unchanged ----
+  friend class UnchangedFrames;
   // Whether frames may pass unchanged in this conversion: every frame goes
   // to the target writer as it stands (see FramesGoAsTheyStand). A reader
   // that then finds records its own family's writer would write again byte
@@ -233,8 +234,19 @@ class Conversion {
   int32_t FileFrameLimit() const;
   // The current frame starts the next file of a split target.
   bool NextFileDue() const;
-  // Finishes the current file and opens the next; false when that failed.
+  // The current frame lies beyond the time the current file covers.
+  bool BeyondFileSpan() const {
+    return state.FrameTime < spanFirst_ || state.FrameTime > spanLast_;
+  }
+  // Fixes the times the file begun by the current frame may hold.
+  void StartFileTimes();
+  // Finishes the current file and opens the next (with the empty files of
+  // the steps of a split in time passed over); false when that failed.
   bool StartNextFile();
+  bool OpenNextFile();
+  // Opens the next file for the current frame, which the current one has
+  // no room for, and writes it there.
+  void WriteIntoNextFile(int32_t frameNumber, bool write);
   // The writer's finish step and the closing of the target.
   void CompleteTarget();
   // The header (for a file's first frame), slicing and the write.
@@ -266,11 +278,18 @@ class Conversion {
   int32_t frameLimit_ = 0;  // FileFrameLimit(), fixed with the two above
   FrameFilter filter_;
   bool filtering_ = false;  // the filter has work, fixed with the above
-  // A split target: the frame time at which the next file starts (never:
-  // the largest), a file step's length, and a frame a size limit refused
-  // that goes into the next file.
-  int64_t nextFileAt_ = INT64_MAX;
-  int64_t fileSpan_ = 0;
+  // A split target in time: the last frame time of the current step (a
+  // later frame starts the next file), and the step. The span a file of the
+  // target covers (TargetLimits::largestSpanMicroseconds) from its first
+  // frame: fixed at each file's first frame. The short way and records
+  // copied as stored take frames within [fileFirst_, fileLast_], where all
+  // of these hold.
+  int64_t stepLast_ = INT64_MAX;
+  int64_t fileStep_ = 0;
+  int64_t spanFirst_ = INT64_MIN, spanLast_ = INT64_MAX;
+  int64_t fileFirst_ = INT64_MIN, fileLast_ = INT64_MAX;
+  int64_t largestSpan_ = 0, spanCountedFrom_ = 1;  // the writer's span limit
+  // A frame a size limit refused, which goes into the next file.
   bool splitPending_ = false;
   // The writer's limits (TakeTargetLimits): lengths as unsigned bounds, so
   // that one compare refuses a negative length too; the short way's leave
@@ -320,43 +339,77 @@ std::string FrameTimeSpanText(const ConversionState& s);
 
 // Frames a reader hands on unchanged (see Conversion::FramesPassUnchanged),
 // counted in batches of up to 64 so the pipeline's work is done once a batch.
-// They carry no flags and come after the first frame.
+// They carry no flags and come after the first frame. The conversion's frame
+// selection drops records here as it would drop their frames.
 class UnchangedFrames {
  public:
   static constexpr int kMost = 64;
-  explicit UnchangedFrames(const ConversionState& s)
-      : ethernet_(s.TraceTopology == Topo::Ethernet),
-        firstTime_(s.FirstFrameTime),
-        previousTime_(s.PreviousFrameTime) {}
+  explicit UnchangedFrames(Conversion& c);
 
-  // Adds a frame; false, with nothing added, when it must take the whole
-  // pipeline: lengths out of range, or a time too far from the first frame's.
-  bool add(int32_t frameLength, int32_t storedLength, int64_t frameTime) {
+  enum class Take { Copied, Dropped, Refused };
+  // Takes a record: Copied (counted; it goes to the target with its time
+  // moved by shiftMicroseconds()), Dropped (read, not written) or Refused
+  // (nothing counted: it must take the whole pipeline, and so must every
+  // record after it). `bytes` are those the target gets, which stay in
+  // place until the batch is handed to PassUnchangedFrames. Refused: lengths
+  // out of range, a time too far from the first frame's or past the file's,
+  // a file full to its frame count, or what the selection cannot decide here.
+  Take add(int32_t frameLength, int32_t storedLength, int64_t frameTime, const uint8_t* bytes,
+           int32_t byteCount) {
     if (!FrameLengthsInRange(frameLength, storedLength) || storedLength > frameLength ||
-        !WithinTraceSpan(frameTime, firstTime_))
-      return false;
+        count_ >= room_)
+      return Take::Refused;
+    const int64_t shifted = frameTime + shift_;
+    if (!WithinTraceSpan(shifted, firstTime_) || shifted < fileFirst_ || shifted > fileLast_)
+      return Take::Refused;
+    if (filter_) {
+      const FrameFilter::Choice choice = filter_->choose(s_, read_ + 1, frameTime, bytes, byteCount);
+      if (choice == FrameFilter::Choice::FramePath) return Take::Refused;
+      if (storedLength < frameLength) maxTruncated_ = std::max(maxTruncated_, storedLength);
+      maxFrame_ = std::max(maxFrame_, frameLength);
+      ++read_;
+      if (choice == FrameFilter::Choice::Drop) {
+        // Read, it is the current frame, its time as the source has it.
+        lastTime_ = frameTime;
+        lastLength_ = frameLength;
+        lastStored_ = storedLength;
+        return Take::Dropped;
+      }
+    } else {
+      if (storedLength < frameLength) maxTruncated_ = std::max(maxTruncated_, storedLength);
+      maxFrame_ = std::max(maxFrame_, frameLength);
+      ++read_;
+    }
     ++count_;
     bytes_ += uint32_t(storedLength);
-    if (storedLength < frameLength) maxTruncated_ = std::max(maxTruncated_, storedLength);
-    maxFrame_ = std::max(maxFrame_, frameLength);
     if (ethernet_) {
       runts_ += IsRuntFrame(frameLength);
       oversize_ += IsOversizeFrame(frameLength);
     }
-    if (frameTime >= previousTime_) forward_ += frameTime - previousTime_;
-    previousTime_ = frameTime;
+    if (shifted >= previousTime_) forward_ += shifted - previousTime_;
+    previousTime_ = lastTime_ = shifted;
     lastLength_ = frameLength;
     lastStored_ = storedLength;
-    return true;
+    return Take::Copied;
   }
-  bool full() const { return count_ == kMost; }
-  int32_t count() const { return count_; }
+  bool full() const { return read_ - before_ == kMost; }
+  // Records taken, copied or dropped.
+  int32_t count() const { return read_ - before_; }
+  // Whole microseconds the time of each record copied moves by.
+  int64_t shiftMicroseconds() const { return shift_; }
 
  private:
   friend class Conversion;
+  ConversionState& s_;
+  FrameFilter* filter_;  // null when the conversion selects nothing
   bool ethernet_;
-  int64_t firstTime_, previousTime_;
+  int64_t shift_;
+  int64_t firstTime_, previousTime_, fileFirst_, fileLast_;
+  int32_t before_;  // frames read before the batch
+  int32_t read_;    // the number of the last record taken
+  int32_t room_;  // frames the file still holds
   int32_t count_ = 0, maxFrame_ = 0, maxTruncated_ = 0, runts_ = 0, oversize_ = 0;
+  int64_t lastTime_ = 0;  // the last record taken
   int32_t lastLength_ = 0, lastStored_ = 0;
   uint32_t bytes_ = 0;
   int64_t forward_ = 0;  // the steps forward in time, within one batch

@@ -184,6 +184,11 @@ struct TargetLimits {
   bool keepsComments = false;   // frame comments
   bool keepsUntimedFrames = false;  // frames without a time stay so
   bool severalInterfaces = false;   // frames of several interfaces, each its own
+  // The time one file covers (0: no limit), counted from its first frame's
+  // time rounded down to a multiple of spanCountedFromMicroseconds (its
+  // second, its midnight): what the records' time field reaches.
+  int64_t largestSpanMicroseconds = 0;
+  int64_t spanCountedFromMicroseconds = 1;
 };
 
 struct FormatDescriptor {

@@ -179,50 +179,67 @@ bool FrameFilter::start(ConversionState& s) {
   nextSeen_ = 0;
   // Times moved by less than a microsecond need a target of finer resolution.
   if (chosen.timeShift % 1000 != 0 || chosen.startTime) s.SourceHasNanoseconds = true;
-  return byNumber_ || byTime_ || shifts_ || chosen.dropDuplicates;
+  return !s.ConvertAll || byNumber_ || byTime_ || shifts_ || chosen.dropDuplicates;
 }
 
-bool FrameFilter::chosenByNumber(ConversionState& s) {
-  const int32_t n = s.FramesRead;
-  while (range_ < ranges_.size() && n > ranges_[range_].last) ++range_;
-  return range_ < ranges_.size() && n >= ranges_[range_].first;
+bool FrameFilter::chosenByNumber(int32_t number) {
+  while (range_ < ranges_.size() && number > ranges_[range_].last) ++range_;
+  return range_ < ranges_.size() && number >= ranges_[range_].first;
 }
 
-bool FrameFilter::duplicate(const ConversionState& s) {
-  // The bytes the target gets: a whole Ethernet frame's FCS slot is the
-  // reader's to fill or not, and counts for nothing.
-  const bool fcsSlot = s.TraceTopology == Topo::Ethernet && s.StoredLength >= s.FrameLength;
-  const int32_t length = std::max(0, s.StoredLength - (fcsSlot ? 4 : 0));
-  const uint8_t* bytes = s.FrameData.data();
+bool FrameFilter::outsideTimes(const ConversionState& s, int64_t when) const {
+  const FrameSelection& chosen = s.Selection;
+  return (chosen.after && when < *chosen.after) || (chosen.before && when >= *chosen.before);
+}
+
+bool FrameFilter::duplicate(const uint8_t* bytes, int32_t length, bool copy) {
+  // Lengths first: frames of a window seldom share one, and those that do
+  // mostly differ within their first bytes, where the compare stops.
   bool equal = false;
   for (const Seen& seen : seen_)
-    if (seen.length == length && std::memcmp(seen.bytes.data(), bytes, size_t(length)) == 0) {
+    if (seen.length == length && std::memcmp(seen.at, bytes, size_t(length)) == 0) {
       equal = true;
       break;
     }
   // Every frame read enters the window, dropped or not.
   Seen& slot = seen_[nextSeen_];
   slot.length = length;
-  slot.bytes.assign(bytes, bytes + length);
+  if (copy) {
+    slot.bytes.assign(bytes, bytes + length);
+    slot.at = slot.bytes.data();
+  } else {
+    slot.at = bytes;
+  }
   nextSeen_ = (nextSeen_ + 1) % kDuplicateWindow;
   return equal;
+}
+
+void FrameFilter::keepSeenBytes() {
+  for (Seen& seen : seen_)
+    if (seen.length >= 0 && seen.at != seen.bytes.data()) {
+      seen.bytes.assign(seen.at, seen.at + seen.length);
+      seen.at = seen.bytes.data();
+    }
 }
 
 bool FrameFilter::pass(ConversionState& s) {
   const FrameSelection& chosen = s.Selection;
   if (!s.ConvertAll) {
-    if (s.FramesRead >= s.EndFrame) s.EndOfSource = true;
+    // An end below the start reads every frame and writes none.
+    if (s.FramesRead >= s.EndFrame && s.EndFrame >= s.StartFrame) s.EndOfSource = true;
     if (s.FramesRead < s.StartFrame || s.FramesRead > s.EndFrame) return false;
   }
-  if (byNumber_ && !chosenByNumber(s)) return false;
-  if (byTime_) {
-    const int64_t when = utc(s);
-    if ((chosen.after && when < *chosen.after) || (chosen.before && when >= *chosen.before))
+  if (byNumber_ && !chosenByNumber(s.FramesRead)) return false;
+  if (byTime_ && outsideTimes(s, utc(s))) return false;
+  if (chosen.dropDuplicates) {
+    // The bytes the target gets: a whole Ethernet frame's FCS slot is the
+    // reader's to fill or not, and counts for nothing.
+    const bool fcsSlot = s.TraceTopology == Topo::Ethernet && s.StoredLength >= s.FrameLength;
+    const int32_t length = std::max(0, s.StoredLength - (fcsSlot ? 4 : 0));
+    if (duplicate(s.FrameData.data(), length, true)) {
+      ++s.DuplicateFrames;
       return false;
-  }
-  if (chosen.dropDuplicates && duplicate(s)) {
-    ++s.DuplicateFrames;
-    return false;
+    }
   }
   if (shifts_) {
     if (!shiftKnown_) {
@@ -240,14 +257,40 @@ bool FrameFilter::pass(ConversionState& s) {
   return true;
 }
 
+FrameFilter::Choice FrameFilter::choose(ConversionState& s, int32_t number, int64_t frameTime,
+                                        const uint8_t* bytes, int32_t length) {
+  if (!s.ConvertAll) {
+    // The last frame wanted ends the reading, which the frame path does.
+    if (number >= s.EndFrame) return Choice::FramePath;
+    if (number < s.StartFrame) return Choice::Drop;
+  }
+  if (byNumber_ && !chosenByNumber(number)) return Choice::Drop;
+  if (byTime_ || shifts_) {
+    const int64_t when = utcAt(s, frameTime, 0);
+    if (byTime_ && outsideTimes(s, when)) return Choice::Drop;
+    // A shift yet to be fixed, of a part of a microsecond, or refused.
+    if (shifts_ && (!shiftKnown_ || shift_ % 1000 != 0 || (shift_ < 0 && when + shift_ < 0)))
+      return Choice::FramePath;
+  }
+  if (s.Selection.dropDuplicates && duplicate(bytes, length, false)) {
+    ++s.DuplicateFrames;
+    return Choice::Drop;
+  }
+  return Choice::Keep;
+}
+
 int64_t FrameFilter::utc(const ConversionState& s) {
+  return utcAt(s, s.FrameTime, s.FrameNanoseconds);
+}
+
+int64_t FrameFilter::utcAt(const ConversionState& s, int64_t frameTime, int32_t nanoseconds) {
   // The source's midnight is worked out again only when its date or zone moves.
   if (!(s.TraceDate == midnightDate_) || s.TimeZoneBias != midnightBias_) {
     midnightDate_ = s.TraceDate;
     midnightBias_ = s.TimeZoneBias;
     midnight_ = FrameUtcNanoseconds(s) - s.FrameTime * 1000 - s.FrameNanoseconds;
   }
-  return midnight_ + s.FrameTime * 1000 + s.FrameNanoseconds;
+  return midnight_ + frameTime * 1000 + nanoseconds;
 }
 
 }  // namespace morph

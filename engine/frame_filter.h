@@ -24,7 +24,7 @@ inline constexpr int32_t kOpenRangeEnd = INT32_MAX;
 struct FrameSelection {
   std::vector<FrameRange> ranges;        // empty: every frame
   std::optional<int64_t> after, before;  // UTC nanoseconds since 1970: at or after, strictly before
-  bool dropDuplicates = false;           // a frame equal to one of the 4 read before it
+  bool dropDuplicates = false;           // a frame equal to one of the 4 read before it (editcap -d)
   int64_t timeShift = 0;                 // nanoseconds added to every frame's time
   std::optional<int64_t> startTime;      // the first frame written gets this UTC time (ns)
 };
@@ -56,10 +56,30 @@ class FrameFilter {
   // False when the current frame is dropped; otherwise its time is shifted.
   bool pass(ConversionState& s);
 
+  // For records a reader copies as they are stored, without making a frame
+  // of them: the choice pass() would make, from the record's number, its
+  // time (the source's, to the microsecond) and the bytes the target gets.
+  // FramePath leaves the record, and every one after it, to pass().
+  enum class Choice { Keep, Drop, FramePath };
+  Choice choose(ConversionState& s, int32_t number, int64_t frameTime, const uint8_t* bytes,
+                int32_t length);
+  // The whole microseconds every kept record's time moves by; fixed once
+  // choose() kept a record.
+  int64_t shiftMicroseconds() const { return shifts_ ? shift_ / 1000 : 0; }
+  // Copies the bytes of the records choose() looked at in the reader's
+  // window, which is about to move on.
+  void keepSeenBytes();
+
  private:
-  bool chosenByNumber(ConversionState& s);
-  bool duplicate(const ConversionState& s);
-  int64_t utc(const ConversionState& s);  // FrameUtcNanoseconds, its midnight kept  // enters the frame in the window
+  bool chosenByNumber(int32_t number);
+  // Whether bytes equal one of the frames before; either way they enter the
+  // window, as `copy` says: copied, or (a record's) left in place for now.
+  bool duplicate(const uint8_t* bytes, int32_t length, bool copy);
+  int64_t utc(const ConversionState& s);  // of the current frame
+  // FrameUtcNanoseconds of a frame time, the source's midnight kept.
+  int64_t utcAt(const ConversionState& s, int64_t frameTime, int32_t nanoseconds);
+  // The frame at this UTC time falls outside the window of --after/--before.
+  bool outsideTimes(const ConversionState& s, int64_t when) const;
 
   std::vector<FrameRange> ranges_;  // sorted, apart from one another
   size_t range_ = 0;                // the first that does not end before the current frame
@@ -69,9 +89,11 @@ class FrameFilter {
   int32_t midnightBias_ = 0;  // midnight_ holds its midnight in UTC nanoseconds
   int64_t midnight_ = 0;
   int64_t shift_ = 0;
-  // The frames read before, their bytes as the target would get them.
+  // The frames read before, their bytes as the target would get them: in
+  // `bytes`, or still in the reader's window at `at`.
   struct Seen {
     int32_t length = -1;
+    const uint8_t* at = nullptr;
     std::vector<uint8_t> bytes;
   };
   static constexpr size_t kDuplicateWindow = 4;

@@ -442,8 +442,8 @@ void DateByFirstFrame(const ConversionState& s, int fd, const std::string& targe
 void KeepIfComplete(Conversion& conversion, ReplacementFile& replacement,
                     const std::string& targetPath, Host& host) {
   ConversionState& s = conversion.state;
-  const bool complete = s.FramesWritten - s.NonDataFrames >= 1 && !conversion.target->failed() &&
-                        !s.WrappedSource;
+  const bool complete = (s.FramesWritten - s.NonDataFrames >= 1 || s.EmptySplitStep) &&
+                        !conversion.target->failed() && !s.WrappedSource;
   std::string reason;
   if (s.RefuseLosses && s.Lost.any()) {
     s.TargetDiscarded = true;

@@ -238,6 +238,9 @@ struct ConversionState {
   int32_t SplitFrames = 0;
   int64_t SplitMicroseconds = 0;
   bool SplitAtLimits = false;
+  // The file being finished is a step of a split in time without frames:
+  // kept all the same, as editcap -i keeps it.
+  bool EmptySplitStep = false;
   TextDumpOptions TextOptions;
   PcapOutputOptions PcapOutput;
   // The target's layout where its format has several, as the version the

@@ -24,6 +24,9 @@ constexpr int kRecordOverhead = kSizeWords + kRecordHead + kTrailer;  // 44 = 11
 // The largest record after its size words: the largest frame, padded.
 constexpr int kLargestRest = kRecordHead + ClassicFrameBytes + kTrailer;
 constexpr int64_t kTimeUnit = 32;  // microseconds
+// The latest time after its midnight a record's 32-bit count of units holds,
+// rounded to the nearest unit: about 38.2 hours.
+constexpr int64_t kLargestSpan = (int64_t(UINT32_MAX) + 1) * kTimeUnit - kTimeUnit / 2 - 1;
 
 constexpr uint32_t kStatusEthernetGood = 0x2000218, kStatusEthernetBad = 0x2000208,
                    kStatusTokenRing = 0x219;
@@ -47,6 +50,9 @@ struct Da30WriterContext : FormatContext {
   uint32_t previousWords = 0;
   uint32_t firstRecordAt = 0;  // where the records start: after the header and statistics
   uint32_t recordBytes = 0;  // running total of frame-record bytes
+  // The midnight before the file's first frame, which its times count from:
+  // the file is dated by it (through its modification time).
+  int64_t midnight = 0;
   // A record laid out aside when the target's block has no room for it: sized
   // by the frame buffer, as the pipeline never hands on more than it holds.
   std::vector<uint8_t> aside = std::vector<uint8_t>(kRecordOverhead + FrameBufferBytes + 3);
@@ -196,6 +202,7 @@ void WriteDa30Header(Conversion& c, int32_t frameNumber) {
     w.badStatus = w.tokenRing ? kStatusTokenRing : kStatusEthernetBad;
     w.trailerMark = w.tokenRing ? 6 : 4;
   }
+  w.midnight = FloorDiv(c.state.FirstFrameTime, kMicrosPerDay) * kMicrosPerDay;
   WriteHeader(c, frameNumber);
 }
 
@@ -203,7 +210,7 @@ void WriteDa30Frame(Conversion& c) {
   ConversionState& s = c.state;
   Da30WriterContext& w = c.WriterContext<Da30WriterContext>();
   const int32_t frameNumber = s.FramesWritten - 1 - s.NonDataFrames;
-  const int64_t units = FloorDiv(s.FrameTime + kTimeUnit / 2, kTimeUnit);
+  const int64_t units = FloorDiv(s.FrameTime - w.midnight + kTimeUnit / 2, kTimeUnit);
   if (units < 0 || units > int64_t(UINT32_MAX)) {
     FailWrite(s, AtRecord(frameNumber + 1, c.target->position()) +
                      "frame time lies outside the 38 hours after midnight that a DA-30 record "
@@ -276,7 +283,8 @@ extern const FormatDescriptor kDa30Format = {
     .writeFrame = WriteDa30Frame,
     .finish = FinishDa30,
     .limits = {.largestStored = ClassicFrameBytes, .largestWire = 65535, .timeUnitNanoseconds = kTimeUnit * 1000,
-                .keptFlags = Flag::Bad},
+                .keptFlags = Flag::Bad,
+                .largestSpanMicroseconds = kLargestSpan, .spanCountedFromMicroseconds = kMicrosPerDay},
 };
 
 }  // namespace morph

@@ -25,6 +25,9 @@ constexpr int kTextOffset = 4, kTextBytes = 40;
 constexpr int kFramesStart = kDominoHeaderSize + kDominoDirectorySize;  // 238
 constexpr int64_t kTimeUnit = 32;  // microseconds per index time unit
 constexpr int kTimeUnitBits = 5;
+// The latest time after the first frame's second an index entry's 32-bit
+// count of units holds, rounded to the nearest unit: about 38.2 hours.
+constexpr int64_t kLargestSpan = (int64_t(UINT32_MAX) + 1) * kTimeUnit - kTimeUnit / 2 - 1;
 // Index entries the reader holds at a time (1.3 MB). Each new block moves the
 // source from the frames to the index and back, and after each move the
 // source starts again from a small block: fewer, larger blocks of entries
@@ -514,7 +517,8 @@ extern const FormatDescriptor kDominoFormat = {
     .writeFrame = WriteDominoFrame,
     .finish = FinishDomino,
     .limits = {.largestStored = ClassicFrameBytes, .largestWire = 65535, .timeUnitNanoseconds = kTimeUnit * 1000,
-                .keptFlags = Flag::Bad | Flag::Direction1 | Flag::Direction2},
+                .keptFlags = Flag::Bad | Flag::Direction1 | Flag::Direction2,
+                .largestSpanMicroseconds = kLargestSpan, .spanCountedFromMicroseconds = kMicrosPerSecond},
 };
 
 }  // namespace morph

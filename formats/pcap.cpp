@@ -264,26 +264,30 @@ bool TargetTakesRecordsAsStored(const Conversion& c, const PcapReaderContext& r)
 
 // Copies the records in hand, as stored, for as long as each is one the
 // writer would write again byte for byte: an Ethernet frame (of 60 bytes or
-// more when short ones are padded) with a fraction below a second. The
-// pipeline counts them a batch at a time; the first record it cannot take
-// is left for the frame-by-frame path.
+// more when short ones are padded) with a fraction below a second, its time
+// moved by the conversion's shift where there is one. Records the selection
+// drops are left out. The pipeline counts them a batch at a time; the first
+// record it cannot take is left for the frame-by-frame path.
 void CopyUnchangedRecords(Conversion& c, PcapReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
+  TargetStream& out = *c.target;
   // The writer gives back each record's own time when its time base and the
   // reader's clock agree to the microsecond on the first frame's second.
   const int64_t base = r.clock(s, 0, 0);
   const int64_t offset = base - s.FirstFrameTime + int64_t(s.TimeBaseFraction);
   if (offset != int64_t(s.FirstFrameUnixTime) * -1000000) return;
   const bool big = BigEndianSource(s);
-  const uint8_t* const start = in.inHand();
-  const uint8_t* const end = start + in.inHandSize();
-  const uint8_t* p = start;
+  const uint8_t* const end = in.inHand() + in.inHandSize();
+  const uint8_t* p = in.inHand();
+  const uint8_t* run = p;  // the records copied as they stand, not yet written
   const uint32_t shortest = s.PadShortFrames ? 60 : 0;
+  constexpr int64_t kLatestMicros = (int64_t(UINT32_MAX) + 1) * 1000000 - 1;
   int32_t largest = 0;
   bool more = true;
   while (more && !s.StopRequested && !s.WriteFailed) {
-    UnchangedFrames batch(s);
+    UnchangedFrames batch(c);
+    const int64_t shift = batch.shiftMicroseconds();
     while (!batch.full()) {
       if (end - p < kRecordHeaderSize) {
         more = false;
@@ -292,26 +296,49 @@ void CopyUnchangedRecords(Conversion& c, PcapReaderContext& r) {
       const uint32_t seconds = Field32(p, big), fraction = Field32(p + 4, big);
       const uint32_t captured = Field32(p + 8, big), original = Field32(p + 12, big);
       const int64_t frameTime = base + int64_t(seconds) * 1000000 + fraction;
+      const int64_t written = int64_t(seconds) * 1000000 + fraction + shift;
       // The wire length is bounded before it is taken as a signed length.
       if (fraction >= 1000000 || captured > original || original < shortest ||
           original > uint32_t(MaxRecordBytes) || size_t(end - p - kRecordHeaderSize) < captured ||
-          !batch.add(int32_t(original) + 4,
-                     int32_t(captured == original ? captured + 4 : captured), frameTime)) {
+          written < 0 || written > kLatestMicros) {
         more = false;
         break;
       }
-      largest = std::max(largest, int32_t(captured));
-      p += kRecordHeaderSize + captured;
+      const uint8_t* const next = p + kRecordHeaderSize + captured;
+      const UnchangedFrames::Take take =
+          batch.add(int32_t(original) + 4, int32_t(captured == original ? captured + 4 : captured),
+                    frameTime, p + kRecordHeaderSize, int32_t(captured));
+      if (take == UnchangedFrames::Take::Refused) {
+        more = false;
+        break;
+      }
+      if (take == UnchangedFrames::Take::Copied) {
+        largest = std::max(largest, int32_t(captured));
+        if (shift != 0) {
+          // A record of its own: the header with the time moved, then the bytes.
+          uint8_t header[kRecordHeaderSize];
+          Put32(header, uint32_t(written / 1000000), big);
+          Put32(header + 4, uint32_t(written % 1000000), big);
+          std::memcpy(header + 8, p + 8, 8);
+          out.writeHeadAndBody(header, kRecordHeaderSize, p + kRecordHeaderSize, captured);
+          run = next;
+        }
+      } else {
+        if (p != run) out.write(run, size_t(p - run));
+        run = next;
+      }
+      p = next;
       r.readAhead(p, end);
     }
+    if (p != run) out.write(run, size_t(p - run));
+    run = p;
     in.consume(size_t(p - in.inHand()));  // the progress display follows
     c.PassUnchangedFrames(batch);
     r.record += batch.count();
   }
-  if (p == start) return;
   int32_t& writerLargest = c.WriterContext<PcapWriterContext>().largestCaptured;
   writerLargest = std::max(writerLargest, largest);
-  if (!c.target->write(start, size_t(p - start))) FailWrite(s, c.target->errorText());
+  if (out.failed()) FailWrite(s, out.errorText());
 }
 
 ReadStatus NextRecord(Conversion& c) {

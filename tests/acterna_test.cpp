@@ -559,7 +559,7 @@ TEST(ActernaWriters, TimesAFormatCannotHoldAreWriteFailuresNotWrappedValues) {
   } cases[] = {
       {Analyzer::Domino, {kStart, kStart - 2000000}},             // before the start second
       {Analyzer::Domino, {kStart, kStart + 40LL * 3600 * 1000000}},  // past 38 hours of 32 us
-      {Analyzer::Da30, {-64}},                                      // before midnight
+      {Analyzer::Da30, {0, 39LL * 3600 * 1000000}},                 // past 38 hours of 32 us
       {Analyzer::FireBerd500, {-5000}},
   };
   for (const Case& k : cases) {

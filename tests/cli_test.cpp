@@ -678,9 +678,10 @@ TEST(CommandTable, EachCommandLineEndsAsDocumented) {
        {"sp_00000.snoop", "sp_00001.snoop", "sp_00002.snoop"}, {"sp.snoop", "sp_00003.snoop"}, {},
        {"\"framesWritten\": 22,", "\"files\": [{\"path\": \"{d}/sp_00000.snoop\", \"frames\": 10, "
         "\"bytes\": ", "{\"path\": \"{d}/sp_00002.snoop\", \"frames\": 2, \"bytes\": "}},
-      {"--split-seconds: a file for each 10 ms that has frames",
+      {"--split-seconds: a file for each 10 ms, a frame on a step's end in it",
        "convert {d}/s.pcap --to N2 --split-seconds 0.01 -o {d}/ss.cap", 0,
-       {"Written: {d}/ss_00000.cap: 7 frames\n", "Written: {d}/ss_00003.cap: 2 frames\n"},
+       {"Written: {d}/ss_00000.cap: 7 frames\n", "Written: {d}/ss_00002.cap: 7 frames\n",
+        "Written: {d}/ss_00003.cap: 1 frames\n"},
        {"ss_00000.cap", "ss_00001.cap", "ss_00002.cap", "ss_00003.cap"}, {"ss_00004.cap"}},
       {"a split target needs a file", "convert {d}/s.pcap --to TD --split-frames 5 -o -", 1,
        {"A split target needs a file name, not standard output."}},
@@ -1183,6 +1184,56 @@ TEST(CommandTable, FrameEditsMatchEditcap) {
     EXPECT_EQ(TsharkFrameText(dir.path("ours/" + ourFiles[i])),
               TsharkFrameText(dir.path("theirs/" + theirFiles[i])))
         << ourFiles[i];
+}
+
+// Splits in time as editcap -i makes them: a frame on a step's end stays in
+// its file, a step without frames is a file without frames, a frame that goes
+// back in time stays where it is; the same files, each with the same frames.
+TEST(CommandTable, SplitsInTimeMatchEditcap) {
+  if (!HaveTool("editcap") || !HaveTool("tshark")) GTEST_SKIP() << "no editcap";
+  struct Row {
+    const char* name;
+    std::vector<double> seconds;  // frame times after 2024-03-15T01:00:00Z
+    const char* step;
+  };
+  const Row rows[] = {
+      {"gaps longer than the step", {0.5, 0.7, 1.5, 7.2, 7.3, 9.5}, "2"},
+      {"frames on the steps' ends", {0, 1, 2, 2, 3.999999, 4, 6, 6.000001}, "2"},
+      {"a first frame within a second", {0.5, 2.5, 2.500001, 4.5, 4.500001, 6.4}, "2"},
+      {"times that go back", {5.5, 6.2, 3.1, 7.0, 2.0, 8.9, 1.0, 9.6}, "2"},
+      {"a step of a part of a second", {0.1, 0.35, 0.6, 0.85, 2.0}, "0.25"},
+  };
+  TempDir dir;
+  int n = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Trace trace = MakeTrace(Topo::Ethernet, int(row.seconds.size()));
+    for (size_t i = 0; i < row.seconds.size(); ++i)
+      trace.frames[i].time = 3600LL * 1000000 + std::llround(row.seconds[i] * 1e6);
+    const std::string folder = dir.path("split" + std::to_string(n++));
+    const std::string source = folder + ".pcap";
+    WriteTrace(trace, Analyzer::Tcpdump, source);
+    mkdir(folder.c_str(), 0755);
+    mkdir((folder + "/ours").c_str(), 0755);
+    mkdir((folder + "/theirs").c_str(), 0755);
+    ASSERT_EQ(RunCommand("editcap -i " + std::string(row.step) + " " + source + " " + folder +
+                         "/theirs/t.pcap")
+                  .status,
+              0);
+    CommandResult r = RunCommand(std::string(MORPHALITE_BINARY) + " convert " + source +
+                                 " --to TD --quiet --split-seconds " + row.step + " -o " + folder +
+                                 "/ours/t.pcap");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> ours = Listing(folder + "/ours");
+    const std::vector<std::string> theirs = Listing(folder + "/theirs");
+    ASSERT_EQ(ours.size(), theirs.size());
+    for (size_t i = 0; i < ours.size(); ++i) {
+      EXPECT_EQ(ours[i], "t_" + std::string(5 - std::to_string(i).size(), '0') + std::to_string(i) + ".pcap");
+      EXPECT_EQ(TsharkFrameText(folder + "/ours/" + ours[i]),
+                TsharkFrameText(folder + "/theirs/" + theirs[i]))
+          << ours[i];
+    }
+  }
 }
 
 // A read error in the middle still leaves a finished target: the frames

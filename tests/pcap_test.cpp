@@ -3,9 +3,11 @@
 // changes, damaged files, and Debian's tshark as a second reader.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <tuple>
 
 #include "engine/identify.h"
+#include "engine/job.h"
 #include "engine/streams.h"
 #include "engine/timebase.h"
 #include "formats/pcap.h"
@@ -412,6 +414,105 @@ TEST(PcapWrite, RecordsCopiedAsStoredMatchTheFrameByFramePath) {
       EXPECT_EQ(outputs[true], outputs[false]);
       EXPECT_EQ(Counts(states[true]), Counts(states[false]));
     }
+  }
+}
+
+// The same comparison with each edit a conversion may make: frames chosen
+// by number or time, duplicates dropped, times moved, the target split. The
+// copy takes records the edit keeps or drops as the frame path would, and
+// stops where a file ends; every file and count must come out the same.
+TEST(PcapWrite, RecordsCopiedWithEditsMatchTheFrameByFramePath) {
+  ScopedTimeZone tz("Europe/Berlin");
+  TempDir dir;
+  constexpr int64_t kSecond = 1000000000;
+  constexpr int64_t kStart = 1700000000;
+  // 300 records, 0 to 2 seconds apart: some repeat one 1 to 5 records
+  // before them (dropped as duplicates up to 4 back), one goes back in time,
+  // one is short, one cut, one has a fraction beyond a second.
+  std::vector<std::vector<uint8_t>> payloads;
+  PcapFile f;
+  f.header(0xA1B2C3D4);
+  int64_t seconds = kStart;
+  for (int i = 0; i < 300; ++i) {
+    seconds += i == 150 ? -3 : i % 3;
+    std::vector<uint8_t> bytes = Payload(size_t(60 + i * 37 % 1455), uint8_t(i));
+    if (i % 11 == 5) bytes = payloads[size_t(i - 1 - i % 5)];
+    if (i == 200) bytes.resize(40);
+    payloads.push_back(bytes);
+    const uint32_t original = i == 210 ? uint32_t(bytes.size() + 100) : uint32_t(bytes.size());
+    f.record(uint32_t(seconds), i == 220 ? 1200000 : uint32_t(i * 7919 % 1000000), bytes, original);
+  }
+  WriteFileBytes(dir.path("in.pcap"), f.v);
+
+  struct Edit {
+    const char* name;
+    std::function<void(ConversionState&)> set;
+  };
+  const auto range = [](ConversionState& s, std::vector<FrameRange> ranges) {
+    s.Selection.ranges = ranges;
+    s.ConvertAll = false;  // as the job sets the bounds of a selection by number
+    s.StartFrame = ranges.front().first;
+    s.EndFrame = ranges.back().last;
+  };
+  const Edit edits[] = {
+      {"time shift", [](ConversionState& s) { s.Selection.timeShift = 3600 * kSecond; }},
+      {"time shift back", [](ConversionState& s) { s.Selection.timeShift = -kSecond / 4; }},
+      {"time shift of nanoseconds", [](ConversionState& s) { s.Selection.timeShift = 1234; }},
+      {"time shift past 2106",
+       [](ConversionState& s) { s.Selection.timeShift = (INT64_C(1) << 32) * kSecond - kStart * kSecond - 200 * kSecond; }},
+      {"start time", [](ConversionState& s) { s.Selection.startTime = 1800000000 * kSecond; }},
+      {"after and before",
+       [](ConversionState& s) {
+         s.Selection.after = (kStart + 40) * kSecond + 500000000;
+         s.Selection.before = (kStart + 250) * kSecond;
+       }},
+      {"range", [&](ConversionState& s) { range(s, {{30, 180}}); }},
+      {"open range", [&](ConversionState& s) { range(s, {{100, kOpenRangeEnd}}); }},
+      {"listed ranges", [&](ConversionState& s) { range(s, {{1, 1}, {5, 5}, {9, 120}, {200, 260}}); }},
+      {"start time after a range", [&](ConversionState& s) {
+         range(s, {{3, 3}, {70, 90}});
+         s.Selection.startTime = 1800000000 * kSecond;
+       }},
+      {"duplicates", [](ConversionState& s) { s.Selection.dropDuplicates = true; }},
+      {"split by frames", [](ConversionState& s) { s.SplitFrames = 64; }},
+      {"split by seconds", [](ConversionState& s) { s.SplitMicroseconds = 7000000; }},
+      {"all at once",
+       [&](ConversionState& s) {
+         range(s, {{2, 40}, {60, 290}});
+         s.Selection.dropDuplicates = true;
+         s.Selection.timeShift = -86400 * kSecond;
+         s.SplitMicroseconds = 30000000;
+       }},
+  };
+  for (const Edit& edit : edits) {
+    SCOPED_TRACE(edit.name);
+    std::vector<std::vector<uint8_t>> outputs[2];
+    ConversionState states[2];
+    for (const bool copy : {false, true}) {
+      MessageRecorder host;
+      Conversion c(host);
+      ConversionState& s = c.state;
+      s.SourceFileName = dir.path("in.pcap");
+      s.SourceAnalyzer = s.TargetAnalyzer = Analyzer::Tcpdump;
+      s.TraceTopology = Topo::Ethernet;
+      s.PcapOutput.bigEndian = false;
+      edit.set(s);
+      s.CopyUnchangedRecords = copy;
+      const std::string out = dir.path(copy ? "copy.pcap" : "frames.pcap");
+      int32_t files = 0;
+      c.nextTarget = [&](Conversion& conv) {
+        conv.target = CreateFileTarget(NumberedTargetName(out, ++files));
+        return conv.target != nullptr;
+      };
+      c.target = CreateFileTarget(NumberedTargetName(out, 0));
+      c.ConvertTrace(false);
+      for (int32_t i = 0; i <= files; ++i) outputs[copy].push_back(ReadFileBytes(NumberedTargetName(out, i)));
+      states[copy] = s;
+    }
+    EXPECT_EQ(outputs[true], outputs[false]);
+    EXPECT_EQ(Counts(states[true]), Counts(states[false]));
+    EXPECT_EQ(states[true].DuplicateFrames, states[false].DuplicateFrames);
+    EXPECT_EQ(states[true].WriteErrorDetail, states[false].WriteErrorDetail);
   }
 }
 

@@ -109,9 +109,14 @@ ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::s
     EXPECT_TRUE(c.target) << "cannot create " << path;
   }
   c.ConvertTrace(false, 0);
-  // A lowered offset limit is there to be reached, with its message.
-  const bool limitLowered = s.TargetOffsetLimit != ConversionState().TargetOffsetLimit ||
-                            s.TargetFrameLimit != 0;
+  // A lowered offset limit is there to be reached, with its message; so is
+  // the time a target's file covers by a trace that lasts longer.
+  const FormatDescriptor* writer = WriterFormat(target);
+  const int64_t span = writer ? writer->limits.largestSpanMicroseconds : 0;
+  const bool limitLowered =
+      s.TargetOffsetLimit != ConversionState().TargetOffsetLimit || s.TargetFrameLimit != 0 ||
+      (span > 0 && !trace.frames.empty() &&
+       trace.frames.back().time - trace.frames.front().time > span);
   EXPECT_TRUE(host.messages.empty() || limitLowered || !trace.readError.empty())
       << host.messages.front();
   return s;
