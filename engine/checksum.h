@@ -20,9 +20,9 @@ uint16_t FrameCrc16(const uint8_t* data, int32_t length);
 // that; StoredLength is never raised (a frame never gains bytes its record
 // did not hold).
 inline void ClampFrameLength(ConversionState& s) {
-  if (s.FrameLength > MaxFrameBytes) {
-    s.FrameLength = MaxFrameBytes;
-    if (s.StoredLength > MaxFrameBytes) s.StoredLength = MaxFrameBytes;
+  if (s.frame.FrameLength > MaxFrameBytes) {
+    s.frame.FrameLength = MaxFrameBytes;
+    if (s.frame.StoredLength > MaxFrameBytes) s.frame.StoredLength = MaxFrameBytes;
   }
 }
 // FrameFcs = CRC-32 of the frame without its FCS (0 for a bad frame), stored
@@ -30,9 +30,9 @@ inline void ClampFrameLength(ConversionState& s) {
 // frame passes here, and most targets keep no FCS.
 void ComputeEthernetFcs(ConversionState& s);
 inline void StoreEthernetFcs(ConversionState& s) {
-  if (s.FrameLength < 4 || s.FrameLength > FrameBufferBytes) return;
-  if (s.EthernetFcsUnused)
-    s.FrameFcs = 0;  // nothing downstream reads it; the CRC is the costliest step per frame
+  if (s.frame.FrameLength < 4 || s.frame.FrameLength > FrameBufferBytes) return;
+  if (s.options.EthernetFcsUnused)
+    s.frame.FrameFcs = 0;  // nothing downstream reads it; the CRC is the costliest step per frame
   else
     ComputeEthernetFcs(s);
 }
@@ -42,7 +42,7 @@ void ZeroFrameBytes(ConversionState& s, int32_t from, int32_t to);
 // nothing, or the four bytes of an FCS slot.
 inline void ZeroFrameTail(ConversionState& s, int32_t from, int32_t to) {
   if (to - from == 4 && from >= 0 && to <= FrameBufferBytes)
-    std::memset(s.FrameData.data() + from, 0, 4);
+    std::memset(s.frame.FrameData.data() + from, 0, 4);
   else if (to > from)
     ZeroFrameBytes(s, from, to);
 }

@@ -35,54 +35,54 @@ std::string FileNamePart(const std::string& path) {
 
 bool Conversion::ResetConversion() {
   ConversionState& s = state;
-  s.StopRequested = false;
-  s.MaxTruncatedLength = s.MaxFrameLength = 0;
-  s.FramesWritten = 0;
-  s.FrameBytes = 0;
-  s.FrameBytesTotal = 0;
-  s.WriteFailed = false;
-  s.TargetDiscarded = false;
-  s.NonDataFrames = 0;
-  s.TraceDuration = 0;
-  s.ProbeOnly = false;
-  s.ConversionFinished = false;
-  s.BadCompression = false;
-  s.Skipped = {};
-  s.Lost = {};
-  s.DuplicateFrames = 0;
-  s.SourceZoneBiasMinutes.reset();
+  s.status.StopRequested = false;
+  s.counters.MaxTruncatedLength = s.counters.MaxFrameLength = 0;
+  s.counters.FramesWritten = 0;
+  s.counters.FrameBytes = 0;
+  s.counters.FrameBytesTotal = 0;
+  s.status.WriteFailed = false;
+  s.status.TargetDiscarded = false;
+  s.counters.NonDataFrames = 0;
+  s.time.TraceDuration = 0;
+  s.status.ProbeOnly = false;
+  s.status.ConversionFinished = false;
+  s.status.BadCompression = false;
+  s.counters.Skipped = {};
+  s.counters.Lost = {};
+  s.counters.DuplicateFrames = 0;
+  s.time.SourceZoneBiasMinutes.reset();
   zoneCache_ = {};
-  s.FramesRead = 0;
-  s.FrameNanoseconds = 0;
-  s.SourceHasNanoseconds = false;
+  s.counters.FramesRead = 0;
+  s.frame.FrameNanoseconds = 0;
+  s.time.SourceHasNanoseconds = false;
   s.SourceSnapshotLength = 0;
-  s.FrameWithoutTime = false;
-  s.WirelessFcsBytes = 0;
+  s.frame.FrameWithoutTime = false;
+  s.frame.WirelessFcsBytes = 0;
 
   struct stat st {};
-  if (s.SourceDate)
-    s.TraceDate = *s.SourceDate;
+  if (s.options.SourceDate)
+    s.time.TraceDate = *s.options.SourceDate;
   else if (!s.SourceFileName.empty() && stat(s.SourceFileName.c_str(), &st) == 0)
-    s.TraceDate = LocalDateTimeFromUnix(SourceZoneOf(s), int64_t(st.st_mtime));
+    s.time.TraceDate = LocalDateTimeFromUnix(SourceZoneOf(s), int64_t(st.st_mtime));
   else
-    s.TraceDate = LocalDateTimeFromUnix(SourceZoneOf(s), int64_t(std::time(nullptr)));
+    s.time.TraceDate = LocalDateTimeFromUnix(SourceZoneOf(s), int64_t(std::time(nullptr)));
   ComputeTimeZoneBias(s, true);
 
-  s.FramesReadTotal = 0;
-  std::memset(s.FrameData.data(), 0, MaxFrameBytes);
-  s.ReadError = false;
-  s.ReadErrorDetail.clear();
-  s.WriteErrorDetail.clear();
+  s.counters.FramesReadTotal = 0;
+  std::memset(s.frame.FrameData.data(), 0, MaxFrameBytes);
+  s.status.ReadError = false;
+  s.status.ReadErrorDetail.clear();
+  s.status.WriteErrorDetail.clear();
   lastSourcePosition_ = -1;
-  s.WrappedSource = false;
-  s.EndOfSource = false;
-  s.RuntFrames = s.OversizeFrames = s.AlignmentErrorFrames = s.CrcErrorFrames = 0;
+  s.status.WrappedSource = false;
+  s.status.EndOfSource = false;
+  s.counters.RuntFrames = s.counters.OversizeFrames = s.counters.AlignmentErrorFrames = s.counters.CrcErrorFrames = 0;
 
   reader_ = ReaderFormat(s.SourceAnalyzer);
   writer_ = WriterFormat(s.TargetAnalyzer);
   skipsTinyFrames_ = reader_ && reader_->has(Capability::SkipsTinyFrames);
   wirelessFcsKept_ = writer_ && writer_->has(Capability::KeepsWirelessFcs);
-  s.EthernetFcsUnused = (writer_ && writer_->has(Capability::DropsEthernetFcs)) ||
+  s.options.EthernetFcsUnused = (writer_ && writer_->has(Capability::DropsEthernetFcs)) ||
                         (frameObserver && observerIgnoresFcs);
 
   readerContext_.reset();
@@ -115,84 +115,84 @@ bool Conversion::ResetConversion() {
 
 void Conversion::OpenSource() {
   ConversionState& s = state;
-  s.FrameFlags = 0;
-  s.FrameLength = 0;
+  s.frame.FrameFlags = 0;
+  s.frame.FrameLength = 0;
   if (customReader.next) {
     if (customReader.open) customReader.open(*this);
     return;
   }
   if (!HasReader()) return;
-  s.ReadError = false;
-  s.EndOfSource = false;
+  s.status.ReadError = false;
+  s.status.EndOfSource = false;
   if (reader_->readHeader) reader_->readHeader(*this);
 }
 
 void Conversion::ReadFrames(bool singleFrame) {
   ConversionState& s = state;
-  s.FrameFlags = 0;
-  s.FrameLength = 0;
+  s.frame.FrameFlags = 0;
+  s.frame.FrameLength = 0;
   if (!HasReader()) return;
-  s.ReadError = false;
-  s.EndOfSource = false;
+  s.status.ReadError = false;
+  s.status.EndOfSource = false;
   // A family's reader is called through its pointer: no std::function per frame.
   const NextRecordFn next = customReader.next ? nullptr : reader_->nextRecord;
   for (;;) {
     const ReadStatus status = next ? next(*this) : customReader.next(*this);
     if (status == ReadStatus::Record) [[likely]] {
-      s.WriteFailed = ProcessFrame();
+      s.status.WriteFailed = ProcessFrame();
     } else if (status == ReadStatus::NonData) {
-      ++s.FramesRead;
-      ++s.FramesWritten;
-      ++s.NonDataFrames;
+      ++s.counters.FramesRead;
+      ++s.counters.FramesWritten;
+      ++s.counters.NonDataFrames;
     } else {
-      if (status == ReadStatus::End) s.EndOfSource = true;
+      if (status == ReadStatus::End) s.status.EndOfSource = true;
       // A failure always has a reason: one the reader did not give is found at the end.
-      else if (!s.ReadError && !s.WriteFailed) s.ReadError = true;
+      else if (!s.status.ReadError && !s.status.WriteFailed) s.status.ReadError = true;
       break;
     }
-    if (singleFrame || s.ReadError || s.WriteFailed || s.StopRequested || s.EndOfSource) break;
+    if (singleFrame || s.status.ReadError || s.status.WriteFailed || s.status.StopRequested || s.status.EndOfSource) break;
   }
-  s.FramesReadTotal = s.FramesRead;
+  s.counters.FramesReadTotal = s.counters.FramesRead;
 }
 
 bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
   ConversionState& s = state;
   bool opened = ResetConversion();
-  s.HeaderPending = true;
-  s.WritingIndex = false;
-  s.ProbeOnly = probeOnly;
+  s.status.HeaderPending = true;
+  s.status.WritingIndex = false;
+  s.status.ProbeOnly = probeOnly;
 
   if (!opened) {
-    s.ReadError = true;  // reported as a read error of the first frame
+    s.status.ReadError = true;  // reported as a read error of the first frame
   } else {
     OpenSource();
-    filtering_ = !s.ProbeOnly && filter_.start(s);
+    filtering_ = !s.status.ProbeOnly && filter_.start(s);
     framesAsTheyStand_ = FramesGoAsTheyStand();
     frameLimit_ = FileFrameLimit();
     // A frame made 802.11 that a size limit sends into the next file takes the full way.
-    framesMadeWireless_ = FramesGoUnaltered() && s.ConvertToWireless && !s.ConvertToEthernet &&
-                          s.TraceTopology == Topo::Ethernet && !s.SplitAtLimits;
+    framesMadeWireless_ = FramesGoUnaltered() && s.options.ConvertToWireless && !s.options.ConvertToEthernet &&
+                          s.TraceTopology == Topo::Ethernet && !s.options.SplitAtLimits;
     TakeTargetLimits();
     // A header that failed to read leaves nothing to read frames from.
-    if (!s.ReadError) ReadFrames(false);
+    if (!s.status.ReadError) ReadFrames(false);
     // A reader that stopped at its last frame has the source checked to its
     // end (a gzip trailer): only when the whole source was to be read.
-    if (!s.ReadError && !s.WriteFailed && !s.StopRequested && !s.ProbeOnly && s.ConvertAll &&
+    if (!s.status.ReadError && !s.status.WriteFailed && !s.status.StopRequested && !s.status.ProbeOnly && s.options.ConvertAll &&
         source)
       source->readToEnd();
     // A source that failed where a reader took it for its end (an I/O error
     // at the end test, a file cut short while read) failed the reading.
-    if (!s.ReadError && source && source->failed()) {
+    if (!s.status.ReadError && source && source->failed()) {
       const std::string reason = source->errorText();
       FailRead(s, reason.empty() ? s.SourceFileName + ": the file could not be read to its end"
                                  : reason);
     }
   }
 
-  if (!s.ProbeOnly && s.BadCompression)
+  if (!s.status.ProbeOnly && s.status.BadCompression)
     Report("File Read Error", "Bad compression encountered.  Data may be unreliable.",
            MessageIcon::Error);
-  if (!s.ProbeOnly && s.WrappedSource) {
+  if (!s.status.ProbeOnly && s.status.WrappedSource) {
     Report("File Read Error", "Wrapped format not supported.", MessageIcon::Error);
     CloseSource();
     CloseTarget();
@@ -200,8 +200,8 @@ bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
   }
 
   Finish();
-  s.ConversionFinished = true;
-  if (!s.ProbeOnly) {
+  s.status.ConversionFinished = true;
+  if (!s.status.ProbeOnly) {
     host.progress(Progress());
     if (holdMilliseconds > 0) host.hold(holdMilliseconds);
   }
@@ -210,30 +210,30 @@ bool Conversion::ConvertTrace(bool probeOnly, unsigned holdMilliseconds) {
 
 void Conversion::Finish() {
   ConversionState& s = state;
-  if (s.ProbeOnly) {
+  if (s.status.ProbeOnly) {
     CloseSource();
     return;
   }
-  if (s.FramesReadTotal - s.NonDataFrames < 1)
+  if (s.counters.FramesReadTotal - s.counters.NonDataFrames < 1)
     Report("Output", "Target file contains no frames!", MessageIcon::Information);
-  if (s.ReadError && s.ReadErrorDetail.empty()) {
+  if (s.status.ReadError && s.status.ReadErrorDetail.empty()) {
     // A reader that gave no reason: say at least where it stopped.
     const int64_t at = source ? source->position() : 0;
-    s.ReadErrorDetail = source && source->failed()
+    s.status.ReadErrorDetail = source && source->failed()
                             ? source->errorText()
-                            : "frame " + Grouped(s.FramesRead + 1) + " near offset " + Grouped(at) +
+                            : "frame " + Grouped(s.counters.FramesRead + 1) + " near offset " + Grouped(at) +
                                   ": damaged or cut short";
   }
-  if (s.ReadError)
-    ReportFailure(s.FramesRead > 0 ? "Error reading from source file.  File may be corrupt."
+  if (s.status.ReadError)
+    ReportFailure(s.counters.FramesRead > 0 ? "Error reading from source file.  File may be corrupt."
                                    : "Error reading from source file.  File may be in use by "
                                      "another application.",
-                  s.ReadErrorDetail);
-  if (s.Skipped.any()) Report("Damage Skipped", SkippedText(s.Skipped), MessageIcon::Warning);
+                  s.status.ReadErrorDetail);
+  if (s.counters.Skipped.any()) Report("Damage Skipped", SkippedText(s.counters.Skipped), MessageIcon::Warning);
   CompleteTarget();
-  if (s.WriteFailed)
+  if (s.status.WriteFailed)
     ReportFailure("Unable to write to destination file " + FileNamePart(s.TargetFileName),
-                  s.WriteErrorDetail);
+                  s.status.WriteErrorDetail);
   CloseSource();
 }
 
@@ -241,14 +241,14 @@ void Conversion::CompleteTarget() {
   ConversionState& s = state;
   // A read error after frames were written still completes the target: the
   // frames before it make a valid file.
-  if (writer_ && writer_->finish && CanWrite() && !(s.ReadError && s.HeaderPending)) {
+  if (writer_ && writer_->finish && CanWrite() && !(s.status.ReadError && s.status.HeaderPending)) {
     // The header the finish step completes describes the frames written,
     // which a media conversion changed from the source's.
     const Topology sourceTopology = s.TraceTopology;
-    if (s.ConvertToWireless && s.TraceTopology == Topo::Ethernet) s.TraceTopology = Topo::Wireless;
-    else if (s.ConvertToEthernet && s.TraceTopology == Topo::Wireless) s.TraceTopology = Topo::Ethernet;
+    if (s.options.ConvertToWireless && s.TraceTopology == Topo::Ethernet) s.TraceTopology = Topo::Wireless;
+    else if (s.options.ConvertToEthernet && s.TraceTopology == Topo::Wireless) s.TraceTopology = Topo::Ethernet;
     TargetZoneScope zone(*this);
-    writer_->finish(*this, s.FramesWritten);
+    writer_->finish(*this, s.counters.FramesWritten);
     s.TraceTopology = sourceTopology;
   }
   CloseTarget();
@@ -271,10 +271,10 @@ void Conversion::CloseProbe() { CloseSource(); }
 
 bool Conversion::ProbeFirstFrame() {
   if (!ResetConversion()) return false;
-  state.ProbeOnly = true;
+  state.status.ProbeOnly = true;
   OpenSource();
-  if (!state.ReadError) ReadFrames(true);
-  bool delivered = state.FramesRead > 0 && !state.ReadError;
+  if (!state.status.ReadError) ReadFrames(true);
+  bool delivered = state.counters.FramesRead > 0 && !state.status.ReadError;
   CloseProbe();
   return delivered;
 }
@@ -290,11 +290,11 @@ ProgressView Conversion::Progress() const {
 }
 
 void Conversion::Report(const std::string& caption, const std::string& text, MessageIcon icon) {
-  if (!state.ProbeOnly) host.message(caption, text, icon);
+  if (!state.status.ProbeOnly) host.message(caption, text, icon);
 }
 
 void Conversion::ReportFailure(const std::string& text, const std::string& detail) {
-  if (!state.ProbeOnly) host.failure("File Error", text, detail, MessageIcon::Error);
+  if (!state.status.ProbeOnly) host.failure("File Error", text, detail, MessageIcon::Error);
 }
 
 // ---------------------------------------------------------------- pipeline
@@ -313,39 +313,39 @@ namespace {
 // Adds a step forward in time to the duration, which stops at its largest.
 void AddToDuration(ConversionState& s, int64_t step) {
   int64_t total = 0;
-  s.TraceDuration = __builtin_add_overflow(s.TraceDuration, step, &total) ? INT64_MAX : total;
+  s.time.TraceDuration = __builtin_add_overflow(s.time.TraceDuration, step, &total) ? INT64_MAX : total;
 }
 
 // Adds the step from the frame before when it goes forward. Both frames lie
 // within the trace span: the step cannot wrap.
 inline void StepDuration(ConversionState& s) {
-  if (s.FrameTime >= s.PreviousFrameTime) AddToDuration(s, s.FrameTime - s.PreviousFrameTime);
-  s.PreviousFrameTime = s.FrameTime;
+  if (s.frame.FrameTime >= s.time.PreviousFrameTime) AddToDuration(s, s.frame.FrameTime - s.time.PreviousFrameTime);
+  s.time.PreviousFrameTime = s.frame.FrameTime;
 }
 
 }  // namespace
 
 void Conversion::DurationBookkeeping() {
   ConversionState& s = state;
-  if (s.FramesWritten == kNoFramesYet) {
-    s.FirstFrameTime = s.FrameTime;
-    s.TraceDuration = 0;
-    s.PreviousFrameTime = s.FrameTime;
+  if (s.counters.FramesWritten == kNoFramesYet) {
+    s.time.FirstFrameTime = s.frame.FrameTime;
+    s.time.TraceDuration = 0;
+    s.time.PreviousFrameTime = s.frame.FrameTime;
     return;
   }
-  if (!WithinTraceSpan(s.FrameTime, s.FirstFrameTime)) {
-    FailRead(s, "frame " + Grouped(s.FramesRead) + ": " + FrameTimeSpanText(s));
+  if (!WithinTraceSpan(s.frame.FrameTime, s.time.FirstFrameTime)) {
+    FailRead(s, "frame " + Grouped(s.counters.FramesRead) + ": " + FrameTimeSpanText(s));
     return;
   }
   StepDuration(s);
 }
 
 bool FrameTimeBeyondSpan(const ConversionState& s) {
-  return s.FramesWritten != kNoFramesYet && !WithinTraceSpan(s.FrameTime, s.FirstFrameTime);
+  return s.counters.FramesWritten != kNoFramesYet && !WithinTraceSpan(s.frame.FrameTime, s.time.FirstFrameTime);
 }
 
 std::string FrameTimeSpanText(const ConversionState& s) {
-  const __int128 wide = __int128(s.FrameTime) - s.FirstFrameTime;
+  const __int128 wide = __int128(s.frame.FrameTime) - s.time.FirstFrameTime;
   return "time lies " + Grouped(int64_t(wide / 1000000)) + " s from the first frame's";
 }
 
@@ -353,47 +353,47 @@ inline void Conversion::CountFrameRead() {
   ConversionState& s = state;
   // The clock is looked at every 64 frames only.
   if (++framesSincePump_ >= 64) PumpIfDue();
-  ++s.FramesRead;
-  if (s.StoredLength < s.FrameLength && s.StoredLength > s.MaxTruncatedLength)
-    s.MaxTruncatedLength = s.StoredLength;
-  if (s.FrameLength > s.MaxFrameLength) s.MaxFrameLength = s.FrameLength;
+  ++s.counters.FramesRead;
+  if (s.frame.StoredLength < s.frame.FrameLength && s.frame.StoredLength > s.counters.MaxTruncatedLength)
+    s.counters.MaxTruncatedLength = s.frame.StoredLength;
+  if (s.frame.FrameLength > s.counters.MaxFrameLength) s.counters.MaxFrameLength = s.frame.FrameLength;
 }
 
 inline void Conversion::CountFrameWritten() {
   ConversionState& s = state;
-  ++s.FramesWritten;
-  s.FrameBytes += uint32_t(s.StoredLength);
-  s.FrameBytesTotal += uint64_t(s.StoredLength);
+  ++s.counters.FramesWritten;
+  s.counters.FrameBytes += uint32_t(s.frame.StoredLength);
+  s.counters.FrameBytesTotal += uint64_t(s.frame.StoredLength);
   if (s.TraceTopology == Topo::Ethernet) {
-    if (s.FrameFlags & Flag::AlignmentError) {
-      ++s.AlignmentErrorFrames;
-      s.FrameFlags |= Flag::CrcError;
+    if (s.frame.FrameFlags & Flag::AlignmentError) {
+      ++s.counters.AlignmentErrorFrames;
+      s.frame.FrameFlags |= Flag::CrcError;
     }
-    if (s.FrameFlags & Flag::CrcError) ++s.CrcErrorFrames;
-    if (IsRuntFrame(s.FrameLength)) ++s.RuntFrames;
-    if (IsOversizeFrame(s.FrameLength)) ++s.OversizeFrames;
+    if (s.frame.FrameFlags & Flag::CrcError) ++s.counters.CrcErrorFrames;
+    if (IsRuntFrame(s.frame.FrameLength)) ++s.counters.RuntFrames;
+    if (IsOversizeFrame(s.frame.FrameLength)) ++s.counters.OversizeFrames;
   }
 }
 
 inline void Conversion::NoteStopRequest() {
   if (host.stopRequested()) stopPressed_ = true;
-  if (stopPressed_) state.StopRequested = true;
+  if (stopPressed_) state.status.StopRequested = true;
 }
 
 bool Conversion::FramesGoUnaltered() const {
   const ConversionState& s = state;
   // The frame selection (filtering_) takes the place of the frame range.
-  return !s.ProbeOnly && (s.ConvertAll || filtering_) && !s.SliceFrames && !s.SourceZone &&
-         !s.TargetZone && writer_ && writer_->writeFrame && CanWrite();
+  return !s.status.ProbeOnly && (s.options.ConvertAll || filtering_) && !s.options.SliceFrames && !s.time.SourceZone &&
+         !s.time.TargetZone && writer_ && writer_->writeFrame && CanWrite();
 }
 
 bool Conversion::FramesGoAsTheyStand() const {
-  return FramesGoUnaltered() && !state.ConvertToEthernet && !state.ConvertToWireless;
+  return FramesGoUnaltered() && !state.options.ConvertToEthernet && !state.options.ConvertToWireless;
 }
 
 
 bool Conversion::FramesPassUnchanged() const {
-  return state.CopyUnchangedRecords && framesAsTheyStand_ && target && !customReader.next &&
+  return state.options.CopyUnchangedRecords && framesAsTheyStand_ && target && !customReader.next &&
          !skipsTinyFrames_;
 }
 
@@ -402,15 +402,15 @@ UnchangedFrames::UnchangedFrames(Conversion& c)
       filter_(c.filtering_ ? &c.filter_ : nullptr),
       ethernet_(s_.TraceTopology == Topo::Ethernet),
       shift_(filter_ ? filter_->shiftMicroseconds() : 0),
-      firstTime_(s_.FirstFrameTime),
-      previousTime_(s_.PreviousFrameTime),
+      firstTime_(s_.time.FirstFrameTime),
+      previousTime_(s_.time.PreviousFrameTime),
       fileFirst_(c.fileFirst_),
       fileLast_(c.fileLast_),
-      before_(s_.FramesRead),
-      read_(s_.FramesRead),
+      before_(s_.counters.FramesRead),
+      read_(s_.counters.FramesRead),
       // A file begins with a frame that takes the whole pipeline.
-      room_(s_.HeaderPending ? 0
-            : c.frameLimit_ > 0 ? c.frameLimit_ - (s_.FramesWritten - s_.NonDataFrames)
+      room_(s_.status.HeaderPending ? 0
+            : c.frameLimit_ > 0 ? c.frameLimit_ - (s_.counters.FramesWritten - s_.counters.NonDataFrames)
                                 : INT32_MAX) {}
 
 void Conversion::PassUnchangedFrames(const UnchangedFrames& batch) {
@@ -419,21 +419,21 @@ void Conversion::PassUnchangedFrames(const UnchangedFrames& batch) {
   if (read == 0) return;
   // The records taken may go on in the reader's window no longer.
   if (batch.filter_) filter_.keepSeenBytes();
-  s.FramesRead = batch.read_;
-  s.MaxFrameLength = std::max(s.MaxFrameLength, batch.maxFrame_);
-  s.MaxTruncatedLength = std::max(s.MaxTruncatedLength, batch.maxTruncated_);
+  s.counters.FramesRead = batch.read_;
+  s.counters.MaxFrameLength = std::max(s.counters.MaxFrameLength, batch.maxFrame_);
+  s.counters.MaxTruncatedLength = std::max(s.counters.MaxTruncatedLength, batch.maxTruncated_);
   framesSincePump_ += uint32_t(read);
-  s.FramesWritten += batch.count_;
-  s.FrameBytes += batch.bytes_;
-  s.FrameBytesTotal += batch.bytes_;
-  s.RuntFrames += batch.runts_;
-  s.OversizeFrames += batch.oversize_;
+  s.counters.FramesWritten += batch.count_;
+  s.counters.FrameBytes += batch.bytes_;
+  s.counters.FrameBytesTotal += batch.bytes_;
+  s.counters.RuntFrames += batch.runts_;
+  s.counters.OversizeFrames += batch.oversize_;
   AddToDuration(s, batch.forward_);
-  s.PreviousFrameTime = batch.previousTime_;
-  s.FrameTime = batch.lastTime_;
-  s.FrameLength = batch.lastLength_;
-  s.StoredLength = batch.lastStored_;
-  s.FrameFlags = 0;
+  s.time.PreviousFrameTime = batch.previousTime_;
+  s.frame.FrameTime = batch.lastTime_;
+  s.frame.FrameLength = batch.lastLength_;
+  s.frame.StoredLength = batch.lastStored_;
+  s.frame.FrameFlags = 0;
   if (framesSincePump_ >= 64) PumpIfDue();
   NoteStopRequest();
 }
@@ -441,13 +441,13 @@ void Conversion::PassUnchangedFrames(const UnchangedFrames& batch) {
 bool Conversion::ProcessFrame() {
   ConversionState& s = state;
   CountFrameRead();
-  if (filtering_ && !filter_.pass(s)) return s.WriteFailed;
+  if (filtering_ && !filter_.pass(s)) return s.status.WriteFailed;
   // After the first frame, one that goes as it stands and needs no failure
   // of its own takes the short way.
-  if ((framesAsTheyStand_ || framesMadeWireless_) && !s.HeaderPending && !s.ReadError &&
+  if ((framesAsTheyStand_ || framesMadeWireless_) && !s.status.HeaderPending && !s.status.ReadError &&
       FrameFitsTarget(shortWayStoredLimit_, shortWayWireLimit_) && !SkippedAsTiny() &&
-      WithinTraceSpan(s.FrameTime, s.FirstFrameTime) && RoomForFrameCount() &&
-      !s.FrameWithoutTime && s.FrameTime >= fileFirst_ && s.FrameTime <= fileLast_) {
+      WithinTraceSpan(s.frame.FrameTime, s.time.FirstFrameTime) && RoomForFrameCount() &&
+      !s.frame.FrameWithoutTime && s.frame.FrameTime >= fileFirst_ && s.frame.FrameTime <= fileLast_) {
     StepDuration(s);
     CountFrameWritten();
     if (framesMadeWireless_) {
@@ -459,32 +459,32 @@ bool Conversion::ProcessFrame() {
     } else {
       writer_->writeFrame(*this);
       // A size limit refused the frame: it opens the next file.
-      if (splitPending_) WriteIntoNextFile(s.FramesRead, true);
+      if (splitPending_) WriteIntoNextFile(s.counters.FramesRead, true);
     }
     if (target && target->failed()) FailWrite(s, target->errorText());
     NoteStopRequest();
-    return s.WriteFailed;
+    return s.status.WriteFailed;
   }
   return ProcessCountedFrame();
 }
 
 [[gnu::noinline]] bool Conversion::ProcessCountedFrame() {
   ConversionState& s = state;
-  const int32_t n = s.FramesRead;
-  if (s.ProbeOnly) return true;
-  if (!s.ConvertAll && n < s.StartFrame) return false;
+  const int32_t n = s.counters.FramesRead;
+  if (s.status.ProbeOnly) return true;
+  if (!s.options.ConvertAll && n < s.options.StartFrame) return false;
 
   DurationBookkeeping();
-  if (!FrameLengthsInRange(s.FrameLength, s.StoredLength))
-    FailRead(s, "frame " + Grouped(n) + ": length " + Grouped(s.FrameLength) + " (stored " +
-                    Grouped(s.StoredLength) + ") outside 0 to " + Grouped(MaxFrameBytes));
-  if (s.ReadError) return false;
+  if (!FrameLengthsInRange(s.frame.FrameLength, s.frame.StoredLength))
+    FailRead(s, "frame " + Grouped(n) + ": length " + Grouped(s.frame.FrameLength) + " (stored " +
+                    Grouped(s.frame.StoredLength) + ") outside 0 to " + Grouped(MaxFrameBytes));
+  if (s.status.ReadError) return false;
   if (SkippedAsTiny()) return false;
   if (NextFileDue() && !StartNextFile()) return true;
   // A target full to its frame count, or to the time it covers, stops
   // before the frame that does not fit; the finish step completes a file of
   // those before it.
-  const int32_t inFile = s.FramesWritten - s.NonDataFrames;
+  const int32_t inFile = s.counters.FramesWritten - s.counters.NonDataFrames;
   if (const int32_t limit = TargetFrameLimit(); limit > 0 && inFile >= limit) {
     FailWrite(s, std::string("a ") + writer_->family + " file holds at most " + Grouped(limit) +
                      " frames; the frames before frame " + Grouped(n) + " are written");
@@ -499,11 +499,11 @@ bool Conversion::ProcessFrame() {
 
   bool write = true;
   bool result = false;
-  if (s.TraceTopology == Topo::Ethernet && s.ConvertToWireless) {
+  if (s.TraceTopology == Topo::Ethernet && s.options.ConvertToWireless) {
     EthernetToWireless();
     s.TraceTopology = Topo::Wireless;
   }
-  if (s.TraceTopology == Topo::Wireless && s.ConvertToEthernet) {
+  if (s.TraceTopology == Topo::Wireless && s.options.ConvertToEthernet) {
     write = WirelessToEthernet();
     s.TraceTopology = Topo::Ethernet;
   }
@@ -514,13 +514,13 @@ bool Conversion::ProcessFrame() {
   // A writer fails by its target's I/O error or by setting WriteFailed itself
   // (a value its format cannot hold).
   if (target && target->failed()) FailWrite(s, target->errorText());
-  if (s.WriteFailed) result = true;
+  if (s.status.WriteFailed) result = true;
 
-  if (s.TraceTopology == Topo::Ethernet && s.ConvertToEthernet) s.TraceTopology = Topo::Wireless;
-  else if (s.TraceTopology == Topo::Wireless && s.ConvertToWireless) s.TraceTopology = Topo::Ethernet;
-  if (result) s.WriteFailed = true;
+  if (s.TraceTopology == Topo::Ethernet && s.options.ConvertToEthernet) s.TraceTopology = Topo::Wireless;
+  else if (s.TraceTopology == Topo::Wireless && s.options.ConvertToWireless) s.TraceTopology = Topo::Ethernet;
+  if (result) s.status.WriteFailed = true;
   NoteStopRequest();
-  if (!s.ConvertAll && n == s.EndFrame) s.EndOfSource = true;
+  if (!s.options.ConvertAll && n == s.options.EndFrame) s.status.EndOfSource = true;
   return result;
 }
 
@@ -529,7 +529,7 @@ void Conversion::TakeTargetLimits() {
   const TargetLimits limits = writes ? writer_->limits : TargetLimits{};
   // A whole Ethernet frame travels with its FCS, which such a writer leaves out.
   fcsLeftOut_ = writes && writer_->has(Capability::DropsEthernetFcs) &&
-                        state.TraceTopology == Topo::Ethernet && !state.ConvertToWireless
+                        state.TraceTopology == Topo::Ethernet && !state.options.ConvertToWireless
                     ? 4
                     : 0;
   storedLimit_ = uint32_t(std::clamp(limits.largestStored, 0, MaxFrameBytes - fcsLeftOut_));
@@ -548,60 +548,60 @@ void Conversion::TakeTargetLimits() {
   timeStepMicros_ = step >= 1000 ? step / 1000 : 1;
   timeStepNanos_ = step >= 1000 ? 1000 : step;
   // A target that keeps the time of day only loses the date once.
-  if (writes && !limits.keepsDate) state.Lost.datesNotStored = 1;
+  if (writes && !limits.keepsDate) state.counters.Lost.datesNotStored = 1;
 }
 
 namespace {
 
 // Stores a frame's stored bytes shorter, counting what goes.
 void CutStoredBytes(ConversionState& s, int32_t keep) {
-  const int32_t cut = s.StoredLength - keep;
-  s.Lost.bytesCut += cut;
-  s.FrameBytes -= uint32_t(cut);
-  s.FrameBytesTotal -= uint64_t(cut);
-  s.StoredLength = keep;
+  const int32_t cut = s.frame.StoredLength - keep;
+  s.counters.Lost.bytesCut += cut;
+  s.counters.FrameBytes -= uint32_t(cut);
+  s.counters.FrameBytesTotal -= uint64_t(cut);
+  s.frame.StoredLength = keep;
 }
 
 }  // namespace
 
 void Conversion::FitFrameToTarget() {
   ConversionState& s = state;
-  FrameLosses& lost = s.Lost;
-  bool cut = s.StoredLength < s.FrameLength;
+  FrameLosses& lost = s.counters.Lost;
+  bool cut = s.frame.StoredLength < s.frame.FrameLength;
   if (!StoredBytesFit(storedLimit_)) {
     ++lost.framesCut;
     CutStoredBytes(s, int32_t(storedLimit_));
     cut = true;
   }
-  if (uint32_t(s.FrameLength) > wireLimit_) {
+  if (uint32_t(s.frame.FrameLength) > wireLimit_) {
     ++lost.wireLengthsNotStored;
-    s.FrameLength = int32_t(wireLimit_);
+    s.frame.FrameLength = int32_t(wireLimit_);
     // A cut Ethernet frame must not come to look whole: its last 4 bytes
     // would be taken for an FCS and rebuilt.
-    if (cut && s.TraceTopology == Topo::Ethernet && s.StoredLength > s.FrameLength - 4)
-      CutStoredBytes(s, std::max(0, s.FrameLength - 4));
-  } else if (!wireLengthKept_ && s.StoredLength < s.FrameLength) {
+    if (cut && s.TraceTopology == Topo::Ethernet && s.frame.StoredLength > s.frame.FrameLength - 4)
+      CutStoredBytes(s, std::max(0, s.frame.FrameLength - 4));
+  } else if (!wireLengthKept_ && s.frame.StoredLength < s.frame.FrameLength) {
     ++lost.wireLengthsNotStored;
   }
-  if (s.FrameFlags & flagsDropped_) ++lost.flagsNotStored;
-  if (s.FrameWithoutTime && !untimedFramesKept_) ++lost.timesNotStored;
+  if (s.frame.FrameFlags & flagsDropped_) ++lost.flagsNotStored;
+  if (s.frame.FrameWithoutTime && !untimedFramesKept_) ++lost.timesNotStored;
   else if (!TimeFitsTarget()) ++lost.timesRounded;
-  if (!s.FrameComment.empty() && !commentsKept_) ++lost.commentsNotStored;
+  if (!s.frame.FrameComment.empty() && !commentsKept_) ++lost.commentsNotStored;
 }
 
 void Conversion::WriteFrameOut(int32_t frameNumber, bool write) {
   ConversionState& s = state;
-  if (s.FramesWritten == 1 || s.HeaderPending) {
-    s.HeaderPending = false;
-    s.FirstFrameTime = s.FrameTime;
-    s.FirstFrameSeconds = s.FrameTime / 1000000;
-    s.FirstFrameMicroseconds = s.FrameTime - s.FirstFrameSeconds * 1000000;
+  if (s.counters.FramesWritten == 1 || s.status.HeaderPending) {
+    s.status.HeaderPending = false;
+    s.time.FirstFrameTime = s.frame.FrameTime;
+    s.time.FirstFrameSeconds = s.frame.FrameTime / 1000000;
+    s.time.FirstFrameMicroseconds = s.frame.FrameTime - s.time.FirstFrameSeconds * 1000000;
     StartFileTimes();
     TargetZoneScope zone(*this);
     ComputeWriterTimeBase(s);
     if (writer_ && writer_->writeHeader && CanWrite()) writer_->writeHeader(*this, frameNumber);
   }
-  if (s.SliceFrames && s.SliceLength < s.StoredLength) s.StoredLength = s.SliceLength;
+  if (s.options.SliceFrames && s.options.SliceLength < s.frame.StoredLength) s.frame.StoredLength = s.options.SliceLength;
   if (write && !FrameFitsTarget(storedLimit_, wireLimit_)) FitFrameToTarget();
   if (write) {
     TargetZoneScope zone(*this);
@@ -613,32 +613,32 @@ void Conversion::WriteFrameOut(int32_t frameNumber, bool write) {
 }
 
 int32_t Conversion::FileFrameLimit() const {
-  const int32_t family = TargetFrameLimit(), split = state.SplitFrames;
+  const int32_t family = TargetFrameLimit(), split = state.options.SplitFrames;
   if (family == 0 || split == 0) return std::max(family, split);
   return std::min(family, split);
 }
 
 bool Conversion::NextFileDue() const {
   const ConversionState& s = state;
-  const int32_t inFile = s.FramesWritten - s.NonDataFrames;
+  const int32_t inFile = s.counters.FramesWritten - s.counters.NonDataFrames;
   if (inFile == 0 || !nextTarget) return false;
   // As editcap -i: a frame on the step's end still belongs to it; one that
   // goes back in time stays in the file at hand.
-  if (s.FrameTime > stepLast_) return true;
-  if (s.SplitFrames > 0 && inFile >= s.SplitFrames) return true;
+  if (s.frame.FrameTime > stepLast_) return true;
+  if (s.options.SplitFrames > 0 && inFile >= s.options.SplitFrames) return true;
   const int32_t limit = TargetFrameLimit();
-  return s.SplitAtLimits && ((limit > 0 && inFile >= limit) || BeyondFileSpan());
+  return s.options.SplitAtLimits && ((limit > 0 && inFile >= limit) || BeyondFileSpan());
 }
 
 void Conversion::StartFileTimes() {
   const ConversionState& s = state;
   // The steps of a split in time count from the first frame written.
-  if (s.SplitMicroseconds > 0 && fileStep_ == 0) {
-    fileStep_ = s.SplitMicroseconds;
-    stepLast_ = s.FrameTime + fileStep_;
+  if (s.options.SplitMicroseconds > 0 && fileStep_ == 0) {
+    fileStep_ = s.options.SplitMicroseconds;
+    stepLast_ = s.frame.FrameTime + fileStep_;
   }
   if (largestSpan_ > 0) {
-    spanFirst_ = FloorDiv(s.FrameTime, spanCountedFrom_) * spanCountedFrom_;
+    spanFirst_ = FloorDiv(s.frame.FrameTime, spanCountedFrom_) * spanCountedFrom_;
     spanLast_ = spanFirst_ + largestSpan_;
   }
   fileFirst_ = spanFirst_;
@@ -649,9 +649,9 @@ void Conversion::WriteIntoNextFile(int32_t frameNumber, bool write) {
   ConversionState& s = state;
   splitPending_ = false;
   if (!StartNextFile()) return;
-  ++s.FramesWritten;
-  s.FrameBytes += uint32_t(s.StoredLength);
-  s.FrameBytesTotal += uint64_t(s.StoredLength);
+  ++s.counters.FramesWritten;
+  s.counters.FrameBytes += uint32_t(s.frame.StoredLength);
+  s.counters.FrameBytesTotal += uint64_t(s.frame.StoredLength);
   WriteFrameOut(frameNumber, write);
 }
 
@@ -660,14 +660,14 @@ bool Conversion::StartNextFile() {
   // A split in time moves on by whole steps; as editcap -i does, each step
   // passed without a frame is a file of its own, a header without frames.
   int64_t emptySteps = 0;
-  if (fileStep_ > 0 && s.FrameTime > stepLast_) {
-    const int64_t steps = FloorDiv(s.FrameTime - stepLast_ - 1, fileStep_) + 1;
+  if (fileStep_ > 0 && s.frame.FrameTime > stepLast_) {
+    const int64_t steps = FloorDiv(s.frame.FrameTime - stepLast_ - 1, fileStep_) + 1;
     stepLast_ += steps * fileStep_;
     emptySteps = steps - 1;
   }
   constexpr int64_t kMostEmptyFiles = 10000;
   if (emptySteps > kMostEmptyFiles) {
-    FailWrite(s, "frame " + Grouped(s.FramesRead) + " lies " + Grouped(emptySteps) +
+    FailWrite(s, "frame " + Grouped(s.counters.FramesRead) + " lies " + Grouped(emptySteps) +
                      " steps of the split after the frame before it: more empty files than " +
                      Grouped(kMostEmptyFiles) + "; the frames before it are written");
     CompleteTarget();
@@ -675,79 +675,79 @@ bool Conversion::StartNextFile() {
   }
   if (!OpenNextFile()) return false;
   for (; emptySteps > 0; --emptySteps) {
-    s.FirstFrameTime = s.FrameTime;
-    s.FirstFrameSeconds = s.FrameTime / 1000000;
-    s.FirstFrameMicroseconds = s.FrameTime - s.FirstFrameSeconds * 1000000;
+    s.time.FirstFrameTime = s.frame.FrameTime;
+    s.time.FirstFrameSeconds = s.frame.FrameTime / 1000000;
+    s.time.FirstFrameMicroseconds = s.frame.FrameTime - s.time.FirstFrameSeconds * 1000000;
     {
       TargetZoneScope zone(*this);
       ComputeWriterTimeBase(s);
-      if (writer_->writeHeader) writer_->writeHeader(*this, s.FramesRead);
+      if (writer_->writeHeader) writer_->writeHeader(*this, s.counters.FramesRead);
     }
-    s.EmptySplitStep = true;
+    s.status.EmptySplitStep = true;
     const bool opened = OpenNextFile();
-    s.EmptySplitStep = false;
+    s.status.EmptySplitStep = false;
     if (!opened) return false;
   }
-  s.HeaderPending = true;
+  s.status.HeaderPending = true;
   return true;
 }
 
 bool Conversion::OpenNextFile() {
   ConversionState& s = state;
   CompleteTarget();
-  if (s.WriteFailed || !nextTarget(*this)) {
-    if (!s.WriteFailed) FailWrite(s, "the next file of the split target could not be opened");
+  if (s.status.WriteFailed || !nextTarget(*this)) {
+    if (!s.status.WriteFailed) FailWrite(s, "the next file of the split target could not be opened");
     return false;
   }
   // Counters of one file start afresh; the trace's own go on.
-  s.FramesWritten = 0;
-  s.NonDataFrames = 0;
-  s.FrameBytes = 0;
-  s.FrameBytesTotal = 0;
-  s.TraceDuration = 0;
-  s.MaxFrameLength = s.FrameLength;
-  s.MaxTruncatedLength = s.StoredLength < s.FrameLength ? s.StoredLength : 0;
+  s.counters.FramesWritten = 0;
+  s.counters.NonDataFrames = 0;
+  s.counters.FrameBytes = 0;
+  s.counters.FrameBytesTotal = 0;
+  s.time.TraceDuration = 0;
+  s.counters.MaxFrameLength = s.frame.FrameLength;
+  s.counters.MaxTruncatedLength = s.frame.StoredLength < s.frame.FrameLength ? s.frame.StoredLength : 0;
   return true;
 }
 
 void Conversion::TargetZoneScope::Enter(Conversion& c) {
   ZoneCache& cache = c.zoneCache_;
-  if (!cache.valid || !(cache.traceDate == s_.TraceDate) || cache.bias != s_.TimeZoneBias) {
-    cache = {true, s_.TraceDate, s_.TimeZoneBias, ViewInZone(s_, TargetZoneOf(s_))};
+  if (!cache.valid || !(cache.traceDate == s_.time.TraceDate) || cache.bias != s_.time.TimeZoneBias) {
+    cache = {true, s_.time.TraceDate, s_.time.TimeZoneBias, ViewInZone(s_, TargetZoneOf(s_))};
   }
   active_ = true;
-  saved_ = {s_.TraceDate, s_.TimeZoneBias, s_.FrameTime, s_.FirstFrameTime, s_.FirstFrameSeconds,
-            s_.FirstFrameMicroseconds};
+  saved_ = {s_.time.TraceDate, s_.time.TimeZoneBias, s_.frame.FrameTime, s_.time.FirstFrameTime, s_.time.FirstFrameSeconds,
+            s_.time.FirstFrameMicroseconds};
   const int64_t shift = cache.view.frameTimeShift;
-  s_.TraceDate = cache.view.traceDate;
-  s_.TimeZoneBias = cache.view.timeZoneBias;
-  s_.FrameTime += shift;
-  s_.FirstFrameTime += shift;
-  s_.FirstFrameSeconds = s_.FirstFrameTime / 1000000;
-  s_.FirstFrameMicroseconds = s_.FirstFrameTime - s_.FirstFrameSeconds * 1000000;
+  s_.time.TraceDate = cache.view.traceDate;
+  s_.time.TimeZoneBias = cache.view.timeZoneBias;
+  s_.frame.FrameTime += shift;
+  s_.time.FirstFrameTime += shift;
+  s_.time.FirstFrameSeconds = s_.time.FirstFrameTime / 1000000;
+  s_.time.FirstFrameMicroseconds = s_.time.FirstFrameTime - s_.time.FirstFrameSeconds * 1000000;
 }
 
 void Conversion::TargetZoneScope::Leave() {
-  s_.TraceDate = saved_.traceDate;
-  s_.TimeZoneBias = saved_.bias;
-  s_.FrameTime = saved_.frameTime;
-  s_.FirstFrameTime = saved_.firstFrameTime;
-  s_.FirstFrameSeconds = saved_.firstFrameSeconds;
-  s_.FirstFrameMicroseconds = saved_.firstFrameMicroseconds;
+  s_.time.TraceDate = saved_.traceDate;
+  s_.time.TimeZoneBias = saved_.bias;
+  s_.frame.FrameTime = saved_.frameTime;
+  s_.time.FirstFrameTime = saved_.firstFrameTime;
+  s_.time.FirstFrameSeconds = saved_.firstFrameSeconds;
+  s_.time.FirstFrameMicroseconds = saved_.firstFrameMicroseconds;
 }
 
 bool Conversion::RefuseFramePastLimit(uint64_t limit) {
   ConversionState& s = state;
-  --s.FramesWritten;
-  s.FrameBytes -= uint32_t(s.StoredLength);
-  s.FrameBytesTotal -= uint64_t(s.StoredLength);
+  --s.counters.FramesWritten;
+  s.counters.FrameBytes -= uint32_t(s.frame.StoredLength);
+  s.counters.FrameBytesTotal -= uint64_t(s.frame.StoredLength);
   // Split at the limit: the frame goes into the next file, unless it would
   // not fit an empty one either.
-  if (s.SplitAtLimits && nextTarget && s.FramesWritten - s.NonDataFrames > 0) {
+  if (s.options.SplitAtLimits && nextTarget && s.counters.FramesWritten - s.counters.NonDataFrames > 0) {
     splitPending_ = true;
     return false;
   }
-  FailWrite(s, "frame " + Grouped(s.FramesRead) + " would carry the " +
+  FailWrite(s, "frame " + Grouped(s.counters.FramesRead) + " would carry the " +
                    (writer_ ? writer_->family : "") + " target past " + Grouped(int64_t(limit)) +
                    " bytes, the most it can address; the frames before it are written");
   return false;
@@ -757,20 +757,20 @@ bool Conversion::RefuseFramePastLimit(uint64_t limit) {
 // for the reader's two separate stores of them to leave the core.
 [[gnu::optimize("no-tree-slp-vectorize")]] void Conversion::EthernetToWireless() {
   ConversionState& s = state;
-  uint8_t* d = s.FrameData.data();
-  s.WirelessDataRate = 22;
-  s.WirelessChannel = 1;
-  s.WirelessSignal = 100;
-  s.WirelessNoise = 0;
+  uint8_t* d = s.frame.FrameData.data();
+  s.frame.WirelessDataRate = 22;
+  s.frame.WirelessChannel = 1;
+  s.frame.WirelessSignal = 100;
+  s.frame.WirelessNoise = 0;
   // The Ethernet FCS is no 802.11 FCS: the frame goes on without one.
-  s.FrameLength = std::max(0, s.FrameLength - 4);
-  s.StoredLength = std::min(s.StoredLength, s.FrameLength);
-  s.WirelessFcsBytes = 0;
+  s.frame.FrameLength = std::max(0, s.frame.FrameLength - 4);
+  s.frame.StoredLength = std::min(s.frame.StoredLength, s.frame.FrameLength);
+  s.frame.WirelessFcsBytes = 0;
   // The addresses are taken before the payload moves over them.
   uint8_t addresses[12];
   std::memcpy(addresses, d, 12);
   const uint16_t type = uint16_t(d[12] << 8 | d[13]);
-  const size_t payload = size_t(std::max(0, s.StoredLength - 14));
+  const size_t payload = size_t(std::max(0, s.frame.StoredLength - 14));
   int32_t growth;
   if (type > 1500) {
     MoveBytes(d + 32, d + 14, payload);
@@ -793,24 +793,24 @@ bool Conversion::RefuseFramePastLimit(uint64_t limit) {
   std::memcpy(d + 4, addresses, 12);
   std::memcpy(d + 16, addresses + 6, 6);
   d[22] = d[23] = 0;
-  s.FrameLength += growth;
-  s.StoredLength += growth;
+  s.frame.FrameLength += growth;
+  s.frame.StoredLength += growth;
   if (!wirelessFcsKept_) return;
   // The 802.11 FCS of the new frame: the CRC-32 over its bytes, where they are all in hand.
-  const bool whole = s.StoredLength == s.FrameLength;
-  if (whole) PutLE32(d + s.FrameLength, Crc32(d, size_t(s.FrameLength)));
-  s.FrameLength += 4;
-  if (whole) s.StoredLength += 4;
-  s.WirelessFcsBytes = 4;
+  const bool whole = s.frame.StoredLength == s.frame.FrameLength;
+  if (whole) PutLE32(d + s.frame.FrameLength, Crc32(d, size_t(s.frame.FrameLength)));
+  s.frame.FrameLength += 4;
+  if (whole) s.frame.StoredLength += 4;
+  s.frame.WirelessFcsBytes = 4;
 }
 
 bool Conversion::WirelessToEthernet() {
   ConversionState& s = state;
-  uint8_t* d = s.FrameData.data();
+  uint8_t* d = s.frame.FrameData.data();
   bool write = true;
   if ((d[0] & 0x0C) != 0x08) {
     write = false;
-    ++s.NonDataFrames;
+    ++s.counters.NonDataFrames;
   }
   const int ds = d[1] & 3;
   uint8_t dst[6], src[6];
@@ -822,14 +822,14 @@ bool Conversion::WirelessToEthernet() {
   const int32_t shrink = ds == 3 ? 16 : 10;
   // Lengths of the Ethernet frame without an FCS: an 802.11 FCS is dropped
   // only where the source says the frame ends in one.
-  const int32_t fcs = std::clamp(s.WirelessFcsBytes, 0, 4);
-  int32_t length = s.FrameLength - shrink - fcs;
-  int32_t stored = std::clamp(s.StoredLength - shrink, 0, std::max(0, length));
-  std::memmove(d + 14, d + headerEnd, size_t(std::max(0, s.StoredLength - headerEnd)));
-  s.WirelessFcsBytes = 0;
+  const int32_t fcs = std::clamp(s.frame.WirelessFcsBytes, 0, 4);
+  int32_t length = s.frame.FrameLength - shrink - fcs;
+  int32_t stored = std::clamp(s.frame.StoredLength - shrink, 0, std::max(0, length));
+  std::memmove(d + 14, d + headerEnd, size_t(std::max(0, s.frame.StoredLength - headerEnd)));
+  s.frame.WirelessFcsBytes = 0;
   if (length <= 0) {
-    s.FrameLength = s.StoredLength = 0;
-    if (write) ++s.NonDataFrames;
+    s.frame.FrameLength = s.frame.StoredLength = 0;
+    if (write) ++s.counters.NonDataFrames;
     return false;
   }
   std::memcpy(d, dst, 6);
@@ -862,8 +862,8 @@ bool Conversion::WirelessToEthernet() {
   // Ethernet frames count their FCS: a whole frame gets the one of its new
   // bytes; a padded one keeps only the bytes it had.
   const bool whole = stored == length;
-  s.FrameLength = length + 4;
-  s.StoredLength = whole ? s.FrameLength : stored;
+  s.frame.FrameLength = length + 4;
+  s.frame.StoredLength = whole ? s.frame.FrameLength : stored;
   if (whole) StoreEthernetFcs(s);
   return write;
 }

@@ -76,13 +76,13 @@ class Conversion {
   // step completes a valid file of the frames before it. `formatLimit` is
   // a smaller bound of the format's own (a page table's reach).
   bool RoomForFrame(uint64_t end, uint64_t formatLimit = UINT64_MAX) {
-    const uint64_t limit = std::min(state.TargetOffsetLimit, formatLimit);
+    const uint64_t limit = std::min(state.options.TargetOffsetLimit, formatLimit);
     return end <= limit || RefuseFramePastLimit(limit);
   }
   // The most frames the target can hold (its family's count field); 0 = no limit.
   int32_t TargetFrameLimit() const {
     if (!writer_ || writer_->maxFrames <= 0) return 0;
-    const int32_t lowered = state.TargetFrameLimit;
+    const int32_t lowered = state.options.TargetFrameLimit;
     return lowered > 0 && lowered < writer_->maxFrames ? lowered : writer_->maxFrames;
   }
 
@@ -153,7 +153,7 @@ class Conversion {
     // Without a zone chosen, sources and targets share the machine's: the
     // times stay as the reader gave them (decided here, inline, per frame).
     explicit TargetZoneScope(Conversion& c) : s_(c.state) {
-      if (s_.SourceZone || s_.TargetZone) Enter(c);
+      if (s_.time.SourceZone || s_.time.TargetZone) Enter(c);
     }
     ~TargetZoneScope() {
       if (active_) Leave();
@@ -199,7 +199,7 @@ class Conversion {
   bool FramesGoUnaltered() const;
   // The target holds another frame (the frame count its family allows).
   bool RoomForFrameCount() const {
-    return frameLimit_ == 0 || state.FramesWritten - state.NonDataFrames < frameLimit_;
+    return frameLimit_ == 0 || state.counters.FramesWritten - state.counters.NonDataFrames < frameLimit_;
   }
   bool ProcessCountedFrame();
   // Fixes, from the writer's declared limits, what the pipeline compares
@@ -209,23 +209,23 @@ class Conversion {
   // A few integer compares, for the short way.
   bool FrameFitsTarget(uint32_t storedLimit, uint32_t wireLimit) const {
     const ConversionState& s = state;
-    return uint32_t(s.FrameLength) <= wireLimit && StoredBytesFit(storedLimit) &&
-           (wireLengthKept_ || s.StoredLength >= s.FrameLength) &&
-           !(s.FrameFlags & flagsDropped_) && !s.FrameWithoutTime && s.FrameComment.empty() &&
+    return uint32_t(s.frame.FrameLength) <= wireLimit && StoredBytesFit(storedLimit) &&
+           (wireLengthKept_ || s.frame.StoredLength >= s.frame.FrameLength) &&
+           !(s.frame.FrameFlags & flagsDropped_) && !s.frame.FrameWithoutTime && s.frame.FrameComment.empty() &&
            TimeFitsTarget();
   }
   // The target holds the frame's stored bytes: a whole Ethernet frame's FCS
   // is not among them where the writer leaves it out.
   bool StoredBytesFit(uint32_t storedLimit) const {
     const ConversionState& s = state;
-    const uint32_t fcs = s.StoredLength >= s.FrameLength ? uint32_t(fcsLeftOut_) : 0;
-    return uint32_t(s.StoredLength) <= storedLimit + fcs;
+    const uint32_t fcs = s.frame.StoredLength >= s.frame.FrameLength ? uint32_t(fcsLeftOut_) : 0;
+    return uint32_t(s.frame.StoredLength) <= storedLimit + fcs;
   }
   // The frame's time is a whole number of the target's time steps.
   bool TimeFitsTarget() const {
     const ConversionState& s = state;
-    return (timeStepMicros_ <= 1 || s.FrameTime % timeStepMicros_ == 0) &&
-           (s.FrameNanoseconds == 0 || s.FrameNanoseconds % timeStepNanos_ == 0);
+    return (timeStepMicros_ <= 1 || s.frame.FrameTime % timeStepMicros_ == 0) &&
+           (s.frame.FrameNanoseconds == 0 || s.frame.FrameNanoseconds % timeStepNanos_ == 0);
   }
   // Counts what the target cannot hold of the current frame, cutting its
   // lengths to the target's fields.
@@ -236,7 +236,7 @@ class Conversion {
   bool NextFileDue() const;
   // The current frame lies beyond the time the current file covers.
   bool BeyondFileSpan() const {
-    return state.FrameTime < spanFirst_ || state.FrameTime > spanLast_;
+    return state.frame.FrameTime < spanFirst_ || state.frame.FrameTime > spanLast_;
   }
   // Fixes the times the file begun by the current frame may hold.
   void StartFileTimes();
@@ -254,7 +254,7 @@ class Conversion {
   // RoomForFrame's refusal of the current frame; always false.
   [[gnu::noinline]] bool RefuseFramePastLimit(uint64_t limit);
   // A frame of 4 bytes or less from a reader whose family does not write them.
-  bool SkippedAsTiny() const { return state.FrameLength <= 4 && skipsTinyFrames_; }
+  bool SkippedAsTiny() const { return state.frame.FrameLength <= 4 && skipsTinyFrames_; }
   void DurationBookkeeping();
   void CountFrameRead();
   void CountFrameWritten();

@@ -6,14 +6,14 @@
 namespace morph {
 
 bool FailRead(ConversionState& s, const std::string& detail) {
-  if (s.ReadErrorDetail.empty()) s.ReadErrorDetail = detail;
-  s.ReadError = true;
+  if (s.status.ReadErrorDetail.empty()) s.status.ReadErrorDetail = detail;
+  s.status.ReadError = true;
   return false;
 }
 
 void FailWrite(ConversionState& s, const std::string& detail) {
-  if (s.WriteErrorDetail.empty()) s.WriteErrorDetail = detail;
-  s.WriteFailed = true;
+  if (s.status.WriteErrorDetail.empty()) s.status.WriteErrorDetail = detail;
+  s.status.WriteFailed = true;
 }
 
 std::string Grouped(int64_t n) {

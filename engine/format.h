@@ -169,7 +169,7 @@ struct AnalyzerInfo {
 enum class OptionsDialog : uint8_t { None, TextDump, Pcap };
 
 // What a writer's files can hold of a frame. The pipeline compares every
-// frame with these and counts what does not fit (ConversionState::Lost):
+// frame with these and counts what does not fit (ConversionState::counters.Lost):
 // lengths beyond the fields are cut to them there, before the writer sees
 // the frame. Lengths are as the file states them: where the writer drops the
 // Ethernet FCS (Capability::DropsEthernetFcs) a whole frame may carry 4

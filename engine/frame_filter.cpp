@@ -142,19 +142,19 @@ std::optional<std::vector<FrameRange>> ParseFrameRanges(const std::string& text)
 }
 
 int64_t FrameUtcNanoseconds(const ConversionState& s) {
-  const int64_t midnight = DaysFrom1970(s.TraceDate) * kSecondsPerDay + s.TimeZoneBias;
-  return (midnight * kMicrosPerSecond + s.FrameTime) * 1000 + s.FrameNanoseconds;
+  const int64_t midnight = DaysFrom1970(s.time.TraceDate) * kSecondsPerDay + s.time.TimeZoneBias;
+  return (midnight * kMicrosPerSecond + s.frame.FrameTime) * 1000 + s.frame.FrameNanoseconds;
 }
 
 void ShiftFrameTime(ConversionState& s, int64_t nanoseconds) {
-  const int64_t total = int64_t(s.FrameNanoseconds) + nanoseconds;
+  const int64_t total = int64_t(s.frame.FrameNanoseconds) + nanoseconds;
   const int64_t micros = FloorDiv(total, 1000);
-  s.FrameTime += micros;
-  s.FrameNanoseconds = int32_t(total - micros * 1000);
+  s.frame.FrameTime += micros;
+  s.frame.FrameNanoseconds = int32_t(total - micros * 1000);
 }
 
 bool FrameFilter::start(ConversionState& s) {
-  const FrameSelection& chosen = s.Selection;
+  const FrameSelection& chosen = s.options.Selection;
   ranges_ = chosen.ranges;
   std::sort(ranges_.begin(), ranges_.end(),
             [](const FrameRange& a, const FrameRange& b) { return a.first < b.first; });
@@ -178,8 +178,8 @@ bool FrameFilter::start(ConversionState& s) {
   for (Seen& seen : seen_) seen.length = -1;
   nextSeen_ = 0;
   // Times moved by less than a microsecond need a target of finer resolution.
-  if (chosen.timeShift % 1000 != 0 || chosen.startTime) s.SourceHasNanoseconds = true;
-  return !s.ConvertAll || byNumber_ || byTime_ || shifts_ || chosen.dropDuplicates;
+  if (chosen.timeShift % 1000 != 0 || chosen.startTime) s.time.SourceHasNanoseconds = true;
+  return !s.options.ConvertAll || byNumber_ || byTime_ || shifts_ || chosen.dropDuplicates;
 }
 
 bool FrameFilter::chosenByNumber(int32_t number) {
@@ -188,7 +188,7 @@ bool FrameFilter::chosenByNumber(int32_t number) {
 }
 
 bool FrameFilter::outsideTimes(const ConversionState& s, int64_t when) const {
-  const FrameSelection& chosen = s.Selection;
+  const FrameSelection& chosen = s.options.Selection;
   return (chosen.after && when < *chosen.after) || (chosen.before && when >= *chosen.before);
 }
 
@@ -223,21 +223,21 @@ void FrameFilter::keepSeenBytes() {
 }
 
 bool FrameFilter::pass(ConversionState& s) {
-  const FrameSelection& chosen = s.Selection;
-  if (!s.ConvertAll) {
+  const FrameSelection& chosen = s.options.Selection;
+  if (!s.options.ConvertAll) {
     // An end below the start reads every frame and writes none.
-    if (s.FramesRead >= s.EndFrame && s.EndFrame >= s.StartFrame) s.EndOfSource = true;
-    if (s.FramesRead < s.StartFrame || s.FramesRead > s.EndFrame) return false;
+    if (s.counters.FramesRead >= s.options.EndFrame && s.options.EndFrame >= s.options.StartFrame) s.status.EndOfSource = true;
+    if (s.counters.FramesRead < s.options.StartFrame || s.counters.FramesRead > s.options.EndFrame) return false;
   }
-  if (byNumber_ && !chosenByNumber(s.FramesRead)) return false;
+  if (byNumber_ && !chosenByNumber(s.counters.FramesRead)) return false;
   if (byTime_ && outsideTimes(s, utc(s))) return false;
   if (chosen.dropDuplicates) {
     // The bytes the target gets: a whole Ethernet frame's FCS slot is the
     // reader's to fill or not, and counts for nothing.
-    const bool fcsSlot = s.TraceTopology == Topo::Ethernet && s.StoredLength >= s.FrameLength;
-    const int32_t length = std::max(0, s.StoredLength - (fcsSlot ? 4 : 0));
-    if (duplicate(s.FrameData.data(), length, true)) {
-      ++s.DuplicateFrames;
+    const bool fcsSlot = s.TraceTopology == Topo::Ethernet && s.frame.StoredLength >= s.frame.FrameLength;
+    const int32_t length = std::max(0, s.frame.StoredLength - (fcsSlot ? 4 : 0));
+    if (duplicate(s.frame.FrameData.data(), length, true)) {
+      ++s.counters.DuplicateFrames;
       return false;
     }
   }
@@ -248,7 +248,7 @@ bool FrameFilter::pass(ConversionState& s) {
     }
     // Times before 1970 are beyond what targets state: said, never wrapped.
     if (shift_ < 0 && utc(s) + shift_ < 0) {
-      FailWrite(s, "frame " + Grouped(s.FramesRead) +
+      FailWrite(s, "frame " + Grouped(s.counters.FramesRead) +
                        ": the time shift moves it before 1970; the frames before it are written");
       return false;
     }
@@ -259,10 +259,10 @@ bool FrameFilter::pass(ConversionState& s) {
 
 FrameFilter::Choice FrameFilter::choose(ConversionState& s, int32_t number, int64_t frameTime,
                                         const uint8_t* bytes, int32_t length) {
-  if (!s.ConvertAll) {
+  if (!s.options.ConvertAll) {
     // The last frame wanted ends the reading, which the frame path does.
-    if (number >= s.EndFrame) return Choice::FramePath;
-    if (number < s.StartFrame) return Choice::Drop;
+    if (number >= s.options.EndFrame) return Choice::FramePath;
+    if (number < s.options.StartFrame) return Choice::Drop;
   }
   if (byNumber_ && !chosenByNumber(number)) return Choice::Drop;
   if (byTime_ || shifts_) {
@@ -272,23 +272,23 @@ FrameFilter::Choice FrameFilter::choose(ConversionState& s, int32_t number, int6
     if (shifts_ && (!shiftKnown_ || shift_ % 1000 != 0 || (shift_ < 0 && when + shift_ < 0)))
       return Choice::FramePath;
   }
-  if (s.Selection.dropDuplicates && duplicate(bytes, length, false)) {
-    ++s.DuplicateFrames;
+  if (s.options.Selection.dropDuplicates && duplicate(bytes, length, false)) {
+    ++s.counters.DuplicateFrames;
     return Choice::Drop;
   }
   return Choice::Keep;
 }
 
 int64_t FrameFilter::utc(const ConversionState& s) {
-  return utcAt(s, s.FrameTime, s.FrameNanoseconds);
+  return utcAt(s, s.frame.FrameTime, s.frame.FrameNanoseconds);
 }
 
 int64_t FrameFilter::utcAt(const ConversionState& s, int64_t frameTime, int32_t nanoseconds) {
   // The source's midnight is worked out again only when its date or zone moves.
-  if (!(s.TraceDate == midnightDate_) || s.TimeZoneBias != midnightBias_) {
-    midnightDate_ = s.TraceDate;
-    midnightBias_ = s.TimeZoneBias;
-    midnight_ = FrameUtcNanoseconds(s) - s.FrameTime * 1000 - s.FrameNanoseconds;
+  if (!(s.time.TraceDate == midnightDate_) || s.time.TimeZoneBias != midnightBias_) {
+    midnightDate_ = s.time.TraceDate;
+    midnightBias_ = s.time.TimeZoneBias;
+    midnight_ = FrameUtcNanoseconds(s) - s.frame.FrameTime * 1000 - s.frame.FrameNanoseconds;
   }
   return midnight_ + frameTime * 1000 + nanoseconds;
 }

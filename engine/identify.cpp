@@ -80,8 +80,8 @@ ProbeResult ProbeSource(const ConversionState& s, AnalyzerType type, const std::
   result.noFrames = p.SourceHasNoFrames;
   result.frameCount = p.SourceFrameCount;
   if (result.delivered) {
-    const int32_t n = std::clamp(p.StoredLength, 0, 2);
-    result.firstBytes.assign(p.FrameData.begin(), p.FrameData.begin() + n);
+    const int32_t n = std::clamp(p.frame.StoredLength, 0, 2);
+    result.firstBytes.assign(p.frame.FrameData.begin(), p.frame.FrameData.begin() + n);
   }
   return result;
 }

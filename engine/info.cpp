@@ -18,12 +18,12 @@ TraceSummary SummarizeTrace(const std::string& path, const CapabilitySets& caps,
   how.observe = [&](const ConversionState& s) {
     if (summary.frames++ == 0) {
       summary.snapshotLength = s.SourceSnapshotLength;
-      summary.nanoseconds = s.SourceHasNanoseconds;
+      summary.nanoseconds = s.time.SourceHasNanoseconds;
     }
-    ++perInterface[{s.FrameInterface, s.FrameLinkType}];
+    ++perInterface[{s.frame.FrameInterface, s.frame.FrameLinkType}];
     // Ethernet frames reach the pipeline with an FCS counted in both
     // lengths; a whole frame's is one its reader added.
-    int32_t stored = s.StoredLength, wire = s.FrameLength;
+    int32_t stored = s.frame.StoredLength, wire = s.frame.FrameLength;
     if (s.TraceTopology == Topo::Ethernet && wire >= 4) {
       if (stored >= wire) stored -= 4;
       wire -= 4;
@@ -32,7 +32,7 @@ TraceSummary SummarizeTrace(const std::string& path, const CapabilitySets& caps,
     summary.cutFrames += stored < wire;
     summary.smallestFrame = summary.frames == 1 ? stored : std::min(summary.smallestFrame, stored);
     summary.largestFrame = std::max(summary.largestFrame, stored);
-    if (s.FrameWithoutTime) return;
+    if (s.frame.FrameWithoutTime) return;
     const FrameInstant time = CurrentFrameInstant(s);
     if (previous && time < *previous) summary.timeOrdered = false;
     previous = time;

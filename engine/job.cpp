@@ -43,14 +43,14 @@ bool Refuse(Host& host, const std::string& text) {
 
 Outcome OutcomeOf(const ConversionState& s) {
   // A layout the reader does not take (a wrapped capture) is refused, not read.
-  if (s.WrappedSource) return Outcome::SourceRefused;
-  if (s.ReadError) return Outcome::ReadError;
-  if (s.WriteFailed) return Outcome::WriteFailed;
-  if (s.FramesWritten - s.NonDataFrames < 1) return Outcome::NoFrames;
+  if (s.status.WrappedSource) return Outcome::SourceRefused;
+  if (s.status.ReadError) return Outcome::ReadError;
+  if (s.status.WriteFailed) return Outcome::WriteFailed;
+  if (s.counters.FramesWritten - s.counters.NonDataFrames < 1) return Outcome::NoFrames;
   // Damage passed over is a read error, whatever else happened after it.
-  if (s.Skipped.any()) return Outcome::ReadError;
-  if (s.StopRequested) return Outcome::Stopped;
-  if (s.BadCompression) return Outcome::BadCompression;
+  if (s.counters.Skipped.any()) return Outcome::ReadError;
+  if (s.status.StopRequested) return Outcome::Stopped;
+  if (s.status.BadCompression) return Outcome::BadCompression;
   return Outcome::Converted;
 }
 
@@ -168,7 +168,7 @@ std::string TargetPathFor(const JobRequest& request, const SourceCheck& check,
   std::string field = request.outputDirectory;
   if (!field.empty() && field.back() != '/') field += '/';
   DestinationRequest d{request.sourcePath, field, check.analyzer, request.target, check.topology,
-                       s.ConvertToEthernet, s.ConvertToWireless};
+                       s.options.ConvertToEthernet, s.options.ConvertToWireless};
   return DefaultTargetName(d);
 }
 
@@ -204,7 +204,7 @@ bool ChooseInterface(const JobRequest& request, ConversionState& s, SourceCheck&
                  MessageIcon::Error);
     return false;
   }
-  s.OnlyInterface = n;
+  s.options.OnlyInterface = n;
   check.topology = s.TraceTopology = s.SourceInterfaces[size_t(n)].topology;
   return true;
 }
@@ -215,7 +215,7 @@ bool RefuseSeveralLinkTypes(const JobRequest& request, const ConversionState& s,
                             const std::string& shownName, Host& host) {
   const FormatDescriptor* writer = WriterFormat(request.target);
   const bool media = request.convertToEthernet || request.convertToWireless;
-  if (s.OnlyInterface >= 0 || !SeveralLinkTypes(s.SourceInterfaces) ||
+  if (s.options.OnlyInterface >= 0 || !SeveralLinkTypes(s.SourceInterfaces) ||
       (writer && writer->has(Capability::SeveralInterfaces) && !media))
     return false;
   host.message("Output",
@@ -247,52 +247,52 @@ std::string PlannedTargetPath(const JobRequest& request, const CapabilitySets& c
   SourceCheck check =
       CheckSource(s, caps, request.sourcePath, silent, nullptr, {}, request.sourceType);
   if (!check.accepted) return "";
-  s.ConvertToEthernet = request.convertToEthernet && check.topology == Topo::Wireless;
-  s.ConvertToWireless = request.convertToWireless && check.topology == Topo::Ethernet;
+  s.options.ConvertToEthernet = request.convertToEthernet && check.topology == Topo::Wireless;
+  s.options.ConvertToWireless = request.convertToWireless && check.topology == Topo::Ethernet;
   return TargetPathFor(request, check, s);
 }
 
 namespace {
 
 void ApplyOptions(const JobRequest& request, ConversionState& s) {
-  s.SliceFrames = request.sliceFrames;
-  s.SliceLength = request.sliceLength;
-  s.ConvertAll = request.convertAll;
-  s.StartFrame = request.startFrame;
-  s.EndFrame = request.endFrame;
-  s.Selection = request.selection;
+  s.options.SliceFrames = request.sliceFrames;
+  s.options.SliceLength = request.sliceLength;
+  s.options.ConvertAll = request.convertAll;
+  s.options.StartFrame = request.startFrame;
+  s.options.EndFrame = request.endFrame;
+  s.options.Selection = request.selection;
   if (const auto& ranges = request.selection.ranges; !ranges.empty()) {
-    s.ConvertAll = false;
-    s.StartFrame = std::min_element(ranges.begin(), ranges.end(), [](auto& a, auto& b) {
+    s.options.ConvertAll = false;
+    s.options.StartFrame = std::min_element(ranges.begin(), ranges.end(), [](auto& a, auto& b) {
                      return a.first < b.first;
                    })->first;
-    s.EndFrame = std::max_element(ranges.begin(), ranges.end(), [](auto& a, auto& b) {
+    s.options.EndFrame = std::max_element(ranges.begin(), ranges.end(), [](auto& a, auto& b) {
                    return a.last < b.last;
                  })->last;
   }
-  s.SplitFrames = request.splitFrames;
-  s.SplitMicroseconds = request.splitMicroseconds;
-  s.SplitAtLimits = request.splitAtLimits;
-  s.TextOptions = request.textOptions;
-  s.Salvage = request.salvage;
-  s.RefuseLosses = request.strict;
+  s.options.SplitFrames = request.splitFrames;
+  s.options.SplitMicroseconds = request.splitMicroseconds;
+  s.options.SplitAtLimits = request.splitAtLimits;
+  s.options.TextOptions = request.textOptions;
+  s.options.Salvage = request.salvage;
+  s.options.RefuseLosses = request.strict;
   // Families that store short frames as they are copy them so between each other.
   const FormatDescriptor* reader = ReaderFormat(s.SourceAnalyzer);
   const FormatDescriptor* writer = WriterFormat(request.target);
   const bool unpaddedBothWays = reader && writer && reader->has(Capability::UnpaddedFrames) &&
                                 writer->has(Capability::UnpaddedFrames);
-  s.PadShortFrames = !request.noPad && !unpaddedBothWays;
-  s.TargetLayout = request.targetLayout;
-  if (request.sourceDate) s.SourceDate = LocalDateTimeOf(*request.sourceDate, SourceZoneOf(s));
+  s.options.PadShortFrames = !request.noPad && !unpaddedBothWays;
+  s.options.TargetLayout = request.targetLayout;
+  if (request.sourceDate) s.options.SourceDate = LocalDateTimeOf(*request.sourceDate, SourceZoneOf(s));
   // A libpcap source proposes its own byte order and record variant.
   const bool pcapSource = s.SourceAnalyzer == Analyzer::Tcpdump;
-  s.PcapOutput.bigEndian = request.pcapSwapBytes.value_or(
+  s.options.PcapOutput.bigEndian = request.pcapSwapBytes.value_or(
       pcapSource ? (s.SourceVariant & PcapVariant::BigEndian) != 0 : request.pcapSwapDefault);
-  s.PcapOutput.modified = request.pcapModified.value_or(
+  s.options.PcapOutput.modified = request.pcapModified.value_or(
       pcapSource ? (s.SourceVariant & PcapVariant::Modified) != 0 : request.pcapModifiedDefault);
   // Nanoseconds asked for take the standard layout over a proposed modified one.
-  s.PcapOutput.nanoseconds = request.pcapNanoseconds;
-  if (request.pcapNanoseconds && !request.pcapModified) s.PcapOutput.modified = false;
+  s.options.PcapOutput.nanoseconds = request.pcapNanoseconds;
+  if (request.pcapNanoseconds && !request.pcapModified) s.options.PcapOutput.modified = false;
 }
 
 int64_t UnixMicros(const ConversionState& s, int64_t frameTime) {
@@ -302,33 +302,33 @@ int64_t UnixMicros(const ConversionState& s, int64_t frameTime) {
 
 void ResultOf(const ConversionState& s, JobResult& result) {
   result.outcome = OutcomeOf(s);
-  result.framesRead = s.FramesRead;
-  result.failureDetail = s.ReadError     ? s.ReadErrorDetail
-                         : s.WriteFailed ? s.WriteErrorDetail
-                                         : s.Skipped.firstReason;
-  result.skipped = s.Skipped;
-  result.losses = s.Lost;
+  result.framesRead = s.counters.FramesRead;
+  result.failureDetail = s.status.ReadError     ? s.status.ReadErrorDetail
+                         : s.status.WriteFailed ? s.status.WriteErrorDetail
+                                         : s.counters.Skipped.firstReason;
+  result.skipped = s.counters.Skipped;
+  result.losses = s.counters.Lost;
   // A strict conversion that lost anything keeps no target; read and write
   // failures keep their own outcome.
-  if (s.RefuseLosses && s.Lost.any() && (result.outcome == Outcome::Converted ||
+  if (s.options.RefuseLosses && s.counters.Lost.any() && (result.outcome == Outcome::Converted ||
                                          result.outcome == Outcome::Stopped ||
                                          result.outcome == Outcome::BadCompression))
     result.outcome = Outcome::WouldLoseData;
-  result.duplicateFrames = s.DuplicateFrames;
+  result.duplicateFrames = s.counters.DuplicateFrames;
   // Frames of a target that was not kept were never written anywhere.
-  if (s.TargetDiscarded) return;
-  result.framesWritten = s.FramesWritten - s.NonDataFrames;
-  result.nonDataFrames = s.NonDataFrames;
-  result.frameBytes = s.FrameBytesTotal;
-  if (s.FramesWritten > 0) {
+  if (s.status.TargetDiscarded) return;
+  result.framesWritten = s.counters.FramesWritten - s.counters.NonDataFrames;
+  result.nonDataFrames = s.counters.NonDataFrames;
+  result.frameBytes = s.counters.FrameBytesTotal;
+  if (s.counters.FramesWritten > 0) {
     // The pipeline keeps the first frame's time and the latest one's.
-    result.firstFrameTime = UnixMicros(s, s.FirstFrameTime);
-    result.lastFrameTime = UnixMicros(s, s.PreviousFrameTime);
+    result.firstFrameTime = UnixMicros(s, s.time.FirstFrameTime);
+    result.lastFrameTime = UnixMicros(s, s.time.PreviousFrameTime);
   }
 }
 
 JobResult::WrittenFile WrittenFileOf(const ConversionState& s, const std::string& path) {
-  return {path, s.FramesWritten - s.NonDataFrames, s.FrameBytesTotal};
+  return {path, s.counters.FramesWritten - s.counters.NonDataFrames, s.counters.FrameBytesTotal};
 }
 
 // Whether `path` may be written: not the source itself, not refused by -n,
@@ -392,7 +392,7 @@ JobResult WriteToStream(Conversion& conversion, const JobRequest& request,
     result.outcome = Outcome::DestinationError;
     return result;
   }
-  s.TargetIsPipe = true;
+  s.options.TargetIsPipe = true;
   ApplyOptions(request, s);
   conversion.ConvertTrace(false, request.holdMilliseconds);
   ResultOf(s, result);
@@ -427,7 +427,7 @@ bool OpenTarget(Conversion& conversion, const std::string& targetPath,
 void DateByFirstFrame(const ConversionState& s, int fd, const std::string& targetPath, Host& host) {
   const FormatDescriptor* writer = WriterFormat(s.TargetAnalyzer);
   if (!writer || !writer->has(Capability::DatedByFileTime)) return;
-  const int64_t micros = UnixMicros(s, s.FirstFrameTime);
+  const int64_t micros = UnixMicros(s, s.time.FirstFrameTime);
   const int64_t seconds = FloorDiv(micros, kMicrosPerSecond);
   const timespec times[2] = {{0, UTIME_OMIT},
                              {time_t(seconds), long((micros - seconds * kMicrosPerSecond) * 1000)}};
@@ -442,16 +442,16 @@ void DateByFirstFrame(const ConversionState& s, int fd, const std::string& targe
 void KeepIfComplete(Conversion& conversion, ReplacementFile& replacement,
                     const std::string& targetPath, Host& host) {
   ConversionState& s = conversion.state;
-  const bool complete = (s.FramesWritten - s.NonDataFrames >= 1 || s.EmptySplitStep) &&
-                        !conversion.target->failed() && !s.WrappedSource;
+  const bool complete = (s.counters.FramesWritten - s.counters.NonDataFrames >= 1 || s.status.EmptySplitStep) &&
+                        !conversion.target->failed() && !s.status.WrappedSource;
   std::string reason;
-  if (s.RefuseLosses && s.Lost.any()) {
-    s.TargetDiscarded = true;
+  if (s.options.RefuseLosses && s.counters.Lost.any()) {
+    s.status.TargetDiscarded = true;
     return;
   }
   if (complete) DateByFirstFrame(s, replacement.fd(), targetPath, host);
   if (complete && replacement.publish(reason)) return;
-  s.TargetDiscarded = true;
+  s.status.TargetDiscarded = true;
   if (!complete) return;
   const std::string detail = targetPath + ": " + reason;
   FailWrite(s, detail);
@@ -466,8 +466,8 @@ JobResult RunSplitInterfaces(const JobRequest& request, const CapabilitySets& ca
                              const SourceCheck& check, ConversionState& s) {
   JobResult total;
   total.source = FactsOf(s);
-  s.ConvertToEthernet = request.convertToEthernet && check.topology == Topo::Wireless;
-  s.ConvertToWireless = request.convertToWireless && check.topology == Topo::Ethernet;
+  s.options.ConvertToEthernet = request.convertToEthernet && check.topology == Topo::Wireless;
+  s.options.ConvertToWireless = request.convertToWireless && check.topology == Topo::Ethernet;
   const std::string base = TargetPathFor(request, check, s);
   if (base == kStandardOutput || IsStreamPath(base)) {
     host.message("Options",
@@ -514,8 +514,8 @@ JobResult RunSplitInterfaces(const JobRequest& request, const CapabilitySets& ca
 void WarnOfUnrecognisedSuffix(const ConversionState& s, Topology written,
                               const std::string& targetPath, Host& host) {
   const FormatDescriptor* writer = WriterFormat(s.TargetAnalyzer);
-  if (!writer || !writer->has(Capability::KnownBySuffix) || s.TargetDiscarded ||
-      s.FramesWritten - s.NonDataFrames < 1)
+  if (!writer || !writer->has(Capability::KnownBySuffix) || s.status.TargetDiscarded ||
+      s.counters.FramesWritten - s.counters.NonDataFrames < 1)
     return;
   const std::string shownSuffix = DefaultSuffix(s.TargetAnalyzer, written);
   const std::string suffix = Upper(shownSuffix);
@@ -599,11 +599,11 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   Conversion conversion(host);
   conversion.customReader = request.customReader;
   ConversionState& s = conversion.state;
-  s.ConvertToEthernet = request.convertToEthernet;
-  s.ConvertToWireless = request.convertToWireless;
+  s.options.ConvertToEthernet = request.convertToEthernet;
+  s.options.ConvertToWireless = request.convertToWireless;
   // Before identification: dates it reads are the source zone's local times.
-  s.SourceZone = request.sourceZone;
-  s.TargetZone = request.targetZone;
+  s.time.SourceZone = request.sourceZone;
+  s.time.TargetZone = request.targetZone;
 
   if (!HasWriter(request.target)) {
     // Offered by the analyzer's capabilities, but no writer exists for it yet.
@@ -636,18 +636,18 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   }
 
   // The media conversions apply only where their box would be shown.
-  s.ConvertToEthernet = request.convertToEthernet && check.topology == Topo::Wireless;
-  s.ConvertToWireless = request.convertToWireless && check.topology == Topo::Ethernet;
+  s.options.ConvertToEthernet = request.convertToEthernet && check.topology == Topo::Wireless;
+  s.options.ConvertToWireless = request.convertToWireless && check.topology == Topo::Ethernet;
   // Only the targets the window would offer for this source: others write
   // files their own readers refuse.
   const std::vector<AnalyzerType> offered =
-      OfferedTargets(caps, TargetClassFor(check.topology, s.ConvertToEthernet, s.ConvertToWireless),
-                     check.topology, s.ConvertToEthernet, s.ConvertToWireless);
+      OfferedTargets(caps, TargetClassFor(check.topology, s.options.ConvertToEthernet, s.options.ConvertToWireless),
+                     check.topology, s.options.ConvertToEthernet, s.options.ConvertToWireless);
   if (std::find(offered.begin(), offered.end(), request.target) == offered.end()) {
     // A link type of no medium of ours is named by its number.
     const std::string what =
         check.topology == Topo::Unknown && !s.SourceInterfaces.empty()
-            ? ": " + LinkTypeText(s.SourceInterfaces[size_t(std::max(0, s.OnlyInterface))].linkType)
+            ? ": " + LinkTypeText(s.SourceInterfaces[size_t(std::max(0, s.options.OnlyInterface))].linkType)
             : " (" + TopologyName(check.topology) + ")";
     host.message("Output",
                  ShownSourceName(request) + what + " cannot be written as " +
@@ -690,9 +690,9 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   if (request.splits())
     conversion.nextTarget = [&](Conversion& c) {
       KeepIfComplete(c, *replacement, filePath, host);
-      if (c.state.TargetDiscarded) return false;
+      if (c.state.status.TargetDiscarded) return false;
       result.files.push_back(WrittenFileOf(c.state, filePath));
-      if (fileNumber == 0) result.firstFrameTime = UnixMicros(c.state, c.state.FirstFrameTime);
+      if (fileNumber == 0) result.firstFrameTime = UnixMicros(c.state, c.state.time.FirstFrameTime);
       filePath = NumberedTargetName(targetPath, ++fileNumber);
       c.state.TargetFileName = filePath;
       if (CheckDestination(request, filePath, host, result) != Outcome::Converted) {
@@ -715,8 +715,8 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   conversion.ConvertTrace(false, request.holdMilliseconds);
   if (replacement) {
     KeepIfComplete(conversion, *replacement, filePath, host);
-    const Topology written = s.ConvertToWireless   ? Topo::Wireless
-                             : s.ConvertToEthernet ? Topo::Ethernet
+    const Topology written = s.options.ConvertToWireless   ? Topo::Wireless
+                             : s.options.ConvertToEthernet ? Topo::Ethernet
                                                    : check.topology;
     WarnOfUnrecognisedSuffix(s, written, filePath, host);
   }
@@ -727,7 +727,7 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   // The counts of a split target are those of every file kept.
   const std::optional<int64_t> firstFrameTime = result.firstFrameTime;
   ResultOf(s, result);
-  if (!s.TargetDiscarded && s.FramesWritten - s.NonDataFrames > 0)
+  if (!s.status.TargetDiscarded && s.counters.FramesWritten - s.counters.NonDataFrames > 0)
     result.files.push_back(WrittenFileOf(s, filePath));
   if (firstFrameTime) result.firstFrameTime = firstFrameTime;
   result.framesWritten = 0;
@@ -755,14 +755,14 @@ void ReadSurveyedFrames(Conversion& conversion, const SourceCheck& check,
   opened.reset();
   conversion.ConvertTrace(false);
   survey.outcome = OutcomeOf(s);
-  survey.frames = s.FramesWritten - s.NonDataFrames;
-  survey.largestFrame = s.MaxFrameLength;
-  if (s.FramesWritten > 0) {
-    survey.firstFrameTime = UnixMicros(s, s.FirstFrameTime);
+  survey.frames = s.counters.FramesWritten - s.counters.NonDataFrames;
+  survey.largestFrame = s.counters.MaxFrameLength;
+  if (s.counters.FramesWritten > 0) {
+    survey.firstFrameTime = UnixMicros(s, s.time.FirstFrameTime);
     survey.lastFrameTime = UnixMicros(s, lastFrameTime);
   }
-  survey.failureDetail = s.ReadError ? s.ReadErrorDetail : s.Skipped.firstReason;
-  survey.skipped = s.Skipped;
+  survey.failureDetail = s.status.ReadError ? s.status.ReadErrorDetail : s.counters.Skipped.firstReason;
+  survey.skipped = s.counters.Skipped;
 }
 
 }  // namespace
@@ -774,18 +774,18 @@ FrameSurvey SurveyFrames(const std::string& path, const CapabilitySets& caps, Ho
   Conversion conversion(host);
   ConversionState& s = conversion.state;
   // Before identification: dates it reads are the source zone's local times.
-  s.SourceZone = std::move(sourceZone);
+  s.time.SourceZone = std::move(sourceZone);
   std::unique_ptr<SourceStream> opened;
   SourceCheck check = CheckSource(s, caps, path, host, &opened);
   survey.source = FactsOf(s);
   if (!check.accepted) return survey;
   s.TargetAnalyzer = Analyzer::Unknown;  // no writer: the observer below takes every frame
-  s.Salvage = salvage;
+  s.options.Salvage = salvage;
   int64_t lastFrameTime = 0;
   conversion.frameObserver = [&](Conversion& c) {
-    if (c.state.StoredLength < c.state.FrameLength) ++survey.cutFrames;
-    lastFrameTime = c.state.FrameTime;
-    const size_t interface = size_t(std::max(0, c.state.FrameInterface));
+    if (c.state.frame.StoredLength < c.state.frame.FrameLength) ++survey.cutFrames;
+    lastFrameTime = c.state.frame.FrameTime;
+    const size_t interface = size_t(std::max(0, c.state.frame.FrameInterface));
     if (interface >= survey.interfaceFrames.size()) survey.interfaceFrames.resize(interface + 1);
     ++survey.interfaceFrames[interface];
     if (eachFrame) eachFrame(c);
@@ -799,18 +799,18 @@ FrameSurvey ObserveFrames(const std::string& path, const CapabilitySets& caps, H
   FrameSurvey survey;
   Conversion conversion(host);
   ConversionState& s = conversion.state;
-  s.SourceZone = how.sourceZone;
+  s.time.SourceZone = how.sourceZone;
   std::unique_ptr<SourceStream> opened;
   SourceCheck check = CheckSource(s, caps, path, host, &opened, how.shownName);
   survey.source = FactsOf(s);
   if (!check.accepted) return survey;
   s.TargetAnalyzer = Analyzer::Unknown;  // no writer: the observer takes every frame
-  s.Salvage = how.salvage;
+  s.options.Salvage = how.salvage;
   int64_t lastFrameTime = 0;
   conversion.observerIgnoresFcs = how.fcsUnused;
   conversion.frameObserver = [&](Conversion& c) {
     how.observe(c.state);
-    lastFrameTime = c.state.FrameTime;
+    lastFrameTime = c.state.frame.FrameTime;
   };
   ReadSurveyedFrames(conversion, check, std::move(opened), lastFrameTime, survey);
   return survey;

@@ -401,25 +401,25 @@ void ReadIntoQueue(SourceReader& r, const CapabilitySets& caps, const JobRequest
     if (!open) return;
     SpooledFrame h{};
     // A frame without a time keeps its place behind the frame before it.
-    const FrameInstant time = s.FrameWithoutTime ? previous : CurrentFrameInstant(s);
+    const FrameInstant time = s.frame.FrameWithoutTime ? previous : CurrentFrameInstant(s);
     previous = time;
     h.seconds = time.seconds;
     h.nanoseconds = time.nanoseconds;
-    h.frameLength = s.FrameLength;
-    h.storedLength = s.StoredLength;
-    h.linkType = s.FrameLinkType;
-    h.fcs = s.FrameFcs;
-    h.interface = s.FrameInterface;
-    h.commentBytes = uint32_t(s.FrameComment.size());
-    h.flags = s.FrameFlags;
-    h.wireless[0] = s.WirelessDataRate;
-    h.wireless[1] = s.WirelessChannel;
-    h.wireless[2] = s.WirelessSignal;
-    h.wireless[3] = s.WirelessNoise;
-    h.withoutTime = s.FrameWithoutTime;
-    if (s.SourceHasNanoseconds && !r.nanoseconds.load(std::memory_order_relaxed))
+    h.frameLength = s.frame.FrameLength;
+    h.storedLength = s.frame.StoredLength;
+    h.linkType = s.frame.FrameLinkType;
+    h.fcs = s.frame.FrameFcs;
+    h.interface = s.frame.FrameInterface;
+    h.commentBytes = uint32_t(s.frame.FrameComment.size());
+    h.flags = s.frame.FrameFlags;
+    h.wireless[0] = s.frame.WirelessDataRate;
+    h.wireless[1] = s.frame.WirelessChannel;
+    h.wireless[2] = s.frame.WirelessSignal;
+    h.wireless[3] = s.frame.WirelessNoise;
+    h.withoutTime = s.frame.FrameWithoutTime;
+    if (s.time.SourceHasNanoseconds && !r.nanoseconds.load(std::memory_order_relaxed))
       r.nanoseconds = true;
-    const size_t size = sizeof h + size_t(s.StoredLength) + s.FrameComment.size();
+    const size_t size = sizeof h + size_t(s.frame.StoredLength) + s.frame.FrameComment.size();
     if (chunk.capacity - chunk.used < size) {
       if (chunk.used > 0) open = r.queue.push(std::move(chunk));
       chunk = r.queue.take(size);
@@ -427,8 +427,8 @@ void ReadIntoQueue(SourceReader& r, const CapabilitySets& caps, const JobRequest
     }
     uint8_t* p = chunk.bytes.get() + chunk.used;
     std::memcpy(p, &h, sizeof h);
-    CopyBytes(p + sizeof h, s.FrameData.data(), size_t(s.StoredLength));
-    std::memcpy(p + sizeof h + size_t(s.StoredLength), s.FrameComment.data(), s.FrameComment.size());
+    CopyBytes(p + sizeof h, s.frame.FrameData.data(), size_t(s.frame.StoredLength));
+    std::memcpy(p + sizeof h + size_t(s.frame.StoredLength), s.frame.FrameComment.data(), s.frame.FrameComment.size());
     chunk.used += size;
   };
   r.survey = ObserveFrames(r.path, caps, host, how);
@@ -578,7 +578,7 @@ class MergedFrameReader {
   // The header step: what the merged sources' frames are.
   void open(Conversion& c) {
     c.ReaderContext<MergeReaderContext>().consumed = [this] { return merger_.consumed(); };
-    c.state.SourceHasNanoseconds = nanoseconds_;
+    c.state.time.SourceHasNanoseconds = nanoseconds_;
   }
 
   // The next merged frame; the one before is released first.
@@ -611,22 +611,22 @@ class MergedFrameReader {
                        ") would mix link types in one file; the frames before are written");
       return false;
     }
-    if (s.FramesRead == 0) StartTraceAtUnixTime(s, h.seconds);
-    s.FrameTime = clock_(s, h.seconds, h.nanoseconds / 1000);
-    s.FrameNanoseconds = h.nanoseconds % 1000;
-    s.FrameLength = h.frameLength;
-    s.StoredLength = h.storedLength;
-    s.FrameLinkType = h.linkType;
-    s.FrameFcs = h.fcs;
-    s.FrameInterface = interfaces_.of(run, h.interface);
-    s.FrameFlags = h.flags;
-    s.WirelessDataRate = h.wireless[0];
-    s.WirelessChannel = h.wireless[1];
-    s.WirelessSignal = h.wireless[2];
-    s.WirelessNoise = h.wireless[3];
-    s.FrameWithoutTime = h.withoutTime;
-    CopyBytes(s.FrameData.data(), record + sizeof h, size_t(h.storedLength));
-    s.FrameComment.assign(reinterpret_cast<const char*>(record + sizeof h + size_t(h.storedLength)),
+    if (s.counters.FramesRead == 0) StartTraceAtUnixTime(s, h.seconds);
+    s.frame.FrameTime = clock_(s, h.seconds, h.nanoseconds / 1000);
+    s.frame.FrameNanoseconds = h.nanoseconds % 1000;
+    s.frame.FrameLength = h.frameLength;
+    s.frame.StoredLength = h.storedLength;
+    s.frame.FrameLinkType = h.linkType;
+    s.frame.FrameFcs = h.fcs;
+    s.frame.FrameInterface = interfaces_.of(run, h.interface);
+    s.frame.FrameFlags = h.flags;
+    s.frame.WirelessDataRate = h.wireless[0];
+    s.frame.WirelessChannel = h.wireless[1];
+    s.frame.WirelessSignal = h.wireless[2];
+    s.frame.WirelessNoise = h.wireless[3];
+    s.frame.FrameWithoutTime = h.withoutTime;
+    CopyBytes(s.frame.FrameData.data(), record + sizeof h, size_t(h.storedLength));
+    s.frame.FrameComment.assign(reinterpret_cast<const char*>(record + sizeof h + size_t(h.storedLength)),
                           h.commentBytes);
     return true;
   }

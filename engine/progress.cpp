@@ -42,14 +42,14 @@ ProgressView ComputeProgress(const ConversionState& s, int64_t sourcePosition, b
   ProgressView v;
   std::string name = s.SourceFileName.substr(s.SourceFileName.find_last_of('/') + 1);
   v.caption = "Converting " + name;
-  v.framesWritten = WithThousands(uint64_t(std::max(0, s.FramesWritten - s.NonDataFrames)));
-  v.nonDataFrames = WithThousands(uint64_t(std::max(0, s.NonDataFrames)));
-  v.frameBytes = WithThousands(s.FrameBytesTotal);
-  int64_t seconds = std::llround(double(s.TraceDuration) / 1e6);
-  v.traceDuration = (!s.ReadError && seconds > 0) ? DurationText(seconds) : "<00:00:01";
+  v.framesWritten = WithThousands(uint64_t(std::max(0, s.counters.FramesWritten - s.counters.NonDataFrames)));
+  v.nonDataFrames = WithThousands(uint64_t(std::max(0, s.counters.NonDataFrames)));
+  v.frameBytes = WithThousands(s.counters.FrameBytesTotal);
+  int64_t seconds = std::llround(double(s.time.TraceDuration) / 1e6);
+  v.traceDuration = (!s.status.ReadError && seconds > 0) ? DurationText(seconds) : "<00:00:01";
   v.buttonCaption = stopPressed ? "&OK" : "&Stop";
-  const bool finishing = completingAside || s.WritingIndex;
-  const bool finished = s.ConversionFinished || finishing;
+  const bool finishing = completingAside || s.status.WritingIndex;
+  const bool finished = s.status.ConversionFinished || finishing;
   if (finishing) {
     v.pctComplete = FinishingText(s);
     v.buttonEnabled = false;
@@ -58,18 +58,18 @@ ProgressView ComputeProgress(const ConversionState& s, int64_t sourcePosition, b
   if (finished) {
     if (finishing) {
       // A write that failed before the index is told at once.
-      if (!completingAside && !stopPressed && s.WriteFailed) v.pctComplete = "FILE ERROR";
+      if (!completingAside && !stopPressed && s.status.WriteFailed) v.pctComplete = "FILE ERROR";
     } else if (stopPressed) {
       v.buttonEnabled = true;
       v.pctComplete = "FILE PARTIALLY CONVERTED";
-    } else if (s.WriteFailed) {
+    } else if (s.status.WriteFailed) {
       v.pctComplete = "FILE ERROR";
     } else {
       v.buttonEnabled = true;
       v.buttonCaption = "&OK";
-      v.pctComplete = s.FramesWritten > 0 ? "Done." : "NO FRAMES WERE CONVERTED.";
+      v.pctComplete = s.counters.FramesWritten > 0 ? "Done." : "NO FRAMES WERE CONVERTED.";
     }
-    v.failed = s.ReadError || s.WriteFailed;
+    v.failed = s.status.ReadError || s.status.WriteFailed;
     // A conversion that read to the end fills the bar; one that was stopped
     // or failed leaves it where reading ended.
     if (!v.failed && !stopPressed) v.percent = 100;

@@ -52,21 +52,21 @@ ScanEnd ScanFor(SourceStream& in, int64_t from, size_t lookAhead, const RecordTe
 }  // namespace
 
 void CountSkipped(ConversionState& s, int64_t bytes, const std::string& reason) {
-  if (s.Skipped.records == 0) s.Skipped.firstReason = reason;
-  s.Skipped.records += 1;
-  s.Skipped.bytes += bytes;
+  if (s.counters.Skipped.records == 0) s.counters.Skipped.firstReason = reason;
+  s.counters.Skipped.records += 1;
+  s.counters.Skipped.bytes += bytes;
 }
 
 bool SkipDamaged(Conversion& c, int64_t offset, const std::string& reason, size_t lookAhead,
                  const RecordTest& recognises) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
-  if (!s.Salvage || in.failed()) return FailRead(s, reason);
+  if (!s.options.Salvage || in.failed()) return FailRead(s, reason);
   const ScanEnd end = ScanFor(in, offset + 1, lookAhead, recognises);
   if (in.failed()) return FailRead(s, in.errorText());
   CountSkipped(s, end.offset - offset, reason);
   if (end.found) return true;
-  s.EndOfSource = true;
+  s.status.EndOfSource = true;
   return false;
 }
 

@@ -117,6 +117,150 @@ struct SourceInterface {
   std::string name, description;
 };
 
+// Options of the job, copied in when the conversion starts.
+struct JobOptions {
+  bool ConvertToEthernet = false, ConvertToWireless = false;
+  bool SliceFrames = false;
+  // Short Ethernet frames are padded to 60 bytes as read (counted in
+  // counters.Lost.framesPadded); off, they keep their own lengths.
+  bool PadShortFrames = true;
+  int32_t SliceLength = 100;
+  bool ConvertAll = true;  // frame range
+  int32_t StartFrame = 1, EndFrame = 999999;
+  // Frame numbers, time window, duplicates and time shift (engine/frame_filter.h).
+  FrameSelection Selection;
+  // Only this interface's frames are converted (--interface); -1: all.
+  int32_t OnlyInterface = -1;
+  // Readers that can find their next record past damage go on from there;
+  // what they pass over is counted in counters.Skipped.
+  bool Salvage = false;
+  // A target that could not hold everything is not kept (--strict); the
+  // job, or a writer that creates its own target, drops it.
+  bool RefuseLosses = false;
+  // The target goes on in a next file after this many frames, at each step
+  // of this span from the first frame, or where it reaches a limit of its
+  // format (0 / false: never); the driver's nextTarget opens that file.
+  int32_t SplitFrames = 0;
+  int64_t SplitMicroseconds = 0;
+  bool SplitAtLimits = false;
+  TextDumpOptions TextOptions;
+  PcapOutputOptions PcapOutput;
+  // The target's layout where its format has several, as the version the
+  // format gives it; 0: the format's default.
+  int32_t TargetLayout = 0;
+  // The target is a pipe (standard output): writers must not seek back.
+  bool TargetIsPipe = false;
+  // The target never writes an Ethernet FCS: readers may skip computing it.
+  bool EthernetFcsUnused = false;
+  // The largest offset or size a 32-bit field of the target can state
+  // (tests lower it to reach the limit with small files).
+  uint64_t TargetOffsetLimit = 0xFFFFFFFFu;
+  // Lowers the frame count a target family can hold (tests; 0: the family's
+  // own, and never above it).
+  int32_t TargetFrameLimit = 0;
+  // Readers may hand records the target would write byte for byte straight
+  // to it (tests turn this off to compare with the frame-by-frame path).
+  bool CopyUnchangedRecords = true;
+  // The trace date a source that stores none is given instead of its file's
+  // modification time (a copy from standard input has today's).
+  std::optional<double> SourceDate;
+};
+
+// The frame being converted, as its reader left it.
+struct CurrentFrame {
+  int64_t FrameTime = 0;  // microseconds since local midnight of time.TraceDate's day
+  // Nanoseconds below FrameTime's microsecond (0-999), from sources that
+  // stamp frames more finely; writers of such resolutions add them.
+  int32_t FrameNanoseconds = 0;
+  int32_t FrameLength = 0;
+  int32_t StoredLength = 0;
+  uint16_t FrameFlags = 0;
+  uint8_t WirelessDataRate = 0, WirelessChannel = 0, WirelessSignal = 0, WirelessNoise = 0;
+  uint32_t FrameFcs = 0;
+  // The frame's link type as libpcap and pcapng number them (1 Ethernet,
+  // 113 Linux cooked...); 0 when the source states none and the topology
+  // tells the medium. Its interface, numbered from 0 as identify lists them.
+  uint32_t FrameLinkType = 0;
+  int32_t FrameInterface = 0;
+  // The frame's pcapng packet flags as stored (0: none stated), for a target
+  // that stores them as they are.
+  uint32_t FramePacketFlags = 0;
+  // The frame has no time of its own (a pcapng simple packet block): its
+  // reader gives it a neighbour's FrameTime, which no writer takes for its
+  // own and from which no date or time base is derived.
+  bool FrameWithoutTime = false;
+  // The frame's comment (pcapng), empty when it has none.
+  std::string FrameComment;
+  // Bytes of FCS that end the current 802.11 frame: 4 only where its source
+  // says the frame keeps one (a format's flag, radiotap, pcapng if_fcslen);
+  // readers that set it set it for every frame.
+  int32_t WirelessFcsBytes = 0;
+  FrameBuffer FrameData;
+};
+
+// Counts of one conversion, kept by the engine's frame loop: readers and
+// writers only read them.
+struct Counters {
+  int32_t FramesRead = 0;
+  int32_t FramesWritten = 0;
+  int32_t NonDataFrames = 0;
+  uint32_t FrameBytes = 0;
+  uint64_t FrameBytesTotal = 0;  // FrameBytes without the 32-bit wrap, for display
+  int32_t RuntFrames = 0, OversizeFrames = 0, AlignmentErrorFrames = 0, CrcErrorFrames = 0;
+  int32_t MaxFrameLength = 0, MaxTruncatedLength = 0;
+  int32_t FramesReadTotal = 0;
+  // What a salvaging reader passed over.
+  SkippedDamage Skipped;
+  // What the target could not hold of the frames it was given.
+  FrameLosses Lost;
+  // Frames dropped as equal to one read shortly before (options.Selection).
+  int64_t DuplicateFrames = 0;
+};
+
+// Where the conversion stands, and why it failed (set through FailRead /
+// FailWrite, engine/failure.h).
+struct JobStatus {
+  bool ReadError = false;
+  bool WriteFailed = false;
+  // The target was not kept (a write failed): the destination is as it stood.
+  bool TargetDiscarded = false;
+  std::string ReadErrorDetail, WriteErrorDetail;
+  bool StopRequested = false;
+  bool EndOfSource = false;
+  bool ProbeOnly = false;
+  bool HeaderPending = false;
+  bool ConversionFinished = false;
+  bool WritingIndex = false;
+  bool WrappedSource = false;
+  bool BadCompression = false;
+  // The file being finished is a step of a split in time without frames:
+  // kept all the same, as editcap -i keeps it.
+  bool EmptySplitStep = false;
+};
+
+// The trace's date, zones and the times frames are measured from.
+struct TimeBase {
+  double TraceDate = 0;  // days since 1899-12-30, local time, time of day as fraction
+  int32_t TimeZoneBias = 0;  // seconds to add to local time to get UTC
+  int64_t HeaderTimeOfDay = 0;
+  int64_t FirstFrameTime = 0;
+  int64_t FirstFrameSeconds = 0;
+  int64_t FirstFrameMicroseconds = 0;
+  int64_t FirstFrameUnixTime = 0;  // each writer checks that its own fields hold it
+  int64_t TimeBaseSeconds = 0;
+  double TimeBaseFraction = 0;
+  int64_t TraceDuration = 0;
+  int64_t PreviousFrameTime = 0;
+  bool SourceHasNanoseconds = false;  // the source's resolution is finer than 1 us
+  // The source names the zone it was recorded in (standard-time bias in
+  // minutes, UTC = local + bias); unset: the machine's zone.
+  std::optional<int32_t> SourceZoneBiasMinutes;
+  // The zone in which a source that stores local times was recorded, and
+  // the zone a target that stores local times is written in; null: the
+  // machine's. Readers work in the source's zone; writers see the target's.
+  std::shared_ptr<const TimeZoneRules> SourceZone, TargetZone;
+};
+
 struct ConversionState {
   // Identity and files.
   AnalyzerType SourceAnalyzer = Analyzer::Unknown;
@@ -135,145 +279,19 @@ struct ConversionState {
   // What identification learnt of the source's layout, for its reader: bits
   // the format defines (libpcap: byte order and record variant).
   uint32_t SourceVariant = 0;
-  // The source names the zone it was recorded in (standard-time bias in
-  // minutes, UTC = local + bias); unset: the machine's zone.
-  std::optional<int32_t> SourceZoneBiasMinutes;
-  // The zone in which a source that stores local times was recorded, and
-  // the zone a target that stores local times is written in; null: the
-  // machine's. Readers work in the source's zone; writers see the target's.
-  std::shared_ptr<const TimeZoneRules> SourceZone, TargetZone;
-
-  // Current frame.
-  int64_t FrameTime = 0;  // microseconds since local midnight of TraceDate's day
-  // Nanoseconds below FrameTime's microsecond (0-999), from sources that
-  // stamp frames more finely; writers of such resolutions add them.
-  int32_t FrameNanoseconds = 0;
-  bool SourceHasNanoseconds = false;  // the source's resolution is finer than 1 us
   // The largest frame the source's header says it holds (libpcap's snapshot
   // length); 0 when the format states none.
   uint32_t SourceSnapshotLength = 0;
-  int32_t FrameLength = 0;
-  int32_t StoredLength = 0;
-  uint16_t FrameFlags = 0;
-  uint8_t WirelessDataRate = 0, WirelessChannel = 0, WirelessSignal = 0, WirelessNoise = 0;
-  uint32_t FrameFcs = 0;
-  // The frame's link type as libpcap and pcapng number them (1 Ethernet,
-  // 113 Linux cooked...); 0 when the source states none and the topology
-  // tells the medium. Its interface, numbered from 0 as identify lists them.
-  uint32_t FrameLinkType = 0;
-  int32_t FrameInterface = 0;
-  // The frame's pcapng packet flags as stored (0: none stated), for a target
-  // that stores them as they are.
-  uint32_t FramePacketFlags = 0;
   // The source's interfaces (empty for formats without link types): the
   // topology step lists those described before the first frame, the reader
   // adds those described later.
   std::vector<SourceInterface> SourceInterfaces;
-  // Only this interface's frames are converted (--interface); -1: all.
-  int32_t OnlyInterface = -1;
-  // The frame has no time of its own (a pcapng simple packet block): its
-  // reader gives it a neighbour's FrameTime, which no writer takes for its
-  // own and from which no date or time base is derived.
-  bool FrameWithoutTime = false;
-  // The frame's comment (pcapng), empty when it has none.
-  std::string FrameComment;
-  // Bytes of FCS that end the current 802.11 frame: 4 only where its source
-  // says the frame keeps one (a format's flag, radiotap, pcapng if_fcslen);
-  // readers that set it set it for every frame.
-  int32_t WirelessFcsBytes = 0;
-  // The target never writes an Ethernet FCS: readers may skip computing it.
-  bool EthernetFcsUnused = false;
-  FrameBuffer FrameData;
 
-  // Counters and flags of one conversion, kept by the engine's frame loop:
-  // readers only read them (a failure goes through FailRead / FailWrite).
-  int32_t FramesRead = 0;
-  int32_t FramesWritten = 0;
-  int32_t NonDataFrames = 0;
-  uint32_t FrameBytes = 0;
-  uint64_t FrameBytesTotal = 0;  // FrameBytes without the 32-bit wrap, for display
-  int32_t RuntFrames = 0, OversizeFrames = 0, AlignmentErrorFrames = 0, CrcErrorFrames = 0;
-  int32_t MaxFrameLength = 0, MaxTruncatedLength = 0;
-  int32_t FramesReadTotal = 0;
-  bool ReadError = false;
-  bool WriteFailed = false;
-  // A target that could not hold everything is not kept (--strict); the
-  // job, or a writer that creates its own target, drops it.
-  bool RefuseLosses = false;
-  // The target was not kept (a write failed): the destination is as it stood.
-  bool TargetDiscarded = false;
-  // Why, for a person: set through FailRead / FailWrite (engine/failure.h).
-  std::string ReadErrorDetail, WriteErrorDetail;
-  bool StopRequested = false;
-  bool EndOfSource = false;
-  bool ProbeOnly = false;
-  bool HeaderPending = false;
-  bool ConversionFinished = false;
-  bool WritingIndex = false;
-  bool WrappedSource = false;
-  bool BadCompression = false;
-  // Readers that can find their next record past damage go on from there
-  // (copied in from the job); what they pass over is counted here.
-  bool Salvage = false;
-  SkippedDamage Skipped;
-  // What the target could not hold of the frames it was given.
-  FrameLosses Lost;
-  // Frames dropped as equal to one read shortly before (Selection).
-  int64_t DuplicateFrames = 0;
-
-  // Options copied in when the conversion starts.
-  bool ConvertToEthernet = false, ConvertToWireless = false;
-  bool SliceFrames = false;
-  // Short Ethernet frames are padded to 60 bytes as read (counted in
-  // Lost.framesPadded); off, they keep their own lengths.
-  bool PadShortFrames = true;
-  int32_t SliceLength = 100;
-  bool ConvertAll = true;  // frame range, copied in at the start
-  int32_t StartFrame = 1, EndFrame = 999999;
-  // Frame numbers, time window, duplicates and time shift (engine/frame_filter.h).
-  FrameSelection Selection;
-  // The target goes on in a next file after this many frames, at each step
-  // of this span from the first frame, or where it reaches a limit of its
-  // format (0 / false: never); the driver's nextTarget opens that file.
-  int32_t SplitFrames = 0;
-  int64_t SplitMicroseconds = 0;
-  bool SplitAtLimits = false;
-  // The file being finished is a step of a split in time without frames:
-  // kept all the same, as editcap -i keeps it.
-  bool EmptySplitStep = false;
-  TextDumpOptions TextOptions;
-  PcapOutputOptions PcapOutput;
-  // The target's layout where its format has several, as the version the
-  // format gives it; 0: the format's default.
-  int32_t TargetLayout = 0;
-  // The target is a pipe (standard output): writers must not seek back.
-  bool TargetIsPipe = false;
-  // The largest offset or size a 32-bit field of the target can state
-  // (tests lower it to reach the limit with small files).
-  uint64_t TargetOffsetLimit = 0xFFFFFFFFu;
-  // Lowers the frame count a target family can hold (tests; 0: the family's
-  // own, and never above it).
-  int32_t TargetFrameLimit = 0;
-  // Readers may hand records the target would write byte for byte straight
-  // to it (tests turn this off to compare with the frame-by-frame path).
-  bool CopyUnchangedRecords = true;
-
-  // The trace date a source that stores none is given instead of its file's
-  // modification time (a copy from standard input has today's).
-  std::optional<double> SourceDate;
-
-  // Time base.
-  double TraceDate = 0;  // days since 1899-12-30, local time, time of day as fraction
-  int32_t TimeZoneBias = 0;  // seconds to add to local time to get UTC
-  int64_t HeaderTimeOfDay = 0;
-  int64_t FirstFrameTime = 0;
-  int64_t FirstFrameSeconds = 0;
-  int64_t FirstFrameMicroseconds = 0;
-  int64_t FirstFrameUnixTime = 0;  // each writer checks that its own fields hold it
-  int64_t TimeBaseSeconds = 0;
-  double TimeBaseFraction = 0;
-  int64_t TraceDuration = 0;
-  int64_t PreviousFrameTime = 0;
+  JobOptions options;
+  CurrentFrame frame;
+  Counters counters;
+  JobStatus status;
+  TimeBase time;
 };
 
 // Time-unit constants used by formats with PC-timer or fixed-rate ticks.

@@ -311,11 +311,11 @@ std::shared_ptr<const TimeZoneRules> LoadTimeZone(const std::string& name) {
 }
 
 const TimeZoneRules& SourceZoneOf(const ConversionState& s) {
-  return s.SourceZone ? *s.SourceZone : MachineTimeZone();
+  return s.time.SourceZone ? *s.time.SourceZone : MachineTimeZone();
 }
 
 const TimeZoneRules& TargetZoneOf(const ConversionState& s) {
-  return s.TargetZone ? *s.TargetZone : MachineTimeZone();
+  return s.time.TargetZone ? *s.time.TargetZone : MachineTimeZone();
 }
 
 double TransitionDay(int year, const ZoneTransition& t) {
@@ -356,52 +356,52 @@ bool IsDaylightTime(const TimeZoneRules& zone, double value) {
 
 void ComputeTimeZoneBias(ConversionState& s, bool atConversionStart) {
   const TimeZoneRules& zone = SourceZoneOf(s);
-  bool daylight = IsDaylightTime(zone, s.TraceDate);
+  bool daylight = IsDaylightTime(zone, s.time.TraceDate);
   int minutes = zone.standardBiasMinutes + (daylight ? zone.daylightBiasMinutes : 0);
   // A source that names its own zone keeps the source zone's daylight rule.
-  if (!atConversionStart && s.SourceZoneBiasMinutes)
-    minutes = *s.SourceZoneBiasMinutes + (daylight ? zone.daylightBiasMinutes : 0);
-  s.TimeZoneBias = minutes * 60;
+  if (!atConversionStart && s.time.SourceZoneBiasMinutes)
+    minutes = *s.time.SourceZoneBiasMinutes + (daylight ? zone.daylightBiasMinutes : 0);
+  s.time.TimeZoneBias = minutes * 60;
 }
 
 void SetTraceDateFromUnix(ConversionState& s, int64_t seconds, int32_t bias) {
   int64_t local = seconds - bias;
   int64_t days = FloorDiv(local, kSecondsPerDay);
   int64_t timeOfDay = local - days * kSecondsPerDay;
-  s.HeaderTimeOfDay = timeOfDay * kMicrosPerSecond;
-  s.TraceDate = double(days + kUnixEpochDay) + double(timeOfDay) / 86400.0;
+  s.time.HeaderTimeOfDay = timeOfDay * kMicrosPerSecond;
+  s.time.TraceDate = double(days + kUnixEpochDay) + double(timeOfDay) / 86400.0;
 }
 
 void StartTraceAtUnixTime(ConversionState& s, int64_t seconds) {
   SetTraceDateFromUnix(s, seconds, 0);
   ComputeTimeZoneBias(s, false);
-  SetTraceDateFromUnix(s, seconds, s.TimeZoneBias);
+  SetTraceDateFromUnix(s, seconds, s.time.TimeZoneBias);
 }
 
 bool StartTraceAtHeaderTime(ConversionState& s, int64_t seconds) {
   if (seconds <= 0) return false;
-  const double traceDate = s.TraceDate;
-  const int32_t bias = s.TimeZoneBias;
-  const int64_t timeOfDay = s.HeaderTimeOfDay;
+  const double traceDate = s.time.TraceDate;
+  const int32_t bias = s.time.TimeZoneBias;
+  const int64_t timeOfDay = s.time.HeaderTimeOfDay;
   StartTraceAtUnixTime(s, seconds);
-  if (seconds >= s.TimeZoneBias) return true;
-  s.TraceDate = traceDate;
-  s.TimeZoneBias = bias;
-  s.HeaderTimeOfDay = timeOfDay;
+  if (seconds >= s.time.TimeZoneBias) return true;
+  s.time.TraceDate = traceDate;
+  s.time.TimeZoneBias = bias;
+  s.time.HeaderTimeOfDay = timeOfDay;
   return false;
 }
 
 int64_t FrameTimeFromUnix(const ConversionState& s, int64_t seconds, int64_t microseconds) {
-  int64_t localMidnight = DaysFrom1970(s.TraceDate) * kSecondsPerDay;
-  return (seconds - s.TimeZoneBias - localMidnight) * kMicrosPerSecond + microseconds;
+  int64_t localMidnight = DaysFrom1970(s.time.TraceDate) * kSecondsPerDay;
+  return (seconds - s.time.TimeZoneBias - localMidnight) * kMicrosPerSecond + microseconds;
 }
 
 void ComputeWriterTimeBase(ConversionState& s) {
-  int64_t days = DaysFrom1970(s.TraceDate);
-  s.TimeBaseSeconds = FloorDiv(s.FirstFrameTime, kMicrosPerSecond);
-  s.TimeBaseFraction = double(s.FirstFrameTime - s.TimeBaseSeconds * kMicrosPerSecond);
-  int64_t utc = days * kSecondsPerDay + s.TimeBaseSeconds + s.TimeZoneBias;
-  s.FirstFrameUnixTime = utc;
+  int64_t days = DaysFrom1970(s.time.TraceDate);
+  s.time.TimeBaseSeconds = FloorDiv(s.time.FirstFrameTime, kMicrosPerSecond);
+  s.time.TimeBaseFraction = double(s.time.FirstFrameTime - s.time.TimeBaseSeconds * kMicrosPerSecond);
+  int64_t utc = days * kSecondsPerDay + s.time.TimeBaseSeconds + s.time.TimeZoneBias;
+  s.time.FirstFrameUnixTime = utc;
 }
 
 std::string UtcTimeText(int64_t seconds) {
@@ -416,7 +416,7 @@ std::string UtcTimeText(int64_t seconds) {
 }
 
 bool FailTimeOutOfRange(ConversionState& s, int64_t seconds, int64_t earliest, int64_t latest) {
-  FailWrite(s, "frame " + Grouped(s.FramesWritten - s.NonDataFrames) + ": time " +
+  FailWrite(s, "frame " + Grouped(s.counters.FramesWritten - s.counters.NonDataFrames) + ": time " +
                    UtcTimeText(seconds) + " lies outside the times the target can store, " +
                    UtcTimeText(earliest) + " to " + UtcTimeText(latest));
   return false;
@@ -437,14 +437,14 @@ namespace morph {
 int32_t ZoneBiasAtUnix(const TimeZoneRules& zone, int64_t utcSeconds) {
   ConversionState scratch;
   SetTraceDateFromUnix(scratch, utcSeconds, zone.standardBiasMinutes * 60);
-  const bool daylight = IsDaylightTime(zone, scratch.TraceDate);
+  const bool daylight = IsDaylightTime(zone, scratch.time.TraceDate);
   return (zone.standardBiasMinutes + (daylight ? zone.daylightBiasMinutes : 0)) * 60;
 }
 
 double LocalDateTimeFromUnix(const TimeZoneRules& zone, int64_t utcSeconds) {
   ConversionState scratch;
   SetTraceDateFromUnix(scratch, utcSeconds, ZoneBiasAtUnix(zone, utcSeconds));
-  return scratch.TraceDate;
+  return scratch.time.TraceDate;
 }
 
 double LocalDateTimeFromUnix(int64_t utcSeconds) {
@@ -452,19 +452,19 @@ double LocalDateTimeFromUnix(int64_t utcSeconds) {
 }
 
 ZoneView ViewInZone(const ConversionState& s, const TimeZoneRules& zone) {
-  const double date = SaneDate(s.TraceDate);
+  const double date = SaneDate(s.time.TraceDate);
   const int64_t days = DaysFrom1970(date);
   const int64_t timeOfDay = std::llround((date - std::floor(date)) * 86400.0);
   // The instant of the trace date, then the same instant in the zone.
-  const int64_t utc = days * kSecondsPerDay + timeOfDay + s.TimeZoneBias;
+  const int64_t utc = days * kSecondsPerDay + timeOfDay + s.time.TimeZoneBias;
   ZoneView view;
   view.timeZoneBias = ZoneBiasAtUnix(zone, utc);
   ConversionState scratch;
   SetTraceDateFromUnix(scratch, utc, view.timeZoneBias);
-  view.traceDate = scratch.TraceDate;
+  view.traceDate = scratch.time.TraceDate;
   // FrameTime counts from local midnight of the trace date: the two
   // midnights' UTC instants differ by the shift.
-  const int64_t midnight = days * kSecondsPerDay + s.TimeZoneBias;
+  const int64_t midnight = days * kSecondsPerDay + s.time.TimeZoneBias;
   const int64_t viewMidnight = DaysFrom1970(view.traceDate) * kSecondsPerDay + view.timeZoneBias;
   view.frameTimeShift = (midnight - viewMidnight) * kMicrosPerSecond;
   return view;

@@ -92,10 +92,10 @@ int64_t FrameTimeFromUnix(const ConversionState& s, int64_t seconds, int64_t mic
 class UnixFrameClock {
  public:
   int64_t operator()(const ConversionState& s, int64_t seconds, int64_t microseconds) {
-    if (!started_ || !(s.TraceDate == date_) || s.TimeZoneBias != bias_) {
+    if (!started_ || !(s.time.TraceDate == date_) || s.time.TimeZoneBias != bias_) {
       started_ = true;
-      date_ = s.TraceDate;
-      bias_ = s.TimeZoneBias;
+      date_ = s.time.TraceDate;
+      bias_ = s.time.TimeZoneBias;
       base_ = FrameTimeFromUnix(s, 0, 0);
     }
     return base_ + seconds * 1000000 + microseconds;
@@ -119,16 +119,16 @@ struct UnixTime {
 // Inline: every writer of absolute times calls it for every frame.
 inline UnixTime FrameUnixTime(const ConversionState& s, int64_t frameTime) {
   // The fraction holds whole microseconds: a plain conversion is exact.
-  const int64_t offset = frameTime - s.FirstFrameTime + int64_t(s.TimeBaseFraction);
+  const int64_t offset = frameTime - s.time.FirstFrameTime + int64_t(s.time.TimeBaseFraction);
   const int64_t whole = FloorDiv(offset, kMicrosPerSecond);
-  return UnixTime{int64_t(s.FirstFrameUnixTime) + whole, offset - whole * kMicrosPerSecond};
+  return UnixTime{int64_t(s.time.FirstFrameUnixTime) + whole, offset - whole * kMicrosPerSecond};
 }
-inline UnixTime FrameUnixTime(const ConversionState& s) { return FrameUnixTime(s, s.FrameTime); }
+inline UnixTime FrameUnixTime(const ConversionState& s) { return FrameUnixTime(s, s.frame.FrameTime); }
 // The nanoseconds past the UTC second of the current frame, whose time from
 // the writers' time base is `when`: its microseconds and the nanoseconds
 // below them that finer sources give (FrameNanoseconds).
 inline int64_t FrameSubsecondNanos(const ConversionState& s, const UnixTime& when) {
-  return when.microseconds * 1000 + s.FrameNanoseconds;
+  return when.microseconds * 1000 + s.frame.FrameNanoseconds;
 }
 
 // "2106-02-07 06:28:15 UTC"
@@ -146,8 +146,8 @@ constexpr int64_t kLatestUnsigned32Seconds = 0xFFFFFFFFLL;
 // FirstFrameUnixTime for a target's unsigned 32-bit start-time field; a
 // time outside it fails the write and gives 0.
 inline uint32_t StartTimeField32(ConversionState& s) {
-  return TimeFitsTarget(s, s.FirstFrameUnixTime, 0, kLatestUnsigned32Seconds)
-             ? uint32_t(s.FirstFrameUnixTime)
+  return TimeFitsTarget(s, s.time.FirstFrameUnixTime, 0, kLatestUnsigned32Seconds)
+             ? uint32_t(s.time.FirstFrameUnixTime)
              : 0;
 }
 
@@ -166,7 +166,7 @@ class SteppedUnixClock {
   }
   // From the writers' time base: gives what FrameUnixTime gives.
   void start(const ConversionState& s) {
-    start(s.FirstFrameTime - int64_t(s.TimeBaseFraction), s.FirstFrameUnixTime);
+    start(s.time.FirstFrameTime - int64_t(s.time.TimeBaseFraction), s.time.FirstFrameUnixTime);
   }
   UnixTime operator()(int64_t frameTime) {
     const int64_t offset = frameTime - origin_;

@@ -145,10 +145,10 @@ struct AdvisorWriterContext : FormatContext {
 
   void Close(Conversion& c) override {
     if (!handle) return;
-    if (c.state.RefuseLosses && c.state.Lost.any()) {
+    if (c.state.options.RefuseLosses && c.state.counters.Lost.any()) {
       // Not kept: the target is as it stood.
       AbandonCalyxenFile(handle);
-      c.state.TargetDiscarded = true;
+      c.state.status.TargetDiscarded = true;
       handle = 0;
       file = nullptr;
       return;
@@ -158,7 +158,7 @@ struct AdvisorWriterContext : FormatContext {
     if (CloseCalyxenFile(handle) != 1) {
       // The library dropped the file: the target is as it stood.
       FailWrite(c.state, LibraryFailure(c.state, "the Advisor library could not complete it"));
-      c.state.TargetDiscarded = true;
+      c.state.status.TargetDiscarded = true;
     }
     handle = 0;
     file = nullptr;
@@ -185,7 +185,7 @@ uint32_t RecordBytes(Layout layout, uint32_t stored) {
 // they reach up to 1,999,999,000.
 bool LanTime(const ConversionState& s, AdvisorWriterContext& w, uint32_t& seconds,
              uint32_t& nanoseconds) {
-  const UnixTime when = w.clock(s.FrameTime);
+  const UnixTime when = w.clock(s.frame.FrameTime);
   if (when.seconds < 0 || when.seconds > int64_t(UINT32_MAX)) return false;
   seconds = uint32_t(when.seconds);
   nanoseconds = uint32_t((when.microseconds + w.firstFraction) * 1000);
@@ -194,18 +194,18 @@ bool LanTime(const ConversionState& s, AdvisorWriterContext& w, uint32_t& second
 
 // 100-ns units since the whole second of the first frame.
 int64_t TicksSinceStart(const ConversionState& s, const AdvisorWriterContext& w) {
-  return (s.FrameTime - w.firstFrameTime + w.firstFraction) * 10;
+  return (s.frame.FrameTime - w.firstFrameTime + w.firstFraction) * 10;
 }
 
 // Lays out the record of `length` bytes, every byte of it, at r.
 void LayOutRecord(const ConversionState& s, const AdvisorWriterContext& w, uint8_t* r,
                   uint32_t length, uint32_t stored, uint32_t seconds, uint32_t nanoseconds) {
-  const uint16_t flags = s.FrameFlags;
-  const uint32_t frameNumber = uint32_t(s.FramesWritten - s.NonDataFrames);
+  const uint16_t flags = s.frame.FrameFlags;
+  const uint32_t frameNumber = uint32_t(s.counters.FramesWritten - s.counters.NonDataFrames);
   switch (w.layout) {
     case Layout::Cell: {
       std::memset(r, 0, kCellRecordBytes);
-      std::memcpy(r, s.FrameData.data(), std::min(stored, kCellBytes));
+      std::memcpy(r, s.frame.FrameData.data(), std::min(stored, kCellBytes));
       PutTicks48(r + 53, TicksSinceStart(s, w));
       r[61] = (flags & Flag::Direction1) ? 0x80 : 0;
       return;
@@ -216,7 +216,7 @@ void LayOutRecord(const ConversionState& s, const AdvisorWriterContext& w, uint8
       r[2] = status;
       r[3] = 0;
       PutTicks48(r + 4, TicksSinceStart(s, w));
-      std::memcpy(r + 10, s.FrameData.data(), stored);
+      std::memcpy(r + 10, s.frame.FrameData.data(), stored);
       PutLE16(r + length - 3, uint16_t(length));
       r[length - 1] = status;
       return;
@@ -224,13 +224,13 @@ void LayOutRecord(const ConversionState& s, const AdvisorWriterContext& w, uint8
     case Layout::Lan: {
       std::memset(r, 0, kLanHeadBytes);
       PutLE32(r + 4, frameNumber);
-      PutLE16(r + 12, uint16_t(s.FrameLength));
+      PutLE16(r + 12, uint16_t(s.frame.FrameLength));
       PutLE16(r + 14, uint16_t(stored));
       r[17] = LanStatus(flags, s.WanProtocol);
       r[18] = w.lanMedium;
       PutLE32(r + 20, seconds);
       PutLE32(r + 24, nanoseconds);
-      std::memcpy(r + kLanHeadBytes, s.FrameData.data(), stored);
+      std::memcpy(r + kLanHeadBytes, s.frame.FrameData.data(), stored);
       return;
     }
     case Layout::NetworkAnalyzer: {
@@ -241,10 +241,10 @@ void LayOutRecord(const ConversionState& s, const AdvisorWriterContext& w, uint8
       PutLE32(r + 8, seconds);
       PutLE32(r + 12, nanoseconds);
       PutLE32(r + 16, stored);
-      PutLE32(r + 20, uint32_t(s.FrameLength));
+      PutLE32(r + 20, uint32_t(s.frame.FrameLength));
       PutLE32(r + 24, LanStatus(flags, s.WanProtocol));
       r[36] = w.atmLine;
-      std::memcpy(r + kNetworkAnalyzerHeadBytes, s.FrameData.data(), stored);
+      std::memcpy(r + kNetworkAnalyzerHeadBytes, s.frame.FrameData.data(), stored);
       return;
     }
   }
@@ -271,7 +271,7 @@ struct AdvisorReaderContext : FormatContext {
   // The share of the stated frames read, as a position in the file.
   int64_t SourcePosition(const ConversionState& s) const override {
     if (frameCount == 0) return 0;
-    return int64_t(double(s.FramesRead) / frameCount * double(s.SourceFileSize));
+    return int64_t(double(s.counters.FramesRead) / frameCount * double(s.SourceFileSize));
   }
   ~AdvisorReaderContext() override {
     if (handle) CloseCalyxenFile(handle);
@@ -279,7 +279,7 @@ struct AdvisorReaderContext : FormatContext {
 };
 
 std::string Where(const ConversionState& s, const AdvisorReaderContext& r) {
-  return "record " + Grouped(s.FramesRead + 1) + " (block " + Grouped(r.nextBlock - 1) +
+  return "record " + Grouped(s.counters.FramesRead + 1) + " (block " + Grouped(r.nextBlock - 1) +
          ", byte " + Grouped(r.at) + "): ";
 }
 
@@ -295,9 +295,9 @@ void DateByFirstRecord(ConversionState& s, AdvisorReaderContext& r, uint32_t sec
 // Lengths of a record with a frame: never more stored than on the wire, and
 // the wire length within the frame limit.
 void SetLengths(ConversionState& s, uint32_t frameLength, uint32_t stored) {
-  s.StoredLength = int32_t(stored);
-  s.FrameLength = int32_t(std::min<uint32_t>(frameLength, FrameBufferBytes));
-  s.StoredLength = std::min(s.StoredLength, s.FrameLength);
+  s.frame.StoredLength = int32_t(stored);
+  s.frame.FrameLength = int32_t(std::min<uint32_t>(frameLength, FrameBufferBytes));
+  s.frame.StoredLength = std::min(s.frame.StoredLength, s.frame.FrameLength);
   ClampFrameLength(s);
 }
 
@@ -308,10 +308,10 @@ bool ReadCellRecord(ConversionState& s, AdvisorReaderContext& r, const uint8_t* 
     FailRead(s, Where(s, r) + "cell record of 64 bytes with " + Grouped(left) + " left");
     return false;
   }
-  std::memcpy(s.FrameData.data(), p, kCellBytes);
-  s.FrameLength = s.StoredLength = int32_t(kCellBytes);
-  s.FrameTime = s.HeaderTimeOfDay + FloorDiv(GetTicks48(p + 53) + 5, 10);
-  s.FrameFlags = (p[61] & 0x80) ? Flag::Direction1 : Flag::Direction2;
+  std::memcpy(s.frame.FrameData.data(), p, kCellBytes);
+  s.frame.FrameLength = s.frame.StoredLength = int32_t(kCellBytes);
+  s.frame.FrameTime = s.time.HeaderTimeOfDay + FloorDiv(GetTicks48(p + 53) + 5, 10);
+  s.frame.FrameFlags = (p[61] & 0x80) ? Flag::Direction1 : Flag::Direction2;
   r.at += kCellRecordBytes;
   return true;
 }
@@ -329,13 +329,13 @@ bool ReadWanRecord(ConversionState& s, AdvisorReaderContext& r, const uint8_t* p
     SkipNonData(r);
     return false;
   }
-  s.FrameFlags = (status & 0x10) ? Flag::Direction2 : Flag::Direction1;
-  if (status & 0x02) s.FrameFlags |= Flag::SnifferProStatus2;
-  if (status & 0x01) s.FrameFlags |= Flag::CrcError;
-  s.FrameTime = s.HeaderTimeOfDay + FloorDiv(GetTicks48(p + 4) + 5, 10);
+  s.frame.FrameFlags = (status & 0x10) ? Flag::Direction2 : Flag::Direction1;
+  if (status & 0x02) s.frame.FrameFlags |= Flag::SnifferProStatus2;
+  if (status & 0x01) s.frame.FrameFlags |= Flag::CrcError;
+  s.frame.FrameTime = s.time.HeaderTimeOfDay + FloorDiv(GetTicks48(p + 4) + 5, 10);
   const uint32_t stored = length - kWanOverhead;
-  std::memcpy(s.FrameData.data(), p + 10, stored);
-  s.FrameLength = s.StoredLength = int32_t(stored);
+  std::memcpy(s.frame.FrameData.data(), p + 10, stored);
+  s.frame.FrameLength = s.frame.StoredLength = int32_t(stored);
   ClampFrameLength(s);
   return true;
 }
@@ -350,9 +350,9 @@ bool ReadLanRecord(ConversionState& s, AdvisorReaderContext& r, const uint8_t* p
   r.at += kLanHeadBytes + stored;
   const uint32_t seconds = GetLE32(p + 20), nanoseconds = GetLE32(p + 24);
   DateByFirstRecord(s, r, seconds);
-  s.FrameFlags = (p[17] & 0x10) ? Flag::CrcError : 0;
-  s.FrameTime = r.clock(s, seconds, nanoseconds / 1000);
-  std::memcpy(s.FrameData.data(), p + kLanHeadBytes, stored);
+  s.frame.FrameFlags = (p[17] & 0x10) ? Flag::CrcError : 0;
+  s.frame.FrameTime = r.clock(s, seconds, nanoseconds / 1000);
+  std::memcpy(s.frame.FrameData.data(), p + kLanHeadBytes, stored);
   SetLengths(s, GetLE16(p + 12), stored);
   return true;
 }
@@ -377,16 +377,16 @@ bool ReadNetworkAnalyzerRecord(ConversionState& s, AdvisorReaderContext& r, cons
   const uint32_t seconds = GetLE32(p + 8), nanoseconds = GetLE32(p + 12);
   const uint32_t status = GetLE32(p + 24);
   DateByFirstRecord(s, r, seconds);
-  s.FrameFlags = 0;
+  s.frame.FrameFlags = 0;
   const bool ringOrEthernet = s.TraceTopology == Topo::Ethernet || s.TraceTopology == Topo::TokenRing;
-  if (ringOrEthernet && (status & 0x10)) s.FrameFlags |= Flag::CrcError;
+  if (ringOrEthernet && (status & 0x10)) s.frame.FrameFlags |= Flag::CrcError;
   if (s.WanProtocol != Wan::NotKnown) {
-    if (status & 0x02) s.FrameFlags |= Flag::CrcError;
-    if (status & 0x04) s.FrameFlags |= Flag::SnifferProStatus2;
+    if (status & 0x02) s.frame.FrameFlags |= Flag::CrcError;
+    if (status & 0x04) s.frame.FrameFlags |= Flag::SnifferProStatus2;
   }
-  s.FrameFlags |= p[1] == 1 ? Flag::Direction1 : Flag::Direction2;
-  s.FrameTime = r.clock(s, seconds, nanoseconds / 1000);
-  std::memcpy(s.FrameData.data(), p + kNetworkAnalyzerHeadBytes, stored);
+  s.frame.FrameFlags |= p[1] == 1 ? Flag::Direction1 : Flag::Direction2;
+  s.frame.FrameTime = r.clock(s, seconds, nanoseconds / 1000);
+  std::memcpy(s.frame.FrameData.data(), p + kNetworkAnalyzerHeadBytes, stored);
   SetLengths(s, GetLE32(p + 20), stored);
   return true;
 }
@@ -419,9 +419,9 @@ bool NextBlock(ConversionState& s, AdvisorReaderContext& r) {
   uint32_t count = 0, bytes = 0;
   r.records = ReadFramesFromFile(r.handle, r.nextBlock++, &count, &bytes);
   if (!r.records) {
-    if (uint32_t(s.FramesRead) < r.frameCount)
-      FailRead(s, "record " + Grouped(s.FramesRead + 1) + ": the file ends after " +
-                      Grouped(s.FramesRead) + " of " +
+    if (uint32_t(s.counters.FramesRead) < r.frameCount)
+      FailRead(s, "record " + Grouped(s.counters.FramesRead + 1) + ": the file ends after " +
+                      Grouped(s.counters.FramesRead) + " of " +
                       Grouped(r.frameCount) + " frames");
     return false;
   }
@@ -448,7 +448,7 @@ bool ReadRecord(ConversionState& s, AdvisorReaderContext& r) {
 ReadStatus NextRecord(Conversion& c) {
   ConversionState& s = c.state;
   AdvisorReaderContext& r = c.ReaderContext<AdvisorReaderContext>();
-  if (!r.handle || (r.frameCount != 0 && uint32_t(s.FramesRead) >= r.frameCount))
+  if (!r.handle || (r.frameCount != 0 && uint32_t(s.counters.FramesRead) >= r.frameCount))
     return ReadStatus::End;
   if ((!r.records || r.recordsLeft == 0) && !NextBlock(s, r)) return RecordOrEnd(s, false);
   r.nonData = false;
@@ -469,16 +469,16 @@ BasicConfig AdvisorConfig(const ConversionState& s, ConfigExtension& extension) 
   c.lineCode = LineCode(type, t, s.WanProtocol);
   c.lineSpeed = s.LineSpeed;
   // A start the field cannot hold is no start; each frame's time fails on its own.
-  const bool startFits = s.FirstFrameUnixTime >= 0 && s.FirstFrameUnixTime <= kLatestUnsigned32Seconds;
-  c.startTime = startFits ? uint32_t(s.FirstFrameUnixTime) : 0;
+  const bool startFits = s.time.FirstFrameUnixTime >= 0 && s.time.FirstFrameUnixTime <= kLatestUnsigned32Seconds;
+  c.startTime = startFits ? uint32_t(s.time.FirstFrameUnixTime) : 0;
   const std::string comment =
       "Converted From " +
       SourceDisplayName(s.SourceAnalyzer, s.SourceVariant, s.SourceCompressed);
   std::memcpy(c.comment, comment.data(), std::min(comment.size(), kCommentBytes));
-  extension = ConfigExtension{{1, uint32_t(s.FirstFrameSeconds),
-                               uint32_t(s.FirstFrameMicroseconds * 1000), 32768,
+  extension = ConfigExtension{{1, uint32_t(s.time.FirstFrameSeconds),
+                               uint32_t(s.time.FirstFrameMicroseconds * 1000), 32768,
                                MediaDetail(t, s.LineSpeed),
-                               uint32_t(s.SliceFrames ? s.SliceLength : s.MaxTruncatedLength),
+                               uint32_t(s.options.SliceFrames ? s.options.SliceLength : s.counters.MaxTruncatedLength),
                                0x2000000, 1}};
   c.extensionSize = sizeof extension;
   c.extension = &extension;
@@ -569,16 +569,16 @@ void WriteAdvisorHeader(Conversion& c, int32_t /*frameNumber*/) {
   w.layout = LayoutFor(s.TargetAnalyzer, s.TraceTopology);
   w.lanMedium = s.TraceTopology == Topo::Ethernet ? 0x40 : 0;
   w.atmLine = IsAtmLine(s.TraceTopology) ? 1 : 0;
-  w.firstFraction = int64_t(s.TimeBaseFraction);
-  w.firstFrameTime = s.FirstFrameTime;
-  w.clock.start(s.FirstFrameTime, s.FirstFrameUnixTime);
+  w.firstFraction = int64_t(s.time.TimeBaseFraction);
+  w.firstFrameTime = s.time.FirstFrameTime;
+  w.clock.start(s.time.FirstFrameTime, s.time.FirstFrameUnixTime);
 }
 
 void WriteAdvisorFrame(Conversion& c) {
   ConversionState& s = c.state;
   AdvisorWriterContext& w = c.WriterContext<AdvisorWriterContext>();
-  const int32_t frame = s.FramesWritten - s.NonDataFrames;
-  const uint32_t stored = uint32_t(std::clamp(s.StoredLength, 0, ClassicFrameBytes));
+  const int32_t frame = s.counters.FramesWritten - s.counters.NonDataFrames;
+  const uint32_t stored = uint32_t(std::clamp(s.frame.StoredLength, 0, ClassicFrameBytes));
   uint32_t seconds = 0, nanoseconds = 0;
   if ((w.layout == Layout::Lan || w.layout == Layout::NetworkAnalyzer) &&
       !LanTime(s, w, seconds, nanoseconds)) {

@@ -82,8 +82,8 @@ bool ReadHeader(Conversion& c, DominoReaderContext& r) {
   else
     ComputeTimeZoneBias(s, false);
   const int64_t timeOfDay = int64_t(hour) * 3600 + minute * 60 + second;
-  s.TraceDate = std::floor(s.TraceDate) + double(timeOfDay) / 86400.0;
-  s.HeaderTimeOfDay = timeOfDay * kMicrosPerSecond;
+  s.time.TraceDate = std::floor(s.time.TraceDate) + double(timeOfDay) / 86400.0;
+  s.time.HeaderTimeOfDay = timeOfDay * kMicrosPerSecond;
   r.mediaCode = GetLE16(h + 62);
   r.protocolCode = GetLE16(h + 64);
   r.linkView = s.SourceAnalyzer == Analyzer::LinkViewPro;
@@ -154,34 +154,34 @@ const uint8_t* NextEntry(Conversion& c, DominoReaderContext& r) {
   const uint32_t time = GetLE32(e + 12), status = GetLE32(e + 16);
   const int64_t entryAt = r.nextEntryAt - int64_t(r.entries.size() - r.entryNext) -
                           kDominoIndexEntrySize;
-  s.FrameFlags = 0;
-  if (!(status & (kStatusNotAtm | kStatusFcsGood))) s.FrameFlags |= Flag::CrcError;
-  if (status & kStatusDirection1) s.FrameFlags |= Flag::Direction1;
-  if (status & (kStatusDirection2 | kStatusAtmDirection2)) s.FrameFlags |= Flag::Direction2;
-  s.FrameTime = int64_t(time) * kTimeUnit + s.HeaderTimeOfDay;
-  s.StoredLength = stored;
-  s.FrameLength = full != 0 ? full : stored;
-  if (stored > s.FrameLength)
+  s.frame.FrameFlags = 0;
+  if (!(status & (kStatusNotAtm | kStatusFcsGood))) s.frame.FrameFlags |= Flag::CrcError;
+  if (status & kStatusDirection1) s.frame.FrameFlags |= Flag::Direction1;
+  if (status & (kStatusDirection2 | kStatusAtmDirection2)) s.frame.FrameFlags |= Flag::Direction2;
+  s.frame.FrameTime = int64_t(time) * kTimeUnit + s.time.HeaderTimeOfDay;
+  s.frame.StoredLength = stored;
+  s.frame.FrameLength = full != 0 ? full : stored;
+  if (stored > s.frame.FrameLength)
     return FailRead(s, AtRecord(r.entryNumber, entryAt) + "bytes stored " + Grouped(stored) +
                        " exceed the frame length " + Grouped(full));
   // These files keep no FCS: the frame had 4 more bytes on the wire.
   const bool fcsAdded = s.TraceTopology == Topo::Ethernet && r.mediaCode == kDominoMediaWithoutFcs;
   if (fcsAdded) {
-    if (s.StoredLength >= s.FrameLength) s.StoredLength += 4;
-    s.FrameLength += 4;
+    if (s.frame.StoredLength >= s.frame.FrameLength) s.frame.StoredLength += 4;
+    s.frame.FrameLength += 4;
   }
   ClampFrameLength(s);
-  const int32_t fromFile = std::min(stored, s.StoredLength);
+  const int32_t fromFile = std::min(stored, s.frame.StoredLength);
   // Frames usually follow one another: the source is moved only when this
   // one lies elsewhere.
   const bool there = r.sourceAt == int64_t(position) || c.source->seek(position);
   r.sourceAt = -1;
-  if (!there || !c.source->readExact(s.FrameData.data(), size_t(fromFile)))
+  if (!there || !c.source->readExact(s.frame.FrameData.data(), size_t(fromFile)))
     return FailRead(s, AtRecord(r.entryNumber, entryAt) + "frame bytes at offset " +
                        Grouped(position) + " run past the end of the file");
   r.sourceAt = int64_t(position) + fromFile;
-  if (fromFile < s.StoredLength) ZeroFrameBytes(s, fromFile, s.StoredLength);
-  const bool whole = s.StoredLength == s.FrameLength;
+  if (fromFile < s.frame.StoredLength) ZeroFrameBytes(s, fromFile, s.frame.StoredLength);
+  const bool whole = s.frame.StoredLength == s.frame.FrameLength;
   const bool linkViewFcs =
       r.linkView && s.TraceTopology == Topo::Ethernet && r.protocolCode == 4;
   if (whole && (fcsAdded || linkViewFcs)) StoreEthernetFcs(s);
@@ -203,21 +203,21 @@ ReadStatus EndOfIndex(ConversionState& s, const DominoReaderContext& r) {
 // A record ending inside a payload gives a last cell stored cut short.
 // The record is kept aside; the current frame becomes its first cell.
 void FirstCell(ConversionState& s, DominoReaderContext& r) {
-  r.record.assign(s.FrameData.begin(), s.FrameData.begin() + s.StoredLength);
+  r.record.assign(s.frame.FrameData.begin(), s.frame.FrameData.begin() + s.frame.StoredLength);
   r.cellAt = kAtmCell;
-  s.FrameLength = s.StoredLength = kAtmCell;
-  s.FrameData[3] &= uint8_t(~0x02);
+  s.frame.FrameLength = s.frame.StoredLength = kAtmCell;
+  s.frame.FrameData[3] &= uint8_t(~0x02);
 }
 
 // The current frame becomes the record's next cell.
 void NextCell(ConversionState& s, DominoReaderContext& r) {
   const int32_t stored = int32_t(r.record.size()), at = r.cellAt;
   const int32_t n = std::min(kAtmPayload, stored - at);
-  std::memcpy(s.FrameData.data(), r.record.data(), kAtmHeaderEnd);
-  std::memcpy(s.FrameData.data() + kAtmHeaderEnd, r.record.data() + at, size_t(n));
-  s.FrameData[3] = uint8_t((s.FrameData[3] & ~0x02) | (at + n >= stored ? 0x02 : 0));
-  s.FrameLength = kAtmCell;
-  s.StoredLength = kAtmHeaderEnd + n;
+  std::memcpy(s.frame.FrameData.data(), r.record.data(), kAtmHeaderEnd);
+  std::memcpy(s.frame.FrameData.data() + kAtmHeaderEnd, r.record.data() + at, size_t(n));
+  s.frame.FrameData[3] = uint8_t((s.frame.FrameData[3] & ~0x02) | (at + n >= stored ? 0x02 : 0));
+  s.frame.FrameLength = kAtmCell;
+  s.frame.StoredLength = kAtmHeaderEnd + n;
   r.cellAt = at + kAtmPayload;
 }
 
@@ -235,7 +235,7 @@ ReadStatus NextRecord(Conversion& c) {
   if (r.entriesLeft == 0) return EndOfIndex(s, r);
   const uint8_t* entry = NextEntry(c, r);
   if (!entry || !ReadFrame(c, r, entry)) return RecordOrEnd(s, false);
-  if (SplitsCells(s.TraceTopology) && s.StoredLength > kAtmCell) FirstCell(s, r);
+  if (SplitsCells(s.TraceTopology) && s.frame.StoredLength > kAtmCell) FirstCell(s, r);
   return ReadStatus::Record;
 }
 
@@ -303,7 +303,7 @@ void WriteHeaderAndDirectory(Conversion& c, uint32_t indexAt) {
   std::memcpy(h + kTextOffset, text.data(), std::min<size_t>(text.size(), kTextBytes));
   h[44] = 1;
   PutLE32(h + 54, StartTimeField32(s));
-  const int64_t secondOfDay = s.TimeBaseSeconds - FloorDiv(s.TimeBaseSeconds, kSecondsPerDay) * kSecondsPerDay;
+  const int64_t secondOfDay = s.time.TimeBaseSeconds - FloorDiv(s.time.TimeBaseSeconds, kSecondsPerDay) * kSecondsPerDay;
   h[58] = uint8_t(secondOfDay / 3600);
   h[59] = uint8_t(secondOfDay % 3600 / 60);
   h[60] = uint8_t(secondOfDay % 60);
@@ -414,12 +414,12 @@ void WriteDominoHeader(Conversion& c, int32_t /*frameNumber*/) {
 void WriteDominoFrame(Conversion& c) {
   ConversionState& s = c.state;
   DominoWriterContext& w = c.WriterContext<DominoWriterContext>();
-  const int32_t frameNumber = s.FramesWritten - 1 - s.NonDataFrames;
+  const int32_t frameNumber = s.counters.FramesWritten - 1 - s.counters.NonDataFrames;
   const int64_t position = w.nextFrameAt;
   // Floored, as a shift: the unit is a power of two.
   static_assert(kTimeUnit == int64_t(1) << kTimeUnitBits);
   const int64_t units =
-      (s.FrameTime - s.TimeBaseSeconds * kMicrosPerSecond + kTimeUnit / 2) >> kTimeUnitBits;
+      (s.frame.FrameTime - s.time.TimeBaseSeconds * kMicrosPerSecond + kTimeUnit / 2) >> kTimeUnitBits;
   if (units < 0 || units > int64_t(UINT32_MAX)) {
     FailWrite(s, AtRecord(frameNumber + 1, position) +
                      "frame time lies outside the 38 hours after the first frame that a Domino "
@@ -428,8 +428,8 @@ void WriteDominoFrame(Conversion& c) {
   }
   // A frame stored cut short keeps all its bytes; a whole one keeps its FCS
   // unless the media code says the file has none.
-  const bool whole = s.StoredLength >= s.FrameLength;
-  int32_t stored = s.StoredLength, full = whole ? 0 : s.FrameLength;
+  const bool whole = s.frame.StoredLength >= s.frame.FrameLength;
+  int32_t stored = s.frame.StoredLength, full = whole ? 0 : s.frame.FrameLength;
   if (w.withoutFcs) {
     if (whole)
       stored = std::max(0, stored - 4);
@@ -441,10 +441,10 @@ void WriteDominoFrame(Conversion& c) {
   const uint64_t end = uint64_t(position) + uint64_t(stored) + 8 +
                        uint64_t(w.index.size()) + kDominoIndexEntrySize;
   if (!c.RoomForFrame(end)) return;
-  const bool good = !(s.FrameFlags & Flag::Bad);
+  const bool good = !(s.frame.FrameFlags & Flag::Bad);
   uint32_t status = good ? w.goodStatus : 0;
-  if (s.FrameFlags & Flag::Direction1) status |= kStatusDirection1;
-  if (s.FrameFlags & Flag::Direction2) status |= w.direction2Status;
+  if (s.frame.FrameFlags & Flag::Direction1) status |= kStatusDirection1;
+  if (s.frame.FrameFlags & Flag::Direction2) status |= w.direction2Status;
   const bool appended = w.index.appendLaidOut<kDominoIndexEntrySize>([&](uint8_t* e) {
     PutLE32(e, uint32_t(position));
     PutLE16(e + 4, uint16_t(stored));
@@ -457,20 +457,20 @@ void WriteDominoFrame(Conversion& c) {
     FailWrite(s, w.index.errorText());
     return;
   }
-  c.target->write(s.FrameData.data(), size_t(stored));
+  c.target->write(s.frame.FrameData.data(), size_t(stored));
   w.nextFrameAt += stored;
 }
 
 void FinishDomino(Conversion& c, int32_t /*framesWritten*/) {
   ConversionState& s = c.state;
-  if (s.HeaderPending) return;  // no frame reached the target
+  if (s.status.HeaderPending) return;  // no frame reached the target
   DominoWriterContext& w = c.WriterContext<DominoWriterContext>();
   const int64_t indexAt = c.target->position();  // within reach: see WriteDominoFrame
   uint8_t head[8];
   PutLE32(head, uint32_t(indexAt + 4));
   PutLE32(head + 4, uint32_t(w.index.size() / kDominoIndexEntrySize));
   c.target->write(head, sizeof head);
-  s.WritingIndex = true;
+  s.status.WritingIndex = true;
   c.host.progress(c.Progress());
   const bool indexRead = w.index.forEachBlock([&](const uint8_t* bytes, size_t n) {
     if (!c.target->write(bytes, n)) return false;
@@ -478,7 +478,7 @@ void FinishDomino(Conversion& c, int32_t /*framesWritten*/) {
     c.host.progress(c.Progress());
     return true;
   });
-  s.WritingIndex = false;
+  s.status.WritingIndex = false;
   w.index.clear();
   if (!indexRead) {
     FailWrite(s, w.index.errorText());

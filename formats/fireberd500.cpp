@@ -45,18 +45,18 @@ bool ReadRecord(Conversion& c, FireBerd500ReaderContext& r) {
   if (length > ClassicFrameBytes)
     return FailRead(s, AtRecord(number, at) + "frame length " + Grouped(length) + " exceeds " +
                        Grouped(ClassicFrameBytes));
-  if (!in.readExact(s.FrameData.data(), size_t(length)))
+  if (!in.readExact(s.frame.FrameData.data(), size_t(length)))
     return FailRead(s, AtRecord(number, at) + "frame bytes cut short");
   ++r.recordsRead;
   const bool ethernet = s.TraceTopology == Topo::Ethernet;
   // Long frames keep every byte the record holds, as short ones do.
-  s.FrameLength = s.StoredLength = length + (ethernet ? 4 : 0);
-  s.FrameFlags = 0;
-  if (status & kStatusFcsError) s.FrameFlags |= Flag::CrcError;
-  if (status & kStatusAlignmentError) s.FrameFlags |= Flag::AlignmentError;
+  s.frame.FrameLength = s.frame.StoredLength = length + (ethernet ? 4 : 0);
+  s.frame.FrameFlags = 0;
+  if (status & kStatusFcsError) s.frame.FrameFlags |= Flag::CrcError;
+  if (status & kStatusAlignmentError) s.frame.FrameFlags |= Flag::AlignmentError;
   ClampFrameLength(s);
   if (ethernet) StoreEthernetFcs(s);
-  s.FrameTime = int64_t(GetLE32(head + 6)) * 1000;
+  s.frame.FrameTime = int64_t(GetLE32(head + 6)) * 1000;
   return true;
 }
 
@@ -108,15 +108,15 @@ Topology FireBerd500Topology(TopologyInput& t) {
 }
 
 void WriteFireBerd500Header(Conversion& c, int32_t frameNumber) {
-  WriteHeader(c, frameNumber - c.state.NonDataFrames);
+  WriteHeader(c, frameNumber - c.state.counters.NonDataFrames);
 }
 
 void WriteFireBerd500Frame(Conversion& c) {
   ConversionState& s = c.state;
   FireBerd500WriterContext& w = c.WriterContext<FireBerd500WriterContext>();
-  const int32_t frameNumber = s.FramesWritten - 1 - s.NonDataFrames;
+  const int32_t frameNumber = s.counters.FramesWritten - 1 - s.counters.NonDataFrames;
   const int64_t position = c.target->position();
-  const int64_t millis = FloorDiv(s.FrameTime + 500, 1000);
+  const int64_t millis = FloorDiv(s.frame.FrameTime + 500, 1000);
   if (millis < 0 || millis > int64_t(UINT32_MAX)) {
     FailWrite(s, AtRecord(frameNumber + 1, position) +
                      "frame time before midnight of the trace date cannot be stored");
@@ -124,30 +124,30 @@ void WriteFireBerd500Frame(Conversion& c) {
   }
   // A whole Ethernet frame is stored without its FCS; a frame cut short
   // keeps every byte it has.
-  const bool whole = s.StoredLength >= s.FrameLength;
+  const bool whole = s.frame.StoredLength >= s.frame.FrameLength;
   const int32_t length =
-      std::max(0, s.StoredLength - (s.TraceTopology == Topo::Ethernet && whole ? 4 : 0));
+      std::max(0, s.frame.StoredLength - (s.TraceTopology == Topo::Ethernet && whole ? 4 : 0));
   // A table of 32-bit record offsets follows the records.
   const uint64_t end = uint64_t(position) + kRecordHead + uint64_t(length) + 4 * (w.positions.size() + 1);
   if (!c.RoomForFrame(end)) return;
   uint16_t status = 0;
   if (length > kLongFrame) status |= kStatusLong;
   if (length < kShortFrame) status |= kStatusShort;
-  if (s.FrameFlags & Flag::CrcError) status |= kStatusFcsError;
-  if (s.FrameFlags & Flag::AlignmentError) status |= kStatusAlignmentError;
+  if (s.frame.FrameFlags & Flag::CrcError) status |= kStatusFcsError;
+  if (s.frame.FrameFlags & Flag::AlignmentError) status |= kStatusAlignmentError;
   uint8_t head[kRecordHead];
   PutLE16(head, uint16_t(length));
   PutLE16(head + 2, status);
   PutLE16(head + 4, uint16_t(frameNumber));
   PutLE32(head + 6, uint32_t(millis));
   c.target->write(head, sizeof head);
-  c.target->write(s.FrameData.data(), size_t(length));
+  c.target->write(s.frame.FrameData.data(), size_t(length));
   w.positions.push_back(uint32_t(position));
 }
 
 void FinishFireBerd500(Conversion& c, int32_t /*framesWritten*/) {
   ConversionState& s = c.state;
-  if (s.HeaderPending) return;  // no frame reached the target
+  if (s.status.HeaderPending) return;  // no frame reached the target
   FireBerd500WriterContext& w = c.WriterContext<FireBerd500WriterContext>();
   std::vector<uint8_t> table(w.positions.size() * 4);
   for (size_t i = 0; i < w.positions.size(); ++i) PutLE32(table.data() + 4 * i, w.positions[i]);

@@ -107,7 +107,7 @@ bool ReadRecord(Conversion& c, ReaderContext& r, bool& skipped) {
   skipped = false;
   if (!NextPageIfDone(c, r)) return false;
   const int64_t at = in.position();
-  const int64_t record = s.FramesRead + 1;
+  const int64_t record = s.counters.FramesRead + 1;
   uint8_t h[kRecordHeaderSize];
   uint8_t wireBytes[2];
   if (!in.readExact(h, sizeof h)) {
@@ -130,35 +130,35 @@ bool ReadRecord(Conversion& c, ReaderContext& r, bool& skipped) {
   ++r.taken;
   const int32_t bytes = body - 2;
   if (bytes < 0 || !in.readExact(wireBytes, 2) ||
-      !in.readExact(s.FrameData.data(), size_t(bytes))) {
+      !in.readExact(s.frame.FrameData.data(), size_t(bytes))) {
     FailRead(s, AtRecord(record, at) + "frame record of " + Grouped(body) + " bytes cut short");
     return false;
   }
   const int media = h[1] & 0x1F;
   const bool ethernet = media == kMediaEthernet || media == kMediaEthernet2;
   const bool tokenRing = media == kMediaTokenRing;
-  if (s.ProbeOnly) {
+  if (s.status.ProbeOnly) {
     s.TraceTopology = ethernet ? Topo::Ethernet : tokenRing ? Topo::TokenRing : Topo::Unknown;
   } else if (!ethernet && !tokenRing) {
     skipped = true;
     return false;
   }
-  s.FrameFlags = 0;
-  if (h[4] & kErrorCrc) s.FrameFlags |= Flag::CrcError;
-  if (h[4] & kErrorAlignment) s.FrameFlags |= Flag::AlignmentError;
+  s.frame.FrameFlags = 0;
+  if (h[4] & kErrorCrc) s.frame.FrameFlags |= Flag::CrcError;
+  if (h[4] & kErrorAlignment) s.frame.FrameFlags |= Flag::AlignmentError;
   const uint64_t ticks = uint64_t(GetLE32(h + 5)) * 65536 + GetLE16(h + 9);
   int64_t time = TicksToMicros(ticks);
   if (r.started && time < r.previousTime && r.previousTime - time < kHoldBackMicros)
     time = r.previousTime;
   r.started = true;
   r.previousTime = time;
-  s.FrameTime = time;
+  s.frame.FrameTime = time;
 
   const int32_t wire = GetLE16(wireBytes);
   // An Ethernet frame stored without its FCS gets it rebuilt.
   const bool rebuildFcs = ethernet && wire - bytes == kEthernetFcs;
-  s.StoredLength = rebuildFcs ? wire : bytes;
-  s.FrameLength = std::max(wire, s.StoredLength);
+  s.frame.StoredLength = rebuildFcs ? wire : bytes;
+  s.frame.FrameLength = std::max(wire, s.frame.StoredLength);
   ClampFrameLength(s);
   if (rebuildFcs) StoreEthernetFcs(s);
   return true;
@@ -172,7 +172,7 @@ ReadStatus NextRecord(Conversion& c) {
   while (r.taken < r.total) {
     bool skipped = false;
     if (ReadRecord(c, r, skipped)) return ReadStatus::Record;
-    if (!skipped || s.ReadError) return RecordOrEnd(s, false);
+    if (!skipped || s.status.ReadError) return RecordOrEnd(s, false);
     if (r.taken < r.total && c.SourceAtEnd()) {
       FailRead(s, "the pages end before the " + Grouped(r.total) + " frames of the page table");
       return ReadStatus::Failed;
@@ -225,16 +225,16 @@ void WriteLan900Frame(Conversion& c) {
   const bool ethernet = w.ethernet;
   // A whole Ethernet frame leaves its FCS out; every other frame keeps every
   // stored byte.
-  const int32_t bytes = ethernet ? std::max(0, std::min(s.StoredLength, s.FrameLength - kEthernetFcs))
-                                 : std::max(0, s.StoredLength);
+  const int32_t bytes = ethernet ? std::max(0, std::min(s.frame.StoredLength, s.frame.FrameLength - kEthernetFcs))
+                                 : std::max(0, s.frame.StoredLength);
   const int32_t body = bytes + 2;
-  const int64_t ticks = FloorToInt(double(s.FrameTime) / kTickMicroseconds);
+  const int64_t ticks = FloorToInt(double(s.frame.FrameTime) / kTickMicroseconds);
   if (ticks < 0 || ticks >= int64_t(65536) * 4294967296) {
-    FailWrite(s, "frame " + Grouped(s.FramesWritten - s.NonDataFrames) + ": time " +
-                     Grouped(s.FrameTime) + " microseconds lies outside a LAN900 tick count");
+    FailWrite(s, "frame " + Grouped(s.counters.FramesWritten - s.counters.NonDataFrames) + ": time " +
+                     Grouped(s.frame.FrameTime) + " microseconds lies outside a LAN900 tick count");
     return;
   }
-  const bool nextPage = w.used + kRecordHeaderSize + s.StoredLength >= kPageSize ||
+  const bool nextPage = w.used + kRecordHeaderSize + s.frame.StoredLength >= kPageSize ||
                         w.used + kRecordHeaderSize + body > kPageSize;
   // The file ends with the frame's page; the page table reaches 4,096 pages.
   const uint64_t end = uint64_t(w.page + (nextPage ? 2 : 1)) * kPageSize;
@@ -248,8 +248,8 @@ void WriteLan900Frame(Conversion& c) {
   }
   const uint64_t t = uint64_t(ticks);
   uint8_t errors = 0;
-  if (s.FrameFlags & Flag::CrcError) errors |= kErrorCrc;
-  if (s.FrameFlags & Flag::AlignmentError) errors |= kErrorAlignment;
+  if (s.frame.FrameFlags & Flag::CrcError) errors |= kErrorCrc;
+  if (s.frame.FrameFlags & Flag::AlignmentError) errors |= kErrorAlignment;
   WriteRecord(*c.target, size_t(kRecordHeaderSize + 2 + bytes), w.aside, [&](uint8_t* h) {
     h[0] = kFrameRecord;
     h[1] = ethernet ? kMediaEthernet : kMediaTokenRing;
@@ -258,8 +258,8 @@ void WriteLan900Frame(Conversion& c) {
     PutLE32(h + 5, uint32_t(t / 65536));
     PutLE16(h + 9, uint16_t(t % 65536));
     h[11] = 0;
-    PutLE16(h + 12, uint16_t(s.FrameLength));
-    CopyBytes(h + kRecordHeaderSize + 2, s.FrameData.data(), size_t(bytes));
+    PutLE16(h + 12, uint16_t(s.frame.FrameLength));
+    CopyBytes(h + kRecordHeaderSize + 2, s.frame.FrameData.data(), size_t(bytes));
   });
   w.used += kRecordHeaderSize + body;
   ++w.inPage;
@@ -267,7 +267,7 @@ void WriteLan900Frame(Conversion& c) {
 }
 
 void FinishLan900(Conversion& c, int32_t /*framesWritten*/) {
-  if (c.state.HeaderPending) return;  // nothing was written
+  if (c.state.status.HeaderPending) return;  // nothing was written
   WriterContext& w = c.WriterContext<WriterContext>();
   c.target->writeZeros(size_t(kPageSize - w.used));
   WriteHeaderPage(c);

@@ -59,7 +59,7 @@ void TakeStartTime(ConversionState& s, ReaderContext& r, const uint8_t* summary)
   const int seconds = summary[8], minutes = summary[9], hours = summary[10];
   if (!PlausibleDate(year, month, day)) return;
   const bool timeValid = hours < 24 && minutes < 60 && seconds < 60;
-  s.TraceDate = timeValid ? EncodeDateTime(year, month, day, hours, minutes, seconds)
+  s.time.TraceDate = timeValid ? EncodeDateTime(year, month, day, hours, minutes, seconds)
                           : EncodeDate(year, month, day);
   r.startOfDay = timeValid ? (int64_t(hours) * 3600 + minutes * 60 + seconds) * kMicrosPerSecond : 0;
   ComputeTimeZoneBias(s, false);
@@ -132,7 +132,7 @@ bool ReadFrameRecord(Conversion& c, ReaderContext& r) {
       FollowRing(c, r);
       continue;
     }
-    const int64_t record = s.FramesRead + 1;
+    const int64_t record = s.counters.FramesRead + 1;
     if (length < kFrameHeaderSize || length > kMaxFrameRecord) {
       FailRead(s, AtRecord(record, at) + "frame record of " + Grouped(length) +
                       " bytes (32 to 32,800 expected)");
@@ -140,7 +140,7 @@ bool ReadFrameRecord(Conversion& c, ReaderContext& r) {
     }
     uint8_t b[kFrameHeaderSize];
     const int32_t room = length - kFrameHeaderSize;
-    if (!in.readExact(b, sizeof b) || !in.readExact(s.FrameData.data(), size_t(room))) {
+    if (!in.readExact(b, sizeof b) || !in.readExact(s.frame.FrameData.data(), size_t(room))) {
       FailRead(s, AtRecord(record, at) + "frame record cut short");
       return false;
     }
@@ -161,13 +161,13 @@ bool ReadFrameRecord(Conversion& c, ReaderContext& r) {
     const uint64_t counter = uint64_t(GetLE16(b + 8)) | uint64_t(GetLE16(b + 10)) << 16 |
                              uint64_t(GetLE16(b + 12)) << 32;
     // The one error bit the writer sets for any bad frame, on every medium.
-    s.FrameFlags = (status & kStatusCrcError) ? Flag::Bad : 0;
-    s.FrameTime = r.startOfDay + int64_t((counter + 1) / 2);
+    s.frame.FrameFlags = (status & kStatusCrcError) ? Flag::Bad : 0;
+    s.frame.FrameTime = r.startOfDay + int64_t((counter + 1) / 2);
     // The record holds the stored bytes; an Ethernet frame stored without its
     // FCS gets it rebuilt.
     const bool rebuildFcs = ethernet && wire - data == kEthernetFcs;
-    s.StoredLength = rebuildFcs ? data + kEthernetFcs : data;
-    s.FrameLength = std::max(wire, s.StoredLength);
+    s.frame.StoredLength = rebuildFcs ? data + kEthernetFcs : data;
+    s.frame.FrameLength = std::max(wire, s.frame.StoredLength);
     ClampFrameLength(s);
     if (rebuildFcs) StoreEthernetFcs(s);
     return true;
@@ -181,7 +181,7 @@ ReadStatus NextRecord(Conversion& c) {
     r.begun = true;
     r.ended = r.noFrames;
     r.at = c.source->position();
-  } else if (r.cyclic && r.cyclicFrames > 0 && uint32_t(s.FramesRead) >= r.cyclicFrames) {
+  } else if (r.cyclic && r.cyclicFrames > 0 && uint32_t(s.counters.FramesRead) >= r.cyclicFrames) {
     return ReadStatus::End;  // a complete cyclic capture ends after the frames it states
   } else if (!r.cyclic && c.SourceAtEnd()) {
     return ReadStatus::End;
@@ -211,7 +211,7 @@ std::vector<uint8_t> Names(const char* stem, int count, size_t nameSize, size_t 
 std::vector<uint8_t> Summary(const ConversionState& s, uint32_t frames) {
   std::vector<uint8_t> b(kSummarySize, 0);
   int year, month, day;
-  DecodeDate(s.TraceDate, year, month, day);
+  DecodeDate(s.time.TraceDate, year, month, day);
   b[0] = uint8_t(day);
   b[1] = uint8_t(month);
   PutLE16(&b[2], uint16_t(year));
@@ -233,7 +233,7 @@ std::vector<uint8_t> Summary(const ConversionState& s, uint32_t frames) {
 
 void WriteHeaderRecords(Conversion& c) {
   const ConversionState& s = c.state;
-  const uint32_t frames = uint32_t(std::max(0, s.FramesWritten - s.NonDataFrames));
+  const uint32_t frames = uint32_t(std::max(0, s.counters.FramesWritten - s.counters.NonDataFrames));
   std::vector<uint8_t> out;
   std::vector<uint8_t> fileHeader(76, 0);
   PutLE16(fileHeader.data(), 0x0501);
@@ -312,38 +312,38 @@ void WriteLanalyzerHeader(Conversion& c, int32_t /*frameNumber*/) { WriteHeaderR
 void WriteLanalyzerFrame(Conversion& c) {
   ConversionState& s = c.state;
   WriterContext& w = c.WriterContext<WriterContext>();
-  const int32_t number = s.FramesWritten - s.NonDataFrames;
+  const int32_t number = s.counters.FramesWritten - s.counters.NonDataFrames;
   // A whole Ethernet frame leaves its FCS out; a cut one keeps every byte.
   const int32_t n = s.TraceTopology == Topo::Ethernet
-                        ? std::max(0, std::min(s.StoredLength, s.FrameLength - kEthernetFcs))
-                        : std::max(0, s.StoredLength);
-  if (s.FrameTime < 0 || uint64_t(s.FrameTime) * 2 >= kCounterLimit) {
-    FailWrite(s, "frame " + Grouped(number) + ": time " + Grouped(s.FrameTime) +
+                        ? std::max(0, std::min(s.frame.StoredLength, s.frame.FrameLength - kEthernetFcs))
+                        : std::max(0, s.frame.StoredLength);
+  if (s.frame.FrameTime < 0 || uint64_t(s.frame.FrameTime) * 2 >= kCounterLimit) {
+    FailWrite(s, "frame " + Grouped(number) + ": time " + Grouped(s.frame.FrameTime) +
                      " microseconds cannot be stored in a LANalyzer counter");
     return;
   }
-  const uint64_t counter = uint64_t(s.FrameTime) * 2;
+  const uint64_t counter = uint64_t(s.frame.FrameTime) * 2;
   uint8_t r[kRecordHeaderSize + kFrameHeaderSize] = {};
   PutLE16(r, kFrame);
   PutLE16(r + 2, uint16_t(n + kFrameHeaderSize));
   uint8_t* b = r + kRecordHeaderSize;
   PutLE16(b, 1);
-  uint16_t status = (s.FrameFlags & Flag::Bad) ? kStatusBad : kStatusGood;
+  uint16_t status = (s.frame.FrameFlags & Flag::Bad) ? kStatusBad : kStatusGood;
   if (number == 1) status |= kStatusFirstFrame;
   PutLE16(b + 2, status);
-  PutLE16(b + 4, uint16_t(s.FrameLength));
+  PutLE16(b + 4, uint16_t(s.frame.FrameLength));
   PutLE16(b + 6, uint16_t(n));
   PutLE16(b + 8, uint16_t(counter));
   PutLE16(b + 10, uint16_t(counter >> 16));
   PutLE16(b + 12, uint16_t(counter >> 32));
   PutLE32(b + 14, uint32_t(number));
   PutLE16(b + 18, w.previousRecordLength);
-  c.target->writeHeadAndBody(r, sizeof r, s.FrameData.data(), size_t(n));
+  c.target->writeHeadAndBody(r, sizeof r, s.frame.FrameData.data(), size_t(n));
   w.previousRecordLength = uint16_t(n + kFrameHeaderSize);
 }
 
 void FinishLanalyzer(Conversion& c, int32_t /*framesWritten*/) {
-  if (!c.state.HeaderPending) WriteHeaderRecords(c);
+  if (!c.state.status.HeaderPending) WriteHeaderRecords(c);
 }
 
 namespace {

@@ -72,11 +72,11 @@ void ReadHeader(Conversion& c) {
 bool ReadRecord(Conversion& c, NetMetrixReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
-  if (uint32_t(s.FramesRead) >= r.frameCount) return false;
-  if (uint32_t(s.FramesRead) == r.servesUpTo && !ReadDescriptor(s, in, r, r.nextDescriptor))
+  if (uint32_t(s.counters.FramesRead) >= r.frameCount) return false;
+  if (uint32_t(s.counters.FramesRead) == r.servesUpTo && !ReadDescriptor(s, in, r, r.nextDescriptor))
     return false;
   const int64_t at = r.position;
-  const int64_t record = s.FramesRead + 1;
+  const int64_t record = s.counters.FramesRead + 1;
   FileBlock head = ReadFileBlock(in, at, kRecordHeadBytes);
   if (head.size() < kRecordHeadBytes) {
     FailRead(s, AtRecord(record, at) + "record head cut short");
@@ -109,8 +109,8 @@ bool ReadRecord(Conversion& c, NetMetrixReaderContext& r) {
     r.startKnown = true;
     r.startTime = seconds;
   }
-  s.FrameTime = (seconds - r.startTime) * kMicrosPerSecond + micros + s.HeaderTimeOfDay;
-  s.FrameFlags = head.be32(0) != 0 ? Flag::CrcError : 0;
+  s.frame.FrameTime = (seconds - r.startTime) * kMicrosPerSecond + micros + s.time.HeaderTimeOfDay;
+  s.frame.FrameFlags = head.be32(0) != 0 ? Flag::CrcError : 0;
   // Stored: the captured bytes and the FCS after them, never more than on the
   // wire. An FCS the record does not hold is computed for a whole Ethernet
   // frame; any other frame keeps only the bytes its record holds.
@@ -118,9 +118,9 @@ bool ReadRecord(Conversion& c, NetMetrixReaderContext& r) {
   const bool fcsComputed = s.TraceTopology == Topo::Ethernet && stored == frameLength &&
                            frameLength >= 4 && frameLength <= ClassicFrameBytes;
   if (!fcsComputed) stored = std::min(stored, dataBytes);
-  s.FrameLength = int32_t(std::min<int64_t>(frameLength, FrameBufferBytes));
-  s.StoredLength = int32_t(stored);
-  ZeroFrameTail(s, int32_t(dataBytes), s.StoredLength);  // the FCS slot, until it is computed
+  s.frame.FrameLength = int32_t(std::min<int64_t>(frameLength, FrameBufferBytes));
+  s.frame.StoredLength = int32_t(stored);
+  ZeroFrameTail(s, int32_t(dataBytes), s.frame.StoredLength);  // the FCS slot, until it is computed
   ClampFrameLength(s);
   if (fcsComputed) StoreEthernetFcs(s);
   return true;

@@ -93,7 +93,7 @@ void ReadHeader(Conversion& c) {
   const SystemTime start = DecodeSystemTime(h + 8);
   // An impossible date is ignored; the file date then stands.
   if (start.year != 0 && IsPlausibleDate(start)) {
-    s.TraceDate = EncodeDateTime(start.year, start.month, start.day, start.hour, start.minute,
+    s.time.TraceDate = EncodeDateTime(start.year, start.month, start.day, start.hour, start.minute,
                                  start.second) +
                   start.milliseconds / 86400000.0;
     ComputeTimeZoneBias(s, false);
@@ -167,27 +167,27 @@ bool ReadRecord(Conversion& c, NetMonReaderContext& r) {
     return false;
   }
   captured = std::min(captured, frameLength);  // never more stored than on the wire
-  if (!in.readExact(s.FrameData.data(), captured)) {
+  if (!in.readExact(s.frame.FrameData.data(), captured)) {
     FailRead(s, in.failed() ? in.errorText() : at() + "frame cut short");
     return false;
   }
   r.recordEnd = int64_t(entry) + headerSize + captured;
-  s.FrameFlags = 0;
-  s.FrameTime = r.version2 ? r.startMillis * 1000 + time : (time + r.startMillis) * 1000;
+  s.frame.FrameFlags = 0;
+  s.frame.FrameTime = r.version2 ? r.startMillis * 1000 + time : (time + r.startMillis) * 1000;
 
   const bool ethernet = s.TraceTopology == Topo::Ethernet;
-  s.FrameLength = int32_t(frameLength);
-  s.StoredLength = int32_t(captured);
+  s.frame.FrameLength = int32_t(frameLength);
+  s.frame.StoredLength = int32_t(captured);
   if (ethernet) {
-    if (captured == frameLength) s.StoredLength += kEthernetFcs;
-    s.FrameLength += kEthernetFcs;
-    if (s.FrameLength < 64) {
+    if (captured == frameLength) s.frame.StoredLength += kEthernetFcs;
+    s.frame.FrameLength += kEthernetFcs;
+    if (s.frame.FrameLength < 64) {
       ZeroFrameBytes(s, int32_t(captured), 64);
-      s.FrameLength = s.StoredLength = 64;
+      s.frame.FrameLength = s.frame.StoredLength = 64;
     }
   }
   ClampFrameLength(s);
-  if (ethernet && s.StoredLength == s.FrameLength) StoreEthernetFcs(s);
+  if (ethernet && s.frame.StoredLength == s.frame.FrameLength) StoreEthernetFcs(s);
   return true;
 }
 
@@ -212,7 +212,7 @@ void PutStartTime(uint8_t* p, const ConversionState& s, int64_t startTime) {
   const int64_t dayOffset = FloorDiv(startTime, kMicrosPerDay);
   const int64_t timeOfDay = startTime - dayOffset * kMicrosPerDay;
   int year, month, day;
-  DecodeDate(std::floor(s.TraceDate) + double(dayOffset), year, month, day);
+  DecodeDate(std::floor(s.time.TraceDate) + double(dayOffset), year, month, day);
   const int64_t seconds = timeOfDay / 1000000;
   const uint16_t fields[8] = {uint16_t(year),
                               uint16_t(month),
@@ -255,7 +255,7 @@ void WriteHeader(Conversion& c, int32_t framesInFile) {
 // False when the table could not be read back from its temporary file.
 bool WriteFrameTable(Conversion& c, SpillBuffer& offsets) {
   ConversionState& s = c.state;
-  s.WritingIndex = true;
+  s.status.WritingIndex = true;
   c.host.progress(c.Progress());
   const bool read = offsets.forEachBlock([&](const uint8_t* bytes, size_t n) {
     if (!c.target->write(bytes, n)) return false;
@@ -263,7 +263,7 @@ bool WriteFrameTable(Conversion& c, SpillBuffer& offsets) {
     c.host.progress(c.Progress());
     return true;
   });
-  s.WritingIndex = false;
+  s.status.WritingIndex = false;
   return read;
 }
 
@@ -293,9 +293,9 @@ std::string ReadNetMonComment(SourceStream& in) {
 
 void WriteNetMonHeader(Conversion& c, int32_t /*frameNumber*/) {
   NetMonWriterContext& w = c.WriterContext<NetMonWriterContext>();
-  w.startTime = FloorDiv(c.state.FirstFrameTime, 1000) * 1000;
+  w.startTime = FloorDiv(c.state.time.FirstFrameTime, 1000) * 1000;
   w.macType = MacType(c.state.TraceTopology);
-  WriteHeader(c, c.state.FramesWritten - c.state.NonDataFrames);
+  WriteHeader(c, c.state.counters.FramesWritten - c.state.counters.NonDataFrames);
   w.end = uint64_t(c.target->position());
 }
 
@@ -303,11 +303,11 @@ void WriteNetMonFrame(Conversion& c) {
   ConversionState& s = c.state;
   NetMonWriterContext& w = c.WriterContext<NetMonWriterContext>();
   const int32_t fcs = s.TraceTopology == Topo::Ethernet ? kEthernetFcs : 0;
-  const int32_t frameLength = std::max(0, s.FrameLength - fcs);
+  const int32_t frameLength = std::max(0, s.frame.FrameLength - fcs);
   // A frame stored cut short keeps every stored byte (its FCS is not among them).
-  const int32_t captured = s.StoredLength >= s.FrameLength
+  const int32_t captured = s.frame.StoredLength >= s.frame.FrameLength
                                ? frameLength
-                               : std::clamp(s.StoredLength, 0, frameLength);
+                               : std::clamp(s.frame.StoredLength, 0, frameLength);
   // The frame table and comment follow the records, all at 32-bit offsets.
   constexpr uint64_t kCommentRoom = 256;
   const uint64_t end = w.end + kRecordHeaderV2 + uint64_t(captured) + w.offsets.size() + 4 +
@@ -319,19 +319,19 @@ void WriteNetMonFrame(Conversion& c) {
     FailWrite(s, w.offsets.errorText());
     return;
   }
-  const int64_t sinceStart = s.FrameTime - w.startTime;
+  const int64_t sinceStart = s.frame.FrameTime - w.startTime;
   uint8_t h[kRecordHeaderV2];
   if (IsVersion2Target(s.TargetAnalyzer)) {
     PutLE64(h, uint64_t(sinceStart));
     PutLE32(h + 8, uint32_t(frameLength));
     PutLE32(h + 12, uint32_t(captured));
-    c.target->writeHeadAndBody(h, kRecordHeaderV2, s.FrameData.data(), size_t(captured));
+    c.target->writeHeadAndBody(h, kRecordHeaderV2, s.frame.FrameData.data(), size_t(captured));
     w.end += kRecordHeaderV2;
   } else {
     PutLE32(h, uint32_t(RoundedDiv(sinceStart, 1000)));
     PutLE16(h + 4, uint16_t(frameLength));
     PutLE16(h + 6, uint16_t(captured));
-    c.target->writeHeadAndBody(h, kRecordHeaderV1, s.FrameData.data(), size_t(captured));
+    c.target->writeHeadAndBody(h, kRecordHeaderV1, s.frame.FrameData.data(), size_t(captured));
     w.end += kRecordHeaderV1;
   }
   w.end += uint64_t(captured);
@@ -339,7 +339,7 @@ void WriteNetMonFrame(Conversion& c) {
 
 void FinishNetMon(Conversion& c, int32_t framesWritten) {
   ConversionState& s = c.state;
-  if (s.HeaderPending) return;  // no frame reached the target: nothing to complete
+  if (s.status.HeaderPending) return;  // no frame reached the target: nothing to complete
   NetMonWriterContext& w = c.WriterContext<NetMonWriterContext>();
   w.tableOffset = uint32_t(c.target->position());
   const bool tableRead = WriteFrameTable(c, w.offsets);
@@ -351,7 +351,7 @@ void FinishNetMon(Conversion& c, int32_t framesWritten) {
       "Converted From " + SourceDisplayName(s.SourceAnalyzer, s.SourceVariant, s.SourceCompressed);
   c.target->write(comment.c_str(), comment.size() + 1);  // with its zero byte
   w.commentLength = uint32_t(comment.size() + 1);
-  WriteHeader(c, framesWritten - s.NonDataFrames);
+  WriteHeader(c, framesWritten - s.counters.NonDataFrames);
 }
 
 // ---------------------------------------------------------------- registry

@@ -54,17 +54,17 @@ bool ReadEntry(Conversion& c, ReaderContext& r) {
   ConversionState& s = c.state;
   const uint8_t* e = r.table.data() + r.next * kEntrySize;
   ++r.next;
-  const int64_t record = s.FramesRead + 1;
+  const int64_t record = s.counters.FramesRead + 1;
   const uint32_t wire = GetBE32(e + 8), millis = GetBE32(e + 12), status = GetBE32(e + 16);
   const uint32_t position = GetBE32(e + 24);
-  s.FrameTime = int64_t(millis) * 1000;
-  s.FrameFlags = (status & kStatusCrc) ? Flag::CrcError : 0;
+  s.frame.FrameTime = int64_t(millis) * 1000;
+  s.frame.FrameFlags = (status & kStatusCrc) ? Flag::CrcError : 0;
   // Lengths beyond the largest frame are clamped before anything is read.
-  s.FrameLength = int32_t(std::min<uint32_t>(wire, ClassicFrameBytes));
-  s.StoredLength = std::min<int32_t>(r.maxStored, s.FrameLength);
+  s.frame.FrameLength = int32_t(std::min<uint32_t>(wire, ClassicFrameBytes));
+  s.frame.StoredLength = std::min<int32_t>(r.maxStored, s.frame.FrameLength);
   if (!c.source->seek(position) ||
-      !c.source->readExact(s.FrameData.data(), size_t(s.StoredLength))) {
-    FailRead(s, AtRecord(record, position) + "the frame's " + Grouped(s.StoredLength) +
+      !c.source->readExact(s.frame.FrameData.data(), size_t(s.frame.StoredLength))) {
+    FailRead(s, AtRecord(record, position) + "the frame's " + Grouped(s.frame.StoredLength) +
                     " stored bytes cannot be read");
     return false;
   }

@@ -152,16 +152,16 @@ void ReadHeaderStep(Conversion& c) {
 void SetLengths(ConversionState& s, int major, int32_t d, int32_t o) {
   const bool ethernet = s.TraceTopology == Topo::Ethernet;
   if (major < 4) {
-    s.FrameLength = s.StoredLength = d + (ethernet ? kEthernetFcs : 0);
+    s.frame.FrameLength = s.frame.StoredLength = d + (ethernet ? kEthernetFcs : 0);
   } else if (o == d) {
-    s.FrameLength = s.StoredLength = o;
+    s.frame.FrameLength = s.frame.StoredLength = o;
   } else if (ethernet) {
-    s.FrameLength = std::max(o, d);
-    s.StoredLength = o - d == kEthernetFcs ? d + kEthernetFcs : d;
+    s.frame.FrameLength = std::max(o, d);
+    s.frame.StoredLength = o - d == kEthernetFcs ? d + kEthernetFcs : d;
   } else {
     // Cut frames and 802.11 frames keep the wire length and every stored byte.
-    s.FrameLength = std::max(o, d);
-    s.StoredLength = d;
+    s.frame.FrameLength = std::max(o, d);
+    s.frame.StoredLength = d;
   }
 }
 
@@ -171,7 +171,7 @@ void SetLengths(ConversionState& s, int major, int32_t d, int32_t o) {
 bool ReadRecord(Conversion& c, ReaderContext& r, int64_t at, int64_t& next, int64_t& end) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
-  const int64_t record = s.FramesRead + 1;
+  const int64_t record = s.counters.FramesRead + 1;
   uint8_t h[kPacketHeaderSize];
   const size_t got = in.fetch(h, sizeof h);
   if (got == 0 && !in.failed()) return false;
@@ -192,35 +192,35 @@ bool ReadRecord(Conversion& c, ReaderContext& r, int64_t at, int64_t& next, int6
       FailRead(s, AtRecord(record, at) + "radio header cut short");
       return false;
     }
-    s.WirelessDataRate = radio[2];
-    s.WirelessChannel = radio[3];
-    s.WirelessNoise = radio[4];
-    s.WirelessSignal = radio[5];
+    s.frame.WirelessDataRate = radio[2];
+    s.frame.WirelessChannel = radio[3];
+    s.frame.WirelessNoise = radio[4];
+    s.frame.WirelessSignal = radio[5];
   }
   if (data > kMaxDataLength || original > uint32_t(INT32_MAX)) {
     FailRead(s, AtRecord(record, at) + "data length " + Grouped(data) + " exceeds " +
                     Grouped(kMaxDataLength));
     return false;
   }
-  if (!in.readExact(s.FrameData.data(), data)) {
+  if (!in.readExact(s.frame.FrameData.data(), data)) {
     FailRead(s, AtRecord(record, at) + "frame data cut short");
     return false;
   }
   end = at + int64_t(sizeof h + data) + (s.TraceTopology == Topo::Wireless ? kRadioHeaderSize : 0);
-  s.FrameFlags = 0;
-  if (errors & kErrorCrc) s.FrameFlags |= Flag::CrcError;
-  if (errors & kErrorAlignment) s.FrameFlags |= Flag::AlignmentError;
-  s.FrameTime = r.clock(int64_t(millis) * 1000);
+  s.frame.FrameFlags = 0;
+  if (errors & kErrorCrc) s.frame.FrameFlags |= Flag::CrcError;
+  if (errors & kErrorAlignment) s.frame.FrameFlags |= Flag::AlignmentError;
+  s.frame.FrameTime = r.clock(int64_t(millis) * 1000);
   SetLengths(s, r.major, int32_t(data), int32_t(original));
   ClampFrameLength(s);
   if (s.TraceTopology == Topo::Ethernet) {
-    const bool bad = (s.FrameFlags & Flag::Bad) != 0;
-    if (s.FrameLength < 64 && !bad && s.StoredLength == s.FrameLength) {
-      ZeroFrameBytes(s, s.StoredLength, 64);
-      s.FrameLength = s.StoredLength = 64;
+    const bool bad = (s.frame.FrameFlags & Flag::Bad) != 0;
+    if (s.frame.FrameLength < 64 && !bad && s.frame.StoredLength == s.frame.FrameLength) {
+      ZeroFrameBytes(s, s.frame.StoredLength, 64);
+      s.frame.FrameLength = s.frame.StoredLength = 64;
     }
     // Only a frame held whole ends in its FCS.
-    if (s.StoredLength == s.FrameLength) StoreEthernetFcs(s);
+    if (s.frame.StoredLength == s.frame.FrameLength) StoreEthernetFcs(s);
   }
   return true;
 }
@@ -229,18 +229,18 @@ bool ReadRecord(Conversion& c, ReaderContext& r, int64_t at, int64_t& next, int6
 void SetTaggedTime(ConversionState& s, ReaderContext& r, uint64_t nanoseconds) {
   const int64_t seconds = int64_t(nanoseconds / 1000000000) + kTaggedEpoch;
   const int64_t micros = int64_t(nanoseconds % 1000000000 / 1000);
-  s.FrameNanoseconds = int32_t(nanoseconds % 1000);
+  s.frame.FrameNanoseconds = int32_t(nanoseconds % 1000);
   if (r.localTimes) {
     // A local time read as UTC gives the local date; the zone gives the bias.
     if (!r.started) {
       SetTraceDateFromUnix(s, seconds, 0);
       ComputeTimeZoneBias(s, false);
     }
-    const int64_t midnight = DaysFrom1970(s.TraceDate) * kSecondsPerDay;
-    s.FrameTime = (seconds - midnight) * kMicrosPerSecond + micros;
+    const int64_t midnight = DaysFrom1970(s.time.TraceDate) * kSecondsPerDay;
+    s.frame.FrameTime = (seconds - midnight) * kMicrosPerSecond + micros;
   } else {
     if (!r.started) StartTraceAtUnixTime(s, seconds);
-    s.FrameTime = r.unixClock(s, seconds, micros);
+    s.frame.FrameTime = r.unixClock(s, seconds, micros);
   }
   r.started = true;
 }
@@ -260,7 +260,7 @@ bool ReadTaggedRecord(Conversion& c, ReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
   const int64_t at = in.position();
-  const int64_t record = s.FramesRead + 1;
+  const int64_t record = s.counters.FramesRead + 1;
   uint8_t h[kTaggedPacketHeaderSize];
   const size_t got = in.fetch(h, sizeof h);
   if (got == 0 && !in.failed()) return false;
@@ -284,21 +284,21 @@ bool ReadTaggedRecord(Conversion& c, ReaderContext& r) {
     return FailRead(s, AtRecord(record, at) + "next offset " + Grouped(nextAt) +
                            " lies beyond the end of the file");
   // Any error bit marks the frame bad: the layout does not tell which.
-  s.FrameFlags = h[19] != 0 ? Flag::CrcError : 0;
+  s.frame.FrameFlags = h[19] != 0 ? Flag::CrcError : 0;
   SetTaggedTime(s, r, GetLE64(h + 40));
   if (s.TraceTopology == Topo::Ethernet) {
     // The wire size counts the FCS, as in the chained layout.
     SetLengths(s, r.major, captured, wire);
     ClampFrameLength(s);
-    const bool bad = (s.FrameFlags & Flag::Bad) != 0;
-    if (s.FrameLength < 64 && !bad && s.StoredLength == s.FrameLength) {
-      ZeroFrameBytes(s, s.StoredLength, 64);
-      s.FrameLength = s.StoredLength = 64;
+    const bool bad = (s.frame.FrameFlags & Flag::Bad) != 0;
+    if (s.frame.FrameLength < 64 && !bad && s.frame.StoredLength == s.frame.FrameLength) {
+      ZeroFrameBytes(s, s.frame.StoredLength, 64);
+      s.frame.FrameLength = s.frame.StoredLength = 64;
     }
-    if (s.StoredLength == s.FrameLength) StoreEthernetFcs(s);
+    if (s.frame.StoredLength == s.frame.FrameLength) StoreEthernetFcs(s);
   } else {
-    s.StoredLength = captured;
-    s.FrameLength = std::max(captured, wire - kTaggedWireExtra);
+    s.frame.StoredLength = captured;
+    s.frame.FrameLength = std::max(captured, wire - kTaggedWireExtra);
     ClampFrameLength(s);
   }
   return true;
@@ -313,12 +313,12 @@ bool WalkToNextRecord(Conversion& c, ReaderContext& r) {
   const int64_t fileSize = in.size(), at = r.at, next = r.nextAt;
   if (next == 0 || (fileSize >= 0 && next >= fileSize)) return false;
   if (next <= at)
-    return FailRead(s, AtRecord(s.FramesRead, at) + "next record offset " + Grouped(next) +
+    return FailRead(s, AtRecord(s.counters.FramesRead, at) + "next record offset " + Grouped(next) +
                            " does not lie after the record");
   if (next >= r.endAt && uint64_t(next - r.endAt) <= in.inHandSize()) {
     in.consume(size_t(next - r.endAt));  // the next record follows in the block in hand
   } else if (!in.seek(next)) {
-    return FailRead(s, AtRecord(s.FramesRead, at) + "next record offset " + Grouped(next) +
+    return FailRead(s, AtRecord(s.counters.FramesRead, at) + "next record offset " + Grouped(next) +
                            " cannot be reached");
   }
   r.at = next;
@@ -445,19 +445,19 @@ void WriteTaggedHeader(Conversion& c) {
 
 void WriteTaggedFrame(Conversion& c, WriterContext& w) {
   ConversionState& s = c.state;
-  const int64_t number = s.FramesWritten - s.NonDataFrames;
+  const int64_t number = s.counters.FramesWritten - s.counters.NonDataFrames;
   const int32_t data = w.ethernet
-                           ? std::max(0, std::min(s.StoredLength, s.FrameLength - kEthernetFcs))
-                           : std::max(0, s.StoredLength);
+                           ? std::max(0, std::min(s.frame.StoredLength, s.frame.FrameLength - kEthernetFcs))
+                           : std::max(0, s.frame.StoredLength);
   // Ethernet wire lengths count the FCS already; other media get its room.
-  const int32_t wire = std::max(s.FrameLength, data) + (w.ethernet ? 0 : kTaggedWireExtra);
+  const int32_t wire = std::max(s.frame.FrameLength, data) + (w.ethernet ? 0 : kTaggedWireExtra);
   if (data > kLargestTaggedData || wire > 0xFFFF) {
     FailWrite(s, AtRecord(number, c.target->position()) + "frame of " + Grouped(wire) +
                      " bytes exceeds the " + Grouped(kLargestTaggedData) +
                      " an Observer layout 15 record holds");
     return;
   }
-  const UnixTime when = w.clock(s.FrameTime);
+  const UnixTime when = w.clock(s.frame.FrameTime);
   if (when.seconds < kTaggedEpoch) {
     FailWrite(s, AtRecord(number, c.target->position()) +
                      "a time before 2000 cannot be stored in Observer layout 15");
@@ -465,7 +465,7 @@ void WriteTaggedFrame(Conversion& c, WriterContext& w) {
   }
   const uint64_t nanoseconds = uint64_t(when.seconds - kTaggedEpoch) * 1000000000 +
                                uint64_t(when.microseconds) * 1000 +
-                               uint64_t(std::clamp(s.FrameNanoseconds, 0, 999));
+                               uint64_t(std::clamp(s.frame.FrameNanoseconds, 0, 999));
   const size_t size = size_t(kTaggedPacketHeaderSize + data);
   WriteRecord(*c.target, size, w.aside, [&](uint8_t* p) {
     std::memset(p, 0, kTaggedPacketHeaderSize);
@@ -479,7 +479,7 @@ void WriteTaggedFrame(Conversion& c, WriterContext& w) {
     PutLE64(p + 24, uint64_t(number - 1));
     PutLE64(p + 32, uint64_t(number - 1));
     PutLE64(p + 40, nanoseconds);
-    CopyBytes(p + kTaggedPacketHeaderSize, s.FrameData.data(), size_t(data));
+    CopyBytes(p + kTaggedPacketHeaderSize, s.frame.FrameData.data(), size_t(data));
   });
 }
 
@@ -489,7 +489,7 @@ void WriteObserverHeader(Conversion& c, int32_t /*frameNumber*/) {
   w.ethernet = topology == Topo::Ethernet;
   w.wireless = topology == Topo::Wireless;
   w.mediaType = MediaType(topology);
-  w.tagged = c.state.TargetLayout == kTaggedLayout;
+  w.tagged = c.state.options.TargetLayout == kTaggedLayout;
   if (w.tagged) return WriteTaggedHeader(c);
   WriteFileHeader(c, 0);
   w.end = c.target->position();
@@ -499,27 +499,27 @@ void WriteObserverFrame(Conversion& c) {
   ConversionState& s = c.state;
   WriterContext& w = c.WriterContext<WriterContext>();
   if (w.tagged) return WriteTaggedFrame(c, w);
-  const int32_t number = s.FramesWritten - s.NonDataFrames;
-  const int64_t millis = RoundedDiv(s.FrameTime, 1000);
+  const int32_t number = s.counters.FramesWritten - s.counters.NonDataFrames;
+  const int64_t millis = RoundedDiv(s.frame.FrameTime, 1000);
   if (millis < 0 || millis > INT32_MAX) {
-    FailWrite(s, "frame " + Grouped(number) + ": time " + Grouped(s.FrameTime) +
+    FailWrite(s, "frame " + Grouped(number) + ": time " + Grouped(s.frame.FrameTime) +
                      " microseconds cannot be stored as an Observer time of day");
     return;
   }
   // A whole Ethernet frame leaves its FCS out; every other frame keeps every
   // stored byte.
   const int32_t data = w.ethernet
-                           ? std::max(0, std::min(s.StoredLength, s.FrameLength - kEthernetFcs))
-                           : std::max(0, s.StoredLength);
+                           ? std::max(0, std::min(s.frame.StoredLength, s.frame.FrameLength - kEthernetFcs))
+                           : std::max(0, s.frame.StoredLength);
   const int64_t offset = w.end;
   const int64_t next = offset + kPacketHeaderSize + data + 4 + (w.wireless ? kRadioHeaderSize : 0);
   // Records are chained by 32-bit offsets and the header states the end
   // (the call only near the limit).
-  if (uint64_t(next) > s.TargetOffsetLimit && !c.RoomForFrame(uint64_t(next))) return;
+  if (uint64_t(next) > s.options.TargetOffsetLimit && !c.RoomForFrame(uint64_t(next))) return;
   uint32_t errors = 0;
-  if (s.FrameFlags & Flag::CrcError) errors |= kErrorCrc;
-  if (s.FrameFlags & Flag::AlignmentError) errors |= kErrorAlignment;
-  if (w.ethernet && s.FrameLength < 64) errors |= kErrorShort;
+  if (s.frame.FrameFlags & Flag::CrcError) errors |= kErrorCrc;
+  if (s.frame.FrameFlags & Flag::AlignmentError) errors |= kErrorAlignment;
+  if (w.ethernet && s.frame.FrameLength < 64) errors |= kErrorShort;
 
   // The first record links back to none: lastOffset is still 0 then.
   const uint32_t previous = uint32_t(w.lastOffset);
@@ -531,19 +531,19 @@ void WriteObserverFrame(Conversion& c) {
     PutLE32(p + 16, 0);
     PutLE32(p + 20, w.mediaType);
     PutLE32(p + 24, 0);
-    PutLE32(p + 28, uint32_t(s.FrameLength));
+    PutLE32(p + 28, uint32_t(s.frame.FrameLength));
     PutLE32(p + 32, errors);
     PutLE32(p + 36, uint32_t(millis));
     PutLE32(p + 40, uint32_t(data));
     uint8_t* body = p + kPacketHeaderSize;
     if (w.wireless) {
       const uint8_t radio[kRadioHeaderSize] = {
-          0, 0, s.WirelessDataRate, s.WirelessChannel,
-          s.WirelessNoise != 0 ? s.WirelessNoise : s.WirelessSignal, s.WirelessSignal, 0, 0};
+          0, 0, s.frame.WirelessDataRate, s.frame.WirelessChannel,
+          s.frame.WirelessNoise != 0 ? s.frame.WirelessNoise : s.frame.WirelessSignal, s.frame.WirelessSignal, 0, 0};
       std::memcpy(body, radio, sizeof radio);
       body += kRadioHeaderSize;
     }
-    CopyBytes(body, s.FrameData.data(), size_t(data));
+    CopyBytes(body, s.frame.FrameData.data(), size_t(data));
     PutLE32(body + data, 0);
   });
   w.lastOffset = offset;
@@ -553,7 +553,7 @@ void WriteObserverFrame(Conversion& c) {
 
 void FinishObserver(Conversion& c, int32_t /*framesWritten*/) {
   WriterContext& w = c.WriterContext<WriterContext>();
-  if (c.state.HeaderPending || w.tagged) return;  // nothing was written, or nothing to complete
+  if (c.state.status.HeaderPending || w.tagged) return;  // nothing was written, or nothing to complete
   const int64_t end = c.target->position();
   if (w.haveLast) {
     const uint8_t none[4] = {};  // the last record's next offset: it ends the chain

@@ -82,10 +82,10 @@ void StartTraceAt1904Micros(ConversionState& s, uint64_t micros) {
   const int64_t seconds = int64_t(micros / kMicrosPerSecond);
   const int64_t days = seconds / kSecondsPerDay;
   const int64_t secondOfDay = seconds % kSecondsPerDay;
-  s.TraceDate = Epoch1904() + double(days) + double(secondOfDay) / double(kSecondsPerDay);
-  s.HeaderTimeOfDay = secondOfDay * kMicrosPerSecond;
+  s.time.TraceDate = Epoch1904() + double(days) + double(secondOfDay) / double(kSecondsPerDay);
+  s.time.HeaderTimeOfDay = secondOfDay * kMicrosPerSecond;
   ComputeTimeZoneBias(s, false);
-  s.FrameTime = secondOfDay * kMicrosPerSecond + int64_t(micros % kMicrosPerSecond);
+  s.frame.FrameTime = secondOfDay * kMicrosPerSecond + int64_t(micros % kMicrosPerSecond);
 }
 
 // Times of later frames are the first frame's plus the raw difference, so a
@@ -101,12 +101,12 @@ bool SetClassicFrameTime(ConversionState& s, PacketFileReader& r, uint64_t raw, 
     r.firstRaw = micros;
     const bool dated = millis && r.header.timeDate != 0;
     StartTraceAt1904Micros(s, dated ? uint64_t(r.header.timeDate) * kMicrosPerSecond : micros);
-    r.firstFrameTime = s.FrameTime;
+    r.firstFrameTime = s.frame.FrameTime;
     return true;
   }
   const int64_t span = int64_t(micros - r.firstRaw);
   if (span > kMaxSpan || span < -kMaxSpan) return false;
-  s.FrameTime = r.firstFrameTime + span;
+  s.frame.FrameTime = r.firstFrameTime + span;
   return true;
 }
 
@@ -137,7 +137,7 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
   const bool v6 = r.header.versionByte == 6;
   const bool wireless = s.TraceTopology == Topo::Wireless;
   const int headerBytes = v6 ? kV6RecordSize : kV7RecordSize;
-  const FrameRecord where{s.FramesRead + 1, r.recordAt, -1};
+  const FrameRecord where{s.counters.FramesRead + 1, r.recordAt, -1};
   const auto fail = [&](const std::string& what) {
     FailRead(s, in.failed() ? in.errorText() : AtFrame(where.frame, where.offset) + what);
     return RecordOutcome::Error;
@@ -173,10 +173,10 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
   }
   if (wholeFrame) slice = length;
 
-  s.FrameFlags = 0;
-  if (flags & 0x02) s.FrameFlags |= Flag::CrcError;
-  if (flags & 0x04) s.FrameFlags |= Flag::AlignmentError;
-  if (status & 0x04) s.FrameFlags |= Flag::PacketFileStatus;
+  s.frame.FrameFlags = 0;
+  if (flags & 0x02) s.frame.FrameFlags |= Flag::CrcError;
+  if (flags & 0x04) s.frame.FrameFlags |= Flag::AlignmentError;
+  if (status & 0x04) s.frame.FrameFlags |= Flag::PacketFileStatus;
   if (!SetClassicFrameTime(s, r, raw, v6))
     return fail("time stamp further from the first frame's than a trace spans");
 
@@ -185,10 +185,10 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
     const uint8_t* radio = nullptr;
     if (TakePart(in, radio, radioSpare, kRadioBytes, false) != RecordOutcome::Frame)
       return fail("radio bytes cut short");
-    s.WirelessDataRate = radio[0];
-    s.WirelessChannel = radio[1];
-    s.WirelessSignal = radio[2];
-    s.WirelessNoise = radio[3];
+    s.frame.WirelessDataRate = radio[0];
+    s.frame.WirelessChannel = radio[1];
+    s.frame.WirelessSignal = radio[2];
+    s.frame.WirelessNoise = radio[3];
   }
   if (!ReadFrameBytes(c, where, slice)) return RecordOutcome::Error;
   // Records start at even offsets: an odd slice is followed by a pad byte.
@@ -203,8 +203,8 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
   // A slice longer than the frame it is of keeps its bytes: the frame is at
   // least as long as what was stored of it. Beyond the largest frame the
   // pipeline refuses it.
-  s.FrameLength = slice <= MaxFrameBytes ? std::max(length, slice) : length;
-  s.StoredLength = slice;
+  s.frame.FrameLength = slice <= MaxFrameBytes ? std::max(length, slice) : length;
+  s.frame.StoredLength = slice;
   ClampFrameLength(s);
   return RecordOutcome::Frame;
 }
@@ -214,10 +214,10 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
 ReadStatus EndOfRecords(Conversion& c, const PacketFileReader& r) {
   ConversionState& s = c.state;
   const uint32_t stated = r.header.packetCount;
-  if (stated == 0 || uint32_t(s.FramesRead) >= stated) return ReadStatus::End;
+  if (stated == 0 || uint32_t(s.counters.FramesRead) >= stated) return ReadStatus::End;
   const int64_t at = r.header.tagged ? r.tagged.recordAt : r.recordAt;
-  FailRead(s, AtFrame(s.FramesRead + 1, at) + "the header states " + Grouped(stated) +
-                  " frames, the file ends after " + Grouped(s.FramesRead));
+  FailRead(s, AtFrame(s.counters.FramesRead + 1, at) + "the header states " + Grouped(stated) +
+                  " frames, the file ends after " + Grouped(s.counters.FramesRead));
   return ReadStatus::Failed;
 }
 
@@ -230,7 +230,7 @@ ReadStatus NextRecord(Conversion& c) {
     r.begun = true;
     r.recordAt = r.tagged.recordAt = c.source->position();
   } else {
-    if (r.header.packetCount != 0 && uint32_t(s.FramesRead) >= r.header.packetCount)
+    if (r.header.packetCount != 0 && uint32_t(s.counters.FramesRead) >= r.header.packetCount)
       return ReadStatus::End;
     if ((r.packetsEnd >= 0 && c.source->position() >= r.packetsEnd) || c.SourceAtEnd())
       return EndOfRecords(c, r);
@@ -240,7 +240,7 @@ ReadStatus NextRecord(Conversion& c) {
   if (got == RecordOutcome::End) return EndOfRecords(c, r);
   if (got == RecordOutcome::Error || c.source->failed()) {
     FailRead(s, c.source->failed() ? c.source->errorText()
-                                   : AtFrame(s.FramesRead + 1, c.source->position()) +
+                                   : AtFrame(s.counters.FramesRead + 1, c.source->position()) +
                                          "record damaged or cut short");
     return ReadStatus::Failed;
   }
@@ -289,15 +289,15 @@ PacketFlagRules PacketFlagRulesFor(Topology topology) {
 void WritePacketFileHeader(Conversion& c, int32_t count) {
   ConversionState& s = c.state;
   const bool wireless = s.TraceTopology == Topo::Wireless;
-  const int64_t days = DaysSince1904(s.TraceDate);
+  const int64_t days = DaysSince1904(s.time.TraceDate);
   PacketFileWriter& w = c.WriterContext<PacketFileWriter>();
   w.epoch1904Base = uint64_t(days) * uint64_t(kSecondsPerDay * kMicrosPerSecond);
 
   uint8_t h[kClassicHeaderSize] = {};
   h[0] = 7;
   PutBE32(h + 2, uint32_t(c.target->position()));
-  PutBE32(h + 6, uint32_t(std::max(0, count - s.NonDataFrames)));
-  PutBE32(h + 10, uint32_t(days * kSecondsPerDay + s.FirstFrameTime / kMicrosPerSecond));
+  PutBE32(h + 6, uint32_t(std::max(0, count - s.counters.NonDataFrames)));
+  PutBE32(h + 10, uint32_t(days * kSecondsPerDay + s.time.FirstFrameTime / kMicrosPerSecond));
   PutBE32(h + 14, 0xFFFFFFFF);
   PutBE32(h + 18, 0xFFFFFFFF);
   PutBE32(h + 22, s.TraceTopology == Topo::TokenRing ? 1 : 0);
@@ -319,12 +319,12 @@ void WritePacketFileFrame(Conversion& c) {
   PacketFileWriter& w = c.WriterContext<PacketFileWriter>();
   const int32_t radio = w.wireless ? kRadioBytes : 0;
   // Never more than the source stored, nor more than the slice allows.
-  int32_t count = s.StoredLength + radio;
-  if (s.SliceFrames) count = std::min(count, s.SliceLength);
+  int32_t count = s.frame.StoredLength + radio;
+  if (s.options.SliceFrames) count = std::min(count, s.options.SliceLength);
   count = std::max(count, radio);
   // A slice of 0 means "the whole frame": a frame with no stored bytes can
   // only be written as an empty one.
-  const int32_t length = count == 0 ? 0 : s.FrameLength + radio;
+  const int32_t length = count == 0 ? 0 : s.frame.FrameLength + radio;
   int32_t slice = count;
   if (length <= count) {
     slice = 0;
@@ -338,11 +338,11 @@ void WritePacketFileFrame(Conversion& c) {
   if (!c.RoomForFrame(end)) return;
   const uint8_t flags = PacketFlagsByte(s, w.flagRules);
   const uint64_t base = w.epoch1904Base;
-  if (s.FrameTime < 0 && uint64_t(-s.FrameTime) > base) {  // before 1904: no such stamp
-    FailWrite(s, "frame " + Grouped(s.FramesWritten) + ": time before 1904 cannot be stored");
+  if (s.frame.FrameTime < 0 && uint64_t(-s.frame.FrameTime) > base) {  // before 1904: no such stamp
+    FailWrite(s, "frame " + Grouped(s.counters.FramesWritten) + ": time before 1904 cannot be stored");
     return;
   }
-  const uint64_t stamp = uint64_t(s.FrameTime) + base;
+  const uint64_t stamp = uint64_t(s.frame.FrameTime) + base;
   // The record header, for wireless frames the radio bytes, the frame bytes
   // and a pad byte that keeps the next record at an even offset.
   WriteRecord(*c.target, size_t(kV7RecordSize + count + pad), w.aside.data(), [&](uint8_t* p) {
@@ -354,12 +354,12 @@ void WritePacketFileFrame(Conversion& c) {
     PutBE64(p + 8, stamp);
     uint8_t* body = p + kV7RecordSize;
     if (radio) {
-      body[0] = s.WirelessDataRate;
-      body[1] = s.WirelessChannel;
-      body[2] = s.WirelessSignal;
-      body[3] = s.WirelessNoise;
+      body[0] = s.frame.WirelessDataRate;
+      body[1] = s.frame.WirelessChannel;
+      body[2] = s.frame.WirelessSignal;
+      body[3] = s.frame.WirelessNoise;
     }
-    std::memcpy(body + radio, s.FrameData.data(), size_t(count - radio));
+    std::memcpy(body + radio, s.frame.FrameData.data(), size_t(count - radio));
     if (pad) body[count] = 0;
   });
   w.end = end;

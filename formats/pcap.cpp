@@ -66,11 +66,11 @@ void ReadHeader(Conversion& c) {
   r.snapLength = Field32(header + 16, BigEndianSource(s));
   s.SourceSnapshotLength = r.snapLength;
   // One interface, of the header's link type, for every frame.
-  s.FrameLinkType = Field32(header + 20, BigEndianSource(s));
-  s.FrameInterface = 0;
+  s.frame.FrameLinkType = Field32(header + 20, BigEndianSource(s));
+  s.frame.FrameInterface = 0;
   // Salvage looks at every record's time, which only the stream path does.
-  r.plainRecords = !(s.SourceVariant & kLongerRecords) && !s.Salvage;
-  s.SourceHasNanoseconds = nanoseconds;
+  r.plainRecords = !(s.SourceVariant & kLongerRecords) && !s.options.Salvage;
+  s.time.SourceHasNanoseconds = nanoseconds;
 }
 
 // ShapePcapFrame, inline in this reader's own frame path.
@@ -80,19 +80,19 @@ void ReadHeader(Conversion& c) {
   // here) is the length clamp's to lower; bounding it first keeps the
   // arithmetic below in range.
   if (original < 0 || original > MaxRecordBytes) original = MaxRecordBytes;
-  s.StoredLength = captured;
-  s.FrameLength = original;
+  s.frame.StoredLength = captured;
+  s.frame.FrameLength = original;
   // A record holding more bytes than its wire length keeps them all.
-  if (s.FrameLength < s.StoredLength) s.FrameLength = s.StoredLength;
+  if (s.frame.FrameLength < s.frame.StoredLength) s.frame.FrameLength = s.frame.StoredLength;
 
   if (topology == Topo::Ethernet) {
-    if (s.FrameLength < 60 && s.PadShortFrames) {
-      ZeroFrameBytes(s, s.StoredLength, 60);
-      s.FrameLength = s.StoredLength = 60;
-      ++s.Lost.framesPadded;
+    if (s.frame.FrameLength < 60 && s.options.PadShortFrames) {
+      ZeroFrameBytes(s, s.frame.StoredLength, 60);
+      s.frame.FrameLength = s.frame.StoredLength = 60;
+      ++s.counters.Lost.framesPadded;
     }
-    if (s.StoredLength >= s.FrameLength) s.StoredLength += 4;
-    s.FrameLength += 4;
+    if (s.frame.StoredLength >= s.frame.FrameLength) s.frame.StoredLength += 4;
+    s.frame.FrameLength += 4;
   } else if (topology == Topo::Wireless) {
     SetDefaultWirelessMedia(s);
   }
@@ -117,15 +117,15 @@ inline RecordHeader DecodeRecordHeader(const uint8_t* p, bool big) {
 // captured bytes being in place.
 [[gnu::always_inline]] inline void ShapeRecord(ConversionState& s, PcapReaderContext& r,
                                                RecordHeader h) {
-  s.FrameFlags = 0;
+  s.frame.FrameFlags = 0;
   const bool nanoseconds = r.nanoseconds;
   int64_t micros = nanoseconds ? h.fraction / 1000 : h.fraction;
-  s.FrameNanoseconds = nanoseconds ? int32_t(h.fraction % 1000) : 0;
+  s.frame.FrameNanoseconds = nanoseconds ? int32_t(h.fraction % 1000) : 0;
   if (micros >= 1000000) {  // an out-of-range fraction carries into the seconds
     h.seconds += int64_t(micros / 1000000);
     micros %= 1000000;
   }
-  s.FrameTime = r.clock(s, h.seconds, micros);
+  s.frame.FrameTime = r.clock(s, h.seconds, micros);
   // An absurd original length beside sane captured bytes is the length
   // clamp's to lower.
   ShapeFrame(s, int32_t(h.captured), int32_t(std::min(h.original, uint32_t(MaxRecordBytes))),
@@ -142,7 +142,7 @@ bool TakeRecordInHand(ConversionState& s, SourceStream& in, PcapReaderContext& r
   if (h.captured > uint32_t(kMaxCapturedLength) ||
       in.inHandSize() - kRecordHeaderSize < size_t(h.captured))
     return false;
-  CopyBytes(s.FrameData.data(), p + kRecordHeaderSize, h.captured);
+  CopyBytes(s.frame.FrameData.data(), p + kRecordHeaderSize, h.captured);
   in.consume(kRecordHeaderSize + size_t(h.captured));
   ++r.record;
   ShapeRecord(s, r, h);
@@ -228,7 +228,7 @@ bool SkipToNextRecord(Conversion& c, PcapReaderContext& r, int64_t offset,
         continue;
       return false;
     }
-    if (!in.readExact(s.FrameData.data(), size_t(h.captured))) {
+    if (!in.readExact(s.frame.FrameData.data(), size_t(h.captured))) {
       if (damaged("frame cut short: " + Grouped(h.captured) + " bytes stated")) continue;
       return false;
     }
@@ -239,7 +239,7 @@ bool SkipToNextRecord(Conversion& c, PcapReaderContext& r, int64_t offset,
     }
     ShapeRecord(s, r, h);
     // A time the pipeline would refuse is damage salvage passes over.
-    if (s.Salvage && FrameTimeBeyondSpan(s)) {
+    if (s.options.Salvage && FrameTimeBeyondSpan(s)) {
       if (damaged(FrameTimeSpanText(s))) continue;
       return false;
     }
@@ -256,10 +256,10 @@ bool SkipToNextRecord(Conversion& c, PcapReaderContext& r, int64_t offset,
 // that needs no change exactly as it is stored.
 bool TargetTakesRecordsAsStored(const Conversion& c, const PcapReaderContext& r) {
   const ConversionState& s = c.state;
-  return c.writerFormat() == &kPcapFormat && c.FramesPassUnchanged() && !s.Salvage &&
-         s.TraceTopology == Topo::Ethernet && !r.nanoseconds && !s.PcapOutput.nanoseconds &&
+  return c.writerFormat() == &kPcapFormat && c.FramesPassUnchanged() && !s.options.Salvage &&
+         s.TraceTopology == Topo::Ethernet && !r.nanoseconds && !s.options.PcapOutput.nanoseconds &&
          !(s.SourceVariant & kLongerRecords) &&
-         BigEndianSource(s) == s.PcapOutput.bigEndian && !s.PcapOutput.modified;
+         BigEndianSource(s) == s.options.PcapOutput.bigEndian && !s.options.PcapOutput.modified;
 }
 
 // Copies the records in hand, as stored, for as long as each is one the
@@ -275,17 +275,17 @@ void CopyUnchangedRecords(Conversion& c, PcapReaderContext& r) {
   // The writer gives back each record's own time when its time base and the
   // reader's clock agree to the microsecond on the first frame's second.
   const int64_t base = r.clock(s, 0, 0);
-  const int64_t offset = base - s.FirstFrameTime + int64_t(s.TimeBaseFraction);
-  if (offset != int64_t(s.FirstFrameUnixTime) * -1000000) return;
+  const int64_t offset = base - s.time.FirstFrameTime + int64_t(s.time.TimeBaseFraction);
+  if (offset != int64_t(s.time.FirstFrameUnixTime) * -1000000) return;
   const bool big = BigEndianSource(s);
   const uint8_t* const end = in.inHand() + in.inHandSize();
   const uint8_t* p = in.inHand();
   const uint8_t* run = p;  // the records copied as they stand, not yet written
-  const uint32_t shortest = s.PadShortFrames ? 60 : 0;
+  const uint32_t shortest = s.options.PadShortFrames ? 60 : 0;
   constexpr int64_t kLatestMicros = (int64_t(UINT32_MAX) + 1) * 1000000 - 1;
   int32_t largest = 0;
   bool more = true;
-  while (more && !s.StopRequested && !s.WriteFailed) {
+  while (more && !s.status.StopRequested && !s.status.WriteFailed) {
     UnchangedFrames batch(c);
     const int64_t shift = batch.shiftMicroseconds();
     while (!batch.full()) {
@@ -350,7 +350,7 @@ ReadStatus NextRecord(Conversion& c) {
     // The first record, and each one the copy stops at, takes the whole path.
     if (r.copiesRecords && r.started) {
       CopyUnchangedRecords(c, r);
-      if (s.StopRequested || s.WriteFailed) return false;
+      if (s.status.StopRequested || s.status.WriteFailed) return false;
     }
     return ReadRecord(c, r);
   });
@@ -364,14 +364,14 @@ void ShapePcapFrame(ConversionState& s, int32_t captured, int32_t original, Topo
 
 uint32_t WrittenLinkType(const ConversionState& s) {
   // A media conversion made the frame another medium's: its link type with it.
-  if (s.FrameLinkType != 0 && !s.ConvertToEthernet && !s.ConvertToWireless) return s.FrameLinkType;
+  if (s.frame.FrameLinkType != 0 && !s.options.ConvertToEthernet && !s.options.ConvertToWireless) return s.frame.FrameLinkType;
   return PcapLinkTypeFor(s.TraceTopology);
 }
 
 Topology WrittenTopology(const ConversionState& s) {
-  if (s.FrameLinkType == 0 || s.ConvertToEthernet || s.ConvertToWireless) return s.TraceTopology;
+  if (s.frame.FrameLinkType == 0 || s.options.ConvertToEthernet || s.options.ConvertToWireless) return s.TraceTopology;
   uint32_t speed = 0;
-  return PcapTopology(s.FrameLinkType, speed);
+  return PcapTopology(s.frame.FrameLinkType, speed);
 }
 
 uint32_t PcapLinkTypeFor(Topology topology) {
@@ -480,14 +480,14 @@ Topology PcapTopology(uint32_t linkType, uint32_t& lineSpeed) {
 
 void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {
   ConversionState& s = c.state;
-  const bool big = s.PcapOutput.bigEndian;
+  const bool big = s.options.PcapOutput.bigEndian;
   uint8_t header[kFileHeaderSize] = {};
   // The modified layout has a magic of its own in either byte order, so that
   // readers need not guess the record layout; so have nanosecond fractions.
   PcapWriterContext& w = c.WriterContext<PcapWriterContext>();
-  w.nanoseconds = s.PcapOutput.nanoseconds && !s.PcapOutput.modified;
+  w.nanoseconds = s.options.PcapOutput.nanoseconds && !s.options.PcapOutput.modified;
   Put32(header,
-        s.PcapOutput.modified ? kPcapMagicModified
+        s.options.PcapOutput.modified ? kPcapMagicModified
         : w.nanoseconds       ? kPcapMagicNanosecond
                               : kPcapMagicStandard,
         big);
@@ -496,37 +496,37 @@ void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {
   // Truncated frames hold no FCS, so their stored length is the snap length
   // as it stands; never below what a record of the file actually holds.
   const int32_t fcs = w.fcs = WrittenTopology(s) == Topo::Ethernet ? 4 : 0;
-  int32_t snapLength = s.SliceFrames             ? s.SliceLength
-                       : s.MaxTruncatedLength > 0 ? s.MaxTruncatedLength
-                                                  : s.MaxFrameLength - fcs;
+  int32_t snapLength = s.options.SliceFrames             ? s.options.SliceLength
+                       : s.counters.MaxTruncatedLength > 0 ? s.counters.MaxTruncatedLength
+                                                  : s.counters.MaxFrameLength - fcs;
   snapLength = std::max(snapLength, w.largestCaptured);
   // A pipe keeps the header as first written: it states the largest length
   // any record can hold, as later frames may be longer than the first.
-  if (s.TargetIsPipe) snapLength = kMaxCapturedLength;
+  if (s.options.TargetIsPipe) snapLength = kMaxCapturedLength;
   Put32(header + 16, uint32_t(std::max(snapLength, 0)), big);
   Put32(header + 20, WrittenLinkType(s), big);
   ComputeWriterTimeBase(s);
   w.clock.start(s);
-  if (s.TargetIsPipe || c.target->seek(0)) c.target->write(header, sizeof header);
+  if (s.options.TargetIsPipe || c.target->seek(0)) c.target->write(header, sizeof header);
 }
 
 void WritePcapFrame(Conversion& c) {
   ConversionState& s = c.state;
-  const bool big = s.PcapOutput.bigEndian;
+  const bool big = s.options.PcapOutput.bigEndian;
   PcapWriterContext& w = c.WriterContext<PcapWriterContext>();
   // Only a whole Ethernet frame ends in its FCS; a truncated one keeps every
   // byte it holds.
-  const int32_t original = std::max(0, s.FrameLength - w.fcs);
-  const int32_t captured = std::max(0, std::min(s.StoredLength, original));
+  const int32_t original = std::max(0, s.frame.FrameLength - w.fcs);
+  const int32_t captured = std::max(0, std::min(s.frame.StoredLength, original));
   w.largestCaptured = std::max(w.largestCaptured, captured);
-  const UnixTime when = w.clock(s.FrameTime);
+  const UnixTime when = w.clock(s.frame.FrameTime);
   if (!TimeFitsTarget(s, when.seconds, 0, kLatestUnsigned32Seconds)) return;
   uint32_t fraction = uint32_t(when.microseconds);
   if (w.nanoseconds)
     fraction = uint32_t(FrameSubsecondNanos(s, when));
-  else if (s.FrameNanoseconds != 0)
-    ++s.Lost.timesRounded;  // microseconds kept, the nanoseconds below them not
-  const size_t headerSize = s.PcapOutput.modified ? kRecordHeaderSize + 8 : kRecordHeaderSize;
+  else if (s.frame.FrameNanoseconds != 0)
+    ++s.counters.Lost.timesRounded;  // microseconds kept, the nanoseconds below them not
+  const size_t headerSize = s.options.PcapOutput.modified ? kRecordHeaderSize + 8 : kRecordHeaderSize;
   // The record is built in the target's block when it has room.
   uint8_t local[kRecordHeaderSize + 8];
   uint8_t* const room = c.target->roomFor(headerSize + size_t(captured));
@@ -535,18 +535,18 @@ void WritePcapFrame(Conversion& c) {
   Put32(record + 4, fraction, big);
   Put32(record + 8, uint32_t(captured), big);
   Put32(record + 12, uint32_t(original), big);
-  if (s.PcapOutput.modified) std::memset(record + kRecordHeaderSize, 0, 8);
+  if (s.options.PcapOutput.modified) std::memset(record + kRecordHeaderSize, 0, 8);
   if (room) {
-    CopyBytes(room + headerSize, s.FrameData.data(), size_t(captured));
+    CopyBytes(room + headerSize, s.frame.FrameData.data(), size_t(captured));
     c.target->advance(headerSize + size_t(captured));
     return;
   }
   c.target->write(local, headerSize);
-  c.target->write(s.FrameData.data(), size_t(captured));
+  c.target->write(s.frame.FrameData.data(), size_t(captured));
 }
 
 void FinishPcap(Conversion& c, int32_t /*framesWritten*/) {
-  if (c.state.FramesWritten - c.state.NonDataFrames > 0 && !c.state.TargetIsPipe)
+  if (c.state.counters.FramesWritten - c.state.counters.NonDataFrames > 0 && !c.state.options.TargetIsPipe)
     WritePcapHeader(c, 0);
 }
 

@@ -12,7 +12,7 @@ namespace morph {
 // a record, or else a failure where the step gave a reason, or the end.
 inline ReadStatus RecordOrEnd(const ConversionState& s, bool read) {
   if (read) return ReadStatus::Record;
-  return s.ReadError || s.WriteFailed ? ReadStatus::Failed : ReadStatus::End;
+  return s.status.ReadError || s.status.WriteFailed ? ReadStatus::Failed : ReadStatus::End;
 }
 
 // The `next` of a file whose records follow one another to its end: the
@@ -21,7 +21,7 @@ inline ReadStatus RecordOrEnd(const ConversionState& s, bool read) {
 // given its reason).
 template <typename ReadRecord>
 inline ReadStatus NextInTurn(Conversion& c, ReadRecord readRecord) {
-  if (c.state.FramesRead > 0 && c.SourceAtEnd()) return ReadStatus::End;
+  if (c.state.counters.FramesRead > 0 && c.SourceAtEnd()) return ReadStatus::End;
   return RecordOrEnd(c.state, readRecord());
 }
 
@@ -57,7 +57,7 @@ inline bool ReadFrameBytes(Conversion& c, const FrameRecord& r, int64_t stored) 
   ConversionState& s = c.state;
   if (!RecordHolds(s, r, stored)) return false;
   SourceStream& in = *c.source;
-  const size_t got = in.fetch(s.FrameData.data(), size_t(stored));
+  const size_t got = in.fetch(s.frame.FrameData.data(), size_t(stored));
   if (got == size_t(stored)) return true;
   if (in.failed()) return FailRead(s, in.errorText());
   return FailRead(s, AtFrame(r.frame, r.offset) + "stored length " + Grouped(stored) +
@@ -101,11 +101,11 @@ namespace morph {
 // and TimeZoneBias from it. A start below the bias (before 1970 in local
 // time) is no date: the file date stays, and false is returned.
 inline bool StartTraceAtKnownUnixTime(ConversionState& s, int64_t seconds) {
-  const double fileDate = s.TraceDate;
+  const double fileDate = s.time.TraceDate;
   StartTraceAtUnixTime(s, seconds);
-  if (seconds >= s.TimeZoneBias) return true;
-  s.TraceDate = fileDate;
-  s.HeaderTimeOfDay = 0;
+  if (seconds >= s.time.TimeZoneBias) return true;
+  s.time.TraceDate = fileDate;
+  s.time.HeaderTimeOfDay = 0;
   ComputeTimeZoneBias(s, false);
   return false;
 }

@@ -92,7 +92,7 @@ void ReadHeader(Conversion& c) {
   double date;
   if (const uint32_t stamp = GetLE32(r.version + kVerDateTime); stamp != 0 &&
                                                                 DecodeDosDateTime(stamp, date))
-    s.TraceDate = date;
+    s.time.TraceDate = date;
   ComputeTimeZoneBias(s, false);
 
   if (r.compressed) {
@@ -123,7 +123,7 @@ void ReadHeader(Conversion& c) {
       }
     }
   }
-  s.BadCompression = false;
+  s.status.BadCompression = false;
 }
 
 // Reads n bytes of the record stream: false sets BadCompression (compressed)
@@ -132,25 +132,25 @@ bool ReadRecordBytes(Conversion& c, SnifferDosReader& r, uint8_t* out, size_t n)
   ConversionState& s = c.state;
   if (r.compressed) {
     if (!r.decompressor.Read(out, n) || r.decompressor.Consumed() > s.SourceFileSize)
-      s.BadCompression = true;
-    return !s.BadCompression;
+      s.status.BadCompression = true;
+    return !s.status.BadCompression;
   }
   if (!c.source->readExact(out, n))
     FailRead(s, c.source->failed() ? c.source->errorText()
-                                   : "frame " + Grouped(s.FramesRead + 1) + ": record cut short: " +
+                                   : "frame " + Grouped(s.counters.FramesRead + 1) + ": record cut short: " +
                                          Grouped(int64_t(n)) + " bytes stated");
-  return !s.ReadError;
+  return !s.status.ReadError;
 }
 
 bool SkipRecordBody(Conversion& c, SnifferDosReader& r, uint16_t length) {
   if (!r.compressed) {
     if (!c.source->skip(length))
-      FailRead(c.state, "after frame " + Grouped(c.state.FramesRead) + ": record of " +
+      FailRead(c.state, "after frame " + Grouped(c.state.counters.FramesRead) + ": record of " +
                             Grouped(length) + " bytes cannot be skipped");
-    return !c.state.ReadError;
+    return !c.state.status.ReadError;
   }
   if (length > kLargestCompressedBody) {
-    c.state.BadCompression = true;
+    c.state.status.BadCompression = true;
     return false;
   }
   return ReadRecordBytes(c, r, r.body.data(), length);
@@ -166,7 +166,7 @@ bool ReadRecordHeader(Conversion& c, SnifferDosReader& r, uint16_t& type, uint16
   } else {
     const size_t got = c.source->fetch(header, sizeof header);
     if (got != sizeof header) {
-      const std::string at = AtFrame(s.FramesRead + 1, c.source->position() - int64_t(got));
+      const std::string at = AtFrame(s.counters.FramesRead + 1, c.source->position() - int64_t(got));
       return FailRead(s, c.source->failed() ? c.source->errorText()
                          : got == 0 ? at + "the file ends without its end-of-file record"
                                     : at + "record header cut short");
@@ -178,15 +178,15 @@ bool ReadRecordHeader(Conversion& c, SnifferDosReader& r, uint16_t& type, uint16
 }
 
 void SetFrameFlags(ConversionState& s, uint8_t status) {
-  s.FrameFlags = 0;
+  s.frame.FrameFlags = 0;
   if (s.TraceTopology == Topo::Ethernet) {
     if ((status & 0x7F) == 0) return;  // the error bits count only with a low bit set
-    if (status & 0x80) s.FrameFlags |= Flag::CrcError;
-    if (status & 0x40) s.FrameFlags |= Flag::AlignmentError;
+    if (status & 0x80) s.frame.FrameFlags |= Flag::CrcError;
+    if (status & 0x40) s.frame.FrameFlags |= Flag::AlignmentError;
   } else if (IsWanTopology(s.TraceTopology)) {
-    s.FrameFlags |= (status & 0x80) ? Flag::Direction2 : Flag::Direction1;
-    if (status & 0x04) s.FrameFlags |= Flag::SnifferProStatus2;
-    else if (status & 0x02) s.FrameFlags |= Flag::CrcError;
+    s.frame.FrameFlags |= (status & 0x80) ? Flag::Direction2 : Flag::Direction1;
+    if (status & 0x04) s.frame.FrameFlags |= Flag::SnifferProStatus2;
+    else if (status & 0x02) s.frame.FrameFlags |= Flag::CrcError;
   }
 }
 
@@ -211,7 +211,7 @@ bool DecodeFrame(ConversionState& s, uint16_t type, const uint8_t* body, uint16_
                  int timeUnit) {
   const size_t dataStart = uint8_t(type) == kFrame12 ? kFrameHeaderBytes + kType12ExtraBytes
                                                      : kFrameHeaderBytes;
-  const auto at = [&] { return "frame " + Grouped(s.FramesRead + 1) + ": "; };
+  const auto at = [&] { return "frame " + Grouped(s.counters.FramesRead + 1) + ": "; };
   if (length < dataStart)
     return FailRead(s, at() + "record of " + Grouped(length) + " bytes, shorter than its " +
                            Grouped(int64_t(dataStart)) + "-byte frame header");
@@ -224,7 +224,7 @@ bool DecodeFrame(ConversionState& s, uint16_t type, const uint8_t* body, uint16_
                            Grouped(int64_t(length - dataStart)) + " bytes its record holds");
 
   SetFrameFlags(s, status);
-  s.FrameTime = FrameTimeOf(h, timeUnit);
+  s.frame.FrameTime = FrameTimeOf(h, timeUnit);
 
   const bool lan = s.WanProtocol == Wan::NotKnown;
   const bool ethernet = s.TraceTopology == Topo::Ethernet;
@@ -232,28 +232,28 @@ bool DecodeFrame(ConversionState& s, uint16_t type, const uint8_t* body, uint16_
   // other LAN frames keep what was stored, never four invented bytes.
   const int32_t trailer = lan ? (ethernet ? 4 : 0) : (status & 0x04) ? 0 : 2;
   if (trueSize == 0) {
-    s.FrameLength = s.StoredLength = stored + trailer;
+    s.frame.FrameLength = s.frame.StoredLength = stored + trailer;
   } else {
     // A sliced frame: only the stored bytes, never invented ones.
-    s.StoredLength = stored;
-    s.FrameLength = ethernet ? trueSize + 4 : lan ? trueSize : trueSize + trailer;
+    s.frame.StoredLength = stored;
+    s.frame.FrameLength = ethernet ? trueSize + 4 : lan ? trueSize : trueSize + trailer;
   }
-  s.FrameLength = std::max(s.FrameLength, s.StoredLength);
+  s.frame.FrameLength = std::max(s.frame.FrameLength, s.frame.StoredLength);
   ClampFrameLength(s);
 
-  const int32_t copied = std::min(stored, s.StoredLength);
-  std::memcpy(s.FrameData.data(), body + dataStart, size_t(copied));
-  ZeroFrameTail(s, copied, s.StoredLength);
+  const int32_t copied = std::min(stored, s.frame.StoredLength);
+  std::memcpy(s.frame.FrameData.data(), body + dataStart, size_t(copied));
+  ZeroFrameTail(s, copied, s.frame.StoredLength);
 
-  const bool whole = s.StoredLength >= s.FrameLength;
-  s.FrameFcs = 0;
+  const bool whole = s.frame.StoredLength >= s.frame.FrameLength;
+  s.frame.FrameFcs = 0;
   if (ethernet && whole) {
     StoreEthernetFcs(s);
-  } else if (!lan && whole && !(s.FrameFlags & Flag::SnifferProStatus2) && s.FrameLength >= 2) {
-    const uint16_t crc = (s.FrameFlags & Flag::CrcError)
+  } else if (!lan && whole && !(s.frame.FrameFlags & Flag::SnifferProStatus2) && s.frame.FrameLength >= 2) {
+    const uint16_t crc = (s.frame.FrameFlags & Flag::CrcError)
                              ? 0
-                             : FrameCrc16(s.FrameData.data(), s.FrameLength - 2);
-    PutLE16(s.FrameData.data() + s.FrameLength - 2, crc);
+                             : FrameCrc16(s.frame.FrameData.data(), s.frame.FrameLength - 2);
+    PutLE16(s.frame.FrameData.data() + s.frame.FrameLength - 2, crc);
   }
   return true;
 }
@@ -269,16 +269,16 @@ ReadStatus NextRecord(Conversion& c) {
     if (IsFrameRecord(type)) break;
     if (type == 0 || type == kEndOfFile) return ReadStatus::End;
     SkipRecordBody(c, r, length);
-    if (s.ReadError || s.BadCompression) return RecordOrEnd(s, false);
+    if (s.status.ReadError || s.status.BadCompression) return RecordOrEnd(s, false);
   }
   if (length > kLargestFrameBody) {
-    FailRead(s, "frame " + Grouped(s.FramesRead + 1) + ": record length " + Grouped(length) +
+    FailRead(s, "frame " + Grouped(s.counters.FramesRead + 1) + ": record length " + Grouped(length) +
                     " exceeds " + Grouped(kLargestFrameBody));
     return ReadStatus::Failed;
   }
   // Reported apart; the frames before it stand.
   if (r.compressed && length > kLargestCompressedBody) {
-    s.BadCompression = true;
+    s.status.BadCompression = true;
     return ReadStatus::End;
   }
   // A plain record already in hand is decoded where it lies.
@@ -290,8 +290,8 @@ ReadStatus NextRecord(Conversion& c) {
     return RecordOrEnd(s, false);
   }
   if (!DecodeFrame(s, type, body, length, r.timeUnit)) return ReadStatus::Failed;
-  if (s.ProbeOnly && IsWanTopology(s.TraceTopology) && s.WanProtocol == Wan::NotKnown)
-    s.WanProtocol = SnifferDosProtocolFromFrame(s.FrameData.data(), s.StoredLength);
+  if (s.status.ProbeOnly && IsWanTopology(s.TraceTopology) && s.WanProtocol == Wan::NotKnown)
+    s.WanProtocol = SnifferDosProtocolFromFrame(s.frame.FrameData.data(), s.frame.StoredLength);
   return ReadStatus::Record;
 }
 
@@ -397,7 +397,7 @@ void WriteSnifferDosHeader(Conversion& c, int32_t /*frameNumber*/) {
   uint8_t* v = out + kSignatureBytes + kRecordHeaderBytes;
   PutLE16(v, 1);
   PutLE16(v + 2, 16);
-  PutLE32(v + kVerDateTime, EncodeDosDateTime(s.TraceDate));
+  PutLE32(v + kVerDateTime, EncodeDosDateTime(s.time.TraceDate));
   v[kVerRecordType] = kFrame4;
   v[kVerNetwork] = NetworkCode(s.TraceTopology);
   v[kVerFormat] = 1;
@@ -417,16 +417,16 @@ void WriteSnifferDosFrame(Conversion& c) {
   const bool lan = s.WanProtocol == Wan::NotKnown;
   int32_t trailer = 0;  // FCS or CRC bytes the format does not store
   if (s.TraceTopology == Topo::Ethernet) trailer = 4;
-  else if (!lan && s.FrameLength >= 3 && !(s.FrameFlags & Flag::SnifferProStatus2)) trailer = 2;
-  const int32_t wire = std::max(0, s.FrameLength - trailer);
+  else if (!lan && s.frame.FrameLength >= 3 && !(s.frame.FrameFlags & Flag::SnifferProStatus2)) trailer = 2;
+  const int32_t wire = std::max(0, s.frame.FrameLength - trailer);
   // The stored bytes of a sliced frame hold no FCS: all of them are data.
-  const int32_t count = std::clamp(s.StoredLength, 0, wire);
+  const int32_t count = std::clamp(s.frame.StoredLength, 0, wire);
   const int32_t trueSize = count < wire ? wire : 0;
 
   uint8_t record[kRecordHeaderBytes + kFrameHeaderBytes] = {};
   PutRecordHeader(record, kFrame4, uint16_t(count + kFrameHeaderBytes));
   uint8_t* h = record + kRecordHeaderBytes;
-  const int64_t t = RoundedDiv(std::max<int64_t>(s.FrameTime, 0), 2);
+  const int64_t t = RoundedDiv(std::max<int64_t>(s.frame.FrameTime, 0), 2);
   PutLE16(h, uint16_t(t));
   PutLE16(h + 2, uint16_t(t >> 16));
   h[4] = uint8_t(t >> 32);
@@ -434,16 +434,16 @@ void WriteSnifferDosFrame(Conversion& c) {
   PutLE16(h + 6, uint16_t(count));
   uint8_t status = 0;
   if (lan) {
-    if (s.FrameFlags & Flag::CrcError) status |= 0x80;
-    if (s.FrameFlags & Flag::AlignmentError) status |= 0x40;
+    if (s.frame.FrameFlags & Flag::CrcError) status |= 0x80;
+    if (s.frame.FrameFlags & Flag::AlignmentError) status |= 0x40;
   } else {
-    if (s.FrameFlags & Flag::Direction2) status |= 0x80;
-    if (s.FrameFlags & Flag::CrcError) status |= 0x02;
-    if (s.FrameFlags & Flag::SnifferProStatus2) status |= 0x04;
+    if (s.frame.FrameFlags & Flag::Direction2) status |= 0x80;
+    if (s.frame.FrameFlags & Flag::CrcError) status |= 0x02;
+    if (s.frame.FrameFlags & Flag::SnifferProStatus2) status |= 0x04;
   }
   h[8] = status;
   PutLE16(h + 10, uint16_t(trueSize));
-  c.target->writeHeadAndBody(record, sizeof record, s.FrameData.data(), size_t(count));
+  c.target->writeHeadAndBody(record, sizeof record, s.frame.FrameData.data(), size_t(count));
 }
 
 void FinishSnifferDos(Conversion& c, int32_t framesWritten) {

@@ -72,7 +72,7 @@ void ReadHeader(Conversion& c) {
   r.extended = r.version >= kExtendedVersion;
   // From version 2.1 on a file may name the zone it was recorded in.
   const int16_t zoneHours = int16_t(GetLE16(h + kTimeZoneAt));
-  if (r.version >= "002.001" && zoneHours != 0) s.SourceZoneBiasMinutes = zoneHours * 60;
+  if (r.version >= "002.001" && zoneHours != 0) s.time.SourceZoneBiasMinutes = zoneHours * 60;
 
   int64_t start = GetLE32(h + kStartTimeAt);
   SetTraceDateFromUnix(s, start, 0);
@@ -80,12 +80,12 @@ void ReadHeader(Conversion& c) {
   // Without a zone of its own the stored time is the local time of the
   // capture, unless it goes back into a file of the same kind.
   if (zoneHours == 0 && s.TargetAnalyzer != Analyzer::SnifferPro)
-    start += s.TimeZoneBias;
-  SetTraceDateFromUnix(s, start, s.TimeZoneBias);
+    start += s.time.TimeZoneBias;
+  SetTraceDateFromUnix(s, start, s.time.TimeZoneBias);
 
   r.pcTimer = GetLE32(h + kTimeUnitAt) == kPcTimerUnit;
   const double startStamp = double(GetLE64(h + kStartStampAt));
-  const double timeOfDay = double(s.HeaderTimeOfDay);
+  const double timeOfDay = double(s.time.HeaderTimeOfDay);
   if (r.pcTimer)
     r.startOffset = s.LineSpeed == kGigabit ? RoundClamped(-timeOfDay)
                                             : RoundClamped(startStamp / kTicksPerMicrosecond -
@@ -105,37 +105,37 @@ void ReadHeader(Conversion& c) {
 }
 
 void SetWirelessMedia(ConversionState& s, SnifferProReader& r, const uint8_t* record) {
-  s.WirelessChannel = record[24];
-  s.WirelessDataRate = record[25];
+  s.frame.WirelessChannel = record[24];
+  s.frame.WirelessDataRate = record[25];
   const uint8_t signal = record[26];
   // Some versions give the signal in percent, others on a scale of 128: once
   // a value above 100 shows the scale, it holds for the rest of the file.
   if (r.signalLatch || signal > 100) {
-    s.WirelessSignal = uint8_t(std::lround(signal / 128.0 * 100.0));
+    s.frame.WirelessSignal = uint8_t(std::lround(signal / 128.0 * 100.0));
     r.signalLatch = true;
   } else {
-    s.WirelessSignal = signal;
+    s.frame.WirelessSignal = signal;
   }
-  s.WirelessNoise = 0;
+  s.frame.WirelessNoise = 0;
 }
 
 void SetStatusFlags(ConversionState& s, SnifferProReader& r, const uint8_t* record) {
   const uint32_t code = GetLE32(record + 20) & 0x0F;
   if (s.TraceTopology == Topo::Wireless) {
     SetWirelessMedia(s, r, record);
-    if (code == 1 || code == 4) s.FrameFlags |= Flag::CrcError;
+    if (code == 1 || code == 4) s.frame.FrameFlags |= Flag::CrcError;
   }
   if (s.WanProtocol != Wan::NotKnown) {
     const uint32_t media = GetLE32(record + 24);
     if ((media & ~1u) == kMediaPpp) s.WanProtocol = Wan::Ppp;
     else if ((media & ~1u) == kMediaIsdn) s.WanProtocol = Wan::Isdn;
-    s.FrameFlags |= (media & 1) ? Flag::Direction2 : Flag::Direction1;
-    if (code == 1) s.FrameFlags |= Flag::CrcError;
-    else if (code == 2) s.FrameFlags |= Flag::SnifferProStatus2;
+    s.frame.FrameFlags |= (media & 1) ? Flag::Direction2 : Flag::Direction1;
+    if (code == 1) s.frame.FrameFlags |= Flag::CrcError;
+    else if (code == 2) s.frame.FrameFlags |= Flag::SnifferProStatus2;
   }
   if (s.TraceTopology == Topo::Ethernet) {
-    if (code == 1 || code == 4 || code == 6) s.FrameFlags |= Flag::CrcError;
-    else if (code == 7) s.FrameFlags |= Flag::AlignmentError;
+    if (code == 1 || code == 4 || code == 6) s.frame.FrameFlags |= Flag::CrcError;
+    else if (code == 7) s.frame.FrameFlags |= Flag::AlignmentError;
   }
 }
 
@@ -155,36 +155,36 @@ void SetLengths(ConversionState& s, const SnifferProReader& r, int32_t original,
   if (r.lengthsAsStated) {
     // The lengths are the frame's own: a record holding fewer bytes than the
     // frame had is a frame cut at capture, kept with its wire length.
-    s.FrameLength = std::max(original, captured);
-    s.StoredLength = captured;
+    s.frame.FrameLength = std::max(original, captured);
+    s.frame.StoredLength = captured;
   } else {
     original = std::max(original, captured);  // never more stored than on the wire
     if (s.WanProtocol == Wan::NotKnown) {
       // Only Ethernet frames get their FCS rebuilt; other LAN frames keep
       // what was stored, never four invented bytes.
       const int32_t fcs = s.TraceTopology == Topo::Ethernet ? 4 : 0;
-      s.FrameLength = original + fcs;
-      s.StoredLength = captured < original ? captured : captured + fcs;
+      s.frame.FrameLength = original + fcs;
+      s.frame.StoredLength = captured < original ? captured : captured + fcs;
     } else {
-      const bool noCrc = s.FrameFlags & Flag::SnifferProStatus2;
-      s.FrameLength = noCrc ? original : original + 2;
-      s.StoredLength = captured + (captured >= original && !noCrc ? 2 : 0);
+      const bool noCrc = s.frame.FrameFlags & Flag::SnifferProStatus2;
+      s.frame.FrameLength = noCrc ? original : original + 2;
+      s.frame.StoredLength = captured + (captured >= original && !noCrc ? 2 : 0);
     }
   }
   ClampFrameLength(s);
 }
 
 void StoreChecksum(ConversionState& s) {
-  s.FrameFcs = 0;
-  if (s.FrameLength != s.StoredLength) return;
+  s.frame.FrameFcs = 0;
+  if (s.frame.FrameLength != s.frame.StoredLength) return;
   if (s.TraceTopology == Topo::Ethernet) {
     StoreEthernetFcs(s);
-  } else if (s.WanProtocol != Wan::NotKnown && !(s.FrameFlags & Flag::SnifferProStatus2) &&
-             s.FrameLength >= 2) {
-    const uint16_t crc = (s.FrameFlags & Flag::CrcError)
+  } else if (s.WanProtocol != Wan::NotKnown && !(s.frame.FrameFlags & Flag::SnifferProStatus2) &&
+             s.frame.FrameLength >= 2) {
+    const uint16_t crc = (s.frame.FrameFlags & Flag::CrcError)
                              ? 0
-                             : FrameCrc16(s.FrameData.data(), s.FrameLength - 2);
-    PutLE16(s.FrameData.data() + s.FrameLength - 2, crc);
+                             : FrameCrc16(s.frame.FrameData.data(), s.frame.FrameLength - 2);
+    PutLE16(s.frame.FrameData.data() + s.frame.FrameLength - 2, crc);
   }
 }
 
@@ -192,15 +192,15 @@ void StoreChecksum(ConversionState& s) {
 // ends cleanly only with every record its header states and not before
 // its stated end offset; a shortfall is a file cut short.
 void EndOfFile(ConversionState& s, SnifferProReader& r, int64_t position) {
-  const bool countShort = r.recordCount != 0 && uint32_t(s.FramesRead) < r.recordCount;
+  const bool countShort = r.recordCount != 0 && uint32_t(s.counters.FramesRead) < r.recordCount;
   const bool offsetShort = r.endOffset != 0 && position < r.endOffset;
   if (r.wrapped || r.firstRecord != int64_t(kHeaderBytes) || !(countShort || offsetShort)) {
     r.ended = true;
     return;
   }
-  const std::string at = AtRecord(s.FramesRead + 1, position) + "the file ends ";
+  const std::string at = AtRecord(s.counters.FramesRead + 1, position) + "the file ends ";
   if (countShort)
-    FailRead(s, at + "after " + Grouped(s.FramesRead) + " of the " + Grouped(r.recordCount) +
+    FailRead(s, at + "after " + Grouped(s.counters.FramesRead) + " of the " + Grouped(r.recordCount) +
                     " records its header states");
   else
     FailRead(s, at + "before the end offset " + Grouped(r.endOffset) + " its header states");
@@ -219,27 +219,27 @@ bool ReadRecord(Conversion& c, SnifferProReader& r) {
   }
   // Where the record began, put into words only when it is cut short.
   const auto at = [&](size_t read) {
-    return AtRecord(s.FramesRead + 1, in.position() - int64_t(read));
+    return AtRecord(s.counters.FramesRead + 1, in.position() - int64_t(read));
   };
   // A record cut short is a read error; the frames before it stay written.
   if (got != headerBytes) {
     FailRead(s, in.failed() ? in.errorText() : at(got) + "record header cut short");
     return false;
   }
-  s.FrameFlags = 0;
+  s.frame.FrameFlags = 0;
   SetStatusFlags(s, r, record);
-  s.FrameTime = FrameTimeOf(s, r, GetLE64(record));
+  s.frame.FrameTime = FrameTimeOf(s, r, GetLE64(record));
   const int32_t captured = GetLE16(record + 10);
   SetLengths(s, r, GetLE16(record + 8), captured);
-  const size_t gotFrame = in.fetch(s.FrameData.data(), size_t(captured));
+  const size_t gotFrame = in.fetch(s.frame.FrameData.data(), size_t(captured));
   if (gotFrame != size_t(captured)) {
     FailRead(s, in.failed() ? in.errorText()
                             : at(headerBytes + gotFrame) + "frame cut short: " +
                                   Grouped(captured) + " bytes stated");
     return false;
   }
-  ZeroFrameTail(s, captured, s.StoredLength);  // FCS or CRC slots are computed, not stale
-  if (s.WanProtocol != Wan::NotKnown && captured > 0 && s.FrameData[0] == 0xFF)
+  ZeroFrameTail(s, captured, s.frame.StoredLength);  // FCS or CRC slots are computed, not stale
+  if (s.WanProtocol != Wan::NotKnown && captured > 0 && s.frame.FrameData[0] == 0xFF)
     s.WanProtocol = Wan::Ppp;
   StoreChecksum(s);
   return true;
@@ -271,10 +271,10 @@ void CheckEnd(Conversion& c, SnifferProReader& r) {
 ReadStatus NextRecord(Conversion& c) {
   ConversionState& s = c.state;
   SnifferProReader& r = c.ReaderContext<SnifferProReader>();
-  if (s.FramesRead > 0) {  // after a record: the stated count, or the data's end
-    if (uint32_t(s.FramesRead) == r.recordCount) return ReadStatus::End;
+  if (s.counters.FramesRead > 0) {  // after a record: the stated count, or the data's end
+    if (uint32_t(s.counters.FramesRead) == r.recordCount) return ReadStatus::End;
     CheckEnd(c, r);
-    if (r.ended || s.ReadError) return RecordOrEnd(s, false);
+    if (r.ended || s.status.ReadError) return RecordOrEnd(s, false);
   }
   return RecordOrEnd(s, ReadRecord(c, r));
 }
@@ -343,7 +343,7 @@ void WriteSnifferProHeader(Conversion& c, int32_t count) {
   std::memcpy(h, "XCP", 4);
   std::memcpy(h + kVersionAt, kWrittenVersion, sizeof kWrittenVersion);
   PutLE32(h + kStartTimeAt, StartTimeField32(s));
-  PutLE32(h + kRecordCountAt, uint32_t(count - s.NonDataFrames));
+  PutLE32(h + kRecordCountAt, uint32_t(count - s.counters.NonDataFrames));
   PutLE32(h + kEndOffsetAt, length);
   PutLE32(h + kFirstRecordAt, kHeaderBytes);
   // Other readers take the end of the records from offset 28 and, finding
@@ -372,17 +372,17 @@ void WriteSnifferProFrame(Conversion& c) {
   const bool lanWithFcs = s.TraceTopology == Topo::Ethernet;
   int32_t trailer = 0;  // FCS or CRC bytes the format does not count
   if (lanWithFcs) trailer = 4;
-  else if (s.WanProtocol != Wan::NotKnown && s.FrameLength >= 3 &&
-           !(s.FrameFlags & Flag::SnifferProStatus2))
+  else if (s.WanProtocol != Wan::NotKnown && s.frame.FrameLength >= 3 &&
+           !(s.frame.FrameFlags & Flag::SnifferProStatus2))
     trailer = 2;
-  const int32_t original = std::max(0, s.FrameLength - trailer);
+  const int32_t original = std::max(0, s.frame.FrameLength - trailer);
   // The stored bytes of a sliced frame hold no FCS: all of them are data.
-  const int32_t captured = std::clamp(s.StoredLength, 0, original);
+  const int32_t captured = std::clamp(s.frame.StoredLength, 0, original);
 
   // Microseconds since the whole second of the start time; 32 ns units on
   // gigabit lines, where readers expect them.
   const int64_t micros =
-      std::max<int64_t>(0, s.FrameTime - s.FirstFrameTime + s.FirstFrameMicroseconds);
+      std::max<int64_t>(0, s.frame.FrameTime - s.time.FirstFrameTime + s.time.FirstFrameMicroseconds);
   const uint64_t stamp = s.LineSpeed == kGigabit
                              ? uint64_t(std::llround(double(micros) / kGigabitTickMicroseconds))
                              : uint64_t(micros);
@@ -395,20 +395,20 @@ void WriteSnifferProFrame(Conversion& c) {
   PutLE16(record + 8, uint16_t(original));
   PutLE16(record + 10, uint16_t(captured));
   uint32_t status = 0;
-  if (s.FrameFlags & Flag::CrcError) status |= 1;
-  if (s.FrameFlags & Flag::SnifferProStatus2) status |= 2;
-  if (s.FrameFlags & Flag::Direction2) status |= kSecondDirection;
+  if (s.frame.FrameFlags & Flag::CrcError) status |= 1;
+  if (s.frame.FrameFlags & Flag::SnifferProStatus2) status |= 2;
+  if (s.frame.FrameFlags & Flag::Direction2) status |= kSecondDirection;
   PutLE32(record + 20, status);
   if (s.TraceTopology == Topo::Wireless) {
-    record[24] = s.WirelessChannel;
-    record[25] = s.WirelessDataRate;
-    record[26] = uint8_t(std::min(255L, std::lround(s.WirelessSignal * 1.28)));
+    record[24] = s.frame.WirelessChannel;
+    record[25] = s.frame.WirelessDataRate;
+    record[26] = uint8_t(std::min(255L, std::lround(s.frame.WirelessSignal * 1.28)));
   } else {
-    uint32_t media = (s.FrameFlags & Flag::Direction2) ? 1 : 0;
+    uint32_t media = (s.frame.FrameFlags & Flag::Direction2) ? 1 : 0;
     if (s.WanProtocol == Wan::Isdn) media |= kMediaIsdn;
     PutLE32(record + 24, media);
   }
-  c.target->writeHeadAndBody(record, sizeof record, s.FrameData.data(), size_t(captured));
+  c.target->writeHeadAndBody(record, sizeof record, s.frame.FrameData.data(), size_t(captured));
   w.end = end;
 }
 

@@ -119,12 +119,12 @@ bool PlausibleRecordHeader(const SnoopReaderContext& r, const uint8_t* h, uint32
   const uint32_t body = recordLength - overhead;
   uint16_t trailerStatus = 0;
   if (inPlace && recordLength <= in.inHandSize()) {
-    CopyBytes(s.FrameData.data(), h + kSnoopRecordHeaderSize, body);
+    CopyBytes(s.frame.FrameData.data(), h + kSnoopRecordHeaderSize, body);
     if (surveyor) trailerStatus = GetBE16(h + kSnoopRecordHeaderSize + body + 2);
     in.consume(recordLength);
   } else {
     if (inPlace) in.consume(sizeof copy);  // h is not looked at again
-    if (!in.readExact(s.FrameData.data(), body)) {
+    if (!in.readExact(s.frame.FrameData.data(), body)) {
       return Damaged(c, r, surveyor, offset,
                      in.failed() ? in.errorText() : at() + "record cut short");
     }
@@ -145,39 +145,39 @@ bool PlausibleRecordHeader(const SnoopReaderContext& r, const uint8_t* h, uint32
     seconds += micros / 1000000;
     micros %= 1000000;
   }
-  s.FrameFlags = (trailerStatus & kTrailerCrcError) ? Flag::CrcError : 0;
-  s.FrameTime = r.clock(s, seconds, micros);
+  s.frame.FrameFlags = (trailerStatus & kTrailerCrcError) ? Flag::CrcError : 0;
+  s.frame.FrameTime = r.clock(s, seconds, micros);
   // A time the pipeline would refuse is damage salvage passes over.
-  if (s.Salvage && FrameTimeBeyondSpan(s))
+  if (s.options.Salvage && FrameTimeBeyondSpan(s))
     return Damaged(c, r, surveyor, offset, at() + FrameTimeSpanText(s));
 
   // included is bounded by the record length above; the original length is
   // bounded here so the additions below stay in range (the clamp lowers it).
-  s.StoredLength = int32_t(included);
-  s.FrameLength = int32_t(std::min(std::max(original, included), uint32_t(MaxFrameBytes) + 1));
+  s.frame.StoredLength = int32_t(included);
+  s.frame.FrameLength = int32_t(std::min(std::max(original, included), uint32_t(MaxFrameBytes) + 1));
   const bool ethernet = s.TraceTopology == Topo::Ethernet;
   if (surveyor) {
-    if (s.FrameLength - s.StoredLength == kEthernetFcs) s.FrameLength = s.StoredLength;
-    if (ethernet && s.FrameLength < 64 && s.PadShortFrames) {
-      ZeroFrameBytes(s, s.StoredLength, 64);
-      s.FrameLength = s.StoredLength = 64;
-      ++s.Lost.framesPadded;
+    if (s.frame.FrameLength - s.frame.StoredLength == kEthernetFcs) s.frame.FrameLength = s.frame.StoredLength;
+    if (ethernet && s.frame.FrameLength < 64 && s.options.PadShortFrames) {
+      ZeroFrameBytes(s, s.frame.StoredLength, 64);
+      s.frame.FrameLength = s.frame.StoredLength = 64;
+      ++s.counters.Lost.framesPadded;
     }
   }
   if (ethernet) {
-    if (s.FrameLength == s.StoredLength) {
-      if (s.FrameLength < 60 && s.PadShortFrames) {
-        ZeroFrameBytes(s, s.StoredLength, 60);
-        s.FrameLength = s.StoredLength = 60;
-        ++s.Lost.framesPadded;
+    if (s.frame.FrameLength == s.frame.StoredLength) {
+      if (s.frame.FrameLength < 60 && s.options.PadShortFrames) {
+        ZeroFrameBytes(s, s.frame.StoredLength, 60);
+        s.frame.FrameLength = s.frame.StoredLength = 60;
+        ++s.counters.Lost.framesPadded;
       }
-      if (!surveyor) s.StoredLength += kEthernetFcs;
+      if (!surveyor) s.frame.StoredLength += kEthernetFcs;
     }
-    if (!surveyor) s.FrameLength += kEthernetFcs;
+    if (!surveyor) s.frame.FrameLength += kEthernetFcs;
   }
   ClampFrameLength(s);
   // Surveyor frames carry their FCS; snoop frames get it computed.
-  if (ethernet && !surveyor && s.StoredLength == s.FrameLength) StoreEthernetFcs(s);
+  if (ethernet && !surveyor && s.frame.StoredLength == s.frame.FrameLength) StoreEthernetFcs(s);
   return true;
 }
 
@@ -215,12 +215,12 @@ struct SnoopWriterContext : FormatContext {
 
 uint16_t TrailerStatus(const ConversionState& s, bool ethernet) {
   uint16_t status = 0;
-  if (s.FrameLength >= 12) status |= kTrailerLength12;
+  if (s.frame.FrameLength >= 12) status |= kTrailerLength12;
   if (ethernet) {
-    if (s.FrameLength < 64) status |= kTrailerRunt;
-    if (s.FrameLength > 1518) status |= kTrailerOversize;
+    if (s.frame.FrameLength < 64) status |= kTrailerRunt;
+    if (s.frame.FrameLength > 1518) status |= kTrailerOversize;
   }
-  status |= (s.FrameFlags & Flag::CrcError) ? kTrailerCrcError : kTrailerGood;
+  status |= (s.frame.FrameFlags & Flag::CrcError) ? kTrailerCrcError : kTrailerGood;
   return status;
 }
 
@@ -266,21 +266,21 @@ void WriteSnoopHeader(Conversion& c, int32_t /*frameNumber*/) {
 void WriteSnoopFrame(Conversion& c) {
   ConversionState& s = c.state;
   SnoopWriterContext& w = c.WriterContext<SnoopWriterContext>();
-  const bool whole = s.StoredLength >= s.FrameLength;
+  const bool whole = s.frame.StoredLength >= s.frame.FrameLength;
   // Only captured bytes are written: a truncated or sliced frame keeps its
   // original length and every byte that was stored of it (the FCS, at its
   // end, is never among them).
   int32_t original, included;
   if (w.trailer) {
-    original = s.FrameLength;
-    included = whole ? s.FrameLength : std::max(0, s.StoredLength);
+    original = s.frame.FrameLength;
+    included = whole ? s.frame.FrameLength : std::max(0, s.frame.StoredLength);
   } else {
-    original = std::max(0, s.FrameLength - w.fcs);
-    included = whole ? original : std::clamp(s.StoredLength, 0, original);
+    original = std::max(0, s.frame.FrameLength - w.fcs);
+    included = whole ? original : std::clamp(s.frame.StoredLength, 0, original);
   }
   const uint32_t padded = (uint32_t(included) + kSnoopRecordHeaderSize + 3) & ~3u;
   const uint32_t recordLength = padded + (w.trailer ? kSurveyorTrailerSize : 0);
-  const UnixTime when = w.clock(s.FrameTime);
+  const UnixTime when = w.clock(s.frame.FrameTime);
   if (!TimeFitsTarget(s, when.seconds, 0, kLatestUnsigned32Seconds)) return;
   // Laid out inline at both places WriteRecord lays it out.
   WriteRecord(*c.target, recordLength, w.aside, [&](uint8_t* p) __attribute__((always_inline)) {
@@ -293,11 +293,11 @@ void WriteSnoopFrame(Conversion& c) {
     PutBE32(p + 12, 0);
     PutBE32(p + 16, uint32_t(when.seconds));
     PutBE32(p + 20, uint32_t(when.microseconds));
-    CopyBytes(p + kSnoopRecordHeaderSize, s.FrameData.data(), size_t(included));
+    CopyBytes(p + kSnoopRecordHeaderSize, s.frame.FrameData.data(), size_t(included));
     if (!w.trailer) return;
     uint8_t* t = p + padded;
-    const int32_t frameNumber = s.FramesWritten - s.NonDataFrames;
-    const uint64_t sinceFirst = uint64_t(s.FrameTime - s.FirstFrameTime) * 25;  // 40 ns units
+    const int32_t frameNumber = s.counters.FramesWritten - s.counters.NonDataFrames;
+    const uint64_t sinceFirst = uint64_t(s.frame.FrameTime - s.time.FirstFrameTime) * 25;  // 40 ns units
     PutBE32(t, TrailerStatus(s, w.ethernet));
     PutBE32(t + 4, uint32_t(sinceFirst));
     PutBE32(t + 8, uint32_t(sinceFirst >> 32));

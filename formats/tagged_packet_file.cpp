@@ -131,7 +131,7 @@ int AppMajorVersion(std::string_view xml) {
 void ApplyLinkProtocol(ConversionState& s, uint32_t code) {
   switch (code) {
     case LinkCode::HdlcOrPpp:
-      s.WanProtocol = s.StoredLength > 0 && s.FrameData[0] == 0xFF ? Wan::Ppp : Wan::Hdlc;
+      s.WanProtocol = s.frame.StoredLength > 0 && s.frame.FrameData[0] == 0xFF ? Wan::Ppp : Wan::Hdlc;
       break;
     case LinkCode::FrameRelay: s.WanProtocol = Wan::FrameRelay; break;
     case LinkCode::X25: s.WanProtocol = Wan::X25; break;
@@ -177,7 +177,7 @@ std::string SessionXml(const ConversionState& s, int64_t count) {
   const auto [mediaType, mediaSubType] = MediaOf(s.TraceTopology, s.WanProtocol);
   return "<Session><RawTime> </RawTime><Time> </Time><MediaType>" + mediaType +
          "</MediaType><MediaSubType>" + std::to_string(mediaSubType) + "</MediaSubType>" +
-         "<TimeZoneBias>" + std::to_string(s.TimeZoneBias / 60) + "</TimeZoneBias><LinkSpeed>" +
+         "<TimeZoneBias>" + std::to_string(s.time.TimeZoneBias / 60) + "</TimeZoneBias><LinkSpeed>" +
          std::to_string(s.LineSpeed) + "</LinkSpeed>" + "<PacketCount>" + countText +
          "</PacketCount></Session>\r\n";
 }
@@ -206,7 +206,7 @@ void SetTaggedFrameTime(ConversionState& s, TaggedCarry& carry) {
     carry.started = true;
     StartTraceAtUnixTime(s, seconds);
   }
-  s.FrameTime = carry.clock(s, seconds, micros % 1000000);
+  s.frame.FrameTime = carry.clock(s, seconds, micros % 1000000);
 }
 
 }  // namespace
@@ -250,7 +250,7 @@ RecordOutcome ReadTaggedRecord(Conversion& c, TaggedCarry& carry) {
   SourceStream& in = *c.source;
   bool haveLink = false;
   uint32_t linkCode = 0, direction = 0;
-  const FrameRecord where{s.FramesRead + 1, carry.recordAt, -1};
+  const FrameRecord where{s.counters.FramesRead + 1, carry.recordAt, -1};
   int64_t tagBytes = 0;
   uint8_t entry[kTagEntrySize];
   for (bool first = true;; first = false) {
@@ -271,9 +271,9 @@ RecordOutcome ReadTaggedRecord(Conversion& c, TaggedCarry& carry) {
       case Tag::TimeLow: carry.timeLow = value; break;
       case Tag::TimeHigh: carry.timeHigh = value; break;
       case Tag::FlagsAndStatus: carry.flagsAndStatus = value; break;
-      case Tag::Channel: s.WirelessChannel = uint8_t(value); break;
-      case Tag::DataRate: s.WirelessDataRate = uint8_t(value); break;
-      case Tag::Signal: s.WirelessSignal = uint8_t(value); break;
+      case Tag::Channel: s.frame.WirelessChannel = uint8_t(value); break;
+      case Tag::DataRate: s.frame.WirelessDataRate = uint8_t(value); break;
+      case Tag::Signal: s.frame.WirelessSignal = uint8_t(value); break;
       case Tag::LinkProtocol: haveLink = true, linkCode = value; break;
       case Tag::Direction: direction = value; break;
       default: break;  // not interpreted, or unknown and skipped with its value
@@ -283,18 +283,18 @@ RecordOutcome ReadTaggedRecord(Conversion& c, TaggedCarry& carry) {
   int32_t slice = int32_t(GetLE32(entry + 2) & 0xFFFF);
   if (slice == 0) slice = length;
 
-  s.FrameFlags = 0;
-  if (carry.flagsAndStatus & 0x02) s.FrameFlags |= Flag::CrcError;
-  if (carry.flagsAndStatus & 0x04) s.FrameFlags |= Flag::AlignmentError;
-  if ((carry.flagsAndStatus >> 16) & 0x04) s.FrameFlags |= Flag::PacketFileStatus;
-  if (direction == 1) s.FrameFlags |= Flag::Direction1;
-  if (direction == 2) s.FrameFlags |= Flag::Direction2;
+  s.frame.FrameFlags = 0;
+  if (carry.flagsAndStatus & 0x02) s.frame.FrameFlags |= Flag::CrcError;
+  if (carry.flagsAndStatus & 0x04) s.frame.FrameFlags |= Flag::AlignmentError;
+  if ((carry.flagsAndStatus >> 16) & 0x04) s.frame.FrameFlags |= Flag::PacketFileStatus;
+  if (direction == 1) s.frame.FrameFlags |= Flag::Direction1;
+  if (direction == 2) s.frame.FrameFlags |= Flag::Direction2;
 
   if (!ReadFrameBytes(c, where, slice)) return RecordOutcome::Error;
   carry.recordAt += tagBytes + slice;
   // A slice longer than its frame's length keeps its bytes.
-  s.FrameLength = slice <= MaxFrameBytes ? std::max(length, slice) : length;
-  s.StoredLength = slice;
+  s.frame.FrameLength = slice <= MaxFrameBytes ? std::max(length, slice) : length;
+  s.frame.StoredLength = slice;
   if (haveLink) ApplyLinkProtocol(s, linkCode);
   SetTaggedFrameTime(s, carry);
   ClampFrameLength(s);
@@ -309,10 +309,10 @@ void WriteTaggedRecord(Conversion& c) {
   if (!TimeFitsTarget(s, when.seconds, -kSeconds1601To1970, kLatest)) return;
   const uint64_t nanos =
       (uint64_t(when.seconds + kSeconds1601To1970) * 1000000 + uint64_t(when.microseconds)) * 1000;
-  const int32_t stored = std::max(0, s.StoredLength);
+  const int32_t stored = std::max(0, s.frame.StoredLength);
   // A slice of 0 means "the whole frame": a frame with no stored bytes can
   // only be written as an empty one.
-  const int32_t length = stored == 0 ? 0 : s.FrameLength;
+  const int32_t length = stored == 0 ? 0 : s.frame.FrameLength;
 
   uint8_t record[12 * kTagEntrySize];
   uint8_t* p = record;
@@ -321,15 +321,15 @@ void WriteTaggedRecord(Conversion& c) {
   PutTag(p, Tag::TimeHigh, uint32_t(nanos >> 32));
   PutTag(p, Tag::FlagsAndStatus, PacketFlagsByte(s, PacketFlagRulesFor(s.TraceTopology)));
   if (s.TraceTopology == Topo::Wireless) {
-    PutTag(p, Tag::Channel, s.WirelessChannel);
-    PutTag(p, Tag::DataRate, s.WirelessDataRate);
-    PutTag(p, Tag::Signal, s.WirelessSignal);
+    PutTag(p, Tag::Channel, s.frame.WirelessChannel);
+    PutTag(p, Tag::DataRate, s.frame.WirelessDataRate);
+    PutTag(p, Tag::Signal, s.frame.WirelessSignal);
   }
   PutTag(p, Tag::MediaMark, 4);
   PutTag(p, Tag::LinkProtocol, LinkCodeOf(s.WanProtocol));
-  PutTag(p, Tag::Direction, (s.FrameFlags & Flag::Direction1) ? 1 : 2);
+  PutTag(p, Tag::Direction, (s.frame.FrameFlags & Flag::Direction1) ? 1 : 2);
   PutTag(p, kEndOfTags, uint32_t(stored));
-  c.target->writeHeadAndBody(record, size_t(p - record), s.FrameData.data(), size_t(stored));
+  c.target->writeHeadAndBody(record, size_t(p - record), s.frame.FrameData.data(), size_t(stored));
 }
 
 void WriteTaggedFileHeader(Conversion& c, int32_t count) {
@@ -337,7 +337,7 @@ void WriteTaggedFileHeader(Conversion& c, int32_t count) {
   TargetStream& out = *c.target;
   if (!out.seek(0)) return;
   WriteSection(out, "\177ver", kVersionXml, kSectionMark);
-  WriteSection(out, "sess", SessionXml(s, int64_t(count) - s.NonDataFrames), kSectionMark);
+  WriteSection(out, "sess", SessionXml(s, int64_t(count) - s.counters.NonDataFrames), kSectionMark);
   WriteSection(out, "pkts", "", 0);
 }
 

@@ -73,10 +73,10 @@ class Line {
 // "hh:mm:ss.uuuuuu MM/DD/YYYY" of the frame's local time.
 std::string DateText(const ConversionState& s) {
   const int64_t dayOffset =
-      s.FrameTime / kMicrosPerDay - (s.FrameTime % kMicrosPerDay < 0 ? 1 : 0);
-  const int64_t timeOfDay = s.FrameTime - dayOffset * kMicrosPerDay;
+      s.frame.FrameTime / kMicrosPerDay - (s.frame.FrameTime % kMicrosPerDay < 0 ? 1 : 0);
+  const int64_t timeOfDay = s.frame.FrameTime - dayOffset * kMicrosPerDay;
   int year, month, day;
-  DecodeDate(std::floor(s.TraceDate) + double(dayOffset), year, month, day);
+  DecodeDate(std::floor(s.time.TraceDate) + double(dayOffset), year, month, day);
   const int64_t seconds = timeOfDay / 1000000;
   char text[64];
   std::snprintf(text, sizeof text, "%02d:%02d:%02d.%06d %02d/%02d/%04d", int(seconds / 3600),
@@ -87,10 +87,10 @@ std::string DateText(const ConversionState& s) {
 
 void AppendHex(std::string& out, const ConversionState& s) {
   static const char kDigits[] = "0123456789ABCDEF";
-  for (int32_t i = 0; i < s.FrameLength; ++i) {
-    if (i < s.StoredLength) {
-      out += kDigits[s.FrameData[size_t(i)] >> 4];
-      out += kDigits[s.FrameData[size_t(i)] & 15];
+  for (int32_t i = 0; i < s.frame.FrameLength; ++i) {
+    if (i < s.frame.StoredLength) {
+      out += kDigits[s.frame.FrameData[size_t(i)] >> 4];
+      out += kDigits[s.frame.FrameData[size_t(i)] & 15];
     } else {
       out += "XX";
     }
@@ -98,12 +98,12 @@ void AppendHex(std::string& out, const ConversionState& s) {
 }
 
 void AppendCharacters(std::string& out, const ConversionState& s) {
-  for (int32_t i = 0; i < s.FrameLength; ++i) {
-    if (i >= s.StoredLength) {
+  for (int32_t i = 0; i < s.frame.FrameLength; ++i) {
+    if (i >= s.frame.StoredLength) {
       out += 'X';
       continue;
     }
-    const uint8_t byte = s.FrameData[size_t(i)];
+    const uint8_t byte = s.frame.FrameData[size_t(i)];
     if (byte >= 32 && byte <= 127)
       out += char(byte);
     else
@@ -115,7 +115,7 @@ void AppendCharacters(std::string& out, const ConversionState& s) {
 
 void WriteTextDumpHeader(Conversion& c, int32_t /*frameNumber*/) {
   const ConversionState& s = c.state;
-  const TextDumpOptions& o = s.TextOptions;
+  const TextDumpOptions& o = s.options.TextOptions;
   if (o.descriptiveHeader) {
     c.target->writeText("Frame dump from analyzer file " + s.SourceFileName + " (" +
                         s.SourceFileDateText + " " + std::to_string(s.SourceFileSize) +
@@ -135,12 +135,12 @@ void WriteTextDumpHeader(Conversion& c, int32_t /*frameNumber*/) {
 
 void WriteTextDumpFrame(Conversion& c) {
   const ConversionState& s = c.state;
-  const TextDumpOptions& o = s.TextOptions;
+  const TextDumpOptions& o = s.options.TextOptions;
   Line line(o.delimiter);
-  if (o.frameNumber) line.addValue(kFrameNumber, std::to_string(s.FramesWritten));
-  if (o.frameLength) line.addValue(kFrameLength, std::to_string(s.FrameLength));
+  if (o.frameNumber) line.addValue(kFrameNumber, std::to_string(s.counters.FramesWritten));
+  if (o.frameLength) line.addValue(kFrameLength, std::to_string(s.frame.FrameLength));
   if (o.timestampDate) line.addValue(kTimestampDate, DateText(s));
-  if (o.timestampMicros) line.addValue(kTimestampMicros, std::to_string(s.FrameTime));
+  if (o.timestampMicros) line.addValue(kTimestampMicros, std::to_string(s.frame.FrameTime));
   if (o.dataHex) {
     line.addData(kDataHex);
     AppendHex(line.text(), s);

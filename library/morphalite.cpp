@@ -43,15 +43,15 @@ class ReadingHost : public morph::Host {
 Frame FrameOf(const morph::ConversionState& s) {
   const morph::UnixTime when = morph::FrameUnixTime(s);
   const int32_t fcs = s.TraceTopology == morph::Topo::Ethernet ? 4 : 0;
-  const int32_t wire = std::max(0, s.FrameLength - fcs);
-  const int32_t stored = std::max(0, std::min(s.StoredLength, wire));
+  const int32_t wire = std::max(0, s.frame.FrameLength - fcs);
+  const int32_t stored = std::max(0, std::min(s.frame.StoredLength, wire));
   Frame frame;
-  frame.timeNs = (when.seconds * 1000000 + when.microseconds) * 1000 + s.FrameNanoseconds;
+  frame.timeNs = (when.seconds * 1000000 + when.microseconds) * 1000 + s.frame.FrameNanoseconds;
   frame.wireLength = uint32_t(wire);
-  frame.data = std::span<const uint8_t>(s.FrameData.data(), size_t(stored));
-  frame.linkType = s.FrameLinkType ? s.FrameLinkType : morph::PcapLinkTypeFor(s.TraceTopology);
-  frame.interface = s.FrameInterface;
-  frame.flags = s.FrameFlags;
+  frame.data = std::span<const uint8_t>(s.frame.FrameData.data(), size_t(stored));
+  frame.linkType = s.frame.FrameLinkType ? s.frame.FrameLinkType : morph::PcapLinkTypeFor(s.TraceTopology);
+  frame.interface = s.frame.FrameInterface;
+  frame.flags = s.frame.FrameFlags;
   return frame;
 }
 

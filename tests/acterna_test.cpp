@@ -365,16 +365,16 @@ TEST(FireBerd500Writer, StopsAt65535FramesWithACompleteFile) {
       Analyzer::FireBerd500, Topo::TokenRing, dir.path("limit.pkt"),
       [](ConversionState& st, size_t i) {
         if (i == 70000) return false;
-        st.FrameTime = int64_t(i) * 1000;
-        st.FrameLength = st.StoredLength = 20;
-        st.FrameData[0] = 0x10;
-        st.FrameData[1] = 0x40;
+        st.frame.FrameTime = int64_t(i) * 1000;
+        st.frame.FrameLength = st.frame.StoredLength = 20;
+        st.frame.FrameData[0] = 0x10;
+        st.frame.FrameData[1] = 0x40;
         return true;
       },
       &messages);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0], "File Error: Unable to write to destination file limit.pkt");
-  EXPECT_NE(s.WriteErrorDetail.find("65,535"), std::string::npos);
+  EXPECT_NE(s.status.WriteErrorDetail.find("65,535"), std::string::npos);
   const auto f = ReadFileBytes(dir.path("limit.pkt"));
   EXPECT_EQ(Le32(f, 72), 65535u);
   ASSERT_EQ(f.size(), 76 + 65535 * 30 + 65535 * 4u);
@@ -415,7 +415,7 @@ TEST(Dna323Writer, AFirstNonDataFrameStillDatesTheTraceAndNumbersKeepGaps) {
   beacon.bytes[0] = 0x80;
   t.frames = {beacon, MakeFrame(kStart + 10, 100, Topo::Wireless, 2)};
   WriteTrace(t, Analyzer::FireBerdDna323, dir.path("w.trc"),
-             [](ConversionState& s) { s.ConvertToEthernet = true; });
+             [](ConversionState& s) { s.options.ConvertToEthernet = true; });
   const auto f = ReadFileBytes(dir.path("w.trc"));
   EXPECT_EQ(Le32(f, 38), 2u);  // frames handed on, the non-data one included
   EXPECT_EQ(Le32(f, 42), 2u);  // the frame written is the second one
@@ -568,13 +568,13 @@ TEST(ActernaWriters, TimesAFormatCannotHoldAreWriteFailuresNotWrappedValues) {
     const ConversionState s =
         ConvertFromFeed(k.type, Topo::TokenRing, dir.path("t.x"), [&](ConversionState& st, size_t i) {
           if (i == k.times.size()) return false;
-          st.FrameTime = k.times[i];
-          st.FrameLength = st.StoredLength = 30;
-          st.FrameData[0] = 0x10;
+          st.frame.FrameTime = k.times[i];
+          st.frame.FrameLength = st.frame.StoredLength = 30;
+          st.frame.FrameData[0] = 0x10;
           return true;
         });
-    EXPECT_TRUE(s.WriteFailed);
-    EXPECT_NE(s.WriteErrorDetail.find("time"), std::string::npos) << s.WriteErrorDetail;
+    EXPECT_TRUE(s.status.WriteFailed);
+    EXPECT_NE(s.status.WriteErrorDetail.find("time"), std::string::npos) << s.status.WriteErrorDetail;
     // What was written before stays readable.
     ReadResult back = ReadTraceAs(dir.path("t.x"), k.type, Topo::TokenRing);
     EXPECT_EQ(back.trace.frames.size(), k.times.size() - 1);
@@ -596,10 +596,10 @@ TEST(ActernaDamaged, AHeaderFailureIsNotClearedByTheFrameLoop) {
     c.source = OpenMemorySource(std::vector<uint8_t>(20, 0));
     ASSERT_TRUE(c.ResetConversion());
     c.OpenSource();
-    EXPECT_TRUE(c.state.ReadError);
+    EXPECT_TRUE(c.state.status.ReadError);
     c.ReadFrames(false);
-    EXPECT_TRUE(c.state.ReadError);
-    EXPECT_EQ(c.state.FramesRead, 0);
+    EXPECT_TRUE(c.state.status.ReadError);
+    EXPECT_EQ(c.state.counters.FramesRead, 0);
   }
 }
 

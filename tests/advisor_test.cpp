@@ -400,8 +400,8 @@ TEST(AdvisorRead, NonDataRecordsAndAStartTimeOfZero) {
   ReadResult r = ReadTraceAs(dir.path("na.dat"), Analyzer::NetworkAnalyzer, Topo::Ethernet);
   EXPECT_TRUE(r.messages.empty()) << r.messages[0];
   ASSERT_EQ(r.trace.frames.size(), 2u);
-  EXPECT_EQ(r.state.NonDataFrames, 2);
-  EXPECT_EQ(r.state.FramesRead, 4);
+  EXPECT_EQ(r.state.counters.NonDataFrames, 2);
+  EXPECT_EQ(r.state.counters.FramesRead, 4);
   // Start time 0 west of UTC: the date comes from the first frame.
   EXPECT_EQ(r.trace.traceDate, EncodeDate(2024, 3, 1));
   EXPECT_EQ(r.trace.frames[0].time, 12 * 3600000000LL + 5);
@@ -418,7 +418,7 @@ TEST(AdvisorRead, NonDataRecordsAndAStartTimeOfZero) {
   ASSERT_EQ(w.trace.frames.size(), 1u);
   EXPECT_EQ(w.trace.frames[0].frameLength, 4);
   EXPECT_EQ(w.trace.frames[0].flags, Flag::Direction1);
-  EXPECT_EQ(w.state.NonDataFrames, 2);
+  EXPECT_EQ(w.state.counters.NonDataFrames, 2);
 }
 
 TEST(AdvisorRead, DamagedRecordsEndWithAReadErrorAndADetail) {
@@ -451,14 +451,14 @@ TEST(AdvisorRead, DamagedRecordsEndWithAReadErrorAndADetail) {
   for (const Case& c : cases) {
     WriteLibraryFile(dir.path("bad.dat"), c.type == Analyzer::Advisor ? 3 : 0, 3, 0, c.records);
     ReadResult r = ReadTraceAs(dir.path("bad.dat"), c.type, c.topology);
-    EXPECT_TRUE(r.state.ReadError) << c.name;
-    EXPECT_NE(r.state.ReadErrorDetail.find(c.detail), std::string::npos)
-        << c.name << ": " << r.state.ReadErrorDetail;
+    EXPECT_TRUE(r.state.status.ReadError) << c.name;
+    EXPECT_NE(r.state.status.ReadErrorDetail.find(c.detail), std::string::npos)
+        << c.name << ": " << r.state.status.ReadErrorDetail;
   }
   // Not a file of the library at all.
   ReadResult junk =
       ReadTraceFromAs(Pattern(1000, 3, 11), "junk.dat", Analyzer::Advisor, Topo::Ethernet);
-  EXPECT_EQ(junk.state.ReadErrorDetail, "not a file of the Advisor library");
+  EXPECT_EQ(junk.state.status.ReadErrorDetail, "not a file of the Advisor library");
 }
 
 TEST(AdvisorRead, AHeaderStatingNoFramesNeverDividesTheProgressByZero) {
@@ -470,7 +470,7 @@ TEST(AdvisorRead, AHeaderStatingNoFramesNeverDividesTheProgressByZero) {
   WriteFileBytes(dir.path("zero.dat"), bytes);
   ReadResult r = ReadTraceAs(dir.path("zero.dat"), Analyzer::Advisor, Topo::Ethernet,
                              [](ConversionState& s) { s.SourceFileSize = 1000; });
-  EXPECT_FALSE(r.state.ReadError) << r.state.ReadErrorDetail;
+  EXPECT_FALSE(r.state.status.ReadError) << r.state.status.ReadErrorDetail;
   EXPECT_EQ(r.trace.frames.size(), 5u);
 }
 
@@ -482,18 +482,18 @@ TEST(AdvisorRead, AFileCutShortGivesItsWholeBlocksAndTheTargetIsStillCompleted) 
   bytes.resize(bytes.size() / 2);
   WriteFileBytes(dir.path("cut.dat"), bytes);
   ReadResult r = ReadTrace(dir.path("cut.dat"));
-  ASSERT_TRUE(r.state.ReadError);
+  ASSERT_TRUE(r.state.status.ReadError);
   const size_t got = r.trace.frames.size();
   EXPECT_GT(got, 50u);
   EXPECT_LT(got, 400u);
-  EXPECT_NE(r.state.ReadErrorDetail.find("of 400 frames"), std::string::npos);
+  EXPECT_NE(r.state.status.ReadErrorDetail.find("of 400 frames"), std::string::npos);
 
   // Converted to Internet Advisor, the frames before the error make a valid file.
   EXPECT_EQ(ConvertByJob(dir.path("cut.dat"), dir.path("cut.eth"), Analyzer::InternetAdvisor),
             Outcome::ReadError);
   EXPECT_EQ(ReadFileBytes(dir.path("cut.eth")).size() % 32768, 128u);
   ReadResult back = ReadTrace(dir.path("cut.eth"));
-  EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
+  EXPECT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
   EXPECT_EQ(back.trace.frames.size(), got);
 }
 

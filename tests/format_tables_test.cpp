@@ -123,10 +123,10 @@ Trace WriteRowTrace(const RoundTripRow& row, const std::string& path, int n,
   trace.wanProtocol = row.wanProtocol;
   if (adjust) adjust(trace);
   const ConversionState written = WriteTrace(trace, row.target, path, [&](ConversionState& s) {
-    s.TargetLayout = row.targetLayout;
+    s.options.TargetLayout = row.targetLayout;
     if (setup) setup(s);
   });
-  EXPECT_FALSE(written.WriteFailed) << written.WriteErrorDetail;
+  EXPECT_FALSE(written.status.WriteFailed) << written.status.WriteErrorDetail;
   return trace;
 }
 
@@ -158,7 +158,7 @@ TEST(FormatTables, EveryWriterRoundTripsThroughItsReader) {
     EXPECT_EQ(back.analyzer,
               row.identifiedAs == Analyzer::Unknown ? row.target : row.identifiedAs);
     EXPECT_EQ(back.topology, row.topology);
-    EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
+    EXPECT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
     ExpectRowFrames(row, trace, back.trace);
   }
 }
@@ -180,7 +180,7 @@ TEST(FormatTables, ALongTraceRoundTripsThroughEveryWriter) {
         t.frames[i] = MakeFrame(t.frames[i].time, int32_t(64 + i % 3 * 8), row.topology, uint8_t(i));
     });
     ReadResult back = ReadRow(row, path);
-    EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
+    EXPECT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
     ASSERT_EQ(back.trace.frames.size(), trace.frames.size());
     ExpectRowFrames(row, trace, back.trace);
   }
@@ -195,19 +195,19 @@ TEST(FormatTables, AWholeRangeWritesWhatTheWholeTraceDoes) {
     const std::string whole = dir.path("wh" + DefaultSuffix(row.target, row.topology));
     const std::string range = dir.path("ra" + DefaultSuffix(row.target, row.topology));
     const ConversionState a = WriteTrace(trace, row.target, whole, [&](ConversionState& s) {
-      s.ConvertToWireless = toWireless;
+      s.options.ConvertToWireless = toWireless;
     });
     const ConversionState b = WriteTrace(trace, row.target, range, [&](ConversionState& s) {
-      s.ConvertToWireless = toWireless;
-      s.ConvertAll = false;
-      s.StartFrame = 1;
-      s.EndFrame = 12;
+      s.options.ConvertToWireless = toWireless;
+      s.options.ConvertAll = false;
+      s.options.StartFrame = 1;
+      s.options.EndFrame = 12;
     });
     EXPECT_EQ(ReadFileBytes(whole), ReadFileBytes(range));
-    EXPECT_EQ(std::tuple(a.FramesWritten, a.FrameBytesTotal, a.TraceDuration, a.MaxFrameLength,
-                         a.MaxTruncatedLength, a.RuntFrames, a.CrcErrorFrames),
-              std::tuple(b.FramesWritten, b.FrameBytesTotal, b.TraceDuration, b.MaxFrameLength,
-                         b.MaxTruncatedLength, b.RuntFrames, b.CrcErrorFrames));
+    EXPECT_EQ(std::tuple(a.counters.FramesWritten, a.counters.FrameBytesTotal, a.time.TraceDuration, a.counters.MaxFrameLength,
+                         a.counters.MaxTruncatedLength, a.counters.RuntFrames, a.counters.CrcErrorFrames),
+              std::tuple(b.counters.FramesWritten, b.counters.FrameBytesTotal, b.time.TraceDuration, b.counters.MaxFrameLength,
+                         b.counters.MaxTruncatedLength, b.counters.RuntFrames, b.counters.CrcErrorFrames));
   };
   for (const RoundTripRow& row : kRoundTrips) {
     SCOPED_TRACE(RowName(row.target, row.topology));
@@ -230,7 +230,7 @@ TEST(FormatTables, AReadErrorMidwayStillFinishesTheTarget) {
     const Trace trace =
         WriteRowTrace(row, path, 3, [](Trace& t) { t.readError = "damaged fourth record"; });
     ReadResult back = ReadRow(row, path);
-    EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
+    EXPECT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
     EXPECT_TRUE(back.messages.empty());
     ExpectRowFrames(row, trace, back.trace);
   }
@@ -263,11 +263,11 @@ TEST(FormatTables, LocalTimesFollowTheChosenZones) {
       const Trace trace = WriteRowTrace(
           row, path, 6, [&](Trace& t) { t.traceDate = date; },
           [&](ConversionState& st) {
-            st.SourceZone = utc;
-            st.TargetZone = newYork;
+            st.time.SourceZone = utc;
+            st.time.TargetZone = newYork;
           });
-      ReadResult back = ReadRow(row, path, [&](ConversionState& st) { st.SourceZone = newYork; });
-      ASSERT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
+      ReadResult back = ReadRow(row, path, [&](ConversionState& st) { st.time.SourceZone = newYork; });
+      ASSERT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
       // The trace was handed to the writer in UTC.
       const int64_t shift = MidnightUtcMicros(back.state) - DaysFrom1970(date) * kSecondsPerDay * kMicrosPerSecond;
       for (Frame& f : back.trace.frames) f.time += shift;
@@ -290,7 +290,7 @@ TEST(FormatTables, CutFramesKeepEveryStoredByte) {
     const std::string path = dir.path("cut" + DefaultSuffix(row.target, row.topology));
     WriteTrace(trace, row.target, path);
     ReadResult back = ReadTrace(path);
-    ASSERT_EQ(back.trace.frames.size(), 3u) << back.state.ReadErrorDetail;
+    ASSERT_EQ(back.trace.frames.size(), 3u) << back.state.status.ReadErrorDetail;
     const Frame& got = back.trace.frames[1];
     // FireBerd 500 and DNA-323 records state no wire length: the cut frame
     // is all they hold, and it comes back with the stored bytes first.
@@ -345,22 +345,22 @@ TEST(FormatTables, LongFramesAreKeptWholeOrCutAndCounted) {
       trace.frames[1] = MakeFrame(trace.frames[1].time, size, Topo::Ethernet, 7);
       const std::string path = dir.path("size" + DefaultSuffix(row.target, Topo::Ethernet));
       const ConversionState s = WriteTrace(trace, row.target, path);
-      EXPECT_FALSE(s.WriteFailed) << s.WriteErrorDetail;
+      EXPECT_FALSE(s.status.WriteFailed) << s.status.WriteErrorDetail;
       ReadResult back = ReadTrace(path);
-      EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
+      EXPECT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
       ASSERT_EQ(back.trace.frames.size(), 3u);
       const Frame& sent = trace.frames[1];
       const Frame& got = back.trace.frames[1];
       if (size <= row.largestWhole) {
-        EXPECT_EQ(s.Lost.framesCut, 0);
+        EXPECT_EQ(s.counters.Lost.framesCut, 0);
         EXPECT_EQ(got.frameLength, size);
         ASSERT_EQ(got.bytes.size(), sent.bytes.size());
         // The FCS is the reader's to compute again.
         EXPECT_TRUE(std::equal(sent.bytes.begin(), sent.bytes.end() - 4, got.bytes.begin()));
         continue;
       }
-      EXPECT_EQ(s.Lost.framesCut, 1);
-      EXPECT_GE(s.Lost.bytesCut, size - row.storedWhenCut);
+      EXPECT_EQ(s.counters.Lost.framesCut, 1);
+      EXPECT_GE(s.counters.Lost.bytesCut, size - row.storedWhenCut);
       ASSERT_GE(got.bytes.size(), size_t(row.storedWhenCut));
       EXPECT_TRUE(std::equal(sent.bytes.begin(), sent.bytes.begin() + row.storedWhenCut,
                              got.bytes.begin()));
@@ -378,7 +378,7 @@ TEST(FormatTables, MediaConversionsStateTheWrittenMedium) {
     SCOPED_TRACE(AnalyzerName(row.target));
     const std::string wireless = dir.path("w" + DefaultSuffix(row.target, Topo::Wireless));
     WriteTrace(MakeTrace(Topo::Ethernet, 4), row.target, wireless,
-               [](ConversionState& s) { s.ConvertToWireless = true; });
+               [](ConversionState& s) { s.options.ConvertToWireless = true; });
     ReadResult back = ReadTrace(wireless);
     EXPECT_EQ(back.topology, Topo::Wireless);
     EXPECT_EQ(back.trace.frames.size(), 4u);
@@ -388,7 +388,7 @@ TEST(FormatTables, MediaConversionsStateTheWrittenMedium) {
     if (!writesEthernet) continue;
     const std::string ethernet = dir.path("e" + DefaultSuffix(row.target, Topo::Ethernet));
     WriteTrace(MakeTrace(Topo::Wireless, 4), row.target, ethernet,
-               [](ConversionState& s) { s.ConvertToEthernet = true; });
+               [](ConversionState& s) { s.options.ConvertToEthernet = true; });
     EXPECT_EQ(ReadTrace(ethernet).topology, Topo::Ethernet);
   }
 }
@@ -408,17 +408,17 @@ TEST(FormatTables, FramesAMediaConversionLengthensAreWrittenWhole) {
           MakeFrame(1000000 + i * 1000, MaxFrameBytes, Topo::Ethernet, uint8_t(i)));
     const std::string path = dir.path("long" + DefaultSuffix(row.target, Topo::Wireless));
     const ConversionState written = WriteTrace(
-        trace, row.target, path, [](ConversionState& s) { s.ConvertToWireless = true; });
-    EXPECT_FALSE(written.WriteFailed) << written.WriteErrorDetail;
+        trace, row.target, path, [](ConversionState& s) { s.options.ConvertToWireless = true; });
+    EXPECT_FALSE(written.status.WriteFailed) << written.status.WriteErrorDetail;
     ReadResult back = ReadTrace(path);
-    EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
+    EXPECT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
     ASSERT_EQ(back.trace.frames.size(), 6u);
     // The 802.11 header and payload as converted, up to what the target's
     // records hold: libpcap's largest record, 32,768 bytes in the others.
     const bool pcapFamily = row.target == Analyzer::Tcpdump || row.target == Analyzer::Pcapng;
     for (const Frame& f : back.trace.frames)
       EXPECT_EQ(f.frameLength, pcapFamily ? MaxRecordBytes : ClassicFrameBytes);
-    EXPECT_EQ(written.Lost.framesCut, 6);
+    EXPECT_EQ(written.counters.Lost.framesCut, 6);
     EXPECT_EQ(back.trace.frames[5].bytes[24 + 8], trace.frames[5].bytes[14]);
   }
 }
@@ -456,14 +456,14 @@ TEST(FormatTables, TracesAcrossMidnightInSummerTimeKeepCounting) {
     const std::string path = dir.path("m" + DefaultSuffix(row.target, Topo::Ethernet));
     WriteTrace(trace, row.target, path);
     ReadResult back = ReadTrace(path);
-    EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
+    EXPECT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
     EXPECT_TRUE(back.messages.empty());
     Tolerance tolerance{row.timeMicros};
     tolerance.compareFlags = row.comparesFlags;
     ExpectSameFrames(trace, back.trace, tolerance);
     if (row.dated) {
       EXPECT_EQ(back.trace.traceDate, trace.traceDate);
-      EXPECT_EQ(back.state.TimeZoneBias, -7200);
+      EXPECT_EQ(back.state.time.TimeZoneBias, -7200);
     }
   }
 }
@@ -517,22 +517,22 @@ TEST(FormatTables, TargetsStopAtTheirLimits) {
     const std::string path = dir.path("limit" + DefaultSuffix(row.target, row.topology));
     const Trace trace = MakeTrace(row.topology, row.frames, 3600LL * 1000000, row.step);
     ConversionState s = WriteTrace(trace, row.target, path, [&](ConversionState& st) {
-      if (row.offsetLimit) st.TargetOffsetLimit = row.offsetLimit;
-      st.TargetFrameLimit = row.frameLimit;
+      if (row.offsetLimit) st.options.TargetOffsetLimit = row.offsetLimit;
+      st.options.TargetFrameLimit = row.frameLimit;
     });
-    EXPECT_TRUE(s.WriteFailed);
-    EXPECT_NE(s.WriteErrorDetail.find("are written"), std::string::npos) << s.WriteErrorDetail;
+    EXPECT_TRUE(s.status.WriteFailed);
+    EXPECT_NE(s.status.WriteErrorDetail.find("are written"), std::string::npos) << s.status.WriteErrorDetail;
     if (row.offsetLimit) {
       EXPECT_LE(ReadFileBytes(path).size(), row.offsetLimit);
     }
     ReadResult back = ReadTrace(path);
-    EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
+    EXPECT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
     ASSERT_GT(back.trace.frames.size(), 0u);
     EXPECT_LT(back.trace.frames.size(), trace.frames.size());
     if (!row.offsetLimit) {
       EXPECT_EQ(back.trace.frames.size(), MostFramesOfFile(row));
     }
-    EXPECT_EQ(int64_t(back.trace.frames.size()), s.FramesWritten - s.NonDataFrames);
+    EXPECT_EQ(int64_t(back.trace.frames.size()), s.counters.FramesWritten - s.counters.NonDataFrames);
     for (size_t i = 0; i < back.trace.frames.size(); ++i)
       EXPECT_EQ(back.trace.frames[i].frameLength, trace.frames[i].frameLength) << "frame " << i + 1;
   }
@@ -552,11 +552,11 @@ TEST(FormatTables, TargetsSplitAtTheirLimits) {
     s.SourceAnalyzer = Analyzer::AnyAnalyzer;
     s.TargetAnalyzer = row.target;
     s.TraceTopology = row.topology;
-    if (row.offsetLimit) s.TargetOffsetLimit = row.offsetLimit;
-    s.TargetFrameLimit = row.frameLimit;
-    s.SplitAtLimits = true;
+    if (row.offsetLimit) s.options.TargetOffsetLimit = row.offsetLimit;
+    s.options.TargetFrameLimit = row.frameLimit;
+    s.options.SplitAtLimits = true;
     size_t next = 0;
-    c.customReader.open = [](Conversion& conv) { conv.state.TraceDate = EncodeDate(2024, 3, 15); };
+    c.customReader.open = [](Conversion& conv) { conv.state.time.TraceDate = EncodeDate(2024, 3, 15); };
     c.customReader.next = [&](Conversion& conv) {
       if (next == trace.frames.size()) return ReadStatus::End;
       PutFrame(conv.state, trace.frames[next++]);
@@ -569,7 +569,7 @@ TEST(FormatTables, TargetsSplitAtTheirLimits) {
     };
     c.target = CreateFileTarget(NumberedTargetName(path, 0));
     c.ConvertTrace(false, 0);
-    EXPECT_FALSE(s.WriteFailed) << s.WriteErrorDetail;
+    EXPECT_FALSE(s.status.WriteFailed) << s.status.WriteErrorDetail;
     ASSERT_GE(files, 1);
     std::vector<Frame> frames;
     for (int32_t i = 0; i <= files; ++i) {
@@ -579,7 +579,7 @@ TEST(FormatTables, TargetsSplitAtTheirLimits) {
       }
       // Read as the medium written: FireBerd 500 files tell it by their first frame.
       ReadResult back = ReadTraceAs(file, row.target, row.topology);
-      EXPECT_FALSE(back.state.ReadError) << file << ": " << back.state.ReadErrorDetail;
+      EXPECT_FALSE(back.state.status.ReadError) << file << ": " << back.state.status.ReadErrorDetail;
       EXPECT_LE(back.trace.frames.size(), MostFramesOfFile(row)) << file;
       // Each file's times as the trace had them, counted from its first frame
       // (a DA-30 file is dated by its modification time, which only the job sets).
@@ -602,8 +602,8 @@ TEST(FormatTables, ATargetFilledToItsFrameLimitSucceeds) {
   TempDir dir;
   const std::string path = dir.path("full.pkt");
   ConversionState s = WriteTrace(MakeTrace(Topo::Ethernet, 7), Analyzer::FireBerd500, path,
-                                 [](ConversionState& st) { st.TargetFrameLimit = 7; });
-  EXPECT_FALSE(s.WriteFailed) << s.WriteErrorDetail;
+                                 [](ConversionState& st) { st.options.TargetFrameLimit = 7; });
+  EXPECT_FALSE(s.status.WriteFailed) << s.status.WriteErrorDetail;
   EXPECT_EQ(ReadTrace(path).trace.frames.size(), 7u);
 }
 
@@ -672,7 +672,7 @@ TEST(FormatTables, NextHandsOverEachRecordThenTheEnd) {
     const std::string path = dir.path("next" + DefaultSuffix(row.target, row.topology));
     const Trace trace = WriteRowTrace(row, path, 5);
     const RecordRun run = RunRecords(Identified(row, path));
-    EXPECT_FALSE(run.state.ReadError) << run.state.ReadErrorDetail;
+    EXPECT_FALSE(run.state.status.ReadError) << run.state.status.ReadErrorDetail;
     std::vector<ReadStatus> expected(trace.frames.size(), ReadStatus::Record);
     expected.push_back(ReadStatus::End);
     EXPECT_EQ(run.statuses, expected);
@@ -703,8 +703,8 @@ TEST(FormatTables, NextFailsAtARecordCutShortNamingIt) {
     bytes.erase(at + 8, bytes.end());
     WriteFileBytes(path, bytes);
     const RecordRun run = RunRecords(whole);
-    EXPECT_TRUE(run.state.ReadError);
-    EXPECT_FALSE(run.state.ReadErrorDetail.empty());
+    EXPECT_TRUE(run.state.status.ReadError);
+    EXPECT_FALSE(run.state.status.ReadErrorDetail.empty());
     if (run.statuses.empty()) continue;  // refused at the header step
     ++cutInARecord;
     std::vector<ReadStatus> expected(run.statuses.size() - 1, ReadStatus::Record);
@@ -712,9 +712,9 @@ TEST(FormatTables, NextFailsAtARecordCutShortNamingIt) {
     EXPECT_EQ(run.statuses, expected);
     EXPECT_LT(run.trace.frames.size(), trace.frames.size());
     const std::string record = Grouped(int64_t(run.trace.frames.size()) + 1);
-    EXPECT_TRUE(run.state.ReadErrorDetail.find("frame " + record) != std::string::npos ||
-                run.state.ReadErrorDetail.find("record " + record) != std::string::npos)
-        << run.state.ReadErrorDetail;
+    EXPECT_TRUE(run.state.status.ReadErrorDetail.find("frame " + record) != std::string::npos ||
+                run.state.status.ReadErrorDetail.find("record " + record) != std::string::npos)
+        << run.state.status.ReadErrorDetail;
   }
   // Most families fail in the record itself.
   EXPECT_GE(cutInARecord, rows / 2);
@@ -860,8 +860,8 @@ ReadResult ExpectCleanEnd(const std::string& path, AnalyzerType reader, Topology
   ReadResult r = ReadTraceAs(path, reader, topology,
                              [variant](ConversionState& s) { s.SourceVariant = variant; });
   EXPECT_LE(r.trace.frames.size(), framesWritten) << what;
-  if (r.state.ReadError) {
-    EXPECT_FALSE(r.state.ReadErrorDetail.empty()) << what << ": a read error without a reason";
+  if (r.state.status.ReadError) {
+    EXPECT_FALSE(r.state.status.ReadErrorDetail.empty()) << what << ": a read error without a reason";
     EXPECT_TRUE(HasReadErrorMessage(r)) << what;
   }
   for (const Frame& f : r.trace.frames) {
@@ -891,7 +891,7 @@ TEST(FormatTables, EveryTruncationEndsCleanly) {
     Trace trace = MakeTrace(row.topology, 3);
     trace.frames[1].bytes.resize(40);  // a cut frame
     WriteTrace(trace, row.writer, goodPath,
-               [&](ConversionState& s) { s.TargetLayout = row.targetLayout; });
+               [&](ConversionState& s) { s.options.TargetLayout = row.targetLayout; });
     // What identification learns of the good file (the libpcap byte order)
     // is handed to the reader of each cut, as the program does.
     const ReadResult good = ReadTrace(goodPath);
@@ -910,10 +910,10 @@ TEST(FormatTables, EveryTruncationEndsCleanly) {
       const ReadResult r = ExpectCleanEnd(cut, row.writer, row.topology, trace.frames.size(), what,
                                           &good.trace, variant);
       if (row.needsItsEnd) {
-        EXPECT_TRUE(r.state.ReadError) << what;
+        EXPECT_TRUE(r.state.status.ReadError) << what;
       }
       if (row.statesItsEnd) {
-        EXPECT_TRUE(r.state.ReadError || r.trace.frames.empty())
+        EXPECT_TRUE(r.state.status.ReadError || r.trace.frames.empty())
             << what << ": " << r.trace.frames.size() << " frames and no read error";
       }
     }
@@ -939,8 +939,8 @@ TEST(FormatTables, ARecordCutShortIsAReadError) {
           ASSERT_EQ(RunCommand("gzip -kf " + cut).status, 0);
         }
         ReadResult r = ReadTrace(gzip ? cut + ".gz" : cut);
-        EXPECT_TRUE(r.state.ReadError) << "cut by " << less << (gzip ? " (gzip)" : "");
-        EXPECT_FALSE(r.state.ReadErrorDetail.empty());
+        EXPECT_TRUE(r.state.status.ReadError) << "cut by " << less << (gzip ? " (gzip)" : "");
+        EXPECT_FALSE(r.state.status.ReadErrorDetail.empty());
         EXPECT_GE(r.trace.frames.size(), 1u);
       }
     }
@@ -993,13 +993,13 @@ TEST(FormatTables, ASourceCutAnywhereNeverEndsCleanly) {
       if (!gzip || inTrailer) {
         EXPECT_EQ(r.trace.frames.size(), inTrailer ? 1u : 0u) << what;
       }
-      if (r.analyzer == Analyzer::Unknown || (!r.state.ReadError && r.trace.frames.empty()))
+      if (r.analyzer == Analyzer::Unknown || (!r.state.status.ReadError && r.trace.frames.empty()))
         continue;  // refused, or no frames
-      EXPECT_TRUE(r.state.ReadError) << what;
-      EXPECT_FALSE(r.state.ReadErrorDetail.empty()) << what;
+      EXPECT_TRUE(r.state.status.ReadError) << what;
+      EXPECT_FALSE(r.state.status.ReadErrorDetail.empty()) << what;
       if (n + 1 == bytes.size()) {
-        EXPECT_NE(r.state.ReadErrorDetail.find(row.lastByteCut), std::string::npos)
-            << r.state.ReadErrorDetail;
+        EXPECT_NE(r.state.status.ReadErrorDetail.find(row.lastByteCut), std::string::npos)
+            << r.state.status.ReadErrorDetail;
       }
     }
   }
@@ -1182,15 +1182,15 @@ TEST(FormatTables, DamagedFieldsEndWithTheReadErrorAndTheirReason) {
     SCOPED_TRACE(row.name);
     const std::string path = dir.path("bad" + DefaultSuffix(row.writer, Topo::Ethernet));
     WriteTrace(SmallTrace(), row.writer, path,
-               [&](ConversionState& s) { s.TargetLayout = row.targetLayout; });
+               [&](ConversionState& s) { s.options.TargetLayout = row.targetLayout; });
     std::vector<uint8_t> bytes = ReadFileBytes(path);
     row.damage(bytes);
     WriteFileBytes(path, bytes);
     ReadResult r = ReadTraceAs(path, row.writer, Topo::Ethernet);
     EXPECT_TRUE(HasReadErrorMessage(r));
-    EXPECT_FALSE(r.state.ReadErrorDetail.empty());
-    EXPECT_NE(r.state.ReadErrorDetail.find(row.detail), std::string::npos)
-        << r.state.ReadErrorDetail;
+    EXPECT_FALSE(r.state.status.ReadErrorDetail.empty());
+    EXPECT_NE(r.state.status.ReadErrorDetail.find(row.detail), std::string::npos)
+        << r.state.status.ReadErrorDetail;
     if (row.framesKept >= 0) {
       EXPECT_EQ(r.trace.frames.size(), size_t(row.framesKept));
     }
@@ -1205,7 +1205,7 @@ TEST(FormatTables, AbsurdFieldValuesEndCleanly) {
     const std::string good = dir.path("good" + DefaultSuffix(row.writer, row.topology));
     Trace trace = MakeTrace(row.topology, 3);
     WriteTrace(trace, row.writer, good,
-               [&](ConversionState& s) { s.TargetLayout = row.targetLayout; });
+               [&](ConversionState& s) { s.options.TargetLayout = row.targetLayout; });
     const std::vector<uint8_t> bytes = ReadFileBytes(good);
     const std::string bad = dir.path("bad" + DefaultSuffix(row.writer, row.topology));
     // Every 16-bit and 32-bit field position of the headers and first records,
@@ -1325,29 +1325,29 @@ TEST(FormatTables, SalvagePassesOverDamageOnRequestOnly) {
     const uint32_t variant = good.state.SourceVariant;
     const ReadResult plain = ReadTraceAs(bad, row.writer, Topo::Ethernet,
                                          [&](ConversionState& s) { s.SourceVariant = variant; });
-    EXPECT_TRUE(plain.state.ReadError);
-    EXPECT_NE(plain.state.ReadErrorDetail.find(row.detail), std::string::npos)
-        << plain.state.ReadErrorDetail;
-    EXPECT_FALSE(plain.state.Skipped.any());
+    EXPECT_TRUE(plain.state.status.ReadError);
+    EXPECT_NE(plain.state.status.ReadErrorDetail.find(row.detail), std::string::npos)
+        << plain.state.status.ReadErrorDetail;
+    EXPECT_FALSE(plain.state.counters.Skipped.any());
     const ReadResult salvaged =
         ReadTraceAs(bad, row.writer, Topo::Ethernet, [&](ConversionState& s) {
           s.SourceVariant = variant;
-          s.Salvage = true;
+          s.options.Salvage = true;
         });
     Trace expected;
     for (size_t i : row.kept) expected.frames.push_back(good.trace.frames.at(i));
     ExpectSameFrames(expected, salvaged.trace);
     if (row.skippedBytes == 0) {  // as without salvage
-      EXPECT_TRUE(salvaged.state.ReadError);
-      EXPECT_EQ(salvaged.state.ReadErrorDetail, plain.state.ReadErrorDetail);
-      EXPECT_FALSE(salvaged.state.Skipped.any());
+      EXPECT_TRUE(salvaged.state.status.ReadError);
+      EXPECT_EQ(salvaged.state.status.ReadErrorDetail, plain.state.status.ReadErrorDetail);
+      EXPECT_FALSE(salvaged.state.counters.Skipped.any());
       continue;
     }
-    EXPECT_FALSE(salvaged.state.ReadError) << salvaged.state.ReadErrorDetail;
-    EXPECT_EQ(salvaged.state.Skipped.bytes, row.skippedBytes);
-    EXPECT_EQ(salvaged.state.Skipped.records, row.spans);
-    EXPECT_NE(salvaged.state.Skipped.firstReason.find(row.detail), std::string::npos)
-        << salvaged.state.Skipped.firstReason;
+    EXPECT_FALSE(salvaged.state.status.ReadError) << salvaged.state.status.ReadErrorDetail;
+    EXPECT_EQ(salvaged.state.counters.Skipped.bytes, row.skippedBytes);
+    EXPECT_EQ(salvaged.state.counters.Skipped.records, row.spans);
+    EXPECT_NE(salvaged.state.counters.Skipped.firstReason.find(row.detail), std::string::npos)
+        << salvaged.state.counters.Skipped.firstReason;
   }
 }
 

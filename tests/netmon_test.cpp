@@ -119,7 +119,7 @@ TEST(NetMonReader, ReadsRecordsBeyondTwoGibibytes) {
   ASSERT_EQ(std::fwrite(tail.data(), 1, tail.size(), f), tail.size());
   std::fclose(f);
   ReadResult back = ReadTrace(path);
-  EXPECT_FALSE(back.state.ReadError) << back.state.ReadErrorDetail;
+  EXPECT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
   ExpectSameFrames(trace, back.trace, Tolerance{0, false, false, true});
 }
 
@@ -291,8 +291,8 @@ TEST(NetMonWriter, FrameTableCountsLeaveOutNonDataFrames) {
     trace.frames.push_back(f);
   }
   ConversionState s = WriteTrace(trace, Analyzer::NetMon2, dir.path("nd.cap"),
-                                 [](ConversionState& st) { st.ConvertToEthernet = true; });
-  EXPECT_EQ(s.NonDataFrames, 3);
+                                 [](ConversionState& st) { st.options.ConvertToEthernet = true; });
+  EXPECT_EQ(s.counters.NonDataFrames, 3);
   const auto f = ReadFileBytes(dir.path("nd.cap"));
   EXPECT_EQ(Le32(f, 28), 3988u);
   EXPECT_EQ(Le16(f, 6), 1);  // the frames written are Ethernet frames
@@ -320,13 +320,13 @@ TEST(NetMonWriter, IndexMessageShowsWhileTheTableIsWritten) {
   c.customReader.next = [&](Conversion& conv) {
     if (next == kFrames) return ReadStatus::End;
     ConversionState& st = conv.state;
-    st.FrameTime = next++;
-    st.FrameLength = st.StoredLength = 20;
+    st.frame.FrameTime = next++;
+    st.frame.FrameLength = st.frame.StoredLength = 20;
     return ReadStatus::Record;
   };
   c.target = CreateFileTarget(dir.path("many.cap"));
   c.ConvertTrace(false, 0);
-  EXPECT_FALSE(c.state.WritingIndex);
+  EXPECT_FALSE(c.state.status.WritingIndex);
   EXPECT_NE(std::find(host.texts.begin(), host.texts.end(), "Writing index data; please wait..."),
             host.texts.end());
   const auto f = ReadFileBytes(dir.path("many.cap"));

@@ -91,7 +91,7 @@ TEST(LanalyzerReader, TheStoredLengthFieldBoundsTheFrame) {
       "e.tr1");
   ASSERT_EQ(ethernet.trace.frames.size(), 1u);
   EXPECT_EQ(ethernet.trace.frames[0].bytes, WithFcs(Pattern(60, 1)));
-  EXPECT_EQ(ethernet.state.ReadErrorDetail,
+  EXPECT_EQ(ethernet.state.status.ReadErrorDetail,
             "record 2 at offset 394: stored length 41 exceeds the 40 bytes its record holds");
 
   ReadResult tokenRing = ReadTraceFrom(
@@ -100,7 +100,7 @@ TEST(LanalyzerReader, TheStoredLengthFieldBoundsTheFrame) {
   ASSERT_EQ(tokenRing.trace.frames.size(), 1u);
   EXPECT_EQ(tokenRing.trace.frames[0].bytes, b);
   EXPECT_EQ(tokenRing.trace.frames[0].frameLength, 44);
-  EXPECT_NE(tokenRing.state.ReadErrorDetail.find("stored length 45 exceeds the 40 bytes"),
+  EXPECT_NE(tokenRing.state.status.ReadErrorDetail.find("stored length 45 exceeds the 40 bytes"),
             std::string::npos);
 }
 
@@ -266,7 +266,7 @@ TEST(ObserverReader, VersionIsReadWholeAndLaterLayoutsAreRefused) {
   ReadResult r = ReadTraceAs(dir.path("v15.bfr"), Analyzer::Observer, Topo::Ethernet);
   EXPECT_TRUE(r.trace.frames.empty());
   EXPECT_TRUE(HasReadErrorMessage(r));
-  EXPECT_NE(r.state.ReadErrorDetail.find("version 15.00"), std::string::npos);
+  EXPECT_NE(r.state.status.ReadErrorDetail.find("version 15.00"), std::string::npos);
 }
 
 // The tagged layout as the analyzer writes it: header entries (a comment,
@@ -295,9 +295,9 @@ TEST(ObserverReader, TaggedLayoutEntriesElementsAndLocalTimes) {
   ReadResult r = ReadTraceFrom(f.v, "tagged.bfr");
   EXPECT_EQ(r.analyzer, Analyzer::Observer);
   ASSERT_EQ(r.topology, Topo::TokenRing);
-  EXPECT_FALSE(r.state.ReadError) << r.state.ReadErrorDetail;
+  EXPECT_FALSE(r.state.status.ReadError) << r.state.status.ReadErrorDetail;
   EXPECT_EQ(r.trace.traceDate, EncodeDate(2024, 7, 1));
-  EXPECT_EQ(r.state.TimeZoneBias, -7200);
+  EXPECT_EQ(r.state.time.TimeZoneBias, -7200);
   EXPECT_EQ(r.state.FileComment, "hello");
   ExpectFrames({FrameOf(36000000000LL + 1, 70, a), FrameOf(36002000001LL, 1500, b, Flag::CrcError)},
                r.trace);
@@ -446,7 +446,7 @@ TEST(Lan900Reader, WrappedCaptureReadsFromItsFirstPageAndRoundTheTable) {
   PutLE16(&bad[42], 3);
   ReadResult b = ReadTraceFromAs(bad, "badpage.dat", Analyzer::Lan900, Topo::Ethernet);
   EXPECT_TRUE(HasReadErrorMessage(b));
-  EXPECT_FALSE(b.state.ReadErrorDetail.empty());
+  EXPECT_FALSE(b.state.status.ReadErrorDetail.empty());
 }
 
 TEST(Lan900Writer, TwoPagesWithTheirTableAndNoBytesPastATokenRingFrame) {
@@ -499,7 +499,7 @@ TEST(NetScoutReader, TableOrderTruncationAndCrcFlag) {
   ReadResult h = ReadTraceFrom(huge, "huge.dat");
   EXPECT_TRUE(h.trace.frames.empty());
   EXPECT_TRUE(HasReadErrorMessage(h));
-  EXPECT_NE(h.state.ReadErrorDetail.find("70,000,000"), std::string::npos);
+  EXPECT_NE(h.state.status.ReadErrorDetail.find("70,000,000"), std::string::npos);
 
   auto none = NetScoutFile(0, 96, {}, {});
   none.resize(4300);
@@ -578,7 +578,7 @@ TEST(OtherAnalyzersDamagedInput, ReadErrorInTheMiddleStillFinishesTheTarget) {
   c.state.TargetAnalyzer = Analyzer::Observer;
   c.target = CreateFileTarget(dir.path("out.bfr"));
   c.ConvertTrace(false, 0);
-  EXPECT_TRUE(c.state.ReadError);
+  EXPECT_TRUE(c.state.status.ReadError);
   const auto f = ReadFileBytes(dir.path("out.bfr"));
   ASSERT_GT(f.size(), 113u);
   EXPECT_EQ(GetLE32(&f[109]), f.size());
@@ -628,7 +628,7 @@ TEST(OtherAnalyzersInterop, EditcapObserverFilesConvertWhole) {
                                  " --to TD -o " + dir.path("out.pcap"));
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   ReadResult r = ReadTrace(dir.path("out.pcap"));
-  EXPECT_FALSE(r.state.ReadError) << r.state.ReadErrorDetail;
+  EXPECT_FALSE(r.state.status.ReadError) << r.state.status.ReadErrorDetail;
   ExpectSameFrames(t, r.trace);
 }
 

@@ -77,7 +77,7 @@ TEST(ClassicRead, Version7OddSlicesPadBytesFlagsAndStatus) {
                         Flag::AlignmentError | Flag::CrcError | Flag::PacketFileStatus),
                 FrameOf(start + 4001, 70, Pattern(70, 4))},
                r.trace);
-  EXPECT_EQ(YearMonthDay(r.state.TraceDate), 20240315);
+  EXPECT_EQ(YearMonthDay(r.state.time.TraceDate), 20240315);
 }
 
 TEST(ClassicRead, Version6MillisecondCounterPlacedByTheHeaderTimeDate) {
@@ -94,7 +94,7 @@ TEST(ClassicRead, Version6MillisecondCounterPlacedByTheHeaderTimeDate) {
                 FrameOf(start + 20000, 1514, Pattern(65, 6), Flag::CrcError),
                 FrameOf(start + 1021000, 60, Pattern(60, 7))},
                r.trace);
-  EXPECT_EQ(YearMonthDay(r.state.TraceDate), 20240315);
+  EXPECT_EQ(YearMonthDay(r.state.time.TraceDate), 20240315);
 
   // Without a time-date the counter itself counts from 1904.
   b = ClassicHeader({.version = 6, .count = 1});
@@ -102,7 +102,7 @@ TEST(ClassicRead, Version6MillisecondCounterPlacedByTheHeaderTimeDate) {
   r = ReadTraceFromAs(b.v, "b.pkt", Analyzer::Ostrawind, Topo::Ethernet);
   ASSERT_EQ(r.trace.frames.size(), 1u);
   EXPECT_EQ(r.trace.frames[0].time, 1500000);
-  EXPECT_EQ(YearMonthDay(r.state.TraceDate), 19040102);
+  EXPECT_EQ(YearMonthDay(r.state.time.TraceDate), 19040102);
 }
 
 TEST(ClassicRead, WirelessLengthsCountTheRadioBytesInVersion7Only) {
@@ -162,7 +162,7 @@ TEST(ClassicRead, TraceCrossingMidnightKeepsCounting) {
   ASSERT_EQ(r.trace.frames.size(), 2u);
   EXPECT_EQ(r.trace.frames[0].time, 86399 * kSecond);
   EXPECT_EQ(r.trace.frames[1].time, 86401 * kSecond);
-  EXPECT_EQ(YearMonthDay(r.state.TraceDate) % 100, 15);
+  EXPECT_EQ(YearMonthDay(r.state.time.TraceDate) % 100, 15);
 
   // Version 6 counts in milliseconds the same way.
   Bytes v6 = ClassicHeader({.version = 6, .count = 2, .timeDate = uint32_t(t0 / kSecond)});
@@ -179,9 +179,9 @@ TEST(ClassicRead, FrameRangeKeepsTheTimesOfTheFramesItTakes) {
   WriteTrace(t, Analyzer::Ostrawind, dir.path("a.pkt"));
   ReadResult r = ReadTraceAs(dir.path("a.pkt"), Analyzer::Ostrawind, Topo::Ethernet,
                              [](ConversionState& s) {
-                               s.ConvertAll = false;
-                               s.StartFrame = 3;
-                               s.EndFrame = 6;
+                               s.options.ConvertAll = false;
+                               s.options.StartFrame = 3;
+                               s.options.EndFrame = 6;
                              });
   ASSERT_EQ(r.trace.frames.size(), 4u);
   for (size_t i = 0; i < 4; ++i) EXPECT_EQ(r.trace.frames[i].time, t.frames[i + 2].time) << i;
@@ -345,9 +345,9 @@ TEST(ClassicCompressed, ReadsThroughGzipAndEndsCleanlyAtTheEndOfTheStream) {
   WriteGzipFile(dir.path("n.kvz"), b.v);
   r = ReadTrace(dir.path("n.kvz"));
   EXPECT_EQ(r.trace.frames.size(), 3u);
-  EXPECT_NE(r.state.ReadErrorDetail.find("the header states 9 frames, the file ends after 3"),
+  EXPECT_NE(r.state.status.ReadErrorDetail.find("the header states 9 frames, the file ends after 3"),
             std::string::npos)
-      << r.state.ReadErrorDetail;
+      << r.state.status.ReadErrorDetail;
 
   // Cut inside the last record: the read error is reported, never a hang.
   b.v.resize(b.v.size() - 10);
@@ -452,8 +452,8 @@ TEST(ClassicWrite, SlicingNeverWritesMoreThanTheSourceStored) {
   t.frames.push_back(MakeFrame(2000, 600, Topo::Ethernet, 5));
   t.frames.push_back(MakeFrame(3000, 150, Topo::Ethernet, 6));
   WriteTrace(t, Analyzer::Ostrawind, dir.path("a.pkt"), [](ConversionState& s) {
-    s.SliceFrames = true;
-    s.SliceLength = 200;
+    s.options.SliceFrames = true;
+    s.options.SliceLength = 200;
   });
   const std::vector<uint8_t> f = ReadFileBytes(dir.path("a.pkt"));
   ASSERT_GE(f.size(), 66u);
@@ -479,7 +479,7 @@ TEST(ClassicWrite, PacketCountLeavesOutNonDataFrames) {
   t.frames[1].bytes[0] = 0x80;  // a beacon: not a data frame
   t.frames[3].bytes[0] = 0x40;
   WriteTrace(t, Analyzer::Ostrawind, dir.path("a.pkt"), [](ConversionState& s) {
-    s.ConvertToEthernet = true;
+    s.options.ConvertToEthernet = true;
   });
   const std::vector<uint8_t> f = ReadFileBytes(dir.path("a.pkt"));
   ASSERT_GE(f.size(), 50u);
@@ -511,19 +511,19 @@ TEST(ClassicWrite, FrameBefore1904IsAWriteFailure) {
   ConversionState& s = c.state;
   s.TargetAnalyzer = Analyzer::Ostrawind;
   s.TraceTopology = Topo::Ethernet;
-  s.TraceDate = EncodeDate(1904, 1, 1);
+  s.time.TraceDate = EncodeDate(1904, 1, 1);
   c.target = std::make_unique<MemoryTarget>();
   WritePacketFileHeader(c, 1);
-  s.FrameLength = s.StoredLength = 64;
-  s.FrameTime = 5;
+  s.frame.FrameLength = s.frame.StoredLength = 64;
+  s.frame.FrameTime = 5;
   WritePacketFileFrame(c);
-  EXPECT_FALSE(s.WriteFailed);
+  EXPECT_FALSE(s.status.WriteFailed);
   const auto& bytes = static_cast<MemoryTarget&>(*c.target).bytes();
   ASSERT_EQ(bytes.size(), 50u + 16 + 64);
   EXPECT_EQ(int64_t(Be64(bytes, 50 + 8)), 5);
-  s.FrameTime = -1;
+  s.frame.FrameTime = -1;
   WritePacketFileFrame(c);
-  EXPECT_TRUE(s.WriteFailed);
+  EXPECT_TRUE(s.status.WriteFailed);
   EXPECT_EQ(bytes.size(), 50u + 16 + 64);
 }
 

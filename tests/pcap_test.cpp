@@ -176,7 +176,7 @@ TEST(PcapRead, DamagedFilesEndWithAReadError) {
   WriteFileBytes(dir.path("cut.pcap"), cut);
   ReadResult r = ReadTrace(dir.path("cut.pcap"));
   EXPECT_EQ(r.trace.frames.size(), 1u);
-  EXPECT_TRUE(r.state.ReadError);
+  EXPECT_TRUE(r.state.status.ReadError);
   ASSERT_FALSE(r.messages.empty());
   EXPECT_EQ(r.messages.back(), "File Error: Error reading from source file.  File may be corrupt.");
 
@@ -189,7 +189,7 @@ TEST(PcapRead, DamagedFilesEndWithAReadError) {
   r = ReadTraceAs(dir.path("neg.pcap"), Analyzer::Tcpdump, Topo::Ethernet,
                   [](ConversionState& s) { s.SourceVariant = 0; });
   EXPECT_EQ(r.trace.frames.size(), 1u);
-  EXPECT_TRUE(r.state.ReadError);
+  EXPECT_TRUE(r.state.status.ReadError);
 }
 
 TEST(PcapWrite, HeaderMagicSnapLengthAndRecordForms) {
@@ -201,8 +201,8 @@ TEST(PcapWrite, HeaderMagicSnapLengthAndRecordForms) {
   // Little-endian, Modified chosen: the modified magic (34 cd b2 a1 in the
   // file, as editcap writes it), 24-byte records.
   WriteTrace(t, Analyzer::Tcpdump, dir.path("lm.pcap"), [](ConversionState& s) {
-    s.PcapOutput.bigEndian = false;
-    s.PcapOutput.modified = true;
+    s.options.PcapOutput.bigEndian = false;
+    s.options.PcapOutput.modified = true;
   });
   auto b = ReadFileBytes(dir.path("lm.pcap"));
   ASSERT_EQ(b.size(), 24u + 24 + 60 + 24 + 1514);
@@ -210,10 +210,10 @@ TEST(PcapWrite, HeaderMagicSnapLengthAndRecordForms) {
   ExpectFields(b, {{0, 4, 0xA1B2CD34}, {16, 4, 1514}, {24 + 8, 4, 60}});
   // Big-endian Modified: its own magic; sliced: snap length is the slice.
   WriteTrace(t, Analyzer::Tcpdump, dir.path("bm.pcap"), [](ConversionState& s) {
-    s.PcapOutput.bigEndian = true;
-    s.PcapOutput.modified = true;
-    s.SliceFrames = true;
-    s.SliceLength = 100;
+    s.options.PcapOutput.bigEndian = true;
+    s.options.PcapOutput.modified = true;
+    s.options.SliceFrames = true;
+    s.options.SliceLength = 100;
   });
   b = ReadFileBytes(dir.path("bm.pcap"));
   ExpectFields(b, {{0, 4, 0xA1B2CD34}, {4, 2, 2}, {6, 2, 4}, {16, 4, 100}, {20, 4, 1}}, true);
@@ -233,7 +233,7 @@ TEST(PcapWrite, FortyTwoBytesReadAsSixtyFourWrittenAsSixty) {
   EXPECT_EQ(r.trace.frames[1].frameLength, 1518);
   EXPECT_EQ(r.trace.frames[1].bytes.size(), 68u);
   WriteTrace(r.trace, Analyzer::Tcpdump, dir.path("out.pcap"), [](ConversionState& s) {
-    s.PcapOutput.bigEndian = false;
+    s.options.PcapOutput.bigEndian = false;
   });
   auto b = ReadFileBytes(dir.path("out.pcap"));
   // The snap length comes from the truncated frame.
@@ -265,7 +265,7 @@ TEST_P(PcapMidnight, TimesSurviveARoundTripExactly) {
     EXPECT_GT(r.trace.frames[i].time, r.trace.frames[i - 1].time) << i;
   // Written on the date the reader gave the trace.
   WriteTrace(r.trace, Analyzer::Tcpdump, dir.path("m3.pcap"), [&](ConversionState& s) {
-    s.PcapOutput.bigEndian = false;
+    s.options.PcapOutput.bigEndian = false;
   });
   auto b = ReadFileBytes(dir.path("m3.pcap"));
   size_t at = 24;
@@ -308,7 +308,7 @@ TEST(PcapInterop, FilesEditcapWritesConvertIntact) {
   TempDir dir;
   Trace t = MakeTrace(Topo::Ethernet, 30);
   WriteTrace(t, Analyzer::Tcpdump, dir.path("base.pcap"),
-             [](ConversionState& s) { s.PcapOutput.bigEndian = false; });
+             [](ConversionState& s) { s.options.PcapOutput.bigEndian = false; });
   const std::string expected = TsharkFrameText(dir.path("base.pcap"));
   for (const char* format : {"nsecpcap", "modpcap", "nokiapcap", "pcap"}) {
     std::string variant = dir.path(std::string(format) + ".pcap");
@@ -335,10 +335,10 @@ using namespace testkit;
 
 // What a conversion counted, and how it ended.
 auto Counts(const ConversionState& s) {
-  return std::make_tuple(s.FramesRead, s.FramesWritten, s.FrameBytes, s.FrameBytesTotal,
-                         s.MaxFrameLength, s.MaxTruncatedLength, s.RuntFrames, s.OversizeFrames,
-                         s.TraceDuration, s.FrameTime, s.ReadError, s.ReadErrorDetail,
-                         s.WriteFailed);
+  return std::make_tuple(s.counters.FramesRead, s.counters.FramesWritten, s.counters.FrameBytes, s.counters.FrameBytesTotal,
+                         s.counters.MaxFrameLength, s.counters.MaxTruncatedLength, s.counters.RuntFrames, s.counters.OversizeFrames,
+                         s.time.TraceDuration, s.frame.FrameTime, s.status.ReadError, s.status.ReadErrorDetail,
+                         s.status.WriteFailed);
 }
 
 // libpcap to libpcap copies the records that need no change as they stand,
@@ -404,8 +404,8 @@ TEST(PcapWrite, RecordsCopiedAsStoredMatchTheFrameByFramePath) {
         s.SourceAnalyzer = s.TargetAnalyzer = Analyzer::Tcpdump;
         s.SourceVariant = big ? PcapVariant::BigEndian : 0;
         s.TraceTopology = Topo::Ethernet;
-        s.PcapOutput.bigEndian = big;
-        s.CopyUnchangedRecords = copy;
+        s.options.PcapOutput.bigEndian = big;
+        s.options.CopyUnchangedRecords = copy;
         c.target = CreateFileTarget(dir.path("out.pcap"));
         c.ConvertTrace(false);
         outputs[copy] = ReadFileBytes(dir.path("out.pcap"));
@@ -449,39 +449,39 @@ TEST(PcapWrite, RecordsCopiedWithEditsMatchTheFrameByFramePath) {
     std::function<void(ConversionState&)> set;
   };
   const auto range = [](ConversionState& s, std::vector<FrameRange> ranges) {
-    s.Selection.ranges = ranges;
-    s.ConvertAll = false;  // as the job sets the bounds of a selection by number
-    s.StartFrame = ranges.front().first;
-    s.EndFrame = ranges.back().last;
+    s.options.Selection.ranges = ranges;
+    s.options.ConvertAll = false;  // as the job sets the bounds of a selection by number
+    s.options.StartFrame = ranges.front().first;
+    s.options.EndFrame = ranges.back().last;
   };
   const Edit edits[] = {
-      {"time shift", [](ConversionState& s) { s.Selection.timeShift = 3600 * kSecond; }},
-      {"time shift back", [](ConversionState& s) { s.Selection.timeShift = -kSecond / 4; }},
-      {"time shift of nanoseconds", [](ConversionState& s) { s.Selection.timeShift = 1234; }},
+      {"time shift", [](ConversionState& s) { s.options.Selection.timeShift = 3600 * kSecond; }},
+      {"time shift back", [](ConversionState& s) { s.options.Selection.timeShift = -kSecond / 4; }},
+      {"time shift of nanoseconds", [](ConversionState& s) { s.options.Selection.timeShift = 1234; }},
       {"time shift past 2106",
-       [](ConversionState& s) { s.Selection.timeShift = (INT64_C(1) << 32) * kSecond - kStart * kSecond - 200 * kSecond; }},
-      {"start time", [](ConversionState& s) { s.Selection.startTime = 1800000000 * kSecond; }},
+       [](ConversionState& s) { s.options.Selection.timeShift = (INT64_C(1) << 32) * kSecond - kStart * kSecond - 200 * kSecond; }},
+      {"start time", [](ConversionState& s) { s.options.Selection.startTime = 1800000000 * kSecond; }},
       {"after and before",
        [](ConversionState& s) {
-         s.Selection.after = (kStart + 40) * kSecond + 500000000;
-         s.Selection.before = (kStart + 250) * kSecond;
+         s.options.Selection.after = (kStart + 40) * kSecond + 500000000;
+         s.options.Selection.before = (kStart + 250) * kSecond;
        }},
       {"range", [&](ConversionState& s) { range(s, {{30, 180}}); }},
       {"open range", [&](ConversionState& s) { range(s, {{100, kOpenRangeEnd}}); }},
       {"listed ranges", [&](ConversionState& s) { range(s, {{1, 1}, {5, 5}, {9, 120}, {200, 260}}); }},
       {"start time after a range", [&](ConversionState& s) {
          range(s, {{3, 3}, {70, 90}});
-         s.Selection.startTime = 1800000000 * kSecond;
+         s.options.Selection.startTime = 1800000000 * kSecond;
        }},
-      {"duplicates", [](ConversionState& s) { s.Selection.dropDuplicates = true; }},
-      {"split by frames", [](ConversionState& s) { s.SplitFrames = 64; }},
-      {"split by seconds", [](ConversionState& s) { s.SplitMicroseconds = 7000000; }},
+      {"duplicates", [](ConversionState& s) { s.options.Selection.dropDuplicates = true; }},
+      {"split by frames", [](ConversionState& s) { s.options.SplitFrames = 64; }},
+      {"split by seconds", [](ConversionState& s) { s.options.SplitMicroseconds = 7000000; }},
       {"all at once",
        [&](ConversionState& s) {
          range(s, {{2, 40}, {60, 290}});
-         s.Selection.dropDuplicates = true;
-         s.Selection.timeShift = -86400 * kSecond;
-         s.SplitMicroseconds = 30000000;
+         s.options.Selection.dropDuplicates = true;
+         s.options.Selection.timeShift = -86400 * kSecond;
+         s.options.SplitMicroseconds = 30000000;
        }},
   };
   for (const Edit& edit : edits) {
@@ -495,9 +495,9 @@ TEST(PcapWrite, RecordsCopiedWithEditsMatchTheFrameByFramePath) {
       s.SourceFileName = dir.path("in.pcap");
       s.SourceAnalyzer = s.TargetAnalyzer = Analyzer::Tcpdump;
       s.TraceTopology = Topo::Ethernet;
-      s.PcapOutput.bigEndian = false;
+      s.options.PcapOutput.bigEndian = false;
       edit.set(s);
-      s.CopyUnchangedRecords = copy;
+      s.options.CopyUnchangedRecords = copy;
       const std::string out = dir.path(copy ? "copy.pcap" : "frames.pcap");
       int32_t files = 0;
       c.nextTarget = [&](Conversion& conv) {
@@ -511,8 +511,8 @@ TEST(PcapWrite, RecordsCopiedWithEditsMatchTheFrameByFramePath) {
     }
     EXPECT_EQ(outputs[true], outputs[false]);
     EXPECT_EQ(Counts(states[true]), Counts(states[false]));
-    EXPECT_EQ(states[true].DuplicateFrames, states[false].DuplicateFrames);
-    EXPECT_EQ(states[true].WriteErrorDetail, states[false].WriteErrorDetail);
+    EXPECT_EQ(states[true].counters.DuplicateFrames, states[false].counters.DuplicateFrames);
+    EXPECT_EQ(states[true].status.WriteErrorDetail, states[false].status.WriteErrorDetail);
   }
 }
 

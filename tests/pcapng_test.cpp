@@ -166,7 +166,7 @@ TEST_P(PcapngByteOrders, SectionsInterfacesAndEveryPacketBlock) {
   EXPECT_EQ(r.topology, Topo::Ethernet);
   EXPECT_EQ(r.state.FileComment, "first section's comment");
   EXPECT_TRUE(r.messages.empty());
-  EXPECT_FALSE(r.state.ReadError) << r.state.ReadErrorDetail;
+  EXPECT_FALSE(r.state.status.ReadError) << r.state.status.ReadErrorDetail;
   // Whole frames get their FCS counted and rebuilt; the simple packet takes
   // the last time; the truncated frame gets no FCS.
   const int64_t t = kT0TimeOfDay;
@@ -176,7 +176,7 @@ TEST_P(PcapngByteOrders, SectionsInterfacesAndEveryPacketBlock) {
                 FrameOf(t + 2000000, 84, WithFcs(Payload(80, 4))),
                 FrameOf(t + 3600000000LL + 7, 1518, Payload(90, 5))},
                r.trace);
-  EXPECT_TRUE(r.state.SourceHasNanoseconds);
+  EXPECT_TRUE(r.state.time.SourceHasNanoseconds);
 }
 
 INSTANTIATE_TEST_SUITE_P(LittleAndBig, PcapngByteOrders, ::testing::Values(false, true),
@@ -209,9 +209,9 @@ TEST(PcapngRead, TimeResolutionsAndOffsets) {
     f.interface(1, Options(false, options));
     f.packet(0, c.timestamp, Payload(60, 1), 60);
     ReadResult r = ReadBytes(f.bytes);
-    ASSERT_EQ(r.trace.frames.size(), 1u) << r.state.ReadErrorDetail;
+    ASSERT_EQ(r.trace.frames.size(), 1u) << r.state.status.ReadErrorDetail;
     EXPECT_EQ(r.trace.frames[0].time, kT0TimeOfDay + c.micros) << int(c.resolution.size());
-    EXPECT_EQ(r.state.FrameNanoseconds, c.nanos);
+    EXPECT_EQ(r.state.frame.FrameNanoseconds, c.nanos);
   }
 }
 
@@ -233,7 +233,7 @@ TEST(PcapngRead, FcsLengthsDirectionAndErrorFlags) {
   f.packet(1, uint64_t(kT0) * 1000000, Payload(60, 4), 60,
            Options(false, {{2, Bytes().u32(1u << 28).v}}));  // unaligned
   ReadResult r = ReadBytes(f.bytes);
-  ASSERT_EQ(r.trace.frames.size(), 4u) << r.state.ReadErrorDetail;
+  ASSERT_EQ(r.trace.frames.size(), 4u) << r.state.status.ReadErrorDetail;
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(r.trace.frames[i].frameLength, 64);
     EXPECT_EQ(r.trace.frames[i].bytes, withFcs) << "the FCS as captured, not rebuilt";
@@ -334,10 +334,10 @@ TEST(PcapngWrite, InterfacesAndCommentsATargetCannotHoldAreCounted) {
     c.source = std::make_unique<ForwardOnlySource>(f.bytes);
     c.target = std::make_unique<MemoryTarget>();
     c.ConvertTrace(false, 0);
-    EXPECT_EQ(c.state.FramesWritten, 3);
+    EXPECT_EQ(c.state.counters.FramesWritten, 3);
     const bool keeps = target == Analyzer::Pcapng;
-    EXPECT_EQ(c.state.Lost.commentsNotStored, keeps ? 0 : 2);
-    EXPECT_EQ(c.state.Lost.interfacesNotStored, keeps ? 0 : 1);
+    EXPECT_EQ(c.state.counters.Lost.commentsNotStored, keeps ? 0 : 2);
+    EXPECT_EQ(c.state.counters.Lost.interfacesNotStored, keeps ? 0 : 1);
   }
 }
 
@@ -360,12 +360,12 @@ TEST(PcapngWrite, ALateInterfaceOfAnotherLinkTypeStopsALibpcapTarget) {
   c.source = std::make_unique<ForwardOnlySource>(f.bytes);
   c.target = std::make_unique<MemoryTarget>();
   c.ConvertTrace(false, 0);
-  EXPECT_EQ(c.state.FramesWritten, 1);
-  EXPECT_TRUE(c.state.WriteFailed);
-  EXPECT_NE(c.state.WriteErrorDetail.find("interface 1 has link type 113 (Linux cooked)"),
+  EXPECT_EQ(c.state.counters.FramesWritten, 1);
+  EXPECT_TRUE(c.state.status.WriteFailed);
+  EXPECT_NE(c.state.status.WriteErrorDetail.find("interface 1 has link type 113 (Linux cooked)"),
             std::string::npos)
-      << c.state.WriteErrorDetail;
-  EXPECT_NE(c.state.WriteErrorDetail.find("--interface N"), std::string::npos);
+      << c.state.status.WriteErrorDetail;
+  EXPECT_NE(c.state.status.WriteErrorDetail.find("--interface N"), std::string::npos);
 }
 
 // A section header alone is a file without frames, not an unknown one.
@@ -464,11 +464,11 @@ TEST(PcapngDamaged, EachEndsWithTheReadErrorAndADetailKeepingFramesBefore) {
     c.damage(f);
     ReadResult r = ReadBytes(f.bytes);
     EXPECT_EQ(r.trace.frames.size(), 1u) << c.name;
-    EXPECT_TRUE(r.state.ReadError) << c.name;
+    EXPECT_TRUE(r.state.status.ReadError) << c.name;
     ASSERT_FALSE(r.messages.empty()) << c.name;
     EXPECT_EQ(r.messages.back(), kReadError) << c.name;
-    EXPECT_NE(r.state.ReadErrorDetail.find(c.detail), std::string::npos)
-        << c.name << ": " << r.state.ReadErrorDetail;
+    EXPECT_NE(r.state.status.ReadErrorDetail.find(c.detail), std::string::npos)
+        << c.name << ": " << r.state.status.ReadErrorDetail;
   }
 }
 
@@ -596,9 +596,9 @@ TEST(PcapngStreams, ReaderNeverSeeksBackAndWriterNeverSeeks) {
   ForwardOnlyTarget& out = *target;
   c.target = std::move(target);
   c.ConvertTrace(false, 0);
-  EXPECT_FALSE(c.state.ReadError) << c.state.ReadErrorDetail;
-  EXPECT_FALSE(c.state.WriteFailed);
-  EXPECT_EQ(c.state.FramesWritten, 2);
+  EXPECT_FALSE(c.state.status.ReadError) << c.state.status.ReadErrorDetail;
+  EXPECT_FALSE(c.state.status.WriteFailed);
+  EXPECT_EQ(c.state.counters.FramesWritten, 2);
   EXPECT_EQ(out.seeks, 0);
   EXPECT_EQ(Blocks(out.bytes()).size(), 4u);
 }
@@ -667,11 +667,11 @@ TEST(PcapngInterop, EditcapAndMergecapFilesConvertIntact) {
   TempDir dir;
   Trace t = MakeTrace(Topo::Ethernet, 30);
   WriteTrace(t, Analyzer::Tcpdump, dir.path("base.pcap"),
-             [](ConversionState& s) { s.PcapOutput.bigEndian = false; });
+             [](ConversionState& s) { s.options.PcapOutput.bigEndian = false; });
   ASSERT_EQ(RunCommand("editcap -F nsecpcap " + dir.path("base.pcap") + " " + dir.path("ns.pcap")).status, 0);
   Trace later = MakeTrace(Topo::Ethernet, 10, 7200LL * 1000000);
   WriteTrace(later, Analyzer::Tcpdump, dir.path("later.pcap"),
-             [](ConversionState& s) { s.PcapOutput.bigEndian = false; });
+             [](ConversionState& s) { s.options.PcapOutput.bigEndian = false; });
   struct Case {
     const char* name;
     std::string command;

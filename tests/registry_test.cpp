@@ -204,7 +204,7 @@ TEST(Registry, FinishingTextIsTheTargetsOwn) {
     ConversionState s;
     s.TargetAnalyzer = row.target;
     s.SourceFileSize = 100;
-    s.WritingIndex = !row.aside;
+    s.status.WritingIndex = !row.aside;
     const ProgressView v = ComputeProgress(s, 50, row.stopped, row.aside);
     EXPECT_EQ(v.pctComplete, row.text);
     EXPECT_FALSE(v.buttonEnabled);

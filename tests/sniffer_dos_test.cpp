@@ -266,18 +266,18 @@ TEST(SnifferDosReader, HeaderDateLeadingRecordsAndBadFiles) {
       ReadDos(DosFile(1, 4, {line, other, FrameRecord({.data = Pattern(60)})}, date),
               Topo::Ethernet);
   ASSERT_EQ(dated.trace.frames.size(), 1u);
-  EXPECT_DOUBLE_EQ(dated.state.TraceDate, EncodeDateTime(2021, 6, 30, 13, 45, 58));
+  EXPECT_DOUBLE_EQ(dated.state.time.TraceDate, EncodeDateTime(2021, 6, 30, 13, 45, 58));
 
   // A date that is none (month 13) leaves the file date.
   const uint32_t bad = (41u << 9 | 13u << 5 | 1u) << 16;
   ReadResult undated = ReadDos(DosFile(1, 4, {FrameRecord({.data = Pattern(60)})}, bad),
                                Topo::Ethernet);
   ASSERT_EQ(undated.trace.frames.size(), 1u);
-  EXPECT_GT(undated.state.TraceDate, EncodeDate(2024, 1, 1));
+  EXPECT_GT(undated.state.time.TraceDate, EncodeDate(2024, 1, 1));
 
   auto failsToRead = [](const Bytes& file) {
     ReadResult r = ReadDos(file, Topo::Ethernet);
-    return r.state.ReadError && r.trace.frames.empty();
+    return r.state.status.ReadError && r.trace.frames.empty();
   };
   EXPECT_TRUE(failsToRead(DosFile(1, 4, {line, Record(3, {})})));  // no frames at all
   EXPECT_TRUE(failsToRead(DosFile(1, 4, {FrameRecord({.data = Pattern(60), .sizeAdjust = 5})})));
@@ -407,9 +407,9 @@ TEST(SnifferDosCompressed, BadDataKeepsTheFramesBeforeIt) {
   c.state.TargetAnalyzer = Analyzer::Tcpdump;
   c.target = CreateFileTarget(dir.path("out.pcap"));
   c.ConvertTrace(false, 0);
-  EXPECT_TRUE(c.state.BadCompression);
-  EXPECT_FALSE(c.state.ReadError);
-  const int32_t kept = c.state.FramesWritten;
+  EXPECT_TRUE(c.state.status.BadCompression);
+  EXPECT_FALSE(c.state.status.ReadError);
+  const int32_t kept = c.state.counters.FramesWritten;
   EXPECT_GT(kept, 0);
   EXPECT_LT(kept, 60);
   ReadResult out = ReadTrace(dir.path("out.pcap"));
@@ -422,7 +422,7 @@ TEST(SnifferDosCompressed, BadDataKeepsTheFramesBeforeIt) {
   // Cut short inside a block: the same message, never a crash.
   packed.resize(packed.size() / 2);
   ReadResult cut = ReadTraceFromAs(packed, "cut.enc", Analyzer::SnifferDos, Topo::Ethernet);
-  EXPECT_TRUE(cut.state.BadCompression);
+  EXPECT_TRUE(cut.state.status.BadCompression);
   EXPECT_GT(cut.trace.frames.size(), 0u);
 }
 
@@ -440,8 +440,8 @@ TEST(SnifferDosWriter, RoundTripsEthernetSlicedAndSerialTraces) {
   ExpectSameFrames(ethernet, back.trace, {.timeMicros = 1});
 
   WriteTrace(ethernet, Analyzer::SnifferDos, dir.path("s.enc"), [](ConversionState& s) {
-    s.SliceFrames = true;
-    s.SliceLength = 100;
+    s.options.SliceFrames = true;
+    s.options.SliceLength = 100;
   });
   Trace sliced = ethernet;
   for (Frame& f : sliced.frames)

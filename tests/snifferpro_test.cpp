@@ -127,7 +127,7 @@ TEST(SnifferProReader, EthernetLengthsErrorCodesAndFcs) {
                                             {.original = 50, .data = Pattern(70, 3)}}),
                                 Topo::Ethernet);
   ASSERT_EQ(asStated.trace.frames.size(), 3u);
-  EXPECT_FALSE(asStated.state.ReadError);
+  EXPECT_FALSE(asStated.state.status.ReadError);
   EXPECT_EQ(asStated.trace.frames[0].frameLength, 60);
   EXPECT_EQ(asStated.trace.frames[0].bytes.size(), 60u);
   EXPECT_EQ(asStated.trace.frames[1].frameLength, 1510);
@@ -195,7 +195,7 @@ TEST(SnifferProReader, OwnTimeZoneFromVersion002001) {
     h.timeZone = c.zone;
     ReadResult r = ReadPro(ProFile(h, {{.stamp = 0, .data = Pattern(60)}}), Topo::Ethernet);
     ASSERT_EQ(r.trace.frames.size(), 1u);
-    EXPECT_EQ(r.state.TimeZoneBias, c.bias) << c.version << " " << c.zone;
+    EXPECT_EQ(r.state.time.TimeZoneBias, c.bias) << c.version << " " << c.zone;
     // The stored start time is UTC whenever the file names its zone.
     EXPECT_EQ(AbsoluteMicros(r.state, r.trace.frames[0].time), int64_t(kStart) * 1000000);
   }
@@ -315,8 +315,8 @@ TEST(SnifferProWriter, RoundTripsPlainGzipWirelessSerialAndGigabit) {
   ExpectSameFrames(ethernet, gz.trace);
 
   WriteTrace(ethernet, Analyzer::SnifferPro, dir.path("s.cap"), [](ConversionState& s) {
-    s.SliceFrames = true;
-    s.SliceLength = 90;
+    s.options.SliceFrames = true;
+    s.options.SliceLength = 90;
   });
   Trace sliced = ethernet;
   for (Frame& f : sliced.frames)
@@ -353,8 +353,8 @@ TEST(SnifferProWriter, RoundTripsPlainGzipWirelessSerialAndGigabit) {
     WriteTrace(summer, Analyzer::SnifferPro, dir.path("z.cap"));
     EXPECT_EQ(int16_t(GetLE16(ReadFileBytes(dir.path("z.cap")).data() + 126)), -1);
     ReadResult zoned = ReadTrace(dir.path("z.cap"));
-    EXPECT_EQ(std::floor(zoned.state.TraceDate), summer.traceDate);
-    EXPECT_EQ(zoned.state.TimeZoneBias, -7200);
+    EXPECT_EQ(std::floor(zoned.state.time.TraceDate), summer.traceDate);
+    EXPECT_EQ(zoned.state.time.TimeZoneBias, -7200);
     ExpectSameFrames(summer, zoned.trace);
   }
 

@@ -158,8 +158,8 @@ TEST(SnoopWriter, SlicedFramesIncludeOnlyStoredBytes) {
   TempDir dir;
   Trace t = OneFrame(Topo::Ethernet, 1518);
   WriteTrace(t, Analyzer::Snoop, dir.path("o.snoop"), [](ConversionState& s) {
-    s.SliceFrames = true;
-    s.SliceLength = 101;
+    s.options.SliceFrames = true;
+    s.options.SliceLength = 101;
   });
   const auto f = ReadFileBytes(dir.path("o.snoop"));
   ASSERT_EQ(f.size(), 16u + 128);

@@ -89,7 +89,7 @@ TEST(TaggedRead, RecordsWithFlagsStatusDirectionAndTimes) {
                             Flag::Direction2),
                 FrameOf(start + 3000, 65, Pattern(65, 3, 11))},
                r.trace);
-  EXPECT_EQ(YearMonthDay(r.state.TraceDate), 20240315);
+  EXPECT_EQ(YearMonthDay(r.state.time.TraceDate), 20240315);
 }
 
 TEST(TaggedRead, UnrepeatedTagsKeepThePreviousRecordsValues) {
@@ -282,7 +282,7 @@ TEST(TaggedRead, TimesFollowTheMachineZoneAtTheTraceDate) {
     Record(b, TimeTags(n0 + uint64_t(86400) * 1000000000), 0, Pattern(64, 2, 11));
     ReadResult r = ReadTraceFromAs(b.v, "z.kvc", Analyzer::Ostrawind, Topo::Ethernet);
     ASSERT_EQ(r.trace.frames.size(), 2u);
-    EXPECT_EQ(YearMonthDay(r.state.TraceDate), c.localDay);
+    EXPECT_EQ(YearMonthDay(r.state.time.TraceDate), c.localDay);
     EXPECT_EQ(r.trace.frames[0].time, c.localMicros);
     EXPECT_EQ(r.trace.frames[1].time, c.localMicros + 86400 * kSecond);
   }
@@ -498,7 +498,7 @@ TEST(TaggedRoundTrip, ClassicToTaggedAndBackKeepsTimesAcrossZones) {
   WriteTrace(t, Analyzer::Farrowe, dir.path("a.kvc"));
   ReadResult tagged = ReadTrace(dir.path("a.kvc"));
   ASSERT_EQ(tagged.trace.frames.size(), 20u);
-  EXPECT_EQ(YearMonthDay(tagged.state.TraceDate), 20241102);
+  EXPECT_EQ(YearMonthDay(tagged.state.time.TraceDate), 20241102);
   WriteTrace(tagged.trace, Analyzer::Ostrawind, dir.path("b.pkt"));
   ReadResult classic = ReadTrace(dir.path("b.pkt"));
   Tolerance tol;

@@ -53,28 +53,28 @@ Trace MakeTrace(Topology topology, int count, int64_t startTime, int64_t step) {
 }
 
 void PutFrame(ConversionState& s, const Frame& f) {
-  s.FrameFlags = f.flags;
-  s.FrameTime = f.time;
-  s.FrameLength = f.frameLength;
-  s.StoredLength = int32_t(f.bytes.size());
-  std::copy(f.bytes.begin(), f.bytes.end(), s.FrameData.begin());
-  s.WirelessDataRate = f.rate;
-  s.WirelessChannel = f.channel;
-  s.WirelessSignal = f.signal;
-  s.WirelessNoise = f.noise;
-  s.WirelessFcsBytes = f.wirelessFcsBytes;
+  s.frame.FrameFlags = f.flags;
+  s.frame.FrameTime = f.time;
+  s.frame.FrameLength = f.frameLength;
+  s.frame.StoredLength = int32_t(f.bytes.size());
+  std::copy(f.bytes.begin(), f.bytes.end(), s.frame.FrameData.begin());
+  s.frame.WirelessDataRate = f.rate;
+  s.frame.WirelessChannel = f.channel;
+  s.frame.WirelessSignal = f.signal;
+  s.frame.WirelessNoise = f.noise;
+  s.frame.WirelessFcsBytes = f.wirelessFcsBytes;
 }
 
 Frame FrameFromState(const ConversionState& s) {
   Frame f;
-  f.time = s.FrameTime;
-  f.frameLength = s.FrameLength;
-  f.bytes.assign(s.FrameData.begin(), s.FrameData.begin() + s.StoredLength);
-  f.flags = s.FrameFlags;
-  f.rate = s.WirelessDataRate;
-  f.channel = s.WirelessChannel;
-  f.signal = s.WirelessSignal;
-  f.noise = s.WirelessNoise;
+  f.time = s.frame.FrameTime;
+  f.frameLength = s.frame.FrameLength;
+  f.bytes.assign(s.frame.FrameData.begin(), s.frame.FrameData.begin() + s.frame.StoredLength);
+  f.flags = s.frame.FrameFlags;
+  f.rate = s.frame.WirelessDataRate;
+  f.channel = s.frame.WirelessChannel;
+  f.signal = s.frame.WirelessSignal;
+  f.noise = s.frame.WirelessNoise;
   return f;
 }
 
@@ -92,7 +92,7 @@ ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::s
   const double traceDate = trace.traceDate != 0 ? trace.traceDate : EncodeDate(2024, 3, 15);
   size_t next = 0;
   c.customReader.open = [&](Conversion& conv) {
-    conv.state.TraceDate = traceDate;
+    conv.state.time.TraceDate = traceDate;
     ComputeTimeZoneBias(conv.state, false);
   };
   c.customReader.next = [&](Conversion& conv) {
@@ -114,7 +114,7 @@ ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::s
   const FormatDescriptor* writer = WriterFormat(target);
   const int64_t span = writer ? writer->limits.largestSpanMicroseconds : 0;
   const bool limitLowered =
-      s.TargetOffsetLimit != ConversionState().TargetOffsetLimit || s.TargetFrameLimit != 0 ||
+      s.options.TargetOffsetLimit != ConversionState().options.TargetOffsetLimit || s.options.TargetFrameLimit != 0 ||
       (span > 0 && !trace.frames.empty() &&
        trace.frames.back().time - trace.frames.front().time > span);
   EXPECT_TRUE(host.messages.empty() || limitLowered || !trace.readError.empty())
@@ -170,7 +170,7 @@ ReadResult ReadIdentified(const std::string& path, AnalyzerType analyzer, Topolo
   c.frameObserver = [&](Conversion& conv) { r.trace.frames.push_back(FrameFromState(conv.state)); };
   c.ConvertTrace(false, 0);
   r.trace.wanProtocol = s.WanProtocol;
-  r.trace.traceDate = std::floor(s.TraceDate);
+  r.trace.traceDate = std::floor(s.time.TraceDate);
   r.messages = host.messages;
   r.state = s;
   return r;
@@ -254,7 +254,7 @@ std::vector<uint8_t> WithFcs(std::vector<uint8_t> bytes) {
 }
 
 int64_t AbsoluteMicros(const ConversionState& s, int64_t frameTime) {
-  return (DaysFrom1970(s.TraceDate) * 86400 + s.TimeZoneBias) * 1000000 + frameTime;
+  return (DaysFrom1970(s.time.TraceDate) * 86400 + s.time.TimeZoneBias) * 1000000 + frameTime;
 }
 
 TempDir::TempDir() {
@@ -396,9 +396,9 @@ void ExpectEveryCut(const std::vector<uint8_t>& file, const std::vector<size_t>&
                                      [&](size_t end) { return end <= cut; });
     EXPECT_EQ(r.trace.frames.size(), size_t(whole)) << "cut at " << cut;
     const bool atClean = std::find(clean.begin(), clean.end(), cut) != clean.end();
-    EXPECT_EQ(r.state.ReadError, !atClean) << "cut at " << cut;
-    EXPECT_EQ(HasReadErrorMessage(r), r.state.ReadError) << "cut at " << cut;
-    EXPECT_EQ(r.state.ReadErrorDetail.empty(), !r.state.ReadError) << "cut at " << cut;
+    EXPECT_EQ(r.state.status.ReadError, !atClean) << "cut at " << cut;
+    EXPECT_EQ(HasReadErrorMessage(r), r.state.status.ReadError) << "cut at " << cut;
+    EXPECT_EQ(r.state.status.ReadErrorDetail.empty(), !r.state.status.ReadError) << "cut at " << cut;
   }
 }
 

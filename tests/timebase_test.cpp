@@ -107,15 +107,15 @@ TEST(TraceDateFromUnix, LastSecondOfADayAndTheNextMidnight) {
   ConversionState s;
   SetTraceDateFromUnix(s, 86399, 0);
   int y, m, d, hh, mm, ss;
-  DecodeDate(s.TraceDate, y, m, d);
-  DecodeTime(s.TraceDate, hh, mm, ss);
+  DecodeDate(s.time.TraceDate, y, m, d);
+  DecodeTime(s.time.TraceDate, hh, mm, ss);
   EXPECT_EQ(y * 10000 + m * 100 + d, 19700101);
   EXPECT_EQ(hh * 10000 + mm * 100 + ss, 235959);
-  EXPECT_EQ(s.HeaderTimeOfDay, 86399000000LL);
+  EXPECT_EQ(s.time.HeaderTimeOfDay, 86399000000LL);
   SetTraceDateFromUnix(s, 86400, 0);
-  DecodeDate(s.TraceDate, y, m, d);
+  DecodeDate(s.time.TraceDate, y, m, d);
   EXPECT_EQ(y * 10000 + m * 100 + d, 19700102);
-  EXPECT_EQ(s.HeaderTimeOfDay, 0);
+  EXPECT_EQ(s.time.HeaderTimeOfDay, 0);
 }
 
 TEST(TimeZone, PosixRulesParse) {
@@ -193,14 +193,14 @@ TEST(TimeZone, ATraceViewedInAnotherZoneKeepsItsInstants) {
   };
   for (const Case& c : cases) {
     ConversionState s;
-    s.SourceZone = newYork;
-    s.TraceDate = c.date;
+    s.time.SourceZone = newYork;
+    s.time.TraceDate = c.date;
     ComputeTimeZoneBias(s, false);
-    EXPECT_EQ(s.TimeZoneBias, c.nyBias);
+    EXPECT_EQ(s.time.TimeZoneBias, c.nyBias);
     const ZoneView view = ViewInZone(s, *berlin);
     EXPECT_EQ(view.timeZoneBias, c.berlinBias);
     const int64_t frameTime = 23LL * 3600 * 1000000 + 5;  // 23:00:00.000005 New York
-    const int64_t utc = (DaysFrom1970(s.TraceDate) * kSecondsPerDay + s.TimeZoneBias) * 1000000 + frameTime;
+    const int64_t utc = (DaysFrom1970(s.time.TraceDate) * kSecondsPerDay + s.time.TimeZoneBias) * 1000000 + frameTime;
     const int64_t viewUtc = (DaysFrom1970(view.traceDate) * kSecondsPerDay + view.timeZoneBias) * 1000000 +
                             frameTime + view.frameTimeShift;
     EXPECT_EQ(viewUtc, utc);
@@ -218,12 +218,12 @@ TEST(Daylight, LastSundayOfMarchAtTwo) {
   EXPECT_TRUE(IsDaylightTime(EncodeDateTime(2024, 7, 1, 12, 0, 0)));
   EXPECT_FALSE(IsDaylightTime(EncodeDateTime(2024, 12, 1, 12, 0, 0)));
   ConversionState s;
-  s.TraceDate = EncodeDateTime(2024, 7, 1, 12, 0, 0);
+  s.time.TraceDate = EncodeDateTime(2024, 7, 1, 12, 0, 0);
   ComputeTimeZoneBias(s, true);
-  EXPECT_EQ(s.TimeZoneBias, -7200);
-  s.TraceDate = EncodeDateTime(2024, 1, 1, 12, 0, 0);
+  EXPECT_EQ(s.time.TimeZoneBias, -7200);
+  s.time.TraceDate = EncodeDateTime(2024, 1, 1, 12, 0, 0);
   ComputeTimeZoneBias(s, true);
-  EXPECT_EQ(s.TimeZoneBias, -3600);
+  EXPECT_EQ(s.time.TimeZoneBias, -3600);
 }
 
 TEST(Daylight, SouthernHemisphereSpansTheNewYear) {
@@ -232,56 +232,56 @@ TEST(Daylight, SouthernHemisphereSpansTheNewYear) {
   EXPECT_TRUE(IsDaylightTime(EncodeDateTime(2024, 12, 15, 12, 0, 0)));
   EXPECT_FALSE(IsDaylightTime(EncodeDateTime(2024, 7, 15, 12, 0, 0)));
   ConversionState s;
-  s.TraceDate = EncodeDateTime(2024, 1, 15, 12, 0, 0);
+  s.time.TraceDate = EncodeDateTime(2024, 1, 15, 12, 0, 0);
   ComputeTimeZoneBias(s, true);
-  EXPECT_EQ(s.TimeZoneBias, -11 * 3600);
+  EXPECT_EQ(s.time.TimeZoneBias, -11 * 3600);
 }
 
 TEST(SourceZone, ANamedZoneWinsExceptAtConversionStart) {
   ScopedTimeZone tz("UTC");
   ConversionState s;
-  s.SourceZoneBiasMinutes = 5 * 60;
+  s.time.SourceZoneBiasMinutes = 5 * 60;
   ComputeTimeZoneBias(s, false);
-  EXPECT_EQ(s.TimeZoneBias, 5 * 3600);
-  s.SourceZoneBiasMinutes.reset();
+  EXPECT_EQ(s.time.TimeZoneBias, 5 * 3600);
+  s.time.SourceZoneBiasMinutes.reset();
   ComputeTimeZoneBias(s, false);
-  EXPECT_EQ(s.TimeZoneBias, 0);
-  s.SourceZoneBiasMinutes = 5 * 60;
+  EXPECT_EQ(s.time.TimeZoneBias, 0);
+  s.time.SourceZoneBiasMinutes = 5 * 60;
   ComputeTimeZoneBias(s, true);  // not at conversion start
-  EXPECT_EQ(s.TimeZoneBias, 0);
+  EXPECT_EQ(s.time.TimeZoneBias, 0);
 }
 
 TEST(WriterTimeBase, CountsLeapDaysAndSplitsTheFirstFrame) {
   ScopedTimeZone tz("UTC");
   ConversionState s;
-  s.TraceDate = EncodeDate(2024, 3, 15);
-  s.FirstFrameTime = 3723LL * 1000000 + 456789;  // 01:02:03.456789
+  s.time.TraceDate = EncodeDate(2024, 3, 15);
+  s.time.FirstFrameTime = 3723LL * 1000000 + 456789;  // 01:02:03.456789
   ComputeWriterTimeBase(s);
   // 2024-03-15 00:00:00 UTC is 1710460800 (29 February counted).
-  EXPECT_EQ(s.FirstFrameUnixTime, 1710460800u + 3723u);
-  EXPECT_EQ(s.TimeBaseSeconds, 3723);
-  EXPECT_EQ(s.TimeBaseFraction, 456789.0);
-  UnixTime earlier = FrameUnixTime(s, s.FirstFrameTime - 500000);  // half a second before
+  EXPECT_EQ(s.time.FirstFrameUnixTime, 1710460800u + 3723u);
+  EXPECT_EQ(s.time.TimeBaseSeconds, 3723);
+  EXPECT_EQ(s.time.TimeBaseFraction, 456789.0);
+  UnixTime earlier = FrameUnixTime(s, s.time.FirstFrameTime - 500000);  // half a second before
   EXPECT_EQ(earlier.seconds, 1710460800 + 3722);
   EXPECT_EQ(earlier.microseconds, 956789);
-  UnixTime later = FrameUnixTime(s, s.FirstFrameTime + 543211);
+  UnixTime later = FrameUnixTime(s, s.time.FirstFrameTime + 543211);
   EXPECT_EQ(later.seconds, 1710460800 + 3724);
   EXPECT_EQ(later.microseconds, 0);
 }
 
 TEST(WriterTimeBase, PositiveWestBiasIsAddedToGetUtc) {
   ConversionState s;
-  s.TraceDate = EncodeDate(1970, 1, 2);
-  s.TimeZoneBias = 5 * 3600;  // local is five hours behind UTC
-  s.FirstFrameTime = 0;
+  s.time.TraceDate = EncodeDate(1970, 1, 2);
+  s.time.TimeZoneBias = 5 * 3600;  // local is five hours behind UTC
+  s.time.FirstFrameTime = 0;
   ComputeWriterTimeBase(s);
-  EXPECT_EQ(s.FirstFrameUnixTime, 86400u + 5 * 3600u);
-  s.TraceDate = EncodeDate(1969, 12, 1);  // before 1970: negative, each writer checks its range
+  EXPECT_EQ(s.time.FirstFrameUnixTime, 86400u + 5 * 3600u);
+  s.time.TraceDate = EncodeDate(1969, 12, 1);  // before 1970: negative, each writer checks its range
   ComputeWriterTimeBase(s);
-  EXPECT_EQ(s.FirstFrameUnixTime, -31 * 86400 + 5 * 3600);
-  s.TraceDate = EncodeDate(2106, 3, 1);  // past 32 bits: kept whole
+  EXPECT_EQ(s.time.FirstFrameUnixTime, -31 * 86400 + 5 * 3600);
+  s.time.TraceDate = EncodeDate(2106, 3, 1);  // past 32 bits: kept whole
   ComputeWriterTimeBase(s);
-  EXPECT_EQ(s.FirstFrameUnixTime, 4296844800 + 5 * 3600);
+  EXPECT_EQ(s.time.FirstFrameUnixTime, 4296844800 + 5 * 3600);
 }
 
 // The readers' cached midnight gives the same times as the plain conversion,
@@ -291,7 +291,7 @@ TEST(UnixFrameClock, FollowsTheTraceDateAndBias) {
   UnixFrameClock clock;
   for (int64_t start : {0LL, 86399LL, 1700000000LL, 4102444800LL}) {
     for (int32_t bias : {0, -3600, 19800, 36000}) {
-      s.TimeZoneBias = bias;
+      s.time.TimeZoneBias = bias;
       SetTraceDateFromUnix(s, start, bias);
       for (int64_t seconds : {start, start + 1, start + 86400 * 3, start - 5})
         for (int64_t micros : {0LL, 1LL, 999999LL})
@@ -305,10 +305,10 @@ TEST(UnixFrameClock, FollowsTheTraceDateAndBias) {
 // in order, back in time, before the first one and far from it.
 TEST(SteppedUnixClock, GivesWhatFrameUnixTimeGives) {
   ConversionState s;
-  s.TraceDate = EncodeDate(2024, 3, 15);
+  s.time.TraceDate = EncodeDate(2024, 3, 15);
   constexpr int64_t kDay = int64_t(86400) * 1000000;
   for (int64_t first : {int64_t(0), int64_t(3723) * 1000000 + 456789, kDay - 1}) {
-    s.FirstFrameTime = first;
+    s.time.FirstFrameTime = first;
     ComputeWriterTimeBase(s);
     SteppedUnixClock clock;
     clock.start(s);
@@ -327,9 +327,9 @@ TEST(AbsoluteTimes, FramesAfterLocalMidnightKeepCounting) {
   ConversionState s;
   const int64_t first = 1704171540;  // 2024-01-01 23:59:00 EST
   StartTraceAtUnixTime(s, first);
-  EXPECT_EQ(s.TimeZoneBias, 5 * 3600);
+  EXPECT_EQ(s.time.TimeZoneBias, 5 * 3600);
   int y, m, d;
-  DecodeDate(s.TraceDate, y, m, d);
+  DecodeDate(s.time.TraceDate, y, m, d);
   EXPECT_EQ(y * 10000 + m * 100 + d, 20240101);
   EXPECT_EQ(FrameTimeFromUnix(s, first, 5), (23LL * 3600 + 59 * 60) * 1000000 + 5);
   EXPECT_EQ(FrameTimeFromUnix(s, first + 120, 0), (24LL * 3600 + 60) * 1000000);
@@ -374,34 +374,34 @@ TEST(Checksums, Crc16OfTheCheckString) {
 
 TEST(FrameHelpers, ClampAndFcsOfBadFrames) {
   ConversionState s;
-  s.FrameLength = MaxFrameBytes + 40000;
-  s.StoredLength = MaxFrameBytes + 40000;
+  s.frame.FrameLength = MaxFrameBytes + 40000;
+  s.frame.StoredLength = MaxFrameBytes + 40000;
   ClampFrameLength(s);
-  EXPECT_EQ(s.FrameLength, MaxFrameBytes);
-  EXPECT_EQ(s.StoredLength, MaxFrameBytes);
+  EXPECT_EQ(s.frame.FrameLength, MaxFrameBytes);
+  EXPECT_EQ(s.frame.StoredLength, MaxFrameBytes);
   // An absurd wire length beside a few stored bytes: the stored bytes stay
   // what the record held.
-  s.FrameLength = MaxFrameBytes + 65539;
-  s.StoredLength = 64;
+  s.frame.FrameLength = MaxFrameBytes + 65539;
+  s.frame.StoredLength = 64;
   ClampFrameLength(s);
-  EXPECT_EQ(s.FrameLength, MaxFrameBytes);
-  EXPECT_EQ(s.StoredLength, 64);
-  s.FrameLength = 100;
-  s.StoredLength = MaxFrameBytes + 40000;  // left alone: the pipeline rejects it
+  EXPECT_EQ(s.frame.FrameLength, MaxFrameBytes);
+  EXPECT_EQ(s.frame.StoredLength, 64);
+  s.frame.FrameLength = 100;
+  s.frame.StoredLength = MaxFrameBytes + 40000;  // left alone: the pipeline rejects it
   ClampFrameLength(s);
-  EXPECT_EQ(s.StoredLength, MaxFrameBytes + 40000);
-  s.FrameLength = MaxFrameBytes + 40000;
-  s.StoredLength = 100;  // captured short: never raised over bytes nobody read
+  EXPECT_EQ(s.frame.StoredLength, MaxFrameBytes + 40000);
+  s.frame.FrameLength = MaxFrameBytes + 40000;
+  s.frame.StoredLength = 100;  // captured short: never raised over bytes nobody read
   ClampFrameLength(s);
-  EXPECT_EQ(s.FrameLength, MaxFrameBytes);
-  EXPECT_EQ(s.StoredLength, 100);
-  s.FrameLength = 64;
-  s.FrameFlags = Flag::CrcError;
-  s.FrameData.fill(0xAB);
+  EXPECT_EQ(s.frame.FrameLength, MaxFrameBytes);
+  EXPECT_EQ(s.frame.StoredLength, 100);
+  s.frame.FrameLength = 64;
+  s.frame.FrameFlags = Flag::CrcError;
+  s.frame.FrameData.fill(0xAB);
   StoreEthernetFcs(s);
-  EXPECT_EQ(s.FrameFcs, 0u);
-  EXPECT_EQ(s.FrameData[60], 0);
-  EXPECT_EQ(s.FrameData[63], 0);
+  EXPECT_EQ(s.frame.FrameFcs, 0u);
+  EXPECT_EQ(s.frame.FrameData[60], 0);
+  EXPECT_EQ(s.frame.FrameData[63], 0);
 }
 
 }  // namespace

@@ -42,8 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   s.SourceAnalyzer = kReaders[choice & 3];
   s.TraceTopology = kTopologies[(choice >> 2) & 3];
   s.TargetAnalyzer = kWriters[(choice >> 4) & 1];
-  s.SliceFrames = (choice & 0x80) != 0;
-  s.SliceLength = 50;
+  s.options.SliceFrames = (choice & 0x80) != 0;
+  s.options.SliceLength = 50;
   std::vector<uint8_t> file(data + 1, data + size);
   static const std::string path = LibraryPath();
   if (s.SourceAnalyzer == morph::Analyzer::Advisor ||

@@ -92,10 +92,10 @@ Outcome Convert(const Choice& c, std::optional<AnalyzerType> targetType,
   s.WanProtocol = c.wanProtocol;
   s.LineSpeed = c.lineSpeed;
   s.TargetAnalyzer = targetType.value_or(morph::Analyzer::Tcpdump);
-  s.SliceFrames = c.slice;
-  s.SliceLength = 50;
-  s.ConvertToEthernet = c.toEthernet;
-  s.Salvage = c.salvage;
+  s.options.SliceFrames = c.slice;
+  s.options.SliceLength = 50;
+  s.options.ConvertToEthernet = c.toEthernet;
+  s.options.Salvage = c.salvage;
   conversion->source = morph::OpenMemorySource(bytes, c.sourceBlocks);
   auto target = std::make_unique<morph::MemoryTarget>(c.targetBlocks);
   morph::MemoryTarget& out = *target;
@@ -106,18 +106,18 @@ Outcome Convert(const Choice& c, std::optional<AnalyzerType> targetType,
   if (!targetType)
     conversion->frameObserver = [&outcome](morph::Conversion& conv) {
       const morph::ConversionState& f = conv.state;
-      if (f.StoredLength < 0 || f.StoredLength > morph::MaxFrameBytes ||
-          f.StoredLength > f.FrameLength) {
+      if (f.frame.StoredLength < 0 || f.frame.StoredLength > morph::MaxFrameBytes ||
+          f.frame.StoredLength > f.frame.FrameLength) {
         std::fprintf(stderr, "analyzer %d frame %d: stored %d of %d bytes\n",
-                     int(f.SourceAnalyzer), int(f.FramesRead), int(f.StoredLength),
-                     int(f.FrameLength));
+                     int(f.SourceAnalyzer), int(f.counters.FramesRead), int(f.frame.StoredLength),
+                     int(f.frame.FrameLength));
         std::abort();
       }
       ++outcome.frames;
     };
   conversion->ConvertTrace(false, 0);
   if (targetType) {
-    outcome.frames = s.FramesWritten;
+    outcome.frames = s.counters.FramesWritten;
     outcome.written = out.bytes();
   }
   return outcome;
