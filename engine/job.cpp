@@ -263,12 +263,12 @@ void ApplyOptions(const JobRequest& request, ConversionState& s) {
   s.options.Selection = request.selection;
   if (const auto& ranges = request.selection.ranges; !ranges.empty()) {
     s.options.ConvertAll = false;
-    s.options.StartFrame = std::min_element(ranges.begin(), ranges.end(), [](auto& a, auto& b) {
-                     return a.first < b.first;
-                   })->first;
-    s.options.EndFrame = std::max_element(ranges.begin(), ranges.end(), [](auto& a, auto& b) {
-                   return a.last < b.last;
-                 })->last;
+    s.options.StartFrame =
+        std::min_element(ranges.begin(), ranges.end(),
+                         [](auto& a, auto& b) { return a.first < b.first; })->first;
+    s.options.EndFrame =
+        std::max_element(ranges.begin(), ranges.end(),
+                         [](auto& a, auto& b) { return a.last < b.last; })->last;
   }
   s.options.SplitFrames = request.splitFrames;
   s.options.SplitMicroseconds = request.splitMicroseconds;

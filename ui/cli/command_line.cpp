@@ -63,6 +63,13 @@ bool IsDirectory(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+std::string FileListProblem(const std::vector<std::string>& files, const std::string& command) {
+  if (files.empty()) return command + " needs at least one file";
+  if (std::count(files.begin(), files.end(), "-") > 1)
+    return "standard input (-) can be a source only once";
+  return {};
+}
+
 int UsageError(const std::string& text) {
   std::fprintf(stderr, "Parameter Error: %s\n%s", text.c_str(), UsageText().c_str());
   return Exit::Usage;

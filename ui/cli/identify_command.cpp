@@ -247,9 +247,7 @@ int RunIdentifyCommand(const std::vector<std::string>& args, std::FILE* out) {
     return UsageError(error);
   const auto [json, frames, salvage] = OptionsGiven(line);
   const std::vector<std::string>& files = line.operands;
-  if (files.empty()) return UsageError("identify needs at least one file");
-  if (std::count(files.begin(), files.end(), "-") > 1)
-    return UsageError("standard input (-) can be a source only once");
+  if (std::string error = FileListProblem(files, "identify"); !error.empty()) return UsageError(error);
   SourceSpool spool;
   const CapabilitySets caps = DefaultCapabilities();
   int status = Exit::Ok;

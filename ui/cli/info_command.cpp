@@ -166,9 +166,7 @@ int RunInfoCommand(const std::vector<std::string>& args, std::FILE* out) {
   bool json = false;
   for (const GivenOption& given : line.options) json |= given.option == Option::Json;
   const std::vector<std::string>& files = line.operands;
-  if (files.empty()) return UsageError("info needs at least one file");
-  if (std::count(files.begin(), files.end(), "-") > 1)
-    return UsageError("standard input (-) can be a source only once");
+  if (std::string error = FileListProblem(files, "info"); !error.empty()) return UsageError(error);
   SourceSpool spool;
   const CapabilitySets caps = DefaultCapabilities();
   int status = Exit::Ok;
