@@ -139,7 +139,6 @@ class Conversion {
     const char* tag_ = nullptr;
   };
 
-
   // ---- Frame pipeline ----
   // Hands the current frame on; true ends the reading.
   bool ProcessFrame();
