@@ -51,7 +51,7 @@ bool Conversion::ResetConversion() {
   s.counters.Lost = {};
   s.counters.DuplicateFrames = 0;
   s.time.SourceZoneBiasMinutes.reset();
-  zoneCache_ = {};
+  s.writerTime = {};
   s.counters.FramesRead = 0;
   s.frame.FrameNanoseconds = 0;
   s.time.SourceHasNanoseconds = false;
@@ -247,7 +247,7 @@ void Conversion::CompleteTarget() {
     const Topology sourceTopology = s.TraceTopology;
     if (s.options.ConvertToWireless && s.TraceTopology == Topo::Ethernet) s.TraceTopology = Topo::Wireless;
     else if (s.options.ConvertToEthernet && s.TraceTopology == Topo::Wireless) s.TraceTopology = Topo::Ethernet;
-    TargetZoneScope zone(*this);
+    ComputeWriterTimeBase(s);
     writer_->finish(*this, s.counters.FramesWritten);
     s.TraceTopology = sourceTopology;
   }
@@ -594,17 +594,13 @@ void Conversion::WriteFrameOut(int32_t frameNumber, bool write) {
   if (s.counters.FramesWritten == 1 || s.status.HeaderPending) {
     s.status.HeaderPending = false;
     s.time.FirstFrameTime = s.frame.FrameTime;
-    s.time.FirstFrameSeconds = s.frame.FrameTime / 1000000;
-    s.time.FirstFrameMicroseconds = s.frame.FrameTime - s.time.FirstFrameSeconds * 1000000;
     StartFileTimes();
-    TargetZoneScope zone(*this);
     ComputeWriterTimeBase(s);
     if (writer_ && writer_->writeHeader && CanWrite()) writer_->writeHeader(*this, frameNumber);
   }
   if (s.options.SliceFrames && s.options.SliceLength < s.frame.StoredLength) s.frame.StoredLength = s.options.SliceLength;
   if (write && !FrameFitsTarget(storedLimit_, wireLimit_)) FitFrameToTarget();
   if (write) {
-    TargetZoneScope zone(*this);
     if (frameObserver)
       frameObserver(*this);
     else if (writer_ && writer_->writeFrame && CanWrite())
@@ -676,13 +672,8 @@ bool Conversion::StartNextFile() {
   if (!OpenNextFile()) return false;
   for (; emptySteps > 0; --emptySteps) {
     s.time.FirstFrameTime = s.frame.FrameTime;
-    s.time.FirstFrameSeconds = s.frame.FrameTime / 1000000;
-    s.time.FirstFrameMicroseconds = s.frame.FrameTime - s.time.FirstFrameSeconds * 1000000;
-    {
-      TargetZoneScope zone(*this);
-      ComputeWriterTimeBase(s);
-      if (writer_->writeHeader) writer_->writeHeader(*this, s.counters.FramesRead);
-    }
+    ComputeWriterTimeBase(s);
+    if (writer_->writeHeader) writer_->writeHeader(*this, s.counters.FramesRead);
     s.status.EmptySplitStep = true;
     const bool opened = OpenNextFile();
     s.status.EmptySplitStep = false;
@@ -708,32 +699,6 @@ bool Conversion::OpenNextFile() {
   s.counters.MaxFrameLength = s.frame.FrameLength;
   s.counters.MaxTruncatedLength = s.frame.StoredLength < s.frame.FrameLength ? s.frame.StoredLength : 0;
   return true;
-}
-
-void Conversion::TargetZoneScope::Enter(Conversion& c) {
-  ZoneCache& cache = c.zoneCache_;
-  if (!cache.valid || !(cache.traceDate == s_.time.TraceDate) || cache.bias != s_.time.TimeZoneBias) {
-    cache = {true, s_.time.TraceDate, s_.time.TimeZoneBias, ViewInZone(s_, TargetZoneOf(s_))};
-  }
-  active_ = true;
-  saved_ = {s_.time.TraceDate, s_.time.TimeZoneBias, s_.frame.FrameTime, s_.time.FirstFrameTime, s_.time.FirstFrameSeconds,
-            s_.time.FirstFrameMicroseconds};
-  const int64_t shift = cache.view.frameTimeShift;
-  s_.time.TraceDate = cache.view.traceDate;
-  s_.time.TimeZoneBias = cache.view.timeZoneBias;
-  s_.frame.FrameTime += shift;
-  s_.time.FirstFrameTime += shift;
-  s_.time.FirstFrameSeconds = s_.time.FirstFrameTime / 1000000;
-  s_.time.FirstFrameMicroseconds = s_.time.FirstFrameTime - s_.time.FirstFrameSeconds * 1000000;
-}
-
-void Conversion::TargetZoneScope::Leave() {
-  s_.time.TraceDate = saved_.traceDate;
-  s_.time.TimeZoneBias = saved_.bias;
-  s_.frame.FrameTime = saved_.frameTime;
-  s_.time.FirstFrameTime = saved_.firstFrameTime;
-  s_.time.FirstFrameSeconds = saved_.firstFrameSeconds;
-  s_.time.FirstFrameMicroseconds = saved_.firstFrameMicroseconds;
 }
 
 bool Conversion::RefuseFramePastLimit(uint64_t limit) {

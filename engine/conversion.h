@@ -139,41 +139,6 @@ class Conversion {
     const char* tag_ = nullptr;
   };
 
-  // While a writer runs, the trace date, zone bias and frame times are told
-  // in the target's zone (readers work in the source's); a constant shift,
-  // fixed from the trace date as the source's bias is.
-  struct ZoneCache {
-    bool valid = false;
-    double traceDate = 0;
-    int32_t bias = 0;
-    ZoneView view;
-  };
-  class TargetZoneScope {
-   public:
-    // Without a zone chosen, sources and targets share the machine's: the
-    // times stay as the reader gave them (decided here, inline, per frame).
-    explicit TargetZoneScope(Conversion& c) : s_(c.state) {
-      if (s_.time.SourceZone || s_.time.TargetZone) Enter(c);
-    }
-    ~TargetZoneScope() {
-      if (active_) Leave();
-    }
-    TargetZoneScope(const TargetZoneScope&) = delete;
-    TargetZoneScope& operator=(const TargetZoneScope&) = delete;
-
-   private:
-    struct Saved {
-      double traceDate;
-      int32_t bias;
-      int64_t frameTime, firstFrameTime, firstFrameSeconds, firstFrameMicroseconds;
-    };
-    void Enter(Conversion& c);
-    void Leave();
-    ConversionState& s_;
-    bool active_ = false;
-    Saved saved_{};
-  };
-
   // ---- Frame pipeline ----
   // Hands the current frame on; true ends the reading.
   bool ProcessFrame();
@@ -265,7 +230,6 @@ class Conversion {
   void Report(const std::string& caption, const std::string& text, MessageIcon icon);
   void ReportFailure(const std::string& text, const std::string& detail);
 
-  ZoneCache zoneCache_;
   ContextSlot readerContext_;
   ContextSlot writerContext_;
   const FormatDescriptor* reader_ = nullptr;

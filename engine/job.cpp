@@ -296,7 +296,7 @@ void ApplyOptions(const JobRequest& request, ConversionState& s) {
 }
 
 int64_t UnixMicros(const ConversionState& s, int64_t frameTime) {
-  const UnixTime t = FrameUnixTime(s, frameTime);
+  const UnixTime t = SourceFrameUnixTime(s, frameTime);
   return t.seconds * kMicrosPerSecond + t.microseconds;
 }
 

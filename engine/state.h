@@ -244,11 +244,6 @@ struct TimeBase {
   int32_t TimeZoneBias = 0;  // seconds to add to local time to get UTC
   int64_t HeaderTimeOfDay = 0;
   int64_t FirstFrameTime = 0;
-  int64_t FirstFrameSeconds = 0;
-  int64_t FirstFrameMicroseconds = 0;
-  int64_t FirstFrameUnixTime = 0;  // each writer checks that its own fields hold it
-  int64_t TimeBaseSeconds = 0;
-  double TimeBaseFraction = 0;
   int64_t TraceDuration = 0;
   int64_t PreviousFrameTime = 0;
   bool SourceHasNanoseconds = false;  // the source's resolution is finer than 1 us
@@ -257,8 +252,35 @@ struct TimeBase {
   std::optional<int32_t> SourceZoneBiasMinutes;
   // The zone in which a source that stores local times was recorded, and
   // the zone a target that stores local times is written in; null: the
-  // machine's. Readers work in the source's zone; writers see the target's.
+  // machine's. Readers work in the source's zone; writers read writerTime.
   std::shared_ptr<const TimeZoneRules> SourceZone, TargetZone;
+};
+
+// The trace's times as writers tell them, in the target's zone: fixed from
+// `time` where each file's header is written (ComputeWriterTimeBase). Without
+// a zone chosen it equals the source's and the shift is 0. Readers never read
+// it; writers take no time of the source but through it (WriterFrameTime).
+struct WriterTime {
+  double traceDate = 0;
+  int32_t timeZoneBias = 0;
+  // Added to a FrameTime to count it from the target's local midnight:
+  // the two midnights' UTC instants differ by it.
+  int64_t frameTimeShift = 0;
+  int64_t firstFrameTime = 0;
+  int64_t firstFrameSeconds = 0;
+  int64_t firstFrameMicroseconds = 0;
+  int64_t firstFrameUnixTime = 0;  // each writer checks that its own fields hold it
+  int64_t timeBaseSeconds = 0;
+  double timeBaseFraction = 0;
+  // The source's date, bias and the target zone the zone's part above was
+  // worked out for: a chosen zone is looked up again only when they change.
+  struct ZoneKey {
+    const TimeZoneRules* zone = nullptr;
+    double traceDate = 0;
+    int32_t bias = 0;
+    bool operator==(const ZoneKey&) const = default;
+  };
+  std::optional<ZoneKey> zoneKey;
 };
 
 struct ConversionState {
@@ -292,7 +314,13 @@ struct ConversionState {
   Counters counters;
   JobStatus status;
   TimeBase time;
+  WriterTime writerTime;
 };
+
+// The current frame's time in the target's zone, for writers.
+inline int64_t WriterFrameTime(const ConversionState& s) {
+  return s.frame.FrameTime + s.writerTime.frameTimeShift;
+}
 
 // Time-unit constants used by formats with PC-timer or fixed-rate ticks.
 namespace TimeUnits {

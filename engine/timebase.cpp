@@ -396,12 +396,40 @@ int64_t FrameTimeFromUnix(const ConversionState& s, int64_t seconds, int64_t mic
   return (seconds - s.time.TimeZoneBias - localMidnight) * kMicrosPerSecond + microseconds;
 }
 
+namespace {
+
+// The writers' trace date, bias and shift: the source's own unless a zone
+// is chosen for either side.
+void SetWriterZone(ConversionState& s) {
+  WriterTime& w = s.writerTime;
+  if (!s.time.SourceZone && !s.time.TargetZone) {
+    w.traceDate = s.time.TraceDate;
+    w.timeZoneBias = s.time.TimeZoneBias;
+    w.frameTimeShift = 0;
+    w.zoneKey.reset();
+    return;
+  }
+  const TimeZoneRules& zone = TargetZoneOf(s);
+  const WriterTime::ZoneKey key{&zone, s.time.TraceDate, s.time.TimeZoneBias};
+  if (w.zoneKey == key) return;
+  const ZoneView view = ViewInZone(s, zone);
+  w.traceDate = view.traceDate;
+  w.timeZoneBias = view.timeZoneBias;
+  w.frameTimeShift = view.frameTimeShift;
+  w.zoneKey = key;
+}
+
+}  // namespace
+
 void ComputeWriterTimeBase(ConversionState& s) {
-  int64_t days = DaysFrom1970(s.time.TraceDate);
-  s.time.TimeBaseSeconds = FloorDiv(s.time.FirstFrameTime, kMicrosPerSecond);
-  s.time.TimeBaseFraction = double(s.time.FirstFrameTime - s.time.TimeBaseSeconds * kMicrosPerSecond);
-  int64_t utc = days * kSecondsPerDay + s.time.TimeBaseSeconds + s.time.TimeZoneBias;
-  s.time.FirstFrameUnixTime = utc;
+  SetWriterZone(s);
+  WriterTime& w = s.writerTime;
+  w.firstFrameTime = s.time.FirstFrameTime + w.frameTimeShift;
+  w.firstFrameSeconds = w.firstFrameTime / kMicrosPerSecond;
+  w.firstFrameMicroseconds = w.firstFrameTime - w.firstFrameSeconds * kMicrosPerSecond;
+  w.timeBaseSeconds = FloorDiv(w.firstFrameTime, kMicrosPerSecond);
+  w.timeBaseFraction = double(w.firstFrameTime - w.timeBaseSeconds * kMicrosPerSecond);
+  w.firstFrameUnixTime = DaysFrom1970(w.traceDate) * kSecondsPerDay + w.timeBaseSeconds + w.timeZoneBias;
 }
 
 std::string UtcTimeText(int64_t seconds) {

@@ -108,10 +108,15 @@ class UnixFrameClock {
   bool started_ = false;
 };
 
-// The writers' time base, from TraceDate, FirstFrameTime and TimeZoneBias.
+// The writers' view of time (s.writerTime): the trace date, bias and first
+// frame of `time` told in the target's zone, and the time base from them.
+// The engine sets it where each file's header is written; a writer may set
+// it again (the zone is looked up anew only when the source's date or bias
+// moved).
 void ComputeWriterTimeBase(ConversionState& s);
-// UTC time of the current frame from the writers' time base; the fraction
-// always lies in 0..999,999 (frames before the first one floor correctly).
+// UTC time of a frame time in the target's zone (WriterFrameTime), from the
+// writers' time base; the fraction always lies in 0..999,999 (frames before
+// the first one floor correctly).
 struct UnixTime {
   int64_t seconds;
   int64_t microseconds;
@@ -119,11 +124,16 @@ struct UnixTime {
 // Inline: every writer of absolute times calls it for every frame.
 inline UnixTime FrameUnixTime(const ConversionState& s, int64_t frameTime) {
   // The fraction holds whole microseconds: a plain conversion is exact.
-  const int64_t offset = frameTime - s.time.FirstFrameTime + int64_t(s.time.TimeBaseFraction);
+  const WriterTime& w = s.writerTime;
+  const int64_t offset = frameTime - w.firstFrameTime + int64_t(w.timeBaseFraction);
   const int64_t whole = FloorDiv(offset, kMicrosPerSecond);
-  return UnixTime{int64_t(s.time.FirstFrameUnixTime) + whole, offset - whole * kMicrosPerSecond};
+  return UnixTime{w.firstFrameUnixTime + whole, offset - whole * kMicrosPerSecond};
 }
-inline UnixTime FrameUnixTime(const ConversionState& s) { return FrameUnixTime(s, s.frame.FrameTime); }
+inline UnixTime FrameUnixTime(const ConversionState& s) { return FrameUnixTime(s, WriterFrameTime(s)); }
+// UTC time of a frame time as the reader gave it (in the source's zone).
+inline UnixTime SourceFrameUnixTime(const ConversionState& s, int64_t frameTime) {
+  return FrameUnixTime(s, frameTime + s.writerTime.frameTimeShift);
+}
 // The nanoseconds past the UTC second of the current frame, whose time from
 // the writers' time base is `when`: its microseconds and the nanoseconds
 // below them that finer sources give (FrameNanoseconds).
@@ -143,12 +153,11 @@ inline bool TimeFitsTarget(ConversionState& s, int64_t seconds, int64_t earliest
 }
 // The latest time of an unsigned 32-bit seconds field: 2106-02-07 06:28:15 UTC.
 constexpr int64_t kLatestUnsigned32Seconds = 0xFFFFFFFFLL;
-// FirstFrameUnixTime for a target's unsigned 32-bit start-time field; a
-// time outside it fails the write and gives 0.
+// The first frame's UTC second for a target's unsigned 32-bit start-time
+// field; a time outside it fails the write and gives 0.
 inline uint32_t StartTimeField32(ConversionState& s) {
-  return TimeFitsTarget(s, s.time.FirstFrameUnixTime, 0, kLatestUnsigned32Seconds)
-             ? uint32_t(s.time.FirstFrameUnixTime)
-             : 0;
+  const int64_t start = s.writerTime.firstFrameUnixTime;
+  return TimeFitsTarget(s, start, 0, kLatestUnsigned32Seconds) ? uint32_t(start) : 0;
 }
 
 // Seconds and microseconds since 1970 of frame times, counted from a frame
@@ -164,9 +173,10 @@ class SteppedUnixClock {
     secondStart_ = 0;
     seconds_ = originSeconds;
   }
-  // From the writers' time base: gives what FrameUnixTime gives.
+  // From the writers' time base: for WriterFrameTime, gives what FrameUnixTime gives.
   void start(const ConversionState& s) {
-    start(s.time.FirstFrameTime - int64_t(s.time.TimeBaseFraction), s.time.FirstFrameUnixTime);
+    const WriterTime& w = s.writerTime;
+    start(w.firstFrameTime - int64_t(w.timeBaseFraction), w.firstFrameUnixTime);
   }
   UnixTime operator()(int64_t frameTime) {
     const int64_t offset = frameTime - origin_;

@@ -185,7 +185,7 @@ uint32_t RecordBytes(Layout layout, uint32_t stored) {
 // they reach up to 1,999,999,000.
 bool LanTime(const ConversionState& s, AdvisorWriterContext& w, uint32_t& seconds,
              uint32_t& nanoseconds) {
-  const UnixTime when = w.clock(s.frame.FrameTime);
+  const UnixTime when = w.clock(WriterFrameTime(s));
   if (when.seconds < 0 || when.seconds > int64_t(UINT32_MAX)) return false;
   seconds = uint32_t(when.seconds);
   nanoseconds = uint32_t((when.microseconds + w.firstFraction) * 1000);
@@ -194,7 +194,7 @@ bool LanTime(const ConversionState& s, AdvisorWriterContext& w, uint32_t& second
 
 // 100-ns units since the whole second of the first frame.
 int64_t TicksSinceStart(const ConversionState& s, const AdvisorWriterContext& w) {
-  return (s.frame.FrameTime - w.firstFrameTime + w.firstFraction) * 10;
+  return (WriterFrameTime(s) - w.firstFrameTime + w.firstFraction) * 10;
 }
 
 // Lays out the record of `length` bytes, every byte of it, at r.
@@ -469,14 +469,15 @@ BasicConfig AdvisorConfig(const ConversionState& s, ConfigExtension& extension) 
   c.lineCode = LineCode(type, t, s.WanProtocol);
   c.lineSpeed = s.LineSpeed;
   // A start the field cannot hold is no start; each frame's time fails on its own.
-  const bool startFits = s.time.FirstFrameUnixTime >= 0 && s.time.FirstFrameUnixTime <= kLatestUnsigned32Seconds;
-  c.startTime = startFits ? uint32_t(s.time.FirstFrameUnixTime) : 0;
+  const WriterTime& view = s.writerTime;
+  const bool startFits = view.firstFrameUnixTime >= 0 && view.firstFrameUnixTime <= kLatestUnsigned32Seconds;
+  c.startTime = startFits ? uint32_t(view.firstFrameUnixTime) : 0;
   const std::string comment =
       "Converted From " +
       SourceDisplayName(s.SourceAnalyzer, s.SourceVariant, s.SourceCompressed);
   std::memcpy(c.comment, comment.data(), std::min(comment.size(), kCommentBytes));
-  extension = ConfigExtension{{1, uint32_t(s.time.FirstFrameSeconds),
-                               uint32_t(s.time.FirstFrameMicroseconds * 1000), 32768,
+  extension = ConfigExtension{{1, uint32_t(view.firstFrameSeconds),
+                               uint32_t(view.firstFrameMicroseconds * 1000), 32768,
                                MediaDetail(t, s.LineSpeed),
                                uint32_t(s.options.SliceFrames ? s.options.SliceLength : s.counters.MaxTruncatedLength),
                                0x2000000, 1}};
@@ -569,9 +570,9 @@ void WriteAdvisorHeader(Conversion& c, int32_t /*frameNumber*/) {
   w.layout = LayoutFor(s.TargetAnalyzer, s.TraceTopology);
   w.lanMedium = s.TraceTopology == Topo::Ethernet ? 0x40 : 0;
   w.atmLine = IsAtmLine(s.TraceTopology) ? 1 : 0;
-  w.firstFraction = int64_t(s.time.TimeBaseFraction);
-  w.firstFrameTime = s.time.FirstFrameTime;
-  w.clock.start(s.time.FirstFrameTime, s.time.FirstFrameUnixTime);
+  w.firstFraction = int64_t(s.writerTime.timeBaseFraction);
+  w.firstFrameTime = s.writerTime.firstFrameTime;
+  w.clock.start(s.writerTime.firstFrameTime, s.writerTime.firstFrameUnixTime);
 }
 
 void WriteAdvisorFrame(Conversion& c) {

@@ -202,7 +202,7 @@ void WriteDa30Header(Conversion& c, int32_t frameNumber) {
     w.badStatus = w.tokenRing ? kStatusTokenRing : kStatusEthernetBad;
     w.trailerMark = w.tokenRing ? 6 : 4;
   }
-  w.midnight = FloorDiv(c.state.time.FirstFrameTime, kMicrosPerDay) * kMicrosPerDay;
+  w.midnight = FloorDiv(c.state.writerTime.firstFrameTime, kMicrosPerDay) * kMicrosPerDay;
   WriteHeader(c, frameNumber);
 }
 
@@ -210,7 +210,7 @@ void WriteDa30Frame(Conversion& c) {
   ConversionState& s = c.state;
   Da30WriterContext& w = c.WriterContext<Da30WriterContext>();
   const int32_t frameNumber = s.counters.FramesWritten - 1 - s.counters.NonDataFrames;
-  const int64_t units = FloorDiv(s.frame.FrameTime - w.midnight + kTimeUnit / 2, kTimeUnit);
+  const int64_t units = FloorDiv(WriterFrameTime(s) - w.midnight + kTimeUnit / 2, kTimeUnit);
   if (units < 0 || units > int64_t(UINT32_MAX)) {
     FailWrite(s, AtRecord(frameNumber + 1, c.target->position()) +
                      "frame time lies outside the 38 hours after midnight that a DA-30 record "

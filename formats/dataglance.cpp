@@ -236,10 +236,11 @@ void WriteDataGlanceHeader(Conversion& c, int32_t /*frameNumber*/) {
 void WriteDataGlanceFrame(Conversion& c) {
   ConversionState& s = c.state;
   const int32_t number = s.counters.FramesWritten - s.counters.NonDataFrames;
-  const int64_t sinceBase = s.frame.FrameTime - s.time.TimeBaseSeconds * kMicrosPerSecond;
+  const int64_t frameTime = WriterFrameTime(s);
+  const int64_t sinceBase = frameTime - s.writerTime.timeBaseSeconds * kMicrosPerSecond;
   const int64_t ticks = kMicrosToTicks(sinceBase);
   if (ticks < 0 || ticks >= int64_t(kTimestampLimit)) {
-    FailWrite(s, "frame " + Grouped(number) + ": time " + Grouped(s.frame.FrameTime) +
+    FailWrite(s, "frame " + Grouped(number) + ": time " + Grouped(frameTime) +
                      " microseconds lies outside what a DataGLANce timestamp holds");
     return;
   }

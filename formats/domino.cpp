@@ -303,7 +303,8 @@ void WriteHeaderAndDirectory(Conversion& c, uint32_t indexAt) {
   std::memcpy(h + kTextOffset, text.data(), std::min<size_t>(text.size(), kTextBytes));
   h[44] = 1;
   PutLE32(h + 54, StartTimeField32(s));
-  const int64_t secondOfDay = s.time.TimeBaseSeconds - FloorDiv(s.time.TimeBaseSeconds, kSecondsPerDay) * kSecondsPerDay;
+  const int64_t base = s.writerTime.timeBaseSeconds;
+  const int64_t secondOfDay = base - FloorDiv(base, kSecondsPerDay) * kSecondsPerDay;
   h[58] = uint8_t(secondOfDay / 3600);
   h[59] = uint8_t(secondOfDay % 3600 / 60);
   h[60] = uint8_t(secondOfDay % 60);
@@ -419,7 +420,7 @@ void WriteDominoFrame(Conversion& c) {
   // Floored, as a shift: the unit is a power of two.
   static_assert(kTimeUnit == int64_t(1) << kTimeUnitBits);
   const int64_t units =
-      (s.frame.FrameTime - s.time.TimeBaseSeconds * kMicrosPerSecond + kTimeUnit / 2) >> kTimeUnitBits;
+      (WriterFrameTime(s) - s.writerTime.timeBaseSeconds * kMicrosPerSecond + kTimeUnit / 2) >> kTimeUnitBits;
   if (units < 0 || units > int64_t(UINT32_MAX)) {
     FailWrite(s, AtRecord(frameNumber + 1, position) +
                      "frame time lies outside the 38 hours after the first frame that a Domino "

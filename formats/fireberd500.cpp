@@ -116,7 +116,7 @@ void WriteFireBerd500Frame(Conversion& c) {
   FireBerd500WriterContext& w = c.WriterContext<FireBerd500WriterContext>();
   const int32_t frameNumber = s.counters.FramesWritten - 1 - s.counters.NonDataFrames;
   const int64_t position = c.target->position();
-  const int64_t millis = FloorDiv(s.frame.FrameTime + 500, 1000);
+  const int64_t millis = FloorDiv(WriterFrameTime(s) + 500, 1000);
   if (millis < 0 || millis > int64_t(UINT32_MAX)) {
     FailWrite(s, AtRecord(frameNumber + 1, position) +
                      "frame time before midnight of the trace date cannot be stored");

@@ -113,7 +113,7 @@ void WriteFireBerdDna323Header(Conversion& c, int32_t frameNumber) {
     // Here rather than at the first frame written: a first frame that is
     // not written (802.11 non-data) must not leave the trace undated.
     w.dated = true;
-    w.dayBase = DaysFrom1970(s.time.TraceDate) + kDays1601To1970;
+    w.dayBase = DaysFrom1970(s.writerTime.traceDate) + kDays1601To1970;
   }
   WriteHeader(c, frameNumber);
 }
@@ -121,9 +121,9 @@ void WriteFireBerdDna323Header(Conversion& c, int32_t frameNumber) {
 void WriteFireBerdDna323Frame(Conversion& c) {
   ConversionState& s = c.state;
   Dna323WriterContext& w = c.WriterContext<Dna323WriterContext>();
-  const int64_t ticks = (w.dayBase * kSecondsPerDay + s.time.TimeZoneBias) * kMicrosPerSecond *
+  const int64_t ticks = (w.dayBase * kSecondsPerDay + s.writerTime.timeZoneBias) * kMicrosPerSecond *
                             kTicksPerMicrosecond +
-                        s.frame.FrameTime * kTicksPerMicrosecond;
+                        WriterFrameTime(s) * kTicksPerMicrosecond;
   if (ticks < 0) {
     FailWrite(s, AtRecord(s.counters.FramesWritten, c.target->position()) +
                      "frame time lies before 1601-01-01");

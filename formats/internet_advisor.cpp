@@ -258,7 +258,7 @@ void WriteInternetAdvisorFrame(Conversion& c) {
     FailWrite(s, "Internet Advisor files hold Ethernet and Token Ring frames only");
     return;
   }
-  const UnixTime when = w.clock(s.frame.FrameTime);
+  const UnixTime when = w.clock(WriterFrameTime(s));
   if (!TimeFitsTarget(s, when.seconds, 0, kLatestUnsigned32Seconds)) return;
   // Every stored byte is kept; only a frame too large for a block is cut.
   const int32_t stored = std::clamp(s.frame.StoredLength, 0, kMaxStoredBytes);

@@ -228,10 +228,11 @@ void WriteLan900Frame(Conversion& c) {
   const int32_t bytes = ethernet ? std::max(0, std::min(s.frame.StoredLength, s.frame.FrameLength - kEthernetFcs))
                                  : std::max(0, s.frame.StoredLength);
   const int32_t body = bytes + 2;
-  const int64_t ticks = FloorToInt(double(s.frame.FrameTime) / kTickMicroseconds);
+  const int64_t frameTime = WriterFrameTime(s);
+  const int64_t ticks = FloorToInt(double(frameTime) / kTickMicroseconds);
   if (ticks < 0 || ticks >= int64_t(65536) * 4294967296) {
     FailWrite(s, "frame " + Grouped(s.counters.FramesWritten - s.counters.NonDataFrames) + ": time " +
-                     Grouped(s.frame.FrameTime) + " microseconds lies outside a LAN900 tick count");
+                     Grouped(frameTime) + " microseconds lies outside a LAN900 tick count");
     return;
   }
   const bool nextPage = w.used + kRecordHeaderSize + s.frame.StoredLength >= kPageSize ||

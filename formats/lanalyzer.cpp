@@ -211,7 +211,7 @@ std::vector<uint8_t> Names(const char* stem, int count, size_t nameSize, size_t 
 std::vector<uint8_t> Summary(const ConversionState& s, uint32_t frames) {
   std::vector<uint8_t> b(kSummarySize, 0);
   int year, month, day;
-  DecodeDate(s.time.TraceDate, year, month, day);
+  DecodeDate(s.writerTime.traceDate, year, month, day);
   b[0] = uint8_t(day);
   b[1] = uint8_t(month);
   PutLE16(&b[2], uint16_t(year));
@@ -317,12 +317,13 @@ void WriteLanalyzerFrame(Conversion& c) {
   const int32_t n = s.TraceTopology == Topo::Ethernet
                         ? std::max(0, std::min(s.frame.StoredLength, s.frame.FrameLength - kEthernetFcs))
                         : std::max(0, s.frame.StoredLength);
-  if (s.frame.FrameTime < 0 || uint64_t(s.frame.FrameTime) * 2 >= kCounterLimit) {
-    FailWrite(s, "frame " + Grouped(number) + ": time " + Grouped(s.frame.FrameTime) +
+  const int64_t frameTime = WriterFrameTime(s);
+  if (frameTime < 0 || uint64_t(frameTime) * 2 >= kCounterLimit) {
+    FailWrite(s, "frame " + Grouped(number) + ": time " + Grouped(frameTime) +
                      " microseconds cannot be stored in a LANalyzer counter");
     return;
   }
-  const uint64_t counter = uint64_t(s.frame.FrameTime) * 2;
+  const uint64_t counter = uint64_t(frameTime) * 2;
   uint8_t r[kRecordHeaderSize + kFrameHeaderSize] = {};
   PutLE16(r, kFrame);
   PutLE16(r + 2, uint16_t(n + kFrameHeaderSize));

@@ -212,7 +212,7 @@ void PutStartTime(uint8_t* p, const ConversionState& s, int64_t startTime) {
   const int64_t dayOffset = FloorDiv(startTime, kMicrosPerDay);
   const int64_t timeOfDay = startTime - dayOffset * kMicrosPerDay;
   int year, month, day;
-  DecodeDate(std::floor(s.time.TraceDate) + double(dayOffset), year, month, day);
+  DecodeDate(std::floor(s.writerTime.traceDate) + double(dayOffset), year, month, day);
   const int64_t seconds = timeOfDay / 1000000;
   const uint16_t fields[8] = {uint16_t(year),
                               uint16_t(month),
@@ -293,7 +293,7 @@ std::string ReadNetMonComment(SourceStream& in) {
 
 void WriteNetMonHeader(Conversion& c, int32_t /*frameNumber*/) {
   NetMonWriterContext& w = c.WriterContext<NetMonWriterContext>();
-  w.startTime = FloorDiv(c.state.time.FirstFrameTime, 1000) * 1000;
+  w.startTime = FloorDiv(c.state.writerTime.firstFrameTime, 1000) * 1000;
   w.macType = MacType(c.state.TraceTopology);
   WriteHeader(c, c.state.counters.FramesWritten - c.state.counters.NonDataFrames);
   w.end = uint64_t(c.target->position());
@@ -319,7 +319,7 @@ void WriteNetMonFrame(Conversion& c) {
     FailWrite(s, w.offsets.errorText());
     return;
   }
-  const int64_t sinceStart = s.frame.FrameTime - w.startTime;
+  const int64_t sinceStart = WriterFrameTime(s) - w.startTime;
   uint8_t h[kRecordHeaderV2];
   if (IsVersion2Target(s.TargetAnalyzer)) {
     PutLE64(h, uint64_t(sinceStart));

@@ -457,7 +457,7 @@ void WriteTaggedFrame(Conversion& c, WriterContext& w) {
                      " an Observer layout 15 record holds");
     return;
   }
-  const UnixTime when = w.clock(s.frame.FrameTime);
+  const UnixTime when = w.clock(WriterFrameTime(s));
   if (when.seconds < kTaggedEpoch) {
     FailWrite(s, AtRecord(number, c.target->position()) +
                      "a time before 2000 cannot be stored in Observer layout 15");
@@ -500,9 +500,10 @@ void WriteObserverFrame(Conversion& c) {
   WriterContext& w = c.WriterContext<WriterContext>();
   if (w.tagged) return WriteTaggedFrame(c, w);
   const int32_t number = s.counters.FramesWritten - s.counters.NonDataFrames;
-  const int64_t millis = RoundedDiv(s.frame.FrameTime, 1000);
+  const int64_t frameTime = WriterFrameTime(s);
+  const int64_t millis = RoundedDiv(frameTime, 1000);
   if (millis < 0 || millis > INT32_MAX) {
-    FailWrite(s, "frame " + Grouped(number) + ": time " + Grouped(s.frame.FrameTime) +
+    FailWrite(s, "frame " + Grouped(number) + ": time " + Grouped(frameTime) +
                      " microseconds cannot be stored as an Observer time of day");
     return;
   }

@@ -289,7 +289,7 @@ PacketFlagRules PacketFlagRulesFor(Topology topology) {
 void WritePacketFileHeader(Conversion& c, int32_t count) {
   ConversionState& s = c.state;
   const bool wireless = s.TraceTopology == Topo::Wireless;
-  const int64_t days = DaysSince1904(s.time.TraceDate);
+  const int64_t days = DaysSince1904(s.writerTime.traceDate);
   PacketFileWriter& w = c.WriterContext<PacketFileWriter>();
   w.epoch1904Base = uint64_t(days) * uint64_t(kSecondsPerDay * kMicrosPerSecond);
 
@@ -297,7 +297,7 @@ void WritePacketFileHeader(Conversion& c, int32_t count) {
   h[0] = 7;
   PutBE32(h + 2, uint32_t(c.target->position()));
   PutBE32(h + 6, uint32_t(std::max(0, count - s.counters.NonDataFrames)));
-  PutBE32(h + 10, uint32_t(days * kSecondsPerDay + s.time.FirstFrameTime / kMicrosPerSecond));
+  PutBE32(h + 10, uint32_t(days * kSecondsPerDay + s.writerTime.firstFrameTime / kMicrosPerSecond));
   PutBE32(h + 14, 0xFFFFFFFF);
   PutBE32(h + 18, 0xFFFFFFFF);
   PutBE32(h + 22, s.TraceTopology == Topo::TokenRing ? 1 : 0);
@@ -338,11 +338,12 @@ void WritePacketFileFrame(Conversion& c) {
   if (!c.RoomForFrame(end)) return;
   const uint8_t flags = PacketFlagsByte(s, w.flagRules);
   const uint64_t base = w.epoch1904Base;
-  if (s.frame.FrameTime < 0 && uint64_t(-s.frame.FrameTime) > base) {  // before 1904: no such stamp
+  const int64_t frameTime = WriterFrameTime(s);
+  if (frameTime < 0 && uint64_t(-frameTime) > base) {  // before 1904: no such stamp
     FailWrite(s, "frame " + Grouped(s.counters.FramesWritten) + ": time before 1904 cannot be stored");
     return;
   }
-  const uint64_t stamp = uint64_t(s.frame.FrameTime) + base;
+  const uint64_t stamp = uint64_t(frameTime) + base;
   // The record header, for wireless frames the radio bytes, the frame bytes
   // and a pad byte that keeps the next record at an even offset.
   WriteRecord(*c.target, size_t(kV7RecordSize + count + pad), w.aside.data(), [&](uint8_t* p) {

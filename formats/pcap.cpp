@@ -275,8 +275,9 @@ void CopyUnchangedRecords(Conversion& c, PcapReaderContext& r) {
   // The writer gives back each record's own time when its time base and the
   // reader's clock agree to the microsecond on the first frame's second.
   const int64_t base = r.clock(s, 0, 0);
-  const int64_t offset = base - s.time.FirstFrameTime + int64_t(s.time.TimeBaseFraction);
-  if (offset != int64_t(s.time.FirstFrameUnixTime) * -1000000) return;
+  const WriterTime& view = s.writerTime;
+  const int64_t offset = base + view.frameTimeShift - view.firstFrameTime + int64_t(view.timeBaseFraction);
+  if (offset != view.firstFrameUnixTime * -1000000) return;
   const bool big = BigEndianSource(s);
   const uint8_t* const end = in.inHand() + in.inHandSize();
   const uint8_t* p = in.inHand();
@@ -519,7 +520,7 @@ void WritePcapFrame(Conversion& c) {
   const int32_t original = std::max(0, s.frame.FrameLength - w.fcs);
   const int32_t captured = std::max(0, std::min(s.frame.StoredLength, original));
   w.largestCaptured = std::max(w.largestCaptured, captured);
-  const UnixTime when = w.clock(s.frame.FrameTime);
+  const UnixTime when = w.clock(WriterFrameTime(s));
   if (!TimeFitsTarget(s, when.seconds, 0, kLatestUnsigned32Seconds)) return;
   uint32_t fraction = uint32_t(when.microseconds);
   if (w.nanoseconds)

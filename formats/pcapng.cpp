@@ -998,7 +998,7 @@ void WritePcapngFrame(Conversion& c) {
     if (WriteSimplePacket(c, w, interface, original, captured)) return;
     ++s.counters.Lost.timesNotStored;  // written with the time of the frame before it
   }
-  const UnixTime when = w.clock(s.frame.FrameTime);
+  const UnixTime when = w.clock(WriterFrameTime(s));
   if (!TimeFitsTarget(s, when.seconds, 0,
                       t.nanosPerUnit < 1000 ? kLatestNanosecondSeconds : kLatestSeconds))
     return;

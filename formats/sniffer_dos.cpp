@@ -397,7 +397,7 @@ void WriteSnifferDosHeader(Conversion& c, int32_t /*frameNumber*/) {
   uint8_t* v = out + kSignatureBytes + kRecordHeaderBytes;
   PutLE16(v, 1);
   PutLE16(v + 2, 16);
-  PutLE32(v + kVerDateTime, EncodeDosDateTime(s.time.TraceDate));
+  PutLE32(v + kVerDateTime, EncodeDosDateTime(s.writerTime.traceDate));
   v[kVerRecordType] = kFrame4;
   v[kVerNetwork] = NetworkCode(s.TraceTopology);
   v[kVerFormat] = 1;
@@ -426,7 +426,7 @@ void WriteSnifferDosFrame(Conversion& c) {
   uint8_t record[kRecordHeaderBytes + kFrameHeaderBytes] = {};
   PutRecordHeader(record, kFrame4, uint16_t(count + kFrameHeaderBytes));
   uint8_t* h = record + kRecordHeaderBytes;
-  const int64_t t = RoundedDiv(std::max<int64_t>(s.frame.FrameTime, 0), 2);
+  const int64_t t = RoundedDiv(std::max<int64_t>(WriterFrameTime(s), 0), 2);
   PutLE16(h, uint16_t(t));
   PutLE16(h + 2, uint16_t(t >> 16));
   h[4] = uint8_t(t >> 32);

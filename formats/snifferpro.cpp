@@ -382,7 +382,7 @@ void WriteSnifferProFrame(Conversion& c) {
   // Microseconds since the whole second of the start time; 32 ns units on
   // gigabit lines, where readers expect them.
   const int64_t micros =
-      std::max<int64_t>(0, s.frame.FrameTime - s.time.FirstFrameTime + s.time.FirstFrameMicroseconds);
+      std::max<int64_t>(0, WriterFrameTime(s) - s.writerTime.firstFrameTime + s.writerTime.firstFrameMicroseconds);
   const uint64_t stamp = s.LineSpeed == kGigabit
                              ? uint64_t(std::llround(double(micros) / kGigabitTickMicroseconds))
                              : uint64_t(micros);

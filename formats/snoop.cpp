@@ -280,7 +280,8 @@ void WriteSnoopFrame(Conversion& c) {
   }
   const uint32_t padded = (uint32_t(included) + kSnoopRecordHeaderSize + 3) & ~3u;
   const uint32_t recordLength = padded + (w.trailer ? kSurveyorTrailerSize : 0);
-  const UnixTime when = w.clock(s.frame.FrameTime);
+  const int64_t frameTime = WriterFrameTime(s);
+  const UnixTime when = w.clock(frameTime);
   if (!TimeFitsTarget(s, when.seconds, 0, kLatestUnsigned32Seconds)) return;
   // Laid out inline at both places WriteRecord lays it out.
   WriteRecord(*c.target, recordLength, w.aside, [&](uint8_t* p) __attribute__((always_inline)) {
@@ -297,7 +298,7 @@ void WriteSnoopFrame(Conversion& c) {
     if (!w.trailer) return;
     uint8_t* t = p + padded;
     const int32_t frameNumber = s.counters.FramesWritten - s.counters.NonDataFrames;
-    const uint64_t sinceFirst = uint64_t(s.frame.FrameTime - s.time.FirstFrameTime) * 25;  // 40 ns units
+    const uint64_t sinceFirst = uint64_t(frameTime - s.writerTime.firstFrameTime) * 25;  // 40 ns units
     PutBE32(t, TrailerStatus(s, w.ethernet));
     PutBE32(t + 4, uint32_t(sinceFirst));
     PutBE32(t + 8, uint32_t(sinceFirst >> 32));

@@ -177,7 +177,7 @@ std::string SessionXml(const ConversionState& s, int64_t count) {
   const auto [mediaType, mediaSubType] = MediaOf(s.TraceTopology, s.WanProtocol);
   return "<Session><RawTime> </RawTime><Time> </Time><MediaType>" + mediaType +
          "</MediaType><MediaSubType>" + std::to_string(mediaSubType) + "</MediaSubType>" +
-         "<TimeZoneBias>" + std::to_string(s.time.TimeZoneBias / 60) + "</TimeZoneBias><LinkSpeed>" +
+         "<TimeZoneBias>" + std::to_string(s.writerTime.timeZoneBias / 60) + "</TimeZoneBias><LinkSpeed>" +
          std::to_string(s.LineSpeed) + "</LinkSpeed>" + "<PacketCount>" + countText +
          "</PacketCount></Session>\r\n";
 }

@@ -72,11 +72,11 @@ class Line {
 
 // "hh:mm:ss.uuuuuu MM/DD/YYYY" of the frame's local time.
 std::string DateText(const ConversionState& s) {
-  const int64_t dayOffset =
-      s.frame.FrameTime / kMicrosPerDay - (s.frame.FrameTime % kMicrosPerDay < 0 ? 1 : 0);
-  const int64_t timeOfDay = s.frame.FrameTime - dayOffset * kMicrosPerDay;
+  const int64_t frameTime = WriterFrameTime(s);
+  const int64_t dayOffset = frameTime / kMicrosPerDay - (frameTime % kMicrosPerDay < 0 ? 1 : 0);
+  const int64_t timeOfDay = frameTime - dayOffset * kMicrosPerDay;
   int year, month, day;
-  DecodeDate(std::floor(s.time.TraceDate) + double(dayOffset), year, month, day);
+  DecodeDate(std::floor(s.writerTime.traceDate) + double(dayOffset), year, month, day);
   const int64_t seconds = timeOfDay / 1000000;
   char text[64];
   std::snprintf(text, sizeof text, "%02d:%02d:%02d.%06d %02d/%02d/%04d", int(seconds / 3600),
@@ -140,7 +140,7 @@ void WriteTextDumpFrame(Conversion& c) {
   if (o.frameNumber) line.addValue(kFrameNumber, std::to_string(s.counters.FramesWritten));
   if (o.frameLength) line.addValue(kFrameLength, std::to_string(s.frame.FrameLength));
   if (o.timestampDate) line.addValue(kTimestampDate, DateText(s));
-  if (o.timestampMicros) line.addValue(kTimestampMicros, std::to_string(s.frame.FrameTime));
+  if (o.timestampMicros) line.addValue(kTimestampMicros, std::to_string(WriterFrameTime(s)));
   if (o.dataHex) {
     line.addData(kDataHex);
     AppendHex(line.text(), s);

@@ -904,6 +904,83 @@ TEST(CommandTable, SourceAndTargetZonesGiveTheRightUtcTimes) {
   }
 }
 
+// Targets written in a chosen zone, split, merged or in a zone other than
+// the source's: every file, read back in the zone it was written in, holds
+// its frames' UTC seconds. The January frames cross midnight in New York
+// (04:59:58 to 05:00:03 UTC is 23:59:58 to 00:00:03 there), the July ones
+// cross it in daylight time; Kolkata lies 5:30 east of UTC.
+TEST(CommandTable, TargetZonesKeepEveryFrameUtcTime) {
+  TempDir dir;
+  constexpr uint32_t jan = 1705294798;  // 2024-01-15T04:59:58Z
+  constexpr uint32_t jul = 1721015998;  // 2024-07-15T03:59:58Z
+  {
+    ScopedTimeZone utc("UTC");
+    const auto write = [&](uint32_t first, int count, int64_t step, const char* name) {
+      const int64_t midnight = first - first % 86400;
+      Trace t = MakeTrace(Topo::Ethernet, count, (first - midnight) * 1000000LL, step * 1000000);
+      t.traceDate = EncodeDate(1970, 1, 1) + double(midnight / 86400);
+      WriteTrace(t, Analyzer::Tcpdump, dir.path(name));
+    };
+    write(jan, 6, 1, "jan.pcap");
+    write(jan + 1, 3, 2, "more.pcap");  // jan + 1, + 3, + 5
+    write(jul, 6, 1, "jul.pcap");
+  }
+  struct Row {
+    const char* what;
+    std::string command;  // writes the files below into {f}
+    const char* zone;     // the zone they are read back in, the machine's
+    std::vector<std::pair<std::string, std::vector<uint32_t>>> files;
+  };
+  const Row rows[] = {
+      {"split in frames, Sniffer DOS in New York",
+       "convert {d}/jan.pcap --to SN --target-tz America/New_York --split-frames 2 -o {f}/t.enc",
+       "America/New_York",
+       {{"t_00000.enc", {jan, jan + 1}}, {"t_00001.enc", {jan + 2, jan + 3}}, {"t_00002.enc", {jan + 4, jan + 5}}}},
+      {"split in frames in daylight time, Sniffer DOS in New York",
+       "convert {d}/jul.pcap --to SN --target-tz America/New_York --split-frames 4 -o {f}/t.enc",
+       "America/New_York",
+       {{"t_00000.enc", {jul, jul + 1, jul + 2, jul + 3}}, {"t_00001.enc", {jul + 4, jul + 5}}}},
+      {"split in seconds, Domino in Kolkata",
+       "convert {d}/jan.pcap --to DM --target-tz Asia/Kolkata --split-seconds 2 -o {f}/t.cap",
+       "Asia/Kolkata",
+       {{"t_00000.cap", {jan, jan + 1, jan + 2}}, {"t_00001.cap", {jan + 3, jan + 4}}, {"t_00002.cap", {jan + 5}}}},
+      {"merged, DA-30 in New York",
+       "merge {d}/jan.pcap {d}/more.pcap --to DA --target-tz America/New_York -o {f}/t.an1",
+       "America/New_York",
+       {{"t.an1", {jan, jan + 1, jan + 1, jan + 2, jan + 3, jan + 3, jan + 4, jan + 5, jan + 5}}}},
+      {"source read in Kolkata, Sniffer DOS written in New York",
+       "convert {d}/jan.pcap --source-tz Asia/Kolkata --target-tz America/New_York --to SN -o {f}/t.enc",
+       "America/New_York",
+       {{"t.enc", {jan, jan + 1, jan + 2, jan + 3, jan + 4, jan + 5}}}},
+      {"source read in New York, Domino written in Kolkata",
+       "convert {d}/jul.pcap --source-tz America/New_York --target-tz Asia/Kolkata --to DM -o {f}/t.cap",
+       "Asia/Kolkata",
+       {{"t.cap", {jul, jul + 1, jul + 2, jul + 3, jul + 4, jul + 5}}}},
+  };
+  const std::string bin = std::string("TZ=Europe/Berlin ") + MORPHALITE_BINARY;
+  int n = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string folder = dir.path("zone" + std::to_string(n++));
+    mkdir(folder.c_str(), 0755);
+    std::string command = Expand(row.command, dir.dir());
+    command.replace(command.find("{f}"), 3, folder);
+    CommandResult r = RunCommand(bin + " " + command + " --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> names;
+    for (const auto& file : row.files) names.push_back(file.first);
+    ASSERT_EQ(Listing(folder), names);
+    for (const auto& [name, seconds] : row.files) {
+      const std::string back = folder + "/" + name + ".pcap";
+      // Read on a machine in that zone, no zone chosen: nothing is moved.
+      r = RunCommand("TZ=" + std::string(row.zone) + " " + MORPHALITE_BINARY + " convert " + folder + "/" +
+                     name + " --to TD -o " + back + " --quiet");
+      ASSERT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(PcapSeconds(back), seconds) << name;
+    }
+  }
+}
+
 // Defect 1: after a media conversion the libpcap header states the medium
 // of the frames written, and our identify and tshark agree.
 TEST(CommandTable, MediaConversionsWriteTheRightLinkType) {

@@ -512,6 +512,7 @@ TEST(ClassicWrite, FrameBefore1904IsAWriteFailure) {
   s.TargetAnalyzer = Analyzer::Ostrawind;
   s.TraceTopology = Topo::Ethernet;
   s.time.TraceDate = EncodeDate(1904, 1, 1);
+  ComputeWriterTimeBase(s);  // as the engine does before a header
   c.target = std::make_unique<MemoryTarget>();
   WritePacketFileHeader(c, 1);
   s.frame.FrameLength = s.frame.StoredLength = 64;

@@ -67,7 +67,7 @@ void PutFrame(ConversionState& s, const Frame& f) {
 
 Frame FrameFromState(const ConversionState& s) {
   Frame f;
-  f.time = s.frame.FrameTime;
+  f.time = WriterFrameTime(s);  // as a writer takes it, in the target's zone
   f.frameLength = s.frame.FrameLength;
   f.bytes.assign(s.frame.FrameData.begin(), s.frame.FrameData.begin() + s.frame.StoredLength);
   f.flags = s.frame.FrameFlags;

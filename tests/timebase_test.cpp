@@ -258,9 +258,9 @@ TEST(WriterTimeBase, CountsLeapDaysAndSplitsTheFirstFrame) {
   s.time.FirstFrameTime = 3723LL * 1000000 + 456789;  // 01:02:03.456789
   ComputeWriterTimeBase(s);
   // 2024-03-15 00:00:00 UTC is 1710460800 (29 February counted).
-  EXPECT_EQ(s.time.FirstFrameUnixTime, 1710460800u + 3723u);
-  EXPECT_EQ(s.time.TimeBaseSeconds, 3723);
-  EXPECT_EQ(s.time.TimeBaseFraction, 456789.0);
+  EXPECT_EQ(s.writerTime.firstFrameUnixTime, 1710460800u + 3723u);
+  EXPECT_EQ(s.writerTime.timeBaseSeconds, 3723);
+  EXPECT_EQ(s.writerTime.timeBaseFraction, 456789.0);
   UnixTime earlier = FrameUnixTime(s, s.time.FirstFrameTime - 500000);  // half a second before
   EXPECT_EQ(earlier.seconds, 1710460800 + 3722);
   EXPECT_EQ(earlier.microseconds, 956789);
@@ -275,13 +275,13 @@ TEST(WriterTimeBase, PositiveWestBiasIsAddedToGetUtc) {
   s.time.TimeZoneBias = 5 * 3600;  // local is five hours behind UTC
   s.time.FirstFrameTime = 0;
   ComputeWriterTimeBase(s);
-  EXPECT_EQ(s.time.FirstFrameUnixTime, 86400u + 5 * 3600u);
+  EXPECT_EQ(s.writerTime.firstFrameUnixTime, 86400u + 5 * 3600u);
   s.time.TraceDate = EncodeDate(1969, 12, 1);  // before 1970: negative, each writer checks its range
   ComputeWriterTimeBase(s);
-  EXPECT_EQ(s.time.FirstFrameUnixTime, -31 * 86400 + 5 * 3600);
+  EXPECT_EQ(s.writerTime.firstFrameUnixTime, -31 * 86400 + 5 * 3600);
   s.time.TraceDate = EncodeDate(2106, 3, 1);  // past 32 bits: kept whole
   ComputeWriterTimeBase(s);
-  EXPECT_EQ(s.time.FirstFrameUnixTime, 4296844800 + 5 * 3600);
+  EXPECT_EQ(s.writerTime.firstFrameUnixTime, 4296844800 + 5 * 3600);
 }
 
 // The readers' cached midnight gives the same times as the plain conversion,
