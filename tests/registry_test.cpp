@@ -14,7 +14,12 @@
 #include "engine/job.h"
 #include "engine/progress.h"
 #include "engine/targets.h"
+#include "formats/advisor.h"
+#include "formats/domino.h"
+#include "formats/fireberd_dna323.h"
 #include "formats/lan900.h"
+#include "formats/netmon.h"
+#include "formats/pcap.h"
 #include "tests/testkit.h"
 
 namespace morph {
@@ -239,13 +244,22 @@ TEST(Registry, RowsRefuseTheirSourcesInTheirOwnWords) {
 TEST(Registry, OnlyTheFamiliesWithSettingsHaveAnOptionsDialog) {
   std::map<OptionsDialog, std::set<std::string>> dialogs;
   for (const FormatDescriptor* f : RegisteredFormats()) dialogs[f->optionsDialog].insert(f->family);
-  EXPECT_EQ(dialogs[OptionsDialog::Pcap], std::set<std::string>{"libpcap"});
-  EXPECT_EQ(dialogs[OptionsDialog::TextDump], std::set<std::string>{"ASCII text dump"});
+  EXPECT_EQ(dialogs[OptionsDialog::ByteOrderAndLayout], std::set<std::string>{"libpcap"});
+  EXPECT_EQ(dialogs[OptionsDialog::LineFields], std::set<std::string>{"ASCII text dump"});
   const CapabilitySets caps = DefaultCapabilities();
   EXPECT_TRUE(FillTargetList(caps, TargetClass::Lan, Topo::Ethernet, false, false,
                              Analyzer::Tcpdump).optionsVisible);
   EXPECT_FALSE(FillTargetList(caps, TargetClass::Lan, Topo::Ethernet, false, false,
                               Analyzer::Lan900).optionsVisible);
+}
+
+TEST(Registry, OneRowIsTheTargetOfAJobThatNamesNone) {
+  std::vector<AnalyzerType> marked;
+  for (const AnalyzerInfo* info : AnalyzerRows())
+    if (info->offer & Offer::DefaultTarget) marked.push_back(info->type);
+  ASSERT_EQ(marked, std::vector<AnalyzerType>{Analyzer::Tcpdump});
+  EXPECT_TRUE(HasWriter(DefaultTarget()));
+  EXPECT_EQ(JobRequest{}.target, Analyzer::Tcpdump);
 }
 
 }  // namespace

@@ -215,3 +215,6 @@ void SettingsTest::consoleReadsTheSavedLibpcapOptions() {
 
 QTEST_MAIN(SettingsTest)
 #include "desktop_settings_test.moc"
+#include "formats/packet_file.h"
+#include "formats/pcap.h"
+#include "formats/snoop.h"

@@ -948,3 +948,10 @@ void WindowTest::staleDisplayFallsBackToTheConsole() {
 
 QTEST_MAIN(WindowTest)
 #include "desktop_window_test.moc"
+#include "formats/fireberd_dna323.h"
+#include "formats/packet_file.h"
+#include "formats/pcap.h"
+#include "formats/sniffer.h"
+#include "formats/snoop.h"
+#include "formats/tagged_packet_file.h"
+#include "formats/text_dump.h"
