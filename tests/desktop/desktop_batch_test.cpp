@@ -26,6 +26,9 @@
 #include "desktop_fixtures.h"
 #include "engine/catalogue.h"
 #include "engine/replacement_file.h"
+#include "formats/pcap.h"
+#include "formats/snoop.h"
+#include "formats/text_dump.h"
 #include "ui/desktop/progress_window.h"
 
 using namespace morph;
@@ -365,6 +368,3 @@ void BatchTest::windowIconShortcutsAndSharpIcons() {
 
 QTEST_MAIN(BatchTest)
 #include "desktop_batch_test.moc"
-#include "formats/pcap.h"
-#include "formats/snoop.h"
-#include "formats/text_dump.h"
