@@ -100,8 +100,8 @@ struct TopologyInput {
 };
 using TopologyFn = Topology (*)(TopologyInput&);
 
-// A name users may give for a type on the command line, in any letter case
-// (the family's usual name, without vendor or version).
+// A name users may give for a type on the command line, in any letter case:
+// a short name of the type or of its family.
 struct FriendlyName {
   AnalyzerType type;
   const char* name;

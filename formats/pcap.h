@@ -1,4 +1,5 @@
-// tcpdump/libpcap: identification helpers shared with source identification.
+// tcpdump/libpcap: its analyzer type, the options of its targets, and the
+// identification helpers shared with source identification.
 #pragma once
 #include <cstdint>
 #include <optional>
