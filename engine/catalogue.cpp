@@ -52,6 +52,12 @@ const AnalyzerInfo& Analyzers(AnalyzerType type) {
 
 std::span<const AnalyzerInfo* const> AnalyzerRows() { return TheCatalogue().rows; }
 
+AnalyzerType DefaultTarget() {
+  for (const AnalyzerInfo* info : AnalyzerRows())
+    if (info->offer & Offer::DefaultTarget) return info->type;
+  return Analyzer::Unknown;
+}
+
 bool HasReader(AnalyzerType type) { return ReaderFormat(type) != nullptr; }
 bool HasWriter(AnalyzerType type) { return WriterFormat(type) != nullptr; }
 

@@ -19,12 +19,15 @@ const AnalyzerInfo& Analyzers(AnalyzerType type);
 // Every type with a row, by number.
 std::span<const AnalyzerInfo* const> AnalyzerRows();
 
+// The target of a job that names none: the row marked Offer::DefaultTarget.
+AnalyzerType DefaultTarget();
+
 bool HasReader(AnalyzerType type);
 bool HasWriter(AnalyzerType type);
 
 std::string AnalyzerName(AnalyzerType type);
 // Display name of a source, with the variant and compression marks its
-// family adds (libpcap "(modified)", "NAI SnifferPro (compressed)").
+// family adds (a record layout's name, "(compressed)").
 std::string SourceDisplayName(AnalyzerType type, uint32_t variant, bool compressed);
 // Default file suffix of a target for a topology (with its dot, or empty).
 std::string DefaultSuffix(AnalyzerType type, Topology topology);

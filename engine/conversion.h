@@ -42,7 +42,8 @@ class Conversion {
   // ---- Driver ----
   // Runs the whole conversion. The caller has set the identity fields and
   // options and, unless probing, created `target`. Returns false only when
-  // the source had to be given up after reading (wrapped DataGLANce).
+  // the source had to be given up after reading (a capture wrapped in a
+  // layout its reader only finds out while reading).
   bool ConvertTrace(bool probeOnly, unsigned holdMilliseconds = 0);
   // Start-of-conversion reset; opens the source. False when it cannot be opened.
   bool ResetConversion();

@@ -21,6 +21,7 @@ namespace morph {
 class Conversion;
 class SourceStream;
 class FileBlock;
+class FormatOptions;
 struct ConversionState;
 
 // Reader steps: `open` reads the header and states the source's facts;
@@ -99,8 +100,8 @@ struct TopologyInput {
 };
 using TopologyFn = Topology (*)(TopologyInput&);
 
-// A name users may give for a type on the command line, any letter case
-// ("pcap", "netmon2").
+// A name users may give for a type on the command line, in any letter case:
+// a short name of the type or of its family.
 struct FriendlyName {
   AnalyzerType type;
   const char* name;
@@ -147,6 +148,7 @@ constexpr uint8_t NoEthernetTarget = 1u << 1;  // Ethernet sources read, never w
 constexpr uint8_t NoMediaConversion = 1u << 2;  // not offered when the media are converted
 constexpr uint8_t HiddenSwitch = 1u << 3;  // Ethernet only once the hidden switch is pressed
 constexpr uint8_t NoDefaultName = 1u << 4;  // a live source: no target name derives from it
+constexpr uint8_t DefaultTarget = 1u << 5;  // the target of a job that names none (one row)
 }  // namespace Offer
 
 // One analyzer type as users see it. Its number is what settings and files
@@ -165,8 +167,9 @@ struct AnalyzerInfo {
   const char* unstatedMedia = nullptr;
 };
 
-// The settings dialog a target of the family has.
-enum class OptionsDialog : uint8_t { None, TextDump, Pcap };
+// The settings dialog a target of the family has: the fields of each line,
+// or the byte order and record layout.
+enum class OptionsDialog : uint8_t { None, LineFields, ByteOrderAndLayout };
 
 // What a writer's files can hold of a frame. The pipeline compares every
 // frame with these and counts what does not fit (ConversionState::counters.Lost):
@@ -192,7 +195,7 @@ struct TargetLimits {
 };
 
 struct FormatDescriptor {
-  const char* family;           // e.g. "libpcap"
+  const char* family;           // the name messages and tests give it
   // The analyzer types the family stands for, each listed by one family only.
   std::span<const AnalyzerInfo> analyzers = {};
   AnalyzerMask reads = 0;       // analyzer types this family reads
@@ -200,10 +203,17 @@ struct FormatDescriptor {
   AnalyzerMask recognises = 0;  // types whose files it identifies without reading them
   std::span<const FriendlyName> aliases = {};  // names users may give for its types
   OptionsDialog optionsDialog = OptionsDialog::None;  // of a target of the family
+  // Settles the family's target options for a conversion (in
+  // s.options.formatOptions) from those the user gave and the source's
+  // facts, before it starts; optional.
+  void (*settleOptions)(ConversionState& s) = nullptr;
+  // Why the family's options among those given cannot be run, or ""; asked
+  // of every family whatever the target. Optional.
+  std::string (*optionsProblem)(const FormatOptions&) = nullptr;
   // What the progress display says while the finishing step completes a
   // target (an index, a library's last blocks); nullptr: the general text.
   const char* finishingText = nullptr;
-  const char* sourcePatterns = "";  // open-dialog patterns, e.g. "*.dmp;*.pcap"
+  const char* sourcePatterns = "";  // open-dialog patterns, e.g. "*.trc;*.trc.gz"
   uint32_t capabilities = 0;
   // Default suffix where it depends on the topology; nullptr, or a null
   // result, leaves the catalogue's suffix.

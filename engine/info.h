@@ -13,7 +13,7 @@ namespace morph {
 
 struct InterfaceFrames {
   int32_t interface = 0;  // numbered from 0
-  uint32_t linkType = 0;  // libpcap's number; 0 when the source states none
+  uint32_t linkType = 0;  // the link type number; 0 when the source states none
   int64_t frames = 0;
 };
 

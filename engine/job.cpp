@@ -273,7 +273,6 @@ void ApplyOptions(const JobRequest& request, ConversionState& s) {
   s.options.SplitFrames = request.splitFrames;
   s.options.SplitMicroseconds = request.splitMicroseconds;
   s.options.SplitAtLimits = request.splitAtLimits;
-  s.options.TextOptions = request.textOptions;
   s.options.Salvage = request.salvage;
   s.options.RefuseLosses = request.strict;
   // Families that store short frames as they are copy them so between each other.
@@ -284,15 +283,9 @@ void ApplyOptions(const JobRequest& request, ConversionState& s) {
   s.options.PadShortFrames = !request.noPad && !unpaddedBothWays;
   s.options.TargetLayout = request.targetLayout;
   if (request.sourceDate) s.options.SourceDate = LocalDateTimeOf(*request.sourceDate, SourceZoneOf(s));
-  // A libpcap source proposes its own byte order and record variant.
-  const bool pcapSource = s.SourceAnalyzer == Analyzer::Tcpdump;
-  s.options.PcapOutput.bigEndian = request.pcapSwapBytes.value_or(
-      pcapSource ? (s.SourceVariant & PcapVariant::BigEndian) != 0 : request.pcapSwapDefault);
-  s.options.PcapOutput.modified = request.pcapModified.value_or(
-      pcapSource ? (s.SourceVariant & PcapVariant::Modified) != 0 : request.pcapModifiedDefault);
-  // Nanoseconds asked for take the standard layout over a proposed modified one.
-  s.options.PcapOutput.nanoseconds = request.pcapNanoseconds;
-  if (request.pcapNanoseconds && !request.pcapModified) s.options.PcapOutput.modified = false;
+  // The target's family settles its own options for this source.
+  s.options.formatOptions = request.formatOptions;
+  if (writer && writer->settleOptions) writer->settleOptions(s);
 }
 
 int64_t UnixMicros(const ConversionState& s, int64_t frameTime) {
@@ -568,8 +561,10 @@ std::string OptionsProblem(const JobRequest& request) {
       (request.sliceLength < kSmallestSlice || request.sliceLength > kLargestSlice))
     return "The slice length must be from " + std::to_string(kSmallestSlice) + " to " +
            std::to_string(kLargestSlice) + " bytes.";
-  if (request.pcapNanoseconds && request.pcapModified.value_or(false))
-    return "Nanosecond libpcap files have the standard record layout, not the modified one.";
+  for (const FormatDescriptor* family : RegisteredFormats())
+    if (family->optionsProblem)
+      if (std::string problem = family->optionsProblem(request.formatOptions); !problem.empty())
+        return problem;
   return "";
 }
 
@@ -677,8 +672,8 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   }
   // Regular files (and new ones) are written to a temporary beside the
   // destination that replaces it once complete; devices and pipes are written
-  // directly. Advisor targets are written by their library, under the same
-  // rule, when the first frame comes.
+  // directly. A writer that creates its target itself (through a library)
+  // follows the same rule when the first frame comes.
   std::unique_ptr<ReplacementFile> replacement;
   if (!WriterOwnsTarget(request.target) &&
       !OpenTarget(conversion, filePath, replacement, host)) {

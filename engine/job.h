@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/catalogue.h"
 #include "engine/file_date.h"
 #include "engine/format.h"
 #include "engine/host.h"
@@ -88,7 +89,7 @@ struct JobRequest {
   std::optional<SourceFacts> checkedSource;
   std::string targetPath;  // empty: the default name beside the source
   std::string outputDirectory;  // with no targetPath: the default name, in this directory
-  AnalyzerType target = Analyzer::Tcpdump;
+  AnalyzerType target = DefaultTarget();
   bool overwrite = false;  // overwrite without asking
   bool noClobber = false;  // refuse an existing destination instead
   bool yesToAllOffered = false;
@@ -111,14 +112,9 @@ struct JobRequest {
   bool splitAtLimits = false;
   bool splits() const { return splitFrames > 0 || splitMicroseconds > 0 || splitAtLimits; }
   bool unattended = true;
-  // libpcap output; unset: a libpcap source's own order and variant, for
-  // other sources the saved choice below.
-  std::optional<bool> pcapSwapBytes, pcapModified;
-  bool pcapSwapDefault = true, pcapModifiedDefault = false;
-  // libpcap targets store nanoseconds (the nanosecond magic) instead of
-  // microseconds; not with the modified layout, which has microseconds only.
-  bool pcapNanoseconds = false;
-  TextDumpOptions textOptions;
+  // Options of the target's family, as its header defines them; the
+  // family's descriptor settles them for the source and checks them.
+  FormatOptions formatOptions;
   // The zone a source that stores local times was recorded in, and the
   // zone for targets that store local times (LoadTimeZone); null: the
   // machine's.

@@ -1,5 +1,5 @@
-// Names of the link types capture files state (the numbers libpcap and
-// pcapng headers and interface descriptions carry), for messages and identify.
+// Names of the link types capture files state (the common numbers their
+// headers and interface descriptions carry), for messages and identify.
 #pragma once
 #include <cstdint>
 #include <string>

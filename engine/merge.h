@@ -22,7 +22,7 @@ struct MergeRequest {
   // missing or empty: by its file name.
   std::vector<std::string> shownNames;
   // The target: targetPath (required), target, overwrite, noClobber and the
-  // libpcap options; sourcePath and the frame options are not used.
+  // target family's options; sourcePath and the frame options are not used.
   JobRequest target;
   // Lowers the number of runs merged at once (tests reach the rounds with
   // few files); 0: kMostMergedAtOnce.

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/format_options.h"
 #include "engine/frame_filter.h"
 #include "engine/losses.h"
 #include "engine/types.h"
@@ -20,36 +21,6 @@ namespace morph {
 class Conversion;
 struct ConversionState;
 struct TimeZoneRules;
-
-// Fields of the text dump target; the desktop dialog and the command line
-// both edit this record.
-struct TextDumpOptions {
-  enum class Delimiter { Tab, Comma, Fixed };
-  bool descriptiveHeader = true;
-  bool fieldHeaders = true;
-  Delimiter delimiter = Delimiter::Tab;
-  bool frameNumber = true;
-  bool frameLength = true;
-  bool timestampDate = true;
-  bool timestampMicros = false;
-  bool dataHex = true;
-  bool dataAscii = false;
-};
-
-// libpcap output: byte order and record variant. A libpcap source proposes
-// its own; the user's choice overrides. Kept apart from the source's variant
-// so that choosing another order never misreads the source.
-struct PcapOutputOptions {
-  bool bigEndian = true;
-  bool modified = false;
-  // Record fractions in nanoseconds (the nanosecond magic), not microseconds.
-  bool nanoseconds = false;
-};
-// What identification learns of a libpcap source (SourceVariant); the
-// output options start from it.
-namespace PcapVariant {
-constexpr uint32_t BigEndian = 1, Modified = 2, Nokia = 4;
-}  // namespace PcapVariant
 
 // Per-conversion scratch of one reader or writer. Formats derive from it and
 // reach theirs through Conversion::ReaderContext<T>() / WriterContext<T>().
@@ -105,13 +76,13 @@ class FrameBuffer {
   std::unique_ptr<uint8_t[], AlignedDelete> bytes_;
 };
 
-// An interface of the source as its file describes it (a libpcap header,
-// a pcapng interface description), numbered from 0 as FrameInterface counts.
+// An interface of the source as its file describes it (in the file header,
+// or in an interface's own record), numbered from 0 as FrameInterface counts.
 struct SourceInterface {
   uint32_t linkType = 0;
   Topology topology = Topo::Unknown;  // the medium, where the link type is one of them
   uint32_t snapLength = 0;            // 0: not stated
-  uint8_t timeResolution = 6;         // as pcapng states it: 10^-n, 2^-n with the top bit
+  uint8_t timeResolution = 6;         // 10^-n, or 2^-n with the top bit set
   int32_t fcsLength = -1;             // FCS bytes ending each frame; -1: not stated
   uint64_t speed = 0;                 // bits per second; 0: not stated
   std::string name, description;
@@ -143,8 +114,8 @@ struct JobOptions {
   int32_t SplitFrames = 0;
   int64_t SplitMicroseconds = 0;
   bool SplitAtLimits = false;
-  TextDumpOptions TextOptions;
-  PcapOutputOptions PcapOutput;
+  // The target family's own options (its header defines them).
+  FormatOptions formatOptions;
   // The target's layout where its format has several, as the version the
   // format gives it; 0: the format's default.
   int32_t TargetLayout = 0;
@@ -177,22 +148,22 @@ struct CurrentFrame {
   uint16_t FrameFlags = 0;
   uint8_t WirelessDataRate = 0, WirelessChannel = 0, WirelessSignal = 0, WirelessNoise = 0;
   uint32_t FrameFcs = 0;
-  // The frame's link type as libpcap and pcapng number them (1 Ethernet,
+  // The frame's link type by the common link type numbers (1 Ethernet,
   // 113 Linux cooked...); 0 when the source states none and the topology
   // tells the medium. Its interface, numbered from 0 as identify lists them.
   uint32_t FrameLinkType = 0;
   int32_t FrameInterface = 0;
-  // The frame's pcapng packet flags as stored (0: none stated), for a target
+  // The frame's packet flags as its record stores them (0: none stated), for a target
   // that stores them as they are.
   uint32_t FramePacketFlags = 0;
-  // The frame has no time of its own (a pcapng simple packet block): its
+  // The frame has no time of its own (its record stores none): its
   // reader gives it a neighbour's FrameTime, which no writer takes for its
   // own and from which no date or time base is derived.
   bool FrameWithoutTime = false;
-  // The frame's comment (pcapng), empty when it has none.
+  // The frame's comment, empty when it has none.
   std::string FrameComment;
   // Bytes of FCS that end the current 802.11 frame: 4 only where its source
-  // says the frame keeps one (a format's flag, radiotap, pcapng if_fcslen);
+  // says the frame keeps one (a format's flag, radiotap, an interface's FCS length);
   // readers that set it set it for every frame.
   int32_t WirelessFcsBytes = 0;
   FrameBuffer FrameData;
@@ -286,7 +257,7 @@ struct WriterTime {
 struct ConversionState {
   // Identity and files.
   AnalyzerType SourceAnalyzer = Analyzer::Unknown;
-  AnalyzerType TargetAnalyzer = Analyzer::Ostrawind;
+  AnalyzerType TargetAnalyzer = Analyzer::Unknown;
   Topology TraceTopology = Topo::Unknown;
   int32_t SourceFrameCount = 0;
   bool SourceHasNoFrames = false;
@@ -299,9 +270,9 @@ struct ConversionState {
   bool SourceCompressed = false;
   int64_t SourceFileSize = 0;
   // What identification learnt of the source's layout, for its reader: bits
-  // the format defines (libpcap: byte order and record variant).
+  // the format defines (such as its byte order and record layout).
   uint32_t SourceVariant = 0;
-  // The largest frame the source's header says it holds (libpcap's snapshot
+  // The largest frame the source's header says it holds (a snapshot
   // length); 0 when the format states none.
   uint32_t SourceSnapshotLength = 0;
   // The source's interfaces (empty for formats without link types): the

@@ -72,7 +72,7 @@ struct ZoneView {
 ZoneView ViewInZone(const ConversionState& s, const TimeZoneRules& zone);
 
 // ---- Helpers on the conversion state ----
-// TimeZoneBias for TraceDate (seconds); SnifferPro sources may carry their own zone.
+// TimeZoneBias for TraceDate (seconds); some sources carry their own zone.
 void ComputeTimeZoneBias(ConversionState& s, bool atConversionStart);
 // TraceDate and HeaderTimeOfDay from UTC seconds minus bias.
 void SetTraceDateFromUnix(ConversionState& s, int64_t seconds, int32_t bias);

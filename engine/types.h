@@ -6,19 +6,10 @@
 namespace morph {
 
 // Analyzer types by number: the values are the ones stored in settings and
-// shown by identify; never renumber. The enumerators name the types of the
-// families that came first; a family added later defines its type's number
-// in its own header (inside namespace Analyzer), and its descriptor lists the
-// type's row, so that no enumerator is needed here.
-enum class AnalyzerType : uint8_t {
-  Advisor = 0, Skavelin = 1, Ascii = 2, Bsts = 3, Da30 = 4, DataGlance = 5, Domino = 6,
-  Ostrawind = 7, FireBerd500 = 8, FireBerd500Pc = 9, FireBerdDna323 = 10, InternetAdvisor = 11,
-  LanAnalyzer = 13, LanAlyzer = 14, LanDesk = 15, LanWatch = 16, LinkViewPro = 17,
-  NetLens = 18, NetMetrix = 19, NetMon1 = 20, NetMon2 = 21, NetScout = 22, NetworkAnalyzer = 23,
-  Observer = 24, ProtocolInspector = 25, SnifferPro = 26, SnifferDos = 27, Snoop = 28,
-  Surveyor = 29, Tcpdump = 30, Ringstave = 31, Glimmerhollow = 32, Farrowe = 33,
-  AnyAnalyzer = 34, Unknown = 35, Pcapng = 36,
-};
+// shown by identify; never renumber. Each family defines its types' numbers
+// in its own header (inside namespace Analyzer) and its descriptor lists
+// their rows; only the types that stand for no family are named here.
+enum class AnalyzerType : uint8_t { AnyAnalyzer = 34, Unknown = 35 };
 namespace Analyzer {
 using enum AnalyzerType;
 // Type numbers run below this (the width of a set of types); the numbers in
@@ -59,12 +50,15 @@ constexpr uint32_t Hdlc = 0, Sdlc = 1, X25 = 2, Isdn = 3, Ppp = 4, Lapb = 5, Lap
 }  // namespace Wan
 
 namespace Flag {
-constexpr uint16_t CrcError = 0x8000, AlignmentError = 0x4000, SnifferProStatus2 = 0x2000,
-    PacketFileStatus = 0x0800, Direction1 = 0x0001, Direction2 = 0x0002;
+constexpr uint16_t CrcError = 0x8000, AlignmentError = 0x4000, Direction1 = 0x0001,
+    Direction2 = 0x0002;
+// 0x0800 to 0x2000 are left to the families, which name their own bits in
+// their headers (inside namespace Flag).
 constexpr uint16_t Bad = CrcError | AlignmentError;
 }  // namespace Flag
 
-// The longest record a reader takes: libpcap's largest snapshot length.
+// The longest record a reader takes: the largest snapshot length capture
+// files state.
 constexpr int MaxRecordBytes = 262144;
 // The longest frame passed to a writer: such a record with the Ethernet FCS
 // the pipeline carries.

@@ -16,6 +16,7 @@
 #include "engine/progress.h"
 #include "engine/timebase.h"
 #include "formats/record_loop.h"
+#include "formats/sniffer.h"
 
 namespace morph {
 namespace {

@@ -9,6 +9,12 @@
 
 namespace morph {
 
+namespace Analyzer {
+// The analyzer types' numbers, stored in settings and shown by identify.
+inline constexpr AnalyzerType Advisor = AnalyzerType(0);
+inline constexpr AnalyzerType NetworkAnalyzer = AnalyzerType(23);
+}  // namespace Analyzer
+
 // Identification: a file the library opens is an Advisor or a Network
 // Analyzer trace by the kind it states; any other kind is no trace of ours.
 std::optional<AnalyzerType> IdentifyAdvisorFile(IdentifyInput& in);

@@ -9,6 +9,11 @@
 
 namespace morph {
 
+namespace Analyzer {
+// The analyzer type's number, stored in settings and shown by identify.
+inline constexpr AnalyzerType Da30 = AnalyzerType(4);
+}  // namespace Analyzer
+
 constexpr int kDa30HeaderSize = 78;
 
 // Files that begin with "EXRS".

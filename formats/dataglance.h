@@ -8,6 +8,11 @@
 
 namespace morph {
 
+namespace Analyzer {
+// The analyzer type's number, stored in settings and shown by identify.
+inline constexpr AnalyzerType DataGlance = AnalyzerType(5);
+}  // namespace Analyzer
+
 namespace DataGlance {
 constexpr int kHeaderSize = 512;
 constexpr int kBlockSize = 128;

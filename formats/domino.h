@@ -10,6 +10,12 @@
 
 namespace morph {
 
+namespace Analyzer {
+// The analyzer types' numbers, stored in settings and shown by identify.
+inline constexpr AnalyzerType Domino = AnalyzerType(6);
+inline constexpr AnalyzerType LinkViewPro = AnalyzerType(17);
+}  // namespace Analyzer
+
 constexpr int kDominoHeaderSize = 78;
 constexpr int kDominoDirectorySize = 20 * 8;
 constexpr int kDominoIndexEntrySize = 20;

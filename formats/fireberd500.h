@@ -9,6 +9,11 @@
 
 namespace morph {
 
+namespace Analyzer {
+// The analyzer type's number, stored in settings and shown by identify.
+inline constexpr AnalyzerType FireBerd500 = AnalyzerType(8);
+}  // namespace Analyzer
+
 constexpr int kFireBerd500HeaderSize = 76;
 constexpr int32_t kFireBerd500MaxFrames = 65535;
 

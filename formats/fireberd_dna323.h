@@ -9,6 +9,11 @@
 
 namespace morph {
 
+namespace Analyzer {
+// The analyzer type's number, stored in settings and shown by identify.
+inline constexpr AnalyzerType FireBerdDna323 = AnalyzerType(10);
+}  // namespace Analyzer
+
 constexpr int kDna323HeaderSize = 42;
 
 // Files whose first bytes contain "pktcapKahala Systems     ".

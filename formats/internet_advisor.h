@@ -7,6 +7,11 @@
 
 namespace morph {
 
+namespace Analyzer {
+// The analyzer type's number, stored in settings and shown by identify.
+inline constexpr AnalyzerType InternetAdvisor = AnalyzerType(11);
+}  // namespace Analyzer
+
 constexpr int kInternetAdvisorHeaderBytes = 128;
 constexpr int kInternetAdvisorBlockBytes = 32768;
 

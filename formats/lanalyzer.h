@@ -9,6 +9,11 @@
 
 namespace morph {
 
+namespace Analyzer {
+// The analyzer type's number, stored in settings and shown by identify.
+inline constexpr AnalyzerType LanAlyzer = AnalyzerType(14);
+}  // namespace Analyzer
+
 namespace Lanalyzer {
 constexpr uint16_t kFileHeader = 0x1001, kCyclicFileHeader = 0x1007, kSummary = 0x1002,
                    kSubFileSummary = 0x1003, kIndex = 0x1004, kFrame = 0x1005,

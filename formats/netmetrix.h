@@ -7,6 +7,11 @@
 
 namespace morph {
 
+namespace Analyzer {
+// The analyzer type's number, stored in settings and shown by identify.
+inline constexpr AnalyzerType NetMetrix = AnalyzerType(19);
+}  // namespace Analyzer
+
 constexpr uint32_t kNetMetrixMagic = 0x6476;
 
 // Identification by the first 8 bytes; no further rule is tried for a file

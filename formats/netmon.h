@@ -10,6 +10,12 @@
 
 namespace morph {
 
+namespace Analyzer {
+// The analyzer types' numbers, stored in settings and shown by identify.
+inline constexpr AnalyzerType NetMon1 = AnalyzerType(20);
+inline constexpr AnalyzerType NetMon2 = AnalyzerType(21);
+}  // namespace Analyzer
+
 constexpr int kNetMonHeaderSize = 128;
 constexpr size_t kNetMonCommentLimit = 300;  // characters the file comment can hold
 

@@ -8,6 +8,11 @@
 
 namespace morph {
 
+namespace Analyzer {
+// The analyzer type's number, stored in settings and shown by identify.
+inline constexpr AnalyzerType NetScout = AnalyzerType(22);
+}  // namespace Analyzer
+
 namespace NetScout {
 constexpr int kHeaderSize = 92;
 constexpr int64_t kTableAt = 4224;

@@ -11,6 +11,11 @@
 
 namespace morph {
 
+namespace Analyzer {
+// The analyzer type's number, stored in settings and shown by identify.
+inline constexpr AnalyzerType Observer = AnalyzerType(24);
+}  // namespace Analyzer
+
 namespace Observer {
 constexpr int kFileHeaderSize = 113;
 constexpr int kPacketHeaderSize = 44;

@@ -14,6 +14,7 @@
 #include "engine/identify.h"
 #include "engine/timebase.h"
 #include "formats/record_loop.h"
+#include "formats/tagged_packet_file.h"
 
 namespace morph {
 namespace {
@@ -437,21 +438,21 @@ Topology PacketFileTopology(TopologyInput& t) {
   if (!stream->seek(0) || !ReadPacketFileSummary(*stream, summary)) return Topo::Unknown;
   t.speed = summary.linkSpeed;
   Topology topology = Topo::Unknown;
-  switch (t.type) {
-    case Analyzer::Skavelin: topology = Topo::Wireless; break;
-    case Analyzer::Ostrawind: topology = Topo::Ethernet; break;
-    case Analyzer::Ringstave: topology = Topo::TokenRing; break;
-    default: {
-      const int medium = summary.physicalMedium < 0 ? -1 : summary.physicalMedium & 0x7F;
-      if (medium == 5 || medium == 6 || medium == 10) {
-        t.s.WanProtocol = medium == 5 ? Wan::FrameRelay : medium == 6 ? Wan::X25 : Wan::Isdn;
-        topology = Topo::TSeries;
-      } else if (medium == 0 || medium == 4) {
-        topology = Topo::TSeries;
-        ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, topology);
-        if (probe.delivered) t.s.WanProtocol = probe.wanProtocol;
-      }
-      break;
+  if (t.type == Analyzer::Skavelin) {
+    topology = Topo::Wireless;
+  } else if (t.type == Analyzer::Ostrawind) {
+    topology = Topo::Ethernet;
+  } else if (t.type == Analyzer::Ringstave) {
+    topology = Topo::TokenRing;
+  } else {
+    const int medium = summary.physicalMedium < 0 ? -1 : summary.physicalMedium & 0x7F;
+    if (medium == 5 || medium == 6 || medium == 10) {
+      t.s.WanProtocol = medium == 5 ? Wan::FrameRelay : medium == 6 ? Wan::X25 : Wan::Isdn;
+      topology = Topo::TSeries;
+    } else if (medium == 0 || medium == 4) {
+      topology = Topo::TSeries;
+      ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, topology);
+      if (probe.delivered) t.s.WanProtocol = probe.wanProtocol;
     }
   }
   // Wireless captures of analyzer versions before 1.1 cannot be read.

@@ -9,6 +9,20 @@
 
 namespace morph {
 
+namespace Analyzer {
+// The analyzer types' numbers, stored in settings and shown by identify.
+inline constexpr AnalyzerType Skavelin = AnalyzerType(1);
+inline constexpr AnalyzerType Ostrawind = AnalyzerType(7);
+inline constexpr AnalyzerType Ringstave = AnalyzerType(31);
+inline constexpr AnalyzerType Glimmerhollow = AnalyzerType(32);
+}  // namespace Analyzer
+
+namespace Flag {
+// A frame status the packet file records keep (a bit engine/types.h leaves
+// to the families).
+inline constexpr uint16_t PacketFileStatus = 0x0800;
+}  // namespace Flag
+
 class Conversion;
 
 constexpr int kClassicHeaderSize = 50;

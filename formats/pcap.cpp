@@ -40,6 +40,7 @@ struct PcapWriterContext : FormatContext {
   int32_t largestCaptured = 0;
   int32_t fcs = 0;  // bytes of Ethernet FCS left out of each frame, fixed at the header
   bool nanoseconds = false;  // fractions in nanoseconds, fixed at the header
+  PcapOutputOptions output;  // byte order and layout, fixed at the header
   SteppedUnixClock clock;  // frame times in UTC, from the header step on
 };
 
@@ -256,10 +257,11 @@ bool SkipToNextRecord(Conversion& c, PcapReaderContext& r, int64_t offset,
 // that needs no change exactly as it is stored.
 bool TargetTakesRecordsAsStored(const Conversion& c, const PcapReaderContext& r) {
   const ConversionState& s = c.state;
+  const PcapOutputOptions output = s.options.formatOptions.value<PcapOutputOptions>();
   return c.writerFormat() == &kPcapFormat && c.FramesPassUnchanged() && !s.options.Salvage &&
-         s.TraceTopology == Topo::Ethernet && !r.nanoseconds && !s.options.PcapOutput.nanoseconds &&
+         s.TraceTopology == Topo::Ethernet && !r.nanoseconds && !output.nanoseconds &&
          !(s.SourceVariant & kLongerRecords) &&
-         BigEndianSource(s) == s.options.PcapOutput.bigEndian && !s.options.PcapOutput.modified;
+         BigEndianSource(s) == output.bigEndian && !output.modified;
 }
 
 // Copies the records in hand, as stored, for as long as each is one the
@@ -481,14 +483,15 @@ Topology PcapTopology(uint32_t linkType, uint32_t& lineSpeed) {
 
 void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {
   ConversionState& s = c.state;
-  const bool big = s.options.PcapOutput.bigEndian;
+  PcapWriterContext& w = c.WriterContext<PcapWriterContext>();
+  w.output = s.options.formatOptions.value<PcapOutputOptions>();
+  const bool big = w.output.bigEndian;
   uint8_t header[kFileHeaderSize] = {};
   // The modified layout has a magic of its own in either byte order, so that
   // readers need not guess the record layout; so have nanosecond fractions.
-  PcapWriterContext& w = c.WriterContext<PcapWriterContext>();
-  w.nanoseconds = s.options.PcapOutput.nanoseconds && !s.options.PcapOutput.modified;
+  w.nanoseconds = w.output.nanoseconds && !w.output.modified;
   Put32(header,
-        s.options.PcapOutput.modified ? kPcapMagicModified
+        w.output.modified ? kPcapMagicModified
         : w.nanoseconds       ? kPcapMagicNanosecond
                               : kPcapMagicStandard,
         big);
@@ -513,8 +516,8 @@ void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {
 
 void WritePcapFrame(Conversion& c) {
   ConversionState& s = c.state;
-  const bool big = s.options.PcapOutput.bigEndian;
   PcapWriterContext& w = c.WriterContext<PcapWriterContext>();
+  const bool big = w.output.bigEndian;
   // Only a whole Ethernet frame ends in its FCS; a truncated one keeps every
   // byte it holds.
   const int32_t original = std::max(0, s.frame.FrameLength - w.fcs);
@@ -527,7 +530,7 @@ void WritePcapFrame(Conversion& c) {
     fraction = uint32_t(FrameSubsecondNanos(s, when));
   else if (s.frame.FrameNanoseconds != 0)
     ++s.counters.Lost.timesRounded;  // microseconds kept, the nanoseconds below them not
-  const size_t headerSize = s.options.PcapOutput.modified ? kRecordHeaderSize + 8 : kRecordHeaderSize;
+  const size_t headerSize = w.output.modified ? kRecordHeaderSize + 8 : kRecordHeaderSize;
   // The record is built in the target's block when it has room.
   uint8_t local[kRecordHeaderSize + 8];
   uint8_t* const room = c.target->roomFor(headerSize + size_t(captured));
@@ -536,7 +539,7 @@ void WritePcapFrame(Conversion& c) {
   Put32(record + 4, fraction, big);
   Put32(record + 8, uint32_t(captured), big);
   Put32(record + 12, uint32_t(original), big);
-  if (s.options.PcapOutput.modified) std::memset(record + kRecordHeaderSize, 0, 8);
+  if (w.output.modified) std::memset(record + kRecordHeaderSize, 0, 8);
   if (room) {
     CopyBytes(room + headerSize, s.frame.FrameData.data(), size_t(captured));
     c.target->advance(headerSize + size_t(captured));
@@ -615,6 +618,28 @@ std::string PcapSourceName(AnalyzerType type, uint32_t variant, bool compressed)
   return compressed ? name + " (compressed)" : name;
 }
 
+// A libpcap source proposes its own byte order and record layout unless the
+// user chose; nanoseconds asked for take the standard layout over a proposed
+// modified one.
+void SettlePcapOutput(ConversionState& s) {
+  const PcapOutputChoice choice = s.options.formatOptions.value<PcapOutputChoice>();
+  const bool pcapSource = s.SourceAnalyzer == Analyzer::Tcpdump;
+  PcapOutputOptions& output = s.options.formatOptions.get<PcapOutputOptions>();
+  output.bigEndian = choice.bigEndian.value_or(
+      pcapSource ? (s.SourceVariant & PcapVariant::BigEndian) != 0 : choice.bigEndianDefault);
+  output.modified = choice.modified.value_or(
+      pcapSource ? (s.SourceVariant & PcapVariant::Modified) != 0 : choice.modifiedDefault);
+  output.nanoseconds = choice.nanoseconds;
+  if (choice.nanoseconds && !choice.modified) output.modified = false;
+}
+
+std::string PcapOptionsProblem(const FormatOptions& options) {
+  const PcapOutputChoice* choice = options.find<PcapOutputChoice>();
+  if (choice && choice->nanoseconds && choice->modified.value_or(false))
+    return "Nanosecond libpcap files have the standard record layout, not the modified one.";
+  return "";
+}
+
 // Tried at 70: 32-bit magic at offset 0; before the 16-bit magics, which its bytes could match.
 constexpr IdentifyRule kPcapRules[] = {{"pcap", IdentifyPcap, 70}};
 constexpr FriendlyName kPcapNames[] = {
@@ -624,7 +649,8 @@ constexpr FriendlyName kPcapNames[] = {
 
 constexpr AnalyzerInfo kPcapAnalyzers[] = {
     {Analyzer::Tcpdump, "tcpdump/libpcap", "TD", ".dmp",
-     Media::Ethernet | Media::TokenRing | Media::Fddi | Media::Wireless | Media::LinkTypes},
+     Media::Ethernet | Media::TokenRing | Media::Fddi | Media::Wireless | Media::LinkTypes,
+     Offer::DefaultTarget},
 };
 
 extern const FormatDescriptor kPcapFormat = {
@@ -633,7 +659,9 @@ extern const FormatDescriptor kPcapFormat = {
     .reads = MaskOf({Analyzer::Tcpdump}),
     .writes = MaskOf({Analyzer::Tcpdump}),
     .aliases = kPcapNames,
-    .optionsDialog = OptionsDialog::Pcap,
+    .optionsDialog = OptionsDialog::ByteOrderAndLayout,
+    .settleOptions = SettlePcapOutput,
+    .optionsProblem = PcapOptionsProblem,
     .sourcePatterns = "*.dmp;*.pcap;*.cap;*.pcap.gz",
     .capabilities =
         Capability::DropsEthernetFcs | Capability::GzipSource | Capability::StreamTarget |

@@ -1,4 +1,5 @@
-// tcpdump/libpcap: identification helpers shared with source identification.
+// tcpdump/libpcap: its analyzer type, the options of its targets, and the
+// identification helpers shared with source identification.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -9,6 +10,11 @@
 
 namespace morph {
 
+namespace Analyzer {
+// The analyzer type's number, stored in settings and shown by identify.
+inline constexpr AnalyzerType Tcpdump = AnalyzerType(30);
+}  // namespace Analyzer
+
 constexpr uint32_t kPcapMagicStandard = 0xA1B2C3D4;  // read little-endian from the file
 constexpr uint32_t kPcapMagicSwapped = 0xD4C3B2A1;
 constexpr uint32_t kPcapMagicModified = 0xA1B2CD34;
@@ -18,10 +24,33 @@ constexpr uint32_t kPcapMagicModifiedSwapped = 0x34CDB2A1;
 constexpr uint32_t kPcapMagicNanosecond = 0xA1B23C4D;
 constexpr uint32_t kPcapMagicNanosecondSwapped = 0x4D3CB2A1;
 
-// A source variant bit beside engine/state.h's PcapVariant ones, known to
-// this family alone: the 12 extra record bytes of SuSE 6.3's tcpdump, behind
-// the modified magic. Read, never written.
+// What identification learns of a libpcap source (SourceVariant); a target
+// starts from it unless the user chose.
+namespace PcapVariant {
+constexpr uint32_t BigEndian = 1, Modified = 2, Nokia = 4;
+}  // namespace PcapVariant
+// A source variant bit read, never written: the 12 extra record bytes of
+// SuSE 6.3's tcpdump, behind the modified magic.
 constexpr uint32_t kPcapVariantSuSE = 8;
+
+// What the user chose for libpcap targets (a JobRequest's formatOptions).
+struct PcapOutputChoice {
+  // Byte order and record layout; unset: a libpcap source's own, for other
+  // sources the defaults (the saved choice).
+  std::optional<bool> bigEndian = std::nullopt, modified = std::nullopt;
+  bool bigEndianDefault = true, modifiedDefault = false;
+  // Record fractions in nanoseconds (the nanosecond magic), not microseconds;
+  // not with the modified layout, which has microseconds only.
+  bool nanoseconds = false;
+};
+// How a libpcap target is written, settled from the choice and the source
+// when the conversion starts. Kept apart from the source's variant so that
+// choosing another order never misreads the source.
+struct PcapOutputOptions {
+  bool bigEndian = true;
+  bool modified = false;
+  bool nanoseconds = false;
+};
 
 enum class PcapProbe { Standard, Modified, Nokia, SuSE, Unknown, IoError };
 

@@ -10,6 +10,11 @@
 
 namespace morph {
 
+namespace Analyzer {
+// The analyzer type's number, stored in settings and shown by identify.
+inline constexpr AnalyzerType Pcapng = AnalyzerType(36);
+}  // namespace Analyzer
+
 constexpr uint32_t kPcapngSectionHeader = 0x0A0D0D0A;  // the same in both byte orders
 constexpr uint32_t kPcapngByteOrderMagic = 0x1A2B3C4D;
 

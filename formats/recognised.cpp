@@ -8,6 +8,7 @@
 #include "engine/format.h"
 #include "engine/identify.h"
 #include "engine/state.h"
+#include "formats/recognised.h"
 
 namespace morph {
 namespace {

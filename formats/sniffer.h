@@ -23,6 +23,18 @@
 
 namespace morph {
 
+namespace Analyzer {
+// The analyzer types' numbers, stored in settings and shown by identify.
+inline constexpr AnalyzerType SnifferDos = AnalyzerType(27);
+inline constexpr AnalyzerType SnifferPro = AnalyzerType(26);
+}  // namespace Analyzer
+
+namespace Flag {
+// A frame status both Sniffer families' records keep, and the Advisor's
+// (a bit engine/types.h leaves to the families).
+inline constexpr uint16_t SnifferProStatus2 = 0x2000;
+}  // namespace Flag
+
 struct SnifferTopologyInfo {
   Topology topology = Topo::Unknown;
   uint32_t wanProtocol = Wan::NotKnown;

@@ -9,6 +9,15 @@
 
 namespace morph {
 
+namespace Analyzer {
+// The analyzer types' numbers, stored in settings and shown by identify.
+inline constexpr AnalyzerType Snoop = AnalyzerType(28);
+inline constexpr AnalyzerType Surveyor = AnalyzerType(29);
+inline constexpr AnalyzerType FireBerd500Pc = AnalyzerType(9);
+inline constexpr AnalyzerType LanAnalyzer = AnalyzerType(13);
+inline constexpr AnalyzerType ProtocolInspector = AnalyzerType(25);
+}  // namespace Analyzer
+
 constexpr int kSnoopFileHeaderSize = 16;
 constexpr int kSnoopRecordHeaderSize = 24;
 constexpr int kSurveyorTrailerSize = 16;

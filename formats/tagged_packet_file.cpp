@@ -13,6 +13,7 @@
 #include "engine/timebase.h"
 #include "formats/packet_file.h"
 #include "formats/record_loop.h"
+#include "formats/tagged_packet_file.h"
 
 namespace morph {
 namespace {

@@ -9,6 +9,7 @@
 #include "engine/conversion.h"
 #include "engine/format.h"
 #include "engine/timebase.h"
+#include "formats/text_dump.h"
 
 namespace morph {
 namespace {
@@ -111,11 +112,17 @@ void AppendCharacters(std::string& out, const ConversionState& s) {
   }
 }
 
+// The fields chosen, taken once at the header.
+struct TextDumpWriterContext : FormatContext {
+  TextDumpOptions options;
+};
+
 }  // namespace
 
 void WriteTextDumpHeader(Conversion& c, int32_t /*frameNumber*/) {
   const ConversionState& s = c.state;
-  const TextDumpOptions& o = s.options.TextOptions;
+  const TextDumpOptions& o = c.WriterContext<TextDumpWriterContext>().options =
+      s.options.formatOptions.value<TextDumpOptions>();
   if (o.descriptiveHeader) {
     c.target->writeText("Frame dump from analyzer file " + s.SourceFileName + " (" +
                         s.SourceFileDateText + " " + std::to_string(s.SourceFileSize) +
@@ -135,7 +142,7 @@ void WriteTextDumpHeader(Conversion& c, int32_t /*frameNumber*/) {
 
 void WriteTextDumpFrame(Conversion& c) {
   const ConversionState& s = c.state;
-  const TextDumpOptions& o = s.options.TextOptions;
+  const TextDumpOptions& o = c.WriterContext<TextDumpWriterContext>().options;
   Line line(o.delimiter);
   if (o.frameNumber) line.addValue(kFrameNumber, std::to_string(s.counters.FramesWritten));
   if (o.frameLength) line.addValue(kFrameLength, std::to_string(s.frame.FrameLength));
@@ -169,7 +176,7 @@ extern const FormatDescriptor kTextDumpFormat = {
     .analyzers = kTextDumpAnalyzers,
     .writes = MaskOf({Analyzer::Ascii}),
     .aliases = kTextDumpNames,
-    .optionsDialog = OptionsDialog::TextDump,
+    .optionsDialog = OptionsDialog::LineFields,
     .capabilities = Capability::StreamTarget,
     .writeHeader = WriteTextDumpHeader,
     .writeFrame = WriteTextDumpFrame,

@@ -22,6 +22,8 @@
 #include "formats/domino.h"
 #include "formats/fireberd500.h"
 #include "formats/fireberd_dna323.h"
+#include "formats/internet_advisor.h"
+#include "formats/pcap.h"
 #include "tests/testkit.h"
 
 namespace morph {

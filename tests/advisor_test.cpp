@@ -12,6 +12,9 @@
 #include "engine/timebase.h"
 #include "formats/advisor.h"
 #include "formats/advisor_library.h"
+#include "formats/internet_advisor.h"
+#include "formats/observer.h"
+#include "formats/pcap.h"
 #include "tests/testkit.h"
 
 namespace morph {

@@ -17,7 +17,18 @@
 #include "engine/morphalite.h"
 #include "engine/streams.h"
 #include "engine/timebase.h"
+#include "formats/advisor.h"
+#include "formats/dataglance.h"
+#include "formats/domino.h"
 #include "formats/lan900.h"
+#include "formats/netmon.h"
+#include "formats/observer.h"
+#include "formats/packet_file.h"
+#include "formats/pcap.h"
+#include "formats/pcapng.h"
+#include "formats/sniffer.h"
+#include "formats/snoop.h"
+#include "formats/text_dump.h"
 #include "tests/testkit.h"
 #include "ui/cli/command_line.h"
 #include "ui/cli/json.h"
@@ -1532,15 +1543,16 @@ TEST(CommandTable, SalvageKeepsEveryGoodFrame) {
 std::string Parsed(const ConvertArgs& a) {
   const JobRequest& o = a.options;
   const FrameSelection& f = o.selection;
-  const TextDumpOptions& t = o.textOptions;
+  const TextDumpOptions t = o.formatOptions.value<TextDumpOptions>();
+  const PcapOutputChoice pcap = o.formatOptions.value<PcapOutputChoice>();
   std::ostringstream s;
   s << a.output << "|" << (a.target ? int(*a.target) : -1) << "|" << a.quiet << a.help << a.json
     << "|" << a.jobs << "|" << o.noClobber << "|" << f.ranges.size() << f.after.value_or(0) << ","
     << f.before.value_or(0) << "," << f.dropDuplicates << "," << f.timeShift << ","
     << f.startTime.value_or(0) << "|" << o.splitFrames << "," << o.splitMicroseconds << ","
     << o.splitAtLimits << "," << o.splitInterfaces << "|" << o.sliceFrames << o.sliceLength << "|"
-    << o.convertToEthernet << o.convertToWireless << o.noPad << "|" << o.pcapSwapBytes.value_or(0)
-    << o.pcapModified.value_or(0) << o.pcapNanoseconds << "|" << t.descriptiveHeader
+    << o.convertToEthernet << o.convertToWireless << o.noPad << "|" << pcap.bigEndian.value_or(0)
+    << pcap.modified.value_or(0) << pcap.nanoseconds << "|" << t.descriptiveHeader
     << t.fieldHeaders << int(t.delimiter) << t.frameNumber << t.dataHex << "|" << !!o.sourceZone
     << !!o.targetZone << "|" << (o.sourceType ? int(*o.sourceType) : -1) << "|"
     << (o.sourceDate ? o.sourceDate->wallSeconds : 0) << "|" << o.targetLayout << "|" << o.salvage

@@ -23,8 +23,24 @@
 #include "engine/job.h"
 #include "engine/streams.h"
 #include "engine/timebase.h"
+#include "formats/advisor.h"
+#include "formats/da30.h"
+#include "formats/dataglance.h"
+#include "formats/domino.h"
+#include "formats/fireberd500.h"
+#include "formats/fireberd_dna323.h"
+#include "formats/internet_advisor.h"
 #include "formats/lan900.h"
+#include "formats/lanalyzer.h"
+#include "formats/netmon.h"
+#include "formats/observer.h"
+#include "formats/packet_file.h"
 #include "formats/pcap.h"
+#include "formats/pcapng.h"
+#include "formats/sniffer.h"
+#include "formats/snoop.h"
+#include "formats/tagged_packet_file.h"
+#include "formats/text_dump.h"
 #include "tests/testkit.h"
 
 namespace morph {
@@ -772,7 +788,7 @@ JobResult ConvertForRow(const std::string& source, const std::string& target, An
   job.targetPath = target;
   job.target = type;
   job.overwrite = true;
-  job.pcapSwapBytes = false;  // little-endian, as the source
+  job.formatOptions.get<PcapOutputChoice>().bigEndian = false;  // little-endian, as the source
   return RunConversionJob(job, DefaultCapabilities(), host);
 }
 

@@ -7,6 +7,8 @@
 #include "engine/checksum.h"
 #include "engine/identify.h"
 #include "engine/timebase.h"
+#include "formats/internet_advisor.h"
+#include "formats/netmetrix.h"
 #include "tests/testkit.h"
 
 namespace morph {

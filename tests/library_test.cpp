@@ -13,6 +13,11 @@
 
 #include "engine/catalogue.h"
 #include "engine/morphalite.h"
+#include "formats/advisor.h"
+#include "formats/netmon.h"
+#include "formats/pcap.h"
+#include "formats/pcapng.h"
+#include "formats/sniffer.h"
 #include "tests/testkit.h"
 
 namespace morph {

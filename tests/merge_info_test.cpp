@@ -9,6 +9,8 @@
 
 #include "engine/morphalite.h"
 #include "engine/sha256.h"
+#include "formats/pcap.h"
+#include "formats/sniffer.h"
 #include "tests/testkit.h"
 
 namespace morph {

@@ -11,6 +11,7 @@
 #include "engine/streams.h"
 #include "engine/timebase.h"
 #include "formats/netmon.h"
+#include "formats/pcap.h"
 #include "tests/testkit.h"
 
 namespace morph {

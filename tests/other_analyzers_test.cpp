@@ -20,6 +20,7 @@
 #include "formats/lanalyzer.h"
 #include "formats/netscout.h"
 #include "formats/observer.h"
+#include "formats/pcap.h"
 #include "tests/testkit.h"
 
 namespace morph {

@@ -11,6 +11,8 @@
 #include "engine/identify.h"
 #include "engine/timebase.h"
 #include "formats/packet_file.h"
+#include "formats/pcap.h"
+#include "formats/tagged_packet_file.h"
 #include "tests/testkit.h"
 
 namespace morph {

@@ -10,6 +10,7 @@
 #include "engine/job.h"
 #include "engine/streams.h"
 #include "engine/timebase.h"
+#include "formats/netmon.h"
 #include "formats/pcap.h"
 #include "tests/testkit.h"
 
@@ -201,8 +202,8 @@ TEST(PcapWrite, HeaderMagicSnapLengthAndRecordForms) {
   // Little-endian, Modified chosen: the modified magic (34 cd b2 a1 in the
   // file, as editcap writes it), 24-byte records.
   WriteTrace(t, Analyzer::Tcpdump, dir.path("lm.pcap"), [](ConversionState& s) {
-    s.options.PcapOutput.bigEndian = false;
-    s.options.PcapOutput.modified = true;
+    s.options.formatOptions.get<PcapOutputOptions>().bigEndian = false;
+    s.options.formatOptions.get<PcapOutputOptions>().modified = true;
   });
   auto b = ReadFileBytes(dir.path("lm.pcap"));
   ASSERT_EQ(b.size(), 24u + 24 + 60 + 24 + 1514);
@@ -210,8 +211,8 @@ TEST(PcapWrite, HeaderMagicSnapLengthAndRecordForms) {
   ExpectFields(b, {{0, 4, 0xA1B2CD34}, {16, 4, 1514}, {24 + 8, 4, 60}});
   // Big-endian Modified: its own magic; sliced: snap length is the slice.
   WriteTrace(t, Analyzer::Tcpdump, dir.path("bm.pcap"), [](ConversionState& s) {
-    s.options.PcapOutput.bigEndian = true;
-    s.options.PcapOutput.modified = true;
+    s.options.formatOptions.get<PcapOutputOptions>().bigEndian = true;
+    s.options.formatOptions.get<PcapOutputOptions>().modified = true;
     s.options.SliceFrames = true;
     s.options.SliceLength = 100;
   });
@@ -233,7 +234,7 @@ TEST(PcapWrite, FortyTwoBytesReadAsSixtyFourWrittenAsSixty) {
   EXPECT_EQ(r.trace.frames[1].frameLength, 1518);
   EXPECT_EQ(r.trace.frames[1].bytes.size(), 68u);
   WriteTrace(r.trace, Analyzer::Tcpdump, dir.path("out.pcap"), [](ConversionState& s) {
-    s.options.PcapOutput.bigEndian = false;
+    s.options.formatOptions.get<PcapOutputOptions>().bigEndian = false;
   });
   auto b = ReadFileBytes(dir.path("out.pcap"));
   // The snap length comes from the truncated frame.
@@ -265,7 +266,7 @@ TEST_P(PcapMidnight, TimesSurviveARoundTripExactly) {
     EXPECT_GT(r.trace.frames[i].time, r.trace.frames[i - 1].time) << i;
   // Written on the date the reader gave the trace.
   WriteTrace(r.trace, Analyzer::Tcpdump, dir.path("m3.pcap"), [&](ConversionState& s) {
-    s.options.PcapOutput.bigEndian = false;
+    s.options.formatOptions.get<PcapOutputOptions>().bigEndian = false;
   });
   auto b = ReadFileBytes(dir.path("m3.pcap"));
   size_t at = 24;
@@ -280,6 +281,63 @@ TEST_P(PcapMidnight, TimesSurviveARoundTripExactly) {
 INSTANTIATE_TEST_SUITE_P(Zones, PcapMidnight,
                          ::testing::Values("UTC", "Europe/Berlin", "America/New_York",
                                            "Australia/Sydney", "Asia/Kolkata"));
+
+// A libpcap target starts from a libpcap source's byte order and record
+// layout, from the saved defaults for other sources, and the user's choice
+// overrides either; nanoseconds asked for take the standard layout.
+TEST(PcapOutput, TheTargetStartsFromTheSourceUnlessTheUserChose) {
+  TempDir dir;
+  const Trace t = MakeTrace(Topo::Ethernet, 4);
+  WriteTrace(t, Analyzer::Tcpdump, dir.path("little.pcap"), [](ConversionState& s) {
+    s.options.formatOptions.get<PcapOutputOptions>().bigEndian = false;
+  });
+  WriteTrace(t, Analyzer::Tcpdump, dir.path("bigmod.pcap"), [](ConversionState& s) {
+    s.options.formatOptions.get<PcapOutputOptions>() = {.bigEndian = true, .modified = true};
+  });
+  WriteTrace(t, Analyzer::NetMon2, dir.path("other.cap"));
+  constexpr uint32_t kStandard = 0xA1B2C3D4, kModified = 0xA1B2CD34, kNano = 0xA1B23C4D;
+  struct Row {
+    const char* source;
+    PcapOutputChoice choice;
+    uint32_t magic;
+    bool big;
+  };
+  const Row rows[] = {
+      {"little.pcap", {}, kStandard, false},
+      {"bigmod.pcap", {}, kModified, true},
+      {"bigmod.pcap", {.bigEndianDefault = false, .modifiedDefault = false}, kModified, true},
+      {"bigmod.pcap", {.bigEndian = false}, kModified, false},
+      {"bigmod.pcap", {.nanoseconds = true}, kNano, true},
+      {"little.pcap", {.modified = true}, kModified, false},
+      {"other.cap", {}, kStandard, true},
+      {"other.cap", {.bigEndianDefault = false, .modifiedDefault = true}, kModified, false},
+      {"other.cap", {.bigEndian = true, .bigEndianDefault = false}, kStandard, true},
+  };
+  int n = 0;
+  for (const Row& row : rows) {
+    JobRequest job;
+    job.sourcePath = dir.path(row.source);
+    job.targetPath = dir.path("out" + std::to_string(n++) + ".pcap");
+    job.target = Analyzer::Tcpdump;
+    job.formatOptions.get<PcapOutputChoice>() = row.choice;
+    MessageRecorder host;
+    ASSERT_EQ(RunConversionJob(job, DefaultCapabilities(), host).outcome, Outcome::Converted)
+        << row.source;
+    const std::vector<uint8_t> head = ReadFileBytes(job.targetPath);
+    ASSERT_GE(head.size(), 4u);
+    EXPECT_EQ(row.big ? GetBE32(head.data()) : GetLE32(head.data()), row.magic)
+        << "row " << n - 1 << " from " << row.source;
+  }
+  // Nanoseconds in the modified layout cannot be written, whatever the target.
+  JobRequest both;
+  both.formatOptions.get<PcapOutputChoice>() = {.modified = true, .nanoseconds = true};
+  EXPECT_EQ(OptionsProblem(both),
+            "Nanosecond libpcap files have the standard record layout, not the modified one.");
+  both.target = Analyzer::NetMon2;
+  EXPECT_FALSE(OptionsProblem(both).empty());
+  both.formatOptions.get<PcapOutputChoice>().modified = false;
+  EXPECT_EQ(OptionsProblem(both), "");
+}
 
 TEST(PcapInterop, TsharkReadsWhatWeWriteWithTheSameFrames) {
   if (!HaveTool("tshark")) GTEST_SKIP() << "tshark not installed";
@@ -308,7 +366,9 @@ TEST(PcapInterop, FilesEditcapWritesConvertIntact) {
   TempDir dir;
   Trace t = MakeTrace(Topo::Ethernet, 30);
   WriteTrace(t, Analyzer::Tcpdump, dir.path("base.pcap"),
-             [](ConversionState& s) { s.options.PcapOutput.bigEndian = false; });
+             [](ConversionState& s) {
+               s.options.formatOptions.get<PcapOutputOptions>().bigEndian = false;
+             });
   const std::string expected = TsharkFrameText(dir.path("base.pcap"));
   for (const char* format : {"nsecpcap", "modpcap", "nokiapcap", "pcap"}) {
     std::string variant = dir.path(std::string(format) + ".pcap");
@@ -404,7 +464,7 @@ TEST(PcapWrite, RecordsCopiedAsStoredMatchTheFrameByFramePath) {
         s.SourceAnalyzer = s.TargetAnalyzer = Analyzer::Tcpdump;
         s.SourceVariant = big ? PcapVariant::BigEndian : 0;
         s.TraceTopology = Topo::Ethernet;
-        s.options.PcapOutput.bigEndian = big;
+        s.options.formatOptions.get<PcapOutputOptions>().bigEndian = big;
         s.options.CopyUnchangedRecords = copy;
         c.target = CreateFileTarget(dir.path("out.pcap"));
         c.ConvertTrace(false);
@@ -495,7 +555,7 @@ TEST(PcapWrite, RecordsCopiedWithEditsMatchTheFrameByFramePath) {
       s.SourceFileName = dir.path("in.pcap");
       s.SourceAnalyzer = s.TargetAnalyzer = Analyzer::Tcpdump;
       s.TraceTopology = Topo::Ethernet;
-      s.options.PcapOutput.bigEndian = false;
+      s.options.formatOptions.get<PcapOutputOptions>().bigEndian = false;
       edit.set(s);
       s.options.CopyUnchangedRecords = copy;
       const std::string out = dir.path(copy ? "copy.pcap" : "frames.pcap");

@@ -17,7 +17,13 @@
 #include "engine/identify.h"
 #include "engine/streams.h"
 #include "engine/targets.h"
+#include "formats/da30.h"
+#include "formats/domino.h"
+#include "formats/fireberd500.h"
 #include "formats/lan900.h"
+#include "formats/netmon.h"
+#include "formats/observer.h"
+#include "formats/pcap.h"
 #include "formats/pcapng.h"
 #include "tests/testkit.h"
 
@@ -667,11 +673,15 @@ TEST(PcapngInterop, EditcapAndMergecapFilesConvertIntact) {
   TempDir dir;
   Trace t = MakeTrace(Topo::Ethernet, 30);
   WriteTrace(t, Analyzer::Tcpdump, dir.path("base.pcap"),
-             [](ConversionState& s) { s.options.PcapOutput.bigEndian = false; });
+             [](ConversionState& s) {
+               s.options.formatOptions.get<PcapOutputOptions>().bigEndian = false;
+             });
   ASSERT_EQ(RunCommand("editcap -F nsecpcap " + dir.path("base.pcap") + " " + dir.path("ns.pcap")).status, 0);
   Trace later = MakeTrace(Topo::Ethernet, 10, 7200LL * 1000000);
   WriteTrace(later, Analyzer::Tcpdump, dir.path("later.pcap"),
-             [](ConversionState& s) { s.options.PcapOutput.bigEndian = false; });
+             [](ConversionState& s) {
+               s.options.formatOptions.get<PcapOutputOptions>().bigEndian = false;
+             });
   struct Case {
     const char* name;
     std::string command;
@@ -736,15 +746,11 @@ struct TimeKeeping {
 };
 TimeKeeping TimeKeptBy(AnalyzerType target) {
   if (target == Analyzer::Lan900) return {2, false};
-  switch (target) {
-    case Analyzer::NetMon1: return {1000, true};
-    case Analyzer::FireBerd500:
-    case Analyzer::Observer: return {1000, false};
-    case Analyzer::Da30: return {32, false};
-    case Analyzer::Domino:
-    case Analyzer::LinkViewPro: return {32, true};
-    default: return {};
-  }
+  if (target == Analyzer::NetMon1) return {1000, true};
+  if (target == Analyzer::FireBerd500 || target == Analyzer::Observer) return {1000, false};
+  if (target == Analyzer::Da30) return {32, false};
+  if (target == Analyzer::Domino || target == Analyzer::LinkViewPro) return {32, true};
+  return {};
 }
 
 // An editcap pcapng converts to every writer whose files we read back, with

@@ -10,6 +10,8 @@
 #include "engine/failure.h"
 #include "engine/progress.h"
 #include "engine/timebase.h"
+#include "formats/netmon.h"
+#include "formats/pcap.h"
 #include "tests/testkit.h"
 
 namespace morph {
@@ -227,7 +229,7 @@ TEST(Slicing, TheHeaderSeesTheWholeFirstFrame) {
   ConversionState s = WriteTrace(t, Analyzer::Tcpdump, dir.path("s.pcap"), [](ConversionState& st) {
     st.options.SliceFrames = true;
     st.options.SliceLength = 100;
-    st.options.PcapOutput.bigEndian = false;
+    st.options.formatOptions.get<PcapOutputOptions>().bigEndian = false;
   });
   EXPECT_EQ(s.counters.MaxFrameLength, 1000);
   auto b = ReadFileBytes(dir.path("s.pcap"));

@@ -7,6 +7,12 @@
 #include <tuple>
 
 #include "engine/catalogue.h"
+#include "formats/netmon.h"
+#include "formats/observer.h"
+#include "formats/pcap.h"
+#include "formats/pcapng.h"
+#include "formats/sniffer.h"
+#include "formats/snoop.h"
 #include "tests/testkit.h"
 
 namespace morph {

@@ -3,8 +3,12 @@
 // identification rules in the order they are tried.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
+#include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,7 +18,12 @@
 #include "engine/job.h"
 #include "engine/progress.h"
 #include "engine/targets.h"
+#include "formats/advisor.h"
+#include "formats/domino.h"
+#include "formats/fireberd_dna323.h"
 #include "formats/lan900.h"
+#include "formats/netmon.h"
+#include "formats/pcap.h"
 #include "tests/testkit.h"
 
 namespace morph {
@@ -239,13 +248,105 @@ TEST(Registry, RowsRefuseTheirSourcesInTheirOwnWords) {
 TEST(Registry, OnlyTheFamiliesWithSettingsHaveAnOptionsDialog) {
   std::map<OptionsDialog, std::set<std::string>> dialogs;
   for (const FormatDescriptor* f : RegisteredFormats()) dialogs[f->optionsDialog].insert(f->family);
-  EXPECT_EQ(dialogs[OptionsDialog::Pcap], std::set<std::string>{"libpcap"});
-  EXPECT_EQ(dialogs[OptionsDialog::TextDump], std::set<std::string>{"ASCII text dump"});
+  EXPECT_EQ(dialogs[OptionsDialog::ByteOrderAndLayout], std::set<std::string>{"libpcap"});
+  EXPECT_EQ(dialogs[OptionsDialog::LineFields], std::set<std::string>{"ASCII text dump"});
   const CapabilitySets caps = DefaultCapabilities();
   EXPECT_TRUE(FillTargetList(caps, TargetClass::Lan, Topo::Ethernet, false, false,
                              Analyzer::Tcpdump).optionsVisible);
   EXPECT_FALSE(FillTargetList(caps, TargetClass::Lan, Topo::Ethernet, false, false,
                               Analyzer::Lan900).optionsVisible);
+}
+
+TEST(Registry, OneRowIsTheTargetOfAJobThatNamesNone) {
+  std::vector<AnalyzerType> marked;
+  for (const AnalyzerInfo* info : AnalyzerRows())
+    if (info->offer & Offer::DefaultTarget) marked.push_back(info->type);
+  ASSERT_EQ(marked, std::vector<AnalyzerType>{Analyzer::Tcpdump});
+  EXPECT_TRUE(HasWriter(DefaultTarget()));
+  EXPECT_EQ(JobRequest{}.target, Analyzer::Tcpdump);
+}
+
+std::string ReadTextFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// What names a family: its name and each part of it, its types' display
+// names (without the vendor) and codes, and every analyzer constant the
+// formats define or use.
+std::set<std::string> FamilyWords() {
+  std::set<std::string> words;
+  auto addParts = [&](std::string name) {
+    if (const size_t vendor = name.find(" ("); vendor != std::string::npos) name.resize(vendor);
+    words.insert(name);
+    std::istringstream parts(name);
+    for (std::string part; std::getline(parts, part, '/');) words.insert(part);
+  };
+  for (const FormatDescriptor* f : RegisteredFormats()) addParts(f->family);
+  for (const AnalyzerInfo* info : AnalyzerRows()) {
+    if (info->type == Analyzer::Unknown || info->type == Analyzer::AnyAnalyzer) continue;
+    addParts(info->name);
+    if (info->code) words.insert(info->code);
+  }
+  const std::regex constant(R"(Analyzer::(\w+)|constexpr AnalyzerType (\w+))");
+  for (const auto& entry :
+       std::filesystem::directory_iterator(std::string(MORPHALITE_SOURCE_DIR) + "/formats")) {
+    const std::string text = ReadTextFile(entry.path());
+    for (std::sregex_iterator m(text.begin(), text.end(), constant), end; m != end; ++m)
+      words.insert((*m)[1].matched ? (*m)[1].str() : (*m)[2].str());
+  }
+  for (const char* engineWord : {"Unknown", "AnyAnalyzer", "Count"}) words.erase(engineWord);
+  return words;
+}
+
+// "file:line: word" for each whole word of `words` in `text`, letter case kept.
+std::vector<std::string> WordsNamed(const std::string& file, const std::string& text,
+                                    const std::set<std::string>& words) {
+  auto partOfWord = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
+  std::vector<std::string> found;
+  std::istringstream lines(text);
+  int number = 0;
+  for (std::string line; std::getline(lines, line);) {
+    ++number;
+    for (const std::string& word : words)
+      for (size_t at = line.find(word); at != std::string::npos; at = line.find(word, at + 1)) {
+        const size_t end = at + word.size();
+        const bool whole =
+            (at == 0 || !partOfWord(line[at - 1])) && (end == line.size() || !partOfWord(line[end]));
+        if (whole)
+          found.push_back(file + ":" + std::to_string(number) + ": " + word);
+      }
+  }
+  return found;
+}
+
+// The engine is the core families plug into: none of its files names one, in
+// code or in comments, so that a family is its own files and registry row.
+TEST(Registry, NoEngineFileNamesAFamily) {
+  const std::set<std::string> words = FamilyWords();
+  ASSERT_TRUE(words.count("libpcap") && words.count("TD") && words.count("Tcpdump") &&
+              words.count("Lan900") && words.count("SnifferPro"));
+  // The scanner itself: whole words only, in their own letter case.
+  EXPECT_EQ(WordsNamed("x.h", "// a\n  bool x = Analyzer::Tcpdump;  // as libpcap\n", words),
+            (std::vector<std::string>{"x.h:2: Tcpdump", "x.h:2: libpcap"}));
+  EXPECT_TRUE(WordsNamed("x.h", "// tcpdumps LIBPCAP kTD Lan9000\n", words).empty());
+
+  std::vector<std::string> found;
+  int files = 0;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(std::string(MORPHALITE_SOURCE_DIR) + "/engine")) {
+    const std::string ext = entry.path().extension();
+    if (ext != ".h" && ext != ".cpp") continue;
+    ++files;
+    const std::string file = "engine/" + entry.path().filename().string();
+    for (std::string& hit : WordsNamed(file, ReadTextFile(entry.path()), words))
+      found.push_back(std::move(hit));
+  }
+  EXPECT_GT(files, 40);
+  std::sort(found.begin(), found.end());
+  std::string list;
+  for (const std::string& hit : found) list += hit + "\n";
+  EXPECT_TRUE(found.empty()) << list;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "engine/checksum.h"
 #include "engine/timebase.h"
+#include "formats/pcap.h"
 #include "formats/sniffer.h"
 #include "tests/testkit.h"
 

@@ -9,6 +9,7 @@
 #include "engine/checksum.h"
 #include "engine/streams.h"
 #include "engine/timebase.h"
+#include "formats/pcap.h"
 #include "formats/snoop.h"
 #include "tests/testkit.h"
 

@@ -10,6 +10,7 @@
 #include "engine/identify.h"
 #include "engine/timebase.h"
 #include "formats/packet_file.h"
+#include "formats/tagged_packet_file.h"
 #include "tests/testkit.h"
 
 namespace morph {

@@ -4,6 +4,8 @@
 
 #include "engine/streams.h"
 #include "engine/timebase.h"
+#include "formats/snoop.h"
+#include "formats/text_dump.h"
 #include "tests/testkit.h"
 
 namespace morph {
@@ -26,7 +28,7 @@ std::vector<std::string> Dump(const Trace& trace, const TextDumpOptions& options
                               const std::function<void(ConversionState&)>& more = {}) {
   TempDir dir;
   WriteTrace(trace, Analyzer::Ascii, dir.path("dump.txt"), [&](ConversionState& s) {
-    s.options.TextOptions = options;
+    s.options.formatOptions.get<TextDumpOptions>() = options;
     if (more) more(s);
   });
   return SplitLines(ReadFileBytes(dir.path("dump.txt")));
@@ -164,7 +166,8 @@ std::vector<std::string> DumpSnoopAt(const std::vector<std::pair<uint32_t, uint3
   c.state.SourceAnalyzer = Analyzer::Snoop;
   c.state.TraceTopology = Topo::Ethernet;
   c.state.TargetAnalyzer = Analyzer::Ascii;
-  c.state.options.TextOptions = Only(false, false, true, false, false, false, Delimiter::Tab);
+  c.state.options.formatOptions.get<TextDumpOptions>() =
+      Only(false, false, true, false, false, false, Delimiter::Tab);
   c.target = CreateFileTarget(dir.path("out.txt"));
   c.ConvertTrace(false, 0);
   return SplitLines(ReadFileBytes(dir.path("out.txt")));

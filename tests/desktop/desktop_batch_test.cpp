@@ -26,6 +26,9 @@
 #include "desktop_fixtures.h"
 #include "engine/catalogue.h"
 #include "engine/replacement_file.h"
+#include "formats/pcap.h"
+#include "formats/snoop.h"
+#include "formats/text_dump.h"
 #include "ui/desktop/progress_window.h"
 
 using namespace morph;
@@ -345,8 +348,8 @@ void BatchTest::windowIconShortcutsAndSharpIcons() {
   QCOMPARE(static_cast<QAbstractButton*>(browse)->icon().pixmap(QSize(48, 48)).size(),
            QSize(48, 48));
   QCOMPARE(Child<QAction>(w, "ExitItem")->shortcut(), QKeySequence("Ctrl+Q"));
-  QCOMPARE(OptionsDialogFor(Analyzer::Tcpdump), OptionsDialog::Pcap);
-  QCOMPARE(OptionsDialogFor(Analyzer::Ascii), OptionsDialog::TextDump);
+  QCOMPARE(OptionsDialogFor(Analyzer::Tcpdump), OptionsDialog::ByteOrderAndLayout);
+  QCOMPARE(OptionsDialogFor(Analyzer::Ascii), OptionsDialog::LineFields);
   QCOMPARE(OptionsDialogFor(Analyzer::Snoop), OptionsDialog::None);
 
   // Qt's own file dialog, widened once shown: names and dates fit.

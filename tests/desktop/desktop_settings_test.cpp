@@ -8,6 +8,12 @@
 
 #include "desktop_fixtures.h"
 #include "engine/catalogue.h"
+#include "formats/lan900.h"
+#include "formats/packet_file.h"
+#include "formats/pcap.h"
+#include "formats/pcapng.h"
+#include "formats/snoop.h"
+#include "formats/text_dump.h"
 #include "ui/cli/settings_file.h"
 
 using namespace morph;
@@ -19,6 +25,7 @@ class SettingsTest : public QObject {
   void recentFilesKeepEightPlacesMostRecentFirst();
   void settingsRoundTripAsStrings();
   void missingOrBadValuesTakeDefaults();
+  void storedTargetNumbersNameTheSameFormats();
   void windowKeepsItsChoicesAcrossARestart();
   void firstRunOffersOstrawindAndAnEmptyReopenMenu();
   void savedFormatTheSourceCannotTakeGivesWay();
@@ -113,6 +120,28 @@ void SettingsTest::missingOrBadValuesTakeDefaults() {
   QCOMPARE(bad.tcpdumpModified, true);
   QCOMPARE(bad.lastTargetAnalyzer, int(Analyzer::Ostrawind));
   QCOMPARE(bad.lastTargetClass, 0);
+}
+
+// Settings an older version wrote keep naming the same target formats: the
+// stored numbers are the families' own.
+void SettingsTest::storedTargetNumbersNameTheSameFormats() {
+  const std::pair<const char*, AnalyzerType> rows[] = {
+      {"2", Analyzer::Ascii},   {"7", Analyzer::Ostrawind}, {"12", Analyzer::Lan900},
+      {"28", Analyzer::Snoop},  {"30", Analyzer::Tcpdump},  {"36", Analyzer::Pcapng},
+  };
+  QTemporaryDir dir;
+  for (const auto& [stored, type] : rows) {
+    const QString file = dir.filePath(QString("old%1.ini").arg(stored));
+    {
+      QSettings raw(file, QSettings::IniFormat);
+      raw.setValue(QString(MORPHALITE_VERSION_MAJOR_MINOR) +
+                       "/Restore/Last Destination Analyzer Format",
+                   stored);
+    }
+    const int loaded = LoadSettings(file).lastTargetAnalyzer;
+    QCOMPARE(AnalyzerFromNumber(loaded), type);
+    QVERIFY(WriterFormat(AnalyzerFromNumber(loaded)) != nullptr);
+  }
 }
 
 void SettingsTest::windowKeepsItsChoicesAcrossARestart() {

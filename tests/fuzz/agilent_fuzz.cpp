@@ -14,6 +14,10 @@
 #include "engine/conversion.h"
 #include "engine/host.h"
 #include "engine/streams.h"
+#include "formats/advisor.h"
+#include "formats/internet_advisor.h"
+#include "formats/netmetrix.h"
+#include "formats/pcap.h"
 
 namespace {
 

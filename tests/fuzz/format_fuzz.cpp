@@ -25,6 +25,7 @@
 #include "engine/identify.h"
 #include "engine/streams.h"
 #include "engine/targets.h"
+#include "formats/pcap.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 #include "engine/bytes.h"
 #include "engine/catalogue.h"
 #include "engine/job.h"
+#include "formats/registry.h"
 #include "ui/cli/commands.h"
 #include "ui/cli/console_host.h"
 #include "ui/cli/options.h"
@@ -96,8 +97,9 @@ int RunPositional(const std::vector<std::string>& args) {
   request.overwrite = true;
   // libpcap output as the window saved it (a libpcap source keeps its own).
   SavedTcpdumpOptions saved = ReadSavedTcpdumpOptions(SettingsFilePath());
-  request.pcapSwapDefault = saved.swapBytes;
-  request.pcapModifiedDefault = saved.modified;
+  PcapOutputChoice& pcap = request.formatOptions.get<PcapOutputChoice>();
+  pcap.bigEndianDefault = saved.swapBytes;
+  pcap.modifiedDefault = saved.modified;
   JobResult result = RunConversionJob(request, DefaultCapabilities(), host);
   return ExitFor(result.outcome);
 }

@@ -9,6 +9,7 @@
 #include "engine/failure.h"
 #include "engine/frame_filter.h"
 #include "engine/timebase.h"
+#include "formats/registry.h"
 #include "ui/cli/command_line.h"
 #include "ui/cli/options.h"
 
@@ -224,15 +225,15 @@ std::string ApplyLayoutOption(const GivenOption& given, ConvertArgs& out, bool& 
     case Option::NoPad: o.noPad = true; return "";
     case Option::PcapOrder:
       if (v != "big" && v != "little") return ChoiceError(given.option);
-      o.pcapSwapBytes = v == "big";
+      o.formatOptions.get<PcapOutputChoice>().bigEndian = v == "big";
       return "";
     case Option::PcapVariant:
       if (v != "standard" && v != "modified") return ChoiceError(given.option);
-      o.pcapModified = v == "modified";
+      o.formatOptions.get<PcapOutputChoice>().modified = v == "modified";
       return "";
     case Option::PcapResolution:
       if (v != "us" && v != "ns") return ChoiceError(given.option);
-      o.pcapNanoseconds = v == "ns";
+      o.formatOptions.get<PcapOutputChoice>().nanoseconds = v == "ns";
       return "";
     case Option::ObserverLayout:
       if (v != "4" && v != "15") return ChoiceError(given.option);
@@ -244,7 +245,7 @@ std::string ApplyLayoutOption(const GivenOption& given, ConvertArgs& out, bool& 
 
 // Options of text targets.
 std::string ApplyTextOption(const GivenOption& given, ConvertArgs& out, bool& handled) {
-  TextDumpOptions& text = out.options.textOptions;
+  TextDumpOptions& text = out.options.formatOptions.get<TextDumpOptions>();
   using Delimiter = TextDumpOptions::Delimiter;
   const std::string& v = given.value;
   switch (given.option) {

@@ -15,6 +15,7 @@
 #include "engine/failure.h"
 #include "engine/file_date.h"
 #include "engine/job.h"
+#include "formats/registry.h"
 #include "engine/link_types.h"
 #include "engine/salvage.h"
 #include "engine/targets.h"
@@ -72,7 +73,7 @@ IdentifyView ViewOf(const ConversionState& s, const CapabilitySets& caps) {
   f.lineSpeed = s.FileLineSpeed;
   f.frames = s.SourceFrameCount;
   // The list as a first run shows it: the saved format defaults to Ostrawind.
-  TargetList list = FillTargetList(caps, targetClass, topology, false, false, s.TargetAnalyzer);
+  TargetList list = FillTargetList(caps, targetClass, topology, false, false, Analyzer::Ostrawind);
   for (AnalyzerType type : list.offered) f.targets.push_back(AnalyzerName(type));
   if (list.selected != Analyzer::Unknown) {
     DestinationRequest d{s.SourceFileName, "", s.SourceAnalyzer, list.selected, topology, false,

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include "engine/types.h"
+#include "formats/packet_file.h"
 
 namespace morph {
 

@@ -30,6 +30,7 @@
 #include "engine/file_date.h"
 #include "engine/progress.h"
 #include "engine/replacement_file.h"
+#include "formats/registry.h"
 #include "ui/desktop/application.h"
 #include "ui/desktop/progress_window.h"
 #include "ui/desktop/prompter.h"
@@ -688,9 +689,10 @@ JobRequest MainWindow::conversionRequest(unsigned holdMilliseconds) const {
   r.startFrame = ui_->StartFrame->value();
   r.endFrame = ui_->EndFrame->value();
   r.unattended = false;
-  r.pcapSwapBytes = tcpdumpSwap_;
-  r.pcapModified = tcpdumpModified_;
-  r.textOptions = textDialog_->options();
+  PcapOutputChoice& pcap = r.formatOptions.get<PcapOutputChoice>();
+  pcap.bigEndian = tcpdumpSwap_;
+  pcap.modified = tcpdumpModified_;
+  r.formatOptions.get<TextDumpOptions>() = textDialog_->options();
   r.holdMilliseconds = holdMilliseconds;
   return r;
 }
@@ -1064,8 +1066,10 @@ QString MainWindow::startDirectory() const {
 
 void MainWindow::optionsClicked() {
   switch (OptionsDialogFor(targetAnalyzer_)) {
-    case OptionsDialog::TextDump: textDialog_->edit(); break;
-    case OptionsDialog::Pcap: tcpdumpDialog_->edit(tcpdumpSwap_, tcpdumpModified_); break;
+    case OptionsDialog::LineFields: textDialog_->edit(); break;
+    case OptionsDialog::ByteOrderAndLayout:
+      tcpdumpDialog_->edit(tcpdumpSwap_, tcpdumpModified_);
+      break;
     case OptionsDialog::None: break;
   }
 }

@@ -4,7 +4,7 @@
 #include <QDialog>
 #include <memory>
 
-#include "engine/state.h"
+#include "formats/text_dump.h"
 
 namespace Ui {
 class TextOptionsDialog;

@@ -1,0 +1,25 @@
+// Every family's header: the analyzer types and target options the front
+// ends name. The descriptors themselves are listed in registry.cpp.
+#pragma once
+
+#include "formats/advisor.h"
+#include "formats/da30.h"
+#include "formats/dataglance.h"
+#include "formats/domino.h"
+#include "formats/fireberd500.h"
+#include "formats/fireberd_dna323.h"
+#include "formats/internet_advisor.h"
+#include "formats/lan900.h"
+#include "formats/lanalyzer.h"
+#include "formats/netmetrix.h"
+#include "formats/netmon.h"
+#include "formats/netscout.h"
+#include "formats/observer.h"
+#include "formats/packet_file.h"
+#include "formats/pcap.h"
+#include "formats/pcapng.h"
+#include "formats/recognised.h"
+#include "formats/sniffer.h"
+#include "formats/snoop.h"
+#include "formats/tagged_packet_file.h"
+#include "formats/text_dump.h"
