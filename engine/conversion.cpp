@@ -445,11 +445,12 @@ bool Conversion::ProcessFrame() {
   // After the first frame, one that goes as it stands and needs no failure
   // of its own takes the short way.
   if ((framesAsTheyStand_ || framesMadeWireless_) && !s.status.HeaderPending && !s.status.ReadError &&
-      FrameFitsTarget(shortWayStoredLimit_, shortWayWireLimit_) && !SkippedAsTiny() &&
+      FrameFitsTargetButTime(shortWayStoredLimit_, shortWayWireLimit_) && !SkippedAsTiny() &&
       WithinTraceSpan(s.frame.FrameTime, s.time.FirstFrameTime) && RoomForFrameCount() &&
       !s.frame.FrameWithoutTime && s.frame.FrameTime >= fileFirst_ && s.frame.FrameTime <= fileLast_) {
     StepDuration(s);
     CountFrameWritten();
+    if (!TimeFitsTarget()) ++s.counters.Lost.timesRounded;
     if (framesMadeWireless_) {
       // As the full way does: the writer sees an 802.11 frame of a wireless trace.
       EthernetToWireless();

@@ -174,11 +174,15 @@ class Conversion {
   // The current frame fits the target as it stands: nothing of it is lost.
   // A few integer compares, for the short way.
   bool FrameFitsTarget(uint32_t storedLimit, uint32_t wireLimit) const {
+    return FrameFitsTargetButTime(storedLimit, wireLimit) && TimeFitsTarget();
+  }
+  // The same, the time aside: the writer rounds it to its steps (counted
+  // in Lost.timesRounded), which the short way takes too.
+  bool FrameFitsTargetButTime(uint32_t storedLimit, uint32_t wireLimit) const {
     const ConversionState& s = state;
     return uint32_t(s.frame.FrameLength) <= wireLimit && StoredBytesFit(storedLimit) &&
            (wireLengthKept_ || s.frame.StoredLength >= s.frame.FrameLength) &&
-           !(s.frame.FrameFlags & flagsDropped_) && !s.frame.FrameWithoutTime && s.frame.FrameComment.empty() &&
-           TimeFitsTarget();
+           !(s.frame.FrameFlags & flagsDropped_) && !s.frame.FrameWithoutTime && s.frame.FrameComment.empty();
   }
   // The target holds the frame's stored bytes: a whole Ethernet frame's FCS
   // is not among them where the writer leaves it out.

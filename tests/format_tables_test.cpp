@@ -221,9 +221,11 @@ TEST(FormatTables, AWholeRangeWritesWhatTheWholeTraceDoes) {
     });
     EXPECT_EQ(ReadFileBytes(whole), ReadFileBytes(range));
     EXPECT_EQ(std::tuple(a.counters.FramesWritten, a.counters.FrameBytesTotal, a.time.TraceDuration, a.counters.MaxFrameLength,
-                         a.counters.MaxTruncatedLength, a.counters.RuntFrames, a.counters.CrcErrorFrames),
+                         a.counters.MaxTruncatedLength, a.counters.RuntFrames, a.counters.CrcErrorFrames,
+                         a.counters.Lost.timesRounded),
               std::tuple(b.counters.FramesWritten, b.counters.FrameBytesTotal, b.time.TraceDuration, b.counters.MaxFrameLength,
-                         b.counters.MaxTruncatedLength, b.counters.RuntFrames, b.counters.CrcErrorFrames));
+                         b.counters.MaxTruncatedLength, b.counters.RuntFrames, b.counters.CrcErrorFrames,
+                         b.counters.Lost.timesRounded));
   };
   for (const RoundTripRow& row : kRoundTrips) {
     SCOPED_TRACE(RowName(row.target, row.topology));
