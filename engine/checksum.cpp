@@ -213,10 +213,10 @@ uint16_t FrameCrc16(const uint8_t* data, int32_t length) {
 void ComputeEthernetFcs(ConversionState& s) {
   // FrameCrc32 spelt out: this runs for nearly every frame a keeping target
   // gets, and the calls between cost a fifth of the CRC of a short frame.
-  const int32_t length = s.frame.FrameLength - 4;
+  const int32_t length = s.frame.frameLength - 4;
   uint32_t fcs = 0;
-  if (!(s.frame.FrameFlags & Flag::Bad) && length >= 60 && length < ClassicFrameBytes) {
-    const uint8_t* data = s.frame.FrameData.data();
+  if (!(s.frame.frameFlags & Flag::Bad) && length >= 60 && length < ClassicFrameBytes) {
+    const uint8_t* data = s.frame.frameData.data();
 #if defined(__x86_64__)
     if (kHaveCarrylessMultiply)
       fcs = ~FoldCrc32(0xFFFFFFFFu, data, size_t(length));
@@ -224,21 +224,21 @@ void ComputeEthernetFcs(ConversionState& s) {
 #endif
       fcs = ~UpdateCrc32(0xFFFFFFFFu, data, size_t(length));
   }
-  s.frame.FrameFcs = fcs;
-  PutLE32(s.frame.FrameData.data() + s.frame.FrameLength - 4, fcs);
+  s.frame.frameFcs = fcs;
+  PutLE32(s.frame.frameData.data() + s.frame.frameLength - 4, fcs);
 }
 
 void ZeroFrameBytes(ConversionState& s, int32_t from, int32_t to) {
   from = std::clamp(from, 0, FrameBufferBytes);
   to = std::clamp(to, 0, FrameBufferBytes);
-  if (to > from) std::memset(s.frame.FrameData.data() + from, 0, size_t(to - from));
+  if (to > from) std::memset(s.frame.frameData.data() + from, 0, size_t(to - from));
 }
 
 void SetDefaultWirelessMedia(ConversionState& s) {
-  s.frame.WirelessDataRate = 22;
-  s.frame.WirelessChannel = 1;
-  s.frame.WirelessSignal = 100;
-  s.frame.WirelessNoise = 0;
+  s.frame.wirelessDataRate = 22;
+  s.frame.wirelessChannel = 1;
+  s.frame.wirelessSignal = 100;
+  s.frame.wirelessNoise = 0;
 }
 
 }  // namespace morph

@@ -33,8 +33,8 @@ class Conversion {
   std::function<void(Conversion&)> frameObserver;
   // The frame observer never reads an Ethernet FCS: readers may skip computing it.
   bool observerIgnoresFcs = false;
-  // Where a split target goes on (SplitFrames, SplitMicroseconds,
-  // SplitAtLimits): called with the current file finished and its stream
+  // Where a split target goes on (splitFrames, splitMicroseconds,
+  // splitAtLimits): called with the current file finished and its stream
   // closed, it keeps that file and opens the next as `target`. False when
   // that failed (the reason set through FailWrite): the conversion ends.
   std::function<bool(Conversion&)> nextTarget;
@@ -51,7 +51,7 @@ class Conversion {
   void OpenSource();
   // The frame loop: takes the reader's records one by one (one alone in
   // probe mode) through the pipeline until the end, a failure or a stop,
-  // keeping FramesRead, FramesReadTotal, EndOfSource and WriteFailed.
+  // keeping framesRead, framesReadTotal, endOfSource and writeFailed.
   void ReadFrames(bool singleFrame);
   // Runs the source's header step and first frame without writing anything
   // (topology probes). Returns true when a frame was delivered.
@@ -77,13 +77,13 @@ class Conversion {
   // step completes a valid file of the frames before it. `formatLimit` is
   // a smaller bound of the format's own (a page table's reach).
   bool RoomForFrame(uint64_t end, uint64_t formatLimit = UINT64_MAX) {
-    const uint64_t limit = std::min(state.options.TargetOffsetLimit, formatLimit);
+    const uint64_t limit = std::min(state.options.targetOffsetLimit, formatLimit);
     return end <= limit || RefuseFramePastLimit(limit);
   }
   // The most frames the target can hold (its family's count field); 0 = no limit.
   int32_t TargetFrameLimit() const {
     if (!writer_ || writer_->maxFrames <= 0) return 0;
-    const int32_t lowered = state.options.TargetFrameLimit;
+    const int32_t lowered = state.options.targetFrameLimit;
     return lowered > 0 && lowered < writer_->maxFrames ? lowered : writer_->maxFrames;
   }
 
@@ -165,7 +165,7 @@ class Conversion {
   bool FramesGoUnaltered() const;
   // The target holds another frame (the frame count its family allows).
   bool RoomForFrameCount() const {
-    return frameLimit_ == 0 || state.counters.FramesWritten - state.counters.NonDataFrames < frameLimit_;
+    return frameLimit_ == 0 || state.counters.framesWritten - state.counters.nonDataFrames < frameLimit_;
   }
   bool ProcessCountedFrame();
   // Fixes, from the writer's declared limits, what the pipeline compares
@@ -180,22 +180,22 @@ class Conversion {
   // in Lost.timesRounded), which the short way takes too.
   bool FrameFitsTargetButTime(uint32_t storedLimit, uint32_t wireLimit) const {
     const ConversionState& s = state;
-    return uint32_t(s.frame.FrameLength) <= wireLimit && StoredBytesFit(storedLimit) &&
-           (wireLengthKept_ || s.frame.StoredLength >= s.frame.FrameLength) &&
-           !(s.frame.FrameFlags & flagsDropped_) && !s.frame.FrameWithoutTime && s.frame.FrameComment.empty();
+    return uint32_t(s.frame.frameLength) <= wireLimit && StoredBytesFit(storedLimit) &&
+           (wireLengthKept_ || s.frame.storedLength >= s.frame.frameLength) &&
+           !(s.frame.frameFlags & flagsDropped_) && !s.frame.frameWithoutTime && s.frame.frameComment.empty();
   }
   // The target holds the frame's stored bytes: a whole Ethernet frame's FCS
   // is not among them where the writer leaves it out.
   bool StoredBytesFit(uint32_t storedLimit) const {
     const ConversionState& s = state;
-    const uint32_t fcs = s.frame.StoredLength >= s.frame.FrameLength ? uint32_t(fcsLeftOut_) : 0;
-    return uint32_t(s.frame.StoredLength) <= storedLimit + fcs;
+    const uint32_t fcs = s.frame.storedLength >= s.frame.frameLength ? uint32_t(fcsLeftOut_) : 0;
+    return uint32_t(s.frame.storedLength) <= storedLimit + fcs;
   }
   // The frame's time is a whole number of the target's time steps.
   bool TimeFitsTarget() const {
     const ConversionState& s = state;
-    return (timeStepMicros_ <= 1 || s.frame.FrameTime % timeStepMicros_ == 0) &&
-           (s.frame.FrameNanoseconds == 0 || s.frame.FrameNanoseconds % timeStepNanos_ == 0);
+    return (timeStepMicros_ <= 1 || s.frame.frameTime % timeStepMicros_ == 0) &&
+           (s.frame.frameNanoseconds == 0 || s.frame.frameNanoseconds % timeStepNanos_ == 0);
   }
   // Counts what the target cannot hold of the current frame, cutting its
   // lengths to the target's fields.
@@ -206,7 +206,7 @@ class Conversion {
   bool NextFileDue() const;
   // The current frame lies beyond the time the current file covers.
   bool BeyondFileSpan() const {
-    return state.frame.FrameTime < spanFirst_ || state.frame.FrameTime > spanLast_;
+    return state.frame.frameTime < spanFirst_ || state.frame.frameTime > spanLast_;
   }
   // Fixes the times the file begun by the current frame may hold.
   void StartFileTimes();
@@ -224,7 +224,7 @@ class Conversion {
   // RoomForFrame's refusal of the current frame; always false.
   [[gnu::noinline]] bool RefuseFramePastLimit(uint64_t limit);
   // A frame of 4 bytes or less from a reader whose family does not write them.
-  bool SkippedAsTiny() const { return state.frame.FrameLength <= 4 && skipsTinyFrames_; }
+  bool SkippedAsTiny() const { return state.frame.frameLength <= 4 && skipsTinyFrames_; }
   void DurationBookkeeping();
   void CountFrameRead();
   void CountFrameWritten();

@@ -6,14 +6,14 @@
 namespace morph {
 
 bool FailRead(ConversionState& s, const std::string& detail) {
-  if (s.status.ReadErrorDetail.empty()) s.status.ReadErrorDetail = detail;
-  s.status.ReadError = true;
+  if (s.status.readErrorDetail.empty()) s.status.readErrorDetail = detail;
+  s.status.readError = true;
   return false;
 }
 
 void FailWrite(ConversionState& s, const std::string& detail) {
-  if (s.status.WriteErrorDetail.empty()) s.status.WriteErrorDetail = detail;
-  s.status.WriteFailed = true;
+  if (s.status.writeErrorDetail.empty()) s.status.writeErrorDetail = detail;
+  s.status.writeFailed = true;
 }
 
 std::string Grouped(int64_t n) {

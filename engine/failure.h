@@ -1,5 +1,5 @@
 // Why a read or a write failed. Readers and writers still end on the
-// ReadError / WriteFailed flags; beside them they keep a detail a person can
+// readError / writeFailed flags; beside them they keep a detail a person can
 // act on ("record 1,204 at offset 96,331: captured length 70,000 exceeds
 // 65,535"), which front ends show after the fixed message.
 #pragma once

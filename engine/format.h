@@ -91,7 +91,7 @@ struct ProbeResult {
 
 // What a topology hook sees and learns.
 struct TopologyInput {
-  ConversionState& s;  // identity fields in; WanProtocol, FileComment, SourceFrameCount out
+  ConversionState& s;  // identity fields in; wanProtocol, fileComment, sourceFrameCount out
   AnalyzerType type;
   const std::string& fileName;
   SourceStream& in;      // the source file as stored
@@ -172,7 +172,7 @@ struct AnalyzerInfo {
 enum class OptionsDialog : uint8_t { None, LineFields, ByteOrderAndLayout };
 
 // What a writer's files can hold of a frame. The pipeline compares every
-// frame with these and counts what does not fit (ConversionState::counters.Lost):
+// frame with these and counts what does not fit (ConversionState::counters.lost):
 // lengths beyond the fields are cut to them there, before the writer sees
 // the frame. Lengths are as the file states them: where the writer drops the
 // Ethernet FCS (Capability::DropsEthernetFcs) a whole frame may carry 4

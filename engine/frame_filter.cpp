@@ -142,19 +142,19 @@ std::optional<std::vector<FrameRange>> ParseFrameRanges(const std::string& text)
 }
 
 int64_t FrameUtcNanoseconds(const ConversionState& s) {
-  const int64_t midnight = DaysFrom1970(s.time.TraceDate) * kSecondsPerDay + s.time.TimeZoneBias;
-  return (midnight * kMicrosPerSecond + s.frame.FrameTime) * 1000 + s.frame.FrameNanoseconds;
+  const int64_t midnight = DaysFrom1970(s.time.traceDate) * kSecondsPerDay + s.time.timeZoneBias;
+  return (midnight * kMicrosPerSecond + s.frame.frameTime) * 1000 + s.frame.frameNanoseconds;
 }
 
 void ShiftFrameTime(ConversionState& s, int64_t nanoseconds) {
-  const int64_t total = int64_t(s.frame.FrameNanoseconds) + nanoseconds;
+  const int64_t total = int64_t(s.frame.frameNanoseconds) + nanoseconds;
   const int64_t micros = FloorDiv(total, 1000);
-  s.frame.FrameTime += micros;
-  s.frame.FrameNanoseconds = int32_t(total - micros * 1000);
+  s.frame.frameTime += micros;
+  s.frame.frameNanoseconds = int32_t(total - micros * 1000);
 }
 
 bool FrameFilter::start(ConversionState& s) {
-  const FrameSelection& chosen = s.options.Selection;
+  const FrameSelection& chosen = s.options.selection;
   ranges_ = chosen.ranges;
   std::sort(ranges_.begin(), ranges_.end(),
             [](const FrameRange& a, const FrameRange& b) { return a.first < b.first; });
@@ -178,8 +178,8 @@ bool FrameFilter::start(ConversionState& s) {
   for (Seen& seen : seen_) seen.length = -1;
   nextSeen_ = 0;
   // Times moved by less than a microsecond need a target of finer resolution.
-  if (chosen.timeShift % 1000 != 0 || chosen.startTime) s.time.SourceHasNanoseconds = true;
-  return !s.options.ConvertAll || byNumber_ || byTime_ || shifts_ || chosen.dropDuplicates;
+  if (chosen.timeShift % 1000 != 0 || chosen.startTime) s.time.sourceHasNanoseconds = true;
+  return !s.options.convertAll || byNumber_ || byTime_ || shifts_ || chosen.dropDuplicates;
 }
 
 bool FrameFilter::chosenByNumber(int32_t number) {
@@ -188,7 +188,7 @@ bool FrameFilter::chosenByNumber(int32_t number) {
 }
 
 bool FrameFilter::outsideTimes(const ConversionState& s, int64_t when) const {
-  const FrameSelection& chosen = s.options.Selection;
+  const FrameSelection& chosen = s.options.selection;
   return (chosen.after && when < *chosen.after) || (chosen.before && when >= *chosen.before);
 }
 
@@ -223,21 +223,21 @@ void FrameFilter::keepSeenBytes() {
 }
 
 bool FrameFilter::pass(ConversionState& s) {
-  const FrameSelection& chosen = s.options.Selection;
-  if (!s.options.ConvertAll) {
+  const FrameSelection& chosen = s.options.selection;
+  if (!s.options.convertAll) {
     // An end below the start reads every frame and writes none.
-    if (s.counters.FramesRead >= s.options.EndFrame && s.options.EndFrame >= s.options.StartFrame) s.status.EndOfSource = true;
-    if (s.counters.FramesRead < s.options.StartFrame || s.counters.FramesRead > s.options.EndFrame) return false;
+    if (s.counters.framesRead >= s.options.endFrame && s.options.endFrame >= s.options.startFrame) s.status.endOfSource = true;
+    if (s.counters.framesRead < s.options.startFrame || s.counters.framesRead > s.options.endFrame) return false;
   }
-  if (byNumber_ && !chosenByNumber(s.counters.FramesRead)) return false;
+  if (byNumber_ && !chosenByNumber(s.counters.framesRead)) return false;
   if (byTime_ && outsideTimes(s, utc(s))) return false;
   if (chosen.dropDuplicates) {
     // The bytes the target gets: a whole Ethernet frame's FCS slot is the
     // reader's to fill or not, and counts for nothing.
-    const bool fcsSlot = s.TraceTopology == Topo::Ethernet && s.frame.StoredLength >= s.frame.FrameLength;
-    const int32_t length = std::max(0, s.frame.StoredLength - (fcsSlot ? 4 : 0));
-    if (duplicate(s.frame.FrameData.data(), length, true)) {
-      ++s.counters.DuplicateFrames;
+    const bool fcsSlot = s.traceTopology == Topo::Ethernet && s.frame.storedLength >= s.frame.frameLength;
+    const int32_t length = std::max(0, s.frame.storedLength - (fcsSlot ? 4 : 0));
+    if (duplicate(s.frame.frameData.data(), length, true)) {
+      ++s.counters.duplicateFrames;
       return false;
     }
   }
@@ -248,7 +248,7 @@ bool FrameFilter::pass(ConversionState& s) {
     }
     // Times before 1970 are beyond what targets state: said, never wrapped.
     if (shift_ < 0 && utc(s) + shift_ < 0) {
-      FailWrite(s, "frame " + Grouped(s.counters.FramesRead) +
+      FailWrite(s, "frame " + Grouped(s.counters.framesRead) +
                        ": the time shift moves it before 1970; the frames before it are written");
       return false;
     }
@@ -259,10 +259,10 @@ bool FrameFilter::pass(ConversionState& s) {
 
 FrameFilter::Choice FrameFilter::choose(ConversionState& s, int32_t number, int64_t frameTime,
                                         const uint8_t* bytes, int32_t length) {
-  if (!s.options.ConvertAll) {
+  if (!s.options.convertAll) {
     // The last frame wanted ends the reading, which the frame path does.
-    if (number >= s.options.EndFrame) return Choice::FramePath;
-    if (number < s.options.StartFrame) return Choice::Drop;
+    if (number >= s.options.endFrame) return Choice::FramePath;
+    if (number < s.options.startFrame) return Choice::Drop;
   }
   if (byNumber_ && !chosenByNumber(number)) return Choice::Drop;
   if (byTime_ || shifts_) {
@@ -272,23 +272,23 @@ FrameFilter::Choice FrameFilter::choose(ConversionState& s, int32_t number, int6
     if (shifts_ && (!shiftKnown_ || shift_ % 1000 != 0 || (shift_ < 0 && when + shift_ < 0)))
       return Choice::FramePath;
   }
-  if (s.options.Selection.dropDuplicates && duplicate(bytes, length, false)) {
-    ++s.counters.DuplicateFrames;
+  if (s.options.selection.dropDuplicates && duplicate(bytes, length, false)) {
+    ++s.counters.duplicateFrames;
     return Choice::Drop;
   }
   return Choice::Keep;
 }
 
 int64_t FrameFilter::utc(const ConversionState& s) {
-  return utcAt(s, s.frame.FrameTime, s.frame.FrameNanoseconds);
+  return utcAt(s, s.frame.frameTime, s.frame.frameNanoseconds);
 }
 
 int64_t FrameFilter::utcAt(const ConversionState& s, int64_t frameTime, int32_t nanoseconds) {
   // The source's midnight is worked out again only when its date or zone moves.
-  if (!(s.time.TraceDate == midnightDate_) || s.time.TimeZoneBias != midnightBias_) {
-    midnightDate_ = s.time.TraceDate;
-    midnightBias_ = s.time.TimeZoneBias;
-    midnight_ = FrameUtcNanoseconds(s) - s.frame.FrameTime * 1000 - s.frame.FrameNanoseconds;
+  if (!(s.time.traceDate == midnightDate_) || s.time.timeZoneBias != midnightBias_) {
+    midnightDate_ = s.time.traceDate;
+    midnightBias_ = s.time.timeZoneBias;
+    midnight_ = FrameUtcNanoseconds(s) - s.frame.frameTime * 1000 - s.frame.frameNanoseconds;
   }
   return midnight_ + frameTime * 1000 + nanoseconds;
 }

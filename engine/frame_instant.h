@@ -19,7 +19,7 @@ struct FrameInstant {
 // frame (frame observers).
 inline FrameInstant CurrentFrameInstant(const ConversionState& s) {
   const UnixTime t = FrameUnixTime(s);
-  return {t.seconds, int32_t(t.microseconds * 1000 + s.frame.FrameNanoseconds)};
+  return {t.seconds, int32_t(t.microseconds * 1000 + s.frame.frameNanoseconds)};
 }
 
 // b - a in seconds.

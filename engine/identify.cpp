@@ -65,23 +65,23 @@ ProbeResult ProbeSource(const ConversionState& s, AnalyzerType type, const std::
   SilentHost quiet;
   auto conversion = std::make_unique<Conversion>(quiet);
   ConversionState& p = conversion->state;
-  p.SourceAnalyzer = type;
-  p.TargetAnalyzer = s.TargetAnalyzer;
-  p.SourceFileName = fileName;
-  p.SourceCompressed = s.SourceCompressed;
-  p.SourceFileSize = s.SourceFileSize;
-  p.TraceTopology = topology;
-  p.WanProtocol = s.WanProtocol;
-  p.SourceVariant = s.SourceVariant;
+  p.sourceAnalyzer = type;
+  p.targetAnalyzer = s.targetAnalyzer;
+  p.sourceFileName = fileName;
+  p.sourceCompressed = s.sourceCompressed;
+  p.sourceFileSize = s.sourceFileSize;
+  p.traceTopology = topology;
+  p.wanProtocol = s.wanProtocol;
+  p.sourceVariant = s.sourceVariant;
   result.ran = true;
   result.delivered = conversion->ProbeFirstFrame();
-  result.topology = p.TraceTopology;
-  result.wanProtocol = p.WanProtocol;
-  result.noFrames = p.SourceHasNoFrames;
-  result.frameCount = p.SourceFrameCount;
+  result.topology = p.traceTopology;
+  result.wanProtocol = p.wanProtocol;
+  result.noFrames = p.sourceHasNoFrames;
+  result.frameCount = p.sourceFrameCount;
   if (result.delivered) {
-    const int32_t n = std::clamp(p.frame.StoredLength, 0, 2);
-    result.firstBytes.assign(p.frame.FrameData.begin(), p.frame.FrameData.begin() + n);
+    const int32_t n = std::clamp(p.frame.storedLength, 0, 2);
+    result.firstBytes.assign(p.frame.frameData.begin(), p.frame.frameData.begin() + n);
   }
   return result;
 }
@@ -106,8 +106,8 @@ AnalyzerType IdentifySource(ConversionState& s, const std::string& fileName, boo
   std::unique_ptr<SourceStream> in;
   if (IsRegularFile(fileName, accessDenied)) in = OpenFileSource(fileName);
   if (!in) {
-    s.SourceCompressed = false;
-    s.SourceFileSize = 0;
+    s.sourceCompressed = false;
+    s.sourceFileSize = 0;
     openFailed = true;
     tooSmall = false;
     return Analyzer::Unknown;
@@ -120,21 +120,21 @@ AnalyzerType IdentifySource(ConversionState& s, const std::string& fileName, boo
 AnalyzerType IdentifySource(ConversionState& s, SourceStream& in, const std::string& fileName,
                             bool& openFailed, bool& tooSmall) {
   openFailed = tooSmall = false;
-  s.SourceCompressed = false;
-  s.SourceFileSize = in.size();
+  s.sourceCompressed = false;
+  s.sourceFileSize = in.size();
   FileBlock head = ReadFileBlock(in, 0, kHeadBytes);
-  if (in.failed() || int64_t(head.size()) < std::min(s.SourceFileSize, kMinimumFileSize)) {
+  if (in.failed() || int64_t(head.size()) < std::min(s.sourceFileSize, kMinimumFileSize)) {
     openFailed = true;
     return Analyzer::Unknown;
   }
-  s.SourceVariant = 0;
+  s.sourceVariant = 0;
   const std::string upperPath = Upper(fileName);
-  IdentifyInput input{in,            head, fileName, upperPath, s.SourceFileSize, s.SourceCompressed,
-                      s.SourceVariant, openFailed};
+  IdentifyInput input{in,            head, fileName, upperPath, s.sourceFileSize, s.sourceCompressed,
+                      s.sourceVariant, openFailed};
   AnalyzerType type = IdentifyByContent(input);
   if (in.failed()) openFailed = true;
   // A small file no family claims is too small to be a trace file.
-  if (!openFailed && type == Analyzer::Unknown && s.SourceFileSize < kMinimumFileSize)
+  if (!openFailed && type == Analyzer::Unknown && s.sourceFileSize < kMinimumFileSize)
     tooSmall = true;
   return openFailed ? Analyzer::Unknown : type;
 }
@@ -144,9 +144,9 @@ AnalyzerType IdentifySourceAs(ConversionState& s, const std::string& fileName, A
   bool accessDenied = false;
   std::unique_ptr<SourceStream> in;
   if (IsRegularFile(fileName, accessDenied)) in = OpenFileSource(fileName);
-  s.SourceCompressed = false;
-  s.SourceVariant = 0;
-  s.SourceFileSize = in ? in->size() : 0;
+  s.sourceCompressed = false;
+  s.sourceVariant = 0;
+  s.sourceFileSize = in ? in->size() : 0;
   FileBlock head;
   if (in) head = ReadFileBlock(*in, 0, kHeadBytes);
   openFailed = !in || in->failed();
@@ -156,10 +156,10 @@ AnalyzerType IdentifySourceAs(ConversionState& s, const std::string& fileName, A
     const IdentifyRule* rule = step.rule;
     bool compressed = false, failed = false;
     uint32_t variant = 0;
-    IdentifyInput input{*in, head, fileName, upperPath, s.SourceFileSize, compressed, variant, failed};
+    IdentifyInput input{*in, head, fileName, upperPath, s.sourceFileSize, compressed, variant, failed};
     if (rule->match(input) == type && !failed) {
-      s.SourceCompressed = compressed;
-      s.SourceVariant = variant;
+      s.sourceCompressed = compressed;
+      s.sourceVariant = variant;
       break;
     }
   }
@@ -177,10 +177,10 @@ Topology DetermineTopology(ConversionState& s, AnalyzerType type, const std::str
   }
   SourceStream* in = opened ? opened : own.get();
   if (!in) {
-    s.FileComment.clear();
-    s.WanProtocol = Wan::NotKnown;
-    s.FileLineSpeed = 0;
-    s.LineSpeed = 0;
+    s.fileComment.clear();
+    s.wanProtocol = Wan::NotKnown;
+    s.fileLineSpeed = 0;
+    s.lineSpeed = 0;
     openFailed = !accessDenied;  // a plain refusal of access is no open failure
     return Topo::Unknown;
   }
@@ -190,10 +190,10 @@ Topology DetermineTopology(ConversionState& s, AnalyzerType type, const std::str
 Topology DetermineTopology(ConversionState& s, AnalyzerType type, SourceStream& in,
                            const std::string& fileName, bool& openFailed) {
   openFailed = false;
-  s.FileComment.clear();
-  s.WanProtocol = Wan::NotKnown;
-  s.FileLineSpeed = 0;
-  s.LineSpeed = 0;
+  s.fileComment.clear();
+  s.wanProtocol = Wan::NotKnown;
+  s.fileLineSpeed = 0;
+  s.lineSpeed = 0;
   const FormatDescriptor* family = TopologyFormat(type);
   if (in.size() < kMinimumTopologySize &&
       !(family && family->smallestFile > 0 && in.size() >= family->smallestFile))
@@ -207,16 +207,16 @@ Topology DetermineTopology(ConversionState& s, AnalyzerType type, SourceStream& 
   uint32_t speed = 0;
   TopologyInput input{s, type, fileName, in, head, speed};
   Topology topology = family ? family->topology(input) : Topo::Unknown;
-  if (s.FileComment.size() > kCommentLimit) s.FileComment.resize(kCommentLimit);
+  if (s.fileComment.size() > kCommentLimit) s.fileComment.resize(kCommentLimit);
 
-  s.FileLineSpeed = speed;
+  s.fileLineSpeed = speed;
   if (speed == 0) speed = DefaultSpeed(topology);
   // Media nobody named, at a typical Ethernet speed, is taken as Ethernet. Not
   // a wireless capture refused for its analyzer version: that refusal stands.
   if (topology == Topo::Unknown && !Analyzers(type).unstatedMedia &&
       (speed == 10000000 || speed == 100000000))
     topology = Topo::Ethernet;
-  s.LineSpeed = speed;
+  s.lineSpeed = speed;
   return topology;
 }
 

@@ -12,7 +12,7 @@ namespace morph {
 
 // Looks at the path and the first 200 bytes; returns the analyzer type, or
 // Unknown (with openFailed or tooSmall when that is why). Sets
-// SourceFileSize, SourceCompressed and the per-format identity fields.
+// sourceFileSize, sourceCompressed and the per-format identity fields.
 // `opened`, when given, receives the open file so that the topology step and
 // the conversion read on from it instead of opening the file again.
 AnalyzerType IdentifySource(ConversionState& s, const std::string& fileName, bool& openFailed,
@@ -30,7 +30,7 @@ AnalyzerType IdentifySourceAs(ConversionState& s, const std::string& fileName, A
                               bool& openFailed, std::unique_ptr<SourceStream>* opened = nullptr);
 
 // Reads the header of an identified file: topology (Topo::Unknown when it
-// cannot tell), WanProtocol, FileLineSpeed, LineSpeed, FileComment.
+// cannot tell), wanProtocol, fileLineSpeed, lineSpeed, fileComment.
 // `opened`: the file as identification left it open, or null to open it.
 Topology DetermineTopology(ConversionState& s, AnalyzerType type, const std::string& fileName,
                            bool& openFailed, SourceStream* opened = nullptr);

@@ -17,14 +17,14 @@ TraceSummary SummarizeTrace(const std::string& path, const CapabilitySets& caps,
   how.fcsUnused = true;
   how.observe = [&](const ConversionState& s) {
     if (summary.frames++ == 0) {
-      summary.snapshotLength = s.SourceSnapshotLength;
-      summary.nanoseconds = s.time.SourceHasNanoseconds;
+      summary.snapshotLength = s.sourceSnapshotLength;
+      summary.nanoseconds = s.time.sourceHasNanoseconds;
     }
-    ++perInterface[{s.frame.FrameInterface, s.frame.FrameLinkType}];
+    ++perInterface[{s.frame.frameInterface, s.frame.frameLinkType}];
     // Ethernet frames reach the pipeline with an FCS counted in both
     // lengths; a whole frame's is one its reader added.
-    int32_t stored = s.frame.StoredLength, wire = s.frame.FrameLength;
-    if (s.TraceTopology == Topo::Ethernet && wire >= 4) {
+    int32_t stored = s.frame.storedLength, wire = s.frame.frameLength;
+    if (s.traceTopology == Topo::Ethernet && wire >= 4) {
       if (stored >= wire) stored -= 4;
       wire -= 4;
     }
@@ -32,7 +32,7 @@ TraceSummary SummarizeTrace(const std::string& path, const CapabilitySets& caps,
     summary.cutFrames += stored < wire;
     summary.smallestFrame = summary.frames == 1 ? stored : std::min(summary.smallestFrame, stored);
     summary.largestFrame = std::max(summary.largestFrame, stored);
-    if (s.frame.FrameWithoutTime) return;
+    if (s.frame.frameWithoutTime) return;
     const FrameInstant time = CurrentFrameInstant(s);
     if (previous && time < *previous) summary.timeOrdered = false;
     previous = time;

@@ -43,14 +43,14 @@ bool Refuse(Host& host, const std::string& text) {
 
 Outcome OutcomeOf(const ConversionState& s) {
   // A layout the reader does not take (a wrapped capture) is refused, not read.
-  if (s.status.WrappedSource) return Outcome::SourceRefused;
-  if (s.status.ReadError) return Outcome::ReadError;
-  if (s.status.WriteFailed) return Outcome::WriteFailed;
-  if (s.counters.FramesWritten - s.counters.NonDataFrames < 1) return Outcome::NoFrames;
+  if (s.status.wrappedSource) return Outcome::SourceRefused;
+  if (s.status.readError) return Outcome::ReadError;
+  if (s.status.writeFailed) return Outcome::WriteFailed;
+  if (s.counters.framesWritten - s.counters.nonDataFrames < 1) return Outcome::NoFrames;
   // Damage passed over is a read error, whatever else happened after it.
-  if (s.counters.Skipped.any()) return Outcome::ReadError;
-  if (s.status.StopRequested) return Outcome::Stopped;
-  if (s.status.BadCompression) return Outcome::BadCompression;
+  if (s.counters.skipped.any()) return Outcome::ReadError;
+  if (s.status.stopRequested) return Outcome::Stopped;
+  if (s.status.badCompression) return Outcome::BadCompression;
   return Outcome::Converted;
 }
 
@@ -73,36 +73,36 @@ std::string SourceFacts::interfaceName() const {
 
 SourceFacts FactsOf(const ConversionState& s) {
   SourceFacts f;
-  f.path = s.SourceFileName;
-  f.analyzer = s.SourceAnalyzer;
-  f.topology = s.TraceTopology;
-  f.wanProtocol = s.WanProtocol;
-  f.lineSpeed = s.LineSpeed;
-  f.fileLineSpeed = s.FileLineSpeed;
-  f.comment = s.FileComment;
-  f.frameCount = s.SourceFrameCount;
-  f.compressed = s.SourceCompressed;
-  f.variant = s.SourceVariant;
-  f.fileSize = s.SourceFileSize;
-  f.dateText = s.SourceFileDateText;
-  f.interfaces = s.SourceInterfaces;
+  f.path = s.sourceFileName;
+  f.analyzer = s.sourceAnalyzer;
+  f.topology = s.traceTopology;
+  f.wanProtocol = s.wanProtocol;
+  f.lineSpeed = s.lineSpeed;
+  f.fileLineSpeed = s.fileLineSpeed;
+  f.comment = s.fileComment;
+  f.frameCount = s.sourceFrameCount;
+  f.compressed = s.sourceCompressed;
+  f.variant = s.sourceVariant;
+  f.fileSize = s.sourceFileSize;
+  f.dateText = s.sourceFileDateText;
+  f.interfaces = s.sourceInterfaces;
   return f;
 }
 
 void ApplyFacts(const SourceFacts& f, ConversionState& s) {
-  s.SourceFileName = f.path;
-  s.SourceAnalyzer = f.analyzer;
-  s.TraceTopology = f.topology;
-  s.WanProtocol = f.wanProtocol;
-  s.LineSpeed = f.lineSpeed;
-  s.FileLineSpeed = f.fileLineSpeed;
-  s.FileComment = f.comment;
-  s.SourceFrameCount = f.frameCount;
-  s.SourceCompressed = f.compressed;
-  s.SourceVariant = f.variant;
-  s.SourceFileSize = f.fileSize;
-  s.SourceFileDateText = f.dateText;
-  s.SourceInterfaces = f.interfaces;
+  s.sourceFileName = f.path;
+  s.sourceAnalyzer = f.analyzer;
+  s.traceTopology = f.topology;
+  s.wanProtocol = f.wanProtocol;
+  s.lineSpeed = f.lineSpeed;
+  s.fileLineSpeed = f.fileLineSpeed;
+  s.fileComment = f.comment;
+  s.sourceFrameCount = f.frameCount;
+  s.sourceCompressed = f.compressed;
+  s.sourceVariant = f.variant;
+  s.sourceFileSize = f.fileSize;
+  s.sourceFileDateText = f.dateText;
+  s.sourceInterfaces = f.interfaces;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -117,13 +117,13 @@ SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const st
   SourceCheck check;
   const std::string name = shownName.empty() ? FileNamePart(path) : shownName;
   bool openFailed = false, tooSmall = false;
-  s.SourceFileName = path;
-  s.SourceFrameCount = 0;
+  s.sourceFileName = path;
+  s.sourceFrameCount = 0;
   std::unique_ptr<SourceStream> in;
-  check.analyzer = s.SourceAnalyzer =
+  check.analyzer = s.sourceAnalyzer =
       readAs ? IdentifySourceAs(s, path, *readAs, openFailed, &in)
              : IdentifySource(s, path, openFailed, tooSmall, &in);
-  s.SourceFileDateText = FileDateText(path);
+  s.sourceFileDateText = FileDateText(path);
   if (tooSmall) return Refuse(host, name + " is too small."), check;
   if (openFailed) {
     host.failure(kOpenCaption, "Unable to open Source file.  File is in use or name is bad.",
@@ -135,9 +135,9 @@ SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const st
   if (check.analyzer == Analyzer::Unknown)
     return Refuse(host, name + " is obsolete, not supported, or not a trace file."), check;
 
-  s.SourceHasNoFrames = false;
-  s.SourceInterfaces.clear();
-  check.topology = s.TraceTopology = DetermineTopology(s, check.analyzer, path, openFailed, in.get());
+  s.sourceHasNoFrames = false;
+  s.sourceInterfaces.clear();
+  check.topology = s.traceTopology = DetermineTopology(s, check.analyzer, path, openFailed, in.get());
   check.facts = FactsOf(s);
   // A file that states its own link type is read whatever medium that is.
   const bool ownLinkType = check.topology == Topo::Unknown && caps.linkTypes.test(check.analyzer);
@@ -152,9 +152,9 @@ SourceCheck CheckSource(ConversionState& s, const CapabilitySets& caps, const st
     return Refuse(host, name + " contains an unsupported format or interface."), check;
   }
   if (!HasReader(check.analyzer) ||
-      !SourceSupported(caps, check.analyzer, check.topology, s.WanProtocol))
+      !SourceSupported(caps, check.analyzer, check.topology, s.wanProtocol))
     return Refuse(host, name + " contains an unsupported analyzer or topology."), check;
-  if (s.SourceHasNoFrames) return Refuse(host, name + " contains no frames."), check;
+  if (s.sourceHasNoFrames) return Refuse(host, name + " contains no frames."), check;
   check.accepted = true;
   if (opened) *opened = std::move(in);
   return check;
@@ -168,7 +168,7 @@ std::string TargetPathFor(const JobRequest& request, const SourceCheck& check,
   std::string field = request.outputDirectory;
   if (!field.empty() && field.back() != '/') field += '/';
   DestinationRequest d{request.sourcePath, field, check.analyzer, request.target, check.topology,
-                       s.options.ConvertToEthernet, s.options.ConvertToWireless};
+                       s.options.convertToEthernet, s.options.convertToWireless};
   return DefaultTargetName(d);
 }
 
@@ -195,17 +195,17 @@ bool ChooseInterface(const JobRequest& request, ConversionState& s, SourceCheck&
   if (!request.interfaceNumber) return true;
   const int32_t n = *request.interfaceNumber;
   // A format without interface descriptions has its one, interface 0.
-  if (s.SourceInterfaces.empty() && n == 0) return true;
-  if (n < 0 || size_t(n) >= s.SourceInterfaces.size()) {
+  if (s.sourceInterfaces.empty() && n == 0) return true;
+  if (n < 0 || size_t(n) >= s.sourceInterfaces.size()) {
     host.message("Options",
                  shownName + " has no interface " + std::to_string(n) +
-                     (s.SourceInterfaces.empty() ? "." : "; its interfaces:" +
-                                                             InterfaceList(s.SourceInterfaces)),
+                     (s.sourceInterfaces.empty() ? "." : "; its interfaces:" +
+                                                             InterfaceList(s.sourceInterfaces)),
                  MessageIcon::Error);
     return false;
   }
-  s.options.OnlyInterface = n;
-  check.topology = s.TraceTopology = s.SourceInterfaces[size_t(n)].topology;
+  s.options.onlyInterface = n;
+  check.topology = s.traceTopology = s.sourceInterfaces[size_t(n)].topology;
   return true;
 }
 
@@ -215,14 +215,14 @@ bool RefuseSeveralLinkTypes(const JobRequest& request, const ConversionState& s,
                             const std::string& shownName, Host& host) {
   const FormatDescriptor* writer = WriterFormat(request.target);
   const bool media = request.convertToEthernet || request.convertToWireless;
-  if (s.options.OnlyInterface >= 0 || !SeveralLinkTypes(s.SourceInterfaces) ||
+  if (s.options.onlyInterface >= 0 || !SeveralLinkTypes(s.sourceInterfaces) ||
       (writer && writer->has(Capability::SeveralInterfaces) && !media))
     return false;
   host.message("Output",
                shownName + " holds interfaces of more than one link type, which " +
                    (media ? "a media conversion cannot take" : "a " + AnalyzerName(request.target) +
                                                                    " file cannot hold") +
-                   ":" + InterfaceList(s.SourceInterfaces) +
+                   ":" + InterfaceList(s.sourceInterfaces) +
                    "\nConvert one interface with --interface N, or each to a file of its own "
                    "with --split-interfaces.",
                MessageIcon::Error);
@@ -247,42 +247,42 @@ std::string PlannedTargetPath(const JobRequest& request, const CapabilitySets& c
   SourceCheck check =
       CheckSource(s, caps, request.sourcePath, silent, nullptr, {}, request.sourceType);
   if (!check.accepted) return "";
-  s.options.ConvertToEthernet = request.convertToEthernet && check.topology == Topo::Wireless;
-  s.options.ConvertToWireless = request.convertToWireless && check.topology == Topo::Ethernet;
+  s.options.convertToEthernet = request.convertToEthernet && check.topology == Topo::Wireless;
+  s.options.convertToWireless = request.convertToWireless && check.topology == Topo::Ethernet;
   return TargetPathFor(request, check, s);
 }
 
 namespace {
 
 void ApplyOptions(const JobRequest& request, ConversionState& s) {
-  s.options.SliceFrames = request.sliceFrames;
-  s.options.SliceLength = request.sliceLength;
-  s.options.ConvertAll = request.convertAll;
-  s.options.StartFrame = request.startFrame;
-  s.options.EndFrame = request.endFrame;
-  s.options.Selection = request.selection;
+  s.options.sliceFrames = request.sliceFrames;
+  s.options.sliceLength = request.sliceLength;
+  s.options.convertAll = request.convertAll;
+  s.options.startFrame = request.startFrame;
+  s.options.endFrame = request.endFrame;
+  s.options.selection = request.selection;
   if (const auto& ranges = request.selection.ranges; !ranges.empty()) {
-    s.options.ConvertAll = false;
-    s.options.StartFrame =
+    s.options.convertAll = false;
+    s.options.startFrame =
         std::min_element(ranges.begin(), ranges.end(),
                          [](auto& a, auto& b) { return a.first < b.first; })->first;
-    s.options.EndFrame =
+    s.options.endFrame =
         std::max_element(ranges.begin(), ranges.end(),
                          [](auto& a, auto& b) { return a.last < b.last; })->last;
   }
-  s.options.SplitFrames = request.splitFrames;
-  s.options.SplitMicroseconds = request.splitMicroseconds;
-  s.options.SplitAtLimits = request.splitAtLimits;
-  s.options.Salvage = request.salvage;
-  s.options.RefuseLosses = request.strict;
+  s.options.splitFrames = request.splitFrames;
+  s.options.splitMicroseconds = request.splitMicroseconds;
+  s.options.splitAtLimits = request.splitAtLimits;
+  s.options.salvage = request.salvage;
+  s.options.refuseLosses = request.strict;
   // Families that store short frames as they are copy them so between each other.
-  const FormatDescriptor* reader = ReaderFormat(s.SourceAnalyzer);
+  const FormatDescriptor* reader = ReaderFormat(s.sourceAnalyzer);
   const FormatDescriptor* writer = WriterFormat(request.target);
   const bool unpaddedBothWays = reader && writer && reader->has(Capability::UnpaddedFrames) &&
                                 writer->has(Capability::UnpaddedFrames);
-  s.options.PadShortFrames = !request.noPad && !unpaddedBothWays;
-  s.options.TargetLayout = request.targetLayout;
-  if (request.sourceDate) s.options.SourceDate = LocalDateTimeOf(*request.sourceDate, SourceZoneOf(s));
+  s.options.padShortFrames = !request.noPad && !unpaddedBothWays;
+  s.options.targetLayout = request.targetLayout;
+  if (request.sourceDate) s.options.sourceDate = LocalDateTimeOf(*request.sourceDate, SourceZoneOf(s));
   // The target's family settles its own options for this source.
   s.options.formatOptions = request.formatOptions;
   if (writer && writer->settleOptions) writer->settleOptions(s);
@@ -295,33 +295,33 @@ int64_t UnixMicros(const ConversionState& s, int64_t frameTime) {
 
 void ResultOf(const ConversionState& s, JobResult& result) {
   result.outcome = OutcomeOf(s);
-  result.framesRead = s.counters.FramesRead;
-  result.failureDetail = s.status.ReadError     ? s.status.ReadErrorDetail
-                         : s.status.WriteFailed ? s.status.WriteErrorDetail
-                                         : s.counters.Skipped.firstReason;
-  result.skipped = s.counters.Skipped;
-  result.losses = s.counters.Lost;
+  result.framesRead = s.counters.framesRead;
+  result.failureDetail = s.status.readError     ? s.status.readErrorDetail
+                         : s.status.writeFailed ? s.status.writeErrorDetail
+                                         : s.counters.skipped.firstReason;
+  result.skipped = s.counters.skipped;
+  result.losses = s.counters.lost;
   // A strict conversion that lost anything keeps no target; read and write
   // failures keep their own outcome.
-  if (s.options.RefuseLosses && s.counters.Lost.any() && (result.outcome == Outcome::Converted ||
+  if (s.options.refuseLosses && s.counters.lost.any() && (result.outcome == Outcome::Converted ||
                                          result.outcome == Outcome::Stopped ||
                                          result.outcome == Outcome::BadCompression))
     result.outcome = Outcome::WouldLoseData;
-  result.duplicateFrames = s.counters.DuplicateFrames;
+  result.duplicateFrames = s.counters.duplicateFrames;
   // Frames of a target that was not kept were never written anywhere.
-  if (s.status.TargetDiscarded) return;
-  result.framesWritten = s.counters.FramesWritten - s.counters.NonDataFrames;
-  result.nonDataFrames = s.counters.NonDataFrames;
-  result.frameBytes = s.counters.FrameBytesTotal;
-  if (s.counters.FramesWritten > 0) {
+  if (s.status.targetDiscarded) return;
+  result.framesWritten = s.counters.framesWritten - s.counters.nonDataFrames;
+  result.nonDataFrames = s.counters.nonDataFrames;
+  result.frameBytes = s.counters.frameBytesTotal;
+  if (s.counters.framesWritten > 0) {
     // The pipeline keeps the first frame's time and the latest one's.
-    result.firstFrameTime = UnixMicros(s, s.time.FirstFrameTime);
-    result.lastFrameTime = UnixMicros(s, s.time.PreviousFrameTime);
+    result.firstFrameTime = UnixMicros(s, s.time.firstFrameTime);
+    result.lastFrameTime = UnixMicros(s, s.time.previousFrameTime);
   }
 }
 
 JobResult::WrittenFile WrittenFileOf(const ConversionState& s, const std::string& path) {
-  return {path, s.counters.FramesWritten - s.counters.NonDataFrames, s.counters.FrameBytesTotal};
+  return {path, s.counters.framesWritten - s.counters.nonDataFrames, s.counters.frameBytesTotal};
 }
 
 // Whether `path` may be written: not the source itself, not refused by -n,
@@ -385,7 +385,7 @@ JobResult WriteToStream(Conversion& conversion, const JobRequest& request,
     result.outcome = Outcome::DestinationError;
     return result;
   }
-  s.options.TargetIsPipe = true;
+  s.options.targetIsPipe = true;
   ApplyOptions(request, s);
   conversion.ConvertTrace(false, request.holdMilliseconds);
   ResultOf(s, result);
@@ -418,9 +418,9 @@ bool OpenTarget(Conversion& conversion, const std::string& targetPath,
 // time: the complete target gets its first frame's before it takes the
 // destination's place (renaming keeps it), so it never stands there undated.
 void DateByFirstFrame(const ConversionState& s, int fd, const std::string& targetPath, Host& host) {
-  const FormatDescriptor* writer = WriterFormat(s.TargetAnalyzer);
+  const FormatDescriptor* writer = WriterFormat(s.targetAnalyzer);
   if (!writer || !writer->has(Capability::DatedByFileTime)) return;
-  const int64_t micros = UnixMicros(s, s.time.FirstFrameTime);
+  const int64_t micros = UnixMicros(s, s.time.firstFrameTime);
   const int64_t seconds = FloorDiv(micros, kMicrosPerSecond);
   const timespec times[2] = {{0, UTIME_OMIT},
                              {time_t(seconds), long((micros - seconds * kMicrosPerSecond) * 1000)}};
@@ -435,16 +435,16 @@ void DateByFirstFrame(const ConversionState& s, int fd, const std::string& targe
 void KeepIfComplete(Conversion& conversion, ReplacementFile& replacement,
                     const std::string& targetPath, Host& host) {
   ConversionState& s = conversion.state;
-  const bool complete = (s.counters.FramesWritten - s.counters.NonDataFrames >= 1 || s.status.EmptySplitStep) &&
-                        !conversion.target->failed() && !s.status.WrappedSource;
+  const bool complete = (s.counters.framesWritten - s.counters.nonDataFrames >= 1 || s.status.emptySplitStep) &&
+                        !conversion.target->failed() && !s.status.wrappedSource;
   std::string reason;
-  if (s.options.RefuseLosses && s.counters.Lost.any()) {
-    s.status.TargetDiscarded = true;
+  if (s.options.refuseLosses && s.counters.lost.any()) {
+    s.status.targetDiscarded = true;
     return;
   }
   if (complete) DateByFirstFrame(s, replacement.fd(), targetPath, host);
   if (complete && replacement.publish(reason)) return;
-  s.status.TargetDiscarded = true;
+  s.status.targetDiscarded = true;
   if (!complete) return;
   const std::string detail = targetPath + ": " + reason;
   FailWrite(s, detail);
@@ -459,8 +459,8 @@ JobResult RunSplitInterfaces(const JobRequest& request, const CapabilitySets& ca
                              const SourceCheck& check, ConversionState& s) {
   JobResult total;
   total.source = FactsOf(s);
-  s.options.ConvertToEthernet = request.convertToEthernet && check.topology == Topo::Wireless;
-  s.options.ConvertToWireless = request.convertToWireless && check.topology == Topo::Ethernet;
+  s.options.convertToEthernet = request.convertToEthernet && check.topology == Topo::Wireless;
+  s.options.convertToWireless = request.convertToWireless && check.topology == Topo::Ethernet;
   const std::string base = TargetPathFor(request, check, s);
   if (base == kStandardOutput || IsStreamPath(base)) {
     host.message("Options",
@@ -469,7 +469,7 @@ JobResult RunSplitInterfaces(const JobRequest& request, const CapabilitySets& ca
     total.outcome = Outcome::BadOptions;
     return total;
   }
-  const int32_t count = std::max(1, int32_t(s.SourceInterfaces.size()));
+  const int32_t count = std::max(1, int32_t(s.sourceInterfaces.size()));
   bool converted = false;
   std::optional<Outcome> failure;
   for (int32_t n = 0; n < count; ++n) {
@@ -506,19 +506,19 @@ JobResult RunSplitInterfaces(const JobRequest& request, const CapabilitySets& ca
 // recognised when read back: the user is told how to read it.
 void WarnOfUnrecognisedSuffix(const ConversionState& s, Topology written,
                               const std::string& targetPath, Host& host) {
-  const FormatDescriptor* writer = WriterFormat(s.TargetAnalyzer);
-  if (!writer || !writer->has(Capability::KnownBySuffix) || s.status.TargetDiscarded ||
-      s.counters.FramesWritten - s.counters.NonDataFrames < 1)
+  const FormatDescriptor* writer = WriterFormat(s.targetAnalyzer);
+  if (!writer || !writer->has(Capability::KnownBySuffix) || s.status.targetDiscarded ||
+      s.counters.framesWritten - s.counters.nonDataFrames < 1)
     return;
-  const std::string shownSuffix = DefaultSuffix(s.TargetAnalyzer, written);
+  const std::string shownSuffix = DefaultSuffix(s.targetAnalyzer, written);
   const std::string suffix = Upper(shownSuffix);
   const std::string name = Upper(FileNamePart(targetPath));
   if (suffix.empty() ||
       (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0))
     return;
-  const char* code = Analyzers(s.TargetAnalyzer).code;
+  const char* code = Analyzers(s.targetAnalyzer).code;
   host.message("Output",
-               FileNamePart(targetPath) + " is written as " + AnalyzerName(s.TargetAnalyzer) +
+               FileNamePart(targetPath) + " is written as " + AnalyzerName(s.targetAnalyzer) +
                    " without its suffix " + shownSuffix +
                    ": such files are recognised by their suffix alone, so it reads back only "
                    "with --from " + (code ? code : "") + ".",
@@ -594,11 +594,11 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   Conversion conversion(host);
   conversion.customReader = request.customReader;
   ConversionState& s = conversion.state;
-  s.options.ConvertToEthernet = request.convertToEthernet;
-  s.options.ConvertToWireless = request.convertToWireless;
+  s.options.convertToEthernet = request.convertToEthernet;
+  s.options.convertToWireless = request.convertToWireless;
   // Before identification: dates it reads are the source zone's local times.
-  s.time.SourceZone = request.sourceZone;
-  s.time.TargetZone = request.targetZone;
+  s.time.sourceZone = request.sourceZone;
+  s.time.targetZone = request.targetZone;
 
   if (!HasWriter(request.target)) {
     // Offered by the analyzer's capabilities, but no writer exists for it yet.
@@ -612,8 +612,8 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   if (request.checkedSource && request.checkedSource->path == request.sourcePath) {
     ApplyFacts(*request.checkedSource, s);
     check.accepted = true;
-    check.analyzer = s.SourceAnalyzer;
-    check.topology = s.TraceTopology;
+    check.analyzer = s.sourceAnalyzer;
+    check.topology = s.traceTopology;
   } else {
     check = CheckSource(s, caps, request.sourcePath, host, &opened, ShownSourceName(request),
                         request.sourceType);
@@ -631,18 +631,18 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   }
 
   // The media conversions apply only where their box would be shown.
-  s.options.ConvertToEthernet = request.convertToEthernet && check.topology == Topo::Wireless;
-  s.options.ConvertToWireless = request.convertToWireless && check.topology == Topo::Ethernet;
+  s.options.convertToEthernet = request.convertToEthernet && check.topology == Topo::Wireless;
+  s.options.convertToWireless = request.convertToWireless && check.topology == Topo::Ethernet;
   // Only the targets the window would offer for this source: others write
   // files their own readers refuse.
   const std::vector<AnalyzerType> offered =
-      OfferedTargets(caps, TargetClassFor(check.topology, s.options.ConvertToEthernet, s.options.ConvertToWireless),
-                     check.topology, s.options.ConvertToEthernet, s.options.ConvertToWireless);
+      OfferedTargets(caps, TargetClassFor(check.topology, s.options.convertToEthernet, s.options.convertToWireless),
+                     check.topology, s.options.convertToEthernet, s.options.convertToWireless);
   if (std::find(offered.begin(), offered.end(), request.target) == offered.end()) {
     // A link type of no medium of ours is named by its number.
     const std::string what =
-        check.topology == Topo::Unknown && !s.SourceInterfaces.empty()
-            ? ": " + LinkTypeText(s.SourceInterfaces[size_t(std::max(0, s.options.OnlyInterface))].linkType)
+        check.topology == Topo::Unknown && !s.sourceInterfaces.empty()
+            ? ": " + LinkTypeText(s.sourceInterfaces[size_t(std::max(0, s.options.onlyInterface))].linkType)
             : " (" + TopologyName(check.topology) + ")";
     host.message("Output",
                  ShownSourceName(request) + what + " cannot be written as " +
@@ -651,9 +651,9 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
     result.outcome = Outcome::NoWriter;
     return result;
   }
-  s.TargetAnalyzer = request.target;
+  s.targetAnalyzer = request.target;
   const std::string targetPath = TargetPathFor(request, check, s);
-  result.targetPath = s.TargetFileName = targetPath;
+  result.targetPath = s.targetFileName = targetPath;
 
   if (targetPath == kStandardOutput || IsStreamPath(targetPath))
     return WriteToStream(conversion, request, targetPath, host);
@@ -680,16 +680,16 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
     result.outcome = Outcome::DestinationError;
     return result;
   }
-  s.TargetFileName = filePath;
+  s.targetFileName = filePath;
   int32_t fileNumber = 0;
   if (request.splits())
     conversion.nextTarget = [&](Conversion& c) {
       KeepIfComplete(c, *replacement, filePath, host);
-      if (c.state.status.TargetDiscarded) return false;
+      if (c.state.status.targetDiscarded) return false;
       result.files.push_back(WrittenFileOf(c.state, filePath));
-      if (fileNumber == 0) result.firstFrameTime = UnixMicros(c.state, c.state.time.FirstFrameTime);
+      if (fileNumber == 0) result.firstFrameTime = UnixMicros(c.state, c.state.time.firstFrameTime);
       filePath = NumberedTargetName(targetPath, ++fileNumber);
-      c.state.TargetFileName = filePath;
+      c.state.targetFileName = filePath;
       if (CheckDestination(request, filePath, host, result) != Outcome::Converted) {
         FailWrite(c.state, filePath + ": not overwritten; the files before it are written");
         return false;
@@ -704,14 +704,14 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   // The plain file identification opened is read on; a gzip source or a
   // reader that opens its own files starts afresh.
   const FormatDescriptor* reader = ReaderFormat(check.analyzer);
-  if (opened && !s.SourceCompressed && reader && !reader->has(Capability::OwnSource))
+  if (opened && !s.sourceCompressed && reader && !reader->has(Capability::OwnSource))
     conversion.source = std::move(opened);
   opened.reset();
   conversion.ConvertTrace(false, request.holdMilliseconds);
   if (replacement) {
     KeepIfComplete(conversion, *replacement, filePath, host);
-    const Topology written = s.options.ConvertToWireless   ? Topo::Wireless
-                             : s.options.ConvertToEthernet ? Topo::Ethernet
+    const Topology written = s.options.convertToWireless   ? Topo::Wireless
+                             : s.options.convertToEthernet ? Topo::Ethernet
                                                    : check.topology;
     WarnOfUnrecognisedSuffix(s, written, filePath, host);
   }
@@ -722,7 +722,7 @@ JobResult RunConversionJob(const JobRequest& request, const CapabilitySets& caps
   // The counts of a split target are those of every file kept.
   const std::optional<int64_t> firstFrameTime = result.firstFrameTime;
   ResultOf(s, result);
-  if (!s.status.TargetDiscarded && s.counters.FramesWritten - s.counters.NonDataFrames > 0)
+  if (!s.status.targetDiscarded && s.counters.framesWritten - s.counters.nonDataFrames > 0)
     result.files.push_back(WrittenFileOf(s, filePath));
   if (firstFrameTime) result.firstFrameTime = firstFrameTime;
   result.framesWritten = 0;
@@ -745,19 +745,19 @@ void ReadSurveyedFrames(Conversion& conversion, const SourceCheck& check,
   // The plain file identification opened is read on; a gzip source or a
   // reader that opens its own files starts afresh.
   const FormatDescriptor* reader = ReaderFormat(check.analyzer);
-  if (opened && !s.SourceCompressed && reader && !reader->has(Capability::OwnSource))
+  if (opened && !s.sourceCompressed && reader && !reader->has(Capability::OwnSource))
     conversion.source = std::move(opened);
   opened.reset();
   conversion.ConvertTrace(false);
   survey.outcome = OutcomeOf(s);
-  survey.frames = s.counters.FramesWritten - s.counters.NonDataFrames;
-  survey.largestFrame = s.counters.MaxFrameLength;
-  if (s.counters.FramesWritten > 0) {
-    survey.firstFrameTime = UnixMicros(s, s.time.FirstFrameTime);
+  survey.frames = s.counters.framesWritten - s.counters.nonDataFrames;
+  survey.largestFrame = s.counters.maxFrameLength;
+  if (s.counters.framesWritten > 0) {
+    survey.firstFrameTime = UnixMicros(s, s.time.firstFrameTime);
     survey.lastFrameTime = UnixMicros(s, lastFrameTime);
   }
-  survey.failureDetail = s.status.ReadError ? s.status.ReadErrorDetail : s.counters.Skipped.firstReason;
-  survey.skipped = s.counters.Skipped;
+  survey.failureDetail = s.status.readError ? s.status.readErrorDetail : s.counters.skipped.firstReason;
+  survey.skipped = s.counters.skipped;
 }
 
 }  // namespace
@@ -769,18 +769,18 @@ FrameSurvey SurveyFrames(const std::string& path, const CapabilitySets& caps, Ho
   Conversion conversion(host);
   ConversionState& s = conversion.state;
   // Before identification: dates it reads are the source zone's local times.
-  s.time.SourceZone = std::move(sourceZone);
+  s.time.sourceZone = std::move(sourceZone);
   std::unique_ptr<SourceStream> opened;
   SourceCheck check = CheckSource(s, caps, path, host, &opened);
   survey.source = FactsOf(s);
   if (!check.accepted) return survey;
-  s.TargetAnalyzer = Analyzer::Unknown;  // no writer: the observer below takes every frame
-  s.options.Salvage = salvage;
+  s.targetAnalyzer = Analyzer::Unknown;  // no writer: the observer below takes every frame
+  s.options.salvage = salvage;
   int64_t lastFrameTime = 0;
   conversion.frameObserver = [&](Conversion& c) {
-    if (c.state.frame.StoredLength < c.state.frame.FrameLength) ++survey.cutFrames;
-    lastFrameTime = c.state.frame.FrameTime;
-    const size_t interface = size_t(std::max(0, c.state.frame.FrameInterface));
+    if (c.state.frame.storedLength < c.state.frame.frameLength) ++survey.cutFrames;
+    lastFrameTime = c.state.frame.frameTime;
+    const size_t interface = size_t(std::max(0, c.state.frame.frameInterface));
     if (interface >= survey.interfaceFrames.size()) survey.interfaceFrames.resize(interface + 1);
     ++survey.interfaceFrames[interface];
     if (eachFrame) eachFrame(c);
@@ -794,18 +794,18 @@ FrameSurvey ObserveFrames(const std::string& path, const CapabilitySets& caps, H
   FrameSurvey survey;
   Conversion conversion(host);
   ConversionState& s = conversion.state;
-  s.time.SourceZone = how.sourceZone;
+  s.time.sourceZone = how.sourceZone;
   std::unique_ptr<SourceStream> opened;
   SourceCheck check = CheckSource(s, caps, path, host, &opened, how.shownName);
   survey.source = FactsOf(s);
   if (!check.accepted) return survey;
-  s.TargetAnalyzer = Analyzer::Unknown;  // no writer: the observer takes every frame
-  s.options.Salvage = how.salvage;
+  s.targetAnalyzer = Analyzer::Unknown;  // no writer: the observer takes every frame
+  s.options.salvage = how.salvage;
   int64_t lastFrameTime = 0;
   conversion.observerIgnoresFcs = how.fcsUnused;
   conversion.frameObserver = [&](Conversion& c) {
     how.observe(c.state);
-    lastFrameTime = c.state.frame.FrameTime;
+    lastFrameTime = c.state.frame.frameTime;
   };
   ReadSurveyedFrames(conversion, check, std::move(opened), lastFrameTime, survey);
   return survey;

@@ -401,25 +401,25 @@ void ReadIntoQueue(SourceReader& r, const CapabilitySets& caps, const JobRequest
     if (!open) return;
     SpooledFrame h{};
     // A frame without a time keeps its place behind the frame before it.
-    const FrameInstant time = s.frame.FrameWithoutTime ? previous : CurrentFrameInstant(s);
+    const FrameInstant time = s.frame.frameWithoutTime ? previous : CurrentFrameInstant(s);
     previous = time;
     h.seconds = time.seconds;
     h.nanoseconds = time.nanoseconds;
-    h.frameLength = s.frame.FrameLength;
-    h.storedLength = s.frame.StoredLength;
-    h.linkType = s.frame.FrameLinkType;
-    h.fcs = s.frame.FrameFcs;
-    h.interface = s.frame.FrameInterface;
-    h.commentBytes = uint32_t(s.frame.FrameComment.size());
-    h.flags = s.frame.FrameFlags;
-    h.wireless[0] = s.frame.WirelessDataRate;
-    h.wireless[1] = s.frame.WirelessChannel;
-    h.wireless[2] = s.frame.WirelessSignal;
-    h.wireless[3] = s.frame.WirelessNoise;
-    h.withoutTime = s.frame.FrameWithoutTime;
-    if (s.time.SourceHasNanoseconds && !r.nanoseconds.load(std::memory_order_relaxed))
+    h.frameLength = s.frame.frameLength;
+    h.storedLength = s.frame.storedLength;
+    h.linkType = s.frame.frameLinkType;
+    h.fcs = s.frame.frameFcs;
+    h.interface = s.frame.frameInterface;
+    h.commentBytes = uint32_t(s.frame.frameComment.size());
+    h.flags = s.frame.frameFlags;
+    h.wireless[0] = s.frame.wirelessDataRate;
+    h.wireless[1] = s.frame.wirelessChannel;
+    h.wireless[2] = s.frame.wirelessSignal;
+    h.wireless[3] = s.frame.wirelessNoise;
+    h.withoutTime = s.frame.frameWithoutTime;
+    if (s.time.sourceHasNanoseconds && !r.nanoseconds.load(std::memory_order_relaxed))
       r.nanoseconds = true;
-    const size_t size = sizeof h + size_t(s.frame.StoredLength) + s.frame.FrameComment.size();
+    const size_t size = sizeof h + size_t(s.frame.storedLength) + s.frame.frameComment.size();
     if (chunk.capacity - chunk.used < size) {
       if (chunk.used > 0) open = r.queue.push(std::move(chunk));
       chunk = r.queue.take(size);
@@ -427,8 +427,8 @@ void ReadIntoQueue(SourceReader& r, const CapabilitySets& caps, const JobRequest
     }
     uint8_t* p = chunk.bytes.get() + chunk.used;
     std::memcpy(p, &h, sizeof h);
-    CopyBytes(p + sizeof h, s.frame.FrameData.data(), size_t(s.frame.StoredLength));
-    std::memcpy(p + sizeof h + size_t(s.frame.StoredLength), s.frame.FrameComment.data(), s.frame.FrameComment.size());
+    CopyBytes(p + sizeof h, s.frame.frameData.data(), size_t(s.frame.storedLength));
+    std::memcpy(p + sizeof h + size_t(s.frame.storedLength), s.frame.frameComment.data(), s.frame.frameComment.size());
     chunk.used += size;
   };
   r.survey = ObserveFrames(r.path, caps, host, how);
@@ -578,7 +578,7 @@ class MergedFrameReader {
   // The header step: what the merged sources' frames are.
   void open(Conversion& c) {
     c.ReaderContext<MergeReaderContext>().consumed = [this] { return merger_.consumed(); };
-    c.state.time.SourceHasNanoseconds = nanoseconds_;
+    c.state.time.sourceHasNanoseconds = nanoseconds_;
   }
 
   // The next merged frame; the one before is released first.
@@ -611,22 +611,22 @@ class MergedFrameReader {
                        ") would mix link types in one file; the frames before are written");
       return false;
     }
-    if (s.counters.FramesRead == 0) StartTraceAtUnixTime(s, h.seconds);
-    s.frame.FrameTime = clock_(s, h.seconds, h.nanoseconds / 1000);
-    s.frame.FrameNanoseconds = h.nanoseconds % 1000;
-    s.frame.FrameLength = h.frameLength;
-    s.frame.StoredLength = h.storedLength;
-    s.frame.FrameLinkType = h.linkType;
-    s.frame.FrameFcs = h.fcs;
-    s.frame.FrameInterface = interfaces_.of(run, h.interface);
-    s.frame.FrameFlags = h.flags;
-    s.frame.WirelessDataRate = h.wireless[0];
-    s.frame.WirelessChannel = h.wireless[1];
-    s.frame.WirelessSignal = h.wireless[2];
-    s.frame.WirelessNoise = h.wireless[3];
-    s.frame.FrameWithoutTime = h.withoutTime;
-    CopyBytes(s.frame.FrameData.data(), record + sizeof h, size_t(h.storedLength));
-    s.frame.FrameComment.assign(reinterpret_cast<const char*>(record + sizeof h + size_t(h.storedLength)),
+    if (s.counters.framesRead == 0) StartTraceAtUnixTime(s, h.seconds);
+    s.frame.frameTime = clock_(s, h.seconds, h.nanoseconds / 1000);
+    s.frame.frameNanoseconds = h.nanoseconds % 1000;
+    s.frame.frameLength = h.frameLength;
+    s.frame.storedLength = h.storedLength;
+    s.frame.frameLinkType = h.linkType;
+    s.frame.frameFcs = h.fcs;
+    s.frame.frameInterface = interfaces_.of(run, h.interface);
+    s.frame.frameFlags = h.flags;
+    s.frame.wirelessDataRate = h.wireless[0];
+    s.frame.wirelessChannel = h.wireless[1];
+    s.frame.wirelessSignal = h.wireless[2];
+    s.frame.wirelessNoise = h.wireless[3];
+    s.frame.frameWithoutTime = h.withoutTime;
+    CopyBytes(s.frame.frameData.data(), record + sizeof h, size_t(h.storedLength));
+    s.frame.frameComment.assign(reinterpret_cast<const char*>(record + sizeof h + size_t(h.storedLength)),
                           h.commentBytes);
     return true;
   }

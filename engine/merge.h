@@ -29,7 +29,7 @@ struct MergeRequest {
   size_t mostAtOnce = 0;
 };
 
-// The outcome is the target's, or ReadError when a source could not be read
+// The outcome is the target's, or readError when a source could not be read
 // to its end (the frames read before are merged; failureDetail names the
 // source); framesRead counts the frames read from every source.
 JobResult RunMergeJob(const MergeRequest& request, const CapabilitySets& caps, Host& host);

@@ -56,14 +56,14 @@ FileFacts IdentifyFile(const std::string& path) {
   facts.accepted = check.accepted;
   facts.messages = host.messages;
   facts.analyzer = check.analyzer;
-  facts.analyzerName = SourceDisplayName(s.SourceAnalyzer, s.SourceVariant, s.SourceCompressed);
+  facts.analyzerName = SourceDisplayName(s.sourceAnalyzer, s.sourceVariant, s.sourceCompressed);
   facts.topology = check.topology;
   facts.interfaceName = TopologyName(check.topology);
-  if (IsWanTopology(check.topology)) facts.interfaceName += WanProtocolName(s.WanProtocol);
-  facts.lineSpeed = s.LineSpeed;
-  facts.comment = s.FileComment;
-  facts.fileSize = s.SourceFileSize;
-  facts.frameCount = s.SourceFrameCount;
+  if (IsWanTopology(check.topology)) facts.interfaceName += WanProtocolName(s.wanProtocol);
+  facts.lineSpeed = s.lineSpeed;
+  facts.comment = s.fileComment;
+  facts.fileSize = s.sourceFileSize;
+  facts.frameCount = s.sourceFrameCount;
   return facts;
 }
 

@@ -37,7 +37,7 @@ struct ConvertReport {
   int32_t framesWritten = 0;
   uint64_t frameBytes = 0;
   // What JobRequest::salvage passed over: the bytes, the damaged spans and
-  // the first one's reason (record and offset); the outcome is then ReadError.
+  // the first one's reason (record and offset); the outcome is then readError.
   SkippedDamage skipped;
   // What the target could not hold (LossesText puts it in words); with
   // JobRequest::strict any of it is Outcome::WouldLoseData and no target.
@@ -69,7 +69,7 @@ ConvertReport ConvertFile(const JobRequest& request,
 // Merges `request.sources` into `request.target.targetPath` in time order
 // (see MergeRequest), with progress and stop as ConvertFile has them. A source
 // refused, or link types the target cannot hold together, refuse the merge
-// before anything is written; a source read only in part gives ReadError
+// before anything is written; a source read only in part gives readError
 // after the frames read are merged.
 ConvertReport MergeFiles(const MergeRequest& request,
                          const std::function<void(const ProgressView&)>& onProgress = {},

@@ -30,7 +30,7 @@ int PercentRead(int64_t position, int64_t size) {
 
 // What the display says while the target's writer finishes its file.
 const char* FinishingText(const ConversionState& s) {
-  const FormatDescriptor* writer = WriterFormat(s.TargetAnalyzer);
+  const FormatDescriptor* writer = WriterFormat(s.targetAnalyzer);
   return writer && writer->finishingText ? writer->finishingText
                                          : "Writing index data; please wait...";
 }
@@ -40,16 +40,16 @@ const char* FinishingText(const ConversionState& s) {
 ProgressView ComputeProgress(const ConversionState& s, int64_t sourcePosition, bool stopPressed,
                              bool completingAside) {
   ProgressView v;
-  std::string name = s.SourceFileName.substr(s.SourceFileName.find_last_of('/') + 1);
+  std::string name = s.sourceFileName.substr(s.sourceFileName.find_last_of('/') + 1);
   v.caption = "Converting " + name;
-  v.framesWritten = WithThousands(uint64_t(std::max(0, s.counters.FramesWritten - s.counters.NonDataFrames)));
-  v.nonDataFrames = WithThousands(uint64_t(std::max(0, s.counters.NonDataFrames)));
-  v.frameBytes = WithThousands(s.counters.FrameBytesTotal);
-  int64_t seconds = std::llround(double(s.time.TraceDuration) / 1e6);
-  v.traceDuration = (!s.status.ReadError && seconds > 0) ? DurationText(seconds) : "<00:00:01";
+  v.framesWritten = WithThousands(uint64_t(std::max(0, s.counters.framesWritten - s.counters.nonDataFrames)));
+  v.nonDataFrames = WithThousands(uint64_t(std::max(0, s.counters.nonDataFrames)));
+  v.frameBytes = WithThousands(s.counters.frameBytesTotal);
+  int64_t seconds = std::llround(double(s.time.traceDuration) / 1e6);
+  v.traceDuration = (!s.status.readError && seconds > 0) ? DurationText(seconds) : "<00:00:01";
   v.buttonCaption = stopPressed ? "&OK" : "&Stop";
-  const bool finishing = completingAside || s.status.WritingIndex;
-  const bool finished = s.status.ConversionFinished || finishing;
+  const bool finishing = completingAside || s.status.writingIndex;
+  const bool finished = s.status.conversionFinished || finishing;
   if (finishing) {
     v.pctComplete = FinishingText(s);
     v.buttonEnabled = false;
@@ -58,27 +58,27 @@ ProgressView ComputeProgress(const ConversionState& s, int64_t sourcePosition, b
   if (finished) {
     if (finishing) {
       // A write that failed before the index is told at once.
-      if (!completingAside && !stopPressed && s.status.WriteFailed) v.pctComplete = "FILE ERROR";
+      if (!completingAside && !stopPressed && s.status.writeFailed) v.pctComplete = "FILE ERROR";
     } else if (stopPressed) {
       v.buttonEnabled = true;
       v.pctComplete = "FILE PARTIALLY CONVERTED";
-    } else if (s.status.WriteFailed) {
+    } else if (s.status.writeFailed) {
       v.pctComplete = "FILE ERROR";
     } else {
       v.buttonEnabled = true;
       v.buttonCaption = "&OK";
-      v.pctComplete = s.counters.FramesWritten > 0 ? "Done." : "NO FRAMES WERE CONVERTED.";
+      v.pctComplete = s.counters.framesWritten > 0 ? "Done." : "NO FRAMES WERE CONVERTED.";
     }
-    v.failed = s.status.ReadError || s.status.WriteFailed;
+    v.failed = s.status.readError || s.status.writeFailed;
     // A conversion that read to the end fills the bar; one that was stopped
     // or failed leaves it where reading ended.
     if (!v.failed && !stopPressed) v.percent = 100;
-    else if (s.SourceFileSize > 0)
-      v.percent = PercentRead(sourcePosition, s.SourceFileSize);
+    else if (s.sourceFileSize > 0)
+      v.percent = PercentRead(sourcePosition, s.sourceFileSize);
     return v;
   }
-  if (s.SourceFileSize > 0) {
-    v.percent = PercentRead(sourcePosition, s.SourceFileSize);
+  if (s.sourceFileSize > 0) {
+    v.percent = PercentRead(sourcePosition, s.sourceFileSize);
     v.pctComplete = std::to_string(v.percent) + "% Complete";
   }
   return v;

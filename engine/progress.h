@@ -28,7 +28,7 @@ std::string DurationText(int64_t seconds);  // at least two digits each, hours u
 // The update of the progress display. sourcePosition is the byte position in
 // the source file (compressed position for gzip sources); stopPressed is
 // whether the user asked to stop. While the target's writer finishes its
-// file (WritingIndex, or completingAside: a writer whose file is completed
+// file (writingIndex, or completingAside: a writer whose file is completed
 // outside the target stream) the display shows the writer's finishing text.
 ProgressView ComputeProgress(const ConversionState& s, int64_t sourcePosition, bool stopPressed,
                              bool completingAside = false);

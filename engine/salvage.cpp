@@ -52,21 +52,21 @@ ScanEnd ScanFor(SourceStream& in, int64_t from, size_t lookAhead, const RecordTe
 }  // namespace
 
 void CountSkipped(ConversionState& s, int64_t bytes, const std::string& reason) {
-  if (s.counters.Skipped.records == 0) s.counters.Skipped.firstReason = reason;
-  s.counters.Skipped.records += 1;
-  s.counters.Skipped.bytes += bytes;
+  if (s.counters.skipped.records == 0) s.counters.skipped.firstReason = reason;
+  s.counters.skipped.records += 1;
+  s.counters.skipped.bytes += bytes;
 }
 
 bool SkipDamaged(Conversion& c, int64_t offset, const std::string& reason, size_t lookAhead,
                  const RecordTest& recognises) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
-  if (!s.options.Salvage || in.failed()) return FailRead(s, reason);
+  if (!s.options.salvage || in.failed()) return FailRead(s, reason);
   const ScanEnd end = ScanFor(in, offset + 1, lookAhead, recognises);
   if (in.failed()) return FailRead(s, in.errorText());
   CountSkipped(s, end.offset - offset, reason);
   if (end.found) return true;
-  s.status.EndOfSource = true;
+  s.status.endOfSource = true;
   return false;
 }
 

@@ -27,7 +27,7 @@ using RecordTest = std::function<bool(const uint8_t* p, size_t n)>;
 // scanned from the byte after `offset` for the first place `recognises`
 // accepts: the bytes before it count as skipped and the stream stands
 // there (true). When no such place comes, the rest of the source counts as
-// skipped and the reading ends at its end (EndOfSource, false).
+// skipped and the reading ends at its end (endOfSource, false).
 bool SkipDamaged(Conversion& c, int64_t offset, const std::string& reason, size_t lookAhead,
                  const RecordTest& recognises);
 

@@ -31,7 +31,7 @@ struct FormatContext {
   // own); a write lost doing so is reported through FailWrite.
   virtual void Close(Conversion&) {}
   // How far a reader that opens its source itself has come, as a byte
-  // position in a file of SourceFileSize bytes (the progress display); -1
+  // position in a file of sourceFileSize bytes (the progress display); -1
   // when it cannot tell.
   virtual int64_t SourcePosition(const ConversionState&) const { return -1; }
 };
@@ -77,7 +77,7 @@ class FrameBuffer {
 };
 
 // An interface of the source as its file describes it (in the file header,
-// or in an interface's own record), numbered from 0 as FrameInterface counts.
+// or in an interface's own record), numbered from 0 as frameInterface counts.
 struct SourceInterface {
   uint32_t linkType = 0;
   Topology topology = Topo::Unknown;  // the medium, where the link type is one of them
@@ -90,141 +90,141 @@ struct SourceInterface {
 
 // Options of the job, copied in when the conversion starts.
 struct JobOptions {
-  bool ConvertToEthernet = false, ConvertToWireless = false;
-  bool SliceFrames = false;
+  bool convertToEthernet = false, convertToWireless = false;
+  bool sliceFrames = false;
   // Short Ethernet frames are padded to 60 bytes as read (counted in
-  // counters.Lost.framesPadded); off, they keep their own lengths.
-  bool PadShortFrames = true;
-  int32_t SliceLength = 100;
-  bool ConvertAll = true;  // frame range
-  int32_t StartFrame = 1, EndFrame = 999999;
+  // counters.lost.framesPadded); off, they keep their own lengths.
+  bool padShortFrames = true;
+  int32_t sliceLength = 100;
+  bool convertAll = true;  // frame range
+  int32_t startFrame = 1, endFrame = 999999;
   // Frame numbers, time window, duplicates and time shift (engine/frame_filter.h).
-  FrameSelection Selection;
+  FrameSelection selection;
   // Only this interface's frames are converted (--interface); -1: all.
-  int32_t OnlyInterface = -1;
+  int32_t onlyInterface = -1;
   // Readers that can find their next record past damage go on from there;
-  // what they pass over is counted in counters.Skipped.
-  bool Salvage = false;
+  // what they pass over is counted in counters.skipped.
+  bool salvage = false;
   // A target that could not hold everything is not kept (--strict); the
   // job, or a writer that creates its own target, drops it.
-  bool RefuseLosses = false;
+  bool refuseLosses = false;
   // The target goes on in a next file after this many frames, at each step
   // of this span from the first frame, or where it reaches a limit of its
   // format (0 / false: never); the driver's nextTarget opens that file.
-  int32_t SplitFrames = 0;
-  int64_t SplitMicroseconds = 0;
-  bool SplitAtLimits = false;
+  int32_t splitFrames = 0;
+  int64_t splitMicroseconds = 0;
+  bool splitAtLimits = false;
   // The target family's own options (its header defines them).
   FormatOptions formatOptions;
   // The target's layout where its format has several, as the version the
   // format gives it; 0: the format's default.
-  int32_t TargetLayout = 0;
+  int32_t targetLayout = 0;
   // The target is a pipe (standard output): writers must not seek back.
-  bool TargetIsPipe = false;
+  bool targetIsPipe = false;
   // The target never writes an Ethernet FCS: readers may skip computing it.
-  bool EthernetFcsUnused = false;
+  bool ethernetFcsUnused = false;
   // The largest offset or size a 32-bit field of the target can state
   // (tests lower it to reach the limit with small files).
-  uint64_t TargetOffsetLimit = 0xFFFFFFFFu;
+  uint64_t targetOffsetLimit = 0xFFFFFFFFu;
   // Lowers the frame count a target family can hold (tests; 0: the family's
   // own, and never above it).
-  int32_t TargetFrameLimit = 0;
+  int32_t targetFrameLimit = 0;
   // Readers may hand records the target would write byte for byte straight
   // to it (tests turn this off to compare with the frame-by-frame path).
-  bool CopyUnchangedRecords = true;
+  bool copyUnchangedRecords = true;
   // The trace date a source that stores none is given instead of its file's
   // modification time (a copy from standard input has today's).
-  std::optional<double> SourceDate;
+  std::optional<double> sourceDate;
 };
 
 // The frame being converted, as its reader left it.
 struct CurrentFrame {
-  int64_t FrameTime = 0;  // microseconds since local midnight of time.TraceDate's day
-  // Nanoseconds below FrameTime's microsecond (0-999), from sources that
+  int64_t frameTime = 0;  // microseconds since local midnight of time.traceDate's day
+  // Nanoseconds below frameTime's microsecond (0-999), from sources that
   // stamp frames more finely; writers of such resolutions add them.
-  int32_t FrameNanoseconds = 0;
-  int32_t FrameLength = 0;
-  int32_t StoredLength = 0;
-  uint16_t FrameFlags = 0;
-  uint8_t WirelessDataRate = 0, WirelessChannel = 0, WirelessSignal = 0, WirelessNoise = 0;
-  uint32_t FrameFcs = 0;
+  int32_t frameNanoseconds = 0;
+  int32_t frameLength = 0;
+  int32_t storedLength = 0;
+  uint16_t frameFlags = 0;
+  uint8_t wirelessDataRate = 0, wirelessChannel = 0, wirelessSignal = 0, wirelessNoise = 0;
+  uint32_t frameFcs = 0;
   // The frame's link type by the common link type numbers (1 Ethernet,
   // 113 Linux cooked...); 0 when the source states none and the topology
   // tells the medium. Its interface, numbered from 0 as identify lists them.
-  uint32_t FrameLinkType = 0;
-  int32_t FrameInterface = 0;
+  uint32_t frameLinkType = 0;
+  int32_t frameInterface = 0;
   // The frame's packet flags as its record stores them (0: none stated), for a target
   // that stores them as they are.
-  uint32_t FramePacketFlags = 0;
+  uint32_t framePacketFlags = 0;
   // The frame has no time of its own (its record stores none): its
-  // reader gives it a neighbour's FrameTime, which no writer takes for its
+  // reader gives it a neighbour's frameTime, which no writer takes for its
   // own and from which no date or time base is derived.
-  bool FrameWithoutTime = false;
+  bool frameWithoutTime = false;
   // The frame's comment, empty when it has none.
-  std::string FrameComment;
+  std::string frameComment;
   // Bytes of FCS that end the current 802.11 frame: 4 only where its source
   // says the frame keeps one (a format's flag, radiotap, an interface's FCS length);
   // readers that set it set it for every frame.
-  int32_t WirelessFcsBytes = 0;
-  FrameBuffer FrameData;
+  int32_t wirelessFcsBytes = 0;
+  FrameBuffer frameData;
 };
 
 // Counts of one conversion, kept by the engine's frame loop: readers and
 // writers only read them.
 struct Counters {
-  int32_t FramesRead = 0;
-  int32_t FramesWritten = 0;
-  int32_t NonDataFrames = 0;
-  uint32_t FrameBytes = 0;
-  uint64_t FrameBytesTotal = 0;  // FrameBytes without the 32-bit wrap, for display
-  int32_t RuntFrames = 0, OversizeFrames = 0, AlignmentErrorFrames = 0, CrcErrorFrames = 0;
-  int32_t MaxFrameLength = 0, MaxTruncatedLength = 0;
-  int32_t FramesReadTotal = 0;
+  int32_t framesRead = 0;
+  int32_t framesWritten = 0;
+  int32_t nonDataFrames = 0;
+  uint32_t frameBytes = 0;
+  uint64_t frameBytesTotal = 0;  // frameBytes without the 32-bit wrap, for display
+  int32_t runtFrames = 0, oversizeFrames = 0, alignmentErrorFrames = 0, crcErrorFrames = 0;
+  int32_t maxFrameLength = 0, maxTruncatedLength = 0;
+  int32_t framesReadTotal = 0;
   // What a salvaging reader passed over.
-  SkippedDamage Skipped;
+  SkippedDamage skipped;
   // What the target could not hold of the frames it was given.
-  FrameLosses Lost;
-  // Frames dropped as equal to one read shortly before (options.Selection).
-  int64_t DuplicateFrames = 0;
+  FrameLosses lost;
+  // Frames dropped as equal to one read shortly before (options.selection).
+  int64_t duplicateFrames = 0;
 };
 
 // Where the conversion stands, and why it failed (set through FailRead /
 // FailWrite, engine/failure.h).
 struct JobStatus {
-  bool ReadError = false;
-  bool WriteFailed = false;
+  bool readError = false;
+  bool writeFailed = false;
   // The target was not kept (a write failed): the destination is as it stood.
-  bool TargetDiscarded = false;
-  std::string ReadErrorDetail, WriteErrorDetail;
-  bool StopRequested = false;
-  bool EndOfSource = false;
-  bool ProbeOnly = false;
-  bool HeaderPending = false;
-  bool ConversionFinished = false;
-  bool WritingIndex = false;
-  bool WrappedSource = false;
-  bool BadCompression = false;
+  bool targetDiscarded = false;
+  std::string readErrorDetail, writeErrorDetail;
+  bool stopRequested = false;
+  bool endOfSource = false;
+  bool probeOnly = false;
+  bool headerPending = false;
+  bool conversionFinished = false;
+  bool writingIndex = false;
+  bool wrappedSource = false;
+  bool badCompression = false;
   // The file being finished is a step of a split in time without frames:
   // kept all the same, as editcap -i keeps it.
-  bool EmptySplitStep = false;
+  bool emptySplitStep = false;
 };
 
 // The trace's date, zones and the times frames are measured from.
 struct TimeBase {
-  double TraceDate = 0;  // days since 1899-12-30, local time, time of day as fraction
-  int32_t TimeZoneBias = 0;  // seconds to add to local time to get UTC
-  int64_t HeaderTimeOfDay = 0;
-  int64_t FirstFrameTime = 0;
-  int64_t TraceDuration = 0;
-  int64_t PreviousFrameTime = 0;
-  bool SourceHasNanoseconds = false;  // the source's resolution is finer than 1 us
+  double traceDate = 0;  // days since 1899-12-30, local time, time of day as fraction
+  int32_t timeZoneBias = 0;  // seconds to add to local time to get UTC
+  int64_t headerTimeOfDay = 0;
+  int64_t firstFrameTime = 0;
+  int64_t traceDuration = 0;
+  int64_t previousFrameTime = 0;
+  bool sourceHasNanoseconds = false;  // the source's resolution is finer than 1 us
   // The source names the zone it was recorded in (standard-time bias in
   // minutes, UTC = local + bias); unset: the machine's zone.
-  std::optional<int32_t> SourceZoneBiasMinutes;
+  std::optional<int32_t> sourceZoneBiasMinutes;
   // The zone in which a source that stores local times was recorded, and
   // the zone a target that stores local times is written in; null: the
   // machine's. Readers work in the source's zone; writers read writerTime.
-  std::shared_ptr<const TimeZoneRules> SourceZone, TargetZone;
+  std::shared_ptr<const TimeZoneRules> sourceZone, targetZone;
 };
 
 // The trace's times as writers tell them, in the target's zone: fixed from
@@ -234,7 +234,7 @@ struct TimeBase {
 struct WriterTime {
   double traceDate = 0;
   int32_t timeZoneBias = 0;
-  // Added to a FrameTime to count it from the target's local midnight:
+  // Added to a frameTime to count it from the target's local midnight:
   // the two midnights' UTC instants differ by it.
   int64_t frameTimeShift = 0;
   int64_t firstFrameTime = 0;
@@ -256,29 +256,29 @@ struct WriterTime {
 
 struct ConversionState {
   // Identity and files.
-  AnalyzerType SourceAnalyzer = Analyzer::Unknown;
-  AnalyzerType TargetAnalyzer = Analyzer::Unknown;
-  Topology TraceTopology = Topo::Unknown;
-  int32_t SourceFrameCount = 0;
-  bool SourceHasNoFrames = false;
-  uint32_t WanProtocol = Wan::NotKnown;
-  uint32_t LineSpeed = 0;
-  uint32_t FileLineSpeed = 0;
-  std::string FileComment;  // at most 300 characters
-  std::string SourceFileName, TargetFileName;
-  std::string SourceFileDateText;  // the file date as the main window shows it
-  bool SourceCompressed = false;
-  int64_t SourceFileSize = 0;
+  AnalyzerType sourceAnalyzer = Analyzer::Unknown;
+  AnalyzerType targetAnalyzer = Analyzer::Unknown;
+  Topology traceTopology = Topo::Unknown;
+  int32_t sourceFrameCount = 0;
+  bool sourceHasNoFrames = false;
+  uint32_t wanProtocol = Wan::NotKnown;
+  uint32_t lineSpeed = 0;
+  uint32_t fileLineSpeed = 0;
+  std::string fileComment;  // at most 300 characters
+  std::string sourceFileName, targetFileName;
+  std::string sourceFileDateText;  // the file date as the main window shows it
+  bool sourceCompressed = false;
+  int64_t sourceFileSize = 0;
   // What identification learnt of the source's layout, for its reader: bits
   // the format defines (such as its byte order and record layout).
-  uint32_t SourceVariant = 0;
+  uint32_t sourceVariant = 0;
   // The largest frame the source's header says it holds (a snapshot
   // length); 0 when the format states none.
-  uint32_t SourceSnapshotLength = 0;
+  uint32_t sourceSnapshotLength = 0;
   // The source's interfaces (empty for formats without link types): the
   // topology step lists those described before the first frame, the reader
   // adds those described later.
-  std::vector<SourceInterface> SourceInterfaces;
+  std::vector<SourceInterface> sourceInterfaces;
 
   JobOptions options;
   CurrentFrame frame;
@@ -290,7 +290,7 @@ struct ConversionState {
 
 // The current frame's time in the target's zone, for writers.
 inline int64_t WriterFrameTime(const ConversionState& s) {
-  return s.frame.FrameTime + s.writerTime.frameTimeShift;
+  return s.frame.frameTime + s.writerTime.frameTimeShift;
 }
 
 // Time-unit constants used by formats with PC-timer or fixed-rate ticks.

@@ -311,11 +311,11 @@ std::shared_ptr<const TimeZoneRules> LoadTimeZone(const std::string& name) {
 }
 
 const TimeZoneRules& SourceZoneOf(const ConversionState& s) {
-  return s.time.SourceZone ? *s.time.SourceZone : MachineTimeZone();
+  return s.time.sourceZone ? *s.time.sourceZone : MachineTimeZone();
 }
 
 const TimeZoneRules& TargetZoneOf(const ConversionState& s) {
-  return s.time.TargetZone ? *s.time.TargetZone : MachineTimeZone();
+  return s.time.targetZone ? *s.time.targetZone : MachineTimeZone();
 }
 
 double TransitionDay(int year, const ZoneTransition& t) {
@@ -356,44 +356,44 @@ bool IsDaylightTime(const TimeZoneRules& zone, double value) {
 
 void ComputeTimeZoneBias(ConversionState& s, bool atConversionStart) {
   const TimeZoneRules& zone = SourceZoneOf(s);
-  bool daylight = IsDaylightTime(zone, s.time.TraceDate);
+  bool daylight = IsDaylightTime(zone, s.time.traceDate);
   int minutes = zone.standardBiasMinutes + (daylight ? zone.daylightBiasMinutes : 0);
   // A source that names its own zone keeps the source zone's daylight rule.
-  if (!atConversionStart && s.time.SourceZoneBiasMinutes)
-    minutes = *s.time.SourceZoneBiasMinutes + (daylight ? zone.daylightBiasMinutes : 0);
-  s.time.TimeZoneBias = minutes * 60;
+  if (!atConversionStart && s.time.sourceZoneBiasMinutes)
+    minutes = *s.time.sourceZoneBiasMinutes + (daylight ? zone.daylightBiasMinutes : 0);
+  s.time.timeZoneBias = minutes * 60;
 }
 
 void SetTraceDateFromUnix(ConversionState& s, int64_t seconds, int32_t bias) {
   int64_t local = seconds - bias;
   int64_t days = FloorDiv(local, kSecondsPerDay);
   int64_t timeOfDay = local - days * kSecondsPerDay;
-  s.time.HeaderTimeOfDay = timeOfDay * kMicrosPerSecond;
-  s.time.TraceDate = double(days + kUnixEpochDay) + double(timeOfDay) / 86400.0;
+  s.time.headerTimeOfDay = timeOfDay * kMicrosPerSecond;
+  s.time.traceDate = double(days + kUnixEpochDay) + double(timeOfDay) / 86400.0;
 }
 
 void StartTraceAtUnixTime(ConversionState& s, int64_t seconds) {
   SetTraceDateFromUnix(s, seconds, 0);
   ComputeTimeZoneBias(s, false);
-  SetTraceDateFromUnix(s, seconds, s.time.TimeZoneBias);
+  SetTraceDateFromUnix(s, seconds, s.time.timeZoneBias);
 }
 
 bool StartTraceAtHeaderTime(ConversionState& s, int64_t seconds) {
   if (seconds <= 0) return false;
-  const double traceDate = s.time.TraceDate;
-  const int32_t bias = s.time.TimeZoneBias;
-  const int64_t timeOfDay = s.time.HeaderTimeOfDay;
+  const double traceDate = s.time.traceDate;
+  const int32_t bias = s.time.timeZoneBias;
+  const int64_t timeOfDay = s.time.headerTimeOfDay;
   StartTraceAtUnixTime(s, seconds);
-  if (seconds >= s.time.TimeZoneBias) return true;
-  s.time.TraceDate = traceDate;
-  s.time.TimeZoneBias = bias;
-  s.time.HeaderTimeOfDay = timeOfDay;
+  if (seconds >= s.time.timeZoneBias) return true;
+  s.time.traceDate = traceDate;
+  s.time.timeZoneBias = bias;
+  s.time.headerTimeOfDay = timeOfDay;
   return false;
 }
 
 int64_t FrameTimeFromUnix(const ConversionState& s, int64_t seconds, int64_t microseconds) {
-  int64_t localMidnight = DaysFrom1970(s.time.TraceDate) * kSecondsPerDay;
-  return (seconds - s.time.TimeZoneBias - localMidnight) * kMicrosPerSecond + microseconds;
+  int64_t localMidnight = DaysFrom1970(s.time.traceDate) * kSecondsPerDay;
+  return (seconds - s.time.timeZoneBias - localMidnight) * kMicrosPerSecond + microseconds;
 }
 
 namespace {
@@ -402,15 +402,15 @@ namespace {
 // is chosen for either side.
 void SetWriterZone(ConversionState& s) {
   WriterTime& w = s.writerTime;
-  if (!s.time.SourceZone && !s.time.TargetZone) {
-    w.traceDate = s.time.TraceDate;
-    w.timeZoneBias = s.time.TimeZoneBias;
+  if (!s.time.sourceZone && !s.time.targetZone) {
+    w.traceDate = s.time.traceDate;
+    w.timeZoneBias = s.time.timeZoneBias;
     w.frameTimeShift = 0;
     w.zoneKey.reset();
     return;
   }
   const TimeZoneRules& zone = TargetZoneOf(s);
-  const WriterTime::ZoneKey key{&zone, s.time.TraceDate, s.time.TimeZoneBias};
+  const WriterTime::ZoneKey key{&zone, s.time.traceDate, s.time.timeZoneBias};
   if (w.zoneKey == key) return;
   const ZoneView view = ViewInZone(s, zone);
   w.traceDate = view.traceDate;
@@ -424,7 +424,7 @@ void SetWriterZone(ConversionState& s) {
 void ComputeWriterTimeBase(ConversionState& s) {
   SetWriterZone(s);
   WriterTime& w = s.writerTime;
-  w.firstFrameTime = s.time.FirstFrameTime + w.frameTimeShift;
+  w.firstFrameTime = s.time.firstFrameTime + w.frameTimeShift;
   w.firstFrameSeconds = w.firstFrameTime / kMicrosPerSecond;
   w.firstFrameMicroseconds = w.firstFrameTime - w.firstFrameSeconds * kMicrosPerSecond;
   w.timeBaseSeconds = FloorDiv(w.firstFrameTime, kMicrosPerSecond);
@@ -444,7 +444,7 @@ std::string UtcTimeText(int64_t seconds) {
 }
 
 bool FailTimeOutOfRange(ConversionState& s, int64_t seconds, int64_t earliest, int64_t latest) {
-  FailWrite(s, "frame " + Grouped(s.counters.FramesWritten - s.counters.NonDataFrames) + ": time " +
+  FailWrite(s, "frame " + Grouped(s.counters.framesWritten - s.counters.nonDataFrames) + ": time " +
                    UtcTimeText(seconds) + " lies outside the times the target can store, " +
                    UtcTimeText(earliest) + " to " + UtcTimeText(latest));
   return false;
@@ -465,14 +465,14 @@ namespace morph {
 int32_t ZoneBiasAtUnix(const TimeZoneRules& zone, int64_t utcSeconds) {
   ConversionState scratch;
   SetTraceDateFromUnix(scratch, utcSeconds, zone.standardBiasMinutes * 60);
-  const bool daylight = IsDaylightTime(zone, scratch.time.TraceDate);
+  const bool daylight = IsDaylightTime(zone, scratch.time.traceDate);
   return (zone.standardBiasMinutes + (daylight ? zone.daylightBiasMinutes : 0)) * 60;
 }
 
 double LocalDateTimeFromUnix(const TimeZoneRules& zone, int64_t utcSeconds) {
   ConversionState scratch;
   SetTraceDateFromUnix(scratch, utcSeconds, ZoneBiasAtUnix(zone, utcSeconds));
-  return scratch.time.TraceDate;
+  return scratch.time.traceDate;
 }
 
 double LocalDateTimeFromUnix(int64_t utcSeconds) {
@@ -480,19 +480,19 @@ double LocalDateTimeFromUnix(int64_t utcSeconds) {
 }
 
 ZoneView ViewInZone(const ConversionState& s, const TimeZoneRules& zone) {
-  const double date = SaneDate(s.time.TraceDate);
+  const double date = SaneDate(s.time.traceDate);
   const int64_t days = DaysFrom1970(date);
   const int64_t timeOfDay = std::llround((date - std::floor(date)) * 86400.0);
   // The instant of the trace date, then the same instant in the zone.
-  const int64_t utc = days * kSecondsPerDay + timeOfDay + s.time.TimeZoneBias;
+  const int64_t utc = days * kSecondsPerDay + timeOfDay + s.time.timeZoneBias;
   ZoneView view;
   view.timeZoneBias = ZoneBiasAtUnix(zone, utc);
   ConversionState scratch;
   SetTraceDateFromUnix(scratch, utc, view.timeZoneBias);
-  view.traceDate = scratch.time.TraceDate;
-  // FrameTime counts from local midnight of the trace date: the two
+  view.traceDate = scratch.time.traceDate;
+  // frameTime counts from local midnight of the trace date: the two
   // midnights' UTC instants differ by the shift.
-  const int64_t midnight = days * kSecondsPerDay + s.time.TimeZoneBias;
+  const int64_t midnight = days * kSecondsPerDay + s.time.timeZoneBias;
   const int64_t viewMidnight = DaysFrom1970(view.traceDate) * kSecondsPerDay + view.timeZoneBias;
   view.frameTimeShift = (midnight - viewMidnight) * kMicrosPerSecond;
   return view;

@@ -63,7 +63,7 @@ bool IsDaylightTime(const TimeZoneRules& zone, double localDateTime);
 int32_t ZoneBiasAtUnix(const TimeZoneRules& zone, int64_t utcSeconds);
 
 // A trace told in another zone: its trace date, its bias and what to add to
-// each FrameTime so that every frame keeps its UTC instant.
+// each frameTime so that every frame keeps its UTC instant.
 struct ZoneView {
   double traceDate = 0;
   int32_t timeZoneBias = 0;
@@ -72,19 +72,19 @@ struct ZoneView {
 ZoneView ViewInZone(const ConversionState& s, const TimeZoneRules& zone);
 
 // ---- Helpers on the conversion state ----
-// TimeZoneBias for TraceDate (seconds); some sources carry their own zone.
+// timeZoneBias for traceDate (seconds); some sources carry their own zone.
 void ComputeTimeZoneBias(ConversionState& s, bool atConversionStart);
-// TraceDate and HeaderTimeOfDay from UTC seconds minus bias.
+// traceDate and headerTimeOfDay from UTC seconds minus bias.
 void SetTraceDateFromUnix(ConversionState& s, int64_t seconds, int32_t bias);
-// For readers of absolute UTC times, at the first frame: fixes TraceDate and
-// TimeZoneBias from the first frame's seconds.
+// For readers of absolute UTC times, at the first frame: fixes traceDate and
+// timeZoneBias from the first frame's seconds.
 void StartTraceAtUnixTime(ConversionState& s, int64_t seconds);
 // StartTraceAtUnixTime for a start time a file header states. False, with
 // nothing changed, when it cannot be one: 0, or below the zone's bias (a
 // local time before 1970). The reader then dates the trace by its first frame.
 bool StartTraceAtHeaderTime(ConversionState& s, int64_t seconds);
-// FrameTime of an absolute UTC time, measured from local midnight of
-// TraceDate's day (so traces that run past midnight keep counting).
+// frameTime of an absolute UTC time, measured from local midnight of
+// traceDate's day (so traces that run past midnight keep counting).
 int64_t FrameTimeFromUnix(const ConversionState& s, int64_t seconds, int64_t microseconds);
 
 // FrameTimeFromUnix for a reader's every record: the trace's local midnight
@@ -92,10 +92,10 @@ int64_t FrameTimeFromUnix(const ConversionState& s, int64_t seconds, int64_t mic
 class UnixFrameClock {
  public:
   int64_t operator()(const ConversionState& s, int64_t seconds, int64_t microseconds) {
-    if (!started_ || !(s.time.TraceDate == date_) || s.time.TimeZoneBias != bias_) {
+    if (!started_ || !(s.time.traceDate == date_) || s.time.timeZoneBias != bias_) {
       started_ = true;
-      date_ = s.time.TraceDate;
-      bias_ = s.time.TimeZoneBias;
+      date_ = s.time.traceDate;
+      bias_ = s.time.timeZoneBias;
       base_ = FrameTimeFromUnix(s, 0, 0);
     }
     return base_ + seconds * 1000000 + microseconds;
@@ -136,9 +136,9 @@ inline UnixTime SourceFrameUnixTime(const ConversionState& s, int64_t frameTime)
 }
 // The nanoseconds past the UTC second of the current frame, whose time from
 // the writers' time base is `when`: its microseconds and the nanoseconds
-// below them that finer sources give (FrameNanoseconds).
+// below them that finer sources give (frameNanoseconds).
 inline int64_t FrameSubsecondNanos(const ConversionState& s, const UnixTime& when) {
-  return when.microseconds * 1000 + s.frame.FrameNanoseconds;
+  return when.microseconds * 1000 + s.frame.frameNanoseconds;
 }
 
 // "2106-02-07 06:28:15 UTC"

@@ -128,7 +128,7 @@ int64_t GetTicks48(const uint8_t* p) {
 // The target and the system's reason for the library's last failure.
 std::string LibraryFailure(const ConversionState& s, const std::string& otherwise) {
   const std::string& reason = LibraryFailureReason();
-  return s.TargetFileName + ": " + (reason.empty() ? otherwise : reason);
+  return s.targetFileName + ": " + (reason.empty() ? otherwise : reason);
 }
 
 struct AdvisorWriterContext : FormatContext {
@@ -146,20 +146,20 @@ struct AdvisorWriterContext : FormatContext {
 
   void Close(Conversion& c) override {
     if (!handle) return;
-    if (c.state.options.RefuseLosses && c.state.counters.Lost.any()) {
+    if (c.state.options.refuseLosses && c.state.counters.lost.any()) {
       // Not kept: the target is as it stood.
       AbandonCalyxenFile(handle);
-      c.state.status.TargetDiscarded = true;
+      c.state.status.targetDiscarded = true;
       handle = 0;
       file = nullptr;
       return;
     }
     // The library writes its last block and its header now.
-    c.host.progress(ComputeProgress(c.state, c.state.SourceFileSize, false, true));
+    c.host.progress(ComputeProgress(c.state, c.state.sourceFileSize, false, true));
     if (CloseCalyxenFile(handle) != 1) {
       // The library dropped the file: the target is as it stood.
       FailWrite(c.state, LibraryFailure(c.state, "the Advisor library could not complete it"));
-      c.state.status.TargetDiscarded = true;
+      c.state.status.targetDiscarded = true;
     }
     handle = 0;
     file = nullptr;
@@ -201,12 +201,12 @@ int64_t TicksSinceStart(const ConversionState& s, const AdvisorWriterContext& w)
 // Lays out the record of `length` bytes, every byte of it, at r.
 void LayOutRecord(const ConversionState& s, const AdvisorWriterContext& w, uint8_t* r,
                   uint32_t length, uint32_t stored, uint32_t seconds, uint32_t nanoseconds) {
-  const uint16_t flags = s.frame.FrameFlags;
-  const uint32_t frameNumber = uint32_t(s.counters.FramesWritten - s.counters.NonDataFrames);
+  const uint16_t flags = s.frame.frameFlags;
+  const uint32_t frameNumber = uint32_t(s.counters.framesWritten - s.counters.nonDataFrames);
   switch (w.layout) {
     case Layout::Cell: {
       std::memset(r, 0, kCellRecordBytes);
-      std::memcpy(r, s.frame.FrameData.data(), std::min(stored, kCellBytes));
+      std::memcpy(r, s.frame.frameData.data(), std::min(stored, kCellBytes));
       PutTicks48(r + 53, TicksSinceStart(s, w));
       r[61] = (flags & Flag::Direction1) ? 0x80 : 0;
       return;
@@ -217,7 +217,7 @@ void LayOutRecord(const ConversionState& s, const AdvisorWriterContext& w, uint8
       r[2] = status;
       r[3] = 0;
       PutTicks48(r + 4, TicksSinceStart(s, w));
-      std::memcpy(r + 10, s.frame.FrameData.data(), stored);
+      std::memcpy(r + 10, s.frame.frameData.data(), stored);
       PutLE16(r + length - 3, uint16_t(length));
       r[length - 1] = status;
       return;
@@ -225,13 +225,13 @@ void LayOutRecord(const ConversionState& s, const AdvisorWriterContext& w, uint8
     case Layout::Lan: {
       std::memset(r, 0, kLanHeadBytes);
       PutLE32(r + 4, frameNumber);
-      PutLE16(r + 12, uint16_t(s.frame.FrameLength));
+      PutLE16(r + 12, uint16_t(s.frame.frameLength));
       PutLE16(r + 14, uint16_t(stored));
-      r[17] = LanStatus(flags, s.WanProtocol);
+      r[17] = LanStatus(flags, s.wanProtocol);
       r[18] = w.lanMedium;
       PutLE32(r + 20, seconds);
       PutLE32(r + 24, nanoseconds);
-      std::memcpy(r + kLanHeadBytes, s.frame.FrameData.data(), stored);
+      std::memcpy(r + kLanHeadBytes, s.frame.frameData.data(), stored);
       return;
     }
     case Layout::NetworkAnalyzer: {
@@ -242,10 +242,10 @@ void LayOutRecord(const ConversionState& s, const AdvisorWriterContext& w, uint8
       PutLE32(r + 8, seconds);
       PutLE32(r + 12, nanoseconds);
       PutLE32(r + 16, stored);
-      PutLE32(r + 20, uint32_t(s.frame.FrameLength));
-      PutLE32(r + 24, LanStatus(flags, s.WanProtocol));
+      PutLE32(r + 20, uint32_t(s.frame.frameLength));
+      PutLE32(r + 24, LanStatus(flags, s.wanProtocol));
       r[36] = w.atmLine;
-      std::memcpy(r + kNetworkAnalyzerHeadBytes, s.frame.FrameData.data(), stored);
+      std::memcpy(r + kNetworkAnalyzerHeadBytes, s.frame.frameData.data(), stored);
       return;
     }
   }
@@ -257,7 +257,7 @@ struct AdvisorReaderContext : FormatContext {
   LibraryHandle handle = 0;
   uint32_t frameCount = 0;
   uint32_t nextBlock = 0;
-  bool dated = false;  // TraceDate is fixed (by the header or the first timed record)
+  bool dated = false;  // traceDate is fixed (by the header or the first timed record)
   UnixFrameClock clock;
   Layout layout = Layout::Lan;
   bool nonData = false;  // the record just read carries no frame
@@ -272,7 +272,7 @@ struct AdvisorReaderContext : FormatContext {
   // The share of the stated frames read, as a position in the file.
   int64_t SourcePosition(const ConversionState& s) const override {
     if (frameCount == 0) return 0;
-    return int64_t(double(s.counters.FramesRead) / frameCount * double(s.SourceFileSize));
+    return int64_t(double(s.counters.framesRead) / frameCount * double(s.sourceFileSize));
   }
   ~AdvisorReaderContext() override {
     if (handle) CloseCalyxenFile(handle);
@@ -280,7 +280,7 @@ struct AdvisorReaderContext : FormatContext {
 };
 
 std::string Where(const ConversionState& s, const AdvisorReaderContext& r) {
-  return "record " + Grouped(s.counters.FramesRead + 1) + " (block " + Grouped(r.nextBlock - 1) +
+  return "record " + Grouped(s.counters.framesRead + 1) + " (block " + Grouped(r.nextBlock - 1) +
          ", byte " + Grouped(r.at) + "): ";
 }
 
@@ -296,9 +296,9 @@ void DateByFirstRecord(ConversionState& s, AdvisorReaderContext& r, uint32_t sec
 // Lengths of a record with a frame: never more stored than on the wire, and
 // the wire length within the frame limit.
 void SetLengths(ConversionState& s, uint32_t frameLength, uint32_t stored) {
-  s.frame.StoredLength = int32_t(stored);
-  s.frame.FrameLength = int32_t(std::min<uint32_t>(frameLength, FrameBufferBytes));
-  s.frame.StoredLength = std::min(s.frame.StoredLength, s.frame.FrameLength);
+  s.frame.storedLength = int32_t(stored);
+  s.frame.frameLength = int32_t(std::min<uint32_t>(frameLength, FrameBufferBytes));
+  s.frame.storedLength = std::min(s.frame.storedLength, s.frame.frameLength);
   ClampFrameLength(s);
 }
 
@@ -309,10 +309,10 @@ bool ReadCellRecord(ConversionState& s, AdvisorReaderContext& r, const uint8_t* 
     FailRead(s, Where(s, r) + "cell record of 64 bytes with " + Grouped(left) + " left");
     return false;
   }
-  std::memcpy(s.frame.FrameData.data(), p, kCellBytes);
-  s.frame.FrameLength = s.frame.StoredLength = int32_t(kCellBytes);
-  s.frame.FrameTime = s.time.HeaderTimeOfDay + FloorDiv(GetTicks48(p + 53) + 5, 10);
-  s.frame.FrameFlags = (p[61] & 0x80) ? Flag::Direction1 : Flag::Direction2;
+  std::memcpy(s.frame.frameData.data(), p, kCellBytes);
+  s.frame.frameLength = s.frame.storedLength = int32_t(kCellBytes);
+  s.frame.frameTime = s.time.headerTimeOfDay + FloorDiv(GetTicks48(p + 53) + 5, 10);
+  s.frame.frameFlags = (p[61] & 0x80) ? Flag::Direction1 : Flag::Direction2;
   r.at += kCellRecordBytes;
   return true;
 }
@@ -330,13 +330,13 @@ bool ReadWanRecord(ConversionState& s, AdvisorReaderContext& r, const uint8_t* p
     SkipNonData(r);
     return false;
   }
-  s.frame.FrameFlags = (status & 0x10) ? Flag::Direction2 : Flag::Direction1;
-  if (status & 0x02) s.frame.FrameFlags |= Flag::SnifferProStatus2;
-  if (status & 0x01) s.frame.FrameFlags |= Flag::CrcError;
-  s.frame.FrameTime = s.time.HeaderTimeOfDay + FloorDiv(GetTicks48(p + 4) + 5, 10);
+  s.frame.frameFlags = (status & 0x10) ? Flag::Direction2 : Flag::Direction1;
+  if (status & 0x02) s.frame.frameFlags |= Flag::SnifferProStatus2;
+  if (status & 0x01) s.frame.frameFlags |= Flag::CrcError;
+  s.frame.frameTime = s.time.headerTimeOfDay + FloorDiv(GetTicks48(p + 4) + 5, 10);
   const uint32_t stored = length - kWanOverhead;
-  std::memcpy(s.frame.FrameData.data(), p + 10, stored);
-  s.frame.FrameLength = s.frame.StoredLength = int32_t(stored);
+  std::memcpy(s.frame.frameData.data(), p + 10, stored);
+  s.frame.frameLength = s.frame.storedLength = int32_t(stored);
   ClampFrameLength(s);
   return true;
 }
@@ -351,9 +351,9 @@ bool ReadLanRecord(ConversionState& s, AdvisorReaderContext& r, const uint8_t* p
   r.at += kLanHeadBytes + stored;
   const uint32_t seconds = GetLE32(p + 20), nanoseconds = GetLE32(p + 24);
   DateByFirstRecord(s, r, seconds);
-  s.frame.FrameFlags = (p[17] & 0x10) ? Flag::CrcError : 0;
-  s.frame.FrameTime = r.clock(s, seconds, nanoseconds / 1000);
-  std::memcpy(s.frame.FrameData.data(), p + kLanHeadBytes, stored);
+  s.frame.frameFlags = (p[17] & 0x10) ? Flag::CrcError : 0;
+  s.frame.frameTime = r.clock(s, seconds, nanoseconds / 1000);
+  std::memcpy(s.frame.frameData.data(), p + kLanHeadBytes, stored);
   SetLengths(s, GetLE16(p + 12), stored);
   return true;
 }
@@ -378,16 +378,16 @@ bool ReadNetworkAnalyzerRecord(ConversionState& s, AdvisorReaderContext& r, cons
   const uint32_t seconds = GetLE32(p + 8), nanoseconds = GetLE32(p + 12);
   const uint32_t status = GetLE32(p + 24);
   DateByFirstRecord(s, r, seconds);
-  s.frame.FrameFlags = 0;
-  const bool ringOrEthernet = s.TraceTopology == Topo::Ethernet || s.TraceTopology == Topo::TokenRing;
-  if (ringOrEthernet && (status & 0x10)) s.frame.FrameFlags |= Flag::CrcError;
-  if (s.WanProtocol != Wan::NotKnown) {
-    if (status & 0x02) s.frame.FrameFlags |= Flag::CrcError;
-    if (status & 0x04) s.frame.FrameFlags |= Flag::SnifferProStatus2;
+  s.frame.frameFlags = 0;
+  const bool ringOrEthernet = s.traceTopology == Topo::Ethernet || s.traceTopology == Topo::TokenRing;
+  if (ringOrEthernet && (status & 0x10)) s.frame.frameFlags |= Flag::CrcError;
+  if (s.wanProtocol != Wan::NotKnown) {
+    if (status & 0x02) s.frame.frameFlags |= Flag::CrcError;
+    if (status & 0x04) s.frame.frameFlags |= Flag::SnifferProStatus2;
   }
-  s.frame.FrameFlags |= p[1] == 1 ? Flag::Direction1 : Flag::Direction2;
-  s.frame.FrameTime = r.clock(s, seconds, nanoseconds / 1000);
-  std::memcpy(s.frame.FrameData.data(), p + kNetworkAnalyzerHeadBytes, stored);
+  s.frame.frameFlags |= p[1] == 1 ? Flag::Direction1 : Flag::Direction2;
+  s.frame.frameTime = r.clock(s, seconds, nanoseconds / 1000);
+  std::memcpy(s.frame.frameData.data(), p + kNetworkAnalyzerHeadBytes, stored);
   SetLengths(s, GetLE32(p + 20), stored);
   return true;
 }
@@ -396,7 +396,7 @@ void ReadHeader(Conversion& c) {
   ConversionState& s = c.state;
   AdvisorReaderContext& r = c.ReaderContext<AdvisorReaderContext>();
   BasicConfig config;
-  r.handle = OpenCalyxenFile(s.SourceFileName.c_str(), &r.frameCount, &config);
+  r.handle = OpenCalyxenFile(s.sourceFileName.c_str(), &r.frameCount, &config);
   if (!r.handle) {
     FailRead(s, "not a file of the Advisor library");
     return;
@@ -405,7 +405,7 @@ void ReadHeader(Conversion& c) {
     FailRead(s, "the file was never completed: its header still says it is being written");
     return;
   }
-  r.layout = LayoutFor(s.SourceAnalyzer, s.TraceTopology);
+  r.layout = LayoutFor(s.sourceAnalyzer, s.traceTopology);
   r.dated = StartTraceAtHeaderTime(s, config.startTime);
 }
 
@@ -420,9 +420,9 @@ bool NextBlock(ConversionState& s, AdvisorReaderContext& r) {
   uint32_t count = 0, bytes = 0;
   r.records = ReadFramesFromFile(r.handle, r.nextBlock++, &count, &bytes);
   if (!r.records) {
-    if (uint32_t(s.counters.FramesRead) < r.frameCount)
-      FailRead(s, "record " + Grouped(s.counters.FramesRead + 1) + ": the file ends after " +
-                      Grouped(s.counters.FramesRead) + " of " +
+    if (uint32_t(s.counters.framesRead) < r.frameCount)
+      FailRead(s, "record " + Grouped(s.counters.framesRead + 1) + ": the file ends after " +
+                      Grouped(s.counters.framesRead) + " of " +
                       Grouped(r.frameCount) + " frames");
     return false;
   }
@@ -449,7 +449,7 @@ bool ReadRecord(ConversionState& s, AdvisorReaderContext& r) {
 ReadStatus NextRecord(Conversion& c) {
   ConversionState& s = c.state;
   AdvisorReaderContext& r = c.ReaderContext<AdvisorReaderContext>();
-  if (!r.handle || (r.frameCount != 0 && uint32_t(s.counters.FramesRead) >= r.frameCount))
+  if (!r.handle || (r.frameCount != 0 && uint32_t(s.counters.framesRead) >= r.frameCount))
     return ReadStatus::End;
   if ((!r.records || r.recordsLeft == 0) && !NextBlock(s, r)) return RecordOrEnd(s, false);
   r.nonData = false;
@@ -460,27 +460,27 @@ ReadStatus NextRecord(Conversion& c) {
 }  // namespace
 
 BasicConfig AdvisorConfig(const ConversionState& s, ConfigExtension& extension) {
-  const AnalyzerType type = s.TargetAnalyzer;
-  const Topology t = s.TraceTopology;
+  const AnalyzerType type = s.targetAnalyzer;
+  const Topology t = s.traceTopology;
   BasicConfig c;
-  c.wanProtocolCode = WanProtocolCode(type, t, s.WanProtocol);
+  c.wanProtocolCode = WanProtocolCode(type, t, s.wanProtocol);
   c.fileKind = type == Analyzer::NetworkAnalyzer ? kLibraryFileKindNetworkAnalyzer
                                                  : kLibraryFileKindAdvisor;
   c.mediaCode = MediaCode(t);
-  c.lineCode = LineCode(type, t, s.WanProtocol);
-  c.lineSpeed = s.LineSpeed;
+  c.lineCode = LineCode(type, t, s.wanProtocol);
+  c.lineSpeed = s.lineSpeed;
   // A start the field cannot hold is no start; each frame's time fails on its own.
   const WriterTime& view = s.writerTime;
   const bool startFits = view.firstFrameUnixTime >= 0 && view.firstFrameUnixTime <= kLatestUnsigned32Seconds;
   c.startTime = startFits ? uint32_t(view.firstFrameUnixTime) : 0;
   const std::string comment =
       "Converted From " +
-      SourceDisplayName(s.SourceAnalyzer, s.SourceVariant, s.SourceCompressed);
+      SourceDisplayName(s.sourceAnalyzer, s.sourceVariant, s.sourceCompressed);
   std::memcpy(c.comment, comment.data(), std::min(comment.size(), kCommentBytes));
   extension = ConfigExtension{{1, uint32_t(view.firstFrameSeconds),
                                uint32_t(view.firstFrameMicroseconds * 1000), 32768,
-                               MediaDetail(t, s.LineSpeed),
-                               uint32_t(s.options.SliceFrames ? s.options.SliceLength : s.counters.MaxTruncatedLength),
+                               MediaDetail(t, s.lineSpeed),
+                               uint32_t(s.options.sliceFrames ? s.options.sliceLength : s.counters.maxTruncatedLength),
                                0x2000000, 1}};
   c.extensionSize = sizeof extension;
   c.extension = &extension;
@@ -553,9 +553,9 @@ Topology AdvisorFileTopology(TopologyInput& t) {
   CloseCalyxenFile(handle);
   uint32_t protocol = Wan::NotKnown;
   const Topology topology = AdvisorTopologyOf(config, protocol);
-  t.s.WanProtocol = protocol;
-  t.s.FileComment = std::string(config.comment, strnlen(config.comment, kCommentBytes));
-  t.s.SourceFrameCount = int32_t(std::min<uint32_t>(count, INT32_MAX));
+  t.s.wanProtocol = protocol;
+  t.s.fileComment = std::string(config.comment, strnlen(config.comment, kCommentBytes));
+  t.s.sourceFrameCount = int32_t(std::min<uint32_t>(count, INT32_MAX));
   t.speed = config.lineSpeed;
   return topology;
 }
@@ -565,12 +565,12 @@ void WriteAdvisorHeader(Conversion& c, int32_t /*frameNumber*/) {
   AdvisorWriterContext& w = c.WriterContext<AdvisorWriterContext>();
   ConfigExtension extension;
   const BasicConfig config = AdvisorConfig(s, extension);
-  w.handle = CreateCalyxenFile(s.TargetFileName.c_str(), 0, &config);
+  w.handle = CreateCalyxenFile(s.targetFileName.c_str(), 0, &config);
   w.file = LibraryFileOf(w.handle);
   if (!w.handle) FailWrite(s, LibraryFailure(s, "the Advisor library cannot create it"));
-  w.layout = LayoutFor(s.TargetAnalyzer, s.TraceTopology);
-  w.lanMedium = s.TraceTopology == Topo::Ethernet ? 0x40 : 0;
-  w.atmLine = IsAtmLine(s.TraceTopology) ? 1 : 0;
+  w.layout = LayoutFor(s.targetAnalyzer, s.traceTopology);
+  w.lanMedium = s.traceTopology == Topo::Ethernet ? 0x40 : 0;
+  w.atmLine = IsAtmLine(s.traceTopology) ? 1 : 0;
   w.firstFraction = int64_t(s.writerTime.timeBaseFraction);
   w.firstFrameTime = s.writerTime.firstFrameTime;
   w.clock.start(s.writerTime.firstFrameTime, s.writerTime.firstFrameUnixTime);
@@ -579,8 +579,8 @@ void WriteAdvisorHeader(Conversion& c, int32_t /*frameNumber*/) {
 void WriteAdvisorFrame(Conversion& c) {
   ConversionState& s = c.state;
   AdvisorWriterContext& w = c.WriterContext<AdvisorWriterContext>();
-  const int32_t frame = s.counters.FramesWritten - s.counters.NonDataFrames;
-  const uint32_t stored = uint32_t(std::clamp(s.frame.StoredLength, 0, ClassicFrameBytes));
+  const int32_t frame = s.counters.framesWritten - s.counters.nonDataFrames;
+  const uint32_t stored = uint32_t(std::clamp(s.frame.storedLength, 0, ClassicFrameBytes));
   uint32_t seconds = 0, nanoseconds = 0;
   if ((w.layout == Layout::Lan || w.layout == Layout::NetworkAnalyzer) &&
       !LanTime(s, w, seconds, nanoseconds)) {

@@ -66,7 +66,7 @@ bool ReadHeader(Conversion& c, Da30ReaderContext& r) {
   if (std::memcmp(h, "EXRS", 4) != 0) return FailRead(s, AtOffset(0) + "no \"EXRS\" signature");
   const uint32_t statsAt = GetLE32(h + 22), firstRecordAt = GetLE32(h + 30);
   uint8_t stats[kStatsHeadSize + kEthernetStatsBody];
-  const size_t statsSize = size_t(kStatsHeadSize + StatsBody(s.TraceTopology == Topo::TokenRing));
+  const size_t statsSize = size_t(kStatsHeadSize + StatsBody(s.traceTopology == Topo::TokenRing));
   if (!in.seek(statsAt) || !in.readExact(stats, statsSize))
     return FailRead(s, AtOffset(statsAt) + "the statistics area runs past the end of the file");
   if (in.size() >= 0 && int64_t(firstRecordAt) > in.size())
@@ -79,12 +79,12 @@ bool ReadHeader(Conversion& c, Da30ReaderContext& r) {
 }
 
 // Reads one record into the current frame. False at the end marker or the
-// end of the file, or on a damaged record (ReadError).
+// end of the file, or on a damaged record (readError).
 bool ReadRecord(Conversion& c, Da30ReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
   const int64_t at = in.position();
-  const int64_t number = s.counters.FramesRead + 1;
+  const int64_t number = s.counters.framesRead + 1;
   uint8_t sizes[kSizeWords];
   const size_t got = in.fetch(sizes, sizeof sizes);
   if (got == 0 && !in.failed()) return false;
@@ -111,15 +111,15 @@ bool ReadRecord(Conversion& c, Da30ReaderContext& r) {
                        " exceeds the record's room of " + Grouped(rest - kRecordHead - kTrailer));
   const int32_t storedLength = int32_t(stored);
   const int32_t wire = GetLE16(p + kRecordHead + Padded(storedLength));
-  s.frame.FrameFlags = 0;
-  if (s.TraceTopology == Topo::Ethernet && (status & kStatusFcsChecked) &&
+  s.frame.frameFlags = 0;
+  if (s.traceTopology == Topo::Ethernet && (status & kStatusFcsChecked) &&
       !(status & kStatusFcsGood))
-    s.frame.FrameFlags = Flag::CrcError;
-  s.frame.FrameTime = int64_t(time) * kTimeUnit;
-  s.frame.StoredLength = storedLength;
+    s.frame.frameFlags = Flag::CrcError;
+  s.frame.frameTime = int64_t(time) * kTimeUnit;
+  s.frame.storedLength = storedLength;
   // The trailer keeps the length on the wire of a frame stored cut short.
-  s.frame.FrameLength = std::max(wire, storedLength);
-  std::memcpy(s.frame.FrameData.data(), p + kRecordHead, size_t(storedLength));
+  s.frame.frameLength = std::max(wire, storedLength);
+  std::memcpy(s.frame.frameData.data(), p + kRecordHead, size_t(storedLength));
   ClampFrameLength(s);
   return true;
 }
@@ -148,9 +148,9 @@ void PutStatistics(uint8_t* stats, const ConversionState& s, bool tokenRing, uin
   PutLE32(body + 4, frames);
   PutLE32(body + 36, frames);
   PutLE64(body + 44, frames);
-  PutLE32(body + 60, uint32_t(s.counters.RuntFrames));
-  PutLE32(body + 68, uint32_t(s.counters.CrcErrorFrames));
-  PutLE32(body + 72, uint32_t(s.counters.AlignmentErrorFrames));
+  PutLE32(body + 60, uint32_t(s.counters.runtFrames));
+  PutLE32(body + 68, uint32_t(s.counters.crcErrorFrames));
+  PutLE32(body + 72, uint32_t(s.counters.alignmentErrorFrames));
   PutLE32(body + 124, frames);
   PutLE32(body + 132, frames);
   PutLE32(body + 136, frames);
@@ -171,7 +171,7 @@ void WriteHeader(Conversion& c, int32_t count) {
   PutLE32(h + 34, w.recordBytes);
   PutLE32(h + 46, kDa30HeaderSize + statsSize);
   PutLE32(h + 50, 2);
-  PutStatistics(h + kDa30HeaderSize, s, w.tokenRing, uint32_t(std::max(0, count - s.counters.NonDataFrames)));
+  PutStatistics(h + kDa30HeaderSize, s, w.tokenRing, uint32_t(std::max(0, count - s.counters.nonDataFrames)));
   c.target->seek(0);
   c.target->write(h, kDa30HeaderSize + statsSize + kTerminatorSize);
   w.firstRecordAt = kDa30HeaderSize + statsSize + kTerminatorSize;
@@ -197,7 +197,7 @@ void WriteDa30Header(Conversion& c, int32_t frameNumber) {
   Da30WriterContext& w = c.WriterContext<Da30WriterContext>();
   if (!w.fixed) {
     w.fixed = true;
-    w.tokenRing = c.state.TraceTopology == Topo::TokenRing;
+    w.tokenRing = c.state.traceTopology == Topo::TokenRing;
     w.goodStatus = w.tokenRing ? kStatusTokenRing : kStatusEthernetGood;
     w.badStatus = w.tokenRing ? kStatusTokenRing : kStatusEthernetBad;
     w.trailerMark = w.tokenRing ? 6 : 4;
@@ -209,7 +209,7 @@ void WriteDa30Header(Conversion& c, int32_t frameNumber) {
 void WriteDa30Frame(Conversion& c) {
   ConversionState& s = c.state;
   Da30WriterContext& w = c.WriterContext<Da30WriterContext>();
-  const int32_t frameNumber = s.counters.FramesWritten - 1 - s.counters.NonDataFrames;
+  const int32_t frameNumber = s.counters.framesWritten - 1 - s.counters.nonDataFrames;
   const int64_t units = FloorDiv(WriterFrameTime(s) - w.midnight + kTimeUnit / 2, kTimeUnit);
   if (units < 0 || units > int64_t(UINT32_MAX)) {
     FailWrite(s, AtRecord(frameNumber + 1, c.target->position()) +
@@ -218,7 +218,7 @@ void WriteDa30Frame(Conversion& c) {
     return;
   }
   // Every stored byte is kept; the trailer keeps the length on the wire.
-  const uint32_t stored = uint32_t(s.frame.StoredLength);
+  const uint32_t stored = uint32_t(s.frame.storedLength);
   const uint32_t padded = (stored + 3) & ~3u;
   const uint32_t words = padded / 4 + kRecordOverhead / 4;
   // The header states the bytes of all records in 32 bits; the file stays
@@ -227,7 +227,7 @@ void WriteDa30Frame(Conversion& c) {
   // target.
   const uint64_t end = uint64_t(w.firstRecordAt) + w.recordBytes + uint64_t(words) * 4;
   if (!c.RoomForFrame(end)) return;
-  const uint32_t status = (s.frame.FrameFlags & Flag::Bad) ? w.badStatus : w.goodStatus;
+  const uint32_t status = (s.frame.frameFlags & Flag::Bad) ? w.badStatus : w.goodStatus;
   WriteRecord(*c.target, words * 4, w.aside.data(), [&](uint8_t* p) {
     PutLE32(p, w.previousWords);
     PutLE32(p + 4, words);
@@ -242,9 +242,9 @@ void WriteDa30Frame(Conversion& c) {
     // bytes fill the rest of that word), then the trailer.
     uint8_t* frame = p + kSizeWords + kRecordHead;
     if (padded > stored) PutLE32(frame + padded - 4, 0);
-    std::memcpy(frame, s.frame.FrameData.data(), stored);
+    std::memcpy(frame, s.frame.frameData.data(), stored);
     uint8_t* trailer = frame + padded;
-    PutLE16(trailer, uint16_t(s.frame.FrameLength));
+    PutLE16(trailer, uint16_t(s.frame.frameLength));
     PutLE16(trailer + 2, w.trailerMark);
     PutLE32(trailer + 4, 0);
   });
@@ -253,7 +253,7 @@ void WriteDa30Frame(Conversion& c) {
 }
 
 void FinishDa30(Conversion& c, int32_t framesWritten) {
-  if (c.state.status.HeaderPending) return;  // no frame reached the target
+  if (c.state.status.headerPending) return;  // no frame reached the target
   WriteHeader(c, framesWritten);
 }
 

@@ -53,9 +53,9 @@ void ReadHeaderStep(Conversion& c) {
     FailRead(s, "the DataGLANce header is cut short");
     return;
   }
-  s.status.WrappedSource = (h[kFlagsAt] & kWrappedBit) != 0;
+  s.status.wrappedSource = (h[kFlagsAt] & kWrappedBit) != 0;
   if (StartTraceAtKnownUnixTime(s, GetLE32(h + 144)))
-    r.startSeconds = s.time.HeaderTimeOfDay / kMicrosPerSecond;
+    r.startSeconds = s.time.headerTimeOfDay / kMicrosPerSecond;
 }
 
 int64_t TimestampMicros(uint64_t units, double unitMicroseconds) {
@@ -68,16 +68,16 @@ void SetFrameTime(ConversionState& s, ReaderContext& r, const uint8_t* block) {
   const uint64_t stamp = high << 32 | low;
   const int64_t start = r.startSeconds * kMicrosPerSecond;
   if (block[0] & kTicksBit) {
-    s.frame.FrameTime = start + TimestampMicros(stamp, kTickMicroseconds);
-  } else if (s.TraceTopology == Topo::Ethernet) {
-    s.frame.FrameTime = start + (int64_t(stamp) > kLargestShortTimestamp
+    s.frame.frameTime = start + TimestampMicros(stamp, kTickMicroseconds);
+  } else if (s.traceTopology == Topo::Ethernet) {
+    s.frame.frameTime = start + (int64_t(stamp) > kLargestShortTimestamp
                                ? TimestampMicros(stamp, kTickMicroseconds)
                                : int64_t(stamp) * kShortTimestampMicroseconds);
-  } else if (s.TraceTopology == Topo::TokenRing) {
+  } else if (s.traceTopology == Topo::TokenRing) {
     // A time of day: seconds and hundredths.
-    s.frame.FrameTime = r.clock(int64_t(low % kSecondsPerDay) * kMicrosPerSecond + int64_t(high) * 10000);
+    s.frame.frameTime = r.clock(int64_t(low % kSecondsPerDay) * kMicrosPerSecond + int64_t(high) * 10000);
   } else {
-    s.frame.FrameTime = start;
+    s.frame.frameTime = start;
   }
 }
 
@@ -99,7 +99,7 @@ bool ReadContinuations(Conversion& c, int count, int64_t record, int64_t at, int
     if (block[0] != 0) return in.seek(blockAt);
     const size_t to = size_t(i) * kBlockData;
     if (to + kBlockData <= FrameBufferBytes)
-      std::memcpy(s.frame.FrameData.data() + to, block + kDataAt, kBlockData);
+      std::memcpy(s.frame.frameData.data() + to, block + kDataAt, kBlockData);
     read = i;
   }
   return true;
@@ -112,7 +112,7 @@ bool ReadContinuations(Conversion& c, int count, int64_t record, int64_t at, int
   SourceStream& in = *c.source;
   uint8_t copy[kBlockSize];
   for (;;) {
-    const int64_t record = s.counters.FramesRead + 1;
+    const int64_t record = s.counters.framesRead + 1;
     // A block is looked at in place when the block in hand holds it; its
     // offset is then asked for only when needed.
     const bool inPlace = in.inHandSize() >= kBlockSize;
@@ -139,7 +139,7 @@ bool ReadContinuations(Conversion& c, int count, int64_t record, int64_t at, int
                       Grouped(ClassicFrameBytes));
       return false;
     }
-    std::memcpy(s.frame.FrameData.data(), block + kDataAt, kBlockData);
+    std::memcpy(s.frame.frameData.data(), block + kDataAt, kBlockData);
     uint8_t head[12];  // flags, lengths and time, kept while continuations are read
     std::memcpy(head, block, sizeof head);
     const int count = ContinuationBlocks(stored);
@@ -153,14 +153,14 @@ bool ReadContinuations(Conversion& c, int count, int64_t record, int64_t at, int
     // block where one should be) leave the frame short of its stored bytes.
     if (!RecordHolds(s, FrameRecord{record, at, kBlockData * (1 + continuations)}, stored))
       return false;
-    s.frame.FrameFlags = 0;
-    if (s.TraceTopology == Topo::Ethernet) {
-      if (head[1] & kStatusCrc) s.frame.FrameFlags |= Flag::CrcError;
-      if (head[1] & kStatusAlignment) s.frame.FrameFlags |= Flag::AlignmentError;
+    s.frame.frameFlags = 0;
+    if (s.traceTopology == Topo::Ethernet) {
+      if (head[1] & kStatusCrc) s.frame.frameFlags |= Flag::CrcError;
+      if (head[1] & kStatusAlignment) s.frame.frameFlags |= Flag::AlignmentError;
     }
     SetFrameTime(s, r, head);
-    s.frame.StoredLength = stored;
-    s.frame.FrameLength = std::max(wire, stored);
+    s.frame.storedLength = stored;
+    s.frame.frameLength = std::max(wire, stored);
     ClampFrameLength(s);
     return true;
   }
@@ -170,7 +170,7 @@ ReadStatus NextRecord(Conversion& c) {
   ReaderContext& r = c.ReaderContext<ReaderContext>();
   // A wrapped capture is refused when its file is checked; reached without
   // that check (the fuzzer), its flag has the driver refuse it unread.
-  if (c.state.status.WrappedSource) return ReadStatus::End;
+  if (c.state.status.wrappedSource) return ReadStatus::End;
   return NextInTurn(c, [&]() __attribute__((always_inline)) { return ReadFrame(c, r); });
 }
 
@@ -189,7 +189,7 @@ void PutBlock(uint8_t* block, const ConversionState& s, int32_t stored, int32_t 
   std::memset(block, 0, kBlockSize / 2);
   std::memset(block + kBlockSize / 2, 0, kBlockSize / 2);
   const int32_t n = std::clamp(stored - from, 0, kBlockData);
-  CopyBytes(block + kDataAt, s.frame.FrameData.data() + from, size_t(n));
+  CopyBytes(block + kDataAt, s.frame.frameData.data() + from, size_t(n));
 }
 
 struct WriterContext : FormatContext {
@@ -222,12 +222,12 @@ void WriteDataGlanceHeader(Conversion& c, int32_t /*frameNumber*/) {
   ConversionState& s = c.state;
   uint8_t h[kHeaderSize] = {};
   const std::string text =
-      "Converted From " + SourceDisplayName(s.SourceAnalyzer, s.SourceVariant, s.SourceCompressed);
+      "Converted From " + SourceDisplayName(s.sourceAnalyzer, s.sourceVariant, s.sourceCompressed);
   const size_t n = std::min<size_t>(text.size(), 127);
   std::memcpy(h, text.data(), n);
   h[n] = 0x1A;
   PutLE16(h + 128, 517);
-  h[130] = MediaByte(s.TraceTopology);
+  h[130] = MediaByte(s.traceTopology);
   PutLE32(h + 144, StartTimeField32(s));
   c.target->seek(0);
   c.target->write(h, sizeof h);
@@ -235,7 +235,7 @@ void WriteDataGlanceHeader(Conversion& c, int32_t /*frameNumber*/) {
 
 void WriteDataGlanceFrame(Conversion& c) {
   ConversionState& s = c.state;
-  const int32_t number = s.counters.FramesWritten - s.counters.NonDataFrames;
+  const int32_t number = s.counters.framesWritten - s.counters.nonDataFrames;
   const int64_t frameTime = WriterFrameTime(s);
   const int64_t sinceBase = frameTime - s.writerTime.timeBaseSeconds * kMicrosPerSecond;
   const int64_t ticks = kMicrosToTicks(sinceBase);
@@ -245,12 +245,12 @@ void WriteDataGlanceFrame(Conversion& c) {
     return;
   }
   const uint64_t stamp = uint64_t(ticks);
-  const int32_t stored = std::max(0, s.frame.StoredLength);
+  const int32_t stored = std::max(0, s.frame.storedLength);
   const int blocks = 1 + ContinuationBlocks(stored);
   uint8_t status = 0;
-  if (s.TraceTopology == Topo::Ethernet) {
-    if (s.frame.FrameFlags & Flag::CrcError) status |= kStatusCrc;
-    if (s.frame.FrameFlags & Flag::AlignmentError) status |= kStatusAlignment;
+  if (s.traceTopology == Topo::Ethernet) {
+    if (s.frame.frameFlags & Flag::CrcError) status |= kStatusCrc;
+    if (s.frame.frameFlags & Flag::AlignmentError) status |= kStatusAlignment;
   }
   WriterContext& w = c.WriterContext<WriterContext>();
   WriteRecord(*c.target, size_t(blocks) * kBlockSize, w.aside.data(), [&](uint8_t* block) {
@@ -258,7 +258,7 @@ void WriteDataGlanceFrame(Conversion& c) {
     block[0] = kFirstBlock;
     block[1] = status;
     PutLE16(block + 2, uint16_t(stored));
-    PutLE16(block + 4, uint16_t(s.frame.FrameLength));
+    PutLE16(block + 4, uint16_t(s.frame.frameLength));
     PutLE16(block + 6, uint16_t(stamp >> 32));
     PutLE16(block + 8, uint16_t(stamp));
     PutLE16(block + 10, uint16_t(stamp >> 16));

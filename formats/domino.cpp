@@ -82,11 +82,11 @@ bool ReadHeader(Conversion& c, DominoReaderContext& r) {
   else
     ComputeTimeZoneBias(s, false);
   const int64_t timeOfDay = int64_t(hour) * 3600 + minute * 60 + second;
-  s.time.TraceDate = std::floor(s.time.TraceDate) + double(timeOfDay) / 86400.0;
-  s.time.HeaderTimeOfDay = timeOfDay * kMicrosPerSecond;
+  s.time.traceDate = std::floor(s.time.traceDate) + double(timeOfDay) / 86400.0;
+  s.time.headerTimeOfDay = timeOfDay * kMicrosPerSecond;
   r.mediaCode = GetLE16(h + 62);
   r.protocolCode = GetLE16(h + 64);
-  r.linkView = s.SourceAnalyzer == Analyzer::LinkViewPro;
+  r.linkView = s.sourceAnalyzer == Analyzer::LinkViewPro;
 
   // The directory: tagged entries up to "FRAM" (the index) or "STOP".
   int64_t at = kDominoHeaderSize;
@@ -118,7 +118,7 @@ bool ReadHeader(Conversion& c, DominoReaderContext& r) {
   r.nextEntryAt = countAt + 4;
   r.entriesStated = count;
   r.entriesLeft = uint32_t(std::min<int64_t>(count, room));
-  s.SourceFrameCount = int32_t(std::min<uint32_t>(r.entriesLeft, INT32_MAX));
+  s.sourceFrameCount = int32_t(std::min<uint32_t>(r.entriesLeft, INT32_MAX));
   r.headerRead = true;
   return true;
 }
@@ -154,36 +154,36 @@ const uint8_t* NextEntry(Conversion& c, DominoReaderContext& r) {
   const uint32_t time = GetLE32(e + 12), status = GetLE32(e + 16);
   const int64_t entryAt = r.nextEntryAt - int64_t(r.entries.size() - r.entryNext) -
                           kDominoIndexEntrySize;
-  s.frame.FrameFlags = 0;
-  if (!(status & (kStatusNotAtm | kStatusFcsGood))) s.frame.FrameFlags |= Flag::CrcError;
-  if (status & kStatusDirection1) s.frame.FrameFlags |= Flag::Direction1;
-  if (status & (kStatusDirection2 | kStatusAtmDirection2)) s.frame.FrameFlags |= Flag::Direction2;
-  s.frame.FrameTime = int64_t(time) * kTimeUnit + s.time.HeaderTimeOfDay;
-  s.frame.StoredLength = stored;
-  s.frame.FrameLength = full != 0 ? full : stored;
-  if (stored > s.frame.FrameLength)
+  s.frame.frameFlags = 0;
+  if (!(status & (kStatusNotAtm | kStatusFcsGood))) s.frame.frameFlags |= Flag::CrcError;
+  if (status & kStatusDirection1) s.frame.frameFlags |= Flag::Direction1;
+  if (status & (kStatusDirection2 | kStatusAtmDirection2)) s.frame.frameFlags |= Flag::Direction2;
+  s.frame.frameTime = int64_t(time) * kTimeUnit + s.time.headerTimeOfDay;
+  s.frame.storedLength = stored;
+  s.frame.frameLength = full != 0 ? full : stored;
+  if (stored > s.frame.frameLength)
     return FailRead(s, AtRecord(r.entryNumber, entryAt) + "bytes stored " + Grouped(stored) +
                        " exceed the frame length " + Grouped(full));
   // These files keep no FCS: the frame had 4 more bytes on the wire.
-  const bool fcsAdded = s.TraceTopology == Topo::Ethernet && r.mediaCode == kDominoMediaWithoutFcs;
+  const bool fcsAdded = s.traceTopology == Topo::Ethernet && r.mediaCode == kDominoMediaWithoutFcs;
   if (fcsAdded) {
-    if (s.frame.StoredLength >= s.frame.FrameLength) s.frame.StoredLength += 4;
-    s.frame.FrameLength += 4;
+    if (s.frame.storedLength >= s.frame.frameLength) s.frame.storedLength += 4;
+    s.frame.frameLength += 4;
   }
   ClampFrameLength(s);
-  const int32_t fromFile = std::min(stored, s.frame.StoredLength);
+  const int32_t fromFile = std::min(stored, s.frame.storedLength);
   // Frames usually follow one another: the source is moved only when this
   // one lies elsewhere.
   const bool there = r.sourceAt == int64_t(position) || c.source->seek(position);
   r.sourceAt = -1;
-  if (!there || !c.source->readExact(s.frame.FrameData.data(), size_t(fromFile)))
+  if (!there || !c.source->readExact(s.frame.frameData.data(), size_t(fromFile)))
     return FailRead(s, AtRecord(r.entryNumber, entryAt) + "frame bytes at offset " +
                        Grouped(position) + " run past the end of the file");
   r.sourceAt = int64_t(position) + fromFile;
-  if (fromFile < s.frame.StoredLength) ZeroFrameBytes(s, fromFile, s.frame.StoredLength);
-  const bool whole = s.frame.StoredLength == s.frame.FrameLength;
+  if (fromFile < s.frame.storedLength) ZeroFrameBytes(s, fromFile, s.frame.storedLength);
+  const bool whole = s.frame.storedLength == s.frame.frameLength;
   const bool linkViewFcs =
-      r.linkView && s.TraceTopology == Topo::Ethernet && r.protocolCode == 4;
+      r.linkView && s.traceTopology == Topo::Ethernet && r.protocolCode == 4;
   if (whole && (fcsAdded || linkViewFcs)) StoreEthernetFcs(s);
   return true;
 }
@@ -203,21 +203,21 @@ ReadStatus EndOfIndex(ConversionState& s, const DominoReaderContext& r) {
 // A record ending inside a payload gives a last cell stored cut short.
 // The record is kept aside; the current frame becomes its first cell.
 void FirstCell(ConversionState& s, DominoReaderContext& r) {
-  r.record.assign(s.frame.FrameData.begin(), s.frame.FrameData.begin() + s.frame.StoredLength);
+  r.record.assign(s.frame.frameData.begin(), s.frame.frameData.begin() + s.frame.storedLength);
   r.cellAt = kAtmCell;
-  s.frame.FrameLength = s.frame.StoredLength = kAtmCell;
-  s.frame.FrameData[3] &= uint8_t(~0x02);
+  s.frame.frameLength = s.frame.storedLength = kAtmCell;
+  s.frame.frameData[3] &= uint8_t(~0x02);
 }
 
 // The current frame becomes the record's next cell.
 void NextCell(ConversionState& s, DominoReaderContext& r) {
   const int32_t stored = int32_t(r.record.size()), at = r.cellAt;
   const int32_t n = std::min(kAtmPayload, stored - at);
-  std::memcpy(s.frame.FrameData.data(), r.record.data(), kAtmHeaderEnd);
-  std::memcpy(s.frame.FrameData.data() + kAtmHeaderEnd, r.record.data() + at, size_t(n));
-  s.frame.FrameData[3] = uint8_t((s.frame.FrameData[3] & ~0x02) | (at + n >= stored ? 0x02 : 0));
-  s.frame.FrameLength = kAtmCell;
-  s.frame.StoredLength = kAtmHeaderEnd + n;
+  std::memcpy(s.frame.frameData.data(), r.record.data(), kAtmHeaderEnd);
+  std::memcpy(s.frame.frameData.data() + kAtmHeaderEnd, r.record.data() + at, size_t(n));
+  s.frame.frameData[3] = uint8_t((s.frame.frameData[3] & ~0x02) | (at + n >= stored ? 0x02 : 0));
+  s.frame.frameLength = kAtmCell;
+  s.frame.storedLength = kAtmHeaderEnd + n;
   r.cellAt = at + kAtmPayload;
 }
 
@@ -235,7 +235,7 @@ ReadStatus NextRecord(Conversion& c) {
   if (r.entriesLeft == 0) return EndOfIndex(s, r);
   const uint8_t* entry = NextEntry(c, r);
   if (!entry || !ReadFrame(c, r, entry)) return RecordOrEnd(s, false);
-  if (SplitsCells(s.TraceTopology) && s.frame.StoredLength > kAtmCell) FirstCell(s, r);
+  if (SplitsCells(s.traceTopology) && s.frame.storedLength > kAtmCell) FirstCell(s, r);
   return ReadStatus::Record;
 }
 
@@ -296,10 +296,10 @@ void WriteHeaderAndDirectory(Conversion& c, uint32_t indexAt) {
   uint8_t h[kFramesStart] = {};
   std::memcpy(h, "WINC", 4);
   const std::string text =
-      s.SourceAnalyzer == Analyzer::LinkViewPro
+      s.sourceAnalyzer == Analyzer::LinkViewPro
           ? std::string("\nLinkView PRO Cap")
-          : "Converted From " + SourceDisplayName(s.SourceAnalyzer, s.SourceVariant,
-                                                   s.SourceCompressed);
+          : "Converted From " + SourceDisplayName(s.sourceAnalyzer, s.sourceVariant,
+                                                   s.sourceCompressed);
   std::memcpy(h + kTextOffset, text.data(), std::min<size_t>(text.size(), kTextBytes));
   h[44] = 1;
   PutLE32(h + 54, StartTimeField32(s));
@@ -380,18 +380,18 @@ uint32_t DominoWanProtocol(int64_t subCode) {
 
 Topology DominoTopology(TopologyInput& t) {
   const bool shortComment = t.type == Analyzer::LinkViewPro || t.head.u8(4) == '\n';
-  t.s.FileComment = shortComment ? t.head.text(5, 39) : t.head.text(4, 40);
+  t.s.fileComment = shortComment ? t.head.text(5, 39) : t.head.text(4, 40);
   const int64_t subCode = t.head.le16(64);
   Topology topology = DominoMedia(t.head.le16(62), subCode, t.speed);
   if (topology == Topo::E3 || (topology >= Topo::E1 && topology <= Topo::TSeries))
-    t.s.WanProtocol = DominoWanProtocol(subCode);
+    t.s.wanProtocol = DominoWanProtocol(subCode);
   // The reader's header step states the frame count.
   ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, topology);
   if (!probe.ran) {
     t.speed = 0;
     return Topo::Unknown;
   }
-  t.s.SourceFrameCount = probe.frameCount;
+  t.s.sourceFrameCount = probe.frameCount;
   return topology;
 }
 
@@ -401,9 +401,9 @@ void WriteDominoHeader(Conversion& c, int32_t /*frameNumber*/) {
   if (!w.fixed) {
     // The topology may change per frame (802.11 conversion): fixed here.
     w.fixed = true;
-    w.topology = s.TraceTopology;
-    w.mediaCode = MediaCode(w.topology, s.SourceAnalyzer == Analyzer::LinkViewPro);
-    w.protocolCode = ProtocolCode(w.topology, s.WanProtocol);
+    w.topology = s.traceTopology;
+    w.mediaCode = MediaCode(w.topology, s.sourceAnalyzer == Analyzer::LinkViewPro);
+    w.protocolCode = ProtocolCode(w.topology, s.wanProtocol);
     w.withoutFcs = w.topology == Topo::Ethernet && w.mediaCode == kDominoMediaWithoutFcs;
     const bool atm = UsesAtmStatus(w.topology);
     w.goodStatus = atm ? kStatusFcsGood : kStatusNotAtm | kStatusFcsGood;
@@ -415,7 +415,7 @@ void WriteDominoHeader(Conversion& c, int32_t /*frameNumber*/) {
 void WriteDominoFrame(Conversion& c) {
   ConversionState& s = c.state;
   DominoWriterContext& w = c.WriterContext<DominoWriterContext>();
-  const int32_t frameNumber = s.counters.FramesWritten - 1 - s.counters.NonDataFrames;
+  const int32_t frameNumber = s.counters.framesWritten - 1 - s.counters.nonDataFrames;
   const int64_t position = w.nextFrameAt;
   // Floored, as a shift: the unit is a power of two.
   static_assert(kTimeUnit == int64_t(1) << kTimeUnitBits);
@@ -429,8 +429,8 @@ void WriteDominoFrame(Conversion& c) {
   }
   // A frame stored cut short keeps all its bytes; a whole one keeps its FCS
   // unless the media code says the file has none.
-  const bool whole = s.frame.StoredLength >= s.frame.FrameLength;
-  int32_t stored = s.frame.StoredLength, full = whole ? 0 : s.frame.FrameLength;
+  const bool whole = s.frame.storedLength >= s.frame.frameLength;
+  int32_t stored = s.frame.storedLength, full = whole ? 0 : s.frame.frameLength;
   if (w.withoutFcs) {
     if (whole)
       stored = std::max(0, stored - 4);
@@ -442,10 +442,10 @@ void WriteDominoFrame(Conversion& c) {
   const uint64_t end = uint64_t(position) + uint64_t(stored) + 8 +
                        uint64_t(w.index.size()) + kDominoIndexEntrySize;
   if (!c.RoomForFrame(end)) return;
-  const bool good = !(s.frame.FrameFlags & Flag::Bad);
+  const bool good = !(s.frame.frameFlags & Flag::Bad);
   uint32_t status = good ? w.goodStatus : 0;
-  if (s.frame.FrameFlags & Flag::Direction1) status |= kStatusDirection1;
-  if (s.frame.FrameFlags & Flag::Direction2) status |= w.direction2Status;
+  if (s.frame.frameFlags & Flag::Direction1) status |= kStatusDirection1;
+  if (s.frame.frameFlags & Flag::Direction2) status |= w.direction2Status;
   const bool appended = w.index.appendLaidOut<kDominoIndexEntrySize>([&](uint8_t* e) {
     PutLE32(e, uint32_t(position));
     PutLE16(e + 4, uint16_t(stored));
@@ -458,20 +458,20 @@ void WriteDominoFrame(Conversion& c) {
     FailWrite(s, w.index.errorText());
     return;
   }
-  c.target->write(s.frame.FrameData.data(), size_t(stored));
+  c.target->write(s.frame.frameData.data(), size_t(stored));
   w.nextFrameAt += stored;
 }
 
 void FinishDomino(Conversion& c, int32_t /*framesWritten*/) {
   ConversionState& s = c.state;
-  if (s.status.HeaderPending) return;  // no frame reached the target
+  if (s.status.headerPending) return;  // no frame reached the target
   DominoWriterContext& w = c.WriterContext<DominoWriterContext>();
   const int64_t indexAt = c.target->position();  // within reach: see WriteDominoFrame
   uint8_t head[8];
   PutLE32(head, uint32_t(indexAt + 4));
   PutLE32(head + 4, uint32_t(w.index.size() / kDominoIndexEntrySize));
   c.target->write(head, sizeof head);
-  s.status.WritingIndex = true;
+  s.status.writingIndex = true;
   c.host.progress(c.Progress());
   const bool indexRead = w.index.forEachBlock([&](const uint8_t* bytes, size_t n) {
     if (!c.target->write(bytes, n)) return false;
@@ -479,7 +479,7 @@ void FinishDomino(Conversion& c, int32_t /*framesWritten*/) {
     c.host.progress(c.Progress());
     return true;
   });
-  s.status.WritingIndex = false;
+  s.status.writingIndex = false;
   w.index.clear();
   if (!indexRead) {
     FailWrite(s, w.index.errorText());

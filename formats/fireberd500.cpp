@@ -45,18 +45,18 @@ bool ReadRecord(Conversion& c, FireBerd500ReaderContext& r) {
   if (length > ClassicFrameBytes)
     return FailRead(s, AtRecord(number, at) + "frame length " + Grouped(length) + " exceeds " +
                        Grouped(ClassicFrameBytes));
-  if (!in.readExact(s.frame.FrameData.data(), size_t(length)))
+  if (!in.readExact(s.frame.frameData.data(), size_t(length)))
     return FailRead(s, AtRecord(number, at) + "frame bytes cut short");
   ++r.recordsRead;
-  const bool ethernet = s.TraceTopology == Topo::Ethernet;
+  const bool ethernet = s.traceTopology == Topo::Ethernet;
   // Long frames keep every byte the record holds, as short ones do.
-  s.frame.FrameLength = s.frame.StoredLength = length + (ethernet ? 4 : 0);
-  s.frame.FrameFlags = 0;
-  if (status & kStatusFcsError) s.frame.FrameFlags |= Flag::CrcError;
-  if (status & kStatusAlignmentError) s.frame.FrameFlags |= Flag::AlignmentError;
+  s.frame.frameLength = s.frame.storedLength = length + (ethernet ? 4 : 0);
+  s.frame.frameFlags = 0;
+  if (status & kStatusFcsError) s.frame.frameFlags |= Flag::CrcError;
+  if (status & kStatusAlignmentError) s.frame.frameFlags |= Flag::AlignmentError;
   ClampFrameLength(s);
   if (ethernet) StoreEthernetFcs(s);
-  s.frame.FrameTime = int64_t(GetLE32(head + 6)) * 1000;
+  s.frame.frameTime = int64_t(GetLE32(head + 6)) * 1000;
   return true;
 }
 
@@ -108,13 +108,13 @@ Topology FireBerd500Topology(TopologyInput& t) {
 }
 
 void WriteFireBerd500Header(Conversion& c, int32_t frameNumber) {
-  WriteHeader(c, frameNumber - c.state.counters.NonDataFrames);
+  WriteHeader(c, frameNumber - c.state.counters.nonDataFrames);
 }
 
 void WriteFireBerd500Frame(Conversion& c) {
   ConversionState& s = c.state;
   FireBerd500WriterContext& w = c.WriterContext<FireBerd500WriterContext>();
-  const int32_t frameNumber = s.counters.FramesWritten - 1 - s.counters.NonDataFrames;
+  const int32_t frameNumber = s.counters.framesWritten - 1 - s.counters.nonDataFrames;
   const int64_t position = c.target->position();
   const int64_t millis = FloorDiv(WriterFrameTime(s) + 500, 1000);
   if (millis < 0 || millis > int64_t(UINT32_MAX)) {
@@ -124,30 +124,30 @@ void WriteFireBerd500Frame(Conversion& c) {
   }
   // A whole Ethernet frame is stored without its FCS; a frame cut short
   // keeps every byte it has.
-  const bool whole = s.frame.StoredLength >= s.frame.FrameLength;
+  const bool whole = s.frame.storedLength >= s.frame.frameLength;
   const int32_t length =
-      std::max(0, s.frame.StoredLength - (s.TraceTopology == Topo::Ethernet && whole ? 4 : 0));
+      std::max(0, s.frame.storedLength - (s.traceTopology == Topo::Ethernet && whole ? 4 : 0));
   // A table of 32-bit record offsets follows the records.
   const uint64_t end = uint64_t(position) + kRecordHead + uint64_t(length) + 4 * (w.positions.size() + 1);
   if (!c.RoomForFrame(end)) return;
   uint16_t status = 0;
   if (length > kLongFrame) status |= kStatusLong;
   if (length < kShortFrame) status |= kStatusShort;
-  if (s.frame.FrameFlags & Flag::CrcError) status |= kStatusFcsError;
-  if (s.frame.FrameFlags & Flag::AlignmentError) status |= kStatusAlignmentError;
+  if (s.frame.frameFlags & Flag::CrcError) status |= kStatusFcsError;
+  if (s.frame.frameFlags & Flag::AlignmentError) status |= kStatusAlignmentError;
   uint8_t head[kRecordHead];
   PutLE16(head, uint16_t(length));
   PutLE16(head + 2, status);
   PutLE16(head + 4, uint16_t(frameNumber));
   PutLE32(head + 6, uint32_t(millis));
   c.target->write(head, sizeof head);
-  c.target->write(s.frame.FrameData.data(), size_t(length));
+  c.target->write(s.frame.frameData.data(), size_t(length));
   w.positions.push_back(uint32_t(position));
 }
 
 void FinishFireBerd500(Conversion& c, int32_t /*framesWritten*/) {
   ConversionState& s = c.state;
-  if (s.status.HeaderPending) return;  // no frame reached the target
+  if (s.status.headerPending) return;  // no frame reached the target
   FireBerd500WriterContext& w = c.WriterContext<FireBerd500WriterContext>();
   std::vector<uint8_t> table(w.positions.size() * 4);
   for (size_t i = 0; i < w.positions.size(); ++i) PutLE32(table.data() + 4 * i, w.positions[i]);

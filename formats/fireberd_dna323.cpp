@@ -36,7 +36,7 @@ bool ReadRecord(Conversion& c, Dna323ReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
   const int64_t at = in.position();
-  const int64_t number = s.counters.FramesRead + 1;
+  const int64_t number = s.counters.framesRead + 1;
   // A last byte alone is no record.
   if (in.size() >= 0 && at + 1 >= in.size()) return false;
   uint8_t head[kRecordHead];
@@ -53,7 +53,7 @@ bool ReadRecord(Conversion& c, Dna323ReaderContext& r) {
   if (seconds >= kSeconds1601To10000)
     return FailRead(s, AtRecord(number, at) + "time lies after the year 9999");
   uint8_t tail[kRecordTail];
-  if (!in.readExact(s.frame.FrameData.data(), length) || !in.readExact(tail, sizeof tail))
+  if (!in.readExact(s.frame.frameData.data(), length) || !in.readExact(tail, sizeof tail))
     return FailRead(s, AtRecord(number, at) + "record cut short");
   const int64_t unixSeconds = seconds - kSeconds1601To1970;
   if (!r.dated) {
@@ -61,9 +61,9 @@ bool ReadRecord(Conversion& c, Dna323ReaderContext& r) {
     StartTraceAtUnixTime(s, unixSeconds);
   }
   // Counted from local midnight of the trace date, also past midnight.
-  s.frame.FrameTime = FrameTimeFromUnix(s, unixSeconds, micros % kMicrosPerSecond);
-  s.frame.FrameLength = s.frame.StoredLength = int32_t(length);
-  s.frame.FrameFlags = 0;
+  s.frame.frameTime = FrameTimeFromUnix(s, unixSeconds, micros % kMicrosPerSecond);
+  s.frame.frameLength = s.frame.storedLength = int32_t(length);
+  s.frame.frameFlags = 0;
   // The stored bytes stand as they are: the FCS of a whole frame is in the
   // file, and the last bytes of a frame stored cut short are frame bytes.
   return true;
@@ -125,22 +125,22 @@ void WriteFireBerdDna323Frame(Conversion& c) {
                             kTicksPerMicrosecond +
                         WriterFrameTime(s) * kTicksPerMicrosecond;
   if (ticks < 0) {
-    FailWrite(s, AtRecord(s.counters.FramesWritten, c.target->position()) +
+    FailWrite(s, AtRecord(s.counters.framesWritten, c.target->position()) +
                      "frame time lies before 1601-01-01");
     return;
   }
   uint8_t head[kRecordHead] = {};
-  PutLE32(head, uint32_t(s.counters.FramesWritten));
+  PutLE32(head, uint32_t(s.counters.framesWritten));
   PutLE64(head + 8, uint64_t(ticks));
-  PutLE32(head + 20, uint32_t(s.frame.StoredLength));
+  PutLE32(head + 20, uint32_t(s.frame.storedLength));
   const uint8_t tail[kRecordTail] = {};
   c.target->write(head, sizeof head);
-  c.target->write(s.frame.FrameData.data(), size_t(s.frame.StoredLength));
+  c.target->write(s.frame.frameData.data(), size_t(s.frame.storedLength));
   c.target->write(tail, sizeof tail);
 }
 
 void FinishFireBerdDna323(Conversion& c, int32_t framesWritten) {
-  if (c.state.status.HeaderPending) return;  // no frame reached the target
+  if (c.state.status.headerPending) return;  // no frame reached the target
   WriteHeader(c, framesWritten);
 }
 

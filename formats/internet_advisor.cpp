@@ -89,7 +89,7 @@ void OpenBlock(Conversion& c, InternetAdvisorWriterContext& w, int32_t firstFram
 // ---------------------------------------------------------------- reader
 
 struct InternetAdvisorReaderContext : FormatContext {
-  bool dated = false;  // TraceDate is fixed (by the header or the first frame)
+  bool dated = false;  // traceDate is fixed (by the header or the first frame)
   int64_t fileSize = -1;  // of the source, -1 when not known
   // Where the next record starts: every record read takes exactly its size
   // (checked), so the stream need not be asked for its position.
@@ -132,10 +132,10 @@ bool ReadFrameRecord(Conversion& c, InternetAdvisorReaderContext& r, int64_t at,
   }
   // Taken before the frame bytes: reading those may move the block in hand.
   const uint32_t seconds = GetLE32(content + 16), nanoseconds = GetLE32(content + 20);
-  s.frame.FrameFlags = s.TraceTopology == Topo::Ethernet && content[11] >= 8 ? Flag::CrcError : 0;
-  s.frame.FrameLength = GetLE16(content + 8);
+  s.frame.frameFlags = s.traceTopology == Topo::Ethernet && content[11] >= 8 ? Flag::CrcError : 0;
+  s.frame.frameLength = GetLE16(content + 8);
   // The stored bytes, then their padding and the tail.
-  const FrameRecord where{s.counters.FramesRead + 1, at, recordBytes - kFrameOverhead};
+  const FrameRecord where{s.counters.framesRead + 1, at, recordBytes - kFrameOverhead};
   if (!ReadFrameBytes(c, where, stored)) return false;
   uint8_t rest[3 + kTailBytes];
   const size_t restBytes = size_t(recordBytes - kFrameOverhead - stored + kTailBytes);
@@ -149,8 +149,8 @@ bool ReadFrameRecord(Conversion& c, InternetAdvisorReaderContext& r, int64_t at,
     StartTraceAtUnixTime(s, seconds);
     r.dated = true;
   }
-  s.frame.FrameTime = r.clock(s, seconds, nanoseconds / 1000);
-  s.frame.StoredLength = std::min(int32_t(stored), s.frame.FrameLength);
+  s.frame.frameTime = r.clock(s, seconds, nanoseconds / 1000);
+  s.frame.storedLength = std::min(int32_t(stored), s.frame.frameLength);
   ClampFrameLength(s);
   return true;
 }
@@ -160,7 +160,7 @@ bool ReadFrameRecord(Conversion& c, InternetAdvisorReaderContext& r, int64_t at,
 bool EndOfBlocks(ConversionState& s, int64_t at) {
   const int64_t into = (at - kInternetAdvisorHeaderBytes) % kBlockBytes;
   if (into == 0) return false;
-  return FailRead(s, AtFrame(s.counters.FramesRead + 1, at) + "the file ends " + Grouped(into) +
+  return FailRead(s, AtFrame(s.counters.framesRead + 1, at) + "the file ends " + Grouped(into) +
                          " bytes into a block of " + Grouped(kBlockBytes));
 }
 
@@ -242,7 +242,7 @@ void WriteInternetAdvisorHeader(Conversion& c, int32_t /*frameNumber*/) {
   PutLE32(h + 8, 1);
   PutLE32(h + 12, StartTimeField32(s));
   PutLE32(h + 20, uint32_t(kBlockBytes));
-  PutLE32(h + 24, s.TraceTopology == Topo::TokenRing ? kMediaTokenRing : kMediaEthernet);
+  PutLE32(h + 24, s.traceTopology == Topo::TokenRing ? kMediaTokenRing : kMediaEthernet);
   PutLE32(h + 32, 0x600000);
   c.target->seek(0);
   c.target->write(h, sizeof h);
@@ -252,16 +252,16 @@ void WriteInternetAdvisorHeader(Conversion& c, int32_t /*frameNumber*/) {
 void WriteInternetAdvisorFrame(Conversion& c) {
   ConversionState& s = c.state;
   InternetAdvisorWriterContext& w = c.WriterContext<InternetAdvisorWriterContext>();
-  const int32_t frame = s.counters.FramesWritten - s.counters.NonDataFrames;
-  const bool ethernet = s.TraceTopology == Topo::Ethernet;
-  if (!ethernet && s.TraceTopology != Topo::TokenRing) {
+  const int32_t frame = s.counters.framesWritten - s.counters.nonDataFrames;
+  const bool ethernet = s.traceTopology == Topo::Ethernet;
+  if (!ethernet && s.traceTopology != Topo::TokenRing) {
     FailWrite(s, "Internet Advisor files hold Ethernet and Token Ring frames only");
     return;
   }
   const UnixTime when = w.clock(WriterFrameTime(s));
   if (!TimeFitsTarget(s, when.seconds, 0, kLatestUnsigned32Seconds)) return;
   // Every stored byte is kept; only a frame too large for a block is cut.
-  const int32_t stored = std::clamp(s.frame.StoredLength, 0, kMaxStoredBytes);
+  const int32_t stored = std::clamp(s.frame.storedLength, 0, kMaxStoredBytes);
   const int64_t padded = Padded(stored);
   if (w.fill == 0 || w.fill + padded + kFrameOverhead >= kBlockFillLimit) {
     if (w.groupContent) {
@@ -276,9 +276,9 @@ void WriteInternetAdvisorFrame(Conversion& c) {
     uint8_t* content = p + kHeadBytes;
     PutLE32(content, uint32_t(frame));
     PutLE32(content + 4, 0);
-    PutLE16(content + 8, uint16_t(s.frame.FrameLength));
+    PutLE16(content + 8, uint16_t(s.frame.frameLength));
     content[10] = 0;
-    content[11] = (s.frame.FrameFlags & Flag::CrcError) ? kStatusCrcError : 0;
+    content[11] = (s.frame.frameFlags & Flag::CrcError) ? kStatusCrcError : 0;
     PutLE16(content + 12, uint16_t(stored));
     PutLE16(content + 14, ethernet ? 64 : 0);
     PutLE32(content + 16, uint32_t(when.seconds));
@@ -286,7 +286,7 @@ void WriteInternetAdvisorFrame(Conversion& c) {
     // The stored bytes, zero padding up to a whole word, then the tail.
     uint8_t* frameBytes = content + kFrameContentBytes;
     if (padded > stored) PutLE32(frameBytes + padded - 4, 0);
-    std::memcpy(frameBytes, s.frame.FrameData.data(), size_t(stored));
+    std::memcpy(frameBytes, s.frame.frameData.data(), size_t(stored));
     WriteRecordTail(frameBytes + padded, recordBytes);
   });
   w.fill += recordBytes;
@@ -295,7 +295,7 @@ void WriteInternetAdvisorFrame(Conversion& c) {
 void FinishInternetAdvisor(Conversion& c, int32_t framesWritten) {
   InternetAdvisorWriterContext& w = c.WriterContext<InternetAdvisorWriterContext>();
   if (!w.groupContent) return;  // no frame written: the file stays empty
-  CloseGroup(c, w, framesWritten - c.state.counters.NonDataFrames);
+  CloseGroup(c, w, framesWritten - c.state.counters.nonDataFrames);
   WritePadding(c, w);
 }
 

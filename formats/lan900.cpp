@@ -49,7 +49,7 @@ struct WriterContext : FormatContext {
 void ReadHeaderStep(Conversion& c) {
   ConversionState& s = c.state;
   ReaderContext& r = c.ReaderContext<ReaderContext>();
-  s.SourceHasNoFrames = true;
+  s.sourceHasNoFrames = true;
   FileBlock h = ReadFileBlock(*c.source, 0, size_t(kPageTableAt) + 2 * kMaxPages);
   if (h.size() < size_t(kPageTableAt)) {
     FailRead(s, "the LAN900 header page is cut short");
@@ -70,7 +70,7 @@ void ReadHeaderStep(Conversion& c) {
     FailRead(s, "the page table of " + Grouped(pages) + " pages is cut short");
     return;
   }
-  s.SourceHasNoFrames = false;
+  s.sourceHasNoFrames = false;
   r.pages = pages;
   r.table.resize(size_t(pages));
   for (int p = 0; p < pages; ++p) {
@@ -107,7 +107,7 @@ bool ReadRecord(Conversion& c, ReaderContext& r, bool& skipped) {
   skipped = false;
   if (!NextPageIfDone(c, r)) return false;
   const int64_t at = in.position();
-  const int64_t record = s.counters.FramesRead + 1;
+  const int64_t record = s.counters.framesRead + 1;
   uint8_t h[kRecordHeaderSize];
   uint8_t wireBytes[2];
   if (!in.readExact(h, sizeof h)) {
@@ -130,35 +130,35 @@ bool ReadRecord(Conversion& c, ReaderContext& r, bool& skipped) {
   ++r.taken;
   const int32_t bytes = body - 2;
   if (bytes < 0 || !in.readExact(wireBytes, 2) ||
-      !in.readExact(s.frame.FrameData.data(), size_t(bytes))) {
+      !in.readExact(s.frame.frameData.data(), size_t(bytes))) {
     FailRead(s, AtRecord(record, at) + "frame record of " + Grouped(body) + " bytes cut short");
     return false;
   }
   const int media = h[1] & 0x1F;
   const bool ethernet = media == kMediaEthernet || media == kMediaEthernet2;
   const bool tokenRing = media == kMediaTokenRing;
-  if (s.status.ProbeOnly) {
-    s.TraceTopology = ethernet ? Topo::Ethernet : tokenRing ? Topo::TokenRing : Topo::Unknown;
+  if (s.status.probeOnly) {
+    s.traceTopology = ethernet ? Topo::Ethernet : tokenRing ? Topo::TokenRing : Topo::Unknown;
   } else if (!ethernet && !tokenRing) {
     skipped = true;
     return false;
   }
-  s.frame.FrameFlags = 0;
-  if (h[4] & kErrorCrc) s.frame.FrameFlags |= Flag::CrcError;
-  if (h[4] & kErrorAlignment) s.frame.FrameFlags |= Flag::AlignmentError;
+  s.frame.frameFlags = 0;
+  if (h[4] & kErrorCrc) s.frame.frameFlags |= Flag::CrcError;
+  if (h[4] & kErrorAlignment) s.frame.frameFlags |= Flag::AlignmentError;
   const uint64_t ticks = uint64_t(GetLE32(h + 5)) * 65536 + GetLE16(h + 9);
   int64_t time = TicksToMicros(ticks);
   if (r.started && time < r.previousTime && r.previousTime - time < kHoldBackMicros)
     time = r.previousTime;
   r.started = true;
   r.previousTime = time;
-  s.frame.FrameTime = time;
+  s.frame.frameTime = time;
 
   const int32_t wire = GetLE16(wireBytes);
   // An Ethernet frame stored without its FCS gets it rebuilt.
   const bool rebuildFcs = ethernet && wire - bytes == kEthernetFcs;
-  s.frame.StoredLength = rebuildFcs ? wire : bytes;
-  s.frame.FrameLength = std::max(wire, s.frame.StoredLength);
+  s.frame.storedLength = rebuildFcs ? wire : bytes;
+  s.frame.frameLength = std::max(wire, s.frame.storedLength);
   ClampFrameLength(s);
   if (rebuildFcs) StoreEthernetFcs(s);
   return true;
@@ -172,7 +172,7 @@ ReadStatus NextRecord(Conversion& c) {
   while (r.taken < r.total) {
     bool skipped = false;
     if (ReadRecord(c, r, skipped)) return ReadStatus::Record;
-    if (!skipped || s.status.ReadError) return RecordOrEnd(s, false);
+    if (!skipped || s.status.readError) return RecordOrEnd(s, false);
     if (r.taken < r.total && c.SourceAtEnd()) {
       FailRead(s, "the pages end before the " + Grouped(r.total) + " frames of the page table");
       return ReadStatus::Failed;
@@ -208,14 +208,14 @@ Topology Lan900Topology(TopologyInput& t) {
   if (probe.noFrames) {
     // An empty trace has no frame to decide the media by; it is reported as
     // having no frames rather than as an unknown interface.
-    t.s.SourceHasNoFrames = true;
+    t.s.sourceHasNoFrames = true;
     return Topo::Ethernet;
   }
   return probe.delivered ? probe.topology : Topo::Unknown;
 }
 
 void WriteLan900Header(Conversion& c, int32_t /*frameNumber*/) {
-  c.WriterContext<WriterContext>().ethernet = c.state.TraceTopology == Topo::Ethernet;
+  c.WriterContext<WriterContext>().ethernet = c.state.traceTopology == Topo::Ethernet;
   WriteHeaderPage(c);
 }
 
@@ -225,17 +225,17 @@ void WriteLan900Frame(Conversion& c) {
   const bool ethernet = w.ethernet;
   // A whole Ethernet frame leaves its FCS out; every other frame keeps every
   // stored byte.
-  const int32_t bytes = ethernet ? std::max(0, std::min(s.frame.StoredLength, s.frame.FrameLength - kEthernetFcs))
-                                 : std::max(0, s.frame.StoredLength);
+  const int32_t bytes = ethernet ? std::max(0, std::min(s.frame.storedLength, s.frame.frameLength - kEthernetFcs))
+                                 : std::max(0, s.frame.storedLength);
   const int32_t body = bytes + 2;
   const int64_t frameTime = WriterFrameTime(s);
   const int64_t ticks = FloorToInt(double(frameTime) / kTickMicroseconds);
   if (ticks < 0 || ticks >= int64_t(65536) * 4294967296) {
-    FailWrite(s, "frame " + Grouped(s.counters.FramesWritten - s.counters.NonDataFrames) + ": time " +
+    FailWrite(s, "frame " + Grouped(s.counters.framesWritten - s.counters.nonDataFrames) + ": time " +
                      Grouped(frameTime) + " microseconds lies outside a LAN900 tick count");
     return;
   }
-  const bool nextPage = w.used + kRecordHeaderSize + s.frame.StoredLength >= kPageSize ||
+  const bool nextPage = w.used + kRecordHeaderSize + s.frame.storedLength >= kPageSize ||
                         w.used + kRecordHeaderSize + body > kPageSize;
   // The file ends with the frame's page; the page table reaches 4,096 pages.
   const uint64_t end = uint64_t(w.page + (nextPage ? 2 : 1)) * kPageSize;
@@ -249,8 +249,8 @@ void WriteLan900Frame(Conversion& c) {
   }
   const uint64_t t = uint64_t(ticks);
   uint8_t errors = 0;
-  if (s.frame.FrameFlags & Flag::CrcError) errors |= kErrorCrc;
-  if (s.frame.FrameFlags & Flag::AlignmentError) errors |= kErrorAlignment;
+  if (s.frame.frameFlags & Flag::CrcError) errors |= kErrorCrc;
+  if (s.frame.frameFlags & Flag::AlignmentError) errors |= kErrorAlignment;
   WriteRecord(*c.target, size_t(kRecordHeaderSize + 2 + bytes), w.aside, [&](uint8_t* h) {
     h[0] = kFrameRecord;
     h[1] = ethernet ? kMediaEthernet : kMediaTokenRing;
@@ -259,8 +259,8 @@ void WriteLan900Frame(Conversion& c) {
     PutLE32(h + 5, uint32_t(t / 65536));
     PutLE16(h + 9, uint16_t(t % 65536));
     h[11] = 0;
-    PutLE16(h + 12, uint16_t(s.frame.FrameLength));
-    CopyBytes(h + kRecordHeaderSize + 2, s.frame.FrameData.data(), size_t(bytes));
+    PutLE16(h + 12, uint16_t(s.frame.frameLength));
+    CopyBytes(h + kRecordHeaderSize + 2, s.frame.frameData.data(), size_t(bytes));
   });
   w.used += kRecordHeaderSize + body;
   ++w.inPage;
@@ -268,7 +268,7 @@ void WriteLan900Frame(Conversion& c) {
 }
 
 void FinishLan900(Conversion& c, int32_t /*framesWritten*/) {
-  if (c.state.status.HeaderPending) return;  // nothing was written
+  if (c.state.status.headerPending) return;  // nothing was written
   WriterContext& w = c.WriterContext<WriterContext>();
   c.target->writeZeros(size_t(kPageSize - w.used));
   WriteHeaderPage(c);

@@ -52,14 +52,14 @@ bool PlausibleDate(int year, int month, int day) {
   return year >= 1900 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 && day <= 31;
 }
 
-// Takes the start date and time of the summary as TraceDate; an impossible
+// Takes the start date and time of the summary as traceDate; an impossible
 // date leaves the file date.
 void TakeStartTime(ConversionState& s, ReaderContext& r, const uint8_t* summary) {
   const int day = summary[0], month = summary[1], year = GetLE16(summary + 2);
   const int seconds = summary[8], minutes = summary[9], hours = summary[10];
   if (!PlausibleDate(year, month, day)) return;
   const bool timeValid = hours < 24 && minutes < 60 && seconds < 60;
-  s.time.TraceDate = timeValid ? EncodeDateTime(year, month, day, hours, minutes, seconds)
+  s.time.traceDate = timeValid ? EncodeDateTime(year, month, day, hours, minutes, seconds)
                           : EncodeDate(year, month, day);
   r.startOfDay = timeValid ? (int64_t(hours) * 3600 + minutes * 60 + seconds) * kMicrosPerSecond : 0;
   ComputeTimeZoneBias(s, false);
@@ -132,7 +132,7 @@ bool ReadFrameRecord(Conversion& c, ReaderContext& r) {
       FollowRing(c, r);
       continue;
     }
-    const int64_t record = s.counters.FramesRead + 1;
+    const int64_t record = s.counters.framesRead + 1;
     if (length < kFrameHeaderSize || length > kMaxFrameRecord) {
       FailRead(s, AtRecord(record, at) + "frame record of " + Grouped(length) +
                       " bytes (32 to 32,800 expected)");
@@ -140,14 +140,14 @@ bool ReadFrameRecord(Conversion& c, ReaderContext& r) {
     }
     uint8_t b[kFrameHeaderSize];
     const int32_t room = length - kFrameHeaderSize;
-    if (!in.readExact(b, sizeof b) || !in.readExact(s.frame.FrameData.data(), size_t(room))) {
+    if (!in.readExact(b, sizeof b) || !in.readExact(s.frame.frameData.data(), size_t(room))) {
       FailRead(s, AtRecord(record, at) + "frame record cut short");
       return false;
     }
     r.at = at + kRecordHeaderSize + length;
     FollowRing(c, r);
 
-    const bool ethernet = s.TraceTopology == Topo::Ethernet;
+    const bool ethernet = s.traceTopology == Topo::Ethernet;
     const uint16_t status = GetLE16(b + 2);
     const int32_t wire = GetLE16(b + 4), stored = GetLE16(b + 6);
     // Token Ring writers may count the 4 bytes of FCS they leave out.
@@ -161,13 +161,13 @@ bool ReadFrameRecord(Conversion& c, ReaderContext& r) {
     const uint64_t counter = uint64_t(GetLE16(b + 8)) | uint64_t(GetLE16(b + 10)) << 16 |
                              uint64_t(GetLE16(b + 12)) << 32;
     // The one error bit the writer sets for any bad frame, on every medium.
-    s.frame.FrameFlags = (status & kStatusCrcError) ? Flag::Bad : 0;
-    s.frame.FrameTime = r.startOfDay + int64_t((counter + 1) / 2);
+    s.frame.frameFlags = (status & kStatusCrcError) ? Flag::Bad : 0;
+    s.frame.frameTime = r.startOfDay + int64_t((counter + 1) / 2);
     // The record holds the stored bytes; an Ethernet frame stored without its
     // FCS gets it rebuilt.
     const bool rebuildFcs = ethernet && wire - data == kEthernetFcs;
-    s.frame.StoredLength = rebuildFcs ? data + kEthernetFcs : data;
-    s.frame.FrameLength = std::max(wire, s.frame.StoredLength);
+    s.frame.storedLength = rebuildFcs ? data + kEthernetFcs : data;
+    s.frame.frameLength = std::max(wire, s.frame.storedLength);
     ClampFrameLength(s);
     if (rebuildFcs) StoreEthernetFcs(s);
     return true;
@@ -181,7 +181,7 @@ ReadStatus NextRecord(Conversion& c) {
     r.begun = true;
     r.ended = r.noFrames;
     r.at = c.source->position();
-  } else if (r.cyclic && r.cyclicFrames > 0 && uint32_t(s.counters.FramesRead) >= r.cyclicFrames) {
+  } else if (r.cyclic && r.cyclicFrames > 0 && uint32_t(s.counters.framesRead) >= r.cyclicFrames) {
     return ReadStatus::End;  // a complete cyclic capture ends after the frames it states
   } else if (!r.cyclic && c.SourceAtEnd()) {
     return ReadStatus::End;
@@ -220,20 +220,20 @@ std::vector<uint8_t> Summary(const ConversionState& s, uint32_t frames) {
   // counters count from midnight.
   for (int i = 0; i < 6; ++i) b[20 + size_t(i)] = uint8_t(i + 1);
   PutLE16(&b[26], 1);
-  PutLE16(&b[30], s.TraceTopology == Topo::Ethernet ? 1518 : 32768);
+  PutLE16(&b[30], s.traceTopology == Topo::Ethernet ? 1518 : 32768);
   PutLE32(&b[32], frames);
   PutLE32(&b[36], 0xFFFFFFFF);
   PutLE32(&b[40], 0xFFFFFFFF);
   PutLE32(&b[48], frames);
-  if (s.TraceTopology == Topo::Ethernet) PutLE16(&b[188], kMediaEthernet);
-  if (s.TraceTopology == Topo::TokenRing) PutLE16(&b[188], kMediaTokenRing);
+  if (s.traceTopology == Topo::Ethernet) PutLE16(&b[188], kMediaEthernet);
+  if (s.traceTopology == Topo::TokenRing) PutLE16(&b[188], kMediaTokenRing);
   PutLE16(&b[190], 2);
   return b;
 }
 
 void WriteHeaderRecords(Conversion& c) {
   const ConversionState& s = c.state;
-  const uint32_t frames = uint32_t(std::max(0, s.counters.FramesWritten - s.counters.NonDataFrames));
+  const uint32_t frames = uint32_t(std::max(0, s.counters.framesWritten - s.counters.nonDataFrames));
   std::vector<uint8_t> out;
   std::vector<uint8_t> fileHeader(76, 0);
   PutLE16(fileHeader.data(), 0x0501);
@@ -312,11 +312,11 @@ void WriteLanalyzerHeader(Conversion& c, int32_t /*frameNumber*/) { WriteHeaderR
 void WriteLanalyzerFrame(Conversion& c) {
   ConversionState& s = c.state;
   WriterContext& w = c.WriterContext<WriterContext>();
-  const int32_t number = s.counters.FramesWritten - s.counters.NonDataFrames;
+  const int32_t number = s.counters.framesWritten - s.counters.nonDataFrames;
   // A whole Ethernet frame leaves its FCS out; a cut one keeps every byte.
-  const int32_t n = s.TraceTopology == Topo::Ethernet
-                        ? std::max(0, std::min(s.frame.StoredLength, s.frame.FrameLength - kEthernetFcs))
-                        : std::max(0, s.frame.StoredLength);
+  const int32_t n = s.traceTopology == Topo::Ethernet
+                        ? std::max(0, std::min(s.frame.storedLength, s.frame.frameLength - kEthernetFcs))
+                        : std::max(0, s.frame.storedLength);
   const int64_t frameTime = WriterFrameTime(s);
   if (frameTime < 0 || uint64_t(frameTime) * 2 >= kCounterLimit) {
     FailWrite(s, "frame " + Grouped(number) + ": time " + Grouped(frameTime) +
@@ -329,22 +329,22 @@ void WriteLanalyzerFrame(Conversion& c) {
   PutLE16(r + 2, uint16_t(n + kFrameHeaderSize));
   uint8_t* b = r + kRecordHeaderSize;
   PutLE16(b, 1);
-  uint16_t status = (s.frame.FrameFlags & Flag::Bad) ? kStatusBad : kStatusGood;
+  uint16_t status = (s.frame.frameFlags & Flag::Bad) ? kStatusBad : kStatusGood;
   if (number == 1) status |= kStatusFirstFrame;
   PutLE16(b + 2, status);
-  PutLE16(b + 4, uint16_t(s.frame.FrameLength));
+  PutLE16(b + 4, uint16_t(s.frame.frameLength));
   PutLE16(b + 6, uint16_t(n));
   PutLE16(b + 8, uint16_t(counter));
   PutLE16(b + 10, uint16_t(counter >> 16));
   PutLE16(b + 12, uint16_t(counter >> 32));
   PutLE32(b + 14, uint32_t(number));
   PutLE16(b + 18, w.previousRecordLength);
-  c.target->writeHeadAndBody(r, sizeof r, s.frame.FrameData.data(), size_t(n));
+  c.target->writeHeadAndBody(r, sizeof r, s.frame.frameData.data(), size_t(n));
   w.previousRecordLength = uint16_t(n + kFrameHeaderSize);
 }
 
 void FinishLanalyzer(Conversion& c, int32_t /*framesWritten*/) {
-  if (!c.state.status.HeaderPending) WriteHeaderRecords(c);
+  if (!c.state.status.headerPending) WriteHeaderRecords(c);
 }
 
 namespace {

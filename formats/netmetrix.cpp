@@ -72,11 +72,11 @@ void ReadHeader(Conversion& c) {
 bool ReadRecord(Conversion& c, NetMetrixReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
-  if (uint32_t(s.counters.FramesRead) >= r.frameCount) return false;
-  if (uint32_t(s.counters.FramesRead) == r.servesUpTo && !ReadDescriptor(s, in, r, r.nextDescriptor))
+  if (uint32_t(s.counters.framesRead) >= r.frameCount) return false;
+  if (uint32_t(s.counters.framesRead) == r.servesUpTo && !ReadDescriptor(s, in, r, r.nextDescriptor))
     return false;
   const int64_t at = r.position;
-  const int64_t record = s.counters.FramesRead + 1;
+  const int64_t record = s.counters.framesRead + 1;
   FileBlock head = ReadFileBlock(in, at, kRecordHeadBytes);
   if (head.size() < kRecordHeadBytes) {
     FailRead(s, AtRecord(record, at) + "record head cut short");
@@ -109,18 +109,18 @@ bool ReadRecord(Conversion& c, NetMetrixReaderContext& r) {
     r.startKnown = true;
     r.startTime = seconds;
   }
-  s.frame.FrameTime = (seconds - r.startTime) * kMicrosPerSecond + micros + s.time.HeaderTimeOfDay;
-  s.frame.FrameFlags = head.be32(0) != 0 ? Flag::CrcError : 0;
+  s.frame.frameTime = (seconds - r.startTime) * kMicrosPerSecond + micros + s.time.headerTimeOfDay;
+  s.frame.frameFlags = head.be32(0) != 0 ? Flag::CrcError : 0;
   // Stored: the captured bytes and the FCS after them, never more than on the
   // wire. An FCS the record does not hold is computed for a whole Ethernet
   // frame; any other frame keeps only the bytes its record holds.
   int64_t stored = std::min(captured + 4, frameLength);
-  const bool fcsComputed = s.TraceTopology == Topo::Ethernet && stored == frameLength &&
+  const bool fcsComputed = s.traceTopology == Topo::Ethernet && stored == frameLength &&
                            frameLength >= 4 && frameLength <= ClassicFrameBytes;
   if (!fcsComputed) stored = std::min(stored, dataBytes);
-  s.frame.FrameLength = int32_t(std::min<int64_t>(frameLength, FrameBufferBytes));
-  s.frame.StoredLength = int32_t(stored);
-  ZeroFrameTail(s, int32_t(dataBytes), s.frame.StoredLength);  // the FCS slot, until it is computed
+  s.frame.frameLength = int32_t(std::min<int64_t>(frameLength, FrameBufferBytes));
+  s.frame.storedLength = int32_t(stored);
+  ZeroFrameTail(s, int32_t(dataBytes), s.frame.storedLength);  // the FCS slot, until it is computed
   ClampFrameLength(s);
   if (fcsComputed) StoreEthernetFcs(s);
   return true;

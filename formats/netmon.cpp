@@ -65,7 +65,7 @@ bool MoveTo(SourceStream& in, int64_t position, uint32_t entry) {
 
 struct NetMonWriterContext : FormatContext {
   SpillBuffer offsets;  // NetMon_frame_index_entry: one record offset per frame, little-endian
-  int64_t startTime = 0;          // FrameTime of the start time written in the header
+  int64_t startTime = 0;          // frameTime of the start time written in the header
   uint16_t macType = 0;           // fixed at the first frame (the topology may change per frame)
   uint32_t tableOffset = 0, commentOffset = 0, commentLength = 0;
   uint64_t end = 0;  // where the target ends: the header and the records so far
@@ -93,7 +93,7 @@ void ReadHeader(Conversion& c) {
   const SystemTime start = DecodeSystemTime(h + 8);
   // An impossible date is ignored; the file date then stands.
   if (start.year != 0 && IsPlausibleDate(start)) {
-    s.time.TraceDate = EncodeDateTime(start.year, start.month, start.day, start.hour, start.minute,
+    s.time.traceDate = EncodeDateTime(start.year, start.month, start.day, start.hour, start.minute,
                                  start.second) +
                   start.milliseconds / 86400000.0;
     ComputeTimeZoneBias(s, false);
@@ -167,27 +167,27 @@ bool ReadRecord(Conversion& c, NetMonReaderContext& r) {
     return false;
   }
   captured = std::min(captured, frameLength);  // never more stored than on the wire
-  if (!in.readExact(s.frame.FrameData.data(), captured)) {
+  if (!in.readExact(s.frame.frameData.data(), captured)) {
     FailRead(s, in.failed() ? in.errorText() : at() + "frame cut short");
     return false;
   }
   r.recordEnd = int64_t(entry) + headerSize + captured;
-  s.frame.FrameFlags = 0;
-  s.frame.FrameTime = r.version2 ? r.startMillis * 1000 + time : (time + r.startMillis) * 1000;
+  s.frame.frameFlags = 0;
+  s.frame.frameTime = r.version2 ? r.startMillis * 1000 + time : (time + r.startMillis) * 1000;
 
-  const bool ethernet = s.TraceTopology == Topo::Ethernet;
-  s.frame.FrameLength = int32_t(frameLength);
-  s.frame.StoredLength = int32_t(captured);
+  const bool ethernet = s.traceTopology == Topo::Ethernet;
+  s.frame.frameLength = int32_t(frameLength);
+  s.frame.storedLength = int32_t(captured);
   if (ethernet) {
-    if (captured == frameLength) s.frame.StoredLength += kEthernetFcs;
-    s.frame.FrameLength += kEthernetFcs;
-    if (s.frame.FrameLength < 64) {
+    if (captured == frameLength) s.frame.storedLength += kEthernetFcs;
+    s.frame.frameLength += kEthernetFcs;
+    if (s.frame.frameLength < 64) {
       ZeroFrameBytes(s, int32_t(captured), 64);
-      s.frame.FrameLength = s.frame.StoredLength = 64;
+      s.frame.frameLength = s.frame.storedLength = 64;
     }
   }
   ClampFrameLength(s);
-  if (ethernet && s.frame.StoredLength == s.frame.FrameLength) StoreEthernetFcs(s);
+  if (ethernet && s.frame.storedLength == s.frame.frameLength) StoreEthernetFcs(s);
   return true;
 }
 
@@ -237,7 +237,7 @@ uint16_t MacType(Topology topology) {
 void WriteHeader(Conversion& c, int32_t framesInFile) {
   ConversionState& s = c.state;
   NetMonWriterContext& w = c.WriterContext<NetMonWriterContext>();
-  const bool v2 = IsVersion2Target(s.TargetAnalyzer);
+  const bool v2 = IsVersion2Target(s.targetAnalyzer);
   uint8_t h[kNetMonHeaderSize] = {};
   std::memcpy(h, v2 ? "GMBU" : "RTSS", 4);
   h[4] = v2 ? 0 : 1;  // minor version
@@ -255,7 +255,7 @@ void WriteHeader(Conversion& c, int32_t framesInFile) {
 // False when the table could not be read back from its temporary file.
 bool WriteFrameTable(Conversion& c, SpillBuffer& offsets) {
   ConversionState& s = c.state;
-  s.status.WritingIndex = true;
+  s.status.writingIndex = true;
   c.host.progress(c.Progress());
   const bool read = offsets.forEachBlock([&](const uint8_t* bytes, size_t n) {
     if (!c.target->write(bytes, n)) return false;
@@ -263,7 +263,7 @@ bool WriteFrameTable(Conversion& c, SpillBuffer& offsets) {
     c.host.progress(c.Progress());
     return true;
   });
-  s.status.WritingIndex = false;
+  s.status.writingIndex = false;
   return read;
 }
 
@@ -294,20 +294,20 @@ std::string ReadNetMonComment(SourceStream& in) {
 void WriteNetMonHeader(Conversion& c, int32_t /*frameNumber*/) {
   NetMonWriterContext& w = c.WriterContext<NetMonWriterContext>();
   w.startTime = FloorDiv(c.state.writerTime.firstFrameTime, 1000) * 1000;
-  w.macType = MacType(c.state.TraceTopology);
-  WriteHeader(c, c.state.counters.FramesWritten - c.state.counters.NonDataFrames);
+  w.macType = MacType(c.state.traceTopology);
+  WriteHeader(c, c.state.counters.framesWritten - c.state.counters.nonDataFrames);
   w.end = uint64_t(c.target->position());
 }
 
 void WriteNetMonFrame(Conversion& c) {
   ConversionState& s = c.state;
   NetMonWriterContext& w = c.WriterContext<NetMonWriterContext>();
-  const int32_t fcs = s.TraceTopology == Topo::Ethernet ? kEthernetFcs : 0;
-  const int32_t frameLength = std::max(0, s.frame.FrameLength - fcs);
+  const int32_t fcs = s.traceTopology == Topo::Ethernet ? kEthernetFcs : 0;
+  const int32_t frameLength = std::max(0, s.frame.frameLength - fcs);
   // A frame stored cut short keeps every stored byte (its FCS is not among them).
-  const int32_t captured = s.frame.StoredLength >= s.frame.FrameLength
+  const int32_t captured = s.frame.storedLength >= s.frame.frameLength
                                ? frameLength
-                               : std::clamp(s.frame.StoredLength, 0, frameLength);
+                               : std::clamp(s.frame.storedLength, 0, frameLength);
   // The frame table and comment follow the records, all at 32-bit offsets.
   constexpr uint64_t kCommentRoom = 256;
   const uint64_t end = w.end + kRecordHeaderV2 + uint64_t(captured) + w.offsets.size() + 4 +
@@ -321,17 +321,17 @@ void WriteNetMonFrame(Conversion& c) {
   }
   const int64_t sinceStart = WriterFrameTime(s) - w.startTime;
   uint8_t h[kRecordHeaderV2];
-  if (IsVersion2Target(s.TargetAnalyzer)) {
+  if (IsVersion2Target(s.targetAnalyzer)) {
     PutLE64(h, uint64_t(sinceStart));
     PutLE32(h + 8, uint32_t(frameLength));
     PutLE32(h + 12, uint32_t(captured));
-    c.target->writeHeadAndBody(h, kRecordHeaderV2, s.frame.FrameData.data(), size_t(captured));
+    c.target->writeHeadAndBody(h, kRecordHeaderV2, s.frame.frameData.data(), size_t(captured));
     w.end += kRecordHeaderV2;
   } else {
     PutLE32(h, uint32_t(RoundedDiv(sinceStart, 1000)));
     PutLE16(h + 4, uint16_t(frameLength));
     PutLE16(h + 6, uint16_t(captured));
-    c.target->writeHeadAndBody(h, kRecordHeaderV1, s.frame.FrameData.data(), size_t(captured));
+    c.target->writeHeadAndBody(h, kRecordHeaderV1, s.frame.frameData.data(), size_t(captured));
     w.end += kRecordHeaderV1;
   }
   w.end += uint64_t(captured);
@@ -339,7 +339,7 @@ void WriteNetMonFrame(Conversion& c) {
 
 void FinishNetMon(Conversion& c, int32_t framesWritten) {
   ConversionState& s = c.state;
-  if (s.status.HeaderPending) return;  // no frame reached the target: nothing to complete
+  if (s.status.headerPending) return;  // no frame reached the target: nothing to complete
   NetMonWriterContext& w = c.WriterContext<NetMonWriterContext>();
   w.tableOffset = uint32_t(c.target->position());
   const bool tableRead = WriteFrameTable(c, w.offsets);
@@ -348,10 +348,10 @@ void FinishNetMon(Conversion& c, int32_t framesWritten) {
 
   w.commentOffset = uint32_t(c.target->position());
   const std::string comment =
-      "Converted From " + SourceDisplayName(s.SourceAnalyzer, s.SourceVariant, s.SourceCompressed);
+      "Converted From " + SourceDisplayName(s.sourceAnalyzer, s.sourceVariant, s.sourceCompressed);
   c.target->write(comment.c_str(), comment.size() + 1);  // with its zero byte
   w.commentLength = uint32_t(comment.size() + 1);
-  WriteHeader(c, framesWritten - s.counters.NonDataFrames);
+  WriteHeader(c, framesWritten - s.counters.nonDataFrames);
 }
 
 // ---------------------------------------------------------------- registry
@@ -365,7 +365,7 @@ std::optional<AnalyzerType> IdentifyNetMon(IdentifyInput& input) {
 }
 
 Topology NetMonFileTopology(TopologyInput& t) {
-  t.s.FileComment = ReadNetMonComment(t.in);
+  t.s.fileComment = ReadNetMonComment(t.in);
   return NetMonTopology(uint8_t(t.head.u8(6)));
 }
 

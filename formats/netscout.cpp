@@ -54,17 +54,17 @@ bool ReadEntry(Conversion& c, ReaderContext& r) {
   ConversionState& s = c.state;
   const uint8_t* e = r.table.data() + r.next * kEntrySize;
   ++r.next;
-  const int64_t record = s.counters.FramesRead + 1;
+  const int64_t record = s.counters.framesRead + 1;
   const uint32_t wire = GetBE32(e + 8), millis = GetBE32(e + 12), status = GetBE32(e + 16);
   const uint32_t position = GetBE32(e + 24);
-  s.frame.FrameTime = int64_t(millis) * 1000;
-  s.frame.FrameFlags = (status & kStatusCrc) ? Flag::CrcError : 0;
+  s.frame.frameTime = int64_t(millis) * 1000;
+  s.frame.frameFlags = (status & kStatusCrc) ? Flag::CrcError : 0;
   // Lengths beyond the largest frame are clamped before anything is read.
-  s.frame.FrameLength = int32_t(std::min<uint32_t>(wire, ClassicFrameBytes));
-  s.frame.StoredLength = std::min<int32_t>(r.maxStored, s.frame.FrameLength);
+  s.frame.frameLength = int32_t(std::min<uint32_t>(wire, ClassicFrameBytes));
+  s.frame.storedLength = std::min<int32_t>(r.maxStored, s.frame.frameLength);
   if (!c.source->seek(position) ||
-      !c.source->readExact(s.frame.FrameData.data(), size_t(s.frame.StoredLength))) {
-    FailRead(s, AtRecord(record, position) + "the frame's " + Grouped(s.frame.StoredLength) +
+      !c.source->readExact(s.frame.frameData.data(), size_t(s.frame.storedLength))) {
+    FailRead(s, AtRecord(record, position) + "the frame's " + Grouped(s.frame.storedLength) +
                     " stored bytes cannot be read");
     return false;
   }

@@ -116,8 +116,8 @@ bool ReadTaggedEntries(Conversion& c, ReaderContext& r, const uint8_t* fixed) {
     if (type == kTimeEntry && value.size() >= 4)
       r.localTimes = GetLE32(value.data() + value.size() - 4) == 0;
     if (type == kCommentEntry) {
-      s.FileComment.assign(value.begin(), std::find(value.begin(), value.end(), uint8_t(0)));
-      if (s.FileComment.size() > kLongestComment) s.FileComment.resize(kLongestComment);
+      s.fileComment.assign(value.begin(), std::find(value.begin(), value.end(), uint8_t(0)));
+      if (s.fileComment.size() > kLongestComment) s.fileComment.resize(kLongestComment);
     }
     at += length;
   }
@@ -150,18 +150,18 @@ void ReadHeaderStep(Conversion& c) {
 
 // Stored and wire lengths of a record with data length d and original length o.
 void SetLengths(ConversionState& s, int major, int32_t d, int32_t o) {
-  const bool ethernet = s.TraceTopology == Topo::Ethernet;
+  const bool ethernet = s.traceTopology == Topo::Ethernet;
   if (major < 4) {
-    s.frame.FrameLength = s.frame.StoredLength = d + (ethernet ? kEthernetFcs : 0);
+    s.frame.frameLength = s.frame.storedLength = d + (ethernet ? kEthernetFcs : 0);
   } else if (o == d) {
-    s.frame.FrameLength = s.frame.StoredLength = o;
+    s.frame.frameLength = s.frame.storedLength = o;
   } else if (ethernet) {
-    s.frame.FrameLength = std::max(o, d);
-    s.frame.StoredLength = o - d == kEthernetFcs ? d + kEthernetFcs : d;
+    s.frame.frameLength = std::max(o, d);
+    s.frame.storedLength = o - d == kEthernetFcs ? d + kEthernetFcs : d;
   } else {
     // Cut frames and 802.11 frames keep the wire length and every stored byte.
-    s.frame.FrameLength = std::max(o, d);
-    s.frame.StoredLength = d;
+    s.frame.frameLength = std::max(o, d);
+    s.frame.storedLength = d;
   }
 }
 
@@ -171,7 +171,7 @@ void SetLengths(ConversionState& s, int major, int32_t d, int32_t o) {
 bool ReadRecord(Conversion& c, ReaderContext& r, int64_t at, int64_t& next, int64_t& end) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
-  const int64_t record = s.counters.FramesRead + 1;
+  const int64_t record = s.counters.framesRead + 1;
   uint8_t h[kPacketHeaderSize];
   const size_t got = in.fetch(h, sizeof h);
   if (got == 0 && !in.failed()) return false;
@@ -186,41 +186,41 @@ bool ReadRecord(Conversion& c, ReaderContext& r, int64_t at, int64_t& next, int6
   const uint32_t original = GetLE32(h + 28), errors = GetLE32(h + 32);
   const uint32_t millis = GetLE32(h + 36), data = GetLE32(h + 40);
   next = GetLE32(h + 12);
-  if (s.TraceTopology == Topo::Wireless) {
+  if (s.traceTopology == Topo::Wireless) {
     uint8_t radio[kRadioHeaderSize];
     if (!in.readExact(radio, sizeof radio)) {
       FailRead(s, AtRecord(record, at) + "radio header cut short");
       return false;
     }
-    s.frame.WirelessDataRate = radio[2];
-    s.frame.WirelessChannel = radio[3];
-    s.frame.WirelessNoise = radio[4];
-    s.frame.WirelessSignal = radio[5];
+    s.frame.wirelessDataRate = radio[2];
+    s.frame.wirelessChannel = radio[3];
+    s.frame.wirelessNoise = radio[4];
+    s.frame.wirelessSignal = radio[5];
   }
   if (data > kMaxDataLength || original > uint32_t(INT32_MAX)) {
     FailRead(s, AtRecord(record, at) + "data length " + Grouped(data) + " exceeds " +
                     Grouped(kMaxDataLength));
     return false;
   }
-  if (!in.readExact(s.frame.FrameData.data(), data)) {
+  if (!in.readExact(s.frame.frameData.data(), data)) {
     FailRead(s, AtRecord(record, at) + "frame data cut short");
     return false;
   }
-  end = at + int64_t(sizeof h + data) + (s.TraceTopology == Topo::Wireless ? kRadioHeaderSize : 0);
-  s.frame.FrameFlags = 0;
-  if (errors & kErrorCrc) s.frame.FrameFlags |= Flag::CrcError;
-  if (errors & kErrorAlignment) s.frame.FrameFlags |= Flag::AlignmentError;
-  s.frame.FrameTime = r.clock(int64_t(millis) * 1000);
+  end = at + int64_t(sizeof h + data) + (s.traceTopology == Topo::Wireless ? kRadioHeaderSize : 0);
+  s.frame.frameFlags = 0;
+  if (errors & kErrorCrc) s.frame.frameFlags |= Flag::CrcError;
+  if (errors & kErrorAlignment) s.frame.frameFlags |= Flag::AlignmentError;
+  s.frame.frameTime = r.clock(int64_t(millis) * 1000);
   SetLengths(s, r.major, int32_t(data), int32_t(original));
   ClampFrameLength(s);
-  if (s.TraceTopology == Topo::Ethernet) {
-    const bool bad = (s.frame.FrameFlags & Flag::Bad) != 0;
-    if (s.frame.FrameLength < 64 && !bad && s.frame.StoredLength == s.frame.FrameLength) {
-      ZeroFrameBytes(s, s.frame.StoredLength, 64);
-      s.frame.FrameLength = s.frame.StoredLength = 64;
+  if (s.traceTopology == Topo::Ethernet) {
+    const bool bad = (s.frame.frameFlags & Flag::Bad) != 0;
+    if (s.frame.frameLength < 64 && !bad && s.frame.storedLength == s.frame.frameLength) {
+      ZeroFrameBytes(s, s.frame.storedLength, 64);
+      s.frame.frameLength = s.frame.storedLength = 64;
     }
     // Only a frame held whole ends in its FCS.
-    if (s.frame.StoredLength == s.frame.FrameLength) StoreEthernetFcs(s);
+    if (s.frame.storedLength == s.frame.frameLength) StoreEthernetFcs(s);
   }
   return true;
 }
@@ -229,18 +229,18 @@ bool ReadRecord(Conversion& c, ReaderContext& r, int64_t at, int64_t& next, int6
 void SetTaggedTime(ConversionState& s, ReaderContext& r, uint64_t nanoseconds) {
   const int64_t seconds = int64_t(nanoseconds / 1000000000) + kTaggedEpoch;
   const int64_t micros = int64_t(nanoseconds % 1000000000 / 1000);
-  s.frame.FrameNanoseconds = int32_t(nanoseconds % 1000);
+  s.frame.frameNanoseconds = int32_t(nanoseconds % 1000);
   if (r.localTimes) {
     // A local time read as UTC gives the local date; the zone gives the bias.
     if (!r.started) {
       SetTraceDateFromUnix(s, seconds, 0);
       ComputeTimeZoneBias(s, false);
     }
-    const int64_t midnight = DaysFrom1970(s.time.TraceDate) * kSecondsPerDay;
-    s.frame.FrameTime = (seconds - midnight) * kMicrosPerSecond + micros;
+    const int64_t midnight = DaysFrom1970(s.time.traceDate) * kSecondsPerDay;
+    s.frame.frameTime = (seconds - midnight) * kMicrosPerSecond + micros;
   } else {
     if (!r.started) StartTraceAtUnixTime(s, seconds);
-    s.frame.FrameTime = r.unixClock(s, seconds, micros);
+    s.frame.frameTime = r.unixClock(s, seconds, micros);
   }
   r.started = true;
 }
@@ -260,7 +260,7 @@ bool ReadTaggedRecord(Conversion& c, ReaderContext& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
   const int64_t at = in.position();
-  const int64_t record = s.counters.FramesRead + 1;
+  const int64_t record = s.counters.framesRead + 1;
   uint8_t h[kTaggedPacketHeaderSize];
   const size_t got = in.fetch(h, sizeof h);
   if (got == 0 && !in.failed()) return false;
@@ -269,7 +269,7 @@ bool ReadTaggedRecord(Conversion& c, ReaderContext& r) {
   const int32_t captured = GetLE16(h + 8), wire = GetLE16(h + 10);
   const int32_t frameAt = GetLE16(h + 12), nextAt = GetLE16(h + 14);
   const std::optional<Topology> medium = TaggedMedium(h[16]);
-  if (!medium || *medium != s.TraceTopology)
+  if (!medium || *medium != s.traceTopology)
     return FailRead(s, AtRecord(record, at) + "network type " + Grouped(h[16]) +
                            " differs from the trace's first");
   if (frameAt < kTaggedPacketHeaderSize || nextAt < frameAt + captured)
@@ -284,21 +284,21 @@ bool ReadTaggedRecord(Conversion& c, ReaderContext& r) {
     return FailRead(s, AtRecord(record, at) + "next offset " + Grouped(nextAt) +
                            " lies beyond the end of the file");
   // Any error bit marks the frame bad: the layout does not tell which.
-  s.frame.FrameFlags = h[19] != 0 ? Flag::CrcError : 0;
+  s.frame.frameFlags = h[19] != 0 ? Flag::CrcError : 0;
   SetTaggedTime(s, r, GetLE64(h + 40));
-  if (s.TraceTopology == Topo::Ethernet) {
+  if (s.traceTopology == Topo::Ethernet) {
     // The wire size counts the FCS, as in the chained layout.
     SetLengths(s, r.major, captured, wire);
     ClampFrameLength(s);
-    const bool bad = (s.frame.FrameFlags & Flag::Bad) != 0;
-    if (s.frame.FrameLength < 64 && !bad && s.frame.StoredLength == s.frame.FrameLength) {
-      ZeroFrameBytes(s, s.frame.StoredLength, 64);
-      s.frame.FrameLength = s.frame.StoredLength = 64;
+    const bool bad = (s.frame.frameFlags & Flag::Bad) != 0;
+    if (s.frame.frameLength < 64 && !bad && s.frame.storedLength == s.frame.frameLength) {
+      ZeroFrameBytes(s, s.frame.storedLength, 64);
+      s.frame.frameLength = s.frame.storedLength = 64;
     }
-    if (s.frame.StoredLength == s.frame.FrameLength) StoreEthernetFcs(s);
+    if (s.frame.storedLength == s.frame.frameLength) StoreEthernetFcs(s);
   } else {
-    s.frame.StoredLength = captured;
-    s.frame.FrameLength = std::max(captured, wire - kTaggedWireExtra);
+    s.frame.storedLength = captured;
+    s.frame.frameLength = std::max(captured, wire - kTaggedWireExtra);
     ClampFrameLength(s);
   }
   return true;
@@ -313,12 +313,12 @@ bool WalkToNextRecord(Conversion& c, ReaderContext& r) {
   const int64_t fileSize = in.size(), at = r.at, next = r.nextAt;
   if (next == 0 || (fileSize >= 0 && next >= fileSize)) return false;
   if (next <= at)
-    return FailRead(s, AtRecord(s.counters.FramesRead, at) + "next record offset " + Grouped(next) +
+    return FailRead(s, AtRecord(s.counters.framesRead, at) + "next record offset " + Grouped(next) +
                            " does not lie after the record");
   if (next >= r.endAt && uint64_t(next - r.endAt) <= in.inHandSize()) {
     in.consume(size_t(next - r.endAt));  // the next record follows in the block in hand
   } else if (!in.seek(next)) {
-    return FailRead(s, AtRecord(s.counters.FramesRead, at) + "next record offset " + Grouped(next) +
+    return FailRead(s, AtRecord(s.counters.framesRead, at) + "next record offset " + Grouped(next) +
                            " cannot be reached");
   }
   r.at = next;
@@ -426,8 +426,8 @@ Topology ObserverTopology(TopologyInput& t) {
 
 void WriteTaggedHeader(Conversion& c) {
   ConversionState& s = c.state;
-  if (s.TraceTopology != Topo::Ethernet && s.TraceTopology != Topo::TokenRing) {
-    FailWrite(s, TopologyName(s.TraceTopology) + " frames cannot be stored in Observer layout " +
+  if (s.traceTopology != Topo::Ethernet && s.traceTopology != Topo::TokenRing) {
+    FailWrite(s, TopologyName(s.traceTopology) + " frames cannot be stored in Observer layout " +
                      std::to_string(kTaggedLayout) + " (Ethernet and Token Ring only)");
     return;
   }
@@ -445,12 +445,12 @@ void WriteTaggedHeader(Conversion& c) {
 
 void WriteTaggedFrame(Conversion& c, WriterContext& w) {
   ConversionState& s = c.state;
-  const int64_t number = s.counters.FramesWritten - s.counters.NonDataFrames;
+  const int64_t number = s.counters.framesWritten - s.counters.nonDataFrames;
   const int32_t data = w.ethernet
-                           ? std::max(0, std::min(s.frame.StoredLength, s.frame.FrameLength - kEthernetFcs))
-                           : std::max(0, s.frame.StoredLength);
+                           ? std::max(0, std::min(s.frame.storedLength, s.frame.frameLength - kEthernetFcs))
+                           : std::max(0, s.frame.storedLength);
   // Ethernet wire lengths count the FCS already; other media get its room.
-  const int32_t wire = std::max(s.frame.FrameLength, data) + (w.ethernet ? 0 : kTaggedWireExtra);
+  const int32_t wire = std::max(s.frame.frameLength, data) + (w.ethernet ? 0 : kTaggedWireExtra);
   if (data > kLargestTaggedData || wire > 0xFFFF) {
     FailWrite(s, AtRecord(number, c.target->position()) + "frame of " + Grouped(wire) +
                      " bytes exceeds the " + Grouped(kLargestTaggedData) +
@@ -465,7 +465,7 @@ void WriteTaggedFrame(Conversion& c, WriterContext& w) {
   }
   const uint64_t nanoseconds = uint64_t(when.seconds - kTaggedEpoch) * 1000000000 +
                                uint64_t(when.microseconds) * 1000 +
-                               uint64_t(std::clamp(s.frame.FrameNanoseconds, 0, 999));
+                               uint64_t(std::clamp(s.frame.frameNanoseconds, 0, 999));
   const size_t size = size_t(kTaggedPacketHeaderSize + data);
   WriteRecord(*c.target, size, w.aside, [&](uint8_t* p) {
     std::memset(p, 0, kTaggedPacketHeaderSize);
@@ -479,17 +479,17 @@ void WriteTaggedFrame(Conversion& c, WriterContext& w) {
     PutLE64(p + 24, uint64_t(number - 1));
     PutLE64(p + 32, uint64_t(number - 1));
     PutLE64(p + 40, nanoseconds);
-    CopyBytes(p + kTaggedPacketHeaderSize, s.frame.FrameData.data(), size_t(data));
+    CopyBytes(p + kTaggedPacketHeaderSize, s.frame.frameData.data(), size_t(data));
   });
 }
 
 void WriteObserverHeader(Conversion& c, int32_t /*frameNumber*/) {
   WriterContext& w = c.WriterContext<WriterContext>();
-  const Topology topology = c.state.TraceTopology;
+  const Topology topology = c.state.traceTopology;
   w.ethernet = topology == Topo::Ethernet;
   w.wireless = topology == Topo::Wireless;
   w.mediaType = MediaType(topology);
-  w.tagged = c.state.options.TargetLayout == kTaggedLayout;
+  w.tagged = c.state.options.targetLayout == kTaggedLayout;
   if (w.tagged) return WriteTaggedHeader(c);
   WriteFileHeader(c, 0);
   w.end = c.target->position();
@@ -499,7 +499,7 @@ void WriteObserverFrame(Conversion& c) {
   ConversionState& s = c.state;
   WriterContext& w = c.WriterContext<WriterContext>();
   if (w.tagged) return WriteTaggedFrame(c, w);
-  const int32_t number = s.counters.FramesWritten - s.counters.NonDataFrames;
+  const int32_t number = s.counters.framesWritten - s.counters.nonDataFrames;
   const int64_t frameTime = WriterFrameTime(s);
   const int64_t millis = RoundedDiv(frameTime, 1000);
   if (millis < 0 || millis > INT32_MAX) {
@@ -510,17 +510,17 @@ void WriteObserverFrame(Conversion& c) {
   // A whole Ethernet frame leaves its FCS out; every other frame keeps every
   // stored byte.
   const int32_t data = w.ethernet
-                           ? std::max(0, std::min(s.frame.StoredLength, s.frame.FrameLength - kEthernetFcs))
-                           : std::max(0, s.frame.StoredLength);
+                           ? std::max(0, std::min(s.frame.storedLength, s.frame.frameLength - kEthernetFcs))
+                           : std::max(0, s.frame.storedLength);
   const int64_t offset = w.end;
   const int64_t next = offset + kPacketHeaderSize + data + 4 + (w.wireless ? kRadioHeaderSize : 0);
   // Records are chained by 32-bit offsets and the header states the end
   // (the call only near the limit).
-  if (uint64_t(next) > s.options.TargetOffsetLimit && !c.RoomForFrame(uint64_t(next))) return;
+  if (uint64_t(next) > s.options.targetOffsetLimit && !c.RoomForFrame(uint64_t(next))) return;
   uint32_t errors = 0;
-  if (s.frame.FrameFlags & Flag::CrcError) errors |= kErrorCrc;
-  if (s.frame.FrameFlags & Flag::AlignmentError) errors |= kErrorAlignment;
-  if (w.ethernet && s.frame.FrameLength < 64) errors |= kErrorShort;
+  if (s.frame.frameFlags & Flag::CrcError) errors |= kErrorCrc;
+  if (s.frame.frameFlags & Flag::AlignmentError) errors |= kErrorAlignment;
+  if (w.ethernet && s.frame.frameLength < 64) errors |= kErrorShort;
 
   // The first record links back to none: lastOffset is still 0 then.
   const uint32_t previous = uint32_t(w.lastOffset);
@@ -532,19 +532,19 @@ void WriteObserverFrame(Conversion& c) {
     PutLE32(p + 16, 0);
     PutLE32(p + 20, w.mediaType);
     PutLE32(p + 24, 0);
-    PutLE32(p + 28, uint32_t(s.frame.FrameLength));
+    PutLE32(p + 28, uint32_t(s.frame.frameLength));
     PutLE32(p + 32, errors);
     PutLE32(p + 36, uint32_t(millis));
     PutLE32(p + 40, uint32_t(data));
     uint8_t* body = p + kPacketHeaderSize;
     if (w.wireless) {
       const uint8_t radio[kRadioHeaderSize] = {
-          0, 0, s.frame.WirelessDataRate, s.frame.WirelessChannel,
-          s.frame.WirelessNoise != 0 ? s.frame.WirelessNoise : s.frame.WirelessSignal, s.frame.WirelessSignal, 0, 0};
+          0, 0, s.frame.wirelessDataRate, s.frame.wirelessChannel,
+          s.frame.wirelessNoise != 0 ? s.frame.wirelessNoise : s.frame.wirelessSignal, s.frame.wirelessSignal, 0, 0};
       std::memcpy(body, radio, sizeof radio);
       body += kRadioHeaderSize;
     }
-    CopyBytes(body, s.frame.FrameData.data(), size_t(data));
+    CopyBytes(body, s.frame.frameData.data(), size_t(data));
     PutLE32(body + data, 0);
   });
   w.lastOffset = offset;
@@ -554,7 +554,7 @@ void WriteObserverFrame(Conversion& c) {
 
 void FinishObserver(Conversion& c, int32_t /*framesWritten*/) {
   WriterContext& w = c.WriterContext<WriterContext>();
-  if (c.state.status.HeaderPending || w.tagged) return;  // nothing was written, or nothing to complete
+  if (c.state.status.headerPending || w.tagged) return;  // nothing was written, or nothing to complete
   const int64_t end = c.target->position();
   if (w.haveLast) {
     const uint8_t none[4] = {};  // the last record's next offset: it ends the chain

@@ -83,10 +83,10 @@ void StartTraceAt1904Micros(ConversionState& s, uint64_t micros) {
   const int64_t seconds = int64_t(micros / kMicrosPerSecond);
   const int64_t days = seconds / kSecondsPerDay;
   const int64_t secondOfDay = seconds % kSecondsPerDay;
-  s.time.TraceDate = Epoch1904() + double(days) + double(secondOfDay) / double(kSecondsPerDay);
-  s.time.HeaderTimeOfDay = secondOfDay * kMicrosPerSecond;
+  s.time.traceDate = Epoch1904() + double(days) + double(secondOfDay) / double(kSecondsPerDay);
+  s.time.headerTimeOfDay = secondOfDay * kMicrosPerSecond;
   ComputeTimeZoneBias(s, false);
-  s.frame.FrameTime = secondOfDay * kMicrosPerSecond + int64_t(micros % kMicrosPerSecond);
+  s.frame.frameTime = secondOfDay * kMicrosPerSecond + int64_t(micros % kMicrosPerSecond);
 }
 
 // Times of later frames are the first frame's plus the raw difference, so a
@@ -102,12 +102,12 @@ bool SetClassicFrameTime(ConversionState& s, PacketFileReader& r, uint64_t raw, 
     r.firstRaw = micros;
     const bool dated = millis && r.header.timeDate != 0;
     StartTraceAt1904Micros(s, dated ? uint64_t(r.header.timeDate) * kMicrosPerSecond : micros);
-    r.firstFrameTime = s.frame.FrameTime;
+    r.firstFrameTime = s.frame.frameTime;
     return true;
   }
   const int64_t span = int64_t(micros - r.firstRaw);
   if (span > kMaxSpan || span < -kMaxSpan) return false;
-  s.frame.FrameTime = r.firstFrameTime + span;
+  s.frame.frameTime = r.firstFrameTime + span;
   return true;
 }
 
@@ -136,9 +136,9 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
   ConversionState& s = c.state;
   SourceStream& in = *c.source;
   const bool v6 = r.header.versionByte == 6;
-  const bool wireless = s.TraceTopology == Topo::Wireless;
+  const bool wireless = s.traceTopology == Topo::Wireless;
   const int headerBytes = v6 ? kV6RecordSize : kV7RecordSize;
-  const FrameRecord where{s.counters.FramesRead + 1, r.recordAt, -1};
+  const FrameRecord where{s.counters.framesRead + 1, r.recordAt, -1};
   const auto fail = [&](const std::string& what) {
     FailRead(s, in.failed() ? in.errorText() : AtFrame(where.frame, where.offset) + what);
     return RecordOutcome::Error;
@@ -174,10 +174,10 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
   }
   if (wholeFrame) slice = length;
 
-  s.frame.FrameFlags = 0;
-  if (flags & 0x02) s.frame.FrameFlags |= Flag::CrcError;
-  if (flags & 0x04) s.frame.FrameFlags |= Flag::AlignmentError;
-  if (status & 0x04) s.frame.FrameFlags |= Flag::PacketFileStatus;
+  s.frame.frameFlags = 0;
+  if (flags & 0x02) s.frame.frameFlags |= Flag::CrcError;
+  if (flags & 0x04) s.frame.frameFlags |= Flag::AlignmentError;
+  if (status & 0x04) s.frame.frameFlags |= Flag::PacketFileStatus;
   if (!SetClassicFrameTime(s, r, raw, v6))
     return fail("time stamp further from the first frame's than a trace spans");
 
@@ -186,10 +186,10 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
     const uint8_t* radio = nullptr;
     if (TakePart(in, radio, radioSpare, kRadioBytes, false) != RecordOutcome::Frame)
       return fail("radio bytes cut short");
-    s.frame.WirelessDataRate = radio[0];
-    s.frame.WirelessChannel = radio[1];
-    s.frame.WirelessSignal = radio[2];
-    s.frame.WirelessNoise = radio[3];
+    s.frame.wirelessDataRate = radio[0];
+    s.frame.wirelessChannel = radio[1];
+    s.frame.wirelessSignal = radio[2];
+    s.frame.wirelessNoise = radio[3];
   }
   if (!ReadFrameBytes(c, where, slice)) return RecordOutcome::Error;
   // Records start at even offsets: an odd slice is followed by a pad byte.
@@ -204,8 +204,8 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
   // A slice longer than the frame it is of keeps its bytes: the frame is at
   // least as long as what was stored of it. Beyond the largest frame the
   // pipeline refuses it.
-  s.frame.FrameLength = slice <= MaxFrameBytes ? std::max(length, slice) : length;
-  s.frame.StoredLength = slice;
+  s.frame.frameLength = slice <= MaxFrameBytes ? std::max(length, slice) : length;
+  s.frame.storedLength = slice;
   ClampFrameLength(s);
   return RecordOutcome::Frame;
 }
@@ -215,10 +215,10 @@ RecordOutcome ReadClassicRecord(Conversion& c, PacketFileReader& r) {
 ReadStatus EndOfRecords(Conversion& c, const PacketFileReader& r) {
   ConversionState& s = c.state;
   const uint32_t stated = r.header.packetCount;
-  if (stated == 0 || uint32_t(s.counters.FramesRead) >= stated) return ReadStatus::End;
+  if (stated == 0 || uint32_t(s.counters.framesRead) >= stated) return ReadStatus::End;
   const int64_t at = r.header.tagged ? r.tagged.recordAt : r.recordAt;
-  FailRead(s, AtFrame(s.counters.FramesRead + 1, at) + "the header states " + Grouped(stated) +
-                  " frames, the file ends after " + Grouped(s.counters.FramesRead));
+  FailRead(s, AtFrame(s.counters.framesRead + 1, at) + "the header states " + Grouped(stated) +
+                  " frames, the file ends after " + Grouped(s.counters.framesRead));
   return ReadStatus::Failed;
 }
 
@@ -231,7 +231,7 @@ ReadStatus NextRecord(Conversion& c) {
     r.begun = true;
     r.recordAt = r.tagged.recordAt = c.source->position();
   } else {
-    if (r.header.packetCount != 0 && uint32_t(s.counters.FramesRead) >= r.header.packetCount)
+    if (r.header.packetCount != 0 && uint32_t(s.counters.framesRead) >= r.header.packetCount)
       return ReadStatus::End;
     if ((r.packetsEnd >= 0 && c.source->position() >= r.packetsEnd) || c.SourceAtEnd())
       return EndOfRecords(c, r);
@@ -241,7 +241,7 @@ ReadStatus NextRecord(Conversion& c) {
   if (got == RecordOutcome::End) return EndOfRecords(c, r);
   if (got == RecordOutcome::Error || c.source->failed()) {
     FailRead(s, c.source->failed() ? c.source->errorText()
-                                   : AtFrame(s.counters.FramesRead + 1, c.source->position()) +
+                                   : AtFrame(s.counters.framesRead + 1, c.source->position()) +
                                          "record damaged or cut short");
     return ReadStatus::Failed;
   }
@@ -289,7 +289,7 @@ PacketFlagRules PacketFlagRulesFor(Topology topology) {
 
 void WritePacketFileHeader(Conversion& c, int32_t count) {
   ConversionState& s = c.state;
-  const bool wireless = s.TraceTopology == Topo::Wireless;
+  const bool wireless = s.traceTopology == Topo::Wireless;
   const int64_t days = DaysSince1904(s.writerTime.traceDate);
   PacketFileWriter& w = c.WriterContext<PacketFileWriter>();
   w.epoch1904Base = uint64_t(days) * uint64_t(kSecondsPerDay * kMicrosPerSecond);
@@ -297,22 +297,22 @@ void WritePacketFileHeader(Conversion& c, int32_t count) {
   uint8_t h[kClassicHeaderSize] = {};
   h[0] = 7;
   PutBE32(h + 2, uint32_t(c.target->position()));
-  PutBE32(h + 6, uint32_t(std::max(0, count - s.counters.NonDataFrames)));
+  PutBE32(h + 6, uint32_t(std::max(0, count - s.counters.nonDataFrames)));
   PutBE32(h + 10, uint32_t(days * kSecondsPerDay + s.writerTime.firstFrameTime / kMicrosPerSecond));
   PutBE32(h + 14, 0xFFFFFFFF);
   PutBE32(h + 18, 0xFFFFFFFF);
-  PutBE32(h + 22, s.TraceTopology == Topo::TokenRing ? 1 : 0);
+  PutBE32(h + 22, s.traceTopology == Topo::TokenRing ? 1 : 0);
   PutBE32(h + 26, wireless ? 1 : 0);
   h[32] = h[33] = wireless ? 1 : 0;  // version 1.1: the lowest accepted for wireless files
-  PutBE32(h + 34, s.LineSpeed);
+  PutBE32(h + 34, s.lineSpeed);
   if (c.target->seek(0)) c.target->write(h, sizeof h);
   w.end = uint64_t(c.target->position());
   w.wireless = wireless;
-  w.flagRules = PacketFlagRulesFor(s.TraceTopology);
+  w.flagRules = PacketFlagRulesFor(s.traceTopology);
 }
 
 void WritePacketFileFrame(Conversion& c) {
-  if (c.state.TargetAnalyzer == Analyzer::Farrowe) {
+  if (c.state.targetAnalyzer == Analyzer::Farrowe) {
     WriteTaggedRecord(c);
     return;
   }
@@ -320,12 +320,12 @@ void WritePacketFileFrame(Conversion& c) {
   PacketFileWriter& w = c.WriterContext<PacketFileWriter>();
   const int32_t radio = w.wireless ? kRadioBytes : 0;
   // Never more than the source stored, nor more than the slice allows.
-  int32_t count = s.frame.StoredLength + radio;
-  if (s.options.SliceFrames) count = std::min(count, s.options.SliceLength);
+  int32_t count = s.frame.storedLength + radio;
+  if (s.options.sliceFrames) count = std::min(count, s.options.sliceLength);
   count = std::max(count, radio);
   // A slice of 0 means "the whole frame": a frame with no stored bytes can
   // only be written as an empty one.
-  const int32_t length = count == 0 ? 0 : s.frame.FrameLength + radio;
+  const int32_t length = count == 0 ? 0 : s.frame.frameLength + radio;
   int32_t slice = count;
   if (length <= count) {
     slice = 0;
@@ -341,7 +341,7 @@ void WritePacketFileFrame(Conversion& c) {
   const uint64_t base = w.epoch1904Base;
   const int64_t frameTime = WriterFrameTime(s);
   if (frameTime < 0 && uint64_t(-frameTime) > base) {  // before 1904: no such stamp
-    FailWrite(s, "frame " + Grouped(s.counters.FramesWritten) + ": time before 1904 cannot be stored");
+    FailWrite(s, "frame " + Grouped(s.counters.framesWritten) + ": time before 1904 cannot be stored");
     return;
   }
   const uint64_t stamp = uint64_t(frameTime) + base;
@@ -356,12 +356,12 @@ void WritePacketFileFrame(Conversion& c) {
     PutBE64(p + 8, stamp);
     uint8_t* body = p + kV7RecordSize;
     if (radio) {
-      body[0] = s.frame.WirelessDataRate;
-      body[1] = s.frame.WirelessChannel;
-      body[2] = s.frame.WirelessSignal;
-      body[3] = s.frame.WirelessNoise;
+      body[0] = s.frame.wirelessDataRate;
+      body[1] = s.frame.wirelessChannel;
+      body[2] = s.frame.wirelessSignal;
+      body[3] = s.frame.wirelessNoise;
     }
-    std::memcpy(body + radio, s.frame.FrameData.data(), size_t(count - radio));
+    std::memcpy(body + radio, s.frame.frameData.data(), size_t(count - radio));
     if (pad) body[count] = 0;
   });
   w.end = end;
@@ -429,7 +429,7 @@ std::optional<AnalyzerType> IdentifyTaggedPacketFile(IdentifyInput& input) {
 Topology PacketFileTopology(TopologyInput& t) {
   std::unique_ptr<SourceStream> gz;
   SourceStream* stream = &t.in;
-  if (t.s.SourceCompressed) {
+  if (t.s.sourceCompressed) {
     gz = OpenGzipSource(t.fileName);
     if (!gz) return Topo::Unknown;
     stream = gz.get();
@@ -447,12 +447,12 @@ Topology PacketFileTopology(TopologyInput& t) {
   } else {
     const int medium = summary.physicalMedium < 0 ? -1 : summary.physicalMedium & 0x7F;
     if (medium == 5 || medium == 6 || medium == 10) {
-      t.s.WanProtocol = medium == 5 ? Wan::FrameRelay : medium == 6 ? Wan::X25 : Wan::Isdn;
+      t.s.wanProtocol = medium == 5 ? Wan::FrameRelay : medium == 6 ? Wan::X25 : Wan::Isdn;
       topology = Topo::TSeries;
     } else if (medium == 0 || medium == 4) {
       topology = Topo::TSeries;
       ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, topology);
-      if (probe.delivered) t.s.WanProtocol = probe.wanProtocol;
+      if (probe.delivered) t.s.wanProtocol = probe.wanProtocol;
     }
   }
   // Wireless captures of analyzer versions before 1.1 cannot be read.

@@ -69,15 +69,15 @@ struct PacketFlagRules {
 };
 PacketFlagRules PacketFlagRulesFor(Topology topology);
 inline uint8_t PacketFlagsByte(const ConversionState& s, PacketFlagRules rules) {
-  const uint8_t* d = s.frame.FrameData.data();
+  const uint8_t* d = s.frame.frameData.data();
   uint8_t flags = 0;
-  if (s.frame.FrameFlags & Flag::CrcError) flags |= 0x02;
-  if (s.frame.FrameFlags & Flag::AlignmentError) flags |= 0x04;
+  if (s.frame.frameFlags & Flag::CrcError) flags |= 0x02;
+  if (s.frame.frameFlags & Flag::AlignmentError) flags |= 0x04;
   if (rules.lengthBits) {
-    if (s.frame.FrameLength > 1518) flags |= 0x10;
-    if (s.frame.FrameLength < 64) flags |= 0x20;
+    if (s.frame.frameLength > 1518) flags |= 0x10;
+    if (s.frame.frameLength < 64) flags |= 0x20;
   }
-  if (rules.snapBit && s.frame.StoredLength >= 16 && GetBE16(d + 12) <= 1500 && d[14] == 0xAA &&
+  if (rules.snapBit && s.frame.storedLength >= 16 && GetBE16(d + 12) <= 1500 && d[14] == 0xAA &&
       d[15] == 0xAA)
     flags |= 0x80;
   return flags;

@@ -47,7 +47,7 @@ struct PcapWriterContext : FormatContext {
 uint32_t Field32(const uint8_t* p, bool bigEndian) { return Get32(p, bigEndian); }
 uint16_t Field16(const uint8_t* p, bool bigEndian) { return Get16(p, bigEndian); }
 
-bool BigEndianSource(const ConversionState& s) { return s.SourceVariant & PcapVariant::BigEndian; }
+bool BigEndianSource(const ConversionState& s) { return s.sourceVariant & PcapVariant::BigEndian; }
 
 // Variants whose record headers hold more than the standard 16 bytes.
 constexpr uint32_t kLongerRecords = PcapVariant::Nokia | PcapVariant::Modified | kPcapVariantSuSE;
@@ -65,13 +65,13 @@ void ReadHeader(Conversion& c) {
   PcapReaderContext& r = c.ReaderContext<PcapReaderContext>();
   r.nanoseconds = nanoseconds;
   r.snapLength = Field32(header + 16, BigEndianSource(s));
-  s.SourceSnapshotLength = r.snapLength;
+  s.sourceSnapshotLength = r.snapLength;
   // One interface, of the header's link type, for every frame.
-  s.frame.FrameLinkType = Field32(header + 20, BigEndianSource(s));
-  s.frame.FrameInterface = 0;
+  s.frame.frameLinkType = Field32(header + 20, BigEndianSource(s));
+  s.frame.frameInterface = 0;
   // Salvage looks at every record's time, which only the stream path does.
-  r.plainRecords = !(s.SourceVariant & kLongerRecords) && !s.options.Salvage;
-  s.time.SourceHasNanoseconds = nanoseconds;
+  r.plainRecords = !(s.sourceVariant & kLongerRecords) && !s.options.salvage;
+  s.time.sourceHasNanoseconds = nanoseconds;
 }
 
 // ShapePcapFrame, inline in this reader's own frame path.
@@ -81,19 +81,19 @@ void ReadHeader(Conversion& c) {
   // here) is the length clamp's to lower; bounding it first keeps the
   // arithmetic below in range.
   if (original < 0 || original > MaxRecordBytes) original = MaxRecordBytes;
-  s.frame.StoredLength = captured;
-  s.frame.FrameLength = original;
+  s.frame.storedLength = captured;
+  s.frame.frameLength = original;
   // A record holding more bytes than its wire length keeps them all.
-  if (s.frame.FrameLength < s.frame.StoredLength) s.frame.FrameLength = s.frame.StoredLength;
+  if (s.frame.frameLength < s.frame.storedLength) s.frame.frameLength = s.frame.storedLength;
 
   if (topology == Topo::Ethernet) {
-    if (s.frame.FrameLength < 60 && s.options.PadShortFrames) {
-      ZeroFrameBytes(s, s.frame.StoredLength, 60);
-      s.frame.FrameLength = s.frame.StoredLength = 60;
-      ++s.counters.Lost.framesPadded;
+    if (s.frame.frameLength < 60 && s.options.padShortFrames) {
+      ZeroFrameBytes(s, s.frame.storedLength, 60);
+      s.frame.frameLength = s.frame.storedLength = 60;
+      ++s.counters.lost.framesPadded;
     }
-    if (s.frame.StoredLength >= s.frame.FrameLength) s.frame.StoredLength += 4;
-    s.frame.FrameLength += 4;
+    if (s.frame.storedLength >= s.frame.frameLength) s.frame.storedLength += 4;
+    s.frame.frameLength += 4;
   } else if (topology == Topo::Wireless) {
     SetDefaultWirelessMedia(s);
   }
@@ -118,19 +118,19 @@ inline RecordHeader DecodeRecordHeader(const uint8_t* p, bool big) {
 // captured bytes being in place.
 [[gnu::always_inline]] inline void ShapeRecord(ConversionState& s, PcapReaderContext& r,
                                                RecordHeader h) {
-  s.frame.FrameFlags = 0;
+  s.frame.frameFlags = 0;
   const bool nanoseconds = r.nanoseconds;
   int64_t micros = nanoseconds ? h.fraction / 1000 : h.fraction;
-  s.frame.FrameNanoseconds = nanoseconds ? int32_t(h.fraction % 1000) : 0;
+  s.frame.frameNanoseconds = nanoseconds ? int32_t(h.fraction % 1000) : 0;
   if (micros >= 1000000) {  // an out-of-range fraction carries into the seconds
     h.seconds += int64_t(micros / 1000000);
     micros %= 1000000;
   }
-  s.frame.FrameTime = r.clock(s, h.seconds, micros);
+  s.frame.frameTime = r.clock(s, h.seconds, micros);
   // An absurd original length beside sane captured bytes is the length
   // clamp's to lower.
   ShapeFrame(s, int32_t(h.captured), int32_t(std::min(h.original, uint32_t(MaxRecordBytes))),
-             s.TraceTopology);
+             s.traceTopology);
 }
 
 // After the first record, one whose header and bytes are all in the
@@ -143,7 +143,7 @@ bool TakeRecordInHand(ConversionState& s, SourceStream& in, PcapReaderContext& r
   if (h.captured > uint32_t(kMaxCapturedLength) ||
       in.inHandSize() - kRecordHeaderSize < size_t(h.captured))
     return false;
-  CopyBytes(s.frame.FrameData.data(), p + kRecordHeaderSize, h.captured);
+  CopyBytes(s.frame.frameData.data(), p + kRecordHeaderSize, h.captured);
   in.consume(kRecordHeaderSize + size_t(h.captured));
   ++r.record;
   ShapeRecord(s, r, h);
@@ -152,9 +152,9 @@ bool TakeRecordInHand(ConversionState& s, SourceStream& in, PcapReaderContext& r
 
 // The bytes of a record header and what follows it in this file's layout.
 size_t RecordHeaderBytes(const ConversionState& s) {
-  return kRecordHeaderSize + ((s.SourceVariant & PcapVariant::Nokia) ? 4 : 0) +
-         ((s.SourceVariant & PcapVariant::Modified) ? 8 : 0) +
-         ((s.SourceVariant & kPcapVariantSuSE) ? 12 : 0);
+  return kRecordHeaderSize + ((s.sourceVariant & PcapVariant::Nokia) ? 4 : 0) +
+         ((s.sourceVariant & PcapVariant::Modified) ? 8 : 0) +
+         ((s.sourceVariant & kPcapVariantSuSE) ? 12 : 0);
 }
 
 // Whether a record header at p could be one of this file's: a fraction
@@ -211,15 +211,15 @@ bool SkipToNextRecord(Conversion& c, PcapReaderContext& r, int64_t offset,
       return false;
     }
     const RecordHeader h = DecodeRecordHeader(record, BigEndianSource(s));
-    if ((s.SourceVariant & PcapVariant::Nokia) && !in.skip(4)) {
+    if ((s.sourceVariant & PcapVariant::Nokia) && !in.skip(4)) {
       if (damaged("record header cut short")) continue;
       return false;
     }
-    if ((s.SourceVariant & PcapVariant::Modified) && !in.skip(8)) {
+    if ((s.sourceVariant & PcapVariant::Modified) && !in.skip(8)) {
       if (damaged("record header cut short")) continue;
       return false;
     }
-    if ((s.SourceVariant & kPcapVariantSuSE) && !in.skip(12)) {
+    if ((s.sourceVariant & kPcapVariantSuSE) && !in.skip(12)) {
       if (damaged("record header cut short")) continue;
       return false;
     }
@@ -229,7 +229,7 @@ bool SkipToNextRecord(Conversion& c, PcapReaderContext& r, int64_t offset,
         continue;
       return false;
     }
-    if (!in.readExact(s.frame.FrameData.data(), size_t(h.captured))) {
+    if (!in.readExact(s.frame.frameData.data(), size_t(h.captured))) {
       if (damaged("frame cut short: " + Grouped(h.captured) + " bytes stated")) continue;
       return false;
     }
@@ -240,7 +240,7 @@ bool SkipToNextRecord(Conversion& c, PcapReaderContext& r, int64_t offset,
     }
     ShapeRecord(s, r, h);
     // A time the pipeline would refuse is damage salvage passes over.
-    if (s.options.Salvage && FrameTimeBeyondSpan(s)) {
+    if (s.options.salvage && FrameTimeBeyondSpan(s)) {
       if (damaged(FrameTimeSpanText(s))) continue;
       return false;
     }
@@ -258,9 +258,9 @@ bool SkipToNextRecord(Conversion& c, PcapReaderContext& r, int64_t offset,
 bool TargetTakesRecordsAsStored(const Conversion& c, const PcapReaderContext& r) {
   const ConversionState& s = c.state;
   const PcapOutputOptions output = s.options.formatOptions.value<PcapOutputOptions>();
-  return c.writerFormat() == &kPcapFormat && c.FramesPassUnchanged() && !s.options.Salvage &&
-         s.TraceTopology == Topo::Ethernet && !r.nanoseconds && !output.nanoseconds &&
-         !(s.SourceVariant & kLongerRecords) &&
+  return c.writerFormat() == &kPcapFormat && c.FramesPassUnchanged() && !s.options.salvage &&
+         s.traceTopology == Topo::Ethernet && !r.nanoseconds && !output.nanoseconds &&
+         !(s.sourceVariant & kLongerRecords) &&
          BigEndianSource(s) == output.bigEndian && !output.modified;
 }
 
@@ -284,11 +284,11 @@ void CopyUnchangedRecords(Conversion& c, PcapReaderContext& r) {
   const uint8_t* const end = in.inHand() + in.inHandSize();
   const uint8_t* p = in.inHand();
   const uint8_t* run = p;  // the records copied as they stand, not yet written
-  const uint32_t shortest = s.options.PadShortFrames ? 60 : 0;
+  const uint32_t shortest = s.options.padShortFrames ? 60 : 0;
   constexpr int64_t kLatestMicros = (int64_t(UINT32_MAX) + 1) * 1000000 - 1;
   int32_t largest = 0;
   bool more = true;
-  while (more && !s.status.StopRequested && !s.status.WriteFailed) {
+  while (more && !s.status.stopRequested && !s.status.writeFailed) {
     UnchangedFrames batch(c);
     const int64_t shift = batch.shiftMicroseconds();
     while (!batch.full()) {
@@ -353,7 +353,7 @@ ReadStatus NextRecord(Conversion& c) {
     // The first record, and each one the copy stops at, takes the whole path.
     if (r.copiesRecords && r.started) {
       CopyUnchangedRecords(c, r);
-      if (s.status.StopRequested || s.status.WriteFailed) return false;
+      if (s.status.stopRequested || s.status.writeFailed) return false;
     }
     return ReadRecord(c, r);
   });
@@ -367,14 +367,14 @@ void ShapePcapFrame(ConversionState& s, int32_t captured, int32_t original, Topo
 
 uint32_t WrittenLinkType(const ConversionState& s) {
   // A media conversion made the frame another medium's: its link type with it.
-  if (s.frame.FrameLinkType != 0 && !s.options.ConvertToEthernet && !s.options.ConvertToWireless) return s.frame.FrameLinkType;
-  return PcapLinkTypeFor(s.TraceTopology);
+  if (s.frame.frameLinkType != 0 && !s.options.convertToEthernet && !s.options.convertToWireless) return s.frame.frameLinkType;
+  return PcapLinkTypeFor(s.traceTopology);
 }
 
 Topology WrittenTopology(const ConversionState& s) {
-  if (s.frame.FrameLinkType == 0 || s.options.ConvertToEthernet || s.options.ConvertToWireless) return s.TraceTopology;
+  if (s.frame.frameLinkType == 0 || s.options.convertToEthernet || s.options.convertToWireless) return s.traceTopology;
   uint32_t speed = 0;
-  return PcapTopology(s.frame.FrameLinkType, speed);
+  return PcapTopology(s.frame.frameLinkType, speed);
 }
 
 uint32_t PcapLinkTypeFor(Topology topology) {
@@ -500,18 +500,18 @@ void WritePcapHeader(Conversion& c, int32_t /*frameNumber*/) {
   // Truncated frames hold no FCS, so their stored length is the snap length
   // as it stands; never below what a record of the file actually holds.
   const int32_t fcs = w.fcs = WrittenTopology(s) == Topo::Ethernet ? 4 : 0;
-  int32_t snapLength = s.options.SliceFrames             ? s.options.SliceLength
-                       : s.counters.MaxTruncatedLength > 0 ? s.counters.MaxTruncatedLength
-                                                  : s.counters.MaxFrameLength - fcs;
+  int32_t snapLength = s.options.sliceFrames             ? s.options.sliceLength
+                       : s.counters.maxTruncatedLength > 0 ? s.counters.maxTruncatedLength
+                                                  : s.counters.maxFrameLength - fcs;
   snapLength = std::max(snapLength, w.largestCaptured);
   // A pipe keeps the header as first written: it states the largest length
   // any record can hold, as later frames may be longer than the first.
-  if (s.options.TargetIsPipe) snapLength = kMaxCapturedLength;
+  if (s.options.targetIsPipe) snapLength = kMaxCapturedLength;
   Put32(header + 16, uint32_t(std::max(snapLength, 0)), big);
   Put32(header + 20, WrittenLinkType(s), big);
   ComputeWriterTimeBase(s);
   w.clock.start(s);
-  if (s.options.TargetIsPipe || c.target->seek(0)) c.target->write(header, sizeof header);
+  if (s.options.targetIsPipe || c.target->seek(0)) c.target->write(header, sizeof header);
 }
 
 void WritePcapFrame(Conversion& c) {
@@ -520,16 +520,16 @@ void WritePcapFrame(Conversion& c) {
   const bool big = w.output.bigEndian;
   // Only a whole Ethernet frame ends in its FCS; a truncated one keeps every
   // byte it holds.
-  const int32_t original = std::max(0, s.frame.FrameLength - w.fcs);
-  const int32_t captured = std::max(0, std::min(s.frame.StoredLength, original));
+  const int32_t original = std::max(0, s.frame.frameLength - w.fcs);
+  const int32_t captured = std::max(0, std::min(s.frame.storedLength, original));
   w.largestCaptured = std::max(w.largestCaptured, captured);
   const UnixTime when = w.clock(WriterFrameTime(s));
   if (!TimeFitsTarget(s, when.seconds, 0, kLatestUnsigned32Seconds)) return;
   uint32_t fraction = uint32_t(when.microseconds);
   if (w.nanoseconds)
     fraction = uint32_t(FrameSubsecondNanos(s, when));
-  else if (s.frame.FrameNanoseconds != 0)
-    ++s.counters.Lost.timesRounded;  // microseconds kept, the nanoseconds below them not
+  else if (s.frame.frameNanoseconds != 0)
+    ++s.counters.lost.timesRounded;  // microseconds kept, the nanoseconds below them not
   const size_t headerSize = w.output.modified ? kRecordHeaderSize + 8 : kRecordHeaderSize;
   // The record is built in the target's block when it has room.
   uint8_t local[kRecordHeaderSize + 8];
@@ -541,16 +541,16 @@ void WritePcapFrame(Conversion& c) {
   Put32(record + 12, uint32_t(original), big);
   if (w.output.modified) std::memset(record + kRecordHeaderSize, 0, 8);
   if (room) {
-    CopyBytes(room + headerSize, s.frame.FrameData.data(), size_t(captured));
+    CopyBytes(room + headerSize, s.frame.frameData.data(), size_t(captured));
     c.target->advance(headerSize + size_t(captured));
     return;
   }
   c.target->write(local, headerSize);
-  c.target->write(s.frame.FrameData.data(), size_t(captured));
+  c.target->write(s.frame.frameData.data(), size_t(captured));
 }
 
 void FinishPcap(Conversion& c, int32_t /*framesWritten*/) {
-  if (c.state.counters.FramesWritten - c.state.counters.NonDataFrames > 0 && !c.state.options.TargetIsPipe)
+  if (c.state.counters.framesWritten - c.state.counters.nonDataFrames > 0 && !c.state.options.targetIsPipe)
     WritePcapHeader(c, 0);
 }
 
@@ -587,9 +587,9 @@ std::optional<AnalyzerType> IdentifyPcap(IdentifyInput& input) {
 
 Topology PcapFileTopology(TopologyInput& t) {
   std::unique_ptr<SourceStream> gz;
-  if (t.s.SourceCompressed) gz = OpenGzipSource(t.fileName);
-  SourceStream* in = t.s.SourceCompressed ? gz.get() : &t.in;
-  const bool big = t.s.SourceVariant & PcapVariant::BigEndian;
+  if (t.s.sourceCompressed) gz = OpenGzipSource(t.fileName);
+  SourceStream* in = t.s.sourceCompressed ? gz.get() : &t.in;
+  const bool big = t.s.sourceVariant & PcapVariant::BigEndian;
   uint32_t linkType = 0;
   uint8_t header[kFileHeaderSize];
   if (!in || !PcapLinkType(*in, big, linkType) || !in->seek(0) ||
@@ -603,7 +603,7 @@ Topology PcapFileTopology(TopologyInput& t) {
   if (magic == kPcapMagicNanosecond || magic == kPcapMagicNanosecondSwapped ||
       Field32(header + 12, big) == 3)
     one.timeResolution = 9;
-  t.s.SourceInterfaces = {one};
+  t.s.sourceInterfaces = {one};
   return one.topology;
 }
 
@@ -623,12 +623,12 @@ std::string PcapSourceName(AnalyzerType type, uint32_t variant, bool compressed)
 // modified one.
 void SettlePcapOutput(ConversionState& s) {
   const PcapOutputChoice choice = s.options.formatOptions.value<PcapOutputChoice>();
-  const bool pcapSource = s.SourceAnalyzer == Analyzer::Tcpdump;
+  const bool pcapSource = s.sourceAnalyzer == Analyzer::Tcpdump;
   PcapOutputOptions& output = s.options.formatOptions.get<PcapOutputOptions>();
   output.bigEndian = choice.bigEndian.value_or(
-      pcapSource ? (s.SourceVariant & PcapVariant::BigEndian) != 0 : choice.bigEndianDefault);
+      pcapSource ? (s.sourceVariant & PcapVariant::BigEndian) != 0 : choice.bigEndianDefault);
   output.modified = choice.modified.value_or(
-      pcapSource ? (s.SourceVariant & PcapVariant::Modified) != 0 : choice.modifiedDefault);
+      pcapSource ? (s.sourceVariant & PcapVariant::Modified) != 0 : choice.modifiedDefault);
   output.nanoseconds = choice.nanoseconds;
   if (choice.nanoseconds && !choice.modified) output.modified = false;
 }

@@ -24,7 +24,7 @@ constexpr uint32_t kPcapMagicModifiedSwapped = 0x34CDB2A1;
 constexpr uint32_t kPcapMagicNanosecond = 0xA1B23C4D;
 constexpr uint32_t kPcapMagicNanosecondSwapped = 0x4D3CB2A1;
 
-// What identification learns of a libpcap source (SourceVariant); a target
+// What identification learns of a libpcap source (sourceVariant); a target
 // starts from it unless the user chose.
 namespace PcapVariant {
 constexpr uint32_t BigEndian = 1, Modified = 2, Nokia = 4;
@@ -65,7 +65,7 @@ PcapProbe ProbePcapRecordLayout(SourceStream& in);
 PcapProbe ProbeModifiedRecordLayout(SourceStream& in, bool bigEndian);
 // Topology and line speed (0 = topology default) of a link type.
 Topology PcapTopology(uint32_t linkType, uint32_t& lineSpeed);
-// The current frame from a record of `captured` bytes (in FrameData) of a
+// The current frame from a record of `captured` bytes (in frameData) of a
 // frame of `original` bytes, neither counting an FCS: Ethernet frames are
 // padded and get their FCS, 802.11 frames their media bytes.
 // `topology` is the frame's medium (its interface's).

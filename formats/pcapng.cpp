@@ -522,13 +522,13 @@ SplitTime SplitTimestamp(uint64_t timestamp, uint64_t units) {
           int32_t(part * 1000000000 / units % 1000)};
 }
 
-// FrameTime of a packet; false outside the years 1970 to 9999.
+// frameTime of a packet; false outside the years 1970 to 9999.
 bool SetPacketTime(ConversionState& s, PcapngReaderContext& r, const Interface& i,
                    const Packet& p) {
-  s.frame.FrameWithoutTime = !p.timed;
+  s.frame.frameWithoutTime = !p.timed;
   if (!p.timed) {  // the time of the frame before, for targets that need one
-    s.frame.FrameTime = r.lastFrameTime;
-    s.frame.FrameNanoseconds = r.lastNanoseconds;
+    s.frame.frameTime = r.lastFrameTime;
+    s.frame.frameNanoseconds = r.lastNanoseconds;
     return true;
   }
   // Microseconds since 1970, by far the most common, after the first frame:
@@ -536,8 +536,8 @@ bool SetPacketTime(ConversionState& s, PcapngReaderContext& r, const Interface& 
   constexpr uint64_t kLatestMicros = uint64_t(kLatestSeconds + 1) * kMicrosPerSecond;
   if (i.unitsPerSecond == kMicrosPerSecond && i.offsetSeconds == 0 && r.started &&
       p.timestamp < kLatestMicros) {
-    s.frame.FrameTime = r.lastFrameTime = r.clock(s, 0, int64_t(p.timestamp));
-    s.frame.FrameNanoseconds = r.lastNanoseconds = 0;
+    s.frame.frameTime = r.lastFrameTime = r.clock(s, 0, int64_t(p.timestamp));
+    s.frame.frameNanoseconds = r.lastNanoseconds = 0;
     return true;
   }
   const SplitTime t = SplitTimestamp(p.timestamp, i.unitsPerSecond);
@@ -549,25 +549,25 @@ bool SetPacketTime(ConversionState& s, PcapngReaderContext& r, const Interface& 
     if (!r.undatedFramesOut) StartTraceAtUnixTime(s, seconds);
     r.started = true;
   }
-  s.frame.FrameTime = r.lastFrameTime = r.clock(s, seconds, t.micros);
-  s.frame.FrameNanoseconds = r.lastNanoseconds = t.nanos;
+  s.frame.frameTime = r.lastFrameTime = r.clock(s, seconds, t.micros);
+  s.frame.frameNanoseconds = r.lastNanoseconds = t.nanos;
   return true;
 }
 
 // Lengths, bytes and FCS of the current frame from a packet of interface i.
 void ShapePacket(ConversionState& s, const Interface& i, const Packet& p) {
-  s.frame.FrameLinkType = i.linkType;
-  s.frame.FramePacketFlags = p.flags;
+  s.frame.frameLinkType = i.linkType;
+  s.frame.framePacketFlags = p.flags;
   if (p.comment)
-    s.frame.FrameComment.assign(reinterpret_cast<const char*>(p.comment), p.commentLength);
-  else if (!s.frame.FrameComment.empty())
-    s.frame.FrameComment.clear();
-  s.frame.FrameFlags = 0;
+    s.frame.frameComment.assign(reinterpret_cast<const char*>(p.comment), p.commentLength);
+  else if (!s.frame.frameComment.empty())
+    s.frame.frameComment.clear();
+  s.frame.frameFlags = 0;
   if (p.flags != 0) {  // most packets state none
-    if ((p.flags & kDirectionMask) == kInbound) s.frame.FrameFlags |= Flag::Direction1;
-    if ((p.flags & kDirectionMask) == kOutbound) s.frame.FrameFlags |= Flag::Direction2;
-    if (p.flags & kCrcErrorBit) s.frame.FrameFlags |= Flag::CrcError;
-    if (p.flags & kUnalignedBit) s.frame.FrameFlags |= Flag::AlignmentError;
+    if ((p.flags & kDirectionMask) == kInbound) s.frame.frameFlags |= Flag::Direction1;
+    if ((p.flags & kDirectionMask) == kOutbound) s.frame.frameFlags |= Flag::Direction2;
+    if (p.flags & kCrcErrorBit) s.frame.frameFlags |= Flag::CrcError;
+    if (p.flags & kUnalignedBit) s.frame.frameFlags |= Flag::AlignmentError;
   }
   uint32_t fcs = p.flags >> kFcsLengthShift & kFcsLengthMask;
   if (fcs == 0) fcs = i.fcsLength;
@@ -576,18 +576,18 @@ void ShapePacket(ConversionState& s, const Interface& i, const Packet& p) {
   if (i.topology == Topo::Unknown) {
     // A link type of no medium of ours: its bytes go on as captured, any
     // FCS among them, for targets that state the link type.
-    s.frame.StoredLength = int32_t(p.captured);
-    s.frame.FrameLength = int32_t(wire);
+    s.frame.storedLength = int32_t(p.captured);
+    s.frame.frameLength = int32_t(wire);
     ClampFrameLength(s);
     return;
   }
   if (fcs == 4 && i.topology == Topo::Ethernet) {
     // The frame ends in its own FCS: kept as captured, not rebuilt.
-    s.frame.StoredLength = int32_t(stored);
-    s.frame.FrameLength = int32_t(wire);
+    s.frame.storedLength = int32_t(stored);
+    s.frame.frameLength = int32_t(wire);
     ClampFrameLength(s);
-    const bool whole = s.frame.StoredLength == s.frame.FrameLength && s.frame.FrameLength >= 4;
-    s.frame.FrameFcs = whole ? GetLE32(s.frame.FrameData.data() + s.frame.FrameLength - 4) : 0;
+    const bool whole = s.frame.storedLength == s.frame.frameLength && s.frame.frameLength >= 4;
+    s.frame.frameFcs = whole ? GetLE32(s.frame.frameData.data() + s.frame.frameLength - 4) : 0;
     return;
   }
   // Any other FCS is dropped: frames then travel as libpcap records do.
@@ -599,18 +599,18 @@ void ShapePacket(ConversionState& s, const Interface& i, const Packet& p) {
 void NoteInterface(Conversion& c, PcapngReaderContext& r, const Interface& i) {
   ConversionState& s = c.state;
   const int32_t number = r.interfacesSeen++;
-  if (size_t(number) >= s.SourceInterfaces.size()) s.SourceInterfaces.resize(size_t(number) + 1);
-  s.SourceInterfaces[size_t(number)] = Described(i);
-  const bool converted = s.options.OnlyInterface < 0 || s.options.OnlyInterface == number;
+  if (size_t(number) >= s.sourceInterfaces.size()) s.sourceInterfaces.resize(size_t(number) + 1);
+  s.sourceInterfaces[size_t(number)] = Described(i);
+  const bool converted = s.options.onlyInterface < 0 || s.options.onlyInterface == number;
   if (!converted) return;
   if (!r.haveLinkType) {
     r.haveLinkType = true;
     r.linkType = i.linkType;
-    s.SourceSnapshotLength = i.snapLength;
+    s.sourceSnapshotLength = i.snapLength;
   }
-  if (i.unitsPerSecond > kMicrosPerSecond) s.time.SourceHasNanoseconds = true;
+  if (i.unitsPerSecond > kMicrosPerSecond) s.time.sourceHasNanoseconds = true;
   // A target of one interface takes the frames of all of them as its one.
-  if (number > 0 && s.options.OnlyInterface < 0 && r.oneLinkType) ++s.counters.Lost.interfacesNotStored;
+  if (number > 0 && s.options.onlyInterface < 0 && r.oneLinkType) ++s.counters.lost.interfacesNotStored;
 }
 
 // Blocks looked at after damage are taken whole, up to this size: twice
@@ -629,9 +629,9 @@ bool SkipToNextBlock(Conversion& c, BlockReader& blocks) {
   return true;
 }
 
-// Keeps the current packet, read into FrameData, for later.
+// Keeps the current packet, read into frameData, for later.
 void HoldPacket(ConversionState& s, PcapngReaderContext& r, const Interface& i, const Packet& p) {
-  const uint8_t* bytes = s.frame.FrameData.data();
+  const uint8_t* bytes = s.frame.frameData.data();
   r.held.push_back(HeldPacket{p, i, std::vector<uint8_t>(bytes, bytes + p.captured)});
   r.heldBytes += p.captured + sizeof(HeldPacket);  // many small ones cost their records too
 }
@@ -640,9 +640,9 @@ void HoldPacket(ConversionState& s, PcapngReaderContext& r, const Interface& i, 
 // take the time of the packet that dated the trace, or, when none did, time 0.
 void ReleaseHeldPacket(ConversionState& s, PcapngReaderContext& r) {
   const HeldPacket& h = r.held[r.nextHeld++];
-  std::memcpy(s.frame.FrameData.data(), h.bytes.data(), h.bytes.size());
+  std::memcpy(s.frame.frameData.data(), h.bytes.data(), h.bytes.size());
   SetPacketTime(s, r, h.interface, h.packet);  // a time once accepted is accepted again
-  s.frame.FrameInterface = r.interfaceBase + int32_t(h.packet.interface);
+  s.frame.frameInterface = r.interfaceBase + int32_t(h.packet.interface);
   ShapePacket(s, h.interface, h.packet);
   if (r.nextHeld == r.held.size()) {
     r.held.clear();
@@ -672,7 +672,7 @@ bool ReadFrame(Conversion& c, PcapngReaderContext& r) {
   }
   for (;;) {
     Packet p;
-    switch (blocks.next(s.frame.FrameData.data(), p)) {
+    switch (blocks.next(s.frame.frameData.data(), p)) {
       case BlockKind::End:
         if (!r.held.empty()) return ReleaseUndated(s, r);
         return false;
@@ -685,17 +685,17 @@ bool ReadFrame(Conversion& c, PcapngReaderContext& r) {
       case BlockKind::Packet: break;
     }
     const int32_t number = r.interfaceBase + int32_t(p.interface);
-    if (s.options.OnlyInterface >= 0 && number != s.options.OnlyInterface) continue;
+    if (s.options.onlyInterface >= 0 && number != s.options.onlyInterface) continue;
     const Interface& i = blocks.interfaces[p.interface];
     if (r.oneLinkType && i.linkType != r.linkType) {
       // Described after frames were written, so not refused before: stop here.
-      FailWrite(s, AtRecord(s.counters.FramesRead + 1, blocks.blockOffset()) + "interface " +
+      FailWrite(s, AtRecord(s.counters.framesRead + 1, blocks.blockOffset()) + "interface " +
                        Grouped(number) + " has " + LinkTypeText(i.linkType) + ", the frames before " +
                        LinkTypeText(r.linkType) + "; a " + c.writerFormat()->family +
                        " file holds one: convert with --interface N or --split-interfaces");
       return false;
     }
-    s.frame.FrameInterface = number;
+    s.frame.frameInterface = number;
     if (!p.timed && !r.started && !r.undatedFramesOut) {
       HoldPacket(s, r, i, p);
       if (r.heldBytes <= kMostHeldBytes) continue;
@@ -707,7 +707,7 @@ bool ReadFrame(Conversion& c, PcapngReaderContext& r) {
       return false;
     }
     // A time the pipeline would refuse is damage salvage passes over.
-    if (s.options.Salvage && p.timed && FrameTimeBeyondSpan(s)) {
+    if (s.options.salvage && p.timed && FrameTimeBeyondSpan(s)) {
       blocks.fail(FrameTimeSpanText(s));
       if (SkipToNextBlock(c, blocks)) continue;
       return false;
@@ -727,13 +727,13 @@ void ReadHeader(Conversion& c) {
   auto& r = c.ReaderContext<PcapngReaderContext>();
   r.blocks = std::make_unique<BlockReader>(*c.source);
   Packet none;
-  if (r.blocks->next(s.frame.FrameData.data(), none) != BlockKind::Section) {
+  if (r.blocks->next(s.frame.frameData.data(), none) != BlockKind::Section) {
     FailRead(s, r.blocks->error.empty() ? AtOffset(0) + "the file is empty" : r.blocks->error);
     return;
   }
-  s.FileComment = r.blocks->comment.substr(0, kCommentLimit);
+  s.fileComment = r.blocks->comment.substr(0, kCommentLimit);
   const FormatDescriptor* writer = c.writerFormat();
-  r.countsLosses = writer && !c.frameObserver && !s.status.ProbeOnly;
+  r.countsLosses = writer && !c.frameObserver && !s.status.probeOnly;
   r.keepsComments = writer && writer->has(Capability::SeveralInterfaces);
   r.oneLinkType = r.countsLosses && !r.keepsComments;
 }
@@ -744,7 +744,7 @@ ReadStatus NextRecord(Conversion& c) {
   if (!r.blocks) return ReadStatus::End;
   // The file's end is the source's only once no packet held back is left
   // to hand on.
-  if (s.counters.FramesRead > 0 && r.nextHeld == r.held.size() && c.SourceAtEnd()) return ReadStatus::End;
+  if (s.counters.framesRead > 0 && r.nextHeld == r.held.size() && c.SourceAtEnd()) return ReadStatus::End;
   return RecordOrEnd(s, ReadFrame(c, r));
 }
 
@@ -849,13 +849,13 @@ namespace {
 // it, or, for sources without descriptions and frames a media conversion
 // made another medium's, by the frames' medium.
 SourceInterface TargetDescription(const ConversionState& s, int32_t n) {
-  const bool converted = s.options.ConvertToEthernet || s.options.ConvertToWireless;
-  if (!converted && n >= 0 && size_t(n) < s.SourceInterfaces.size())
-    return s.SourceInterfaces[size_t(n)];
+  const bool converted = s.options.convertToEthernet || s.options.convertToWireless;
+  if (!converted && n >= 0 && size_t(n) < s.sourceInterfaces.size())
+    return s.sourceInterfaces[size_t(n)];
   SourceInterface d;
   d.linkType = WrittenLinkType(s);
   d.topology = WrittenTopology(s);
-  d.timeResolution = s.time.SourceHasNanoseconds ? kNanosecondResolution : kMicrosecondResolution;
+  d.timeResolution = s.time.sourceHasNanoseconds ? kNanosecondResolution : kMicrosecondResolution;
   return d;
 }
 
@@ -885,7 +885,7 @@ int32_t WriteInterface(Conversion& c, PcapngWriterContext& w, int32_t n) {
   block.u16(uint16_t(d.linkType));
   block.u16(0);
   const uint32_t snap = d.snapLength ? d.snapLength : kSnapLength;
-  t.snapLength = s.options.SliceFrames ? std::min(uint32_t(s.options.SliceLength), snap) : snap;
+  t.snapLength = s.options.sliceFrames ? std::min(uint32_t(s.options.sliceLength), snap) : snap;
   block.u32(t.snapLength);
   if (!d.name.empty()) block.option(kIfName, d.name.data(), d.name.size());
   if (!d.description.empty()) block.option(kIfDescription, d.description.data(), d.description.size());
@@ -899,7 +899,7 @@ int32_t WriteInterface(Conversion& c, PcapngWriterContext& w, int32_t n) {
   // ours kept theirs, as stated.
   // Frames made 802.11 end in the FCS of their new bytes.
   const int32_t fcsLength = keepsFcs ? 4 : ethernet ? 0 : d.topology == Topo::Unknown ? d.fcsLength
-                          : s.options.ConvertToWireless && d.topology == Topo::Wireless ? 4
+                          : s.options.convertToWireless && d.topology == Topo::Wireless ? 4
                           : d.fcsLength >= 0 ? 0 : -1;
   if (fcsLength >= 0) {
     const uint8_t value = uint8_t(fcsLength);
@@ -919,7 +919,7 @@ int32_t WriteInterface(Conversion& c, PcapngWriterContext& w, int32_t n) {
 // The target interface of the current frame, its description written
 // when the frame is the first of its interface.
 inline int32_t TargetInterfaceOf(Conversion& c, PcapngWriterContext& w) {
-  const int32_t n = c.state.frame.FrameInterface;
+  const int32_t n = c.state.frame.frameInterface;
   if (n >= 0 && size_t(n) < w.targetOf.size() && w.targetOf[size_t(n)] >= 0)
     return w.targetOf[size_t(n)];
   return WriteInterface(c, w, n);
@@ -927,8 +927,8 @@ inline int32_t TargetInterfaceOf(Conversion& c, PcapngWriterContext& w) {
 
 // A packet's flags: as the source stated them, or from the frame's.
 uint32_t WrittenFlags(const ConversionState& s, int32_t fcsLeftOut) {
-  if (s.frame.FramePacketFlags == 0) return PacketFlags(s.frame.FrameFlags);
-  uint32_t flags = s.frame.FramePacketFlags;
+  if (s.frame.framePacketFlags == 0) return PacketFlags(s.frame.frameFlags);
+  uint32_t flags = s.frame.framePacketFlags;
   // An FCS left out is no longer among the frame's bytes.
   if (fcsLeftOut > 0) flags &= ~(kFcsLengthMask << kFcsLengthShift);
   return flags;
@@ -946,19 +946,19 @@ void WritePcapngHeader(Conversion& c, int32_t /*frameNumber*/) {
   section.u16(1);  // version 1.0
   section.u16(0);
   section.u64(~uint64_t(0));  // section length not stated
-  if (!s.FileComment.empty()) section.option(kComment, s.FileComment.data(), s.FileComment.size());
+  if (!s.fileComment.empty()) section.option(kComment, s.fileComment.data(), s.fileComment.size());
   section.option(kUserApplication, kProgramName, std::strlen(kProgramName));
   const auto& head = section.finish();
   c.target->write(head.data(), head.size());
 
   // Every interface the source described so far keeps its number; with one
   // chosen, it alone is written.
-  if (s.options.OnlyInterface >= 0 || s.SourceInterfaces.empty() || s.options.ConvertToEthernet ||
-      s.options.ConvertToWireless) {
+  if (s.options.onlyInterface >= 0 || s.sourceInterfaces.empty() || s.options.convertToEthernet ||
+      s.options.convertToWireless) {
     TargetInterfaceOf(c, w);
     return;
   }
-  for (size_t n = 0; n < s.SourceInterfaces.size(); ++n) WriteInterface(c, w, int32_t(n));
+  for (size_t n = 0; n < s.sourceInterfaces.size(); ++n) WriteInterface(c, w, int32_t(n));
 }
 
 // A frame without a time as a simple packet block, which states no time (nor
@@ -968,7 +968,7 @@ bool WriteSimplePacket(Conversion& c, PcapngWriterContext& w, int32_t interface,
                        uint32_t original, uint32_t captured) {
   const ConversionState& s = c.state;
   // Its frames belong to the first interface.
-  if (interface != 0 || PacketFlags(s.frame.FrameFlags) != 0 || !s.frame.FrameComment.empty() ||
+  if (interface != 0 || PacketFlags(s.frame.frameFlags) != 0 || !s.frame.frameComment.empty() ||
       captured != std::min(original, w.interfaces[0].snapLength))
     return false;
   constexpr uint32_t kFixedEnd = kBlockHeadBytes + kSimplePacketFixedBytes;
@@ -979,7 +979,7 @@ bool WriteSimplePacket(Conversion& c, PcapngWriterContext& w, int32_t interface,
     PutLE32(p, kSimplePacket);
     PutLE32(p + 4, total);
     PutLE32(p + 8, original);
-    CopyBytes(p + kFixedEnd, s.frame.FrameData.data(), captured);
+    CopyBytes(p + kFixedEnd, s.frame.frameData.data(), captured);
     PutLE32(p + dataEnd, total);
   });
   return true;
@@ -992,11 +992,11 @@ void WritePcapngFrame(Conversion& c) {
   if (interface < 0) return;
   const TargetInterface& t = w.interfaces[size_t(interface)];
   // As in libpcap: a whole Ethernet frame is written without its FCS.
-  const uint32_t original = uint32_t(std::max(0, s.frame.FrameLength - t.fcs));
-  const uint32_t captured = uint32_t(std::max(0, std::min(s.frame.StoredLength, int32_t(original))));
-  if (s.frame.FrameWithoutTime) {
+  const uint32_t original = uint32_t(std::max(0, s.frame.frameLength - t.fcs));
+  const uint32_t captured = uint32_t(std::max(0, std::min(s.frame.storedLength, int32_t(original))));
+  if (s.frame.frameWithoutTime) {
     if (WriteSimplePacket(c, w, interface, original, captured)) return;
-    ++s.counters.Lost.timesNotStored;  // written with the time of the frame before it
+    ++s.counters.lost.timesNotStored;  // written with the time of the frame before it
   }
   const UnixTime when = w.clock(WriterFrameTime(s));
   if (!TimeFitsTarget(s, when.seconds, 0,
@@ -1010,7 +1010,7 @@ void WritePcapngFrame(Conversion& c) {
   }
 
   const uint32_t flags = WrittenFlags(s, t.fcs);
-  if (!s.frame.FrameComment.empty()) {
+  if (!s.frame.frameComment.empty()) {
     // Rare: laid out through the builder, with the comment.
     BlockBuilder block(kEnhancedPacket);
     block.u32(uint32_t(interface));
@@ -1018,10 +1018,10 @@ void WritePcapngFrame(Conversion& c) {
     block.u32(uint32_t(units));
     block.u32(captured);
     block.u32(original);
-    block.add(s.frame.FrameData.data(), captured);
+    block.add(s.frame.frameData.data(), captured);
     const uint32_t zeros = 0;
     block.add(&zeros, Padded(captured) - captured);
-    block.option(kComment, s.frame.FrameComment.data(), s.frame.FrameComment.size());
+    block.option(kComment, s.frame.frameComment.data(), s.frame.frameComment.size());
     if (flags != 0) {
       uint8_t value[4];
       PutLE32(value, flags);
@@ -1045,7 +1045,7 @@ void WritePcapngFrame(Conversion& c) {
     PutLE32(p + 16, uint32_t(units));
     PutLE32(p + 20, captured);
     PutLE32(p + 24, original);
-    CopyBytes(p + kBlockHeadBytes + kPacketFixedBytes, s.frame.FrameData.data(), captured);
+    CopyBytes(p + kBlockHeadBytes + kPacketFixedBytes, s.frame.frameData.data(), captured);
     uint8_t* end = p + dataEnd;
     if (flags != 0) {
       PutLE16(end, kPacketFlags);
@@ -1086,13 +1086,13 @@ std::optional<AnalyzerType> IdentifyCompressedCapture(IdentifyInput& input) {
 
 Topology PcapngFileTopology(TopologyInput& t) {
   std::unique_ptr<SourceStream> gz;
-  if (t.s.SourceCompressed) gz = OpenGzipSource(t.fileName);
-  SourceStream* in = t.s.SourceCompressed ? gz.get() : &t.in;
+  if (t.s.sourceCompressed) gz = OpenGzipSource(t.fileName);
+  SourceStream* in = t.s.sourceCompressed ? gz.get() : &t.in;
   PcapngSummary summary;
-  t.s.SourceInterfaces.clear();
+  t.s.sourceInterfaces.clear();
   if (!in || !ReadPcapngSummary(*in, summary)) return Topo::Unknown;
-  t.s.FileComment = summary.comment;
-  t.s.SourceInterfaces = summary.interfaces;
+  t.s.fileComment = summary.comment;
+  t.s.sourceInterfaces = summary.interfaces;
   if (summary.interfaces.empty()) return Topo::Unknown;  // a section without frames
   const SourceInterface& first = summary.interfaces.front();
   const Topology topology = PcapTopology(first.linkType, t.speed);

@@ -12,7 +12,7 @@ namespace morph {
 // a record, or else a failure where the step gave a reason, or the end.
 inline ReadStatus RecordOrEnd(const ConversionState& s, bool read) {
   if (read) return ReadStatus::Record;
-  return s.status.ReadError || s.status.WriteFailed ? ReadStatus::Failed : ReadStatus::End;
+  return s.status.readError || s.status.writeFailed ? ReadStatus::Failed : ReadStatus::End;
 }
 
 // The `next` of a file whose records follow one another to its end: the
@@ -21,7 +21,7 @@ inline ReadStatus RecordOrEnd(const ConversionState& s, bool read) {
 // given its reason).
 template <typename ReadRecord>
 inline ReadStatus NextInTurn(Conversion& c, ReadRecord readRecord) {
-  if (c.state.counters.FramesRead > 0 && c.SourceAtEnd()) return ReadStatus::End;
+  if (c.state.counters.framesRead > 0 && c.SourceAtEnd()) return ReadStatus::End;
   return RecordOrEnd(c.state, readRecord());
 }
 
@@ -39,7 +39,7 @@ struct FrameRecord {
   int64_t holds;   // frame bytes the record holds; -1 where only the file's end bounds them
 };
 
-// Whether the record holds `stored` bytes and FrameData has room for them;
+// Whether the record holds `stored` bytes and frameData has room for them;
 // otherwise a read error naming the record and the values.
 inline bool RecordHolds(ConversionState& s, const FrameRecord& r, int64_t stored) {
   if (stored >= 0 && (r.holds < 0 || stored <= r.holds) && stored <= FrameBufferBytes) return true;
@@ -51,13 +51,13 @@ inline bool RecordHolds(ConversionState& s, const FrameRecord& r, int64_t stored
 }
 
 // This record's bytes or an error: the `stored` bytes of the frame at the
-// source's position, read into FrameData when the record holds them and the
+// source's position, read into frameData when the record holds them and the
 // file has them all; otherwise a read error with the reason.
 inline bool ReadFrameBytes(Conversion& c, const FrameRecord& r, int64_t stored) {
   ConversionState& s = c.state;
   if (!RecordHolds(s, r, stored)) return false;
   SourceStream& in = *c.source;
-  const size_t got = in.fetch(s.frame.FrameData.data(), size_t(stored));
+  const size_t got = in.fetch(s.frame.frameData.data(), size_t(stored));
   if (got == size_t(stored)) return true;
   if (in.failed()) return FailRead(s, in.errorText());
   return FailRead(s, AtFrame(r.frame, r.offset) + "stored length " + Grouped(stored) +
@@ -97,15 +97,15 @@ class TimeOfDayClock {
 
 namespace morph {
 
-// For readers whose header states the trace start in UTC seconds: TraceDate
-// and TimeZoneBias from it. A start below the bias (before 1970 in local
+// For readers whose header states the trace start in UTC seconds: traceDate
+// and timeZoneBias from it. A start below the bias (before 1970 in local
 // time) is no date: the file date stays, and false is returned.
 inline bool StartTraceAtKnownUnixTime(ConversionState& s, int64_t seconds) {
-  const double fileDate = s.time.TraceDate;
+  const double fileDate = s.time.traceDate;
   StartTraceAtUnixTime(s, seconds);
-  if (seconds >= s.time.TimeZoneBias) return true;
-  s.time.TraceDate = fileDate;
-  s.time.HeaderTimeOfDay = 0;
+  if (seconds >= s.time.timeZoneBias) return true;
+  s.time.traceDate = fileDate;
+  s.time.headerTimeOfDay = 0;
   ComputeTimeZoneBias(s, false);
   return false;
 }

@@ -10,10 +10,10 @@
 //    bytes name the protocol (SnifferDosProtocolFromFrame).
 //  - SnifferPro: call SnifferProTopology with the 128-byte file header (read
 //    through the gzip stream for .caz files). When `probeFirstFrame` is set,
-//    put `wanProtocol` into state.WanProtocol first and probe; the reader
+//    put `wanProtocol` into state.wanProtocol first and probe; the reader
 //    refines it (PPP or ISDN) from the first record.
 //  - IsSnifferDosCompressed tells, from the first 36 bytes, whether the file
-//    uses its own compression (SourceCompressed).
+//    uses its own compression (sourceCompressed).
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -53,7 +53,7 @@ int EffectiveTimeUnit(int unit, Topology topology) {
   return topology == Topo::TokenRing ? 1 : 2;
 }
 
-// TraceDate from the DOS date and time; false when the fields are no date.
+// traceDate from the DOS date and time; false when the fields are no date.
 bool DecodeDosDateTime(uint32_t value, double& dateTime) {
   const uint16_t time = uint16_t(value), date = uint16_t(value >> 16);
   const int twoSeconds = std::min(time & 0x1F, 29);
@@ -88,11 +88,11 @@ void ReadHeader(Conversion& c) {
   }
   std::memcpy(r.version, head + kSignatureBytes + kRecordHeaderBytes, kVersionBytes);
   r.compressed = (r.version[kVerCompression] & 1) != 0;
-  r.timeUnit = EffectiveTimeUnit(r.version[kVerTimeUnit], s.TraceTopology);
+  r.timeUnit = EffectiveTimeUnit(r.version[kVerTimeUnit], s.traceTopology);
   double date;
   if (const uint32_t stamp = GetLE32(r.version + kVerDateTime); stamp != 0 &&
                                                                 DecodeDosDateTime(stamp, date))
-    s.time.TraceDate = date;
+    s.time.traceDate = date;
   ComputeTimeZoneBias(s, false);
 
   if (r.compressed) {
@@ -123,34 +123,34 @@ void ReadHeader(Conversion& c) {
       }
     }
   }
-  s.status.BadCompression = false;
+  s.status.badCompression = false;
 }
 
-// Reads n bytes of the record stream: false sets BadCompression (compressed)
-// or ReadError (plain).
+// Reads n bytes of the record stream: false sets badCompression (compressed)
+// or readError (plain).
 bool ReadRecordBytes(Conversion& c, SnifferDosReader& r, uint8_t* out, size_t n) {
   ConversionState& s = c.state;
   if (r.compressed) {
-    if (!r.decompressor.Read(out, n) || r.decompressor.Consumed() > s.SourceFileSize)
-      s.status.BadCompression = true;
-    return !s.status.BadCompression;
+    if (!r.decompressor.Read(out, n) || r.decompressor.Consumed() > s.sourceFileSize)
+      s.status.badCompression = true;
+    return !s.status.badCompression;
   }
   if (!c.source->readExact(out, n))
     FailRead(s, c.source->failed() ? c.source->errorText()
-                                   : "frame " + Grouped(s.counters.FramesRead + 1) + ": record cut short: " +
+                                   : "frame " + Grouped(s.counters.framesRead + 1) + ": record cut short: " +
                                          Grouped(int64_t(n)) + " bytes stated");
-  return !s.status.ReadError;
+  return !s.status.readError;
 }
 
 bool SkipRecordBody(Conversion& c, SnifferDosReader& r, uint16_t length) {
   if (!r.compressed) {
     if (!c.source->skip(length))
-      FailRead(c.state, "after frame " + Grouped(c.state.counters.FramesRead) + ": record of " +
+      FailRead(c.state, "after frame " + Grouped(c.state.counters.framesRead) + ": record of " +
                             Grouped(length) + " bytes cannot be skipped");
-    return !c.state.status.ReadError;
+    return !c.state.status.readError;
   }
   if (length > kLargestCompressedBody) {
-    c.state.status.BadCompression = true;
+    c.state.status.badCompression = true;
     return false;
   }
   return ReadRecordBytes(c, r, r.body.data(), length);
@@ -166,7 +166,7 @@ bool ReadRecordHeader(Conversion& c, SnifferDosReader& r, uint16_t& type, uint16
   } else {
     const size_t got = c.source->fetch(header, sizeof header);
     if (got != sizeof header) {
-      const std::string at = AtFrame(s.counters.FramesRead + 1, c.source->position() - int64_t(got));
+      const std::string at = AtFrame(s.counters.framesRead + 1, c.source->position() - int64_t(got));
       return FailRead(s, c.source->failed() ? c.source->errorText()
                          : got == 0 ? at + "the file ends without its end-of-file record"
                                     : at + "record header cut short");
@@ -178,15 +178,15 @@ bool ReadRecordHeader(Conversion& c, SnifferDosReader& r, uint16_t& type, uint16
 }
 
 void SetFrameFlags(ConversionState& s, uint8_t status) {
-  s.frame.FrameFlags = 0;
-  if (s.TraceTopology == Topo::Ethernet) {
+  s.frame.frameFlags = 0;
+  if (s.traceTopology == Topo::Ethernet) {
     if ((status & 0x7F) == 0) return;  // the error bits count only with a low bit set
-    if (status & 0x80) s.frame.FrameFlags |= Flag::CrcError;
-    if (status & 0x40) s.frame.FrameFlags |= Flag::AlignmentError;
-  } else if (IsWanTopology(s.TraceTopology)) {
-    s.frame.FrameFlags |= (status & 0x80) ? Flag::Direction2 : Flag::Direction1;
-    if (status & 0x04) s.frame.FrameFlags |= Flag::SnifferProStatus2;
-    else if (status & 0x02) s.frame.FrameFlags |= Flag::CrcError;
+    if (status & 0x80) s.frame.frameFlags |= Flag::CrcError;
+    if (status & 0x40) s.frame.frameFlags |= Flag::AlignmentError;
+  } else if (IsWanTopology(s.traceTopology)) {
+    s.frame.frameFlags |= (status & 0x80) ? Flag::Direction2 : Flag::Direction1;
+    if (status & 0x04) s.frame.frameFlags |= Flag::SnifferProStatus2;
+    else if (status & 0x02) s.frame.frameFlags |= Flag::CrcError;
   }
 }
 
@@ -211,7 +211,7 @@ bool DecodeFrame(ConversionState& s, uint16_t type, const uint8_t* body, uint16_
                  int timeUnit) {
   const size_t dataStart = uint8_t(type) == kFrame12 ? kFrameHeaderBytes + kType12ExtraBytes
                                                      : kFrameHeaderBytes;
-  const auto at = [&] { return "frame " + Grouped(s.counters.FramesRead + 1) + ": "; };
+  const auto at = [&] { return "frame " + Grouped(s.counters.framesRead + 1) + ": "; };
   if (length < dataStart)
     return FailRead(s, at() + "record of " + Grouped(length) + " bytes, shorter than its " +
                            Grouped(int64_t(dataStart)) + "-byte frame header");
@@ -224,36 +224,36 @@ bool DecodeFrame(ConversionState& s, uint16_t type, const uint8_t* body, uint16_
                            Grouped(int64_t(length - dataStart)) + " bytes its record holds");
 
   SetFrameFlags(s, status);
-  s.frame.FrameTime = FrameTimeOf(h, timeUnit);
+  s.frame.frameTime = FrameTimeOf(h, timeUnit);
 
-  const bool lan = s.WanProtocol == Wan::NotKnown;
-  const bool ethernet = s.TraceTopology == Topo::Ethernet;
+  const bool lan = s.wanProtocol == Wan::NotKnown;
+  const bool ethernet = s.traceTopology == Topo::Ethernet;
   // FCS or CRC bytes not stored. Only Ethernet frames get an FCS rebuilt;
   // other LAN frames keep what was stored, never four invented bytes.
   const int32_t trailer = lan ? (ethernet ? 4 : 0) : (status & 0x04) ? 0 : 2;
   if (trueSize == 0) {
-    s.frame.FrameLength = s.frame.StoredLength = stored + trailer;
+    s.frame.frameLength = s.frame.storedLength = stored + trailer;
   } else {
     // A sliced frame: only the stored bytes, never invented ones.
-    s.frame.StoredLength = stored;
-    s.frame.FrameLength = ethernet ? trueSize + 4 : lan ? trueSize : trueSize + trailer;
+    s.frame.storedLength = stored;
+    s.frame.frameLength = ethernet ? trueSize + 4 : lan ? trueSize : trueSize + trailer;
   }
-  s.frame.FrameLength = std::max(s.frame.FrameLength, s.frame.StoredLength);
+  s.frame.frameLength = std::max(s.frame.frameLength, s.frame.storedLength);
   ClampFrameLength(s);
 
-  const int32_t copied = std::min(stored, s.frame.StoredLength);
-  std::memcpy(s.frame.FrameData.data(), body + dataStart, size_t(copied));
-  ZeroFrameTail(s, copied, s.frame.StoredLength);
+  const int32_t copied = std::min(stored, s.frame.storedLength);
+  std::memcpy(s.frame.frameData.data(), body + dataStart, size_t(copied));
+  ZeroFrameTail(s, copied, s.frame.storedLength);
 
-  const bool whole = s.frame.StoredLength >= s.frame.FrameLength;
-  s.frame.FrameFcs = 0;
+  const bool whole = s.frame.storedLength >= s.frame.frameLength;
+  s.frame.frameFcs = 0;
   if (ethernet && whole) {
     StoreEthernetFcs(s);
-  } else if (!lan && whole && !(s.frame.FrameFlags & Flag::SnifferProStatus2) && s.frame.FrameLength >= 2) {
-    const uint16_t crc = (s.frame.FrameFlags & Flag::CrcError)
+  } else if (!lan && whole && !(s.frame.frameFlags & Flag::SnifferProStatus2) && s.frame.frameLength >= 2) {
+    const uint16_t crc = (s.frame.frameFlags & Flag::CrcError)
                              ? 0
-                             : FrameCrc16(s.frame.FrameData.data(), s.frame.FrameLength - 2);
-    PutLE16(s.frame.FrameData.data() + s.frame.FrameLength - 2, crc);
+                             : FrameCrc16(s.frame.frameData.data(), s.frame.frameLength - 2);
+    PutLE16(s.frame.frameData.data() + s.frame.frameLength - 2, crc);
   }
   return true;
 }
@@ -269,16 +269,16 @@ ReadStatus NextRecord(Conversion& c) {
     if (IsFrameRecord(type)) break;
     if (type == 0 || type == kEndOfFile) return ReadStatus::End;
     SkipRecordBody(c, r, length);
-    if (s.status.ReadError || s.status.BadCompression) return RecordOrEnd(s, false);
+    if (s.status.readError || s.status.badCompression) return RecordOrEnd(s, false);
   }
   if (length > kLargestFrameBody) {
-    FailRead(s, "frame " + Grouped(s.counters.FramesRead + 1) + ": record length " + Grouped(length) +
+    FailRead(s, "frame " + Grouped(s.counters.framesRead + 1) + ": record length " + Grouped(length) +
                     " exceeds " + Grouped(kLargestFrameBody));
     return ReadStatus::Failed;
   }
   // Reported apart; the frames before it stand.
   if (r.compressed && length > kLargestCompressedBody) {
-    s.status.BadCompression = true;
+    s.status.badCompression = true;
     return ReadStatus::End;
   }
   // A plain record already in hand is decoded where it lies.
@@ -290,8 +290,8 @@ ReadStatus NextRecord(Conversion& c) {
     return RecordOrEnd(s, false);
   }
   if (!DecodeFrame(s, type, body, length, r.timeUnit)) return ReadStatus::Failed;
-  if (s.status.ProbeOnly && IsWanTopology(s.TraceTopology) && s.WanProtocol == Wan::NotKnown)
-    s.WanProtocol = SnifferDosProtocolFromFrame(s.frame.FrameData.data(), s.frame.StoredLength);
+  if (s.status.probeOnly && IsWanTopology(s.traceTopology) && s.wanProtocol == Wan::NotKnown)
+    s.wanProtocol = SnifferDosProtocolFromFrame(s.frame.frameData.data(), s.frame.storedLength);
   return ReadStatus::Record;
 }
 
@@ -399,28 +399,28 @@ void WriteSnifferDosHeader(Conversion& c, int32_t /*frameNumber*/) {
   PutLE16(v + 2, 16);
   PutLE32(v + kVerDateTime, EncodeDosDateTime(s.writerTime.traceDate));
   v[kVerRecordType] = kFrame4;
-  v[kVerNetwork] = NetworkCode(s.TraceTopology);
+  v[kVerNetwork] = NetworkCode(s.traceTopology);
   v[kVerFormat] = 1;
   v[kVerTimeUnit] = kWrittenTimeUnit;
   uint8_t* line = out + kFramesStart;
   PutRecordHeader(line, kLineRecord, 8);
-  const uint32_t speed = s.TraceTopology == Topo::TokenRing ? (s.LineSpeed == 4000000 ? 0 : 1)
-                                                            : s.LineSpeed;
+  const uint32_t speed = s.traceTopology == Topo::TokenRing ? (s.lineSpeed == 4000000 ? 0 : 1)
+                                                            : s.lineSpeed;
   PutLE32(line + kRecordHeaderBytes, speed);
-  PutLE32(line + kRecordHeaderBytes + 4, ProtocolCode(s.WanProtocol));
+  PutLE32(line + kRecordHeaderBytes + 4, ProtocolCode(s.wanProtocol));
   c.target->seek(0);
   c.target->write(out, sizeof out);
 }
 
 void WriteSnifferDosFrame(Conversion& c) {
   const ConversionState& s = c.state;
-  const bool lan = s.WanProtocol == Wan::NotKnown;
+  const bool lan = s.wanProtocol == Wan::NotKnown;
   int32_t trailer = 0;  // FCS or CRC bytes the format does not store
-  if (s.TraceTopology == Topo::Ethernet) trailer = 4;
-  else if (!lan && s.frame.FrameLength >= 3 && !(s.frame.FrameFlags & Flag::SnifferProStatus2)) trailer = 2;
-  const int32_t wire = std::max(0, s.frame.FrameLength - trailer);
+  if (s.traceTopology == Topo::Ethernet) trailer = 4;
+  else if (!lan && s.frame.frameLength >= 3 && !(s.frame.frameFlags & Flag::SnifferProStatus2)) trailer = 2;
+  const int32_t wire = std::max(0, s.frame.frameLength - trailer);
   // The stored bytes of a sliced frame hold no FCS: all of them are data.
-  const int32_t count = std::clamp(s.frame.StoredLength, 0, wire);
+  const int32_t count = std::clamp(s.frame.storedLength, 0, wire);
   const int32_t trueSize = count < wire ? wire : 0;
 
   uint8_t record[kRecordHeaderBytes + kFrameHeaderBytes] = {};
@@ -434,16 +434,16 @@ void WriteSnifferDosFrame(Conversion& c) {
   PutLE16(h + 6, uint16_t(count));
   uint8_t status = 0;
   if (lan) {
-    if (s.frame.FrameFlags & Flag::CrcError) status |= 0x80;
-    if (s.frame.FrameFlags & Flag::AlignmentError) status |= 0x40;
+    if (s.frame.frameFlags & Flag::CrcError) status |= 0x80;
+    if (s.frame.frameFlags & Flag::AlignmentError) status |= 0x40;
   } else {
-    if (s.frame.FrameFlags & Flag::Direction2) status |= 0x80;
-    if (s.frame.FrameFlags & Flag::CrcError) status |= 0x02;
-    if (s.frame.FrameFlags & Flag::SnifferProStatus2) status |= 0x04;
+    if (s.frame.frameFlags & Flag::Direction2) status |= 0x80;
+    if (s.frame.frameFlags & Flag::CrcError) status |= 0x02;
+    if (s.frame.frameFlags & Flag::SnifferProStatus2) status |= 0x04;
   }
   h[8] = status;
   PutLE16(h + 10, uint16_t(trueSize));
-  c.target->writeHeadAndBody(record, sizeof record, s.frame.FrameData.data(), size_t(count));
+  c.target->writeHeadAndBody(record, sizeof record, s.frame.frameData.data(), size_t(count));
 }
 
 void FinishSnifferDos(Conversion& c, int32_t framesWritten) {
@@ -466,11 +466,11 @@ std::optional<AnalyzerType> IdentifySnifferDos(IdentifyInput& input) {
 Topology SnifferDosFileTopology(TopologyInput& t) {
   const SnifferTopologyInfo info = SnifferDosTopology(t.in);
   t.speed = info.fileLineSpeed;
-  t.s.WanProtocol = info.wanProtocol;
+  t.s.wanProtocol = info.wanProtocol;
   if (info.probeFirstFrame) {
     ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, info.topology);
     if (probe.ran)
-      t.s.WanProtocol =
+      t.s.wanProtocol =
           SnifferDosProtocolFromFrame(probe.firstBytes.data(), int32_t(probe.firstBytes.size()));
   }
   return info.topology;

@@ -72,22 +72,22 @@ void ReadHeader(Conversion& c) {
   r.extended = r.version >= kExtendedVersion;
   // From version 2.1 on a file may name the zone it was recorded in.
   const int16_t zoneHours = int16_t(GetLE16(h + kTimeZoneAt));
-  if (r.version >= "002.001" && zoneHours != 0) s.time.SourceZoneBiasMinutes = zoneHours * 60;
+  if (r.version >= "002.001" && zoneHours != 0) s.time.sourceZoneBiasMinutes = zoneHours * 60;
 
   int64_t start = GetLE32(h + kStartTimeAt);
   SetTraceDateFromUnix(s, start, 0);
   ComputeTimeZoneBias(s, false);
   // Without a zone of its own the stored time is the local time of the
   // capture, unless it goes back into a file of the same kind.
-  if (zoneHours == 0 && s.TargetAnalyzer != Analyzer::SnifferPro)
-    start += s.time.TimeZoneBias;
-  SetTraceDateFromUnix(s, start, s.time.TimeZoneBias);
+  if (zoneHours == 0 && s.targetAnalyzer != Analyzer::SnifferPro)
+    start += s.time.timeZoneBias;
+  SetTraceDateFromUnix(s, start, s.time.timeZoneBias);
 
   r.pcTimer = GetLE32(h + kTimeUnitAt) == kPcTimerUnit;
   const double startStamp = double(GetLE64(h + kStartStampAt));
-  const double timeOfDay = double(s.time.HeaderTimeOfDay);
+  const double timeOfDay = double(s.time.headerTimeOfDay);
   if (r.pcTimer)
-    r.startOffset = s.LineSpeed == kGigabit ? RoundClamped(-timeOfDay)
+    r.startOffset = s.lineSpeed == kGigabit ? RoundClamped(-timeOfDay)
                                             : RoundClamped(startStamp / kTicksPerMicrosecond -
                                                            timeOfDay);
   else
@@ -105,43 +105,43 @@ void ReadHeader(Conversion& c) {
 }
 
 void SetWirelessMedia(ConversionState& s, SnifferProReader& r, const uint8_t* record) {
-  s.frame.WirelessChannel = record[24];
-  s.frame.WirelessDataRate = record[25];
+  s.frame.wirelessChannel = record[24];
+  s.frame.wirelessDataRate = record[25];
   const uint8_t signal = record[26];
   // Some versions give the signal in percent, others on a scale of 128: once
   // a value above 100 shows the scale, it holds for the rest of the file.
   if (r.signalLatch || signal > 100) {
-    s.frame.WirelessSignal = uint8_t(std::lround(signal / 128.0 * 100.0));
+    s.frame.wirelessSignal = uint8_t(std::lround(signal / 128.0 * 100.0));
     r.signalLatch = true;
   } else {
-    s.frame.WirelessSignal = signal;
+    s.frame.wirelessSignal = signal;
   }
-  s.frame.WirelessNoise = 0;
+  s.frame.wirelessNoise = 0;
 }
 
 void SetStatusFlags(ConversionState& s, SnifferProReader& r, const uint8_t* record) {
   const uint32_t code = GetLE32(record + 20) & 0x0F;
-  if (s.TraceTopology == Topo::Wireless) {
+  if (s.traceTopology == Topo::Wireless) {
     SetWirelessMedia(s, r, record);
-    if (code == 1 || code == 4) s.frame.FrameFlags |= Flag::CrcError;
+    if (code == 1 || code == 4) s.frame.frameFlags |= Flag::CrcError;
   }
-  if (s.WanProtocol != Wan::NotKnown) {
+  if (s.wanProtocol != Wan::NotKnown) {
     const uint32_t media = GetLE32(record + 24);
-    if ((media & ~1u) == kMediaPpp) s.WanProtocol = Wan::Ppp;
-    else if ((media & ~1u) == kMediaIsdn) s.WanProtocol = Wan::Isdn;
-    s.frame.FrameFlags |= (media & 1) ? Flag::Direction2 : Flag::Direction1;
-    if (code == 1) s.frame.FrameFlags |= Flag::CrcError;
-    else if (code == 2) s.frame.FrameFlags |= Flag::SnifferProStatus2;
+    if ((media & ~1u) == kMediaPpp) s.wanProtocol = Wan::Ppp;
+    else if ((media & ~1u) == kMediaIsdn) s.wanProtocol = Wan::Isdn;
+    s.frame.frameFlags |= (media & 1) ? Flag::Direction2 : Flag::Direction1;
+    if (code == 1) s.frame.frameFlags |= Flag::CrcError;
+    else if (code == 2) s.frame.frameFlags |= Flag::SnifferProStatus2;
   }
-  if (s.TraceTopology == Topo::Ethernet) {
-    if (code == 1 || code == 4 || code == 6) s.frame.FrameFlags |= Flag::CrcError;
-    else if (code == 7) s.frame.FrameFlags |= Flag::AlignmentError;
+  if (s.traceTopology == Topo::Ethernet) {
+    if (code == 1 || code == 4 || code == 6) s.frame.frameFlags |= Flag::CrcError;
+    else if (code == 7) s.frame.frameFlags |= Flag::AlignmentError;
   }
 }
 
 int64_t FrameTimeOf(const ConversionState& s, const SnifferProReader& r, uint64_t stamp) {
-  if (r.pcTimer || s.LineSpeed == kGigabit) {
-    const double t = s.LineSpeed == kGigabit ? double(stamp) * kGigabitTickMicroseconds
+  if (r.pcTimer || s.lineSpeed == kGigabit) {
+    const double t = s.lineSpeed == kGigabit ? double(stamp) * kGigabitTickMicroseconds
                                              : double(stamp) / kTicksPerMicrosecond;
     const int64_t time = RoundClamped(t - double(r.startOffset));
     return time < 0 ? RoundClamped(t) : time;
@@ -155,36 +155,36 @@ void SetLengths(ConversionState& s, const SnifferProReader& r, int32_t original,
   if (r.lengthsAsStated) {
     // The lengths are the frame's own: a record holding fewer bytes than the
     // frame had is a frame cut at capture, kept with its wire length.
-    s.frame.FrameLength = std::max(original, captured);
-    s.frame.StoredLength = captured;
+    s.frame.frameLength = std::max(original, captured);
+    s.frame.storedLength = captured;
   } else {
     original = std::max(original, captured);  // never more stored than on the wire
-    if (s.WanProtocol == Wan::NotKnown) {
+    if (s.wanProtocol == Wan::NotKnown) {
       // Only Ethernet frames get their FCS rebuilt; other LAN frames keep
       // what was stored, never four invented bytes.
-      const int32_t fcs = s.TraceTopology == Topo::Ethernet ? 4 : 0;
-      s.frame.FrameLength = original + fcs;
-      s.frame.StoredLength = captured < original ? captured : captured + fcs;
+      const int32_t fcs = s.traceTopology == Topo::Ethernet ? 4 : 0;
+      s.frame.frameLength = original + fcs;
+      s.frame.storedLength = captured < original ? captured : captured + fcs;
     } else {
-      const bool noCrc = s.frame.FrameFlags & Flag::SnifferProStatus2;
-      s.frame.FrameLength = noCrc ? original : original + 2;
-      s.frame.StoredLength = captured + (captured >= original && !noCrc ? 2 : 0);
+      const bool noCrc = s.frame.frameFlags & Flag::SnifferProStatus2;
+      s.frame.frameLength = noCrc ? original : original + 2;
+      s.frame.storedLength = captured + (captured >= original && !noCrc ? 2 : 0);
     }
   }
   ClampFrameLength(s);
 }
 
 void StoreChecksum(ConversionState& s) {
-  s.frame.FrameFcs = 0;
-  if (s.frame.FrameLength != s.frame.StoredLength) return;
-  if (s.TraceTopology == Topo::Ethernet) {
+  s.frame.frameFcs = 0;
+  if (s.frame.frameLength != s.frame.storedLength) return;
+  if (s.traceTopology == Topo::Ethernet) {
     StoreEthernetFcs(s);
-  } else if (s.WanProtocol != Wan::NotKnown && !(s.frame.FrameFlags & Flag::SnifferProStatus2) &&
-             s.frame.FrameLength >= 2) {
-    const uint16_t crc = (s.frame.FrameFlags & Flag::CrcError)
+  } else if (s.wanProtocol != Wan::NotKnown && !(s.frame.frameFlags & Flag::SnifferProStatus2) &&
+             s.frame.frameLength >= 2) {
+    const uint16_t crc = (s.frame.frameFlags & Flag::CrcError)
                              ? 0
-                             : FrameCrc16(s.frame.FrameData.data(), s.frame.FrameLength - 2);
-    PutLE16(s.frame.FrameData.data() + s.frame.FrameLength - 2, crc);
+                             : FrameCrc16(s.frame.frameData.data(), s.frame.frameLength - 2);
+    PutLE16(s.frame.frameData.data() + s.frame.frameLength - 2, crc);
   }
 }
 
@@ -192,15 +192,15 @@ void StoreChecksum(ConversionState& s) {
 // ends cleanly only with every record its header states and not before
 // its stated end offset; a shortfall is a file cut short.
 void EndOfFile(ConversionState& s, SnifferProReader& r, int64_t position) {
-  const bool countShort = r.recordCount != 0 && uint32_t(s.counters.FramesRead) < r.recordCount;
+  const bool countShort = r.recordCount != 0 && uint32_t(s.counters.framesRead) < r.recordCount;
   const bool offsetShort = r.endOffset != 0 && position < r.endOffset;
   if (r.wrapped || r.firstRecord != int64_t(kHeaderBytes) || !(countShort || offsetShort)) {
     r.ended = true;
     return;
   }
-  const std::string at = AtRecord(s.counters.FramesRead + 1, position) + "the file ends ";
+  const std::string at = AtRecord(s.counters.framesRead + 1, position) + "the file ends ";
   if (countShort)
-    FailRead(s, at + "after " + Grouped(s.counters.FramesRead) + " of the " + Grouped(r.recordCount) +
+    FailRead(s, at + "after " + Grouped(s.counters.framesRead) + " of the " + Grouped(r.recordCount) +
                     " records its header states");
   else
     FailRead(s, at + "before the end offset " + Grouped(r.endOffset) + " its header states");
@@ -219,28 +219,28 @@ bool ReadRecord(Conversion& c, SnifferProReader& r) {
   }
   // Where the record began, put into words only when it is cut short.
   const auto at = [&](size_t read) {
-    return AtRecord(s.counters.FramesRead + 1, in.position() - int64_t(read));
+    return AtRecord(s.counters.framesRead + 1, in.position() - int64_t(read));
   };
   // A record cut short is a read error; the frames before it stay written.
   if (got != headerBytes) {
     FailRead(s, in.failed() ? in.errorText() : at(got) + "record header cut short");
     return false;
   }
-  s.frame.FrameFlags = 0;
+  s.frame.frameFlags = 0;
   SetStatusFlags(s, r, record);
-  s.frame.FrameTime = FrameTimeOf(s, r, GetLE64(record));
+  s.frame.frameTime = FrameTimeOf(s, r, GetLE64(record));
   const int32_t captured = GetLE16(record + 10);
   SetLengths(s, r, GetLE16(record + 8), captured);
-  const size_t gotFrame = in.fetch(s.frame.FrameData.data(), size_t(captured));
+  const size_t gotFrame = in.fetch(s.frame.frameData.data(), size_t(captured));
   if (gotFrame != size_t(captured)) {
     FailRead(s, in.failed() ? in.errorText()
                             : at(headerBytes + gotFrame) + "frame cut short: " +
                                   Grouped(captured) + " bytes stated");
     return false;
   }
-  ZeroFrameTail(s, captured, s.frame.StoredLength);  // FCS or CRC slots are computed, not stale
-  if (s.WanProtocol != Wan::NotKnown && captured > 0 && s.frame.FrameData[0] == 0xFF)
-    s.WanProtocol = Wan::Ppp;
+  ZeroFrameTail(s, captured, s.frame.storedLength);  // FCS or CRC slots are computed, not stale
+  if (s.wanProtocol != Wan::NotKnown && captured > 0 && s.frame.frameData[0] == 0xFF)
+    s.wanProtocol = Wan::Ppp;
   StoreChecksum(s);
   return true;
 }
@@ -271,10 +271,10 @@ void CheckEnd(Conversion& c, SnifferProReader& r) {
 ReadStatus NextRecord(Conversion& c) {
   ConversionState& s = c.state;
   SnifferProReader& r = c.ReaderContext<SnifferProReader>();
-  if (s.counters.FramesRead > 0) {  // after a record: the stated count, or the data's end
-    if (uint32_t(s.counters.FramesRead) == r.recordCount) return ReadStatus::End;
+  if (s.counters.framesRead > 0) {  // after a record: the stated count, or the data's end
+    if (uint32_t(s.counters.framesRead) == r.recordCount) return ReadStatus::End;
     CheckEnd(c, r);
-    if (r.ended || s.status.ReadError) return RecordOrEnd(s, false);
+    if (r.ended || s.status.readError) return RecordOrEnd(s, false);
   }
   return RecordOrEnd(s, ReadRecord(c, r));
 }
@@ -343,17 +343,17 @@ void WriteSnifferProHeader(Conversion& c, int32_t count) {
   std::memcpy(h, "XCP", 4);
   std::memcpy(h + kVersionAt, kWrittenVersion, sizeof kWrittenVersion);
   PutLE32(h + kStartTimeAt, StartTimeField32(s));
-  PutLE32(h + kRecordCountAt, uint32_t(count - s.counters.NonDataFrames));
+  PutLE32(h + kRecordCountAt, uint32_t(count - s.counters.nonDataFrames));
   PutLE32(h + kEndOffsetAt, length);
   PutLE32(h + kFirstRecordAt, kHeaderBytes);
   // Other readers take the end of the records from offset 28 and, finding
   // 0 there, read the records a second time.
   PutLE32(h + kOtherEndAt, length);
   PutLE32(h + kEndCopyAt, length);
-  PutLE32(h + kNetworkAt, NetworkCode(s.TraceTopology));
-  PutLE32(h + kLineSpeedAt, s.LineSpeed);
-  PutLE16(h + kProtocolAt, ProtocolCode(s.WanProtocol));
-  if (s.SourceAnalyzer == Analyzer::SnifferPro) {
+  PutLE32(h + kNetworkAt, NetworkCode(s.traceTopology));
+  PutLE32(h + kLineSpeedAt, s.lineSpeed);
+  PutLE16(h + kProtocolAt, ProtocolCode(s.wanProtocol));
+  if (s.sourceAnalyzer == Analyzer::SnifferPro) {
     const SnifferProReader& source = c.ReaderContext<SnifferProReader>();
     std::memcpy(h + kCopiedFrom, source.header + kCopiedFrom, kHeaderBytes - kCopiedFrom);
   } else if (const int minutes = TargetZoneOf(s).standardBiasMinutes; minutes % 60 == 0) {
@@ -369,21 +369,21 @@ void WriteSnifferProHeader(Conversion& c, int32_t count) {
 void WriteSnifferProFrame(Conversion& c) {
   const ConversionState& s = c.state;
   SnifferProWriter& w = c.WriterContext<SnifferProWriter>();
-  const bool lanWithFcs = s.TraceTopology == Topo::Ethernet;
+  const bool lanWithFcs = s.traceTopology == Topo::Ethernet;
   int32_t trailer = 0;  // FCS or CRC bytes the format does not count
   if (lanWithFcs) trailer = 4;
-  else if (s.WanProtocol != Wan::NotKnown && s.frame.FrameLength >= 3 &&
-           !(s.frame.FrameFlags & Flag::SnifferProStatus2))
+  else if (s.wanProtocol != Wan::NotKnown && s.frame.frameLength >= 3 &&
+           !(s.frame.frameFlags & Flag::SnifferProStatus2))
     trailer = 2;
-  const int32_t original = std::max(0, s.frame.FrameLength - trailer);
+  const int32_t original = std::max(0, s.frame.frameLength - trailer);
   // The stored bytes of a sliced frame hold no FCS: all of them are data.
-  const int32_t captured = std::clamp(s.frame.StoredLength, 0, original);
+  const int32_t captured = std::clamp(s.frame.storedLength, 0, original);
 
   // Microseconds since the whole second of the start time; 32 ns units on
   // gigabit lines, where readers expect them.
   const int64_t micros =
       std::max<int64_t>(0, WriterFrameTime(s) - s.writerTime.firstFrameTime + s.writerTime.firstFrameMicroseconds);
-  const uint64_t stamp = s.LineSpeed == kGigabit
+  const uint64_t stamp = s.lineSpeed == kGigabit
                              ? uint64_t(std::llround(double(micros) / kGigabitTickMicroseconds))
                              : uint64_t(micros);
 
@@ -395,20 +395,20 @@ void WriteSnifferProFrame(Conversion& c) {
   PutLE16(record + 8, uint16_t(original));
   PutLE16(record + 10, uint16_t(captured));
   uint32_t status = 0;
-  if (s.frame.FrameFlags & Flag::CrcError) status |= 1;
-  if (s.frame.FrameFlags & Flag::SnifferProStatus2) status |= 2;
-  if (s.frame.FrameFlags & Flag::Direction2) status |= kSecondDirection;
+  if (s.frame.frameFlags & Flag::CrcError) status |= 1;
+  if (s.frame.frameFlags & Flag::SnifferProStatus2) status |= 2;
+  if (s.frame.frameFlags & Flag::Direction2) status |= kSecondDirection;
   PutLE32(record + 20, status);
-  if (s.TraceTopology == Topo::Wireless) {
-    record[24] = s.frame.WirelessChannel;
-    record[25] = s.frame.WirelessDataRate;
-    record[26] = uint8_t(std::min(255L, std::lround(s.frame.WirelessSignal * 1.28)));
+  if (s.traceTopology == Topo::Wireless) {
+    record[24] = s.frame.wirelessChannel;
+    record[25] = s.frame.wirelessDataRate;
+    record[26] = uint8_t(std::min(255L, std::lround(s.frame.wirelessSignal * 1.28)));
   } else {
-    uint32_t media = (s.frame.FrameFlags & Flag::Direction2) ? 1 : 0;
-    if (s.WanProtocol == Wan::Isdn) media |= kMediaIsdn;
+    uint32_t media = (s.frame.frameFlags & Flag::Direction2) ? 1 : 0;
+    if (s.wanProtocol == Wan::Isdn) media |= kMediaIsdn;
     PutLE32(record + 24, media);
   }
-  c.target->writeHeadAndBody(record, sizeof record, s.frame.FrameData.data(), size_t(captured));
+  c.target->writeHeadAndBody(record, sizeof record, s.frame.frameData.data(), size_t(captured));
   w.end = end;
 }
 
@@ -442,7 +442,7 @@ std::optional<AnalyzerType> IdentifySnifferPro(IdentifyInput& input) {
 Topology SnifferProFileTopology(TopologyInput& t) {
   std::unique_ptr<SourceStream> gz;
   SourceStream* stream = &t.in;
-  if (t.s.SourceCompressed) {
+  if (t.s.sourceCompressed) {
     gz = OpenGzipSource(t.fileName);
     if (!gz) return Topo::Unknown;
     stream = gz.get();
@@ -450,12 +450,12 @@ Topology SnifferProFileTopology(TopologyInput& t) {
   FileBlock header = ReadFileBlock(*stream, 0, kHeaderBytes);
   const SnifferTopologyInfo info = SnifferProTopology(header.data(), header.size());
   t.speed = info.fileLineSpeed;
-  t.s.WanProtocol = info.wanProtocol;
+  t.s.wanProtocol = info.wanProtocol;
   if (info.probeFirstFrame) {
     // Only the reader can tell from the first frame; without a frame the
     // header's protocol stands.
     ProbeResult probe = ProbeSource(t.s, t.type, t.fileName, info.topology);
-    t.s.WanProtocol = !probe.ran       ? Wan::NotKnown
+    t.s.wanProtocol = !probe.ran       ? Wan::NotKnown
                       : probe.delivered ? probe.wanProtocol
                                         : info.wanProtocol;
   }

@@ -119,12 +119,12 @@ bool PlausibleRecordHeader(const SnoopReaderContext& r, const uint8_t* h, uint32
   const uint32_t body = recordLength - overhead;
   uint16_t trailerStatus = 0;
   if (inPlace && recordLength <= in.inHandSize()) {
-    CopyBytes(s.frame.FrameData.data(), h + kSnoopRecordHeaderSize, body);
+    CopyBytes(s.frame.frameData.data(), h + kSnoopRecordHeaderSize, body);
     if (surveyor) trailerStatus = GetBE16(h + kSnoopRecordHeaderSize + body + 2);
     in.consume(recordLength);
   } else {
     if (inPlace) in.consume(sizeof copy);  // h is not looked at again
-    if (!in.readExact(s.frame.FrameData.data(), body)) {
+    if (!in.readExact(s.frame.frameData.data(), body)) {
       return Damaged(c, r, surveyor, offset,
                      in.failed() ? in.errorText() : at() + "record cut short");
     }
@@ -145,44 +145,44 @@ bool PlausibleRecordHeader(const SnoopReaderContext& r, const uint8_t* h, uint32
     seconds += micros / 1000000;
     micros %= 1000000;
   }
-  s.frame.FrameFlags = (trailerStatus & kTrailerCrcError) ? Flag::CrcError : 0;
-  s.frame.FrameTime = r.clock(s, seconds, micros);
+  s.frame.frameFlags = (trailerStatus & kTrailerCrcError) ? Flag::CrcError : 0;
+  s.frame.frameTime = r.clock(s, seconds, micros);
   // A time the pipeline would refuse is damage salvage passes over.
-  if (s.options.Salvage && FrameTimeBeyondSpan(s))
+  if (s.options.salvage && FrameTimeBeyondSpan(s))
     return Damaged(c, r, surveyor, offset, at() + FrameTimeSpanText(s));
 
   // included is bounded by the record length above; the original length is
   // bounded here so the additions below stay in range (the clamp lowers it).
-  s.frame.StoredLength = int32_t(included);
-  s.frame.FrameLength = int32_t(std::min(std::max(original, included), uint32_t(MaxFrameBytes) + 1));
-  const bool ethernet = s.TraceTopology == Topo::Ethernet;
+  s.frame.storedLength = int32_t(included);
+  s.frame.frameLength = int32_t(std::min(std::max(original, included), uint32_t(MaxFrameBytes) + 1));
+  const bool ethernet = s.traceTopology == Topo::Ethernet;
   if (surveyor) {
-    if (s.frame.FrameLength - s.frame.StoredLength == kEthernetFcs) s.frame.FrameLength = s.frame.StoredLength;
-    if (ethernet && s.frame.FrameLength < 64 && s.options.PadShortFrames) {
-      ZeroFrameBytes(s, s.frame.StoredLength, 64);
-      s.frame.FrameLength = s.frame.StoredLength = 64;
-      ++s.counters.Lost.framesPadded;
+    if (s.frame.frameLength - s.frame.storedLength == kEthernetFcs) s.frame.frameLength = s.frame.storedLength;
+    if (ethernet && s.frame.frameLength < 64 && s.options.padShortFrames) {
+      ZeroFrameBytes(s, s.frame.storedLength, 64);
+      s.frame.frameLength = s.frame.storedLength = 64;
+      ++s.counters.lost.framesPadded;
     }
   }
   if (ethernet) {
-    if (s.frame.FrameLength == s.frame.StoredLength) {
-      if (s.frame.FrameLength < 60 && s.options.PadShortFrames) {
-        ZeroFrameBytes(s, s.frame.StoredLength, 60);
-        s.frame.FrameLength = s.frame.StoredLength = 60;
-        ++s.counters.Lost.framesPadded;
+    if (s.frame.frameLength == s.frame.storedLength) {
+      if (s.frame.frameLength < 60 && s.options.padShortFrames) {
+        ZeroFrameBytes(s, s.frame.storedLength, 60);
+        s.frame.frameLength = s.frame.storedLength = 60;
+        ++s.counters.lost.framesPadded;
       }
-      if (!surveyor) s.frame.StoredLength += kEthernetFcs;
+      if (!surveyor) s.frame.storedLength += kEthernetFcs;
     }
-    if (!surveyor) s.frame.FrameLength += kEthernetFcs;
+    if (!surveyor) s.frame.frameLength += kEthernetFcs;
   }
   ClampFrameLength(s);
   // Surveyor frames carry their FCS; snoop frames get it computed.
-  if (ethernet && !surveyor && s.frame.StoredLength == s.frame.FrameLength) StoreEthernetFcs(s);
+  if (ethernet && !surveyor && s.frame.storedLength == s.frame.frameLength) StoreEthernetFcs(s);
   return true;
 }
 
 ReadStatus NextRecord(Conversion& c) {
-  const bool surveyor = c.state.SourceAnalyzer == Analyzer::Surveyor;
+  const bool surveyor = c.state.sourceAnalyzer == Analyzer::Surveyor;
   SnoopReaderContext& r = c.ReaderContext<SnoopReaderContext>();
   // After damage that salvage passed over, reading goes on where it resumed.
   return NextInTurn(c, [&]() __attribute__((always_inline)) {
@@ -215,12 +215,12 @@ struct SnoopWriterContext : FormatContext {
 
 uint16_t TrailerStatus(const ConversionState& s, bool ethernet) {
   uint16_t status = 0;
-  if (s.frame.FrameLength >= 12) status |= kTrailerLength12;
+  if (s.frame.frameLength >= 12) status |= kTrailerLength12;
   if (ethernet) {
-    if (s.frame.FrameLength < 64) status |= kTrailerRunt;
-    if (s.frame.FrameLength > 1518) status |= kTrailerOversize;
+    if (s.frame.frameLength < 64) status |= kTrailerRunt;
+    if (s.frame.frameLength > 1518) status |= kTrailerOversize;
   }
-  status |= (s.frame.FrameFlags & Flag::CrcError) ? kTrailerCrcError : kTrailerGood;
+  status |= (s.frame.frameFlags & Flag::CrcError) ? kTrailerCrcError : kTrailerGood;
   return status;
 }
 
@@ -251,14 +251,14 @@ void WriteSnoopHeader(Conversion& c, int32_t /*frameNumber*/) {
   ConversionState& s = c.state;
   uint8_t h[kSnoopFileHeaderSize] = {'s', 'n', 'o', 'o', 'p', 0, 0, 0};
   PutBE32(h + 8, 2);
-  PutBE32(h + 12, DatalinkType(s.TraceTopology));
+  PutBE32(h + 12, DatalinkType(s.traceTopology));
   // Written once, before the first record, and never gone back to: a pipe
   // takes the file as well.
   c.target->write(h, sizeof h);
   ComputeWriterTimeBase(s);
   SnoopWriterContext& w = c.WriterContext<SnoopWriterContext>();
-  w.trailer = s.TargetAnalyzer != Analyzer::Snoop;
-  w.ethernet = s.TraceTopology == Topo::Ethernet;
+  w.trailer = s.targetAnalyzer != Analyzer::Snoop;
+  w.ethernet = s.traceTopology == Topo::Ethernet;
   w.fcs = w.ethernet ? kEthernetFcs : 0;
   w.clock.start(s);
 }
@@ -266,17 +266,17 @@ void WriteSnoopHeader(Conversion& c, int32_t /*frameNumber*/) {
 void WriteSnoopFrame(Conversion& c) {
   ConversionState& s = c.state;
   SnoopWriterContext& w = c.WriterContext<SnoopWriterContext>();
-  const bool whole = s.frame.StoredLength >= s.frame.FrameLength;
+  const bool whole = s.frame.storedLength >= s.frame.frameLength;
   // Only captured bytes are written: a truncated or sliced frame keeps its
   // original length and every byte that was stored of it (the FCS, at its
   // end, is never among them).
   int32_t original, included;
   if (w.trailer) {
-    original = s.frame.FrameLength;
-    included = whole ? s.frame.FrameLength : std::max(0, s.frame.StoredLength);
+    original = s.frame.frameLength;
+    included = whole ? s.frame.frameLength : std::max(0, s.frame.storedLength);
   } else {
-    original = std::max(0, s.frame.FrameLength - w.fcs);
-    included = whole ? original : std::clamp(s.frame.StoredLength, 0, original);
+    original = std::max(0, s.frame.frameLength - w.fcs);
+    included = whole ? original : std::clamp(s.frame.storedLength, 0, original);
   }
   const uint32_t padded = (uint32_t(included) + kSnoopRecordHeaderSize + 3) & ~3u;
   const uint32_t recordLength = padded + (w.trailer ? kSurveyorTrailerSize : 0);
@@ -294,10 +294,10 @@ void WriteSnoopFrame(Conversion& c) {
     PutBE32(p + 12, 0);
     PutBE32(p + 16, uint32_t(when.seconds));
     PutBE32(p + 20, uint32_t(when.microseconds));
-    CopyBytes(p + kSnoopRecordHeaderSize, s.frame.FrameData.data(), size_t(included));
+    CopyBytes(p + kSnoopRecordHeaderSize, s.frame.frameData.data(), size_t(included));
     if (!w.trailer) return;
     uint8_t* t = p + padded;
-    const int32_t frameNumber = s.counters.FramesWritten - s.counters.NonDataFrames;
+    const int32_t frameNumber = s.counters.framesWritten - s.counters.nonDataFrames;
     const uint64_t sinceFirst = uint64_t(frameTime - s.writerTime.firstFrameTime) * 25;  // 40 ns units
     PutBE32(t, TrailerStatus(s, w.ethernet));
     PutBE32(t + 4, uint32_t(sinceFirst));

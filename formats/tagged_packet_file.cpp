@@ -132,11 +132,11 @@ int AppMajorVersion(std::string_view xml) {
 void ApplyLinkProtocol(ConversionState& s, uint32_t code) {
   switch (code) {
     case LinkCode::HdlcOrPpp:
-      s.WanProtocol = s.frame.StoredLength > 0 && s.frame.FrameData[0] == 0xFF ? Wan::Ppp : Wan::Hdlc;
+      s.wanProtocol = s.frame.storedLength > 0 && s.frame.frameData[0] == 0xFF ? Wan::Ppp : Wan::Hdlc;
       break;
-    case LinkCode::FrameRelay: s.WanProtocol = Wan::FrameRelay; break;
-    case LinkCode::X25: s.WanProtocol = Wan::X25; break;
-    case LinkCode::Isdn: s.WanProtocol = Wan::Isdn; break;
+    case LinkCode::FrameRelay: s.wanProtocol = Wan::FrameRelay; break;
+    case LinkCode::X25: s.wanProtocol = Wan::X25; break;
+    case LinkCode::Isdn: s.wanProtocol = Wan::Isdn; break;
     default: break;
   }
 }
@@ -175,11 +175,11 @@ std::string SessionXml(const ConversionState& s, int64_t count) {
   if (count < 0 || count > kMaxWrittenCount) count = 0;
   char countText[16];
   std::snprintf(countText, sizeof countText, "%8d", int(count));
-  const auto [mediaType, mediaSubType] = MediaOf(s.TraceTopology, s.WanProtocol);
+  const auto [mediaType, mediaSubType] = MediaOf(s.traceTopology, s.wanProtocol);
   return "<Session><RawTime> </RawTime><Time> </Time><MediaType>" + mediaType +
          "</MediaType><MediaSubType>" + std::to_string(mediaSubType) + "</MediaSubType>" +
          "<TimeZoneBias>" + std::to_string(s.writerTime.timeZoneBias / 60) + "</TimeZoneBias><LinkSpeed>" +
-         std::to_string(s.LineSpeed) + "</LinkSpeed>" + "<PacketCount>" + countText +
+         std::to_string(s.lineSpeed) + "</LinkSpeed>" + "<PacketCount>" + countText +
          "</PacketCount></Session>\r\n";
 }
 
@@ -207,7 +207,7 @@ void SetTaggedFrameTime(ConversionState& s, TaggedCarry& carry) {
     carry.started = true;
     StartTraceAtUnixTime(s, seconds);
   }
-  s.frame.FrameTime = carry.clock(s, seconds, micros % 1000000);
+  s.frame.frameTime = carry.clock(s, seconds, micros % 1000000);
 }
 
 }  // namespace
@@ -251,7 +251,7 @@ RecordOutcome ReadTaggedRecord(Conversion& c, TaggedCarry& carry) {
   SourceStream& in = *c.source;
   bool haveLink = false;
   uint32_t linkCode = 0, direction = 0;
-  const FrameRecord where{s.counters.FramesRead + 1, carry.recordAt, -1};
+  const FrameRecord where{s.counters.framesRead + 1, carry.recordAt, -1};
   int64_t tagBytes = 0;
   uint8_t entry[kTagEntrySize];
   for (bool first = true;; first = false) {
@@ -272,9 +272,9 @@ RecordOutcome ReadTaggedRecord(Conversion& c, TaggedCarry& carry) {
       case Tag::TimeLow: carry.timeLow = value; break;
       case Tag::TimeHigh: carry.timeHigh = value; break;
       case Tag::FlagsAndStatus: carry.flagsAndStatus = value; break;
-      case Tag::Channel: s.frame.WirelessChannel = uint8_t(value); break;
-      case Tag::DataRate: s.frame.WirelessDataRate = uint8_t(value); break;
-      case Tag::Signal: s.frame.WirelessSignal = uint8_t(value); break;
+      case Tag::Channel: s.frame.wirelessChannel = uint8_t(value); break;
+      case Tag::DataRate: s.frame.wirelessDataRate = uint8_t(value); break;
+      case Tag::Signal: s.frame.wirelessSignal = uint8_t(value); break;
       case Tag::LinkProtocol: haveLink = true, linkCode = value; break;
       case Tag::Direction: direction = value; break;
       default: break;  // not interpreted, or unknown and skipped with its value
@@ -284,18 +284,18 @@ RecordOutcome ReadTaggedRecord(Conversion& c, TaggedCarry& carry) {
   int32_t slice = int32_t(GetLE32(entry + 2) & 0xFFFF);
   if (slice == 0) slice = length;
 
-  s.frame.FrameFlags = 0;
-  if (carry.flagsAndStatus & 0x02) s.frame.FrameFlags |= Flag::CrcError;
-  if (carry.flagsAndStatus & 0x04) s.frame.FrameFlags |= Flag::AlignmentError;
-  if ((carry.flagsAndStatus >> 16) & 0x04) s.frame.FrameFlags |= Flag::PacketFileStatus;
-  if (direction == 1) s.frame.FrameFlags |= Flag::Direction1;
-  if (direction == 2) s.frame.FrameFlags |= Flag::Direction2;
+  s.frame.frameFlags = 0;
+  if (carry.flagsAndStatus & 0x02) s.frame.frameFlags |= Flag::CrcError;
+  if (carry.flagsAndStatus & 0x04) s.frame.frameFlags |= Flag::AlignmentError;
+  if ((carry.flagsAndStatus >> 16) & 0x04) s.frame.frameFlags |= Flag::PacketFileStatus;
+  if (direction == 1) s.frame.frameFlags |= Flag::Direction1;
+  if (direction == 2) s.frame.frameFlags |= Flag::Direction2;
 
   if (!ReadFrameBytes(c, where, slice)) return RecordOutcome::Error;
   carry.recordAt += tagBytes + slice;
   // A slice longer than its frame's length keeps its bytes.
-  s.frame.FrameLength = slice <= MaxFrameBytes ? std::max(length, slice) : length;
-  s.frame.StoredLength = slice;
+  s.frame.frameLength = slice <= MaxFrameBytes ? std::max(length, slice) : length;
+  s.frame.storedLength = slice;
   if (haveLink) ApplyLinkProtocol(s, linkCode);
   SetTaggedFrameTime(s, carry);
   ClampFrameLength(s);
@@ -310,27 +310,27 @@ void WriteTaggedRecord(Conversion& c) {
   if (!TimeFitsTarget(s, when.seconds, -kSeconds1601To1970, kLatest)) return;
   const uint64_t nanos =
       (uint64_t(when.seconds + kSeconds1601To1970) * 1000000 + uint64_t(when.microseconds)) * 1000;
-  const int32_t stored = std::max(0, s.frame.StoredLength);
+  const int32_t stored = std::max(0, s.frame.storedLength);
   // A slice of 0 means "the whole frame": a frame with no stored bytes can
   // only be written as an empty one.
-  const int32_t length = stored == 0 ? 0 : s.frame.FrameLength;
+  const int32_t length = stored == 0 ? 0 : s.frame.frameLength;
 
   uint8_t record[12 * kTagEntrySize];
   uint8_t* p = record;
   PutTag(p, Tag::Length, uint32_t(length));
   PutTag(p, Tag::TimeLow, uint32_t(nanos));
   PutTag(p, Tag::TimeHigh, uint32_t(nanos >> 32));
-  PutTag(p, Tag::FlagsAndStatus, PacketFlagsByte(s, PacketFlagRulesFor(s.TraceTopology)));
-  if (s.TraceTopology == Topo::Wireless) {
-    PutTag(p, Tag::Channel, s.frame.WirelessChannel);
-    PutTag(p, Tag::DataRate, s.frame.WirelessDataRate);
-    PutTag(p, Tag::Signal, s.frame.WirelessSignal);
+  PutTag(p, Tag::FlagsAndStatus, PacketFlagsByte(s, PacketFlagRulesFor(s.traceTopology)));
+  if (s.traceTopology == Topo::Wireless) {
+    PutTag(p, Tag::Channel, s.frame.wirelessChannel);
+    PutTag(p, Tag::DataRate, s.frame.wirelessDataRate);
+    PutTag(p, Tag::Signal, s.frame.wirelessSignal);
   }
   PutTag(p, Tag::MediaMark, 4);
-  PutTag(p, Tag::LinkProtocol, LinkCodeOf(s.WanProtocol));
-  PutTag(p, Tag::Direction, (s.frame.FrameFlags & Flag::Direction1) ? 1 : 2);
+  PutTag(p, Tag::LinkProtocol, LinkCodeOf(s.wanProtocol));
+  PutTag(p, Tag::Direction, (s.frame.frameFlags & Flag::Direction1) ? 1 : 2);
   PutTag(p, kEndOfTags, uint32_t(stored));
-  c.target->writeHeadAndBody(record, size_t(p - record), s.frame.FrameData.data(), size_t(stored));
+  c.target->writeHeadAndBody(record, size_t(p - record), s.frame.frameData.data(), size_t(stored));
 }
 
 void WriteTaggedFileHeader(Conversion& c, int32_t count) {
@@ -338,7 +338,7 @@ void WriteTaggedFileHeader(Conversion& c, int32_t count) {
   TargetStream& out = *c.target;
   if (!out.seek(0)) return;
   WriteSection(out, "\177ver", kVersionXml, kSectionMark);
-  WriteSection(out, "sess", SessionXml(s, int64_t(count) - s.counters.NonDataFrames), kSectionMark);
+  WriteSection(out, "sess", SessionXml(s, int64_t(count) - s.counters.nonDataFrames), kSectionMark);
   WriteSection(out, "pkts", "", 0);
 }
 

@@ -88,10 +88,10 @@ std::string DateText(const ConversionState& s) {
 
 void AppendHex(std::string& out, const ConversionState& s) {
   static const char kDigits[] = "0123456789ABCDEF";
-  for (int32_t i = 0; i < s.frame.FrameLength; ++i) {
-    if (i < s.frame.StoredLength) {
-      out += kDigits[s.frame.FrameData[size_t(i)] >> 4];
-      out += kDigits[s.frame.FrameData[size_t(i)] & 15];
+  for (int32_t i = 0; i < s.frame.frameLength; ++i) {
+    if (i < s.frame.storedLength) {
+      out += kDigits[s.frame.frameData[size_t(i)] >> 4];
+      out += kDigits[s.frame.frameData[size_t(i)] & 15];
     } else {
       out += "XX";
     }
@@ -99,12 +99,12 @@ void AppendHex(std::string& out, const ConversionState& s) {
 }
 
 void AppendCharacters(std::string& out, const ConversionState& s) {
-  for (int32_t i = 0; i < s.frame.FrameLength; ++i) {
-    if (i >= s.frame.StoredLength) {
+  for (int32_t i = 0; i < s.frame.frameLength; ++i) {
+    if (i >= s.frame.storedLength) {
       out += 'X';
       continue;
     }
-    const uint8_t byte = s.frame.FrameData[size_t(i)];
+    const uint8_t byte = s.frame.frameData[size_t(i)];
     if (byte >= 32 && byte <= 127)
       out += char(byte);
     else
@@ -124,8 +124,8 @@ void WriteTextDumpHeader(Conversion& c, int32_t /*frameNumber*/) {
   const TextDumpOptions& o = c.WriterContext<TextDumpWriterContext>().options =
       s.options.formatOptions.value<TextDumpOptions>();
   if (o.descriptiveHeader) {
-    c.target->writeText("Frame dump from analyzer file " + s.SourceFileName + " (" +
-                        s.SourceFileDateText + " " + std::to_string(s.SourceFileSize) +
+    c.target->writeText("Frame dump from analyzer file " + s.sourceFileName + " (" +
+                        s.sourceFileDateText + " " + std::to_string(s.sourceFileSize) +
                         " bytes)." + kLineEnd);
   }
   if (!o.fieldHeaders) return;
@@ -144,8 +144,8 @@ void WriteTextDumpFrame(Conversion& c) {
   const ConversionState& s = c.state;
   const TextDumpOptions& o = c.WriterContext<TextDumpWriterContext>().options;
   Line line(o.delimiter);
-  if (o.frameNumber) line.addValue(kFrameNumber, std::to_string(s.counters.FramesWritten));
-  if (o.frameLength) line.addValue(kFrameLength, std::to_string(s.frame.FrameLength));
+  if (o.frameNumber) line.addValue(kFrameNumber, std::to_string(s.counters.framesWritten));
+  if (o.frameLength) line.addValue(kFrameLength, std::to_string(s.frame.frameLength));
   if (o.timestampDate) line.addValue(kTimestampDate, DateText(s));
   if (o.timestampMicros) line.addValue(kTimestampMicros, std::to_string(WriterFrameTime(s)));
   if (o.dataHex) {

@@ -42,16 +42,16 @@ class ReadingHost : public morph::Host {
 // as the libpcap writer leaves it out.
 Frame FrameOf(const morph::ConversionState& s) {
   const morph::UnixTime when = morph::FrameUnixTime(s);
-  const int32_t fcs = s.TraceTopology == morph::Topo::Ethernet ? 4 : 0;
-  const int32_t wire = std::max(0, s.frame.FrameLength - fcs);
-  const int32_t stored = std::max(0, std::min(s.frame.StoredLength, wire));
+  const int32_t fcs = s.traceTopology == morph::Topo::Ethernet ? 4 : 0;
+  const int32_t wire = std::max(0, s.frame.frameLength - fcs);
+  const int32_t stored = std::max(0, std::min(s.frame.storedLength, wire));
   Frame frame;
-  frame.timeNs = (when.seconds * 1000000 + when.microseconds) * 1000 + s.frame.FrameNanoseconds;
+  frame.timeNs = (when.seconds * 1000000 + when.microseconds) * 1000 + s.frame.frameNanoseconds;
   frame.wireLength = uint32_t(wire);
-  frame.data = std::span<const uint8_t>(s.frame.FrameData.data(), size_t(stored));
-  frame.linkType = s.frame.FrameLinkType ? s.frame.FrameLinkType : morph::PcapLinkTypeFor(s.TraceTopology);
-  frame.interface = s.frame.FrameInterface;
-  frame.flags = s.frame.FrameFlags;
+  frame.data = std::span<const uint8_t>(s.frame.frameData.data(), size_t(stored));
+  frame.linkType = s.frame.frameLinkType ? s.frame.frameLinkType : morph::PcapLinkTypeFor(s.traceTopology);
+  frame.interface = s.frame.frameInterface;
+  frame.flags = s.frame.frameFlags;
   return frame;
 }
 

@@ -94,8 +94,8 @@ TEST(DominoWriter, HeaderDirectoryFramesAndIndexByteForByte) {
   ReadResult back = ReadTrace(dir.path("out.cap"));
   EXPECT_EQ(back.analyzer, Analyzer::Domino);
   EXPECT_EQ(back.topology, Topo::Ethernet);
-  EXPECT_EQ(back.state.SourceFrameCount, 3);
-  EXPECT_EQ(back.state.FileComment, text);
+  EXPECT_EQ(back.state.sourceFrameCount, 3);
+  EXPECT_EQ(back.state.fileComment, text);
   EXPECT_EQ(back.trace.traceDate, EncodeDate(2024, 3, 15));
   ExpectSameFrames(trace, back.trace, Tolerance{16});
 }
@@ -127,7 +127,7 @@ TEST(DominoWriter, TextMediaAndProtocolCodesByTopologyAndSource) {
     t.wanProtocol = c.wan;
     t.frames = {MakeFrame(kStart, 53, c.topology, 1)};
     WriteTrace(t, Analyzer::Domino, dir.path("m.cap"), [&](ConversionState& s) {
-      s.SourceAnalyzer = c.source;
+      s.sourceAnalyzer = c.source;
     });
     const auto f = ReadFileBytes(dir.path("m.cap"));
     ASSERT_GE(f.size(), 238u);
@@ -178,7 +178,7 @@ TEST(DominoReader, FilesWithoutFcsStatusBitsAndMidnightStart) {
   ReadResult r = ReadTrace(dir.path("lv.cap"));
   ASSERT_EQ(r.analyzer, Analyzer::LinkViewPro);
   EXPECT_EQ(r.topology, Topo::Ethernet);
-  EXPECT_EQ(r.state.FileComment, "LinkView PRO Cap");
+  EXPECT_EQ(r.state.fileComment, "LinkView PRO Cap");
   // Start time 00:00:00: the date is the file's, not its modification date.
   EXPECT_EQ(r.trace.traceDate, EncodeDate(2024, 3, 15));
   // Times in units of 32 us. Good frames get their FCS, bad ones FCS 0;
@@ -241,7 +241,7 @@ TEST(LinkViewPro, RoundTripsFromLinkViewDoNotGrowFrames) {
   Trace trace = EdgeTrace();
   trace.frames[2].flags = 0;  // the FCS of a bad frame is not kept by these files
   WriteTrace(trace, Analyzer::LinkViewPro, dir.path("a.cap"),
-             [](ConversionState& s) { s.SourceAnalyzer = Analyzer::LinkViewPro; });
+             [](ConversionState& s) { s.sourceAnalyzer = Analyzer::LinkViewPro; });
   const auto f = ReadFileBytes(dir.path("a.cap"));
   EXPECT_EQ(Le16(f, 62), 739);
   EXPECT_EQ(Le16(f, Le32(f, 82) + 8 + 4), 60);  // stored without its FCS
@@ -250,7 +250,7 @@ TEST(LinkViewPro, RoundTripsFromLinkViewDoNotGrowFrames) {
   ExpectSameFrames(trace, once.trace, Tolerance{16});
   // LinkView PRO -> LinkView PRO -> read: still the same lengths.
   WriteTrace(once.trace, Analyzer::LinkViewPro, dir.path("b.cap"),
-             [](ConversionState& s) { s.SourceAnalyzer = Analyzer::LinkViewPro; });
+             [](ConversionState& s) { s.sourceAnalyzer = Analyzer::LinkViewPro; });
   ReadResult twice = ReadTrace(dir.path("b.cap"));
   ExpectSameFrames(trace, twice.trace, Tolerance{32});
 }
@@ -367,16 +367,16 @@ TEST(FireBerd500Writer, StopsAt65535FramesWithACompleteFile) {
       Analyzer::FireBerd500, Topo::TokenRing, dir.path("limit.pkt"),
       [](ConversionState& st, size_t i) {
         if (i == 70000) return false;
-        st.frame.FrameTime = int64_t(i) * 1000;
-        st.frame.FrameLength = st.frame.StoredLength = 20;
-        st.frame.FrameData[0] = 0x10;
-        st.frame.FrameData[1] = 0x40;
+        st.frame.frameTime = int64_t(i) * 1000;
+        st.frame.frameLength = st.frame.storedLength = 20;
+        st.frame.frameData[0] = 0x10;
+        st.frame.frameData[1] = 0x40;
         return true;
       },
       &messages);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0], "File Error: Unable to write to destination file limit.pkt");
-  EXPECT_NE(s.status.WriteErrorDetail.find("65,535"), std::string::npos);
+  EXPECT_NE(s.status.writeErrorDetail.find("65,535"), std::string::npos);
   const auto f = ReadFileBytes(dir.path("limit.pkt"));
   EXPECT_EQ(Le32(f, 72), 65535u);
   ASSERT_EQ(f.size(), 76 + 65535 * 30 + 65535 * 4u);
@@ -417,7 +417,7 @@ TEST(Dna323Writer, AFirstNonDataFrameStillDatesTheTraceAndNumbersKeepGaps) {
   beacon.bytes[0] = 0x80;
   t.frames = {beacon, MakeFrame(kStart + 10, 100, Topo::Wireless, 2)};
   WriteTrace(t, Analyzer::FireBerdDna323, dir.path("w.trc"),
-             [](ConversionState& s) { s.options.ConvertToEthernet = true; });
+             [](ConversionState& s) { s.options.convertToEthernet = true; });
   const auto f = ReadFileBytes(dir.path("w.trc"));
   EXPECT_EQ(Le32(f, 38), 2u);  // frames handed on, the non-data one included
   EXPECT_EQ(Le32(f, 42), 2u);  // the frame written is the second one
@@ -505,7 +505,7 @@ TEST(ActernaRoundTrip, EveryTopologyEachFormatCarries) {
     EXPECT_EQ(back.analyzer, row.identifiedAs);
     EXPECT_EQ(back.topology, row.topology);
     if (row.topology == Topo::TSeries) {
-      EXPECT_EQ(back.state.WanProtocol, Wan::Ppp);
+      EXPECT_EQ(back.state.wanProtocol, Wan::Ppp);
     }
     EXPECT_TRUE(back.messages.empty()) << back.messages.front();
     Tolerance tolerance{row.timeResolution};
@@ -570,13 +570,13 @@ TEST(ActernaWriters, TimesAFormatCannotHoldAreWriteFailuresNotWrappedValues) {
     const ConversionState s =
         ConvertFromFeed(k.type, Topo::TokenRing, dir.path("t.x"), [&](ConversionState& st, size_t i) {
           if (i == k.times.size()) return false;
-          st.frame.FrameTime = k.times[i];
-          st.frame.FrameLength = st.frame.StoredLength = 30;
-          st.frame.FrameData[0] = 0x10;
+          st.frame.frameTime = k.times[i];
+          st.frame.frameLength = st.frame.storedLength = 30;
+          st.frame.frameData[0] = 0x10;
           return true;
         });
-    EXPECT_TRUE(s.status.WriteFailed);
-    EXPECT_NE(s.status.WriteErrorDetail.find("time"), std::string::npos) << s.status.WriteErrorDetail;
+    EXPECT_TRUE(s.status.writeFailed);
+    EXPECT_NE(s.status.writeErrorDetail.find("time"), std::string::npos) << s.status.writeErrorDetail;
     // What was written before stays readable.
     ReadResult back = ReadTraceAs(dir.path("t.x"), k.type, Topo::TokenRing);
     EXPECT_EQ(back.trace.frames.size(), k.times.size() - 1);
@@ -593,15 +593,15 @@ TEST(ActernaDamaged, AHeaderFailureIsNotClearedByTheFrameLoop) {
     SCOPED_TRACE(int(type));
     SilentHost host;
     Conversion c(host);
-    c.state.SourceAnalyzer = type;
-    c.state.TraceTopology = Topo::Ethernet;
+    c.state.sourceAnalyzer = type;
+    c.state.traceTopology = Topo::Ethernet;
     c.source = OpenMemorySource(std::vector<uint8_t>(20, 0));
     ASSERT_TRUE(c.ResetConversion());
     c.OpenSource();
-    EXPECT_TRUE(c.state.status.ReadError);
+    EXPECT_TRUE(c.state.status.readError);
     c.ReadFrames(false);
-    EXPECT_TRUE(c.state.status.ReadError);
-    EXPECT_EQ(c.state.counters.FramesRead, 0);
+    EXPECT_TRUE(c.state.status.readError);
+    EXPECT_EQ(c.state.counters.framesRead, 0);
   }
 }
 

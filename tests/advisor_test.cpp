@@ -280,16 +280,16 @@ TEST(AdvisorIdentify, EveryTopologyWrittenIsIdentifiedBack) {
           t.frames.push_back(MakeFrame(1000, 53, topology));
         }
         const std::string path = dir.path("t.dat");
-        WriteTrace(t, type, path, [](ConversionState& s) { s.LineSpeed = 1544000; });
+        WriteTrace(t, type, path, [](ConversionState& s) { s.lineSpeed = 1544000; });
         ConversionState s;
         bool openFailed = false, tooSmall = false;
         ASSERT_EQ(IdentifySource(s, path, openFailed, tooSmall), type);
         EXPECT_EQ(DetermineTopology(s, type, path, openFailed), topology)
             << int(type) << " " << int(topology) << " " << protocol;
-        EXPECT_EQ(s.WanProtocol, protocol) << int(topology);
-        EXPECT_EQ(s.SourceFrameCount, int32_t(t.frames.size()));
-        EXPECT_EQ(s.FileLineSpeed, 1544000u);
-        EXPECT_EQ(s.FileComment, "Converted From Any Analyzer");
+        EXPECT_EQ(s.wanProtocol, protocol) << int(topology);
+        EXPECT_EQ(s.sourceFrameCount, int32_t(t.frames.size()));
+        EXPECT_EQ(s.fileLineSpeed, 1544000u);
+        EXPECT_EQ(s.fileComment, "Converted From Any Analyzer");
       }
     }
   }
@@ -299,10 +299,10 @@ TEST(AdvisorIdentify, ACommentNamingAnotherAnalyzerDoesNotMisleadIdentification)
   TempDir dir;
   Trace t = MakeTrace(Topo::Ethernet, 3);
   WriteTrace(t, Analyzer::Advisor, dir.path("x.cap"),
-             [](ConversionState& s) { s.SourceAnalyzer = Analyzer::Observer; });
+             [](ConversionState& s) { s.sourceAnalyzer = Analyzer::Observer; });
   ReadResult r = ReadTrace(dir.path("x.cap"));
   EXPECT_EQ(r.analyzer, Analyzer::Advisor);
-  EXPECT_EQ(r.state.FileComment, "Converted From Observer (Network Instruments)");
+  EXPECT_EQ(r.state.fileComment, "Converted From Observer (Network Instruments)");
 }
 
 // ------------------------------------------------------------------ round trips
@@ -403,8 +403,8 @@ TEST(AdvisorRead, NonDataRecordsAndAStartTimeOfZero) {
   ReadResult r = ReadTraceAs(dir.path("na.dat"), Analyzer::NetworkAnalyzer, Topo::Ethernet);
   EXPECT_TRUE(r.messages.empty()) << r.messages[0];
   ASSERT_EQ(r.trace.frames.size(), 2u);
-  EXPECT_EQ(r.state.counters.NonDataFrames, 2);
-  EXPECT_EQ(r.state.counters.FramesRead, 4);
+  EXPECT_EQ(r.state.counters.nonDataFrames, 2);
+  EXPECT_EQ(r.state.counters.framesRead, 4);
   // Start time 0 west of UTC: the date comes from the first frame.
   EXPECT_EQ(r.trace.traceDate, EncodeDate(2024, 3, 1));
   EXPECT_EQ(r.trace.frames[0].time, 12 * 3600000000LL + 5);
@@ -421,7 +421,7 @@ TEST(AdvisorRead, NonDataRecordsAndAStartTimeOfZero) {
   ASSERT_EQ(w.trace.frames.size(), 1u);
   EXPECT_EQ(w.trace.frames[0].frameLength, 4);
   EXPECT_EQ(w.trace.frames[0].flags, Flag::Direction1);
-  EXPECT_EQ(w.state.counters.NonDataFrames, 2);
+  EXPECT_EQ(w.state.counters.nonDataFrames, 2);
 }
 
 TEST(AdvisorRead, DamagedRecordsEndWithAReadErrorAndADetail) {
@@ -454,14 +454,14 @@ TEST(AdvisorRead, DamagedRecordsEndWithAReadErrorAndADetail) {
   for (const Case& c : cases) {
     WriteLibraryFile(dir.path("bad.dat"), c.type == Analyzer::Advisor ? 3 : 0, 3, 0, c.records);
     ReadResult r = ReadTraceAs(dir.path("bad.dat"), c.type, c.topology);
-    EXPECT_TRUE(r.state.status.ReadError) << c.name;
-    EXPECT_NE(r.state.status.ReadErrorDetail.find(c.detail), std::string::npos)
-        << c.name << ": " << r.state.status.ReadErrorDetail;
+    EXPECT_TRUE(r.state.status.readError) << c.name;
+    EXPECT_NE(r.state.status.readErrorDetail.find(c.detail), std::string::npos)
+        << c.name << ": " << r.state.status.readErrorDetail;
   }
   // Not a file of the library at all.
   ReadResult junk =
       ReadTraceFromAs(Pattern(1000, 3, 11), "junk.dat", Analyzer::Advisor, Topo::Ethernet);
-  EXPECT_EQ(junk.state.status.ReadErrorDetail, "not a file of the Advisor library");
+  EXPECT_EQ(junk.state.status.readErrorDetail, "not a file of the Advisor library");
 }
 
 TEST(AdvisorRead, AHeaderStatingNoFramesNeverDividesTheProgressByZero) {
@@ -472,8 +472,8 @@ TEST(AdvisorRead, AHeaderStatingNoFramesNeverDividesTheProgressByZero) {
   PutLE32(&bytes[20], 0);  // a closed file that states 0 records
   WriteFileBytes(dir.path("zero.dat"), bytes);
   ReadResult r = ReadTraceAs(dir.path("zero.dat"), Analyzer::Advisor, Topo::Ethernet,
-                             [](ConversionState& s) { s.SourceFileSize = 1000; });
-  EXPECT_FALSE(r.state.status.ReadError) << r.state.status.ReadErrorDetail;
+                             [](ConversionState& s) { s.sourceFileSize = 1000; });
+  EXPECT_FALSE(r.state.status.readError) << r.state.status.readErrorDetail;
   EXPECT_EQ(r.trace.frames.size(), 5u);
 }
 
@@ -485,18 +485,18 @@ TEST(AdvisorRead, AFileCutShortGivesItsWholeBlocksAndTheTargetIsStillCompleted) 
   bytes.resize(bytes.size() / 2);
   WriteFileBytes(dir.path("cut.dat"), bytes);
   ReadResult r = ReadTrace(dir.path("cut.dat"));
-  ASSERT_TRUE(r.state.status.ReadError);
+  ASSERT_TRUE(r.state.status.readError);
   const size_t got = r.trace.frames.size();
   EXPECT_GT(got, 50u);
   EXPECT_LT(got, 400u);
-  EXPECT_NE(r.state.status.ReadErrorDetail.find("of 400 frames"), std::string::npos);
+  EXPECT_NE(r.state.status.readErrorDetail.find("of 400 frames"), std::string::npos);
 
   // Converted to Internet Advisor, the frames before the error make a valid file.
   EXPECT_EQ(ConvertByJob(dir.path("cut.dat"), dir.path("cut.eth"), Analyzer::InternetAdvisor),
             Outcome::ReadError);
   EXPECT_EQ(ReadFileBytes(dir.path("cut.eth")).size() % 32768, 128u);
   ReadResult back = ReadTrace(dir.path("cut.eth"));
-  EXPECT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
+  EXPECT_FALSE(back.state.status.readError) << back.state.status.readErrorDetail;
   EXPECT_EQ(back.trace.frames.size(), got);
 }
 

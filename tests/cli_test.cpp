@@ -1040,7 +1040,7 @@ TEST(CommandTable, TerminationSignalsStopLikeCtrlC) {
     EXPECT_EQ(r.status, 6) << r.err;
     EXPECT_NE(r.err.find("standard input: FILE PARTIALLY CONVERTED"), std::string::npos) << r.err;
     ReadResult back = ReadTrace(target);
-    EXPECT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
+    EXPECT_FALSE(back.state.status.readError) << back.state.status.readErrorDetail;
     EXPECT_GE(back.trace.frames.size(), 1u);
     EXPECT_LT(back.trace.frames.size(), 30u);
   }
@@ -1072,7 +1072,7 @@ TEST(CommandTable, ConcurrentWritersLeaveOneCompleteFile) {
     }
     // It reads back whole.
     ReadResult back = ReadTrace(target);
-    EXPECT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
+    EXPECT_FALSE(back.state.status.readError) << back.state.status.readErrorDetail;
     EXPECT_TRUE(back.trace.frames.size() == 300 || back.trace.frames.size() == 200);
   }
   EXPECT_EQ(TemporariesIn(dir.dir()), "");
@@ -1339,7 +1339,7 @@ TEST(CommandTable, AReadErrorInTheMiddleLeavesAFinishedTarget) {
                                  " --to " + code + " -o " + target + " --quiet");
     EXPECT_EQ(r.status, 3) << r.err;
     ReadResult back = ReadTrace(target);
-    EXPECT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
+    EXPECT_FALSE(back.state.status.readError) << back.state.status.readErrorDetail;
     EXPECT_EQ(back.trace.frames.size(), 11u);
     if (HaveTool("tshark")) {
       EXPECT_EQ(TsharkFrames(target).size(), 11u);
@@ -1357,7 +1357,7 @@ TEST(CommandTable, StandardStreamsCarryEveryFrame) {
   ASSERT_EQ(r.status, 0) << r.err;
   ReadResult back = ReadTrace(dir.path("piped.pcap"));
   EXPECT_EQ(back.trace.frames.size(), 40u);
-  EXPECT_FALSE(back.state.status.ReadError);
+  EXPECT_FALSE(back.state.status.readError);
   if (HaveTool("tshark")) {
     r = RunCommand("(cat " + dir.path("s.pcap") + " | " + bin +
                    " convert - --to pcap -o - | tshark -r - 2>/dev/null | wc -l)");

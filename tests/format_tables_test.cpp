@@ -139,10 +139,10 @@ Trace WriteRowTrace(const RoundTripRow& row, const std::string& path, int n,
   trace.wanProtocol = row.wanProtocol;
   if (adjust) adjust(trace);
   const ConversionState written = WriteTrace(trace, row.target, path, [&](ConversionState& s) {
-    s.options.TargetLayout = row.targetLayout;
+    s.options.targetLayout = row.targetLayout;
     if (setup) setup(s);
   });
-  EXPECT_FALSE(written.status.WriteFailed) << written.status.WriteErrorDetail;
+  EXPECT_FALSE(written.status.writeFailed) << written.status.writeErrorDetail;
   return trace;
 }
 
@@ -174,7 +174,7 @@ TEST(FormatTables, EveryWriterRoundTripsThroughItsReader) {
     EXPECT_EQ(back.analyzer,
               row.identifiedAs == Analyzer::Unknown ? row.target : row.identifiedAs);
     EXPECT_EQ(back.topology, row.topology);
-    EXPECT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
+    EXPECT_FALSE(back.state.status.readError) << back.state.status.readErrorDetail;
     ExpectRowFrames(row, trace, back.trace);
   }
 }
@@ -196,7 +196,7 @@ TEST(FormatTables, ALongTraceRoundTripsThroughEveryWriter) {
         t.frames[i] = MakeFrame(t.frames[i].time, int32_t(64 + i % 3 * 8), row.topology, uint8_t(i));
     });
     ReadResult back = ReadRow(row, path);
-    EXPECT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
+    EXPECT_FALSE(back.state.status.readError) << back.state.status.readErrorDetail;
     ASSERT_EQ(back.trace.frames.size(), trace.frames.size());
     ExpectRowFrames(row, trace, back.trace);
   }
@@ -211,21 +211,21 @@ TEST(FormatTables, AWholeRangeWritesWhatTheWholeTraceDoes) {
     const std::string whole = dir.path("wh" + DefaultSuffix(row.target, row.topology));
     const std::string range = dir.path("ra" + DefaultSuffix(row.target, row.topology));
     const ConversionState a = WriteTrace(trace, row.target, whole, [&](ConversionState& s) {
-      s.options.ConvertToWireless = toWireless;
+      s.options.convertToWireless = toWireless;
     });
     const ConversionState b = WriteTrace(trace, row.target, range, [&](ConversionState& s) {
-      s.options.ConvertToWireless = toWireless;
-      s.options.ConvertAll = false;
-      s.options.StartFrame = 1;
-      s.options.EndFrame = 12;
+      s.options.convertToWireless = toWireless;
+      s.options.convertAll = false;
+      s.options.startFrame = 1;
+      s.options.endFrame = 12;
     });
     EXPECT_EQ(ReadFileBytes(whole), ReadFileBytes(range));
-    EXPECT_EQ(std::tuple(a.counters.FramesWritten, a.counters.FrameBytesTotal, a.time.TraceDuration, a.counters.MaxFrameLength,
-                         a.counters.MaxTruncatedLength, a.counters.RuntFrames, a.counters.CrcErrorFrames,
-                         a.counters.Lost.timesRounded),
-              std::tuple(b.counters.FramesWritten, b.counters.FrameBytesTotal, b.time.TraceDuration, b.counters.MaxFrameLength,
-                         b.counters.MaxTruncatedLength, b.counters.RuntFrames, b.counters.CrcErrorFrames,
-                         b.counters.Lost.timesRounded));
+    EXPECT_EQ(std::tuple(a.counters.framesWritten, a.counters.frameBytesTotal, a.time.traceDuration, a.counters.maxFrameLength,
+                         a.counters.maxTruncatedLength, a.counters.runtFrames, a.counters.crcErrorFrames,
+                         a.counters.lost.timesRounded),
+              std::tuple(b.counters.framesWritten, b.counters.frameBytesTotal, b.time.traceDuration, b.counters.maxFrameLength,
+                         b.counters.maxTruncatedLength, b.counters.runtFrames, b.counters.crcErrorFrames,
+                         b.counters.lost.timesRounded));
   };
   for (const RoundTripRow& row : kRoundTrips) {
     SCOPED_TRACE(RowName(row.target, row.topology));
@@ -248,7 +248,7 @@ TEST(FormatTables, AReadErrorMidwayStillFinishesTheTarget) {
     const Trace trace =
         WriteRowTrace(row, path, 3, [](Trace& t) { t.readError = "damaged fourth record"; });
     ReadResult back = ReadRow(row, path);
-    EXPECT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
+    EXPECT_FALSE(back.state.status.readError) << back.state.status.readErrorDetail;
     EXPECT_TRUE(back.messages.empty());
     ExpectRowFrames(row, trace, back.trace);
   }
@@ -281,11 +281,11 @@ TEST(FormatTables, LocalTimesFollowTheChosenZones) {
       const Trace trace = WriteRowTrace(
           row, path, 6, [&](Trace& t) { t.traceDate = date; },
           [&](ConversionState& st) {
-            st.time.SourceZone = utc;
-            st.time.TargetZone = newYork;
+            st.time.sourceZone = utc;
+            st.time.targetZone = newYork;
           });
-      ReadResult back = ReadRow(row, path, [&](ConversionState& st) { st.time.SourceZone = newYork; });
-      ASSERT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
+      ReadResult back = ReadRow(row, path, [&](ConversionState& st) { st.time.sourceZone = newYork; });
+      ASSERT_FALSE(back.state.status.readError) << back.state.status.readErrorDetail;
       // The trace was handed to the writer in UTC.
       const int64_t shift = MidnightUtcMicros(back.state) - DaysFrom1970(date) * kSecondsPerDay * kMicrosPerSecond;
       for (Frame& f : back.trace.frames) f.time += shift;
@@ -308,7 +308,7 @@ TEST(FormatTables, CutFramesKeepEveryStoredByte) {
     const std::string path = dir.path("cut" + DefaultSuffix(row.target, row.topology));
     WriteTrace(trace, row.target, path);
     ReadResult back = ReadTrace(path);
-    ASSERT_EQ(back.trace.frames.size(), 3u) << back.state.status.ReadErrorDetail;
+    ASSERT_EQ(back.trace.frames.size(), 3u) << back.state.status.readErrorDetail;
     const Frame& got = back.trace.frames[1];
     // FireBerd 500 and DNA-323 records state no wire length: the cut frame
     // is all they hold, and it comes back with the stored bytes first.
@@ -363,22 +363,22 @@ TEST(FormatTables, LongFramesAreKeptWholeOrCutAndCounted) {
       trace.frames[1] = MakeFrame(trace.frames[1].time, size, Topo::Ethernet, 7);
       const std::string path = dir.path("size" + DefaultSuffix(row.target, Topo::Ethernet));
       const ConversionState s = WriteTrace(trace, row.target, path);
-      EXPECT_FALSE(s.status.WriteFailed) << s.status.WriteErrorDetail;
+      EXPECT_FALSE(s.status.writeFailed) << s.status.writeErrorDetail;
       ReadResult back = ReadTrace(path);
-      EXPECT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
+      EXPECT_FALSE(back.state.status.readError) << back.state.status.readErrorDetail;
       ASSERT_EQ(back.trace.frames.size(), 3u);
       const Frame& sent = trace.frames[1];
       const Frame& got = back.trace.frames[1];
       if (size <= row.largestWhole) {
-        EXPECT_EQ(s.counters.Lost.framesCut, 0);
+        EXPECT_EQ(s.counters.lost.framesCut, 0);
         EXPECT_EQ(got.frameLength, size);
         ASSERT_EQ(got.bytes.size(), sent.bytes.size());
         // The FCS is the reader's to compute again.
         EXPECT_TRUE(std::equal(sent.bytes.begin(), sent.bytes.end() - 4, got.bytes.begin()));
         continue;
       }
-      EXPECT_EQ(s.counters.Lost.framesCut, 1);
-      EXPECT_GE(s.counters.Lost.bytesCut, size - row.storedWhenCut);
+      EXPECT_EQ(s.counters.lost.framesCut, 1);
+      EXPECT_GE(s.counters.lost.bytesCut, size - row.storedWhenCut);
       ASSERT_GE(got.bytes.size(), size_t(row.storedWhenCut));
       EXPECT_TRUE(std::equal(sent.bytes.begin(), sent.bytes.begin() + row.storedWhenCut,
                              got.bytes.begin()));
@@ -396,7 +396,7 @@ TEST(FormatTables, MediaConversionsStateTheWrittenMedium) {
     SCOPED_TRACE(AnalyzerName(row.target));
     const std::string wireless = dir.path("w" + DefaultSuffix(row.target, Topo::Wireless));
     WriteTrace(MakeTrace(Topo::Ethernet, 4), row.target, wireless,
-               [](ConversionState& s) { s.options.ConvertToWireless = true; });
+               [](ConversionState& s) { s.options.convertToWireless = true; });
     ReadResult back = ReadTrace(wireless);
     EXPECT_EQ(back.topology, Topo::Wireless);
     EXPECT_EQ(back.trace.frames.size(), 4u);
@@ -406,7 +406,7 @@ TEST(FormatTables, MediaConversionsStateTheWrittenMedium) {
     if (!writesEthernet) continue;
     const std::string ethernet = dir.path("e" + DefaultSuffix(row.target, Topo::Ethernet));
     WriteTrace(MakeTrace(Topo::Wireless, 4), row.target, ethernet,
-               [](ConversionState& s) { s.options.ConvertToEthernet = true; });
+               [](ConversionState& s) { s.options.convertToEthernet = true; });
     EXPECT_EQ(ReadTrace(ethernet).topology, Topo::Ethernet);
   }
 }
@@ -426,17 +426,17 @@ TEST(FormatTables, FramesAMediaConversionLengthensAreWrittenWhole) {
           MakeFrame(1000000 + i * 1000, MaxFrameBytes, Topo::Ethernet, uint8_t(i)));
     const std::string path = dir.path("long" + DefaultSuffix(row.target, Topo::Wireless));
     const ConversionState written = WriteTrace(
-        trace, row.target, path, [](ConversionState& s) { s.options.ConvertToWireless = true; });
-    EXPECT_FALSE(written.status.WriteFailed) << written.status.WriteErrorDetail;
+        trace, row.target, path, [](ConversionState& s) { s.options.convertToWireless = true; });
+    EXPECT_FALSE(written.status.writeFailed) << written.status.writeErrorDetail;
     ReadResult back = ReadTrace(path);
-    EXPECT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
+    EXPECT_FALSE(back.state.status.readError) << back.state.status.readErrorDetail;
     ASSERT_EQ(back.trace.frames.size(), 6u);
     // The 802.11 header and payload as converted, up to what the target's
     // records hold: libpcap's largest record, 32,768 bytes in the others.
     const bool pcapFamily = row.target == Analyzer::Tcpdump || row.target == Analyzer::Pcapng;
     for (const Frame& f : back.trace.frames)
       EXPECT_EQ(f.frameLength, pcapFamily ? MaxRecordBytes : ClassicFrameBytes);
-    EXPECT_EQ(written.counters.Lost.framesCut, 6);
+    EXPECT_EQ(written.counters.lost.framesCut, 6);
     EXPECT_EQ(back.trace.frames[5].bytes[24 + 8], trace.frames[5].bytes[14]);
   }
 }
@@ -474,14 +474,14 @@ TEST(FormatTables, TracesAcrossMidnightInSummerTimeKeepCounting) {
     const std::string path = dir.path("m" + DefaultSuffix(row.target, Topo::Ethernet));
     WriteTrace(trace, row.target, path);
     ReadResult back = ReadTrace(path);
-    EXPECT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
+    EXPECT_FALSE(back.state.status.readError) << back.state.status.readErrorDetail;
     EXPECT_TRUE(back.messages.empty());
     Tolerance tolerance{row.timeMicros};
     tolerance.compareFlags = row.comparesFlags;
     ExpectSameFrames(trace, back.trace, tolerance);
     if (row.dated) {
       EXPECT_EQ(back.trace.traceDate, trace.traceDate);
-      EXPECT_EQ(back.state.time.TimeZoneBias, -7200);
+      EXPECT_EQ(back.state.time.timeZoneBias, -7200);
     }
   }
 }
@@ -491,8 +491,8 @@ TEST(FormatTables, TracesAcrossMidnightInSummerTimeKeepCounting) {
 struct LimitRow {
   AnalyzerType target;
   Topology topology;
-  uint64_t offsetLimit;  // lowered TargetOffsetLimit, 0: left alone
-  int32_t frameLimit;    // lowered TargetFrameLimit, 0: left alone
+  uint64_t offsetLimit;  // lowered targetOffsetLimit, 0: left alone
+  int32_t frameLimit;    // lowered targetFrameLimit, 0: left alone
   int frames;            // frames offered: more than fit
   int64_t step = 10000;  // microseconds from one frame to the next
 };
@@ -535,28 +535,28 @@ TEST(FormatTables, TargetsStopAtTheirLimits) {
     const std::string path = dir.path("limit" + DefaultSuffix(row.target, row.topology));
     const Trace trace = MakeTrace(row.topology, row.frames, 3600LL * 1000000, row.step);
     ConversionState s = WriteTrace(trace, row.target, path, [&](ConversionState& st) {
-      if (row.offsetLimit) st.options.TargetOffsetLimit = row.offsetLimit;
-      st.options.TargetFrameLimit = row.frameLimit;
+      if (row.offsetLimit) st.options.targetOffsetLimit = row.offsetLimit;
+      st.options.targetFrameLimit = row.frameLimit;
     });
-    EXPECT_TRUE(s.status.WriteFailed);
-    EXPECT_NE(s.status.WriteErrorDetail.find("are written"), std::string::npos) << s.status.WriteErrorDetail;
+    EXPECT_TRUE(s.status.writeFailed);
+    EXPECT_NE(s.status.writeErrorDetail.find("are written"), std::string::npos) << s.status.writeErrorDetail;
     if (row.offsetLimit) {
       EXPECT_LE(ReadFileBytes(path).size(), row.offsetLimit);
     }
     ReadResult back = ReadTrace(path);
-    EXPECT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
+    EXPECT_FALSE(back.state.status.readError) << back.state.status.readErrorDetail;
     ASSERT_GT(back.trace.frames.size(), 0u);
     EXPECT_LT(back.trace.frames.size(), trace.frames.size());
     if (!row.offsetLimit) {
       EXPECT_EQ(back.trace.frames.size(), MostFramesOfFile(row));
     }
-    EXPECT_EQ(int64_t(back.trace.frames.size()), s.counters.FramesWritten - s.counters.NonDataFrames);
+    EXPECT_EQ(int64_t(back.trace.frames.size()), s.counters.framesWritten - s.counters.nonDataFrames);
     for (size_t i = 0; i < back.trace.frames.size(); ++i)
       EXPECT_EQ(back.trace.frames[i].frameLength, trace.frames[i].frameLength) << "frame " << i + 1;
   }
 }
 
-// With SplitAtLimits the same targets go on in numbered files instead: each
+// With splitAtLimits the same targets go on in numbered files instead: each
 // within the limit and valid on its own, together every frame in order.
 TEST(FormatTables, TargetsSplitAtTheirLimits) {
   TempDir dir;
@@ -567,14 +567,14 @@ TEST(FormatTables, TargetsSplitAtTheirLimits) {
     MessageRecorder host;
     Conversion c(host);
     ConversionState& s = c.state;
-    s.SourceAnalyzer = Analyzer::AnyAnalyzer;
-    s.TargetAnalyzer = row.target;
-    s.TraceTopology = row.topology;
-    if (row.offsetLimit) s.options.TargetOffsetLimit = row.offsetLimit;
-    s.options.TargetFrameLimit = row.frameLimit;
-    s.options.SplitAtLimits = true;
+    s.sourceAnalyzer = Analyzer::AnyAnalyzer;
+    s.targetAnalyzer = row.target;
+    s.traceTopology = row.topology;
+    if (row.offsetLimit) s.options.targetOffsetLimit = row.offsetLimit;
+    s.options.targetFrameLimit = row.frameLimit;
+    s.options.splitAtLimits = true;
     size_t next = 0;
-    c.customReader.open = [](Conversion& conv) { conv.state.time.TraceDate = EncodeDate(2024, 3, 15); };
+    c.customReader.open = [](Conversion& conv) { conv.state.time.traceDate = EncodeDate(2024, 3, 15); };
     c.customReader.next = [&](Conversion& conv) {
       if (next == trace.frames.size()) return ReadStatus::End;
       PutFrame(conv.state, trace.frames[next++]);
@@ -587,7 +587,7 @@ TEST(FormatTables, TargetsSplitAtTheirLimits) {
     };
     c.target = CreateFileTarget(NumberedTargetName(path, 0));
     c.ConvertTrace(false, 0);
-    EXPECT_FALSE(s.status.WriteFailed) << s.status.WriteErrorDetail;
+    EXPECT_FALSE(s.status.writeFailed) << s.status.writeErrorDetail;
     ASSERT_GE(files, 1);
     std::vector<Frame> frames;
     for (int32_t i = 0; i <= files; ++i) {
@@ -597,7 +597,7 @@ TEST(FormatTables, TargetsSplitAtTheirLimits) {
       }
       // Read as the medium written: FireBerd 500 files tell it by their first frame.
       ReadResult back = ReadTraceAs(file, row.target, row.topology);
-      EXPECT_FALSE(back.state.status.ReadError) << file << ": " << back.state.status.ReadErrorDetail;
+      EXPECT_FALSE(back.state.status.readError) << file << ": " << back.state.status.readErrorDetail;
       EXPECT_LE(back.trace.frames.size(), MostFramesOfFile(row)) << file;
       // Each file's times as the trace had them, counted from its first frame
       // (a DA-30 file is dated by its modification time, which only the job sets).
@@ -620,8 +620,8 @@ TEST(FormatTables, ATargetFilledToItsFrameLimitSucceeds) {
   TempDir dir;
   const std::string path = dir.path("full.pkt");
   ConversionState s = WriteTrace(MakeTrace(Topo::Ethernet, 7), Analyzer::FireBerd500, path,
-                                 [](ConversionState& st) { st.options.TargetFrameLimit = 7; });
-  EXPECT_FALSE(s.status.WriteFailed) << s.status.WriteErrorDetail;
+                                 [](ConversionState& st) { st.options.targetFrameLimit = 7; });
+  EXPECT_FALSE(s.status.writeFailed) << s.status.writeErrorDetail;
   EXPECT_EQ(ReadTrace(path).trace.frames.size(), 7u);
 }
 
@@ -641,15 +641,15 @@ struct RecordRun {
 // and topology where it cannot tell them).
 ConversionState Identified(const RoundTripRow& row, const std::string& path) {
   ConversionState s;
-  s.SourceFileName = path;
-  s.SourceAnalyzer = row.target;
-  s.TraceTopology = row.topology;
+  s.sourceFileName = path;
+  s.sourceAnalyzer = row.target;
+  s.traceTopology = row.topology;
   if (row.identifiesTopology) {
     bool openFailed = false, tooSmall = false;
-    s.SourceAnalyzer = IdentifySource(s, path, openFailed, tooSmall);
-    s.TraceTopology = DetermineTopology(s, s.SourceAnalyzer, path, openFailed);
+    s.sourceAnalyzer = IdentifySource(s, path, openFailed, tooSmall);
+    s.traceTopology = DetermineTopology(s, s.sourceAnalyzer, path, openFailed);
   }
-  s.TargetAnalyzer = Analyzer::AnyAnalyzer;
+  s.targetAnalyzer = Analyzer::AnyAnalyzer;
   return s;
 }
 
@@ -659,11 +659,11 @@ RecordRun RunRecords(const ConversionState& identified) {
   Conversion c(host);
   ConversionState& s = c.state;
   s = identified;
-  run.trace.topology = s.TraceTopology;
-  const std::string& path = s.SourceFileName;
-  const FormatDescriptor* reader = ReaderFormat(s.SourceAnalyzer);
+  run.trace.topology = s.traceTopology;
+  const std::string& path = s.sourceFileName;
+  const FormatDescriptor* reader = ReaderFormat(s.sourceAnalyzer);
   if (!reader || !reader->nextRecord) {
-    ADD_FAILURE() << "no reader for " << AnalyzerName(s.SourceAnalyzer);
+    ADD_FAILURE() << "no reader for " << AnalyzerName(s.sourceAnalyzer);
     return run;
   }
   if (!reader->has(Capability::OwnSource)) c.source = OpenFileSource(path);
@@ -690,7 +690,7 @@ TEST(FormatTables, NextHandsOverEachRecordThenTheEnd) {
     const std::string path = dir.path("next" + DefaultSuffix(row.target, row.topology));
     const Trace trace = WriteRowTrace(row, path, 5);
     const RecordRun run = RunRecords(Identified(row, path));
-    EXPECT_FALSE(run.state.status.ReadError) << run.state.status.ReadErrorDetail;
+    EXPECT_FALSE(run.state.status.readError) << run.state.status.readErrorDetail;
     std::vector<ReadStatus> expected(trace.frames.size(), ReadStatus::Record);
     expected.push_back(ReadStatus::End);
     EXPECT_EQ(run.statuses, expected);
@@ -721,8 +721,8 @@ TEST(FormatTables, NextFailsAtARecordCutShortNamingIt) {
     bytes.erase(at + 8, bytes.end());
     WriteFileBytes(path, bytes);
     const RecordRun run = RunRecords(whole);
-    EXPECT_TRUE(run.state.status.ReadError);
-    EXPECT_FALSE(run.state.status.ReadErrorDetail.empty());
+    EXPECT_TRUE(run.state.status.readError);
+    EXPECT_FALSE(run.state.status.readErrorDetail.empty());
     if (run.statuses.empty()) continue;  // refused at the header step
     ++cutInARecord;
     std::vector<ReadStatus> expected(run.statuses.size() - 1, ReadStatus::Record);
@@ -730,9 +730,9 @@ TEST(FormatTables, NextFailsAtARecordCutShortNamingIt) {
     EXPECT_EQ(run.statuses, expected);
     EXPECT_LT(run.trace.frames.size(), trace.frames.size());
     const std::string record = Grouped(int64_t(run.trace.frames.size()) + 1);
-    EXPECT_TRUE(run.state.status.ReadErrorDetail.find("frame " + record) != std::string::npos ||
-                run.state.status.ReadErrorDetail.find("record " + record) != std::string::npos)
-        << run.state.status.ReadErrorDetail;
+    EXPECT_TRUE(run.state.status.readErrorDetail.find("frame " + record) != std::string::npos ||
+                run.state.status.readErrorDetail.find("record " + record) != std::string::npos)
+        << run.state.status.readErrorDetail;
   }
   // Most families fail in the record itself.
   EXPECT_GE(cutInARecord, rows / 2);
@@ -876,10 +876,10 @@ ReadResult ExpectCleanEnd(const std::string& path, AnalyzerType reader, Topology
                     size_t framesWritten, const std::string& what, const Trace* whole = nullptr,
                     uint32_t variant = 0) {
   ReadResult r = ReadTraceAs(path, reader, topology,
-                             [variant](ConversionState& s) { s.SourceVariant = variant; });
+                             [variant](ConversionState& s) { s.sourceVariant = variant; });
   EXPECT_LE(r.trace.frames.size(), framesWritten) << what;
-  if (r.state.status.ReadError) {
-    EXPECT_FALSE(r.state.status.ReadErrorDetail.empty()) << what << ": a read error without a reason";
+  if (r.state.status.readError) {
+    EXPECT_FALSE(r.state.status.readErrorDetail.empty()) << what << ": a read error without a reason";
     EXPECT_TRUE(HasReadErrorMessage(r)) << what;
   }
   for (const Frame& f : r.trace.frames) {
@@ -909,12 +909,12 @@ TEST(FormatTables, EveryTruncationEndsCleanly) {
     Trace trace = MakeTrace(row.topology, 3);
     trace.frames[1].bytes.resize(40);  // a cut frame
     WriteTrace(trace, row.writer, goodPath,
-               [&](ConversionState& s) { s.options.TargetLayout = row.targetLayout; });
+               [&](ConversionState& s) { s.options.targetLayout = row.targetLayout; });
     // What identification learns of the good file (the libpcap byte order)
     // is handed to the reader of each cut, as the program does.
     const ReadResult good = ReadTrace(goodPath);
     ASSERT_EQ(good.trace.frames.size(), trace.frames.size());
-    const uint32_t variant = good.state.SourceVariant;
+    const uint32_t variant = good.state.sourceVariant;
     const std::vector<uint8_t> bytes = ReadFileBytes(goodPath);
     const std::string cut = dir.path("cut" + DefaultSuffix(row.writer, row.topology));
     // Every cut through the headers and the first records (the first 1,600
@@ -928,10 +928,10 @@ TEST(FormatTables, EveryTruncationEndsCleanly) {
       const ReadResult r = ExpectCleanEnd(cut, row.writer, row.topology, trace.frames.size(), what,
                                           &good.trace, variant);
       if (row.needsItsEnd) {
-        EXPECT_TRUE(r.state.status.ReadError) << what;
+        EXPECT_TRUE(r.state.status.readError) << what;
       }
       if (row.statesItsEnd) {
-        EXPECT_TRUE(r.state.status.ReadError || r.trace.frames.empty())
+        EXPECT_TRUE(r.state.status.readError || r.trace.frames.empty())
             << what << ": " << r.trace.frames.size() << " frames and no read error";
       }
     }
@@ -957,8 +957,8 @@ TEST(FormatTables, ARecordCutShortIsAReadError) {
           ASSERT_EQ(RunCommand("gzip -kf " + cut).status, 0);
         }
         ReadResult r = ReadTrace(gzip ? cut + ".gz" : cut);
-        EXPECT_TRUE(r.state.status.ReadError) << "cut by " << less << (gzip ? " (gzip)" : "");
-        EXPECT_FALSE(r.state.status.ReadErrorDetail.empty());
+        EXPECT_TRUE(r.state.status.readError) << "cut by " << less << (gzip ? " (gzip)" : "");
+        EXPECT_FALSE(r.state.status.readErrorDetail.empty());
         EXPECT_GE(r.trace.frames.size(), 1u);
       }
     }
@@ -1011,13 +1011,13 @@ TEST(FormatTables, ASourceCutAnywhereNeverEndsCleanly) {
       if (!gzip || inTrailer) {
         EXPECT_EQ(r.trace.frames.size(), inTrailer ? 1u : 0u) << what;
       }
-      if (r.analyzer == Analyzer::Unknown || (!r.state.status.ReadError && r.trace.frames.empty()))
+      if (r.analyzer == Analyzer::Unknown || (!r.state.status.readError && r.trace.frames.empty()))
         continue;  // refused, or no frames
-      EXPECT_TRUE(r.state.status.ReadError) << what;
-      EXPECT_FALSE(r.state.status.ReadErrorDetail.empty()) << what;
+      EXPECT_TRUE(r.state.status.readError) << what;
+      EXPECT_FALSE(r.state.status.readErrorDetail.empty()) << what;
       if (n + 1 == bytes.size()) {
-        EXPECT_NE(r.state.status.ReadErrorDetail.find(row.lastByteCut), std::string::npos)
-            << r.state.status.ReadErrorDetail;
+        EXPECT_NE(r.state.status.readErrorDetail.find(row.lastByteCut), std::string::npos)
+            << r.state.status.readErrorDetail;
       }
     }
   }
@@ -1200,15 +1200,15 @@ TEST(FormatTables, DamagedFieldsEndWithTheReadErrorAndTheirReason) {
     SCOPED_TRACE(row.name);
     const std::string path = dir.path("bad" + DefaultSuffix(row.writer, Topo::Ethernet));
     WriteTrace(SmallTrace(), row.writer, path,
-               [&](ConversionState& s) { s.options.TargetLayout = row.targetLayout; });
+               [&](ConversionState& s) { s.options.targetLayout = row.targetLayout; });
     std::vector<uint8_t> bytes = ReadFileBytes(path);
     row.damage(bytes);
     WriteFileBytes(path, bytes);
     ReadResult r = ReadTraceAs(path, row.writer, Topo::Ethernet);
     EXPECT_TRUE(HasReadErrorMessage(r));
-    EXPECT_FALSE(r.state.status.ReadErrorDetail.empty());
-    EXPECT_NE(r.state.status.ReadErrorDetail.find(row.detail), std::string::npos)
-        << r.state.status.ReadErrorDetail;
+    EXPECT_FALSE(r.state.status.readErrorDetail.empty());
+    EXPECT_NE(r.state.status.readErrorDetail.find(row.detail), std::string::npos)
+        << r.state.status.readErrorDetail;
     if (row.framesKept >= 0) {
       EXPECT_EQ(r.trace.frames.size(), size_t(row.framesKept));
     }
@@ -1223,7 +1223,7 @@ TEST(FormatTables, AbsurdFieldValuesEndCleanly) {
     const std::string good = dir.path("good" + DefaultSuffix(row.writer, row.topology));
     Trace trace = MakeTrace(row.topology, 3);
     WriteTrace(trace, row.writer, good,
-               [&](ConversionState& s) { s.options.TargetLayout = row.targetLayout; });
+               [&](ConversionState& s) { s.options.targetLayout = row.targetLayout; });
     const std::vector<uint8_t> bytes = ReadFileBytes(good);
     const std::string bad = dir.path("bad" + DefaultSuffix(row.writer, row.topology));
     // Every 16-bit and 32-bit field position of the headers and first records,
@@ -1340,32 +1340,32 @@ TEST(FormatTables, SalvagePassesOverDamageOnRequestOnly) {
     row.damage(bytes);
     const std::string bad = dir.path("bad" + DefaultSuffix(row.writer, Topo::Ethernet));
     WriteFileBytes(bad, bytes);
-    const uint32_t variant = good.state.SourceVariant;
+    const uint32_t variant = good.state.sourceVariant;
     const ReadResult plain = ReadTraceAs(bad, row.writer, Topo::Ethernet,
-                                         [&](ConversionState& s) { s.SourceVariant = variant; });
-    EXPECT_TRUE(plain.state.status.ReadError);
-    EXPECT_NE(plain.state.status.ReadErrorDetail.find(row.detail), std::string::npos)
-        << plain.state.status.ReadErrorDetail;
-    EXPECT_FALSE(plain.state.counters.Skipped.any());
+                                         [&](ConversionState& s) { s.sourceVariant = variant; });
+    EXPECT_TRUE(plain.state.status.readError);
+    EXPECT_NE(plain.state.status.readErrorDetail.find(row.detail), std::string::npos)
+        << plain.state.status.readErrorDetail;
+    EXPECT_FALSE(plain.state.counters.skipped.any());
     const ReadResult salvaged =
         ReadTraceAs(bad, row.writer, Topo::Ethernet, [&](ConversionState& s) {
-          s.SourceVariant = variant;
-          s.options.Salvage = true;
+          s.sourceVariant = variant;
+          s.options.salvage = true;
         });
     Trace expected;
     for (size_t i : row.kept) expected.frames.push_back(good.trace.frames.at(i));
     ExpectSameFrames(expected, salvaged.trace);
     if (row.skippedBytes == 0) {  // as without salvage
-      EXPECT_TRUE(salvaged.state.status.ReadError);
-      EXPECT_EQ(salvaged.state.status.ReadErrorDetail, plain.state.status.ReadErrorDetail);
-      EXPECT_FALSE(salvaged.state.counters.Skipped.any());
+      EXPECT_TRUE(salvaged.state.status.readError);
+      EXPECT_EQ(salvaged.state.status.readErrorDetail, plain.state.status.readErrorDetail);
+      EXPECT_FALSE(salvaged.state.counters.skipped.any());
       continue;
     }
-    EXPECT_FALSE(salvaged.state.status.ReadError) << salvaged.state.status.ReadErrorDetail;
-    EXPECT_EQ(salvaged.state.counters.Skipped.bytes, row.skippedBytes);
-    EXPECT_EQ(salvaged.state.counters.Skipped.records, row.spans);
-    EXPECT_NE(salvaged.state.counters.Skipped.firstReason.find(row.detail), std::string::npos)
-        << salvaged.state.counters.Skipped.firstReason;
+    EXPECT_FALSE(salvaged.state.status.readError) << salvaged.state.status.readErrorDetail;
+    EXPECT_EQ(salvaged.state.counters.skipped.bytes, row.skippedBytes);
+    EXPECT_EQ(salvaged.state.counters.skipped.records, row.spans);
+    EXPECT_NE(salvaged.state.counters.skipped.firstReason.find(row.detail), std::string::npos)
+        << salvaged.state.counters.skipped.firstReason;
   }
 }
 

@@ -134,7 +134,7 @@ TEST(IdentifySize, ThirtyNineBytesAreTooSmallFortyAreExamined) {
   Result small = ExamineBytes(dir, "a.cap", Bytes().zeros(39));
   EXPECT_TRUE(small.tooSmall);
   EXPECT_EQ(small.type, Analyzer::Unknown);
-  EXPECT_EQ(small.state.SourceFileSize, 39);
+  EXPECT_EQ(small.state.sourceFileSize, 39);
   Result forty = ExamineBytes(dir, "b.cap", Bytes().zeros(40));
   EXPECT_FALSE(forty.tooSmall);
   EXPECT_FALSE(forty.openFailed);
@@ -167,15 +167,15 @@ TEST(IdentifyPcap, MagicsSetTheVariantFlagsEveryTime) {
     Bytes f = Pcap(c.magic, 2, 1);
     if (c.swapped) f.at(4).be16(2).at(20).be32(1);
     ConversionState earlier;
-    earlier.SourceVariant = PcapVariant::Nokia;  // left over from an earlier file
-    if (!c.modified) earlier.SourceVariant |= PcapVariant::Modified;
-    if (!c.swapped) earlier.SourceVariant |= PcapVariant::BigEndian;
+    earlier.sourceVariant = PcapVariant::Nokia;  // left over from an earlier file
+    if (!c.modified) earlier.sourceVariant |= PcapVariant::Modified;
+    if (!c.swapped) earlier.sourceVariant |= PcapVariant::BigEndian;
     WriteFileBytes(dir.path("t.dmp"), f.resize(100).v);
     Result r = Examine(dir.path("t.dmp"), earlier);
     ASSERT_EQ(r.type, Analyzer::Tcpdump) << std::hex << c.magic;
-    EXPECT_EQ((r.state.SourceVariant & PcapVariant::BigEndian) != 0, c.swapped);
-    EXPECT_EQ((r.state.SourceVariant & PcapVariant::Modified) != 0, c.modified);
-    EXPECT_FALSE(r.state.SourceVariant & PcapVariant::Nokia);
+    EXPECT_EQ((r.state.sourceVariant & PcapVariant::BigEndian) != 0, c.swapped);
+    EXPECT_EQ((r.state.sourceVariant & PcapVariant::Modified) != 0, c.modified);
+    EXPECT_FALSE(r.state.sourceVariant & PcapVariant::Nokia);
     EXPECT_EQ(r.topology, Topo::Ethernet);
   }
   // Major version 1 fails the version check, and no later rule is tried.
@@ -192,10 +192,10 @@ TEST(IdentifyPcap, RecordProbeChoosesStandardModifiedNokiaOrUnknown) {
     PcapRecord(f, 70, extra);
     Result r = ExamineBytes(dir, "s.dmp", f);
     EXPECT_EQ(r.type, Analyzer::Tcpdump) << extra;
-    EXPECT_EQ(r.state.SourceVariant & (PcapVariant::Modified | PcapVariant::Nokia), variant)
+    EXPECT_EQ(r.state.sourceVariant & (PcapVariant::Modified | PcapVariant::Nokia), variant)
         << extra;
     if (variant == PcapVariant::Nokia) {
-      EXPECT_EQ(SourceDisplayName(r.type, r.state.SourceVariant, false),
+      EXPECT_EQ(SourceDisplayName(r.type, r.state.sourceVariant, false),
                 "tcpdump/libpcap (Nokia modified)");
     }
   }
@@ -360,11 +360,11 @@ void ExpectHeaderRows(const std::vector<HeaderRow>& rows) {
     Result r = ExamineBytes(dir, row.name, row.file);
     if (row.type) { EXPECT_EQ(r.type, *row.type); }
     if (row.topology) { EXPECT_EQ(r.topology, *row.topology); }
-    if (row.speed) { EXPECT_EQ(r.state.LineSpeed, *row.speed); }
-    if (row.fileSpeed) { EXPECT_EQ(r.state.FileLineSpeed, *row.fileSpeed); }
-    if (row.wan) { EXPECT_EQ(r.state.WanProtocol, *row.wan); }
-    if (row.compressed) { EXPECT_EQ(r.state.SourceCompressed, *row.compressed); }
-    if (row.comment) { EXPECT_EQ(r.state.FileComment, *row.comment); }
+    if (row.speed) { EXPECT_EQ(r.state.lineSpeed, *row.speed); }
+    if (row.fileSpeed) { EXPECT_EQ(r.state.fileLineSpeed, *row.fileSpeed); }
+    if (row.wan) { EXPECT_EQ(r.state.wanProtocol, *row.wan); }
+    if (row.compressed) { EXPECT_EQ(r.state.sourceCompressed, *row.compressed); }
+    if (row.comment) { EXPECT_EQ(r.state.fileComment, *row.comment); }
   }
 }
 

@@ -196,19 +196,19 @@ TEST(InternetAdvisorRead, HostileFilesEndWithAReadErrorAndNeverHang) {
   };
   for (const Case& c : cases) {
     ReadResult r = ReadTraceFromAs(c.file, "bad.eth", Analyzer::InternetAdvisor, Topo::Ethernet);
-    EXPECT_TRUE(r.state.status.ReadError) << c.name;
-    EXPECT_NE(r.state.status.ReadErrorDetail.find(c.detail), std::string::npos)
-        << c.name << ": " << r.state.status.ReadErrorDetail;
+    EXPECT_TRUE(r.state.status.readError) << c.name;
+    EXPECT_NE(r.state.status.readErrorDetail.find(c.detail), std::string::npos)
+        << c.name << ": " << r.state.status.readErrorDetail;
   }
   // Every truncation through the records and the end of the padding is a
   // read error with a detail: only the header alone or the whole block end cleanly.
   for (size_t cut = 0; cut <= good.size(); cut += cut == 600 ? good.size() - 620 : 1) {
     WriteFileBytes(dir.path("cut.eth"), std::vector<uint8_t>(good.begin(), good.begin() + long(cut)));
     ReadResult r = ReadTraceAs(dir.path("cut.eth"), Analyzer::InternetAdvisor, Topo::Ethernet);
-    EXPECT_EQ(r.state.status.ReadError, !r.state.status.ReadErrorDetail.empty()) << cut;
+    EXPECT_EQ(r.state.status.readError, !r.state.status.readErrorDetail.empty()) << cut;
     EXPECT_LE(r.trace.frames.size(), 2u);
-    EXPECT_EQ(r.state.status.ReadError, cut != 128 && cut != good.size())
-        << cut << ": " << r.state.status.ReadErrorDetail;
+    EXPECT_EQ(r.state.status.readError, cut != 128 && cut != good.size())
+        << cut << ": " << r.state.status.readErrorDetail;
   }
 }
 
@@ -323,15 +323,15 @@ TEST(NetMetrixRead, HostileFilesEndWithAReadErrorAndNeverHang) {
                 "frame 1 at offset 192: stored length 30,000 exceeds the 968 bytes its record holds"}};
   for (const Case& c : cases) {
     ReadResult r = ReadTraceFromAs(c.file, "bad.trc", Analyzer::NetMetrix, Topo::Ethernet);
-    EXPECT_TRUE(r.state.status.ReadError) << c.name;
-    EXPECT_NE(r.state.status.ReadErrorDetail.find(c.detail), std::string::npos)
-        << c.name << ": " << r.state.status.ReadErrorDetail;
+    EXPECT_TRUE(r.state.status.readError) << c.name;
+    EXPECT_NE(r.state.status.readErrorDetail.find(c.detail), std::string::npos)
+        << c.name << ": " << r.state.status.readErrorDetail;
   }
   for (size_t cut = 0; cut <= good.size(); ++cut) {
     WriteFileBytes(dir.path("cut.trc"), std::vector<uint8_t>(good.begin(), good.begin() + long(cut)));
     ReadResult r = ReadTraceAs(dir.path("cut.trc"), Analyzer::NetMetrix, Topo::Ethernet);
-    EXPECT_EQ(r.state.status.ReadError, cut < good.size()) << cut;
-    EXPECT_FALSE(r.state.status.ReadError && r.state.status.ReadErrorDetail.empty()) << cut;
+    EXPECT_EQ(r.state.status.readError, cut < good.size()) << cut;
+    EXPECT_FALSE(r.state.status.readError && r.state.status.readErrorDetail.empty()) << cut;
   }
 }
 

@@ -120,7 +120,7 @@ TEST(NetMonReader, ReadsRecordsBeyondTwoGibibytes) {
   ASSERT_EQ(std::fwrite(tail.data(), 1, tail.size(), f), tail.size());
   std::fclose(f);
   ReadResult back = ReadTrace(path);
-  EXPECT_FALSE(back.state.status.ReadError) << back.state.status.ReadErrorDetail;
+  EXPECT_FALSE(back.state.status.readError) << back.state.status.readErrorDetail;
   ExpectSameFrames(trace, back.trace, Tolerance{0, false, false, true});
 }
 
@@ -251,7 +251,7 @@ TEST(NetMonRoundTrip, BothVersionsOnEthernetTokenRingAndFddiAreIdentifiedAndRead
       ReadResult back = ReadTrace(dir.path("rt.cap"));
       EXPECT_EQ(back.analyzer, type);
       EXPECT_EQ(back.topology, topology);
-      EXPECT_EQ(back.state.FileComment, "Converted From Any Analyzer");
+      EXPECT_EQ(back.state.fileComment, "Converted From Any Analyzer");
       EXPECT_TRUE(back.messages.empty());
       ExpectSameFrames(trace, back.trace, Tolerance{type == Analyzer::NetMon1 ? 500 : 0});
     }
@@ -292,8 +292,8 @@ TEST(NetMonWriter, FrameTableCountsLeaveOutNonDataFrames) {
     trace.frames.push_back(f);
   }
   ConversionState s = WriteTrace(trace, Analyzer::NetMon2, dir.path("nd.cap"),
-                                 [](ConversionState& st) { st.options.ConvertToEthernet = true; });
-  EXPECT_EQ(s.counters.NonDataFrames, 3);
+                                 [](ConversionState& st) { st.options.convertToEthernet = true; });
+  EXPECT_EQ(s.counters.nonDataFrames, 3);
   const auto f = ReadFileBytes(dir.path("nd.cap"));
   EXPECT_EQ(Le32(f, 28), 3988u);
   EXPECT_EQ(Le16(f, 6), 1);  // the frames written are Ethernet frames
@@ -313,21 +313,21 @@ TEST(NetMonWriter, IndexMessageShowsWhileTheTableIsWritten) {
   TempDir dir;
   ProgressHost host;
   Conversion c(host);
-  c.state.SourceAnalyzer = Analyzer::AnyAnalyzer;
-  c.state.TargetAnalyzer = Analyzer::NetMon1;
-  c.state.TraceTopology = Topo::TokenRing;
+  c.state.sourceAnalyzer = Analyzer::AnyAnalyzer;
+  c.state.targetAnalyzer = Analyzer::NetMon1;
+  c.state.traceTopology = Topo::TokenRing;
   const int kFrames = 20000;
   int next = 0;
   c.customReader.next = [&](Conversion& conv) {
     if (next == kFrames) return ReadStatus::End;
     ConversionState& st = conv.state;
-    st.frame.FrameTime = next++;
-    st.frame.FrameLength = st.frame.StoredLength = 20;
+    st.frame.frameTime = next++;
+    st.frame.frameLength = st.frame.storedLength = 20;
     return ReadStatus::Record;
   };
   c.target = CreateFileTarget(dir.path("many.cap"));
   c.ConvertTrace(false, 0);
-  EXPECT_FALSE(c.state.status.WritingIndex);
+  EXPECT_FALSE(c.state.status.writingIndex);
   EXPECT_NE(std::find(host.texts.begin(), host.texts.end(), "Writing index data; please wait..."),
             host.texts.end());
   const auto f = ReadFileBytes(dir.path("many.cap"));

@@ -92,7 +92,7 @@ TEST(LanalyzerReader, TheStoredLengthFieldBoundsTheFrame) {
       "e.tr1");
   ASSERT_EQ(ethernet.trace.frames.size(), 1u);
   EXPECT_EQ(ethernet.trace.frames[0].bytes, WithFcs(Pattern(60, 1)));
-  EXPECT_EQ(ethernet.state.status.ReadErrorDetail,
+  EXPECT_EQ(ethernet.state.status.readErrorDetail,
             "record 2 at offset 394: stored length 41 exceeds the 40 bytes its record holds");
 
   ReadResult tokenRing = ReadTraceFrom(
@@ -101,7 +101,7 @@ TEST(LanalyzerReader, TheStoredLengthFieldBoundsTheFrame) {
   ASSERT_EQ(tokenRing.trace.frames.size(), 1u);
   EXPECT_EQ(tokenRing.trace.frames[0].bytes, b);
   EXPECT_EQ(tokenRing.trace.frames[0].frameLength, 44);
-  EXPECT_NE(tokenRing.state.status.ReadErrorDetail.find("stored length 45 exceeds the 40 bytes"),
+  EXPECT_NE(tokenRing.state.status.readErrorDetail.find("stored length 45 exceeds the 40 bytes"),
             std::string::npos);
 }
 
@@ -267,7 +267,7 @@ TEST(ObserverReader, VersionIsReadWholeAndLaterLayoutsAreRefused) {
   ReadResult r = ReadTraceAs(dir.path("v15.bfr"), Analyzer::Observer, Topo::Ethernet);
   EXPECT_TRUE(r.trace.frames.empty());
   EXPECT_TRUE(HasReadErrorMessage(r));
-  EXPECT_NE(r.state.status.ReadErrorDetail.find("version 15.00"), std::string::npos);
+  EXPECT_NE(r.state.status.readErrorDetail.find("version 15.00"), std::string::npos);
 }
 
 // The tagged layout as the analyzer writes it: header entries (a comment,
@@ -296,10 +296,10 @@ TEST(ObserverReader, TaggedLayoutEntriesElementsAndLocalTimes) {
   ReadResult r = ReadTraceFrom(f.v, "tagged.bfr");
   EXPECT_EQ(r.analyzer, Analyzer::Observer);
   ASSERT_EQ(r.topology, Topo::TokenRing);
-  EXPECT_FALSE(r.state.status.ReadError) << r.state.status.ReadErrorDetail;
+  EXPECT_FALSE(r.state.status.readError) << r.state.status.readErrorDetail;
   EXPECT_EQ(r.trace.traceDate, EncodeDate(2024, 7, 1));
-  EXPECT_EQ(r.state.time.TimeZoneBias, -7200);
-  EXPECT_EQ(r.state.FileComment, "hello");
+  EXPECT_EQ(r.state.time.timeZoneBias, -7200);
+  EXPECT_EQ(r.state.fileComment, "hello");
   ExpectFrames({FrameOf(36000000000LL + 1, 70, a), FrameOf(36002000001LL, 1500, b, Flag::CrcError)},
                r.trace);
 }
@@ -447,7 +447,7 @@ TEST(Lan900Reader, WrappedCaptureReadsFromItsFirstPageAndRoundTheTable) {
   PutLE16(&bad[42], 3);
   ReadResult b = ReadTraceFromAs(bad, "badpage.dat", Analyzer::Lan900, Topo::Ethernet);
   EXPECT_TRUE(HasReadErrorMessage(b));
-  EXPECT_FALSE(b.state.status.ReadErrorDetail.empty());
+  EXPECT_FALSE(b.state.status.readErrorDetail.empty());
 }
 
 TEST(Lan900Writer, TwoPagesWithTheirTableAndNoBytesPastATokenRingFrame) {
@@ -500,7 +500,7 @@ TEST(NetScoutReader, TableOrderTruncationAndCrcFlag) {
   ReadResult h = ReadTraceFrom(huge, "huge.dat");
   EXPECT_TRUE(h.trace.frames.empty());
   EXPECT_TRUE(HasReadErrorMessage(h));
-  EXPECT_NE(h.state.status.ReadErrorDetail.find("70,000,000"), std::string::npos);
+  EXPECT_NE(h.state.status.readErrorDetail.find("70,000,000"), std::string::npos);
 
   auto none = NetScoutFile(0, 96, {}, {});
   none.resize(4300);
@@ -573,13 +573,13 @@ TEST(OtherAnalyzersDamagedInput, ReadErrorInTheMiddleStillFinishesTheTarget) {
   bool openFailed = false, tooSmall = false;
   SilentHost quiet;
   Conversion c(quiet);
-  c.state.SourceFileName = dir.path("cut.pcap");
-  c.state.SourceAnalyzer = IdentifySource(c.state, dir.path("cut.pcap"), openFailed, tooSmall);
-  c.state.TraceTopology = Topo::Ethernet;
-  c.state.TargetAnalyzer = Analyzer::Observer;
+  c.state.sourceFileName = dir.path("cut.pcap");
+  c.state.sourceAnalyzer = IdentifySource(c.state, dir.path("cut.pcap"), openFailed, tooSmall);
+  c.state.traceTopology = Topo::Ethernet;
+  c.state.targetAnalyzer = Analyzer::Observer;
   c.target = CreateFileTarget(dir.path("out.bfr"));
   c.ConvertTrace(false, 0);
-  EXPECT_TRUE(c.state.status.ReadError);
+  EXPECT_TRUE(c.state.status.readError);
   const auto f = ReadFileBytes(dir.path("out.bfr"));
   ASSERT_GT(f.size(), 113u);
   EXPECT_EQ(GetLE32(&f[109]), f.size());
@@ -629,7 +629,7 @@ TEST(OtherAnalyzersInterop, EditcapObserverFilesConvertWhole) {
                                  " --to TD -o " + dir.path("out.pcap"));
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   ReadResult r = ReadTrace(dir.path("out.pcap"));
-  EXPECT_FALSE(r.state.status.ReadError) << r.state.status.ReadErrorDetail;
+  EXPECT_FALSE(r.state.status.readError) << r.state.status.readErrorDetail;
   ExpectSameFrames(t, r.trace);
 }
 

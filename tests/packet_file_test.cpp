@@ -79,7 +79,7 @@ TEST(ClassicRead, Version7OddSlicesPadBytesFlagsAndStatus) {
                         Flag::AlignmentError | Flag::CrcError | Flag::PacketFileStatus),
                 FrameOf(start + 4001, 70, Pattern(70, 4))},
                r.trace);
-  EXPECT_EQ(YearMonthDay(r.state.time.TraceDate), 20240315);
+  EXPECT_EQ(YearMonthDay(r.state.time.traceDate), 20240315);
 }
 
 TEST(ClassicRead, Version6MillisecondCounterPlacedByTheHeaderTimeDate) {
@@ -96,7 +96,7 @@ TEST(ClassicRead, Version6MillisecondCounterPlacedByTheHeaderTimeDate) {
                 FrameOf(start + 20000, 1514, Pattern(65, 6), Flag::CrcError),
                 FrameOf(start + 1021000, 60, Pattern(60, 7))},
                r.trace);
-  EXPECT_EQ(YearMonthDay(r.state.time.TraceDate), 20240315);
+  EXPECT_EQ(YearMonthDay(r.state.time.traceDate), 20240315);
 
   // Without a time-date the counter itself counts from 1904.
   b = ClassicHeader({.version = 6, .count = 1});
@@ -104,7 +104,7 @@ TEST(ClassicRead, Version6MillisecondCounterPlacedByTheHeaderTimeDate) {
   r = ReadTraceFromAs(b.v, "b.pkt", Analyzer::Ostrawind, Topo::Ethernet);
   ASSERT_EQ(r.trace.frames.size(), 1u);
   EXPECT_EQ(r.trace.frames[0].time, 1500000);
-  EXPECT_EQ(YearMonthDay(r.state.time.TraceDate), 19040102);
+  EXPECT_EQ(YearMonthDay(r.state.time.traceDate), 19040102);
 }
 
 TEST(ClassicRead, WirelessLengthsCountTheRadioBytesInVersion7Only) {
@@ -164,7 +164,7 @@ TEST(ClassicRead, TraceCrossingMidnightKeepsCounting) {
   ASSERT_EQ(r.trace.frames.size(), 2u);
   EXPECT_EQ(r.trace.frames[0].time, 86399 * kSecond);
   EXPECT_EQ(r.trace.frames[1].time, 86401 * kSecond);
-  EXPECT_EQ(YearMonthDay(r.state.time.TraceDate) % 100, 15);
+  EXPECT_EQ(YearMonthDay(r.state.time.traceDate) % 100, 15);
 
   // Version 6 counts in milliseconds the same way.
   Bytes v6 = ClassicHeader({.version = 6, .count = 2, .timeDate = uint32_t(t0 / kSecond)});
@@ -181,9 +181,9 @@ TEST(ClassicRead, FrameRangeKeepsTheTimesOfTheFramesItTakes) {
   WriteTrace(t, Analyzer::Ostrawind, dir.path("a.pkt"));
   ReadResult r = ReadTraceAs(dir.path("a.pkt"), Analyzer::Ostrawind, Topo::Ethernet,
                              [](ConversionState& s) {
-                               s.options.ConvertAll = false;
-                               s.options.StartFrame = 3;
-                               s.options.EndFrame = 6;
+                               s.options.convertAll = false;
+                               s.options.startFrame = 3;
+                               s.options.endFrame = 6;
                              });
   ASSERT_EQ(r.trace.frames.size(), 4u);
   for (size_t i = 0; i < 4; ++i) EXPECT_EQ(r.trace.frames[i].time, t.frames[i + 2].time) << i;
@@ -335,7 +335,7 @@ TEST(ClassicCompressed, ReadsThroughGzipAndEndsCleanlyAtTheEndOfTheStream) {
   WriteGzipFile(dir.path("a.kvz"), ReadFileBytes(dir.path("a.pkt")));
   ReadResult r = ReadTrace(dir.path("a.kvz"));
   EXPECT_EQ(r.analyzer, Analyzer::Ostrawind);
-  EXPECT_TRUE(r.state.SourceCompressed);
+  EXPECT_TRUE(r.state.sourceCompressed);
   ASSERT_EQ(r.trace.frames.size(), 3u);
   EXPECT_EQ(r.trace.frames[2].bytes, Pattern(101, 2));
   EXPECT_EQ(r.trace.frames[2].time, 12 * 3600 * kSecond + 14);
@@ -347,16 +347,16 @@ TEST(ClassicCompressed, ReadsThroughGzipAndEndsCleanlyAtTheEndOfTheStream) {
   WriteGzipFile(dir.path("n.kvz"), b.v);
   r = ReadTrace(dir.path("n.kvz"));
   EXPECT_EQ(r.trace.frames.size(), 3u);
-  EXPECT_NE(r.state.status.ReadErrorDetail.find("the header states 9 frames, the file ends after 3"),
+  EXPECT_NE(r.state.status.readErrorDetail.find("the header states 9 frames, the file ends after 3"),
             std::string::npos)
-      << r.state.status.ReadErrorDetail;
+      << r.state.status.readErrorDetail;
 
   // Cut inside the last record: the read error is reported, never a hang.
   b.v.resize(b.v.size() - 10);
   WriteFileBytes(dir.path("b.pkt"), b.v);
   WriteGzipFile(dir.path("b.kvz"), ReadFileBytes(dir.path("b.pkt")));
   r = ReadTraceAs(dir.path("b.kvz"), Analyzer::Ostrawind, Topo::Ethernet,
-                  [](ConversionState& s) { s.SourceCompressed = true; });
+                  [](ConversionState& s) { s.sourceCompressed = true; });
   EXPECT_EQ(r.trace.frames.size(), 2u);
   EXPECT_TRUE(HasReadErrorMessage(r));
 }
@@ -371,7 +371,7 @@ TEST(ClassicCompressed, DamagedGzipDataEndsWithReadError) {
   for (size_t at = gz.size() / 2; at < gz.size() / 2 + 40; ++at) gz[at] ^= 0x5A;
   WriteFileBytes(dir.path("b.kvz"), gz);
   ReadResult r = ReadTraceAs(dir.path("b.kvz"), Analyzer::Ostrawind, Topo::Ethernet,
-                             [](ConversionState& s) { s.SourceCompressed = true; });
+                             [](ConversionState& s) { s.sourceCompressed = true; });
   EXPECT_LT(r.trace.frames.size(), 200u);
   EXPECT_TRUE(HasReadErrorMessage(r));
 
@@ -380,7 +380,7 @@ TEST(ClassicCompressed, DamagedGzipDataEndsWithReadError) {
   gz.resize(gz.size() / 2);
   WriteFileBytes(dir.path("c.kvz"), gz);
   r = ReadTraceAs(dir.path("c.kvz"), Analyzer::Ostrawind, Topo::Ethernet,
-                  [](ConversionState& s) { s.SourceCompressed = true; });
+                  [](ConversionState& s) { s.sourceCompressed = true; });
   EXPECT_LT(r.trace.frames.size(), 200u);
   EXPECT_TRUE(HasReadErrorMessage(r));
 }
@@ -398,7 +398,7 @@ TEST(ClassicWrite, HeaderAndRecordsByteExact) {
   snap.flags = Flag::CrcError;
   t.frames.push_back(snap);
   WriteTrace(t, Analyzer::Ostrawind, dir.path("a.pkt"), [](ConversionState& s) {
-    s.LineSpeed = 100000000;
+    s.lineSpeed = 100000000;
   });
   const std::vector<uint8_t> f = ReadFileBytes(dir.path("a.pkt"));
   ASSERT_GE(f.size(), 50u);
@@ -454,8 +454,8 @@ TEST(ClassicWrite, SlicingNeverWritesMoreThanTheSourceStored) {
   t.frames.push_back(MakeFrame(2000, 600, Topo::Ethernet, 5));
   t.frames.push_back(MakeFrame(3000, 150, Topo::Ethernet, 6));
   WriteTrace(t, Analyzer::Ostrawind, dir.path("a.pkt"), [](ConversionState& s) {
-    s.options.SliceFrames = true;
-    s.options.SliceLength = 200;
+    s.options.sliceFrames = true;
+    s.options.sliceLength = 200;
   });
   const std::vector<uint8_t> f = ReadFileBytes(dir.path("a.pkt"));
   ASSERT_GE(f.size(), 66u);
@@ -481,7 +481,7 @@ TEST(ClassicWrite, PacketCountLeavesOutNonDataFrames) {
   t.frames[1].bytes[0] = 0x80;  // a beacon: not a data frame
   t.frames[3].bytes[0] = 0x40;
   WriteTrace(t, Analyzer::Ostrawind, dir.path("a.pkt"), [](ConversionState& s) {
-    s.options.ConvertToEthernet = true;
+    s.options.convertToEthernet = true;
   });
   const std::vector<uint8_t> f = ReadFileBytes(dir.path("a.pkt"));
   ASSERT_GE(f.size(), 50u);
@@ -511,22 +511,22 @@ TEST(ClassicWrite, FrameBefore1904IsAWriteFailure) {
   SilentHost host;
   Conversion c(host);
   ConversionState& s = c.state;
-  s.TargetAnalyzer = Analyzer::Ostrawind;
-  s.TraceTopology = Topo::Ethernet;
-  s.time.TraceDate = EncodeDate(1904, 1, 1);
+  s.targetAnalyzer = Analyzer::Ostrawind;
+  s.traceTopology = Topo::Ethernet;
+  s.time.traceDate = EncodeDate(1904, 1, 1);
   ComputeWriterTimeBase(s);  // as the engine does before a header
   c.target = std::make_unique<MemoryTarget>();
   WritePacketFileHeader(c, 1);
-  s.frame.FrameLength = s.frame.StoredLength = 64;
-  s.frame.FrameTime = 5;
+  s.frame.frameLength = s.frame.storedLength = 64;
+  s.frame.frameTime = 5;
   WritePacketFileFrame(c);
-  EXPECT_FALSE(s.status.WriteFailed);
+  EXPECT_FALSE(s.status.writeFailed);
   const auto& bytes = static_cast<MemoryTarget&>(*c.target).bytes();
   ASSERT_EQ(bytes.size(), 50u + 16 + 64);
   EXPECT_EQ(int64_t(Be64(bytes, 50 + 8)), 5);
-  s.frame.FrameTime = -1;
+  s.frame.frameTime = -1;
   WritePacketFileFrame(c);
-  EXPECT_TRUE(s.status.WriteFailed);
+  EXPECT_TRUE(s.status.writeFailed);
   EXPECT_EQ(bytes.size(), 50u + 16 + 64);
 }
 
@@ -563,7 +563,7 @@ TEST_P(ClassicRoundTrip, PlainAndCompressedKeepEveryFrameFlagAndTime) {
   WriteGzipFile(dir.path("a.kvz"), ReadFileBytes(plain));
   ReadResult z = ReadTrace(dir.path("a.kvz"));
   EXPECT_EQ(z.analyzer, c.target);
-  EXPECT_TRUE(z.state.SourceCompressed);
+  EXPECT_TRUE(z.state.sourceCompressed);
   EXPECT_TRUE(z.messages.empty());
   ExpectSameFrames(t, z.trace, tol);
 }

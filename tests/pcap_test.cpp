@@ -71,10 +71,10 @@ TEST_P(PcapVariants, EveryFrameComesBackWithLengthsBytesAndTimes) {
   WriteFileBytes(dir.path("v.pcap"), f.v);
   ReadResult r = ReadTrace(dir.path("v.pcap"));
   ASSERT_EQ(r.analyzer, Analyzer::Tcpdump);
-  EXPECT_EQ((r.state.SourceVariant & PcapVariant::BigEndian) != 0, vc.big);
-  EXPECT_EQ((r.state.SourceVariant & PcapVariant::Modified) != 0, vc.expectModified);
-  EXPECT_EQ((r.state.SourceVariant & PcapVariant::Nokia) != 0, vc.expectNokia);
-  EXPECT_EQ((r.state.SourceVariant & kPcapVariantSuSE) != 0, vc.variant == PcapFile::SuSE);
+  EXPECT_EQ((r.state.sourceVariant & PcapVariant::BigEndian) != 0, vc.big);
+  EXPECT_EQ((r.state.sourceVariant & PcapVariant::Modified) != 0, vc.expectModified);
+  EXPECT_EQ((r.state.sourceVariant & PcapVariant::Nokia) != 0, vc.expectNokia);
+  EXPECT_EQ((r.state.sourceVariant & kPcapVariantSuSE) != 0, vc.variant == PcapFile::SuSE);
   // Whole frames get their FCS counted and stored, the short one after
   // zeros to 60 bytes; a sliced frame gets none.
   const int64_t t = int64_t(t0 % 86400) * 1000000;
@@ -152,7 +152,7 @@ TEST(PcapRead, NanosecondFractionsAndLinkTypes) {
   EXPECT_EQ(r.trace.frames[0].rate, 22);
   EXPECT_EQ(r.trace.frames[0].channel, 1);
   EXPECT_EQ(r.trace.frames[0].signal, 100);
-  EXPECT_EQ(r.state.LineSpeed, 1000000u);
+  EXPECT_EQ(r.state.lineSpeed, 1000000u);
 }
 
 TEST(PcapRead, FractionOfAFullSecondCarriesIntoTheSeconds) {
@@ -177,7 +177,7 @@ TEST(PcapRead, DamagedFilesEndWithAReadError) {
   WriteFileBytes(dir.path("cut.pcap"), cut);
   ReadResult r = ReadTrace(dir.path("cut.pcap"));
   EXPECT_EQ(r.trace.frames.size(), 1u);
-  EXPECT_TRUE(r.state.status.ReadError);
+  EXPECT_TRUE(r.state.status.readError);
   ASSERT_FALSE(r.messages.empty());
   EXPECT_EQ(r.messages.back(), "File Error: Error reading from source file.  File may be corrupt.");
 
@@ -188,9 +188,9 @@ TEST(PcapRead, DamagedFilesEndWithAReadError) {
   PutLE32(g.v.data() + g.v.size() - 16 + 8, 0xFFFFFFF0);  // negative captured length
   WriteFileBytes(dir.path("neg.pcap"), g.v);
   r = ReadTraceAs(dir.path("neg.pcap"), Analyzer::Tcpdump, Topo::Ethernet,
-                  [](ConversionState& s) { s.SourceVariant = 0; });
+                  [](ConversionState& s) { s.sourceVariant = 0; });
   EXPECT_EQ(r.trace.frames.size(), 1u);
-  EXPECT_TRUE(r.state.status.ReadError);
+  EXPECT_TRUE(r.state.status.readError);
 }
 
 TEST(PcapWrite, HeaderMagicSnapLengthAndRecordForms) {
@@ -213,8 +213,8 @@ TEST(PcapWrite, HeaderMagicSnapLengthAndRecordForms) {
   WriteTrace(t, Analyzer::Tcpdump, dir.path("bm.pcap"), [](ConversionState& s) {
     s.options.formatOptions.get<PcapOutputOptions>().bigEndian = true;
     s.options.formatOptions.get<PcapOutputOptions>().modified = true;
-    s.options.SliceFrames = true;
-    s.options.SliceLength = 100;
+    s.options.sliceFrames = true;
+    s.options.sliceLength = 100;
   });
   b = ReadFileBytes(dir.path("bm.pcap"));
   ExpectFields(b, {{0, 4, 0xA1B2CD34}, {4, 2, 2}, {6, 2, 4}, {16, 4, 100}, {20, 4, 1}}, true);
@@ -395,10 +395,10 @@ using namespace testkit;
 
 // What a conversion counted, and how it ended.
 auto Counts(const ConversionState& s) {
-  return std::make_tuple(s.counters.FramesRead, s.counters.FramesWritten, s.counters.FrameBytes, s.counters.FrameBytesTotal,
-                         s.counters.MaxFrameLength, s.counters.MaxTruncatedLength, s.counters.RuntFrames, s.counters.OversizeFrames,
-                         s.time.TraceDuration, s.frame.FrameTime, s.status.ReadError, s.status.ReadErrorDetail,
-                         s.status.WriteFailed);
+  return std::make_tuple(s.counters.framesRead, s.counters.framesWritten, s.counters.frameBytes, s.counters.frameBytesTotal,
+                         s.counters.maxFrameLength, s.counters.maxTruncatedLength, s.counters.runtFrames, s.counters.oversizeFrames,
+                         s.time.traceDuration, s.frame.frameTime, s.status.readError, s.status.readErrorDetail,
+                         s.status.writeFailed);
 }
 
 // libpcap to libpcap copies the records that need no change as they stand,
@@ -460,12 +460,12 @@ TEST(PcapWrite, RecordsCopiedAsStoredMatchTheFrameByFramePath) {
         MessageRecorder host;
         Conversion c(host);
         ConversionState& s = c.state;
-        s.SourceFileName = dir.path("in.pcap");
-        s.SourceAnalyzer = s.TargetAnalyzer = Analyzer::Tcpdump;
-        s.SourceVariant = big ? PcapVariant::BigEndian : 0;
-        s.TraceTopology = Topo::Ethernet;
+        s.sourceFileName = dir.path("in.pcap");
+        s.sourceAnalyzer = s.targetAnalyzer = Analyzer::Tcpdump;
+        s.sourceVariant = big ? PcapVariant::BigEndian : 0;
+        s.traceTopology = Topo::Ethernet;
         s.options.formatOptions.get<PcapOutputOptions>().bigEndian = big;
-        s.options.CopyUnchangedRecords = copy;
+        s.options.copyUnchangedRecords = copy;
         c.target = CreateFileTarget(dir.path("out.pcap"));
         c.ConvertTrace(false);
         outputs[copy] = ReadFileBytes(dir.path("out.pcap"));
@@ -509,39 +509,39 @@ TEST(PcapWrite, RecordsCopiedWithEditsMatchTheFrameByFramePath) {
     std::function<void(ConversionState&)> set;
   };
   const auto range = [](ConversionState& s, std::vector<FrameRange> ranges) {
-    s.options.Selection.ranges = ranges;
-    s.options.ConvertAll = false;  // as the job sets the bounds of a selection by number
-    s.options.StartFrame = ranges.front().first;
-    s.options.EndFrame = ranges.back().last;
+    s.options.selection.ranges = ranges;
+    s.options.convertAll = false;  // as the job sets the bounds of a selection by number
+    s.options.startFrame = ranges.front().first;
+    s.options.endFrame = ranges.back().last;
   };
   const Edit edits[] = {
-      {"time shift", [](ConversionState& s) { s.options.Selection.timeShift = 3600 * kSecond; }},
-      {"time shift back", [](ConversionState& s) { s.options.Selection.timeShift = -kSecond / 4; }},
-      {"time shift of nanoseconds", [](ConversionState& s) { s.options.Selection.timeShift = 1234; }},
+      {"time shift", [](ConversionState& s) { s.options.selection.timeShift = 3600 * kSecond; }},
+      {"time shift back", [](ConversionState& s) { s.options.selection.timeShift = -kSecond / 4; }},
+      {"time shift of nanoseconds", [](ConversionState& s) { s.options.selection.timeShift = 1234; }},
       {"time shift past 2106",
-       [](ConversionState& s) { s.options.Selection.timeShift = (INT64_C(1) << 32) * kSecond - kStart * kSecond - 200 * kSecond; }},
-      {"start time", [](ConversionState& s) { s.options.Selection.startTime = 1800000000 * kSecond; }},
+       [](ConversionState& s) { s.options.selection.timeShift = (INT64_C(1) << 32) * kSecond - kStart * kSecond - 200 * kSecond; }},
+      {"start time", [](ConversionState& s) { s.options.selection.startTime = 1800000000 * kSecond; }},
       {"after and before",
        [](ConversionState& s) {
-         s.options.Selection.after = (kStart + 40) * kSecond + 500000000;
-         s.options.Selection.before = (kStart + 250) * kSecond;
+         s.options.selection.after = (kStart + 40) * kSecond + 500000000;
+         s.options.selection.before = (kStart + 250) * kSecond;
        }},
       {"range", [&](ConversionState& s) { range(s, {{30, 180}}); }},
       {"open range", [&](ConversionState& s) { range(s, {{100, kOpenRangeEnd}}); }},
       {"listed ranges", [&](ConversionState& s) { range(s, {{1, 1}, {5, 5}, {9, 120}, {200, 260}}); }},
       {"start time after a range", [&](ConversionState& s) {
          range(s, {{3, 3}, {70, 90}});
-         s.options.Selection.startTime = 1800000000 * kSecond;
+         s.options.selection.startTime = 1800000000 * kSecond;
        }},
-      {"duplicates", [](ConversionState& s) { s.options.Selection.dropDuplicates = true; }},
-      {"split by frames", [](ConversionState& s) { s.options.SplitFrames = 64; }},
-      {"split by seconds", [](ConversionState& s) { s.options.SplitMicroseconds = 7000000; }},
+      {"duplicates", [](ConversionState& s) { s.options.selection.dropDuplicates = true; }},
+      {"split by frames", [](ConversionState& s) { s.options.splitFrames = 64; }},
+      {"split by seconds", [](ConversionState& s) { s.options.splitMicroseconds = 7000000; }},
       {"all at once",
        [&](ConversionState& s) {
          range(s, {{2, 40}, {60, 290}});
-         s.options.Selection.dropDuplicates = true;
-         s.options.Selection.timeShift = -86400 * kSecond;
-         s.options.SplitMicroseconds = 30000000;
+         s.options.selection.dropDuplicates = true;
+         s.options.selection.timeShift = -86400 * kSecond;
+         s.options.splitMicroseconds = 30000000;
        }},
   };
   for (const Edit& edit : edits) {
@@ -552,12 +552,12 @@ TEST(PcapWrite, RecordsCopiedWithEditsMatchTheFrameByFramePath) {
       MessageRecorder host;
       Conversion c(host);
       ConversionState& s = c.state;
-      s.SourceFileName = dir.path("in.pcap");
-      s.SourceAnalyzer = s.TargetAnalyzer = Analyzer::Tcpdump;
-      s.TraceTopology = Topo::Ethernet;
+      s.sourceFileName = dir.path("in.pcap");
+      s.sourceAnalyzer = s.targetAnalyzer = Analyzer::Tcpdump;
+      s.traceTopology = Topo::Ethernet;
       s.options.formatOptions.get<PcapOutputOptions>().bigEndian = false;
       edit.set(s);
-      s.options.CopyUnchangedRecords = copy;
+      s.options.copyUnchangedRecords = copy;
       const std::string out = dir.path(copy ? "copy.pcap" : "frames.pcap");
       int32_t files = 0;
       c.nextTarget = [&](Conversion& conv) {
@@ -571,8 +571,8 @@ TEST(PcapWrite, RecordsCopiedWithEditsMatchTheFrameByFramePath) {
     }
     EXPECT_EQ(outputs[true], outputs[false]);
     EXPECT_EQ(Counts(states[true]), Counts(states[false]));
-    EXPECT_EQ(states[true].counters.DuplicateFrames, states[false].counters.DuplicateFrames);
-    EXPECT_EQ(states[true].status.WriteErrorDetail, states[false].status.WriteErrorDetail);
+    EXPECT_EQ(states[true].counters.duplicateFrames, states[false].counters.duplicateFrames);
+    EXPECT_EQ(states[true].status.writeErrorDetail, states[false].status.writeErrorDetail);
   }
 }
 

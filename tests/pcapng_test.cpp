@@ -130,9 +130,9 @@ ReadResult ReadBytes(const std::vector<uint8_t>& bytes, Topology topology = Topo
   ReadResult r;
   MessageRecorder host;
   Conversion c(host);
-  c.state.SourceAnalyzer = r.analyzer = Analyzer::Pcapng;
-  c.state.TargetAnalyzer = Analyzer::AnyAnalyzer;
-  c.state.TraceTopology = r.topology = topology;
+  c.state.sourceAnalyzer = r.analyzer = Analyzer::Pcapng;
+  c.state.targetAnalyzer = Analyzer::AnyAnalyzer;
+  c.state.traceTopology = r.topology = topology;
   c.source = std::make_unique<ForwardOnlySource>(bytes);
   c.frameObserver = [&](Conversion& conv) { r.trace.frames.push_back(FrameFromState(conv.state)); };
   c.ConvertTrace(false, 0);
@@ -170,9 +170,9 @@ TEST_P(PcapngByteOrders, SectionsInterfacesAndEveryPacketBlock) {
   ReadResult r = ReadTraceFrom(f.bytes, "t.pcapng");
   ASSERT_EQ(r.analyzer, Analyzer::Pcapng);
   EXPECT_EQ(r.topology, Topo::Ethernet);
-  EXPECT_EQ(r.state.FileComment, "first section's comment");
+  EXPECT_EQ(r.state.fileComment, "first section's comment");
   EXPECT_TRUE(r.messages.empty());
-  EXPECT_FALSE(r.state.status.ReadError) << r.state.status.ReadErrorDetail;
+  EXPECT_FALSE(r.state.status.readError) << r.state.status.readErrorDetail;
   // Whole frames get their FCS counted and rebuilt; the simple packet takes
   // the last time; the truncated frame gets no FCS.
   const int64_t t = kT0TimeOfDay;
@@ -182,7 +182,7 @@ TEST_P(PcapngByteOrders, SectionsInterfacesAndEveryPacketBlock) {
                 FrameOf(t + 2000000, 84, WithFcs(Payload(80, 4))),
                 FrameOf(t + 3600000000LL + 7, 1518, Payload(90, 5))},
                r.trace);
-  EXPECT_TRUE(r.state.time.SourceHasNanoseconds);
+  EXPECT_TRUE(r.state.time.sourceHasNanoseconds);
 }
 
 INSTANTIATE_TEST_SUITE_P(LittleAndBig, PcapngByteOrders, ::testing::Values(false, true),
@@ -215,9 +215,9 @@ TEST(PcapngRead, TimeResolutionsAndOffsets) {
     f.interface(1, Options(false, options));
     f.packet(0, c.timestamp, Payload(60, 1), 60);
     ReadResult r = ReadBytes(f.bytes);
-    ASSERT_EQ(r.trace.frames.size(), 1u) << r.state.status.ReadErrorDetail;
+    ASSERT_EQ(r.trace.frames.size(), 1u) << r.state.status.readErrorDetail;
     EXPECT_EQ(r.trace.frames[0].time, kT0TimeOfDay + c.micros) << int(c.resolution.size());
-    EXPECT_EQ(r.state.frame.FrameNanoseconds, c.nanos);
+    EXPECT_EQ(r.state.frame.frameNanoseconds, c.nanos);
   }
 }
 
@@ -239,7 +239,7 @@ TEST(PcapngRead, FcsLengthsDirectionAndErrorFlags) {
   f.packet(1, uint64_t(kT0) * 1000000, Payload(60, 4), 60,
            Options(false, {{2, Bytes().u32(1u << 28).v}}));  // unaligned
   ReadResult r = ReadBytes(f.bytes);
-  ASSERT_EQ(r.trace.frames.size(), 4u) << r.state.status.ReadErrorDetail;
+  ASSERT_EQ(r.trace.frames.size(), 4u) << r.state.status.readErrorDetail;
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(r.trace.frames[i].frameLength, 64);
     EXPECT_EQ(r.trace.frames[i].bytes, withFcs) << "the FCS as captured, not rebuilt";
@@ -271,9 +271,9 @@ TEST(PcapngRead, FramesOfEveryInterfaceComeWithTheirOwnLinkType) {
   EXPECT_EQ(r.topology, Topo::Ethernet);
   EXPECT_EQ(r.trace.frames.size(), 5u);
   EXPECT_TRUE(r.messages.empty());
-  ASSERT_EQ(r.state.SourceInterfaces.size(), 2u);
-  EXPECT_EQ(r.state.SourceInterfaces[1].linkType, 113u);
-  EXPECT_EQ(r.state.SourceInterfaces[1].topology, Topo::Unknown);
+  ASSERT_EQ(r.state.sourceInterfaces.size(), 2u);
+  EXPECT_EQ(r.state.sourceInterfaces[1].linkType, 113u);
+  EXPECT_EQ(r.state.sourceInterfaces[1].topology, Topo::Unknown);
   // The Linux cooked frames are not Ethernet frames: no FCS is added to them.
   EXPECT_EQ(r.trace.frames[0].frameLength, 64);
   EXPECT_EQ(r.trace.frames[1].frameLength, 60);
@@ -334,16 +334,16 @@ TEST(PcapngWrite, InterfacesAndCommentsATargetCannotHoldAreCounted) {
     SCOPED_TRACE(AnalyzerName(target));
     MessageRecorder host;
     Conversion c(host);
-    c.state.SourceAnalyzer = Analyzer::Pcapng;
-    c.state.TargetAnalyzer = target;
-    c.state.TraceTopology = Topo::Ethernet;
+    c.state.sourceAnalyzer = Analyzer::Pcapng;
+    c.state.targetAnalyzer = target;
+    c.state.traceTopology = Topo::Ethernet;
     c.source = std::make_unique<ForwardOnlySource>(f.bytes);
     c.target = std::make_unique<MemoryTarget>();
     c.ConvertTrace(false, 0);
-    EXPECT_EQ(c.state.counters.FramesWritten, 3);
+    EXPECT_EQ(c.state.counters.framesWritten, 3);
     const bool keeps = target == Analyzer::Pcapng;
-    EXPECT_EQ(c.state.counters.Lost.commentsNotStored, keeps ? 0 : 2);
-    EXPECT_EQ(c.state.counters.Lost.interfacesNotStored, keeps ? 0 : 1);
+    EXPECT_EQ(c.state.counters.lost.commentsNotStored, keeps ? 0 : 2);
+    EXPECT_EQ(c.state.counters.lost.interfacesNotStored, keeps ? 0 : 1);
   }
 }
 
@@ -360,18 +360,18 @@ TEST(PcapngWrite, ALateInterfaceOfAnotherLinkTypeStopsALibpcapTarget) {
   f.packet(1, uint64_t(kT0 + 1) * 1000000, Payload(40, 2), 40);
   MessageRecorder host;
   Conversion c(host);
-  c.state.SourceAnalyzer = Analyzer::Pcapng;
-  c.state.TargetAnalyzer = Analyzer::Tcpdump;
-  c.state.TraceTopology = Topo::Ethernet;
+  c.state.sourceAnalyzer = Analyzer::Pcapng;
+  c.state.targetAnalyzer = Analyzer::Tcpdump;
+  c.state.traceTopology = Topo::Ethernet;
   c.source = std::make_unique<ForwardOnlySource>(f.bytes);
   c.target = std::make_unique<MemoryTarget>();
   c.ConvertTrace(false, 0);
-  EXPECT_EQ(c.state.counters.FramesWritten, 1);
-  EXPECT_TRUE(c.state.status.WriteFailed);
-  EXPECT_NE(c.state.status.WriteErrorDetail.find("interface 1 has link type 113 (Linux cooked)"),
+  EXPECT_EQ(c.state.counters.framesWritten, 1);
+  EXPECT_TRUE(c.state.status.writeFailed);
+  EXPECT_NE(c.state.status.writeErrorDetail.find("interface 1 has link type 113 (Linux cooked)"),
             std::string::npos)
-      << c.state.status.WriteErrorDetail;
-  EXPECT_NE(c.state.status.WriteErrorDetail.find("--interface N"), std::string::npos);
+      << c.state.status.writeErrorDetail;
+  EXPECT_NE(c.state.status.writeErrorDetail.find("--interface N"), std::string::npos);
 }
 
 // A section header alone is a file without frames, not an unknown one.
@@ -470,11 +470,11 @@ TEST(PcapngDamaged, EachEndsWithTheReadErrorAndADetailKeepingFramesBefore) {
     c.damage(f);
     ReadResult r = ReadBytes(f.bytes);
     EXPECT_EQ(r.trace.frames.size(), 1u) << c.name;
-    EXPECT_TRUE(r.state.status.ReadError) << c.name;
+    EXPECT_TRUE(r.state.status.readError) << c.name;
     ASSERT_FALSE(r.messages.empty()) << c.name;
     EXPECT_EQ(r.messages.back(), kReadError) << c.name;
-    EXPECT_NE(r.state.status.ReadErrorDetail.find(c.detail), std::string::npos)
-        << c.name << ": " << r.state.status.ReadErrorDetail;
+    EXPECT_NE(r.state.status.readErrorDetail.find(c.detail), std::string::npos)
+        << c.name << ": " << r.state.status.readErrorDetail;
   }
 }
 
@@ -536,7 +536,7 @@ TEST(PcapngWrite, OneSectionOneInterfaceAndEnhancedPackets) {
   t.frames.push_back(MakeFrame(3000, 1518));
   t.frames.back().bytes.resize(100);  // truncated
   WriteTrace(t, Analyzer::Pcapng, dir.path("w.pcapng"),
-             [](ConversionState& s) { s.FileComment = "written by a test"; });
+             [](ConversionState& s) { s.fileComment = "written by a test"; });
   auto blocks = Blocks(ReadFileBytes(dir.path("w.pcapng")));
   ASSERT_EQ(blocks.size(), 5u);
   EXPECT_EQ(blocks[0].type, kPcapngSectionHeader);
@@ -594,17 +594,17 @@ TEST(PcapngStreams, ReaderNeverSeeksBackAndWriterNeverSeeks) {
   f.packet(0, uint64_t(kT0 + 1) * 1000000, Payload(1500, 2), 1500);
   MessageRecorder host;
   Conversion c(host);
-  c.state.SourceAnalyzer = Analyzer::Pcapng;
-  c.state.TargetAnalyzer = Analyzer::Pcapng;
-  c.state.TraceTopology = Topo::Ethernet;
+  c.state.sourceAnalyzer = Analyzer::Pcapng;
+  c.state.targetAnalyzer = Analyzer::Pcapng;
+  c.state.traceTopology = Topo::Ethernet;
   c.source = std::make_unique<ForwardOnlySource>(f.bytes);
   auto target = std::make_unique<ForwardOnlyTarget>();
   ForwardOnlyTarget& out = *target;
   c.target = std::move(target);
   c.ConvertTrace(false, 0);
-  EXPECT_FALSE(c.state.status.ReadError) << c.state.status.ReadErrorDetail;
-  EXPECT_FALSE(c.state.status.WriteFailed);
-  EXPECT_EQ(c.state.counters.FramesWritten, 2);
+  EXPECT_FALSE(c.state.status.readError) << c.state.status.readErrorDetail;
+  EXPECT_FALSE(c.state.status.writeFailed);
+  EXPECT_EQ(c.state.counters.framesWritten, 2);
   EXPECT_EQ(out.seeks, 0);
   EXPECT_EQ(Blocks(out.bytes()).size(), 4u);
 }
@@ -630,15 +630,15 @@ TEST(PcapngGzip, CompressedLibpcapAndPcapngSourcesConvert) {
     WriteGzipFile(dir.path(c.compressed), ReadFileBytes(dir.path(c.plain)));
     ReadResult r = ReadTrace(dir.path(c.compressed));
     EXPECT_EQ(r.analyzer, c.analyzer) << c.compressed;
-    EXPECT_TRUE(r.state.SourceCompressed) << c.compressed;
-    EXPECT_EQ(SourceDisplayName(r.analyzer, r.state.SourceVariant, r.state.SourceCompressed),
+    EXPECT_TRUE(r.state.sourceCompressed) << c.compressed;
+    EXPECT_EQ(SourceDisplayName(r.analyzer, r.state.sourceVariant, r.state.sourceCompressed),
               c.name);
     EXPECT_EQ(ExpectSameFrames(t, r.trace), 0) << c.compressed;
   }
   // A plain file whose name ends in .gz is read as it is.
   ReadResult r = ReadTraceFrom(ReadFileBytes(dir.path("plain.pcapng")), "not-compressed.pcapng.gz");
   EXPECT_EQ(r.analyzer, Analyzer::Pcapng);
-  EXPECT_FALSE(r.state.SourceCompressed);
+  EXPECT_FALSE(r.state.sourceCompressed);
   // Other compressed content is left to the rules that were there.
   WriteGzipFile(dir.path("other.gz"), Noise(4000));
   ConversionState s;
@@ -702,7 +702,7 @@ TEST(PcapngInterop, EditcapAndMergecapFilesConvertIntact) {
     const std::string expected = TsharkFrameText(source);
     ASSERT_FALSE(expected.empty()) << c.name;
     ReadResult r = ReadTrace(source);
-    EXPECT_EQ(r.state.FileComment, c.comment) << c.name;
+    EXPECT_EQ(r.state.fileComment, c.comment) << c.name;
     // To libpcap and to pcapng, tshark sees the same frames.
     const std::string pcap = dir.path(std::string(c.name) + ".pcap");
     EXPECT_EQ(TsharkFrameText(Convert(source, "TD", pcap)), expected) << c.name;

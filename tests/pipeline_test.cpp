@@ -43,10 +43,10 @@ struct Harness {
   std::vector<Frame> written;
 
   Harness(Topology topology, const std::vector<Frame>& frames) {
-    c.state.SourceAnalyzer = Analyzer::AnyAnalyzer;
-    c.state.TargetAnalyzer = Analyzer::AnyAnalyzer;
-    c.state.TraceTopology = topology;
-    c.customReader.open = [](Conversion& conv) { conv.state.time.TraceDate = EncodeDate(2024, 3, 15); };
+    c.state.sourceAnalyzer = Analyzer::AnyAnalyzer;
+    c.state.targetAnalyzer = Analyzer::AnyAnalyzer;
+    c.state.traceTopology = topology;
+    c.customReader.open = [](Conversion& conv) { conv.state.time.traceDate = EncodeDate(2024, 3, 15); };
     c.customReader.next = [this, frames, next = size_t(0)](Conversion& conv) mutable {
       if (next == frames.size()) return ReadStatus::End;
       PutFrame(conv.state, frames[next++]);
@@ -69,26 +69,26 @@ std::vector<Frame> Frames(int n, int32_t length = 64) {
 
 TEST(FrameRange, FramesOutsideTheRangeAreSkippedUncounted) {
   Harness h(Topo::Ethernet, Frames(10));
-  h.c.state.options.ConvertAll = false;
-  h.c.state.options.StartFrame = 5;
-  h.c.state.options.EndFrame = 7;
+  h.c.state.options.convertAll = false;
+  h.c.state.options.startFrame = 5;
+  h.c.state.options.endFrame = 7;
   ConversionState& s = h.run();
   ASSERT_EQ(h.written.size(), 3u);
   EXPECT_EQ(h.written[0].time, 4000000);
-  EXPECT_EQ(s.counters.FramesWritten, 3);
-  EXPECT_EQ(s.counters.FramesRead, 7);  // reading ends after the last frame of the range
+  EXPECT_EQ(s.counters.framesWritten, 3);
+  EXPECT_EQ(s.counters.framesRead, 7);  // reading ends after the last frame of the range
   EXPECT_TRUE(h.host.messages.empty());
-  EXPECT_EQ(s.time.TraceDuration, 2000000);
+  EXPECT_EQ(s.time.traceDuration, 2000000);
 }
 
 TEST(FrameRange, EndBelowStartReadsAllAndWritesNothing) {
   Harness h(Topo::Ethernet, Frames(4));
-  h.c.state.options.ConvertAll = false;
-  h.c.state.options.StartFrame = 5;
-  h.c.state.options.EndFrame = 2;
+  h.c.state.options.convertAll = false;
+  h.c.state.options.startFrame = 5;
+  h.c.state.options.endFrame = 2;
   ConversionState& s = h.run();
   EXPECT_TRUE(h.written.empty());
-  EXPECT_EQ(s.counters.FramesRead, 4);
+  EXPECT_EQ(s.counters.framesRead, 4);
   EXPECT_TRUE(h.host.messages.empty());  // frames were read: no "no frames" box
   EXPECT_EQ(h.c.Progress().pctComplete, "NO FRAMES WERE CONVERTED.");
 }
@@ -101,22 +101,22 @@ TEST(Counters, RuntsOversizeAlignmentAndCrcErrors) {
   frames.back().flags = Flag::AlignmentError;
   Harness h(Topo::Ethernet, frames);
   ConversionState& s = h.run();
-  EXPECT_EQ(s.counters.RuntFrames, 1);
-  EXPECT_EQ(s.counters.OversizeFrames, 1);
-  EXPECT_EQ(s.counters.AlignmentErrorFrames, 1);
-  EXPECT_EQ(s.counters.CrcErrorFrames, 1);
+  EXPECT_EQ(s.counters.runtFrames, 1);
+  EXPECT_EQ(s.counters.oversizeFrames, 1);
+  EXPECT_EQ(s.counters.alignmentErrorFrames, 1);
+  EXPECT_EQ(s.counters.crcErrorFrames, 1);
   EXPECT_EQ(h.written.back().flags, Flag::AlignmentError | Flag::CrcError);
-  EXPECT_EQ(s.counters.FrameBytesTotal, uint64_t(64 + 60 + 1522 + 64));
+  EXPECT_EQ(s.counters.frameBytesTotal, uint64_t(64 + 60 + 1522 + 64));
 }
 
 TEST(Counters, NetMonRecordsOfFourBytesOrLessAreDropped) {
   std::vector<Frame> frames = {MakeFrame(0, 4, Topo::TokenRing), MakeFrame(1, 40, Topo::TokenRing)};
   Harness h(Topo::TokenRing, frames);
-  h.c.state.SourceAnalyzer = Analyzer::NetMon2;
+  h.c.state.sourceAnalyzer = Analyzer::NetMon2;
   ConversionState& s = h.run();
   EXPECT_EQ(h.written.size(), 1u);
-  EXPECT_EQ(s.counters.FramesWritten, 1);
-  EXPECT_EQ(s.counters.FramesRead, 2);
+  EXPECT_EQ(s.counters.framesWritten, 1);
+  EXPECT_EQ(s.counters.framesRead, 2);
 }
 
 TEST(Limits, OversizedFramesAndTimeJumpsAreReadErrors) {
@@ -126,7 +126,7 @@ TEST(Limits, OversizedFramesAndTimeJumpsAreReadErrors) {
   frames.push_back(huge);
   Harness h(Topo::Ethernet, frames);
   ConversionState& s = h.run();
-  EXPECT_TRUE(s.status.ReadError);
+  EXPECT_TRUE(s.status.readError);
   EXPECT_EQ(h.written.size(), 2u);
   ASSERT_FALSE(h.host.messages.empty());
   EXPECT_EQ(h.host.messages.back(),
@@ -148,7 +148,7 @@ TEST(Limits, OversizedFramesAndTimeJumpsAreReadErrors) {
   std::vector<Frame> jump = Frames(1);
   jump.push_back(MakeFrame(25LL * 86400 * 1000000, 64));  // 25 days later
   Harness j(Topo::Ethernet, jump);
-  EXPECT_TRUE(j.run().status.ReadError);
+  EXPECT_TRUE(j.run().status.readError);
 }
 
 // A frame may lie up to 2,147,483,647 whole milliseconds from the first one,
@@ -160,7 +160,7 @@ TEST(Limits, TheSpanLimitFallsOnTheLastWholeMillisecond) {
     for (int64_t extra : {0, 1}) {
       std::vector<Frame> frames{MakeFrame(first, 64), MakeFrame(first + sign * (kLastMicro + extra), 64)};
       Harness h(Topo::Ethernet, frames);
-      EXPECT_EQ(h.run().status.ReadError, extra == 1) << sign << " " << extra;
+      EXPECT_EQ(h.run().status.readError, extra == 1) << sign << " " << extra;
       EXPECT_EQ(h.written.size(), extra == 1 ? 1u : 2u);
     }
   }
@@ -204,7 +204,7 @@ TEST(Driver, ASourceFailingAtItsEndIsAReadError) {
   };
   ConversionState& s = h.run();
   EXPECT_EQ(h.written.size(), 3u);
-  EXPECT_TRUE(s.status.ReadError);
+  EXPECT_TRUE(s.status.readError);
   ASSERT_EQ(h.host.details.size(), 1u);
   EXPECT_EQ(h.host.details[0], "trace.cap: Input/output error");
 }
@@ -213,7 +213,7 @@ TEST(Driver, StopEndsQuietlyAndSaysPartiallyConverted) {
   Harness h(Topo::Ethernet, Frames(100));
   h.host.stopAfterFrames = 10;
   ConversionState& s = h.run();
-  EXPECT_TRUE(s.status.StopRequested);
+  EXPECT_TRUE(s.status.stopRequested);
   EXPECT_EQ(h.written.size(), 10u);
   EXPECT_TRUE(h.host.messages.empty());
   ProgressView v = h.c.Progress();
@@ -227,11 +227,11 @@ TEST(Slicing, TheHeaderSeesTheWholeFirstFrame) {
   t.frames.push_back(MakeFrame(0, 1000));
   t.frames.push_back(MakeFrame(1, 1000));
   ConversionState s = WriteTrace(t, Analyzer::Tcpdump, dir.path("s.pcap"), [](ConversionState& st) {
-    st.options.SliceFrames = true;
-    st.options.SliceLength = 100;
+    st.options.sliceFrames = true;
+    st.options.sliceLength = 100;
     st.options.formatOptions.get<PcapOutputOptions>().bigEndian = false;
   });
-  EXPECT_EQ(s.counters.MaxFrameLength, 1000);
+  EXPECT_EQ(s.counters.maxFrameLength, 1000);
   auto b = ReadFileBytes(dir.path("s.pcap"));
   ASSERT_GE(b.size(), 24u + 16);
   EXPECT_EQ(GetLE32(b.data() + 16), 100u);       // snap length: the slice
@@ -244,7 +244,7 @@ TEST(EthernetToWireless, EtherTypeFramesGetAnLlcSnapHeader) {
   f.bytes[12] = 0x08;
   f.bytes[13] = 0x00;
   Harness h(Topo::Ethernet, {f});
-  h.c.state.options.ConvertToWireless = true;
+  h.c.state.options.convertToWireless = true;
   h.run();
   ASSERT_EQ(h.written.size(), 1u);
   const Frame& w = h.written[0];
@@ -258,7 +258,7 @@ TEST(EthernetToWireless, EtherTypeFramesGetAnLlcSnapHeader) {
   const uint8_t snap[8] = {0xAA, 0xAA, 0x03, 0, 0, 0, 0x08, 0x00};
   EXPECT_EQ(std::memcmp(w.bytes.data() + 24, snap, 8), 0);
   EXPECT_TRUE(std::equal(f.bytes.begin() + 14, f.bytes.end() - 4, w.bytes.begin() + 32));
-  EXPECT_EQ(h.c.state.TraceTopology, Topo::Ethernet);  // restored after each frame
+  EXPECT_EQ(h.c.state.traceTopology, Topo::Ethernet);  // restored after each frame
 }
 
 TEST(EthernetToWireless, NovellRawAndLlcFrames) {
@@ -272,7 +272,7 @@ TEST(EthernetToWireless, NovellRawAndLlcFrames) {
   llc.bytes[13] = 0x2E;
   llc.bytes[14] = 0x42;
   Harness h(Topo::Ethernet, {raw, llc});
-  h.c.state.options.ConvertToWireless = true;
+  h.c.state.options.convertToWireless = true;
   h.run();
   ASSERT_EQ(h.written.size(), 2u);
   EXPECT_EQ(h.written[0].frameLength, 73);
@@ -302,10 +302,10 @@ TEST(WirelessToEthernet, DataFramesBecomeEthernetOthersAreNonData) {
   Frame withFcs = WirelessFrame(0x08, 0x00, 104);  // its source says it ends in an FCS
   withFcs.wirelessFcsBytes = 4;
   Harness h(Topo::Wireless, {management, toDs, small, large, withFcs});
-  h.c.state.options.ConvertToEthernet = true;
+  h.c.state.options.convertToEthernet = true;
   ConversionState& s = h.run();
-  EXPECT_EQ(s.counters.NonDataFrames, 1);
-  EXPECT_EQ(s.counters.FramesWritten, 5);  // the beacon counts as accepted, but is not written
+  EXPECT_EQ(s.counters.nonDataFrames, 1);
+  EXPECT_EQ(s.counters.framesWritten, 5);  // the beacon counts as accepted, but is not written
   ASSERT_EQ(h.written.size(), 4u);
   // Every payload byte follows the new header, and the Ethernet FCS is the
   // CRC-32 of the new frame.
@@ -340,11 +340,11 @@ TEST(WirelessToEthernet, SnapFramesComeBackAsTheEthernetFramesTheyWere) {
     SCOPED_TRACE(length);
     const Frame ethernet = MakeFrame(0, length);  // IPv4, its FCS at the end
     Harness toWireless(Topo::Ethernet, {ethernet});
-    toWireless.c.state.options.ConvertToWireless = true;
+    toWireless.c.state.options.convertToWireless = true;
     toWireless.run();
     ASSERT_EQ(toWireless.written.size(), 1u);
     Harness back(Topo::Wireless, toWireless.written);
-    back.c.state.options.ConvertToEthernet = true;
+    back.c.state.options.convertToEthernet = true;
     back.run();
     ASSERT_EQ(back.written.size(), 1u);
     EXPECT_EQ(back.written[0].frameLength, length);
@@ -355,10 +355,10 @@ TEST(WirelessToEthernet, SnapFramesComeBackAsTheEthernetFramesTheyWere) {
 TEST(WirelessToEthernet, TinyFramesVanishWithoutTouchingOtherBytes) {
   Frame tiny = WirelessFrame(0x08, 0x00, 8);
   Harness h(Topo::Wireless, {tiny});
-  h.c.state.options.ConvertToEthernet = true;
+  h.c.state.options.convertToEthernet = true;
   ConversionState& s = h.run();
   EXPECT_TRUE(h.written.empty());
-  EXPECT_EQ(s.counters.NonDataFrames, 1);
+  EXPECT_EQ(s.counters.nonDataFrames, 1);
   ASSERT_EQ(h.host.messages.size(), 1u);
   EXPECT_EQ(h.host.messages[0], "Output: Target file contains no frames!");
 }
@@ -369,12 +369,12 @@ TEST(Progress, TextsAndNumbers) {
   EXPECT_EQ(DurationText(3 * 3600 + 4 * 60 + 5), "03:04:05");
   EXPECT_EQ(DurationText(100 * 3600), "100:00:00");
   ConversionState s;
-  s.SourceFileName = "/data/trace.enc";
-  s.SourceFileSize = 1000;
-  s.counters.FramesWritten = 1500;
-  s.counters.NonDataFrames = 500;
-  s.counters.FrameBytesTotal = 1234567;
-  s.time.TraceDuration = 400000;  // under half a second
+  s.sourceFileName = "/data/trace.enc";
+  s.sourceFileSize = 1000;
+  s.counters.framesWritten = 1500;
+  s.counters.nonDataFrames = 500;
+  s.counters.frameBytesTotal = 1234567;
+  s.time.traceDuration = 400000;  // under half a second
   ProgressView v = ComputeProgress(s, 250, false);
   EXPECT_EQ(v.caption, "Converting trace.enc");
   EXPECT_EQ(v.framesWritten, "1,000");
@@ -382,31 +382,31 @@ TEST(Progress, TextsAndNumbers) {
   EXPECT_EQ(v.frameBytes, "1,234,567");
   EXPECT_EQ(v.pctComplete, "25% Complete");
   EXPECT_EQ(v.traceDuration, "<00:00:01");
-  s.status.ConversionFinished = true;
+  s.status.conversionFinished = true;
   v = ComputeProgress(s, 1000, false);
   EXPECT_EQ(v.pctComplete, "Done.");
   EXPECT_EQ(v.percent, 100);
-  s.status.WriteFailed = true;
+  s.status.writeFailed = true;
   v = ComputeProgress(s, 250, false);
   EXPECT_EQ(v.pctComplete, "FILE ERROR");
   EXPECT_EQ(v.percent, 25);  // the bar stays where it was
   EXPECT_TRUE(v.failed);
   // Stopped partway: the bar shows how much was read, not a full bar.
-  s.status.WriteFailed = false;
+  s.status.writeFailed = false;
   v = ComputeProgress(s, 858, true);
   EXPECT_EQ(v.pctComplete, "FILE PARTIALLY CONVERTED");
   EXPECT_EQ(v.percent, 86);
   EXPECT_FALSE(v.failed);
-  s.status.ReadError = true;
+  s.status.readError = true;
   v = ComputeProgress(s, 300, false);
   EXPECT_EQ(v.percent, 30);
   EXPECT_TRUE(v.failed);
-  s.status.ReadError = false;
+  s.status.readError = false;
   v = ComputeProgress(s, 1000, false);
   EXPECT_EQ(v.percent, 100);
   EXPECT_FALSE(v.failed);
-  s.status.WriteFailed = false;
-  s.status.WritingIndex = true;
+  s.status.writeFailed = false;
+  s.status.writingIndex = true;
   v = ComputeProgress(s, 250, false);
   EXPECT_EQ(v.pctComplete, "Writing index data; please wait...");
   EXPECT_FALSE(v.buttonEnabled);

@@ -211,9 +211,9 @@ TEST(Registry, FinishingTextIsTheTargetsOwn) {
   for (const Row& row : rows) {
     SCOPED_TRACE(AnalyzerName(row.target));
     ConversionState s;
-    s.TargetAnalyzer = row.target;
-    s.SourceFileSize = 100;
-    s.status.WritingIndex = !row.aside;
+    s.targetAnalyzer = row.target;
+    s.sourceFileSize = 100;
+    s.status.writingIndex = !row.aside;
     const ProgressView v = ComputeProgress(s, 50, row.stopped, row.aside);
     EXPECT_EQ(v.pctComplete, row.text);
     EXPECT_FALSE(v.buttonEnabled);

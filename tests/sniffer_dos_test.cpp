@@ -67,7 +67,7 @@ ReadResult ReadDos(const Bytes& file, Topology topology, uint32_t wanProtocol = 
   TempDir dir;
   WriteFileBytes(dir.path("t.enc"), file);
   return ReadTraceAs(dir.path("t.enc"), Analyzer::SnifferDos, topology,
-                     [&](ConversionState& s) { s.WanProtocol = wanProtocol; });
+                     [&](ConversionState& s) { s.wanProtocol = wanProtocol; });
 }
 
 // ---------------------------------------------------------------- test compressor
@@ -267,18 +267,18 @@ TEST(SnifferDosReader, HeaderDateLeadingRecordsAndBadFiles) {
       ReadDos(DosFile(1, 4, {line, other, FrameRecord({.data = Pattern(60)})}, date),
               Topo::Ethernet);
   ASSERT_EQ(dated.trace.frames.size(), 1u);
-  EXPECT_DOUBLE_EQ(dated.state.time.TraceDate, EncodeDateTime(2021, 6, 30, 13, 45, 58));
+  EXPECT_DOUBLE_EQ(dated.state.time.traceDate, EncodeDateTime(2021, 6, 30, 13, 45, 58));
 
   // A date that is none (month 13) leaves the file date.
   const uint32_t bad = (41u << 9 | 13u << 5 | 1u) << 16;
   ReadResult undated = ReadDos(DosFile(1, 4, {FrameRecord({.data = Pattern(60)})}, bad),
                                Topo::Ethernet);
   ASSERT_EQ(undated.trace.frames.size(), 1u);
-  EXPECT_GT(undated.state.time.TraceDate, EncodeDate(2024, 1, 1));
+  EXPECT_GT(undated.state.time.traceDate, EncodeDate(2024, 1, 1));
 
   auto failsToRead = [](const Bytes& file) {
     ReadResult r = ReadDos(file, Topo::Ethernet);
-    return r.state.status.ReadError && r.trace.frames.empty();
+    return r.state.status.readError && r.trace.frames.empty();
   };
   EXPECT_TRUE(failsToRead(DosFile(1, 4, {line, Record(3, {})})));  // no frames at all
   EXPECT_TRUE(failsToRead(DosFile(1, 4, {FrameRecord({.data = Pattern(60), .sizeAdjust = 5})})));
@@ -384,7 +384,7 @@ TEST(SnifferDosCompressed, ReadsLikeThePlainFile) {
 
   ReadResult identified = ReadTrace(dir.path("packed.enc"));
   EXPECT_EQ(identified.analyzer, Analyzer::SnifferDos);
-  EXPECT_TRUE(identified.state.SourceCompressed);
+  EXPECT_TRUE(identified.state.sourceCompressed);
   ExpectSameFrames(plain.trace, identified.trace);
 }
 
@@ -402,15 +402,15 @@ TEST(SnifferDosCompressed, BadDataKeepsTheFramesBeforeIt) {
   // Converted to libpcap: the frames before the bad block reach the target.
   SilentHost host;
   Conversion c(host);
-  c.state.SourceFileName = dir.path("bad.enc");
-  c.state.SourceAnalyzer = Analyzer::SnifferDos;
-  c.state.TraceTopology = Topo::Ethernet;
-  c.state.TargetAnalyzer = Analyzer::Tcpdump;
+  c.state.sourceFileName = dir.path("bad.enc");
+  c.state.sourceAnalyzer = Analyzer::SnifferDos;
+  c.state.traceTopology = Topo::Ethernet;
+  c.state.targetAnalyzer = Analyzer::Tcpdump;
   c.target = CreateFileTarget(dir.path("out.pcap"));
   c.ConvertTrace(false, 0);
-  EXPECT_TRUE(c.state.status.BadCompression);
-  EXPECT_FALSE(c.state.status.ReadError);
-  const int32_t kept = c.state.counters.FramesWritten;
+  EXPECT_TRUE(c.state.status.badCompression);
+  EXPECT_FALSE(c.state.status.readError);
+  const int32_t kept = c.state.counters.framesWritten;
   EXPECT_GT(kept, 0);
   EXPECT_LT(kept, 60);
   ReadResult out = ReadTrace(dir.path("out.pcap"));
@@ -423,7 +423,7 @@ TEST(SnifferDosCompressed, BadDataKeepsTheFramesBeforeIt) {
   // Cut short inside a block: the same message, never a crash.
   packed.resize(packed.size() / 2);
   ReadResult cut = ReadTraceFromAs(packed, "cut.enc", Analyzer::SnifferDos, Topo::Ethernet);
-  EXPECT_TRUE(cut.state.status.BadCompression);
+  EXPECT_TRUE(cut.state.status.badCompression);
   EXPECT_GT(cut.trace.frames.size(), 0u);
 }
 
@@ -441,8 +441,8 @@ TEST(SnifferDosWriter, RoundTripsEthernetSlicedAndSerialTraces) {
   ExpectSameFrames(ethernet, back.trace, {.timeMicros = 1});
 
   WriteTrace(ethernet, Analyzer::SnifferDos, dir.path("s.enc"), [](ConversionState& s) {
-    s.options.SliceFrames = true;
-    s.options.SliceLength = 100;
+    s.options.sliceFrames = true;
+    s.options.sliceLength = 100;
   });
   Trace sliced = ethernet;
   for (Frame& f : sliced.frames)
@@ -459,7 +459,7 @@ TEST(SnifferDosWriter, RoundTripsEthernetSlicedAndSerialTraces) {
   }
   WriteTrace(serial, Analyzer::SnifferDos, dir.path("w.syc"));
   ReadResult wan = ReadTraceAs(dir.path("w.syc"), Analyzer::SnifferDos, Topo::Wan,
-                               [](ConversionState& s) { s.WanProtocol = Wan::X25; });
+                               [](ConversionState& s) { s.wanProtocol = Wan::X25; });
   ExpectSameFrames(serial, wan.trace, {.timeMicros = 1});
   const Bytes file = ReadFileBytes(dir.path("w.syc"));
   EXPECT_EQ(file[32], 7);                        // network: serial

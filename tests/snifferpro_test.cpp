@@ -128,7 +128,7 @@ TEST(SnifferProReader, EthernetLengthsErrorCodesAndFcs) {
                                             {.original = 50, .data = Pattern(70, 3)}}),
                                 Topo::Ethernet);
   ASSERT_EQ(asStated.trace.frames.size(), 3u);
-  EXPECT_FALSE(asStated.state.status.ReadError);
+  EXPECT_FALSE(asStated.state.status.readError);
   EXPECT_EQ(asStated.trace.frames[0].frameLength, 60);
   EXPECT_EQ(asStated.trace.frames[0].bytes.size(), 60u);
   EXPECT_EQ(asStated.trace.frames[1].frameLength, 1510);
@@ -177,7 +177,7 @@ TEST(SnifferProReader, TimestampsInEveryUnit) {
   g.lineSpeed = SnifferPro::kGigabit;
   ReadResult gigabit = ReadPro(ProFile(g, {{.stamp = 31250000, .data = Pattern(60)}}),
                                Topo::Ethernet,
-                               [](ConversionState& s) { s.LineSpeed = SnifferPro::kGigabit; });
+                               [](ConversionState& s) { s.lineSpeed = SnifferPro::kGigabit; });
   ASSERT_EQ(gigabit.trace.frames.size(), 1u);
   EXPECT_EQ(gigabit.trace.frames[0].time, noon + 1000000);  // 32 ns units
 }
@@ -196,7 +196,7 @@ TEST(SnifferProReader, OwnTimeZoneFromVersion002001) {
     h.timeZone = c.zone;
     ReadResult r = ReadPro(ProFile(h, {{.stamp = 0, .data = Pattern(60)}}), Topo::Ethernet);
     ASSERT_EQ(r.trace.frames.size(), 1u);
-    EXPECT_EQ(r.state.time.TimeZoneBias, c.bias) << c.version << " " << c.zone;
+    EXPECT_EQ(r.state.time.timeZoneBias, c.bias) << c.version << " " << c.zone;
     // The stored start time is UTC whenever the file names its zone.
     EXPECT_EQ(AbsoluteMicros(r.state, r.trace.frames[0].time), int64_t(kStart) * 1000000);
   }
@@ -229,9 +229,9 @@ TEST(SnifferProReader, SerialMediaStatusAndCrc16) {
                                  {.data = Pattern(30, 2), .status = 1, .media = 0x0109},
                                  {.data = Pattern(30, 3), .status = 2},
                                  {.original = 300, .data = Pattern(30, 4)}});
-  ReadResult r = ReadPro(file, Topo::Wan, [](ConversionState& s) { s.WanProtocol = Wan::Isdn; });
+  ReadResult r = ReadPro(file, Topo::Wan, [](ConversionState& s) { s.wanProtocol = Wan::Isdn; });
   ASSERT_EQ(r.trace.frames.size(), 4u);
-  EXPECT_EQ(r.state.WanProtocol, Wan::Ppp);  // media 0x0108 named the link
+  EXPECT_EQ(r.state.wanProtocol, Wan::Ppp);  // media 0x0108 named the link
   EXPECT_EQ(r.trace.frames[0].flags, Flag::Direction1);
   ASSERT_EQ(r.trace.frames[0].bytes.size(), 32u);
   EXPECT_EQ(GetLE16(r.trace.frames[0].bytes.data() + 30), FrameCrc16(Pattern(30).data(), 30));
@@ -312,12 +312,12 @@ TEST(SnifferProWriter, RoundTripsPlainGzipWirelessSerialAndGigabit) {
 
   WriteGzipFile(dir.path("e.caz"), ReadFileBytes(dir.path("e.cap")));
   ReadResult gz = ReadTraceAs(dir.path("e.caz"), Analyzer::SnifferPro, Topo::Ethernet,
-                              [](ConversionState& s) { s.SourceCompressed = true; });
+                              [](ConversionState& s) { s.sourceCompressed = true; });
   ExpectSameFrames(ethernet, gz.trace);
 
   WriteTrace(ethernet, Analyzer::SnifferPro, dir.path("s.cap"), [](ConversionState& s) {
-    s.options.SliceFrames = true;
-    s.options.SliceLength = 90;
+    s.options.sliceFrames = true;
+    s.options.sliceLength = 90;
   });
   Trace sliced = ethernet;
   for (Frame& f : sliced.frames)
@@ -343,7 +343,7 @@ TEST(SnifferProWriter, RoundTripsPlainGzipWirelessSerialAndGigabit) {
   }
   WriteTrace(serial, Analyzer::SnifferPro, dir.path("f.cap"));
   ExpectSameFrames(serial, ReadTraceAs(dir.path("f.cap"), Analyzer::SnifferPro, Topo::Wan,
-                                       [](ConversionState& s) { s.WanProtocol = Wan::FrameRelay; })
+                                       [](ConversionState& s) { s.wanProtocol = Wan::FrameRelay; })
                                .trace);
 
   // In a zone with daylight saving: the file names the zone, the times stay.
@@ -354,13 +354,13 @@ TEST(SnifferProWriter, RoundTripsPlainGzipWirelessSerialAndGigabit) {
     WriteTrace(summer, Analyzer::SnifferPro, dir.path("z.cap"));
     EXPECT_EQ(int16_t(GetLE16(ReadFileBytes(dir.path("z.cap")).data() + 126)), -1);
     ReadResult zoned = ReadTrace(dir.path("z.cap"));
-    EXPECT_EQ(std::floor(zoned.state.time.TraceDate), summer.traceDate);
-    EXPECT_EQ(zoned.state.time.TimeZoneBias, -7200);
+    EXPECT_EQ(std::floor(zoned.state.time.traceDate), summer.traceDate);
+    EXPECT_EQ(zoned.state.time.timeZoneBias, -7200);
     ExpectSameFrames(summer, zoned.trace);
   }
 
   // Gigabit lines count 32 ns units; times survive to the microsecond.
-  auto gigabit = [](ConversionState& s) { s.LineSpeed = SnifferPro::kGigabit; };
+  auto gigabit = [](ConversionState& s) { s.lineSpeed = SnifferPro::kGigabit; };
   WriteTrace(ethernet, Analyzer::SnifferPro, dir.path("g.cap"), gigabit);
   ExpectSameFrames(ethernet,
                    ReadTraceAs(dir.path("g.cap"), Analyzer::SnifferPro, Topo::Ethernet, gigabit).trace);

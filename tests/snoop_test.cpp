@@ -159,8 +159,8 @@ TEST(SnoopWriter, SlicedFramesIncludeOnlyStoredBytes) {
   TempDir dir;
   Trace t = OneFrame(Topo::Ethernet, 1518);
   WriteTrace(t, Analyzer::Snoop, dir.path("o.snoop"), [](ConversionState& s) {
-    s.options.SliceFrames = true;
-    s.options.SliceLength = 101;
+    s.options.sliceFrames = true;
+    s.options.sliceLength = 101;
   });
   const auto f = ReadFileBytes(dir.path("o.snoop"));
   ASSERT_EQ(f.size(), 16u + 128);

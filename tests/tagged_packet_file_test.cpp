@@ -90,7 +90,7 @@ TEST(TaggedRead, RecordsWithFlagsStatusDirectionAndTimes) {
                             Flag::Direction2),
                 FrameOf(start + 3000, 65, Pattern(65, 3, 11))},
                r.trace);
-  EXPECT_EQ(YearMonthDay(r.state.time.TraceDate), 20240315);
+  EXPECT_EQ(YearMonthDay(r.state.time.traceDate), 20240315);
 }
 
 TEST(TaggedRead, UnrepeatedTagsKeepThePreviousRecordsValues) {
@@ -247,7 +247,7 @@ TEST(TaggedRead, LinkProtocolCodes) {
     Record(b, Join({{0, 20}, {11, e.code}}, TimeTags(Nanos1601(kDay, 0))), 0, frame);
     WriteFileBytes(dir.path("w.kvc"), b.v);
     ReadResult r = ReadTraceAs(dir.path("w.kvc"), Analyzer::Farrowe, Topo::TSeries,
-                               [](ConversionState& s) { s.WanProtocol = Wan::NotKnown; });
+                               [](ConversionState& s) { s.wanProtocol = Wan::NotKnown; });
     ASSERT_EQ(r.trace.frames.size(), 1u);
     EXPECT_EQ(r.trace.wanProtocol, e.protocol) << "code " << e.code;
   }
@@ -261,7 +261,7 @@ TEST(TaggedIdentify, WanFileTakesItsProtocolFromTheFirstFrame) {
   ReadResult r = ReadTraceFrom(b.v, "w.kvc");
   EXPECT_EQ(r.analyzer, Analyzer::Farrowe);
   EXPECT_TRUE(IsWanTopology(r.topology));
-  EXPECT_EQ(r.state.WanProtocol, Wan::Ppp);
+  EXPECT_EQ(r.state.wanProtocol, Wan::Ppp);
   EXPECT_EQ(r.trace.frames.size(), 2u);
 }
 
@@ -283,7 +283,7 @@ TEST(TaggedRead, TimesFollowTheMachineZoneAtTheTraceDate) {
     Record(b, TimeTags(n0 + uint64_t(86400) * 1000000000), 0, Pattern(64, 2, 11));
     ReadResult r = ReadTraceFromAs(b.v, "z.kvc", Analyzer::Ostrawind, Topo::Ethernet);
     ASSERT_EQ(r.trace.frames.size(), 2u);
-    EXPECT_EQ(YearMonthDay(r.state.time.TraceDate), c.localDay);
+    EXPECT_EQ(YearMonthDay(r.state.time.traceDate), c.localDay);
     EXPECT_EQ(r.trace.frames[0].time, c.localMicros);
     EXPECT_EQ(r.trace.frames[1].time, c.localMicros + 86400 * kSecond);
   }
@@ -338,9 +338,9 @@ std::string TaggedHeaderText(Topology topology, uint32_t wan, int32_t count,
   static SilentHost host;
   Conversion local(host);
   Conversion& c = reuse ? *reuse : local;
-  c.state.TraceTopology = topology;
-  c.state.WanProtocol = wan;
-  c.state.LineSpeed = 1544000;
+  c.state.traceTopology = topology;
+  c.state.wanProtocol = wan;
+  c.state.lineSpeed = 1544000;
   if (!c.target) c.target = std::make_unique<MemoryTarget>();
   WriteTaggedFileHeader(c, count);
   const auto& bytes = static_cast<MemoryTarget&>(*c.target).bytes();
@@ -477,7 +477,7 @@ TEST_P(TaggedRoundTrip, PlainAndCompressedKeepEveryFrameFlagAndTime) {
     EXPECT_EQ(r.topology, c.topology) << name;
     EXPECT_TRUE(r.messages.empty()) << name;
     if (c.wan != Wan::NotKnown) {
-      EXPECT_EQ(r.state.WanProtocol, c.wan) << name;
+      EXPECT_EQ(r.state.wanProtocol, c.wan) << name;
     }
     ExpectSameFrames(expected, r.trace, tol);
   }
@@ -499,7 +499,7 @@ TEST(TaggedRoundTrip, ClassicToTaggedAndBackKeepsTimesAcrossZones) {
   WriteTrace(t, Analyzer::Farrowe, dir.path("a.kvc"));
   ReadResult tagged = ReadTrace(dir.path("a.kvc"));
   ASSERT_EQ(tagged.trace.frames.size(), 20u);
-  EXPECT_EQ(YearMonthDay(tagged.state.time.TraceDate), 20241102);
+  EXPECT_EQ(YearMonthDay(tagged.state.time.traceDate), 20241102);
   WriteTrace(tagged.trace, Analyzer::Ostrawind, dir.path("b.pkt"));
   ReadResult classic = ReadTrace(dir.path("b.pkt"));
   Tolerance tol;

@@ -53,28 +53,28 @@ Trace MakeTrace(Topology topology, int count, int64_t startTime, int64_t step) {
 }
 
 void PutFrame(ConversionState& s, const Frame& f) {
-  s.frame.FrameFlags = f.flags;
-  s.frame.FrameTime = f.time;
-  s.frame.FrameLength = f.frameLength;
-  s.frame.StoredLength = int32_t(f.bytes.size());
-  std::copy(f.bytes.begin(), f.bytes.end(), s.frame.FrameData.begin());
-  s.frame.WirelessDataRate = f.rate;
-  s.frame.WirelessChannel = f.channel;
-  s.frame.WirelessSignal = f.signal;
-  s.frame.WirelessNoise = f.noise;
-  s.frame.WirelessFcsBytes = f.wirelessFcsBytes;
+  s.frame.frameFlags = f.flags;
+  s.frame.frameTime = f.time;
+  s.frame.frameLength = f.frameLength;
+  s.frame.storedLength = int32_t(f.bytes.size());
+  std::copy(f.bytes.begin(), f.bytes.end(), s.frame.frameData.begin());
+  s.frame.wirelessDataRate = f.rate;
+  s.frame.wirelessChannel = f.channel;
+  s.frame.wirelessSignal = f.signal;
+  s.frame.wirelessNoise = f.noise;
+  s.frame.wirelessFcsBytes = f.wirelessFcsBytes;
 }
 
 Frame FrameFromState(const ConversionState& s) {
   Frame f;
   f.time = WriterFrameTime(s);  // as a writer takes it, in the target's zone
-  f.frameLength = s.frame.FrameLength;
-  f.bytes.assign(s.frame.FrameData.begin(), s.frame.FrameData.begin() + s.frame.StoredLength);
-  f.flags = s.frame.FrameFlags;
-  f.rate = s.frame.WirelessDataRate;
-  f.channel = s.frame.WirelessChannel;
-  f.signal = s.frame.WirelessSignal;
-  f.noise = s.frame.WirelessNoise;
+  f.frameLength = s.frame.frameLength;
+  f.bytes.assign(s.frame.frameData.begin(), s.frame.frameData.begin() + s.frame.storedLength);
+  f.flags = s.frame.frameFlags;
+  f.rate = s.frame.wirelessDataRate;
+  f.channel = s.frame.wirelessChannel;
+  f.signal = s.frame.wirelessSignal;
+  f.noise = s.frame.wirelessNoise;
   return f;
 }
 
@@ -83,16 +83,16 @@ ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::s
   MessageRecorder host;
   Conversion c(host);
   ConversionState& s = c.state;
-  s.SourceAnalyzer = Analyzer::AnyAnalyzer;
-  s.TargetAnalyzer = target;
-  s.TraceTopology = trace.topology;
-  s.WanProtocol = trace.wanProtocol;
-  s.TargetFileName = path;
+  s.sourceAnalyzer = Analyzer::AnyAnalyzer;
+  s.targetAnalyzer = target;
+  s.traceTopology = trace.topology;
+  s.wanProtocol = trace.wanProtocol;
+  s.targetFileName = path;
   if (setup) setup(s);
   const double traceDate = trace.traceDate != 0 ? trace.traceDate : EncodeDate(2024, 3, 15);
   size_t next = 0;
   c.customReader.open = [&](Conversion& conv) {
-    conv.state.time.TraceDate = traceDate;
+    conv.state.time.traceDate = traceDate;
     ComputeTimeZoneBias(conv.state, false);
   };
   c.customReader.next = [&](Conversion& conv) {
@@ -114,7 +114,7 @@ ConversionState WriteTrace(const Trace& trace, AnalyzerType target, const std::s
   const FormatDescriptor* writer = WriterFormat(target);
   const int64_t span = writer ? writer->limits.largestSpanMicroseconds : 0;
   const bool limitLowered =
-      s.options.TargetOffsetLimit != ConversionState().options.TargetOffsetLimit || s.options.TargetFrameLimit != 0 ||
+      s.options.targetOffsetLimit != ConversionState().options.targetOffsetLimit || s.options.targetFrameLimit != 0 ||
       (span > 0 && !trace.frames.empty() &&
        trace.frames.back().time - trace.frames.front().time > span);
   EXPECT_TRUE(host.messages.empty() || limitLowered || !trace.readError.empty())
@@ -126,10 +126,10 @@ ConversionState ConvertFromFeed(AnalyzerType target, Topology topology, const st
                                 const FrameFeed& feed, std::vector<std::string>* messages) {
   MessageRecorder host;
   Conversion c(host);
-  c.state.SourceAnalyzer = Analyzer::AnyAnalyzer;
-  c.state.TargetAnalyzer = target;
-  c.state.TraceTopology = topology;
-  c.state.TargetFileName = path;
+  c.state.sourceAnalyzer = Analyzer::AnyAnalyzer;
+  c.state.targetAnalyzer = target;
+  c.state.traceTopology = topology;
+  c.state.targetFileName = path;
   size_t next = 0;
   c.customReader.next = [&](Conversion& conv) {
     return feed(conv.state, next++) ? ReadStatus::Record : ReadStatus::End;
@@ -161,16 +161,16 @@ ReadResult ReadIdentified(const std::string& path, AnalyzerType analyzer, Topolo
   Conversion c(host);
   ConversionState& s = c.state;
   if (identified) s = *identified;
-  s.SourceFileName = path;
-  r.analyzer = s.SourceAnalyzer = analyzer;
-  r.topology = s.TraceTopology = topology;
+  s.sourceFileName = path;
+  r.analyzer = s.sourceAnalyzer = analyzer;
+  r.topology = s.traceTopology = topology;
   r.trace.topology = topology;
-  s.TargetAnalyzer = Analyzer::AnyAnalyzer;
+  s.targetAnalyzer = Analyzer::AnyAnalyzer;
   if (setup) setup(s);
   c.frameObserver = [&](Conversion& conv) { r.trace.frames.push_back(FrameFromState(conv.state)); };
   c.ConvertTrace(false, 0);
-  r.trace.wanProtocol = s.WanProtocol;
-  r.trace.traceDate = std::floor(s.time.TraceDate);
+  r.trace.wanProtocol = s.wanProtocol;
+  r.trace.traceDate = std::floor(s.time.traceDate);
   r.messages = host.messages;
   r.state = s;
   return r;
@@ -181,7 +181,7 @@ ReadResult ReadIdentified(const std::string& path, AnalyzerType analyzer, Topolo
 ReadResult ReadTrace(const std::string& path, const std::function<void(ConversionState&)>& setup) {
   ConversionState s;
   bool openFailed = false, tooSmall = false;
-  s.SourceFileName = path;
+  s.sourceFileName = path;
   AnalyzerType analyzer = IdentifySource(s, path, openFailed, tooSmall);
   if (analyzer == Analyzer::Unknown) return ReadResult{};
   Topology topology = DetermineTopology(s, analyzer, path, openFailed);
@@ -254,7 +254,7 @@ std::vector<uint8_t> WithFcs(std::vector<uint8_t> bytes) {
 }
 
 int64_t AbsoluteMicros(const ConversionState& s, int64_t frameTime) {
-  return (DaysFrom1970(s.time.TraceDate) * 86400 + s.time.TimeZoneBias) * 1000000 + frameTime;
+  return (DaysFrom1970(s.time.traceDate) * 86400 + s.time.timeZoneBias) * 1000000 + frameTime;
 }
 
 TempDir::TempDir() {
@@ -396,9 +396,9 @@ void ExpectEveryCut(const std::vector<uint8_t>& file, const std::vector<size_t>&
                                      [&](size_t end) { return end <= cut; });
     EXPECT_EQ(r.trace.frames.size(), size_t(whole)) << "cut at " << cut;
     const bool atClean = std::find(clean.begin(), clean.end(), cut) != clean.end();
-    EXPECT_EQ(r.state.status.ReadError, !atClean) << "cut at " << cut;
-    EXPECT_EQ(HasReadErrorMessage(r), r.state.status.ReadError) << "cut at " << cut;
-    EXPECT_EQ(r.state.status.ReadErrorDetail.empty(), !r.state.status.ReadError) << "cut at " << cut;
+    EXPECT_EQ(r.state.status.readError, !atClean) << "cut at " << cut;
+    EXPECT_EQ(HasReadErrorMessage(r), r.state.status.readError) << "cut at " << cut;
+    EXPECT_EQ(r.state.status.readErrorDetail.empty(), !r.state.status.readError) << "cut at " << cut;
   }
 }
 

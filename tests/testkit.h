@@ -17,7 +17,7 @@
 namespace morph::testkit {
 
 struct Frame {
-  int64_t time = 0;         // FrameTime, microseconds since local midnight of the trace date
+  int64_t time = 0;         // frameTime, microseconds since local midnight of the trace date
   int32_t frameLength = 0;  // on the wire (Ethernet: with its FCS)
   std::vector<uint8_t> bytes;  // stored bytes
   uint16_t flags = 0;

@@ -61,9 +61,9 @@ Trace OneFrame(int32_t length, std::vector<uint8_t> stored, int64_t time = 0,
 TEST(TextDumpHeader, DefaultsWriteDescriptiveAndTabbedFieldHeaders) {
   Trace t = OneFrame(3, {0xAB, 0x01, 0xFF}, 3723000004LL);  // 01:02:03.000004
   auto lines = Dump(t, TextDumpOptions{}, [](ConversionState& s) {
-    s.SourceFileName = "/data/trace one.cap";
-    s.SourceFileDateText = "3/15/2024 10:20:30 AM";
-    s.SourceFileSize = 123456;
+    s.sourceFileName = "/data/trace one.cap";
+    s.sourceFileDateText = "3/15/2024 10:20:30 AM";
+    s.sourceFileSize = 123456;
   });
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0],
@@ -162,10 +162,10 @@ std::vector<std::string> DumpSnoopAt(const std::vector<std::pair<uint32_t, uint3
   WriteFileBytes(dir.path("in.snoop"), file);
   SilentHost host;
   Conversion c(host);
-  c.state.SourceFileName = dir.path("in.snoop");
-  c.state.SourceAnalyzer = Analyzer::Snoop;
-  c.state.TraceTopology = Topo::Ethernet;
-  c.state.TargetAnalyzer = Analyzer::Ascii;
+  c.state.sourceFileName = dir.path("in.snoop");
+  c.state.sourceAnalyzer = Analyzer::Snoop;
+  c.state.traceTopology = Topo::Ethernet;
+  c.state.targetAnalyzer = Analyzer::Ascii;
   c.state.options.formatOptions.get<TextDumpOptions>() =
       Only(false, false, true, false, false, false, Delimiter::Tab);
   c.target = CreateFileTarget(dir.path("out.txt"));

@@ -107,15 +107,15 @@ TEST(TraceDateFromUnix, LastSecondOfADayAndTheNextMidnight) {
   ConversionState s;
   SetTraceDateFromUnix(s, 86399, 0);
   int y, m, d, hh, mm, ss;
-  DecodeDate(s.time.TraceDate, y, m, d);
-  DecodeTime(s.time.TraceDate, hh, mm, ss);
+  DecodeDate(s.time.traceDate, y, m, d);
+  DecodeTime(s.time.traceDate, hh, mm, ss);
   EXPECT_EQ(y * 10000 + m * 100 + d, 19700101);
   EXPECT_EQ(hh * 10000 + mm * 100 + ss, 235959);
-  EXPECT_EQ(s.time.HeaderTimeOfDay, 86399000000LL);
+  EXPECT_EQ(s.time.headerTimeOfDay, 86399000000LL);
   SetTraceDateFromUnix(s, 86400, 0);
-  DecodeDate(s.time.TraceDate, y, m, d);
+  DecodeDate(s.time.traceDate, y, m, d);
   EXPECT_EQ(y * 10000 + m * 100 + d, 19700102);
-  EXPECT_EQ(s.time.HeaderTimeOfDay, 0);
+  EXPECT_EQ(s.time.headerTimeOfDay, 0);
 }
 
 TEST(TimeZone, PosixRulesParse) {
@@ -193,14 +193,14 @@ TEST(TimeZone, ATraceViewedInAnotherZoneKeepsItsInstants) {
   };
   for (const Case& c : cases) {
     ConversionState s;
-    s.time.SourceZone = newYork;
-    s.time.TraceDate = c.date;
+    s.time.sourceZone = newYork;
+    s.time.traceDate = c.date;
     ComputeTimeZoneBias(s, false);
-    EXPECT_EQ(s.time.TimeZoneBias, c.nyBias);
+    EXPECT_EQ(s.time.timeZoneBias, c.nyBias);
     const ZoneView view = ViewInZone(s, *berlin);
     EXPECT_EQ(view.timeZoneBias, c.berlinBias);
     const int64_t frameTime = 23LL * 3600 * 1000000 + 5;  // 23:00:00.000005 New York
-    const int64_t utc = (DaysFrom1970(s.time.TraceDate) * kSecondsPerDay + s.time.TimeZoneBias) * 1000000 + frameTime;
+    const int64_t utc = (DaysFrom1970(s.time.traceDate) * kSecondsPerDay + s.time.timeZoneBias) * 1000000 + frameTime;
     const int64_t viewUtc = (DaysFrom1970(view.traceDate) * kSecondsPerDay + view.timeZoneBias) * 1000000 +
                             frameTime + view.frameTimeShift;
     EXPECT_EQ(viewUtc, utc);
@@ -218,12 +218,12 @@ TEST(Daylight, LastSundayOfMarchAtTwo) {
   EXPECT_TRUE(IsDaylightTime(EncodeDateTime(2024, 7, 1, 12, 0, 0)));
   EXPECT_FALSE(IsDaylightTime(EncodeDateTime(2024, 12, 1, 12, 0, 0)));
   ConversionState s;
-  s.time.TraceDate = EncodeDateTime(2024, 7, 1, 12, 0, 0);
+  s.time.traceDate = EncodeDateTime(2024, 7, 1, 12, 0, 0);
   ComputeTimeZoneBias(s, true);
-  EXPECT_EQ(s.time.TimeZoneBias, -7200);
-  s.time.TraceDate = EncodeDateTime(2024, 1, 1, 12, 0, 0);
+  EXPECT_EQ(s.time.timeZoneBias, -7200);
+  s.time.traceDate = EncodeDateTime(2024, 1, 1, 12, 0, 0);
   ComputeTimeZoneBias(s, true);
-  EXPECT_EQ(s.time.TimeZoneBias, -3600);
+  EXPECT_EQ(s.time.timeZoneBias, -3600);
 }
 
 TEST(Daylight, SouthernHemisphereSpansTheNewYear) {
@@ -232,54 +232,54 @@ TEST(Daylight, SouthernHemisphereSpansTheNewYear) {
   EXPECT_TRUE(IsDaylightTime(EncodeDateTime(2024, 12, 15, 12, 0, 0)));
   EXPECT_FALSE(IsDaylightTime(EncodeDateTime(2024, 7, 15, 12, 0, 0)));
   ConversionState s;
-  s.time.TraceDate = EncodeDateTime(2024, 1, 15, 12, 0, 0);
+  s.time.traceDate = EncodeDateTime(2024, 1, 15, 12, 0, 0);
   ComputeTimeZoneBias(s, true);
-  EXPECT_EQ(s.time.TimeZoneBias, -11 * 3600);
+  EXPECT_EQ(s.time.timeZoneBias, -11 * 3600);
 }
 
 TEST(SourceZone, ANamedZoneWinsExceptAtConversionStart) {
   ScopedTimeZone tz("UTC");
   ConversionState s;
-  s.time.SourceZoneBiasMinutes = 5 * 60;
+  s.time.sourceZoneBiasMinutes = 5 * 60;
   ComputeTimeZoneBias(s, false);
-  EXPECT_EQ(s.time.TimeZoneBias, 5 * 3600);
-  s.time.SourceZoneBiasMinutes.reset();
+  EXPECT_EQ(s.time.timeZoneBias, 5 * 3600);
+  s.time.sourceZoneBiasMinutes.reset();
   ComputeTimeZoneBias(s, false);
-  EXPECT_EQ(s.time.TimeZoneBias, 0);
-  s.time.SourceZoneBiasMinutes = 5 * 60;
+  EXPECT_EQ(s.time.timeZoneBias, 0);
+  s.time.sourceZoneBiasMinutes = 5 * 60;
   ComputeTimeZoneBias(s, true);  // not at conversion start
-  EXPECT_EQ(s.time.TimeZoneBias, 0);
+  EXPECT_EQ(s.time.timeZoneBias, 0);
 }
 
 TEST(WriterTimeBase, CountsLeapDaysAndSplitsTheFirstFrame) {
   ScopedTimeZone tz("UTC");
   ConversionState s;
-  s.time.TraceDate = EncodeDate(2024, 3, 15);
-  s.time.FirstFrameTime = 3723LL * 1000000 + 456789;  // 01:02:03.456789
+  s.time.traceDate = EncodeDate(2024, 3, 15);
+  s.time.firstFrameTime = 3723LL * 1000000 + 456789;  // 01:02:03.456789
   ComputeWriterTimeBase(s);
   // 2024-03-15 00:00:00 UTC is 1710460800 (29 February counted).
   EXPECT_EQ(s.writerTime.firstFrameUnixTime, 1710460800u + 3723u);
   EXPECT_EQ(s.writerTime.timeBaseSeconds, 3723);
   EXPECT_EQ(s.writerTime.timeBaseFraction, 456789.0);
-  UnixTime earlier = FrameUnixTime(s, s.time.FirstFrameTime - 500000);  // half a second before
+  UnixTime earlier = FrameUnixTime(s, s.time.firstFrameTime - 500000);  // half a second before
   EXPECT_EQ(earlier.seconds, 1710460800 + 3722);
   EXPECT_EQ(earlier.microseconds, 956789);
-  UnixTime later = FrameUnixTime(s, s.time.FirstFrameTime + 543211);
+  UnixTime later = FrameUnixTime(s, s.time.firstFrameTime + 543211);
   EXPECT_EQ(later.seconds, 1710460800 + 3724);
   EXPECT_EQ(later.microseconds, 0);
 }
 
 TEST(WriterTimeBase, PositiveWestBiasIsAddedToGetUtc) {
   ConversionState s;
-  s.time.TraceDate = EncodeDate(1970, 1, 2);
-  s.time.TimeZoneBias = 5 * 3600;  // local is five hours behind UTC
-  s.time.FirstFrameTime = 0;
+  s.time.traceDate = EncodeDate(1970, 1, 2);
+  s.time.timeZoneBias = 5 * 3600;  // local is five hours behind UTC
+  s.time.firstFrameTime = 0;
   ComputeWriterTimeBase(s);
   EXPECT_EQ(s.writerTime.firstFrameUnixTime, 86400u + 5 * 3600u);
-  s.time.TraceDate = EncodeDate(1969, 12, 1);  // before 1970: negative, each writer checks its range
+  s.time.traceDate = EncodeDate(1969, 12, 1);  // before 1970: negative, each writer checks its range
   ComputeWriterTimeBase(s);
   EXPECT_EQ(s.writerTime.firstFrameUnixTime, -31 * 86400 + 5 * 3600);
-  s.time.TraceDate = EncodeDate(2106, 3, 1);  // past 32 bits: kept whole
+  s.time.traceDate = EncodeDate(2106, 3, 1);  // past 32 bits: kept whole
   ComputeWriterTimeBase(s);
   EXPECT_EQ(s.writerTime.firstFrameUnixTime, 4296844800 + 5 * 3600);
 }
@@ -291,7 +291,7 @@ TEST(UnixFrameClock, FollowsTheTraceDateAndBias) {
   UnixFrameClock clock;
   for (int64_t start : {0LL, 86399LL, 1700000000LL, 4102444800LL}) {
     for (int32_t bias : {0, -3600, 19800, 36000}) {
-      s.time.TimeZoneBias = bias;
+      s.time.timeZoneBias = bias;
       SetTraceDateFromUnix(s, start, bias);
       for (int64_t seconds : {start, start + 1, start + 86400 * 3, start - 5})
         for (int64_t micros : {0LL, 1LL, 999999LL})
@@ -305,10 +305,10 @@ TEST(UnixFrameClock, FollowsTheTraceDateAndBias) {
 // in order, back in time, before the first one and far from it.
 TEST(SteppedUnixClock, GivesWhatFrameUnixTimeGives) {
   ConversionState s;
-  s.time.TraceDate = EncodeDate(2024, 3, 15);
+  s.time.traceDate = EncodeDate(2024, 3, 15);
   constexpr int64_t kDay = int64_t(86400) * 1000000;
   for (int64_t first : {int64_t(0), int64_t(3723) * 1000000 + 456789, kDay - 1}) {
-    s.time.FirstFrameTime = first;
+    s.time.firstFrameTime = first;
     ComputeWriterTimeBase(s);
     SteppedUnixClock clock;
     clock.start(s);
@@ -327,9 +327,9 @@ TEST(AbsoluteTimes, FramesAfterLocalMidnightKeepCounting) {
   ConversionState s;
   const int64_t first = 1704171540;  // 2024-01-01 23:59:00 EST
   StartTraceAtUnixTime(s, first);
-  EXPECT_EQ(s.time.TimeZoneBias, 5 * 3600);
+  EXPECT_EQ(s.time.timeZoneBias, 5 * 3600);
   int y, m, d;
-  DecodeDate(s.time.TraceDate, y, m, d);
+  DecodeDate(s.time.traceDate, y, m, d);
   EXPECT_EQ(y * 10000 + m * 100 + d, 20240101);
   EXPECT_EQ(FrameTimeFromUnix(s, first, 5), (23LL * 3600 + 59 * 60) * 1000000 + 5);
   EXPECT_EQ(FrameTimeFromUnix(s, first + 120, 0), (24LL * 3600 + 60) * 1000000);
@@ -374,34 +374,34 @@ TEST(Checksums, Crc16OfTheCheckString) {
 
 TEST(FrameHelpers, ClampAndFcsOfBadFrames) {
   ConversionState s;
-  s.frame.FrameLength = MaxFrameBytes + 40000;
-  s.frame.StoredLength = MaxFrameBytes + 40000;
+  s.frame.frameLength = MaxFrameBytes + 40000;
+  s.frame.storedLength = MaxFrameBytes + 40000;
   ClampFrameLength(s);
-  EXPECT_EQ(s.frame.FrameLength, MaxFrameBytes);
-  EXPECT_EQ(s.frame.StoredLength, MaxFrameBytes);
+  EXPECT_EQ(s.frame.frameLength, MaxFrameBytes);
+  EXPECT_EQ(s.frame.storedLength, MaxFrameBytes);
   // An absurd wire length beside a few stored bytes: the stored bytes stay
   // what the record held.
-  s.frame.FrameLength = MaxFrameBytes + 65539;
-  s.frame.StoredLength = 64;
+  s.frame.frameLength = MaxFrameBytes + 65539;
+  s.frame.storedLength = 64;
   ClampFrameLength(s);
-  EXPECT_EQ(s.frame.FrameLength, MaxFrameBytes);
-  EXPECT_EQ(s.frame.StoredLength, 64);
-  s.frame.FrameLength = 100;
-  s.frame.StoredLength = MaxFrameBytes + 40000;  // left alone: the pipeline rejects it
+  EXPECT_EQ(s.frame.frameLength, MaxFrameBytes);
+  EXPECT_EQ(s.frame.storedLength, 64);
+  s.frame.frameLength = 100;
+  s.frame.storedLength = MaxFrameBytes + 40000;  // left alone: the pipeline rejects it
   ClampFrameLength(s);
-  EXPECT_EQ(s.frame.StoredLength, MaxFrameBytes + 40000);
-  s.frame.FrameLength = MaxFrameBytes + 40000;
-  s.frame.StoredLength = 100;  // captured short: never raised over bytes nobody read
+  EXPECT_EQ(s.frame.storedLength, MaxFrameBytes + 40000);
+  s.frame.frameLength = MaxFrameBytes + 40000;
+  s.frame.storedLength = 100;  // captured short: never raised over bytes nobody read
   ClampFrameLength(s);
-  EXPECT_EQ(s.frame.FrameLength, MaxFrameBytes);
-  EXPECT_EQ(s.frame.StoredLength, 100);
-  s.frame.FrameLength = 64;
-  s.frame.FrameFlags = Flag::CrcError;
-  s.frame.FrameData.fill(0xAB);
+  EXPECT_EQ(s.frame.frameLength, MaxFrameBytes);
+  EXPECT_EQ(s.frame.storedLength, 100);
+  s.frame.frameLength = 64;
+  s.frame.frameFlags = Flag::CrcError;
+  s.frame.frameData.fill(0xAB);
   StoreEthernetFcs(s);
-  EXPECT_EQ(s.frame.FrameFcs, 0u);
-  EXPECT_EQ(s.frame.FrameData[60], 0);
-  EXPECT_EQ(s.frame.FrameData[63], 0);
+  EXPECT_EQ(s.frame.frameFcs, 0u);
+  EXPECT_EQ(s.frame.frameData[60], 0);
+  EXPECT_EQ(s.frame.frameData[63], 0);
 }
 
 }  // namespace

@@ -320,8 +320,8 @@ void WindowTest::wanAndAtmSources() {
   WritePcap(f.path("line.pcap"), {1, 5, 60, false});
   w.chooseSources({f.path("line.pcap")});
 
-  w.sourceFacts().TraceTopology = Topo::Wan;
-  w.sourceFacts().WanProtocol = Wan::Ppp;
+  w.sourceFacts().traceTopology = Topo::Wan;
+  w.sourceFacts().wanProtocol = Wan::Ppp;
   w.showSourceFacts(true);
   QCOMPARE(w.targetClass(), TargetClass::Wan);
   QCOMPARE(FormatItems(w), WritableNames({0, 6, 23, 26, 27, 33}));
@@ -329,7 +329,7 @@ void WindowTest::wanAndAtmSources() {
                                                           WanProtocolName(Wan::Ppp)));
   QVERIFY(Child<QCheckBox>(w, "FrameSliceCheckBox")->isEnabled());
 
-  w.sourceFacts().TraceTopology = Topo::AtmOc3;
+  w.sourceFacts().traceTopology = Topo::AtmOc3;
   w.showSourceFacts(true);
   QCOMPARE(w.targetClass(), TargetClass::Atm);
   QVERIFY(FormatItems(w).isEmpty());

@@ -43,20 +43,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   morph::SilentHost host;
   morph::Conversion c(host);
   morph::ConversionState& s = c.state;
-  s.SourceAnalyzer = kReaders[choice & 3];
-  s.TraceTopology = kTopologies[(choice >> 2) & 3];
-  s.TargetAnalyzer = kWriters[(choice >> 4) & 1];
-  s.options.SliceFrames = (choice & 0x80) != 0;
-  s.options.SliceLength = 50;
+  s.sourceAnalyzer = kReaders[choice & 3];
+  s.traceTopology = kTopologies[(choice >> 2) & 3];
+  s.targetAnalyzer = kWriters[(choice >> 4) & 1];
+  s.options.sliceFrames = (choice & 0x80) != 0;
+  s.options.sliceLength = 50;
   std::vector<uint8_t> file(data + 1, data + size);
   static const std::string path = LibraryPath();
-  if (s.SourceAnalyzer == morph::Analyzer::Advisor ||
-      s.SourceAnalyzer == morph::Analyzer::NetworkAnalyzer) {
+  if (s.sourceAnalyzer == morph::Analyzer::Advisor ||
+      s.sourceAnalyzer == morph::Analyzer::NetworkAnalyzer) {
     FILE* out = std::fopen(path.c_str(), "wb");
     if (!out) return 0;
     std::fwrite(file.data(), 1, file.size(), out);
     std::fclose(out);
-    s.SourceFileName = path;
+    s.sourceFileName = path;
   } else {
     c.source = morph::OpenMemorySource(std::move(file));
   }

@@ -86,17 +86,17 @@ Outcome Convert(const Choice& c, std::optional<AnalyzerType> targetType,
   morph::SilentHost host;
   auto conversion = std::make_unique<morph::Conversion>(host);
   morph::ConversionState& s = conversion->state;
-  s.SourceAnalyzer = c.reader;
-  s.SourceVariant = c.variant;
-  s.SourceFileSize = int64_t(bytes.size());
-  s.TraceTopology = c.topology;
-  s.WanProtocol = c.wanProtocol;
-  s.LineSpeed = c.lineSpeed;
-  s.TargetAnalyzer = targetType.value_or(morph::Analyzer::Tcpdump);
-  s.options.SliceFrames = c.slice;
-  s.options.SliceLength = 50;
-  s.options.ConvertToEthernet = c.toEthernet;
-  s.options.Salvage = c.salvage;
+  s.sourceAnalyzer = c.reader;
+  s.sourceVariant = c.variant;
+  s.sourceFileSize = int64_t(bytes.size());
+  s.traceTopology = c.topology;
+  s.wanProtocol = c.wanProtocol;
+  s.lineSpeed = c.lineSpeed;
+  s.targetAnalyzer = targetType.value_or(morph::Analyzer::Tcpdump);
+  s.options.sliceFrames = c.slice;
+  s.options.sliceLength = 50;
+  s.options.convertToEthernet = c.toEthernet;
+  s.options.salvage = c.salvage;
   conversion->source = morph::OpenMemorySource(bytes, c.sourceBlocks);
   auto target = std::make_unique<morph::MemoryTarget>(c.targetBlocks);
   morph::MemoryTarget& out = *target;
@@ -107,18 +107,18 @@ Outcome Convert(const Choice& c, std::optional<AnalyzerType> targetType,
   if (!targetType)
     conversion->frameObserver = [&outcome](morph::Conversion& conv) {
       const morph::ConversionState& f = conv.state;
-      if (f.frame.StoredLength < 0 || f.frame.StoredLength > morph::MaxFrameBytes ||
-          f.frame.StoredLength > f.frame.FrameLength) {
+      if (f.frame.storedLength < 0 || f.frame.storedLength > morph::MaxFrameBytes ||
+          f.frame.storedLength > f.frame.frameLength) {
         std::fprintf(stderr, "analyzer %d frame %d: stored %d of %d bytes\n",
-                     int(f.SourceAnalyzer), int(f.counters.FramesRead), int(f.frame.StoredLength),
-                     int(f.frame.FrameLength));
+                     int(f.sourceAnalyzer), int(f.counters.framesRead), int(f.frame.storedLength),
+                     int(f.frame.frameLength));
         std::abort();
       }
       ++outcome.frames;
     };
   conversion->ConvertTrace(false, 0);
   if (targetType) {
-    outcome.frames = s.counters.FramesWritten;
+    outcome.frames = s.counters.framesWritten;
     outcome.written = out.bytes();
   }
   return outcome;
@@ -137,9 +137,9 @@ void ReadBack(const Choice& written, AnalyzerType writer, const std::vector<uint
   Topology topology = morph::DetermineTopology(*state, type, *in, name, openFailed);
   Choice back = written;
   back.reader = type;
-  back.variant = state->SourceVariant;
+  back.variant = state->sourceVariant;
   back.topology = topology == Topology::Unknown ? written.topology : topology;
-  back.wanProtocol = state->WanProtocol;
+  back.wanProtocol = state->wanProtocol;
   back.slice = back.toEthernet = back.salvage = false;
   Convert(back, std::nullopt, bytes);
 }

@@ -58,25 +58,25 @@ struct IdentifyView {
 
 IdentifyView ViewOf(const ConversionState& s, const CapabilitySets& caps) {
   IdentifyView f;
-  f.analyzer = SourceDisplayName(s.SourceAnalyzer, s.SourceVariant, s.SourceCompressed);
-  const Topology topology = s.TraceTopology;
+  f.analyzer = SourceDisplayName(s.sourceAnalyzer, s.sourceVariant, s.sourceCompressed);
+  const Topology topology = s.traceTopology;
   const TargetClass targetClass = TargetClassFor(topology, false, false);
   f.interface = FactsOf(s).interfaceName();
-  f.interfaces = s.SourceInterfaces;
-  f.fileDate = s.SourceFileDateText;
-  if (struct stat st {}; stat(s.SourceFileName.c_str(), &st) == 0)
+  f.interfaces = s.sourceInterfaces;
+  f.fileDate = s.sourceFileDateText;
+  if (struct stat st {}; stat(s.sourceFileName.c_str(), &st) == 0)
     f.fileTime = int64_t(st.st_mtim.tv_sec) * kMicrosPerSecond + st.st_mtim.tv_nsec / 1000;
-  f.sizeBytes = s.SourceFileSize;
-  f.fileSize = FileSizeText(s.SourceFileSize);
-  f.comment = s.FileComment;
+  f.sizeBytes = s.sourceFileSize;
+  f.fileSize = FileSizeText(s.sourceFileSize);
+  f.comment = s.fileComment;
   // Only a speed the file states: the medium's usual one would be made up.
-  f.lineSpeed = s.FileLineSpeed;
-  f.frames = s.SourceFrameCount;
+  f.lineSpeed = s.fileLineSpeed;
+  f.frames = s.sourceFrameCount;
   // The list as a first run shows it: the saved format defaults to Ostrawind.
   TargetList list = FillTargetList(caps, targetClass, topology, false, false, Analyzer::Ostrawind);
   for (AnalyzerType type : list.offered) f.targets.push_back(AnalyzerName(type));
   if (list.selected != Analyzer::Unknown) {
-    DestinationRequest d{s.SourceFileName, "", s.SourceAnalyzer, list.selected, topology, false,
+    DestinationRequest d{s.sourceFileName, "", s.sourceAnalyzer, list.selected, topology, false,
                          false};
     f.destination = DefaultTargetName(d);
   }

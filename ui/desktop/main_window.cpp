@@ -307,7 +307,7 @@ MainWindow::MainWindow(Prompter& prompter, QString settingsFile, QWidget* parent
   programDirectory_ = QCoreApplication::applicationDirPath();
 
   // A fresh window offers the Ethernet list until a source is chosen.
-  facts_.TraceTopology = Topo::Ethernet;
+  facts_.traceTopology = Topo::Ethernet;
   DesktopSettings saved = LoadSettings(settingsFile_);
   recentFiles_ = saved.recentFiles;
   lastDirectory_ = saved.lastDirectory;
@@ -616,8 +616,8 @@ bool MainWindow::processSource(bool openOnly, unsigned holdMilliseconds) {
   PromptHost host(prompter_, this);
   SourceCheck check = CheckSource(checked, caps_, sourceFileName_.toStdString(), host);
   // Refusals other than "no frames" leave the window showing no destination.
-  bool noFrames = !check.accepted && checked.SourceHasNoFrames &&
-                  SourceSupported(caps_, check.analyzer, check.topology, checked.WanProtocol);
+  bool noFrames = !check.accepted && checked.sourceHasNoFrames &&
+                  SourceSupported(caps_, check.analyzer, check.topology, checked.wanProtocol);
   if (!check.accepted && !noFrames) {
     // A refused source changes nothing of the facts, the target choice or
     // what is saved; the fact boxes say why.
@@ -635,12 +635,12 @@ bool MainWindow::processSource(bool openOnly, unsigned holdMilliseconds) {
   lastDirectory_ = QFileInfo(sourceFileName_).absolutePath();
   facts_ = checked;
   if (openOnly) {
-    facts_.SourceFrameCount = checked.SourceFrameCount;
+    facts_.sourceFrameCount = checked.sourceFrameCount;
     if (check.analyzer == Analyzer::Tcpdump) {
-      tcpdumpSwap_ = checked.SourceVariant & PcapVariant::BigEndian;
-      tcpdumpModified_ = checked.SourceVariant & PcapVariant::Modified;
+      tcpdumpSwap_ = checked.sourceVariant & PcapVariant::BigEndian;
+      tcpdumpModified_ = checked.sourceVariant & PcapVariant::Modified;
     }
-    int frames = facts_.SourceFrameCount > 0 ? facts_.SourceFrameCount : kMaxFrameNumber;
+    int frames = facts_.sourceFrameCount > 0 ? facts_.sourceFrameCount : kMaxFrameNumber;
     ui_->StartFrame->setMaximum(frames);
     ui_->EndFrame->setMaximum(frames);
     ui_->EndFrame->setValue(frames);
@@ -745,10 +745,10 @@ bool MainWindow::convertSource(unsigned holdMilliseconds) {
 void MainWindow::showSourceFacts(bool show) {
   Ui::MainWindow& ui = *ui_;
   if (show) {
-    const Topology topology = facts_.TraceTopology;
+    const Topology topology = facts_.traceTopology;
     ui.AnalyzerType->setText(
-        Q(SourceDisplayName(facts_.SourceAnalyzer, facts_.SourceVariant, facts_.SourceCompressed)));
-    ui.FileComment->setText(Q(facts_.FileComment));
+        Q(SourceDisplayName(facts_.sourceAnalyzer, facts_.sourceVariant, facts_.sourceCompressed)));
+    ui.FileComment->setText(Q(facts_.fileComment));
     ui.SourceLabel->setText(severalSources_ ? "Source Files:" : "Source File:");
     ui.DestinationLabel->setText(severalSources_ ? "Destination Folder:" : "Destination:");
     bool slicing = !IsAtmTopology(topology);
@@ -766,13 +766,13 @@ void MainWindow::showSourceFacts(bool show) {
       if (!ui.AnalyzerType->text().isEmpty()) {
         interface = Q(TopologyName(topology));
         if (!IsLanTopology(topology) && !IsAtmTopology(topology))
-          interface += Q(WanProtocolName(facts_.WanProtocol));
+          interface += Q(WanProtocolName(facts_.wanProtocol));
       }
       ui.SrcTopology->setText(interface);
       // The same texts the identify command prints and the text dump's header uses.
-      facts_.SourceFileDateText = FileDateText(sourceFileName_.toStdString());
-      ui.FileDate->setText(Q(facts_.SourceFileDateText));
-      ui.FileSize->setText(Q(FileSizeText(facts_.SourceFileSize)));
+      facts_.sourceFileDateText = FileDateText(sourceFileName_.toStdString());
+      ui.FileDate->setText(Q(facts_.sourceFileDateText));
+      ui.FileSize->setText(Q(FileSizeText(facts_.sourceFileSize)));
     }
   } else {
     for (QLineEdit* box : {ui.SourceField, ui.DestinationField, ui.AnalyzerType, ui.SrcTopology,
@@ -786,7 +786,7 @@ void MainWindow::showSourceFacts(bool show) {
   setWindowTitle("Morphalite");
   updateConvertButton();
   updateOptionsButton();
-  bool bsts = show && facts_.SourceAnalyzer == Analyzer::Bsts;
+  bool bsts = show && facts_.sourceAnalyzer == Analyzer::Bsts;
   for (QWidget* w : std::initializer_list<QWidget*>{ui.BSTSLinkLabel, ui.UplinkRadioButton,
                                                     ui.DownlinkRadioButton})
     w->setVisible(bsts);
@@ -794,7 +794,7 @@ void MainWindow::showSourceFacts(bool show) {
 
 void MainWindow::fillTargetList() {
   Ui::MainWindow& ui = *ui_;
-  TargetList list = FillTargetList(caps_, targetClass_, facts_.TraceTopology,
+  TargetList list = FillTargetList(caps_, targetClass_, facts_.traceTopology,
                                    ui.ConvertToEthernetCheckBox->isChecked(),
                                    ui.ConvertToWirelessCheckBox->isChecked(), targetAnalyzer_);
   ui.ConvertToEthernetCheckBox->setVisible(list.convertToEthernetVisible);
@@ -830,9 +830,9 @@ DestinationRequest MainWindow::destinationRequest(const QString& path) const {
   DestinationRequest r;
   r.sourcePath = path.toStdString();
   r.destinationField = ui_->DestinationField->text().toStdString();
-  r.sourceAnalyzer = facts_.SourceAnalyzer;
+  r.sourceAnalyzer = facts_.sourceAnalyzer;
   r.targetAnalyzer = targetAnalyzer_;
-  r.topology = facts_.TraceTopology;
+  r.topology = facts_.traceTopology;
   r.convertToEthernet = ui_->ConvertToEthernetCheckBox->isChecked();
   r.convertToWireless = ui_->ConvertToWirelessCheckBox->isChecked();
   return r;
