@@ -133,6 +133,11 @@ bool SourceSpool::NeedsSpool(const std::string& source) {
 // The copy has no name (or loses it at once), so that however the run ends,
 // killed or its output pipe closed, nothing stays in TMPDIR; it is read
 // through its descriptor's name in /proc.
+SourceSpool::Given SourceSpool::take(const std::string& source) {
+  const bool spooled = NeedsSpool(source);
+  return {spooled ? spool(source) : source, source == "-" ? "standard input" : source, spooled};
+}
+
 std::string SourceSpool::spool(const std::string& source) {
   const char* tmp = std::getenv("TMPDIR");
   const std::string folder = tmp && *tmp ? tmp : "/tmp";

@@ -97,6 +97,15 @@ class SourceSpool {
   // The copy of `source`, or empty when it could not be made (errno tells why).
   std::string spool(const std::string& source);
 
+  // A source as identify and info read it: the path to open (a copy where
+  // the source is read in one pass; empty when that copy failed), the name
+  // messages give it, and whether it was copied.
+  struct Given {
+    std::string path, name;
+    bool spooled;
+  };
+  Given take(const std::string& source);
+
  private:
   std::vector<int> spooled_;  // the copies' descriptors
 };

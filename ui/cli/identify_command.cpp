@@ -254,9 +254,7 @@ int RunIdentifyCommand(const std::vector<std::string>& args, std::FILE* out) {
   int status = Exit::Ok;
   bool first = true;
   for (const std::string& given : files) {
-    const bool spooled = SourceSpool::NeedsSpool(given);
-    const std::string path = spooled ? spool.spool(given) : given;
-    const std::string name = given == "-" ? "standard input" : given;
+    const auto [path, name, spooled] = spool.take(given);
     auto state = std::make_unique<ConversionState>();
     RecordingHost recorder;
     ConsoleHost console(false);
