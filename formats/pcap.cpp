@@ -31,7 +31,6 @@ struct PcapReaderContext : FormatContext {
   bool copiesRecords = false;  // runs of records go to the target as stored
   int64_t firstSeconds = 0;   // of the first record, once started
   uint32_t snapLength = 0;    // as the file header states it
-  ReadAhead readAhead;
   int64_t record = 0;    // records read, for failure details
   UnixFrameClock clock;
 };
@@ -331,7 +330,6 @@ void CopyUnchangedRecords(Conversion& c, PcapReaderContext& r) {
         run = next;
       }
       p = next;
-      r.readAhead(p, end);
     }
     // The run goes on into the next batch: it is written when a record
     // breaks it or the bytes in hand end, so a whole block read goes to the
