@@ -69,7 +69,7 @@ bool Conversion::ResetConversion() {
   ComputeTimeZoneBias(s, true);
 
   s.counters.framesReadTotal = 0;
-  std::memset(s.frame.frameData.data(), 0, MaxFrameBytes);
+  s.frame.frameData.clear();
   s.status.readError = false;
   s.status.readErrorDetail.clear();
   s.status.writeErrorDetail.clear();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -376,6 +377,21 @@ TEST(Checksums, Crc16OfTheCheckString) {
   const uint8_t text[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
   EXPECT_EQ(FrameCrc16(text, 9), 0x906E);  // CRC-16/X-25 check value
   EXPECT_EQ(FrameCrc16(text, 32768), 0);
+}
+
+// The frame buffer starts zeroed, reads zero again after clear() whatever
+// was written, and copies byte for byte.
+TEST(FrameHelpers, FrameBufferClearsAndCopies) {
+  FrameBuffer buffer;
+  EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0; }));
+  buffer.fill(0xAB);
+  buffer[FrameBuffer::size() - 1] = 0x5A;
+  const FrameBuffer copy(buffer);
+  EXPECT_TRUE(std::equal(copy.begin(), copy.end(), buffer.begin()));
+  buffer.clear();
+  EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0; }));
+  EXPECT_EQ(copy[0], 0xAB);  // the copy has pages of its own
+  EXPECT_EQ(copy[FrameBuffer::size() - 1], 0x5A);
 }
 
 TEST(FrameHelpers, ClampAndFcsOfBadFrames) {
