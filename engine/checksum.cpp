@@ -78,6 +78,28 @@ MORPH_CARRYLESS inline uint32_t Reduce128(__m128i x1) {
   return uint32_t(_mm_extract_epi32(_mm_xor_si128(t, x1), 1));
 }
 
+// The constant pair that moves a 16-byte block on by `bytes` bytes: x to the
+// powers 8 * bytes + 32 and 8 * bytes - 32 modulo the polynomial, bit-reflected
+// and shifted left by one, as the folds take them.
+struct FoldPair {
+  uint64_t lo, hi;
+};
+constexpr uint64_t ReflectedPowerOfX(int power) {
+  uint64_t r = 1;
+  for (int i = 0; i < power; ++i) {
+    r <<= 1;
+    if (r >> 32) r ^= 0x104C11DB7;
+  }
+  uint64_t reflected = 0;
+  for (int bit = 0; bit < 32; ++bit) reflected |= ((r >> bit) & 1) << (31 - bit);
+  return reflected << 1;
+}
+constexpr FoldPair FoldBy(int bytes) {
+  return {ReflectedPowerOfX(8 * bytes + 32), ReflectedPowerOfX(8 * bytes - 32)};
+}
+static_assert(FoldBy(16).lo == 0x1751997d0 && FoldBy(16).hi == 0x0ccaa009e);
+static_assert(FoldBy(64).lo == 0x154442bd4 && FoldBy(64).hi == 0x1c6e41596);
+
 // Byte shifts for pshufb: loaded at kShifts + r, bytes move up by 16 - r
 // (zeros below); at kShifts + 16 + r, they move down by r (zeros above).
 alignas(16) const uint8_t kShifts[48] = {
@@ -132,8 +154,78 @@ MORPH_CARRYLESS inline uint32_t FoldShortRun(uint32_t crc, const uint8_t* p, siz
   return Reduce128(_mm_xor_si128(sum, Load128(last)));
 }
 
+// The folded bytes x1 moved on over the rest of the run (16 bytes at a time,
+// then the last 0 to 15), and reduced to the CRC.
+MORPH_CARRYLESS inline uint32_t FoldRest(__m128i x1, const uint8_t* p, size_t length) {
+  const auto load = Load128;
+  const __m128i k3k4 = _mm_set_epi64x(0x0ccaa009e, 0x1751997d0);  // 16 bytes on
+  for (; length >= 16; p += 16, length -= 16) x1 = _mm_xor_si128(Fold128(x1, k3k4), load(p));
+  if (length > 0) {
+    // The last 16 bytes of the run become one block: the folded bytes it
+    // leaves out are moved on by 16 bytes onto it (byte shifts by `length`).
+    const __m128i up = load(kShifts + length);         // bytes move up by 16 - length
+    const __m128i down = load(kShifts + 16 + length);  // bytes move down by length
+    const __m128i ahead = _mm_shuffle_epi8(x1, up);
+    // The folded bytes that stay, then the run's last `length` bytes.
+    const __m128i last = _mm_blendv_epi8(load(p + length - 16), _mm_shuffle_epi8(x1, down), up);
+    x1 = _mm_xor_si128(Fold128(ahead, k3k4), last);
+  }
+  return Reduce128(x1);
+}
+
+// Runs of 256 bytes and more on processors with 512-bit carry-less
+// multiplication: four 64-byte blocks side by side, each moved on by 256
+// bytes per step (a 1,514-byte frame in 5 steps instead of 23), then folded
+// into one, its four 16-byte lanes into one, and the rest as above.
+#define MORPH_WIDE_CARRYLESS __attribute__((target("avx512f,vpclmulqdq,pclmul,sse4.1")))
+// GCC 12's own 512-bit intrinsics fill unused lanes from a self-initialised
+// value that its uninitialised-use check reports.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+MORPH_WIDE_CARRYLESS inline __m512i Fold512(__m512i x, __m512i k) {
+  return _mm512_xor_si512(_mm512_clmulepi64_epi128(x, k, 0x00), _mm512_clmulepi64_epi128(x, k, 0x11));
+}
+MORPH_WIDE_CARRYLESS inline __m512i Load512(const uint8_t* at) { return _mm512_loadu_si512(at); }
+MORPH_WIDE_CARRYLESS inline __m512i InEachLane(FoldPair k) {
+  return _mm512_set_epi64(int64_t(k.hi), int64_t(k.lo), int64_t(k.hi), int64_t(k.lo),
+                          int64_t(k.hi), int64_t(k.lo), int64_t(k.hi), int64_t(k.lo));
+}
+MORPH_WIDE_CARRYLESS uint32_t FoldCrc32Wide(uint32_t crc, const uint8_t* p, size_t length) {
+  const __m512i by256 = InEachLane(FoldBy(256)), by64 = InEachLane(FoldBy(64));
+  __m512i x0 = _mm512_xor_si512(Load512(p), _mm512_zextsi128_si512(_mm_cvtsi32_si128(int(crc))));
+  __m512i x1 = Load512(p + 64), x2 = Load512(p + 128), x3 = Load512(p + 192);
+  for (p += 256, length -= 256; length >= 256; p += 256, length -= 256) {
+    x0 = _mm512_xor_si512(Fold512(x0, by256), Load512(p));
+    x1 = _mm512_xor_si512(Fold512(x1, by256), Load512(p + 64));
+    x2 = _mm512_xor_si512(Fold512(x2, by256), Load512(p + 128));
+    x3 = _mm512_xor_si512(Fold512(x3, by256), Load512(p + 192));
+  }
+  __m512i x = _mm512_xor_si512(Fold512(x0, by64), x1);
+  x = _mm512_xor_si512(Fold512(x, by64), x2);
+  x = _mm512_xor_si512(Fold512(x, by64), x3);
+  for (; length >= 64; p += 64, length -= 64) x = _mm512_xor_si512(Fold512(x, by64), Load512(p));
+  // Lane 0 moved on by 48 bytes, lane 1 by 32, lane 2 by 16, onto lane 3.
+  const FoldPair k48 = FoldBy(48), k32 = FoldBy(32), k16 = FoldBy(16);
+  const __m512i lanes = _mm512_set_epi64(0, 0, int64_t(k16.hi), int64_t(k16.lo), int64_t(k32.hi),
+                                         int64_t(k32.lo), int64_t(k48.hi), int64_t(k48.lo));
+  // Lane 3's constants are zero: the lanes moved, with lane 3 as it stands,
+  // then summed by swapping halves and pairs.
+  __m512i sum = _mm512_mask_xor_epi64(Fold512(x, lanes), 0xC0, Fold512(x, lanes), x);
+  sum = _mm512_xor_si512(sum, _mm512_shuffle_i64x2(sum, sum, 0x4E));
+  sum = _mm512_xor_si512(sum, _mm512_shuffle_i64x2(sum, sum, 0xB1));
+  return FoldRest(_mm512_castsi512_si128(sum), p, length);
+}
+#pragma GCC diagnostic pop
+#undef MORPH_WIDE_CARRYLESS
+
+const bool kHaveWideCarrylessMultiply = [] {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("vpclmulqdq");
+}();
+
 MORPH_CARRYLESS uint32_t FoldCrc32(uint32_t crc, const uint8_t* p, size_t length) {
   if (length <= 128) return FoldShortRun(crc, p, length);
+  if (length >= 256 && kHaveWideCarrylessMultiply) return FoldCrc32Wide(crc, p, length);
   const auto load = Load128;
   const auto fold = Fold128;
   const __m128i k3k4 = _mm_set_epi64x(0x0ccaa009e, 0x1751997d0);  // 16 bytes on
@@ -156,18 +248,7 @@ MORPH_CARRYLESS uint32_t FoldCrc32(uint32_t crc, const uint8_t* p, size_t length
     p += 16;
     length -= 16;
   }
-  for (; length >= 16; p += 16, length -= 16) x1 = _mm_xor_si128(fold(x1, k3k4), load(p));
-  if (length > 0) {
-    // The last 16 bytes of the run become one block: the folded bytes it
-    // leaves out are moved on by 16 bytes onto it (byte shifts by `length`).
-    const __m128i up = load(kShifts + length);         // bytes move up by 16 - length
-    const __m128i down = load(kShifts + 16 + length);  // bytes move down by length
-    const __m128i ahead = _mm_shuffle_epi8(x1, up);
-    // The folded bytes that stay, then the run's last `length` bytes.
-    const __m128i last = _mm_blendv_epi8(load(p + length - 16), _mm_shuffle_epi8(x1, down), up);
-    x1 = _mm_xor_si128(fold(ahead, k3k4), last);
-  }
-  return Reduce128(x1);
+  return FoldRest(x1, p, length);
 }
 
 #undef MORPH_CARRYLESS

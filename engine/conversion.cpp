@@ -69,7 +69,7 @@ bool Conversion::ResetConversion() {
   ComputeTimeZoneBias(s, true);
 
   s.counters.framesReadTotal = 0;
-  std::memset(s.frame.frameData.data(), 0, MaxFrameBytes);
+  s.frame.frameData.clear();
   s.status.readError = false;
   s.status.readErrorDetail.clear();
   s.status.writeErrorDetail.clear();
@@ -402,16 +402,22 @@ UnchangedFrames::UnchangedFrames(Conversion& c)
       filter_(c.filtering_ ? &c.filter_ : nullptr),
       ethernet_(s_.traceTopology == Topo::Ethernet),
       shift_(filter_ ? filter_->shiftMicroseconds() : 0),
-      firstTime_(s_.time.firstFrameTime),
       previousTime_(s_.time.previousFrameTime),
-      fileFirst_(c.fileFirst_),
-      fileLast_(c.fileLast_),
       before_(s_.counters.framesRead),
       read_(s_.counters.framesRead),
       // A file begins with a frame that takes the whole pipeline.
       room_(s_.status.headerPending ? 0
             : c.frameLimit_ > 0 ? c.frameLimit_ - (s_.counters.framesWritten - s_.counters.nonDataFrames)
-                                : INT32_MAX) {}
+                                : INT32_MAX) {
+  // WithinTraceSpan's bounds, saturated, within the file's.
+  const int64_t first = s_.time.firstFrameTime, reach = kSpanLimitMicros - 1;
+  int64_t low = 0, high = 0;
+  if (__builtin_sub_overflow(first, reach, &low)) low = INT64_MIN;
+  if (__builtin_add_overflow(first, reach, &high)) high = INT64_MAX;
+  earliest_ = std::max(low, c.fileFirst_);
+  latest_ = std::min(high, c.fileLast_);
+  if (latest_ < earliest_) room_ = 0;
+}
 
 void Conversion::PassUnchangedFrames(const UnchangedFrames& batch) {
   ConversionState& s = state;

@@ -292,8 +292,8 @@ constexpr bool FrameLengthsInRange(int32_t frameLength, int32_t storedLength) {
 // is kept in whole milliseconds that may not pass 2,147,483,647, about 24.8
 // days either side of the first frame. Times come from files and may lie
 // anywhere in 64 bits, so the difference is overflow-checked.
+constexpr int64_t kSpanLimitMicros = (int64_t(2147483647) + 1) * 1000;
 inline bool WithinTraceSpan(int64_t frameTime, int64_t firstFrameTime) {
-  constexpr int64_t kSpanLimitMicros = (int64_t(2147483647) + 1) * 1000;
   int64_t span = 0;
   return !__builtin_sub_overflow(frameTime, firstFrameTime, &span) && span < kSpanLimitMicros &&
          span > -kSpanLimitMicros;
@@ -325,11 +325,12 @@ class UnchangedFrames {
   // a file full to its frame count, or what the selection cannot decide here.
   Take add(int32_t frameLength, int32_t storedLength, int64_t frameTime, const uint8_t* bytes,
            int32_t byteCount) {
-    if (!FrameLengthsInRange(frameLength, storedLength) || storedLength > frameLength ||
+    // 0 <= storedLength <= frameLength <= MaxFrameBytes, compared unsigned.
+    if (uint32_t(storedLength) > uint32_t(frameLength) || uint32_t(frameLength) > uint32_t(MaxFrameBytes) ||
         count_ >= room_)
       return Take::Refused;
     const int64_t shifted = frameTime + shift_;
-    if (!WithinTraceSpan(shifted, firstTime_) || shifted < fileFirst_ || shifted > fileLast_)
+    if (uint64_t(shifted) - uint64_t(earliest_) > uint64_t(latest_) - uint64_t(earliest_))
       return Take::Refused;
     if (filter_) {
       const FrameFilter::Choice choice = filter_->choose(s_, read_ + 1, frameTime, bytes, byteCount);
@@ -373,7 +374,10 @@ class UnchangedFrames {
   FrameFilter* filter_;  // null when the conversion selects nothing
   bool ethernet_;
   int64_t shift_;
-  int64_t firstTime_, previousTime_, fileFirst_, fileLast_;
+  int64_t previousTime_;
+  // The times a record may have: within the trace's span of the first
+  // frame and the target file's times. When none is left, room_ is 0.
+  int64_t earliest_, latest_;
   int32_t before_;  // frames read before the batch
   int32_t read_;    // the number of the last record taken
   int32_t room_;  // frames the file still holds

@@ -166,23 +166,6 @@ bool WriteRecord(TargetStream& target, size_t n, uint8_t* aside, LayOut layOut) 
   return target.write(aside, n);
 }
 
-// Asks for the lines ahead of a reader that walks the bytes in hand, so the
-// records it has not yet reached are on their way to the processor's cache
-// when it does: a walk over a block of the file then does not stall at each one.
-class ReadAhead {
- public:
-  void operator()(const uint8_t* at, const uint8_t* end) {
-    if (asked_ < at || asked_ > end) asked_ = at;  // a window of its own
-    for (const uint8_t* until = at + std::min<ptrdiff_t>(kDistance, end - at); asked_ < until;
-         asked_ += 64)
-      __builtin_prefetch(asked_);
-  }
-
- private:
-  static constexpr ptrdiff_t kDistance = 4096;
-  const uint8_t* asked_ = nullptr;
-};
-
 // Plain file, read-only. Returns null when the file cannot be opened.
 std::unique_ptr<SourceStream> OpenFileSource(const std::string& path);
 // gzip-compressed file through zlib; seeks backwards rewind the stream.

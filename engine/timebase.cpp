@@ -364,12 +364,20 @@ void ComputeTimeZoneBias(ConversionState& s, bool atConversionStart) {
   s.time.timeZoneBias = minutes * 60;
 }
 
+namespace {
+// The local date and time (a day count with its fraction) of a UTC instant
+// in a zone `bias` seconds west of UTC.
+double LocalDateFromUnix(int64_t seconds, int32_t bias) {
+  const int64_t local = seconds - bias;
+  const int64_t days = FloorDiv(local, kSecondsPerDay);
+  return double(days + kUnixEpochDay) + double(local - days * kSecondsPerDay) / 86400.0;
+}
+}  // namespace
+
 void SetTraceDateFromUnix(ConversionState& s, int64_t seconds, int32_t bias) {
-  int64_t local = seconds - bias;
-  int64_t days = FloorDiv(local, kSecondsPerDay);
-  int64_t timeOfDay = local - days * kSecondsPerDay;
-  s.time.headerTimeOfDay = timeOfDay * kMicrosPerSecond;
-  s.time.traceDate = double(days + kUnixEpochDay) + double(timeOfDay) / 86400.0;
+  const int64_t local = seconds - bias;
+  s.time.headerTimeOfDay = (local - FloorDiv(local, kSecondsPerDay) * kSecondsPerDay) * kMicrosPerSecond;
+  s.time.traceDate = LocalDateFromUnix(seconds, bias);
 }
 
 void StartTraceAtUnixTime(ConversionState& s, int64_t seconds) {
@@ -463,16 +471,13 @@ double PcTimerMicroseconds(uint16_t ticksHigh, uint16_t ticksLow, uint16_t timer
 namespace morph {
 
 int32_t ZoneBiasAtUnix(const TimeZoneRules& zone, int64_t utcSeconds) {
-  ConversionState scratch;
-  SetTraceDateFromUnix(scratch, utcSeconds, zone.standardBiasMinutes * 60);
-  const bool daylight = IsDaylightTime(zone, scratch.time.traceDate);
+  const bool daylight =
+      IsDaylightTime(zone, LocalDateFromUnix(utcSeconds, zone.standardBiasMinutes * 60));
   return (zone.standardBiasMinutes + (daylight ? zone.daylightBiasMinutes : 0)) * 60;
 }
 
 double LocalDateTimeFromUnix(const TimeZoneRules& zone, int64_t utcSeconds) {
-  ConversionState scratch;
-  SetTraceDateFromUnix(scratch, utcSeconds, ZoneBiasAtUnix(zone, utcSeconds));
-  return scratch.time.traceDate;
+  return LocalDateFromUnix(utcSeconds, ZoneBiasAtUnix(zone, utcSeconds));
 }
 
 double LocalDateTimeFromUnix(int64_t utcSeconds) {
@@ -487,9 +492,7 @@ ZoneView ViewInZone(const ConversionState& s, const TimeZoneRules& zone) {
   const int64_t utc = days * kSecondsPerDay + timeOfDay + s.time.timeZoneBias;
   ZoneView view;
   view.timeZoneBias = ZoneBiasAtUnix(zone, utc);
-  ConversionState scratch;
-  SetTraceDateFromUnix(scratch, utc, view.timeZoneBias);
-  view.traceDate = scratch.time.traceDate;
+  view.traceDate = LocalDateFromUnix(utc, view.timeZoneBias);
   // frameTime counts from local midnight of the trace date: the two
   // midnights' UTC instants differ by the shift.
   const int64_t midnight = days * kSecondsPerDay + s.time.timeZoneBias;

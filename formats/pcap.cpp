@@ -31,7 +31,6 @@ struct PcapReaderContext : FormatContext {
   bool copiesRecords = false;  // runs of records go to the target as stored
   int64_t firstSeconds = 0;   // of the first record, once started
   uint32_t snapLength = 0;    // as the file header states it
-  ReadAhead readAhead;
   int64_t record = 0;    // records read, for failure details
   UnixFrameClock clock;
 };
@@ -331,14 +330,15 @@ void CopyUnchangedRecords(Conversion& c, PcapReaderContext& r) {
         run = next;
       }
       p = next;
-      r.readAhead(p, end);
     }
-    if (p != run) out.write(run, size_t(p - run));
-    run = p;
+    // The run goes on into the next batch: it is written when a record
+    // breaks it or the bytes in hand end, so a whole block read goes to the
+    // target in one write, straight from where it was read.
     in.consume(size_t(p - in.inHand()));  // the progress display follows
     c.PassUnchangedFrames(batch);
     r.record += batch.count();
   }
+  if (p != run) out.write(run, size_t(p - run));
   int32_t& writerLargest = c.WriterContext<PcapWriterContext>().largestCaptured;
   writerLargest = std::max(writerLargest, largest);
   if (out.failed()) FailWrite(s, out.errorText());

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -353,14 +354,20 @@ TEST(Checksums, Crc32LimitsAndKnownValues) {
   EXPECT_EQ(FrameCrc32(frame.data(), 64), 0x2144DF1Cu);
 }
 
-// The table CRC against zlib's at every length up to beyond the largest
-// Ethernet frame, from aligned and unaligned starts.
+// The CRC against zlib's at every length up to beyond the largest Ethernet
+// frame, then at lengths of jumbo frames and records up to 64 KB (each way
+// of folding: short runs, 64 bytes a step, 256 bytes a step, with every
+// remainder), from aligned and unaligned starts.
 TEST(Checksums, Crc32MatchesZlibAtEveryLength) {
-  std::vector<uint8_t> bytes(2100);
+  std::vector<uint8_t> bytes(65600);
   uint32_t x = 12345;
   for (uint8_t& b : bytes) b = uint8_t((x = x * 1103515245 + 12345) >> 16);
-  for (size_t start : {0, 1, 3}) {
-    for (size_t n = 0; n + start <= bytes.size(); ++n)
+  std::vector<size_t> lengths;
+  for (size_t n = 0; n <= 2100; ++n) lengths.push_back(n);
+  for (size_t n : {2303, 2304, 2305, 4095, 4096, 9000, 9018, 16383, 32768, 65535, 65536})
+    lengths.push_back(n);
+  for (size_t start : {0, 1, 3, 63}) {
+    for (size_t n : lengths)
       ASSERT_EQ(Crc32(bytes.data() + start, n), uint32_t(crc32(0L, bytes.data() + start, uInt(n))))
           << start << " " << n;
   }
@@ -370,6 +377,21 @@ TEST(Checksums, Crc16OfTheCheckString) {
   const uint8_t text[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
   EXPECT_EQ(FrameCrc16(text, 9), 0x906E);  // CRC-16/X-25 check value
   EXPECT_EQ(FrameCrc16(text, 32768), 0);
+}
+
+// The frame buffer starts zeroed, reads zero again after clear() whatever
+// was written, and copies byte for byte.
+TEST(FrameHelpers, FrameBufferClearsAndCopies) {
+  FrameBuffer buffer;
+  EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0; }));
+  buffer.fill(0xAB);
+  buffer[FrameBuffer::size() - 1] = 0x5A;
+  const FrameBuffer copy(buffer);
+  EXPECT_TRUE(std::equal(copy.begin(), copy.end(), buffer.begin()));
+  buffer.clear();
+  EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0; }));
+  EXPECT_EQ(copy[0], 0xAB);  // the copy has pages of its own
+  EXPECT_EQ(copy[FrameBuffer::size() - 1], 0x5A);
 }
 
 TEST(FrameHelpers, ClampAndFcsOfBadFrames) {
