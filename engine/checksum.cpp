@@ -64,20 +64,6 @@ inline __m128i Load128(const uint8_t* at) {
 MORPH_CARRYLESS inline __m128i Fold128(__m128i x, __m128i k) {
   return _mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11));
 }
-// The folded 128 bits to 64, then to 32, then the Barrett reduction.
-MORPH_CARRYLESS inline uint32_t Reduce128(__m128i x1) {
-  const __m128i k3k4 = _mm_set_epi64x(0x0ccaa009e, 0x1751997d0);
-  x1 = _mm_xor_si128(_mm_clmulepi64_si128(x1, k3k4, 0x10), _mm_srli_si128(x1, 8));
-  const __m128i mask32 = _mm_set_epi32(0, 0, 0, -1);
-  const __m128i k5 = _mm_set_epi64x(0, 0x163cd6124);
-  x1 = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x1, mask32), k5, 0x00),
-                     _mm_srli_si128(x1, 4));
-  const __m128i poly = _mm_set_epi64x(0x1f7011641, 0x1db710641);
-  __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x1, mask32), poly, 0x10);
-  t = _mm_clmulepi64_si128(_mm_and_si128(t, mask32), poly, 0x00);
-  return uint32_t(_mm_extract_epi32(_mm_xor_si128(t, x1), 1));
-}
-
 // The constant pair that moves a 16-byte block on by `bytes` bytes: x to the
 // powers 8 * bytes + 32 and 8 * bytes - 32 modulo the polynomial, bit-reflected
 // and shifted left by one, as the folds take them.
@@ -97,8 +83,27 @@ constexpr uint64_t ReflectedPowerOfX(int power) {
 constexpr FoldPair FoldBy(int bytes) {
   return {ReflectedPowerOfX(8 * bytes + 32), ReflectedPowerOfX(8 * bytes - 32)};
 }
+// Two of them as the literature gives them, to keep the derivation honest.
 static_assert(FoldBy(16).lo == 0x1751997d0 && FoldBy(16).hi == 0x0ccaa009e);
 static_assert(FoldBy(64).lo == 0x154442bd4 && FoldBy(64).hi == 0x1c6e41596);
+// Those the folds below use, fixed when compiling.
+constexpr FoldPair kBy16 = FoldBy(16), kBy32 = FoldBy(32), kBy48 = FoldBy(48), kBy64 = FoldBy(64),
+                   kBy256 = FoldBy(256);
+MORPH_CARRYLESS inline __m128i PairOf(FoldPair k) { return _mm_set_epi64x(int64_t(k.hi), int64_t(k.lo)); }
+
+// The folded 128 bits to 64, then to 32, then the Barrett reduction.
+MORPH_CARRYLESS inline uint32_t Reduce128(__m128i x1) {
+  const __m128i k3k4 = PairOf(kBy16);
+  x1 = _mm_xor_si128(_mm_clmulepi64_si128(x1, k3k4, 0x10), _mm_srli_si128(x1, 8));
+  const __m128i mask32 = _mm_set_epi32(0, 0, 0, -1);
+  const __m128i k5 = _mm_set_epi64x(0, 0x163cd6124);
+  x1 = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x1, mask32), k5, 0x00),
+                     _mm_srli_si128(x1, 4));
+  const __m128i poly = _mm_set_epi64x(0x1f7011641, 0x1db710641);
+  __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x1, mask32), poly, 0x10);
+  t = _mm_clmulepi64_si128(_mm_and_si128(t, mask32), poly, 0x00);
+  return uint32_t(_mm_extract_epi32(_mm_xor_si128(t, x1), 1));
+}
 
 // Byte shifts for pshufb: loaded at kShifts + r, bytes move up by 16 - r
 // (zeros below); at kShifts + 16 + r, they move down by r (zeros above).
@@ -117,18 +122,11 @@ alignas(16) const uint8_t kShifts[48] = {
 // side instead of one after another.
 MORPH_CARRYLESS inline uint32_t FoldShortRun(uint32_t crc, const uint8_t* p, size_t length) {
   // The constant pairs that move a block on by 16, 32, ... 128 bytes.
-  alignas(16) static const uint64_t kDistance[9][2] = {
-      {0, 0},
-      {0x1751997d0, 0x0ccaa009e},
-      {0x0f1da05aa, 0x15a546366},
-      {0x03db1ecdc, 0x174359406},
-      {0x154442bd4, 0x1c6e41596},
-      {0x1c7569e54, 0x0ae0b5394},
-      {0x0df068dc2, 0x18cb44e58},
-      {0x1ea89367e, 0x1d7cfc6ac},
-      {0x1e88ef372, 0x14a7fe880}};
+  alignas(16) static constexpr FoldPair kDistance[9] = {
+      {0, 0},      FoldBy(16), FoldBy(32),  FoldBy(48), FoldBy(64),
+      FoldBy(80), FoldBy(96), FoldBy(112), FoldBy(128)};
   const auto on = [](const __m128i block, size_t blocks) {
-    return Fold128(block, _mm_load_si128(reinterpret_cast<const __m128i*>(kDistance[blocks])));
+    return Fold128(block, _mm_load_si128(reinterpret_cast<const __m128i*>(&kDistance[blocks])));
   };
   const size_t r = length % 16, n = length / 16;
   const __m128i start = _mm_cvtsi32_si128(int(crc));
@@ -158,7 +156,7 @@ MORPH_CARRYLESS inline uint32_t FoldShortRun(uint32_t crc, const uint8_t* p, siz
 // then the last 0 to 15), and reduced to the CRC.
 MORPH_CARRYLESS inline uint32_t FoldRest(__m128i x1, const uint8_t* p, size_t length) {
   const auto load = Load128;
-  const __m128i k3k4 = _mm_set_epi64x(0x0ccaa009e, 0x1751997d0);  // 16 bytes on
+  const __m128i k3k4 = PairOf(kBy16);
   for (; length >= 16; p += 16, length -= 16) x1 = _mm_xor_si128(Fold128(x1, k3k4), load(p));
   if (length > 0) {
     // The last 16 bytes of the run become one block: the folded bytes it
@@ -191,7 +189,7 @@ MORPH_WIDE_CARRYLESS inline __m512i InEachLane(FoldPair k) {
                           int64_t(k.hi), int64_t(k.lo), int64_t(k.hi), int64_t(k.lo));
 }
 MORPH_WIDE_CARRYLESS uint32_t FoldCrc32Wide(uint32_t crc, const uint8_t* p, size_t length) {
-  const __m512i by256 = InEachLane(FoldBy(256)), by64 = InEachLane(FoldBy(64));
+  const __m512i by256 = InEachLane(kBy256), by64 = InEachLane(kBy64);
   __m512i x0 = _mm512_xor_si512(Load512(p), _mm512_zextsi128_si512(_mm_cvtsi32_si128(int(crc))));
   __m512i x1 = Load512(p + 64), x2 = Load512(p + 128), x3 = Load512(p + 192);
   for (p += 256, length -= 256; length >= 256; p += 256, length -= 256) {
@@ -205,12 +203,12 @@ MORPH_WIDE_CARRYLESS uint32_t FoldCrc32Wide(uint32_t crc, const uint8_t* p, size
   x = _mm512_xor_si512(Fold512(x, by64), x3);
   for (; length >= 64; p += 64, length -= 64) x = _mm512_xor_si512(Fold512(x, by64), Load512(p));
   // Lane 0 moved on by 48 bytes, lane 1 by 32, lane 2 by 16, onto lane 3.
-  const FoldPair k48 = FoldBy(48), k32 = FoldBy(32), k16 = FoldBy(16);
-  const __m512i lanes = _mm512_set_epi64(0, 0, int64_t(k16.hi), int64_t(k16.lo), int64_t(k32.hi),
-                                         int64_t(k32.lo), int64_t(k48.hi), int64_t(k48.lo));
+  const __m512i lanes = _mm512_set_epi64(0, 0, int64_t(kBy16.hi), int64_t(kBy16.lo), int64_t(kBy32.hi),
+                                         int64_t(kBy32.lo), int64_t(kBy48.hi), int64_t(kBy48.lo));
   // Lane 3's constants are zero: the lanes moved, with lane 3 as it stands,
   // then summed by swapping halves and pairs.
-  __m512i sum = _mm512_mask_xor_epi64(Fold512(x, lanes), 0xC0, Fold512(x, lanes), x);
+  const __m512i moved = Fold512(x, lanes);
+  __m512i sum = _mm512_mask_xor_epi64(moved, 0xC0, moved, x);
   sum = _mm512_xor_si512(sum, _mm512_shuffle_i64x2(sum, sum, 0x4E));
   sum = _mm512_xor_si512(sum, _mm512_shuffle_i64x2(sum, sum, 0xB1));
   return FoldRest(_mm512_castsi512_si128(sum), p, length);
@@ -228,13 +226,13 @@ MORPH_CARRYLESS uint32_t FoldCrc32(uint32_t crc, const uint8_t* p, size_t length
   if (length >= 256 && kHaveWideCarrylessMultiply) return FoldCrc32Wide(crc, p, length);
   const auto load = Load128;
   const auto fold = Fold128;
-  const __m128i k3k4 = _mm_set_epi64x(0x0ccaa009e, 0x1751997d0);  // 16 bytes on
+  const __m128i k3k4 = PairOf(kBy16);
   __m128i x1 = _mm_xor_si128(load(p), _mm_cvtsi32_si128(int(crc)));
   if (length >= 64) {
     __m128i x2 = load(p + 16), x3 = load(p + 32), x4 = load(p + 48);
     p += 64;
     length -= 64;
-    const __m128i k1k2 = _mm_set_epi64x(0x1c6e41596, 0x154442bd4);  // 64 bytes on
+    const __m128i k1k2 = PairOf(kBy64);
     for (; length >= 64; p += 64, length -= 64) {
       x1 = _mm_xor_si128(fold(x1, k1k2), load(p));
       x2 = _mm_xor_si128(fold(x2, k1k2), load(p + 16));
