@@ -30,10 +30,16 @@ constexpr morph::Topology kTopologies[] = {morph::Topo::Ethernet, morph::Topo::T
 constexpr morph::AnalyzerType kWriters[] = {morph::Analyzer::Tcpdump,
                                             morph::Analyzer::InternetAdvisor};
 
-std::string LibraryPath() {
-  const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  return std::string(dir) + "/agilent-fuzz-" + std::to_string(getpid()) + ".dat";
-}
+// The file the readers that open their own source read, one per process,
+// removed when the fuzzer ends.
+struct LibraryFile {
+  std::string path;
+  LibraryFile() {
+    const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    path = std::string(dir) + "/agilent-fuzz-" + std::to_string(getpid()) + ".dat";
+  }
+  ~LibraryFile() { unlink(path.c_str()); }
+};
 
 }  // namespace
 
@@ -49,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   s.options.sliceFrames = (choice & 0x80) != 0;
   s.options.sliceLength = 50;
   std::vector<uint8_t> file(data + 1, data + size);
-  static const std::string path = LibraryPath();
+  static const LibraryFile library;
+  const std::string& path = library.path;
   if (s.sourceAnalyzer == morph::Analyzer::Advisor ||
       s.sourceAnalyzer == morph::Analyzer::NetworkAnalyzer) {
     FILE* out = std::fopen(path.c_str(), "wb");
